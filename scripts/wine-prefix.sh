@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes the Wine prefix once: Chinese fonts mapped so the program's captions
+# and dialogs render as they do on a Chinese Windows.
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+stamp=$WINEPREFIX/.qimbo-ready
+[ -f "$stamp" ] && exit 0
+mkdir -p "$WINEPREFIX"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+[ -f "$stamp" ] && exit 0
+echo "wine-prefix: creating $WINEPREFIX"
+DISPLAY= wineboot -i >/dev/null 2>&1 || true
+font=$(fc-match -f '%{file}' 'WenQuanYi Micro Hei' 2>/dev/null || true)
+reg=$(mktemp --suffix=.reg)
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+  for f in 'MS Shell Dlg' 'MS Shell Dlg 2' 'SimSun' '宋体' 'NSimSun' '新宋体' 'SimHei' '黑体' 'Microsoft YaHei' '微软雅黑' 'Tahoma' 'MS Sans Serif'; do
+    printf '"%s"="WenQuanYi Micro Hei"\r\n' "$f"
+  done
+  printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="2"\r\n'
+} | iconv -f UTF-8 -t UTF-16 >"$reg"
+DISPLAY= LC_ALL=C wine regedit "$reg" >/dev/null 2>&1 || true
+rm -f "$reg"
+if [ -n "$font" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")"
+fi
+wineserver -w || true
+touch "$stamp"

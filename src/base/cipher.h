@@ -1,0 +1,16 @@
+// The text cipher that hides passwords and the text fields of favorites
+// records. Not security: it keeps casual eyes off the bytes, nothing more.
+#pragma once
+#include <string>
+
+namespace qb {
+
+extern const char kCipherKey[9];  // "Kx3Tz@8W"
+
+// Plain text ends at its first zero byte; the output is the letters A..P,
+// twice as long.
+std::string EncodeText(const std::string& plain);
+// Letters in pairs; a byte outside A..P counts as 0; an odd last letter is ignored.
+std::string DecodeText(const std::string& coded);
+
+}  // namespace qb

@@ -1,0 +1,120 @@
+// The thin seam between the program and the operating system. One contract,
+// two implementations: win32/ (the real thing) and posix/ (Linux, for tests,
+// tools and the server).
+//
+// Paths are byte strings in code page 936 with '\' separators. The posix side
+// turns '\' into '/' and GBK names into UTF-8 names at the call.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/archive.h"
+
+namespace os {
+
+// ---- files and folders -----------------------------------------------------
+int FileExists(const std::string& path);      // a file or a folder
+int IsFolder(const std::string& path);
+int RenameFile(const std::string& from, const std::string& to);  // fails if `to` exists
+int RemoveFile(const std::string& path);
+int CopyOneFile(const std::string& from, const std::string& to, int failIfExists);
+int CreateFolder(const std::string& path);    // one level; 1 if it already exists
+int RemoveFolder(const std::string& path);    // empty folder only
+int64_t FileSize(const std::string& path);    // -1 when missing
+int ReadWholeFile(const std::string& path, std::string& bytes);
+// Writes to a temporary name beside `path`, flushes, then replaces `path`.
+int WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// Buffered read stream over a file; also an archive byte source.
+class CReadStream : public qb::IByteSource {
+ public:
+  CReadStream();
+  ~CReadStream() override;
+  CReadStream(const CReadStream&) = delete;
+  CReadStream& operator=(const CReadStream&) = delete;
+  int Open(const std::string& path);
+  void Close();
+  int IsOpen() const;
+  size_t Read(void* dst, size_t n) override;
+  uint64_t Remaining() const override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m;
+};
+
+// Buffered write stream over a file (created or truncated); an archive byte sink.
+class CWriteStream : public qb::IByteSink {
+ public:
+  CWriteStream();
+  ~CWriteStream() override;
+  CWriteStream(const CWriteStream&) = delete;
+  CWriteStream& operator=(const CWriteStream&) = delete;
+  int Open(const std::string& path);
+  int Write(const void* src, size_t n) override;
+  // Writes the buffer out and asks the system to put it on disk.
+  int Flush();
+  // Flushes and closes; 1 when every byte reached the file.
+  int Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m;
+};
+
+struct DirEntry {
+  std::string name;  // GBK, no folder part
+  bool isFolder = false;
+  int64_t size = 0;
+};
+
+// Entries of `folder` matching `pattern` ("*.", "*.url", "*.*", "*.sc", ...),
+// case-insensitively as Windows matches, with "." and ".." first. Returns 0
+// when the folder cannot be read.
+int ListFolder(const std::string& folder, const std::string& pattern, std::vector<DirEntry>& out);
+// The matching rule on its own ("*." matches names without a dot).
+bool MatchPattern(const std::string& name, const std::string& pattern);
+
+// Joins a folder and a name with exactly one '\'.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// ---- process and user ------------------------------------------------------
+// Full path of the running executable up to and including its last '\'.
+std::string ProgramDirectory();
+// Tests and tools may point the program at another folder.
+void SetProgramDirectory(const std::string& dir);
+std::string UserName();
+std::string HostName();
+// The system's folder for temporary files, ending in '\'.
+std::string TempFolder();
+
+// ---- registry --------------------------------------------------------------
+enum class Hive { CurrentUser, LocalMachine };
+// posix: the registry is a file-backed store under this folder (native path).
+void SetRegistryFolder(const std::string& folder);
+int RegReadString(Hive hive, const std::string& key, const std::string& value, std::string& out);
+int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data);
+int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out);
+int RegWriteDword(Hive hive, const std::string& key, const std::string& value, uint32_t data);
+int RegRemoveValue(Hive hive, const std::string& key, const std::string& value);
+
+// ---- clock ------------------------------------------------------------------
+uint32_t TickCount();  // milliseconds, wraps like GetTickCount
+void SleepMs(uint32_t ms);
+// Tests replace the clock so that timed behaviour runs without sleeping;
+// nullptr puts the system clock back.
+using TickFn = uint32_t (*)();
+using SleepFn = void (*)(uint32_t ms);
+void SetClock(TickFn tick, SleepFn sleep);
+// strftime-style format of the local time now (GBK result).
+std::string FormatLocalTime(const char* format);
+
+// ---- native paths (posix side only does real work) ---------------------------
+// The path the operating system is given for a program path.
+std::string NativePath(const std::string& path);
+// The program path for a path the operating system gave.
+std::string ProgramPath(const std::string& nativePath);
+
+}  // namespace os

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "base/archive.h"
+
+using namespace qb;
+
+namespace {
+std::string Prefix(size_t len) {
+  std::string c = CountedString(std::string(len, 'x'));
+  return c.substr(0, c.size() - len);
+}
+
+std::string ReadOne(const std::string& bytes, int* ok) {
+  CMemorySource src(bytes);
+  CArchiveReader r(src);
+  std::string s;
+  *ok = r.ReadCountedString(s);
+  return s;
+}
+}  // namespace
+
+TEST(CountedString, PrefixesAtTheBoundaries) {
+  EXPECT_EQ(Prefix(0), std::string("\x00", 1));
+  EXPECT_EQ(Prefix(254), "\xFE");
+  EXPECT_EQ(Prefix(255), std::string("\xFF\xFF\x00", 3));
+  EXPECT_EQ(Prefix(300), std::string("\xFF\x2C\x01", 3));
+  EXPECT_EQ(Prefix(65533), std::string("\xFF\xFD\xFF", 3));
+  EXPECT_EQ(Prefix(65534), std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7));
+  EXPECT_EQ(Prefix(70000), std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7));
+  for (size_t len : {0, 1, 254, 255, 65533, 65534, 70000}) {
+    std::string s(len, 'q');
+    if (len) s[len - 1] = 'z';
+    int ok = 0;
+    EXPECT_EQ(ReadOne(CountedString(s), &ok), s) << len;
+    EXPECT_TRUE(ok) << len;
+  }
+}
+
+TEST(CountedString, WideTextTagIsConvertedToGbk) {
+  // FF FFFE, then 2 UTF-16LE characters: 桌 (684C) 面 (9762).
+  std::string bytes("\xFF\xFE\xFF\x02\x4C\x68\x62\x97", 8);
+  int ok = 0;
+  EXPECT_EQ(ReadOne(bytes, &ok), "桌面");
+  EXPECT_TRUE(ok);
+  // A long wide string uses the 16-bit length after the tag.
+  std::string longWide("\xFF\xFE\xFF\xFF\x2C\x01", 6);
+  for (int i = 0; i < 300; ++i) longWide += std::string("A\x00", 2);
+  EXPECT_EQ(ReadOne(longWide, &ok), std::string(300, 'A'));
+  EXPECT_TRUE(ok);
+}
+
+TEST(CountedString, TruncatedAndLyingInputFailsCleanly) {
+  int ok = 1;
+  ReadOne(std::string("\x0A" "abc", 4), &ok);
+  EXPECT_FALSE(ok);
+  ReadOne(std::string("\xFF\x2C", 2), &ok);  // cut inside the 16-bit length
+  EXPECT_FALSE(ok);
+  // Claims four gigabytes; must fail at once without allocating them.
+  ReadOne(std::string("\xFF\xFF\xFF\xF0\xFF\xFF\xFF" "abc", 10), &ok);
+  EXPECT_FALSE(ok);
+  // A wide string claiming more characters than the bytes hold.
+  ReadOne(std::string("\xFF\xFE\xFF\x05\x41\x00", 6), &ok);
+  EXPECT_FALSE(ok);
+  ReadOne("", &ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
+  CMemorySink sink;
+  CArchiveWriter w(sink);
+  w.WriteU8(0x12);
+  w.WriteU16(0x3456);
+  w.WriteU32(0x789ABCDEu);
+  w.WriteI32(-2);
+  EXPECT_EQ(sink.Bytes(), std::string("\x12\x56\x34\xDE\xBC\x9A\x78\xFE\xFF\xFF\xFF", 11));
+
+  CMemorySource src(sink.Bytes());
+  CArchiveReader r(src);
+  uint8_t a; uint16_t b; uint32_t c; int32_t d;
+  ASSERT_TRUE(r.ReadU8(a) && r.ReadU16(b) && r.ReadU32(c) && r.ReadI32(d));
+  EXPECT_EQ(a, 0x12); EXPECT_EQ(b, 0x3456); EXPECT_EQ(c, 0x789ABCDEu); EXPECT_EQ(d, -2);
+  EXPECT_FALSE(r.ReadU8(a));
+  EXPECT_TRUE(r.Failed());
+
+  // A count of records is checked against what remains before anyone allocates.
+  CMemorySource small("0123456789");
+  CArchiveReader r2(small);
+  EXPECT_TRUE(r2.CanHold(5, 2));
+  EXPECT_FALSE(r2.CanHold(6, 2));
+  EXPECT_FALSE(r2.CanHold(0xFFFFFFFFull, 26));
+  std::string bytes;
+  EXPECT_FALSE(r2.ReadBytes(11, bytes));
+  EXPECT_TRUE(r2.Failed());
+  EXPECT_FALSE(r2.ReadBytes(1, bytes));  // sticky, even though bytes remain
+}

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "base/codepage.h"
+
+TEST(CodePage, LiteralsAreGbkInTheBinary) {
+  // The build compiles narrow literals to code page 936 on both targets.
+  EXPECT_EQ(std::string("桌面"), std::string("\xD7\xC0\xC3\xE6"));
+}
+
+TEST(CodePage, RoundTripsBetweenGbkUtf16AndUtf8) {
+  std::string gbk = "\xD7\xC0\xC3\xE6 Qimbo";  // 桌面 Qimbo
+  std::u16string w;
+  ASSERT_TRUE(qb::GbkToUtf16(gbk, w));
+  EXPECT_EQ(w, std::u16string(u"\u684C\u9762 Qimbo"));
+  std::string back;
+  ASSERT_TRUE(qb::Utf16ToGbk(w, back));
+  EXPECT_EQ(back, gbk);
+
+  std::string utf8;
+  ASSERT_TRUE(qb::GbkToUtf8(gbk, utf8));
+  EXPECT_EQ(utf8, "\xE6\xA1\x8C\xE9\x9D\xA2 Qimbo");
+  ASSERT_TRUE(qb::Utf8ToGbk(utf8, back));
+  EXPECT_EQ(back, gbk);
+
+  // Every two-byte GBK character of the common range survives the round trip.
+  for (int hi = 0xB0; hi <= 0xF7; hi += 7)
+    for (int lo = 0xA1; lo <= 0xFE; lo += 5) {
+      std::string c = {(char)hi, (char)lo};
+      EXPECT_EQ(qb::FromUtf8(qb::ToUtf8(c)), c) << hi << "," << lo;
+    }
+}
+
+TEST(CodePage, EmptyAndUnmappableInput) {
+  std::string out = "x";
+  EXPECT_TRUE(qb::GbkToUtf8("", out));
+  EXPECT_EQ(out, "");
+  // A character with no GBK form is reported, not silently dropped.
+  std::string gbk;
+  EXPECT_FALSE(qb::Utf16ToGbk(u"a\U0001F600b", gbk));
+  EXPECT_EQ(gbk.front(), 'a');
+  EXPECT_EQ(gbk.back(), 'b');
+}

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "os/os.h"
+#include "testutil.h"
+
+using qbtest::TempDir;
+
+namespace {
+std::vector<std::string> Names(const std::string& folder, const std::string& pattern) {
+  std::vector<os::DirEntry> entries;
+  EXPECT_TRUE(os::ListFolder(folder, pattern, entries));
+  std::vector<std::string> names;
+  for (auto& e : entries) names.push_back(e.name);
+  return names;
+}
+}  // namespace
+
+TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
+  TempDir dir;
+  std::string a = dir / "我的收藏.sc", b = dir / "上次收藏.bak", c = dir / "copy.sc";
+  qbtest::WriteFileBytes(a, "one");
+  EXPECT_TRUE(os::FileExists(a));
+  EXPECT_FALSE(os::IsFolder(a));
+  EXPECT_EQ(os::FileSize(a), 3);
+  qbtest::WriteFileBytes(b, "two");
+  EXPECT_FALSE(os::RenameFile(a, b)) << "a rename never replaces an existing file";
+  EXPECT_EQ(qbtest::ReadFileBytes(b), "two");
+  EXPECT_TRUE(os::RemoveFile(b));
+  EXPECT_TRUE(os::RenameFile(a, b));
+  EXPECT_FALSE(os::FileExists(a));
+  EXPECT_TRUE(os::CopyOneFile(b, c, 1));
+  EXPECT_FALSE(os::CopyOneFile(b, c, 1));
+  EXPECT_EQ(qbtest::ReadFileBytes(c), "one");
+  EXPECT_FALSE(os::RemoveFile(dir / "missing"));
+  EXPECT_EQ(os::FileSize(dir / "missing"), -1);
+
+  EXPECT_TRUE(os::CreateFolder(dir / "图标"));
+  EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
+  EXPECT_TRUE(os::IsFolder(dir / "图标"));
+  EXPECT_FALSE(os::CreateFolder(c)) << "a file is in the way";
+}
+
+TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
+  TempDir dir;
+  std::string f = dir / "data.bin";
+  ASSERT_TRUE(os::WriteWholeFile(f, "old contents"));
+  std::string big(300000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = (char)(i * 7);
+  ASSERT_TRUE(os::WriteWholeFile(f, big));
+  EXPECT_EQ(qbtest::ReadFileBytes(f), big);
+  EXPECT_FALSE(os::FileExists(f + ".tmp~"));
+
+  // Mixed small and large reads through the buffered stream.
+  os::CReadStream in;
+  ASSERT_TRUE(in.Open(f));
+  EXPECT_EQ(in.Remaining(), big.size());
+  std::string got(big.size(), '\0');
+  size_t pos = 0;
+  for (size_t step : {1, 3, 70000, 5, 100000}) {
+    ASSERT_EQ(in.Read(&got[pos], step), step);
+    pos += step;
+  }
+  EXPECT_EQ(in.Read(&got[pos], big.size()), big.size() - pos);
+  EXPECT_EQ(in.Remaining(), 0u);
+  EXPECT_EQ(got, big);
+  EXPECT_FALSE(in.Open(dir / "missing"));
+  EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
+}
+
+TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
+  TempDir dir;
+  for (const char* n : {"b.url", "a.url", "C.URL", "noext", "收藏.url", "x.sc", "x.url.bak"})
+    qbtest::WriteFileBytes(dir / n, "x");
+  ASSERT_TRUE(os::CreateFolder(dir / "sub"));
+
+  std::vector<std::string> all = Names(dir.Path(), "*.*");
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0], ".");
+  EXPECT_EQ(all[1], "..");
+  EXPECT_EQ(all.size(), 10u);
+
+  std::vector<std::string> urls = Names(dir.Path(), "*.url");
+  std::vector<std::string> sorted = urls;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::string>{"C.URL", "a.url", "b.url", "收藏.url"}));
+#ifndef _WIN32
+  EXPECT_EQ(urls, sorted) << "the posix side sorts by name so results are repeatable";
+#endif
+
+  std::vector<std::string> noDot = Names(dir.Path(), "*.");
+  std::sort(noDot.begin(), noDot.end());
+  EXPECT_EQ(noDot, (std::vector<std::string>{".", "..", "noext", "sub"}));
+  EXPECT_EQ(Names(dir.Path(), "*.sc"), (std::vector<std::string>{"x.sc"}));
+
+  std::vector<os::DirEntry> none;
+  EXPECT_FALSE(os::ListFolder(dir / "missing", "*.*", none));
+}
+
+TEST(OsFolders, PatternRules) {
+  EXPECT_TRUE(os::MatchPattern("A.Url", "*.url"));
+  EXPECT_FALSE(os::MatchPattern("a.urlx", "*.url"));
+  EXPECT_TRUE(os::MatchPattern("noext", "*.*"));
+  EXPECT_FALSE(os::MatchPattern("a.b", "*."));
+  EXPECT_TRUE(os::MatchPattern("..", "*."));
+  EXPECT_FALSE(os::MatchPattern(".", "*.url"));
+  EXPECT_TRUE(os::MatchPattern("a.b.sc", "*.sc"));
+  EXPECT_EQ(os::JoinPath("C:\\a\\", "\\b"), "C:\\a\\b");
+  EXPECT_EQ(os::JoinPath("C:\\a", "b"), "C:\\a\\b");
+}
+
+TEST(OsRegistry, StringsAndNumbersRoundTrip) {
+  TempDir dir;
+  os::SetRegistryFolder(os::NativePath(dir / "reg"));
+  const std::string key = "Software\\QimboTest\\收藏";
+  os::RegRemoveValue(os::Hive::CurrentUser, key, "id");
+  std::string s;
+  EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "id", "12345\t用户\n"));
+  ASSERT_TRUE(os::RegWriteDword(os::Hive::CurrentUser, key, "isSavePwd", 1));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
+  EXPECT_EQ(s, "12345\t用户\n");
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "id", ""));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
+  EXPECT_EQ(s, "");
+  uint32_t v = 0;
+  ASSERT_TRUE(os::RegReadDword(os::Hive::CurrentUser, key, "isSavePwd", v));
+  EXPECT_EQ(v, 1u);
+  EXPECT_FALSE(os::RegReadDword(os::Hive::CurrentUser, key, "id", v)) << "type mismatch";
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "id"));
+  EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, key, "isSavePwd", s));
+  os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd");
+}
+
+TEST(OsProcess, DirectoryNamesAndClock) {
+  std::string dir = os::ProgramDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '\\');
+  os::SetProgramDirectory("C:\\Qimbo");
+  EXPECT_EQ(os::ProgramDirectory(), "C:\\Qimbo\\");
+  os::SetProgramDirectory("");
+  EXPECT_EQ(os::ProgramDirectory(), dir);
+  EXPECT_FALSE(os::UserName().empty());
+  EXPECT_FALSE(os::HostName().empty());
+  uint32_t t0 = os::TickCount();
+  os::SleepMs(20);
+  EXPECT_GE(os::TickCount() - t0, 15u);
+  EXPECT_EQ(os::FormatLocalTime("%Y").size(), 4u);
+}
+
+namespace {
+uint32_t g_fakeNow = 0;
+uint32_t FakeTick() { return g_fakeNow; }
+void FakeSleep(uint32_t ms) { g_fakeNow += ms; }
+}  // namespace
+
+TEST(OsProcess, ReplaceableClockForTimedBehaviour) {
+  g_fakeNow = 0xFFFFFFF0u;
+  os::SetClock(FakeTick, FakeSleep);
+  uint32_t t0 = os::TickCount();
+  os::SleepMs(1200);
+  EXPECT_EQ(os::TickCount() - t0, 1200u) << "differences survive the wrap";
+  os::SetClock(nullptr, nullptr);
+  EXPECT_NE(os::TickCount(), g_fakeNow);
+}

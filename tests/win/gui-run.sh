@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Runs a Windows window-test driver under Wine on a private X display.
+set -uo pipefail
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+"$QIMBO_ROOT/scripts/wine-prefix.sh"
+cd "$(dirname "$1")"
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$@"
