@@ -3,5 +3,6 @@
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
-cd "$(dirname "$1")"
-exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$@"
+exe=$(readlink -f "$1"); shift
+cd "$(dirname "$exe")"
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$exe" "$@"

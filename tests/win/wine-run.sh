@@ -3,6 +3,6 @@
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
-exe=$1; shift
+exe=$(readlink -f "$1"); shift
 cd "$(dirname "$exe")"
 DISPLAY= wine "$exe" "$@"

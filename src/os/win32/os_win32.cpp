@@ -218,6 +218,9 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
     de.name = G(fd.cFileName, wcslen(fd.cFileName));
     de.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     de.size = de.isFolder ? 0 : (((int64_t)fd.nFileSizeHigh << 32) | fd.nFileSizeLow);
+    // The system's own matching differs between versions (and under Wine) for
+    // patterns like "*."; the program's rule decides.
+    if (!MatchPattern(de.name, pattern)) continue;
     if (de.name == "." || de.name == "..") dots.push_back(de);
     else out.push_back(de);
   } while (FindNextFileW(h, &fd));
