@@ -3,3 +3,5 @@
 
 #define IDD_MAIN_DIALOG 102
 #define IDR_MAINFRAME 128
+
+#include "panels_ids.h"

@@ -1,0 +1,2 @@
+// Identifiers of the panels' templates, controls and menus. Included from resource.h.
+#pragma once
