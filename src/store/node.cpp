@@ -1,0 +1,311 @@
+#include "store/node.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "base/cipher.h"
+
+const char kDeleteMark[] = "NULL-DELETE";
+
+namespace {
+
+// Every occurrence of `what` removed from `s`, scanning once left to right.
+void RemoveAll(std::string& s, const std::string& what) {
+  if (what.empty()) return;
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    if (s.compare(i, what.size(), what) == 0) {
+      i += what.size();
+    } else {
+      out.push_back(s[i++]);
+    }
+  }
+  s.swap(out);
+}
+
+std::string Bracket(std::string text) {
+  text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '>'; }), text.end());
+  return "<" + text + ">";
+}
+
+// A decimal field as the program's atoi reads it: leading blanks, a sign, digits.
+int32_t Decimal(const std::string& s) { return (int32_t)strtol(s.c_str(), nullptr, 10); }
+
+}  // namespace
+
+CMyNode::CMyNode() : m_tLastVisit((int64_t)time(nullptr)) {}
+
+void CMyNode::Visit() {
+  ++m_nVisits;
+  m_tLastVisit = (int64_t)time(nullptr);
+}
+
+void CMyNode::Store(qb::CArchiveWriter& ar) const {
+  ar.WriteCountedString(qb::EncodeText(m_strName));
+  ar.WriteI32(m_nKind);
+  ar.WriteCountedString(qb::EncodeText(m_strAddress));
+  if (m_nKind == UrlItem && m_pParent)
+    ar.WriteCountedString(qb::EncodeText(m_pParent->m_strName));
+  else
+    ar.WriteCountedString(std::string());
+  ar.WriteCountedString(qb::EncodeText(m_strIconPath));
+  ar.WriteCountedString(m_strNote);
+  ar.WriteI32(m_nVisits);
+  ar.WriteU32((uint32_t)m_tLastVisit);
+  ar.WriteI32(m_nSlot);
+  ar.WriteI32(m_bScript);
+  ar.WriteCountedString(m_strCircle);
+}
+
+int CMyNode::Load(qb::CArchiveReader& ar) {
+  std::string s;
+  uint32_t t = 0;
+  if (!ar.ReadCountedString(s)) return 0;
+  m_strName = qb::DecodeText(s);
+  if (!ar.ReadI32(m_nKind) || !ar.ReadCountedString(s)) return 0;
+  m_strAddress = qb::DecodeText(s);
+  if (!ar.ReadCountedString(s)) return 0;
+  m_strParentName = qb::DecodeText(s);
+  if (!ar.ReadCountedString(s)) return 0;
+  m_strIconPath = qb::DecodeText(s);
+  if (!ar.ReadCountedString(m_strNote) || !ar.ReadI32(m_nVisits) || !ar.ReadU32(t) || !ar.ReadI32(m_nSlot) ||
+      !ar.ReadI32(m_bScript) || !ar.ReadCountedString(m_strCircle))
+    return 0;
+  // The file keeps 32 bits of time; they are widened as unsigned.
+  m_tLastVisit = (int64_t)t;
+  return 1;
+}
+
+std::string CMyNode::UploadRecord() const {
+  std::string parent;
+  if ((m_nKind == UrlItem || m_nKind == ProgramItem) && m_pParent) parent = qb::EncodeText(m_pParent->m_strName);
+  return Bracket(qb::EncodeText(m_strName)) + Bracket(std::to_string(m_nKind)) +
+         Bracket(qb::EncodeText(m_strAddress)) + Bracket(parent) + Bracket(qb::EncodeText(m_strIconPath)) +
+         Bracket(m_strNote) + Bracket(std::to_string(m_nVisits)) + Bracket(std::to_string(m_nSlot)) +
+         Bracket(m_strCircle);
+}
+
+std::string CMyNode::CircleRecord() const {
+  std::string key = m_nKind == UrlItem ? m_strAddress.substr(0, 200) : m_strName;
+  std::string parent;
+  if ((m_nKind == UrlItem || m_nKind == ProgramItem) && m_pParent) parent = m_pParent->m_strName;
+  return Bracket(m_strName) + Bracket(std::to_string(m_nKind)) + Bracket(key) + Bracket(parent) +
+         Bracket(m_strNote) + Bracket(m_strCircle);
+}
+
+int CMyNode::ReadFields(const std::vector<std::string>& f, size_t& pos) {
+  auto next = [&](std::string& out) {
+    if (pos >= f.size()) return false;
+    out = f[pos++];
+    return true;
+  };
+  std::string s;
+  if (!next(s) || s.empty()) return 0;
+  m_strName = qb::DecodeText(s);
+  if (!next(s) || s.empty()) return 0;
+  m_nKind = Decimal(s);
+  if (m_nKind < UrlCategory || m_nKind > ProgramItem) m_nKind = UrlCategory;
+  if (!next(s)) return 0;
+  m_strAddress = qb::DecodeText(s);
+  if (!next(s)) return 0;
+  m_strParentName = qb::DecodeText(s);
+  if (!next(s)) return 0;
+  m_strIconPath = qb::DecodeText(s);
+  if (!next(m_strNote)) return 0;
+  if (!next(s) || s.empty()) return 0;
+  m_nVisits = Decimal(s);
+  if (!next(s) || s.empty()) return 0;
+  m_nSlot = Decimal(s);
+  if (pos < f.size()) m_strCircle = f[pos++];
+  return 1;
+}
+
+// ---- the list ----------------------------------------------------------------
+
+CMyNodeList::~CMyNodeList() { DeleteAll(); }
+
+void CMyNodeList::DeleteAll() {
+  for (CMyNode* n : m_nodes) delete n;
+  m_nodes.clear();
+}
+
+void CMyNodeList::Append(CMyNode* node) {
+  RemoveAll(node->m_strNote, "<>");
+  m_nodes.push_back(node);
+}
+
+CMyNode* CMyNodeList::FindNode(const std::string& name, int kind) const {
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == kind && n->m_strName == name) return n;
+  return nullptr;
+}
+
+int CMyNodeList::AddNode(CMyNode* node) {
+  if (!node) return 0;
+  if (node->IsItem()) {
+    for (CMyNode* n : m_nodes)
+      if (n->m_nKind == node->m_nKind && n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
+          n->m_strAddress == node->m_strAddress)
+        return 0;
+  } else {
+    if (FindNode(node->m_strName, node->m_nKind)) return 0;
+  }
+  if (node->m_nKind == UrlItem && node->m_strIconPath.empty())
+    node->m_strIconPath = m_strBaseDir + "images\\icon\\ieicon\\IE XP" +
+                          std::to_string((unsigned)node->m_nSlot % 5u) + ".ico";
+  Append(node);
+  return 1;
+}
+
+int CMyNodeList::AddLoadedNode(CMyNode* node) {
+  if (!node) return 0;
+  for (CMyNode* n : m_nodes)
+    if (n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
+        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName)
+      return 0;
+  Append(node);
+  return 1;
+}
+
+int CMyNodeList::RemoveNode(CMyNode* node) {
+  auto it = std::find(m_nodes.begin(), m_nodes.end(), node);
+  if (it == m_nodes.end()) return 0;
+  m_nodes.erase(it);
+  return 1;
+}
+
+int CMyNodeList::CountChildren(const CMyNode* node) const {
+  int c = 0;
+  for (CMyNode* n : m_nodes)
+    if (n->m_pParent == node) ++c;
+  return c;
+}
+
+int CMyNodeList::CountKind(int kind) const {
+  int c = 0;
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == kind) ++c;
+  return c;
+}
+
+CMyNode* CMyNodeList::FirstNodeBySlot(int kind) const {
+  int limit = (kind == UrlCategory || kind == ProgramCategory) ? 44 : 30;
+  CMyNode* best = nullptr;
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == kind && n->m_nSlot >= 0 && n->m_nSlot < limit && (!best || n->m_nSlot < best->m_nSlot))
+      best = n;
+  return best;
+}
+
+int CMyNodeList::IsSlotFree(int slot, const CMyNode* category) const {
+  for (CMyNode* n : m_nodes)
+    if (n->m_pParent == category && n->m_nSlot == slot) return 0;
+  return 1;
+}
+
+int CMyNodeList::FirstFreeItemSlot(const CMyNode* category) const {
+  bool taken[30] = {};
+  for (CMyNode* n : m_nodes)
+    if (n->m_pParent == category && n->m_nSlot >= 0 && n->m_nSlot < 30) taken[n->m_nSlot] = true;
+  for (int s = 0; s < 30; ++s)
+    if (!taken[s]) return s;
+  return -1;
+}
+
+int CMyNodeList::MoveItemToCategory(CMyNode* item, CMyNode* category) {
+  if (!item || !category) return 0;
+  if (!IsSlotFree(item->m_nSlot, category)) {
+    int slot = FirstFreeItemSlot(category);
+    if (slot < 0) return 0;
+    item->m_nSlot = slot;
+  }
+  item->m_pParent = category;
+  return 1;
+}
+
+int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
+  if (!item) return 0;
+  int slot = FirstFreeItemSlot(item->m_pParent);
+  if (slot < 0) return 0;
+  item->m_nSlot = slot;
+  return AddNode(item);
+}
+
+void CMyNodeList::DeleteKind(int kind) {
+  size_t keep = 0;
+  for (CMyNode* n : m_nodes) {
+    if (n->m_nKind == kind)
+      delete n;
+    else
+      m_nodes[keep++] = n;
+  }
+  m_nodes.resize(keep);
+}
+
+void CMyNodeList::DeleteMarked() {
+  size_t keep = 0;
+  for (CMyNode* n : m_nodes) {
+    if (n->m_strName == kDeleteMark)
+      delete n;
+    else
+      m_nodes[keep++] = n;
+  }
+  m_nodes.resize(keep);
+}
+
+// ---- names ---------------------------------------------------------------------
+
+namespace {
+
+// Length of the code page 936 character at s[i]: 2 for a lead byte with a trail.
+size_t CharLen(const std::string& s, size_t i) {
+  unsigned char c = (unsigned char)s[i];
+  return (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
+}
+
+// Removes every `what` (ASCII) that starts on a character boundary, so the
+// trail byte of a double-byte character is never taken for a letter.
+void RemoveAllChars(std::string& s, const char* what) {
+  size_t len = strlen(what);
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    if (s.compare(i, len, what) == 0) {
+      i += len;
+    } else {
+      size_t n = CharLen(s, i);
+      out.append(s, i, n);
+      i += n;
+    }
+  }
+  s.swap(out);
+}
+
+}  // namespace
+
+std::string CleanName(const std::string& text) {
+  std::string s = text;
+  for (size_t i = 0; i < s.size();) {
+    size_t n = CharLen(s, i);
+    if (n == 1 && s[i] >= 'A' && s[i] <= 'Z') s[i] = (char)(s[i] - 'A' + 'a');
+    i += n;
+  }
+  static const char* const kRemove[] = {".url", ".com", ".exe", "*", "\"", "\\", "/", ">", "<", ":",
+                                        "?",    "|",    " - ",  "  ", "   ", "..", ".", "--"};
+  for (const char* r : kRemove) RemoveAllChars(s, r);
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t n = CharLen(s, i);
+    if (n == 2 && (unsigned char)s[i] == 0xA1 && (unsigned char)s[i + 1] == 0xAA)
+      out.push_back('-');
+    else
+      out.append(s, i, n);
+    i += n;
+  }
+  return out;
+}

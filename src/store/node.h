@@ -1,0 +1,113 @@
+// The favorites tree: one flat, owning list of nodes, categories and items,
+// each item pointing at its category.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/archive.h"
+
+enum NodeKind : int32_t {
+  UrlCategory = 0,      // web-address folder, a tab; stored in favorites files
+  UrlItem = 1,          // a bookmark
+  ProgramCategory = 2,  // program folder, a tab; rebuilt from the disk, never stored
+  ProgramItem = 3,      // a file or shortcut
+};
+
+class CMyNode {
+ public:
+  CMyNode();  // last visit = now
+
+  std::string m_strName;
+  int32_t m_nKind = UrlItem;
+  // URL of a web item; folder (ending '\') of a program item; import folder of a category.
+  std::string m_strAddress;
+  CMyNode* m_pParent = nullptr;  // not owned; null for categories
+  std::string m_strIconPath;
+  std::string m_strNote;
+  int32_t m_nVisits = 0;
+  int64_t m_tLastVisit = 0;  // seconds since 1970-01-01 UTC
+  int32_t m_nSlot = 0;       // tab 0..43 or button 0..29
+  int32_t m_bScript = 0;
+  std::string m_strCircle = "Reserved";  // or "GROUP"
+  // The parent category's name while a file or a download is being read.
+  std::string m_strParentName;
+
+  bool IsCategory() const { return m_nKind == UrlCategory || m_nKind == ProgramCategory; }
+  bool IsItem() const { return m_nKind == UrlItem || m_nKind == ProgramItem; }
+
+  // One record of a favorites file (the archive layout of the node).
+  void Store(qb::CArchiveWriter& ar) const;
+  int Load(qb::CArchiveReader& ar);  // 1 when the whole record was read
+
+  // The nine bracketed fields sent after "<FAV><UP><NODE>".
+  std::string UploadRecord() const;
+  // The six bracketed fields sent after "<GROUP><UPNODE><user>".
+  std::string CircleRecord() const;
+  // Reads a node from received fields, starting at fields[pos] and advancing
+  // pos past what was taken. 1 when the eight mandatory fields were good.
+  int ReadFields(const std::vector<std::string>& fields, size_t& pos);
+  int ReadFields(const std::vector<std::string>& fields) {
+    size_t pos = 0;
+    return ReadFields(fields, pos);
+  }
+
+  // The user opened the item.
+  void Visit();
+};
+
+// Smallest record a favorites file can hold: six empty strings and five integers.
+constexpr uint64_t kMinNodeRecordBytes = 26;
+// Name given to nodes that loading is about to drop.
+extern const char kDeleteMark[];  // "NULL-DELETE"
+
+class CMyNodeList {
+ public:
+  CMyNodeList() = default;
+  virtual ~CMyNodeList();
+  CMyNodeList(const CMyNodeList&) = delete;
+  CMyNodeList& operator=(const CMyNodeList&) = delete;
+
+  // Program directory, for default icon paths.
+  std::string m_strBaseDir;
+
+  size_t GetCount() const { return m_nodes.size(); }
+  CMyNode* GetAt(size_t i) const { return m_nodes[i]; }
+  const std::vector<CMyNode*>& Nodes() const { return m_nodes; }
+  std::vector<CMyNode*>::const_iterator begin() const { return m_nodes.begin(); }
+  std::vector<CMyNode*>::const_iterator end() const { return m_nodes.end(); }
+
+  CMyNode* FindNode(const std::string& name, int kind) const;
+  // The general add: categories unique by name and kind, items by address,
+  // name, kind and parent; gives bookmarks a stock icon. A refused node stays
+  // the caller's.
+  int AddNode(CMyNode* node);
+  // The add used while reading a file (no default icon, weaker duplicate test).
+  int AddLoadedNode(CMyNode* node);
+  int RemoveNode(CMyNode* node);  // takes it out without deleting it
+  int CountChildren(const CMyNode* node) const;
+  int CountKind(int kind) const;
+  CMyNode* FirstNodeBySlot(int kind) const;
+  int IsSlotFree(int slot, const CMyNode* category) const;
+  int FirstFreeItemSlot(const CMyNode* category) const;  // -1 when all 30 are taken
+  int MoveItemToCategory(CMyNode* item, CMyNode* category);
+  int AddItemAtFreeSlot(CMyNode* item);
+
+  // Deletes every node.
+  void DeleteAll();
+  // Forgets every node without deleting it (they were handed to another list).
+  void ReleaseAll() { m_nodes.clear(); }
+  // Removes and deletes every node of the given kind, keeping the order of the rest.
+  void DeleteKind(int kind);
+  // Removes and deletes every node named "NULL-DELETE", keeping the order of the rest.
+  void DeleteMarked();
+
+ protected:
+  // Appends without any test; used by the loaders after their own checks.
+  void Append(CMyNode* node);
+  std::vector<CMyNode*> m_nodes;
+};
+
+// The clean form of a name or note typed by the user or taken from a file name.
+std::string CleanName(const std::string& text);
