@@ -27,9 +27,8 @@ sleep 2
 import -window root "$shot" && echo "run: screenshot saved to $shot"
 if [ -n "$xvfb_pid" ]; then
   echo "run: closing the program (private display)"
-  wine "$QIMBO_ROOT/build/win/tests/win/smoke_driver.exe" --close-only >/dev/null 2>&1 || true
-  kill "$app" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
+  wait "$app" 2>/dev/null || true
 else
   wait "$app"
 fi

@@ -3,7 +3,7 @@
 # and dialogs render as they do on a Chinese Windows.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-stamp=$WINEPREFIX/.qimbo-ready
+stamp=$WINEPREFIX/.qimbo-ready-$(md5sum "$0" | cut -c1-8)
 [ -f "$stamp" ] && exit 0
 mkdir -p "$WINEPREFIX"
 exec 9>"$WINEPREFIX.lock"
@@ -20,12 +20,16 @@ reg=$(mktemp --suffix=.reg)
     printf '"%s"="WenQuanYi Micro Hei"\r\n' "$f"
   done
   printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="2"\r\n'
+  # No window manager runs under Xvfb: Wine draws the captions and frames itself.
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="N"\r\n'
 } | iconv -f UTF-8 -t UTF-16 >"$reg"
 DISPLAY= LC_ALL=C wine regedit "$reg" >/dev/null 2>&1 || true
 rm -f "$reg"
-if [ -n "$font" ]; then
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")"
-fi
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+[ -n "$font" ] && ln -sf "$font" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$font")"
+# Wine's own symbol fonts draw the caption buttons and check marks.
+for f in /usr/share/wine/fonts/{marlett,symbol,wingding,tahoma,tahomabd}.ttf; do
+  [ -f "$f" ] && ln -sf "$f" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$f")"
+done
 wineserver -w || true
 touch "$stamp"
