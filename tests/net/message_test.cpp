@@ -1,0 +1,129 @@
+#include "net/message.h"
+
+#include <gtest/gtest.h>
+
+#include "base/cipher.h"
+
+using namespace qb;
+
+TEST(Message, SplitFieldsScanner) {
+  FieldList f;
+  ASSERT_TRUE(SplitFields("<5><LGI><OK><100>\r\n", f));
+  EXPECT_EQ(FieldList({"5", "LGI", "OK", "100"}), f);
+  ASSERT_TRUE(SplitFields("<9><LEAVEWORD><1><2>hello", f));
+  EXPECT_EQ(4u, f.size());
+  EXPECT_EQ("2", f.back());
+  ASSERT_TRUE(SplitFields("x<a>", f));
+  EXPECT_EQ(FieldList({"a"}), f);
+  ASSERT_TRUE(SplitFields("ab>", f));
+  EXPECT_EQ(FieldList({"ab"}), f);
+  ASSERT_TRUE(SplitFields("<a<b>", f));
+  EXPECT_EQ(FieldList({"a<b"}), f);
+  ASSERT_TRUE(SplitFields("<>", f));
+  EXPECT_EQ(FieldList({""}), f);
+  EXPECT_FALSE(SplitFields("no fields here <open", f));
+  EXPECT_TRUE(f.empty());
+}
+
+TEST(Message, BracketAndNumbers) {
+  EXPECT_EQ("<abc>", BracketField("a<b>c"));
+  EXPECT_EQ("<>", BracketField(""));
+  EXPECT_EQ(-5, ReadNumber("  -5xyz"));
+  EXPECT_EQ(0, ReadNumber("abc"));
+  EXPECT_EQ(0, ReadNumber(""));
+  EXPECT_EQ(INT32_MAX, ReadNumber("99999999999999999999"));
+  EXPECT_EQ(INT32_MIN, ReadNumber("-2147483648"));
+  EXPECT_EQ("<-7>", BracketNumber(-7));
+}
+
+TEST(Message, Addresses) {
+  EXPECT_EQ(67305985, AddressNumber(MakeAddress(1, 2, 3, 4)));
+  EXPECT_EQ(16820416, AddressNumber(ParseDottedAddress("192.168.0.1")));
+  EXPECT_LT(AddressNumber(ParseDottedAddress("3.2.1.200")), 0);  // high last octet
+  EXPECT_EQ("3.2.1.200", DottedAddress(AddressFromNumber(AddressNumber(ParseDottedAddress("3.2.1.200")))));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.256"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress(""));
+}
+
+TEST(Message, ChatTextEscaping) {
+  EXPECT_EQ("\xA8\xB5" "b\xA8\xB6", EscapeChatText("<b>"));
+  // A typed A8 B5 pair is dropped rather than turning into '<' at the receiver.
+  EXPECT_EQ("xy", EscapeChatText("x\xA8\xB5y"));
+  EXPECT_EQ("a<b>c", UnescapeChatText(EscapeChatText("a<b>c")));
+  // Other GBK characters with lead byte A8 are kept.
+  EXPECT_EQ("\xA8\xA1", EscapeChatText("\xA8\xA1"));
+}
+
+TEST(Message, FontFields) {
+  CharFormat cf;
+  cf.dwMask = 0xF800003F;
+  cf.dwEffects = 0x00010002;
+  cf.yHeight = 210;
+  cf.yOffset = -3;
+  cf.crTextColor = 0xFF8000;
+  cf.bCharSet = 134;
+  cf.bPitchAndFamily = 49;
+  cf.faceName = "宋体";
+  std::string text = FormatFontFields(cf);
+  EXPECT_NE(std::string::npos, text.find("<255><32768>"));
+  FieldList f;
+  ASSERT_TRUE(SplitFields(text + "<after>", f));
+  ASSERT_EQ(13u, f.size());
+  CharFormat back;
+  ASSERT_TRUE(ParseFontFields(f, back));
+  EXPECT_TRUE(back == cf);
+  EXPECT_EQ(FieldList({"after"}), f);
+  // A partial description yields nothing and leaves nothing behind.
+  ASSERT_TRUE(SplitFields(text.substr(0, text.rfind('<')), f));
+  EXPECT_FALSE(ParseFontFields(f, back));
+  EXPECT_TRUE(f.empty());
+}
+
+TEST(Message, NodeFieldsRoundTripAndRejects) {
+  NodeWire n;
+  n.name = "新浪<网>";
+  n.kind = 1;
+  n.address = "http://www.example.com/" + std::string(600, 'x');
+  n.parentName = "新闻";
+  n.iconPath = "images\\icon\\a.ico";
+  n.note = "note";
+  n.visits = 12;
+  n.slot = 29;
+  n.circle = "Reserved";
+  FieldList f;
+  ASSERT_TRUE(SplitFields(MsgFavUpNode(n), f));
+  EXPECT_EQ(12u, f.size());
+  f.erase(f.begin(), f.begin() + 3);
+  NodeWire back;
+  ASSERT_TRUE(ParseNodeFields(f, back));
+  EXPECT_EQ(n.name, back.name);  // enciphered, so the brackets survive
+  EXPECT_EQ(n.address, back.address);
+  EXPECT_EQ(n.parentName, back.parentName);
+  EXPECT_EQ(n.iconPath, back.iconPath);
+  EXPECT_EQ(29, back.slot);
+  EXPECT_EQ("Reserved", back.circle);
+
+  // Seventh field (visits) empty: rejected.
+  ASSERT_TRUE(SplitFields("<AB><1><><><><><><3><x>", f));
+  EXPECT_FALSE(ParseNodeFields(f, back));
+  // Kind out of range reads as 0; the circle mark is optional.
+  ASSERT_TRUE(SplitFields("<AB><7><><><><><1><3>", f));
+  ASSERT_TRUE(ParseNodeFields(f, back));
+  EXPECT_EQ(0, back.kind);
+  EXPECT_EQ("", back.circle);
+}
+
+TEST(Message, CatalogueShapes) {
+  EXPECT_EQ("<3><REQWORDS><100>\r\n", FrameMessage(3, MsgReqWords(100)));
+  EXPECT_EQ("<LGI><1060><5><" + EncodeText("pw") + ">", MsgLogin(5, "pw"));
+  EXPECT_EQ("<FAV><UP><COUNT><4><5><pw>", MsgFavUpCount(4, 5, "p<w"));
+  std::string key(300, 'k');
+  FieldList f;
+  ASSERT_TRUE(SplitFields(MsgGroupUpNode(7, "n", 1, key, "", "", "Reserved"), f));
+  EXPECT_EQ(200u, f[5].size());
+  EXPECT_EQ("<LEAVEWORD><1><2>a\xA8\xB5", MsgLeaveWord(1, 2, "a\xA8\xB5"));
+  ASSERT_TRUE(SplitFields(MsgGroupList("c", {{"1.2.3.4", "nick", 9, "c"}}), f));
+  EXPECT_EQ(FieldList({"GROUP", "LIST", "1", "c", "1.2.3.4", "nick", "9", "c"}), f);
+}

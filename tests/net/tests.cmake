@@ -1,0 +1,1 @@
+qimbo_test(net net/message_test.cpp)
