@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/cipher.h"
 
@@ -144,6 +146,10 @@ CMyNode* CMyNodeList::FindNode(const std::string& name, int kind) const {
   return nullptr;
 }
 
+std::string CMyNodeList::DefaultIconPath(int32_t slot) const {
+  return m_strBaseDir + "images\\icon\\ieicon\\IE XP" + std::to_string((unsigned)slot % 5u) + ".ico";
+}
+
 int CMyNodeList::AddNode(CMyNode* node) {
   if (!node) return 0;
   if (node->IsItem()) {
@@ -155,8 +161,7 @@ int CMyNodeList::AddNode(CMyNode* node) {
     if (FindNode(node->m_strName, node->m_nKind)) return 0;
   }
   if (node->m_nKind == UrlItem && node->m_strIconPath.empty())
-    node->m_strIconPath = m_strBaseDir + "images\\icon\\ieicon\\IE XP" +
-                          std::to_string((unsigned)node->m_nSlot % 5u) + ".ico";
+    node->m_strIconPath = DefaultIconPath(node->m_nSlot);
   Append(node);
   return 1;
 }
@@ -233,6 +238,90 @@ int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
   if (slot < 0) return 0;
   item->m_nSlot = slot;
   return AddNode(item);
+}
+
+namespace {
+
+void PutKey(std::string& k, const std::string& s) {
+  k += std::to_string(s.size());
+  k += ':';
+  k += s;
+}
+
+void PutKey(std::string& k, const void* p) { k.append((const char*)&p, sizeof p); }
+
+// What AddLoadedNode compares: parent, name, address, staging parent name.
+std::string LoadedKey(const CMyNode* n) {
+  std::string k;
+  PutKey(k, n->m_pParent);
+  PutKey(k, n->m_strName);
+  PutKey(k, n->m_strAddress);
+  PutKey(k, n->m_strParentName);
+  return k;
+}
+
+// What AddNode compares: kind and name, and for items parent and address too.
+std::string AddKey(const CMyNode* n) {
+  std::string k = std::to_string(n->m_nKind) + ';';
+  PutKey(k, n->m_strName);
+  if (n->IsItem()) {
+    PutKey(k, n->m_pParent);
+    PutKey(k, n->m_strAddress);
+  }
+  return k;
+}
+
+}  // namespace
+
+void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
+  std::unordered_set<std::string> seen;
+  seen.reserve(m_nodes.size() + nodes.size());
+  for (CMyNode* n : m_nodes) seen.insert(LoadedKey(n));
+  std::vector<CMyNode*> added;
+  added.reserve(nodes.size());
+  m_nodes.reserve(m_nodes.size() + nodes.size());
+  for (CMyNode* n : nodes) {
+    if (!seen.insert(LoadedKey(n)).second) {
+      delete n;
+      continue;
+    }
+    Append(n);
+    added.push_back(n);
+  }
+  std::unordered_map<std::string, CMyNode*> firstCategory;
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == UrlCategory) firstCategory.emplace(n->m_strName, n);
+  bool marked = false;
+  for (CMyNode* n : added) {
+    if (n->m_nKind != UrlItem) continue;
+    auto it = firstCategory.find(n->m_strParentName);
+    if (it != firstCategory.end()) {
+      n->m_pParent = it->second;
+    } else {
+      n->m_strName = kDeleteMark;
+      marked = true;
+    }
+  }
+  if (marked) DeleteMarked();
+}
+
+int CMyNodeList::AddNodes(const std::vector<CMyNode*>& nodes) {
+  std::unordered_set<std::string> seen;
+  seen.reserve(m_nodes.size() + nodes.size());
+  for (CMyNode* n : m_nodes) seen.insert(AddKey(n));
+  int added = 0;
+  for (CMyNode* n : nodes) {
+    if (!n) continue;
+    if (!seen.insert(AddKey(n)).second) {
+      delete n;
+      continue;
+    }
+    if (n->m_nKind == UrlItem && n->m_strIconPath.empty())
+      n->m_strIconPath = DefaultIconPath(n->m_nSlot);
+    Append(n);
+    ++added;
+  }
+  return added;
 }
 
 void CMyNodeList::DeleteKind(int kind) {

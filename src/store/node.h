@@ -94,6 +94,19 @@ class CMyNodeList {
   int MoveItemToCategory(CMyNode* item, CMyNode* category);
   int AddItemAtFreeSlot(CMyNode* item);
 
+  // The reading of a whole file at once: each node tested as AddLoadedNode
+  // tests it (refused ones deleted), then every new item joins the first
+  // category (kind 0) of its parent name in list order, and items without one
+  // are dropped. Indexed, with the results of the node-by-node scans. Takes
+  // ownership of every node in `nodes`.
+  void MergeLoadedNodes(const std::vector<CMyNode*>& nodes);
+  // AddNode for each node in order, indexed; refused nodes are deleted.
+  // Returns how many were added.
+  int AddNodes(const std::vector<CMyNode*>& nodes);
+
+  // The stock icon of a bookmark in this slot: IE XP0.ico .. IE XP4.ico.
+  std::string DefaultIconPath(int32_t slot) const;
+
   // Deletes every node.
   void DeleteAll();
   // Forgets every node without deleting it (they were handed to another list).

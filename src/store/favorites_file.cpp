@@ -1,0 +1,186 @@
+#include "store/favorites_file.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "os/os.h"
+
+const char kBackupFileName[] = "上次收藏.bak";
+
+std::string FavoritesFileBytes(const std::vector<const CMyNode*>& nodes) {
+  qb::CMemorySink sink;
+  qb::CArchiveWriter ar(sink);
+  ar.WriteU32((uint32_t)nodes.size());
+  for (const CMyNode* n : nodes) n->Store(ar);
+  return sink.Bytes();
+}
+
+int ReadFavoritesRecords(const std::string& bytes, std::vector<CMyNode*>& out) {
+  out.clear();
+  qb::CMemorySource src(bytes);
+  qb::CArchiveReader ar(src);
+  uint32_t count = 0;
+  // A count that the bytes cannot hold fails before anything is allocated.
+  if (!ar.ReadU32(count) || !ar.CanHold(count, kMinNodeRecordBytes)) return 0;
+  out.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    CMyNode* n = new CMyNode;
+    out.push_back(n);
+    if (!n->Load(ar)) {
+      for (CMyNode* d : out) delete d;
+      out.clear();
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
+  std::string bytes;
+  if (!os::ReadWholeFile(path, bytes)) return 0;
+  std::vector<CMyNode*> records;
+  if (!ReadFavoritesRecords(bytes, records)) return 0;
+  std::vector<CMyNode*> keep;
+  keep.reserve(records.size());
+  for (CMyNode* n : records) {
+    // Only the web-address folder lives in these files; program nodes are
+    // rebuilt from the disk, and an item without a category has no place.
+    bool web = n->m_nKind == UrlCategory || n->m_nKind == UrlItem;
+    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty()))
+      delete n;
+    else
+      keep.push_back(n);
+  }
+  list.MergeLoadedNodes(keep);
+  return 1;
+}
+
+static int WriteFlushed(const std::string& path, const std::string& bytes) {
+  os::CWriteStream out;
+  if (!out.Open(path)) return 0;
+  int ok = out.Write(bytes.data(), bytes.size());
+  ok = out.Close() && ok;
+  return ok;
+}
+
+int ReplaceFileKeepingBackup(const std::string& path, const std::string& backup, const std::string& bytes) {
+  // The new contents are complete on disk under a name that no listing of
+  // favorites files picks up before the old file is touched.
+  std::string fresh = path + ".new";
+  if (os::FileExists(fresh)) os::RemoveFile(fresh);
+  if (!WriteFlushed(fresh, bytes)) {
+    os::RemoveFile(fresh);
+    return 0;
+  }
+  bool moved = false;
+  if (os::FileExists(path)) {
+    if (!backup.empty()) {
+      if (os::FileExists(backup)) os::RemoveFile(backup);
+      if (!os::RenameFile(path, backup)) {
+        os::RemoveFile(fresh);
+        return 0;
+      }
+      moved = true;
+    } else if (!os::RemoveFile(path)) {
+      os::RemoveFile(fresh);
+      return 0;
+    }
+  }
+  if (!os::RenameFile(fresh, path)) {
+    if (moved) os::RenameFile(backup, path);
+    os::RemoveFile(fresh);
+    return 0;
+  }
+  return 1;
+}
+
+int SaveFavoritesFile(const CMyNodeList& list, const std::string& dataDir, const std::string& name) {
+  std::vector<const CMyNode*> nodes;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
+  return ReplaceFileKeepingBackup(dataDir + name, dataDir + kBackupFileName, FavoritesFileBytes(nodes));
+}
+
+int WriteBookmark(const CMyNodeList& list, const std::string& path, const CMyNode* category) {
+  if (!category || list.CountChildren(category) == 0) return 0;
+  std::vector<const CMyNode*> nodes;
+  for (const CMyNode* n : list)
+    if (n == category || n->m_pParent == category) nodes.push_back(n);
+  return ReplaceFileKeepingBackup(path, std::string(), FavoritesFileBytes(nodes));
+}
+
+int ImportBookmark(CMyNodeList& list, const std::string& path, int slot, qb::IUserInterface* ui) {
+  if (path.empty() || slot < 0) return 0;
+  CMyNodeList read;
+  if (!LoadFavoritesFile(read, path)) return 0;
+  std::string lastName;
+  for (CMyNode* n : read) {
+    if (n->m_nKind != UrlCategory) continue;
+    n->m_nSlot = slot;
+    lastName = n->m_strName;
+  }
+  if (!lastName.empty() && list.FindNode(lastName, UrlCategory)) {
+    if (ui) ui->ShowMessage("重名！请修改现有分类名称", "Qimbo收藏", qb::kMbOk | qb::kMbIconStop);
+    return 1;
+  }
+  std::vector<CMyNode*> nodes(read.begin(), read.end());
+  read.ReleaseAll();
+  list.AddNodes(nodes);
+  return 1;
+}
+
+void ReplaceWebFolder(CMyNodeList& list, CMyNodeList& download) {
+  // The downloaded list can hold the sender's program folder too; only its
+  // web-address folder replaces ours.
+  std::vector<CMyNode*> web;
+  for (CMyNode* n : download) {
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) {
+      n->m_pParent = nullptr;
+      web.push_back(n);
+    } else {
+      delete n;
+    }
+  }
+  download.ReleaseAll();
+  // Items join the first downloaded category of their parent name.
+  std::unordered_map<std::string, CMyNode*> firstCategory;
+  for (CMyNode* n : web)
+    if (n->m_nKind == UrlCategory) firstCategory.emplace(n->m_strName, n);
+  std::vector<CMyNode*> ordered;
+  for (CMyNode* n : web) {
+    if (n->m_nKind == UrlItem) {
+      auto it = firstCategory.find(n->m_strParentName);
+      if (it == firstCategory.end()) {
+        delete n;
+        continue;
+      }
+      n->m_pParent = it->second;
+    }
+    ordered.push_back(n);
+  }
+  for (CMyNode* n : list) {
+    if (n->m_nKind == ProgramCategory || n->m_nKind == ProgramItem)
+      ordered.push_back(n);
+    else
+      delete n;
+  }
+  list.ReleaseAll();
+  list.AddNodes(ordered);
+}
+
+void BuildTopVisitedList(const CMyNodeList& list, std::vector<TopVisited>& out) {
+  std::vector<TopVisited> all;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) all.push_back(TopVisited{n->m_strName, n->m_strAddress, n->m_nVisits});
+  // The program's selection sort, stopped once the first 38 places are settled:
+  // later passes never move an entry into them.
+  size_t passes = all.empty() ? 0 : std::min(all.size() - 1, kTopVisitedMax);
+  for (size_t i = 0; i < passes; ++i) {
+    size_t best = i;
+    for (size_t j = i + 1; j < all.size(); ++j)
+      if (all[j].m_nVisits > all[best].m_nVisits) best = j;
+    if (best != i) std::swap(all[i], all[best]);
+  }
+  if (all.size() > kTopVisitedMax) all.resize(kTopVisitedMax);
+  out.insert(out.end(), all.begin(), all.end());
+}

@@ -1,0 +1,237 @@
+#include "store/importer.h"
+
+#include <vector>
+
+#include "os/os.h"
+
+namespace {
+
+const char kDesktopName[] = "桌面";
+const char kFirstLevel[] = "一级目录";
+const char kRootCategory[] = "目录名";
+
+std::string WithoutDoubleBlanks(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == ' ' && i + 1 < s.size() && s[i + 1] == ' ') {
+      i += 2;
+    } else {
+      out.push_back(s[i++]);
+    }
+  }
+  return out;
+}
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+bool EndsWith(const std::string& s, const char* tail) {
+  std::string t(tail);
+  return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+// "KEY=value": the value up to its first white space, cut to kUrlValueMax bytes.
+bool MatchValue(const std::string& line, const char* key, std::string& value) {
+  std::string k(key);
+  if (line.compare(0, k.size(), k) != 0) return false;
+  size_t i = k.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+  while (i < line.size() && blank(line[i])) ++i;
+  size_t start = i;
+  while (i < line.size() && !blank(line[i])) ++i;
+  if (i == start) return false;
+  value = line.substr(start, std::min(i - start, kUrlValueMax));
+  return true;
+}
+
+// Adds the ".url" files of `folder` under `parent`, slots from 0; the icon of
+// a shortcut that names one is the shortcut file itself.
+void AddUrlFiles(CMyNodeList& list, const std::string& folder, const std::vector<os::DirEntry>& files,
+                 CMyNode* parent) {
+  int count = 0;
+  for (const os::DirEntry& e : files) {
+    CMyNode* n = ParseUrlFile(folder, e.name);
+    if (!n) {
+      n = new CMyNode;
+      n->m_strName = e.name;
+    } else if (!n->m_strIconPath.empty()) {
+      n->m_strIconPath = folder + e.name;
+    }
+    n->m_strName = CleanName(n->m_strName);
+    n->m_pParent = parent;
+    n->m_nSlot = count;
+    if (list.AddNode(n))
+      ++count;
+    else
+      delete n;
+  }
+}
+
+}  // namespace
+
+std::string ReadHomePath() {
+  std::string drive, path;
+  if (!os::RegReadString(os::Hive::CurrentUser, "Volatile Environment", "HOMEDRIVE", drive)) return std::string();
+  if (!os::RegReadString(os::Hive::CurrentUser, "Volatile Environment", "HOMEPATH", path)) return std::string();
+  return drive + path;
+}
+
+std::string ProfilesFolder(const std::string& homePath) {
+  size_t cut = homePath.rfind('\\');
+  return cut == std::string::npos ? std::string() : homePath.substr(0, cut);
+}
+
+std::string DesktopFolder(const std::string& profilesFolder, const std::string& user) {
+  return profilesFolder + "\\" + user + "\\桌面\\";
+}
+
+std::string StartMenuFolder(const std::string& profilesFolder, const std::string& user) {
+  return profilesFolder + "\\" + user + "\\「开始」菜单\\程序\\";
+}
+
+std::string FavoritesFolder(const std::string& homePath) { return homePath + "\\Favorites\\"; }
+
+int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const std::string& user) {
+  CMyNode* cat = new CMyNode;
+  cat->m_strName = kDesktopName;
+  cat->m_nKind = ProgramCategory;
+  cat->m_strAddress = profilesFolder + "\\" + user;
+  cat->m_strNote = kFirstLevel;
+  cat->m_nSlot = 0;
+  if (list.FindNode(kDesktopName, ProgramCategory) || !list.AddNode(cat)) delete cat;
+
+  std::string folder = DesktopFolder(profilesFolder, user);
+  std::vector<os::DirEntry> entries;
+  if (!os::ListFolder(folder, "*.*", entries)) return 1;
+  for (const os::DirEntry& e : entries) {
+    if (IsDotEntry(e.name)) continue;
+    CMyNode* item = new CMyNode;
+    item->m_strName = e.name;
+    item->m_nKind = ProgramItem;
+    item->m_strAddress = folder;
+    item->m_pParent = list.FindNode(kDesktopName, ProgramCategory);
+    if (!item->m_pParent) {
+      delete item;
+      return 0;
+    }
+    if (!list.AddNode(item)) delete item;
+  }
+  return 1;
+}
+
+int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const std::string& user, int& nextSlot,
+                    qb::IUserInterface* ui) {
+  std::string folder = StartMenuFolder(profilesFolder, user);
+  std::vector<os::DirEntry> entries;
+  if (!os::ListFolder(folder, "*.*", entries)) {
+    if (ui) ui->ShowMessage("错误：Init读directory名称返回错误HANDLE", "Qimbo收藏", qb::kMbOk);
+    return 1;
+  }
+  for (const os::DirEntry& e : entries) {
+    if (IsDotEntry(e.name) || EndsWith(e.name, ".lnk") || EndsWith(e.name, ".ini")) continue;
+    if (!list.FindNode(e.name, ProgramCategory)) {
+      CMyNode* cat = new CMyNode;
+      cat->m_strName = WithoutDoubleBlanks(e.name);
+      cat->m_nKind = ProgramCategory;
+      cat->m_strAddress = folder;
+      cat->m_strNote = kFirstLevel;
+      cat->m_nSlot = nextSlot;
+      if (list.AddNode(cat))
+        ++nextSlot;
+      else
+        delete cat;
+    }
+    AddProgramFiles(list, folder + e.name + "\\", e.name);
+  }
+  return 1;
+}
+
+int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::string& category) {
+  std::vector<os::DirEntry> entries;
+  if (!os::ListFolder(folder, "*.*", entries)) return 1;
+  for (const os::DirEntry& e : entries) {
+    if (IsDotEntry(e.name) || e.name == "desktop.ini") continue;
+    CMyNode* item = new CMyNode;
+    item->m_strName = e.name;
+    item->m_nKind = ProgramItem;
+    item->m_strAddress = folder;
+    item->m_pParent = list.FindNode(category, ProgramCategory);
+    if (!item->m_pParent) {
+      delete item;
+      return 0;
+    }
+    if (!list.AddNode(item)) delete item;
+  }
+  return 1;
+}
+
+int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
+  std::vector<os::DirEntry> entries;
+  if (os::ListFolder(folder, "*.", entries)) {
+    // The root category always comes first, in slot 0, whether or not the
+    // directory search reports "..".
+    std::vector<std::string> names(1, kRootCategory);
+    for (const os::DirEntry& e : entries)
+      if (!IsDotEntry(e.name)) names.push_back(e.name);
+    int count = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+      CMyNode* cat = new CMyNode;
+      cat->m_strName = i == 0 ? names[i] : WithoutDoubleBlanks(names[i]);
+      cat->m_nKind = UrlCategory;
+      cat->m_strAddress = folder;
+      cat->m_strNote = kFirstLevel;
+      cat->m_nSlot = count;
+      if (!list.AddNode(cat)) {
+        delete cat;
+        continue;
+      }
+      ++count;
+      if (i > 0) ImportUrlFolder(list, folder + names[i] + "\\", cat->m_strName);
+    }
+  }
+  CMyNode* root = list.FindNode(kRootCategory, UrlCategory);
+  std::vector<os::DirEntry> files;
+  if (!os::ListFolder(folder, "*.url", files)) return 1;
+  if (!files.empty() && !root) return 0;
+  AddUrlFiles(list, folder, files, root);
+  return 1;
+}
+
+int ImportUrlFolder(CMyNodeList& list, const std::string& folder, const std::string& category) {
+  std::vector<os::DirEntry> files;
+  if (!os::ListFolder(folder, "*.url", files) || files.empty()) return 0;
+  CMyNode* parent = list.FindNode(category, UrlCategory);
+  if (!parent) return 0;
+  AddUrlFiles(list, folder, files, parent);
+  return 1;
+}
+
+CMyNode* ParseUrlFile(const std::string& folder, const std::string& file) {
+  std::string bytes;
+  if (!os::ReadWholeFile(folder + file, bytes)) return nullptr;
+  CMyNode* n = new CMyNode;
+  n->m_strName = file;
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  // The first line is the section header. After it, reading stops once more
+  // than 30 lines other than BASEURL= and IconFile= have gone by.
+  int counter = 0;
+  for (size_t i = 1; i < lines.size() && counter <= 30; ++i) {
+    std::string value;
+    bool base = MatchValue(lines[i], "BASEURL=", value);
+    if (base) n->m_strAddress = value;
+    if (!base && MatchValue(lines[i], "URL=", value)) n->m_strAddress = value;
+    bool icon = MatchValue(lines[i], "IconFile=", value);
+    if (icon) n->m_strIconPath = value;
+    if (!base && !icon) ++counter;
+  }
+  return n;
+}
