@@ -1,0 +1,589 @@
+// qimbo-tool fav: favorites files on the command line, through the same code
+// the program uses.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/codepage.h"
+#include "os/os.h"
+#include "store/favorites_file.h"
+#include "store/importer.h"
+#include "store/node.h"
+#include "tool.h"
+
+namespace {
+
+// ---- a small JSON reader for one flat object per line ---------------------------
+
+struct JsonValue {
+  enum Type { Null, Bool, Number, String } type = Null;
+  int64_t number = 0;
+  std::string text;  // UTF-8
+};
+
+class JsonLine {
+ public:
+  explicit JsonLine(const std::string& s) : m_s(s) {}
+  // Fills `out`; on failure `error` says what and where.
+  bool ParseObject(std::map<std::string, JsonValue>& out, std::string& error) {
+    Skip();
+    if (!Eat('{')) return Fail("expected '{'", error);
+    Skip();
+    if (Eat('}')) return End(error);
+    for (;;) {
+      Skip();
+      std::string key;
+      if (!String(key)) return Fail("expected a quoted key", error);
+      Skip();
+      if (!Eat(':')) return Fail("expected ':'", error);
+      Skip();
+      JsonValue v;
+      if (!Value(v)) return Fail("bad value for \"" + key + "\"", error);
+      if (out.count(key)) return Fail("key \"" + key + "\" given twice", error);
+      out[key] = v;
+      Skip();
+      if (Eat(',')) continue;
+      if (Eat('}')) return End(error);
+      return Fail("expected ',' or '}'", error);
+    }
+  }
+
+ private:
+  bool End(std::string& error) {
+    Skip();
+    return m_i == m_s.size() ? true : Fail("unexpected text after the object", error);
+  }
+  bool Fail(const std::string& what, std::string& error) {
+    error = what + " at column " + std::to_string(m_i + 1);
+    return false;
+  }
+  void Skip() {
+    while (m_i < m_s.size() && (m_s[m_i] == ' ' || m_s[m_i] == '\t' || m_s[m_i] == '\r' || m_s[m_i] == '\n')) ++m_i;
+  }
+  bool Eat(char c) {
+    if (m_i < m_s.size() && m_s[m_i] == c) {
+      ++m_i;
+      return true;
+    }
+    return false;
+  }
+  bool Word(const char* w) {
+    size_t n = strlen(w);
+    if (m_s.compare(m_i, n, w) != 0) return false;
+    m_i += n;
+    return true;
+  }
+  bool Value(JsonValue& v) {
+    if (m_i >= m_s.size()) return false;
+    char c = m_s[m_i];
+    if (c == '"') {
+      v.type = JsonValue::String;
+      return String(v.text);
+    }
+    if (Word("null")) { v.type = JsonValue::Null; return true; }
+    if (Word("true")) { v.type = JsonValue::Bool; v.number = 1; return true; }
+    if (Word("false")) { v.type = JsonValue::Bool; v.number = 0; return true; }
+    if (c == '-' || (c >= '0' && c <= '9')) return Number(v);
+    return false;
+  }
+  bool Number(JsonValue& v) {
+    bool neg = Eat('-');
+    size_t start = m_i;
+    uint64_t n = 0;
+    while (m_i < m_s.size() && m_s[m_i] >= '0' && m_s[m_i] <= '9') {
+      n = n * 10 + (uint64_t)(m_s[m_i] - '0');
+      if (n > (1ull << 40)) return false;  // far beyond any field of a node
+      ++m_i;
+    }
+    if (m_i == start) return false;
+    if (m_i < m_s.size() && (m_s[m_i] == '.' || m_s[m_i] == 'e' || m_s[m_i] == 'E')) return false;
+    v.type = JsonValue::Number;
+    v.number = neg ? -(int64_t)n : (int64_t)n;
+    return true;
+  }
+  static void PutUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+      out.push_back((char)cp);
+    } else if (cp < 0x800) {
+      out.push_back((char)(0xC0 | (cp >> 6)));
+      out.push_back((char)(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back((char)(0xE0 | (cp >> 12)));
+      out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back((char)(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back((char)(0xF0 | (cp >> 18)));
+      out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back((char)(0x80 | (cp & 0x3F)));
+    }
+  }
+  bool Hex4(uint32_t& cp) {
+    if (m_i + 4 > m_s.size()) return false;
+    cp = 0;
+    for (int k = 0; k < 4; ++k) {
+      char c = m_s[m_i++];
+      cp <<= 4;
+      if (c >= '0' && c <= '9') cp |= (uint32_t)(c - '0');
+      else if (c >= 'a' && c <= 'f') cp |= (uint32_t)(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') cp |= (uint32_t)(c - 'A' + 10);
+      else return false;
+    }
+    return true;
+  }
+  bool String(std::string& out) {
+    out.clear();
+    if (!Eat('"')) return false;
+    while (m_i < m_s.size()) {
+      unsigned char c = (unsigned char)m_s[m_i++];
+      if (c == '"') return true;
+      if (c < 0x20) return false;
+      if (c != '\\') {
+        out.push_back((char)c);
+        continue;
+      }
+      if (m_i >= m_s.size()) return false;
+      char e = m_s[m_i++];
+      switch (e) {
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'u': {
+          uint32_t cp;
+          if (!Hex4(cp)) return false;
+          if (cp >= 0xD800 && cp < 0xDC00) {
+            uint32_t lo;
+            if (!Eat('\\') || !Eat('u') || !Hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return false;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            return false;
+          }
+          PutUtf8(out, cp);
+          break;
+        }
+        default: return false;
+      }
+    }
+    return false;
+  }
+
+  const std::string& m_s;
+  size_t m_i = 0;
+};
+
+// ---- helpers ---------------------------------------------------------------------
+
+std::string Path(const char* arg) { return os::ProgramPath(arg); }
+
+std::string Gbk(const std::string& utf8, bool& ok) {
+  std::string out;
+  ok = qb::Utf8ToGbk(utf8, out) != 0;
+  return out;
+}
+
+int WriteNodes(const CMyNodeList& list, const std::string& path) {
+  std::vector<const CMyNode*> nodes;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
+  if (!ReplaceFileKeepingBackup(path, std::string(), FavoritesFileBytes(nodes))) {
+    qtool::Error("cannot write " + path);
+    return 1;
+  }
+  return 0;
+}
+
+int LoadOrComplain(CMyNodeList& list, const std::string& path) {
+  if (LoadFavoritesFile(list, path)) return 1;
+  qtool::Error("cannot load favorites file " + path + " (missing, unreadable or not a favorites file)");
+  return 0;
+}
+
+// ---- dump ------------------------------------------------------------------------
+
+int Dump(const std::string& file) {
+  CMyNodeList list;
+  if (!LoadOrComplain(list, file)) return 1;
+  for (const CMyNode* n : list) {
+    std::string line = "{\"name\":" + qtool::JsonString(n->m_strName) + ",\"kind\":" + std::to_string(n->m_nKind) +
+                       ",\"address\":" + qtool::JsonString(n->m_strAddress) + ",\"parent\":" +
+                       (n->m_pParent ? qtool::JsonString(n->m_pParent->m_strName) : std::string("null")) +
+                       ",\"icon\":" + qtool::JsonString(n->m_strIconPath) + ",\"note\":" +
+                       qtool::JsonString(n->m_strNote) + ",\"visits\":" + std::to_string(n->m_nVisits) +
+                       ",\"time\":" + std::to_string(n->m_tLastVisit) + ",\"slot\":" + std::to_string(n->m_nSlot) +
+                       ",\"script\":" + std::to_string(n->m_bScript) + ",\"circle\":" +
+                       qtool::JsonString(n->m_strCircle) + "}\n";
+    fputs(line.c_str(), stdout);
+  }
+  return 0;
+}
+
+// ---- make ------------------------------------------------------------------------
+
+bool NodeFromJson(const std::map<std::string, JsonValue>& obj, CMyNode& n, std::string& error) {
+  static const char* const kKeys[] = {"name", "kind",  "address", "parent", "icon",  "note",
+                                      "visits", "time", "slot",    "script", "circle"};
+  for (auto& kv : obj) {
+    bool known = false;
+    for (const char* k : kKeys) known = known || kv.first == k;
+    if (!known) {
+      error = "unknown key \"" + kv.first + "\"";
+      return false;
+    }
+  }
+  auto text = [&](const char* key, std::string& field, bool required) {
+    auto it = obj.find(key);
+    if (it == obj.end() || it->second.type == JsonValue::Null) {
+      if (required) error = std::string("\"") + key + "\" is required";
+      return !required;
+    }
+    if (it->second.type != JsonValue::String) {
+      error = std::string("\"") + key + "\" must be a string";
+      return false;
+    }
+    bool ok;
+    field = Gbk(it->second.text, ok);
+    if (!ok) error = std::string("\"") + key + "\" holds characters that code page 936 cannot store";
+    return ok;
+  };
+  auto number = [&](const char* key, int64_t lo, int64_t hi, int64_t& field) {
+    auto it = obj.find(key);
+    if (it == obj.end()) return true;
+    if (it->second.type != JsonValue::Number || it->second.number < lo || it->second.number > hi) {
+      error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo) + " to " +
+              std::to_string(hi);
+      return false;
+    }
+    field = it->second.number;
+    return true;
+  };
+  int64_t kind = UrlItem, visits = 0, time = n.m_tLastVisit, slot = 0, script = 0;
+  if (!text("name", n.m_strName, true) || !text("address", n.m_strAddress, false) ||
+      !text("parent", n.m_strParentName, false) || !text("icon", n.m_strIconPath, false) ||
+      !text("note", n.m_strNote, false) || !text("circle", n.m_strCircle, false))
+    return false;
+  if (!number("kind", 0, 1, kind) || !number("visits", INT32_MIN, INT32_MAX, visits) ||
+      !number("time", 0, UINT32_MAX, time) || !number("slot", INT32_MIN, INT32_MAX, slot) ||
+      !number("script", 0, 1, script))
+    return false;
+  n.m_nKind = (int32_t)kind;
+  n.m_nVisits = (int32_t)visits;
+  n.m_tLastVisit = time;
+  n.m_nSlot = (int32_t)slot;
+  n.m_bScript = (int32_t)script;
+  if (n.m_nKind == UrlItem && n.m_strParentName.empty()) {
+    error = "an item (kind 1) needs \"parent\", the name of its category";
+    return false;
+  }
+  if (n.m_nKind == UrlCategory && !n.m_strParentName.empty()) {
+    error = "a category (kind 0) has no \"parent\"";
+    return false;
+  }
+  return true;
+}
+
+int Make(const std::string& in, const std::string& file) {
+  std::string bytes;
+  if (!os::ReadWholeFile(in, bytes)) {
+    qtool::Error("cannot read " + in);
+    return 1;
+  }
+  std::vector<std::unique_ptr<CMyNode>> nodes;
+  size_t start = 0;
+  int lineNo = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    ++lineNo;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    std::map<std::string, JsonValue> obj;
+    std::string error;
+    std::unique_ptr<CMyNode> n(new CMyNode);
+    if (!JsonLine(line).ParseObject(obj, error) || !NodeFromJson(obj, *n, error)) {
+      qtool::Error(in + ": line " + std::to_string(lineNo) + ": " + error);
+      return 1;
+    }
+    nodes.push_back(std::move(n));
+  }
+  // Items join the first category of their parent's name, as loading does.
+  std::map<std::string, CMyNode*> categories;
+  for (auto& n : nodes)
+    if (n->m_nKind == UrlCategory) categories.emplace(n->m_strName, n.get());
+  for (auto& n : nodes) {
+    if (n->m_nKind != UrlItem) continue;
+    auto it = categories.find(n->m_strParentName);
+    if (it == categories.end()) {
+      qtool::Error(in + ": item \"" + n->m_strName + "\" names the category \"" + n->m_strParentName +
+                   "\", which is not in the file");
+      return 1;
+    }
+    n->m_pParent = it->second;
+  }
+  std::vector<const CMyNode*> order;
+  for (auto& n : nodes) order.push_back(n.get());
+  if (!ReplaceFileKeepingBackup(file, std::string(), FavoritesFileBytes(order))) {
+    qtool::Error("cannot write " + file);
+    return 1;
+  }
+  return 0;
+}
+
+// ---- bookmark HTML -------------------------------------------------------------
+
+std::string HtmlEscape(const std::string& utf8) {
+  std::string out;
+  for (char c : utf8) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+int ExportHtml(const std::string& file, const std::string& out) {
+  CMyNodeList list;
+  if (!LoadOrComplain(list, file)) return 1;
+  std::string html =
+      "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+      "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+      "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n";
+  for (const CMyNode* c : list) {
+    if (c->m_nKind != UrlCategory) continue;
+    html += "    <DT><H3>" + HtmlEscape(qtool::Utf8(c->m_strName)) + "</H3>\n    <DL><p>\n";
+    for (const CMyNode* n : list) {
+      if (n->m_pParent != c) continue;
+      html += "        <DT><A HREF=\"" + HtmlEscape(qtool::Utf8(n->m_strAddress)) + "\" LAST_VISIT=\"" +
+              std::to_string(n->m_tLastVisit) + "\">" + HtmlEscape(qtool::Utf8(n->m_strName)) + "</A>\n";
+      if (!n->m_strNote.empty()) html += "        <DD>" + HtmlEscape(qtool::Utf8(n->m_strNote)) + "\n";
+    }
+    html += "    </DL><p>\n";
+  }
+  html += "</DL><p>\n";
+  if (!ReplaceFileKeepingBackup(out, std::string(), html)) {
+    qtool::Error("cannot write " + out);
+    return 1;
+  }
+  return 0;
+}
+
+void Utf8Char(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back((char)cp);
+  } else if (cp < 0x800) {
+    out.push_back((char)(0xC0 | (cp >> 6)));
+    out.push_back((char)(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back((char)(0xE0 | (cp >> 12)));
+    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back((char)(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back((char)(0xF0 | (cp >> 18)));
+    out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back((char)(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Entities of bookmark files: the five named ones and numeric references.
+std::string HtmlUnescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] != '&') {
+      out.push_back(s[i++]);
+      continue;
+    }
+    size_t semi = s.find(';', i);
+    if (semi == std::string::npos || semi - i > 10) {
+      out.push_back(s[i++]);
+      continue;
+    }
+    std::string ent = s.substr(i + 1, semi - i - 1);
+    uint32_t cp = 0;
+    if (ent == "amp") cp = '&';
+    else if (ent == "lt") cp = '<';
+    else if (ent == "gt") cp = '>';
+    else if (ent == "quot") cp = '"';
+    else if (ent == "apos") cp = '\'';
+    else if (ent == "nbsp") cp = ' ';
+    else if (ent.size() > 1 && ent[0] == '#')
+      cp = (ent[1] == 'x' || ent[1] == 'X') ? (uint32_t)strtoul(ent.c_str() + 2, nullptr, 16)
+                                            : (uint32_t)strtoul(ent.c_str() + 1, nullptr, 10);
+    if (cp == 0 || cp > 0x10FFFF) {
+      out.push_back(s[i++]);
+      continue;
+    }
+    Utf8Char(out, cp);
+    i = semi + 1;
+  }
+  return out;
+}
+
+// Case-insensitive search for an ASCII tag text from `from`.
+size_t FindNoCase(const std::string& s, const char* what, size_t from) {
+  size_t n = strlen(what);
+  for (size_t i = from; i + n <= s.size(); ++i) {
+    size_t k = 0;
+    while (k < n && tolower((unsigned char)s[i + k]) == tolower((unsigned char)what[k])) ++k;
+    if (k == n) return i;
+  }
+  return std::string::npos;
+}
+
+std::string Attribute(const std::string& tag, const char* name) {
+  std::string key = std::string(name) + "=\"";
+  size_t p = FindNoCase(tag, key.c_str(), 0);
+  if (p == std::string::npos) return std::string();
+  p += key.size();
+  size_t q = tag.find('"', p);
+  return q == std::string::npos ? std::string() : tag.substr(p, q - p);
+}
+
+std::string HtmlText(const std::string& raw) {
+  std::string text = HtmlUnescape(raw);
+  // Trim blanks and line breaks at both ends.
+  size_t a = text.find_first_not_of(" \t\r\n"), b = text.find_last_not_of(" \t\r\n");
+  text = a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+  std::string gbk;
+  qb::Utf8ToGbk(text, gbk);
+  return gbk;
+}
+
+int ImportHtml(const std::string& in, const std::string& file) {
+  std::string html;
+  if (!os::ReadWholeFile(in, html)) {
+    qtool::Error("cannot read " + in);
+    return 1;
+  }
+  // Bookmark files are UTF-8 today; an old export in the system code page is
+  // taken as GBK bytes.
+  std::string probe;
+  if (!qb::Utf8ToGbk(html, probe)) html = qtool::Utf8(html);
+  CMyNodeList list;
+  list.m_strBaseDir = os::ProgramDirectory();
+  int depth = 0;            // <DL> nesting: 1 is the top list, 2 inside a first-level folder
+  std::string pendingFolder;  // an <H3> waiting for its <DL>
+  CMyNode* category = nullptr;
+  int categorySlot = 0;
+  std::map<CMyNode*, int> itemCount;
+  CMyNode* lastItem = nullptr;  // a <DD> after a link is its note
+  size_t i = 0;
+  while ((i = html.find('<', i)) != std::string::npos) {
+    size_t close = html.find('>', i);
+    if (close == std::string::npos) break;
+    std::string tag = html.substr(i, close - i + 1);
+    size_t next = close + 1;
+    if (FindNoCase(tag, "<DL", 0) == 0) {
+      lastItem = nullptr;
+      ++depth;
+      if (depth == 2 && !pendingFolder.empty()) {
+        category = list.FindNode(pendingFolder, UrlCategory);
+        if (!category) {
+          category = new CMyNode;
+          category->m_strName = pendingFolder;
+          category->m_nKind = UrlCategory;
+          category->m_nSlot = categorySlot++;
+          list.AddNode(category);
+        }
+      }
+      pendingFolder.clear();
+    } else if (FindNoCase(tag, "</DL", 0) == 0) {
+      if (depth > 0) --depth;
+      if (depth < 2) category = nullptr;
+    } else if (FindNoCase(tag, "<H3", 0) == 0) {
+      size_t end = FindNoCase(html, "</H3", next);
+      if (end == std::string::npos) break;
+      if (depth == 1) pendingFolder = HtmlText(html.substr(next, end - next));
+      next = end;
+    } else if (FindNoCase(tag, "<A ", 0) == 0 || FindNoCase(tag, "<A\t", 0) == 0) {
+      size_t end = FindNoCase(html, "</A", next);
+      if (end == std::string::npos) break;
+      CMyNode* parent = category;
+      if (!parent) {  // a link outside every folder goes to the root category
+        parent = list.FindNode("目录名", UrlCategory);
+        if (!parent) {
+          parent = new CMyNode;
+          parent->m_strName = "目录名";
+          parent->m_nKind = UrlCategory;
+          parent->m_nSlot = categorySlot++;
+          list.AddNode(parent);
+        }
+      }
+      CMyNode* n = new CMyNode;
+      n->m_strName = HtmlText(html.substr(next, end - next));
+      n->m_strAddress = HtmlText(Attribute(tag, "HREF"));
+      std::string visit = Attribute(tag, "LAST_VISIT");
+      if (!visit.empty()) n->m_tLastVisit = (int64_t)strtoull(visit.c_str(), nullptr, 10);
+      n->m_pParent = parent;
+      n->m_nSlot = itemCount[parent];
+      if (list.AddNode(n)) {
+        ++itemCount[parent];
+        lastItem = n;
+      } else {
+        delete n;
+        lastItem = nullptr;
+      }
+      next = end;
+    } else if (FindNoCase(tag, "<DD", 0) == 0 && lastItem) {
+      size_t end = html.find('<', next);
+      if (end == std::string::npos) end = html.size();
+      lastItem->m_strNote = HtmlText(html.substr(next, end - next));
+      lastItem = nullptr;
+      next = end;
+    }
+    i = next;
+  }
+  return WriteNodes(list, file);
+}
+
+// ---- import-favorites --------------------------------------------------------------
+
+int ImportFavoritesFolder(std::string dir, const std::string& file) {
+  if (!os::IsFolder(dir)) {
+    qtool::Error("not a folder: " + dir);
+    return 1;
+  }
+  if (dir.empty() || dir.back() != '\\') dir.push_back('\\');
+  CMyNodeList list;
+  list.m_strBaseDir = os::ProgramDirectory();
+  if (!ImportBrowserFavorites(list, dir)) {
+    qtool::Error("the Favorites folder could not be imported: " + dir);
+    return 1;
+  }
+  return WriteNodes(list, file);
+}
+
+int RunFav(int argc, char** argv) {
+  std::string cmd = argc > 1 ? argv[1] : "";
+  if (cmd == "dump" && argc == 3) return Dump(Path(argv[2]));
+  if (cmd == "make" && argc == 4) return Make(Path(argv[2]), Path(argv[3]));
+  if (cmd == "import-favorites" && argc == 4) return ImportFavoritesFolder(Path(argv[2]), Path(argv[3]));
+  if (cmd == "export-html" && argc == 4) return ExportHtml(Path(argv[2]), Path(argv[3]));
+  if (cmd == "import-html" && argc == 4) return ImportHtml(Path(argv[2]), Path(argv[3]));
+  fprintf(stderr,
+          "usage: qimbo-tool fav dump FILE\n"
+          "       qimbo-tool fav make IN.jsonl FILE\n"
+          "       qimbo-tool fav import-favorites DIR FILE\n"
+          "       qimbo-tool fav export-html FILE OUT.html\n"
+          "       qimbo-tool fav import-html IN.html FILE\n");
+  return 2;
+}
+
+}  // namespace
+
+static qtool::Registrar reg("fav", RunFav,
+                            "  fav dump FILE | make IN.jsonl FILE | import-favorites DIR FILE |\n"
+                            "      export-html FILE OUT.html | import-html IN.html FILE");
