@@ -1,0 +1,116 @@
+#include "skin/config.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "os/os.h"
+
+namespace qb {
+
+namespace {
+const char kIniName[] = "config\\MyConfig.ini";
+const char kBakName[] = "config\\MyConfig.bak";
+const char kEnd[] = "[END]";
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// The file's lines as a text-mode read gives them: CR LF ends a line, and a
+// missing line reads as an empty one.
+std::vector<std::string> SplitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t nl = bytes.find('\n', start);
+    size_t end = nl == std::string::npos ? bytes.size() : nl;
+    std::string line = bytes.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    if (nl == std::string::npos) break;
+    start = nl + 1;
+  }
+  return lines;
+}
+
+// One word after leading white space, as a "%s" scan reads it, cut to the
+// value limit.
+std::string ScanWord(const std::string& s, size_t& pos) {
+  while (pos < s.size() && IsSpace(s[pos])) ++pos;
+  size_t start = pos;
+  while (pos < s.size() && !IsSpace(s[pos])) ++pos;
+  std::string word = s.substr(start, pos - start);
+  if (word.size() > kConfigValueMax) word.resize(kConfigValueMax);
+  return word;
+}
+
+// "Key=%s": the key must stand at the start of the line; the value must not
+// be empty.
+bool ScanKeyValue(const std::string& line, const std::string& key, std::string& value) {
+  if (line.compare(0, key.size(), key) != 0) return false;
+  size_t pos = key.size();
+  std::string word = ScanWord(line, pos);
+  if (word.empty()) return false;
+  value = word;
+  return true;
+}
+
+// "%s\t%d": a word, white space, a decimal integer (out-of-range numbers are
+// pinned to the 32-bit range instead of wrapping).
+bool ScanWordAndNumber(const std::string& line, int32_t& number) {
+  size_t pos = 0;
+  if (ScanWord(line, pos).empty()) return false;
+  while (pos < line.size() && IsSpace(line[pos])) ++pos;
+  std::string rest = line.substr(pos);
+  const char* p = rest.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long v = strtoll(p, &end, 10);
+  if (end == p) return false;
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  number = (int32_t)v;
+  return true;
+}
+}  // namespace
+
+int LoadConfig(const std::string& programDir, ConfigSettings& settings) {
+  std::string ini = programDir + kIniName, bak = programDir + kBakName;
+  if (!os::FileExists(ini) && os::FileExists(bak)) os::RenameFile(bak, ini);
+  std::string bytes;
+  if (!os::FileExists(ini) || os::IsFolder(ini) || !os::ReadWholeFile(ini, bytes)) return 0;
+
+  std::vector<std::string> lines = SplitLines(bytes);
+  lines.resize(6);
+  std::string value;
+  if (ScanKeyValue(lines[1], "FavoriteKey=", value)) settings.hotkeyText = value;
+  if (lines[2] == kEnd) return 1;
+  if (lines[3] == kEnd) return 1;
+  int32_t tip = 0;
+  if (ScanWordAndNumber(lines[3], tip)) settings.chatTip = tip;
+  if (lines[4] != kEnd && ScanKeyValue(lines[4], "ChatSendKey=", value)) settings.chatSendKey = value;
+  return 1;
+}
+
+int SaveConfig(const std::string& programDir, const ConfigSettings& settings) {
+  std::string ini = programDir + kIniName, bak = programDir + kBakName;
+  if (os::FileExists(ini)) {
+    if (os::FileExists(bak)) os::RemoveFile(bak);
+    if (!os::RenameFile(ini, bak)) return 0;  // never overwrite the only good copy
+  }
+  std::string text = "[HOTKEY]\r\nFavoriteKey=" + settings.hotkeyText + "\r\n[CHAT]\r\nIF_CHATTIP\t" +
+                     std::to_string(settings.chatTip) + "\r\nChatSendKey=" + settings.chatSendKey +
+                     "\r\n" + kEnd;
+  os::CWriteStream out;
+  if (!out.Open(ini)) return 0;
+  int ok = out.Write(text.data(), text.size());
+  if (!out.Close() || !ok) {
+    // The partly written file goes; the backup takes its place.
+    os::RemoveFile(ini);
+    if (os::FileExists(bak)) os::RenameFile(bak, ini);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace qb

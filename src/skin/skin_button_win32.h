@@ -1,0 +1,154 @@
+// CSkinButton: the owner-drawn push button behind every styled button of the
+// program. Attach it to an existing button (SubclassDlgItem) or create one.
+// The parent's WM_DRAWITEM, WM_CTLCOLORBTN and BN_CLICKED are reflected back
+// to the button by a small subclass installed on the parent, so a window that
+// hosts skin buttons needs no extra code.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace qb {
+
+// Reflected notifications, as the control sees them (parent message + 0x2000 + WM_USER).
+enum : UINT {
+  kReflectBase = WM_USER + 0x1C00,
+  OCM_SKIN_DRAWITEM = kReflectBase + WM_DRAWITEM,
+  OCM_SKIN_CTLCOLORBTN = kReflectBase + WM_CTLCOLORBTN,
+  OCM_SKIN_COMMAND = kReflectBase + WM_COMMAND,
+};
+
+// The button look of one screen area, as a skin record holds it.
+struct SkinColours {
+  HFONT font = nullptr;
+  COLORREF hoverBack = RGB(255, 234, 192), hoverText = RGB(50, 50, 50);
+  COLORREF normalBack = RGB(208, 208, 208), normalText = RGB(50, 50, 50);
+  COLORREF pressedBack = RGB(192, 192, 192), pressedText = RGB(50, 50, 50);
+  int clickMark = 1;
+  int flat = 0;
+};
+
+class CSkinButton {
+ public:
+  enum Align { kAlignLeft = 0, kAlignTop = 1, kAlignRight = 2 };
+  enum ColourIndex { kBackIn = 0, kForeIn = 1, kBackOut = 2, kForeOut = 3, kBackFocus = 4, kForePressed = 5 };
+  static HICON GreyIcon() { return reinterpret_cast<HICON>(static_cast<INT_PTR>(-2)); }
+
+  CSkinButton();
+  virtual ~CSkinButton();
+  CSkinButton(const CSkinButton&) = delete;
+  CSkinButton& operator=(const CSkinButton&) = delete;
+
+  bool SubclassDlgItem(UINT id, HWND parent);
+  bool Attach(HWND button);
+  bool Create(const std::wstring& caption, DWORD style, const RECT& rect, HWND parent, UINT id);
+  void Detach();
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  static CSkinButton* FromHandle(HWND button);
+
+  int SetColor(int index, COLORREF colour, bool redraw = true);
+  COLORREF GetColor(int index) const { return index >= 0 && index < 6 ? m_colours[index] : 0; }
+  int OffsetColor(int index, int offset, bool redraw = true);
+  int SetFlat(bool flat, bool redraw = true);
+  int SetClickMark(bool mark, bool redraw = true);
+  int SetFlatFocus(bool focus, bool redraw = true);
+  int SetAlign(int align, bool redraw = true);
+  int SetIcon(HICON in, HICON out = nullptr);
+  int SetIconById(int inId, int outId = 0);
+  int SetBitmaps(HBITMAP in, COLORREF inTransparent, HBITMAP out = nullptr, COLORREF outTransparent = 0);
+  int SetBitmapsById(int inId, COLORREF inTransparent, int outId = 0, COLORREF outTransparent = 0);
+  int SetCursorById(int id, bool redraw = true);
+  int SetTooltipText(const wchar_t* text, bool activate = true);
+  int DrawTransparent(bool redraw = true);
+  int SetMenu(int menuId, HWND receiver, bool classicLook = false, bool redraw = true);
+  void ShowAttachedMenu();
+  void SetAlwaysTrack(bool always) { m_alwaysTrack = always; }
+  void SetShowDisabledBitmap(bool show) { m_showDisabledBitmap = show; }
+  void SetFont(HFONT font, bool redraw = true);
+
+  bool IsFlat() const { return m_flat; }
+  bool IsHovered() const { return m_mouseOver; }
+  bool IsCheckBox() const { return m_checkBox; }
+  bool IsChecked() const { return m_checked; }
+  bool IsDefault() const { return m_default; }
+  bool ClickMark() const { return m_clickMark; }
+  int GetAlign() const { return m_align; }
+  HWND ReceiverWindow() const { return m_menuReceiver; }
+
+  // The look a finished drawing had, for the rectangles of the parts.
+  struct Layout {
+    RECT image;    // where the icon or bitmap went (empty when none)
+    RECT caption;  // the caption area
+  };
+  const Layout& LastLayout() const { return m_layout; }
+
+ protected:
+  virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT Default(UINT msg, WPARAM wParam, LPARAM lParam);
+  virtual void DrawItem(const DRAWITEMSTRUCT& item);
+  virtual void DrawBackground(HDC dc, RECT* rect);
+  virtual void DrawBorder(HDC dc, RECT* rect);
+  virtual void OnClicked();
+  void Redraw() { if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE); }
+
+  HWND m_hWnd = nullptr;
+  bool m_showDisabledBitmap = true;
+  bool m_flat = true;
+  bool m_mouseOver = false;
+  bool m_transparent = false;
+  bool m_pressed = false;
+  bool m_focused = false;
+  bool m_disabled = false;
+  bool m_default = false;
+  bool m_checkBox = false;
+  int m_align = kAlignLeft;
+  bool m_clickMark = true;
+  bool m_flatFocus = false;
+  COLORREF m_colours[6];
+  HMENU m_menu = nullptr;
+  HMENU m_menuResource = nullptr;
+  HWND m_menuReceiver = nullptr;
+  bool m_menuOpen = false;
+  HCURSOR m_cursor = nullptr;
+  HWND m_tooltip = nullptr;
+  HDC m_backDc = nullptr;
+  HBITMAP m_backBitmap = nullptr;
+  HGDIOBJ m_backOld = nullptr;
+  bool m_alwaysTrack = true;
+  bool m_checked = false;
+  UINT m_creationType = 15;
+
+  struct IconPair {
+    HICON in = nullptr, out = nullptr;
+    int inW = 0, inH = 0, outW = 0, outH = 0;
+  } m_icons;
+  struct BitmapPair {
+    HBITMAP in = nullptr, inMask = nullptr, out = nullptr, outMask = nullptr;
+    int inW = 0, inH = 0, outW = 0, outH = 0;
+    COLORREF inTransparent = 0, outTransparent = 0;
+  } m_bitmaps;
+  Layout m_layout{};
+
+ private:
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  void FreeIcons();
+  void FreeBitmaps();
+  void FreeBackground();
+  void TakeBackground();
+  void CreateTooltip();
+  void PlaceImage(const RECT& item, int w, int h, bool hasCaption, RECT* image, RECT* caption) const;
+  void DrawCaption(HDC dc, RECT caption);
+};
+
+// Pushes a skin record into a button: all colours, or the text colours only.
+void ApplySkinToButton(CSkinButton& button, const SkinColours& skin);
+void ApplySkinTextColours(CSkinButton& button, const SkinColours& skin);
+
+// The grey copy of an icon: each non-black pixel becomes its luminance.
+HICON CreateGrayscaleIcon(HICON icon);
+
+// Installs, once per window, the subclass that reflects WM_DRAWITEM,
+// WM_CTLCOLORBTN and WM_COMMAND of child buttons back to the buttons.
+void InstallReflection(HWND parent);
+
+}  // namespace qb
