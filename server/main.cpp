@@ -1,0 +1,167 @@
+// qimbo-server: the central server of the favorites program, and the
+// commands that look after its users.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "base/codepage.h"
+#include "password.h"
+#include "server_cli.h"
+#include "udp_loop.h"
+
+namespace qsrv {
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  qimbo-server serve [--listen ADDR] [--db FILE] [--version N] [--chat-ad URL]\n"
+    "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db FILE]\n"
+    "  qimbo-server user passwd NUMBER PASSWORD [--db FILE]\n"
+    "  qimbo-server user del NUMBER [--db FILE]\n"
+    "  qimbo-server user list [--db FILE]\n"
+    "  qimbo-server bench [--clients N] [--rounds N]\n"
+    "A PASSWORD of \"-\" is read from the first line of standard input.\n";
+
+const char kDefaultDb[] = "qimbo-server.db";
+
+int Fail(const std::string& text) {
+  fprintf(stderr, "qimbo-server: %s\n", text.c_str());
+  return 1;
+}
+
+// Splits off the --name value options; what is left are the positional words.
+struct Args {
+  std::vector<std::string> words;
+  std::vector<std::pair<std::string, std::string>> options;
+  std::vector<std::string> flags;
+  bool Has(const std::string& flag) const {
+    for (auto& f : flags)
+      if (f == flag) return true;
+    return false;
+  }
+  const std::string* Get(const std::string& name) const {
+    for (auto& o : options)
+      if (o.first == name) return &o.second;
+    return nullptr;
+  }
+};
+
+bool ParseArgs(int argc, char** argv, const std::vector<std::string>& valueOptions,
+               const std::vector<std::string>& flagOptions, Args& out, std::string& error) {
+  for (int i = 0; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      bool known = false;
+      for (auto& v : valueOptions)
+        if (a == v) {
+          if (i + 1 >= argc) {
+            error = a + " needs a value";
+            return false;
+          }
+          out.options.push_back({a, argv[++i]});
+          known = true;
+        }
+      for (auto& f : flagOptions)
+        if (a == f) {
+          out.flags.push_back(a);
+          known = true;
+        }
+      if (!known) {
+        error = "unknown option " + a;
+        return false;
+      }
+    } else {
+      out.words.push_back(a);
+    }
+  }
+  return true;
+}
+
+bool ParseInt(const std::string& text, long long lo, long long hi, long long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  out = strtoll(text.c_str(), &end, 10);
+  return *end == 0 && out >= lo && out <= hi;
+}
+
+int Serve(int argc, char** argv) {
+  Args args;
+  std::string error;
+  if (!ParseArgs(argc, argv, {"--listen", "--db", "--version", "--chat-ad", "--port-base", "--client-port-base"},
+                 {}, args, error))
+    return Fail(error);
+  if (!args.words.empty()) return Fail("serve takes no words: " + args.words[0]);
+  LoopConfig loop;
+  ServerOptions opt;
+  long long v;
+  if (auto s = args.Get("--listen")) loop.listen = *s;
+  if (auto s = args.Get("--version")) {
+    if (!ParseInt(*s, INT32_MIN, INT32_MAX, v) || v == 0) return Fail("--version needs a non-zero number");
+    opt.newestVersion = (int32_t)v;
+  }
+  if (auto s = args.Get("--chat-ad")) opt.chatAd = *s;
+  // Test and side-by-side set-ups move both port ranges away from the defaults.
+  if (auto s = args.Get("--port-base")) {
+    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --port-base");
+    loop.serverPortBase = (int)v;
+  }
+  if (auto s = args.Get("--client-port-base")) {
+    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --client-port-base");
+    loop.clientPortBase = (int)v;
+  }
+  std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
+  if (!InitPasswords()) return Fail("the password library cannot start");
+  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  if (!storage) return Fail("cannot open the database: " + error);
+  volatile sig_atomic_t* stop = InstallStopSignals();
+  CUdpPorts ports;
+  if (!ports.Open(loop, error)) return Fail(error);
+  CServer server(*storage, ports, opt);
+  fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
+          loop.serverPortBase + kServerPorts - 1, db.c_str());
+  int rc = RunLoop(server, ports, stop);
+  const ServerCounters& c = server.Counters();
+  fprintf(stderr,
+          "qimbo-server: stopped; %llu datagrams received, dropped %llu malformed, %llu oversized, %llu unknown; "
+          "%llu requests refused; %llu datagrams sent\n",
+          (unsigned long long)c.received, (unsigned long long)c.malformed, (unsigned long long)c.oversized,
+          (unsigned long long)c.unknown, (unsigned long long)c.refused, (unsigned long long)c.sent);
+  return rc;
+}
+
+int User(int argc, char** argv) {
+  Args args;
+  std::string error;
+  if (!ParseArgs(argc, argv, {"--db"}, {"--cheap-hash"}, args, error)) return Fail(error);
+  const std::vector<std::string>& w = args.words;
+  if (w.empty()) return Fail(std::string("user needs a command\n") + kUsage);
+  std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
+  // Test suites and benchmarks only: a hash that costs next to nothing.
+  HashCost cost = args.Has("--cheap-hash") ? HashCost::Minimum : HashCost::Interactive;
+  if (!InitPasswords()) return Fail("the password library cannot start");
+  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  if (!storage) return Fail("cannot open the database: " + error);
+  return RunUserCommand(*storage, w, cost, std::cout, error) ? 0 : Fail(error);
+}
+
+}  // namespace
+}  // namespace qsrv
+
+int main(int argc, char** argv) {
+  using namespace qsrv;
+  if (argc < 2) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string cmd = argv[1];
+  if (cmd == "serve") return Serve(argc - 2, argv + 2);
+  if (cmd == "user") return User(argc - 2, argv + 2);
+  if (cmd == "bench") return RunBench(argc - 2, argv + 2);
+  fputs(kUsage, stderr);
+  return 2;
+}

@@ -1,0 +1,625 @@
+#include "server.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "base/cipher.h"
+#include "base/codepage.h"
+#include "password.h"
+
+namespace qsrv {
+
+using qb::FieldList;
+
+namespace {
+
+const char kNoAddressDotted[] = "0.0.0.0";
+const size_t kMaxCircleKey = 250;
+const size_t kMaxPassword = 20;
+
+// Cuts GBK text to at most `max` bytes without splitting a double-byte character.
+std::string CutGbk(const std::string& text, size_t max) {
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t step = ((unsigned char)text[i] >= 0x81 && i + 1 < text.size()) ? 2 : 1;
+    if (i + step > max) break;
+    i += step;
+  }
+  return text.substr(0, i);
+}
+
+std::string LogText(const std::string& gbk) { return qb::ToUtf8(gbk); }
+
+}  // namespace
+
+CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options)
+    : m_storage(storage), m_out(out), m_opt(std::move(options)) {
+  InitPasswords();
+}
+
+// ---- receiving ------------------------------------------------------------------
+
+void CServer::OnDatagram(uint32_t address, int k, const char* data, size_t size, uint64_t now) {
+  ++m_counters.received;
+  if (size > kMaxDatagram) {
+    ++m_counters.oversized;
+    return;
+  }
+  size_t len = 0;
+  while (len < size && data[len] != 0) ++len;
+  std::string text(data, len);
+  FieldList f;
+  if (!qb::SplitFields(text, f) || f.size() < 2) {
+    ++m_counters.malformed;
+    return;
+  }
+  if (k < 0 || k >= kServerPorts) k = 0;
+  Dispatch(address, k, text, f, now);
+}
+
+void CServer::Dispatch(uint32_t address, int k, const std::string& text, FieldList& f, uint64_t now) {
+  std::string field, type;
+  qb::TakeField(f, field);
+  int32_t n = qb::ReadNumber(field);
+  qb::TakeField(f, type);
+  // Any message from a logged-in user's address counts as a sign of life.
+  if (Session* s = SessionAt(address)) s->lastSeen = now;
+  if (type == "LGI") OnLogin(address, k, n, f, now);
+  else if (type == "LGO") OnLogout(address, f);
+  else if (type == "LIV") OnKeepAlive(address, f, now);
+  else if (type == "REQWORDS") OnReqWords(address, k, f);
+  else if (type == "LEAVEWORD") OnLeaveWord(address, text, f);
+  else if (type == "FAV") OnFav(address, k, n, f, now);
+  else if (type == "GROUP") OnGroup(address, k, n, f);
+  else ++m_counters.unknown;
+}
+
+// ---- sessions -------------------------------------------------------------------
+
+CServer::Session* CServer::SessionAt(uint32_t address) {
+  auto a = m_byAddress.find(address);
+  if (a == m_byAddress.end()) return nullptr;
+  auto s = m_sessions.find(a->second);
+  return s == m_sessions.end() ? nullptr : &s->second;
+}
+
+CServer::Session* CServer::SessionAt(uint32_t address, int32_t user) {
+  Session* s = SessionAt(address);
+  return s && s->user == user ? s : nullptr;
+}
+
+bool CServer::LoginBlocked(uint32_t address, uint64_t now) {
+  auto it = m_fails.find(address);
+  if (it == m_fails.end()) return false;
+  if (now - it->second.windowStart >= m_opt.loginFailWindowMs) {
+    m_fails.erase(it);
+    return false;
+  }
+  return it->second.count >= m_opt.loginFailLimit;
+}
+
+void CServer::NoteLoginFailure(uint32_t address, uint64_t now) {
+  auto it = m_fails.find(address);
+  if (it == m_fails.end()) {
+    if (m_fails.size() >= m_opt.maxFailRecords) {
+      for (auto i = m_fails.begin(); i != m_fails.end();)
+        i = now - i->second.windowStart >= m_opt.loginFailWindowMs ? m_fails.erase(i) : std::next(i);
+      if (m_fails.size() >= m_opt.maxFailRecords) m_fails.erase(m_fails.begin());
+    }
+    it = m_fails.emplace(address, FailRecord{0, now}).first;
+  }
+  ++it->second.count;
+}
+
+CServer::Session* CServer::Authenticate(uint32_t address, int32_t user, const std::string& password,
+                                        uint64_t now, const char* what) {
+  if (Session* s = SessionAt(address, user)) {
+    if (DigestMatches(s->digest, password)) return s;
+    NoteLoginFailure(address, now);
+    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": wrong password");
+    return nullptr;
+  }
+  // No session here: the server may have restarted under a user who is still
+  // logged in as far as his program knows. A right password opens one again.
+  if (LoginBlocked(address, now)) {
+    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": too many wrong passwords");
+    return nullptr;
+  }
+  UserRecord rec;
+  if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec) || !VerifyPassword(rec.hash, password)) {
+    NoteLoginFailure(address, now);
+    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": unknown user or wrong password");
+    return nullptr;
+  }
+  Session* s = OpenSession(address, rec, password, now);
+  if (!s) Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": too many sessions");
+  return s;
+}
+
+CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user, const std::string& password,
+                                       uint64_t now) {
+  if (Session* other = SessionAt(address))
+    if (other->user != user.number) EndSession(other->user, "another user logged in from the same address");
+  auto old = m_sessions.find(user.number);
+  if (old != m_sessions.end() && old->second.address != address) EndSession(user.number, "logged in elsewhere");
+  if (m_sessions.size() >= m_opt.maxSessions) return nullptr;
+  Session& s = m_sessions[user.number];
+  s.user = user.number;
+  s.address = address;
+  s.nickname = user.nickname;
+  s.digest = SessionDigest(password);
+  s.lastSeen = now;
+  m_byAddress[address] = user.number;
+  Log("login user " + qb::FormatNumber(user.number) + " from " + qb::DottedAddress(address));
+  std::string add = qb::MsgChatAddUser(qb::DottedAddress(address), PlazaName(s));
+  for (auto& kv : m_sessions)
+    if (kv.first != user.number) Push(kv.second, add);
+  return &s;
+}
+
+void CServer::EndSession(int32_t user, const char* why) {
+  auto it = m_sessions.find(user);
+  if (it == m_sessions.end()) return;
+  uint32_t address = it->second.address;
+  if (it->second.up.active) Log("upload of user " + qb::FormatNumber(user) + " dropped: session ended");
+  if (it->second.down.active) Log("download of user " + qb::FormatNumber(user) + " dropped: session ended");
+  m_byAddress.erase(address);
+  m_sessions.erase(it);
+  Log("logout user " + qb::FormatNumber(user) + " (" + why + ")");
+  std::string dele = qb::MsgChatDeleUser(qb::DottedAddress(address));
+  for (auto& kv : m_sessions) Push(kv.second, dele);
+}
+
+// ---- login, keep-alive, logout, leave-words --------------------------------------
+
+void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t now) {
+  std::string version, userField, coded;
+  if (!qb::TakeField(f, version) || !qb::TakeField(f, userField) || !qb::TakeField(f, coded)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField);
+  std::string password = qb::DecodeText(coded);
+  UserRecord rec;
+  const char* why = nullptr;
+  if (LoginBlocked(address, now)) why = "too many wrong passwords";
+  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec) || !VerifyPassword(rec.hash, password))
+    why = "unknown user or wrong password";
+  Session* s = nullptr;
+  if (!why) {
+    s = SessionAt(address, user);
+    if (s) {  // logging in again over a live session: just renew it
+      s->digest = SessionDigest(password);
+      s->nickname = rec.nickname;
+      Log("login user " + qb::FormatNumber(user) + " from " + qb::DottedAddress(address) + " (again)");
+    } else {
+      s = OpenSession(address, rec, password, now);
+      if (!s) why = "too many sessions";
+    }
+  } else if (std::string(why) != "too many wrong passwords") {
+    NoteLoginFailure(address, now);
+  }
+  if (why) {
+    Refused(address, "login of user " + qb::FormatNumber(user) + ": " + why);
+    Reply(address, k, n, qb::MsgLoginRefused());
+    return;
+  }
+  s->lastSeen = now;
+  Reply(address, k, n, qb::MsgLoginOk(user));
+  if (m_opt.newestVersion != 0) Push(*s, qb::MsgVersion(m_opt.newestVersion));
+  if (!m_opt.chatAd.empty()) Push(*s, qb::MsgChatAd(m_opt.chatAd));
+  SendPlazaList(*s);
+}
+
+void CServer::OnLogout(uint32_t address, FieldList& f) {
+  std::string userField, coded;
+  if (!qb::TakeField(f, userField) || !qb::TakeField(f, coded)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField);
+  Session* s = SessionAt(address, user);
+  // The program sends its logout twice; the second finds nobody, quietly.
+  if (!s) return;
+  if (!DigestMatches(s->digest, qb::DecodeText(coded))) {
+    Refused(address, "logout of user " + qb::FormatNumber(user) + ": wrong password");
+    return;
+  }
+  EndSession(user, "logged out");
+}
+
+void CServer::OnKeepAlive(uint32_t address, FieldList& f, uint64_t now) {
+  std::string userField, coded;
+  if (!qb::TakeField(f, userField) || !qb::TakeField(f, coded)) {
+    ++m_counters.malformed;
+    return;
+  }
+  if (Session* s = Authenticate(address, qb::ReadNumber(userField), qb::DecodeText(coded), now, "keep-alive"))
+    s->lastSeen = now;
+}
+
+void CServer::OnReqWords(uint32_t address, int k, FieldList& f) {
+  std::string userField;
+  if (!qb::TakeField(f, userField)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField);
+  Session* s = SessionAt(address, user);
+  if (!s) {
+    Refused(address, "leave-words of user " + qb::FormatNumber(user) + ": not logged in there");
+    return;
+  }
+  std::vector<LeaveWord> words;
+  if (!m_storage.TakeLeaveWords(user, words)) {
+    Log("error: cannot read the leave-words of user " + qb::FormatNumber(user));
+    return;
+  }
+  (void)k;
+  for (const LeaveWord& w : words) {
+    UserRecord from;
+    std::string name = m_storage.FindUser(w.from, from) && !from.nickname.empty() ? from.nickname : std::string();
+    name += "(" + qb::FormatNumber(w.from) + ")";
+    char when[32] = "";
+    time_t t = (time_t)w.time;
+    struct tm tmv;
+    if (localtime_r(&t, &tmv)) strftime(when, sizeof when, "%Y-%m-%d %H:%M", &tmv);
+    std::string header = "\r\n" + name + "  " + when + "\r\n";
+    std::string text = w.text;
+    // Worst-case number width, so the datagram fits whatever number it gets.
+    while (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgLWords(w.from, text, header))) && !text.empty())
+      text = CutGbk(text, text.size() - 1);
+    Push(*s, qb::MsgLWords(w.from, text, header));
+  }
+  if (!words.empty())
+    Log("delivered " + qb::FormatNumber((int32_t)words.size()) + " leave-words to user " + qb::FormatNumber(user));
+}
+
+void CServer::OnLeaveWord(uint32_t address, const std::string& text, FieldList& f) {
+  std::string userField, targetField;
+  if (!qb::TakeField(f, userField) || !qb::TakeField(f, targetField)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField), target = qb::ReadNumber(targetField);
+  // The words are the free text after the last field, before the line end.
+  std::string words = text.substr(text.rfind('>') + 1);
+  while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) words.pop_back();
+  std::string who = "leave-word from " + qb::FormatNumber(user) + " to " + qb::FormatNumber(target);
+  UserRecord rec;
+  if (!SessionAt(address, user)) return Refused(address, who + ": not logged in there");
+  if (words.empty()) return Refused(address, who + ": empty");
+  if (!m_storage.FindUser(target, rec)) return Refused(address, who + ": no such user");
+  if (m_storage.CountLeaveWords(target) >= m_opt.maxWordsPerUser) return Refused(address, who + ": mailbox full");
+  LeaveWord w;
+  w.from = user;
+  w.time = m_opt.wallClock ? m_opt.wallClock() : (int64_t)time(nullptr);
+  w.text = words;
+  if (!m_storage.AddLeaveWord(target, w)) return Log("error: cannot store " + who);
+  Log(who);
+}
+
+// ---- favorites ------------------------------------------------------------------
+
+void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t now) {
+  std::string dir, what;
+  if (!qb::TakeField(f, dir) || !qb::TakeField(f, what)) {
+    ++m_counters.malformed;
+    return;
+  }
+  if (dir == "DOWN" && what == "REQ") return StartDownload(address, k, n, f, now);
+  if (dir == "UP" && what == "COUNT") {
+    std::string count, userField, password;
+    if (!qb::TakeField(f, count) || !qb::TakeField(f, userField) || !qb::TakeField(f, password)) {
+      ++m_counters.malformed;
+      return;
+    }
+    int32_t user = qb::ReadNumber(userField);
+    int32_t total = qb::ReadNumber(count);
+    Session* s = Authenticate(address, user, password, now, "upload");
+    if (!s) return;
+    if (total < 1 || total > m_opt.maxTreeNodes)
+      return Refused(address, "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user));
+    if (s->up.active) DropUpload(*s, "a new upload began");
+    s->up = Upload();
+    s->up.active = true;
+    s->up.announced = total;
+    s->up.lastActivity = now;
+    Log("upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user) + " begins");
+    Reply(address, k, n, qb::MsgFavUpAllowed());
+    return;
+  }
+  // The rest belongs to a transfer already running for this address.
+  Session* s = SessionAt(address);
+  if (!s) return Refused(address, "favorites message without a login");
+  f.push_front(what);
+  if (dir == "UP") OnFavUp(*s, k, n, f, now);
+  else if (dir == "DOWN") OnFavDown(*s, k, n, f, now);
+  else ++m_counters.unknown;
+}
+
+void CServer::DropUpload(Session& s, const char* why) {
+  if (!s.up.active) return;
+  Log("upload of user " + qb::FormatNumber(s.user) + " dropped after " +
+      qb::FormatNumber((int32_t)s.up.nodes.size()) + " of " + qb::FormatNumber(s.up.announced) + " nodes: " + why +
+      "; the stored tree stays");
+  s.up = Upload();
+}
+
+void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {
+  std::string what;
+  qb::TakeField(f, what);
+  if (what == "CANCEL") return DropUpload(s, "cancelled");
+  if (what != "NODE") {
+    ++m_counters.unknown;
+    return;
+  }
+  if (!s.up.active) return Refused(s.address, "upload node without an upload");
+  // A duplicated datagram must not store its node twice.
+  if (s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  qb::NodeWire node;
+  if (!qb::ParseNodeFields(f, node)) {
+    ++m_counters.malformed;
+    return DropUpload(s, "a node with missing fields");
+  }
+  // A node that could not travel back down in one datagram would make the
+  // stored tree impossible to download: refuse it now.
+  std::string down = qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node));
+  if (!FitsDatagram(down)) return DropUpload(s, "a node too long to download again");
+  s.up.bytes += down.size() + sizeof(qb::NodeWire);
+  if (s.up.bytes > m_opt.maxStagedBytes) return DropUpload(s, "too large");
+  s.up.nodes.push_back(std::move(node));
+  s.up.haveLast = true;
+  s.up.lastNumber = n;
+  s.up.lastActivity = now;
+  if ((int32_t)s.up.nodes.size() < s.up.announced) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  CommitUpload(s, k, n);
+}
+
+void CServer::CommitUpload(Session& s, int k, int32_t n) {
+  // The last node is acknowledged only once the tree is safely stored, so a
+  // failed write shows up in the program as a failed upload.
+  if (!m_storage.ReplaceTree(s.user, s.up.nodes)) {
+    Log("error: cannot store the tree of user " + qb::FormatNumber(s.user));
+    s.up = Upload();
+    return;
+  }
+  Log("upload of " + qb::FormatNumber((int32_t)s.up.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
+      " stored");
+  s.up = Upload();
+  Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+}
+
+void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, uint64_t now) {
+  std::string userField, password;
+  if (!qb::TakeField(f, userField) || !qb::TakeField(f, password)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField);
+  Session* s = Authenticate(address, user, password, now, "download");
+  if (!s) return Reply(address, k, n, qb::MsgFavDownInvalid());
+  Download d;
+  if (!m_storage.LoadTree(user, d.nodes)) {
+    Log("error: cannot read the tree of user " + qb::FormatNumber(user));
+    return Reply(address, k, n, qb::MsgFavDownInvalid());
+  }
+  if (d.nodes.empty()) {
+    Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
+    return Reply(address, k, n, qb::MsgFavDownBlank());
+  }
+  if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
+  d.active = true;
+  d.portIndex = k;
+  // The nodes go with consecutive numbers right after the COUNT's, so the
+  // block is set aside now: plaza news during the download take later numbers.
+  d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
+  d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size())) + '\0';
+  s->down = std::move(d);
+  Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
+      qb::FormatNumber(user) + " begins");
+  m_out.SendDatagram(address, k, s->down.pending);
+  ++m_counters.sent;
+  s->down.sentAt = now;
+}
+
+void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {
+  std::string what, ok;
+  qb::TakeField(f, what);
+  Download& d = s.down;
+  if (what == "CANCEL") {
+    if (d.active) Log("download of user " + qb::FormatNumber(s.user) + " cancelled");
+    d = Download();
+    return;
+  }
+  if (!d.active) return;
+  if (what == "READY") {
+    if (!d.awaitingReady || n != d.countNumber) return;
+    d.awaitingReady = false;
+  } else if (what == "NODE" && qb::TakeField(f, ok) && ok == "OK") {
+    if (d.awaitingReady || n != d.countNumber + 1 + (int32_t)d.next) return;
+    if (++d.next == d.nodes.size()) {
+      Log("download of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
+          " done");
+      d = Download();
+      return;
+    }
+  } else {
+    ++m_counters.unknown;
+    return;
+  }
+  d.portIndex = k;
+  SendDownloadStep(s, now);
+}
+
+void CServer::SendDownloadStep(Session& s, uint64_t now) {
+  Download& d = s.down;
+  int32_t number = d.countNumber + 1 + (int32_t)d.next;
+  d.pending = qb::FrameMessage(number, qb::MsgFavDownNode(d.nodes[d.next])) + '\0';
+  d.sentAt = now;
+  d.tries = 0;
+  m_out.SendDatagram(s.address, d.portIndex, d.pending);
+  ++m_counters.sent;
+}
+
+// ---- circles --------------------------------------------------------------------
+
+void CServer::OnGroup(uint32_t address, int k, int32_t n, FieldList& f) {
+  std::string what, userField, name, kind, key;
+  qb::TakeField(f, what);
+  if (what == "DROPOUT") {
+    if (!qb::TakeField(f, key) || !qb::TakeField(f, userField)) {
+      ++m_counters.malformed;
+      return;
+    }
+    int32_t user = qb::ReadNumber(userField);
+    if (!SessionAt(address, user)) return Refused(address, "drop-out of user " + qb::FormatNumber(user));
+    if (!m_storage.RemoveMember(key, user)) return Log("error: cannot remove a circle membership");
+    Log("circle: user " + qb::FormatNumber(user) + " left \"" + LogText(key) + "\"");
+    return;
+  }
+  if (what != "UPNODE") {
+    ++m_counters.unknown;
+    return;
+  }
+  if (!qb::TakeField(f, userField) || !qb::TakeField(f, name) || !qb::TakeField(f, kind) || !qb::TakeField(f, key)) {
+    ++m_counters.malformed;
+    return;
+  }
+  int32_t user = qb::ReadNumber(userField);
+  Session* s = SessionAt(address, user);
+  std::string who = "circle request of user " + qb::FormatNumber(user);
+  const char* why = nullptr;
+  if (!s) why = "not logged in there";
+  else if (key.empty() || key.size() > kMaxCircleKey) why = "bad circle key";
+  else if (m_storage.CountMemberships(user) >= m_opt.maxCirclesPerUser) why = "too many circles";
+  else if (!m_storage.AddMember(key, user)) why = "cannot store the membership";
+  if (why) {
+    Refused(address, who + ": " + why);
+    return Reply(address, k, n, qb::MsgGroupUpNodeResult(false));
+  }
+  Log("circle: user " + qb::FormatNumber(user) + " joined \"" + LogText(key) + "\"");
+  Reply(address, k, n, qb::MsgGroupUpNodeResult(true));
+  SendCircleList(*s, key);
+}
+
+void CServer::SendCircleList(Session& s, const std::string& key) {
+  std::vector<int32_t> users;
+  m_storage.ListMembers(key, users);
+  std::vector<qb::GroupListMember> list;
+  list.push_back({qb::DottedAddress(s.address), s.nickname, s.user, key});
+  std::vector<int32_t> offline;
+  auto fits = [&]() { return FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgGroupList(key, list))); };
+  // Online members first: they are the ones the user can talk to.
+  for (int32_t u : users) {
+    if (u == s.user) continue;
+    auto it = m_sessions.find(u);
+    if (it == m_sessions.end()) {
+      offline.push_back(u);
+      continue;
+    }
+    list.push_back({qb::DottedAddress(it->second.address), it->second.nickname, u, key});
+    if (!fits()) {
+      list.pop_back();
+      offline.clear();
+      break;
+    }
+  }
+  for (int32_t u : offline) {
+    UserRecord rec;
+    if (!m_storage.FindUser(u, rec)) continue;
+    list.push_back({kNoAddressDotted, rec.nickname, u, key});
+    if (!fits()) {
+      list.pop_back();
+      break;
+    }
+  }
+  if (!fits()) return Log("error: circle key too long for a member list");
+  Push(s, qb::MsgGroupList(key, list));
+}
+
+// ---- plaza ----------------------------------------------------------------------
+
+std::string CServer::PlazaName(const Session& s) const {
+  std::string number = qb::FormatNumber(s.user);
+  return s.nickname.empty() ? number : s.nickname + "(" + number + ")";
+}
+
+void CServer::SendPlazaList(Session& s) {
+  std::vector<std::pair<std::string, std::string>> list;
+  list.push_back({qb::DottedAddress(s.address), PlazaName(s)});
+  for (auto& kv : m_sessions) {
+    if (kv.first == s.user) continue;
+    list.push_back({qb::DottedAddress(kv.second.address), PlazaName(kv.second)});
+    if (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgChatList(list)))) {
+      list.pop_back();
+      break;
+    }
+  }
+  Push(s, qb::MsgChatList(list));
+}
+
+// ---- time -----------------------------------------------------------------------
+
+void CServer::OnTick(uint64_t now) {
+  std::vector<int32_t> expired;
+  for (auto& kv : m_sessions) {
+    Session& s = kv.second;
+    if (now - s.lastSeen >= m_opt.sessionTimeoutMs) {
+      expired.push_back(kv.first);
+      continue;
+    }
+    if (s.up.active && now - s.up.lastActivity >= m_opt.uploadIdleMs) DropUpload(s, "abandoned");
+    Download& d = s.down;
+    if (d.active && now - d.sentAt >= m_opt.resendMs) {
+      if (d.tries >= m_opt.resendLimit) {
+        Log("download of user " + qb::FormatNumber(s.user) + " given up after " + qb::FormatNumber((int32_t)d.next) +
+            " of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes");
+        d = Download();
+        continue;
+      }
+      ++d.tries;
+      d.sentAt = now;
+      m_out.SendDatagram(s.address, d.portIndex, d.pending);
+      ++m_counters.sent;
+    }
+  }
+  for (int32_t user : expired) EndSession(user, "no keep-alive");
+  for (auto i = m_fails.begin(); i != m_fails.end();)
+    i = now - i->second.windowStart >= m_opt.loginFailWindowMs ? m_fails.erase(i) : std::next(i);
+}
+
+// ---- sending and logging ----------------------------------------------------------
+
+int32_t CServer::NextNumber(Session& s, int32_t reserve) {
+  if (s.counter > INT32_MAX - reserve - 1) s.counter = 0;
+  int32_t n = s.counter + 1;
+  s.counter += reserve;
+  return n;
+}
+
+void CServer::Reply(uint32_t address, int k, int32_t n, const std::string& body) {
+  m_out.SendDatagram(address, k, qb::FrameMessage(n, body) + '\0');
+  ++m_counters.sent;
+}
+
+void CServer::Push(Session& s, const std::string& body) {
+  m_out.SendDatagram(s.address, 0, qb::FrameMessage(NextNumber(s), body) + '\0');
+  ++m_counters.sent;
+}
+
+void CServer::Refused(uint32_t address, const std::string& what) {
+  ++m_counters.refused;
+  Log("refused " + what + " (from " + qb::DottedAddress(address) + ")");
+}
+
+void CServer::Log(const std::string& line) {
+  if (m_opt.log) return m_opt.log(line);
+  char stamp[32] = "";
+  time_t t = time(nullptr);
+  struct tm tmv;
+  if (gmtime_r(&t, &tmv)) strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tmv);
+  fprintf(stderr, "%s %s\n", stamp, line.c_str());
+}
+
+}  // namespace qsrv

@@ -1,0 +1,248 @@
+// The SQLite storage: one file, nothing to set up. Text is stored as BLOBs
+// because every text the server holds is GBK bytes, not UTF-8.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage.h"
+
+namespace qsrv {
+namespace {
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS users(number INTEGER PRIMARY KEY, hash TEXT NOT NULL, nickname BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS nodes(user INTEGER NOT NULL, ord INTEGER NOT NULL, name BLOB, kind INTEGER,"
+    "  address BLOB, parent BLOB, icon BLOB, note BLOB, visits INTEGER, slot INTEGER, circle BLOB,"
+    "  PRIMARY KEY(user, ord));"
+    "CREATE TABLE IF NOT EXISTS members(key BLOB NOT NULL, user INTEGER NOT NULL, PRIMARY KEY(key, user));"
+    "CREATE INDEX IF NOT EXISTS members_user ON members(user);"
+    "CREATE TABLE IF NOT EXISTS words(id INTEGER PRIMARY KEY AUTOINCREMENT, target INTEGER NOT NULL,"
+    "  sender INTEGER NOT NULL, time INTEGER NOT NULL, text BLOB NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS words_target ON words(target);";
+
+// One prepared statement, reset on every use.
+class CStmt {
+ public:
+  CStmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+  ~CStmt() { sqlite3_finalize(m_stmt); }
+  CStmt(const CStmt&) = delete;
+  CStmt& operator=(const CStmt&) = delete;
+  bool Ok() const { return m_stmt != nullptr; }
+  CStmt& Bind(int i, int64_t v) {
+    sqlite3_bind_int64(m_stmt, i, v);
+    return *this;
+  }
+  CStmt& Bind(int i, const std::string& s) {
+    sqlite3_bind_blob(m_stmt, i, s.data(), (int)s.size(), SQLITE_TRANSIENT);
+    return *this;
+  }
+  CStmt& BindText(int i, const std::string& s) {
+    sqlite3_bind_text(m_stmt, i, s.data(), (int)s.size(), SQLITE_TRANSIENT);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+  bool Run() {
+    int rc = Step();
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+    return rc == SQLITE_DONE;
+  }
+  void Reset() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+  }
+  int64_t Int(int col) { return sqlite3_column_int64(m_stmt, col); }
+  std::string Blob(int col) {
+    const void* p = sqlite3_column_blob(m_stmt, col);
+    int n = sqlite3_column_bytes(m_stmt, col);
+    return p ? std::string((const char*)p, (size_t)n) : std::string();
+  }
+
+ private:
+  sqlite3_stmt* m_stmt = nullptr;
+};
+
+class CSqliteStorage : public IStorage {
+ public:
+  explicit CSqliteStorage(sqlite3* db) : m_db(db) {}
+  ~CSqliteStorage() override { sqlite3_close(m_db); }
+
+  bool Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+  bool AddUser(const UserRecord& u) override {
+    CStmt s(m_db, "INSERT INTO users(number, hash, nickname) VALUES(?,?,?)");
+    return s.Bind(1, u.number).BindText(2, u.hash).Bind(3, u.nickname).Run();
+  }
+  bool SetPasswordHash(int32_t user, const std::string& hash) override {
+    CStmt s(m_db, "UPDATE users SET hash=? WHERE number=?");
+    return s.BindText(1, hash).Bind(2, user).Run() && sqlite3_changes(m_db) == 1;
+  }
+  bool DeleteUser(int32_t user) override {
+    if (!Exec("BEGIN")) return false;
+    bool ok = true;
+    int changed = 0;
+    const char* sqls[] = {"DELETE FROM nodes WHERE user=?", "DELETE FROM members WHERE user=?",
+                          "DELETE FROM words WHERE target=? OR sender=?", "DELETE FROM users WHERE number=?"};
+    for (const char* sql : sqls) {
+      CStmt s(m_db, sql);
+      s.Bind(1, user);
+      if (std::string(sql).find(" OR ") != std::string::npos) s.Bind(2, user);
+      ok = ok && s.Run();
+      changed = sqlite3_changes(m_db);
+    }
+    if (!ok || changed != 1) {
+      Exec("ROLLBACK");
+      return false;
+    }
+    return Exec("COMMIT");
+  }
+  bool FindUser(int32_t user, UserRecord& out) override {
+    CStmt s(m_db, "SELECT number, hash, nickname FROM users WHERE number=?");
+    s.Bind(1, user);
+    if (s.Step() != SQLITE_ROW) return false;
+    out.number = (int32_t)s.Int(0);
+    out.hash = s.Blob(1);
+    out.nickname = s.Blob(2);
+    return true;
+  }
+  bool ListUsers(std::vector<UserRecord>& out) override {
+    out.clear();
+    CStmt s(m_db, "SELECT number, hash, nickname FROM users ORDER BY number");
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) out.push_back({(int32_t)s.Int(0), s.Blob(1), s.Blob(2)});
+    return rc == SQLITE_DONE;
+  }
+
+  bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) override {
+    if (!Exec("BEGIN")) return false;
+    CStmt del(m_db, "DELETE FROM nodes WHERE user=?");
+    bool ok = del.Bind(1, user).Run();
+    CStmt ins(m_db,
+              "INSERT INTO nodes(user, ord, name, kind, address, parent, icon, note, visits, slot, circle)"
+              " VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+    for (size_t i = 0; ok && i < nodes.size(); ++i) {
+      const qb::NodeWire& n = nodes[i];
+      ok = ins.Bind(1, user).Bind(2, (int64_t)i).Bind(3, n.name).Bind(4, n.kind).Bind(5, n.address)
+               .Bind(6, n.parentName).Bind(7, n.iconPath).Bind(8, n.note).Bind(9, n.visits).Bind(10, n.slot)
+               .Bind(11, n.circle).Run();
+    }
+    if (!ok) {
+      Exec("ROLLBACK");
+      return false;
+    }
+    return Exec("COMMIT");
+  }
+  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) override {
+    out.clear();
+    CStmt s(m_db,
+            "SELECT name, kind, address, parent, icon, note, visits, slot, circle FROM nodes"
+            " WHERE user=? ORDER BY ord");
+    s.Bind(1, user);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+      qb::NodeWire n;
+      n.name = s.Blob(0);
+      n.kind = (int)s.Int(1);
+      n.address = s.Blob(2);
+      n.parentName = s.Blob(3);
+      n.iconPath = s.Blob(4);
+      n.note = s.Blob(5);
+      n.visits = (int32_t)s.Int(6);
+      n.slot = (int32_t)s.Int(7);
+      n.circle = s.Blob(8);
+      out.push_back(std::move(n));
+    }
+    return rc == SQLITE_DONE;
+  }
+  int CountTree(int32_t user) override { return Count("SELECT COUNT(*) FROM nodes WHERE user=?", user); }
+
+  bool AddMember(const std::string& key, int32_t user) override {
+    CStmt s(m_db, "INSERT OR IGNORE INTO members(key, user) VALUES(?,?)");
+    return s.Bind(1, key).Bind(2, user).Run();
+  }
+  bool RemoveMember(const std::string& key, int32_t user) override {
+    CStmt s(m_db, "DELETE FROM members WHERE key=? AND user=?");
+    return s.Bind(1, key).Bind(2, user).Run();
+  }
+  bool ListMembers(const std::string& key, std::vector<int32_t>& out) override {
+    out.clear();
+    CStmt s(m_db, "SELECT user FROM members WHERE key=? ORDER BY rowid");
+    s.Bind(1, key);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) out.push_back((int32_t)s.Int(0));
+    return rc == SQLITE_DONE;
+  }
+  int CountMemberships(int32_t user) override { return Count("SELECT COUNT(*) FROM members WHERE user=?", user); }
+
+  bool AddLeaveWord(int32_t to, const LeaveWord& w) override {
+    CStmt s(m_db, "INSERT INTO words(target, sender, time, text) VALUES(?,?,?,?)");
+    return s.Bind(1, to).Bind(2, w.from).Bind(3, w.time).Bind(4, w.text).Run();
+  }
+  int CountLeaveWords(int32_t to) override { return Count("SELECT COUNT(*) FROM words WHERE target=?", to); }
+  bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
+    out.clear();
+    if (!Exec("BEGIN")) return false;
+    bool ok;
+    {
+      CStmt s(m_db, "SELECT sender, time, text FROM words WHERE target=? ORDER BY id");
+      s.Bind(1, to);
+      int rc;
+      while ((rc = s.Step()) == SQLITE_ROW) out.push_back({(int32_t)s.Int(0), s.Int(1), s.Blob(2)});
+      ok = rc == SQLITE_DONE;
+    }
+    if (ok) {
+      CStmt d(m_db, "DELETE FROM words WHERE target=?");
+      ok = d.Bind(1, to).Run();
+    }
+    if (!ok) {
+      Exec("ROLLBACK");
+      out.clear();
+      return false;
+    }
+    return Exec("COMMIT");
+  }
+
+ private:
+  int Count(const char* sql, int32_t v) {
+    CStmt s(m_db, sql);
+    s.Bind(1, v);
+    return s.Step() == SQLITE_ROW ? (int)s.Int(0) : -1;
+  }
+
+  sqlite3* m_db;
+};
+
+}  // namespace
+
+std::unique_ptr<IStorage> OpenSqliteStorage(const std::string& path, std::string& error) {
+  // Create the file ourselves so that it is born readable by its owner only;
+  // SQLite gives its journal files the same permissions.
+  if (path != ":memory:") {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      error = "cannot open " + path;
+      return nullptr;
+    }
+    close(fd);
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 2000);
+  std::unique_ptr<CSqliteStorage> s(new CSqliteStorage(db));
+  // WAL keeps the admin commands from blocking a running server for long.
+  s->Exec("PRAGMA journal_mode=WAL");
+  s->Exec("PRAGMA synchronous=NORMAL");
+  if (!s->Exec(kSchema)) {
+    error = sqlite3_errmsg(db);
+    return nullptr;
+  }
+  return s;
+}
+
+}  // namespace qsrv
