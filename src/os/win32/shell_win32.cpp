@@ -1,0 +1,88 @@
+// Shell integration on Windows: ShellExecute's "open" verb, CreateProcess
+// for command lines, and registry reads with code page 936 at the call.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <mutex>
+
+#include "base/codepage.h"
+#include "os/shell.h"
+
+namespace os {
+
+namespace {
+std::wstring W(const std::string& gbk) {
+  std::u16string w = qb::ToWide(gbk);
+  return std::wstring(w.begin(), w.end());
+}
+
+std::mutex g_hookLock;
+ShellHook g_hook;
+
+int CallHook(const ShellRequest& r, int& result) {
+  ShellHook hook;
+  {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    hook = g_hook;
+  }
+  if (!hook) return 0;
+  result = hook(r);
+  return 1;
+}
+}  // namespace
+
+void SetShellHook(ShellHook hook) {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  g_hook = std::move(hook);
+}
+
+int ShellOpen(const std::string& target, int show) {
+  int result = 0;
+  if (CallHook(ShellRequest{"open", target, show}, result)) return result;
+  HINSTANCE h = ShellExecuteW(nullptr, L"open", W(target).c_str(), nullptr, nullptr, show);
+  return (INT_PTR)h > 32;
+}
+
+int RunCommandLine(const std::string& commandLine, int show) {
+  int result = 0;
+  if (CallHook(ShellRequest{"run", commandLine, show}, result)) return result;
+  std::wstring cmd = W(commandLine);
+  if (cmd.empty()) return 0;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = (WORD)show;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return 1;
+}
+
+RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string& value, size_t maxBytes,
+                         std::string& out) {
+  HKEY r = root == RegRoot::ClassesRoot   ? HKEY_CLASSES_ROOT
+           : root == RegRoot::CurrentUser ? HKEY_CURRENT_USER
+                                          : HKEY_LOCAL_MACHINE;
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(r, W(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return kRegNoKey;
+  DWORD type = 0, size = 0;
+  std::wstring name = W(value);
+  LONG rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, nullptr, &size);
+  std::wstring buf;
+  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    buf.resize(size / sizeof(wchar_t) + 1);
+    rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, (BYTE*)&buf[0], &size);
+  } else if (rc == ERROR_SUCCESS) {
+    rc = ERROR_INVALID_DATA;
+  }
+  RegCloseKey(k);
+  if (rc != ERROR_SUCCESS) return kRegNoValue;
+  buf.resize(wcsnlen(buf.c_str(), buf.size()));
+  std::string data = qb::FromWide(std::u16string(buf.begin(), buf.end()));
+  if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
+  out = data;
+  return kRegOk;
+}
+
+}  // namespace os

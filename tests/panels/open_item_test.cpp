@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "os/os.h"
+#include "os/shell.h"
+#include "panels/open_item.h"
+#include "store/node.h"
+#include "testutil.h"
+
+using namespace panels;
+
+namespace {
+
+// Builds a shell link file the way the published format lays it out: the
+// 76-byte header, an optional ID list, then the link info with a volume ID,
+// the local base path and the common path suffix.
+struct LinkSpec {
+  std::string target = "C:\\Program Files\\Tool\\tool.exe";
+  bool idList = true;
+  bool network = false;
+  int lengthLie = 0;  // added to the suffix offset
+};
+
+void Put32(std::string& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b += (char)((v >> (8 * i)) & 0xFF);
+}
+void Set32(std::string& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = (char)((v >> (8 * i)) & 0xFF);
+}
+void Put16(std::string& b, uint32_t v) {
+  b += (char)(v & 0xFF);
+  b += (char)((v >> 8) & 0xFF);
+}
+
+std::string MakeLink(const LinkSpec& s) {
+  std::string b;
+  Put32(b, 0x4C);
+  b += std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16);
+  Put32(b, (s.idList ? 1u : 0u) | 2u);  // link flags: ID list, link info
+  b.resize(76, '\0');
+  if (s.idList) {
+    Put16(b, 20);
+    b += std::string(20, '\x11');
+  }
+  const uint32_t head = 0x1C, volume = 0x10;
+  uint32_t local = head + volume;
+  uint32_t afterPath = local + (uint32_t)s.target.size() + 1;
+  uint32_t suffix = afterPath + (s.network ? 8 : 0);
+  std::string info;
+  Put32(info, 0);  // size, patched below
+  Put32(info, head);
+  Put32(info, s.network ? 3u : 1u);
+  Put32(info, head);
+  Put32(info, local);
+  Put32(info, s.network ? afterPath : 0u);
+  Put32(info, (uint32_t)((int)suffix + s.lengthLie));
+  info += std::string(volume, '\x22');
+  info += s.target;
+  info += '\0';
+  if (s.network) info += std::string(8, '\x33');
+  info += '\0';
+  uint32_t size = (uint32_t)info.size();
+  for (int i = 0; i < 4; ++i) info[i] = (char)((size >> (8 * i)) & 0xFF);
+  return b + info;
+}
+
+std::vector<os::ShellRequest> g_shell;
+struct ShellRecorder {
+  ShellRecorder() {
+    g_shell.clear();
+    os::SetShellHook([](const os::ShellRequest& r) {
+      g_shell.push_back(r);
+      return 1;
+    });
+  }
+  ~ShellRecorder() { os::SetShellHook(nullptr); }
+};
+
+std::vector<uint32_t> g_sleeps;
+uint32_t g_now = 1000;
+struct FakeClock {
+  FakeClock() {
+    g_sleeps.clear();
+    g_now = 1000;
+    os::SetClock([] { return g_now; },
+                 [](uint32_t ms) {
+                   g_sleeps.push_back(ms);
+                   g_now += ms;
+                 });
+  }
+  ~FakeClock() { os::SetClock(nullptr, nullptr); }
+};
+
+}  // namespace
+
+TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(LinkSpec())), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  LinkSpec noList;
+  noList.idList = false;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(noList)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  // With a network part the path ends where that part begins.
+  LinkSpec net;
+  net.network = true;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(net)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  // Chinese folder names keep their second bytes.
+  LinkSpec cn;
+  cn.target = "D:\\工具\\a.exe";
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "D:\\工具\\A.EXE");
+}
+
+TEST(ShortcutTarget, NonProgramTargetsAndDamagedFilesGiveNothing) {
+  LinkSpec doc;
+  doc.target = "C:\\docs\\letter.doc";
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(doc)), "");
+  std::string good = MakeLink(LinkSpec());
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 75)), "");
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20 + 27)), "");  // link info cut short
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 10)), "");  // path cut short
+  // An ID list that claims to run past the end of the file.
+  std::string lying = good;
+  lying[76] = (char)0xFF;
+  lying[77] = (char)0xFF;
+  EXPECT_EQ(ShortcutTargetOfBytes(lying), "");
+  // Path lengths that are negative, zero or larger than 1024 bytes.
+  LinkSpec back;
+  back.lengthLie = -200;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(back)), "");
+  LinkSpec huge;
+  huge.lengthLie = 5000;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(huge)), "");
+  // A base path offset far beyond the file.
+  std::string far = good;
+  size_t info = 76 + 2 + 20;
+  Set32(far, info + 16, 0x70000000);
+  Set32(far, info + 24, 0x70000010);
+  EXPECT_EQ(ShortcutTargetOfBytes(far), "");
+}
+
+TEST(ShortcutTarget, ReadsFromDisk) {
+  qbtest::TempDir dir;
+  qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
+  EXPECT_EQ(ShortcutTarget(dir / "tool.lnk"), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  EXPECT_EQ(ShortcutTarget(dir / "missing.lnk"), "");
+}
+
+TEST(OpenItem, DecisionsForEveryKindOfItem) {
+  qbtest::TempDir dir;
+  qbtest::CRecordingUi ui;
+  qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
+  LinkSpec doc;
+  doc.target = "C:\\docs\\letter.doc";
+  qbtest::WriteFileBytes(dir / "letter.lnk", MakeLink(doc));
+  qbtest::WriteFileBytes(dir / "readme.txt", "hello");
+
+  CMyNode url;
+  url.m_nKind = UrlItem;
+  url.m_strAddress = "http://a.example/x";
+  EXPECT_EQ(DecideOpenItem(url, ui), (OpenAction{OpenAction::Open, "http://a.example/x", os::kShowMaximized}));
+
+  CMyNode prog;
+  prog.m_nKind = ProgramItem;
+  prog.m_strAddress = dir.Path();
+  prog.m_strName = "readme.txt";
+  EXPECT_EQ(DecideOpenItem(prog, ui), (OpenAction{OpenAction::Open, dir / "readme.txt", os::kShowMaximized}));
+  prog.m_strName = "tool.lnk";
+  EXPECT_EQ(DecideOpenItem(prog, ui),
+            (OpenAction{OpenAction::Run, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE", os::kShowMaximized}));
+  prog.m_strName = "TOOL.LNK";  // the ending is compared without case; the file is the same on Windows
+  EXPECT_NE(DecideOpenItem(prog, ui).kind, OpenAction::None);
+  prog.m_strName = "letter.lnk";  // a link to a document is opened itself
+  EXPECT_EQ(DecideOpenItem(prog, ui), (OpenAction{OpenAction::Open, dir / "letter.lnk", os::kShowMaximized}));
+  prog.m_strName = "Microsoft Paint.lnk";  // looks like the table but is not in it
+  EXPECT_EQ(DecideOpenItem(prog, ui).kind, OpenAction::None);
+  prog.m_strName = "MicroSoft Word.lnk";  // the spelling starts the table look-up, the exact name fails it
+  EXPECT_EQ(DecideOpenItem(prog, ui).kind, OpenAction::None);
+
+  CMyNode cat;
+  cat.m_nKind = UrlCategory;
+  EXPECT_EQ(DecideOpenItem(cat, ui).kind, OpenAction::None);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST(OpenItem, MicrosoftTable) {
+  EXPECT_STREQ(MicrosoftProgramPath("Microsoft Visio.lnk"), "\\Program Files\\Microsoft Office\\Visio10\\VISIO.exe");
+  EXPECT_STREQ(MicrosoftProgramPath("Microsoft Word.lnk"), "\\Program Files\\Microsoft Office\\Office\\WINWORD.exe");
+  EXPECT_EQ(MicrosoftProgramPath("microsoft word.lnk"), nullptr);
+  int found = 0;
+  for (const char* n : {"Access", "Excel", "FrontPage", "Outlook", "PowerPoint", "Visio", "Word"})
+    found += MicrosoftProgramPath(std::string("Microsoft ") + n + ".lnk") != nullptr;
+  EXPECT_EQ(found, 7);
+}
+
+#ifndef _WIN32
+// The registry of the Linux seam lives in a folder of the test's own.
+struct PrivateRegistry {
+  qbtest::TempDir dir;
+  PrivateRegistry() { os::SetRegistryFolder(os::NativePath(dir.Path())); }
+};
+
+TEST(OpenItem, WordRunsFromTheSystemDrive) {
+  PrivateRegistry reg;
+  qbtest::CRecordingUi ui;
+  const char* key = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+  EXPECT_EQ(SystemDrive(ui), "");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "错误：无法打开有关的热键");
+  ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "E\\WINDOWS"));
+  EXPECT_EQ(SystemDrive(ui), "");
+  EXPECT_EQ(ui.boxes.back().text, "注册表信息有错误(盘符后无:号)");
+  ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "E:\\WINDOWS"));
+  ui.boxes.clear();
+  CMyNode prog;
+  prog.m_nKind = ProgramItem;
+  prog.m_strAddress = "C:\\Start\\";
+  prog.m_strName = "Microsoft Word.lnk";
+  EXPECT_EQ(DecideOpenItem(prog, ui),
+            (OpenAction{OpenAction::Run, "E:\\Program Files\\Microsoft Office\\Office\\WINWORD.exe", os::kShowMaximized}));
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST(Browser, ProgramFromTheOpenCommand) {
+  PrivateRegistry reg;
+  qbtest::CRecordingUi ui;
+  EXPECT_EQ(ReadBrowserProgram(ui), "");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "错误：无法打开有关的注册键");
+  const char* key = "Software\\Classes\\htmlfile\\shell\\open\\command";
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "\"C:\\Program Files\\Web\\browse.exe\" -nohome %1");
+  EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Program Files\\Web\\browse.exe");
+  // An unquoted command keeps its drive letter.
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
+  EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse.exe");
+
+  ShellRecorder shell;
+  FakeClock clock;
+  OpenInNewBrowser("http://a.example/", ui);
+  ASSERT_EQ(g_shell.size(), 2u);
+  EXPECT_EQ(g_shell[0].target, "C:\\Web\\browse.exe");
+  EXPECT_EQ(g_shell[0].show, os::kShowNormal);
+  EXPECT_EQ(g_shell[1].target, "http://a.example/");
+  EXPECT_EQ(g_shell[1].show, os::kShowMaximized);
+  EXPECT_EQ(g_sleeps, std::vector<uint32_t>{450});
+}
+#endif
+
+TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
+  ShellRecorder shell;
+  FakeClock clock;
+  qbtest::CRecordingUi ui;
+  std::vector<std::string> played;
+  SetScriptPlayer([&](const std::string& p) {
+    played.push_back(p);
+    return 1;
+  });
+  CMyNode url;
+  url.m_nKind = UrlItem;
+  url.m_strName = "登录页";
+  url.m_strAddress = "http://a.example/login";
+  url.m_tLastVisit = 0;
+  OpenItem(url, "D:\\Q\\", ui);
+  OpenItem(url, "D:\\Q\\", ui);
+  EXPECT_EQ(url.m_nVisits, 2);
+  EXPECT_GT(url.m_tLastVisit, 0);
+  ASSERT_EQ(g_shell.size(), 2u);
+  EXPECT_EQ(g_shell[0].verb, "open");
+  EXPECT_EQ(g_shell[0].target, "http://a.example/login");
+  EXPECT_TRUE(played.empty());
+  EXPECT_TRUE(g_sleeps.empty());
+
+  url.m_bScript = 1;
+  OpenItem(url, "D:\\Q\\", ui);
+  EXPECT_EQ(g_sleeps, std::vector<uint32_t>{1100});
+  EXPECT_EQ(played, std::vector<std::string>{"D:\\Q\\script\\url\\登录页"});
+
+  // A Microsoft shortcut outside the table starts nothing but is still counted.
+  CMyNode prog;
+  prog.m_nKind = ProgramItem;
+  prog.m_strName = "Microsoft Paint.lnk";
+  OpenItem(prog, "D:\\Q\\", ui);
+  EXPECT_EQ(g_shell.size(), 3u);
+  EXPECT_EQ(prog.m_nVisits, 1);
+  SetScriptPlayer(nullptr);
+}
+
+TEST(PressTest, ReleaseWithin250msIsAClickOtherwiseADrag) {
+  FakeClock clock;
+  uint32_t askedAt = 0;
+  bool drag = PressIsDrag([&] {
+    askedAt = g_now;
+    return true;
+  });
+  EXPECT_FALSE(drag);
+  EXPECT_EQ(askedAt, 1000u + 250u);  // the queue is looked at only after the wait
+  EXPECT_TRUE(PressIsDrag([] { return false; }));
+  EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{250, 250}));
+}

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef SOCKET Sock;
+#define CLOSESOCK closesocket
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+typedef int Sock;
+#define CLOSESOCK close
+#endif
+
+#include <atomic>
+#include <thread>
+
+#include "os/os.h"
+#include "panels/site_icon.h"
+#include "testutil.h"
+
+using namespace panels;
+
+namespace {
+
+// A one-request-at-a-time HTTP server on a loopback port, answering every
+// request with a fixed response and remembering what it was asked.
+class CLoopbackServer {
+ public:
+  explicit CLoopbackServer(std::string response) : m_response(std::move(response)) {
+#ifdef _WIN32
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+#endif
+    m_listen = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(m_listen, (sockaddr*)&a, sizeof a);
+    listen(m_listen, 4);
+    socklen_t len = sizeof a;
+    getsockname(m_listen, (sockaddr*)&a, &len);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~CLoopbackServer() {
+    m_stop = true;
+    // Wake the accept with one last connection.
+    Sock s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((unsigned short)m_port);
+    connect(s, (sockaddr*)&a, sizeof a);
+    CLOSESOCK(s);
+    m_thread.join();
+    CLOSESOCK(m_listen);
+  }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  int Requests() const { return m_requests; }
+  std::string LastRequest() const { return m_last; }
+
+ private:
+  void Serve() {
+    while (!m_stop) {
+      Sock c = accept(m_listen, nullptr, nullptr);
+      if (m_stop) {
+        CLOSESOCK(c);
+        break;
+      }
+      std::string req;
+      char buf[2048];
+      while (req.find("\r\n\r\n") == std::string::npos) {
+        int n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        req.append(buf, (size_t)n);
+      }
+      m_last = req;
+      ++m_requests;
+      size_t done = 0;
+      while (done < m_response.size()) {
+        int n = send(c, m_response.data() + done, (int)(m_response.size() - done), 0);
+        if (n <= 0) break;
+        done += (size_t)n;
+      }
+      CLOSESOCK(c);
+    }
+  }
+  std::string m_response;
+  Sock m_listen;
+  int m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_requests{0};
+  std::string m_last;
+  std::thread m_thread;
+};
+
+std::string Answer(const char* status, const std::string& type, const std::string& body) {
+  return std::string("HTTP/1.0 ") + status + "\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string IconBytes(size_t n) {
+  std::string b("\0\0\1\0\1\0", 6);
+  while (b.size() < n) b += (char)(b.size() * 7 % 251);
+  return b;
+}
+
+}  // namespace
+
+TEST(SiteIcon, NamesOfTheExampleAddress) {
+  std::string a = "http://news.example.com/a/b.html";
+  EXPECT_EQ(FaviconAddress(a), "http://news.example.com/favicon.ico");
+  EXPECT_EQ(SiteIconFile("D:\\Q\\", a), "D:\\Q\\images\\icon\\newsexample.ico");
+  EXPECT_EQ(OfflinePageName(a), "newsexampleab");
+  EXPECT_EQ(OfflinePagePath("D:\\Q\\", a), "D:\\Q\\offline-page\\newsexampleab.html");
+  // Host only, no final slash: no icon address.
+  EXPECT_EQ(FaviconAddress("http://news.example.com"), "");
+  EXPECT_EQ(FaviconAddress("news.example.com/a"), "");
+  EXPECT_EQ(FaviconAddress("http://news.example.com/"), "http://news.example.com/favicon.ico");
+  EXPECT_EQ(SiteIconFile("D:\\Q\\", "http://news.example.com"), "D:\\Q\\images\\icon\\newsexample.ico");
+  EXPECT_EQ(OfflinePageName("http://nodots/path"), "");
+}
+
+TEST(SiteIcon, OfflineNameKeepsFiftyBytesWithoutSplittingACharacter) {
+  std::string longPath = "http://s/" + std::string(60, 'x') + ".html";
+  EXPECT_EQ(OfflinePageName(longPath), "s" + std::string(48, 'x'));  // "/" cleaned away after the cut
+  std::string cn = "http://" + std::string(49, 'y') + "中文.html";
+  EXPECT_EQ(OfflinePageName(cn), std::string(49, 'y'));
+}
+
+TEST(SiteIcon, CachePathFromTheHomeFolder) {
+  std::string p = CachedPagePath("http://www.example.org/x.html");
+  const std::string tail = "\\Local Settings\\Temporary Internet Files\\www.example.html";
+  ASSERT_GE(p.size(), tail.size());
+  EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
+  std::string none = CachedPagePath("http://abcdef");
+  const std::string empty = "\\Local Settings\\Temporary Internet Files\\.html";
+  ASSERT_GE(none.size(), empty.size());
+  EXPECT_EQ(none.substr(none.size() - empty.size()), empty);
+}
+
+TEST(Download, AnIconIsWrittenWhole) {
+  std::string icon = IconBytes(40000);  // more than two blocks
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", icon));
+  qbtest::TempDir dir;
+  ASSERT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "site.ico", 1), 1);
+  EXPECT_EQ(qbtest::ReadFileBytes(dir / "site.ico"), icon);
+  std::string req = server.LastRequest();
+  EXPECT_EQ(req.compare(0, 21, "GET /favicon.ico HTTP"), 0) << req;
+  EXPECT_NE(req.find("Accept: */*"), std::string::npos) << req;
+  EXPECT_NE(req.find("User-Agent: Agent"), std::string::npos) << req;
+  EXPECT_NE(req.find("no-cache"), std::string::npos) << req;
+}
+
+TEST(Download, AnHtmlErrorPageLeavesNoFileAndKeepsAnOldOne) {
+  CLoopbackServer server(Answer("404 Not Found", "text/html", "<html><body>not here</body></html>"));
+  qbtest::TempDir dir;
+  EXPECT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "site.ico", 1), 0);
+  EXPECT_FALSE(os::FileExists(dir / "site.ico"));
+  qbtest::WriteFileBytes(dir / "old.ico", "good icon");
+  EXPECT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "old.ico", 1), 0);
+  EXPECT_EQ(qbtest::ReadFileBytes(dir / "old.ico"), "good icon");
+  // Without the check the page itself is the download.
+  EXPECT_EQ(DownloadToFile(server.Base() + "/page.html", dir / "page.html", 0), 1);
+  EXPECT_EQ(qbtest::ReadFileBytes(dir / "page.html"), "<html><body>not here</body></html>");
+}
+
+TEST(Download, OnlyLowerCaseHttpAddressesAreFetched) {
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", IconBytes(100)));
+  qbtest::TempDir dir;
+  std::string upper = "HTTP://" + server.Base().substr(7) + "/favicon.ico";
+  EXPECT_EQ(DownloadToFile(upper, dir / "a.ico", 1), 0);
+  EXPECT_EQ(DownloadToFile("ftp://127.0.0.1/favicon.ico", dir / "a.ico", 1), 0);
+  EXPECT_EQ(server.Requests(), 0);
+  EXPECT_FALSE(os::FileExists(dir / "a.ico"));
+}
+
+TEST(Download, NoServerMeansFailure) {
+  qbtest::TempDir dir;
+  int port;
+  {
+    CLoopbackServer gone("");
+    port = std::stoi(gone.Base().substr(17));
+  }
+  EXPECT_EQ(DownloadToFile("http://127.0.0.1:" + std::to_string(port) + "/x.ico", dir / "x.ico", 1), 0);
+  EXPECT_FALSE(os::FileExists(dir / "x.ico"));
+}
+
+TEST(FetchSiteIcon, ReusesAnExistingFileOnlyWhenAsked) {
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", IconBytes(300)));
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "images"));
+  ASSERT_TRUE(os::CreateFolder(dir / "images\\icon"));
+  std::string page = server.Base() + "/a/b.html";
+  std::string file = SiteIconFile(dir.Path(), page);
+  EXPECT_EQ(file, dir / ("images\\icon\\127001" + server.Base().substr(17) + ".ico"));
+  qbtest::WriteFileBytes(file, "kept");
+  EXPECT_EQ(FetchSiteIcon(dir.Path(), page, 1), 1);
+  EXPECT_EQ(server.Requests(), 0);
+  EXPECT_EQ(qbtest::ReadFileBytes(file), "kept");
+  EXPECT_EQ(FetchSiteIcon(dir.Path(), page, 0), 1);
+  EXPECT_EQ(server.Requests(), 1);
+  EXPECT_EQ(qbtest::ReadFileBytes(file), IconBytes(300));
+  // A host without a path has no icon address: nothing is asked.
+  EXPECT_EQ(FetchSiteIcon(dir.Path(), server.Base(), 0), 0);
+  EXPECT_EQ(server.Requests(), 1);
+}
+
+#ifndef _WIN32
+TEST(ToolbarButton, WritesTheSixValues) {
+  qbtest::TempDir reg;
+  os::SetRegistryFolder(os::NativePath(reg.Path()));
+  RegisterToolbarButton("D:\\Q\\Qimbo.exe", "Ctrl+Alt+Z");
+  std::string v;
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "ButtonText", v));
+  EXPECT_EQ(v, "添加点这里或者用收藏热键Ctrl+Alt+Z");
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Icon", v));
+  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe,154");
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "HotIcon", v));
+  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe,153");
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Exec", v));
+  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe");
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "CLSID", v));
+  EXPECT_EQ(v, "{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}");
+  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Default Visible", v));
+  EXPECT_EQ(v, "Yes");
+}
+#endif
