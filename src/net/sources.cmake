@@ -2,4 +2,16 @@
 # transfer, circles and chat (portable), over the socket and thread seam.
 list(APPEND QIMBO_CORE_SOURCES
   src/net/message.cpp
+  src/net/link.cpp
+  src/net/netstate.cpp
+  src/net/transfer.cpp
+  src/net/circle.cpp
+  src/net/chat.cpp
+  src/net/filters.cpp
+  src/net/login.cpp
 )
+if(WIN32)
+  list(APPEND QIMBO_CORE_SOURCES src/os/win32/net_win32.cpp)
+else()
+  list(APPEND QIMBO_CORE_SOURCES src/os/posix/net_posix.cpp)
+endif()

@@ -1,0 +1,173 @@
+#include "net/link.h"
+
+#include <vector>
+
+#include "os/os.h"
+
+namespace qb {
+
+// ---- queue ----
+int CMsgQueue::Push(std::unique_ptr<NetDatagram>& datagram) {
+  if (!datagram) return 0;
+  if (!m_mutex.Lock(kPushWaitMs)) return 0;
+  bool ok = m_items.size() < kCapacity;
+  if (ok) m_items.push_back(std::move(datagram));
+  m_mutex.Unlock();
+  if (ok) m_event.Set();
+  return ok;
+}
+
+std::unique_ptr<NetDatagram> CMsgQueue::Pop() {
+  std::unique_ptr<NetDatagram> out;
+  m_mutex.Lock();
+  if (!m_items.empty()) {
+    out = std::move(m_items.front());
+    m_items.pop_front();
+  }
+  m_mutex.Unlock();
+  return out;
+}
+
+size_t CMsgQueue::Count() {
+  m_mutex.Lock();
+  size_t n = m_items.size();
+  m_mutex.Unlock();
+  return n;
+}
+
+// ---- one link ----
+// How long a worker sleeps before it looks at the stop flag again.
+static const uint32_t kPollMs = 100;
+
+int CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
+  Stop();
+  m_localPort = localPort;
+  m_receiveQueue = receiveQueue;
+  m_stop = false;
+  while (m_sendQueue.Pop()) {
+  }
+  if (!m_sendSocket.Open() || !m_receiveSocket.Open()) {
+    Stop();
+    return 0;
+  }
+  // Unbound unless the program was given an address: then what it sends must
+  // come from that address, or replies would go to another client on the
+  // same machine.
+  if (bindAddress && !m_sendSocket.Bind(bindAddress, 0)) {
+    Stop();
+    return 0;
+  }
+  if (!m_receiveSocket.Bind(bindAddress, localPort)) {
+    Stop();
+    return 0;
+  }
+  m_running = true;
+  if (!m_receiveThread.Start([this] { ReceiveLoop(); }) || !m_sendThread.Start([this] { SendLoop(); })) {
+    Stop();
+    return 0;
+  }
+  return 1;
+}
+
+void CCommProxy::RequestStop() {
+  m_stop = true;
+  m_sendQueue.Event().Set();
+}
+
+int CCommProxy::Stop() {
+  RequestStop();
+  int ended = m_sendThread.Join(5000);
+  ended &= m_receiveThread.Join(5000);
+  m_sendSocket.Close();
+  m_receiveSocket.Close();
+  while (m_sendQueue.Pop()) {
+  }
+  m_running = false;
+  return ended;
+}
+
+void CCommProxy::SendLoop() {
+  while (!m_stop) {
+    m_sendQueue.Event().Wait(6000);
+    while (!m_stop) {
+      std::unique_ptr<NetDatagram> d = m_sendQueue.Pop();
+      if (!d) break;
+      // The payload carries the text's terminating zero byte.
+      m_sendSocket.SendTo(d->text.c_str(), d->text.size() + 1, d->address, d->port);
+    }
+  }
+}
+
+void CCommProxy::ReceiveLoop() {
+  std::vector<char> buf(kMaxDatagram + 1);
+  while (!m_stop) {
+    int ready = m_receiveSocket.WaitReadable(kPollMs);
+    if (ready < 0) os::SleepMs(10);  // a failing socket must not spin
+    if (ready <= 0) continue;
+    uint32_t from = 0;
+    uint16_t port = 0;
+    int n = m_receiveSocket.ReceiveFrom(buf.data(), buf.size(), from, port);
+    if (n <= 0 || (size_t)n > kMaxDatagram) continue;
+    size_t len = 0;
+    while (len < (size_t)n && buf[len] != '\0') ++len;
+    std::unique_ptr<NetDatagram> d(new NetDatagram);
+    d->text.assign(buf.data(), len);
+    d->address = from;
+    if (m_receiveQueue) m_receiveQueue->Push(d);  // a refused datagram is dropped
+  }
+}
+
+// ---- resolver ----
+uint32_t ResolveServer(const CNetConfig& config) {
+  uint32_t a = os::ResolveHost(config.serverHost);
+  if (!a) a = os::ResolveHost(config.fallbackHost);
+  return a;
+}
+
+int CGetIpWithNameThread::Start(const CNetConfig& config, std::function<void(uint32_t)> onResolved) {
+  Stop();
+  m_config = config;
+  m_onResolved = std::move(onResolved);
+  m_stop = false;
+  return m_thread.Start([this] {
+    while (!m_stop) {
+      m_request.Wait(6000);
+      if (m_stop) break;
+      if (!m_pending.exchange(false)) continue;
+      uint32_t a = ResolveServer(m_config);
+      if (a && !m_stop && m_onResolved) m_onResolved(a);
+    }
+  });
+}
+
+void CGetIpWithNameThread::RequestResolve() {
+  m_pending = true;
+  m_request.Set();
+}
+
+int CGetIpWithNameThread::Stop(uint32_t ms) {
+  m_stop = true;
+  m_request.Set();
+  return m_thread.Join(ms);
+}
+
+// ---- the five links ----
+int CNetLinks::Start(const CNetConfig& config) {
+  Stop();
+  int running = 0;
+  for (int i = 0; i < kLinkCount; ++i)
+    running += m_links[i].Start((uint16_t)(config.localBasePort + i), config.bindAddress, &m_receiveQueue);
+  m_started = true;
+  return running;
+}
+
+void CNetLinks::Stop() {
+  if (!m_started) return;
+  for (CCommProxy& l : m_links) l.RequestStop();
+  for (CCommProxy& l : m_links) l.Stop();
+  while (m_receiveQueue.Pop()) {
+  }
+  m_started = false;
+}
+
+}  // namespace qb

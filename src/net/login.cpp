@@ -1,0 +1,117 @@
+#include "net/login.h"
+
+#include "base/cipher.h"
+#include "os/os.h"
+
+namespace qb {
+
+const char CRegAccess::kKey[] = "Software\\tavlo";
+
+// The registry seam creates the key with the first value written to it.
+int CRegAccess::CreateKey() { return 1; }
+
+int CRegAccess::ReadDword(const std::string& value, uint32_t& out) {
+  return os::RegReadDword(os::Hive::CurrentUser, kKey, value, out);
+}
+
+int CRegAccess::ReadString(const std::string& value, std::string& out, size_t capacity) {
+  std::string s;
+  if (!os::RegReadString(os::Hive::CurrentUser, kKey, value, s)) return 0;
+  out = s.substr(0, capacity);
+  return 1;
+}
+
+int CRegAccess::WriteDword(const std::string& value, uint32_t data) {
+  return os::RegWriteDword(os::Hive::CurrentUser, kKey, value, data);
+}
+
+int CRegAccess::WriteString(const std::string& value, const std::string& data) {
+  return os::RegWriteString(os::Hive::CurrentUser, kKey, value, data);
+}
+
+void LoginDialogInit(CNetState& net, LoginDialogData& data) {
+  CRegAccess reg;
+  data = LoginDialogData();
+  uint32_t save = 0;
+  if (!reg.ReadDword("isSavePwd", save)) save = 0;
+  data.rememberPassword = save == 1;
+  reg.CreateKey();
+  std::string id;
+  if (reg.ReadString("id", id)) data.user = ReadNumber(id);
+  if (save == 1) {
+    std::string coded;
+    reg.ReadString("password", coded, 2 * kMaxPassword);
+    net.m_strPassword = DecodeText(coded);
+    // The real password is never shown.
+    data.passwordBox = kPasswordPlaceholder;
+  } else {
+    net.m_strPassword.clear();
+    data.passwordBox.clear();
+  }
+}
+
+LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data) {
+  if (data.user == 0) {
+    net.Ui().ShowMessage("请填写用户号码", "登陆出错提示", kMbOk | kMbIconWarning);
+    return kLoginNeedNumber;
+  }
+  data.title = "正在登录中,请稍候。。。";
+  net.m_nUser = data.user;
+  CRegAccess reg;
+  reg.CreateKey();
+  reg.WriteString("id", FormatNumber(data.user));
+  reg.WriteDword("isSavePwd", data.rememberPassword ? 1 : 0);
+  // The box still holding the placeholder means: keep the remembered password.
+  if (net.m_strPassword.empty() || data.passwordEdited) net.m_strPassword = data.passwordBox.substr(0, kMaxPassword);
+  reg.WriteString("password", data.rememberPassword ? EncodeText(net.m_strPassword) : std::string());
+  data.passwordEdited = false;
+  return net.SendLogin() ? kLoginSent : kLoginNotSent;
+}
+
+// ---- server configuration ----
+const char kNetConfigFile[] = "config\\NetServer.ini";
+
+CNetConfig DefaultNetConfig() {
+  CNetConfig c;
+  c.serverHost = "server.qimbo.cn";
+  c.fallbackHost = "server2.qimbo.cn";
+  c.webHost = "www.qimbo.cn";
+  return c;
+}
+
+static std::string Trim(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
+  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+CNetConfig LoadNetConfig(const std::string& programDirectory) {
+  CNetConfig c = DefaultNetConfig();
+  std::string bytes;
+  if (!os::ReadWholeFile(programDirectory + kNetConfigFile, bytes)) return c;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = Trim(bytes.substr(pos, end - pos));
+    pos = end + 1;
+    size_t eq = line.find('=');
+    if (line.empty() || line[0] == ';' || line[0] == '[' || eq == std::string::npos) continue;
+    std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+    if (key == "Host" && !value.empty()) c.serverHost = value;
+    if (key == "Fallback") c.fallbackHost = value;
+    if (key == "Web" && !value.empty()) c.webHost = value;
+    if (key == "Bind") {
+      uint32_t a = ParseDottedAddress(value);
+      c.bindAddress = a == kNoAddress ? 0 : a;
+    }
+  }
+  return c;
+}
+
+int SaveNetConfig(const std::string& programDirectory, const CNetConfig& c) {
+  std::string text = "[Server]\r\nHost=" + c.serverHost + "\r\nFallback=" + c.fallbackHost + "\r\nWeb=" + c.webHost +
+                     "\r\nBind=" + (c.bindAddress ? DottedAddress(c.bindAddress) : std::string()) + "\r\n";
+  return os::WriteWholeFile(programDirectory + kNetConfigFile, text);
+}
+
+}  // namespace qb

@@ -1,0 +1,56 @@
+// The login dialog's remembered values and its logic, and where the server
+// is found. The dialog window itself only shows these and calls them.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "net/netstate.h"
+
+namespace qb {
+
+// The login dialog's registry key under the current user, one value at a time.
+class CRegAccess {
+ public:
+  static const char kKey[];  // "Software\\tavlo"
+  int CreateKey();
+  int ReadDword(const std::string& value, uint32_t& out);
+  // At most `capacity` bytes; a stored string carries no terminating zero.
+  int ReadString(const std::string& value, std::string& out, size_t capacity = 256);
+  int WriteDword(const std::string& value, uint32_t data);
+  int WriteString(const std::string& value, const std::string& data);
+};
+
+// What the dialog's controls hold.
+struct LoginDialogData {
+  int32_t user = 0;
+  std::string passwordBox;  // what the password box shows
+  bool rememberPassword = false;
+  bool passwordEdited = false;  // the box changed since opening or the last OK
+  std::string title;
+};
+
+const char kPasswordPlaceholder[] = "1234567890";
+const size_t kMaxPassword = 20;
+
+// Opening the dialog: remembered number and password from the registry.
+void LoginDialogInit(CNetState& net, LoginDialogData& data);
+
+enum LoginOkResult { kLoginNeedNumber, kLoginSent, kLoginNotSent };
+// The OK button: validates, remembers, sends the login. The box for a
+// missing number goes through the net state's user interface.
+LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data);
+
+// ---- where the server is ------------------------------------------------------
+// Server host names live in config\NetServer.ini beside MyConfig.ini:
+//   [Server]
+//   Host=...        default server host name
+//   Fallback=...    tried when the default gives no address
+//   Web=...         web host of the update notice and registration pages
+//   Bind=...        optional local IPv4 address to listen and send on
+// Missing file or keys give the built-in defaults.
+extern const char kNetConfigFile[];  // "config\\NetServer.ini"
+CNetConfig DefaultNetConfig();
+CNetConfig LoadNetConfig(const std::string& programDirectory);
+int SaveNetConfig(const std::string& programDirectory, const CNetConfig& config);
+
+}  // namespace qb

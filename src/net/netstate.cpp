@@ -1,0 +1,170 @@
+// The numbered sender, the two dispatchers, login, keep-alive and version.
+#include "net/netstate.h"
+
+#include <random>
+
+#include "base/cipher.h"
+#include "os/os.h"
+#include "store/node.h"
+
+namespace qb {
+
+const char kNoCircleText[] = "您还未指定要进入的圈";
+
+// ---- sender ----
+int CMsgSender::ChooseLink() {
+  // Reseeded from the clock in whole seconds: every message of one second
+  // takes the same link.
+  std::minstd_rand gen(os::TickCount() / 1000 + 1);
+  return (int)(gen() % kLinkCount);
+}
+
+int CMsgSender::Push(int link, const std::string& text, uint32_t address, uint16_t port) {
+  CMsgQueue* queue = m_links ? m_links->SendQueue(link) : nullptr;
+  if (!queue) return 0;
+  std::unique_ptr<NetDatagram> d(new NetDatagram);
+  d->text = text;
+  d->address = address;
+  d->port = port;
+  return queue->Push(d);
+}
+
+int CMsgSender::SendToServer(const std::string& message, bool advance) {
+  if (!m_serverAddress) return 0;
+  if (advance) ++m_nCounter;
+  int k = ChooseLink();
+  return Push(k, FrameMessage(m_nCounter, message), m_serverAddress, (uint16_t)(m_config.serverBasePort + k));
+}
+
+int CMsgSender::SendToPeer(const std::string& message, bool advance, uint32_t address) {
+  if (!m_serverAddress) return 0;
+  if (advance) ++m_nCounter;
+  int k = ChooseLink();
+  return Push(k, FrameMessage(m_nCounter, message), address, (uint16_t)(m_config.localBasePort + k));
+}
+
+uint32_t CMsgSender::EnsureServerAddress() {
+  if (!m_serverAddress) m_serverAddress = ResolveServer(m_config);
+  return m_serverAddress;
+}
+
+int CMsgSender::ReplyToServer(int32_t number, const std::string& message) {
+  if (!EnsureServerAddress()) return 0;
+  return Push(0, FrameMessage(number, message), m_serverAddress, m_config.serverBasePort);
+}
+
+// ---- the state ----
+CNetState::CNetState(CMyNodeList& tree, IUserInterface& ui, const CNetConfig& config)
+    : m_strCurrentCircle(kNoCircleText),
+      m_strCircleTitle(kNoCircleText),
+      m_tree(tree),
+      m_ui(ui),
+      m_config(config),
+      m_sender(config) {
+  m_ui.StartTimer(UiTarget::UiThread, kKeepAliveTimer, kKeepAliveMs);
+}
+
+CNetState::~CNetState() {
+  m_ui.StopTimer(UiTarget::UiThread, kKeepAliveTimer);
+  m_ui.StopTimer(UiTarget::UiThread, kTransferTimer);
+}
+
+void CNetState::OnTimer(unsigned id) {
+  if (id == kKeepAliveTimer)
+    SendKeepAlive();
+  else if (id == kTransferTimer)
+    OnTransferDeadline();
+}
+
+void CNetState::OnServerAddress(uint32_t address) {
+  if (address && !m_sender.m_serverAddress) m_sender.m_serverAddress = address;
+}
+
+// ---- dispatch ----
+int CNetState::PumpReceived() {
+  if (!m_links) return 0;
+  int n = 0;
+  while (std::unique_ptr<NetDatagram> d = m_links->ReceiveQueue().Pop()) {
+    OnDatagram(*d);
+    ++n;
+  }
+  return n;
+}
+
+void CNetState::OnDatagram(const NetDatagram& datagram) {
+  FieldList fields;
+  if (!SplitFields(datagram.text, fields)) return;
+  if (!m_sender.EnsureServerAddress()) return;
+  if (datagram.address == m_sender.m_serverAddress) {
+    OnServerMessage(fields);
+    return;
+  }
+  std::string field;
+  TakeField(fields, field);
+  m_nLastReceived = ReadNumber(field);
+  if (!TakeField(fields, field)) return;
+  if (field == "CHAT")
+    OnPeerChat(fields, datagram.address);
+  else if (field == "GROUP")
+    OnPeerGroup(fields);
+}
+
+void CNetState::OnServerMessage(FieldList& fields) {
+  std::string field;
+  if (!TakeField(fields, field)) return;
+  m_nLastReceived = ReadNumber(field);
+  if (!TakeField(fields, field)) return;
+  if (field == "LGI")
+    OnLoginReply(fields);
+  else if (field == "FAV")
+    OnFavReply(fields);
+  else if (field == "VER")
+    OnVersion(fields);
+  else if (field == "GROUP")
+    OnGroupReply(fields);
+  else if (field == "LWORDS")
+    OnLeaveWords(fields);
+  else if (field == "CHAT")
+    OnServerChat(fields);
+  else if (field == "CHATAD")
+    OnChatAd(fields);
+}
+
+// ---- login ----
+int CNetState::SendLogin() {
+  if (m_bLoggedIn) return 0;
+  return m_sender.SendToServer(MsgLogin(m_nUser, m_strPassword));
+}
+
+int CNetState::SendLogout() {
+  if (!m_bLoggedIn) return 0;
+  LeaveCurrentCircle();
+  std::string msg = MsgLogout(m_nUser, m_strPassword);
+  m_sender.SendToServer(msg);
+  // Twice, half a second apart: one of them usually gets through.
+  os::SleepMs(500);
+  return m_sender.SendToServer(msg);
+}
+
+void CNetState::SendKeepAlive() {
+  if (m_bLoggedIn) m_sender.SendToServer(MsgKeepAlive(m_nUser, m_strPassword));
+}
+
+void CNetState::OnLoginReply(FieldList& fields) {
+  std::string ok, number;
+  if (TakeField(fields, ok) && ok == "OK" && TakeField(fields, number) && ReadNumber(number) == m_nUser) {
+    m_bLoggedIn = true;
+    m_ui.Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginAccepted, 0);
+    m_sender.SendToServer(MsgReqWords(m_nUser));
+    return;
+  }
+  m_ui.Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginRefused, 0);
+}
+
+void CNetState::OnVersion(FieldList& fields) {
+  std::string v;
+  if (!TakeField(fields, v)) return;
+  if ((uint32_t)ReadNumber(v) > (uint32_t)kProgramVersion) m_ui.Post(UiTarget::MainWindow, WM_NEW_VERSION, 0, 0);
+}
+
+}  // namespace qb
