@@ -66,9 +66,3 @@
 #define ID_DELETE_ITEM 32779
 #define ID_REFRESH_ICON 32826
 #define ID_RECORD_SCRIPT 32819
-
-// Window messages between the panels and their owners (WM_USER + n).
-#define WM_EDITOR_CLOSED 0x41E
-#define WM_RECORDER_CLOSED 0x41F
-#define WM_SKIN_CHANGED 0x423
-#define WM_CLOSE_CHAT 0x42A

@@ -1,0 +1,79 @@
+// The three favorites panels as the main window uses them: the category
+// panel (tabs), the item panel (bookmarks) and the program folder. Each is a
+// borderless pop-up owned by the main window, placed over its area; the main
+// window creates them once, shows and hides them with itself and tells them
+// what to show.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "base/ui.h"
+#include "skin/skin_button_win32.h"
+
+class CAppLogic;
+class CMyNode;
+
+namespace panels {
+
+// Messages the panels take (WM_USER + n).
+enum : UINT {
+  WM_PANEL_EDITOR_CLOSED = WM_USER + 30,    // 0x41E to the item panel: wParam 1 saved, lParam category
+  WM_PANEL_RECORDER_CLOSED = WM_USER + 31,  // 0x41F to the item panel
+  WM_PANEL_APPLY_SKIN = WM_USER + 35,       // 0x423 to any panel: reload the background, repaint
+  WM_PANEL_CLOSE_CHAT = WM_USER + 42,       // 0x42A sent to the main window
+};
+
+// The circle service of the network core, as the panels call it. Left
+// empty, the user counts as logged out.
+struct CircleService {
+  std::function<bool()> loggedIn;
+  std::function<std::string()> currentCircle;  // "您还未指定要进入的圈" when none
+  std::function<bool()> chatOpen;
+  std::function<int(CMyNode*)> enterCircle;     // makes the node the requesting node
+  std::function<void()> leaveCurrentCircle;
+  std::function<int(CMyNode*)> dropOutOfCircle;
+};
+
+// What the panels need from the program around them.
+struct PanelHost {
+  CAppLogic* app = nullptr;            // the tree, the program directory, bookmark files
+  qb::IUserInterface* ui = nullptr;    // message boxes
+  std::function<int()> mode;           // 0 web-address folder, 2 program folder
+  std::function<qb::SkinColours(int area)> skinLook;  // areas 1, 2, 3
+  std::function<std::string(int area)> skinImage;     // the area's background image path
+  std::function<std::string()> hotkeyText;            // the configured capture hotkey
+  std::function<void(const std::string&)> navigateOpenAll;  // the hidden browser 1031
+  // Disables (false) or enables (true) the main window and the three panels
+  // while an item editor or a script recorder is open.
+  std::function<void(bool)> enableAll;
+  // The item editor and the script recorder, when they are built in: create
+  // the window for the node with the item panel as the one told of its end;
+  // null when it could not be created.
+  std::function<HWND(CMyNode*, HWND itemPanel)> createEditor;
+  std::function<HWND(CMyNode*, HWND itemPanel)> createRecorder;
+  CircleService circles;
+};
+
+// Creates the three panels, hidden, owned by `owner`: the category panel at
+// (0, 16) and the two item panels at (200, 40) from the owner's top-left
+// corner. Runs the start-up group "启动" and fills every panel. False when a
+// panel could not be created (the caller shows its box and ends).
+bool CreatePanels(HWND owner, const PanelHost& host);
+void DestroyPanels();
+
+HWND TabPanel();
+HWND UrlPanel();
+HWND LnkPanel();
+
+// Rebuilds the tabs for UrlCategory (0) or ProgramCategory (2).
+void RefreshTabs(int kind);
+// Fills the item panel with a web category's items (null: nothing changes).
+void ShowCategoryItems(CMyNode* category);
+// Fills the program folder with a program category's files (null: nothing changes).
+void ShowProgramFolder(CMyNode* category);
+// Focuses the tab of a category (null: slot 0).
+void FocusCategoryTab(CMyNode* node);
+
+}  // namespace panels
