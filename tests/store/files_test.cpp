@@ -1,0 +1,434 @@
+#include <gtest/gtest.h>
+
+#include "app/app_logic.h"
+#include "base/archive.h"
+#include "base/cipher.h"
+#include "os/os.h"
+#include "store/favorites_file.h"
+#include "testutil.h"
+
+namespace {
+
+using qbtest::ReadFileBytes;
+using qbtest::TempDir;
+using qbtest::WriteFileBytes;
+
+struct Rec {
+  std::string name;
+  int32_t kind = 1;
+  std::string address, parent, icon, note;
+  int32_t visits = 0;
+  uint32_t time = 0;
+  int32_t slot = 0, script = 0;
+  std::string circle = "Reserved";
+};
+
+// A record written by hand, field by field, as the file format lays it out.
+std::string RecordBytes(const Rec& r) {
+  qb::CMemorySink sink;
+  qb::CArchiveWriter w(sink);
+  w.WriteCountedString(qb::EncodeText(r.name));
+  w.WriteI32(r.kind);
+  w.WriteCountedString(qb::EncodeText(r.address));
+  w.WriteCountedString(qb::EncodeText(r.parent));
+  w.WriteCountedString(qb::EncodeText(r.icon));
+  w.WriteCountedString(r.note);
+  w.WriteI32(r.visits);
+  w.WriteU32(r.time);
+  w.WriteI32(r.slot);
+  w.WriteI32(r.script);
+  w.WriteCountedString(r.circle);
+  return sink.Bytes();
+}
+
+std::string FileBytes(const std::vector<Rec>& recs) {
+  qb::CMemorySink sink;
+  qb::CArchiveWriter w(sink);
+  w.WriteU32((uint32_t)recs.size());
+  std::string out = sink.Bytes();
+  for (const Rec& r : recs) out += RecordBytes(r);
+  return out;
+}
+
+Rec C(const std::string& name, const std::string& address = "") {
+  Rec r;
+  r.name = name;
+  r.kind = 0;
+  r.address = address;
+  return r;
+}
+
+Rec I(const std::string& name, const std::string& parent, const std::string& url = "http://x/") {
+  Rec r;
+  r.name = name;
+  r.parent = parent;
+  r.address = url;
+  return r;
+}
+
+// A program folder with a data folder, the model pointed at it.
+struct ProgramFolder {
+  TempDir dir;
+  qbtest::CRecordingUi ui;
+  CAppLogic logic{&ui};
+  ProgramFolder() {
+    os::SetProgramDirectory(dir.Path());
+    os::CreateFolder(dir / "data");
+    logic.m_strProgramDir = dir.Path();
+    logic.m_strBaseDir = dir.Path();
+    logic.m_strHomePath = dir.Path() + "nohome";
+  }
+  ~ProgramFolder() { os::SetProgramDirectory(""); }
+  std::string Data(const std::string& name) const { return dir.Path() + "data\\" + name; }
+};
+
+std::vector<std::string> Names(const CMyNodeList& list) {
+  std::vector<std::string> v;
+  for (const CMyNode* n : list) v.push_back(n->m_strName);
+  return v;
+}
+
+TEST(FavoritesFile, RecordBytesAreExact) {
+  CMyNode empty;
+  empty.m_nKind = UrlCategory;
+  empty.m_strCircle.clear();
+  empty.m_tLastVisit = 0;
+  std::string bytes = FavoritesFileBytes({&empty});
+  EXPECT_EQ(4u + 26u, bytes.size());
+  EXPECT_EQ(std::string("\x01\0\0\0", 4), bytes.substr(0, 4));
+
+  CMyNode cat;
+  cat.m_strName = "新闻";
+  cat.m_nKind = UrlCategory;
+  CMyNode item;
+  item.m_strName = "sina";
+  item.m_strAddress = "http://sina.com.cn";
+  item.m_pParent = &cat;
+  item.m_strParentName = "stale";  // the written parent is the joined one
+  item.m_strIconPath = "C:\\a.ico";
+  item.m_strNote = "备注";
+  item.m_nVisits = 9;
+  item.m_tLastVisit = 0x1122334455LL;  // cut to 32 bits
+  item.m_nSlot = 3;
+  item.m_bScript = 1;
+  item.m_strCircle = "GROUP";
+  Rec r = I("sina", "新闻", "http://sina.com.cn");
+  r.icon = "C:\\a.ico";
+  r.note = "备注";
+  r.visits = 9;
+  r.time = 0x22334455u;
+  r.slot = 3;
+  r.script = 1;
+  r.circle = "GROUP";
+  Rec rc = C("新闻");
+  rc.time = (uint32_t)cat.m_tLastVisit;
+  EXPECT_EQ(FileBytes({rc, r}), FavoritesFileBytes({&cat, &item}));
+
+  CMyNode longName;
+  longName.m_strName = std::string(300, 'n');
+  longName.m_nKind = UrlCategory;
+  std::string lb = FavoritesFileBytes({&longName});
+  EXPECT_EQ(std::string("\xFF\x58\x02", 3), lb.substr(4, 3));  // FF, then 600
+}
+
+TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
+  ProgramFolder pf;
+  Rec late = I("early", "Later");
+  late.time = 0xF0000000u;  // widened as unsigned
+  WriteFileBytes(pf.Data("a.sc"), FileBytes({late, C("Later"), I("orphan", "Nowhere"), I("noparent", "")}));
+  ASSERT_TRUE(pf.logic.LoadFavorites(pf.Data("a.sc")));
+  ASSERT_EQ((std::vector<std::string>{"early", "Later"}), Names(pf.logic));
+  EXPECT_EQ(pf.logic.GetAt(1), pf.logic.GetAt(0)->m_pParent);
+  EXPECT_EQ(0xF0000000LL, pf.logic.GetAt(0)->m_tLastVisit);
+
+  WriteFileBytes(pf.Data("zero.sc"), std::string(4, '\0'));
+  CMyNodeList empty;
+  EXPECT_TRUE(LoadFavoritesFile(empty, pf.Data("zero.sc")));
+  EXPECT_EQ(0u, empty.GetCount());
+}
+
+TEST(FavoritesFile, DuplicateCategoriesInOneFile) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("same.sc"), FileBytes({C("News", "F"), C("News", "F"), I("a", "News")}));
+  CMyNodeList same;
+  ASSERT_TRUE(LoadFavoritesFile(same, pf.Data("same.sc")));
+  EXPECT_EQ(2u, same.GetCount());
+
+  WriteFileBytes(pf.Data("diff.sc"), FileBytes({C("News", "F1"), C("News", "F2"), I("a", "News")}));
+  CMyNodeList diff;
+  ASSERT_TRUE(LoadFavoritesFile(diff, pf.Data("diff.sc")));
+  ASSERT_EQ(3u, diff.GetCount());
+  EXPECT_EQ(diff.GetAt(0), diff.GetAt(2)->m_pParent);  // the first in list order
+
+  // Equal name, address and parent name: the second item is dropped.
+  WriteFileBytes(pf.Data("items.sc"), FileBytes({C("News"), I("a", "News"), I("a", "News"), I("a", "News", "u2")}));
+  CMyNodeList items;
+  ASSERT_TRUE(LoadFavoritesFile(items, pf.Data("items.sc")));
+  EXPECT_EQ(3u, items.GetCount());
+}
+
+TEST(FavoritesFile, BrokenFilesAddNothing) {
+  ProgramFolder pf;
+  CMyNode* keep = new CMyNode;
+  keep->m_strName = "kept";
+  keep->m_nKind = UrlCategory;
+  pf.logic.AddNode(keep);
+  std::string good = FileBytes({C("News"), I("a", "News"), I("b", "News")});
+  // Every cut short of the whole file fails and leaves the tree as it was.
+  for (size_t cut = 0; cut < good.size(); cut += 7) {
+    WriteFileBytes(pf.Data("cut.sc"), good.substr(0, cut));
+    EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("cut.sc"))) << cut;
+    ASSERT_EQ(1u, pf.logic.GetCount()) << cut;
+  }
+  // A count no file of this size can hold fails at once.
+  std::string huge = "\xFF\xFF\xFF\x7F" + RecordBytes(C("x"));
+  WriteFileBytes(pf.Data("huge.sc"), huge);
+  EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("huge.sc")));
+  // A string length beyond the end of the file.
+  std::string longStr = std::string("\x01\0\0\0", 4) + "\xFF\xFF\xFF\xFF\xFF\xFF\x0F" + "AB";
+  WriteFileBytes(pf.Data("long.sc"), longStr);
+  EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("long.sc")));
+  EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("missing.sc")));
+  EXPECT_EQ(1u, pf.logic.GetCount());
+}
+
+TEST(FavoritesFile, SaveKeepsBackupOfPreviousContents) {
+  ProgramFolder pf;
+  CMyNode* cat = new CMyNode;
+  cat->m_strName = "One";
+  cat->m_nKind = UrlCategory;
+  pf.logic.AddNode(cat);
+  CMyNode* prog = new CMyNode;
+  prog->m_strName = "桌面";
+  prog->m_nKind = ProgramCategory;
+  pf.logic.AddNode(prog);
+  ASSERT_TRUE(pf.logic.SaveFavorites("f.sc"));
+  std::string first = ReadFileBytes(pf.Data("f.sc"));
+  EXPECT_EQ(std::string("\x01\0\0\0", 4), first.substr(0, 4));  // program nodes are not stored
+  cat->m_strName = "Two";
+  ASSERT_TRUE(pf.logic.SaveFavorites("f.sc"));
+  EXPECT_EQ(first, ReadFileBytes(pf.Data(kBackupFileName)));
+  cat->m_strName = "Three";
+  ASSERT_TRUE(pf.logic.SaveFavorites("f.sc"));
+  CMyNodeList back;
+  ASSERT_TRUE(LoadFavoritesFile(back, pf.Data(kBackupFileName)));
+  EXPECT_EQ("Two", back.GetAt(0)->m_strName);
+  // Nothing but the file and its backup is left behind.
+  std::vector<os::DirEntry> entries;
+  os::ListFolder(pf.dir / "data", "*.*", entries);
+  EXPECT_EQ(4u, entries.size());  // ".", "..", f.sc, the backup
+}
+
+TEST(FavoritesFile, FailedSaveLosesNothing) {
+  ProgramFolder pf;
+  // No data folder: the save fails quietly.
+  CAppLogic nodata;
+  nodata.m_strProgramDir = pf.dir.Path() + "elsewhere\\";
+  EXPECT_FALSE(nodata.SaveFavorites("1-我的收藏.sc"));
+  // The new file cannot be written (a folder is in its way): the old one and
+  // the backup stay as they were.
+  WriteFileBytes(pf.Data("g.sc"), FileBytes({C("Old")}));
+  WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Older")}));
+  os::CreateFolder(pf.Data("g.sc.new"));
+  EXPECT_FALSE(pf.logic.SaveFavorites("g.sc"));
+  EXPECT_EQ(FileBytes({C("Old")}), ReadFileBytes(pf.Data("g.sc")));
+  EXPECT_EQ(FileBytes({C("Older")}), ReadFileBytes(pf.Data(kBackupFileName)));
+  os::RemoveFolder(pf.Data("g.sc.new"));
+}
+
+TEST(FavoritesFile, BookmarkFileExportAndImport) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("a.sc"),
+                 FileBytes({C("News"), I("a", "News", "u1"), C("Other"), I("b", "News", "u2"), I("c", "News", "u3"),
+                            I("z", "Other")}));
+  ASSERT_TRUE(pf.logic.LoadFavorites(pf.Data("a.sc")));
+  CMyNode* news = pf.logic.FindNode("News", UrlCategory);
+  std::string path = pf.dir / "news.qimbop";
+  ASSERT_TRUE(pf.logic.WriteBookmarkFile(path, news));
+  std::string bytes = ReadFileBytes(path);
+  EXPECT_EQ(std::string("\x04\0\0\0", 4), bytes.substr(0, 4));
+
+  CMyNode* emptyCat = new CMyNode;
+  emptyCat->m_strName = "Empty";
+  emptyCat->m_nKind = UrlCategory;
+  pf.logic.AddNode(emptyCat);
+  EXPECT_FALSE(pf.logic.WriteBookmarkFile(pf.dir / "empty.qimbop", emptyCat));
+  EXPECT_FALSE(os::FileExists(pf.dir / "empty.qimbop"));
+
+  // Importing it beside itself: the name is taken.
+  EXPECT_TRUE(pf.logic.ImportBookmarkFile(path, 9));
+  ASSERT_EQ(1u, pf.ui.boxes.size());
+  EXPECT_EQ("重名！请修改现有分类名称", pf.ui.boxes[0].text);
+  EXPECT_EQ(qb::kMbIconStop, pf.ui.boxes[0].flags & 0xF0);
+  EXPECT_EQ(7u, pf.logic.GetCount());
+
+  // Into another file's tree: the category takes the tab, items get icons.
+  ProgramFolder other;
+  ASSERT_TRUE(other.logic.ImportBookmarkFile(path, 9));
+  ASSERT_EQ((std::vector<std::string>{"News", "a", "b", "c"}), Names(other.logic));
+  EXPECT_EQ(9, other.logic.GetAt(0)->m_nSlot);
+  EXPECT_EQ(other.logic.GetAt(0), other.logic.GetAt(3)->m_pParent);
+  EXPECT_EQ(other.dir.Path() + "images\\icon\\ieicon\\IE XP0.ico", other.logic.GetAt(1)->m_strIconPath);
+  EXPECT_TRUE(other.ui.boxes.empty());
+
+  EXPECT_FALSE(other.logic.ImportBookmarkFile(path, -1));
+  EXPECT_FALSE(other.logic.ImportBookmarkFile("", 0));
+  EXPECT_FALSE(other.logic.ImportBookmarkFile(other.dir / "missing.qimbop", 0));
+}
+
+TEST(FavoritesFile, StartUpConvertsLegacyFiles) {
+  for (const char* legacy : {"MyFavorites.db", "我的收藏.db"}) {
+    ProgramFolder pf;
+    WriteFileBytes(pf.Data(legacy), FileBytes({C("Old"), I("a", "Old")}));
+    ASSERT_TRUE(pf.logic.OpenFavoritesAtStart()) << legacy;
+    EXPECT_EQ("1-我的收藏.sc", pf.logic.m_strCurrentFile);
+    EXPECT_EQ(2u, pf.logic.GetCount());
+    EXPECT_FALSE(os::FileExists(pf.Data(legacy)));
+    CMyNodeList written;
+    ASSERT_TRUE(LoadFavoritesFile(written, pf.Data("1-我的收藏.sc")));
+    EXPECT_EQ(2u, written.GetCount());
+  }
+  // With the current file readable, legacy files are only deleted.
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("Now")}));
+  WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Old")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Now"}), Names(pf.logic));
+  EXPECT_FALSE(os::FileExists(pf.Data("MyFavorites.db")));
+}
+
+TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
+  ProgramFolder pf;
+  std::string broken = FileBytes({C("Mine"), I("a", "Mine")});
+  broken.resize(broken.size() - 3);
+  WriteFileBytes(pf.Data("1-我的收藏.sc"), broken);
+  WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Backup"}), Names(pf.logic));
+  EXPECT_EQ(broken, ReadFileBytes(pf.Data("1-我的收藏.sc.bad")));
+  EXPECT_EQ(FileBytes({C("Backup")}), ReadFileBytes(pf.Data(kBackupFileName)));
+  EXPECT_EQ(std::vector<std::string>{"1-我的收藏.sc"}, pf.logic.ListFavoritesFiles());
+
+  // Again broken, backup broken too: a second aside name, then the import
+  // (no Favorites folder here: an empty web folder, still a success).
+  WriteFileBytes(pf.Data("1-我的收藏.sc"), broken);
+  WriteFileBytes(pf.Data(kBackupFileName), broken);
+  CAppLogic again(&pf.ui);
+  again.m_strProgramDir = pf.dir.Path();
+  again.m_strHomePath = pf.dir.Path() + "nohome";
+  ASSERT_TRUE(again.OpenFavoritesAtStart());
+  EXPECT_EQ(0u, again.GetCount());
+  EXPECT_EQ(broken, ReadFileBytes(pf.Data("1-我的收藏.sc.bad1")));
+  EXPECT_EQ(broken, ReadFileBytes(pf.Data(kBackupFileName)));
+  EXPECT_EQ(std::string(4, '\0'), ReadFileBytes(pf.Data("1-我的收藏.sc")));
+}
+
+TEST(FavoritesFile, SwitchAndList) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("A"), I("x", "A")}));
+  WriteFileBytes(pf.Data("2-work.sc"), FileBytes({C("B")}));
+  WriteFileBytes(pf.Data("notes.txt"), "x");
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  CMyNode* prog = new CMyNode;
+  prog->m_strName = "Games";
+  prog->m_nKind = ProgramCategory;
+  pf.logic.AddNode(prog);
+  pf.logic.BuildTopVisited();
+  EXPECT_EQ(1u, pf.logic.m_topVisited.size());
+  EXPECT_EQ(2u, pf.logic.ListFavoritesFiles().size());
+
+  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("3-none.sc"));
+  EXPECT_EQ((std::vector<std::string>{"A", "x", "Games"}), Names(pf.logic));
+
+  ASSERT_TRUE(pf.logic.SwitchFavoritesFile("2-work.sc"));
+  EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
+  EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
+  EXPECT_TRUE(pf.logic.m_topVisited.empty());
+
+  WriteFileBytes(pf.Data("bad.sc"), "\x05");
+  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("bad.sc"));
+  EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
+  EXPECT_EQ((std::vector<std::string>{"Games"}), Names(pf.logic));
+}
+
+TEST(FavoritesFile, TopVisited) {
+  CMyNodeList list;
+  CMyNode* cat = new CMyNode;
+  cat->m_nKind = UrlCategory;
+  list.AddNode(cat);
+  int counts[] = {5, 9, 9, 1};
+  for (int i = 0; i < 4; ++i) {
+    CMyNode* n = new CMyNode;
+    n->m_strName = "n" + std::to_string(i);
+    n->m_strAddress = "u" + std::to_string(i);
+    n->m_nVisits = counts[i];
+    n->m_pParent = cat;
+    list.AddNode(n);
+  }
+  std::vector<TopVisited> top;
+  BuildTopVisitedList(list, top);
+  ASSERT_EQ(4u, top.size());
+  EXPECT_EQ("n1", top[0].m_strName);
+  EXPECT_EQ("n2", top[1].m_strName);
+  EXPECT_EQ("n0", top[2].m_strName);
+  EXPECT_EQ("n3", top[3].m_strName);
+  EXPECT_EQ("u1", top[0].m_strAddress);
+
+  // 50 bookmarks: the 38 kept are the first 38 of the whole selection sort.
+  CMyNodeList many;
+  std::vector<TopVisited> all;
+  for (int i = 0; i < 50; ++i) {
+    CMyNode* n = new CMyNode;
+    n->m_strName = "m" + std::to_string(i);
+    n->m_nVisits = (i * 37) % 11;
+    many.AddLoadedNode(n);
+    all.push_back(TopVisited{n->m_strName, "", n->m_nVisits});
+  }
+  for (size_t i = 0; i + 1 < all.size(); ++i) {
+    size_t best = i;
+    for (size_t j = i + 1; j < all.size(); ++j)
+      if (all[j].m_nVisits > all[best].m_nVisits) best = j;
+    std::swap(all[i], all[best]);
+  }
+  std::vector<TopVisited> got;
+  BuildTopVisitedList(many, got);
+  ASSERT_EQ(38u, got.size());
+  for (size_t i = 0; i < 38; ++i) EXPECT_EQ(all[i].m_strName, got[i].m_strName) << i;
+}
+
+TEST(FavoritesFile, ReplaceWithDownloaded) {
+  ProgramFolder pf;
+  CMyNode* pc = new CMyNode;
+  pc->m_strName = "桌面";
+  pc->m_nKind = ProgramCategory;
+  pf.logic.AddNode(pc);
+  CMyNode* pi = new CMyNode;
+  pi->m_strName = "a.lnk";
+  pi->m_nKind = ProgramItem;
+  pi->m_pParent = pc;
+  pf.logic.AddNode(pi);
+  WriteFileBytes(pf.Data("old.sc"), FileBytes({C("Old"), I("o", "Old")}));
+  pf.logic.LoadFavorites(pf.Data("old.sc"));
+
+  CMyNodeList download;
+  auto add = [&](const std::string& name, int kind, const std::string& parent) {
+    CMyNode* n = new CMyNode;
+    n->m_strName = name;
+    n->m_nKind = kind;
+    n->m_strParentName = parent;
+    download.AddLoadedNode(n);
+  };
+  add("x", UrlItem, "New");
+  add("New", UrlCategory, "");
+  add("lost", UrlItem, "Gone");
+  add("桌面", ProgramCategory, "");  // the sender's program folder
+  add("b.lnk", ProgramItem, "桌面");
+  pf.logic.ReplaceWithDownloaded(download);
+  EXPECT_EQ(0u, download.GetCount());
+  ASSERT_EQ((std::vector<std::string>{"x", "New", "桌面", "a.lnk"}), Names(pf.logic));
+  EXPECT_EQ(pf.logic.GetAt(1), pf.logic.GetAt(0)->m_pParent);
+  EXPECT_EQ(pc, pf.logic.GetAt(3)->m_pParent);
+  EXPECT_EQ(pc, pf.logic.GetAt(2));
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+
+#include "app/app_logic.h"
+#include "os/os.h"
+#include "store/importer.h"
+#include "testutil.h"
+
+namespace {
+
+using qbtest::TempDir;
+using qbtest::WriteFileBytes;
+
+std::string UrlFile(const std::string& url) { return "[InternetShortcut]\r\nURL=" + url + "\r\n"; }
+
+// A profile tree: <root>\Documents and Settings\<user>\...
+struct Profile {
+  TempDir dir;
+  std::string profiles;
+  Profile() {
+    profiles = dir.Path() + "Documents and Settings";
+    os::CreateFolder(profiles);
+  }
+  std::string Home(const std::string& user) const { return profiles + "\\" + user; }
+  std::string MakeFolders(const std::string& path) const {
+    // Creates every level below the temporary folder.
+    std::string built;
+    size_t start = 0;
+    while (start <= path.size()) {
+      size_t end = path.find('\\', start);
+      if (end == std::string::npos) end = path.size();
+      built = path.substr(0, end);
+      if (built.size() >= dir.Path().size()) os::CreateFolder(built);
+      start = end + 1;
+    }
+    return path;
+  }
+};
+
+TEST(Import, BrowserFavoritesWithSubfolders) {
+  Profile p;
+  std::string fav = p.MakeFolders(p.Home("user") + "\\Favorites") + "\\";
+  os::CreateFolder(fav + "News");
+  os::CreateFolder(fav + "Tools");
+  WriteFileBytes(fav + "News\\Sina Home.url", UrlFile("http://sina.com.cn/"));
+  WriteFileBytes(fav + "Tools\\Deep.url", UrlFile("http://deep/"));
+  os::CreateFolder(fav + "Tools\\Deeper");
+  WriteFileBytes(fav + "Tools\\Deeper\\Ignored.url", UrlFile("http://ignored/"));
+  WriteFileBytes(fav + "A Site.url", UrlFile("http://a/"));
+  WriteFileBytes(fav + "B Site.url", "[DEFAULT]\r\nBASEURL=http://base/\r\n[InternetShortcut]\r\nURL=http://b/\r\n"
+                                     "IconFile=C:\\Program Files\\x.ico\r\nIconIndex=1\r\n");
+  CMyNodeList list;
+  ASSERT_TRUE(ImportBrowserFavorites(list, fav));
+
+  CMyNode* root = list.FindNode("目录名", UrlCategory);
+  CMyNode* news = list.FindNode("News", UrlCategory);
+  CMyNode* tools = list.FindNode("Tools", UrlCategory);
+  ASSERT_TRUE(root && news && tools);
+  EXPECT_EQ(0, root->m_nSlot);
+  EXPECT_EQ(1, news->m_nSlot);
+  EXPECT_EQ(2, tools->m_nSlot);
+  EXPECT_EQ("一级目录", news->m_strNote);
+  EXPECT_EQ(fav, news->m_strAddress);
+
+  CMyNode* a = list.FindNode("a site", UrlItem);
+  CMyNode* b = list.FindNode("b site", UrlItem);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(root, a->m_pParent);
+  EXPECT_EQ(0, a->m_nSlot);
+  EXPECT_EQ(1, b->m_nSlot);
+  EXPECT_EQ("http://b/", b->m_strAddress);  // URL= overrides the earlier BASEURL=
+  EXPECT_EQ(fav + "B Site.url", b->m_strIconPath);  // the shortcut is its own icon source
+  CMyNode* sina = list.FindNode("sina home", UrlItem);
+  ASSERT_TRUE(sina);
+  EXPECT_EQ(news, sina->m_pParent);
+  EXPECT_TRUE(list.FindNode("deep", UrlItem));
+  EXPECT_FALSE(list.FindNode("ignored", UrlItem));  // one level of subfolders only
+  EXPECT_EQ(7u, list.GetCount());
+
+  // A missing Favorites folder imports nothing and is no failure.
+  CMyNodeList none;
+  EXPECT_TRUE(ImportBrowserFavorites(none, p.dir / "nowhere\\"));
+  EXPECT_EQ(0u, none.GetCount());
+}
+
+TEST(Import, ParseUrlFile) {
+  TempDir d;
+  WriteFileBytes(d / "My Bank.url", "[DEFAULT]\nBASEURL=http://old/\n[InternetShortcut]\nURL=http://bank/ x\n"
+                                    "IconFile=C:\\Program Files\\x.ico\n");
+  CMyNode* n = ParseUrlFile(d.Path(), "My Bank.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("My Bank.url", n->m_strName);
+  EXPECT_EQ("http://bank/", n->m_strAddress);
+  EXPECT_EQ("C:\\Program", n->m_strIconPath);
+  EXPECT_EQ(UrlItem, n->m_nKind);
+  delete n;
+
+  // Overlong values are cut to 349 bytes.
+  WriteFileBytes(d / "long.url", "[InternetShortcut]\r\nURL=" + std::string(5000, 'u') + "\r\n");
+  n = ParseUrlFile(d.Path(), "long.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
+  delete n;
+
+  // The first line is never read as a value; after 31 other lines reading stops.
+  std::string text = "URL=http://first/\n";
+  for (int i = 0; i < 31; ++i) text += "Other=" + std::to_string(i) + "\n";
+  text += "URL=http://too-late/\n";
+  WriteFileBytes(d / "late.url", text);
+  n = ParseUrlFile(d.Path(), "late.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("", n->m_strAddress);
+  delete n;
+  // BASEURL= and IconFile= lines do not count toward the 31.
+  text = "[x]\n";
+  for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\n";
+  text += "URL=http://counted/\n";
+  WriteFileBytes(d / "icons.url", text);
+  n = ParseUrlFile(d.Path(), "icons.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://counted/", n->m_strAddress);
+  EXPECT_EQ("i39", n->m_strIconPath);
+  delete n;
+
+  EXPECT_EQ(nullptr, ParseUrlFile(d.Path(), "missing.url"));
+}
+
+TEST(Import, UnreadableShortcutStillBecomesAnItem) {
+  Profile p;
+  std::string fav = p.MakeFolders(p.Home("u") + "\\Favorites") + "\\";
+  // A folder named like a shortcut cannot be read as one.
+  os::CreateFolder(fav + "Odd.url");
+  CMyNodeList list;
+  ASSERT_TRUE(ImportBrowserFavorites(list, fav));
+  CMyNode* odd = list.FindNode("odd", UrlItem);
+  ASSERT_TRUE(odd);
+  EXPECT_EQ("", odd->m_strAddress);
+}
+
+TEST(Import, DesktopAndStartMenu) {
+  Profile p;
+  std::string userDesk = p.MakeFolders(DesktopFolder(p.profiles, "me"));
+  std::string allDesk = p.MakeFolders(DesktopFolder(p.profiles, "All Users"));
+  WriteFileBytes(allDesk + "Shared.lnk", "x");
+  WriteFileBytes(allDesk + "desktop.ini", "x");
+  std::string userMenu = p.MakeFolders(StartMenuFolder(p.profiles, "me"));
+  std::string allMenu = p.MakeFolders(StartMenuFolder(p.profiles, "All Users"));
+  os::CreateFolder(userMenu + "Games");
+  WriteFileBytes(userMenu + "Games\\Mine.lnk", "x");
+  WriteFileBytes(userMenu + "Games\\desktop.ini", "x");
+  os::CreateFolder(userMenu + "Games\\Sub");
+  os::CreateFolder(allMenu + "Games");
+  WriteFileBytes(allMenu + "Games\\Solitaire.lnk", "x");
+  os::CreateFolder(allMenu + "Office");
+  WriteFileBytes(allMenu + "Loose.lnk", "x");
+  WriteFileBytes(allMenu + "desktop.ini", "x");
+
+  qbtest::CRecordingUi ui;
+  CMyNodeList list;
+  int next = 1;
+  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
+  EXPECT_TRUE(ImportDesktop(list, p.profiles, "All Users"));
+  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "me", next, &ui));
+  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "All Users", next, &ui));
+  EXPECT_TRUE(ui.boxes.empty());
+
+  CMyNode* desk = list.FindNode("桌面", ProgramCategory);
+  ASSERT_TRUE(desk);
+  EXPECT_EQ(p.profiles + "\\me", desk->m_strAddress);
+  EXPECT_EQ(0, desk->m_nSlot);
+  EXPECT_EQ(1, list.CountKind(ProgramCategory) - 2);  // 桌面, Games, Office
+  CMyNode* shared = list.FindNode("Shared.lnk", ProgramItem);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(desk, shared->m_pParent);
+  EXPECT_EQ(allDesk, shared->m_strAddress);
+  EXPECT_TRUE(list.FindNode("desktop.ini", ProgramItem));  // every desktop entry counts
+
+  CMyNode* games = list.FindNode("Games", ProgramCategory);
+  CMyNode* office = list.FindNode("Office", ProgramCategory);
+  ASSERT_TRUE(games && office);
+  EXPECT_EQ(1, games->m_nSlot);
+  EXPECT_EQ(2, office->m_nSlot);
+  EXPECT_EQ(3, next);
+  EXPECT_EQ(3, list.CountChildren(games));  // Mine.lnk, Sub, Solitaire.lnk
+  CMyNode* sol = list.FindNode("Solitaire.lnk", ProgramItem);
+  ASSERT_TRUE(sol);
+  EXPECT_EQ(games, sol->m_pParent);
+  EXPECT_EQ(allMenu + "Games\\", sol->m_strAddress);
+  EXPECT_EQ(userMenu + "Games\\", list.FindNode("Mine.lnk", ProgramItem)->m_strAddress);
+  EXPECT_FALSE(list.FindNode("Loose.lnk", ProgramItem));
+
+  // A Start menu that cannot be listed gives the box and imports nothing.
+  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "nobody", next, &ui));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("错误：Init读directory名称返回错误HANDLE", ui.boxes[0].text);
+}
+
+TEST(Import, EmptyDesktopStillHasItsCategory) {
+  Profile p;
+  p.MakeFolders(DesktopFolder(p.profiles, "me"));
+  CMyNodeList list;
+  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
+  ASSERT_EQ(1u, list.GetCount());
+  EXPECT_EQ("桌面", list.GetAt(0)->m_strName);
+}
+
+TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
+  Profile p;
+  TempDir program;
+  os::SetProgramDirectory(program.Path());
+  os::CreateFolder(program / "data");
+  std::string user = os::UserName();
+  std::string home = p.Home(user);
+  WriteFileBytes(p.MakeFolders(DesktopFolder(p.profiles, user)) + "a.lnk", "x");
+  std::string fav = p.MakeFolders(home + "\\Favorites") + "\\";
+  WriteFileBytes(fav + "Home.url", UrlFile("http://home/"));
+  qbtest::CRecordingUi ui;
+  {
+    CAppLogic logic(&ui);
+    logic.m_strHomePath = home;
+    ASSERT_TRUE(logic.Start());
+    EXPECT_EQ(program.Path(), logic.m_strProgramDir);
+    ASSERT_EQ(4u, logic.GetCount());  // 桌面, a.lnk, 目录名, home
+    EXPECT_EQ(ProgramCategory, logic.GetAt(0)->m_nKind);
+    EXPECT_EQ(UrlItem, logic.GetAt(3)->m_nKind);
+    EXPECT_EQ(program.Path() + "images\\icon\\ieicon\\IE XP0.ico", logic.GetAt(3)->m_strIconPath);
+    EXPECT_EQ(1u, logic.m_topVisited.size());
+    EXPECT_TRUE(os::FileExists(program / "data\\1-我的收藏.sc"));
+    EXPECT_EQ(2u, ui.boxes.size());  // the two missing Start menus
+  }
+  {
+    // The second start loads the saved file instead of importing.
+    os::RemoveFile(fav + "Home.url");
+    CAppLogic logic(&ui);
+    logic.m_strHomePath = home;
+    ASSERT_TRUE(logic.Start());
+    EXPECT_TRUE(logic.FindNode("home", UrlItem));
+  }
+  os::SetProgramDirectory("");
+}
+
+TEST(AppLogic, ProgramNodeOperations) {
+  TempDir d;
+  os::CreateFolder(d / "Games");
+  os::CreateFolder(d / "Tools");
+  WriteFileBytes(d / "Games\\x.lnk", "shortcut");
+  CAppLogic logic;
+  CMyNode* games = new CMyNode;
+  games->m_strName = "Games";
+  games->m_nKind = ProgramCategory;
+  games->m_strAddress = d.Path();
+  logic.AddNode(games);
+  CMyNode* tools = new CMyNode(*games);
+  tools->m_strName = "Tools";
+  logic.AddNode(tools);
+  CMyNode* x = new CMyNode;
+  x->m_strName = "x.lnk";
+  x->m_nKind = ProgramItem;
+  x->m_strAddress = d / "Games\\";
+  x->m_pParent = games;
+  logic.AddNode(x);
+
+  ASSERT_TRUE(logic.MoveProgramItem(x, tools));
+  EXPECT_EQ(tools, x->m_pParent);
+  EXPECT_EQ(d / "Tools\\", x->m_strAddress);
+  EXPECT_TRUE(os::FileExists(d / "Tools\\x.lnk"));
+  EXPECT_FALSE(os::FileExists(d / "Games\\x.lnk"));
+  // A failed copy changes nothing.
+  CMyNode nowhere(*games);
+  nowhere.m_strName = "Missing";
+  EXPECT_FALSE(logic.MoveProgramItem(x, &nowhere));
+  EXPECT_EQ(tools, x->m_pParent);
+
+  EXPECT_FALSE(logic.RenameCategory(tools, "Games"));  // the name is taken
+  ASSERT_TRUE(logic.RenameCategory(tools, "Apps"));
+  EXPECT_TRUE(os::IsFolder(d / "Apps"));
+  EXPECT_EQ("Apps", tools->m_strName);
+  CMyNode* ghost = new CMyNode(*games);
+  ghost->m_strName = "Ghost";
+  logic.AddNode(ghost);
+  EXPECT_FALSE(logic.RenameCategory(ghost, "Spirit"));  // no folder on disk
+  EXPECT_EQ("Ghost", ghost->m_strName);
+
+  CMyNode web;
+  web.m_nKind = UrlCategory;
+  web.m_strName = "W";
+  EXPECT_TRUE(logic.RenameCategory(&web, "V"));
+
+  // Moves are made from the item's current folder.
+  WriteFileBytes(d / "Apps\\x.lnk", "shortcut");
+  x->m_strAddress = d / "Apps\\";
+  EXPECT_FALSE(logic.DeleteProgramFile(tools));  // x still belongs to it
+  ASSERT_TRUE(logic.DeleteProgramFile(x));
+  EXPECT_FALSE(os::FileExists(d / "Apps\\x.lnk"));
+  EXPECT_FALSE(logic.DeleteProgramFile(x));  // already gone
+}
+
+}  // namespace

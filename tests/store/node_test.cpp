@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "base/cipher.h"
+#include "store/node.h"
+
+namespace {
+
+CMyNode* Cat(const std::string& name, int kind = UrlCategory, const std::string& address = "") {
+  CMyNode* n = new CMyNode;
+  n->m_strName = name;
+  n->m_nKind = kind;
+  n->m_strAddress = address;
+  return n;
+}
+
+CMyNode* Item(const std::string& name, const std::string& url, CMyNode* parent, int slot = 0) {
+  CMyNode* n = new CMyNode;
+  n->m_strName = name;
+  n->m_strAddress = url;
+  n->m_pParent = parent;
+  n->m_nSlot = slot;
+  if (parent) n->m_nKind = parent->m_nKind == ProgramCategory ? ProgramItem : UrlItem;
+  return n;
+}
+
+TEST(NodeList, AddNodeDuplicateRules) {
+  CMyNodeList list;
+  CMyNode* a = Cat("News");
+  CMyNode* b = Cat("Tools");
+  ASSERT_TRUE(list.AddNode(a));
+  ASSERT_TRUE(list.AddNode(b));
+  // Same name and URL under different categories: both stay.
+  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", a)));
+  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", b)));
+  // The same again under the same category is refused and stays the caller's.
+  CMyNode* dup = Item("sina", "http://sina.com.cn", a);
+  EXPECT_FALSE(list.AddNode(dup));
+  delete dup;
+  // A web category named like a program category is another kind.
+  ASSERT_TRUE(list.AddNode(Cat("桌面", ProgramCategory)));
+  EXPECT_TRUE(list.AddNode(Cat("桌面", UrlCategory)));
+  CMyNode* dupCat = Cat("News", UrlCategory, "other address");
+  EXPECT_FALSE(list.AddNode(dupCat));
+  delete dupCat;
+  EXPECT_FALSE(list.AddNode(nullptr));
+  EXPECT_EQ(6u, list.GetCount());
+}
+
+TEST(NodeList, AddNodeGivesStockIconAndCleansNote) {
+  CMyNodeList list;
+  list.m_strBaseDir = "C:\\Qimbo\\";
+  CMyNode* c = Cat("News");
+  list.AddNode(c);
+  CMyNode* i = Item("x", "http://x", c, 7);
+  i->m_strNote = "<>abc<>";
+  ASSERT_TRUE(list.AddNode(i));
+  EXPECT_EQ("C:\\Qimbo\\images\\icon\\ieicon\\IE XP2.ico", i->m_strIconPath);
+  EXPECT_EQ("abc", i->m_strNote);
+  // A negative slot counts as unsigned, as the program always did.
+  CMyNode* neg = Item("y", "http://y", c, -1);
+  list.AddNode(neg);
+  EXPECT_EQ("C:\\Qimbo\\images\\icon\\ieicon\\IE XP0.ico", neg->m_strIconPath);  // 4294967295 % 5
+  // Program items and icons already set are left alone.
+  CMyNode* own = Item("z", "http://z", c, 3);
+  own->m_strIconPath = "D:\\z.ico";
+  list.AddNode(own);
+  EXPECT_EQ("D:\\z.ico", own->m_strIconPath);
+  CMyNode* pc = Cat("Games", ProgramCategory);
+  list.AddNode(pc);
+  CMyNode* pi = Item("a.lnk", "C:\\g\\", pc);
+  list.AddNode(pi);
+  EXPECT_EQ("", pi->m_strIconPath);
+}
+
+TEST(NodeList, AddLoadedNodeComparesStagingParentName) {
+  CMyNodeList list;
+  CMyNode* a = Item("x", "http://x", nullptr);
+  a->m_strParentName = "A";
+  CMyNode* b = Item("x", "http://x", nullptr);
+  b->m_strParentName = "B";
+  CMyNode* c = Item("x", "http://x", nullptr);
+  c->m_strParentName = "A";
+  c->m_strNote = "n<>";
+  EXPECT_TRUE(list.AddLoadedNode(a));
+  EXPECT_TRUE(list.AddLoadedNode(b));
+  EXPECT_FALSE(list.AddLoadedNode(c));
+  delete c;
+  EXPECT_EQ("", a->m_strIconPath);  // no stock icon while loading
+}
+
+TEST(NodeList, SlotsAndMoves) {
+  CMyNodeList list;
+  CMyNode* a = Cat("A");
+  CMyNode* b = Cat("B");
+  a->m_nSlot = 5;
+  b->m_nSlot = 2;
+  list.AddNode(a);
+  list.AddNode(b);
+  CMyNode* c = Cat("C");
+  c->m_nSlot = 2;
+  list.AddNode(c);
+  EXPECT_EQ(b, list.FirstNodeBySlot(UrlCategory));  // lowest slot, first in list order
+  EXPECT_EQ(nullptr, list.FirstNodeBySlot(ProgramCategory));
+  b->m_nSlot = 44;  // outside the 44 tabs
+  c->m_nSlot = -1;
+  EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+
+  for (int s = 0; s < 30; ++s)
+    if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
+  EXPECT_EQ(4, list.FirstFreeItemSlot(a));
+  EXPECT_FALSE(list.IsSlotFree(3, a));
+  EXPECT_TRUE(list.IsSlotFree(3, b));
+  EXPECT_EQ(29, list.CountChildren(a));
+  EXPECT_EQ(3, list.CountKind(UrlCategory));
+
+  CMyNode* moving = Item("m", "u", b, 3);
+  list.AddNode(moving);
+  ASSERT_TRUE(list.MoveItemToCategory(moving, a));  // slot 3 is taken: takes 4
+  EXPECT_EQ(a, moving->m_pParent);
+  EXPECT_EQ(4, moving->m_nSlot);
+  EXPECT_EQ(-1, list.FirstFreeItemSlot(a));
+  CMyNode* other = Item("o", "u", b, 9);
+  list.AddNode(other);
+  EXPECT_FALSE(list.MoveItemToCategory(other, a));  // full: nothing changes
+  EXPECT_EQ(b, other->m_pParent);
+  EXPECT_EQ(9, other->m_nSlot);
+  EXPECT_FALSE(list.MoveItemToCategory(nullptr, a));
+
+  CMyNode* atFree = Item("f", "u", b, 17);
+  ASSERT_TRUE(list.AddItemAtFreeSlot(atFree));
+  EXPECT_EQ(0, atFree->m_nSlot);
+  CMyNode* noRoom = Item("g", "u", a, 0);
+  EXPECT_FALSE(list.AddItemAtFreeSlot(noRoom));
+  delete noRoom;
+
+  ASSERT_TRUE(list.RemoveNode(other));
+  EXPECT_FALSE(list.RemoveNode(other));
+  delete other;
+}
+
+TEST(CleanName, Examples) {
+  EXPECT_EQ("my sitehome", CleanName("My Site - Home.url"));
+  EXPECT_EQ("a-b", CleanName("a\xA1\xAA" "b"));
+  EXPECT_EQ("page12", CleanName("page1.2"));
+  EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
+  EXPECT_EQ("ab", CleanName("a--b"));
+  EXPECT_EQ("notepad", CleanName("Notepad.EXE"));
+  // Three blanks: the two-blank pass leaves one.
+  EXPECT_EQ("a b", CleanName("a   b"));
+}
+
+TEST(CleanName, KeepsDoubleByteCharactersWhole) {
+  // Trail bytes that look like '\' or capital letters belong to their character.
+  EXPECT_EQ("\x81\x5C", CleanName("\x81\x5C"));
+  EXPECT_EQ("\x81\x41x", CleanName("\x81\x41X"));
+  // A1 AA straddling two characters (B0 A1 | AA B0) is no dash.
+  EXPECT_EQ("\xB0\xA1\xAA\xB0", CleanName("\xB0\xA1\xAA\xB0"));
+  EXPECT_EQ("收藏", CleanName("收藏.url"));
+}
+
+TEST(NodeRecords, UploadAndCircleRecords) {
+  CMyNode cat;
+  cat.m_strName = "News";
+  cat.m_nKind = UrlCategory;
+  CMyNode n;
+  n.m_strName = "a<b>";
+  n.m_strAddress = "http://x";
+  n.m_pParent = &cat;
+  n.m_strIconPath = "i";
+  n.m_strNote = "note<1>";
+  n.m_nVisits = 3;
+  n.m_nSlot = 4;
+  EXPECT_EQ("<" + qb::EncodeText("a<b>") + "><1><" + qb::EncodeText("http://x") + "><" + qb::EncodeText("News") +
+                "><" + qb::EncodeText("i") + "><note1><3><4><Reserved>",
+            n.UploadRecord());
+  EXPECT_EQ("<ab><1><http://x><News><note1><Reserved>", n.CircleRecord());
+  EXPECT_EQ("a<b>", n.m_strName);  // built from copies
+
+  n.m_strAddress = std::string(250, 'u');
+  EXPECT_EQ("<ab><1><" + std::string(200, 'u') + "><News><note1><Reserved>", n.CircleRecord());
+  // Categories send their name as the key and no parent.
+  EXPECT_EQ("<News><0><News><><><Reserved>", cat.CircleRecord());
+  n.m_pParent = nullptr;
+  EXPECT_NE(std::string::npos, n.UploadRecord().find("><><"));
+}
+
+std::vector<std::string> Fields(const CMyNode& n) {
+  std::vector<std::string> f;
+  std::string r = n.UploadRecord();
+  for (size_t i = 0; i < r.size();) {
+    size_t e = r.find('>', i);
+    f.push_back(r.substr(i + 1, e - i - 1));
+    i = e + 1;
+  }
+  return f;
+}
+
+TEST(NodeRecords, ReadReceivedFields) {
+  CMyNode cat;
+  cat.m_strName = "分类";
+  CMyNode src;
+  src.m_strName = "名字";
+  src.m_strAddress = "http://a";
+  src.m_pParent = &cat;
+  src.m_strIconPath = "C:\\i.ico";
+  src.m_strNote = "note";
+  src.m_nVisits = 12;
+  src.m_nSlot = 6;
+  src.m_strCircle = "GROUP";
+  std::vector<std::string> f = Fields(src);
+  ASSERT_EQ(9u, f.size());
+  CMyNode got;
+  ASSERT_TRUE(got.ReadFields(f));
+  EXPECT_EQ("名字", got.m_strName);
+  EXPECT_EQ(UrlItem, got.m_nKind);
+  EXPECT_EQ("http://a", got.m_strAddress);
+  EXPECT_EQ("分类", got.m_strParentName);
+  EXPECT_EQ("C:\\i.ico", got.m_strIconPath);
+  EXPECT_EQ(12, got.m_nVisits);
+  EXPECT_EQ(6, got.m_nSlot);
+  EXPECT_EQ("GROUP", got.m_strCircle);
+
+  // Two records in one list, read one after the other.
+  std::vector<std::string> two = f;
+  two.insert(two.end(), f.begin(), f.end());
+  size_t pos = 0;
+  CMyNode r1, r2;
+  EXPECT_TRUE(r1.ReadFields(two, pos));
+  EXPECT_EQ(9u, pos);
+  EXPECT_TRUE(r2.ReadFields(two, pos));
+
+  std::vector<std::string> eight(f.begin(), f.begin() + 8);
+  CMyNode e;
+  EXPECT_TRUE(e.ReadFields(eight));
+  EXPECT_EQ("Reserved", e.m_strCircle);
+
+  for (const char* kind : {"7", "-1"}) {
+    std::vector<std::string> k = f;
+    k[1] = kind;
+    CMyNode bad;
+    ASSERT_TRUE(bad.ReadFields(k));
+    EXPECT_EQ(UrlCategory, bad.m_nKind) << kind;
+  }
+  for (size_t mandatory : {0u, 1u, 6u, 7u}) {
+    std::vector<std::string> k = f;
+    k[mandatory].clear();
+    CMyNode bad;
+    EXPECT_FALSE(bad.ReadFields(k)) << mandatory;
+  }
+  for (size_t len = 0; len < 8; ++len) {
+    CMyNode shortRec;
+    EXPECT_FALSE(shortRec.ReadFields(std::vector<std::string>(f.begin(), f.begin() + len))) << len;
+  }
+  std::vector<std::string> emptyCircle = f;
+  emptyCircle[8].clear();
+  CMyNode ec;
+  ASSERT_TRUE(ec.ReadFields(emptyCircle));
+  EXPECT_EQ("", ec.m_strCircle);
+}
+
+// The batch merge of a file's records must give what one AddLoadedNode per
+// record and the list-order look-ups give.
+TEST(NodeList, MergeMatchesNodeByNodeScans) {
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<CMyNode*> a, b;
+    int count = 1 + (int)(rng() % 60);
+    for (int i = 0; i < count; ++i) {
+      CMyNode* n = new CMyNode;
+      n->m_nKind = (rng() % 3 == 0) ? UrlCategory : UrlItem;
+      n->m_strName = "n" + std::to_string(rng() % 4);
+      n->m_strAddress = "a" + std::to_string(rng() % 2);
+      if (n->m_nKind == UrlItem) n->m_strParentName = "n" + std::to_string(rng() % 5);
+      n->m_nSlot = i;
+      CMyNode* copy = new CMyNode(*n);
+      a.push_back(n);
+      b.push_back(copy);
+    }
+    CMyNodeList fast, slow;
+    fast.MergeLoadedNodes(a);
+    for (CMyNode* n : b)
+      if (!slow.AddLoadedNode(n)) delete n;
+    for (CMyNode* n : slow)
+      if (n->m_nKind == UrlItem) {
+        CMyNode* p = slow.FindNode(n->m_strParentName, UrlCategory);
+        if (p) {
+          n->m_pParent = p;
+        } else {
+          n->m_strName = "NULL-DELETE";
+        }
+      }
+    slow.DeleteMarked();
+    ASSERT_EQ(slow.GetCount(), fast.GetCount()) << round;
+    for (size_t i = 0; i < slow.GetCount(); ++i) {
+      CMyNode* s = slow.GetAt(i);
+      CMyNode* f = fast.GetAt(i);
+      EXPECT_EQ(s->m_nSlot, f->m_nSlot);
+      EXPECT_EQ(s->m_strName, f->m_strName);
+      ASSERT_EQ(s->m_pParent == nullptr, f->m_pParent == nullptr);
+      if (s->m_pParent) {
+        EXPECT_EQ(s->m_pParent->m_nSlot, f->m_pParent->m_nSlot);
+      }
+    }
+  }
+}
+
+TEST(NodeList, AddNodesMatchesAddNode) {
+  CMyNodeList fast, slow;
+  std::vector<CMyNode*> a, b;
+  const char* names[] = {"x", "y", "x", "x"};
+  for (int i = 0; i < 4; ++i) {
+    CMyNode* c = Cat(names[i]);
+    c->m_nSlot = i;
+    a.push_back(c);
+    b.push_back(new CMyNode(*c));
+  }
+  CMyNode* i1 = Item("i", "u", a[0]);
+  CMyNode* i2 = Item("i", "u", a[0]);
+  a.push_back(i1);
+  a.push_back(i2);
+  EXPECT_EQ(3, fast.AddNodes(a));
+  for (CMyNode* n : b)
+    if (!slow.AddNode(n)) delete n;
+  ASSERT_EQ(2u, slow.GetCount());
+  EXPECT_EQ(0, fast.GetAt(0)->m_nSlot);
+  EXPECT_EQ(1, fast.GetAt(1)->m_nSlot);
+  EXPECT_EQ(i1, fast.GetAt(2));
+}
+
+}  // namespace
