@@ -1,26 +1,10 @@
-// Qimbo.exe entry point.
+// Qimbo.exe entry point: the one application object runs the program.
 #include <windows.h>
 
-#include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
 
-static INT_PTR CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
-  switch (msg) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
-        EndDialog(hwnd, 0);
-        return TRUE;
-      }
-      break;
-    case WM_CLOSE:
-      EndDialog(hwnd, 0);
-      return TRUE;
-  }
-  return FALSE;
-}
-
-int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int) {
-  INT_PTR r = DialogBoxParamW(inst, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainProc, 0);
-  return r == -1 ? 1 : 0;
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  qb::CFavoritesApp app;
+  if (!app.InitInstance()) return app.ExitInstance();
+  return app.Run();
 }

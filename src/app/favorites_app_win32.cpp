@@ -1,0 +1,248 @@
+// The application object: start-up, the message loop and shutdown.
+#include "app/favorites_app_win32.h"
+
+#include <winsock2.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include "../../res/resource.h"
+#include "app/main_dlg_win32.h"
+#include "os/os.h"
+#include "skin/hotkey.h"
+#include "widgets/prompt_dlg_win32.h"
+#include "widgets/text_win32.h"
+
+namespace qb {
+
+CFavoritesApp* CFavoritesApp::s_instance = nullptr;
+
+namespace {
+
+int Box(const char* gbk) {
+  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
+}
+
+void SendKey(int vk, bool down) {
+  keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC)),
+              down ? 0 : KEYEVENTF_KEYUP, 0);
+}
+
+// The executable's base name: the name of the single-instance mutex.
+std::wstring ApplicationName() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name = path;
+  size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  return name;
+}
+
+}  // namespace
+
+// ---- the user interface of the model ----------------------------------------
+
+int CWinUi::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
+  HWND owner = windows[static_cast<int>(UiTarget::MainWindow)];
+  return MessageBoxW(owner && IsWindowVisible(owner) ? owner : nullptr, W(text).c_str(),
+                     W(caption.empty() ? std::string("Qimbo收藏") : caption).c_str(), flags);
+}
+
+void CWinUi::Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) {
+  int i = static_cast<int>(target);
+  if (windows[i])
+    PostMessageW(windows[i], msg, wParam, lParam);
+  else if (threads[i])
+    PostThreadMessageW(threads[i], msg, wParam, lParam);
+}
+
+void CWinUi::StartTimer(UiTarget target, unsigned id, unsigned ms) {
+  HWND wnd = windows[static_cast<int>(target)];
+  if (!wnd) wnd = windows[static_cast<int>(UiTarget::MainWindow)];
+  if (wnd) SetTimer(wnd, id, ms, nullptr);
+}
+
+void CWinUi::StopTimer(UiTarget target, unsigned id) {
+  HWND wnd = windows[static_cast<int>(target)];
+  if (!wnd) wnd = windows[static_cast<int>(UiTarget::MainWindow)];
+  if (wnd) KillTimer(wnd, id);
+}
+
+// ---- the second copy ---------------------------------------------------------
+
+std::vector<KeyEvent> HotkeyKeystrokes(int modifiers, int virtualKey) {
+  const int order[3][2] = {{kHotkeyShift, VK_SHIFT}, {kHotkeyCtrl, VK_CONTROL}, {kHotkeyAlt, VK_MENU}};
+  std::vector<KeyEvent> keys;
+  for (const auto& m : order)
+    if (modifiers & m[0]) keys.emplace_back(m[1], true);
+  keys.emplace_back(virtualKey, true);
+  keys.emplace_back(virtualKey, false);
+  for (const auto& m : order)
+    if (modifiers & m[0]) keys.emplace_back(m[1], false);
+  return keys;
+}
+
+bool SendHotkeyToRunningCopy(const std::string& programDir, KeySender send) {
+  ConfigSettings config;
+  if (!LoadConfig(programDir, config)) return true;
+  if (config.hotkeyText.empty()) return true;
+  int modifiers = 0, key = 0;
+  ParseHotkeyText(config.hotkeyText, modifiers, key);
+  if (!IsHotkeyUsable(modifiers, key)) return false;
+  for (const KeyEvent& k : HotkeyKeystrokes(modifiers, key)) send(k.first, k.second);
+  return true;
+}
+
+// ---- start-up ------------------------------------------------------------------
+
+CFavoritesApp::CFavoritesApp() {
+  s_instance = this;
+  ResetSkins(m_skins);
+}
+
+CFavoritesApp::~CFavoritesApp() {
+  if (m_mutex) CloseHandle(m_mutex);
+  if (s_instance == this) s_instance = nullptr;
+}
+
+std::string CFavoritesApp::ProgramDir() const {
+  return m_logic ? m_logic->m_strProgramDir : os::ProgramDirectory();
+}
+
+SkinColours CFavoritesApp::SkinLook(int area) const {
+  const SkinStyle& s = m_skins[static_cast<size_t>(area)];
+  SkinColours c;
+  c.font = s.m_font ? static_cast<HFONT>(s.m_font->Handle()) : nullptr;
+  c.hoverBack = s.m_clrHoverBack;
+  c.hoverText = s.m_clrHoverText;
+  c.normalBack = s.m_clrNormalBack;
+  c.normalText = s.m_clrNormalText;
+  c.pressedBack = s.m_clrPressedBack;
+  c.pressedText = s.m_clrPressedText;
+  c.clickMark = s.m_nClickMark;
+  c.flat = s.m_nFlat;
+  return c;
+}
+
+bool CFavoritesApp::SecondCopy() {
+  if (FindWindowW(L"IEFrame", nullptr)) {
+    if (!SendHotkeyToRunningCopy(os::ProgramDirectory(), SendKey)) Box("收藏热键有问题，请检查！");
+  }
+  return false;
+}
+
+bool CFavoritesApp::InitInstance() {
+  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+  OleInitialize(nullptr);  // the web browser controls are ActiveX controls
+  LoadLibraryW(L"RICHED20.DLL");
+
+  m_mutex = CreateMutexW(nullptr, TRUE, ApplicationName().c_str());
+  if (m_mutex && GetLastError() == ERROR_ALREADY_EXISTS) return SecondCopy();
+
+  WSADATA wsa;
+  m_winsock = WSAStartup(0x0101, &wsa);
+  if (m_winsock != 0) return false;
+
+  m_logic.reset(new (std::nothrow) CAppLogic(&m_ui));
+  if (!m_logic) {
+    Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
+    return false;
+  }
+  // Settings and skin come before the favorites; their failures keep the defaults.
+  std::string dir = os::ProgramDirectory();
+  LoadConfig(dir, m_config);
+  LoadSkin(dir, "", m_skins, m_ui);
+  if (!m_logic->Start()) {
+    Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
+    return false;
+  }
+  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
+
+  m_main = new (std::nothrow) CMainDlg(*this);
+  if (!m_main) {
+    Box("主窗口申请空间失败，按确认退出！");
+    return false;
+  }
+  if (!m_main->Create()) {
+    Box("创建主窗口失败，按确认退出！");
+    CMainDlg* dead = m_main;
+    m_main = nullptr;
+    delete dead;
+    return false;
+  }
+  m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
+  m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
+  m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
+  m_main->Show();
+  return true;
+}
+
+// ---- the message loop -----------------------------------------------------------
+
+void CFavoritesApp::DrainReceiveQueue() {
+  // The receive queue of the network links is handed over here once they run.
+}
+
+bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
+  switch (msg.message) {
+    case WM_TRANSFER_STATUS:
+      return true;
+    case WM_CLOSE_PROMPT:
+      delete m_prompt;
+      m_prompt = nullptr;
+      return true;
+    case WM_SERVER_ADDRESS:
+      if (msg.lParam) m_serverAddress = static_cast<uint32_t>(msg.lParam);
+      return true;
+  }
+  return false;
+}
+
+int CFavoritesApp::Run() {
+  for (;;) {
+    DWORD count = m_receiveEvent ? 1 : 0;
+    DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
+                                        QS_ALLINPUT);
+    if (count && r == WAIT_OBJECT_0) {
+      DrainReceiveQueue();
+      continue;
+    }
+    if (r == WAIT_TIMEOUT) continue;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return ExitInstance();
+      if (!msg.hwnd && OnThreadMessage(msg)) continue;
+      if (!msg.hwnd && msg.message == WM_COMMAND &&
+          (LOWORD(msg.wParam) == ID_FAV_UPLOAD || LOWORD(msg.wParam) == ID_FAV_DOWNLOAD))
+        continue;  // the favorites transfer runs once the server link is in
+      HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+      if (root && IsDialogMessageW(root, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+// ---- shutdown ---------------------------------------------------------------------
+
+int CFavoritesApp::ExitInstance() {
+  if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
+  m_chooser = nullptr;
+  delete m_prompt;
+  m_prompt = nullptr;
+  if (m_main) {  // start-up failed after the main window was made
+    CMainDlg* main = m_main;
+    m_main = nullptr;
+    delete main;
+  }
+  FreeSkinFonts(m_skins);
+  m_logic.reset();
+  if (m_winsock == 0) WSACleanup();
+  m_winsock = -1;
+  OleUninitialize();
+  return 0;
+}
+
+}  // namespace qb

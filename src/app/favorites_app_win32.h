@@ -1,0 +1,99 @@
+// CFavoritesApp: the process. One instance only; it brings up Winsock and the
+// model, creates the main window, runs the message loop and tears down.
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app_logic.h"
+#include "base/ui.h"
+#include "skin/config.h"
+#include "skin/skin.h"
+#include "skin/skin_button_win32.h"
+
+namespace qb {
+
+class CMainDlg;
+class CPromptDlg;
+
+enum : UINT {
+  WM_TRANSFER_STATUS = WM_USER + 50,  // 0x432, thread message
+  WM_RESOLVE_SERVER = WM_USER + 53,   // 0x435, thread message to the resolver
+  WM_SERVER_ADDRESS = WM_USER + 54,   // 0x436, thread message from the resolver
+};
+enum : UINT { ID_FAV_UPLOAD = 32816, ID_FAV_DOWNLOAD = 32817 };
+enum : DWORD { kLoopTimeoutMs = 6000 };
+
+// The user interface the model talks to: boxes, posts and timers on the
+// program's windows and threads.
+class CWinUi : public IUserInterface {
+ public:
+  int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
+  void Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) override;
+  void StartTimer(UiTarget target, unsigned id, unsigned ms) override;
+  void StopTimer(UiTarget target, unsigned id) override;
+  HWND windows[7] = {};  // by UiTarget
+  DWORD threads[7] = {};
+};
+
+// One synthesised key event: virtual key and whether it is a press.
+using KeyEvent = std::pair<int, bool>;
+// The keystrokes that replay a hotkey: Shift, Ctrl, Alt down (as flagged),
+// the key down and up, then Shift, Ctrl, Alt up in the same order.
+std::vector<KeyEvent> HotkeyKeystrokes(int modifiers, int virtualKey);
+// The second copy's errand: replay the running copy's capture hotkey. False
+// when the configured hotkey cannot be used.
+using KeySender = void (*)(int virtualKey, bool down);
+bool SendHotkeyToRunningCopy(const std::string& programDir, KeySender send);
+
+class CFavoritesApp {
+ public:
+  CFavoritesApp();
+  ~CFavoritesApp();
+  CFavoritesApp(const CFavoritesApp&) = delete;
+  CFavoritesApp& operator=(const CFavoritesApp&) = delete;
+
+  bool InitInstance();
+  int Run();
+  int ExitInstance();
+
+  CAppLogic* Logic() { return m_logic.get(); }
+  SkinSet& Skins() { return m_skins; }
+  ConfigSettings& Config() { return m_config; }
+  CWinUi& Ui() { return m_ui; }
+  CMainDlg* MainWindow() { return m_main; }
+  void MainWindowGone() { m_main = nullptr; }
+  std::string ProgramDir() const;
+  HWND Chooser() const { return m_chooser; }
+
+  // The look of a skin area as the buttons take it.
+  SkinColours SkinLook(int area) const;
+
+  // The running application object.
+  static CFavoritesApp* Instance() { return s_instance; }
+
+ private:
+  bool SecondCopy();
+  bool OnThreadMessage(const MSG& msg);
+  void DrainReceiveQueue();
+
+  static CFavoritesApp* s_instance;
+  std::unique_ptr<CAppLogic> m_logic;
+  SkinSet m_skins;
+  ConfigSettings m_config;
+  CWinUi m_ui;
+  CMainDlg* m_main = nullptr;  // deletes itself when its window is destroyed
+  HWND m_chooser = nullptr;
+  CPromptDlg* m_prompt = nullptr;
+  HANDLE m_mutex = nullptr;
+  HANDLE m_receiveEvent = nullptr;
+  int m_winsock = -1;
+  int m_transferSteps = 0;
+  int m_downloadTotal = 0;
+  uint32_t m_serverAddress = 0;
+};
+
+}  // namespace qb

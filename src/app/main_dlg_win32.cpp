@@ -1,0 +1,623 @@
+// The main window.
+#include "app/main_dlg_win32.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
+#include "os/os.h"
+#include "widgets/static_link_win32.h"
+#include "widgets/text_win32.h"
+
+namespace qb {
+
+namespace {
+
+const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_BUTTON, IDC_CHAT_BUTTON,
+                            IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
+                            IDC_HIDE_BUTTON};
+enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
+const wchar_t kPanelClass[] = L"QimboPanelPlace";
+const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
+
+void StopBox(HWND owner, const char* gbk) {
+  MessageBoxW(owner, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
+}
+
+std::string Trim(const std::string& s) {
+  size_t a = s.find_first_not_of(" \t\r\n");
+  if (a == std::string::npos) return std::string();
+  size_t b = s.find_last_not_of(" \t\r\n");
+  return s.substr(a, b - a + 1);
+}
+
+std::string RemoveAll(std::string s, const std::string& what) {
+  for (size_t p; (p = s.find(what)) != std::string::npos;) s.erase(p, what.size());
+  return s;
+}
+
+// The dialog-unit rectangle of a template place, in client pixels.
+RECT DialogRect(HWND dlg, int x, int y, int w, int h) {
+  RECT r = {x, y, x + w, y + h};
+  MapDialogRect(dlg, &r);
+  return r;
+}
+
+// A panel's place until the panel windows are in: an owned popup that paints
+// the background image of its skin area.
+struct PanelPlace {
+  HBITMAP bitmap = nullptr;
+  CPicture picture;
+  ~PanelPlace() {
+    if (bitmap) DeleteObject(bitmap);
+  }
+};
+
+LRESULT CALLBACK PanelProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* place = reinterpret_cast<PanelPlace*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(wnd, &ps);
+      RECT rc;
+      GetClientRect(wnd, &rc);
+      if (place && (place->bitmap || place->picture.Loaded()))
+        PaintBackground(dc, rc, place->bitmap, &place->picture);
+      else
+        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+      EndPaint(wnd, &ps);
+      return 0;
+    }
+    case WM_NCDESTROY:
+      delete place;
+      SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+      break;
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;
+  }
+  return DefWindowProcW(wnd, msg, wParam, lParam);
+}
+
+HWND CreatePanelPlace(HWND owner, const RECT& client, const std::string& image) {
+  RECT r = client;
+  MapWindowPoints(owner, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  HWND wnd = CreateWindowExW(WS_EX_TOOLWINDOW, kPanelClass, L"", WS_POPUP, r.left, r.top, r.right - r.left,
+                             r.bottom - r.top, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!wnd) return nullptr;
+  auto* place = new PanelPlace;
+  LoadBackgroundImage(image, &place->bitmap, &place->picture);
+  SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(place));
+  return wnd;
+}
+
+INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+    case WM_INITDIALOG: {
+      auto* site = new CStaticLink("http://www.qimbo.example/", true);
+      site->SubclassDlgItem(IDC_SITE_LINK, wnd);
+      auto* mail = new CStaticLink("mailto:support@qimbo.example", true);
+      mail->SubclassDlgItem(IDC_MAIL_LINK, wnd);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        EndDialog(wnd, LOWORD(wParam));
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(CFavoritesApp& app) : m_app(app) {}
+
+CMainDlg::~CMainDlg() {
+  if (m_hWnd && IsWindow(m_hWnd)) {
+    SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+    DestroyWindow(m_hWnd);
+  }
+  for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel}) {
+    if (*p && IsWindow(*p)) DestroyWindow(*p);
+    *p = nullptr;
+  }
+  if (m_skinMenu) DestroyMenu(m_skinMenu);
+  if (m_topMenu) DestroyMenu(m_topMenu);
+  if (m_background) DeleteObject(m_background);
+  if (m_icon) DestroyIcon(m_icon);
+  if (m_smallIcon) DestroyIcon(m_smallIcon);
+}
+
+bool CMainDlg::Create() {
+  HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, DialogProc,
+                                reinterpret_cast<LPARAM>(this));
+  return wnd != nullptr && m_hWnd != nullptr;
+}
+
+INT_PTR CALLBACK CMainDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CMainDlg*>(lParam);
+    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
+    self->m_hWnd = wnd;
+    if (!self->OnInitDialog()) {
+      self->m_hWnd = nullptr;
+      SetWindowLongPtrW(wnd, DWLP_USER, 0);
+      DestroyWindow(wnd);
+      return FALSE;
+    }
+    return TRUE;
+  }
+  auto* self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(wnd, DWLP_USER));
+  if (!self) return FALSE;
+  return self->OnMessage(msg, wParam, lParam);
+}
+
+bool CMainDlg::OnInitDialog() {
+  HINSTANCE inst = GetModuleHandleW(nullptr);
+  wchar_t about[128] = {};
+  if (LoadStringW(inst, IDS_ABOUTBOX, about, 128) > 0) {
+    HMENU sys = GetSystemMenu(m_hWnd, FALSE);
+    if (sys) {
+      AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
+      AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, about);
+    }
+  }
+  m_icon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0));
+  m_smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+
+  for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
+  LoadBackground();
+  std::string dir = m_app.ProgramDir();
+  m_skinMenu = BuildSkinMenu(dir);
+  RebuildTopVisitedMenu();
+  ApplySkinToButtons();
+  if (!m_background) {
+    // Whatever its ending, the image may still be a bitmap file.
+    m_background = static_cast<HBITMAP>(LoadImageW(nullptr, W(m_app.Skins()[0].m_strImagePath).c_str(),
+                                                   IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  }
+
+  m_tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
+  m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon, IDR_TRAY_MENU);
+
+  SetWindowTextW(m_hWnd, L"");
+  RECT banner = DialogRect(m_hWnd, 120, 0, 454, 44);
+  m_banner.Create(L"", WS_VISIBLE, banner, m_hWnd, IDC_BANNER);
+  m_banner.Navigate(dir + "head\\Head.htm");
+  RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
+  m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
+  m_openAll.SetOpenOutside(true);
+
+  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
+  if (!CreatePanels()) return false;
+  FillFileBox();
+  return true;
+}
+
+bool CMainDlg::CreatePanels() {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = PanelProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kPanelClass;
+  RegisterClassW(&wc);
+  const SkinSet& skins = m_app.Skins();
+  m_tabPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 0, 44, 118, 346), skins[kAreaDirectory].m_strImagePath);
+  m_urlPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaBookmarks].m_strImagePath);
+  m_lnkPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaPrograms].m_strImagePath);
+  if (!m_tabPanel || !m_urlPanel || !m_lnkPanel) {
+    StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
+    return false;
+  }
+  return true;
+}
+
+void CMainDlg::FillFileBox() {
+  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
+  SendMessageW(box, CB_RESETCONTENT, 0, 0);
+  CAppLogic* logic = m_app.Logic();
+  if (!logic) return;
+  int select = 0, index = 0;
+  for (const std::string& name : logic->ListFavoritesFiles()) {
+    SendMessageW(box, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(W(RemoveAll(name, ".sc")).c_str()));
+    if (RemoveAll(name, ".sc") + ".sc" == "1-我的收藏.sc") select = index;
+    ++index;
+  }
+  SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
+}
+
+HMENU CMainDlg::BuildSkinMenu(const std::string& programDir) {
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, ID_SKIN_TITLE, W("设置中可定制皮肤").c_str());
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  std::vector<os::DirEntry> entries;
+  os::ListFolder(programDir + "skin\\", "*.", entries);
+  UINT id = ID_SKIN_FIRST;
+  for (size_t i = 1; i < entries.size() && id >= ID_SKIN_LAST; ++i) {  // the first entry is the folder itself
+    const os::DirEntry& e = entries[i];
+    if (e.name == "." || e.name == ".." || !e.isFolder) continue;
+    AppendMenuW(menu, MF_STRING, id--, W(e.name).c_str());
+  }
+  return menu;
+}
+
+HMENU CMainDlg::BuildTopVisitedMenu(const std::vector<std::string>& names) {
+  HMENU menu = CreatePopupMenu();
+  for (int i = kTopVisitedEntries - 1; i >= 0; --i) {
+    if (static_cast<size_t>(i) >= names.size()) continue;
+    std::string text = RemoveAll(Trim(names[static_cast<size_t>(i)]), ".url");
+    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(ID_TOP_FIRST + i), W(text).c_str());
+  }
+  AppendMenuW(menu, MF_SEPARATOR, ID_TOP_TITLE, nullptr);
+  AppendMenuW(menu, MF_STRING, ID_TOP_TITLE, W("点击排行榜~Qimbo收藏").c_str());
+  return menu;
+}
+
+void CMainDlg::RebuildTopVisitedMenu() {
+  std::vector<std::string> names;
+  if (CAppLogic* logic = m_app.Logic())
+    for (const TopVisited& t : logic->m_topVisited) names.push_back(t.m_strName);
+  if (m_topMenu && !DestroyMenu(m_topMenu)) return;  // keep a menu that would not go
+  m_topMenu = BuildTopVisitedMenu(names);
+}
+
+void CMainDlg::ApplySkinToButtons() {
+  SkinColours look = m_app.SkinLook(kAreaFunctionButtons);
+  for (int i = 0; i < kSkinnedButtons; ++i) ApplySkinToButton(m_buttons[i], look);
+  CSkinButton& help = m_buttons[4];
+  help.SetIconById(IDI_HELP_BUTTON, IDI_HELP_BUTTON);
+  CSkinButton& folder = m_buttons[6];
+  folder.SetIconById(IDI_TRAY_FIRST, IDI_PROGRAM);
+  folder.SetAlign(CSkinButton::kAlignLeft);
+  m_buttons[kExitIndex].SetBitmapsById(IDB_CLOSE_BUTTON, 136, IDB_CLOSE_BUTTON, 0);
+  m_buttons[kHideIndex].SetBitmapsById(IDB_MIN_BUTTON, 135, IDB_MIN_BUTTON, 0);
+}
+
+void CMainDlg::LoadBackground() {
+  if (m_background) DeleteObject(m_background);
+  m_background = nullptr;
+  LoadBackgroundImage(m_app.Skins()[0].m_strImagePath, &m_background, &m_picture);
+}
+
+void CMainDlg::OnPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(m_hWnd, &ps);
+  RECT rc;
+  GetClientRect(m_hWnd, &rc);
+  if (IsIconic(m_hWnd)) {
+    int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon);
+  } else if (m_background) {
+    PaintBackground(dc, rc, m_background, nullptr);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
+    SelectObject(dc, old);
+  } else {
+    m_picture.Show(dc, rc);
+  }
+  EndPaint(m_hWnd, &ps);
+}
+
+// ---- show, hide, modes ------------------------------------------------------------
+
+void CMainDlg::Show() {
+  SetForegroundWindow(m_hWnd);
+  ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
+  ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
+}
+
+void CMainDlg::Hide() {
+  ShowWindow(m_hWnd, SW_HIDE);
+  ShowWindow(m_tabPanel, SW_HIDE);
+  ShowWindow(m_urlPanel, SW_HIDE);
+  ShowWindow(m_lnkPanel, SW_HIDE);
+}
+
+void CMainDlg::Toggle() {
+  if (!IsWindowVisible(m_hWnd)) {
+    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
+    SendMessageW(m_lnkPanel, WM_APPLY_SKIN, 0, 0);
+    Show();
+  } else {
+    Hide();
+  }
+}
+
+// The panels show a category and rebuild their tabs once their windows are in.
+void CMainDlg::ShowCategory(CMyNode*) {}
+void CMainDlg::RebuildTabs(int, CMyNode*) {}
+
+void CMainDlg::SwitchMode() {
+  CAppLogic* logic = m_app.Logic();
+  CMyNode* first = nullptr;
+  if (m_mode == kModeProgram) {
+    m_mode = kModeWeb;
+    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
+    first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
+    ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
+    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
+    ShowCategory(first);
+    ShowWindow(m_lnkPanel, SW_HIDE);
+  } else {
+    m_mode = kModeProgram;
+    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("网址夹").c_str());
+    first = logic ? logic->FirstNodeBySlot(ProgramCategory) : nullptr;
+    ShowWindow(m_lnkPanel, SW_SHOWNOACTIVATE);
+    SendMessageW(m_lnkPanel, WM_APPLY_SKIN, 0, 0);
+    ShowCategory(first);
+    ShowWindow(m_urlPanel, SW_HIDE);
+  }
+  RebuildTabs(m_mode, first);
+}
+
+void CMainDlg::RefreshCurrentMode() {
+  CAppLogic* logic = m_app.Logic();
+  CMyNode* first = logic ? logic->FirstNodeBySlot(m_mode) : nullptr;
+  SendMessageW(m_mode == kModeProgram ? m_lnkPanel : m_urlPanel, WM_APPLY_SKIN, 0, 0);
+  ShowCategory(first);
+  RebuildTabs(m_mode, first);
+}
+
+void CMainDlg::WebModeWithFirstCategory() {
+  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
+  CAppLogic* logic = m_app.Logic();
+  CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
+  ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
+  if (m_mode != kModeWeb) {
+    m_mode = kModeWeb;
+    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
+  }
+  ShowCategory(first);
+  ShowWindow(m_lnkPanel, SW_HIDE);
+  RebuildTabs(kModeWeb, first);
+}
+
+// ---- commands ------------------------------------------------------------------------
+
+void CMainDlg::SwitchFavoritesFile() {
+  CAppLogic* logic = m_app.Logic();
+  if (!logic) return;
+  logic->SaveFavorites(logic->m_strCurrentFile);
+  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
+  LRESULT sel = SendMessageW(box, CB_GETCURSEL, 0, 0);
+  if (sel == CB_ERR) return;
+  LRESULT len = SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(sel), 0);
+  std::wstring text(static_cast<size_t>(len > 0 ? len : 0) + 1, L'\0');
+  SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(&text[0]));
+  text.resize(static_cast<size_t>(len > 0 ? len : 0));
+  if (!logic->SwitchFavoritesFile(Gbk(text) + ".sc")) return;
+  RebuildTopVisitedMenu();
+  WebModeWithFirstCategory();
+}
+
+void CMainDlg::ChangeSkin(UINT id) {
+  wchar_t name[MAX_PATH] = {};
+  GetMenuStringW(m_skinMenu, id, name, MAX_PATH, MF_BYCOMMAND);
+  SkinSet& skins = m_app.Skins();
+  std::string dir = m_app.ProgramDir();
+  FreeSkinFonts(skins);
+  if (!LoadSkin(dir, Gbk(name), skins, m_app.Ui())) {
+    StopBox(m_hWnd, "读皮肤文件失败,按<确认>按钮退出");
+    return;
+  }
+  if (!SaveSkin(dir, "", skins)) {
+    StopBox(m_hWnd, "保存皮肤失败,按<确认>按钮退出");
+    return;
+  }
+  PostMessageW(m_hWnd, WM_APPLY_SKIN, 0, 0);
+  for (HWND w : {m_tabPanel, m_urlPanel, m_lnkPanel, m_app.Chooser()})
+    if (w) PostMessageW(w, WM_APPLY_SKIN, 0, 0);
+  RefreshCurrentMode();
+  Hide();
+  Show();
+}
+
+void CMainDlg::OpenTopVisited(UINT id) {
+  CAppLogic* logic = m_app.Logic();
+  size_t index = id - ID_TOP_FIRST;
+  if (!logic || index >= logic->m_topVisited.size()) return;
+  const TopVisited& entry = logic->m_topVisited[index];
+  ShellExecuteW(nullptr, L"open", W(entry.m_strAddress).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+  logic->CountTopVisit(entry.m_strName);
+}
+
+void CMainDlg::Exit(bool hideFirst) {
+  if (CAppLogic* logic = m_app.Logic()) logic->SaveFavorites(logic->m_strCurrentFile);
+  if (hideFirst) Toggle();
+  PostQuitMessage(0);
+  m_app.MainWindowGone();
+  delete this;  // destroys the window, the panels and the menus
+}
+
+void CMainDlg::ShowMenuAtCursor(HMENU menu) {
+  POINT pt;
+  GetCursorPos(&pt);
+  SetForegroundWindow(m_hWnd);
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd, nullptr);
+  PostMessageW(m_hWnd, WM_NULL, 0, 0);
+}
+
+HMENU CMainDlg::BuildTrayMenu(HMENU* resource) const {
+  *resource = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_MENU));
+  if (!*resource) return nullptr;
+  HMENU popup = GetSubMenu(*resource, 0);
+  std::wstring text = W(IsWindowVisible(m_hWnd) ? "隐藏(&H)" : "显示(&S)");
+  ModifyMenuW(popup, ID_TRAY_SHOW, MF_BYCOMMAND | MF_STRING, ID_TRAY_SHOW, text.c_str());
+  return popup;
+}
+
+void CMainDlg::ShowTrayMenu() {
+  HMENU resource = nullptr;
+  HMENU popup = BuildTrayMenu(&resource);
+  if (popup) ShowMenuAtCursor(popup);
+  if (resource) DestroyMenu(resource);
+}
+
+void CMainDlg::AboutBox() {
+  DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUTBOX), m_hWnd, AboutProc, 0);
+}
+
+void CMainDlg::OpenHelp() {
+  std::string help = m_app.ProgramDir() + "QimboHelp.chm";
+  ShellExecuteW(nullptr, L"open", W(help).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+}
+
+void CMainDlg::Flash(UINT firstIcon, UINT lastIcon, bool newList) {
+  if (newList) m_tray.SetIconList(firstIcon, lastIcon);
+  m_chatPending = true;
+  m_tray.Animate(700, 15);
+}
+
+void CMainDlg::EnableAll(bool enable) {
+  for (HWND w : {m_hWnd, m_tabPanel, m_urlPanel, m_lnkPanel})
+    if (w) EnableWindow(w, enable);
+}
+
+void CMainDlg::OnTrayNotify(LPARAM mouse) {
+  switch (mouse) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      if (m_chatPending) {
+        // The chat window opens here once it exists; the flash has been seen.
+        m_chatPending = false;
+        m_tray.StopAnimation();
+      } else {
+        Toggle();
+      }
+      break;
+    case WM_RBUTTONDOWN:
+      ShowTrayMenu();
+      break;
+  }
+}
+
+void CMainDlg::OnCommand(UINT id, UINT code) {
+  if (id >= ID_SKIN_LAST && id <= ID_SKIN_FIRST) return ChangeSkin(id);
+  if (id >= ID_TOP_FIRST && id <= ID_TOP_LAST) return OpenTopVisited(id);
+  switch (id) {
+    case IDC_HIDE_BUTTON:
+    case ID_TRAY_SHOW:
+      Toggle();
+      break;
+    case IDC_EXIT_BUTTON:
+      Exit(true);
+      break;
+    case ID_TRAY_EXIT:
+      Exit(false);
+      break;
+    case IDC_FOLDER_BUTTON:
+      SwitchMode();
+      break;
+    case IDC_SKIN_BUTTON:
+      ShowMenuAtCursor(m_skinMenu);
+      break;
+    case IDC_TOP_VISITED_BUTTON:
+      ShowMenuAtCursor(m_topMenu);
+      break;
+    case IDC_HELP_BUTTON:
+      OpenHelp();
+      break;
+    case IDC_FILE_BOX:
+      if (code == CBN_SELCHANGE) SwitchFavoritesFile();
+      break;
+    case ID_TRAY_ABOUT:
+      AboutBox();
+      break;
+    case ID_TRAY_CAPTURE:
+      ShowWindow(m_hWnd, SW_MINIMIZE);
+      SetForegroundWindow(m_hWnd);
+      if (HWND chooser = m_app.Chooser()) ShowWindow(chooser, SW_SHOW);
+      break;
+    case ID_TRAY_UPLOAD:
+    case ID_TRAY_DOWNLOAD:
+      PostThreadMessageW(GetCurrentThreadId(), WM_COMMAND, id, 0);
+      break;
+    case IDCANCEL:
+      break;  // Escape does nothing
+  }
+}
+
+INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) {
+        Hide();
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_PAINT:
+      OnPaint();
+      return TRUE;
+    case WM_ERASEBKGND:
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 1);
+      return TRUE;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(m_icon);
+    case WM_TRAY_NOTIFY:
+      OnTrayNotify(lParam);
+      return TRUE;
+    case WM_APPLY_SKIN:
+      ApplySkinToButtons();
+      LoadBackground();
+      InvalidateRect(m_hWnd, nullptr, TRUE);
+      return TRUE;
+    case WM_SETTINGS_CLOSED:
+    case WM_LOGIN_CLOSED:
+      EnableAll(true);
+      SetFocus(m_hWnd);
+      if (msg == WM_SETTINGS_CLOSED) {
+        RefreshCurrentMode();
+        Hide();
+        Show();
+      }
+      return TRUE;
+    case WM_OPEN_CHAT:
+      if (m_chatPending) {
+        m_chatPending = false;
+        m_tray.StopAnimation();
+      }
+      return TRUE;
+    case WM_NEW_VERSION:
+      m_banner.Navigate(kUpdateNotice);
+      os::SleepMs(1000);
+      return TRUE;
+    case WM_CATEGORY_CREATED:
+      if (m_mode == kModeWeb) {
+        CAppLogic* logic = m_app.Logic();
+        CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
+        RebuildTabs(kModeWeb, first);
+        ShowCategory(first);
+      }
+      return TRUE;
+    case WM_CHAT_AD:
+      Flash(0, 0, false);
+      return TRUE;
+    case WM_CHAT_ARRIVED:
+      if (m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
+      return TRUE;
+    case WM_PLAZA_ARRIVED:
+      Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true);
+      return TRUE;
+    case WM_DESTROY:
+      for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel}) {
+        if (*p && IsWindow(*p)) DestroyWindow(*p);
+        *p = nullptr;
+      }
+      return FALSE;
+  }
+  return FALSE;
+}
+
+}  // namespace qb

@@ -1,0 +1,43 @@
+// CMenuRichEdit: a rich edit box with an edit menu on the right button and a
+// font command. CMyEdit: the plain edit of a tab button's in-place rename.
+#pragma once
+#include <windows.h>
+
+namespace qb {
+
+class CMenuRichEdit {
+ public:
+  CMenuRichEdit() = default;
+  ~CMenuRichEdit();
+  CMenuRichEdit(const CMenuRichEdit&) = delete;
+  CMenuRichEdit& operator=(const CMenuRichEdit&) = delete;
+
+  bool Create(DWORD style, const RECT& rect, HWND parent, UINT id);
+  void SetAutoURLDetect(bool on);
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  // Builds the edit menu with its items greyed as the control's state says;
+  // the caller owns the menu.
+  HMENU BuildMenu() const;
+  void OnCommand(UINT id);
+  void SelectFont();
+
+ private:
+  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  HWND m_hWnd = nullptr;
+};
+
+class CMyEdit {
+ public:
+  bool Create(DWORD style, const RECT& rect, HWND parent, UINT id) {
+    m_hWnd = CreateWindowExW(0, L"EDIT", L"", style | WS_CHILD, rect.left, rect.top, rect.right - rect.left,
+                             rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                             GetModuleHandleW(nullptr), nullptr);
+    return m_hWnd != nullptr;
+  }
+  HWND GetSafeHwnd() const { return m_hWnd; }
+
+ private:
+  HWND m_hWnd = nullptr;
+};
+
+}  // namespace qb

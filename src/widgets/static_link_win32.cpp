@@ -1,0 +1,161 @@
+// The hyperlink static.
+#include "widgets/static_link_win32.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "widgets/text_win32.h"
+
+namespace qb {
+
+namespace {
+const UINT_PTR kLinkSubclass = 0x514C4E4B;
+const UINT_PTR kLinkParentSubclass = 0x514C4E50;
+const wchar_t kLinkProp[] = L"QimboStaticLink";
+const UINT kReflectCtlColor = WM_USER + 0x1C00 + WM_CTLCOLORSTATIC;
+HCURSOR g_hand = nullptr;
+bool g_handLoaded = false;
+
+INT_PTR ShellOpen(const std::string& target) {
+  return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", W(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+}
+CStaticLink::OpenFn g_open = ShellOpen;
+
+// The hand of the system's help viewer, copied once.
+HCURSOR HandCursor() {
+  if (!g_handLoaded) {
+    g_handLoaded = true;
+    wchar_t dir[MAX_PATH] = {};
+    GetWindowsDirectoryW(dir, MAX_PATH);
+    std::wstring path = std::wstring(dir) + L"\\winhlp32.exe";
+    HMODULE mod = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (mod) {
+      HCURSOR c = LoadCursorW(mod, MAKEINTRESOURCEW(106));
+      if (c) g_hand = CopyCursor(c);
+      FreeLibrary(mod);
+    }
+  }
+  return g_hand;
+}
+}  // namespace
+
+void CStaticLink::SetOpener(OpenFn fn) { g_open = fn ? fn : ShellOpen; }
+
+CStaticLink::CStaticLink(const std::string& link, bool deleteOnDestroy)
+    : m_link(link), m_deleteOnDestroy(deleteOnDestroy) {}
+
+CStaticLink::~CStaticLink() {
+  if (m_hWnd) {
+    RemoveWindowSubclass(m_hWnd, Proc, kLinkSubclass);
+    RemovePropW(m_hWnd, kLinkProp);
+  }
+  if (m_font) DeleteObject(m_font);
+}
+
+bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
+  HWND wnd = GetDlgItem(parent, static_cast<int>(id));
+  if (!wnd || m_hWnd) return false;
+  m_hWnd = wnd;
+  SetWindowLongPtrW(wnd, GWL_STYLE, GetWindowLongPtrW(wnd, GWL_STYLE) | SS_NOTIFY);
+  SetPropW(wnd, kLinkProp, this);
+  SetWindowSubclass(wnd, Proc, kLinkSubclass, reinterpret_cast<DWORD_PTR>(this));
+  DWORD_PTR data = 0;
+  if (!GetWindowSubclass(parent, ParentProc, kLinkParentSubclass, &data))
+    SetWindowSubclass(parent, ParentProc, kLinkParentSubclass, 0);
+  return true;
+}
+
+LRESULT CALLBACK CStaticLink::ParentProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_CTLCOLORSTATIC && GetPropW(reinterpret_cast<HWND>(lParam), kLinkProp))
+    return SendMessageW(reinterpret_cast<HWND>(lParam), kReflectCtlColor, wParam, lParam);
+  if (msg == WM_NCDESTROY) RemoveWindowSubclass(wnd, ParentProc, kLinkParentSubclass);
+  return DefSubclassProc(wnd, msg, wParam, lParam);
+}
+
+void CStaticLink::Redraw() { InvalidateRect(m_hWnd, nullptr, TRUE); }
+
+LRESULT CStaticLink::CtlColor(HDC dc) {
+  LONG_PTR type = GetWindowLongPtrW(m_hWnd, GWL_STYLE) & SS_TYPEMASK;
+  if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_LEFTNOWORDWRAP) return 0;
+  if (!m_font) {
+    LOGFONTW lf = {};
+    HFONT current = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+    GetObjectW(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
+    lf.lfUnderline = TRUE;
+    m_font = CreateFontIndirectW(&lf);
+  }
+  SelectObject(dc, m_font);
+  SetTextColor(dc, m_colour);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(GetStockObject(HOLLOW_BRUSH));
+}
+
+std::string CStaticLink::ResolveLink() const {
+  if (!m_link.empty()) return m_link;
+  wchar_t buf[1024] = {};
+  int id = GetDlgCtrlID(m_hWnd);
+  if (LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id), buf, 1024) > 0) return Gbk(buf);
+  return WindowTextGbk(m_hWnd);
+}
+
+LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+  auto* self = reinterpret_cast<CStaticLink*>(ref);
+  switch (msg) {
+    case kReflectCtlColor: {
+      LRESULT r = self->CtlColor(reinterpret_cast<HDC>(wParam));
+      if (r) return r;
+      break;
+    }
+    case WM_SETCURSOR: {
+      HCURSOR hand = HandCursor();
+      SetCursor(hand ? hand : LoadCursorW(nullptr, IDC_ARROW));
+      return TRUE;
+    }
+    case WM_NCHITTEST:
+      if (!self->m_hover) {
+        self->m_hover = true;
+        self->m_colour = kHover;
+        self->Redraw();
+        SetTimer(wnd, 1, 100, nullptr);
+      }
+      return HTCLIENT;
+    case WM_TIMER:
+      if (wParam == 1) {
+        POINT pt;
+        GetCursorPos(&pt);
+        ScreenToClient(wnd, &pt);
+        RECT rc;
+        GetClientRect(wnd, &rc);
+        if (!PtInRect(&rc, pt)) {
+          self->m_hover = false;
+          KillTimer(wnd, 1);
+          self->m_colour = kUnvisited;
+          self->Redraw();
+        }
+        return 0;
+      }
+      break;
+    case WM_LBUTTONDOWN: {
+      std::string target = self->ResolveLink();
+      if (target.empty()) return 0;
+      if (g_open(target) <= 32) {
+        MessageBeep(0);
+      } else {
+        self->m_colour = kVisited;
+        self->Redraw();
+      }
+      return 0;
+    }
+    case WM_NCDESTROY: {
+      LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
+      RemoveWindowSubclass(wnd, Proc, kLinkSubclass);
+      RemovePropW(wnd, kLinkProp);
+      self->m_hWnd = nullptr;
+      if (self->m_deleteOnDestroy) delete self;
+      return r;
+    }
+  }
+  return DefSubclassProc(wnd, msg, wParam, lParam);
+}
+
+}  // namespace qb

@@ -1,0 +1,55 @@
+// CSystemTray: the program's icon in the notification area, with an
+// animation that cycles through a list of icons.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+namespace qb {
+
+class CSystemTray {
+ public:
+  enum { kTimerId = 4567 };
+  CSystemTray() = default;
+  ~CSystemTray();
+  CSystemTray(const CSystemTray&) = delete;
+  CSystemTray& operator=(const CSystemTray&) = delete;
+
+  // The tip is GBK; only its first 63 bytes are shown (cut at a character).
+  bool Create(HWND owner, UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
+  bool SetIcon(HICON icon);
+  bool SetIconList(UINT firstId, UINT lastId);
+  bool Animate(UINT intervalMs, int maxSeconds);
+  void StopAnimation();
+  // One animation step, as the timer does it; public for the timer seam.
+  void OnTimer();
+
+  bool Enabled() const { return m_enabled; }
+  bool Animating() const { return m_timer != 0; }
+  HICON CurrentIcon() const { return m_data.hIcon; }
+  size_t IconCount() const { return m_icons.size(); }
+  HICON ListIcon(size_t i) const { return i < m_icons.size() ? m_icons[i] : nullptr; }
+  std::string Tip() const;
+  HWND Window() const { return m_hWnd; }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+  void FreeIconList();
+
+  HWND m_hWnd = nullptr;
+  bool m_enabled = false;
+  NOTIFYICONDATAW m_data{};
+  std::vector<HICON> m_icons;
+  UINT_PTR m_timer = 0;
+  size_t m_current = 0;
+  unsigned m_start = 0;
+  int m_maxSeconds = 0;
+  HICON m_saved = nullptr;
+};
+
+// The first bytes of a GBK text, at most `limit`, never cutting a character.
+std::string CutGbk(const std::string& text, size_t limit);
+
+}  // namespace qb
