@@ -1,0 +1,190 @@
+// The server link over real loopback UDP: queue limits, numbering, link
+// choice, what a link delivers, and the dispatchers.
+#include "nettest.h"
+
+using namespace qb;
+using namespace nettest;
+
+TEST(MsgQueue, RefusesThe1601stPushAndKeepsOrder) {
+  CMsgQueue q;
+  for (int i = 0; i < 1600; ++i) {
+    std::unique_ptr<NetDatagram> d(new NetDatagram);
+    d->text = std::to_string(i);
+    ASSERT_TRUE(q.Push(d));
+    EXPECT_FALSE(d);  // the queue owns it now
+  }
+  std::unique_ptr<NetDatagram> extra(new NetDatagram);
+  EXPECT_FALSE(q.Push(extra));
+  ASSERT_TRUE(extra);  // still the caller's
+  EXPECT_EQ(1600u, q.Count());
+  EXPECT_TRUE(q.Event().Wait(0));
+  EXPECT_FALSE(q.Event().Wait(0));  // auto-reset
+  EXPECT_EQ("0", q.Pop()->text);
+  EXPECT_EQ("1", q.Pop()->text);
+}
+
+TEST(ThreadSeam, TimedLockGivesUpWhileAnotherThreadHoldsIt) {
+  // What a producer of the queue relies on: it waits 100 ms, then gives up.
+  os::CEvent locked, release;
+  os::CThread holder;
+  os::CMutex m;
+  ASSERT_TRUE(holder.Start([&] {
+    m.Lock();
+    locked.Set();
+    release.Wait(5000);
+    m.Unlock();
+  }));
+  ASSERT_TRUE(locked.Wait(5000));
+  EXPECT_FALSE(m.Lock(100));
+  release.Set();
+  EXPECT_TRUE(holder.Join(5000));
+  EXPECT_TRUE(m.Lock(100));
+  m.Unlock();
+}
+
+class LinkTest : public NetFixture {};
+
+TEST_F(LinkTest, NumbersFramingAndLinkChoice) {
+  // A peer message before any server message carries 0.
+  ASSERT_TRUE(net->Sender().SendToPeer("<CHAT><TEXT><1><hi>", false, kPeerAddr));
+  Received p = peer->Receive();
+  ASSERT_GE(p.link, 0);
+  EXPECT_EQ("<0><CHAT><TEXT><1><hi>\r\n", p.text);
+  EXPECT_TRUE(p.hadZero);
+
+  // The first server message carries 1, the next 2; within one second both
+  // take the same link, so they reach the same server port.
+  ASSERT_TRUE(net->Sender().SendToServer("<REQWORDS><5>"));
+  ASSERT_TRUE(net->Sender().SendToServer("<REQWORDS><6>"));
+  Received a = server->Receive(), b = server->Receive();
+  EXPECT_EQ("<1><REQWORDS><5>\r\n", a.text);
+  EXPECT_EQ("<2><REQWORDS><6>\r\n", b.text);
+  ASSERT_GE(a.link, 0);
+  EXPECT_EQ(a.link, b.link);
+
+  // Over many seconds every link gets used.
+  bool used[kLinkCount] = {};
+  for (int s = 0; s < 60; ++s) {
+    FakeNow() += 1000;
+    used[CMsgSender::ChooseLink()] = true;
+  }
+  for (bool u : used) EXPECT_TRUE(u);
+
+  // A reply carries the caller's number and always goes through link 0.
+  ASSERT_TRUE(net->Sender().ReplyToServer(41, MsgFavDownNodeOk()));
+  Received r = server->Receive();
+  EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", r.text);
+  EXPECT_EQ(0, r.link);
+  EXPECT_EQ(2, net->Sender().m_nCounter);
+}
+
+TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
+  // 1000 bytes without a zero byte: delivered whole.
+  std::string thousand = "<1><CHAT>" + std::string(991, 'x');
+  ASSERT_EQ(1000u, thousand.size());
+  server->SendRaw(thousand, kClientPorts + 3);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  std::unique_ptr<NetDatagram> d = links.ReceiveQueue().Pop();
+  ASSERT_TRUE(d);
+  EXPECT_EQ(thousand, d->text);
+  EXPECT_EQ(kServerAddr, d->address);
+
+  // A long upload node (far beyond 1000 bytes) arrives too.
+  std::string big(kMaxDatagram, 'y');
+  big[0] = '<';
+  server->SendRaw(big, kClientPorts + 1);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  d = links.ReceiveQueue().Pop();
+  ASSERT_TRUE(d);
+  EXPECT_EQ(kMaxDatagram, d->text.size());
+
+  // The text ends at the first zero byte.
+  server->SendRaw(std::string("<2><VER>\0tail", 13), kClientPorts);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  EXPECT_EQ("<2><VER>", links.ReceiveQueue().Pop()->text);
+}
+
+TEST_F(LinkTest, DispatchServerAndPeerMessages) {
+  net->m_nUser = 5;
+  server->Send(7, "<LGI><OK><5>");
+  ASSERT_TRUE(PumpUntil([&] { return net->m_bLoggedIn; }));
+  EXPECT_EQ(7, net->m_nLastReceived);
+  ASSERT_EQ(1u, PostCount(WM_LOGIN_RESULT));
+  EXPECT_EQ(kLoginAccepted, ui.posts.back().wParam);
+  EXPECT_EQ("<1><REQWORDS><5>\r\n", server->Receive().text);
+
+  // LGI from a peer is ignored, but its number is kept.
+  net->m_bLoggedIn = false;
+  peer->Send(9, "<LGI><OK><5>");
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 9; }));
+  EXPECT_FALSE(net->m_bLoggedIn);
+  EXPECT_EQ(1u, PostCount(WM_LOGIN_RESULT));
+
+  // A datagram without any '>' is dropped; the number stays.
+  peer->SendRaw(std::string("<12 no fields", 13) + '\0', kClientPorts);
+  peer->Send(13, "<UNKNOWN>");
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 13; }));
+}
+
+TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
+  CNetConfig nowhere = config;
+  nowhere.serverHost = "";
+  nowhere.fallbackHost = "";
+  CNetState lost(tree, ui, nowhere);
+  lost.SetLinks(&links);
+  EXPECT_FALSE(lost.Sender().SendToServer("<LIV>"));
+  EXPECT_FALSE(lost.Sender().SendToPeer("<CHAT>", false, kPeerAddr));
+  EXPECT_FALSE(lost.Sender().ReplyToServer(3, "<FAV>"));
+  server->Send(4, "<VER><2000>");
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  EXPECT_EQ(1, lost.PumpReceived());
+  EXPECT_EQ(0, lost.m_nLastReceived);
+  EXPECT_TRUE(ui.posts.empty());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+TEST_F(LinkTest, ServerAddressFoundOnDemandFromTheHostName) {
+  net->Sender().m_serverAddress = 0;
+  server->Send(4, "<VER><1061>");
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_NEW_VERSION) == 1; }));
+  EXPECT_EQ(kServerAddr, net->Sender().m_serverAddress);
+}
+
+TEST_F(LinkTest, ResolverThreadAnswersOnItsOwnThread) {
+  CGetIpWithNameThread resolver;
+  os::CEvent answered;
+  std::atomic<uint32_t> got{0};
+  ASSERT_TRUE(resolver.Start(config, [&](uint32_t a) {
+    got = a;
+    answered.Set();
+  }));
+  resolver.RequestResolve();
+  ASSERT_TRUE(answered.Wait(5000));
+  EXPECT_EQ(kServerAddr, got.load());
+  EXPECT_TRUE(resolver.Stop());
+}
+
+TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 200);
+  for (int round = 0; round < 2; ++round) {
+    CNetLinks links;
+    ASSERT_EQ(kLinkCount, links.Start(c)) << "round " << round;  // the ports were given back
+    auto t0 = std::chrono::steady_clock::now();
+    links.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+    EXPECT_FALSE(links.SendQueue(0));
+  }
+  // A port already taken: that link stays down, the others run.
+  os::CUdpSocket taken;
+  ASSERT_TRUE(taken.Open());
+  ASSERT_TRUE(taken.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 2)));
+  CNetLinks links;
+  EXPECT_EQ(kLinkCount - 1, links.Start(c));
+  EXPECT_FALSE(links.SendQueue(2));
+  EXPECT_TRUE(links.SendQueue(1));
+  links.Stop();
+  os::NetCleanup();
+}
