@@ -1,0 +1,180 @@
+// The panel windows and their buttons. Internal to the panels; the main
+// window uses panels_win32.h.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+#include <olectl.h>
+
+#include <string>
+
+#include "panels/panels_win32.h"
+#include "skin/skin_button_win32.h"
+
+class CMyNode;
+
+namespace panels {
+
+PanelHost& Host();
+std::string ProgramDir();
+std::wstring Wide(const std::string& gbk);
+std::string Narrow(const std::wstring& wide);
+std::string TextOf(HWND wnd);
+int ShowBox(const std::string& text, unsigned flags);
+// The cursor position measured from the main window's top-left corner (the
+// screen position when the main window sits at the screen's corner).
+POINT CursorInMain();
+// The shell's icon for a file, or null (the caller destroys it).
+HICON ShellIcon(const std::string& path);
+
+// A category tab (category panel and chooser).
+class CBtnTAB : public qb::CSkinButton {
+ public:
+  CMyNode* m_pNode = nullptr;
+  int m_bDragging = 0;
+  HWND m_hRenameEdit = nullptr;
+  int m_bAddMode = 0;
+  void OpenRenameEdit(const RECT& rect);
+  void CloseRenameEdit();
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void TabLeftDown();
+  void TabDrop();
+  void TabRightDown();
+  void ChangeCursor(int id);
+};
+
+// An item button (item panel and program folder).
+class CBtnLeafNode : public qb::CSkinButton {
+ public:
+  CMyNode* m_pNode = nullptr;
+  int m_bDragging = 0;
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void ItemLeftDown();
+  void ItemDrop();
+  void DropOnTab();
+  void DropOnItemSlot();
+  void ChangeCursor(int id);
+};
+
+// What the three panels share: the dialog, its skin area and background.
+class CPanelDialog {
+ public:
+  explicit CPanelDialog(int area) : m_area(area) {}
+  virtual ~CPanelDialog();
+  CPanelDialog(const CPanelDialog&) = delete;
+  CPanelDialog& operator=(const CPanelDialog&) = delete;
+  bool Create(int templateId, HWND owner, int x, int y, int width, int height);
+  HWND GetSafeHwnd() const { return m_hWnd; }
+  void LoadPanelBackground();
+
+ protected:
+  virtual INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
+  virtual void OnInit() = 0;
+  void Paint();
+  HWND m_hWnd = nullptr;
+  int m_area;
+  HBITMAP m_hBackground = nullptr;
+  IPicture* m_pPicture = nullptr;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
+  void FreePicture();
+};
+
+class CTabDialog : public CPanelDialog {
+ public:
+  CTabDialog() : CPanelDialog(1) {}
+  ~CTabDialog() override;
+  void RefreshTabs(int kind);
+  void FocusCategoryTab(CMyNode* node);
+  CBtnTAB& Tab(int slot) { return m_tabs[slot]; }
+  void FinishRename();
+
+  int m_bRenaming = 0;
+  CMyNode* m_pDraggedItem = nullptr;
+  CMyNode* m_pDraggedCategory = nullptr;
+  CMyNode* m_pContextNode = nullptr;
+
+ protected:
+  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void OnInit() override;
+
+ private:
+  void OnCommand(UINT id, UINT code);
+  void OnMouseDown(bool right);
+  void BeginRename();
+  void BeginNewCategory();
+  void CommitNewCategory();
+  void DeleteCategory();
+  void ExportCategory();
+  void ImportCategory();
+  void OpenAllItems();
+  void EnterCategoryCircle();
+  void LeaveCategoryCircle();
+  void BuildEmptySlotMenu();
+
+  CBtnTAB m_tabs[44];
+  HMENU m_hEmptySlotMenu = nullptr;
+  int m_nNewSlot = -1;
+  HWND m_hNewEdit = nullptr;
+};
+
+class CUrlDialog : public CPanelDialog {
+ public:
+  CUrlDialog() : CPanelDialog(2) {}
+  ~CUrlDialog() override;
+  void ShowCategoryItems(CMyNode* category);
+  void SetUpItemButton(int slot, CMyNode* node);
+  CBtnLeafNode& Button(int slot) { return m_buttons[slot]; }
+  CMyNode* m_pCurrentItem = nullptr;
+  CMyNode* m_pShownCategory = nullptr;
+
+ protected:
+  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void OnInit() override;
+
+ private:
+  void OnCommand(UINT id);
+  void OpenInNewWindow();
+  void ViewOfflinePage();
+  void EnterItemCircle();
+  void EditItem();
+  void EditorClosed(WPARAM saved, LPARAM category);
+  void DeleteItem();
+  void RefreshItemIcon();
+  void RecordItemScript();
+  void RecorderClosed();
+  void ApplySkin();
+
+  CBtnLeafNode m_buttons[30];
+  HWND m_hEditor = nullptr;
+  HWND m_hRecorder = nullptr;
+};
+
+class CLnkDialog : public CPanelDialog {
+ public:
+  CLnkDialog() : CPanelDialog(3) {}
+  void ShowProgramFolder(CMyNode* category);
+  CBtnLeafNode& Button(int number) { return m_buttons[number]; }
+
+ protected:
+  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void OnInit() override;
+
+ private:
+  void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
+  CBtnLeafNode m_buttons[30];
+};
+
+CTabDialog* TabDialog();
+CUrlDialog* UrlDialog();
+CLnkDialog* LnkDialog();
+
+}  // namespace panels

@@ -1,0 +1,222 @@
+// The panels' shared parts: the host, the dialog frame with its skin
+// background, and the functions the main window calls.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "app/app_logic.h"
+#include "base/codepage.h"
+#include "os/os.h"
+#include "panels/geometry.h"
+#include "panels/open_item.h"
+#include "panels/panel_windows_win32.h"
+#include "store/node.h"
+
+#include "../../res/panels_ids.h"
+
+namespace panels {
+
+namespace {
+PanelHost g_host;
+std::unique_ptr<CTabDialog> g_tab;
+std::unique_ptr<CUrlDialog> g_url;
+std::unique_ptr<CLnkDialog> g_lnk;
+
+// Where the panels sit, from the owner's top-left corner, and their sizes.
+const int kTabX = 0, kTabY = 16, kTabW = 200, kTabH = 660;
+const int kItemX = 200, kItemY = 40, kItemW = 824, kItemH = 692;
+}  // namespace
+
+PanelHost& Host() { return g_host; }
+CTabDialog* TabDialog() { return g_tab.get(); }
+CUrlDialog* UrlDialog() { return g_url.get(); }
+CLnkDialog* LnkDialog() { return g_lnk.get(); }
+
+std::string ProgramDir() { return g_host.app ? g_host.app->m_strProgramDir : os::ProgramDirectory(); }
+
+std::wstring Wide(const std::string& gbk) {
+  std::u16string w = qb::ToWide(gbk);
+  return std::wstring(w.begin(), w.end());
+}
+
+std::string Narrow(const std::wstring& wide) { return qb::FromWide(std::u16string(wide.begin(), wide.end())); }
+
+std::string TextOf(HWND wnd) {
+  int len = GetWindowTextLengthW(wnd);
+  if (len <= 0) return std::string();
+  std::wstring text((size_t)len + 1, L'\0');
+  GetWindowTextW(wnd, &text[0], len + 1);
+  text.resize((size_t)len);
+  return Narrow(text);
+}
+
+int ShowBox(const std::string& text, unsigned flags) {
+  if (g_host.ui) return g_host.ui->ShowMessage(text, kBoxCaption, flags);
+  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(kBoxCaption).c_str(), flags);
+}
+
+POINT CursorInMain() {
+  POINT pt;
+  GetCursorPos(&pt);
+  HWND owner = TabPanel() ? GetWindow(TabPanel(), GW_OWNER) : nullptr;
+  RECT r;
+  if (owner && GetWindowRect(owner, &r)) {
+    pt.x -= r.left;
+    pt.y -= r.top;
+  }
+  return pt;
+}
+
+HICON ShellIcon(const std::string& path) {
+  if (path.empty()) return nullptr;
+  SHFILEINFOW info = {};
+  if (!SHGetFileInfoW(Wide(path).c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;
+  return info.hIcon;
+}
+
+// ---- the dialog frame ---------------------------------------------------------
+
+CPanelDialog::~CPanelDialog() {
+  if (m_hWnd) DestroyWindow(m_hWnd);
+  if (m_hBackground) DeleteObject(m_hBackground);
+  FreePicture();
+}
+
+bool CPanelDialog::Create(int templateId, HWND owner, int x, int y, int width, int height) {
+  HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, DialogProc,
+                                reinterpret_cast<LPARAM>(this));
+  if (!wnd) return false;
+  RECT r = {0, 0, 0, 0};
+  if (owner) GetWindowRect(owner, &r);
+  SetWindowPos(wnd, nullptr, r.left + x, r.top + y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  return true;
+}
+
+INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  CPanelDialog* self;
+  if (msg == WM_INITDIALOG) {
+    self = reinterpret_cast<CPanelDialog*>(lParam);
+    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
+    self->m_hWnd = wnd;
+    self->LoadPanelBackground();
+    self->OnInit();
+    return TRUE;
+  }
+  self = reinterpret_cast<CPanelDialog*>(GetWindowLongPtrW(wnd, DWLP_USER));
+  if (!self) return FALSE;
+  switch (msg) {
+    case WM_ERASEBKGND:
+      SetWindowLongPtrW(wnd, DWLP_MSGRESULT, 1);
+      return TRUE;
+    case WM_PAINT:
+      self->Paint();
+      return TRUE;
+    case WM_NCDESTROY:
+      self->m_hWnd = nullptr;
+      return FALSE;
+  }
+  return self->OnMessage(msg, wParam, lParam);
+}
+
+void CPanelDialog::FreePicture() {
+  if (m_pPicture) m_pPicture->Release();
+  m_pPicture = nullptr;
+}
+
+// The skin's image of the panel's area: a ".bmp" as a bitmap, a ".jpg"
+// through the system's picture loader. Any other ending changes nothing.
+void CPanelDialog::LoadPanelBackground() {
+  std::string path = g_host.skinImage ? g_host.skinImage(m_area) : std::string();
+  if (path.size() < 4) return;
+  std::string end = path.substr(path.size() - 4);
+  for (char& c : end) c = (char)tolower((unsigned char)c);
+  if (end == ".bmp") {
+    HBITMAP bmp = (HBITMAP)LoadImageW(nullptr, Wide(path).c_str(), IMAGE_BITMAP, 0, 0,
+                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION);
+    if (m_hBackground) DeleteObject(m_hBackground);
+    m_hBackground = bmp;
+  } else if (end == ".jpg") {
+    FreePicture();
+    std::string bytes;
+    if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return;
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    if (!mem) return;
+    memcpy(GlobalLock(mem), bytes.data(), bytes.size());
+    GlobalUnlock(mem);
+    IStream* stream = nullptr;
+    if (CreateStreamOnHGlobal(mem, TRUE, &stream) != S_OK) {
+      GlobalFree(mem);
+      return;
+    }
+    OleLoadPicture(stream, (LONG)bytes.size(), FALSE, IID_IPicture, reinterpret_cast<void**>(&m_pPicture));
+    stream->Release();
+    if (m_hBackground) DeleteObject(m_hBackground);
+    m_hBackground = nullptr;
+  }
+}
+
+void CPanelDialog::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(m_hWnd, &ps);
+  RECT rc;
+  GetClientRect(m_hWnd, &rc);
+  if (m_hBackground) {
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, m_hBackground);
+    BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+  } else if (m_pPicture) {
+    OLE_XSIZE_HIMETRIC w = 0;
+    OLE_YSIZE_HIMETRIC h = 0;
+    m_pPicture->get_Width(&w);
+    m_pPicture->get_Height(&h);
+    m_pPicture->Render(dc, 0, 0, rc.right, rc.bottom, 0, h, w, -h, &rc);
+  } else {
+    FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+  }
+  EndPaint(m_hWnd, &ps);
+}
+
+// ---- what the main window calls -------------------------------------------------
+
+bool CreatePanels(HWND owner, const PanelHost& host) {
+  g_host = host;
+  g_tab = std::make_unique<CTabDialog>();
+  g_url = std::make_unique<CUrlDialog>();
+  g_lnk = std::make_unique<CLnkDialog>();
+  // The item panels first: the category panel's first refresh shows items.
+  if (!g_url->Create(IDD_URL_DIALOG, owner, kItemX, kItemY, kItemW, kItemH) ||
+      !g_lnk->Create(IDD_URL_DIALOG, owner, kItemX, kItemY, kItemW, kItemH) ||
+      !g_tab->Create(IDD_TAB_DIALOG, owner, kTabX, kTabY, kTabW, kTabH)) {
+    DestroyPanels();
+    return false;
+  }
+  return true;
+}
+
+void DestroyPanels() {
+  g_tab.reset();
+  g_url.reset();
+  g_lnk.reset();
+}
+
+HWND TabPanel() { return g_tab ? g_tab->GetSafeHwnd() : nullptr; }
+HWND UrlPanel() { return g_url ? g_url->GetSafeHwnd() : nullptr; }
+HWND LnkPanel() { return g_lnk ? g_lnk->GetSafeHwnd() : nullptr; }
+
+void RefreshTabs(int kind) {
+  if (g_tab) g_tab->RefreshTabs(kind);
+}
+void ShowCategoryItems(CMyNode* category) {
+  if (g_url) g_url->ShowCategoryItems(category);
+}
+void ShowProgramFolder(CMyNode* category) {
+  if (g_lnk) g_lnk->ShowProgramFolder(category);
+}
+void FocusCategoryTab(CMyNode* node) {
+  if (g_tab) g_tab->FocusCategoryTab(node);
+}
+
+}  // namespace panels

@@ -1,0 +1,360 @@
+// CTabDialog: the category panel, 44 tabs in two columns.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include "app/app_logic.h"
+#include "os/os.h"
+#include "os/shell.h"
+#include "panels/geometry.h"
+#include "panels/open_item.h"
+#include "panels/panel_text.h"
+#include "panels/panel_windows_win32.h"
+#include "store/node.h"
+
+#include "../../res/panels_ids.h"
+
+namespace panels {
+
+namespace {
+const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
+const char kNewCategoryNote[] = "一级目录";
+const char kNoCircle[] = "您还未指定要进入的圈";
+// Posted by the edits when Enter is pressed, so that they are not destroyed
+// inside their own window procedure.
+const UINT WM_PANEL_ENTER = WM_USER + 200;
+
+int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
+bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
+std::string CurrentCircle() {
+  return Host().circles.currentCircle ? Host().circles.currentCircle() : std::string(kNoCircle);
+}
+bool ChatOpen() { return Host().circles.chatOpen && Host().circles.chatOpen(); }
+
+// Edits that hand Enter to the panel instead of the dialog manager.
+LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
+  if (msg == WM_GETDLGCODE) return DefSubclassProc(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
+  if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
+    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, 0, 0);
+    return 0;
+  }
+  if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
+  return DefSubclassProc(wnd, msg, wParam, lParam);
+}
+}  // namespace
+
+void WatchEnter(HWND edit, HWND panel) { SetWindowSubclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
+
+CTabDialog::~CTabDialog() {
+  if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
+}
+
+void CTabDialog::OnInit() {
+  for (int slot = 0; slot < kTabSlots; ++slot) {
+    PanelRect r = TabRect(slot);
+    RECT rc = {r.left, r.top, r.right, r.bottom};
+    CBtnTAB& tab = m_tabs[slot];
+    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstTabId + slot));
+    tab.SetFlat(false, false);
+    tab.SetClickMark(false, false);
+    tab.SetAlign(0, false);
+    tab.SetCursorById(IDC_BUTTON_CURSOR, false);
+    tab.SetMenu(IDR_CATEGORY_MENU, m_hWnd, false, false);
+    tab.m_bAddMode = 0;
+  }
+  RefreshTabs(UrlCategory);
+  BuildEmptySlotMenu();
+}
+
+void CTabDialog::BuildEmptySlotMenu() {
+  m_hEmptySlotMenu = CreatePopupMenu();
+  std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
+  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_HOTKEY_TEXT, Wide("Qimbo~收藏热键：" + hotkey).c_str());
+  AppendMenuW(m_hEmptySlotMenu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_NEW_CATEGORY, Wide("新建分类 (&N)").c_str());
+  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_IMPORT_CATEGORY, Wide("导入书签文件 (&R)").c_str());
+}
+
+void CTabDialog::RefreshTabs(int kind) {
+  CAppLogic* app = Host().app;
+  for (int slot = 0; slot < kTabSlots; ++slot) {
+    CBtnTAB& tab = m_tabs[slot];
+    CMyNode* found = nullptr;
+    if (app)
+      for (CMyNode* n : *app)
+        if (n->m_nKind == kind && n->m_nSlot == slot) {
+          found = n;
+          break;
+        }
+    tab.m_pNode = found;
+    if (found) {
+      if (Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
+      tab.SetTooltipText(Wide(kTabTip).c_str());
+      SetWindowTextW(tab.GetSafeHwnd(), Wide(found->m_strName).c_str());
+    }
+  }
+  for (CBtnTAB& tab : m_tabs) {
+    HWND w = tab.GetSafeHwnd();
+    if (tab.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
+    if (!tab.m_pNode) ShowWindow(w, SW_HIDE);
+  }
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+void CTabDialog::FocusCategoryTab(CMyNode* node) {
+  int slot = node ? node->m_nSlot : 0;
+  if (slot < 0 || slot >= kTabSlots) return;
+  SetFocus(m_tabs[slot].GetSafeHwnd());
+}
+
+INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_RBUTTONDOWN:
+      OnMouseDown(true);
+      return FALSE;
+    case WM_LBUTTONDOWN:
+      OnMouseDown(false);
+      return FALSE;
+    case WM_PANEL_ENTER:
+      if (m_pContextNode) FinishRename();
+      else if (m_hNewEdit) CommitNewCategory();
+      return TRUE;
+    case WM_PANEL_APPLY_SKIN:
+      LoadPanelBackground();
+      InvalidateRect(m_hWnd, nullptr, TRUE);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+void CTabDialog::OnMouseDown(bool right) {
+  POINT screen;
+  GetCursorPos(&screen);
+  POINT pt = CursorInMain();
+  int slot = InTabPanel(pt.x, pt.y) ? HitTestTab(pt.x, pt.y) : -1;
+  if (right) {
+    if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
+    m_nNewSlot = slot;
+    TrackPopupMenu(m_hEmptySlotMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, m_hWnd, nullptr);
+    return;
+  }
+  if (m_nNewSlot >= 0 && slot != m_nNewSlot) {
+    CommitNewCategory();
+  } else if (m_bRenaming && m_pContextNode && slot != m_pContextNode->m_nSlot) {
+    FinishRename();
+  }
+}
+
+void CTabDialog::OnCommand(UINT id, UINT code) {
+  switch (id) {
+    case ID_ENTER_CIRCLE: EnterCategoryCircle(); return;
+    case ID_LEAVE_CIRCLE: LeaveCategoryCircle(); return;
+    case ID_RENAME_CATEGORY: BeginRename(); return;
+    case ID_DELETE_CATEGORY: DeleteCategory(); return;
+    case ID_EXPORT_CATEGORY: ExportCategory(); return;
+    case ID_OPEN_ALL: OpenAllItems(); return;
+    case ID_NEW_CATEGORY: BeginNewCategory(); return;
+    case ID_IMPORT_CATEGORY: ImportCategory(); return;
+    case IDOK: PostMessageW(m_hWnd, WM_PANEL_ENTER, 0, 0); return;
+    case IDCANCEL: return;  // the panel never closes
+    case IDC_NEW_CATEGORY_EDIT:
+      if (code == EN_KILLFOCUS) CommitNewCategory();
+      return;
+  }
+  std::string address = SearchAddress((int)id, SearchQuery(m_pContextNode));
+  if (!address.empty() && Host().ui) OpenInNewBrowser(address, *Host().ui);
+}
+
+void CTabDialog::BeginRename() {
+  if (!m_pContextNode || m_pContextNode->m_nSlot < 0 || m_pContextNode->m_nSlot >= kTabSlots) return;
+  CBtnTAB& tab = m_tabs[m_pContextNode->m_nSlot];
+  m_bRenaming = 1;
+  RECT rc;
+  GetClientRect(tab.GetSafeHwnd(), &rc);
+  tab.OpenRenameEdit(rc);
+  if (tab.m_hRenameEdit) WatchEnter(tab.m_hRenameEdit, m_hWnd);
+}
+
+void CTabDialog::FinishRename() {
+  CMyNode* node = m_pContextNode;
+  if (!node || node->m_nSlot < 0 || node->m_nSlot >= kTabSlots) return;
+  CBtnTAB& tab = m_tabs[node->m_nSlot];
+  if (!tab.m_hRenameEdit) return;
+  std::string text = CleanRenameText(TextOf(tab.m_hRenameEdit));
+  if (RenameAccepted(text) && Host().app && Host().app->RenameCategory(node, text))
+    SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
+  else
+    SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
+  m_pContextNode = nullptr;
+  tab.CloseRenameEdit();
+  m_bRenaming = 0;
+}
+
+void CTabDialog::BeginNewCategory() {
+  if (m_bRenaming || m_nNewSlot < 0 || m_nNewSlot >= kTabSlots) return;
+  PanelRect r = TabRect(m_nNewSlot);
+  if (r.IsEmpty()) return;
+  if (m_hNewEdit) DestroyWindow(m_hNewEdit);
+  m_hNewEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
+                               r.right - r.left, r.bottom - r.top, m_hWnd,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_NEW_CATEGORY_EDIT)),
+                               GetModuleHandleW(nullptr), nullptr);
+  if (!m_hNewEdit) return;
+  SendMessageW(m_hNewEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
+  WatchEnter(m_hNewEdit, m_hWnd);
+  ShowWindow(m_hNewEdit, SW_SHOW);
+  SetFocus(m_hNewEdit);
+}
+
+void CTabDialog::CommitNewCategory() {
+  HWND edit = m_hNewEdit;
+  int slot = m_nNewSlot;
+  if (!edit || slot < 0 || slot >= kTabSlots) return;
+  // Cleared first: destroying the focused edit reports its loss of focus again.
+  m_hNewEdit = nullptr;
+  m_nNewSlot = -1;
+  std::string text = TrimBlanks(TextOf(edit));
+  DestroyWindow(edit);
+  if (m_tabs[slot].m_pNode || text.empty() || !Host().app) return;
+  int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
+  if (Host().app->FindNode(text, kind)) return;
+  CMyNode* node = new CMyNode;
+  node->m_strName = RemoveSpaces(text);
+  node->m_nKind = kind;
+  node->m_strNote = kNewCategoryNote;
+  node->m_nSlot = slot;
+  if (Host().app->AddNode(node)) RefreshTabs(kind);
+  else delete node;
+}
+
+void CTabDialog::DeleteCategory() {
+  CMyNode* node = m_pContextNode;
+  CAppLogic* app = Host().app;
+  if (!node || !app) return;
+  if (app->CountChildren(node) != 0) {
+    ShowBox("此类下还有子项，请先删除子项!", qb::kMbOk | qb::kMbIconStop);
+    return;
+  }
+  if (node->m_strCircle == "GROUP" && !LoggedIn()) {
+    ShowBox("该网址URL加入了圈子,登录后才能注销！", qb::kMbOk | qb::kMbIconInformation);
+    return;
+  }
+  int kind = node->m_nKind;
+  if (kind != UrlCategory) return;
+  m_pContextNode = nullptr;
+  if (app->RemoveNode(node)) {
+    if (UrlDialog() && UrlDialog()->m_pShownCategory == node) UrlDialog()->m_pShownCategory = nullptr;
+    delete node;
+  }
+  RefreshTabs(kind);
+}
+
+namespace {
+// "书签文件(*.qimbop)|*.qimbop||" as the file dialogs want it.
+std::wstring BookmarkFilter() {
+  std::wstring f = Wide("书签文件(*.qimbop)");
+  f += L'\0';
+  f += L"*.qimbop";
+  f += L'\0';
+  f += L'\0';
+  return f;
+}
+}  // namespace
+
+void CTabDialog::ExportCategory() {
+  CMyNode* node = m_pContextNode;
+  if (node && node->m_nKind == UrlCategory && Host().app) {
+    wchar_t file[MAX_PATH] = {};
+    wcsncpy(file, Wide(node->m_strName).c_str(), MAX_PATH - 1);
+    std::wstring filter = BookmarkFilter();
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hWnd;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"qimbop";
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (GetSaveFileNameW(&ofn) && !Host().app->WriteBookmarkFile(Narrow(file), node))
+      ShowBox("文件无法存盘，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+  }
+  m_nNewSlot = -1;
+}
+
+void CTabDialog::ImportCategory() {
+  if (m_bRenaming || m_nNewSlot < 0 || m_nNewSlot >= kTabSlots || !Host().app) return;
+  int slot = m_nNewSlot;
+  wchar_t file[MAX_PATH] = {};
+  std::wstring filter = BookmarkFilter();
+  OPENFILENAMEW ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = m_hWnd;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrDefExt = L"qimbop";
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+  if (GetOpenFileNameW(&ofn)) {
+    if (Host().app->ImportBookmarkFile(Narrow(file), slot)) {
+      Host().app->SaveCurrentFavorites();
+      RefreshTabs(UrlCategory);
+    } else {
+      ShowBox("文件无法导入，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+    }
+  }
+  m_nNewSlot = -1;
+}
+
+void CTabDialog::OpenAllItems() {
+  CMyNode* cat = m_pContextNode;
+  CAppLogic* app = Host().app;
+  if (!cat || cat->m_nKind != UrlCategory || !app || !Host().ui) return;
+  std::string browser = ReadBrowserProgram(*Host().ui);
+  std::vector<CMyNode*> items;
+  for (CMyNode* n : *app)
+    if (n->m_pParent == cat) items.push_back(n);
+  for (CMyNode* n : items) {
+    if (Host().navigateOpenAll) Host().navigateOpenAll(n->m_strAddress);
+    os::SleepMs(500);
+  }
+  for (CMyNode* n : items) {
+    if (!browser.empty()) os::ShellOpen(browser, os::kShowNormal);
+    os::SleepMs(350);
+    os::ShellOpen(n->m_strAddress, os::kShowMaximized);
+  }
+}
+
+void CTabDialog::EnterCategoryCircle() {
+  if (!LoggedIn()) {
+    ShowBox("您还未登录,请先登录！", qb::kMbOk | qb::kMbIconInformation);
+    return;
+  }
+  CMyNode* node = m_pContextNode;
+  if (!node || !node->IsCategory()) return;
+  const CircleService& c = Host().circles;
+  if (node->m_strName != CurrentCircle() || !ChatOpen()) {
+    if (CurrentCircle() != kNoCircle && c.leaveCurrentCircle) c.leaveCurrentCircle();
+    if (c.enterCircle) c.enterCircle(node);
+  }
+}
+
+void CTabDialog::LeaveCategoryCircle() {
+  CMyNode* node = m_pContextNode;
+  if (!node || !node->IsCategory() || node->m_strCircle != "GROUP") return;
+  if (!LoggedIn()) {
+    ShowBox("您还未登录,登录后才能把自己从该圈子名单中划掉！", qb::kMbOk | qb::kMbIconInformation);
+    return;
+  }
+  const CircleService& c = Host().circles;
+  if (node->m_strName == CurrentCircle()) {
+    SendMessageW(GetWindow(m_hWnd, GW_OWNER), WM_PANEL_CLOSE_CHAT, 0, 0);
+    if (c.leaveCurrentCircle) c.leaveCurrentCircle();
+  }
+  node->m_strCircle = "Reserved";
+  if (c.dropOutOfCircle) c.dropOutOfCircle(node);
+}
+
+}  // namespace panels

@@ -1,0 +1,318 @@
+// CUrlDialog: the item panel, 30 bookmark buttons. CLnkDialog: the program
+// folder, 30 file buttons in tree order.
+#include <windows.h>
+
+#include "app/app_logic.h"
+#include "os/os.h"
+#include "os/shell.h"
+#include "panels/geometry.h"
+#include "panels/open_item.h"
+#include "panels/panel_text.h"
+#include "panels/panel_windows_win32.h"
+#include "panels/site_icon.h"
+#include "store/node.h"
+
+#include "../../res/panels_ids.h"
+
+namespace panels {
+
+namespace {
+const char kItemTip[] = "双击打开/拖动改位置或分类/鼠标右键出菜单/";
+const char kProgramTip[] = "鼠标双击打开";
+const char kStartupGroup[] = "启动";
+const char kNoCircle[] = "您还未指定要进入的圈";
+
+bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
+std::string CurrentCircle() {
+  return Host().circles.currentCircle ? Host().circles.currentCircle() : std::string(kNoCircle);
+}
+
+void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
+  HICON icon = ShellIcon(path);
+  if (icon) {
+    button.SetIcon(icon, both ? icon : nullptr);
+    DestroyIcon(icon);
+  } else {
+    button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
+  }
+}
+}  // namespace
+
+// ---- CUrlDialog -------------------------------------------------------------------
+
+CUrlDialog::~CUrlDialog() {
+  if (m_hEditor) DestroyWindow(m_hEditor);
+  if (m_hRecorder) DestroyWindow(m_hRecorder);
+}
+
+void CUrlDialog::OnInit() {
+  for (int slot = 0; slot < kItemSlots; ++slot) {
+    PanelRect r = ItemButtonRect(slot);
+    RECT rc = {r.left, r.top, r.right, r.bottom};
+    CBtnLeafNode& b = m_buttons[slot];
+    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstItemId + slot));
+    b.SetClickMark(false, false);
+    b.SetAlign(0, false);
+    b.DrawTransparent(false);
+    b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
+  }
+  CAppLogic* app = Host().app;
+  if (!app) return;
+  if (CMyNode* startup = app->FindNode(kStartupGroup, UrlCategory))
+    for (CMyNode* n : *app)
+      if (n->m_pParent == startup) os::ShellOpen(n->m_strAddress, os::kShowMaximized);
+  ShowCategoryItems(app->FirstNodeBySlot(UrlCategory));
+}
+
+void CUrlDialog::ShowCategoryItems(CMyNode* category) {
+  CAppLogic* app = Host().app;
+  if (!category || !app) return;
+  m_pShownCategory = category;
+  for (int slot = 0; slot < kItemSlots; ++slot) {
+    CMyNode* found = nullptr;
+    for (CMyNode* n : *app)
+      if (n->m_nSlot == slot && n->m_pParent == category) {
+        found = n;
+        break;
+      }
+    if (found) SetUpItemButton(slot, found);
+    m_buttons[slot].m_pNode = found;
+  }
+  for (CBtnLeafNode& b : m_buttons) {
+    HWND w = b.GetSafeHwnd();
+    if (b.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
+    if (!b.m_pNode) ShowWindow(w, SW_HIDE);
+    if (b.m_pNode) InvalidateRect(w, nullptr, TRUE);
+  }
+}
+
+void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
+  if (slot < 0 || slot >= kItemSlots || !node) return;
+  CBtnLeafNode& b = m_buttons[slot];
+  if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(2));
+  std::string source = IconSource(*node);
+  HICON icon = ShellIcon(source);
+  if (icon) {
+    b.SetIcon(icon, nullptr);
+    DestroyIcon(icon);
+  } else {
+    std::string local = LocalIconPath(ProgramDir(), source);
+    icon = ShellIcon(local);
+    if (icon) {
+      node->m_strIconPath = local;
+      b.SetIcon(icon, nullptr);
+      DestroyIcon(icon);
+    } else {
+      b.SetIconById(IDI_ITEM_DEFAULT);
+    }
+  }
+  b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
+  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+}
+
+void CUrlDialog::ApplySkin() {
+  LoadPanelBackground();
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+  for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
+}
+
+INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return TRUE;
+    case WM_PANEL_EDITOR_CLOSED:
+      EditorClosed(wParam, lParam);
+      return TRUE;
+    case WM_PANEL_RECORDER_CLOSED:
+      RecorderClosed();
+      return TRUE;
+    case WM_PANEL_APPLY_SKIN:
+      ApplySkin();
+      return TRUE;
+  }
+  return FALSE;
+}
+
+void CUrlDialog::OnCommand(UINT id) {
+  switch (id) {
+    case ID_OPEN_NEW_WINDOW: OpenInNewWindow(); break;
+    case ID_VIEW_OFFLINE: ViewOfflinePage(); break;
+    case ID_ENTER_ITEM_CIRCLE: EnterItemCircle(); break;
+    case ID_EDIT_ITEM: EditItem(); break;
+    case ID_DELETE_ITEM: DeleteItem(); break;
+    case ID_REFRESH_ICON: RefreshItemIcon(); break;
+    case ID_RECORD_SCRIPT: RecordItemScript(); break;
+  }
+}
+
+void CUrlDialog::OpenInNewWindow() {
+  CMyNode* item = m_pCurrentItem;
+  if (!item || item->m_nKind != UrlItem || !Host().ui) return;
+  OpenInNewBrowser(item->m_strAddress, *Host().ui);
+  PlayItemScript(*item, ProgramDir(), 999);
+  item->Visit();
+}
+
+void CUrlDialog::ViewOfflinePage() {
+  CMyNode* item = m_pCurrentItem;
+  if (!item || item->m_nKind != UrlItem || !Host().ui) return;
+  OpenInNewBrowser(OfflinePagePath(ProgramDir(), item->m_strAddress), *Host().ui);
+  item->Visit();
+}
+
+void CUrlDialog::EnterItemCircle() {
+  if (!LoggedIn()) {
+    ShowBox("您还未登录,请先登录！", qb::kMbOk | qb::kMbIconInformation);
+    return;
+  }
+  CMyNode* item = m_pCurrentItem;
+  if (!item || item->m_nKind != UrlItem) return;
+  const CircleService& c = Host().circles;
+  bool chatOpen = c.chatOpen && c.chatOpen();
+  if (item->m_strAddress != CurrentCircle() || !chatOpen) {
+    bool wasCurrent = CurrentCircle() != kNoCircle;
+    if (wasCurrent && c.leaveCurrentCircle) c.leaveCurrentCircle();
+    if (c.enterCircle) c.enterCircle(item);
+    if (wasCurrent) SendMessageW(GetWindow(m_hWnd, GW_OWNER), WM_PANEL_CLOSE_CHAT, 0, 0);
+  }
+}
+
+void CUrlDialog::EditItem() {
+  if (!m_pCurrentItem || m_hEditor) return;
+  if (!Host().createEditor) return;  // the item editor is not built in yet
+  m_hEditor = Host().createEditor(m_pCurrentItem, m_hWnd);
+  if (!m_hEditor) {
+    ShowBox("创建URL窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+    return;
+  }
+  ShowWindow(m_hEditor, SW_SHOW);
+  if (Host().enableAll) Host().enableAll(false);
+}
+
+void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
+  if (saved == 1) {
+    bool shown = false;
+    for (CBtnLeafNode& b : m_buttons) shown = shown || (m_pCurrentItem && b.m_pNode == m_pCurrentItem);
+    if (shown) ShowCategoryItems(reinterpret_cast<CMyNode*>(category));
+  }
+  if (m_hEditor && IsWindow(m_hEditor)) DestroyWindow(m_hEditor);
+  m_hEditor = nullptr;
+  m_pCurrentItem = nullptr;
+  if (Host().enableAll) Host().enableAll(true);
+  SetFocus(m_hWnd);
+}
+
+void CUrlDialog::DeleteItem() {
+  CMyNode* item = m_pCurrentItem;
+  CAppLogic* app = Host().app;
+  if (!item || item->m_nKind != UrlItem || !app) return;
+  CMyNode* parent = item->m_pParent;
+  if (item->m_strCircle != "GROUP") {
+    if (!app->RemoveNode(item)) return;
+    for (CBtnLeafNode& b : m_buttons)
+      if (b.m_pNode == item) b.m_pNode = nullptr;
+    delete item;
+    m_pCurrentItem = nullptr;
+    ShowCategoryItems(parent);
+    return;
+  }
+  if (!LoggedIn()) {
+    ShowBox("该网址URL加入了圈子,登录后才能删除！", qb::kMbOk | qb::kMbIconInformation);
+    return;
+  }
+  item->m_strCircle = "Reserved";
+  if (Host().circles.dropOutOfCircle) Host().circles.dropOutOfCircle(item);
+  if (app->RemoveNode(item)) {
+    for (CBtnLeafNode& b : m_buttons)
+      if (b.m_pNode == item) b.m_pNode = nullptr;
+    delete item;
+    m_pCurrentItem = nullptr;
+  }
+  ShowCategoryItems(parent);
+}
+
+void CUrlDialog::RefreshItemIcon() {
+  CMyNode* item = m_pCurrentItem;
+  if (!item) return;
+  if (!FetchSiteIcon(ProgramDir(), item->m_strAddress, 0)) return;
+  item->m_strIconPath = SiteIconFile(ProgramDir(), item->m_strAddress);
+  SetUpItemButton(item->m_nSlot, item);
+}
+
+void CUrlDialog::RecordItemScript() {
+  CMyNode* item = m_pCurrentItem;
+  if (item && item->m_nKind == UrlItem) os::ShellOpen(item->m_strAddress, os::kShowMaximized);
+  if (m_hRecorder || !Host().createRecorder) return;  // the recorder is not built in yet
+  m_hRecorder = Host().createRecorder(item, m_hWnd);
+  if (!m_hRecorder) {
+    ShowBox("创建录制窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+    return;
+  }
+  ShowWindow(m_hRecorder, SW_SHOW);
+  if (Host().enableAll) Host().enableAll(false);
+}
+
+void CUrlDialog::RecorderClosed() {
+  if (m_hRecorder && IsWindow(m_hRecorder)) DestroyWindow(m_hRecorder);
+  m_hRecorder = nullptr;
+  m_pCurrentItem = nullptr;
+  if (Host().enableAll) Host().enableAll(true);
+  SetFocus(m_hWnd);
+}
+
+// ---- CLnkDialog -------------------------------------------------------------------
+
+void CLnkDialog::OnInit() {
+  for (int i = 0; i < kItemSlots; ++i) {
+    PanelRect r = ProgramButtonRect(i);
+    RECT rc = {r.left, r.top, r.right, r.bottom};
+    CBtnLeafNode& b = m_buttons[i];
+    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstProgramId + i));
+    b.SetFlat(true, false);
+    b.SetClickMark(false, false);
+    b.SetAlign(1, false);
+    b.DrawTransparent(false);
+  }
+  if (Host().app) ShowProgramFolder(Host().app->FirstNodeBySlot(ProgramCategory));
+}
+
+void CLnkDialog::ShowProgramFolder(CMyNode* category) {
+  CAppLogic* app = Host().app;
+  if (!category || !app) return;
+  for (CBtnLeafNode& b : m_buttons) b.m_pNode = nullptr;
+  int next = 0;
+  for (CMyNode* n : *app) {
+    if (n->m_pParent != category) continue;
+    if (next >= kItemSlots) break;
+    SetUpProgramButton(m_buttons[next], n);
+    m_buttons[next].m_pNode = n;
+    ++next;
+  }
+  for (CBtnLeafNode& b : m_buttons) {
+    HWND w = b.GetSafeHwnd();
+    if (b.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
+    if (!b.m_pNode) ShowWindow(w, SW_HIDE);
+    if (b.m_pNode) InvalidateRect(w, nullptr, TRUE);
+  }
+}
+
+void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
+  if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(3));
+  SetIconFromFile(b, node->m_strAddress + node->m_strName, true);
+  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
+}
+
+INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
+  if (msg == WM_PANEL_APPLY_SKIN) {
+    LoadPanelBackground();
+    InvalidateRect(m_hWnd, nullptr, TRUE);
+    for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace panels
