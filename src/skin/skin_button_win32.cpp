@@ -12,6 +12,7 @@ namespace {
 const UINT_PTR kButtonSubclassId = 0x5153424E;   // 'QSBN'
 const UINT_PTR kParentSubclassId = 0x51534250;   // 'QSBP'
 const wchar_t kButtonProp[] = L"QimboSkinButton";
+const wchar_t kReflectProp[] = L"QimboSkinReflect";
 
 // The parent hands these three back to the child that caused them.
 LRESULT CALLBACK ReflectProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
@@ -31,6 +32,7 @@ LRESULT CALLBACK ReflectProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, U
       return DefSubclassProc(wnd, msg, wParam, lParam);  // the parent is notified as usual
     case WM_NCDESTROY:
       RemoveWindowSubclass(wnd, ReflectProc, kParentSubclassId);
+      RemovePropW(wnd, kReflectProp);
       break;
   }
   if (child && GetPropW(child, kButtonProp)) return SendMessageW(child, kReflectBase + msg, wParam, lParam);
@@ -93,9 +95,10 @@ HBITMAP MakeMask(HBITMAP bitmap, COLORREF transparent, int w, int h) {
 }  // namespace
 
 void InstallReflection(HWND parent) {
-  DWORD_PTR data = 0;
-  if (parent && !GetWindowSubclass(parent, ReflectProc, kParentSubclassId, &data))
+  if (parent && !GetPropW(parent, kReflectProp)) {
+    SetPropW(parent, kReflectProp, reinterpret_cast<HANDLE>(1));
     SetWindowSubclass(parent, ReflectProc, kParentSubclassId, 0);
+  }
 }
 
 CSkinButton::CSkinButton() {
