@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -242,53 +243,61 @@ int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
 
 namespace {
 
-void PutKey(std::string& k, const std::string& s) {
-  k += std::to_string(s.size());
-  k += ':';
-  k += s;
-}
-
-void PutKey(std::string& k, const void* p) { k.append((const char*)&p, sizeof p); }
+size_t Mix(size_t h, size_t v) { return h ^ (v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2)); }
+size_t HashText(const std::string& s) { return std::hash<std::string_view>()(std::string_view(s)); }
 
 // What AddLoadedNode compares: parent, name, address, staging parent name.
-std::string LoadedKey(const CMyNode* n) {
-  std::string k;
-  PutKey(k, n->m_pParent);
-  PutKey(k, n->m_strName);
-  PutKey(k, n->m_strAddress);
-  PutKey(k, n->m_strParentName);
-  return k;
-}
+struct LoadedHash {
+  size_t operator()(const CMyNode* n) const {
+    size_t h = std::hash<const void*>()(n->m_pParent);
+    h = Mix(h, HashText(n->m_strName));
+    h = Mix(h, HashText(n->m_strAddress));
+    return Mix(h, HashText(n->m_strParentName));
+  }
+};
+struct LoadedEq {
+  bool operator()(const CMyNode* a, const CMyNode* b) const {
+    return a->m_pParent == b->m_pParent && a->m_strName == b->m_strName && a->m_strAddress == b->m_strAddress &&
+           a->m_strParentName == b->m_strParentName;
+  }
+};
 
 // What AddNode compares: kind and name, and for items parent and address too.
-std::string AddKey(const CMyNode* n) {
-  std::string k = std::to_string(n->m_nKind) + ';';
-  PutKey(k, n->m_strName);
-  if (n->IsItem()) {
-    PutKey(k, n->m_pParent);
-    PutKey(k, n->m_strAddress);
+struct AddHash {
+  size_t operator()(const CMyNode* n) const {
+    size_t h = Mix((size_t)n->m_nKind, HashText(n->m_strName));
+    if (n->IsItem()) h = Mix(Mix(h, std::hash<const void*>()(n->m_pParent)), HashText(n->m_strAddress));
+    return h;
   }
-  return k;
-}
+};
+struct AddEq {
+  bool operator()(const CMyNode* a, const CMyNode* b) const {
+    if (a->m_nKind != b->m_nKind || a->m_strName != b->m_strName) return false;
+    return !a->IsItem() || (a->m_pParent == b->m_pParent && a->m_strAddress == b->m_strAddress);
+  }
+};
 
 }  // namespace
 
 void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
-  std::unordered_set<std::string> seen;
-  seen.reserve(m_nodes.size() + nodes.size());
-  for (CMyNode* n : m_nodes) seen.insert(LoadedKey(n));
   std::vector<CMyNode*> added;
   added.reserve(nodes.size());
-  m_nodes.reserve(m_nodes.size() + nodes.size());
-  for (CMyNode* n : nodes) {
-    if (!seen.insert(LoadedKey(n)).second) {
-      delete n;
-      continue;
+  {
+    std::unordered_set<const CMyNode*, LoadedHash, LoadedEq> seen;
+    seen.reserve(m_nodes.size() + nodes.size());
+    for (CMyNode* n : m_nodes) seen.insert(n);
+    m_nodes.reserve(m_nodes.size() + nodes.size());
+    for (CMyNode* n : nodes) {
+      if (!seen.insert(n).second) {
+        delete n;
+        continue;
+      }
+      Append(n);
+      added.push_back(n);
     }
-    Append(n);
-    added.push_back(n);
   }
-  std::unordered_map<std::string, CMyNode*> firstCategory;
+  // Names are not changed while the map is in use.
+  std::unordered_map<std::string_view, CMyNode*> firstCategory;
   for (CMyNode* n : m_nodes)
     if (n->m_nKind == UrlCategory) firstCategory.emplace(n->m_strName, n);
   bool marked = false;
@@ -306,13 +315,13 @@ void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
 }
 
 int CMyNodeList::AddNodes(const std::vector<CMyNode*>& nodes) {
-  std::unordered_set<std::string> seen;
+  std::unordered_set<const CMyNode*, AddHash, AddEq> seen;
   seen.reserve(m_nodes.size() + nodes.size());
-  for (CMyNode* n : m_nodes) seen.insert(AddKey(n));
+  for (CMyNode* n : m_nodes) seen.insert(n);
   int added = 0;
   for (CMyNode* n : nodes) {
     if (!n) continue;
-    if (!seen.insert(AddKey(n)).second) {
+    if (!seen.insert(n).second) {
       delete n;
       continue;
     }
