@@ -307,6 +307,10 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     ++m_counters.malformed;
     return;
   }
+  if (dir != "UP" && dir != "DOWN") {
+    ++m_counters.unknown;
+    return;
+  }
   if (dir == "DOWN" && what == "REQ") return StartDownload(address, k, n, f, now);
   if (dir == "UP" && what == "COUNT") {
     std::string count, userField, password;
@@ -324,6 +328,7 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     s->up = Upload();
     s->up.active = true;
     s->up.announced = total;
+    s->up.countNumber = n;
     s->up.lastActivity = now;
     Log("upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user) + " begins");
     Reply(address, k, n, qb::MsgFavUpAllowed());
@@ -334,8 +339,7 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
   if (!s) return Refused(address, "favorites message without a login");
   f.push_front(what);
   if (dir == "UP") OnFavUp(*s, k, n, f, now);
-  else if (dir == "DOWN") OnFavDown(*s, k, n, f, now);
-  else ++m_counters.unknown;
+  else OnFavDown(*s, k, n, f, now);
 }
 
 void CServer::DropUpload(Session& s, const char* why) {
@@ -349,11 +353,14 @@ void CServer::DropUpload(Session& s, const char* why) {
 void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {
   std::string what;
   qb::TakeField(f, what);
-  if (what == "CANCEL") return DropUpload(s, "cancelled");
-  if (what != "NODE") {
+  if (what != "NODE" && what != "CANCEL") {
     ++m_counters.unknown;
     return;
   }
+  // The program numbers its messages in order but spreads them over five
+  // ports, so a CANCEL of the last upload may arrive after the next COUNT.
+  if (s.up.active && n < s.up.countNumber) return;
+  if (what == "CANCEL") return DropUpload(s, "cancelled");
   if (!s.up.active) return Refused(s.address, "upload node without an upload");
   // A duplicated datagram must not store its node twice.
   if (s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
@@ -410,6 +417,7 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
   }
   if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
   d.active = true;
+  d.reqNumber = n;
   d.portIndex = k;
   // The nodes go with consecutive numbers right after the COUNT's, so the
   // block is set aside now: plaza news during the download take later numbers.
@@ -428,6 +436,7 @@ void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now
   qb::TakeField(f, what);
   Download& d = s.down;
   if (what == "CANCEL") {
+    if (d.active && n < d.reqNumber) return;  // stale: it was meant for an earlier download
     if (d.active) Log("download of user " + qb::FormatNumber(s.user) + " cancelled");
     d = Download();
     return;

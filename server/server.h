@@ -70,6 +70,7 @@ class CServer {
   struct Upload {
     bool active = false;
     int32_t announced = 0;
+    int32_t countNumber = 0;  // the COUNT request's number; older messages are stale
     std::vector<qb::NodeWire> nodes;
     size_t bytes = 0;
     bool haveLast = false;
@@ -78,6 +79,7 @@ class CServer {
   };
   struct Download {
     bool active = false;
+    int32_t reqNumber = 0;    // the program's request number; an older CANCEL is stale
     std::vector<qb::NodeWire> nodes;
     int32_t countNumber = 0;  // the COUNT message's number; node i goes as countNumber + 1 + i
     size_t next = 0;          // nodes acknowledged so far

@@ -1,0 +1,284 @@
+// The real qimbo-server process on loopback, with clients on their own
+// loopback addresses speaking the program's messages over plain UDP.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "base/cipher.h"
+#include "os/os.h"
+#include "server_cli.h"
+#include "test_client.h"
+#include "testutil.h"
+
+using namespace qbtest;
+
+namespace {
+
+uint32_t Loop(unsigned last) { return qb::MakeAddress(127, 0, 0, last); }
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db = os::NativePath(dir / "server.db");
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "100", "secret", "zhang"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "200", "pw200", "lisi"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "300", "pw300", "wang"}));
+    ASSERT_TRUE(server.Start(db, {"--version", "1061", "--chat-ad", "http://ad.example.com/"})) << server.Log();
+  }
+  void TearDown() override {
+    if (server.Running()) {
+      EXPECT_EQ(0, server.Stop()) << server.Log();
+    }
+  }
+  std::unique_ptr<CTestClient> Client(unsigned last) {
+    std::unique_ptr<CTestClient> c(new CTestClient(Loop(last), server.Ports()));
+    EXPECT_TRUE(c->Ok());
+    return c;
+  }
+  void Login(CTestClient& c, int32_t user, const std::string& pw) {
+    int32_t n = c.Request(0, qb::MsgLogin(user, pw));
+    Received r;
+    ASSERT_TRUE(c.WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r));
+    ASSERT_EQ(2u, r.f.size());
+    ASSERT_EQ("OK", r.f[0]);
+    ASSERT_EQ(qb::FormatNumber(user), r.f[1]);
+  }
+  // Sends a download request and returns its answer; anything the server
+  // sent before it for earlier messages of the same port is in the backlog.
+  Received Probe(CTestClient& c, int32_t user, const std::string& pw) {
+    int32_t n = c.Request(0, qb::MsgFavDownReq(user, pw));
+    Received r;
+    EXPECT_TRUE(c.WaitFor([&](const Received& m) { return m.type == "FAV" && (m.n == n || m.f.at(1) == "COUNT"); }, r));
+    return r;
+  }
+  bool Upload(CTestClient& c, int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes,
+              size_t stopAfter = SIZE_MAX) {
+    int32_t n = c.Request(2, qb::MsgFavUpCount((int32_t)nodes.size(), user, pw));
+    Received r;
+    auto ack = [&](const Received& m) { return m.type == "FAV" && m.n == n; };
+    if (!c.WaitFor(ack, r) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
+    for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
+      n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
+      if (!c.WaitFor(ack, r) || r.f.size() != 3 || r.f[1] != "NODE" || r.f[2] != "OK") return false;
+    }
+    return true;
+  }
+  // Downloads like the program: READY, then an acknowledgement per node,
+  // both carrying the server's number. Returns each node's fields as sent.
+  std::vector<std::string> Download(CTestClient& c, int32_t user, const std::string& pw) {
+    std::vector<std::string> got;
+    Received r = Probe(c, user, pw);
+    if (r.f.size() < 3 || r.f[1] != "COUNT") return got;
+    int32_t total = qb::ReadNumber(r.f[2]);
+    int32_t last = r.n;
+    c.Reply(0, last, qb::MsgFavDownReady());
+    for (int32_t i = 0; i < total; ++i) {
+      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE"; }, r))
+        return got;
+      EXPECT_EQ(last + 1, r.n);
+      last = r.n;
+      std::string text(r.payload.c_str());
+      got.push_back(text.substr(text.find("<NODE>") + 6));
+      c.Reply(0, last, qb::MsgFavDownNodeOk());
+    }
+    return got;
+  }
+
+  TempDir dir;
+  std::string db;
+  CServerProcess server;
+};
+
+TEST_F(EndToEnd, LoginAndRefusal) {
+  auto c = Client(2);
+  int32_t n = c->Request(1, qb::MsgLogin(100, "wrong"));
+  Received r;
+  ASSERT_TRUE(c->WaitType("LGI", "", r));
+  EXPECT_EQ(n, r.n);
+  EXPECT_EQ(1, r.k);  // answered on the port matching the one it was sent to
+  EXPECT_TRUE(r.f.empty() || r.f[0] != "OK");
+  Login(*c, 100, "secret");
+  ASSERT_TRUE(c->WaitType("VER", "", r));
+  EXPECT_EQ("1061", r.f.at(0));
+  ASSERT_TRUE(c->WaitType("CHATAD", "", r));
+  EXPECT_EQ("http://ad.example.com/", r.f.at(0));
+  ASSERT_TRUE(c->WaitType("CHAT", "LIST", r));
+  EXPECT_EQ("127.0.0.2", r.f.at(2));
+  EXPECT_EQ(0, server.Stop());
+  std::string log = server.Log();
+  EXPECT_NE(std::string::npos, log.find("refused login of user 100")) << log;
+  EXPECT_NE(std::string::npos, log.find("login user 100 from 127.0.0.2")) << log;
+  EXPECT_NE(std::string::npos, log.find("stopped;")) << log;
+}
+
+TEST_F(EndToEnd, UploadThenDownloadReproducesA1320NodeTree) {
+  std::vector<qb::NodeWire> tree = qsrv::MakeSampleTree(1320);
+  tree[7].note = "<angle> brackets go, 中文 stays";
+  auto a = Client(2);
+  Login(*a, 100, "secret");
+  ASSERT_TRUE(Upload(*a, 100, "secret", tree));
+  // The same user on another machine.
+  auto b = Client(3);
+  Login(*b, 100, "secret");
+  std::vector<std::string> got = Download(*b, 100, "secret");
+  ASSERT_EQ(tree.size(), got.size());
+  for (size_t i = 0; i < tree.size(); ++i) {
+    std::string sent = qb::MsgFavUpNode(tree[i]);
+    ASSERT_EQ(sent.substr(sent.find("<NODE>") + 6) + "\r\n", got[i]) << i;
+  }
+  EXPECT_EQ(0, server.Stop());
+  EXPECT_NE(std::string::npos, server.Log().find("download of 1320 nodes by user 100 done"));
+}
+
+TEST_F(EndToEnd, AnInterruptedUploadLeavesTheOldTree) {
+  std::vector<qb::NodeWire> oldTree = qsrv::MakeSampleTree(10), newTree = qsrv::MakeSampleTree(40);
+  newTree[0].name = "new";
+  auto a = Client(2);
+  Login(*a, 100, "secret");
+  ASSERT_TRUE(Upload(*a, 100, "secret", oldTree));
+  ASSERT_TRUE(Upload(*a, 100, "secret", newTree, 25));
+  a->Request(2, qb::MsgFavUpCancel());
+  ASSERT_TRUE(Upload(*a, 100, "secret", newTree, 39));  // and one the program gave up on
+  auto b = Client(3);
+  Login(*b, 100, "secret");  // the user moves: the staged nodes are dropped
+  std::vector<std::string> got = Download(*b, 100, "secret");
+  ASSERT_EQ(10u, got.size());
+  std::string first = qb::MsgFavUpNode(oldTree[0]);
+  EXPECT_EQ(first.substr(first.find("<NODE>") + 6) + "\r\n", got[0]);
+  EXPECT_EQ(0, server.Stop());
+  std::string log = server.Log();
+  EXPECT_NE(std::string::npos, log.find("dropped after 25 of 40 nodes: cancelled")) << log;
+  EXPECT_NE(std::string::npos, log.find("upload of user 100 dropped: session ended")) << log;
+}
+
+TEST_F(EndToEnd, TwoClientsInOneCircleChatWithEachOther) {
+  auto a = Client(2), b = Client(3);
+  Login(*a, 100, "secret");
+  Login(*b, 200, "pw200");
+  const std::string key = "http://www.example.com/forum";
+  a->Request(3, qb::MsgGroupUpNode(100, "forum", 1, key, "cat", "", "Reserved"));
+  Received r;
+  ASSERT_TRUE(a->WaitType("GROUP", "UPNODE", r));
+  EXPECT_EQ("OK", r.f.at(1));
+  b->Request(4, qb::MsgGroupUpNode(200, "forum", 1, key, "cat", "", "Reserved"));
+  ASSERT_TRUE(b->WaitType("GROUP", "LIST", r));
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ(key, r.f[2]);
+  EXPECT_EQ("127.0.0.3", r.f[3]);
+  EXPECT_EQ("200", r.f[5]);
+  // b talks to a at the address the list gave, directly.
+  uint32_t peer = qb::ParseDottedAddress(r.f[7]);
+  ASSERT_EQ(Loop(2), peer);
+  EXPECT_EQ("100", r.f[9]);
+  qb::CharFormat cf;
+  cf.faceName = "\xCB\xCE\xCC\xE5";
+  b->SendToPeer(peer, 2, qb::MsgChatText(200, qb::EscapeChatText("hello <a>"), cf));
+  ASSERT_TRUE(a->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "TEXT"; }, r));
+  EXPECT_EQ(Loop(3), r.from);
+  EXPECT_EQ("200", r.f.at(1));
+  EXPECT_EQ("hello <a>", qb::UnescapeChatText(r.f.at(2)));
+  a->SendToPeer(Loop(3), 0, qb::MsgChatTextPlain(100, "hi"));
+  ASSERT_TRUE(b->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "TEXT"; }, r));
+  EXPECT_EQ("hi", r.f.at(2));
+}
+
+TEST_F(EndToEnd, ALeaveWordReachesAnOfflineMemberAtHisNextLogin) {
+  const std::string key = "\xC2\xDB\xCC\xB3";  // 论坛
+  {
+    auto c = Client(4);
+    Login(*c, 300, "pw300");
+    c->Request(0, qb::MsgGroupUpNode(300, key, 0, key, "", "", "Reserved"));
+    Received r;
+    ASSERT_TRUE(c->WaitType("GROUP", "LIST", r));
+    c->Request(0, qb::MsgLogout(300, "pw300"));
+  }
+  auto a = Client(2);
+  Login(*a, 100, "secret");
+  a->Request(0, qb::MsgGroupUpNode(100, key, 0, key, "", "", "Reserved"));
+  Received r;
+  ASSERT_TRUE(a->WaitType("GROUP", "LIST", r));
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ("0.0.0.0", r.f[7]);  // 300 is offline
+  EXPECT_EQ("300", r.f[9]);
+  a->Request(0, qb::MsgLeaveWord(100, 300, qb::EscapeChatText("zhang gave you a message: see <this>")));
+  Probe(*a, 100, "secret");  // the leave-word has been handled by now
+  auto c = Client(4);
+  Login(*c, 300, "pw300");
+  c->Request(0, qb::MsgReqWords(300));
+  ASSERT_TRUE(c->WaitType("LWORDS", "", r));
+  ASSERT_EQ(3u, r.f.size());
+  EXPECT_EQ("100", r.f[0]);
+  EXPECT_EQ("zhang gave you a message: see <this>", qb::UnescapeChatText(r.f[1]));
+  EXPECT_NE(std::string::npos, r.f[2].find("zhang(100)"));
+  // Handed out once only.
+  c->Request(0, qb::MsgReqWords(300));
+  Probe(*c, 300, "pw300");
+  for (const Received& m : c->Backlog()) EXPECT_NE("LWORDS", m.type);
+}
+
+TEST_F(EndToEnd, PlazaJoinAndLeave) {
+  auto a = Client(2), b = Client(3);
+  Login(*a, 100, "secret");
+  Login(*b, 200, "pw200");
+  Received r;
+  ASSERT_TRUE(a->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "ADDUSER"; }, r));
+  EXPECT_EQ("127.0.0.3", r.f.at(1));
+  EXPECT_EQ("lisi(200)", r.f.at(2));
+  ASSERT_TRUE(b->WaitType("CHAT", "LIST", r));
+  EXPECT_EQ("2", r.f.at(1));
+  EXPECT_EQ("127.0.0.2", r.f.at(4));
+  EXPECT_EQ("zhang(100)", r.f.at(5));
+  b->Request(1, qb::MsgLogout(200, "pw200"));
+  ASSERT_TRUE(a->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "DELEUSER"; }, r));
+  EXPECT_EQ("127.0.0.3", r.f.at(1));
+}
+
+TEST_F(EndToEnd, TenThousandBadDatagramsLeaveTheServerUpAndAnswering) {
+  auto noise = Client(5), probe = Client(6);
+  std::mt19937 rng(20261207);
+  const char* templates[] = {"<1><LGI>", "<2><FAV><DOWN><NODE><OK>", "<3><FAV><UP><NODE><A><0>", "<><><><>",
+                             "<99999999999999><GROUP><UPNODE><100><n><0><",
+                             "<4><LEAVEWORD><100><300>", "<5><FAV><DOWN><READY>", "<6><CHAT><TEXT><1><x>",
+                             "<7><GROUP><LIST><-5>", "<8><FAV><UP><COUNT><2147483647><100><secret>", ">>>>", "<<<<"};
+  int sent = 0;
+  for (int batch = 0; batch < 100; ++batch) {
+    for (int i = 0; i < 100; ++i, ++sent) {
+      std::string d;
+      switch (rng() % 4) {
+        case 0: {  // random bytes, sometimes more than a datagram may hold
+          size_t len = rng() % 1400;
+          for (size_t j = 0; j < len; ++j) d.push_back((char)(rng() & 255));
+          break;
+        }
+        case 1:  // a message cut short or with garbage behind
+          d = templates[rng() % 12];
+          d = d.substr(0, rng() % (d.size() + 1)) + std::string(rng() % 3, '\xFF');
+          break;
+        case 2:  // right shapes, random values
+          d = "<" + std::to_string((int)rng()) + "><" + (rng() % 2 ? "FAV" : "GROUP") + "><" +
+              (rng() % 2 ? "UP" : "DOWN") + "><" + std::to_string((int)rng()) + ">";
+          break;
+        default:  // long, without any zero byte
+          d = std::string(900 + rng() % 300, '<');
+      }
+      noise->SendRaw(rng() % 5, d);
+    }
+    // The server still answers on every port, after all the noise sent there.
+    for (int k = 0; k < 5; ++k) {
+      int32_t n = probe->Request(k, qb::MsgLogin(200, "pw200"));
+      Received r;
+      ASSERT_TRUE(probe->WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r)) << batch;
+      ASSERT_EQ("OK", r.f.at(0));
+    }
+  }
+  EXPECT_EQ(10000, sent);
+  auto a = Client(2);
+  Login(*a, 100, "secret");
+  EXPECT_EQ(0, server.Stop());
+  std::string log = server.Log();
+  size_t at = log.find("stopped; ");
+  ASSERT_NE(std::string::npos, at) << log;
+  EXPECT_GE(std::stoull(log.substr(at + 9)), 10000u + 500 + 1);
+}
+
+}  // namespace

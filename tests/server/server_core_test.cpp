@@ -1,0 +1,571 @@
+// The protocol core driven datagram by datagram with a fake clock: sessions,
+// refusals, rate limits, transfers with their resends and limits, circles,
+// leave-words and the plaza.
+#include <gtest/gtest.h>
+
+#include "base/cipher.h"
+#include "password.h"
+#include "server.h"
+#include "server_cli.h"
+
+using namespace qsrv;
+
+namespace {
+
+struct Sent {
+  uint32_t address;
+  int k;
+  std::string payload;
+  qb::FieldList f;  // fields after number and type
+  int32_t n;
+  std::string type;
+};
+
+class CRecordingOut : public IDatagramOut {
+ public:
+  std::vector<Sent> sent;
+  void SendDatagram(uint32_t address, int k, const std::string& payload) override {
+    Sent s{address, k, payload, {}, 0, {}};
+    qb::SplitFields(payload, s.f);
+    std::string field;
+    qb::TakeField(s.f, field);
+    s.n = qb::ReadNumber(field);
+    qb::TakeField(s.f, s.type);
+    sent.push_back(std::move(s));
+  }
+};
+
+const uint32_t A = qb::MakeAddress(10, 0, 0, 1);
+const uint32_t B = qb::MakeAddress(10, 0, 0, 2);
+const uint32_t C = qb::MakeAddress(10, 0, 0, 3);
+
+class ServerCore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    storage = OpenSqliteStorage(":memory:", error);
+    ASSERT_TRUE(storage) << error;
+    AddUser(100, "secret", "\xD5\xC5\xC8\xFD");  // 张三
+    AddUser(200, "pw200", "lisi");
+    AddUser(300, "pw300", "");
+    opt.log = [this](const std::string& line) { log.push_back(line); };
+    opt.wallClock = [] { return (int64_t)1700000000; };
+    Restart();
+  }
+  void Restart() { server.reset(new CServer(*storage, out, opt)); }
+  void AddUser(int32_t n, const std::string& pw, const std::string& nick) {
+    UserRecord u;
+    u.number = n;
+    u.nickname = nick;
+    ASSERT_TRUE(HashPassword(pw, u.hash, HashCost::Minimum));
+    ASSERT_TRUE(storage->AddUser(u));
+  }
+  void Send(uint32_t address, int k, int32_t n, const std::string& body) {
+    std::string d = qb::FrameMessage(n, body) + '\0';
+    server->OnDatagram(address, k, d.data(), d.size(), now);
+  }
+  std::vector<Sent> Take() {
+    std::vector<Sent> s;
+    s.swap(out.sent);
+    return s;
+  }
+  std::vector<Sent> TakeFor(uint32_t address) {
+    std::vector<Sent> all = Take(), mine;
+    for (auto& s : all)
+      if (s.address == address) mine.push_back(s);
+    return mine;
+  }
+  void Login(uint32_t address, int32_t user, const std::string& pw) {
+    Send(address, 0, 1, qb::MsgLogin(user, pw));
+    std::vector<Sent> s = TakeFor(address);
+    ASSERT_FALSE(s.empty());
+    ASSERT_EQ("LGI", s[0].type);
+    ASSERT_EQ("OK", s[0].f.at(0));
+    Take();
+  }
+  bool Logged(const std::string& part) {
+    for (auto& l : log)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+  std::unique_ptr<IStorage> storage;
+  CRecordingOut out;
+  ServerOptions opt;
+  std::unique_ptr<CServer> server;
+  std::vector<std::string> log;
+  uint64_t now = 1000;
+};
+
+TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
+  opt.newestVersion = 1061;
+  opt.chatAd = "http://ad.example.com/";
+  Restart();
+  Send(A, 3, 41, qb::MsgLogin(100, "secret"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(4u, s.size());
+  EXPECT_EQ(A, s[0].address);
+  EXPECT_EQ(3, s[0].k);
+  EXPECT_EQ(41, s[0].n);
+  EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
+  EXPECT_EQ("VER", s[1].type);
+  EXPECT_EQ("1061", s[1].f.at(0));
+  EXPECT_EQ("CHATAD", s[2].type);
+  EXPECT_EQ("http://ad.example.com/", s[2].f.at(0));
+  EXPECT_EQ("CHAT", s[3].type);
+  EXPECT_EQ("LIST", s[3].f.at(0));
+  EXPECT_EQ("1", s[3].f.at(1));
+  EXPECT_EQ("10.0.0.1", s[3].f.at(2));
+  EXPECT_EQ("\xD5\xC5\xC8\xFD(100)", s[3].f.at(3));
+  // The server's own numbers count up from its own counter.
+  EXPECT_LT(s[1].n, s[2].n);
+  EXPECT_LT(s[2].n, s[3].n);
+  EXPECT_TRUE(server->IsOnline(100));
+  EXPECT_TRUE(Logged("login user 100 from 10.0.0.1"));
+}
+
+TEST_F(ServerCore, WrongPasswordUnknownUserAndBadCipherAreRefused) {
+  Send(A, 0, 1, qb::MsgLogin(100, "Secret"));
+  Send(A, 0, 2, qb::MsgLogin(999, "secret"));
+  Send(A, 0, 3, "<LGI><1060><100><" + std::string("ZZZZ") + ">");
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(3u, s.size());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(i + 1, s[i].n);
+    EXPECT_EQ("LGI", s[i].type);
+    EXPECT_TRUE(s[i].f.empty() || s[i].f[0] != "OK");
+  }
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_EQ(3u, server->Counters().refused);
+  // A right login reply only ever names the user who asked.
+  Login(B, 200, "pw200");
+}
+
+TEST_F(ServerCore, WrongPasswordsAreRateLimitedPerAddress) {
+  for (int i = 0; i < opt.loginFailLimit; ++i) Send(A, 0, i, qb::MsgLogin(100, "guess"));
+  Take();
+  Send(A, 0, 9, qb::MsgLogin(100, "secret"));  // right, but the address is blocked now
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_TRUE(Logged("too many wrong passwords"));
+  // Another address is not affected, and the block ends with its window.
+  Login(B, 100, "secret");
+  now += opt.loginFailWindowMs;
+  Login(A, 100, "secret");
+}
+
+TEST_F(ServerCore, SessionEndsWithoutKeepAliveAndKeepAliveHoldsIt) {
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  // 200 keeps alive every 20 minutes; 100 stays silent.
+  for (int i = 0; i < 3; ++i) {
+    now += 20 * 60 * 1000;
+    Send(B, 1, 10 + i, qb::MsgKeepAlive(200, "pw200"));
+    server->OnTick(now);
+  }
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_TRUE(server->IsOnline(200));
+  // The plaza hears that 100 left.
+  bool dele = false;
+  for (auto& s : Take())
+    if (s.address == B && s.type == "CHAT" && s.f.at(0) == "DELEUSER" && s.f.at(1) == "10.0.0.1") dele = true;
+  EXPECT_TRUE(dele);
+  EXPECT_TRUE(Logged("logout user 100 (no keep-alive)"));
+}
+
+TEST_F(ServerCore, KeepAliveWithTheRightPasswordReopensASessionLostInARestart) {
+  Login(A, 100, "secret");
+  Restart();
+  EXPECT_FALSE(server->IsOnline(100));
+  Send(A, 0, 5, qb::MsgKeepAlive(100, "wrong"));
+  EXPECT_FALSE(server->IsOnline(100));
+  Send(A, 0, 6, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_TRUE(server->IsOnline(100));
+}
+
+TEST_F(ServerCore, PlazaAnnouncesJoinsAndLeavesAndLogoutNeedsThePassword) {
+  Login(A, 100, "secret");
+  Send(B, 0, 1, qb::MsgLogin(200, "pw200"));
+  std::vector<Sent> s = Take();
+  bool add = false, list = false;
+  for (auto& m : s) {
+    if (m.address == A && m.type == "CHAT" && m.f.at(0) == "ADDUSER") {
+      EXPECT_EQ("10.0.0.2", m.f.at(1));
+      EXPECT_EQ("lisi(200)", m.f.at(2));
+      add = true;
+    }
+    if (m.address == B && m.type == "CHAT" && m.f.at(0) == "LIST") {
+      EXPECT_EQ("2", m.f.at(1));
+      EXPECT_EQ("10.0.0.2", m.f.at(2));  // the user himself first
+      EXPECT_EQ("10.0.0.1", m.f.at(4));
+      list = true;
+    }
+  }
+  EXPECT_TRUE(add);
+  EXPECT_TRUE(list);
+  Send(B, 0, 2, qb::MsgLogout(200, "nope"));
+  EXPECT_TRUE(server->IsOnline(200));
+  Send(B, 0, 3, qb::MsgLogout(200, "pw200"));
+  Send(B, 0, 4, qb::MsgLogout(200, "pw200"));  // the program sends it twice
+  EXPECT_FALSE(server->IsOnline(200));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(A, s[0].address);
+  EXPECT_EQ("DELEUSER", s[0].f.at(0));
+}
+
+TEST_F(ServerCore, ALoginFromTheSameAddressEndsTheOtherUsersSession) {
+  Login(A, 100, "secret");
+  Login(A, 200, "pw200");
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_TRUE(server->IsOnline(200));
+  // ... and a user logging in elsewhere leaves his old address.
+  Login(B, 200, "pw200");
+  EXPECT_EQ(1u, server->SessionCount());
+}
+
+// ---- transfers ----------------------------------------------------------------
+
+class Transfer : public ServerCore {
+ protected:
+  // Uploads `nodes` from A as user 100, numbering from `n`; false when an
+  // acknowledgement is missing or carries another number.
+  bool Upload(const std::vector<qb::NodeWire>& nodes, int32_t n = 100) {
+    Send(A, 2, n, qb::MsgFavUpCount((int32_t)nodes.size(), 100, "secret"));
+    std::vector<Sent> s = TakeFor(A);
+    if (s.size() != 1 || s[0].n != n || s[0].f.size() != 2 || s[0].f[1] != "ALLOWED") return false;
+    for (const qb::NodeWire& node : nodes) {
+      Send(A, 2, ++n, qb::MsgFavUpNode(node));
+      s = TakeFor(A);
+      if (s.size() != 1 || s[0].n != n || s[0].f.size() != 3 || s[0].f[2] != "OK") return false;
+    }
+    return true;
+  }
+  // Downloads as user 100 at A, acknowledging like the program does.
+  std::vector<qb::NodeWire> Download() {
+    std::vector<qb::NodeWire> got;
+    Send(A, 4, 500, qb::MsgFavDownReq(100, "secret"));
+    std::vector<Sent> s = TakeFor(A);
+    if (s.size() != 1 || s[0].f.size() < 3 || s[0].f[1] != "COUNT") return got;
+    int32_t total = qb::ReadNumber(s[0].f[2]);
+    int32_t last = s[0].n;
+    Send(A, 0, last, qb::MsgFavDownReady());
+    for (int i = 0; i < total; ++i) {
+      s = TakeFor(A);
+      if (s.size() != 1 || s[0].n != last + 1) return got;
+      last = s[0].n;
+      s[0].f.pop_front();  // DOWN
+      s[0].f.pop_front();  // NODE
+      qb::NodeWire node;
+      if (!qb::ParseNodeFields(s[0].f, node)) return got;
+      got.push_back(node);
+      Send(A, 0, last, qb::MsgFavDownNodeOk());
+    }
+    return got;
+  }
+  void SetUp() override {
+    ServerCore::SetUp();
+    Login(A, 100, "secret");
+  }
+};
+
+bool SameNode(const qb::NodeWire& a, const qb::NodeWire& b) {
+  return a.name == b.name && a.kind == b.kind && a.address == b.address && a.parentName == b.parentName &&
+         a.iconPath == b.iconPath && a.note == b.note && a.visits == b.visits && a.slot == b.slot &&
+         a.circle == b.circle;
+}
+
+TEST_F(Transfer, UploadThenDownloadGivesTheTreeBack) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(61);
+  ASSERT_TRUE(Upload(tree));
+  EXPECT_EQ(61, storage->CountTree(100));
+  std::vector<qb::NodeWire> got = Download();
+  ASSERT_EQ(tree.size(), got.size());
+  for (size_t i = 0; i < tree.size(); ++i) EXPECT_TRUE(SameNode(tree[i], got[i])) << i;
+  EXPECT_TRUE(Logged("download of 61 nodes by user 100 done"));
+}
+
+TEST_F(Transfer, DownloadOfNothingIsBlankAndAWrongPasswordIsInvalid) {
+  Send(A, 0, 7, qb::MsgFavDownReq(100, "secret"));
+  Send(A, 0, 8, qb::MsgFavDownReq(100, "bad"));
+  Send(B, 0, 9, qb::MsgFavDownReq(200, "bad"));  // no session, wrong password
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(3u, s.size());
+  EXPECT_EQ(7, s[0].n);
+  EXPECT_EQ("BLANK", s[0].f.at(2));
+  EXPECT_EQ("INVALID", s[1].f.at(2));
+  EXPECT_EQ("INVALID", s[2].f.at(2));
+}
+
+TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
+  std::vector<qb::NodeWire> oldTree = MakeSampleTree(5);
+  ASSERT_TRUE(Upload(oldTree));
+  std::vector<qb::NodeWire> newTree = MakeSampleTree(40);
+  newTree[0].name = "changed";
+  // Cancelled half way.
+  Send(A, 0, 300, qb::MsgFavUpCount(40, 100, "secret"));
+  for (int i = 0; i < 20; ++i) Send(A, 0, 301 + i, qb::MsgFavUpNode(newTree[i]));
+  EXPECT_EQ(5, storage->CountTree(100));
+  Send(A, 0, 330, qb::MsgFavUpCancel());
+  Send(A, 0, 331, qb::MsgFavUpNode(newTree[20]));  // no upload any more: not stored
+  // Abandoned half way.
+  Send(A, 0, 400, qb::MsgFavUpCount(40, 100, "secret"));
+  for (int i = 0; i < 20; ++i) Send(A, 0, 401 + i, qb::MsgFavUpNode(newTree[i]));
+  now += opt.uploadIdleMs;
+  server->OnTick(now);
+  EXPECT_TRUE(Logged("dropped after 20 of 40 nodes: abandoned"));
+  // Ended by a logout.
+  Send(A, 0, 500, qb::MsgFavUpCount(40, 100, "secret"));
+  Send(A, 0, 501, qb::MsgFavUpNode(newTree[0]));
+  Send(A, 0, 502, qb::MsgLogout(100, "secret"));
+  Take();
+  std::vector<qb::NodeWire> stored;
+  ASSERT_TRUE(storage->LoadTree(100, stored));
+  ASSERT_EQ(5u, stored.size());
+  EXPECT_EQ(oldTree[0].name, stored[0].name);
+}
+
+TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  Send(A, 0, 50, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 0, 51, qb::MsgFavUpNode(tree[0]));
+  // The program cancelled (52) and started again (53); the COUNT came in first.
+  Send(A, 3, 53, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 0, 52, qb::MsgFavUpCancel());
+  Send(A, 3, 54, qb::MsgFavUpNode(tree[0]));
+  Send(A, 3, 55, qb::MsgFavUpNode(tree[1]));
+  Send(A, 3, 56, qb::MsgFavUpNode(tree[2]));
+  EXPECT_EQ(3, storage->CountTree(100));
+  // The same for a download and its CANCEL.
+  Send(A, 0, 60, qb::MsgFavDownReq(100, "secret"));
+  Send(A, 0, 59, qb::MsgFavDownCancel());
+  int32_t count = Take().back().n;
+  Send(A, 0, count, qb::MsgFavDownReady());
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(count + 1, s[0].n);
+  Send(A, 0, 61, qb::MsgFavDownCancel());
+  Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
+  EXPECT_TRUE(Take().empty());
+}
+
+TEST_F(Transfer, AWrongPasswordOrAnAbsurdCountGetsNoPermission) {
+  Send(A, 0, 10, qb::MsgFavUpCount(3, 100, "wrong"));
+  Send(A, 0, 11, qb::MsgFavUpCount(0, 100, "secret"));
+  Send(A, 0, 12, qb::MsgFavUpCount(opt.maxTreeNodes + 1, 100, "secret"));
+  Send(A, 0, 13, qb::MsgFavUpCount(-5, 100, "secret"));
+  EXPECT_TRUE(Take().empty());
+  EXPECT_EQ(4u, server->Counters().refused);
+}
+
+TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 22, qb::MsgFavUpNode(tree[1]));
+  EXPECT_EQ(0, storage->CountTree(100));
+  Send(A, 0, 23, qb::MsgFavUpNode(tree[2]));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(5u, s.size());
+  EXPECT_EQ(21, s[2].n);
+  EXPECT_EQ(3, storage->CountTree(100));
+}
+
+TEST_F(Transfer, ANodeTheProgramCouldNotReadBackIsRefusedAndTheOldTreeStays) {
+  ASSERT_TRUE(Upload(MakeSampleTree(2)));
+  // The seventh field (visits) empty: the program would fail every later download.
+  Send(A, 0, 40, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 41, "<FAV><UP><NODE><" + qb::EncodeText("x") + "><0><><><><><><3><>");
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size()) << s.back().payload;  // ALLOWED only
+  EXPECT_EQ(2, storage->CountTree(100));
+  // A node whose download form would not fit one datagram.
+  qb::NodeWire big = MakeSampleTree(2)[1];
+  big.note = "";
+  // An upload datagram of exactly 1000 bytes: the download form is longer.
+  big.note = std::string(1000 - (qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1), 'n');
+  ASSERT_EQ(1000u, qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1);
+  Send(A, 0, 42, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 43, qb::MsgFavUpNode(big));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_TRUE(Logged("too long to download again"));
+  EXPECT_EQ(2, storage->CountTree(100));
+}
+
+TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainEverySecondThenTheDownloadIsGivenUp) {
+  ASSERT_TRUE(Upload(MakeSampleTree(3)));
+  Send(A, 1, 60, qb::MsgFavDownReq(100, "secret"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  int32_t count = s[0].n;
+  // COUNT itself is repeated while no READY comes.
+  now += opt.resendMs - 1;
+  server->OnTick(now);
+  EXPECT_TRUE(Take().empty());
+  now += 1;
+  server->OnTick(now);
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(count, s[0].n);
+  EXPECT_EQ(1, s[0].k);
+  // A READY carrying another number is not the answer.
+  Send(A, 0, count - 1, qb::MsgFavDownReady());
+  EXPECT_TRUE(Take().empty());
+  Send(A, 0, count, qb::MsgFavDownReady());
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(count + 1, s[0].n);
+  EXPECT_EQ(0, s[0].k);  // the acknowledgements come in on link 0
+  std::string node1 = s[0].payload;
+  for (int i = 0; i < opt.resendLimit; ++i) {
+    now += opt.resendMs;
+    server->OnTick(now);
+    s = Take();
+    ASSERT_EQ(1u, s.size());
+    EXPECT_EQ(node1, s[0].payload);
+  }
+  now += opt.resendMs;
+  server->OnTick(now);
+  EXPECT_TRUE(Take().empty());
+  EXPECT_TRUE(Logged("given up after 0 of 3 nodes"));
+}
+
+TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
+  ASSERT_TRUE(Upload(MakeSampleTree(4)));
+  Send(A, 0, 70, qb::MsgFavDownReq(100, "secret"));
+  int32_t count = Take().at(0).n;
+  Send(A, 0, count, qb::MsgFavDownReady());
+  EXPECT_EQ(count + 1, Take().at(0).n);
+  Send(B, 0, 1, qb::MsgLogin(200, "pw200"));  // A hears ADDUSER in between
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("ADDUSER", s[0].f.at(0));
+  EXPECT_GT(s[0].n, count + 4);
+  Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
+  EXPECT_EQ(count + 2, Take().at(0).n);
+}
+
+// ---- circles, leave-words -------------------------------------------------------
+
+TEST_F(ServerCore, CircleListNamesOnlineMembersWithAddressesAndOfflineOnesWithout) {
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  Login(C, 300, "pw300");
+  const std::string key = "http://www.example.com/";
+  std::string up300 = qb::MsgGroupUpNode(300, "ex", 1, key, "cat", "", "Reserved");
+  std::string up200 = qb::MsgGroupUpNode(200, "ex", 1, key, "cat", "", "Reserved");
+  Send(C, 0, 2, up300);
+  Send(B, 0, 2, up200);
+  Send(C, 0, 3, qb::MsgLogout(300, "pw300"));
+  Take();
+  Send(A, 2, 9, qb::MsgGroupUpNode(100, "ex", 1, key, "cat", "", "Reserved"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ(9, s[0].n);
+  EXPECT_EQ("UPNODE", s[0].f.at(0));
+  EXPECT_EQ("OK", s[0].f.at(1));
+  ASSERT_EQ("LIST", s[1].f.at(0));
+  qb::FieldList f = s[1].f;
+  ASSERT_EQ(2u + 1 + 3 * 4, f.size());
+  EXPECT_EQ("3", f[1]);
+  EXPECT_EQ(key, f[2]);
+  EXPECT_EQ("10.0.0.1", f[3]);  // the user himself
+  EXPECT_EQ("100", f[5]);
+  EXPECT_EQ("10.0.0.2", f[7]);  // online
+  EXPECT_EQ("lisi", f[8]);
+  EXPECT_EQ("0.0.0.0", f[11]);  // offline: the program offers a leave-word
+  EXPECT_EQ("300", f[13]);
+  EXPECT_EQ(key, f[14]);
+  // Dropping out takes the membership away.
+  Send(B, 0, 4, qb::MsgGroupDropOut(key, 200));
+  std::vector<int32_t> members;
+  storage->ListMembers(key, members);
+  EXPECT_EQ((std::vector<int32_t>{300, 100}), members);
+}
+
+TEST_F(ServerCore, CircleRequestsNeedTheLoginAndAListFitsOneDatagramOnlineFirst) {
+  Send(A, 0, 1, qb::MsgGroupUpNode(100, "n", 0, "cat", "", "", "Reserved"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("FAILED", s[0].f.at(1));
+  // 60 offline members with long nicknames, then two online ones.
+  const std::string key(150, 'k');
+  for (int i = 0; i < 60; ++i) {
+    AddUser(1000 + i, "p", std::string(30, 'a' + i % 26));
+    storage->AddMember(key, 1000 + i);
+  }
+  Login(B, 200, "pw200");
+  Send(B, 0, 2, qb::MsgGroupUpNode(200, "n", 0, key, "", "", ""));
+  Login(A, 100, "secret");
+  Take();
+  Send(A, 0, 3, qb::MsgGroupUpNode(100, "n", 0, key, "", "", ""));
+  s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_LE(s[1].payload.size(), 1000u);
+  qb::FieldList f = s[1].f;
+  int32_t count = qb::ReadNumber(f.at(1));
+  EXPECT_GE(count, 3);
+  EXPECT_LT(count, 62);
+  EXPECT_EQ(3u + 4 * count, f.size());
+  EXPECT_EQ("10.0.0.1", f.at(3));
+  EXPECT_EQ("10.0.0.2", f.at(7));
+  // Adding one more member would not have fitted.
+  EXPECT_GT(s[1].payload.size() + 4 + 150 + 30 + 7 + 4 * 2, 1000u);
+}
+
+TEST_F(ServerCore, LeaveWordsWaitForTheirAddresseeAndAreHandedOutOnce) {
+  Login(A, 100, "secret");
+  std::string text = qb::EscapeChatText("hi <there>");
+  Send(A, 0, 5, qb::MsgLeaveWord(100, 200, text));
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 424242, text));  // no such user
+  Send(B, 0, 7, qb::MsgLeaveWord(200, 100, text));     // not logged in
+  EXPECT_EQ(1, storage->CountLeaveWords(200));
+  EXPECT_EQ(0, storage->CountLeaveWords(100));
+  Login(B, 200, "pw200");
+  Send(B, 0, 2, qb::MsgReqWords(200));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("LWORDS", s[0].type);
+  EXPECT_EQ("100", s[0].f.at(0));
+  EXPECT_EQ(text, s[0].f.at(1));
+  EXPECT_NE(std::string::npos, s[0].f.at(2).find("\xD5\xC5\xC8\xFD(100)"));
+  Send(B, 0, 3, qb::MsgReqWords(200));
+  EXPECT_TRUE(Take().empty());
+}
+
+TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
+  Login(A, 100, "secret");
+  std::string text;
+  for (int i = 0; i < 470; ++i) text += "\xD6\xD0";  // 中, 940 bytes
+  Send(A, 0, 5, qb::MsgLeaveWord(100, 200, text));
+  Login(B, 200, "pw200");
+  Send(B, 0, 2, qb::MsgReqWords(200));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_LE(s[0].payload.size(), 1000u);
+  const std::string& got = s[0].f.at(1);
+  EXPECT_EQ(0u, got.size() % 2);
+  EXPECT_EQ(text.substr(0, got.size()), got);
+  EXPECT_GT(got.size(), 800u);
+}
+
+TEST_F(ServerCore, NoiseIsCountedAndDropped) {
+  std::string big(1001, 'x');
+  server->OnDatagram(A, 0, big.data(), big.size(), now);
+  server->OnDatagram(A, 0, "", 0, now);
+  Send(A, 0, 1, "<NOSUCH>");
+  Send(A, 0, 1, "<FAV><SIDEWAYS><x>");
+  Send(A, 0, 1, "<LGI>");
+  Send(A, 9, 1, "<GROUP><UPNODE><100>");
+  const ServerCounters& c = server->Counters();
+  EXPECT_EQ(6u, c.received);
+  EXPECT_EQ(1u, c.oversized);
+  EXPECT_EQ(3u, c.malformed);
+  EXPECT_EQ(2u, c.unknown);
+  EXPECT_TRUE(Take().empty());
+}
+
+}  // namespace

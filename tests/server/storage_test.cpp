@@ -1,0 +1,149 @@
+// The SQLite storage and the user commands on a real database file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "os/os.h"
+#include "server_cli.h"
+#include "storage.h"
+#include "testutil.h"
+
+using namespace qsrv;
+
+namespace {
+
+std::string DbPath(const qbtest::TempDir& dir) { return os::NativePath(dir / "users.db"); }
+
+TEST(ServerStorage, DatabaseFileIsPrivateAndKeepsEverythingAcrossReopening) {
+  qbtest::TempDir dir;
+  std::string path = DbPath(dir), error;
+  qb::NodeWire node = MakeSampleTree(2)[1];
+  node.note = std::string("zero\0byte", 9);  // BLOBs keep any byte
+  {
+    std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_TRUE(s->AddUser({7, "hash7", "\xC0\xEE\xCB\xC4"}));
+    EXPECT_FALSE(s->AddUser({7, "other", ""}));
+    ASSERT_TRUE(s->ReplaceTree(7, {MakeSampleTree(1)[0], node}));
+    ASSERT_TRUE(s->AddMember("k", 7));
+    ASSERT_TRUE(s->AddLeaveWord(7, {8, 99, "w"}));
+  }
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(s);
+  UserRecord u;
+  ASSERT_TRUE(s->FindUser(7, u));
+  EXPECT_EQ("hash7", u.hash);
+  EXPECT_EQ("\xC0\xEE\xCB\xC4", u.nickname);
+  std::vector<qb::NodeWire> tree;
+  ASSERT_TRUE(s->LoadTree(7, tree));
+  ASSERT_EQ(2u, tree.size());
+  EXPECT_EQ(node.note, tree[1].note);
+  EXPECT_EQ(node.address, tree[1].address);
+  EXPECT_EQ(node.visits, tree[1].visits);
+  EXPECT_EQ(node.circle, tree[1].circle);
+  EXPECT_EQ(1, s->CountMemberships(7));
+  EXPECT_EQ(1, s->CountLeaveWords(7));
+}
+
+TEST(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->ReplaceTree(1, MakeSampleTree(50)));
+  ASSERT_TRUE(s->ReplaceTree(2, MakeSampleTree(3)));
+  std::vector<qb::NodeWire> small = MakeSampleTree(12);
+  std::reverse(small.begin(), small.end());
+  ASSERT_TRUE(s->ReplaceTree(1, small));
+  std::vector<qb::NodeWire> got;
+  ASSERT_TRUE(s->LoadTree(1, got));
+  ASSERT_EQ(12u, got.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(small[i].name, got[i].name);
+  EXPECT_EQ(3, s->CountTree(2));
+}
+
+TEST(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+  ASSERT_TRUE(s);
+  for (int u : {1, 2, 3}) ASSERT_TRUE(s->AddUser({u, "h", ""}));
+  s->AddMember("c", 2);
+  s->AddMember("c", 1);
+  s->AddMember("c", 2);  // twice is once
+  s->AddMember("d", 2);
+  std::vector<int32_t> m;
+  ASSERT_TRUE(s->ListMembers("c", m));
+  EXPECT_EQ((std::vector<int32_t>{2, 1}), m);
+  s->AddLeaveWord(1, {2, 10, "first"});
+  s->AddLeaveWord(1, {3, 11, "second"});
+  s->AddLeaveWord(3, {2, 12, "to three"});
+  std::vector<LeaveWord> w;
+  ASSERT_TRUE(s->TakeLeaveWords(1, w));
+  ASSERT_EQ(2u, w.size());
+  EXPECT_EQ("first", w[0].text);
+  EXPECT_EQ(3, w[1].from);
+  EXPECT_EQ(11, w[1].time);
+  EXPECT_EQ(0, s->CountLeaveWords(1));
+  s->ReplaceTree(2, MakeSampleTree(4));
+  ASSERT_TRUE(s->DeleteUser(2));
+  EXPECT_FALSE(s->DeleteUser(2));
+  UserRecord u;
+  EXPECT_FALSE(s->FindUser(2, u));
+  EXPECT_EQ(0, s->CountTree(2));
+  EXPECT_EQ(0, s->CountMemberships(2));
+  EXPECT_EQ(0, s->CountLeaveWords(3));  // the words he left go with him
+  ASSERT_TRUE(s->ListMembers("c", m));
+  EXPECT_EQ((std::vector<int32_t>{1}), m);
+}
+
+TEST(ServerUserCommands, AddChangeDeleteAndList) {
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+  ASSERT_TRUE(s);
+  std::ostringstream out;
+  auto run = [&](std::vector<std::string> w) { return RunUserCommand(*s, w, HashCost::Minimum, out, error); };
+  ASSERT_TRUE(run({"add", "12345", "\xE5\xAF\x86\xE7\xA0\x81pw", "\xE5\xBC\xA0\xE4\xB8\x89"})) << error;
+  UserRecord u;
+  ASSERT_TRUE(s->FindUser(12345, u));
+  EXPECT_EQ("\xD5\xC5\xC8\xFD", u.nickname);  // stored as GBK
+  EXPECT_EQ(std::string::npos, u.hash.find("pw"));
+  EXPECT_TRUE(VerifyPassword(u.hash, "\xC3\xDC\xC2\xEBpw"));  // the program sends GBK
+  EXPECT_FALSE(run({"add", "12345", "x"}));
+  EXPECT_FALSE(run({"add", "0", "x"}));
+  EXPECT_FALSE(run({"add", "1000000000", "x"}));
+  EXPECT_FALSE(run({"add", "12x", "x"}));
+  EXPECT_FALSE(run({"add", "5", "123456789012345678901"}));  // more than the program can send
+  EXPECT_FALSE(run({"add", "5", ""}));
+  EXPECT_FALSE(run({"add", "5", "pw", "a<b>"}));
+  ASSERT_TRUE(run({"passwd", "12345", "new"}));
+  ASSERT_TRUE(s->FindUser(12345, u));
+  EXPECT_TRUE(VerifyPassword(u.hash, "new"));
+  EXPECT_FALSE(VerifyPassword(u.hash, "\xC3\xDC\xC2\xEBpw"));
+  EXPECT_FALSE(run({"passwd", "777", "new"}));
+  ASSERT_TRUE(run({"add", "99", "pw"}));
+  out.str("");
+  ASSERT_TRUE(run({"list"}));
+  EXPECT_EQ("99\t0 nodes\n12345\t\xE5\xBC\xA0\xE4\xB8\x89\t0 nodes\n", out.str());
+  ASSERT_TRUE(run({"del", "99"}));
+  EXPECT_FALSE(run({"del", "99"}));
+  EXPECT_FALSE(run({"frobnicate"}));
+}
+
+TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
+  std::string h1, h2;
+  ASSERT_TRUE(HashPassword("same", h1));
+  ASSERT_TRUE(HashPassword("same", h2));
+  EXPECT_NE(h1, h2);
+  EXPECT_EQ(0u, h1.find("$argon2id$"));
+  EXPECT_TRUE(VerifyPassword(h1, "same"));
+  EXPECT_FALSE(VerifyPassword(h1, "Same"));
+  EXPECT_FALSE(VerifyPassword("", "same"));
+  EXPECT_FALSE(VerifyPassword("garbage", "same"));
+  EXPECT_TRUE(DigestMatches(SessionDigest("same"), "same"));
+  EXPECT_FALSE(DigestMatches(SessionDigest("same"), "same "));
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// A real qimbo-server process and plain-UDP clients on loopback addresses
+// (127.0.0.2, 127.0.0.3, ...) that speak through the program's message
+// functions, for the end-to-end suite.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/message.h"
+
+namespace qbtest {
+
+struct ServerPorts {
+  int server = 0;  // the server's five ports start here
+  int client = 0;  // ... and the programs' five ports here
+};
+
+class CServerProcess {
+ public:
+  CServerProcess() = default;
+  ~CServerProcess();
+  // Runs "qimbo-server serve" on 127.0.0.1 with ports away from the defaults
+  // and waits until it listens. False when it does not come up.
+  bool Start(const std::string& db, const std::vector<std::string>& extra = {});
+  // SIGTERM, then the exit status (-1 when it did not end by itself).
+  int Stop();
+  std::string Log() const;  // everything it wrote on stderr so far
+  const ServerPorts& Ports() const { return m_ports; }
+  bool Running() const;
+
+ private:
+  pid_t m_pid = -1;
+  std::string m_logPath;
+  ServerPorts m_ports;
+};
+
+// Runs "qimbo-server user ..." on `db`; the exit status.
+int RunUserCommand(const std::string& db, const std::vector<std::string>& words);
+
+struct Received {
+  uint32_t from = 0;
+  int k = 0;  // which of the client's five ports it came in on
+  int32_t n = 0;
+  std::string type;
+  qb::FieldList f;  // the fields after number and type
+  std::string payload;
+};
+
+class CTestClient {
+ public:
+  CTestClient(uint32_t address, const ServerPorts& ports);
+  ~CTestClient();
+  CTestClient(const CTestClient&) = delete;
+  CTestClient& operator=(const CTestClient&) = delete;
+  bool Ok() const { return m_ok; }
+  uint32_t Address() const { return m_address; }
+
+  // Numbered from the client's own counter, to server port base + k; returns the number.
+  int32_t Request(int k, const std::string& body);
+  void Reply(int k, int32_t n, const std::string& body);  // carries the server's number
+  void SendRaw(int k, const std::string& bytes);
+  void SendToPeer(uint32_t peer, int k, const std::string& body);
+
+  // The first datagram (earlier ones kept for later calls) that `match`
+  // accepts. The time limit only guards against a hang.
+  bool WaitFor(const std::function<bool(const Received&)>& match, Received& out, int limitMs = 5000);
+  bool WaitType(const std::string& type, const std::string& sub, Received& out, int limitMs = 5000);
+  // Everything received and not yet taken, after a short drain.
+  std::vector<Received> Backlog();
+
+ private:
+  void Drain(int waitMs);
+  uint32_t m_address;
+  ServerPorts m_ports;
+  int m_fd[5] = {-1, -1, -1, -1, -1};
+  bool m_ok = false;
+  int32_t m_counter = 0;
+  std::vector<Received> m_backlog;
+};
+
+}  // namespace qbtest
