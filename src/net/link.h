@@ -93,7 +93,8 @@ struct CNetConfig {
   std::string fallbackHost;  // tried when the default gives no address
   std::string webHost;       // update notice and registration pages
   uint32_t bindAddress = 0;  // 0: every local address
-  uint16_t localBasePort = kLocalBasePort;    // also the peers' ports
+  uint16_t localBasePort = kLocalBasePort;
+  uint16_t peerBasePort = kLocalBasePort;  // other users' programs listen here
   uint16_t serverBasePort = kServerBasePort;
 };
 

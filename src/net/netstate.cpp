@@ -40,7 +40,7 @@ int CMsgSender::SendToPeer(const std::string& message, bool advance, uint32_t ad
   if (!m_serverAddress) return 0;
   if (advance) ++m_nCounter;
   int k = ChooseLink();
-  return Push(k, FrameMessage(m_nCounter, message), address, (uint16_t)(m_config.localBasePort + k));
+  return Push(k, FrameMessage(m_nCounter, message), address, (uint16_t)(m_config.peerBasePort + k));
 }
 
 uint32_t CMsgSender::EnsureServerAddress() {

@@ -32,6 +32,12 @@ const uint32_t kClientAddr = qb::MakeAddress(127, 0, 0, kNet + 1);
 const uint32_t kPeerAddr = qb::MakeAddress(127, 0, 0, kNet + 2);
 const uint16_t kClientPorts = kPortBase + 30;
 const uint16_t kServerPorts = kPortBase + 80;
+#ifdef _WIN32
+// Wine refuses one port on two loopback addresses, so the peer listens elsewhere.
+const uint16_t kPeerPorts = kPortBase + 130;
+#else
+const uint16_t kPeerPorts = kClientPorts;
+#endif
 
 inline qb::CNetConfig TestConfig() {
   qb::CNetConfig c;
@@ -39,6 +45,7 @@ inline qb::CNetConfig TestConfig() {
   c.bindAddress = kClientAddr;
   c.localBasePort = kClientPorts;
   c.serverBasePort = kServerPorts;
+  c.peerBasePort = kPeerPorts;
   return c;
 }
 
@@ -123,7 +130,7 @@ class NetFixture : public ::testing::Test {
     Sleeps().clear();
     config = TestConfig();
     server.reset(new CEndpoint(kServerAddr, kServerPorts));
-    peer.reset(new CEndpoint(kPeerAddr, kClientPorts));
+    peer.reset(new CEndpoint(kPeerAddr, kPeerPorts));
     ASSERT_EQ(qb::kLinkCount, links.Start(config));
     net.reset(new qb::CNetState(tree, ui, config));
     net->SetLinks(&links);

@@ -1,0 +1,384 @@
+// Login and favorites transfer against a scripted server on loopback.
+#include "base/cipher.h"
+#include "net/login.h"
+#include "net/transfer.h"
+#include "nettest.h"
+
+using namespace qb;
+using namespace nettest;
+
+namespace {
+
+CMyNode* AddCategory(CMyNodeList& tree, const std::string& name, int slot) {
+  CMyNode* c = new CMyNode;
+  c->m_strName = name;
+  c->m_nKind = UrlCategory;
+  c->m_nSlot = slot;
+  EXPECT_TRUE(tree.AddNode(c));
+  return c;
+}
+
+CMyNode* AddItem(CMyNodeList& tree, CMyNode* parent, const std::string& name, const std::string& url, int slot) {
+  CMyNode* n = new CMyNode;
+  n->m_strName = name;
+  n->m_nKind = UrlItem;
+  n->m_strAddress = url;
+  n->m_pParent = parent;
+  n->m_nSlot = slot;
+  EXPECT_TRUE(tree.AddNode(n));
+  return n;
+}
+
+NodeWire Wire(const std::string& name, int kind, const std::string& url, const std::string& parent, int slot) {
+  NodeWire w;
+  w.name = name;
+  w.kind = kind;
+  w.address = url;
+  w.parentName = parent;
+  w.slot = slot;
+  w.circle = "Reserved";
+  return w;
+}
+
+}  // namespace
+
+class LoginTest : public NetFixture {};
+
+TEST_F(LoginTest, ReplyForAnotherUserIsARefusal) {
+  net->m_nUser = 100;
+  server->Send(3, MsgLoginOk(101));
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_LOGIN_RESULT) == 1; }));
+  EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+  EXPECT_FALSE(net->m_bLoggedIn);
+  EXPECT_TRUE(server->Quiet(200));  // no leave-word request
+
+  FieldList none;
+  net->OnLoginReply(none);
+  EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+}
+
+TEST_F(LoginTest, VersionNotice) {
+  auto ver = [&](const std::string& v) {
+    FieldList f{v};
+    net->OnVersion(f);
+    return PostCount(WM_NEW_VERSION);
+  };
+  EXPECT_EQ(0u, ver("1060"));
+  EXPECT_EQ(1u, ver("1061"));
+  EXPECT_EQ(2u, ver("-1"));  // compared without sign
+  EXPECT_EQ(2u, ver("abc"));
+}
+
+TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {
+  // The keep-alive timer runs from construction, before any login.
+  ASSERT_FALSE(ui.timers.empty());
+  EXPECT_EQ(kKeepAliveTimer, ui.timers[0].id);
+  EXPECT_EQ(1200000u, ui.timers[0].ms);
+  net->OnTimer(kKeepAliveTimer);
+  EXPECT_TRUE(server->Quiet(200));
+  EXPECT_FALSE(net->SendLogout());
+
+  net->m_nUser = 100;
+  net->m_strPassword = "secret";
+  ASSERT_TRUE(net->SendLogin());
+  EXPECT_EQ("<1><LGI><1060><100><" + EncodeText("secret") + ">\r\n", server->Receive().text);
+  LogIn(100);
+  EXPECT_FALSE(net->SendLogin());  // once logged in, never again
+
+  net->OnTimer(kKeepAliveTimer);
+  EXPECT_EQ("<3><LIV><100><" + EncodeText("secret") + ">\r\n", server->Receive().text);
+
+  ASSERT_TRUE(net->SendLogout());
+  std::string lgo = "<LGO><100><" + EncodeText("secret") + ">\r\n";
+  EXPECT_EQ("<4>" + lgo, server->Receive().text);
+  EXPECT_EQ("<5>" + lgo, server->Receive().text);
+  ASSERT_EQ(1u, Sleeps().size());
+  EXPECT_EQ(500u, Sleeps()[0]);
+}
+
+TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
+  qbtest::TempDir dir;
+  os::SetRegistryFolder(os::NativePath(dir / "reg"));
+  CRegAccess reg;
+  reg.WriteDword("isSavePwd", 0);
+  reg.WriteString("password", "");
+
+  LoginDialogData d;
+  LoginDialogInit(*net, d);
+  d.user = 0;
+  EXPECT_EQ(kLoginNeedNumber, LoginDialogOk(*net, d));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("请填写用户号码", ui.boxes[0].text);
+
+  // A 20-character password, remembered: 40 letters in the registry.
+  std::string pw20 = "abcdefghij0123456789";
+  d.user = 123456789;
+  d.passwordBox = pw20;
+  d.passwordEdited = true;
+  d.rememberPassword = true;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_EQ("正在登录中,请稍候。。。", d.title);
+  EXPECT_EQ("<1><LGI><1060><123456789><" + EncodeText(pw20) + ">\r\n", server->Receive().text);
+  std::string stored;
+  ASSERT_TRUE(reg.ReadString("password", stored));
+  EXPECT_EQ(40u, stored.size());
+
+  // Reopened: the box shows the placeholder, OK untouched sends the stored password.
+  net->m_strPassword.clear();
+  LoginDialogInit(*net, d);
+  EXPECT_EQ(123456789, d.user);
+  EXPECT_TRUE(d.rememberPassword);
+  EXPECT_EQ("1234567890", d.passwordBox);
+  EXPECT_EQ(pw20, net->m_strPassword);
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_NE(std::string::npos, server->Receive().text.find(EncodeText(pw20)));
+
+  // Typing, even the same text, makes the box the password; unticking
+  // "remember" empties the stored value but keeps the password for this run.
+  d.passwordBox = "newpass";
+  d.passwordEdited = true;
+  d.rememberPassword = false;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_NE(std::string::npos, server->Receive().text.find(EncodeText("newpass")));
+  EXPECT_EQ("newpass", net->m_strPassword);
+  ASSERT_TRUE(reg.ReadString("password", stored));
+  EXPECT_EQ("", stored);
+  uint32_t save = 9;
+  ASSERT_TRUE(reg.ReadDword("isSavePwd", save));
+  EXPECT_EQ(0u, save);
+  EXPECT_FALSE(d.passwordEdited);
+}
+
+TEST(NetConfigFile, DefaultsAndOverrides) {
+  qbtest::TempDir dir;
+  CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_FALSE(c.serverHost.empty());
+  EXPECT_FALSE(c.fallbackHost.empty());
+  EXPECT_EQ(0u, c.bindAddress);
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nHost = a.example\r\nBind=127.0.0.9\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ("a.example", c.serverHost);
+  EXPECT_EQ(DefaultNetConfig().fallbackHost, c.fallbackHost);
+  EXPECT_EQ(MakeAddress(127, 0, 0, 9), c.bindAddress);
+  c.webHost = "w.example";
+  ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
+  CNetConfig back = LoadNetConfig(dir.Path());
+  EXPECT_EQ("w.example", back.webHost);
+  EXPECT_EQ(c.bindAddress, back.bindAddress);
+}
+
+class TransferTest : public NetFixture {
+ protected:
+  void SetUp() override {
+    NetFixture::SetUp();
+    prog.reset(new CTransferProgress(*net));
+  }
+  // Feeds the posted statuses to the prompt logic, as the program's loop does.
+  PromptView Deliver() {
+    PromptView v;
+    for (; delivered < ui.posts.size(); ++delivered) {
+      auto& p = ui.posts[delivered];
+      if (p.msg == WM_TRANSFER_STATUS) {
+        EXPECT_TRUE(prog->OnTransferStatus(p.wParam, p.lParam, v));
+      }
+    }
+    return v;
+  }
+  size_t DeadlineArms() const {
+    size_t n = 0;
+    for (auto& t : ui.timers) n += t.id == kTransferTimer && t.start;
+    return n;
+  }
+  std::unique_ptr<CTransferProgress> prog;
+  size_t delivered = 0;
+};
+
+TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
+  PromptView v;
+  EXPECT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("您未登录,请先登录!", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_FALSE(prog->OnCommand(true, v));  // a prompt is open
+  prog->OnPromptClosed();
+
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  EXPECT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("收藏夹内容为空,请检查！", v.text);  // one web node is not enough
+  prog->OnPromptClosed();
+
+  std::string longUrl = "http://example.com/" + std::string(581, 'a');
+  AddItem(tree, cat, "长地址", longUrl, 0);
+  AddItem(tree, cat, "a<b>", "http://b.example/", 1);
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("正在上传......", v.text);
+  EXPECT_TRUE(v.cancelEnabled);
+  EXPECT_FALSE(v.okEnabled);
+  EXPECT_EQ(3, v.rangeMax);
+  EXPECT_EQ(1u, DeadlineArms());
+  EXPECT_EQ("<2><FAV><UP><COUNT><3><100><secret>\r\n", server->Receive().text);
+
+  server->Send(2, MsgFavUpAllowed());
+  for (int i = 0; i < 3; ++i) {
+    Received r;
+    ASSERT_TRUE(PumpUntil([&] {
+      r = server->Receive(10);
+      return r.link >= 0;
+    }));
+    FieldList f;
+    ASSERT_TRUE(SplitFields(r.text, f));
+    EXPECT_EQ(std::to_string(3 + i), f[0]);
+    ASSERT_EQ("NODE", f[3]);
+    f.erase(f.begin(), f.begin() + 4);
+    CMyNode back;
+    std::vector<std::string> fv(f.begin(), f.end());
+    ASSERT_TRUE(back.ReadFields(fv));
+    EXPECT_EQ(tree.GetAt(i)->m_strName, back.m_strName);
+    EXPECT_EQ(tree.GetAt(i)->m_strAddress, back.m_strAddress);
+    PromptView step = Deliver();
+    EXPECT_EQ(i, step.barPos);
+    // Every node sent re-arms the deadline.
+    EXPECT_EQ(2u + i, DeadlineArms());
+    server->Send(3 + i, MsgFavUpNodeOk());
+  }
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nMode == 0; }));
+  v = Deliver();
+  EXPECT_EQ("上传成功！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(3, v.barPos);
+  EXPECT_EQ((std::vector<int>{kUploadProgress, kUploadProgress, kUploadProgress, kUploadDone}),
+            Statuses(kUploadChannel));
+}
+
+TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  server->Send(0, MsgFavUpAllowed());  // answers an older message
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 0; }));
+  EXPECT_TRUE(server->Quiet(200));
+  net->OnTimer(kTransferTimer);
+  EXPECT_EQ(0, net->m_nMode);
+  v = Deliver();
+  EXPECT_EQ("上传超时失败!", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  // A download's stray reply while uploading does nothing either.
+  FieldList f{"UP", "ALLOWED"};
+  net->OnFavReply(f);
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+class DownloadTest : public TransferTest {
+ protected:
+  void Begin(int total) {
+    LogIn(100);
+    PromptView v;
+    ASSERT_TRUE(prog->OnCommand(false, v));
+    EXPECT_EQ("正在下载......", v.text);
+    EXPECT_EQ("<2><FAV><DOWN><REQ><100><secret>\r\n", server->Receive().text);
+    server->Send(39, MsgFavDownCount(total));
+    Received r;
+    ASSERT_TRUE(PumpUntil([&] {
+      r = server->Receive(10);
+      return r.link >= 0;
+    }));
+    EXPECT_EQ("<39><FAV><DOWN><READY>\r\n", r.text);
+    v = Deliver();
+    EXPECT_EQ(total, v.rangeMax);
+  }
+  // Sends one node and returns the status it produced.
+  int Node(int32_t number, const NodeWire& w) {
+    size_t before = Statuses(kDownloadChannel).size();
+    server->Send(number, MsgFavDownNode(w));
+    EXPECT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() > before; }));
+    return Statuses(kDownloadChannel).back();
+  }
+};
+
+TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
+  Begin(3);
+  std::string longUrl = "http://example.com/" + std::string(581, 'z');
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  EXPECT_EQ("<40><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));
+  EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));  // repeat
+  EXPECT_TRUE(server->Quiet(150));  // not acknowledged again
+  EXPECT_EQ(kDownloadDone, Node(42, Wire("b", 1, "http://b/", "新闻", 1)));
+  EXPECT_EQ("<42><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  ASSERT_TRUE(net->m_pDownloadList);
+  ASSERT_EQ(3u, net->m_pDownloadList->GetCount());
+  EXPECT_EQ(longUrl, net->m_pDownloadList->GetAt(1)->m_strAddress);
+  EXPECT_EQ("新闻", net->m_pDownloadList->GetAt(1)->m_strParentName);
+  PromptView v = Deliver();
+  EXPECT_EQ("下载成功！", v.text);
+  EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_EQ(3, v.barPos);
+  EXPECT_EQ(0, net->m_nMode);
+  std::unique_ptr<CMyNodeList> got = net->TakeDownloadList();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(3u, got->GetCount());
+}
+
+TEST_F(DownloadTest, AGapFailsTheDownload) {
+  Begin(3);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  EXPECT_EQ(kDownloadFailed, Node(42, Wire("b", 1, "http://b/", "新闻", 1)));
+  EXPECT_FALSE(net->m_pDownloadList);
+  EXPECT_EQ("下载失败！", Deliver().text);
+}
+
+TEST_F(DownloadTest, EmptySeventhFieldFailsTheDownload) {
+  Begin(2);
+  server->Send(40, "<FAV><DOWN><NODE><" + EncodeText("x") + "><1><><><><><><3><Reserved>");
+  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kDownloadChannel).empty(); }));
+  EXPECT_EQ(kDownloadFailed, Statuses(kDownloadChannel).back());
+}
+
+TEST_F(DownloadTest, CancelFreesThePartialListAndLeavesTheTree) {
+  AddCategory(tree, "本地", 0);
+  Begin(3);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  server->Receive();
+  ASSERT_TRUE(net->CancelTransfer());
+  EXPECT_EQ("<3><FAV><DOWN><CANCEL>\r\n", server->Receive().text);
+  EXPECT_FALSE(net->m_pDownloadList);
+  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_EQ(1u, tree.GetCount());
+  EXPECT_FALSE(ui.timers.back().start);  // the deadline stopped
+
+  // A COUNT arriving after the cancel must not restart a download.
+  server->Send(50, MsgFavDownCount(3));
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 50; }));
+  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_TRUE(server->Quiet(150));
+}
+
+TEST_F(DownloadTest, RefusedBlankAndTimeout) {
+  Begin(1);
+  server->Send(60, MsgFavDownBlank());
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nMode == 0 || !Statuses(kDownloadChannel).empty(); }));
+  EXPECT_EQ("网络收藏为空！", Deliver().text);
+  EXPECT_EQ(0, net->m_nMode);
+
+  PromptView v;
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  server->Receive();
+  server->Send(61, MsgFavDownInvalid());
+  ASSERT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() == 2; }));
+  EXPECT_EQ("下载非法！", Deliver().text);
+
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  net->OnTimer(kTransferTimer);
+  EXPECT_EQ("下载超时!", Deliver().text);
+
+  // With the prompt closed a status is dropped.
+  prog->OnPromptClosed();
+  EXPECT_FALSE(prog->OnTransferStatus(kDownloadChannel, kDownloadDone, v));
+}
