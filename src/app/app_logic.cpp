@@ -41,6 +41,10 @@ int CAppLogic::OpenFavoritesAtStart() {
   m_strCurrentFile = kDefaultFile;
   std::string data = DataFolder();
   std::string current = data + kDefaultFile, legacy = data + kLegacyFile, older = data + kOlderLegacyFile;
+  std::string backup = data + kBackupFileName;
+  // A save interrupted between putting the old file aside and putting the new
+  // one in place leaves only the backup: it comes back first.
+  if (!os::FileExists(current) && os::FileExists(backup)) os::RenameFile(backup, current);
 
   if (os::FileExists(current)) {
     if (LoadFavorites(current)) {
@@ -53,7 +57,7 @@ int CAppLogic::OpenFavoritesAtStart() {
     std::string aside = current + ".bad";
     for (int i = 1; os::FileExists(aside); ++i) aside = current + ".bad" + std::to_string(i);
     os::RenameFile(current, aside);
-    if (LoadFavorites(data + kBackupFileName) && SaveCurrentFavorites()) return 1;
+    if (LoadFavorites(backup) && SaveCurrentFavorites()) return 1;
   } else if (os::FileExists(legacy)) {
     if (LoadFavorites(legacy) && SaveCurrentFavorites()) {
       os::RemoveFile(legacy);
@@ -123,7 +127,9 @@ int CAppLogic::ImportBrowserFavorites() {
 }
 
 int CAppLogic::RenameCategory(CMyNode* category, const std::string& name) {
-  if (!category || FindNode(name, category->m_nKind)) return 0;
+  if (!category) return 0;
+  for (const CMyNode* n : *this)
+    if (n != category && n->m_nKind == category->m_nKind && n->m_strName == name) return 0;
   if (category->m_nKind == UrlCategory) {
     category->m_strName = name;
     return 1;

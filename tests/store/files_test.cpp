@@ -323,6 +323,14 @@ TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
   EXPECT_EQ(std::string(4, '\0'), ReadFileBytes(pf.Data("1-我的收藏.sc")));
 }
 
+TEST(FavoritesFile, StartUpPutsBackALoneBackup) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Saved")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Saved"}), Names(pf.logic));
+  EXPECT_EQ(FileBytes({C("Saved")}), ReadFileBytes(pf.Data("1-我的收藏.sc")));
+}
+
 TEST(FavoritesFile, SwitchAndList) {
   ProgramFolder pf;
   WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("A"), I("x", "A")}));

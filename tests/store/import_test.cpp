@@ -283,7 +283,11 @@ TEST(AppLogic, ProgramNodeOperations) {
   CMyNode web;
   web.m_nKind = UrlCategory;
   web.m_strName = "W";
-  EXPECT_TRUE(logic.RenameCategory(&web, "V"));
+  logic.AddNode(new CMyNode(web));
+  CMyNode* w = logic.FindNode("W", UrlCategory);
+  EXPECT_TRUE(logic.RenameCategory(w, "W"));  // its own name is no clash
+  EXPECT_TRUE(logic.RenameCategory(w, "Ghost"));  // a program category's name is another kind
+  EXPECT_EQ("Ghost", w->m_strName);
 
   // Moves are made from the item's current folder.
   WriteFileBytes(d / "Apps\\x.lnk", "shortcut");
