@@ -86,5 +86,5 @@ skin() {
   convert -size 340x560 gradient:"$top"-white $(out sel)
 }
 skin '汽车Qimbo' '#cfe3f7' '#7fa8d8' '#2f5f9f' jpg
-skin '蓝天' '#f7e7cf' '#d89f6f' '#9f5f2f' bmp
+skin '暖阳' '#f7e7cf' '#d89f6f' '#9f5f2f' bmp
 echo "make-art: done"

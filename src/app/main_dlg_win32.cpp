@@ -9,6 +9,9 @@
 #include "../../res/resource.h"
 #include "app/favorites_app_win32.h"
 #include "os/os.h"
+#ifdef QIMBO_WITH_PANELS
+#include "panels/panels_win32.h"
+#endif
 #include "widgets/static_link_win32.h"
 #include "widgets/text_win32.h"
 
@@ -20,6 +23,7 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
+enum { kRestackTimer = 0x5152 };
 const wchar_t kPanelClass[] = L"QimboPanelPlace";
 const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
 
@@ -116,15 +120,22 @@ INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
 
 CMainDlg::CMainDlg(CFavoritesApp& app) : m_app(app) {}
 
+void CMainDlg::DestroyPanelWindows() {
+#ifdef QIMBO_WITH_PANELS
+  if (m_tabPanel) panels::DestroyPanels();
+#else
+  for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel})
+    if (*p && IsWindow(*p)) DestroyWindow(*p);
+#endif
+  m_tabPanel = m_urlPanel = m_lnkPanel = nullptr;
+}
+
 CMainDlg::~CMainDlg() {
   if (m_hWnd && IsWindow(m_hWnd)) {
     SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
     DestroyWindow(m_hWnd);
   }
-  for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel}) {
-    if (*p && IsWindow(*p)) DestroyWindow(*p);
-    *p = nullptr;
-  }
+  DestroyPanelWindows();
   if (m_skinMenu) DestroyMenu(m_skinMenu);
   if (m_topMenu) DestroyMenu(m_topMenu);
   if (m_background) DeleteObject(m_background);
@@ -201,6 +212,26 @@ bool CMainDlg::OnInitDialog() {
 }
 
 bool CMainDlg::CreatePanels() {
+#ifdef QIMBO_WITH_PANELS
+  panels::PanelHost host;
+  CFavoritesApp& app = m_app;
+  host.app = app.Logic();
+  host.ui = &app.Ui();
+  host.mode = [this] { return m_mode; };
+  host.skinLook = [&app](int area) { return app.SkinLook(area); };
+  host.skinImage = [&app](int area) { return app.Skins()[static_cast<size_t>(area)].m_strImagePath; };
+  host.hotkeyText = [&app] { return app.Config().hotkeyText; };
+  host.navigateOpenAll = [this](const std::string& address) { m_openAll.Navigate(address); };
+  host.enableAll = [this](bool enable) { EnableAll(enable); };
+  if (!panels::CreatePanels(m_hWnd, host)) {
+    StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
+    return false;
+  }
+  m_tabPanel = panels::TabPanel();
+  m_urlPanel = panels::UrlPanel();
+  m_lnkPanel = panels::LnkPanel();
+  return true;
+#else
   WNDCLASSW wc = {};
   wc.lpfnWndProc = PanelProc;
   wc.hInstance = GetModuleHandleW(nullptr);
@@ -216,6 +247,7 @@ bool CMainDlg::CreatePanels() {
     return false;
   }
   return true;
+#endif
 }
 
 void CMainDlg::FillFileBox() {
@@ -314,6 +346,16 @@ void CMainDlg::Show() {
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
 }
 
+// Where the window system raises an activated window over its owned pop-ups
+// after the fact (Wine's unmanaged windows do), the panels are shown again.
+void CMainDlg::RestackPanels() {
+  for (HWND panel : {m_tabPanel, m_urlPanel, m_lnkPanel}) {
+    if (!panel || !IsWindowVisible(panel)) continue;
+    ShowWindow(panel, SW_HIDE);
+    ShowWindow(panel, SW_SHOWNOACTIVATE);
+  }
+}
+
 void CMainDlg::Hide() {
   ShowWindow(m_hWnd, SW_HIDE);
   ShowWindow(m_tabPanel, SW_HIDE);
@@ -331,9 +373,23 @@ void CMainDlg::Toggle() {
   }
 }
 
-// The panels show a category and rebuild their tabs once their windows are in.
-void CMainDlg::ShowCategory(CMyNode*) {}
+#ifdef QIMBO_WITH_PANELS
+void CMainDlg::ShowCategory(int mode, CMyNode* category) {
+  if (mode == kModeProgram)
+    panels::ShowProgramFolder(category);
+  else
+    panels::ShowCategoryItems(category);
+}
+
+void CMainDlg::RebuildTabs(int mode, CMyNode* focus) {
+  panels::RefreshTabs(mode);
+  if (focus) panels::FocusCategoryTab(focus);
+}
+#else
+// The panel places have nothing to show.
+void CMainDlg::ShowCategory(int, CMyNode*) {}
 void CMainDlg::RebuildTabs(int, CMyNode*) {}
+#endif
 
 void CMainDlg::SwitchMode() {
   CAppLogic* logic = m_app.Logic();
@@ -344,7 +400,7 @@ void CMainDlg::SwitchMode() {
     first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
     ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
     SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(first);
+    ShowCategory(m_mode, first);
     ShowWindow(m_lnkPanel, SW_HIDE);
   } else {
     m_mode = kModeProgram;
@@ -352,7 +408,7 @@ void CMainDlg::SwitchMode() {
     first = logic ? logic->FirstNodeBySlot(ProgramCategory) : nullptr;
     ShowWindow(m_lnkPanel, SW_SHOWNOACTIVATE);
     SendMessageW(m_lnkPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(first);
+    ShowCategory(m_mode, first);
     ShowWindow(m_urlPanel, SW_HIDE);
   }
   RebuildTabs(m_mode, first);
@@ -362,7 +418,7 @@ void CMainDlg::RefreshCurrentMode() {
   CAppLogic* logic = m_app.Logic();
   CMyNode* first = logic ? logic->FirstNodeBySlot(m_mode) : nullptr;
   SendMessageW(m_mode == kModeProgram ? m_lnkPanel : m_urlPanel, WM_APPLY_SKIN, 0, 0);
-  ShowCategory(first);
+  ShowCategory(m_mode, first);
   RebuildTabs(m_mode, first);
 }
 
@@ -375,7 +431,7 @@ void CMainDlg::WebModeWithFirstCategory() {
     m_mode = kModeWeb;
     SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
   }
-  ShowCategory(first);
+  ShowCategory(m_mode, first);
   ShowWindow(m_lnkPanel, SW_HIDE);
   RebuildTabs(kModeWeb, first);
 }
@@ -568,6 +624,18 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TRAY_NOTIFY:
       OnTrayNotify(lParam);
       return TRUE;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) != WA_INACTIVE) SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
+      return FALSE;
+    case WM_TIMER:
+      if (wParam == kRestackTimer) {
+        KillTimer(m_hWnd, kRestackTimer);
+        RestackPanels();
+      }
+      return TRUE;
+    case WM_RESTACK_PANELS:
+      RestackPanels();
+      return TRUE;
     case WM_APPLY_SKIN:
       ApplySkinToButtons();
       LoadBackground();
@@ -598,7 +666,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         CAppLogic* logic = m_app.Logic();
         CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
         RebuildTabs(kModeWeb, first);
-        ShowCategory(first);
+        ShowCategory(m_mode, first);
       }
       return TRUE;
     case WM_CHAT_AD:
@@ -611,10 +679,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true);
       return TRUE;
     case WM_DESTROY:
-      for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel}) {
-        if (*p && IsWindow(*p)) DestroyWindow(*p);
-        *p = nullptr;
-      }
+      DestroyPanelWindows();
       return FALSE;
   }
   return FALSE;

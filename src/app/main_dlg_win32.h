@@ -39,6 +39,7 @@ enum : UINT {
   // The chooser's "category created" notice gets a number of its own, so
   // that it is never taken for the version notice (0x434).
   WM_CATEGORY_CREATED = WM_USER + 60,  // 0x43C
+  WM_RESTACK_PANELS = WM_APP + 1,
 };
 
 enum { kModeWeb = 0, kModeProgram = 2 };
@@ -100,7 +101,9 @@ class CMainDlg {
   void AboutBox();
   void OpenHelp();
   void Flash(UINT firstIcon, UINT lastIcon, bool newList);
-  void ShowCategory(CMyNode* category);
+  void ShowCategory(int mode, CMyNode* category);
+  void DestroyPanelWindows();
+  void RestackPanels();
   void RebuildTabs(int mode, CMyNode* focus);
   void EnableAll(bool enable);
 

@@ -29,6 +29,29 @@ std::wstring PageTitle(const std::string& path) {
   return W(bytes.substr(a + 7, b - a - 7));
 }
 
+// Wine's browser control runs on Gecko, which is installed on its own; without
+// it the control shows an empty page, so the painted banner is better.
+bool WineWithoutGecko() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) return false;
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  for (std::wstring folder : {std::wstring(system) + L"\\gecko", std::wstring(L"Z:\\usr\\share\\wine\\gecko"),
+                              std::wstring(L"Z:\\opt\\wine\\gecko")}) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    bool found = false;
+    do {
+      std::wstring n = fd.cFileName;
+      found = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && n != L"." && n != L".." && n != L"plugin";
+    } while (!found && FindNextFileW(h, &fd));
+    FindClose(h);
+    if (found) return false;
+  }
+  return true;
+}
+
 bool IsWebAddress(const std::string& a) {
   return a.compare(0, 7, "http://") == 0 || a.compare(0, 8, "https://") == 0 || a.compare(0, 2, "//") == 0;
 }
@@ -146,8 +169,8 @@ bool CExplorer1::Create(const std::wstring& name, DWORD style, const RECT& r, HW
 // The engine is only asked for when its HTML library is present: asking a
 // system without it may start an installer and block the program.
 bool CExplorer1::CreateEngine() {
-  if (g_engineOff) return false;
-  HMODULE html = LoadLibraryExW(L"mshtml.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (g_engineOff || WineWithoutGecko()) return false;
+  HMODULE html = LoadLibraryW(L"mshtml.dll");
   if (!html) return false;
   FreeLibrary(html);
   if (FAILED(CoCreateInstance(kClsidWebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,

@@ -12,6 +12,7 @@ namespace {
 const UINT_PTR kLinkSubclass = 0x514C4E4B;
 const UINT_PTR kLinkParentSubclass = 0x514C4E50;
 const wchar_t kLinkProp[] = L"QimboStaticLink";
+const wchar_t kLinkParentProp[] = L"QimboStaticLinkParent";
 const UINT kReflectCtlColor = WM_USER + 0x1C00 + WM_CTLCOLORSTATIC;
 HCURSOR g_hand = nullptr;
 bool g_handLoaded = false;
@@ -59,16 +60,20 @@ bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
   SetWindowLongPtrW(wnd, GWL_STYLE, GetWindowLongPtrW(wnd, GWL_STYLE) | SS_NOTIFY);
   SetPropW(wnd, kLinkProp, this);
   SetWindowSubclass(wnd, Proc, kLinkSubclass, reinterpret_cast<DWORD_PTR>(this));
-  DWORD_PTR data = 0;
-  if (!GetWindowSubclass(parent, ParentProc, kLinkParentSubclass, &data))
+  if (!GetPropW(parent, kLinkParentProp)) {
+    SetPropW(parent, kLinkParentProp, reinterpret_cast<HANDLE>(1));
     SetWindowSubclass(parent, ParentProc, kLinkParentSubclass, 0);
+  }
   return true;
 }
 
 LRESULT CALLBACK CStaticLink::ParentProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if (msg == WM_CTLCOLORSTATIC && GetPropW(reinterpret_cast<HWND>(lParam), kLinkProp))
     return SendMessageW(reinterpret_cast<HWND>(lParam), kReflectCtlColor, wParam, lParam);
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(wnd, ParentProc, kLinkParentSubclass);
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(wnd, ParentProc, kLinkParentSubclass);
+    RemovePropW(wnd, kLinkParentProp);
+  }
   return DefSubclassProc(wnd, msg, wParam, lParam);
 }
 
