@@ -36,6 +36,28 @@ struct Profile {
   }
 };
 
+TEST(Import, ProfilePathsFromTheRegistry) {
+  TempDir d;
+  os::SetRegistryFolder(os::NativePath(d / "reg"));
+  const std::string key = "Volatile Environment";
+  std::string oldDrive, oldPath;
+  bool hadDrive = os::RegReadString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  bool hadPath = os::RegReadString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", "C:"));
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", "\\Documents and Settings\\张三"));
+  std::string home = ReadHomePath();
+  // Put the machine's own values back before checking.
+  if (hadDrive) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEDRIVE");
+  if (hadPath) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEPATH");
+  EXPECT_EQ("C:\\Documents and Settings\\张三", home);
+  EXPECT_EQ("C:\\Documents and Settings", ProfilesFolder(home));
+  EXPECT_EQ("C:\\Documents and Settings\\All Users\\桌面\\", DesktopFolder(ProfilesFolder(home), "All Users"));
+  EXPECT_EQ("C:\\Documents and Settings\\张三\\「开始」菜单\\程序\\", StartMenuFolder(ProfilesFolder(home), "张三"));
+  EXPECT_EQ("C:\\Documents and Settings\\张三\\Favorites\\", FavoritesFolder(home));
+}
+
 TEST(Import, BrowserFavoritesWithSubfolders) {
   Profile p;
   std::string fav = p.MakeFolders(p.Home("user") + "\\Favorites") + "\\";
