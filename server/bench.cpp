@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <functional>
 #include <thread>
 
@@ -110,7 +111,8 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
     else SendTo(c.fd, c.last, port), c.sentAt = start;
   }
   std::vector<struct pollfd> fds(clients.size());
-  char buf[2048];
+  std::vector<char> buffer(65536);
+  char* buf = buffer.data();
   while (left > 0) {
     for (size_t i = 0; i < clients.size(); ++i) fds[i] = {clients[i].fd, POLLIN, 0};
     poll(fds.data(), fds.size(), 50);
@@ -119,7 +121,7 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
     for (size_t i = 0; i < clients.size(); ++i) {
       BenchClient& c = clients[i];
       ssize_t n;
-      while ((n = recv(c.fd, buf, sizeof buf, 0)) > 0) {
+      while ((n = recv(c.fd, buf, buffer.size(), 0)) > 0) {
         if (c.done || !answers(c, std::string(buf, strnlen(buf, (size_t)n)))) continue;
         if (!next(c, c.last)) {
           c.done = true;
@@ -140,14 +142,15 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
 }
 
 void EchoLoop(int fd, std::atomic<bool>* stop) {
-  char buf[2048];
+  std::vector<char> buffer(65536);
+  char* buf = buffer.data();
   struct pollfd p = {fd, POLLIN, 0};
   while (!*stop) {
     if (poll(&p, 1, 50) <= 0) continue;
     struct sockaddr_in from;
     socklen_t len = sizeof from;
     ssize_t n;
-    while ((n = recvfrom(fd, buf, sizeof buf, 0, (struct sockaddr*)&from, &len)) > 0) {
+    while ((n = recvfrom(fd, buf, buffer.size(), 0, (struct sockaddr*)&from, &len)) > 0) {
       sendto(fd, buf, (size_t)n, 0, (struct sockaddr*)&from, len);
       len = sizeof from;
     }

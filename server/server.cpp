@@ -289,6 +289,7 @@ void CServer::OnLeaveWord(uint32_t address, const std::string& text, FieldList& 
   UserRecord rec;
   if (!SessionAt(address, user)) return Refused(address, who + ": not logged in there");
   if (words.empty()) return Refused(address, who + ": empty");
+  words = CutGbk(words, kMaxLeaveWord);
   if (!m_storage.FindUser(target, rec)) return Refused(address, who + ": no such user");
   if (m_storage.CountLeaveWords(target) >= m_opt.maxWordsPerUser) return Refused(address, who + ": mailbox full");
   LeaveWord w;
@@ -372,7 +373,7 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   // A node that could not travel back down in one datagram would make the
   // stored tree impossible to download: refuse it now.
   std::string down = qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node));
-  if (!FitsDatagram(down)) return DropUpload(s, "a node too long to download again");
+  if (!FitsDatagram(down, kMaxDatagram)) return DropUpload(s, "a node too long to download again");
   s.up.bytes += down.size() + sizeof(qb::NodeWire);
   if (s.up.bytes > m_opt.maxStagedBytes) return DropUpload(s, "too large");
   s.up.nodes.push_back(std::move(node));

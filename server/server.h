@@ -15,7 +15,12 @@
 
 namespace qsrv {
 
-const size_t kMaxDatagram = 1000;  // what the program accepts, terminating zero included
+// The program takes datagrams up to the UDP maximum, so that a favorite with a
+// long address can travel both ways. Lists and leave-words are held to 1000
+// bytes, which every version of the program accepts.
+const size_t kMaxDatagram = 65507;
+const size_t kMaxListDatagram = 1000;
+const size_t kMaxLeaveWord = 1000;  // bytes of text stored per leave-word
 const int kServerPorts = 5;
 
 class IDatagramOut {
@@ -149,7 +154,9 @@ class CServer {
   std::unordered_map<uint32_t, FailRecord> m_fails;
 };
 
-// True when `framed` (as FrameMessage gives it) fits one datagram with its zero byte.
-inline bool FitsDatagram(const std::string& framed) { return framed.size() + 1 <= kMaxDatagram; }
+// True when `framed` (as FrameMessage gives it) fits with its zero byte.
+inline bool FitsDatagram(const std::string& framed, size_t limit = kMaxListDatagram) {
+  return framed.size() + 1 <= limit;
+}
 
 }  // namespace qsrv

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace qsrv {
 
@@ -93,7 +94,8 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
 int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop) {
   struct pollfd fds[kServerPorts];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
-  char buf[2048];
+  std::vector<char> buffer(65536);
+  char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
   while (!*stop) {
     struct timespec wait = {0, 100 * 1000000};
@@ -107,7 +109,7 @@ int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop) {
         for (int i = 0; i < 64; ++i) {
           struct sockaddr_in from;
           socklen_t fromLen = sizeof from;
-          ssize_t n = recvfrom(fds[k].fd, buf, sizeof buf, MSG_TRUNC, (struct sockaddr*)&from, &fromLen);
+          ssize_t n = recvfrom(fds[k].fd, buf, buffer.size(), MSG_TRUNC, (struct sockaddr*)&from, &fromLen);
           if (n < 0) break;
           if (fromLen < sizeof from || from.sin_family != AF_INET) continue;
           server.OnDatagram(from.sin_addr.s_addr, k, buf, (size_t)n, now);

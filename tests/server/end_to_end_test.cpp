@@ -114,6 +114,8 @@ TEST_F(EndToEnd, LoginAndRefusal) {
 TEST_F(EndToEnd, UploadThenDownloadReproducesA1320NodeTree) {
   std::vector<qb::NodeWire> tree = qsrv::MakeSampleTree(1320);
   tree[7].note = "<angle> brackets go, 中文 stays";
+  // A long address makes a datagram of more than 1000 bytes each way.
+  tree[9].address = "http://www.example.com/" + std::string(700, 'q');
   auto a = Client(2);
   Login(*a, 100, "secret");
   ASSERT_TRUE(Upload(*a, 100, "secret", tree));

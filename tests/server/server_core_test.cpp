@@ -384,9 +384,9 @@ TEST_F(Transfer, ANodeTheProgramCouldNotReadBackIsRefusedAndTheOldTreeStays) {
   // A node whose download form would not fit one datagram.
   qb::NodeWire big = MakeSampleTree(2)[1];
   big.note = "";
-  // An upload datagram of exactly 1000 bytes: the download form is longer.
-  big.note = std::string(1000 - (qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1), 'n');
-  ASSERT_EQ(1000u, qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1);
+  // An upload datagram of the largest size: the download form is longer.
+  big.note = std::string(kMaxDatagram - (qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1), 'n');
+  ASSERT_EQ(kMaxDatagram, qb::FrameMessage(43, qb::MsgFavUpNode(big)).size() + 1);
   Send(A, 0, 42, qb::MsgFavUpCount(2, 100, "secret"));
   Send(A, 0, 43, qb::MsgFavUpNode(big));
   s = Take();
@@ -553,7 +553,7 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
 }
 
 TEST_F(ServerCore, NoiseIsCountedAndDropped) {
-  std::string big(1001, 'x');
+  std::string big(kMaxDatagram + 1, 'x');
   server->OnDatagram(A, 0, big.data(), big.size(), now);
   server->OnDatagram(A, 0, "", 0, now);
   Send(A, 0, 1, "<NOSUCH>");

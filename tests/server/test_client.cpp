@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <vector>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -176,12 +177,13 @@ void CTestClient::Drain(int waitMs) {
   struct pollfd fds[5];
   for (int k = 0; k < 5; ++k) fds[k] = {m_fd[k], POLLIN, 0};
   if (poll(fds, 5, waitMs) <= 0) return;
-  char buf[2048];
+  std::vector<char> buffer(65536);
+  char* buf = buffer.data();
   for (int k = 0; k < 5; ++k) {
     for (;;) {
       struct sockaddr_in from;
       socklen_t len = sizeof from;
-      ssize_t n = recvfrom(m_fd[k], buf, sizeof buf, 0, (struct sockaddr*)&from, &len);
+      ssize_t n = recvfrom(m_fd[k], buf, buffer.size(), 0, (struct sockaddr*)&from, &len);
       if (n < 0) break;
       Received r;
       r.from = from.sin_addr.s_addr;
