@@ -6,7 +6,6 @@
 #include <ctime>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "base/cipher.h"
 
@@ -277,18 +276,49 @@ struct AddEq {
   }
 };
 
+// A fixed-size open-addressing set of nodes, big enough for every node it will
+// hold; one array, no allocation per node.
+template <class Hash, class Eq>
+class CNodeIndex {
+ public:
+  explicit CNodeIndex(size_t most) {
+    size_t cap = 16;
+    while (cap < most * 2) cap <<= 1;
+    m_slots.assign(cap, Slot());
+  }
+  // Adds `n` unless an equal node is there already.
+  bool Insert(const CMyNode* n) {
+    size_t h = Hash()(n), mask = m_slots.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      Slot& s = m_slots[i];
+      if (!s.node) {
+        s.node = n;
+        s.hash = h;
+        return true;
+      }
+      if (s.hash == h && Eq()(s.node, n)) return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    size_t hash = 0;
+    const CMyNode* node = nullptr;
+  };
+  std::vector<Slot> m_slots;
+};
+
 }  // namespace
 
 void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
   std::vector<CMyNode*> added;
   added.reserve(nodes.size());
   {
-    std::unordered_set<const CMyNode*, LoadedHash, LoadedEq> seen;
-    seen.reserve(m_nodes.size() + nodes.size());
-    for (CMyNode* n : m_nodes) seen.insert(n);
+    CNodeIndex<LoadedHash, LoadedEq> seen(m_nodes.size() + nodes.size());
+    for (CMyNode* n : m_nodes) seen.Insert(n);
     m_nodes.reserve(m_nodes.size() + nodes.size());
     for (CMyNode* n : nodes) {
-      if (!seen.insert(n).second) {
+      if (!seen.Insert(n)) {
         delete n;
         continue;
       }
@@ -315,13 +345,12 @@ void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
 }
 
 int CMyNodeList::AddNodes(const std::vector<CMyNode*>& nodes) {
-  std::unordered_set<const CMyNode*, AddHash, AddEq> seen;
-  seen.reserve(m_nodes.size() + nodes.size());
-  for (CMyNode* n : m_nodes) seen.insert(n);
+  CNodeIndex<AddHash, AddEq> seen(m_nodes.size() + nodes.size());
+  for (CMyNode* n : m_nodes) seen.Insert(n);
   int added = 0;
   for (CMyNode* n : nodes) {
     if (!n) continue;
-    if (!seen.insert(n).second) {
+    if (!seen.Insert(n)) {
       delete n;
       continue;
     }
