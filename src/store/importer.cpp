@@ -1,5 +1,6 @@
 #include "store/importer.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "os/os.h"
@@ -9,6 +10,7 @@ namespace {
 const char kDesktopName[] = "桌面";
 const char kFirstLevel[] = "一级目录";
 const char kRootCategory[] = "目录名";
+const size_t kUrlFileReadMax = 1 << 20;
 
 std::string WithoutDoubleBlanks(const std::string& s) {
   std::string out;
@@ -207,8 +209,13 @@ int ImportUrlFolder(CMyNodeList& list, const std::string& folder, const std::str
 }
 
 CMyNode* ParseUrlFile(const std::string& folder, const std::string& file) {
-  std::string bytes;
-  if (!os::ReadWholeFile(folder + file, bytes)) return nullptr;
+  // A shortcut is a few hundred bytes; whatever lies beyond the first
+  // megabyte of an odd file is never looked at.
+  os::CReadStream in;
+  if (!in.Open(folder + file)) return nullptr;
+  std::string bytes((size_t)std::min<uint64_t>(in.Remaining(), kUrlFileReadMax), '\0');
+  bytes.resize(in.Read(&bytes[0], bytes.size()));
+  in.Close();
   CMyNode* n = new CMyNode;
   n->m_strName = file;
   std::vector<std::string> lines;
