@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/codepage.h"
@@ -121,10 +122,14 @@ int Serve(int argc, char** argv) {
   volatile sig_atomic_t* stop = InstallStopSignals();
   CUdpPorts ports;
   if (!ports.Open(loop, error)) return Fail(error);
-  CServer server(*storage, ports, opt);
+  // Password hashes are slow on purpose; checking them off the loop keeps
+  // everybody else's datagrams moving while someone logs in.
+  unsigned cores = std::thread::hardware_concurrency();
+  CPasswordPool pool(cores < 2 ? 1 : cores > 4 ? 4 : (int)cores);
+  CServer server(*storage, ports, opt, &pool);
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
           loop.serverPortBase + kServerPorts - 1, db.c_str());
-  int rc = RunLoop(server, ports, stop);
+  int rc = RunLoop(server, ports, stop, &pool);
   const ServerCounters& c = server.Counters();
   fprintf(stderr,
           "qimbo-server: stopped; %llu datagrams received, dropped %llu malformed, %llu oversized, %llu unknown; "

@@ -32,8 +32,8 @@ std::string LogText(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
 }  // namespace
 
-CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options)
-    : m_storage(storage), m_out(out), m_opt(std::move(options)) {
+CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check)
+    : m_storage(storage), m_out(out), m_check(check ? check : &m_inlineCheck), m_opt(std::move(options)) {
   InitPasswords();
 }
 
@@ -41,6 +41,7 @@ CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options)
 
 void CServer::OnDatagram(uint32_t address, int k, const char* data, size_t size, uint64_t now) {
   ++m_counters.received;
+  m_now = now;
   if (size > kMaxDatagram) {
     ++m_counters.oversized;
     return;
@@ -111,29 +112,46 @@ void CServer::NoteLoginFailure(uint32_t address, uint64_t now) {
   ++it->second.count;
 }
 
-CServer::Session* CServer::Authenticate(uint32_t address, int32_t user, const std::string& password,
-                                        uint64_t now, const char* what) {
+bool CServer::BeginCheck(uint32_t address) {
+  // One slow check per address at a time, and a bounded queue of them.
+  if (m_checking.count(address) || m_checking.size() >= m_opt.maxPendingChecks) return false;
+  m_checking[address] = true;
+  return true;
+}
+
+void CServer::Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now,
+                           const char* what, std::function<void(Session*)> then) {
+  std::string who = std::string(what) + " for user " + qb::FormatNumber(user);
   if (Session* s = SessionAt(address, user)) {
-    if (DigestMatches(s->digest, password)) return s;
+    if (DigestMatches(s->digest, password)) return then(s);
     NoteLoginFailure(address, now);
-    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": wrong password");
-    return nullptr;
+    Refused(address, who + ": wrong password");
+    return then(nullptr);
   }
   // No session here: the server may have restarted under a user who is still
   // logged in as far as his program knows. A right password opens one again.
-  if (LoginBlocked(address, now)) {
-    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": too many wrong passwords");
-    return nullptr;
-  }
   UserRecord rec;
-  if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec) || !VerifyPassword(rec.hash, password)) {
-    NoteLoginFailure(address, now);
-    Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": unknown user or wrong password");
-    return nullptr;
+  const char* why = nullptr;
+  if (LoginBlocked(address, now)) why = "too many wrong passwords";
+  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
+  else if (!BeginCheck(address)) why = "a password check is under way";
+  if (why) {
+    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
+    Refused(address, who + ": " + why);
+    return then(nullptr);
   }
-  Session* s = OpenSession(address, rec, password, now);
-  if (!s) Refused(address, std::string(what) + " for user " + qb::FormatNumber(user) + ": too many sessions");
-  return s;
+  m_check->Check(rec.hash, password, [this, address, rec, password, who, then](bool ok) {
+    m_checking.erase(address);
+    if (!ok) {
+      NoteLoginFailure(address, m_now);
+      Refused(address, who + ": unknown user or wrong password");
+      return then(nullptr);
+    }
+    Session* s = SessionAt(address, rec.number);  // it may have come meanwhile
+    if (!s) s = OpenSession(address, rec, password, m_now);
+    if (!s) Refused(address, who + ": too many sessions");
+    then(s);
+  });
 }
 
 CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user, const std::string& password,
@@ -183,29 +201,38 @@ void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t
   UserRecord rec;
   const char* why = nullptr;
   if (LoginBlocked(address, now)) why = "too many wrong passwords";
-  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec) || !VerifyPassword(rec.hash, password))
-    why = "unknown user or wrong password";
-  Session* s = nullptr;
-  if (!why) {
-    s = SessionAt(address, user);
-    if (s) {  // logging in again over a live session: just renew it
-      s->digest = SessionDigest(password);
-      s->nickname = rec.nickname;
-      Log("login user " + qb::FormatNumber(user) + " from " + qb::DottedAddress(address) + " (again)");
-    } else {
-      s = OpenSession(address, rec, password, now);
-      if (!s) why = "too many sessions";
-    }
-  } else if (std::string(why) != "too many wrong passwords") {
-    NoteLoginFailure(address, now);
-  }
+  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
+  else if (!BeginCheck(address)) why = "a password check is under way";
   if (why) {
+    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
     Refused(address, "login of user " + qb::FormatNumber(user) + ": " + why);
-    Reply(address, k, n, qb::MsgLoginRefused());
-    return;
+    return Reply(address, k, n, qb::MsgLoginRefused());
   }
-  s->lastSeen = now;
-  Reply(address, k, n, qb::MsgLoginOk(user));
+  m_check->Check(rec.hash, password, [this, address, k, n, rec, password](bool ok) {
+    m_checking.erase(address);
+    FinishLogin(address, k, n, rec, password, ok);
+  });
+}
+
+void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password,
+                          bool ok) {
+  std::string who = "login of user " + qb::FormatNumber(rec.number);
+  if (!ok) {
+    NoteLoginFailure(address, m_now);
+    Refused(address, who + ": unknown user or wrong password");
+    return Reply(address, k, n, qb::MsgLoginRefused());
+  }
+  Session* s = SessionAt(address, rec.number);
+  if (s) {  // logging in again over a live session: just renew it
+    s->digest = SessionDigest(password);
+    s->nickname = rec.nickname;
+    Log("login user " + qb::FormatNumber(rec.number) + " from " + qb::DottedAddress(address) + " (again)");
+  } else if (!(s = OpenSession(address, rec, password, m_now))) {
+    Refused(address, who + ": too many sessions");
+    return Reply(address, k, n, qb::MsgLoginRefused());
+  }
+  s->lastSeen = m_now;
+  Reply(address, k, n, qb::MsgLoginOk(rec.number));
   if (m_opt.newestVersion != 0) Push(*s, qb::MsgVersion(m_opt.newestVersion));
   if (!m_opt.chatAd.empty()) Push(*s, qb::MsgChatAd(m_opt.chatAd));
   SendPlazaList(*s);
@@ -234,8 +261,9 @@ void CServer::OnKeepAlive(uint32_t address, FieldList& f, uint64_t now) {
     ++m_counters.malformed;
     return;
   }
-  if (Session* s = Authenticate(address, qb::ReadNumber(userField), qb::DecodeText(coded), now, "keep-alive"))
-    s->lastSeen = now;
+  Authenticate(address, qb::ReadNumber(userField), qb::DecodeText(coded), now, "keep-alive", [this](Session* s) {
+    if (s) s->lastSeen = m_now;
+  });
 }
 
 void CServer::OnReqWords(uint32_t address, int k, FieldList& f) {
@@ -321,18 +349,19 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     }
     int32_t user = qb::ReadNumber(userField);
     int32_t total = qb::ReadNumber(count);
-    Session* s = Authenticate(address, user, password, now, "upload");
-    if (!s) return;
     if (total < 1 || total > m_opt.maxTreeNodes)
       return Refused(address, "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user));
-    if (s->up.active) DropUpload(*s, "a new upload began");
-    s->up = Upload();
-    s->up.active = true;
-    s->up.announced = total;
-    s->up.countNumber = n;
-    s->up.lastActivity = now;
-    Log("upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user) + " begins");
-    Reply(address, k, n, qb::MsgFavUpAllowed());
+    Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user](Session* s) {
+      if (!s) return;
+      if (s->up.active) DropUpload(*s, "a new upload began");
+      s->up = Upload();
+      s->up.active = true;
+      s->up.announced = total;
+      s->up.countNumber = n;
+      s->up.lastActivity = m_now;
+      Log("upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user) + " begins");
+      Reply(address, k, n, qb::MsgFavUpAllowed());
+    });
     return;
   }
   // The rest belongs to a transfer already running for this address.
@@ -405,31 +434,32 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
     return;
   }
   int32_t user = qb::ReadNumber(userField);
-  Session* s = Authenticate(address, user, password, now, "download");
-  if (!s) return Reply(address, k, n, qb::MsgFavDownInvalid());
-  Download d;
-  if (!m_storage.LoadTree(user, d.nodes)) {
-    Log("error: cannot read the tree of user " + qb::FormatNumber(user));
-    return Reply(address, k, n, qb::MsgFavDownInvalid());
-  }
-  if (d.nodes.empty()) {
-    Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
-    return Reply(address, k, n, qb::MsgFavDownBlank());
-  }
-  if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
-  d.active = true;
-  d.reqNumber = n;
-  d.portIndex = k;
-  // The nodes go with consecutive numbers right after the COUNT's, so the
-  // block is set aside now: plaza news during the download take later numbers.
-  d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
-  d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size())) + '\0';
-  s->down = std::move(d);
-  Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
-      qb::FormatNumber(user) + " begins");
-  m_out.SendDatagram(address, k, s->down.pending);
-  ++m_counters.sent;
-  s->down.sentAt = now;
+  Authenticate(address, user, password, now, "download", [this, address, k, n, user](Session* s) {
+    if (!s) return Reply(address, k, n, qb::MsgFavDownInvalid());
+    Download d;
+    if (!m_storage.LoadTree(user, d.nodes)) {
+      Log("error: cannot read the tree of user " + qb::FormatNumber(user));
+      return Reply(address, k, n, qb::MsgFavDownInvalid());
+    }
+    if (d.nodes.empty()) {
+      Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
+      return Reply(address, k, n, qb::MsgFavDownBlank());
+    }
+    if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
+    d.active = true;
+    d.reqNumber = n;
+    d.portIndex = k;
+    // The nodes go with consecutive numbers right after the COUNT's, so the
+    // block is set aside now: plaza news during the download take later numbers.
+    d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
+    d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size())) + '\0';
+    d.sentAt = m_now;
+    s->down = std::move(d);
+    Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
+        qb::FormatNumber(user) + " begins");
+    m_out.SendDatagram(address, k, s->down.pending);
+    ++m_counters.sent;
+  });
 }
 
 void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {
@@ -572,6 +602,7 @@ void CServer::SendPlazaList(Session& s) {
 // ---- time -----------------------------------------------------------------------
 
 void CServer::OnTick(uint64_t now) {
+  m_now = now;
   std::vector<int32_t> expired;
   for (auto& kv : m_sessions) {
     Session& s = kv.second;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/message.h"
+#include "password.h"
 #include "storage.h"
 
 namespace qsrv {
@@ -46,6 +47,7 @@ struct ServerOptions {
   int loginFailLimit = 5;      // wrong passwords per address ...
   uint64_t loginFailWindowMs = 60 * 1000;  // ... within this window, then refused unchecked
   size_t maxFailRecords = 4096;
+  size_t maxPendingChecks = 256;  // password checks waiting for a worker, one per address
   std::function<int64_t()> wallClock;           // seconds since 1970; time(nullptr) when empty
   std::function<void(const std::string&)> log;  // one line, no newline; stderr when empty
 };
@@ -61,7 +63,8 @@ struct ServerCounters {
 
 class CServer {
  public:
-  CServer(IStorage& storage, IDatagramOut& out, ServerOptions options);
+  // Without `check`, passwords are checked at once on the calling thread.
+  CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check = nullptr);
 
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
@@ -119,13 +122,17 @@ class CServer {
   void OnFavUp(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnFavDown(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void StartDownload(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
+  void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password, bool ok);
   void OnGroup(uint32_t address, int k, int32_t n, qb::FieldList& f);
 
-  // The session of `user` at `address` whose password is `password`: checked
-  // against the session's digest, or (no session yet, e.g. after a restart)
-  // against the stored hash, which then makes the session. Null when refused.
-  Session* Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now,
-                        const char* what);
+  // Calls `then` with the session of `user` at `address` whose password is
+  // `password`: checked against the session's digest, or (no session yet,
+  // e.g. after a restart) against the stored hash, which then makes the
+  // session. Null when refused. `then` may run later, never after a Session
+  // pointer went stale: it gets a fresh one.
+  void Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now, const char* what,
+                    std::function<void(Session*)> then);
+  bool BeginCheck(uint32_t address);
   Session* SessionAt(uint32_t address, int32_t user);
   Session* SessionAt(uint32_t address);
   Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now);
@@ -147,6 +154,10 @@ class CServer {
 
   IStorage& m_storage;
   IDatagramOut& m_out;
+  CInlinePasswordCheck m_inlineCheck;
+  IPasswordCheck* m_check;
+  uint64_t m_now = 0;  // the time of the datagram or tick being handled
+  std::unordered_map<uint32_t, bool> m_checking;  // addresses with a password check under way
   ServerOptions m_opt;
   ServerCounters m_counters;
   std::map<int32_t, Session> m_sessions;           // by user number

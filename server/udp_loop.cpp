@@ -91,17 +91,19 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
   sendto(m_fd[k], payload.data(), payload.size(), 0, (struct sockaddr*)&sa, sizeof sa);
 }
 
-int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop) {
-  struct pollfd fds[kServerPorts];
+int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop, CPasswordPool* pool) {
+  struct pollfd fds[kServerPorts + 1];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
+  fds[kServerPorts] = {pool ? pool->EventFd() : -1, POLLIN, 0};
   std::vector<char> buffer(65536);
   char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
   while (!*stop) {
     struct timespec wait = {0, 100 * 1000000};
-    int r = ppoll(fds, kServerPorts, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
+    int r = ppoll(fds, kServerPorts + 1, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
     if (r < 0 && errno != EINTR) return 1;
     uint64_t now = MonotonicMs();
+    if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
     if (r > 0) {
       for (int k = 0; k < kServerPorts; ++k) {
         if (!(fds[k].revents & POLLIN)) continue;

@@ -34,7 +34,8 @@ class CUdpPorts : public IDatagramOut {
 
 // Runs until *stop becomes non-zero (SIGINT and SIGTERM set it when
 // InstallStopSignals was called). Returns 0.
-int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop);
+// With a pool, its answers are handed to the server on this thread too.
+int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop, CPasswordPool* pool = nullptr);
 // Makes SIGINT and SIGTERM set the returned flag; they are delivered only
 // while the loop waits, so no system call is cut short elsewhere.
 volatile sig_atomic_t* InstallStopSignals();

@@ -225,6 +225,58 @@ TEST_F(ServerCore, ALoginFromTheSameAddressEndsTheOtherUsersSession) {
   EXPECT_EQ(1u, server->SessionCount());
 }
 
+// Holds every check until the test answers it, like a busy worker pool.
+class CDeferredCheck : public IPasswordCheck {
+ public:
+  std::vector<std::pair<bool, std::function<void(bool)>>> pending;
+  void Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) override {
+    pending.push_back({VerifyPassword(hash, password), std::move(done)});
+  }
+  void Answer(size_t i) { pending[i].second(pending[i].first); }
+};
+
+TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
+  CDeferredCheck check;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(B, 0, 1, qb::MsgLogin(200, "pw200"));
+  ASSERT_EQ(1u, check.pending.size());
+  EXPECT_TRUE(Take().empty());
+  check.Answer(0);
+  Take();
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  Send(A, 0, 2, qb::MsgLogin(100, "secret"));  // a second check from A is refused at once
+  Send(C, 0, 3, qb::MsgLogin(300, "wrong"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(2, s[0].n);
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  ASSERT_EQ(3u, check.pending.size());
+  // Meanwhile a logged-in user is served as usual.
+  Send(B, 0, 4, qb::MsgFavDownReq(200, "pw200"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("BLANK", s[0].f.at(2));
+  check.Answer(2);
+  check.Answer(1);
+  s = Take();
+  ASSERT_GE(s.size(), 2u);
+  EXPECT_EQ(C, s[0].address);
+  EXPECT_EQ(3, s[0].n);
+  EXPECT_TRUE(s[0].f.empty() || s[0].f[0] != "OK");
+  bool okForA = false;
+  for (auto& m : s) okForA |= m.address == A && m.payload == qb::FrameMessage(1, qb::MsgLoginOk(100)) + '\0';
+  EXPECT_TRUE(okForA);
+  EXPECT_TRUE(server->IsOnline(100));
+  // A transfer request without a session waits for its check as well.
+  Send(C, 2, 9, qb::MsgFavUpCount(2, 300, "pw300"));
+  EXPECT_TRUE(Take().empty());
+  check.Answer(3);
+  s = Take();
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ(9, s.back().n);
+  EXPECT_EQ("ALLOWED", s.back().f.at(1));
+}
+
 // ---- transfers ----------------------------------------------------------------
 
 class Transfer : public ServerCore {
