@@ -17,7 +17,7 @@ static int Dump(const std::string& file) {
   qb::SkinSet skins;
   qb::ResetSkins(skins);
   qb::CConsoleUi ui;
-  if (!qb::DecodeSkinRecords(in, skins, ui)) {
+  if (!qb::DecodeSkinRecords(in, skins, &ui)) {
     qtool::Error(file + ": not a skin database (it ends before five whole records)");
     return 1;
   }

@@ -114,7 +114,7 @@ std::string EncodeSkinRecords(const SkinSet& skins) {
   return sink.Bytes();
 }
 
-int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface& ui) {
+int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface* ui) {
   CArchiveReader ar(src);
   for (int i = 0; i < kSkinAreaCount; ++i) {
     StoredRecord rec;
@@ -130,12 +130,12 @@ int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface& ui) {
     s.m_nFlat = (int32_t)rec.words[7];
     s.m_strImagePath = rec.imagePath;
     s.m_font = os::CFont::Create(rec.font);
-    if (!s.m_font) ui.ShowMessage(kFontFailed, "", kMbOk | kMbIconStop);
+    if (!s.m_font && ui) ui->ShowMessage(kFontFailed, "", kMbOk | kMbIconStop);
   }
   return 1;
 }
 
-int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface& ui) {
+int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface* ui) {
   std::string folder = SkinFolder(programDir, name);
   std::string db = folder + "MySkin.db", bak = folder + "MySkin.bak";
   if (!os::FileExists(db) && os::FileExists(bak)) os::RenameFile(bak, db);

@@ -57,13 +57,15 @@ os::FontDesc SkinFontDesc(const SkinSet& skins, int area);
 // The database bytes of five records, and their reading. Reading fills each
 // record only once it was read whole, so a damaged file leaves the records
 // before the fault with their new values and the rest as they were. A font
-// that cannot be created is reported with a stop box and left null.
+// that cannot be created is reported with a stop box (when `ui` is not null)
+// and left null.
 std::string EncodeSkinRecords(const SkinSet& skins);
-int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface& ui);
+int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface* ui);
 
 // The operations of the current and the named skins. programDir ends in '\';
-// an empty name means the current skin.
-int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface& ui);
+// an empty name means the current skin. `ui` shows the font-creation box
+// (null: no box).
+int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface* ui);
 int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins);
 void RelocateSkinImages(const std::string& programDir, const std::string& name, SkinSet& skins);
 void FreeSkinFonts(SkinSet& skins);

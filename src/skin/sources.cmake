@@ -5,6 +5,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/skin/hotkey.cpp
   src/skin/skin.cpp
   src/skin/skin_json.cpp
+  src/skin/settings.cpp
   src/os/font_common.cpp
 )
 if(WIN32)

@@ -4,6 +4,7 @@
 
 #include "os/os.h"
 #include "skin/config.h"
+#include "skin/skin.h"
 #include "testutil.h"
 
 using namespace qb;
@@ -141,4 +142,57 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   std::string exact(99, 'x');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + exact);
   EXPECT_EQ(s.hotkeyText, exact);
+}
+
+#include "skin/settings.h"
+
+TEST(SettingsAtStart, MissingFilesKeepEveryDefault) {
+  TempDir dir;
+  ConfigSettings config;
+  SkinSet skins;
+  ResetSkins(skins);
+  qbtest::CRecordingUi ui;
+  LoadSettingsAtStart(dir.Path(), config, skins, &ui);
+  EXPECT_EQ(config.hotkeyText, "Ctrl+S");
+  EXPECT_EQ(config.chatSendKey, "Ctrl+Enter");
+  EXPECT_EQ(config.chatTip, 1);
+  EXPECT_FALSE(skins[0].m_font);
+  EXPECT_EQ(skins[4].m_strImagePath, "BackGround.Bmp");
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST(SettingsAtStart, ReadsConfigurationAndCurrentSkin) {
+  ConfigFolder f;
+  ASSERT_TRUE(os::CreateFolder(f.dir / "skin"));
+  SkinSet stored;
+  ResetSkins(stored);
+  stored[2].m_nFlat = 1;
+  ASSERT_TRUE(SaveSkin(f.dir.Path(), "", stored));
+  ConfigSettings wanted;
+  wanted.chatSendKey = "Enter";
+  ASSERT_TRUE(SaveConfig(f.dir.Path(), wanted));
+  ConfigSettings config;
+  SkinSet skins;
+  ResetSkins(skins);
+  LoadSettingsAtStart(f.dir.Path(), config, skins, nullptr);
+  EXPECT_EQ(config.chatSendKey, "Enter");
+  EXPECT_EQ(skins[2].m_nFlat, 1);
+  EXPECT_TRUE(skins[2].m_font) << "a record saved without a font comes back with the default one";
+}
+
+TEST(SettingsAtStart, SecondCopyForwardsOnlyUsableHotkeys) {
+  ConfigFolder f;
+  int m = -1, k = -1;
+  EXPECT_EQ(ForwardableHotkey(f.dir.Path(), m, k), 1) << "no configuration: nothing to complain about";
+  struct { const char* text; int result, mods, key; } cases[] = {
+      {"Ctrl+Shift+X", 2, 6, 'X'}, {"F5", 2, 0, 116}, {"A", 0, 0, 'A'}, {"F12", 0, 0, 0}, {"Alt+F", 0, 1, 0},
+  };
+  for (auto& c : cases) {
+    ConfigSettings s;
+    s.hotkeyText = c.text;
+    ASSERT_TRUE(SaveConfig(f.dir.Path(), s));
+    EXPECT_EQ(ForwardableHotkey(f.dir.Path(), m, k), c.result) << c.text;
+    EXPECT_EQ(m, c.mods) << c.text;
+    EXPECT_EQ(k, c.key) << c.text;
+  }
 }

@@ -172,7 +172,7 @@ TEST(SkinDatabase, SaveAndLoadRoundTrip) {
   ASSERT_EQ(SaveSkin(f.Prog(), "", saved), 1);
   std::string first = ReadFileBytes(f.Db());
   ResetSkins(loaded);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", loaded, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", loaded, &f.ui), 1);
   ExpectSameSkins(saved, loaded);
   EXPECT_TRUE(f.ui.boxes.empty());
   // Saved again after the load: the same bytes, and the previous file is the backup.
@@ -192,7 +192,7 @@ TEST(SkinDatabase, FaceNamesUpTo31BytesSurviveAndLongerOnesAreCut) {
   skins[3].m_font = os::CFont::Create(MakeFont(face31, -16));
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   ASSERT_TRUE(back[3].m_font);
   EXPECT_EQ(os::FaceName(back[3].m_font->Desc()), face31);
 
@@ -214,7 +214,7 @@ TEST(SkinDatabase, FaceNamesUpTo31BytesSurviveAndLongerOnesAreCut) {
   bytes.replace(28, face0.size(), CountedString(longAscii));
   WriteFileBytes(f.Db(), bytes);
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   EXPECT_EQ(os::FaceName(back[0].m_font->Desc()), std::string(31, 'N'));
   EXPECT_EQ(back[4].m_strImagePath, skins[4].m_strImagePath) << "the records after it are read in step";
 }
@@ -231,7 +231,7 @@ TEST(SkinDatabase, LongImagePathUsesTheSixteenBitPrefix) {
   ResetSkins(back);
   CMemorySource src(bytes);
   CRecordingUi ui;
-  ASSERT_EQ(DecodeSkinRecords(src, back, ui), 1);
+  ASSERT_EQ(DecodeSkinRecords(src, back, &ui), 1);
   EXPECT_EQ(back[4].m_strImagePath, skins[4].m_strImagePath);
 }
 
@@ -245,7 +245,7 @@ TEST(SkinDatabase, WideTextFaceNameIsReadAsGbk) {
   ResetSkins(back);
   CMemorySource src(bytes);
   CRecordingUi ui;
-  ASSERT_EQ(DecodeSkinRecords(src, back, ui), 1);
+  ASSERT_EQ(DecodeSkinRecords(src, back, &ui), 1);
   EXPECT_EQ(os::FaceName(back[0].m_font->Desc()), "宋体");
 }
 
@@ -261,7 +261,7 @@ TEST(SkinDatabase, DamagedFilesFailAndKeepTheUnreadRecords) {
   WriteFileBytes(f.Db(), bytes.substr(0, 2 * recordSize + 40));
   SkinSet back;
   ResetSkins(back);
-  EXPECT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 0);
   EXPECT_EQ(back[0].m_strImagePath, skins[0].m_strImagePath);
   EXPECT_EQ(back[1].m_nFlat, skins[1].m_nFlat);
   EXPECT_TRUE(back[1].m_font);
@@ -276,7 +276,7 @@ TEST(SkinDatabase, DamagedFilesFailAndKeepTheUnreadRecords) {
   lying += rec3.substr(0, pathAt) + std::string("\xFF\xE8\xFD", 3) + "only a little";
   WriteFileBytes(f.Db(), lying);
   ResetSkins(back);
-  EXPECT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 0);
   EXPECT_EQ(back[2].m_strImagePath, skins[2].m_strImagePath);
   EXPECT_EQ(back[3].m_strImagePath, "BackGround.Bmp");
   EXPECT_EQ(back[3].m_clrHoverBack, MakeColour(255, 234, 192));
@@ -284,14 +284,14 @@ TEST(SkinDatabase, DamagedFilesFailAndKeepTheUnreadRecords) {
   // A face name claiming a 32-bit length.
   WriteFileBytes(f.Db(), bytes.substr(0, 28) + std::string("\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 7) + "x");
   ResetSkins(back);
-  EXPECT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 0);
   EXPECT_FALSE(back[0].m_font);
 
   // Empty file, missing file.
   WriteFileBytes(f.Db(), "");
-  EXPECT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 0);
   os::RemoveFile(f.Db());
-  EXPECT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 0);
   EXPECT_TRUE(f.ui.boxes.empty());
 }
 
@@ -303,7 +303,7 @@ TEST(SkinDatabase, FontThatCannotBeCreatedIsReportedAndLoadingGoesOn) {
   RefuseFace refuse([](const os::FontDesc& d) { return os::FaceName(d) == "黑体"; });
   ResetSkins(back);
   back[1].m_font = os::CFont::Create(MakeFont("Old", -9));
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   ASSERT_EQ(f.ui.boxes.size(), 1u);
   EXPECT_EQ(f.ui.boxes[0].text, "创建字体失败，按确认退出！");
   EXPECT_EQ(f.ui.boxes[0].flags, (unsigned)(kMbOk | kMbIconStop));
@@ -320,7 +320,7 @@ TEST(SkinDatabase, RecordWithoutFontIsSavedWithTheDefaultFont) {
   skins[2].m_font.reset();
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   ASSERT_TRUE(back[2].m_font);
   EXPECT_TRUE(os::SameFontDesc(back[2].m_font->Desc(), DefaultSkinFont(2)));
   EXPECT_EQ(os::FaceName(back[2].m_font->Desc()), "宋体");
@@ -335,7 +335,7 @@ TEST(SkinDatabase, BackupIsRecoveredWhenTheDatabaseIsMissing) {
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   ASSERT_TRUE(os::RenameFile(f.Db(), f.Bak()));
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   ExpectSameSkins(skins, back);
   EXPECT_TRUE(os::FileExists(f.Db()));
   EXPECT_FALSE(os::FileExists(f.Bak()));
@@ -359,7 +359,7 @@ TEST(SkinDatabase, FirstLoadRelocatesIntoTheInstalledSkinOnce) {
   WriteFileBytes(f.dir / "skin\\FirstRun.txt", "first");
 
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   std::string installed = f.Prog() + "skin\\汽车Qimbo\\";
   EXPECT_EQ(back[0].m_strImagePath, installed + "car.bmp");
   EXPECT_EQ(back[1].m_strImagePath, installed + "sea.jpg");
@@ -370,12 +370,12 @@ TEST(SkinDatabase, FirstLoadRelocatesIntoTheInstalledSkinOnce) {
   // The relocated paths were saved...
   SkinSet again;
   ResetSkins(again);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", again, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", again, &f.ui), 1);
   ExpectSameSkins(back, again);
   // ...and a later start leaves the stored paths alone.
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   ResetSkins(again);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", again, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", again, &f.ui), 1);
   EXPECT_EQ(again[1].m_strImagePath, "sea.jpg");
 }
 
@@ -387,7 +387,7 @@ TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   WriteFileBytes(f.dir / "skin\\FirstRun.txt", "new install");
   WriteFileBytes(f.dir / "skin\\SecondRun.txt", "old install");
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   EXPECT_EQ(back[3].m_strImagePath, f.Prog() + "skin\\汽车Qimbo\\area3.bmp");
   EXPECT_FALSE(os::FileExists(f.dir / "skin\\FirstRun.txt"));
   EXPECT_EQ(ReadFileBytes(f.dir / "skin\\SecondRun.txt"), "new install");
@@ -395,7 +395,7 @@ TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   // The next load does not relocate again.
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   EXPECT_EQ(back[3].m_strImagePath, skins[3].m_strImagePath);
 }
 
@@ -410,13 +410,13 @@ TEST(SkinDatabase, NamedSkinLoadPointsImagesIntoItsFolder) {
   std::string db = f.dir / "skin\\海洋\\MySkin.db";
   WriteFileBytes(db, EncodeSkinRecords(skins));
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "海洋", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "海洋", back, &f.ui), 1);
   EXPECT_EQ(back[0].m_strImagePath, f.Prog() + "skin\\海洋\\sunset.bmp");
   EXPECT_EQ(back[1].m_strImagePath, f.Prog() + "skin\\海洋\\plain.bmp");
   EXPECT_EQ(back[2].m_strImagePath, f.Prog() + "skin\\海洋\\area2.bmp");
   EXPECT_EQ(ReadFileBytes(db), EncodeSkinRecords(skins)) << "loading a named skin saves nothing";
   EXPECT_FALSE(os::FileExists(f.Db()));
-  EXPECT_EQ(LoadSkin(f.Prog(), "没有", back, f.ui), 0);
+  EXPECT_EQ(LoadSkin(f.Prog(), "没有", back, &f.ui), 0);
   EXPECT_TRUE(g_sleeps.empty());
 }
 
@@ -460,7 +460,7 @@ TEST(SkinDatabase, NamedSkinSaveCopiesImagesAndPauses) {
   SkinSet chosen;
   ResetSkins(chosen);
   FreeSkinFonts(chosen);
-  ASSERT_EQ(LoadSkin(f.Prog(), "我的皮肤", chosen, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "我的皮肤", chosen, &f.ui), 1);
   ASSERT_EQ(SaveSkin(f.Prog(), "", chosen), 1);
   EXPECT_EQ(chosen[0].m_strImagePath, folder + "same.bmp");
   EXPECT_EQ(chosen[3].m_strImagePath, folder + "BackGround.Bmp");
@@ -495,7 +495,7 @@ TEST(SkinDatabase, GoldenFileIsTheSameOnEveryBuild) {
   WriteFileBytes(f.Db(), golden);
   SkinSet back;
   ResetSkins(back);
-  ASSERT_EQ(LoadSkin(f.Prog(), "", back, f.ui), 1);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);
   EXPECT_EQ(back[1].m_font->Desc().head.height, -21);
   EXPECT_EQ(os::FaceName(back[2].m_font->Desc()), "宋体");
   EXPECT_EQ(back[3].m_strImagePath.size(), 300u);
