@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 #include "store/favorites_file.h"
@@ -11,13 +12,26 @@
 
 namespace {
 
+// The generated files live in one folder that goes away when the run ends.
+struct BenchFolder {
+  std::string path;
+  BenchFolder() {
+    path = os::TempFolder() + "qimbo-store-bench";
+    os::CreateFolder(path);
+    path += "\\";
+  }
+  ~BenchFolder() {
+    std::vector<os::DirEntry> entries;
+    if (os::ListFolder(path, "*.*", entries))
+      for (const os::DirEntry& e : entries)
+        if (!e.isFolder) os::RemoveFile(path + e.name);
+    os::RemoveFolder(path.substr(0, path.size() - 1));
+  }
+};
+
 std::string Folder() {
-  static std::string dir = [] {
-    std::string d = os::TempFolder() + "qimbo-store-bench";
-    os::CreateFolder(d);
-    return d + "\\";
-  }();
-  return dir;
+  static BenchFolder folder;
+  return folder.path;
 }
 
 // categories x itemsPerCategory bookmarks, written once per size.
