@@ -3,7 +3,12 @@
 // Windows suites use different addresses and ports so that they can run at
 // the same time.
 #pragma once
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <chrono>
 #include <functional>
@@ -21,28 +26,59 @@
 namespace nettest {
 
 #ifdef _WIN32
-const unsigned kNet = 41;
 const uint16_t kPortBase = 36000;
 #else
-const unsigned kNet = 21;
 const uint16_t kPortBase = 35000;
 #endif
-const uint32_t kServerAddr = qb::MakeAddress(127, 0, 0, kNet);
-const uint32_t kClientAddr = qb::MakeAddress(127, 0, 0, kNet + 1);
-const uint32_t kPeerAddr = qb::MakeAddress(127, 0, 0, kNet + 2);
 const uint16_t kClientPorts = kPortBase + 30;
 const uint16_t kServerPorts = kPortBase + 80;
 #ifdef _WIN32
-// Wine refuses one port on two loopback addresses, so the peer listens elsewhere.
+// Wine sends everything bound to a 127.x address from 127.0.0.1, so the
+// client and the server share it, and the peer, which must look different,
+// uses the machine's own network address on ports of its own.
 const uint16_t kPeerPorts = kPortBase + 130;
+inline uint32_t LocalNetworkAddress() {
+  static uint32_t found = [] {
+    // Connecting a UDP socket sends nothing; it only picks the source address.
+    WSADATA d;
+    WSAStartup(MAKEWORD(2, 2), &d);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = inet_addr("192.0.2.1");
+    uint32_t a = 0;
+    if (connect(s, (sockaddr*)&to, sizeof to) == 0) {
+      sockaddr_in me{};
+      int len = sizeof me;
+      if (getsockname(s, (sockaddr*)&me, &len) == 0) memcpy(&a, &me.sin_addr, 4);
+    }
+    closesocket(s);
+    WSACleanup();
+    return (a & 255) == 127 ? 0u : a;
+  }();
+  return found;
+}
+const uint32_t kServerAddr = qb::MakeAddress(127, 0, 0, 1);
+const uint32_t kPeerAddr = LocalNetworkAddress();
+// The client listens on every address; Linux will not carry a datagram from
+// the network address to 127.x, so the peer reaches it on the network address.
+const uint32_t kClientBind = 0;
+const uint32_t kClientAddr = kServerAddr;
+const uint32_t kClientFromPeer = kPeerAddr;
 #else
 const uint16_t kPeerPorts = kClientPorts;
+const uint32_t kServerAddr = qb::MakeAddress(127, 0, 0, 21);
+const uint32_t kClientAddr = qb::MakeAddress(127, 0, 0, 22);
+const uint32_t kPeerAddr = qb::MakeAddress(127, 0, 0, 23);
+const uint32_t kClientBind = kClientAddr;
+const uint32_t kClientFromPeer = kClientAddr;
 #endif
 
 inline qb::CNetConfig TestConfig() {
   qb::CNetConfig c;
   c.serverHost = qb::DottedAddress(kServerAddr);
-  c.bindAddress = kClientAddr;
+  c.bindAddress = kClientBind;
   c.localBasePort = kClientPorts;
   c.serverBasePort = kServerPorts;
   c.peerBasePort = kPeerPorts;
@@ -60,7 +96,7 @@ struct Received {
 // (client ports).
 class CEndpoint {
  public:
-  CEndpoint(uint32_t address, uint16_t basePort) : m_address(address) {
+  CEndpoint(uint32_t address, uint16_t basePort, uint32_t client = kClientAddr) : m_client(client) {
     for (int i = 0; i < qb::kLinkCount; ++i) {
       m_sockets[i].reset(new os::CUdpSocket);
       EXPECT_TRUE(m_sockets[i]->Open());
@@ -91,8 +127,8 @@ class CEndpoint {
   }
   // Nothing more arrives within `ms`.
   bool Quiet(uint32_t ms = 300) { return Receive(ms).link < 0; }
-  void SendRaw(const std::string& payload, uint16_t port, uint32_t to = kClientAddr) {
-    EXPECT_TRUE(m_sockets[0]->SendTo(payload.data(), payload.size(), to, port));
+  void SendRaw(const std::string& payload, uint16_t port) {
+    EXPECT_TRUE(m_sockets[0]->SendTo(payload.data(), payload.size(), m_client, port));
   }
   // A numbered message to the client's link 0, framed as the program frames it.
   void Send(int32_t number, const std::string& body) {
@@ -102,7 +138,7 @@ class CEndpoint {
   }
 
  private:
-  uint32_t m_address;
+  uint32_t m_client;  // where the client is reached from here
   std::unique_ptr<os::CUdpSocket> m_sockets[qb::kLinkCount];
 };
 
@@ -126,11 +162,12 @@ class NetFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(os::NetStartup());
+    ASSERT_NE(0u, kPeerAddr) << "the peer needs a network address besides loopback";
     os::SetClock(FakeTick, FakeSleep);
     Sleeps().clear();
     config = TestConfig();
     server.reset(new CEndpoint(kServerAddr, kServerPorts));
-    peer.reset(new CEndpoint(kPeerAddr, kPeerPorts));
+    peer.reset(new CEndpoint(kPeerAddr, kPeerPorts, kClientFromPeer));
     ASSERT_EQ(qb::kLinkCount, links.Start(config));
     net.reset(new qb::CNetState(tree, ui, config));
     net->SetLinks(&links);
