@@ -294,49 +294,11 @@ class Transfer : public ServerCore {
     }
     return true;
   }
-  // Downloads as user 100 at A, acknowledging like the program does.
-  std::vector<qb::NodeWire> Download() {
-    std::vector<qb::NodeWire> got;
-    Send(A, 4, 500, qb::MsgFavDownReq(100, "secret"));
-    std::vector<Sent> s = TakeFor(A);
-    if (s.size() != 1 || s[0].f.size() < 3 || s[0].f[1] != "COUNT") return got;
-    int32_t total = qb::ReadNumber(s[0].f[2]);
-    int32_t last = s[0].n;
-    Send(A, 0, last, qb::MsgFavDownReady());
-    for (int i = 0; i < total; ++i) {
-      s = TakeFor(A);
-      if (s.size() != 1 || s[0].n != last + 1) return got;
-      last = s[0].n;
-      s[0].f.pop_front();  // DOWN
-      s[0].f.pop_front();  // NODE
-      qb::NodeWire node;
-      if (!qb::ParseNodeFields(s[0].f, node)) return got;
-      got.push_back(node);
-      Send(A, 0, last, qb::MsgFavDownNodeOk());
-    }
-    return got;
-  }
   void SetUp() override {
     ServerCore::SetUp();
     Login(A, 100, "secret");
   }
 };
-
-bool SameNode(const qb::NodeWire& a, const qb::NodeWire& b) {
-  return a.name == b.name && a.kind == b.kind && a.address == b.address && a.parentName == b.parentName &&
-         a.iconPath == b.iconPath && a.note == b.note && a.visits == b.visits && a.slot == b.slot &&
-         a.circle == b.circle;
-}
-
-TEST_F(Transfer, UploadThenDownloadGivesTheTreeBack) {
-  std::vector<qb::NodeWire> tree = MakeSampleTree(61);
-  ASSERT_TRUE(Upload(tree));
-  EXPECT_EQ(61, storage->CountTree(100));
-  std::vector<qb::NodeWire> got = Download();
-  ASSERT_EQ(tree.size(), got.size());
-  for (size_t i = 0; i < tree.size(); ++i) EXPECT_TRUE(SameNode(tree[i], got[i])) << i;
-  EXPECT_TRUE(Logged("download of 61 nodes by user 100 done"));
-}
 
 TEST_F(Transfer, DownloadOfNothingIsBlankAndAWrongPasswordIsInvalid) {
   Send(A, 0, 7, qb::MsgFavDownReq(100, "secret"));
