@@ -81,9 +81,23 @@ int CAppLogic::OpenFavoritesAtStart() {
 int CAppLogic::SwitchFavoritesFile(const std::string& name) {
   std::string path = DataFolder() + name;
   if (!os::FileExists(path)) return 0;
-  DeleteKind(UrlItem);
-  DeleteKind(UrlCategory);
-  if (!LoadFavorites(path)) return 0;
+  // The web-address folder is set aside, not deleted, until the new file has
+  // loaded: a file that fails to load must not leave an empty folder behind
+  // for the next save to write over the current file.
+  std::vector<CMyNode*> before = m_nodes, web;
+  size_t keep = 0;
+  for (CMyNode* n : before) {
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem)
+      web.push_back(n);
+    else
+      m_nodes[keep++] = n;
+  }
+  m_nodes.resize(keep);
+  if (!LoadFavorites(path)) {
+    m_nodes = before;
+    return 0;
+  }
+  for (CMyNode* n : web) delete n;
   m_strCurrentFile = name;
   m_topVisited.clear();
   BuildTopVisited();

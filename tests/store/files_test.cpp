@@ -353,10 +353,12 @@ TEST(FavoritesFile, SwitchAndList) {
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_TRUE(pf.logic.m_topVisited.empty());
 
+  // A file that does not load changes nothing, so the next save cannot
+  // write an empty folder over the current file.
   WriteFileBytes(pf.Data("bad.sc"), "\x05");
   EXPECT_FALSE(pf.logic.SwitchFavoritesFile("bad.sc"));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
-  EXPECT_EQ((std::vector<std::string>{"Games"}), Names(pf.logic));
+  EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
 }
 
 TEST(FavoritesFile, TopVisited) {
