@@ -353,6 +353,8 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
       return Refused(address, "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user));
     Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user](Session* s) {
       if (!s) return;
+      if (!s->up.active && CountTransfers() >= m_opt.maxTransfers)
+        return Refused(address, "upload by user " + qb::FormatNumber(user) + ": too many transfers under way");
       if (s->up.active) DropUpload(*s, "a new upload began");
       s->up = Upload();
       s->up.active = true;
@@ -436,6 +438,9 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
   int32_t user = qb::ReadNumber(userField);
   Authenticate(address, user, password, now, "download", [this, address, k, n, user](Session* s) {
     if (!s) return Reply(address, k, n, qb::MsgFavDownInvalid());
+    // No answer: the program then reports a time-out, which asks for a later try.
+    if (!s->down.active && CountTransfers() >= m_opt.maxTransfers)
+      return Refused(address, "download by user " + qb::FormatNumber(user) + ": too many transfers under way");
     Download d;
     if (!m_storage.LoadTree(user, d.nodes)) {
       Log("error: cannot read the tree of user " + qb::FormatNumber(user));
@@ -628,6 +633,12 @@ void CServer::OnTick(uint64_t now) {
   for (int32_t user : expired) EndSession(user, "no keep-alive");
   for (auto i = m_fails.begin(); i != m_fails.end();)
     i = now - i->second.windowStart >= m_opt.loginFailWindowMs ? m_fails.erase(i) : std::next(i);
+}
+
+size_t CServer::CountTransfers() const {
+  size_t n = 0;
+  for (auto& kv : m_sessions) n += kv.second.up.active + kv.second.down.active;
+  return n;
 }
 
 // ---- sending and logging ----------------------------------------------------------

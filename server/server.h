@@ -42,6 +42,7 @@ struct ServerOptions {
   size_t maxSessions = 10000;
   int maxTreeNodes = 20000;
   size_t maxStagedBytes = 8u << 20;
+  size_t maxTransfers = 64;    // uploads and downloads under way at once, which bounds their memory
   int maxWordsPerUser = 100;
   int maxCirclesPerUser = 5000;
   int loginFailLimit = 5;      // wrong passwords per address ...
@@ -133,6 +134,7 @@ class CServer {
   void Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now, const char* what,
                     std::function<void(Session*)> then);
   bool BeginCheck(uint32_t address);
+  size_t CountTransfers() const;
   Session* SessionAt(uint32_t address, int32_t user);
   Session* SessionAt(uint32_t address);
   Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now);

@@ -373,6 +373,25 @@ TEST_F(Transfer, AWrongPasswordOrAnAbsurdCountGetsNoPermission) {
   EXPECT_EQ(4u, server->Counters().refused);
 }
 
+TEST_F(Transfer, TransfersUnderWayAtOnceAreBounded) {
+  opt.maxTransfers = 1;
+  Restart();
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  ASSERT_TRUE(storage->ReplaceTree(200, MakeSampleTree(2)));
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  EXPECT_EQ(1u, TakeFor(A).size());
+  Send(B, 0, 11, qb::MsgFavDownReq(200, "pw200"));
+  Send(B, 0, 12, qb::MsgFavUpCount(2, 200, "pw200"));
+  EXPECT_TRUE(TakeFor(B).empty());
+  EXPECT_TRUE(Logged("too many transfers under way"));
+  Send(A, 0, 13, qb::MsgFavUpCancel());
+  Send(B, 0, 14, qb::MsgFavDownReq(200, "pw200"));
+  std::vector<Sent> s = TakeFor(B);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("COUNT", s[0].f.at(1));
+}
+
 TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
   std::vector<qb::NodeWire> tree = MakeSampleTree(3);
   Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
