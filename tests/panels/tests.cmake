@@ -4,3 +4,10 @@ qimbo_test(panels
   panels/open_item_test.cpp
   panels/site_icon_test.cpp
 )
+
+# The panels' windows under Wine, driven through window messages.
+if(NOT WIN32 AND QIMBO_WIN_BUILD_DIR)
+  add_test(NAME window.panels
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/win/gui-run.sh
+                   ${QIMBO_WIN_BUILD_DIR}/tests/win/panels_driver.exe ${QIMBO_WIN_BUILD_DIR}/Qimbo.exe)
+endif()

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "base/codepage.h"
@@ -19,13 +20,31 @@ std::wstring W(const std::string& gbk) {
 std::mutex g_hookLock;
 ShellHook g_hook;
 
+// The window tests run the program with QIMBO_SHELL_LOG naming a file: what
+// would be opened is then written there (UTF-8, one request a line) instead.
+int LogRequest(const ShellRequest& r) {
+  const wchar_t* log = _wgetenv(L"QIMBO_SHELL_LOG");
+  if (!log || !*log) return 0;
+  HANDLE f = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return 1;
+  std::string line = r.verb + "\t" + qb::ToUtf8(r.target) + "\t" + std::to_string(r.show) + "\n";
+  DWORD written = 0;
+  WriteFile(f, line.data(), (DWORD)line.size(), &written, nullptr);
+  CloseHandle(f);
+  return 1;
+}
+
 int CallHook(const ShellRequest& r, int& result) {
   ShellHook hook;
   {
     std::lock_guard<std::mutex> lock(g_hookLock);
     hook = g_hook;
   }
-  if (!hook) return 0;
+  if (!hook) {
+    result = 1;
+    return LogRequest(r);
+  }
   result = hook(r);
   return 1;
 }

@@ -1,0 +1,482 @@
+// Window tests of the favorites panels: starts Qimbo.exe in a program folder
+// of its own with a prepared favorites file, works the panels through window
+// messages and cursor positions, and checks what they show and what the
+// program saves. Usage: panels_driver Qimbo.exe [screenshot folder]
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_logic.h"
+#include "base/codepage.h"
+#include "os/os.h"
+#include "store/importer.h"
+#include "store/node.h"
+
+#include "../../res/panels_ids.h"
+
+namespace {
+
+int g_failures = 0, g_passes = 0;
+void Check(bool ok, const char* what) {
+  printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+  fflush(stdout);
+  (ok ? g_passes : g_failures)++;
+}
+
+std::wstring W(const std::string& gbk) {
+  std::u16string w = qb::ToWide(gbk);
+  return std::wstring(w.begin(), w.end());
+}
+std::string Text(HWND w) {
+  wchar_t buf[512] = {};
+  // WM_GETTEXT, not GetWindowText: the latter reads another process's
+  // controls from their creation text.
+  SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
+  std::wstring s(buf);
+  return qb::FromWide(std::u16string(s.begin(), s.end()));
+}
+
+// Lets the program handle what was posted to it.
+void Settle(DWORD ms = 400) { Sleep(ms); }
+
+DWORD g_pid = 0;
+HWND g_main = nullptr, g_tab = nullptr, g_url = nullptr, g_lnk = nullptr;
+
+struct Finder {
+  HWND owner;
+  int control;
+  std::vector<HWND> found;
+};
+BOOL CALLBACK FindOwned(HWND w, LPARAM p) {
+  Finder* f = reinterpret_cast<Finder*>(p);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid == g_pid && GetWindow(w, GW_OWNER) && GetDlgItem(w, f->control)) f->found.push_back(w);
+  return TRUE;
+}
+std::vector<HWND> OwnedWith(int control) {
+  Finder f{g_main, control, {}};
+  EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+// A top-level dialog of the program other than the main window and panels:
+// a message box or a file dialog.
+HWND g_box;
+BOOL CALLBACK FindBox(HWND w, LPARAM) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  wchar_t cls[32] = {};
+  GetClassNameW(w, cls, 32);
+  if (pid == g_pid && IsWindowVisible(w) && std::wstring(cls) == L"#32770" && w != g_main && w != g_tab &&
+      w != g_url && w != g_lnk) {
+    g_box = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+HWND WaitForBox(DWORD ms = 4000) {
+  for (DWORD t = 0; t < ms; t += 100) {
+    g_box = nullptr;
+    EnumWindows(FindBox, 0);
+    if (g_box) return g_box;
+    Sleep(100);
+  }
+  return nullptr;
+}
+// The text of a message box (its static control).
+std::string BoxText(HWND box) {
+  std::string all;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t cls[32] = {};
+    GetClassNameW(c, cls, 32);
+    if (std::wstring(cls) == L"Static") all += Text(c);
+  }
+  return all;
+}
+
+HWND Tab(int slot) { return GetDlgItem(g_tab, IDC_FIRST_TAB + slot); }
+HWND Item(int slot) { return GetDlgItem(g_url, IDC_FIRST_ITEM + slot); }
+
+POINT MainOrigin() {
+  RECT r;
+  GetWindowRect(g_main, &r);
+  return POINT{r.left, r.top};
+}
+// Cursor at a place given from the main window's top-left corner.
+void CursorAt(int x, int y) {
+  POINT o = MainOrigin();
+  SetCursorPos(o.x + x, o.y + y);
+}
+void CursorOnTabSlot(int slot) { CursorAt(1 + 110 * (slot / 22) + 40, 17 + 30 * (slot % 22) + 20); }
+
+int VisibleTabs() {
+  int n = 0;
+  for (int s = 0; s < 44; ++s) n += IsWindowVisible(Tab(s)) ? 1 : 0;
+  return n;
+}
+int VisibleItems(HWND panel, int first) {
+  int n = 0;
+  for (int s = 0; s < 30; ++s) n += IsWindowVisible(GetDlgItem(panel, first + s)) ? 1 : 0;
+  return n;
+}
+
+void Click(HWND button) {
+  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  Settle(700);
+}
+// Press, hold past the click time, move, release.
+void Drag(HWND button, std::function<void()> moveCursor) {
+  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  Sleep(800);
+  moveCursor();
+  Sleep(100);
+  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  Settle(600);
+}
+// Closes whatever popup menu the program has open.
+void CloseMenus() {
+  for (int i = 0; i < 20; ++i) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    Sleep(150);
+  }
+}
+// Right-click on a tab: its menu opens (and is closed again); the tab's
+// category becomes the target of the panel's commands.
+void RightClickTab(int slot) {
+  PostMessageW(Tab(slot), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+  Settle(600);
+  CloseMenus();
+  Settle(300);
+}
+void RightClickEmptySlot(int slot) {
+  CursorOnTabSlot(slot);
+  Sleep(100);
+  PostMessageW(g_tab, WM_RBUTTONDOWN, MK_RBUTTON, 0);
+  Settle(600);
+  CloseMenus();
+  Settle(300);
+}
+void Command(HWND w, int id) {
+  PostMessageW(w, WM_COMMAND, (WPARAM)id, 0);
+  Settle(600);
+}
+void TypeAndEnter(HWND edit, const std::string& text) {
+  SetWindowTextW(edit, W(text).c_str());
+  PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+  Settle(600);
+}
+// Fills a file dialog's name and presses its OK button.
+bool AnswerFileDialog(const std::string& path) {
+  HWND dlg = WaitForBox(6000);
+  if (!dlg) {
+    printf("note: no file dialog\n");
+    return false;
+  }
+  Sleep(500);
+  // The name box: the edit inside the explorer-style combo (cmb13), or the
+  // old-style edit (edt1).
+  HWND edit = nullptr;
+  EnumChildWindows(
+      dlg,
+      [](HWND c, LPARAM p) -> BOOL {
+        wchar_t cls[32] = {};
+        GetClassNameW(c, cls, 32);
+        HWND parent = GetParent(c);
+        bool inNameBox = GetDlgCtrlID(c) == 0x480 || (parent && (GetDlgCtrlID(parent) == 0x47c ||
+                                                                (GetParent(parent) && GetDlgCtrlID(GetParent(parent)) == 0x47c)));
+        if (std::wstring(cls) == L"Edit" && inNameBox) {
+          *reinterpret_cast<HWND*>(p) = c;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&edit));
+  if (!edit) {
+    printf("note: no name box in the file dialog\n");
+    return false;
+  }
+  SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)W(path).c_str());
+  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dlg, IDOK));
+  Settle(1200);
+  return true;
+}
+
+// The screen as a 24-bit BMP file.
+void Screenshot(const std::wstring& path) {
+  HDC screen = GetDC(nullptr);
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  int stride = (w * 3 + 3) & ~3;
+  std::vector<char> bits((size_t)stride * h);
+  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(f, &fh, sizeof fh, &n, nullptr);
+  WriteFile(f, &bi, sizeof bi, &n, nullptr);
+  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
+  CloseHandle(f);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* parent, int slot,
+                 const std::string& address = "") {
+  CMyNode* n = new CMyNode;
+  n->m_strName = name;
+  n->m_nKind = kind;
+  n->m_pParent = parent;
+  n->m_nSlot = slot;
+  n->m_strAddress = address;
+  if (!app.AddNode(n)) {
+    delete n;
+    return nullptr;
+  }
+  return n;
+}
+
+// Creates every missing folder of a path ending in '\\'.
+void MakeFolders(const std::string& path) {
+  for (size_t p = path.find('\\', 1); p != std::string::npos; p = path.find('\\', p + 1))
+    if (p > 2 || path[1] != ':') os::CreateFolder(path.substr(0, p));
+}
+
+std::string Address(int i) { return "http://site" + std::to_string(i) + ".example/index.html"; }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: panels_driver Qimbo.exe [screenshot folder]\n");
+    return 2;
+  }
+  std::wstring shots = argc > 2 ? argv[2] : L"";
+
+  // A program folder of its own with the program and a favorites file.
+  std::string dir = os::TempFolder() + "qimbo-panels-" + std::to_string(GetTickCount()) + "\\";
+  os::CreateFolder(dir.substr(0, dir.size() - 1));
+  for (const char* f : {"data", "images", "images\\icon", "offline-page", "config", "skin"}) os::CreateFolder(dir + f);
+  std::string exe = dir + "Qimbo.exe";
+  std::u16string src16(argv[1], argv[1] + wcslen(argv[1]));
+  std::string source = qb::FromWide(src16);
+  if (!source.empty() && source[0] == '/') {  // a Linux path handed through Wine
+    for (char& c : source)
+      if (c == '/') c = '\\';
+    source = "Z:" + source;
+  }
+  if (!os::CopyOneFile(source, exe, 0)) {
+    fprintf(stderr, "cannot copy the program %s to %s (%lu)\n", qb::ToUtf8(source).c_str(), qb::ToUtf8(exe).c_str(), GetLastError());
+    return 1;
+  }
+  {
+    CAppLogic app;
+    app.m_strProgramDir = dir;
+    app.m_strBaseDir = dir;
+    CMyNode* news = AddNode(app, "新闻", UrlCategory, nullptr, 0);
+    CMyNode* tools = AddNode(app, "工具", UrlCategory, nullptr, 1);
+    AddNode(app, "空类", UrlCategory, nullptr, 3);
+    for (int i = 0; i < 30; ++i) AddNode(app, "站点" + std::to_string(i), UrlItem, news, i, Address(i));
+    AddNode(app, "tool-a", UrlItem, tools, 0, "http://tools.example/a");
+    AddNode(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b");
+    if (!app.SaveFavorites("1-我的收藏.sc")) {
+      fprintf(stderr, "cannot write the favorites file\n");
+      return 1;
+    }
+  }
+  // The user's desktop gets a folder of 31 files for the program folder,
+  // and the Start menu folder exists, as on any Windows.
+  std::string profiles = ProfilesFolder(ReadHomePath());
+  std::string desktop = DesktopFolder(profiles, os::UserName());
+  bool madeDesktop = !os::FileExists(desktop);
+  MakeFolders(desktop);
+  MakeFolders(StartMenuFolder(profiles, os::UserName()));
+  MakeFolders(StartMenuFolder(profiles, "All Users"));
+  printf("note: desktop %s, start menu exists %d\n", qb::ToUtf8(desktop).c_str(), os::IsFolder(StartMenuFolder(profiles, os::UserName())));
+  std::vector<std::string> desktopFiles;
+  for (int i = 0; i < 31; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "p%02d.txt", i);
+    desktopFiles.push_back(desktop + name);
+    os::WriteWholeFile(desktop + name, "x");
+  }
+
+  std::string log = dir + "shell.log";
+  SetEnvironmentVariableW(L"QIMBO_SHELL_LOG", W(log).c_str());
+  std::wstring cmd = L"\"" + W(exe) + L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(W(exe).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, W(dir).c_str(), &si, &pi)) {
+    fprintf(stderr, "cannot start the program\n");
+    return 1;
+  }
+  g_pid = pi.dwProcessId;
+  for (int i = 0; i < 300 && !g_tab; ++i) {
+    {
+      std::vector<HWND> tabs = OwnedWith(IDC_FIRST_TAB);
+      std::vector<HWND> items = OwnedWith(IDC_FIRST_ITEM);
+      std::vector<HWND> progs = OwnedWith(IDC_FIRST_PROGRAM);
+      if (!tabs.empty() && !items.empty() && !progs.empty()) {
+        g_tab = tabs[0];
+        g_main = GetWindow(g_tab, GW_OWNER);
+        g_url = items[0];
+        g_lnk = progs[0];
+      }
+    }
+    if (!g_tab) Sleep(100);
+  }
+  Check(g_tab && g_url && g_lnk, "the three panels exist");
+  if (!g_tab) {
+    EnumWindows(
+        [](HWND w, LPARAM) -> BOOL {
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          wchar_t cls[64] = {};
+          GetClassNameW(w, cls, 64);
+          if (pid == g_pid)
+            printf("window %ls %d/%d/%d visible %d owner %p: %s\n", cls, !!GetDlgItem(w, 1801), !!GetDlgItem(w, 1201), !!GetDlgItem(w, 1501), IsWindowVisible(w),
+                   (void*)GetWindow(w, GW_OWNER), qb::ToUtf8(BoxText(w)).c_str());
+          return TRUE;
+        },
+        0);
+    TerminateProcess(pi.hProcess, 9);
+    return 1;
+  }
+  Settle(1500);
+  if (HWND box = WaitForBox(300)) {
+    printf("note: box at start: %s\n", qb::ToUtf8(BoxText(box)).c_str());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    Settle();
+  }
+
+  // Tabs and items as the file has them.
+  Check(VisibleTabs() == 3, "three categories give three tabs");
+  Check(Text(Tab(0)) == "新闻" && Text(Tab(1)) == "工具" && Text(Tab(3)) == "空类", "tab captions");
+  Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 30, "the first category shows its 30 items");
+  if (!shots.empty()) Screenshot(shots + L"\\panels_full_category.bmp");
+
+  Click(Tab(1));
+  Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 2 && Text(Item(0)) == "tool-a", "clicking a tab shows its items");
+
+  // A press held past the click time drags the tab to a free slot.
+  Drag(Tab(1), [] { CursorOnTabSlot(5); });
+  Check(!IsWindowVisible(Tab(1)) && IsWindowVisible(Tab(5)) && Text(Tab(5)) == "工具", "a tab dragged to a free slot");
+  // A drop on an occupied slot changes nothing.
+  Drag(Tab(5), [] { CursorOnTabSlot(0); });
+  Check(IsWindowVisible(Tab(5)) && Text(Tab(5)) == "工具" && Text(Tab(0)) == "新闻", "a drop on an occupied slot");
+
+  // An item dragged onto another category moves there.
+  Click(Tab(0));
+  Drag(Item(7), [] { CursorOnTabSlot(5); });
+  printf("note: %d items visible, slot 7 visible %d\n", VisibleItems(g_url, IDC_FIRST_ITEM), IsWindowVisible(Item(7)));
+  Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 29 && !IsWindowVisible(Item(7)), "an item dragged onto a category leaves");
+  Click(Tab(5));
+  Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 3 && Text(Item(7)) == "站点7", "and shows in that category, same slot");
+
+  // Export the category, rename it in place, then import the file elsewhere.
+  std::string bookmark = dir + "tools.qimbop";
+  RightClickTab(5);
+  Command(g_tab, ID_EXPORT_CATEGORY);
+  Check(AnswerFileDialog(bookmark) && os::FileExists(bookmark), "export writes the bookmark file");
+
+  RightClickTab(5);
+  Command(g_tab, ID_RENAME_CATEGORY);
+  HWND edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
+  Check(edit != nullptr && Text(edit) == "工具", "rename opens an edit holding the caption");
+  if (edit) TypeAndEnter(edit, "a <b> c");
+  Check(Text(Tab(5)) == "abc" && !GetDlgItem(Tab(5), IDC_RENAME_EDIT), "rename in place cleans the name");
+  RightClickTab(5);
+  Command(g_tab, ID_RENAME_CATEGORY);
+  edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
+  if (edit) TypeAndEnter(edit, "x");
+  Check(Text(Tab(5)) == "abc", "a one-byte name is refused");
+
+  RightClickEmptySlot(8);
+  Command(g_tab, ID_IMPORT_CATEGORY);
+  Check(AnswerFileDialog(bookmark), "import asks for a bookmark file");
+  Check(IsWindowVisible(Tab(8)) && Text(Tab(8)) == "工具", "the import lands in the right-clicked slot");
+
+  // A new category typed in place.
+  RightClickEmptySlot(23);
+  Command(g_tab, ID_NEW_CATEGORY);
+  edit = GetDlgItem(g_tab, IDC_NEW_CATEGORY_EDIT);
+  Check(edit != nullptr, "a new category opens an edit in the slot");
+  if (edit) TypeAndEnter(edit, "  x y ");
+  Check(IsWindowVisible(Tab(23)) && Text(Tab(23)) == "xy", "the new category is named without blanks");
+
+  // A category with items is not deleted.
+  RightClickTab(0);
+  Command(g_tab, ID_DELETE_CATEGORY);
+  HWND box = WaitForBox();
+  Check(box && BoxText(box).find("此类下还有子项") != std::string::npos, "deleting a category with items is refused");
+  if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+  Settle();
+  Check(IsWindowVisible(Tab(0)), "and the category stays");
+  RightClickTab(3);
+  Command(g_tab, ID_DELETE_CATEGORY);
+  Check(!IsWindowVisible(Tab(3)), "an empty category is deleted");
+
+  // A double click opens the address and counts the visit.
+  Click(Tab(0));
+  PostMessageW(Item(2), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+  Settle(800);
+  std::string opened;
+  os::ReadWholeFile(log, opened);
+  Check(opened.find("open\t" + Address(2) + "\t3") != std::string::npos, "a double click opens the address maximised");
+  if (opened.find(Address(2)) == std::string::npos)
+    printf("note: shell log '%s', item 2 '%s'\n", opened.c_str(), qb::ToUtf8(Text(Item(2))).c_str());
+
+  // The program folder: 31 files give 30 buttons.
+  PostMessageW(g_main, WM_COMMAND, 1004, 0);
+  Settle(1500);
+  Check(IsWindowVisible(g_lnk) && VisibleItems(g_lnk, IDC_FIRST_PROGRAM) == 30, "a folder of 31 files shows 30 buttons");
+  Check(Text(GetDlgItem(g_lnk, IDC_FIRST_PROGRAM)) == "p00.txt", "program buttons are captioned with the file name");
+  if (!shots.empty()) Screenshot(shots + L"\\panels_program_folder.bmp");
+  PostMessageW(g_main, WM_COMMAND, 1004, 0);
+  Settle(800);
+
+  // Exit through the exit button: the program saves the favorites.
+  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  if (WaitForSingleObject(pi.hProcess, 15000) != WAIT_OBJECT_0) {
+    if (HWND b = WaitForBox(300)) printf("note: box at exit: %s\n", qb::ToUtf8(BoxText(b)).c_str());
+    TerminateProcess(pi.hProcess, 9);
+    Check(false, "the program ends through its exit button");
+  }
+  {
+    CAppLogic saved;
+    saved.m_strProgramDir = dir;
+    saved.m_strBaseDir = dir;
+    Check(saved.LoadFavorites(dir + "data\\1-我的收藏.sc") == 1, "the saved favorites load");
+    CMyNode* visited = nullptr;
+    CMyNode* moved = nullptr;
+    for (CMyNode* n : saved) {
+      if (n->m_strName == "站点2") visited = n;
+      if (n->m_strName == "站点7" && n->m_pParent && n->m_pParent->m_strName == "abc") moved = n;
+    }
+    Check(visited && visited->m_nVisits == 1, "the double-clicked item counts one visit");
+    Check(moved && moved->m_pParent && moved->m_pParent->m_strName == "abc", "the dragged item is saved in its new category");
+    CMyNode* renamed = saved.FindNode("abc", UrlCategory);
+    Check(renamed && renamed->m_nSlot == 5, "the renamed, moved category is saved at its slot");
+    Check(saved.FindNode("xy", UrlCategory) && !saved.FindNode("空类", UrlCategory), "new and deleted categories saved");
+  }
+
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (const std::string& f : desktopFiles) os::RemoveFile(f);
+  if (madeDesktop) os::RemoveFolder(desktop.substr(0, desktop.size() - 1));
+  printf("%d passed, %d failed\n", g_passes, g_failures);
+  return g_failures == 0 ? 0 : 1;
+}
