@@ -15,15 +15,25 @@ std::string EncodeText(const std::string& plain) {
   return out;
 }
 
-static unsigned Nibble(char c) { return (c >= 'A' && c <= 'P') ? (unsigned)(c - 'A') : 0u; }
+namespace {
+// Letter -> nibble for every byte value; favorites files decode every text
+// field at load, so this sits on the start-up path.
+struct NibbleTable {
+  unsigned char v[256] = {};
+  NibbleTable() {
+    for (int c = 'A'; c <= 'P'; ++c) v[c] = (unsigned char)(c - 'A');
+  }
+};
+const NibbleTable kNibble;
+}  // namespace
 
 std::string DecodeText(const std::string& coded) {
-  std::string out;
   size_t pairs = coded.size() / 2;
-  out.reserve(pairs);
+  std::string out(pairs, '\0');
+  const unsigned char* in = (const unsigned char*)coded.data();
   for (size_t j = 0; j < pairs; ++j) {
-    unsigned v = (Nibble(coded[2 * j]) << 4) | Nibble(coded[2 * j + 1]);
-    out.push_back((char)(v ^ (unsigned char)kCipherKey[j % 8]));
+    unsigned v = ((unsigned)kNibble.v[in[2 * j]] << 4) | kNibble.v[in[2 * j + 1]];
+    out[j] = (char)(v ^ (unsigned char)kCipherKey[j & 7]);
   }
   return out;
 }
