@@ -50,6 +50,20 @@ struct CProgram {
       if (p.msg == qb::WM_TRANSFER_STATUS && p.wParam == channel) last = (int)p.lParam;
     return last;
   }
+  bool Posted(unsigned msg) const {
+    for (auto& p : ui.posts)
+      if (p.msg == msg) return true;
+    return false;
+  }
+  // Joins the circle of a category named `name`; true once the member list came.
+  bool EnterCircle(const std::string& name) {
+    CMyNode* cat = new CMyNode;
+    cat->m_strName = name;
+    cat->m_nKind = UrlCategory;
+    if (!tree.AddNode(cat)) return false;
+    net->m_pRequestingNode = cat;
+    return net->EnterCircle(cat) == qb::kCircleRequestSent && PumpUntil([&] { return Posted(qb::WM_OPEN_CHAT); });
+  }
   bool LogIn(int32_t user, const std::string& password) {
     net->m_nUser = user;
     net->m_strPassword = password;
@@ -75,6 +89,8 @@ class ProgramAgainstServer : public ::testing::Test {
     ASSERT_TRUE(os::NetStartup());
     db = os::NativePath(dir / "server.db");
     ASSERT_EQ(0, RunUserCommand(db, {"add", "100", "secret", "zhang"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "200", "pw200", "lisi"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "300", "pw300", "wang"}));
     ASSERT_TRUE(server.Start(db)) << server.Log();
   }
   void TearDown() override {
@@ -142,6 +158,55 @@ TEST_F(ProgramAgainstServer, LoginRefusalUploadAndDownloadOfAFullTree) {
   for (auto& p : b.ui.posts)
     progress += p.msg == qb::WM_TRANSFER_STATUS && p.wParam == qb::kDownloadChannel && (int)p.lParam == qb::kDownloadProgress;
   EXPECT_EQ(1319u, progress);
+}
+
+TEST_F(ProgramAgainstServer, CircleChatBetweenTwoProgramsAndALeaveWordForAThird) {
+  const std::string circle = "Qimbo club";
+  {
+    CProgram c(9, server.Ports());
+    ASSERT_TRUE(c.LogIn(300, "pw300"));
+    ASSERT_TRUE(c.EnterCircle(circle));
+    c.net->SendLogout();  // 300 stays a member, offline
+  }
+  CProgram a(7, server.Ports()), b(8, server.Ports());
+  ASSERT_TRUE(a.LogIn(100, "secret"));
+  ASSERT_TRUE(a.EnterCircle(circle));
+  EXPECT_EQ(circle, a.net->m_strCurrentCircle);
+  qb::CircleMember* offline = a.net->FindMemberByUser(300);
+  ASSERT_TRUE(offline);
+  EXPECT_EQ(0u, offline->address);
+  EXPECT_EQ("wang", offline->nickname);
+
+  ASSERT_TRUE(b.LogIn(200, "pw200"));
+  ASSERT_TRUE(b.EnterCircle(circle));
+  qb::CircleMember* aSeenByB = b.net->FindMemberByUser(100);
+  ASSERT_TRUE(aSeenByB);
+  EXPECT_EQ(qb::MakeAddress(127, 0, 0, 7), aSeenByB->address);
+  // b announced itself to a directly, and talks to the whole circle.
+  ASSERT_TRUE(a.PumpUntil([&] {
+    qb::CircleMember* m = a.net->FindMemberByUser(200);
+    return m && m->address == qb::MakeAddress(127, 0, 0, 8);
+  }));
+  ASSERT_TRUE(b.net->SendChat(true, nullptr, "hello <everybody>", qb::DefaultInputFormat()));
+  ASSERT_TRUE(a.PumpUntil([&] { return !a.net->m_chatRecords.empty(); }));
+  EXPECT_EQ(200, a.net->m_chatRecords[0]->user);
+  EXPECT_EQ("hello <everybody>", qb::UnescapeChatText(a.net->m_chatRecords[0]->text));
+
+  // a leaves a word for 300, who is not online.
+  offline = a.net->FindMemberByUser(300);
+  ASSERT_TRUE(offline);
+  ASSERT_TRUE(a.net->SendChat(false, offline, "see you <later>", qb::DefaultInputFormat()));
+  CProgram c(9, server.Ports());
+  ASSERT_TRUE(c.LogIn(300, "pw300"));  // the login asks for the leave-words by itself
+  ASSERT_TRUE(c.PumpUntil([&] { return !c.net->m_chatRecords.empty(); }));
+  EXPECT_EQ(1, c.net->m_chatRecords[0]->kind);
+  EXPECT_EQ(100, c.net->m_chatRecords[0]->user);
+  const std::string& text = c.net->m_chatRecords[0]->text;
+  EXPECT_NE(std::string::npos, text.find("zhang(100)")) << text;
+  // Shown as the header (time and sender) followed by the words.
+  std::string words = qb::EscapeChatText("see you <later>");
+  ASSERT_GT(text.size(), words.size());
+  EXPECT_EQ(words, text.substr(text.size() - words.size()));
 }
 
 }  // namespace
