@@ -1,0 +1,344 @@
+// Circles and chat against a scripted server and a scripted peer.
+#include "net/netstate.h"
+#include "nettest.h"
+
+using namespace qb;
+using namespace nettest;
+
+namespace {
+
+const int32_t kMe = 100, kPeer = 200, kAway = 300;
+
+CMyNode* NewNode(CMyNodeList& tree, int kind, const std::string& name, const std::string& url = "",
+                 CMyNode* parent = nullptr) {
+  CMyNode* n = new CMyNode;
+  n->m_nKind = kind;
+  n->m_strName = name;
+  n->m_strAddress = url;
+  n->m_pParent = parent;
+  EXPECT_TRUE(tree.AddNode(n));
+  return n;
+}
+
+}  // namespace
+
+class CircleTest : public NetFixture {
+ protected:
+  // Logs in, asks for the circle of `node` and answers with a member list of
+  // the user, a reachable peer and an unreachable member.
+  void EnterWithMembers(CMyNode* node, const std::string& circle) {
+    if (!net->m_bLoggedIn) LogIn(kMe);
+    size_t opened = PostCount(WM_OPEN_CHAT);
+    net->m_pRequestingNode = node;
+    ASSERT_EQ(kCircleRequestSent, net->EnterCircle(node));
+    server->Receive();
+    std::vector<GroupListMember> members = {{DottedAddress(kClientAddr), "我", kMe, circle},
+                                            {DottedAddress(kPeerAddr), "朋友", kPeer, circle},
+                                            {"0.0.0.0", "不在", kAway, circle}};
+    server->Send(2, MsgGroupList(circle, members));
+    ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_OPEN_CHAT) == opened + 1; }));
+  }
+  void PeerSays(int32_t number, const std::string& body) {
+    size_t before = ui.posts.size();
+    peer->Send(number, body);
+    ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == number; }));
+    (void)before;
+  }
+};
+
+TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
+  LogIn(kMe);
+  // A name made only of filtered words is not sent, and stays shortened.
+  std::string bad = std::string(kCircleNameFilter[0]) + kCircleNameFilter[1];
+  CMyNode* cat = NewNode(tree, UrlCategory, bad);
+  EXPECT_EQ(kCircleRequestNotSent, net->EnterCircle(cat));
+  EXPECT_LT(cat->m_strName.size(), bad.size());
+  EXPECT_TRUE(server->Quiet(150));
+
+  // A filtered word inside a name goes; the rest is sent.
+  CMyNode* mixed = NewNode(tree, UrlCategory, std::string("新闻") + kCircleNameFilter[0] + "网");
+  EXPECT_EQ(kCircleRequestSent, net->EnterCircle(mixed));
+  EXPECT_EQ("新闻网", mixed->m_strName);
+  FieldList f;
+  ASSERT_TRUE(SplitFields(server->Receive().text, f));
+  EXPECT_EQ((FieldList{"2", "GROUP", "UPNODE", "100", "新闻网", "0", "新闻网", "", "", "Reserved"}), f);
+
+  // A 300-byte address: only the first 200 bytes go; the item keeps all.
+  std::string url = "http://example.com/" + std::string(281, 'q');
+  CMyNode* item = NewNode(tree, UrlItem, "长地址", url, mixed);
+  EXPECT_EQ(kCircleRequestSent, net->EnterCircle(item));
+  ASSERT_TRUE(SplitFields(server->Receive().text, f));
+  EXPECT_EQ(url.substr(0, 200), f[6]);
+  EXPECT_EQ("新闻网", f[7]);
+  EXPECT_EQ(300u, item->m_strAddress.size());
+
+  // The server names the circle by those 200 bytes: the item gets its mark.
+  int saves = 0;
+  net->m_saveFavorites = [&] { return ++saves; };
+  CMyNode* shown = nullptr;
+  net->m_showCategoryItems = [&](CMyNode* c) { shown = c; };
+  net->m_pRequestingNode = item;
+  server->Send(3, MsgGroupList(url.substr(0, 200), {{DottedAddress(kClientAddr), "我", kMe, url.substr(0, 200)}}));
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_OPEN_CHAT) == 1; }));
+  EXPECT_EQ("GROUP", item->m_strCircle);
+  EXPECT_EQ(1, saves);
+  EXPECT_EQ(mixed, shown);
+  EXPECT_EQ("长地址", net->m_strCircleTitle);
+}
+
+TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
+  LogIn(kMe);
+  CMyNode* cat = NewNode(tree, UrlCategory, "音乐");
+  net->m_pRequestingNode = cat;
+  FieldList f{"LIST", "1", "别的圈", "1.2.3.4", "x", "7", "别的圈"};
+  net->OnGroupReply(f);
+  EXPECT_EQ("别的圈", net->m_strCurrentCircle);
+  EXPECT_EQ("Reserved", cat->m_strCircle);
+  // A count of 0 changes nothing.
+  FieldList zero{"LIST", "0", "第三"};
+  net->OnGroupReply(zero);
+  EXPECT_EQ("别的圈", net->m_strCurrentCircle);
+  // Replies to the request itself are boxes.
+  FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
+  net->OnGroupReply(ok);
+  net->OnGroupReply(failed);
+  ASSERT_EQ(2u, ui.boxes.size());
+  EXPECT_EQ("加入社区成功！", ui.boxes[0].text);
+  EXPECT_EQ("加入社区失败！", ui.boxes[1].text);
+}
+
+TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
+  CMyNode* cat = NewNode(tree, UrlCategory, "读书");
+  EnterWithMembers(cat, "读书");
+  EXPECT_EQ("GROUP", cat->m_strCircle);
+  ASSERT_EQ(3u, net->m_members.size());
+  EXPECT_EQ("朋友(200)", net->m_members[1]->display);
+  EXPECT_EQ("不在(300)留言", net->m_members[2]->display);
+
+  // Only the reachable other member hears of the arrival.
+  FieldList f;
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ((FieldList{"2", "GROUP", "USERENTER", FormatNumber(AddressNumber(kClientAddr)), "我", "100", "读书"}), f);
+  EXPECT_TRUE(peer->Quiet(150));
+
+  net->m_bChatWindowOpen = true;
+  net->LeaveCurrentCircle();
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ((FieldList{"2", "GROUP", "USEROUT", "100", "读书", FormatNumber(AddressNumber(kClientAddr)), "我"}), f);
+  EXPECT_TRUE(net->m_members.empty());
+  EXPECT_FALSE(net->IsCircleCurrent());
+  EXPECT_EQ("QB4K", net->m_strCircleTitle);
+  EXPECT_EQ(1u, PostCount(WM_CLOSE_CHAT));
+
+  // Logout leaves the circle first, then says goodbye twice.
+  EnterWithMembers(cat, "读书");
+  peer->Receive();
+  ASSERT_TRUE(net->SendLogout());
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ("USEROUT", f[2]);
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<LGO>"));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<LGO>"));
+
+  // Dropping out names the circle's key.
+  EXPECT_TRUE(net->DropOutOfCircle(cat));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><读书><100>"));
+}
+
+TEST_F(CircleTest, UserEnterAndUserOutRules) {
+  CMyNode* cat = NewNode(tree, UrlCategory, "读书");
+  EnterWithMembers(cat, "读书");
+  size_t changed = PostCount(WM_MEMBER_CHANGED);
+
+  // USEROUT: the member stays, marked for leave-words.
+  PeerSays(20, MsgUserOut(kPeer, "读书", AddressNumber(kPeerAddr), "朋友"));
+  EXPECT_EQ("朋友(200)留言", net->FindMemberByUser(kPeer)->display);
+  EXPECT_EQ(changed + 1, PostCount(WM_MEMBER_CHANGED));
+  EXPECT_EQ(kPeerAddr, net->FindMemberByUser(kPeer)->address);
+
+  // USERENTER for a known member in another circle: new nickname, no suffix.
+  PeerSays(21, MsgUserEnter(AddressNumber(kPeerAddr), "新名", kPeer, "另一个圈"));
+  CircleMember* m = net->FindMemberByUser(kPeer);
+  EXPECT_EQ("新名(200)", m->display);
+  EXPECT_EQ("另一个圈", m->circle);
+  EXPECT_EQ(changed + 2, PostCount(WM_MEMBER_CHANGED));
+  EXPECT_EQ(m->serial, ui.posts.back().wParam);
+  EXPECT_EQ(m, net->FindMember(ui.posts.back().wParam));
+
+  // USERENTER for a stranger adds a member; an incomplete one does nothing.
+  PeerSays(22, MsgUserEnter(AddressNumber(MakeAddress(10, 1, 2, 3)), "新人", 400, "读书"));
+  EXPECT_EQ(4u, net->m_members.size());
+  EXPECT_EQ(1u, PostCount(WM_MEMBER_ADDED));
+  PeerSays(23, "<GROUP><USERENTER><1><x><500>");
+  EXPECT_EQ(4u, net->m_members.size());
+
+  // With a single member listed USEROUT changes nothing.
+  net->m_members.resize(1);
+  size_t before = PostCount(WM_MEMBER_CHANGED);
+  PeerSays(24, MsgUserOut(kMe, "读书", 0, "我"));
+  EXPECT_EQ("我(100)", net->m_members[0]->display);
+  EXPECT_EQ(before, PostCount(WM_MEMBER_CHANGED));
+}
+
+class ChatTest : public CircleTest {
+ protected:
+  void SetUp() override {
+    CircleTest::SetUp();
+    cat = NewNode(tree, UrlCategory, "读书");
+    EnterWithMembers(cat, "读书");
+    peer->Receive();  // the arrival announcement
+  }
+  CMyNode* cat = nullptr;
+};
+
+TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
+  ChatSendInput in;
+  in.text = std::string(700, 'w');
+  in.format = DefaultInputFormat();
+  ChatSendOutcome out = net->OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(out.echo.empty());  // the own line comes back over the network
+  FieldList f;
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  ASSERT_EQ(17u, f.size());
+  EXPECT_EQ("TEXT", f[2]);
+  EXPECT_EQ(600u, f[4].size());
+  // The user's own record is a member, so the client hears itself too.
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+
+  in.text = "a<b>c";
+  in.receiveOnlyFromSelected = true;  // then the line is echoed at once
+  out = net->OnChatSend(in);
+  ASSERT_EQ(2u, out.echo.size());
+  EXPECT_EQ("a<b>c", out.echo[1].text);
+  EXPECT_NE(std::string::npos, out.echo[0].text.find("我(100)"));
+  Received r = peer->Receive();
+  EXPECT_NE(std::string::npos, r.text.find("<a\xA8\xB5" "b\xA8\xB6" "c>"));
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 2; }));  // our own copy
+
+  // The peer answers with the same escaped text and its own font.
+  CharFormat cf = DefaultInputFormat();
+  cf.crTextColor = 0xFF8000;
+  net->m_chatRecords.clear();
+  PeerSays(30, MsgChatText(kPeer, EscapeChatText("a<b>c"), cf));
+  ASSERT_EQ(1u, net->m_chatRecords.size());
+  EXPECT_EQ(kPeerAddr, net->m_chatRecords[0]->address);
+  std::vector<ChatLine> lines;
+  ASSERT_TRUE(net->OnChatArrived(0, false, nullptr, lines));
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(0u, lines[0].text.find("\r\n朋友(200)   "));
+  EXPECT_EQ("a<b>c", lines[1].text);
+  EXPECT_TRUE(lines[1].format == cf);
+  EXPECT_TRUE(net->m_chatRecords.empty());
+}
+
+TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
+  ChatSendInput in;
+  in.sendOnlyToSelected = true;
+  in.text = "你好";
+  // Nobody selected: nothing happens and the input keeps its text.
+  ChatSendOutcome out = net->OnChatSend(in);
+  EXPECT_FALSE(out.clearInput);
+  EXPECT_FALSE(out.sent);
+
+  // Reachable: a plain line without font fields, prefixed with the target.
+  in.selected = net->FindMemberByUser(kPeer);
+  out = net->OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  FieldList f;
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ((FieldList{"2", "CHAT", "TEXT", "100", "对 [朋友(200)]说:   你好"}), f);
+
+  // Unreachable: a leave-word of at most 240 bytes through the server.
+  in.selected = net->FindMemberByUser(kAway);
+  in.text = std::string(300, 'L');
+  out = net->OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
+  std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
+  EXPECT_EQ(expected, server->Receive().text);
+
+  // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
+  in.text = "x";
+  for (int i = 0; i < 150; ++i) in.text += "字";
+  out = net->OnChatSend(in);
+  std::string kept = "x";
+  for (int i = 0; i < 119; ++i) kept += "字";
+  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+
+  // Only filtered words: nothing is sent, the box is cleared.
+  in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
+  out = net->OnChatSend(in);
+  EXPECT_FALSE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(server->Quiet(150));
+}
+
+TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
+  server->Send(40, MsgLWords(kAway, "第二", "第一"));
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+  server->Send(41, "<CHAT>" + MsgChatText(kAway, "plaza", DefaultInputFormat()).substr(6));
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_PLAZA_ARRIVED) == 1; }));
+  EXPECT_EQ(kServerAddr, ui.posts.back().wParam);
+
+  // Only from the selected member: others' lines are dropped, leave-words stay shown.
+  std::vector<ChatLine> lines;
+  CircleMember* peerMember = net->FindMemberByUser(kPeer);
+  EXPECT_FALSE(net->OnChatArrived(0, true, nullptr, lines));
+  EXPECT_EQ(2u, net->m_chatRecords.size());
+  ASSERT_TRUE(net->OnChatArrived(0, true, peerMember, lines));
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("第一第二", lines[0].text);
+
+  // Plaza lists replace the members; joins stop at 14; a leave needs two.
+  server->Send(42, MsgChatList({{"10.1.2.3", "甲"}, {"10.1.2.4", ""}}));
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 42; }));
+  ASSERT_EQ(2u, net->m_members.size());
+  EXPECT_EQ("10.1.*.*", MemberRowText(*net->m_members[1]));
+  for (int i = 0; i < 15; ++i) {
+    FieldList add{"ADDUSER", "10.0.0." + std::to_string(i), "n"};
+    net->OnServerChat(add);
+  }
+  EXPECT_EQ(14u, net->m_members.size());
+  FieldList del{"DELEUSER", "10.1.2.3"};
+  uintptr_t gone = net->m_members[0]->serial;
+  net->OnServerChat(del);
+  EXPECT_EQ(13u, net->m_members.size());
+  EXPECT_EQ(gone, ui.posts.back().wParam);
+  EXPECT_FALSE(net->FindMember(gone));  // a late look-up finds nothing
+
+  FieldList ad{"http://ad.example/x"}, notAd{"ftp://x"};
+  net->OnChatAd(notAd);
+  EXPECT_EQ(0u, PostCount(WM_CHAT_AD));
+  net->OnChatAd(ad);
+  EXPECT_EQ("http://ad.example/x", net->m_strAdAddress);
+  EXPECT_EQ(1u, PostCount(WM_CHAT_AD));
+}
+
+TEST(WordFilter, TablesAndCharacterBoundaries) {
+  EXPECT_EQ(115u, kCircleNameFilterCount);
+  EXPECT_EQ(108u, kChatWordFilterCount);
+  auto check = [](const char* const* table, size_t n) {
+    int latin = 0;
+    for (size_t i = 0; i < n; ++i) {
+      std::string w = table[i];
+      EXPECT_FALSE(w.empty());
+      EXPECT_LE(w.size(), 20u) << i;
+      if ((unsigned char)w[0] < 0x80) {
+        ++latin;
+        EXPECT_GE(w.size(), 2u);
+        EXPECT_LE(w.size(), 7u);
+      }
+      for (size_t j = 0; j < i; ++j) EXPECT_NE(w, table[j]) << "twice: " << i;
+    }
+    EXPECT_EQ(7, latin);
+  };
+  check(kCircleNameFilter, kCircleNameFilterCount);
+  check(kChatWordFilter, kChatWordFilterCount);
+
+  const char* table[] = {"ab", "\xB0\xA1"};
+  EXPECT_EQ("xy", ApplyWordFilter("abxaby", table, 2));
+  // B0 A1 appears across two characters (A3 B0, A1 A1): left alone.
+  EXPECT_EQ("\xA3\xB0\xA1\xA1", ApplyWordFilter("\xA3\xB0\xA1\xA1", table, 2));
+  EXPECT_EQ("z", ApplyWordFilter("\xB0\xA1z", table, 2));
+}
