@@ -1,0 +1,286 @@
+// qimbo-tool net: the program's network client without windows. Logs in,
+// uploads the favorites of a file, or downloads them into a file.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/codepage.h"
+#include "net/link.h"
+#include "net/netstate.h"
+#include "net/transfer.h"
+#include "os/net.h"
+#include "os/os.h"
+#include "store/favorites_file.h"
+#include "store/node.h"
+#include "tool.h"
+
+using namespace qb;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Posts go to a queue the tool's loop empties; timers are deadlines it checks.
+class CToolUi : public IUserInterface {
+ public:
+  struct PostRec {
+    unsigned msg;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  int ShowMessage(const std::string& text, const std::string&, unsigned) override {
+    qtool::Error(text);
+    return kIdOk;
+  }
+  void Post(UiTarget, unsigned msg, uintptr_t wParam, intptr_t lParam) override {
+    posts.push_back({msg, wParam, lParam});
+  }
+  void StartTimer(UiTarget, unsigned id, unsigned ms) override {
+    timers[id] = Clock::now() + std::chrono::milliseconds(ms);
+  }
+  void StopTimer(UiTarget, unsigned id) override { timers.erase(id); }
+
+  std::deque<PostRec> posts;
+  std::map<unsigned, Clock::time_point> timers;
+};
+
+struct Options {
+  std::string command, file, server, password;
+  int32_t user = 0;
+  uint32_t bind = 0;
+  int timeout = 30;
+  int portBase = kLocalBasePort;
+  int serverPortBase = kServerBasePort;
+};
+
+const char kUsage[] =
+    "  net login|upload FILE|download FILE --server HOST --user N --password P\n"
+    "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
+    "                          log in; upload the favorites FILE; download into FILE";
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  if (argc < 2) return false;
+  o.command = argv[1];
+  int i = 2;
+  if (o.command == "upload" || o.command == "download") {
+    if (argc < 3) return false;
+    o.file = argv[i++];
+  } else if (o.command != "login") {
+    return false;
+  }
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return false;
+    std::string v = argv[++i];
+    if (a == "--server")
+      o.server = v;
+    else if (a == "--user")
+      o.user = ReadNumber(v);
+    else if (a == "--password")
+      o.password = FromUtf8(v);
+    else if (a == "--bind") {
+      o.bind = ParseDottedAddress(v);
+      if (o.bind == kNoAddress) return false;
+    } else if (a == "--timeout")
+      o.timeout = atoi(v.c_str());
+    else if (a == "--port-base")
+      o.portBase = atoi(v.c_str());
+    else if (a == "--server-port-base")
+      o.serverPortBase = atoi(v.c_str());
+    else
+      return false;
+  }
+  return !o.server.empty() && o.user > 0 && o.timeout > 0 && o.portBase > 0 && o.portBase < 65531 &&
+         o.serverPortBase > 0 && o.serverPortBase < 65531;
+}
+
+// The client's loop: what the program's message loop does, without windows.
+class CClient {
+ public:
+  explicit CClient(const Options& o) : m_opt(o) {
+    m_config.serverHost = o.server;
+    m_config.bindAddress = o.bind;
+    m_config.localBasePort = (uint16_t)o.portBase;
+    m_config.peerBasePort = (uint16_t)o.portBase;
+    m_config.serverBasePort = (uint16_t)o.serverPortBase;
+    m_net.reset(new CNetState(m_tree, m_ui, m_config));
+    m_progress.reset(new CTransferProgress(*m_net));
+  }
+  ~CClient() {
+    m_net.reset();
+    m_links.Stop();
+  }
+
+  int Start() {
+    if (!m_links.Start(m_config)) {
+      qtool::Error("net: cannot open the local ports");
+      return 0;
+    }
+    m_net->SetLinks(&m_links);
+    if (!m_net->Sender().EnsureServerAddress()) {
+      qtool::Error("连网失败!");
+      return 0;
+    }
+    m_deadline = Clock::now() + std::chrono::seconds(m_opt.timeout);
+    return 1;
+  }
+
+  // Runs the loop until `done` or the time-out; false on the time-out.
+  template <class Done>
+  bool Run(Done done, Clock::time_point until) {
+    while (!done()) {
+      if (Clock::now() >= until) return false;
+      m_links.ReceiveQueue().Event().Wait(20);
+      m_net->PumpReceived();
+      Dispatch();
+      FireTimers();
+    }
+    return true;
+  }
+
+  int Login() {
+    m_net->m_nUser = m_opt.user;
+    m_net->m_strPassword = m_opt.password;
+    if (!m_net->SendLogin()) {
+      qtool::Error("连网失败!");
+      return 0;
+    }
+    if (!Run([&] { return m_loginResult != 0; }, m_deadline)) {
+      qtool::Error("用户名与密码不符!");  // no answer at all
+      return 0;
+    }
+    if (m_loginResult != kLoginAccepted) {
+      qtool::Error("用户名与密码不符!");
+      return 0;
+    }
+    qtool::Error("登录成功!");
+    return 1;
+  }
+
+  // Leave-words arrive after an accepted login; give them a second.
+  void WaitForLeaveWords() {
+    Run([] { return false; }, std::min(m_deadline, Clock::now() + std::chrono::seconds(1)));
+  }
+
+  int Upload() {
+    if (!LoadFavoritesFile(m_tree, os::ProgramPath(m_opt.file))) {
+      qtool::Error("net: cannot read " + FromUtf8(m_opt.file));
+      return 0;
+    }
+    return Transfer(true) == "上传成功！";
+  }
+
+  int Download() {
+    if (Transfer(false) != "下载成功！") return 0;
+    std::unique_ptr<CMyNodeList> got = m_net->TakeDownloadList();
+    CMyNodeList web;
+    if (got) ReplaceWebFolder(web, *got);
+    std::vector<const CMyNode*> nodes(web.begin(), web.end());
+    if (!os::WriteWholeFile(os::ProgramPath(m_opt.file), FavoritesFileBytes(nodes))) {
+      qtool::Error("net: cannot write " + FromUtf8(m_opt.file));
+      return 0;
+    }
+    return 1;
+  }
+
+  void Logout() { m_net->SendLogout(); }
+
+ private:
+  // Shows each new prompt text; returns the last one when the transfer ends.
+  std::string Transfer(bool upload) {
+    PromptView v;
+    m_progress->OnCommand(upload, v);
+    Show(v);
+    if (v.okEnabled) return m_lastText;
+    if (!Run([&] { return m_transferEnded; }, Clock::time_point::max())) return m_lastText;
+    return m_lastText;
+  }
+
+  void Show(const PromptView& v) {
+    if (!v.text.empty() && v.text != m_lastText) qtool::Error(v.text);
+    if (!v.text.empty()) m_lastText = v.text;
+    if (v.okEnabled) m_transferEnded = true;
+  }
+
+  void Dispatch() {
+    while (!m_ui.posts.empty()) {
+      CToolUi::PostRec p = m_ui.posts.front();
+      m_ui.posts.pop_front();
+      if (p.msg == WM_LOGIN_RESULT) m_loginResult = p.wParam;
+      if (p.msg == WM_TRANSFER_STATUS) {
+        PromptView v;
+        if (m_progress->OnTransferStatus(p.wParam, p.lParam, v)) Show(v);
+      }
+      if (p.msg == WM_CHAT_ARRIVED) PrintLeaveWords();
+    }
+  }
+
+  void PrintLeaveWords() {
+    for (const auto& r : m_net->m_chatRecords)
+      if (r->kind == 1)
+        printf("{\"from\":%d,\"text\":%s}\n", (int)r->user, qtool::JsonString(UnescapeChatText(r->text)).c_str());
+    fflush(stdout);
+    m_net->m_chatRecords.clear();
+  }
+
+  void FireTimers() {
+    for (auto it = m_ui.timers.begin(); it != m_ui.timers.end();) {
+      unsigned id = it->first;
+      if (Clock::now() < it->second) {
+        ++it;
+        continue;
+      }
+      it = m_ui.timers.erase(it);
+      if (id == kKeepAliveTimer) m_ui.StartTimer(UiTarget::UiThread, id, kKeepAliveMs);  // repeating
+      m_net->OnTimer(id);
+      it = m_ui.timers.begin();
+    }
+  }
+
+  Options m_opt;
+  CNetConfig m_config;
+  CToolUi m_ui;
+  CMyNodeList m_tree;
+  CNetLinks m_links;
+  std::unique_ptr<CNetState> m_net;
+  std::unique_ptr<CTransferProgress> m_progress;
+  Clock::time_point m_deadline;
+  uintptr_t m_loginResult = 0;
+  bool m_transferEnded = false;
+  std::string m_lastText;
+};
+
+int RunNet(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, o)) {
+    fprintf(stderr, "usage: qimbo-tool\n%s\n", kUsage);
+    return 2;
+  }
+  if (!os::NetStartup()) return 1;
+  int ok = 0;
+  {
+    CClient client(o);
+    if (client.Start() && client.Login()) {
+      if (o.command == "login") {
+        client.WaitForLeaveWords();
+        ok = 1;
+      } else if (o.command == "upload") {
+        ok = client.Upload();
+      } else {
+        ok = client.Download();
+      }
+      client.Logout();
+    }
+  }
+  os::NetCleanup();
+  return ok ? 0 : 1;
+}
+
+qtool::Registrar reg("net", RunNet, kUsage);
+
+}  // namespace
