@@ -97,6 +97,15 @@ class ProgramAgainstServer : public ::testing::Test {
     EXPECT_EQ(0, server.Stop()) << server.Log();
     os::NetCleanup();
   }
+  // Waits until the server has logged `line` (the links send on their own threads).
+  bool LogShows(const std::string& line) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+      if (server.Log().find(line) != std::string::npos) return true;
+      os::SleepMs(2);
+    }
+    return false;
+  }
   TempDir dir;
   std::string db;
   CServerProcess server;
@@ -168,6 +177,7 @@ TEST_F(ProgramAgainstServer, CircleChatBetweenTwoProgramsAndALeaveWordForAThird)
     ASSERT_TRUE(c.EnterCircle(circle));
     c.net->SendLogout();  // 300 stays a member, offline
   }
+  ASSERT_TRUE(LogShows("logout user 300"));
   CProgram a(7, server.Ports()), b(8, server.Ports());
   ASSERT_TRUE(a.LogIn(100, "secret"));
   ASSERT_TRUE(a.EnterCircle(circle));
@@ -196,6 +206,7 @@ TEST_F(ProgramAgainstServer, CircleChatBetweenTwoProgramsAndALeaveWordForAThird)
   offline = a.net->FindMemberByUser(300);
   ASSERT_TRUE(offline);
   ASSERT_TRUE(a.net->SendChat(false, offline, "see you <later>", qb::DefaultInputFormat()));
+  ASSERT_TRUE(LogShows("leave-word from 100 to 300"));
   CProgram c(9, server.Ports());
   ASSERT_TRUE(c.LogIn(300, "pw300"));  // the login asks for the leave-words by itself
   ASSERT_TRUE(c.PumpUntil([&] { return !c.net->m_chatRecords.empty(); }));
