@@ -206,7 +206,9 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   // The user's own record is a member, so the client hears itself too
   // (where peers and the client share their ports, that is not under Wine).
   const bool hearsItself = kPeerPorts == kClientPorts;
-  if (hearsItself) ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+  if (hearsItself) {
+    ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+  }
 
   in.text = "a<b>c";
   in.receiveOnlyFromSelected = true;  // then the line is echoed at once
@@ -216,7 +218,9 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_NE(std::string::npos, out.echo[0].text.find("我(100)"));
   Received r = peer->Receive();
   EXPECT_NE(std::string::npos, r.text.find("<a\xA8\xB5" "b\xA8\xB6" "c>"));
-  if (hearsItself) ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 2; }));
+  if (hearsItself) {
+    ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 2; }));
+  }
 
   // The peer answers with the same escaped text and its own font.
   CharFormat cf = DefaultInputFormat();
