@@ -68,7 +68,7 @@ void CServer::Dispatch(uint32_t address, int k, const std::string& text, FieldLi
   if (type == "LGI") OnLogin(address, k, n, f, now);
   else if (type == "LGO") OnLogout(address, f);
   else if (type == "LIV") OnKeepAlive(address, f, now);
-  else if (type == "REQWORDS") OnReqWords(address, k, f);
+  else if (type == "REQWORDS") OnReqWords(address, f);
   else if (type == "LEAVEWORD") OnLeaveWord(address, text, f);
   else if (type == "FAV") OnFav(address, k, n, f, now);
   else if (type == "GROUP") OnGroup(address, k, n, f);
@@ -266,7 +266,7 @@ void CServer::OnKeepAlive(uint32_t address, FieldList& f, uint64_t now) {
   });
 }
 
-void CServer::OnReqWords(uint32_t address, int k, FieldList& f) {
+void CServer::OnReqWords(uint32_t address, FieldList& f) {
   std::string userField;
   if (!qb::TakeField(f, userField)) {
     ++m_counters.malformed;
@@ -283,7 +283,6 @@ void CServer::OnReqWords(uint32_t address, int k, FieldList& f) {
     Log("error: cannot read the leave-words of user " + qb::FormatNumber(user));
     return;
   }
-  (void)k;
   for (const LeaveWord& w : words) {
     UserRecord from;
     std::string name = m_storage.FindUser(w.from, from) && !from.nickname.empty() ? from.nickname : std::string();

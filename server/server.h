@@ -117,7 +117,7 @@ class CServer {
   void OnLogin(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnLogout(uint32_t address, qb::FieldList& f);
   void OnKeepAlive(uint32_t address, qb::FieldList& f, uint64_t now);
-  void OnReqWords(uint32_t address, int k, qb::FieldList& f);
+  void OnReqWords(uint32_t address, qb::FieldList& f);
   void OnLeaveWord(uint32_t address, const std::string& text, qb::FieldList& f);
   void OnFav(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnFavUp(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
