@@ -77,6 +77,11 @@ class CPanelDialog {
  protected:
   virtual INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
   virtual void OnInit() = 0;
+  // The buttons drawn over the background, which take a copy of it.
+  virtual qb::CSkinButton* TransparentButton(int) { return nullptr; }
+  bool HasBackground() const { return m_hBackground || m_pPicture; }
+  // Gives the transparent buttons a fresh copy of the painted background.
+  void RetakeButtonBackgrounds();
   void Paint();
   HWND m_hWnd = nullptr;
   int m_area;
@@ -152,6 +157,7 @@ class CUrlDialog : public CPanelDialog {
   void RecordItemScript();
   void RecorderClosed();
   void ApplySkin();
+  qb::CSkinButton* TransparentButton(int i) override { return i < 30 ? &m_buttons[i] : nullptr; }
 
   CBtnLeafNode m_buttons[30];
   HWND m_hEditor = nullptr;
@@ -170,6 +176,7 @@ class CLnkDialog : public CPanelDialog {
 
  private:
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
+  qb::CSkinButton* TransparentButton(int i) override { return i < 30 ? &m_buttons[i] : nullptr; }
   CBtnLeafNode m_buttons[30];
 };
 

@@ -23,6 +23,8 @@ std::unique_ptr<CTabDialog> g_tab;
 std::unique_ptr<CUrlDialog> g_url;
 std::unique_ptr<CLnkDialog> g_lnk;
 
+const UINT WM_PANEL_SHOWN = WM_USER + 201;
+
 // Where the panels sit, from the owner's top-left corner, and their sizes.
 const int kTabX = 0, kTabY = 16, kTabW = 200, kTabH = 660;
 const int kItemX = 200, kItemY = 40, kItemW = 824, kItemH = 692;
@@ -112,11 +114,30 @@ INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPA
     case WM_PAINT:
       self->Paint();
       return TRUE;
+    case WM_WINDOWPOSCHANGED:
+      if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)
+        PostMessageW(wnd, WM_PANEL_SHOWN, 0, 0);
+      return FALSE;
+    case WM_PANEL_SHOWN:
+      // A panel is shown over its owner; some window managers leave a newly
+      // shown owned window below it.
+      SetWindowPos(wnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      self->RetakeButtonBackgrounds();
+      return TRUE;
     case WM_NCDESTROY:
       self->m_hWnd = nullptr;
       return FALSE;
   }
   return self->OnMessage(msg, wParam, lParam);
+}
+
+void CPanelDialog::RetakeButtonBackgrounds() {
+  if (!HasBackground() || !IsWindowVisible(m_hWnd)) return;
+  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  for (int i = 0; qb::CSkinButton* b = TransparentButton(i); ++i) {
+    b->DrawTransparent(false);
+    RedrawWindow(b->GetSafeHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  }
 }
 
 void CPanelDialog::FreePicture() {

@@ -53,7 +53,8 @@ void CUrlDialog::OnInit() {
     b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstItemId + slot));
     b.SetClickMark(false, false);
     b.SetAlign(0, false);
-    b.DrawTransparent(false);
+    // Without a background image there is nothing to show through.
+    if (HasBackground()) b.DrawTransparent(false);
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
   }
   CAppLogic* app = Host().app;
@@ -114,7 +115,8 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
 void CUrlDialog::ApplySkin() {
   LoadPanelBackground();
   InvalidateRect(m_hWnd, nullptr, TRUE);
-  for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
+  if (HasBackground())
+    for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
 }
 
 INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -273,7 +275,7 @@ void CLnkDialog::OnInit() {
     b.SetFlat(true, false);
     b.SetClickMark(false, false);
     b.SetAlign(1, false);
-    b.DrawTransparent(false);
+    if (HasBackground()) b.DrawTransparent(false);
   }
   if (Host().app) ShowProgramFolder(Host().app->FirstNodeBySlot(ProgramCategory));
 }
@@ -309,7 +311,8 @@ INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
   if (msg == WM_PANEL_APPLY_SKIN) {
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);
-    for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
+    if (HasBackground())
+      for (CBtnLeafNode& b : m_buttons) b.DrawTransparent(true);
     return TRUE;
   }
   return FALSE;

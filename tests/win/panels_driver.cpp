@@ -2,6 +2,8 @@
 // of its own with a prepared favorites file, works the panels through window
 // messages and cursor positions, and checks what they show and what the
 // program saves. Usage: panels_driver Qimbo.exe [screenshot folder]
+// The screenshots (panels_full_category.bmp, panels_program_folder.bmp) are
+// for a human look.
 #include <windows.h>
 
 #include <cstdio>
@@ -263,7 +265,8 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "usage: panels_driver Qimbo.exe [screenshot folder]\n");
     return 2;
   }
-  std::wstring shots = argc > 2 ? argv[2] : L"";
+  // Screenshots go beside the driver unless a folder is named.
+  std::wstring shots = argc > 2 ? argv[2] : L".";
 
   // A program folder of its own with the program and a favorites file.
   std::string dir = os::TempFolder() + "qimbo-panels-" + std::to_string(GetTickCount()) + "\\";
@@ -444,6 +447,12 @@ int wmain(int argc, wchar_t** argv) {
   Settle(1500);
   Check(IsWindowVisible(g_lnk) && VisibleItems(g_lnk, IDC_FIRST_PROGRAM) == 30, "a folder of 31 files shows 30 buttons");
   Check(Text(GetDlgItem(g_lnk, IDC_FIRST_PROGRAM)) == "p00.txt", "program buttons are captioned with the file name");
+  {
+    RECT r;
+    GetWindowRect(g_lnk, &r);
+    printf("note: program folder at %ld,%ld-%ld,%ld, url panel visible %d\n", r.left, r.top, r.right, r.bottom,
+           IsWindowVisible(g_url));
+  }
   if (!shots.empty()) Screenshot(shots + L"\\panels_program_folder.bmp");
   PostMessageW(g_main, WM_COMMAND, 1004, 0);
   Settle(800);
