@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Lays out the program folder that users unzip and run:
 #   layout.sh WINBUILD [FOLDER]   (FOLDER defaults to WINBUILD/Qimbo)
+# An existing folder is brought up to date: the program and the shipped files
+# are replaced, the user's favorites, configuration and current skin stay.
 # Qimbo.exe, data\, config\MyConfig.ini, skin\ with the current skin, its
 # first-run marker and the shipped skins, images\icon\ieicon\, head\, the
 # script folders, offline-page\ and the compiled help file.
@@ -9,7 +11,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 win=$(cd "$1" && pwd)
 out=${2:-$win/Qimbo}
 [ -f "$win/Qimbo.exe" ] || { echo "layout: no $win/Qimbo.exe" >&2; exit 1; }
-rm -rf "$out"
 mkdir -p "$out"/{data,config,skin,images/icon/ieicon,head,offline-page} "$out"/script/{url,url_dir,lnk,lnk_dir}
 cp "$win/Qimbo.exe" "$out/"
 
@@ -25,12 +26,17 @@ cp -r "$art/." "$out/"
 rm -f "$out"/.stamp-*
 
 # Configuration with its defaults: six CRLF lines, the last without a line end.
-printf '[HOTKEY]\r\nFavoriteKey=Ctrl+S\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Ctrl+Enter\r\n[END]' >"$out/config/MyConfig.ini"
+[ -f "$out/config/MyConfig.ini" ] || printf '[HOTKEY]\r\nFavoriteKey=Ctrl+S\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Ctrl+Enter\r\n[END]' >"$out/config/MyConfig.ini"
 
 # Skin databases: the current skin is the shipped "汽车Qimbo"; the first-run
 # marker makes the first start point its image paths into that folder.
+fresh=0
+[ -f "$out/skin/MySkin.db" ] || [ -f "$out/skin/SecondRun.txt" ] || fresh=1
+keep=$(mktemp)
+[ -f "$out/skin/MySkin.db" ] && cp "$out/skin/MySkin.db" "$keep"
 python3 "$root/scripts/make-skin-db.py" "$out/skin"
-: >"$out/skin/FirstRun.txt"
+if [ "$fresh" = 1 ]; then : >"$out/skin/FirstRun.txt"; else cp "$keep" "$out/skin/MySkin.db"; fi
+rm -f "$keep"
 
 # The banner page, in GBK as the program's pages are.
 iconv -f UTF-8 -t GBK >"$out/head/Head.htm" <<'HTML'

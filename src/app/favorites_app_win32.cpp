@@ -152,8 +152,9 @@ bool CFavoritesApp::InitInstance() {
   }
   // Settings and skin come before the favorites; their failures keep the defaults.
   std::string dir = os::ProgramDirectory();
+  m_logic->m_strHomePath = m_homePath;
   LoadConfig(dir, m_config);
-  LoadSkin(dir, "", m_skins, m_ui);
+  LoadSkin(dir, "", m_skins, &m_ui);
   if (!m_logic->Start()) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;

@@ -74,6 +74,8 @@ class CFavoritesApp {
 
   // The running application object.
   static CFavoritesApp* Instance() { return s_instance; }
+  // Tests point the profile (desktop, Start menu, Favorites) at a folder of their own.
+  void SetHomePath(const std::string& home) { m_homePath = home; }
 
  private:
   bool SecondCopy();
@@ -94,6 +96,7 @@ class CFavoritesApp {
   int m_transferSteps = 0;
   int m_downloadTotal = 0;
   uint32_t m_serverAddress = 0;
+  std::string m_homePath;
 };
 
 }  // namespace qb

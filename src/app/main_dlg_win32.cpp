@@ -460,7 +460,7 @@ void CMainDlg::ChangeSkin(UINT id) {
   SkinSet& skins = m_app.Skins();
   std::string dir = m_app.ProgramDir();
   FreeSkinFonts(skins);
-  if (!LoadSkin(dir, Gbk(name), skins, m_app.Ui())) {
+  if (!LoadSkin(dir, Gbk(name), skins, &m_app.Ui())) {
     StopBox(m_hWnd, "读皮肤文件失败,按<确认>按钮退出");
     return;
   }

@@ -8,9 +8,9 @@ namespace qb {
 
 class CStaticLink {
  public:
-  static const COLORREF kUnvisited = RGB(0, 0, 255);
-  static const COLORREF kVisited = RGB(128, 0, 128);
-  static const COLORREF kHover = RGB(255, 0, 0);
+  static constexpr COLORREF kUnvisited = RGB(0, 0, 255);
+  static constexpr COLORREF kVisited = RGB(128, 0, 128);
+  static constexpr COLORREF kHover = RGB(255, 0, 0);
 
   // link: GBK target; empty means the string resource of the control's
   // identifier, else the control's text, looked up at click time.

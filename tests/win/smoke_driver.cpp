@@ -1,9 +1,12 @@
-// Starts Qimbo.exe, finds its window by caption, closes it and checks that the
-// process ended with code 0. Usage: smoke_driver Qimbo.exe
+// Starts Qimbo.exe, finds its main window (the dialog with the favorites file
+// box), checks that it is visible, exits through the "X" button and checks
+// that the process ended with code 0. Usage: smoke_driver Qimbo.exe|FOLDER
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+
+#include "proc_util.h"
 
 static int Fail(const char* what) {
   fprintf(stderr, "smoke: %s (error %lu)\n", what, GetLastError());
@@ -12,40 +15,25 @@ static int Fail(const char* what) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Fail("usage: smoke_driver Qimbo.exe");
-  std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(argv[1], &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return Fail("cannot start the program");
-  const wchar_t* caption = L"Qimbo\u6536\u85CF";  // Qimbo收藏
+  std::wstring exe = argv[1];
+  if (exe.size() < 4 || _wcsicmp(exe.c_str() + exe.size() - 4, L".exe") != 0) exe += L"\\Qimbo.exe";
+  drv::Proc app;
+  if (!app.Start(exe, L"")) return Fail("cannot start the program");
+  const int kFileBox = 1096, kExit = 1007;
   HWND wnd = nullptr;
   for (int i = 0; i < 300 && !wnd; ++i) {
-    wnd = FindWindowW(nullptr, caption);
-    if (!wnd) {
-      if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) return Fail("the program ended before showing its window");
+    wnd = drv::FindMainWindow(app.pi.dwProcessId, kFileBox);
+    if (!wnd && app.Ended(100)) {
+      fprintf(stderr, "smoke: exit code %lu\n", app.ExitCode());
+      return Fail("the program ended before showing its window");
     }
   }
-  if (!wnd) {
-    TerminateProcess(pi.hProcess, 9);
-    return Fail("no window with the caption Qimbo收藏");
-  }
-  wchar_t text[64] = {};
-  GetWindowTextW(wnd, text, 64);
-  if (std::wstring(text) != caption) return Fail("caption differs");
-  if (!IsWindowVisible(wnd)) return Fail("window is not visible");
-  printf("smoke: window found and visible\n");
-  PostMessageW(wnd, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(pi.hProcess, 15000) != WAIT_OBJECT_0) {
-    TerminateProcess(pi.hProcess, 9);
-    return Fail("the program did not end after WM_CLOSE");
-  }
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  if (code != 0) {
-    fprintf(stderr, "smoke: exit code %lu\n", code);
+  if (!wnd) return Fail("no main window with the favorites file box");
+  printf("smoke: main window found and visible\n");
+  PostMessageW(wnd, WM_COMMAND, kExit, 0);
+  if (!app.Ended(15000)) return Fail("the program did not end after the exit button");
+  if (app.ExitCode() != 0) {
+    fprintf(stderr, "smoke: exit code %lu\n", app.ExitCode());
     return 1;
   }
   printf("smoke: closed cleanly with exit code 0\n");

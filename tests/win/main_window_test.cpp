@@ -1,0 +1,330 @@
+// The application and its main window in this process, in a program folder of
+// the test's own: controls, menus, modes, favorites files, hiding, the tray,
+// skin changes and the save on exit.
+#include <gtest/gtest.h>
+
+#include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
+#include "app/main_dlg_win32.h"
+#include "os/os.h"
+#include "skin/skin.h"
+#include "store/favorites_file.h"
+#include "store/node.h"
+#include "testutil.h"
+#include "widgets/text_win32.h"
+#include "win_test_util.h"
+
+namespace {
+
+using qb::CMainDlg;
+
+// One web category with items whose visit counts are given.
+void WriteFavorites(const std::string& dataDir, const std::string& file, const std::string& category,
+                    const std::vector<std::pair<std::string, int>>& items) {
+  CMyNodeList list;
+  CMyNode* cat = new CMyNode;
+  cat->m_strName = category;
+  cat->m_nKind = UrlCategory;
+  ASSERT_TRUE(list.AddNode(cat));
+  int slot = 0;
+  for (const auto& it : items) {
+    CMyNode* n = new CMyNode;
+    n->m_strName = it.first;
+    n->m_strAddress = "http://www.example.com/" + std::to_string(slot);
+    n->m_nKind = UrlItem;
+    n->m_pParent = cat;
+    n->m_nVisits = it.second;
+    n->m_nSlot = slot++;
+    ASSERT_TRUE(list.AddNode(n));
+  }
+  ASSERT_TRUE(SaveFavoritesFile(list, dataDir, file));
+}
+
+void WriteSkin(const std::string& folder, COLORREF normalBack, const std::string& image) {
+  qb::SkinSet skins;
+  qb::ResetSkins(skins);
+  for (auto& s : skins) {
+    s.m_clrNormalBack = normalBack;
+    s.m_strImagePath = image;
+  }
+  qbtest::WriteFileBytes(folder + "MySkin.db", qb::EncodeSkinRecords(skins));
+}
+
+std::vector<std::pair<UINT, std::wstring>> MenuItems(HMENU menu) {
+  std::vector<std::pair<UINT, std::wstring>> out;
+  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+    wchar_t text[256] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 256, MF_BYPOSITION);
+    out.emplace_back(GetMenuItemID(menu, i), text);
+  }
+  return out;
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string p = dir.Path();
+    for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
+    std::string user = os::UserName();
+    for (const std::string& u : {user, std::string("All Users")}) {
+      std::string home = p + "profiles\\" + u;
+      os::CreateFolder(home);
+      os::CreateFolder(home + "\\桌面");
+      os::CreateFolder(home + "\\「开始」菜单");
+      os::CreateFolder(home + "\\「开始」菜单\\程序");
+    }
+    os::CreateFolder(p + "profiles\\" + user + "\\Favorites");
+    WriteFavorites(p + "data\\", "1-我的收藏.sc", "新闻", {{"甲站.url", 9}, {" 乙站 ", 5}, {"丙站", 1}});
+    WriteFavorites(p + "data\\", "B.sc", "工作", {{"邮件", 3}, {"日程", 7}});
+    os::CreateFolder(p + "skin\\红皮");
+    WriteSkin(p + "skin\\红皮\\", RGB(200, 30, 30), "none.bmp");
+    WriteSkin(p + "skin\\", RGB(30, 200, 30), "none.bmp");
+  }
+  void Start() {
+    os::SetProgramDirectory(dir.Path());
+    app.reset(new qb::CFavoritesApp);
+    app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
+    ASSERT_TRUE(app->InitInstance());
+    main = app->MainWindow();
+    ASSERT_TRUE(main);
+    wnd = main->GetSafeHwnd();
+    wintest::Pump();
+  }
+  void TearDown() override {
+    if (app) app->ExitInstance();
+    app.reset();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+  COLORREF ButtonColour(int id, int index) {
+    return qb::CSkinButton::FromHandle(GetDlgItem(wnd, id))->GetColor(index);
+  }
+
+  qbtest::TempDir dir;
+  std::unique_ptr<qb::CFavoritesApp> app;
+  CMainDlg* main = nullptr;
+  HWND wnd = nullptr;
+};
+
+TEST_F(MainWindowTest, ControlsCaptionsAndShape) {
+  Start();
+  EXPECT_TRUE(IsWindowVisible(wnd));
+  EXPECT_EQ(L"", wintest::Text(wnd));
+  LONG_PTR style = GetWindowLongPtrW(wnd, GWL_STYLE);
+  EXPECT_TRUE(style & WS_POPUP);
+  EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_TRUE(GetWindowLongPtrW(wnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  RECT want = {0, 0, 588, 421}, client;
+  MapDialogRect(wnd, &want);
+  GetClientRect(wnd, &client);
+  EXPECT_EQ(want.right, client.right);
+  EXPECT_EQ(want.bottom, client.bottom);
+
+  EXPECT_EQ(L"设置", wintest::ItemText(wnd, IDC_SETTINGS_BUTTON));
+  EXPECT_EQ(L"变脸", wintest::ItemText(wnd, IDC_SKIN_BUTTON));
+  EXPECT_EQ(L"登录", wintest::ItemText(wnd, IDC_LOGIN_BUTTON));
+  EXPECT_EQ(L"圈友", wintest::ItemText(wnd, IDC_CHAT_BUTTON));
+  EXPECT_EQ(L"Go", wintest::ItemText(wnd, IDC_TOP_VISITED_BUTTON));
+  EXPECT_EQ(L"_", wintest::ItemText(wnd, IDC_HIDE_BUTTON));
+  EXPECT_EQ(L"X", wintest::ItemText(wnd, IDC_EXIT_BUTTON));
+  EXPECT_EQ(L"程序夹", wintest::ItemText(wnd, IDC_FOLDER_BUTTON));
+  EXPECT_EQ(L"", wintest::ItemText(wnd, IDC_HELP_BUTTON));
+  EXPECT_TRUE(GetDlgItem(wnd, IDC_BANNER));
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(wnd, IDC_BANNER)));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER)));
+  for (int id : {IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON, IDC_HIDE_BUTTON})
+    EXPECT_TRUE(qb::CSkinButton::FromHandle(GetDlgItem(wnd, id))) << id;
+  // The function buttons wear the current skin's area 0.
+  EXPECT_EQ(RGB(30, 200, 30), ButtonColour(IDC_SETTINGS_BUTTON, 2));
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->LnkPanel()));
+}
+
+TEST_F(MainWindowTest, FileBoxListsTheFavoritesFilesAndSwitchingLoadsTheChosenOne) {
+  Start();
+  HWND box = GetDlgItem(wnd, IDC_FILE_BOX);
+  ASSERT_EQ(2, SendMessageW(box, CB_GETCOUNT, 0, 0));
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 2; ++i) {
+    wchar_t t[64] = {};
+    SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(t));
+    names.push_back(t);
+  }
+  std::vector<std::wstring> want;
+  std::vector<os::DirEntry> files;
+  os::ListFolder(dir / "data\\", "*.sc", files);
+  for (const auto& f : files)
+    if (f.name != "." && f.name != "..") want.push_back(qb::W(f.name.substr(0, f.name.size() - 3)));
+  EXPECT_EQ(want, names) << "in the order the folder lists them";
+  wchar_t sel[64] = {};
+  SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(SendMessageW(box, CB_GETCURSEL, 0, 0)), reinterpret_cast<LPARAM>(sel));
+  EXPECT_EQ(std::wstring(L"1-我的收藏"), sel);
+
+  LRESULT b = SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"B"));
+  SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(b), 0);
+  SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_FILE_BOX, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+  EXPECT_EQ("B.sc", app->Logic()->m_strCurrentFile);
+  auto items = MenuItems(main->TopVisitedMenu());
+  ASSERT_EQ(4u, items.size());
+  EXPECT_EQ(L"邮件", items[0].second);
+  EXPECT_EQ(L"日程", items[1].second);
+  EXPECT_EQ(L"程序夹", wintest::ItemText(wnd, IDC_FOLDER_BUTTON));
+}
+
+TEST_F(MainWindowTest, TopVisitedMenuRunsFromLeastToMostVisitedWithCleanNames) {
+  Start();
+  auto items = MenuItems(main->TopVisitedMenu());
+  ASSERT_EQ(5u, items.size());
+  EXPECT_EQ(3503u, items[0].first);
+  EXPECT_EQ(L"丙站", items[0].second);
+  EXPECT_EQ(3502u, items[1].first);
+  EXPECT_EQ(L"乙站", items[1].second) << "blanks trimmed";
+  EXPECT_EQ(3501u, items[2].first);
+  EXPECT_EQ(L"甲站", items[2].second) << ".url removed";
+  EXPECT_EQ(3500u, items[4].first);
+  EXPECT_EQ(L"点击排行榜~Qimbo收藏", items[4].second);
+
+  std::vector<std::string> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back("site" + std::to_string(i));
+  HMENU big = CMainDlg::BuildTopVisitedMenu(forty);
+  auto all = MenuItems(big);
+  DestroyMenu(big);
+  ASSERT_EQ(40u, all.size());
+  EXPECT_EQ(3538u, all[0].first);
+  EXPECT_EQ(L"site37", all[0].second);
+  EXPECT_EQ(3501u, all[37].first);
+}
+
+TEST_F(MainWindowTest, SkinMenuTakesAtMost200SkinFolders) {
+  for (int i = 0; i < 204; ++i) os::CreateFolder(dir / ("skin\\s" + std::to_string(1000 + i)));
+  qbtest::WriteFileBytes(dir / "skin\\file-without-dot", "x");
+  Start();
+  auto items = MenuItems(main->SkinMenu());
+  ASSERT_EQ(202u, items.size());
+  EXPECT_EQ(3800u, items[0].first);
+  EXPECT_EQ(L"设置中可定制皮肤", items[0].second);
+  EXPECT_EQ(4000u, items[2].first);
+  EXPECT_EQ(3801u, items[201].first);
+  for (const auto& it : items) EXPECT_NE(L"file-without-dot", it.second);
+}
+
+TEST_F(MainWindowTest, ChangingTheSkinRepaintsTheButtonsAndMakesItCurrent) {
+  Start();
+  auto items = MenuItems(main->SkinMenu());
+  ASSERT_EQ(3u, items.size());
+  ASSERT_EQ(L"红皮", items[2].second);
+  SendMessageW(wnd, WM_COMMAND, items[2].first, 0);
+  wintest::Pump();
+  EXPECT_EQ(RGB(200, 30, 30), ButtonColour(IDC_SETTINGS_BUTTON, 2));
+  EXPECT_EQ(RGB(200, 30, 30), ButtonColour(IDC_FOLDER_BUTTON, 2));
+  EXPECT_EQ(dir / "skin\\红皮\\none.bmp", app->Skins()[0].m_strImagePath);
+  // The current skin file now holds the chosen skin.
+  qb::SkinSet reread;
+  qb::ResetSkins(reread);
+  qbtest::CRecordingUi ui;
+  ASSERT_EQ(1, qb::LoadSkin(dir.Path(), "", reread, &ui));
+  EXPECT_EQ(static_cast<qb::Colour>(RGB(200, 30, 30)), reread[0].m_clrNormalBack);
+  EXPECT_TRUE(IsWindowVisible(wnd));
+}
+
+TEST_F(MainWindowTest, FolderButtonSwitchesBetweenTheTwoFolders) {
+  Start();
+  SendMessageW(wnd, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
+  EXPECT_EQ(qb::kModeProgram, main->Mode());
+  EXPECT_EQ(L"网址夹", wintest::ItemText(wnd, IDC_FOLDER_BUTTON));
+  EXPECT_TRUE(IsWindowVisible(main->LnkPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->UrlPanel()));
+  SendMessageW(wnd, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
+  EXPECT_EQ(qb::kModeWeb, main->Mode());
+  EXPECT_EQ(L"程序夹", wintest::ItemText(wnd, IDC_FOLDER_BUTTON));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->LnkPanel()));
+}
+
+TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
+  Start();
+  SendMessageW(wnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_TRUE(IsWindow(wnd));
+  EXPECT_FALSE(IsWindowVisible(wnd));
+  EXPECT_FALSE(IsWindowVisible(main->TabPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->UrlPanel()));
+  HMENU resource = nullptr;
+  HMENU tray = main->BuildTrayMenu(&resource);
+  auto items = MenuItems(tray);
+  DestroyMenu(resource);
+  std::vector<UINT> ids;
+  for (const auto& it : items)
+    if (it.first) ids.push_back(it.first);
+  EXPECT_EQ((std::vector<UINT>{32810, 32808, 32816, 32817, 32809, 32812, 32811}), ids);
+  for (const auto& it : items) {
+    if (it.first == ID_TRAY_SHOW) {
+      EXPECT_EQ(L"显示(&S)", it.second);
+    }
+  }
+  SendMessageW(wnd, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
+  EXPECT_TRUE(IsWindowVisible(wnd));
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  tray = main->BuildTrayMenu(&resource);
+  wchar_t text[64] = {};
+  GetMenuStringW(tray, ID_TRAY_SHOW, text, 64, MF_BYCOMMAND);
+  DestroyMenu(resource);
+  EXPECT_EQ(std::wstring(L"隐藏(&H)"), text);
+  // The "_" button hides as well, and the tray's 显示 entry toggles back.
+  SendMessageW(wnd, WM_COMMAND, IDC_HIDE_BUTTON, 0);
+  EXPECT_FALSE(IsWindowVisible(wnd));
+  SendMessageW(wnd, WM_COMMAND, ID_TRAY_SHOW, 0);
+  EXPECT_TRUE(IsWindowVisible(wnd));
+}
+
+TEST_F(MainWindowTest, MessagesWhileTheChatIsClosedFlashTheTrayByTheirRules) {
+  Start();
+  app->Config().chatTip = 0;
+  SendMessageW(wnd, qb::WM_CHAT_ARRIVED, 0, 0);
+  EXPECT_FALSE(main->ChatPending()) << "chat lines need the tip flag";
+  SendMessageW(wnd, qb::WM_PLAZA_ARRIVED, 0, 0);
+  EXPECT_TRUE(main->ChatPending()) << "plaza lines flash regardless";
+  EXPECT_TRUE(main->Tray().Animating());
+  HICON plaza = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PLAZA_FIRST), IMAGE_ICON, 0, 0, 0));
+  EXPECT_EQ(2u, main->Tray().IconCount());
+  DestroyIcon(plaza);
+  // A left click on the tray icon while a flash is pending stops it and keeps the window.
+  SendMessageW(wnd, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
+  EXPECT_FALSE(main->ChatPending());
+  EXPECT_FALSE(main->Tray().Animating());
+  EXPECT_TRUE(IsWindowVisible(wnd));
+  app->Config().chatTip = 1;
+  SendMessageW(wnd, qb::WM_CHAT_ARRIVED, 0, 0);
+  EXPECT_TRUE(main->ChatPending());
+}
+
+TEST_F(MainWindowTest, ExitSavesTheCurrentFavoritesFileAndQuits) {
+  Start();
+  CMyNode* item = app->Logic()->FindNode("丙站", UrlItem);
+  ASSERT_TRUE(item);
+  item->m_nVisits = 77;
+  SendMessageW(wnd, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+  EXPECT_FALSE(IsWindow(wnd));
+  EXPECT_EQ(nullptr, app->MainWindow());
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the loop is told to end";
+  CMyNodeList reread;
+  ASSERT_TRUE(LoadFavoritesFile(reread, dir / "data\\1-我的收藏.sc"));
+  CMyNode* saved = reread.FindNode("丙站", UrlItem);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(77, saved->m_nVisits);
+}
+
+TEST_F(MainWindowTest, ASecondCopyEndsAtOnceWithoutABrowserWindow) {
+  Start();
+  qb::CFavoritesApp second;
+  EXPECT_FALSE(second.InitInstance());
+  EXPECT_EQ(nullptr, second.MainWindow());
+  EXPECT_EQ(nullptr, second.Logic());
+  second.ExitInstance();
+  EXPECT_TRUE(IsWindowVisible(wnd));
+}
+
+}  // namespace

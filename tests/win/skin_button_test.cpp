@@ -1,0 +1,295 @@
+// CSkinButton in real windows: the setters' rules, the colours each state is
+// drawn in, hover tracking, image placement and the check-box mode.
+#include <gtest/gtest.h>
+
+#include "../../res/resource.h"
+#include "skin/skin_button_win32.h"
+#include "win_test_util.h"
+
+using qb::CSkinButton;
+using wintest::Canvas;
+
+namespace {
+
+const COLORREF kHoverBack = RGB(250, 200, 40), kHoverText = RGB(0, 0, 255);
+const COLORREF kRestBack = RGB(40, 160, 60), kRestText = RGB(255, 0, 0);
+const COLORREF kFocusBack = RGB(100, 0, 120);
+
+class SkinButtonTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wnd = host.AddButton(L"WWWW", 1001, 20, 20, 120, 40);
+    ASSERT_TRUE(button.Attach(wnd));
+    button.SetColor(CSkinButton::kBackIn, kHoverBack, false);
+    button.SetColor(CSkinButton::kForeIn, kHoverText, false);
+    button.SetColor(CSkinButton::kBackOut, kRestBack, false);
+    button.SetColor(CSkinButton::kForeOut, kRestText, false);
+    button.SetColor(CSkinButton::kBackFocus, kFocusBack, false);
+    // Strokes several pixels wide, so smoothing leaves pure caption pixels.
+    font = CreateFontW(-28, 0, 0, 0, FW_HEAVY, 0, 0, 0, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY, 0, L"Tahoma");
+    button.SetFont(font, false);
+  }
+  void TearDown() override { DeleteObject(font); }
+  HFONT font = nullptr;
+  wintest::HostWindow host;
+  HWND wnd = nullptr;
+  CSkinButton button;
+};
+
+TEST_F(SkinButtonTest, AttachingMakesItOwnerDrawnAndKeepsTheType) {
+  EXPECT_EQ(static_cast<LONG_PTR>(BS_OWNERDRAW), GetWindowLongPtrW(wnd, GWL_STYLE) & BS_TYPEMASK);
+  EXPECT_EQ(&button, CSkinButton::FromHandle(wnd));
+  EXPECT_FALSE(button.IsCheckBox());
+  EXPECT_FALSE(button.IsDefault());
+
+  HWND def = host.AddButton(L"OK", 1002, 150, 20, 60, 30, BS_DEFPUSHBUTTON);
+  CSkinButton other;
+  other.Attach(def);
+  EXPECT_TRUE(other.IsDefault());
+  EXPECT_EQ(DLGC_DEFPUSHBUTTON, SendMessageW(def, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
+  // A later push style makes it an ordinary button, still owner-drawn.
+  SendMessageW(def, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+  EXPECT_FALSE(other.IsDefault());
+  EXPECT_EQ(static_cast<LONG_PTR>(BS_OWNERDRAW), GetWindowLongPtrW(def, GWL_STYLE) & BS_TYPEMASK);
+}
+
+TEST_F(SkinButtonTest, SettersRefuseBadArgumentsAndChangeNothing) {
+  EXPECT_EQ(3, button.SetColor(6, RGB(1, 2, 3)));
+  EXPECT_EQ(3, button.SetColor(-1, RGB(1, 2, 3)));
+  EXPECT_EQ(kRestBack, button.GetColor(2));
+  EXPECT_EQ(4, button.SetAlign(3));
+  EXPECT_EQ(0, button.GetAlign());
+  EXPECT_EQ(0, button.SetAlign(2));
+  EXPECT_EQ(3, button.OffsetColor(6, 10));
+  EXPECT_EQ(5, button.OffsetColor(0, 300));
+  EXPECT_EQ(5, button.OffsetColor(0, -256));
+  EXPECT_EQ(kHoverBack, button.GetColor(0));
+}
+
+TEST_F(SkinButtonTest, OffsetColorKeepsTheHueAndStaysInRange) {
+  button.SetColor(0, RGB(250, 100, 100));
+  EXPECT_EQ(0, button.OffsetColor(0, 30));
+  EXPECT_EQ(RGB(255, 105, 105), button.GetColor(0));
+  button.SetColor(1, RGB(20, 100, 200));
+  EXPECT_EQ(0, button.OffsetColor(1, -50));
+  EXPECT_EQ(RGB(0, 80, 180), button.GetColor(1));
+  button.SetColor(2, RGB(10, 20, 30));
+  EXPECT_EQ(0, button.OffsetColor(2, 255));
+  EXPECT_EQ(RGB(235, 245, 255), button.GetColor(2));
+}
+
+TEST_F(SkinButtonTest, EachStateDrawsItsBackgroundAndCaptionColours) {
+  button.SetFlat(true);
+  RECT inside = {4, 4, 116, 36};
+  Canvas rest = wintest::Draw(button);
+  EXPECT_EQ(kRestBack, rest.At(3, 3));
+  EXPECT_GT(rest.CountNear(kRestText, inside), 10) << "caption in the rest colour";
+  EXPECT_EQ(0, rest.CountNear(kHoverText, inside));
+
+  Canvas pressed = wintest::Draw(button, ODS_SELECTED);
+  EXPECT_EQ(kHoverBack, pressed.At(3, 3));
+  EXPECT_GT(pressed.CountNear(kHoverText, inside), 10);
+
+
+  Canvas focused = wintest::Draw(button, ODS_FOCUS);
+  EXPECT_EQ(kFocusBack, focused.At(5, 5));
+  EXPECT_GT(focused.CountNear(kRestText, inside), 10) << "a focused button keeps the rest caption";
+}
+
+TEST_F(SkinButtonTest, FlatButtonTracksTheMouseButNotAPressFromElsewhere) {
+  button.SetFlat(true);
+  wintest::MouseOver(wnd);
+  EXPECT_TRUE(button.IsHovered());
+  EXPECT_EQ(kHoverBack, wintest::Draw(button).At(3, 3));
+  wintest::MouseAway(wnd);
+  EXPECT_FALSE(button.IsHovered());
+  EXPECT_EQ(kRestBack, wintest::Draw(button).At(3, 3));
+
+  // The left button went down outside: moving in changes nothing.
+  RECT r;
+  GetWindowRect(wnd, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageW(wnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10, 10));
+  EXPECT_FALSE(button.IsHovered());
+
+  wintest::MouseOver(wnd);
+  ASSERT_TRUE(button.IsHovered());
+  SendMessageW(wnd, WM_MOUSELEAVE, 0, 0);
+  EXPECT_FALSE(button.IsHovered());
+}
+
+TEST_F(SkinButtonTest, ANonFlatButtonIgnoresHoverAndDrawsARaisedFrame) {
+  button.SetFlat(false);
+  wintest::MouseOver(wnd);
+  EXPECT_FALSE(button.IsHovered());
+  Canvas c = wintest::Draw(button);
+  EXPECT_EQ(GetSysColor(COLOR_BTNHILIGHT), c.At(0, 0));
+  EXPECT_EQ(GetSysColor(COLOR_3DDKSHADOW), c.At(c.w - 1, c.h - 1));
+  // A focused non-flat button gets the black frame outside the edge.
+  Canvas f = wintest::Draw(button, ODS_FOCUS);
+  EXPECT_EQ(RGB(0, 0, 0), f.At(0, 0));
+}
+
+TEST_F(SkinButtonTest, ClickMarkDrawsTheThinFrameOnlyWhenSet) {
+  button.SetFlat(true);
+  button.SetClickMark(true);
+  wintest::MouseOver(wnd);
+  EXPECT_EQ(GetSysColor(COLOR_BTNHILIGHT), wintest::Draw(button).At(0, 0));
+  button.SetClickMark(false);
+  EXPECT_EQ(kHoverBack, wintest::Draw(button).At(0, 0));
+  wintest::MouseAway(wnd);
+}
+
+TEST_F(SkinButtonTest, ImagesSitByTheAlignmentAndMoveWhenPressed) {
+  ASSERT_EQ(0, button.SetIconById(IDI_PROGRAM));
+  button.SetFont(nullptr, false);
+  SetWindowTextW(wnd, L"ab");
+  button.SetAlign(CSkinButton::kAlignLeft);
+  wintest::Draw(button);
+  RECT image = button.LastLayout().image, caption = button.LastLayout().caption;
+  EXPECT_EQ(3, image.left);
+  EXPECT_EQ((40 - (image.bottom - image.top)) / 2, image.top);
+  EXPECT_GE(caption.left, image.right);
+
+  wintest::Draw(button, ODS_SELECTED);
+  EXPECT_EQ(4, button.LastLayout().image.left) << "pressed: one pixel right and down";
+
+  button.SetAlign(CSkinButton::kAlignRight);
+  wintest::Draw(button);
+  image = button.LastLayout().image;
+  EXPECT_EQ(120 - 3, image.right);
+  EXPECT_LE(button.LastLayout().caption.right, image.left);
+
+  button.SetAlign(CSkinButton::kAlignTop);
+  wintest::Draw(button);
+  image = button.LastLayout().image;
+  EXPECT_EQ(3, image.top);
+  EXPECT_EQ((120 - (image.right - image.left)) / 2, image.left);
+
+  // Without a caption a left-aligned image is centred.
+  SetWindowTextW(wnd, L"");
+  button.SetAlign(CSkinButton::kAlignLeft);
+  wintest::Draw(button);
+  image = button.LastLayout().image;
+  EXPECT_EQ((120 - (image.right - image.left)) / 2, image.left);
+}
+
+TEST_F(SkinButtonTest, BitmapsAreDrawnThroughTheirMask) {
+  // The "X" bitmap: pale background, dark red cross.
+  ASSERT_EQ(0, button.SetBitmapsById(IDB_CLOSE_BUTTON, RGB(0xc8, 0xd8, 0xf0)));
+  SetWindowTextW(wnd, L"");
+  Canvas c = wintest::Draw(button);
+  RECT image = button.LastLayout().image;
+  ASSERT_EQ(12, image.right - image.left);
+  // Transparent corner shows the button's background; the cross shows its ink.
+  EXPECT_EQ(kRestBack, c.At(image.left, image.top));
+  EXPECT_NE(kRestBack, c.At(image.left + 5, image.top + 5));
+  EXPECT_EQ(1, button.SetBitmapsById(9999, 0));
+}
+
+TEST_F(SkinButtonTest, GreyOutIconIsGrey) {
+  HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PLAZA_FIRST), IMAGE_ICON, 32, 32, 0));
+  ASSERT_TRUE(icon);
+  HICON grey = qb::CreateGrayscaleIcon(icon);
+  ASSERT_TRUE(grey);
+  ICONINFO info = {};
+  ASSERT_TRUE(GetIconInfo(grey, &info));
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(mem, info.hbmColor);
+  int coloured = 0, greys = 0;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      COLORREF p = GetPixel(mem, x, y);
+      if (p == 0) continue;
+      (GetRValue(p) == GetGValue(p) && GetGValue(p) == GetBValue(p) ? greys : coloured)++;
+    }
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(grey);
+  DestroyIcon(icon);
+  EXPECT_EQ(0, coloured);
+  EXPECT_GT(greys, 100);
+}
+
+TEST_F(SkinButtonTest, CheckBoxModeTogglesOnClickAndDrawsPressedWhileChecked) {
+  HWND box = host.AddButton(L"check", 1003, 150, 20, 100, 30, BS_AUTOCHECKBOX);
+  CSkinButton check;
+  check.Attach(box);
+  check.SetFlat(true);
+  check.SetColor(0, kHoverBack, false);
+  check.SetColor(2, kRestBack, false);
+  ASSERT_TRUE(check.IsCheckBox());
+  EXPECT_EQ(BST_UNCHECKED, SendMessageW(box, BM_GETCHECK, 0, 0));
+  SendMessageW(box, BM_CLICK, 0, 0);
+  EXPECT_EQ(BST_CHECKED, SendMessageW(box, BM_GETCHECK, 0, 0));
+  EXPECT_EQ(box, GetFocus());
+  wintest::MouseAway(box);
+  EXPECT_EQ(kHoverBack, wintest::Draw(check).At(3, 3)) << "checked draws as pressed";
+  SendMessageW(box, BM_CLICK, 0, 0);
+  EXPECT_EQ(BST_UNCHECKED, SendMessageW(box, BM_GETCHECK, 0, 0));
+  EXPECT_EQ(kRestBack, wintest::Draw(check).At(3, 3));
+  SendMessageW(box, BM_SETCHECK, BST_INDETERMINATE, 0);
+  EXPECT_TRUE(check.IsChecked());
+  SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+  EXPECT_FALSE(check.IsChecked());
+  // A push button ignores the check messages.
+  SendMessageW(wnd, BM_SETCHECK, BST_CHECKED, 0);
+  EXPECT_EQ(0, SendMessageW(wnd, BM_GETCHECK, 0, 0));
+}
+
+TEST_F(SkinButtonTest, DisabledButtonEmbossesItsCaptionAndGivesUpTheFocus) {
+  host.AddButton(L"next", 1004, 150, 20, 60, 30);
+  SetFocus(wnd);
+  ASSERT_EQ(wnd, GetFocus());
+  EnableWindow(wnd, FALSE);
+  EXPECT_NE(wnd, GetFocus());
+  Canvas c = wintest::Draw(button);
+  RECT inside = {4, 4, 116, 36};
+  EXPECT_EQ(0, c.CountNear(kRestText, inside));
+  EXPECT_GT(c.CountNear(GetSysColor(COLOR_3DSHADOW), inside, 30), 10);
+}
+
+TEST_F(SkinButtonTest, SkinRecordsGoIntoTheRightColourSlots) {
+  qb::SkinColours skin;
+  skin.hoverBack = RGB(1, 1, 1);
+  skin.hoverText = RGB(2, 2, 2);
+  skin.normalBack = RGB(3, 3, 3);
+  skin.normalText = RGB(4, 4, 4);
+  skin.pressedBack = RGB(5, 5, 5);
+  skin.pressedText = RGB(6, 6, 6);
+  skin.flat = 1;
+  skin.clickMark = 0;
+  qb::ApplySkinToButton(button, skin);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(RGB(i + 1, i + 1, i + 1), button.GetColor(i)) << i;
+  EXPECT_TRUE(button.IsFlat());
+  EXPECT_FALSE(button.ClickMark());
+
+  CSkinButton text;
+  text.Attach(host.AddButton(L"t", 1005, 150, 60, 60, 30));
+  text.SetColor(0, RGB(9, 9, 9), false);
+  text.SetColor(2, RGB(8, 8, 8), false);
+  text.SetColor(4, RGB(7, 7, 7), false);
+  qb::ApplySkinTextColours(text, skin);
+  EXPECT_EQ(RGB(9, 9, 9), text.GetColor(0));
+  EXPECT_EQ(RGB(8, 8, 8), text.GetColor(2));
+  EXPECT_EQ(RGB(7, 7, 7), text.GetColor(4));
+  EXPECT_EQ(RGB(2, 2, 2), text.GetColor(1));
+  EXPECT_EQ(RGB(4, 4, 4), text.GetColor(3));
+  EXPECT_EQ(RGB(6, 6, 6), text.GetColor(5));
+}
+
+TEST_F(SkinButtonTest, AttachedMenuAndTooltipAndCursor) {
+  EXPECT_EQ(1, button.SetMenu(9999, host.hwnd()));
+  EXPECT_EQ(0, button.SetMenu(IDR_TRAY_MENU, host.hwnd()));
+  EXPECT_EQ(host.hwnd(), button.ReceiverWindow());
+  EXPECT_EQ(0, button.SetTooltipText(L"tip"));
+  EXPECT_EQ(0, button.SetTooltipText(nullptr));
+  EXPECT_EQ(1, button.SetCursorById(9999));
+  EXPECT_EQ(0, button.SetCursorById(0));
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// The tray icon's animation (on the fake clock), the hotkey replay of a second
+// copy, and the small controls.
+#include <gtest/gtest.h>
+
+#include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
+#include "os/os.h"
+#include "testutil.h"
+#include "widgets/explorer_win32.h"
+#include "widgets/picture_win32.h"
+#include "widgets/static_link_win32.h"
+#include "widgets/tray_win32.h"
+#include "win_test_util.h"
+
+namespace {
+
+uint32_t g_now = 0;
+uint32_t FakeTick() { return g_now; }
+void FakeSleep(uint32_t ms) { g_now += ms; }
+
+class TrayTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_now = 100000;
+    os::SetClock(FakeTick, FakeSleep);
+    program = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0));
+  }
+  void TearDown() override {
+    os::SetClock(nullptr, nullptr);
+    DestroyIcon(program);
+  }
+  wintest::HostWindow owner;
+  HICON program = nullptr;
+};
+
+TEST_F(TrayTest, TipIsKeptUpTo63BytesAndCutAtACharacter) {
+  qb::CSystemTray tray;
+  std::string tip63(63, 'a');
+  tray.Create(owner.hwnd(), WM_USER + 32, tip63, program, IDR_TRAY_MENU);
+  EXPECT_EQ(tip63, tray.Tip());
+  EXPECT_EQ(std::string(62, 'a'), qb::CutGbk(std::string(62, 'a') + "收藏", 63));
+  EXPECT_EQ(std::string(61, 'a') + "收", qb::CutGbk(std::string(61, 'a') + "收藏", 63));
+}
+
+TEST_F(TrayTest, AnimationStepsThroughTheListAndStopsAfterItsTimeWithTheIconBack) {
+  qb::CSystemTray tray;
+  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  ASSERT_TRUE(tray.SetIconList(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND));
+  ASSERT_EQ(2u, tray.IconCount());
+  ASSERT_TRUE(tray.Animate(700, 15));
+  EXPECT_TRUE(tray.Animating());
+  g_now += 700;
+  tray.OnTimer();
+  EXPECT_EQ(tray.ListIcon(1), tray.CurrentIcon());
+  g_now += 700;
+  tray.OnTimer();
+  EXPECT_EQ(tray.ListIcon(0), tray.CurrentIcon());
+  g_now = 100000 + 15400;  // 15.4 s counts as 15: still running
+  tray.OnTimer();
+  EXPECT_TRUE(tray.Animating());
+  g_now = 100000 + 15600;  // 15.6 s counts as 16
+  tray.OnTimer();
+  EXPECT_FALSE(tray.Animating());
+  if (tray.Enabled()) {
+    EXPECT_EQ(program, tray.CurrentIcon());
+  }
+}
+
+TEST_F(TrayTest, StopWithoutAnimationChangesNothingAndNoLimitRunsOn) {
+  qb::CSystemTray tray;
+  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  tray.StopAnimation();
+  EXPECT_EQ(program, tray.CurrentIcon());
+  tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
+  tray.Animate(700, 0);
+  g_now += 3600 * 1000;
+  tray.OnTimer();
+  EXPECT_TRUE(tray.Animating());
+  tray.StopAnimation();
+  EXPECT_FALSE(tray.Animating());
+}
+
+std::vector<qb::KeyEvent> g_sent;
+void RecordKey(int vk, bool down) { g_sent.emplace_back(vk, down); }
+
+TEST(SecondCopy, KeystrokesPressModifiersInOrderAndReleaseThemInTheSameOrder) {
+  using K = qb::KeyEvent;
+  std::vector<K> expect = {{VK_SHIFT, true}, {VK_CONTROL, true}, {'X', true}, {'X', false}, {VK_SHIFT, false},
+                           {VK_CONTROL, false}};
+  EXPECT_EQ(expect, qb::HotkeyKeystrokes(6, 'X'));
+  std::vector<K> all = {{VK_SHIFT, true}, {VK_CONTROL, true}, {VK_MENU, true}, {VK_F5, true}, {VK_F5, false},
+                        {VK_SHIFT, false}, {VK_CONTROL, false}, {VK_MENU, false}};
+  EXPECT_EQ(all, qb::HotkeyKeystrokes(7, VK_F5));
+}
+
+TEST(SecondCopy, TheConfiguredHotkeyDecidesWhatIsSent) {
+  qbtest::TempDir dir;
+  os::CreateFolder(dir / "config");
+  auto withKey = [&](const std::string& key) {
+    qbtest::WriteFileBytes(dir / "config\\MyConfig.ini",
+                           "[HOTKEY]\r\nFavoriteKey=" + key + "\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Enter\r\n[END]");
+    g_sent.clear();
+    return qb::SendHotkeyToRunningCopy(dir.Path(), RecordKey);
+  };
+  EXPECT_TRUE(withKey("Ctrl+Shift+X"));
+  EXPECT_EQ(qb::HotkeyKeystrokes(6, 'X'), g_sent);
+  EXPECT_TRUE(withKey("F5"));
+  EXPECT_EQ((std::vector<qb::KeyEvent>{{VK_F5, true}, {VK_F5, false}}), g_sent);
+  EXPECT_FALSE(withKey("A"));
+  EXPECT_TRUE(g_sent.empty());
+  EXPECT_FALSE(withKey("F12"));
+  EXPECT_TRUE(g_sent.empty());
+  // No configuration file: nothing to send, and nothing wrong.
+  os::RemoveFile(dir / "config\\MyConfig.ini");
+  g_sent.clear();
+  EXPECT_TRUE(qb::SendHotkeyToRunningCopy(dir.Path(), RecordKey));
+  EXPECT_TRUE(g_sent.empty());
+}
+
+std::string g_opened;
+INT_PTR FakeOpen(const std::string& target) {
+  g_opened = target;
+  return target == "bad" ? 2 : 42;
+}
+
+TEST(StaticLink, ClickOpensTheLinkAndHoverColoursIt) {
+  wintest::HostWindow host;
+  HWND label = CreateWindowExW(0, L"STATIC", L"support@qimbo.example", WS_CHILD | WS_VISIBLE | SS_LEFT, 10, 10, 200,
+                               20, host.hwnd(), reinterpret_cast<HMENU>(1030), GetModuleHandleW(nullptr), nullptr);
+  qb::CStaticLink::SetOpener(FakeOpen);
+  qb::CStaticLink link("mailto:support@qimbo.example");
+  ASSERT_TRUE(link.SubclassDlgItem(1030, host.hwnd()));
+  EXPECT_EQ(qb::CStaticLink::kUnvisited, link.Colour());
+  SendMessageW(label, WM_NCHITTEST, 0, 0);
+  EXPECT_TRUE(link.Hover());
+  EXPECT_EQ(qb::CStaticLink::kHover, link.Colour());
+  SendMessageW(label, WM_LBUTTONDOWN, 0, 0);
+  EXPECT_EQ("mailto:support@qimbo.example", g_opened);
+  EXPECT_EQ(qb::CStaticLink::kVisited, link.Colour());
+
+  // Without a target the control's text is the link; a failed open keeps the colour.
+  HWND bare = CreateWindowExW(0, L"STATIC", L"bad", WS_CHILD | WS_VISIBLE | SS_LEFT, 10, 40, 200, 20, host.hwnd(),
+                              reinterpret_cast<HMENU>(1031), GetModuleHandleW(nullptr), nullptr);
+  qb::CStaticLink plain;
+  plain.SubclassDlgItem(1031, host.hwnd());
+  EXPECT_EQ("bad", plain.ResolveLink());
+  SendMessageW(bare, WM_LBUTTONDOWN, 0, 0);
+  EXPECT_EQ(qb::CStaticLink::kUnvisited, plain.Colour());
+  qb::CStaticLink::SetOpener(nullptr);
+}
+
+TEST(Picture, JpegLoadsThroughThePictureAndBmpAsABitmap) {
+  qbtest::TempDir dir;
+  // A 2x2 bitmap file and a bitmap under a .jpg name, which the picture refuses.
+  const unsigned char bmp[] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1,
+                               0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                               255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};
+  qbtest::WriteFileBytes(dir / "a.bmp", std::string(reinterpret_cast<const char*>(bmp), sizeof bmp));
+  HBITMAP bitmap = nullptr;
+  qb::CPicture picture;
+  EXPECT_EQ(1, qb::LoadBackgroundImage(dir / "a.BMP", &bitmap, &picture));
+  ASSERT_TRUE(bitmap);
+  BITMAP info = {};
+  GetObjectW(bitmap, sizeof info, &info);
+  EXPECT_EQ(2, info.bmWidth);
+  EXPECT_EQ(0, qb::LoadBackgroundImage(dir / "a.gif", &bitmap, &picture)) << "other endings load nothing";
+  EXPECT_EQ(0, qb::LoadBackgroundImage(dir / "missing.jpg", &bitmap, &picture));
+  EXPECT_FALSE(bitmap) << "a .jpg path clears the bitmap";
+  EXPECT_FALSE(picture.Loaded());
+}
+
+TEST(Explorer, WithoutAnEngineLocalPagesBecomeAPaintedBannerWithTheirTitle) {
+  wintest::HostWindow host(600, 100);
+  qbtest::TempDir dir;
+  qbtest::WriteFileBytes(dir / "Head.htm", "<html><head><title>收藏标题</title></head></html>");
+  qb::CExplorer1::DisableEngine(true);
+  qb::CExplorer1 banner;
+  RECT r = {0, 0, 500, 60};
+  ASSERT_TRUE(banner.Create(L"", WS_VISIBLE, r, host.hwnd(), 1059));
+  EXPECT_FALSE(banner.HasEngine());
+  banner.Navigate(dir / "Head.htm");
+  EXPECT_EQ(L"收藏标题", banner.BannerTitle());
+  banner.Navigate("http://www.qimbo.example//notify//update.htm");
+  EXPECT_EQ(L"http://www.qimbo.example//notify//update.htm", banner.BannerTitle());
+  qb::CExplorer1::DisableEngine(false);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+#include "win_test_util.h"
+
+#include <cstdlib>
+
+namespace wintest {
+
+namespace {
+LRESULT CALLBACK HostProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(wnd, msg, wParam, lParam);
+}
+}  // namespace
+
+HostWindow::HostWindow(int w, int h) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = L"QimboTestHost";
+  RegisterClassW(&wc);
+  m_hwnd = CreateWindowExW(0, L"QimboTestHost", L"host", WS_POPUP | WS_VISIBLE, 0, 0, w, h, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(m_hwnd);
+  Pump();
+}
+
+HostWindow::~HostWindow() { DestroyWindow(m_hwnd); }
+
+HWND HostWindow::AddButton(const wchar_t* caption, UINT id, int x, int y, int w, int h, DWORD style) {
+  HWND b = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, x, y, w, h, m_hwnd,
+                           reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  return b;
+}
+
+int Canvas::Count(COLORREF c, const RECT& r) const {
+  int n = 0;
+  for (int y = r.top; y < r.bottom && y < h; ++y)
+    for (int x = r.left; x < r.right && x < w; ++x)
+      if (At(x, y) == c) ++n;
+  return n;
+}
+
+int Canvas::CountNear(COLORREF c, const RECT& r, int tolerance) const {
+  int n = 0;
+  for (int y = r.top; y < r.bottom && y < h; ++y)
+    for (int x = r.left; x < r.right && x < w; ++x) {
+      COLORREF p = At(x, y);
+      if (abs(GetRValue(p) - GetRValue(c)) <= tolerance && abs(GetGValue(p) - GetGValue(c)) <= tolerance &&
+          abs(GetBValue(p) - GetBValue(c)) <= tolerance)
+        ++n;
+    }
+  return n;
+}
+
+Canvas Draw(qb::CSkinButton& button, UINT itemState) {
+  HWND wnd = button.GetSafeHwnd();
+  RECT rc;
+  GetClientRect(wnd, &rc);
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, rc.right, rc.bottom);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  DRAWITEMSTRUCT dis = {};
+  dis.CtlType = ODT_BUTTON;
+  dis.CtlID = static_cast<UINT>(GetDlgCtrlID(wnd));
+  dis.itemAction = ODA_DRAWENTIRE;
+  dis.itemState = itemState | (IsWindowEnabled(wnd) ? 0 : ODS_DISABLED);
+  dis.hwndItem = wnd;
+  dis.hDC = mem;
+  dis.rcItem = rc;
+  SendMessageW(wnd, qb::OCM_SKIN_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
+  Canvas c;
+  c.w = rc.right;
+  c.h = rc.bottom;
+  c.px.resize(static_cast<size_t>(c.w) * c.h);
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x) c.px[static_cast<size_t>(y) * c.w + x] = GetPixel(mem, x, y);
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  return c;
+}
+
+void MouseOver(HWND wnd) {
+  RECT r;
+  GetWindowRect(wnd, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM((r.right - r.left) / 2, (r.bottom - r.top) / 2));
+}
+
+void MouseAway(HWND wnd, WPARAM keys) {
+  RECT r;
+  GetWindowRect(wnd, &r);
+  SetCursorPos(r.right + 150, r.bottom + 150);
+  SendMessageW(wnd, WM_MOUSEMOVE, keys, MAKELPARAM(r.right - r.left + 150, r.bottom - r.top + 150));
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+std::wstring Text(HWND wnd) {
+  wchar_t buf[512] = {};
+  GetWindowTextW(wnd, buf, 512);
+  return buf;
+}
+
+std::wstring ItemText(HWND dlg, int id) { return Text(GetDlgItem(dlg, id)); }
+
+
+}  // namespace wintest

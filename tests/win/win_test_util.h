@@ -1,0 +1,46 @@
+// Helpers of the in-process window tests: a host window, drawing a skin
+// button into memory, text of controls.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "skin/skin_button_win32.h"
+
+namespace wintest {
+
+// A visible top-level window at the screen's corner that hosts controls.
+class HostWindow {
+ public:
+  HostWindow(int w = 400, int h = 200);
+  ~HostWindow();
+  HWND hwnd() const { return m_hwnd; }
+  HWND AddButton(const wchar_t* caption, UINT id, int x, int y, int w, int h, DWORD style = BS_PUSHBUTTON);
+
+ private:
+  HWND m_hwnd = nullptr;
+};
+
+// The pixels a skin button draws for an owner-draw state.
+struct Canvas {
+  int w = 0, h = 0;
+  std::vector<COLORREF> px;
+  COLORREF At(int x, int y) const { return px[static_cast<size_t>(y) * w + x]; }
+  // How many pixels of a rectangle have exactly this colour.
+  int Count(COLORREF c, const RECT& r) const;
+  // Pixels within `tolerance` of the colour on every channel (smoothed text).
+  int CountNear(COLORREF c, const RECT& r, int tolerance = 70) const;
+};
+Canvas Draw(qb::CSkinButton& button, UINT itemState = 0);
+
+// Sends the mouse over a window's centre (or away from it) and delivers the move.
+void MouseOver(HWND wnd);
+void MouseAway(HWND wnd, WPARAM keys = 0);
+// Runs the posted messages of this thread.
+void Pump();
+
+std::wstring Text(HWND wnd);
+std::wstring ItemText(HWND dlg, int id);
+
+}  // namespace wintest
