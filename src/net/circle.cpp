@@ -160,6 +160,65 @@ void CNetState::OnPeerGroup(FieldList& fields) {
   }
 }
 
+bool CNetState::RequireLogin(const char* notice) {
+  if (m_bLoggedIn) return true;
+  m_ui.ShowMessage(notice, "提示", kMbOk | kMbIconInformation);
+  return false;
+}
+
+int CNetState::CommandEnterCircle(CMyNode* node) {
+  if (!node || !RequireLogin("您还未登录,请先登录！")) return 0;
+  if (node->m_nKind == ProgramItem) return 0;
+  if (CircleKey(*node) == m_strCurrentCircle && m_bChatWindowOpen) return 0;
+  bool wasCurrent = IsCircleCurrent();
+  if (wasCurrent) LeaveCurrentCircle();
+  m_pRequestingNode = node;
+  int result = EnterCircle(node);
+  if (node->m_nKind == UrlItem && wasCurrent) m_ui.Post(UiTarget::MainWindow, WM_CLOSE_CHAT, 0, 0);
+  return result;
+}
+
+int CNetState::CommandLeaveCircle(CMyNode* category) {
+  if (!category || category->m_strCircle != "GROUP") return 0;
+  if (!RequireLogin("您还未登录,登录后才能把自己从该圈子名单中划掉！")) return 0;
+  if (category->m_strName == m_strCurrentCircle) {
+    m_ui.Post(UiTarget::MainWindow, WM_CLOSE_CHAT, 0, 0);
+    LeaveCurrentCircle();
+  }
+  category->m_strCircle = "Reserved";
+  return DropOutOfCircle(category);
+}
+
+bool CNetState::CommandDeleteGroupItem(CMyNode* item) {
+  if (!item || item->m_strCircle != "GROUP") return true;
+  if (!RequireLogin("该网址URL加入了圈子,登录后才能删除！")) return false;
+  item->m_strCircle = "Reserved";
+  DropOutOfCircle(item);
+  ForgetNode(item);
+  return true;
+}
+
+int CNetState::CommandJoinCheckBox(CMyNode* node, bool ticked) {
+  if (!node) return 0;
+  bool marked = node->m_strCircle == "GROUP";
+  if (ticked && !marked) {
+    if (!RequireLogin("您还未登录,登录后才能加入圈子！")) return 0;
+    m_pRequestingNode = node;
+    return EnterCircle(node);
+  }
+  if (!ticked && marked) {
+    if (!RequireLogin("您还未登录,登录后才能把自己从该圈子名单中注销！")) return 0;
+    node->m_strCircle = "Reserved";
+    int sent = DropOutOfCircle(node);
+    if (node->m_nKind == UrlItem && node->m_strAddress == m_strCurrentCircle) {
+      m_ui.Post(UiTarget::MainWindow, WM_CLOSE_CHAT, 0, 0);
+      LeaveCurrentCircle();
+    }
+    return sent;
+  }
+  return 1;
+}
+
 std::string MemberRowText(const CircleMember& member) {
   if (!member.display.empty()) return member.display;
   uint32_t a = member.address;

@@ -192,6 +192,18 @@ class CNetState {
   // The tree is about to lose this node.
   void ForgetNode(const CMyNode* node);
 
+  // The panels' circle commands. Each shows the log-in notice and does
+  // nothing when the user is not logged in.
+  // Category menu "进入该名称的圈子" and item menu "进入该网页(URL)的圈子":
+  // returns the EnterCircle result, or 0 when nothing was asked.
+  int CommandEnterCircle(CMyNode* node);
+  // Category menu "申请退出该圈子" on a node marked "GROUP"; returns the send result.
+  int CommandLeaveCircle(CMyNode* category);
+  // Before a bookmark marked "GROUP" is deleted; false: keep it.
+  bool CommandDeleteGroupItem(CMyNode* item);
+  // The item editor's "加入圈子" check box at OK; returns 0 when refused.
+  int CommandJoinCheckBox(CMyNode* node, bool ticked);
+
   // ---- chat ----
   int SendChat(bool everybody, const CircleMember* target, const std::string& text, const CharFormat& cf);
   ChatSendOutcome OnChatSend(const ChatSendInput& input);
@@ -240,6 +252,7 @@ class CNetState {
   void ClearMembers();
   std::string DisplayText(const CircleMember& m) const;
   void SendToCircle(const std::string& message);
+  bool RequireLogin(const char* notice);
 
   CMyNodeList& m_tree;
   IUserInterface& m_ui;

@@ -348,3 +348,39 @@ TEST(WordFilter, TablesAndCharacterBoundaries) {
   EXPECT_EQ("\xA3\xB0\xA1\xA1", ApplyWordFilter("\xA3\xB0\xA1\xA1", table, 2));
   EXPECT_EQ("z", ApplyWordFilter("\xB0\xA1z", table, 2));
 }
+
+TEST_F(CircleTest, PanelCommandsNeedTheLoginAndKeepTheMarks) {
+  CMyNode* cat = NewNode(tree, UrlCategory, "读书");
+  CMyNode* item = NewNode(tree, UrlItem, "书店", "http://books.example/", cat);
+  item->m_strCircle = "GROUP";
+  EXPECT_EQ(0, net->CommandEnterCircle(cat));
+  EXPECT_FALSE(net->CommandDeleteGroupItem(item));
+  EXPECT_EQ(0, net->CommandJoinCheckBox(item, false));
+  ASSERT_EQ(3u, ui.boxes.size());
+  EXPECT_EQ("您还未登录,请先登录！", ui.boxes[0].text);
+  EXPECT_EQ(kMbIconInformation, ui.boxes[0].flags & 0xF0);
+  EXPECT_EQ("GROUP", item->m_strCircle);
+  EXPECT_TRUE(server->Quiet(100));
+
+  EnterWithMembers(cat, "读书");
+  peer->Receive();
+  // Asking again for the circle that is open in the chat window does nothing.
+  net->m_bChatWindowOpen = true;
+  EXPECT_EQ(0, net->CommandEnterCircle(cat));
+  // The item's circle: the current one is left first, then the chat closes.
+  EXPECT_EQ(kCircleRequestSent, net->CommandEnterCircle(item));
+  EXPECT_NE(std::string::npos, peer->Receive().text.find("<USEROUT>"));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><UPNODE><100><书店><1><http://books.example/>"));
+  EXPECT_EQ(item, net->m_pRequestingNode);
+  EXPECT_EQ(WM_CLOSE_CHAT, ui.posts.back().msg);
+
+  // Unticking "join circle" drops out and clears the mark.
+  EXPECT_TRUE(net->CommandJoinCheckBox(item, false));
+  EXPECT_EQ("Reserved", item->m_strCircle);
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><http://books.example/><100>"));
+  // Deleting a marked item drops out first and forgets it as the requester.
+  item->m_strCircle = "GROUP";
+  EXPECT_TRUE(net->CommandDeleteGroupItem(item));
+  EXPECT_FALSE(net->m_pRequestingNode);
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<DROPOUT>"));
+}
