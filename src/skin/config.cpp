@@ -16,21 +16,30 @@ const char kEnd[] = "[END]";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-// The file's lines as a text-mode read gives them: CR LF ends a line, and a
-// missing line reads as an empty one.
-std::vector<std::string> SplitLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t nl = bytes.find('\n', start);
-    size_t end = nl == std::string::npos ? bytes.size() : nl;
-    std::string line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    if (nl == std::string::npos) break;
-    start = nl + 1;
+// The first six lines as a text-mode read gives them: CR LF ends a line, and
+// a missing line reads as an empty one. Only the head of each line is kept
+// (a value longer than the limit is cut anyway), so a huge or binary file
+// costs no more memory than a good one.
+int ReadSixLines(const std::string& path, std::vector<std::string>& lines) {
+  const size_t kKeep = 65536;
+  os::CReadStream in;
+  if (!in.Open(path)) return 0;
+  lines.assign(1, std::string());
+  char buf[4096];
+  size_t n;
+  while (lines.size() <= 6 && (n = in.Read(buf, sizeof buf)) > 0) {
+    for (size_t i = 0; i < n && lines.size() <= 6; ++i) {
+      if (buf[i] == '\n') {
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+        lines.emplace_back();
+      } else if (lines.back().size() < kKeep) {
+        lines.back().push_back(buf[i]);
+      }
+    }
   }
-  return lines;
+  if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+  lines.resize(6);
+  return 1;
 }
 
 // One word after leading white space, as a "%s" scan reads it, cut to the
@@ -77,11 +86,8 @@ bool ScanWordAndNumber(const std::string& line, int32_t& number) {
 int LoadConfig(const std::string& programDir, ConfigSettings& settings) {
   std::string ini = programDir + kIniName, bak = programDir + kBakName;
   if (!os::FileExists(ini) && os::FileExists(bak)) os::RenameFile(bak, ini);
-  std::string bytes;
-  if (!os::FileExists(ini) || os::IsFolder(ini) || !os::ReadWholeFile(ini, bytes)) return 0;
-
-  std::vector<std::string> lines = SplitLines(bytes);
-  lines.resize(6);
+  std::vector<std::string> lines;
+  if (os::IsFolder(ini) || !ReadSixLines(ini, lines)) return 0;
   std::string value;
   if (ScanKeyValue(lines[1], "FavoriteKey=", value)) settings.hotkeyText = value;
   if (lines[2] == kEnd) return 1;

@@ -139,6 +139,10 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + longValue + "\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=" + longValue);
   EXPECT_EQ(s.hotkeyText, std::string(99, 'K'));
   EXPECT_EQ(s.chatSendKey, std::string(99, 'K'));
+  s = f.Load("[HOTKEY]\r\nFavoriteKey=Alt+H" + std::string(300000, 'h') + "\r\n[CHAT]\r\nIF_CHATTIP\t4\r\nChatSendKey=Enter");
+  EXPECT_EQ(s.hotkeyText, "Alt+H" + std::string(94, 'h'));
+  EXPECT_EQ(s.chatTip, 4) << "the lines after a huge one are still found";
+  EXPECT_EQ(s.chatSendKey, "Enter");
   std::string exact(99, 'x');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + exact);
   EXPECT_EQ(s.hotkeyText, exact);
