@@ -150,21 +150,6 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
 
 #include "skin/settings.h"
 
-TEST(SettingsAtStart, MissingFilesKeepEveryDefault) {
-  TempDir dir;
-  ConfigSettings config;
-  SkinSet skins;
-  ResetSkins(skins);
-  qbtest::CRecordingUi ui;
-  LoadSettingsAtStart(dir.Path(), config, skins, &ui);
-  EXPECT_EQ(config.hotkeyText, "Ctrl+S");
-  EXPECT_EQ(config.chatSendKey, "Ctrl+Enter");
-  EXPECT_EQ(config.chatTip, 1);
-  EXPECT_FALSE(skins[0].m_font);
-  EXPECT_EQ(skins[4].m_strImagePath, "BackGround.Bmp");
-  EXPECT_TRUE(ui.boxes.empty());
-}
-
 TEST(SettingsAtStart, ReadsConfigurationAndCurrentSkin) {
   ConfigFolder f;
   ASSERT_TRUE(os::CreateFolder(f.dir / "skin"));

@@ -1,29 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include "os/font.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
-
-TEST(FontSeam, HeadBytesRoundTripAtTheirLimits) {
-  os::FontHead h;
-  h.height = INT32_MIN;
-  h.width = INT32_MAX;
-  h.escapement = -1;
-  h.weight = 0x01020304;
-  h.italic = 255;
-  h.pitchAndFamily = 0x80;
-  std::string bytes = os::EncodeFontHead(h);
-  ASSERT_EQ(bytes.size(), (size_t)os::kFontHeadBytes);
-  EXPECT_EQ(bytes.substr(16, 4), "\x04\x03\x02\x01");
-  os::FontHead back = os::DecodeFontHead((const unsigned char*)bytes.data());
-  EXPECT_EQ(os::EncodeFontHead(back), bytes);
-  EXPECT_EQ(back.height, INT32_MIN);
-  EXPECT_EQ(back.escapement, -1);
-}
 
 TEST(FontSeam, FontKeepsItsDescriptionAndOnWindowsIsAGdiFont) {
   os::FontDesc d;
