@@ -150,6 +150,8 @@ void CPanelDialog::FreePicture() {
 void CPanelDialog::LoadPanelBackground() {
   std::string path = g_host.skinImage ? g_host.skinImage(m_area) : std::string();
   if (path.size() < 4) return;
+  // A relative name, like the default "BackGround.Bmp", is a file of the program directory.
+  if (path[0] != '\\' && path[1] != ':') path = ProgramDir() + path;
   std::string end = path.substr(path.size() - 4);
   for (char& c : end) c = (char)tolower((unsigned char)c);
   if (end == ".bmp") {

@@ -4,6 +4,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/panels/panel_text.cpp
   src/panels/open_item.cpp
   src/panels/site_icon.cpp
+  src/panels/panel_logic.cpp
 )
 if(WIN32)
   list(APPEND QIMBO_CORE_SOURCES src/os/win32/shell_win32.cpp src/os/win32/http_win32.cpp)

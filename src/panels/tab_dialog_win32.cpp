@@ -8,6 +8,7 @@
 #include "os/shell.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
+#include "panels/panel_logic.h"
 #include "panels/panel_text.h"
 #include "panels/panel_windows_win32.h"
 #include "store/node.h"
@@ -18,7 +19,6 @@ namespace panels {
 
 namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
-const char kNewCategoryNote[] = "一级目录";
 const char kNoCircle[] = "您还未指定要进入的圈";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
 // inside their own window procedure.
@@ -79,13 +79,7 @@ void CTabDialog::RefreshTabs(int kind) {
   CAppLogic* app = Host().app;
   for (int slot = 0; slot < kTabSlots; ++slot) {
     CBtnTAB& tab = m_tabs[slot];
-    CMyNode* found = nullptr;
-    if (app)
-      for (CMyNode* n : *app)
-        if (n->m_nKind == kind && n->m_nSlot == slot) {
-          found = n;
-          break;
-        }
+    CMyNode* found = app ? CategoryAtSlot(*app, kind, slot) : nullptr;
     tab.m_pNode = found;
     if (found) {
       if (Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
@@ -183,11 +177,9 @@ void CTabDialog::FinishRename() {
   if (!node || node->m_nSlot < 0 || node->m_nSlot >= kTabSlots) return;
   CBtnTAB& tab = m_tabs[node->m_nSlot];
   if (!tab.m_hRenameEdit) return;
-  std::string text = CleanRenameText(TextOf(tab.m_hRenameEdit));
-  if (RenameAccepted(text) && Host().app && Host().app->RenameCategory(node, text))
-    SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
-  else
-    SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
+  // The caption is the node's name afterwards, new or old.
+  if (Host().app) RenameInPlace(*Host().app, node, TextOf(tab.m_hRenameEdit));
+  SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
   m_pContextNode = nullptr;
   tab.CloseRenameEdit();
   m_bRenaming = 0;
@@ -216,39 +208,22 @@ void CTabDialog::CommitNewCategory() {
   // Cleared first: destroying the focused edit reports its loss of focus again.
   m_hNewEdit = nullptr;
   m_nNewSlot = -1;
-  std::string text = TrimBlanks(TextOf(edit));
+  std::string text = TextOf(edit);
   DestroyWindow(edit);
-  if (m_tabs[slot].m_pNode || text.empty() || !Host().app) return;
+  if (m_tabs[slot].m_pNode || !Host().app) return;
   int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
-  if (Host().app->FindNode(text, kind)) return;
-  CMyNode* node = new CMyNode;
-  node->m_strName = RemoveSpaces(text);
-  node->m_nKind = kind;
-  node->m_strNote = kNewCategoryNote;
-  node->m_nSlot = slot;
-  if (Host().app->AddNode(node)) RefreshTabs(kind);
-  else delete node;
+  if (CreateCategoryInPlace(*Host().app, text, kind, slot)) RefreshTabs(kind);
 }
 
 void CTabDialog::DeleteCategory() {
   CMyNode* node = m_pContextNode;
   CAppLogic* app = Host().app;
-  if (!node || !app) return;
-  if (app->CountChildren(node) != 0) {
-    ShowBox("此类下还有子项，请先删除子项!", qb::kMbOk | qb::kMbIconStop);
-    return;
-  }
-  if (node->m_strCircle == "GROUP" && !LoggedIn()) {
-    ShowBox("该网址URL加入了圈子,登录后才能注销！", qb::kMbOk | qb::kMbIconInformation);
-    return;
-  }
+  if (!node || !app || !Host().ui) return;
   int kind = node->m_nKind;
-  if (kind != UrlCategory) return;
+  DeleteOutcome r = DeleteCategoryNode(*app, node, LoggedIn(), *Host().ui);
+  if (r == kRefusedHasItems || r == kRefusedCircle) return;
+  if (r == kDeleted && UrlDialog() && UrlDialog()->m_pShownCategory == node) UrlDialog()->m_pShownCategory = nullptr;
   m_pContextNode = nullptr;
-  if (app->RemoveNode(node)) {
-    if (UrlDialog() && UrlDialog()->m_pShownCategory == node) UrlDialog()->m_pShownCategory = nullptr;
-    delete node;
-  }
   RefreshTabs(kind);
 }
 
@@ -313,9 +288,7 @@ void CTabDialog::OpenAllItems() {
   CAppLogic* app = Host().app;
   if (!cat || cat->m_nKind != UrlCategory || !app || !Host().ui) return;
   std::string browser = ReadBrowserProgram(*Host().ui);
-  std::vector<CMyNode*> items;
-  for (CMyNode* n : *app)
-    if (n->m_pParent == cat) items.push_back(n);
+  std::vector<CMyNode*> items = ChildrenOf(*app, cat);
   for (CMyNode* n : items) {
     if (Host().navigateOpenAll) Host().navigateOpenAll(n->m_strAddress);
     os::SleepMs(500);

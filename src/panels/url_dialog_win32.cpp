@@ -7,6 +7,7 @@
 #include "os/shell.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
+#include "panels/panel_logic.h"
 #include "panels/panel_text.h"
 #include "panels/panel_windows_win32.h"
 #include "panels/site_icon.h"
@@ -70,12 +71,7 @@ void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   if (!category || !app) return;
   m_pShownCategory = category;
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    CMyNode* found = nullptr;
-    for (CMyNode* n : *app)
-      if (n->m_nSlot == slot && n->m_pParent == category) {
-        found = n;
-        break;
-      }
+    CMyNode* found = ItemAtSlot(*app, category, slot);
     if (found) SetUpItemButton(slot, found);
     m_buttons[slot].m_pNode = found;
   }
@@ -209,30 +205,21 @@ void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
 void CUrlDialog::DeleteItem() {
   CMyNode* item = m_pCurrentItem;
   CAppLogic* app = Host().app;
-  if (!item || item->m_nKind != UrlItem || !app) return;
+  if (!item || item->m_nKind != UrlItem || !app || !Host().ui) return;
   CMyNode* parent = item->m_pParent;
-  if (item->m_strCircle != "GROUP") {
-    if (!app->RemoveNode(item)) return;
+  bool inCircle = item->m_strCircle == "GROUP";
+  auto dropOut = [](CMyNode* n, void*) {
+    if (Host().circles.dropOutOfCircle) Host().circles.dropOutOfCircle(n);
+  };
+  DeleteOutcome r = DeleteItemNode(*app, item, LoggedIn(), *Host().ui, dropOut, nullptr);
+  if (r == kRefusedCircle) return;
+  if (r == kDeleted) {
     for (CBtnLeafNode& b : m_buttons)
       if (b.m_pNode == item) b.m_pNode = nullptr;
-    delete item;
-    m_pCurrentItem = nullptr;
-    ShowCategoryItems(parent);
-    return;
-  }
-  if (!LoggedIn()) {
-    ShowBox("该网址URL加入了圈子,登录后才能删除！", qb::kMbOk | qb::kMbIconInformation);
-    return;
-  }
-  item->m_strCircle = "Reserved";
-  if (Host().circles.dropOutOfCircle) Host().circles.dropOutOfCircle(item);
-  if (app->RemoveNode(item)) {
-    for (CBtnLeafNode& b : m_buttons)
-      if (b.m_pNode == item) b.m_pNode = nullptr;
-    delete item;
     m_pCurrentItem = nullptr;
   }
-  ShowCategoryItems(parent);
+  // A bookmark the tree did not hold changes nothing, unless it left its circle.
+  if (r == kDeleted || inCircle) ShowCategoryItems(parent);
 }
 
 void CUrlDialog::RefreshItemIcon() {
@@ -285,9 +272,7 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   if (!category || !app) return;
   for (CBtnLeafNode& b : m_buttons) b.m_pNode = nullptr;
   int next = 0;
-  for (CMyNode* n : *app) {
-    if (n->m_pParent != category) continue;
-    if (next >= kItemSlots) break;
+  for (CMyNode* n : ProgramFolderItems(*app, category)) {
     SetUpProgramButton(m_buttons[next], n);
     m_buttons[next].m_pNode = n;
     ++next;

@@ -3,6 +3,7 @@ qimbo_test(panels
   panels/text_test.cpp
   panels/open_item_test.cpp
   panels/site_icon_test.cpp
+  panels/logic_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
