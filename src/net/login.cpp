@@ -73,9 +73,9 @@ const char kNetConfigFile[] = "config\\NetServer.ini";
 
 CNetConfig DefaultNetConfig() {
   CNetConfig c;
-  c.serverHost = "server.qimbo.cn";
-  c.fallbackHost = "server2.qimbo.cn";
-  c.webHost = "www.qimbo.cn";
+  c.serverHost = "server.qimbo.net";
+  c.fallbackHost = "server2.qimbo.net";
+  c.webHost = "www.qimbo.net";
   return c;
 }
 
