@@ -41,11 +41,26 @@ std::string Text(HWND w) {
   return qb::FromWide(std::u16string(s.begin(), s.end()));
 }
 
-// Lets the program handle what was posted to it.
-void Settle(DWORD ms = 400) { Sleep(ms); }
-
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_tab = nullptr, g_url = nullptr, g_lnk = nullptr;
+
+// Lets the program handle what was posted to it: a pause, then a sent
+// message, which is answered only once the program reads its queue again.
+void Settle(DWORD ms = 400) {
+  Sleep(ms);
+  for (int i = 0; i < 2 && g_main; ++i) {
+    SendMessageTimeoutW(g_main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    Sleep(50);
+  }
+}
+
+// The window holding the mouse in the program's interface thread.
+HWND CaptureOf(HWND anyWindow) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(anyWindow, nullptr), &info);
+  return info.hwndCapture;
+}
 
 struct Finder {
   HWND owner;
@@ -134,7 +149,9 @@ void Click(HWND button) {
 // Press, hold past the click time, move, release.
 void Drag(HWND button, std::function<void()> moveCursor) {
   PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  Sleep(800);
+  // The button takes the mouse after the click time has run out.
+  for (int i = 0; i < 50 && CaptureOf(button) != button; ++i) Sleep(100);
+  Sleep(200);
   moveCursor();
   Sleep(100);
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
