@@ -73,17 +73,24 @@ skin() {
   mkdir -p "$dir"
   local out
   out() { if [ "$ext" = jpg ]; then echo "-quality 88 $dir/$1.jpg"; else echo "-type TrueColor BMP3:$dir/$1.bmp"; fi; }
-  # Area 0, the main window: the whole client area, unscaled.
-  convert -size 900x680 gradient:"$top"-"$bottom" \
-    -fill "$accent" -draw "rectangle 0,0 899,66" \
-    -fill none -stroke "$accent" -strokewidth 3 -draw "line 0,590 899,590" \
-    -stroke none -fill 'rgba(255,255,255,0.25)' -draw "circle 760,560 860,640" \
+  # Area 0, the main window. A bitmap is copied unscaled, so it covers the
+  # whole client area; a JPEG is stretched, so a smaller one decodes faster
+  # at start-up and looks the same.
+  if [ "$ext" = jpg ]; then local w=600 h=430; else local w=1040 h=760; fi
+  convert -size ${w}x${h} gradient:"$top"-"$bottom" \
+    -fill "$accent" -draw "rectangle 0,0 $w,$((h * 66 / 680))" \
+    -fill none -stroke "$accent" -strokewidth 3 -draw "line 0,$((h * 590 / 680)) $w,$((h * 590 / 680))" \
+    -stroke none -fill 'rgba(255,255,255,0.25)' \
+    -draw "circle $((w * 760 / 900)),$((h * 560 / 680)) $((w * 860 / 900)),$((h * 640 / 680))" \
     $(out main)
-  convert -size 340x560 gradient:"$bottom"-"$top" $(out tab)
-  convert -size 830x700 gradient:"$top"-"$bottom" \
-    -fill 'rgba(255,255,255,0.18)' -draw "circle 700,120 800,200" $(out url)
-  convert -size 830x700 gradient:"$bottom"-"$top" $(out lnk)
-  convert -size 340x560 gradient:"$top"-white $(out sel)
+  # The panels' images, by the same rule.
+  local tw=240 th=400 uw=500 uh=420
+  [ "$ext" = jpg ] || { tw=340; th=620; uw=840; uh=720; }
+  convert -size ${tw}x${th} gradient:"$bottom"-"$top" $(out tab)
+  convert -size ${uw}x${uh} gradient:"$top"-"$bottom" \
+    -fill 'rgba(255,255,255,0.18)' -draw "circle $((uw * 84 / 100)),$((uh * 17 / 100)) $((uw * 96 / 100)),$((uh * 28 / 100))" $(out url)
+  convert -size ${uw}x${uh} gradient:"$bottom"-"$top" $(out lnk)
+  convert -size ${tw}x${th} gradient:"$top"-white $(out sel)
 }
 skin '汽车Qimbo' '#cfe3f7' '#7fa8d8' '#2f5f9f' jpg
 skin '暖阳' '#f7e7cf' '#d89f6f' '#9f5f2f' bmp

@@ -1,34 +1,57 @@
 #!/usr/bin/env bash
-# Starts Qimbo.exe under Wine: on $DISPLAY, or on a private Xvfb when there is none.
+# `make run`: the program folder build/win/Qimbo (laid out by the build), a
+# local qimbo-server on loopback with a demo user when the server is built,
+# and Qimbo.exe under Wine on $DISPLAY, or on a private Xvfb when there is
+# none (then a screenshot is taken and the program is asked to exit).
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
+"$QIMBO_ROOT/scripts/wine-profile.sh"
 WIN=$QIMBO_ROOT/build/win
+NATIVE=$QIMBO_ROOT/build/native
+FOLDER=$WIN/Qimbo
+RUN=$QIMBO_ROOT/build/run
 shot=$QIMBO_ROOT/build/qimbo-screenshot.png
-xvfb_pid=
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+mkdir -p "$RUN"
+[ -x "$FOLDER/Qimbo.exe" ] || "$QIMBO_ROOT/scripts/layout.sh" "$WIN" >/dev/null
+
+xvfb_pid= server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
+
+server=$NATIVE/server/qimbo-server
+if [ -x "$server" ]; then
+  db=$RUN/qimbo-server.db
+  "$server" user add 10001 demo1234 演示用户 --db "$db" >/dev/null 2>&1 || true
+  "$server" serve --listen 127.0.0.1 --db "$db" >"$RUN/qimbo-server.log" 2>&1 &
+  server_pid=$!
+  echo "run: qimbo-server on 127.0.0.1 (demo user 10001, password demo1234), log $RUN/qimbo-server.log"
+fi
+
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 90 120); do [ -e /tmp/.X11-unix/X$n ] || { disp=:$n; break; }; done
-  Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$disp" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=$disp
   sleep 1
   echo "run: no DISPLAY, using a private Xvfb on $DISPLAY"
 fi
-cd "$WIN"
-wine "$WIN/Qimbo.exe" &
+cd "$FOLDER"
+wine "$FOLDER/Qimbo.exe" &
 app=$!
 for i in $(seq 1 60); do
-  xwininfo -root -tree 2>/dev/null | grep -q 'Qimbo' && break
+  xwininfo -root -tree 2>/dev/null | grep -q '"qimbo.exe"' && break
   sleep 0.5
 done
 sleep 2
 import -window root "$shot" && echo "run: screenshot saved to $shot"
 if [ -n "$xvfb_pid" ]; then
   echo "run: closing the program (private display)"
-  wineserver -k 2>/dev/null || true
-  wait "$app" 2>/dev/null || true
-else
-  wait "$app"
+  wine "$WIN/tests/win/smoke_driver.exe" --close >/dev/null 2>&1 || true
+  for i in $(seq 1 30); do kill -0 "$app" 2>/dev/null || break; sleep 0.5; done
+  kill "$app" 2>/dev/null || true
 fi
+wait "$app" 2>/dev/null || true

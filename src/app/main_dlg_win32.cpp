@@ -24,7 +24,6 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
 enum { kRestackTimer = 0x5152 };
-const wchar_t kPanelClass[] = L"QimboPanelPlace";
 const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
 
 void StopBox(HWND owner, const char* gbk) {
@@ -49,6 +48,9 @@ RECT DialogRect(HWND dlg, int x, int y, int w, int h) {
   MapDialogRect(dlg, &r);
   return r;
 }
+
+#ifndef QIMBO_WITH_PANELS
+const wchar_t kPanelClass[] = L"QimboPanelPlace";
 
 // A panel's place until the panel windows are in: an owned popup that paints
 // the background image of its skin area.
@@ -96,6 +98,7 @@ HWND CreatePanelPlace(HWND owner, const RECT& client, const std::string& image) 
   SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(place));
   return wnd;
 }
+#endif
 
 INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {

@@ -1,6 +1,7 @@
 // Starts Qimbo.exe, finds its main window (the dialog with the favorites file
 // box), checks that it is visible, exits through the "X" button and checks
 // that the process ended with code 0. Usage: smoke_driver Qimbo.exe|FOLDER
+// "smoke_driver --close" only asks a running copy to exit (for scripts).
 #include <windows.h>
 
 #include <cstdio>
@@ -13,8 +14,14 @@ static int Fail(const char* what) {
   return 1;
 }
 
+static BOOL CALLBACK CloseProc(HWND wnd, LPARAM) {
+  if (IsWindowVisible(wnd) && GetDlgItem(wnd, 1096)) PostMessageW(wnd, WM_COMMAND, 1007, 0);
+  return TRUE;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Fail("usage: smoke_driver Qimbo.exe");
+  if (std::wstring(argv[1]) == L"--close") return EnumWindows(CloseProc, 0) ? 0 : 1;
   std::wstring exe = argv[1];
   if (exe.size() < 4 || _wcsicmp(exe.c_str() + exe.size() - 4, L".exe") != 0) exe += L"\\Qimbo.exe";
   drv::Proc app;

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Start-up time of Qimbo.exe with a 1,320-item favorites file (44 categories
+# of 30 bookmarks), as a ratio against a minimal Win32 dialog program started
+# the same way in the same run: both under Wine on one private display, each
+# timed from process start to its first visible window, median of RUNS runs.
+#   startup-bench.sh WINBUILD QIMBO-TOOL [RUNS]
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/wine-env.sh"
+"$root/scripts/wine-prefix.sh"
+"$root/scripts/wine-profile.sh"
+win=$(cd "$1" && pwd)
+tool=$2
+runs=${3:-7}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+"$root/scripts/layout.sh" "$win" "$tmp/Qimbo" >/dev/null || exit 1
+python3 - "$tmp/fav.jsonl" <<'PY'
+import json, sys
+with open(sys.argv[1], "w", encoding="utf-8") as f:
+    for c in range(44):
+        cat = f"目录{c:02d}"
+        f.write(json.dumps({"name": cat, "kind": 0, "slot": c}, ensure_ascii=False) + "\n")
+        for i in range(30):
+            f.write(json.dumps({"name": f"网站{c:02d}-{i:02d}", "kind": 1, "parent": cat, "slot": i,
+                                "address": f"http://www.site{c}-{i}.example/", "visits": (c * 30 + i) % 97},
+                               ensure_ascii=False) + "\n")
+PY
+"$tool" fav make "$tmp/fav.jsonl" "$tmp/Qimbo/data/1-我的收藏.sc" >/dev/null || exit 1
+dos() { echo "Z:$(echo "$1" | tr / '\\')"; }
+cat >"$tmp/run.sh" <<SCRIPT
+t="$win/tests/win/startup_timer.exe"
+wine "\$t" 1 "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 >/dev/null   # first start: skin set-up
+q=\$(wine "\$t" $runs "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r')
+m=\$(wine "\$t" $runs "$(dos "$win/tests/win/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
+echo "startup: Qimbo.exe \$q ms, minimal dialog \$m ms, ratio \$(echo "scale=2; \$q / \$m" | bc)"
+SCRIPT
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$tmp/run.sh" 2>/dev/null
