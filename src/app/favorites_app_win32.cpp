@@ -7,6 +7,7 @@
 
 #include "../../res/resource.h"
 #include "app/main_dlg_win32.h"
+#include "net/login.h"
 #include "os/os.h"
 #include "skin/hotkey.h"
 #include "widgets/prompt_dlg_win32.h"
@@ -159,7 +160,42 @@ bool CFavoritesApp::InitInstance() {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
-  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
+  DWORD uiThread = GetCurrentThreadId();
+  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
+
+  m_netConfig = LoadNetConfig(dir);
+  m_resolver.reset(new (std::nothrow) CGetIpWithNameThread);
+  if (!m_resolver) {
+    Box("新建对象(获取服务器IP线程)失败，按<确认>按钮退出程序！");
+    return false;
+  }
+  if (!m_resolver->Start(m_netConfig, [uiThread](uint32_t address) {
+        PostThreadMessageW(uiThread, WM_SERVER_ADDRESS, 0, static_cast<LPARAM>(address));
+      })) {
+    Box("创建(获取服务器IP线程)失败，按<确认>按钮退出程序！");
+    m_resolver.reset();
+    return false;
+  }
+  m_links.reset(new (std::nothrow) CNetLinks);
+  if (!m_links) {
+    Box("初始化自定义接收消息队列失败，按<确认>按钮退出程序！");
+    return false;
+  }
+  m_receiveEvent = static_cast<HANDLE>(m_links->ReceiveQueue().Event().NativeHandle());
+  // A link whose port is taken stays down and the program runs without it:
+  // the favorites do not depend on the server.
+  m_links->Start(m_netConfig);
+  m_net.reset(new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
+  if (!m_net) {
+    Box("新建通讯代理对象失败，按<确认>按钮退出程序！");
+    return false;
+  }
+  m_net->SetLinks(m_links.get());
+  CAppLogic* logic = m_logic.get();
+  m_net->m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
+  m_net->m_showCategoryItems = [this](CMyNode* category) {
+    if (m_main) m_main->ShowWebCategory(category);
+  };
 
   m_main = new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
@@ -177,25 +213,22 @@ bool CFavoritesApp::InitInstance() {
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
   m_main->Show();
+  m_resolver->RequestResolve();
   return true;
 }
 
 // ---- the message loop -----------------------------------------------------------
 
-void CFavoritesApp::DrainReceiveQueue() {
-  // The receive queue of the network links is handed over here once they run.
-}
-
 bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
   switch (msg.message) {
     case WM_TRANSFER_STATUS:
-      return true;
+      return true;  // the transfer prompt comes with the transfer windows
     case WM_CLOSE_PROMPT:
       delete m_prompt;
       m_prompt = nullptr;
       return true;
     case WM_SERVER_ADDRESS:
-      if (msg.lParam) m_serverAddress = static_cast<uint32_t>(msg.lParam);
+      if (msg.lParam && m_net) m_net->OnServerAddress(static_cast<uint32_t>(msg.lParam));
       return true;
   }
   return false;
@@ -207,7 +240,7 @@ int CFavoritesApp::Run() {
     DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
                                         QS_ALLINPUT);
     if (count && r == WAIT_OBJECT_0) {
-      DrainReceiveQueue();
+      if (m_net) m_net->PumpReceived();
       continue;
     }
     if (r == WAIT_TIMEOUT) continue;
@@ -229,6 +262,13 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
+  if (m_net && m_net->m_bLoggedIn) m_net->SendLogout();
+  if (m_links) {
+    for (int i = 0; i < kLinkCount; ++i) m_links->Link(i).RequestStop();
+    m_links->Stop();
+  }
+  if (m_resolver) m_resolver->Stop(1000);
+  m_resolver.reset();
   if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
   m_chooser = nullptr;
   delete m_prompt;
@@ -239,6 +279,9 @@ int CFavoritesApp::ExitInstance() {
     delete main;
   }
   FreeSkinFonts(m_skins);
+  m_net.reset();
+  m_links.reset();
+  m_receiveEvent = nullptr;
   m_logic.reset();
   if (m_winsock == 0) WSACleanup();
   m_winsock = -1;

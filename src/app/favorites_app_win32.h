@@ -10,6 +10,8 @@
 
 #include "app/app_logic.h"
 #include "base/ui.h"
+#include "net/link.h"
+#include "net/netstate.h"
 #include "skin/config.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
@@ -19,11 +21,6 @@ namespace qb {
 class CMainDlg;
 class CPromptDlg;
 
-enum : UINT {
-  WM_TRANSFER_STATUS = WM_USER + 50,  // 0x432, thread message
-  WM_RESOLVE_SERVER = WM_USER + 53,   // 0x435, thread message to the resolver
-  WM_SERVER_ADDRESS = WM_USER + 54,   // 0x436, thread message from the resolver
-};
 enum : UINT { ID_FAV_UPLOAD = 32816, ID_FAV_DOWNLOAD = 32817 };
 enum : DWORD { kLoopTimeoutMs = 6000 };
 
@@ -61,6 +58,7 @@ class CFavoritesApp {
   int ExitInstance();
 
   CAppLogic* Logic() { return m_logic.get(); }
+  CNetState* Net() { return m_net.get(); }
   SkinSet& Skins() { return m_skins; }
   ConfigSettings& Config() { return m_config; }
   CWinUi& Ui() { return m_ui; }
@@ -80,10 +78,13 @@ class CFavoritesApp {
  private:
   bool SecondCopy();
   bool OnThreadMessage(const MSG& msg);
-  void DrainReceiveQueue();
 
   static CFavoritesApp* s_instance;
   std::unique_ptr<CAppLogic> m_logic;
+  CNetConfig m_netConfig;
+  std::unique_ptr<CGetIpWithNameThread> m_resolver;
+  std::unique_ptr<CNetLinks> m_links;
+  std::unique_ptr<CNetState> m_net;
   SkinSet m_skins;
   ConfigSettings m_config;
   CWinUi m_ui;
@@ -93,9 +94,6 @@ class CFavoritesApp {
   HANDLE m_mutex = nullptr;
   HANDLE m_receiveEvent = nullptr;
   int m_winsock = -1;
-  int m_transferSteps = 0;
-  int m_downloadTotal = 0;
-  uint32_t m_serverAddress = 0;
   std::string m_homePath;
 };
 

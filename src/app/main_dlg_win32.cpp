@@ -634,6 +634,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (wParam == kRestackTimer) {
         KillTimer(m_hWnd, kRestackTimer);
         RestackPanels();
+      } else if (CNetState* net = m_app.Net()) {
+        net->OnTimer(static_cast<unsigned>(wParam));  // keep-alive and transfer deadline
       }
       return TRUE;
     case WM_RESTACK_PANELS:
@@ -654,6 +656,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         Show();
       }
       return TRUE;
+    case WM_LOGIN_RESULT:
+      return TRUE;  // the login window comes with its own issue
     case WM_OPEN_CHAT:
       if (m_chatPending) {
         m_chatPending = false;

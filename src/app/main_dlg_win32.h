@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/netstate.h"
 #include "skin/skin_button_win32.h"
 #include "widgets/explorer_win32.h"
 #include "widgets/picture_win32.h"
@@ -19,23 +20,12 @@ namespace qb {
 
 class CFavoritesApp;
 
-// Messages between the program's windows (WM_USER = 0x400).
+// Messages between the program's windows (WM_USER = 0x400) that the network
+// code does not send; the others are in net/netstate.h.
 enum : UINT {
   WM_TRAY_NOTIFY = WM_USER + 32,      // 0x420
   WM_SETTINGS_CLOSED = WM_USER + 34,  // 0x422
   WM_APPLY_SKIN = WM_USER + 35,       // 0x423
-  WM_LOGIN_CLOSED = WM_USER + 40,     // 0x428
-  WM_OPEN_CHAT = WM_USER + 41,        // 0x429
-  WM_CLOSE_CHAT = WM_USER + 42,       // 0x42A
-  WM_CHAT_CLOSED = WM_USER + 43,      // 0x42B
-  WM_LOGIN_RESULT = WM_USER + 51,     // 0x433
-  WM_NEW_VERSION = WM_USER + 52,      // 0x434
-  WM_CHAT_AD = WM_USER + 53,          // 0x435
-  WM_MEMBER_ADDED = WM_USER + 55,     // 0x437
-  WM_MEMBER_CHANGED = WM_USER + 56,   // 0x438
-  WM_MEMBER_REMOVED = WM_USER + 57,   // 0x439
-  WM_CHAT_ARRIVED = WM_USER + 58,     // 0x43A
-  WM_PLAZA_ARRIVED = WM_USER + 59,    // 0x43B
   // The chooser's "category created" notice gets a number of its own, so
   // that it is never taken for the version notice (0x434).
   WM_CATEGORY_CREATED = WM_USER + 60,  // 0x43C
@@ -60,6 +50,8 @@ class CMainDlg {
   void Hide();
   void Toggle();
   void RefreshCurrentMode();
+  // Shows a web category's items in the item panel (the network code asks).
+  void ShowWebCategory(CMyNode* category) { ShowCategory(kModeWeb, category); }
   int Mode() const { return m_mode; }
   HWND TabPanel() const { return m_tabPanel; }
   HWND UrlPanel() const { return m_urlPanel; }

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-namespace qb {
+#include "net/netstate.h"  // WM_CLOSE_PROMPT
 
-enum : UINT { WM_CLOSE_PROMPT = WM_USER + 51 };  // thread message to the user-interface thread
+namespace qb {
 
 class CPromptDlg {
  public:
