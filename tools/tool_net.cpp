@@ -50,7 +50,8 @@ class CToolUi : public IUserInterface {
 };
 
 struct Options {
-  std::string command, file, server, password;
+  std::string command, file, server, password, text;
+  int32_t target = 0;
   int32_t user = 0;
   uint32_t bind = 0;
   int timeout = 30;
@@ -59,9 +60,11 @@ struct Options {
 };
 
 const char kUsage[] =
-    "  net login|upload FILE|download FILE --server HOST --user N --password P\n"
+    "  net login|upload FILE|download FILE|leaveword N TEXT\n"
+    "      --server HOST --user N --password P\n"
     "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
-    "                          log in; upload the favorites FILE; download into FILE";
+    "                          log in (leave-words print as JSON lines); upload the\n"
+    "                          favorites FILE; download into FILE; leave user N a word";
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   if (argc < 2) return false;
@@ -70,6 +73,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   if (o.command == "upload" || o.command == "download") {
     if (argc < 3) return false;
     o.file = argv[i++];
+  } else if (o.command == "leaveword") {
+    if (argc < 4) return false;
+    o.target = ReadNumber(argv[i++]);
+    o.text = FromUtf8(argv[i++]);
+    if (o.target <= 0 || o.text.empty()) return false;
   } else if (o.command != "login") {
     return false;
   }
@@ -188,6 +196,16 @@ class CClient {
     return 1;
   }
 
+  // A leave-word goes to the server for a user who is not reachable.
+  int LeaveWord() {
+    CircleMember target;
+    target.user = m_opt.target;
+    if (!m_net->SendChat(false, &target, m_opt.text, DefaultInputFormat())) return 0;
+    // Let the link send it before the logout can overtake it on another link.
+    Run([] { return false; }, Clock::now() + std::chrono::milliseconds(300));
+    return 1;
+  }
+
   void Logout() { m_net->SendLogout(); }
 
  private:
@@ -269,6 +287,8 @@ int RunNet(int argc, char** argv) {
       if (o.command == "login") {
         client.WaitForLeaveWords();
         ok = 1;
+      } else if (o.command == "leaveword") {
+        ok = client.LeaveWord();
       } else if (o.command == "upload") {
         ok = client.Upload();
       } else {

@@ -37,7 +37,7 @@ size_t CMsgQueue::Count() {
 
 // ---- one link ----
 // How long a worker sleeps before it looks at the stop flag again.
-static const uint32_t kPollMs = 100;
+static const uint32_t kPollMs = 50;
 
 int CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
   Stop();

@@ -23,6 +23,7 @@ NET="--server $ADDR --bind $CLIENT --port-base $CPORT --server-port-base $SPORT 
 
 cd "$DIR" || exit 1
 "$SERVER" user add 10001 pw1 nick --db e2e.db >/dev/null || fail "user add"
+"$SERVER" user add 10003 pw3 bob --db e2e.db >/dev/null || fail "user add"
 "$SERVER" serve --db e2e.db --listen $ADDR --port-base $SPORT --client-port-base $CPORT 2>server.log &
 PID=$!
 for i in $(seq 100); do grep -q listening server.log 2>/dev/null && break; sleep 0.1; done
@@ -30,6 +31,12 @@ grep -q listening server.log || fail "the server did not start"
 
 "$TOOL" net login $NET --password wrong 2>/dev/null && fail "a wrong password was accepted"
 "$TOOL" net login $NET --password pw1 2>login.err || fail "login: $(cat login.err)"
+
+# A leave-word from another user is printed at the next login as a JSON line.
+OTHER=$(echo "$NET" | sed 's/--user 10001/--user 10003/')
+"$TOOL" net leaveword 10001 'a<b>c "q"' $OTHER --password pw3 2>lw.err || fail "leaveword: $(cat lw.err)"
+"$TOOL" net login $NET --password pw1 >words.json 2>login.err || fail "login: $(cat login.err)"
+grep -q '^{"from":10003,"text":".*a<b>c \\"q\\""}$' words.json || fail "leave-word printed as: $(cat words.json)"
 "$TOOL" net download none.sc $NET --password pw1 2>blank.err && fail "download before any upload succeeded"
 grep -q "网络收藏为空！" blank.err || fail "empty download said: $(cat blank.err)"
 
