@@ -2,7 +2,9 @@
 // loopback addresses speaking the program's messages over plain UDP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <regex>
 
 #include "base/cipher.h"
 #include "os/os.h"
@@ -281,6 +283,55 @@ TEST_F(EndToEnd, TenThousandBadDatagramsLeaveTheServerUpAndAnswering) {
   size_t at = log.find("stopped; ");
   ASSERT_NE(std::string::npos, at) << log;
   EXPECT_GE(std::stoull(log.substr(at + 9)), 10000u + 500 + 1);
+}
+
+// The command-line tool runs the program's network code without windows.
+TEST_F(EndToEnd, TheToolLogsInHearsItsLeaveWordsUploadsAndDownloads) {
+  std::string jsonl;
+  for (int c = 0; c < 44; ++c) {
+    jsonl += "{\"name\":\"cat " + std::to_string(c) + "\",\"kind\":0,\"slot\":" + std::to_string(c) + "}\n";
+    for (int i = 0; i < 29; ++i)
+      jsonl += "{\"name\":\"\xE7\xAB\x99 " + std::to_string(i) + "\",\"kind\":1,\"address\":\"http://s" +
+               std::to_string(c) + ".example.com/" + std::to_string(i) + "\",\"parent\":\"cat " + std::to_string(c) +
+               "\",\"icon\":\"images\\\\icon\\\\" + std::to_string(i) + ".ico\",\"note\":\"n\",\"visits\":" +
+               std::to_string(i) + ",\"slot\":" + std::to_string(i) + "}\n";
+  }
+  std::string in = os::NativePath(dir / "in.jsonl"), up = os::NativePath(dir / "up.sc"),
+              down = os::NativePath(dir / "down.sc"), scratch = os::NativePath(dir / "out.txt"), out;
+  WriteFileBytes(dir / "in.jsonl", jsonl);
+  ASSERT_EQ(0, RunCapture({QIMBO_TOOL_EXE, "fav", "make", in, up}, scratch, out)) << out;
+  auto net = [&](std::vector<std::string> words, unsigned last, const std::string& pw) {
+    std::vector<std::string> args = {QIMBO_TOOL_EXE, "net"};
+    args.insert(args.end(), words.begin(), words.end());
+    std::vector<std::string> rest = {"--server", "127.0.0.1", "--user", "100", "--password", pw, "--bind",
+                                     "127.0.0." + std::to_string(last), "--port-base",
+                                     std::to_string(server.Ports().client), "--server-port-base",
+                                     std::to_string(server.Ports().server), "--timeout", "20"};
+    args.insert(args.end(), rest.begin(), rest.end());
+    return RunCapture(args, scratch, out);
+  };
+  EXPECT_EQ(1, net({"login"}, 10, "wrong")) << out;
+
+  auto b = Client(3);
+  Login(*b, 200, "pw200");
+  b->Request(0, qb::MsgLeaveWord(200, 100, qb::EscapeChatText("call me <soon>")));
+  Probe(*b, 200, "pw200");
+  ASSERT_EQ(0, net({"login"}, 10, "secret")) << out;
+  // Shown as the header with the sender, then the words.
+  EXPECT_NE(std::string::npos, out.find("{\"from\":200,\"text\":\"\\r\\nlisi(200)")) << out;
+  EXPECT_NE(std::string::npos, out.find("\\r\\ncall me <soon>\"}")) << out;
+
+  ASSERT_EQ(0, net({"upload", up}, 10, "secret")) << out;
+  ASSERT_EQ(0, net({"download", down}, 11, "secret")) << out;
+  std::string upDump, downDump;
+  ASSERT_EQ(0, RunCapture({QIMBO_TOOL_EXE, "fav", "dump", up}, scratch, upDump));
+  ASSERT_EQ(0, RunCapture({QIMBO_TOOL_EXE, "fav", "dump", down}, scratch, downDump));
+  // The last-visit time does not travel; everything else comes back.
+  std::regex time("\"time\":[0-9]+,");
+  upDump = std::regex_replace(upDump, time, "");
+  downDump = std::regex_replace(downDump, time, "");
+  EXPECT_EQ(1320u, (size_t)std::count(upDump.begin(), upDump.end(), '\n'));
+  EXPECT_EQ(upDump, downDump);
 }
 
 }  // namespace

@@ -127,6 +127,18 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
   return rc;
 }
 
+int RunCapture(const std::vector<std::string>& args, const std::string& scratch, std::string& output, int limitMs) {
+  pid_t pid = Spawn(args, scratch);
+  int rc = WaitExit(pid, limitMs);
+  if (rc == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  output = ReadAll(scratch);
+  unlink(scratch.c_str());
+  return rc;
+}
+
 // ---- the client -------------------------------------------------------------------
 
 CTestClient::CTestClient(uint32_t address, const ServerPorts& ports) : m_address(address), m_ports(ports) {

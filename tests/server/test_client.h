@@ -39,6 +39,10 @@ class CServerProcess {
 
 // Runs "qimbo-server user ..." on `db`; the exit status.
 int RunUserCommand(const std::string& db, const std::vector<std::string>& words);
+// Runs a program to its end (at most `limitMs`); its exit status, with
+// what it wrote on stdout and stderr in `output`.
+int RunCapture(const std::vector<std::string>& args, const std::string& scratch, std::string& output,
+               int limitMs = 30000);
 
 struct Received {
   uint32_t from = 0;
