@@ -382,3 +382,47 @@ TEST_F(DownloadTest, RefusedBlankAndTimeout) {
   prog->OnPromptClosed();
   EXPECT_FALSE(prog->OnTransferStatus(kDownloadChannel, kDownloadDone, v));
 }
+
+TEST_F(DownloadTest, UploadWhileDownloadingIsBusyInANewPrompt) {
+  Begin(2);
+  PromptView v;
+  EXPECT_FALSE(prog->OnCommand(true, v));  // the download's prompt is open
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("已经有上传或下载正在进行!", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(2, net->m_nMode);  // the download goes on
+}
+
+TEST_F(LoginTest, TruncatedServerMessagesEndTheirHandlersQuietly) {
+  // Every server message of the catalogue, cut after each of its fields.
+  NodeWire w;
+  w.name = "n";
+  w.kind = 1;
+  w.visits = 1;
+  w.slot = 1;
+  const std::string messages[] = {
+      MsgLoginOk(100), MsgVersion(1070), MsgFavUpAllowed(), MsgFavUpNodeOk(), MsgFavDownInvalid(),
+      MsgFavDownBlank(), MsgFavDownCount(3), MsgFavDownNode(w), MsgGroupUpNodeResult(true),
+      MsgGroupList("c", {{"1.2.3.4", "x", 7, "c"}, {"bad", "y", 8, "c"}}), MsgLWords(7, "a", "b"),
+      MsgChatList({{"1.2.3.4", "x"}}), MsgChatAddUser("1.2.3.5", "y"), MsgChatDeleUser("1.2.3.4"),
+      MsgChatText(7, "t", DefaultInputFormat()), MsgChatAd("http://ad/"), MsgUserEnter(1, "n", 9, "c"),
+      MsgUserOut(9, "c", 1, "n")};
+  net->m_nUser = 100;
+  net->m_nMode = 2;
+  for (const std::string& m : messages) {
+    FieldList all;
+    ASSERT_TRUE(SplitFields("<5>" + m, all));
+    for (size_t n = 1; n <= all.size(); ++n) {
+      std::string text;
+      for (size_t i = 0; i < n; ++i) text += "<" + all[i] + ">";
+      NetDatagram fromServer{text, kServerAddr, 0}, fromPeer{text, kPeerAddr, 0};
+      net->OnDatagram(fromServer);
+      net->OnDatagram(fromPeer);
+    }
+  }
+  // The complete messages did their work; the cut ones did nothing harmful.
+  EXPECT_TRUE(net->m_bLoggedIn);
+  EXPECT_EQ("http://ad/", net->m_strAdAddress);
+  EXPECT_EQ(5, net->m_nLastReceived);
+}
