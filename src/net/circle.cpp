@@ -98,7 +98,7 @@ void CNetState::OnGroupReply(FieldList& fields) {
   std::string countText, circle;
   if (!TakeField(fields, countText)) return;
   int32_t count = ReadNumber(countText);
-  if (count <= 0 || !TakeField(fields, circle)) return;
+  if (count <= 0 || !TakeField(fields, circle) || circle.empty()) return;
 
   m_strCurrentCircle = circle;
   if (m_pRequestingNode) m_strCircleTitle = m_pRequestingNode->m_strName;

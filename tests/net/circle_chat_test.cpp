@@ -95,8 +95,9 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   EXPECT_EQ("别的圈", net->m_strCurrentCircle);
   EXPECT_EQ("Reserved", cat->m_strCircle);
   // A count of 0 changes nothing.
-  FieldList zero{"LIST", "0", "第三"};
+  FieldList zero{"LIST", "0", "第三"}, unnamed{"LIST", "1", "", "1.2.3.4", "x", "7", ""};
   net->OnGroupReply(zero);
+  net->OnGroupReply(unnamed);
   EXPECT_EQ("别的圈", net->m_strCurrentCircle);
   // Replies to the request itself are boxes.
   FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
