@@ -64,7 +64,8 @@ const char kUsage[] =
     "      --server HOST --user N --password P\n"
     "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
     "                          log in (leave-words print as JSON lines); upload the\n"
-    "                          favorites FILE; download into FILE; leave user N a word";
+    "                          favorites FILE; download into FILE; leave user N a word\n"
+    "                          (--timeout: seconds to wait for the login reply, default 30)";
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   if (argc < 2) return false;

@@ -2,6 +2,19 @@
 // login, favorites upload and download, circles and chat. Everything here
 // runs on the user-interface thread; it talks to windows only through
 // IUserInterface (posts, boxes, timers).
+//
+// How the program drives it:
+//   start-up  config = LoadNetConfig(programDir); links.Start(config);
+//             net.SetLinks(&links); resolver.Start(config, callback that
+//             posts WM_SERVER_ADDRESS to the user-interface thread);
+//             resolver.RequestResolve() once the main window exists.
+//   loop      wait on links.ReceiveQueue().Event() (NativeHandle() for
+//             MsgWaitForMultipleObjects) and call net.PumpReceived().
+//   messages  WM_SERVER_ADDRESS -> OnServerAddress(lParam); a timer started on
+//             UiTarget::UiThread -> OnTimer(id); WM_TRANSFER_STATUS ->
+//             CTransferProgress::OnTransferStatus (net/transfer.h).
+//   members   WM_MEMBER_* carry CircleMember::serial; FindMember(serial).
+//   exit      net.SendLogout(); links.Stop(); resolver.Stop().
 #pragma once
 #include <cstdint>
 #include <functional>
