@@ -7,11 +7,11 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
 "$QIMBO_ROOT/scripts/wine-profile.sh"
-WIN=$QIMBO_ROOT/build/win
-NATIVE=$QIMBO_ROOT/build/native
+WIN=${QIMBO_WIN_DIR:-$QIMBO_ROOT/build/win}
+NATIVE=${QIMBO_NATIVE_DIR:-$QIMBO_ROOT/build/native}
 FOLDER=$WIN/Qimbo
-RUN=$QIMBO_ROOT/build/run
-shot=$QIMBO_ROOT/build/qimbo-screenshot.png
+RUN=${QIMBO_RUN_DIR:-$QIMBO_ROOT/build/run}
+shot=${QIMBO_SHOT:-$QIMBO_ROOT/build/qimbo-screenshot.png}
 mkdir -p "$RUN"
 [ -x "$FOLDER/Qimbo.exe" ] || "$QIMBO_ROOT/scripts/layout.sh" "$WIN" >/dev/null
 

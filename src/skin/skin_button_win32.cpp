@@ -111,7 +111,6 @@ CSkinButton::~CSkinButton() {
   FreeBitmaps();
   FreeBackground();
   if (m_menuResource) DestroyMenu(m_menuResource);
-  if (m_cursor) DestroyCursor(m_cursor);
 }
 
 CSkinButton* CSkinButton::FromHandle(HWND button) {
@@ -428,11 +427,13 @@ int CSkinButton::SetBitmapsById(int inId, COLORREF inTransparent, int outId, COL
   return SetBitmaps(in, inTransparent, out, outTransparent);
 }
 
+// Cursors are shared resources: every tab of a panel uses the same two, so
+// they are loaded once and never destroyed.
 int CSkinButton::SetCursorById(int id, bool redraw) {
-  if (m_cursor) DestroyCursor(m_cursor);
   m_cursor = nullptr;
   if (id) {
-    m_cursor = static_cast<HCURSOR>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, 0));
+    m_cursor = static_cast<HCURSOR>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
     if (!m_cursor) return 1;
   }
   if (redraw) Redraw();
