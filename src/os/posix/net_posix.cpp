@@ -108,9 +108,12 @@ void CUdpSocket::Close() {
 }
 
 // ---- timed waits ----
-static timespec Deadline(uint32_t ms) {
+// Condition variables wait on the monotonic clock, so that a change of the
+// system time neither ends a wait early nor stretches it; the mutex's timed
+// lock only knows the real-time clock.
+static timespec Deadline(uint32_t ms, clockid_t clock = CLOCK_MONOTONIC) {
   timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
+  clock_gettime(clock, &ts);
   ts.tv_sec += ms / 1000;
   ts.tv_nsec += (long)(ms % 1000) * 1000000L;
   if (ts.tv_nsec >= 1000000000L) {
@@ -126,12 +129,20 @@ struct CThread::Impl {
   bool started = false;
   bool joined = false;
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t cond;
   bool done = false;
   std::function<void()> body;
 };
 
-CThread::CThread() : m(new Impl) {}
+static void InitMonotonicCond(pthread_cond_t& cond) {
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&cond, &attr);
+  pthread_condattr_destroy(&attr);
+}
+
+CThread::CThread() : m(new Impl) { InitMonotonicCond(m->cond); }
 CThread::~CThread() {
   Join();
   pthread_mutex_destroy(&m->lock);
@@ -193,7 +204,7 @@ CMutex::~CMutex() { pthread_mutex_destroy(&m->mutex); }
 
 int CMutex::Lock(uint32_t ms) {
   if (ms == kWaitForever) return pthread_mutex_lock(&m->mutex) == 0;
-  timespec ts = Deadline(ms);
+  timespec ts = Deadline(ms, CLOCK_REALTIME);
   return pthread_mutex_timedlock(&m->mutex, &ts) == 0;
 }
 void CMutex::Unlock() { pthread_mutex_unlock(&m->mutex); }
@@ -201,10 +212,10 @@ void CMutex::Unlock() { pthread_mutex_unlock(&m->mutex); }
 // ---- auto-reset event ----
 struct CEvent::Impl {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t cond;
   bool signalled = false;
 };
-CEvent::CEvent() : m(new Impl) {}
+CEvent::CEvent() : m(new Impl) { InitMonotonicCond(m->cond); }
 CEvent::~CEvent() {
   pthread_mutex_destroy(&m->lock);
   pthread_cond_destroy(&m->cond);
