@@ -311,6 +311,9 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < 30; ++i) AddNode(app, "站点" + std::to_string(i), UrlItem, news, i, Address(i));
     AddNode(app, "tool-a", UrlItem, tools, 0, "http://tools.example/a");
     AddNode(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b");
+    CMyNode* startup = AddNode(app, "启动", UrlCategory, nullptr, 10);
+    AddNode(app, "s1", UrlItem, startup, 0, "http://start.example/1");
+    AddNode(app, "s2", UrlItem, startup, 1, "http://start.example/2");
     if (!app.SaveFavorites("1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file\n");
       return 1;
@@ -383,7 +386,15 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Tabs and items as the file has them.
-  Check(VisibleTabs() == 3, "three categories give three tabs");
+  Check(VisibleTabs() == 4, "four categories give four tabs");
+  {
+    std::string opened;
+    os::ReadWholeFile(log, opened);
+    size_t first = opened.find("open\thttp://start.example/1\t3\n");
+    Check(first != std::string::npos && opened.find("http://start.example/1", first + 30) == std::string::npos &&
+              opened.find("open\thttp://start.example/2\t3\n") != std::string::npos,
+          "the start-up group opens each of its items once");
+  }
   Check(Text(Tab(0)) == "新闻" && Text(Tab(1)) == "工具" && Text(Tab(3)) == "空类", "tab captions");
   Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 30, "the first category shows its 30 items");
   if (!shots.empty()) Screenshot(shots + L"\\panels_full_category.bmp");
