@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 
 namespace qb {
 
@@ -55,6 +56,22 @@ void Draw3dRect(HDC dc, const RECT& r, COLORREF topLeft, COLORREF bottomRight) {
   FillSolid(dc, rr, bottomRight);
   RECT b = {r.left, r.top + h - 1, r.left + w, r.top + h};
   FillSolid(dc, b, bottomRight);
+}
+
+bool IconSize(HICON icon, int* w, int* h);
+
+// The size of a shared icon, examined once.
+bool SharedIconSize(HICON icon, int* w, int* h) {
+  static std::map<HICON, std::pair<int, int>> sizes;
+  auto it = sizes.find(icon);
+  if (it == sizes.end()) {
+    if (!IconSize(icon, w, h)) return false;
+    sizes[icon] = {*w, *h};
+    return true;
+  }
+  *w = it->second.first;
+  *h = it->second.second;
+  return true;
 }
 
 bool IconSize(HICON icon, int* w, int* h) {
@@ -123,26 +140,36 @@ bool CSkinButton::SubclassDlgItem(UINT id, HWND parent) {
 }
 
 bool CSkinButton::Create(const std::wstring& caption, DWORD style, const RECT& r, HWND parent, UINT id) {
+  // Created owner-drawn at once (a later style change costs a repaint per button).
+  UINT type = style & BS_TYPEMASK;
+  style = (style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW;
   HWND button = CreateWindowExW(0, L"BUTTON", caption.c_str(), style | WS_CHILD, r.left, r.top,
                                 r.right - r.left, r.bottom - r.top, parent,
                                 reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (!button) return false;
   if (parent) SendMessageW(button, WM_SETFONT, SendMessageW(parent, WM_GETFONT, 0, 0), FALSE);
-  return Attach(button);
+  return AttachAs(button, type);
 }
 
 bool CSkinButton::Attach(HWND button) {
+  if (!button) return false;
+  return AttachAs(button, static_cast<UINT>(GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK));
+}
+
+bool CSkinButton::AttachAs(HWND button, UINT type) {
   if (m_hWnd || !button) return false;
   m_hWnd = button;
   SetPropW(button, kButtonProp, this);
   SetWindowSubclass(button, SubclassProc, kButtonSubclassId, reinterpret_cast<DWORD_PTR>(this));
   InstallReflection(GetParent(button));
-  LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
-  m_creationType = static_cast<UINT>(style & BS_TYPEMASK);
+  m_creationType = type;
   if (m_creationType == BS_CHECKBOX || m_creationType == BS_AUTOCHECKBOX) m_checkBox = true;
   if (m_creationType == BS_DEFPUSHBUTTON) m_default = true;
-  SetWindowLongPtrW(button, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
-  Redraw();
+  LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
+  if ((style & BS_TYPEMASK) != BS_OWNERDRAW) {
+    SetWindowLongPtrW(button, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
+    Redraw();
+  }
   return true;
 }
 
@@ -322,8 +349,8 @@ void CSkinButton::SetFont(HFONT font, bool redraw) {
 }
 
 void CSkinButton::FreeIcons() {
-  if (m_icons.in) DestroyIcon(m_icons.in);
-  if (m_icons.out && m_icons.out != m_icons.in) DestroyIcon(m_icons.out);
+  if (m_icons.in && !m_icons.shared) DestroyIcon(m_icons.in);
+  if (m_icons.out && m_icons.out != m_icons.in && !m_icons.shared) DestroyIcon(m_icons.out);
   m_icons = IconPair();
 }
 
@@ -353,18 +380,25 @@ int CSkinButton::SetIcon(HICON in, HICON out) {
   return 0;
 }
 
+// Resource icons are shared by the system: loaded once however many buttons
+// show them, never copied or destroyed (item panels show the same few icons
+// on dozens of buttons, and start-up time counts).
 int CSkinButton::SetIconById(int inId, int outId) {
   HINSTANCE inst = GetModuleHandleW(nullptr);
-  HICON in = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(inId), IMAGE_ICON, 0, 0, 0));
-  HICON out = outId ? static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(outId), IMAGE_ICON, 0, 0, 0)) : nullptr;
-  if (!in) {
-    FreeIcons();
-    return 1;
-  }
-  int r = SetIcon(in, out);
-  DestroyIcon(in);
-  if (out) DestroyIcon(out);
-  return r;
+  HICON in = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(inId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  HICON out = outId ? static_cast<HICON>(
+                          LoadImageW(inst, MAKEINTRESOURCEW(outId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED))
+                    : nullptr;
+  FreeIcons();
+  if (!in) return 1;
+  IconPair p;
+  p.shared = true;
+  p.in = in;
+  p.out = out;
+  if (!SharedIconSize(in, &p.inW, &p.inH) || (out && !SharedIconSize(out, &p.outW, &p.outH))) return 1;
+  m_icons = p;
+  Redraw();
+  return 0;
 }
 
 void CSkinButton::FreeBitmaps() {

@@ -120,6 +120,7 @@ class CSkinButton {
 
   struct IconPair {
     HICON in = nullptr, out = nullptr;
+    bool shared = false;  // resource icons owned by the system
     int inW = 0, inH = 0, outW = 0, outH = 0;
   } m_icons;
   struct BitmapPair {
@@ -131,6 +132,7 @@ class CSkinButton {
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  bool AttachAs(HWND button, UINT creationType);
   void FreeIcons();
   void FreeBitmaps();
   void FreeBackground();
