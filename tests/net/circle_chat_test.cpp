@@ -184,6 +184,7 @@ class ChatTest : public CircleTest {
  protected:
   void SetUp() override {
     CircleTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     cat = NewNode(tree, UrlCategory, "读书");
     EnterWithMembers(cat, "读书");
     peer->Receive();  // the arrival announcement

@@ -172,6 +172,7 @@ class TransferTest : public NetFixture {
  protected:
   void SetUp() override {
     NetFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     prog.reset(new CTransferProgress(*net));
   }
   // Feeds the posted statuses to the prompt logic, as the program's loop does.
