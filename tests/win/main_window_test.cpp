@@ -328,3 +328,45 @@ TEST_F(MainWindowTest, ASecondCopyEndsAtOnceWithoutABrowserWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+struct AboutSeen {
+  std::wstring title, version, slogan, site, mail;
+  bool siteIsLink = false, found = false;
+};
+AboutSeen g_about;
+
+void CALLBACK InspectAbout(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND about = FindWindowW(L"#32770", L"Qimbo");
+  if (!about) return;
+  KillTimer(nullptr, id);
+  g_about.found = true;
+  g_about.title = wintest::Text(about);
+  g_about.site = wintest::ItemText(about, IDC_SITE_LINK);
+  g_about.mail = wintest::ItemText(about, IDC_MAIL_LINK);
+  g_about.siteIsLink = (GetWindowLongPtrW(GetDlgItem(about, IDC_SITE_LINK), GWL_STYLE) & SS_NOTIFY) != 0;
+  for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    std::wstring t = wintest::Text(c);
+    if (t == L"Qimbo收藏V1.06") g_about.version = t;
+    if (t == L"Qimbo收藏，助您驰骋五湖四海") g_about.slogan = t;
+  }
+  PostMessageW(about, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(MainWindowTest, AboutBoxShowsTheVersionSloganAndTwoLinks) {
+  Start();
+  g_about = AboutSeen();
+  SetTimer(nullptr, 0, 50, InspectAbout);
+  SendMessageW(wnd, WM_COMMAND, ID_TRAY_ABOUT, 0);  // returns when the box is closed
+  ASSERT_TRUE(g_about.found);
+  EXPECT_EQ(L"Qimbo", g_about.title);
+  EXPECT_EQ(L"Qimbo收藏V1.06", g_about.version);
+  EXPECT_EQ(L"Qimbo收藏，助您驰骋五湖四海", g_about.slogan);
+  EXPECT_FALSE(g_about.site.empty());
+  EXPECT_FALSE(g_about.mail.empty());
+  EXPECT_TRUE(g_about.siteIsLink);
+  EXPECT_TRUE(IsWindowVisible(wnd));
+}
+
+}  // namespace
