@@ -204,10 +204,14 @@ void CTabDialog::BeginNewCategory() {
 void CTabDialog::CommitNewCategory() {
   HWND edit = m_hNewEdit;
   int slot = m_nNewSlot;
-  if (!edit || slot < 0 || slot >= kTabSlots) return;
   // Cleared first: destroying the focused edit reports its loss of focus again.
   m_hNewEdit = nullptr;
   m_nNewSlot = -1;
+  if (!edit) return;
+  if (slot < 0 || slot >= kTabSlots) {
+    DestroyWindow(edit);
+    return;
+  }
   std::string text = TextOf(edit);
   DestroyWindow(edit);
   if (m_tabs[slot].m_pNode || !Host().app) return;

@@ -327,7 +327,6 @@ int wmain(int argc, wchar_t** argv) {
   MakeFolders(desktop);
   MakeFolders(StartMenuFolder(profiles, os::UserName()));
   MakeFolders(StartMenuFolder(profiles, "All Users"));
-  printf("note: desktop %s, start menu exists %d\n", qb::ToUtf8(desktop).c_str(), os::IsFolder(StartMenuFolder(profiles, os::UserName())));
   std::vector<std::string> desktopFiles;
   for (int i = 0; i < 31; ++i) {
     char name[32];
@@ -409,10 +408,13 @@ int wmain(int argc, wchar_t** argv) {
   Drag(Tab(5), [] { CursorOnTabSlot(0); });
   Check(IsWindowVisible(Tab(5)) && Text(Tab(5)) == "工具" && Text(Tab(0)) == "新闻", "a drop on an occupied slot");
 
+  // A tab dropped on the item panel stays where it was.
+  Drag(Tab(5), [] { CursorAt(500, 300); });
+  Check(IsWindowVisible(Tab(5)) && Text(Tab(5)) == "工具", "a tab dropped on the item panel stays");
+
   // An item dragged onto another category moves there.
   Click(Tab(0));
   Drag(Item(7), [] { CursorOnTabSlot(5); });
-  printf("note: %d items visible, slot 7 visible %d\n", VisibleItems(g_url, IDC_FIRST_ITEM), IsWindowVisible(Item(7)));
   Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 29 && !IsWindowVisible(Item(7)), "an item dragged onto a category leaves");
   Click(Tab(5));
   Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 3 && Text(Item(7)) == "站点7", "and shows in that category, same slot");
@@ -460,6 +462,16 @@ int wmain(int argc, wchar_t** argv) {
   Command(g_tab, ID_DELETE_CATEGORY);
   Check(!IsWindowVisible(Tab(3)), "an empty category is deleted");
 
+  // The item menu's delete takes a bookmark off its page.
+  Click(Tab(8));
+  int before = VisibleItems(g_url, IDC_FIRST_ITEM);
+  PostMessageW(Item(1), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+  Settle(600);
+  CloseMenus();
+  Command(g_url, ID_DELETE_ITEM);
+  Check(before == 3 && VisibleItems(g_url, IDC_FIRST_ITEM) == 2 && !IsWindowVisible(Item(1)),
+        "deleting a bookmark from its menu");
+
   // A double click opens the address and counts the visit.
   Click(Tab(0));
   PostMessageW(Item(2), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -475,12 +487,6 @@ int wmain(int argc, wchar_t** argv) {
   Settle(1500);
   Check(IsWindowVisible(g_lnk) && VisibleItems(g_lnk, IDC_FIRST_PROGRAM) == 30, "a folder of 31 files shows 30 buttons");
   Check(Text(GetDlgItem(g_lnk, IDC_FIRST_PROGRAM)) == "p00.txt", "program buttons are captioned with the file name");
-  {
-    RECT r;
-    GetWindowRect(g_lnk, &r);
-    printf("note: program folder at %ld,%ld-%ld,%ld, url panel visible %d\n", r.left, r.top, r.right, r.bottom,
-           IsWindowVisible(g_url));
-  }
   if (!shots.empty()) Screenshot(shots + L"\\panels_program_folder.bmp");
   PostMessageW(g_main, WM_COMMAND, 1004, 0);
   Settle(800);
