@@ -21,7 +21,9 @@ CMenuRichEdit::~CMenuRichEdit() {
 bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
   if (!g_richEdit) g_richEdit = LoadLibraryW(L"RICHED20.DLL");
   if (!g_richEdit) return false;
-  m_hWnd = CreateWindowExA(0, "RichEdit20A", "", style | WS_CHILD, r.left, r.top, r.right - r.left, r.bottom - r.top,
+  // The wide class: an ANSI rich edit would pass Chinese text through the
+  // system code page, which is not 936 on a Windows of another language.
+  m_hWnd = CreateWindowExW(0, L"RichEdit20W", L"", style | WS_CHILD, r.left, r.top, r.right - r.left, r.bottom - r.top,
                            parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (!m_hWnd) return false;
   SetWindowSubclass(m_hWnd, Proc, kRichSubclass, reinterpret_cast<DWORD_PTR>(this));

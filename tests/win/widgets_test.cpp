@@ -8,6 +8,8 @@
 #include "testutil.h"
 #include "widgets/explorer_win32.h"
 #include "widgets/picture_win32.h"
+#include "widgets/prompt_dlg_win32.h"
+#include "widgets/rich_edit_win32.h"
 #include "widgets/static_link_win32.h"
 #include "widgets/tray_win32.h"
 #include "win_test_util.h"
@@ -183,6 +185,64 @@ TEST(Explorer, WithoutAnEngineLocalPagesBecomeAPaintedBannerWithTheirTitle) {
   banner.Navigate("http://www.qimbo.example//notify//update.htm");
   EXPECT_EQ(L"http://www.qimbo.example//notify//update.htm", banner.BannerTitle());
   qb::CExplorer1::DisableEngine(false);
+}
+
+UINT MenuState(HMENU menu, UINT id) { return GetMenuState(menu, id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED); }
+
+TEST(MenuRichEdit, TheEditMenuGreysWhatCannotBeDone) {
+  wintest::HostWindow host(400, 200);
+  qb::CMenuRichEdit edit;
+  RECT r = {0, 0, 300, 100};
+  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE, r, host.hwnd(), 1200));
+  OpenClipboard(host.hwnd());
+  EmptyClipboard();
+  CloseClipboard();
+  HMENU menu = edit.BuildMenu();
+  std::vector<UINT> ids;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) ids.push_back(GetMenuItemID(menu, i));
+  EXPECT_EQ((std::vector<UINT>{5101, 0, 5102, 5103, 5104, 5105, 0, 5106, 0, 5107}), ids);
+  EXPECT_NE(0u, MenuState(menu, 5101)) << "nothing to undo";
+  EXPECT_NE(0u, MenuState(menu, 5102)) << "no selection to cut";
+  EXPECT_NE(0u, MenuState(menu, 5104)) << "nothing to paste";
+  EXPECT_EQ(0u, MenuState(menu, 5106));
+  DestroyMenu(menu);
+
+  SetWindowTextW(edit.GetSafeHwnd(), L"收藏网址");
+  edit.OnCommand(5106);  // select all
+  menu = edit.BuildMenu();
+  EXPECT_EQ(0u, MenuState(menu, 5102));
+  EXPECT_EQ(0u, MenuState(menu, 5103));
+  EXPECT_EQ(0u, MenuState(menu, 5105));
+  DestroyMenu(menu);
+  edit.OnCommand(5103);  // copy
+  edit.OnCommand(5105);  // clear
+  EXPECT_EQ(L"", wintest::Text(edit.GetSafeHwnd()));
+  menu = edit.BuildMenu();
+  EXPECT_EQ(0u, MenuState(menu, 5104)) << "the copied text can be pasted";
+  DestroyMenu(menu);
+  edit.OnCommand(5104);
+  // Chinese survives the round trip (the final paragraph mark may come along).
+  EXPECT_EQ(0u, wintest::Text(edit.GetSafeHwnd()).find(L"收藏网址"));
+}
+
+TEST(PromptDlg, BothButtonsCloseItAndTellTheUserInterfaceThread) {
+  int cancelled = 0;
+  for (int button : {IDC_PROMPT_OK, IDC_PROMPT_CANCEL}) {
+    qb::CPromptDlg prompt;
+    prompt.SetCancelHandler([&] { ++cancelled; });
+    ASSERT_TRUE(prompt.Create(nullptr, GetCurrentThreadId()));
+    HWND wnd = prompt.GetSafeHwnd();
+    EXPECT_EQ(L"提示", wintest::Text(wnd));
+    EXPECT_EQ(L"确定", wintest::ItemText(wnd, IDC_PROMPT_OK));
+    EXPECT_EQ(L"取消", wintest::ItemText(wnd, IDC_PROMPT_CANCEL));
+    prompt.SetText("上传中");
+    EXPECT_EQ(L"上传中", wintest::ItemText(wnd, IDC_PROMPT_TEXT));
+    SendMessageW(wnd, WM_COMMAND, static_cast<WPARAM>(button), 0);
+    EXPECT_FALSE(IsWindow(wnd));
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, reinterpret_cast<HWND>(-1), qb::WM_CLOSE_PROMPT, qb::WM_CLOSE_PROMPT, PM_REMOVE));
+  }
+  EXPECT_EQ(1, cancelled) << "only cancel stops the transfer";
 }
 
 }  // namespace
