@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/ui.h"
+#include "panels/circles.h"
 #include "skin/skin_button_win32.h"
 
 class CAppLogic;
@@ -23,17 +24,6 @@ enum : UINT {
   WM_PANEL_RECORDER_CLOSED = WM_USER + 31,  // 0x41F to the item panel
   WM_PANEL_APPLY_SKIN = WM_USER + 35,       // 0x423 to any panel: reload the background, repaint
   WM_PANEL_CLOSE_CHAT = WM_USER + 42,       // 0x42A sent to the main window
-};
-
-// The circle service of the network core, as the panels call it. Left
-// empty, the user counts as logged out.
-struct CircleService {
-  std::function<bool()> loggedIn;
-  std::function<std::string()> currentCircle;  // "您还未指定要进入的圈" when none
-  std::function<bool()> chatOpen;
-  std::function<int(CMyNode*)> enterCircle;     // makes the node the requesting node
-  std::function<void()> leaveCurrentCircle;
-  std::function<int(CMyNode*)> dropOutOfCircle;
 };
 
 // What the panels need from the program around them.
@@ -53,7 +43,7 @@ struct PanelHost {
   // null when it could not be created.
   std::function<HWND(CMyNode*, HWND itemPanel)> createEditor;
   std::function<HWND(CMyNode*, HWND itemPanel)> createRecorder;
-  CircleService circles;
+  CircleService circles;  // panels::CirclesOf(net state) once the network runs
 };
 
 // Creates the three panels, hidden, owned by `owner`: the category panel at

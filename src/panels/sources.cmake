@@ -5,6 +5,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/panels/open_item.cpp
   src/panels/site_icon.cpp
   src/panels/panel_logic.cpp
+  src/panels/circles.cpp
 )
 if(WIN32)
   list(APPEND QIMBO_CORE_SOURCES src/os/win32/shell_win32.cpp src/os/win32/http_win32.cpp)

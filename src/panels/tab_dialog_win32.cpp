@@ -19,17 +19,12 @@ namespace panels {
 
 namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
-const char kNoCircle[] = "您还未指定要进入的圈";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
 // inside their own window procedure.
 const UINT WM_PANEL_ENTER = WM_USER + 200;
 
 int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
-std::string CurrentCircle() {
-  return Host().circles.currentCircle ? Host().circles.currentCircle() : std::string(kNoCircle);
-}
-bool ChatOpen() { return Host().circles.chatOpen && Host().circles.chatOpen(); }
 
 // Edits that hand Enter to the panel instead of the dialog manager.
 LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
@@ -305,33 +300,11 @@ void CTabDialog::OpenAllItems() {
 }
 
 void CTabDialog::EnterCategoryCircle() {
-  if (!LoggedIn()) {
-    ShowBox("您还未登录,请先登录！", qb::kMbOk | qb::kMbIconInformation);
-    return;
-  }
-  CMyNode* node = m_pContextNode;
-  if (!node || !node->IsCategory()) return;
-  const CircleService& c = Host().circles;
-  if (node->m_strName != CurrentCircle() || !ChatOpen()) {
-    if (CurrentCircle() != kNoCircle && c.leaveCurrentCircle) c.leaveCurrentCircle();
-    if (c.enterCircle) c.enterCircle(node);
-  }
+  if (Host().ui) panels::EnterCategoryCircle(Host().circles, m_pContextNode, *Host().ui);
 }
 
 void CTabDialog::LeaveCategoryCircle() {
-  CMyNode* node = m_pContextNode;
-  if (!node || !node->IsCategory() || node->m_strCircle != "GROUP") return;
-  if (!LoggedIn()) {
-    ShowBox("您还未登录,登录后才能把自己从该圈子名单中划掉！", qb::kMbOk | qb::kMbIconInformation);
-    return;
-  }
-  const CircleService& c = Host().circles;
-  if (node->m_strName == CurrentCircle()) {
-    SendMessageW(GetWindow(m_hWnd, GW_OWNER), WM_PANEL_CLOSE_CHAT, 0, 0);
-    if (c.leaveCurrentCircle) c.leaveCurrentCircle();
-  }
-  node->m_strCircle = "Reserved";
-  if (c.dropOutOfCircle) c.dropOutOfCircle(node);
+  if (Host().ui) panels::LeaveCategoryCircle(Host().circles, m_pContextNode, *Host().ui);
 }
 
 }  // namespace panels

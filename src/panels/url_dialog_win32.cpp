@@ -21,12 +21,8 @@ namespace {
 const char kItemTip[] = "双击打开/拖动改位置或分类/鼠标右键出菜单/";
 const char kProgramTip[] = "鼠标双击打开";
 const char kStartupGroup[] = "启动";
-const char kNoCircle[] = "您还未指定要进入的圈";
 
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
-std::string CurrentCircle() {
-  return Host().circles.currentCircle ? Host().circles.currentCircle() : std::string(kNoCircle);
-}
 
 void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
   HICON icon = ShellIcon(path);
@@ -161,20 +157,7 @@ void CUrlDialog::ViewOfflinePage() {
 }
 
 void CUrlDialog::EnterItemCircle() {
-  if (!LoggedIn()) {
-    ShowBox("您还未登录,请先登录！", qb::kMbOk | qb::kMbIconInformation);
-    return;
-  }
-  CMyNode* item = m_pCurrentItem;
-  if (!item || item->m_nKind != UrlItem) return;
-  const CircleService& c = Host().circles;
-  bool chatOpen = c.chatOpen && c.chatOpen();
-  if (item->m_strAddress != CurrentCircle() || !chatOpen) {
-    bool wasCurrent = CurrentCircle() != kNoCircle;
-    if (wasCurrent && c.leaveCurrentCircle) c.leaveCurrentCircle();
-    if (c.enterCircle) c.enterCircle(item);
-    if (wasCurrent) SendMessageW(GetWindow(m_hWnd, GW_OWNER), WM_PANEL_CLOSE_CHAT, 0, 0);
-  }
+  if (Host().ui) panels::EnterItemCircle(Host().circles, m_pCurrentItem, *Host().ui);
 }
 
 void CUrlDialog::EditItem() {

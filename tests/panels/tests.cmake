@@ -4,6 +4,7 @@ qimbo_test(panels
   panels/open_item_test.cpp
   panels/site_icon_test.cpp
   panels/logic_test.cpp
+  panels/circles_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
