@@ -80,7 +80,11 @@ HICON ShellIcon(const std::string& path) {
 // ---- the dialog frame ---------------------------------------------------------
 
 CPanelDialog::~CPanelDialog() {
-  if (m_hWnd) DestroyWindow(m_hWnd);
+  // The derived panel is gone already: its window must not reach it.
+  if (m_hWnd) {
+    SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+    DestroyWindow(m_hWnd);
+  }
   if (m_hBackground) DeleteObject(m_hBackground);
   FreePicture();
 }

@@ -498,6 +498,9 @@ int wmain(int argc, wchar_t** argv) {
     TerminateProcess(pi.hProcess, 9);
     Check(false, "the program ends through its exit button");
   }
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  Check(code == 0, "the program ends cleanly");
   {
     CAppLogic saved;
     saved.m_strProgramDir = dir;
