@@ -40,7 +40,7 @@ LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_RENAME_EDIT && HIWORD(wParam) == EN_KILLFOCUS && TabDialog()) {
-        TabDialog()->FinishRename();
+        PostMessageW(TabDialog()->GetSafeHwnd(), WM_PANEL_EDIT_DONE, IDC_RENAME_EDIT, 0);
         return 0;
       }
       break;

@@ -14,6 +14,10 @@ class CMyNode;
 
 namespace panels {
 
+// An in-place edit lost the focus (wParam: its identifier); handled once
+// the edit's own notification is over.
+const UINT WM_PANEL_EDIT_DONE = WM_USER + 202;
+
 PanelHost& Host();
 std::string ProgramDir();
 std::wstring Wide(const std::string& gbk);

@@ -111,6 +111,10 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       if (m_pContextNode) FinishRename();
       else if (m_hNewEdit) CommitNewCategory();
       return TRUE;
+    case WM_PANEL_EDIT_DONE:
+      if (wParam == IDC_RENAME_EDIT) FinishRename();
+      else CommitNewCategory();
+      return TRUE;
     case WM_PANEL_APPLY_SKIN:
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -150,7 +154,8 @@ void CTabDialog::OnCommand(UINT id, UINT code) {
     case IDOK: PostMessageW(m_hWnd, WM_PANEL_ENTER, 0, 0); return;
     case IDCANCEL: return;  // the panel never closes
     case IDC_NEW_CATEGORY_EDIT:
-      if (code == EN_KILLFOCUS) CommitNewCategory();
+      // Not inside the edit's own notification: it is destroyed on the way.
+      if (code == EN_KILLFOCUS) PostMessageW(m_hWnd, WM_PANEL_EDIT_DONE, IDC_NEW_CATEGORY_EDIT, 0);
       return;
   }
   std::string address = SearchAddress((int)id, SearchQuery(m_pContextNode));
