@@ -5,6 +5,7 @@
 
 #include "os/os.h"
 #include "os/shell.h"
+#include "panels/site_icon.h"
 #include "store/node.h"
 
 namespace panels {
@@ -199,6 +200,33 @@ void OpenItem(CMyNode& node, const std::string& programDir, qb::IUserInterface& 
   if (a.kind == OpenAction::Run) os::RunCommandLine(a.target, a.show);
   if (node.m_nKind == UrlItem) PlayItemScript(node, programDir, 1100);
   node.Visit();
+}
+
+void OpenItemInNewWindow(CMyNode& item, const std::string& programDir, qb::IUserInterface& ui) {
+  if (item.m_nKind != UrlItem) return;
+  OpenInNewBrowser(item.m_strAddress, ui);
+  PlayItemScript(item, programDir, 999);
+  item.Visit();
+}
+
+void ViewOfflinePage(CMyNode& item, const std::string& programDir, qb::IUserInterface& ui) {
+  if (item.m_nKind != UrlItem) return;
+  OpenInNewBrowser(OfflinePagePath(programDir, item.m_strAddress), ui);
+  item.Visit();
+}
+
+void OpenAllItems(const std::vector<CMyNode*>& items, qb::IUserInterface& ui,
+                  const std::function<void(const std::string&)>& preload) {
+  std::string browser = ReadBrowserProgram(ui);
+  for (CMyNode* n : items) {
+    if (preload) preload(n->m_strAddress);
+    os::SleepMs(500);
+  }
+  for (CMyNode* n : items) {
+    if (!browser.empty()) os::ShellOpen(browser, os::kShowNormal);
+    os::SleepMs(350);
+    os::ShellOpen(n->m_strAddress, os::kShowMaximized);
+  }
 }
 
 bool PressIsDrag(const std::function<bool()>& releaseWaiting) {

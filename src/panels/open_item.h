@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/ui.h"
 
@@ -54,6 +55,18 @@ void PlayItemScript(const CMyNode& node, const std::string& programDir, uint32_t
 // The double click: start what DecideOpenItem says, play a bookmark's
 // script, and count the visit. The tree is not saved.
 void OpenItem(CMyNode& node, const std::string& programDir, qb::IUserInterface& ui);
+
+// The item menu's "在新窗口中打开": a new browser window for the bookmark,
+// then its script after 999 ms; the visit is counted.
+void OpenItemInNewWindow(CMyNode& item, const std::string& programDir, qb::IUserInterface& ui);
+// "查看离线收藏的网文": the offline copy in a new browser window, whether or
+// not the file exists; the visit is counted.
+void ViewOfflinePage(CMyNode& item, const std::string& programDir, qb::IUserInterface& ui);
+// "本组全部打开": every bookmark of the category first loaded into the main
+// window's small browser (`preload`, 500 ms apart), then each opened in a
+// browser window of its own, 350 ms after starting the browser.
+void OpenAllItems(const std::vector<CMyNode*>& items, qb::IUserInterface& ui,
+                  const std::function<void(const std::string&)>& preload);
 
 // The click-or-drag test of a pressed button: waits 250 ms, then asks whether
 // the button's release is already waiting. True when it is not (a drag).

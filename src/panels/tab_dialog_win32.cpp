@@ -291,17 +291,7 @@ void CTabDialog::OpenAllItems() {
   CMyNode* cat = m_pContextNode;
   CAppLogic* app = Host().app;
   if (!cat || cat->m_nKind != UrlCategory || !app || !Host().ui) return;
-  std::string browser = ReadBrowserProgram(*Host().ui);
-  std::vector<CMyNode*> items = ChildrenOf(*app, cat);
-  for (CMyNode* n : items) {
-    if (Host().navigateOpenAll) Host().navigateOpenAll(n->m_strAddress);
-    os::SleepMs(500);
-  }
-  for (CMyNode* n : items) {
-    if (!browser.empty()) os::ShellOpen(browser, os::kShowNormal);
-    os::SleepMs(350);
-    os::ShellOpen(n->m_strAddress, os::kShowMaximized);
-  }
+  panels::OpenAllItems(ChildrenOf(*app, cat), *Host().ui, Host().navigateOpenAll);
 }
 
 void CTabDialog::EnterCategoryCircle() {

@@ -142,18 +142,11 @@ void CUrlDialog::OnCommand(UINT id) {
 }
 
 void CUrlDialog::OpenInNewWindow() {
-  CMyNode* item = m_pCurrentItem;
-  if (!item || item->m_nKind != UrlItem || !Host().ui) return;
-  OpenInNewBrowser(item->m_strAddress, *Host().ui);
-  PlayItemScript(*item, ProgramDir(), 999);
-  item->Visit();
+  if (m_pCurrentItem && Host().ui) OpenItemInNewWindow(*m_pCurrentItem, ProgramDir(), *Host().ui);
 }
 
 void CUrlDialog::ViewOfflinePage() {
-  CMyNode* item = m_pCurrentItem;
-  if (!item || item->m_nKind != UrlItem || !Host().ui) return;
-  OpenInNewBrowser(OfflinePagePath(ProgramDir(), item->m_strAddress), *Host().ui);
-  item->Visit();
+  if (m_pCurrentItem && Host().ui) panels::ViewOfflinePage(*m_pCurrentItem, ProgramDir(), *Host().ui);
 }
 
 void CUrlDialog::EnterItemCircle() {

@@ -242,6 +242,51 @@ TEST(Browser, ProgramFromTheOpenCommand) {
   EXPECT_EQ(g_shell[1].show, os::kShowMaximized);
   EXPECT_EQ(g_sleeps, std::vector<uint32_t>{450});
 }
+
+TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
+  PrivateRegistry reg;
+  qbtest::CRecordingUi ui;
+  os::RegWriteString(os::Hive::LocalMachine, "Software\\Classes\\htmlfile\\shell\\open\\command", "",
+                     "\"C:\\Web\\browse.exe\" %1");
+  ShellRecorder shell;
+  FakeClock clock;
+  std::vector<std::string> played;
+  SetScriptPlayer([&](const std::string& p) {
+    played.push_back(p);
+    return 1;
+  });
+  CMyNode item;
+  item.m_nKind = UrlItem;
+  item.m_strName = "新闻页";
+  item.m_strAddress = "http://news.example.com/a/b.html";
+  item.m_bScript = 1;
+  OpenItemInNewWindow(item, "D:\\Q\\", ui);
+  ASSERT_EQ(g_shell.size(), 2u);
+  EXPECT_EQ(g_shell[1].target, "http://news.example.com/a/b.html");
+  EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{450, 999}));
+  EXPECT_EQ(played, std::vector<std::string>{"D:\\Q\\script\\url\\新闻页"});
+  ViewOfflinePage(item, "D:\\Q\\", ui);
+  ASSERT_EQ(g_shell.size(), 4u);
+  EXPECT_EQ(g_shell[3].target, "D:\\Q\\offline-page\\newsexampleab.html");
+  EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
+  EXPECT_EQ(item.m_nVisits, 2);
+  SetScriptPlayer(nullptr);
+
+  g_shell.clear();
+  g_sleeps.clear();
+  CMyNode a, b;
+  a.m_strAddress = "http://a/";
+  b.m_strAddress = "http://b/";
+  std::vector<std::string> preloaded;
+  OpenAllItems({&a, &b}, ui, [&](const std::string& s) { preloaded.push_back(s); });
+  EXPECT_EQ(preloaded, (std::vector<std::string>{"http://a/", "http://b/"}));
+  EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{500, 500, 350, 350}));
+  std::vector<std::string> targets;
+  for (auto& r : g_shell) targets.push_back(r.target + "/" + std::to_string(r.show));
+  EXPECT_EQ(targets, (std::vector<std::string>{"C:\\Web\\browse.exe/1", "http://a//3", "C:\\Web\\browse.exe/1",
+                                               "http://b//3"}));
+  EXPECT_TRUE(ui.boxes.empty());
+}
 #endif
 
 TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
