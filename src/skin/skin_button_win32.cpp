@@ -14,6 +14,7 @@ const UINT_PTR kButtonSubclassId = 0x5153424E;   // 'QSBN'
 const UINT_PTR kParentSubclassId = 0x51534250;   // 'QSBP'
 const wchar_t kButtonProp[] = L"QimboSkinButton";
 const wchar_t kReflectProp[] = L"QimboSkinReflect";
+const wchar_t kTipsProp[] = L"QimboSkinTips";  // the tooltip control the buttons of a window share
 
 // The parent hands these three back to the child that caused them.
 LRESULT CALLBACK ReflectProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
@@ -34,6 +35,7 @@ LRESULT CALLBACK ReflectProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, U
     case WM_NCDESTROY:
       RemoveWindowSubclass(wnd, ReflectProc, kParentSubclassId);
       RemovePropW(wnd, kReflectProp);
+      if (HWND tips = static_cast<HWND>(RemovePropW(wnd, kTipsProp))) DestroyWindow(tips);
       break;
   }
   if (child && GetPropW(child, kButtonProp)) return SendMessageW(child, kReflectBase + msg, wParam, lParam);
@@ -84,6 +86,22 @@ bool IconSize(HICON icon, int* w, int* h) {
   if (info.hbmColor) DeleteObject(info.hbmColor);
   if (info.hbmMask) DeleteObject(info.hbmMask);
   return ok;
+}
+
+// A copy of an icon and its size, from one look at its bitmaps.
+HICON CopyWithSize(HICON icon, int* w, int* h) {
+  ICONINFO info = {};
+  if (!icon || !GetIconInfo(icon, &info)) return nullptr;
+  BITMAP bm = {};
+  HICON copy = nullptr;
+  if (GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm)) {
+    *w = bm.bmWidth;
+    *h = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
+    copy = CreateIconIndirect(&info);
+  }
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  return copy;
 }
 
 // A monochrome mask: 1 where the bitmap has the transparent colour.
@@ -177,7 +195,13 @@ void CSkinButton::Detach() {
   if (!m_hWnd) return;
   RemoveWindowSubclass(m_hWnd, SubclassProc, kButtonSubclassId);
   RemovePropW(m_hWnd, kButtonProp);
-  if (m_tooltip && IsWindow(m_tooltip)) DestroyWindow(m_tooltip);
+  if (m_tooltip && IsWindow(m_tooltip)) {
+    TOOLINFOW ti = {};
+    ti.cbSize = sizeof ti;
+    ti.hwnd = GetParent(m_hWnd);
+    ti.uId = reinterpret_cast<UINT_PTR>(m_hWnd);
+    SendMessageW(m_tooltip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
   m_tooltip = nullptr;
   m_hWnd = nullptr;
 }
@@ -362,18 +386,18 @@ int CSkinButton::SetIcon(HICON in, HICON out) {
     return 0;
   }
   IconPair p;
-  if (!IconSize(in, &p.inW, &p.inH)) return 1;
-  p.in = CopyIcon(in);
+  p.in = CopyWithSize(in, &p.inW, &p.inH);
+  if (!p.in) return 1;
   if (out == GreyIcon()) {
     p.out = CreateGrayscaleIcon(in);
     p.outW = p.inW;
     p.outH = p.inH;
   } else if (out) {
-    if (!IconSize(out, &p.outW, &p.outH)) {
+    p.out = CopyWithSize(out, &p.outW, &p.outH);
+    if (!p.out) {
       DestroyIcon(p.in);
       return 1;
     }
-    p.out = CopyIcon(out);
   }
   m_icons = p;
   Redraw();
@@ -474,33 +498,42 @@ int CSkinButton::SetCursorById(int id, bool redraw) {
   return 0;
 }
 
+// One tooltip control serves every skin button of a window (a panel holds
+// dozens); each button is one tool of it, covering the button.
 void CSkinButton::CreateTooltip() {
   if (m_tooltip || !m_hWnd) return;
+  HWND parent = GetParent(m_hWnd);
+  if (!parent) return;
+  m_tooltip = static_cast<HWND>(GetPropW(parent, kTipsProp));
+  if (m_tooltip) return;
   m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!m_tooltip) return;
-  SendMessageW(m_tooltip, TTM_ACTIVATE, FALSE, 0);
   SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 400);
+  SetPropW(parent, kTipsProp, m_tooltip);
+  InstallReflection(parent);  // destroys the control with the window
 }
 
-// The tool subclasses the button itself, which relays its mouse messages.
+// Deactivating takes the button's tool out; activating puts it (back) in.
 int CSkinButton::SetTooltipText(const wchar_t* text, bool activate) {
   if (!text || !m_hWnd) return 0;
   CreateTooltip();
   if (!m_tooltip) return 0;
   TOOLINFOW ti = {};
   ti.cbSize = sizeof ti;
-  ti.hwnd = m_hWnd;
-  ti.uId = 1;
-  if (!SendMessageW(m_tooltip, TTM_GETTOOLCOUNT, 0, 0)) {
-    ti.uFlags = TTF_SUBCLASS;
-    GetClientRect(m_hWnd, &ti.rect);
-    ti.lpszText = const_cast<wchar_t*>(text);
+  ti.hwnd = GetParent(m_hWnd);
+  ti.uId = reinterpret_cast<UINT_PTR>(m_hWnd);
+  bool present = SendMessageW(m_tooltip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti)) != 0;
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.lpszText = const_cast<wchar_t*>(text);
+  if (!activate) {
+    if (present) SendMessageW(m_tooltip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  } else if (present) {
+    SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+  } else {
     SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   }
-  ti.lpszText = const_cast<wchar_t*>(text);
-  SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
-  SendMessageW(m_tooltip, TTM_ACTIVATE, activate, 0);
+  m_tipText = text;
   return 0;
 }
 

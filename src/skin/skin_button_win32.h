@@ -74,6 +74,8 @@ class CSkinButton {
   bool ClickMark() const { return m_clickMark; }
   int GetAlign() const { return m_align; }
   HWND ReceiverWindow() const { return m_menuReceiver; }
+  const std::wstring& TooltipText() const { return m_tipText; }
+  HWND Tooltip() const { return m_tooltip; }
 
   // The look a finished drawing had, for the rectangles of the parts.
   struct Layout {
@@ -110,7 +112,8 @@ class CSkinButton {
   HWND m_menuReceiver = nullptr;
   bool m_menuOpen = false;
   HCURSOR m_cursor = nullptr;
-  HWND m_tooltip = nullptr;
+  HWND m_tooltip = nullptr;  // shared with the other skin buttons of the window
+  std::wstring m_tipText;
   HDC m_backDc = nullptr;
   HBITMAP m_backBitmap = nullptr;
   HGDIOBJ m_backOld = nullptr;

@@ -1,5 +1,8 @@
 // CSkinButton in real windows: the setters' rules, the colours each state is
 // drawn in, hover tracking, image placement and the check-box mode.
+#include <windows.h>
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include "../../res/resource.h"
@@ -288,6 +291,29 @@ TEST_F(SkinButtonTest, AttachedMenuAndTooltipAndCursor) {
   EXPECT_EQ(host.hwnd(), button.ReceiverWindow());
   EXPECT_EQ(0, button.SetTooltipText(L"tip"));
   EXPECT_EQ(0, button.SetTooltipText(nullptr));
+  EXPECT_EQ(L"tip", button.TooltipText());
+  HWND tips = button.Tooltip();
+  ASSERT_TRUE(tips);
+  EXPECT_EQ(1, SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+  // The buttons of one window share the control, one tool each.
+  CSkinButton other;
+  other.Attach(host.AddButton(L"o", 1006, 150, 100, 60, 30));
+  other.SetTooltipText(L"添加到这吧?");
+  EXPECT_EQ(tips, other.Tooltip());
+  EXPECT_EQ(2, SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+  wchar_t text[80] = {};
+  TOOLINFOW ti = {};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = host.hwnd();
+  ti.uId = reinterpret_cast<UINT_PTR>(other.GetSafeHwnd());
+  ti.lpszText = text;
+  SendMessageW(tips, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&ti));
+  EXPECT_EQ(std::wstring(L"添加到这吧?"), text);
+  other.SetTooltipText(L"x", false);
+  EXPECT_EQ(1, SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0)) << "deactivated: its tool is out";
+  other.Detach();
+  button.SetTooltipText(L"again");
+  EXPECT_EQ(1, SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
   EXPECT_EQ(1, button.SetCursorById(9999));
   EXPECT_EQ(0, button.SetCursorById(0));
 }
