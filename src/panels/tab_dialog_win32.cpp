@@ -38,7 +38,7 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 }
 }  // namespace
 
-void WatchEnter(HWND edit, HWND panel) { SetWindowSubclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
+static void WatchEnter(HWND edit, HWND panel) { SetWindowSubclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
 CTabDialog::~CTabDialog() {
   if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);

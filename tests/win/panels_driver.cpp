@@ -436,6 +436,17 @@ int wmain(int argc, wchar_t** argv) {
   edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
   if (edit) TypeAndEnter(edit, "x");
   Check(Text(Tab(5)) == "abc", "a one-byte name is refused");
+  // A rename also ends when the edit loses the focus to another tab.
+  RightClickTab(5);
+  Command(g_tab, ID_RENAME_CATEGORY);
+  edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
+  if (edit) SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)L"abcd");
+  Click(Tab(0));
+  Check(edit && Text(Tab(5)) == "abcd" && !GetDlgItem(Tab(5), IDC_RENAME_EDIT), "a rename ends on loss of focus");
+  RightClickTab(5);
+  Command(g_tab, ID_RENAME_CATEGORY);
+  edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
+  if (edit) TypeAndEnter(edit, "abc");
 
   RightClickEmptySlot(8);
   Command(g_tab, ID_IMPORT_CATEGORY);
