@@ -85,7 +85,7 @@ skin() {
     $(out main)
   # The panels' images, by the same rule.
   local tw=240 th=400 uw=500 uh=420
-  [ "$ext" = jpg ] || { tw=340; th=620; uw=840; uh=720; }
+  [ "$ext" = jpg ] || { tw=360; th=800; uw=900; uh=800; }
   convert -size ${tw}x${th} gradient:"$bottom"-"$top" $(out tab)
   convert -size ${uw}x${uh} gradient:"$top"-"$bottom" \
     -fill 'rgba(255,255,255,0.18)' -draw "circle $((uw * 84 / 100)),$((uh * 17 / 100)) $((uw * 96 / 100)),$((uh * 28 / 100))" $(out url)
