@@ -144,7 +144,7 @@ int VisibleItems(HWND panel, int first) {
 void Click(HWND button) {
   PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-  Settle(700);
+  Settle(350);
 }
 // Press, hold past the click time, move, release.
 void Drag(HWND button, std::function<void()> moveCursor) {
@@ -155,7 +155,7 @@ void Drag(HWND button, std::function<void()> moveCursor) {
   moveCursor();
   Sleep(100);
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-  Settle(600);
+  Settle(300);
 }
 // Closes whatever popup menu the program has open.
 void CloseMenus() {
@@ -184,12 +184,12 @@ void RightClickEmptySlot(int slot) {
 }
 void Command(HWND w, int id) {
   PostMessageW(w, WM_COMMAND, (WPARAM)id, 0);
-  Settle(600);
+  Settle(300);
 }
 void TypeAndEnter(HWND edit, const std::string& text) {
   SetWindowTextW(edit, W(text).c_str());
   PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
-  Settle(600);
+  Settle(300);
 }
 // Fills a file dialog's name and presses its OK button.
 bool AnswerFileDialog(const std::string& path) {
