@@ -2,6 +2,7 @@
 
 #include "os/fileattr.h"
 #include "os/os.h"
+#include "skin/settings.h"
 #include "store/importer.h"
 
 namespace {
@@ -11,7 +12,7 @@ const char kOlderLegacyFile[] = "MyFavorites.db";
 const char kAllUsers[] = "All Users";
 }  // namespace
 
-CAppLogic::CAppLogic(qb::IUserInterface* ui) : m_pUi(ui) {}
+CAppLogic::CAppLogic(qb::IUserInterface* ui) : m_pUi(ui) { qb::ResetSkins(m_skins); }
 
 int CAppLogic::Start() {
   m_strProgramDir = os::ProgramDirectory();
@@ -24,7 +25,7 @@ int CAppLogic::Start() {
   ImportStartMenu(m_strUserName);
   ImportStartMenu(kAllUsers);
 
-  // Configuration file and skin are read here, before the favorites.
+  qb::LoadSettingsAtStart(m_strProgramDir, m_config, m_skins, m_pUi);
 
   int result = OpenFavoritesAtStart();
   BuildTopVisited();

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "base/ui.h"
+#include "skin/config.h"
+#include "skin/skin.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
 
@@ -54,8 +56,10 @@ class CAppLogic : public CMyNodeList {
   int DeleteProgramFile(CMyNode* node);
 
   // ---- configuration and skin ----
-  // (kept by the configuration and skin code; read at start between the
-  // program folders and the favorites)
+  // Read at start between the program folders and the favorites; whatever
+  // cannot be read keeps its defaults.
+  qb::ConfigSettings m_config;
+  qb::SkinSet m_skins;
 
   // ---- network state ----
   // (login, transfer, circles and chat state live here)

@@ -9,6 +9,7 @@
 #include "app/main_dlg_win32.h"
 #include "net/login.h"
 #include "os/os.h"
+#include "panels/site_icon.h"
 #include "skin/hotkey.h"
 #include "widgets/prompt_dlg_win32.h"
 #include "widgets/text_win32.h"
@@ -97,10 +98,7 @@ bool SendHotkeyToRunningCopy(const std::string& programDir, KeySender send) {
 
 // ---- start-up ------------------------------------------------------------------
 
-CFavoritesApp::CFavoritesApp() {
-  s_instance = this;
-  ResetSkins(m_skins);
-}
+CFavoritesApp::CFavoritesApp() { s_instance = this; }
 
 CFavoritesApp::~CFavoritesApp() {
   if (m_mutex) CloseHandle(m_mutex);
@@ -112,7 +110,7 @@ std::string CFavoritesApp::ProgramDir() const {
 }
 
 SkinColours CFavoritesApp::SkinLook(int area) const {
-  const SkinStyle& s = m_skins[static_cast<size_t>(area)];
+  const SkinStyle& s = m_logic->m_skins[static_cast<size_t>(area)];
   SkinColours c;
   c.font = s.m_font ? static_cast<HFONT>(s.m_font->Handle()) : nullptr;
   c.hoverBack = s.m_clrHoverBack;
@@ -151,15 +149,17 @@ bool CFavoritesApp::InitInstance() {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
-  // Settings and skin come before the favorites; their failures keep the defaults.
   std::string dir = os::ProgramDirectory();
   m_logic->m_strHomePath = m_homePath;
-  LoadConfig(dir, m_config);
-  LoadSkin(dir, "", m_skins, &m_ui);
   if (!m_logic->Start()) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
+  // The last step of the logic start writes the registry, which the portable
+  // model leaves to the program itself.
+  wchar_t exe[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH * 2);
+  panels::RegisterToolbarButton(Gbk(exe), m_logic->m_config.hotkeyText);
   DWORD uiThread = GetCurrentThreadId();
   m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
 
@@ -278,7 +278,7 @@ int CFavoritesApp::ExitInstance() {
     m_main = nullptr;
     delete main;
   }
-  FreeSkinFonts(m_skins);
+  if (m_logic) FreeSkinFonts(m_logic->m_skins);
   m_net.reset();
   m_links.reset();
   m_receiveEvent = nullptr;

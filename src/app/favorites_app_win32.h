@@ -59,8 +59,9 @@ class CFavoritesApp {
 
   CAppLogic* Logic() { return m_logic.get(); }
   CNetState* Net() { return m_net.get(); }
-  SkinSet& Skins() { return m_skins; }
-  ConfigSettings& Config() { return m_config; }
+  // The model's settings; valid once the logic start has run.
+  SkinSet& Skins() { return m_logic->m_skins; }
+  ConfigSettings& Config() { return m_logic->m_config; }
   CWinUi& Ui() { return m_ui; }
   CMainDlg* MainWindow() { return m_main; }
   void MainWindowGone() { m_main = nullptr; }
@@ -85,8 +86,6 @@ class CFavoritesApp {
   std::unique_ptr<CGetIpWithNameThread> m_resolver;
   std::unique_ptr<CNetLinks> m_links;
   std::unique_ptr<CNetState> m_net;
-  SkinSet m_skins;
-  ConfigSettings m_config;
   CWinUi m_ui;
   CMainDlg* m_main = nullptr;  // deletes itself when its window is destroyed
   HWND m_chooser = nullptr;

@@ -226,6 +226,7 @@ bool CMainDlg::CreatePanels() {
   host.hotkeyText = [&app] { return app.Config().hotkeyText; };
   host.navigateOpenAll = [this](const std::string& address) { m_openAll.Navigate(address); };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
+  if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
   if (!panels::CreatePanels(m_hWnd, host)) {
     StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
     return false;

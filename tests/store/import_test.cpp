@@ -235,11 +235,18 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
   WriteFileBytes(p.MakeFolders(DesktopFolder(p.profiles, user)) + "a.lnk", "x");
   std::string fav = p.MakeFolders(home + "\\Favorites") + "\\";
   WriteFileBytes(fav + "Home.url", UrlFile("http://home/"));
+  // The start reads the settings of this program folder.
+  os::CreateFolder(program / "config");
+  WriteFileBytes(program / "config\\MyConfig.ini", "[HOTKEY]\r\nFavoriteKey=Alt+Q\r\n[END]");
   qbtest::CRecordingUi ui;
   {
     CAppLogic logic(&ui);
+    EXPECT_EQ("Ctrl+S", logic.m_config.hotkeyText);
+    EXPECT_EQ("BackGround.Bmp", logic.m_skins[0].m_strImagePath) << "defaults before the start";
     logic.m_strHomePath = home;
     ASSERT_TRUE(logic.Start());
+    EXPECT_EQ("Alt+Q", logic.m_config.hotkeyText);
+    EXPECT_EQ(1, logic.m_config.chatTip) << "missing keys keep their defaults";
     EXPECT_EQ(program.Path(), logic.m_strProgramDir);
     ASSERT_EQ(4u, logic.GetCount());  // 桌面, a.lnk, 目录名, home
     EXPECT_EQ(ProgramCategory, logic.GetAt(0)->m_nKind);
