@@ -29,6 +29,9 @@ if [ -x "$server" ]; then
   "$server" serve --listen 127.0.0.1 --db "$db" >"$RUN/qimbo-server.log" 2>&1 &
   server_pid=$!
   echo "run: qimbo-server on 127.0.0.1 (demo user 10001, password demo1234), log $RUN/qimbo-server.log"
+  # The program talks to this server rather than the public one.
+  mkdir -p "$FOLDER/config"
+  printf '[Server]\r\nHost=127.0.0.1\r\nFallback=127.0.0.1\r\nWeb=127.0.0.1\r\nBind=\r\n' >"$FOLDER/config/NetServer.ini"
 fi
 
 if [ -z "${DISPLAY:-}" ]; then

@@ -210,8 +210,48 @@ bool CMainDlg::OnInitDialog() {
 
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
   if (!CreatePanels()) return false;
+  FitAbovePanels();
   FillFileBox();
   return true;
+}
+
+// The panels sit at fixed pixel places over the top of this window: the
+// item panel 40 pixels down, the category panel 16. What lies above them
+// must fit there to be seen: the banner ends where the item panel begins,
+// and the file box keeps a low selection field.
+void CMainDlg::FitAbovePanels() {
+  RECT panel;
+  if (m_urlPanel && GetWindowRect(m_urlPanel, &panel)) {
+    POINT top = {panel.left, panel.top};
+    ScreenToClient(m_hWnd, &top);
+    RECT banner;
+    HWND bannerWnd = GetDlgItem(m_hWnd, IDC_BANNER);
+    if (bannerWnd && GetWindowRect(bannerWnd, &banner)) {
+      POINT origin = {banner.left, banner.top};
+      ScreenToClient(m_hWnd, &origin);
+      if (top.y > origin.y && top.y < origin.y + (banner.bottom - banner.top))
+        SetWindowPos(bannerWnd, nullptr, 0, 0, banner.right - banner.left, top.y - origin.y,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
+  if (box && m_tabPanel && GetWindowRect(m_tabPanel, &panel)) {
+    POINT top = {panel.left, panel.top};
+    ScreenToClient(m_hWnd, &top);
+    RECT rc;
+    GetWindowRect(box, &rc);
+    POINT origin = {rc.left, rc.top};
+    ScreenToClient(m_hWnd, &origin);
+    int over = origin.y + (rc.bottom - rc.top) - top.y;
+    if (over > 0) {
+      LRESULT field = SendMessageW(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
+      if (field != CB_ERR) SendMessageW(box, CB_SETITEMHEIGHT, (WPARAM)-1, std::max<LRESULT>(12, field - over));
+      GetWindowRect(box, &rc);
+      if (origin.y + (rc.bottom - rc.top) > top.y && origin.y > 0)
+        SetWindowPos(box, nullptr, 0, std::max<LONG>(0, top.y - (rc.bottom - rc.top)), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
 }
 
 bool CMainDlg::CreatePanels() {

@@ -80,6 +80,7 @@ class CMainDlg {
   void ApplySkinToButtons();
   void LoadBackground();
   bool CreatePanels();
+  void FitAbovePanels();
   void FillFileBox();
   void RebuildTopVisitedMenu();
   void SwitchMode();

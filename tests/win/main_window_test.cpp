@@ -143,6 +143,20 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShape) {
   EXPECT_FALSE(IsWindowVisible(main->LnkPanel()));
 }
 
+TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
+  Start();
+  RECT banner, filebox, items, tabs;
+  GetWindowRect(GetDlgItem(wnd, IDC_BANNER), &banner);
+  GetWindowRect(GetDlgItem(wnd, IDC_FILE_BOX), &filebox);
+  GetWindowRect(main->UrlPanel(), &items);
+  GetWindowRect(main->TabPanel(), &tabs);
+  EXPECT_LE(banner.bottom, items.top);
+  EXPECT_GT(banner.bottom - banner.top, 20) << "the banner keeps its visible band";
+  // Of the file box, at most its lower frame slips under the category panel.
+  EXPECT_LE(filebox.bottom - tabs.top, 4);
+  EXPECT_GE(filebox.top, banner.top);
+}
+
 TEST_F(MainWindowTest, FileBoxListsTheFavoritesFilesAndSwitchingLoadsTheChosenOne) {
   Start();
   HWND box = GetDlgItem(wnd, IDC_FILE_BOX);
