@@ -1,7 +1,9 @@
 // Parts of the OS seam that are the same on every system.
+#include <atomic>
 #include <cctype>
 
 #include "os/os.h"
+#include "os/os_internal.h"
 
 namespace os {
 
@@ -36,6 +38,42 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   while (skip < name.size() && name[skip] == '\\') ++skip;
   out.append(name, skip, std::string::npos);
   return out;
+}
+
+int ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  CReadStream in;
+  if (!in.Open(path)) return 0;
+  bytes.resize((size_t)in.Remaining());
+  return in.Read(bytes.empty() ? nullptr : &bytes[0], bytes.size()) == bytes.size();
+}
+
+int WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::string tmp = path + ".tmp~";
+  CWriteStream out;
+  if (!out.Open(tmp)) return 0;
+  out.Write(bytes.data(), bytes.size());
+  if (!out.Close() || !ReplaceWithFile(tmp, path)) {
+    RemoveFile(tmp);
+    return 0;
+  }
+  return 1;
+}
+
+static std::atomic<TickFn> g_tick{nullptr};
+static std::atomic<SleepFn> g_sleep{nullptr};
+void SetClock(TickFn tick, SleepFn sleep) {
+  g_tick = tick;
+  g_sleep = sleep;
+}
+uint32_t TickCount() {
+  TickFn f = g_tick;
+  return f ? f() : SystemTick();
+}
+void SleepMs(uint32_t ms) {
+  SleepFn f = g_sleep;
+  if (f) f(ms);
+  else SystemSleep(ms);
 }
 
 }  // namespace os

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +17,7 @@
 
 #include "base/codepage.h"
 #include "os/os.h"
+#include "os/os_internal.h"
 
 namespace os {
 
@@ -78,22 +78,8 @@ int64_t FileSize(const std::string& path) {
   return (int64_t)st.st_size;
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
-  bytes.clear();
-  CReadStream in;
-  if (!in.Open(path)) return 0;
-  bytes.resize((size_t)in.Remaining());
-  return in.Read(bytes.empty() ? nullptr : &bytes[0], bytes.size()) == bytes.size();
-}
-
-int WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".tmp~";
-  CWriteStream out;
-  if (!out.Open(tmp)) return 0;
-  out.Write(bytes.data(), bytes.size());
-  if (!out.Close()) { RemoveFile(tmp); return 0; }
-  if (rename(NativePath(tmp).c_str(), NativePath(path).c_str()) != 0) { RemoveFile(tmp); return 0; }
-  return 1;
+int ReplaceWithFile(const std::string& from, const std::string& to) {
+  return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 // ---- streams -------------------------------------------------------------------
@@ -437,32 +423,17 @@ int RegRemoveValue(Hive hive, const std::string& key, const std::string& value) 
 }
 
 // ---- clock -------------------------------------------------------------------
-static uint32_t SystemTick() {
+uint32_t SystemTick() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return (uint32_t)((uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u);
 }
 
-static void SystemSleep(uint32_t ms) {
+void SystemSleep(uint32_t ms) {
   struct timespec ts = {(time_t)(ms / 1000), (long)(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
-static std::atomic<TickFn> g_tick{nullptr};
-static std::atomic<SleepFn> g_sleep{nullptr};
-void SetClock(TickFn tick, SleepFn sleep) {
-  g_tick = tick;
-  g_sleep = sleep;
-}
-uint32_t TickCount() {
-  TickFn f = g_tick;
-  return f ? f() : SystemTick();
-}
-void SleepMs(uint32_t ms) {
-  SleepFn f = g_sleep;
-  if (f) f(ms);
-  else SystemSleep(ms);
-}
 
 std::string FormatLocalTime(const char* format) {
   time_t now = time(nullptr);

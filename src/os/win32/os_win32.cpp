@@ -2,12 +2,12 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "base/codepage.h"
 #include "os/os.h"
+#include "os/os_internal.h"
 
 namespace os {
 
@@ -57,25 +57,8 @@ int64_t FileSize(const std::string& path) {
   return ((int64_t)d.nFileSizeHigh << 32) | d.nFileSizeLow;
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
-  bytes.clear();
-  CReadStream in;
-  if (!in.Open(path)) return 0;
-  bytes.resize((size_t)in.Remaining());
-  return in.Read(bytes.empty() ? nullptr : &bytes[0], bytes.size()) == bytes.size();
-}
-
-int WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".tmp~";
-  CWriteStream out;
-  if (!out.Open(tmp)) return 0;
-  out.Write(bytes.data(), bytes.size());
-  if (!out.Close()) { RemoveFile(tmp); return 0; }
-  if (!MoveFileExW(W(tmp).c_str(), W(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    RemoveFile(tmp);
-    return 0;
-  }
-  return 1;
+int ReplaceWithFile(const std::string& from, const std::string& to) {
+  return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 // ---- streams -------------------------------------------------------------------
@@ -327,24 +310,9 @@ int RegRemoveValue(Hive hive, const std::string& key, const std::string& value) 
 }
 
 // ---- clock -------------------------------------------------------------------
-static uint32_t SystemTick() { return GetTickCount(); }
-static void SystemSleep(uint32_t ms) { Sleep(ms); }
+uint32_t SystemTick() { return GetTickCount(); }
+void SystemSleep(uint32_t ms) { Sleep(ms); }
 
-static std::atomic<TickFn> g_tick{nullptr};
-static std::atomic<SleepFn> g_sleep{nullptr};
-void SetClock(TickFn tick, SleepFn sleep) {
-  g_tick = tick;
-  g_sleep = sleep;
-}
-uint32_t TickCount() {
-  TickFn f = g_tick;
-  return f ? f() : SystemTick();
-}
-void SleepMs(uint32_t ms) {
-  SleepFn f = g_sleep;
-  if (f) f(ms);
-  else SystemSleep(ms);
-}
 
 std::string FormatLocalTime(const char* format) {
   time_t now = time(nullptr);
