@@ -1,6 +1,8 @@
 // Parts of the OS seam that are the same on every system.
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstring>
 
 #include "os/os.h"
 #include "os/os_internal.h"
@@ -38,6 +40,123 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   while (skip < name.size() && name[skip] == '\\') ++skip;
   out.append(name, skip, std::string::npos);
   return out;
+}
+
+// ---- buffered streams over the system's raw files -------------------------------
+static const size_t kBuf = 1 << 16;
+static const intptr_t kNoFile = -1;
+
+struct CReadStream::Impl {
+  intptr_t h = kNoFile;
+  uint64_t size = 0, pos = 0;  // pos: bytes handed out
+  std::string buf;
+  size_t bufPos = 0, bufLen = 0;
+};
+
+CReadStream::CReadStream() : m(new Impl) {}
+CReadStream::~CReadStream() { Close(); }
+
+int CReadStream::Open(const std::string& path) {
+  Close();
+  if (!RawOpenRead(path, m->h, m->size)) { m->h = kNoFile; return 0; }
+  m->pos = 0;
+  m->buf.resize(kBuf);
+  m->bufPos = m->bufLen = 0;
+  return 1;
+}
+
+void CReadStream::Close() {
+  if (m->h != kNoFile) RawClose(m->h);
+  m->h = kNoFile;
+  m->size = m->pos = 0;
+  m->bufPos = m->bufLen = 0;
+}
+
+int CReadStream::IsOpen() const { return m->h != kNoFile; }
+
+size_t CReadStream::Read(void* dst, size_t n) {
+  if (m->h == kNoFile) return 0;
+  char* out = (char*)dst;
+  size_t done = 0;
+  while (done < n) {
+    if (m->bufPos == m->bufLen) {
+      if (n - done >= kBuf) {  // large reads bypass the buffer
+        size_t got = RawRead(m->h, out + done, n - done);
+        if (got == 0) break;
+        done += got;
+        continue;
+      }
+      size_t got = RawRead(m->h, &m->buf[0], kBuf);
+      if (got == 0) break;
+      m->bufPos = 0;
+      m->bufLen = got;
+    }
+    size_t take = std::min(n - done, m->bufLen - m->bufPos);
+    memcpy(out + done, &m->buf[m->bufPos], take);
+    m->bufPos += take;
+    done += take;
+  }
+  m->pos += done;
+  return done;
+}
+
+uint64_t CReadStream::Remaining() const { return m->pos <= m->size ? m->size - m->pos : 0; }
+
+struct CWriteStream::Impl {
+  intptr_t h = kNoFile;
+  std::string buf;
+  bool failed = false;
+};
+
+CWriteStream::CWriteStream() : m(new Impl) {}
+CWriteStream::~CWriteStream() { Close(); }
+
+int CWriteStream::Open(const std::string& path) {
+  Close();
+  if (!RawOpenWrite(path, m->h)) { m->h = kNoFile; return 0; }
+  m->failed = false;
+  m->buf.clear();
+  m->buf.reserve(kBuf);
+  return 1;
+}
+
+static int WriteAll(intptr_t h, const char* p, size_t n) {
+  while (n > 0) {
+    size_t put = RawWrite(h, p, n);
+    if (put == 0) return 0;
+    p += put;
+    n -= put;
+  }
+  return 1;
+}
+
+int CWriteStream::Write(const void* src, size_t n) {
+  if (m->h == kNoFile || m->failed) return 0;
+  if (m->buf.size() + n > kBuf) {
+    if (!WriteAll(m->h, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
+    m->buf.clear();
+    if (n >= kBuf) {
+      if (!WriteAll(m->h, (const char*)src, n)) { m->failed = true; return 0; }
+      return 1;
+    }
+  }
+  m->buf.append((const char*)src, n);
+  return 1;
+}
+
+int CWriteStream::Flush() {
+  if (m->h == kNoFile || m->failed) return 0;
+  if (!WriteAll(m->h, m->buf.data(), m->buf.size()) || !RawSync(m->h)) { m->failed = true; return 0; }
+  m->buf.clear();
+  return 1;
+}
+
+int CWriteStream::Close() {
+  if (m->h == kNoFile) return 0;
+  int ok = Flush();
+  if (!RawClose(m->h)) ok = 0;
+  m->h = kNoFile;
+  return ok;
 }
 
 int ReadWholeFile(const std::string& path, std::string& bytes) {

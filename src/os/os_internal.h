@@ -10,4 +10,12 @@ void SystemSleep(uint32_t ms);
 // Moves `from` over `to`, replacing it, with the move on disk before it returns.
 int ReplaceWithFile(const std::string& from, const std::string& to);
 
+// Unbuffered files as the system gives them; the buffered streams sit on top.
+int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size);  // regular files only
+int RawOpenWrite(const std::string& path, intptr_t& h);                 // created or truncated
+size_t RawRead(intptr_t h, void* dst, size_t n);                        // 0 at the end or on error
+size_t RawWrite(intptr_t h, const void* src, size_t n);                 // 0 on error
+int RawSync(intptr_t h);
+int RawClose(intptr_t h);
+
 }  // namespace os

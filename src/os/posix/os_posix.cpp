@@ -82,132 +82,42 @@ int ReplaceWithFile(const std::string& from, const std::string& to) {
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
-// ---- streams -------------------------------------------------------------------
-static const size_t kBuf = 1 << 16;
-
-struct CReadStream::Impl {
-  int fd = -1;
-  uint64_t size = 0, pos = 0;  // pos: bytes handed out
-  std::string buf;
-  size_t bufPos = 0, bufLen = 0;
-};
-
-CReadStream::CReadStream() : m(new Impl) {}
-CReadStream::~CReadStream() { Close(); }
-
-int CReadStream::Open(const std::string& path) {
-  Close();
+// ---- raw files under the buffered streams --------------------------------------
+int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size) {
   int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { close(fd); return 0; }
-  m->fd = fd;
-  m->size = (uint64_t)st.st_size;
-  m->pos = 0;
-  m->buf.resize(kBuf);
-  m->bufPos = m->bufLen = 0;
+  h = fd;
+  size = (uint64_t)st.st_size;
   return 1;
 }
 
-void CReadStream::Close() {
-  if (m->fd >= 0) close(m->fd);
-  m->fd = -1;
-  m->size = m->pos = 0;
-  m->bufPos = m->bufLen = 0;
-}
-
-int CReadStream::IsOpen() const { return m->fd >= 0; }
-
-size_t CReadStream::Read(void* dst, size_t n) {
-  if (m->fd < 0) return 0;
-  char* out = (char*)dst;
-  size_t done = 0;
-  while (done < n) {
-    if (m->bufPos == m->bufLen) {
-      if (n - done >= kBuf) {  // large reads bypass the buffer
-        ssize_t r = read(m->fd, out + done, n - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        done += (size_t)r;
-        continue;
-      }
-      ssize_t r = read(m->fd, &m->buf[0], kBuf);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      m->bufPos = 0;
-      m->bufLen = (size_t)r;
-    }
-    size_t take = std::min(n - done, m->bufLen - m->bufPos);
-    memcpy(out + done, &m->buf[m->bufPos], take);
-    m->bufPos += take;
-    done += take;
-  }
-  m->pos += done;
-  return done;
-}
-
-uint64_t CReadStream::Remaining() const { return m->pos <= m->size ? m->size - m->pos : 0; }
-
-struct CWriteStream::Impl {
-  int fd = -1;
-  std::string buf;
-  bool failed = false;
-};
-
-CWriteStream::CWriteStream() : m(new Impl) {}
-CWriteStream::~CWriteStream() { Close(); }
-
-int CWriteStream::Open(const std::string& path) {
-  Close();
+int RawOpenWrite(const std::string& path, intptr_t& h) {
   int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return 0;
-  m->fd = fd;
-  m->failed = false;
-  m->buf.clear();
-  m->buf.reserve(kBuf);
+  h = fd;
   return 1;
 }
 
-static int WriteAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, p, n);
+size_t RawRead(intptr_t h, void* dst, size_t n) {
+  for (;;) {
+    ssize_t r = read((int)h, dst, n);
+    if (r < 0 && errno == EINTR) continue;
+    return r < 0 ? 0 : (size_t)r;
+  }
+}
+
+size_t RawWrite(intptr_t h, const void* src, size_t n) {
+  for (;;) {
+    ssize_t w = write((int)h, src, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return 0;
-    p += w;
-    n -= (size_t)w;
+    return w < 0 ? 0 : (size_t)w;
   }
-  return 1;
 }
 
-int CWriteStream::Write(const void* src, size_t n) {
-  if (m->fd < 0 || m->failed) return 0;
-  if (m->buf.size() + n > kBuf) {
-    if (!WriteAll(m->fd, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
-    m->buf.clear();
-    if (n >= kBuf) {
-      if (!WriteAll(m->fd, (const char*)src, n)) { m->failed = true; return 0; }
-      return 1;
-    }
-  }
-  m->buf.append((const char*)src, n);
-  return 1;
-}
-
-int CWriteStream::Flush() {
-  if (m->fd < 0 || m->failed) return 0;
-  if (!WriteAll(m->fd, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
-  m->buf.clear();
-  if (fsync(m->fd) != 0) { m->failed = true; return 0; }
-  return 1;
-}
-
-int CWriteStream::Close() {
-  if (m->fd < 0) return 0;
-  int ok = Flush();
-  if (close(m->fd) != 0) ok = 0;
-  m->fd = -1;
-  return ok;
-}
+int RawSync(intptr_t h) { return fsync((int)h) == 0; }
+int RawClose(intptr_t h) { return close((int)h) == 0; }
 
 // ---- folders -------------------------------------------------------------------
 int ListFolder(const std::string& folder, const std::string& pattern, std::vector<DirEntry>& out) {

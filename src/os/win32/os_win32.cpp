@@ -61,130 +61,39 @@ int ReplaceWithFile(const std::string& from, const std::string& to) {
   return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-// ---- streams -------------------------------------------------------------------
-static const size_t kBuf = 1 << 16;
-
-struct CReadStream::Impl {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  uint64_t size = 0, pos = 0;
-  std::string buf;
-  size_t bufPos = 0, bufLen = 0;
-};
-
-CReadStream::CReadStream() : m(new Impl) {}
-CReadStream::~CReadStream() { Close(); }
-
-int CReadStream::Open(const std::string& path) {
-  Close();
-  HANDLE h = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+// ---- raw files under the buffered streams --------------------------------------
+int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size) {
+  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
+  if (f == INVALID_HANDLE_VALUE) return 0;
   LARGE_INTEGER sz;
-  if (!GetFileSizeEx(h, &sz)) { CloseHandle(h); return 0; }
-  m->h = h;
-  m->size = (uint64_t)sz.QuadPart;
-  m->pos = 0;
-  m->buf.resize(kBuf);
-  m->bufPos = m->bufLen = 0;
+  if (!GetFileSizeEx(f, &sz)) { CloseHandle(f); return 0; }
+  h = (intptr_t)f;
+  size = (uint64_t)sz.QuadPart;
   return 1;
 }
 
-void CReadStream::Close() {
-  if (m->h != INVALID_HANDLE_VALUE) CloseHandle(m->h);
-  m->h = INVALID_HANDLE_VALUE;
-  m->size = m->pos = 0;
-  m->bufPos = m->bufLen = 0;
-}
-
-int CReadStream::IsOpen() const { return m->h != INVALID_HANDLE_VALUE; }
-
-size_t CReadStream::Read(void* dst, size_t n) {
-  if (m->h == INVALID_HANDLE_VALUE) return 0;
-  char* out = (char*)dst;
-  size_t done = 0;
-  while (done < n) {
-    if (m->bufPos == m->bufLen) {
-      DWORD got = 0;
-      if (n - done >= kBuf) {
-        DWORD want = (DWORD)std::min<size_t>(n - done, 1u << 30);
-        if (!ReadFile(m->h, out + done, want, &got, nullptr) || got == 0) break;
-        done += got;
-        continue;
-      }
-      if (!ReadFile(m->h, &m->buf[0], (DWORD)kBuf, &got, nullptr) || got == 0) break;
-      m->bufPos = 0;
-      m->bufLen = got;
-    }
-    size_t take = std::min(n - done, m->bufLen - m->bufPos);
-    memcpy(out + done, &m->buf[m->bufPos], take);
-    m->bufPos += take;
-    done += take;
-  }
-  m->pos += done;
-  return done;
-}
-
-uint64_t CReadStream::Remaining() const { return m->pos <= m->size ? m->size - m->pos : 0; }
-
-struct CWriteStream::Impl {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  std::string buf;
-  bool failed = false;
-};
-
-CWriteStream::CWriteStream() : m(new Impl) {}
-CWriteStream::~CWriteStream() { Close(); }
-
-int CWriteStream::Open(const std::string& path) {
-  Close();
-  HANDLE h = CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  m->h = h;
-  m->failed = false;
-  m->buf.clear();
-  m->buf.reserve(kBuf);
+int RawOpenWrite(const std::string& path, intptr_t& h) {
+  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  h = (intptr_t)f;
   return 1;
 }
 
-static int WriteAll(HANDLE h, const char* p, size_t n) {
-  while (n > 0) {
-    DWORD put = 0, want = (DWORD)std::min<size_t>(n, 1u << 30);
-    if (!WriteFile(h, p, want, &put, nullptr) || put == 0) return 0;
-    p += put;
-    n -= put;
-  }
-  return 1;
+size_t RawRead(intptr_t h, void* dst, size_t n) {
+  DWORD got = 0;
+  if (!ReadFile((HANDLE)h, dst, (DWORD)std::min<size_t>(n, 1u << 30), &got, nullptr)) return 0;
+  return got;
 }
 
-int CWriteStream::Write(const void* src, size_t n) {
-  if (m->h == INVALID_HANDLE_VALUE || m->failed) return 0;
-  if (m->buf.size() + n > kBuf) {
-    if (!WriteAll(m->h, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
-    m->buf.clear();
-    if (n >= kBuf) {
-      if (!WriteAll(m->h, (const char*)src, n)) { m->failed = true; return 0; }
-      return 1;
-    }
-  }
-  m->buf.append((const char*)src, n);
-  return 1;
+size_t RawWrite(intptr_t h, const void* src, size_t n) {
+  DWORD put = 0;
+  if (!WriteFile((HANDLE)h, src, (DWORD)std::min<size_t>(n, 1u << 30), &put, nullptr)) return 0;
+  return put;
 }
 
-int CWriteStream::Flush() {
-  if (m->h == INVALID_HANDLE_VALUE || m->failed) return 0;
-  if (!WriteAll(m->h, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
-  m->buf.clear();
-  if (!FlushFileBuffers(m->h)) { m->failed = true; return 0; }
-  return 1;
-}
-
-int CWriteStream::Close() {
-  if (m->h == INVALID_HANDLE_VALUE) return 0;
-  int ok = Flush();
-  if (!CloseHandle(m->h)) ok = 0;
-  m->h = INVALID_HANDLE_VALUE;
-  return ok;
-}
+int RawSync(intptr_t h) { return FlushFileBuffers((HANDLE)h) != 0; }
+int RawClose(intptr_t h) { return CloseHandle((HANDLE)h) != 0; }
 
 // ---- folders -------------------------------------------------------------------
 int ListFolder(const std::string& folder, const std::string& pattern, std::vector<DirEntry>& out) {
