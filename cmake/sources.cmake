@@ -3,6 +3,7 @@ set(QIMBO_BASE_SOURCES
   src/base/archive.cpp
   src/base/cipher.cpp
   src/base/codepage.cpp
+  src/base/json.cpp
   src/base/ui.cpp
 )
 set(QIMBO_OS_SOURCES src/os/os_common.cpp)

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "base/codepage.h"
+#include "base/json.h"
+
+using namespace qb;
+
+namespace {
+// Parses text that must be refused; returns the error.
+JsonError Refused(const std::string& text, const JsonLimits& limits = JsonLimits()) {
+  JsonValue v;
+  JsonError error;
+  EXPECT_EQ(ParseJson(text, v, error, limits), 0) << text.substr(0, 80);
+  EXPECT_FALSE(error.what.empty()) << text.substr(0, 80);
+  return error;
+}
+
+JsonValue Parsed(const std::string& text) {
+  JsonValue v;
+  JsonError error;
+  EXPECT_EQ(ParseJson(text, v, error), 1) << text.substr(0, 80) << ": " << error.Message();
+  return v;
+}
+
+std::string StringOf(const std::string& jsonText) { return Parsed(jsonText).text; }
+}  // namespace
+
+TEST(Json, ReadsATreeKeepingMemberOrder) {
+  JsonValue v = Parsed(" {\"z\": [1, -2, true, null, \"s\"], \"a\": {\"b\": false}, \"m\": []}\r\n");
+  ASSERT_EQ(v.type, JsonValue::Object);
+  ASSERT_EQ(v.members.size(), 3u);
+  EXPECT_EQ(v.members[0].first, "z");
+  EXPECT_EQ(v.members[1].first, "a");
+  EXPECT_EQ(v.members[2].first, "m");
+  const JsonValue* z = v.Find("z");
+  ASSERT_TRUE(z && z->type == JsonValue::Array && z->items.size() == 5);
+  EXPECT_TRUE(z->items[1].IsInteger(-2, -2));
+  EXPECT_EQ(z->items[2].type, JsonValue::Bool);
+  EXPECT_TRUE(z->items[2].boolean);
+  EXPECT_EQ(z->items[3].type, JsonValue::Null);
+  EXPECT_EQ(z->items[4].text, "s");
+  EXPECT_FALSE(v.Find("a")->Find("b")->boolean);
+  EXPECT_EQ(v.Find("missing"), nullptr);
+  EXPECT_EQ(z->Find("z"), nullptr) << "an array has no members";
+}
+
+TEST(Json, MalformedInputIsRefusedWithItsPlace) {
+  const char* bad[] = {"",          "   ",       "{",          "[1,]",      "[1 2]",     "{\"a\" 1}",
+                       "{\"a\":}",  "{a:1}",     "{\"a\":1,}", "[1]]",      "[1] x",     "tru",
+                       "nul",       "01",        "-",          "1.",        "1e",        ".5",
+                       "+1",        "\"abc",     "\"\\",       "\"\\x\"",   "\"\\u12\"", "\"\\u12G4\"",
+                       "'a'",       "[1,\n2,,]", "\"a\tb\"",   "\"a\nb\""};
+  for (const char* text : bad) Refused(text);
+
+  JsonError e = Refused("{\"a\": 1,\n  \"b\" 2}");
+  EXPECT_EQ(e.line, 2);
+  EXPECT_EQ(e.column, 7) << "points at the 2";
+  EXPECT_EQ(e.Message(), "expected ':' at line 2, column 7");
+  // Columns count characters, not bytes: three two-byte characters before the fault.
+  e = Refused("[\"\xC3\xA9\xC3\xA9\xC3\xA9\" x]");
+  EXPECT_EQ(e.line, 1);
+  EXPECT_EQ(e.column, 8) << "points at the x";
+  // A NUL byte in the middle does not end the text.
+  Refused(std::string("[1]\0", 4));
+}
+
+TEST(Json, DepthAndSizeAreBounded) {
+  std::string deep(100000, '[');
+  JsonError e = Refused(deep);
+  EXPECT_NE(e.what.find("deeply"), std::string::npos) << e.what;
+  Refused(std::string(100000, '{'));
+
+  JsonLimits limits;
+  limits.maxDepth = 3;
+  JsonValue v;
+  JsonError error;
+  EXPECT_EQ(ParseJson("[[[1]]]", v, error, limits), 1) << error.Message();
+  EXPECT_EQ(ParseJson("{\"a\":[{}]}", v, error, limits), 1) << error.Message();
+  Refused("[[[[1]]]]", limits);
+  Refused("[{\"a\":[{}]}]", limits);
+
+  limits = JsonLimits();
+  limits.maxBytes = 10;
+  EXPECT_EQ(ParseJson("[1,2,3,45]", v, error, limits), 1);
+  e = Refused("[1,2,3,456]", limits);
+  EXPECT_EQ(e.line, 0);
+  EXPECT_EQ(e.Message(), e.what);
+}
+
+TEST(Json, NumbersAreNeverWrapped) {
+  EXPECT_TRUE(Parsed("9223372036854775807").IsInteger(INT64_MAX, INT64_MAX));
+  EXPECT_TRUE(Parsed("-9223372036854775808").IsInteger(INT64_MIN, INT64_MIN));
+  EXPECT_TRUE(Parsed("-0").IsInteger(0, 0));
+  // Past the range: still a number, never a wrapped or clipped integer.
+  const char* notWhole[] = {"9223372036854775808", "-9223372036854775809", "18446744073709551617",
+                            "99999999999999999999999", "1.0", "1e2", "4294967295.5", "-2E-3"};
+  for (const char* text : notWhole) {
+    JsonValue v = Parsed(text);
+    EXPECT_EQ(v.type, JsonValue::Number) << text;
+    EXPECT_FALSE(v.whole) << text;
+    EXPECT_FALSE(v.IsInteger(INT64_MIN, INT64_MAX)) << text;
+  }
+  EXPECT_FALSE(Parsed("4294967296").IsInteger(0, UINT32_MAX));
+  EXPECT_TRUE(Parsed("4294967295").IsInteger(0, UINT32_MAX));
+}
+
+TEST(Json, DuplicateMembersAreRefused) {
+  JsonError e = Refused("{\"a\":1,\"b\":2,\n\"a\":3}");
+  EXPECT_EQ(e.Message(), "member \"a\" given twice at line 2, column 1");
+  Refused("{\"x\":{\"k\":1,\"k\":1}}");
+  // Names equal after escapes are decoded are the same name.
+  Refused("{\"ab\":1,\"\\u0061b\":2}");
+  // The same name in different objects is fine.
+  Parsed("[{\"a\":1},{\"a\":2}]");
+}
+
+TEST(Json, EscapesAndSurrogatesDecodeToUtf8) {
+  EXPECT_EQ(StringOf("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\""), "\"\\/\b\f\n\r\t");
+  EXPECT_EQ(StringOf("\"\\u0041\\u00e9\\u5B8B\""), "A\xC3\xA9\xE5\xAE\x8B");
+  EXPECT_EQ(StringOf("\"\\ud83d\\ude00\""), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(StringOf("\"a\\u0000b\""), std::string("a\0b", 3));
+  Refused("\"\\ud800\"");           // high surrogate alone
+  Refused("\"\\ud800x\"");          // followed by a plain character
+  Refused("\"\\ud800\\u0041\"");    // followed by a non-surrogate escape
+  Refused("\"\\ud800\\ud800\"");    // two highs
+  Refused("\"\\udc00\"");           // low surrogate alone
+  Refused("\"\\ude00\\ud83d\"");    // pair in the wrong order
+}
+
+TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
+  // Raw UTF-8 and \u escapes give the same bytes, which convert to GBK.
+  std::string song = ToUtf8("宋体");
+  EXPECT_EQ(StringOf("\"" + song + "\""), song);
+  std::string gbk;
+  ASSERT_TRUE(Utf8ToGbk(StringOf("\"\\u5b8b\\u4f53\""), gbk));
+  EXPECT_EQ(gbk, "宋体");
+  EXPECT_EQ(StringOf("\"\xF0\x9F\x98\x80\xEF\xBF\xBF\""), "\xF0\x9F\x98\x80\xEF\xBF\xBF");
+
+  // A file saved in GBK instead of UTF-8 is refused at the first such byte.
+  JsonError e = Refused("{\"name\": \"ab" + std::string("宋体") + "\"}");
+  EXPECT_EQ(e.what, "text is not UTF-8");
+  EXPECT_EQ(e.column, 13);
+  const char* notUtf8[] = {
+      "\"\xC3\x28\"",          // lead byte without continuation
+      "\"\xC3\"",              // cut before the closing quote
+      "\"\xE5\xAE\"",          // three-byte form cut short
+      "\"\xC0\xAF\"",          // overlong '/'
+      "\"\xE0\x80\xAF\"",      // overlong, three bytes
+      "\"\xF0\x80\x80\xAF\"",  // overlong, four bytes
+      "\"\xED\xA0\x80\"",      // an encoded surrogate
+      "\"\xF4\x90\x80\x80\"",  // past U+10FFFF
+      "\"\x80\"",              // stray continuation byte
+      "\"\xFF\"",
+  };
+  for (const char* text : notUtf8) Refused(text);
+  Refused(std::string("\"\xE5\xAE", 3));  // document ends inside the character
+}
+
+TEST(Json, ByteOrderMarkIsSkippedOnlyAtTheStart) {
+  EXPECT_TRUE(Parsed("\xEF\xBB\xBF[1]").type == JsonValue::Array);
+  Refused("[1]\xEF\xBB\xBF");
+  Refused(" \xEF\xBB\xBF[1]");
+}
+
+TEST(Json, QuotedStringsReadBack) {
+  std::string text = std::string("a\"b\\c\n\r\t\x01\x1F/", 12) + ToUtf8("收藏") + std::string("\0z", 2);
+  std::string quoted = JsonQuote(text);
+  EXPECT_EQ(quoted.substr(0, 27), "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u001f/");
+  EXPECT_EQ(StringOf(quoted), text);
+}
+
+TEST(Json, AppendUtf8AtEveryLengthBoundary) {
+  const struct {
+    uint32_t cp;
+    const char* bytes;
+  } cases[] = {
+      {0x7F, "\x7F"},          {0x80, "\xC2\x80"},         {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"}, {0x5B8B, "\xE5\xAE\x8B"},    {0xFFFF, "\xEF\xBF\xBF"},
+      {0x10000, "\xF0\x90\x80\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const auto& c : cases) {
+    std::string mine;
+    AppendUtf8(mine, c.cp);
+    EXPECT_EQ(mine, c.bytes) << std::hex << c.cp;
+    EXPECT_EQ(StringOf("\"" + mine + "\""), mine) << std::hex << c.cp << " is accepted as UTF-8";
+  }
+}
