@@ -179,9 +179,12 @@ class CLnkDialog : public CPanelDialog {
   void OnInit() override;
 
  private:
+  void CreateButtons();
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
-  qb::CSkinButton* TransparentButton(int i) override { return i < 30 ? &m_buttons[i] : nullptr; }
+  qb::CSkinButton* TransparentButton(int i) override { return i < 30 && m_bButtonsMade ? &m_buttons[i] : nullptr; }
   CBtnLeafNode m_buttons[30];
+  bool m_bButtonsMade = false;
+  CMyNode* m_pPendingFolder = nullptr;  // shown once the buttons are made
 };
 
 CTabDialog* TabDialog();

@@ -72,8 +72,16 @@ POINT CursorInMain() {
 
 HICON ShellIcon(const std::string& path) {
   if (path.empty()) return nullptr;
+  std::wstring wide = Wide(path);
+  // The shell has no icon for a missing file; asking it costs far more than
+  // looking for the file (item panels ask for dozens at start-up).
+  bool local = (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\') || wide.compare(0, 2, L"\\\\") == 0;
+  if (local && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return nullptr;
+  }
   SHFILEINFOW info = {};
-  if (!SHGetFileInfoW(Wide(path).c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;
+  if (!SHGetFileInfoW(wide.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;
   return info.hIcon;
 }
 
@@ -139,6 +147,7 @@ void CPanelDialog::RetakeButtonBackgrounds() {
   if (!HasBackground() || !IsWindowVisible(m_hWnd)) return;
   RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   for (int i = 0; qb::CSkinButton* b = TransparentButton(i); ++i) {
+    if (!b->GetSafeHwnd()) continue;
     b->DrawTransparent(false);
     RedrawWindow(b->GetSafeHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   }

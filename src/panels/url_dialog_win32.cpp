@@ -229,7 +229,16 @@ void CUrlDialog::RecorderClosed() {
 
 // ---- CLnkDialog -------------------------------------------------------------------
 
+// The buttons and their file icons cost start-up time (the first file icon
+// wakes the shell's icon machinery), and the panel is hidden in the web
+// mode: they are made when the panel is first shown.
 void CLnkDialog::OnInit() {
+  if (Host().app) m_pPendingFolder = Host().app->FirstNodeBySlot(ProgramCategory);
+}
+
+void CLnkDialog::CreateButtons() {
+  if (m_bButtonsMade) return;
+  m_bButtonsMade = true;
   for (int i = 0; i < kItemSlots; ++i) {
     PanelRect r = ProgramButtonRect(i);
     RECT rc = {r.left, r.top, r.right, r.bottom};
@@ -240,12 +249,20 @@ void CLnkDialog::OnInit() {
     b.SetAlign(1, false);
     if (HasBackground()) b.DrawTransparent(false);
   }
-  if (Host().app) ShowProgramFolder(Host().app->FirstNodeBySlot(ProgramCategory));
+  CMyNode* folder = m_pPendingFolder;
+  m_pPendingFolder = nullptr;
+  ShowProgramFolder(folder);
 }
 
 void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   CAppLogic* app = Host().app;
   if (!category || !app) return;
+  if (!m_bButtonsMade) {
+    // Filled when the buttons are made, unless the panel is on screen already.
+    m_pPendingFolder = category;
+    if (IsWindowVisible(m_hWnd)) CreateButtons();
+    return;
+  }
   for (CBtnLeafNode& b : m_buttons) b.m_pNode = nullptr;
   int next = 0;
   for (CMyNode* n : ProgramFolderItems(*app, category)) {
@@ -268,7 +285,11 @@ void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
 }
 
-INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
+INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
+  if (msg == WM_SHOWWINDOW && wParam) {
+    CreateButtons();
+    return FALSE;
+  }
   if (msg == WM_PANEL_APPLY_SKIN) {
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);

@@ -350,12 +350,27 @@ int wmain(int argc, wchar_t** argv) {
     {
       std::vector<HWND> tabs = OwnedWith(IDC_FIRST_TAB);
       std::vector<HWND> items = OwnedWith(IDC_FIRST_ITEM);
-      std::vector<HWND> progs = OwnedWith(IDC_FIRST_PROGRAM);
-      if (!tabs.empty() && !items.empty() && !progs.empty()) {
+      // The program folder makes its buttons when first shown: it is the
+      // other dialog of the main window placed exactly over the item panel.
+      HWND progs = nullptr;
+      if (!items.empty()) {
+        RECT ri, rw;
+        GetWindowRect(items[0], &ri);
+        for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w && !progs; w = GetWindow(w, GW_HWNDNEXT)) {
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          wchar_t cls[32] = {};
+          GetClassNameW(w, cls, 32);
+          if (pid == g_pid && w != items[0] && GetWindow(w, GW_OWNER) == GetWindow(items[0], GW_OWNER) &&
+              std::wstring(cls) == L"#32770" && GetWindowRect(w, &rw) && EqualRect(&ri, &rw))
+            progs = w;
+        }
+      }
+      if (!tabs.empty() && !items.empty() && progs) {
         g_tab = tabs[0];
         g_main = GetWindow(g_tab, GW_OWNER);
         g_url = items[0];
-        g_lnk = progs[0];
+        g_lnk = progs;
       }
     }
     if (!g_tab) Sleep(100);
@@ -383,6 +398,9 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Settle();
   }
+
+  // Start-up time: the hidden program folder has no buttons yet.
+  Check(!GetDlgItem(g_lnk, IDC_FIRST_PROGRAM), "the program folder makes its buttons only when first shown");
 
   // Tabs and items as the file has them.
   Check(VisibleTabs() == 4, "four categories give four tabs");
