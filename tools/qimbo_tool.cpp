@@ -4,6 +4,7 @@
 #include <map>
 
 #include "base/codepage.h"
+#include "base/json.h"
 #include "tool.h"
 
 namespace qtool {
@@ -25,27 +26,7 @@ std::string Utf8(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
 void Error(const std::string& gbkText) { fprintf(stderr, "%s\n", Utf8(gbkText).c_str()); }
 
-std::string JsonString(const std::string& gbk) {
-  std::string u = Utf8(gbk), out = "\"";
-  for (unsigned char c : u) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back((char)c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string JsonString(const std::string& gbk) { return qb::JsonQuote(Utf8(gbk)); }
 
 }  // namespace qtool
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/json.h"
 #include "os/os.h"
 #include "store/favorites_file.h"
 #include "store/importer.h"
@@ -16,169 +17,6 @@
 #include "tool.h"
 
 namespace {
-
-// ---- a small JSON reader for one flat object per line ---------------------------
-
-struct JsonValue {
-  enum Type { Null, Bool, Number, String } type = Null;
-  int64_t number = 0;
-  std::string text;  // UTF-8
-};
-
-class JsonLine {
- public:
-  explicit JsonLine(const std::string& s) : m_s(s) {}
-  // Fills `out`; on failure `error` says what and where.
-  bool ParseObject(std::map<std::string, JsonValue>& out, std::string& error) {
-    Skip();
-    if (!Eat('{')) return Fail("expected '{'", error);
-    Skip();
-    if (Eat('}')) return End(error);
-    for (;;) {
-      Skip();
-      std::string key;
-      if (!String(key)) return Fail("expected a quoted key", error);
-      Skip();
-      if (!Eat(':')) return Fail("expected ':'", error);
-      Skip();
-      JsonValue v;
-      if (!Value(v)) return Fail("bad value for \"" + key + "\"", error);
-      if (out.count(key)) return Fail("key \"" + key + "\" given twice", error);
-      out[key] = v;
-      Skip();
-      if (Eat(',')) continue;
-      if (Eat('}')) return End(error);
-      return Fail("expected ',' or '}'", error);
-    }
-  }
-
- private:
-  bool End(std::string& error) {
-    Skip();
-    return m_i == m_s.size() ? true : Fail("unexpected text after the object", error);
-  }
-  bool Fail(const std::string& what, std::string& error) {
-    error = what + " at column " + std::to_string(m_i + 1);
-    return false;
-  }
-  void Skip() {
-    while (m_i < m_s.size() && (m_s[m_i] == ' ' || m_s[m_i] == '\t' || m_s[m_i] == '\r' || m_s[m_i] == '\n')) ++m_i;
-  }
-  bool Eat(char c) {
-    if (m_i < m_s.size() && m_s[m_i] == c) {
-      ++m_i;
-      return true;
-    }
-    return false;
-  }
-  bool Word(const char* w) {
-    size_t n = strlen(w);
-    if (m_s.compare(m_i, n, w) != 0) return false;
-    m_i += n;
-    return true;
-  }
-  bool Value(JsonValue& v) {
-    if (m_i >= m_s.size()) return false;
-    char c = m_s[m_i];
-    if (c == '"') {
-      v.type = JsonValue::String;
-      return String(v.text);
-    }
-    if (Word("null")) { v.type = JsonValue::Null; return true; }
-    if (Word("true")) { v.type = JsonValue::Bool; v.number = 1; return true; }
-    if (Word("false")) { v.type = JsonValue::Bool; v.number = 0; return true; }
-    if (c == '-' || (c >= '0' && c <= '9')) return Number(v);
-    return false;
-  }
-  bool Number(JsonValue& v) {
-    bool neg = Eat('-');
-    size_t start = m_i;
-    uint64_t n = 0;
-    while (m_i < m_s.size() && m_s[m_i] >= '0' && m_s[m_i] <= '9') {
-      n = n * 10 + (uint64_t)(m_s[m_i] - '0');
-      if (n > (1ull << 40)) return false;  // far beyond any field of a node
-      ++m_i;
-    }
-    if (m_i == start) return false;
-    if (m_i < m_s.size() && (m_s[m_i] == '.' || m_s[m_i] == 'e' || m_s[m_i] == 'E')) return false;
-    v.type = JsonValue::Number;
-    v.number = neg ? -(int64_t)n : (int64_t)n;
-    return true;
-  }
-  static void PutUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out.push_back((char)cp);
-    } else if (cp < 0x800) {
-      out.push_back((char)(0xC0 | (cp >> 6)));
-      out.push_back((char)(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back((char)(0xE0 | (cp >> 12)));
-      out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back((char)(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back((char)(0xF0 | (cp >> 18)));
-      out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back((char)(0x80 | (cp & 0x3F)));
-    }
-  }
-  bool Hex4(uint32_t& cp) {
-    if (m_i + 4 > m_s.size()) return false;
-    cp = 0;
-    for (int k = 0; k < 4; ++k) {
-      char c = m_s[m_i++];
-      cp <<= 4;
-      if (c >= '0' && c <= '9') cp |= (uint32_t)(c - '0');
-      else if (c >= 'a' && c <= 'f') cp |= (uint32_t)(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') cp |= (uint32_t)(c - 'A' + 10);
-      else return false;
-    }
-    return true;
-  }
-  bool String(std::string& out) {
-    out.clear();
-    if (!Eat('"')) return false;
-    while (m_i < m_s.size()) {
-      unsigned char c = (unsigned char)m_s[m_i++];
-      if (c == '"') return true;
-      if (c < 0x20) return false;
-      if (c != '\\') {
-        out.push_back((char)c);
-        continue;
-      }
-      if (m_i >= m_s.size()) return false;
-      char e = m_s[m_i++];
-      switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'u': {
-          uint32_t cp;
-          if (!Hex4(cp)) return false;
-          if (cp >= 0xD800 && cp < 0xDC00) {
-            uint32_t lo;
-            if (!Eat('\\') || !Eat('u') || !Hex4(lo) || lo < 0xDC00 || lo > 0xDFFF) return false;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return false;
-          }
-          PutUtf8(out, cp);
-          break;
-        }
-        default: return false;
-      }
-    }
-    return false;
-  }
-
-  const std::string& m_s;
-  size_t m_i = 0;
-};
 
 // ---- helpers ---------------------------------------------------------------------
 
@@ -228,41 +66,45 @@ int Dump(const std::string& file) {
 
 // ---- make ------------------------------------------------------------------------
 
-bool NodeFromJson(const std::map<std::string, JsonValue>& obj, CMyNode& n, std::string& error) {
+bool NodeFromJson(const qb::JsonValue& obj, CMyNode& n, std::string& error) {
   static const char* const kKeys[] = {"name", "kind",  "address", "parent", "icon",  "note",
                                       "visits", "time", "slot",    "script", "circle"};
-  for (auto& kv : obj) {
+  if (obj.type != qb::JsonValue::Object) {
+    error = "expected an object";
+    return false;
+  }
+  for (auto& kv : obj.members) {
     bool known = false;
     for (const char* k : kKeys) known = known || kv.first == k;
     if (!known) {
-      error = "unknown key \"" + kv.first + "\"";
+      error = "unknown key \"" + qb::FromUtf8(kv.first) + "\"";  // messages are GBK until printed
       return false;
     }
   }
   auto text = [&](const char* key, std::string& field, bool required) {
-    auto it = obj.find(key);
-    if (it == obj.end() || it->second.type == JsonValue::Null) {
+    const qb::JsonValue* v = obj.Find(key);
+    if (!v || v->type == qb::JsonValue::Null) {
       if (required) error = std::string("\"") + key + "\" is required";
       return !required;
     }
-    if (it->second.type != JsonValue::String) {
+    if (v->type != qb::JsonValue::String) {
       error = std::string("\"") + key + "\" must be a string";
       return false;
     }
     bool ok;
-    field = Gbk(it->second.text, ok);
+    field = Gbk(v->text, ok);
     if (!ok) error = std::string("\"") + key + "\" holds characters that code page 936 cannot store";
     return ok;
   };
   auto number = [&](const char* key, int64_t lo, int64_t hi, int64_t& field) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return true;
-    if (it->second.type != JsonValue::Number || it->second.number < lo || it->second.number > hi) {
+    const qb::JsonValue* v = obj.Find(key);
+    if (!v) return true;
+    if (!v->IsInteger(lo, hi)) {
       error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo) + " to " +
               std::to_string(hi);
       return false;
     }
-    field = it->second.number;
+    field = v->integer;
     return true;
   };
   int64_t kind = UrlItem, visits = 0, time = n.m_tLastVisit, slot = 0, script = 0;
@@ -306,10 +148,17 @@ int Make(const std::string& in, const std::string& file) {
     start = end + 1;
     ++lineNo;
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    std::map<std::string, JsonValue> obj;
+    qb::JsonValue obj;
+    qb::JsonError jsonError;
     std::string error;
     std::unique_ptr<CMyNode> n(new CMyNode);
-    if (!JsonLine(line).ParseObject(obj, error) || !NodeFromJson(obj, *n, error)) {
+    if (!qb::ParseJson(line, obj, jsonError)) {
+      // One line at a time: the reader's column is the place on this line.
+      qtool::Error(in + ": line " + std::to_string(lineNo) + ", column " + std::to_string(jsonError.column) + ": " +
+                   qb::FromUtf8(jsonError.what));
+      return 1;
+    }
+    if (!NodeFromJson(obj, *n, error)) {
       qtool::Error(in + ": line " + std::to_string(lineNo) + ": " + error);
       return 1;
     }
@@ -380,24 +229,6 @@ int ExportHtml(const std::string& file, const std::string& out) {
   return 0;
 }
 
-void Utf8Char(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back((char)cp);
-  } else if (cp < 0x800) {
-    out.push_back((char)(0xC0 | (cp >> 6)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back((char)(0xE0 | (cp >> 12)));
-    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back((char)(0xF0 | (cp >> 18)));
-    out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
-  }
-}
-
 // Entities of bookmark files: the five named ones and numeric references.
 std::string HtmlUnescape(const std::string& s) {
   std::string out;
@@ -426,7 +257,7 @@ std::string HtmlUnescape(const std::string& s) {
       out.push_back(s[i++]);
       continue;
     }
-    Utf8Char(out, cp);
+    qb::AppendUtf8(out, cp);
     i = semi + 1;
   }
   return out;
