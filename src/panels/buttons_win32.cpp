@@ -145,6 +145,13 @@ void CBtnLeafNode::ChangeCursor(int id) {
 
 LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
+    case WM_PAINT:
+    case qb::OCM_SKIN_DRAWITEM:
+      if (CMyNode* node = m_pIconPending) {
+        m_pIconPending = nullptr;
+        if (node == m_pNode && UrlDialog()) UrlDialog()->SetItemIcon(*this, node);
+      }
+      break;
     case WM_LBUTTONDBLCLK:
       if (m_pNode && Host().ui) OpenItem(*m_pNode, ProgramDir(), *Host().ui);
       break;

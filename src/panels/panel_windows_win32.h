@@ -29,6 +29,9 @@ int ShowBox(const std::string& text, unsigned flags);
 POINT CursorInMain();
 // The shell's icon for a file, or null (the caller destroys it).
 HICON ShellIcon(const std::string& path);
+// A drive or network path ("C:\\..." or "\\\\server\\..."), as opposed to an
+// address or a name the shell parses some other way.
+bool IsFilePath(const std::string& path);
 
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {
@@ -55,6 +58,9 @@ class CBtnLeafNode : public qb::CSkinButton {
  public:
   CMyNode* m_pNode = nullptr;
   int m_bDragging = 0;
+  // The item whose icon the shell is asked for just before the button is
+  // first drawn (the shell takes its time over addresses).
+  CMyNode* m_pIconPending = nullptr;
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -141,6 +147,9 @@ class CUrlDialog : public CPanelDialog {
   ~CUrlDialog() override;
   void ShowCategoryItems(CMyNode* category);
   void SetUpItemButton(int slot, CMyNode* node);
+  // The button's icon for the item: the shell's icon of its icon source, else
+  // of the like-named file under images\icon (remembered), else the default.
+  void SetItemIcon(CBtnLeafNode& button, CMyNode* node);
   CBtnLeafNode& Button(int slot) { return m_buttons[slot]; }
   CMyNode* m_pCurrentItem = nullptr;
   CMyNode* m_pShownCategory = nullptr;

@@ -70,15 +70,18 @@ POINT CursorInMain() {
   return pt;
 }
 
+bool IsFilePath(const std::string& path) {
+  return (path.size() > 2 && path[1] == ':' && path[2] == '\\') || path.compare(0, 2, "\\\\") == 0;
+}
+
 HICON ShellIcon(const std::string& path) {
   if (path.empty()) return nullptr;
   std::wstring wide = Wide(path);
   // The shell has no icon for a missing file; asking it costs far more than
   // looking for the file (item panels ask for dozens at start-up).
-  bool local = (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\') || wide.compare(0, 2, L"\\\\") == 0;
-  if (local && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (IsFilePath(path) && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return nullptr;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) return nullptr;
   }
   SHFILEINFOW info = {};
   if (!SHGetFileInfoW(wide.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;

@@ -83,6 +83,15 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   if (slot < 0 || slot >= kItemSlots || !node) return;
   CBtnLeafNode& b = m_buttons[slot];
   if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(2));
+  b.m_pIconPending = nullptr;
+  if (IsFilePath(IconSource(*node))) SetItemIcon(b, node);
+  else b.m_pIconPending = node;
+  b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
+  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+}
+
+void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
   std::string source = IconSource(*node);
   HICON icon = ShellIcon(source);
   if (icon) {
@@ -99,9 +108,6 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
       b.SetIconById(IDI_ITEM_DEFAULT);
     }
   }
-  b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
 }
 
 void CUrlDialog::ApplySkin() {

@@ -252,6 +252,22 @@ void Screenshot(const std::wstring& path) {
   ReleaseDC(nullptr, screen);
 }
 
+// A 16 x 16 two-colour icon file.
+std::string TinyIcon() {
+  std::string f;
+  auto put16 = [&f](unsigned v) { f += (char)(v & 0xFF); f += (char)(v >> 8); };
+  auto put32 = [&](unsigned v) { put16(v & 0xFFFF); put16(v >> 16); };
+  put16(0); put16(1); put16(1);                                   // icon directory, one image
+  f += (char)16; f += (char)16; f += (char)2; f += (char)0;       // 16 x 16, 2 colours
+  put16(1); put16(1); put32(40 + 8 + 64 + 64); put32(22);         // planes, bits, size, offset
+  put32(40); put32(16); put32(32); put16(1); put16(1);            // header: height doubled
+  put32(0); put32(64 + 64); put32(0); put32(0); put32(2); put32(0);
+  put32(0); put32(0x00FFFFFF);                                    // black, white
+  for (int row = 0; row < 16; ++row) put32(row % 2 ? 0xFFFFFFFF : 0);  // colour rows
+  for (int row = 0; row < 16; ++row) put32(0);                         // mask: all opaque
+  return f;
+}
+
 CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* parent, int slot,
                  const std::string& address = "") {
   CMyNode* n = new CMyNode;
@@ -310,7 +326,11 @@ int wmain(int argc, wchar_t** argv) {
     AddNode(app, "空类", UrlCategory, nullptr, 3);
     for (int i = 0; i < 30; ++i) AddNode(app, "站点" + std::to_string(i), UrlItem, news, i, Address(i));
     AddNode(app, "tool-a", UrlItem, tools, 0, "http://tools.example/a");
-    AddNode(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b");
+    // An icon path the shell cannot take, with a like-named file under
+    // images\icon: the button shows that file and the item remembers it.
+    if (CMyNode* b = AddNode(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b"))
+      b->m_strIconPath = "elsewhere\\tool-b.ico";
+    os::WriteWholeFile(dir + "images\\icon\\tool-b.ico", TinyIcon());
     CMyNode* startup = AddNode(app, "启动", UrlCategory, nullptr, 10);
     AddNode(app, "s1", UrlItem, startup, 0, "http://start.example/1");
     AddNode(app, "s2", UrlItem, startup, 1, "http://start.example/2");
@@ -542,6 +562,13 @@ int wmain(int argc, wchar_t** argv) {
       if (n->m_strName == "站点7" && n->m_pParent && n->m_pParent->m_strName == "abc") moved = n;
     }
     Check(visited && visited->m_nVisits == 1, "the double-clicked item counts one visit");
+    CMyNode* iconed = nullptr;
+    for (CMyNode* n : saved)
+      if (n->m_strName == "tool-b") iconed = n;
+    Check(iconed && iconed->m_strIconPath == dir + "images\\icon\\tool-b.ico",
+          "an item shown once remembers its icon file under images\\icon");
+    if (iconed && iconed->m_strIconPath != dir + "images\\icon\\tool-b.ico")
+      printf("note: icon path '%s'\n", iconed->m_strIconPath.c_str());
     Check(moved && moved->m_pParent && moved->m_pParent->m_strName == "abc", "the dragged item is saved in its new category");
     CMyNode* renamed = saved.FindNode("abc", UrlCategory);
     Check(renamed && renamed->m_nSlot == 5, "the renamed, moved category is saved at its slot");
