@@ -32,6 +32,11 @@ HICON ShellIcon(const std::string& path);
 // A drive or network path ("C:\\..." or "\\\\server\\..."), as opposed to an
 // address or a name the shell parses some other way.
 bool IsFilePath(const std::string& path);
+// Shows or hides a panel's button, touching it only when that changes.
+void ShowButton(HWND button, bool show);
+// Posted by a panel to itself at creation: the buttons' tooltips, which
+// nobody sees before the panel is on screen, are made then.
+const UINT WM_PANEL_TIPS = WM_USER + 203;
 
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {
@@ -87,6 +92,8 @@ class CPanelDialog {
  protected:
   virtual INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
   virtual void OnInit() = 0;
+  // False: the panel loads its background itself before it is first shown.
+  virtual bool BackgroundAtInit() const { return true; }
   // The buttons drawn over the background, which take a copy of it.
   virtual qb::CSkinButton* TransparentButton(int) { return nullptr; }
   bool HasBackground() const { return m_hBackground || m_pPicture; }
@@ -136,6 +143,7 @@ class CTabDialog : public CPanelDialog {
   void BuildEmptySlotMenu();
 
   CBtnTAB m_tabs[44];
+  bool m_bTipsLater = false;  // until WM_PANEL_TIPS
   HMENU m_hEmptySlotMenu = nullptr;
   int m_nNewSlot = -1;
   HWND m_hNewEdit = nullptr;
@@ -170,9 +178,11 @@ class CUrlDialog : public CPanelDialog {
   void RecordItemScript();
   void RecorderClosed();
   void ApplySkin();
+  void SetItemTip(CBtnLeafNode& button, CMyNode* node);
   qb::CSkinButton* TransparentButton(int i) override { return i < 30 ? &m_buttons[i] : nullptr; }
 
   CBtnLeafNode m_buttons[30];
+  bool m_bTipsLater = false;  // until WM_PANEL_TIPS
   HWND m_hEditor = nullptr;
   HWND m_hRecorder = nullptr;
 };
@@ -188,6 +198,7 @@ class CLnkDialog : public CPanelDialog {
   void OnInit() override;
 
  private:
+  bool BackgroundAtInit() const override { return false; }
   void CreateButtons();
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
   qb::CSkinButton* TransparentButton(int i) override { return i < 30 && m_bButtonsMade ? &m_buttons[i] : nullptr; }

@@ -70,6 +70,11 @@ POINT CursorInMain() {
   return pt;
 }
 
+void ShowButton(HWND button, bool show) {
+  bool shown = (GetWindowLongPtrW(button, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (show != shown) ShowWindow(button, show ? SW_SHOWNA : SW_HIDE);
+}
+
 bool IsFilePath(const std::string& path) {
   return (path.size() > 2 && path[1] == ':' && path[2] == '\\') || path.compare(0, 2, "\\\\") == 0;
 }
@@ -116,7 +121,7 @@ INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPA
     self = reinterpret_cast<CPanelDialog*>(lParam);
     SetWindowLongPtrW(wnd, DWLP_USER, lParam);
     self->m_hWnd = wnd;
-    self->LoadPanelBackground();
+    if (self->BackgroundAtInit()) self->LoadPanelBackground();
     self->OnInit();
     return TRUE;
   }

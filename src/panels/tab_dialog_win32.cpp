@@ -45,11 +45,14 @@ CTabDialog::~CTabDialog() {
 }
 
 void CTabDialog::OnInit() {
+  m_bTipsLater = true;
+  PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kTabSlots; ++slot) {
     PanelRect r = TabRect(slot);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnTAB& tab = m_tabs[slot];
-    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstTabId + slot));
+    // Visible: the panel is hidden still, and the refresh below hides the spare tabs.
+    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, rc, m_hWnd, (UINT)(kFirstTabId + slot));
     tab.SetFlat(false, false);
     tab.SetClickMark(false, false);
     tab.SetAlign(0, false);
@@ -78,15 +81,11 @@ void CTabDialog::RefreshTabs(int kind) {
     tab.m_pNode = found;
     if (found) {
       if (Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
-      tab.SetTooltipText(Wide(kTabTip).c_str());
+      if (!m_bTipsLater) tab.SetTooltipText(Wide(kTabTip).c_str());
       SetWindowTextW(tab.GetSafeHwnd(), Wide(found->m_strName).c_str());
     }
   }
-  for (CBtnTAB& tab : m_tabs) {
-    HWND w = tab.GetSafeHwnd();
-    if (tab.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
-    if (!tab.m_pNode) ShowWindow(w, SW_HIDE);
-  }
+  for (CBtnTAB& tab : m_tabs) ShowButton(tab.GetSafeHwnd(), tab.m_pNode != nullptr);
   InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
@@ -118,6 +117,11 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
     case WM_PANEL_APPLY_SKIN:
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);
+      return TRUE;
+    case WM_PANEL_TIPS:
+      m_bTipsLater = false;
+      for (CBtnTAB& tab : m_tabs)
+        if (tab.m_pNode) tab.SetTooltipText(Wide(kTabTip).c_str());
       return TRUE;
   }
   return FALSE;

@@ -43,23 +43,28 @@ CUrlDialog::~CUrlDialog() {
 }
 
 void CUrlDialog::OnInit() {
+  CAppLogic* app = Host().app;
+  CMyNode* first = app ? app->FirstNodeBySlot(UrlCategory) : nullptr;
+  // Made visible when the first category is shown below, which hides the spare ones.
+  DWORD visible = first ? WS_VISIBLE : 0;
+  m_bTipsLater = true;
+  PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kItemSlots; ++slot) {
     PanelRect r = ItemButtonRect(slot);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[slot];
-    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstItemId + slot));
+    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstItemId + slot));
     b.SetClickMark(false, false);
     b.SetAlign(0, false);
     // Without a background image there is nothing to show through.
     if (HasBackground()) b.DrawTransparent(false);
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
   }
-  CAppLogic* app = Host().app;
   if (!app) return;
   if (CMyNode* startup = app->FindNode(kStartupGroup, UrlCategory))
     for (CMyNode* n : *app)
       if (n->m_pParent == startup) os::ShellOpen(n->m_strAddress, os::kShowMaximized);
-  ShowCategoryItems(app->FirstNodeBySlot(UrlCategory));
+  ShowCategoryItems(first);
 }
 
 void CUrlDialog::ShowCategoryItems(CMyNode* category) {
@@ -73,8 +78,7 @@ void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   }
   for (CBtnLeafNode& b : m_buttons) {
     HWND w = b.GetSafeHwnd();
-    if (b.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
-    if (!b.m_pNode) ShowWindow(w, SW_HIDE);
+    ShowButton(w, b.m_pNode != nullptr);
     if (b.m_pNode) InvalidateRect(w, nullptr, TRUE);
   }
 }
@@ -87,8 +91,12 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   if (IsFilePath(IconSource(*node))) SetItemIcon(b, node);
   else b.m_pIconPending = node;
   b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  if (!m_bTipsLater) SetItemTip(b, node);
   SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+}
+
+void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
+  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
 }
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
@@ -130,6 +138,11 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_PANEL_APPLY_SKIN:
       ApplySkin();
+      return TRUE;
+    case WM_PANEL_TIPS:
+      m_bTipsLater = false;
+      for (CBtnLeafNode& b : m_buttons)
+        if (b.m_pNode) SetItemTip(b, b.m_pNode);
       return TRUE;
   }
   return FALSE;
@@ -237,7 +250,8 @@ void CUrlDialog::RecorderClosed() {
 
 // The buttons and their file icons cost start-up time (the first file icon
 // wakes the shell's icon machinery), and the panel is hidden in the web
-// mode: they are made when the panel is first shown.
+// mode: they are made, and the background is loaded, when the panel is
+// first shown.
 void CLnkDialog::OnInit() {
   if (Host().app) m_pPendingFolder = Host().app->FirstNodeBySlot(ProgramCategory);
 }
@@ -245,11 +259,14 @@ void CLnkDialog::OnInit() {
 void CLnkDialog::CreateButtons() {
   if (m_bButtonsMade) return;
   m_bButtonsMade = true;
+  LoadPanelBackground();
+  // Made visible when a folder is shown next, which hides the spare ones.
+  DWORD visible = m_pPendingFolder && Host().app ? WS_VISIBLE : 0;
   for (int i = 0; i < kItemSlots; ++i) {
     PanelRect r = ProgramButtonRect(i);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[i];
-    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP, rc, m_hWnd, (UINT)(kFirstProgramId + i));
+    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstProgramId + i));
     b.SetFlat(true, false);
     b.SetClickMark(false, false);
     b.SetAlign(1, false);
@@ -278,8 +295,7 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   }
   for (CBtnLeafNode& b : m_buttons) {
     HWND w = b.GetSafeHwnd();
-    if (b.m_pNode && !IsWindowVisible(w)) ShowWindow(w, SW_SHOWNA);
-    if (!b.m_pNode) ShowWindow(w, SW_HIDE);
+    ShowButton(w, b.m_pNode != nullptr);
     if (b.m_pNode) InvalidateRect(w, nullptr, TRUE);
   }
 }
@@ -297,6 +313,7 @@ INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   }
   if (msg == WM_PANEL_APPLY_SKIN) {
+    if (!m_bButtonsMade) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);
     if (HasBackground())

@@ -5,6 +5,7 @@
 // The screenshots (panels_full_category.bmp, panels_program_folder.bmp) are
 // for a human look.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <functional>
@@ -252,6 +253,23 @@ void Screenshot(const std::wstring& path) {
   ReleaseDC(nullptr, screen);
 }
 
+// The number of tools of the tooltip control owned by a panel (-1: none).
+int ToolCount(HWND panel) {
+  struct Find {
+    HWND panel, tips;
+  } f{panel, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        Find* f = reinterpret_cast<Find*>(p);
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        if (GetWindow(w, GW_OWNER) == f->panel && std::wstring(cls) == L"tooltips_class32") f->tips = w;
+        return !f->tips;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.tips ? (int)SendMessageW(f.tips, TTM_GETTOOLCOUNT, 0, 0) : -1;
+}
+
 // A 16 x 16 two-colour icon file.
 std::string TinyIcon() {
   std::string f;
@@ -418,6 +436,10 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Settle();
   }
+
+  // Tooltips, made once the panels are up: one tool per tab and item button shown.
+  Check(ToolCount(g_tab) == 4 && ToolCount(g_url) == 30, "tabs and item buttons have their tooltips");
+  if (ToolCount(g_tab) != 4 || ToolCount(g_url) != 30) printf("note: tools %d, %d\n", ToolCount(g_tab), ToolCount(g_url));
 
   // Start-up time: the hidden program folder has no buttons yet.
   Check(!GetDlgItem(g_lnk, IDC_FIRST_PROGRAM), "the program folder makes its buttons only when first shown");
