@@ -27,8 +27,11 @@ int ShowBox(const std::string& text, unsigned flags);
 // The cursor position measured from the main window's top-left corner (the
 // screen position when the main window sits at the screen's corner).
 POINT CursorInMain();
-// The shell's icon for a file, or null (the caller destroys it).
+// The shell's icon for a file, or null (the caller destroys it). The icon
+// of a ".ico" file is remembered until the file's time or size changes.
 HICON ShellIcon(const std::string& path);
+// How many times ShellIcon has asked the shell.
+int ShellIconLookups();
 // A drive or network path ("C:\\..." or "\\\\server\\..."), as opposed to an
 // address or a name the shell parses some other way.
 bool IsFilePath(const std::string& path);

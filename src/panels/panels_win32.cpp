@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <map>
 #include <memory>
 
 #include "app/app_logic.h"
@@ -79,17 +80,55 @@ bool IsFilePath(const std::string& path) {
   return (path.size() > 2 && path[1] == ':' && path[2] == '\\') || path.compare(0, 2, "\\\\") == 0;
 }
 
+namespace {
+// The shell's icons of ".ico" files, by path, for as long as the file keeps
+// its time and size: the items of a panel share a handful of default icons.
+struct CachedIcon {
+  FILETIME written;
+  DWORD size;
+  HICON icon;
+};
+std::map<std::wstring, CachedIcon> g_icoCache;
+int g_shellLookups = 0;
+
+bool EndsWithIco(const std::wstring& path) {
+  return path.size() > 4 && _wcsicmp(path.c_str() + path.size() - 4, L".ico") == 0;
+}
+}  // namespace
+
+int ShellIconLookups() { return g_shellLookups; }
+
 HICON ShellIcon(const std::string& path) {
   if (path.empty()) return nullptr;
   std::wstring wide = Wide(path);
-  // The shell has no icon for a missing file; asking it costs far more than
-  // looking for the file (item panels ask for dozens at start-up).
-  if (IsFilePath(path) && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) return nullptr;
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  bool found = false;
+  if (IsFilePath(path)) {
+    // The shell has no icon for a missing file; asking it costs far more than
+    // looking for the file (item panels ask for dozens at start-up).
+    found = GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0;
+    if (!found) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) return nullptr;
+    }
+  }
+  bool cacheable = found && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && EndsWithIco(wide);
+  if (cacheable) {
+    auto it = g_icoCache.find(wide);
+    if (it != g_icoCache.end()) {
+      const CachedIcon& c = it->second;
+      if (CompareFileTime(&c.written, &data.ftLastWriteTime) == 0 && c.size == data.nFileSizeLow)
+        return CopyIcon(c.icon);
+      DestroyIcon(c.icon);
+      g_icoCache.erase(it);
+    }
   }
   SHFILEINFOW info = {};
+  ++g_shellLookups;
   if (!SHGetFileInfoW(wide.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;
+  if (cacheable && info.hIcon) {
+    if (HICON copy = CopyIcon(info.hIcon)) g_icoCache[wide] = CachedIcon{data.ftLastWriteTime, data.nFileSizeLow, copy};
+  }
   return info.hIcon;
 }
 
@@ -244,6 +283,8 @@ void DestroyPanels() {
   g_tab.reset();
   g_url.reset();
   g_lnk.reset();
+  for (auto& entry : g_icoCache) DestroyIcon(entry.second.icon);
+  g_icoCache.clear();
 }
 
 HWND TabPanel() { return g_tab ? g_tab->GetSafeHwnd() : nullptr; }
