@@ -488,10 +488,14 @@ int CSkinButton::SetBitmapsById(int inId, COLORREF inTransparent, int outId, COL
 // Cursors are shared resources: every tab of a panel uses the same two, so
 // they are loaded once and never destroyed.
 int CSkinButton::SetCursorById(int id, bool redraw) {
+  static std::map<int, HCURSOR> loaded;
   m_cursor = nullptr;
   if (id) {
-    m_cursor = static_cast<HCURSOR>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    HCURSOR& cursor = loaded[id];
+    if (!cursor)
+      cursor = static_cast<HCURSOR>(
+          LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    m_cursor = cursor;
     if (!m_cursor) return 1;
   }
   if (redraw) Redraw();
@@ -808,24 +812,27 @@ HICON CreateGrayscaleIcon(HICON icon) {
   return grey;
 }
 
+// A button not on screen is painted whole when it shows: no repaint is asked for.
 void ApplySkinToButton(CSkinButton& button, const SkinColours& skin) {
-  button.SetFont(skin.font, true);
+  bool redraw = IsWindowVisible(button.GetSafeHwnd()) != 0;
+  button.SetFont(skin.font, redraw);
   button.SetColor(CSkinButton::kBackIn, skin.hoverBack, false);
   button.SetColor(CSkinButton::kForeIn, skin.hoverText, false);
   button.SetColor(CSkinButton::kBackOut, skin.normalBack, false);
   button.SetColor(CSkinButton::kForeOut, skin.normalText, false);
   button.SetColor(CSkinButton::kBackFocus, skin.pressedBack, false);
   button.SetColor(CSkinButton::kForePressed, skin.pressedText, false);
-  button.SetFlat(skin.flat != 0, true);
+  button.SetFlat(skin.flat != 0, redraw);
   button.SetClickMark(skin.clickMark != 0, false);
 }
 
 void ApplySkinTextColours(CSkinButton& button, const SkinColours& skin) {
-  button.SetFont(skin.font, true);
+  bool redraw = IsWindowVisible(button.GetSafeHwnd()) != 0;
+  button.SetFont(skin.font, redraw);
   button.SetColor(CSkinButton::kForeIn, skin.hoverText, false);
   button.SetColor(CSkinButton::kForeOut, skin.normalText, false);
   button.SetColor(CSkinButton::kForePressed, skin.pressedText, false);
-  button.SetFlat(skin.flat != 0, true);
+  button.SetFlat(skin.flat != 0, redraw);
   button.SetClickMark(skin.clickMark != 0, false);
 }
 
