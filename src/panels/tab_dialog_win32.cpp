@@ -52,7 +52,9 @@ void CTabDialog::OnInit() {
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnTAB& tab = m_tabs[slot];
     // Visible: the panel is hidden still, and the refresh below hides the spare tabs.
-    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, rc, m_hWnd, (UINT)(kFirstTabId + slot));
+    // No font yet: a tab gets its skin's when it shows a category.
+    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, rc, m_hWnd, (UINT)(kFirstTabId + slot),
+               !Host().skinLook);
     tab.SetFlat(false, false);
     tab.SetClickMark(false, false);
     tab.SetAlign(0, false);

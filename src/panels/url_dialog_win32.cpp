@@ -53,7 +53,9 @@ void CUrlDialog::OnInit() {
     PanelRect r = ItemButtonRect(slot);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[slot];
-    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstItemId + slot));
+    // No font yet: a button gets its skin's when it shows an item.
+    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstItemId + slot),
+             !Host().skinLook);
     b.SetClickMark(false, false);
     b.SetAlign(0, false);
     // Without a background image there is nothing to show through.
@@ -266,7 +268,8 @@ void CLnkDialog::CreateButtons() {
     PanelRect r = ProgramButtonRect(i);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[i];
-    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstProgramId + i));
+    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstProgramId + i),
+             !Host().skinLook);
     b.SetFlat(true, false);
     b.SetClickMark(false, false);
     b.SetAlign(1, false);

@@ -157,7 +157,8 @@ bool CSkinButton::SubclassDlgItem(UINT id, HWND parent) {
   return button && Attach(button);
 }
 
-bool CSkinButton::Create(const std::wstring& caption, DWORD style, const RECT& r, HWND parent, UINT id) {
+bool CSkinButton::Create(const std::wstring& caption, DWORD style, const RECT& r, HWND parent, UINT id,
+                         bool parentFont) {
   // Created owner-drawn at once (a later style change costs a repaint per button).
   UINT type = style & BS_TYPEMASK;
   style = (style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW;
@@ -165,7 +166,7 @@ bool CSkinButton::Create(const std::wstring& caption, DWORD style, const RECT& r
                                 r.right - r.left, r.bottom - r.top, parent,
                                 reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (!button) return false;
-  if (parent) SendMessageW(button, WM_SETFONT, SendMessageW(parent, WM_GETFONT, 0, 0), FALSE);
+  if (parent && parentFont) SendMessageW(button, WM_SETFONT, SendMessageW(parent, WM_GETFONT, 0, 0), FALSE);
   return AttachAs(button, type);
 }
 

@@ -41,7 +41,10 @@ class CSkinButton {
 
   bool SubclassDlgItem(UINT id, HWND parent);
   bool Attach(HWND button);
-  bool Create(const std::wstring& caption, DWORD style, const RECT& rect, HWND parent, UINT id);
+  // With `parentFont` off the button keeps the system font until it is given
+  // one (SetFont, ApplySkinToButton): for buttons that get a skin anyway.
+  bool Create(const std::wstring& caption, DWORD style, const RECT& rect, HWND parent, UINT id,
+              bool parentFont = true);
   void Detach();
   HWND GetSafeHwnd() const { return m_hWnd; }
   static CSkinButton* FromHandle(HWND button);
