@@ -103,14 +103,15 @@ void CBtnTAB::TabRightDown() {
   for (char c : node->m_strCircle)
     if (c != '<' && c != '>') circle += c;
   node->m_strCircle = circle;
-  if (!m_menu) return;
-  EnableMenuItem(m_menu, ID_LEAVE_CIRCLE, MF_BYCOMMAND | (circle == "GROUP" ? MF_ENABLED : MF_GRAYED));
+  HMENU menu = AttachedMenu();
+  if (!menu) return;
+  EnableMenuItem(menu, ID_LEAVE_CIRCLE, MF_BYCOMMAND | (circle == "GROUP" ? MF_ENABLED : MF_GRAYED));
   bool hasChildren = Host().app && Host().app->CountChildren(node) != 0;
-  EnableMenuItem(m_menu, ID_DELETE_CATEGORY, MF_BYCOMMAND | (hasChildren ? MF_GRAYED : MF_ENABLED));
+  EnableMenuItem(menu, ID_DELETE_CATEGORY, MF_BYCOMMAND | (hasChildren ? MF_GRAYED : MF_ENABLED));
   UINT web = node->m_nKind == ProgramCategory ? MF_GRAYED : MF_ENABLED;
-  if (node->m_nKind == ProgramCategory) EnableMenuItem(m_menu, ID_DELETE_CATEGORY, MF_BYCOMMAND | MF_GRAYED);
-  EnableMenuItem(m_menu, ID_OPEN_ALL, MF_BYCOMMAND | web);
-  EnableMenuItem(m_menu, ID_EXPORT_CATEGORY, MF_BYCOMMAND | web);
+  if (node->m_nKind == ProgramCategory) EnableMenuItem(menu, ID_DELETE_CATEGORY, MF_BYCOMMAND | MF_GRAYED);
+  EnableMenuItem(menu, ID_OPEN_ALL, MF_BYCOMMAND | web);
+  EnableMenuItem(menu, ID_EXPORT_CATEGORY, MF_BYCOMMAND | web);
   ShowAttachedMenu();
 }
 

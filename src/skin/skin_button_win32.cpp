@@ -579,19 +579,28 @@ int CSkinButton::SetMenu(int menuId, HWND receiver, bool, bool redraw) {
   if (m_menuResource) DestroyMenu(m_menuResource);
   m_menuResource = m_menu = nullptr;
   m_menuReceiver = nullptr;
+  m_menuId = 0;
   if (menuId) {
-    m_menuResource = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menuId));
-    if (!m_menuResource) return 1;
-    m_menu = GetSubMenu(m_menuResource, 0);
-    if (!m_menu) return 1;
+    // Loaded when first needed: a panel attaches menus to dozens of buttons.
+    if (!FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menuId), MAKEINTRESOURCEW(4) /* RT_MENU */))
+      return 1;
+    m_menuId = menuId;
     m_menuReceiver = receiver;
   }
   if (redraw) Redraw();
   return 0;
 }
 
+HMENU CSkinButton::AttachedMenu() {
+  if (!m_menu && m_menuId && !m_menuResource) {
+    m_menuResource = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_menuId));
+    if (m_menuResource) m_menu = GetSubMenu(m_menuResource, 0);
+  }
+  return m_menu;
+}
+
 void CSkinButton::ShowAttachedMenu() {
-  if (!m_menu) return;
+  if (!AttachedMenu()) return;
   m_menuOpen = true;
   Redraw();
   UpdateWindow(m_hWnd);

@@ -65,6 +65,8 @@ class CSkinButton {
   int DrawTransparent(bool redraw = true);
   int SetMenu(int menuId, HWND receiver, bool classicLook = false, bool redraw = true);
   void ShowAttachedMenu();
+  // The popup of the attached menu resource, loaded on first use; null without one.
+  HMENU AttachedMenu();
   void SetAlwaysTrack(bool always) { m_alwaysTrack = always; }
   void SetShowDisabledBitmap(bool show) { m_showDisabledBitmap = show; }
   void SetFont(HFONT font, bool redraw = true);
@@ -112,6 +114,7 @@ class CSkinButton {
   COLORREF m_colours[6];
   HMENU m_menu = nullptr;
   HMENU m_menuResource = nullptr;
+  int m_menuId = 0;  // the attached menu resource, loaded by AttachedMenu
   HWND m_menuReceiver = nullptr;
   bool m_menuOpen = false;
   HCURSOR m_cursor = nullptr;
