@@ -13,6 +13,15 @@
 namespace panels {
 
 namespace {
+// Whether the node still belongs to the tree (a button may outlive its node
+// until the panel is filled again).
+bool InTree(const CMyNode* node) {
+  if (!Host().app) return false;
+  for (CMyNode* n : *Host().app)
+    if (n == node) return true;
+  return false;
+}
+
 // Whether the button's release is already waiting in the queue.
 bool ReleaseWaiting(HWND button) {
   MSG msg;
@@ -150,7 +159,7 @@ LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case qb::OCM_SKIN_DRAWITEM:
       if (CMyNode* node = m_pIconPending) {
         m_pIconPending = nullptr;
-        if (node == m_pNode && UrlDialog()) UrlDialog()->SetItemIcon(*this, node);
+        if (node == m_pNode && UrlDialog() && InTree(node)) UrlDialog()->SetItemIcon(*this, node);
       }
       break;
     case WM_LBUTTONDBLCLK:
