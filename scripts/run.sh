@@ -15,6 +15,27 @@ shot=${QIMBO_SHOT:-$QIMBO_ROOT/build/qimbo-screenshot.png}
 mkdir -p "$RUN"
 [ -x "$FOLDER/Qimbo.exe" ] || "$QIMBO_ROOT/scripts/layout.sh" "$WIN" >/dev/null
 
+# A first run shows a few demo favorites instead of an empty folder.
+tool=$NATIVE/tools/qimbo-tool
+if [ -x "$tool" ] && ! ls "$FOLDER/data/"*.sc >/dev/null 2>&1; then
+  mkdir -p "$FOLDER/data"
+  cat >"$RUN/demo.jsonl" <<'JSON'
+{"name":"常用","kind":0,"slot":0}
+{"name":"新闻","kind":0,"slot":1}
+{"name":"工具","kind":0,"slot":2}
+{"name":"学习","kind":0,"slot":3}
+{"name":"搜索","kind":1,"parent":"常用","slot":0,"address":"http://www.example.com/search","visits":12}
+{"name":"邮箱","kind":1,"parent":"常用","slot":1,"address":"http://mail.example.com/","visits":30}
+{"name":"地图","kind":1,"parent":"常用","slot":2,"address":"http://map.example.com/","visits":4}
+{"name":"天气预报","kind":1,"parent":"常用","slot":3,"address":"http://weather.example.com/","visits":9}
+{"name":"新闻首页","kind":1,"parent":"新闻","slot":0,"address":"http://news.example.com/","visits":7}
+{"name":"科技频道","kind":1,"parent":"新闻","slot":1,"address":"http://tech.example.com/","visits":3}
+{"name":"在线翻译","kind":1,"parent":"工具","slot":0,"address":"http://translate.example.com/","visits":5}
+{"name":"汉语词典","kind":1,"parent":"学习","slot":0,"address":"http://dict.example.com/","visits":2}
+JSON
+  "$tool" fav make "$RUN/demo.jsonl" "$FOLDER/data/1-我的收藏.sc" >/dev/null && echo "run: demo favorites written to the program folder"
+fi
+
 xvfb_pid= server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
