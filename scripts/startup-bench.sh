@@ -2,8 +2,12 @@
 # Start-up time of Qimbo.exe with a 1,320-item favorites file (44 categories
 # of 30 bookmarks), as a ratio against a minimal Win32 dialog program started
 # the same way in the same run: both under Wine on one private display, each
-# timed from process start to its first visible window, median of RUNS runs.
+# timed from process start to its first visible window, median of RUNS runs;
+# then the same to the moment that window answers a sent message (its message
+# loop runs and paints the first frame next).
 #   startup-bench.sh WINBUILD QIMBO-TOOL [RUNS]
+# With QIMBO_STARTUP_TRACE set to a Windows path (Z:\tmp\trace.txt), Qimbo.exe
+# appends its start-up steps with their times to that file.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
@@ -31,8 +35,9 @@ dos() { echo "Z:$(echo "$1" | tr / '\\')"; }
 cat >"$tmp/run.sh" <<SCRIPT
 t="$win/tests/win/startup_timer.exe"
 wine "\$t" 1 "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 >/dev/null   # first start: skin set-up
-q=\$(wine "\$t" $runs "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r')
-m=\$(wine "\$t" $runs "$(dos "$win/tests/win/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
+read q qa < <(wine "\$t" $runs "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r')
+read m ma < <(QIMBO_STARTUP_TRACE= wine "\$t" $runs "$(dos "$win/tests/win/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
 echo "startup: Qimbo.exe \$q ms, minimal dialog \$m ms, ratio \$(echo "scale=2; \$q / \$m" | bc)"
+echo "responsive: Qimbo.exe \$qa ms, minimal dialog \$ma ms, ratio \$(echo "scale=2; \$qa / \$ma" | bc)"
 SCRIPT
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$tmp/run.sh" 2>/dev/null
