@@ -7,6 +7,7 @@
 
 #include "../../res/resource.h"
 #include "app/main_dlg_win32.h"
+#include "app/startup_trace_win32.h"
 #include "net/login.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
@@ -133,9 +134,11 @@ bool CFavoritesApp::SecondCopy() {
 
 bool CFavoritesApp::InitInstance() {
   INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  StartupMark("InitInstance");
   InitCommonControlsEx(&icc);
+  StartupMark("common controls");
   OleInitialize(nullptr);  // the web browser controls are ActiveX controls
-  LoadLibraryW(L"RICHED20.DLL");
+  StartupMark("OleInitialize");
 
   m_mutex = CreateMutexW(nullptr, TRUE, ApplicationName().c_str());
   if (m_mutex && GetLastError() == ERROR_ALREADY_EXISTS) return SecondCopy();
@@ -151,10 +154,12 @@ bool CFavoritesApp::InitInstance() {
   }
   std::string dir = os::ProgramDirectory();
   m_logic->m_strHomePath = m_homePath;
+  StartupMark("mutex, winsock");
   if (!m_logic->Start()) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
+  StartupMark("logic start");
   // The last step of the logic start writes the registry, which the portable
   // model leaves to the program itself.
   wchar_t exe[MAX_PATH * 2] = {};
@@ -163,7 +168,9 @@ bool CFavoritesApp::InitInstance() {
   DWORD uiThread = GetCurrentThreadId();
   m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
 
+  StartupMark("toolbar button");
   m_netConfig = LoadNetConfig(dir);
+  StartupMark("net config");
   m_resolver.reset(new (std::nothrow) CGetIpWithNameThread);
   if (!m_resolver) {
     Box("新建对象(获取服务器IP线程)失败，按<确认>按钮退出程序！");
@@ -176,15 +183,13 @@ bool CFavoritesApp::InitInstance() {
     m_resolver.reset();
     return false;
   }
+  StartupMark("resolver");
   m_links.reset(new (std::nothrow) CNetLinks);
   if (!m_links) {
     Box("初始化自定义接收消息队列失败，按<确认>按钮退出程序！");
     return false;
   }
   m_receiveEvent = static_cast<HANDLE>(m_links->ReceiveQueue().Event().NativeHandle());
-  // A link whose port is taken stays down and the program runs without it:
-  // the favorites do not depend on the server.
-  m_links->Start(m_netConfig);
   m_net.reset(new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
   if (!m_net) {
     Box("新建通讯代理对象失败，按<确认>按钮退出程序！");
@@ -197,6 +202,7 @@ bool CFavoritesApp::InitInstance() {
     if (m_main) m_main->ShowWebCategory(category);
   };
 
+  StartupMark("net set-up");
   m_main = new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
@@ -212,7 +218,14 @@ bool CFavoritesApp::InitInstance() {
   m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
+  StartupMark("main window made");
   m_main->Show();
+  StartupMark("main window shown");
+  // The links start once the window is up: nothing reads them before the
+  // message loop runs. A link whose port is taken stays down and the program
+  // runs without it: the favorites do not depend on the server.
+  m_links->Start(m_netConfig);
+  StartupMark("links");
   m_resolver->RequestResolve();
   return true;
 }

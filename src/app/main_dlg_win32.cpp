@@ -8,6 +8,7 @@
 
 #include "../../res/resource.h"
 #include "app/favorites_app_win32.h"
+#include "app/startup_trace_win32.h"
 #include "os/os.h"
 #ifdef QIMBO_WITH_PANELS
 #include "panels/panels_win32.h"
@@ -171,6 +172,7 @@ INT_PTR CALLBACK CMainDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 bool CMainDlg::OnInitDialog() {
+  StartupMark("WM_INITDIALOG");
   HINSTANCE inst = GetModuleHandleW(nullptr);
   wchar_t about[128] = {};
   if (LoadStringW(inst, IDS_ABOUTBOX, about, 128) > 0) {
@@ -185,33 +187,36 @@ bool CMainDlg::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
+  StartupMark("menu, icons");
   for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
-  LoadBackground();
+  StartupMark("buttons");
+  // The background image is decoded when the window first paints, and the
+  // tray icon comes once the window is up: neither shows any earlier.
+  m_backgroundDue = true;
+  PostMessageW(m_hWnd, WM_AFTER_SHOW, 0, 0);
   std::string dir = m_app.ProgramDir();
   m_skinMenu = BuildSkinMenu(dir);
+  StartupMark("skin menu");
   RebuildTopVisitedMenu();
+  StartupMark("top visited menu");
   ApplySkinToButtons();
-  if (!m_background) {
-    // Whatever its ending, the image may still be a bitmap file.
-    m_background = static_cast<HBITMAP>(LoadImageW(nullptr, W(m_app.Skins()[0].m_strImagePath).c_str(),
-                                                   IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-  }
-
-  m_tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
-  m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon, IDR_TRAY_MENU);
-
+  StartupMark("button skins");
   SetWindowTextW(m_hWnd, L"");
   RECT banner = DialogRect(m_hWnd, 120, 0, 454, 44);
   m_banner.Create(L"", WS_VISIBLE, banner, m_hWnd, IDC_BANNER);
   m_banner.Navigate(dir + "head\\Head.htm");
+  StartupMark("banner");
   RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
   m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
   m_openAll.SetOpenOutside(true);
 
+  StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
   if (!CreatePanels()) return false;
+  StartupMark("panels");
   FitAbovePanels();
   FillFileBox();
+  StartupMark("file box");
   return true;
 }
 
@@ -355,13 +360,33 @@ void CMainDlg::ApplySkinToButtons() {
   m_buttons[kHideIndex].SetBitmapsById(IDB_MIN_BUTTON, 135, IDB_MIN_BUTTON, 0);
 }
 
+void CMainDlg::EnsureBackground() {
+  if (!m_backgroundDue) return;
+  LoadBackground();
+  if (!m_background) {
+    // Whatever its ending, the image may still be a bitmap file.
+    m_background = static_cast<HBITMAP>(LoadImageW(nullptr, W(m_app.Skins()[0].m_strImagePath).c_str(),
+                                                   IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  }
+}
+
+void CMainDlg::EnsureTray() {
+  if (m_trayMade) return;
+  m_trayMade = true;
+  m_tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
+  m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon, IDR_TRAY_MENU);
+}
+
 void CMainDlg::LoadBackground() {
+  m_backgroundDue = false;
   if (m_background) DeleteObject(m_background);
   m_background = nullptr;
   LoadBackgroundImage(m_app.Skins()[0].m_strImagePath, &m_background, &m_picture);
 }
 
 void CMainDlg::OnPaint() {
+  EnsureBackground();
+  StartupMark("main paint");
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(m_hWnd, &ps);
   RECT rc;
@@ -385,7 +410,9 @@ void CMainDlg::OnPaint() {
 
 void CMainDlg::Show() {
   SetForegroundWindow(m_hWnd);
+  StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  StartupMark("show main");
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
 }
@@ -571,6 +598,7 @@ void CMainDlg::OpenHelp() {
 }
 
 void CMainDlg::Flash(UINT firstIcon, UINT lastIcon, bool newList) {
+  EnsureTray();
   if (newList) m_tray.SetIconList(firstIcon, lastIcon);
   m_chatPending = true;
   m_tray.Animate(700, 15);
@@ -681,6 +709,10 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_RESTACK_PANELS:
       RestackPanels();
+      return TRUE;
+    case WM_AFTER_SHOW:
+      EnsureTray();
+      StartupMark("tray after show");
       return TRUE;
     case WM_APPLY_SKIN:
       ApplySkinToButtons();

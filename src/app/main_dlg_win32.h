@@ -30,6 +30,8 @@ enum : UINT {
   // that it is never taken for the version notice (0x434).
   WM_CATEGORY_CREATED = WM_USER + 60,  // 0x43C
   WM_RESTACK_PANELS = WM_APP + 1,
+  // Posted at start-up: the work that can wait until the window is on screen.
+  WM_AFTER_SHOW = WM_APP + 2,
 };
 
 enum { kModeWeb = 0, kModeProgram = 2 };
@@ -79,6 +81,8 @@ class CMainDlg {
   void OnPaint();
   void ApplySkinToButtons();
   void LoadBackground();
+  void EnsureBackground();
+  void EnsureTray();
   bool CreatePanels();
   void FitAbovePanels();
   void FillFileBox();
@@ -112,6 +116,8 @@ class CMainDlg {
   HBITMAP m_background = nullptr;
   CPicture m_picture;
   CSystemTray m_tray;
+  bool m_backgroundDue = false;  // decoded at the first paint
+  bool m_trayMade = false;
   HICON m_icon = nullptr;
   HICON m_smallIcon = nullptr;
   CExplorer1 m_banner;

@@ -384,3 +384,73 @@ TEST_F(MainWindowTest, AboutBoxShowsTheVersionSloganAndTwoLinks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 24-bit bottom-up bitmap file of one colour.
+std::string SolidBitmapFile(int w, int h, COLORREF colour) {
+  int row = (w * 3 + 3) & ~3;
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = w;
+  info.biHeight = h;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(row * h);
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+  bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+  std::string line(static_cast<size_t>(row), '\0');
+  for (int x = 0; x < w; ++x) {
+    line[static_cast<size_t>(x) * 3] = static_cast<char>(GetBValue(colour));
+    line[static_cast<size_t>(x) * 3 + 1] = static_cast<char>(GetGValue(colour));
+    line[static_cast<size_t>(x) * 3 + 2] = static_cast<char>(GetRValue(colour));
+  }
+  for (int y = 0; y < h; ++y) bytes += line;
+  return bytes;
+}
+
+}  // namespace
+
+// The background image and the tray icon wait until the window is up; the
+// first paint still shows the image, and a flash before the tray icon came
+// brings it along.
+TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
+  const COLORREF blue = RGB(10, 120, 240);
+  std::string image = dir.Path() + "skin\\back.bmp";
+  qbtest::WriteFileBytes(image, SolidBitmapFile(300, 300, blue));
+  WriteSkin(dir.Path() + "skin\\", RGB(30, 200, 30), image);
+  os::SetProgramDirectory(dir.Path());
+  app.reset(new qb::CFavoritesApp);
+  app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
+  ASSERT_TRUE(app->InitInstance());
+  main = app->MainWindow();
+  ASSERT_TRUE(main);
+  wnd = main->GetSafeHwnd();
+  EXPECT_TRUE(IsWindowVisible(wnd));
+  EXPECT_FALSE(main->Tray().Enabled()) << "the tray icon comes after the window is shown";
+  // A flash asked for before then makes the tray icon to flash it.
+  SendMessageW(wnd, qb::WM_PLAZA_ARRIVED, 0, 0);
+  EXPECT_TRUE(main->Tray().Enabled());
+  EXPECT_TRUE(main->Tray().Animating());
+  EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
+  wintest::Pump();
+  EXPECT_TRUE(main->Tray().Animating()) << "the late start-up step leaves the flashing tray alone";
+  EXPECT_EQ(2u, main->Tray().IconCount());
+
+  InvalidateRect(wnd, nullptr, FALSE);
+  UpdateWindow(wnd);
+  HDC dc = GetDC(wnd);
+  COLORREF seen = GetPixel(dc, 60, 60);
+  ReleaseDC(wnd, dc);
+  EXPECT_EQ(blue, seen) << "the main window paints its skin's image";
+}
+
+TEST_F(MainWindowTest, TheTrayIconComesOnceTheLoopRuns) {
+  Start();
+  EXPECT_TRUE(main->Tray().Enabled());
+  EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
+  EXPECT_FALSE(main->Tray().Animating());
+}
