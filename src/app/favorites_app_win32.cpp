@@ -221,13 +221,17 @@ bool CFavoritesApp::InitInstance() {
   StartupMark("main window made");
   m_main->Show();
   StartupMark("main window shown");
-  // The links start once the window is up: nothing reads them before the
-  // message loop runs. A link whose port is taken stays down and the program
-  // runs without it: the favorites do not depend on the server.
+  return true;
+}
+
+void CFavoritesApp::StartNetwork() {
+  if (m_networkStarted || !m_links || !m_resolver) return;
+  m_networkStarted = true;
+  // A link whose port is taken stays down and the program runs without it:
+  // the favorites do not depend on the server.
   m_links->Start(m_netConfig);
   StartupMark("links");
   m_resolver->RequestResolve();
-  return true;
 }
 
 // ---- the message loop -----------------------------------------------------------

@@ -75,6 +75,10 @@ class CFavoritesApp {
   static CFavoritesApp* Instance() { return s_instance; }
   // Tests point the profile (desktop, Start menu, Favorites) at a folder of their own.
   void SetHomePath(const std::string& home) { m_homePath = home; }
+  // The network links and the server's name look-up start once the main
+  // window is up (the window asks when it first gets a message); once only.
+  void StartNetwork();
+  bool NetworkStarted() const { return m_networkStarted; }
 
  private:
   bool SecondCopy();
@@ -93,6 +97,7 @@ class CFavoritesApp {
   HANDLE m_mutex = nullptr;
   HANDLE m_receiveEvent = nullptr;
   int m_winsock = -1;
+  bool m_networkStarted = false;
   std::string m_homePath;
 };
 

@@ -190,8 +190,9 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("menu, icons");
   for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
   StartupMark("buttons");
-  // The background image is decoded when the window first paints, and the
-  // tray icon comes once the window is up: neither shows any earlier.
+  // The background image is decoded when the window first paints; the tray
+  // icon and the network links come once the window is up and its messages
+  // flow. None of them shows any earlier.
   m_backgroundDue = true;
   PostMessageW(m_hWnd, WM_AFTER_SHOW, 0, 0);
   std::string dir = m_app.ProgramDir();
@@ -711,6 +712,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       RestackPanels();
       return TRUE;
     case WM_AFTER_SHOW:
+      m_app.StartNetwork();
       EnsureTray();
       StartupMark("tray after show");
       return TRUE;

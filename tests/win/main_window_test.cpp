@@ -431,6 +431,7 @@ TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
   wnd = main->GetSafeHwnd();
   EXPECT_TRUE(IsWindowVisible(wnd));
   EXPECT_FALSE(main->Tray().Enabled()) << "the tray icon comes after the window is shown";
+  EXPECT_FALSE(app->NetworkStarted()) << "the links start after the window is shown";
   // A flash asked for before then makes the tray icon to flash it.
   SendMessageW(wnd, qb::WM_PLAZA_ARRIVED, 0, 0);
   EXPECT_TRUE(main->Tray().Enabled());
@@ -438,6 +439,7 @@ TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
   EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
   wintest::Pump();
   EXPECT_TRUE(main->Tray().Animating()) << "the late start-up step leaves the flashing tray alone";
+  EXPECT_TRUE(app->NetworkStarted());
   EXPECT_EQ(2u, main->Tray().IconCount());
 
   InvalidateRect(wnd, nullptr, FALSE);
@@ -448,8 +450,9 @@ TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
   EXPECT_EQ(blue, seen) << "the main window paints its skin's image";
 }
 
-TEST_F(MainWindowTest, TheTrayIconComesOnceTheLoopRuns) {
+TEST_F(MainWindowTest, TheTrayIconAndTheLinksComeOnceTheLoopRuns) {
   Start();
+  EXPECT_TRUE(app->NetworkStarted());
   EXPECT_TRUE(main->Tray().Enabled());
   EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
   EXPECT_FALSE(main->Tray().Animating());
