@@ -19,9 +19,17 @@ inline void StartupMark(const char* what) {
     state = GetEnvironmentVariableW(L"QIMBO_STARTUP_TRACE", path, MAX_PATH) ? 1 : 2;
     if (state == 2) return;
   }
+  // The precise clock is looked up, not imported: older systems lack it and
+  // would refuse to start the program.
+  typedef VOID(WINAPI * ClockFn)(LPFILETIME);
+  static ClockFn clock = reinterpret_cast<ClockFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
   FILETIME created, exited, kernel, user, now;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  GetSystemTimePreciseAsFileTime(&now);
+  if (clock)
+    clock(&now);
+  else
+    GetSystemTimeAsFileTime(&now);
   ULARGE_INTEGER a, b;
   a.LowPart = created.dwLowDateTime;
   a.HighPart = created.dwHighDateTime;
