@@ -24,7 +24,7 @@ int ReadFavoritesRecords(const std::string& bytes, std::vector<CMyNode*>& out) {
   if (!ar.ReadU32(count) || !ar.CanHold(count, kMinNodeRecordBytes)) return 0;
   out.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    CMyNode* n = new CMyNode;
+    CMyNode* n = new CMyNode(0);  // the record sets the time
     out.push_back(n);
     if (!n->Load(ar)) {
       for (CMyNode* d : out) delete d;

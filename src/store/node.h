@@ -18,6 +18,9 @@ enum NodeKind : int32_t {
 class CMyNode {
  public:
   CMyNode();  // last visit = now
+  // A node whose last visit is given; for reading records, which carry their
+  // own time (asking the clock per node is slow on some C runtimes).
+  explicit CMyNode(int64_t lastVisit) : m_tLastVisit(lastVisit) {}
 
   std::string m_strName;
   int32_t m_nKind = UrlItem;
