@@ -12,4 +12,6 @@ if(NOT WIN32 AND QIMBO_WIN_BUILD_DIR)
   add_test(NAME window.panels
            COMMAND ${CMAKE_SOURCE_DIR}/tests/win/gui-run.sh
                    ${QIMBO_WIN_BUILD_DIR}/tests/win/panels_driver.exe ${QIMBO_WIN_BUILD_DIR}/Qimbo.exe)
+  # It changes the Wine profile's desktop for a while: nothing else runs beside it.
+  set_tests_properties(window.panels PROPERTIES TIMEOUT 240 RUN_SERIAL TRUE)
 endif()
