@@ -196,6 +196,7 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   m_net->SetLinks(m_links.get());
+  m_transfer.reset(new CTransferProgress(*m_net));
   CAppLogic* logic = m_logic.get();
   m_net->m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
   m_net->m_showCategoryItems = [this](CMyNode* category) {
@@ -234,15 +235,62 @@ void CFavoritesApp::StartNetwork() {
   m_resolver->RequestResolve();
 }
 
+// ---- favorites transfer prompt -------------------------------------------------------
+
+void CFavoritesApp::StartTransfer(bool upload) {
+  PromptView view;
+  if (!m_net || !m_transfer || !m_transfer->OnCommand(upload, view)) return;
+  ShowTransfer(view);
+}
+
+void CFavoritesApp::ShowTransfer(const PromptView& view) {
+  if (!m_prompt) {
+    m_prompt = new (std::nothrow) CPromptDlg;
+    if (!m_prompt || !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
+      delete m_prompt;
+      m_prompt = nullptr;
+      if (m_transfer) m_transfer->OnPromptClosed();
+      return;
+    }
+    CNetState* net = m_net.get();
+    m_prompt->SetCancelHandler([net] { net->CancelTransfer(); });
+    ShowWindow(m_prompt->GetSafeHwnd(), SW_SHOW);
+  }
+  HWND prompt = m_prompt->GetSafeHwnd();
+  if (!view.text.empty()) m_prompt->SetText(view.text);
+  EnableWindow(GetDlgItem(prompt, IDC_PROMPT_OK), view.okEnabled);
+  EnableWindow(GetDlgItem(prompt, IDC_PROMPT_CANCEL), view.cancelEnabled);
+  if (view.setRange) m_promptRange = view.rangeMax;
+  if (view.moveBar || view.setRange) m_prompt->SetProgress(view.barPos, m_promptRange);
+  if (view.replaceFavorites && m_logic && m_net) {
+    std::unique_ptr<CMyNodeList> download = m_net->TakeDownloadList();
+    if (download) {
+      m_logic->ReplaceWithDownloaded(*download);
+      m_logic->SaveCurrentFavorites();
+      if (m_main) m_main->RefreshCurrentMode();
+    }
+  }
+}
+
 // ---- the message loop -----------------------------------------------------------
 
 bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
   switch (msg.message) {
-    case WM_TRANSFER_STATUS:
-      return true;  // the transfer prompt comes with the transfer windows
+    case WM_COMMAND:
+      if (msg.wParam == ID_TRAY_UPLOAD || msg.wParam == ID_TRAY_DOWNLOAD) {
+        StartTransfer(msg.wParam == ID_TRAY_UPLOAD);
+        return true;
+      }
+      return false;
+    case WM_TRANSFER_STATUS: {
+      PromptView view;
+      if (m_transfer && m_transfer->OnTransferStatus(msg.wParam, msg.lParam, view)) ShowTransfer(view);
+      return true;
+    }
     case WM_CLOSE_PROMPT:
       delete m_prompt;
       m_prompt = nullptr;
+      if (m_transfer) m_transfer->OnPromptClosed();
       return true;
     case WM_SERVER_ADDRESS:
       if (msg.lParam && m_net) m_net->OnServerAddress(static_cast<uint32_t>(msg.lParam));
@@ -296,6 +344,7 @@ int CFavoritesApp::ExitInstance() {
     delete main;
   }
   if (m_logic) FreeSkinFonts(m_logic->m_skins);
+  m_transfer.reset();
   m_net.reset();
   m_links.reset();
   m_receiveEvent = nullptr;

@@ -12,6 +12,7 @@
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/netstate.h"
+#include "net/transfer.h"
 #include "skin/config.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
@@ -71,6 +72,13 @@ class CFavoritesApp {
   // The look of a skin area as the buttons take it.
   SkinColours SkinLook(int area) const;
 
+  // Thread messages of the user-interface thread (transfer status, prompt
+  // closed, server address, the transfer commands); true when handled.
+  bool OnThreadMessage(const MSG& msg);
+  // The favorites upload (true) or download command, and the prompt that follows it.
+  void StartTransfer(bool upload);
+  CPromptDlg* Prompt() const { return m_prompt; }
+
   // The running application object.
   static CFavoritesApp* Instance() { return s_instance; }
   // Tests point the profile (desktop, Start menu, Favorites) at a folder of their own.
@@ -82,7 +90,7 @@ class CFavoritesApp {
 
  private:
   bool SecondCopy();
-  bool OnThreadMessage(const MSG& msg);
+  void ShowTransfer(const PromptView& view);
 
   static CFavoritesApp* s_instance;
   std::unique_ptr<CAppLogic> m_logic;
@@ -94,6 +102,8 @@ class CFavoritesApp {
   CMainDlg* m_main = nullptr;  // deletes itself when its window is destroyed
   HWND m_chooser = nullptr;
   CPromptDlg* m_prompt = nullptr;
+  std::unique_ptr<CTransferProgress> m_transfer;
+  int m_promptRange = 100;
   HANDLE m_mutex = nullptr;
   HANDLE m_receiveEvent = nullptr;
   int m_winsock = -1;

@@ -11,6 +11,7 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "widgets/prompt_dlg_win32.h"
 #include "widgets/text_win32.h"
 #include "win_test_util.h"
 
@@ -141,6 +142,33 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShape) {
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
   EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
   EXPECT_FALSE(IsWindowVisible(main->LnkPanel()));
+}
+
+TEST_F(MainWindowTest, TransferCommandOpensThePromptAndItsCloseIsHandled) {
+  Start();
+  MSG command = {};
+  command.message = WM_COMMAND;
+  command.wParam = ID_TRAY_UPLOAD;
+  ASSERT_TRUE(app->OnThreadMessage(command));
+  ASSERT_TRUE(app->Prompt());
+  HWND prompt = app->Prompt()->GetSafeHwnd();
+  ASSERT_TRUE(IsWindow(prompt));
+  EXPECT_EQ(L"您未登录,请先登录!", wintest::ItemText(prompt, IDC_PROMPT_TEXT));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_OK)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_CANCEL)));
+  // A second command while the prompt is open changes nothing.
+  command.wParam = ID_TRAY_DOWNLOAD;
+  app->OnThreadMessage(command);
+  EXPECT_EQ(prompt, app->Prompt()->GetSafeHwnd());
+  // OK closes it; the close message frees it and a new command may open one again.
+  SendMessageW(prompt, WM_COMMAND, IDC_PROMPT_OK, 0);
+  MSG closed = {};
+  ASSERT_TRUE(PeekMessageW(&closed, reinterpret_cast<HWND>(-1), qb::WM_CLOSE_PROMPT, qb::WM_CLOSE_PROMPT, PM_REMOVE));
+  ASSERT_TRUE(app->OnThreadMessage(closed));
+  EXPECT_FALSE(app->Prompt());
+  ASSERT_TRUE(app->OnThreadMessage(command));
+  ASSERT_TRUE(app->Prompt());
+  EXPECT_EQ(L"您未登录,请先登录!", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
 }
 
 TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
