@@ -247,6 +247,21 @@ std::wstring BookmarkFilter() {
   f += L'\0';
   return f;
 }
+
+// The save or open dialog of a bookmark file; `file` holds the suggested name
+// and receives the chosen one.
+bool AskBookmarkFile(HWND owner, bool save, wchar_t (&file)[MAX_PATH]) {
+  std::wstring filter = BookmarkFilter();
+  OPENFILENAMEW ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrDefExt = L"qimbop";
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  return save ? GetSaveFileNameW(&ofn) != 0 : GetOpenFileNameW(&ofn) != 0;
+}
 }  // namespace
 
 void CTabDialog::ExportCategory() {
@@ -254,16 +269,7 @@ void CTabDialog::ExportCategory() {
   if (node && node->m_nKind == UrlCategory && Host().app) {
     wchar_t file[MAX_PATH] = {};
     wcsncpy(file, Wide(node->m_strName).c_str(), MAX_PATH - 1);
-    std::wstring filter = BookmarkFilter();
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.lpstrDefExt = L"qimbop";
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-    if (GetSaveFileNameW(&ofn) && !Host().app->WriteBookmarkFile(Narrow(file), node))
+    if (AskBookmarkFile(m_hWnd, true, file) && !Host().app->WriteBookmarkFile(Narrow(file), node))
       ShowBox("文件无法存盘，按确认退出！", qb::kMbOk | qb::kMbIconStop);
   }
   m_nNewSlot = -1;
@@ -273,16 +279,7 @@ void CTabDialog::ImportCategory() {
   if (m_bRenaming || m_nNewSlot < 0 || m_nNewSlot >= kTabSlots || !Host().app) return;
   int slot = m_nNewSlot;
   wchar_t file[MAX_PATH] = {};
-  std::wstring filter = BookmarkFilter();
-  OPENFILENAMEW ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = m_hWnd;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = L"qimbop";
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
-  if (GetOpenFileNameW(&ofn)) {
+  if (AskBookmarkFile(m_hWnd, false, file)) {
     if (Host().app->ImportBookmarkFile(Narrow(file), slot)) {
       Host().app->SaveCurrentFavorites();
       RefreshTabs(UrlCategory);
