@@ -21,7 +21,10 @@ CFavoritesApp* CFavoritesApp::s_instance = nullptr;
 
 namespace {
 
+CFavoritesApp::BoxHook g_boxHook = nullptr;
+
 int Box(const char* gbk) {
+  if (g_boxHook) return g_boxHook(gbk, MB_OK | MB_ICONHAND);
   return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
 }
 
@@ -99,6 +102,8 @@ bool SendHotkeyToRunningCopy(const std::string& programDir, KeySender send) {
 
 // ---- start-up ------------------------------------------------------------------
 
+void CFavoritesApp::SetBoxHook(BoxHook hook) { g_boxHook = hook; }
+
 CFavoritesApp::CFavoritesApp() { s_instance = this; }
 
 CFavoritesApp::~CFavoritesApp() {
@@ -147,7 +152,7 @@ bool CFavoritesApp::InitInstance() {
   m_winsock = WSAStartup(0x0101, &wsa);
   if (m_winsock != 0) return false;
 
-  m_logic.reset(new (std::nothrow) CAppLogic(&m_ui));
+  m_logic.reset(Fails(StartStep::kLogicObject) ? nullptr : new (std::nothrow) CAppLogic(&m_ui));
   if (!m_logic) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
@@ -155,7 +160,7 @@ bool CFavoritesApp::InitInstance() {
   std::string dir = os::ProgramDirectory();
   m_logic->m_strHomePath = m_homePath;
   StartupMark("mutex, winsock");
-  if (!m_logic->Start()) {
+  if (!m_logic->Start() || Fails(StartStep::kLogicStart)) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
@@ -171,12 +176,13 @@ bool CFavoritesApp::InitInstance() {
   StartupMark("toolbar button");
   m_netConfig = LoadNetConfig(dir);
   StartupMark("net config");
-  m_resolver.reset(new (std::nothrow) CGetIpWithNameThread);
+  m_resolver.reset(Fails(StartStep::kResolverObject) ? nullptr : new (std::nothrow) CGetIpWithNameThread);
   if (!m_resolver) {
     Box("新建对象(获取服务器IP线程)失败，按<确认>按钮退出程序！");
     return false;
   }
-  if (!m_resolver->Start(m_netConfig, [uiThread](uint32_t address) {
+  if (Fails(StartStep::kResolverStart) ||
+      !m_resolver->Start(m_netConfig, [uiThread](uint32_t address) {
         PostThreadMessageW(uiThread, WM_SERVER_ADDRESS, 0, static_cast<LPARAM>(address));
       })) {
     Box("创建(获取服务器IP线程)失败，按<确认>按钮退出程序！");
@@ -184,13 +190,13 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   StartupMark("resolver");
-  m_links.reset(new (std::nothrow) CNetLinks);
+  m_links.reset(Fails(StartStep::kReceiveQueue) ? nullptr : new (std::nothrow) CNetLinks);
   if (!m_links) {
     Box("初始化自定义接收消息队列失败，按<确认>按钮退出程序！");
     return false;
   }
   m_receiveEvent = static_cast<HANDLE>(m_links->ReceiveQueue().Event().NativeHandle());
-  m_net.reset(new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
+  m_net.reset(Fails(StartStep::kNetState) ? nullptr : new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
   if (!m_net) {
     Box("新建通讯代理对象失败，按<确认>按钮退出程序！");
     return false;
@@ -204,12 +210,12 @@ bool CFavoritesApp::InitInstance() {
   };
 
   StartupMark("net set-up");
-  m_main = new (std::nothrow) CMainDlg(*this);
+  m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
-  if (!m_main->Create()) {
+  if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
     Box("创建主窗口失败，按确认退出！");
     CMainDlg* dead = m_main;
     m_main = nullptr;

@@ -49,6 +49,26 @@ bool SendHotkeyToRunningCopy(const std::string& programDir, KeySender send);
 
 class CFavoritesApp {
  public:
+  // The start-up steps that can fail, in their order.
+  enum class StartStep {
+    kNone,
+    kLogicObject,       // no memory for the application logic
+    kLogicStart,        // the logic start (favorites opening) failed
+    kResolverObject,    // no memory for the server-address thread
+    kResolverStart,     // the server-address thread could not start
+    kReceiveQueue,      // no memory for the receive queue and links
+    kNetState,          // no memory for the network state
+    kMainWindowObject,  // no memory for the main window
+    kMainWindowCreate,  // the main window was made but counts as failed
+  };
+  // Tests make exactly one step fail as if its allocation or creation had
+  // failed. kNone (the default) changes nothing.
+  void FailStartStep(StartStep step) { m_failStep = step; }
+  // Where the start-up boxes go: GBK text and MessageBox flags. Null (the
+  // default) shows them with MessageBoxW.
+  using BoxHook = int (*)(const std::string& gbkText, unsigned flags);
+  static void SetBoxHook(BoxHook hook);
+
   CFavoritesApp();
   ~CFavoritesApp();
   CFavoritesApp(const CFavoritesApp&) = delete;
@@ -90,6 +110,7 @@ class CFavoritesApp {
 
  private:
   bool SecondCopy();
+  bool Fails(StartStep step) const { return m_failStep == step; }
   void ShowTransfer(const PromptView& view);
 
   static CFavoritesApp* s_instance;
@@ -109,6 +130,7 @@ class CFavoritesApp {
   int m_winsock = -1;
   bool m_networkStarted = false;
   std::string m_homePath;
+  StartStep m_failStep = StartStep::kNone;
 };
 
 }  // namespace qb

@@ -1,0 +1,260 @@
+// Start-up failures of the application object: each failing step shows its
+// stop box and makes InitInstance return false; the shutdown that follows
+// leaves no window, no thread, no Winsock start and no mutex behind, and the
+// favorites on disk are as they were. Also the start with no favorites at all.
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/favorites_app_win32.h"
+#include "app/main_dlg_win32.h"
+#include "os/os.h"
+#include "store/favorites_file.h"
+#include "store/node.h"
+#include "testutil.h"
+#include "win_test_util.h"
+
+namespace {
+
+using Step = qb::CFavoritesApp::StartStep;
+
+struct SeenBox {
+  std::string text;
+  unsigned flags;
+};
+std::vector<SeenBox> g_boxes;
+
+int RecordBox(const std::string& gbkText, unsigned flags) {
+  g_boxes.push_back({gbkText, flags});
+  return IDOK;
+}
+
+// Every top-level window made on this thread while the hook is in.
+std::vector<HWND> g_madeWindows;
+HHOOK g_cbt = nullptr;
+
+LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    const CREATESTRUCTW* cs = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+    wchar_t cls[64] = {};
+    if (HIWORD(reinterpret_cast<ULONG_PTR>(cs->lpszClass)))
+      lstrcpynW(cls, cs->lpszClass, 64);
+    // OLE's own message window lives until OLE is uninitialised at shutdown.
+    if (!(cs->style & WS_CHILD) && lstrcmpW(cls, L"OleMainThreadWndClass") != 0)
+      g_madeWindows.push_back(reinterpret_cast<HWND>(wParam));
+  }
+  return CallNextHookEx(g_cbt, code, wParam, lParam);
+}
+
+std::set<DWORD> ThreadsOfThisProcess() {
+  std::set<DWORD> ids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 te = {};
+  te.dwSize = sizeof te;
+  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+    if (te.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(te.th32ThreadID);
+  CloseHandle(snap);
+  return ids;
+}
+
+// Whether Winsock is started in this process: a socket can be made.
+bool WinsockUp() {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) return WSAGetLastError() != WSANOTINITIALISED;
+  closesocket(s);
+  return true;
+}
+
+std::wstring MutexName() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name = path;
+  name.erase(0, name.find_last_of(L"\\/") + 1);
+  return name.substr(0, name.rfind(L'.'));
+}
+
+bool MutexExists() {
+  HANDLE m = OpenMutexW(SYNCHRONIZE, FALSE, MutexName().c_str());
+  if (!m) return false;
+  CloseHandle(m);
+  return true;
+}
+
+class StartupTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_boxes.clear();
+    g_madeWindows.clear();
+    qb::CFavoritesApp::SetBoxHook(RecordBox);
+    std::string p = dir.Path();
+    for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
+    home = p + "profiles\\" + os::UserName();
+    for (const std::string& h : {home, p + "profiles\\All Users"}) {
+      os::CreateFolder(h);
+      os::CreateFolder(h + "\\桌面");
+      os::CreateFolder(h + "\\「开始」菜单");
+      os::CreateFolder(h + "\\「开始」菜单\\程序");
+    }
+    os::SetProgramDirectory(p);
+  }
+  void TearDown() override {
+    if (g_cbt) UnhookWindowsHookEx(g_cbt);
+    g_cbt = nullptr;
+    qb::CFavoritesApp::SetBoxHook(nullptr);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+  void WriteFavorites() {
+    CMyNodeList list;
+    CMyNode* cat = new CMyNode;
+    cat->m_strName = "新闻";
+    cat->m_nKind = UrlCategory;
+    ASSERT_TRUE(list.AddNode(cat));
+    CMyNode* item = new CMyNode;
+    item->m_strName = "甲站";
+    item->m_strAddress = "http://www.example.com/";
+    item->m_nKind = UrlItem;
+    item->m_pParent = cat;
+    item->m_nVisits = 4;
+    ASSERT_TRUE(list.AddNode(item));
+    ASSERT_TRUE(SaveFavoritesFile(list, dir / "data\\", "1-我的收藏.sc"));
+    ASSERT_TRUE(SaveFavoritesFile(list, dir / "data\\", "B.sc"));
+  }
+  // Every file of the data folder with its bytes.
+  std::map<std::string, std::string> DataFiles() {
+    std::vector<os::DirEntry> entries;
+    os::ListFolder(dir / "data\\", "*.*", entries);
+    std::map<std::string, std::string> files;
+    for (const auto& e : entries)
+      if (!e.isFolder) files[e.name] = qbtest::ReadFileBytes(dir / ("data\\" + e.name));
+    return files;
+  }
+  std::unique_ptr<qb::CFavoritesApp> NewApp() {
+    std::unique_ptr<qb::CFavoritesApp> app(new qb::CFavoritesApp);
+    app->SetHomePath(home);
+    return app;
+  }
+
+  qbtest::TempDir dir;
+  std::string home;
+};
+
+struct FailCase {
+  Step step;
+  const char* box;
+  bool resolverRan;  // the server-address thread was running when the step failed
+};
+
+const FailCase kCases[] = {
+    {Step::kLogicObject, "初始化应用逻辑失败，按<确认>按钮退出程序！", false},
+    {Step::kLogicStart, "初始化应用逻辑失败，按<确认>按钮退出程序！", false},
+    {Step::kResolverObject, "新建对象(获取服务器IP线程)失败，按<确认>按钮退出程序！", false},
+    {Step::kResolverStart, "创建(获取服务器IP线程)失败，按<确认>按钮退出程序！", false},
+    {Step::kReceiveQueue, "初始化自定义接收消息队列失败，按<确认>按钮退出程序！", true},
+    {Step::kNetState, "新建通讯代理对象失败，按<确认>按钮退出程序！", true},
+    {Step::kMainWindowObject, "主窗口申请空间失败，按确认退出！", true},
+    {Step::kMainWindowCreate, "创建主窗口失败，按确认退出！", true},
+};
+
+TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBehind) {
+  WriteFavorites();
+  const std::map<std::string, std::string> before = DataFiles();
+  ASSERT_EQ(2u, before.size());
+  ASSERT_FALSE(WinsockUp()) << "no Winsock start is left over from earlier tests";
+
+  for (const FailCase& c : kCases) {
+    SCOPED_TRACE(c.box);
+    g_boxes.clear();
+    g_madeWindows.clear();
+    std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+    g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(g_cbt);
+
+    std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+    app->FailStartStep(c.step);
+    EXPECT_FALSE(app->InitInstance());
+    UnhookWindowsHookEx(g_cbt);
+    g_cbt = nullptr;
+
+    ASSERT_EQ(1u, g_boxes.size()) << "exactly one box";
+    EXPECT_EQ(std::string(c.box), g_boxes[0].text);
+    EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
+    EXPECT_EQ(nullptr, app->MainWindow());
+    EXPECT_FALSE(app->NetworkStarted()) << "the links never start on a failed start";
+    std::set<DWORD> started;
+    for (DWORD id : ThreadsOfThisProcess())
+      if (!threadsBefore.count(id)) started.insert(id);
+    if (c.resolverRan) {
+      EXPECT_FALSE(started.empty()) << "the server-address thread runs";
+    }
+    if (c.step == Step::kMainWindowCreate) {
+      // The main window and its three panels were made, and are gone again.
+      EXPECT_GE(g_madeWindows.size(), 4u);
+      for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "removed with the main window object";
+    }
+    EXPECT_TRUE(WinsockUp());
+
+    app->ExitInstance();
+    EXPECT_EQ(nullptr, app->Logic());
+    EXPECT_FALSE(WinsockUp()) << "Winsock is shut down as often as it was started";
+    for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "a top-level window is left";
+    std::set<DWORD> now = ThreadsOfThisProcess();
+    for (DWORD id : started) EXPECT_FALSE(now.count(id)) << "thread " << id << " still runs";
+    app.reset();
+    EXPECT_FALSE(MutexExists()) << "the single-instance mutex is released";
+    EXPECT_EQ(before, DataFiles()) << "a failed start writes no favorites";
+  }
+
+  // After all that a fresh application object starts normally in this process.
+  g_boxes.clear();
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_TRUE(g_boxes.empty());
+  ASSERT_TRUE(app->MainWindow());
+  EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
+  EXPECT_TRUE(app->Logic()->FindNode("甲站", UrlItem));
+  app->ExitInstance();
+  app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
+TEST_F(StartupTest, NoFaultSetStartsNormallyWithoutABox) {
+  WriteFavorites();
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  app->FailStartStep(Step::kNone);
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(MutexExists());
+  app->ExitInstance();
+  app.reset();
+  EXPECT_FALSE(MutexExists());
+  wintest::Pump();
+}
+
+TEST_F(StartupTest, WithoutFavoritesFileOrFavoritesFolderTheWebFolderStartsEmpty) {
+  ASSERT_FALSE(os::FileExists(home + "\\Favorites"));
+  ASSERT_TRUE(DataFiles().empty());
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_TRUE(g_boxes.empty()) << "no box: a missing Favorites folder is no failure";
+  ASSERT_TRUE(app->MainWindow());
+  EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
+  for (const CMyNode* n : *app->Logic())
+    EXPECT_TRUE(n->m_nKind == ProgramCategory || n->m_nKind == ProgramItem) << n->m_strName;
+  EXPECT_EQ("1-我的收藏.sc", app->Logic()->m_strCurrentFile);
+  app->ExitInstance();
+  app.reset();
+  wintest::Pump();
+}
+
+}  // namespace
