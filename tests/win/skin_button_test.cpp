@@ -318,4 +318,97 @@ TEST_F(SkinButtonTest, AttachedMenuAndTooltipAndCursor) {
   EXPECT_EQ(0, button.SetCursorById(0));
 }
 
+// The host paints a checker of two colours in 5-pixel squares, so a copy of
+// its background shows whether it came from the right place.
+COLORREF g_checkerA = 0, g_checkerB = 0;
+COLORREF CheckerAt(int x, int y) { return ((x / 5) + (y / 5)) % 2 ? g_checkerB : g_checkerA; }
+
+LRESULT CALLBACK CheckerBackground(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (msg == WM_ERASEBKGND) {
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    RECT rc;
+    GetClientRect(wnd, &rc);
+    for (int y = 0; y < rc.bottom; y += 5)
+      for (int x = 0; x < rc.right; x += 5) {
+        RECT sq = {x, y, x + 5, y + 5};
+        HBRUSH b = CreateSolidBrush(CheckerAt(x, y));
+        FillRect(dc, &sq, b);
+        DeleteObject(b);
+      }
+    return 1;
+  }
+  return DefSubclassProc(wnd, msg, wParam, lParam);
+}
+
+// Repaints the host (over its children too: it does not clip them) in new colours.
+void PaintChecker(HWND host, COLORREF a, COLORREF b) {
+  g_checkerA = a;
+  g_checkerB = b;
+  RedrawWindow(host, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
+}
+
+// Pixels left and right of the caption (columns below 40 and from 80 on) of
+// a button at (20, 20) that do not show the host's checker.
+int OffChecker(const Canvas& c) {
+  int wrong = 0;
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x)
+      if ((x < 40 || x >= 80) && c.At(x, y) != CheckerAt(20 + x, 20 + y)) ++wrong;
+  return wrong;
+}
+
+// The same pixels as the button shows them on the screen.
+Canvas OnScreen(HWND button) {
+  RECT rc;
+  GetClientRect(button, &rc);
+  Canvas c;
+  c.w = rc.right;
+  c.h = rc.bottom;
+  HDC dc = GetDC(button);
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x) c.px.push_back(GetPixel(dc, x, y));
+  ReleaseDC(button, dc);
+  return c;
+}
+
+TEST_F(SkinButtonTest, ATransparentButtonShowsItsParentsBackgroundTakenAtItsFirstDrawing) {
+  const COLORREF red = RGB(200, 40, 40), blue = RGB(40, 40, 200);
+  const COLORREF green = RGB(30, 180, 30), yellow = RGB(230, 220, 20);
+  ASSERT_TRUE(SetWindowSubclass(host.hwnd(), CheckerBackground, 1, 0));
+  SetWindowTextW(wnd, L"H");
+  button.SetFlat(true);
+
+  // An opaque button paints its own rest colour over the checker.
+  PaintChecker(host.hwnd(), red, blue);
+  Canvas opaque = wintest::Draw(button);
+  EXPECT_EQ(kRestBack, opaque.At(3, 3));
+  EXPECT_EQ(80 * 40, opaque.Count(kRestBack, {0, 0, 40, 40}) + opaque.Count(kRestBack, {80, 0, 120, 40}));
+
+  // Transparent: nothing is taken yet; the host changes before the first drawing.
+  EXPECT_EQ(0, button.DrawTransparent(false));
+  PaintChecker(host.hwnd(), green, yellow);
+  RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_EQ(0, OffChecker(OnScreen(wnd))) << "shown over the host, the button shows the host's checker";
+  Canvas first = wintest::Draw(button);
+  EXPECT_EQ(0, OffChecker(first));
+  EXPECT_EQ(0, first.Count(kRestBack, {0, 0, 120, 40}));
+  EXPECT_GT(first.CountNear(kRestText, {40, 0, 80, 40}, 60), 20) << "the caption is drawn on top";
+
+  // The copy is kept: a host that repaints in other colours does not reach
+  // the button until the copy is asked for again.
+  PaintChecker(host.hwnd(), red, blue);
+  Canvas kept = wintest::Draw(button);
+  EXPECT_EQ(green, kept.At(0, 0));
+  EXPECT_EQ(yellow, kept.At(5, 0));
+  EXPECT_GT(OffChecker(kept), 0);
+  EXPECT_EQ(0, button.DrawTransparent(true));
+  Canvas retaken = wintest::Draw(button);
+  EXPECT_EQ(0, OffChecker(retaken)) << "DrawTransparent takes the host's background anew";
+
+  // A system colour change drops the copy as well.
+  PaintChecker(host.hwnd(), green, yellow);
+  SendMessageW(wnd, WM_SYSCOLORCHANGE, 0, 0);
+  EXPECT_EQ(0, OffChecker(wintest::Draw(button)));
+}
+
 }  // namespace
