@@ -1,7 +1,8 @@
 // Start-up failures of the application object: each failing step shows its
 // stop box and makes InitInstance return false; the shutdown that follows
 // leaves no window, no thread, no Winsock start and no mutex behind, and the
-// favorites on disk are as they were. Also the start with no favorites at all.
+// favorites on disk are as they were. Also the start with no favorites at all
+// and the second copy's hotkey box.
 #include <winsock2.h>
 #include <windows.h>
 #include <tlhelp32.h>
@@ -16,6 +17,7 @@
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
 #include "os/os.h"
+#include "skin/config.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
@@ -255,6 +257,63 @@ TEST_F(StartupTest, WithoutFavoritesFileOrFavoritesFolderTheWebFolderStartsEmpty
   app->ExitInstance();
   app.reset();
   wintest::Pump();
+}
+
+int g_keyEvents = 0;
+HHOOK g_keyHook = nullptr;
+LRESULT CALLBACK CountKeys(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) ++g_keyEvents;
+  return CallNextHookEx(g_keyHook, code, wParam, lParam);
+}
+
+TEST_F(StartupTest, ASecondCopyWithABrowserWindowReplaysAUsableHotkeyAndBoxesAnUnusableOne) {
+  // The running copy is the mutex held here; a browser frame window exists.
+  HANDLE running = CreateMutexW(nullptr, TRUE, MutexName().c_str());
+  ASSERT_TRUE(running);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"IEFrame";
+  RegisterClassW(&wc);
+  HWND browser = CreateWindowExW(0, L"IEFrame", L"browser", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(browser);
+  g_keyEvents = 0;
+  g_keyHook = SetWindowsHookExW(WH_KEYBOARD_LL, CountKeys, GetModuleHandleW(nullptr), 0);
+
+  for (const char* hotkey : {"A", "F12", "Ctrl+S"}) {
+    SCOPED_TRACE(hotkey);
+    qb::ConfigSettings config;
+    config.hotkeyText = hotkey;
+    ASSERT_TRUE(qb::SaveConfig(dir.Path(), config));
+    g_boxes.clear();
+    std::unique_ptr<qb::CFavoritesApp> second = NewApp();
+    EXPECT_FALSE(second->InitInstance());
+    EXPECT_EQ(nullptr, second->Logic());
+    EXPECT_EQ(nullptr, second->MainWindow());
+    if (std::string(hotkey) == "Ctrl+S") {
+      // A usable hotkey is replayed with no box (the order of its keystrokes
+      // is checked from outside the program by the app driver).
+      EXPECT_TRUE(g_boxes.empty());
+      wintest::Pump();
+      EXPECT_EQ(4, g_keyEvents) << "Ctrl down, S down, S up, Ctrl up";
+    } else {
+      ASSERT_EQ(1u, g_boxes.size());
+      EXPECT_EQ("收藏热键有问题，请检查！", g_boxes[0].text);
+      EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
+      wintest::Pump();
+      EXPECT_EQ(0, g_keyEvents) << "an unusable hotkey sends no keystroke";
+    }
+    second->ExitInstance();
+    EXPECT_FALSE(WinsockUp()) << "a second copy never starts Winsock";
+    second.reset();
+    EXPECT_TRUE(MutexExists()) << "the running copy keeps its mutex";
+  }
+  UnhookWindowsHookEx(g_keyHook);
+  g_keyHook = nullptr;
+  wintest::Pump();
+  DestroyWindow(browser);
+  CloseHandle(running);
 }
 
 }  // namespace
