@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "skin/subclass_win32.h"
 #include "app/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
@@ -28,32 +29,40 @@ bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 // Edits that hand Enter to the panel instead of the dialog manager.
 LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
-  if (msg == WM_GETDLGCODE) return DefSubclassProc(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
+  if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
   if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
     PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, 0, 0);
     return 0;
   }
   if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
-  return DefSubclassProc(wnd, msg, wParam, lParam);
+  return qb::DefSubclass(wnd, msg, wParam, lParam);
 }
 }  // namespace
 
-static void WatchEnter(HWND edit, HWND panel) { SetWindowSubclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
+static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
 CTabDialog::~CTabDialog() {
   if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
 }
 
 void CTabDialog::OnInit() {
+  m_nShownKind = UrlCategory;
+  BuildEmptySlotMenu();
+}
+
+// Each tab is made with its category's name and shown only when it has one.
+void CTabDialog::MakeButtons() {
+  CAppLogic* app = Host().app;
   m_bTipsLater = true;
   PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kTabSlots; ++slot) {
     PanelRect r = TabRect(slot);
     RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnTAB& tab = m_tabs[slot];
-    // Visible: the panel is hidden still, and the refresh below hides the spare tabs.
-    // No font yet: a tab gets its skin's when it shows a category.
-    tab.Create(L"TAB", BS_PUSHBUTTON | WS_TABSTOP | WS_VISIBLE, rc, m_hWnd, (UINT)(kFirstTabId + slot),
+    CMyNode* found = app ? CategoryAtSlot(*app, m_nShownKind, slot) : nullptr;
+    // No font for a spare tab: a tab gets its skin's when it shows a category.
+    tab.Create(found ? Wide(found->m_strName) : std::wstring(L"TAB"),
+               BS_PUSHBUTTON | WS_TABSTOP | (found ? WS_VISIBLE : 0), rc, m_hWnd, (UINT)(kFirstTabId + slot),
                !Host().skinLook);
     tab.SetFlat(false, false);
     tab.SetClickMark(false, false);
@@ -61,9 +70,9 @@ void CTabDialog::OnInit() {
     tab.SetCursorById(IDC_BUTTON_CURSOR, false);
     tab.SetMenu(IDR_CATEGORY_MENU, m_hWnd, false, false);
     tab.m_bAddMode = 0;
+    tab.m_pNode = found;
+    if (found && Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
   }
-  RefreshTabs(UrlCategory);
-  BuildEmptySlotMenu();
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
@@ -76,6 +85,12 @@ void CTabDialog::BuildEmptySlotMenu() {
 }
 
 void CTabDialog::RefreshTabs(int kind) {
+  m_nShownKind = kind;
+  if (!ButtonsMade()) {
+    // Hidden still: the tabs are made with this kind when the panel shows.
+    if (IsWindowVisible(m_hWnd)) EnsureButtons();
+    return;
+  }
   CAppLogic* app = Host().app;
   for (int slot = 0; slot < kTabSlots; ++slot) {
     CBtnTAB& tab = m_tabs[slot];
@@ -93,7 +108,7 @@ void CTabDialog::RefreshTabs(int kind) {
 
 void CTabDialog::FocusCategoryTab(CMyNode* node) {
   int slot = node ? node->m_nSlot : 0;
-  if (slot < 0 || slot >= kTabSlots) return;
+  if (slot < 0 || slot >= kTabSlots || !ButtonsMade()) return;
   SetFocus(m_tabs[slot].GetSafeHwnd());
 }
 
@@ -117,6 +132,7 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       else CommitNewCategory();
       return TRUE;
     case WM_PANEL_APPLY_SKIN:
+      if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);
       return TRUE;

@@ -1,4 +1,6 @@
 // The owner-drawn skin button.
+#include "skin/common_controls_win32.h"
+#include "skin/subclass_win32.h"
 #include "skin/skin_button_win32.h"
 
 #include <commctrl.h>
@@ -31,15 +33,15 @@ LRESULT CALLBACK ReflectProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, U
         HWND button = reinterpret_cast<HWND>(lParam);
         if (GetPropW(button, kButtonProp)) SendMessageW(button, OCM_SKIN_COMMAND, wParam, lParam);
       }
-      return DefSubclassProc(wnd, msg, wParam, lParam);  // the parent is notified as usual
+      return DefSubclass(wnd, msg, wParam, lParam);  // the parent is notified as usual
     case WM_NCDESTROY:
-      RemoveWindowSubclass(wnd, ReflectProc, kParentSubclassId);
+      Unsubclass(wnd, ReflectProc, kParentSubclassId);
       RemovePropW(wnd, kReflectProp);
       if (HWND tips = static_cast<HWND>(RemovePropW(wnd, kTipsProp))) DestroyWindow(tips);
       break;
   }
   if (child && GetPropW(child, kButtonProp)) return SendMessageW(child, kReflectBase + msg, wParam, lParam);
-  return DefSubclassProc(wnd, msg, wParam, lParam);
+  return DefSubclass(wnd, msg, wParam, lParam);
 }
 
 void FillSolid(HDC dc, const RECT& r, COLORREF c) {
@@ -132,7 +134,7 @@ HBITMAP MakeMask(HBITMAP bitmap, COLORREF transparent, int w, int h) {
 void InstallReflection(HWND parent) {
   if (parent && !GetPropW(parent, kReflectProp)) {
     SetPropW(parent, kReflectProp, reinterpret_cast<HANDLE>(1));
-    SetWindowSubclass(parent, ReflectProc, kParentSubclassId, 0);
+    Subclass(parent, ReflectProc, kParentSubclassId, 0);
   }
 }
 
@@ -179,7 +181,7 @@ bool CSkinButton::AttachAs(HWND button, UINT type) {
   if (m_hWnd || !button) return false;
   m_hWnd = button;
   SetPropW(button, kButtonProp, this);
-  SetWindowSubclass(button, SubclassProc, kButtonSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  Subclass(button, SubclassProc, kButtonSubclassId, reinterpret_cast<DWORD_PTR>(this));
   InstallReflection(GetParent(button));
   m_creationType = type;
   if (m_creationType == BS_CHECKBOX || m_creationType == BS_AUTOCHECKBOX) m_checkBox = true;
@@ -194,7 +196,7 @@ bool CSkinButton::AttachAs(HWND button, UINT type) {
 
 void CSkinButton::Detach() {
   if (!m_hWnd) return;
-  RemoveWindowSubclass(m_hWnd, SubclassProc, kButtonSubclassId);
+  Unsubclass(m_hWnd, SubclassProc, kButtonSubclassId);
   RemovePropW(m_hWnd, kButtonProp);
   if (m_tooltip && IsWindow(m_tooltip)) {
     TOOLINFOW ti = {};
@@ -210,7 +212,7 @@ void CSkinButton::Detach() {
 LRESULT CALLBACK CSkinButton::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
   CSkinButton* self = reinterpret_cast<CSkinButton*>(ref);
   if (msg == WM_NCDESTROY) {
-    LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
+    LRESULT r = DefSubclass(wnd, msg, wParam, lParam);
     self->Detach();
     return r;
   }
@@ -218,7 +220,7 @@ LRESULT CALLBACK CSkinButton::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, LP
 }
 
 LRESULT CSkinButton::Default(UINT msg, WPARAM wParam, LPARAM lParam) {
-  return DefSubclassProc(m_hWnd, msg, wParam, lParam);
+  return DefSubclass(m_hWnd, msg, wParam, lParam);
 }
 
 LRESULT CSkinButton::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -511,6 +513,7 @@ void CSkinButton::CreateTooltip() {
   if (!parent) return;
   m_tooltip = static_cast<HWND>(GetPropW(parent, kTipsProp));
   if (m_tooltip) return;
+  EnsureCommonControls();
   m_tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!m_tooltip) return;

@@ -1,4 +1,5 @@
 // The rich edit box with its edit menu.
+#include "skin/subclass_win32.h"
 #include "widgets/rich_edit_win32.h"
 
 #include <commctrl.h>
@@ -15,7 +16,7 @@ HMODULE g_richEdit = nullptr;  // loaded once per process and kept
 }
 
 CMenuRichEdit::~CMenuRichEdit() {
-  if (m_hWnd && IsWindow(m_hWnd)) RemoveWindowSubclass(m_hWnd, Proc, kRichSubclass);
+  if (m_hWnd && IsWindow(m_hWnd)) qb::Unsubclass(m_hWnd, Proc, kRichSubclass);
 }
 
 bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
@@ -26,7 +27,7 @@ bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
   m_hWnd = CreateWindowExW(0, L"RichEdit20W", L"", style | WS_CHILD, r.left, r.top, r.right - r.left, r.bottom - r.top,
                            parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (!m_hWnd) return false;
-  SetWindowSubclass(m_hWnd, Proc, kRichSubclass, reinterpret_cast<DWORD_PTR>(this));
+  qb::Subclass(m_hWnd, Proc, kRichSubclass, reinterpret_cast<DWORD_PTR>(this));
   return true;
 }
 
@@ -125,11 +126,11 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
       }
       break;
     case WM_NCDESTROY:
-      RemoveWindowSubclass(wnd, Proc, kRichSubclass);
+      qb::Unsubclass(wnd, Proc, kRichSubclass);
       self->m_hWnd = nullptr;
       break;
   }
-  return DefSubclassProc(wnd, msg, wParam, lParam);
+  return qb::DefSubclass(wnd, msg, wParam, lParam);
 }
 
 }  // namespace qb

@@ -1,4 +1,5 @@
 // The hyperlink static.
+#include "skin/subclass_win32.h"
 #include "widgets/static_link_win32.h"
 
 #include <commctrl.h>
@@ -47,7 +48,7 @@ CStaticLink::CStaticLink(const std::string& link, bool deleteOnDestroy)
 
 CStaticLink::~CStaticLink() {
   if (m_hWnd) {
-    RemoveWindowSubclass(m_hWnd, Proc, kLinkSubclass);
+    qb::Unsubclass(m_hWnd, Proc, kLinkSubclass);
     RemovePropW(m_hWnd, kLinkProp);
   }
   if (m_font) DeleteObject(m_font);
@@ -59,10 +60,10 @@ bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
   m_hWnd = wnd;
   SetWindowLongPtrW(wnd, GWL_STYLE, GetWindowLongPtrW(wnd, GWL_STYLE) | SS_NOTIFY);
   SetPropW(wnd, kLinkProp, this);
-  SetWindowSubclass(wnd, Proc, kLinkSubclass, reinterpret_cast<DWORD_PTR>(this));
+  qb::Subclass(wnd, Proc, kLinkSubclass, reinterpret_cast<DWORD_PTR>(this));
   if (!GetPropW(parent, kLinkParentProp)) {
     SetPropW(parent, kLinkParentProp, reinterpret_cast<HANDLE>(1));
-    SetWindowSubclass(parent, ParentProc, kLinkParentSubclass, 0);
+    qb::Subclass(parent, ParentProc, kLinkParentSubclass, 0);
   }
   return true;
 }
@@ -71,10 +72,10 @@ LRESULT CALLBACK CStaticLink::ParentProc(HWND wnd, UINT msg, WPARAM wParam, LPAR
   if (msg == WM_CTLCOLORSTATIC && GetPropW(reinterpret_cast<HWND>(lParam), kLinkProp))
     return SendMessageW(reinterpret_cast<HWND>(lParam), kReflectCtlColor, wParam, lParam);
   if (msg == WM_NCDESTROY) {
-    RemoveWindowSubclass(wnd, ParentProc, kLinkParentSubclass);
+    qb::Unsubclass(wnd, ParentProc, kLinkParentSubclass);
     RemovePropW(wnd, kLinkParentProp);
   }
-  return DefSubclassProc(wnd, msg, wParam, lParam);
+  return qb::DefSubclass(wnd, msg, wParam, lParam);
 }
 
 void CStaticLink::Redraw() { InvalidateRect(m_hWnd, nullptr, TRUE); }
@@ -152,15 +153,15 @@ LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
       return 0;
     }
     case WM_NCDESTROY: {
-      LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
-      RemoveWindowSubclass(wnd, Proc, kLinkSubclass);
+      LRESULT r = qb::DefSubclass(wnd, msg, wParam, lParam);
+      qb::Unsubclass(wnd, Proc, kLinkSubclass);
       RemovePropW(wnd, kLinkProp);
       self->m_hWnd = nullptr;
       if (self->m_deleteOnDestroy) delete self;
       return r;
     }
   }
-  return DefSubclassProc(wnd, msg, wParam, lParam);
+  return qb::DefSubclass(wnd, msg, wParam, lParam);
 }
 
 }  // namespace qb
