@@ -138,10 +138,9 @@ bool CFavoritesApp::SecondCopy() {
 }
 
 bool CFavoritesApp::InitInstance() {
-  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   StartupMark("InitInstance");
-  InitCommonControlsEx(&icc);
-  StartupMark("common controls");
+  // The common controls are initialised when the first one is made, once the
+  // main window is up (EnsureCommonControls).
   OleInitialize(nullptr);  // the web browser controls are ActiveX controls
   StartupMark("OleInitialize");
 

@@ -12,6 +12,7 @@
 #include "os/os.h"
 #ifdef QIMBO_WITH_PANELS
 #include "panels/panels_win32.h"
+#include "skin/common_controls_win32.h"
 #endif
 #include "widgets/static_link_win32.h"
 #include "widgets/text_win32.h"
@@ -414,8 +415,13 @@ void CMainDlg::Show() {
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
+  // Painted at once: the panels make their buttons as they first show,
+  // and the window is not left blank meanwhile.
+  UpdateWindow(m_hWnd);
+  StartupMark("main painted");
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
+  StartupMark("panels shown");
 }
 
 // Where the window system raises an activated window over its owned pop-ups
@@ -712,6 +718,7 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       RestackPanels();
       return TRUE;
     case WM_AFTER_SHOW:
+      EnsureCommonControls();
       m_app.StartNetwork();
       EnsureTray();
       StartupMark("tray after show");

@@ -95,8 +95,12 @@ class CPanelDialog {
  protected:
   virtual INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
   virtual void OnInit() = 0;
-  // False: the panel loads its background itself before it is first shown.
-  virtual bool BackgroundAtInit() const { return true; }
+  // The buttons, one window each, cost start-up time that nobody sees while
+  // the panel is hidden: they are made, and the background is loaded, just
+  // before the panel is first shown (or when it is filled while on screen).
+  virtual void MakeButtons() = 0;
+  void EnsureButtons();
+  bool ButtonsMade() const { return m_bButtonsMade; }
   // The buttons drawn over the background, which take a copy of it.
   virtual qb::CSkinButton* TransparentButton(int) { return nullptr; }
   bool HasBackground() const { return m_hBackground || m_pPicture; }
@@ -111,6 +115,7 @@ class CPanelDialog {
  private:
   static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
   void FreePicture();
+  bool m_bButtonsMade = false;
 };
 
 class CTabDialog : public CPanelDialog {
@@ -144,8 +149,10 @@ class CTabDialog : public CPanelDialog {
   void EnterCategoryCircle();
   void LeaveCategoryCircle();
   void BuildEmptySlotMenu();
+  void MakeButtons() override;
 
   CBtnTAB m_tabs[44];
+  int m_nShownKind = 0;  // the kind whose categories the tabs show
   bool m_bTipsLater = false;  // until WM_PANEL_TIPS
   HMENU m_hEmptySlotMenu = nullptr;
   int m_nNewSlot = -1;
@@ -182,7 +189,8 @@ class CUrlDialog : public CPanelDialog {
   void RecorderClosed();
   void ApplySkin();
   void SetItemTip(CBtnLeafNode& button, CMyNode* node);
-  qb::CSkinButton* TransparentButton(int i) override { return i < 30 ? &m_buttons[i] : nullptr; }
+  void MakeButtons() override;
+  qb::CSkinButton* TransparentButton(int i) override { return i < 30 && ButtonsMade() ? &m_buttons[i] : nullptr; }
 
   CBtnLeafNode m_buttons[30];
   bool m_bTipsLater = false;  // until WM_PANEL_TIPS
@@ -201,12 +209,10 @@ class CLnkDialog : public CPanelDialog {
   void OnInit() override;
 
  private:
-  bool BackgroundAtInit() const override { return false; }
-  void CreateButtons();
+  void MakeButtons() override;
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
-  qb::CSkinButton* TransparentButton(int i) override { return i < 30 && m_bButtonsMade ? &m_buttons[i] : nullptr; }
+  qb::CSkinButton* TransparentButton(int i) override { return i < 30 && ButtonsMade() ? &m_buttons[i] : nullptr; }
   CBtnLeafNode m_buttons[30];
-  bool m_bButtonsMade = false;
   CMyNode* m_pPendingFolder = nullptr;  // shown once the buttons are made
 };
 

@@ -160,13 +160,15 @@ INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPA
     self = reinterpret_cast<CPanelDialog*>(lParam);
     SetWindowLongPtrW(wnd, DWLP_USER, lParam);
     self->m_hWnd = wnd;
-    if (self->BackgroundAtInit()) self->LoadPanelBackground();
     self->OnInit();
     return TRUE;
   }
   self = reinterpret_cast<CPanelDialog*>(GetWindowLongPtrW(wnd, DWLP_USER));
   if (!self) return FALSE;
   switch (msg) {
+    case WM_SHOWWINDOW:
+      if (wParam) self->EnsureButtons();  // before the panel is on screen
+      break;
     case WM_ERASEBKGND:
       SetWindowLongPtrW(wnd, DWLP_MSGRESULT, 1);
       return TRUE;
@@ -188,6 +190,13 @@ INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPA
       return FALSE;
   }
   return self->OnMessage(msg, wParam, lParam);
+}
+
+void CPanelDialog::EnsureButtons() {
+  if (m_bButtonsMade || !m_hWnd) return;
+  m_bButtonsMade = true;
+  LoadPanelBackground();
+  MakeButtons();
 }
 
 void CPanelDialog::RetakeButtonBackgrounds() {

@@ -44,9 +44,16 @@ CUrlDialog::~CUrlDialog() {
 
 void CUrlDialog::OnInit() {
   CAppLogic* app = Host().app;
-  CMyNode* first = app ? app->FirstNodeBySlot(UrlCategory) : nullptr;
-  // Made visible when the first category is shown below, which hides the spare ones.
-  DWORD visible = first ? WS_VISIBLE : 0;
+  if (!app) return;
+  m_pShownCategory = app->FirstNodeBySlot(UrlCategory);
+  if (CMyNode* startup = app->FindNode(kStartupGroup, UrlCategory))
+    for (CMyNode* n : *app)
+      if (n->m_pParent == startup) os::ShellOpen(n->m_strAddress, os::kShowMaximized);
+}
+
+void CUrlDialog::MakeButtons() {
+  // Made visible when the category is shown below, which hides the spare ones.
+  DWORD visible = m_pShownCategory ? WS_VISIBLE : 0;
   m_bTipsLater = true;
   PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kItemSlots; ++slot) {
@@ -62,17 +69,18 @@ void CUrlDialog::OnInit() {
     if (HasBackground()) b.DrawTransparent(false);
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
   }
-  if (!app) return;
-  if (CMyNode* startup = app->FindNode(kStartupGroup, UrlCategory))
-    for (CMyNode* n : *app)
-      if (n->m_pParent == startup) os::ShellOpen(n->m_strAddress, os::kShowMaximized);
-  ShowCategoryItems(first);
+  ShowCategoryItems(m_pShownCategory);
 }
 
 void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   CAppLogic* app = Host().app;
   if (!category || !app) return;
   m_pShownCategory = category;
+  if (!ButtonsMade()) {
+    // Filled when the buttons are made, unless the panel is on screen already.
+    if (IsWindowVisible(m_hWnd)) EnsureButtons();
+    return;
+  }
   for (int slot = 0; slot < kItemSlots; ++slot) {
     CMyNode* found = ItemAtSlot(*app, category, slot);
     if (found) SetUpItemButton(slot, found);
@@ -121,6 +129,7 @@ void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
 }
 
 void CUrlDialog::ApplySkin() {
+  if (!ButtonsMade()) return;  // the background comes with the first showing
   LoadPanelBackground();
   InvalidateRect(m_hWnd, nullptr, TRUE);
   if (HasBackground())
@@ -258,10 +267,7 @@ void CLnkDialog::OnInit() {
   if (Host().app) m_pPendingFolder = Host().app->FirstNodeBySlot(ProgramCategory);
 }
 
-void CLnkDialog::CreateButtons() {
-  if (m_bButtonsMade) return;
-  m_bButtonsMade = true;
-  LoadPanelBackground();
+void CLnkDialog::MakeButtons() {
   // Made visible when a folder is shown next, which hides the spare ones.
   DWORD visible = m_pPendingFolder && Host().app ? WS_VISIBLE : 0;
   for (int i = 0; i < kItemSlots; ++i) {
@@ -283,10 +289,10 @@ void CLnkDialog::CreateButtons() {
 void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   CAppLogic* app = Host().app;
   if (!category || !app) return;
-  if (!m_bButtonsMade) {
+  if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
     m_pPendingFolder = category;
-    if (IsWindowVisible(m_hWnd)) CreateButtons();
+    if (IsWindowVisible(m_hWnd)) EnsureButtons();
     return;
   }
   for (CBtnLeafNode& b : m_buttons) b.m_pNode = nullptr;
@@ -310,13 +316,9 @@ void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
 }
 
-INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
-  if (msg == WM_SHOWWINDOW && wParam) {
-    CreateButtons();
-    return FALSE;
-  }
+INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
   if (msg == WM_PANEL_APPLY_SKIN) {
-    if (!m_bButtonsMade) return TRUE;  // the background comes with the first showing
+    if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);
     if (HasBackground())

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "../../res/resource.h"
+#include "skin/common_controls_win32.h"
 #include "widgets/text_win32.h"
 
 namespace qb {
@@ -14,6 +15,7 @@ CPromptDlg::~CPromptDlg() {
 
 bool CPromptDlg::Create(HWND owner, DWORD uiThread) {
   m_uiThread = uiThread;
+  EnsureCommonControls();  // the progress bar
   m_hWnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROMPT), owner, Proc,
                               reinterpret_cast<LPARAM>(this));
   return m_hWnd != nullptr;
