@@ -222,10 +222,16 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
+  StartupMark("main window made");
+  if (!m_main->Show()) {
+    Box("创建URL窗口失败，按确认退出！");  // its panels could not be made
+    CMainDlg* dead = m_main;
+    m_main = nullptr;
+    delete dead;
+    return false;
+  }
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
-  StartupMark("main window made");
-  m_main->Show();
   StartupMark("main window shown");
   return true;
 }

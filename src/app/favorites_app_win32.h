@@ -60,10 +60,12 @@ class CFavoritesApp {
     kNetState,          // no memory for the network state
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
+    kPanels,            // the panels, made as the main window first shows, could not be made
   };
   // Tests make exactly one step fail as if its allocation or creation had
   // failed. kNone (the default) changes nothing.
   void FailStartStep(StartStep step) { m_failStep = step; }
+  bool StartStepFails(StartStep step) const { return m_failStep == step; }
   // Where the start-up boxes go: GBK text and MessageBox flags. Null (the
   // default) shows them with MessageBoxW.
   using BoxHook = int (*)(const std::string& gbkText, unsigned flags);

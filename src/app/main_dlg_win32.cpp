@@ -214,9 +214,7 @@ bool CMainDlg::OnInitDialog() {
 
   StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-  if (!CreatePanels()) return false;
-  StartupMark("panels");
-  FitAbovePanels();
+  // The panels are made as this window first shows (Show).
   FillFileBox();
   StartupMark("file box");
   return true;
@@ -274,10 +272,7 @@ bool CMainDlg::CreatePanels() {
   host.navigateOpenAll = [this](const std::string& address) { m_openAll.Navigate(address); };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
   if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
-  if (!panels::CreatePanels(m_hWnd, host)) {
-    StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
-    return false;
-  }
+  if (app.StartStepFails(CFavoritesApp::StartStep::kPanels) || !panels::CreatePanels(m_hWnd, host)) return false;
   m_tabPanel = panels::TabPanel();
   m_urlPanel = panels::UrlPanel();
   m_lnkPanel = panels::LnkPanel();
@@ -293,10 +288,7 @@ bool CMainDlg::CreatePanels() {
   m_tabPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 0, 44, 118, 346), skins[kAreaDirectory].m_strImagePath);
   m_urlPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaBookmarks].m_strImagePath);
   m_lnkPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaPrograms].m_strImagePath);
-  if (!m_tabPanel || !m_urlPanel || !m_lnkPanel) {
-    StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
-    return false;
-  }
+  if (!m_tabPanel || !m_urlPanel || !m_lnkPanel) return false;
   return true;
 #endif
 }
@@ -410,11 +402,19 @@ void CMainDlg::OnPaint() {
 
 // ---- show, hide, modes ------------------------------------------------------------
 
-void CMainDlg::Show() {
+bool CMainDlg::Show() {
   SetForegroundWindow(m_hWnd);
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
+  if (!m_tabPanel) {
+    // The three panels, hidden windows over this one, are made when it first
+    // shows, so that it is on screen without waiting for them; without them
+    // the program cannot go on.
+    if (!CreatePanels()) return false;
+    FitAbovePanels();
+    StartupMark("panels");
+  }
   // Painted at once: the panels make their buttons as they first show,
   // and the window is not left blank meanwhile.
   UpdateWindow(m_hWnd);
@@ -422,6 +422,7 @@ void CMainDlg::Show() {
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
   StartupMark("panels shown");
+  return true;
 }
 
 // Where the window system raises an activated window over its owned pop-ups

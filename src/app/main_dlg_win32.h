@@ -48,7 +48,9 @@ class CMainDlg {
   HWND GetSafeHwnd() const { return m_hWnd; }
 
   // Operations the panels and other windows call.
-  void Show();
+  // Brings the window up with its panels; false when the panels, made at the
+  // first showing, could not be made.
+  bool Show();
   void Hide();
   void Toggle();
   void RefreshCurrentMode();
