@@ -185,8 +185,8 @@ bool CMainDlg::OnInitDialog() {
   }
   m_icon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0));
   m_smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+  // Handed to the window once it is up (WM_AFTER_SHOW): the window system
+  // converts them for the task bar, which nobody sees earlier.
 
   StartupMark("menu, icons");
   for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
@@ -719,6 +719,8 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       RestackPanels();
       return TRUE;
     case WM_AFTER_SHOW:
+      SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+      SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
       EnsureCommonControls();
       m_app.StartNetwork();
       EnsureTray();

@@ -112,6 +112,8 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShape) {
   Start();
   EXPECT_TRUE(IsWindowVisible(wnd));
   EXPECT_EQ(L"", wintest::Text(wnd));
+  EXPECT_TRUE(SendMessageW(wnd, WM_GETICON, ICON_BIG, 0)) << "the program icon, set once the window is up";
+  EXPECT_TRUE(SendMessageW(wnd, WM_GETICON, ICON_SMALL, 0));
   LONG_PTR style = GetWindowLongPtrW(wnd, GWL_STYLE);
   EXPECT_TRUE(style & WS_POPUP);
   EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);
