@@ -12,6 +12,7 @@
 #include "os/os.h"
 #include "panels/site_icon.h"
 #include "skin/hotkey.h"
+#include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
 #include "widgets/text_win32.h"
 
@@ -164,6 +165,14 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   StartupMark("logic start");
+  {
+    // The skin's background images are decoded on a second thread while the
+    // windows that show them are made.
+    std::vector<std::string> images;
+    for (size_t area = 0; area < 4; ++area)
+      images.push_back(SkinImageFile(m_logic->m_strProgramDir, m_logic->m_skins[area].m_strImagePath));
+    StartPicturePrefetch(images);
+  }
   // The last step of the logic start writes the registry, which the portable
   // model leaves to the program itself.
   wchar_t exe[MAX_PATH * 2] = {};
@@ -360,6 +369,7 @@ int CFavoritesApp::ExitInstance() {
   m_links.reset();
   m_receiveEvent = nullptr;
   m_logic.reset();
+  StopPicturePrefetch();
   if (m_winsock == 0) WSACleanup();
   m_winsock = -1;
   OleUninitialize();

@@ -359,8 +359,9 @@ void CMainDlg::EnsureBackground() {
   LoadBackground();
   if (!m_background) {
     // Whatever its ending, the image may still be a bitmap file.
-    m_background = static_cast<HBITMAP>(LoadImageW(nullptr, W(m_app.Skins()[0].m_strImagePath).c_str(),
-                                                   IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    std::string file = SkinImageFile(m_app.ProgramDir(), m_app.Skins()[0].m_strImagePath);
+    m_background = static_cast<HBITMAP>(
+        LoadImageW(nullptr, W(file).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
   }
 }
 
@@ -375,7 +376,8 @@ void CMainDlg::LoadBackground() {
   m_backgroundDue = false;
   if (m_background) DeleteObject(m_background);
   m_background = nullptr;
-  LoadBackgroundImage(m_app.Skins()[0].m_strImagePath, &m_background, &m_picture);
+  LoadBackgroundImage(SkinImageFile(m_app.ProgramDir(), m_app.Skins()[0].m_strImagePath), &m_background,
+                      &m_picture);
 }
 
 void CMainDlg::OnPaint() {

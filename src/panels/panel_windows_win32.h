@@ -9,6 +9,7 @@
 
 #include "panels/panels_win32.h"
 #include "skin/skin_button_win32.h"
+#include "widgets/picture_win32.h"
 
 class CMyNode;
 
@@ -103,18 +104,17 @@ class CPanelDialog {
   bool ButtonsMade() const { return m_bButtonsMade; }
   // The buttons drawn over the background, which take a copy of it.
   virtual qb::CSkinButton* TransparentButton(int) { return nullptr; }
-  bool HasBackground() const { return m_hBackground || m_pPicture; }
+  bool HasBackground() const { return m_hBackground || m_picture.Loaded(); }
   // Gives the transparent buttons a fresh copy of the painted background.
   void RetakeButtonBackgrounds();
   void Paint();
   HWND m_hWnd = nullptr;
   int m_area;
   HBITMAP m_hBackground = nullptr;
-  IPicture* m_pPicture = nullptr;
+  qb::CPicture m_picture;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
-  void FreePicture();
   bool m_bButtonsMade = false;
 };
 

@@ -12,6 +12,7 @@
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_windows_win32.h"
+#include "skin/skin.h"
 #include "store/node.h"
 
 #include "../../res/panels_ids.h"
@@ -141,7 +142,6 @@ CPanelDialog::~CPanelDialog() {
     DestroyWindow(m_hWnd);
   }
   if (m_hBackground) DeleteObject(m_hBackground);
-  FreePicture();
 }
 
 bool CPanelDialog::Create(int templateId, HWND owner, int x, int y, int width, int height) {
@@ -209,43 +209,12 @@ void CPanelDialog::RetakeButtonBackgrounds() {
   }
 }
 
-void CPanelDialog::FreePicture() {
-  if (m_pPicture) m_pPicture->Release();
-  m_pPicture = nullptr;
-}
-
 // The skin's image of the panel's area: a ".bmp" as a bitmap, a ".jpg"
-// through the system's picture loader. Any other ending changes nothing.
+// through the picture loader. Any other ending changes nothing.
 void CPanelDialog::LoadPanelBackground() {
   std::string path = g_host.skinImage ? g_host.skinImage(m_area) : std::string();
   if (path.size() < 4) return;
-  // A relative name, like the default "BackGround.Bmp", is a file of the program directory.
-  if (path[0] != '\\' && path[1] != ':') path = ProgramDir() + path;
-  std::string end = path.substr(path.size() - 4);
-  for (char& c : end) c = (char)tolower((unsigned char)c);
-  if (end == ".bmp") {
-    HBITMAP bmp = (HBITMAP)LoadImageW(nullptr, Wide(path).c_str(), IMAGE_BITMAP, 0, 0,
-                                      LR_LOADFROMFILE | LR_CREATEDIBSECTION);
-    if (m_hBackground) DeleteObject(m_hBackground);
-    m_hBackground = bmp;
-  } else if (end == ".jpg") {
-    FreePicture();
-    std::string bytes;
-    if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return;
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-    if (!mem) return;
-    memcpy(GlobalLock(mem), bytes.data(), bytes.size());
-    GlobalUnlock(mem);
-    IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(mem, TRUE, &stream) != S_OK) {
-      GlobalFree(mem);
-      return;
-    }
-    OleLoadPicture(stream, (LONG)bytes.size(), FALSE, IID_IPicture, reinterpret_cast<void**>(&m_pPicture));
-    stream->Release();
-    if (m_hBackground) DeleteObject(m_hBackground);
-    m_hBackground = nullptr;
-  }
+  qb::LoadBackgroundImage(qb::SkinImageFile(ProgramDir(), path), &m_hBackground, &m_picture);
 }
 
 void CPanelDialog::Paint() {
@@ -253,21 +222,10 @@ void CPanelDialog::Paint() {
   HDC dc = BeginPaint(m_hWnd, &ps);
   RECT rc;
   GetClientRect(m_hWnd, &rc);
-  if (m_hBackground) {
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, m_hBackground);
-    BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-  } else if (m_pPicture) {
-    OLE_XSIZE_HIMETRIC w = 0;
-    OLE_YSIZE_HIMETRIC h = 0;
-    m_pPicture->get_Width(&w);
-    m_pPicture->get_Height(&h);
-    m_pPicture->Render(dc, 0, 0, rc.right, rc.bottom, 0, h, w, -h, &rc);
-  } else {
+  if (HasBackground())
+    qb::PaintBackground(dc, rc, m_hBackground, &m_picture);
+  else
     FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  }
   EndPaint(m_hWnd, &ps);
 }
 

@@ -160,6 +160,11 @@ int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& sk
   return 1;
 }
 
+std::string SkinImageFile(const std::string& programDir, const std::string& image) {
+  bool absolute = (!image.empty() && (image[0] == '\\' || image[0] == '/')) || (image.size() > 1 && image[1] == ':');
+  return image.empty() || absolute ? image : programDir + image;
+}
+
 void RelocateSkinImages(const std::string& programDir, const std::string& name, SkinSet& skins) {
   std::string folder = SkinFolder(programDir, name);
   for (SkinStyle& s : skins) s.m_strImagePath = folder + FilePart(s.m_strImagePath);

@@ -69,6 +69,9 @@ int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& sk
 int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins);
 void RelocateSkinImages(const std::string& programDir, const std::string& name, SkinSet& skins);
 void FreeSkinFonts(SkinSet& skins);
+// The file an area's image path names: a relative name (like the default
+// "BackGround.Bmp") is a file of the program directory.
+std::string SkinImageFile(const std::string& programDir, const std::string& image);
 
 // The skin folder shipped with the program, which a fresh installation's
 // image paths are pointed into at the first load.

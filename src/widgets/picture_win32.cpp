@@ -1,6 +1,11 @@
 // The picture loader and the background images of the windows.
 #include "widgets/picture_win32.h"
 
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
 #include "os/os.h"
 #include "widgets/text_win32.h"
 
@@ -22,7 +27,156 @@ CPicture::~CPicture() { Release(); }
 void CPicture::Release() {
   if (m_picture) m_picture->Release();
   m_picture = nullptr;
+  if (m_bitmap) DeleteObject(m_bitmap);
+  m_bitmap = nullptr;
+  m_bitmapSize = SIZE{0, 0};
   m_width = m_height = 0;
+}
+
+// ---- decoding ahead ---------------------------------------------------------------
+
+namespace {
+
+struct Prefetched {
+  bool done = false;
+  HBITMAP bitmap = nullptr;
+  SIZE size = {0, 0};
+};
+
+struct Prefetch {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::map<std::string, Prefetched> pictures;
+  std::thread worker;
+  int taken = 0;
+};
+
+Prefetch& ThePrefetch() {
+  static Prefetch* prefetch = new Prefetch;  // lives to the end of the process
+  return *prefetch;
+}
+
+// Reads and decodes one file into a bitmap of its own pixels; null when it
+// cannot be read or is no picture.
+HBITMAP DecodeToBitmap(const std::string& path, SIZE* size) {
+  std::string bytes;
+  if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return nullptr;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  if (!block) return nullptr;
+  memcpy(GlobalLock(block), bytes.data(), bytes.size());
+  GlobalUnlock(block);
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  IPicture* picture = nullptr;
+  HRESULT hr =
+      OleLoadPicture(stream, static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+  stream->Release();
+  if (FAILED(hr) || !picture) return nullptr;
+  HBITMAP copy = nullptr;
+  SHORT type = PICTYPE_NONE;
+  OLE_HANDLE handle = 0;
+  if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle))) {
+    HBITMAP own = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+    BITMAP info = {};
+    if (GetObjectW(own, sizeof info, &info)) {
+      // A copy of our own: the picture's bitmap goes with the picture.
+      copy = static_cast<HBITMAP>(CopyImage(own, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+      *size = SIZE{info.bmWidth, info.bmHeight};
+    }
+  }
+  picture->Release();
+  return copy;
+}
+
+void PrefetchWorker(std::vector<std::string> paths) {
+  // The picture loader's decoders are COM objects.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  Prefetch& p = ThePrefetch();
+  for (const std::string& path : paths) {
+    SIZE size = {0, 0};
+    HBITMAP bitmap = DecodeToBitmap(path, &size);
+    std::lock_guard<std::mutex> hold(p.lock);
+    Prefetched& entry = p.pictures[path];
+    entry.done = true;
+    entry.bitmap = bitmap;
+    entry.size = size;
+    p.changed.notify_all();
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+}
+
+// The prefetched bitmap of a file, taken over by the caller; false when the
+// prefetch does not have that file (or could not decode it).
+bool TakePrefetched(const std::string& path, HBITMAP* bitmap, SIZE* size) {
+  Prefetch& p = ThePrefetch();
+  std::unique_lock<std::mutex> hold(p.lock);
+  if (!p.pictures.count(path)) return false;
+  p.changed.wait(hold, [&] {
+    auto f = p.pictures.find(path);
+    return f == p.pictures.end() || f->second.done;
+  });
+  auto it = p.pictures.find(path);
+  if (it == p.pictures.end()) return false;
+  *bitmap = it->second.bitmap;
+  *size = it->second.size;
+  p.pictures.erase(it);
+  if (!*bitmap) return false;
+  ++p.taken;
+  return true;
+}
+
+}  // namespace
+
+void StartPicturePrefetch(const std::vector<std::string>& gbkPaths) {
+  StopPicturePrefetch();
+  Prefetch& p = ThePrefetch();
+  std::vector<std::string> wanted;
+  {
+    std::lock_guard<std::mutex> hold(p.lock);
+    for (const std::string& path : gbkPaths) {
+      if (path.size() < 4 || p.pictures.count(path)) continue;
+      std::string end = path.substr(path.size() - 4);
+      if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, end.c_str(), 4, ".jpg", 4) != CSTR_EQUAL) continue;
+      p.pictures[path];  // pending: a taker waits for it
+      wanted.push_back(path);
+    }
+  }
+  if (!wanted.empty()) p.worker = std::thread(PrefetchWorker, std::move(wanted));
+}
+
+void StopPicturePrefetch() {
+  Prefetch& p = ThePrefetch();
+  if (p.worker.joinable()) p.worker.join();
+  std::lock_guard<std::mutex> hold(p.lock);
+  for (auto& entry : p.pictures)
+    if (entry.second.bitmap) DeleteObject(entry.second.bitmap);
+  p.pictures.clear();
+}
+
+int PrefetchedPicturesTaken() {
+  Prefetch& p = ThePrefetch();
+  std::lock_guard<std::mutex> hold(p.lock);
+  return p.taken;
+}
+
+bool CPicture::LoadPictureFile(const std::string& path) {
+  HBITMAP bitmap = nullptr;
+  SIZE size = {0, 0};
+  if (TakePrefetched(path, &bitmap, &size)) {
+    Release();
+    m_bitmap = bitmap;
+    m_bitmapSize = size;
+    return true;
+  }
+  std::string bytes;
+  if (!os::ReadWholeFile(path, bytes)) {
+    Release();
+    return false;
+  }
+  return LoadPictureData(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 bool CPicture::LoadPictureData(const unsigned char* bytes, size_t size) {
@@ -52,6 +206,11 @@ bool CPicture::LoadPictureData(const unsigned char* bytes, size_t size) {
 }
 
 bool CPicture::UpdateSizeOnDC(HDC dc) {
+  if (m_bitmap) {
+    m_width = m_bitmapSize.cx;
+    m_height = m_bitmapSize.cy;
+    return true;
+  }
   if (!m_picture) {
     m_width = m_height = 0;
     return false;
@@ -69,6 +228,15 @@ bool CPicture::UpdateSizeOnDC(HDC dc) {
 }
 
 bool CPicture::Show(HDC dc, const RECT& rect) {
+  if (m_bitmap) {
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, m_bitmap);
+    BOOL ok = StretchBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, mem, 0, 0,
+                         m_bitmapSize.cx, m_bitmapSize.cy, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    return ok != FALSE;
+  }
   if (!m_picture) return false;
   OLE_XSIZE_HIMETRIC w = 0;
   OLE_YSIZE_HIMETRIC h = 0;
@@ -95,13 +263,7 @@ int LoadBackgroundImage(const std::string& path, HBITMAP* bitmap, CPicture* pict
   if (EndsWithNoCase(path, ".jpg")) {
     if (*bitmap) DeleteObject(*bitmap);
     *bitmap = nullptr;
-    std::string bytes;
-    if (!os::ReadWholeFile(path, bytes)) {
-      picture->Release();
-      return 0;
-    }
-    return picture->LoadPictureData(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) &&
-           picture->Loaded();
+    return picture->LoadPictureFile(path) && picture->Loaded();
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include <string>
+#include <vector>
 
 namespace qb {
 
@@ -17,18 +18,34 @@ class CPicture {
   CPicture& operator=(const CPicture&) = delete;
 
   bool LoadPictureData(const unsigned char* bytes, size_t size);
+  // The picture of a file: decoded ahead by the prefetch when it has that
+  // file (waiting for it if it is still at work), else read and decoded here.
+  bool LoadPictureFile(const std::string& gbkPath);
   bool UpdateSizeOnDC(HDC dc);
   bool Show(HDC dc, const RECT& rect);
   void Release();
-  bool Loaded() const { return m_picture != nullptr; }
+  bool Loaded() const { return m_picture != nullptr || m_bitmap != nullptr; }
   long Width() const { return m_width; }
   long Height() const { return m_height; }
 
  private:
   IPicture* m_picture = nullptr;
+  // A picture decoded by the prefetch: its pixels, drawn the way the
+  // picture object draws a bitmap (stretched from the whole image).
+  HBITMAP m_bitmap = nullptr;
+  SIZE m_bitmapSize = {0, 0};
   long m_height = 0;
   long m_width = 0;
 };
+
+// Decodes the ".jpg" files among the paths on a worker thread, so that the
+// windows showing them first find them ready (the main window and the panels
+// each have a background image of the skin). Call StopPicturePrefetch before
+// the program ends; it waits for the worker and frees what nobody took.
+void StartPicturePrefetch(const std::vector<std::string>& gbkPaths);
+void StopPicturePrefetch();
+// How many pictures were taken from the prefetch so far (for tests).
+int PrefetchedPicturesTaken();
 
 // A background image by its ending: ".bmp" as a DIB section, ".jpg" through
 // the picture (the bitmap is then null); other endings load nothing.

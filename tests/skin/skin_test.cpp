@@ -492,3 +492,11 @@ TEST(SkinDatabase, GoldenFileIsTheSameOnEveryBuild) {
   ASSERT_EQ(SaveSkin(f.Prog(), "", back), 1);
   EXPECT_EQ(ReadFileBytes(f.Db()), golden);
 }
+
+TEST(SkinImages, RelativeNamesAreFilesOfTheProgramDirectory) {
+  EXPECT_EQ("C:\\Qimbo\\BackGround.Bmp", SkinImageFile("C:\\Qimbo\\", "BackGround.Bmp"));
+  EXPECT_EQ("C:\\Qimbo\\skin\\a\\main.jpg", SkinImageFile("C:\\Qimbo\\", "skin\\a\\main.jpg"));
+  EXPECT_EQ("D:\\pics\\main.jpg", SkinImageFile("C:\\Qimbo\\", "D:\\pics\\main.jpg"));
+  EXPECT_EQ("\\\\server\\share\\main.jpg", SkinImageFile("C:\\Qimbo\\", "\\\\server\\share\\main.jpg"));
+  EXPECT_EQ("", SkinImageFile("C:\\Qimbo\\", "")) << "no image stays no image";
+}

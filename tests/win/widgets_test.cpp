@@ -171,6 +171,89 @@ TEST(Picture, JpegLoadsThroughThePictureAndBmpAsABitmap) {
   EXPECT_FALSE(picture.Loaded());
 }
 
+// A 32x8 JPEG: the left half red, the right half blue.
+const unsigned char kRedBlueJpeg[] = {
+    255, 216, 255, 224, 0, 16, 74, 70, 73, 70, 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 255, 219, 0, 67, 0, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 255, 219, 0, 67, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 255, 192, 0, 17, 8, 0, 8, 0, 32, 3, 1, 17, 0, 2, 17, 1, 3,
+    17, 1, 255, 196, 0, 21, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 255, 196, 0, 20, 16, 1, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 196, 0, 23, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    11, 9, 10, 255, 196, 0, 20, 17, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 218, 0, 12, 3, 1, 0, 2,
+    17, 3, 17, 0, 63, 0, 139, 236, 167, 119, 240, 2, 67, 170, 160, 154, 248, 15, 255, 217};
+
+COLORREF PixelOf(qb::CPicture& picture, int width, int height, int x, int y) {
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP target = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(mem, target);
+  RECT r = {0, 0, width, height};
+  picture.Show(mem, r);
+  COLORREF c = GetPixel(mem, x, y);
+  SelectObject(mem, old);
+  DeleteObject(target);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return c;
+}
+
+bool Reddish(COLORREF c) { return GetRValue(c) > 200 && GetBValue(c) < 60; }
+bool Bluish(COLORREF c) { return GetBValue(c) > 200 && GetRValue(c) < 60; }
+
+// Background images decoded ahead on a worker thread come out as the picture
+// loader's own; files the worker could not read, or was not given, are
+// decoded (or refused) on the spot without waiting.
+TEST(Picture, PrefetchedPicturesDrawLikeTheLoadersOwn) {
+  qbtest::TempDir dir;
+  std::string jpeg(reinterpret_cast<const char*>(kRedBlueJpeg), sizeof kRedBlueJpeg);
+  qbtest::WriteFileBytes(dir / "a.jpg", jpeg);
+  qbtest::WriteFileBytes(dir / "b.JPG", jpeg);
+  qbtest::WriteFileBytes(dir / "bad.jpg", "not a picture");
+  int takenBefore = qb::PrefetchedPicturesTaken();
+  qb::StartPicturePrefetch({dir / "a.jpg", dir / "b.JPG", dir / "bad.jpg", dir / "gone.jpg", dir / "c.bmp"});
+
+  qb::CPicture ahead;
+  ASSERT_TRUE(ahead.LoadPictureFile(dir / "a.jpg"));
+  ASSERT_TRUE(ahead.Loaded());
+  EXPECT_EQ(takenBefore + 1, qb::PrefetchedPicturesTaken()) << "taken from the worker";
+  HDC screen = GetDC(nullptr);
+  ahead.UpdateSizeOnDC(screen);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(32, ahead.Width());
+  EXPECT_EQ(8, ahead.Height());
+
+  // The same file decoded here: the prefetch gave a.jpg away already.
+  qb::CPicture here;
+  ASSERT_TRUE(here.LoadPictureFile(dir / "a.jpg"));
+  EXPECT_EQ(takenBefore + 1, qb::PrefetchedPicturesTaken());
+  for (POINT p : {POINT{2, 2}, POINT{30, 2}, POINT{62, 14}, POINT{10, 12}}) {
+    COLORREF a = PixelOf(ahead, 64, 16, p.x, p.y), h = PixelOf(here, 64, 16, p.x, p.y);
+    EXPECT_EQ(h, a) << "at " << p.x << "," << p.y;
+  }
+  EXPECT_TRUE(Reddish(PixelOf(ahead, 64, 16, 4, 8)));
+  EXPECT_TRUE(Bluish(PixelOf(ahead, 64, 16, 60, 8)));
+
+  qb::CPicture upper;
+  EXPECT_TRUE(upper.LoadPictureFile(dir / "b.JPG")) << "the ending in any case";
+  EXPECT_EQ(takenBefore + 2, qb::PrefetchedPicturesTaken());
+  // What the worker could not decode is tried again here and refused there too.
+  qb::CPicture bad;
+  bad.LoadPictureFile(dir / "bad.jpg");
+  EXPECT_FALSE(bad.Loaded());
+  qb::CPicture gone;
+  EXPECT_FALSE(gone.LoadPictureFile(dir / "gone.jpg"));
+  EXPECT_EQ(takenBefore + 2, qb::PrefetchedPicturesTaken());
+
+  // Stopping frees what nobody took; later loads decode on the spot.
+  qb::StartPicturePrefetch({dir / "a.jpg"});
+  qb::StopPicturePrefetch();
+  qb::CPicture after;
+  EXPECT_TRUE(after.LoadPictureFile(dir / "a.jpg"));
+  EXPECT_EQ(takenBefore + 2, qb::PrefetchedPicturesTaken());
+  EXPECT_TRUE(Bluish(PixelOf(after, 32, 8, 28, 4)));
+}
+
 TEST(Explorer, WithoutAnEngineLocalPagesBecomeAPaintedBannerWithTheirTitle) {
   wintest::HostWindow host(600, 100);
   qbtest::TempDir dir;
