@@ -12,6 +12,9 @@
 #define IDC_DRAG_CURSOR 175
 #define IDC_BUTTON_CURSOR 176
 
+// The images of the panels' menus: a strip of 16x16 pictures, magenta transparent.
+#define IDB_MENU_IMAGES 191
+
 // Menus: the category menu on every tab, the item menu on every item button.
 #define IDR_ITEM_MENU 163
 #define IDR_CATEGORY_MENU 164

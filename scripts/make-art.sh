@@ -44,6 +44,56 @@ bmp close '#c8d8f0' '#a01010' 'line 2,2 9,9 line 9,2 2,9'
 bmp min_hot '#ffeac0' '#203060' 'line 2,9 9,9'
 bmp close_hot '#ffeac0' '#e01010' 'line 2,2 9,9 line 9,2 2,9'
 
+# The pictures of the panels' menus: 16x16 each on magenta (transparent), in
+# the order of src/panels/menu_images_win32.h, joined into one strip.
+mimg() {
+  local name=$1; shift
+  convert -size 16x16 xc:'#ff00ff' +antialias -strokewidth 1 "$@" -type TrueColor "$tmp/m-$name.png"
+  strip+=("$tmp/m-$name.png")
+}
+strip=()
+# Open in a new window: a window with a blue title bar and an arrow out of it.
+mimg newwin -fill white -stroke '#203060' -draw 'rectangle 1,3 11,13' -fill '#2a78d8' -draw 'rectangle 1,3 11,5' \
+  -stroke '#d8402a' -strokewidth 2 -draw 'line 8,10 14,2' -strokewidth 1 -draw 'polyline 10,2 14,2 14,6'
+# Offline page: a sheet with a folded corner and lines.
+mimg offline -fill white -stroke '#404040' -draw 'polygon 3,1 10,1 13,4 13,14 3,14' -fill '#c0c0c0' \
+  -draw 'polygon 10,1 10,4 13,4' -stroke '#2a78d8' -draw 'line 5,7 11,7 line 5,9 11,9 line 5,11 9,11'
+# Circle: three heads around a ring.
+mimg circle -fill none -stroke '#2aa05a' -strokewidth 2 -draw 'circle 8,8 8,3' -strokewidth 1 -stroke '#104020' \
+  -fill '#f0b020' -draw 'circle 8,3 8,1 circle 3,11 3,9 circle 13,11 13,9'
+# Modify: a pencil.
+mimg modify -fill '#f0b020' -stroke '#604000' -draw 'polygon 11,1 14,4 6,12 3,9' -fill '#ffd0a0' \
+  -draw 'polygon 3,9 6,12 2,14 1,13' -fill '#d8402a' -draw 'polygon 11,1 14,4 13,5 10,2'
+# Delete: a red cross.
+mimg delete -stroke '#d01010' -strokewidth 3 -draw 'line 3,3 12,12 line 12,3 3,12'
+# Refresh the icon: a green round arrow.
+mimg refresh -fill none -stroke '#2aa05a' -strokewidth 2 -draw 'arc 2,2 13,13 30,300' -strokewidth 1 \
+  -fill '#2aa05a' -draw 'polygon 9,1 14,3 10,6'
+# Record a script: a red dot in a dark ring.
+mimg record -fill '#202020' -stroke '#202020' -draw 'circle 8,8 8,1' -fill '#e02020' -stroke none -draw 'circle 8,8 8,4'
+# New category: a folder with a green plus.
+mimg newcat -fill '#f0c040' -stroke '#806010' -draw 'polygon 1,4 6,4 7,5 13,5 13,13 1,13' \
+  -stroke '#1a8a3a' -strokewidth 2 -draw 'line 11,7 11,14 line 8,11 15,11'
+# Rename: a text cursor beside a letter.
+mimg rename -fill white -stroke '#404040' -draw 'rectangle 0,4 15,12' -stroke '#203060' \
+  -draw 'line 2,10 4,5 line 4,5 6,10 line 3,8 5,8' -stroke '#d8402a' -draw 'line 9,3 9,13 line 8,3 10,3 line 8,13 10,13'
+# Export: a folder with a blue arrow leaving it.
+mimg export -fill '#f0c040' -stroke '#806010' -draw 'polygon 1,5 5,5 6,6 11,6 11,14 1,14' \
+  -stroke '#2a78d8' -strokewidth 2 -draw 'line 6,10 13,3' -strokewidth 1 -draw 'polyline 9,2 14,2 14,7'
+# Import: a folder with a blue arrow coming in.
+mimg import -fill '#f0c040' -stroke '#806010' -draw 'polygon 1,5 5,5 6,6 11,6 11,14 1,14' \
+  -stroke '#2a78d8' -strokewidth 2 -draw 'line 14,1 7,8' -strokewidth 1 -draw 'polyline 6,4 6,9 11,9'
+# Open all: three stacked windows.
+mimg openall -fill white -stroke '#203060' -draw 'rectangle 5,1 15,8' -draw 'rectangle 3,4 13,11' \
+  -draw 'rectangle 1,7 11,14' -fill '#2a78d8' -draw 'rectangle 1,7 11,8'
+# Search: a magnifier.
+mimg search -fill '#c8e0ff' -stroke '#203060' -strokewidth 2 -draw 'circle 6,6 6,2' \
+  -stroke '#604000' -strokewidth 3 -draw 'line 10,10 14,14'
+# Leave the circle: the ring with a red bar.
+mimg leave -fill none -stroke '#2aa05a' -strokewidth 2 -draw 'circle 8,8 8,3' \
+  -stroke '#d01010' -strokewidth 3 -draw 'line 3,8 13,8'
+convert "${strip[@]}" +append -type TrueColor BMP3:"$art/menu_images.bmp"
+
   echo "make-art: res/art done"
   exit 0
 fi

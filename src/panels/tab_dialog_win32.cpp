@@ -3,11 +3,13 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "skin/bcmenu_win32.h"
 #include "skin/subclass_win32.h"
 #include "app/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"
+#include "panels/menu_images_win32.h"
 #include "panels/open_item.h"
 #include "panels/panel_logic.h"
 #include "panels/panel_text.h"
@@ -42,12 +44,14 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
 CTabDialog::~CTabDialog() {
-  if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
+  // The owner-drawn menu that owns the handle goes with it.
+  if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu)) delete menu;
+  else if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
 }
 
 void CTabDialog::OnInit() {
   m_nShownKind = UrlCategory;
-  BuildEmptySlotMenu();
+  // The empty-slot menu is built when it is first opened.
 }
 
 // Each tab is made with its category's name and shown only when it has one.
@@ -69,6 +73,7 @@ void CTabDialog::MakeButtons() {
     tab.SetAlign(0, false);
     tab.SetCursorById(IDC_BUTTON_CURSOR, false);
     tab.SetMenu(IDR_CATEGORY_MENU, m_hWnd, false, false);
+    tab.SetMenuImages(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
     tab.m_bAddMode = 0;
     tab.m_pNode = found;
     if (found && Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
@@ -76,12 +81,19 @@ void CTabDialog::MakeButtons() {
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
-  m_hEmptySlotMenu = CreatePopupMenu();
+  auto* menu = new qb::BCMenu;
+  if (!menu->CreatePopupMenu()) {
+    delete menu;
+    return;
+  }
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
-  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_HOTKEY_TEXT, Wide("Qimbo~收藏热键：" + hotkey).c_str());
-  AppendMenuW(m_hEmptySlotMenu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_NEW_CATEGORY, Wide("新建分类 (&N)").c_str());
-  AppendMenuW(m_hEmptySlotMenu, MF_STRING, ID_IMPORT_CATEGORY, Wide("导入书签文件 (&R)").c_str());
+  menu->AppendMenuGbk(MF_STRING, ID_HOTKEY_TEXT, "Qimbo~收藏热键：" + hotkey);
+  menu->AppendMenu(MF_SEPARATOR, 0, std::wstring());
+  menu->AppendMenuGbk(MF_STRING, ID_NEW_CATEGORY, "新建分类 (&N)");
+  menu->AppendMenuGbk(MF_STRING, ID_IMPORT_CATEGORY, "导入书签文件 (&R)");
+  menu->LoadToolbar(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
+  // Owned by the menu object, which the destructor finds by this handle.
+  m_hEmptySlotMenu = menu->GetSafeHmenu();
 }
 
 void CTabDialog::RefreshTabs(int kind) {
@@ -153,7 +165,9 @@ void CTabDialog::OnMouseDown(bool right) {
   if (right) {
     if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
     m_nNewSlot = slot;
-    TrackPopupMenu(m_hEmptySlotMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y, 0, m_hWnd, nullptr);
+    if (!m_hEmptySlotMenu) BuildEmptySlotMenu();
+    if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu))
+      menu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
     return;
   }
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) {

@@ -6,6 +6,7 @@
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"
+#include "panels/menu_images_win32.h"
 #include "panels/open_item.h"
 #include "panels/panel_logic.h"
 #include "panels/panel_text.h"
@@ -68,6 +69,7 @@ void CUrlDialog::MakeButtons() {
     // Without a background image there is nothing to show through.
     if (HasBackground()) b.DrawTransparent(false);
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
+    b.SetMenuImages(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
   }
   ShowCategoryItems(m_pShownCategory);
 }

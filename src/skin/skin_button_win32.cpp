@@ -1,4 +1,5 @@
 // The owner-drawn skin button.
+#include "skin/bcmenu_win32.h"
 #include "skin/common_controls_win32.h"
 #include "skin/subclass_win32.h"
 #include "skin/skin_button_win32.h"
@@ -147,7 +148,7 @@ CSkinButton::~CSkinButton() {
   FreeIcons();
   FreeBitmaps();
   FreeBackground();
-  if (m_menuResource) DestroyMenu(m_menuResource);
+  delete m_bcMenu;
 }
 
 CSkinButton* CSkinButton::FromHandle(HWND button) {
@@ -578,11 +579,13 @@ void CSkinButton::TakeBackground() {
   ReleaseDC(parent, parentDc);
 }
 
-int CSkinButton::SetMenu(int menuId, HWND receiver, bool, bool redraw) {
-  if (m_menuResource) DestroyMenu(m_menuResource);
-  m_menuResource = m_menu = nullptr;
+int CSkinButton::SetMenu(int menuId, HWND receiver, bool classicLook, bool redraw) {
+  delete m_bcMenu;
+  m_bcMenu = nullptr;
+  m_menu = nullptr;
   m_menuReceiver = nullptr;
   m_menuId = 0;
+  m_menuClassic = classicLook;
   if (menuId) {
     // Loaded when first needed: a panel attaches menus to dozens of buttons.
     if (!FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menuId), MAKEINTRESOURCEW(4) /* RT_MENU */))
@@ -594,10 +597,25 @@ int CSkinButton::SetMenu(int menuId, HWND receiver, bool, bool redraw) {
   return 0;
 }
 
+void CSkinButton::SetMenuImages(int bitmapId, const MenuImage* images, int count) {
+  m_menuBitmap = bitmapId;
+  m_menuImages = images;
+  m_menuImageCount = count;
+  if (m_bcMenu && bitmapId) m_bcMenu->LoadToolbar(bitmapId, images, count);
+}
+
 HMENU CSkinButton::AttachedMenu() {
-  if (!m_menu && m_menuId && !m_menuResource) {
-    m_menuResource = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_menuId));
-    if (m_menuResource) m_menu = GetSubMenu(m_menuResource, 0);
+  if (!m_bcMenu && m_menuId) {
+    m_bcMenu = new BCMenu;
+    if (!m_bcMenu->LoadMenu(m_menuId)) {
+      delete m_bcMenu;
+      m_bcMenu = nullptr;
+      m_menuId = 0;  // not tried again
+      return nullptr;
+    }
+    m_bcMenu->SetLook(m_menuClassic ? BCMenu::kLookClassic : BCMenu::kLookTheme);
+    if (m_menuBitmap) m_bcMenu->LoadToolbar(m_menuBitmap, m_menuImages, m_menuImageCount);
+    m_menu = m_bcMenu->GetSafeHmenu();
   }
   return m_menu;
 }
@@ -609,8 +627,10 @@ void CSkinButton::ShowAttachedMenu() {
   UpdateWindow(m_hWnd);
   POINT pt;
   GetCursorPos(&pt);
-  UINT cmd = TrackPopupMenu(m_menu, TPM_LEFTALIGN | TPM_LEFTBUTTON | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
-                            pt.x, pt.y, 0, m_hWnd, nullptr);
+  // The button owns the menu window: its measure, draw and menu-character
+  // messages go to the menu while it is open.
+  UINT cmd = m_bcMenu->Track(m_hWnd, TPM_LEFTALIGN | TPM_LEFTBUTTON | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
+                             pt.x, pt.y);
   m_menuOpen = false;
   Redraw();
   if (cmd && m_menuReceiver) PostMessageW(m_menuReceiver, WM_COMMAND, MAKEWPARAM(cmd, 0), 0);

@@ -10,6 +10,9 @@
 
 namespace qb {
 
+class BCMenu;
+struct MenuImage;
+
 // Reflected notifications, as the control sees them (parent message + 0x2000 + WM_USER).
 enum : UINT {
   kReflectBase = WM_USER + 0x1C00,
@@ -63,10 +66,18 @@ class CSkinButton {
   int SetCursorById(int id, bool redraw = true);
   int SetTooltipText(const wchar_t* text, bool activate = true);
   int DrawTransparent(bool redraw = true);
+  // The menu resource is only checked here and loaded when first shown. With
+  // `classicLook` the menu is always drawn in the classic style, else the
+  // desktop theme decides.
   int SetMenu(int menuId, HWND receiver, bool classicLook = false, bool redraw = true);
+  // The images of the attached menu's commands: a toolbar bitmap and the
+  // image of each command (the table must outlive the button).
+  void SetMenuImages(int bitmapId, const MenuImage* images, int count);
   void ShowAttachedMenu();
   // The popup of the attached menu resource, loaded on first use; null without one.
   HMENU AttachedMenu();
+  // The owner-drawn menu behind AttachedMenu (null until loaded).
+  BCMenu* AttachedBCMenu() const { return m_bcMenu; }
   void SetAlwaysTrack(bool always) { m_alwaysTrack = always; }
   void SetShowDisabledBitmap(bool show) { m_showDisabledBitmap = show; }
   void SetFont(HFONT font, bool redraw = true);
@@ -113,8 +124,12 @@ class CSkinButton {
   bool m_flatFocus = false;
   COLORREF m_colours[6];
   HMENU m_menu = nullptr;
-  HMENU m_menuResource = nullptr;
+  BCMenu* m_bcMenu = nullptr;  // owns m_menu
   int m_menuId = 0;  // the attached menu resource, loaded by AttachedMenu
+  bool m_menuClassic = false;
+  int m_menuBitmap = 0;
+  const MenuImage* m_menuImages = nullptr;
+  int m_menuImageCount = 0;
   HWND m_menuReceiver = nullptr;
   bool m_menuOpen = false;
   HCURSOR m_cursor = nullptr;
