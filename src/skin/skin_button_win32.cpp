@@ -313,6 +313,15 @@ LRESULT CSkinButton::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       FreeBackground();
       return r;
     }
+    case WM_MEASUREITEM:
+    case WM_DRAWITEM:
+    case WM_MENUCHAR: {
+      // The items of a menu the button owns (ShowAttachedMenu routes them
+      // too; this covers a menu shown some other way).
+      LRESULT r = 0;
+      if (BCMenu::OwnerMessage(m_hWnd, msg, wParam, lParam, &r)) return r;
+      break;
+    }
   }
   return Default(msg, wParam, lParam);
 }

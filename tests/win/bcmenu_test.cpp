@@ -537,6 +537,10 @@ TEST_F(BCMenuTest, ASkinButtonLoadsItsMenuWhenFirstShownAndPostsTheChosenCommand
   EXPECT_EQ(panels::kImageRecord, button.AttachedBCMenu()->ImageOf(ID_RECORD_SCRIPT));
   EXPECT_EQ(L"在新窗口中打开(&N)", button.AttachedBCMenu()->ItemText(ID_OPEN_NEW_WINDOW));
   EXPECT_TRUE(GetMenuState(m, ID_ITEM_TITLE, MF_BYCOMMAND) & MF_GRAYED);
+  // The button answers for the items of the menus it owns.
+  EXPECT_GE(static_cast<int>(Measure(wnd, m, ID_DELETE_ITEM).itemHeight), BCMenu::kImageColumn);
+  EXPECT_EQ(MAKELRESULT(PositionOf(m, ID_DELETE_ITEM), MNC_EXECUTE),
+            SendMessageW(wnd, WM_MENUCHAR, MAKEWPARAM(L'd', MF_POPUP), reinterpret_cast<LPARAM>(m)));
 
   BCMenu::Unroute(host.hwnd());
   g_grab = ScreenGrab();
