@@ -143,6 +143,12 @@ BCMenu* BCMenu::FromHandle(HMENU menu) {
   return it == LiveMenus().end() ? nullptr : it->second;
 }
 
+int BCMenu::LiveCount() {
+  std::set<const BCMenu*> owners;
+  for (const auto& m : LiveMenus()) owners.insert(m.second);
+  return static_cast<int>(owners.size());
+}
+
 bool BCMenu::LoadMenu(int resourceId, HINSTANCE module) {
   HMENU bar = ::LoadMenuW(module ? module : GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
   if (!bar) return false;

@@ -64,6 +64,8 @@ class BCMenu {
   HMENU GetSafeHmenu() const { return m_menu; }
   // The BCMenu that owns a popup (also one of its sub-menus), or null.
   static BCMenu* FromHandle(HMENU menu);
+  // How many BCMenu objects hold a menu now (start-up makes none).
+  static int LiveCount();
 
   // Images: a bitmap strip of 16x16 images (magenta is transparent) and the
   // image of each command (several commands may share one). The strip is

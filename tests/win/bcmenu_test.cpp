@@ -14,10 +14,17 @@
 #include <gtest/gtest.h>
 
 #include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
+#include "app/main_dlg_win32.h"
+#include "os/os.h"
 #include "panels/menu_images_win32.h"
 #include "skin/bcmenu_win32.h"
+#include "skin/skin.h"
 #include "skin/skin_button_win32.h"
 #include "skin/subclass_win32.h"
+#include "store/favorites_file.h"
+#include "store/node.h"
+#include "testutil.h"
 #include "win_test_util.h"
 
 using qb::BCMenu;
@@ -485,12 +492,16 @@ void CALLBACK WhileOpen(HWND wnd, UINT, UINT_PTR id, DWORD) {
   }
   if (!g_grab.seen) {
     g_grab.seen = true;
+    g_ticks = 0;
     PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     return;
   }
-  KillTimer(wnd, id);
+  // A few ticks more, for the drawing to reach the screen.
   UpdateWindow(popup);
+  GdiFlush();
+  if (++g_ticks < 4) return;
+  KillTimer(wnd, id);
   GetWindowRect(popup, &g_grab.rect);
   g_grab.pixels = Grab(g_grab.rect);
   if (const char* shot = getenv("QIMBO_MENU_SHOT")) SaveScreen(shot);
@@ -564,6 +575,115 @@ TEST_F(BCMenuTest, ASkinButtonLoadsItsMenuWhenFirstShownAndPostsTheChosenCommand
   EXPECT_EQ(nullptr, BCMenu::FromHandle(m));
   EXPECT_EQ(1, button.SetMenu(9999, host.hwnd()));
   EXPECT_EQ(nullptr, button.AttachedMenu());
+}
+
+// ---- the program's panels -----------------------------------------------------
+
+struct FindTabs {
+  HWND panel = nullptr;
+};
+BOOL CALLBACK FindTabPanel(HWND wnd, LPARAM data) {
+  if (GetDlgItem(wnd, IDC_FIRST_TAB)) {
+    reinterpret_cast<FindTabs*>(data)->panel = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The program in a folder of the test's own, with one web category of two
+// items at tab 0: no menu is made while it starts; the category menu is
+// made when its tab is first right-clicked and shows the panel's grey
+// states; the empty-slot menu is made when it is first wanted.
+TEST(BCMenuInTheProgram, MenusAreMadeWhenFirstOpenedAndKeepThePanelsStates) {
+  qbtest::TempDir dir;
+  std::string p = dir.Path();
+  for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
+  std::string user = os::UserName();
+  for (const std::string& u : {user, std::string("All Users")}) {
+    std::string home = p + "profiles\\" + u;
+    os::CreateFolder(home);
+    os::CreateFolder(home + "\\桌面");
+    os::CreateFolder(home + "\\「开始」菜单");
+    os::CreateFolder(home + "\\「开始」菜单\\程序");
+  }
+  os::CreateFolder(p + "profiles\\" + user + "\\Favorites");
+  {
+    CMyNodeList list;
+    CMyNode* cat = new CMyNode;
+    cat->m_strName = "新闻";
+    cat->m_nKind = UrlCategory;
+    ASSERT_TRUE(list.AddNode(cat));
+    for (int i = 0; i < 2; ++i) {
+      CMyNode* n = new CMyNode;
+      n->m_strName = i ? "乙站" : "甲站";
+      n->m_strAddress = "http://www.example.com/" + std::to_string(i);
+      n->m_nKind = UrlItem;
+      n->m_pParent = cat;
+      n->m_nSlot = i;
+      ASSERT_TRUE(list.AddNode(n));
+    }
+    ASSERT_TRUE(SaveFavoritesFile(list, p + "data\\", "1-我的收藏.sc"));
+    qb::SkinSet skins;
+    qb::ResetSkins(skins);
+    qbtest::WriteFileBytes(p + "skin\\MySkin.db", qb::EncodeSkinRecords(skins));
+  }
+  int before = BCMenu::LiveCount();
+  os::SetProgramDirectory(p);
+  auto app = std::make_unique<qb::CFavoritesApp>();
+  app->SetHomePath(p + "profiles\\" + user);
+  ASSERT_TRUE(app->InitInstance());
+  for (int i = 0; i < 5; ++i) wintest::Pump();
+
+  FindTabs found;
+  EnumThreadWindows(GetCurrentThreadId(), FindTabPanel, reinterpret_cast<LPARAM>(&found));
+  HWND tab0 = found.panel ? GetDlgItem(found.panel, IDC_FIRST_TAB) : nullptr;
+  if (tab0) {
+    EXPECT_TRUE(IsWindowVisible(tab0)) << "the panels are made";
+    EXPECT_EQ(before, BCMenu::LiveCount()) << "no menu is made at start-up";
+
+    // The category menu: made and shown by the right click, then closed.
+    g_grab = ScreenGrab();
+    g_ticks = 0;
+    g_key = VK_ESCAPE;
+    SetTimer(nullptr, 0, 50, WhileOpen);
+    SendMessageW(tab0, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+    SendMessageW(tab0, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_TRUE(g_grab.seen);
+    EXPECT_EQ(before + 1, BCMenu::LiveCount());
+    qb::CSkinButton* tab = qb::CSkinButton::FromHandle(tab0);
+    ASSERT_TRUE(tab && tab->AttachedBCMenu());
+    HMENU menu = tab->AttachedMenu();
+    EXPECT_TRUE(GetMenuState(menu, ID_DELETE_CATEGORY, MF_BYCOMMAND) & MF_GRAYED) << "the category has items";
+    EXPECT_TRUE(GetMenuState(menu, ID_LEAVE_CIRCLE, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_FALSE(GetMenuState(menu, ID_OPEN_ALL, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_EQ(L"删除(&D)", tab->AttachedBCMenu()->ItemText(ID_DELETE_CATEGORY));
+    EXPECT_EQ(panels::kImageDelete, tab->AttachedBCMenu()->ImageOf(ID_DELETE_CATEGORY));
+    RECT all = {0, 0, g_grab.pixels.w, g_grab.pixels.h};
+    EXPECT_GT(g_grab.pixels.CountNear(RGB(240, 192, 64), all, 30), 12) << "the folder pictures on screen";
+
+    // The empty-slot menu at slot 5.
+    RECT slot;
+    GetWindowRect(GetDlgItem(found.panel, IDC_FIRST_TAB + 5), &slot);
+    SetCursorPos((slot.left + slot.right) / 2, (slot.top + slot.bottom) / 2);
+    g_grab = ScreenGrab();
+    g_ticks = 0;
+    SetTimer(nullptr, 0, 50, WhileOpen);
+    SendMessageW(found.panel, WM_RBUTTONDOWN, MK_RBUTTON, 0);
+    EXPECT_TRUE(g_grab.seen);
+    EXPECT_EQ(before + 2, BCMenu::LiveCount());
+    all = {0, 0, g_grab.pixels.w, g_grab.pixels.h};
+    EXPECT_GT(g_grab.pixels.CountNear(RGB(26, 138, 58), all, 30), 6)
+        << "the new category's green plus " << g_grab.rect.left << "," << g_grab.rect.top << " " << g_grab.pixels.w
+        << "x" << g_grab.pixels.h;
+  } else {
+    ADD_FAILURE() << "no category panel";
+  }
+  app->ExitInstance();
+  app.reset();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  EXPECT_EQ(before, BCMenu::LiveCount()) << "the menus go with their windows";
 }
 
 }  // namespace
