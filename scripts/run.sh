@@ -63,6 +63,10 @@ if [ -z "${DISPLAY:-}" ]; then
   sleep 1
   echo "run: no DISPLAY, using a private Xvfb on $DISPLAY"
 fi
+# Wine keeps the screen size it first saw while its server runs (tests use
+# other displays): a fresh server sizes and centres the window for this one.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 cd "$FOLDER"
 wine "$FOLDER/Qimbo.exe" &
 app=$!

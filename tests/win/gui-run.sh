@@ -5,4 +5,4 @@ source "$(dirname "$0")/../../scripts/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
 exe=$(readlink -f "$1"); shift
 cd "$(dirname "$exe")"
-exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$exe" "$@"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" wine "$exe" "$@"
