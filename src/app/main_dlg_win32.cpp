@@ -214,7 +214,9 @@ bool CMainDlg::OnInitDialog() {
 
   StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-  // The panels are made as this window first shows (Show).
+  // The panels are made as this window first shows (Show); what lies above
+  // their places is fitted now.
+  FitAbovePanels();
   FillFileBox();
   StartupMark("file box");
   return true;
@@ -225,38 +227,45 @@ bool CMainDlg::OnInitDialog() {
 // must fit there to be seen: the banner ends where the item panel begins,
 // and the file box keeps a low selection field.
 void CMainDlg::FitAbovePanels() {
-  RECT panel;
-  if (m_urlPanel && GetWindowRect(m_urlPanel, &panel)) {
-    POINT top = {panel.left, panel.top};
-    ScreenToClient(m_hWnd, &top);
-    RECT banner;
-    HWND bannerWnd = GetDlgItem(m_hWnd, IDC_BANNER);
-    if (bannerWnd && GetWindowRect(bannerWnd, &banner)) {
-      POINT origin = {banner.left, banner.top};
-      ScreenToClient(m_hWnd, &origin);
-      if (top.y > origin.y && top.y < origin.y + (banner.bottom - banner.top))
-        SetWindowPos(bannerWnd, nullptr, 0, 0, banner.right - banner.left, top.y - origin.y,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+  RECT tabPlace, itemPlace;
+  PanelPlaces(&tabPlace, &itemPlace);
+  HWND bannerWnd = GetDlgItem(m_hWnd, IDC_BANNER);
+  RECT banner;
+  if (bannerWnd && GetWindowRect(bannerWnd, &banner)) {
+    POINT origin = {banner.left, banner.top};
+    ScreenToClient(m_hWnd, &origin);
+    LONG top = itemPlace.top;
+    if (top > origin.y && top < origin.y + (banner.bottom - banner.top))
+      SetWindowPos(bannerWnd, nullptr, 0, 0, banner.right - banner.left, top - origin.y,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
-  if (box && m_tabPanel && GetWindowRect(m_tabPanel, &panel)) {
-    POINT top = {panel.left, panel.top};
-    ScreenToClient(m_hWnd, &top);
+  if (box) {
+    LONG top = tabPlace.top;
     RECT rc;
     GetWindowRect(box, &rc);
     POINT origin = {rc.left, rc.top};
     ScreenToClient(m_hWnd, &origin);
-    int over = origin.y + (rc.bottom - rc.top) - top.y;
+    int over = origin.y + (rc.bottom - rc.top) - top;
     if (over > 0) {
       LRESULT field = SendMessageW(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
       if (field != CB_ERR) SendMessageW(box, CB_SETITEMHEIGHT, (WPARAM)-1, std::max<LRESULT>(12, field - over));
       GetWindowRect(box, &rc);
-      if (origin.y + (rc.bottom - rc.top) > top.y && origin.y > 0)
-        SetWindowPos(box, nullptr, 0, std::max<LONG>(0, top.y - (rc.bottom - rc.top)), 0, 0,
+      if (origin.y + (rc.bottom - rc.top) > top && origin.y > 0)
+        SetWindowPos(box, nullptr, 0, std::max<LONG>(0, top - (rc.bottom - rc.top)), 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
+}
+
+void CMainDlg::PanelPlaces(RECT* tab, RECT* item) const {
+#ifdef QIMBO_WITH_PANELS
+  *tab = panels::TabPanelPlace();
+  *item = panels::ItemPanelPlace();
+#else
+  *tab = DialogRect(m_hWnd, 0, 44, 118, 346);
+  *item = DialogRect(m_hWnd, 120, 44, 468, 377);
+#endif
 }
 
 bool CMainDlg::CreatePanels() {
@@ -285,9 +294,11 @@ bool CMainDlg::CreatePanels() {
   wc.lpszClassName = kPanelClass;
   RegisterClassW(&wc);
   const SkinSet& skins = m_app.Skins();
-  m_tabPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 0, 44, 118, 346), skins[kAreaDirectory].m_strImagePath);
-  m_urlPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaBookmarks].m_strImagePath);
-  m_lnkPanel = CreatePanelPlace(m_hWnd, DialogRect(m_hWnd, 120, 44, 468, 377), skins[kAreaPrograms].m_strImagePath);
+  RECT tabPlace, itemPlace;
+  PanelPlaces(&tabPlace, &itemPlace);
+  m_tabPanel = CreatePanelPlace(m_hWnd, tabPlace, skins[kAreaDirectory].m_strImagePath);
+  m_urlPanel = CreatePanelPlace(m_hWnd, itemPlace, skins[kAreaBookmarks].m_strImagePath);
+  m_lnkPanel = CreatePanelPlace(m_hWnd, itemPlace, skins[kAreaPrograms].m_strImagePath);
   if (!m_tabPanel || !m_urlPanel || !m_lnkPanel) return false;
   return true;
 #endif
@@ -409,18 +420,16 @@ bool CMainDlg::Show() {
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
-  if (!m_tabPanel) {
-    // The three panels, hidden windows over this one, are made when it first
-    // shows, so that it is on screen without waiting for them; without them
-    // the program cannot go on.
-    if (!CreatePanels()) return false;
-    FitAbovePanels();
-    StartupMark("panels");
-  }
-  // Painted at once: the panels make their buttons as they first show,
-  // and the window is not left blank meanwhile.
+  // Painted at once, so that it is not left blank while the panels are made.
   UpdateWindow(m_hWnd);
   StartupMark("main painted");
+  if (!m_tabPanel) {
+    // The three panels, hidden windows over this one, are made when it first
+    // shows, so that it is on screen without waiting for them (they make
+    // their buttons as they first show); without them the program cannot go on.
+    if (!CreatePanels()) return false;
+    StartupMark("panels");
+  }
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
   StartupMark("panels shown");

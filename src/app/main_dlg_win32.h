@@ -87,6 +87,7 @@ class CMainDlg {
   void EnsureTray();
   bool CreatePanels();
   void FitAbovePanels();
+  void PanelPlaces(RECT* tab, RECT* item) const;
   void FillFileBox();
   void RebuildTopVisitedMenu();
   void SwitchMode();

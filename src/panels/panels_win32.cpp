@@ -231,6 +231,9 @@ void CPanelDialog::Paint() {
 
 // ---- what the main window calls -------------------------------------------------
 
+RECT TabPanelPlace() { return RECT{kTabX, kTabY, kTabX + kTabW, kTabY + kTabH}; }
+RECT ItemPanelPlace() { return RECT{kItemX, kItemY, kItemX + kItemW, kItemY + kItemH}; }
+
 bool CreatePanels(HWND owner, const PanelHost& host) {
   g_host = host;
   g_tab = std::make_unique<CTabDialog>();

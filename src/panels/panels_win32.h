@@ -51,6 +51,10 @@ struct PanelHost {
 // corner. Runs the start-up group "启动" and fills every panel. False when a
 // panel could not be created (the caller shows its box and ends).
 bool CreatePanels(HWND owner, const PanelHost& host);
+// Where the category panel and the item panels sit, in pixels from the
+// owner's top-left corner (known before they are made).
+RECT TabPanelPlace();
+RECT ItemPanelPlace();
 void DestroyPanels();
 
 HWND TabPanel();
