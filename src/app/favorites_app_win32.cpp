@@ -165,23 +165,9 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   StartupMark("logic start");
-  {
-    // The skin's background images are decoded on a second thread while the
-    // windows that show them are made.
-    std::vector<std::string> images;
-    for (size_t area = 0; area < 4; ++area)
-      images.push_back(SkinImageFile(m_logic->m_strProgramDir, m_logic->m_skins[area].m_strImagePath));
-    StartPicturePrefetch(images);
-  }
-  // The last step of the logic start writes the registry, which the portable
-  // model leaves to the program itself.
-  wchar_t exe[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, exe, MAX_PATH * 2);
-  panels::RegisterToolbarButton(Gbk(exe), m_logic->m_config.hotkeyText);
   DWORD uiThread = GetCurrentThreadId();
   m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
 
-  StartupMark("toolbar button");
   m_netConfig = LoadNetConfig(dir);
   StartupMark("net config");
   m_resolver.reset(Fails(StartStep::kResolverObject) ? nullptr : new (std::nothrow) CGetIpWithNameThread);
@@ -248,6 +234,11 @@ bool CFavoritesApp::InitInstance() {
 void CFavoritesApp::StartNetwork() {
   if (m_networkStarted || !m_links || !m_resolver) return;
   m_networkStarted = true;
+  // The last step of the logic start writes the registry, which the portable
+  // model leaves to the program itself; nothing reads it before the window is up.
+  wchar_t exe[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH * 2);
+  panels::RegisterToolbarButton(Gbk(exe), m_logic->m_config.hotkeyText);
   // A link whose port is taken stays down and the program runs without it:
   // the favorites do not depend on the server.
   m_links->Start(m_netConfig);

@@ -105,8 +105,9 @@ class CFavoritesApp {
   static CFavoritesApp* Instance() { return s_instance; }
   // Tests point the profile (desktop, Start menu, Favorites) at a folder of their own.
   void SetHomePath(const std::string& home) { m_homePath = home; }
-  // The network links and the server's name look-up start once the main
-  // window is up (the window asks when it first gets a message); once only.
+  // The network links, the server's name look-up and the browser toolbar
+  // button's registration come once the main window is up (the window asks
+  // when it first gets a message); once only.
   void StartNetwork();
   bool NetworkStarted() const { return m_networkStarted; }
 

@@ -420,6 +420,14 @@ bool CMainDlg::Show() {
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
+  if (!m_tabPanel) {
+    // The panels' background images are decoded on a second thread while
+    // this window paints and the panels are made.
+    std::vector<std::string> images;
+    for (size_t area = 1; area < 4; ++area)
+      images.push_back(SkinImageFile(m_app.ProgramDir(), m_app.Skins()[area].m_strImagePath));
+    StartPicturePrefetch(images);
+  }
   // Painted at once, so that it is not left blank while the panels are made.
   UpdateWindow(m_hWnd);
   StartupMark("main painted");

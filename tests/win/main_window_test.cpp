@@ -7,6 +7,7 @@
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
 #include "os/os.h"
+#include "panels/site_icon.h"
 #include "skin/skin.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
@@ -481,8 +482,15 @@ TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
 }
 
 TEST_F(MainWindowTest, TheTrayIconAndTheLinksComeOnceTheLoopRuns) {
+  os::RegRemoveValue(os::Hive::LocalMachine, panels::kToolbarKey, "Exec");
   Start();
   EXPECT_TRUE(app->NetworkStarted());
+  // The browser's toolbar button is registered then too, pointing at the program.
+  std::string exec;
+  EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, panels::kToolbarKey, "Exec", exec));
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(qb::Gbk(self), exec);
   EXPECT_TRUE(main->Tray().Enabled());
   EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
   EXPECT_FALSE(main->Tray().Animating());
