@@ -2,8 +2,6 @@
 // window uses panels_win32.h.
 #pragma once
 #include <windows.h>
-#include <ole2.h>
-#include <olectl.h>
 
 #include <string>
 

@@ -37,6 +37,26 @@ void CPicture::Release() {
 
 namespace {
 
+// The picture loader's reading of bytes held in memory: E_OUTOFMEMORY when
+// there is no memory for their copy, else the loader's result.
+HRESULT PictureFromBytes(const void* bytes, size_t size, IPicture** picture) {
+  *picture = nullptr;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
+  if (!block) return E_OUTOFMEMORY;
+  if (size) memcpy(GlobalLock(block), bytes, size);
+  GlobalUnlock(block);
+  IStream* stream = nullptr;
+  HRESULT hr = CreateStreamOnHGlobal(block, TRUE, &stream);
+  if (FAILED(hr)) {
+    GlobalFree(block);
+    return hr;
+  }
+  hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(picture));
+  stream->Release();
+  if (FAILED(hr)) *picture = nullptr;
+  return hr;
+}
+
 struct Prefetched {
   bool done = false;
   HBITMAP bitmap = nullptr;
@@ -61,20 +81,8 @@ Prefetch& ThePrefetch() {
 HBITMAP DecodeToBitmap(const std::string& path, SIZE* size) {
   std::string bytes;
   if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return nullptr;
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (!block) return nullptr;
-  memcpy(GlobalLock(block), bytes.data(), bytes.size());
-  GlobalUnlock(block);
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
-    GlobalFree(block);
-    return nullptr;
-  }
   IPicture* picture = nullptr;
-  HRESULT hr =
-      OleLoadPicture(stream, static_cast<LONG>(bytes.size()), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
-  stream->Release();
-  if (FAILED(hr) || !picture) return nullptr;
+  if (FAILED(PictureFromBytes(bytes.data(), bytes.size(), &picture)) || !picture) return nullptr;
   HBITMAP copy = nullptr;
   SHORT type = PICTYPE_NONE;
   OLE_HANDLE handle = 0;
@@ -180,28 +188,18 @@ bool CPicture::LoadPictureFile(const std::string& path) {
 }
 
 bool CPicture::LoadPictureData(const unsigned char* bytes, size_t size) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
-  if (!block) {
+  IPicture* loaded = nullptr;
+  HRESULT hr = PictureFromBytes(bytes, size, &loaded);
+  if (hr == E_OUTOFMEMORY) {
     MessageBoxW(nullptr, L"Can not allocate enough memory\t", kErrorTitle, MB_OK | MB_ICONSTOP);
     return false;
   }
-  void* p = GlobalLock(block);
-  if (size) memcpy(p, bytes, size);
-  GlobalUnlock(block);
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
-    GlobalFree(block);
-    return false;
-  }
   Release();
-  HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&m_picture));
-  stream->Release();
   if (hr == E_NOINTERFACE) {
     MessageBoxW(nullptr, L"IPicture interface is not supported\t", kErrorTitle, MB_OK | MB_ICONSTOP);
-    m_picture = nullptr;
     return false;
   }
-  if (FAILED(hr)) m_picture = nullptr;  // counts as loaded, with nothing to show
+  m_picture = loaded;  // null when the bytes are no picture: counts as loaded, with nothing to show
   return true;
 }
 
