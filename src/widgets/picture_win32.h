@@ -39,9 +39,10 @@ class CPicture {
 };
 
 // Decodes the ".jpg" files among the paths on a worker thread, so that the
-// windows showing them first find them ready (the main window and the panels
-// each have a background image of the skin). Call StopPicturePrefetch before
-// the program ends; it waits for the worker and frees what nobody took.
+// windows showing them first find them ready (the panels' background images,
+// while the main window paints and the panels are made). Call
+// StopPicturePrefetch before the program ends; it waits for the worker and
+// frees what nobody took.
 void StartPicturePrefetch(const std::vector<std::string>& gbkPaths);
 void StopPicturePrefetch();
 // How many pictures were taken from the prefetch so far (for tests).
