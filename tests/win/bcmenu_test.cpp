@@ -597,16 +597,7 @@ BOOL CALLBACK FindTabPanel(HWND wnd, LPARAM data) {
 TEST(BCMenuInTheProgram, MenusAreMadeWhenFirstOpenedAndKeepThePanelsStates) {
   qbtest::TempDir dir;
   std::string p = dir.Path();
-  for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
-  std::string user = os::UserName();
-  for (const std::string& u : {user, std::string("All Users")}) {
-    std::string home = p + "profiles\\" + u;
-    os::CreateFolder(home);
-    os::CreateFolder(home + "\\桌面");
-    os::CreateFolder(home + "\\「开始」菜单");
-    os::CreateFolder(home + "\\「开始」菜单\\程序");
-  }
-  os::CreateFolder(p + "profiles\\" + user + "\\Favorites");
+  std::string home = wintest::MakeProgramFolder(p, true);
   {
     CMyNodeList list;
     CMyNode* cat = new CMyNode;
@@ -630,7 +621,7 @@ TEST(BCMenuInTheProgram, MenusAreMadeWhenFirstOpenedAndKeepThePanelsStates) {
   int before = BCMenu::LiveCount();
   os::SetProgramDirectory(p);
   auto app = std::make_unique<qb::CFavoritesApp>();
-  app->SetHomePath(p + "profiles\\" + user);
+  app->SetHomePath(home);
   ASSERT_TRUE(app->InitInstance());
   for (int i = 0; i < 5; ++i) wintest::Pump();
 

@@ -66,16 +66,7 @@ class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string p = dir.Path();
-    for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
-    std::string user = os::UserName();
-    for (const std::string& u : {user, std::string("All Users")}) {
-      std::string home = p + "profiles\\" + u;
-      os::CreateFolder(home);
-      os::CreateFolder(home + "\\桌面");
-      os::CreateFolder(home + "\\「开始」菜单");
-      os::CreateFolder(home + "\\「开始」菜单\\程序");
-    }
-    os::CreateFolder(p + "profiles\\" + user + "\\Favorites");
+    wintest::MakeProgramFolder(p, true);
     WriteFavorites(p + "data\\", "1-我的收藏.sc", "新闻", {{"甲站.url", 9}, {" 乙站 ", 5}, {"丙站", 1}});
     WriteFavorites(p + "data\\", "B.sc", "工作", {{"邮件", 3}, {"日程", 7}});
     os::CreateFolder(p + "skin\\红皮");

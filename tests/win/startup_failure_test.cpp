@@ -97,14 +97,7 @@ class StartupTest : public testing::Test {
     g_madeWindows.clear();
     qb::CFavoritesApp::SetBoxHook(RecordBox);
     std::string p = dir.Path();
-    for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(p + f);
-    home = p + "profiles\\" + os::UserName();
-    for (const std::string& h : {home, p + "profiles\\All Users"}) {
-      os::CreateFolder(h);
-      os::CreateFolder(h + "\\桌面");
-      os::CreateFolder(h + "\\「开始」菜单");
-      os::CreateFolder(h + "\\「开始」菜单\\程序");
-    }
+    home = wintest::MakeProgramFolder(p, false);
     os::SetProgramDirectory(p);
   }
   void TearDown() override {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "os/os.h"
+
 namespace wintest {
 
 namespace {
@@ -103,6 +105,19 @@ void Pump() {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+}
+
+std::string MakeProgramFolder(const std::string& dir, bool favorites) {
+  for (const char* f : {"data", "config", "skin", "head", "profiles"}) os::CreateFolder(dir + f);
+  std::string home = dir + "profiles\\" + os::UserName();
+  for (const std::string& h : {home, dir + "profiles\\All Users"}) {
+    os::CreateFolder(h);
+    os::CreateFolder(h + "\\桌面");
+    os::CreateFolder(h + "\\「开始」菜单");
+    os::CreateFolder(h + "\\「开始」菜单\\程序");
+  }
+  if (favorites) os::CreateFolder(home + "\\Favorites");
+  return home;
 }
 
 std::wstring Text(HWND wnd) {

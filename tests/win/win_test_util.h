@@ -40,6 +40,12 @@ void MouseAway(HWND wnd, WPARAM keys = 0);
 // Runs the posted messages of this thread.
 void Pump();
 
+// A program folder of a test's own under `dir` (ending in '\\'): data,
+// config, skin, head, and under profiles\ the desktop and Start-menu
+// programs of the user and of "All Users"; with `favorites`, the user's
+// Favorites folder too. Returns the user's profile folder.
+std::string MakeProgramFolder(const std::string& dir, bool favorites);
+
 std::wstring Text(HWND wnd);
 std::wstring ItemText(HWND dlg, int id);
 
