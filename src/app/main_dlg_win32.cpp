@@ -12,10 +12,10 @@
 #include "os/os.h"
 #ifdef QIMBO_WITH_PANELS
 #include "panels/panels_win32.h"
-#include "skin/common_controls_win32.h"
+#include "win/common_controls_win32.h"
 #endif
 #include "widgets/static_link_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

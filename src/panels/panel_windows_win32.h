@@ -8,6 +8,7 @@
 #include "panels/panels_win32.h"
 #include "skin/skin_button_win32.h"
 #include "widgets/picture_win32.h"
+#include "win/text_win32.h"
 
 class CMyNode;
 
@@ -19,9 +20,6 @@ const UINT WM_PANEL_EDIT_DONE = WM_USER + 202;
 
 PanelHost& Host();
 std::string ProgramDir();
-std::wstring Wide(const std::string& gbk);
-std::string Narrow(const std::wstring& wide);
-std::string TextOf(HWND wnd);
 int ShowBox(const std::string& text, unsigned flags);
 // The cursor position measured from the main window's top-left corner (the
 // screen position when the main window sits at the screen's corner).

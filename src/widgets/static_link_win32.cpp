@@ -1,11 +1,11 @@
 // The hyperlink static.
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "widgets/static_link_win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

@@ -2,7 +2,7 @@
 #include "widgets/tray_win32.h"
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
