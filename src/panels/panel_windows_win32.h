@@ -8,15 +8,12 @@
 #include "panels/panels_win32.h"
 #include "skin/skin_button_win32.h"
 #include "widgets/picture_win32.h"
+#include "win/messages_win32.h"
 #include "win/text_win32.h"
 
 class CMyNode;
 
 namespace panels {
-
-// An in-place edit lost the focus (wParam: its identifier); handled once
-// the edit's own notification is over.
-const UINT WM_PANEL_EDIT_DONE = WM_USER + 202;
 
 PanelHost& Host();
 std::string ProgramDir();
@@ -34,9 +31,8 @@ int ShellIconLookups();
 bool IsFilePath(const std::string& path);
 // Shows or hides a panel's button, touching it only when that changes.
 void ShowButton(HWND button, bool show);
-// Posted by a panel to itself at creation: the buttons' tooltips, which
-// nobody sees before the panel is on screen, are made then.
-const UINT WM_PANEL_TIPS = WM_USER + 203;
+using qb::WM_PANEL_EDIT_DONE;
+using qb::WM_PANEL_TIPS;
 
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {

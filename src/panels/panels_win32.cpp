@@ -23,8 +23,7 @@ PanelHost g_host;
 std::unique_ptr<CTabDialog> g_tab;
 std::unique_ptr<CUrlDialog> g_url;
 std::unique_ptr<CLnkDialog> g_lnk;
-
-const UINT WM_PANEL_SHOWN = WM_USER + 201;
+using qb::WM_PANEL_SHOWN;
 
 // Where the panels sit, from the owner's top-left corner, and their sizes.
 const int kTabX = 0, kTabY = 16, kTabW = 200, kTabH = 660;

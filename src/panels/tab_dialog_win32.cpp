@@ -24,7 +24,7 @@ namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
 // inside their own window procedure.
-const UINT WM_PANEL_ENTER = WM_USER + 200;
+using qb::WM_PANEL_ENTER;
 
 int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
@@ -143,7 +143,7 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       if (wParam == IDC_RENAME_EDIT) FinishRename();
       else CommitNewCategory();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);

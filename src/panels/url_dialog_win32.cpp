@@ -149,7 +149,7 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PANEL_RECORDER_CLOSED:
       RecorderClosed();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       ApplySkin();
       return TRUE;
     case WM_PANEL_TIPS:
@@ -319,7 +319,7 @@ void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
 }
 
 INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_PANEL_APPLY_SKIN) {
+  if (msg == WM_APPLY_SKIN) {
     if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);
