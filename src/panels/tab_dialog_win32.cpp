@@ -43,11 +43,7 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
-CTabDialog::~CTabDialog() {
-  // The owner-drawn menu that owns the handle goes with it.
-  if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu)) delete menu;
-  else if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
-}
+CTabDialog::~CTabDialog() = default;
 
 void CTabDialog::OnInit() {
   m_nShownKind = UrlCategory;
@@ -81,19 +77,15 @@ void CTabDialog::MakeButtons() {
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
-  auto* menu = new qb::BCMenu;
-  if (!menu->CreatePopupMenu()) {
-    delete menu;
-    return;
-  }
+  auto menu = std::make_unique<qb::BCMenu>();
+  if (!menu->CreatePopupMenu()) return;
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
   menu->AppendMenuGbk(MF_STRING, ID_HOTKEY_TEXT, "Qimbo~收藏热键：" + hotkey);
   menu->AppendMenu(MF_SEPARATOR, 0, std::wstring());
   menu->AppendMenuGbk(MF_STRING, ID_NEW_CATEGORY, "新建分类 (&N)");
   menu->AppendMenuGbk(MF_STRING, ID_IMPORT_CATEGORY, "导入书签文件 (&R)");
   menu->LoadToolbar(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
-  // Owned by the menu object, which the destructor finds by this handle.
-  m_hEmptySlotMenu = menu->GetSafeHmenu();
+  m_emptySlotMenu = std::move(menu);
 }
 
 void CTabDialog::RefreshTabs(int kind) {
@@ -165,9 +157,9 @@ void CTabDialog::OnMouseDown(bool right) {
   if (right) {
     if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
     m_nNewSlot = slot;
-    if (!m_hEmptySlotMenu) BuildEmptySlotMenu();
-    if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu))
-      menu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
+    if (!m_emptySlotMenu) BuildEmptySlotMenu();
+    if (m_emptySlotMenu)
+      m_emptySlotMenu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
     return;
   }
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) {

@@ -26,10 +26,9 @@ const char kStartupGroup[] = "启动";
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
-  HICON icon = ShellIcon(path);
+  qb::ScopedIcon icon(ShellIcon(path));
   if (icon) {
-    button.SetIcon(icon, both ? icon : nullptr);
-    DestroyIcon(icon);
+    button.SetIcon(icon.Get(), both ? icon.Get() : nullptr);
   } else {
     button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
   }
@@ -113,17 +112,15 @@ void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
   std::string source = IconSource(*node);
-  HICON icon = ShellIcon(source);
+  qb::ScopedIcon icon(ShellIcon(source));
   if (icon) {
-    b.SetIcon(icon, nullptr);
-    DestroyIcon(icon);
+    b.SetIcon(icon.Get(), nullptr);
   } else {
     std::string local = LocalIconPath(ProgramDir(), source);
-    icon = ShellIcon(local);
+    icon.Reset(ShellIcon(local));
     if (icon) {
       node->m_strIconPath = local;
-      b.SetIcon(icon, nullptr);
-      DestroyIcon(icon);
+      b.SetIcon(icon.Get(), nullptr);
     } else {
       b.SetIconById(IDI_ITEM_DEFAULT);
     }

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "win/handles_win32.h"
+
 namespace qb {
 
 // A command and the index of its image in a toolbar bitmap strip.
@@ -61,7 +63,7 @@ class BCMenu {
   bool AppendMenuGbk(UINT flags, UINT_PTR id, const std::string& gbk);
   void DestroyMenu();
 
-  HMENU GetSafeHmenu() const { return m_menu; }
+  HMENU GetSafeHmenu() const { return m_menu.Get(); }
   // The BCMenu that owns a popup (also one of its sub-menus), or null.
   static BCMenu* FromHandle(HMENU menu);
   // How many BCMenu objects hold a menu now (start-up makes none).
@@ -107,13 +109,14 @@ class BCMenu {
 
  private:
   struct Item;
+  bool Adopt(ScopedMenu popup);
   bool TakeOver(HMENU popup);
   bool MakeOwnerDrawn(HMENU popup, int pos);
   Item* ItemByCommand(UINT id) const;
   HIMAGELIST Images() const;
   void DrawImage(HDC dc, int image, int x, int y, bool grey) const;
 
-  HMENU m_menu = nullptr;
+  ScopedMenu m_menu;
   std::vector<HMENU> m_popups;  // m_menu and its sub-menus
   std::vector<std::unique_ptr<Item>> m_items;
   Look m_look = kLookTheme;
