@@ -61,6 +61,8 @@ class BCMenu {
   bool AppendMenu(UINT flags, UINT_PTR id, const std::wstring& text);
   // The same with a text in the program's code page.
   bool AppendMenuGbk(UINT flags, UINT_PTR id, const std::string& gbk);
+  // Lets the popup go with its items (the member, not the system call: the
+  // handle's owner releases it).
   void DestroyMenu();
 
   HMENU GetSafeHmenu() const { return m_menu.Get(); }

@@ -47,6 +47,12 @@ class ScopedHandle {
     Close();
     m_h = h;
   }
+  // For a call that hands a handle out through a pointer: lets go of what
+  // is held and gives the place for the new one.
+  Handle* Receive() {
+    Close();
+    return &m_h;
+  }
   // Releases the handle now; false, with the handle still held, when the
   // release call refuses (DestroyMenu of a menu that is on screen).
   bool TryFree() {
