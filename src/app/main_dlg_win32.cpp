@@ -373,28 +373,26 @@ void CMainDlg::RebuildTabs(int mode, CMyNode* focus) {
   if (focus) panels::FocusCategoryTab(focus);
 }
 
-void CMainDlg::SwitchMode() {
+// Shows a folder, web addresses or programs, with its first category: the
+// folder button names the other folder, the folder's panel shows (with its
+// skin taken again when asked or when the mode changes), the other panel
+// hides and the tabs are rebuilt.
+void CMainDlg::EnterMode(int mode, bool freshSkin) {
+  bool web = mode != kModeProgram;
+  bool changed = m_mode != mode;
+  m_mode = mode;
+  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W(web ? "程序夹" : "网址夹").c_str());
   CAppLogic* logic = m_app.Logic();
-  CMyNode* first = nullptr;
-  if (m_mode == kModeProgram) {
-    m_mode = kModeWeb;
-    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-    first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
-    ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
-    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(m_mode, first);
-    ShowWindow(m_lnkPanel, SW_HIDE);
-  } else {
-    m_mode = kModeProgram;
-    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("网址夹").c_str());
-    first = logic ? logic->FirstNodeBySlot(ProgramCategory) : nullptr;
-    ShowWindow(m_lnkPanel, SW_SHOWNOACTIVATE);
-    SendMessageW(m_lnkPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(m_mode, first);
-    ShowWindow(m_urlPanel, SW_HIDE);
-  }
+  CMyNode* first = logic ? logic->FirstNodeBySlot(web ? UrlCategory : ProgramCategory) : nullptr;
+  HWND shown = web ? m_urlPanel : m_lnkPanel;
+  ShowWindow(shown, SW_SHOWNOACTIVATE);
+  if (freshSkin || changed) SendMessageW(shown, WM_APPLY_SKIN, 0, 0);
+  ShowCategory(m_mode, first);
+  ShowWindow(web ? m_lnkPanel : m_urlPanel, SW_HIDE);
   RebuildTabs(m_mode, first);
 }
+
+void CMainDlg::SwitchMode() { EnterMode(m_mode == kModeProgram ? kModeWeb : kModeProgram, true); }
 
 void CMainDlg::RefreshCurrentMode() {
   CAppLogic* logic = m_app.Logic();
@@ -404,19 +402,7 @@ void CMainDlg::RefreshCurrentMode() {
   RebuildTabs(m_mode, first);
 }
 
-void CMainDlg::WebModeWithFirstCategory() {
-  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-  CAppLogic* logic = m_app.Logic();
-  CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
-  ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
-  if (m_mode != kModeWeb) {
-    m_mode = kModeWeb;
-    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
-  }
-  ShowCategory(m_mode, first);
-  ShowWindow(m_lnkPanel, SW_HIDE);
-  RebuildTabs(kModeWeb, first);
-}
+void CMainDlg::WebModeWithFirstCategory() { EnterMode(kModeWeb, false); }
 
 // ---- commands ------------------------------------------------------------------------
 

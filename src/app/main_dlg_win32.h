@@ -85,6 +85,7 @@ class CMainDlg : public CDialogWindow {
   void PanelPlaces(RECT* tab, RECT* item) const;
   void FillFileBox();
   void RebuildTopVisitedMenu();
+  void EnterMode(int mode, bool freshSkin);
   void SwitchMode();
   void WebModeWithFirstCategory();
   void SwitchFavoritesFile();

@@ -59,19 +59,6 @@ int CSkinButton::DrawTransparent(bool redraw) {
 }
 
 // A button not on screen is painted whole when it shows: no repaint is asked for.
-void ApplySkinToButton(CSkinButton& button, const SkinColours& skin) {
-  bool redraw = IsWindowVisible(button.GetSafeHwnd()) != 0;
-  button.SetFont(skin.font, redraw);
-  button.SetColor(CSkinButton::kBackIn, skin.hoverBack, false);
-  button.SetColor(CSkinButton::kForeIn, skin.hoverText, false);
-  button.SetColor(CSkinButton::kBackOut, skin.normalBack, false);
-  button.SetColor(CSkinButton::kForeOut, skin.normalText, false);
-  button.SetColor(CSkinButton::kBackFocus, skin.pressedBack, false);
-  button.SetColor(CSkinButton::kForePressed, skin.pressedText, false);
-  button.SetFlat(skin.flat != 0, redraw);
-  button.SetClickMark(skin.clickMark != 0, false);
-}
-
 void ApplySkinTextColours(CSkinButton& button, const SkinColours& skin) {
   bool redraw = IsWindowVisible(button.GetSafeHwnd()) != 0;
   button.SetFont(skin.font, redraw);
@@ -80,6 +67,13 @@ void ApplySkinTextColours(CSkinButton& button, const SkinColours& skin) {
   button.SetColor(CSkinButton::kForePressed, skin.pressedText, false);
   button.SetFlat(skin.flat != 0, redraw);
   button.SetClickMark(skin.clickMark != 0, false);
+}
+
+void ApplySkinToButton(CSkinButton& button, const SkinColours& skin) {
+  button.SetColor(CSkinButton::kBackIn, skin.hoverBack, false);
+  button.SetColor(CSkinButton::kBackOut, skin.normalBack, false);
+  button.SetColor(CSkinButton::kBackFocus, skin.pressedBack, false);
+  ApplySkinTextColours(button, skin);
 }
 
 }  // namespace qb

@@ -12,13 +12,10 @@
 
 namespace qb {
 
+// Not copyable: it owns its picture and bitmap.
 class CPicture {
  public:
-  CPicture() = default;
   virtual ~CPicture();
-  CPicture(const CPicture&) = delete;
-  CPicture& operator=(const CPicture&) = delete;
-
   bool LoadPictureData(const unsigned char* bytes, size_t size);
   // The picture of a file: decoded ahead by the prefetch when it has that
   // file (waiting for it if it is still at work), else read and decoded here.

@@ -11,13 +11,10 @@
 
 namespace qb {
 
+// Not copyable: it owns its icons and its window.
 class CSystemTray {
  public:
-  CSystemTray() = default;
   ~CSystemTray();
-  CSystemTray(const CSystemTray&) = delete;
-  CSystemTray& operator=(const CSystemTray&) = delete;
-
   // The tip is GBK; only its first 63 bytes are shown (cut at a character).
   bool Create(HWND owner, UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
   bool SetIcon(HICON icon);
