@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/netstate.h"
+#include "panels/panel_logic.h"
 #include "skin/skin_button_win32.h"
 #include "widgets/explorer_win32.h"
 #include "widgets/picture_win32.h"
@@ -34,7 +35,8 @@ enum : UINT {
   WM_AFTER_SHOW = WM_APP + 2,
 };
 
-enum { kModeWeb = 0, kModeProgram = 2 };
+using panels::DisplayMode;
+constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
 enum { kMaxSkins = 200, kTopVisitedEntries = 38 };
 
 class CMainDlg {
@@ -56,7 +58,7 @@ class CMainDlg {
   void RefreshCurrentMode();
   // Shows a web category's items in the item panel (the network code asks).
   void ShowWebCategory(CMyNode* category) { ShowCategory(kModeWeb, category); }
-  int Mode() const { return m_mode; }
+  DisplayMode Mode() const { return m_mode; }
   HWND TabPanel() const { return m_tabPanel; }
   HWND UrlPanel() const { return m_urlPanel; }
   HWND LnkPanel() const { return m_lnkPanel; }
@@ -101,10 +103,10 @@ class CMainDlg {
   void AboutBox();
   void OpenHelp();
   void Flash(UINT firstIcon, UINT lastIcon, bool newList);
-  void ShowCategory(int mode, CMyNode* category);
+  void ShowCategory(DisplayMode mode, CMyNode* category);
   void DestroyPanelWindows();
   void RestackPanels();
-  void RebuildTabs(int mode, CMyNode* focus);
+  void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 
   CFavoritesApp& m_app;
@@ -112,7 +114,7 @@ class CMainDlg {
   HWND m_tabPanel = nullptr;
   HWND m_urlPanel = nullptr;
   HWND m_lnkPanel = nullptr;
-  int m_mode = kModeWeb;
+  DisplayMode m_mode = kModeWeb;
   bool m_chatPending = false;
   HMENU m_skinMenu = nullptr;
   HMENU m_topMenu = nullptr;
