@@ -364,8 +364,7 @@ int ImportHtml(const std::string& in, const std::string& file) {
         ++itemCount[parent];
         lastItem = n;
       } else {
-        delete n;
-        lastItem = nullptr;
+        lastItem = nullptr;  // refused and deleted by the list
       }
       next = end;
     } else if (FindNoCase(tag, "<DD", 0) == 0 && lastItem) {

@@ -24,9 +24,17 @@ namespace {
 
 CFavoritesApp::BoxHook g_boxHook = nullptr;
 
-int Box(const char* gbk) {
-  if (g_boxHook) return g_boxHook(gbk, MB_OK | MB_ICONHAND);
-  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
+int Box(const std::string& gbk, unsigned flags = MB_OK | MB_ICONHAND) {
+  if (g_boxHook) return g_boxHook(gbk, flags);
+  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", flags);
+}
+
+// The notice of links left down because their ports are taken.
+std::string PortsTakenText(const std::vector<uint16_t>& ports) {
+  std::string list;
+  for (uint16_t p : ports) list += (list.empty() ? "" : "、") + std::to_string(p);
+  return "通讯端口" + list + "已被其他程序占用，程序不用" + (ports.size() > 1 ? "这些端口" : "该端口") +
+         "继续运行！";
 }
 
 void SendKey(int vk, bool down) {
@@ -250,37 +258,55 @@ void CFavoritesApp::StartNetwork() {
   panels::RegisterToolbarButton(Gbk(exe), m_logic->m_config.hotkeyText);
   // A link whose port is taken stays down and the program runs without it:
   // the favorites do not depend on the server.
-  m_links->Start(m_netConfig);
+  if (Fails(StartStep::kLinkThread)) m_links->FailThreadStart(3);
+  LinkStartReport report;
+  m_links->Start(m_netConfig, &report);
   StartupMark("links");
+  if (report.threadFailed >= 0) {
+    Box("创建线程(通讯代理)失败，按<确认>按钮退出程序！");
+    PostQuitMessage(0);  // the shutdown stops the links that did start
+    return;
+  }
+  if (!report.unavailablePorts.empty()) Box(PortsTakenText(report.unavailablePorts), MB_OK | MB_ICONEXCLAMATION);
   m_resolver->RequestResolve();
 }
 
 // ---- favorites transfer prompt -------------------------------------------------------
 
+// The prompt comes first: a transfer never runs without it to show its statuses.
 void CFavoritesApp::StartTransfer(bool upload) {
+  if (!m_net || !m_transfer || m_prompt || !OpenPrompt()) return;
   PromptView view;
-  if (!m_net || !m_transfer || !m_transfer->OnCommand(upload, view)) return;
+  if (!m_transfer->OnCommand(upload, view)) return;
   ShowTransfer(view);
 }
 
-void CFavoritesApp::ShowTransfer(const PromptView& view) {
+bool CFavoritesApp::OpenPrompt() {
+  m_prompt.reset(m_promptFault == PromptFault::kNoMemory ? nullptr : new (std::nothrow) CPromptDlg);
   if (!m_prompt) {
-    m_prompt.reset(new (std::nothrow) CPromptDlg);
-    if (!m_prompt || !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
-      m_prompt.reset();
-      if (m_transfer) m_transfer->OnPromptClosed();
-      return;
-    }
-    CNetState* net = m_net.get();
-    m_prompt->SetCancelHandler([net] { net->CancelTransfer(); });
-    ShowWindow(m_prompt->GetSafeHwnd(), SW_SHOW);
+    Box("主窗口申请空间失败，按确认退出！");
+    return false;
   }
+  if (m_promptFault == PromptFault::kCreate ||
+      !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
+    m_prompt.reset();
+    Box("创建主窗口失败，按确认退出！");
+    return false;
+  }
+  CNetState* net = m_net.get();
+  m_prompt->SetCancelHandler([net] { net->CancelTransfer(); });
+  return true;
+}
+
+void CFavoritesApp::ShowTransfer(const PromptView& view) {
+  if (!m_prompt) return;
   HWND prompt = m_prompt->GetSafeHwnd();
   if (!view.text.empty()) m_prompt->SetText(view.text);
   EnableWindow(GetDlgItem(prompt, IDC_PROMPT_OK), view.okEnabled);
   EnableWindow(GetDlgItem(prompt, IDC_PROMPT_CANCEL), view.cancelEnabled);
   if (view.setRange) m_promptRange = view.rangeMax;
   if (view.moveBar || view.setRange) m_prompt->SetProgress(view.barPos, m_promptRange);
+  if (!IsWindowVisible(prompt)) ShowWindow(prompt, SW_SHOW);
   if (view.replaceFavorites && m_logic && m_net) {
     std::unique_ptr<CMyNodeList> download = m_net->TakeDownloadList();
     if (download) {

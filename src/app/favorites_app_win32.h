@@ -62,11 +62,16 @@ class CFavoritesApp {
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
     kPanels,            // the panels, made as the main window first shows, could not be made
+    kLinkThread,        // link 3's threads could not start (the links start once the window is up)
   };
   // Tests make exactly one step fail as if its allocation or creation had
   // failed. kNone (the default) changes nothing.
   void FailStartStep(StartStep step) { m_failStep = step; }
   bool StartStepFails(StartStep step) const { return m_failStep == step; }
+  // Tests make the transfer progress prompt fail: no memory for it, or its
+  // window cannot be made.
+  enum class PromptFault { kNone, kNoMemory, kCreate };
+  void FailPrompt(PromptFault fault) { m_promptFault = fault; }
   // Where the start-up boxes go: GBK text and MessageBox flags. Null (the
   // default) shows them with MessageBoxW.
   using BoxHook = int (*)(const std::string& gbkText, unsigned flags);
@@ -83,6 +88,7 @@ class CFavoritesApp {
 
   CAppLogic* Logic() { return m_logic.get(); }
   CNetState* Net() { return m_net.get(); }
+  CNetLinks* Links() { return m_links.get(); }
   // The model's settings; valid once the logic start has run.
   SkinSet& Skins() { return m_logic->m_skins; }
   ConfigSettings& Config() { return m_logic->m_config; }
@@ -108,7 +114,9 @@ class CFavoritesApp {
   void SetHomePath(const std::string& home) { m_homePath = home; }
   // The network links, the server's name look-up and the browser toolbar
   // button's registration come once the main window is up (the window asks
-  // when it first gets a message); once only.
+  // when it first gets a message); once only. A link thread that cannot
+  // start ends the program as any failed start-up step does (its box, then
+  // the message loop ends); ports other programs hold are told in one box.
   void StartNetwork();
   bool NetworkStarted() const { return m_networkStarted; }
 
@@ -118,6 +126,8 @@ class CFavoritesApp {
   bool StartNetObjects();
   bool StartMainWindow();
   bool Fails(StartStep step) const { return m_failStep == step; }
+  // Makes the progress prompt, or tells the user it could not be made.
+  bool OpenPrompt();
   void ShowTransfer(const PromptView& view);
 
   static CFavoritesApp* s_instance;
@@ -138,6 +148,7 @@ class CFavoritesApp {
   bool m_networkStarted = false;
   std::string m_homePath;
   StartStep m_failStep = StartStep::kNone;
+  PromptFault m_promptFault = PromptFault::kNone;
 };
 
 }  // namespace qb

@@ -123,7 +123,6 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("banner");
   RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
   m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
-  m_openAll.SetOpenOutside(true);
 
   StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
@@ -185,7 +184,13 @@ bool CMainDlg::CreatePanels() {
   host.skinLook = [&app](int area) { return app.SkinLook(area); };
   host.skinImage = [&app](int area) { return app.Skins()[static_cast<size_t>(area)].m_strImagePath; };
   host.hotkeyText = [&app] { return app.Config().hotkeyText; };
-  host.navigateOpenAll = [this](const std::string& address) { m_openAll.Navigate(address); };
+  // Without a web page engine the small browser cannot load anything (the
+  // bookmarks are opened in browser windows of their own afterwards).
+  host.navigateOpenAll = [this](const std::string& address) {
+    if (!m_openAll.HasEngine()) return false;
+    m_openAll.Navigate(address);
+    return true;
+  };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
   if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
   if (app.StartStepFails(CFavoritesApp::StartStep::kPanels) || !panels::CreatePanels(m_hWnd, host)) return false;
@@ -361,15 +366,15 @@ void CMainDlg::Toggle() {
   }
 }
 
-void CMainDlg::ShowCategory(int mode, CMyNode* category) {
+void CMainDlg::ShowCategory(DisplayMode mode, CMyNode* category) {
   if (mode == kModeProgram)
     panels::ShowProgramFolder(category);
   else
     panels::ShowCategoryItems(category);
 }
 
-void CMainDlg::RebuildTabs(int mode, CMyNode* focus) {
-  panels::RefreshTabs(mode);
+void CMainDlg::RebuildTabs(DisplayMode mode, CMyNode* focus) {
+  panels::RefreshTabs(panels::CategoryKindOf(mode));
   if (focus) panels::FocusCategoryTab(focus);
 }
 
@@ -377,13 +382,13 @@ void CMainDlg::RebuildTabs(int mode, CMyNode* focus) {
 // folder button names the other folder, the folder's panel shows (with its
 // skin taken again when asked or when the mode changes), the other panel
 // hides and the tabs are rebuilt.
-void CMainDlg::EnterMode(int mode, bool freshSkin) {
+void CMainDlg::EnterMode(DisplayMode mode, bool freshSkin) {
   bool web = mode != kModeProgram;
   bool changed = m_mode != mode;
   m_mode = mode;
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W(web ? "程序夹" : "网址夹").c_str());
   CAppLogic* logic = m_app.Logic();
-  CMyNode* first = logic ? logic->FirstNodeBySlot(web ? UrlCategory : ProgramCategory) : nullptr;
+  CMyNode* first = logic ? logic->FirstNodeBySlot(panels::CategoryKindOf(mode)) : nullptr;
   HWND shown = web ? m_urlPanel : m_lnkPanel;
   ShowWindow(shown, SW_SHOWNOACTIVATE);
   if (freshSkin || changed) SendMessageW(shown, WM_APPLY_SKIN, 0, 0);
@@ -396,7 +401,7 @@ void CMainDlg::SwitchMode() { EnterMode(m_mode == kModeProgram ? kModeWeb : kMod
 
 void CMainDlg::RefreshCurrentMode() {
   CAppLogic* logic = m_app.Logic();
-  CMyNode* first = logic ? logic->FirstNodeBySlot(m_mode) : nullptr;
+  CMyNode* first = logic ? logic->FirstNodeBySlot(panels::CategoryKindOf(m_mode)) : nullptr;
   SendMessageW(m_mode == kModeProgram ? m_lnkPanel : m_urlPanel, WM_APPLY_SKIN, 0, 0);
   ShowCategory(m_mode, first);
   RebuildTabs(m_mode, first);

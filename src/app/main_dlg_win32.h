@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "panels/panel_logic.h"
 #include "skin/skin_button_win32.h"
 #include "win/dialog_win32.h"
 #include "win/gdi_win32.h"
@@ -23,7 +24,8 @@ namespace qb {
 
 class CFavoritesApp;
 
-enum { kModeWeb = 0, kModeProgram = 2 };
+using panels::DisplayMode;
+constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
 enum { kMaxSkins = 200, kTopVisitedEntries = 38 };
 
 // The object owns its window (win/dialog_win32.h) and deletes itself on the
@@ -44,7 +46,7 @@ class CMainDlg : public CDialogWindow {
   void RefreshCurrentMode();
   // Shows a web category's items in the item panel (the network code asks).
   void ShowWebCategory(CMyNode* category) { ShowCategory(kModeWeb, category); }
-  int Mode() const { return m_mode; }
+  DisplayMode Mode() const { return m_mode; }
   HWND TabPanel() const { return m_tabPanel; }
   HWND UrlPanel() const { return m_urlPanel; }
   HWND LnkPanel() const { return m_lnkPanel; }
@@ -85,7 +87,7 @@ class CMainDlg : public CDialogWindow {
   void PanelPlaces(RECT* tab, RECT* item) const;
   void FillFileBox();
   void RebuildTopVisitedMenu();
-  void EnterMode(int mode, bool freshSkin);
+  void EnterMode(DisplayMode mode, bool freshSkin);
   void SwitchMode();
   void WebModeWithFirstCategory();
   void SwitchFavoritesFile();
@@ -97,17 +99,17 @@ class CMainDlg : public CDialogWindow {
   void AboutBox();
   void OpenHelp();
   void Flash(UINT firstIcon, UINT lastIcon, bool newList);
-  void ShowCategory(int mode, CMyNode* category);
+  void ShowCategory(DisplayMode mode, CMyNode* category);
   void DestroyPanelWindows();
   void RestackPanels();
-  void RebuildTabs(int mode, CMyNode* focus);
+  void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 
   CFavoritesApp& m_app;
   HWND m_tabPanel = nullptr;
   HWND m_urlPanel = nullptr;
   HWND m_lnkPanel = nullptr;
-  int m_mode = kModeWeb;
+  DisplayMode m_mode = kModeWeb;
   bool m_chatPending = false;
   ScopedMenu m_skinMenu;
   ScopedMenu m_topMenu;

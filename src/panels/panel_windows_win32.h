@@ -9,13 +9,16 @@
 #include "panels/panels_win32.h"
 #include "skin/bcmenu_win32.h"
 #include "skin/skin_button_win32.h"
+#include "store/node.h"
 #include "widgets/picture_win32.h"
 #include "win/dialog_win32.h"
 #include "win/gdi_win32.h"
 #include "win/messages_win32.h"
 #include "win/text_win32.h"
 
-class CMyNode;
+// Every node a panel or a button keeps is a CNodeRef: it becomes null when
+// the tree frees the node (a delete, another favorites file, a download), so
+// no window ever reaches a freed node.
 
 namespace panels {
 
@@ -41,7 +44,7 @@ using qb::WM_PANEL_TIPS;
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {
  public:
-  CMyNode* m_pNode = nullptr;
+  CNodeRef m_pNode;
   int m_bDragging = 0;
   HWND m_hRenameEdit = nullptr;
   int m_bAddMode = 0;
@@ -61,11 +64,11 @@ class CBtnTAB : public qb::CSkinButton {
 // An item button (item panel and program folder).
 class CBtnLeafNode : public qb::CSkinButton {
  public:
-  CMyNode* m_pNode = nullptr;
+  CNodeRef m_pNode;
   int m_bDragging = 0;
   // The item whose icon the shell is asked for just before the button is
   // first drawn (the shell takes its time over addresses).
-  CMyNode* m_pIconPending = nullptr;
+  CNodeRef m_pIconPending;
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -120,12 +123,13 @@ class CTabDialog : public CPanelDialog {
   void RefreshTabs(int kind);
   void FocusCategoryTab(CMyNode* node);
   CBtnTAB& Tab(int slot) { return m_tabs[slot]; }
+  // Ends the open rename (Enter, loss of focus, a click on another tab).
   void FinishRename();
 
   int m_bRenaming = 0;
-  CMyNode* m_pDraggedItem = nullptr;
-  CMyNode* m_pDraggedCategory = nullptr;
-  CMyNode* m_pContextNode = nullptr;
+  CNodeRef m_pDraggedItem;
+  CNodeRef m_pDraggedCategory;
+  CNodeRef m_pContextNode;
 
  protected:
   INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -145,6 +149,8 @@ class CTabDialog : public CPanelDialog {
   void LeaveCategoryCircle();
   void BuildEmptySlotMenu();
   void MakeButtons() override;
+  // The tab whose rename edit is open, or null.
+  CBtnTAB* RenamingTab();
 
   CBtnTAB m_tabs[44];
   int m_nShownKind = 0;  // the kind whose categories the tabs show
@@ -164,8 +170,8 @@ class CUrlDialog : public CPanelDialog {
   // of the like-named file under images\icon (remembered), else the default.
   void SetItemIcon(CBtnLeafNode& button, CMyNode* node);
   CBtnLeafNode& Button(int slot) { return m_buttons[slot]; }
-  CMyNode* m_pCurrentItem = nullptr;
-  CMyNode* m_pShownCategory = nullptr;
+  CNodeRef m_pCurrentItem;
+  CNodeRef m_pShownCategory;
 
  protected:
   INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -208,7 +214,7 @@ class CLnkDialog : public CPanelDialog {
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
   qb::CSkinButton* TransparentButton(int i) override { return i < 30 && ButtonsMade() ? &m_buttons[i] : nullptr; }
   CBtnLeafNode m_buttons[30];
-  CMyNode* m_pPendingFolder = nullptr;  // shown once the buttons are made
+  CNodeRef m_pPendingFolder;  // shown once the buttons are made
 };
 
 CTabDialog* TabDialog();

@@ -73,9 +73,11 @@ void CUrlDialog::MakeButtons() {
   ShowCategoryItems(m_pShownCategory);
 }
 
+// Without a category (a favorites file with no web category) every button
+// is emptied and hidden: none may keep an item of the tree shown before.
 void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   m_pShownCategory = category;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
@@ -83,7 +85,7 @@ void CUrlDialog::ShowCategoryItems(CMyNode* category) {
     return;
   }
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    CMyNode* found = ItemAtSlot(*app, category, slot);
+    CMyNode* found = ItemAtSlot(*app, category, slot);  // none without a category
     if (found) SetUpItemButton(slot, found);
     m_buttons[slot].m_pNode = found;
   }
@@ -218,11 +220,7 @@ void CUrlDialog::DeleteItem() {
   };
   DeleteOutcome r = DeleteItemNode(*app, item, LoggedIn(), *Host().ui, dropOut, nullptr);
   if (r == kRefusedCircle) return;
-  if (r == kDeleted) {
-    for (CBtnLeafNode& b : m_buttons)
-      if (b.m_pNode == item) b.m_pNode = nullptr;
-    m_pCurrentItem = nullptr;
-  }
+  // A deleted bookmark is gone from the buttons and the menu's target already.
   // A bookmark the tree did not hold changes nothing, unless it left its circle.
   if (r == kDeleted || inCircle) ShowCategoryItems(parent);
 }
@@ -282,12 +280,12 @@ void CLnkDialog::MakeButtons() {
   }
   CMyNode* folder = m_pPendingFolder;
   m_pPendingFolder = nullptr;
-  ShowProgramFolder(folder);
+  if (folder) ShowProgramFolder(folder);
 }
 
 void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
     m_pPendingFolder = category;

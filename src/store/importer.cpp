@@ -62,10 +62,7 @@ void AddUrlFiles(CMyNodeList& list, const std::string& folder, const std::vector
     n->m_strName = CleanName(n->m_strName);
     n->m_pParent = parent;
     n->m_nSlot = count;
-    if (list.AddNode(n))
-      ++count;
-    else
-      delete n;
+    if (list.AddNode(n)) ++count;
   }
 }
 
@@ -100,7 +97,10 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
   cat->m_strAddress = profilesFolder + "\\" + user;
   cat->m_strNote = kFirstLevel;
   cat->m_nSlot = 0;
-  if (list.FindNode(kDesktopName, ProgramCategory) || !list.AddNode(cat)) delete cat;
+  if (list.FindNode(kDesktopName, ProgramCategory))
+    delete cat;
+  else
+    list.AddNode(cat);
 
   std::string folder = DesktopFolder(profilesFolder, user);
   std::vector<os::DirEntry> entries;
@@ -116,7 +116,7 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
@@ -138,10 +138,7 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = nextSlot;
-      if (list.AddNode(cat))
-        ++nextSlot;
-      else
-        delete cat;
+      if (list.AddNode(cat)) ++nextSlot;
     }
     AddProgramFiles(list, folder + e.name + "\\", e.name);
   }
@@ -162,7 +159,7 @@ int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::str
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
@@ -183,10 +180,7 @@ int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = count;
-      if (!list.AddNode(cat)) {
-        delete cat;
-        continue;
-      }
+      if (!list.AddNode(cat)) continue;
       ++count;
       if (i > 0) ImportUrlFolder(list, folder + names[i] + "\\", cat->m_strName);
     }

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include "os/os.h"
+#include "os/shell.h"
 #include "win/gdi_win32.h"
 #include "win/text_win32.h"
 
@@ -218,7 +219,7 @@ void CExplorer1::Navigate(const std::string& address) {
   }
   if (IsWebAddress(address)) {
     m_title = W(address);
-    if (m_openOutside) ShellExecuteW(nullptr, L"open", W(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (m_openOutside) os::ShellOpen(address, os::kShowNormal);
   } else {
     m_title = PageTitle(address);
   }

@@ -165,6 +165,54 @@ TEST_F(MainWindowTest, TransferCommandOpensThePromptAndItsCloseIsHandled) {
   EXPECT_EQ(L"您未登录,请先登录!", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
 }
 
+std::vector<std::pair<std::string, unsigned>> g_appBoxes;
+int RecordAppBox(const std::string& gbkText, unsigned flags) {
+  g_appBoxes.emplace_back(gbkText, flags);
+  return IDOK;
+}
+
+// The progress prompt is made before the request goes out: when it cannot
+// be made the user is told and no transfer runs unseen.
+TEST_F(MainWindowTest, TheTransferPromptIsMadeBeforeTheRequestIsSent) {
+  Start();
+  qb::CNetState* net = app->Net();
+  ASSERT_TRUE(net);
+  net->m_bLoggedIn = true;
+  net->Sender().m_serverAddress = qb::MakeAddress(127, 0, 0, 1);
+  qb::CFavoritesApp::SetBoxHook(RecordAppBox);
+  MSG command = {};
+  command.message = WM_COMMAND;
+  command.wParam = ID_TRAY_UPLOAD;
+  using Fault = qb::CFavoritesApp::PromptFault;
+  const std::pair<Fault, std::string> cases[] = {{Fault::kNoMemory, "主窗口申请空间失败，按确认退出！"},
+                                                 {Fault::kCreate, "创建主窗口失败，按确认退出！"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    g_appBoxes.clear();
+    app->FailPrompt(c.first);
+    ASSERT_TRUE(app->OnThreadMessage(command));
+    ASSERT_EQ(1u, g_appBoxes.size());
+    EXPECT_EQ(c.second, g_appBoxes[0].first);
+    EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_appBoxes[0].second);
+    EXPECT_FALSE(app->Prompt());
+    EXPECT_EQ(0, net->m_nMode) << "no transfer runs";
+    EXPECT_EQ(0, net->Sender().m_nCounter) << "no request was sent";
+  }
+  // With its prompt the upload starts.
+  g_appBoxes.clear();
+  app->FailPrompt(Fault::kNone);
+  ASSERT_TRUE(app->OnThreadMessage(command));
+  EXPECT_TRUE(g_appBoxes.empty());
+  ASSERT_TRUE(app->Prompt());
+  EXPECT_EQ(L"正在上传......", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
+  EXPECT_TRUE(IsWindowVisible(app->Prompt()->GetSafeHwnd()));
+  EXPECT_EQ(1, net->m_nMode);
+  EXPECT_EQ(1, net->Sender().m_nCounter);
+  net->CancelTransfer();
+  net->m_bLoggedIn = false;
+  qb::CFavoritesApp::SetBoxHook(nullptr);
+}
+
 TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
   Start();
   RECT banner, filebox, items, tabs;
