@@ -7,7 +7,7 @@
 // server's late member list is handed to the state as the dispatcher hands it over.
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "net/netstate.h"
 #include "os/os.h"
 #include "panels/circles.h"

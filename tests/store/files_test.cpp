@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
 #include "os/os.h"
