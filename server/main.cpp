@@ -119,7 +119,7 @@ int Serve(int argc, char** argv) {
   if (!InitPasswords()) return Fail("the password library cannot start");
   std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
   if (!storage) return Fail("cannot open the database: " + error);
-  volatile sig_atomic_t* stop = InstallStopSignals();
+  std::atomic<bool>& stop = InstallStopSignals();
   CUdpPorts ports;
   if (!ports.Open(loop, error)) return Fail(error);
   // Password hashes are slow on purpose; checking them off the loop keeps

@@ -119,39 +119,59 @@ bool CServer::BeginCheck(uint32_t address) {
   return true;
 }
 
+const char* RefusalText(Refusal r) {
+  switch (r) {
+    case Refusal::None: return "accepted";
+    case Refusal::AddressBlocked: return "too many wrong passwords";
+    case Refusal::WrongPassword: return "unknown user or wrong password";
+    case Refusal::CheckBusy: return "a password check is under way";
+    case Refusal::TooManySessions: return "too many sessions";
+  }
+  return "refused";
+}
+
+void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst,
+                            uint64_t now, std::function<void(Refusal, const UserRecord&)> done) {
+  UserRecord rec;
+  if (Session* s = sessionFirst ? SessionAt(address, user) : nullptr) {
+    rec.number = s->user;
+    rec.nickname = s->nickname;
+    if (DigestMatches(s->digest, password)) return done(Refusal::None, rec);
+    NoteLoginFailure(address, now);
+    return done(Refusal::WrongPassword, rec);
+  }
+  rec.number = user;
+  Refusal why = Refusal::None;
+  if (LoginBlocked(address, now)) why = Refusal::AddressBlocked;
+  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = Refusal::WrongPassword;
+  else if (!BeginCheck(address)) why = Refusal::CheckBusy;
+  if (why != Refusal::None) {
+    if (why == Refusal::WrongPassword) NoteLoginFailure(address, now);
+    return done(why, rec);
+  }
+  m_check->Check(rec.hash, password, [this, address, rec, done](bool ok) {
+    m_checking.erase(address);
+    if (!ok) NoteLoginFailure(address, m_now);
+    done(ok ? Refusal::None : Refusal::WrongPassword, rec);
+  });
+}
+
 void CServer::Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now,
                            const char* what, std::function<void(Session*)> then) {
   std::string who = std::string(what) + " for user " + qb::FormatNumber(user);
-  if (Session* s = SessionAt(address, user)) {
-    if (DigestMatches(s->digest, password)) return then(s);
-    NoteLoginFailure(address, now);
-    Refused(address, who + ": wrong password");
-    return then(nullptr);
-  }
-  // No session here: the server may have restarted under a user who is still
-  // logged in as far as his program knows. A right password opens one again.
-  UserRecord rec;
-  const char* why = nullptr;
-  if (LoginBlocked(address, now)) why = "too many wrong passwords";
-  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
-  else if (!BeginCheck(address)) why = "a password check is under way";
-  if (why) {
-    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
-    Refused(address, who + ": " + why);
-    return then(nullptr);
-  }
-  m_check->Check(rec.hash, password, [this, address, rec, password, who, then](bool ok) {
-    m_checking.erase(address);
-    if (!ok) {
-      NoteLoginFailure(address, m_now);
-      Refused(address, who + ": unknown user or wrong password");
-      return then(nullptr);
-    }
-    Session* s = SessionAt(address, rec.number);  // it may have come meanwhile
-    if (!s) s = OpenSession(address, rec, password, m_now);
-    if (!s) Refused(address, who + ": too many sessions");
-    then(s);
-  });
+  // Without a session here the server may have restarted under a user who is
+  // still logged in as far as his program knows: a right password opens one again.
+  CheckPassword(address, user, password, true, now,
+                [this, address, password, who, then](Refusal why, const UserRecord& rec) {
+                  if (why != Refusal::None) {
+                    Refused(address, who + ": " + RefusalText(why));
+                    return then(nullptr);
+                  }
+                  Session* s = SessionAt(address, rec.number);  // it may have come meanwhile
+                  if (!s) s = OpenSession(address, rec, password, m_now);
+                  if (!s) Refused(address, who + ": " + RefusalText(Refusal::TooManySessions));
+                  then(s);
+                });
 }
 
 CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user, const std::string& password,
@@ -198,37 +218,24 @@ void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t
   }
   int32_t user = qb::ReadNumber(userField);
   std::string password = qb::DecodeText(coded);
-  UserRecord rec;
-  const char* why = nullptr;
-  if (LoginBlocked(address, now)) why = "too many wrong passwords";
-  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
-  else if (!BeginCheck(address)) why = "a password check is under way";
-  if (why) {
-    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
-    Refused(address, "login of user " + qb::FormatNumber(user) + ": " + why);
-    return Reply(address, k, n, qb::MsgLoginRefused());
-  }
-  m_check->Check(rec.hash, password, [this, address, k, n, rec, password](bool ok) {
-    m_checking.erase(address);
-    FinishLogin(address, k, n, rec, password, ok);
-  });
+  // A login is always checked against the stored hash, even over a live session.
+  CheckPassword(address, user, password, false, now,
+                [this, address, k, n, user, password](Refusal why, const UserRecord& rec) {
+                  if (why == Refusal::None) return FinishLogin(address, k, n, rec, password);
+                  Refused(address, "login of user " + qb::FormatNumber(user) + ": " + RefusalText(why));
+                  Reply(address, k, n, qb::MsgLoginRefused());
+                });
 }
 
-void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password,
-                          bool ok) {
+void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password) {
   std::string who = "login of user " + qb::FormatNumber(rec.number);
-  if (!ok) {
-    NoteLoginFailure(address, m_now);
-    Refused(address, who + ": unknown user or wrong password");
-    return Reply(address, k, n, qb::MsgLoginRefused());
-  }
   Session* s = SessionAt(address, rec.number);
   if (s) {  // logging in again over a live session: just renew it
     s->digest = SessionDigest(password);
     s->nickname = rec.nickname;
     Log("login user " + qb::FormatNumber(rec.number) + " from " + qb::DottedAddress(address) + " (again)");
   } else if (!(s = OpenSession(address, rec, password, m_now))) {
-    Refused(address, who + ": too many sessions");
+    Refused(address, who + ": " + RefusalText(Refusal::TooManySessions));
     return Reply(address, k, n, qb::MsgLoginRefused());
   }
   s->lastSeen = m_now;

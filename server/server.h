@@ -24,6 +24,10 @@ const size_t kMaxListDatagram = 1000;
 const size_t kMaxLeaveWord = 1000;  // bytes of text stored per leave-word
 const int kServerPorts = 5;
 
+// Why a password check said no (None: it said yes).
+enum class Refusal { None, AddressBlocked, WrongPassword, CheckBusy, TooManySessions };
+const char* RefusalText(Refusal why);
+
 class IDatagramOut {
  public:
   virtual ~IDatagramOut() {}
@@ -123,9 +127,15 @@ class CServer {
   void OnFavUp(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnFavDown(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void StartDownload(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
-  void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password, bool ok);
+  void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password);
   void OnGroup(uint32_t address, int k, int32_t n, qb::FieldList& f);
 
+  // The one password check of every message that carries a password: the
+  // limits first, then (with `sessionFirst`, when `user` has a session at
+  // `address`) the session's digest, else the stored hash on the check pool.
+  // `done` gets None with the user's record, or the reason; it may run later.
+  void CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst, uint64_t now,
+                     std::function<void(Refusal, const UserRecord&)> done);
   // Calls `then` with the session of `user` at `address` whose password is
   // `password`: checked against the session's digest, or (no session yet,
   // e.g. after a restart) against the stored hash, which then makes the
