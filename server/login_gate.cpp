@@ -83,8 +83,9 @@ void CLoginGate::NoteSuccess(uint32_t address, int32_t user) {
 }
 
 int CLoginGate::Rank(uint32_t address, int32_t user, uint64_t now) const {
-  if (Known(address, user)) return 0;
-  return m_addresses.Count(address, now, m_limits.windowMs) == 0 ? 1 : 2;
+  if (Known(address, user)) return kKnown;
+  if (m_addresses.Count(address, now, m_limits.windowMs) > 0) return kAddressFailing;
+  return m_users.Count(user, now, m_limits.windowMs) > 0 ? kUserFailing : kClean;
 }
 
 void CLoginGate::Expire(uint64_t now) {

@@ -5,7 +5,8 @@
 // user-number limit spares the (address, user) pairs that logged in before,
 // so guessing one account from thousands of addresses does not lock its owner
 // out where he usually logs in. Those known pairs also rank first for the slow
-// checks, then addresses without recent failures, then the rest.
+// checks, then addresses and users without recent failures, then users with
+// failures, then addresses with failures.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -68,7 +69,8 @@ class CLoginGate {
   void NoteFailure(uint32_t address, int32_t user, bool userExists, uint64_t now);
   void NoteSuccess(uint32_t address, int32_t user);
   bool Known(uint32_t address, int32_t user) const { return m_known.count(PairKey(address, user)) != 0; }
-  // 0 known pair, 1 address without failures in the window, 2 the rest.
+  // The rank of a check now: kKnown, kClean, kUserFailing or kAddressFailing.
+  static const int kKnown = 0, kClean = 1, kUserFailing = 2, kAddressFailing = 3;
   int Rank(uint32_t address, int32_t user, uint64_t now) const;
   void Expire(uint64_t now);
 

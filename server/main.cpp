@@ -137,6 +137,7 @@ int Serve(int argc, char** argv) {
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
           loop.serverPortBase + kServerPorts - 1, db.c_str());
   int rc = RunLoop(server, ports, stop, &pool);
+  server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();
   fprintf(stderr,
           "qimbo-server: stopped; %llu datagrams received, dropped %llu malformed, %llu oversized, %llu unknown; "

@@ -31,10 +31,10 @@ bool CRefusalLog::Close(const std::string& name, Kind& k, uint64_t now) {
   return true;
 }
 
-void CRefusalLog::Flush(uint64_t now) {
+void CRefusalLog::Flush(uint64_t now, bool all) {
   for (auto it = m_kinds.begin(); it != m_kinds.end();)
-    it = now - it->second.start >= m_intervalMs && !Close(it->first, it->second, now) ? m_kinds.erase(it)
-                                                                                        : std::next(it);
+    it = (all || now - it->second.start >= m_intervalMs) && !Close(it->first, it->second, now) ? m_kinds.erase(it)
+                                                                                               : std::next(it);
 }
 
 }  // namespace qsrv

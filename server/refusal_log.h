@@ -22,8 +22,9 @@ class CRefusalLog {
   // `kind` names the refusal in the counts ("logins (too many wrong
   // passwords)"); `line` is the full text for the first one.
   void Note(const std::string& kind, const std::string& line, uint32_t address, uint64_t now);
-  // Writes the counts of the intervals that have ended by `now`.
-  void Flush(uint64_t now);
+  // Writes the counts of the intervals that have ended by `now` (of all
+  // intervals with `all`, when the server stops).
+  void Flush(uint64_t now, bool all = false);
 
  private:
   struct Kind {

@@ -24,7 +24,7 @@ const std::vector<LimitOption>& Table() {
        [](ServerOptions& o, long long v) { o.loginFailWindowMs = (uint64_t)v * 1000; }},
       {{"--known-logins", "(address, user) pairs remembered as having logged in"}, 0, kBig,
        [](ServerOptions& o, long long v) { o.maxKnownLogins = (size_t)v; }},
-      {{"--pending-checks", "password checks waiting for a worker"}, 1, kBig,
+      {{"--pending-checks", "password checks waiting for a worker"}, 1, 65536,
        [](ServerOptions& o, long long v) { o.maxPendingChecks = (size_t)v; }},
       {{"--check-workers", "password checks at once (worker threads)"}, 1, 64,
        [](ServerOptions& o, long long v) { o.maxChecksAtOnce = (size_t)v; }},

@@ -139,22 +139,27 @@ void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& p
   check.hash = rec.hash;
   check.password = password;
   check.done = [rec, done](Refusal why) { done(why, rec); };
-  if (!QueueCheck(m_gate.Rank(address, user, now), std::move(check))) return done(Refusal::ChecksFull, rec);
+  if (!QueueCheck(std::move(check))) return done(Refusal::ChecksFull, rec);
   RunChecks();
 }
 
-bool CServer::QueueCheck(int rank, WaitingCheck check) {
+bool CServer::QueueCheck(WaitingCheck check) {
   if (m_waiting.size() >= m_opt.maxPendingChecks) {
     // Full: the newest check of the lowest rank gives way to a better one.
-    if (m_waiting.empty() || std::prev(m_waiting.end())->first.first <= rank) return false;
-    auto last = std::prev(m_waiting.end());
-    WaitingCheck out = std::move(last->second);
-    m_waiting.erase(last);
+    auto worst = m_waiting.end();
+    int worstRank = -1;
+    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+      int rank = RankOf(*it);
+      if (rank >= worstRank) worst = it, worstRank = rank;
+    }
+    if (worst == m_waiting.end() || worstRank <= RankOf(check)) return false;
+    WaitingCheck out = std::move(*worst);
+    m_waiting.erase(worst);
     m_checking.erase(out.address);
     out.done(Refusal::ChecksFull);
   }
   m_checking.insert(check.address);
-  m_waiting.emplace(std::make_pair(rank, ++m_arrivals), std::move(check));
+  m_waiting.push_back(std::move(check));
   return true;
 }
 
@@ -162,22 +167,38 @@ void CServer::RunChecks() {
   // A check answered at once (no pool) comes back in here: the outer loop goes on.
   if (m_runningChecks) return;
   m_runningChecks = true;
-  while (m_checksRunning < std::max<size_t>(1, m_opt.maxChecksAtOnce) && !m_waiting.empty()) {
-    WaitingCheck c = std::move(m_waiting.begin()->second);
-    m_waiting.erase(m_waiting.begin());
-    // The limits may have closed while it waited.
-    Refusal why = m_gate.Admit(c.address, c.user, m_now, SessionAt(c.address, c.user) != nullptr);
-    if (why != Refusal::None) {
-      m_checking.erase(c.address);
-      c.done(why);
-      continue;
+  size_t workers = std::max<size_t>(1, m_opt.maxChecksAtOnce);
+  size_t suspectWorkers = std::max<size_t>(1, workers - 1);
+  while (m_checksRunning < workers && !m_waiting.empty()) {
+    // The best rank, the oldest of it; checks the limits closed on meanwhile go.
+    std::vector<WaitingCheck> closed;
+    auto best = m_waiting.end();
+    int bestRank = CLoginGate::kAddressFailing + 1;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+      if (m_gate.Admit(it->address, it->user, m_now, SessionAt(it->address, it->user) != nullptr) != Refusal::None) {
+        m_checking.erase(it->address);
+        closed.push_back(std::move(*it));
+        it = m_waiting.erase(it);
+        continue;
+      }
+      int rank = RankOf(*it);
+      if (rank < bestRank) best = it, bestRank = rank;
+      ++it;
     }
+    for (WaitingCheck& c : closed)
+      c.done(m_gate.Admit(c.address, c.user, m_now, SessionAt(c.address, c.user) != nullptr));
+    bool suspect = bestRank >= CLoginGate::kUserFailing;
+    if (best == m_waiting.end() || (suspect && m_suspectsRunning >= suspectWorkers)) break;
+    WaitingCheck c = std::move(*best);
+    m_waiting.erase(best);
     ++m_checksRunning;
+    m_suspectsRunning += suspect;
     uint32_t address = c.address;
     int32_t user = c.user;
     std::function<void(Refusal)> done = std::move(c.done);
-    m_check->Check(c.hash, c.password, [this, address, user, done](bool ok) {
+    m_check->Check(c.hash, c.password, [this, address, user, suspect, done](bool ok) {
       --m_checksRunning;
+      m_suspectsRunning -= suspect;
       m_checking.erase(address);
       if (ok) m_gate.NoteSuccess(address, user);
       else m_gate.NoteFailure(address, user, true, m_now);

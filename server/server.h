@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,6 +83,8 @@ class CServer {
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
   void OnTick(uint64_t nowMs);
+  // Logs the refusals counted so far; when the server stops.
+  void FlushLog(uint64_t nowMs) { m_refusals.Flush(nowMs, true); }
 
   const ServerCounters& Counters() const { return m_counters; }
   size_t SessionCount() const { return m_sessions.size(); }
@@ -152,11 +155,14 @@ class CServer {
   // user's record, or the reason; it may run later.
   void CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst, uint64_t now,
                      std::function<void(Refusal, const UserRecord&)> done);
-  // Queues a slow check by its rank, pushing out a waiting one of a lower
-  // rank when the queue is full; false when there is no room for it.
-  bool QueueCheck(int rank, WaitingCheck check);
-  // Hands waiting checks to the pool while it has room.
+  // Queues a slow check; when the queue is full it pushes out the newest
+  // waiting check of a lower rank, or finds no room (false).
+  bool QueueCheck(WaitingCheck check);
+  // Hands waiting checks to the pool while it has room, best rank first,
+  // then in order of arrival. One worker is kept for the known and clean
+  // ranks: the others never take all of them.
   void RunChecks();
+  int RankOf(const WaitingCheck& c) const { return m_gate.Rank(c.address, c.user, m_now); }
   // Calls `then` with the session of `user` at `address` whose password is
   // `password`: checked against the session's digest, or (no session yet,
   // e.g. after a restart) against the stored hash, which then makes the
@@ -209,10 +215,10 @@ class CServer {
   size_t m_stagedTotal = 0;
 
   CLoginGate m_gate;
-  std::map<std::pair<int, uint64_t>, WaitingCheck> m_waiting;  // by rank, then arrival
-  uint64_t m_arrivals = 0;
+  std::list<WaitingCheck> m_waiting;        // in order of arrival; ranks change as failures come
   std::unordered_set<uint32_t> m_checking;  // addresses with a check waiting or under way
   size_t m_checksRunning = 0;
+  size_t m_suspectsRunning = 0;  // ... of them, those of failing users or addresses
   bool m_runningChecks = false;
 
   CRefusalLog m_refusals;

@@ -122,6 +122,8 @@ TEST_F(Hostile, WrongPasswordsPerUserAreLimitedAcrossAddressesButNotForHisOwnAdd
 }
 
 TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRest) {
+  // Ranks: B known for 200; C and user 100 clean; user 300 has failures;
+  // Flood(0), Flood(4) and Flood(5) have failures themselves.
   opt.maxChecksAtOnce = 1;
   opt.maxPendingChecks = 3;
   server.reset(new CServer(*storage, out, opt, &check));
@@ -137,7 +139,7 @@ TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRes
   Send(Flood(1), 0, 2, qb::MsgLogin(300, "bad"));  // under way
   Send(Flood(0), 0, 3, qb::MsgLogin(300, "bad"));  // waits, ranked last
   Send(Flood(4), 0, 4, qb::MsgLogin(300, "bad"));  // waits, ranked last
-  Send(Flood(2), 0, 5, qb::MsgLogin(300, "bad"));  // waits: the queue is full now
+  Send(Flood(2), 0, 5, qb::MsgLogin(300, "bad"));  // waits, ranked third: the queue is full now
   EXPECT_TRUE(Take().empty());
   ASSERT_EQ(5u, check.pending.size());
   // One past: nothing ranks below it, so it is refused at once.
@@ -154,18 +156,18 @@ TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRes
   ASSERT_TRUE(LoginReply(Flood(0), 3, r));
   EXPECT_TRUE(IsLoginRefused(r));
   Take();
-  // Served in order: the known address, then the clean ones as they came.
+  // Served in order: the known address, the clean one, then the user who has failures.
   check.Answer(4);  // Flood(1)
   ASSERT_EQ(6u, check.pending.size());
   check.Answer(5);
   ASSERT_TRUE(LoginReply(B, 8, r));
   EXPECT_TRUE(IsLoginOk(r, 200));
   check.Answer(6);
-  EXPECT_TRUE(LoginReply(Flood(2), 5, r));
-  EXPECT_FALSE(LoginReply(C, 7, r));
-  check.Answer(7);
   ASSERT_TRUE(LoginReply(C, 7, r));
   EXPECT_TRUE(IsLoginOk(r, 100));
+  EXPECT_FALSE(LoginReply(Flood(2), 5, r));
+  check.Answer(7);
+  EXPECT_TRUE(LoginReply(Flood(2), 5, r));
   EXPECT_EQ(8u, check.pending.size());
 }
 

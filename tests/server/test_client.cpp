@@ -82,6 +82,8 @@ bool CServerProcess::Start(const std::string& db, const std::vector<std::string>
                                      "--port-base", std::to_string(m_ports.server), "--client-port-base",
                                      std::to_string(m_ports.client)};
     args.insert(args.end(), extra.begin(), extra.end());
+    // A log left by an earlier start would say "listening" before this one does.
+    unlink(m_logPath.c_str());
     m_pid = Spawn(args, m_logPath);
     uint64_t end = NowMs() + 10000;
     while (NowMs() < end) {
