@@ -486,7 +486,7 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   if (!FitsDatagram(down, kMaxDatagram)) return DropUpload(s, "a node too long to download again");
   size_t bytes = down.size() + sizeof(qb::NodeWire);
   if (s.up.bytes + bytes > m_opt.maxStagedBytes) return DropUpload(s, "too large");
-  if (!MakeRoom(bytes, &s, now)) return DropUpload(s, "no room");
+  if (!MakeRoom(bytes, s.up.bytes + bytes, &s, now)) return DropUpload(s, "no room");
   s.up.bytes += bytes;
   m_stagedTotal += bytes;
   s.up.nodes.push_back(std::move(node));
@@ -536,7 +536,7 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
       d.bytes += qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node)).size() + sizeof(qb::NodeWire);
     if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
     ClearDownload(*s);
-    if (!MakeRoom(d.bytes, s, m_now)) return Refused(address, "downloads", who, "no room");
+    if (!MakeRoom(d.bytes, d.bytes, s, m_now)) return Refused(address, "downloads", who, "no room");
     m_stagedTotal += d.bytes;
     d.active = true;
     d.lastActivity = m_now;
@@ -743,6 +743,13 @@ size_t CServer::CountTransfers() const {
   return n;
 }
 
+void CServer::DropTransfer(Session& s, bool upload, const char* why) {
+  if (upload) return DropUpload(s, why);
+  Log("download of user " + qb::FormatNumber(s.user) + " dropped after " + qb::FormatNumber((int32_t)s.down.next) +
+      " of " + qb::FormatNumber((int32_t)s.down.nodes.size()) + " nodes: " + why);
+  ClearDownload(s);
+}
+
 bool CServer::DropIdlest(const Session* keep, uint64_t now) {
   Session* idlest = nullptr;
   bool upload = false;
@@ -758,26 +765,35 @@ bool CServer::DropIdlest(const Session* keep, uint64_t now) {
     if (s.down.active) consider(s, false, s.down.lastActivity);
   }
   if (!idlest) return false;
-  if (upload) {
-    DropUpload(*idlest, "idle while room was needed");
-  } else {
-    Log("download of user " + qb::FormatNumber(idlest->user) + " dropped after " +
-        qb::FormatNumber((int32_t)idlest->down.next) + " of " + qb::FormatNumber((int32_t)idlest->down.nodes.size()) +
-        " nodes: idle while room was needed");
-    ClearDownload(*idlest);
-  }
+  DropTransfer(*idlest, upload, "idle while room was needed");
   return true;
 }
 
-bool CServer::MakeRoom(size_t bytes, const Session* keep, uint64_t now) {
+bool CServer::DropLargest(const Session* keep, size_t than) {
+  Session* largest = nullptr;
+  bool upload = false;
+  size_t most = than;
+  for (auto& kv : m_sessions) {
+    Session& s = kv.second;
+    if (&s == keep) continue;
+    if (s.up.active && s.up.bytes > most) largest = &s, upload = true, most = s.up.bytes;
+    if (s.down.active && s.down.bytes > most) largest = &s, upload = false, most = s.down.bytes;
+  }
+  if (!largest) return false;
+  DropTransfer(*largest, upload, "it held the most when room was needed");
+  return true;
+}
+
+bool CServer::MakeRoom(size_t bytes, size_t mine, const Session* keep, uint64_t now) {
   while (m_stagedTotal + bytes > m_opt.maxStagedTotal)
-    if (!DropIdlest(keep, now)) return false;
+    if (!DropIdlest(keep, now) && !DropLargest(keep, mine)) return false;
   return true;
 }
 
 bool CServer::MakeTransferRoom(const Session* keep, uint64_t now) {
+  size_t share = m_opt.maxStagedTotal / std::max<size_t>(1, m_opt.maxTransfers);
   while (CountTransfers() >= m_opt.maxTransfers)
-    if (!DropIdlest(keep, now)) return false;
+    if (!DropIdlest(keep, now) && !DropLargest(keep, share)) return false;
   return true;
 }
 

@@ -49,7 +49,7 @@ struct ServerOptions {
   size_t maxStagedBytes = 8u << 20;   // held by one upload
   size_t maxStagedTotal = 16u << 20;  // held by all uploads and downloads together
   size_t maxTransfers = 64;    // uploads and downloads under way at once
-  uint64_t reclaimIdleMs = 10 * 1000;  // when room or transfers run short, one idle this long gives way
+  uint64_t reclaimIdleMs = 7 * 1000;  // when room or transfers run short, one idle this long gives way
   int maxWordsPerUser = 100;
   int maxWordsPerSender = 10;  // leave-words waiting from one sender for one addressee
   int maxCirclesPerUser = 5000;
@@ -180,13 +180,19 @@ class CServer {
   // Staged bytes: every change of an upload or download goes through these.
   void ClearUpload(Session& s);
   void ClearDownload(Session& s);
-  // True when `bytes` more fit within the total, after dropping transfers
-  // idle for reclaimIdleMs if needed (never those of `keep`).
-  bool MakeRoom(size_t bytes, const Session* keep, uint64_t now);
-  // True when one more transfer may begin, on the same terms.
+  // True when `bytes` more for a transfer of `keep` (which then holds
+  // `mine`) fit within the total, after dropping, as needed, transfers idle
+  // for reclaimIdleMs, then the largest if it holds more than `mine`. So an
+  // upload within the fair share (total / transfers) always finds room.
+  bool MakeRoom(size_t bytes, size_t mine, const Session* keep, uint64_t now);
+  // True when one more transfer may begin: if all are taken, one idle for
+  // reclaimIdleMs gives way, else the largest if it holds more than its fair share.
   bool MakeTransferRoom(const Session* keep, uint64_t now);
-  // The transfer idle longest (at least reclaimIdleMs), other than `keep`'s; false when none.
+  // Drops the transfer idle longest (at least reclaimIdleMs), other than `keep`'s.
   bool DropIdlest(const Session* keep, uint64_t now);
+  // Drops the transfer holding the most bytes, more than `than`, other than `keep`'s.
+  bool DropLargest(const Session* keep, size_t than);
+  void DropTransfer(Session& s, bool upload, const char* why);
 
   void Reply(uint32_t address, int k, int32_t n, const std::string& body);
   void Push(Session& s, const std::string& body);  // numbered from the session's counter

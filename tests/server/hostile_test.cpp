@@ -296,101 +296,141 @@ TEST_F(Hostile, ALeaveWordIsSignedByTheSessionNotByTheNumberItClaims) {
 
 class StagedBytes : public Hostile {
  protected:
-  // Opens an upload of 10 nodes for `user` at `address` and sends the first `count`.
-  // Returns how many of them were acknowledged.
-  int Stage(uint32_t address, int32_t user, const std::string& pw, int count) {
-    Send(address, 0, 100, qb::MsgFavUpCount(10, user, pw));
+  // Opens an upload of `announced` nodes for `user` at `address` and sends
+  // `count` copies of one node; returns how many were acknowledged, -1
+  // when the upload was not allowed.
+  int Stage(uint32_t address, int32_t user, const std::string& pw, int count, int announced = 100) {
+    Send(address, 0, 100, qb::MsgFavUpCount(announced, user, pw));
     if (TakeFor(address).size() != 1) return -1;
+    return More(address, count, 101);
+  }
+  // `count` more nodes of the upload at `address`, numbered from `n`.
+  int More(uint32_t address, int count, int32_t n) {
     int acked = 0;
-    for (int i = 0; i < count; ++i) {
-      Send(address, 0, 101 + i, qb::MsgFavUpNode(tree[i]));
-      for (auto& s : TakeFor(address)) acked += s.n == 101 + i && s.f.size() == 3 && s.f[2] == "OK";
+    for (int i = 0; i < count; ++i, ++n) {
+      Send(address, 0, n, qb::MsgFavUpNode(node));
+      for (auto& s : TakeFor(address)) acked += s.n == n && s.f.size() == 3 && s.f[2] == "OK";
     }
     return acked;
   }
   void SetUp() override {
     Hostile::SetUp();
-    tree = MakeSampleTree(10);
-    // What five staged nodes hold, measured once.
+    node = MakeSampleTree(2)[1];
+    // What one staged node holds, measured once.
     Login(A, 100, "secret");
-    Stage(A, 100, "secret", 5);
-    five = server->StagedBytes();
+    Stage(A, 100, "secret", 1);
+    unit = server->StagedBytes();
     Send(A, 0, 200, qb::MsgFavUpCancel());
     ASSERT_EQ(0u, server->StagedBytes());
-    ASSERT_GT(five, 5u * 100);
+    ASSERT_GT(unit, 100u);
     Take();
   }
-  std::vector<qb::NodeWire> tree;
-  size_t five = 0;
+  void LogInAll() {
+    Restart();
+    Login(A, 100, "secret");
+    Login(B, 200, "pw200");
+    Login(C, 300, "pw300");
+  }
+  qb::NodeWire node;
+  size_t unit = 0;
 };
 
 TEST_F(StagedBytes, AllUploadsTogetherHoldNoMoreThanTheTotal) {
-  opt.maxStagedTotal = 2 * five;
-  Restart();
-  Login(A, 100, "secret");
-  Login(B, 200, "pw200");
-  Login(C, 300, "pw300");
+  opt.maxStagedTotal = 10 * unit;
+  LogInAll();
   EXPECT_EQ(5, Stage(A, 100, "secret", 5));
   EXPECT_EQ(5, Stage(B, 200, "pw200", 5));  // at the total
-  EXPECT_EQ(2 * five, server->StagedBytes());
-  EXPECT_EQ(0, Stage(C, 300, "pw300", 1));  // one node past it
-  EXPECT_TRUE(Logged("upload of user 300 dropped after 0 of 10 nodes: no room"));
-  EXPECT_EQ(2 * five, server->StagedBytes());
+  EXPECT_EQ(10 * unit, server->StagedBytes());
+  // One node past it: nobody holds more than B would, nobody is idle: B's upload goes.
+  EXPECT_EQ(0, More(B, 1, 106));
+  EXPECT_TRUE(Logged("upload of user 200 dropped after 5 of 100 nodes: no room"));
+  EXPECT_EQ(5 * unit, server->StagedBytes());
   // Room comes back as uploads end: cancelled, or with their session.
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
   Send(B, 0, 120, qb::MsgFavUpCancel());
-  EXPECT_EQ(five, server->StagedBytes());
-  EXPECT_EQ(1, Stage(C, 300, "pw300", 1));
+  EXPECT_EQ(5 * unit, server->StagedBytes());
   Send(A, 0, 121, qb::MsgLogout(100, "secret"));
-  EXPECT_LT(server->StagedBytes(), five);
-  Send(C, 0, 122, qb::MsgFavUpCancel());
   EXPECT_EQ(0u, server->StagedBytes());
+}
+
+TEST_F(StagedBytes, TheLargestUploadGivesWayToASmallerOne) {
+  opt.maxStagedTotal = 10 * unit;
+  LogInAll();
+  EXPECT_EQ(6, Stage(A, 100, "secret", 6));
+  EXPECT_EQ(4, Stage(B, 200, "pw200", 4));
+  // C's first node: A holds the most, more than C would, and gives way.
+  EXPECT_EQ(1, Stage(C, 300, "pw300", 1));
+  EXPECT_TRUE(Logged("upload of user 100 dropped after 6 of 100 nodes: it held the most when room was needed"));
+  EXPECT_EQ(5 * unit, server->StagedBytes());
+  // C grows past B while room lasts; then C holds the most and finds none.
+  EXPECT_EQ(5, More(C, 5, 102));
+  EXPECT_EQ(10 * unit, server->StagedBytes());
+  EXPECT_EQ(0, More(C, 1, 107));
+  EXPECT_TRUE(Logged("upload of user 300 dropped after 6 of 100 nodes: no room"));
+  EXPECT_FALSE(Logged("upload of user 200 dropped"));
+}
+
+TEST_F(StagedBytes, AStalledUploadGivesWayWhenRoomIsNeeded) {
+  opt.maxStagedTotal = 10 * unit;
+  LogInAll();
+  EXPECT_EQ(5, Stage(A, 100, "secret", 5));  // then A falls silent
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+  // Just short of the idle time, B's next node finds no room ...
+  now += opt.reclaimIdleMs - 1;
+  EXPECT_EQ(0, More(B, 1, 106));
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+  // ... from then on the idle upload makes room.
+  now += 1;
+  EXPECT_EQ(1, More(B, 1, 106));
+  EXPECT_TRUE(Logged("upload of user 100 dropped after 5 of 100 nodes: idle while room was needed"));
+  EXPECT_EQ(6 * unit, server->StagedBytes());
+}
+
+TEST_F(StagedBytes, WithAllTransfersTakenAnIdleOneOrTheLargestGivesWay) {
+  opt.maxTransfers = 2;
+  opt.maxStagedTotal = 100 * unit;  // a fair share of 50 nodes each
+  LogInAll();
+  EXPECT_EQ(5, Stage(A, 100, "secret", 5));
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+  // At the limit: C is refused while both are busy and within their share ...
+  EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));
+  EXPECT_TRUE(Logged("refused upload by user 300: too many transfers under way"));
+  // ... an upload beyond its share gives way ...
+  EXPECT_EQ(50, More(A, 50, 106));
+  EXPECT_EQ(0, Stage(C, 300, "pw300", 0));
+  EXPECT_TRUE(Logged("upload of user 100 dropped after 55 of 100 nodes: it held the most when room was needed"));
+  // ... and so does one idle long enough.
+  now += opt.reclaimIdleMs;
+  Send(C, 0, 150, qb::MsgFavUpNode(node));
+  Take();
+  EXPECT_EQ(0, Stage(A, 100, "secret", 0));
+  EXPECT_TRUE(Logged("upload of user 200 dropped after 5 of 100 nodes: idle while room was needed"));
 }
 
 TEST_F(StagedBytes, ACompletedUploadFreesItsRoom) {
   Login(A, 100, "secret");
-  EXPECT_EQ(5, Stage(A, 100, "secret", 5));
-  for (int i = 5; i < 10; ++i) Send(A, 0, 101 + i, qb::MsgFavUpNode(tree[i]));
-  EXPECT_EQ(10, storage->CountTree(100));
+  EXPECT_EQ(20, Stage(A, 100, "secret", 20, 20));
+  EXPECT_EQ(20, storage->CountTree(100));
   EXPECT_EQ(0u, server->StagedBytes());
 }
 
-TEST_F(StagedBytes, AStalledUploadGivesWayWhenRoomIsNeeded) {
-  opt.maxStagedTotal = 2 * five;
-  Restart();
-  Login(A, 100, "secret");
-  Login(B, 200, "pw200");
-  Login(C, 300, "pw300");
-  EXPECT_EQ(5, Stage(A, 100, "secret", 5));
-  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
-  // Just short of the idle time: the newcomer gets no room ...
-  now += opt.reclaimIdleMs - 1;
-  EXPECT_EQ(0, Stage(C, 300, "pw300", 1));
-  // ... from then on the longest-idle upload makes room.
-  now += 1;
-  Send(B, 0, 106, qb::MsgFavUpNode(tree[5]));  // B is busy again
-  Take();
-  EXPECT_EQ(1, Stage(C, 300, "pw300", 1));
-  EXPECT_TRUE(Logged("upload of user 100 dropped after 5 of 10 nodes: idle while room was needed"));
-  EXPECT_FALSE(Logged("upload of user 200 dropped"));
-}
-
 TEST_F(StagedBytes, ADownloadCountsTowardTheTotalToo) {
+  std::vector<qb::NodeWire> tree(10, node);
   Login(B, 200, "pw200");
   ASSERT_TRUE(storage->ReplaceTree(200, tree));
   Send(B, 0, 50, qb::MsgFavDownReq(200, "pw200"));
   Take();
-  size_t ten = server->StagedBytes();
-  EXPECT_GT(ten, five);
+  EXPECT_EQ(10 * unit, server->StagedBytes());
   Send(B, 0, 51, qb::MsgFavDownCancel());
   EXPECT_EQ(0u, server->StagedBytes());
   // With no room for it the download is not begun (the program times out and tries later).
-  opt.maxStagedTotal = ten - 1;
+  opt.maxStagedTotal = 10 * unit - 1;
   Restart();
   Login(B, 200, "pw200");
   Send(B, 0, 52, qb::MsgFavDownReq(200, "pw200"));
   EXPECT_TRUE(Take().empty());
   EXPECT_TRUE(Logged("refused download by user 200: no room"));
-  opt.maxStagedTotal = ten;
+  opt.maxStagedTotal = 10 * unit;
   Restart();
   Login(B, 200, "pw200");
   Send(B, 0, 53, qb::MsgFavDownReq(200, "pw200"));

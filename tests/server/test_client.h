@@ -30,6 +30,7 @@ class CServerProcess {
   std::string Log() const;  // everything it wrote on stderr so far
   const ServerPorts& Ports() const { return m_ports; }
   bool Running() const;
+  pid_t Pid() const { return m_pid; }
 
  private:
   pid_t m_pid = -1;

@@ -9,4 +9,11 @@ if(NOT WIN32)
                                                  QIMBO_TOOL_EXE="$<TARGET_FILE:qimbo-tool>")
   add_dependencies(test_server qimbo-server qimbo-tool)
   add_test(NAME native.server COMMAND test_server)
+
+  # The soak run ("make soak"): long, so no test of its own.
+  add_executable(server_soak server/soak.cpp server/test_client.cpp)
+  target_link_libraries(server_soak PRIVATE qimbo_server_lib qimbo_testutil)
+  target_compile_options(server_soak PRIVATE ${QIMBO_FLAGS})
+  target_compile_definitions(server_soak PRIVATE QIMBO_SERVER_EXE="$<TARGET_FILE:qimbo-server>")
+  add_dependencies(server_soak qimbo-server)
 endif()
