@@ -264,7 +264,8 @@ bool CBenchRun::Start() {
   ServerOptions opt;
   opt.log = [](const std::string&) {};
   unsigned cores = std::thread::hardware_concurrency();
-  m_pool.reset(new CPasswordPool(cores < 2 ? 1 : cores > 4 ? 4 : (int)cores));
+  opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
+  m_pool.reset(new CPasswordPool((int)opt.maxChecksAtOnce));
   m_server.reset(new CServer(*m_storage, m_ports, opt, m_pool.get()));
   m_serverThread = std::thread([this] { RunLoop(*m_server, m_ports, m_stopServer, m_pool.get()); });
   m_echoFd = OpenClientSocket(qb::MakeAddress(127, 0, 0, 1), kBenchEchoPort);

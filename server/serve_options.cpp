@@ -22,6 +22,8 @@ const std::vector<LimitOption>& Table() {
        [](ServerOptions& o, long long v) { o.userFailLimit = (int)v; }},
       {{"--login-fail-window-s", "the window of both, in seconds"}, 1, 86400,
        [](ServerOptions& o, long long v) { o.loginFailWindowMs = (uint64_t)v * 1000; }},
+      {{"--fail-records", "addresses, and user numbers, whose wrong passwords are remembered"}, 1, 16 * 1048576,
+       [](ServerOptions& o, long long v) { o.maxFailRecords = (size_t)v; }},
       {{"--known-logins", "(address, user) pairs remembered as having logged in"}, 0, kBig,
        [](ServerOptions& o, long long v) { o.maxKnownLogins = (size_t)v; }},
       {{"--pending-checks", "password checks waiting for a worker"}, 1, 65536,

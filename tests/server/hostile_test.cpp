@@ -202,6 +202,56 @@ TEST_F(Hostile, WrongPasswordsInKeepAlivesAndLogoutsCountToo) {
   EXPECT_FALSE(server->IsOnline(100));
 }
 
+TEST_F(Hostile, RememberedFailuresAreBoundedTheOldestWindowGoingFirst) {
+  opt.maxFailRecords = 2;
+  Restart();
+  const uint32_t x = Flood(1), y = Flood(2), z = Flood(3);
+  for (int i = 0; i < 5; ++i) Send(x, 0, i, qb::MsgLogin(999, "guess"));  // no such user: counted per address
+  now += 1;
+  for (int i = 0; i < 5; ++i) Send(y, 0, i, qb::MsgLogin(999, "guess"));
+  // At the limit both are remembered, and blocked.
+  Take();
+  Send(x, 0, 10, qb::MsgLogin(100, "secret"));
+  Send(y, 0, 11, qb::MsgLogin(100, "secret"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_TRUE(IsLoginRefused(s[0]));
+  EXPECT_TRUE(IsLoginRefused(s[1]));
+  // One past: a third address with a failure pushes out the oldest window, x's.
+  Send(z, 0, 12, qb::MsgLogin(999, "guess"));
+  Take();
+  Login(x, 100, "secret");
+  Send(y, 0, 13, qb::MsgLogin(100, "secret"));
+  EXPECT_TRUE(IsLoginRefused(Take().at(0)));
+}
+
+TEST_F(Hostile, KnownLoginsAreBoundedTheLeastRecentGoingFirst) {
+  opt.maxKnownLogins = 2;
+  opt.userFailLimit = 1;
+  Restart();
+  // Known pairs without sessions (a session would spare its address anyway).
+  auto visit = [&](uint32_t address, int32_t user, const std::string& pw) {
+    Login(address, user, pw);
+    Send(address, 0, 90, qb::MsgLogout(user, pw));
+    Take();
+  };
+  visit(B, 200, "pw200");
+  visit(C, 300, "pw300");
+  Send(Flood(0), 0, 1, qb::MsgLogin(200, "guess"));  // user 200 is over his limit now
+  Send(Flood(1), 0, 2, qb::MsgLogin(300, "guess"));  // and so is user 300
+  Take();
+  // At the limit both pairs are remembered: B gets in as 200 (and is the most recent now).
+  visit(B, 200, "pw200");
+  // One past: a third pair pushes out the least recent, C for 300.
+  visit(A, 100, "secret");
+  Send(C, 0, 3, qb::MsgLogin(300, "pw300"));
+  Sent r;
+  ASSERT_TRUE(LoginReply(C, 3, r));
+  EXPECT_TRUE(IsLoginRefused(r));
+  EXPECT_TRUE(Logged("refused login of user 300: too many wrong passwords for this user (from 10.0.0.3)"));
+  visit(B, 200, "pw200");
+}
+
 // ---- the log ----------------------------------------------------------------------
 
 TEST_F(Hostile, AHundredThousandRefusedDatagramsMakeABoundedLog) {
@@ -254,6 +304,24 @@ TEST_F(Hostile, ARefusalAfterAQuietIntervalIsLoggedInFullAgain) {
   EXPECT_EQ(2u, log.size());
   Send(A, 0, 3, qb::MsgLeaveWord(100, 200, "c"));
   EXPECT_EQ(2u, LogCount("refused leave-word from 100 to 200: not logged in there"));
+}
+
+TEST(RefusalLog, AddressesAreCountedUpToTheirBoundThenAsMoreThan) {
+  std::vector<std::string> lines;
+  CRefusalLog log(10000, [&](const std::string& l) { lines.push_back(l); });
+  const uint32_t bound = (uint32_t)CRefusalLog::kMaxAddresses;  // 65536
+  ASSERT_EQ(65536u, bound);
+  // The first is written in full; then exactly as many addresses as remembered ...
+  for (uint32_t i = 0; i <= bound; ++i) log.Note("pings (no)", "refused ping", i, 5);
+  log.Flush(10005);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("refused ping", lines[0]);
+  EXPECT_EQ("65536 more refused pings (no) from 65536 addresses in the last 10 s", lines[1]);
+  // ... one more than that is "more than".
+  for (uint32_t i = 0; i <= bound; ++i) log.Note("pings (no)", "refused ping", i, 10010);
+  log.Flush(20010);
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("65537 more refused pings (no) from more than 65536 addresses in the last 10 s", lines[2]);
 }
 
 // ---- leave-words ------------------------------------------------------------------
