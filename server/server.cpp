@@ -435,7 +435,11 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     });
     return;
   }
-  // The rest belongs to a transfer already running for this address.
+  // The rest belongs to a transfer already running for this address. These
+  // messages carry no password, so the address is all there is to go by: the
+  // program picks one of its five links (each with its own source port) anew
+  // every second and acknowledges downloads through link 0, so one transfer
+  // comes from several source ports and cannot be tied to one.
   Session* s = SessionAt(address);
   if (!s) return Refused(address, "favorites messages", "favorites message", "not logged in there");
   f.push_front(what);

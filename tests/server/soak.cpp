@@ -44,6 +44,7 @@ struct SoakConfig {
   int guessRate = 50;    // guesses through the session a second
   int wordsRate = 200;   // leave-words a second
   int nodeRate = 200;    // stalled-upload nodes a second
+  std::string server;    // another qimbo-server program to run (to compare builds)
 };
 
 const int32_t kRegular = 100, kVictim = 500, kShared = 700;
@@ -319,6 +320,7 @@ int CSoak::Run() {
     fprintf(stderr, "server_soak: cannot make the users\n");
     return 1;
   }
+  if (!m_config.server.empty()) m_server.SetExecutable(m_config.server);
   if (!m_server.Start(m_db)) {
     fprintf(stderr, "server_soak: the server does not start:\n%s", m_server.Log().c_str());
     return 1;
@@ -375,6 +377,10 @@ int main(int argc, char** argv) {
   SoakConfig config;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--server" && i + 1 < argc) {
+      config.server = argv[++i];
+      continue;
+    }
     int* target = a == "--seconds" ? &config.seconds
                   : a == "--login-rate" ? &config.loginRate
                   : a == "--junk-rate" ? &config.junkRate
@@ -385,7 +391,7 @@ int main(int argc, char** argv) {
     if (!target || i + 1 >= argc || atoi(argv[i + 1]) < 1 || atoi(argv[i + 1]) > 100000) {
       fprintf(stderr,
               "usage: server_soak [--seconds N] [--login-rate N] [--junk-rate N] [--guess-rate N] [--words-rate N] "
-              "[--node-rate N]\n");
+              "[--node-rate N] [--server PROGRAM]\n");
       return 2;
     }
     *target = atoi(argv[++i]);

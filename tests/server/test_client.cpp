@@ -78,7 +78,7 @@ bool CServerProcess::Start(const std::string& db, const std::vector<std::string>
     int base = 20000 + (int)((getpid() * 7 + attempt * 1237) % 4000) * 10;
     m_ports.server = base;
     m_ports.client = base + 5;
-    std::vector<std::string> args = {QIMBO_SERVER_EXE, "serve", "--listen", "127.0.0.1", "--db", db,
+    std::vector<std::string> args = {m_exe.empty() ? QIMBO_SERVER_EXE : m_exe, "serve", "--listen", "127.0.0.1", "--db", db,
                                      "--port-base", std::to_string(m_ports.server), "--client-port-base",
                                      std::to_string(m_ports.client)};
     args.insert(args.end(), extra.begin(), extra.end());
