@@ -240,7 +240,14 @@ int ImportHtml(const std::string& in, const std::string& file) {
   list.m_strBaseDir = os::ProgramDirectory();
   BookmarkImportResult result;
   ImportBookmarkHtml(list, html, result);
-  return WriteNodes(list, file);
+  if (int rc = WriteNodes(list, file)) return rc;
+  // The file is written; what did not fit is said, as the program's import box says it.
+  if (result.notImported > 0)
+    qtool::Error(std::to_string(result.notImported) + " of " + std::to_string(result.notImported + result.links) +
+                 " links could not be imported: all 44 categories are in use");
+  if (result.duplicates > 0)
+    qtool::Error(std::to_string(result.duplicates) + " links were left out as duplicates of links in their category");
+  return 0;
 }
 
 // ---- import-favorites --------------------------------------------------------------
