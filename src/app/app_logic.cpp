@@ -70,8 +70,13 @@ int CAppLogic::OpenFavoritesAtStart() {
     for (const std::string& old : legacy)
       if (os::FileExists(old) && ContentsSavedIn(old, *this)) os::RemoveFile(old);
   };
-  // A save that ended before its last step left the new file complete beside.
-  os::TakeCompleteNewFile(current, IsCompleteFavoritesFile);
+  // Saves that ended before their last step left their new files complete
+  // beside the names they were to take; they take them now, so the file box
+  // lists them again.
+  std::vector<os::DirEntry> unfinished;
+  if (os::ListFolder(data, "*.sc.new", unfinished))
+    for (const os::DirEntry& e : unfinished)
+      if (!e.isFolder) os::TakeCompleteNewFile(data + e.name.substr(0, e.name.size() - 4), IsCompleteFavoritesFile);
 
   if (os::FileExists(current)) {
     if (LoadFavorites(current)) {

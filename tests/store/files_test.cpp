@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
@@ -571,6 +573,24 @@ TEST(FavoritesFileCrash, AFileReplacedWithoutBackupIsNeverMissing) {
         }
       });
   EXPECT_GE(steps, 4);  // write, flush, close, rename
+}
+
+TEST(FavoritesFileCrash, StartUpGivesEveryFavoritesFileItsCompleteNewContentsBack) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("1-我的收藏.sc.new"), FileBytes({C("Mine")}));
+  WriteFileBytes(pf.Data("2-work.sc.new"), FileBytes({C("Work")}));
+  std::string cut = FileBytes({C("Half"), I("h", "Half")});
+  WriteFileBytes(pf.Data("3-half.sc.new"), cut.substr(0, cut.size() - 2));
+  WriteFileBytes(pf.Data("4-kept.sc"), FileBytes({C("Kept")}));
+  WriteFileBytes(pf.Data("4-kept.sc.new"), FileBytes({C("Newer")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Mine"}), Names(pf.logic));
+  std::vector<std::string> files = pf.logic.ListFavoritesFiles();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{"1-我的收藏.sc", "2-work.sc", "4-kept.sc"}), files);
+  EXPECT_EQ(FileBytes({C("Work")}), ReadFileBytes(pf.Data("2-work.sc")));
+  EXPECT_EQ(FileBytes({C("Kept")}), ReadFileBytes(pf.Data("4-kept.sc"))) << "a file that is there stays";
+  EXPECT_TRUE(os::FileExists(pf.Data("3-half.sc.new"))) << "a cut file is not taken, nor deleted";
 }
 
 TEST(FavoritesFileCrash, OnlyACompleteNewFileStandsInForAMissingOne) {
