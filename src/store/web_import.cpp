@@ -75,7 +75,11 @@ uint32_t NextCodePoint(const std::string& s, size_t& i) {
   return cp;
 }
 
-bool IsBlank(uint32_t cp) { return cp <= 0x20 || cp == 0x7F || cp == 0xA0 || cp == 0x3000; }
+bool IsBlank(uint32_t cp) { return cp <= 0x20 || cp == 0x7F || cp == 0xA0; }
+
+std::string LinkKey(const CMyNode* category, const std::string& name, const std::string& address) {
+  return std::to_string((uintptr_t)category) + '\n' + name + '\n' + address;
+}
 
 }  // namespace
 
@@ -87,8 +91,7 @@ std::string ImportedText(const std::string& utf8) {
   for (size_t i = 0; i < utf8.size();) {
     uint32_t cp = NextCodePoint(utf8, i);
     if (cp == 0xFEFF) continue;  // a byte-order mark inside the text
-    // The ideographic space is a character of the code page; it is kept.
-    if (IsBlank(cp) && cp != 0x3000) {
+    if (IsBlank(cp)) {  // the ideographic space is a character of the code page: kept
       blank = !out.empty();
       continue;
     }
@@ -113,8 +116,9 @@ CWebImport::CWebImport(CMyNodeList& list) : m_list(list), m_batch(list), m_tabs(
     if (n->m_nKind == UrlCategory) {
       m_categories.emplace(n->m_strName, n);
       if (n->m_nSlot >= 0 && n->m_nSlot < kCategorySlots) m_tabs[n->m_nSlot] = true;
-    } else if (n->m_nKind == UrlItem && n->m_pParent && n->m_nSlot >= 0 && n->m_nSlot < kItemSlots) {
-      m_buttons[n->m_pParent].taken |= 1u << n->m_nSlot;
+    } else if (n->m_nKind == UrlItem && n->m_pParent) {
+      m_links.insert(LinkKey(n->m_pParent, n->m_strName, n->m_strAddress));
+      if (n->m_nSlot >= 0 && n->m_nSlot < kItemSlots) m_buttons[n->m_pParent].taken |= 1u << n->m_nSlot;
     }
   }
   m_root.name = kRootCategoryName;
@@ -138,10 +142,7 @@ CMyNode* CWebImport::NewCategory(Chain& chain, const std::string& name) {
   cat->m_nKind = UrlCategory;
   cat->m_strNote = chain.note;
   cat->m_nSlot = tab;
-  if (!m_list.AddNode(cat)) {  // cannot happen: the names are known
-    delete cat;
-    return nullptr;
-  }
+  m_list.AddNode(cat);  // never refused: every web category's name is known here
   m_tabs[tab] = true;
   m_categories.emplace(name, cat);
   chain.made.push_back(cat);
@@ -200,15 +201,17 @@ CMyNode* CWebImport::AddLink(int folder, CMyNode* item) {
     ++m_notImported;
     return nullptr;
   }
-  int slot = FreeButton(cat);
-  item->m_nKind = UrlItem;
-  item->m_pParent = cat;
-  item->m_nSlot = slot;
-  if (!m_list.AddNode(item)) {
+  // AddNode's rule for items: the same name and address in the same category.
+  if (!m_links.insert(LinkKey(cat, item->m_strName, item->m_strAddress)).second) {
     delete item;
     ++m_duplicates;
     return nullptr;
   }
+  int slot = FreeButton(cat);
+  item->m_nKind = UrlItem;
+  item->m_pParent = cat;
+  item->m_nSlot = slot;
+  m_list.AddNode(item);  // never refused: equal links were found above
   m_buttons[cat].taken |= 1u << slot;
   ++m_added;
   return item;

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "store/node.h"
@@ -67,6 +68,9 @@ class CWebImport {
   CMyNodeList::CAddBatch m_batch;
   std::unordered_map<std::string, CMyNode*> m_categories;  // web categories by name
   std::unordered_map<const CMyNode*, Slots> m_buttons;     // taken buttons per category
+  // Category, name and address of every link: AddNode is only given what it
+  // takes, so no refused node is left to anyone.
+  std::unordered_set<std::string> m_links;
   std::vector<bool> m_tabs;                                 // taken tabs
   std::vector<Chain> m_chains;                              // by folder number; the root is -1
   Chain m_root;

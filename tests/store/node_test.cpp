@@ -331,6 +331,13 @@ TEST(NodeList, AddNodesMatchesAddNode) {
 }
 
 
+// AddNode, and the refused node deleted.
+int AddOrDrop(CMyNodeList& list, CMyNode* node) {
+  int added = list.AddNode(node);
+  if (!added) delete node;
+  return added;
+}
+
 TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
   // The same random adds and removals, once node by node and once in a batch.
   std::mt19937 rng(7);
@@ -358,12 +365,7 @@ TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
     }
     CMyNode* p = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, plainCats[c]);
     CMyNode* b = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, batchedCats[c]);
-    int added = plain.AddNode(p);
-    ASSERT_EQ(added, batched.AddNode(b)) << "step " << step;
-    if (!added) {
-      delete p;
-      delete b;
-    }
+    ASSERT_EQ(AddOrDrop(plain, p), AddOrDrop(batched, b)) << "step " << step;
   }
   ASSERT_EQ(plain.GetCount(), batched.GetCount());
   for (size_t i = 0; i < plain.GetCount(); ++i) EXPECT_EQ(plain.GetAt(i)->m_strName, batched.GetAt(i)->m_strName);
@@ -378,14 +380,10 @@ TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
   {
     CMyNodeList::CAddBatch batch(list);
     for (int i = 0; i < 100000; ++i) ASSERT_TRUE(list.AddNode(Item("site " + std::to_string(i), "http://x/", cat)));
-    CMyNode* again = Item("site 99999", "http://x/", cat);
-    EXPECT_FALSE(list.AddNode(again));
-    delete again;
+    EXPECT_FALSE(AddOrDrop(list, Item("site 99999", "http://x/", cat)));
   }
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
-  CMyNode* after = Item("site 5", "http://x/", cat);
-  EXPECT_FALSE(list.AddNode(after)) << "the batch over, the scan finds it as well";
-  delete after;
+  EXPECT_FALSE(AddOrDrop(list, Item("site 5", "http://x/", cat))) << "the batch over, the scan finds it as well";
 }
 
 }  // namespace
