@@ -9,8 +9,9 @@ const char kRootCategoryName[] = "目录名";
 namespace {
 
 // Code page 936 code of each character of the Basic Multilingual Plane (0:
-// none), found by decoding every double-byte code once, so that no
-// "best fit" stands in for a character the code page does not hold.
+// none). Every double-byte code is decoded once, and what came out is
+// encoded again: a character is kept only when both ways agree, so neither
+// a "best fit" nor a decoder's stand-in for a bad code gets a code of its own.
 const std::vector<uint16_t>& GbkCodes() {
   static const std::vector<uint16_t> codes = [] {
     std::vector<uint16_t> t(0x10000, 0);
@@ -25,21 +26,32 @@ const std::vector<uint16_t>& GbkCodes() {
       }
     std::u16string wide;
     qb::GbkToUtf16(all, wide);
-    // One line per code: a code that decodes to one character (outside the
-    // private use area, which the systems fill differently) gives it.
-    size_t pos = 0, code = 0;
-    for (int lead = 0x81; lead <= 0xFE; ++lead)
-      for (int trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
-        size_t end = wide.find(u'\n', pos);
-        if (end == std::u16string::npos) return t;
-        char16_t c = wide[pos];
-        bool privateUse = c >= 0xE000 && c <= 0xF8FF;
-        if (end - pos == 1 && c >= 0x80 && !privateUse && (c < 0xD800 || c > 0xDFFF) && t[c] == 0)
-          t[c] = (uint16_t)((lead << 8) | trail);
-        pos = end + 1;
-        ++code;
+    // One line per code; a code that decodes to one character (outside the
+    // private use area, which the systems fill differently) may give it.
+    std::u16string back;
+    size_t pos = 0;
+    for (size_t k = 0; k < all.size(); k += 3) {
+      size_t end = wide.find(u'\n', pos);
+      if (end == std::u16string::npos) break;
+      char16_t c = wide[pos];
+      if (end - pos == 1 && c >= 0x80 && !(c >= 0xE000 && c <= 0xF8FF) && !(c >= 0xD800 && c <= 0xDFFF) &&
+          t[c] == 0) {
+        t[c] = (uint16_t)(((unsigned char)all[k] << 8) | (unsigned char)all[k + 1]);
+        back.push_back(c);
+        back.push_back(u'\n');
       }
+      pos = end + 1;
+    }
+    std::string again;
+    qb::Utf16ToGbk(back, again);
+    size_t at = 0;
+    for (size_t k = 0; k < back.size(); k += 2) {
+      size_t end = again.find('\n', at);
+      if (end == std::string::npos) end = again.size();
+      char16_t c = back[k];
+      if (end - at != 2 || (((unsigned char)again[at] << 8) | (unsigned char)again[at + 1]) != t[c]) t[c] = 0;
+      at = end + 1;
+    }
     return t;
   }();
   return codes;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/json.h"
 #include "os/os.h"
 #include "store/bookmark_html.h"
 #include "store/web_import.h"
@@ -243,6 +244,16 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("a b", ImportedText("  a\xC2\xA0\t\r\n b \xEF\xBB\xBF"));
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
+}
+
+TEST(BookmarkHtmlText, EveryUnifiedIdeographOfTheCodePageIsKept) {
+  // U+4E00..U+9FA5, all 20,902 of them, are in code page 936.
+  std::string all;
+  for (uint32_t cp = 0x4E00; cp <= 0x9FA5; ++cp) qb::AppendUtf8(all, cp);
+  std::string gbk = ImportedText(all);
+  EXPECT_EQ(2u * 20902, gbk.size());
+  EXPECT_EQ(std::string::npos, gbk.find('?'));
+  EXPECT_EQ(all, Utf8(gbk));
 }
 
 TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes) {
