@@ -53,8 +53,10 @@ Charset DeclaredCharset(const std::string& b) {
     }
     if (!At(b, p, "<meta") || p + 5 >= b.size() || IsLetter(b[p + 5])) continue;
     size_t close = b.find('>', p);
-    if (close == std::string::npos) break;
-    for (size_t k = p + 5; k + 7 <= close; ++k) {
+    if (close == std::string::npos || close > end) break;
+    size_t tag = p;
+    p = close;  // the next search starts after this tag: the scan stays linear
+    for (size_t k = tag + 5; k + 7 <= close; ++k) {
       if (!At(b, k, "charset")) continue;
       size_t v = k + 7;
       while (v < close && IsSpace(b[v])) ++v;
@@ -62,7 +64,7 @@ Charset DeclaredCharset(const std::string& b) {
       ++v;
       while (v < close && (IsSpace(b[v]) || b[v] == '"' || b[v] == '\'')) ++v;
       size_t w = v;
-      while (w < close && (IsLetter(b[w]) || (b[w] >= '0' && b[w] <= '9') || strchr("-_.:", b[w]))) ++w;
+      while (w < close && (IsLetter(b[w]) || (b[w] >= '0' && b[w] <= '9') || (b[w] && strchr("-_.:", b[w])))) ++w;
       return CharsetNamed(b.substr(v, w - v));
     }
   }
@@ -358,9 +360,17 @@ int ImportBookmarkHtml(CMyNodeList& list, const std::string& bytes, BookmarkImpo
       std::string note = textAfter(i, end);
       i = end;
       if (lastLink) {
-        // As AddNode does for every note.
-        for (size_t k; (k = note.find("<>")) != std::string::npos;) note.erase(k, 2);
-        lastLink->m_strNote = note;
+        // Without "<>", as AddNode leaves every note: one pass, left to right.
+        std::string kept;
+        kept.reserve(note.size());
+        for (size_t k = 0; k < note.size();) {
+          if (note.compare(k, 2, "<>") == 0) {
+            k += 2;
+          } else {
+            kept.push_back(note[k++]);
+          }
+        }
+        lastLink->m_strNote = kept;
       } else if (describedFolder >= 0) {
         web.FolderNote(describedFolder, note);
       }

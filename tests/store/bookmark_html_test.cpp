@@ -390,6 +390,25 @@ TEST(BookmarkHtmlLarge, BareAmpersandsCostTheirLengthOnly) {
   EXPECT_EQ(amps, im.list.GetAt(1)->m_strNote);
 }
 
+TEST(BookmarkHtmlLarge, OtherFloodsCostTheirLengthOnly) {
+  auto t0 = std::chrono::steady_clock::now();
+  std::string pairs;
+  for (int i = 0; i < (1 << 20); ++i) pairs += "&lt;&gt;";
+  Imported notes(std::string(kHead) + "<DT><A HREF=\"http://a/\">a</A>\n<DD>x" + pairs + "y\n</DL><p>\n");
+  ASSERT_EQ(2u, notes.list.GetCount());
+  EXPECT_EQ("xy", notes.list.GetAt(1)->m_strNote) << "every \"<>\" goes, as AddNode takes them out";
+  std::string metas;
+  for (int i = 0; i < 20000; ++i) metas += "<meta charset";
+  Imported unclosed(metas + "<DT><A HREF=\"http://b/\">b</A>");
+  EXPECT_EQ(2u, unclosed.list.GetCount()) << "the '>' of <DT> ends the last <meta, as in a browser";
+  Imported endless(metas + "<A HREF=\"http://b/\"");
+  EXPECT_EQ(0u, endless.list.GetCount()) << "a tag that never ends ends the reading";
+  std::string quotes(1 << 20, '"');
+  Imported stray("<DL><DT><A HREF=\"http://c/\" X=" + quotes + ">c</A></DL>");
+  EXPECT_EQ(2u, stray.list.GetCount());
+  EXPECT_LT(Seconds(t0), 30.0);
+}
+
 TEST(BookmarkHtmlLarge, TenMegabytesOfAHundredThousandLinks) {
   std::string html = kHead;
   for (int f = 0; f < 40; ++f) {
