@@ -26,77 +26,66 @@ def inc(*targets):
     return "".join(f'#include "{t}"\n' for t in targets)
 
 
+class Case(unittest.TestCase):
+    def passes(self, extra):
+        code, out = run(dict(BASE, **extra))
+        self.assertEqual(0, code, out)
+
+    def refused(self, extra, why):
+        code, out = run(dict(BASE, **extra))
+        self.assertEqual(1, code, out)
+        self.assertIn(why, out)
+
+
 BASE = {"src/base/ui.h": "", "src/model/app_logic.h": "", "src/app/main_dlg_win32.h": "",
         "src/panels/circles.h": "", "src/win/text_win32.h": "", "src/widgets/text.h": "",
         "src/store/node.h": "", "src/skin/skin.h": "", "res/resource.h": ""}
 
 
-class Levels(unittest.TestCase):
+class Levels(Case):
     def test_a_clean_tree_passes(self):
-        code, out = run(dict(BASE, **{"src/panels/a.cpp": inc("model/app_logic.h", "panels/circles.h", "base/ui.h")}))
-        self.assertEqual(0, code, out)
+        self.passes({"src/panels/a.cpp": inc("model/app_logic.h", "panels/circles.h", "base/ui.h")})
 
     def test_one_level_down_passes_and_one_level_up_fails(self):
-        code, _ = run(dict(BASE, **{"src/panels/a.cpp": inc("model/app_logic.h")}))
-        self.assertEqual(0, code)
-        code, out = run(dict(BASE, **{"src/model/a.cpp": inc("panels/circles.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("model/ includes from panels/, a folder above it", out)
+        self.passes({"src/panels/a.cpp": inc("model/app_logic.h")})
+        self.refused({"src/model/a.cpp": inc("panels/circles.h")}, "model/ includes from panels/, a folder above it")
 
     def test_the_panels_including_the_application_fail(self):
-        code, out = run(dict(BASE, **{"src/panels/buttons_win32.cpp": inc("app/main_dlg_win32.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("src/panels/buttons_win32.cpp:1", out)
+        self.refused({"src/panels/buttons_win32.cpp": inc("app/main_dlg_win32.h")}, "src/panels/buttons_win32.cpp:1")
 
     def test_the_skin_including_the_widgets_fails(self):
-        code, out = run(dict(BASE, **{"src/skin/bcmenu_win32.cpp": inc("widgets/text.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("skin/ includes from widgets/", out)
+        self.refused({"src/skin/bcmenu_win32.cpp": inc("widgets/text.h")}, "skin/ includes from widgets/")
 
     def test_a_relative_include_counts_as_the_folder_it_names(self):
-        code, _ = run(dict(BASE, **{"src/store/a.cpp": inc("node.h")}))
-        self.assertEqual(0, code)
-        code, out = run(dict(BASE, **{"src/store/a.cpp": inc("../panels/circles.h")}))
-        self.assertEqual(1, code, out)
+        self.passes({"src/store/a.cpp": inc("node.h")})
+        self.refused({"src/store/a.cpp": inc("../panels/circles.h")}, "store/ includes from panels/")
 
     def test_resource_identifiers_are_beside_every_level(self):
-        code, out = run(dict(BASE, **{"src/base/a_win32.cpp": inc("../../res/resource.h")}))
-        self.assertEqual(0, code, out)
+        self.passes({"src/base/a_win32.cpp": inc("../../res/resource.h")})
 
 
-class Win32Files(unittest.TestCase):
+class Win32Files(Case):
     def test_a_win32_file_builds_on_win_and_a_portable_one_does_not(self):
-        code, out = run(dict(BASE, **{"src/store/a_win32.cpp": inc("win/text_win32.h")}))
-        self.assertEqual(0, code, out)
-        code, out = run(dict(BASE, **{"src/store/a.cpp": inc("win/text_win32.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("a portable file includes a Win32 file", out)
+        self.passes({"src/store/a_win32.cpp": inc("win/text_win32.h")})
+        self.refused({"src/store/a.cpp": inc("win/text_win32.h")}, "a portable file includes a Win32 file")
 
     def test_the_os_seams_win32_folder_counts_as_win32(self):
-        code, out = run(dict(BASE, **{"src/os/win32/os.cpp": inc("win/text_win32.h")}))
-        self.assertEqual(0, code, out)
+        self.passes({"src/os/win32/os.cpp": inc("win/text_win32.h")})
 
 
-class Cycles(unittest.TestCase):
+class Cycles(Case):
     def test_two_folders_of_one_level_may_not_include_from_each_other(self):
         one_way = {"src/skin/a.cpp": inc("store/node.h")}
-        code, _ = run(dict(BASE, **one_way))
-        self.assertEqual(0, code)
-        code, out = run(dict(BASE, **one_way, **{"src/store/b.cpp": inc("skin/skin.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("skin/ and store/ include from each other", out)
+        self.passes(one_way)
+        self.refused(dict(one_way, **{"src/store/b.cpp": inc("skin/skin.h")}), "skin/ and store/ include from each other")
 
 
-class Unknowns(unittest.TestCase):
+class Unknowns(Case):
     def test_a_folder_without_a_level_fails(self):
-        code, out = run(dict(BASE, **{"src/extra/a.cpp": ""}))
-        self.assertEqual(1, code)
-        self.assertIn("src/extra/ has no place in the order of levels", out)
+        self.refused({"src/extra/a.cpp": ""}, "src/extra/ has no place in the order of levels")
 
     def test_an_include_of_a_missing_file_fails(self):
-        code, out = run(dict(BASE, **{"src/store/a.cpp": inc("store/gone.h")}))
-        self.assertEqual(1, code)
-        self.assertIn("no such file in the tree", out)
+        self.refused({"src/store/a.cpp": inc("store/gone.h")}, "no such file in the tree")
 
 
 if __name__ == "__main__":

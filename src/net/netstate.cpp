@@ -105,25 +105,30 @@ void CNetState::OnDatagram(const NetDatagram& datagram) {
     m_circles.OnPeerGroup(fields);
 }
 
+// The server's messages by type, and the part that handles each.
+namespace {
+using ServerHandler = void (*)(CNetState&, FieldList&);
+const struct {
+  const char* type;
+  ServerHandler handle;
+} kServerMessages[] = {
+    {"LGI", [](CNetState& n, FieldList& f) { n.Login().OnLoginReply(f); }},
+    {"FAV", [](CNetState& n, FieldList& f) { n.Transfer().OnFavReply(f); }},
+    {"VER", [](CNetState& n, FieldList& f) { n.Login().OnVersion(f); }},
+    {"GROUP", [](CNetState& n, FieldList& f) { n.Circles().OnGroupReply(f); }},
+    {"LWORDS", [](CNetState& n, FieldList& f) { n.Chat().OnLeaveWords(f); }},
+    {"CHAT", [](CNetState& n, FieldList& f) { n.Chat().OnServerChat(f); }},
+    {"CHATAD", [](CNetState& n, FieldList& f) { n.Chat().OnChatAd(f); }},
+};
+}  // namespace
+
 void CNetState::OnServerMessage(FieldList& fields) {
   std::string field;
   if (!TakeField(fields, field)) return;
   m_nLastReceived = ReadNumber(field);
   if (!TakeField(fields, field)) return;
-  if (field == "LGI")
-    m_login.OnLoginReply(fields);
-  else if (field == "FAV")
-    m_transfer.OnFavReply(fields);
-  else if (field == "VER")
-    m_login.OnVersion(fields);
-  else if (field == "GROUP")
-    m_circles.OnGroupReply(fields);
-  else if (field == "LWORDS")
-    m_chat.OnLeaveWords(fields);
-  else if (field == "CHAT")
-    m_chat.OnServerChat(fields);
-  else if (field == "CHATAD")
-    m_chat.OnChatAd(fields);
+  for (const auto& m : kServerMessages)
+    if (field == m.type) return m.handle(*this, fields);
 }
 
 // ---- login ----

@@ -22,11 +22,6 @@ bool ReleaseWaiting(HWND button) {
 
 // ---- CBtnTAB ------------------------------------------------------------------
 
-void CBtnTAB::ChangeCursor(int id) {
-  SetCursorById(id, false);
-  SendMessageW(m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-}
-
 LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_LBUTTONDOWN:
@@ -64,7 +59,7 @@ void CBtnTAB::TabLeftDown() {
   if (drag) {
     m_bDragging = 1;
     if (TabDialog()) TabDialog()->m_pDraggedCategory = node;
-    ChangeCursor(IDC_DRAG_CURSOR);
+    ChangeCursorById(IDC_DRAG_CURSOR);
   } else {
     ShowCategoryItems(node);
     node->Visit();
@@ -86,7 +81,7 @@ void CBtnTAB::TabDrop() {
   }
   m_bDragging = 0;
   if (panel) panel->m_pDraggedCategory = nullptr;
-  ChangeCursor(IDC_BUTTON_CURSOR);
+  ChangeCursorById(IDC_BUTTON_CURSOR);
 }
 
 void CBtnTAB::TabRightDown() {
@@ -136,11 +131,6 @@ void CBtnTAB::CloseRenameEdit() {
 
 // ---- CBtnLeafNode -----------------------------------------------------------------
 
-void CBtnLeafNode::ChangeCursor(int id) {
-  SetCursorById(id, false);
-  SendMessageW(m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-}
-
 LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT:
@@ -175,7 +165,7 @@ void CBtnLeafNode::ItemLeftDown() {
   if (!PressIsDrag([this] { return ReleaseWaiting(m_hWnd); })) return;
   m_bDragging = 1;
   if (TabDialog()) TabDialog()->m_pDraggedItem = m_pNode;
-  ChangeCursor(IDC_DRAG_CURSOR);
+  ChangeCursorById(IDC_DRAG_CURSOR);
 }
 
 void CBtnLeafNode::ItemDrop() {
@@ -185,7 +175,7 @@ void CBtnLeafNode::ItemDrop() {
   }
   m_bDragging = 0;
   if (TabDialog()) TabDialog()->m_pDraggedItem = nullptr;
-  ChangeCursor(IDC_BUTTON_CURSOR);
+  ChangeCursorById(IDC_BUTTON_CURSOR);
 }
 
 void CBtnLeafNode::DropOnTab() {

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -58,7 +59,6 @@ class CBtnTAB : public qb::CSkinButton {
   void TabLeftDown();
   void TabDrop();
   void TabRightDown();
-  void ChangeCursor(int id);
 };
 
 // An item button (item panel and program folder).
@@ -78,7 +78,6 @@ class CBtnLeafNode : public qb::CSkinButton {
   void ItemDrop();
   void DropOnTab();
   void DropOnItemSlot();
-  void ChangeCursor(int id);
 };
 
 // What the three panels share: the dialog, its skin area and background.
@@ -182,6 +181,8 @@ class CUrlDialog : public CPanelDialog {
   void OpenInNewWindow();
   void ViewOfflinePage();
   void EnterItemCircle();
+  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure);
+  void ItemWindowClosed(HWND& window);
   void EditItem();
   void EditorClosed(WPARAM saved, LPARAM category);
   void DeleteItem();

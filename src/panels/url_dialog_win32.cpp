@@ -33,6 +33,17 @@ void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both
     button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
   }
 }
+// One item or program button at its place, hidden unless `visible`. No font
+// yet: a button gets its skin's when it shows a node. Without a background
+// image there is nothing for it to show through.
+void MakeLeafButton(CBtnLeafNode& b, const PanelRect& r, const wchar_t* caption, HWND panel, UINT id, DWORD visible,
+                    int align, bool transparent) {
+  RECT rc = {r.left, r.top, r.right, r.bottom};
+  b.Create(caption, BS_PUSHBUTTON | WS_TABSTOP | visible, rc, panel, id, !Host().skinLook);
+  b.SetClickMark(false, false);
+  b.SetAlign(align, false);
+  if (transparent) b.DrawTransparent(false);
+}
 }  // namespace
 
 // ---- CUrlDialog -------------------------------------------------------------------
@@ -57,16 +68,8 @@ void CUrlDialog::MakeButtons() {
   m_bTipsLater = true;
   PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    PanelRect r = ItemButtonRect(slot);
-    RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[slot];
-    // No font yet: a button gets its skin's when it shows an item.
-    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstItemId + slot),
-             !Host().skinLook);
-    b.SetClickMark(false, false);
-    b.SetAlign(0, false);
-    // Without a background image there is nothing to show through.
-    if (HasBackground()) b.DrawTransparent(false);
+    MakeLeafButton(b, ItemButtonRect(slot), L"URL", m_hWnd, (UINT)(kFirstItemId + slot), visible, 0, HasBackground());
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
     b.SetMenuImages(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
   }
@@ -184,16 +187,31 @@ void CUrlDialog::EnterItemCircle() {
   if (Host().ui) panels::EnterItemCircle(Host().circles, m_pCurrentItem, *Host().ui);
 }
 
-void CUrlDialog::EditItem() {
-  if (!m_pCurrentItem || m_hEditor) return;
-  if (!Host().createEditor) return;  // the item editor is not built in yet
-  m_hEditor = Host().createEditor(m_pCurrentItem, m_hWnd);
-  if (!m_hEditor) {
-    ShowBox("创建URL窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+// The item editor or the recorder, made for the current item and shown, the
+// main window and the panels disabled while it is open; `failure` is the box
+// when it cannot be made. Nothing when it is not built in.
+void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure) {
+  if (window || !create) return;
+  window = create(m_pCurrentItem, m_hWnd);
+  if (!window) {
+    ShowBox(failure, qb::kMbOk | qb::kMbIconStop);
     return;
   }
-  ShowWindow(m_hEditor, SW_SHOW);
+  ShowWindow(window, SW_SHOW);
   if (Host().enableAll) Host().enableAll(false);
+}
+
+// Its end: the window goes and the others work again.
+void CUrlDialog::ItemWindowClosed(HWND& window) {
+  if (window && IsWindow(window)) DestroyWindow(window);
+  window = nullptr;
+  m_pCurrentItem = nullptr;
+  if (Host().enableAll) Host().enableAll(true);
+  SetFocus(m_hWnd);
+}
+
+void CUrlDialog::EditItem() {
+  if (m_pCurrentItem) OpenItemWindow(m_hEditor, Host().createEditor, "创建URL窗口失败，按确认退出！");
 }
 
 void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
@@ -202,11 +220,7 @@ void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
     for (CBtnLeafNode& b : m_buttons) shown = shown || (m_pCurrentItem && b.m_pNode == m_pCurrentItem);
     if (shown) ShowCategoryItems(reinterpret_cast<CMyNode*>(category));
   }
-  if (m_hEditor && IsWindow(m_hEditor)) DestroyWindow(m_hEditor);
-  m_hEditor = nullptr;
-  m_pCurrentItem = nullptr;
-  if (Host().enableAll) Host().enableAll(true);
-  SetFocus(m_hWnd);
+  ItemWindowClosed(m_hEditor);
 }
 
 void CUrlDialog::DeleteItem() {
@@ -236,23 +250,10 @@ void CUrlDialog::RefreshItemIcon() {
 void CUrlDialog::RecordItemScript() {
   CMyNode* item = m_pCurrentItem;
   if (item && item->m_nKind == UrlItem) os::ShellOpen(item->m_strAddress, os::kShowMaximized);
-  if (m_hRecorder || !Host().createRecorder) return;  // the recorder is not built in yet
-  m_hRecorder = Host().createRecorder(item, m_hWnd);
-  if (!m_hRecorder) {
-    ShowBox("创建录制窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
-    return;
-  }
-  ShowWindow(m_hRecorder, SW_SHOW);
-  if (Host().enableAll) Host().enableAll(false);
+  OpenItemWindow(m_hRecorder, Host().createRecorder, "创建录制窗口失败，按确认退出！");
 }
 
-void CUrlDialog::RecorderClosed() {
-  if (m_hRecorder && IsWindow(m_hRecorder)) DestroyWindow(m_hRecorder);
-  m_hRecorder = nullptr;
-  m_pCurrentItem = nullptr;
-  if (Host().enableAll) Host().enableAll(true);
-  SetFocus(m_hWnd);
-}
+void CUrlDialog::RecorderClosed() { ItemWindowClosed(m_hRecorder); }
 
 // ---- CLnkDialog -------------------------------------------------------------------
 
@@ -267,17 +268,9 @@ void CLnkDialog::OnInit() {
 void CLnkDialog::MakeButtons() {
   // Made visible when a folder is shown next, which hides the spare ones.
   DWORD visible = m_pPendingFolder && Host().app ? WS_VISIBLE : 0;
-  for (int i = 0; i < kItemSlots; ++i) {
-    PanelRect r = ProgramButtonRect(i);
-    RECT rc = {r.left, r.top, r.right, r.bottom};
-    CBtnLeafNode& b = m_buttons[i];
-    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstProgramId + i),
-             !Host().skinLook);
-    b.SetFlat(true, false);
-    b.SetClickMark(false, false);
-    b.SetAlign(1, false);
-    if (HasBackground()) b.DrawTransparent(false);
-  }
+  for (int i = 0; i < kItemSlots; ++i)
+    MakeLeafButton(m_buttons[i], ProgramButtonRect(i), L"", m_hWnd, (UINT)(kFirstProgramId + i), visible, 1,
+                   HasBackground());
   CMyNode* folder = m_pPendingFolder;
   m_pPendingFolder = nullptr;
   if (folder) ShowProgramFolder(folder);

@@ -71,13 +71,7 @@ HICON CreateGrayscaleIcon(HICON icon) {
   IconBitmaps bits;
   BITMAP bm = {};
   if (!bits.Read(icon) || !bits.Colour() || !GetObjectW(bits.Colour(), sizeof bm, &bm)) return nullptr;
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = bm.bmWidth;
-  bi.bmiHeader.biHeight = -bm.bmHeight;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO bi = TopDownBitmapInfo(bm.bmWidth, bm.bmHeight);
   std::basic_string<DWORD> px(static_cast<size_t>(bm.bmWidth) * bm.bmHeight, 0);
   {
     WindowDc screen(nullptr);
@@ -186,6 +180,11 @@ int CSkinButton::SetCursorById(int id, bool redraw) {
   }
   if (redraw) Redraw();
   return 0;
+}
+
+void CSkinButton::ChangeCursorById(int id) {
+  SetCursorById(id, false);
+  SendMessageW(m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
 }  // namespace qb

@@ -71,6 +71,8 @@ class CSkinButton {
   int SetBitmaps(HBITMAP in, COLORREF inTransparent, HBITMAP out = nullptr, COLORREF outTransparent = 0);
   int SetBitmapsById(int inId, COLORREF inTransparent, int outId = 0, COLORREF outTransparent = 0);
   int SetCursorById(int id, bool redraw = true);
+  // The cursor of a drag and its end: set, and shown at once under the mouse.
+  void ChangeCursorById(int id);
   int SetTooltipText(const wchar_t* text, bool activate = true);
   int DrawTransparent(bool redraw = true);
   // The menu resource is only checked here and loaded when first shown. With

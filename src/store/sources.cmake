@@ -6,8 +6,4 @@ list(APPEND QIMBO_CORE_SOURCES
   src/store/bookmark_html.cpp
   src/store/web_import.cpp
 )
-if(WIN32)
-  list(APPEND QIMBO_CORE_SOURCES src/os/win32/fileattr_win32.cpp)
-else()
-  list(APPEND QIMBO_CORE_SOURCES src/os/posix/fileattr_posix.cpp)
-endif()
+qimbo_os_parts(fileattr)

@@ -139,6 +139,19 @@ struct OffscreenBitmap {
   }
 };
 
+// The header of a top-down 32-bit DIB of `w` x `h` pixels (GetDIBits,
+// CreateDIBSection): row 0 first, one DWORD a pixel.
+inline BITMAPINFO TopDownBitmapInfo(int w, int h) {
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  return bi;
+}
+
 // What GetIconInfo hands out: a colour bitmap (null for a monochrome icon)
 // and a mask, both the caller's to delete.
 class IconBitmaps {

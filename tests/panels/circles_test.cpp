@@ -37,6 +37,14 @@ CMyNode Category(const std::string& name) {
   n.m_strName = name;
   return n;
 }
+
+CMyNode Bookmark(const std::string& name, const std::string& address) {
+  CMyNode n;
+  n.m_nKind = UrlItem;
+  n.m_strName = name;
+  n.m_strAddress = address;
+  return n;
+}
 }  // namespace
 
 TEST(CategoryCircle, LoggedOutAsksForALoginAndSendsNothing) {
@@ -108,10 +116,7 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
 TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
-  CMyNode item;
-  item.m_nKind = UrlItem;
-  item.m_strName = "page";
-  item.m_strAddress = "http://a.example/";
+  CMyNode item = Bookmark("page", "http://a.example/");
   EnterItemCircle(f.Service(), &item, ui);
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
   EXPECT_TRUE(ui.posts.empty());
@@ -134,10 +139,7 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
 TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
-  CMyNode item;
-  item.m_nKind = UrlItem;
-  item.m_strName = "page";
-  item.m_strAddress = "http://a.example/";
+  CMyNode item = Bookmark("page", "http://a.example/");
   // Ticked on an unmarked item: its circle is asked for.
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, true, ui));
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
@@ -164,10 +166,7 @@ TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
 TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
-  CMyNode item;
-  item.m_nKind = UrlItem;
-  item.m_strName = "page";
-  item.m_strAddress = "http://a.example/";
+  CMyNode item = Bookmark("page", "http://a.example/");
   item.m_strCircle = "GROUP";
   f.current = "http://a.example/";
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, false, ui));
