@@ -38,7 +38,7 @@ class TrayTest : public testing::Test {
 TEST_F(TrayTest, TipIsKeptUpTo63BytesAndCutAtACharacter) {
   qb::CSystemTray tray;
   std::string tip63(63, 'a');
-  tray.Create(owner.hwnd(), WM_USER + 32, tip63, program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, tip63, program, IDR_TRAY_MENU);
   EXPECT_EQ(tip63, tray.Tip());
   EXPECT_EQ(std::string(62, 'a'), qb::CutGbk(std::string(62, 'a') + "收藏", 63));
   EXPECT_EQ(std::string(61, 'a') + "收", qb::CutGbk(std::string(61, 'a') + "收藏", 63));
@@ -46,7 +46,7 @@ TEST_F(TrayTest, TipIsKeptUpTo63BytesAndCutAtACharacter) {
 
 TEST_F(TrayTest, AnimationStepsThroughTheListAndStopsAfterItsTimeWithTheIconBack) {
   qb::CSystemTray tray;
-  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, "Qimbo收藏", program, IDR_TRAY_MENU);
   ASSERT_TRUE(tray.SetIconList(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND));
   ASSERT_EQ(2u, tray.IconCount());
   ASSERT_TRUE(tray.Animate(700, 15));
@@ -70,7 +70,7 @@ TEST_F(TrayTest, AnimationStepsThroughTheListAndStopsAfterItsTimeWithTheIconBack
 
 TEST_F(TrayTest, StopWithoutAnimationChangesNothingAndNoLimitRunsOn) {
   qb::CSystemTray tray;
-  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, "Qimbo收藏", program, IDR_TRAY_MENU);
   tray.StopAnimation();
   EXPECT_EQ(program, tray.CurrentIcon());
   tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
