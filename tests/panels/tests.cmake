@@ -5,6 +5,7 @@ qimbo_test(panels
   panels/site_icon_test.cpp
   panels/logic_test.cpp
   panels/circles_test.cpp
+  panels/capture_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
