@@ -14,7 +14,7 @@
 #include "skin/hotkey.h"
 #include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

@@ -12,10 +12,10 @@
 #include "os/os.h"
 #ifdef QIMBO_WITH_PANELS
 #include "panels/panels_win32.h"
-#include "skin/common_controls_win32.h"
+#include "win/common_controls_win32.h"
 #endif
 #include "widgets/static_link_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -25,7 +25,6 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
-enum { kRestackTimer = 0x5152 };
 const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
 
 void StopBox(HWND owner, const char* gbk) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "net/netstate.h"
 #include "skin/skin_button_win32.h"
+#include "win/messages_win32.h"
 #include "widgets/explorer_win32.h"
 #include "widgets/picture_win32.h"
 #include "widgets/tray_win32.h"
@@ -19,20 +19,6 @@ class CMyNode;
 namespace qb {
 
 class CFavoritesApp;
-
-// Messages between the program's windows (WM_USER = 0x400) that the network
-// code does not send; the others are in net/netstate.h.
-enum : UINT {
-  WM_TRAY_NOTIFY = WM_USER + 32,      // 0x420
-  WM_SETTINGS_CLOSED = WM_USER + 34,  // 0x422
-  WM_APPLY_SKIN = WM_USER + 35,       // 0x423
-  // The chooser's "category created" notice gets a number of its own, so
-  // that it is never taken for the version notice (0x434).
-  WM_CATEGORY_CREATED = WM_USER + 60,  // 0x43C
-  WM_RESTACK_PANELS = WM_APP + 1,
-  // Posted at start-up: the work that can wait until the window is on screen.
-  WM_AFTER_SHOW = WM_APP + 2,
-};
 
 enum { kModeWeb = 0, kModeProgram = 2 };
 enum { kMaxSkins = 200, kTopVisitedEntries = 38 };

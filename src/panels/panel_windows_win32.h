@@ -8,20 +8,15 @@
 #include "panels/panels_win32.h"
 #include "skin/skin_button_win32.h"
 #include "widgets/picture_win32.h"
+#include "win/messages_win32.h"
+#include "win/text_win32.h"
 
 class CMyNode;
 
 namespace panels {
 
-// An in-place edit lost the focus (wParam: its identifier); handled once
-// the edit's own notification is over.
-const UINT WM_PANEL_EDIT_DONE = WM_USER + 202;
-
 PanelHost& Host();
 std::string ProgramDir();
-std::wstring Wide(const std::string& gbk);
-std::string Narrow(const std::wstring& wide);
-std::string TextOf(HWND wnd);
 int ShowBox(const std::string& text, unsigned flags);
 // The cursor position measured from the main window's top-left corner (the
 // screen position when the main window sits at the screen's corner).
@@ -36,9 +31,8 @@ int ShellIconLookups();
 bool IsFilePath(const std::string& path);
 // Shows or hides a panel's button, touching it only when that changes.
 void ShowButton(HWND button, bool show);
-// Posted by a panel to itself at creation: the buttons' tooltips, which
-// nobody sees before the panel is on screen, are made then.
-const UINT WM_PANEL_TIPS = WM_USER + 203;
+using qb::WM_PANEL_EDIT_DONE;
+using qb::WM_PANEL_TIPS;
 
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {

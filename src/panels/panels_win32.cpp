@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "app/app_logic.h"
-#include "base/codepage.h"
 #include "os/os.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
@@ -24,8 +23,7 @@ PanelHost g_host;
 std::unique_ptr<CTabDialog> g_tab;
 std::unique_ptr<CUrlDialog> g_url;
 std::unique_ptr<CLnkDialog> g_lnk;
-
-const UINT WM_PANEL_SHOWN = WM_USER + 201;
+using qb::WM_PANEL_SHOWN;
 
 // Where the panels sit, from the owner's top-left corner, and their sizes.
 const int kTabX = 0, kTabY = 16, kTabW = 200, kTabH = 660;
@@ -39,25 +37,9 @@ CLnkDialog* LnkDialog() { return g_lnk.get(); }
 
 std::string ProgramDir() { return g_host.app ? g_host.app->m_strProgramDir : os::ProgramDirectory(); }
 
-std::wstring Wide(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
-
-std::string Narrow(const std::wstring& wide) { return qb::FromWide(std::u16string(wide.begin(), wide.end())); }
-
-std::string TextOf(HWND wnd) {
-  int len = GetWindowTextLengthW(wnd);
-  if (len <= 0) return std::string();
-  std::wstring text((size_t)len + 1, L'\0');
-  GetWindowTextW(wnd, &text[0], len + 1);
-  text.resize((size_t)len);
-  return Narrow(text);
-}
-
 int ShowBox(const std::string& text, unsigned flags) {
   if (g_host.ui) return g_host.ui->ShowMessage(text, kBoxCaption, flags);
-  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(kBoxCaption).c_str(), flags);
+  return MessageBoxW(nullptr, qb::W(text).c_str(), qb::W(kBoxCaption).c_str(), flags);
 }
 
 POINT CursorInMain() {
@@ -101,7 +83,7 @@ int ShellIconLookups() { return g_shellLookups; }
 
 HICON ShellIcon(const std::string& path) {
   if (path.empty()) return nullptr;
-  std::wstring wide = Wide(path);
+  std::wstring wide = qb::W(path);
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   bool found = false;
   if (IsFilePath(path)) {

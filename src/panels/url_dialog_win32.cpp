@@ -104,11 +104,11 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   else b.m_pIconPending = node;
   b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
   if (!m_bTipsLater) SetItemTip(b, node);
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ItemCaption(node->m_strName)).c_str());
 }
 
 void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
 }
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
@@ -149,7 +149,7 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PANEL_RECORDER_CLOSED:
       RecorderClosed();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       ApplySkin();
       return TRUE;
     case WM_PANEL_TIPS:
@@ -314,12 +314,12 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
 void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(3));
   SetIconFromFile(b, node->m_strAddress + node->m_strName, true);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ProgramCaption(node->m_strName)).c_str());
 }
 
 INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_PANEL_APPLY_SKIN) {
+  if (msg == WM_APPLY_SKIN) {
     if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);

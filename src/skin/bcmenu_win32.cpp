@@ -7,8 +7,8 @@
 
 #include "os/os.h"
 #include "skin/skin_button_win32.h"
-#include "skin/subclass_win32.h"
-#include "widgets/text_win32.h"
+#include "win/subclass_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

@@ -1,7 +1,7 @@
 // The owner-drawn skin button.
 #include "skin/bcmenu_win32.h"
-#include "skin/common_controls_win32.h"
-#include "skin/subclass_win32.h"
+#include "win/common_controls_win32.h"
+#include "win/subclass_win32.h"
 #include "skin/skin_button_win32.h"
 
 #include <commctrl.h>

@@ -8,18 +8,14 @@
 
 #include <string>
 
+#include "win/messages_win32.h"
+
 namespace qb {
 
 class BCMenu;
 struct MenuImage;
 
-// Reflected notifications, as the control sees them (parent message + 0x2000 + WM_USER).
-enum : UINT {
-  kReflectBase = WM_USER + 0x1C00,
-  OCM_SKIN_DRAWITEM = kReflectBase + WM_DRAWITEM,
-  OCM_SKIN_CTLCOLORBTN = kReflectBase + WM_CTLCOLORBTN,
-  OCM_SKIN_COMMAND = kReflectBase + WM_COMMAND,
-};
+// The reflected notifications (OCM_SKIN_*) are in base/messages.h.
 
 // The button look of one screen area, as a skin record holds it.
 struct SkinColours {

@@ -8,7 +8,7 @@
 #include <shellapi.h>
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

@@ -4,8 +4,8 @@
 #include <commctrl.h>
 
 #include "../../res/resource.h"
-#include "skin/common_controls_win32.h"
-#include "widgets/text_win32.h"
+#include "win/common_controls_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 

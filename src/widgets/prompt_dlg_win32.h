@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "net/netstate.h"  // WM_CLOSE_PROMPT
+#include "win/messages_win32.h"
 
 namespace qb {
 

@@ -1,5 +1,5 @@
 // The rich edit box with its edit menu.
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "widgets/rich_edit_win32.h"
 
 #include <commctrl.h>

@@ -1,11 +1,12 @@
 // The hyperlink static.
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "widgets/static_link_win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "widgets/text_win32.h"
+#include "win/messages_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -14,7 +15,6 @@ const UINT_PTR kLinkSubclass = 0x514C4E4B;
 const UINT_PTR kLinkParentSubclass = 0x514C4E50;
 const wchar_t kLinkProp[] = L"QimboStaticLink";
 const wchar_t kLinkParentProp[] = L"QimboStaticLinkParent";
-const UINT kReflectCtlColor = WM_USER + 0x1C00 + WM_CTLCOLORSTATIC;
 HCURSOR g_hand = nullptr;
 bool g_handLoaded = false;
 
@@ -70,7 +70,7 @@ bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
 
 LRESULT CALLBACK CStaticLink::ParentProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if (msg == WM_CTLCOLORSTATIC && GetPropW(reinterpret_cast<HWND>(lParam), kLinkProp))
-    return SendMessageW(reinterpret_cast<HWND>(lParam), kReflectCtlColor, wParam, lParam);
+    return SendMessageW(reinterpret_cast<HWND>(lParam), OCM_LINK_CTLCOLOR, wParam, lParam);
   if (msg == WM_NCDESTROY) {
     qb::Unsubclass(wnd, ParentProc, kLinkParentSubclass);
     RemovePropW(wnd, kLinkParentProp);
@@ -107,7 +107,7 @@ std::string CStaticLink::ResolveLink() const {
 LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
   auto* self = reinterpret_cast<CStaticLink*>(ref);
   switch (msg) {
-    case kReflectCtlColor: {
+    case OCM_LINK_CTLCOLOR: {
       LRESULT r = self->CtlColor(reinterpret_cast<HDC>(wParam));
       if (r) return r;
       break;
@@ -122,11 +122,11 @@ LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
         self->m_hover = true;
         self->m_colour = kHover;
         self->Redraw();
-        SetTimer(wnd, 1, 100, nullptr);
+        SetTimer(wnd, kLinkHoverTimer, 100, nullptr);
       }
       return HTCLIENT;
     case WM_TIMER:
-      if (wParam == 1) {
+      if (wParam == kLinkHoverTimer) {
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(wnd, &pt);
@@ -134,7 +134,7 @@ LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
         GetClientRect(wnd, &rc);
         if (!PtInRect(&rc, pt)) {
           self->m_hover = false;
-          KillTimer(wnd, 1);
+          KillTimer(wnd, kLinkHoverTimer);
           self->m_colour = kUnvisited;
           self->Redraw();
         }

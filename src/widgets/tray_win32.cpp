@@ -2,7 +2,8 @@
 #include "widgets/tray_win32.h"
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/messages_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -29,7 +30,7 @@ CSystemTray::~CSystemTray() {
 
 LRESULT CALLBACK CSystemTray::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CSystemTray*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
-  if (msg == WM_TIMER && wParam == kTimerId && self) {
+  if (msg == WM_TIMER && wParam == kTrayAnimationTimer && self) {
     self->OnTimer();
     return 0;
   }
@@ -111,7 +112,7 @@ bool CSystemTray::Animate(UINT intervalMs, int maxSeconds) {
   m_start = os::TickCount();
   m_maxSeconds = maxSeconds;
   m_saved = m_data.hIcon;
-  m_timer = m_hWnd ? SetTimer(m_hWnd, kTimerId, intervalMs, nullptr) : 0;
+  m_timer = m_hWnd ? SetTimer(m_hWnd, kTrayAnimationTimer, intervalMs, nullptr) : 0;
   return m_timer != 0;
 }
 

@@ -11,7 +11,6 @@ namespace qb {
 
 class CSystemTray {
  public:
-  enum { kTimerId = 4567 };
   CSystemTray() = default;
   ~CSystemTray();
   CSystemTray(const CSystemTray&) = delete;

@@ -13,7 +13,7 @@
 #include "store/node.h"
 #include "testutil.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 #include "win_test_util.h"
 
 namespace {

@@ -5,22 +5,13 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/codepage.h"
 #include "os/os.h"
 #include "os/os_internal.h"
+#include "win/text_win32.h"
 
 namespace os {
 
-namespace {
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
-std::string G(const wchar_t* w, size_t n) {
-  return qb::FromWide(std::u16string(reinterpret_cast<const char16_t*>(w), n));
-}
-std::string G(const std::wstring& w) { return G(w.data(), w.size()); }
-}  // namespace
+using qb::W;
 
 std::string NativePath(const std::string& path) { return path; }
 std::string ProgramPath(const std::string& nativePath) { return nativePath; }
@@ -107,7 +98,7 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
   std::vector<DirEntry> dots;
   do {
     DirEntry de;
-    de.name = G(fd.cFileName, wcslen(fd.cFileName));
+    de.name = qb::Gbk(fd.cFileName, wcslen(fd.cFileName));
     de.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     de.size = de.isFolder ? 0 : (((int64_t)fd.nFileSizeHigh << 32) | fd.nFileSizeLow);
     // The system's own matching differs between versions (and under Wine) for
@@ -134,7 +125,7 @@ std::string ProgramDirectory() {
   }
   wchar_t buf[MAX_PATH * 4];
   DWORD n = GetModuleFileNameW(nullptr, buf, (DWORD)(sizeof buf / sizeof buf[0]));
-  std::string p = G(buf, n);
+  std::string p = qb::Gbk(buf, n);
   size_t slash = p.rfind('\\');
   return slash == std::string::npos ? p : p.substr(0, slash + 1);
 }
@@ -149,14 +140,14 @@ std::string UserName() {
   wchar_t buf[256];
   DWORD n = 256;
   if (!GetUserNameW(buf, &n) || n == 0) return "";
-  return G(buf, wcslen(buf));
+  return qb::Gbk(buf, wcslen(buf));
 }
 
 std::string HostName() {
   wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(buf, &n)) return "";
-  return G(buf, n);
+  return qb::Gbk(buf, n);
 }
 
 // ---- registry ------------------------------------------------------------------
@@ -181,7 +172,7 @@ int RegReadString(Hive hive, const std::string& key, const std::string& value, s
   std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
   if (RegQueryValueExW(k.h, v.c_str(), nullptr, &type, (BYTE*)&data[0], &size) != ERROR_SUCCESS) return 0;
   data.resize(wcsnlen(data.c_str(), size / sizeof(wchar_t)));
-  out = G(data);
+  out = qb::Gbk(data);
   return 1;
 }
 
@@ -244,7 +235,7 @@ std::string LocalAppDataFolder() {
 std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-  std::string p = n ? G(buf, n) : std::string("C:\\");
+  std::string p = n ? qb::Gbk(buf, n) : std::string("C:\\");
   if (p.back() != '\\') p.push_back('\\');
   return p;
 }

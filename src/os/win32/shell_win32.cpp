@@ -6,16 +6,14 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "base/codepage.h"
 #include "os/shell.h"
+#include "win/text_win32.h"
 
 namespace os {
 
+using qb::W;
+
 namespace {
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
 
 std::mutex g_hookLock;
 ShellHook g_hook;
@@ -98,7 +96,7 @@ RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string
   RegCloseKey(k);
   if (rc != ERROR_SUCCESS) return kRegNoValue;
   buf.resize(wcsnlen(buf.c_str(), buf.size()));
-  std::string data = qb::FromWide(std::u16string(buf.begin(), buf.end()));
+  std::string data = qb::Gbk(buf);
   if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
   out = data;
   return kRegOk;
