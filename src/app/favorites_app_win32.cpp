@@ -11,6 +11,10 @@
 #include "net/login.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
+#ifdef QIMBO_WITH_PANELS
+#include "panels/browser_win32.h"
+#include "panels/chooser_win32.h"
+#endif
 #include "skin/hotkey.h"
 #include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
@@ -24,9 +28,19 @@ namespace {
 
 CFavoritesApp::BoxHook g_boxHook = nullptr;
 
-int Box(const char* gbk) {
-  if (g_boxHook) return g_boxHook(gbk, MB_OK | MB_ICONHAND);
-  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
+int Box(const std::string& gbk, unsigned flags = MB_OK | MB_ICONHAND) {
+  if (g_boxHook) return g_boxHook(gbk, flags);
+  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", flags);
+}
+
+// Whether a browser window is open: the test of the second copy, the hotkey
+// and the capture alike.
+bool BrowserWindowOpen() {
+#ifdef QIMBO_WITH_PANELS
+  return panels::FindBrowserWindow().hwnd != nullptr;
+#else
+  return FindWindowW(L"IEFrame", nullptr) != nullptr;
+#endif
 }
 
 void SendKey(int vk, bool down) {
@@ -132,7 +146,7 @@ SkinColours CFavoritesApp::SkinLook(int area) const {
 }
 
 bool CFavoritesApp::SecondCopy() {
-  if (FindWindowW(L"IEFrame", nullptr)) {
+  if (BrowserWindowOpen()) {
     if (!SendHotkeyToRunningCopy(os::ProgramDirectory(), SendKey)) Box("收藏热键有问题，请检查！");
   }
   return false;
@@ -228,6 +242,39 @@ bool CFavoritesApp::InitInstance() {
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
   StartupMark("main window shown");
+  if (!CreateChooser()) return false;
+  StartupMark("chooser");
+  return true;
+}
+
+// The category chooser, hidden, with the capture hotkey. It lies over the
+// category panel, so it comes after the panels.
+bool CFavoritesApp::CreateChooser() {
+#ifdef QIMBO_WITH_PANELS
+  if (Fails(StartStep::kChooserObject)) {
+    Box("收藏窗口申请空间失败，按确认退出！");
+    return false;
+  }
+  panels::ChooserHost host;
+  host.mainWindow = m_main->GetSafeHwnd();
+  host.box = [](const std::string& text, unsigned flags) { return Box(text, flags); };
+  host.hideMain = [this] {
+    if (m_main) m_main->Hide();
+  };
+  host.storeHotkey = [this](const std::string& text) {
+    m_logic->m_config.hotkeyText = text;
+    return SaveConfig(m_logic->m_strProgramDir, m_logic->m_config);
+  };
+  HWND main = m_main->GetSafeHwnd();
+  host.categoryCreated = [main](int slot) { PostMessageW(main, WM_CATEGORY_CREATED, static_cast<WPARAM>(slot), 0); };
+  if (!panels::CreateChooser(host) || Fails(StartStep::kChooserCreate)) {
+    Box("创建收藏窗口失败，按确认退出！");
+    panels::DestroyChooser();
+    return false;
+  }
+  m_chooser = panels::ChooserWindow();
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = m_chooser;
+#endif
   return true;
 }
 
@@ -345,8 +392,11 @@ int CFavoritesApp::ExitInstance() {
   }
   if (m_resolver) m_resolver->Stop(1000);
   m_resolver.reset();
-  if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
+#ifdef QIMBO_WITH_PANELS
+  panels::DestroyChooser();
+#endif
   m_chooser = nullptr;
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = nullptr;
   delete m_prompt;
   m_prompt = nullptr;
   if (m_main) {  // start-up failed after the main window was made

@@ -61,6 +61,8 @@ class CFavoritesApp {
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
     kPanels,            // the panels, made as the main window first shows, could not be made
+    kChooserObject,     // no memory for the category chooser
+    kChooserCreate,     // the category chooser's window could not be made
   };
   // Tests make exactly one step fail as if its allocation or creation had
   // failed. kNone (the default) changes nothing.
@@ -113,6 +115,7 @@ class CFavoritesApp {
 
  private:
   bool SecondCopy();
+  bool CreateChooser();
   bool Fails(StartStep step) const { return m_failStep == step; }
   void ShowTransfer(const PromptView& view);
 

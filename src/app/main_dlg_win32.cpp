@@ -11,6 +11,7 @@
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
 #ifdef QIMBO_WITH_PANELS
+#include "panels/chooser_win32.h"
 #include "panels/panels_win32.h"
 #include "win/common_controls_win32.h"
 #endif
@@ -686,9 +687,10 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       AboutBox();
       break;
     case ID_TRAY_CAPTURE:
-      ShowWindow(m_hWnd, SW_MINIMIZE);
-      SetForegroundWindow(m_hWnd);
-      if (HWND chooser = m_app.Chooser()) ShowWindow(chooser, SW_SHOW);
+      // As the capture hotkey brings it up.
+#ifdef QIMBO_WITH_PANELS
+      panels::ShowChooser();
+#endif
       break;
     case ID_TRAY_UPLOAD:
     case ID_TRAY_DOWNLOAD:

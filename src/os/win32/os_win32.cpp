@@ -229,7 +229,7 @@ std::string LocalAppDataFolder() {
   wchar_t buf[MAX_PATH * 2];
   DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, MAX_PATH * 2);
   if (n == 0 || n >= MAX_PATH * 2) return std::string();
-  return G(buf, n);
+  return qb::Gbk(buf, n);
 }
 
 std::string TempFolder() {
