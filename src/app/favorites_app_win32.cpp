@@ -242,7 +242,12 @@ bool CFavoritesApp::InitInstance() {
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
   StartupMark("main window shown");
-  if (!CreateChooser()) return false;
+  if (!CreateChooser()) {
+    CMainDlg* dead = m_main;
+    m_main = nullptr;
+    delete dead;
+    return false;
+  }
   StartupMark("chooser");
   return true;
 }

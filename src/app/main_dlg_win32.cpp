@@ -706,6 +706,10 @@ INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
+    case WM_SIZE:
+      // Back from the chooser's minimising: the panels come with the window.
+      if (wParam == SIZE_RESTORED) ShowOwnedPopups(m_hWnd, TRUE);
+      return FALSE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) {
         Hide();

@@ -20,12 +20,13 @@ struct Search {
 
 BOOL CALLBACK ConsiderWindow(HWND wnd, LPARAM param) {
   auto* s = reinterpret_cast<Search*>(param);
-  if (!IsWindowVisible(wnd)) return TRUE;
   std::string cls = ClassOf(wnd);
   if (cls != "IEFrame" && cls != "Chrome_WidgetWin_1" && cls != "MozillaWindowClass") return TRUE;
-  // The browsers' menus, bubbles and tooltips share the class: only a
-  // browser's own frame counts, one with a title and no owner.
-  if (cls != "IEFrame" && (GetWindow(wnd, GW_OWNER) || GetWindowTextLengthW(wnd) == 0 ||
+  // Any frame of Internet Explorer counts, as the system's search by class
+  // finds it. Today's browsers keep hidden windows of their class, and
+  // their menus, bubbles and tooltips share it: only a browser's own frame
+  // counts, shown, with a title and no owner.
+  if (cls != "IEFrame" && (!IsWindowVisible(wnd) || GetWindow(wnd, GW_OWNER) || GetWindowTextLengthW(wnd) == 0 ||
                            (GetWindowLongPtrW(wnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)))
     return TRUE;
   BrowserFamily family = FamilyOfWindow(cls, cls == "IEFrame" ? std::string() : ProgramOfWindow(wnd));

@@ -20,7 +20,7 @@ struct BrowserWindow {
   BrowserFamily family = BrowserFamily::kNone;
 };
 
-// The visible browser window nearest the top of the Z order (none: a null
+// The browser window nearest the top of the Z order (none: a null
 // window). Used by the hotkey, the second copy and the capture alike.
 BrowserWindow FindBrowserWindow();
 // The file name of the program that made a window ("" when unknown).

@@ -212,6 +212,9 @@ void CSelSortsDlg::BringUp() {
   RECT place = PanelPlace();
   if (HWND main = m_host.mainWindow) {
     ShowWindow(main, SW_MINIMIZE);
+    // The panels go with their owner, also where the window system leaves
+    // an unmanaged minimised window's pop-ups on screen.
+    ShowOwnedPopups(main, FALSE);
     SetForegroundWindow(main);
   }
   SetWindowPos(m_hWnd, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,

@@ -102,7 +102,9 @@ TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
     if (n->m_nKind == UrlItem) order.push_back(n->m_strName + "@" + std::to_string(n->m_nSlot));
   EXPECT_EQ((std::vector<std::string>{"a1@0", "b1@1", "c1@2", "a2@3"}), order) << "depth first, in the file's order";
   for (const CMyNode* n : list) {
-    if (n->m_nKind == UrlItem) EXPECT_EQ("A", n->m_pParent->m_strName);
+    if (n->m_nKind == UrlItem) {
+      EXPECT_EQ("A", n->m_pParent->m_strName);
+    }
   }
 }
 
