@@ -5,7 +5,9 @@ NATIVE := $(ROOT)/build/native
 WIN := $(ROOT)/build/win
 JOBS ?= 2
 
-.PHONY: run test deps build build-native build-win clean
+SOAK_SECONDS ?= 60
+
+.PHONY: run test deps build build-native build-win clean soak
 
 deps:
 	@scripts/install-deps.sh
@@ -26,6 +28,12 @@ test: build
 
 run: build
 	scripts/run.sh
+
+# qimbo-server under a hostile mix on loopback for SOAK_SECONDS (not part of test).
+soak: deps
+	cmake -S . -B $(NATIVE) >/dev/null
+	cmake --build $(NATIVE) -j$(JOBS) --target qimbo-server server_soak
+	$(NATIVE)/tests/server_soak --seconds $(SOAK_SECONDS)
 
 clean:
 	rm -rf build

@@ -12,6 +12,7 @@
 
 #include "base/codepage.h"
 #include "password.h"
+#include "serve_options.h"
 #include "server_cli.h"
 #include "udp_loop.h"
 
@@ -20,13 +21,14 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  qimbo-server serve [--listen ADDR] [--db FILE] [--version N] [--chat-ad URL]\n"
+    "  qimbo-server serve [--listen ADDR] [--db FILE] [--version N] [--chat-ad URL] [LIMITS]\n"
     "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db FILE]\n"
     "  qimbo-server user passwd NUMBER PASSWORD [--db FILE]\n"
     "  qimbo-server user del NUMBER [--db FILE]\n"
     "  qimbo-server user list [--db FILE]\n"
     "  qimbo-server bench [--clients N] [--rounds N]\n"
-    "A PASSWORD of \"-\" is read from the first line of standard input.\n";
+    "A PASSWORD of \"-\" is read from the first line of standard input.\n"
+    "LIMITS of serve (each --name N):\n";
 
 const char kDefaultDb[] = "qimbo-server.db";
 
@@ -93,9 +95,10 @@ bool ParseInt(const std::string& text, long long lo, long long hi, long long& ou
 int Serve(int argc, char** argv) {
   Args args;
   std::string error;
-  if (!ParseArgs(argc, argv, {"--listen", "--db", "--version", "--chat-ad", "--port-base", "--client-port-base"},
-                 {}, args, error))
-    return Fail(error);
+  std::vector<std::string> valueOptions = {"--listen",    "--db",        "--version",
+                                           "--chat-ad",   "--port-base", "--client-port-base"};
+  for (const LimitOptionInfo& o : LimitOptions()) valueOptions.push_back(o.name);
+  if (!ParseArgs(argc, argv, valueOptions, {}, args, error)) return Fail(error);
   if (!args.words.empty()) return Fail("serve takes no words: " + args.words[0]);
   LoopConfig loop;
   ServerOptions opt;
@@ -106,6 +109,11 @@ int Serve(int argc, char** argv) {
     opt.newestVersion = (int32_t)v;
   }
   if (auto s = args.Get("--chat-ad")) opt.chatAd = *s;
+  // Password checks run on as many workers as there are cores (2 to 4) unless told.
+  unsigned cores = std::thread::hardware_concurrency();
+  opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
+  for (auto& o : args.options)
+    if (IsLimitOption(o.first) && !ApplyLimitOption(o.first, o.second, opt, error)) return Fail(error);
   // Test and side-by-side set-ups move both port ranges away from the defaults.
   if (auto s = args.Get("--port-base")) {
     if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --port-base");
@@ -119,17 +127,17 @@ int Serve(int argc, char** argv) {
   if (!InitPasswords()) return Fail("the password library cannot start");
   std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
   if (!storage) return Fail("cannot open the database: " + error);
-  volatile sig_atomic_t* stop = InstallStopSignals();
+  std::atomic<bool>& stop = InstallStopSignals();
   CUdpPorts ports;
   if (!ports.Open(loop, error)) return Fail(error);
   // Password hashes are slow on purpose; checking them off the loop keeps
   // everybody else's datagrams moving while someone logs in.
-  unsigned cores = std::thread::hardware_concurrency();
-  CPasswordPool pool(cores < 2 ? 1 : cores > 4 ? 4 : (int)cores);
+  CPasswordPool pool((int)opt.maxChecksAtOnce);
   CServer server(*storage, ports, opt, &pool);
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
           loop.serverPortBase + kServerPorts - 1, db.c_str());
   int rc = RunLoop(server, ports, stop, &pool);
+  server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();
   fprintf(stderr,
           "qimbo-server: stopped; %llu datagrams received, dropped %llu malformed, %llu oversized, %llu unknown; "
@@ -161,6 +169,7 @@ int main(int argc, char** argv) {
   using namespace qsrv;
   if (argc < 2) {
     fputs(kUsage, stderr);
+    fputs(LimitOptionsUsage().c_str(), stderr);
     return 2;
   }
   std::string cmd = argv[1];
@@ -168,5 +177,6 @@ int main(int argc, char** argv) {
   if (cmd == "user") return User(argc - 2, argv + 2);
   if (cmd == "bench") return RunBench(argc - 2, argv + 2);
   fputs(kUsage, stderr);
+  fputs(LimitOptionsUsage().c_str(), stderr);
   return 2;
 }

@@ -29,9 +29,15 @@ class IStorage {
 
   // False when the user exists already or the write failed.
   virtual bool AddUser(const UserRecord& user) = 0;
+  // Both note an account change (see AccountChangesSince).
   virtual bool SetPasswordHash(int32_t user, const std::string& hash) = 0;
   // Removes the user with the tree, memberships and leave-words to and from him.
   virtual bool DeleteUser(int32_t user) = 0;
+  // The users whose password changed or who were deleted after change number
+  // `seen` (by any process sharing the storage); `seen` becomes the newest
+  // change number. Only the latest changes are kept, plenty for a server that
+  // looks every second.
+  virtual bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) = 0;
   virtual bool FindUser(int32_t user, UserRecord& out) = 0;
   virtual bool ListUsers(std::vector<UserRecord>& out) = 0;
 
@@ -47,6 +53,7 @@ class IStorage {
 
   virtual bool AddLeaveWord(int32_t to, const LeaveWord& word) = 0;
   virtual int CountLeaveWords(int32_t to) = 0;
+  virtual int CountLeaveWordsFrom(int32_t to, int32_t from) = 0;
   // Hands out every leave-word for `to`, oldest first, and forgets them.
   virtual bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) = 0;
 };

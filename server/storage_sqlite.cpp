@@ -19,7 +19,11 @@ const char kSchema[] =
     "CREATE INDEX IF NOT EXISTS members_user ON members(user);"
     "CREATE TABLE IF NOT EXISTS words(id INTEGER PRIMARY KEY AUTOINCREMENT, target INTEGER NOT NULL,"
     "  sender INTEGER NOT NULL, time INTEGER NOT NULL, text BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS words_target ON words(target);";
+    "CREATE INDEX IF NOT EXISTS words_target ON words(target);"
+    "CREATE TABLE IF NOT EXISTS account_changes(id INTEGER PRIMARY KEY AUTOINCREMENT, user INTEGER NOT NULL);";
+
+// Account changes kept for the servers to read; older ones are forgotten.
+const int kKeptAccountChanges = 1000;
 
 // One prepared statement, reset on every use.
 class CStmt {
@@ -76,8 +80,17 @@ class CSqliteStorage : public IStorage {
     return s.Bind(1, u.number).BindText(2, u.hash).Bind(3, u.nickname).Run();
   }
   bool SetPasswordHash(int32_t user, const std::string& hash) override {
-    CStmt s(m_db, "UPDATE users SET hash=? WHERE number=?");
-    return s.BindText(1, hash).Bind(2, user).Run() && sqlite3_changes(m_db) == 1;
+    if (!Exec("BEGIN")) return false;
+    bool ok;
+    {
+      CStmt s(m_db, "UPDATE users SET hash=? WHERE number=?");
+      ok = s.BindText(1, hash).Bind(2, user).Run() && sqlite3_changes(m_db) == 1 && NoteAccountChange(user);
+    }
+    if (!ok) {
+      Exec("ROLLBACK");
+      return false;
+    }
+    return Exec("COMMIT");
   }
   bool DeleteUser(int32_t user) override {
     if (!Exec("BEGIN")) return false;
@@ -92,11 +105,22 @@ class CSqliteStorage : public IStorage {
       ok = ok && s.Run();
       changed = sqlite3_changes(m_db);
     }
-    if (!ok || changed != 1) {
+    if (!ok || changed != 1 || !NoteAccountChange(user)) {
       Exec("ROLLBACK");
       return false;
     }
     return Exec("COMMIT");
+  }
+  bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
+    users.clear();
+    CStmt s(m_db, "SELECT id, user FROM account_changes WHERE id>? ORDER BY id");
+    s.Bind(1, seen);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+      seen = s.Int(0);
+      users.push_back((int32_t)s.Int(1));
+    }
+    return rc == SQLITE_DONE;
   }
   bool FindUser(int32_t user, UserRecord& out) override {
     CStmt s(m_db, "SELECT number, hash, nickname FROM users WHERE number=?");
@@ -181,6 +205,11 @@ class CSqliteStorage : public IStorage {
     return s.Bind(1, to).Bind(2, w.from).Bind(3, w.time).Bind(4, w.text).Run();
   }
   int CountLeaveWords(int32_t to) override { return Count("SELECT COUNT(*) FROM words WHERE target=?", to); }
+  int CountLeaveWordsFrom(int32_t to, int32_t from) override {
+    CStmt s(m_db, "SELECT COUNT(*) FROM words WHERE target=? AND sender=?");
+    s.Bind(1, to).Bind(2, from);
+    return s.Step() == SQLITE_ROW ? (int)s.Int(0) : -1;
+  }
   bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
     out.clear();
     if (!Exec("BEGIN")) return false;
@@ -205,6 +234,13 @@ class CSqliteStorage : public IStorage {
   }
 
  private:
+  // Inside the caller's transaction.
+  bool NoteAccountChange(int32_t user) {
+    CStmt add(m_db, "INSERT INTO account_changes(user) VALUES(?)");
+    if (!add.Bind(1, user).Run()) return false;
+    CStmt trim(m_db, "DELETE FROM account_changes WHERE id<=?");
+    return trim.Bind(1, sqlite3_last_insert_rowid(m_db) - kKeptAccountChanges).Run();
+  }
   int Count(const char* sql, int32_t v) {
     CStmt s(m_db, sql);
     s.Bind(1, v);

@@ -5,6 +5,7 @@
 #include "base/codepage.h"
 #include "base/json.h"
 #include "os/os.h"
+#include "store/web_import.h"
 
 namespace {
 
@@ -158,42 +159,12 @@ class CPlan {
   }
 };
 
-// GBK for a UTF-8 text; characters GBK cannot hold (emoji, for instance)
-// are left out rather than turned into question marks.
-std::string ToGbkDropping(const std::string& utf8) {
-  std::string out;
-  if (qb::Utf8ToGbk(utf8, out)) return out;
-  out.clear();
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = (unsigned char)utf8[i];
-    size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    if (i + n > utf8.size()) break;
-    std::string one;
-    if (qb::Utf8ToGbk(utf8.substr(i, n), one)) out += one;
-    i += n;
-  }
-  return out;
-}
-
-std::string Trim(const std::string& s) {
-  size_t a = s.find_first_not_of(" \t\r\n");
-  if (a == std::string::npos) return std::string();
-  size_t b = s.find_last_not_of(" \t\r\n");
-  return s.substr(a, b - a + 1);
-}
-
-// A category name as the Favorites import makes them: runs of two blanks
-// removed; the brackets of the protocol's fields cannot be part of it.
+// A category name as the other imports make them; the brackets of the
+// protocol's fields cannot be part of it.
 std::string CategoryName(const std::string& utf8) {
-  std::string gbk = Trim(ToGbkDropping(utf8)), out;
-  for (size_t i = 0; i < gbk.size();) {
-    if (gbk[i] == ' ' && i + 1 < gbk.size() && gbk[i + 1] == ' ') {
-      i += 2;
-      continue;
-    }
-    if (gbk[i] != '<' && gbk[i] != '>') out.push_back(gbk[i]);
-    ++i;
-  }
+  std::string out;
+  for (char c : ImportedText(utf8))
+    if (c != '<' && c != '>') out.push_back(c);
   return out.empty() ? std::string(kUnnamed) : out;
 }
 
@@ -216,23 +187,6 @@ bool UsableAddress(const std::string& url) {
   return !StartsWithNoCase(url, "javascript:") && !StartsWithNoCase(url, "data:");
 }
 
-int FirstFreeCategorySlot(const CMyNodeList& list) {
-  bool used[44] = {};
-  for (const CMyNode* n : list)
-    if (n->m_nKind == UrlCategory && n->m_nSlot >= 0 && n->m_nSlot < 44) used[n->m_nSlot] = true;
-  for (int s = 0; s < 44; ++s)
-    if (!used[s]) return s;
-  return -1;
-}
-
-bool HasItem(const CMyNodeList& list, const CMyNode* item) {
-  for (const CMyNode* n : list)
-    if (n->m_nKind == UrlItem && n->m_pParent == item->m_pParent && n->m_strName == item->m_strName &&
-        n->m_strAddress == item->m_strAddress)
-      return true;
-  return false;
-}
-
 }  // namespace
 
 int ImportChromiumBookmarks(CMyNodeList& list, const std::string& json, ChromiumImport& result, std::string& error) {
@@ -249,47 +203,30 @@ int ImportChromiumBookmarks(CMyNodeList& list, const std::string& json, Chromium
   CPlan plan;
   if (!plan.Read(doc, error)) return 0;
 
-  for (const Folder& f : plan.folders) {
-    std::string name = CategoryName(f.name);
-    CMyNode* category = list.FindNode(name, UrlCategory);
-    if (!category) {
-      int slot = FirstFreeCategorySlot(list);
-      if (slot < 0) {
-        result.skipped += (int)f.bookmarks.size();
-        continue;
+  int before = list.CountKind(UrlCategory), unusable = 0;
+  {
+    // Placed as every import of other programs' bookmarks is placed.
+    CWebImport web(list);
+    for (const Folder& f : plan.folders) {
+      int folder = web.Folder(CategoryName(f.name));
+      web.FolderNote(folder, kFirstLevel);
+      for (const Bookmark& b : f.bookmarks) {
+        if (!UsableAddress(b.url)) {
+          ++unusable;
+          continue;
+        }
+        CMyNode* item = new CMyNode;
+        item->m_strAddress = ImportedText(b.url);
+        item->m_strName = CleanName(ImportedText(b.name));
+        if (item->m_strName.empty()) item->m_strName = item->m_strAddress;
+        if (b.lastUsed) item->m_tLastVisit = b.lastUsed;
+        web.AddLink(folder, item);
       }
-      category = new CMyNode;
-      category->m_strName = name;
-      category->m_nKind = UrlCategory;
-      category->m_strNote = kFirstLevel;
-      category->m_nSlot = slot;
-      list.AddNode(category);  // the name is new: FindNode found none
-      ++result.categories;
     }
-    for (const Bookmark& b : f.bookmarks) {
-      int slot = list.FirstFreeItemSlot(category);
-      if (slot < 0 || !UsableAddress(b.url)) {
-        ++result.skipped;
-        continue;
-      }
-      CMyNode* item = new CMyNode;
-      item->m_strAddress = ToGbkDropping(b.url);
-      item->m_strName = CleanName(Trim(ToGbkDropping(b.name)));
-      if (item->m_strName.empty()) item->m_strName = item->m_strAddress;
-      item->m_nKind = UrlItem;
-      item->m_pParent = category;
-      item->m_nSlot = slot;
-      if (b.lastUsed) item->m_tLastVisit = b.lastUsed;
-      // Checked here, so that the tree is only given nodes it takes.
-      if (HasItem(list, item)) {
-        delete item;
-        ++result.skipped;
-        continue;
-      }
-      list.AddNode(item);
-      ++result.items;
-    }
+    result.items = web.Added();
+    result.skipped = unusable + web.NotImported() + web.Duplicates();
   }
+  result.categories = list.CountKind(UrlCategory) - before;
   return 1;
 }
 

@@ -3,7 +3,10 @@
 // Folders directly under the bookmark bar, "other bookmarks" and "mobile
 // bookmarks" become categories; deeper folders are flattened into their
 // first-level folder; bookmarks lying directly in one of the three roots go
-// into a category named after that root.
+// into a category named after that root. The bookmarks are placed within
+// the tree's limits as every import of other programs' bookmarks is
+// (CWebImport): a folder of more than 30 goes on in "name2", "name3" … while
+// tabs are free.
 #pragma once
 #include <string>
 #include <vector>
@@ -13,8 +16,8 @@
 struct ChromiumImport {
   int categories = 0;  // categories made
   int items = 0;       // bookmarks added
-  // Bookmarks left out: no free tab or button, already present, or an
-  // address that cannot be opened from here (script, data, too long).
+  // Bookmarks left out: no free tab left, already present, or an address
+  // that cannot be opened from here (script, data, too long).
   int skipped = 0;
 };
 

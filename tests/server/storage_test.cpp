@@ -99,6 +99,52 @@ TEST(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   EXPECT_EQ((std::vector<int32_t>{1}), m);
 }
 
+// Another process (the admin commands) changes accounts; the server reads the
+// changes from the same file.
+TEST(ServerStorage, PasswordChangesAndDeletionsAreSeenByAnotherConnection) {
+  qbtest::TempDir dir;
+  std::string path = DbPath(dir), error;
+  std::unique_ptr<IStorage> admin = OpenSqliteStorage(path, error), server = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(admin && server) << error;
+  for (int32_t u : {1, 2, 3}) ASSERT_TRUE(admin->AddUser({u, "h", ""}));
+  int64_t seen = 0;
+  std::vector<int32_t> users;
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_TRUE(users.empty());  // adding a user changes no session
+  ASSERT_TRUE(admin->SetPasswordHash(2, "h2"));
+  ASSERT_TRUE(admin->DeleteUser(3));
+  EXPECT_FALSE(admin->SetPasswordHash(9, "h9"));  // no such user: nothing to note
+  EXPECT_FALSE(admin->DeleteUser(9));
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_EQ((std::vector<int32_t>{2, 3}), users);
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_TRUE(users.empty());
+  // The last 1000 changes are kept: at that many a reader misses none, one more drops the oldest.
+  int64_t first = seen, second = seen;
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(admin->SetPasswordHash(1 + i % 2, "x"));
+  ASSERT_TRUE(server->AccountChangesSince(first, users));
+  EXPECT_EQ(1000u, users.size());
+  EXPECT_EQ(seen + 1000, first);
+  ASSERT_TRUE(admin->SetPasswordHash(1, "y"));
+  ASSERT_TRUE(server->AccountChangesSince(second, users));
+  EXPECT_EQ(1000u, users.size());
+  EXPECT_EQ(seen + 1001, second);
+}
+
+TEST(ServerStorage, LeaveWordsAreCountedPerSender) {
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_TRUE(s->AddLeaveWord(5, {6, 1, "a"}));
+  ASSERT_TRUE(s->AddLeaveWord(5, {6, 2, "b"}));
+  ASSERT_TRUE(s->AddLeaveWord(5, {7, 3, "c"}));
+  ASSERT_TRUE(s->AddLeaveWord(6, {6, 4, "d"}));
+  EXPECT_EQ(2, s->CountLeaveWordsFrom(5, 6));
+  EXPECT_EQ(1, s->CountLeaveWordsFrom(5, 7));
+  EXPECT_EQ(0, s->CountLeaveWordsFrom(7, 6));
+  EXPECT_EQ(3, s->CountLeaveWords(5));
+}
+
 TEST(ServerUserCommands, AddChangeDeleteAndList) {
   std::string error;
   std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);

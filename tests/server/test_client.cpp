@@ -78,10 +78,12 @@ bool CServerProcess::Start(const std::string& db, const std::vector<std::string>
     int base = 20000 + (int)((getpid() * 7 + attempt * 1237) % 4000) * 10;
     m_ports.server = base;
     m_ports.client = base + 5;
-    std::vector<std::string> args = {QIMBO_SERVER_EXE, "serve", "--listen", "127.0.0.1", "--db", db,
+    std::vector<std::string> args = {m_exe.empty() ? QIMBO_SERVER_EXE : m_exe, "serve", "--listen", "127.0.0.1", "--db", db,
                                      "--port-base", std::to_string(m_ports.server), "--client-port-base",
                                      std::to_string(m_ports.client)};
     args.insert(args.end(), extra.begin(), extra.end());
+    // A log left by an earlier start would say "listening" before this one does.
+    unlink(m_logPath.c_str());
     m_pid = Spawn(args, m_logPath);
     uint64_t end = NowMs() + 10000;
     while (NowMs() < end) {

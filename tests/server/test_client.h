@@ -25,14 +25,18 @@ class CServerProcess {
   // Runs "qimbo-server serve" on 127.0.0.1 with ports away from the defaults
   // and waits until it listens. False when it does not come up.
   bool Start(const std::string& db, const std::vector<std::string>& extra = {});
+  // Another qimbo-server program than the one built with the suite (soak comparisons).
+  void SetExecutable(const std::string& exe) { m_exe = exe; }
   // SIGTERM, then the exit status (-1 when it did not end by itself).
   int Stop();
   std::string Log() const;  // everything it wrote on stderr so far
   const ServerPorts& Ports() const { return m_ports; }
   bool Running() const;
+  pid_t Pid() const { return m_pid; }
 
  private:
   pid_t m_pid = -1;
+  std::string m_exe;
   std::string m_logPath;
   ServerPorts m_ports;
 };

@@ -13,7 +13,7 @@ using qbtest::TempDir;
 using qbtest::WriteFileBytes;
 
 std::string TestData(const std::string& name) {
-  std::string p = QIMBO_STORE_TEST_DATA;
+  std::string p = QIMBO_CHROMIUM_TEST_DATA;
 #ifdef _WIN32
   for (char& c : p)
     if (c == '/') c = '\\';
@@ -109,8 +109,9 @@ TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
 }
 
 TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
-  // \u4e2d\u6587 is 中文; \ud83d\ude00 (an emoji) has no GBK form and is left
-  // out; a literal "&amp;" is text, not an entity to decode.
+  // \u4e2d\u6587 is 中文; \ud83d\ude00 (an emoji) has no GBK form and becomes
+  // "?" (which the cleaning of item names drops); a literal "&amp;" is text,
+  // not an entity to decode.
   std::string json = Bar(Dir(R"(\u4e2d\u6587  \u76ee\u5f55 \ud83d\ude00)",
                              Url(R"(\u7f51\u9875 \"\u5feb\" \/ \\)", "http://cn.example/") + "," +
                                  Url("Tom &amp; Jerry", "http://tj.example/")) +
@@ -119,9 +120,9 @@ TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
-  // Double blanks go from category names; the angle brackets of the
-  // protocol's fields go; a name left empty becomes 未命名.
-  EXPECT_EQ((std::vector<std::string>{"中文目录@0", "b@1"}), Categories(list));
+  // Runs of blanks become one; the angle brackets of the protocol's fields
+  // go; a name left empty becomes 未命名.
+  EXPECT_EQ((std::vector<std::string>{"中文 目录 ?@0", "b@1"}), Categories(list));
   // The cleaning drops the quote marks, "/" and "\" from item names.
   EXPECT_TRUE(Item(list, "网页 快"));
   EXPECT_TRUE(Item(list, "tom &amp; jerry"));
@@ -133,17 +134,21 @@ TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
 }
 
 TEST(ChromiumImport, TheTreesLimitsHold) {
-  // 31 bookmarks in one folder: 30 buttons, one left out.
+  // 31 bookmarks in one folder: 30 buttons, the 31st goes on in "Full2", as
+  // every import of other programs' bookmarks does.
   std::string many;
   for (int i = 0; i < 31; ++i) many += (i ? "," : "") + Url("n" + std::to_string(i), "http://h/" + std::to_string(i));
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, Bar(Dir("Full", many)), r, error));
-  EXPECT_EQ(30, r.items);
-  EXPECT_EQ(1, r.skipped);
-  EXPECT_FALSE(Item(list, "n30"));
-  EXPECT_TRUE(Item(list, "n29"));
+  EXPECT_EQ(31, r.items);
+  EXPECT_EQ(0, r.skipped);
+  EXPECT_EQ(2, r.categories);
+  EXPECT_EQ((std::vector<std::string>{"Full@0", "Full2@1"}), Categories(list));
+  EXPECT_EQ("Full2", Item(list, "n30")->m_pParent->m_strName);
+  EXPECT_EQ(0, Item(list, "n30")->m_nSlot);
+  EXPECT_EQ(29, Item(list, "n29")->m_nSlot);
 
   // 45 folders: tabs 0..43, the 45th folder's bookmark left out.
   std::string folders;
