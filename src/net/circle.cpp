@@ -41,10 +41,6 @@ CircleMember* CNetState::FindMemberByUser(int32_t user) const {
   return nullptr;
 }
 
-void CNetState::ForgetNode(const CMyNode* node) {
-  if (m_pRequestingNode == node) m_pRequestingNode = nullptr;
-}
-
 int CNetState::EnterCircle(CMyNode* node) {
   if (!node) return kCircleRequestNotSent;
   node->m_strName = ApplyWordFilter(node->m_strName, kCircleNameFilter, kCircleNameFilterCount);
@@ -194,7 +190,6 @@ bool CNetState::CommandDeleteGroupItem(CMyNode* item) {
   if (!RequireLogin("该网址URL加入了圈子,登录后才能删除！")) return false;
   item->m_strCircle = "Reserved";
   DropOutOfCircle(item);
-  ForgetNode(item);
   return true;
 }
 

@@ -26,9 +26,7 @@
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/message.h"
-
-class CMyNode;
-class CMyNodeList;
+#include "store/node.h"
 
 namespace qb {
 
@@ -179,8 +177,6 @@ class CNetState {
   bool IsCircleCurrent() const;
   CircleMember* FindMember(uintptr_t serial) const;
   CircleMember* FindMemberByUser(int32_t user) const;
-  // The tree is about to lose this node.
-  void ForgetNode(const CMyNode* node);
 
   // The panels' circle commands. Each shows the log-in notice and does
   // nothing when the user is not logged in.
@@ -225,7 +221,9 @@ class CNetState {
   std::vector<std::unique_ptr<CircleMember>> m_members;
   std::string m_strCurrentCircle;
   std::string m_strCircleTitle;
-  CMyNode* m_pRequestingNode = nullptr;
+  // The node whose circle was asked for last; null once the tree freed it,
+  // so that a late member list marks nothing.
+  CNodeRef m_pRequestingNode;
   // chat
   std::vector<std::unique_ptr<ChatRecord>> m_chatRecords;
   std::string m_strAdAddress;

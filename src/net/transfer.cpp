@@ -61,8 +61,8 @@ int CNetState::ReceiveNode(FieldList& fields) {
   std::vector<std::string> v(fields.begin(), fields.end());
   if (!node->ReadFields(v)) return kDownloadFailed;
   // The loader's add: items with the same name and address under two
-  // different categories are both kept.
-  if (m_pDownloadList->AddLoadedNode(node.get())) node.release();
+  // different categories are both kept. The list takes the node.
+  m_pDownloadList->AddLoadedNode(node.release());
   if (!m_sender.ReplyToServer(m_nLastReceived, MsgFavDownNodeOk())) return kDownloadFailed;
   ArmTransferDeadline();
   return m_nDownloadBase + m_nDownloadTotal == m_nLastReceived + 1 ? kDownloadDone : kDownloadProgress;

@@ -13,15 +13,6 @@
 namespace panels {
 
 namespace {
-// Whether the node still belongs to the tree (a button may outlive its node
-// until the panel is filled again).
-bool InTree(const CMyNode* node) {
-  if (!Host().app) return false;
-  for (CMyNode* n : *Host().app)
-    if (n == node) return true;
-  return false;
-}
-
 // Whether the button's release is already waiting in the queue.
 bool ReleaseWaiting(HWND button) {
   MSG msg;
@@ -158,9 +149,10 @@ LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT:
     case qb::OCM_SKIN_DRAWITEM:
+      // (Null once the tree freed the item.)
       if (CMyNode* node = m_pIconPending) {
         m_pIconPending = nullptr;
-        if (node == m_pNode && UrlDialog() && InTree(node)) UrlDialog()->SetItemIcon(*this, node);
+        if (node == m_pNode && UrlDialog()) UrlDialog()->SetItemIcon(*this, node);
       }
       break;
     case WM_LBUTTONDBLCLK:

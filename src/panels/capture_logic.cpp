@@ -186,9 +186,9 @@ std::vector<CMyNode*> CIconWaits::Arrived(const CMyNodeList& list, const std::st
                                            const std::string& iconFile) {
   std::vector<CMyNode*> took;
   for (const Wait& w : m_waits) {
-    if (w.address != address) continue;
+    if (w.address != address || !w.item) continue;
     const auto& nodes = list.Nodes();
-    if (std::find(nodes.begin(), nodes.end(), w.item) == nodes.end()) continue;
+    if (std::find(nodes.begin(), nodes.end(), w.item.Get()) == nodes.end()) continue;
     if (w.item->m_strAddress != address || w.item->m_strIconPath != w.stockIcon) continue;
     w.item->m_strIconPath = iconFile;
     took.push_back(w.item);

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-class CMyNode;
-class CMyNodeList;
+#include "store/node.h"
 
 namespace panels {
 
@@ -77,8 +76,9 @@ FiledPage FilePage(CMyNodeList& list, const std::string& programDir, CMyNode* ca
                    const std::string& title, const std::string& address);
 
 // Items waiting for their site icon. When an icon arrives, every waiting
-// item of that address that is still in the tree, still has that address
-// and still shows the stock icon it was given takes the icon file.
+// item of that address that is still in the tree (a deleted one is let go
+// by its reference), still has that address and still shows the stock icon
+// it was given takes the icon file.
 class CIconWaits {
  public:
   void Expect(CMyNode* item);
@@ -90,7 +90,7 @@ class CIconWaits {
 
  private:
   struct Wait {
-    CMyNode* item;
+    CNodeRef item;
     std::string address, stockIcon;
   };
   std::vector<Wait> m_waits;

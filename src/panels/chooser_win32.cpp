@@ -27,7 +27,7 @@ const int kChooserArea = 4;
 // The category panel's place and size (from the main window's corner).
 const int kPanelW = 200, kPanelH = 660, kPanelY = 16;
 
-int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
+DisplayMode Mode() { return Host().mode ? Host().mode() : DisplayMode::kWeb; }
 
 bool InTree(const CMyNode* node) {
   CAppLogic* app = Host().app;
@@ -244,7 +244,7 @@ int CSelSortsDlg::SlotUnderCursor() const {
 void CSelSortsDlg::OnMouseDown(bool right) {
   int slot = SlotUnderCursor();
   if (right) {
-    if (slot < 0 || m_tabs[slot].m_pNode || Mode() != UrlCategory || !m_hMenu) return;
+    if (slot < 0 || m_tabs[slot].m_pNode || Mode() != DisplayMode::kWeb || !m_hMenu) return;
     m_nNewSlot = slot;
     POINT pt;
     GetCursorPos(&pt);
@@ -284,7 +284,7 @@ void CSelSortsDlg::CommitChooserCategory() {
   CAppLogic* app = Host().app;
   if (slot < 0 || slot >= kTabSlots || !app) return;
   if (ButtonsMade() && m_tabs[slot].m_pNode) return;
-  int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
+  int kind = CategoryKindOf(Mode());
   if (!CreateCategoryInPlace(*app, text, kind, slot)) return;
   RefreshChooser(kind);
   if (m_host.categoryCreated) m_host.categoryCreated(slot);

@@ -12,6 +12,8 @@ namespace {
 const char kNewCategoryNote[] = "一级目录";
 }
 
+int CategoryKindOf(DisplayMode mode) { return mode == DisplayMode::kProgram ? ProgramCategory : UrlCategory; }
+
 CMyNode* CategoryAtSlot(const CMyNodeList& list, int kind, int slot) {
   for (CMyNode* n : list)
     if (n->m_nKind == kind && n->m_nSlot == slot) return n;
@@ -54,9 +56,7 @@ CMyNode* CreateCategoryInPlace(CMyNodeList& list, const std::string& typed, int 
   node->m_nKind = kind;
   node->m_strNote = kNewCategoryNote;
   node->m_nSlot = slot;
-  if (list.AddNode(node)) return node;
-  delete node;
-  return nullptr;
+  return list.AddNode(node) ? node : nullptr;
 }
 
 DeleteOutcome DeleteCategoryNode(CMyNodeList& list, CMyNode* category, bool loggedIn, qb::IUserInterface& ui) {

@@ -23,17 +23,18 @@ namespace panels {
 namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
-// inside their own window procedure.
+// inside their own window procedure; wParam is the edit's identifier (0 for
+// the dialog's own Enter).
 using qb::WM_PANEL_ENTER;
 
-int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
+DisplayMode Mode() { return Host().mode ? Host().mode() : DisplayMode::kWeb; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 // Edits that hand Enter to the panel instead of the dialog manager.
 LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
   if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
   if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
-    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, 0, 0);
+    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, static_cast<WPARAM>(GetDlgCtrlID(wnd)), 0);
     return 0;
   }
   if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
@@ -43,11 +44,7 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
-CTabDialog::~CTabDialog() {
-  // The owner-drawn menu that owns the handle goes with it.
-  if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu)) delete menu;
-  else if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
-}
+CTabDialog::~CTabDialog() = default;
 
 void CTabDialog::OnInit() {
   m_nShownKind = UrlCategory;
@@ -81,23 +78,21 @@ void CTabDialog::MakeButtons() {
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
-  auto* menu = new qb::BCMenu;
-  if (!menu->CreatePopupMenu()) {
-    delete menu;
-    return;
-  }
+  auto menu = std::make_unique<qb::BCMenu>();
+  if (!menu->CreatePopupMenu()) return;
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
   menu->AppendMenuGbk(MF_STRING, ID_HOTKEY_TEXT, "Qimbo~收藏热键：" + hotkey);
   menu->AppendMenu(MF_SEPARATOR, 0, std::wstring());
   menu->AppendMenuGbk(MF_STRING, ID_NEW_CATEGORY, "新建分类 (&N)");
   menu->AppendMenuGbk(MF_STRING, ID_IMPORT_CATEGORY, "导入书签文件 (&R)");
   menu->LoadToolbar(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
-  // Owned by the menu object, which the destructor finds by this handle.
-  m_hEmptySlotMenu = menu->GetSafeHmenu();
+  m_emptySlotMenu = std::move(menu);
 }
 
 void CTabDialog::RefreshTabs(int kind) {
   m_nShownKind = kind;
+  // A rename whose category the tree dropped ends here, before its tab shows another.
+  if (m_bRenaming && !m_pContextNode) FinishRename();
   if (!ButtonsMade()) {
     // Hidden still: the tabs are made with this kind when the panel shows.
     if (IsWindowVisible(m_hWnd)) EnsureButtons();
@@ -136,7 +131,10 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       OnMouseDown(false);
       return FALSE;
     case WM_PANEL_ENTER:
-      if (m_pContextNode) FinishRename();
+      // The edit that saw Enter decides; a context node left from an
+      // earlier right click on a tab does not.
+      if (wParam == IDC_NEW_CATEGORY_EDIT) CommitNewCategory();
+      else if (wParam == IDC_RENAME_EDIT || m_bRenaming) FinishRename();
       else if (m_hNewEdit) CommitNewCategory();
       return TRUE;
     case WM_PANEL_EDIT_DONE:
@@ -163,16 +161,16 @@ void CTabDialog::OnMouseDown(bool right) {
   POINT pt = CursorInMain();
   int slot = InTabPanel(pt.x, pt.y) ? HitTestTab(pt.x, pt.y) : -1;
   if (right) {
-    if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
+    if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != DisplayMode::kWeb) return;
     m_nNewSlot = slot;
-    if (!m_hEmptySlotMenu) BuildEmptySlotMenu();
-    if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu))
-      menu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
+    if (!m_emptySlotMenu) BuildEmptySlotMenu();
+    if (m_emptySlotMenu)
+      m_emptySlotMenu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
     return;
   }
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) {
     CommitNewCategory();
-  } else if (m_bRenaming && m_pContextNode && slot != m_pContextNode->m_nSlot) {
+  } else if (m_bRenaming && (!m_pContextNode || slot != m_pContextNode->m_nSlot)) {
     FinishRename();
   }
 }
@@ -208,17 +206,31 @@ void CTabDialog::BeginRename() {
   if (tab.m_hRenameEdit) WatchEnter(tab.m_hRenameEdit, m_hWnd);
 }
 
+CBtnTAB* CTabDialog::RenamingTab() {
+  for (CBtnTAB& tab : m_tabs)
+    if (tab.m_hRenameEdit) return &tab;
+  return nullptr;
+}
+
 void CTabDialog::FinishRename() {
+  CBtnTAB* tab = RenamingTab();
+  if (!tab) {
+    m_bRenaming = 0;
+    return;
+  }
+  // The category being renamed went with its file (or a download) while its
+  // edit was open: the edit closes and nothing is renamed.
   CMyNode* node = m_pContextNode;
-  if (!node || node->m_nSlot < 0 || node->m_nSlot >= kTabSlots) return;
-  CBtnTAB& tab = m_tabs[node->m_nSlot];
-  if (!tab.m_hRenameEdit) return;
-  // The caption is the node's name afterwards, new or old.
-  if (Host().app) RenameInPlace(*Host().app, node, qb::WindowTextGbk(tab.m_hRenameEdit));
-  SetWindowTextW(tab.GetSafeHwnd(), qb::W(node->m_strName).c_str());
+  if (node && tab->m_pNode == node) {
+    // The caption is the node's name afterwards, new or old.
+    if (Host().app) RenameInPlace(*Host().app, node, qb::WindowTextGbk(tab->m_hRenameEdit));
+    SetWindowTextW(tab->GetSafeHwnd(), qb::W(node->m_strName).c_str());
+  } else if (tab->m_pNode) {
+    SetWindowTextW(tab->GetSafeHwnd(), qb::W(tab->m_pNode->m_strName).c_str());
+  }
   m_pContextNode = nullptr;
-  tab.CloseRenameEdit();
   m_bRenaming = 0;
+  tab->CloseRenameEdit();
 }
 
 void CTabDialog::BeginNewCategory() {
@@ -251,7 +263,7 @@ void CTabDialog::CommitNewCategory() {
   std::string text = qb::WindowTextGbk(edit);
   DestroyWindow(edit);
   if (m_tabs[slot].m_pNode || !Host().app) return;
-  int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
+  int kind = CategoryKindOf(Mode());
   if (CreateCategoryInPlace(*Host().app, text, kind, slot)) RefreshTabs(kind);
 }
 
@@ -262,7 +274,6 @@ void CTabDialog::DeleteCategory() {
   int kind = node->m_nKind;
   DeleteOutcome r = DeleteCategoryNode(*app, node, LoggedIn(), *Host().ui);
   if (r == kRefusedHasItems || r == kRefusedCircle) return;
-  if (r == kDeleted && UrlDialog() && UrlDialog()->m_pShownCategory == node) UrlDialog()->m_pShownCategory = nullptr;
   m_pContextNode = nullptr;
   RefreshTabs(kind);
 }

@@ -1,11 +1,11 @@
 // The hyperlink static.
-#include "win/subclass_win32.h"
 #include "widgets/static_link_win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include "win/messages_win32.h"
+#include "win/subclass_win32.h"
 #include "win/text_win32.h"
 
 namespace qb {
@@ -23,18 +23,17 @@ INT_PTR ShellOpen(const std::string& target) {
 }
 CStaticLink::OpenFn g_open = ShellOpen;
 
-// The hand of the system's help viewer, copied once.
+// The hand of the system's help viewer, copied once and kept for the process.
 HCURSOR HandCursor() {
   if (!g_handLoaded) {
     g_handLoaded = true;
     wchar_t dir[MAX_PATH] = {};
     GetWindowsDirectoryW(dir, MAX_PATH);
     std::wstring path = std::wstring(dir) + L"\\winhlp32.exe";
-    HMODULE mod = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ScopedLibrary mod(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (mod) {
-      HCURSOR c = LoadCursorW(mod, MAKEINTRESOURCEW(106));
+      HCURSOR c = LoadCursorW(mod.Get(), MAKEINTRESOURCEW(106));
       if (c) g_hand = CopyCursor(c);
-      FreeLibrary(mod);
     }
   }
   return g_hand;
@@ -51,7 +50,6 @@ CStaticLink::~CStaticLink() {
     qb::Unsubclass(m_hWnd, Proc, kLinkSubclass);
     RemovePropW(m_hWnd, kLinkProp);
   }
-  if (m_font) DeleteObject(m_font);
 }
 
 bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
@@ -88,9 +86,10 @@ LRESULT CStaticLink::CtlColor(HDC dc) {
     HFONT current = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
     GetObjectW(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
     lf.lfUnderline = TRUE;
-    m_font = CreateFontIndirectW(&lf);
+    m_font.Reset(CreateFontIndirectW(&lf));
   }
-  SelectObject(dc, m_font);
+  // Into the DC the control paints with: it stays there for that painting.
+  SelectObject(dc, m_font.Get());
   SetTextColor(dc, m_colour);
   SetBkMode(dc, TRANSPARENT);
   return reinterpret_cast<LRESULT>(GetStockObject(HOLLOW_BRUSH));

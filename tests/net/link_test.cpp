@@ -188,3 +188,41 @@ TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
   links.Stop();
   os::NetCleanup();
 }
+
+// The start tells a port that cannot be had (the link stays down, the others
+// start) from threads that cannot start (the start ends at that link).
+TEST(CommProxy, TheStartReportsTakenPortsAndAThreadThatWouldNotStart) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 210);
+  {
+    os::CUdpSocket a, b;
+    ASSERT_TRUE(a.Open() && b.Open());
+    ASSERT_TRUE(a.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 0)));
+    ASSERT_TRUE(b.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 4)));
+    CNetLinks links;
+    LinkStartReport report;
+    EXPECT_EQ(3, links.Start(c, &report));
+    EXPECT_EQ(3, report.running);
+    EXPECT_EQ((std::vector<uint16_t>{(uint16_t)(kPortBase + 210), (uint16_t)(kPortBase + 214)}),
+              report.unavailablePorts);
+    EXPECT_EQ(-1, report.threadFailed);
+    for (int i : {1, 2, 3}) EXPECT_TRUE(links.Link(i).IsRunning()) << i;
+    links.Stop();
+  }
+  CNetLinks links;
+  LinkStartReport report;
+  links.FailThreadStart(3);
+  EXPECT_EQ(3, links.Start(c, &report));
+  EXPECT_EQ(3, report.threadFailed);
+  EXPECT_TRUE(report.unavailablePorts.empty());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(links.Link(i).IsRunning()) << i;
+  EXPECT_FALSE(links.Link(3).IsRunning());
+  EXPECT_FALSE(links.Link(4).IsRunning()) << "nothing starts after the failing link";
+  links.Stop();
+  // The refusal was for one start: the next start runs all five.
+  EXPECT_EQ(kLinkCount, links.Start(c, &report));
+  EXPECT_EQ(-1, report.threadFailed);
+  links.Stop();
+  os::NetCleanup();
+}

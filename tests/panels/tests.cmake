@@ -6,6 +6,7 @@ qimbo_test(panels
   panels/logic_test.cpp
   panels/circles_test.cpp
   panels/capture_test.cpp
+  panels/dropped_nodes_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.

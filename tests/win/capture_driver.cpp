@@ -250,11 +250,7 @@ CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* par
   n->m_pParent = parent;
   n->m_nSlot = slot;
   n->m_strAddress = address;
-  if (!app.AddNode(n)) {
-    delete n;
-    return nullptr;
-  }
-  return n;
+  return app.AddNode(n) ? n : nullptr;  // a refused node is the list's to delete
 }
 
 void Screenshot(const std::wstring& path) {

@@ -16,6 +16,7 @@
 
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
+#include "os/net.h"
 #include "os/os.h"
 #include "skin/config.h"
 #include "store/favorites_file.h"
@@ -223,6 +224,84 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
   EXPECT_TRUE(app->Logic()->FindNode("甲站", UrlItem));
   app->ExitInstance();
   app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
+// Hands the posted messages on as the program's loop does, for a while; true
+// when the program asked to end (WM_QUIT).
+bool PumpAndSeeQuit() {
+  bool quit = false;
+  MSG msg;
+  for (int round = 0; round < 40; ++round) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(10);
+  }
+  return quit;
+}
+
+// The links start once the main window is up. A link thread that cannot
+// start ends the start-up with the link-thread box; the links started before
+// it are stopped by the shutdown, and nothing is saved.
+TEST_F(StartupTest, ALinkThreadThatCannotStartShowsItsBoxAndEndsTheProgram) {
+  WriteFavorites();
+  const std::map<std::string, std::string> before = DataFiles();
+  g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  app->FailStartStep(Step::kLinkThread);
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_TRUE(g_boxes.empty()) << "nothing failed before the window was up";
+  EXPECT_TRUE(PumpAndSeeQuit()) << "the program ends";
+  UnhookWindowsHookEx(g_cbt);
+  g_cbt = nullptr;
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("创建线程(通讯代理)失败，按<确认>按钮退出程序！", g_boxes[0].text);
+  EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
+  ASSERT_TRUE(app->Links());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(app->Links()->Link(i).IsRunning()) << i;
+  EXPECT_FALSE(app->Links()->Link(3).IsRunning());
+  EXPECT_FALSE(app->Links()->Link(4).IsRunning()) << "no link starts after the failing one";
+  app->ExitInstance();
+  EXPECT_FALSE(WinsockUp());
+  for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "a top-level window is left";
+  app.reset();
+  EXPECT_EQ(before, DataFiles()) << "a failed start writes no favorites";
+  wintest::Pump();
+}
+
+// A port another program holds keeps only that link down: the program runs
+// on and says so in one box, naming every such port.
+TEST_F(StartupTest, PortsTakenByAnotherProgramAreToldInOneBoxAndTheProgramRunsOn) {
+  WriteFavorites();
+  ASSERT_TRUE(os::NetStartup());
+  os::CUdpSocket first, second;
+  ASSERT_TRUE(first.Open() && second.Open());
+  ASSERT_TRUE(first.Bind(0, 5031));
+  ASSERT_TRUE(second.Bind(0, 5033));
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_FALSE(PumpAndSeeQuit()) << "the program runs on";
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_NE(std::string::npos, g_boxes[0].text.find("5031")) << g_boxes[0].text;
+  EXPECT_NE(std::string::npos, g_boxes[0].text.find("5033"));
+  EXPECT_EQ(std::string::npos, g_boxes[0].text.find("5032"));
+  EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION), g_boxes[0].flags);
+  ASSERT_TRUE(app->MainWindow());
+  EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
+  for (int i : {0, 2, 4}) EXPECT_TRUE(app->Links()->Link(i).IsRunning()) << i;
+  for (int i : {1, 3}) EXPECT_FALSE(app->Links()->Link(i).IsRunning()) << i;
+  app->ExitInstance();
+  app.reset();
+  first.Close();
+  second.Close();
+  os::NetCleanup();
   EXPECT_FALSE(WinsockUp());
   wintest::Pump();
 }
