@@ -424,12 +424,8 @@ TEST(NodeList, AddNodesMatchesAddNode) {
 }
 
 
-// AddNode, and the refused node deleted.
-int AddOrDrop(CMyNodeList& list, CMyNode* node) {
-  int added = list.AddNode(node);
-  if (!added) delete node;
-  return added;
-}
+// AddNode, which deletes a refused node itself.
+int AddOrDrop(CMyNodeList& list, CMyNode* node) { return list.AddNode(node); }
 
 TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
   // The same random adds and removals, once node by node and once in a batch.
