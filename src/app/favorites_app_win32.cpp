@@ -219,8 +219,8 @@ bool CFavoritesApp::StartNetObjects() {
   m_net->SetLinks(m_links.get());
   m_transfer.reset(new CTransferProgress(*m_net));
   CAppLogic* logic = m_logic.get();
-  m_net->m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
-  m_net->m_showCategoryItems = [this](CMyNode* category) {
+  m_net->Circles().m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
+  m_net->Circles().m_showCategoryItems = [this](CMyNode* category) {
     if (m_main) m_main->ShowWebCategory(category);
   };
   StartupMark("net set-up");
@@ -334,7 +334,7 @@ bool CFavoritesApp::OpenPrompt() {
     return false;
   }
   CNetState* net = m_net.get();
-  m_prompt->SetCancelHandler([net] { net->CancelTransfer(); });
+  m_prompt->SetCancelHandler([net] { net->Transfer().CancelTransfer(); });
   return true;
 }
 
@@ -348,7 +348,7 @@ void CFavoritesApp::ShowTransfer(const PromptView& view) {
   if (view.moveBar || view.setRange) m_prompt->SetProgress(view.barPos, m_promptRange);
   if (!IsWindowVisible(prompt)) ShowWindow(prompt, SW_SHOW);
   if (view.replaceFavorites && m_logic && m_net) {
-    std::unique_ptr<CMyNodeList> download = m_net->TakeDownloadList();
+    std::unique_ptr<CMyNodeList> download = m_net->Transfer().TakeDownloadList();
     if (download) {
       m_logic->ReplaceWithDownloaded(*download);
       m_logic->SaveCurrentFavorites();
@@ -411,7 +411,7 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
-  if (m_net && m_net->m_bLoggedIn) m_net->SendLogout();
+  if (m_net && m_net->Login().LoggedIn()) m_net->Login().SendLogout();
   if (m_links) {
     for (int i = 0; i < kLinkCount; ++i) m_links->Link(i).RequestStop();
     m_links->Stop();

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/netstate.h"

@@ -41,11 +41,11 @@ void LoginDialogInit(CNetState& net, LoginDialogData& data) {
   if (save == 1) {
     std::string coded;
     reg.ReadString("password", coded, 2 * kMaxPassword);
-    net.m_strPassword = DecodeText(coded);
+    net.Login().SetPassword(DecodeText(coded));
     // The real password is never shown.
     data.passwordBox = kPasswordPlaceholder;
   } else {
-    net.m_strPassword.clear();
+    net.Login().SetPassword(std::string());
     data.passwordBox.clear();
   }
 }
@@ -56,16 +56,17 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data) {
     return kLoginNeedNumber;
   }
   data.title = "正在登录中,请稍候。。。";
-  net.m_nUser = data.user;
+  CNetLogin& login = net.Login();
+  login.SetUser(data.user);
   CRegAccess reg;
   reg.CreateKey();
   reg.WriteString("id", FormatNumber(data.user));
   reg.WriteDword("isSavePwd", data.rememberPassword ? 1 : 0);
   // The box still holding the placeholder means: keep the remembered password.
-  if (net.m_strPassword.empty() || data.passwordEdited) net.m_strPassword = data.passwordBox.substr(0, kMaxPassword);
-  reg.WriteString("password", data.rememberPassword ? EncodeText(net.m_strPassword) : std::string());
+  if (login.Password().empty() || data.passwordEdited) login.SetPassword(data.passwordBox.substr(0, kMaxPassword));
+  reg.WriteString("password", data.rememberPassword ? EncodeText(login.Password()) : std::string());
   data.passwordEdited = false;
-  return net.SendLogin() ? kLoginSent : kLoginNotSent;
+  return login.SendLogin() ? kLoginSent : kLoginNotSent;
 }
 
 // ---- server configuration ----

@@ -2,7 +2,7 @@
 // to the skin button: click or drag, drops, menus, rename, opening items.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_windows_win32.h"

@@ -1,6 +1,6 @@
 #include "panels/panel_logic.h"
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_text.h"

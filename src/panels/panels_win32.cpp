@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"

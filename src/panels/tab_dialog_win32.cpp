@@ -5,7 +5,7 @@
 
 #include "skin/bcmenu_win32.h"
 #include "win/subclass_win32.h"
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"

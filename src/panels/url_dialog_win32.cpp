@@ -2,7 +2,7 @@
 // folder, 30 file buttons in tree order.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"

@@ -1,6 +1,7 @@
 // The server link over real loopback UDP: queue limits, numbering, link
 // choice, what a link delivers, and the dispatchers.
 #include "nettest.h"
+#include "net_access.h"
 
 using namespace qb;
 using namespace nettest;
@@ -105,25 +106,25 @@ TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
 }
 
 TEST_F(LinkTest, DispatchServerAndPeerMessages) {
-  net->m_nUser = 5;
+  net->Login().SetUser(5);
   server->Send(7, "<LGI><OK><5>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_bLoggedIn; }));
-  EXPECT_EQ(7, net->m_nLastReceived);
+  ASSERT_TRUE(PumpUntil([&] { return net->Login().LoggedIn(); }));
+  EXPECT_EQ(7, net->LastReceived());
   ASSERT_EQ(1u, PostCount(WM_LOGIN_RESULT));
   EXPECT_EQ(kLoginAccepted, ui.posts.back().wParam);
   EXPECT_EQ("<1><REQWORDS><5>\r\n", server->Receive().text);
 
   // LGI from a peer is ignored, but its number is kept.
-  net->m_bLoggedIn = false;
+  qb::NetStateTestAccess::LoggedIn(*net) = false;
   peer->Send(9, "<LGI><OK><5>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 9; }));
-  EXPECT_FALSE(net->m_bLoggedIn);
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 9; }));
+  EXPECT_FALSE(net->Login().LoggedIn());
   EXPECT_EQ(1u, PostCount(WM_LOGIN_RESULT));
 
   // A datagram without any '>' is dropped; the number stays.
   peer->SendRaw(std::string("<12 no fields", 13) + '\0', kClientPorts);
   peer->Send(13, "<UNKNOWN>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 13; }));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 13; }));
 }
 
 TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
@@ -138,7 +139,7 @@ TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
   server->Send(4, "<VER><2000>");
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ(1, lost.PumpReceived());
-  EXPECT_EQ(0, lost.m_nLastReceived);
+  EXPECT_EQ(0, lost.LastReceived());
   EXPECT_TRUE(ui.posts.empty());
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_TRUE(server->Quiet(100));

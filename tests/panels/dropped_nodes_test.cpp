@@ -7,7 +7,7 @@
 // server's late member list is handed to the state as the dispatcher hands it over.
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "net/netstate.h"
 #include "os/os.h"
 #include "panels/circles.h"
@@ -15,6 +15,7 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "net_access.h"
 
 using namespace panels;
 
@@ -46,23 +47,23 @@ struct LiveCircles : testing::Test {
     os::CreateFolder(dir / "data");
     app.m_strProgramDir = dir.Path();
     app.m_strBaseDir = dir.Path();
-    net.m_bLoggedIn = true;
-    net.m_saveFavorites = [this] { return ++saves; };
-    net.m_showCategoryItems = [this](CMyNode* c) { shown.push_back(c); };
+    qb::NetStateTestAccess::LoggedIn(net) = true;
+    net.Circles().m_saveFavorites = [this] { return ++saves; };
+    net.Circles().m_showCategoryItems = [this](CMyNode* c) { shown.push_back(c); };
   }
   ~LiveCircles() override { os::SetProgramDirectory(""); }
 
   // The server's member list for `circle`, with the user alone in it.
   void ServerLists(const std::string& circle) {
     qb::FieldList f{"LIST", "1", circle, "1.2.3.4", "我", "100", circle};
-    net.OnGroupReply(f);
+    net.Circles().OnGroupReply(f);
   }
   // Nothing in the tree took the circle's mark, nothing was saved or shown.
   void ExpectNothingMarked() {
     for (const CMyNode* n : app) EXPECT_EQ("Reserved", n->m_strCircle) << n->m_strName;
     EXPECT_EQ(0, saves);
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(kNoCircle, net.m_strCircleTitle);
+    EXPECT_EQ(kNoCircle, net.Circles().CircleTitle());
   }
 };
 
@@ -71,12 +72,12 @@ TEST_F(LiveCircles, TheAnsweredRequesterIsMarkedAndSaved) {
   CMyNode* item = Add(app, "书店", UrlItem, cat, 0, "http://books.example/");
   ASSERT_TRUE(cat && item);
   EnterItemCircle(CirclesOf(net), item, ui);
-  EXPECT_EQ(item, static_cast<CMyNode*>(net.m_pRequestingNode));
+  EXPECT_EQ(item, static_cast<CMyNode*>(net.Circles().RequestingNode()));
   ServerLists("http://books.example/");
   EXPECT_EQ("GROUP", item->m_strCircle);
   EXPECT_EQ(1, saves);
   EXPECT_EQ(std::vector<CMyNode*>{cat}, shown);
-  EXPECT_EQ("书店", net.m_strCircleTitle);
+  EXPECT_EQ("书店", net.Circles().CircleTitle());
 }
 
 TEST_F(LiveCircles, ALateListForADeletedCategoryOrItemWritesNowhere) {
@@ -84,20 +85,20 @@ TEST_F(LiveCircles, ALateListForADeletedCategoryOrItemWritesNowhere) {
   CMyNode* other = Add(app, "音乐", UrlCategory, nullptr, 1);
   ASSERT_TRUE(cat && other);
   EnterCategoryCircle(CirclesOf(net), cat, ui);
-  ASSERT_EQ(cat, static_cast<CMyNode*>(net.m_pRequestingNode));
+  ASSERT_EQ(cat, static_cast<CMyNode*>(net.Circles().RequestingNode()));
   ASSERT_EQ(kDeleted, DeleteCategoryNode(app, cat, true, ui));
-  EXPECT_FALSE(net.m_pRequestingNode) << "the deleted category is no requester any more";
+  EXPECT_FALSE(net.Circles().RequestingNode()) << "the deleted category is no requester any more";
   ServerLists("读书");
   ExpectNothingMarked();
   // The server's list still names the circle the user is in.
-  EXPECT_EQ("读书", net.m_strCurrentCircle);
+  EXPECT_EQ("读书", net.Circles().CurrentCircle());
 
   CMyNode* item = Add(app, "唱片", UrlItem, other, 0, "http://music.example/");
   ASSERT_TRUE(item);
   EnterItemCircle(CirclesOf(net), item, ui);
-  ASSERT_EQ(item, static_cast<CMyNode*>(net.m_pRequestingNode));
+  ASSERT_EQ(item, static_cast<CMyNode*>(net.Circles().RequestingNode()));
   ASSERT_EQ(kDeleted, DeleteItemNode(app, item, true, ui, nullptr, nullptr));
-  EXPECT_FALSE(net.m_pRequestingNode);
+  EXPECT_FALSE(net.Circles().RequestingNode());
   ServerLists("http://music.example/");
   ExpectNothingMarked();
 }
@@ -113,13 +114,13 @@ TEST_F(LiveCircles, ALateListAfterAFileSwitchMarksNothingInTheNewFile) {
     ASSERT_TRUE(SaveFavoritesFile(b, dir / "data\\", "B.sc"));
   }
   EnterCategoryCircle(CirclesOf(net), cat, ui);
-  ASSERT_EQ(cat, static_cast<CMyNode*>(net.m_pRequestingNode));
+  ASSERT_EQ(cat, static_cast<CMyNode*>(net.Circles().RequestingNode()));
   // A file that cannot be read changes nothing: the requester stays.
   qbtest::WriteFileBytes(dir / "data\\bad.sc", "\x05");
   ASSERT_FALSE(app.SwitchFavoritesFile("bad.sc"));
-  EXPECT_EQ(cat, static_cast<CMyNode*>(net.m_pRequestingNode));
+  EXPECT_EQ(cat, static_cast<CMyNode*>(net.Circles().RequestingNode()));
   ASSERT_TRUE(app.SwitchFavoritesFile("B.sc"));
-  EXPECT_FALSE(net.m_pRequestingNode);
+  EXPECT_FALSE(net.Circles().RequestingNode());
   ServerLists("读书");
   ExpectNothingMarked();
   ASSERT_TRUE(app.FindNode("读书", UrlCategory));
@@ -138,7 +139,7 @@ TEST_F(LiveCircles, ALateListAfterADownloadReplacedTheTreeWritesNowhere) {
   ASSERT_TRUE(freshItem);
   freshItem->m_strParentName = "读书";
   app.ReplaceWithDownloaded(download);
-  EXPECT_FALSE(net.m_pRequestingNode);
+  EXPECT_FALSE(net.Circles().RequestingNode());
   ServerLists("http://books.example/");
   ExpectNothingMarked();
   // A program category stays through the replacement, and so does its request.
@@ -146,7 +147,7 @@ TEST_F(LiveCircles, ALateListAfterADownloadReplacedTheTreeWritesNowhere) {
   CMyNodeList again;
   Add(again, "新", UrlCategory, nullptr, 0);
   app.ReplaceWithDownloaded(again);
-  EXPECT_EQ(program, static_cast<CMyNode*>(net.m_pRequestingNode));
+  EXPECT_EQ(program, static_cast<CMyNode*>(net.Circles().RequestingNode()));
 }
 
 // The category panel keeps the right-clicked category (its context node)

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "panels/panel_logic.h"
 #include "store/node.h"

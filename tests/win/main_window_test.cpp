@@ -12,6 +12,7 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "net_access.h"
 #include "widgets/prompt_dlg_win32.h"
 #include "win/text_win32.h"
 #include "win_test_util.h"
@@ -177,7 +178,7 @@ TEST_F(MainWindowTest, TheTransferPromptIsMadeBeforeTheRequestIsSent) {
   Start();
   qb::CNetState* net = app->Net();
   ASSERT_TRUE(net);
-  net->m_bLoggedIn = true;
+  qb::NetStateTestAccess::LoggedIn(*net) = true;
   net->Sender().m_serverAddress = qb::MakeAddress(127, 0, 0, 1);
   qb::CFavoritesApp::SetBoxHook(RecordAppBox);
   MSG command = {};
@@ -195,7 +196,7 @@ TEST_F(MainWindowTest, TheTransferPromptIsMadeBeforeTheRequestIsSent) {
     EXPECT_EQ(c.second, g_appBoxes[0].first);
     EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_appBoxes[0].second);
     EXPECT_FALSE(app->Prompt());
-    EXPECT_EQ(0, net->m_nMode) << "no transfer runs";
+    EXPECT_EQ(0, net->Transfer().Mode()) << "no transfer runs";
     EXPECT_EQ(0, net->Sender().m_nCounter) << "no request was sent";
   }
   // With its prompt the upload starts.
@@ -206,10 +207,10 @@ TEST_F(MainWindowTest, TheTransferPromptIsMadeBeforeTheRequestIsSent) {
   ASSERT_TRUE(app->Prompt());
   EXPECT_EQ(L"正在上传......", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
   EXPECT_TRUE(IsWindowVisible(app->Prompt()->GetSafeHwnd()));
-  EXPECT_EQ(1, net->m_nMode);
+  EXPECT_EQ(1, net->Transfer().Mode());
   EXPECT_EQ(1, net->Sender().m_nCounter);
-  net->CancelTransfer();
-  net->m_bLoggedIn = false;
+  net->Transfer().CancelTransfer();
+  qb::NetStateTestAccess::LoggedIn(*net) = false;
   qb::CFavoritesApp::SetBoxHook(nullptr);
 }
 

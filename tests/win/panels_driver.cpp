@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/codepage.h"
 #include "os/os.h"
 #include "store/importer.h"

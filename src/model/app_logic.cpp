@@ -1,4 +1,4 @@
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 
 #include <unordered_set>
 
