@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/browser_win32.h"
 #include "panels/capture_logic.h"
 #include "panels/geometry.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/codepage.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
