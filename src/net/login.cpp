@@ -1,5 +1,7 @@
 #include "net/login.h"
 
+#include <cstdlib>
+
 #include "base/cipher.h"
 #include "os/os.h"
 
@@ -105,6 +107,11 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
       uint32_t a = ParseDottedAddress(value);
       c.bindAddress = a == kNoAddress ? 0 : a;
     }
+    if (key == "Ports") {
+      char* end = nullptr;
+      long first = strtol(value.c_str(), &end, 10);
+      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) c.localBasePort = (uint16_t)first;
+    }
   }
   return c;
 }
@@ -112,6 +119,7 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
 int SaveNetConfig(const std::string& programDirectory, const CNetConfig& c) {
   std::string text = "[Server]\r\nHost=" + c.serverHost + "\r\nFallback=" + c.fallbackHost + "\r\nWeb=" + c.webHost +
                      "\r\nBind=" + (c.bindAddress ? DottedAddress(c.bindAddress) : std::string()) + "\r\n";
+  if (c.localBasePort != kLocalBasePort) text += "Ports=" + std::to_string(c.localBasePort) + "\r\n";
   return os::WriteWholeFile(programDirectory + kNetConfigFile, text);
 }
 

@@ -167,6 +167,23 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   CNetConfig back = LoadNetConfig(dir.Path());
   EXPECT_EQ("w.example", back.webHost);
   EXPECT_EQ(c.bindAddress, back.bindAddress);
+  EXPECT_EQ(5030, back.localBasePort);
+  EXPECT_EQ(std::string::npos, qbtest::ReadFileBytes(dir / "config\\NetServer.ini").find("Ports"));
+}
+
+TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  const std::pair<const char*, int> cases[] = {{"47100", 47100}, {"1", 1},        {"65531", 65531}, {"65532", 5030},
+                                               {"0", 5030},      {"-5", 5030},    {"50x", 5030},    {"", 5030}};
+  for (const auto& t : cases) {
+    qbtest::WriteFileBytes(dir / "config\\NetServer.ini", std::string("[Server]\r\nPorts=") + t.first + "\r\n");
+    EXPECT_EQ(t.second, LoadNetConfig(dir.Path()).localBasePort) << t.first;
+  }
+  CNetConfig c = DefaultNetConfig();
+  c.localBasePort = 47100;
+  ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
+  EXPECT_EQ(47100, LoadNetConfig(dir.Path()).localBasePort);
 }
 
 class TransferTest : public NetFixture {
