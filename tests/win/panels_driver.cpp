@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "model/app_logic.h"
-#include "base/codepage.h"
 #include "os/os.h"
 #include "store/importer.h"
 #include "store/node.h"
+#include "win/text_win32.h"
 
 #include "../../res/panels_ids.h"
 
@@ -30,17 +30,14 @@ void Check(bool ok, const char* what) {
   (ok ? g_passes : g_failures)++;
 }
 
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
+using qb::W;
+
 std::string Text(HWND w) {
   wchar_t buf[512] = {};
   // WM_GETTEXT, not GetWindowText: the latter reads another process's
   // controls from their creation text.
   SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
-  std::wstring s(buf);
-  return qb::FromWide(std::u16string(s.begin(), s.end()));
+  return qb::Gbk(std::wstring(buf));
 }
 
 DWORD g_pid = 0;
@@ -374,8 +371,7 @@ int wmain(int argc, wchar_t** argv) {
   os::CreateFolder(dir.substr(0, dir.size() - 1));
   for (const char* f : {"data", "images", "images\\icon", "offline-page", "config", "skin"}) os::CreateFolder(dir + f);
   std::string exe = dir + "Qimbo.exe";
-  std::u16string src16(argv[1], argv[1] + wcslen(argv[1]));
-  std::string source = qb::FromWide(src16);
+  std::string source = qb::Gbk(argv[1], wcslen(argv[1]));
   if (!source.empty() && source[0] == '/') {  // a Linux path handed through Wine
     for (char& c : source)
       if (c == '/') c = '\\';
