@@ -20,6 +20,7 @@
 #include "panels/site_icon.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
+#include "win/text_win32.h"
 
 #include "../../res/panels_ids.h"
 
@@ -36,11 +37,8 @@ void Note(const std::string& what) {
   fflush(stdout);
 }
 
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
-std::string G(const std::wstring& w) { return qb::FromWide(std::u16string(w.begin(), w.end())); }
+using qb::W;
+std::string G(const std::wstring& w) { return qb::Gbk(w); }
 
 std::string Text(HWND w) {
   wchar_t buf[512] = {};
