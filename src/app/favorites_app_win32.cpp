@@ -14,7 +14,7 @@
 #include "skin/hotkey.h"
 #include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -108,7 +108,6 @@ void CFavoritesApp::SetBoxHook(BoxHook hook) { g_boxHook = hook; }
 CFavoritesApp::CFavoritesApp() { s_instance = this; }
 
 CFavoritesApp::~CFavoritesApp() {
-  if (m_mutex) CloseHandle(m_mutex);
   if (s_instance == this) s_instance = nullptr;
 }
 
@@ -145,19 +144,22 @@ bool CFavoritesApp::InitInstance() {
   OleInitialize(nullptr);  // the web browser controls are ActiveX controls
   StartupMark("OleInitialize");
 
-  m_mutex = CreateMutexW(nullptr, TRUE, ApplicationName().c_str());
+  m_mutex.Reset(CreateMutexW(nullptr, TRUE, ApplicationName().c_str()));
   if (m_mutex && GetLastError() == ERROR_ALREADY_EXISTS) return SecondCopy();
 
   WSADATA wsa;
   m_winsock = WSAStartup(0x0101, &wsa);
   if (m_winsock != 0) return false;
+  return StartLogic() && StartNetObjects() && StartMainWindow();
+}
 
+// The model: program folders, settings, favorites.
+bool CFavoritesApp::StartLogic() {
   m_logic.reset(Fails(StartStep::kLogicObject) ? nullptr : new (std::nothrow) CAppLogic(&m_ui));
   if (!m_logic) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
-  std::string dir = os::ProgramDirectory();
   m_logic->m_strHomePath = m_homePath;
   StartupMark("mutex, winsock");
   if (!m_logic->Start() || Fails(StartStep::kLogicStart)) {
@@ -165,10 +167,15 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   StartupMark("logic start");
-  DWORD uiThread = GetCurrentThreadId();
-  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
+  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
+  return true;
+}
 
-  m_netConfig = LoadNetConfig(dir);
+// The resolver thread, the receive queue and links, the network state; the
+// links start and the server is looked up once the main window is up.
+bool CFavoritesApp::StartNetObjects() {
+  DWORD uiThread = GetCurrentThreadId();
+  m_netConfig = LoadNetConfig(os::ProgramDirectory());
   StartupMark("net config");
   m_resolver.reset(Fails(StartStep::kResolverObject) ? nullptr : new (std::nothrow) CGetIpWithNameThread);
   if (!m_resolver) {
@@ -202,27 +209,29 @@ bool CFavoritesApp::InitInstance() {
   m_net->m_showCategoryItems = [this](CMyNode* category) {
     if (m_main) m_main->ShowWebCategory(category);
   };
-
   StartupMark("net set-up");
+  return true;
+}
+
+// A main window that is made but cannot be shown with its panels is deleted
+// again here, and start-up fails.
+bool CFavoritesApp::StartMainWindow() {
   m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
+  const char* failure = nullptr;
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
-    Box("创建主窗口失败，按确认退出！");
-    CMainDlg* dead = m_main;
-    m_main = nullptr;
-    delete dead;
-    return false;
+    failure = "创建主窗口失败，按确认退出！";
+  } else {
+    m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
+    StartupMark("main window made");
+    if (!m_main->Show()) failure = "创建URL窗口失败，按确认退出！";  // its panels could not be made
   }
-  m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
-  StartupMark("main window made");
-  if (!m_main->Show()) {
-    Box("创建URL窗口失败，按确认退出！");  // its panels could not be made
-    CMainDlg* dead = m_main;
-    m_main = nullptr;
-    delete dead;
+  if (failure) {
+    Box(failure);
+    delete std::exchange(m_main, nullptr);
     return false;
   }
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
@@ -256,10 +265,9 @@ void CFavoritesApp::StartTransfer(bool upload) {
 
 void CFavoritesApp::ShowTransfer(const PromptView& view) {
   if (!m_prompt) {
-    m_prompt = new (std::nothrow) CPromptDlg;
+    m_prompt.reset(new (std::nothrow) CPromptDlg);
     if (!m_prompt || !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
-      delete m_prompt;
-      m_prompt = nullptr;
+      m_prompt.reset();
       if (m_transfer) m_transfer->OnPromptClosed();
       return;
     }
@@ -299,8 +307,7 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
       return true;
     }
     case WM_CLOSE_PROMPT:
-      delete m_prompt;
-      m_prompt = nullptr;
+      m_prompt.reset();
       if (m_transfer) m_transfer->OnPromptClosed();
       return true;
     case WM_SERVER_ADDRESS:
@@ -347,13 +354,8 @@ int CFavoritesApp::ExitInstance() {
   m_resolver.reset();
   if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
   m_chooser = nullptr;
-  delete m_prompt;
-  m_prompt = nullptr;
-  if (m_main) {  // start-up failed after the main window was made
-    CMainDlg* main = m_main;
-    m_main = nullptr;
-    delete main;
-  }
+  m_prompt.reset();
+  delete std::exchange(m_main, nullptr);  // start-up failed after the main window was made
   if (m_logic) FreeSkinFonts(m_logic->m_skins);
   m_transfer.reset();
   m_net.reset();

@@ -16,11 +16,12 @@
 #include "skin/config.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
+#include "widgets/prompt_dlg_win32.h"
+#include "win/handles_win32.h"
 
 namespace qb {
 
 class CMainDlg;
-class CPromptDlg;
 
 enum : UINT { ID_FAV_UPLOAD = 32816, ID_FAV_DOWNLOAD = 32817 };
 enum : DWORD { kLoopTimeoutMs = 6000 };
@@ -99,7 +100,7 @@ class CFavoritesApp {
   bool OnThreadMessage(const MSG& msg);
   // The favorites upload (true) or download command, and the prompt that follows it.
   void StartTransfer(bool upload);
-  CPromptDlg* Prompt() const { return m_prompt; }
+  CPromptDlg* Prompt() const { return m_prompt.get(); }
 
   // The running application object.
   static CFavoritesApp* Instance() { return s_instance; }
@@ -113,6 +114,9 @@ class CFavoritesApp {
 
  private:
   bool SecondCopy();
+  bool StartLogic();
+  bool StartNetObjects();
+  bool StartMainWindow();
   bool Fails(StartStep step) const { return m_failStep == step; }
   void ShowTransfer(const PromptView& view);
 
@@ -125,10 +129,10 @@ class CFavoritesApp {
   CWinUi m_ui;
   CMainDlg* m_main = nullptr;  // deletes itself when its window is destroyed
   HWND m_chooser = nullptr;
-  CPromptDlg* m_prompt = nullptr;
+  std::unique_ptr<CPromptDlg> m_prompt;
   std::unique_ptr<CTransferProgress> m_transfer;
   int m_promptRange = 100;
-  HANDLE m_mutex = nullptr;
+  KernelHandle m_mutex;  // the single-instance mutex
   HANDLE m_receiveEvent = nullptr;
   int m_winsock = -1;
   bool m_networkStarted = false;

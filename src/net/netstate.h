@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/message.h"
@@ -31,32 +32,8 @@ class CMyNodeList;
 
 namespace qb {
 
-// Messages between the network code and the program's windows and threads.
-const unsigned WM_LOGIN_CLOSED = 0x428;
-const unsigned WM_OPEN_CHAT = 0x429;
-const unsigned WM_CLOSE_CHAT = 0x42A;
-const unsigned WM_CHAT_CLOSED = 0x42B;
-const unsigned WM_TRANSFER_STATUS = 0x432;  // thread message
-const unsigned WM_CLOSE_PROMPT = 0x433;     // thread message
-const unsigned WM_LOGIN_RESULT = 0x433;     // to the main window
-const unsigned WM_NEW_VERSION = 0x434;
-const unsigned WM_RESOLVE_SERVER = 0x435;   // thread message to the resolver
-const unsigned WM_CHAT_AD = 0x435;          // to the main window
-const unsigned WM_SERVER_ADDRESS = 0x436;   // thread message from the resolver
-const unsigned WM_MEMBER_ADDED = 0x437;
-const unsigned WM_MEMBER_CHANGED = 0x438;
-const unsigned WM_MEMBER_REMOVED = 0x439;
-const unsigned WM_CHAT_ARRIVED = 0x43A;
-const unsigned WM_PLAZA_ARRIVED = 0x43B;
-
-// wParam of WM_TRANSFER_STATUS.
-const uintptr_t kUploadChannel = 101, kDownloadChannel = 102, kDownloadTotalChannel = 103;
-// wParam of WM_LOGIN_RESULT.
-const uintptr_t kLoginAccepted = 101, kLoginRefused = 102;
-
-// Timers on the user-interface thread (no owner window).
-const unsigned kKeepAliveTimer = 0x4E01;
-const unsigned kTransferTimer = 0x4E02;
+// Timers on the user-interface thread (no owner window); their identifiers
+// and the message numbers are in base/messages.h.
 const unsigned kKeepAliveMs = 1200000;
 const unsigned kTransferDeadlineMs = 6100;
 

@@ -131,10 +131,7 @@ void CBtnTAB::OpenRenameEdit(const RECT& rect) {
                                   GetModuleHandleW(nullptr), nullptr);
   if (!m_hRenameEdit) return;
   SendMessageW(m_hRenameEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-  int len = GetWindowTextLengthW(m_hWnd);
-  std::wstring text((size_t)len + 1, L'\0');
-  GetWindowTextW(m_hWnd, &text[0], len + 1);
-  SetWindowTextW(m_hRenameEdit, text.c_str());
+  SetWindowTextW(m_hRenameEdit, qb::WindowTextW(m_hWnd).c_str());
   ShowWindow(m_hRenameEdit, SW_SHOW);
   SetFocus(m_hRenameEdit);
 }

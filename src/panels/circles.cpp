@@ -56,7 +56,7 @@ void LeaveCategoryCircle(const CircleService& c, CMyNode* node, qb::IUserInterfa
     return;
   }
   if (node->m_strName == Current(c)) {
-    ui.Post(qb::UiTarget::MainWindow, kCloseChatMessage, 0, 0);
+    ui.Post(qb::UiTarget::MainWindow, qb::WM_CLOSE_CHAT, 0, 0);
     Leave(c);
   }
   node->m_strCircle = "Reserved";
@@ -73,7 +73,7 @@ void EnterItemCircle(const CircleService& c, CMyNode* item, qb::IUserInterface& 
     bool wasCurrent = Current(c) != kNoCircle;
     if (wasCurrent) Leave(c);
     Enter(c, item);
-    if (wasCurrent) ui.Post(qb::UiTarget::MainWindow, kCloseChatMessage, 0, 0);
+    if (wasCurrent) ui.Post(qb::UiTarget::MainWindow, qb::WM_CLOSE_CHAT, 0, 0);
   }
 }
 

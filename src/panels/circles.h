@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "base/messages.h"
 #include "base/ui.h"
 
 class CMyNode;
@@ -35,8 +36,5 @@ void EnterCategoryCircle(const CircleService& circles, CMyNode* category, qb::IU
 void LeaveCategoryCircle(const CircleService& circles, CMyNode* category, qb::IUserInterface& ui);
 // "进入该网页(URL)的圈子": a bookmark's circle, keyed by its address.
 void EnterItemCircle(const CircleService& circles, CMyNode* item, qb::IUserInterface& ui);
-
-// Closes the chat window: posted to the main window, which passes it on.
-constexpr unsigned kCloseChatMessage = 0x42A;
 
 }  // namespace panels

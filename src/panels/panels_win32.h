@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "base/messages.h"
 #include "base/ui.h"
 #include "panels/circles.h"
 #include "skin/skin_button_win32.h"
@@ -18,13 +19,11 @@ class CMyNode;
 
 namespace panels {
 
-// Messages the panels take (WM_USER + n).
-enum : UINT {
-  WM_PANEL_EDITOR_CLOSED = WM_USER + 30,    // 0x41E to the item panel: wParam 1 saved, lParam category
-  WM_PANEL_RECORDER_CLOSED = WM_USER + 31,  // 0x41F to the item panel
-  WM_PANEL_APPLY_SKIN = WM_USER + 35,       // 0x423 to any panel: reload the background, repaint
-  WM_PANEL_CLOSE_CHAT = WM_USER + 42,       // 0x42A sent to the main window
-};
+// The messages the panels take are in base/messages.h: WM_PANEL_EDITOR_CLOSED
+// and WM_PANEL_RECORDER_CLOSED to the item panel, WM_APPLY_SKIN to any panel.
+using qb::WM_APPLY_SKIN;
+using qb::WM_PANEL_EDITOR_CLOSED;
+using qb::WM_PANEL_RECORDER_CLOSED;
 
 // What the panels need from the program around them.
 struct PanelHost {

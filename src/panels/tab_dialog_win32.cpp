@@ -4,7 +4,7 @@
 #include <commdlg.h>
 
 #include "skin/bcmenu_win32.h"
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "app/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
@@ -24,7 +24,7 @@ namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
 // inside their own window procedure.
-const UINT WM_PANEL_ENTER = WM_USER + 200;
+using qb::WM_PANEL_ENTER;
 
 int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
@@ -43,11 +43,7 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
-CTabDialog::~CTabDialog() {
-  // The owner-drawn menu that owns the handle goes with it.
-  if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu)) delete menu;
-  else if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
-}
+CTabDialog::~CTabDialog() = default;
 
 void CTabDialog::OnInit() {
   m_nShownKind = UrlCategory;
@@ -65,7 +61,7 @@ void CTabDialog::MakeButtons() {
     CBtnTAB& tab = m_tabs[slot];
     CMyNode* found = app ? CategoryAtSlot(*app, m_nShownKind, slot) : nullptr;
     // No font for a spare tab: a tab gets its skin's when it shows a category.
-    tab.Create(found ? Wide(found->m_strName) : std::wstring(L"TAB"),
+    tab.Create(found ? qb::W(found->m_strName) : std::wstring(L"TAB"),
                BS_PUSHBUTTON | WS_TABSTOP | (found ? WS_VISIBLE : 0), rc, m_hWnd, (UINT)(kFirstTabId + slot),
                !Host().skinLook);
     tab.SetFlat(false, false);
@@ -81,19 +77,15 @@ void CTabDialog::MakeButtons() {
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
-  auto* menu = new qb::BCMenu;
-  if (!menu->CreatePopupMenu()) {
-    delete menu;
-    return;
-  }
+  auto menu = std::make_unique<qb::BCMenu>();
+  if (!menu->CreatePopupMenu()) return;
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
   menu->AppendMenuGbk(MF_STRING, ID_HOTKEY_TEXT, "Qimbo~收藏热键：" + hotkey);
   menu->AppendMenu(MF_SEPARATOR, 0, std::wstring());
   menu->AppendMenuGbk(MF_STRING, ID_NEW_CATEGORY, "新建分类 (&N)");
   menu->AppendMenuGbk(MF_STRING, ID_IMPORT_CATEGORY, "导入书签文件 (&R)");
   menu->LoadToolbar(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
-  // Owned by the menu object, which the destructor finds by this handle.
-  m_hEmptySlotMenu = menu->GetSafeHmenu();
+  m_emptySlotMenu = std::move(menu);
 }
 
 void CTabDialog::RefreshTabs(int kind) {
@@ -110,8 +102,8 @@ void CTabDialog::RefreshTabs(int kind) {
     tab.m_pNode = found;
     if (found) {
       if (Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
-      if (!m_bTipsLater) tab.SetTooltipText(Wide(kTabTip).c_str());
-      SetWindowTextW(tab.GetSafeHwnd(), Wide(found->m_strName).c_str());
+      if (!m_bTipsLater) tab.SetTooltipText(qb::W(kTabTip).c_str());
+      SetWindowTextW(tab.GetSafeHwnd(), qb::W(found->m_strName).c_str());
     }
   }
   for (CBtnTAB& tab : m_tabs) ShowButton(tab.GetSafeHwnd(), tab.m_pNode != nullptr);
@@ -143,7 +135,7 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       if (wParam == IDC_RENAME_EDIT) FinishRename();
       else CommitNewCategory();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -151,7 +143,7 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
     case WM_PANEL_TIPS:
       m_bTipsLater = false;
       for (CBtnTAB& tab : m_tabs)
-        if (tab.m_pNode) tab.SetTooltipText(Wide(kTabTip).c_str());
+        if (tab.m_pNode) tab.SetTooltipText(qb::W(kTabTip).c_str());
       return TRUE;
   }
   return FALSE;
@@ -165,9 +157,9 @@ void CTabDialog::OnMouseDown(bool right) {
   if (right) {
     if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
     m_nNewSlot = slot;
-    if (!m_hEmptySlotMenu) BuildEmptySlotMenu();
-    if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu))
-      menu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
+    if (!m_emptySlotMenu) BuildEmptySlotMenu();
+    if (m_emptySlotMenu)
+      m_emptySlotMenu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
     return;
   }
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) {
@@ -214,8 +206,8 @@ void CTabDialog::FinishRename() {
   CBtnTAB& tab = m_tabs[node->m_nSlot];
   if (!tab.m_hRenameEdit) return;
   // The caption is the node's name afterwards, new or old.
-  if (Host().app) RenameInPlace(*Host().app, node, TextOf(tab.m_hRenameEdit));
-  SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
+  if (Host().app) RenameInPlace(*Host().app, node, qb::WindowTextGbk(tab.m_hRenameEdit));
+  SetWindowTextW(tab.GetSafeHwnd(), qb::W(node->m_strName).c_str());
   m_pContextNode = nullptr;
   tab.CloseRenameEdit();
   m_bRenaming = 0;
@@ -248,7 +240,7 @@ void CTabDialog::CommitNewCategory() {
     DestroyWindow(edit);
     return;
   }
-  std::string text = TextOf(edit);
+  std::string text = qb::WindowTextGbk(edit);
   DestroyWindow(edit);
   if (m_tabs[slot].m_pNode || !Host().app) return;
   int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
@@ -270,7 +262,7 @@ void CTabDialog::DeleteCategory() {
 namespace {
 // "书签文件(*.qimbop)|*.qimbop||" as the file dialogs want it.
 std::wstring BookmarkFilter() {
-  std::wstring f = Wide("书签文件(*.qimbop)");
+  std::wstring f = qb::W("书签文件(*.qimbop)");
   f += L'\0';
   f += L"*.qimbop";
   f += L'\0';
@@ -298,8 +290,8 @@ void CTabDialog::ExportCategory() {
   CMyNode* node = m_pContextNode;
   if (node && node->m_nKind == UrlCategory && Host().app) {
     wchar_t file[MAX_PATH] = {};
-    wcsncpy(file, Wide(node->m_strName).c_str(), MAX_PATH - 1);
-    if (AskBookmarkFile(m_hWnd, true, file) && !Host().app->WriteBookmarkFile(Narrow(file), node))
+    wcsncpy(file, qb::W(node->m_strName).c_str(), MAX_PATH - 1);
+    if (AskBookmarkFile(m_hWnd, true, file) && !Host().app->WriteBookmarkFile(qb::Gbk(file), node))
       ShowBox("文件无法存盘，按确认退出！", qb::kMbOk | qb::kMbIconStop);
   }
   m_nNewSlot = -1;
@@ -310,7 +302,7 @@ void CTabDialog::ImportCategory() {
   int slot = m_nNewSlot;
   wchar_t file[MAX_PATH] = {};
   if (AskBookmarkFile(m_hWnd, false, file)) {
-    if (Host().app->ImportBookmarkFile(Narrow(file), slot)) {
+    if (Host().app->ImportBookmarkFile(qb::Gbk(file), slot)) {
       Host().app->SaveCurrentFavorites();
       RefreshTabs(UrlCategory);
     } else {

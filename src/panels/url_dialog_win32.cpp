@@ -26,10 +26,9 @@ const char kStartupGroup[] = "启动";
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
-  HICON icon = ShellIcon(path);
+  qb::ScopedIcon icon(ShellIcon(path));
   if (icon) {
-    button.SetIcon(icon, both ? icon : nullptr);
-    DestroyIcon(icon);
+    button.SetIcon(icon.Get(), both ? icon.Get() : nullptr);
   } else {
     button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
   }
@@ -104,26 +103,24 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   else b.m_pIconPending = node;
   b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
   if (!m_bTipsLater) SetItemTip(b, node);
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ItemCaption(node->m_strName)).c_str());
 }
 
 void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
 }
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
   std::string source = IconSource(*node);
-  HICON icon = ShellIcon(source);
+  qb::ScopedIcon icon(ShellIcon(source));
   if (icon) {
-    b.SetIcon(icon, nullptr);
-    DestroyIcon(icon);
+    b.SetIcon(icon.Get(), nullptr);
   } else {
     std::string local = LocalIconPath(ProgramDir(), source);
-    icon = ShellIcon(local);
+    icon.Reset(ShellIcon(local));
     if (icon) {
       node->m_strIconPath = local;
-      b.SetIcon(icon, nullptr);
-      DestroyIcon(icon);
+      b.SetIcon(icon.Get(), nullptr);
     } else {
       b.SetIconById(IDI_ITEM_DEFAULT);
     }
@@ -149,7 +146,7 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PANEL_RECORDER_CLOSED:
       RecorderClosed();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       ApplySkin();
       return TRUE;
     case WM_PANEL_TIPS:
@@ -314,12 +311,12 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
 void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(3));
   SetIconFromFile(b, node->m_strAddress + node->m_strName, true);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ProgramCaption(node->m_strName)).c_str());
 }
 
 INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_PANEL_APPLY_SKIN) {
+  if (msg == WM_APPLY_SKIN) {
     if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);

@@ -96,7 +96,7 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
   LeaveCategoryCircle(f.Service(), &cat, ui);
   EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "drop 音乐 Reserved"}));
   ASSERT_EQ(ui.posts.size(), 1u);
-  EXPECT_EQ(ui.posts[0].msg, kCloseChatMessage);
+  EXPECT_EQ(ui.posts[0].msg, qb::WM_CLOSE_CHAT);
   CMyNode other = Category("旅游");
   other.m_strCircle = "GROUP";
   f.calls.clear();

@@ -13,7 +13,7 @@
 #include "store/node.h"
 #include "testutil.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 #include "win_test_util.h"
 
 namespace {
@@ -225,9 +225,8 @@ TEST_F(MainWindowTest, TopVisitedMenuRunsFromLeastToMostVisitedWithCleanNames) {
 
   std::vector<std::string> forty;
   for (int i = 0; i < 40; ++i) forty.push_back("site" + std::to_string(i));
-  HMENU big = CMainDlg::BuildTopVisitedMenu(forty);
-  auto all = MenuItems(big);
-  DestroyMenu(big);
+  qb::ScopedMenu big = CMainDlg::BuildTopVisitedMenu(forty);
+  auto all = MenuItems(big.Get());
   ASSERT_EQ(40u, all.size());
   EXPECT_EQ(3538u, all[0].first);
   EXPECT_EQ(L"site37", all[0].second);
@@ -287,10 +286,9 @@ TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
   EXPECT_FALSE(IsWindowVisible(wnd));
   EXPECT_FALSE(IsWindowVisible(main->TabPanel()));
   EXPECT_FALSE(IsWindowVisible(main->UrlPanel()));
-  HMENU resource = nullptr;
-  HMENU tray = main->BuildTrayMenu(&resource);
+  HMENU tray = nullptr;
+  qb::ScopedMenu resource = main->BuildTrayMenu(&tray);
   auto items = MenuItems(tray);
-  DestroyMenu(resource);
   std::vector<UINT> ids;
   for (const auto& it : items)
     if (it.first) ids.push_back(it.first);
@@ -303,10 +301,9 @@ TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
   SendMessageW(wnd, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
   EXPECT_TRUE(IsWindowVisible(wnd));
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
-  tray = main->BuildTrayMenu(&resource);
+  resource = main->BuildTrayMenu(&tray);
   wchar_t text[64] = {};
   GetMenuStringW(tray, ID_TRAY_SHOW, text, 64, MF_BYCOMMAND);
-  DestroyMenu(resource);
   EXPECT_EQ(std::wstring(L"隐藏(&H)"), text);
   // The "_" button hides as well, and the tray's 显示 entry toggles back.
   SendMessageW(wnd, WM_COMMAND, IDC_HIDE_BUTTON, 0);
