@@ -15,7 +15,7 @@ endif()
 
 set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} ${QIMBO_OS_SOURCES})
 # Each layer adds its own list file as it lands.
-foreach(layer store skin net app panels)
+foreach(layer store skin net app panels script)
   if(EXISTS ${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
     include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
   endif()

@@ -1,0 +1,1 @@
+qimbo_test(script script/script_file_test.cpp)
