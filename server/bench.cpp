@@ -66,6 +66,7 @@ struct BenchClient {
   bool done = false;
   uint64_t sentAt = 0;
   size_t step = 0;
+  uint32_t server = 0;   // the instance it talks to
 };
 
 int OpenClientSocket(uint32_t address, int port) {
@@ -85,13 +86,18 @@ int OpenClientSocket(uint32_t address, int port) {
   return fd;
 }
 
-void SendTo(int fd, const std::string& payload, int port) {
+void SendTo(int fd, const std::string& payload, int port, uint32_t to = qb::MakeAddress(127, 0, 0, 1)) {
   struct sockaddr_in sa;
   memset(&sa, 0, sizeof sa);
   sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = qb::MakeAddress(127, 0, 0, 1);
+  sa.sin_addr.s_addr = to;
   sa.sin_port = htons((uint16_t)port);
   sendto(fd, payload.data(), payload.size(), 0, (struct sockaddr*)&sa, sizeof sa);
+}
+
+// The echo loop is on 127.0.0.1; a server is wherever the client's instance listens.
+uint32_t Target(const BenchClient& c, int port) {
+  return port == kBenchEchoPort || !c.server ? qb::MakeAddress(127, 0, 0, 1) : c.server;
 }
 
 // Every client sends its next datagram as soon as the previous one is
@@ -108,7 +114,7 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
   for (BenchClient& c : clients) {
     c.done = !next(c, c.last);
     if (c.done) --left;
-    else SendTo(c.fd, c.last, port), c.sentAt = start;
+    else SendTo(c.fd, c.last, port, Target(c, port)), c.sentAt = start;
   }
   std::vector<struct pollfd> fds(clients.size());
   std::vector<char> buffer(65536);
@@ -127,14 +133,14 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
           c.done = true;
           --left;
         } else {
-          SendTo(c.fd, c.last, port);
+          SendTo(c.fd, c.last, port, Target(c, port));
           c.sentAt = now;
         }
       }
       // A datagram lost in a full buffer goes again; long enough that a
       // queue of slow password checks is not mistaken for a loss.
       if (!c.done && now - c.sentAt > 5000) {
-        SendTo(c.fd, c.last, port);
+        SendTo(c.fd, c.last, port, Target(c, port));
         c.sentAt = now;
       }
     }
@@ -169,6 +175,7 @@ struct BenchArgs {
   int clients = 16;
   int rounds = 4;
   bool realHash = false;
+  std::string pg;  // a PostgreSQL database for the runs on it
 };
 
 // 0 when the words are understood; otherwise the exit status (2).
@@ -178,8 +185,9 @@ int ParseBenchArgs(int argc, char** argv, BenchArgs& out) {
     if (a == "--clients" && i + 1 < argc) out.clients = atoi(argv[++i]);
     else if (a == "--rounds" && i + 1 < argc) out.rounds = atoi(argv[++i]);
     else if (a == "--real-hash") out.realHash = true;
+    else if (a == "--db" && i + 1 < argc && IsPgUrl(argv[i + 1])) out.pg = argv[++i];
     else {
-      fprintf(stderr, "usage: qimbo-server bench [--clients N] [--rounds N] [--real-hash]\n");
+      fprintf(stderr, "usage: qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n");
       return 2;
     }
   }
@@ -196,7 +204,10 @@ const int kBatch = 8;  // keep-alives per answered probe
 // One run: a server on its own thread, an echo loop on another, the clients.
 class CBenchRun {
  public:
-  explicit CBenchRun(const BenchArgs& args) : m_args(args) {}
+  // `pg` empty: a SQLite file of its own. `instances`: 1, or 2 sharing `pg`,
+  // the second on 127.0.0.2 with every other client.
+  CBenchRun(const BenchArgs& args, const std::string& pg, int instances)
+      : m_args(args), m_pg(pg), m_instances(instances) {}
   ~CBenchRun();
   bool Start();
   // Each phase sets its server figure and its echo figure (seconds, -1 when stalled).
@@ -216,6 +227,12 @@ class CBenchRun {
   }
 
   BenchArgs m_args;
+  std::string m_pg;
+  int m_instances = 1;
+  std::unique_ptr<IStorage> m_storage2;
+  CUdpPorts m_ports2;
+  std::unique_ptr<CServer> m_server2;
+  std::thread m_serverThread2;
   char m_dir[32] = "/tmp/qimbo-bench-XXXXXX";
   bool m_haveDir = false;
   std::string m_dbPath;
@@ -235,6 +252,7 @@ bool CBenchRun::FillUsers() {
   for (int i = 0; i < m_args.clients; ++i) {
     UserRecord u;
     u.number = 10000 + i;
+    m_storage->DeleteUser(u.number);  // left by an earlier run on the same database
     u.nickname = "bench" + std::to_string(i);
     if (!HashPassword(kBenchPassword, u.hash, m_args.realHash ? HashCost::Interactive : HashCost::Minimum) ||
         !m_storage->AddUser(u))
@@ -248,7 +266,10 @@ bool CBenchRun::Start() {
   m_haveDir = true;
   m_dbPath = std::string(m_dir) + "/bench.db";
   std::string error;
-  m_storage = OpenSqliteStorage(m_dbPath, error);
+  PgOptions po;
+  po.listen = true;
+  po.instance = "bench-a";
+  m_storage = m_pg.empty() ? OpenSqliteStorage(m_dbPath, error) : OpenPgStorage(m_pg, po, true, error);
   if (!m_storage || !FillUsers()) {
     fprintf(stderr, "qimbo-server bench: %s\n", m_storage ? "cannot add the users" : error.c_str());
     return false;
@@ -268,6 +289,18 @@ bool CBenchRun::Start() {
   m_pool.reset(new CPasswordPool((int)opt.maxChecksAtOnce));
   m_server.reset(new CServer(*m_storage, m_ports, opt, m_pool.get()));
   m_serverThread = std::thread([this] { RunLoop(*m_server, m_ports, m_stopServer, m_pool.get()); });
+  if (m_instances == 2) {
+    po.instance = "bench-b";
+    m_storage2 = OpenPgStorage(m_pg, po, false, error);
+    loop.listen = "127.0.0.2";
+    if (!m_storage2 || !m_ports2.Open(loop, error)) {
+      fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
+      return false;
+    }
+    // Its checks inline on its own thread: the two instances share the cores.
+    m_server2.reset(new CServer(*m_storage2, m_ports2, opt));
+    m_serverThread2 = std::thread([this] { RunLoop(*m_server2, m_ports2, m_stopServer); });
+  }
   m_echoFd = OpenClientSocket(qb::MakeAddress(127, 0, 0, 1), kBenchEchoPort);
   if (m_echoFd >= 0) m_echoThread = std::thread(EchoLoop, m_echoFd, &m_stopEcho);
   m_clients.resize(m_args.clients);
@@ -275,6 +308,7 @@ bool CBenchRun::Start() {
   for (int i = 0; i < m_args.clients && ok; ++i) {
     m_clients[i].fd = OpenClientSocket(ClientAddress(i), kBenchClientBase);
     m_clients[i].user = 10000 + i;
+    if (m_instances == 2 && i % 2) m_clients[i].server = qb::MakeAddress(127, 0, 0, 2);
     ok = m_clients[i].fd >= 0;
   }
   if (!ok) fprintf(stderr, "qimbo-server bench: cannot open the client sockets\n");
@@ -286,6 +320,9 @@ CBenchRun::~CBenchRun() {
   m_stopServer = true;
   m_stopEcho = true;
   if (m_serverThread.joinable()) m_serverThread.join();
+  if (m_serverThread2.joinable()) m_serverThread2.join();
+  m_server2.reset();
+  m_storage2.reset();
   if (m_echoThread.joinable()) m_echoThread.join();
   for (BenchClient& c : m_clients)
     if (c.fd >= 0) close(c.fd);
@@ -381,8 +418,10 @@ int CBenchRun::Report() const {
   double n = (double)m_args.clients * m_args.rounds;
   double logins = n / m_login, echoLogin = n / m_loginEcho;
   double lives = n * 4.0 * kBatch / m_live, echoLive = n * 4.0 * (kBatch + 1) / m_liveEcho;
-  printf("qimbo-server bench: %d clients on 127.0.1.x, %s password hashes\n", m_args.clients,
-         m_args.realHash ? "interactive" : "minimum-cost");
+  printf("qimbo-server bench: %s; %d clients on 127.0.1.x, %s password hashes\n",
+         m_pg.empty() ? "SQLite, one instance" : m_instances == 1 ? "PostgreSQL, one instance"
+                                                                 : "PostgreSQL, two instances (every other client)",
+         m_args.clients, m_args.realHash ? "interactive" : "minimum-cost");
   printf("  logins:      %10.0f /s   echo %10.0f round trips/s   ratio %.3f\n", logins, echoLogin,
          logins / echoLogin);
   printf("  keep-alives: %10.0f /s   echo %10.0f datagrams/s     ratio %.3f\n", lives, echoLive, lives / echoLive);
@@ -396,12 +435,17 @@ int CBenchRun::Report() const {
 int RunBench(int argc, char** argv) {
   BenchArgs args;
   if (int rc = ParseBenchArgs(argc, argv, args)) return rc;
-  CBenchRun run(args);
-  if (!run.Start()) return 1;
-  run.Logins();
-  run.KeepAlives();
-  run.Uploads();
-  return run.Report();
+  // SQLite first, then (given a database) PostgreSQL with one and two instances.
+  int rc = 0;
+  for (int which = 0; which < (args.pg.empty() ? 1 : 3); ++which) {
+    CBenchRun run(args, which == 0 ? std::string() : args.pg, which == 2 ? 2 : 1);
+    if (!run.Start()) return 1;
+    run.Logins();
+    run.KeepAlives();
+    run.Uploads();
+    rc |= run.Report();
+  }
+  return rc;
 }
 
 }  // namespace qsrv

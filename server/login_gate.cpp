@@ -11,6 +11,7 @@ const char* RefusalText(Refusal why) {
     case Refusal::CheckUnderWay: return "a password check is under way";
     case Refusal::ChecksFull: return "too many password checks waiting";
     case Refusal::TooManySessions: return "too many sessions";
+    case Refusal::NoDatabase: return "the database cannot be reached";
   }
   return "refused";
 }

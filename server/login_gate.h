@@ -24,6 +24,7 @@ enum class Refusal {
   CheckUnderWay,    // this address has a check running or waiting already
   ChecksFull,       // the waiting checks are full of ones that rank as high or higher
   TooManySessions,
+  NoDatabase,       // the database cannot be reached: nothing is known of the user
 };
 const char* RefusalText(Refusal why);
 

@@ -21,14 +21,29 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  qimbo-server serve [--listen ADDR] [--db FILE] [--version N] [--chat-ad URL] [LIMITS]\n"
-    "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db FILE]\n"
-    "  qimbo-server user passwd NUMBER PASSWORD [--db FILE]\n"
-    "  qimbo-server user del NUMBER [--db FILE]\n"
-    "  qimbo-server user list [--db FILE]\n"
-    "  qimbo-server bench [--clients N] [--rounds N]\n"
-    "A PASSWORD of \"-\" is read from the first line of standard input.\n"
-    "LIMITS of serve (each --name N):\n";
+    "  qimbo-server serve [--listen ADDR] [--db DB] [--version N] [--chat-ad URL] [--instance NAME]\n"
+    "                     [--port-base N] [--client-port-base N] [LIMITS]\n"
+    "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db DB]\n"
+    "  qimbo-server user passwd NUMBER PASSWORD [--db DB]\n"
+    "  qimbo-server user del NUMBER [--db DB]\n"
+    "  qimbo-server user list [--db DB]\n"
+    "  qimbo-server db migrate [--db DB]\n"
+    "  qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n"
+    "DB is a SQLite file (default qimbo-server.db) or a PostgreSQL address,\n"
+    "postgresql://USER@HOST:PORT/NAME (or postgres://...), which several servers may share.\n"
+    "A PASSWORD of \"-\" is read from the first line of standard input.\n";
+
+const char kServeHelp[] =
+    "usage: qimbo-server serve [OPTIONS]\n"
+    "    --listen ADDR             the IPv4 address to listen on (0.0.0.0)\n"
+    "    --db DB                   a SQLite file (qimbo-server.db) or postgresql://... shared with other servers\n"
+    "    --version N               the newest program version, told after each login\n"
+    "    --chat-ad URL             the advertisement address, told after each login\n"
+    "    --instance NAME           this server's name among those sharing a database (made up when not given)\n"
+    "    --port-base N             the first of the server's five ports (5080)\n"
+    "    --client-port-base N      the first of the programs' five ports (5030)\n"
+    "    --help                    this text\n"
+    "LIMITS (each --name N):\n";
 
 const char kDefaultDb[] = "qimbo-server.db";
 
@@ -95,10 +110,15 @@ bool ParseInt(const std::string& text, long long lo, long long hi, long long& ou
 int Serve(int argc, char** argv) {
   Args args;
   std::string error;
-  std::vector<std::string> valueOptions = {"--listen",    "--db",        "--version",
-                                           "--chat-ad",   "--port-base", "--client-port-base"};
+  std::vector<std::string> valueOptions = {"--listen",    "--db",        "--version",         "--chat-ad",
+                                           "--port-base", "--instance",  "--client-port-base"};
   for (const LimitOptionInfo& o : LimitOptions()) valueOptions.push_back(o.name);
-  if (!ParseArgs(argc, argv, valueOptions, {}, args, error)) return Fail(error);
+  if (!ParseArgs(argc, argv, valueOptions, {"--help"}, args, error)) return Fail(error);
+  if (args.Has("--help")) {
+    fputs(kServeHelp, stdout);
+    fputs(LimitOptionsUsage().c_str(), stdout);
+    return 0;
+  }
   if (!args.words.empty()) return Fail("serve takes no words: " + args.words[0]);
   LoopConfig loop;
   ServerOptions opt;
@@ -125,7 +145,10 @@ int Serve(int argc, char** argv) {
   }
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
   if (!InitPasswords()) return Fail("the password library cannot start");
-  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  PgOptions pg;
+  pg.listen = true;
+  if (auto s = args.Get("--instance")) pg.instance = *s;
+  std::unique_ptr<IStorage> storage = OpenStorage(db, pg, false, error);
   if (!storage) return Fail("cannot open the database: " + error);
   std::atomic<bool>& stop = InstallStopSignals();
   CUdpPorts ports;
@@ -134,9 +157,12 @@ int Serve(int argc, char** argv) {
   // everybody else's datagrams moving while someone logs in.
   CPasswordPool pool((int)opt.maxChecksAtOnce);
   CServer server(*storage, ports, opt, &pool);
+  std::string shown = IsPgUrl(db) ? "PostgreSQL " + db.substr(0, db.find("://") + 3) + "..." : db;
+  if (ICluster* c = ClusterOf(*storage)) shown += ", instance " + c->Instance();
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
-          loop.serverPortBase + kServerPorts - 1, db.c_str());
+          loop.serverPortBase + kServerPorts - 1, shown.c_str());
   int rc = RunLoop(server, ports, stop, &pool);
+  server.Shutdown();
   server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();
   fprintf(stderr,
@@ -157,9 +183,22 @@ int User(int argc, char** argv) {
   // Test suites and benchmarks only: a hash that costs next to nothing.
   HashCost cost = args.Has("--cheap-hash") ? HashCost::Minimum : HashCost::Interactive;
   if (!InitPasswords()) return Fail("the password library cannot start");
-  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  std::unique_ptr<IStorage> storage = OpenStorage(db, PgOptions(), false, error);
   if (!storage) return Fail("cannot open the database: " + error);
   return RunUserCommand(*storage, w, cost, std::cout, error) ? 0 : Fail(error);
+}
+
+// "db migrate": creates the schema, or brings an older one up to date.
+int Db(int argc, char** argv) {
+  Args args;
+  std::string error;
+  if (!ParseArgs(argc, argv, {"--db"}, {}, args, error)) return Fail(error);
+  if (args.words.size() != 1 || args.words[0] != "migrate") return Fail(std::string("db needs: migrate\n") + kUsage);
+  std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
+  std::unique_ptr<IStorage> storage = OpenStorage(db, PgOptions(), true, error);
+  if (!storage) return Fail("cannot open the database: " + error);
+  printf("schema version %d\n", storage->SchemaVersion());
+  return 0;
 }
 
 }  // namespace
@@ -169,14 +208,13 @@ int main(int argc, char** argv) {
   using namespace qsrv;
   if (argc < 2) {
     fputs(kUsage, stderr);
-    fputs(LimitOptionsUsage().c_str(), stderr);
     return 2;
   }
   std::string cmd = argv[1];
   if (cmd == "serve") return Serve(argc - 2, argv + 2);
   if (cmd == "user") return User(argc - 2, argv + 2);
+  if (cmd == "db") return Db(argc - 2, argv + 2);
   if (cmd == "bench") return RunBench(argc - 2, argv + 2);
   fputs(kUsage, stderr);
-  fputs(LimitOptionsUsage().c_str(), stderr);
   return 2;
 }

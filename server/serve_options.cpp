@@ -30,6 +30,8 @@ const std::vector<LimitOption>& Table() {
        [](ServerOptions& o, long long v) { o.maxPendingChecks = (size_t)v; }},
       {{"--check-workers", "password checks at once (worker threads)"}, 1, 64,
        [](ServerOptions& o, long long v) { o.maxChecksAtOnce = (size_t)v; }},
+      {{"--session-timeout-s", "seconds without a keep-alive after which a session ends (here and elsewhere)"}, 1,
+       86400, [](ServerOptions& o, long long v) { o.sessionTimeoutMs = (uint64_t)v * 1000; }},
       {{"--sessions", "sessions at once"}, 1, kBig, [](ServerOptions& o, long long v) { o.maxSessions = (size_t)v; }},
       {{"--transfers", "uploads and downloads under way at once"}, 1, kBig,
        [](ServerOptions& o, long long v) { o.maxTransfers = (size_t)v; }},

@@ -30,6 +30,20 @@ std::string CutGbk(const std::string& text, size_t max) {
 
 std::string LogText(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
+// Names travel between instances as hex: any byte, no space.
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+  return out;
+}
+std::string FromHex(const std::string& hex) {
+  auto value = [](char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; };
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += (char)(value(hex[i]) * 16 + value(hex[i + 1]));
+  return out;
+}
+
 }  // namespace
 
 namespace {
@@ -50,7 +64,8 @@ CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IP
       m_check(check ? check : &m_inlineCheck),
       m_opt(std::move(options)),
       m_gate(LimitsOf(m_opt)),
-      m_refusals(m_opt.logSummaryMs, [this](const std::string& line) { Log(line); }) {
+      m_refusals(m_opt.logSummaryMs, [this](const std::string& line) { Log(line); }),
+      m_cluster(ClusterOf(storage)) {
   InitPasswords();
   // Changes made before this start concern no session of ours.
   std::vector<int32_t> changed;
@@ -127,6 +142,8 @@ void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& p
     return done(Refusal::WrongPassword, rec);
   }
   bool exists = m_storage.FindUser(user, rec);
+  // Without the database nothing is known of the user: no wrong password either.
+  if (!exists && !m_storage.Reachable()) return done(Refusal::NoDatabase, rec);
   if (!exists || password.size() > kMaxPassword) {
     m_gate.NoteFailure(address, user, exists, now);
     return done(Refusal::WrongPassword, rec);
@@ -246,10 +263,20 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
   std::string add = qb::MsgChatAddUser(qb::DottedAddress(address), PlazaName(s));
   for (auto& kv : m_sessions)
     if (kv.first != user.number) Push(kv.second, add);
+  if (m_cluster) {
+    // The other instances learn of him; the one he was on before lets go.
+    std::string previous;
+    if (!m_cluster->SetPresence(user.number, address, user.nickname, previous))
+      Log("error: cannot record the presence of user " + qb::FormatNumber(user.number));
+    s.presenceAt = now;
+    std::string number = qb::FormatNumber(user.number), dotted = qb::DottedAddress(address);
+    if (!previous.empty()) m_cluster->Notify(previous, "kick " + number + " " + dotted);
+    m_cluster->Notify("", "join " + number + " " + dotted + " " + ToHex(PlazaName(s)));
+  }
   return &s;
 }
 
-void CServer::EndSession(int32_t user, const char* why) {
+void CServer::EndSession(int32_t user, const char* why, bool tellOthers) {
   auto it = m_sessions.find(user);
   if (it == m_sessions.end()) return;
   uint32_t address = it->second.address;
@@ -261,6 +288,68 @@ void CServer::EndSession(int32_t user, const char* why) {
   Log("logout user " + qb::FormatNumber(user) + " (" + why + ")");
   std::string dele = qb::MsgChatDeleUser(qb::DottedAddress(address));
   for (auto& kv : m_sessions) Push(kv.second, dele);
+  if (m_cluster) {
+    m_cluster->DropPresence(user);
+    if (tellOthers) m_cluster->Notify("", "leave " + qb::FormatNumber(user) + " " + qb::DottedAddress(address));
+  }
+}
+
+void CServer::Shutdown() {
+  if (!m_cluster) return;
+  std::vector<int32_t> users;
+  for (auto& kv : m_sessions) users.push_back(kv.first);
+  // The other instances take them for gone now rather than at their time-out.
+  for (int32_t u : users) EndSession(u, "the server stops");
+}
+
+// ---- instances sharing the database -------------------------------------------------
+
+void CServer::OnClusterEvents(uint64_t now) {
+  if (!m_cluster) return;
+  m_now = now;
+  std::vector<std::string> events;
+  m_cluster->TakeEvents(events);
+  for (const std::string& e : events) {
+    std::vector<std::string> w;
+    size_t at = 0;
+    while (at <= e.size()) {
+      size_t sp = e.find(' ', at);
+      if (sp == std::string::npos) sp = e.size();
+      w.push_back(e.substr(at, sp - at));
+      at = sp + 1;
+    }
+    int32_t user = w.size() > 1 ? qb::ReadNumber(w[1]) : 0;
+    uint32_t address = w.size() > 2 ? qb::ParseDottedAddress(w[2]) : 0;
+    if (w[0] == "join" && w.size() == 4) {
+      std::string add = qb::MsgChatAddUser(w[2], FromHex(w[3]));
+      for (auto& kv : m_sessions)
+        if (kv.first != user) Push(kv.second, add);
+    } else if (w[0] == "leave" && w.size() == 3) {
+      // The address may be in use here already, by whoever holds it now.
+      if (SessionAt(address)) continue;
+      std::string dele = qb::MsgChatDeleUser(w[2]);
+      for (auto& kv : m_sessions) Push(kv.second, dele);
+    } else if (w[0] == "kick" && w.size() == 3) {
+      auto it = m_sessions.find(user);
+      if (it != m_sessions.end()) EndSession(user, "logged in elsewhere", it->second.address != address);
+    } else if (w[0] == "words" && w.size() == 2) {
+      auto it = m_sessions.find(user);
+      if (it != m_sessions.end()) DeliverWords(it->second);
+    }
+  }
+}
+
+void CServer::RefreshPresence(uint64_t now) {
+  // A keep-alive is written at most every quarter of the time-out, so the
+  // others see him online as long as his session lives here.
+  uint64_t every = std::max<uint64_t>(1, std::min<uint64_t>(m_opt.sessionTimeoutMs / 4, 60 * 1000));
+  std::vector<int32_t> due;
+  for (auto& kv : m_sessions)
+    if (kv.second.lastSeen >= kv.second.presenceAt + every) due.push_back(kv.first);
+  if (!due.empty() && m_cluster->TouchPresence(due))
+    for (int32_t u : due) m_sessions[u].presenceAt = now;
+  // Those of an instance that went away without a word go by the same time-out.
+  m_cluster->ExpirePresence(m_opt.sessionTimeoutMs);
 }
 
 // ---- login, keep-alive, logout, leave-words --------------------------------------
@@ -340,6 +429,12 @@ void CServer::OnReqWords(uint32_t address, FieldList& f) {
     Refused(address, "leave-word requests", "leave-words of user " + qb::FormatNumber(user), "not logged in there");
     return;
   }
+  DeliverWords(*s);
+}
+
+void CServer::DeliverWords(Session& session) {
+  Session* s = &session;
+  int32_t user = s->user;
   std::vector<LeaveWord> words;
   if (!m_storage.TakeLeaveWords(user, words)) {
     Log("error: cannot read the leave-words of user " + qb::FormatNumber(user));
@@ -394,6 +489,10 @@ void CServer::OnLeaveWord(uint32_t address, const std::string& text, FieldList& 
   w.text = words;
   if (!m_storage.AddLeaveWord(target, w)) return Log("error: cannot store " + who);
   Log(who);
+  // Online through another instance: that one hands it over at once.
+  Presence p;
+  if (m_cluster && !m_sessions.count(target) && m_cluster->FindOnline(target, m_opt.sessionTimeoutMs, p))
+    m_cluster->Notify(p.instance, "words " + qb::FormatNumber(target));
 }
 
 // ---- favorites ------------------------------------------------------------------
@@ -646,16 +745,24 @@ void CServer::SendCircleList(Session& s, const std::string& key) {
   std::vector<qb::GroupListMember> list;
   list.push_back({qb::DottedAddress(s.address), s.nickname, s.user, key});
   std::vector<int32_t> offline;
+  std::map<int32_t, Presence> elsewhere;
+  std::vector<Presence> others;
+  if (m_cluster && m_cluster->OthersOnline(m_opt.sessionTimeoutMs, others))
+    for (Presence& p : others) elsewhere[p.user] = p;
   auto fits = [&]() { return FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgGroupList(key, list))); };
   // Online members first: they are the ones the user can talk to.
   for (int32_t u : users) {
     if (u == s.user) continue;
     auto it = m_sessions.find(u);
-    if (it == m_sessions.end()) {
+    auto there = elsewhere.find(u);
+    if (it != m_sessions.end()) {
+      list.push_back({qb::DottedAddress(it->second.address), it->second.nickname, u, key});
+    } else if (there != elsewhere.end()) {
+      list.push_back({qb::DottedAddress(there->second.address), there->second.nickname, u, key});
+    } else {
       offline.push_back(u);
       continue;
     }
-    list.push_back({qb::DottedAddress(it->second.address), it->second.nickname, u, key});
     if (!fits()) {
       list.pop_back();
       offline.clear();
@@ -690,7 +797,19 @@ void CServer::SendPlazaList(Session& s) {
     list.push_back({qb::DottedAddress(kv.second.address), PlazaName(kv.second)});
     if (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgChatList(list)))) {
       list.pop_back();
-      break;
+      return Push(s, qb::MsgChatList(list));
+    }
+  }
+  std::vector<Presence> others;
+  if (m_cluster && m_cluster->OthersOnline(m_opt.sessionTimeoutMs, others)) {
+    for (const Presence& p : others) {
+      if (p.user == s.user) continue;
+      std::string number = qb::FormatNumber(p.user);
+      list.push_back({qb::DottedAddress(p.address), p.nickname.empty() ? number : p.nickname + "(" + number + ")"});
+      if (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgChatList(list)))) {
+        list.pop_back();
+        break;
+      }
     }
   }
   Push(s, qb::MsgChatList(list));
@@ -729,7 +848,11 @@ void CServer::OnTick(uint64_t now) {
   for (int32_t user : expired) EndSession(user, "no keep-alive");
   m_gate.Expire(now);
   m_refusals.Flush(now);
-  if (now >= m_nextAccountPoll) PollAccountChanges(now);
+  OnClusterEvents(now);
+  if (now >= m_nextAccountPoll) {
+    PollAccountChanges(now);
+    if (m_cluster) RefreshPresence(now);
+  }
 }
 
 void CServer::PollAccountChanges(uint64_t now) {

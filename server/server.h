@@ -85,6 +85,12 @@ class CServer {
   void OnTick(uint64_t nowMs);
   // Logs the refusals counted so far; when the server stops.
   void FlushLog(uint64_t nowMs) { m_refusals.Flush(nowMs, true); }
+  // Events from the other instances sharing the database (OnTick looks too).
+  void OnClusterEvents(uint64_t nowMs);
+  // Ends every session, telling the other instances; when the server stops.
+  void Shutdown();
+  // Readable when events of other instances may have come; -1 when none.
+  int EventFd() const { return m_cluster ? m_cluster->EventFd() : -1; }
 
   const ServerCounters& Counters() const { return m_counters; }
   size_t SessionCount() const { return m_sessions.size(); }
@@ -123,6 +129,7 @@ class CServer {
     std::string nickname;
     std::string digest;  // keyed digest of the password, for cheap checks
     uint64_t lastSeen = 0;
+    uint64_t presenceAt = 0;  // when the shared presence was last written
     int32_t counter = 0;  // the server's own message numbers towards this user
     Upload up;
     Download down;
@@ -174,7 +181,10 @@ class CServer {
   Session* SessionAt(uint32_t address, int32_t user);
   Session* SessionAt(uint32_t address);
   Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now);
-  void EndSession(int32_t user, const char* why);
+  // `tellOthers`: the other instances are told he left.
+  void EndSession(int32_t user, const char* why, bool tellOthers = true);
+  void DeliverWords(Session& s);  // hands out his stored leave-words
+  void RefreshPresence(uint64_t now);
   void PollAccountChanges(uint64_t now);
 
   // Staged bytes: every change of an upload or download goes through these.
@@ -228,6 +238,7 @@ class CServer {
   bool m_runningChecks = false;
 
   CRefusalLog m_refusals;
+  ICluster* m_cluster;  // null for a single instance
   int64_t m_accountChange = 0;  // the last account change seen
   uint64_t m_nextAccountPoll = 0;
 };

@@ -20,7 +20,13 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS words(id INTEGER PRIMARY KEY AUTOINCREMENT, target INTEGER NOT NULL,"
     "  sender INTEGER NOT NULL, time INTEGER NOT NULL, text BLOB NOT NULL);"
     "CREATE INDEX IF NOT EXISTS words_target ON words(target);"
-    "CREATE TABLE IF NOT EXISTS account_changes(id INTEGER PRIMARY KEY AUTOINCREMENT, user INTEGER NOT NULL);";
+    "CREATE TABLE IF NOT EXISTS account_changes(id INTEGER PRIMARY KEY AUTOINCREMENT, user INTEGER NOT NULL);"
+    // Presence is what instances sharing a database tell each other; a file
+    // serves one instance, so the table stays empty here.
+    "CREATE TABLE IF NOT EXISTS presence(user INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
+    "  instance TEXT NOT NULL, nickname BLOB NOT NULL, last_seen INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS presence_instance ON presence(instance);"
+    "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);";
 
 // Account changes kept for the servers to read; older ones are forgotten.
 const int kKeptAccountChanges = 1000;
@@ -74,6 +80,20 @@ class CSqliteStorage : public IStorage {
   ~CSqliteStorage() override { sqlite3_close(m_db); }
 
   bool Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+  int SchemaVersion() override {
+    CStmt s(m_db, "SELECT version FROM schema_version");
+    return s.Step() == SQLITE_ROW ? (int)s.Int(0) : 0;
+  }
+  // A file has one owner, so its schema is brought up to date on opening:
+  // the tables are created when missing, then the version is set.
+  bool Upgrade() {
+    int version = SchemaVersion();
+    if (version > kSchemaVersion) return false;
+    if (version == kSchemaVersion) return true;
+    CStmt del(m_db, "DELETE FROM schema_version");
+    CStmt set(m_db, "INSERT INTO schema_version(version) VALUES(?)");
+    return Exec("BEGIN") && del.Run() && set.Bind(1, kSchemaVersion).Run() && Exec("COMMIT");
+  }
 
   bool AddUser(const UserRecord& u) override {
     CStmt s(m_db, "INSERT INTO users(number, hash, nickname) VALUES(?,?,?)");
@@ -276,6 +296,11 @@ std::unique_ptr<IStorage> OpenSqliteStorage(const std::string& path, std::string
   s->Exec("PRAGMA synchronous=NORMAL");
   if (!s->Exec(kSchema)) {
     error = sqlite3_errmsg(db);
+    return nullptr;
+  }
+  if (!s->Upgrade()) {
+    error = "the database has schema version " + std::to_string(s->SchemaVersion()) + ", newer than this program's " +
+            std::to_string(kSchemaVersion);
     return nullptr;
   }
   return s;

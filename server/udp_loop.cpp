@@ -95,7 +95,7 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
 }
 
 int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CPasswordPool* pool) {
-  struct pollfd fds[kServerPorts + 1];
+  struct pollfd fds[kServerPorts + 2];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
   fds[kServerPorts] = {pool ? pool->EventFd() : -1, POLLIN, 0};
   std::vector<char> buffer(65536);
@@ -103,10 +103,13 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
   uint64_t lastTick = MonotonicMs();
   while (!stop.load()) {
     struct timespec wait = {0, 100 * 1000000};
-    int r = ppoll(fds, kServerPorts + 1, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
+    // The link to the other instances may be a new one after a reconnection.
+    fds[kServerPorts + 1] = {server.EventFd(), POLLIN, 0};
+    int r = ppoll(fds, kServerPorts + 2, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
     if (r < 0 && errno != EINTR) return 1;
     uint64_t now = MonotonicMs();
     if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
+    if (r > 0 && (fds[kServerPorts + 1].revents & POLLIN)) server.OnClusterEvents(now);
     if (r > 0) {
       for (int k = 0; k < kServerPorts; ++k) {
         if (!(fds[k].revents & POLLIN)) continue;

@@ -214,6 +214,7 @@ TEST(ServeLimits, EachOptionSetsItsFieldInItsUnit) {
       {"--circles-per-user", "100", [](const qsrv::ServerOptions& o) { return o.maxCirclesPerUser == 100; }},
       {"--log-summary-s", "30", [](const qsrv::ServerOptions& o) { return o.logSummaryMs == 30000; }},
       {"--account-poll-ms", "250", [](const qsrv::ServerOptions& o) { return o.accountPollMs == 250; }},
+      {"--session-timeout-s", "120", [](const qsrv::ServerOptions& o) { return o.sessionTimeoutMs == 120000; }},
   };
   EXPECT_EQ(sizeof cases / sizeof cases[0], qsrv::LimitOptions().size());
   for (const Case& c : cases) {
