@@ -15,6 +15,6 @@ endif()
 
 set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} ${QIMBO_OS_SOURCES})
 # Each portable layer lists its files in its own folder, lowest first.
-foreach(layer store skin net model panels)
+foreach(layer store skin net model panels script)
   include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
 endforeach()

@@ -11,7 +11,10 @@
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
 #include "panels/chooser_win32.h"
+#include "panels/open_item.h"
 #include "panels/panels_win32.h"
+#include "script/key_script_dlg_win32.h"
+#include "script/movrec_client_win32.h"
 #include "widgets/static_link_win32.h"
 #include "win/common_controls_win32.h"
 #include "win/text_win32.h"
@@ -193,6 +196,14 @@ bool CMainDlg::CreatePanels() {
     return true;
   };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
+  // A recording saved as an item's script marks the item: the tree is saved.
+  CAppLogic* logic = app.Logic();
+  host.createRecorder = [logic](CMyNode* item, HWND panel) {
+    return script::CreateRecorder(item, panel, [logic] {
+      if (logic) logic->SaveCurrentFavorites();
+    });
+  };
+  panels::SetScriptPlayer(script::PlayScriptFile);
   if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
   if (app.StartStepFails(CFavoritesApp::StartStep::kPanels) || !panels::CreatePanels(m_hWnd, host)) return false;
   m_tabPanel = panels::TabPanel();
