@@ -22,6 +22,6 @@ endmacro()
 set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} src/os/os_common.cpp)
 qimbo_os_parts(os)
 # Each portable layer lists its files in its own folder, lowest first.
-foreach(layer store skin net model panels)
+foreach(layer store skin net model panels script)
   include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
 endforeach()

@@ -11,6 +11,8 @@
 #include "net/login.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
+#include "panels/browser_win32.h"
+#include "panels/chooser_win32.h"
 #include "skin/hotkey.h"
 #include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
@@ -28,6 +30,10 @@ int Box(const std::string& gbk, unsigned flags = MB_OK | MB_ICONHAND) {
   if (g_boxHook) return g_boxHook(gbk, flags);
   return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", flags);
 }
+
+// Whether a browser window is open: the test of the second copy, the hotkey
+// and the capture alike.
+bool BrowserWindowOpen() { return panels::FindBrowserWindow().hwnd != nullptr; }
 
 // The notice of links left down because their ports are taken.
 std::string PortsTakenText(const std::vector<uint16_t>& ports) {
@@ -139,7 +145,7 @@ SkinColours CFavoritesApp::SkinLook(int area) const {
 }
 
 bool CFavoritesApp::SecondCopy() {
-  if (FindWindowW(L"IEFrame", nullptr)) {
+  if (BrowserWindowOpen()) {
     if (!SendHotkeyToRunningCopy(os::ProgramDirectory(), SendKey)) Box("收藏热键有问题，请检查！");
   }
   return false;
@@ -245,6 +251,40 @@ bool CFavoritesApp::StartMainWindow() {
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
   StartupMark("main window shown");
+  if (!CreateChooser()) {
+    delete std::exchange(m_main, nullptr);
+    return false;
+  }
+  StartupMark("chooser");
+  return true;
+}
+
+// The category chooser, hidden, with the capture hotkey. It lies over the
+// category panel, so it comes after the panels.
+bool CFavoritesApp::CreateChooser() {
+  if (Fails(StartStep::kChooserObject)) {
+    Box("收藏窗口申请空间失败，按确认退出！");
+    return false;
+  }
+  panels::ChooserHost host;
+  host.mainWindow = m_main->GetSafeHwnd();
+  host.box = [](const std::string& text, unsigned flags) { return Box(text, flags); };
+  host.hideMain = [this] {
+    if (m_main) m_main->Hide();
+  };
+  host.storeHotkey = [this](const std::string& text) {
+    m_logic->m_config.hotkeyText = text;
+    return SaveConfig(m_logic->m_strProgramDir, m_logic->m_config);
+  };
+  HWND main = m_main->GetSafeHwnd();
+  host.categoryCreated = [main](int slot) { PostMessageW(main, WM_CATEGORY_CREATED, static_cast<WPARAM>(slot), 0); };
+  if (!panels::CreateChooser(host) || Fails(StartStep::kChooserCreate)) {
+    Box("创建收藏窗口失败，按确认退出！");
+    panels::DestroyChooser();
+    return false;
+  }
+  m_chooser = panels::ChooserWindow();
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = m_chooser;
   return true;
 }
 
@@ -378,8 +418,9 @@ int CFavoritesApp::ExitInstance() {
   }
   if (m_resolver) m_resolver->Stop(1000);
   m_resolver.reset();
-  if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
+  panels::DestroyChooser();
   m_chooser = nullptr;
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = nullptr;
   m_prompt.reset();
   delete std::exchange(m_main, nullptr);  // start-up failed after the main window was made
   if (m_logic) FreeSkinFonts(m_logic->m_skins);

@@ -62,6 +62,8 @@ class CFavoritesApp {
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
     kPanels,            // the panels, made as the main window first shows, could not be made
+    kChooserObject,     // no memory for the category chooser
+    kChooserCreate,     // the category chooser's window could not be made
     kLinkThread,        // link 3's threads could not start (the links start once the window is up)
   };
   // Tests make exactly one step fail as if its allocation or creation had
@@ -122,6 +124,7 @@ class CFavoritesApp {
 
  private:
   bool SecondCopy();
+  bool CreateChooser();
   bool StartLogic();
   bool StartNetObjects();
   bool StartMainWindow();

@@ -10,7 +10,11 @@
 #include "app/favorites_app_win32.h"
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
+#include "panels/chooser_win32.h"
+#include "panels/open_item.h"
 #include "panels/panels_win32.h"
+#include "script/key_script_dlg_win32.h"
+#include "script/movrec_client_win32.h"
 #include "widgets/static_link_win32.h"
 #include "win/common_controls_win32.h"
 #include "win/text_win32.h"
@@ -192,6 +196,14 @@ bool CMainDlg::CreatePanels() {
     return true;
   };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
+  // A recording saved as an item's script marks the item: the tree is saved.
+  CAppLogic* logic = app.Logic();
+  host.createRecorder = [logic](CMyNode* item, HWND panel) {
+    return script::CreateRecorder(item, panel, [logic] {
+      if (logic) logic->SaveCurrentFavorites();
+    });
+  };
+  panels::SetScriptPlayer(script::PlayScriptFile);
   if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
   if (app.StartStepFails(CFavoritesApp::StartStep::kPanels) || !panels::CreatePanels(m_hWnd, host)) return false;
   m_tabPanel = panels::TabPanel();
@@ -561,9 +573,7 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       AboutBox();
       break;
     case ID_TRAY_CAPTURE:
-      ShowWindow(m_hWnd, SW_MINIMIZE);
-      SetForegroundWindow(m_hWnd);
-      if (HWND chooser = m_app.Chooser()) ShowWindow(chooser, SW_SHOW);
+      panels::ShowChooser();  // as the capture hotkey brings it up
       break;
     case ID_TRAY_UPLOAD:
     case ID_TRAY_DOWNLOAD:
@@ -632,6 +642,10 @@ void CMainDlg::OnCategoryCreated() {
 INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_SIZE:
+      // Back from the chooser's minimising: the panels come with the window.
+      if (wParam == SIZE_RESTORED) ShowOwnedPopups(m_hWnd, TRUE);
+      return FALSE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) != SC_CLOSE) return FALSE;
       Hide();  // the close box hides; the exit commands end the program

@@ -50,6 +50,8 @@ enum : unsigned {
   WM_PANEL_SHOWN = 0x4C9,       // the panel was shown: put it on top, retake the button backgrounds
   WM_PANEL_EDIT_DONE = 0x4CA,   // an in-place edit lost the focus: wParam its identifier
   WM_PANEL_TIPS = 0x4CB,        // make the buttons' tooltips, now that the panel is on screen
+  WM_CHOOSER_CAPTURE = 0x4CC,   // the chooser: file the page into the tab's category (wParam the slot)
+  WM_PAGE_FETCHED = 0x4CD,      // the chooser: a page's icon and offline copy are done (lParam a FetchResult*)
 
   // A parent's notifications handed back to the child control that caused
   // them: the parent's message number + 0x2000 (WM_USER + 0x1C00).

@@ -28,7 +28,7 @@ LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       TabLeftDown();
       break;
     case WM_LBUTTONUP:
-      TabDrop();
+      if (!m_bAddMode) TabDrop();  // a chooser tab is never dragged
       break;
     case WM_RBUTTONDOWN:
       TabRightDown();
@@ -53,7 +53,11 @@ void CBtnTAB::TabLeftDown() {
     return;
   }
   if (node->m_nKind != UrlCategory) return;
-  if (m_bAddMode) return;  // the category chooser files the browser's page here
+  if (m_bAddMode) {
+    // The category chooser files the browser's page here, once this press is over.
+    PostMessageW(GetParent(m_hWnd), qb::WM_CHOOSER_CAPTURE, GetDlgCtrlID(m_hWnd) - IDC_FIRST_CHOOSER_TAB, 0);
+    return;
+  }
   bool drag = PressIsDrag([this] { return ReleaseWaiting(m_hWnd); });
   SetFocus(m_hWnd);
   if (drag) {

@@ -6,5 +6,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/panels/site_icon.cpp
   src/panels/panel_logic.cpp
   src/panels/circles.cpp
+  src/panels/capture_logic.cpp
+  src/panels/page_fetcher.cpp
 )
 qimbo_os_parts(shell http)

@@ -5,5 +5,6 @@ list(APPEND QIMBO_CORE_SOURCES
   src/store/importer.cpp
   src/store/bookmark_html.cpp
   src/store/web_import.cpp
+  src/store/import_chromium.cpp
 )
 qimbo_os_parts(fileattr)

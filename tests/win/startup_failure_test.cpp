@@ -160,6 +160,8 @@ const FailCase kCases[] = {
     {Step::kMainWindowObject, "主窗口申请空间失败，按确认退出！", true},
     {Step::kMainWindowCreate, "创建主窗口失败，按确认退出！", true},
     {Step::kPanels, "创建URL窗口失败，按确认退出！", true},
+    {Step::kChooserObject, "收藏窗口申请空间失败，按确认退出！", true},
+    {Step::kChooserCreate, "创建收藏窗口失败，按确认退出！", true},
 };
 
 TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBehind) {
@@ -193,7 +195,8 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
     if (c.resolverRan) {
       EXPECT_FALSE(started.empty()) << "the server-address thread runs";
     }
-    if (c.step == Step::kMainWindowCreate || c.step == Step::kPanels) {
+    if (c.step == Step::kMainWindowCreate || c.step == Step::kPanels || c.step == Step::kChooserObject ||
+        c.step == Step::kChooserCreate) {
       // The main window was made (and shown, when its panels failed), and is gone again.
       EXPECT_GE(g_madeWindows.size(), 1u);
       for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "removed with the main window object";

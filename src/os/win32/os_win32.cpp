@@ -233,6 +233,13 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
+std::string LocalAppDataFolder() {
+  wchar_t buf[MAX_PATH * 2];
+  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, MAX_PATH * 2);
+  if (n == 0 || n >= MAX_PATH * 2) return std::string();
+  return qb::Gbk(buf, n);
+}
+
 std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
