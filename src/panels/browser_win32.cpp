@@ -2,6 +2,7 @@
 #include "panels/browser_win32.h"
 
 #include "panels/panel_text.h"
+#include "win/handles_win32.h"
 #include "win/text_win32.h"
 
 namespace panels {
@@ -132,12 +133,11 @@ class CKeyboardReader : public IBrowserReader {
 std::string ProgramOfWindow(HWND wnd) {
   DWORD pid = 0;
   GetWindowThreadProcessId(wnd, &pid);
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  qb::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::string();
   wchar_t path[MAX_PATH * 2] = {};
   DWORD n = MAX_PATH * 2;
-  BOOL ok = QueryFullProcessImageNameW(process, 0, path, &n);
-  CloseHandle(process);
+  BOOL ok = QueryFullProcessImageNameW(process.Get(), 0, path, &n);
   return ok ? qb::Gbk(path, n) : std::string();
 }
 
@@ -175,6 +175,8 @@ std::string ClipboardText() {
 
 CClipboardKeeper::~CClipboardKeeper() { Free(); }
 
+// The keeper owns the copies it took off the clipboard; they are of several
+// kinds in one list, so each is released here by the call of its kind.
 void CClipboardKeeper::Free() {
   for (Kept& k : m_kept) {
     if (!k.handle) continue;

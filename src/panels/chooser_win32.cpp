@@ -12,6 +12,7 @@
 #include "panels/panel_logic.h"
 #include "panels/panel_windows_win32.h"
 #include "store/node.h"
+#include "win/handles_win32.h"
 #include "win/subclass_win32.h"
 
 #include "../../res/panels_ids.h"
@@ -78,7 +79,7 @@ class CSelSortsDlg : public CPanelDialog {
 
   ChooserHost m_host;
   CBtnTAB m_tabs[kTabSlots];
-  HMENU m_hMenu = nullptr;
+  qb::ScopedMenu m_hMenu;
   int m_nNewSlot = -1;
   HWND m_hNewEdit = nullptr;
   int m_nShownKind = UrlCategory;
@@ -97,7 +98,6 @@ CSelSortsDlg::~CSelSortsDlg() {
   MSG msg;
   while (m_hWnd && PeekMessageW(&msg, m_hWnd, qb::WM_PAGE_FETCHED, qb::WM_PAGE_FETCHED, PM_REMOVE))
     delete reinterpret_cast<FetchResult*>(msg.lParam);
-  if (m_hMenu) DestroyMenu(m_hMenu);
 }
 
 RECT CSelSortsDlg::PanelPlace() const {
@@ -125,13 +125,12 @@ void CSelSortsDlg::OnInit() {
 }
 
 void CSelSortsDlg::BuildMenu() {
-  if (m_hMenu) DestroyMenu(m_hMenu);
-  m_hMenu = CreatePopupMenu();
+  m_hMenu.Reset(CreatePopupMenu());
   if (!m_hMenu) return;
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
-  AppendMenuW(m_hMenu, MF_STRING, ID_CHOOSER_HOTKEY_TEXT, qb::W(kHotkeyMenuText + hotkey).c_str());
-  AppendMenuW(m_hMenu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(m_hMenu, MF_STRING, ID_CHOOSER_NEW_CATEGORY, qb::W("新建分类 (&N)").c_str());
+  AppendMenuW(m_hMenu.Get(), MF_STRING, ID_CHOOSER_HOTKEY_TEXT, qb::W(kHotkeyMenuText + hotkey).c_str());
+  AppendMenuW(m_hMenu.Get(), MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(m_hMenu.Get(), MF_STRING, ID_CHOOSER_NEW_CATEGORY, qb::W("新建分类 (&N)").c_str());
 }
 
 void CSelSortsDlg::MakeButtons() {
@@ -249,7 +248,7 @@ void CSelSortsDlg::OnMouseDown(bool right) {
     POINT pt;
     GetCursorPos(&pt);
     SetForegroundWindow(m_hWnd);
-    TrackPopupMenu(m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd, nullptr);
+    TrackPopupMenu(m_hMenu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd, nullptr);
     PostMessageW(m_hWnd, WM_NULL, 0, 0);
     return;
   }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "os/os.h"
+#include "win/handles_win32.h"
 #include "win/text_win32.h"
 
 namespace script {
@@ -33,9 +34,10 @@ const Calls& Lib() {
     DWORD old = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old);
     std::wstring path = qb::W(os::ProgramDirectory() + "Movrec.dll");
-    HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    qb::ScopedLibrary owner(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     SetThreadErrorMode(old, nullptr);
-    if (!dll) return;
+    if (!owner) return;
+    HMODULE dll = owner.Get();
     Calls c;
     Take(dll, "StartRecord", c.startRecord);
     Take(dll, "StopRecord", c.stopRecord);
@@ -44,9 +46,8 @@ const Calls& Lib() {
     Take(dll, "PlayRecord", c.playRecord);
     Take(dll, "StopPlay", c.stopPlay);
     if (c.startRecord && c.stopRecord && c.saveScriptFile && c.readScriptFile && c.playRecord && c.stopPlay) {
-      calls = c;  // kept loaded for the life of the process
-    } else {
-      FreeLibrary(dll);
+      calls = c;
+      owner.Release();  // kept loaded for the life of the process
     }
   });
   return calls;

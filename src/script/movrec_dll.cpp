@@ -8,6 +8,10 @@
 // once; whatever key or button the replay holds down is let go on the way out.
 // Recording and replay exclude each other: each call made while the other
 // runs does nothing.
+//
+// The threads' and events' handles live in globals between the host's calls
+// and are closed where each recording or replay ends, not by owner objects:
+// a DLL's global objects are destroyed at unload under the loader lock.
 #include <windows.h>
 
 #include <mutex>

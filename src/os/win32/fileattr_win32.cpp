@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "os/fileattr.h"
+#include "win/handles_win32.h"
 #include "win/text_win32.h"
 
 namespace os {
@@ -21,13 +22,13 @@ int ClearReadOnly(const std::string& path) {
 namespace os {
 
 int KeepToOwner(const std::string& path) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  qb::KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return 0;
   DWORD need = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &need);
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &need);
   std::vector<unsigned char> buf(need ? need : 1);
-  BOOL got = need && GetTokenInformation(token, TokenUser, buf.data(), need, &need);
-  CloseHandle(token);
+  BOOL got = need && GetTokenInformation(token.Get(), TokenUser, buf.data(), need, &need);
+  token.Reset();
   if (!got) return 0;
   PSID user = reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid;
   EXPLICIT_ACCESSW ea = {};
