@@ -167,6 +167,28 @@ TEST(FavoritesFile, DuplicateCategoriesInOneFile) {
   EXPECT_EQ(3u, items.GetCount());
 }
 
+// A category has no parent: a parent name in its record (never written by the
+// program) must not make two equal categories differ on the first load only,
+// or the second one would vanish at the next load after a save.
+TEST(FavoritesFile, CategoryRecordsParentNamesAreIgnored) {
+  ProgramFolder pf;
+  Rec first = C("News", "F"), second = C("News", "F");
+  first.parent = "X";
+  second.parent = "Y";
+  second.slot = 5;
+  WriteFileBytes(pf.Data("odd.sc"), FileBytes({first, second, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("odd.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+}
+
 TEST(FavoritesFile, BrokenFilesAddNothing) {
   ProgramFolder pf;
   CMyNode* keep = new CMyNode;
