@@ -39,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   copy = fields;
   NodeWire node;
   if (ParseNodeFields(copy, node)) {
-    auto carried = [](const std::string& s) { return s.find('\0') == std::string::npos; };
-    if (carried(node.name) && carried(node.address) && carried(node.parentName) && carried(node.iconPath) &&
-        !HasBracket(node.note) && !HasBracket(node.circle) && !node.name.empty()) {
+    // Decoded texts end at their first zero byte, so the cipher carries them whole.
+    for (const std::string* t : {&node.name, &node.address, &node.parentName, &node.iconPath})
+      FUZZ_CHECK(t->find('\0') == std::string::npos);
+    if (!HasBracket(node.note) && !HasBracket(node.circle) && !node.name.empty()) {
       FieldList again;
       FUZZ_CHECK(SplitFields(FormatNodeFields(node), again));
       NodeWire back;

@@ -52,6 +52,12 @@ def node(name, kind, address=b"", parent=b"", icon=b"", note=b"", visits=0, time
             struct.pack("<iIii", visits, time & 0xFFFFFFFF, slot, script) + counted(circle))
 
 
+def node_coded(coded_name, kind, slot=0):
+    """A node whose name field is given as stored (enciphered), e.g. one that decodes with a zero byte."""
+    return (counted(coded_name) + struct.pack("<i", kind) + counted(b"") + counted(b"") + counted(b"") +
+            counted(b"") + struct.pack("<iIii", 0, 0, slot, 0) + counted(b"Reserved"))
+
+
 def favorites(nodes):
     return struct.pack("<I", len(nodes)) + b"".join(nodes)
 
@@ -102,6 +108,12 @@ write("favorites_file", "wide-and-long.sc", favorites([
     node(b"", 0, wide_name="宽字符目录", slot=2),
     node(gbk("长地址"), 1, b"http://long.example/" + b"x" * 600, b"", slot=0, wide_name="长地址"),
 ]))
+# Found by fuzzing: records whose second load after a save differed from the first.
+write("favorites_file", "category-with-parent.sc", favorites([
+    node(gbk("新闻"), 0, b"F", parent=b"X"), node(gbk("新闻"), 0, b"F", parent=b"Y", slot=5),
+    node(gbk("新浪"), 1, b"http://www.sina.com.cn/", gbk("新闻"))]))
+write("favorites_file", "zero-in-name.sc", favorites([
+    node(b"News", 0), node_coded(encode_text(b"News") + b"HKDI", 0, slot=5)]))  # "News", zero, "x"
 write("favorites_file", "truncated.sc", favorites([
     node(gbk("新闻"), 0), node(gbk("新浪"), 1, b"http://www.sina.com.cn/", gbk("新闻"))])[:-9])
 

@@ -21,13 +21,14 @@ struct Rec {
   uint32_t time = 0;
   int32_t slot = 0, script = 0;
   std::string circle = "Reserved";
+  std::string codedName;  // when set, the name field as stored, not enciphered here
 };
 
 // A record written by hand, field by field, as the file format lays it out.
 std::string RecordBytes(const Rec& r) {
   qb::CMemorySink sink;
   qb::CArchiveWriter w(sink);
-  w.WriteCountedString(qb::EncodeText(r.name));
+  w.WriteCountedString(r.codedName.empty() ? qb::EncodeText(r.name) : r.codedName);
   w.WriteI32(r.kind);
   w.WriteCountedString(qb::EncodeText(r.address));
   w.WriteCountedString(qb::EncodeText(r.parent));
@@ -179,6 +180,27 @@ TEST(FavoritesFile, CategoryRecordsParentNamesAreIgnored) {
   WriteFileBytes(pf.Data("odd.sc"), FileBytes({first, second, I("a", "News")}));
   CMyNodeList once;
   ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("odd.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+}
+
+// An enciphered name that decodes to "News", a zero byte, "x" is the name
+// "News": the text ends at the zero byte the first time it is read, as it
+// does once saved.
+TEST(FavoritesFile, DecodedNamesEndAtTheirFirstZeroByte) {
+  ProgramFolder pf;
+  Rec odd = C("");
+  odd.codedName = "AFBNEECHHKDI";
+  odd.slot = 5;
+  WriteFileBytes(pf.Data("zero.sc"), FileBytes({C("News"), odd, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("zero.sc")));
   EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
 
   std::vector<const CMyNode*> nodes(once.begin(), once.end());
