@@ -12,7 +12,9 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 
-.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean
+SOAK_SECONDS ?= 60
+
+.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak
 
 deps:
 	@scripts/install-deps.sh
@@ -49,6 +51,12 @@ run: build
 # in build/fuzz/corpus/, findings land in build/fuzz/findings/.
 fuzz: build-fuzz
 	fuzz/run.sh long $(FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# qimbo-server under a hostile mix on loopback for SOAK_SECONDS (not part of test).
+soak: deps
+	cmake -S . -B $(NATIVE) >/dev/null
+	cmake --build $(NATIVE) -j$(JOBS) --target qimbo-server server_soak
+	$(NATIVE)/tests/server_soak --seconds $(SOAK_SECONDS)
 
 clean:
 	rm -rf build

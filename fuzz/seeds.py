@@ -208,6 +208,17 @@ write("bookmark_html", "service-export.html",
       '<DT><A HREF=\'single.example\'>单引号</A>\n<DT><A HREF=unquoted.example/x>不加引号</A>\n'
       '</DL><p>\n')
 
+write("bookmark_html", "no-outer-list.html",
+      '<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n'
+      '<DT><H3>新闻</H3>\n<DL><p>\n<DT><A HREF="http://a.example/">A</A>\n</DL><p>\n'
+      '<DT><H3>工具</H3>\n<DL><p>\n<DT><A HREF="http://b.example/">B</A>\n</DL><p>\n')
+write("bookmark_html", "full-folders.html",
+      '<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<META HTTP-EQUIV="Content-Type" CONTENT="text/html; charset=UTF-8">\n'
+      '<DL><p>\n<DT><H3>新闻</H3>\n<DL><p>\n' +
+      ''.join('<DT><A HREF="http://n%d.example/">新闻%d</A>\n' % (i, i) for i in range(35)) + '</DL><p>\n' +
+      ''.join('<DT><H3>F%d</H3>\n<DL><p>\n<DT><A HREF="http://f%d.example/">L%d</A>\n</DL><p>\n' % (i, i, i)
+              for i in range(46)) + '</DL><p>\n')
+
 # ---- Internet shortcuts ---------------------------------------------------------------
 write("url_file", "ie.url", gbk("[InternetShortcut]\r\nURL=http://www.sina.com.cn/\r\nIDList=\r\nIconFile=http://www.sina.com.cn/favicon.ico\r\nIconIndex=1\r\nHotKey=0\r\n"))
 write("url_file", "with-default.url", gbk(

@@ -80,11 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   opt.maxSessions = 3;
   opt.maxTreeNodes = 40;
   opt.maxStagedBytes = 16 << 10;
+  opt.maxStagedTotal = 24 << 10;
   opt.maxTransfers = 2;
   opt.maxWordsPerUser = 4;
+  opt.maxWordsPerSender = 2;
   opt.maxCirclesPerUser = 4;
   opt.maxFailRecords = 8;
+  opt.maxKnownLogins = 4;
   opt.maxPendingChecks = 4;
+  opt.maxChecksAtOnce = 2;
   opt.wallClock = [] { return (int64_t)1700000000; };
   opt.log = [](const std::string&) {};
 
@@ -108,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check.RunAll();
     }
     FUZZ_CHECK(server.SessionCount() <= opt.maxSessions);
+    FUZZ_CHECK(server.StagedBytes() <= opt.maxStagedTotal);
   }
   check.RunAll();
   return 0;

@@ -1,5 +1,7 @@
 #include "app/app_logic.h"
 
+#include <unordered_set>
+
 #include "os/fileattr.h"
 #include "os/os.h"
 #include "skin/settings.h"
@@ -38,38 +40,70 @@ int CAppLogic::LoadFavorites(const std::string& path) { return LoadFavoritesFile
 
 int CAppLogic::SaveFavorites(const std::string& name) { return SaveFavoritesFile(*this, DataFolder(), name); }
 
+namespace {
+// Every web-address node of the file at `path` is in `list` (same kind, name,
+// address and category name): the file's contents were saved into the file
+// that `list` was read from.
+bool ContentsSavedIn(const std::string& path, const CMyNodeList& list) {
+  CMyNodeList old;
+  if (!LoadFavoritesFile(old, path)) return false;
+  auto key = [](const CMyNode* n) {
+    std::string parent = n->m_pParent ? n->m_pParent->m_strName : std::string();
+    return std::to_string(n->m_nKind) + '\0' + n->m_strName + '\0' + n->m_strAddress + '\0' + parent;
+  };
+  std::unordered_set<std::string> have;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) have.insert(key(n));
+  for (const CMyNode* n : old)
+    if (!have.count(key(n))) return false;
+  return true;
+}
+}  // namespace
+
 int CAppLogic::OpenFavoritesAtStart() {
   m_strCurrentFile = kDefaultFile;
   std::string data = DataFolder();
-  std::string current = data + kDefaultFile, legacy = data + kLegacyFile, older = data + kOlderLegacyFile;
-  std::string backup = data + kBackupFileName;
-  // A save interrupted between putting the old file aside and putting the new
-  // one in place leaves only the backup: it comes back first.
-  if (!os::FileExists(current) && os::FileExists(backup)) os::RenameFile(backup, current);
+  std::string current = data + kDefaultFile, backup = data + kBackupFileName;
+  const std::string legacy[] = {data + kLegacyFile, data + kOlderLegacyFile};
+  // An old-version file goes only once its contents are in the current file.
+  auto dropConverted = [&] {
+    for (const std::string& old : legacy)
+      if (os::FileExists(old) && ContentsSavedIn(old, *this)) os::RemoveFile(old);
+  };
+  // Saves that ended before their last step left their new files complete
+  // beside the names they were to take; they take them now, so the file box
+  // lists them again.
+  std::vector<os::DirEntry> unfinished;
+  if (os::ListFolder(data, "*.sc.new", unfinished))
+    for (const os::DirEntry& e : unfinished)
+      if (!e.isFolder) os::TakeCompleteNewFile(data + e.name.substr(0, e.name.size() - 4), IsCompleteFavoritesFile);
 
   if (os::FileExists(current)) {
     if (LoadFavorites(current)) {
-      if (os::FileExists(legacy)) os::RemoveFile(legacy);
-      if (os::FileExists(older)) os::RemoveFile(older);
+      dropConverted();
       return 1;
     }
     // Keep the unreadable file where no listing of favorites files finds it
-    // and no save overwrites it, then fall back on the last backup.
+    // and no save overwrites it.
     std::string aside = current + ".bad";
     for (int i = 1; os::FileExists(aside); ++i) aside = current + ".bad" + std::to_string(i);
     os::RenameFile(current, aside);
+  }
+  // Without a current file, an old-version file comes before the backup: the
+  // backup is the previous contents of some save, maybe an old version's.
+  for (const std::string& old : legacy) {
+    if (!os::FileExists(old)) continue;
+    if (LoadFavorites(old) && SaveCurrentFavorites()) {
+      os::RemoveFile(old);
+      dropConverted();
+      return 1;
+    }
+    DeleteKind(UrlItem);
+    DeleteKind(UrlCategory);
+  }
+  // The backup is read and saved as the current file; it stays the backup.
+  if (os::FileExists(backup)) {
     if (LoadFavorites(backup) && SaveCurrentFavorites()) return 1;
-  } else if (os::FileExists(legacy)) {
-    if (LoadFavorites(legacy) && SaveCurrentFavorites()) {
-      os::RemoveFile(legacy);
-      if (os::FileExists(older)) os::RemoveFile(older);
-      return 1;
-    }
-  } else if (os::FileExists(older)) {
-    if (LoadFavorites(older) && SaveCurrentFavorites()) {
-      os::RemoveFile(older);
-      return 1;
-    }
   }
   // Whatever a half-successful attempt above brought in gives way to the import.
   DeleteKind(UrlItem);

@@ -94,6 +94,7 @@ std::string StartMenuFolder(const std::string& profilesFolder, const std::string
 std::string FavoritesFolder(const std::string& homePath) { return homePath + "\\Favorites\\"; }
 
 int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const std::string& user) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   CMyNode* cat = new CMyNode;
   cat->m_strName = kDesktopName;
   cat->m_nKind = ProgramCategory;
@@ -123,6 +124,7 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
 
 int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const std::string& user, int& nextSlot,
                     qb::IUserInterface* ui) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   std::string folder = StartMenuFolder(profilesFolder, user);
   std::vector<os::DirEntry> entries;
   if (!os::ListFolder(folder, "*.*", entries)) {
@@ -168,6 +170,7 @@ int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::str
 }
 
 int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   std::vector<os::DirEntry> entries;
   if (os::ListFolder(folder, "*.", entries)) {
     // The root category always comes first, in slot 0, whether or not the

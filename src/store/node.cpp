@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/cipher.h"
 
@@ -128,16 +129,15 @@ int CMyNode::ReadFields(const std::vector<std::string>& f, size_t& pos) {
 
 // ---- the list ----------------------------------------------------------------
 
-CMyNodeList::~CMyNodeList() { DeleteAll(); }
-
 void CMyNodeList::DeleteAll() {
   for (CMyNode* n : m_nodes) delete n;
   m_nodes.clear();
+  ForgetAddIndex();
 }
 
-void CMyNodeList::Append(CMyNode* node) {
-  RemoveAll(node->m_strNote, "<>");
-  m_nodes.push_back(node);
+void CMyNodeList::ReleaseAll() {
+  m_nodes.clear();
+  ForgetAddIndex();
 }
 
 CMyNode* CMyNodeList::FindNode(const std::string& name, int kind) const {
@@ -152,14 +152,7 @@ std::string CMyNodeList::DefaultIconPath(int32_t slot) const {
 
 int CMyNodeList::AddNode(CMyNode* node) {
   if (!node) return 0;
-  if (node->IsItem()) {
-    for (CMyNode* n : m_nodes)
-      if (n->m_nKind == node->m_nKind && n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
-          n->m_strAddress == node->m_strAddress)
-        return 0;
-  } else {
-    if (FindNode(node->m_strName, node->m_nKind)) return 0;
-  }
+  if (HasEqualForAdd(node)) return 0;
   if (node->m_nKind == UrlItem && node->m_strIconPath.empty())
     node->m_strIconPath = DefaultIconPath(node->m_nSlot);
   Append(node);
@@ -180,6 +173,7 @@ int CMyNodeList::RemoveNode(CMyNode* node) {
   auto it = std::find(m_nodes.begin(), m_nodes.end(), node);
   if (it == m_nodes.end()) return 0;
   m_nodes.erase(it);
+  ForgetAddIndex();
   return 1;
 }
 
@@ -310,6 +304,54 @@ class CNodeIndex {
 
 }  // namespace
 
+// ---- AddNode's duplicate test ----------------------------------------------------
+
+struct CMyNodeList::AddIndex {
+  std::unordered_set<const CMyNode*, AddHash, AddEq> nodes;
+  bool built = false;
+};
+
+CMyNodeList::CMyNodeList() = default;
+CMyNodeList::~CMyNodeList() { DeleteAll(); }
+
+void CMyNodeList::Append(CMyNode* node) {
+  RemoveAll(node->m_strNote, "<>");
+  m_nodes.push_back(node);
+  if (m_addIndex && m_addIndex->built) m_addIndex->nodes.insert(node);
+}
+
+void CMyNodeList::ForgetAddIndex() {
+  if (m_addIndex) {
+    m_addIndex->nodes.clear();
+    m_addIndex->built = false;
+  }
+}
+
+bool CMyNodeList::HasEqualForAdd(const CMyNode* node) {
+  if (m_addIndex) {
+    if (!m_addIndex->built) {
+      m_addIndex->nodes.reserve(m_nodes.size() * 2);
+      m_addIndex->nodes.insert(m_nodes.begin(), m_nodes.end());
+      m_addIndex->built = true;
+    }
+    return m_addIndex->nodes.count(node) != 0;
+  }
+  if (!node->IsItem()) return FindNode(node->m_strName, node->m_nKind) != nullptr;
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == node->m_nKind && n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
+        n->m_strAddress == node->m_strAddress)
+      return true;
+  return false;
+}
+
+CMyNodeList::CAddBatch::CAddBatch(CMyNodeList& list) : m_list(list), m_owner(!list.m_addIndex) {
+  if (m_owner) m_list.m_addIndex.reset(new AddIndex);
+}
+
+CMyNodeList::CAddBatch::~CAddBatch() {
+  if (m_owner) m_list.m_addIndex.reset();
+}
+
 void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
   std::vector<CMyNode*> added;
   added.reserve(nodes.size());
@@ -371,6 +413,7 @@ void CMyNodeList::DeleteKind(int kind) {
       m_nodes[keep++] = n;
   }
   m_nodes.resize(keep);
+  ForgetAddIndex();
 }
 
 void CMyNodeList::DeleteMarked() {
@@ -382,6 +425,7 @@ void CMyNodeList::DeleteMarked() {
       m_nodes[keep++] = n;
   }
   m_nodes.resize(keep);
+  ForgetAddIndex();
 }
 
 // ---- names ---------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ extern const char kDeleteMark[];  // "NULL-DELETE"
 
 class CMyNodeList {
  public:
-  CMyNodeList() = default;
+  CMyNodeList();
   virtual ~CMyNodeList();
   CMyNodeList(const CMyNodeList&) = delete;
   CMyNodeList& operator=(const CMyNodeList&) = delete;
@@ -113,16 +114,40 @@ class CMyNodeList {
   // Deletes every node.
   void DeleteAll();
   // Forgets every node without deleting it (they were handed to another list).
-  void ReleaseAll() { m_nodes.clear(); }
+  void ReleaseAll();
   // Removes and deletes every node of the given kind, keeping the order of the rest.
   void DeleteKind(int kind);
   // Removes and deletes every node named "NULL-DELETE", keeping the order of the rest.
   void DeleteMarked();
 
+  // While one lives, AddNode finds an equal node through an index instead of
+  // comparing with every node: for importers that add thousands. Meanwhile
+  // the names, addresses, kinds and parents of listed nodes must not change
+  // (nodes may still be added and removed through the list).
+  class CAddBatch {
+   public:
+    explicit CAddBatch(CMyNodeList& list);
+    ~CAddBatch();
+    CAddBatch(const CAddBatch&) = delete;
+    CAddBatch& operator=(const CAddBatch&) = delete;
+
+   private:
+    CMyNodeList& m_list;
+    bool m_owner;
+  };
+
  protected:
   // Appends without any test; used by the loaders after their own checks.
   void Append(CMyNode* node);
   std::vector<CMyNode*> m_nodes;
+
+ private:
+  // AddNode's duplicate test: a node of the same kind and name (and, for an
+  // item, parent and address) is listed.
+  bool HasEqualForAdd(const CMyNode* node);
+  void ForgetAddIndex();  // nodes left the list: the index is built again when needed
+  struct AddIndex;
+  std::unique_ptr<AddIndex> m_addIndex;  // only while a CAddBatch lives
 };
 
 // The clean form of a name or note typed by the user or taken from a file name.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "base/cipher.h"
@@ -327,6 +328,62 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   EXPECT_EQ(0, fast.GetAt(0)->m_nSlot);
   EXPECT_EQ(1, fast.GetAt(1)->m_nSlot);
   EXPECT_EQ(i1, fast.GetAt(2));
+}
+
+
+// AddNode, and the refused node deleted.
+int AddOrDrop(CMyNodeList& list, CMyNode* node) {
+  int added = list.AddNode(node);
+  if (!added) delete node;
+  return added;
+}
+
+TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
+  // The same random adds and removals, once node by node and once in a batch.
+  std::mt19937 rng(7);
+  CMyNodeList plain, batched;
+  std::vector<CMyNode*> plainCats, batchedCats;
+  for (int c = 0; c < 3; ++c) {
+    plainCats.push_back(Cat("c" + std::to_string(c), c == 2 ? ProgramCategory : UrlCategory));
+    batchedCats.push_back(Cat("c" + std::to_string(c), c == 2 ? ProgramCategory : UrlCategory));
+    ASSERT_TRUE(plain.AddNode(plainCats.back()));
+  }
+  CMyNodeList::CAddBatch batch(batched);
+  for (CMyNode* c : batchedCats) ASSERT_TRUE(batched.AddNode(c));
+  for (int step = 0; step < 3000; ++step) {
+    int c = (int)(rng() % 3), kind = (int)(rng() % 5);
+    std::string name = "n" + std::to_string(rng() % 12), url = "u" + std::to_string(rng() % 3);
+    if (kind == 4 && plain.GetCount() > 3) {  // now and then a node leaves both lists
+      size_t at = 3 + rng() % (plain.GetCount() - 3);
+      CMyNode* p = plain.GetAt(at);
+      CMyNode* b = batched.GetAt(at);
+      ASSERT_TRUE(plain.RemoveNode(p));
+      ASSERT_TRUE(batched.RemoveNode(b));
+      delete p;
+      delete b;
+      continue;
+    }
+    CMyNode* p = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, plainCats[c]);
+    CMyNode* b = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, batchedCats[c]);
+    ASSERT_EQ(AddOrDrop(plain, p), AddOrDrop(batched, b)) << "step " << step;
+  }
+  ASSERT_EQ(plain.GetCount(), batched.GetCount());
+  for (size_t i = 0; i < plain.GetCount(); ++i) EXPECT_EQ(plain.GetAt(i)->m_strName, batched.GetAt(i)->m_strName);
+}
+
+TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
+  // Each add compared with every listed node took minutes for this many.
+  CMyNodeList list;
+  CMyNode* cat = Cat("c");
+  list.AddNode(cat);
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    CMyNodeList::CAddBatch batch(list);
+    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(list.AddNode(Item("site " + std::to_string(i), "http://x/", cat)));
+    EXPECT_FALSE(AddOrDrop(list, Item("site 99999", "http://x/", cat)));
+  }
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
+  EXPECT_FALSE(AddOrDrop(list, Item("site 5", "http://x/", cat))) << "the batch over, the scan finds it as well";
 }
 
 }  // namespace

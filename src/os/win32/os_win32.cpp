@@ -35,12 +35,17 @@ int IsFolder(const std::string& path) {
 }
 
 int RenameFile(const std::string& from, const std::string& to) {
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
   return MoveFileW(W(from).c_str(), W(to).c_str()) != 0;
 }
 
-int RemoveFile(const std::string& path) { return DeleteFileW(W(path).c_str()) != 0; }
+int RemoveFile(const std::string& path) {
+  if (!FileStepAllowed(FileStep::Remove, path)) return 0;
+  return DeleteFileW(W(path).c_str()) != 0;
+}
 
 int CopyOneFile(const std::string& from, const std::string& to, int failIfExists) {
+  if (!FileStepAllowed(FileStep::Write, to)) return 0;
   return CopyFileW(W(from).c_str(), W(to).c_str(), failIfExists ? TRUE : FALSE) != 0;
 }
 
@@ -58,6 +63,9 @@ int64_t FileSize(const std::string& path) {
 }
 
 int ReplaceWithFile(const std::string& from, const std::string& to) {
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
+  // One step: the target is never missing, and the move is on the disk when
+  // the call returns.
   return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
