@@ -149,7 +149,7 @@ int Serve(int argc, char** argv) {
   long long v;
   if (auto s = args.Get("--listen")) loop.listen = *s;
   if (auto s = args.Get("--version")) {
-    if (!ParseInt(*s, INT32_MIN, INT32_MAX, v) || v == 0) return UsageError("--version needs a non-zero number");
+    if (!ParseInt(*s, INT32_MIN, INT32_MAX, v) || v == 0) return Fail("--version needs a non-zero number");
     opt.newestVersion = (int32_t)v;
   }
   if (auto s = args.Get("--chat-ad")) opt.chatAd = *s;
@@ -157,14 +157,14 @@ int Serve(int argc, char** argv) {
   unsigned cores = std::thread::hardware_concurrency();
   opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
   for (auto& o : args.options)
-    if (IsLimitOption(o.first) && !ApplyLimitOption(o.first, o.second, opt, error)) return UsageError(error);
+    if (IsLimitOption(o.first) && !ApplyLimitOption(o.first, o.second, opt, error)) return Fail(error);
   // Test and side-by-side set-ups move both port ranges away from the defaults.
   if (auto s = args.Get("--port-base")) {
-    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return UsageError("bad --port-base");
+    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --port-base");
     loop.serverPortBase = (int)v;
   }
   if (auto s = args.Get("--client-port-base")) {
-    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return UsageError("bad --client-port-base");
+    if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --client-port-base");
     loop.clientPortBase = (int)v;
   }
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
