@@ -219,6 +219,12 @@ write("bookmark_html", "full-folders.html",
       ''.join('<DT><H3>F%d</H3>\n<DL><p>\n<DT><A HREF="http://f%d.example/">L%d</A>\n</DL><p>\n' % (i, i, i)
               for i in range(46)) + '</DL><p>\n')
 
+# Found by fuzzing: an untitled folder, whose links a load after the save dropped.
+write("bookmark_html", "untitled-folder.html",
+      '<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><H3 ADD_DATE="1"></H3>\n<DL><p>\n'
+      '<DT><A HREF="http://a.example/">A</A>\n</DL><p>\n<DT><H3> &nbsp;</H3>\n<DL><p>\n'
+      '<DT><A HREF="http://b.example/">B</A>\n</DL><p>\n</DL><p>\n')
+
 # ---- Internet shortcuts ---------------------------------------------------------------
 write("url_file", "ie.url", gbk("[InternetShortcut]\r\nURL=http://www.sina.com.cn/\r\nIDList=\r\nIconFile=http://www.sina.com.cn/favicon.ico\r\nIconIndex=1\r\nHotKey=0\r\n"))
 write("url_file", "with-default.url", gbk(
