@@ -14,9 +14,7 @@ else()
 endif()
 
 set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} ${QIMBO_OS_SOURCES})
-# Each layer adds its own list file as it lands.
-foreach(layer store skin net app panels)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
-    include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
-  endif()
+# Each portable layer lists its files in its own folder, lowest first.
+foreach(layer store skin net model panels script)
+  include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
 endforeach()

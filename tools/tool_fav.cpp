@@ -13,6 +13,7 @@
 #include "os/os.h"
 #include "store/bookmark_html.h"
 #include "store/favorites_file.h"
+#include "store/import_chromium.h"
 #include "store/importer.h"
 #include "store/node.h"
 #include "tool.h"
@@ -268,6 +269,25 @@ int ImportFavoritesFolder(std::string dir, const std::string& file) {
   return WriteNodes(list, file);
 }
 
+// ---- import-chromium ---------------------------------------------------------------
+
+// Adds a Chromium-family Bookmarks file to a favorites file (made when it
+// does not exist). A file that cannot be taken whole changes nothing.
+int ImportChromium(const std::string& bookmarks, const std::string& file) {
+  CMyNodeList list;
+  list.m_strBaseDir = os::ProgramDirectory();
+  if (os::FileExists(file) && !LoadOrComplain(list, file)) return 1;
+  ChromiumImport result;
+  std::string error;
+  if (!ImportChromiumBookmarksFile(list, bookmarks, result, error)) {
+    qtool::Error(bookmarks + ": " + error + "; nothing imported");
+    return 1;
+  }
+  if (int rc = WriteNodes(list, file)) return rc;
+  printf("%d bookmarks in %d new categories; %d left out\n", result.items, result.categories, result.skipped);
+  return 0;
+}
+
 int RunFav(int argc, char** argv) {
   std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "dump" && argc == 3) return Dump(Path(argv[2]));
@@ -275,12 +295,14 @@ int RunFav(int argc, char** argv) {
   if (cmd == "import-favorites" && argc == 4) return ImportFavoritesFolder(Path(argv[2]), Path(argv[3]));
   if (cmd == "export-html" && argc == 4) return ExportHtml(Path(argv[2]), Path(argv[3]));
   if (cmd == "import-html" && argc == 4) return ImportHtml(Path(argv[2]), Path(argv[3]));
+  if (cmd == "import-chromium" && argc == 4) return ImportChromium(Path(argv[2]), Path(argv[3]));
   fprintf(stderr,
           "usage: qimbo-tool fav dump FILE\n"
           "       qimbo-tool fav make IN.jsonl FILE\n"
           "       qimbo-tool fav import-favorites DIR FILE\n"
           "       qimbo-tool fav export-html FILE OUT.html\n"
-          "       qimbo-tool fav import-html IN.html FILE\n");
+          "       qimbo-tool fav import-html IN.html FILE\n"
+          "       qimbo-tool fav import-chromium BOOKMARKS.json FILE\n");
   return 2;
 }
 
@@ -288,4 +310,5 @@ int RunFav(int argc, char** argv) {
 
 static qtool::Registrar reg("fav", RunFav,
                             "  fav dump FILE | make IN.jsonl FILE | import-favorites DIR FILE |\n"
-                            "      export-html FILE OUT.html | import-html IN.html FILE");
+                            "      export-html FILE OUT.html | import-html IN.html FILE |\n"
+                            "      import-chromium BOOKMARKS.json FILE");

@@ -182,9 +182,9 @@ class CClient {
   }
 
   int Login() {
-    m_net->m_nUser = m_opt.user;
-    m_net->m_strPassword = m_opt.password;
-    if (!m_net->SendLogin()) {
+    m_net->Login().SetUser(m_opt.user);
+    m_net->Login().SetPassword(m_opt.password);
+    if (!m_net->Login().SendLogin()) {
       qtool::Error("连网失败!");
       return 0;
     }
@@ -215,7 +215,7 @@ class CClient {
 
   int Download() {
     if (Transfer(false) != "下载成功！") return 0;
-    std::unique_ptr<CMyNodeList> got = m_net->TakeDownloadList();
+    std::unique_ptr<CMyNodeList> got = m_net->Transfer().TakeDownloadList();
     CMyNodeList web;
     if (got) ReplaceWebFolder(web, *got);
     std::vector<const CMyNode*> nodes(web.begin(), web.end());
@@ -230,13 +230,13 @@ class CClient {
   int LeaveWord() {
     CircleMember target;
     target.user = m_opt.target;
-    if (!m_net->SendChat(false, &target, m_opt.text, DefaultInputFormat())) return 0;
+    if (!m_net->Chat().SendChat(false, &target, m_opt.text, DefaultInputFormat())) return 0;
     // Let the link send it before the logout can overtake it on another link.
     Run([] { return false; }, Clock::now() + std::chrono::milliseconds(300));
     return 1;
   }
 
-  void Logout() { m_net->SendLogout(); }
+  void Logout() { m_net->Login().SendLogout(); }
 
  private:
   // Shows each new prompt text; returns the last one when the transfer ends.
@@ -269,11 +269,10 @@ class CClient {
   }
 
   void PrintLeaveWords() {
-    for (const auto& r : m_net->m_chatRecords)
+    for (const auto& r : m_net->Chat().TakeRecords())
       if (r->kind == 1)
         printf("{\"from\":%d,\"text\":%s}\n", (int)r->user, qtool::JsonString(UnescapeChatText(r->text)).c_str());
     fflush(stdout);
-    m_net->m_chatRecords.clear();
   }
 
   void FireTimers() {

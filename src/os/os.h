@@ -113,6 +113,9 @@ std::string UserName();
 std::string HostName();
 // The system's folder for temporary files, ending in '\'.
 std::string TempFolder();
+// The user's local application data folder (LOCALAPPDATA), where browsers
+// keep their profiles; empty when the system names none.
+std::string LocalAppDataFolder();
 
 // ---- registry --------------------------------------------------------------
 enum class Hive { CurrentUser, LocalMachine };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "os/fileattr.h"
 #include "os/os.h"
 #include "os/os_internal.h"
 
@@ -182,6 +183,30 @@ int WriteWholeFile(const std::string& path, const std::string& bytes) {
   if (!out.Open(tmp)) return 0;
   out.Write(bytes.data(), bytes.size());
   if (!out.Close() || !ReplaceWithFile(tmp, path)) {
+    RemoveFile(tmp);
+    return 0;
+  }
+  return 1;
+}
+
+int WritePrivateFile(const std::string& path, const std::string& bytes) {
+  std::string tmp = path + ".tmp~";
+  if (FileExists(tmp)) RemoveFile(tmp);
+  {
+    CWriteStream create;
+    if (!create.Open(tmp) || !create.Close()) {
+      RemoveFile(tmp);
+      return 0;
+    }
+  }
+  // Kept to the owner while still empty. A file system without permissions
+  // (FAT, some network shares) refuses, and the file is written all the same.
+  KeepToOwner(tmp);
+  CWriteStream out;
+  int ok = out.Open(tmp);
+  ok = ok && out.Write(bytes.data(), bytes.size());
+  ok = out.Close() && ok;
+  if (!ok || !ReplaceWithFile(tmp, path)) {
     RemoveFile(tmp);
     return 0;
   }

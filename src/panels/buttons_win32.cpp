@@ -2,7 +2,7 @@
 // to the skin button: click or drag, drops, menus, rename, opening items.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_windows_win32.h"
@@ -13,15 +13,6 @@
 namespace panels {
 
 namespace {
-// Whether the node still belongs to the tree (a button may outlive its node
-// until the panel is filled again).
-bool InTree(const CMyNode* node) {
-  if (!Host().app) return false;
-  for (CMyNode* n : *Host().app)
-    if (n == node) return true;
-  return false;
-}
-
 // Whether the button's release is already waiting in the queue.
 bool ReleaseWaiting(HWND button) {
   MSG msg;
@@ -42,7 +33,7 @@ LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       TabLeftDown();
       break;
     case WM_LBUTTONUP:
-      TabDrop();
+      if (!m_bAddMode) TabDrop();  // a chooser tab is never dragged
       break;
     case WM_RBUTTONDOWN:
       TabRightDown();
@@ -67,7 +58,11 @@ void CBtnTAB::TabLeftDown() {
     return;
   }
   if (node->m_nKind != UrlCategory) return;
-  if (m_bAddMode) return;  // the category chooser files the browser's page here
+  if (m_bAddMode) {
+    // The category chooser files the browser's page here, once this press is over.
+    PostMessageW(GetParent(m_hWnd), qb::WM_CHOOSER_CAPTURE, GetDlgCtrlID(m_hWnd) - IDC_FIRST_CHOOSER_TAB, 0);
+    return;
+  }
   bool drag = PressIsDrag([this] { return ReleaseWaiting(m_hWnd); });
   SetFocus(m_hWnd);
   if (drag) {
@@ -131,10 +126,7 @@ void CBtnTAB::OpenRenameEdit(const RECT& rect) {
                                   GetModuleHandleW(nullptr), nullptr);
   if (!m_hRenameEdit) return;
   SendMessageW(m_hRenameEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-  int len = GetWindowTextLengthW(m_hWnd);
-  std::wstring text((size_t)len + 1, L'\0');
-  GetWindowTextW(m_hWnd, &text[0], len + 1);
-  SetWindowTextW(m_hRenameEdit, text.c_str());
+  SetWindowTextW(m_hRenameEdit, qb::WindowTextW(m_hWnd).c_str());
   ShowWindow(m_hRenameEdit, SW_SHOW);
   SetFocus(m_hRenameEdit);
 }
@@ -157,9 +149,10 @@ LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT:
     case qb::OCM_SKIN_DRAWITEM:
+      // (Null once the tree freed the item.)
       if (CMyNode* node = m_pIconPending) {
         m_pIconPending = nullptr;
-        if (node == m_pNode && UrlDialog() && InTree(node)) UrlDialog()->SetItemIcon(*this, node);
+        if (node == m_pNode && UrlDialog()) UrlDialog()->SetItemIcon(*this, node);
       }
       break;
     case WM_LBUTTONDBLCLK:

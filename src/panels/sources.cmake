@@ -6,6 +6,8 @@ list(APPEND QIMBO_CORE_SOURCES
   src/panels/site_icon.cpp
   src/panels/panel_logic.cpp
   src/panels/circles.cpp
+  src/panels/capture_logic.cpp
+  src/panels/page_fetcher.cpp
 )
 if(WIN32)
   list(APPEND QIMBO_CORE_SOURCES src/os/win32/shell_win32.cpp src/os/win32/http_win32.cpp)

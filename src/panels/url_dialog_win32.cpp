@@ -2,7 +2,7 @@
 // folder, 30 file buttons in tree order.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"
@@ -26,10 +26,9 @@ const char kStartupGroup[] = "启动";
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
-  HICON icon = ShellIcon(path);
+  qb::ScopedIcon icon(ShellIcon(path));
   if (icon) {
-    button.SetIcon(icon, both ? icon : nullptr);
-    DestroyIcon(icon);
+    button.SetIcon(icon.Get(), both ? icon.Get() : nullptr);
   } else {
     button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
   }
@@ -74,9 +73,11 @@ void CUrlDialog::MakeButtons() {
   ShowCategoryItems(m_pShownCategory);
 }
 
+// Without a category (a favorites file with no web category) every button
+// is emptied and hidden: none may keep an item of the tree shown before.
 void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   m_pShownCategory = category;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
@@ -84,7 +85,7 @@ void CUrlDialog::ShowCategoryItems(CMyNode* category) {
     return;
   }
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    CMyNode* found = ItemAtSlot(*app, category, slot);
+    CMyNode* found = ItemAtSlot(*app, category, slot);  // none without a category
     if (found) SetUpItemButton(slot, found);
     m_buttons[slot].m_pNode = found;
   }
@@ -104,26 +105,24 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   else b.m_pIconPending = node;
   b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
   if (!m_bTipsLater) SetItemTip(b, node);
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ItemCaption(node->m_strName)).c_str());
 }
 
 void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
 }
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
   std::string source = IconSource(*node);
-  HICON icon = ShellIcon(source);
+  qb::ScopedIcon icon(ShellIcon(source));
   if (icon) {
-    b.SetIcon(icon, nullptr);
-    DestroyIcon(icon);
+    b.SetIcon(icon.Get(), nullptr);
   } else {
     std::string local = LocalIconPath(ProgramDir(), source);
-    icon = ShellIcon(local);
+    icon.Reset(ShellIcon(local));
     if (icon) {
       node->m_strIconPath = local;
-      b.SetIcon(icon, nullptr);
-      DestroyIcon(icon);
+      b.SetIcon(icon.Get(), nullptr);
     } else {
       b.SetIconById(IDI_ITEM_DEFAULT);
     }
@@ -149,7 +148,7 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PANEL_RECORDER_CLOSED:
       RecorderClosed();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       ApplySkin();
       return TRUE;
     case WM_PANEL_TIPS:
@@ -221,11 +220,7 @@ void CUrlDialog::DeleteItem() {
   };
   DeleteOutcome r = DeleteItemNode(*app, item, LoggedIn(), *Host().ui, dropOut, nullptr);
   if (r == kRefusedCircle) return;
-  if (r == kDeleted) {
-    for (CBtnLeafNode& b : m_buttons)
-      if (b.m_pNode == item) b.m_pNode = nullptr;
-    m_pCurrentItem = nullptr;
-  }
+  // A deleted bookmark is gone from the buttons and the menu's target already.
   // A bookmark the tree did not hold changes nothing, unless it left its circle.
   if (r == kDeleted || inCircle) ShowCategoryItems(parent);
 }
@@ -285,12 +280,12 @@ void CLnkDialog::MakeButtons() {
   }
   CMyNode* folder = m_pPendingFolder;
   m_pPendingFolder = nullptr;
-  ShowProgramFolder(folder);
+  if (folder) ShowProgramFolder(folder);
 }
 
 void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
     m_pPendingFolder = category;
@@ -314,12 +309,12 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
 void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(3));
   SetIconFromFile(b, node->m_strAddress + node->m_strName, true);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ProgramCaption(node->m_strName)).c_str());
 }
 
 INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_PANEL_APPLY_SKIN) {
+  if (msg == WM_APPLY_SKIN) {
     if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);

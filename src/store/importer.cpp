@@ -62,10 +62,7 @@ void AddUrlFiles(CMyNodeList& list, const std::string& folder, const std::vector
     n->m_strName = CleanName(n->m_strName);
     n->m_pParent = parent;
     n->m_nSlot = count;
-    if (list.AddNode(n))
-      ++count;
-    else
-      delete n;
+    if (list.AddNode(n)) ++count;
   }
 }
 
@@ -101,7 +98,10 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
   cat->m_strAddress = profilesFolder + "\\" + user;
   cat->m_strNote = kFirstLevel;
   cat->m_nSlot = 0;
-  if (list.FindNode(kDesktopName, ProgramCategory) || !list.AddNode(cat)) delete cat;
+  if (list.FindNode(kDesktopName, ProgramCategory))
+    delete cat;
+  else
+    list.AddNode(cat);
 
   std::string folder = DesktopFolder(profilesFolder, user);
   std::vector<os::DirEntry> entries;
@@ -117,7 +117,7 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
@@ -140,10 +140,7 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = nextSlot;
-      if (list.AddNode(cat))
-        ++nextSlot;
-      else
-        delete cat;
+      if (list.AddNode(cat)) ++nextSlot;
     }
     AddProgramFiles(list, folder + e.name + "\\", e.name);
   }
@@ -164,7 +161,7 @@ int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::str
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
@@ -186,10 +183,7 @@ int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = count;
-      if (!list.AddNode(cat)) {
-        delete cat;
-        continue;
-      }
+      if (!list.AddNode(cat)) continue;
       ++count;
       if (i > 0) ImportUrlFolder(list, folder + names[i] + "\\", cat->m_strName);
     }

@@ -42,6 +42,35 @@ int32_t Decimal(const std::string& s) { return (int32_t)strtol(s.c_str(), nullpt
 
 CMyNode::CMyNode() : m_tLastVisit((int64_t)time(nullptr)) {}
 
+CMyNode::~CMyNode() {
+  for (CNodeRef* r = m_watchers.first; r;) {
+    CNodeRef* next = r->m_next;
+    r->m_node = nullptr;
+    r->m_prev = r->m_next = nullptr;
+    r = next;
+  }
+}
+
+void CNodeRef::Attach(CMyNode* node) {
+  m_node = node;
+  if (!node) return;
+  m_prev = nullptr;
+  m_next = node->m_watchers.first;
+  if (m_next) m_next->m_prev = this;
+  node->m_watchers.first = this;
+}
+
+void CNodeRef::Detach() {
+  if (!m_node) return;
+  if (m_prev)
+    m_prev->m_next = m_next;
+  else
+    m_node->m_watchers.first = m_next;
+  if (m_next) m_next->m_prev = m_prev;
+  m_node = nullptr;
+  m_prev = m_next = nullptr;
+}
+
 void CMyNode::Visit() {
   ++m_nVisits;
   m_tLastVisit = (int64_t)time(nullptr);
@@ -150,7 +179,7 @@ std::string CMyNodeList::DefaultIconPath(int32_t slot) const {
   return m_strBaseDir + "images\\icon\\ieicon\\IE XP" + std::to_string((unsigned)slot % 5u) + ".ico";
 }
 
-int CMyNodeList::AddNode(CMyNode* node) {
+int CMyNodeList::TryAddNode(CMyNode* node) {
   if (!node) return 0;
   if (HasEqualForAdd(node)) return 0;
   if (node->m_nKind == UrlItem && node->m_strIconPath.empty())
@@ -159,12 +188,20 @@ int CMyNodeList::AddNode(CMyNode* node) {
   return 1;
 }
 
+int CMyNodeList::AddNode(CMyNode* node) {
+  if (TryAddNode(node)) return 1;
+  delete node;
+  return 0;
+}
+
 int CMyNodeList::AddLoadedNode(CMyNode* node) {
   if (!node) return 0;
   for (CMyNode* n : m_nodes)
     if (n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
-        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName)
+        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName) {
+      delete node;
       return 0;
+    }
   Append(node);
   return 1;
 }
@@ -229,7 +266,10 @@ int CMyNodeList::MoveItemToCategory(CMyNode* item, CMyNode* category) {
 int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
   if (!item) return 0;
   int slot = FirstFreeItemSlot(item->m_pParent);
-  if (slot < 0) return 0;
+  if (slot < 0) {
+    delete item;
+    return 0;
+  }
   item->m_nSlot = slot;
   return AddNode(item);
 }

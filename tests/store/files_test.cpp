@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
 #include "os/os.h"

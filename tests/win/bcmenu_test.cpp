@@ -21,7 +21,7 @@
 #include "skin/bcmenu_win32.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"

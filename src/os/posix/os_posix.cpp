@@ -372,6 +372,11 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
+std::string LocalAppDataFolder() {
+  const char* d = getenv("LOCALAPPDATA");
+  return d && *d ? ProgramPath(d) : std::string();
+}
+
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
   std::string p = ProgramPath(t && *t ? t : "/tmp");

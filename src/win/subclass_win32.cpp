@@ -1,4 +1,4 @@
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 
 #include <unordered_map>
 #include <vector>

@@ -1,10 +1,11 @@
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 
 #include <unordered_set>
 
 #include "os/fileattr.h"
 #include "os/os.h"
 #include "skin/settings.h"
+#include "store/import_chromium.h"
 #include "store/importer.h"
 
 namespace {
@@ -21,6 +22,7 @@ int CAppLogic::Start() {
   m_strBaseDir = m_strProgramDir;
   m_strUserName = os::UserName();
   if (m_strHomePath.empty()) m_strHomePath = ReadHomePath();
+  if (m_strLocalAppData.empty()) m_strLocalAppData = os::LocalAppDataFolder();
 
   ImportDesktop(m_strUserName);
   ImportDesktop(kAllUsers);
@@ -109,6 +111,8 @@ int CAppLogic::OpenFavoritesAtStart() {
   DeleteKind(UrlItem);
   DeleteKind(UrlCategory);
   if (!ImportBrowserFavorites()) return 0;
+  // Today's browsers seldom fill the Favorites folder; their bookmarks come instead.
+  if (CountKind(UrlItem) == 0) ImportChromiumProfiles(*this, m_strLocalAppData);
   SaveCurrentFavorites();
   return 1;
 }

@@ -1,4 +1,4 @@
-#include "skin/common_controls_win32.h"
+#include "win/common_controls_win32.h"
 
 #include <windows.h>
 #include <commctrl.h>
