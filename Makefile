@@ -14,7 +14,7 @@ FUZZ_TARGETS ?=
 
 SOAK_SECONDS ?= 60
 
-.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak
+.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak mutants
 
 deps:
 	@scripts/install-deps.sh
@@ -57,6 +57,13 @@ soak: deps
 	cmake -S . -B $(NATIVE) >/dev/null
 	cmake --build $(NATIVE) -j$(JOBS) --target qimbo-server server_soak
 	$(NATIVE)/tests/server_soak --seconds $(SOAK_SECONDS)
+
+# A mutation run of the portable sources and the server (not part of test):
+# make mutants [SEED=1] [N=60] [FOCUS=src/store]
+SEED ?= 1
+N ?= 60
+mutants: deps
+	python3 scripts/mutants.py --seed $(SEED) -n $(N) -j $(JOBS) $(if $(FOCUS),--focus $(FOCUS)) $(MUTANT_ARGS)
 
 clean:
 	rm -rf build
