@@ -7,16 +7,17 @@
 //   S  datagram from the server        P, Q  datagram from two other users
 //   M  datagram from the first circle member's address
 //   u, d  upload / download command    c  cancel the transfer   w  prompt closed
-//   e, j, l, g, o  enter circle, join check box, leave circle, delete group
-//         item, drop out, on the node picked by the payload's first byte
+//   e, i, j, l, o  enter a category's / an item's circle, join check box,
+//         leave circle, drop out, on the node picked by the payload's first byte
 //   t, k  transfer / keep-alive timer  a  chat window shows what arrived
 //   x  chat send (payload: flags byte, then the text)
 #include <memory>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "fuzz_util.h"
 #include "net/netstate.h"
 #include "net/transfer.h"
+#include "panels/circles.h"
 
 using namespace qb;
 
@@ -67,10 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 1;
   };
   net.OnServerAddress(kServer);
-  net.m_nUser = 100;
-  net.m_strPassword = "pw1";
-  net.m_bLoggedIn = true;
+  // Logged in, as the login dialog and the server's answer make it.
+  net.Login().SetUser(100);
+  net.Login().SetPassword("pw1");
+  net.Login().SendLogin();
+  net.OnDatagram(NetDatagram{"<1><LGI><OK><100>\r\n", kServer, 0});
+  FUZZ_CHECK(net.Login().LoggedIn());
   CTransferProgress progress(net);
+  panels::CircleService circles = panels::CirclesOf(net);
+  auto members = [&net]() -> const std::vector<std::unique_ptr<CircleMember>>& { return net.Circles().Members(); };
 
   for (const qfuzz::Record& r : qfuzz::SplitRecords(data, size)) {
     PromptView view;
@@ -79,24 +85,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 'P': net.OnDatagram(NetDatagram{r.payload, kPeerP, 0}); break;
       case 'Q': net.OnDatagram(NetDatagram{r.payload, kPeerQ, 0}); break;
       case 'M':
-        if (!net.m_members.empty()) net.OnDatagram(NetDatagram{r.payload, net.m_members[0]->address, 0});
+        if (!members().empty()) net.OnDatagram(NetDatagram{r.payload, members()[0]->address, 0});
         break;
       case 'u': progress.OnCommand(true, view); break;
       case 'd': progress.OnCommand(false, view); break;
-      case 'c': net.CancelTransfer(); break;
+      case 'c': net.Transfer().CancelTransfer(); break;
       case 'w': progress.OnPromptClosed(); break;
-      case 'e': net.CommandEnterCircle(Pick(tree, r.payload)); break;
-      case 'j': net.CommandJoinCheckBox(Pick(tree, r.payload), r.payload.size() > 1 && (r.payload[1] & 1)); break;
-      case 'l': net.CommandLeaveCircle(Pick(tree, r.payload)); break;
-      case 'g': net.CommandDeleteGroupItem(Pick(tree, r.payload)); break;
-      case 'o': net.DropOutOfCircle(Pick(tree, r.payload)); break;
+      case 'e': panels::EnterCategoryCircle(circles, Pick(tree, r.payload), ui); break;
+      case 'i': panels::EnterItemCircle(circles, Pick(tree, r.payload), ui); break;
+      case 'j':
+        panels::JoinCircleCheckBox(circles, Pick(tree, r.payload), r.payload.size() > 1 && (r.payload[1] & 1), ui);
+        break;
+      case 'l': panels::LeaveCategoryCircle(circles, Pick(tree, r.payload), ui); break;
+      case 'o': net.Circles().DropOutOfCircle(Pick(tree, r.payload)); break;
       case 't': net.OnTimer(kTransferTimer); break;
       case 'k': net.OnTimer(kKeepAliveTimer); break;
       case 'a': {
         std::vector<ChatLine> lines;
-        const CircleMember* selected = net.m_members.empty() ? nullptr : net.m_members.back().get();
-        net.OnChatArrived(r.payload.empty() ? 0 : kServer, !r.payload.empty() && (r.payload[0] & 1), selected,
-                          lines);
+        const CircleMember* selected = members().empty() ? nullptr : members().back().get();
+        net.Chat().OnChatArrived(r.payload.empty() ? 0 : kServer, !r.payload.empty() && (r.payload[0] & 1), selected,
+                                 lines);
         break;
       }
       case 'x': {
@@ -105,9 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         in.text = r.payload.empty() ? std::string() : r.payload.substr(1);
         in.sendOnlyToSelected = flags & 1;
         in.receiveOnlyFromSelected = flags & 2;
-        in.selected = net.m_members.empty() ? nullptr : net.m_members[(flags >> 2) % net.m_members.size()].get();
+        in.selected = members().empty() ? nullptr : members()[(flags >> 2) % members().size()].get();
         in.format = DefaultInputFormat();
-        ChatSendOutcome out = net.OnChatSend(in);
+        net.Chat().OnChatSend(in);
         break;
       }
       default: break;
@@ -120,11 +128,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (p.msg != WM_TRANSFER_STATUS) continue;
       PromptView v;
       if (progress.OnTransferStatus(p.wParam, p.lParam, v) && v.replaceFavorites) {
-        std::unique_ptr<CMyNodeList> download = net.TakeDownloadList();
+        std::unique_ptr<CMyNodeList> download = net.Transfer().TakeDownloadList();
         if (download) tree.ReplaceWithDownloaded(*download);
       }
     }
-    for (const auto& m : net.m_members) FUZZ_CHECK(m != nullptr);
+    for (const auto& m : members()) FUZZ_CHECK(m != nullptr);
+    // The circle's requesting node is gone with the tree's nodes, or in the tree.
+    if (CMyNode* requesting = net.Circles().RequestingNode()) {
+      bool inTree = false;
+      for (const CMyNode* n : tree) inTree = inTree || n == requesting;
+      FUZZ_CHECK(inTree);
+    }
   }
   return 0;
 }

@@ -330,7 +330,7 @@ write("client_datagrams", "circle-chat.bin", records(
     ("P", b"<4><CHAT><TEXT><200><hi \xa8\xb5there\xa8\xb6><60><63488><63><0><0><210><0><0><32768><134><0><" + gbk("宋体") + b">\r\n"),
     ("M", b"<5><CHAT><TEXT><100><" + gbk("报道") + b">\r\n"), ("a", b""),
     ("x", b"\x01" + gbk("对你说<定点>")), ("x", b"\x00" + gbk("大家好")),
-    ("P", gbk("<6><GROUP><USEROUT><200><新闻><33554442><朋友>\r\n")), ("l", b"\x00"), ("g", b"\x01")))
+    ("P", gbk("<6><GROUP><USEROUT><200><新闻><33554442><朋友>\r\n")), ("l", b"\x00"), ("i", b"\x01")))
 write("client_datagrams", "plaza.bin", records(
     ("S", gbk("<50><CHAT><LIST><2><10.0.0.2><朋友><10.0.0.3><张三>\r\n")),
     ("S", gbk("<51><CHAT><ADDUSER><10.0.0.4><李四>\r\n")),
@@ -368,3 +368,11 @@ write("server_datagrams", "bad-logins.bin", records(
     ("D", b"<2><LGI><1060><100><" + encode_text(b"bad") + b">\r\n"), ("p", b""),
     ("D", b"<3><LGI><1060><999><" + PW1 + b">\r\n"), ("E", b"<4><LGI><1060><100><" + PW1 + b">\r\n"),
     ("D", b"<5><FAV><DOWN><REQ><100><bad>\r\n"), ("p", b""), ("D", b"garbage"), ("D", b"<6>")))
+
+# A circle request still open while a download replaces the folder, and the
+# circle's member list arriving after that.
+write("client_datagrams", "circle-after-download.bin", records(
+    ("e", b"\x00"), ("d", b""), ("S", b"<60><FAV><DOWN><COUNT><1>\r\n"),
+    ("S", b"<61><FAV><DOWN><NODE>" + node_fields("读书", 0, "", "", 0) + b"\r\n"),
+    ("t", b""),
+    ("S", gbk("<62><GROUP><LIST><1><新闻><10.0.0.9><我><100><新闻>\r\n"))))
