@@ -248,7 +248,7 @@ TEST_F(ChatTest, ChineseWordsArriveWhole) {
   ChatSendInput in;
   in.text = "报道<定点>法定";
   in.format = DefaultInputFormat();
-  ASSERT_TRUE(net->OnChatSend(in).sent);
+  ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
   FieldList f;
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   ASSERT_GE(f.size(), 5u);
@@ -257,10 +257,10 @@ TEST_F(ChatTest, ChineseWordsArriveWhole) {
     ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
   }
 
-  net->m_chatRecords.clear();
+  net->Chat().TakeRecords();
   PeerSays(31, MsgChatTextPlain(kPeer, EscapeChatText("波段>报道")));
   std::vector<ChatLine> lines;
-  ASSERT_TRUE(net->OnChatArrived(0, false, nullptr, lines));
+  ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
   ASSERT_EQ(2u, lines.size());
   EXPECT_EQ("波段>报道", lines[1].text);
 }
