@@ -29,9 +29,12 @@ const char kUsage[] =
     "  qimbo-server user list [--db DB]\n"
     "  qimbo-server db migrate [--db DB]\n"
     "  qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n"
+    "  qimbo-server --help | --version\n"
     "DB is a SQLite file (default qimbo-server.db) or a PostgreSQL address,\n"
     "postgresql://USER@HOST:PORT/NAME (or postgres://...), which several servers may share.\n"
     "A PASSWORD of \"-\" is read from the first line of standard input.\n";
+
+const char kServerVersion[] = "qimbo-server 1.0";
 
 const char kServeHelp[] =
     "usage: qimbo-server serve [OPTIONS]\n"
@@ -50,6 +53,27 @@ const char kDefaultDb[] = "qimbo-server.db";
 int Fail(const std::string& text) {
   fprintf(stderr, "qimbo-server: %s\n", text.c_str());
   return 1;
+}
+
+// A command line the server cannot take: the reason and the usage, exit code 2.
+int UsageError(const std::string& text) {
+  fprintf(stderr, "qimbo-server: %s\n%s", text.c_str(), kUsage);
+  return 2;
+}
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i)
+    if (!strcmp(argv[i], "--help")) return true;
+  return false;
+}
+
+// The user commands and how many words each takes (the command included).
+bool IsUserCommand(const std::vector<std::string>& w) {
+  if (w.empty()) return false;
+  if (w[0] == "add") return w.size() == 3 || w.size() == 4;
+  if (w[0] == "passwd") return w.size() == 3;
+  if (w[0] == "del") return w.size() == 2;
+  return w[0] == "list" && w.size() == 1;
 }
 
 // Splits off the --name value options; what is left are the positional words.
@@ -113,13 +137,13 @@ int Serve(int argc, char** argv) {
   std::vector<std::string> valueOptions = {"--listen",    "--db",        "--version",         "--chat-ad",
                                            "--port-base", "--instance",  "--client-port-base"};
   for (const LimitOptionInfo& o : LimitOptions()) valueOptions.push_back(o.name);
-  if (!ParseArgs(argc, argv, valueOptions, {"--help"}, args, error)) return Fail(error);
+  if (!ParseArgs(argc, argv, valueOptions, {"--help"}, args, error)) return UsageError(error);
   if (args.Has("--help")) {
     fputs(kServeHelp, stdout);
     fputs(LimitOptionsUsage().c_str(), stdout);
     return 0;
   }
-  if (!args.words.empty()) return Fail("serve takes no words: " + args.words[0]);
+  if (!args.words.empty()) return UsageError("serve takes no words: " + args.words[0]);
   LoopConfig loop;
   ServerOptions opt;
   long long v;
@@ -176,9 +200,11 @@ int Serve(int argc, char** argv) {
 int User(int argc, char** argv) {
   Args args;
   std::string error;
-  if (!ParseArgs(argc, argv, {"--db"}, {"--cheap-hash"}, args, error)) return Fail(error);
+  if (!ParseArgs(argc, argv, {"--db"}, {"--cheap-hash"}, args, error)) return UsageError(error);
   const std::vector<std::string>& w = args.words;
-  if (w.empty()) return Fail(std::string("user needs a command\n") + kUsage);
+  // Before the database is opened: a mistyped command creates no file.
+  if (w.empty()) return UsageError("user needs a command");
+  if (!IsUserCommand(w)) return UsageError("unknown or incomplete user command: " + w[0]);
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
   // Test suites and benchmarks only: a hash that costs next to nothing.
   HashCost cost = args.Has("--cheap-hash") ? HashCost::Minimum : HashCost::Interactive;
@@ -192,8 +218,8 @@ int User(int argc, char** argv) {
 int Db(int argc, char** argv) {
   Args args;
   std::string error;
-  if (!ParseArgs(argc, argv, {"--db"}, {}, args, error)) return Fail(error);
-  if (args.words.size() != 1 || args.words[0] != "migrate") return Fail(std::string("db needs: migrate\n") + kUsage);
+  if (!ParseArgs(argc, argv, {"--db"}, {}, args, error)) return UsageError(error);
+  if (args.words.size() != 1 || args.words[0] != "migrate") return UsageError("db needs: migrate");
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
   std::unique_ptr<IStorage> storage = OpenStorage(db, PgOptions(), true, error);
   if (!storage) return Fail("cannot open the database: " + error);
@@ -206,15 +232,20 @@ int Db(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace qsrv;
-  if (argc < 2) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
+  if (argc < 2) return UsageError("no command given");
   std::string cmd = argv[1];
+  // serve has a help of its own, with every limit.
+  if (cmd == "--help" || cmd == "-h" || cmd == "help" || (cmd != "serve" && AsksForHelp(argc - 2, argv + 2))) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
+  if (cmd == "--version") {
+    printf("%s\n", kServerVersion);
+    return 0;
+  }
   if (cmd == "serve") return Serve(argc - 2, argv + 2);
   if (cmd == "user") return User(argc - 2, argv + 2);
   if (cmd == "db") return Db(argc - 2, argv + 2);
   if (cmd == "bench") return RunBench(argc - 2, argv + 2);
-  fputs(kUsage, stderr);
-  return 2;
+  return UsageError("unknown command '" + cmd + "'");
 }

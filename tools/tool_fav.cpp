@@ -22,7 +22,7 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------------
 
-std::string Path(const char* arg) { return os::ProgramPath(arg); }
+std::string Path(const char* arg) { return qtool::PathArg(arg); }
 
 std::string Gbk(const std::string& utf8, bool& ok) {
   std::string out;
@@ -35,7 +35,7 @@ int WriteNodes(const CMyNodeList& list, const std::string& path) {
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
   if (!ReplaceFileKeepingBackup(path, std::string(), FavoritesFileBytes(nodes))) {
-    qtool::Error("cannot write " + path);
+    qtool::Error("cannot write " + qtool::Shown(path));
     return 1;
   }
   return 0;
@@ -43,7 +43,7 @@ int WriteNodes(const CMyNodeList& list, const std::string& path) {
 
 int LoadOrComplain(CMyNodeList& list, const std::string& path) {
   if (LoadFavoritesFile(list, path)) return 1;
-  qtool::Error("cannot load favorites file " + path + " (missing, unreadable or not a favorites file)");
+  qtool::Error("cannot load favorites file " + qtool::Shown(path) + " (missing, unreadable or not a favorites file)");
   return 0;
 }
 
@@ -137,7 +137,7 @@ bool NodeFromJson(const qb::JsonValue& obj, CMyNode& n, std::string& error) {
 int Make(const std::string& in, const std::string& file) {
   std::string bytes;
   if (!os::ReadWholeFile(in, bytes)) {
-    qtool::Error("cannot read " + in);
+    qtool::Error("cannot read " + qtool::Shown(in));
     return 1;
   }
   std::vector<std::unique_ptr<CMyNode>> nodes;
@@ -156,12 +156,12 @@ int Make(const std::string& in, const std::string& file) {
     std::unique_ptr<CMyNode> n(new CMyNode);
     if (!qb::ParseJson(line, obj, jsonError)) {
       // One line at a time: the reader's column is the place on this line.
-      qtool::Error(in + ": line " + std::to_string(lineNo) + ", column " + std::to_string(jsonError.column) + ": " +
+      qtool::Error(qtool::Shown(in) + ": line " + std::to_string(lineNo) + ", column " + std::to_string(jsonError.column) + ": " +
                    qb::FromUtf8(jsonError.what));
       return 1;
     }
     if (!NodeFromJson(obj, *n, error)) {
-      qtool::Error(in + ": line " + std::to_string(lineNo) + ": " + error);
+      qtool::Error(qtool::Shown(in) + ": line " + std::to_string(lineNo) + ": " + error);
       return 1;
     }
     nodes.push_back(std::move(n));
@@ -174,7 +174,7 @@ int Make(const std::string& in, const std::string& file) {
     if (n->m_nKind != UrlItem) continue;
     auto it = categories.find(n->m_strParentName);
     if (it == categories.end()) {
-      qtool::Error(in + ": item \"" + n->m_strName + "\" names the category \"" + n->m_strParentName +
+      qtool::Error(qtool::Shown(in) + ": item \"" + n->m_strName + "\" names the category \"" + n->m_strParentName +
                    "\", which is not in the file");
       return 1;
     }
@@ -183,7 +183,7 @@ int Make(const std::string& in, const std::string& file) {
   std::vector<const CMyNode*> order;
   for (auto& n : nodes) order.push_back(n.get());
   if (!ReplaceFileKeepingBackup(file, std::string(), FavoritesFileBytes(order))) {
-    qtool::Error("cannot write " + file);
+    qtool::Error("cannot write " + qtool::Shown(file));
     return 1;
   }
   return 0;
@@ -225,7 +225,7 @@ int ExportHtml(const std::string& file, const std::string& out) {
   }
   html += "</DL><p>\n";
   if (!ReplaceFileKeepingBackup(out, std::string(), html)) {
-    qtool::Error("cannot write " + out);
+    qtool::Error("cannot write " + qtool::Shown(out));
     return 1;
   }
   return 0;
@@ -234,7 +234,7 @@ int ExportHtml(const std::string& file, const std::string& out) {
 int ImportHtml(const std::string& in, const std::string& file) {
   std::string html;
   if (!os::ReadWholeFile(in, html)) {
-    qtool::Error("cannot read " + in);
+    qtool::Error("cannot read " + qtool::Shown(in));
     return 1;
   }
   CMyNodeList list;
@@ -254,15 +254,16 @@ int ImportHtml(const std::string& in, const std::string& file) {
 // ---- import-favorites --------------------------------------------------------------
 
 int ImportFavoritesFolder(std::string dir, const std::string& file) {
+  const std::string shown = qtool::Shown(dir);
   if (!os::IsFolder(dir)) {
-    qtool::Error("not a folder: " + dir);
+    qtool::Error("not a folder: " + qtool::Shown(dir));
     return 1;
   }
   if (dir.empty() || dir.back() != '\\') dir.push_back('\\');
   CMyNodeList list;
   list.m_strBaseDir = os::ProgramDirectory();
   if (!ImportBrowserFavorites(list, dir)) {
-    qtool::Error("the Favorites folder could not be imported: " + dir);
+    qtool::Error("the Favorites folder could not be imported: " + shown);
     return 1;
   }
   return WriteNodes(list, file);

@@ -61,14 +61,41 @@ struct Options {
 
 const char kUsage[] =
     "  net login|upload FILE|download FILE|leaveword N TEXT\n"
-    "      --server HOST --user N --password P\n"
+    "      --server HOST --user N [--password P|-]\n"
     "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
     "                          log in (leave-words print as JSON lines); upload the\n"
     "                          favorites FILE; download into FILE; leave user N a word\n"
-    "                          (--timeout: seconds to wait for the login reply, default 30)";
+    "                          (--timeout: seconds to wait for the login reply, default 30;\n"
+    "                          --password -: the first line of standard input; without\n"
+    "                          --password the environment's QIMBO_PASSWORD)";
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+// The password: typed after --password, "-" for the first line of standard
+// input, else QIMBO_PASSWORD, so that it need not stand in the process list.
+bool TakePassword(const char* option, std::string& gbk, std::string& why) {
+  std::string utf8;
+  if (option && std::string(option) == "-") {
+    char buf[256];
+    if (!fgets(buf, sizeof buf, stdin)) {
+      why = "--password -: no password on standard input";
+      return false;
+    }
+    utf8 = buf;
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r')) utf8.pop_back();
+  } else if (option) {
+    utf8 = option;
+  } else if (const char* env = getenv("QIMBO_PASSWORD")) {
+    utf8 = env;
+  } else {
+    why = "no password: give --password P, --password - (standard input) or QIMBO_PASSWORD";
+    return false;
+  }
+  gbk = FromUtf8(utf8);
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o, std::string& why) {
   if (argc < 2) return false;
+  const char* password = nullptr;
   o.command = argv[1];
   int i = 2;
   if (o.command == "upload" || o.command == "download") {
@@ -91,7 +118,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else if (a == "--user")
       o.user = ReadNumber(v);
     else if (a == "--password")
-      o.password = FromUtf8(v);
+      password = argv[i];
     else if (a == "--bind") {
       o.bind = ParseDottedAddress(v);
       if (o.bind == kNoAddress) return false;
@@ -104,8 +131,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else
       return false;
   }
-  return !o.server.empty() && o.user > 0 && o.timeout > 0 && o.portBase > 0 && o.portBase < 65531 &&
-         o.serverPortBase > 0 && o.serverPortBase < 65531;
+  if (!(!o.server.empty() && o.user > 0 && o.timeout > 0 && o.portBase > 0 && o.portBase < 65531 &&
+        o.serverPortBase > 0 && o.serverPortBase < 65531))
+    return false;
+  return TakePassword(password, o.password, why);
 }
 
 // The client's loop: what the program's message loop does, without windows.
@@ -177,7 +206,7 @@ class CClient {
   }
 
   int Upload() {
-    if (!LoadFavoritesFile(m_tree, os::ProgramPath(m_opt.file))) {
+    if (!LoadFavoritesFile(m_tree, qtool::PathArg(m_opt.file))) {
       qtool::Error("net: cannot read " + FromUtf8(m_opt.file));
       return 0;
     }
@@ -190,7 +219,7 @@ class CClient {
     CMyNodeList web;
     if (got) ReplaceWebFolder(web, *got);
     std::vector<const CMyNode*> nodes(web.begin(), web.end());
-    if (!os::WriteWholeFile(os::ProgramPath(m_opt.file), FavoritesFileBytes(nodes))) {
+    if (!os::WriteWholeFile(qtool::PathArg(m_opt.file), FavoritesFileBytes(nodes))) {
       qtool::Error("net: cannot write " + FromUtf8(m_opt.file));
       return 0;
     }
@@ -275,10 +304,8 @@ class CClient {
 
 int RunNet(int argc, char** argv) {
   Options o;
-  if (!ParseOptions(argc, argv, o)) {
-    fprintf(stderr, "usage: qimbo-tool\n%s\n", kUsage);
-    return 2;
-  }
+  std::string why;
+  if (!ParseOptions(argc, argv, o, why)) return qtool::UsageError("net", why);
   if (!os::NetStartup()) return 1;
   int ok = 0;
   {

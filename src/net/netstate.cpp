@@ -21,6 +21,7 @@ int CMsgSender::ChooseLink() {
 }
 
 int CMsgSender::Push(int link, const std::string& text, uint32_t address, uint16_t port) {
+  if (m_sendHook) return m_sendHook(NetDatagram{text, address, port});
   CMsgQueue* queue = m_links ? m_links->SendQueue(link) : nullptr;
   if (!queue) return 0;
   std::unique_ptr<NetDatagram> d(new NetDatagram);

@@ -74,6 +74,9 @@ class CMsgSender {
 
   int32_t m_nCounter = 0;        // number of the last numbered message to the server
   uint32_t m_serverAddress = 0;  // 0 until known
+  // When set, takes every datagram instead of the links (a harness without
+  // sockets); returns what a send queue's Push would.
+  std::function<int(const NetDatagram&)> m_sendHook;
 
  private:
   int Push(int link, const std::string& text, uint32_t address, uint16_t port);

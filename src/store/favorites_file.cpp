@@ -55,10 +55,14 @@ int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
     // Only the web-address folder lives in these files; program nodes are
     // rebuilt from the disk, and an item without a category has no place.
     bool web = n->m_nKind == UrlCategory || n->m_nKind == UrlItem;
-    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty()))
+    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty())) {
       delete n;
-    else
+    } else {
+      // A category has no parent; a parent name in its record (never written)
+      // must not make it differ from an equal one until the next save.
+      if (n->m_nKind == UrlCategory) n->m_strParentName.clear();
       keep.push_back(n);
+    }
   }
   list.MergeLoadedNodes(keep);
   return 1;

@@ -186,6 +186,9 @@ CMyNode* CWebImport::Place(Chain& chain) {
 }
 
 int CWebImport::Folder(const std::string& name) {
+  // An untitled folder would be a category without a name, whose links the
+  // next load drops: its links join the loose ones in the root category.
+  if (name.empty()) return -1;
   auto it = m_folderByName.find(name);
   if (it != m_folderByName.end()) return it->second;
   int number = (int)m_chains.size();

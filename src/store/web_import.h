@@ -30,7 +30,8 @@ class CWebImport {
   CWebImport& operator=(const CWebImport&) = delete;
 
   // A folder, by its (already converted) name; its category is made now, so
-  // an empty folder still shows. Returns the folder's number for AddLink.
+  // an empty folder still shows. Returns the folder's number for AddLink;
+  // -1 (the root category) for an empty name.
   int Folder(const std::string& name);
   // The folder's description becomes the note of the categories this import
   // makes for it.

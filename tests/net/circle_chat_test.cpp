@@ -242,6 +242,29 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_TRUE(net->Chat().Records().empty());
 }
 
+// Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel
+// whole, beside real brackets, both ways.
+TEST_F(ChatTest, ChineseWordsArriveWhole) {
+  ChatSendInput in;
+  in.text = "报道<定点>法定";
+  in.format = DefaultInputFormat();
+  ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+  FieldList f;
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  ASSERT_GE(f.size(), 5u);
+  EXPECT_EQ("\xB1\xA8\xB5\xC0" "\xA8\xB5" "\xB6\xA8\xB5\xE3" "\xA8\xB6" "\xB7\xA8\xB6\xA8", f[4]);
+  if (kPeerPorts == kClientPorts) {  // the client hears its own line too
+    ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+  }
+
+  net->Chat().TakeRecords();
+  PeerSays(31, MsgChatTextPlain(kPeer, EscapeChatText("波段>报道")));
+  std::vector<ChatLine> lines;
+  ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("波段>报道", lines[1].text);
+}
+
 TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   ChatSendInput in;
   in.sendOnlyToSelected = true;

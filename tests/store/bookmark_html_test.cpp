@@ -11,6 +11,7 @@
 #include "base/json.h"
 #include "os/os.h"
 #include "store/bookmark_html.h"
+#include "store/favorites_file.h"
 #include "store/web_import.h"
 #include "testutil.h"
 
@@ -235,6 +236,31 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/3 Bare | http://bare/ | ",
             }),
             Describe(im.list));
+}
+
+// A folder without a title (browsers allow one) would make a category with
+// an empty name, whose links the next load drops as links without a
+// category: its links join the loose ones instead.
+TEST(BookmarkHtml, UntitledFoldersLinksSurviveASaveAndALoad) {
+  Imported im(std::string(kHead) +
+              "<DT><H3 ADD_DATE=\"1\"></H3>\n<DD>no name\n<DL><p>\n<DT><A HREF=\"http://a/\">A</A>\n</DL><p>\n"
+              "<DT><H3>  &nbsp; </H3>\n<DL><p>\n<DT><A HREF=\"http://b/\">B</A>\n</DL><p>\n"
+              "<DT><A HREF=\"http://c/\">C</A>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 A | http://a/ | ",
+                "I 目录名/1 B | http://b/ | ",
+                "I 目录名/2 C | http://c/ | ",
+            }),
+            Describe(im.list));
+  EXPECT_EQ(3, im.result.links);
+
+  qbtest::TempDir dir;
+  std::vector<const CMyNode*> nodes(im.list.begin(), im.list.end());
+  qbtest::WriteFileBytes(dir / "a.sc", FavoritesFileBytes(nodes));
+  CMyNodeList back;
+  ASSERT_TRUE(LoadFavoritesFile(back, dir / "a.sc"));
+  EXPECT_EQ(4u, back.GetCount());
 }
 
 // ---- the file's characters ---------------------------------------------------------------

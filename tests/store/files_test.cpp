@@ -24,13 +24,14 @@ struct Rec {
   uint32_t time = 0;
   int32_t slot = 0, script = 0;
   std::string circle = "Reserved";
+  std::string codedName;  // when set, the name field as stored, not enciphered here
 };
 
 // A record written by hand, field by field, as the file format lays it out.
 std::string RecordBytes(const Rec& r) {
   qb::CMemorySink sink;
   qb::CArchiveWriter w(sink);
-  w.WriteCountedString(qb::EncodeText(r.name));
+  w.WriteCountedString(r.codedName.empty() ? qb::EncodeText(r.name) : r.codedName);
   w.WriteI32(r.kind);
   w.WriteCountedString(qb::EncodeText(r.address));
   w.WriteCountedString(qb::EncodeText(r.parent));
@@ -168,6 +169,49 @@ TEST(FavoritesFile, DuplicateCategoriesInOneFile) {
   CMyNodeList items;
   ASSERT_TRUE(LoadFavoritesFile(items, pf.Data("items.sc")));
   EXPECT_EQ(3u, items.GetCount());
+}
+
+// A category has no parent: a parent name in its record (never written by the
+// program) must not make two equal categories differ on the first load only,
+// or the second one would vanish at the next load after a save.
+TEST(FavoritesFile, CategoryRecordsParentNamesAreIgnored) {
+  ProgramFolder pf;
+  Rec first = C("News", "F"), second = C("News", "F");
+  first.parent = "X";
+  second.parent = "Y";
+  second.slot = 5;
+  WriteFileBytes(pf.Data("odd.sc"), FileBytes({first, second, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("odd.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+}
+
+// An enciphered name that decodes to "News", a zero byte, "x" is the name
+// "News": the text ends at the zero byte the first time it is read, as it
+// does once saved.
+TEST(FavoritesFile, DecodedNamesEndAtTheirFirstZeroByte) {
+  ProgramFolder pf;
+  Rec odd = C("");
+  odd.codedName = "AFBNEECHHKDI";
+  odd.slot = 5;
+  WriteFileBytes(pf.Data("zero.sc"), FileBytes({C("News"), odd, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("zero.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
 }
 
 TEST(FavoritesFile, BrokenFilesAddNothing) {
