@@ -233,6 +233,44 @@ std::string ConfiguredHotkey() {
   return c.hotkeyText;
 }
 
+// The platform's colour picker of the settings window: the first of its
+// basic colours clicked, then OK.
+bool PickFirstBasicColour(HWND dlg) {
+  HWND picker = nullptr;
+  WaitUntil(
+      [&] {
+        picker = WindowOf(g_pid, [dlg](HWND w) {
+          return w != dlg && IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == dlg;
+        });
+        return picker != nullptr;
+      },
+      10000);
+  if (!picker) return false;
+  Sleep(500);
+  HWND basic = GetDlgItem(picker, 720);
+  if (!basic) return false;
+  RECT r;
+  GetWindowRect(basic, &r);
+  SetCursorPos(r.left + 6, r.top + 5);
+  Sleep(100);
+  INPUT in[2] = {};
+  for (INPUT& i : in) i.type = INPUT_MOUSE;
+  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof(INPUT));
+  Sleep(300);
+  ClickOn(GetDlgItem(picker, IDOK));
+  return WaitUntil([&] { return !IsWindow(picker); }, 5000);
+}
+
+// The area list dropped by a click and moved by the arrow keys.
+void MoveArea(HWND dlg, WORD key, int steps) {
+  ClickOn(GetDlgItem(dlg, IDC_SET_AREA));
+  for (int i = 0; i < steps; ++i) Keys({{key, true}, {key, false}});
+  Keys({{VK_RETURN, true}, {VK_RETURN, false}});
+  Settle();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -336,6 +374,35 @@ int wmain(int argc, wchar_t** argv) {
   PressNewHotkey();
   Check(WaitUntil(ChooserUp, 10000), "the old hotkey is registered again and works");
   PutChooserAway();
+
+  // ---- a colour from the platform's picker: dropped by a switch of area, kept by confirm
+  qb::Colour hoverBefore = StoredSkin()[1].m_clrHoverText;
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  MoveArea(dlg, VK_UP, 1);
+  Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 1 &&
+            IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
+        "the directory area (1) shows the background colour buttons and the button sample");
+  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  Check(PickFirstBasicColour(dlg), "the hover text colour button opens the colour picker, OK closes it");
+  MoveArea(dlg, VK_DOWN, 2);
+  Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 3 &&
+            !IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)),
+        "the program area (3) hides them and shows the transparent sample");
+  MoveArea(dlg, VK_UP, 2);
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  Check(StoredSkin()[1].m_clrHoverText == hoverBefore, "the colour chosen before switching area was dropped");
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  MoveArea(dlg, VK_UP, 1);
+  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  PickFirstBasicColour(dlg);
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  qb::Colour hoverAfter = StoredSkin()[1].m_clrHoverText;
+  Check(hoverAfter != hoverBefore, "a colour chosen and confirmed in the same area is saved");
+  Note("hover text colour of area 1: " + std::to_string(hoverBefore) + " -> " + std::to_string(hoverAfter));
 
   // ---- a named skin, the window answering during the pauses
   dlg = OpenSettings();
