@@ -14,6 +14,7 @@
 
 #include "base/codepage.h"
 #include "model/app_logic.h"
+#include "os/font.h"
 #include "os/os.h"
 #include "skin/config.h"
 #include "skin/skin.h"
@@ -173,6 +174,12 @@ void Screenshot(const std::wstring& path) {
   ReleaseDC(nullptr, screen);
 }
 
+std::string ReadWhole(const std::string& path) {
+  std::string s;
+  os::ReadWholeFile(path, s);
+  return s;
+}
+
 qb::SkinSet StoredSkin(const std::string& name = "") {
   qb::SkinSet s;
   qb::ResetSkins(s);
@@ -233,9 +240,8 @@ std::string ConfiguredHotkey() {
   return c.hotkeyText;
 }
 
-// The platform's colour picker of the settings window: the first of its
-// basic colours clicked, then OK.
-bool PickFirstBasicColour(HWND dlg) {
+// A dialog of the platform that the settings window opened, once it is up.
+HWND PickerOf(HWND dlg) {
   HWND picker = nullptr;
   WaitUntil(
       [&] {
@@ -245,8 +251,15 @@ bool PickFirstBasicColour(HWND dlg) {
         return picker != nullptr;
       },
       10000);
-  if (!picker) return false;
   Sleep(500);
+  return picker;
+}
+
+// The platform's colour picker of the settings window: the first of its
+// basic colours clicked, then OK.
+bool PickFirstBasicColour(HWND dlg) {
+  HWND picker = PickerOf(dlg);
+  if (!picker) return false;
   HWND basic = GetDlgItem(picker, 720);
   if (!basic) return false;
   RECT r;
@@ -404,6 +417,38 @@ int wmain(int argc, wchar_t** argv) {
   Check(hoverAfter != hoverBefore, "a colour chosen and confirmed in the same area is saved");
   Note("hover text colour of area 1: " + std::to_string(hoverBefore) + " -> " + std::to_string(hoverAfter));
 
+  // ---- the platform's font picker and file dialog for the bookmark area
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  ClickOn(GetDlgItem(dlg, IDC_SET_FONT));
+  HWND picker = PickerOf(dlg);
+  Check(picker != nullptr, "改字体 opens the font picker");
+  if (picker) ClickOn(GetDlgItem(picker, IDOK));
+  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK closes it");
+  Settle();
+  std::string face = Text(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE));
+  Check(!face.empty() && face.find("透明样板") == std::string::npos, "the transparent sample then shows the face name alone");
+  std::string image = g_dir + "skin\\汽车Qimbo\\sel.jpg";  // not the area's picture yet
+  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image, "the bookmark area's picture is another one");
+  ClickOn(GetDlgItem(dlg, IDC_SET_IMAGE));
+  picker = PickerOf(dlg);
+  Check(picker != nullptr, "更换该区背景图 opens the file dialog");
+  if (picker) {
+    SendMessageW(GetDlgItem(picker, 0x47C), WM_SETTEXT, 0, (LPARAM)W(image).c_str());
+    ClickOn(GetDlgItem(picker, IDOK));
+  }
+  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK takes the file");
+  Settle();
+  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) == image, "the path box shows the chosen picture");
+  if (Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image) Note("path box: " + Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)));
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  {
+    qb::SkinSet stored = StoredSkin();
+    Check(stored[2].m_strImagePath == image, "the bookmark area's picture is saved");
+    Check(stored[2].m_font && os::FaceName(stored[2].m_font->Desc()) == face, "and its font, " + face);
+  }
+
   // ---- a named skin, the window answering during the pauses
   dlg = OpenSettings();
   if (!dlg) return 1;
@@ -427,10 +472,15 @@ int wmain(int argc, wchar_t** argv) {
   Settle(800);
   std::string folder = g_dir + "skin\\my skin\\";
   Check(os::FileExists(folder + "MySkin.db"), "skin\\my skin\\MySkin.db is there");
-  int images = 0;
-  for (const char* f : {"main.jpg", "tab.jpg", "url.jpg", "lnk.jpg", "sel.jpg"}) images += os::FileExists(folder + f);
-  Check(images == 5, "with the five images of the current skin");
-  if (images != 5) Note("images found: " + std::to_string(images));
+  // The five areas' pictures, two of them one file since the bookmark area took sel.jpg.
+  int images = 0, copied = 0;
+  for (const qb::SkinStyle& area : StoredSkin()) {
+    std::string file = area.m_strImagePath.substr(area.m_strImagePath.rfind('\\') + 1);
+    ++images;
+    copied += os::FileExists(folder + file) && ReadWhole(folder + file) == ReadWhole(area.m_strImagePath);
+  }
+  Check(images == 5 && copied == 5, "with copies of the pictures of all five areas");
+  if (copied != 5) Note("pictures copied: " + std::to_string(copied));
 
   // The skin menu lists it: its command (4000 down, in the folder's order)
   // makes it the current skin.
