@@ -127,12 +127,12 @@ void AppendText(HWND edit, const std::string& gbk) {
   SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(W(gbk).c_str()));
 }
 
-}  // namespace
-
 std::function<void(SettingsHost&)>& HostAdjuster() {
   static std::function<void(SettingsHost&)> adjust;
   return adjust;
 }
+
+}  // namespace
 
 CBackBmpDlg::CBackBmpDlg(const SettingsHost& host) : m_host(host) {
   if (HostAdjuster()) HostAdjuster()(m_host);
