@@ -424,7 +424,12 @@ int wmain(int argc, wchar_t** argv) {
     Type(GetDlgItem(ed, IDC_EDIT_NAME), "My Page: One?");
     Type(GetDlgItem(ed, IDC_EDIT_ADDRESS), " http://one.example/ new page ");
     Type(GetDlgItem(ed, IDC_EDIT_NOTE), "Hello <World>");
-    SendMessageW(GetDlgItem(ed, IDC_EDIT_CATEGORY), CB_SETCURSEL, 2, 0);
+    // Two steps down the category list, as the arrow keys do.
+    HWND list = GetDlgItem(ed, IDC_EDIT_CATEGORY);
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+    Settle(300);
+    Check(SendMessageW(list, CB_GETCURSEL, 0, 0) == 2, "the arrow keys choose the third category");
     Press(ed, IDC_EDIT_SCRIPT);
     Press(ed, IDC_EDIT_SAVE);
     Check(!IsWindow(ed) && !Editor(), "save closes the editor");
@@ -446,6 +451,20 @@ int wmain(int argc, wchar_t** argv) {
           "the save is in the favorites file at once");
   }
 
+  // Escape in a field cancels, Enter saves (the default button).
+  ed = EditFromMenu(0);
+  if (ed) {
+    Type(GetDlgItem(ed, IDC_EDIT_NAME), "typed then escaped");
+    PostMessageW(GetDlgItem(ed, IDC_EDIT_NAME), WM_KEYDOWN, VK_ESCAPE, 1);
+    Settle(500);
+    Check(!IsWindow(ed) && Text(Item(0)) == "my page one", "Escape cancels the edit");
+  }
+  ed = EditFromMenu(0);
+  if (ed) {
+    PostMessageW(GetDlgItem(ed, IDC_EDIT_NOTE), WM_KEYDOWN, VK_RETURN, 1);
+    Settle(500);
+    Check(!IsWindow(ed) && IsWindowEnabled(g_main) && Text(Item(0)) == "my page one", "Enter saves");
+  }
   // Closing the window is a cancel.
   ed = EditFromMenu(0);
   if (ed) {
