@@ -240,7 +240,13 @@ void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
     for (CMyNode* n : *app)
       if (reinterpret_cast<LPARAM>(n) == category && n->m_nKind == UrlCategory) old = n;
   if (app) app->SaveCurrentFavorites();
-  if (old) ShowCategoryItems(old);
+  if (old) {
+    ShowCategoryItems(old);
+  } else if (CMyNode* item = m_pCurrentItem) {
+    // A cancel keeps an icon chosen meanwhile: the button shows it.
+    for (CBtnLeafNode& b : m_buttons)
+      if (b.m_pNode == item) SetUpItemButton(item->m_nSlot, item);
+  }
   m_pCurrentItem = nullptr;
   if (Host().enableAll) Host().enableAll(true);
   if (HWND main = GetWindow(m_hWnd, GW_OWNER)) SetForegroundWindow(main);

@@ -24,7 +24,7 @@ fi
 file="$tmp/Qimbo/data/1-我的收藏.sc"
 if "$tool" fav dump "$file" >"$tmp/dump"; then
   for want in '"name":"my page one","kind":1,"address":"http://one.example/newpage","parent":"音乐"' \
-              'icons\\star.ico","note":"hello world"' \
+              '\\qimbo.exe","note":"hello world"' \
               '"script":1,"circle":"Reserved"' \
               '"name":"page two","kind":1,"address":"http://two.example/","parent":"新闻"'; do
     if grep -q -F "$want" "$tmp/dump"; then echo "ok: qimbo-tool finds $want"; else echo "FAILED: qimbo-tool finds $want"; rc=1; fi
