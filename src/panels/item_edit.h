@@ -14,8 +14,8 @@ class CMyNodeList;
 
 namespace panels {
 
-// A note of exactly "<>" (what old files and uploads hold for "no note") is
-// emptied in the node itself when the editor opens.
+// A note of exactly "<>" stands for no note: it is emptied in the node
+// itself when the editor opens.
 void EmptyBracketNote(CMyNode& item);
 
 // The "加入圈子" box at opening: the circle mark with every '<' and '>'
