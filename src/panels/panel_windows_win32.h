@@ -188,8 +188,9 @@ class CUrlDialog : public CPanelDialog {
   void OpenInNewWindow();
   void ViewOfflinePage();
   void EnterItemCircle();
-  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure);
-  void ItemWindowClosed(HWND& window);
+  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure,
+                      bool hideAll = false);
+  void ItemWindowClosed(HWND& window, bool showAll = false);
   void EditItem();
   void EditorClosed(WPARAM saved, LPARAM category);
   void DeleteItem();

@@ -188,9 +188,11 @@ void CUrlDialog::EnterItemCircle() {
 }
 
 // The item editor or the recorder, made for the current item and shown, the
-// main window and the panels disabled while it is open; `failure` is the box
-// when it cannot be made. Nothing when it is not built in.
-void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure) {
+// main window and the panels disabled (and with `hideAll` hidden) while it is
+// open; `failure` is the box when it cannot be made. Nothing when it is not
+// built in.
+void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure,
+                                bool hideAll) {
   if (window || !create) return;
   window = create(m_pCurrentItem, m_hWnd);
   if (!window) {
@@ -199,14 +201,17 @@ void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*,
   }
   ShowWindow(window, SW_SHOW);
   if (Host().enableAll) Host().enableAll(false);
+  if (hideAll && Host().showAll) Host().showAll(false);
 }
 
-// Its end: the window goes and the others work again.
-void CUrlDialog::ItemWindowClosed(HWND& window) {
+// Its end: the window goes and the others work again (and with `showAll`
+// come back on screen: the user would otherwise find them only in the tray).
+void CUrlDialog::ItemWindowClosed(HWND& window, bool showAll) {
   if (window && IsWindow(window)) DestroyWindow(window);
   window = nullptr;
   m_pCurrentItem = nullptr;
   if (Host().enableAll) Host().enableAll(true);
+  if (showAll && Host().showAll) Host().showAll(true);
   SetFocus(m_hWnd);
 }
 
@@ -250,10 +255,10 @@ void CUrlDialog::RefreshItemIcon() {
 void CUrlDialog::RecordItemScript() {
   CMyNode* item = m_pCurrentItem;
   if (item && item->m_nKind == UrlItem) os::ShellOpen(item->m_strAddress, os::kShowMaximized);
-  OpenItemWindow(m_hRecorder, Host().createRecorder, "创建录制窗口失败，按确认退出！");
+  OpenItemWindow(m_hRecorder, Host().createRecorder, "创建录制窗口失败，按确认退出！", true);
 }
 
-void CUrlDialog::RecorderClosed() { ItemWindowClosed(m_hRecorder); }
+void CUrlDialog::RecorderClosed() { ItemWindowClosed(m_hRecorder, true); }
 
 // ---- CLnkDialog -------------------------------------------------------------------
 

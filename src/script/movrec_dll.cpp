@@ -252,6 +252,7 @@ __declspec(dllexport) void StopRecord() {
   g_current.mode = static_cast<uint16_t>(g_recMode);
   g_current.events = std::move(g_recEvents);
   g_recEvents.clear();
+  qb::DropUnreleased(g_current.events);
 }
 
 __declspec(dllexport) int SaveScriptFile(const char* path) {

@@ -1,6 +1,8 @@
 #include "script/script_file.h"
 
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "os/fileattr.h"
 #include "os/os.h"
@@ -56,6 +58,21 @@ bool IsValidScriptEvent(const ScriptEvent& e) {
     default:
       return false;
   }
+}
+
+void DropUnreleased(std::vector<ScriptEvent>& events) {
+  // From the end: a press is kept when its key or button is let go after it.
+  std::set<std::pair<bool, uint16_t>> releasedLater;  // (is a key, code)
+  std::vector<ScriptEvent> kept;
+  kept.reserve(events.size());
+  for (size_t i = events.size(); i-- > 0;) {
+    const ScriptEvent& e = events[i];
+    bool key = e.type == kKeyDown || e.type == kKeyUp;
+    if (e.type == kKeyUp || e.type == kButtonUp) releasedLater.insert({key, e.code});
+    if ((e.type == kKeyDown || e.type == kButtonDown) && !releasedLater.count({key, e.code})) continue;
+    kept.push_back(e);
+  }
+  events.assign(kept.rbegin(), kept.rend());
 }
 
 std::string EncodeScript(const Script& script) {

@@ -68,6 +68,12 @@ int DecodeScript(const unsigned char* data, size_t size, Script& out);
 // Whether one event can be replayed as it stands (known type, key code, button).
 bool IsValidScriptEvent(const ScriptEvent& e);
 
+// Drops every key and button press that is not let go later in the
+// recording: the press on the recorder's own stop button (released only after
+// the recording ended) and anything still held at the stop. Replayed, such a
+// press would land on whatever lies where the recorder was.
+void DropUnreleased(std::vector<ScriptEvent>& events);
+
 // Writes the script to `path` (program path, GBK) through a temporary name
 // beside it and a rename, readable by the owner only where possible. 1 on success.
 int StoreScriptFile(const std::string& path, const Script& script);

@@ -247,4 +247,37 @@ TEST(ScriptFile, MissingFolderAndRandomFilesFail) {
   }
 }
 
+// What the recorder keeps at its stop: presses let go later stay, the rest go.
+TEST(ScriptRecording, PressesNotLetGoAreDropped) {
+  // A login with auto-repeat, then the stop button's press, left down when
+  // the recording ended, and a Shift still held.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kButtonDown, qb::kLeftButton, 100, 200), Ev(40, qb::kButtonUp, qb::kLeftButton, 100, 200),
+      Ev(300, qb::kKeyDown, 0x41, 0, 0, 0x1E),           Ev(330, qb::kKeyDown, 0x41, 0, 0, 0x1E),
+      Ev(380, qb::kKeyUp, 0x41, 0, 0, 0x1E),             Ev(400, qb::kMouseMove, 0, 5, 6),
+      Ev(450, qb::kKeyDown, 0x10, 0, 0, 0x2A),           Ev(500, qb::kButtonDown, qb::kLeftButton, 9, 9)};
+  qb::DropUnreleased(ev);
+  ASSERT_EQ(ev.size(), 6u);
+  EXPECT_EQ(ev[0], Ev(0, qb::kButtonDown, qb::kLeftButton, 100, 200));
+  EXPECT_EQ(ev[3], Ev(330, qb::kKeyDown, 0x41, 0, 0, 0x1E));
+  EXPECT_EQ(ev[5], Ev(400, qb::kMouseMove, 0, 5, 6));
+}
+
+TEST(ScriptRecording, APressAfterTheLastReleaseOfItsKeyIsDropped) {
+  // The same key and button pressed again after their last release; a key and
+  // a button with the same code do not let go of each other.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kKeyDown, 1, 0, 0, 1),  Ev(10, qb::kKeyUp, 1, 0, 0, 1),
+      Ev(20, qb::kButtonDown, qb::kLeftButton), Ev(30, qb::kButtonUp, qb::kLeftButton),
+      Ev(40, qb::kKeyDown, 1, 0, 0, 1), Ev(50, qb::kButtonDown, qb::kLeftButton),
+      Ev(60, qb::kKeyDown, qb::kRightButton, 0, 0, 2), Ev(70, qb::kButtonUp, qb::kRightButton)};
+  qb::DropUnreleased(ev);
+  ASSERT_EQ(ev.size(), 5u);
+  EXPECT_EQ(ev[3].time, 30u);
+  EXPECT_EQ(ev[4], Ev(70, qb::kButtonUp, qb::kRightButton));
+  std::vector<ScriptEvent> none;
+  qb::DropUnreleased(none);
+  EXPECT_TRUE(none.empty());
+}
+
 }  // namespace
