@@ -280,4 +280,40 @@ TEST(ScriptRecording, APressAfterTheLastReleaseOfItsKeyIsDropped) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(ScriptRecording, TheInputThatStoppedTheRecordingIsDropped) {
+  // Typed into the page (target 0), a click on a button of another thread
+  // (9), then the move to the stop button and its click (thread 5), a move after.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kKeyDown, 0x41, 0, 0, 0x1E),          Ev(10, qb::kKeyUp, 0x41, 0, 0, 0x1E),
+      Ev(20, qb::kButtonDown, qb::kLeftButton, 1, 1), Ev(30, qb::kButtonUp, qb::kLeftButton, 1, 1),
+      Ev(40, qb::kMouseMove, 0, 2, 2),                Ev(50, qb::kButtonDown, qb::kLeftButton, 3, 3),
+      Ev(60, qb::kMouseMove, 0, 3, 4),                Ev(70, qb::kButtonUp, qb::kLeftButton, 3, 4),
+      Ev(80, qb::kMouseMove, 0, 5, 5)};
+  std::vector<uint32_t> target = {0, 0, 9, 9, 0, 5, 0, 5, 0};
+  std::vector<ScriptEvent> kept = ev;
+  qb::DropTrailingInputTo(kept, target, 5);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[3], Ev(30, qb::kButtonUp, qb::kLeftButton, 1, 1));
+  // Stopped from thread 9: its button was not the last thing pressed, and the
+  // moves at the end stay.
+  kept = ev;
+  qb::DropTrailingInputTo(kept, target, 9);
+  EXPECT_EQ(kept.size(), 9u);
+  // Space on a focused stop button: its key events go.
+  std::vector<ScriptEvent> keys = {Ev(0, qb::kKeyDown, 0x41), Ev(5, qb::kKeyUp, 0x41), Ev(9, qb::kKeyDown, 0x20),
+                                   Ev(12, qb::kKeyUp, 0x20)};
+  qb::DropTrailingInputTo(keys, {0, 0, 5, 5}, 5);
+  EXPECT_EQ(keys.size(), 2u);
+  // No stopper, or targets that do not match the events: nothing goes.
+  kept = ev;
+  qb::DropTrailingInputTo(kept, target, 0);
+  EXPECT_EQ(kept.size(), 9u);
+  qb::DropTrailingInputTo(kept, {5, 5}, 5);
+  EXPECT_EQ(kept.size(), 9u);
+  // Everything went to the stopper: nothing is left.
+  kept = {ev[5], ev[6], ev[7]};
+  qb::DropTrailingInputTo(kept, {5, 0, 5}, 5);
+  EXPECT_TRUE(kept.empty());
+}
+
 }  // namespace
