@@ -9,6 +9,7 @@
 
 #include "panels/geometry.h"
 #include "panels/panels_win32.h"
+#include "panels/url_edit_dlg_win32.h"
 #include "skin/bcmenu_win32.h"
 #include "skin/skin_button_win32.h"
 #include "store/node.h"
@@ -188,9 +189,8 @@ class CUrlDialog : public CPanelDialog {
   void OpenInNewWindow();
   void ViewOfflinePage();
   void EnterItemCircle();
-  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure,
-                      bool hideAll = false);
-  void ItemWindowClosed(HWND& window, bool showAll = false);
+  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure);
+  void ItemWindowClosed(HWND& window);
   void EditItem();
   void EditorClosed(WPARAM saved, LPARAM category);
   void DeleteItem();
@@ -204,7 +204,7 @@ class CUrlDialog : public CPanelDialog {
 
   CBtnLeafNode m_buttons[30];
   bool m_bTipsLater = false;  // until WM_PANEL_TIPS
-  HWND m_hEditor = nullptr;
+  std::unique_ptr<CUrlInfoEditDialog> m_editor;  // while the item editor is open
   HWND m_hRecorder = nullptr;
 };
 
