@@ -196,6 +196,10 @@ bool CMainDlg::CreatePanels() {
     return true;
   };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
+  host.showAll = [this](bool show) {
+    if (show) Show();
+    else Hide();
+  };
   // A recording saved as an item's script marks the item: the tree is saved.
   CAppLogic* logic = app.Logic();
   host.createRecorder = [logic](CMyNode* item, HWND panel) {

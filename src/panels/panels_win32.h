@@ -40,6 +40,9 @@ struct PanelHost {
   // Disables (false) or enables (true) the main window and the three panels
   // while an item editor or a script recorder is open.
   std::function<void(bool)> enableAll;
+  // Hides (false) or shows again (true) the main window and its panels: the
+  // page being recorded lies under them, and the clicks recorded must reach it.
+  std::function<void(bool)> showAll;
   // The script recorder, when it is built in: creates the window for the
   // node with the item panel as the one told of its end; null when it could
   // not be created. (The item editor is the panels' own.)

@@ -188,9 +188,10 @@ void CUrlDialog::EnterItemCircle() {
   if (Host().ui) panels::EnterItemCircle(Host().circles, m_pCurrentItem, *Host().ui);
 }
 
-// The item editor or the recorder, made for the current item and shown, the
-// main window and the panels disabled while it is open; `failure` is the box
-// when it cannot be made. Nothing when it is not built in.
+// The recorder, made for the current item and shown, the main window and the
+// panels disabled and hidden while it is open (the page being recorded lies
+// under them); `failure` is the box when it cannot be made. Nothing when it
+// is not built in.
 void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure) {
   if (window || !create) return;
   window = create(m_pCurrentItem, m_hWnd);
@@ -200,14 +201,17 @@ void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*,
   }
   ShowWindow(window, SW_SHOW);
   if (Host().enableAll) Host().enableAll(false);
+  if (Host().showAll) Host().showAll(false);
 }
 
-// Its end: the window goes and the others work again.
+// Its end: the window goes and the others work again and come back on
+// screen (the user would otherwise find them only through the tray).
 void CUrlDialog::ItemWindowClosed(HWND& window) {
   if (window && IsWindow(window)) DestroyWindow(window);
   window = nullptr;
   m_pCurrentItem = nullptr;
   if (Host().enableAll) Host().enableAll(true);
+  if (Host().showAll) Host().showAll(true);
   SetFocus(m_hWnd);
 }
 

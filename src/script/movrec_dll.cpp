@@ -38,6 +38,9 @@ int g_recMode = 1;
 DWORD g_recStart = 0;
 // Touched only by the hook thread while it runs, handed over when it ends.
 std::vector<qb::ScriptEvent> g_recEvents;
+// For each event: the thread of the push button it went to (0: none). The
+// click or key on the recorder's stop button goes to the thread that stops.
+std::vector<uint32_t> g_recButtonThread;
 HHOOK g_keyHook = nullptr, g_mouseHook = nullptr;
 
 // Replay.
@@ -52,6 +55,20 @@ uint32_t Offset(DWORD eventTime) {
   return d < last ? last : d;
 }
 
+DWORD ButtonThread(HWND w) {
+  wchar_t cls[16] = {};
+  if (!w || !GetClassNameW(w, cls, 16) || lstrcmpiW(cls, L"Button") != 0) return 0;
+  return GetWindowThreadProcessId(w, nullptr);
+}
+// The push button that has the keyboard, if one has.
+DWORD FocusedButtonThread() {
+  HWND front = GetForegroundWindow();
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!front || !GetGUIThreadInfo(GetWindowThreadProcessId(front, nullptr), &info)) return 0;
+  return ButtonThread(info.hwndFocus);
+}
+
 LRESULT CALLBACK KeyHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const KBDLLHOOKSTRUCT* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
@@ -64,6 +81,7 @@ LRESULT CALLBACK KeyHook(int code, WPARAM wParam, LPARAM lParam) {
       e.code = static_cast<uint16_t>(k->vkCode);
       e.data = static_cast<int32_t>(k->scanCode & 0xFFFF);
       g_recEvents.push_back(e);
+      g_recButtonThread.push_back(FocusedButtonThread());
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -96,6 +114,7 @@ LRESULT CALLBACK MouseHook(int code, WPARAM wParam, LPARAM lParam) {
     if (e.type && m->dwExtraInfo != kReplayMark && g_recEvents.size() < qb::kMaxScriptEvents) {
       e.time = Offset(m->time);
       g_recEvents.push_back(e);
+      g_recButtonThread.push_back(e.type == qb::kMouseMove ? 0 : ButtonThread(WindowFromPoint(m->pt)));
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -231,6 +250,7 @@ __declspec(dllexport) void StartRecord(int mode) {
   if (g_recThread || g_playThread) return;
   g_recMode = mode == 2 ? 2 : 1;
   g_recEvents.clear();
+  g_recButtonThread.clear();
   g_recStart = GetTickCount();
   g_recReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!g_recReady) return;
@@ -252,6 +272,10 @@ __declspec(dllexport) void StopRecord() {
   g_current.mode = static_cast<uint16_t>(g_recMode);
   g_current.events = std::move(g_recEvents);
   g_recEvents.clear();
+  // What stopped the recording is not part of it.
+  qb::DropTrailingInputTo(g_current.events, g_recButtonThread, GetCurrentThreadId());
+  g_recButtonThread.clear();
+  qb::DropUnreleased(g_current.events);
 }
 
 __declspec(dllexport) int SaveScriptFile(const char* path) {

@@ -1,6 +1,8 @@
 #include "script/script_file.h"
 
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "os/fileattr.h"
 #include "os/os.h"
@@ -56,6 +58,35 @@ bool IsValidScriptEvent(const ScriptEvent& e) {
     default:
       return false;
   }
+}
+
+void DropTrailingInputTo(std::vector<ScriptEvent>& events, const std::vector<uint32_t>& target, uint32_t stopper) {
+  if (!stopper || target.size() != events.size()) return;
+  size_t cut = events.size();
+  for (size_t i = events.size(); i-- > 0;) {
+    if (events[i].type == kMouseMove) continue;
+    if (target[i] != stopper) break;
+    cut = i;
+  }
+  // And the way there: the trail from the last step of the recording to the stop button.
+  if (cut < events.size())
+    while (cut > 0 && events[cut - 1].type == kMouseMove) --cut;
+  events.resize(cut);
+}
+
+void DropUnreleased(std::vector<ScriptEvent>& events) {
+  // From the end: a press is kept when its key or button is let go after it.
+  std::set<std::pair<bool, uint16_t>> releasedLater;  // (is a key, code)
+  std::vector<ScriptEvent> kept;
+  kept.reserve(events.size());
+  for (size_t i = events.size(); i-- > 0;) {
+    const ScriptEvent& e = events[i];
+    bool key = e.type == kKeyDown || e.type == kKeyUp;
+    if (e.type == kKeyUp || e.type == kButtonUp) releasedLater.insert({key, e.code});
+    if ((e.type == kKeyDown || e.type == kButtonDown) && !releasedLater.count({key, e.code})) continue;
+    kept.push_back(e);
+  }
+  events.assign(kept.rbegin(), kept.rend());
 }
 
 std::string EncodeScript(const Script& script) {

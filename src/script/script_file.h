@@ -68,6 +68,19 @@ int DecodeScript(const unsigned char* data, size_t size, Script& out);
 // Whether one event can be replayed as it stands (known type, key code, button).
 bool IsValidScriptEvent(const ScriptEvent& e);
 
+// Drops the input at the end of a recording that went to the one who stopped
+// it: `target[i]` names what event i went to (0: nothing known), `stopper`
+// the stopping side. Mouse moves before, between and after such events go
+// with them (the way to the stop button); with no such event nothing goes.
+// Replayed, the press on the recorder's stop button would land on whatever
+// lies where the recorder was.
+void DropTrailingInputTo(std::vector<ScriptEvent>& events, const std::vector<uint32_t>& target, uint32_t stopper);
+
+// Drops every key and button press that is not let go later in the
+// recording: a Shift still held when it stopped would stay down through the
+// replay and change every key after it.
+void DropUnreleased(std::vector<ScriptEvent>& events);
+
 // Writes the script to `path` (program path, GBK) through a temporary name
 // beside it and a rename, readable by the owner only where possible. 1 on success.
 int StoreScriptFile(const std::string& path, const Script& script);

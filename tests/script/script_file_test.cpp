@@ -247,4 +247,73 @@ TEST(ScriptFile, MissingFolderAndRandomFilesFail) {
   }
 }
 
+// What the recorder keeps at its stop: presses let go later stay, the rest go.
+TEST(ScriptRecording, PressesNotLetGoAreDropped) {
+  // A login with auto-repeat, then the stop button's press, left down when
+  // the recording ended, and a Shift still held.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kButtonDown, qb::kLeftButton, 100, 200), Ev(40, qb::kButtonUp, qb::kLeftButton, 100, 200),
+      Ev(300, qb::kKeyDown, 0x41, 0, 0, 0x1E),           Ev(330, qb::kKeyDown, 0x41, 0, 0, 0x1E),
+      Ev(380, qb::kKeyUp, 0x41, 0, 0, 0x1E),             Ev(400, qb::kMouseMove, 0, 5, 6),
+      Ev(450, qb::kKeyDown, 0x10, 0, 0, 0x2A),           Ev(500, qb::kButtonDown, qb::kLeftButton, 9, 9)};
+  qb::DropUnreleased(ev);
+  ASSERT_EQ(ev.size(), 6u);
+  EXPECT_EQ(ev[0], Ev(0, qb::kButtonDown, qb::kLeftButton, 100, 200));
+  EXPECT_EQ(ev[3], Ev(330, qb::kKeyDown, 0x41, 0, 0, 0x1E));
+  EXPECT_EQ(ev[5], Ev(400, qb::kMouseMove, 0, 5, 6));
+}
+
+TEST(ScriptRecording, APressAfterTheLastReleaseOfItsKeyIsDropped) {
+  // The same key and button pressed again after their last release; a key and
+  // a button with the same code do not let go of each other.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kKeyDown, 1, 0, 0, 1),  Ev(10, qb::kKeyUp, 1, 0, 0, 1),
+      Ev(20, qb::kButtonDown, qb::kLeftButton), Ev(30, qb::kButtonUp, qb::kLeftButton),
+      Ev(40, qb::kKeyDown, 1, 0, 0, 1), Ev(50, qb::kButtonDown, qb::kLeftButton),
+      Ev(60, qb::kKeyDown, qb::kRightButton, 0, 0, 2), Ev(70, qb::kButtonUp, qb::kRightButton)};
+  qb::DropUnreleased(ev);
+  ASSERT_EQ(ev.size(), 5u);
+  EXPECT_EQ(ev[3].time, 30u);
+  EXPECT_EQ(ev[4], Ev(70, qb::kButtonUp, qb::kRightButton));
+  std::vector<ScriptEvent> none;
+  qb::DropUnreleased(none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(ScriptRecording, TheInputThatStoppedTheRecordingIsDropped) {
+  // Typed into the page (target 0), a click on a button of another thread
+  // (9), then the move to the stop button and its click (thread 5), a move after.
+  std::vector<ScriptEvent> ev = {
+      Ev(0, qb::kKeyDown, 0x41, 0, 0, 0x1E),          Ev(10, qb::kKeyUp, 0x41, 0, 0, 0x1E),
+      Ev(20, qb::kButtonDown, qb::kLeftButton, 1, 1), Ev(30, qb::kButtonUp, qb::kLeftButton, 1, 1),
+      Ev(40, qb::kMouseMove, 0, 2, 2),                Ev(50, qb::kButtonDown, qb::kLeftButton, 3, 3),
+      Ev(60, qb::kMouseMove, 0, 3, 4),                Ev(70, qb::kButtonUp, qb::kLeftButton, 3, 4),
+      Ev(80, qb::kMouseMove, 0, 5, 5)};
+  std::vector<uint32_t> target = {0, 0, 9, 9, 0, 5, 0, 5, 0};
+  std::vector<ScriptEvent> kept = ev;
+  qb::DropTrailingInputTo(kept, target, 5);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[3], Ev(30, qb::kButtonUp, qb::kLeftButton, 1, 1));
+  // Stopped from thread 9: its button was not the last thing pressed, and the
+  // moves at the end stay.
+  kept = ev;
+  qb::DropTrailingInputTo(kept, target, 9);
+  EXPECT_EQ(kept.size(), 9u);
+  // Space on a focused stop button: its key events go.
+  std::vector<ScriptEvent> keys = {Ev(0, qb::kKeyDown, 0x41), Ev(5, qb::kKeyUp, 0x41), Ev(9, qb::kKeyDown, 0x20),
+                                   Ev(12, qb::kKeyUp, 0x20)};
+  qb::DropTrailingInputTo(keys, {0, 0, 5, 5}, 5);
+  EXPECT_EQ(keys.size(), 2u);
+  // No stopper, or targets that do not match the events: nothing goes.
+  kept = ev;
+  qb::DropTrailingInputTo(kept, target, 0);
+  EXPECT_EQ(kept.size(), 9u);
+  qb::DropTrailingInputTo(kept, {5, 5}, 5);
+  EXPECT_EQ(kept.size(), 9u);
+  // Everything went to the stopper: nothing is left.
+  kept = {ev[5], ev[6], ev[7]};
+  qb::DropTrailingInputTo(kept, {5, 0, 5}, 5);
+  EXPECT_TRUE(kept.empty());
+}
+
 }  // namespace
