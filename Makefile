@@ -5,7 +5,7 @@ NATIVE := $(ROOT)/build/native
 WIN := $(ROOT)/build/win
 JOBS ?= 2
 
-.PHONY: run test deps build build-native build-win clean
+.PHONY: run test deps build build-native build-win clean mutants
 
 deps:
 	@scripts/install-deps.sh
@@ -26,6 +26,14 @@ test: build
 
 run: build
 	scripts/run.sh
+
+# Mutation run over the portable sources and the server (not part of `make test`):
+# make mutants [SEED=1] [N=60] [FOCUS=src/store] [MUTANT_ARGS=--no-sanitize]
+SEED ?= 1
+N ?= 60
+FOCUS ?=
+mutants: deps
+	python3 scripts/mutants.py --seed $(SEED) -n $(N) -j $(JOBS) $(if $(FOCUS),--focus $(FOCUS)) $(MUTANT_ARGS)
 
 clean:
 	rm -rf build
