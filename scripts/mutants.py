@@ -727,6 +727,7 @@ def main():
     ap.add_argument("--list", action="store_true", help="list the sampled mutants and stop")
     ap.add_argument("--all", action="store_true", help="every mutant in scope, no sampling")
     ap.add_argument("--report", default="", help="also write the results as JSON here")
+    ap.add_argument("--rerun", default="", help="run again the survivors of such a JSON report")
     args = ap.parse_args()
     if not args.build_dir:
         args.build_dir = os.path.join(ROOT, "build", "mutants" if args.sanitize else "mutants-plain")
@@ -740,7 +741,14 @@ def main():
     for rel in files:
         with open(os.path.join(ROOT, rel), encoding="utf-8") as fh:
             everything += mutants_of(rel, folder_of(rel), fh.read())
-    picked = everything if args.all else sample(everything, args.count, args.seed)
+    if args.rerun:
+        with open(args.rerun) as fh:
+            wanted = {(r["path"], r["line"], r["desc"]) for r in json.load(fh)["results"] if r["status"] == "survived"}
+        picked = [m for m in everything if (m.path, m.line, m.desc) in wanted]
+    elif args.all:
+        picked = everything
+    else:
+        picked = sample(everything, args.count, args.seed)
     print("mutants: %d possible in %d files, %d sampled (seed %d)" % (len(everything), len(files), len(picked),
                                                                       args.seed), flush=True)
     if args.list:
@@ -748,6 +756,7 @@ def main():
             print("  %s:%d  %-10s %s" % (m.path, m.line, m.kind, m.desc))
         return 0
 
+    marked = load_marks(os.path.join(ROOT, "scripts", "mutants-equivalent.txt"))
     run = Runner(args)
     interrupted = []
 
@@ -802,7 +811,17 @@ def main():
             suites = [s for s in suites_for(m.path) if s in run.tests]
             suites.sort(key=lambda s: run.base_time.get(s, 0))
             t0 = time.time()
-            res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder}
+            res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
+                   "text": source_line(m)}
+            why = marked.get((m.path, m.desc, res["text"]))
+            if why:
+                res["status"] = "marked"
+                res["why"] = why
+                res["seconds"] = 0
+                results.append(res)
+                print("[%2d/%d] %-10s %s:%d  %s  %s  (equivalent: %s)" % (idx, len(picked), "marked", m.path, m.line,
+                                                                       m.kind, m.desc, why), flush=True)
+                continue
             try:
                 run.place(m)
                 ok, out = run.build_targets(run.targets_for(suites), 900)
@@ -841,6 +860,31 @@ def main():
     return 130 if interrupted else 0
 
 
+_LINES = {}
+
+
+def source_line(m):
+    if m.path not in _LINES:
+        with open(os.path.join(ROOT, m.path), encoding="utf-8") as fh:
+            _LINES[m.path] = fh.read().split("\n")
+    return _LINES[m.path][m.line - 1].strip()
+
+
+def load_marks(path):
+    """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line."""
+    marks = {}
+    if not os.path.exists(path):
+        return marks
+    with open(path, encoding="utf-8") as fh:
+        for raw in fh:
+            if not raw.strip() or raw.lstrip().startswith("#"):
+                continue
+            parts = [x.strip() for x in raw.rstrip("\n").split(" | ")]
+            if len(parts) == 4:
+                marks[(parts[0], parts[1], parts[2])] = parts[3]
+    return marks
+
+
 def report(results, args, seconds):
     print()
     print("Mutation run: seed %d, %d mutants, %.0f min" % (args.seed, len(results), seconds / 60))
@@ -854,7 +898,7 @@ def report(results, args, seconds):
         killed = sum(r["status"] in ("killed", "timeout") for r in rs)
         surv = sum(r["status"] == "survived" for r in rs)
         nob = sum(r["status"] == "no-compile" for r in rs)
-        eq = sum(r["status"] == "equivalent" for r in rs)
+        eq = sum(r["status"] in ("equivalent", "marked") for r in rs)
         tested = killed + surv
         for k, v in enumerate((tested, killed, surv, nob, eq)):
             totals[k] += v
@@ -865,11 +909,14 @@ def report(results, args, seconds):
     timeouts = sum(r["status"] == "timeout" for r in results)
     if timeouts:
         print("(killed includes %d by time-out)" % timeouts)
+    marked = [r for r in results if r["status"] == "marked"]
+    if marked:
+        print("(equiv includes %d marked by hand in scripts/mutants-equivalent.txt)" % len(marked))
     surv = [r for r in results if r["status"] == "survived"]
     if surv:
         print("\nSurvivors:")
         for r in surv:
-            print("  %s:%d  %s  %s" % (r["path"], r["line"], r["kind"], r["desc"]))
+            print("  %s:%d  %s  %s\n      %s" % (r["path"], r["line"], r["kind"], r["desc"], r.get("text", "")))
 
 
 if __name__ == "__main__":

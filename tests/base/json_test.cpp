@@ -127,6 +127,11 @@ TEST(Json, EscapesAndSurrogatesDecodeToUtf8) {
   Refused("\"\\ud800\\ud800\"");    // two highs
   Refused("\"\\udc00\"");           // low surrogate alone
   Refused("\"\\ude00\\ud83d\"");    // pair in the wrong order
+  // The ends of both surrogate ranges pair up; one past them does not.
+  EXPECT_EQ(StringOf("\"\\ud800\\udc00\""), "\xF0\x90\x80\x80");  // U+10000
+  EXPECT_EQ(StringOf("\"\\udbff\\udfff\""), "\xF4\x8F\xBF\xBF");  // U+10FFFF
+  Refused("\"\\ud800\\udbff\"");
+  Refused("\"\\ud800\\ue000\"");
 }
 
 TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {

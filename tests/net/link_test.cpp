@@ -135,6 +135,18 @@ TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
   EXPECT_FALSE(lost.Sender().SendToServer("<LIV>"));
   EXPECT_FALSE(lost.Sender().SendToPeer("<CHAT>", false, kPeerAddr));
   EXPECT_FALSE(lost.Sender().ReplyToServer(3, "<FAV>"));
+  // A download whose READY cannot go out ends at once, as failed.
+  lost.m_nMode = 2;
+  FieldList count{"DOWN", "COUNT", "3"};
+  lost.OnFavReply(count);
+  EXPECT_EQ(0, lost.m_nMode);
+  EXPECT_EQ(0, lost.m_nDownloadTotal);
+  EXPECT_FALSE(lost.m_pDownloadList);
+  ASSERT_FALSE(ui.posts.empty());
+  EXPECT_EQ(0x432u, ui.posts.back().msg);
+  EXPECT_EQ(102u, ui.posts.back().wParam);
+  EXPECT_EQ(7026, ui.posts.back().lParam);
+  ui.posts.clear();
   server->Send(4, "<VER><2000>");
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ(1, lost.PumpReceived());

@@ -147,6 +147,19 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   ASSERT_TRUE(reg.ReadDword("isSavePwd", save));
   EXPECT_EQ(0u, save);
   EXPECT_FALSE(d.passwordEdited);
+
+  // Reopened with "remember" off (0, or anything but 1): nothing is filled in,
+  // even when a password is still stored.
+  for (uint32_t flag : {0u, 2u}) {
+    reg.WriteDword("isSavePwd", flag);
+    reg.WriteString("password", EncodeText("stale"));
+    net->m_strPassword = "newpass";
+    LoginDialogInit(*net, d);
+    EXPECT_FALSE(d.rememberPassword) << flag;
+    EXPECT_EQ("", d.passwordBox) << flag;
+    EXPECT_EQ("", net->m_strPassword) << flag;
+    EXPECT_EQ(123456789, d.user) << flag;
+  }
 }
 
 TEST(NetConfigFile, DefaultsAndOverrides) {
@@ -186,9 +199,14 @@ class TransferTest : public NetFixture {
     }
     return v;
   }
+  // How often the transfer deadline was started; each time for 6100 ms.
   size_t DeadlineArms() const {
     size_t n = 0;
-    for (auto& t : ui.timers) n += t.id == kTransferTimer && t.start;
+    for (auto& t : ui.timers) {
+      if (t.id != kTransferTimer || !t.start) continue;
+      EXPECT_EQ(6100u, t.ms);
+      ++n;
+    }
     return n;
   }
   std::unique_ptr<CTransferProgress> prog;

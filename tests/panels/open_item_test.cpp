@@ -270,6 +270,18 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   EXPECT_EQ(g_shell[3].target, "D:\\Q\\offline-page\\newsexampleab.html");
   EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
   EXPECT_EQ(item.m_nVisits, 2);
+  // Both are for web addresses only: a program item opens nothing and keeps its count.
+  CMyNode program;
+  program.m_nKind = ProgramItem;
+  program.m_strName = "计算器";
+  program.m_strAddress = "C:\\Windows\\";
+  program.m_bScript = 1;
+  int visits = program.m_nVisits;
+  OpenItemInNewWindow(program, "D:\\Q\\", ui);
+  ViewOfflinePage(program, "D:\\Q\\", ui);
+  EXPECT_EQ(g_shell.size(), 4u);
+  EXPECT_EQ(program.m_nVisits, visits);
+  EXPECT_EQ(played.size(), 1u);
   SetScriptPlayer(nullptr);
 
   g_shell.clear();

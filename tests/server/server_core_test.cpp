@@ -279,6 +279,28 @@ TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
   EXPECT_EQ("ALLOWED", s.back().f.at(1));
 }
 
+TEST_F(ServerCore, APasswordLongerThanTwentyBytesNeverReachesTheSlowCheck) {
+  // Passwords are 1 to 20 bytes: a longer one is refused unchecked, on login
+  // and on the keep-alive that reopens a session.
+  AddUser(400, std::string(20, 'p'), "max");
+  CDeferredCheck check;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(A, 0, 1, qb::MsgLogin(400, std::string(21, 'p')));
+  Send(B, 1, 2, qb::MsgKeepAlive(400, std::string(21, 'p')));
+  EXPECT_TRUE(check.pending.empty());
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(A, s[0].address);
+  EXPECT_EQ("LGI", s[0].type);
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_EQ(2u, server->Counters().refused);
+  // Twenty bytes exactly go to the check and log in.
+  Send(C, 0, 3, qb::MsgLogin(400, std::string(20, 'p')));
+  ASSERT_EQ(1u, check.pending.size());
+  check.Answer(0);
+  EXPECT_TRUE(server->IsOnline(400));
+}
+
 // ---- transfers ----------------------------------------------------------------
 
 class Transfer : public ServerCore {
@@ -483,6 +505,46 @@ TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
   EXPECT_EQ(count + 2, Take().at(0).n);
 }
 
+TEST_F(Transfer, ReadyAndNodeAcknowledgementsWithoutADownloadAreIgnored) {
+  ASSERT_TRUE(Upload(MakeSampleTree(2)));
+  // No download under way: whatever number they carry, they get no answer.
+  for (int32_t n = -1; n < 3; ++n) {
+    Send(A, 0, n, qb::MsgFavDownReady());
+    Send(A, 0, n, qb::MsgFavDownNodeOk());
+  }
+  EXPECT_TRUE(Take().empty());
+  // Nor once a download has ended with its last acknowledgement.
+  Send(A, 0, 80, qb::MsgFavDownReq(100, "secret"));
+  int32_t count = Take().at(0).n;
+  Send(A, 0, count, qb::MsgFavDownReady());
+  Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
+  Send(A, 0, count + 2, qb::MsgFavDownNodeOk());
+  EXPECT_EQ(2u, Take().size());  // node 1 and node 2, nothing after the last
+  EXPECT_TRUE(Logged("download of 2 nodes by user 100 done"));
+  Send(A, 0, count, qb::MsgFavDownReady());
+  Send(A, 0, count + 3, qb::MsgFavDownNodeOk());
+  now += 10 * 1000;
+  server->OnTick(now);
+  EXPECT_TRUE(Take().empty());
+}
+
+TEST_F(Transfer, AnUploadIsStagedUpToEightMebibytes) {
+  ASSERT_TRUE(Upload(MakeSampleTree(2)));
+  // Nodes of about 60 KB each (a 30 KB address, ciphered): 130 of them (7.8 MB)
+  // fit, 150 (9.0 MB) do not.
+  auto bigTree = [](int count) {
+    std::vector<qb::NodeWire> tree = MakeSampleTree(count);
+    for (int i = 0; i < count; ++i) tree[i].address = "http://h/" + std::string(30000, 'a' + i % 26);
+    return tree;
+  };
+  EXPECT_FALSE(Upload(bigTree(150), 1000));
+  EXPECT_TRUE(Logged("too large"));
+  EXPECT_EQ(2, storage->CountTree(100));
+  Take();
+  EXPECT_TRUE(Upload(bigTree(130), 2000));
+  EXPECT_EQ(130, storage->CountTree(100));
+}
+
 // ---- circles, leave-words -------------------------------------------------------
 
 TEST_F(ServerCore, CircleListNamesOnlineMembersWithAddressesAndOfflineOnesWithout) {
@@ -585,6 +647,48 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(0u, got.size() % 2);
   EXPECT_EQ(text.substr(0, got.size()), got);
   EXPECT_GT(got.size(), 800u);
+}
+
+TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
+  Login(A, 100, "secret");
+  LeaveWord w;
+  w.from = 300;
+  w.text = "old";
+  for (int i = 0; i < 99; ++i) ASSERT_TRUE(storage->AddLeaveWord(200, w));
+  Send(A, 0, 5, qb::MsgLeaveWord(100, 200, "the hundredth"));
+  EXPECT_EQ(100, storage->CountLeaveWords(200));
+  EXPECT_FALSE(Logged("mailbox full"));
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 200, "one too many"));
+  EXPECT_EQ(100, storage->CountLeaveWords(200));
+  EXPECT_TRUE(Logged("leave-word from 100 to 200: mailbox full"));
+  // Empty words are not stored at all.
+  Send(A, 0, 7, qb::MsgLeaveWord(100, 300, ""));
+  EXPECT_EQ(0, storage->CountLeaveWords(300));
+  EXPECT_TRUE(Logged("leave-word from 100 to 300: empty"));
+}
+
+TEST_F(ServerCore, ACircleNeedsAKeyOfOneToTwoHundredAndFiftyBytes) {
+  Login(A, 100, "secret");
+  // Written out by hand: the program's own request never carries more than 200 bytes of key.
+  auto up = [](const std::string& key) { return "<GROUP><UPNODE><100><n><0><" + key + "><><><Reserved>"; };
+  Send(A, 0, 1, up(""));
+  Send(A, 0, 2, up(std::string(251, 'k')));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ("FAILED", s[0].f.at(1));
+  EXPECT_EQ("FAILED", s[1].f.at(1));
+  EXPECT_TRUE(Logged("circle request of user 100: bad circle key"));
+  EXPECT_EQ(0, storage->CountMemberships(100));
+  // One byte and 250 bytes are keys.
+  Send(A, 0, 3, up("k"));
+  Send(A, 0, 4, up(std::string(250, 'k')));
+  s = Take();
+  ASSERT_EQ(4u, s.size());
+  EXPECT_EQ("OK", s[0].f.at(1));
+  EXPECT_EQ("LIST", s[1].f.at(0));
+  EXPECT_EQ("OK", s[2].f.at(1));
+  EXPECT_EQ(std::string(250, 'k'), s[3].f.at(2));
+  EXPECT_EQ(2, storage->CountMemberships(100));
 }
 
 TEST_F(ServerCore, RandomMessagesOfEveryKindKeepTheServerConsistent) {

@@ -118,6 +118,11 @@ TEST(ConfigFile, PositionalLinesAndEarlyEnd) {
   // An empty file opens and changes nothing.
   s = f.Load("");
   EXPECT_EQ(s.hotkeyText, "Ctrl+S");
+  // An empty first line and a first line of any length are still line 1.
+  s = f.Load("\nFavoriteKey=Alt+F\n");
+  EXPECT_EQ(s.hotkeyText, "Alt+F");
+  s = f.Load(std::string(4096, '[') + "\nFavoriteKey=Alt+G\n");
+  EXPECT_EQ(s.hotkeyText, "Alt+G");
 }
 
 TEST(ConfigFile, ChatTipLineIsAWordAndANumber) {

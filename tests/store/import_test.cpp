@@ -132,6 +132,27 @@ TEST(Import, ParseUrlFile) {
   ASSERT_TRUE(n);
   EXPECT_EQ("", n->m_strAddress);
   delete n;
+  // The 31st counted line is still read, whatever the first line holds.
+  text = "\n";
+  for (int i = 0; i < 30; ++i) text += "Other=" + std::to_string(i) + "\n";
+  text += "URL=http://last/\n";
+  WriteFileBytes(d / "last.url", text);
+  n = ParseUrlFile(d.Path(), "last.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://last/", n->m_strAddress);
+  delete n;
+  // An empty first line is the header all the same.
+  WriteFileBytes(d / "blank.url", "\nURL=http://second/\n");
+  n = ParseUrlFile(d.Path(), "blank.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://second/", n->m_strAddress);
+  delete n;
+  // The last matching line wins, in either order.
+  WriteFileBytes(d / "reverse.url", "[InternetShortcut]\r\nURL=http://url/\r\nBASEURL=http://base/\r\n");
+  n = ParseUrlFile(d.Path(), "reverse.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://base/", n->m_strAddress);
+  delete n;
   // BASEURL= and IconFile= lines do not count toward the 31.
   text = "[x]\n";
   for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\n";
