@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include "os/net.h"
 #include "os/os.h"
 #include "testutil.h"
 
@@ -70,6 +77,36 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
 }
 
+#ifndef _WIN32
+// Bytes lost once are lost for good: a stream that failed to write keeps
+// failing, even when the disk has room again, so no caller believes a file
+// with a hole in it is whole.
+TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
+  TempDir dir;
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;  // a full disk, as the program sees it
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  for (size_t size : {5000, 200000}) {  // through the buffer, and past it
+    os::CWriteStream out;
+    ASSERT_TRUE(out.Open(dir / ("f" + std::to_string(size))));
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    std::string bytes(size, 'b');
+    out.Write(bytes.data(), bytes.size());
+    int flushed = out.Flush();
+    setrlimit(RLIMIT_FSIZE, &old);
+    int wroteMore = out.Write("x", 1);
+    int flushedAgain = out.Flush();
+    EXPECT_FALSE(flushed) << size;
+    EXPECT_FALSE(wroteMore) << size;
+    EXPECT_FALSE(flushedAgain) << size;
+    EXPECT_FALSE(out.Close()) << size;
+  }
+  signal(SIGXFSZ, oldHandler);
+}
+#endif
+
 TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
   TempDir dir;
   for (const char* n : {"b.url", "a.url", "C.URL", "noext", "收藏.url", "x.sc", "x.url.bak"})
@@ -97,6 +134,40 @@ TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
 
   std::vector<os::DirEntry> none;
   EXPECT_FALSE(os::ListFolder(dir / "missing", "*.*", none));
+
+  // Entries say what they are: folders with size 0, files with their size.
+  qbtest::WriteFileBytes(dir / "x.sc", std::string(70000, 's'));
+  std::vector<os::DirEntry> entries;
+  ASSERT_TRUE(os::ListFolder(dir.Path(), "*.*", entries));
+  for (const os::DirEntry& e : entries) {
+    bool folder = e.name == "." || e.name == ".." || e.name == "sub";
+    EXPECT_EQ(folder, e.isFolder) << e.name;
+    EXPECT_EQ(e.name == "x.sc" ? 70000 : folder ? 0 : 1, e.size) << e.name;
+  }
+#ifndef _WIN32
+  // A link to nothing is listed as a plain empty file.
+  ASSERT_EQ(0, symlink("/nonexistent/target", os::NativePath(dir / "dangling").c_str()));
+  ASSERT_TRUE(os::ListFolder(dir.Path(), "dangling", entries));
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_FALSE(entries[0].isFolder);
+  EXPECT_EQ(0, entries[0].size);
+#endif
+}
+
+TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
+  os::CThread idle;
+  EXPECT_FALSE(idle.IsRunning());
+  EXPECT_TRUE(idle.Join(0)) << "a thread that never ran has ended";
+  os::CEvent go;
+  os::CThread t;
+  ASSERT_TRUE(t.Start([&] { go.Wait(60000); }));
+  EXPECT_TRUE(t.IsRunning());
+  EXPECT_FALSE(t.Join(50)) << "still waiting for the event";
+  EXPECT_TRUE(t.IsRunning());
+  go.Set();
+  EXPECT_TRUE(t.Join());
+  EXPECT_FALSE(t.IsRunning());
+  EXPECT_TRUE(t.Join(0)) << "joined once, done for good";
 }
 
 TEST(OsFolders, PatternRules) {

@@ -143,6 +143,11 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   // Dropping out names the circle's key.
   EXPECT_TRUE(net->DropOutOfCircle(cat));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><读书><100>"));
+  // A program item has no circle, and no node is nothing to drop.
+  CMyNode* program = NewNode(tree, ProgramItem, "计算器");
+  EXPECT_EQ(0, net->DropOutOfCircle(program));
+  EXPECT_EQ(0, net->DropOutOfCircle(nullptr));
+  EXPECT_TRUE(server->Quiet(150));
 }
 
 TEST_F(CircleTest, UserEnterAndUserOutRules) {
@@ -314,6 +319,16 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   EXPECT_EQ(13u, net->m_members.size());
   EXPECT_EQ(gone, ui.posts.back().wParam);
   EXPECT_FALSE(net->FindMember(gone));  // a late look-up finds nothing
+  FieldList odd{"NOSUCH", "10.1.2.4"};
+  net->OnServerChat(odd);
+  EXPECT_EQ(13u, net->m_members.size());
+  // The last member is never taken out.
+  server->Send(43, MsgChatList({{"10.1.2.5", "乙"}}));
+  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 43; }));
+  FieldList last{"DELEUSER", "10.1.2.5"};
+  net->OnServerChat(last);
+  ASSERT_EQ(1u, net->m_members.size());
+  EXPECT_EQ(ParseDottedAddress("10.1.2.5"), net->m_members[0]->address);
 
   FieldList ad{"http://ad.example/x"}, notAd{"ftp://x"};
   net->OnChatAd(notAd);

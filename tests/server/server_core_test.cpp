@@ -358,6 +358,8 @@ TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
   Send(A, 0, 501, qb::MsgFavUpNode(newTree[0]));
   Send(A, 0, 502, qb::MsgLogout(100, "secret"));
   Take();
+  EXPECT_TRUE(Logged("upload of user 100 dropped: session ended"));
+  EXPECT_FALSE(Logged("download of user 100 dropped"));
   std::vector<qb::NodeWire> stored;
   ASSERT_TRUE(storage->LoadTree(100, stored));
   ASSERT_EQ(5u, stored.size());
@@ -391,9 +393,17 @@ TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
 TEST_F(Transfer, AWrongPasswordOrAnAbsurdCountGetsNoPermission) {
   Send(A, 0, 10, qb::MsgFavUpCount(3, 100, "wrong"));
   Send(A, 0, 11, qb::MsgFavUpCount(0, 100, "secret"));
-  Send(A, 0, 12, qb::MsgFavUpCount(opt.maxTreeNodes + 1, 100, "secret"));
+  Send(A, 0, 12, qb::MsgFavUpCount(20001, 100, "secret"));
   Send(A, 0, 13, qb::MsgFavUpCount(-5, 100, "secret"));
   EXPECT_TRUE(Take().empty());
+  EXPECT_EQ(4u, server->Counters().refused);
+  // One node and 20000 nodes are uploads.
+  for (int32_t count : {1, 20000}) {
+    Send(A, 0, 14, qb::MsgFavUpCount(count, 100, "secret"));
+    std::vector<Sent> s = Take();
+    ASSERT_EQ(1u, s.size()) << count;
+    EXPECT_EQ("ALLOWED", s[0].f.at(1)) << count;
+  }
   EXPECT_EQ(4u, server->Counters().refused);
 }
 
@@ -526,6 +536,12 @@ TEST_F(Transfer, ReadyAndNodeAcknowledgementsWithoutADownloadAreIgnored) {
   now += 10 * 1000;
   server->OnTick(now);
   EXPECT_TRUE(Take().empty());
+  // A download cut short by the logout is logged as such.
+  EXPECT_FALSE(Logged("download of user 100 dropped"));
+  Send(A, 0, 90, qb::MsgFavDownReq(100, "secret"));
+  Send(A, 0, 91, qb::MsgLogout(100, "secret"));
+  EXPECT_TRUE(Logged("download of user 100 dropped: session ended"));
+  EXPECT_FALSE(Logged("upload of user 100 dropped"));
 }
 
 TEST_F(Transfer, AnUploadIsStagedUpToEightMebibytes) {

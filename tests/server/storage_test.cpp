@@ -123,6 +123,7 @@ TEST(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_TRUE(VerifyPassword(u.hash, "new"));
   EXPECT_FALSE(VerifyPassword(u.hash, "\xC3\xDC\xC2\xEBpw"));
   EXPECT_FALSE(run({"passwd", "777", "new"}));
+  EXPECT_EQ("no user 777", error);
   ASSERT_TRUE(run({"add", "99", "pw"}));
   out.str("");
   ASSERT_TRUE(run({"list"}));
