@@ -187,11 +187,11 @@ def tokenize(text):
 # --------------------------------------------------------------- mutants ----
 
 class Mutant:
-    __slots__ = ("path", "folder", "start", "end", "repl", "kind", "line", "desc")
+    __slots__ = ("path", "folder", "start", "end", "repl", "kind", "line", "desc", "col")
 
-    def __init__(self, path, folder, start, end, repl, kind, line, desc):
+    def __init__(self, path, folder, start, end, repl, kind, line, desc, col=0):
         self.path, self.folder, self.start, self.end = path, folder, start, end
-        self.repl, self.kind, self.line, self.desc = repl, kind, line, desc
+        self.repl, self.kind, self.line, self.desc, self.col = repl, kind, line, desc, col
 
     def key(self):
         return (self.path, self.start, self.end, self.repl)
@@ -335,7 +335,8 @@ def mutants_of(path, folder, text):
         if text[start:end] == repl:
             return
         out.append(Mutant(path, folder, start, end, repl, kind,
-                          line_of(text, toks[at if at is not None else a].start), desc))
+                          line_of(text, toks[at if at is not None else a].start), desc,
+                          start - text.rfind("\n", 0, start)))
 
     for i, t in enumerate(toks):
         prev = toks[i - 1].text if i else ""
@@ -813,7 +814,9 @@ def main():
             t0 = time.time()
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
-            why = marked.get((m.path, m.desc, res["text"]))
+            res["col"] = m.col
+            why = marked.get((m.path, m.desc, res["text"])) or marked.get(("%s@%d" % (m.path, m.col), m.desc,
+                                                                            res["text"]))
             if why:
                 res["status"] = "marked"
                 res["why"] = why
@@ -871,7 +874,8 @@ def source_line(m):
 
 
 def load_marks(path):
-    """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line."""
+    """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
+    "file@column" where one line holds two mutants of the same description."""
     marks = {}
     if not os.path.exists(path):
         return marks
@@ -887,7 +891,8 @@ def load_marks(path):
 
 def report(results, args, seconds):
     print()
-    print("Mutation run: seed %d, %d mutants, %.0f min" % (args.seed, len(results), seconds / 60))
+    what = "survivors of %s" % args.rerun if args.rerun else "seed %d" % args.seed
+    print("Mutation run: %s, %d mutants, %.0f min" % (what, len(results), seconds / 60))
     print("%-12s %7s %7s %8s %9s %6s %9s" % ("folder", "tested", "killed", "survived", "no-build", "equiv",
                                              "kill rate"))
     totals = [0, 0, 0, 0, 0]
@@ -916,7 +921,8 @@ def report(results, args, seconds):
     if surv:
         print("\nSurvivors:")
         for r in surv:
-            print("  %s:%d  %s  %s\n      %s" % (r["path"], r["line"], r["kind"], r["desc"], r.get("text", "")))
+            print("  %s:%d:%d  %s  %s\n      %s" % (r["path"], r["line"], r.get("col", 0), r["kind"], r["desc"],
+                                                  r.get("text", "")))
 
 
 if __name__ == "__main__":

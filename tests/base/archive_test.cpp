@@ -113,12 +113,13 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   EXPECT_FALSE(r2.CanHold(0xFFFFFFFFull, 26));
   std::string bytes;
   {
-    CMemorySource whole("0123456789");
+    const std::string ten = "0123456789";  // the sources read from the caller's bytes
+    CMemorySource whole(ten);
     CArchiveReader r3(whole);
     g_largestAllocation = 0;
     EXPECT_FALSE(r3.ReadBytes(0xFFFFFFF0u, bytes));
     EXPECT_LT(g_largestAllocation, 1000u);
-    CMemorySource exact("0123456789");
+    CMemorySource exact(ten);
     CArchiveReader r4(exact);
     EXPECT_TRUE(r4.ReadBytes(10, bytes));  // all that remains is not too much
     EXPECT_EQ("0123456789", bytes);

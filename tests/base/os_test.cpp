@@ -216,6 +216,18 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ(os::ProgramDirectory(), dir);
   EXPECT_FALSE(os::UserName().empty());
   EXPECT_FALSE(os::HostName().empty());
+#ifndef _WIN32
+  // The logon name comes from USER (UTF-8, handed out as GBK), else from the user database.
+  const char* user = getenv("USER");
+  std::string saved = user ? user : "";
+  setenv("USER", "\xE5\xBC\xA0\xE4\xB8\x89", 1);  // 张三 in UTF-8
+  std::string fromEnv = os::UserName();
+  unsetenv("USER");
+  std::string fromDatabase = os::UserName();
+  if (user) setenv("USER", saved.c_str(), 1);
+  EXPECT_EQ("张三", fromEnv);
+  EXPECT_FALSE(fromDatabase.empty());
+#endif
   uint32_t t0 = os::TickCount();
   os::SleepMs(30);
   EXPECT_LT(os::TickCount() - t0, 60000u) << "the system clock moves forward";

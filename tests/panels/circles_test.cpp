@@ -54,6 +54,24 @@ TEST(CategoryCircle, LoggedOutAsksForALoginAndSendsNothing) {
   EXPECT_EQ(ui.boxes.size(), 2u);
 }
 
+TEST(CategoryCircle, OnlyCategoriesAreLeft) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode item = Category("音乐");
+  item.m_nKind = UrlItem;
+  item.m_strCircle = "GROUP";
+  LeaveCategoryCircle(f.Service(), &item, ui);
+  LeaveCategoryCircle(f.Service(), nullptr, ui);
+  EXPECT_TRUE(f.calls.empty());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ("GROUP", item.m_strCircle);
+  // A program category is a category too.
+  CMyNode programs = Category("游戏");
+  programs.m_nKind = ProgramCategory;
+  EnterCategoryCircle(f.Service(), &programs, ui);
+  EXPECT_EQ(f.calls, std::vector<std::string>{"enter 游戏"});
+}
+
 TEST(CategoryCircle, TheCurrentCircleIsLeftFirst) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
@@ -70,6 +88,16 @@ TEST(CategoryCircle, TheCurrentCircleIsLeftFirst) {
   f.chatOpen = true;
   EnterCategoryCircle(f.Service(), &cat, ui);
   EXPECT_TRUE(f.calls.empty());
+  // The same circle with the chat window closed, or another with it open: in again.
+  f.chatOpen = false;
+  EnterCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter 音乐"}));
+  f.calls.clear();
+  f.chatOpen = true;
+  f.current = "旅游";
+  EnterCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter 音乐"}));
+  f.calls.clear();
   // Items are not categories.
   CMyNode item;
   item.m_nKind = UrlItem;
@@ -129,4 +157,35 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   f.current = "x";
   EnterItemCircle(f.Service(), &cat, ui);
   EXPECT_TRUE(f.calls.empty());
+}
+
+#include "net/netstate.h"
+
+TEST(CircleService, OfTheNetworkStateReadsItAndActsOnIt) {
+  CMyNodeList tree;
+  qbtest::CRecordingUi ui;
+  qb::CNetConfig nowhere;
+  nowhere.serverHost = "";
+  nowhere.fallbackHost = "";
+  qb::CNetState net(tree, ui, nowhere);
+  CircleService c = CirclesOf(net);
+  ASSERT_TRUE(c.loggedIn && c.currentCircle && c.chatOpen && c.enterCircle && c.leaveCurrentCircle &&
+              c.dropOutOfCircle);
+  EXPECT_FALSE(c.loggedIn());
+  EXPECT_FALSE(c.chatOpen());
+  net.m_bLoggedIn = true;
+  net.m_bChatWindowOpen = true;
+  net.m_strCurrentCircle = "读书";
+  EXPECT_TRUE(c.loggedIn());
+  EXPECT_TRUE(c.chatOpen());
+  EXPECT_EQ("读书", c.currentCircle());
+  // Entering makes the node the requesting one; with no server nothing goes out (7051).
+  CMyNode cat = Category("旅游");
+  EXPECT_EQ(7051, c.enterCircle(&cat));
+  EXPECT_EQ(&cat, net.m_pRequestingNode);
+  EXPECT_EQ(0, c.dropOutOfCircle(&cat));
+  // Leaving with the chat window open closes it (0x42A).
+  c.leaveCurrentCircle();
+  ASSERT_EQ(1u, ui.posts.size());
+  EXPECT_EQ(0x42Au, ui.posts[0].msg);
 }

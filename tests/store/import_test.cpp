@@ -200,10 +200,10 @@ TEST(Import, DesktopAndStartMenu) {
   qbtest::CRecordingUi ui;
   CMyNodeList list;
   int next = 1;
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "All Users"));
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "me", next, &ui));
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "All Users", next, &ui));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "me"));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "All Users"));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "me", next, &ui));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "All Users", next, &ui));
   EXPECT_TRUE(ui.boxes.empty());
 
   CMyNode* desk = list.FindNode("桌面", ProgramCategory);
@@ -241,9 +241,14 @@ TEST(Import, EmptyDesktopStillHasItsCategory) {
   Profile p;
   p.MakeFolders(DesktopFolder(p.profiles, "me"));
   CMyNodeList list;
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "me"));
   ASSERT_EQ(1u, list.GetCount());
   EXPECT_EQ("桌面", list.GetAt(0)->m_strName);
+  // A desktop folder that is not there at all: the category, no items, success.
+  CMyNodeList none;
+  EXPECT_EQ(1, ImportDesktop(none, p.profiles, "nobody"));
+  ASSERT_EQ(1u, none.GetCount());
+  EXPECT_EQ(p.profiles + "\\nobody", none.GetAt(0)->m_strAddress);
 }
 
 TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {

@@ -32,15 +32,15 @@ TEST(NodeList, AddNodeDuplicateRules) {
   ASSERT_TRUE(list.AddNode(a));
   ASSERT_TRUE(list.AddNode(b));
   // Same name and URL under different categories: both stay.
-  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", a)));
-  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", b)));
+  EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", a)));
+  EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", b)));
   // The same again under the same category is refused and stays the caller's.
   CMyNode* dup = Item("sina", "http://sina.com.cn", a);
   EXPECT_FALSE(list.AddNode(dup));
   delete dup;
   // A web category named like a program category is another kind.
   ASSERT_TRUE(list.AddNode(Cat("桌面", ProgramCategory)));
-  EXPECT_TRUE(list.AddNode(Cat("桌面", UrlCategory)));
+  EXPECT_EQ(1, list.AddNode(Cat("桌面", UrlCategory)));
   CMyNode* dupCat = Cat("News", UrlCategory, "other address");
   EXPECT_FALSE(list.AddNode(dupCat));
   delete dupCat;
