@@ -243,6 +243,20 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_EQ("a<b>c", lines[1].text);
   EXPECT_TRUE(lines[1].format == cf);
   EXPECT_TRUE(net->m_chatRecords.empty());
+
+  // The word filter works on lines to everybody too; a line of nothing but
+  // such words is not sent at all, and the box is cleared all the same.
+  in.receiveOnlyFromSelected = false;
+  in.text = std::string("好") + kChatWordFilter[2] + "书";
+  out = net->OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ("好书", f.at(4));
+  in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
+  out = net->OnChatSend(in);
+  EXPECT_FALSE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(peer->Quiet(150));
 }
 
 TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
@@ -270,6 +284,13 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
   std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
   EXPECT_EQ(expected, server->Receive().text);
+  // Exactly 240 bytes go whole, without the warning.
+  in.text = std::string(240, 'M');
+  out = net->OnChatSend(in);
+  ASSERT_EQ(2u, out.echo.size());
+  EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
+  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
+            server->Receive().text);
 
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
   in.text = "x";
@@ -277,7 +298,7 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
-  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];

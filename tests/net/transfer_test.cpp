@@ -377,6 +377,18 @@ TEST_F(DownloadTest, CancelFreesThePartialListAndLeavesTheTree) {
   EXPECT_TRUE(server->Quiet(150));
 }
 
+TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
+  Begin(3);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  ASSERT_TRUE(net->m_pDownloadList);
+  net->OnTimer(kTransferTimer);
+  EXPECT_FALSE(net->m_pDownloadList);
+  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_EQ(kTransferTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start);  // a one-shot: its procedure stops it
+  EXPECT_EQ("下载超时!", Deliver().text);
+}
+
 TEST_F(DownloadTest, RefusedBlankAndTimeout) {
   Begin(1);
   server->Send(60, MsgFavDownBlank());

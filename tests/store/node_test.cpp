@@ -110,6 +110,17 @@ TEST(NodeList, SlotsAndMoves) {
   for (int s = 0; s < 30; ++s)
     if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
   EXPECT_EQ(4, list.FirstFreeItemSlot(a));
+  {
+    // The last slot, 29, when it is the only free one; slots outside 0..29 take none.
+    CMyNodeList full;
+    CMyNode* d = Cat("D");
+    full.AddNode(d);
+    for (int s = -1; s < 29; ++s) full.AddNode(Item("j" + std::to_string(s), "u", d, s));
+    full.AddNode(Item("j30", "u", d, 30));
+    EXPECT_EQ(29, full.FirstFreeItemSlot(d));
+    EXPECT_TRUE(full.IsSlotFree(29, d));
+    EXPECT_FALSE(full.IsSlotFree(0, d));
+  }
   EXPECT_FALSE(list.IsSlotFree(3, a));
   EXPECT_TRUE(list.IsSlotFree(3, b));
   EXPECT_EQ(29, list.CountChildren(a));
