@@ -1,8 +1,13 @@
 // The real qimbo-server process on loopback, with clients on their own
 // loopback addresses speaking the program's messages over plain UDP.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <regex>
 
@@ -312,6 +317,21 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   EXPECT_NE(std::string::npos, out.find("--listen needs a value")) << out;
   EXPECT_EQ(1, serve({"--cheap-hash"}));
   EXPECT_NE(std::string::npos, out.find("unknown option --cheap-hash")) << out;
+  EXPECT_EQ(1, serve({"--listen", "127.0.0.256"}));
+  EXPECT_NE(std::string::npos, out.find("not an IPv4 address: 127.0.0.256")) << out;
+  // A port of the five already taken.
+  int taken = socket(AF_INET, SOCK_DGRAM, 0);
+  struct sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, bind(taken, (struct sockaddr*)&sa, sizeof sa));
+  ASSERT_EQ(0, getsockname(taken, (struct sockaddr*)&sa, &len));
+  int port = ntohs(sa.sin_port);
+  EXPECT_EQ(1, serve({"--listen", "127.0.0.1", "--port-base", std::to_string(port - 4)}));
+  close(taken);
+  EXPECT_NE(std::string::npos, out.find("cannot listen on 127.0.0.1:" + std::to_string(port))) << out;
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "frobnicate"}, scratch, out, 5000));
   EXPECT_NE(std::string::npos, out.find("usage:")) << out;
   EXPECT_EQ(1, RunCapture({QIMBO_SERVER_EXE, "user", "--db", db}, scratch, out, 5000));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "base/cipher.h"
 #include "password.h"
@@ -112,6 +113,8 @@ TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
   EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
   EXPECT_EQ("VER", s[1].type);
   EXPECT_EQ("1061", s[1].f.at(0));
+  // The news go to the program's first port, whatever port the request came in on.
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(0, s[i].k) << i;
   EXPECT_EQ("CHATAD", s[2].type);
   EXPECT_EQ("http://ad.example.com/", s[2].f.at(0));
   EXPECT_EQ("CHAT", s[3].type);
@@ -225,6 +228,26 @@ TEST_F(ServerCore, ALoginFromTheSameAddressEndsTheOtherUsersSession) {
   // ... and a user logging in elsewhere leaves his old address.
   Login(B, 200, "pw200");
   EXPECT_EQ(1u, server->SessionCount());
+}
+
+TEST_F(ServerCore, SessionsAreBoundedAndALoginBeyondTheBoundIsRefused) {
+  EXPECT_EQ(10000u, ServerOptions().maxSessions);
+  opt.maxSessions = 2;
+  Restart();
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  Send(C, 0, 5, qb::MsgLogin(300, "pw300"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_TRUE(Logged("login of user 300: too many sessions"));
+  EXPECT_FALSE(server->IsOnline(300));
+  // Logging in again over one's own session takes no new one.
+  Login(B, 200, "pw200");
+  // One leaves: room again.
+  Send(A, 0, 6, qb::MsgLogout(100, "secret"));
+  Login(C, 300, "pw300");
+  EXPECT_EQ(2u, server->SessionCount());
 }
 
 // Holds every check until the test answers it, like a busy worker pool.
@@ -647,6 +670,20 @@ TEST_F(ServerCore, LeaveWordsWaitForTheirAddresseeAndAreHandedOutOnce) {
   EXPECT_NE(std::string::npos, s[0].f.at(2).find("\xD5\xC5\xC8\xFD(100)"));
   Send(B, 0, 3, qb::MsgReqWords(200));
   EXPECT_TRUE(Take().empty());
+  // The header names the sender and when he left the words, in local time.
+  const char* tz = getenv("TZ");
+  std::string savedTz = tz ? tz : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  Login(A, 100, "secret");
+  Send(A, 0, 8, qb::MsgLeaveWord(100, 200, text));
+  Send(B, 0, 4, qb::MsgReqWords(200));
+  s = Take();
+  if (tz) setenv("TZ", savedTz.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("\r\n\xD5\xC5\xC8\xFD(100)  2023-11-14 22:13\r\n", s[0].f.at(2));  // 1700000000
 }
 
 TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
@@ -705,6 +742,89 @@ TEST_F(ServerCore, ACircleNeedsAKeyOfOneToTwoHundredAndFiftyBytes) {
   EXPECT_EQ("OK", s[2].f.at(1));
   EXPECT_EQ(std::string(250, 'k'), s[3].f.at(2));
   EXPECT_EQ(2, storage->CountMemberships(100));
+}
+
+// The real storage, with the operations a test names failing, as a full or
+// broken disk makes them fail.
+class CFailingStorage : public IStorage {
+ public:
+  explicit CFailingStorage(IStorage& real) : r(real) {}
+  std::set<std::string> failing;
+  bool AddUser(const UserRecord& u) override { return r.AddUser(u); }
+  bool SetPasswordHash(int32_t u, const std::string& h) override { return r.SetPasswordHash(u, h); }
+  bool DeleteUser(int32_t u) override { return r.DeleteUser(u); }
+  bool FindUser(int32_t u, UserRecord& out) override { return r.FindUser(u, out); }
+  bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
+  bool ReplaceTree(int32_t u, const std::vector<qb::NodeWire>& n) override {
+    return !failing.count("ReplaceTree") && r.ReplaceTree(u, n);
+  }
+  bool LoadTree(int32_t u, std::vector<qb::NodeWire>& out) override {
+    return !failing.count("LoadTree") && r.LoadTree(u, out);
+  }
+  int CountTree(int32_t u) override { return r.CountTree(u); }
+  bool AddMember(const std::string& k, int32_t u) override { return !failing.count("AddMember") && r.AddMember(k, u); }
+  bool RemoveMember(const std::string& k, int32_t u) override {
+    return !failing.count("RemoveMember") && r.RemoveMember(k, u);
+  }
+  bool ListMembers(const std::string& k, std::vector<int32_t>& out) override { return r.ListMembers(k, out); }
+  int CountMemberships(int32_t u) override { return r.CountMemberships(u); }
+  bool AddLeaveWord(int32_t to, const LeaveWord& w) override {
+    return !failing.count("AddLeaveWord") && r.AddLeaveWord(to, w);
+  }
+  int CountLeaveWords(int32_t to) override { return r.CountLeaveWords(to); }
+  bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
+    return !failing.count("TakeLeaveWords") && r.TakeLeaveWords(to, out);
+  }
+
+ private:
+  IStorage& r;
+};
+
+TEST_F(ServerCore, AStorageFailureIsLoggedAndAnsweredAsAFailure) {
+  CFailingStorage failing(*storage);
+  failing.failing = {"ReplaceTree", "LoadTree", "AddMember", "RemoveMember", "AddLeaveWord", "TakeLeaveWords"};
+  ASSERT_TRUE(storage->ReplaceTree(100, MakeSampleTree(2)));
+  ASSERT_TRUE(storage->AddMember("k", 100));
+  ASSERT_TRUE(storage->AddLeaveWord(100, {200, 5, "kept"}));
+  server.reset(new CServer(failing, out, opt));
+  Login(A, 100, "secret");
+  // The last node of an upload is not acknowledged when the tree cannot be stored.
+  std::vector<qb::NodeWire> tree = MakeSampleTree(2);
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 11, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 12, qb::MsgFavUpNode(tree[1]));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ(11, s[1].n);
+  EXPECT_TRUE(Logged("error: cannot store the tree of user 100"));
+  Send(A, 0, 13, qb::MsgFavUpNode(tree[1]));  // the upload is over
+  EXPECT_TRUE(Take().empty());
+  // A tree that cannot be read is no tree to download.
+  Send(A, 0, 14, qb::MsgFavDownReq(100, "secret"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("INVALID", s[0].f.at(2));
+  EXPECT_TRUE(Logged("error: cannot read the tree of user 100"));
+  // Circles.
+  Send(A, 0, 15, qb::MsgGroupUpNode(100, "n", 0, "c", "", "", "Reserved"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("FAILED", s[0].f.at(1));
+  EXPECT_TRUE(Logged("circle request of user 100: cannot store the membership"));
+  Send(A, 0, 16, qb::MsgGroupDropOut("k", 100));
+  EXPECT_TRUE(Logged("error: cannot remove a circle membership"));
+  EXPECT_FALSE(Logged("left \"k\""));
+  // Leave-words.
+  Send(A, 0, 17, qb::MsgLeaveWord(100, 200, "hello"));
+  EXPECT_TRUE(Logged("error: cannot store leave-word from 100 to 200"));
+  Send(A, 0, 18, qb::MsgReqWords(100));
+  EXPECT_TRUE(Take().empty());
+  EXPECT_TRUE(Logged("error: cannot read the leave-words of user 100"));
+  // Nothing was lost on the way.
+  EXPECT_EQ(2, storage->CountTree(100));
+  EXPECT_EQ(1, storage->CountMemberships(100));
+  EXPECT_EQ(1, storage->CountLeaveWords(100));
+  EXPECT_EQ(0, storage->CountLeaveWords(200));
 }
 
 TEST_F(ServerCore, RandomMessagesOfEveryKindKeepTheServerConsistent) {
