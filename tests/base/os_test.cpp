@@ -47,6 +47,12 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
   EXPECT_TRUE(os::IsFolder(dir / "图标"));
   EXPECT_FALSE(os::CreateFolder(c)) << "a file is in the way";
+  qbtest::WriteFileBytes(dir / "图标\\x.ico", "i");
+  EXPECT_FALSE(os::RemoveFolder(dir / "图标")) << "only an empty folder goes";
+  EXPECT_TRUE(os::RemoveFile(dir / "图标\\x.ico"));
+  EXPECT_TRUE(os::RemoveFolder(dir / "图标"));
+  EXPECT_FALSE(os::IsFolder(dir / "图标"));
+  EXPECT_FALSE(os::RemoveFolder(dir / "图标"));
 }
 
 TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
@@ -75,6 +81,10 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_EQ(got, big);
   EXPECT_FALSE(in.Open(dir / "missing"));
   EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
+  os::CWriteStream out;
+  EXPECT_FALSE(out.Open(dir / "missing\\new.bin"));
+  EXPECT_FALSE(out.Write("x", 1));
+  EXPECT_FALSE(out.Close());
 }
 
 #ifndef _WIN32

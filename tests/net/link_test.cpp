@@ -110,7 +110,9 @@ TEST_F(LinkTest, DispatchServerAndPeerMessages) {
   ASSERT_TRUE(PumpUntil([&] { return net->m_bLoggedIn; }));
   EXPECT_EQ(7, net->m_nLastReceived);
   ASSERT_EQ(1u, PostCount(WM_LOGIN_RESULT));
-  EXPECT_EQ(kLoginAccepted, ui.posts.back().wParam);
+  EXPECT_EQ(0x433u, ui.posts.back().msg);
+  EXPECT_EQ(101u, ui.posts.back().wParam);  // accepted
+  EXPECT_EQ(0, ui.posts.back().lParam);
   EXPECT_EQ("<1><REQWORDS><5>\r\n", server->Receive().text);
 
   // LGI from a peer is ignored, but its number is kept.

@@ -48,7 +48,8 @@ TEST_F(LoginTest, ReplyForAnotherUserIsARefusal) {
   net->m_nUser = 100;
   server->Send(3, MsgLoginOk(101));
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_LOGIN_RESULT) == 1; }));
-  EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+  EXPECT_EQ(102u, ui.posts.back().wParam);  // refused
+  EXPECT_EQ(0, ui.posts.back().lParam);
   EXPECT_FALSE(net->m_bLoggedIn);
   EXPECT_TRUE(server->Quiet(200));  // no leave-word request
 

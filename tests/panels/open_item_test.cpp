@@ -233,6 +233,11 @@ TEST(Browser, ProgramFromTheOpenCommand) {
   // An unquoted command keeps its drive letter.
   os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
   EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse.exe");
+  // Without ".exe" nothing is cut but the quotation mark.
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "\"C:\\Web\\browse\" %1");
+  EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse\" %1");
+  EXPECT_EQ(ui.boxes.size(), 1u);
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
 
   ShellRecorder shell;
   FakeClock clock;
