@@ -815,8 +815,9 @@ def main():
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
             res["col"] = m.col
-            why = marked.get((m.path, m.desc, res["text"])) or marked.get(("%s@%d" % (m.path, m.col), m.desc,
-                                                                            res["text"]))
+            why = (marked.get((m.path, m.desc, res["text"])) or
+                   marked.get(("%s@%d" % (m.path, m.col), m.desc, res["text"])) or
+                   marked.get((m.path, "*", res["text"])))
             if why:
                 res["status"] = "marked"
                 res["why"] = why
@@ -875,7 +876,8 @@ def source_line(m):
 
 def load_marks(path):
     """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
-    "file@column" where one line holds two mutants of the same description."""
+    "file@column" where one line holds two mutants of the same description, and "*" as
+    the mutation for every mutant of that line."""
     marks = {}
     if not os.path.exists(path):
         return marks

@@ -164,6 +164,19 @@ TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
 #endif
 }
 
+TEST(OsSockets, ASocketNotOpenRefusesEverything) {
+  os::CUdpSocket s;
+  char buf[4];
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_FALSE(s.IsOpen());
+  EXPECT_EQ(0, s.Bind(0, 0));
+  EXPECT_EQ(0, s.SendTo("x", 1, 0x0100007F, 9));
+  EXPECT_EQ(-1, s.WaitReadable(0));
+  EXPECT_EQ(-1, s.ReceiveFrom(buf, sizeof buf, from, port));
+  EXPECT_EQ(0, s.LocalPort());
+}
+
 TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   os::CThread idle;
   EXPECT_FALSE(idle.IsRunning());

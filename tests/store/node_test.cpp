@@ -338,6 +338,14 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   EXPECT_EQ(0, fast.GetAt(0)->m_nSlot);
   EXPECT_EQ(1, fast.GetAt(1)->m_nSlot);
   EXPECT_EQ(i1, fast.GetAt(2));
+  // Items get the stock icon of their slot unless they bring their own, as with AddNode.
+  CMyNode* own = Item("j", "u", a[0], 7);
+  own->m_strIconPath = "images\\icon\\j.ico";
+  CMyNode* stock = Item("k", "u", a[0], 7);
+  fast.m_strBaseDir = "D:\\Q\\";
+  EXPECT_EQ(2, fast.AddNodes({own, stock}));
+  EXPECT_EQ("images\\icon\\j.ico", own->m_strIconPath);
+  EXPECT_EQ("D:\\Q\\images\\icon\\ieicon\\IE XP2.ico", stock->m_strIconPath);
 }
 
 }  // namespace
