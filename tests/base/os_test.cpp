@@ -4,10 +4,16 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
+#include "os/http.h"
 #include "os/net.h"
 #include "os/os.h"
 #include "testutil.h"
@@ -176,6 +182,52 @@ TEST(OsSockets, ASocketNotOpenRefusesEverything) {
   EXPECT_EQ(-1, s.ReceiveFrom(buf, sizeof buf, from, port));
   EXPECT_EQ(0, s.LocalPort());
 }
+
+#ifndef _WIN32
+// An IPv6 literal in brackets names the host without them, with or without a port.
+TEST(OsHttp, AnIpv6LiteralIsAHost) {
+  int server = socket(AF_INET6, SOCK_STREAM, 0);
+  ASSERT_GE(server, 0);
+  struct sockaddr_in6 sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof sa;
+  if (bind(server, (struct sockaddr*)&sa, sizeof sa) != 0) {
+    close(server);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  ASSERT_EQ(0, listen(server, 1));
+  ASSERT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
+  std::string request;
+  os::CThread answer;
+  answer.Start([&] {
+    struct pollfd p = {server, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;  // no client came
+    int c = accept(server, nullptr, nullptr);
+    char buf[1024];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, (size_t)n);
+    }
+    const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
+    send(c, reply, sizeof reply - 1, 0);
+    close(c);
+  });
+  std::string host = "[::1]:" + std::to_string(ntohs(sa.sin6_port));
+  std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
+  std::string body;
+  char buf[16];
+  long n;
+  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+  answer.Join();
+  close(server);
+  ASSERT_TRUE(s);
+  EXPECT_EQ("six by", body);
+  EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
+}
+#endif
 
 TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   os::CThread idle;
