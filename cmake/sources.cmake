@@ -6,17 +6,22 @@ set(QIMBO_BASE_SOURCES
   src/base/json.cpp
   src/base/ui.cpp
 )
-set(QIMBO_OS_SOURCES src/os/os_common.cpp)
-if(WIN32)
-  list(APPEND QIMBO_OS_SOURCES src/os/win32/os_win32.cpp)
-else()
-  list(APPEND QIMBO_OS_SOURCES src/os/posix/os_posix.cpp)
-endif()
+# The OS seam's parts, each in two forms: src/os/win32/NAME_win32.cpp for
+# Windows, src/os/posix/NAME_posix.cpp for the rest. A layer adds the parts
+# it builds on.
+macro(qimbo_os_parts)
+  foreach(part ${ARGN})
+    if(WIN32)
+      list(APPEND QIMBO_CORE_SOURCES src/os/win32/${part}_win32.cpp)
+    else()
+      list(APPEND QIMBO_CORE_SOURCES src/os/posix/${part}_posix.cpp)
+    endif()
+  endforeach()
+endmacro()
 
-set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} ${QIMBO_OS_SOURCES})
-# Each layer adds its own list file as it lands.
-foreach(layer store skin net app panels)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
-    include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
-  endif()
+set(QIMBO_CORE_SOURCES ${QIMBO_BASE_SOURCES} src/os/os_common.cpp)
+qimbo_os_parts(os)
+# Each portable layer lists its files in its own folder, lowest first.
+foreach(layer store skin net model panels script)
+  include(${CMAKE_SOURCE_DIR}/src/${layer}/sources.cmake)
 endforeach()

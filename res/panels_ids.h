@@ -25,6 +25,7 @@
 #define IDC_FIRST_PROGRAM 1501      // 1501..1530, program-folder buttons
 #define IDC_RENAME_EDIT 2500
 #define IDC_NEW_CATEGORY_EDIT 2501
+#define IDC_FIRST_CHOOSER_TAB 2101  // 2101..2144, the category chooser's tabs
 #define IDC_MAIN_BROWSER 1031       // the main window's small embedded browser
 
 // Category menu.
@@ -59,6 +60,10 @@
 #define ID_HOTKEY_TEXT 171
 #define ID_NEW_CATEGORY 32782
 #define ID_IMPORT_CATEGORY 2503
+
+// The category chooser's empty-slot menu (built in code).
+#define ID_CHOOSER_HOTKEY_TEXT 3400
+#define ID_CHOOSER_NEW_CATEGORY 3401
 
 // Item menu.
 #define ID_ITEM_TITLE 32784

@@ -13,6 +13,8 @@ out=${2:-$win/Qimbo}
 [ -f "$win/Qimbo.exe" ] || { echo "layout: no $win/Qimbo.exe" >&2; exit 1; }
 mkdir -p "$out"/{data,config,skin,images/icon/ieicon,head,offline-page} "$out"/script/{url,url_dir,lnk,lnk_dir}
 cp "$win/Qimbo.exe" "$out/"
+# The input hook library beside the program, which loads it when it needs it.
+[ -f "$win/Movrec.dll" ] && cp "$win/Movrec.dll" "$out/"
 
 # The art: cached beside the build, drawn again when the drawing script changes.
 art=$win/folder-art

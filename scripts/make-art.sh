@@ -34,6 +34,18 @@ icon help '#3a9a3a' '?' white      # 202: help button
 icon plaza1 '#b03ad8' '!' white    # 207: plaza flash, first
 icon plaza2 '#ffffff' '!' '#b03ad8' # 208: plaza flash, second
 
+# The script recorder's buttons, 189 to 198.
+icon rec '#d82020' '●' white          # 189: start recording
+icon recstop '#2a58d8' '■' white      # 190: stop recording
+icon play '#2a9a3a' '▶' white         # 191: play the script
+icon trail '#f0f0f0' '~' '#203060'    # 192: mouse trail
+icon trailoff '#c0c0c0' '-' '#606060' # 193: mouse trail off
+icon reconair '#ff8080' '●' '#a01010' # 194: recording in progress
+icon playing '#80d080' '▶' '#205020'  # 195: playing
+icon open '#f0c040' 'O' '#402000'     # 196: open another script
+icon saveas '#8080d0' 'S' white       # 197: save as
+icon playstop '#404040' '■' white     # 198: stop playing
+
 # 12x12 bitmaps for the "_" and "X" buttons, at rest and hovered.
 bmp() {
   local name=$1 bg=$2 ink=$3 draw=$4

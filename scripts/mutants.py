@@ -52,7 +52,7 @@ FOLDERS = [
 SUITES = {
     "src/base": ["native.base"],
     "src/os": ["native.os"],
-    "src/store": ["native.store", "native.store_tool"],
+    "src/store": ["native.store", "native.store_tool", "native.store_tool_chromium"],
     "src/skin": ["native.skin", "native.skin_tool"],
     "src/net": ["native.net", "e2e.net"],
     "src/panels": ["native.panels"],
@@ -72,6 +72,7 @@ FILE_SUITES = {
 # What each suite runs, to build before it.
 SUITE_TARGETS = {
     "native.store_tool": ["qimbo-tool"],
+    "native.store_tool_chromium": ["qimbo-tool"],
     "native.skin_tool": ["qimbo-tool"],
     "e2e.net": ["qimbo-server", "qimbo-tool"],
     "native.server": ["test_server", "qimbo-server", "qimbo-tool"],
@@ -772,6 +773,7 @@ def main():
     started = time.time()
     try:
         changed = sync_mirror(run.mirror)
+        SOURCE_ROOT[0] = run.mirror
         print("mutants: mirror %s (%d files updated)" % (run.mirror, changed), flush=True)
         if not run.configure():
             print("mutants: configure failed", file=sys.stderr)
@@ -865,11 +867,14 @@ def main():
 
 
 _LINES = {}
+# Where the sources of the run are read from: the mirror once it is synced, so
+# that a working tree changed meanwhile does not confuse the report.
+SOURCE_ROOT = [ROOT]
 
 
 def source_line(m):
     if m.path not in _LINES:
-        with open(os.path.join(ROOT, m.path), encoding="utf-8") as fh:
+        with open(os.path.join(SOURCE_ROOT[0], m.path), encoding="utf-8") as fh:
             _LINES[m.path] = fh.read().split("\n")
     return _LINES[m.path][m.line - 1].strip()
 

@@ -66,6 +66,7 @@ struct BenchClient {
   bool done = false;
   uint64_t sentAt = 0;
   size_t step = 0;
+  uint32_t server = 0;   // the instance it talks to
 };
 
 int OpenClientSocket(uint32_t address, int port) {
@@ -85,13 +86,18 @@ int OpenClientSocket(uint32_t address, int port) {
   return fd;
 }
 
-void SendTo(int fd, const std::string& payload, int port) {
+void SendTo(int fd, const std::string& payload, int port, uint32_t to = qb::MakeAddress(127, 0, 0, 1)) {
   struct sockaddr_in sa;
   memset(&sa, 0, sizeof sa);
   sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = qb::MakeAddress(127, 0, 0, 1);
+  sa.sin_addr.s_addr = to;
   sa.sin_port = htons((uint16_t)port);
   sendto(fd, payload.data(), payload.size(), 0, (struct sockaddr*)&sa, sizeof sa);
+}
+
+// The echo loop is on 127.0.0.1; a server is wherever the client's instance listens.
+uint32_t Target(const BenchClient& c, int port) {
+  return port == kBenchEchoPort || !c.server ? qb::MakeAddress(127, 0, 0, 1) : c.server;
 }
 
 // Every client sends its next datagram as soon as the previous one is
@@ -108,7 +114,7 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
   for (BenchClient& c : clients) {
     c.done = !next(c, c.last);
     if (c.done) --left;
-    else SendTo(c.fd, c.last, port), c.sentAt = start;
+    else SendTo(c.fd, c.last, port, Target(c, port)), c.sentAt = start;
   }
   std::vector<struct pollfd> fds(clients.size());
   std::vector<char> buffer(65536);
@@ -127,14 +133,14 @@ double RunLockstep(std::vector<BenchClient>& clients, int port,
           c.done = true;
           --left;
         } else {
-          SendTo(c.fd, c.last, port);
+          SendTo(c.fd, c.last, port, Target(c, port));
           c.sentAt = now;
         }
       }
       // A datagram lost in a full buffer goes again; long enough that a
       // queue of slow password checks is not mistaken for a loss.
       if (!c.done && now - c.sentAt > 5000) {
-        SendTo(c.fd, c.last, port);
+        SendTo(c.fd, c.last, port, Target(c, port));
         c.sentAt = now;
       }
     }
@@ -165,179 +171,280 @@ std::string Frame(BenchClient& c, const std::string& body) {
 
 bool FieldsOf(const std::string& text, qb::FieldList& f) { return qb::SplitFields(text, f) && f.size() >= 2; }
 
-}  // namespace
-
-int RunBench(int argc, char** argv) {
-  int clientCount = 16, rounds = 4;
+struct BenchArgs {
+  int clients = 16;
+  int rounds = 4;
   bool realHash = false;
+  std::string pg;  // a PostgreSQL database for the runs on it
+};
+
+// 0 when the words are understood; otherwise the exit status (2).
+int ParseBenchArgs(int argc, char** argv, BenchArgs& out) {
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--clients" && i + 1 < argc) clientCount = atoi(argv[++i]);
-    else if (a == "--rounds" && i + 1 < argc) rounds = atoi(argv[++i]);
-    else if (a == "--real-hash") realHash = true;
+    if (a == "--clients" && i + 1 < argc) out.clients = atoi(argv[++i]);
+    else if (a == "--rounds" && i + 1 < argc) out.rounds = atoi(argv[++i]);
+    else if (a == "--real-hash") out.realHash = true;
+    else if (a == "--db" && i + 1 < argc && IsPgUrl(argv[i + 1])) out.pg = argv[++i];
     else {
-      fprintf(stderr, "usage: qimbo-server bench [--clients N] [--rounds N] [--real-hash]\n");
+      fprintf(stderr, "usage: qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n");
       return 2;
     }
   }
-  if (clientCount < 1 || clientCount > 1000 || rounds < 1) {
+  if (out.clients < 1 || out.clients > 1000 || out.rounds < 1) {
     fprintf(stderr, "qimbo-server bench: 1 to 1000 clients, at least one round\n");
     return 2;
   }
-  char dir[] = "/tmp/qimbo-bench-XXXXXX";
-  if (!mkdtemp(dir)) return 1;
-  std::string dbPath = std::string(dir) + "/bench.db", error;
-  int rc = 1;
-  {
-    std::unique_ptr<IStorage> storage = OpenSqliteStorage(dbPath, error);
-    if (!storage) {
-      fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
-      return 1;
-    }
-    const std::string password = "pw123456";
-    for (int i = 0; i < clientCount; ++i) {
-      UserRecord u;
-      u.number = 10000 + i;
-      u.nickname = "bench" + std::to_string(i);
-      HashPassword(password, u.hash, realHash ? HashCost::Interactive : HashCost::Minimum);
-      storage->AddUser(u);
-    }
-    LoopConfig loop;
-    loop.listen = "127.0.0.1";
-    loop.serverPortBase = kBenchServerBase;
-    loop.clientPortBase = kBenchClientBase;
-    CUdpPorts ports;
-    if (!ports.Open(loop, error)) {
-      fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
-      return 1;
-    }
-    ServerOptions opt;
-    opt.log = [](const std::string&) {};
-    unsigned cores = std::thread::hardware_concurrency();
-    CPasswordPool pool(cores < 2 ? 1 : cores > 4 ? 4 : (int)cores);
-    CServer server(*storage, ports, opt, &pool);
-    volatile sig_atomic_t stopServer = 0;
-    std::thread serverThread([&] { RunLoop(server, ports, &stopServer, &pool); });
+  return 0;
+}
 
-    int echoFd = OpenClientSocket(qb::MakeAddress(127, 0, 0, 1), kBenchEchoPort);
-    std::atomic<bool> stopEcho(false);
-    std::thread echoThread(EchoLoop, echoFd, &stopEcho);
+const char kBenchPassword[] = "pw123456";
+const int kBatch = 8;  // keep-alives per answered probe
 
-    std::vector<BenchClient> clients(clientCount);
-    bool ok = echoFd >= 0;
-    for (int i = 0; i < clientCount && ok; ++i) {
-      clients[i].fd = OpenClientSocket(ClientAddress(i), kBenchClientBase);
-      clients[i].user = 10000 + i;
-      ok = clients[i].fd >= 0;
-    }
-    const std::vector<qb::NodeWire> tree = MakeSampleTree(1320);
-    const int kBatch = 8;  // keep-alives per answered probe
-    if (ok) {
-      std::string login = qb::FrameMessage(1, qb::MsgLogin(10000, password)) + '\0';
-      auto answerAny = [](BenchClient&, const std::string&) { return true; };
-      // The echo loop: as many exchanges, of the same sizes, as each server figure.
-      auto echoRounds = [&](size_t perClient, const std::string& payload) {
-        return RunLockstep(clients, kBenchEchoPort,
-                           [&](BenchClient& c, std::string& out) {
-                             if (c.step >= perClient) return false;
-                             ++c.step;
-                             out = payload;
-                             return true;
-                           },
-                           answerAny);
-      };
-      auto reset = [&] {
-        for (BenchClient& c : clients) c.step = 0;
-      };
+// One run: a server on its own thread, an echo loop on another, the clients.
+class CBenchRun {
+ public:
+  // `pg` empty: a SQLite file of its own. `instances`: 1, or 2 sharing `pg`,
+  // the second on 127.0.0.2 with every other client.
+  CBenchRun(const BenchArgs& args, const std::string& pg, int instances)
+      : m_args(args), m_pg(pg), m_instances(instances) {}
+  ~CBenchRun();
+  bool Start();
+  // Each phase sets its server figure and its echo figure (seconds, -1 when stalled).
+  void Logins();
+  void KeepAlives();
+  void Uploads();
+  // 0 when every exchange finished.
+  int Report() const;
 
-      // Logins: every client logs in `rounds` times (the first opens the
-      // session, the others renew it); each costs one password hash check.
-      reset();
-      double tLogin = RunLockstep(
-          clients, kBenchServerBase,
-          [&](BenchClient& c, std::string& out) {
-            if (c.step >= (size_t)rounds) return false;
-            ++c.step;
-            out = Frame(c, qb::MsgLogin(c.user, password));
-            return true;
-          },
-          [&](BenchClient& c, const std::string& text) {
-            qb::FieldList f;
-            return FieldsOf(text, f) && f[1] == "LGI" && qb::ReadNumber(f[0]) == c.lastNumber;
-          });
-      reset();
-      double tLoginEcho = echoRounds(rounds, login);
-
-      // Keep-alives: batches of LIV closed by a download request, whose
-      // answer (BLANK: nothing stored yet) proves the batch was handled.
-      reset();
-      double tLive = RunLockstep(
-          clients, kBenchServerBase,
-          [&](BenchClient& c, std::string& out) {
-            if (c.step >= (size_t)rounds * 4) return false;
-            ++c.step;
-            for (int i = 0; i < kBatch; ++i) SendTo(c.fd, Frame(c, qb::MsgKeepAlive(c.user, password)), kBenchServerBase);
-            out = Frame(c, qb::MsgFavDownReq(c.user, password));
-            return true;
-          },
-          [&](BenchClient& c, const std::string& text) {
-            qb::FieldList f;
-            return FieldsOf(text, f) && f[1] == "FAV" && qb::ReadNumber(f[0]) == c.lastNumber;
-          });
-      reset();
-      double tLiveEcho = echoRounds((size_t)rounds * 4 * (kBatch + 1), login);
-
-      // Uploads: every client stores a 1,320-node tree at the same time.
-      reset();
-      double tUpload = RunLockstep(
-          clients, kBenchServerBase,
-          [&](BenchClient& c, std::string& out) {
-            if (c.step > tree.size()) return false;
-            out = c.step == 0 ? Frame(c, qb::MsgFavUpCount((int32_t)tree.size(), c.user, password))
-                              : Frame(c, qb::MsgFavUpNode(tree[c.step - 1]));
-            ++c.step;
-            return true;
-          },
-          [&](BenchClient& c, const std::string& text) {
-            qb::FieldList f;
-            return FieldsOf(text, f) && f[1] == "FAV" && qb::ReadNumber(f[0]) == c.lastNumber;
-          });
-      reset();
-      std::string node = qb::FrameMessage(1, qb::MsgFavUpNode(tree[5])) + '\0';
-      double tUploadEcho = echoRounds(tree.size() + 1, node);
-
-      bool stalled = tLogin < 0 || tLoginEcho < 0 || tLive < 0 || tLiveEcho < 0 || tUpload < 0 || tUploadEcho < 0;
-      if (stalled) {
-        fprintf(stderr, "qimbo-server bench: an exchange stalled\n");
-      } else {
-        double logins = clientCount * rounds / tLogin, echoLogin = clientCount * rounds / tLoginEcho;
-        double lives = clientCount * rounds * 4.0 * kBatch / tLive;
-        double echoLive = clientCount * rounds * 4.0 * (kBatch + 1) / tLiveEcho;
-        printf("qimbo-server bench: %d clients on 127.0.1.x, %s password hashes\n", clientCount,
-               realHash ? "interactive" : "minimum-cost");
-        printf("  logins:      %10.0f /s   echo %10.0f round trips/s   ratio %.3f\n", logins, echoLogin,
-               logins / echoLogin);
-        printf("  keep-alives: %10.0f /s   echo %10.0f datagrams/s     ratio %.3f\n", lives, echoLive,
-               lives / echoLive);
-        printf("  upload of %zu nodes by %d clients at once: %.3f s   echo %.3f s   ratio %.2f\n", tree.size(),
-               clientCount, tUpload, tUploadEcho, tUpload / tUploadEcho);
-        rc = 0;
-      }
-    } else {
-      fprintf(stderr, "qimbo-server bench: cannot open the client sockets\n");
-    }
-    stopServer = 1;
-    stopEcho = true;
-    serverThread.join();
-    echoThread.join();
-    for (BenchClient& c : clients)
-      if (c.fd >= 0) close(c.fd);
-    if (echoFd >= 0) close(echoFd);
+ private:
+  bool FillUsers();
+  void ResetSteps();
+  double EchoRounds(size_t perClient, const std::string& payload);
+  static bool AnswersFav(BenchClient& c, const std::string& text) {
+    qb::FieldList f;
+    return FieldsOf(text, f) && f[1] == "FAV" && qb::ReadNumber(f[0]) == c.lastNumber;
   }
-  unlink(dbPath.c_str());
-  unlink((dbPath + "-wal").c_str());
-  unlink((dbPath + "-shm").c_str());
-  rmdir(dir);
+
+  BenchArgs m_args;
+  std::string m_pg;
+  int m_instances = 1;
+  std::unique_ptr<IStorage> m_storage2;
+  CUdpPorts m_ports2;
+  std::unique_ptr<CServer> m_server2;
+  std::thread m_serverThread2;
+  char m_dir[32] = "/tmp/qimbo-bench-XXXXXX";
+  bool m_haveDir = false;
+  std::string m_dbPath;
+  std::unique_ptr<IStorage> m_storage;
+  CUdpPorts m_ports;
+  std::unique_ptr<CPasswordPool> m_pool;
+  std::unique_ptr<CServer> m_server;
+  std::atomic<bool> m_stopServer{false}, m_stopEcho{false};
+  std::thread m_serverThread, m_echoThread;
+  int m_echoFd = -1;
+  std::vector<BenchClient> m_clients;
+  std::vector<qb::NodeWire> m_tree;
+  double m_login = -1, m_loginEcho = -1, m_live = -1, m_liveEcho = -1, m_upload = -1, m_uploadEcho = -1;
+};
+
+bool CBenchRun::FillUsers() {
+  for (int i = 0; i < m_args.clients; ++i) {
+    UserRecord u;
+    u.number = 10000 + i;
+    m_storage->DeleteUser(u.number);  // left by an earlier run on the same database
+    u.nickname = "bench" + std::to_string(i);
+    if (!HashPassword(kBenchPassword, u.hash, m_args.realHash ? HashCost::Interactive : HashCost::Minimum) ||
+        !m_storage->AddUser(u))
+      return false;
+  }
+  return true;
+}
+
+bool CBenchRun::Start() {
+  if (!mkdtemp(m_dir)) return false;
+  m_haveDir = true;
+  m_dbPath = std::string(m_dir) + "/bench.db";
+  std::string error;
+  PgOptions po;
+  po.listen = true;
+  po.instance = "bench-a";
+  m_storage = m_pg.empty() ? OpenSqliteStorage(m_dbPath, error) : OpenPgStorage(m_pg, po, true, error);
+  if (!m_storage || !FillUsers()) {
+    fprintf(stderr, "qimbo-server bench: %s\n", m_storage ? "cannot add the users" : error.c_str());
+    return false;
+  }
+  LoopConfig loop;
+  loop.listen = "127.0.0.1";
+  loop.serverPortBase = kBenchServerBase;
+  loop.clientPortBase = kBenchClientBase;
+  if (!m_ports.Open(loop, error)) {
+    fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
+    return false;
+  }
+  ServerOptions opt;
+  opt.log = [](const std::string&) {};
+  unsigned cores = std::thread::hardware_concurrency();
+  opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
+  m_pool.reset(new CPasswordPool((int)opt.maxChecksAtOnce));
+  m_server.reset(new CServer(*m_storage, m_ports, opt, m_pool.get()));
+  m_serverThread = std::thread([this] { RunLoop(*m_server, m_ports, m_stopServer, m_pool.get()); });
+  if (m_instances == 2) {
+    po.instance = "bench-b";
+    m_storage2 = OpenPgStorage(m_pg, po, false, error);
+    loop.listen = "127.0.0.2";
+    if (!m_storage2 || !m_ports2.Open(loop, error)) {
+      fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
+      return false;
+    }
+    // Its checks inline on its own thread: the two instances share the cores.
+    m_server2.reset(new CServer(*m_storage2, m_ports2, opt));
+    m_serverThread2 = std::thread([this] { RunLoop(*m_server2, m_ports2, m_stopServer); });
+  }
+  m_echoFd = OpenClientSocket(qb::MakeAddress(127, 0, 0, 1), kBenchEchoPort);
+  if (m_echoFd >= 0) m_echoThread = std::thread(EchoLoop, m_echoFd, &m_stopEcho);
+  m_clients.resize(m_args.clients);
+  bool ok = m_echoFd >= 0;
+  for (int i = 0; i < m_args.clients && ok; ++i) {
+    m_clients[i].fd = OpenClientSocket(ClientAddress(i), kBenchClientBase);
+    m_clients[i].user = 10000 + i;
+    if (m_instances == 2 && i % 2) m_clients[i].server = qb::MakeAddress(127, 0, 0, 2);
+    ok = m_clients[i].fd >= 0;
+  }
+  if (!ok) fprintf(stderr, "qimbo-server bench: cannot open the client sockets\n");
+  m_tree = MakeSampleTree(1320);
+  return ok;
+}
+
+CBenchRun::~CBenchRun() {
+  m_stopServer = true;
+  m_stopEcho = true;
+  if (m_serverThread.joinable()) m_serverThread.join();
+  if (m_serverThread2.joinable()) m_serverThread2.join();
+  m_server2.reset();
+  m_storage2.reset();
+  if (m_echoThread.joinable()) m_echoThread.join();
+  for (BenchClient& c : m_clients)
+    if (c.fd >= 0) close(c.fd);
+  if (m_echoFd >= 0) close(m_echoFd);
+  m_server.reset();
+  m_pool.reset();
+  m_storage.reset();
+  if (!m_haveDir) return;
+  unlink(m_dbPath.c_str());
+  unlink((m_dbPath + "-wal").c_str());
+  unlink((m_dbPath + "-shm").c_str());
+  rmdir(m_dir);
+}
+
+void CBenchRun::ResetSteps() {
+  for (BenchClient& c : m_clients) c.step = 0;
+}
+
+// The echo loop: as many exchanges, of the same sizes, as a server figure.
+double CBenchRun::EchoRounds(size_t perClient, const std::string& payload) {
+  ResetSteps();
+  return RunLockstep(
+      m_clients, kBenchEchoPort,
+      [&](BenchClient& c, std::string& out) {
+        if (c.step >= perClient) return false;
+        ++c.step;
+        out = payload;
+        return true;
+      },
+      [](BenchClient&, const std::string&) { return true; });
+}
+
+// Every client logs in `rounds` times (the first opens the session, the
+// others renew it); each costs one password hash check.
+void CBenchRun::Logins() {
+  ResetSteps();
+  size_t rounds = (size_t)m_args.rounds;
+  m_login = RunLockstep(
+      m_clients, kBenchServerBase,
+      [&](BenchClient& c, std::string& out) {
+        if (c.step >= rounds) return false;
+        ++c.step;
+        out = Frame(c, qb::MsgLogin(c.user, kBenchPassword));
+        return true;
+      },
+      [](BenchClient& c, const std::string& text) {
+        qb::FieldList f;
+        return FieldsOf(text, f) && f[1] == "LGI" && qb::ReadNumber(f[0]) == c.lastNumber;
+      });
+  m_loginEcho = EchoRounds(rounds, qb::FrameMessage(1, qb::MsgLogin(10000, kBenchPassword)) + '\0');
+}
+
+// Batches of LIV closed by a download request, whose answer (BLANK: nothing
+// stored yet) proves the batch was handled.
+void CBenchRun::KeepAlives() {
+  ResetSteps();
+  size_t probes = (size_t)m_args.rounds * 4;
+  m_live = RunLockstep(
+      m_clients, kBenchServerBase,
+      [&](BenchClient& c, std::string& out) {
+        if (c.step >= probes) return false;
+        ++c.step;
+        for (int i = 0; i < kBatch; ++i)
+          SendTo(c.fd, Frame(c, qb::MsgKeepAlive(c.user, kBenchPassword)), kBenchServerBase);
+        out = Frame(c, qb::MsgFavDownReq(c.user, kBenchPassword));
+        return true;
+      },
+      AnswersFav);
+  m_liveEcho = EchoRounds(probes * (kBatch + 1), qb::FrameMessage(1, qb::MsgLogin(10000, kBenchPassword)) + '\0');
+}
+
+// Every client stores a 1,320-node tree at the same time.
+void CBenchRun::Uploads() {
+  ResetSteps();
+  m_upload = RunLockstep(
+      m_clients, kBenchServerBase,
+      [&](BenchClient& c, std::string& out) {
+        if (c.step > m_tree.size()) return false;
+        out = c.step == 0 ? Frame(c, qb::MsgFavUpCount((int32_t)m_tree.size(), c.user, kBenchPassword))
+                          : Frame(c, qb::MsgFavUpNode(m_tree[c.step - 1]));
+        ++c.step;
+        return true;
+      },
+      AnswersFav);
+  m_uploadEcho = EchoRounds(m_tree.size() + 1, qb::FrameMessage(1, qb::MsgFavUpNode(m_tree[5])) + '\0');
+}
+
+int CBenchRun::Report() const {
+  if (m_login < 0 || m_loginEcho < 0 || m_live < 0 || m_liveEcho < 0 || m_upload < 0 || m_uploadEcho < 0) {
+    fprintf(stderr, "qimbo-server bench: an exchange stalled\n");
+    return 1;
+  }
+  double n = (double)m_args.clients * m_args.rounds;
+  double logins = n / m_login, echoLogin = n / m_loginEcho;
+  double lives = n * 4.0 * kBatch / m_live, echoLive = n * 4.0 * (kBatch + 1) / m_liveEcho;
+  printf("qimbo-server bench: %s; %d clients on 127.0.1.x, %s password hashes\n",
+         m_pg.empty() ? "SQLite, one instance" : m_instances == 1 ? "PostgreSQL, one instance"
+                                                                 : "PostgreSQL, two instances (every other client)",
+         m_args.clients, m_args.realHash ? "interactive" : "minimum-cost");
+  printf("  logins:      %10.0f /s   echo %10.0f round trips/s   ratio %.3f\n", logins, echoLogin,
+         logins / echoLogin);
+  printf("  keep-alives: %10.0f /s   echo %10.0f datagrams/s     ratio %.3f\n", lives, echoLive, lives / echoLive);
+  printf("  upload of %zu nodes by %d clients at once: %.3f s   echo %.3f s   ratio %.2f\n", m_tree.size(),
+         m_args.clients, m_upload, m_uploadEcho, m_upload / m_uploadEcho);
+  return 0;
+}
+
+}  // namespace
+
+int RunBench(int argc, char** argv) {
+  BenchArgs args;
+  if (int rc = ParseBenchArgs(argc, argv, args)) return rc;
+  // SQLite first, then (given a database) PostgreSQL with one and two instances.
+  int rc = 0;
+  for (int which = 0; which < (args.pg.empty() ? 1 : 3); ++which) {
+    CBenchRun run(args, which == 0 ? std::string() : args.pg, which == 2 ? 2 : 1);
+    if (!run.Start()) return 1;
+    run.Logins();
+    run.KeepAlives();
+    run.Uploads();
+    rc |= run.Report();
+  }
   return rc;
 }
 

@@ -12,6 +12,7 @@
 
 #include "base/codepage.h"
 #include "password.h"
+#include "serve_options.h"
 #include "server_cli.h"
 #include "udp_loop.h"
 
@@ -20,19 +21,59 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  qimbo-server serve [--listen ADDR] [--db FILE] [--version N] [--chat-ad URL]\n"
-    "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db FILE]\n"
-    "  qimbo-server user passwd NUMBER PASSWORD [--db FILE]\n"
-    "  qimbo-server user del NUMBER [--db FILE]\n"
-    "  qimbo-server user list [--db FILE]\n"
-    "  qimbo-server bench [--clients N] [--rounds N]\n"
+    "  qimbo-server serve [--listen ADDR] [--db DB] [--version N] [--chat-ad URL] [--instance NAME]\n"
+    "                     [--port-base N] [--client-port-base N] [LIMITS]\n"
+    "  qimbo-server user add NUMBER PASSWORD [NICKNAME] [--db DB]\n"
+    "  qimbo-server user passwd NUMBER PASSWORD [--db DB]\n"
+    "  qimbo-server user del NUMBER [--db DB]\n"
+    "  qimbo-server user list [--db DB]\n"
+    "  qimbo-server db migrate [--db DB]\n"
+    "  qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n"
+    "  qimbo-server --help | --version\n"
+    "DB is a SQLite file (default qimbo-server.db) or a PostgreSQL address,\n"
+    "postgresql://USER@HOST:PORT/NAME (or postgres://...), which several servers may share.\n"
     "A PASSWORD of \"-\" is read from the first line of standard input.\n";
+
+const char kServerVersion[] = "qimbo-server 1.0";
+
+const char kServeHelp[] =
+    "usage: qimbo-server serve [OPTIONS]\n"
+    "    --listen ADDR             the IPv4 address to listen on (0.0.0.0)\n"
+    "    --db DB                   a SQLite file (qimbo-server.db) or postgresql://... shared with other servers\n"
+    "    --version N               the newest program version, told after each login\n"
+    "    --chat-ad URL             the advertisement address, told after each login\n"
+    "    --instance NAME           this server's name among those sharing a database (made up when not given)\n"
+    "    --port-base N             the first of the server's five ports (5080)\n"
+    "    --client-port-base N      the first of the programs' five ports (5030)\n"
+    "    --help                    this text\n"
+    "LIMITS (each --name N):\n";
 
 const char kDefaultDb[] = "qimbo-server.db";
 
 int Fail(const std::string& text) {
   fprintf(stderr, "qimbo-server: %s\n", text.c_str());
   return 1;
+}
+
+// A command line the server cannot take: the reason and the usage, exit code 2.
+int UsageError(const std::string& text) {
+  fprintf(stderr, "qimbo-server: %s\n%s", text.c_str(), kUsage);
+  return 2;
+}
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 0; i < argc; ++i)
+    if (!strcmp(argv[i], "--help")) return true;
+  return false;
+}
+
+// The user commands and how many words each takes (the command included).
+bool IsUserCommand(const std::vector<std::string>& w) {
+  if (w.empty()) return false;
+  if (w[0] == "add") return w.size() == 3 || w.size() == 4;
+  if (w[0] == "passwd") return w.size() == 3;
+  if (w[0] == "del") return w.size() == 2;
+  return w[0] == "list" && w.size() == 1;
 }
 
 // Splits off the --name value options; what is left are the positional words.
@@ -93,10 +134,16 @@ bool ParseInt(const std::string& text, long long lo, long long hi, long long& ou
 int Serve(int argc, char** argv) {
   Args args;
   std::string error;
-  if (!ParseArgs(argc, argv, {"--listen", "--db", "--version", "--chat-ad", "--port-base", "--client-port-base"},
-                 {}, args, error))
-    return Fail(error);
-  if (!args.words.empty()) return Fail("serve takes no words: " + args.words[0]);
+  std::vector<std::string> valueOptions = {"--listen",    "--db",        "--version",         "--chat-ad",
+                                           "--port-base", "--instance",  "--client-port-base"};
+  for (const LimitOptionInfo& o : LimitOptions()) valueOptions.push_back(o.name);
+  if (!ParseArgs(argc, argv, valueOptions, {"--help"}, args, error)) return UsageError(error);
+  if (args.Has("--help")) {
+    fputs(kServeHelp, stdout);
+    fputs(LimitOptionsUsage().c_str(), stdout);
+    return 0;
+  }
+  if (!args.words.empty()) return UsageError("serve takes no words: " + args.words[0]);
   LoopConfig loop;
   ServerOptions opt;
   long long v;
@@ -106,6 +153,11 @@ int Serve(int argc, char** argv) {
     opt.newestVersion = (int32_t)v;
   }
   if (auto s = args.Get("--chat-ad")) opt.chatAd = *s;
+  // Password checks run on as many workers as there are cores (2 to 4) unless told.
+  unsigned cores = std::thread::hardware_concurrency();
+  opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
+  for (auto& o : args.options)
+    if (IsLimitOption(o.first) && !ApplyLimitOption(o.first, o.second, opt, error)) return Fail(error);
   // Test and side-by-side set-ups move both port ranges away from the defaults.
   if (auto s = args.Get("--port-base")) {
     if (!ParseInt(*s, 1, 65535 - kServerPorts, v)) return Fail("bad --port-base");
@@ -117,19 +169,25 @@ int Serve(int argc, char** argv) {
   }
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
   if (!InitPasswords()) return Fail("the password library cannot start");
-  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  PgOptions pg;
+  pg.listen = true;
+  if (auto s = args.Get("--instance")) pg.instance = *s;
+  std::unique_ptr<IStorage> storage = OpenStorage(db, pg, false, error);
   if (!storage) return Fail("cannot open the database: " + error);
-  volatile sig_atomic_t* stop = InstallStopSignals();
+  std::atomic<bool>& stop = InstallStopSignals();
   CUdpPorts ports;
   if (!ports.Open(loop, error)) return Fail(error);
   // Password hashes are slow on purpose; checking them off the loop keeps
   // everybody else's datagrams moving while someone logs in.
-  unsigned cores = std::thread::hardware_concurrency();
-  CPasswordPool pool(cores < 2 ? 1 : cores > 4 ? 4 : (int)cores);
+  CPasswordPool pool((int)opt.maxChecksAtOnce);
   CServer server(*storage, ports, opt, &pool);
+  std::string shown = IsPgUrl(db) ? "PostgreSQL " + db.substr(0, db.find("://") + 3) + "..." : db;
+  if (ICluster* c = ClusterOf(*storage)) shown += ", instance " + c->Instance();
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
-          loop.serverPortBase + kServerPorts - 1, db.c_str());
+          loop.serverPortBase + kServerPorts - 1, shown.c_str());
   int rc = RunLoop(server, ports, stop, &pool);
+  server.Shutdown();
+  server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();
   fprintf(stderr,
           "qimbo-server: stopped; %llu datagrams received, dropped %llu malformed, %llu oversized, %llu unknown; "
@@ -142,16 +200,31 @@ int Serve(int argc, char** argv) {
 int User(int argc, char** argv) {
   Args args;
   std::string error;
-  if (!ParseArgs(argc, argv, {"--db"}, {"--cheap-hash"}, args, error)) return Fail(error);
+  if (!ParseArgs(argc, argv, {"--db"}, {"--cheap-hash"}, args, error)) return UsageError(error);
   const std::vector<std::string>& w = args.words;
-  if (w.empty()) return Fail(std::string("user needs a command\n") + kUsage);
+  // Before the database is opened: a mistyped command creates no file.
+  if (w.empty()) return UsageError("user needs a command");
+  if (!IsUserCommand(w)) return UsageError("unknown or incomplete user command: " + w[0]);
   std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
   // Test suites and benchmarks only: a hash that costs next to nothing.
   HashCost cost = args.Has("--cheap-hash") ? HashCost::Minimum : HashCost::Interactive;
   if (!InitPasswords()) return Fail("the password library cannot start");
-  std::unique_ptr<IStorage> storage = OpenSqliteStorage(db, error);
+  std::unique_ptr<IStorage> storage = OpenStorage(db, PgOptions(), false, error);
   if (!storage) return Fail("cannot open the database: " + error);
   return RunUserCommand(*storage, w, cost, std::cout, error) ? 0 : Fail(error);
+}
+
+// "db migrate": creates the schema, or brings an older one up to date.
+int Db(int argc, char** argv) {
+  Args args;
+  std::string error;
+  if (!ParseArgs(argc, argv, {"--db"}, {}, args, error)) return UsageError(error);
+  if (args.words.size() != 1 || args.words[0] != "migrate") return UsageError("db needs: migrate");
+  std::string db = args.Get("--db") ? *args.Get("--db") : kDefaultDb;
+  std::unique_ptr<IStorage> storage = OpenStorage(db, PgOptions(), true, error);
+  if (!storage) return Fail("cannot open the database: " + error);
+  printf("schema version %d\n", storage->SchemaVersion());
+  return 0;
 }
 
 }  // namespace
@@ -159,14 +232,20 @@ int User(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace qsrv;
-  if (argc < 2) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
+  if (argc < 2) return UsageError("no command given");
   std::string cmd = argv[1];
+  // serve has a help of its own, with every limit.
+  if (cmd == "--help" || cmd == "-h" || cmd == "help" || (cmd != "serve" && AsksForHelp(argc - 2, argv + 2))) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
+  if (cmd == "--version") {
+    printf("%s\n", kServerVersion);
+    return 0;
+  }
   if (cmd == "serve") return Serve(argc - 2, argv + 2);
   if (cmd == "user") return User(argc - 2, argv + 2);
+  if (cmd == "db") return Db(argc - 2, argv + 2);
   if (cmd == "bench") return RunBench(argc - 2, argv + 2);
-  fputs(kUsage, stderr);
-  return 2;
+  return UsageError("unknown command '" + cmd + "'");
 }

@@ -30,11 +30,46 @@ std::string CutGbk(const std::string& text, size_t max) {
 
 std::string LogText(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
+// Names travel between instances as hex: any byte, no space.
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+  return out;
+}
+std::string FromHex(const std::string& hex) {
+  auto value = [](char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; };
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += (char)(value(hex[i]) * 16 + value(hex[i + 1]));
+  return out;
+}
+
+}  // namespace
+
+namespace {
+LoginLimits LimitsOf(const ServerOptions& o) {
+  LoginLimits l;
+  l.addressFailLimit = o.loginFailLimit;
+  l.userFailLimit = o.userFailLimit;
+  l.windowMs = o.loginFailWindowMs;
+  l.maxFailRecords = o.maxFailRecords;
+  l.maxKnownPairs = o.maxKnownLogins;
+  return l;
+}
 }  // namespace
 
 CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check)
-    : m_storage(storage), m_out(out), m_check(check ? check : &m_inlineCheck), m_opt(std::move(options)) {
+    : m_storage(storage),
+      m_out(out),
+      m_check(check ? check : &m_inlineCheck),
+      m_opt(std::move(options)),
+      m_gate(LimitsOf(m_opt)),
+      m_refusals(m_opt.logSummaryMs, [this](const std::string& line) { Log(line); }),
+      m_cluster(ClusterOf(storage)) {
   InitPasswords();
+  // Changes made before this start concern no session of ours.
+  std::vector<int32_t> changed;
+  m_storage.AccountChangesSince(m_accountChange, changed);
 }
 
 // ---- receiving ------------------------------------------------------------------
@@ -42,6 +77,10 @@ CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IP
 void CServer::OnDatagram(uint32_t address, int k, const char* data, size_t size, uint64_t now) {
   ++m_counters.received;
   m_now = now;
+  if (!m_clockStarted) {
+    m_clockStarted = true;
+    m_nextAccountPoll = now + m_opt.accountPollMs;
+  }
   if (size > kMaxDatagram) {
     ++m_counters.oversized;
     return;
@@ -66,7 +105,7 @@ void CServer::Dispatch(uint32_t address, int k, const std::string& text, FieldLi
   // Any message from a logged-in user's address counts as a sign of life.
   if (Session* s = SessionAt(address)) s->lastSeen = now;
   if (type == "LGI") OnLogin(address, k, n, f, now);
-  else if (type == "LGO") OnLogout(address, f);
+  else if (type == "LGO") OnLogout(address, f, now);
   else if (type == "LIV") OnKeepAlive(address, f, now);
   else if (type == "REQWORDS") OnReqWords(address, f);
   else if (type == "LEAVEWORD") OnLeaveWord(address, text, f);
@@ -89,69 +128,121 @@ CServer::Session* CServer::SessionAt(uint32_t address, int32_t user) {
   return s && s->user == user ? s : nullptr;
 }
 
-bool CServer::LoginBlocked(uint32_t address, uint64_t now) {
-  auto it = m_fails.find(address);
-  if (it == m_fails.end()) return false;
-  if (now - it->second.windowStart >= m_opt.loginFailWindowMs) {
-    m_fails.erase(it);
-    return false;
+void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst,
+                            uint64_t now, std::function<void(Refusal, const UserRecord&)> done) {
+  UserRecord rec;
+  rec.number = user;
+  Session* s = SessionAt(address, user);
+  Refusal why = m_gate.Admit(address, user, now, s != nullptr);
+  if (why != Refusal::None) return done(why, rec);
+  if (s && sessionFirst) {
+    rec.nickname = s->nickname;
+    if (DigestMatches(s->digest, password)) return done(Refusal::None, rec);
+    m_gate.NoteFailure(address, user, true, now);
+    return done(Refusal::WrongPassword, rec);
   }
-  return it->second.count >= m_opt.loginFailLimit;
+  bool exists = m_storage.FindUser(user, rec);
+  // Without the database nothing is known of the user: no wrong password either.
+  if (!exists && !m_storage.Reachable()) return done(Refusal::NoDatabase, rec);
+  if (!exists || password.size() > kMaxPassword) {
+    m_gate.NoteFailure(address, user, exists, now);
+    return done(Refusal::WrongPassword, rec);
+  }
+  // One slow check per address at a time.
+  if (m_checking.count(address)) return done(Refusal::CheckUnderWay, rec);
+  WaitingCheck check;
+  check.address = address;
+  check.user = user;
+  check.hash = rec.hash;
+  check.password = password;
+  check.done = [rec, done](Refusal why) { done(why, rec); };
+  if (!QueueCheck(std::move(check))) return done(Refusal::ChecksFull, rec);
+  RunChecks();
 }
 
-void CServer::NoteLoginFailure(uint32_t address, uint64_t now) {
-  auto it = m_fails.find(address);
-  if (it == m_fails.end()) {
-    if (m_fails.size() >= m_opt.maxFailRecords) {
-      for (auto i = m_fails.begin(); i != m_fails.end();)
-        i = now - i->second.windowStart >= m_opt.loginFailWindowMs ? m_fails.erase(i) : std::next(i);
-      if (m_fails.size() >= m_opt.maxFailRecords) m_fails.erase(m_fails.begin());
+bool CServer::QueueCheck(WaitingCheck check) {
+  if (m_waiting.size() >= m_opt.maxPendingChecks) {
+    // Full: the newest check of the lowest rank gives way to a better one.
+    auto worst = m_waiting.end();
+    int worstRank = -1;
+    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+      int rank = RankOf(*it);
+      if (rank >= worstRank) worst = it, worstRank = rank;
     }
-    it = m_fails.emplace(address, FailRecord{0, now}).first;
+    if (worst == m_waiting.end() || worstRank <= RankOf(check)) return false;
+    WaitingCheck out = std::move(*worst);
+    m_waiting.erase(worst);
+    m_checking.erase(out.address);
+    out.done(Refusal::ChecksFull);
   }
-  ++it->second.count;
+  m_checking.insert(check.address);
+  m_waiting.push_back(std::move(check));
+  return true;
 }
 
-bool CServer::BeginCheck(uint32_t address) {
-  // One slow check per address at a time, and a bounded queue of them.
-  if (m_checking.count(address) || m_checking.size() >= m_opt.maxPendingChecks) return false;
-  m_checking[address] = true;
-  return true;
+void CServer::RunChecks() {
+  // A check answered at once (no pool) comes back in here: the outer loop goes on.
+  if (m_runningChecks) return;
+  m_runningChecks = true;
+  size_t workers = std::max<size_t>(1, m_opt.maxChecksAtOnce);
+  size_t suspectWorkers = std::max<size_t>(1, workers - 1);
+  while (m_checksRunning < workers && !m_waiting.empty()) {
+    // The best rank, the oldest of it; checks the limits closed on meanwhile go.
+    std::vector<WaitingCheck> closed;
+    auto best = m_waiting.end();
+    int bestRank = CLoginGate::kAddressFailing + 1;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+      if (m_gate.Admit(it->address, it->user, m_now, SessionAt(it->address, it->user) != nullptr) != Refusal::None) {
+        m_checking.erase(it->address);
+        closed.push_back(std::move(*it));
+        it = m_waiting.erase(it);
+        continue;
+      }
+      int rank = RankOf(*it);
+      if (rank < bestRank) best = it, bestRank = rank;
+      ++it;
+    }
+    for (WaitingCheck& c : closed)
+      c.done(m_gate.Admit(c.address, c.user, m_now, SessionAt(c.address, c.user) != nullptr));
+    bool suspect = bestRank >= CLoginGate::kUserFailing;
+    if (best == m_waiting.end() || (suspect && m_suspectsRunning >= suspectWorkers)) break;
+    WaitingCheck c = std::move(*best);
+    m_waiting.erase(best);
+    ++m_checksRunning;
+    m_suspectsRunning += suspect;
+    uint32_t address = c.address;
+    int32_t user = c.user;
+    std::function<void(Refusal)> done = std::move(c.done);
+    m_check->Check(c.hash, c.password, [this, address, user, suspect, done](bool ok) {
+      --m_checksRunning;
+      m_suspectsRunning -= suspect;
+      m_checking.erase(address);
+      if (ok) m_gate.NoteSuccess(address, user);
+      else m_gate.NoteFailure(address, user, true, m_now);
+      done(ok ? Refusal::None : Refusal::WrongPassword);
+      RunChecks();
+    });
+  }
+  m_runningChecks = false;
 }
 
 void CServer::Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now,
                            const char* what, std::function<void(Session*)> then) {
   std::string who = std::string(what) + " for user " + qb::FormatNumber(user);
-  if (Session* s = SessionAt(address, user)) {
-    if (DigestMatches(s->digest, password)) return then(s);
-    NoteLoginFailure(address, now);
-    Refused(address, who + ": wrong password");
-    return then(nullptr);
-  }
-  // No session here: the server may have restarted under a user who is still
-  // logged in as far as his program knows. A right password opens one again.
-  UserRecord rec;
-  const char* why = nullptr;
-  if (LoginBlocked(address, now)) why = "too many wrong passwords";
-  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
-  else if (!BeginCheck(address)) why = "a password check is under way";
-  if (why) {
-    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
-    Refused(address, who + ": " + why);
-    return then(nullptr);
-  }
-  m_check->Check(rec.hash, password, [this, address, rec, password, who, then](bool ok) {
-    m_checking.erase(address);
-    if (!ok) {
-      NoteLoginFailure(address, m_now);
-      Refused(address, who + ": unknown user or wrong password");
-      return then(nullptr);
-    }
-    Session* s = SessionAt(address, rec.number);  // it may have come meanwhile
-    if (!s) s = OpenSession(address, rec, password, m_now);
-    if (!s) Refused(address, who + ": too many sessions");
-    then(s);
-  });
+  std::string kind = std::string(what) + "s";
+  // Without a session here the server may have restarted under a user who is
+  // still logged in as far as his program knows: a right password opens one again.
+  CheckPassword(address, user, password, true, now,
+                [this, address, password, who, kind, then](Refusal why, const UserRecord& rec) {
+                  if (why != Refusal::None) {
+                    Refused(address, kind.c_str(), who, RefusalText(why));
+                    return then(nullptr);
+                  }
+                  Session* s = SessionAt(address, rec.number);  // it may have come meanwhile
+                  if (!s) s = OpenSession(address, rec, password, m_now);
+                  if (!s) Refused(address, kind.c_str(), who, RefusalText(Refusal::TooManySessions));
+                  then(s);
+                });
 }
 
 CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user, const std::string& password,
@@ -172,20 +263,93 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
   std::string add = qb::MsgChatAddUser(qb::DottedAddress(address), PlazaName(s));
   for (auto& kv : m_sessions)
     if (kv.first != user.number) Push(kv.second, add);
+  if (m_cluster) {
+    // The other instances learn of him; the one he was on before lets go.
+    std::string previous;
+    if (!m_cluster->SetPresence(user.number, address, user.nickname, previous))
+      Log("error: cannot record the presence of user " + qb::FormatNumber(user.number));
+    s.presenceAt = now;
+    std::string number = qb::FormatNumber(user.number), dotted = qb::DottedAddress(address);
+    if (!previous.empty()) m_cluster->Notify(previous, "kick " + number + " " + dotted);
+    m_cluster->Notify("", "join " + number + " " + dotted + " " + ToHex(PlazaName(s)));
+  }
   return &s;
 }
 
-void CServer::EndSession(int32_t user, const char* why) {
+void CServer::EndSession(int32_t user, const char* why, bool tellOthers) {
   auto it = m_sessions.find(user);
   if (it == m_sessions.end()) return;
   uint32_t address = it->second.address;
   if (it->second.up.active) Log("upload of user " + qb::FormatNumber(user) + " dropped: session ended");
   if (it->second.down.active) Log("download of user " + qb::FormatNumber(user) + " dropped: session ended");
+  m_stagedTotal -= it->second.up.bytes + it->second.down.bytes;
   m_byAddress.erase(address);
   m_sessions.erase(it);
   Log("logout user " + qb::FormatNumber(user) + " (" + why + ")");
   std::string dele = qb::MsgChatDeleUser(qb::DottedAddress(address));
   for (auto& kv : m_sessions) Push(kv.second, dele);
+  if (m_cluster) {
+    m_cluster->DropPresence(user);
+    if (tellOthers) m_cluster->Notify("", "leave " + qb::FormatNumber(user) + " " + qb::DottedAddress(address));
+  }
+}
+
+void CServer::Shutdown() {
+  if (!m_cluster) return;
+  std::vector<int32_t> users;
+  for (auto& kv : m_sessions) users.push_back(kv.first);
+  // The other instances take them for gone now rather than at their time-out.
+  for (int32_t u : users) EndSession(u, "the server stops");
+}
+
+// ---- instances sharing the database -------------------------------------------------
+
+void CServer::OnClusterEvents(uint64_t now) {
+  if (!m_cluster) return;
+  m_now = now;
+  std::vector<std::string> events;
+  m_cluster->TakeEvents(events);
+  for (const std::string& e : events) {
+    std::vector<std::string> w;
+    size_t at = 0;
+    while (at <= e.size()) {
+      size_t sp = e.find(' ', at);
+      if (sp == std::string::npos) sp = e.size();
+      w.push_back(e.substr(at, sp - at));
+      at = sp + 1;
+    }
+    int32_t user = w.size() > 1 ? qb::ReadNumber(w[1]) : 0;
+    uint32_t address = w.size() > 2 ? qb::ParseDottedAddress(w[2]) : 0;
+    if (w[0] == "join" && w.size() == 4) {
+      std::string add = qb::MsgChatAddUser(w[2], FromHex(w[3]));
+      for (auto& kv : m_sessions)
+        if (kv.first != user) Push(kv.second, add);
+    } else if (w[0] == "leave" && w.size() == 3) {
+      // The address may be in use here already, by whoever holds it now.
+      if (SessionAt(address)) continue;
+      std::string dele = qb::MsgChatDeleUser(w[2]);
+      for (auto& kv : m_sessions) Push(kv.second, dele);
+    } else if (w[0] == "kick" && w.size() == 3) {
+      auto it = m_sessions.find(user);
+      if (it != m_sessions.end()) EndSession(user, "logged in elsewhere", it->second.address != address);
+    } else if (w[0] == "words" && w.size() == 2) {
+      auto it = m_sessions.find(user);
+      if (it != m_sessions.end()) DeliverWords(it->second);
+    }
+  }
+}
+
+void CServer::RefreshPresence(uint64_t now) {
+  // A keep-alive is written at most every quarter of the time-out, so the
+  // others see him online as long as his session lives here.
+  uint64_t every = std::max<uint64_t>(1, std::min<uint64_t>(m_opt.sessionTimeoutMs / 4, 60 * 1000));
+  std::vector<int32_t> due;
+  for (auto& kv : m_sessions)
+    if (kv.second.lastSeen >= kv.second.presenceAt + every) due.push_back(kv.first);
+  if (!due.empty() && m_cluster->TouchPresence(due))
+    for (int32_t u : due) m_sessions[u].presenceAt = now;
+  // Those of an instance that went away without a word go by the same time-out.
+  m_cluster->ExpirePresence(m_opt.sessionTimeoutMs);
 }
 
 // ---- login, keep-alive, logout, leave-words --------------------------------------
@@ -198,37 +362,24 @@ void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t
   }
   int32_t user = qb::ReadNumber(userField);
   std::string password = qb::DecodeText(coded);
-  UserRecord rec;
-  const char* why = nullptr;
-  if (LoginBlocked(address, now)) why = "too many wrong passwords";
-  else if (password.size() > kMaxPassword || !m_storage.FindUser(user, rec)) why = "unknown user or wrong password";
-  else if (!BeginCheck(address)) why = "a password check is under way";
-  if (why) {
-    if (std::string(why) == "unknown user or wrong password") NoteLoginFailure(address, now);
-    Refused(address, "login of user " + qb::FormatNumber(user) + ": " + why);
-    return Reply(address, k, n, qb::MsgLoginRefused());
-  }
-  m_check->Check(rec.hash, password, [this, address, k, n, rec, password](bool ok) {
-    m_checking.erase(address);
-    FinishLogin(address, k, n, rec, password, ok);
-  });
+  // A login is always checked against the stored hash, even over a live session.
+  CheckPassword(address, user, password, false, now,
+                [this, address, k, n, user, password](Refusal why, const UserRecord& rec) {
+                  if (why == Refusal::None) return FinishLogin(address, k, n, rec, password);
+                  Refused(address, "logins", "login of user " + qb::FormatNumber(user), RefusalText(why));
+                  Reply(address, k, n, qb::MsgLoginRefused());
+                });
 }
 
-void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password,
-                          bool ok) {
+void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password) {
   std::string who = "login of user " + qb::FormatNumber(rec.number);
-  if (!ok) {
-    NoteLoginFailure(address, m_now);
-    Refused(address, who + ": unknown user or wrong password");
-    return Reply(address, k, n, qb::MsgLoginRefused());
-  }
   Session* s = SessionAt(address, rec.number);
   if (s) {  // logging in again over a live session: just renew it
     s->digest = SessionDigest(password);
     s->nickname = rec.nickname;
     Log("login user " + qb::FormatNumber(rec.number) + " from " + qb::DottedAddress(address) + " (again)");
   } else if (!(s = OpenSession(address, rec, password, m_now))) {
-    Refused(address, who + ": too many sessions");
+    Refused(address, "logins", who, RefusalText(Refusal::TooManySessions));
     return Reply(address, k, n, qb::MsgLoginRefused());
   }
   s->lastSeen = m_now;
@@ -238,21 +389,21 @@ void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& 
   SendPlazaList(*s);
 }
 
-void CServer::OnLogout(uint32_t address, FieldList& f) {
+void CServer::OnLogout(uint32_t address, FieldList& f, uint64_t now) {
   std::string userField, coded;
   if (!qb::TakeField(f, userField) || !qb::TakeField(f, coded)) {
     ++m_counters.malformed;
     return;
   }
   int32_t user = qb::ReadNumber(userField);
-  Session* s = SessionAt(address, user);
   // The program sends its logout twice; the second finds nobody, quietly.
-  if (!s) return;
-  if (!DigestMatches(s->digest, qb::DecodeText(coded))) {
-    Refused(address, "logout of user " + qb::FormatNumber(user) + ": wrong password");
-    return;
-  }
-  EndSession(user, "logged out");
+  if (!SessionAt(address, user)) return;
+  // The session's digest, under the same limits as every other password.
+  CheckPassword(address, user, qb::DecodeText(coded), true, now, [this, address, user](Refusal why, const UserRecord&) {
+    if (why != Refusal::None)
+      return Refused(address, "logouts", "logout of user " + qb::FormatNumber(user), RefusalText(why));
+    EndSession(user, "logged out");
+  });
 }
 
 void CServer::OnKeepAlive(uint32_t address, FieldList& f, uint64_t now) {
@@ -275,9 +426,15 @@ void CServer::OnReqWords(uint32_t address, FieldList& f) {
   int32_t user = qb::ReadNumber(userField);
   Session* s = SessionAt(address, user);
   if (!s) {
-    Refused(address, "leave-words of user " + qb::FormatNumber(user) + ": not logged in there");
+    Refused(address, "leave-word requests", "leave-words of user " + qb::FormatNumber(user), "not logged in there");
     return;
   }
+  DeliverWords(*s);
+}
+
+void CServer::DeliverWords(Session& session) {
+  Session* s = &session;
+  int32_t user = s->user;
   std::vector<LeaveWord> words;
   if (!m_storage.TakeLeaveWords(user, words)) {
     Log("error: cannot read the leave-words of user " + qb::FormatNumber(user));
@@ -313,18 +470,29 @@ void CServer::OnLeaveWord(uint32_t address, const std::string& text, FieldList& 
   std::string words = text.substr(text.rfind('>') + 1);
   while (!words.empty() && (words.back() == '\n' || words.back() == '\r')) words.pop_back();
   std::string who = "leave-word from " + qb::FormatNumber(user) + " to " + qb::FormatNumber(target);
+  // The message carries no password: the sender is whoever holds the
+  // session at this address, and a leave-word in another's name is refused.
+  Session* s = SessionAt(address);
+  const char* why = nullptr;
   UserRecord rec;
-  if (!SessionAt(address, user)) return Refused(address, who + ": not logged in there");
-  if (words.empty()) return Refused(address, who + ": empty");
-  words = CutGbk(words, kMaxLeaveWord);
-  if (!m_storage.FindUser(target, rec)) return Refused(address, who + ": no such user");
-  if (m_storage.CountLeaveWords(target) >= m_opt.maxWordsPerUser) return Refused(address, who + ": mailbox full");
+  if (!s || s->user != user) why = "not logged in there";
+  else if (words.empty()) why = "empty";
+  else if (!m_storage.FindUser(target, rec)) why = "no such user";
+  else if (m_storage.CountLeaveWords(target) >= m_opt.maxWordsPerUser) why = "mailbox full";
+  // One sender fills at most his share of a mailbox, so others still reach it.
+  else if (m_storage.CountLeaveWordsFrom(target, s->user) >= m_opt.maxWordsPerSender) why = "too many from this sender";
+  if (why) return Refused(address, "leave-words", who, why);
   LeaveWord w;
-  w.from = user;
+  w.from = s->user;
+  words = CutGbk(words, kMaxLeaveWord);
   w.time = m_opt.wallClock ? m_opt.wallClock() : (int64_t)time(nullptr);
   w.text = words;
   if (!m_storage.AddLeaveWord(target, w)) return Log("error: cannot store " + who);
   Log(who);
+  // Online through another instance: that one hands it over at once.
+  Presence p;
+  if (m_cluster && !m_sessions.count(target) && m_cluster->FindOnline(target, m_opt.sessionTimeoutMs, p))
+    m_cluster->Notify(p.instance, "words " + qb::FormatNumber(target));
 }
 
 // ---- favorites ------------------------------------------------------------------
@@ -349,13 +517,14 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     int32_t user = qb::ReadNumber(userField);
     int32_t total = qb::ReadNumber(count);
     if (total < 1 || total > m_opt.maxTreeNodes)
-      return Refused(address, "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user));
+      return Refused(address, "uploads",
+                     "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user),
+                     "bad node count");
     Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user](Session* s) {
       if (!s) return;
-      if (!s->up.active && CountTransfers() >= m_opt.maxTransfers)
-        return Refused(address, "upload by user " + qb::FormatNumber(user) + ": too many transfers under way");
+      if (!s->up.active && !MakeTransferRoom(s, m_now))
+        return Refused(address, "uploads", "upload by user " + qb::FormatNumber(user), "too many transfers under way");
       if (s->up.active) DropUpload(*s, "a new upload began");
-      s->up = Upload();
       s->up.active = true;
       s->up.announced = total;
       s->up.countNumber = n;
@@ -365,9 +534,13 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
     });
     return;
   }
-  // The rest belongs to a transfer already running for this address.
+  // The rest belongs to a transfer already running for this address. These
+  // messages carry no password, so the address is all there is to go by: the
+  // program picks one of its five links (each with its own source port) anew
+  // every second and acknowledges downloads through link 0, so one transfer
+  // comes from several source ports and cannot be tied to one.
   Session* s = SessionAt(address);
-  if (!s) return Refused(address, "favorites message without a login");
+  if (!s) return Refused(address, "favorites messages", "favorites message", "not logged in there");
   f.push_front(what);
   if (dir == "UP") OnFavUp(*s, k, n, f, now);
   else OnFavDown(*s, k, n, f, now);
@@ -378,7 +551,17 @@ void CServer::DropUpload(Session& s, const char* why) {
   Log("upload of user " + qb::FormatNumber(s.user) + " dropped after " +
       qb::FormatNumber((int32_t)s.up.nodes.size()) + " of " + qb::FormatNumber(s.up.announced) + " nodes: " + why +
       "; the stored tree stays");
+  ClearUpload(s);
+}
+
+void CServer::ClearUpload(Session& s) {
+  m_stagedTotal -= s.up.bytes;
   s.up = Upload();
+}
+
+void CServer::ClearDownload(Session& s) {
+  m_stagedTotal -= s.down.bytes;
+  s.down = Download();
 }
 
 void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {
@@ -392,7 +575,7 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   // ports, so a CANCEL of the last upload may arrive after the next COUNT.
   if (s.up.active && n < s.up.countNumber) return;
   if (what == "CANCEL") return DropUpload(s, "cancelled");
-  if (!s.up.active) return Refused(s.address, "upload node without an upload");
+  if (!s.up.active) return Refused(s.address, "upload nodes", "upload node of user " + qb::FormatNumber(s.user), "no upload under way");
   // A duplicated datagram must not store its node twice.
   if (s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
   qb::NodeWire node;
@@ -404,8 +587,11 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   // stored tree impossible to download: refuse it now.
   std::string down = qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node));
   if (!FitsDatagram(down, kMaxDatagram)) return DropUpload(s, "a node too long to download again");
-  s.up.bytes += down.size() + sizeof(qb::NodeWire);
-  if (s.up.bytes > m_opt.maxStagedBytes) return DropUpload(s, "too large");
+  size_t bytes = down.size() + sizeof(qb::NodeWire);
+  if (s.up.bytes + bytes > m_opt.maxStagedBytes) return DropUpload(s, "too large");
+  if (!MakeRoom(bytes, s.up.bytes + bytes, &s, now)) return DropUpload(s, "no room");
+  s.up.bytes += bytes;
+  m_stagedTotal += bytes;
   s.up.nodes.push_back(std::move(node));
   s.up.haveLast = true;
   s.up.lastNumber = n;
@@ -419,12 +605,11 @@ void CServer::CommitUpload(Session& s, int k, int32_t n) {
   // failed write shows up in the program as a failed upload.
   if (!m_storage.ReplaceTree(s.user, s.up.nodes)) {
     Log("error: cannot store the tree of user " + qb::FormatNumber(s.user));
-    s.up = Upload();
-    return;
+    return ClearUpload(s);
   }
   Log("upload of " + qb::FormatNumber((int32_t)s.up.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
       " stored");
-  s.up = Upload();
+  ClearUpload(s);
   Reply(s.address, k, n, qb::MsgFavUpNodeOk());
 }
 
@@ -438,8 +623,9 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
   Authenticate(address, user, password, now, "download", [this, address, k, n, user](Session* s) {
     if (!s) return Reply(address, k, n, qb::MsgFavDownInvalid());
     // No answer: the program then reports a time-out, which asks for a later try.
-    if (!s->down.active && CountTransfers() >= m_opt.maxTransfers)
-      return Refused(address, "download by user " + qb::FormatNumber(user) + ": too many transfers under way");
+    std::string who = "download by user " + qb::FormatNumber(user);
+    if (!s->down.active && !MakeTransferRoom(s, m_now))
+      return Refused(address, "downloads", who, "too many transfers under way");
     Download d;
     if (!m_storage.LoadTree(user, d.nodes)) {
       Log("error: cannot read the tree of user " + qb::FormatNumber(user));
@@ -449,8 +635,14 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
       Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
       return Reply(address, k, n, qb::MsgFavDownBlank());
     }
+    for (const qb::NodeWire& node : d.nodes)
+      d.bytes += qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node)).size() + sizeof(qb::NodeWire);
     if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
+    ClearDownload(*s);
+    if (!MakeRoom(d.bytes, d.bytes, s, m_now)) return Refused(address, "downloads", who, "no room");
+    m_stagedTotal += d.bytes;
     d.active = true;
+    d.lastActivity = m_now;
     d.reqNumber = n;
     d.portIndex = k;
     // The nodes go with consecutive numbers right after the COUNT's, so the
@@ -473,8 +665,7 @@ void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now
   if (what == "CANCEL") {
     if (d.active && n < d.reqNumber) return;  // stale: it was meant for an earlier download
     if (d.active) Log("download of user " + qb::FormatNumber(s.user) + " cancelled");
-    d = Download();
-    return;
+    return ClearDownload(s);
   }
   if (!d.active) return;
   if (what == "READY") {
@@ -485,14 +676,14 @@ void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now
     if (++d.next == d.nodes.size()) {
       Log("download of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
           " done");
-      d = Download();
-      return;
+      return ClearDownload(s);
     }
   } else {
     ++m_counters.unknown;
     return;
   }
   d.portIndex = k;
+  d.lastActivity = now;
   SendDownloadStep(s, now);
 }
 
@@ -517,7 +708,8 @@ void CServer::OnGroup(uint32_t address, int k, int32_t n, FieldList& f) {
       return;
     }
     int32_t user = qb::ReadNumber(userField);
-    if (!SessionAt(address, user)) return Refused(address, "drop-out of user " + qb::FormatNumber(user));
+    if (!SessionAt(address, user))
+      return Refused(address, "drop-outs", "drop-out of user " + qb::FormatNumber(user), "not logged in there");
     if (!m_storage.RemoveMember(key, user)) return Log("error: cannot remove a circle membership");
     Log("circle: user " + qb::FormatNumber(user) + " left \"" + LogText(key) + "\"");
     return;
@@ -539,7 +731,7 @@ void CServer::OnGroup(uint32_t address, int k, int32_t n, FieldList& f) {
   else if (m_storage.CountMemberships(user) >= m_opt.maxCirclesPerUser) why = "too many circles";
   else if (!m_storage.AddMember(key, user)) why = "cannot store the membership";
   if (why) {
-    Refused(address, who + ": " + why);
+    Refused(address, "circle requests", who, why);
     return Reply(address, k, n, qb::MsgGroupUpNodeResult(false));
   }
   Log("circle: user " + qb::FormatNumber(user) + " joined \"" + LogText(key) + "\"");
@@ -553,16 +745,24 @@ void CServer::SendCircleList(Session& s, const std::string& key) {
   std::vector<qb::GroupListMember> list;
   list.push_back({qb::DottedAddress(s.address), s.nickname, s.user, key});
   std::vector<int32_t> offline;
+  std::map<int32_t, Presence> elsewhere;
+  std::vector<Presence> others;
+  if (m_cluster && m_cluster->OthersOnline(m_opt.sessionTimeoutMs, others))
+    for (Presence& p : others) elsewhere[p.user] = p;
   auto fits = [&]() { return FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgGroupList(key, list))); };
   // Online members first: they are the ones the user can talk to.
   for (int32_t u : users) {
     if (u == s.user) continue;
     auto it = m_sessions.find(u);
-    if (it == m_sessions.end()) {
+    auto there = elsewhere.find(u);
+    if (it != m_sessions.end()) {
+      list.push_back({qb::DottedAddress(it->second.address), it->second.nickname, u, key});
+    } else if (there != elsewhere.end()) {
+      list.push_back({qb::DottedAddress(there->second.address), there->second.nickname, u, key});
+    } else {
       offline.push_back(u);
       continue;
     }
-    list.push_back({qb::DottedAddress(it->second.address), it->second.nickname, u, key});
     if (!fits()) {
       list.pop_back();
       offline.clear();
@@ -597,7 +797,19 @@ void CServer::SendPlazaList(Session& s) {
     list.push_back({qb::DottedAddress(kv.second.address), PlazaName(kv.second)});
     if (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgChatList(list)))) {
       list.pop_back();
-      break;
+      return Push(s, qb::MsgChatList(list));
+    }
+  }
+  std::vector<Presence> others;
+  if (m_cluster && m_cluster->OthersOnline(m_opt.sessionTimeoutMs, others)) {
+    for (const Presence& p : others) {
+      if (p.user == s.user) continue;
+      std::string number = qb::FormatNumber(p.user);
+      list.push_back({qb::DottedAddress(p.address), p.nickname.empty() ? number : p.nickname + "(" + number + ")"});
+      if (!FitsDatagram(qb::FrameMessage(INT32_MIN, qb::MsgChatList(list)))) {
+        list.pop_back();
+        break;
+      }
     }
   }
   Push(s, qb::MsgChatList(list));
@@ -607,6 +819,10 @@ void CServer::SendPlazaList(Session& s) {
 
 void CServer::OnTick(uint64_t now) {
   m_now = now;
+  if (!m_clockStarted) {
+    m_clockStarted = true;
+    m_nextAccountPoll = now + m_opt.accountPollMs;
+  }
   std::vector<int32_t> expired;
   for (auto& kv : m_sessions) {
     Session& s = kv.second;
@@ -620,7 +836,7 @@ void CServer::OnTick(uint64_t now) {
       if (d.tries >= m_opt.resendLimit) {
         Log("download of user " + qb::FormatNumber(s.user) + " given up after " + qb::FormatNumber((int32_t)d.next) +
             " of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes");
-        d = Download();
+        ClearDownload(s);
         continue;
       }
       ++d.tries;
@@ -630,14 +846,82 @@ void CServer::OnTick(uint64_t now) {
     }
   }
   for (int32_t user : expired) EndSession(user, "no keep-alive");
-  for (auto i = m_fails.begin(); i != m_fails.end();)
-    i = now - i->second.windowStart >= m_opt.loginFailWindowMs ? m_fails.erase(i) : std::next(i);
+  m_gate.Expire(now);
+  m_refusals.Flush(now);
+  OnClusterEvents(now);
+  if (now >= m_nextAccountPoll) {
+    PollAccountChanges(now);
+    if (m_cluster) RefreshPresence(now);
+  }
+}
+
+void CServer::PollAccountChanges(uint64_t now) {
+  m_nextAccountPoll = now + m_opt.accountPollMs;
+  std::vector<int32_t> changed;
+  if (!m_storage.AccountChangesSince(m_accountChange, changed)) return Log("error: cannot read the account changes");
+  // The admin commands changed a password or deleted a user: sessions opened
+  // with the old password end now, their transfers with them.
+  for (int32_t user : changed) EndSession(user, "account changed");
 }
 
 size_t CServer::CountTransfers() const {
   size_t n = 0;
   for (auto& kv : m_sessions) n += kv.second.up.active + kv.second.down.active;
   return n;
+}
+
+void CServer::DropTransfer(Session& s, bool upload, const char* why) {
+  if (upload) return DropUpload(s, why);
+  Log("download of user " + qb::FormatNumber(s.user) + " dropped after " + qb::FormatNumber((int32_t)s.down.next) +
+      " of " + qb::FormatNumber((int32_t)s.down.nodes.size()) + " nodes: " + why);
+  ClearDownload(s);
+}
+
+bool CServer::DropIdlest(const Session* keep, uint64_t now) {
+  Session* idlest = nullptr;
+  bool upload = false;
+  uint64_t longest = 0;
+  auto consider = [&](Session& s, bool up, uint64_t last) {
+    uint64_t idle = now - last;
+    if (idle >= m_opt.reclaimIdleMs && (!idlest || idle > longest)) idlest = &s, upload = up, longest = idle;
+  };
+  for (auto& kv : m_sessions) {
+    Session& s = kv.second;
+    if (&s == keep) continue;
+    if (s.up.active) consider(s, true, s.up.lastActivity);
+    if (s.down.active) consider(s, false, s.down.lastActivity);
+  }
+  if (!idlest) return false;
+  DropTransfer(*idlest, upload, "idle while room was needed");
+  return true;
+}
+
+bool CServer::DropLargest(const Session* keep, size_t than) {
+  Session* largest = nullptr;
+  bool upload = false;
+  size_t most = than;
+  for (auto& kv : m_sessions) {
+    Session& s = kv.second;
+    if (&s == keep) continue;
+    if (s.up.active && s.up.bytes > most) largest = &s, upload = true, most = s.up.bytes;
+    if (s.down.active && s.down.bytes > most) largest = &s, upload = false, most = s.down.bytes;
+  }
+  if (!largest) return false;
+  DropTransfer(*largest, upload, "it held the most when room was needed");
+  return true;
+}
+
+bool CServer::MakeRoom(size_t bytes, size_t mine, const Session* keep, uint64_t now) {
+  while (m_stagedTotal + bytes > m_opt.maxStagedTotal)
+    if (!DropIdlest(keep, now) && !DropLargest(keep, mine)) return false;
+  return true;
+}
+
+bool CServer::MakeTransferRoom(const Session* keep, uint64_t now) {
+  size_t share = m_opt.maxStagedTotal / std::max<size_t>(1, m_opt.maxTransfers);
+  while (CountTransfers() >= m_opt.maxTransfers)
+    if (!DropIdlest(keep, now) && !DropLargest(keep, share)) return false;
+  return true;
 }
 
 // ---- sending and logging ----------------------------------------------------------
@@ -659,9 +943,10 @@ void CServer::Push(Session& s, const std::string& body) {
   ++m_counters.sent;
 }
 
-void CServer::Refused(uint32_t address, const std::string& what) {
+void CServer::Refused(uint32_t address, const char* kind, const std::string& what, const std::string& why) {
   ++m_counters.refused;
-  Log("refused " + what + " (from " + qb::DottedAddress(address) + ")");
+  m_refusals.Note(std::string(kind) + " (" + why + ")",
+                  "refused " + what + ": " + why + " (from " + qb::DottedAddress(address) + ")", address, m_now);
 }
 
 void CServer::Log(const std::string& line) {

@@ -5,13 +5,18 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "login_gate.h"
 #include "net/message.h"
 #include "password.h"
+#include "refusal_log.h"
 #include "storage.h"
 
 namespace qsrv {
@@ -41,14 +46,22 @@ struct ServerOptions {
   uint64_t uploadIdleMs = 60 * 1000;  // a staged upload without news for this long is dropped
   size_t maxSessions = 10000;
   int maxTreeNodes = 20000;
-  size_t maxStagedBytes = 8u << 20;
-  size_t maxTransfers = 64;    // uploads and downloads under way at once, which bounds their memory
+  size_t maxStagedBytes = 8u << 20;   // held by one upload
+  size_t maxStagedTotal = 16u << 20;  // held by all uploads and downloads together
+  size_t maxTransfers = 64;    // uploads and downloads under way at once
+  uint64_t reclaimIdleMs = 7 * 1000;  // when room or transfers run short, one idle this long gives way
   int maxWordsPerUser = 100;
+  int maxWordsPerSender = 10;  // leave-words waiting from one sender for one addressee
   int maxCirclesPerUser = 5000;
   int loginFailLimit = 5;      // wrong passwords per address ...
+  int userFailLimit = 10;      // ... and per user, from addresses he never logged in from ...
   uint64_t loginFailWindowMs = 60 * 1000;  // ... within this window, then refused unchecked
-  size_t maxFailRecords = 4096;
-  size_t maxPendingChecks = 256;  // password checks waiting for a worker, one per address
+  size_t maxFailRecords = 65536;  // addresses, and user numbers, with wrong passwords
+  size_t maxKnownLogins = 65536;  // (address, user) pairs that logged in; their checks go first
+  size_t maxPendingChecks = 256;  // password checks waiting, one per address
+  size_t maxChecksAtOnce = 4;     // checks handed to the check pool at once (its worker count)
+  uint64_t logSummaryMs = 10 * 1000;  // refusals of a kind after the first: one count per interval
+  uint64_t accountPollMs = 1000;      // how often password changes and deleted users are looked for
   std::function<int64_t()> wallClock;           // seconds since 1970; time(nullptr) when empty
   std::function<void(const std::string&)> log;  // one line, no newline; stderr when empty
 };
@@ -70,10 +83,20 @@ class CServer {
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
   void OnTick(uint64_t nowMs);
+  // Logs the refusals counted so far; when the server stops.
+  void FlushLog(uint64_t nowMs) { m_refusals.Flush(nowMs, true); }
+  // Events from the other instances sharing the database (OnTick looks too).
+  void OnClusterEvents(uint64_t nowMs);
+  // Ends every session, telling the other instances; when the server stops.
+  void Shutdown();
+  // Readable when events of other instances may have come; -1 when none.
+  int EventFd() const { return m_cluster ? m_cluster->EventFd() : -1; }
 
   const ServerCounters& Counters() const { return m_counters; }
   size_t SessionCount() const { return m_sessions.size(); }
   bool IsOnline(int32_t user) const { return m_sessions.count(user) != 0; }
+  // Bytes held by staged uploads and running downloads.
+  size_t StagedBytes() const { return m_stagedTotal; }
 
  private:
   struct Upload {
@@ -97,6 +120,8 @@ class CServer {
     std::string pending;      // the datagram awaiting its acknowledgement
     uint64_t sentAt = 0;
     int tries = 0;
+    size_t bytes = 0;
+    uint64_t lastActivity = 0;  // the request or the last acknowledgement
   };
   struct Session {
     int32_t user = 0;
@@ -104,18 +129,22 @@ class CServer {
     std::string nickname;
     std::string digest;  // keyed digest of the password, for cheap checks
     uint64_t lastSeen = 0;
+    uint64_t presenceAt = 0;  // when the shared presence was last written
     int32_t counter = 0;  // the server's own message numbers towards this user
     Upload up;
     Download down;
   };
-  struct FailRecord {
-    int count = 0;
-    uint64_t windowStart = 0;
+  // A slow check waiting for the pool.
+  struct WaitingCheck {
+    uint32_t address = 0;
+    int32_t user = 0;
+    std::string hash, password;
+    std::function<void(Refusal)> done;
   };
 
   void Dispatch(uint32_t address, int k, const std::string& text, qb::FieldList& f, uint64_t now);
   void OnLogin(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
-  void OnLogout(uint32_t address, qb::FieldList& f);
+  void OnLogout(uint32_t address, qb::FieldList& f, uint64_t now);
   void OnKeepAlive(uint32_t address, qb::FieldList& f, uint64_t now);
   void OnReqWords(uint32_t address, qb::FieldList& f);
   void OnLeaveWord(uint32_t address, const std::string& text, qb::FieldList& f);
@@ -123,9 +152,24 @@ class CServer {
   void OnFavUp(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnFavDown(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void StartDownload(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
-  void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password, bool ok);
+  void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password);
   void OnGroup(uint32_t address, int k, int32_t n, qb::FieldList& f);
 
+  // The one password check of every message that carries a password: the
+  // limits first, then (with `sessionFirst`, when `user` has a session at
+  // `address`) the session's digest, else the stored hash on the check pool.
+  // Every wrong password counts toward the limits. `done` gets None with the
+  // user's record, or the reason; it may run later.
+  void CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst, uint64_t now,
+                     std::function<void(Refusal, const UserRecord&)> done);
+  // Queues a slow check; when the queue is full it pushes out the newest
+  // waiting check of a lower rank, or finds no room (false).
+  bool QueueCheck(WaitingCheck check);
+  // Hands waiting checks to the pool while it has room, best rank first,
+  // then in order of arrival. One worker is kept for the known and clean
+  // ranks: the others never take all of them.
+  void RunChecks();
+  int RankOf(const WaitingCheck& c) const { return m_gate.Rank(c.address, c.user, m_now); }
   // Calls `then` with the session of `user` at `address` whose password is
   // `password`: checked against the session's digest, or (no session yet,
   // e.g. after a restart) against the stored hash, which then makes the
@@ -133,14 +177,32 @@ class CServer {
   // pointer went stale: it gets a fresh one.
   void Authenticate(uint32_t address, int32_t user, const std::string& password, uint64_t now, const char* what,
                     std::function<void(Session*)> then);
-  bool BeginCheck(uint32_t address);
   size_t CountTransfers() const;
   Session* SessionAt(uint32_t address, int32_t user);
   Session* SessionAt(uint32_t address);
   Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now);
-  void EndSession(int32_t user, const char* why);
-  bool LoginBlocked(uint32_t address, uint64_t now);
-  void NoteLoginFailure(uint32_t address, uint64_t now);
+  // `tellOthers`: the other instances are told he left.
+  void EndSession(int32_t user, const char* why, bool tellOthers = true);
+  void DeliverWords(Session& s);  // hands out his stored leave-words
+  void RefreshPresence(uint64_t now);
+  void PollAccountChanges(uint64_t now);
+
+  // Staged bytes: every change of an upload or download goes through these.
+  void ClearUpload(Session& s);
+  void ClearDownload(Session& s);
+  // True when `bytes` more for a transfer of `keep` (which then holds
+  // `mine`) fit within the total, after dropping, as needed, transfers idle
+  // for reclaimIdleMs, then the largest if it holds more than `mine`. So an
+  // upload within the fair share (total / transfers) always finds room.
+  bool MakeRoom(size_t bytes, size_t mine, const Session* keep, uint64_t now);
+  // True when one more transfer may begin: if all are taken, one idle for
+  // reclaimIdleMs gives way, else the largest if it holds more than its fair share.
+  bool MakeTransferRoom(const Session* keep, uint64_t now);
+  // Drops the transfer idle longest (at least reclaimIdleMs), other than `keep`'s.
+  bool DropIdlest(const Session* keep, uint64_t now);
+  // Drops the transfer holding the most bytes, more than `than`, other than `keep`'s.
+  bool DropLargest(const Session* keep, size_t than);
+  void DropTransfer(Session& s, bool upload, const char* why);
 
   void Reply(uint32_t address, int k, int32_t n, const std::string& body);
   void Push(Session& s, const std::string& body);  // numbered from the session's counter
@@ -152,19 +214,33 @@ class CServer {
   void CommitUpload(Session& s, int k, int32_t n);
   void DropUpload(Session& s, const char* why);
   void Log(const std::string& line);
-  void Refused(uint32_t address, const std::string& what);
+  // `kind` names what was refused, in the plural ("logins"); `what` says
+  // which one, `why` (a fixed text) why. Floods are logged as counts.
+  void Refused(uint32_t address, const char* kind, const std::string& what, const std::string& why);
 
   IStorage& m_storage;
   IDatagramOut& m_out;
   CInlinePasswordCheck m_inlineCheck;
   IPasswordCheck* m_check;
-  uint64_t m_now = 0;  // the time of the datagram or tick being handled
-  std::unordered_map<uint32_t, bool> m_checking;  // addresses with a password check under way
   ServerOptions m_opt;
+  uint64_t m_now = 0;  // the time of the datagram or tick being handled
+  bool m_clockStarted = false;
   ServerCounters m_counters;
   std::map<int32_t, Session> m_sessions;           // by user number
   std::unordered_map<uint32_t, int32_t> m_byAddress;  // address -> user number
-  std::unordered_map<uint32_t, FailRecord> m_fails;
+  size_t m_stagedTotal = 0;
+
+  CLoginGate m_gate;
+  std::list<WaitingCheck> m_waiting;        // in order of arrival; ranks change as failures come
+  std::unordered_set<uint32_t> m_checking;  // addresses with a check waiting or under way
+  size_t m_checksRunning = 0;
+  size_t m_suspectsRunning = 0;  // ... of them, those of failing users or addresses
+  bool m_runningChecks = false;
+
+  CRefusalLog m_refusals;
+  ICluster* m_cluster;  // null for a single instance
+  int64_t m_accountChange = 0;  // the last account change seen
+  uint64_t m_nextAccountPoll = 0;
 };
 
 // True when `framed` (as FrameMessage gives it) fits with its zero byte.

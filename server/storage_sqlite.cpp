@@ -19,7 +19,17 @@ const char kSchema[] =
     "CREATE INDEX IF NOT EXISTS members_user ON members(user);"
     "CREATE TABLE IF NOT EXISTS words(id INTEGER PRIMARY KEY AUTOINCREMENT, target INTEGER NOT NULL,"
     "  sender INTEGER NOT NULL, time INTEGER NOT NULL, text BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS words_target ON words(target);";
+    "CREATE INDEX IF NOT EXISTS words_target ON words(target);"
+    "CREATE TABLE IF NOT EXISTS account_changes(id INTEGER PRIMARY KEY AUTOINCREMENT, user INTEGER NOT NULL);"
+    // Presence is what instances sharing a database tell each other; a file
+    // serves one instance, so the table stays empty here.
+    "CREATE TABLE IF NOT EXISTS presence(user INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
+    "  instance TEXT NOT NULL, nickname BLOB NOT NULL, last_seen INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS presence_instance ON presence(instance);"
+    "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);";
+
+// Account changes kept for the servers to read; older ones are forgotten.
+const int kKeptAccountChanges = 1000;
 
 // One prepared statement, reset on every use.
 class CStmt {
@@ -70,14 +80,37 @@ class CSqliteStorage : public IStorage {
   ~CSqliteStorage() override { sqlite3_close(m_db); }
 
   bool Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+  int SchemaVersion() override {
+    CStmt s(m_db, "SELECT version FROM schema_version");
+    return s.Step() == SQLITE_ROW ? (int)s.Int(0) : 0;
+  }
+  // A file has one owner, so its schema is brought up to date on opening:
+  // the tables are created when missing, then the version is set.
+  bool Upgrade() {
+    int version = SchemaVersion();
+    if (version > kSchemaVersion) return false;
+    if (version == kSchemaVersion) return true;
+    CStmt del(m_db, "DELETE FROM schema_version");
+    CStmt set(m_db, "INSERT INTO schema_version(version) VALUES(?)");
+    return Exec("BEGIN") && del.Run() && set.Bind(1, kSchemaVersion).Run() && Exec("COMMIT");
+  }
 
   bool AddUser(const UserRecord& u) override {
     CStmt s(m_db, "INSERT INTO users(number, hash, nickname) VALUES(?,?,?)");
     return s.Bind(1, u.number).BindText(2, u.hash).Bind(3, u.nickname).Run();
   }
   bool SetPasswordHash(int32_t user, const std::string& hash) override {
-    CStmt s(m_db, "UPDATE users SET hash=? WHERE number=?");
-    return s.BindText(1, hash).Bind(2, user).Run() && sqlite3_changes(m_db) == 1;
+    if (!Exec("BEGIN")) return false;
+    bool ok;
+    {
+      CStmt s(m_db, "UPDATE users SET hash=? WHERE number=?");
+      ok = s.BindText(1, hash).Bind(2, user).Run() && sqlite3_changes(m_db) == 1 && NoteAccountChange(user);
+    }
+    if (!ok) {
+      Exec("ROLLBACK");
+      return false;
+    }
+    return Exec("COMMIT");
   }
   bool DeleteUser(int32_t user) override {
     if (!Exec("BEGIN")) return false;
@@ -92,11 +125,22 @@ class CSqliteStorage : public IStorage {
       ok = ok && s.Run();
       changed = sqlite3_changes(m_db);
     }
-    if (!ok || changed != 1) {
+    if (!ok || changed != 1 || !NoteAccountChange(user)) {
       Exec("ROLLBACK");
       return false;
     }
     return Exec("COMMIT");
+  }
+  bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
+    users.clear();
+    CStmt s(m_db, "SELECT id, user FROM account_changes WHERE id>? ORDER BY id");
+    s.Bind(1, seen);
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW) {
+      seen = s.Int(0);
+      users.push_back((int32_t)s.Int(1));
+    }
+    return rc == SQLITE_DONE;
   }
   bool FindUser(int32_t user, UserRecord& out) override {
     CStmt s(m_db, "SELECT number, hash, nickname FROM users WHERE number=?");
@@ -181,6 +225,11 @@ class CSqliteStorage : public IStorage {
     return s.Bind(1, to).Bind(2, w.from).Bind(3, w.time).Bind(4, w.text).Run();
   }
   int CountLeaveWords(int32_t to) override { return Count("SELECT COUNT(*) FROM words WHERE target=?", to); }
+  int CountLeaveWordsFrom(int32_t to, int32_t from) override {
+    CStmt s(m_db, "SELECT COUNT(*) FROM words WHERE target=? AND sender=?");
+    s.Bind(1, to).Bind(2, from);
+    return s.Step() == SQLITE_ROW ? (int)s.Int(0) : -1;
+  }
   bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
     out.clear();
     if (!Exec("BEGIN")) return false;
@@ -205,6 +254,13 @@ class CSqliteStorage : public IStorage {
   }
 
  private:
+  // Inside the caller's transaction.
+  bool NoteAccountChange(int32_t user) {
+    CStmt add(m_db, "INSERT INTO account_changes(user) VALUES(?)");
+    if (!add.Bind(1, user).Run()) return false;
+    CStmt trim(m_db, "DELETE FROM account_changes WHERE id<=?");
+    return trim.Bind(1, sqlite3_last_insert_rowid(m_db) - kKeptAccountChanges).Run();
+  }
   int Count(const char* sql, int32_t v) {
     CStmt s(m_db, sql);
     s.Bind(1, v);
@@ -240,6 +296,11 @@ std::unique_ptr<IStorage> OpenSqliteStorage(const std::string& path, std::string
   s->Exec("PRAGMA synchronous=NORMAL");
   if (!s->Exec(kSchema)) {
     error = sqlite3_errmsg(db);
+    return nullptr;
+  }
+  if (!s->Upgrade()) {
+    error = "the database has schema version " + std::to_string(s->SchemaVersion()) + ", newer than this program's " +
+            std::to_string(kSchemaVersion);
     return nullptr;
   }
   return s;

@@ -8,17 +8,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace qsrv {
 
-static volatile sig_atomic_t g_stop = 0;
+// Lock-free, so the signal handler may set it.
+static std::atomic<bool> g_stop(false);
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be safe in a signal handler");
 static sigset_t g_waitMask;
 static bool g_signalsInstalled = false;
 
-static void OnStopSignal(int) { g_stop = 1; }
+static void OnStopSignal(int) { g_stop.store(true); }
 
 uint64_t MonotonicMs() {
   struct timespec ts;
@@ -26,7 +29,7 @@ uint64_t MonotonicMs() {
   return (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000;
 }
 
-volatile sig_atomic_t* InstallStopSignals() {
+std::atomic<bool>& InstallStopSignals() {
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnStopSignal;
@@ -41,7 +44,7 @@ volatile sig_atomic_t* InstallStopSignals() {
   sigdelset(&g_waitMask, SIGINT);
   sigdelset(&g_waitMask, SIGTERM);
   g_signalsInstalled = true;
-  return &g_stop;
+  return g_stop;
 }
 
 CUdpPorts::~CUdpPorts() {
@@ -91,19 +94,22 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
   sendto(m_fd[k], payload.data(), payload.size(), 0, (struct sockaddr*)&sa, sizeof sa);
 }
 
-int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop, CPasswordPool* pool) {
-  struct pollfd fds[kServerPorts + 1];
+int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CPasswordPool* pool) {
+  struct pollfd fds[kServerPorts + 2];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
   fds[kServerPorts] = {pool ? pool->EventFd() : -1, POLLIN, 0};
   std::vector<char> buffer(65536);
   char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
-  while (!*stop) {
+  while (!stop.load()) {
     struct timespec wait = {0, 100 * 1000000};
-    int r = ppoll(fds, kServerPorts + 1, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
+    // The link to the other instances may be a new one after a reconnection.
+    fds[kServerPorts + 1] = {server.EventFd(), POLLIN, 0};
+    int r = ppoll(fds, kServerPorts + 2, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
     if (r < 0 && errno != EINTR) return 1;
     uint64_t now = MonotonicMs();
     if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
+    if (r > 0 && (fds[kServerPorts + 1].revents & POLLIN)) server.OnClusterEvents(now);
     if (r > 0) {
       for (int k = 0; k < kServerPorts; ++k) {
         if (!(fds[k].revents & POLLIN)) continue;

@@ -1,6 +1,6 @@
 // The five UDP sockets of the server and the loop that feeds CServer.
 #pragma once
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,12 +32,12 @@ class CUdpPorts : public IDatagramOut {
   int m_clientPortBase = 5030;
 };
 
-// Runs until *stop becomes non-zero (SIGINT and SIGTERM set it when
-// InstallStopSignals was called). Returns 0.
+// Runs until `stop` becomes true (SIGINT and SIGTERM set it when
+// InstallStopSignals was called; another thread may set it too). Returns 0.
 // With a pool, its answers are handed to the server on this thread too.
-int RunLoop(CServer& server, CUdpPorts& ports, volatile sig_atomic_t* stop, CPasswordPool* pool = nullptr);
+int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CPasswordPool* pool = nullptr);
 // Makes SIGINT and SIGTERM set the returned flag; they are delivered only
 // while the loop waits, so no system call is cut short elsewhere.
-volatile sig_atomic_t* InstallStopSignals();
+std::atomic<bool>& InstallStopSignals();
 
 }  // namespace qsrv

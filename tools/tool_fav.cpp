@@ -11,7 +11,9 @@
 #include "base/codepage.h"
 #include "base/json.h"
 #include "os/os.h"
+#include "store/bookmark_html.h"
 #include "store/favorites_file.h"
+#include "store/import_chromium.h"
 #include "store/importer.h"
 #include "store/node.h"
 #include "tool.h"
@@ -20,7 +22,7 @@ namespace {
 
 // ---- helpers ---------------------------------------------------------------------
 
-std::string Path(const char* arg) { return os::ProgramPath(arg); }
+std::string Path(const char* arg) { return qtool::PathArg(arg); }
 
 std::string Gbk(const std::string& utf8, bool& ok) {
   std::string out;
@@ -33,7 +35,7 @@ int WriteNodes(const CMyNodeList& list, const std::string& path) {
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
   if (!ReplaceFileKeepingBackup(path, std::string(), FavoritesFileBytes(nodes))) {
-    qtool::Error("cannot write " + path);
+    qtool::Error("cannot write " + qtool::Shown(path));
     return 1;
   }
   return 0;
@@ -41,7 +43,7 @@ int WriteNodes(const CMyNodeList& list, const std::string& path) {
 
 int LoadOrComplain(CMyNodeList& list, const std::string& path) {
   if (LoadFavoritesFile(list, path)) return 1;
-  qtool::Error("cannot load favorites file " + path + " (missing, unreadable or not a favorites file)");
+  qtool::Error("cannot load favorites file " + qtool::Shown(path) + " (missing, unreadable or not a favorites file)");
   return 0;
 }
 
@@ -135,7 +137,7 @@ bool NodeFromJson(const qb::JsonValue& obj, CMyNode& n, std::string& error) {
 int Make(const std::string& in, const std::string& file) {
   std::string bytes;
   if (!os::ReadWholeFile(in, bytes)) {
-    qtool::Error("cannot read " + in);
+    qtool::Error("cannot read " + qtool::Shown(in));
     return 1;
   }
   std::vector<std::unique_ptr<CMyNode>> nodes;
@@ -154,12 +156,12 @@ int Make(const std::string& in, const std::string& file) {
     std::unique_ptr<CMyNode> n(new CMyNode);
     if (!qb::ParseJson(line, obj, jsonError)) {
       // One line at a time: the reader's column is the place on this line.
-      qtool::Error(in + ": line " + std::to_string(lineNo) + ", column " + std::to_string(jsonError.column) + ": " +
+      qtool::Error(qtool::Shown(in) + ": line " + std::to_string(lineNo) + ", column " + std::to_string(jsonError.column) + ": " +
                    qb::FromUtf8(jsonError.what));
       return 1;
     }
     if (!NodeFromJson(obj, *n, error)) {
-      qtool::Error(in + ": line " + std::to_string(lineNo) + ": " + error);
+      qtool::Error(qtool::Shown(in) + ": line " + std::to_string(lineNo) + ": " + error);
       return 1;
     }
     nodes.push_back(std::move(n));
@@ -172,7 +174,7 @@ int Make(const std::string& in, const std::string& file) {
     if (n->m_nKind != UrlItem) continue;
     auto it = categories.find(n->m_strParentName);
     if (it == categories.end()) {
-      qtool::Error(in + ": item \"" + n->m_strName + "\" names the category \"" + n->m_strParentName +
+      qtool::Error(qtool::Shown(in) + ": item \"" + n->m_strName + "\" names the category \"" + n->m_strParentName +
                    "\", which is not in the file");
       return 1;
     }
@@ -181,7 +183,7 @@ int Make(const std::string& in, const std::string& file) {
   std::vector<const CMyNode*> order;
   for (auto& n : nodes) order.push_back(n.get());
   if (!ReplaceFileKeepingBackup(file, std::string(), FavoritesFileBytes(order))) {
-    qtool::Error("cannot write " + file);
+    qtool::Error("cannot write " + qtool::Shown(file));
     return 1;
   }
   return 0;
@@ -223,178 +225,67 @@ int ExportHtml(const std::string& file, const std::string& out) {
   }
   html += "</DL><p>\n";
   if (!ReplaceFileKeepingBackup(out, std::string(), html)) {
-    qtool::Error("cannot write " + out);
+    qtool::Error("cannot write " + qtool::Shown(out));
     return 1;
   }
   return 0;
 }
 
-// Entities of bookmark files: the five named ones and numeric references.
-std::string HtmlUnescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    if (s[i] != '&') {
-      out.push_back(s[i++]);
-      continue;
-    }
-    size_t semi = s.find(';', i);
-    if (semi == std::string::npos || semi - i > 10) {
-      out.push_back(s[i++]);
-      continue;
-    }
-    std::string ent = s.substr(i + 1, semi - i - 1);
-    uint32_t cp = 0;
-    if (ent == "amp") cp = '&';
-    else if (ent == "lt") cp = '<';
-    else if (ent == "gt") cp = '>';
-    else if (ent == "quot") cp = '"';
-    else if (ent == "apos") cp = '\'';
-    else if (ent == "nbsp") cp = ' ';
-    else if (ent.size() > 1 && ent[0] == '#')
-      cp = (ent[1] == 'x' || ent[1] == 'X') ? (uint32_t)strtoul(ent.c_str() + 2, nullptr, 16)
-                                            : (uint32_t)strtoul(ent.c_str() + 1, nullptr, 10);
-    if (cp == 0 || cp > 0x10FFFF) {
-      out.push_back(s[i++]);
-      continue;
-    }
-    qb::AppendUtf8(out, cp);
-    i = semi + 1;
-  }
-  return out;
-}
-
-// Case-insensitive search for an ASCII tag text from `from`.
-size_t FindNoCase(const std::string& s, const char* what, size_t from) {
-  size_t n = strlen(what);
-  for (size_t i = from; i + n <= s.size(); ++i) {
-    size_t k = 0;
-    while (k < n && tolower((unsigned char)s[i + k]) == tolower((unsigned char)what[k])) ++k;
-    if (k == n) return i;
-  }
-  return std::string::npos;
-}
-
-std::string Attribute(const std::string& tag, const char* name) {
-  std::string key = std::string(name) + "=\"";
-  size_t p = FindNoCase(tag, key.c_str(), 0);
-  if (p == std::string::npos) return std::string();
-  p += key.size();
-  size_t q = tag.find('"', p);
-  return q == std::string::npos ? std::string() : tag.substr(p, q - p);
-}
-
-std::string HtmlText(const std::string& raw) {
-  std::string text = HtmlUnescape(raw);
-  // Trim blanks and line breaks at both ends.
-  size_t a = text.find_first_not_of(" \t\r\n"), b = text.find_last_not_of(" \t\r\n");
-  text = a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
-  std::string gbk;
-  qb::Utf8ToGbk(text, gbk);
-  return gbk;
-}
-
 int ImportHtml(const std::string& in, const std::string& file) {
   std::string html;
   if (!os::ReadWholeFile(in, html)) {
-    qtool::Error("cannot read " + in);
+    qtool::Error("cannot read " + qtool::Shown(in));
     return 1;
   }
-  // Bookmark files are UTF-8 today; an old export in the system code page is
-  // taken as GBK bytes.
-  std::string probe;
-  if (!qb::Utf8ToGbk(html, probe)) html = qtool::Utf8(html);
   CMyNodeList list;
   list.m_strBaseDir = os::ProgramDirectory();
-  int depth = 0;            // <DL> nesting: 1 is the top list, 2 inside a first-level folder
-  std::string pendingFolder;  // an <H3> waiting for its <DL>
-  CMyNode* category = nullptr;
-  int categorySlot = 0;
-  std::map<CMyNode*, int> itemCount;
-  CMyNode* lastItem = nullptr;  // a <DD> after a link is its note
-  size_t i = 0;
-  while ((i = html.find('<', i)) != std::string::npos) {
-    size_t close = html.find('>', i);
-    if (close == std::string::npos) break;
-    std::string tag = html.substr(i, close - i + 1);
-    size_t next = close + 1;
-    if (FindNoCase(tag, "<DL", 0) == 0) {
-      lastItem = nullptr;
-      ++depth;
-      if (depth == 2 && !pendingFolder.empty()) {
-        category = list.FindNode(pendingFolder, UrlCategory);
-        if (!category) {
-          category = new CMyNode;
-          category->m_strName = pendingFolder;
-          category->m_nKind = UrlCategory;
-          category->m_nSlot = categorySlot++;
-          list.AddNode(category);
-        }
-      }
-      pendingFolder.clear();
-    } else if (FindNoCase(tag, "</DL", 0) == 0) {
-      if (depth > 0) --depth;
-      if (depth < 2) category = nullptr;
-    } else if (FindNoCase(tag, "<H3", 0) == 0) {
-      size_t end = FindNoCase(html, "</H3", next);
-      if (end == std::string::npos) break;
-      if (depth == 1) pendingFolder = HtmlText(html.substr(next, end - next));
-      next = end;
-    } else if (FindNoCase(tag, "<A ", 0) == 0 || FindNoCase(tag, "<A\t", 0) == 0) {
-      size_t end = FindNoCase(html, "</A", next);
-      if (end == std::string::npos) break;
-      CMyNode* parent = category;
-      if (!parent) {  // a link outside every folder goes to the root category
-        parent = list.FindNode("目录名", UrlCategory);
-        if (!parent) {
-          parent = new CMyNode;
-          parent->m_strName = "目录名";
-          parent->m_nKind = UrlCategory;
-          parent->m_nSlot = categorySlot++;
-          list.AddNode(parent);
-        }
-      }
-      CMyNode* n = new CMyNode;
-      n->m_strName = HtmlText(html.substr(next, end - next));
-      n->m_strAddress = HtmlText(Attribute(tag, "HREF"));
-      std::string visit = Attribute(tag, "LAST_VISIT");
-      if (!visit.empty()) n->m_tLastVisit = (int64_t)strtoull(visit.c_str(), nullptr, 10);
-      n->m_pParent = parent;
-      n->m_nSlot = itemCount[parent];
-      if (list.AddNode(n)) {
-        ++itemCount[parent];
-        lastItem = n;
-      } else {
-        delete n;
-        lastItem = nullptr;
-      }
-      next = end;
-    } else if (FindNoCase(tag, "<DD", 0) == 0 && lastItem) {
-      size_t end = html.find('<', next);
-      if (end == std::string::npos) end = html.size();
-      lastItem->m_strNote = HtmlText(html.substr(next, end - next));
-      lastItem = nullptr;
-      next = end;
-    }
-    i = next;
-  }
-  return WriteNodes(list, file);
+  BookmarkImportResult result;
+  ImportBookmarkHtml(list, html, result);
+  if (int rc = WriteNodes(list, file)) return rc;
+  // The file is written; what did not fit is said, as the program's import box says it.
+  if (result.notImported > 0)
+    qtool::Error(std::to_string(result.notImported) + " of " + std::to_string(result.notImported + result.links) +
+                 " links could not be imported: all 44 categories are in use");
+  if (result.duplicates > 0)
+    qtool::Error(std::to_string(result.duplicates) + " links were left out as duplicates of links in their category");
+  return 0;
 }
 
 // ---- import-favorites --------------------------------------------------------------
 
 int ImportFavoritesFolder(std::string dir, const std::string& file) {
+  const std::string shown = qtool::Shown(dir);
   if (!os::IsFolder(dir)) {
-    qtool::Error("not a folder: " + dir);
+    qtool::Error("not a folder: " + qtool::Shown(dir));
     return 1;
   }
   if (dir.empty() || dir.back() != '\\') dir.push_back('\\');
   CMyNodeList list;
   list.m_strBaseDir = os::ProgramDirectory();
   if (!ImportBrowserFavorites(list, dir)) {
-    qtool::Error("the Favorites folder could not be imported: " + dir);
+    qtool::Error("the Favorites folder could not be imported: " + shown);
     return 1;
   }
   return WriteNodes(list, file);
+}
+
+// ---- import-chromium ---------------------------------------------------------------
+
+// Adds a Chromium-family Bookmarks file to a favorites file (made when it
+// does not exist). A file that cannot be taken whole changes nothing.
+int ImportChromium(const std::string& bookmarks, const std::string& file) {
+  CMyNodeList list;
+  list.m_strBaseDir = os::ProgramDirectory();
+  if (os::FileExists(file) && !LoadOrComplain(list, file)) return 1;
+  ChromiumImport result;
+  std::string error;
+  if (!ImportChromiumBookmarksFile(list, bookmarks, result, error)) {
+    qtool::Error(bookmarks + ": " + error + "; nothing imported");
+    return 1;
+  }
+  if (int rc = WriteNodes(list, file)) return rc;
+  printf("%d bookmarks in %d new categories; %d left out\n", result.items, result.categories, result.skipped);
+  return 0;
 }
 
 int RunFav(int argc, char** argv) {
@@ -404,12 +295,14 @@ int RunFav(int argc, char** argv) {
   if (cmd == "import-favorites" && argc == 4) return ImportFavoritesFolder(Path(argv[2]), Path(argv[3]));
   if (cmd == "export-html" && argc == 4) return ExportHtml(Path(argv[2]), Path(argv[3]));
   if (cmd == "import-html" && argc == 4) return ImportHtml(Path(argv[2]), Path(argv[3]));
+  if (cmd == "import-chromium" && argc == 4) return ImportChromium(Path(argv[2]), Path(argv[3]));
   fprintf(stderr,
           "usage: qimbo-tool fav dump FILE\n"
           "       qimbo-tool fav make IN.jsonl FILE\n"
           "       qimbo-tool fav import-favorites DIR FILE\n"
           "       qimbo-tool fav export-html FILE OUT.html\n"
-          "       qimbo-tool fav import-html IN.html FILE\n");
+          "       qimbo-tool fav import-html IN.html FILE\n"
+          "       qimbo-tool fav import-chromium BOOKMARKS.json FILE\n");
   return 2;
 }
 
@@ -417,4 +310,5 @@ int RunFav(int argc, char** argv) {
 
 static qtool::Registrar reg("fav", RunFav,
                             "  fav dump FILE | make IN.jsonl FILE | import-favorites DIR FILE |\n"
-                            "      export-html FILE OUT.html | import-html IN.html FILE");
+                            "      export-html FILE OUT.html | import-html IN.html FILE |\n"
+                            "      import-chromium BOOKMARKS.json FILE");

@@ -61,14 +61,41 @@ struct Options {
 
 const char kUsage[] =
     "  net login|upload FILE|download FILE|leaveword N TEXT\n"
-    "      --server HOST --user N --password P\n"
+    "      --server HOST --user N [--password P|-]\n"
     "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
     "                          log in (leave-words print as JSON lines); upload the\n"
     "                          favorites FILE; download into FILE; leave user N a word\n"
-    "                          (--timeout: seconds to wait for the login reply, default 30)";
+    "                          (--timeout: seconds to wait for the login reply, default 30;\n"
+    "                          --password -: the first line of standard input; without\n"
+    "                          --password the environment's QIMBO_PASSWORD)";
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+// The password: typed after --password, "-" for the first line of standard
+// input, else QIMBO_PASSWORD, so that it need not stand in the process list.
+bool TakePassword(const char* option, std::string& gbk, std::string& why) {
+  std::string utf8;
+  if (option && std::string(option) == "-") {
+    char buf[256];
+    if (!fgets(buf, sizeof buf, stdin)) {
+      why = "--password -: no password on standard input";
+      return false;
+    }
+    utf8 = buf;
+    while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r')) utf8.pop_back();
+  } else if (option) {
+    utf8 = option;
+  } else if (const char* env = getenv("QIMBO_PASSWORD")) {
+    utf8 = env;
+  } else {
+    why = "no password: give --password P, --password - (standard input) or QIMBO_PASSWORD";
+    return false;
+  }
+  gbk = FromUtf8(utf8);
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o, std::string& why) {
   if (argc < 2) return false;
+  const char* password = nullptr;
   o.command = argv[1];
   int i = 2;
   if (o.command == "upload" || o.command == "download") {
@@ -91,7 +118,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else if (a == "--user")
       o.user = ReadNumber(v);
     else if (a == "--password")
-      o.password = FromUtf8(v);
+      password = argv[i];
     else if (a == "--bind") {
       o.bind = ParseDottedAddress(v);
       if (o.bind == kNoAddress) return false;
@@ -104,8 +131,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else
       return false;
   }
-  return !o.server.empty() && o.user > 0 && o.timeout > 0 && o.portBase > 0 && o.portBase < 65531 &&
-         o.serverPortBase > 0 && o.serverPortBase < 65531;
+  if (!(!o.server.empty() && o.user > 0 && o.timeout > 0 && o.portBase > 0 && o.portBase < 65531 &&
+        o.serverPortBase > 0 && o.serverPortBase < 65531))
+    return false;
+  return TakePassword(password, o.password, why);
 }
 
 // The client's loop: what the program's message loop does, without windows.
@@ -153,9 +182,9 @@ class CClient {
   }
 
   int Login() {
-    m_net->m_nUser = m_opt.user;
-    m_net->m_strPassword = m_opt.password;
-    if (!m_net->SendLogin()) {
+    m_net->Login().SetUser(m_opt.user);
+    m_net->Login().SetPassword(m_opt.password);
+    if (!m_net->Login().SendLogin()) {
       qtool::Error("连网失败!");
       return 0;
     }
@@ -177,7 +206,7 @@ class CClient {
   }
 
   int Upload() {
-    if (!LoadFavoritesFile(m_tree, os::ProgramPath(m_opt.file))) {
+    if (!LoadFavoritesFile(m_tree, qtool::PathArg(m_opt.file))) {
       qtool::Error("net: cannot read " + FromUtf8(m_opt.file));
       return 0;
     }
@@ -186,11 +215,11 @@ class CClient {
 
   int Download() {
     if (Transfer(false) != "下载成功！") return 0;
-    std::unique_ptr<CMyNodeList> got = m_net->TakeDownloadList();
+    std::unique_ptr<CMyNodeList> got = m_net->Transfer().TakeDownloadList();
     CMyNodeList web;
     if (got) ReplaceWebFolder(web, *got);
     std::vector<const CMyNode*> nodes(web.begin(), web.end());
-    if (!os::WriteWholeFile(os::ProgramPath(m_opt.file), FavoritesFileBytes(nodes))) {
+    if (!os::WriteWholeFile(qtool::PathArg(m_opt.file), FavoritesFileBytes(nodes))) {
       qtool::Error("net: cannot write " + FromUtf8(m_opt.file));
       return 0;
     }
@@ -201,13 +230,13 @@ class CClient {
   int LeaveWord() {
     CircleMember target;
     target.user = m_opt.target;
-    if (!m_net->SendChat(false, &target, m_opt.text, DefaultInputFormat())) return 0;
+    if (!m_net->Chat().SendChat(false, &target, m_opt.text, DefaultInputFormat())) return 0;
     // Let the link send it before the logout can overtake it on another link.
     Run([] { return false; }, Clock::now() + std::chrono::milliseconds(300));
     return 1;
   }
 
-  void Logout() { m_net->SendLogout(); }
+  void Logout() { m_net->Login().SendLogout(); }
 
  private:
   // Shows each new prompt text; returns the last one when the transfer ends.
@@ -240,11 +269,10 @@ class CClient {
   }
 
   void PrintLeaveWords() {
-    for (const auto& r : m_net->m_chatRecords)
+    for (const auto& r : m_net->Chat().TakeRecords())
       if (r->kind == 1)
         printf("{\"from\":%d,\"text\":%s}\n", (int)r->user, qtool::JsonString(UnescapeChatText(r->text)).c_str());
     fflush(stdout);
-    m_net->m_chatRecords.clear();
   }
 
   void FireTimers() {
@@ -276,10 +304,8 @@ class CClient {
 
 int RunNet(int argc, char** argv) {
   Options o;
-  if (!ParseOptions(argc, argv, o)) {
-    fprintf(stderr, "usage: qimbo-tool\n%s\n", kUsage);
-    return 2;
-  }
+  std::string why;
+  if (!ParseOptions(argc, argv, o, why)) return qtool::UsageError("net", why);
   if (!os::NetStartup()) return 1;
   int ok = 0;
   {

@@ -11,10 +11,12 @@
 #include "net/login.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
+#include "panels/browser_win32.h"
+#include "panels/chooser_win32.h"
 #include "skin/hotkey.h"
 #include "widgets/picture_win32.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -24,9 +26,21 @@ namespace {
 
 CFavoritesApp::BoxHook g_boxHook = nullptr;
 
-int Box(const char* gbk) {
-  if (g_boxHook) return g_boxHook(gbk, MB_OK | MB_ICONHAND);
-  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
+int Box(const std::string& gbk, unsigned flags = MB_OK | MB_ICONHAND) {
+  if (g_boxHook) return g_boxHook(gbk, flags);
+  return MessageBoxW(nullptr, W(gbk).c_str(), L"Qimbo\u6536\u85CF", flags);
+}
+
+// Whether a browser window is open: the test of the second copy, the hotkey
+// and the capture alike.
+bool BrowserWindowOpen() { return panels::FindBrowserWindow().hwnd != nullptr; }
+
+// The notice of links left down because their ports are taken.
+std::string PortsTakenText(const std::vector<uint16_t>& ports) {
+  std::string list;
+  for (uint16_t p : ports) list += (list.empty() ? "" : "、") + std::to_string(p);
+  return "通讯端口" + list + "已被其他程序占用，程序不用" + (ports.size() > 1 ? "这些端口" : "该端口") +
+         "继续运行！";
 }
 
 void SendKey(int vk, bool down) {
@@ -108,7 +122,6 @@ void CFavoritesApp::SetBoxHook(BoxHook hook) { g_boxHook = hook; }
 CFavoritesApp::CFavoritesApp() { s_instance = this; }
 
 CFavoritesApp::~CFavoritesApp() {
-  if (m_mutex) CloseHandle(m_mutex);
   if (s_instance == this) s_instance = nullptr;
 }
 
@@ -132,7 +145,7 @@ SkinColours CFavoritesApp::SkinLook(int area) const {
 }
 
 bool CFavoritesApp::SecondCopy() {
-  if (FindWindowW(L"IEFrame", nullptr)) {
+  if (BrowserWindowOpen()) {
     if (!SendHotkeyToRunningCopy(os::ProgramDirectory(), SendKey)) Box("收藏热键有问题，请检查！");
   }
   return false;
@@ -145,19 +158,22 @@ bool CFavoritesApp::InitInstance() {
   OleInitialize(nullptr);  // the web browser controls are ActiveX controls
   StartupMark("OleInitialize");
 
-  m_mutex = CreateMutexW(nullptr, TRUE, ApplicationName().c_str());
+  m_mutex.Reset(CreateMutexW(nullptr, TRUE, ApplicationName().c_str()));
   if (m_mutex && GetLastError() == ERROR_ALREADY_EXISTS) return SecondCopy();
 
   WSADATA wsa;
   m_winsock = WSAStartup(0x0101, &wsa);
   if (m_winsock != 0) return false;
+  return StartLogic() && StartNetObjects() && StartMainWindow();
+}
 
+// The model: program folders, settings, favorites.
+bool CFavoritesApp::StartLogic() {
   m_logic.reset(Fails(StartStep::kLogicObject) ? nullptr : new (std::nothrow) CAppLogic(&m_ui));
   if (!m_logic) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
-  std::string dir = os::ProgramDirectory();
   m_logic->m_strHomePath = m_homePath;
   StartupMark("mutex, winsock");
   if (!m_logic->Start() || Fails(StartStep::kLogicStart)) {
@@ -165,10 +181,15 @@ bool CFavoritesApp::InitInstance() {
     return false;
   }
   StartupMark("logic start");
-  DWORD uiThread = GetCurrentThreadId();
-  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = uiThread;
+  m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
+  return true;
+}
 
-  m_netConfig = LoadNetConfig(dir);
+// The resolver thread, the receive queue and links, the network state; the
+// links start and the server is looked up once the main window is up.
+bool CFavoritesApp::StartNetObjects() {
+  DWORD uiThread = GetCurrentThreadId();
+  m_netConfig = LoadNetConfig(os::ProgramDirectory());
   StartupMark("net config");
   m_resolver.reset(Fails(StartStep::kResolverObject) ? nullptr : new (std::nothrow) CGetIpWithNameThread);
   if (!m_resolver) {
@@ -198,36 +219,72 @@ bool CFavoritesApp::InitInstance() {
   m_net->SetLinks(m_links.get());
   m_transfer.reset(new CTransferProgress(*m_net));
   CAppLogic* logic = m_logic.get();
-  m_net->m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
-  m_net->m_showCategoryItems = [this](CMyNode* category) {
+  m_net->Circles().m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
+  m_net->Circles().m_showCategoryItems = [this](CMyNode* category) {
     if (m_main) m_main->ShowWebCategory(category);
   };
-
   StartupMark("net set-up");
+  return true;
+}
+
+// A main window that is made but cannot be shown with its panels is deleted
+// again here, and start-up fails.
+bool CFavoritesApp::StartMainWindow() {
   m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
+  const char* failure = nullptr;
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
-    Box("创建主窗口失败，按确认退出！");
-    CMainDlg* dead = m_main;
-    m_main = nullptr;
-    delete dead;
-    return false;
+    failure = "创建主窗口失败，按确认退出！";
+  } else {
+    m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
+    StartupMark("main window made");
+    if (!m_main->Show()) failure = "创建URL窗口失败，按确认退出！";  // its panels could not be made
   }
-  m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
-  StartupMark("main window made");
-  if (!m_main->Show()) {
-    Box("创建URL窗口失败，按确认退出！");  // its panels could not be made
-    CMainDlg* dead = m_main;
-    m_main = nullptr;
-    delete dead;
+  if (failure) {
+    Box(failure);
+    delete std::exchange(m_main, nullptr);
     return false;
   }
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
   StartupMark("main window shown");
+  if (!CreateChooser()) {
+    delete std::exchange(m_main, nullptr);
+    return false;
+  }
+  StartupMark("chooser");
+  return true;
+}
+
+// The category chooser, hidden, with the capture hotkey. It lies over the
+// category panel, so it comes after the panels.
+bool CFavoritesApp::CreateChooser() {
+  if (Fails(StartStep::kChooserObject)) {
+    Box("收藏窗口申请空间失败，按确认退出！");
+    return false;
+  }
+  panels::ChooserHost host;
+  host.mainWindow = m_main->GetSafeHwnd();
+  host.box = [](const std::string& text, unsigned flags) { return Box(text, flags); };
+  host.hideMain = [this] {
+    if (m_main) m_main->Hide();
+  };
+  host.storeHotkey = [this](const std::string& text) {
+    m_logic->m_config.hotkeyText = text;
+    return SaveConfig(m_logic->m_strProgramDir, m_logic->m_config);
+  };
+  HWND main = m_main->GetSafeHwnd();
+  host.categoryCreated = [main](int slot) { PostMessageW(main, WM_CATEGORY_CREATED, static_cast<WPARAM>(slot), 0); };
+  if (!panels::CreateChooser(host) || Fails(StartStep::kChooserCreate)) {
+    Box("创建收藏窗口失败，按确认退出！");
+    panels::DestroyChooser();
+    return false;
+  }
+  m_chooser = panels::ChooserWindow();
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = m_chooser;
   return true;
 }
 
@@ -241,40 +298,57 @@ void CFavoritesApp::StartNetwork() {
   panels::RegisterToolbarButton(Gbk(exe), m_logic->m_config.hotkeyText);
   // A link whose port is taken stays down and the program runs without it:
   // the favorites do not depend on the server.
-  m_links->Start(m_netConfig);
+  if (Fails(StartStep::kLinkThread)) m_links->FailThreadStart(3);
+  LinkStartReport report;
+  m_links->Start(m_netConfig, &report);
   StartupMark("links");
+  if (report.threadFailed >= 0) {
+    Box("创建线程(通讯代理)失败，按<确认>按钮退出程序！");
+    PostQuitMessage(0);  // the shutdown stops the links that did start
+    return;
+  }
+  if (!report.unavailablePorts.empty()) Box(PortsTakenText(report.unavailablePorts), MB_OK | MB_ICONEXCLAMATION);
   m_resolver->RequestResolve();
 }
 
 // ---- favorites transfer prompt -------------------------------------------------------
 
+// The prompt comes first: a transfer never runs without it to show its statuses.
 void CFavoritesApp::StartTransfer(bool upload) {
+  if (!m_net || !m_transfer || m_prompt || !OpenPrompt()) return;
   PromptView view;
-  if (!m_net || !m_transfer || !m_transfer->OnCommand(upload, view)) return;
+  if (!m_transfer->OnCommand(upload, view)) return;
   ShowTransfer(view);
 }
 
-void CFavoritesApp::ShowTransfer(const PromptView& view) {
+bool CFavoritesApp::OpenPrompt() {
+  m_prompt.reset(m_promptFault == PromptFault::kNoMemory ? nullptr : new (std::nothrow) CPromptDlg);
   if (!m_prompt) {
-    m_prompt = new (std::nothrow) CPromptDlg;
-    if (!m_prompt || !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
-      delete m_prompt;
-      m_prompt = nullptr;
-      if (m_transfer) m_transfer->OnPromptClosed();
-      return;
-    }
-    CNetState* net = m_net.get();
-    m_prompt->SetCancelHandler([net] { net->CancelTransfer(); });
-    ShowWindow(m_prompt->GetSafeHwnd(), SW_SHOW);
+    Box("主窗口申请空间失败，按确认退出！");
+    return false;
   }
+  if (m_promptFault == PromptFault::kCreate ||
+      !m_prompt->Create(m_main ? m_main->GetSafeHwnd() : nullptr, GetCurrentThreadId())) {
+    m_prompt.reset();
+    Box("创建主窗口失败，按确认退出！");
+    return false;
+  }
+  CNetState* net = m_net.get();
+  m_prompt->SetCancelHandler([net] { net->Transfer().CancelTransfer(); });
+  return true;
+}
+
+void CFavoritesApp::ShowTransfer(const PromptView& view) {
+  if (!m_prompt) return;
   HWND prompt = m_prompt->GetSafeHwnd();
   if (!view.text.empty()) m_prompt->SetText(view.text);
   EnableWindow(GetDlgItem(prompt, IDC_PROMPT_OK), view.okEnabled);
   EnableWindow(GetDlgItem(prompt, IDC_PROMPT_CANCEL), view.cancelEnabled);
   if (view.setRange) m_promptRange = view.rangeMax;
   if (view.moveBar || view.setRange) m_prompt->SetProgress(view.barPos, m_promptRange);
+  if (!IsWindowVisible(prompt)) ShowWindow(prompt, SW_SHOW);
   if (view.replaceFavorites && m_logic && m_net) {
-    std::unique_ptr<CMyNodeList> download = m_net->TakeDownloadList();
+    std::unique_ptr<CMyNodeList> download = m_net->Transfer().TakeDownloadList();
     if (download) {
       m_logic->ReplaceWithDownloaded(*download);
       m_logic->SaveCurrentFavorites();
@@ -299,8 +373,7 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
       return true;
     }
     case WM_CLOSE_PROMPT:
-      delete m_prompt;
-      m_prompt = nullptr;
+      m_prompt.reset();
       if (m_transfer) m_transfer->OnPromptClosed();
       return true;
     case WM_SERVER_ADDRESS:
@@ -338,22 +411,18 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
-  if (m_net && m_net->m_bLoggedIn) m_net->SendLogout();
+  if (m_net && m_net->Login().LoggedIn()) m_net->Login().SendLogout();
   if (m_links) {
     for (int i = 0; i < kLinkCount; ++i) m_links->Link(i).RequestStop();
     m_links->Stop();
   }
   if (m_resolver) m_resolver->Stop(1000);
   m_resolver.reset();
-  if (m_chooser && IsWindow(m_chooser)) DestroyWindow(m_chooser);
+  panels::DestroyChooser();
   m_chooser = nullptr;
-  delete m_prompt;
-  m_prompt = nullptr;
-  if (m_main) {  // start-up failed after the main window was made
-    CMainDlg* main = m_main;
-    m_main = nullptr;
-    delete main;
-  }
+  m_ui.windows[static_cast<int>(UiTarget::Chooser)] = nullptr;
+  m_prompt.reset();
+  delete std::exchange(m_main, nullptr);  // start-up failed after the main window was made
   if (m_logic) FreeSkinFonts(m_logic->m_skins);
   m_transfer.reset();
   m_net.reset();

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/netstate.h"
@@ -16,11 +16,12 @@
 #include "skin/config.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
+#include "widgets/prompt_dlg_win32.h"
+#include "win/handles_win32.h"
 
 namespace qb {
 
 class CMainDlg;
-class CPromptDlg;
 
 enum : UINT { ID_FAV_UPLOAD = 32816, ID_FAV_DOWNLOAD = 32817 };
 enum : DWORD { kLoopTimeoutMs = 6000 };
@@ -61,11 +62,18 @@ class CFavoritesApp {
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
     kPanels,            // the panels, made as the main window first shows, could not be made
+    kChooserObject,     // no memory for the category chooser
+    kChooserCreate,     // the category chooser's window could not be made
+    kLinkThread,        // link 3's threads could not start (the links start once the window is up)
   };
   // Tests make exactly one step fail as if its allocation or creation had
   // failed. kNone (the default) changes nothing.
   void FailStartStep(StartStep step) { m_failStep = step; }
   bool StartStepFails(StartStep step) const { return m_failStep == step; }
+  // Tests make the transfer progress prompt fail: no memory for it, or its
+  // window cannot be made.
+  enum class PromptFault { kNone, kNoMemory, kCreate };
+  void FailPrompt(PromptFault fault) { m_promptFault = fault; }
   // Where the start-up boxes go: GBK text and MessageBox flags. Null (the
   // default) shows them with MessageBoxW.
   using BoxHook = int (*)(const std::string& gbkText, unsigned flags);
@@ -82,6 +90,7 @@ class CFavoritesApp {
 
   CAppLogic* Logic() { return m_logic.get(); }
   CNetState* Net() { return m_net.get(); }
+  CNetLinks* Links() { return m_links.get(); }
   // The model's settings; valid once the logic start has run.
   SkinSet& Skins() { return m_logic->m_skins; }
   ConfigSettings& Config() { return m_logic->m_config; }
@@ -99,7 +108,7 @@ class CFavoritesApp {
   bool OnThreadMessage(const MSG& msg);
   // The favorites upload (true) or download command, and the prompt that follows it.
   void StartTransfer(bool upload);
-  CPromptDlg* Prompt() const { return m_prompt; }
+  CPromptDlg* Prompt() const { return m_prompt.get(); }
 
   // The running application object.
   static CFavoritesApp* Instance() { return s_instance; }
@@ -107,13 +116,21 @@ class CFavoritesApp {
   void SetHomePath(const std::string& home) { m_homePath = home; }
   // The network links, the server's name look-up and the browser toolbar
   // button's registration come once the main window is up (the window asks
-  // when it first gets a message); once only.
+  // when it first gets a message); once only. A link thread that cannot
+  // start ends the program as any failed start-up step does (its box, then
+  // the message loop ends); ports other programs hold are told in one box.
   void StartNetwork();
   bool NetworkStarted() const { return m_networkStarted; }
 
  private:
   bool SecondCopy();
+  bool CreateChooser();
+  bool StartLogic();
+  bool StartNetObjects();
+  bool StartMainWindow();
   bool Fails(StartStep step) const { return m_failStep == step; }
+  // Makes the progress prompt, or tells the user it could not be made.
+  bool OpenPrompt();
   void ShowTransfer(const PromptView& view);
 
   static CFavoritesApp* s_instance;
@@ -125,15 +142,16 @@ class CFavoritesApp {
   CWinUi m_ui;
   CMainDlg* m_main = nullptr;  // deletes itself when its window is destroyed
   HWND m_chooser = nullptr;
-  CPromptDlg* m_prompt = nullptr;
+  std::unique_ptr<CPromptDlg> m_prompt;
   std::unique_ptr<CTransferProgress> m_transfer;
   int m_promptRange = 100;
-  HANDLE m_mutex = nullptr;
+  KernelHandle m_mutex;  // the single-instance mutex
   HANDLE m_receiveEvent = nullptr;
   int m_winsock = -1;
   bool m_networkStarted = false;
   std::string m_homePath;
   StartStep m_failStep = StartStep::kNone;
+  PromptFault m_promptFault = PromptFault::kNone;
 };
 
 }  // namespace qb

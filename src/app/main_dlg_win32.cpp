@@ -10,12 +10,14 @@
 #include "app/favorites_app_win32.h"
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
-#ifdef QIMBO_WITH_PANELS
+#include "panels/chooser_win32.h"
+#include "panels/open_item.h"
 #include "panels/panels_win32.h"
-#include "skin/common_controls_win32.h"
-#endif
+#include "script/key_script_dlg_win32.h"
+#include "script/movrec_client_win32.h"
 #include "widgets/static_link_win32.h"
-#include "widgets/text_win32.h"
+#include "win/common_controls_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -25,7 +27,6 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
-enum { kRestackTimer = 0x5152 };
 const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
 
 void StopBox(HWND owner, const char* gbk) {
@@ -51,57 +52,6 @@ RECT DialogRect(HWND dlg, int x, int y, int w, int h) {
   return r;
 }
 
-#ifndef QIMBO_WITH_PANELS
-const wchar_t kPanelClass[] = L"QimboPanelPlace";
-
-// A panel's place until the panel windows are in: an owned popup that paints
-// the background image of its skin area.
-struct PanelPlace {
-  HBITMAP bitmap = nullptr;
-  CPicture picture;
-  ~PanelPlace() {
-    if (bitmap) DeleteObject(bitmap);
-  }
-};
-
-LRESULT CALLBACK PanelProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* place = reinterpret_cast<PanelPlace*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
-  switch (msg) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(wnd, &ps);
-      RECT rc;
-      GetClientRect(wnd, &rc);
-      if (place && (place->bitmap || place->picture.Loaded()))
-        PaintBackground(dc, rc, place->bitmap, &place->picture);
-      else
-        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-      EndPaint(wnd, &ps);
-      return 0;
-    }
-    case WM_NCDESTROY:
-      delete place;
-      SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
-      break;
-    case WM_MOUSEACTIVATE:
-      return MA_NOACTIVATE;
-  }
-  return DefWindowProcW(wnd, msg, wParam, lParam);
-}
-
-HWND CreatePanelPlace(HWND owner, const RECT& client, const std::string& image) {
-  RECT r = client;
-  MapWindowPoints(owner, nullptr, reinterpret_cast<POINT*>(&r), 2);
-  HWND wnd = CreateWindowExW(WS_EX_TOOLWINDOW, kPanelClass, L"", WS_POPUP, r.left, r.top, r.right - r.left,
-                             r.bottom - r.top, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (!wnd) return nullptr;
-  auto* place = new PanelPlace;
-  LoadBackgroundImage(image, &place->bitmap, &place->picture);
-  SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(place));
-  return wnd;
-}
-#endif
-
 INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG: {
@@ -126,51 +76,18 @@ INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
 CMainDlg::CMainDlg(CFavoritesApp& app) : m_app(app) {}
 
 void CMainDlg::DestroyPanelWindows() {
-#ifdef QIMBO_WITH_PANELS
   if (m_tabPanel) panels::DestroyPanels();
-#else
-  for (HWND* p : {&m_tabPanel, &m_urlPanel, &m_lnkPanel})
-    if (*p && IsWindow(*p)) DestroyWindow(*p);
-#endif
   m_tabPanel = m_urlPanel = m_lnkPanel = nullptr;
 }
 
+// The window first (it takes its owned panels with it), then the panel
+// objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
-  if (m_hWnd && IsWindow(m_hWnd)) {
-    SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
-    DestroyWindow(m_hWnd);
-  }
+  DestroyQuietly();
   DestroyPanelWindows();
-  if (m_skinMenu) DestroyMenu(m_skinMenu);
-  if (m_topMenu) DestroyMenu(m_topMenu);
-  if (m_background) DeleteObject(m_background);
-  if (m_icon) DestroyIcon(m_icon);
-  if (m_smallIcon) DestroyIcon(m_smallIcon);
 }
 
-bool CMainDlg::Create() {
-  HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, DialogProc,
-                                reinterpret_cast<LPARAM>(this));
-  return wnd != nullptr && m_hWnd != nullptr;
-}
-
-INT_PTR CALLBACK CMainDlg::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CMainDlg*>(lParam);
-    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-    if (!self->OnInitDialog()) {
-      self->m_hWnd = nullptr;
-      SetWindowLongPtrW(wnd, DWLP_USER, 0);
-      DestroyWindow(wnd);
-      return FALSE;
-    }
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(wnd, DWLP_USER));
-  if (!self) return FALSE;
-  return self->OnMessage(msg, wParam, lParam);
-}
+bool CMainDlg::Create() { return CDialogWindow::Create(IDD_MAIN_DIALOG, nullptr); }
 
 bool CMainDlg::OnInitDialog() {
   StartupMark("WM_INITDIALOG");
@@ -183,8 +100,8 @@ bool CMainDlg::OnInitDialog() {
       AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, about);
     }
   }
-  m_icon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0));
-  m_smallIcon = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0));
+  m_icon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0)));
+  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0)));
   // Handed to the window once it is up (WM_AFTER_SHOW): the window system
   // converts them for the task bar, which nobody sees earlier.
 
@@ -210,7 +127,6 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("banner");
   RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
   m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
-  m_openAll.SetOpenOutside(true);
 
   StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
@@ -259,17 +175,11 @@ void CMainDlg::FitAbovePanels() {
 }
 
 void CMainDlg::PanelPlaces(RECT* tab, RECT* item) const {
-#ifdef QIMBO_WITH_PANELS
   *tab = panels::TabPanelPlace();
   *item = panels::ItemPanelPlace();
-#else
-  *tab = DialogRect(m_hWnd, 0, 44, 118, 346);
-  *item = DialogRect(m_hWnd, 120, 44, 468, 377);
-#endif
 }
 
 bool CMainDlg::CreatePanels() {
-#ifdef QIMBO_WITH_PANELS
   panels::PanelHost host;
   CFavoritesApp& app = m_app;
   host.app = app.Logic();
@@ -278,30 +188,28 @@ bool CMainDlg::CreatePanels() {
   host.skinLook = [&app](int area) { return app.SkinLook(area); };
   host.skinImage = [&app](int area) { return app.Skins()[static_cast<size_t>(area)].m_strImagePath; };
   host.hotkeyText = [&app] { return app.Config().hotkeyText; };
-  host.navigateOpenAll = [this](const std::string& address) { m_openAll.Navigate(address); };
+  // Without a web page engine the small browser cannot load anything (the
+  // bookmarks are opened in browser windows of their own afterwards).
+  host.navigateOpenAll = [this](const std::string& address) {
+    if (!m_openAll.HasEngine()) return false;
+    m_openAll.Navigate(address);
+    return true;
+  };
   host.enableAll = [this](bool enable) { EnableAll(enable); };
+  // A recording saved as an item's script marks the item: the tree is saved.
+  CAppLogic* logic = app.Logic();
+  host.createRecorder = [logic](CMyNode* item, HWND panel) {
+    return script::CreateRecorder(item, panel, [logic] {
+      if (logic) logic->SaveCurrentFavorites();
+    });
+  };
+  panels::SetScriptPlayer(script::PlayScriptFile);
   if (app.Net()) host.circles = panels::CirclesOf(*app.Net());
   if (app.StartStepFails(CFavoritesApp::StartStep::kPanels) || !panels::CreatePanels(m_hWnd, host)) return false;
   m_tabPanel = panels::TabPanel();
   m_urlPanel = panels::UrlPanel();
   m_lnkPanel = panels::LnkPanel();
   return true;
-#else
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = PanelProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = kPanelClass;
-  RegisterClassW(&wc);
-  const SkinSet& skins = m_app.Skins();
-  RECT tabPlace, itemPlace;
-  PanelPlaces(&tabPlace, &itemPlace);
-  m_tabPanel = CreatePanelPlace(m_hWnd, tabPlace, skins[kAreaDirectory].m_strImagePath);
-  m_urlPanel = CreatePanelPlace(m_hWnd, itemPlace, skins[kAreaBookmarks].m_strImagePath);
-  m_lnkPanel = CreatePanelPlace(m_hWnd, itemPlace, skins[kAreaPrograms].m_strImagePath);
-  if (!m_tabPanel || !m_urlPanel || !m_lnkPanel) return false;
-  return true;
-#endif
 }
 
 void CMainDlg::FillFileBox() {
@@ -318,8 +226,9 @@ void CMainDlg::FillFileBox() {
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
 }
 
-HMENU CMainDlg::BuildSkinMenu(const std::string& programDir) {
-  HMENU menu = CreatePopupMenu();
+ScopedMenu CMainDlg::BuildSkinMenu(const std::string& programDir) {
+  ScopedMenu owner(CreatePopupMenu());
+  HMENU menu = owner.Get();
   AppendMenuW(menu, MF_STRING, ID_SKIN_TITLE, W("设置中可定制皮肤").c_str());
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   std::vector<os::DirEntry> entries;
@@ -330,11 +239,12 @@ HMENU CMainDlg::BuildSkinMenu(const std::string& programDir) {
     if (e.name == "." || e.name == ".." || !e.isFolder) continue;
     AppendMenuW(menu, MF_STRING, id--, W(e.name).c_str());
   }
-  return menu;
+  return owner;
 }
 
-HMENU CMainDlg::BuildTopVisitedMenu(const std::vector<std::string>& names) {
-  HMENU menu = CreatePopupMenu();
+ScopedMenu CMainDlg::BuildTopVisitedMenu(const std::vector<std::string>& names) {
+  ScopedMenu owner(CreatePopupMenu());
+  HMENU menu = owner.Get();
   for (int i = kTopVisitedEntries - 1; i >= 0; --i) {
     if (static_cast<size_t>(i) >= names.size()) continue;
     std::string text = RemoveAll(Trim(names[static_cast<size_t>(i)]), ".url");
@@ -342,14 +252,14 @@ HMENU CMainDlg::BuildTopVisitedMenu(const std::vector<std::string>& names) {
   }
   AppendMenuW(menu, MF_SEPARATOR, ID_TOP_TITLE, nullptr);
   AppendMenuW(menu, MF_STRING, ID_TOP_TITLE, W("点击排行榜~Qimbo收藏").c_str());
-  return menu;
+  return owner;
 }
 
 void CMainDlg::RebuildTopVisitedMenu() {
   std::vector<std::string> names;
   if (CAppLogic* logic = m_app.Logic())
     for (const TopVisited& t : logic->m_topVisited) names.push_back(t.m_strName);
-  if (m_topMenu && !DestroyMenu(m_topMenu)) return;  // keep a menu that would not go
+  if (!m_topMenu.TryFree()) return;  // keep a menu that would not go
   m_topMenu = BuildTopVisitedMenu(names);
 }
 
@@ -371,8 +281,8 @@ void CMainDlg::EnsureBackground() {
   if (!m_background) {
     // Whatever its ending, the image may still be a bitmap file.
     std::string file = SkinImageFile(m_app.ProgramDir(), m_app.Skins()[0].m_strImagePath);
-    m_background = static_cast<HBITMAP>(
-        LoadImageW(nullptr, W(file).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    m_background.Reset(static_cast<HBITMAP>(
+        LoadImageW(nullptr, W(file).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
   }
 }
 
@@ -380,13 +290,12 @@ void CMainDlg::EnsureTray() {
   if (m_trayMade) return;
   m_trayMade = true;
   m_tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
-  m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon, IDR_TRAY_MENU);
+  m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon.Get(), IDR_TRAY_MENU);
 }
 
 void CMainDlg::LoadBackground() {
   m_backgroundDue = false;
-  if (m_background) DeleteObject(m_background);
-  m_background = nullptr;
+  m_background.Reset();
   LoadBackgroundImage(SkinImageFile(m_app.ProgramDir(), m_app.Skins()[0].m_strImagePath), &m_background,
                       &m_picture);
 }
@@ -394,23 +303,21 @@ void CMainDlg::LoadBackground() {
 void CMainDlg::OnPaint() {
   EnsureBackground();
   StartupMark("main paint");
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(m_hWnd, &ps);
+  PaintDc paint(m_hWnd);
+  HDC dc = paint.Get();
   RECT rc;
   GetClientRect(m_hWnd, &rc);
   if (IsIconic(m_hWnd)) {
     int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon);
+    DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
   } else if (m_background) {
-    PaintBackground(dc, rc, m_background, nullptr);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+    PaintBackground(dc, rc, m_background.Get(), nullptr);
+    SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
     SetBkMode(dc, TRANSPARENT);
     TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
-    SelectObject(dc, old);
   } else {
     m_picture.Show(dc, rc);
   }
-  EndPaint(m_hWnd, &ps);
 }
 
 // ---- show, hide, modes ------------------------------------------------------------
@@ -471,68 +378,48 @@ void CMainDlg::Toggle() {
   }
 }
 
-#ifdef QIMBO_WITH_PANELS
-void CMainDlg::ShowCategory(int mode, CMyNode* category) {
+void CMainDlg::ShowCategory(DisplayMode mode, CMyNode* category) {
   if (mode == kModeProgram)
     panels::ShowProgramFolder(category);
   else
     panels::ShowCategoryItems(category);
 }
 
-void CMainDlg::RebuildTabs(int mode, CMyNode* focus) {
-  panels::RefreshTabs(mode);
+void CMainDlg::RebuildTabs(DisplayMode mode, CMyNode* focus) {
+  panels::RefreshTabs(panels::CategoryKindOf(mode));
   if (focus) panels::FocusCategoryTab(focus);
 }
-#else
-// The panel places have nothing to show.
-void CMainDlg::ShowCategory(int, CMyNode*) {}
-void CMainDlg::RebuildTabs(int, CMyNode*) {}
-#endif
 
-void CMainDlg::SwitchMode() {
+// Shows a folder, web addresses or programs, with its first category: the
+// folder button names the other folder, the folder's panel shows (with its
+// skin taken again when asked or when the mode changes), the other panel
+// hides and the tabs are rebuilt.
+void CMainDlg::EnterMode(DisplayMode mode, bool freshSkin) {
+  bool web = mode != kModeProgram;
+  bool changed = m_mode != mode;
+  m_mode = mode;
+  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W(web ? "程序夹" : "网址夹").c_str());
   CAppLogic* logic = m_app.Logic();
-  CMyNode* first = nullptr;
-  if (m_mode == kModeProgram) {
-    m_mode = kModeWeb;
-    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-    first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
-    ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
-    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(m_mode, first);
-    ShowWindow(m_lnkPanel, SW_HIDE);
-  } else {
-    m_mode = kModeProgram;
-    SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("网址夹").c_str());
-    first = logic ? logic->FirstNodeBySlot(ProgramCategory) : nullptr;
-    ShowWindow(m_lnkPanel, SW_SHOWNOACTIVATE);
-    SendMessageW(m_lnkPanel, WM_APPLY_SKIN, 0, 0);
-    ShowCategory(m_mode, first);
-    ShowWindow(m_urlPanel, SW_HIDE);
-  }
+  CMyNode* first = logic ? logic->FirstNodeBySlot(panels::CategoryKindOf(mode)) : nullptr;
+  HWND shown = web ? m_urlPanel : m_lnkPanel;
+  ShowWindow(shown, SW_SHOWNOACTIVATE);
+  if (freshSkin || changed) SendMessageW(shown, WM_APPLY_SKIN, 0, 0);
+  ShowCategory(m_mode, first);
+  ShowWindow(web ? m_lnkPanel : m_urlPanel, SW_HIDE);
   RebuildTabs(m_mode, first);
 }
 
+void CMainDlg::SwitchMode() { EnterMode(m_mode == kModeProgram ? kModeWeb : kModeProgram, true); }
+
 void CMainDlg::RefreshCurrentMode() {
   CAppLogic* logic = m_app.Logic();
-  CMyNode* first = logic ? logic->FirstNodeBySlot(m_mode) : nullptr;
+  CMyNode* first = logic ? logic->FirstNodeBySlot(panels::CategoryKindOf(m_mode)) : nullptr;
   SendMessageW(m_mode == kModeProgram ? m_lnkPanel : m_urlPanel, WM_APPLY_SKIN, 0, 0);
   ShowCategory(m_mode, first);
   RebuildTabs(m_mode, first);
 }
 
-void CMainDlg::WebModeWithFirstCategory() {
-  SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
-  CAppLogic* logic = m_app.Logic();
-  CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
-  ShowWindow(m_urlPanel, SW_SHOWNOACTIVATE);
-  if (m_mode != kModeWeb) {
-    m_mode = kModeWeb;
-    SendMessageW(m_urlPanel, WM_APPLY_SKIN, 0, 0);
-  }
-  ShowCategory(m_mode, first);
-  ShowWindow(m_lnkPanel, SW_HIDE);
-  RebuildTabs(kModeWeb, first);
-}
+void CMainDlg::WebModeWithFirstCategory() { EnterMode(kModeWeb, false); }
 
 // ---- commands ------------------------------------------------------------------------
 
@@ -554,7 +441,7 @@ void CMainDlg::SwitchFavoritesFile() {
 
 void CMainDlg::ChangeSkin(UINT id) {
   wchar_t name[MAX_PATH] = {};
-  GetMenuStringW(m_skinMenu, id, name, MAX_PATH, MF_BYCOMMAND);
+  GetMenuStringW(m_skinMenu.Get(), id, name, MAX_PATH, MF_BYCOMMAND);
   SkinSet& skins = m_app.Skins();
   std::string dir = m_app.ProgramDir();
   FreeSkinFonts(skins);
@@ -599,20 +486,19 @@ void CMainDlg::ShowMenuAtCursor(HMENU menu) {
   PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }
 
-HMENU CMainDlg::BuildTrayMenu(HMENU* resource) const {
-  *resource = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_MENU));
-  if (!*resource) return nullptr;
-  HMENU popup = GetSubMenu(*resource, 0);
+ScopedMenu CMainDlg::BuildTrayMenu(HMENU* popup) const {
+  ScopedMenu resource(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_MENU)));
+  *popup = resource ? GetSubMenu(resource.Get(), 0) : nullptr;
+  if (!*popup) return resource;
   std::wstring text = W(IsWindowVisible(m_hWnd) ? "隐藏(&H)" : "显示(&S)");
-  ModifyMenuW(popup, ID_TRAY_SHOW, MF_BYCOMMAND | MF_STRING, ID_TRAY_SHOW, text.c_str());
-  return popup;
+  ModifyMenuW(*popup, ID_TRAY_SHOW, MF_BYCOMMAND | MF_STRING, ID_TRAY_SHOW, text.c_str());
+  return resource;
 }
 
 void CMainDlg::ShowTrayMenu() {
-  HMENU resource = nullptr;
-  HMENU popup = BuildTrayMenu(&resource);
+  HMENU popup = nullptr;
+  ScopedMenu resource = BuildTrayMenu(&popup);
   if (popup) ShowMenuAtCursor(popup);
-  if (resource) DestroyMenu(resource);
 }
 
 void CMainDlg::AboutBox() {
@@ -672,10 +558,10 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       SwitchMode();
       break;
     case IDC_SKIN_BUTTON:
-      ShowMenuAtCursor(m_skinMenu);
+      ShowMenuAtCursor(m_skinMenu.Get());
       break;
     case IDC_TOP_VISITED_BUTTON:
-      ShowMenuAtCursor(m_topMenu);
+      ShowMenuAtCursor(m_topMenu.Get());
       break;
     case IDC_HELP_BUTTON:
       OpenHelp();
@@ -687,9 +573,7 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       AboutBox();
       break;
     case ID_TRAY_CAPTURE:
-      ShowWindow(m_hWnd, SW_MINIMIZE);
-      SetForegroundWindow(m_hWnd);
-      if (HWND chooser = m_app.Chooser()) ShowWindow(chooser, SW_SHOW);
+      panels::ShowChooser();  // as the capture hotkey brings it up
       break;
     case ID_TRAY_UPLOAD:
     case ID_TRAY_DOWNLOAD:
@@ -700,98 +584,95 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
   }
 }
 
-INT_PTR CMainDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+void CMainDlg::OnTimer(UINT_PTR id) {
+  if (id == kRestackTimer) {
+    KillTimer(m_hWnd, kRestackTimer);
+    RestackPanels();
+  } else if (CNetState* net = m_app.Net()) {
+    net->OnTimer(static_cast<unsigned>(id));  // keep-alive and transfer deadline
+  }
+}
+
+// The work that waits until the window is on screen and its messages flow.
+void CMainDlg::OnAfterShow() {
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+  EnsureCommonControls();
+  m_app.StartNetwork();
+  EnsureTray();
+  StartupMark("tray after show");
+}
+
+void CMainDlg::OnApplySkin() {
+  ApplySkinToButtons();
+  LoadBackground();
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+// The settings or the login window closed.
+void CMainDlg::OnWindowClosed(UINT msg) {
+  EnableAll(true);
+  SetFocus(m_hWnd);
+  if (msg == WM_SETTINGS_CLOSED) {
+    RefreshCurrentMode();
+    Hide();
+    Show();
+  }
+}
+
+void CMainDlg::OnOpenChat() {
+  if (!m_chatPending) return;
+  m_chatPending = false;
+  m_tray.StopAnimation();
+}
+
+void CMainDlg::OnNewVersion() {
+  m_banner.Navigate(kUpdateNotice);
+  os::SleepMs(1000);
+}
+
+void CMainDlg::OnCategoryCreated() {
+  if (m_mode != kModeWeb) return;
+  CAppLogic* logic = m_app.Logic();
+  CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
+  RebuildTabs(kModeWeb, first);
+  ShowCategory(m_mode, first);
+}
+
+INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
-    case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_CLOSE) {
-        Hide();
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
-        return TRUE;
-      }
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_SIZE:
+      // Back from the chooser's minimising: the panels come with the window.
+      if (wParam == SIZE_RESTORED) ShowOwnedPopups(m_hWnd, TRUE);
       return FALSE;
-    case WM_PAINT:
-      OnPaint();
-      return TRUE;
-    case WM_ERASEBKGND:
-      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 1);
-      return TRUE;
-    case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(m_icon);
-    case WM_TRAY_NOTIFY:
-      OnTrayNotify(lParam);
-      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) != SC_CLOSE) return FALSE;
+      Hide();  // the close box hides; the exit commands end the program
+      return SetResult(0);
+    case WM_PAINT: OnPaint(); return TRUE;
+    case WM_ERASEBKGND: return SetResult(1);
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_icon.Get());
+    case WM_TRAY_NOTIFY: OnTrayNotify(lParam); return TRUE;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE) SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
       return FALSE;
-    case WM_TIMER:
-      if (wParam == kRestackTimer) {
-        KillTimer(m_hWnd, kRestackTimer);
-        RestackPanels();
-      } else if (CNetState* net = m_app.Net()) {
-        net->OnTimer(static_cast<unsigned>(wParam));  // keep-alive and transfer deadline
-      }
-      return TRUE;
-    case WM_RESTACK_PANELS:
-      RestackPanels();
-      return TRUE;
-    case WM_AFTER_SHOW:
-      SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-      SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
-      EnsureCommonControls();
-      m_app.StartNetwork();
-      EnsureTray();
-      StartupMark("tray after show");
-      return TRUE;
-    case WM_APPLY_SKIN:
-      ApplySkinToButtons();
-      LoadBackground();
-      InvalidateRect(m_hWnd, nullptr, TRUE);
-      return TRUE;
+    case WM_TIMER: OnTimer(wParam); return TRUE;
+    case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
+    case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
+    case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
     case WM_SETTINGS_CLOSED:
-    case WM_LOGIN_CLOSED:
-      EnableAll(true);
-      SetFocus(m_hWnd);
-      if (msg == WM_SETTINGS_CLOSED) {
-        RefreshCurrentMode();
-        Hide();
-        Show();
-      }
-      return TRUE;
-    case WM_LOGIN_RESULT:
-      return TRUE;  // the login window comes with its own issue
-    case WM_OPEN_CHAT:
-      if (m_chatPending) {
-        m_chatPending = false;
-        m_tray.StopAnimation();
-      }
-      return TRUE;
-    case WM_NEW_VERSION:
-      m_banner.Navigate(kUpdateNotice);
-      os::SleepMs(1000);
-      return TRUE;
-    case WM_CATEGORY_CREATED:
-      if (m_mode == kModeWeb) {
-        CAppLogic* logic = m_app.Logic();
-        CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
-        RebuildTabs(kModeWeb, first);
-        ShowCategory(m_mode, first);
-      }
-      return TRUE;
-    case WM_CHAT_AD:
-      Flash(0, 0, false);
-      return TRUE;
+    case WM_LOGIN_CLOSED: OnWindowClosed(msg); return TRUE;
+    case WM_LOGIN_RESULT: return TRUE;  // the login window comes with its own issue
+    case WM_OPEN_CHAT: OnOpenChat(); return TRUE;
+    case WM_NEW_VERSION: OnNewVersion(); return TRUE;
+    case WM_CATEGORY_CREATED: OnCategoryCreated(); return TRUE;
+    case WM_CHAT_AD: Flash(0, 0, false); return TRUE;
     case WM_CHAT_ARRIVED:
       if (m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
       return TRUE;
-    case WM_PLAZA_ARRIVED:
-      Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true);
-      return TRUE;
-    case WM_DESTROY:
-      DestroyPanelWindows();
-      return FALSE;
+    case WM_PLAZA_ARRIVED: Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true); return TRUE;
+    case WM_DESTROY: DestroyPanelWindows(); return FALSE;
   }
   return FALSE;
 }

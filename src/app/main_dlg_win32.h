@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "net/netstate.h"
+#include "panels/panel_logic.h"
 #include "skin/skin_button_win32.h"
+#include "win/dialog_win32.h"
+#include "win/gdi_win32.h"
+#include "win/handles_win32.h"
+#include "win/messages_win32.h"
 #include "widgets/explorer_win32.h"
 #include "widgets/picture_win32.h"
 #include "widgets/tray_win32.h"
@@ -20,32 +24,18 @@ namespace qb {
 
 class CFavoritesApp;
 
-// Messages between the program's windows (WM_USER = 0x400) that the network
-// code does not send; the others are in net/netstate.h.
-enum : UINT {
-  WM_TRAY_NOTIFY = WM_USER + 32,      // 0x420
-  WM_SETTINGS_CLOSED = WM_USER + 34,  // 0x422
-  WM_APPLY_SKIN = WM_USER + 35,       // 0x423
-  // The chooser's "category created" notice gets a number of its own, so
-  // that it is never taken for the version notice (0x434).
-  WM_CATEGORY_CREATED = WM_USER + 60,  // 0x43C
-  WM_RESTACK_PANELS = WM_APP + 1,
-  // Posted at start-up: the work that can wait until the window is on screen.
-  WM_AFTER_SHOW = WM_APP + 2,
-};
-
-enum { kModeWeb = 0, kModeProgram = 2 };
+using panels::DisplayMode;
+constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
 enum { kMaxSkins = 200, kTopVisitedEntries = 38 };
 
-class CMainDlg {
+// The object owns its window (win/dialog_win32.h) and deletes itself on the
+// exit commands; CFavoritesApp deletes it when start-up fails after it was made.
+class CMainDlg : public CDialogWindow {
  public:
   explicit CMainDlg(CFavoritesApp& app);
-  ~CMainDlg();
-  CMainDlg(const CMainDlg&) = delete;
-  CMainDlg& operator=(const CMainDlg&) = delete;
+  ~CMainDlg() override;
 
   bool Create();
-  HWND GetSafeHwnd() const { return m_hWnd; }
 
   // Operations the panels and other windows call.
   // Brings the window up with its panels; false when the panels, made at the
@@ -56,28 +46,35 @@ class CMainDlg {
   void RefreshCurrentMode();
   // Shows a web category's items in the item panel (the network code asks).
   void ShowWebCategory(CMyNode* category) { ShowCategory(kModeWeb, category); }
-  int Mode() const { return m_mode; }
+  DisplayMode Mode() const { return m_mode; }
   HWND TabPanel() const { return m_tabPanel; }
   HWND UrlPanel() const { return m_urlPanel; }
   HWND LnkPanel() const { return m_lnkPanel; }
   HWND Banner() const { return m_banner.GetSafeHwnd(); }
   HWND OpenAllBrowser() const { return m_openAll.GetSafeHwnd(); }
   CExplorer1& OpenAllExplorer() { return m_openAll; }
-  HMENU SkinMenu() const { return m_skinMenu; }
-  HMENU TopVisitedMenu() const { return m_topMenu; }
+  HMENU SkinMenu() const { return m_skinMenu.Get(); }
+  HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }
   bool ChatPending() const { return m_chatPending; }
-  // The tray menu as it would be shown now (the caller destroys it).
-  HMENU BuildTrayMenu(HMENU* resource) const;
+  // The tray menu as it would be shown now: the popup of the menu resource,
+  // which the returned owner holds.
+  ScopedMenu BuildTrayMenu(HMENU* popup) const;
 
   // The menus, as the window builds them; public for the window tests.
-  static HMENU BuildSkinMenu(const std::string& programDir);
-  static HMENU BuildTopVisitedMenu(const std::vector<std::string>& names);
+  static ScopedMenu BuildSkinMenu(const std::string& programDir);
+  static ScopedMenu BuildTopVisitedMenu(const std::vector<std::string>& names);
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
-  INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-  bool OnInitDialog();
+  INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  bool OnInitDialog() override;
+  void OnTimer(UINT_PTR id);
+  void OnAfterShow();
+  void OnApplySkin();
+  void OnWindowClosed(UINT msg);
+  void OnOpenChat();
+  void OnNewVersion();
+  void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
   void OnTrayNotify(LPARAM mouse);
   void OnPaint();
@@ -90,6 +87,7 @@ class CMainDlg {
   void PanelPlaces(RECT* tab, RECT* item) const;
   void FillFileBox();
   void RebuildTopVisitedMenu();
+  void EnterMode(DisplayMode mode, bool freshSkin);
   void SwitchMode();
   void WebModeWithFirstCategory();
   void SwitchFavoritesFile();
@@ -101,28 +99,27 @@ class CMainDlg {
   void AboutBox();
   void OpenHelp();
   void Flash(UINT firstIcon, UINT lastIcon, bool newList);
-  void ShowCategory(int mode, CMyNode* category);
+  void ShowCategory(DisplayMode mode, CMyNode* category);
   void DestroyPanelWindows();
   void RestackPanels();
-  void RebuildTabs(int mode, CMyNode* focus);
+  void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 
   CFavoritesApp& m_app;
-  HWND m_hWnd = nullptr;
   HWND m_tabPanel = nullptr;
   HWND m_urlPanel = nullptr;
   HWND m_lnkPanel = nullptr;
-  int m_mode = kModeWeb;
+  DisplayMode m_mode = kModeWeb;
   bool m_chatPending = false;
-  HMENU m_skinMenu = nullptr;
-  HMENU m_topMenu = nullptr;
-  HBITMAP m_background = nullptr;
+  ScopedMenu m_skinMenu;
+  ScopedMenu m_topMenu;
+  GdiBitmap m_background;
   CPicture m_picture;
   CSystemTray m_tray;
   bool m_backgroundDue = false;  // decoded at the first paint
   bool m_trayMade = false;
-  HICON m_icon = nullptr;
-  HICON m_smallIcon = nullptr;
+  ScopedIcon m_icon;
+  ScopedIcon m_smallIcon;
   CExplorer1 m_banner;
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];

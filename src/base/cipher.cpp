@@ -34,6 +34,12 @@ std::string DecodeText(const std::string& coded) {
   for (size_t j = 0; j < pairs; ++j) {
     unsigned v = ((unsigned)kNibble.v[in[2 * j]] << 4) | kNibble.v[in[2 * j + 1]];
     out[j] = (char)(v ^ (unsigned char)kCipherKey[j & 7]);
+    // The text ends at its first zero byte, as the encoder's does: a name
+    // read with one would otherwise change at its next save.
+    if (out[j] == '\0') {
+      out.resize(j);
+      break;
+    }
   }
   return out;
 }

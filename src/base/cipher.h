@@ -10,7 +10,8 @@ extern const char kCipherKey[9];  // "Kx3Tz@8W"
 // Plain text ends at its first zero byte; the output is the letters A..P,
 // twice as long.
 std::string EncodeText(const std::string& plain);
-// Letters in pairs; a byte outside A..P counts as 0; an odd last letter is ignored.
+// Letters in pairs; a byte outside A..P counts as 0; an odd last letter is
+// ignored; the text ends at its first zero byte.
 std::string DecodeText(const std::string& coded);
 
 }  // namespace qb

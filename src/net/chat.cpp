@@ -36,25 +36,28 @@ static std::string CutText(const std::string& text, size_t limit) {
   return text.substr(0, i);
 }
 
-int CNetState::SendChat(bool everybody, const CircleMember* target, const std::string& text, const CharFormat& cf) {
+int CNetChat::SendChat(bool everybody, const CircleMember* target, const std::string& text, const CharFormat& cf) {
   std::string escaped = EscapeChatText(text);
+  int32_t me = m_net.Login().User();
+  const std::string& circle = m_net.Circles().CurrentCircle();
+  CMsgSender& sender = m_net.Sender();
   if (everybody) {
     // The user's own record is a member too, so the line comes back over the network.
-    std::string msg = MsgChatText(m_nUser, escaped, cf);
+    std::string msg = MsgChatText(me, escaped, cf);
     int sent = 0;
-    for (const auto& m : m_members)
-      if (m->address != 0 && m->circle == m_strCurrentCircle) sent += m_sender.SendToPeer(msg, false, m->address);
+    for (const auto& m : m_net.Circles().Members())
+      if (m->address != 0 && m->circle == circle) sent += sender.SendToPeer(msg, false, m->address);
     return sent > 0;
   }
   if (!target) return 0;
-  if (target->address != 0 && target->circle == m_strCurrentCircle)
-    return m_sender.SendToPeer(MsgChatTextPlain(m_nUser, escaped), false, target->address);
-  return m_sender.SendToServer(MsgLeaveWord(m_nUser, target->user, escaped));
+  if (target->address != 0 && target->circle == circle)
+    return sender.SendToPeer(MsgChatTextPlain(me, escaped), false, target->address);
+  return sender.SendToServer(MsgLeaveWord(me, target->user, escaped));
 }
 
-std::vector<ChatLine> CNetState::EchoOwnText(const std::string& text) const {
+std::vector<ChatLine> CNetChat::EchoOwnText(const std::string& text) const {
   std::string name;
-  if (CircleMember* self = FindMemberByUser(m_nUser)) name = self->display;
+  if (CircleMember* self = m_net.Circles().FindMemberByUser(m_net.Login().User())) name = self->display;
   if (name.empty()) {
     name = os::HostName();
     size_t a = name.find_first_not_of(' '), b = name.find_last_not_of(' ');
@@ -65,7 +68,7 @@ std::vector<ChatLine> CNetState::EchoOwnText(const std::string& text) const {
   return {{"\r\n" + name + "      " + os::FormatLocalTime("%X") + " ---------------\r\n", cf}, {text, cf}};
 }
 
-ChatSendOutcome CNetState::OnChatSend(const ChatSendInput& in) {
+ChatSendOutcome CNetChat::OnChatSend(const ChatSendInput& in) {
   ChatSendOutcome out;
   if (in.text.empty()) return out;
   std::string text = CutText(in.text, 600);
@@ -83,7 +86,7 @@ ChatSendOutcome CNetState::OnChatSend(const ChatSendInput& in) {
   const CircleMember& target = *in.selected;
   std::string outgoing;
   size_t prefix = 0;
-  if (target.address != 0 && target.circle == m_strCurrentCircle) {
+  if (target.address != 0 && target.circle == m_net.Circles().CurrentCircle()) {
     outgoing = "对 [" + target.display + "]说:   " + text;
     echo(outgoing);
   } else {
@@ -94,7 +97,7 @@ ChatSendOutcome CNetState::OnChatSend(const ChatSendInput& in) {
       echo(text);
     }
     std::string self;
-    if (CircleMember* m = FindMemberByUser(m_nUser)) self = m->display;
+    if (CircleMember* m = m_net.Circles().FindMemberByUser(m_net.Login().User())) self = m->display;
     std::string head = self + "给你留言:";
     outgoing = head + text;
     prefix = head.size();
@@ -105,7 +108,7 @@ ChatSendOutcome CNetState::OnChatSend(const ChatSendInput& in) {
   return out;
 }
 
-std::vector<ChatLine> CNetState::ShowChatRecords(const int32_t* filterUser) {
+std::vector<ChatLine> CNetChat::ShowChatRecords(const int32_t* filterUser) {
   std::vector<ChatLine> lines;
   std::string stamp = "   " + os::FormatLocalTime("%X");
   CharFormat plain = DefaultDisplayFormat();
@@ -116,7 +119,7 @@ std::vector<ChatLine> CNetState::ShowChatRecords(const int32_t* filterUser) {
     }
     if (filterUser && r->user != *filterUser) continue;
     std::string nickname;
-    if (CircleMember* m = FindMemberByUser(r->user)) nickname = m->nickname;
+    if (CircleMember* m = m_net.Circles().FindMemberByUser(r->user)) nickname = m->nickname;
     lines.push_back({"\r\n" + nickname + "(" + FormatNumber(r->user) + ")" + stamp + "\r\n", plain});
     lines.push_back({UnescapeChatText(r->text), r->format ? *r->format : plain});
   }
@@ -124,10 +127,10 @@ std::vector<ChatLine> CNetState::ShowChatRecords(const int32_t* filterUser) {
   return lines;
 }
 
-bool CNetState::OnChatArrived(uintptr_t wParam, bool receiveOnlyFromSelected, const CircleMember* selected,
+bool CNetChat::OnChatArrived(uintptr_t wParam, bool receiveOnlyFromSelected, const CircleMember* selected,
                               std::vector<ChatLine>& lines) {
   lines.clear();
-  if ((wParam != 0 && wParam == m_sender.m_serverAddress) || !receiveOnlyFromSelected) {
+  if ((wParam != 0 && wParam == m_net.Sender().m_serverAddress) || !receiveOnlyFromSelected) {
     lines = ShowChatRecords();
     return true;
   }
@@ -151,77 +154,75 @@ static std::unique_ptr<ChatRecord> ReadChatText(FieldList& fields, int kind, uin
   return r;
 }
 
-void CNetState::OnPeerChat(FieldList& fields, uint32_t from) {
-  std::unique_ptr<ChatRecord> r = ReadChatText(fields, 0, from);
-  if (!r) return;
-  m_chatRecords.push_back(std::move(r));
-  m_ui.Post(UiTarget::MainWindow, WM_CHAT_ARRIVED, 0, 0);
+void CNetChat::Queue(std::unique_ptr<ChatRecord> record, unsigned message, uintptr_t wParam) {
+  m_chatRecords.push_back(std::move(record));
+  m_net.Ui().Post(UiTarget::MainWindow, message, wParam, 0);
 }
 
-void CNetState::OnLeaveWords(FieldList& fields) {
+void CNetChat::OnPeerChat(FieldList& fields, uint32_t from) {
+  std::unique_ptr<ChatRecord> r = ReadChatText(fields, 0, from);
+  if (r) Queue(std::move(r), WM_CHAT_ARRIVED, 0);
+}
+
+void CNetChat::OnLeaveWords(FieldList& fields) {
   std::string user, second, third;
   if (!TakeField(fields, user) || !TakeField(fields, second) || !TakeField(fields, third)) return;
   std::unique_ptr<ChatRecord> r(new ChatRecord);
   r->kind = 1;
-  r->address = m_sender.m_serverAddress;
+  r->address = m_net.Sender().m_serverAddress;
   r->user = ReadNumber(user);
   r->text = third + second;
-  m_chatRecords.push_back(std::move(r));
-  m_ui.Post(UiTarget::MainWindow, WM_CHAT_ARRIVED, 0, 0);
+  Queue(std::move(r), WM_CHAT_ARRIVED, 0);
 }
 
-void CNetState::OnServerChat(FieldList& fields) {
-  if (fields.empty()) return;
-  const std::string what = fields.front();
-  if (what == "TEXT") {
-    std::unique_ptr<ChatRecord> r = ReadChatText(fields, 2, m_sender.m_serverAddress);
-    if (!r) return;
-    m_chatRecords.push_back(std::move(r));
-    m_ui.Post(UiTarget::MainWindow, WM_PLAZA_ARRIVED, m_sender.m_serverAddress, 0);
-    return;
-  }
-  fields.pop_front();
-  if (what == "LIST") {
-    std::string count;
-    if (!TakeField(fields, count) || ReadNumber(count) <= 0) return;
-    ClearMembers();
-    for (int32_t i = 0, n = ReadNumber(count); i < n; ++i) {
-      std::string dotted;
-      if (!TakeField(fields, dotted)) break;
-      std::unique_ptr<CircleMember> m(new CircleMember);
-      m->address = ParseDottedAddress(dotted);
-      TakeField(fields, m->display);
-      AddMember(std::move(m));
-    }
-  } else if (what == "ADDUSER") {
+// The plaza's member list: the circles' list, the plaza's while it is on.
+void CNetChat::OnPlazaList(FieldList& fields) {
+  CNetCircles& circles = m_net.Circles();
+  std::string count;
+  if (!TakeField(fields, count) || ReadNumber(count) <= 0) return;
+  circles.ClearMembers();
+  for (int32_t i = 0, n = ReadNumber(count); i < n; ++i) {
     std::string dotted;
-    if (m_members.size() >= 14 || !TakeField(fields, dotted)) return;
+    if (!TakeField(fields, dotted)) break;
     std::unique_ptr<CircleMember> m(new CircleMember);
     m->address = ParseDottedAddress(dotted);
     TakeField(fields, m->display);
-    CircleMember* added = AddMember(std::move(m));
-    m_ui.Post(UiTarget::MainWindow, WM_MEMBER_ADDED, added->serial, 0);
-  } else if (what == "DELEUSER") {
-    std::string dotted;
-    if (m_members.size() <= 1 || !TakeField(fields, dotted)) return;
-    uint32_t address = ParseDottedAddress(dotted);
-    // The record goes at once; the chat window drops its rows by serial.
-    for (size_t i = 0; i < m_members.size();) {
-      if (m_members[i]->address == address) {
-        m_ui.Post(UiTarget::MainWindow, WM_MEMBER_REMOVED, m_members[i]->serial, 0);
-        m_members.erase(m_members.begin() + i);
-      } else {
-        ++i;
-      }
-    }
+    circles.AddMember(std::move(m));
   }
 }
 
-void CNetState::OnChatAd(FieldList& fields) {
+void CNetChat::OnServerChat(FieldList& fields) {
+  if (fields.empty()) return;
+  const std::string what = fields.front();
+  uint32_t server = m_net.Sender().m_serverAddress;
+  if (what == "TEXT") {
+    std::unique_ptr<ChatRecord> r = ReadChatText(fields, 2, server);
+    if (r) Queue(std::move(r), WM_PLAZA_ARRIVED, server);
+    return;
+  }
+  fields.pop_front();
+  CNetCircles& circles = m_net.Circles();
+  std::string dotted;
+  if (what == "LIST") {
+    OnPlazaList(fields);
+  } else if (what == "ADDUSER") {
+    if (circles.Members().size() >= 14 || !TakeField(fields, dotted)) return;
+    std::unique_ptr<CircleMember> m(new CircleMember);
+    m->address = ParseDottedAddress(dotted);
+    TakeField(fields, m->display);
+    CircleMember* added = circles.AddMember(std::move(m));
+    m_net.Ui().Post(UiTarget::MainWindow, WM_MEMBER_ADDED, added->serial, 0);
+  } else if (what == "DELEUSER") {
+    if (circles.Members().size() <= 1 || !TakeField(fields, dotted)) return;
+    circles.RemoveMembersAt(ParseDottedAddress(dotted));
+  }
+}
+
+void CNetChat::OnChatAd(FieldList& fields) {
   std::string address;
   if (!TakeField(fields, address) || address.find("http:") == std::string::npos) return;
   m_strAdAddress = address;
-  m_ui.Post(UiTarget::MainWindow, WM_CHAT_AD, 0, 0);
+  m_net.Ui().Post(UiTarget::MainWindow, WM_CHAT_AD, 0, 0);
 }
 
 }  // namespace qb

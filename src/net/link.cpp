@@ -39,7 +39,7 @@ size_t CMsgQueue::Count() {
 // How long a worker sleeps before it looks at the stop flag again.
 static const uint32_t kPollMs = 50;
 
-int CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
+LinkStart CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
   Stop();
   m_localPort = localPort;
   m_receiveQueue = receiveQueue;
@@ -48,25 +48,27 @@ int CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* recei
   }
   if (!m_sendSocket.Open() || !m_receiveSocket.Open()) {
     Stop();
-    return 0;
+    return LinkStart::kPortUnavailable;
   }
   // Unbound unless the program was given an address: then what it sends must
   // come from that address, or replies would go to another client on the
   // same machine.
   if (bindAddress && !m_sendSocket.Bind(bindAddress, 0)) {
     Stop();
-    return 0;
+    return LinkStart::kPortUnavailable;
   }
   if (!m_receiveSocket.Bind(bindAddress, localPort)) {
     Stop();
-    return 0;
+    return LinkStart::kPortUnavailable;
   }
   m_running = true;
-  if (!m_receiveThread.Start([this] { ReceiveLoop(); }) || !m_sendThread.Start([this] { SendLoop(); })) {
+  bool refused = m_failThreadStart;
+  m_failThreadStart = false;
+  if (refused || !m_receiveThread.Start([this] { ReceiveLoop(); }) || !m_sendThread.Start([this] { SendLoop(); })) {
     Stop();
-    return 0;
+    return LinkStart::kThreadFailed;
   }
-  return 1;
+  return LinkStart::kRunning;
 }
 
 void CCommProxy::RequestStop() {
@@ -153,13 +155,24 @@ int CGetIpWithNameThread::Stop(uint32_t ms) {
 }
 
 // ---- the five links ----
-int CNetLinks::Start(const CNetConfig& config) {
+int CNetLinks::Start(const CNetConfig& config, LinkStartReport* report) {
   Stop();
-  int running = 0;
-  for (int i = 0; i < kLinkCount; ++i)
-    running += m_links[i].Start((uint16_t)(config.localBasePort + i), config.bindAddress, &m_receiveQueue);
+  LinkStartReport r;
+  for (int i = 0; i < kLinkCount; ++i) {
+    uint16_t port = (uint16_t)(config.localBasePort + i);
+    LinkStart s = m_links[i].Start(port, config.bindAddress, &m_receiveQueue);
+    if (s == LinkStart::kRunning) {
+      ++r.running;
+    } else if (s == LinkStart::kPortUnavailable) {
+      r.unavailablePorts.push_back(port);
+    } else {
+      r.threadFailed = i;
+      break;
+    }
+  }
   m_started = true;
-  return running;
+  if (report) *report = r;
+  return r.running;
 }
 
 void CNetLinks::Stop() {

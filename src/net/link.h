@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/net.h"
 
@@ -50,6 +51,13 @@ class CMsgQueue {
   os::CEvent m_event;
 };
 
+// How the start of one link went.
+enum class LinkStart {
+  kRunning,
+  kPortUnavailable,  // no socket, or its port is taken by another program
+  kThreadFailed,     // the system would not start its threads
+};
+
 // One link: a send thread that empties its queue into an unbound socket and
 // a receive worker that pushes what arrives on the link's port into the
 // application's receive queue.
@@ -60,9 +68,10 @@ class CCommProxy {
   CCommProxy(const CCommProxy&) = delete;
   CCommProxy& operator=(const CCommProxy&) = delete;
 
-  // Sockets, bind and both threads; 0 (and nothing left running) on failure.
-  // A non-zero bind address also becomes the source address of what is sent.
-  int Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue);
+  // Sockets, bind and both threads; on failure nothing is left running and
+  // the answer says what failed. A non-zero bind address also becomes the
+  // source address of what is sent.
+  LinkStart Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue);
   // Ends both threads (each within the 5000 ms the program allows) and closes
   // both sockets. Returns 1 when both threads ended.
   int Stop();
@@ -71,6 +80,9 @@ class CCommProxy {
   int IsRunning() const { return m_running; }
   CMsgQueue* SendQueue() { return m_running ? &m_sendQueue : nullptr; }
   uint16_t LocalPort() const { return m_localPort; }
+  // Tests make the next start fail where the threads are started, as if the
+  // system refused them.
+  void FailThreadStart() { m_failThreadStart = true; }
 
  private:
   void SendLoop();
@@ -85,6 +97,7 @@ class CCommProxy {
   os::CThread m_receiveThread;
   std::atomic<bool> m_stop{false};
   bool m_running = false;
+  bool m_failThreadStart = false;
 };
 
 // Server host names and where the program listens.
@@ -119,6 +132,13 @@ class CGetIpWithNameThread {
   std::atomic<bool> m_pending{false};
 };
 
+// What the start of the five links found.
+struct LinkStartReport {
+  int running = 0;
+  std::vector<uint16_t> unavailablePorts;  // their links stay down
+  int threadFailed = -1;  // the link whose threads would not start; no later link was started
+};
+
 // The receive queue and the five links, as the application object holds them.
 class CNetLinks {
  public:
@@ -128,12 +148,18 @@ class CNetLinks {
   CNetLinks& operator=(const CNetLinks&) = delete;
 
   // Starts links 0..4 on ports base..base+4. Returns the number of links
-  // running; a link that cannot start stays down and sends through it fail.
-  int Start(const CNetConfig& config);
+  // running. A link whose port cannot be had stays down and sends through it
+  // fail; a link whose threads cannot start ends the start there. `report`
+  // (when given) says which.
+  int Start(const CNetConfig& config, LinkStartReport* report = nullptr);
   void Stop();
   CMsgQueue& ReceiveQueue() { return m_receiveQueue; }
   CMsgQueue* SendQueue(int link) { return link >= 0 && link < kLinkCount ? m_links[link].SendQueue() : nullptr; }
   CCommProxy& Link(int i) { return m_links[i]; }
+  // Tests: link i's threads fail to start (CCommProxy::FailThreadStart).
+  void FailThreadStart(int link) {
+    if (link >= 0 && link < kLinkCount) m_links[link].FailThreadStart();
+  }
 
  private:
   CMsgQueue m_receiveQueue;

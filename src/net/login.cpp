@@ -1,5 +1,7 @@
 #include "net/login.h"
 
+#include <cstdlib>
+
 #include "base/cipher.h"
 #include "os/os.h"
 
@@ -41,11 +43,11 @@ void LoginDialogInit(CNetState& net, LoginDialogData& data) {
   if (save == 1) {
     std::string coded;
     reg.ReadString("password", coded, 2 * kMaxPassword);
-    net.m_strPassword = DecodeText(coded);
+    net.Login().SetPassword(DecodeText(coded));
     // The real password is never shown.
     data.passwordBox = kPasswordPlaceholder;
   } else {
-    net.m_strPassword.clear();
+    net.Login().SetPassword(std::string());
     data.passwordBox.clear();
   }
 }
@@ -56,16 +58,17 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data) {
     return kLoginNeedNumber;
   }
   data.title = "正在登录中,请稍候。。。";
-  net.m_nUser = data.user;
+  CNetLogin& login = net.Login();
+  login.SetUser(data.user);
   CRegAccess reg;
   reg.CreateKey();
   reg.WriteString("id", FormatNumber(data.user));
   reg.WriteDword("isSavePwd", data.rememberPassword ? 1 : 0);
   // The box still holding the placeholder means: keep the remembered password.
-  if (net.m_strPassword.empty() || data.passwordEdited) net.m_strPassword = data.passwordBox.substr(0, kMaxPassword);
-  reg.WriteString("password", data.rememberPassword ? EncodeText(net.m_strPassword) : std::string());
+  if (login.Password().empty() || data.passwordEdited) login.SetPassword(data.passwordBox.substr(0, kMaxPassword));
+  reg.WriteString("password", data.rememberPassword ? EncodeText(login.Password()) : std::string());
   data.passwordEdited = false;
-  return net.SendLogin() ? kLoginSent : kLoginNotSent;
+  return login.SendLogin() ? kLoginSent : kLoginNotSent;
 }
 
 // ---- server configuration ----
@@ -104,6 +107,11 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
       uint32_t a = ParseDottedAddress(value);
       c.bindAddress = a == kNoAddress ? 0 : a;
     }
+    if (key == "Ports") {
+      char* end = nullptr;
+      long first = strtol(value.c_str(), &end, 10);
+      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) c.localBasePort = (uint16_t)first;
+    }
   }
   return c;
 }
@@ -111,6 +119,7 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
 int SaveNetConfig(const std::string& programDirectory, const CNetConfig& c) {
   std::string text = "[Server]\r\nHost=" + c.serverHost + "\r\nFallback=" + c.fallbackHost + "\r\nWeb=" + c.webHost +
                      "\r\nBind=" + (c.bindAddress ? DottedAddress(c.bindAddress) : std::string()) + "\r\n";
+  if (c.localBasePort != kLocalBasePort) text += "Ports=" + std::to_string(c.localBasePort) + "\r\n";
   return os::WriteWholeFile(programDirectory + kNetConfigFile, text);
 }
 

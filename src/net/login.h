@@ -47,7 +47,9 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data);
 //   Fallback=...    tried when the default gives no address
 //   Web=...         web host of the update notice and registration pages
 //   Bind=...        optional local IPv4 address to listen and send on
-// Missing file or keys give the built-in defaults.
+//   Ports=...       optional first of the five local ports (5030); all five
+//                   must fit below 65536
+// Missing file or keys (or an unusable value) give the built-in defaults.
 extern const char kNetConfigFile[];  // "config\\NetServer.ini"
 CNetConfig DefaultNetConfig();
 CNetConfig LoadNetConfig(const std::string& programDirectory);

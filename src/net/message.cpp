@@ -107,25 +107,32 @@ uint32_t ParseDottedAddress(const std::string& text) {
 static const char kLt[] = "\xA8\xB5";
 static const char kGt[] = "\xA8\xB6";
 
+// Bytes of the GBK character that starts at `i`: a lead byte 0x81..0xFE takes
+// the next byte with it when that byte can follow a lead byte (0x40..0xFE but
+// 0x7F). '<' and '>' never can, so a stray lead byte never hides a bracket.
+static size_t CharLength(const std::string& text, size_t i) {
+  unsigned char lead = (unsigned char)text[i];
+  if (lead < 0x81 || lead > 0xFE || i + 1 >= text.size()) return 1;
+  unsigned char trail = (unsigned char)text[i + 1];
+  return trail >= 0x40 && trail <= 0xFE && trail != 0x7F ? 2 : 1;
+}
+
 std::string EscapeChatText(const std::string& text) {
-  std::string clean;
-  clean.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\xA8' && i + 1 < text.size() && (text[i + 1] == '\xB5' || text[i + 1] == '\xB6')) {
-      ++i;
-      continue;
-    }
-    clean.push_back(text[i]);
-  }
   std::string out;
-  out.reserve(clean.size() + 8);
-  for (char c : clean) {
-    if (c == '<')
+  out.reserve(text.size() + 8);
+  for (size_t i = 0; i < text.size();) {
+    size_t n = CharLength(text, i);
+    if (n == 2) {
+      // A typed U+01D6 / U+01D8 would turn into a bracket at the receiver: dropped.
+      if (text[i] != '\xA8' || (text[i + 1] != '\xB5' && text[i + 1] != '\xB6')) out.append(text, i, 2);
+    } else if (text[i] == '<') {
       out += kLt;
-    else if (c == '>')
+    } else if (text[i] == '>') {
       out += kGt;
-    else
-      out.push_back(c);
+    } else {
+      out.push_back(text[i]);
+    }
+    i += n;
   }
   return out;
 }
@@ -133,16 +140,15 @@ std::string EscapeChatText(const std::string& text) {
 std::string UnescapeChatText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\xA8' && i + 1 < text.size() && text[i + 1] == '\xB5') {
+  for (size_t i = 0; i < text.size();) {
+    size_t n = CharLength(text, i);
+    if (n == 2 && text[i] == '\xA8' && text[i + 1] == '\xB5')
       out.push_back('<');
-      ++i;
-    } else if (text[i] == '\xA8' && i + 1 < text.size() && text[i + 1] == '\xB6') {
+    else if (n == 2 && text[i] == '\xA8' && text[i + 1] == '\xB6')
       out.push_back('>');
-      ++i;
-    } else {
-      out.push_back(text[i]);
-    }
+    else
+      out.append(text, i, n);
+    i += n;
   }
   return out;
 }

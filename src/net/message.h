@@ -47,7 +47,9 @@ std::string DottedAddress(uint32_t address);
 uint32_t ParseDottedAddress(const std::string& text);
 
 // ---- chat text -----------------------------------------------------------------
-// Drops any A8 B5 / A8 B6 pair already there, then '<' -> A8 B5, '>' -> A8 B6.
+// Scans whole GBK characters: drops any U+01D6 / U+01D8 (A8 B5 / A8 B6)
+// already there, then '<' -> A8 B5, '>' -> A8 B6. The pairs are only
+// recognised as whole characters, never across two (报道 is B1 A8 B5 C0).
 std::string EscapeChatText(const std::string& text);
 std::string UnescapeChatText(const std::string& text);
 

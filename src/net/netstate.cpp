@@ -1,4 +1,5 @@
-// The numbered sender, the two dispatchers, login, keep-alive and version.
+// The numbered sender, the two dispatchers, and the login part: login,
+// keep-alive and version.
 #include "net/netstate.h"
 
 #include <random>
@@ -20,6 +21,7 @@ int CMsgSender::ChooseLink() {
 }
 
 int CMsgSender::Push(int link, const std::string& text, uint32_t address, uint16_t port) {
+  if (m_sendHook) return m_sendHook(NetDatagram{text, address, port});
   CMsgQueue* queue = m_links ? m_links->SendQueue(link) : nullptr;
   if (!queue) return 0;
   std::unique_ptr<NetDatagram> d(new NetDatagram);
@@ -55,12 +57,7 @@ int CMsgSender::ReplyToServer(int32_t number, const std::string& message) {
 
 // ---- the state ----
 CNetState::CNetState(CMyNodeList& tree, IUserInterface& ui, const CNetConfig& config)
-    : m_strCurrentCircle(kNoCircleText),
-      m_strCircleTitle(kNoCircleText),
-      m_tree(tree),
-      m_ui(ui),
-      m_config(config),
-      m_sender(config) {
+    : m_tree(tree), m_ui(ui), m_config(config), m_sender(config) {
   m_ui.StartTimer(UiTarget::UiThread, kKeepAliveTimer, kKeepAliveMs);
 }
 
@@ -71,9 +68,9 @@ CNetState::~CNetState() {
 
 void CNetState::OnTimer(unsigned id) {
   if (id == kKeepAliveTimer)
-    SendKeepAlive();
+    m_login.SendKeepAlive();
   else if (id == kTransferTimer)
-    OnTransferDeadline();
+    m_transfer.OnTransferDeadline();
 }
 
 void CNetState::OnServerAddress(uint32_t address) {
@@ -104,67 +101,72 @@ void CNetState::OnDatagram(const NetDatagram& datagram) {
   m_nLastReceived = ReadNumber(field);
   if (!TakeField(fields, field)) return;
   if (field == "CHAT")
-    OnPeerChat(fields, datagram.address);
+    m_chat.OnPeerChat(fields, datagram.address);
   else if (field == "GROUP")
-    OnPeerGroup(fields);
+    m_circles.OnPeerGroup(fields);
 }
+
+// The server's messages by type, and the part that handles each.
+namespace {
+using ServerHandler = void (*)(CNetState&, FieldList&);
+const struct {
+  const char* type;
+  ServerHandler handle;
+} kServerMessages[] = {
+    {"LGI", [](CNetState& n, FieldList& f) { n.Login().OnLoginReply(f); }},
+    {"FAV", [](CNetState& n, FieldList& f) { n.Transfer().OnFavReply(f); }},
+    {"VER", [](CNetState& n, FieldList& f) { n.Login().OnVersion(f); }},
+    {"GROUP", [](CNetState& n, FieldList& f) { n.Circles().OnGroupReply(f); }},
+    {"LWORDS", [](CNetState& n, FieldList& f) { n.Chat().OnLeaveWords(f); }},
+    {"CHAT", [](CNetState& n, FieldList& f) { n.Chat().OnServerChat(f); }},
+    {"CHATAD", [](CNetState& n, FieldList& f) { n.Chat().OnChatAd(f); }},
+};
+}  // namespace
 
 void CNetState::OnServerMessage(FieldList& fields) {
   std::string field;
   if (!TakeField(fields, field)) return;
   m_nLastReceived = ReadNumber(field);
   if (!TakeField(fields, field)) return;
-  if (field == "LGI")
-    OnLoginReply(fields);
-  else if (field == "FAV")
-    OnFavReply(fields);
-  else if (field == "VER")
-    OnVersion(fields);
-  else if (field == "GROUP")
-    OnGroupReply(fields);
-  else if (field == "LWORDS")
-    OnLeaveWords(fields);
-  else if (field == "CHAT")
-    OnServerChat(fields);
-  else if (field == "CHATAD")
-    OnChatAd(fields);
+  for (const auto& m : kServerMessages)
+    if (field == m.type) return m.handle(*this, fields);
 }
 
 // ---- login ----
-int CNetState::SendLogin() {
+int CNetLogin::SendLogin() {
   if (m_bLoggedIn) return 0;
-  return m_sender.SendToServer(MsgLogin(m_nUser, m_strPassword));
+  return m_net.Sender().SendToServer(MsgLogin(m_nUser, m_strPassword));
 }
 
-int CNetState::SendLogout() {
+int CNetLogin::SendLogout() {
   if (!m_bLoggedIn) return 0;
-  LeaveCurrentCircle();
+  m_net.Circles().LeaveCurrentCircle();
   std::string msg = MsgLogout(m_nUser, m_strPassword);
-  m_sender.SendToServer(msg);
+  m_net.Sender().SendToServer(msg);
   // Twice, half a second apart: one of them usually gets through.
   os::SleepMs(500);
-  return m_sender.SendToServer(msg);
+  return m_net.Sender().SendToServer(msg);
 }
 
-void CNetState::SendKeepAlive() {
-  if (m_bLoggedIn) m_sender.SendToServer(MsgKeepAlive(m_nUser, m_strPassword));
+void CNetLogin::SendKeepAlive() {
+  if (m_bLoggedIn) m_net.Sender().SendToServer(MsgKeepAlive(m_nUser, m_strPassword));
 }
 
-void CNetState::OnLoginReply(FieldList& fields) {
+void CNetLogin::OnLoginReply(FieldList& fields) {
   std::string ok, number;
   if (TakeField(fields, ok) && ok == "OK" && TakeField(fields, number) && ReadNumber(number) == m_nUser) {
     m_bLoggedIn = true;
-    m_ui.Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginAccepted, 0);
-    m_sender.SendToServer(MsgReqWords(m_nUser));
+    m_net.Ui().Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginAccepted, 0);
+    m_net.Sender().SendToServer(MsgReqWords(m_nUser));
     return;
   }
-  m_ui.Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginRefused, 0);
+  m_net.Ui().Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginRefused, 0);
 }
 
-void CNetState::OnVersion(FieldList& fields) {
+void CNetLogin::OnVersion(FieldList& fields) {
   std::string v;
   if (!TakeField(fields, v)) return;
-  if ((uint32_t)ReadNumber(v) > (uint32_t)kProgramVersion) m_ui.Post(UiTarget::MainWindow, WM_NEW_VERSION, 0, 0);
+  if ((uint32_t)ReadNumber(v) > (uint32_t)kProgramVersion) m_net.Ui().Post(UiTarget::MainWindow, WM_NEW_VERSION, 0, 0);
 }
 
 }  // namespace qb

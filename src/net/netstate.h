@@ -13,8 +13,12 @@
 //   messages  WM_SERVER_ADDRESS -> OnServerAddress(lParam); a timer started on
 //             UiTarget::UiThread -> OnTimer(id); WM_TRANSFER_STATUS ->
 //             CTransferProgress::OnTransferStatus (net/transfer.h).
-//   members   WM_MEMBER_* carry CircleMember::serial; FindMember(serial).
-//   exit      net.SendLogout(); links.Stop(); resolver.Stop().
+//   members   WM_MEMBER_* carry CircleMember::serial; Circles().FindMember(serial).
+//   exit      net.Login().SendLogout(); links.Stop(); resolver.Stop().
+//
+// CNetState owns four parts and dispatches what arrives to them: Login(),
+// Transfer(), Circles() and Chat(). Their state is private; the windows read
+// it and change it only through the parts' functions.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -22,41 +26,16 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/message.h"
-
-class CMyNode;
-class CMyNodeList;
+#include "store/node.h"
 
 namespace qb {
 
-// Messages between the network code and the program's windows and threads.
-const unsigned WM_LOGIN_CLOSED = 0x428;
-const unsigned WM_OPEN_CHAT = 0x429;
-const unsigned WM_CLOSE_CHAT = 0x42A;
-const unsigned WM_CHAT_CLOSED = 0x42B;
-const unsigned WM_TRANSFER_STATUS = 0x432;  // thread message
-const unsigned WM_CLOSE_PROMPT = 0x433;     // thread message
-const unsigned WM_LOGIN_RESULT = 0x433;     // to the main window
-const unsigned WM_NEW_VERSION = 0x434;
-const unsigned WM_RESOLVE_SERVER = 0x435;   // thread message to the resolver
-const unsigned WM_CHAT_AD = 0x435;          // to the main window
-const unsigned WM_SERVER_ADDRESS = 0x436;   // thread message from the resolver
-const unsigned WM_MEMBER_ADDED = 0x437;
-const unsigned WM_MEMBER_CHANGED = 0x438;
-const unsigned WM_MEMBER_REMOVED = 0x439;
-const unsigned WM_CHAT_ARRIVED = 0x43A;
-const unsigned WM_PLAZA_ARRIVED = 0x43B;
-
-// wParam of WM_TRANSFER_STATUS.
-const uintptr_t kUploadChannel = 101, kDownloadChannel = 102, kDownloadTotalChannel = 103;
-// wParam of WM_LOGIN_RESULT.
-const uintptr_t kLoginAccepted = 101, kLoginRefused = 102;
-
-// Timers on the user-interface thread (no owner window).
-const unsigned kKeepAliveTimer = 0x4E01;
-const unsigned kTransferTimer = 0x4E02;
+// Timers on the user-interface thread (no owner window); their identifiers
+// and the message numbers are in base/messages.h.
 const unsigned kKeepAliveMs = 1200000;
 const unsigned kTransferDeadlineMs = 6100;
 
@@ -95,6 +74,9 @@ class CMsgSender {
 
   int32_t m_nCounter = 0;        // number of the last numbered message to the server
   uint32_t m_serverAddress = 0;  // 0 until known
+  // When set, takes every datagram instead of the links (a harness without
+  // sockets); returns what a send queue's Push would.
+  std::function<int(const NetDatagram&)> m_sendHook;
 
  private:
   int Push(int link, const std::string& text, uint32_t address, uint16_t port);
@@ -152,72 +134,129 @@ extern const size_t kChatWordFilterCount;  // 108
 // The row text of a member in the chat window's list.
 std::string MemberRowText(const CircleMember& member);
 
-class CNetState {
+class CNetState;
+// Tests reach the parts' state through this (tests/net_access.h); the
+// program goes through the parts' functions.
+struct NetStateTestAccess;
+
+// Login: the user's number and password, whether the server took them, the
+// keep-alive and the version notice.
+class CNetLogin {
  public:
-  CNetState(CMyNodeList& tree, IUserInterface& ui, const CNetConfig& config);
-  ~CNetState();
-  CNetState(const CNetState&) = delete;
-  CNetState& operator=(const CNetState&) = delete;
-
-  void SetLinks(CNetLinks* links) { m_sender.SetLinks(links); m_links = links; }
-  const CNetConfig& Config() const { return m_config; }
-  CMsgSender& Sender() { return m_sender; }
-
-  // What the program around this supplies.
-  std::function<int()> m_saveFavorites;                  // after a circle mark changed
-  std::function<void(CMyNode* category)> m_showCategoryItems;
-  bool m_bChatWindowOpen = false;
-
-  // ---- dispatch ----
-  // Hands every datagram waiting in the links' receive queue to OnDatagram.
-  int PumpReceived();
-  void OnDatagram(const NetDatagram& datagram);
-  void OnServerMessage(FieldList& fields);
-  void OnServerAddress(uint32_t address);  // WM_SERVER_ADDRESS
-  void OnTimer(unsigned id);               // the two timers of this state
-
-  // ---- login ----
+  explicit CNetLogin(CNetState& net) : m_net(net) {}
   int SendLogin();
+  // Leaves the circle first; sent twice, half a second apart.
   int SendLogout();
   void SendKeepAlive();
   void OnLoginReply(FieldList& fields);
   void OnVersion(FieldList& fields);
 
-  // ---- transfer ----
+  bool LoggedIn() const { return m_bLoggedIn; }
+  int32_t User() const { return m_nUser; }
+  const std::string& Password() const { return m_strPassword; }
+  // What the login dialog (or the command line) gives for the next login.
+  void SetUser(int32_t user) { m_nUser = user; }
+  void SetPassword(const std::string& password) { m_strPassword = password; }
+
+ private:
+  friend struct NetStateTestAccess;
+  CNetState& m_net;
+  int32_t m_nUser = 0;
+  std::string m_strPassword;
+  bool m_bLoggedIn = false;
+};
+
+// Favorites upload and download: stop-and-wait over numbered messages.
+class CNetTransfer {
+ public:
+  enum Mode { kIdle = 0, kUploading = 1, kDownloading = 2 };
+  explicit CNetTransfer(CNetState& net) : m_net(net) {}
   int StartUpload();
   int StartDownload();
   int CancelTransfer();
   void OnFavReply(FieldList& fields);
   void OnTransferDeadline();
+  // The progress prompt saw the transfer end.
+  void Ended() { m_nMode = kIdle; }
+  int Mode() const { return m_nMode; }
   // The download list on success (7027), for ReplaceWithDownloaded.
   std::unique_ptr<CMyNodeList> TakeDownloadList();
+  const CMyNodeList* DownloadList() const { return m_pDownloadList.get(); }
 
-  // ---- circles ----
+ private:
+  friend struct NetStateTestAccess;
+  int SendNode(size_t index);
+  int ReceiveNode(FieldList& fields);
+  void ArmTransferDeadline();
+  void PostStatus(uintptr_t channel, int code);
+  void OnUpReply(FieldList& fields);
+  void OnDownCount(FieldList& fields);
+
+  CNetState& m_net;
+  int m_nMode = kIdle;
+  int32_t m_nDownloadBase = 0;
+  int32_t m_nTransferCount = 0;
+  int32_t m_nDownloadTotal = 0;
+  std::unique_ptr<CMyNodeList> m_pDownloadList;
+};
+
+// Circles: the circle request, the member list and the announcements
+// between members. The user's commands about circles (boxes, the chat
+// window closed) are the panels' (panels/circles.h).
+class CNetCircles {
+ public:
+  explicit CNetCircles(CNetState& net);
+  // Asks the server for the node's circle and remembers the node, which the
+  // answer marks "GROUP" when it names it.
+  int RequestCircle(CMyNode* node);
   int EnterCircle(CMyNode* node);
   void LeaveCurrentCircle();
   int DropOutOfCircle(CMyNode* node);
   void AnnounceEnter();
   void OnGroupReply(FieldList& fields);
   void OnPeerGroup(FieldList& fields);
+
   bool IsCircleCurrent() const;
+  const std::string& CurrentCircle() const { return m_strCurrentCircle; }
+  const std::string& CircleTitle() const { return m_strCircleTitle; }
+  CMyNode* RequestingNode() const { return m_pRequestingNode; }
+  const std::vector<std::unique_ptr<CircleMember>>& Members() const { return m_members; }
   CircleMember* FindMember(uintptr_t serial) const;
   CircleMember* FindMemberByUser(int32_t user) const;
-  // The tree is about to lose this node.
-  void ForgetNode(const CMyNode* node);
+  // The member list is the plaza's too (the chat part keeps it then).
+  CircleMember* AddMember(std::unique_ptr<CircleMember> member);
+  void ClearMembers();
+  void RemoveMembersAt(uint32_t address);
 
-  // The panels' circle commands. Each shows the log-in notice and does
-  // nothing when the user is not logged in.
-  // Category menu "进入该名称的圈子" and item menu "进入该网页(URL)的圈子":
-  // returns the EnterCircle result, or 0 when nothing was asked.
-  int CommandEnterCircle(CMyNode* node);
-  // Category menu "申请退出该圈子" on a node marked "GROUP"; returns the send result.
-  int CommandLeaveCircle(CMyNode* category);
-  // Before a bookmark marked "GROUP" is deleted; false: keep it.
-  bool CommandDeleteGroupItem(CMyNode* item);
-  // The item editor's "加入圈子" check box at OK; returns 0 when refused.
-  int CommandJoinCheckBox(CMyNode* node, bool ticked);
+  // The chat window says whether it is open.
+  bool ChatWindowOpen() const { return m_bChatWindowOpen; }
+  void SetChatWindowOpen(bool open) { m_bChatWindowOpen = open; }
 
-  // ---- chat ----
+  // What the program around this supplies.
+  std::function<int()> m_saveFavorites;  // after a circle mark changed
+  std::function<void(CMyNode* category)> m_showCategoryItems;
+
+ private:
+  friend struct NetStateTestAccess;
+  std::string DisplayText(const CircleMember& m) const;
+  void SendToCircle(const std::string& message);
+  void MarkRequester(const std::string& circle);
+
+  CNetState& m_net;
+  std::vector<std::unique_ptr<CircleMember>> m_members;
+  std::string m_strCurrentCircle;
+  std::string m_strCircleTitle;
+  // The node whose circle was asked for last; null once the tree freed it,
+  // so that a late member list marks nothing.
+  CNodeRef m_pRequestingNode;
+  bool m_bChatWindowOpen = false;
+  uintptr_t m_nextSerial = 1;
+};
+
+// Chat: lines between members, leave-words, the plaza, the advertisement.
+class CNetChat {
+ public:
+  explicit CNetChat(CNetState& net) : m_net(net) {}
   int SendChat(bool everybody, const CircleMember* target, const std::string& text, const CharFormat& cf);
   ChatSendOutcome OnChatSend(const ChatSendInput& input);
   std::vector<ChatLine> EchoOwnText(const std::string& text) const;
@@ -232,47 +271,69 @@ class CNetState {
   void OnLeaveWords(FieldList& fields);
   void OnChatAd(FieldList& fields);
 
-  // ---- state ----
-  // transfer
-  int m_nMode = 0;  // 0 idle, 1 uploading, 2 downloading
-  int32_t m_nDownloadBase = 0;
-  int32_t m_nTransferCount = 0;
-  int32_t m_nDownloadTotal = 0;
-  std::unique_ptr<CMyNodeList> m_pDownloadList;
-  // login
-  int32_t m_nUser = 0;
-  std::string m_strPassword;
-  bool m_bLoggedIn = false;
-  int32_t m_nLastReceived = 0;
-  // circles
-  std::vector<std::unique_ptr<CircleMember>> m_members;
-  std::string m_strCurrentCircle;
-  std::string m_strCircleTitle;
-  CMyNode* m_pRequestingNode = nullptr;
-  // chat
+  // What is queued for the chat window; taking empties the queue.
+  const std::vector<std::unique_ptr<ChatRecord>>& Records() const { return m_chatRecords; }
+  std::vector<std::unique_ptr<ChatRecord>> TakeRecords() {
+    std::vector<std::unique_ptr<ChatRecord>> taken;
+    taken.swap(m_chatRecords);
+    return taken;
+  }
+  const std::string& AdAddress() const { return m_strAdAddress; }
+
+ private:
+  friend struct NetStateTestAccess;
+  void Queue(std::unique_ptr<ChatRecord> record, unsigned message, uintptr_t wParam);
+  void OnPlazaList(FieldList& fields);
+
+  CNetState& m_net;
   std::vector<std::unique_ptr<ChatRecord>> m_chatRecords;
   std::string m_strAdAddress;
+};
 
+// The network state: the sender, the dispatch of what arrives to the four
+// parts it owns, and the two timers.
+class CNetState {
+ public:
+  CNetState(CMyNodeList& tree, IUserInterface& ui, const CNetConfig& config);
+  ~CNetState();
+  CNetState(const CNetState&) = delete;
+  CNetState& operator=(const CNetState&) = delete;
+
+  void SetLinks(CNetLinks* links) { m_sender.SetLinks(links); m_links = links; }
+  const CNetConfig& Config() const { return m_config; }
+  CMsgSender& Sender() { return m_sender; }
   CMyNodeList& Tree() { return m_tree; }
   IUserInterface& Ui() { return m_ui; }
 
- private:
-  int SendNode(size_t index);
-  int ReceiveNode(FieldList& fields);
-  void ArmTransferDeadline();
-  void PostStatus(uintptr_t channel, int code);
-  CircleMember* AddMember(std::unique_ptr<CircleMember> member);
-  void ClearMembers();
-  std::string DisplayText(const CircleMember& m) const;
-  void SendToCircle(const std::string& message);
-  bool RequireLogin(const char* notice);
+  CNetLogin& Login() { return m_login; }
+  CNetTransfer& Transfer() { return m_transfer; }
+  CNetCircles& Circles() { return m_circles; }
+  CNetChat& Chat() { return m_chat; }
+  const CNetLogin& Login() const { return m_login; }
+  const CNetCircles& Circles() const { return m_circles; }
 
+  // ---- dispatch ----
+  // Hands every datagram waiting in the links' receive queue to OnDatagram.
+  int PumpReceived();
+  void OnDatagram(const NetDatagram& datagram);
+  void OnServerMessage(FieldList& fields);
+  void OnServerAddress(uint32_t address);  // WM_SERVER_ADDRESS
+  void OnTimer(unsigned id);               // the two timers of this state
+  // The number of the message dispatched last.
+  int32_t LastReceived() const { return m_nLastReceived; }
+
+ private:
+  friend struct NetStateTestAccess;
   CMyNodeList& m_tree;
   IUserInterface& m_ui;
   CNetConfig m_config;
   CMsgSender m_sender;
   CNetLinks* m_links = nullptr;
-  uintptr_t m_nextSerial = 1;
+  int32_t m_nLastReceived = 0;
+  CNetLogin m_login{*this};
+  CNetTransfer m_transfer{*this};
+  CNetCircles m_circles{*this};
+  CNetChat m_chat{*this};
 };
 
 extern const char kNoCircleText[];  // "您还未指定要进入的圈"

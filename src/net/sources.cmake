@@ -10,8 +10,4 @@ list(APPEND QIMBO_CORE_SOURCES
   src/net/filters.cpp
   src/net/login.cpp
 )
-if(WIN32)
-  list(APPEND QIMBO_CORE_SOURCES src/os/win32/net_win32.cpp)
-else()
-  list(APPEND QIMBO_CORE_SOURCES src/os/posix/net_posix.cpp)
-endif()
+qimbo_os_parts(net)

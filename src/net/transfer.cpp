@@ -5,90 +5,121 @@
 
 namespace qb {
 
-void CNetState::PostStatus(uintptr_t channel, int code) {
-  m_ui.Post(UiTarget::UiThread, WM_TRANSFER_STATUS, channel, code);
+void CNetTransfer::PostStatus(uintptr_t channel, int code) {
+  m_net.Ui().Post(UiTarget::UiThread, WM_TRANSFER_STATUS, channel, code);
 }
 
 // The deadline counts from the last progress, so that only a transfer that
 // stalls fails, however many nodes it carries.
-void CNetState::ArmTransferDeadline() { m_ui.StartTimer(UiTarget::UiThread, kTransferTimer, kTransferDeadlineMs); }
+void CNetTransfer::ArmTransferDeadline() {
+  m_net.Ui().StartTimer(UiTarget::UiThread, kTransferTimer, kTransferDeadlineMs);
+}
 
-int CNetState::StartUpload() {
-  if (!m_bLoggedIn) return kNotLoggedIn;
-  if (!m_sender.m_serverAddress) return kNoServer;
-  if (m_nMode != 0) return kTransferBusy;
-  if (m_tree.CountKind(UrlItem) + m_tree.CountKind(UrlCategory) < 2) return kNothingToTransfer;
-  if (m_sender.SendToServer(MsgFavUpCount((int32_t)m_tree.GetCount(), m_nUser, m_strPassword))) {
+int CNetTransfer::StartUpload() {
+  const CNetLogin& login = m_net.Login();
+  CMyNodeList& tree = m_net.Tree();
+  if (!login.LoggedIn()) return kNotLoggedIn;
+  if (!m_net.Sender().m_serverAddress) return kNoServer;
+  if (m_nMode != kIdle) return kTransferBusy;
+  if (tree.CountKind(UrlItem) + tree.CountKind(UrlCategory) < 2) return kNothingToTransfer;
+  if (m_net.Sender().SendToServer(MsgFavUpCount((int32_t)tree.GetCount(), login.User(), login.Password()))) {
     m_nTransferCount = 0;
-    m_nMode = 1;
+    m_nMode = kUploading;
     return kUploadStarted;
   }
-  m_nMode = 0;
+  m_nMode = kIdle;
   return kUploadFailed;
 }
 
-int CNetState::StartDownload() {
-  if (!m_bLoggedIn) return kNotLoggedIn;
-  if (!m_sender.m_serverAddress) return kNoServer;
-  if (m_nMode != 0) return kTransferBusy;
-  if (m_sender.SendToServer(MsgFavDownReq(m_nUser, m_strPassword))) {
+int CNetTransfer::StartDownload() {
+  const CNetLogin& login = m_net.Login();
+  if (!login.LoggedIn()) return kNotLoggedIn;
+  if (!m_net.Sender().m_serverAddress) return kNoServer;
+  if (m_nMode != kIdle) return kTransferBusy;
+  if (m_net.Sender().SendToServer(MsgFavDownReq(login.User(), login.Password()))) {
     m_nTransferCount = 0;
-    m_nMode = 2;
+    m_nMode = kDownloading;
     return kDownloadStarted;
   }
-  m_nMode = 0;
+  m_nMode = kIdle;
   return kDownloadFailed;
 }
 
-int CNetState::SendNode(size_t index) {
-  if (index >= m_tree.GetCount()) return kUploadFailed;
-  if (!m_sender.SendToServer("<FAV><UP><NODE>" + m_tree.GetAt(index)->UploadRecord())) {
-    m_nMode = 0;
+int CNetTransfer::SendNode(size_t index) {
+  if (index >= m_net.Tree().GetCount()) return kUploadFailed;
+  if (!m_net.Sender().SendToServer("<FAV><UP><NODE>" + m_net.Tree().GetAt(index)->UploadRecord())) {
+    m_nMode = kIdle;
     return kUploadFailed;
   }
   ArmTransferDeadline();
   return kUploadProgress;
 }
 
-int CNetState::ReceiveNode(FieldList& fields) {
-  if (m_nMode != 2 || !m_pDownloadList) return kDownloadFailed;
-  if (m_nTransferCount == 0) m_nDownloadBase = m_nLastReceived;
+int CNetTransfer::ReceiveNode(FieldList& fields) {
+  if (m_nMode != kDownloading || !m_pDownloadList) return kDownloadFailed;
+  int32_t received = m_net.LastReceived();
+  if (m_nTransferCount == 0) m_nDownloadBase = received;
   int32_t expected = m_nDownloadBase + m_nTransferCount;
-  if (m_nLastReceived < expected) return kDownloadProgress;  // a repeat: neither stored nor acknowledged
-  if (m_nLastReceived > expected) return kDownloadFailed;    // a node was lost
+  if (received < expected) return kDownloadProgress;  // a repeat: neither stored nor acknowledged
+  if (received > expected) return kDownloadFailed;    // a node was lost
   ++m_nTransferCount;
   std::unique_ptr<CMyNode> node(new CMyNode);
   std::vector<std::string> v(fields.begin(), fields.end());
   if (!node->ReadFields(v)) return kDownloadFailed;
   // The loader's add: items with the same name and address under two
-  // different categories are both kept.
-  if (m_pDownloadList->AddLoadedNode(node.get())) node.release();
-  if (!m_sender.ReplyToServer(m_nLastReceived, MsgFavDownNodeOk())) return kDownloadFailed;
+  // different categories are both kept. The list takes the node.
+  m_pDownloadList->AddLoadedNode(node.release());
+  if (!m_net.Sender().ReplyToServer(received, MsgFavDownNodeOk())) return kDownloadFailed;
   ArmTransferDeadline();
-  return m_nDownloadBase + m_nDownloadTotal == m_nLastReceived + 1 ? kDownloadDone : kDownloadProgress;
+  return m_nDownloadBase + m_nDownloadTotal == received + 1 ? kDownloadDone : kDownloadProgress;
 }
 
-void CNetState::OnFavReply(FieldList& fields) {
+// Only while uploading: a stray reply must not start sending the tree.
+void CNetTransfer::OnUpReply(FieldList& fields) {
+  std::string what;
+  if (fields.empty() || m_nMode != kUploading) return;
+  TakeField(fields, what);
+  bool current = m_net.LastReceived() == m_net.Sender().m_nCounter;
+  if (what == "ALLOWED") {
+    if (current) PostStatus(kUploadChannel, SendNode((size_t)m_nTransferCount));
+  } else if (what == "NODE") {
+    std::string ok;
+    if (!TakeField(fields, ok) || ok != "OK" || !current) return;
+    ++m_nTransferCount;
+    if ((size_t)m_nTransferCount < m_net.Tree().GetCount()) {
+      PostStatus(kUploadChannel, SendNode((size_t)m_nTransferCount));
+    } else {
+      m_nMode = kIdle;
+      PostStatus(kUploadChannel, kUploadDone);
+    }
+  }
+}
+
+// Only while a download is running: a late COUNT after a cancel would
+// otherwise leave the program "downloading" with no deadline, for good.
+void CNetTransfer::OnDownCount(FieldList& fields) {
+  std::string total;
+  if (!TakeField(fields, total) || total.empty() || m_nMode != kDownloading) return;
+  m_nDownloadTotal = ReadNumber(total);
+  if (!m_net.Sender().ReplyToServer(m_net.LastReceived(), MsgFavDownReady())) {
+    m_nDownloadTotal = 0;
+    m_nMode = kIdle;
+    PostStatus(kDownloadChannel, kDownloadFailed);
+    return;
+  }
+  m_pDownloadList.reset(new CMyNodeList);
+  m_pDownloadList->m_strBaseDir = m_net.Tree().m_strBaseDir;
+  m_nTransferCount = 0;
+  m_nMode = kDownloading;
+  ArmTransferDeadline();
+  m_net.Ui().Post(UiTarget::UiThread, WM_TRANSFER_STATUS, kDownloadTotalChannel, m_nDownloadTotal);
+}
+
+void CNetTransfer::OnFavReply(FieldList& fields) {
   std::string dir, what;
   if (!TakeField(fields, dir)) return;
   if (dir == "UP") {
-    // Only while uploading: a stray reply must not start sending the tree.
-    if (fields.empty() || m_nMode != 1) return;
-    TakeField(fields, what);
-    bool current = m_nLastReceived == m_sender.m_nCounter;
-    if (what == "ALLOWED") {
-      if (current) PostStatus(kUploadChannel, SendNode((size_t)m_nTransferCount));
-    } else if (what == "NODE") {
-      std::string ok;
-      if (!TakeField(fields, ok) || ok != "OK" || !current) return;
-      ++m_nTransferCount;
-      if ((size_t)m_nTransferCount < m_tree.GetCount()) {
-        PostStatus(kUploadChannel, SendNode((size_t)m_nTransferCount));
-      } else {
-        m_nMode = 0;
-        PostStatus(kUploadChannel, kUploadDone);
-      }
-    }
+    OnUpReply(fields);
     return;
   }
   if (dir != "DOWN" || !TakeField(fields, what)) return;
@@ -100,56 +131,40 @@ void CNetState::OnFavReply(FieldList& fields) {
     else if (answer == "BLANK")
       PostStatus(kDownloadChannel, kNothingToTransfer);
   } else if (what == "COUNT") {
-    std::string total;
-    // Only while a download is running: a late COUNT after a cancel would
-    // otherwise leave the program "downloading" with no deadline, for good.
-    if (!TakeField(fields, total) || total.empty() || m_nMode != 2) return;
-    m_nDownloadTotal = ReadNumber(total);
-    if (!m_sender.ReplyToServer(m_nLastReceived, MsgFavDownReady())) {
-      m_nDownloadTotal = 0;
-      m_nMode = 0;
-      PostStatus(kDownloadChannel, kDownloadFailed);
-      return;
-    }
-    m_pDownloadList.reset(new CMyNodeList);
-    m_pDownloadList->m_strBaseDir = m_tree.m_strBaseDir;
-    m_nTransferCount = 0;
-    m_nMode = 2;
-    ArmTransferDeadline();
-    m_ui.Post(UiTarget::UiThread, WM_TRANSFER_STATUS, kDownloadTotalChannel, m_nDownloadTotal);
+    OnDownCount(fields);
   } else if (what == "NODE" && !fields.empty()) {
     int status = ReceiveNode(fields);
     if (status == kDownloadFailed) {
-      m_nMode = 0;
+      m_nMode = kIdle;
       m_pDownloadList.reset();
     }
     PostStatus(kDownloadChannel, status);
   }
 }
 
-void CNetState::OnTransferDeadline() {
-  m_ui.StopTimer(UiTarget::UiThread, kTransferTimer);
-  if (m_nMode == 1) PostStatus(kUploadChannel, kUploadTimedOut);
-  if (m_nMode == 2) {
+void CNetTransfer::OnTransferDeadline() {
+  m_net.Ui().StopTimer(UiTarget::UiThread, kTransferTimer);
+  if (m_nMode == kUploading) PostStatus(kUploadChannel, kUploadTimedOut);
+  if (m_nMode == kDownloading) {
     PostStatus(kDownloadChannel, kDownloadTimedOut);
     m_pDownloadList.reset();
   }
-  m_nMode = 0;
+  m_nMode = kIdle;
 }
 
-int CNetState::CancelTransfer() {
-  m_ui.StopTimer(UiTarget::UiThread, kTransferTimer);
+int CNetTransfer::CancelTransfer() {
+  m_net.Ui().StopTimer(UiTarget::UiThread, kTransferTimer);
   std::string msg;
-  if (m_nMode == 1) msg = MsgFavUpCancel();
-  if (m_nMode == 2) {
+  if (m_nMode == kUploading) msg = MsgFavUpCancel();
+  if (m_nMode == kDownloading) {
     msg = MsgFavDownCancel();
     m_pDownloadList.reset();
   }
-  m_nMode = 0;
-  return msg.empty() ? 0 : m_sender.SendToServer(msg);
+  m_nMode = kIdle;
+  return msg.empty() ? 0 : m_net.Sender().SendToServer(msg);
 }
 
-std::unique_ptr<CMyNodeList> CNetState::TakeDownloadList() { return std::move(m_pDownloadList); }
+std::unique_ptr<CMyNodeList> CNetTransfer::TakeDownloadList() { return std::move(m_pDownloadList); }
 
 // ---- the progress prompt's logic ----
 std::string TransferStatusText(uintptr_t channel, int code) {
@@ -193,7 +208,7 @@ bool CTransferProgress::OnCommand(bool upload, PromptView& view) {
   m_bPromptOpen = true;
   m_nStep = 0;
   if (upload) m_nAnnouncedTotal = 0;
-  int code = upload ? m_net.StartUpload() : m_net.StartDownload();
+  int code = upload ? m_net.Transfer().StartUpload() : m_net.Transfer().StartDownload();
   view.text = TransferStatusText(upload ? kUploadChannel : kDownloadChannel, code);
   SetButtons(code, view);
   if (code == kUploadStarted || code == kDownloadStarted)
@@ -217,7 +232,7 @@ bool CTransferProgress::OnTransferStatus(uintptr_t channel, intptr_t code, Promp
                                                code == kDownloadDone || code == kDownloadRefused));
   if (ends) {
     m_net.Ui().StopTimer(UiTarget::UiThread, kTransferTimer);
-    m_net.m_nMode = 0;
+    m_net.Transfer().Ended();
   }
   int limit = -1;
   if (channel == kUploadChannel && code == kUploadProgress) limit = (int)m_net.Tree().GetCount();

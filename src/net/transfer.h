@@ -18,7 +18,7 @@ struct PromptView {
   bool setRange = false;  // range 0 .. rangeMax
   int rangeMax = 0;
   // Download complete: replace the web-address folder with the download list
-  // (CNetState::TakeDownloadList).
+  // (CNetTransfer::TakeDownloadList).
   bool replaceFavorites = false;
 };
 

@@ -9,3 +9,17 @@ namespace os {
 int ClearReadOnly(const std::string& path);
 
 }  // namespace os
+
+namespace os {
+
+// Makes a file readable and writable by its owner alone where the file
+// system keeps permissions (mode 0600; a protected access list of the
+// current user on Windows). 1 when it did.
+int KeepToOwner(const std::string& path);
+
+// Writes `bytes` as `path` for its owner alone: a temporary file beside it is
+// created empty, kept to the owner, filled, flushed and renamed over `path`,
+// so a crash never leaves half a file under the name. 1 on success.
+int WritePrivateFile(const std::string& path, const std::string& bytes);
+
+}  // namespace os

@@ -27,6 +27,30 @@ int ReadWholeFile(const std::string& path, std::string& bytes);
 // Writes to a temporary name beside `path`, flushes, then replaces `path`.
 int WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Saves `bytes` as `path` so that at every moment either `path` or a
+// complete `path` + ".new" holds the previous or the new contents: the bytes
+// go to path + ".new" and onto the disk; then, when `backup` is named and
+// `path` exists, an older backup is deleted and `path` becomes `backup`; then
+// path + ".new" takes the place of `path` in one atomic step. A failure
+// leaves `path` as it was (or puts it back).
+int SaveFileReplacing(const std::string& path, const std::string& backup, const std::string& bytes);
+// For loaders: when `path` is missing and path + ".new" holds bytes that
+// `complete` accepts (a save ended before its last step), that file becomes
+// `path`. 1 when it did.
+using CompleteFn = bool (*)(const std::string& bytes);
+int TakeCompleteNewFile(const std::string& path, CompleteFn complete);
+// The name a save writes before it replaces `path`.
+std::string NewFileName(const std::string& path);
+
+// Every step that changes a file passes through here first: each write,
+// flush and close of a write stream, each removal and each rename. A hook
+// that returns 0 fails the step without touching the file (a close still
+// gives the handle back); it may also end the process. Tests use it to end
+// a save at each of its steps. nullptr: no hook.
+enum class FileStep { Write, Flush, Close, Remove, Rename };
+using FileStepHook = int (*)(FileStep step, const std::string& path);
+void SetFileStepHook(FileStepHook hook);
+
 // Buffered read stream over a file; also an archive byte source.
 class CReadStream : public qb::IByteSource {
  public:
@@ -89,6 +113,9 @@ std::string UserName();
 std::string HostName();
 // The system's folder for temporary files, ending in '\'.
 std::string TempFolder();
+// The user's local application data folder (LOCALAPPDATA), where browsers
+// keep their profiles; empty when the system names none.
+std::string LocalAppDataFolder();
 
 // ---- registry --------------------------------------------------------------
 enum class Hive { CurrentUser, LocalMachine };

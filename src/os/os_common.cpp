@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "os/fileattr.h"
 #include "os/os.h"
 #include "os/os_internal.h"
 
@@ -104,6 +105,7 @@ uint64_t CReadStream::Remaining() const { return m->pos <= m->size ? m->size - m
 
 struct CWriteStream::Impl {
   intptr_t h = kNoFile;
+  std::string path;  // for the file-step hook
   std::string buf;
   bool failed = false;
 };
@@ -114,14 +116,16 @@ CWriteStream::~CWriteStream() { Close(); }
 int CWriteStream::Open(const std::string& path) {
   Close();
   if (!RawOpenWrite(path, m->h)) { m->h = kNoFile; return 0; }
+  m->path = path;
   m->failed = false;
   m->buf.clear();
   m->buf.reserve(kBuf);
   return 1;
 }
 
-static int WriteAll(intptr_t h, const char* p, size_t n) {
+static int WriteAll(intptr_t h, const std::string& path, const char* p, size_t n) {
   while (n > 0) {
+    if (!FileStepAllowed(FileStep::Write, path)) return 0;
     size_t put = RawWrite(h, p, n);
     if (put == 0) return 0;
     p += put;
@@ -133,10 +137,10 @@ static int WriteAll(intptr_t h, const char* p, size_t n) {
 int CWriteStream::Write(const void* src, size_t n) {
   if (m->h == kNoFile || m->failed) return 0;
   if (m->buf.size() + n > kBuf) {
-    if (!WriteAll(m->h, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
+    if (!WriteAll(m->h, m->path, m->buf.data(), m->buf.size())) { m->failed = true; return 0; }
     m->buf.clear();
     if (n >= kBuf) {
-      if (!WriteAll(m->h, (const char*)src, n)) { m->failed = true; return 0; }
+      if (!WriteAll(m->h, m->path, (const char*)src, n)) { m->failed = true; return 0; }
       return 1;
     }
   }
@@ -146,7 +150,11 @@ int CWriteStream::Write(const void* src, size_t n) {
 
 int CWriteStream::Flush() {
   if (m->h == kNoFile || m->failed) return 0;
-  if (!WriteAll(m->h, m->buf.data(), m->buf.size()) || !RawSync(m->h)) { m->failed = true; return 0; }
+  if (!WriteAll(m->h, m->path, m->buf.data(), m->buf.size()) || !FileStepAllowed(FileStep::Flush, m->path) ||
+      !RawSync(m->h)) {
+    m->failed = true;
+    return 0;
+  }
   m->buf.clear();
   return 1;
 }
@@ -154,6 +162,8 @@ int CWriteStream::Flush() {
 int CWriteStream::Close() {
   if (m->h == kNoFile) return 0;
   int ok = Flush();
+  // A refused close still gives the handle back, as the end of a process does.
+  if (!FileStepAllowed(FileStep::Close, m->path)) ok = 0;
   if (!RawClose(m->h)) ok = 0;
   m->h = kNoFile;
   return ok;
@@ -177,6 +187,78 @@ int WriteWholeFile(const std::string& path, const std::string& bytes) {
     return 0;
   }
   return 1;
+}
+
+int WritePrivateFile(const std::string& path, const std::string& bytes) {
+  std::string tmp = path + ".tmp~";
+  if (FileExists(tmp)) RemoveFile(tmp);
+  {
+    CWriteStream create;
+    if (!create.Open(tmp) || !create.Close()) {
+      RemoveFile(tmp);
+      return 0;
+    }
+  }
+  // Kept to the owner while still empty. A file system without permissions
+  // (FAT, some network shares) refuses, and the file is written all the same.
+  KeepToOwner(tmp);
+  CWriteStream out;
+  int ok = out.Open(tmp);
+  ok = ok && out.Write(bytes.data(), bytes.size());
+  ok = out.Close() && ok;
+  if (!ok || !ReplaceWithFile(tmp, path)) {
+    RemoveFile(tmp);
+    return 0;
+  }
+  return 1;
+}
+
+std::string NewFileName(const std::string& path) { return path + ".new"; }
+
+int SaveFileReplacing(const std::string& path, const std::string& backup, const std::string& bytes) {
+  std::string fresh = NewFileName(path);
+  if (FileExists(fresh)) RemoveFile(fresh);
+  {
+    CWriteStream out;
+    int ok = out.Open(fresh);
+    ok = ok && out.Write(bytes.data(), bytes.size());
+    ok = out.Close() && ok;  // Close flushes to the disk
+    if (!ok) {
+      RemoveFile(fresh);
+      return 0;
+    }
+  }
+  // From here on the new contents are complete under `fresh`; a loader that
+  // finds `path` missing takes them.
+  bool moved = false;
+  if (!backup.empty() && FileExists(path)) {
+    if (FileExists(backup)) RemoveFile(backup);
+    if (!RenameFile(path, backup)) {
+      RemoveFile(fresh);
+      return 0;
+    }
+    moved = true;
+  }
+  if (!ReplaceWithFile(fresh, path)) {
+    if (moved) RenameFile(backup, path);
+    RemoveFile(fresh);
+    return 0;
+  }
+  return 1;
+}
+
+int TakeCompleteNewFile(const std::string& path, CompleteFn complete) {
+  if (FileExists(path)) return 0;
+  std::string fresh = NewFileName(path), bytes;
+  if (IsFolder(fresh) || !ReadWholeFile(fresh, bytes) || !complete(bytes)) return 0;
+  return RenameFile(fresh, path);
+}
+
+static std::atomic<FileStepHook> g_fileStepHook{nullptr};
+void SetFileStepHook(FileStepHook hook) { g_fileStepHook = hook; }
+int FileStepAllowed(FileStep step, const std::string& path) {
+  FileStepHook hook = g_fileStepHook;
+  return hook ? hook(step, path) : 1;
 }
 
 static std::atomic<TickFn> g_tick{nullptr};

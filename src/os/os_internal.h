@@ -3,12 +3,16 @@
 #include <cstdint>
 #include <string>
 
+#include "os/os.h"
+
 namespace os {
 
 uint32_t SystemTick();
 void SystemSleep(uint32_t ms);
 // Moves `from` over `to`, replacing it, with the move on disk before it returns.
 int ReplaceWithFile(const std::string& from, const std::string& to);
+// The file-step hook's answer for a step (1 when there is no hook).
+int FileStepAllowed(FileStep step, const std::string& path);
 
 // Unbuffered files as the system gives them; the buffered streams sit on top.
 int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size);  // regular files only

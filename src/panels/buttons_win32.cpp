@@ -2,7 +2,7 @@
 // to the skin button: click or drag, drops, menus, rename, opening items.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_windows_win32.h"
@@ -13,15 +13,6 @@
 namespace panels {
 
 namespace {
-// Whether the node still belongs to the tree (a button may outlive its node
-// until the panel is filled again).
-bool InTree(const CMyNode* node) {
-  if (!Host().app) return false;
-  for (CMyNode* n : *Host().app)
-    if (n == node) return true;
-  return false;
-}
-
 // Whether the button's release is already waiting in the queue.
 bool ReleaseWaiting(HWND button) {
   MSG msg;
@@ -31,18 +22,13 @@ bool ReleaseWaiting(HWND button) {
 
 // ---- CBtnTAB ------------------------------------------------------------------
 
-void CBtnTAB::ChangeCursor(int id) {
-  SetCursorById(id, false);
-  SendMessageW(m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-}
-
 LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_LBUTTONDOWN:
       TabLeftDown();
       break;
     case WM_LBUTTONUP:
-      TabDrop();
+      if (!m_bAddMode) TabDrop();  // a chooser tab is never dragged
       break;
     case WM_RBUTTONDOWN:
       TabRightDown();
@@ -67,13 +53,17 @@ void CBtnTAB::TabLeftDown() {
     return;
   }
   if (node->m_nKind != UrlCategory) return;
-  if (m_bAddMode) return;  // the category chooser files the browser's page here
+  if (m_bAddMode) {
+    // The category chooser files the browser's page here, once this press is over.
+    PostMessageW(GetParent(m_hWnd), qb::WM_CHOOSER_CAPTURE, GetDlgCtrlID(m_hWnd) - IDC_FIRST_CHOOSER_TAB, 0);
+    return;
+  }
   bool drag = PressIsDrag([this] { return ReleaseWaiting(m_hWnd); });
   SetFocus(m_hWnd);
   if (drag) {
     m_bDragging = 1;
     if (TabDialog()) TabDialog()->m_pDraggedCategory = node;
-    ChangeCursor(IDC_DRAG_CURSOR);
+    ChangeCursorById(IDC_DRAG_CURSOR);
   } else {
     ShowCategoryItems(node);
     node->Visit();
@@ -95,7 +85,7 @@ void CBtnTAB::TabDrop() {
   }
   m_bDragging = 0;
   if (panel) panel->m_pDraggedCategory = nullptr;
-  ChangeCursor(IDC_BUTTON_CURSOR);
+  ChangeCursorById(IDC_BUTTON_CURSOR);
 }
 
 void CBtnTAB::TabRightDown() {
@@ -131,10 +121,7 @@ void CBtnTAB::OpenRenameEdit(const RECT& rect) {
                                   GetModuleHandleW(nullptr), nullptr);
   if (!m_hRenameEdit) return;
   SendMessageW(m_hRenameEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-  int len = GetWindowTextLengthW(m_hWnd);
-  std::wstring text((size_t)len + 1, L'\0');
-  GetWindowTextW(m_hWnd, &text[0], len + 1);
-  SetWindowTextW(m_hRenameEdit, text.c_str());
+  SetWindowTextW(m_hRenameEdit, qb::WindowTextW(m_hWnd).c_str());
   ShowWindow(m_hRenameEdit, SW_SHOW);
   SetFocus(m_hRenameEdit);
 }
@@ -148,18 +135,14 @@ void CBtnTAB::CloseRenameEdit() {
 
 // ---- CBtnLeafNode -----------------------------------------------------------------
 
-void CBtnLeafNode::ChangeCursor(int id) {
-  SetCursorById(id, false);
-  SendMessageW(m_hWnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m_hWnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-}
-
 LRESULT CBtnLeafNode::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT:
     case qb::OCM_SKIN_DRAWITEM:
+      // (Null once the tree freed the item.)
       if (CMyNode* node = m_pIconPending) {
         m_pIconPending = nullptr;
-        if (node == m_pNode && UrlDialog() && InTree(node)) UrlDialog()->SetItemIcon(*this, node);
+        if (node == m_pNode && UrlDialog()) UrlDialog()->SetItemIcon(*this, node);
       }
       break;
     case WM_LBUTTONDBLCLK:
@@ -186,7 +169,7 @@ void CBtnLeafNode::ItemLeftDown() {
   if (!PressIsDrag([this] { return ReleaseWaiting(m_hWnd); })) return;
   m_bDragging = 1;
   if (TabDialog()) TabDialog()->m_pDraggedItem = m_pNode;
-  ChangeCursor(IDC_DRAG_CURSOR);
+  ChangeCursorById(IDC_DRAG_CURSOR);
 }
 
 void CBtnLeafNode::ItemDrop() {
@@ -196,7 +179,7 @@ void CBtnLeafNode::ItemDrop() {
   }
   m_bDragging = 0;
   if (TabDialog()) TabDialog()->m_pDraggedItem = nullptr;
-  ChangeCursor(IDC_BUTTON_CURSOR);
+  ChangeCursorById(IDC_BUTTON_CURSOR);
 }
 
 void CBtnLeafNode::DropOnTab() {

@@ -1,9 +1,10 @@
-// The circle commands of the category and item menus, over the network
-// core's circle service.
+// The circle commands of the category and item menus and the item editor,
+// over the network state's circles part.
 #pragma once
 #include <functional>
 #include <string>
 
+#include "base/messages.h"
 #include "base/ui.h"
 
 class CMyNode;
@@ -27,16 +28,26 @@ struct CircleService {
 // The service of the program's network state.
 CircleService CirclesOf(qb::CNetState& net);
 
+// The circle commands of the category and item menus and the item editor:
+// the only implementation of them. Each shows the log-in notice and does
+// nothing when the user is not logged in; each returns what was sent (the
+// request's kCircleRequestSent / kCircleRequestNotSent, the drop-out's send
+// result) or 0 when nothing was asked.
+
 // "进入该名称的圈子": a category's circle; the current one is left first.
-void EnterCategoryCircle(const CircleService& circles, CMyNode* category, qb::IUserInterface& ui);
+int EnterCategoryCircle(const CircleService& circles, CMyNode* category, qb::IUserInterface& ui);
 // "申请退出该圈子": strikes the user off a category's circle; when it is the
 // current one, the chat window is closed (posted to the main window) and the
 // circle left.
-void LeaveCategoryCircle(const CircleService& circles, CMyNode* category, qb::IUserInterface& ui);
+int LeaveCategoryCircle(const CircleService& circles, CMyNode* category, qb::IUserInterface& ui);
 // "进入该网页(URL)的圈子": a bookmark's circle, keyed by its address.
-void EnterItemCircle(const CircleService& circles, CMyNode* item, qb::IUserInterface& ui);
-
-// Closes the chat window: posted to the main window, which passes it on.
-constexpr unsigned kCloseChatMessage = 0x42A;
+int EnterItemCircle(const CircleService& circles, CMyNode* item, qb::IUserInterface& ui);
+// The item editor's "加入圈子" check box at OK: ticked on an unmarked node
+// asks for its circle; unticked on a marked one drops out (and leaves the
+// circle, closing the chat, when it is the bookmark's current one). 1 when
+// the box asks for no change.
+int JoinCircleCheckBox(const CircleService& circles, CMyNode* node, bool ticked, qb::IUserInterface& ui);
+// Deleting a bookmark that is in a circle: DeleteItemNode (panels/panel_logic.h)
+// with the service's drop-out.
 
 }  // namespace panels

@@ -216,10 +216,10 @@ void ViewOfflinePage(CMyNode& item, const std::string& programDir, qb::IUserInte
 }
 
 void OpenAllItems(const std::vector<CMyNode*>& items, qb::IUserInterface& ui,
-                  const std::function<void(const std::string&)>& preload) {
+                  const std::function<bool(const std::string&)>& preload) {
   std::string browser = ReadBrowserProgram(ui);
   for (CMyNode* n : items) {
-    if (preload) preload(n->m_strAddress);
+    if (!preload || !preload(n->m_strAddress)) break;
     os::SleepMs(500);
   }
   for (CMyNode* n : items) {

@@ -64,9 +64,11 @@ void OpenItemInNewWindow(CMyNode& item, const std::string& programDir, qb::IUser
 void ViewOfflinePage(CMyNode& item, const std::string& programDir, qb::IUserInterface& ui);
 // "本组全部打开": every bookmark of the category first loaded into the main
 // window's small browser (`preload`, 500 ms apart), then each opened in a
-// browser window of its own, 350 ms after starting the browser.
+// browser window of its own, 350 ms after starting the browser. A preload
+// that answers false (no web page engine) loaded nothing: the loading step
+// ends there, so that each bookmark is opened once.
 void OpenAllItems(const std::vector<CMyNode*>& items, qb::IUserInterface& ui,
-                  const std::function<void(const std::string&)>& preload);
+                  const std::function<bool(const std::string&)>& preload);
 
 // The click-or-drag test of a pressed button: waits 250 ms, then asks whether
 // the button's release is already waiting. True when it is not (a drag).

@@ -1,6 +1,6 @@
 #include "panels/panel_logic.h"
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
 #include "panels/panel_text.h"
@@ -11,6 +11,8 @@ namespace panels {
 namespace {
 const char kNewCategoryNote[] = "一级目录";
 }
+
+int CategoryKindOf(DisplayMode mode) { return mode == DisplayMode::kProgram ? ProgramCategory : UrlCategory; }
 
 CMyNode* CategoryAtSlot(const CMyNodeList& list, int kind, int slot) {
   for (CMyNode* n : list)
@@ -54,9 +56,7 @@ CMyNode* CreateCategoryInPlace(CMyNodeList& list, const std::string& typed, int 
   node->m_nKind = kind;
   node->m_strNote = kNewCategoryNote;
   node->m_nSlot = slot;
-  if (list.AddNode(node)) return node;
-  delete node;
-  return nullptr;
+  return list.AddNode(node) ? node : nullptr;
 }
 
 DeleteOutcome DeleteCategoryNode(CMyNodeList& list, CMyNode* category, bool loggedIn, qb::IUserInterface& ui) {

@@ -12,6 +12,11 @@ class CMyNodeList;
 
 namespace panels {
 
+// What the main window shows: the web-address folder or the program folder.
+// A mode is not a node kind; CategoryKindOf names the kind its tabs show.
+enum class DisplayMode { kWeb, kProgram };
+int CategoryKindOf(DisplayMode mode);  // UrlCategory or ProgramCategory
+
 // The category shown in a tab slot: the first node in tree order of that
 // kind and slot; null when none.
 CMyNode* CategoryAtSlot(const CMyNodeList& list, int kind, int slot);

@@ -3,31 +3,34 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "panels/panels_win32.h"
+#include "skin/bcmenu_win32.h"
 #include "skin/skin_button_win32.h"
+#include "store/node.h"
 #include "widgets/picture_win32.h"
+#include "win/dialog_win32.h"
+#include "win/gdi_win32.h"
+#include "win/messages_win32.h"
+#include "win/text_win32.h"
 
-class CMyNode;
+// Every node a panel or a button keeps is a CNodeRef: it becomes null when
+// the tree frees the node (a delete, another favorites file, a download), so
+// no window ever reaches a freed node.
 
 namespace panels {
 
-// An in-place edit lost the focus (wParam: its identifier); handled once
-// the edit's own notification is over.
-const UINT WM_PANEL_EDIT_DONE = WM_USER + 202;
-
 PanelHost& Host();
 std::string ProgramDir();
-std::wstring Wide(const std::string& gbk);
-std::string Narrow(const std::wstring& wide);
-std::string TextOf(HWND wnd);
 int ShowBox(const std::string& text, unsigned flags);
 // The cursor position measured from the main window's top-left corner (the
 // screen position when the main window sits at the screen's corner).
 POINT CursorInMain();
-// The shell's icon for a file, or null (the caller destroys it). The icon
-// of a ".ico" file is remembered until the file's time or size changes.
+// The shell's icon for a file, or null; the caller owns it (a ScopedIcon).
+// The icon of a ".ico" file is remembered until the file's time or size changes.
 HICON ShellIcon(const std::string& path);
 // How many times ShellIcon has asked the shell.
 int ShellIconLookups();
@@ -36,14 +39,13 @@ int ShellIconLookups();
 bool IsFilePath(const std::string& path);
 // Shows or hides a panel's button, touching it only when that changes.
 void ShowButton(HWND button, bool show);
-// Posted by a panel to itself at creation: the buttons' tooltips, which
-// nobody sees before the panel is on screen, are made then.
-const UINT WM_PANEL_TIPS = WM_USER + 203;
+using qb::WM_PANEL_EDIT_DONE;
+using qb::WM_PANEL_TIPS;
 
 // A category tab (category panel and chooser).
 class CBtnTAB : public qb::CSkinButton {
  public:
-  CMyNode* m_pNode = nullptr;
+  CNodeRef m_pNode;
   int m_bDragging = 0;
   HWND m_hRenameEdit = nullptr;
   int m_bAddMode = 0;
@@ -57,17 +59,16 @@ class CBtnTAB : public qb::CSkinButton {
   void TabLeftDown();
   void TabDrop();
   void TabRightDown();
-  void ChangeCursor(int id);
 };
 
 // An item button (item panel and program folder).
 class CBtnLeafNode : public qb::CSkinButton {
  public:
-  CMyNode* m_pNode = nullptr;
+  CNodeRef m_pNode;
   int m_bDragging = 0;
   // The item whose icon the shell is asked for just before the button is
   // first drawn (the shell takes its time over addresses).
-  CMyNode* m_pIconPending = nullptr;
+  CNodeRef m_pIconPending;
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -77,21 +78,19 @@ class CBtnLeafNode : public qb::CSkinButton {
   void ItemDrop();
   void DropOnTab();
   void DropOnItemSlot();
-  void ChangeCursor(int id);
 };
 
 // What the three panels share: the dialog, its skin area and background.
-class CPanelDialog {
+// The panel object owns its window (win/dialog_win32.h); the panels are
+// deleted by DestroyPanels.
+class CPanelDialog : public qb::CDialogWindow {
  public:
   explicit CPanelDialog(int area) : m_area(area) {}
-  virtual ~CPanelDialog();
-  CPanelDialog(const CPanelDialog&) = delete;
-  CPanelDialog& operator=(const CPanelDialog&) = delete;
   bool Create(int templateId, HWND owner, int x, int y, int width, int height);
-  HWND GetSafeHwnd() const { return m_hWnd; }
   void LoadPanelBackground();
 
  protected:
+  // The messages the panel handles beyond those every panel handles alike.
   virtual INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
   virtual void OnInit() = 0;
   // The buttons, one window each, cost start-up time that nobody sees while
@@ -102,17 +101,17 @@ class CPanelDialog {
   bool ButtonsMade() const { return m_bButtonsMade; }
   // The buttons drawn over the background, which take a copy of it.
   virtual qb::CSkinButton* TransparentButton(int) { return nullptr; }
-  bool HasBackground() const { return m_hBackground || m_picture.Loaded(); }
+  bool HasBackground() const { return m_hBackground.Valid() || m_picture.Loaded(); }
   // Gives the transparent buttons a fresh copy of the painted background.
   void RetakeButtonBackgrounds();
   void Paint();
-  HWND m_hWnd = nullptr;
   int m_area;
-  HBITMAP m_hBackground = nullptr;
+  qb::GdiBitmap m_hBackground;
   qb::CPicture m_picture;
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
+  bool OnInitDialog() override;
+  INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool m_bButtonsMade = false;
 };
 
@@ -123,12 +122,13 @@ class CTabDialog : public CPanelDialog {
   void RefreshTabs(int kind);
   void FocusCategoryTab(CMyNode* node);
   CBtnTAB& Tab(int slot) { return m_tabs[slot]; }
+  // Ends the open rename (Enter, loss of focus, a click on another tab).
   void FinishRename();
 
   int m_bRenaming = 0;
-  CMyNode* m_pDraggedItem = nullptr;
-  CMyNode* m_pDraggedCategory = nullptr;
-  CMyNode* m_pContextNode = nullptr;
+  CNodeRef m_pDraggedItem;
+  CNodeRef m_pDraggedCategory;
+  CNodeRef m_pContextNode;
 
  protected:
   INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -148,11 +148,13 @@ class CTabDialog : public CPanelDialog {
   void LeaveCategoryCircle();
   void BuildEmptySlotMenu();
   void MakeButtons() override;
+  // The tab whose rename edit is open, or null.
+  CBtnTAB* RenamingTab();
 
   CBtnTAB m_tabs[44];
   int m_nShownKind = 0;  // the kind whose categories the tabs show
   bool m_bTipsLater = false;  // until WM_PANEL_TIPS
-  HMENU m_hEmptySlotMenu = nullptr;
+  std::unique_ptr<qb::BCMenu> m_emptySlotMenu;  // made when first opened
   int m_nNewSlot = -1;
   HWND m_hNewEdit = nullptr;
 };
@@ -167,8 +169,8 @@ class CUrlDialog : public CPanelDialog {
   // of the like-named file under images\icon (remembered), else the default.
   void SetItemIcon(CBtnLeafNode& button, CMyNode* node);
   CBtnLeafNode& Button(int slot) { return m_buttons[slot]; }
-  CMyNode* m_pCurrentItem = nullptr;
-  CMyNode* m_pShownCategory = nullptr;
+  CNodeRef m_pCurrentItem;
+  CNodeRef m_pShownCategory;
 
  protected:
   INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -179,6 +181,8 @@ class CUrlDialog : public CPanelDialog {
   void OpenInNewWindow();
   void ViewOfflinePage();
   void EnterItemCircle();
+  void OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure);
+  void ItemWindowClosed(HWND& window);
   void EditItem();
   void EditorClosed(WPARAM saved, LPARAM category);
   void DeleteItem();
@@ -211,7 +215,7 @@ class CLnkDialog : public CPanelDialog {
   void SetUpProgramButton(CBtnLeafNode& button, CMyNode* node);
   qb::CSkinButton* TransparentButton(int i) override { return i < 30 && ButtonsMade() ? &m_buttons[i] : nullptr; }
   CBtnLeafNode m_buttons[30];
-  CMyNode* m_pPendingFolder = nullptr;  // shown once the buttons are made
+  CNodeRef m_pPendingFolder;  // shown once the buttons are made
 };
 
 CTabDialog* TabDialog();

@@ -6,8 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "app/app_logic.h"
-#include "base/codepage.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "panels/geometry.h"
 #include "panels/open_item.h"
@@ -24,8 +23,7 @@ PanelHost g_host;
 std::unique_ptr<CTabDialog> g_tab;
 std::unique_ptr<CUrlDialog> g_url;
 std::unique_ptr<CLnkDialog> g_lnk;
-
-const UINT WM_PANEL_SHOWN = WM_USER + 201;
+using qb::WM_PANEL_SHOWN;
 
 // Where the panels sit, from the owner's top-left corner, and their sizes.
 const int kTabX = 0, kTabY = 16, kTabW = 200, kTabH = 660;
@@ -39,25 +37,9 @@ CLnkDialog* LnkDialog() { return g_lnk.get(); }
 
 std::string ProgramDir() { return g_host.app ? g_host.app->m_strProgramDir : os::ProgramDirectory(); }
 
-std::wstring Wide(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
-
-std::string Narrow(const std::wstring& wide) { return qb::FromWide(std::u16string(wide.begin(), wide.end())); }
-
-std::string TextOf(HWND wnd) {
-  int len = GetWindowTextLengthW(wnd);
-  if (len <= 0) return std::string();
-  std::wstring text((size_t)len + 1, L'\0');
-  GetWindowTextW(wnd, &text[0], len + 1);
-  text.resize((size_t)len);
-  return Narrow(text);
-}
-
 int ShowBox(const std::string& text, unsigned flags) {
   if (g_host.ui) return g_host.ui->ShowMessage(text, kBoxCaption, flags);
-  return MessageBoxW(nullptr, Wide(text).c_str(), Wide(kBoxCaption).c_str(), flags);
+  return MessageBoxW(nullptr, qb::W(text).c_str(), qb::W(kBoxCaption).c_str(), flags);
 }
 
 POINT CursorInMain() {
@@ -87,7 +69,7 @@ namespace {
 struct CachedIcon {
   FILETIME written;
   DWORD size;
-  HICON icon;
+  qb::ScopedIcon icon;
 };
 std::map<std::wstring, CachedIcon> g_icoCache;
 int g_shellLookups = 0;
@@ -101,7 +83,7 @@ int ShellIconLookups() { return g_shellLookups; }
 
 HICON ShellIcon(const std::string& path) {
   if (path.empty()) return nullptr;
-  std::wstring wide = Wide(path);
+  std::wstring wide = qb::W(path);
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   bool found = false;
   if (IsFilePath(path)) {
@@ -119,8 +101,7 @@ HICON ShellIcon(const std::string& path) {
     if (it != g_icoCache.end()) {
       const CachedIcon& c = it->second;
       if (CompareFileTime(&c.written, &data.ftLastWriteTime) == 0 && c.size == data.nFileSizeLow)
-        return CopyIcon(c.icon);
-      DestroyIcon(c.icon);
+        return CopyIcon(c.icon.Get());
       g_icoCache.erase(it);
     }
   }
@@ -128,68 +109,51 @@ HICON ShellIcon(const std::string& path) {
   ++g_shellLookups;
   if (!SHGetFileInfoW(wide.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_LARGEICON)) return nullptr;
   if (cacheable && info.hIcon) {
-    if (HICON copy = CopyIcon(info.hIcon)) g_icoCache[wide] = CachedIcon{data.ftLastWriteTime, data.nFileSizeLow, copy};
+    if (HICON copy = CopyIcon(info.hIcon))
+      g_icoCache[wide] = CachedIcon{data.ftLastWriteTime, data.nFileSizeLow, qb::ScopedIcon(copy)};
   }
   return info.hIcon;
 }
 
 // ---- the dialog frame ---------------------------------------------------------
 
-CPanelDialog::~CPanelDialog() {
-  // The derived panel is gone already: its window must not reach it.
-  if (m_hWnd) {
-    SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
-    DestroyWindow(m_hWnd);
-  }
-  if (m_hBackground) DeleteObject(m_hBackground);
-}
-
 bool CPanelDialog::Create(int templateId, HWND owner, int x, int y, int width, int height) {
-  HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, DialogProc,
-                                reinterpret_cast<LPARAM>(this));
-  if (!wnd) return false;
+  if (!CDialogWindow::Create(templateId, owner)) return false;
   RECT r = {0, 0, 0, 0};
   if (owner) GetWindowRect(owner, &r);
-  SetWindowPos(wnd, nullptr, r.left + x, r.top + y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(m_hWnd, nullptr, r.left + x, r.top + y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   return true;
 }
 
-INT_PTR CALLBACK CPanelDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CPanelDialog* self;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CPanelDialog*>(lParam);
-    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
-    self->m_hWnd = wnd;
-    self->OnInit();
-    return TRUE;
-  }
-  self = reinterpret_cast<CPanelDialog*>(GetWindowLongPtrW(wnd, DWLP_USER));
-  if (!self) return FALSE;
+bool CPanelDialog::OnInitDialog() {
+  OnInit();
+  return true;
+}
+
+INT_PTR CPanelDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_SHOWWINDOW:
-      if (wParam) self->EnsureButtons();  // before the panel is on screen
+      if (wParam) EnsureButtons();  // before the panel is on screen
       break;
     case WM_ERASEBKGND:
-      SetWindowLongPtrW(wnd, DWLP_MSGRESULT, 1);
-      return TRUE;
+      return SetResult(1);
     case WM_PAINT:
-      self->Paint();
+      Paint();
       return TRUE;
     case WM_WINDOWPOSCHANGED:
       if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)
-        PostMessageW(wnd, WM_PANEL_SHOWN, 0, 0);
+        PostMessageW(m_hWnd, WM_PANEL_SHOWN, 0, 0);
       return FALSE;
     case WM_PANEL_SHOWN:
       // A panel is shown over its owner; some window managers leave a newly
       // shown owned window below it.
-      SetWindowPos(wnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      self->RetakeButtonBackgrounds();
+      SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      RetakeButtonBackgrounds();
       return TRUE;
     case WM_NCDESTROY:
-      self->m_hWnd = nullptr;
       return FALSE;
   }
-  return self->OnMessage(msg, wParam, lParam);
+  return OnMessage(msg, wParam, lParam);
 }
 
 void CPanelDialog::EnsureButtons() {
@@ -218,15 +182,13 @@ void CPanelDialog::LoadPanelBackground() {
 }
 
 void CPanelDialog::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(m_hWnd, &ps);
+  qb::PaintDc dc(m_hWnd);
   RECT rc;
   GetClientRect(m_hWnd, &rc);
   if (HasBackground())
-    qb::PaintBackground(dc, rc, m_hBackground, &m_picture);
+    qb::PaintBackground(dc.Get(), rc, m_hBackground.Get(), &m_picture);
   else
-    FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  EndPaint(m_hWnd, &ps);
+    FillRect(dc.Get(), &rc, GetSysColorBrush(COLOR_BTNFACE));
 }
 
 // ---- what the main window calls -------------------------------------------------
@@ -253,7 +215,6 @@ void DestroyPanels() {
   g_tab.reset();
   g_url.reset();
   g_lnk.reset();
-  for (auto& entry : g_icoCache) DestroyIcon(entry.second.icon);
   g_icoCache.clear();
 }
 

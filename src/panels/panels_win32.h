@@ -9,8 +9,10 @@
 #include <functional>
 #include <string>
 
+#include "base/messages.h"
 #include "base/ui.h"
 #include "panels/circles.h"
+#include "panels/panel_logic.h"
 #include "skin/skin_button_win32.h"
 
 class CAppLogic;
@@ -18,23 +20,23 @@ class CMyNode;
 
 namespace panels {
 
-// Messages the panels take (WM_USER + n).
-enum : UINT {
-  WM_PANEL_EDITOR_CLOSED = WM_USER + 30,    // 0x41E to the item panel: wParam 1 saved, lParam category
-  WM_PANEL_RECORDER_CLOSED = WM_USER + 31,  // 0x41F to the item panel
-  WM_PANEL_APPLY_SKIN = WM_USER + 35,       // 0x423 to any panel: reload the background, repaint
-  WM_PANEL_CLOSE_CHAT = WM_USER + 42,       // 0x42A sent to the main window
-};
+// The messages the panels take are in base/messages.h: WM_PANEL_EDITOR_CLOSED
+// and WM_PANEL_RECORDER_CLOSED to the item panel, WM_APPLY_SKIN to any panel.
+using qb::WM_APPLY_SKIN;
+using qb::WM_PANEL_EDITOR_CLOSED;
+using qb::WM_PANEL_RECORDER_CLOSED;
 
 // What the panels need from the program around them.
 struct PanelHost {
   CAppLogic* app = nullptr;            // the tree, the program directory, bookmark files
   qb::IUserInterface* ui = nullptr;    // message boxes
-  std::function<int()> mode;           // 0 web-address folder, 2 program folder
+  std::function<DisplayMode()> mode;   // which folder the main window shows
   std::function<qb::SkinColours(int area)> skinLook;  // areas 1, 2, 3
   std::function<std::string(int area)> skinImage;     // the area's background image path
   std::function<std::string()> hotkeyText;            // the configured capture hotkey
-  std::function<void(const std::string&)> navigateOpenAll;  // the hidden browser 1031
+  // Loads an address into the main window's hidden small browser (1031);
+  // false when it has no web page engine to load it into (nothing is done).
+  std::function<bool(const std::string&)> navigateOpenAll;
   // Disables (false) or enables (true) the main window and the three panels
   // while an item editor or a script recorder is open.
   std::function<void(bool)> enableAll;
@@ -63,9 +65,9 @@ HWND LnkPanel();
 
 // Rebuilds the tabs for UrlCategory (0) or ProgramCategory (2).
 void RefreshTabs(int kind);
-// Fills the item panel with a web category's items (null: nothing changes).
+// Fills the item panel with a web category's items (null: no item at all).
 void ShowCategoryItems(CMyNode* category);
-// Fills the program folder with a program category's files (null: nothing changes).
+// Fills the program folder with a program category's files (null: no file at all).
 void ShowProgramFolder(CMyNode* category);
 // Focuses the tab of a category (null: slot 0).
 void FocusCategoryTab(CMyNode* node);

@@ -4,8 +4,8 @@
 #include <commdlg.h>
 
 #include "skin/bcmenu_win32.h"
-#include "skin/subclass_win32.h"
-#include "app/app_logic.h"
+#include "win/subclass_win32.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"
@@ -23,17 +23,18 @@ namespace panels {
 namespace {
 const char kTabTip[] = "鼠标右键出菜单(含搜索)/拖动改变位置";
 // Posted by the edits when Enter is pressed, so that they are not destroyed
-// inside their own window procedure.
-const UINT WM_PANEL_ENTER = WM_USER + 200;
+// inside their own window procedure; wParam is the edit's identifier (0 for
+// the dialog's own Enter).
+using qb::WM_PANEL_ENTER;
 
-int Mode() { return Host().mode ? Host().mode() : UrlCategory; }
+DisplayMode Mode() { return Host().mode ? Host().mode() : DisplayMode::kWeb; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 // Edits that hand Enter to the panel instead of the dialog manager.
 LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
   if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
   if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
-    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, 0, 0);
+    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, static_cast<WPARAM>(GetDlgCtrlID(wnd)), 0);
     return 0;
   }
   if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
@@ -43,11 +44,7 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
-CTabDialog::~CTabDialog() {
-  // The owner-drawn menu that owns the handle goes with it.
-  if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu)) delete menu;
-  else if (m_hEmptySlotMenu) DestroyMenu(m_hEmptySlotMenu);
-}
+CTabDialog::~CTabDialog() = default;
 
 void CTabDialog::OnInit() {
   m_nShownKind = UrlCategory;
@@ -65,7 +62,7 @@ void CTabDialog::MakeButtons() {
     CBtnTAB& tab = m_tabs[slot];
     CMyNode* found = app ? CategoryAtSlot(*app, m_nShownKind, slot) : nullptr;
     // No font for a spare tab: a tab gets its skin's when it shows a category.
-    tab.Create(found ? Wide(found->m_strName) : std::wstring(L"TAB"),
+    tab.Create(found ? qb::W(found->m_strName) : std::wstring(L"TAB"),
                BS_PUSHBUTTON | WS_TABSTOP | (found ? WS_VISIBLE : 0), rc, m_hWnd, (UINT)(kFirstTabId + slot),
                !Host().skinLook);
     tab.SetFlat(false, false);
@@ -81,23 +78,21 @@ void CTabDialog::MakeButtons() {
 }
 
 void CTabDialog::BuildEmptySlotMenu() {
-  auto* menu = new qb::BCMenu;
-  if (!menu->CreatePopupMenu()) {
-    delete menu;
-    return;
-  }
+  auto menu = std::make_unique<qb::BCMenu>();
+  if (!menu->CreatePopupMenu()) return;
   std::string hotkey = Host().hotkeyText ? Host().hotkeyText() : std::string();
   menu->AppendMenuGbk(MF_STRING, ID_HOTKEY_TEXT, "Qimbo~收藏热键：" + hotkey);
   menu->AppendMenu(MF_SEPARATOR, 0, std::wstring());
   menu->AppendMenuGbk(MF_STRING, ID_NEW_CATEGORY, "新建分类 (&N)");
   menu->AppendMenuGbk(MF_STRING, ID_IMPORT_CATEGORY, "导入书签文件 (&R)");
   menu->LoadToolbar(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
-  // Owned by the menu object, which the destructor finds by this handle.
-  m_hEmptySlotMenu = menu->GetSafeHmenu();
+  m_emptySlotMenu = std::move(menu);
 }
 
 void CTabDialog::RefreshTabs(int kind) {
   m_nShownKind = kind;
+  // A rename whose category the tree dropped ends here, before its tab shows another.
+  if (m_bRenaming && !m_pContextNode) FinishRename();
   if (!ButtonsMade()) {
     // Hidden still: the tabs are made with this kind when the panel shows.
     if (IsWindowVisible(m_hWnd)) EnsureButtons();
@@ -110,8 +105,8 @@ void CTabDialog::RefreshTabs(int kind) {
     tab.m_pNode = found;
     if (found) {
       if (Host().skinLook) qb::ApplySkinToButton(tab, Host().skinLook(1));
-      if (!m_bTipsLater) tab.SetTooltipText(Wide(kTabTip).c_str());
-      SetWindowTextW(tab.GetSafeHwnd(), Wide(found->m_strName).c_str());
+      if (!m_bTipsLater) tab.SetTooltipText(qb::W(kTabTip).c_str());
+      SetWindowTextW(tab.GetSafeHwnd(), qb::W(found->m_strName).c_str());
     }
   }
   for (CBtnTAB& tab : m_tabs) ShowButton(tab.GetSafeHwnd(), tab.m_pNode != nullptr);
@@ -136,14 +131,17 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       OnMouseDown(false);
       return FALSE;
     case WM_PANEL_ENTER:
-      if (m_pContextNode) FinishRename();
+      // The edit that saw Enter decides; a context node left from an
+      // earlier right click on a tab does not.
+      if (wParam == IDC_NEW_CATEGORY_EDIT) CommitNewCategory();
+      else if (wParam == IDC_RENAME_EDIT || m_bRenaming) FinishRename();
       else if (m_hNewEdit) CommitNewCategory();
       return TRUE;
     case WM_PANEL_EDIT_DONE:
       if (wParam == IDC_RENAME_EDIT) FinishRename();
       else CommitNewCategory();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
       LoadPanelBackground();
       InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -151,7 +149,7 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
     case WM_PANEL_TIPS:
       m_bTipsLater = false;
       for (CBtnTAB& tab : m_tabs)
-        if (tab.m_pNode) tab.SetTooltipText(Wide(kTabTip).c_str());
+        if (tab.m_pNode) tab.SetTooltipText(qb::W(kTabTip).c_str());
       return TRUE;
   }
   return FALSE;
@@ -163,16 +161,16 @@ void CTabDialog::OnMouseDown(bool right) {
   POINT pt = CursorInMain();
   int slot = InTabPanel(pt.x, pt.y) ? HitTestTab(pt.x, pt.y) : -1;
   if (right) {
-    if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != UrlCategory) return;
+    if (slot < 0 || m_tabs[slot].m_pNode || m_pDraggedCategory || m_bRenaming || Mode() != DisplayMode::kWeb) return;
     m_nNewSlot = slot;
-    if (!m_hEmptySlotMenu) BuildEmptySlotMenu();
-    if (qb::BCMenu* menu = qb::BCMenu::FromHandle(m_hEmptySlotMenu))
-      menu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
+    if (!m_emptySlotMenu) BuildEmptySlotMenu();
+    if (m_emptySlotMenu)
+      m_emptySlotMenu->Track(m_hWnd, TPM_LEFTALIGN | TPM_RIGHTBUTTON, screen.x, screen.y);
     return;
   }
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) {
     CommitNewCategory();
-  } else if (m_bRenaming && m_pContextNode && slot != m_pContextNode->m_nSlot) {
+  } else if (m_bRenaming && (!m_pContextNode || slot != m_pContextNode->m_nSlot)) {
     FinishRename();
   }
 }
@@ -208,17 +206,31 @@ void CTabDialog::BeginRename() {
   if (tab.m_hRenameEdit) WatchEnter(tab.m_hRenameEdit, m_hWnd);
 }
 
+CBtnTAB* CTabDialog::RenamingTab() {
+  for (CBtnTAB& tab : m_tabs)
+    if (tab.m_hRenameEdit) return &tab;
+  return nullptr;
+}
+
 void CTabDialog::FinishRename() {
+  CBtnTAB* tab = RenamingTab();
+  if (!tab) {
+    m_bRenaming = 0;
+    return;
+  }
+  // The category being renamed went with its file (or a download) while its
+  // edit was open: the edit closes and nothing is renamed.
   CMyNode* node = m_pContextNode;
-  if (!node || node->m_nSlot < 0 || node->m_nSlot >= kTabSlots) return;
-  CBtnTAB& tab = m_tabs[node->m_nSlot];
-  if (!tab.m_hRenameEdit) return;
-  // The caption is the node's name afterwards, new or old.
-  if (Host().app) RenameInPlace(*Host().app, node, TextOf(tab.m_hRenameEdit));
-  SetWindowTextW(tab.GetSafeHwnd(), Wide(node->m_strName).c_str());
+  if (node && tab->m_pNode == node) {
+    // The caption is the node's name afterwards, new or old.
+    if (Host().app) RenameInPlace(*Host().app, node, qb::WindowTextGbk(tab->m_hRenameEdit));
+    SetWindowTextW(tab->GetSafeHwnd(), qb::W(node->m_strName).c_str());
+  } else if (tab->m_pNode) {
+    SetWindowTextW(tab->GetSafeHwnd(), qb::W(tab->m_pNode->m_strName).c_str());
+  }
   m_pContextNode = nullptr;
-  tab.CloseRenameEdit();
   m_bRenaming = 0;
+  tab->CloseRenameEdit();
 }
 
 void CTabDialog::BeginNewCategory() {
@@ -248,10 +260,10 @@ void CTabDialog::CommitNewCategory() {
     DestroyWindow(edit);
     return;
   }
-  std::string text = TextOf(edit);
+  std::string text = qb::WindowTextGbk(edit);
   DestroyWindow(edit);
   if (m_tabs[slot].m_pNode || !Host().app) return;
-  int kind = Mode() == ProgramCategory ? ProgramCategory : UrlCategory;
+  int kind = CategoryKindOf(Mode());
   if (CreateCategoryInPlace(*Host().app, text, kind, slot)) RefreshTabs(kind);
 }
 
@@ -262,7 +274,6 @@ void CTabDialog::DeleteCategory() {
   int kind = node->m_nKind;
   DeleteOutcome r = DeleteCategoryNode(*app, node, LoggedIn(), *Host().ui);
   if (r == kRefusedHasItems || r == kRefusedCircle) return;
-  if (r == kDeleted && UrlDialog() && UrlDialog()->m_pShownCategory == node) UrlDialog()->m_pShownCategory = nullptr;
   m_pContextNode = nullptr;
   RefreshTabs(kind);
 }
@@ -270,7 +281,7 @@ void CTabDialog::DeleteCategory() {
 namespace {
 // "书签文件(*.qimbop)|*.qimbop||" as the file dialogs want it.
 std::wstring BookmarkFilter() {
-  std::wstring f = Wide("书签文件(*.qimbop)");
+  std::wstring f = qb::W("书签文件(*.qimbop)");
   f += L'\0';
   f += L"*.qimbop";
   f += L'\0';
@@ -298,8 +309,8 @@ void CTabDialog::ExportCategory() {
   CMyNode* node = m_pContextNode;
   if (node && node->m_nKind == UrlCategory && Host().app) {
     wchar_t file[MAX_PATH] = {};
-    wcsncpy(file, Wide(node->m_strName).c_str(), MAX_PATH - 1);
-    if (AskBookmarkFile(m_hWnd, true, file) && !Host().app->WriteBookmarkFile(Narrow(file), node))
+    wcsncpy(file, qb::W(node->m_strName).c_str(), MAX_PATH - 1);
+    if (AskBookmarkFile(m_hWnd, true, file) && !Host().app->WriteBookmarkFile(qb::Gbk(file), node))
       ShowBox("文件无法存盘，按确认退出！", qb::kMbOk | qb::kMbIconStop);
   }
   m_nNewSlot = -1;
@@ -310,7 +321,7 @@ void CTabDialog::ImportCategory() {
   int slot = m_nNewSlot;
   wchar_t file[MAX_PATH] = {};
   if (AskBookmarkFile(m_hWnd, false, file)) {
-    if (Host().app->ImportBookmarkFile(Narrow(file), slot)) {
+    if (Host().app->ImportBookmarkFile(qb::Gbk(file), slot)) {
       Host().app->SaveCurrentFavorites();
       RefreshTabs(UrlCategory);
     } else {

@@ -2,7 +2,7 @@
 // folder, 30 file buttons in tree order.
 #include <windows.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/geometry.h"
@@ -26,13 +26,23 @@ const char kStartupGroup[] = "启动";
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
 
 void SetIconFromFile(qb::CSkinButton& button, const std::string& path, bool both) {
-  HICON icon = ShellIcon(path);
+  qb::ScopedIcon icon(ShellIcon(path));
   if (icon) {
-    button.SetIcon(icon, both ? icon : nullptr);
-    DestroyIcon(icon);
+    button.SetIcon(icon.Get(), both ? icon.Get() : nullptr);
   } else {
     button.SetIconById(IDI_ITEM_DEFAULT, both ? IDI_ITEM_DEFAULT : 0);
   }
+}
+// One item or program button at its place, hidden unless `visible`. No font
+// yet: a button gets its skin's when it shows a node. Without a background
+// image there is nothing for it to show through.
+void MakeLeafButton(CBtnLeafNode& b, const PanelRect& r, const wchar_t* caption, HWND panel, UINT id, DWORD visible,
+                    int align, bool transparent) {
+  RECT rc = {r.left, r.top, r.right, r.bottom};
+  b.Create(caption, BS_PUSHBUTTON | WS_TABSTOP | visible, rc, panel, id, !Host().skinLook);
+  b.SetClickMark(false, false);
+  b.SetAlign(align, false);
+  if (transparent) b.DrawTransparent(false);
 }
 }  // namespace
 
@@ -58,25 +68,19 @@ void CUrlDialog::MakeButtons() {
   m_bTipsLater = true;
   PostMessageW(m_hWnd, WM_PANEL_TIPS, 0, 0);
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    PanelRect r = ItemButtonRect(slot);
-    RECT rc = {r.left, r.top, r.right, r.bottom};
     CBtnLeafNode& b = m_buttons[slot];
-    // No font yet: a button gets its skin's when it shows an item.
-    b.Create(L"URL", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstItemId + slot),
-             !Host().skinLook);
-    b.SetClickMark(false, false);
-    b.SetAlign(0, false);
-    // Without a background image there is nothing to show through.
-    if (HasBackground()) b.DrawTransparent(false);
+    MakeLeafButton(b, ItemButtonRect(slot), L"URL", m_hWnd, (UINT)(kFirstItemId + slot), visible, 0, HasBackground());
     b.SetMenu(IDR_ITEM_MENU, m_hWnd, false, false);
     b.SetMenuImages(IDB_MENU_IMAGES, kMenuImages, kMenuImageMapSize);
   }
   ShowCategoryItems(m_pShownCategory);
 }
 
+// Without a category (a favorites file with no web category) every button
+// is emptied and hidden: none may keep an item of the tree shown before.
 void CUrlDialog::ShowCategoryItems(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   m_pShownCategory = category;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
@@ -84,7 +88,7 @@ void CUrlDialog::ShowCategoryItems(CMyNode* category) {
     return;
   }
   for (int slot = 0; slot < kItemSlots; ++slot) {
-    CMyNode* found = ItemAtSlot(*app, category, slot);
+    CMyNode* found = ItemAtSlot(*app, category, slot);  // none without a category
     if (found) SetUpItemButton(slot, found);
     m_buttons[slot].m_pNode = found;
   }
@@ -104,26 +108,24 @@ void CUrlDialog::SetUpItemButton(int slot, CMyNode* node) {
   else b.m_pIconPending = node;
   b.SetAlign(node->m_strCircle == "GROUP" ? 1 : 0, false);
   if (!m_bTipsLater) SetItemTip(b, node);
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ItemCaption(node->m_strName)).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ItemCaption(node->m_strName)).c_str());
 }
 
 void CUrlDialog::SetItemTip(CBtnLeafNode& b, CMyNode* node) {
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kItemTip) : node->m_strNote).c_str());
 }
 
 void CUrlDialog::SetItemIcon(CBtnLeafNode& b, CMyNode* node) {
   std::string source = IconSource(*node);
-  HICON icon = ShellIcon(source);
+  qb::ScopedIcon icon(ShellIcon(source));
   if (icon) {
-    b.SetIcon(icon, nullptr);
-    DestroyIcon(icon);
+    b.SetIcon(icon.Get(), nullptr);
   } else {
     std::string local = LocalIconPath(ProgramDir(), source);
-    icon = ShellIcon(local);
+    icon.Reset(ShellIcon(local));
     if (icon) {
       node->m_strIconPath = local;
-      b.SetIcon(icon, nullptr);
-      DestroyIcon(icon);
+      b.SetIcon(icon.Get(), nullptr);
     } else {
       b.SetIconById(IDI_ITEM_DEFAULT);
     }
@@ -149,7 +151,7 @@ INT_PTR CUrlDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PANEL_RECORDER_CLOSED:
       RecorderClosed();
       return TRUE;
-    case WM_PANEL_APPLY_SKIN:
+    case WM_APPLY_SKIN:
       ApplySkin();
       return TRUE;
     case WM_PANEL_TIPS:
@@ -185,16 +187,31 @@ void CUrlDialog::EnterItemCircle() {
   if (Host().ui) panels::EnterItemCircle(Host().circles, m_pCurrentItem, *Host().ui);
 }
 
-void CUrlDialog::EditItem() {
-  if (!m_pCurrentItem || m_hEditor) return;
-  if (!Host().createEditor) return;  // the item editor is not built in yet
-  m_hEditor = Host().createEditor(m_pCurrentItem, m_hWnd);
-  if (!m_hEditor) {
-    ShowBox("创建URL窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+// The item editor or the recorder, made for the current item and shown, the
+// main window and the panels disabled while it is open; `failure` is the box
+// when it cannot be made. Nothing when it is not built in.
+void CUrlDialog::OpenItemWindow(HWND& window, const std::function<HWND(CMyNode*, HWND)>& create, const char* failure) {
+  if (window || !create) return;
+  window = create(m_pCurrentItem, m_hWnd);
+  if (!window) {
+    ShowBox(failure, qb::kMbOk | qb::kMbIconStop);
     return;
   }
-  ShowWindow(m_hEditor, SW_SHOW);
+  ShowWindow(window, SW_SHOW);
   if (Host().enableAll) Host().enableAll(false);
+}
+
+// Its end: the window goes and the others work again.
+void CUrlDialog::ItemWindowClosed(HWND& window) {
+  if (window && IsWindow(window)) DestroyWindow(window);
+  window = nullptr;
+  m_pCurrentItem = nullptr;
+  if (Host().enableAll) Host().enableAll(true);
+  SetFocus(m_hWnd);
+}
+
+void CUrlDialog::EditItem() {
+  if (m_pCurrentItem) OpenItemWindow(m_hEditor, Host().createEditor, "创建URL窗口失败，按确认退出！");
 }
 
 void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
@@ -203,11 +220,7 @@ void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
     for (CBtnLeafNode& b : m_buttons) shown = shown || (m_pCurrentItem && b.m_pNode == m_pCurrentItem);
     if (shown) ShowCategoryItems(reinterpret_cast<CMyNode*>(category));
   }
-  if (m_hEditor && IsWindow(m_hEditor)) DestroyWindow(m_hEditor);
-  m_hEditor = nullptr;
-  m_pCurrentItem = nullptr;
-  if (Host().enableAll) Host().enableAll(true);
-  SetFocus(m_hWnd);
+  ItemWindowClosed(m_hEditor);
 }
 
 void CUrlDialog::DeleteItem() {
@@ -221,11 +234,7 @@ void CUrlDialog::DeleteItem() {
   };
   DeleteOutcome r = DeleteItemNode(*app, item, LoggedIn(), *Host().ui, dropOut, nullptr);
   if (r == kRefusedCircle) return;
-  if (r == kDeleted) {
-    for (CBtnLeafNode& b : m_buttons)
-      if (b.m_pNode == item) b.m_pNode = nullptr;
-    m_pCurrentItem = nullptr;
-  }
+  // A deleted bookmark is gone from the buttons and the menu's target already.
   // A bookmark the tree did not hold changes nothing, unless it left its circle.
   if (r == kDeleted || inCircle) ShowCategoryItems(parent);
 }
@@ -241,23 +250,10 @@ void CUrlDialog::RefreshItemIcon() {
 void CUrlDialog::RecordItemScript() {
   CMyNode* item = m_pCurrentItem;
   if (item && item->m_nKind == UrlItem) os::ShellOpen(item->m_strAddress, os::kShowMaximized);
-  if (m_hRecorder || !Host().createRecorder) return;  // the recorder is not built in yet
-  m_hRecorder = Host().createRecorder(item, m_hWnd);
-  if (!m_hRecorder) {
-    ShowBox("创建录制窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
-    return;
-  }
-  ShowWindow(m_hRecorder, SW_SHOW);
-  if (Host().enableAll) Host().enableAll(false);
+  OpenItemWindow(m_hRecorder, Host().createRecorder, "创建录制窗口失败，按确认退出！");
 }
 
-void CUrlDialog::RecorderClosed() {
-  if (m_hRecorder && IsWindow(m_hRecorder)) DestroyWindow(m_hRecorder);
-  m_hRecorder = nullptr;
-  m_pCurrentItem = nullptr;
-  if (Host().enableAll) Host().enableAll(true);
-  SetFocus(m_hWnd);
-}
+void CUrlDialog::RecorderClosed() { ItemWindowClosed(m_hRecorder); }
 
 // ---- CLnkDialog -------------------------------------------------------------------
 
@@ -272,25 +268,17 @@ void CLnkDialog::OnInit() {
 void CLnkDialog::MakeButtons() {
   // Made visible when a folder is shown next, which hides the spare ones.
   DWORD visible = m_pPendingFolder && Host().app ? WS_VISIBLE : 0;
-  for (int i = 0; i < kItemSlots; ++i) {
-    PanelRect r = ProgramButtonRect(i);
-    RECT rc = {r.left, r.top, r.right, r.bottom};
-    CBtnLeafNode& b = m_buttons[i];
-    b.Create(L"", BS_PUSHBUTTON | WS_TABSTOP | visible, rc, m_hWnd, (UINT)(kFirstProgramId + i),
-             !Host().skinLook);
-    b.SetFlat(true, false);
-    b.SetClickMark(false, false);
-    b.SetAlign(1, false);
-    if (HasBackground()) b.DrawTransparent(false);
-  }
+  for (int i = 0; i < kItemSlots; ++i)
+    MakeLeafButton(m_buttons[i], ProgramButtonRect(i), L"", m_hWnd, (UINT)(kFirstProgramId + i), visible, 1,
+                   HasBackground());
   CMyNode* folder = m_pPendingFolder;
   m_pPendingFolder = nullptr;
-  ShowProgramFolder(folder);
+  if (folder) ShowProgramFolder(folder);
 }
 
 void CLnkDialog::ShowProgramFolder(CMyNode* category) {
   CAppLogic* app = Host().app;
-  if (!category || !app) return;
+  if (!app) return;
   if (!ButtonsMade()) {
     // Filled when the buttons are made, unless the panel is on screen already.
     m_pPendingFolder = category;
@@ -314,12 +302,12 @@ void CLnkDialog::ShowProgramFolder(CMyNode* category) {
 void CLnkDialog::SetUpProgramButton(CBtnLeafNode& b, CMyNode* node) {
   if (Host().skinLook) qb::ApplySkinTextColours(b, Host().skinLook(3));
   SetIconFromFile(b, node->m_strAddress + node->m_strName, true);
-  b.SetTooltipText(Wide(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
-  SetWindowTextW(b.GetSafeHwnd(), Wide(ProgramCaption(node->m_strName)).c_str());
+  b.SetTooltipText(qb::W(node->m_strNote.empty() ? std::string(kProgramTip) : node->m_strNote).c_str());
+  SetWindowTextW(b.GetSafeHwnd(), qb::W(ProgramCaption(node->m_strName)).c_str());
 }
 
 INT_PTR CLnkDialog::OnMessage(UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_PANEL_APPLY_SKIN) {
+  if (msg == WM_APPLY_SKIN) {
     if (!ButtonsMade()) return TRUE;  // the background comes with the first showing
     LoadPanelBackground();
     InvalidateRect(m_hWnd, nullptr, TRUE);

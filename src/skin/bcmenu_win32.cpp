@@ -7,8 +7,10 @@
 
 #include "os/os.h"
 #include "skin/skin_button_win32.h"
-#include "skin/subclass_win32.h"
-#include "widgets/text_win32.h"
+#include "win/common_controls_win32.h"
+#include "win/gdi_win32.h"
+#include "win/subclass_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -134,8 +136,7 @@ void BCMenu::DestroyMenu() {
   for (auto& item : m_items) LiveItems().erase(item.get());
   m_popups.clear();
   m_items.clear();
-  if (m_menu) ::DestroyMenu(m_menu);
-  m_menu = nullptr;
+  m_menu.Reset();
 }
 
 BCMenu* BCMenu::FromHandle(HMENU menu) {
@@ -150,37 +151,33 @@ int BCMenu::LiveCount() {
 }
 
 bool BCMenu::LoadMenu(int resourceId, HINSTANCE module) {
-  HMENU bar = ::LoadMenuW(module ? module : GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+  ScopedMenu bar(::LoadMenuW(module ? module : GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId)));
   if (!bar) return false;
-  HMENU popup = GetSubMenu(bar, 0);
   // The popup is kept and the bar around it destroyed.
-  if (!popup || !RemoveMenu(bar, 0, MF_BYPOSITION)) {
-    ::DestroyMenu(bar);
+  ScopedMenu popup(GetSubMenu(bar.Get(), 0));
+  if (!popup || !RemoveMenu(bar.Get(), 0, MF_BYPOSITION)) {
+    popup.Release();  // still the bar's
     return false;
   }
-  ::DestroyMenu(bar);
-  if (!Adopt(popup)) {
-    ::DestroyMenu(popup);
-    return false;
-  }
-  return true;
+  return Adopt(std::move(popup));
 }
 
 bool BCMenu::CreatePopupMenu() {
-  HMENU popup = ::CreatePopupMenu();
-  if (!popup) return false;
-  if (!Adopt(popup)) {
-    ::DestroyMenu(popup);
-    return false;
-  }
-  return true;
+  ScopedMenu popup(::CreatePopupMenu());
+  return popup && Adopt(std::move(popup));
 }
 
 bool BCMenu::Adopt(HMENU popup) {
   if (!popup || !IsMenu(popup) || FromHandle(popup)) return false;
+  return Adopt(ScopedMenu(popup));
+}
+
+// A refused popup goes with `popup`.
+bool BCMenu::Adopt(ScopedMenu popup) {
+  if (!popup || !IsMenu(popup.Get()) || FromHandle(popup.Get())) return false;
   DestroyMenu();
-  m_menu = popup;
-  return TakeOver(popup);
+  m_menu = std::move(popup);
+  return TakeOver(m_menu.Get());
 }
 
 // Makes one item owner-drawn with an Item behind it that keeps its id, text
@@ -226,10 +223,10 @@ bool BCMenu::AppendMenu(UINT flags, UINT_PTR id, const std::wstring& text) {
   if (!m_menu) return false;
   HMENU popup = (flags & MF_POPUP) ? reinterpret_cast<HMENU>(id) : nullptr;
   if (popup && (!IsMenu(popup) || FromHandle(popup))) return false;
-  if (!::AppendMenuW(m_menu, flags & ~static_cast<UINT>(MF_OWNERDRAW), id,
+  if (!::AppendMenuW(m_menu.Get(), flags & ~static_cast<UINT>(MF_OWNERDRAW), id,
                    (flags & MF_SEPARATOR) ? nullptr : text.c_str()))
     return false;
-  return MakeOwnerDrawn(m_menu, GetMenuItemCount(m_menu) - 1);
+  return MakeOwnerDrawn(m_menu.Get(), GetMenuItemCount(m_menu.Get()) - 1);
 }
 
 bool BCMenu::AppendMenuGbk(UINT flags, UINT_PTR id, const std::string& gbk) { return AppendMenu(flags, id, W(gbk)); }
@@ -248,7 +245,7 @@ std::wstring BCMenu::ItemText(UINT idOrPos, bool byPosition) const {
   MENUITEMINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = MIIM_DATA;
-  if (!m_menu || !GetMenuItemInfoW(m_menu, idOrPos, TRUE, &info) || !LiveItems().count(reinterpret_cast<void*>(info.dwItemData)))
+  if (!m_menu || !GetMenuItemInfoW(m_menu.Get(), idOrPos, TRUE, &info) || !LiveItems().count(reinterpret_cast<void*>(info.dwItemData)))
     return std::wstring();
   return reinterpret_cast<const Item*>(info.dwItemData)->text;
 }
@@ -286,21 +283,17 @@ HIMAGELIST BCMenu::Images() const {
   auto key = std::make_pair(m_toolbarModule, m_toolbarId);
   auto it = ImageLists().find(key);
   if (it != ImageLists().end()) return it->second;
-  HIMAGELIST list = nullptr;
-  HBITMAP strip = static_cast<HBITMAP>(
-      LoadImageW(m_toolbarModule, MAKEINTRESOURCEW(m_toolbarId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  ScopedImageList list;
+  GdiBitmap strip(static_cast<HBITMAP>(
+      LoadImageW(m_toolbarModule, MAKEINTRESOURCEW(m_toolbarId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   BITMAP bm = {};
-  if (strip && GetObjectW(strip, sizeof bm, &bm) && bm.bmWidth >= kImageSize) {
+  if (strip && GetObjectW(strip.Get(), sizeof bm, &bm) && bm.bmWidth >= kImageSize) {
     int n = bm.bmWidth / kImageSize;
-    list = ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, n, 0);
-    if (list && ImageList_AddMasked(list, strip, kTransparent) < 0) {
-      ImageList_Destroy(list);
-      list = nullptr;
-    }
+    list.Reset(ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, n, 0));
+    if (list && ImageList_AddMasked(list.Get(), strip.Get(), kTransparent) < 0) list.Reset();
   }
-  if (strip) DeleteObject(strip);
-  ImageLists()[key] = list;  // a failure is not tried again
-  return list;
+  // Kept for the process; a failure is not tried again.
+  return ImageLists()[key] = list.Release();
 }
 
 void BCMenu::DrawImage(HDC dc, int image, int x, int y, bool grey) const {
@@ -316,12 +309,9 @@ void BCMenu::DrawImage(HDC dc, int image, int x, int y, bool grey) const {
   if (it != GreyImages().end()) {
     icon = it->second;
   } else {
-    HICON colour = ImageList_GetIcon(list, image, ILD_TRANSPARENT);
-    if (colour) {
-      icon = CreateGrayscaleIcon(colour);
-      DestroyIcon(colour);
-    }
-    GreyImages()[key] = icon;
+    ScopedIcon colour(ImageList_GetIcon(list, image, ILD_TRANSPARENT));
+    if (colour) icon = CreateGrayscaleIcon(colour.Get());
+    GreyImages()[key] = icon;  // kept for the process
   }
   if (icon) DrawIconEx(dc, x, y, icon, kImageSize, kImageSize, 0, nullptr, DI_NORMAL);
 }
@@ -368,12 +358,13 @@ bool BCMenu::MeasureItem(MEASUREITEMSTRUCT& mis) const {
   }
   std::wstring label, shortcut;
   SplitText(item->text, &label, &shortcut);
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, MenuFont());
-  SIZE text = TextSize(dc, Shown(label));
-  SIZE keys = TextSize(dc, shortcut);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
+  SIZE text, keys;
+  {
+    WindowDc dc(nullptr);
+    SelectIn font(dc.Get(), MenuFont());
+    text = TextSize(dc.Get(), Shown(label));
+    keys = TextSize(dc.Get(), shortcut);
+  }
   int width = kImageColumn + kTextGap + text.cx + kRightMargin;
   if (!shortcut.empty()) width += kTabGap + keys.cx;
   // The system adds the width of a check mark to every owner-drawn item.
@@ -383,75 +374,71 @@ bool BCMenu::MeasureItem(MEASUREITEMSTRUCT& mis) const {
   return true;
 }
 
-bool BCMenu::DrawItem(const DRAWITEMSTRUCT& dis) const {
-  const Item* item = reinterpret_cast<const Item*>(dis.itemData);
-  if (dis.CtlType != ODT_MENU || !LiveItems().count(item) || item->owner != this) return false;
-  HDC dc = dis.hDC;
-  const RECT& r = dis.rcItem;
-  bool classic = DrawsClassic();
-  bool grey = (dis.itemState & (ODS_GRAYED | ODS_DISABLED)) != 0;
-  bool selected = (dis.itemState & ODS_SELECTED) && !grey && !item->separator;
-  bool checked = (dis.itemState & ODS_CHECKED) != 0;
-  int image = item->popup || item->separator ? -1 : ImageOf(item->id);
+namespace {
 
+// How one item is drawn this time.
+struct ItemLook {
+  bool classic, grey, selected, checked;
+  int image;  // in the toolbar strip, or -1
+};
+
+// Background and highlight; `textArea` is right of the image column.
+void DrawItemBack(HDC dc, const RECT& r, const RECT& column, const RECT& textArea, const ItemLook& look) {
   COLORREF back = GetSysColor(COLOR_MENU);
   COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
-  RECT column = {r.left, r.top, r.left + kImageColumn, r.bottom};
-  RECT textArea = {column.right, r.top, r.right, r.bottom};
+  Fill(dc, r, back);
+  if (look.classic) {
+    if (look.selected) Fill(dc, look.image >= 0 ? textArea : r, highlight);
+    return;
+  }
+  Fill(dc, column, Blend(GetSysColor(COLOR_3DSHADOW), back, 25));
+  if (look.selected) {
+    Fill(dc, r, Blend(highlight, GetSysColor(COLOR_WINDOW), 30));
+    Frame(dc, r, highlight, highlight);
+  }
+}
 
-  // Background and highlight.
+void DrawSeparatorLine(HDC dc, const RECT& r, const RECT& textArea, bool classic) {
+  int y = (r.top + r.bottom) / 2;
+  RECT line = {textArea.left + BCMenu::kTextGap - 2, y, r.right - 2, y + 1};
+  Fill(dc, line, GetSysColor(COLOR_3DSHADOW));
   if (classic) {
-    Fill(dc, r, back);
-    if (selected) Fill(dc, image >= 0 ? textArea : r, highlight);
-  } else {
-    Fill(dc, r, back);
-    Fill(dc, column, Blend(GetSysColor(COLOR_3DSHADOW), back, 25));
-    if (selected) {
-      Fill(dc, r, Blend(highlight, GetSysColor(COLOR_WINDOW), 30));
-      Frame(dc, r, highlight, highlight);
-    }
+    RECT light = {line.left, y + 1, line.right, y + 2};
+    Fill(dc, light, GetSysColor(COLOR_3DHILIGHT));
   }
+}
 
-  if (item->separator) {
-    int y = (r.top + r.bottom) / 2;
-    RECT line = {textArea.left + kTextGap - 2, y, r.right - 2, y + 1};
-    Fill(dc, line, GetSysColor(COLOR_3DSHADOW));
-    if (classic) {
-      RECT light = {line.left, y + 1, line.right, y + 2};
-      Fill(dc, light, GetSysColor(COLOR_3DHILIGHT));
-    }
-    return true;
+// The box behind a checked item's image or tick.
+void DrawCheckBox(HDC dc, const RECT& box, const ItemLook& look) {
+  if (!look.checked || look.selected) return;
+  COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+  if (look.classic) {
+    Frame(dc, box, GetSysColor(COLOR_3DSHADOW), GetSysColor(COLOR_3DHILIGHT));
+    return;
   }
+  Fill(dc, box, Blend(highlight, GetSysColor(COLOR_WINDOW), 15));
+  Frame(dc, box, highlight, highlight);
+}
 
-  // The image, or a check mark, in the image column.
-  int x = r.left + kImagePad, y = r.top + (r.bottom - r.top - kImageSize) / 2;
-  RECT box = {x - 2, y - 2, x + kImageSize + 2, y + kImageSize + 2};
-  if (checked && !selected) {
-    if (classic) Frame(dc, box, GetSysColor(COLOR_3DSHADOW), GetSysColor(COLOR_3DHILIGHT));
-    else {
-      Fill(dc, box, Blend(highlight, GetSysColor(COLOR_WINDOW), 15));
-      Frame(dc, box, highlight, highlight);
-    }
-  }
-  if (image >= 0) {
-    if (classic && selected) Frame(dc, box, GetSysColor(COLOR_3DHILIGHT), GetSysColor(COLOR_3DSHADOW));
-    DrawImage(dc, image, x, y, grey);
-  } else if (checked) {
-    // A tick drawn as three short strokes, two pixels thick.
-    COLORREF ink = grey ? GetSysColor(COLOR_GRAYTEXT)
-                        : (classic && selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : GetSysColor(COLOR_MENUTEXT));
-    int cx = x + 3, cy = y + 7;
-    for (int i = 0; i < 3; ++i) Fill(dc, {cx + i, cy + i, cx + i + 1, cy + i + 3}, ink);
-    for (int i = 0; i < 6; ++i) Fill(dc, {cx + 3 + i, cy + 1 - i, cx + 4 + i, cy + 4 - i}, ink);
-  }
+// A tick drawn as three short strokes, two pixels thick.
+void DrawTick(HDC dc, int x, int y, const ItemLook& look) {
+  COLORREF ink = look.grey ? GetSysColor(COLOR_GRAYTEXT)
+                           : (look.classic && look.selected ? GetSysColor(COLOR_HIGHLIGHTTEXT)
+                                                            : GetSysColor(COLOR_MENUTEXT));
+  int cx = x + 3, cy = y + 7;
+  for (int i = 0; i < 3; ++i) Fill(dc, {cx + i, cy + i, cx + i + 1, cy + i + 3}, ink);
+  for (int i = 0; i < 6; ++i) Fill(dc, {cx + 3 + i, cy + 1 - i, cx + 4 + i, cy + 4 - i}, ink);
+}
 
-  // The text, and the shortcut after its tab, right-aligned.
+// The text, and the shortcut after its tab, right-aligned.
+void DrawLabel(HDC dc, const RECT& textArea, const RECT& r, const std::wstring& itemText, UINT state,
+               const ItemLook& look) {
   std::wstring label, shortcut;
-  SplitText(item->text, &label, &shortcut);
-  RECT text = {textArea.left + kTextGap, r.top, r.right - kRightMargin, r.bottom};
+  SplitText(itemText, &label, &shortcut);
+  RECT text = {textArea.left + BCMenu::kTextGap, r.top, r.right - BCMenu::kRightMargin, r.bottom};
   UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOCLIP;
-  if (dis.itemState & ODS_NOACCEL) format |= DT_HIDEPREFIX;
-  HGDIOBJ oldFont = SelectObject(dc, MenuFont());
+  if (state & ODS_NOACCEL) format |= DT_HIDEPREFIX;
+  SelectIn font(dc, BCMenu::MenuFont());
   int oldMode = SetBkMode(dc, TRANSPARENT);
   auto draw = [&](COLORREF ink, int dx, int dy) {
     SetTextColor(dc, ink);
@@ -460,15 +447,47 @@ bool BCMenu::DrawItem(const DRAWITEMSTRUCT& dis) const {
     DrawTextW(dc, label.c_str(), static_cast<int>(label.size()), &t, format | DT_LEFT);
     if (!shortcut.empty()) DrawTextW(dc, shortcut.c_str(), static_cast<int>(shortcut.size()), &t, format | DT_RIGHT);
   };
-  if (grey) {
+  if (look.grey) {
     // Classic: the embossed grey of the system's own menus; flat: plain grey.
-    if (classic) draw(GetSysColor(COLOR_3DHILIGHT), 1, 1);
-    draw(GetSysColor(classic ? COLOR_3DSHADOW : COLOR_GRAYTEXT), 0, 0);
+    if (look.classic) draw(GetSysColor(COLOR_3DHILIGHT), 1, 1);
+    draw(GetSysColor(look.classic ? COLOR_3DSHADOW : COLOR_GRAYTEXT), 0, 0);
   } else {
-    draw(classic && selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : GetSysColor(COLOR_MENUTEXT), 0, 0);
+    draw(look.classic && look.selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : GetSysColor(COLOR_MENUTEXT), 0, 0);
   }
   SetBkMode(dc, oldMode);
-  SelectObject(dc, oldFont);
+}
+
+}  // namespace
+
+bool BCMenu::DrawItem(const DRAWITEMSTRUCT& dis) const {
+  const Item* item = reinterpret_cast<const Item*>(dis.itemData);
+  if (dis.CtlType != ODT_MENU || !LiveItems().count(item) || item->owner != this) return false;
+  HDC dc = dis.hDC;
+  const RECT& r = dis.rcItem;
+  ItemLook look;
+  look.classic = DrawsClassic();
+  look.grey = (dis.itemState & (ODS_GRAYED | ODS_DISABLED)) != 0;
+  look.selected = (dis.itemState & ODS_SELECTED) && !look.grey && !item->separator;
+  look.checked = (dis.itemState & ODS_CHECKED) != 0;
+  look.image = item->popup || item->separator ? -1 : ImageOf(item->id);
+  RECT column = {r.left, r.top, r.left + kImageColumn, r.bottom};
+  RECT textArea = {column.right, r.top, r.right, r.bottom};
+  DrawItemBack(dc, r, column, textArea, look);
+  if (item->separator) {
+    DrawSeparatorLine(dc, r, textArea, look.classic);
+    return true;
+  }
+  // The image, or a check mark, in the image column.
+  int x = r.left + kImagePad, y = r.top + (r.bottom - r.top - kImageSize) / 2;
+  RECT box = {x - 2, y - 2, x + kImageSize + 2, y + kImageSize + 2};
+  DrawCheckBox(dc, box, look);
+  if (look.image >= 0) {
+    if (look.classic && look.selected) Frame(dc, box, GetSysColor(COLOR_3DHILIGHT), GetSysColor(COLOR_3DSHADOW));
+    DrawImage(dc, look.image, x, y, look.grey);
+  } else if (look.checked) {
+    DrawTick(dc, x, y, look);
+  }
+  DrawLabel(dc, textArea, r, item->text, dis.itemState, look);
   return true;
 }
 
@@ -541,7 +560,7 @@ void BCMenu::Unroute(HWND owner) {
 UINT BCMenu::Track(HWND owner, UINT flags, int x, int y) {
   if (!m_menu) return 0;
   Route(owner);
-  UINT result = static_cast<UINT>(TrackPopupMenu(m_menu, flags, x, y, 0, owner, nullptr));
+  UINT result = static_cast<UINT>(TrackPopupMenu(m_menu.Get(), flags, x, y, 0, owner, nullptr));
   Unroute(owner);
   return result;
 }

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "win/handles_win32.h"
+
 namespace qb {
 
 // A command and the index of its image in a toolbar bitmap strip.
@@ -59,9 +61,11 @@ class BCMenu {
   bool AppendMenu(UINT flags, UINT_PTR id, const std::wstring& text);
   // The same with a text in the program's code page.
   bool AppendMenuGbk(UINT flags, UINT_PTR id, const std::string& gbk);
+  // Lets the popup go with its items (the member, not the system call: the
+  // handle's owner releases it).
   void DestroyMenu();
 
-  HMENU GetSafeHmenu() const { return m_menu; }
+  HMENU GetSafeHmenu() const { return m_menu.Get(); }
   // The BCMenu that owns a popup (also one of its sub-menus), or null.
   static BCMenu* FromHandle(HMENU menu);
   // How many BCMenu objects hold a menu now (start-up makes none).
@@ -107,13 +111,14 @@ class BCMenu {
 
  private:
   struct Item;
+  bool Adopt(ScopedMenu popup);
   bool TakeOver(HMENU popup);
   bool MakeOwnerDrawn(HMENU popup, int pos);
   Item* ItemByCommand(UINT id) const;
   HIMAGELIST Images() const;
   void DrawImage(HDC dc, int image, int x, int y, bool grey) const;
 
-  HMENU m_menu = nullptr;
+  ScopedMenu m_menu;
   std::vector<HMENU> m_popups;  // m_menu and its sub-menus
   std::vector<std::unique_ptr<Item>> m_items;
   Look m_look = kLookTheme;

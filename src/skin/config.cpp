@@ -81,10 +81,18 @@ bool ScanWordAndNumber(const std::string& line, int32_t& number) {
   number = (int32_t)v;
   return true;
 }
+// A configuration text that was written to its end.
+bool IsCompleteConfigText(const std::string& bytes) {
+  size_t n = sizeof kEnd - 1;
+  return bytes.size() >= n && bytes.compare(bytes.size() - n, n, kEnd) == 0;
+}
 }  // namespace
 
 int LoadConfig(const std::string& programDir, ConfigSettings& settings) {
   std::string ini = programDir + kIniName, bak = programDir + kBakName;
+  // A save that ended before its last step left the new text beside the
+  // file; failing that, the backup of the previous text comes back.
+  os::TakeCompleteNewFile(ini, IsCompleteConfigText);
   if (!os::FileExists(ini) && os::FileExists(bak)) os::RenameFile(bak, ini);
   std::vector<std::string> lines;
   if (os::IsFolder(ini) || !ReadSixLines(ini, lines)) return 0;
@@ -100,23 +108,12 @@ int LoadConfig(const std::string& programDir, ConfigSettings& settings) {
 
 int SaveConfig(const std::string& programDir, const ConfigSettings& settings) {
   std::string ini = programDir + kIniName, bak = programDir + kBakName;
-  if (os::FileExists(ini)) {
-    if (os::FileExists(bak)) os::RemoveFile(bak);
-    if (!os::RenameFile(ini, bak)) return 0;  // never overwrite the only good copy
-  }
   std::string text = "[HOTKEY]\r\nFavoriteKey=" + settings.hotkeyText + "\r\n[CHAT]\r\nIF_CHATTIP\t" +
                      std::to_string(settings.chatTip) + "\r\nChatSendKey=" + settings.chatSendKey +
                      "\r\n" + kEnd;
-  os::CWriteStream out;
-  if (!out.Open(ini)) return 0;
-  int ok = out.Write(text.data(), text.size());
-  if (!out.Close() || !ok) {
-    // The partly written file goes; the backup takes its place.
-    os::RemoveFile(ini);
-    if (os::FileExists(bak)) os::RenameFile(bak, ini);
-    return 0;
-  }
-  return 1;
+  // The new text is whole on the disk before the previous file becomes the
+  // backup, and takes the file's place in one step.
+  return os::SaveFileReplacing(ini, bak, text);
 }
 
 }  // namespace qb

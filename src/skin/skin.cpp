@@ -48,6 +48,16 @@ int ReadRecord(CArchiveReader& ar, StoredRecord& rec) {
   os::SetFaceName(rec.font, face);  // a longer stored name is cut to what a LOGFONT holds
   return 1;
 }
+// Five whole records: a database that a save wrote to its end.
+bool IsCompleteSkinFile(const std::string& bytes) {
+  CMemorySource src(bytes);
+  CArchiveReader ar(src);
+  for (int i = 0; i < kSkinAreaCount; ++i) {
+    StoredRecord rec;
+    if (!ReadRecord(ar, rec)) return false;
+  }
+  return true;
+}
 }  // namespace
 
 const char* SkinAreaName(int area) { return area >= 0 && area < kSkinAreaCount ? kAreaNames[area] : ""; }
@@ -138,6 +148,9 @@ int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface* ui) {
 int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface* ui) {
   std::string folder = SkinFolder(programDir, name);
   std::string db = folder + "MySkin.db", bak = folder + "MySkin.bak";
+  // A save that ended before its last step left the new database beside the
+  // file; failing that, the backup of the previous one comes back.
+  os::TakeCompleteNewFile(db, IsCompleteSkinFile);
   if (!os::FileExists(db) && os::FileExists(bak)) os::RenameFile(bak, db);
   {
     os::CReadStream in;
@@ -186,20 +199,9 @@ int SaveSkin(const std::string& programDir, const std::string& name, const SkinS
     }
   }
   std::string db = folder + "MySkin.db", bak = folder + "MySkin.bak";
-  if (os::FileExists(db)) {
-    if (os::FileExists(bak)) os::RemoveFile(bak);
-    if (!os::RenameFile(db, bak)) return 0;  // never truncate the only good copy
-  }
-  std::string bytes = EncodeSkinRecords(skins);
-  os::CWriteStream out;
-  if (!out.Open(db)) return 0;
-  int ok = out.Write(bytes.data(), bytes.size());
-  if (!out.Close() || !ok) {
-    os::RemoveFile(db);
-    if (os::FileExists(bak)) os::RenameFile(bak, db);
-    return 0;
-  }
-  return 1;
+  // The new database is whole on the disk before the previous one becomes
+  // the backup, and takes its place in one step.
+  return os::SaveFileReplacing(db, bak, EncodeSkinRecords(skins));
 }
 
 void FreeSkinFonts(SkinSet& skins) {

@@ -3,23 +3,30 @@
 // The parent's WM_DRAWITEM, WM_CTLCOLORBTN and BN_CLICKED are reflected back
 // to the button by a small subclass installed on the parent, so a window that
 // hosts skin buttons needs no extra code.
+//
+// One class, five files, one concern each:
+//   skin_button_win32.cpp          the control: attaching, its messages, the tooltip
+//   skin_button_draw_win32.cpp     drawing: background, frame, image, caption
+//   skin_button_colours_win32.cpp  colours and styles, and a skin record pushed in
+//   skin_button_images_win32.cpp   icons, bitmaps with their masks, the cursor
+//   skin_button_menu_win32.cpp     the attached popup menu
+//   skin_reflect_win32.cpp         the parent's side: reflected notifications
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "win/gdi_win32.h"
+#include "win/handles_win32.h"
+#include "win/messages_win32.h"
 
 namespace qb {
 
 class BCMenu;
 struct MenuImage;
 
-// Reflected notifications, as the control sees them (parent message + 0x2000 + WM_USER).
-enum : UINT {
-  kReflectBase = WM_USER + 0x1C00,
-  OCM_SKIN_DRAWITEM = kReflectBase + WM_DRAWITEM,
-  OCM_SKIN_CTLCOLORBTN = kReflectBase + WM_CTLCOLORBTN,
-  OCM_SKIN_COMMAND = kReflectBase + WM_COMMAND,
-};
+// The reflected notifications (OCM_SKIN_*) are in base/messages.h.
 
 // The button look of one screen area, as a skin record holds it.
 struct SkinColours {
@@ -64,6 +71,8 @@ class CSkinButton {
   int SetBitmaps(HBITMAP in, COLORREF inTransparent, HBITMAP out = nullptr, COLORREF outTransparent = 0);
   int SetBitmapsById(int inId, COLORREF inTransparent, int outId = 0, COLORREF outTransparent = 0);
   int SetCursorById(int id, bool redraw = true);
+  // The cursor of a drag and its end: set, and shown at once under the mouse.
+  void ChangeCursorById(int id);
   int SetTooltipText(const wchar_t* text, bool activate = true);
   int DrawTransparent(bool redraw = true);
   // The menu resource is only checked here and loaded when first shown. With
@@ -77,7 +86,7 @@ class CSkinButton {
   // The popup of the attached menu resource, loaded on first use; null without one.
   HMENU AttachedMenu();
   // The owner-drawn menu behind AttachedMenu (null until loaded).
-  BCMenu* AttachedBCMenu() const { return m_bcMenu; }
+  BCMenu* AttachedBCMenu() const { return m_bcMenu.get(); }
   void SetAlwaysTrack(bool always) { m_alwaysTrack = always; }
   void SetShowDisabledBitmap(bool show) { m_showDisabledBitmap = show; }
   void SetFont(HFONT font, bool redraw = true);
@@ -123,8 +132,8 @@ class CSkinButton {
   bool m_clickMark = true;
   bool m_flatFocus = false;
   COLORREF m_colours[6];
-  HMENU m_menu = nullptr;
-  BCMenu* m_bcMenu = nullptr;  // owns m_menu
+  HMENU m_menu = nullptr;  // m_bcMenu's
+  std::unique_ptr<BCMenu> m_bcMenu;
   int m_menuId = 0;  // the attached menu resource, loaded by AttachedMenu
   bool m_menuClassic = false;
   int m_menuBitmap = 0;
@@ -132,23 +141,23 @@ class CSkinButton {
   int m_menuImageCount = 0;
   HWND m_menuReceiver = nullptr;
   bool m_menuOpen = false;
-  HCURSOR m_cursor = nullptr;
+  HCURSOR m_cursor = nullptr;  // a shared resource cursor, never destroyed
   HWND m_tooltip = nullptr;  // shared with the other skin buttons of the window
   std::wstring m_tipText;
-  HDC m_backDc = nullptr;
-  HBITMAP m_backBitmap = nullptr;
-  HGDIOBJ m_backOld = nullptr;
+  OffscreenBitmap m_back;  // the parent's pixels under a transparent button
   bool m_alwaysTrack = true;
   bool m_checked = false;
   UINT m_creationType = 15;
 
+  // The icons shown with the mouse in and out. Copies the button made are
+  // owned here; resource icons are shared by the system and only pointed at.
   struct IconPair {
+    ScopedIcon ownIn, ownOut;
     HICON in = nullptr, out = nullptr;
-    bool shared = false;  // resource icons owned by the system
     int inW = 0, inH = 0, outW = 0, outH = 0;
   } m_icons;
   struct BitmapPair {
-    HBITMAP in = nullptr, inMask = nullptr, out = nullptr, outMask = nullptr;
+    GdiBitmap in, inMask, out, outMask;
     int inW = 0, inH = 0, outW = 0, outH = 0;
     COLORREF inTransparent = 0, outTransparent = 0;
   } m_bitmaps;
@@ -157,12 +166,18 @@ class CSkinButton {
  private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   bool AttachAs(HWND button, UINT creationType);
-  void FreeIcons();
-  void FreeBitmaps();
-  void FreeBackground();
+  LRESULT OnMouseMove(WPARAM wParam, LPARAM lParam);
+  void MouseGone();
+  LRESULT OnEnable(WPARAM wParam, LPARAM lParam);
+  LRESULT OnButtonMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  void FreeIcons() { m_icons = IconPair(); }
+  void FreeBitmaps() { m_bitmaps = BitmapPair(); }
+  void FreeBackground() { m_back.Free(); }
   void TakeBackground();
   void CreateTooltip();
   void PlaceImage(const RECT& item, int w, int h, bool hasCaption, RECT* image, RECT* caption) const;
+  void DrawFace(HDC dc, const RECT& item);
+  RECT DrawImage(HDC dc, const RECT& item);
   void DrawCaption(HDC dc, RECT caption);
 };
 
@@ -176,5 +191,9 @@ HICON CreateGrayscaleIcon(HICON icon);
 // Installs, once per window, the subclass that reflects WM_DRAWITEM,
 // WM_CTLCOLORBTN and WM_COMMAND of child buttons back to the buttons.
 void InstallReflection(HWND parent);
+// The tooltip control the skin buttons of a window share (null until the
+// first one asks for it), and the keeping of one, destroyed with the window.
+HWND SharedTooltip(HWND parent);
+void KeepSharedTooltip(HWND parent, HWND tooltip);
 
 }  // namespace qb

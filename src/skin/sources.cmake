@@ -8,10 +8,8 @@ list(APPEND QIMBO_CORE_SOURCES
   src/skin/settings.cpp
   src/os/font_common.cpp
 )
+qimbo_os_parts(font)
 if(WIN32)
-  list(APPEND QIMBO_CORE_SOURCES src/os/win32/font_win32.cpp)
   # Fonts come from GDI; link it wherever the core library goes.
   cmake_language(DEFER CALL target_link_libraries qimbo_core PUBLIC gdi32)
-else()
-  list(APPEND QIMBO_CORE_SOURCES src/os/posix/font_posix.cpp)
 endif()

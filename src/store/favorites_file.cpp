@@ -35,7 +35,16 @@ int ReadFavoritesRecords(const std::string& bytes, std::vector<CMyNode*>& out) {
   return 1;
 }
 
+bool IsCompleteFavoritesFile(const std::string& bytes) {
+  std::vector<CMyNode*> records;
+  if (!ReadFavoritesRecords(bytes, records)) return false;
+  for (CMyNode* n : records) delete n;
+  return true;
+}
+
 int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
+  // A save that ended before its last step left the new contents beside.
+  os::TakeCompleteNewFile(path, IsCompleteFavoritesFile);
   std::string bytes;
   if (!os::ReadWholeFile(path, bytes)) return 0;
   std::vector<CMyNode*> records;
@@ -46,52 +55,21 @@ int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
     // Only the web-address folder lives in these files; program nodes are
     // rebuilt from the disk, and an item without a category has no place.
     bool web = n->m_nKind == UrlCategory || n->m_nKind == UrlItem;
-    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty()))
+    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty())) {
       delete n;
-    else
+    } else {
+      // A category has no parent; a parent name in its record (never written)
+      // must not make it differ from an equal one until the next save.
+      if (n->m_nKind == UrlCategory) n->m_strParentName.clear();
       keep.push_back(n);
+    }
   }
   list.MergeLoadedNodes(keep);
   return 1;
 }
 
-static int WriteFlushed(const std::string& path, const std::string& bytes) {
-  os::CWriteStream out;
-  if (!out.Open(path)) return 0;
-  int ok = out.Write(bytes.data(), bytes.size());
-  ok = out.Close() && ok;
-  return ok;
-}
-
 int ReplaceFileKeepingBackup(const std::string& path, const std::string& backup, const std::string& bytes) {
-  // The new contents are complete on disk under a name that no listing of
-  // favorites files picks up before the old file is touched.
-  std::string fresh = path + ".new";
-  if (os::FileExists(fresh)) os::RemoveFile(fresh);
-  if (!WriteFlushed(fresh, bytes)) {
-    os::RemoveFile(fresh);
-    return 0;
-  }
-  bool moved = false;
-  if (os::FileExists(path)) {
-    if (!backup.empty()) {
-      if (os::FileExists(backup)) os::RemoveFile(backup);
-      if (!os::RenameFile(path, backup)) {
-        os::RemoveFile(fresh);
-        return 0;
-      }
-      moved = true;
-    } else if (!os::RemoveFile(path)) {
-      os::RemoveFile(fresh);
-      return 0;
-    }
-  }
-  if (!os::RenameFile(fresh, path)) {
-    if (moved) os::RenameFile(backup, path);
-    os::RemoveFile(fresh);
-    return 0;
-  }
-  return 1;
+  return os::SaveFileReplacing(path, backup, bytes);
 }
 
 int SaveFavoritesFile(const CMyNodeList& list, const std::string& dataDir, const std::string& name) {

@@ -24,13 +24,18 @@ std::string FavoritesFileBytes(const std::vector<const CMyNode*>& nodes);
 // is returned unless all the records are complete.
 int ReadFavoritesRecords(const std::string& bytes, std::vector<CMyNode*>& out);
 
+// The bytes hold every record their count announces.
+bool IsCompleteFavoritesFile(const std::string& bytes);
+
 // Reads a favorites file into `list`: items join their category by name, items
 // without one are dropped. Returns 0 and leaves `list` as it was when the
-// file cannot be read completely.
+// file cannot be read completely. When `path` is missing, a complete
+// `path` + ".new" left by an interrupted save takes its place first.
 int LoadFavoritesFile(CMyNodeList& list, const std::string& path);
 
 // Writes `bytes` to `path` completely and on disk before the previous
-// contents of `path` go into `backup` (when `backup` is not empty).
+// contents of `path` go into `backup` (when `backup` is not empty); the last
+// step is one atomic replace (os::SaveFileReplacing).
 int ReplaceFileKeepingBackup(const std::string& path, const std::string& backup, const std::string& bytes);
 
 // Every node of kind 0 or 1, in list order, to dataDir + name, the previous

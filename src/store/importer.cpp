@@ -62,10 +62,7 @@ void AddUrlFiles(CMyNodeList& list, const std::string& folder, const std::vector
     n->m_strName = CleanName(n->m_strName);
     n->m_pParent = parent;
     n->m_nSlot = count;
-    if (list.AddNode(n))
-      ++count;
-    else
-      delete n;
+    if (list.AddNode(n)) ++count;
   }
 }
 
@@ -94,13 +91,17 @@ std::string StartMenuFolder(const std::string& profilesFolder, const std::string
 std::string FavoritesFolder(const std::string& homePath) { return homePath + "\\Favorites\\"; }
 
 int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const std::string& user) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   CMyNode* cat = new CMyNode;
   cat->m_strName = kDesktopName;
   cat->m_nKind = ProgramCategory;
   cat->m_strAddress = profilesFolder + "\\" + user;
   cat->m_strNote = kFirstLevel;
   cat->m_nSlot = 0;
-  if (list.FindNode(kDesktopName, ProgramCategory) || !list.AddNode(cat)) delete cat;
+  if (list.FindNode(kDesktopName, ProgramCategory))
+    delete cat;
+  else
+    list.AddNode(cat);
 
   std::string folder = DesktopFolder(profilesFolder, user);
   std::vector<os::DirEntry> entries;
@@ -116,13 +117,14 @@ int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const st
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
 
 int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const std::string& user, int& nextSlot,
                     qb::IUserInterface* ui) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   std::string folder = StartMenuFolder(profilesFolder, user);
   std::vector<os::DirEntry> entries;
   if (!os::ListFolder(folder, "*.*", entries)) {
@@ -138,10 +140,7 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = nextSlot;
-      if (list.AddNode(cat))
-        ++nextSlot;
-      else
-        delete cat;
+      if (list.AddNode(cat)) ++nextSlot;
     }
     AddProgramFiles(list, folder + e.name + "\\", e.name);
   }
@@ -162,12 +161,13 @@ int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::str
       delete item;
       return 0;
     }
-    if (!list.AddNode(item)) delete item;
+    list.AddNode(item);
   }
   return 1;
 }
 
 int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
+  CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
   std::vector<os::DirEntry> entries;
   if (os::ListFolder(folder, "*.", entries)) {
     // The root category always comes first, in slot 0, whether or not the
@@ -183,10 +183,7 @@ int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = count;
-      if (!list.AddNode(cat)) {
-        delete cat;
-        continue;
-      }
+      if (!list.AddNode(cat)) continue;
       ++count;
       if (i > 0) ImportUrlFolder(list, folder + names[i] + "\\", cat->m_strName);
     }

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/cipher.h"
 
@@ -40,6 +41,35 @@ int32_t Decimal(const std::string& s) { return (int32_t)strtol(s.c_str(), nullpt
 }  // namespace
 
 CMyNode::CMyNode() : m_tLastVisit((int64_t)time(nullptr)) {}
+
+CMyNode::~CMyNode() {
+  for (CNodeRef* r = m_watchers.first; r;) {
+    CNodeRef* next = r->m_next;
+    r->m_node = nullptr;
+    r->m_prev = r->m_next = nullptr;
+    r = next;
+  }
+}
+
+void CNodeRef::Attach(CMyNode* node) {
+  m_node = node;
+  if (!node) return;
+  m_prev = nullptr;
+  m_next = node->m_watchers.first;
+  if (m_next) m_next->m_prev = this;
+  node->m_watchers.first = this;
+}
+
+void CNodeRef::Detach() {
+  if (!m_node) return;
+  if (m_prev)
+    m_prev->m_next = m_next;
+  else
+    m_node->m_watchers.first = m_next;
+  if (m_next) m_next->m_prev = m_prev;
+  m_node = nullptr;
+  m_prev = m_next = nullptr;
+}
 
 void CMyNode::Visit() {
   ++m_nVisits;
@@ -128,16 +158,15 @@ int CMyNode::ReadFields(const std::vector<std::string>& f, size_t& pos) {
 
 // ---- the list ----------------------------------------------------------------
 
-CMyNodeList::~CMyNodeList() { DeleteAll(); }
-
 void CMyNodeList::DeleteAll() {
   for (CMyNode* n : m_nodes) delete n;
   m_nodes.clear();
+  ForgetAddIndex();
 }
 
-void CMyNodeList::Append(CMyNode* node) {
-  RemoveAll(node->m_strNote, "<>");
-  m_nodes.push_back(node);
+void CMyNodeList::ReleaseAll() {
+  m_nodes.clear();
+  ForgetAddIndex();
 }
 
 CMyNode* CMyNodeList::FindNode(const std::string& name, int kind) const {
@@ -150,28 +179,29 @@ std::string CMyNodeList::DefaultIconPath(int32_t slot) const {
   return m_strBaseDir + "images\\icon\\ieicon\\IE XP" + std::to_string((unsigned)slot % 5u) + ".ico";
 }
 
-int CMyNodeList::AddNode(CMyNode* node) {
+int CMyNodeList::TryAddNode(CMyNode* node) {
   if (!node) return 0;
-  if (node->IsItem()) {
-    for (CMyNode* n : m_nodes)
-      if (n->m_nKind == node->m_nKind && n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
-          n->m_strAddress == node->m_strAddress)
-        return 0;
-  } else {
-    if (FindNode(node->m_strName, node->m_nKind)) return 0;
-  }
+  if (HasEqualForAdd(node)) return 0;
   if (node->m_nKind == UrlItem && node->m_strIconPath.empty())
     node->m_strIconPath = DefaultIconPath(node->m_nSlot);
   Append(node);
   return 1;
 }
 
+int CMyNodeList::AddNode(CMyNode* node) {
+  if (TryAddNode(node)) return 1;
+  delete node;
+  return 0;
+}
+
 int CMyNodeList::AddLoadedNode(CMyNode* node) {
   if (!node) return 0;
   for (CMyNode* n : m_nodes)
     if (n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
-        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName)
+        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName) {
+      delete node;
       return 0;
+    }
   Append(node);
   return 1;
 }
@@ -180,6 +210,7 @@ int CMyNodeList::RemoveNode(CMyNode* node) {
   auto it = std::find(m_nodes.begin(), m_nodes.end(), node);
   if (it == m_nodes.end()) return 0;
   m_nodes.erase(it);
+  ForgetAddIndex();
   return 1;
 }
 
@@ -235,7 +266,10 @@ int CMyNodeList::MoveItemToCategory(CMyNode* item, CMyNode* category) {
 int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
   if (!item) return 0;
   int slot = FirstFreeItemSlot(item->m_pParent);
-  if (slot < 0) return 0;
+  if (slot < 0) {
+    delete item;
+    return 0;
+  }
   item->m_nSlot = slot;
   return AddNode(item);
 }
@@ -310,6 +344,54 @@ class CNodeIndex {
 
 }  // namespace
 
+// ---- AddNode's duplicate test ----------------------------------------------------
+
+struct CMyNodeList::AddIndex {
+  std::unordered_set<const CMyNode*, AddHash, AddEq> nodes;
+  bool built = false;
+};
+
+CMyNodeList::CMyNodeList() = default;
+CMyNodeList::~CMyNodeList() { DeleteAll(); }
+
+void CMyNodeList::Append(CMyNode* node) {
+  RemoveAll(node->m_strNote, "<>");
+  m_nodes.push_back(node);
+  if (m_addIndex && m_addIndex->built) m_addIndex->nodes.insert(node);
+}
+
+void CMyNodeList::ForgetAddIndex() {
+  if (m_addIndex) {
+    m_addIndex->nodes.clear();
+    m_addIndex->built = false;
+  }
+}
+
+bool CMyNodeList::HasEqualForAdd(const CMyNode* node) {
+  if (m_addIndex) {
+    if (!m_addIndex->built) {
+      m_addIndex->nodes.reserve(m_nodes.size() * 2);
+      m_addIndex->nodes.insert(m_nodes.begin(), m_nodes.end());
+      m_addIndex->built = true;
+    }
+    return m_addIndex->nodes.count(node) != 0;
+  }
+  if (!node->IsItem()) return FindNode(node->m_strName, node->m_nKind) != nullptr;
+  for (CMyNode* n : m_nodes)
+    if (n->m_nKind == node->m_nKind && n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
+        n->m_strAddress == node->m_strAddress)
+      return true;
+  return false;
+}
+
+CMyNodeList::CAddBatch::CAddBatch(CMyNodeList& list) : m_list(list), m_owner(!list.m_addIndex) {
+  if (m_owner) m_list.m_addIndex.reset(new AddIndex);
+}
+
+CMyNodeList::CAddBatch::~CAddBatch() {
+  if (m_owner) m_list.m_addIndex.reset();
+}
+
 void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
   std::vector<CMyNode*> added;
   added.reserve(nodes.size());
@@ -371,6 +453,7 @@ void CMyNodeList::DeleteKind(int kind) {
       m_nodes[keep++] = n;
   }
   m_nodes.resize(keep);
+  ForgetAddIndex();
 }
 
 void CMyNodeList::DeleteMarked() {
@@ -382,6 +465,7 @@ void CMyNodeList::DeleteMarked() {
       m_nodes[keep++] = n;
   }
   m_nodes.resize(keep);
+  ForgetAddIndex();
 }
 
 // ---- names ---------------------------------------------------------------------

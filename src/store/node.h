@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,20 @@ enum NodeKind : int32_t {
   ProgramItem = 3,      // a file or shortcut
 };
 
+class CNodeRef;
+
 class CMyNode {
  public:
   CMyNode();  // last visit = now
   // A node whose last visit is given; for reading records, which carry their
   // own time (asking the clock per node is slow on some C runtimes).
   explicit CMyNode(int64_t lastVisit) : m_tLastVisit(lastVisit) {}
+  // Every CNodeRef to the node becomes null.
+  ~CMyNode();
+  CMyNode(const CMyNode&) = default;
+  CMyNode(CMyNode&&) = default;
+  CMyNode& operator=(const CMyNode&) = default;
+  CMyNode& operator=(CMyNode&&) = default;
 
   std::string m_strName;
   int32_t m_nKind = UrlItem;
@@ -58,6 +67,59 @@ class CMyNode {
 
   // The user opened the item.
   void Visit();
+
+ private:
+  friend class CNodeRef;
+  // The first of the references that watch this node. A copy of the node is
+  // watched by nobody.
+  struct Watchers {
+    CNodeRef* first = nullptr;
+    Watchers() = default;
+    Watchers(const Watchers&) {}
+    Watchers& operator=(const Watchers&) { return *this; }
+  };
+  Watchers m_watchers;
+};
+
+// A pointer to a node that becomes null when the node is deleted, whoever
+// deletes it: the tree when the user deletes a category or item, chooses
+// another favorites file or a download replaces the web-address folder; a
+// list that refuses or drops a node. Windows and the network state keep
+// their nodes in these, never as raw pointers, so that nothing they hold
+// can outlive what the tree frees. It reads like a CMyNode*. Used on the
+// user-interface thread only, like the nodes themselves.
+class CNodeRef {
+ public:
+  CNodeRef() = default;
+  CNodeRef(CMyNode* node) { Attach(node); }  // NOLINT: converts like a pointer
+  CNodeRef(const CNodeRef& other) { Attach(other.m_node); }
+  CNodeRef& operator=(const CNodeRef& other) {
+    if (this != &other) Reset(other.m_node);
+    return *this;
+  }
+  CNodeRef& operator=(CMyNode* node) {
+    Reset(node);
+    return *this;
+  }
+  ~CNodeRef() { Detach(); }
+
+  CMyNode* Get() const { return m_node; }
+  operator CMyNode*() const { return m_node; }
+  CMyNode* operator->() const { return m_node; }
+  CMyNode& operator*() const { return *m_node; }
+  void Reset(CMyNode* node = nullptr) {
+    if (node == m_node) return;
+    Detach();
+    Attach(node);
+  }
+
+ private:
+  friend class CMyNode;
+  void Attach(CMyNode* node);
+  void Detach();
+  CMyNode* m_node = nullptr;
+  CNodeRef* m_prev = nullptr;  // the other references to the same node
+  CNodeRef* m_next = nullptr;
 };
 
 // Smallest record a favorites file can hold: six empty strings and five integers.
@@ -67,7 +129,7 @@ extern const char kDeleteMark[];  // "NULL-DELETE"
 
 class CMyNodeList {
  public:
-  CMyNodeList() = default;
+  CMyNodeList();
   virtual ~CMyNodeList();
   CMyNodeList(const CMyNodeList&) = delete;
   CMyNodeList& operator=(const CMyNodeList&) = delete;
@@ -83,10 +145,12 @@ class CMyNodeList {
 
   CMyNode* FindNode(const std::string& name, int kind) const;
   // The general add: categories unique by name and kind, items by address,
-  // name, kind and parent; gives bookmarks a stock icon. A refused node stays
-  // the caller's.
+  // name, kind and parent; gives bookmarks a stock icon. The list takes the
+  // node either way: a refused node is deleted (0), so the caller never
+  // touches it after a refusal.
   int AddNode(CMyNode* node);
-  // The add used while reading a file (no default icon, weaker duplicate test).
+  // The add used while reading a file (no default icon, weaker duplicate
+  // test). Takes the node like AddNode: a refused one is deleted.
   int AddLoadedNode(CMyNode* node);
   int RemoveNode(CMyNode* node);  // takes it out without deleting it
   int CountChildren(const CMyNode* node) const;
@@ -95,6 +159,8 @@ class CMyNodeList {
   int IsSlotFree(int slot, const CMyNode* category) const;
   int FirstFreeItemSlot(const CMyNode* category) const;  // -1 when all 30 are taken
   int MoveItemToCategory(CMyNode* item, CMyNode* category);
+  // AddNode at the parent's first free item slot; takes the item like
+  // AddNode (deleted when no slot is free or it is refused).
   int AddItemAtFreeSlot(CMyNode* item);
 
   // The reading of a whole file at once: each node tested as AddLoadedNode
@@ -113,16 +179,42 @@ class CMyNodeList {
   // Deletes every node.
   void DeleteAll();
   // Forgets every node without deleting it (they were handed to another list).
-  void ReleaseAll() { m_nodes.clear(); }
+  void ReleaseAll();
   // Removes and deletes every node of the given kind, keeping the order of the rest.
   void DeleteKind(int kind);
   // Removes and deletes every node named "NULL-DELETE", keeping the order of the rest.
   void DeleteMarked();
 
+  // While one lives, AddNode finds an equal node through an index instead of
+  // comparing with every node: for importers that add thousands. Meanwhile
+  // the names, addresses, kinds and parents of listed nodes must not change
+  // (nodes may still be added and removed through the list).
+  class CAddBatch {
+   public:
+    explicit CAddBatch(CMyNodeList& list);
+    ~CAddBatch();
+    CAddBatch(const CAddBatch&) = delete;
+    CAddBatch& operator=(const CAddBatch&) = delete;
+
+   private:
+    CMyNodeList& m_list;
+    bool m_owner;
+  };
+
  protected:
   // Appends without any test; used by the loaders after their own checks.
   void Append(CMyNode* node);
+  // AddNode's tests and append; a refused node is left alone.
+  int TryAddNode(CMyNode* node);
   std::vector<CMyNode*> m_nodes;
+
+ private:
+  // AddNode's duplicate test: a node of the same kind and name (and, for an
+  // item, parent and address) is listed.
+  bool HasEqualForAdd(const CMyNode* node);
+  void ForgetAddIndex();  // nodes left the list: the index is built again when needed
+  struct AddIndex;
+  std::unique_ptr<AddIndex> m_addIndex;  // only while a CAddBatch lives
 };
 
 // The clean form of a name or note typed by the user or taken from a file name.

@@ -8,7 +8,9 @@
 #include <shellapi.h>
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "os/shell.h"
+#include "win/gdi_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -39,14 +41,13 @@ bool WineWithoutGecko() {
   for (std::wstring folder : {std::wstring(system) + L"\\gecko", std::wstring(L"Z:\\usr\\share\\wine\\gecko"),
                               std::wstring(L"Z:\\opt\\wine\\gecko")}) {
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) continue;
+    FindHandle h(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    if (!h) continue;
     bool found = false;
     do {
       std::wstring n = fd.cFileName;
       found = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && n != L"." && n != L".." && n != L"plugin";
-    } while (!found && FindNextFileW(h, &fd));
-    FindClose(h);
+    } while (!found && FindNextFileW(h.Get(), &fd));
     if (found) return false;
   }
   return true;
@@ -170,9 +171,7 @@ bool CExplorer1::Create(const std::wstring& name, DWORD style, const RECT& r, HW
 // system without it may start an installer and block the program.
 bool CExplorer1::CreateEngine() {
   if (g_engineOff || WineWithoutGecko()) return false;
-  HMODULE html = LoadLibraryW(L"mshtml.dll");
-  if (!html) return false;
-  FreeLibrary(html);
+  if (!ScopedLibrary(LoadLibraryW(L"mshtml.dll"))) return false;
   if (FAILED(CoCreateInstance(kClsidWebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                               reinterpret_cast<void**>(&m_object))))
     return false;
@@ -220,7 +219,7 @@ void CExplorer1::Navigate(const std::string& address) {
   }
   if (IsWebAddress(address)) {
     m_title = W(address);
-    if (m_openOutside) ShellExecuteW(nullptr, L"open", W(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (m_openOutside) os::ShellOpen(address, os::kShowNormal);
   } else {
     m_title = PageTitle(address);
   }
@@ -239,8 +238,8 @@ void CExplorer1::PaintBanner(HDC dc) {
   lf.lfWeight = FW_BOLD;
   lf.lfCharSet = GB2312_CHARSET;
   lstrcpyW(lf.lfFaceName, L"SimSun");
-  HFONT font = CreateFontIndirectW(&lf);
-  HGDIOBJ old = SelectObject(dc, font);
+  GdiFont font(CreateFontIndirectW(&lf));
+  SelectIn fontIn(dc, font.Get());
   std::wstring text = m_title.empty() ? std::wstring(L"Qimbo\u6536\u85CF") : m_title;
   SetTextColor(dc, RGB(255, 255, 255));
   RECT shadow = rc;
@@ -248,18 +247,14 @@ void CExplorer1::PaintBanner(HDC dc) {
   DrawTextW(dc, text.c_str(), -1, &shadow, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
   SetTextColor(dc, RGB(20, 50, 110));
   DrawTextW(dc, text.c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-  SelectObject(dc, old);
-  DeleteObject(font);
 }
 
 LRESULT CALLBACK CExplorer1::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CExplorer1*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
   switch (msg) {
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(wnd, &ps);
-      if (self && !self->m_browser) self->PaintBanner(dc);
-      EndPaint(wnd, &ps);
+      PaintDc dc(wnd);
+      if (self && !self->m_browser) self->PaintBanner(dc.Get());
       return 0;
     }
     case WM_ERASEBKGND:

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -27,8 +27,7 @@ CPicture::~CPicture() { Release(); }
 void CPicture::Release() {
   if (m_picture) m_picture->Release();
   m_picture = nullptr;
-  if (m_bitmap) DeleteObject(m_bitmap);
-  m_bitmap = nullptr;
+  m_bitmap.Reset();
   m_bitmapSize = SIZE{0, 0};
   m_width = m_height = 0;
 }
@@ -59,7 +58,7 @@ HRESULT PictureFromBytes(const void* bytes, size_t size, IPicture** picture) {
 
 struct Prefetched {
   bool done = false;
-  HBITMAP bitmap = nullptr;
+  GdiBitmap bitmap;
   SIZE size = {0, 0};
 };
 
@@ -76,14 +75,14 @@ Prefetch& ThePrefetch() {
   return *prefetch;
 }
 
-// Reads and decodes one file into a bitmap of its own pixels; null when it
+// Reads and decodes one file into a bitmap of its own pixels; empty when it
 // cannot be read or is no picture.
-HBITMAP DecodeToBitmap(const std::string& path, SIZE* size) {
+GdiBitmap DecodeToBitmap(const std::string& path, SIZE* size) {
   std::string bytes;
-  if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return nullptr;
+  if (!os::ReadWholeFile(path, bytes) || bytes.empty()) return GdiBitmap();
   IPicture* picture = nullptr;
-  if (FAILED(PictureFromBytes(bytes.data(), bytes.size(), &picture)) || !picture) return nullptr;
-  HBITMAP copy = nullptr;
+  if (FAILED(PictureFromBytes(bytes.data(), bytes.size(), &picture)) || !picture) return GdiBitmap();
+  GdiBitmap copy;
   SHORT type = PICTYPE_NONE;
   OLE_HANDLE handle = 0;
   if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle))) {
@@ -91,7 +90,7 @@ HBITMAP DecodeToBitmap(const std::string& path, SIZE* size) {
     BITMAP info = {};
     if (GetObjectW(own, sizeof info, &info)) {
       // A copy of our own: the picture's bitmap goes with the picture.
-      copy = static_cast<HBITMAP>(CopyImage(own, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+      copy.Reset(static_cast<HBITMAP>(CopyImage(own, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
       *size = SIZE{info.bmWidth, info.bmHeight};
     }
   }
@@ -105,11 +104,11 @@ void PrefetchWorker(std::vector<std::string> paths) {
   Prefetch& p = ThePrefetch();
   for (const std::string& path : paths) {
     SIZE size = {0, 0};
-    HBITMAP bitmap = DecodeToBitmap(path, &size);
+    GdiBitmap bitmap = DecodeToBitmap(path, &size);
     std::lock_guard<std::mutex> hold(p.lock);
     Prefetched& entry = p.pictures[path];
     entry.done = true;
-    entry.bitmap = bitmap;
+    entry.bitmap = std::move(bitmap);
     entry.size = size;
     p.changed.notify_all();
   }
@@ -118,7 +117,7 @@ void PrefetchWorker(std::vector<std::string> paths) {
 
 // The prefetched bitmap of a file, taken over by the caller; false when the
 // prefetch does not have that file (or could not decode it).
-bool TakePrefetched(const std::string& path, HBITMAP* bitmap, SIZE* size) {
+bool TakePrefetched(const std::string& path, GdiBitmap* bitmap, SIZE* size) {
   Prefetch& p = ThePrefetch();
   std::unique_lock<std::mutex> hold(p.lock);
   if (!p.pictures.count(path)) return false;
@@ -128,7 +127,7 @@ bool TakePrefetched(const std::string& path, HBITMAP* bitmap, SIZE* size) {
   });
   auto it = p.pictures.find(path);
   if (it == p.pictures.end()) return false;
-  *bitmap = it->second.bitmap;
+  *bitmap = std::move(it->second.bitmap);
   *size = it->second.size;
   p.pictures.erase(it);
   if (!*bitmap) return false;
@@ -159,8 +158,6 @@ void StopPicturePrefetch() {
   Prefetch& p = ThePrefetch();
   if (p.worker.joinable()) p.worker.join();
   std::lock_guard<std::mutex> hold(p.lock);
-  for (auto& entry : p.pictures)
-    if (entry.second.bitmap) DeleteObject(entry.second.bitmap);
   p.pictures.clear();
 }
 
@@ -171,11 +168,11 @@ int PrefetchedPicturesTaken() {
 }
 
 bool CPicture::LoadPictureFile(const std::string& path) {
-  HBITMAP bitmap = nullptr;
+  GdiBitmap bitmap;
   SIZE size = {0, 0};
   if (TakePrefetched(path, &bitmap, &size)) {
     Release();
-    m_bitmap = bitmap;
+    m_bitmap = std::move(bitmap);
     m_bitmapSize = size;
     return true;
   }
@@ -227,13 +224,10 @@ bool CPicture::UpdateSizeOnDC(HDC dc) {
 
 bool CPicture::Show(HDC dc, const RECT& rect) {
   if (m_bitmap) {
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, m_bitmap);
-    BOOL ok = StretchBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, mem, 0, 0,
-                         m_bitmapSize.cx, m_bitmapSize.cy, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    return ok != FALSE;
+    MemoryDc mem(dc);
+    SelectIn bitmapIn(mem.Get(), m_bitmap.Get());
+    return StretchBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, mem.Get(), 0, 0,
+                      m_bitmapSize.cx, m_bitmapSize.cy, SRCCOPY) != FALSE;
   }
   if (!m_picture) return false;
   OLE_XSIZE_HIMETRIC w = 0;
@@ -250,17 +244,14 @@ bool CPicture::Show(HDC dc, const RECT& rect) {
   return true;
 }
 
-int LoadBackgroundImage(const std::string& path, HBITMAP* bitmap, CPicture* picture) {
+int LoadBackgroundImage(const std::string& path, GdiBitmap* bitmap, CPicture* picture) {
   if (EndsWithNoCase(path, ".bmp")) {
-    HBITMAP b = static_cast<HBITMAP>(
-        LoadImageW(nullptr, W(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-    if (*bitmap) DeleteObject(*bitmap);
-    *bitmap = b;
-    return b != nullptr;
+    bitmap->Reset(static_cast<HBITMAP>(
+        LoadImageW(nullptr, W(path).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+    return bitmap->Valid();
   }
   if (EndsWithNoCase(path, ".jpg")) {
-    if (*bitmap) DeleteObject(*bitmap);
-    *bitmap = nullptr;
+    bitmap->Reset();
     return picture->LoadPictureFile(path) && picture->Loaded();
   }
   return 0;
@@ -268,11 +259,9 @@ int LoadBackgroundImage(const std::string& path, HBITMAP* bitmap, CPicture* pict
 
 void PaintBackground(HDC dc, const RECT& rect, HBITMAP bitmap, CPicture* picture) {
   if (bitmap) {
-    HDC mem = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(mem, bitmap);
-    BitBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteDC(mem);
+    MemoryDc mem(dc);
+    SelectIn bitmapIn(mem.Get(), bitmap);
+    BitBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, mem.Get(), 0, 0, SRCCOPY);
   } else if (picture && picture->Loaded()) {
     picture->Show(dc, rect);
   }

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "win/gdi_win32.h"
+
 namespace qb {
 
+// Not copyable: it owns its picture and bitmap.
 class CPicture {
  public:
-  CPicture() = default;
   virtual ~CPicture();
-  CPicture(const CPicture&) = delete;
-  CPicture& operator=(const CPicture&) = delete;
-
   bool LoadPictureData(const unsigned char* bytes, size_t size);
   // The picture of a file: decoded ahead by the prefetch when it has that
   // file (waiting for it if it is still at work), else read and decoded here.
@@ -24,7 +23,7 @@ class CPicture {
   bool UpdateSizeOnDC(HDC dc);
   bool Show(HDC dc, const RECT& rect);
   void Release();
-  bool Loaded() const { return m_picture != nullptr || m_bitmap != nullptr; }
+  bool Loaded() const { return m_picture != nullptr || m_bitmap.Valid(); }
   long Width() const { return m_width; }
   long Height() const { return m_height; }
 
@@ -32,7 +31,7 @@ class CPicture {
   IPicture* m_picture = nullptr;
   // A picture decoded by the prefetch: its pixels, drawn the way the
   // picture object draws a bitmap (stretched from the whole image).
-  HBITMAP m_bitmap = nullptr;
+  GdiBitmap m_bitmap;
   SIZE m_bitmapSize = {0, 0};
   long m_height = 0;
   long m_width = 0;
@@ -49,9 +48,9 @@ void StopPicturePrefetch();
 int PrefetchedPicturesTaken();
 
 // A background image by its ending: ".bmp" as a DIB section, ".jpg" through
-// the picture (the bitmap is then null); other endings load nothing.
-// Returns 1 when something was loaded.
-int LoadBackgroundImage(const std::string& gbkPath, HBITMAP* bitmap, CPicture* picture);
+// the picture (the bitmap is then empty); other endings load nothing and
+// change nothing. Returns 1 when something was loaded.
+int LoadBackgroundImage(const std::string& gbkPath, GdiBitmap* bitmap, CPicture* picture);
 // Paints a background: the bitmap unscaled at the top-left, else the picture
 // stretched into the rectangle.
 void PaintBackground(HDC dc, const RECT& rect, HBITMAP bitmap, CPicture* picture);

@@ -4,21 +4,15 @@
 #include <commctrl.h>
 
 #include "../../res/resource.h"
-#include "skin/common_controls_win32.h"
-#include "widgets/text_win32.h"
+#include "win/common_controls_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
-
-CPromptDlg::~CPromptDlg() {
-  if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
-}
 
 bool CPromptDlg::Create(HWND owner, DWORD uiThread) {
   m_uiThread = uiThread;
   EnsureCommonControls();  // the progress bar
-  m_hWnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROMPT), owner, Proc,
-                              reinterpret_cast<LPARAM>(this));
-  return m_hWnd != nullptr;
+  return CDialogWindow::Create(IDD_PROMPT, owner);
 }
 
 void CPromptDlg::SetProgress(int pos, int range) {
@@ -30,26 +24,19 @@ void CPromptDlg::SetProgress(int pos, int range) {
 void CPromptDlg::SetText(const std::string& gbk) { SetDlgItemTextW(m_hWnd, IDC_PROMPT_TEXT, W(gbk).c_str()); }
 
 void CPromptDlg::Close() {
-  HWND wnd = m_hWnd;
-  m_hWnd = nullptr;
-  if (wnd) DestroyWindow(wnd);
+  DestroyQuietly();
   PostThreadMessageW(m_uiThread, WM_CLOSE_PROMPT, 0, 0);
 }
 
-INT_PTR CALLBACK CPromptDlg::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<CPromptDlg*>(GetWindowLongPtrW(wnd, DWLP_USER));
-  if (!self || msg != WM_COMMAND) return FALSE;
+INT_PTR CPromptDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM) {
+  if (msg != WM_COMMAND) return FALSE;
   switch (LOWORD(wParam)) {
     case IDC_PROMPT_OK:
-      self->Close();
+      Close();
       return TRUE;
     case IDC_PROMPT_CANCEL:
-      if (self->m_cancel) self->m_cancel();
-      self->Close();
+      if (m_cancel) m_cancel();
+      Close();
       return TRUE;
   }
   return FALSE;

@@ -5,29 +5,24 @@
 #include <functional>
 #include <string>
 
-#include "net/netstate.h"  // WM_CLOSE_PROMPT
+#include "win/dialog_win32.h"
+#include "win/messages_win32.h"
 
 namespace qb {
 
-class CPromptDlg {
+class CPromptDlg : public CDialogWindow {
  public:
-  CPromptDlg() = default;
-  ~CPromptDlg();
-  CPromptDlg(const CPromptDlg&) = delete;
-  CPromptDlg& operator=(const CPromptDlg&) = delete;
-
-  // Modeless; the user-interface thread gets WM_CLOSE_PROMPT when a button closes it.
+  // Modeless; the user-interface thread gets WM_CLOSE_PROMPT when a button
+  // closes it, and deletes the object then.
   bool Create(HWND owner, DWORD uiThread);
   void SetCancelHandler(std::function<void()> cancel) { m_cancel = std::move(cancel); }
   void SetProgress(int pos, int range);
   void SetText(const std::string& gbk);
-  HWND GetSafeHwnd() const { return m_hWnd; }
 
  private:
-  static INT_PTR CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
+  INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   void Close();
 
-  HWND m_hWnd = nullptr;
   DWORD m_uiThread = 0;
   std::function<void()> m_cancel;
 };

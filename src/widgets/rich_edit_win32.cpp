@@ -1,5 +1,4 @@
 // The rich edit box with its edit menu.
-#include "skin/subclass_win32.h"
 #include "widgets/rich_edit_win32.h"
 
 #include <commctrl.h>
@@ -7,6 +6,7 @@
 #include <richedit.h>
 
 #include "../../res/resource.h"
+#include "win/subclass_win32.h"
 
 namespace qb {
 
@@ -33,8 +33,9 @@ bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
 
 void CMenuRichEdit::SetAutoURLDetect(bool on) { SendMessageW(m_hWnd, EM_AUTOURLDETECT, on, 0); }
 
-HMENU CMenuRichEdit::BuildMenu() const {
-  HMENU menu = CreatePopupMenu();
+ScopedMenu CMenuRichEdit::BuildMenu() const {
+  ScopedMenu owner(CreatePopupMenu());
+  HMENU menu = owner.Get();
   CHARRANGE sel = {};
   SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&sel));
   bool empty = sel.cpMin == sel.cpMax;
@@ -51,7 +52,7 @@ HMENU CMenuRichEdit::BuildMenu() const {
   AppendMenuW(menu, MF_STRING, ID_RICH_SELECT_ALL, L"Select &All");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, ID_RICH_FONT, L"Select &Font");
-  return menu;
+  return owner;
 }
 
 void CMenuRichEdit::OnCommand(UINT id) {
@@ -112,11 +113,10 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
   switch (msg) {
     case WM_RBUTTONDOWN: {
       SetFocus(wnd);
-      HMENU menu = self->BuildMenu();
+      ScopedMenu menu = self->BuildMenu();
       POINT pt;
       GetCursorPos(&pt);
-      TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, wnd, nullptr);
-      DestroyMenu(menu);
+      TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, wnd, nullptr);
       break;
     }
     case WM_COMMAND:

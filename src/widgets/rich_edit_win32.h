@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "win/handles_win32.h"
+
 namespace qb {
 
 class CMenuRichEdit {
@@ -15,9 +17,8 @@ class CMenuRichEdit {
   bool Create(DWORD style, const RECT& rect, HWND parent, UINT id);
   void SetAutoURLDetect(bool on);
   HWND GetSafeHwnd() const { return m_hWnd; }
-  // Builds the edit menu with its items greyed as the control's state says;
-  // the caller owns the menu.
-  HMENU BuildMenu() const;
+  // Builds the edit menu with its items greyed as the control's state says.
+  ScopedMenu BuildMenu() const;
   void OnCommand(UINT id);
   void SelectFont();
 

@@ -1,11 +1,12 @@
 // The hyperlink static.
-#include "skin/subclass_win32.h"
 #include "widgets/static_link_win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "widgets/text_win32.h"
+#include "win/messages_win32.h"
+#include "win/subclass_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -14,7 +15,6 @@ const UINT_PTR kLinkSubclass = 0x514C4E4B;
 const UINT_PTR kLinkParentSubclass = 0x514C4E50;
 const wchar_t kLinkProp[] = L"QimboStaticLink";
 const wchar_t kLinkParentProp[] = L"QimboStaticLinkParent";
-const UINT kReflectCtlColor = WM_USER + 0x1C00 + WM_CTLCOLORSTATIC;
 HCURSOR g_hand = nullptr;
 bool g_handLoaded = false;
 
@@ -23,18 +23,17 @@ INT_PTR ShellOpen(const std::string& target) {
 }
 CStaticLink::OpenFn g_open = ShellOpen;
 
-// The hand of the system's help viewer, copied once.
+// The hand of the system's help viewer, copied once and kept for the process.
 HCURSOR HandCursor() {
   if (!g_handLoaded) {
     g_handLoaded = true;
     wchar_t dir[MAX_PATH] = {};
     GetWindowsDirectoryW(dir, MAX_PATH);
     std::wstring path = std::wstring(dir) + L"\\winhlp32.exe";
-    HMODULE mod = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ScopedLibrary mod(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (mod) {
-      HCURSOR c = LoadCursorW(mod, MAKEINTRESOURCEW(106));
+      HCURSOR c = LoadCursorW(mod.Get(), MAKEINTRESOURCEW(106));
       if (c) g_hand = CopyCursor(c);
-      FreeLibrary(mod);
     }
   }
   return g_hand;
@@ -51,7 +50,6 @@ CStaticLink::~CStaticLink() {
     qb::Unsubclass(m_hWnd, Proc, kLinkSubclass);
     RemovePropW(m_hWnd, kLinkProp);
   }
-  if (m_font) DeleteObject(m_font);
 }
 
 bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
@@ -70,7 +68,7 @@ bool CStaticLink::SubclassDlgItem(UINT id, HWND parent) {
 
 LRESULT CALLBACK CStaticLink::ParentProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if (msg == WM_CTLCOLORSTATIC && GetPropW(reinterpret_cast<HWND>(lParam), kLinkProp))
-    return SendMessageW(reinterpret_cast<HWND>(lParam), kReflectCtlColor, wParam, lParam);
+    return SendMessageW(reinterpret_cast<HWND>(lParam), OCM_LINK_CTLCOLOR, wParam, lParam);
   if (msg == WM_NCDESTROY) {
     qb::Unsubclass(wnd, ParentProc, kLinkParentSubclass);
     RemovePropW(wnd, kLinkParentProp);
@@ -88,9 +86,10 @@ LRESULT CStaticLink::CtlColor(HDC dc) {
     HFONT current = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
     GetObjectW(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
     lf.lfUnderline = TRUE;
-    m_font = CreateFontIndirectW(&lf);
+    m_font.Reset(CreateFontIndirectW(&lf));
   }
-  SelectObject(dc, m_font);
+  // Into the DC the control paints with: it stays there for that painting.
+  SelectObject(dc, m_font.Get());
   SetTextColor(dc, m_colour);
   SetBkMode(dc, TRANSPARENT);
   return reinterpret_cast<LRESULT>(GetStockObject(HOLLOW_BRUSH));
@@ -107,7 +106,7 @@ std::string CStaticLink::ResolveLink() const {
 LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
   auto* self = reinterpret_cast<CStaticLink*>(ref);
   switch (msg) {
-    case kReflectCtlColor: {
+    case OCM_LINK_CTLCOLOR: {
       LRESULT r = self->CtlColor(reinterpret_cast<HDC>(wParam));
       if (r) return r;
       break;
@@ -122,11 +121,11 @@ LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
         self->m_hover = true;
         self->m_colour = kHover;
         self->Redraw();
-        SetTimer(wnd, 1, 100, nullptr);
+        SetTimer(wnd, kLinkHoverTimer, 100, nullptr);
       }
       return HTCLIENT;
     case WM_TIMER:
-      if (wParam == 1) {
+      if (wParam == kLinkHoverTimer) {
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(wnd, &pt);
@@ -134,7 +133,7 @@ LRESULT CALLBACK CStaticLink::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
         GetClientRect(wnd, &rc);
         if (!PtInRect(&rc, pt)) {
           self->m_hover = false;
-          KillTimer(wnd, 1);
+          KillTimer(wnd, kLinkHoverTimer);
           self->m_colour = kUnvisited;
           self->Redraw();
         }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "win/gdi_win32.h"
+
 namespace qb {
 
 class CStaticLink {
@@ -37,7 +39,7 @@ class CStaticLink {
   HWND m_hWnd = nullptr;
   std::string m_link;
   COLORREF m_colour = kUnvisited;
-  HFONT m_font = nullptr;
+  GdiFont m_font;  // the control's font, underlined
   bool m_hover = false;
   bool m_deleteOnDestroy = false;
 };

@@ -2,7 +2,8 @@
 #include "widgets/tray_win32.h"
 
 #include "os/os.h"
-#include "widgets/text_win32.h"
+#include "win/messages_win32.h"
+#include "win/text_win32.h"
 
 namespace qb {
 
@@ -29,7 +30,7 @@ CSystemTray::~CSystemTray() {
 
 LRESULT CALLBACK CSystemTray::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<CSystemTray*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
-  if (msg == WM_TIMER && wParam == kTimerId && self) {
+  if (msg == WM_TIMER && wParam == kTrayAnimationTimer && self) {
     self->OnTimer();
     return 0;
   }
@@ -68,42 +69,32 @@ bool CSystemTray::SetIcon(HICON icon) {
   return ok;
 }
 
-void CSystemTray::FreeIconList() {
-  for (HICON h : m_icons)
-    if (h) DestroyIcon(h);
-  m_icons.clear();
-}
-
 bool CSystemTray::SetIconList(UINT firstId, UINT lastId) {
   HICON shown = m_data.hIcon;
-  std::vector<HICON> fresh;
+  std::vector<ScopedIcon> fresh;
   for (UINT id = firstId; id <= lastId; ++id) {
-    HICON h = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
-                                            GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    ScopedIcon h(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
     try {
-      fresh.push_back(h);
+      fresh.push_back(std::move(h));
     } catch (...) {
-      for (HICON f : fresh)
-        if (f) DestroyIcon(f);
       FreeIconList();
       return false;
     }
   }
   // The icon on show may belong to the old list: keep showing a live icon.
   bool showingOld = false;
-  for (HICON h : m_icons) showingOld |= h == shown;
-  std::vector<HICON> old;
+  for (const ScopedIcon& h : m_icons) showingOld |= h.Get() == shown;
+  std::vector<ScopedIcon> old;
   old.swap(m_icons);
   m_icons = std::move(fresh);
   m_current = 0;
-  if (showingOld && !m_icons.empty()) SetIcon(m_icons[0]);
+  if (showingOld && !m_icons.empty()) SetIcon(m_icons[0].Get());
   if (showingOld && m_saved) {
-    for (HICON h : old)
-      if (h == m_saved) m_saved = nullptr;
+    for (const ScopedIcon& h : old)
+      if (h.Get() == m_saved) m_saved = nullptr;
   }
-  for (HICON h : old)
-    if (h) DestroyIcon(h);
-  return true;
+  return true;  // the old list goes with `old`
 }
 
 bool CSystemTray::Animate(UINT intervalMs, int maxSeconds) {
@@ -111,7 +102,7 @@ bool CSystemTray::Animate(UINT intervalMs, int maxSeconds) {
   m_start = os::TickCount();
   m_maxSeconds = maxSeconds;
   m_saved = m_data.hIcon;
-  m_timer = m_hWnd ? SetTimer(m_hWnd, kTimerId, intervalMs, nullptr) : 0;
+  m_timer = m_hWnd ? SetTimer(m_hWnd, kTrayAnimationTimer, intervalMs, nullptr) : 0;
   return m_timer != 0;
 }
 
@@ -125,7 +116,7 @@ void CSystemTray::OnTimer() {
   }
   if (m_icons.empty()) return;
   m_current = (m_current + 1) % m_icons.size();
-  SetIcon(m_icons[m_current]);
+  SetIcon(m_icons[m_current].Get());
 }
 
 void CSystemTray::StopAnimation() {

@@ -7,16 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "win/handles_win32.h"
+
 namespace qb {
 
+// Not copyable: it owns its icons and its window.
 class CSystemTray {
  public:
-  enum { kTimerId = 4567 };
-  CSystemTray() = default;
   ~CSystemTray();
-  CSystemTray(const CSystemTray&) = delete;
-  CSystemTray& operator=(const CSystemTray&) = delete;
-
   // The tip is GBK; only its first 63 bytes are shown (cut at a character).
   bool Create(HWND owner, UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
   bool SetIcon(HICON icon);
@@ -30,18 +28,18 @@ class CSystemTray {
   bool Animating() const { return m_timer != 0; }
   HICON CurrentIcon() const { return m_data.hIcon; }
   size_t IconCount() const { return m_icons.size(); }
-  HICON ListIcon(size_t i) const { return i < m_icons.size() ? m_icons[i] : nullptr; }
+  HICON ListIcon(size_t i) const { return i < m_icons.size() ? m_icons[i].Get() : nullptr; }
   std::string Tip() const;
   HWND Window() const { return m_hWnd; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
-  void FreeIconList();
+  void FreeIconList() { m_icons.clear(); }
 
   HWND m_hWnd = nullptr;
   bool m_enabled = false;
   NOTIFYICONDATAW m_data{};
-  std::vector<HICON> m_icons;
+  std::vector<ScopedIcon> m_icons;
   UINT_PTR m_timer = 0;
   size_t m_current = 0;
   unsigned m_start = 0;

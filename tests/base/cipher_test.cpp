@@ -28,6 +28,9 @@ TEST(Cipher, EdgesOfTheLetterAlphabet) {
   EXPECT_EQ(DecodeText("zq"), "K");
   // Plain text ends at its first zero byte.
   EXPECT_EQ(EncodeText(std::string("ab\0cd", 5)), EncodeText("ab"));
+  // So does a decoded one: "CKHIFC" holds 'a', a zero byte, 'a'.
+  EXPECT_EQ(DecodeText("CKHIFC"), "a");
+  EXPECT_EQ(DecodeText("ELCK"), "");  // a zero byte first
 }
 
 TEST(Cipher, RoundTripsEveryByteValueAndGbk) {

@@ -1,5 +1,8 @@
 // Circles and chat against a scripted server and a scripted peer.
 #include "net/netstate.h"
+#include "net_access.h"
+#include "panels/circles.h"
+#include "panels/panel_logic.h"
 #include "nettest.h"
 
 using namespace qb;
@@ -27,10 +30,9 @@ class CircleTest : public NetFixture {
   // Logs in, asks for the circle of `node` and answers with a member list of
   // the user, a reachable peer and an unreachable member.
   void EnterWithMembers(CMyNode* node, const std::string& circle) {
-    if (!net->m_bLoggedIn) LogIn(kMe);
+    if (!net->Login().LoggedIn()) LogIn(kMe);
     size_t opened = PostCount(WM_OPEN_CHAT);
-    net->m_pRequestingNode = node;
-    ASSERT_EQ(kCircleRequestSent, net->EnterCircle(node));
+    ASSERT_EQ(kCircleRequestSent, net->Circles().RequestCircle(node));
     server->Receive();
     std::vector<GroupListMember> members = {{DottedAddress(kClientAddr), "我", kMe, circle},
                                             {DottedAddress(kPeerAddr), "朋友", kPeer, circle},
@@ -41,7 +43,7 @@ class CircleTest : public NetFixture {
   void PeerSays(int32_t number, const std::string& body) {
     size_t before = ui.posts.size();
     peer->Send(number, body);
-    ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == number; }));
+    ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == number; }));
     (void)before;
   }
 };
@@ -51,13 +53,13 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   // A name made only of filtered words is not sent, and stays shortened.
   std::string bad = std::string(kCircleNameFilter[0]) + kCircleNameFilter[1];
   CMyNode* cat = NewNode(tree, UrlCategory, bad);
-  EXPECT_EQ(kCircleRequestNotSent, net->EnterCircle(cat));
+  EXPECT_EQ(kCircleRequestNotSent, net->Circles().EnterCircle(cat));
   EXPECT_LT(cat->m_strName.size(), bad.size());
   EXPECT_TRUE(server->Quiet(150));
 
   // A filtered word inside a name goes; the rest is sent.
   CMyNode* mixed = NewNode(tree, UrlCategory, std::string("新闻") + kCircleNameFilter[0] + "网");
-  EXPECT_EQ(kCircleRequestSent, net->EnterCircle(mixed));
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(mixed));
   EXPECT_EQ("新闻网", mixed->m_strName);
   FieldList f;
   ASSERT_TRUE(SplitFields(server->Receive().text, f));
@@ -66,7 +68,7 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   // A 300-byte address: only the first 200 bytes go; the item keeps all.
   std::string url = "http://example.com/" + std::string(281, 'q');
   CMyNode* item = NewNode(tree, UrlItem, "长地址", url, mixed);
-  EXPECT_EQ(kCircleRequestSent, net->EnterCircle(item));
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(item));
   ASSERT_TRUE(SplitFields(server->Receive().text, f));
   EXPECT_EQ(url.substr(0, 200), f[6]);
   EXPECT_EQ("新闻网", f[7]);
@@ -74,35 +76,35 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
 
   // The server names the circle by those 200 bytes: the item gets its mark.
   int saves = 0;
-  net->m_saveFavorites = [&] { return ++saves; };
+  net->Circles().m_saveFavorites = [&] { return ++saves; };
   CMyNode* shown = nullptr;
-  net->m_showCategoryItems = [&](CMyNode* c) { shown = c; };
-  net->m_pRequestingNode = item;
+  net->Circles().m_showCategoryItems = [&](CMyNode* c) { shown = c; };
+  qb::NetStateTestAccess::RequestingNode(*net) = item;
   server->Send(3, MsgGroupList(url.substr(0, 200), {{DottedAddress(kClientAddr), "我", kMe, url.substr(0, 200)}}));
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_OPEN_CHAT) == 1; }));
   EXPECT_EQ("GROUP", item->m_strCircle);
   EXPECT_EQ(1, saves);
   EXPECT_EQ(mixed, shown);
-  EXPECT_EQ("长地址", net->m_strCircleTitle);
+  EXPECT_EQ("长地址", net->Circles().CircleTitle());
 }
 
 TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   LogIn(kMe);
   CMyNode* cat = NewNode(tree, UrlCategory, "音乐");
-  net->m_pRequestingNode = cat;
+  qb::NetStateTestAccess::RequestingNode(*net) = cat;
   FieldList f{"LIST", "1", "别的圈", "1.2.3.4", "x", "7", "别的圈"};
-  net->OnGroupReply(f);
-  EXPECT_EQ("别的圈", net->m_strCurrentCircle);
+  net->Circles().OnGroupReply(f);
+  EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
   EXPECT_EQ("Reserved", cat->m_strCircle);
   // A count of 0 changes nothing.
   FieldList zero{"LIST", "0", "第三"}, unnamed{"LIST", "1", "", "1.2.3.4", "x", "7", ""};
-  net->OnGroupReply(zero);
-  net->OnGroupReply(unnamed);
-  EXPECT_EQ("别的圈", net->m_strCurrentCircle);
+  net->Circles().OnGroupReply(zero);
+  net->Circles().OnGroupReply(unnamed);
+  EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
   // Replies to the request itself are boxes.
   FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
-  net->OnGroupReply(ok);
-  net->OnGroupReply(failed);
+  net->Circles().OnGroupReply(ok);
+  net->Circles().OnGroupReply(failed);
   ASSERT_EQ(2u, ui.boxes.size());
   EXPECT_EQ("加入社区成功！", ui.boxes[0].text);
   EXPECT_EQ("加入社区失败！", ui.boxes[1].text);
@@ -112,9 +114,9 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   CMyNode* cat = NewNode(tree, UrlCategory, "读书");
   EnterWithMembers(cat, "读书");
   EXPECT_EQ("GROUP", cat->m_strCircle);
-  ASSERT_EQ(3u, net->m_members.size());
-  EXPECT_EQ("朋友(200)", net->m_members[1]->display);
-  EXPECT_EQ("不在(300)留言", net->m_members[2]->display);
+  ASSERT_EQ(3u, net->Circles().Members().size());
+  EXPECT_EQ("朋友(200)", net->Circles().Members()[1]->display);
+  EXPECT_EQ("不在(300)留言", net->Circles().Members()[2]->display);
 
   // Only the reachable other member hears of the arrival.
   FieldList f;
@@ -122,31 +124,31 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   EXPECT_EQ((FieldList{"2", "GROUP", "USERENTER", FormatNumber(AddressNumber(kClientAddr)), "我", "100", "读书"}), f);
   EXPECT_TRUE(peer->Quiet(150));
 
-  net->m_bChatWindowOpen = true;
-  net->LeaveCurrentCircle();
+  net->Circles().SetChatWindowOpen(true);
+  net->Circles().LeaveCurrentCircle();
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "GROUP", "USEROUT", "100", "读书", FormatNumber(AddressNumber(kClientAddr)), "我"}), f);
-  EXPECT_TRUE(net->m_members.empty());
-  EXPECT_FALSE(net->IsCircleCurrent());
-  EXPECT_EQ("QB4K", net->m_strCircleTitle);
+  EXPECT_TRUE(net->Circles().Members().empty());
+  EXPECT_FALSE(net->Circles().IsCircleCurrent());
+  EXPECT_EQ("QB4K", net->Circles().CircleTitle());
   EXPECT_EQ(1u, PostCount(WM_CLOSE_CHAT));
 
   // Logout leaves the circle first, then says goodbye twice.
   EnterWithMembers(cat, "读书");
   peer->Receive();
-  ASSERT_TRUE(net->SendLogout());
+  ASSERT_TRUE(net->Login().SendLogout());
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ("USEROUT", f[2]);
   EXPECT_NE(std::string::npos, server->Receive().text.find("<LGO>"));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<LGO>"));
 
   // Dropping out names the circle's key.
-  EXPECT_TRUE(net->DropOutOfCircle(cat));
+  EXPECT_TRUE(net->Circles().DropOutOfCircle(cat));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><读书><100>"));
   // A program item has no circle, and no node is nothing to drop.
   CMyNode* program = NewNode(tree, ProgramItem, "计算器");
-  EXPECT_EQ(0, net->DropOutOfCircle(program));
-  EXPECT_EQ(0, net->DropOutOfCircle(nullptr));
+  EXPECT_EQ(0, net->Circles().DropOutOfCircle(program));
+  EXPECT_EQ(0, net->Circles().DropOutOfCircle(nullptr));
   EXPECT_TRUE(server->Quiet(150));
 }
 
@@ -157,31 +159,31 @@ TEST_F(CircleTest, UserEnterAndUserOutRules) {
 
   // USEROUT: the member stays, marked for leave-words.
   PeerSays(20, MsgUserOut(kPeer, "读书", AddressNumber(kPeerAddr), "朋友"));
-  EXPECT_EQ("朋友(200)留言", net->FindMemberByUser(kPeer)->display);
+  EXPECT_EQ("朋友(200)留言", net->Circles().FindMemberByUser(kPeer)->display);
   EXPECT_EQ(changed + 1, PostCount(WM_MEMBER_CHANGED));
-  EXPECT_EQ(kPeerAddr, net->FindMemberByUser(kPeer)->address);
+  EXPECT_EQ(kPeerAddr, net->Circles().FindMemberByUser(kPeer)->address);
 
   // USERENTER for a known member in another circle: new nickname, no suffix.
   PeerSays(21, MsgUserEnter(AddressNumber(kPeerAddr), "新名", kPeer, "另一个圈"));
-  CircleMember* m = net->FindMemberByUser(kPeer);
+  CircleMember* m = net->Circles().FindMemberByUser(kPeer);
   EXPECT_EQ("新名(200)", m->display);
   EXPECT_EQ("另一个圈", m->circle);
   EXPECT_EQ(changed + 2, PostCount(WM_MEMBER_CHANGED));
   EXPECT_EQ(m->serial, ui.posts.back().wParam);
-  EXPECT_EQ(m, net->FindMember(ui.posts.back().wParam));
+  EXPECT_EQ(m, net->Circles().FindMember(ui.posts.back().wParam));
 
   // USERENTER for a stranger adds a member; an incomplete one does nothing.
   PeerSays(22, MsgUserEnter(AddressNumber(MakeAddress(10, 1, 2, 3)), "新人", 400, "读书"));
-  EXPECT_EQ(4u, net->m_members.size());
+  EXPECT_EQ(4u, net->Circles().Members().size());
   EXPECT_EQ(1u, PostCount(WM_MEMBER_ADDED));
   PeerSays(23, "<GROUP><USERENTER><1><x><500>");
-  EXPECT_EQ(4u, net->m_members.size());
+  EXPECT_EQ(4u, net->Circles().Members().size());
 
   // With a single member listed USEROUT changes nothing.
-  net->m_members.resize(1);
+  qb::NetStateTestAccess::Members(*net).resize(1);
   size_t before = PostCount(WM_MEMBER_CHANGED);
   PeerSays(24, MsgUserOut(kMe, "读书", 0, "我"));
-  EXPECT_EQ("我(100)", net->m_members[0]->display);
+  EXPECT_EQ("我(100)", net->Circles().Members()[0]->display);
   EXPECT_EQ(before, PostCount(WM_MEMBER_CHANGED));
 }
 
@@ -201,7 +203,7 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   ChatSendInput in;
   in.text = std::string(700, 'w');
   in.format = DefaultInputFormat();
-  ChatSendOutcome out = net->OnChatSend(in);
+  ChatSendOutcome out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   EXPECT_TRUE(out.clearInput);
   EXPECT_TRUE(out.echo.empty());  // the own line comes back over the network
@@ -219,7 +221,7 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
 
   in.text = "a<b>c";
   in.receiveOnlyFromSelected = true;  // then the line is echoed at once
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   ASSERT_EQ(2u, out.echo.size());
   EXPECT_EQ("a<b>c", out.echo[1].text);
   EXPECT_NE(std::string::npos, out.echo[0].text.find("我(100)"));
@@ -232,31 +234,54 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   // The peer answers with the same escaped text and its own font.
   CharFormat cf = DefaultInputFormat();
   cf.crTextColor = 0xFF8000;
-  net->m_chatRecords.clear();
+  net->Chat().TakeRecords();
   PeerSays(30, MsgChatText(kPeer, EscapeChatText("a<b>c"), cf));
-  ASSERT_EQ(1u, net->m_chatRecords.size());
-  EXPECT_EQ(kPeerAddr, net->m_chatRecords[0]->address);
+  ASSERT_EQ(1u, net->Chat().Records().size());
+  EXPECT_EQ(kPeerAddr, net->Chat().Records()[0]->address);
   std::vector<ChatLine> lines;
-  ASSERT_TRUE(net->OnChatArrived(0, false, nullptr, lines));
+  ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
   ASSERT_EQ(2u, lines.size());
   EXPECT_EQ(0u, lines[0].text.find("\r\n朋友(200)   "));
   EXPECT_EQ("a<b>c", lines[1].text);
   EXPECT_TRUE(lines[1].format == cf);
-  EXPECT_TRUE(net->m_chatRecords.empty());
+  EXPECT_TRUE(net->Chat().Records().empty());
 
   // The word filter works on lines to everybody too; a line of nothing but
   // such words is not sent at all, and the box is cleared all the same.
   in.receiveOnlyFromSelected = false;
   in.text = std::string("好") + kChatWordFilter[2] + "书";
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ("好书", f.at(4));
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   EXPECT_FALSE(out.sent);
   EXPECT_TRUE(out.clearInput);
   EXPECT_TRUE(peer->Quiet(150));
+}
+
+// Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel
+// whole, beside real brackets, both ways.
+TEST_F(ChatTest, ChineseWordsArriveWhole) {
+  ChatSendInput in;
+  in.text = "报道<定点>法定";
+  in.format = DefaultInputFormat();
+  ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+  FieldList f;
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  ASSERT_GE(f.size(), 5u);
+  EXPECT_EQ("\xB1\xA8\xB5\xC0" "\xA8\xB5" "\xB6\xA8\xB5\xE3" "\xA8\xB6" "\xB7\xA8\xB6\xA8", f[4]);
+  if (kPeerPorts == kClientPorts) {  // the client hears its own line too
+    ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_CHAT_ARRIVED) == 1; }));
+  }
+
+  net->Chat().TakeRecords();
+  PeerSays(31, MsgChatTextPlain(kPeer, EscapeChatText("波段>报道")));
+  std::vector<ChatLine> lines;
+  ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("波段>报道", lines[1].text);
 }
 
 TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
@@ -264,29 +289,29 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   in.sendOnlyToSelected = true;
   in.text = "你好";
   // Nobody selected: nothing happens and the input keeps its text.
-  ChatSendOutcome out = net->OnChatSend(in);
+  ChatSendOutcome out = net->Chat().OnChatSend(in);
   EXPECT_FALSE(out.clearInput);
   EXPECT_FALSE(out.sent);
 
   // Reachable: a plain line without font fields, prefixed with the target.
-  in.selected = net->FindMemberByUser(kPeer);
-  out = net->OnChatSend(in);
+  in.selected = net->Circles().FindMemberByUser(kPeer);
+  out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   FieldList f;
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "CHAT", "TEXT", "100", "对 [朋友(200)]说:   你好"}), f);
 
   // Unreachable: a leave-word of at most 240 bytes through the server.
-  in.selected = net->FindMemberByUser(kAway);
+  in.selected = net->Circles().FindMemberByUser(kAway);
   in.text = std::string(300, 'L');
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
   std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
   EXPECT_EQ(expected, server->Receive().text);
   // Exactly 240 bytes go whole, without the warning.
   in.text = std::string(240, 'M');
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   ASSERT_EQ(2u, out.echo.size());
   EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
   EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
@@ -295,14 +320,14 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
   in.text = "x";
   for (int i = 0; i < 150; ++i) in.text += "字";
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
   EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
-  out = net->OnChatSend(in);
+  out = net->Chat().OnChatSend(in);
   EXPECT_FALSE(out.sent);
   EXPECT_TRUE(out.clearInput);
   EXPECT_TRUE(server->Quiet(150));
@@ -317,45 +342,45 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
 
   // Only from the selected member: others' lines are dropped, leave-words stay shown.
   std::vector<ChatLine> lines;
-  CircleMember* peerMember = net->FindMemberByUser(kPeer);
-  EXPECT_FALSE(net->OnChatArrived(0, true, nullptr, lines));
-  EXPECT_EQ(2u, net->m_chatRecords.size());
-  ASSERT_TRUE(net->OnChatArrived(0, true, peerMember, lines));
+  CircleMember* peerMember = net->Circles().FindMemberByUser(kPeer);
+  EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
+  EXPECT_EQ(2u, net->Chat().Records().size());
+  ASSERT_TRUE(net->Chat().OnChatArrived(0, true, peerMember, lines));
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ("第一第二", lines[0].text);
 
   // Plaza lists replace the members; joins stop at 14; a leave needs two.
   server->Send(42, MsgChatList({{"10.1.2.3", "甲"}, {"10.1.2.4", ""}}));
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 42; }));
-  ASSERT_EQ(2u, net->m_members.size());
-  EXPECT_EQ("10.1.*.*", MemberRowText(*net->m_members[1]));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 42; }));
+  ASSERT_EQ(2u, net->Circles().Members().size());
+  EXPECT_EQ("10.1.*.*", MemberRowText(*net->Circles().Members()[1]));
   for (int i = 0; i < 15; ++i) {
     FieldList add{"ADDUSER", "10.0.0." + std::to_string(i), "n"};
-    net->OnServerChat(add);
+    net->Chat().OnServerChat(add);
   }
-  EXPECT_EQ(14u, net->m_members.size());
+  EXPECT_EQ(14u, net->Circles().Members().size());
   FieldList del{"DELEUSER", "10.1.2.3"};
-  uintptr_t gone = net->m_members[0]->serial;
-  net->OnServerChat(del);
-  EXPECT_EQ(13u, net->m_members.size());
+  uintptr_t gone = net->Circles().Members()[0]->serial;
+  net->Chat().OnServerChat(del);
+  EXPECT_EQ(13u, net->Circles().Members().size());
   EXPECT_EQ(gone, ui.posts.back().wParam);
-  EXPECT_FALSE(net->FindMember(gone));  // a late look-up finds nothing
+  EXPECT_FALSE(net->Circles().FindMember(gone));  // a late look-up finds nothing
   FieldList odd{"NOSUCH", "10.1.2.4"};
-  net->OnServerChat(odd);
-  EXPECT_EQ(13u, net->m_members.size());
+  net->Chat().OnServerChat(odd);
+  EXPECT_EQ(13u, net->Circles().Members().size());
   // The last member is never taken out.
   server->Send(43, MsgChatList({{"10.1.2.5", "乙"}}));
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 43; }));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 43; }));
   FieldList last{"DELEUSER", "10.1.2.5"};
-  net->OnServerChat(last);
-  ASSERT_EQ(1u, net->m_members.size());
-  EXPECT_EQ(ParseDottedAddress("10.1.2.5"), net->m_members[0]->address);
+  net->Chat().OnServerChat(last);
+  ASSERT_EQ(1u, net->Circles().Members().size());
+  EXPECT_EQ(ParseDottedAddress("10.1.2.5"), net->Circles().Members()[0]->address);
 
   FieldList ad{"http://ad.example/x"}, notAd{"ftp://x"};
-  net->OnChatAd(notAd);
+  net->Chat().OnChatAd(notAd);
   EXPECT_EQ(0u, PostCount(WM_CHAT_AD));
-  net->OnChatAd(ad);
-  EXPECT_EQ("http://ad.example/x", net->m_strAdAddress);
+  net->Chat().OnChatAd(ad);
+  EXPECT_EQ("http://ad.example/x", net->Chat().AdAddress());
   EXPECT_EQ(1u, PostCount(WM_CHAT_AD));
 }
 
@@ -387,13 +412,17 @@ TEST(WordFilter, TablesAndCharacterBoundaries) {
   EXPECT_EQ("z", ApplyWordFilter("\xB0\xA1z", table, 2));
 }
 
+// The circle commands of the panels and the item editor (panels/circles.h,
+// panels/panel_logic.h) over the real network state's circles part.
 TEST_F(CircleTest, PanelCommandsNeedTheLoginAndKeepTheMarks) {
   CMyNode* cat = NewNode(tree, UrlCategory, "读书");
   CMyNode* item = NewNode(tree, UrlItem, "书店", "http://books.example/", cat);
   item->m_strCircle = "GROUP";
-  EXPECT_EQ(0, net->CommandEnterCircle(cat));
-  EXPECT_FALSE(net->CommandDeleteGroupItem(item));
-  EXPECT_EQ(0, net->CommandJoinCheckBox(item, false));
+  panels::CircleService circles = panels::CirclesOf(*net);
+  auto dropOut = [](CMyNode* n, void* state) { static_cast<CNetState*>(state)->Circles().DropOutOfCircle(n); };
+  EXPECT_EQ(0, panels::EnterCategoryCircle(circles, cat, ui));
+  EXPECT_EQ(panels::kRefusedCircle, panels::DeleteItemNode(tree, item, net->Login().LoggedIn(), ui, dropOut, net.get()));
+  EXPECT_EQ(0, panels::JoinCircleCheckBox(circles, item, false, ui));
   ASSERT_EQ(3u, ui.boxes.size());
   EXPECT_EQ("您还未登录,请先登录！", ui.boxes[0].text);
   EXPECT_EQ(kMbIconInformation, ui.boxes[0].flags & 0xF0);
@@ -403,22 +432,23 @@ TEST_F(CircleTest, PanelCommandsNeedTheLoginAndKeepTheMarks) {
   EnterWithMembers(cat, "读书");
   peer->Receive();
   // Asking again for the circle that is open in the chat window does nothing.
-  net->m_bChatWindowOpen = true;
-  EXPECT_EQ(0, net->CommandEnterCircle(cat));
+  net->Circles().SetChatWindowOpen(true);
+  EXPECT_EQ(0, panels::EnterCategoryCircle(circles, cat, ui));
   // The item's circle: the current one is left first, then the chat closes.
-  EXPECT_EQ(kCircleRequestSent, net->CommandEnterCircle(item));
+  EXPECT_EQ(kCircleRequestSent, panels::EnterItemCircle(circles, item, ui));
   EXPECT_NE(std::string::npos, peer->Receive().text.find("<USEROUT>"));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><UPNODE><100><书店><1><http://books.example/>"));
-  EXPECT_EQ(item, net->m_pRequestingNode);
+  EXPECT_EQ(item, net->Circles().RequestingNode());
   EXPECT_EQ(WM_CLOSE_CHAT, ui.posts.back().msg);
 
   // Unticking "join circle" drops out and clears the mark.
-  EXPECT_TRUE(net->CommandJoinCheckBox(item, false));
+  EXPECT_TRUE(panels::JoinCircleCheckBox(circles, item, false, ui));
   EXPECT_EQ("Reserved", item->m_strCircle);
   EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><http://books.example/><100>"));
-  // Deleting a marked item drops out first and forgets it as the requester.
+  // Deleting a marked item drops out first; once the tree frees it, it is
+  // no requester any more.
   item->m_strCircle = "GROUP";
-  EXPECT_TRUE(net->CommandDeleteGroupItem(item));
-  EXPECT_FALSE(net->m_pRequestingNode);
+  EXPECT_EQ(panels::kDeleted, panels::DeleteItemNode(tree, item, net->Login().LoggedIn(), ui, dropOut, net.get()));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<DROPOUT>"));
+  EXPECT_FALSE(net->Circles().RequestingNode());
 }

@@ -1,6 +1,7 @@
 // The server link over real loopback UDP: queue limits, numbering, link
 // choice, what a link delivers, and the dispatchers.
 #include "nettest.h"
+#include "net_access.h"
 
 using namespace qb;
 using namespace nettest;
@@ -105,10 +106,10 @@ TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
 }
 
 TEST_F(LinkTest, DispatchServerAndPeerMessages) {
-  net->m_nUser = 5;
+  net->Login().SetUser(5);
   server->Send(7, "<LGI><OK><5>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_bLoggedIn; }));
-  EXPECT_EQ(7, net->m_nLastReceived);
+  ASSERT_TRUE(PumpUntil([&] { return net->Login().LoggedIn(); }));
+  EXPECT_EQ(7, net->LastReceived());
   ASSERT_EQ(1u, PostCount(WM_LOGIN_RESULT));
   EXPECT_EQ(0x433u, ui.posts.back().msg);
   EXPECT_EQ(101u, ui.posts.back().wParam);  // accepted
@@ -116,16 +117,16 @@ TEST_F(LinkTest, DispatchServerAndPeerMessages) {
   EXPECT_EQ("<1><REQWORDS><5>\r\n", server->Receive().text);
 
   // LGI from a peer is ignored, but its number is kept.
-  net->m_bLoggedIn = false;
+  qb::NetStateTestAccess::LoggedIn(*net) = false;
   peer->Send(9, "<LGI><OK><5>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 9; }));
-  EXPECT_FALSE(net->m_bLoggedIn);
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 9; }));
+  EXPECT_FALSE(net->Login().LoggedIn());
   EXPECT_EQ(1u, PostCount(WM_LOGIN_RESULT));
 
   // A datagram without any '>' is dropped; the number stays.
   peer->SendRaw(std::string("<12 no fields", 13) + '\0', kClientPorts);
   peer->Send(13, "<UNKNOWN>");
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 13; }));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 13; }));
 }
 
 TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
@@ -138,12 +139,11 @@ TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
   EXPECT_FALSE(lost.Sender().SendToPeer("<CHAT>", false, kPeerAddr));
   EXPECT_FALSE(lost.Sender().ReplyToServer(3, "<FAV>"));
   // A download whose READY cannot go out ends at once, as failed.
-  lost.m_nMode = 2;
+  NetStateTestAccess::TransferMode(lost) = CNetTransfer::kDownloading;
   FieldList count{"DOWN", "COUNT", "3"};
-  lost.OnFavReply(count);
-  EXPECT_EQ(0, lost.m_nMode);
-  EXPECT_EQ(0, lost.m_nDownloadTotal);
-  EXPECT_FALSE(lost.m_pDownloadList);
+  lost.Transfer().OnFavReply(count);
+  EXPECT_EQ(0, lost.Transfer().Mode());
+  EXPECT_FALSE(lost.Transfer().DownloadList());
   ASSERT_FALSE(ui.posts.empty());
   EXPECT_EQ(0x432u, ui.posts.back().msg);
   EXPECT_EQ(102u, ui.posts.back().wParam);
@@ -152,7 +152,7 @@ TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
   server->Send(4, "<VER><2000>");
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ(1, lost.PumpReceived());
-  EXPECT_EQ(0, lost.m_nLastReceived);
+  EXPECT_EQ(0, lost.LastReceived());
   EXPECT_TRUE(ui.posts.empty());
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_TRUE(server->Quiet(100));
@@ -199,6 +199,44 @@ TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
   EXPECT_EQ(kLinkCount - 1, links.Start(c));
   EXPECT_FALSE(links.SendQueue(2));
   EXPECT_TRUE(links.SendQueue(1));
+  links.Stop();
+  os::NetCleanup();
+}
+
+// The start tells a port that cannot be had (the link stays down, the others
+// start) from threads that cannot start (the start ends at that link).
+TEST(CommProxy, TheStartReportsTakenPortsAndAThreadThatWouldNotStart) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 210);
+  {
+    os::CUdpSocket a, b;
+    ASSERT_TRUE(a.Open() && b.Open());
+    ASSERT_TRUE(a.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 0)));
+    ASSERT_TRUE(b.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 4)));
+    CNetLinks links;
+    LinkStartReport report;
+    EXPECT_EQ(3, links.Start(c, &report));
+    EXPECT_EQ(3, report.running);
+    EXPECT_EQ((std::vector<uint16_t>{(uint16_t)(kPortBase + 210), (uint16_t)(kPortBase + 214)}),
+              report.unavailablePorts);
+    EXPECT_EQ(-1, report.threadFailed);
+    for (int i : {1, 2, 3}) EXPECT_TRUE(links.Link(i).IsRunning()) << i;
+    links.Stop();
+  }
+  CNetLinks links;
+  LinkStartReport report;
+  links.FailThreadStart(3);
+  EXPECT_EQ(3, links.Start(c, &report));
+  EXPECT_EQ(3, report.threadFailed);
+  EXPECT_TRUE(report.unavailablePorts.empty());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(links.Link(i).IsRunning()) << i;
+  EXPECT_FALSE(links.Link(3).IsRunning());
+  EXPECT_FALSE(links.Link(4).IsRunning()) << "nothing starts after the failing link";
+  links.Stop();
+  // The refusal was for one start: the next start runs all five.
+  EXPECT_EQ(kLinkCount, links.Start(c, &report));
+  EXPECT_EQ(-1, report.threadFailed);
   links.Stop();
   os::NetCleanup();
 }

@@ -56,6 +56,37 @@ TEST(Message, ChatTextEscaping) {
   EXPECT_EQ("\xA8\xA1", EscapeChatText("\xA8\xA1"));
 }
 
+// Words whose bytes hold A8 B5 or A8 B6 across two characters: 报道 is
+// B1 A8 B5 C0, 定点 B6 A8 B5 E3, 法定 B7 A8 B6 A8, 波段 B2 A8 B6 CE.
+TEST(Message, ChatTextEscapingKeepsWholeChineseCharacters) {
+  for (const char* word : {"报道", "定点", "法定", "波段"}) {
+    SCOPED_TRACE(word);
+    EXPECT_EQ(word, EscapeChatText(word));
+    EXPECT_EQ(word, UnescapeChatText(word));
+  }
+  // Mixed with brackets: the brackets still go out as A8 B5 / A8 B6.
+  EXPECT_EQ("\xA8\xB5" "\xB1\xA8\xB5\xC0" "\xA8\xB6" "\xB2\xA8\xB6\xCE",
+            EscapeChatText("<报道>波段"));
+  EXPECT_EQ("<报道>波段", UnescapeChatText(EscapeChatText("<报道>波段")));
+  EXPECT_EQ("法定<定点>报道", UnescapeChatText(EscapeChatText("法定<定点>报道")));
+  EXPECT_EQ("a>法定<b", UnescapeChatText(EscapeChatText("a>法定<b")));
+  // A real U+01D6 / U+01D8 typed between the words is still dropped on sending.
+  EXPECT_EQ("报道波段", EscapeChatText("报道ǖ波段ǘ"));
+  // A received text whose pair stands across two characters is no bracket.
+  EXPECT_EQ("\xB1\xA8\xB5\xC0", UnescapeChatText("\xB1\xA8\xB5\xC0"));
+}
+
+TEST(Message, ChatTextEscapingOddBytes) {
+  // A lead byte at the end, or before a byte that cannot follow it, stands
+  // alone: the bracket after it is still escaped.
+  EXPECT_EQ("\xB1", EscapeChatText("\xB1"));
+  EXPECT_EQ("\xB1\xA8\xB5", EscapeChatText("\xB1<"));
+  EXPECT_EQ("\xB1\xA8\xB6" "x", EscapeChatText("\xB1>x"));
+  // Single-byte 0x80 and 0xFF are characters of their own.
+  EXPECT_EQ("\x80\xA8\xB5", EscapeChatText("\x80<"));
+  EXPECT_EQ("\xFF\xA8\xB6", EscapeChatText("\xFF>"));
+}
+
 TEST(Message, FontFields) {
   CharFormat cf;
   cf.dwMask = 0xF800003F;

@@ -32,6 +32,14 @@ grep -q listening server.log || fail "the server did not start"
 "$TOOL" net login $NET --password wrong 2>/dev/null && fail "a wrong password was accepted"
 "$TOOL" net login $NET --password pw1 2>login.err || fail "login: $(cat login.err)"
 
+# The password from standard input or the environment, so that it need not
+# stand in the process list; a typed --password goes before the environment.
+echo pw1 | "$TOOL" net login $NET --password - 2>login.err || fail "--password - with pw1: $(cat login.err)"
+echo wrong | "$TOOL" net login $NET --password - 2>/dev/null && fail "--password - did not read standard input"
+QIMBO_PASSWORD=pw1 "$TOOL" net login $NET 2>login.err || fail "QIMBO_PASSWORD=pw1: $(cat login.err)"
+QIMBO_PASSWORD=wrong "$TOOL" net login $NET --password pw1 2>login.err || fail "--password lost to QIMBO_PASSWORD"
+QIMBO_PASSWORD=wrong "$TOOL" net login $NET 2>/dev/null && fail "QIMBO_PASSWORD was not read"
+
 # A leave-word from another user is printed at the next login as a JSON line.
 OTHER=$(echo "$NET" | sed 's/--user 10001/--user 10003/')
 "$TOOL" net leaveword 10001 'a<b>c "q"' $OTHER --password pw3 2>lw.err || fail "leaveword: $(cat lw.err)"

@@ -209,10 +209,10 @@ class NetFixture : public ::testing::Test {
   }
   // Sends a login reply and waits until it is taken.
   void LogIn(int32_t user = 100) {
-    net->m_nUser = user;
-    net->m_strPassword = "secret";
+    net->Login().SetUser(user);
+    net->Login().SetPassword("secret");
     server->Send(1, qb::MsgLoginOk(user));
-    ASSERT_TRUE(PumpUntil([&] { return net->m_bLoggedIn; }));
+    ASSERT_TRUE(PumpUntil([&] { return net->Login().LoggedIn(); }));
     Received r = server->Receive();  // the leave-word request
     ASSERT_NE(std::string::npos, r.text.find("<REQWORDS>"));
   }

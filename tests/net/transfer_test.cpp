@@ -3,6 +3,7 @@
 #include "net/login.h"
 #include "net/transfer.h"
 #include "nettest.h"
+#include "net_access.h"
 
 using namespace qb;
 using namespace nettest;
@@ -45,23 +46,23 @@ NodeWire Wire(const std::string& name, int kind, const std::string& url, const s
 class LoginTest : public NetFixture {};
 
 TEST_F(LoginTest, ReplyForAnotherUserIsARefusal) {
-  net->m_nUser = 100;
+  net->Login().SetUser(100);
   server->Send(3, MsgLoginOk(101));
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_LOGIN_RESULT) == 1; }));
   EXPECT_EQ(102u, ui.posts.back().wParam);  // refused
   EXPECT_EQ(0, ui.posts.back().lParam);
-  EXPECT_FALSE(net->m_bLoggedIn);
+  EXPECT_FALSE(net->Login().LoggedIn());
   EXPECT_TRUE(server->Quiet(200));  // no leave-word request
 
   FieldList none;
-  net->OnLoginReply(none);
+  net->Login().OnLoginReply(none);
   EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
 }
 
 TEST_F(LoginTest, VersionNotice) {
   auto ver = [&](const std::string& v) {
     FieldList f{v};
-    net->OnVersion(f);
+    net->Login().OnVersion(f);
     return PostCount(WM_NEW_VERSION);
   };
   EXPECT_EQ(0u, ver("1060"));
@@ -77,19 +78,19 @@ TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {
   EXPECT_EQ(1200000u, ui.timers[0].ms);
   net->OnTimer(kKeepAliveTimer);
   EXPECT_TRUE(server->Quiet(200));
-  EXPECT_FALSE(net->SendLogout());
+  EXPECT_FALSE(net->Login().SendLogout());
 
-  net->m_nUser = 100;
-  net->m_strPassword = "secret";
-  ASSERT_TRUE(net->SendLogin());
+  net->Login().SetUser(100);
+  net->Login().SetPassword("secret");
+  ASSERT_TRUE(net->Login().SendLogin());
   EXPECT_EQ("<1><LGI><1060><100><" + EncodeText("secret") + ">\r\n", server->Receive().text);
   LogIn(100);
-  EXPECT_FALSE(net->SendLogin());  // once logged in, never again
+  EXPECT_FALSE(net->Login().SendLogin());  // once logged in, never again
 
   net->OnTimer(kKeepAliveTimer);
   EXPECT_EQ("<3><LIV><100><" + EncodeText("secret") + ">\r\n", server->Receive().text);
 
-  ASSERT_TRUE(net->SendLogout());
+  ASSERT_TRUE(net->Login().SendLogout());
   std::string lgo = "<LGO><100><" + EncodeText("secret") + ">\r\n";
   EXPECT_EQ("<4>" + lgo, server->Receive().text);
   EXPECT_EQ("<5>" + lgo, server->Receive().text);
@@ -125,12 +126,12 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   EXPECT_EQ(40u, stored.size());
 
   // Reopened: the box shows the placeholder, OK untouched sends the stored password.
-  net->m_strPassword.clear();
+  net->Login().SetPassword(std::string());
   LoginDialogInit(*net, d);
   EXPECT_EQ(123456789, d.user);
   EXPECT_TRUE(d.rememberPassword);
   EXPECT_EQ("1234567890", d.passwordBox);
-  EXPECT_EQ(pw20, net->m_strPassword);
+  EXPECT_EQ(pw20, net->Login().Password());
   EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
   EXPECT_NE(std::string::npos, server->Receive().text.find(EncodeText(pw20)));
 
@@ -141,7 +142,7 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   d.rememberPassword = false;
   EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
   EXPECT_NE(std::string::npos, server->Receive().text.find(EncodeText("newpass")));
-  EXPECT_EQ("newpass", net->m_strPassword);
+  EXPECT_EQ("newpass", net->Login().Password());
   ASSERT_TRUE(reg.ReadString("password", stored));
   EXPECT_EQ("", stored);
   uint32_t save = 9;
@@ -154,11 +155,11 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   for (uint32_t flag : {0u, 2u}) {
     reg.WriteDword("isSavePwd", flag);
     reg.WriteString("password", EncodeText("stale"));
-    net->m_strPassword = "newpass";
+    net->Login().SetPassword("newpass");
     LoginDialogInit(*net, d);
     EXPECT_FALSE(d.rememberPassword) << flag;
     EXPECT_EQ("", d.passwordBox) << flag;
-    EXPECT_EQ("", net->m_strPassword) << flag;
+    EXPECT_EQ("", net->Login().Password()) << flag;
     EXPECT_EQ(123456789, d.user) << flag;
   }
 }
@@ -180,6 +181,23 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   CNetConfig back = LoadNetConfig(dir.Path());
   EXPECT_EQ("w.example", back.webHost);
   EXPECT_EQ(c.bindAddress, back.bindAddress);
+  EXPECT_EQ(5030, back.localBasePort);
+  EXPECT_EQ(std::string::npos, qbtest::ReadFileBytes(dir / "config\\NetServer.ini").find("Ports"));
+}
+
+TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  const std::pair<const char*, int> cases[] = {{"47100", 47100}, {"1", 1},        {"65531", 65531}, {"65532", 5030},
+                                               {"0", 5030},      {"-5", 5030},    {"50x", 5030},    {"", 5030}};
+  for (const auto& t : cases) {
+    qbtest::WriteFileBytes(dir / "config\\NetServer.ini", std::string("[Server]\r\nPorts=") + t.first + "\r\n");
+    EXPECT_EQ(t.second, LoadNetConfig(dir.Path()).localBasePort) << t.first;
+  }
+  CNetConfig c = DefaultNetConfig();
+  c.localBasePort = 47100;
+  ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
+  EXPECT_EQ(47100, LoadNetConfig(dir.Path()).localBasePort);
 }
 
 class TransferTest : public NetFixture {
@@ -262,7 +280,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
     EXPECT_EQ(2u + i, DeadlineArms());
     server->Send(3 + i, MsgFavUpNodeOk());
   }
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nMode == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return net->Transfer().Mode() == 0; }));
   v = Deliver();
   EXPECT_EQ("上传成功！", v.text);
   EXPECT_TRUE(v.okEnabled);
@@ -279,16 +297,16 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
   ASSERT_TRUE(prog->OnCommand(true, v));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
   server->Send(0, MsgFavUpAllowed());  // answers an older message
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 0; }));
   EXPECT_TRUE(server->Quiet(200));
   net->OnTimer(kTransferTimer);
-  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_EQ(0, net->Transfer().Mode());
   v = Deliver();
   EXPECT_EQ("上传超时失败!", v.text);
   EXPECT_TRUE(v.okEnabled);
   // A download's stray reply while uploading does nothing either.
   FieldList f{"UP", "ALLOWED"};
-  net->OnFavReply(f);
+  net->Transfer().OnFavReply(f);
   EXPECT_TRUE(server->Quiet(100));
 }
 
@@ -330,16 +348,16 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   EXPECT_TRUE(server->Quiet(150));  // not acknowledged again
   EXPECT_EQ(kDownloadDone, Node(42, Wire("b", 1, "http://b/", "新闻", 1)));
   EXPECT_EQ("<42><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
-  ASSERT_TRUE(net->m_pDownloadList);
-  ASSERT_EQ(3u, net->m_pDownloadList->GetCount());
-  EXPECT_EQ(longUrl, net->m_pDownloadList->GetAt(1)->m_strAddress);
-  EXPECT_EQ("新闻", net->m_pDownloadList->GetAt(1)->m_strParentName);
+  ASSERT_TRUE(net->Transfer().DownloadList());
+  ASSERT_EQ(3u, net->Transfer().DownloadList()->GetCount());
+  EXPECT_EQ(longUrl, net->Transfer().DownloadList()->GetAt(1)->m_strAddress);
+  EXPECT_EQ("新闻", net->Transfer().DownloadList()->GetAt(1)->m_strParentName);
   PromptView v = Deliver();
   EXPECT_EQ("下载成功！", v.text);
   EXPECT_TRUE(v.replaceFavorites);
   EXPECT_EQ(3, v.barPos);
-  EXPECT_EQ(0, net->m_nMode);
-  std::unique_ptr<CMyNodeList> got = net->TakeDownloadList();
+  EXPECT_EQ(0, net->Transfer().Mode());
+  std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();
   ASSERT_TRUE(got);
   EXPECT_EQ(3u, got->GetCount());
 }
@@ -348,7 +366,7 @@ TEST_F(DownloadTest, AGapFailsTheDownload) {
   Begin(3);
   EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
   EXPECT_EQ(kDownloadFailed, Node(42, Wire("b", 1, "http://b/", "新闻", 1)));
-  EXPECT_FALSE(net->m_pDownloadList);
+  EXPECT_FALSE(net->Transfer().DownloadList());
   EXPECT_EQ("下载失败！", Deliver().text);
 }
 
@@ -364,27 +382,27 @@ TEST_F(DownloadTest, CancelFreesThePartialListAndLeavesTheTree) {
   Begin(3);
   EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
   server->Receive();
-  ASSERT_TRUE(net->CancelTransfer());
+  ASSERT_TRUE(net->Transfer().CancelTransfer());
   EXPECT_EQ("<3><FAV><DOWN><CANCEL>\r\n", server->Receive().text);
-  EXPECT_FALSE(net->m_pDownloadList);
-  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_FALSE(net->Transfer().DownloadList());
+  EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_EQ(1u, tree.GetCount());
   EXPECT_FALSE(ui.timers.back().start);  // the deadline stopped
 
   // A COUNT arriving after the cancel must not restart a download.
   server->Send(50, MsgFavDownCount(3));
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nLastReceived == 50; }));
-  EXPECT_EQ(0, net->m_nMode);
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 50; }));
+  EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_TRUE(server->Quiet(150));
 }
 
 TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
   Begin(3);
   EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
-  ASSERT_TRUE(net->m_pDownloadList);
+  ASSERT_TRUE(net->Transfer().DownloadList());
   net->OnTimer(kTransferTimer);
-  EXPECT_FALSE(net->m_pDownloadList);
-  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_FALSE(net->Transfer().DownloadList());
+  EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_EQ(kTransferTimer, ui.timers.back().id);
   EXPECT_FALSE(ui.timers.back().start);  // a one-shot: its procedure stops it
   EXPECT_EQ("下载超时!", Deliver().text);
@@ -393,9 +411,9 @@ TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
 TEST_F(DownloadTest, RefusedBlankAndTimeout) {
   Begin(1);
   server->Send(60, MsgFavDownBlank());
-  ASSERT_TRUE(PumpUntil([&] { return net->m_nMode == 0 || !Statuses(kDownloadChannel).empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return net->Transfer().Mode() == 0 || !Statuses(kDownloadChannel).empty(); }));
   EXPECT_EQ("网络收藏为空！", Deliver().text);
-  EXPECT_EQ(0, net->m_nMode);
+  EXPECT_EQ(0, net->Transfer().Mode());
 
   PromptView v;
   prog->OnPromptClosed();
@@ -423,7 +441,7 @@ TEST_F(DownloadTest, UploadWhileDownloadingIsBusyInANewPrompt) {
   ASSERT_TRUE(prog->OnCommand(true, v));
   EXPECT_EQ("已经有上传或下载正在进行!", v.text);
   EXPECT_TRUE(v.okEnabled);
-  EXPECT_EQ(2, net->m_nMode);  // the download goes on
+  EXPECT_EQ(2, net->Transfer().Mode());  // the download goes on
 }
 
 TEST_F(LoginTest, TruncatedServerMessagesEndTheirHandlersQuietly) {
@@ -440,8 +458,8 @@ TEST_F(LoginTest, TruncatedServerMessagesEndTheirHandlersQuietly) {
       MsgChatList({{"1.2.3.4", "x"}}), MsgChatAddUser("1.2.3.5", "y"), MsgChatDeleUser("1.2.3.4"),
       MsgChatText(7, "t", DefaultInputFormat()), MsgChatAd("http://ad/"), MsgUserEnter(1, "n", 9, "c"),
       MsgUserOut(9, "c", 1, "n")};
-  net->m_nUser = 100;
-  net->m_nMode = 2;
+  net->Login().SetUser(100);
+  qb::NetStateTestAccess::TransferMode(*net) = 2;
   for (const std::string& m : messages) {
     FieldList all;
     ASSERT_TRUE(SplitFields("<5>" + m, all));
@@ -454,7 +472,7 @@ TEST_F(LoginTest, TruncatedServerMessagesEndTheirHandlersQuietly) {
     }
   }
   // The complete messages did their work; the cut ones did nothing harmful.
-  EXPECT_TRUE(net->m_bLoggedIn);
-  EXPECT_EQ("http://ad/", net->m_strAdAddress);
-  EXPECT_EQ(5, net->m_nLastReceived);
+  EXPECT_TRUE(net->Login().LoggedIn());
+  EXPECT_EQ("http://ad/", net->Chat().AdAddress());
+  EXPECT_EQ(5, net->LastReceived());
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "net/netstate.h"
+#include "net_access.h"
 #include "panels/circles.h"
 #include "store/node.h"
 #include "testutil.h"
@@ -35,6 +37,14 @@ CMyNode Category(const std::string& name) {
   CMyNode n;
   n.m_nKind = UrlCategory;
   n.m_strName = name;
+  return n;
+}
+
+CMyNode Bookmark(const std::string& name, const std::string& address) {
+  CMyNode n;
+  n.m_nKind = UrlItem;
+  n.m_strName = name;
+  n.m_strAddress = address;
   return n;
 }
 }  // namespace
@@ -124,7 +134,7 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
   LeaveCategoryCircle(f.Service(), &cat, ui);
   EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "drop 音乐 Reserved"}));
   ASSERT_EQ(ui.posts.size(), 1u);
-  EXPECT_EQ(ui.posts[0].msg, kCloseChatMessage);
+  EXPECT_EQ(ui.posts[0].msg, qb::WM_CLOSE_CHAT);
   CMyNode other = Category("旅游");
   other.m_strCircle = "GROUP";
   f.calls.clear();
@@ -136,10 +146,7 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
 TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
-  CMyNode item;
-  item.m_nKind = UrlItem;
-  item.m_strName = "page";
-  item.m_strAddress = "http://a.example/";
+  CMyNode item = Bookmark("page", "http://a.example/");
   EnterItemCircle(f.Service(), &item, ui);
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
   EXPECT_TRUE(ui.posts.empty());
@@ -159,7 +166,52 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   EXPECT_TRUE(f.calls.empty());
 }
 
-#include "net/netstate.h"
+TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode item = Bookmark("page", "http://a.example/");
+  // Ticked on an unmarked item: its circle is asked for.
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, true, ui));
+  EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
+  // No change asked for either way: nothing is sent, 1 all the same.
+  f.calls.clear();
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, false, ui));
+  item.m_strCircle = "GROUP";
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, true, ui));
+  EXPECT_TRUE(f.calls.empty());
+  EXPECT_EQ(0, JoinCircleCheckBox(f.Service(), nullptr, true, ui));
+  EXPECT_TRUE(ui.boxes.empty());
+  // Logged out: each change is refused with its own notice, the mark kept.
+  f.loggedIn = false;
+  EXPECT_EQ(0, JoinCircleCheckBox(f.Service(), &item, false, ui));
+  EXPECT_EQ("GROUP", item.m_strCircle);
+  CMyNode fresh = Category("音乐");
+  EXPECT_EQ(0, JoinCircleCheckBox(f.Service(), &fresh, true, ui));
+  ASSERT_EQ(2u, ui.boxes.size());
+  EXPECT_EQ("您还未登录,登录后才能把自己从该圈子名单中注销！", ui.boxes[0].text);
+  EXPECT_EQ("您还未登录,登录后才能加入圈子！", ui.boxes[1].text);
+  EXPECT_TRUE(f.calls.empty());
+}
+
+TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode item = Bookmark("page", "http://a.example/");
+  item.m_strCircle = "GROUP";
+  f.current = "http://a.example/";
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, false, ui));
+  EXPECT_EQ("Reserved", item.m_strCircle);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"drop page Reserved", "leave"}));
+  ASSERT_EQ(1u, ui.posts.size());
+  EXPECT_EQ(qb::WM_CLOSE_CHAT, ui.posts[0].msg);
+  // A category of the current circle's name is dropped, and the circle stays.
+  CMyNode cat = Category("http://a.example/");
+  cat.m_strCircle = "GROUP";
+  f.calls.clear();
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &cat, false, ui));
+  EXPECT_EQ(f.calls, std::vector<std::string>{"drop http://a.example/ Reserved"});
+  EXPECT_EQ(1u, ui.posts.size());
+}
 
 TEST(CircleService, OfTheNetworkStateReadsItAndActsOnIt) {
   CMyNodeList tree;
@@ -173,16 +225,15 @@ TEST(CircleService, OfTheNetworkStateReadsItAndActsOnIt) {
               c.dropOutOfCircle);
   EXPECT_FALSE(c.loggedIn());
   EXPECT_FALSE(c.chatOpen());
-  net.m_bLoggedIn = true;
-  net.m_bChatWindowOpen = true;
-  net.m_strCurrentCircle = "读书";
+  qb::NetStateTestAccess::LoggedIn(net) = true;
+  net.Circles().SetChatWindowOpen(true);
   EXPECT_TRUE(c.loggedIn());
   EXPECT_TRUE(c.chatOpen());
-  EXPECT_EQ("读书", c.currentCircle());
+  EXPECT_EQ("您还未指定要进入的圈", c.currentCircle());
   // Entering makes the node the requesting one; with no server nothing goes out (7051).
   CMyNode cat = Category("旅游");
   EXPECT_EQ(7051, c.enterCircle(&cat));
-  EXPECT_EQ(&cat, net.m_pRequestingNode);
+  EXPECT_EQ(&cat, net.Circles().RequestingNode());
   EXPECT_EQ(0, c.dropOutOfCircle(&cat));
   // Leaving with the chat window open closes it (0x42A).
   c.leaveCurrentCircle();

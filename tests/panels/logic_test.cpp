@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "panels/panel_logic.h"
 #include "store/node.h"
@@ -17,13 +17,14 @@ CMyNode* Add(CMyNodeList& list, const std::string& name, int kind, CMyNode* pare
   n->m_pParent = parent;
   n->m_nSlot = slot;
   n->m_strAddress = address;
-  if (!list.AddNode(n)) {
-    delete n;
-    return nullptr;
-  }
-  return n;
+  return list.AddNode(n) ? n : nullptr;
 }
 }  // namespace
+
+TEST(Slots, EachDisplayModeShowsTheCategoriesOfItsFolder) {
+  EXPECT_EQ(0, CategoryKindOf(DisplayMode::kWeb));
+  EXPECT_EQ(2, CategoryKindOf(DisplayMode::kProgram));
+}
 
 TEST(Slots, TheFirstNodeInTreeOrderWinsASlot) {
   CMyNodeList list;

@@ -297,7 +297,10 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   a.m_strAddress = "http://a/";
   b.m_strAddress = "http://b/";
   std::vector<std::string> preloaded;
-  OpenAllItems({&a, &b}, ui, [&](const std::string& s) { preloaded.push_back(s); });
+  OpenAllItems({&a, &b}, ui, [&](const std::string& s) {
+    preloaded.push_back(s);
+    return true;
+  });
   EXPECT_EQ(preloaded, (std::vector<std::string>{"http://a/", "http://b/"}));
   EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{500, 500, 350, 350}));
   std::vector<std::string> targets;
@@ -305,6 +308,25 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   EXPECT_EQ(targets, (std::vector<std::string>{"C:\\Web\\browse.exe/1", "http://a//3", "C:\\Web\\browse.exe/1",
                                                "http://b//3"}));
   EXPECT_TRUE(ui.boxes.empty());
+
+  // Without a web page engine the small browser loads nothing: no waiting
+  // for it, and each bookmark is opened once, in its own browser window.
+  for (int withPreload = 0; withPreload < 2; ++withPreload) {
+    g_shell.clear();
+    g_sleeps.clear();
+    preloaded.clear();
+    std::function<bool(const std::string&)> noEngine = [&](const std::string& s) {
+      preloaded.push_back(s);
+      return false;
+    };
+    OpenAllItems({&a, &b}, ui, withPreload ? noEngine : nullptr);
+    EXPECT_EQ(preloaded.size(), withPreload ? 1u : 0u) << "asked once, then no more";
+    EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{350, 350}));
+    targets.clear();
+    for (auto& r : g_shell) targets.push_back(r.target + "/" + std::to_string(r.show));
+    EXPECT_EQ(targets, (std::vector<std::string>{"C:\\Web\\browse.exe/1", "http://a//3", "C:\\Web\\browse.exe/1",
+                                                 "http://b//3"}));
+  }
 }
 #endif
 

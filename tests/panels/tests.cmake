@@ -5,6 +5,8 @@ qimbo_test(panels
   panels/site_icon_test.cpp
   panels/logic_test.cpp
   panels/circles_test.cpp
+  panels/capture_test.cpp
+  panels/dropped_nodes_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
@@ -14,4 +16,9 @@ if(NOT WIN32 AND QIMBO_WIN_BUILD_DIR)
                    ${QIMBO_WIN_BUILD_DIR}/tests/win/panels_driver.exe ${QIMBO_WIN_BUILD_DIR}/Qimbo.exe)
   # It changes the Wine profile's desktop for a while: nothing else runs beside it.
   set_tests_properties(window.panels PROPERTIES TIMEOUT 240 RUN_SERIAL TRUE)
+  # The capture with stand-in browsers, the real hotkey and two local web sites.
+  add_test(NAME window.capture
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/win/capture-test.sh ${QIMBO_WIN_BUILD_DIR} $<TARGET_FILE:qimbo-tool>
+                   ${CMAKE_BINARY_DIR}/screens)
+  set_tests_properties(window.capture PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endif()

@@ -27,10 +27,10 @@ TEST(NewCategoryText, TrimmedForTheLookUpAndSpacelessForTheName) {
   first->m_nKind = UrlCategory;
   ASSERT_EQ(list.AddNode(first), 1);
   EXPECT_EQ(list.FindNode(TrimBlanks(typed), UrlCategory), nullptr);
-  CMyNode second;
-  second.m_strName = RemoveSpaces(TrimBlanks(typed));
-  second.m_nKind = UrlCategory;
-  EXPECT_EQ(list.AddNode(&second), 0);
+  CMyNode* second = new CMyNode;
+  second->m_strName = RemoveSpaces(TrimBlanks(typed));
+  second->m_nKind = UrlCategory;
+  EXPECT_EQ(list.AddNode(second), 0);
 }
 
 TEST(Captions, CutBeforeTheirEnding) {

@@ -304,7 +304,8 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
     args.insert(args.end(), words.begin(), words.end());
     return RunCapture(args, scratch, out, 5000);
   };
-  EXPECT_EQ(1, serve({"extra"}));
+  // A command line it cannot take: exit code 2; a value it cannot use: 1.
+  EXPECT_EQ(2, serve({"extra"}));
   EXPECT_NE(std::string::npos, out.find("qimbo-server: serve takes no words: extra")) << out;
   EXPECT_EQ(1, serve({"--version", "0"}));
   EXPECT_NE(std::string::npos, out.find("--version needs a non-zero number")) << out;
@@ -313,9 +314,9 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   EXPECT_NE(std::string::npos, out.find("bad --port-base")) << out;
   EXPECT_EQ(1, serve({"--client-port-base", "0"}));
   EXPECT_NE(std::string::npos, out.find("bad --client-port-base")) << out;
-  EXPECT_EQ(1, serve({"--listen"}));
+  EXPECT_EQ(2, serve({"--listen"}));
   EXPECT_NE(std::string::npos, out.find("--listen needs a value")) << out;
-  EXPECT_EQ(1, serve({"--cheap-hash"}));
+  EXPECT_EQ(2, serve({"--cheap-hash"}));
   EXPECT_NE(std::string::npos, out.find("unknown option --cheap-hash")) << out;
   EXPECT_EQ(1, serve({"--listen", "127.0.0.256"}));
   EXPECT_NE(std::string::npos, out.find("not an IPv4 address: 127.0.0.256")) << out;
@@ -334,7 +335,7 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   EXPECT_NE(std::string::npos, out.find("cannot listen on 127.0.0.1:" + std::to_string(port))) << out;
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "frobnicate"}, scratch, out, 5000));
   EXPECT_NE(std::string::npos, out.find("usage:")) << out;
-  EXPECT_EQ(1, RunCapture({QIMBO_SERVER_EXE, "user", "--db", db}, scratch, out, 5000));
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "user", "--db", db}, scratch, out, 5000));
   EXPECT_NE(std::string::npos, out.find("user needs a command")) << out;
 
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "user", "add", "500", "pw", "--db", db}, scratch, out)) << out;

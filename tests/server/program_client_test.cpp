@@ -61,18 +61,17 @@ struct CProgram {
     cat->m_strName = name;
     cat->m_nKind = UrlCategory;
     if (!tree.AddNode(cat)) return false;
-    net->m_pRequestingNode = cat;
-    return net->EnterCircle(cat) == qb::kCircleRequestSent && PumpUntil([&] { return Posted(qb::WM_OPEN_CHAT); });
+    return net->Circles().RequestCircle(cat) == qb::kCircleRequestSent && PumpUntil([&] { return Posted(qb::WM_OPEN_CHAT); });
   }
   bool LogIn(int32_t user, const std::string& password) {
-    net->m_nUser = user;
-    net->m_strPassword = password;
-    if (!net->SendLogin()) return false;
+    net->Login().SetUser(user);
+    net->Login().SetPassword(password);
+    if (!net->Login().SendLogin()) return false;
     return PumpUntil([&] {
       for (auto& p : ui.posts)
         if (p.msg == qb::WM_LOGIN_RESULT) return true;
       return false;
-    }) && net->m_bLoggedIn;
+    }) && net->Login().LoggedIn();
   }
 
   qb::CNetConfig config;
@@ -138,15 +137,15 @@ TEST_F(ProgramAgainstServer, LoginRefusalUploadAndDownloadOfAFullTree) {
     }
   }
   ASSERT_EQ(1320u, a.tree.GetCount());
-  ASSERT_EQ(qb::kUploadStarted, a.net->StartUpload());
-  ASSERT_TRUE(a.PumpUntil([&] { return a.net->m_nMode == 0; }));
+  ASSERT_EQ(qb::kUploadStarted, a.net->Transfer().StartUpload());
+  ASSERT_TRUE(a.PumpUntil([&] { return a.net->Transfer().Mode() == 0; }));
   ASSERT_EQ(qb::kUploadDone, a.LastStatus(qb::kUploadChannel));
 
   CProgram b(8, server.Ports());
   ASSERT_TRUE(b.LogIn(100, "secret"));
-  ASSERT_EQ(qb::kDownloadStarted, b.net->StartDownload());
+  ASSERT_EQ(qb::kDownloadStarted, b.net->Transfer().StartDownload());
   ASSERT_TRUE(b.PumpUntil([&] { return b.LastStatus(qb::kDownloadChannel) == qb::kDownloadDone; }));
-  std::unique_ptr<CMyNodeList> got = b.net->TakeDownloadList();
+  std::unique_ptr<CMyNodeList> got = b.net->Transfer().TakeDownloadList();
   ASSERT_TRUE(got);
   ASSERT_EQ(1320u, got->GetCount());
   for (size_t i = 0; i < 1320; ++i) {
@@ -175,44 +174,44 @@ TEST_F(ProgramAgainstServer, CircleChatBetweenTwoProgramsAndALeaveWordForAThird)
     CProgram c(9, server.Ports());
     ASSERT_TRUE(c.LogIn(300, "pw300"));
     ASSERT_TRUE(c.EnterCircle(circle));
-    c.net->SendLogout();  // 300 stays a member, offline
+    c.net->Login().SendLogout();  // 300 stays a member, offline
   }
   ASSERT_TRUE(LogShows("logout user 300"));
   CProgram a(7, server.Ports()), b(8, server.Ports());
   ASSERT_TRUE(a.LogIn(100, "secret"));
   ASSERT_TRUE(a.EnterCircle(circle));
-  EXPECT_EQ(circle, a.net->m_strCurrentCircle);
-  qb::CircleMember* offline = a.net->FindMemberByUser(300);
+  EXPECT_EQ(circle, a.net->Circles().CurrentCircle());
+  qb::CircleMember* offline = a.net->Circles().FindMemberByUser(300);
   ASSERT_TRUE(offline);
   EXPECT_EQ(0u, offline->address);
   EXPECT_EQ("wang", offline->nickname);
 
   ASSERT_TRUE(b.LogIn(200, "pw200"));
   ASSERT_TRUE(b.EnterCircle(circle));
-  qb::CircleMember* aSeenByB = b.net->FindMemberByUser(100);
+  qb::CircleMember* aSeenByB = b.net->Circles().FindMemberByUser(100);
   ASSERT_TRUE(aSeenByB);
   EXPECT_EQ(qb::MakeAddress(127, 0, 0, 7), aSeenByB->address);
   // b announced itself to a directly, and talks to the whole circle.
   ASSERT_TRUE(a.PumpUntil([&] {
-    qb::CircleMember* m = a.net->FindMemberByUser(200);
+    qb::CircleMember* m = a.net->Circles().FindMemberByUser(200);
     return m && m->address == qb::MakeAddress(127, 0, 0, 8);
   }));
-  ASSERT_TRUE(b.net->SendChat(true, nullptr, "hello <everybody>", qb::DefaultInputFormat()));
-  ASSERT_TRUE(a.PumpUntil([&] { return !a.net->m_chatRecords.empty(); }));
-  EXPECT_EQ(200, a.net->m_chatRecords[0]->user);
-  EXPECT_EQ("hello <everybody>", qb::UnescapeChatText(a.net->m_chatRecords[0]->text));
+  ASSERT_TRUE(b.net->Chat().SendChat(true, nullptr, "hello <everybody>", qb::DefaultInputFormat()));
+  ASSERT_TRUE(a.PumpUntil([&] { return !a.net->Chat().Records().empty(); }));
+  EXPECT_EQ(200, a.net->Chat().Records()[0]->user);
+  EXPECT_EQ("hello <everybody>", qb::UnescapeChatText(a.net->Chat().Records()[0]->text));
 
   // a leaves a word for 300, who is not online.
-  offline = a.net->FindMemberByUser(300);
+  offline = a.net->Circles().FindMemberByUser(300);
   ASSERT_TRUE(offline);
-  ASSERT_TRUE(a.net->SendChat(false, offline, "see you <later>", qb::DefaultInputFormat()));
+  ASSERT_TRUE(a.net->Chat().SendChat(false, offline, "see you <later>", qb::DefaultInputFormat()));
   ASSERT_TRUE(LogShows("leave-word from 100 to 300"));
   CProgram c(9, server.Ports());
   ASSERT_TRUE(c.LogIn(300, "pw300"));  // the login asks for the leave-words by itself
-  ASSERT_TRUE(c.PumpUntil([&] { return !c.net->m_chatRecords.empty(); }));
-  EXPECT_EQ(1, c.net->m_chatRecords[0]->kind);
-  EXPECT_EQ(100, c.net->m_chatRecords[0]->user);
-  const std::string& text = c.net->m_chatRecords[0]->text;
+  ASSERT_TRUE(c.PumpUntil([&] { return !c.net->Chat().Records().empty(); }));
+  EXPECT_EQ(1, c.net->Chat().Records()[0]->kind);
+  EXPECT_EQ(100, c.net->Chat().Records()[0]->user);
+  const std::string& text = c.net->Chat().Records()[0]->text;
   EXPECT_NE(std::string::npos, text.find("zhang(100)")) << text;
   // Shown as the header (time and sender) followed by the words.
   std::string words = qb::EscapeChatText("see you <later>");

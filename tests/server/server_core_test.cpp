@@ -7,98 +7,13 @@
 #include <set>
 
 #include "base/cipher.h"
-#include "password.h"
-#include "server.h"
 #include "server_cli.h"
+#include "server_fixture.h"
 
 using namespace qsrv;
+using namespace qbtest;
 
 namespace {
-
-struct Sent {
-  uint32_t address;
-  int k;
-  std::string payload;
-  qb::FieldList f;  // fields after number and type
-  int32_t n;
-  std::string type;
-};
-
-class CRecordingOut : public IDatagramOut {
- public:
-  std::vector<Sent> sent;
-  void SendDatagram(uint32_t address, int k, const std::string& payload) override {
-    Sent s{address, k, payload, {}, 0, {}};
-    qb::SplitFields(payload, s.f);
-    std::string field;
-    qb::TakeField(s.f, field);
-    s.n = qb::ReadNumber(field);
-    qb::TakeField(s.f, s.type);
-    sent.push_back(std::move(s));
-  }
-};
-
-const uint32_t A = qb::MakeAddress(10, 0, 0, 1);
-const uint32_t B = qb::MakeAddress(10, 0, 0, 2);
-const uint32_t C = qb::MakeAddress(10, 0, 0, 3);
-
-class ServerCore : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    storage = OpenSqliteStorage(":memory:", error);
-    ASSERT_TRUE(storage) << error;
-    AddUser(100, "secret", "\xD5\xC5\xC8\xFD");  // 张三
-    AddUser(200, "pw200", "lisi");
-    AddUser(300, "pw300", "");
-    opt.log = [this](const std::string& line) { log.push_back(line); };
-    opt.wallClock = [] { return (int64_t)1700000000; };
-    Restart();
-  }
-  void Restart() { server.reset(new CServer(*storage, out, opt)); }
-  void AddUser(int32_t n, const std::string& pw, const std::string& nick) {
-    UserRecord u;
-    u.number = n;
-    u.nickname = nick;
-    ASSERT_TRUE(HashPassword(pw, u.hash, HashCost::Minimum));
-    ASSERT_TRUE(storage->AddUser(u));
-  }
-  void Send(uint32_t address, int k, int32_t n, const std::string& body) {
-    std::string d = qb::FrameMessage(n, body) + '\0';
-    server->OnDatagram(address, k, d.data(), d.size(), now);
-  }
-  std::vector<Sent> Take() {
-    std::vector<Sent> s;
-    s.swap(out.sent);
-    return s;
-  }
-  std::vector<Sent> TakeFor(uint32_t address) {
-    std::vector<Sent> all = Take(), mine;
-    for (auto& s : all)
-      if (s.address == address) mine.push_back(s);
-    return mine;
-  }
-  void Login(uint32_t address, int32_t user, const std::string& pw) {
-    Send(address, 0, 1, qb::MsgLogin(user, pw));
-    std::vector<Sent> s = TakeFor(address);
-    ASSERT_FALSE(s.empty());
-    ASSERT_EQ("LGI", s[0].type);
-    ASSERT_EQ("OK", s[0].f.at(0));
-    Take();
-  }
-  bool Logged(const std::string& part) {
-    for (auto& l : log)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
-  std::unique_ptr<IStorage> storage;
-  CRecordingOut out;
-  ServerOptions opt;
-  std::unique_ptr<CServer> server;
-  std::vector<std::string> log;
-  uint64_t now = 1000;
-};
 
 TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
   opt.newestVersion = 1061;
@@ -249,16 +164,6 @@ TEST_F(ServerCore, SessionsAreBoundedAndALoginBeyondTheBoundIsRefused) {
   Login(C, 300, "pw300");
   EXPECT_EQ(2u, server->SessionCount());
 }
-
-// Holds every check until the test answers it, like a busy worker pool.
-class CDeferredCheck : public IPasswordCheck {
- public:
-  std::vector<std::pair<bool, std::function<void(bool)>>> pending;
-  void Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) override {
-    pending.push_back({VerifyPassword(hash, password), std::move(done)});
-  }
-  void Answer(size_t i) { pending[i].second(pending[i].first); }
-};
 
 TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
   CDeferredCheck check;
@@ -753,6 +658,9 @@ class CFailingStorage : public IStorage {
   bool AddUser(const UserRecord& u) override { return r.AddUser(u); }
   bool SetPasswordHash(int32_t u, const std::string& h) override { return r.SetPasswordHash(u, h); }
   bool DeleteUser(int32_t u) override { return r.DeleteUser(u); }
+  bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
+    return r.AccountChangesSince(seen, users);
+  }
   bool FindUser(int32_t u, UserRecord& out) override { return r.FindUser(u, out); }
   bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
   bool ReplaceTree(int32_t u, const std::vector<qb::NodeWire>& n) override {
@@ -772,6 +680,8 @@ class CFailingStorage : public IStorage {
     return !failing.count("AddLeaveWord") && r.AddLeaveWord(to, w);
   }
   int CountLeaveWords(int32_t to) override { return r.CountLeaveWords(to); }
+  int CountLeaveWordsFrom(int32_t to, int32_t from) override { return r.CountLeaveWordsFrom(to, from); }
+  int SchemaVersion() override { return r.SchemaVersion(); }
   bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
     return !failing.count("TakeLeaveWords") && r.TakeLeaveWords(to, out);
   }

@@ -1,10 +1,12 @@
-// The SQLite storage and the user commands on a real database file.
+// Both storages, SQLite on a real database file and PostgreSQL in a cluster
+// of the suite's own, through one suite; and the user commands on both.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <sstream>
 
 #include "os/os.h"
+#include "pg_cluster.h"
 #include "server_cli.h"
 #include "storage.h"
 #include "testutil.h"
@@ -13,15 +15,48 @@ using namespace qsrv;
 
 namespace {
 
-std::string DbPath(const qbtest::TempDir& dir) { return os::NativePath(dir / "users.db"); }
+// The parameter names the back end: "sqlite" or "postgresql".
+class StorageBackend : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (Pg()) {
+      qbtest::CPgCluster& c = qbtest::CPgCluster::Shared();
+      if (!c.Up()) GTEST_SKIP() << "PostgreSQL cannot be started here: " << c.Why();
+      db = c.NewDatabase();
+      ASSERT_FALSE(db.empty());
+    } else {
+      db = os::NativePath(dir / "users.db");
+    }
+  }
+  bool Pg() const { return GetParam() == "postgresql"; }
+  // Another connection to the same database each time.
+  std::unique_ptr<IStorage> Open() {
+    std::string error;
+    PgOptions opt;
+    opt.log = [this](const std::string& line) { log.push_back(line); };
+    opt.clock = [this] { return clock; };
+    std::unique_ptr<IStorage> s = OpenStorage(db, opt, false, error);
+    EXPECT_TRUE(s) << error;
+    return s;
+  }
 
-TEST(ServerStorage, DatabaseFileIsPrivateAndKeepsEverythingAcrossReopening) {
   qbtest::TempDir dir;
-  std::string path = DbPath(dir), error;
+  std::string db;
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+};
+
+std::string BackendName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+
+class ServerStorage : public StorageBackend {};
+INSTANTIATE_TEST_SUITE_P(Backends, ServerStorage, ::testing::Values("sqlite", "postgresql"), BackendName);
+
+TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
+  std::string error;
   qb::NodeWire node = MakeSampleTree(2)[1];
   node.note = std::string("zero\0byte", 9);  // BLOBs keep any byte
   {
-    std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+    std::unique_ptr<IStorage> s = Open();
     ASSERT_TRUE(s) << error;
     ASSERT_TRUE(s->AddUser({7, "hash7", "\xC0\xEE\xCB\xC4"}));
     EXPECT_FALSE(s->AddUser({7, "other", ""}));
@@ -29,10 +64,12 @@ TEST(ServerStorage, DatabaseFileIsPrivateAndKeepsEverythingAcrossReopening) {
     ASSERT_TRUE(s->AddMember("k", 7));
     ASSERT_TRUE(s->AddLeaveWord(7, {8, 99, "w"}));
   }
-  struct stat st;
-  ASSERT_EQ(0, stat(path.c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
-  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  if (!Pg()) {
+    struct stat st;
+    ASSERT_EQ(0, stat(db.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+  }
+  std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
   UserRecord u;
   ASSERT_TRUE(s->FindUser(7, u));
@@ -47,11 +84,11 @@ TEST(ServerStorage, DatabaseFileIsPrivateAndKeepsEverythingAcrossReopening) {
   EXPECT_EQ(node.circle, tree[1].circle);
   EXPECT_EQ(1, s->CountMemberships(7));
   EXPECT_EQ(1, s->CountLeaveWords(7));
+  EXPECT_EQ(2, s->SchemaVersion());
 }
 
-TEST(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
-  std::string error;
-  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
+  std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
   ASSERT_TRUE(s->ReplaceTree(1, MakeSampleTree(50)));
   ASSERT_TRUE(s->ReplaceTree(2, MakeSampleTree(3)));
@@ -65,9 +102,8 @@ TEST(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
   EXPECT_EQ(3, s->CountTree(2));
 }
 
-TEST(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
-  std::string error;
-  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
+  std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
   for (int u : {1, 2, 3}) ASSERT_TRUE(s->AddUser({u, "h", ""}));
   s->AddMember("c", 2);
@@ -99,9 +135,55 @@ TEST(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   EXPECT_EQ((std::vector<int32_t>{1}), m);
 }
 
-TEST(ServerUserCommands, AddChangeDeleteAndList) {
+// Another process (the admin commands) changes accounts; the server reads the
+// changes from the same file.
+TEST_P(ServerStorage, PasswordChangesAndDeletionsAreSeenByAnotherConnection) {
+  std::unique_ptr<IStorage> admin = Open(), server = Open();
+  ASSERT_TRUE(admin && server);
+  for (int32_t u : {1, 2, 3}) ASSERT_TRUE(admin->AddUser({u, "h", ""}));
+  int64_t seen = 0;
+  std::vector<int32_t> users;
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_TRUE(users.empty());  // adding a user changes no session
+  ASSERT_TRUE(admin->SetPasswordHash(2, "h2"));
+  ASSERT_TRUE(admin->DeleteUser(3));
+  EXPECT_FALSE(admin->SetPasswordHash(9, "h9"));  // no such user: nothing to note
+  EXPECT_FALSE(admin->DeleteUser(9));
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_EQ((std::vector<int32_t>{2, 3}), users);
+  ASSERT_TRUE(server->AccountChangesSince(seen, users));
+  EXPECT_TRUE(users.empty());
+  // The last 1000 changes are kept: at that many a reader misses none, one more drops the oldest.
+  int64_t first = seen, second = seen;
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(admin->SetPasswordHash(1 + i % 2, "x"));
+  ASSERT_TRUE(server->AccountChangesSince(first, users));
+  EXPECT_EQ(1000u, users.size());
+  EXPECT_EQ(seen + 1000, first);
+  ASSERT_TRUE(admin->SetPasswordHash(1, "y"));
+  ASSERT_TRUE(server->AccountChangesSince(second, users));
+  EXPECT_EQ(1000u, users.size());
+  EXPECT_EQ(seen + 1001, second);
+}
+
+TEST_P(ServerStorage, LeaveWordsAreCountedPerSender) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->AddLeaveWord(5, {6, 1, "a"}));
+  ASSERT_TRUE(s->AddLeaveWord(5, {6, 2, "b"}));
+  ASSERT_TRUE(s->AddLeaveWord(5, {7, 3, "c"}));
+  ASSERT_TRUE(s->AddLeaveWord(6, {6, 4, "d"}));
+  EXPECT_EQ(2, s->CountLeaveWordsFrom(5, 6));
+  EXPECT_EQ(1, s->CountLeaveWordsFrom(5, 7));
+  EXPECT_EQ(0, s->CountLeaveWordsFrom(7, 6));
+  EXPECT_EQ(3, s->CountLeaveWords(5));
+}
+
+class ServerUserCommands : public StorageBackend {};
+INSTANTIATE_TEST_SUITE_P(Backends, ServerUserCommands, ::testing::Values("sqlite", "postgresql"), BackendName);
+
+TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   std::string error;
-  std::unique_ptr<IStorage> s = OpenSqliteStorage(":memory:", error);
+  std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
   std::ostringstream out;
   auto run = [&](std::vector<std::string> w) { return RunUserCommand(*s, w, HashCost::Minimum, out, error); };

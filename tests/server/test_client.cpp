@@ -72,16 +72,28 @@ CServerProcess::~CServerProcess() {
 }
 
 bool CServerProcess::Start(const std::string& db, const std::vector<std::string>& extra) {
-  m_logPath = db + ".log";
+  // A database address is no place for a log file.
+  static int started = 0;
+  m_logPath = db.find("://") == std::string::npos
+                  ? db + ".log"
+                  : "/tmp/qimbo-server-" + std::to_string(getpid()) + "-" + std::to_string(++started) + ".log";
   // Ports away from the defaults and from other runs on the same machine.
   for (int attempt = 0; attempt < 8; ++attempt) {
     int base = 20000 + (int)((getpid() * 7 + attempt * 1237) % 4000) * 10;
     m_ports.server = base;
     m_ports.client = base + 5;
-    std::vector<std::string> args = {QIMBO_SERVER_EXE, "serve", "--listen", "127.0.0.1", "--db", db,
+    std::string listen = "127.0.0.1";
+    if (m_listen) {
+      m_ports = m_fixedPorts;
+      m_ports.address = m_listen;
+      listen = qb::DottedAddress(m_listen);
+    }
+    std::vector<std::string> args = {m_exe.empty() ? QIMBO_SERVER_EXE : m_exe, "serve", "--listen", listen, "--db", db,
                                      "--port-base", std::to_string(m_ports.server), "--client-port-base",
                                      std::to_string(m_ports.client)};
     args.insert(args.end(), extra.begin(), extra.end());
+    // A log left by an earlier start would say "listening" before this one does.
+    unlink(m_logPath.c_str());
     m_pid = Spawn(args, m_logPath);
     uint64_t end = NowMs() + 10000;
     while (NowMs() < end) {
@@ -93,9 +105,16 @@ bool CServerProcess::Start(const std::string& db, const std::vector<std::string>
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (m_pid > 0) return false;
+    if (m_pid > 0 || m_listen) return false;
   }
   return false;
+}
+
+void CServerProcess::Kill() {
+  if (m_pid <= 0) return;
+  kill(m_pid, SIGKILL);
+  waitpid(m_pid, nullptr, 0);
+  m_pid = -1;
 }
 
 int CServerProcess::Stop() {
@@ -120,7 +139,10 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
   args.push_back("--db");
   args.push_back(db);
   args.push_back("--cheap-hash");
-  std::string out = db + ".user.log";
+  static int runs = 0;
+  std::string out = db.find("://") == std::string::npos
+                        ? db + ".user.log"
+                        : "/tmp/qimbo-user-" + std::to_string(getpid()) + "-" + std::to_string(++runs) + ".log";
   pid_t pid = Spawn(args, out);
   int rc = WaitExit(pid, 10000);
   unlink(out.c_str());
@@ -178,7 +200,7 @@ int32_t CTestClient::Request(int k, const std::string& body) {
 void CTestClient::Reply(int k, int32_t n, const std::string& body) { SendRaw(k, qb::FrameMessage(n, body) + '\0'); }
 
 void CTestClient::SendRaw(int k, const std::string& bytes) {
-  SendFrom(m_fd[k], qb::MakeAddress(127, 0, 0, 1), m_ports.server + k, bytes);
+  SendFrom(m_fd[k], m_ports.address, m_ports.server + k, bytes);
 }
 
 void CTestClient::SendToPeer(uint32_t peer, int k, const std::string& body) {

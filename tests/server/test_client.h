@@ -16,6 +16,7 @@ namespace qbtest {
 struct ServerPorts {
   int server = 0;  // the server's five ports start here
   int client = 0;  // ... and the programs' five ports here
+  uint32_t address = 0x0100007f;  // where the server listens: 127.0.0.1
 };
 
 class CServerProcess {
@@ -25,16 +26,30 @@ class CServerProcess {
   // Runs "qimbo-server serve" on 127.0.0.1 with ports away from the defaults
   // and waits until it listens. False when it does not come up.
   bool Start(const std::string& db, const std::vector<std::string>& extra = {});
+  // Another qimbo-server program than the one built with the suite (soak comparisons).
+  void SetExecutable(const std::string& exe) { m_exe = exe; }
+  // Another loopback address to listen on, with the same ports as `ports`
+  // (a second instance next to the first); set before Start.
+  void SetListen(uint32_t address, const ServerPorts& ports) {
+    m_listen = address;
+    m_fixedPorts = ports;
+  }
+  // SIGKILL: as a crash would end it.
+  void Kill();
   // SIGTERM, then the exit status (-1 when it did not end by itself).
   int Stop();
   std::string Log() const;  // everything it wrote on stderr so far
   const ServerPorts& Ports() const { return m_ports; }
   bool Running() const;
+  pid_t Pid() const { return m_pid; }
 
  private:
   pid_t m_pid = -1;
+  std::string m_exe;
   std::string m_logPath;
   ServerPorts m_ports;
+  uint32_t m_listen = 0;
+  ServerPorts m_fixedPorts;
 };
 
 // Runs "qimbo-server user ..." on `db`; the exit status.

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #endif
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
 #include "os/os.h"
+#include "store/crash_steps.h"
 #include "store/favorites_file.h"
 #include "testutil.h"
 
@@ -26,13 +29,14 @@ struct Rec {
   uint32_t time = 0;
   int32_t slot = 0, script = 0;
   std::string circle = "Reserved";
+  std::string codedName;  // when set, the name field as stored, not enciphered here
 };
 
 // A record written by hand, field by field, as the file format lays it out.
 std::string RecordBytes(const Rec& r) {
   qb::CMemorySink sink;
   qb::CArchiveWriter w(sink);
-  w.WriteCountedString(qb::EncodeText(r.name));
+  w.WriteCountedString(r.codedName.empty() ? qb::EncodeText(r.name) : r.codedName);
   w.WriteI32(r.kind);
   w.WriteCountedString(qb::EncodeText(r.address));
   w.WriteCountedString(qb::EncodeText(r.parent));
@@ -170,6 +174,49 @@ TEST(FavoritesFile, DuplicateCategoriesInOneFile) {
   CMyNodeList items;
   ASSERT_TRUE(LoadFavoritesFile(items, pf.Data("items.sc")));
   EXPECT_EQ(3u, items.GetCount());
+}
+
+// A category has no parent: a parent name in its record (never written by the
+// program) must not make two equal categories differ on the first load only,
+// or the second one would vanish at the next load after a save.
+TEST(FavoritesFile, CategoryRecordsParentNamesAreIgnored) {
+  ProgramFolder pf;
+  Rec first = C("News", "F"), second = C("News", "F");
+  first.parent = "X";
+  second.parent = "Y";
+  second.slot = 5;
+  WriteFileBytes(pf.Data("odd.sc"), FileBytes({first, second, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("odd.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+}
+
+// An enciphered name that decodes to "News", a zero byte, "x" is the name
+// "News": the text ends at the zero byte the first time it is read, as it
+// does once saved.
+TEST(FavoritesFile, DecodedNamesEndAtTheirFirstZeroByte) {
+  ProgramFolder pf;
+  Rec odd = C("");
+  odd.codedName = "AFBNEECHHKDI";
+  odd.slot = 5;
+  WriteFileBytes(pf.Data("zero.sc"), FileBytes({C("News"), odd, I("a", "News")}));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("zero.sc")));
+  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
 }
 
 TEST(FavoritesFile, BrokenFilesAddNothing) {
@@ -319,13 +366,51 @@ TEST(FavoritesFile, StartUpConvertsLegacyFiles) {
     ASSERT_TRUE(LoadFavoritesFile(written, pf.Data("1-我的收藏.sc")));
     EXPECT_EQ(2u, written.GetCount());
   }
-  // With the current file readable, legacy files are only deleted.
+  // With the current file readable, an old-version file whose contents are
+  // in it (a conversion that ended before its delete) goes; one whose
+  // contents are not stays where it is.
   ProgramFolder pf;
-  WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("Now")}));
-  WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Old")}));
+  WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("Now"), C("Old"), I("a", "Old")}));
+  WriteFileBytes(pf.Data("我的收藏.db"), FileBytes({C("Old"), I("a", "Old")}));
+  WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Old"), I("b", "Old")}));
   ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
-  EXPECT_EQ((std::vector<std::string>{"Now"}), Names(pf.logic));
-  EXPECT_FALSE(os::FileExists(pf.Data("MyFavorites.db")));
+  EXPECT_EQ((std::vector<std::string>{"Now", "Old", "a"}), Names(pf.logic));
+  EXPECT_FALSE(os::FileExists(pf.Data("我的收藏.db")));
+  EXPECT_EQ(FileBytes({C("Old"), I("b", "Old")}), ReadFileBytes(pf.Data("MyFavorites.db")));
+}
+
+TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
+  // An earlier version's data folder: its favorites file and the backup of
+  // its last save, which is older than that file.
+  for (const char* legacy : {"我的收藏.db", "MyFavorites.db"}) {
+    SCOPED_TRACE(legacy);
+    ProgramFolder pf;
+    WriteFileBytes(pf.Data(legacy), FileBytes({C("Legacy"), I("l", "Legacy")}));
+    WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
+    ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+    EXPECT_EQ((std::vector<std::string>{"Legacy", "l"}), Names(pf.logic));
+    EXPECT_EQ(FileBytes({C("Legacy"), I("l", "Legacy")}), ReadFileBytes(pf.Data("1-我的收藏.sc")));
+    EXPECT_FALSE(os::FileExists(pf.Data(legacy)));
+    EXPECT_EQ(FileBytes({C("Backup")}), ReadFileBytes(pf.Data(kBackupFileName)));
+  }
+  // Both old-version files: the newer one is converted; the older one, whose
+  // contents went nowhere, is not deleted.
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("我的收藏.db"), FileBytes({C("Newer")}));
+  WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Oldest")}));
+  WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Newer"}), Names(pf.logic));
+  EXPECT_FALSE(os::FileExists(pf.Data("我的收藏.db")));
+  EXPECT_EQ(FileBytes({C("Oldest")}), ReadFileBytes(pf.Data("MyFavorites.db")));
+  // An unreadable old-version file stays, and the next one is tried.
+  ProgramFolder broken;
+  WriteFileBytes(broken.Data("我的收藏.db"), "\x07");
+  WriteFileBytes(broken.Data("MyFavorites.db"), FileBytes({C("Oldest")}));
+  ASSERT_TRUE(broken.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Oldest"}), Names(broken.logic));
+  EXPECT_EQ("\x07", ReadFileBytes(broken.Data("我的收藏.db")));
+  EXPECT_FALSE(os::FileExists(broken.Data("MyFavorites.db")));
 }
 
 TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
@@ -470,6 +555,137 @@ TEST(FavoritesFile, ReplaceWithDownloaded) {
   EXPECT_EQ(pf.logic.GetAt(1), pf.logic.GetAt(0)->m_pParent);
   EXPECT_EQ(pc, pf.logic.GetAt(3)->m_pParent);
   EXPECT_EQ(pc, pf.logic.GetAt(2));
+}
+
+
+// ---- saves ended at every step -------------------------------------------------
+
+// The web-address folder of `list` as file bytes, to compare what loaded.
+std::string WebBytes(const CMyNodeList& list) {
+  std::vector<const CMyNode*> nodes;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
+  return FavoritesFileBytes(nodes);
+}
+
+// A folder of some size.
+std::string BigFileBytes(const std::string& category, int items) {
+  std::vector<Rec> recs{C(category)};
+  for (int i = 0; i < items; ++i)
+    recs.push_back(I("网站" + std::to_string(i), category, "http://www.example.com.cn/" + std::string(200, 'p') +
+                                                           std::to_string(i)));
+  return FileBytes(recs);
+}
+
+TEST(FavoritesFileCrash, TheCurrentFileLoadsWithItsOldOrNewContentsAfterAnyStep) {
+  TempDir dir;
+  std::string data = dir / "data\\";
+  const std::string current = data + "1-我的收藏.sc";
+  const std::string before = FileBytes({C("Old"), I("a", "Old", "http://old/")});
+  const std::string older = FileBytes({C("Older")});
+  const std::string after = BigFileBytes("New", 400);
+  CMyNodeList fresh;
+  {
+    WriteFileBytes(dir / "new.sc", after);
+    ASSERT_TRUE(LoadFavoritesFile(fresh, dir / "new.sc"));
+    ASSERT_EQ(after, WebBytes(fresh));
+  }
+  int loadedOld = 0, loadedNew = 0;
+  int steps = qbtest::CrashAtEveryStep(
+      [&] {
+        qbtest::RemoveTree(data.substr(0, data.size() - 1));
+        os::CreateFolder(data.substr(0, data.size() - 1));
+        WriteFileBytes(current, before);
+        WriteFileBytes(data + kBackupFileName, older);
+        WriteFileBytes(current + ".new", after.substr(0, 1000));  // left by an earlier crash
+      },
+      [&] { SaveFavoritesFile(fresh, data, "1-我的收藏.sc"); },
+      [&](int step, bool finished) {
+        CAppLogic logic(nullptr);
+        logic.m_strProgramDir = dir.Path();
+        logic.m_strHomePath = dir.Path() + "nohome";
+        ASSERT_TRUE(logic.OpenFavoritesAtStart()) << "step " << step;
+        std::string got = WebBytes(logic);
+        if (got == before) {
+          ++loadedOld;
+        } else if (got == after) {
+          ++loadedNew;
+        } else {
+          ADD_FAILURE() << "neither the old nor the new contents after step " << step;
+        }
+        if (finished) {
+          EXPECT_EQ(after, got);
+          EXPECT_EQ(before, ReadFileBytes(data + kBackupFileName));
+          EXPECT_FALSE(os::FileExists(current + ".new"));
+        }
+      });
+  // Removing the stale file, the write, flush, close, removing the old
+  // backup, two renames: every one of them was a place to end.
+  EXPECT_GE(steps, 7);
+  EXPECT_GT(loadedOld, 0);
+  EXPECT_GT(loadedNew, 1) << "a crash after the new file was complete still finds it";
+}
+
+TEST(FavoritesFileCrash, AFileReplacedWithoutBackupIsNeverMissing) {
+  // qimbo-tool fav make over an existing file, a bookmark file written again.
+  TempDir dir;
+  const std::string path = dir / "收藏.sc";
+  const std::string before = FileBytes({C("Old"), I("a", "Old")});
+  const std::string after = BigFileBytes("New", 300);
+  int steps = qbtest::CrashAtEveryStep(
+      [&] {
+        os::RemoveFile(path + ".new");
+        WriteFileBytes(path, before);
+      },
+      [&] { ReplaceFileKeepingBackup(path, "", after); },
+      [&](int step, bool finished) {
+        CMyNodeList list;
+        ASSERT_TRUE(LoadFavoritesFile(list, path)) << "nothing loads after step " << step;
+        std::string got = WebBytes(list);
+        EXPECT_TRUE(got == before || got == after) << "step " << step;
+        if (finished) {
+          EXPECT_EQ(after, got);
+        }
+      });
+  EXPECT_GE(steps, 4);  // write, flush, close, rename
+}
+
+TEST(FavoritesFileCrash, StartUpGivesEveryFavoritesFileItsCompleteNewContentsBack) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("1-我的收藏.sc.new"), FileBytes({C("Mine")}));
+  WriteFileBytes(pf.Data("2-work.sc.new"), FileBytes({C("Work")}));
+  std::string cut = FileBytes({C("Half"), I("h", "Half")});
+  WriteFileBytes(pf.Data("3-half.sc.new"), cut.substr(0, cut.size() - 2));
+  WriteFileBytes(pf.Data("4-kept.sc"), FileBytes({C("Kept")}));
+  WriteFileBytes(pf.Data("4-kept.sc.new"), FileBytes({C("Newer")}));
+  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Mine"}), Names(pf.logic));
+  std::vector<std::string> files = pf.logic.ListFavoritesFiles();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{"1-我的收藏.sc", "2-work.sc", "4-kept.sc"}), files);
+  EXPECT_EQ(FileBytes({C("Work")}), ReadFileBytes(pf.Data("2-work.sc")));
+  EXPECT_EQ(FileBytes({C("Kept")}), ReadFileBytes(pf.Data("4-kept.sc"))) << "a file that is there stays";
+  EXPECT_TRUE(os::FileExists(pf.Data("3-half.sc.new"))) << "a cut file is not taken, nor deleted";
+}
+
+TEST(FavoritesFileCrash, OnlyACompleteNewFileStandsInForAMissingOne) {
+  TempDir dir;
+  const std::string path = dir / "a.sc";
+  std::string whole = FileBytes({C("N"), I("x", "N")});
+  WriteFileBytes(path + ".new", whole.substr(0, whole.size() - 1));
+  CMyNodeList list;
+  EXPECT_FALSE(LoadFavoritesFile(list, path));
+  EXPECT_FALSE(os::FileExists(path)) << "a partial file is not taken";
+  WriteFileBytes(path + ".new", whole);
+  ASSERT_TRUE(LoadFavoritesFile(list, path));
+  EXPECT_EQ((std::vector<std::string>{"N", "x"}), Names(list));
+  EXPECT_EQ(whole, ReadFileBytes(path));
+  EXPECT_FALSE(os::FileExists(path + ".new"));
+  // With the file present, a complete ".new" beside it is left alone.
+  WriteFileBytes(path + ".new", FileBytes({C("Other")}));
+  CMyNodeList again;
+  ASSERT_TRUE(LoadFavoritesFile(again, path));
+  EXPECT_EQ((std::vector<std::string>{"N", "x"}), Names(again));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_logic.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "store/importer.h"
 #include "testutil.h"

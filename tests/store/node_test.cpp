@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <random>
 
 #include "base/cipher.h"
@@ -34,18 +36,112 @@ TEST(NodeList, AddNodeDuplicateRules) {
   // Same name and URL under different categories: both stay.
   EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", a)));
   EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", b)));
-  // The same again under the same category is refused and stays the caller's.
+  // The same again under the same category is refused (and freed by the list).
   CMyNode* dup = Item("sina", "http://sina.com.cn", a);
   EXPECT_FALSE(list.AddNode(dup));
-  delete dup;
   // A web category named like a program category is another kind.
   ASSERT_TRUE(list.AddNode(Cat("桌面", ProgramCategory)));
   EXPECT_EQ(1, list.AddNode(Cat("桌面", UrlCategory)));
   CMyNode* dupCat = Cat("News", UrlCategory, "other address");
   EXPECT_FALSE(list.AddNode(dupCat));
-  delete dupCat;
   EXPECT_FALSE(list.AddNode(nullptr));
   EXPECT_EQ(6u, list.GetCount());
+}
+
+TEST(NodeRef, FollowsItsNodeUntilTheNodeIsDeleted) {
+  CMyNode* node = Cat("News");
+  CNodeRef a = node;
+  CNodeRef b(a), c;
+  EXPECT_EQ(node, a.Get());
+  EXPECT_EQ(node, static_cast<CMyNode*>(b));
+  EXPECT_FALSE(c);
+  EXPECT_EQ("News", a->m_strName);
+  {
+    CNodeRef inner = node;  // gone before the node: it unhooks itself
+    c = inner;
+  }
+  CNodeRef self = node;
+  self = self;
+  // A copy of the node is another node, watched by nobody.
+  CMyNode copy(*node);
+  CNodeRef onCopy = &copy;
+  copy = *node;
+  EXPECT_EQ(&copy, onCopy.Get());
+  delete node;
+  EXPECT_FALSE(a);
+  EXPECT_FALSE(b);
+  EXPECT_FALSE(c);
+  EXPECT_FALSE(self);
+  EXPECT_EQ(&copy, onCopy.Get());
+  // Pointed elsewhere, a reference leaves its old node's watchers.
+  CMyNode* one = Cat("one");
+  CMyNode* two = Cat("two");
+  CNodeRef r = one, s = one;
+  r = two;
+  s = nullptr;
+  delete one;
+  EXPECT_EQ(two, r.Get());
+  delete two;
+  EXPECT_FALSE(r);
+}
+
+// Every way a list frees a node leaves no reference to it; a node the list
+// gives up without freeing keeps its references.
+TEST(NodeRef, EveryNodeTheListFreesLeavesNoReference) {
+  CMyNodeList list;
+  CMyNode* news = Cat("News");
+  ASSERT_TRUE(list.AddNode(news));
+  CMyNode* dup = Cat("News");
+  CNodeRef refused = dup;
+  EXPECT_FALSE(list.AddNode(dup));
+  EXPECT_FALSE(refused) << "a refused node is freed by the list";
+
+  CMyNode* loaded = Item("x", "http://x", nullptr);
+  CMyNode* loadedAgain = Item("x", "http://x", nullptr);
+  ASSERT_TRUE(list.AddLoadedNode(loaded));
+  refused = loadedAgain;
+  EXPECT_FALSE(list.AddLoadedNode(loadedAgain));
+  EXPECT_FALSE(refused);
+
+  for (int s = 0; s < 30; ++s) ASSERT_TRUE(list.AddNode(Item("i" + std::to_string(s), "u", news, s)));
+  CMyNode* noRoom = Item("full", "u", news, 0);
+  refused = noRoom;
+  EXPECT_FALSE(list.AddItemAtFreeSlot(noRoom));
+  EXPECT_FALSE(refused) << "an item with no free slot is freed too";
+
+  CMyNode* twin = Cat("News");
+  refused = twin;
+  EXPECT_EQ(0, list.AddNodes({twin}));
+  EXPECT_FALSE(refused);
+
+  CMyNode* orphan = Item("orphan", "http://o", nullptr);
+  orphan->m_strParentName = "nowhere";
+  refused = orphan;
+  list.MergeLoadedNodes({orphan});
+  EXPECT_FALSE(refused) << "an item without its category is dropped";
+
+  CMyNode* program = Cat("桌面", ProgramCategory);
+  ASSERT_TRUE(list.AddNode(program));
+  CNodeRef kept = program, item = list.FindNode("i3", UrlItem), category = news;
+  list.DeleteKind(UrlItem);
+  EXPECT_FALSE(item);
+  EXPECT_TRUE(category);
+  news->m_strName = kDeleteMark;
+  list.DeleteMarked();
+  EXPECT_FALSE(category);
+  EXPECT_EQ(program, kept.Get());
+
+  ASSERT_TRUE(list.RemoveNode(program));
+  EXPECT_EQ(program, kept.Get()) << "taken out, not freed";
+  ASSERT_TRUE(list.AddNode(program));
+  std::unique_ptr<CMyNodeList> other(new CMyNodeList);
+  CNodeRef last = Cat("last");
+  ASSERT_TRUE(other->AddNode(last));
+  list.DeleteAll();
+  EXPECT_FALSE(kept);
+  EXPECT_TRUE(last);
+  other.reset();
+  EXPECT_FALSE(last) << "the list's destructor frees its nodes";
 }
 
 TEST(NodeList, AddNodeGivesStockIconAndCleansNote) {
@@ -86,7 +182,6 @@ TEST(NodeList, AddLoadedNodeComparesStagingParentName) {
   EXPECT_TRUE(list.AddLoadedNode(a));
   EXPECT_TRUE(list.AddLoadedNode(b));
   EXPECT_FALSE(list.AddLoadedNode(c));
-  delete c;
   EXPECT_EQ("", a->m_strIconPath);  // no stock icon while loading
 }
 
@@ -144,7 +239,6 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(0, atFree->m_nSlot);
   CMyNode* noRoom = Item("g", "u", a, 0);
   EXPECT_FALSE(list.AddItemAtFreeSlot(noRoom));
-  delete noRoom;
 
   ASSERT_TRUE(list.RemoveNode(other));
   EXPECT_FALSE(list.RemoveNode(other));
@@ -292,7 +386,7 @@ TEST(NodeList, MergeMatchesNodeByNodeScans) {
     CMyNodeList fast, slow;
     fast.MergeLoadedNodes(a);
     for (CMyNode* n : b)
-      if (!slow.AddLoadedNode(n)) delete n;
+      slow.AddLoadedNode(n);
     for (CMyNode* n : slow)
       if (n->m_nKind == UrlItem) {
         CMyNode* p = slow.FindNode(n->m_strParentName, UrlCategory);
@@ -333,7 +427,7 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   a.push_back(i2);
   EXPECT_EQ(3, fast.AddNodes(a));
   for (CMyNode* n : b)
-    if (!slow.AddNode(n)) delete n;
+    slow.AddNode(n);
   ASSERT_EQ(2u, slow.GetCount());
   EXPECT_EQ(0, fast.GetAt(0)->m_nSlot);
   EXPECT_EQ(1, fast.GetAt(1)->m_nSlot);
@@ -346,6 +440,58 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   EXPECT_EQ(2, fast.AddNodes({own, stock}));
   EXPECT_EQ("images\\icon\\j.ico", own->m_strIconPath);
   EXPECT_EQ("D:\\Q\\images\\icon\\ieicon\\IE XP2.ico", stock->m_strIconPath);
+}
+
+
+// AddNode, which deletes a refused node itself.
+int AddOrDrop(CMyNodeList& list, CMyNode* node) { return list.AddNode(node); }
+
+TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
+  // The same random adds and removals, once node by node and once in a batch.
+  std::mt19937 rng(7);
+  CMyNodeList plain, batched;
+  std::vector<CMyNode*> plainCats, batchedCats;
+  for (int c = 0; c < 3; ++c) {
+    plainCats.push_back(Cat("c" + std::to_string(c), c == 2 ? ProgramCategory : UrlCategory));
+    batchedCats.push_back(Cat("c" + std::to_string(c), c == 2 ? ProgramCategory : UrlCategory));
+    ASSERT_TRUE(plain.AddNode(plainCats.back()));
+  }
+  CMyNodeList::CAddBatch batch(batched);
+  for (CMyNode* c : batchedCats) ASSERT_TRUE(batched.AddNode(c));
+  for (int step = 0; step < 3000; ++step) {
+    int c = (int)(rng() % 3), kind = (int)(rng() % 5);
+    std::string name = "n" + std::to_string(rng() % 12), url = "u" + std::to_string(rng() % 3);
+    if (kind == 4 && plain.GetCount() > 3) {  // now and then a node leaves both lists
+      size_t at = 3 + rng() % (plain.GetCount() - 3);
+      CMyNode* p = plain.GetAt(at);
+      CMyNode* b = batched.GetAt(at);
+      ASSERT_TRUE(plain.RemoveNode(p));
+      ASSERT_TRUE(batched.RemoveNode(b));
+      delete p;
+      delete b;
+      continue;
+    }
+    CMyNode* p = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, plainCats[c]);
+    CMyNode* b = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, batchedCats[c]);
+    ASSERT_EQ(AddOrDrop(plain, p), AddOrDrop(batched, b)) << "step " << step;
+  }
+  ASSERT_EQ(plain.GetCount(), batched.GetCount());
+  for (size_t i = 0; i < plain.GetCount(); ++i) EXPECT_EQ(plain.GetAt(i)->m_strName, batched.GetAt(i)->m_strName);
+}
+
+TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
+  // Each add compared with every listed node took minutes for this many.
+  CMyNodeList list;
+  CMyNode* cat = Cat("c");
+  list.AddNode(cat);
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    CMyNodeList::CAddBatch batch(list);
+    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(list.AddNode(Item("site " + std::to_string(i), "http://x/", cat)));
+    EXPECT_FALSE(AddOrDrop(list, Item("site 99999", "http://x/", cat)));
+  }
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
+  EXPECT_FALSE(AddOrDrop(list, Item("site 5", "http://x/", cat))) << "the batch over, the scan finds it as well";
 }
 
 }  // namespace

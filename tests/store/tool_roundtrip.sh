@@ -57,6 +57,23 @@ cat > "$DIR/d.want" <<'JSON'
 JSON
 diff "$DIR/d.want" "$DIR/d.jsonl" || fail "flattening"
 
+# Beyond the 44 tabs the file is still written, and stderr says how many
+# links were left out.
+{
+  echo '<!DOCTYPE NETSCAPE-Bookmark-file-1>'
+  echo '<DL><p>'
+  i=0
+  while [ $i -lt 46 ]; do
+    echo "<DT><H3>F$i</H3><DL><p><DT><A HREF=\"http://f$i/\">L$i</A></DL><p>"
+    i=$((i + 1))
+  done
+  echo '</DL><p>'
+} > "$DIR/many.html"
+"$TOOL" fav import-html "$DIR/many.html" "$DIR/m.sc" 2> "$DIR/err" || fail "import-html of 46 folders"
+grep -q '^2 of 46 links could not be imported: all 44 categories are in use$' "$DIR/err" ||
+  fail "no count of the links left out: $(cat "$DIR/err")"
+[ "$("$TOOL" fav dump "$DIR/m.sc" | grep -c '"kind":0')" -eq 44 ] || fail "not 44 categories"
+
 # import-favorites: a Favorites folder of .url files.
 mkdir -p "$DIR/Favorites/News"
 printf '[InternetShortcut]\r\nURL=http://news/\r\n' > "$DIR/Favorites/News/Daily News.url"

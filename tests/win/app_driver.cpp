@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../../src/base/messages.h"
 #include "proc_util.h"
 
 namespace {
@@ -25,7 +26,7 @@ int g_failures = 0;
   } while (0)
 
 const int kFileBox = 1096, kExit = 1007, kFolder = 1004;
-const UINT kTrayNotify = WM_USER + 32;
+const UINT kTrayNotify = qb::WM_TRAY_NOTIFY;
 
 std::vector<std::pair<DWORD, bool>> g_keys;  // injected key events seen
 

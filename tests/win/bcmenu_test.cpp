@@ -21,7 +21,7 @@
 #include "skin/bcmenu_win32.h"
 #include "skin/skin.h"
 #include "skin/skin_button_win32.h"
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
@@ -107,11 +107,9 @@ const int kItemW = 240, kItemH = 24;
 
 // WM_DRAWITEM for one item into a memory bitmap, sent to the routed owner.
 Canvas DrawMenuItem(HWND owner, HMENU menu, UINT id, UINT state) {
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, kItemW, kItemH);
-  ReleaseDC(nullptr, screen);
-  HGDIOBJ old = SelectObject(mem, bmp);
+  qb::OffscreenBitmap surface;
+  wintest::MakeSurface(surface, kItemW, kItemH);
+  HDC mem = surface.dc.Get();
   RECT all = {0, 0, kItemW, kItemH};
   FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   DRAWITEMSTRUCT dis = {};
@@ -124,16 +122,7 @@ Canvas DrawMenuItem(HWND owner, HMENU menu, UINT id, UINT state) {
   dis.rcItem = all;
   dis.itemData = ItemData(menu, id);
   EXPECT_EQ(TRUE, SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis)));
-  Canvas c;
-  c.w = kItemW;
-  c.h = kItemH;
-  c.px.resize(static_cast<size_t>(c.w) * c.h);
-  for (int y = 0; y < c.h; ++y)
-    for (int x = 0; x < c.w; ++x) c.px[static_cast<size_t>(y) * c.w + x] = GetPixel(mem, x, y);
-  SelectObject(mem, old);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  return c;
+  return wintest::ReadCanvas(mem, kItemW, kItemH);
 }
 
 const RECT kImageArea = {BCMenu::kImagePad, (kItemH - 16) / 2, BCMenu::kImagePad + 16, (kItemH - 16) / 2 + 16};
@@ -421,8 +410,8 @@ int g_ticks = 0;
 // Saves the screen as a 24-bit BMP (for a look at the menu: QIMBO_MENU_SHOT=file).
 void SaveScreen(const char* path) {
   int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
+  qb::WindowDc screen(nullptr);
+  qb::MemoryDc mem(screen.Get());
   BITMAPINFO bi = {};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
   bi.bmiHeader.biWidth = w;
@@ -430,9 +419,9 @@ void SaveScreen(const char* path) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  qb::GdiBitmap dib(CreateDIBSection(screen.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  qb::SelectIn dibIn(mem.Get(), dib.Get());
+  BitBlt(mem.Get(), 0, 0, w, h, screen.Get(), 0, 0, SRCCOPY);
   GdiFlush();
   DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
   BITMAPFILEHEADER fh = {};
@@ -445,10 +434,6 @@ void SaveScreen(const char* path) {
     fwrite(bits, stride * h, 1, f);
     fclose(f);
   }
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
 }
 
 // The pixels of a screen rectangle.
@@ -456,26 +441,17 @@ Canvas Grab(const RECT& r) {
   Canvas c;
   c.w = r.right - r.left;
   c.h = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = c.w;
-  bi.bmiHeader.biHeight = -c.h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
+  qb::WindowDc screen(nullptr);
+  qb::MemoryDc mem(screen.Get());
+  BITMAPINFO bi = qb::TopDownBitmapInfo(c.w, c.h);
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, c.w, c.h, screen, r.left, r.top, SRCCOPY);
+  qb::GdiBitmap dib(CreateDIBSection(screen.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  qb::SelectIn dibIn(mem.Get(), dib.Get());
+  BitBlt(mem.Get(), 0, 0, c.w, c.h, screen.Get(), r.left, r.top, SRCCOPY);
   GdiFlush();
   c.px.resize(static_cast<size_t>(c.w) * c.h);
   const DWORD* p = static_cast<const DWORD*>(bits);
   for (size_t i = 0; i < c.px.size(); ++i) c.px[i] = RGB((p[i] >> 16) & 255, (p[i] >> 8) & 255, p[i] & 255);
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
   return c;
 }
 

@@ -12,8 +12,9 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "net_access.h"
 #include "widgets/prompt_dlg_win32.h"
-#include "widgets/text_win32.h"
+#include "win/text_win32.h"
 #include "win_test_util.h"
 
 namespace {
@@ -165,6 +166,54 @@ TEST_F(MainWindowTest, TransferCommandOpensThePromptAndItsCloseIsHandled) {
   EXPECT_EQ(L"您未登录,请先登录!", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
 }
 
+std::vector<std::pair<std::string, unsigned>> g_appBoxes;
+int RecordAppBox(const std::string& gbkText, unsigned flags) {
+  g_appBoxes.emplace_back(gbkText, flags);
+  return IDOK;
+}
+
+// The progress prompt is made before the request goes out: when it cannot
+// be made the user is told and no transfer runs unseen.
+TEST_F(MainWindowTest, TheTransferPromptIsMadeBeforeTheRequestIsSent) {
+  Start();
+  qb::CNetState* net = app->Net();
+  ASSERT_TRUE(net);
+  qb::NetStateTestAccess::LoggedIn(*net) = true;
+  net->Sender().m_serverAddress = qb::MakeAddress(127, 0, 0, 1);
+  qb::CFavoritesApp::SetBoxHook(RecordAppBox);
+  MSG command = {};
+  command.message = WM_COMMAND;
+  command.wParam = ID_TRAY_UPLOAD;
+  using Fault = qb::CFavoritesApp::PromptFault;
+  const std::pair<Fault, std::string> cases[] = {{Fault::kNoMemory, "主窗口申请空间失败，按确认退出！"},
+                                                 {Fault::kCreate, "创建主窗口失败，按确认退出！"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    g_appBoxes.clear();
+    app->FailPrompt(c.first);
+    ASSERT_TRUE(app->OnThreadMessage(command));
+    ASSERT_EQ(1u, g_appBoxes.size());
+    EXPECT_EQ(c.second, g_appBoxes[0].first);
+    EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_appBoxes[0].second);
+    EXPECT_FALSE(app->Prompt());
+    EXPECT_EQ(0, net->Transfer().Mode()) << "no transfer runs";
+    EXPECT_EQ(0, net->Sender().m_nCounter) << "no request was sent";
+  }
+  // With its prompt the upload starts.
+  g_appBoxes.clear();
+  app->FailPrompt(Fault::kNone);
+  ASSERT_TRUE(app->OnThreadMessage(command));
+  EXPECT_TRUE(g_appBoxes.empty());
+  ASSERT_TRUE(app->Prompt());
+  EXPECT_EQ(L"正在上传......", wintest::ItemText(app->Prompt()->GetSafeHwnd(), IDC_PROMPT_TEXT));
+  EXPECT_TRUE(IsWindowVisible(app->Prompt()->GetSafeHwnd()));
+  EXPECT_EQ(1, net->Transfer().Mode());
+  EXPECT_EQ(1, net->Sender().m_nCounter);
+  net->Transfer().CancelTransfer();
+  qb::NetStateTestAccess::LoggedIn(*net) = false;
+  qb::CFavoritesApp::SetBoxHook(nullptr);
+}
+
 TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
   Start();
   RECT banner, filebox, items, tabs;
@@ -225,9 +274,8 @@ TEST_F(MainWindowTest, TopVisitedMenuRunsFromLeastToMostVisitedWithCleanNames) {
 
   std::vector<std::string> forty;
   for (int i = 0; i < 40; ++i) forty.push_back("site" + std::to_string(i));
-  HMENU big = CMainDlg::BuildTopVisitedMenu(forty);
-  auto all = MenuItems(big);
-  DestroyMenu(big);
+  qb::ScopedMenu big = CMainDlg::BuildTopVisitedMenu(forty);
+  auto all = MenuItems(big.Get());
   ASSERT_EQ(40u, all.size());
   EXPECT_EQ(3538u, all[0].first);
   EXPECT_EQ(L"site37", all[0].second);
@@ -287,10 +335,9 @@ TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
   EXPECT_FALSE(IsWindowVisible(wnd));
   EXPECT_FALSE(IsWindowVisible(main->TabPanel()));
   EXPECT_FALSE(IsWindowVisible(main->UrlPanel()));
-  HMENU resource = nullptr;
-  HMENU tray = main->BuildTrayMenu(&resource);
+  HMENU tray = nullptr;
+  qb::ScopedMenu resource = main->BuildTrayMenu(&tray);
   auto items = MenuItems(tray);
-  DestroyMenu(resource);
   std::vector<UINT> ids;
   for (const auto& it : items)
     if (it.first) ids.push_back(it.first);
@@ -303,10 +350,9 @@ TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
   SendMessageW(wnd, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
   EXPECT_TRUE(IsWindowVisible(wnd));
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
-  tray = main->BuildTrayMenu(&resource);
+  resource = main->BuildTrayMenu(&tray);
   wchar_t text[64] = {};
   GetMenuStringW(tray, ID_TRAY_SHOW, text, 64, MF_BYCOMMAND);
-  DestroyMenu(resource);
   EXPECT_EQ(std::wstring(L"隐藏(&H)"), text);
   // The "_" button hides as well, and the tray's 显示 entry toggles back.
   SendMessageW(wnd, WM_COMMAND, IDC_HIDE_BUTTON, 0);

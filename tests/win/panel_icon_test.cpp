@@ -34,7 +34,7 @@ std::string OneColourIcon(int white) {
 }
 
 void SetWriteTime(const std::string& path, int minutes) {
-  HANDLE h = CreateFileW(panels::Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+  HANDLE h = CreateFileW(qb::W(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                          nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);
   ULARGE_INTEGER t;

@@ -7,16 +7,17 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/app_logic.h"
-#include "base/codepage.h"
+#include "model/app_logic.h"
 #include "os/os.h"
 #include "store/importer.h"
 #include "store/node.h"
+#include "win/text_win32.h"
 
 #include "../../res/panels_ids.h"
 
@@ -29,17 +30,14 @@ void Check(bool ok, const char* what) {
   (ok ? g_passes : g_failures)++;
 }
 
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
+using qb::W;
+
 std::string Text(HWND w) {
   wchar_t buf[512] = {};
   // WM_GETTEXT, not GetWindowText: the latter reads another process's
   // controls from their creation text.
   SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
-  std::wstring s(buf);
-  return qb::FromWide(std::u16string(s.begin(), s.end()));
+  return qb::Gbk(std::wstring(buf));
 }
 
 DWORD g_pid = 0;
@@ -192,6 +190,59 @@ void TypeAndEnter(HWND edit, const std::string& text) {
   PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
   Settle(300);
 }
+// Chooses a favorites file in the main window's file box, as a click in its
+// list does: the selection changes, then the box tells its window.
+bool ChooseFavoritesFile(const std::string& name) {
+  HWND box = GetDlgItem(g_main, 1096);
+  LRESULT at = SendMessageW(box, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)W(name).c_str());
+  if (at == CB_ERR) {
+    printf("note: no file %s in the file box\n", qb::ToUtf8(name).c_str());
+    return false;
+  }
+  SendMessageW(box, CB_SETCURSEL, (WPARAM)at, 0);
+  PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(1096, CBN_SELCHANGE), (LPARAM)box);
+  Settle(800);
+  return true;
+}
+// OK on every message box that shows within `ms`; their texts.
+std::vector<std::string> DismissBoxes(DWORD ms) {
+  std::vector<std::string> texts;
+  while (HWND box = WaitForBox(ms)) {
+    texts.push_back(BoxText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    Settle(300);
+  }
+  return texts;
+}
+// The lines the shell log got since it had `from` bytes.
+std::vector<std::string> LogLinesSince(const std::string& log, size_t from) {
+  std::string all;
+  os::ReadWholeFile(log, all);
+  std::vector<std::string> lines;
+  for (size_t at = std::min(from, all.size()); at < all.size();) {
+    size_t end = all.find('\n', at);
+    if (end == std::string::npos) end = all.size();
+    lines.push_back(all.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+size_t LogSize(const std::string& log) {
+  std::string all;
+  os::ReadWholeFile(log, all);
+  return all.size();
+}
+int CountContaining(const std::vector<std::string>& lines, const std::string& what) {
+  int n = 0;
+  for (const std::string& l : lines) n += l.find(what) != std::string::npos ? 1 : 0;
+  return n;
+}
+HWND RenameEditAnywhere() {
+  for (int s = 0; s < 44; ++s)
+    if (HWND e = GetDlgItem(Tab(s), IDC_RENAME_EDIT)) return e;
+  return nullptr;
+}
+
 // Fills a file dialog's name and presses its OK button.
 bool AnswerFileDialog(const std::string& path) {
   HWND dlg = WaitForBox(6000);
@@ -294,11 +345,7 @@ CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* par
   n->m_pParent = parent;
   n->m_nSlot = slot;
   n->m_strAddress = address;
-  if (!app.AddNode(n)) {
-    delete n;
-    return nullptr;
-  }
-  return n;
+  return app.AddNode(n) ? n : nullptr;
 }
 
 // Creates every missing folder of a path ending in '\\'.
@@ -324,8 +371,7 @@ int wmain(int argc, wchar_t** argv) {
   os::CreateFolder(dir.substr(0, dir.size() - 1));
   for (const char* f : {"data", "images", "images\\icon", "offline-page", "config", "skin"}) os::CreateFolder(dir + f);
   std::string exe = dir + "Qimbo.exe";
-  std::u16string src16(argv[1], argv[1] + wcslen(argv[1]));
-  std::string source = qb::FromWide(src16);
+  std::string source = qb::Gbk(argv[1], wcslen(argv[1]));
   if (!source.empty() && source[0] == '/') {  // a Linux path handed through Wine
     for (char& c : source)
       if (c == '/') c = '\\';
@@ -354,6 +400,21 @@ int wmain(int argc, wchar_t** argv) {
     AddNode(app, "s2", UrlItem, startup, 1, "http://start.example/2");
     if (!app.SaveFavorites("1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file\n");
+      return 1;
+    }
+  }
+  {
+    // A second favorites file with other categories, and a third with none.
+    CAppLogic other;
+    other.m_strProgramDir = dir;
+    other.m_strBaseDir = dir;
+    CMyNode* football = AddNode(other, "足球", UrlCategory, nullptr, 0);
+    AddNode(other, "篮球", UrlCategory, nullptr, 5);
+    AddNode(other, "球场", UrlItem, football, 0, "http://ball.example/field");
+    CAppLogic none;
+    none.m_strProgramDir = dir;
+    if (!other.SaveFavorites("2-体育.sc") || !none.SaveFavorites("3-空.sc")) {
+      fprintf(stderr, "cannot write the other favorites files\n");
       return 1;
     }
   }
@@ -520,6 +581,16 @@ int wmain(int argc, wchar_t** argv) {
   Check(edit != nullptr, "a new category opens an edit in the slot");
   if (edit) TypeAndEnter(edit, "  x y ");
   Check(IsWindowVisible(Tab(23)) && Text(Tab(23)) == "xy", "the new category is named without blanks");
+  // Enter commits a new category also when a tab was right-clicked before
+  // (and its menu closed without a command).
+  RightClickTab(0);
+  RightClickEmptySlot(24);
+  Command(g_tab, ID_NEW_CATEGORY);
+  edit = GetDlgItem(g_tab, IDC_NEW_CATEGORY_EDIT);
+  if (edit) TypeAndEnter(edit, "回车");
+  Check(edit && IsWindowVisible(Tab(24)) && Text(Tab(24)) == "回车" && !GetDlgItem(g_tab, IDC_NEW_CATEGORY_EDIT),
+        "Enter commits the new category after an earlier right click on a tab");
+  if (GetDlgItem(g_tab, IDC_NEW_CATEGORY_EDIT)) Click(Tab(0));
 
   // A category with items is not deleted.
   RightClickTab(0);
@@ -543,6 +614,23 @@ int wmain(int argc, wchar_t** argv) {
   Check(before == 3 && VisibleItems(g_url, IDC_FIRST_ITEM) == 2 && !IsWindowVisible(Item(1)),
         "deleting a bookmark from its menu");
 
+  // "Open all" with no web page engine (none runs under Wine here): each
+  // bookmark of the category is opened once, maximised.
+  {
+    size_t mark = LogSize(log);
+    RightClickTab(8);
+    Command(g_tab, ID_OPEN_ALL);
+    std::vector<std::string> boxes = DismissBoxes(1500);
+    Settle(500);
+    std::vector<std::string> lines = LogLinesSince(log, mark);
+    int a = CountContaining(lines, "http://tools.example/a"), b = CountContaining(lines, Address(7));
+    Check(a == 1 && b == 1 && CountContaining(lines, "http://tools.example/a\t3") == 1,
+          "open all opens each bookmark once");
+    if (a != 1 || b != 1)
+      for (const std::string& l : lines) printf("note: opened %s\n", l.c_str());
+    for (const std::string& t : boxes) printf("note: box during open all: %s\n", qb::ToUtf8(t).c_str());
+  }
+
   // A double click opens the address and counts the visit.
   Click(Tab(0));
   PostMessageW(Item(2), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -561,6 +649,52 @@ int wmain(int argc, wchar_t** argv) {
   if (!shots.empty()) Screenshot(shots + L"\\panels_program_folder.bmp");
   PostMessageW(g_main, WM_COMMAND, 1004, 0);
   Settle(800);
+
+  // Nodes the tree frees while windows hold them. A rename is open in a
+  // right-clicked tab when another favorites file is chosen: the edit goes
+  // with its category, and Enter renames nothing.
+  RightClickTab(5);
+  Command(g_tab, ID_RENAME_CATEGORY);
+  edit = GetDlgItem(Tab(5), IDC_RENAME_EDIT);
+  Check(edit != nullptr, "a rename is open before the file switch");
+  Check(ChooseFavoritesFile("2-体育"), "the second favorites file is chosen");
+  Check(Text(Tab(0)) == "足球" && Text(Tab(5)) == "篮球" && VisibleTabs() == 2, "the second file's tabs show");
+  if (VisibleTabs() != 2 || Text(Tab(5)) != "篮球")
+    printf("note: %d tabs, tab 0 '%s', tab 5 '%s'\n", VisibleTabs(), qb::ToUtf8(Text(Tab(0))).c_str(),
+           qb::ToUtf8(Text(Tab(5))).c_str());
+  Check(!RenameEditAnywhere(), "the rename edit of a category of the old file is closed by the switch");
+  if (HWND stale = RenameEditAnywhere()) TypeAndEnter(stale, "改名");
+  Check(Text(Tab(5)) == "篮球" && IsWindow(g_main), "Enter in that edit renames nothing");
+  // The category menu's commands after the switch have no category: a
+  // rename opens no edit, a search has an empty query, a tab click is a click.
+  RightClickTab(0);
+  Check(ChooseFavoritesFile("1-我的收藏"), "back to the first file");
+  Command(g_tab, ID_RENAME_CATEGORY);
+  Check(!RenameEditAnywhere(), "a rename after the switch opens no edit");
+  {
+    size_t mark = LogSize(log);
+    Command(g_tab, ID_SEARCH_TOPICS);
+    DismissBoxes(1500);
+    Settle(600);
+    std::vector<std::string> lines = LogLinesSince(log, mark);
+    Check(CountContaining(lines, "open\thttp://so.qimbo.net/s?tn=siteqb4k&word=\t3") == 1,
+          "a search after the switch asks with an empty query");
+    if (CountContaining(lines, "so.qimbo.net") != 1)
+      for (const std::string& l : lines) printf("note: opened %s\n", l.c_str());
+  }
+  Click(Tab(0));
+  Check(IsWindow(g_main) && Text(Tab(0)) == "新闻", "a tab click after the switch");
+  // A file without a web category: no item button is left from the last one,
+  // and a double click where one was opens nothing.
+  Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 29, "the first category's items show before the switch");
+  Check(ChooseFavoritesFile("3-空"), "a file without categories is chosen");
+  Check(VisibleTabs() == 0 && VisibleItems(g_url, IDC_FIRST_ITEM) == 0, "no tab and no item button is left");
+  {
+    size_t mark = LogSize(log);
+    PostMessageW(Item(2), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+    Settle(800);
+    Check(LogLinesSince(log, mark).empty() && IsWindow(g_main), "a double click where an item was opens nothing");
+  }
 
   // Exit through the exit button: the program saves the favorites.
   PostMessageW(g_main, WM_COMMAND, 1007, 0);
@@ -595,6 +729,8 @@ int wmain(int argc, wchar_t** argv) {
     CMyNode* renamed = saved.FindNode("abc", UrlCategory);
     Check(renamed && renamed->m_nSlot == 5, "the renamed, moved category is saved at its slot");
     Check(saved.FindNode("xy", UrlCategory) && !saved.FindNode("空类", UrlCategory), "new and deleted categories saved");
+    Check(saved.FindNode("回车", UrlCategory) != nullptr, "the category committed by Enter is saved");
+    Check(!saved.FindNode("改名", UrlCategory) && !saved.FindNode("足球", UrlCategory), "the other file's categories stay there");
   }
 
   CloseHandle(pi.hThread);

@@ -16,6 +16,7 @@
 
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
+#include "os/net.h"
 #include "os/os.h"
 #include "skin/config.h"
 #include "store/favorites_file.h"
@@ -159,6 +160,8 @@ const FailCase kCases[] = {
     {Step::kMainWindowObject, "主窗口申请空间失败，按确认退出！", true},
     {Step::kMainWindowCreate, "创建主窗口失败，按确认退出！", true},
     {Step::kPanels, "创建URL窗口失败，按确认退出！", true},
+    {Step::kChooserObject, "收藏窗口申请空间失败，按确认退出！", true},
+    {Step::kChooserCreate, "创建收藏窗口失败，按确认退出！", true},
 };
 
 TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBehind) {
@@ -192,7 +195,8 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
     if (c.resolverRan) {
       EXPECT_FALSE(started.empty()) << "the server-address thread runs";
     }
-    if (c.step == Step::kMainWindowCreate || c.step == Step::kPanels) {
+    if (c.step == Step::kMainWindowCreate || c.step == Step::kPanels || c.step == Step::kChooserObject ||
+        c.step == Step::kChooserCreate) {
       // The main window was made (and shown, when its panels failed), and is gone again.
       EXPECT_GE(g_madeWindows.size(), 1u);
       for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "removed with the main window object";
@@ -220,6 +224,92 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
   EXPECT_TRUE(app->Logic()->FindNode("甲站", UrlItem));
   app->ExitInstance();
   app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
+// Hands the posted messages on as the program's loop does, for a while; true
+// when the program asked to end (WM_QUIT).
+bool PumpAndSeeQuit() {
+  bool quit = false;
+  MSG msg;
+  for (int round = 0; round < 40; ++round) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(10);
+  }
+  return quit;
+}
+
+// The links start once the main window is up. A link thread that cannot
+// start ends the start-up with the link-thread box; the links started before
+// it are stopped by the shutdown, and nothing is saved.
+// The links of these tests listen on ports of their own, away from any
+// other copy of the program on this machine.
+const int kTestPorts = 47130;
+void UseTestPorts(const std::string& programDir) {
+  qbtest::WriteFileBytes(programDir + "config\\NetServer.ini",
+                         "[Server]\r\nPorts=" + std::to_string(kTestPorts) + "\r\n");
+}
+
+TEST_F(StartupTest, ALinkThreadThatCannotStartShowsItsBoxAndEndsTheProgram) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  const std::map<std::string, std::string> before = DataFiles();
+  g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  app->FailStartStep(Step::kLinkThread);
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_TRUE(g_boxes.empty()) << "nothing failed before the window was up";
+  EXPECT_TRUE(PumpAndSeeQuit()) << "the program ends";
+  UnhookWindowsHookEx(g_cbt);
+  g_cbt = nullptr;
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("创建线程(通讯代理)失败，按<确认>按钮退出程序！", g_boxes[0].text);
+  EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
+  ASSERT_TRUE(app->Links());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(app->Links()->Link(i).IsRunning()) << i;
+  EXPECT_FALSE(app->Links()->Link(3).IsRunning());
+  EXPECT_FALSE(app->Links()->Link(4).IsRunning()) << "no link starts after the failing one";
+  app->ExitInstance();
+  EXPECT_FALSE(WinsockUp());
+  for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "a top-level window is left";
+  app.reset();
+  EXPECT_EQ(before, DataFiles()) << "a failed start writes no favorites";
+  wintest::Pump();
+}
+
+// A port another program holds keeps only that link down: the program runs
+// on and says so in one box, naming every such port.
+TEST_F(StartupTest, PortsTakenByAnotherProgramAreToldInOneBoxAndTheProgramRunsOn) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  ASSERT_TRUE(os::NetStartup());
+  os::CUdpSocket first, second;
+  ASSERT_TRUE(first.Open() && second.Open());
+  ASSERT_TRUE(first.Bind(0, kTestPorts + 1));
+  ASSERT_TRUE(second.Bind(0, kTestPorts + 3));
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  EXPECT_FALSE(PumpAndSeeQuit()) << "the program runs on";
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("通讯端口47131、47133已被其他程序占用，程序不用这些端口继续运行！", g_boxes[0].text);
+  EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION), g_boxes[0].flags);
+  ASSERT_TRUE(app->MainWindow());
+  EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
+  for (int i : {0, 2, 4}) EXPECT_TRUE(app->Links()->Link(i).IsRunning()) << i;
+  for (int i : {1, 3}) EXPECT_FALSE(app->Links()->Link(i).IsRunning()) << i;
+  app->ExitInstance();
+  app.reset();
+  first.Close();
+  second.Close();
+  os::NetCleanup();
   EXPECT_FALSE(WinsockUp());
   wintest::Pump();
 }

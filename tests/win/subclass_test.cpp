@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "skin/subclass_win32.h"
+#include "win/subclass_win32.h"
 
 namespace {
 

@@ -38,7 +38,7 @@ class TrayTest : public testing::Test {
 TEST_F(TrayTest, TipIsKeptUpTo63BytesAndCutAtACharacter) {
   qb::CSystemTray tray;
   std::string tip63(63, 'a');
-  tray.Create(owner.hwnd(), WM_USER + 32, tip63, program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, tip63, program, IDR_TRAY_MENU);
   EXPECT_EQ(tip63, tray.Tip());
   EXPECT_EQ(std::string(62, 'a'), qb::CutGbk(std::string(62, 'a') + "收藏", 63));
   EXPECT_EQ(std::string(61, 'a') + "收", qb::CutGbk(std::string(61, 'a') + "收藏", 63));
@@ -46,7 +46,7 @@ TEST_F(TrayTest, TipIsKeptUpTo63BytesAndCutAtACharacter) {
 
 TEST_F(TrayTest, AnimationStepsThroughTheListAndStopsAfterItsTimeWithTheIconBack) {
   qb::CSystemTray tray;
-  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, "Qimbo收藏", program, IDR_TRAY_MENU);
   ASSERT_TRUE(tray.SetIconList(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND));
   ASSERT_EQ(2u, tray.IconCount());
   ASSERT_TRUE(tray.Animate(700, 15));
@@ -70,7 +70,7 @@ TEST_F(TrayTest, AnimationStepsThroughTheListAndStopsAfterItsTimeWithTheIconBack
 
 TEST_F(TrayTest, StopWithoutAnimationChangesNothingAndNoLimitRunsOn) {
   qb::CSystemTray tray;
-  tray.Create(owner.hwnd(), WM_USER + 32, "Qimbo收藏", program, IDR_TRAY_MENU);
+  tray.Create(owner.hwnd(), qb::WM_TRAY_NOTIFY, "Qimbo收藏", program, IDR_TRAY_MENU);
   tray.StopAnimation();
   EXPECT_EQ(program, tray.CurrentIcon());
   tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
@@ -158,12 +158,12 @@ TEST(Picture, JpegLoadsThroughThePictureAndBmpAsABitmap) {
                                0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0};
   qbtest::WriteFileBytes(dir / "a.bmp", std::string(reinterpret_cast<const char*>(bmp), sizeof bmp));
-  HBITMAP bitmap = nullptr;
+  qb::GdiBitmap bitmap;
   qb::CPicture picture;
   EXPECT_EQ(1, qb::LoadBackgroundImage(dir / "a.BMP", &bitmap, &picture));
   ASSERT_TRUE(bitmap);
   BITMAP info = {};
-  GetObjectW(bitmap, sizeof info, &info);
+  GetObjectW(bitmap.Get(), sizeof info, &info);
   EXPECT_EQ(2, info.bmWidth);
   EXPECT_EQ(0, qb::LoadBackgroundImage(dir / "a.gif", &bitmap, &picture)) << "other endings load nothing";
   EXPECT_EQ(0, qb::LoadBackgroundImage(dir / "missing.jpg", &bitmap, &picture));
@@ -280,7 +280,8 @@ TEST(MenuRichEdit, TheEditMenuGreysWhatCannotBeDone) {
   OpenClipboard(host.hwnd());
   EmptyClipboard();
   CloseClipboard();
-  HMENU menu = edit.BuildMenu();
+  qb::ScopedMenu owner = edit.BuildMenu();
+  HMENU menu = owner.Get();
   std::vector<UINT> ids;
   for (int i = 0; i < GetMenuItemCount(menu); ++i) ids.push_back(GetMenuItemID(menu, i));
   EXPECT_EQ((std::vector<UINT>{5101, 0, 5102, 5103, 5104, 5105, 0, 5106, 0, 5107}), ids);
@@ -288,21 +289,20 @@ TEST(MenuRichEdit, TheEditMenuGreysWhatCannotBeDone) {
   EXPECT_NE(0u, MenuState(menu, 5102)) << "no selection to cut";
   EXPECT_NE(0u, MenuState(menu, 5104)) << "nothing to paste";
   EXPECT_EQ(0u, MenuState(menu, 5106));
-  DestroyMenu(menu);
 
   SetWindowTextW(edit.GetSafeHwnd(), L"收藏网址");
   edit.OnCommand(5106);  // select all
-  menu = edit.BuildMenu();
+  owner = edit.BuildMenu();
+  menu = owner.Get();
   EXPECT_EQ(0u, MenuState(menu, 5102));
   EXPECT_EQ(0u, MenuState(menu, 5103));
   EXPECT_EQ(0u, MenuState(menu, 5105));
-  DestroyMenu(menu);
   edit.OnCommand(5103);  // copy
   edit.OnCommand(5105);  // clear
   EXPECT_EQ(L"", wintest::Text(edit.GetSafeHwnd()));
-  menu = edit.BuildMenu();
+  owner = edit.BuildMenu();
+  menu = owner.Get();
   EXPECT_EQ(0u, MenuState(menu, 5104)) << "the copied text can be pasted";
-  DestroyMenu(menu);
   edit.OnCommand(5104);
   // Chinese survives the round trip (the final paragraph mark may come along).
   EXPECT_EQ(0u, wintest::Text(edit.GetSafeHwnd()).find(L"收藏网址"));

@@ -54,15 +54,28 @@ int Canvas::CountNear(COLORREF c, const RECT& r, int tolerance) const {
   return n;
 }
 
+Canvas ReadCanvas(HDC dc, int w, int h) {
+  Canvas c;
+  c.w = w;
+  c.h = h;
+  c.px.resize(static_cast<size_t>(c.w) * c.h);
+  for (int y = 0; y < c.h; ++y)
+    for (int x = 0; x < c.w; ++x) c.px[static_cast<size_t>(y) * c.w + x] = GetPixel(dc, x, y);
+  return c;
+}
+
+void MakeSurface(qb::OffscreenBitmap& surface, int w, int h) {
+  qb::WindowDc screen(nullptr);
+  surface.Make(screen.Get(), w, h);
+}
+
 Canvas Draw(qb::CSkinButton& button, UINT itemState) {
   HWND wnd = button.GetSafeHwnd();
   RECT rc;
   GetClientRect(wnd, &rc);
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, rc.right, rc.bottom);
-  ReleaseDC(nullptr, screen);
-  HGDIOBJ old = SelectObject(mem, bmp);
+  qb::OffscreenBitmap surface;
+  MakeSurface(surface, rc.right, rc.bottom);
+  HDC mem = surface.dc.Get();
   DRAWITEMSTRUCT dis = {};
   dis.CtlType = ODT_BUTTON;
   dis.CtlID = static_cast<UINT>(GetDlgCtrlID(wnd));
@@ -72,16 +85,7 @@ Canvas Draw(qb::CSkinButton& button, UINT itemState) {
   dis.hDC = mem;
   dis.rcItem = rc;
   SendMessageW(wnd, qb::OCM_SKIN_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
-  Canvas c;
-  c.w = rc.right;
-  c.h = rc.bottom;
-  c.px.resize(static_cast<size_t>(c.w) * c.h);
-  for (int y = 0; y < c.h; ++y)
-    for (int x = 0; x < c.w; ++x) c.px[static_cast<size_t>(y) * c.w + x] = GetPixel(mem, x, y);
-  SelectObject(mem, old);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  return c;
+  return ReadCanvas(mem, rc.right, rc.bottom);
 }
 
 void MouseOver(HWND wnd) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "skin/skin_button_win32.h"
+#include "win/gdi_win32.h"
 
 namespace wintest {
 
@@ -33,6 +34,10 @@ struct Canvas {
   int CountNear(COLORREF c, const RECT& r, int tolerance = 70) const;
 };
 Canvas Draw(qb::CSkinButton& button, UINT itemState = 0);
+// The pixels of a DC's top-left `w` x `h`.
+Canvas ReadCanvas(HDC dc, int w, int h);
+// A fresh `w` x `h` surface like the screen's, to draw into.
+void MakeSurface(qb::OffscreenBitmap& surface, int w, int h);
 
 // Sends the mouse over a window's centre (or away from it) and delivers the move.
 void MouseOver(HWND wnd);

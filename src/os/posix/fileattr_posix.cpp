@@ -13,3 +13,9 @@ int ClearReadOnly(const std::string& path) {
 }
 
 }  // namespace os
+
+namespace os {
+
+int KeepToOwner(const std::string& path) { return chmod(NativePath(path).c_str(), S_IRUSR | S_IWUSR) == 0; }
+
+}  // namespace os

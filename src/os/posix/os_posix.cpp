@@ -46,13 +46,17 @@ int IsFolder(const std::string& path) {
 }
 
 int RenameFile(const std::string& from, const std::string& to) {
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
   std::string a = NativePath(from), b = NativePath(to);
   struct stat st;
   if (lstat(b.c_str(), &st) == 0) return 0;  // MoveFile never replaces
   return rename(a.c_str(), b.c_str()) == 0;
 }
 
-int RemoveFile(const std::string& path) { return unlink(NativePath(path).c_str()) == 0; }
+int RemoveFile(const std::string& path) {
+  if (!FileStepAllowed(FileStep::Remove, path)) return 0;
+  return unlink(NativePath(path).c_str()) == 0;
+}
 
 int CopyOneFile(const std::string& from, const std::string& to, int failIfExists) {
   if (failIfExists && FileExists(to)) return 0;
@@ -79,7 +83,18 @@ int64_t FileSize(const std::string& path) {
 }
 
 int ReplaceWithFile(const std::string& from, const std::string& to) {
-  return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
+  std::string target = NativePath(to);
+  if (rename(NativePath(from).c_str(), target.c_str()) != 0) return 0;
+  // The rename is on the disk once its folder is.
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return 1;
 }
 
 // ---- raw files under the buffered streams --------------------------------------
@@ -357,6 +372,11 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
+std::string LocalAppDataFolder() {
+  const char* d = getenv("LOCALAPPDATA");
+  return d && *d ? ProgramPath(d) : std::string();
+}
+
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
   std::string p = ProgramPath(t && *t ? t : "/tmp");

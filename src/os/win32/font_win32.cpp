@@ -1,12 +1,14 @@
 #include <windows.h>
 
-#include "base/codepage.h"
 #include "os/font.h"
+#include "win/text_win32.h"
 
 namespace os {
 
 bool FontRefusedForTest(const FontDesc& desc);
 
+// CFont is the owner of its font: the portable header keeps the handle as an
+// opaque pointer, so the release is written out here.
 CFont::~CFont() {
   if (m_handle) DeleteObject((HFONT)m_handle);
 }
@@ -29,7 +31,7 @@ std::unique_ptr<CFont> CFont::Create(const FontDesc& desc) {
   lf.lfQuality = desc.head.quality;
   lf.lfPitchAndFamily = desc.head.pitchAndFamily;
   // The face name is stored in code page 936 whatever the system's language.
-  std::u16string face = qb::ToWide(FaceName(desc));
+  std::wstring face = qb::W(FaceName(desc));
   size_t n = face.size() < LF_FACESIZE - 1 ? face.size() : LF_FACESIZE - 1;
   memcpy(lf.lfFaceName, face.data(), n * sizeof(WCHAR));
   HFONT font = CreateFontIndirectW(&lf);

@@ -2,16 +2,14 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "base/codepage.h"
 #include "os/http.h"
+#include "win/text_win32.h"
 
 namespace os {
 
+using qb::W;
+
 namespace {
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
 
 class CInetStream : public CHttpStream {
  public:

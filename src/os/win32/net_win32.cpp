@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "os/net.h"
+#include "win/handles_win32.h"
 
 namespace os {
 
@@ -141,7 +142,7 @@ void CUdpSocket::Close() {
 
 // ---- threads ----
 struct CThread::Impl {
-  HANDLE thread = nullptr;
+  qb::KernelHandle thread;
   std::function<void()> body;
 };
 
@@ -156,47 +157,42 @@ static DWORD WINAPI ThreadMain(LPVOID arg) {
 int CThread::Start(std::function<void()> body) {
   if (m->thread) return 0;
   m->body = std::move(body);
-  m->thread = CreateThread(nullptr, 0, ThreadMain, m.get(), 0, nullptr);
-  return m->thread != nullptr;
+  m->thread.Reset(CreateThread(nullptr, 0, ThreadMain, m.get(), 0, nullptr));
+  return m->thread.Valid();
 }
 
 int CThread::Join(uint32_t ms) {
   if (!m->thread) return 1;
-  if (WaitForSingleObject(m->thread, ms == kWaitForever ? INFINITE : ms) != WAIT_OBJECT_0) return 0;
-  CloseHandle(m->thread);
-  m->thread = nullptr;
+  if (WaitForSingleObject(m->thread.Get(), ms == kWaitForever ? INFINITE : ms) != WAIT_OBJECT_0) return 0;
+  m->thread.Reset();
   return 1;
 }
 
-int CThread::IsRunning() const { return m->thread && WaitForSingleObject(m->thread, 0) == WAIT_TIMEOUT; }
+int CThread::IsRunning() const { return m->thread && WaitForSingleObject(m->thread.Get(), 0) == WAIT_TIMEOUT; }
 
 // ---- mutex: a kernel mutex, for the timed lock ----
 struct CMutex::Impl {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  qb::KernelHandle mutex{CreateMutexW(nullptr, FALSE, nullptr)};
 };
 CMutex::CMutex() : m(new Impl) {}
-CMutex::~CMutex() {
-  if (m->mutex) CloseHandle(m->mutex);
-}
+CMutex::~CMutex() = default;
 
 int CMutex::Lock(uint32_t ms) {
-  DWORD r = WaitForSingleObject(m->mutex, ms == kWaitForever ? INFINITE : ms);
+  DWORD r = WaitForSingleObject(m->mutex.Get(), ms == kWaitForever ? INFINITE : ms);
   return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
 }
-void CMutex::Unlock() { ReleaseMutex(m->mutex); }
+void CMutex::Unlock() { ReleaseMutex(m->mutex.Get()); }
 
 // ---- auto-reset event ----
 struct CEvent::Impl {
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  qb::KernelHandle event{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 CEvent::CEvent() : m(new Impl) {}
-CEvent::~CEvent() {
-  if (m->event) CloseHandle(m->event);
-}
-void CEvent::Set() { SetEvent(m->event); }
-void* CEvent::NativeHandle() const { return m->event; }
+CEvent::~CEvent() = default;
+void CEvent::Set() { SetEvent(m->event.Get()); }
+void* CEvent::NativeHandle() const { return m->event.Get(); }
 int CEvent::Wait(uint32_t ms) {
-  return WaitForSingleObject(m->event, ms == kWaitForever ? INFINITE : ms) == WAIT_OBJECT_0;
+  return WaitForSingleObject(m->event.Get(), ms == kWaitForever ? INFINITE : ms) == WAIT_OBJECT_0;
 }
 
 }  // namespace os

@@ -5,22 +5,14 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/codepage.h"
 #include "os/os.h"
 #include "os/os_internal.h"
+#include "win/handles_win32.h"
+#include "win/text_win32.h"
 
 namespace os {
 
-namespace {
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
-std::string G(const wchar_t* w, size_t n) {
-  return qb::FromWide(std::u16string(reinterpret_cast<const char16_t*>(w), n));
-}
-std::string G(const std::wstring& w) { return G(w.data(), w.size()); }
-}  // namespace
+using qb::W;
 
 std::string NativePath(const std::string& path) { return path; }
 std::string ProgramPath(const std::string& nativePath) { return nativePath; }
@@ -35,12 +27,17 @@ int IsFolder(const std::string& path) {
 }
 
 int RenameFile(const std::string& from, const std::string& to) {
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
   return MoveFileW(W(from).c_str(), W(to).c_str()) != 0;
 }
 
-int RemoveFile(const std::string& path) { return DeleteFileW(W(path).c_str()) != 0; }
+int RemoveFile(const std::string& path) {
+  if (!FileStepAllowed(FileStep::Remove, path)) return 0;
+  return DeleteFileW(W(path).c_str()) != 0;
+}
 
 int CopyOneFile(const std::string& from, const std::string& to, int failIfExists) {
+  if (!FileStepAllowed(FileStep::Write, to)) return 0;
   return CopyFileW(W(from).c_str(), W(to).c_str(), failIfExists ? TRUE : FALSE) != 0;
 }
 
@@ -58,6 +55,9 @@ int64_t FileSize(const std::string& path) {
 }
 
 int ReplaceWithFile(const std::string& from, const std::string& to) {
+  if (!FileStepAllowed(FileStep::Rename, from)) return 0;
+  // One step: the target is never missing, and the move is on the disk when
+  // the call returns.
   return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -66,9 +66,10 @@ int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size) {
   HANDLE f = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (f == INVALID_HANDLE_VALUE) return 0;
+  qb::KernelHandle file(f);
   LARGE_INTEGER sz;
-  if (!GetFileSizeEx(f, &sz)) { CloseHandle(f); return 0; }
-  h = (intptr_t)f;
+  if (!GetFileSizeEx(f, &sz)) return 0;
+  h = (intptr_t)file.Release();  // RawClose closes it
   size = (uint64_t)sz.QuadPart;
   return 1;
 }
@@ -93,21 +94,23 @@ size_t RawWrite(intptr_t h, const void* src, size_t n) {
 }
 
 int RawSync(intptr_t h) { return FlushFileBuffers((HANDLE)h) != 0; }
+// The close of the seam's raw file: the buffered streams above own the
+// handle as a number, so the call is written out here.
 int RawClose(intptr_t h) { return CloseHandle((HANDLE)h) != 0; }
 
 // ---- folders -------------------------------------------------------------------
 int ListFolder(const std::string& folder, const std::string& pattern, std::vector<DirEntry>& out) {
   out.clear();
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW(W(JoinPath(folder, pattern)).c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) {
+  qb::FindHandle h(FindFirstFileW(W(JoinPath(folder, pattern)).c_str(), &fd));
+  if (!h) {
     DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_NO_MORE_FILES ? IsFolder(folder) : 0;
   }
   std::vector<DirEntry> dots;
   do {
     DirEntry de;
-    de.name = G(fd.cFileName, wcslen(fd.cFileName));
+    de.name = qb::Gbk(fd.cFileName, wcslen(fd.cFileName));
     de.isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     de.size = de.isFolder ? 0 : (((int64_t)fd.nFileSizeHigh << 32) | fd.nFileSizeLow);
     // The system's own matching differs between versions (and under Wine) for
@@ -115,8 +118,8 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
     if (!MatchPattern(de.name, pattern)) continue;
     if (de.name == "." || de.name == "..") dots.push_back(de);
     else out.push_back(de);
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
+  } while (FindNextFileW(h.Get(), &fd));
+  h.Reset();
   // "." before "..", both ahead of the rest, whatever order the file system gave.
   std::sort(dots.begin(), dots.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   out.insert(out.begin(), dots.begin(), dots.end());
@@ -134,7 +137,7 @@ std::string ProgramDirectory() {
   }
   wchar_t buf[MAX_PATH * 4];
   DWORD n = GetModuleFileNameW(nullptr, buf, (DWORD)(sizeof buf / sizeof buf[0]));
-  std::string p = G(buf, n);
+  std::string p = qb::Gbk(buf, n);
   size_t slash = p.rfind('\\');
   return slash == std::string::npos ? p : p.substr(0, slash + 1);
 }
@@ -149,14 +152,14 @@ std::string UserName() {
   wchar_t buf[256];
   DWORD n = 256;
   if (!GetUserNameW(buf, &n) || n == 0) return "";
-  return G(buf, wcslen(buf));
+  return qb::Gbk(buf, wcslen(buf));
 }
 
 std::string HostName() {
   wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(buf, &n)) return "";
-  return G(buf, n);
+  return qb::Gbk(buf, n);
 }
 
 // ---- registry ------------------------------------------------------------------
@@ -165,57 +168,53 @@ void SetRegistryFolder(const std::string&) {}
 namespace {
 HKEY Root(Hive h) { return h == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
-struct Key {
-  HKEY h = nullptr;
-  ~Key() { if (h) RegCloseKey(h); }
-};
 }  // namespace
 
 int RegReadString(Hive hive, const std::string& key, const std::string& value, std::string& out) {
-  Key k;
-  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS) return 0;
+  qb::ScopedRegKey k;
+  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return 0;
   DWORD type = 0, size = 0;
   std::wstring v = W(value);
-  if (RegQueryValueExW(k.h, v.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
+  if (RegQueryValueExW(k.Get(), v.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return 0;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return 0;
   std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-  if (RegQueryValueExW(k.h, v.c_str(), nullptr, &type, (BYTE*)&data[0], &size) != ERROR_SUCCESS) return 0;
+  if (RegQueryValueExW(k.Get(), v.c_str(), nullptr, &type, (BYTE*)&data[0], &size) != ERROR_SUCCESS) return 0;
   data.resize(wcsnlen(data.c_str(), size / sizeof(wchar_t)));
-  out = G(data);
+  out = qb::Gbk(data);
   return 1;
 }
 
 int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data) {
-  Key k;
-  if (RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k.h, nullptr) != ERROR_SUCCESS)
+  qb::ScopedRegKey k;
+  if (RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.Receive(), nullptr) != ERROR_SUCCESS)
     return 0;
   std::wstring d = W(data);
-  return RegSetValueExW(k.h, W(value).c_str(), 0, REG_SZ, (const BYTE*)d.c_str(),
+  return RegSetValueExW(k.Get(), W(value).c_str(), 0, REG_SZ, (const BYTE*)d.c_str(),
                         (DWORD)((d.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {
-  Key k;
-  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, &k.h) != ERROR_SUCCESS) return 0;
+  qb::ScopedRegKey k;
+  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return 0;
   DWORD type = 0, v = 0, size = sizeof v;
-  if (RegQueryValueExW(k.h, W(value).c_str(), nullptr, &type, (BYTE*)&v, &size) != ERROR_SUCCESS) return 0;
+  if (RegQueryValueExW(k.Get(), W(value).c_str(), nullptr, &type, (BYTE*)&v, &size) != ERROR_SUCCESS) return 0;
   if (type != REG_DWORD) return 0;
   out = v;
   return 1;
 }
 
 int RegWriteDword(Hive hive, const std::string& key, const std::string& value, uint32_t data) {
-  Key k;
-  if (RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k.h, nullptr) != ERROR_SUCCESS)
+  qb::ScopedRegKey k;
+  if (RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.Receive(), nullptr) != ERROR_SUCCESS)
     return 0;
   DWORD v = data;
-  return RegSetValueExW(k.h, W(value).c_str(), 0, REG_DWORD, (const BYTE*)&v, sizeof v) == ERROR_SUCCESS;
+  return RegSetValueExW(k.Get(), W(value).c_str(), 0, REG_DWORD, (const BYTE*)&v, sizeof v) == ERROR_SUCCESS;
 }
 
 int RegRemoveValue(Hive hive, const std::string& key, const std::string& value) {
-  Key k;
-  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_SET_VALUE, &k.h) != ERROR_SUCCESS) return 0;
-  return RegDeleteValueW(k.h, W(value).c_str()) == ERROR_SUCCESS;
+  qb::ScopedRegKey k;
+  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_SET_VALUE, k.Receive()) != ERROR_SUCCESS) return 0;
+  return RegDeleteValueW(k.Get(), W(value).c_str()) == ERROR_SUCCESS;
 }
 
 // ---- clock -------------------------------------------------------------------
@@ -234,10 +233,17 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
+std::string LocalAppDataFolder() {
+  wchar_t buf[MAX_PATH * 2];
+  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, MAX_PATH * 2);
+  if (n == 0 || n >= MAX_PATH * 2) return std::string();
+  return qb::Gbk(buf, n);
+}
+
 std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-  std::string p = n ? G(buf, n) : std::string("C:\\");
+  std::string p = n ? qb::Gbk(buf, n) : std::string("C:\\");
   if (p.back() != '\\') p.push_back('\\');
   return p;
 }

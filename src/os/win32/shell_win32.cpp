@@ -6,16 +6,15 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "base/codepage.h"
 #include "os/shell.h"
+#include "win/handles_win32.h"
+#include "win/text_win32.h"
 
 namespace os {
 
+using qb::W;
+
 namespace {
-std::wstring W(const std::string& gbk) {
-  std::u16string w = qb::ToWide(gbk);
-  return std::wstring(w.begin(), w.end());
-}
 
 std::mutex g_hookLock;
 ShellHook g_hook;
@@ -28,10 +27,10 @@ int LogRequest(const ShellRequest& r) {
   HANDLE f = CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return 1;
+  qb::KernelHandle file(f);
   std::string line = r.verb + "\t" + qb::ToUtf8(r.target) + "\t" + std::to_string(r.show) + "\n";
   DWORD written = 0;
-  WriteFile(f, line.data(), (DWORD)line.size(), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(file.Get(), line.data(), (DWORD)line.size(), &written, nullptr);
   return 1;
 }
 
@@ -73,8 +72,7 @@ int RunCommandLine(const std::string& commandLine, int show) {
   si.wShowWindow = (WORD)show;
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  qb::KernelHandle thread(pi.hThread), process(pi.hProcess);  // the program runs on by itself
   return 1;
 }
 
@@ -85,6 +83,7 @@ RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string
                                           : HKEY_LOCAL_MACHINE;
   HKEY k = nullptr;
   if (RegOpenKeyExW(r, W(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return kRegNoKey;
+  qb::ScopedRegKey keyOwner(k);
   DWORD type = 0, size = 0;
   std::wstring name = W(value);
   LONG rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, nullptr, &size);
@@ -95,10 +94,10 @@ RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string
   } else if (rc == ERROR_SUCCESS) {
     rc = ERROR_INVALID_DATA;
   }
-  RegCloseKey(k);
+  keyOwner.Reset();
   if (rc != ERROR_SUCCESS) return kRegNoValue;
   buf.resize(wcsnlen(buf.c_str(), buf.size()));
-  std::string data = qb::FromWide(std::u16string(buf.begin(), buf.end()));
+  std::string data = qb::Gbk(buf);
   if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
   out = data;
   return kRegOk;

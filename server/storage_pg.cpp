@@ -1,0 +1,607 @@
+// The PostgreSQL storage, for several instances sharing one database. Every
+// statement is prepared once per connection and run with its values passed
+// apart from the text (binary format both ways), so no user data ever becomes
+// SQL. A lost connection is noted once, retried with a growing pause, and
+// every call in between fails at once instead of waiting.
+#include <arpa/inet.h>
+#include <endian.h>
+#include <libpq-fe.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "storage.h"
+
+namespace qsrv {
+namespace {
+
+const Oid kInt8 = 20, kText = 25, kBytea = 17;
+
+// Version 1: what every database had before versions were kept; 2 adds presence.
+const char* const kMigrations[] = {
+    // to version 1
+    "CREATE TABLE IF NOT EXISTS users(number bigint PRIMARY KEY, hash text NOT NULL, nickname bytea NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS nodes(\"user\" bigint NOT NULL, ord bigint NOT NULL, name bytea, kind bigint,"
+    "  address bytea, parent bytea, icon bytea, note bytea, visits bigint, slot bigint, circle bytea,"
+    "  PRIMARY KEY(\"user\", ord));"
+    "CREATE TABLE IF NOT EXISTS members(id bigserial, key bytea NOT NULL, \"user\" bigint NOT NULL,"
+    "  PRIMARY KEY(key, \"user\"));"
+    "CREATE INDEX IF NOT EXISTS members_user ON members(\"user\");"
+    "CREATE TABLE IF NOT EXISTS words(id bigserial PRIMARY KEY, target bigint NOT NULL, sender bigint NOT NULL,"
+    "  time bigint NOT NULL, text bytea NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS words_target ON words(target);"
+    "CREATE TABLE IF NOT EXISTS account_changes(id bigserial PRIMARY KEY, \"user\" bigint NOT NULL);",
+    // to version 2
+    "CREATE TABLE IF NOT EXISTS presence(\"user\" bigint PRIMARY KEY, address bigint NOT NULL,"
+    "  instance text NOT NULL, nickname bytea NOT NULL, last_seen timestamptz NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS presence_instance ON presence(instance);",
+};
+static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per version");
+
+const int kKeptAccountChanges = 1000;
+const uint64_t kFirstRetryMs = 500, kLongestRetryMs = 30000;
+const char kBroadcastChannel[] = "qimbo_all";
+
+struct Statement {
+  const char* name;
+  const char* sql;
+  std::vector<Oid> types;
+};
+
+const std::vector<Statement>& Statements() {
+  static const std::vector<Statement> s = {
+      {"add_user", "INSERT INTO users(number, hash, nickname) VALUES($1,$2,$3) ON CONFLICT DO NOTHING",
+       {kInt8, kText, kBytea}},
+      {"set_hash", "UPDATE users SET hash=$1 WHERE number=$2", {kText, kInt8}},
+      {"del_nodes", "DELETE FROM nodes WHERE \"user\"=$1", {kInt8}},
+      {"del_members", "DELETE FROM members WHERE \"user\"=$1", {kInt8}},
+      {"del_words", "DELETE FROM words WHERE target=$1 OR sender=$1", {kInt8}},
+      {"del_user", "DELETE FROM users WHERE number=$1", {kInt8}},
+      {"note_change", "INSERT INTO account_changes(\"user\") VALUES($1) RETURNING id", {kInt8}},
+      {"trim_changes", "DELETE FROM account_changes WHERE id<=$1", {kInt8}},
+      {"changes", "SELECT id, \"user\" FROM account_changes WHERE id>$1 ORDER BY id", {kInt8}},
+      {"find_user", "SELECT number, hash, nickname FROM users WHERE number=$1", {kInt8}},
+      {"list_users", "SELECT number, hash, nickname FROM users ORDER BY number", {}},
+      {"add_node",
+       "INSERT INTO nodes(\"user\", ord, name, kind, address, parent, icon, note, visits, slot, circle)"
+       " VALUES($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11)",
+       {kInt8, kInt8, kBytea, kInt8, kBytea, kBytea, kBytea, kBytea, kInt8, kInt8, kBytea}},
+      {"load_tree",
+       "SELECT name, kind, address, parent, icon, note, visits, slot, circle FROM nodes WHERE \"user\"=$1 ORDER BY ord",
+       {kInt8}},
+      {"count_tree", "SELECT COUNT(*) FROM nodes WHERE \"user\"=$1", {kInt8}},
+      {"add_member", "INSERT INTO members(key, \"user\") VALUES($1,$2) ON CONFLICT DO NOTHING", {kBytea, kInt8}},
+      {"remove_member", "DELETE FROM members WHERE key=$1 AND \"user\"=$2", {kBytea, kInt8}},
+      {"list_members", "SELECT \"user\" FROM members WHERE key=$1 ORDER BY id", {kBytea}},
+      {"count_memberships", "SELECT COUNT(*) FROM members WHERE \"user\"=$1", {kInt8}},
+      {"add_word", "INSERT INTO words(target, sender, time, text) VALUES($1,$2,$3,$4)", {kInt8, kInt8, kInt8, kBytea}},
+      {"count_words", "SELECT COUNT(*) FROM words WHERE target=$1", {kInt8}},
+      {"count_words_from", "SELECT COUNT(*) FROM words WHERE target=$1 AND sender=$2", {kInt8, kInt8}},
+      {"take_words", "DELETE FROM words WHERE target=$1 RETURNING id, sender, time, text", {kInt8}},
+      {"presence_of", "SELECT instance FROM presence WHERE \"user\"=$1 FOR UPDATE", {kInt8}},
+      {"set_presence",
+       "INSERT INTO presence(\"user\", address, instance, nickname, last_seen) VALUES($1,$2,$3,$4,now())"
+       " ON CONFLICT(\"user\") DO UPDATE SET address=$2, instance=$3, nickname=$4, last_seen=now()",
+       {kInt8, kInt8, kText, kBytea}},
+      {"touch_presence", "UPDATE presence SET last_seen=now() WHERE \"user\"=$1 AND instance=$2", {kInt8, kText}},
+      {"drop_presence", "DELETE FROM presence WHERE \"user\"=$1 AND instance=$2", {kInt8, kText}},
+      {"others_online",
+       "SELECT \"user\", address, instance, nickname FROM presence WHERE instance<>$1"
+       " AND last_seen > now() - $2 * interval '1 millisecond' ORDER BY last_seen",
+       {kText, kInt8}},
+      {"find_online",
+       "SELECT \"user\", address, instance, nickname FROM presence WHERE \"user\"=$1 AND instance<>$2"
+       " AND last_seen > now() - $3 * interval '1 millisecond'",
+       {kInt8, kText, kInt8}},
+      {"expire_presence", "DELETE FROM presence WHERE last_seen <= now() - $1 * interval '1 millisecond'", {kInt8}},
+      {"notify", "SELECT pg_notify($1, $2)", {kText, kText}},
+  };
+  return s;
+}
+
+uint64_t SteadyMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000;
+}
+
+// Parameters in binary: integers as 8 big-endian bytes, text and bytes as they are.
+class CParams {
+ public:
+  CParams& Int(int64_t v) {
+    uint64_t be = htobe64((uint64_t)v);
+    m_values.push_back(std::string((const char*)&be, 8));
+    return *this;
+  }
+  CParams& Bytes(const std::string& s) {
+    m_values.push_back(s);
+    return *this;
+  }
+  int Count() const { return (int)m_values.size(); }
+  void Fill(std::vector<const char*>& v, std::vector<int>& len, std::vector<int>& fmt) const {
+    for (const std::string& s : m_values) {
+      v.push_back(s.data());
+      len.push_back((int)s.size());
+      fmt.push_back(1);
+    }
+  }
+
+ private:
+  std::vector<std::string> m_values;
+};
+
+class CResult {
+ public:
+  explicit CResult(PGresult* r = nullptr) : m_r(r) {}
+  ~CResult() { PQclear(m_r); }
+  CResult(CResult&& o) : m_r(o.m_r) { o.m_r = nullptr; }
+  CResult& operator=(CResult&& o) {
+    std::swap(m_r, o.m_r);
+    return *this;
+  }
+  bool Ok() const {
+    ExecStatusType s = m_r ? PQresultStatus(m_r) : PGRES_FATAL_ERROR;
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+  }
+  int Rows() const { return m_r ? PQntuples(m_r) : 0; }
+  int Changed() const { return m_r ? atoi(PQcmdTuples(m_r)) : 0; }
+  bool Null(int row, int col) const { return PQgetisnull(m_r, row, col); }
+  int64_t Int(int row, int col) const {
+    if (Null(row, col) || PQgetlength(m_r, row, col) != 8) return 0;
+    uint64_t be;
+    memcpy(&be, PQgetvalue(m_r, row, col), 8);
+    return (int64_t)be64toh(be);
+  }
+  std::string Bytes(int row, int col) const {
+    if (Null(row, col)) return std::string();
+    return std::string(PQgetvalue(m_r, row, col), (size_t)PQgetlength(m_r, row, col));
+  }
+  const char* Error() const { return m_r ? PQresultErrorMessage(m_r) : "no result"; }
+  PGresult* m() const { return m_r; }
+
+ private:
+  PGresult* m_r;
+};
+
+std::string NewInstanceName() {
+  char host[64] = "";
+  gethostname(host, sizeof host - 1);
+  std::random_device rd;
+  char tail[32];
+  snprintf(tail, sizeof tail, "-%d-%08x", (int)getpid(), (unsigned)rd());
+  return std::string(host) + tail;
+}
+
+// The channel of one instance: a fixed prefix and a hash of its name, since
+// channel names are identifiers of limited length.
+std::string ChannelOf(const std::string& instance) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : instance) h = (h ^ c) * 1099511628211ull;
+  char buf[40];
+  snprintf(buf, sizeof buf, "qimbo_%016llx", (unsigned long long)h);
+  return buf;
+}
+
+class CPgStorage : public IStorage, public ICluster {
+ public:
+  CPgStorage(const std::string& url, const PgOptions& opt) : m_url(url), m_opt(opt) {
+    // A database host that does not answer must not hold the server for long.
+    if (m_url.find("connect_timeout=") == std::string::npos)
+      m_url += std::string(m_url.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=3";
+    if (m_opt.instance.empty()) m_opt.instance = NewInstanceName();
+    m_channel = ChannelOf(m_opt.instance);
+  }
+  ~CPgStorage() override {
+    if (m_conn) PQfinish(m_conn);
+    if (m_listen) PQfinish(m_listen);
+  }
+
+  // The first connection: creates or migrates the schema, prepares everything.
+  bool Open(bool migrate, std::string& error) {
+    m_conn = PQconnectdb(m_url.c_str());
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+      error = PQerrorMessage(m_conn);
+      while (!error.empty() && error.back() == '\n') error.pop_back();
+      return false;
+    }
+    Quiet(m_conn);
+    // One instance migrates at a time; the others wait for it here.
+    if (!Simple("SELECT pg_advisory_lock(7263544)", error)) return false;
+    bool ok = Upgrade(migrate, error);
+    std::string unlockError;
+    Simple("SELECT pg_advisory_unlock(7263544)", unlockError);
+    if (!ok || !Prepare(m_conn, error)) return false;
+    if (m_opt.listen && !OpenListener(error)) return false;
+    return true;
+  }
+  int SchemaVersion() override { return m_version; }
+
+  // ---- IStorage ----
+  bool AddUser(const UserRecord& u) override {
+    CResult r = Run("add_user", CParams().Int(u.number).Bytes(u.hash).Bytes(u.nickname));
+    return r.Ok() && r.Changed() == 1;
+  }
+  bool SetPasswordHash(int32_t user, const std::string& hash) override {
+    if (!Begin()) return false;
+    CResult r = Run("set_hash", CParams().Bytes(hash).Int(user));
+    return Finish(r.Ok() && r.Changed() == 1 && NoteAccountChange(user));
+  }
+  bool DeleteUser(int32_t user) override {
+    if (!Begin()) return false;
+    bool ok = true;
+    for (const char* s : {"del_nodes", "del_members", "del_words"}) ok = ok && Run(s, CParams().Int(user)).Ok();
+    CResult r = Run("del_user", CParams().Int(user));
+    return Finish(ok && r.Ok() && r.Changed() == 1 && NoteAccountChange(user));
+  }
+  bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
+    users.clear();
+    CResult r = Run("changes", CParams().Int(seen));
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) {
+      seen = r.Int(i, 0);
+      users.push_back((int32_t)r.Int(i, 1));
+    }
+    return true;
+  }
+  bool FindUser(int32_t user, UserRecord& out) override {
+    CResult r = Run("find_user", CParams().Int(user));
+    if (!r.Ok() || r.Rows() != 1) return false;
+    out = {(int32_t)r.Int(0, 0), r.Bytes(0, 1), r.Bytes(0, 2)};
+    return true;
+  }
+  bool ListUsers(std::vector<UserRecord>& out) override {
+    out.clear();
+    CResult r = Run("list_users", CParams());
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) out.push_back({(int32_t)r.Int(i, 0), r.Bytes(i, 1), r.Bytes(i, 2)});
+    return true;
+  }
+
+  bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) override {
+    // One transaction: a reader sees the old tree or the new one, and a
+    // connection lost half way leaves the old.
+    if (!Begin()) return false;
+    bool ok = Run("del_nodes", CParams().Int(user)).Ok();
+    for (size_t i = 0; ok && i < nodes.size(); ++i) {
+      const qb::NodeWire& n = nodes[i];
+      ok = Run("add_node", CParams()
+                               .Int(user)
+                               .Int((int64_t)i)
+                               .Bytes(n.name)
+                               .Int(n.kind)
+                               .Bytes(n.address)
+                               .Bytes(n.parentName)
+                               .Bytes(n.iconPath)
+                               .Bytes(n.note)
+                               .Int(n.visits)
+                               .Int(n.slot)
+                               .Bytes(n.circle))
+               .Ok();
+    }
+    return Finish(ok);
+  }
+  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) override {
+    out.clear();
+    CResult r = Run("load_tree", CParams().Int(user));
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) {
+      qb::NodeWire n;
+      n.name = r.Bytes(i, 0);
+      n.kind = (int)r.Int(i, 1);
+      n.address = r.Bytes(i, 2);
+      n.parentName = r.Bytes(i, 3);
+      n.iconPath = r.Bytes(i, 4);
+      n.note = r.Bytes(i, 5);
+      n.visits = (int32_t)r.Int(i, 6);
+      n.slot = (int32_t)r.Int(i, 7);
+      n.circle = r.Bytes(i, 8);
+      out.push_back(std::move(n));
+    }
+    return true;
+  }
+  int CountTree(int32_t user) override { return Count("count_tree", CParams().Int(user)); }
+
+  bool AddMember(const std::string& key, int32_t user) override {
+    return Run("add_member", CParams().Bytes(key).Int(user)).Ok();
+  }
+  bool RemoveMember(const std::string& key, int32_t user) override {
+    return Run("remove_member", CParams().Bytes(key).Int(user)).Ok();
+  }
+  bool ListMembers(const std::string& key, std::vector<int32_t>& out) override {
+    out.clear();
+    CResult r = Run("list_members", CParams().Bytes(key));
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) out.push_back((int32_t)r.Int(i, 0));
+    return true;
+  }
+  int CountMemberships(int32_t user) override { return Count("count_memberships", CParams().Int(user)); }
+
+  bool AddLeaveWord(int32_t to, const LeaveWord& w) override {
+    return Run("add_word", CParams().Int(to).Int(w.from).Int(w.time).Bytes(w.text)).Ok();
+  }
+  int CountLeaveWords(int32_t to) override { return Count("count_words", CParams().Int(to)); }
+  int CountLeaveWordsFrom(int32_t to, int32_t from) override {
+    return Count("count_words_from", CParams().Int(to).Int(from));
+  }
+  bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
+    out.clear();
+    // One statement: two instances asking at once cannot both hand out a word.
+    CResult r = Run("take_words", CParams().Int(to));
+    if (!r.Ok()) return false;
+    std::vector<std::pair<int64_t, LeaveWord>> got;
+    for (int i = 0; i < r.Rows(); ++i) got.push_back({r.Int(i, 0), {(int32_t)r.Int(i, 1), r.Int(i, 2), r.Bytes(i, 3)}});
+    std::sort(got.begin(), got.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& g : got) out.push_back(std::move(g.second));
+    return true;
+  }
+  bool Reachable() override { return !m_down && m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+
+  // ---- ICluster ----
+  const std::string& Instance() const override { return m_opt.instance; }
+  bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous) override {
+    previous.clear();
+    if (!Begin()) return false;
+    CResult old = Run("presence_of", CParams().Int(user));
+    bool ok = old.Ok() && Run("set_presence", CParams().Int(user).Int(address).Bytes(m_opt.instance).Bytes(nickname)).Ok();
+    if (!Finish(ok)) return false;
+    if (old.Rows() == 1 && old.Bytes(0, 0) != m_opt.instance) previous = old.Bytes(0, 0);
+    return true;
+  }
+  bool TouchPresence(const std::vector<int32_t>& users) override {
+    if (users.empty()) return true;
+    if (!Begin()) return false;
+    bool ok = true;
+    for (int32_t u : users) ok = ok && Run("touch_presence", CParams().Int(u).Bytes(m_opt.instance)).Ok();
+    return Finish(ok);
+  }
+  bool DropPresence(int32_t user) override {
+    return Run("drop_presence", CParams().Int(user).Bytes(m_opt.instance)).Ok();
+  }
+  bool OthersOnline(uint64_t maxAgeMs, std::vector<Presence>& out) override {
+    out.clear();
+    CResult r = Run("others_online", CParams().Bytes(m_opt.instance).Int((int64_t)maxAgeMs));
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) {
+      Presence p;
+      p.user = (int32_t)r.Int(i, 0);
+      p.address = (uint32_t)r.Int(i, 1);
+      p.instance = r.Bytes(i, 2);
+      p.nickname = r.Bytes(i, 3);
+      out.push_back(std::move(p));
+    }
+    return true;
+  }
+  bool FindOnline(int32_t user, uint64_t maxAgeMs, Presence& out) override {
+    CResult r = Run("find_online", CParams().Int(user).Bytes(m_opt.instance).Int((int64_t)maxAgeMs));
+    if (!r.Ok() || r.Rows() != 1) return false;
+    out.user = (int32_t)r.Int(0, 0);
+    out.address = (uint32_t)r.Int(0, 1);
+    out.instance = r.Bytes(0, 2);
+    out.nickname = r.Bytes(0, 3);
+    return true;
+  }
+  bool ExpirePresence(uint64_t maxAgeMs) override { return Run("expire_presence", CParams().Int((int64_t)maxAgeMs)).Ok(); }
+  bool Notify(const std::string& instance, const std::string& event) override {
+    // Every event names its sender, so that a broadcast is not handled by it again.
+    std::string channel = instance.empty() ? kBroadcastChannel : ChannelOf(instance);
+    return Run("notify", CParams().Bytes(channel).Bytes(m_opt.instance + "\n" + event)).Ok();
+  }
+  int EventFd() override {
+    if (!m_listen || PQstatus(m_listen) != CONNECTION_OK) return -1;
+    return PQsocket(m_listen);
+  }
+  void TakeEvents(std::vector<std::string>& out) override {
+    out.clear();
+    if (!m_listen) return;
+    if (PQstatus(m_listen) != CONNECTION_OK || !PQconsumeInput(m_listen)) {
+      // The listening link broke: the storage link's retries decide when to try again.
+      if (!m_listenDown) Log("database: the event link is lost; retrying");
+      m_listenDown = true;
+      uint64_t now = Now();
+      if (now < m_listenRetryAt) return;
+      m_listenRetryAt = now + kFirstRetryMs * 4;
+      PQfinish(m_listen);
+      m_listen = nullptr;
+      std::string error;
+      if (!OpenListener(error)) return;
+      Log("database: the event link is back");
+      m_listenDown = false;
+      // Events sent meanwhile are lost: what depends on them is looked up again.
+      out.push_back("resync");
+      return;
+    }
+    while (PGnotify* n = PQnotifies(m_listen)) {
+      std::string payload = n->extra ? n->extra : "";
+      PQfreemem(n);
+      size_t cut = payload.find('\n');
+      if (cut == std::string::npos || payload.compare(0, cut, m_opt.instance) == 0) continue;
+      out.push_back(payload.substr(cut + 1));
+    }
+  }
+
+ private:
+  static void Quiet(PGconn* c) {
+    // Notices (e.g. "relation exists, skipping") are of no interest to an operator.
+    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+  }
+  bool Simple(const char* sql, std::string& error) {
+    CResult r(PQexec(m_conn, sql));
+    if (!r.Ok()) error = r.Error();
+    return r.Ok();
+  }
+  bool Upgrade(bool migrate, std::string& error) {
+    std::string ignore;
+    if (!Simple("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)", error)) return false;
+    CResult v(PQexec(m_conn, "SELECT version FROM schema_version"));
+    CResult users(PQexec(m_conn, "SELECT to_regclass('users') IS NOT NULL"));
+    if (!v.Ok() || !users.Ok()) {
+      error = v.Ok() ? users.Error() : v.Error();
+      return false;
+    }
+    bool empty = PQgetvalue(users.m(), 0, 0)[0] != 't';
+    // Tables from before versions were kept are version 1; every step
+    // creates only what is missing, so they are all taken from the first.
+    int version = v.Rows() ? atoi(PQgetvalue(v.m(), 0, 0)) : empty ? 0 : 1;
+    int from = v.Rows() ? version : 0;
+    if (version > kSchemaVersion) {
+      error = "the database has schema version " + std::to_string(version) + ", newer than this program's " +
+              std::to_string(kSchemaVersion);
+      return false;
+    }
+    if (version > 0 && version < kSchemaVersion && !migrate) {
+      error = "the database has schema version " + std::to_string(version) + "; run \"qimbo-server db migrate\"";
+      return false;
+    }
+    if (version < kSchemaVersion) {
+      if (!Simple("BEGIN", error)) return false;
+      bool ok = true;
+      for (int i = from; ok && i < kSchemaVersion; ++i) ok = Simple(kMigrations[i], error);
+      ok = ok && Simple("DELETE FROM schema_version", error);
+      std::string set = "INSERT INTO schema_version VALUES(" + std::to_string(kSchemaVersion) + ")";
+      ok = ok && Simple(set.c_str(), error) && Simple("COMMIT", error);
+      if (!ok) {
+        Simple("ROLLBACK", ignore);
+        return false;
+      }
+    }
+    m_version = kSchemaVersion;
+    return true;
+  }
+  bool Prepare(PGconn* c, std::string& error) {
+    for (const Statement& s : Statements()) {
+      CResult r(PQprepare(c, s.name, s.sql, (int)s.types.size(), s.types.data()));
+      if (!r.Ok()) {
+        error = std::string(s.name) + ": " + r.Error();
+        return false;
+      }
+    }
+    return true;
+  }
+  bool OpenListener(std::string& error) {
+    m_listen = PQconnectdb(m_url.c_str());
+    if (PQstatus(m_listen) != CONNECTION_OK) {
+      error = PQerrorMessage(m_listen);
+      return false;
+    }
+    Quiet(m_listen);
+    PQsetnonblocking(m_listen, 1);
+    // Names from our own hash: plain identifiers, nothing of the user's.
+    std::string sql = "LISTEN " + m_channel + "; LISTEN " + kBroadcastChannel;
+    CResult r(PQexec(m_listen, sql.c_str()));
+    if (!r.Ok()) {
+      error = r.Error();
+      return false;
+    }
+    return true;
+  }
+
+  uint64_t Now() const { return m_opt.clock ? m_opt.clock() : SteadyMs(); }
+  void Log(const std::string& line) {
+    if (m_opt.log) return m_opt.log(line);
+    fprintf(stderr, "qimbo-server: %s\n", line.c_str());
+  }
+
+  // True when the link is up, or came back now.
+  bool Connected() {
+    if (!m_down && PQstatus(m_conn) == CONNECTION_OK) return true;
+    uint64_t now = Now();
+    if (!m_down) {
+      m_down = true;
+      // A transaction under way is gone with the link: its remaining
+      // statements must not run on a new link outside of it.
+      m_txBroken = m_inTransaction;
+      m_downSince = now;
+      m_retryMs = kFirstRetryMs;
+      m_retryAt = now + kFirstRetryMs;
+      Log("database: connection lost; retrying");
+    }
+    if (now < m_retryAt) return false;
+    PQreset(m_conn);
+    std::string error;
+    if (PQstatus(m_conn) != CONNECTION_OK || !Prepare(m_conn, error)) {
+      m_retryAt = now + m_retryMs;
+      m_retryMs = std::min(m_retryMs * 2, kLongestRetryMs);
+      return false;
+    }
+    Quiet(m_conn);
+    m_down = false;
+    m_inTransaction = false;
+    Log("database: connection back after " + std::to_string((now - m_downSince) / 1000) + " s");
+    return true;
+  }
+  CResult Run(const char* name, const CParams& p) {
+    if (m_txBroken || !Connected()) return CResult();
+    std::vector<const char*> v;
+    std::vector<int> len, fmt;
+    p.Fill(v, len, fmt);
+    CResult r(PQexecPrepared(m_conn, name, p.Count(), v.data(), len.data(), fmt.data(), 1));
+    if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
+    return r;
+  }
+  bool Begin() {
+    m_txBroken = false;
+    if (!Connected()) return false;
+    CResult r(PQexec(m_conn, "BEGIN"));
+    m_inTransaction = r.Ok();
+    return r.Ok();
+  }
+  // Commits when `ok`, else rolls back; true when committed.
+  bool Finish(bool ok) {
+    bool broken = m_txBroken;
+    m_txBroken = false;
+    if (!m_inTransaction || broken) {
+      m_inTransaction = false;
+      return false;
+    }
+    m_inTransaction = false;
+    CResult r(PQexec(m_conn, ok ? "COMMIT" : "ROLLBACK"));
+    if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();
+    return ok && r.Ok() && strcmp(PQcmdStatus(r.m()), "COMMIT") == 0;
+  }
+  bool NoteAccountChange(int32_t user) {
+    CResult r = Run("note_change", CParams().Int(user));
+    if (!r.Ok() || r.Rows() != 1) return false;
+    return Run("trim_changes", CParams().Int(r.Int(0, 0) - kKeptAccountChanges)).Ok();
+  }
+  int Count(const char* name, const CParams& p) {
+    CResult r = Run(name, p);
+    return r.Ok() && r.Rows() == 1 ? (int)r.Int(0, 0) : -1;
+  }
+
+  std::string m_url;
+  PgOptions m_opt;
+  std::string m_channel;
+  PGconn* m_conn = nullptr;
+  PGconn* m_listen = nullptr;
+  int m_version = 0;
+  bool m_down = false, m_listenDown = false, m_inTransaction = false, m_txBroken = false;
+  uint64_t m_downSince = 0, m_retryAt = 0, m_retryMs = kFirstRetryMs, m_listenRetryAt = 0;
+};
+
+}  // namespace
+
+bool IsPgUrl(const std::string& db) {
+  return db.compare(0, 13, "postgresql://") == 0 || db.compare(0, 11, "postgres://") == 0;
+}
+
+std::unique_ptr<IStorage> OpenPgStorage(const std::string& url, const PgOptions& options, bool migrate,
+                                        std::string& error) {
+  std::unique_ptr<CPgStorage> s(new CPgStorage(url, options));
+  if (!s->Open(migrate, error)) return nullptr;
+  return s;
+}
+
+std::unique_ptr<IStorage> OpenStorage(const std::string& db, const PgOptions& options, bool migrate,
+                                      std::string& error) {
+  if (IsPgUrl(db)) return OpenPgStorage(db, options, migrate, error);
+  return OpenSqliteStorage(db, error);
+}
+
+ICluster* ClusterOf(IStorage& storage) { return dynamic_cast<ICluster*>(&storage); }
+
+}  // namespace qsrv

@@ -1,2 +1,0 @@
-# The portable side of the application: the model.
-list(APPEND QIMBO_CORE_SOURCES src/app/app_logic.cpp)

@@ -1,0 +1,46 @@
+#include "win/dialog_win32.h"
+
+namespace qb {
+
+CDialogWindow::~CDialogWindow() { DestroyQuietly(); }
+
+void CDialogWindow::DestroyQuietly() {
+  HWND wnd = m_hWnd;
+  m_hWnd = nullptr;
+  if (!wnd || !IsWindow(wnd)) return;
+  SetWindowLongPtrW(wnd, DWLP_USER, 0);
+  DestroyWindow(wnd);
+}
+
+bool CDialogWindow::Create(int templateId, HWND owner) {
+  HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, Proc,
+                                reinterpret_cast<LPARAM>(this));
+  return wnd != nullptr && m_hWnd != nullptr;
+}
+
+INT_PTR CDialogWindow::SetResult(LRESULT result) {
+  SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+INT_PTR CALLBACK CDialogWindow::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CDialogWindow*>(lParam);
+    SetWindowLongPtrW(wnd, DWLP_USER, lParam);
+    self->m_hWnd = wnd;
+    if (self->OnInitDialog()) return TRUE;
+    self->DestroyQuietly();
+    return FALSE;
+  }
+  auto* self = reinterpret_cast<CDialogWindow*>(GetWindowLongPtrW(wnd, DWLP_USER));
+  if (!self) return FALSE;
+  if (msg == WM_NCDESTROY) {
+    // The window is gone after this; the object stays with its maker.
+    SetWindowLongPtrW(wnd, DWLP_USER, 0);
+    self->m_hWnd = nullptr;
+    return self->DialogProc(msg, wParam, lParam);
+  }
+  return self->DialogProc(msg, wParam, lParam);
+}
+
+}  // namespace qb

@@ -1,0 +1,445 @@
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef SOCKET Sock;
+#define CLOSESOCK closesocket
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+typedef int Sock;
+#define CLOSESOCK close
+#endif
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "os/os.h"
+#include "panels/capture_logic.h"
+#include "panels/page_fetcher.h"
+#include "panels/site_icon.h"
+#include "store/node.h"
+#include "testutil.h"
+
+using namespace panels;
+
+namespace {
+
+TEST(CaptureHotkey, WhichTextsRegisterWhat) {
+  CaptureHotkey f5 = PlanCaptureHotkey("F5");
+  EXPECT_EQ(CaptureHotkey::kUsable, f5.verdict);
+  EXPECT_EQ(0, f5.modifiers);
+  EXPECT_EQ(116, f5.key);
+  EXPECT_EQ(0, f5.lowerKey) << "no lower-case twin for a function key";
+  // The bare function keys at both ends of F2..F11, and just outside them.
+  EXPECT_EQ(CaptureHotkey::kUsable, PlanCaptureHotkey("F2").verdict);
+  EXPECT_EQ(CaptureHotkey::kUsable, PlanCaptureHotkey("F11").verdict);
+  EXPECT_EQ(CaptureHotkey::kIllegal, PlanCaptureHotkey("F1").verdict);
+  EXPECT_EQ(CaptureHotkey::kIllegal, PlanCaptureHotkey("F12").verdict);
+  EXPECT_EQ(CaptureHotkey::kIllegal, PlanCaptureHotkey("Z").verdict);
+  EXPECT_EQ(CaptureHotkey::kIllegal, PlanCaptureHotkey("Ctrl+").verdict) << "a modifier without a key";
+  EXPECT_EQ(CaptureHotkey::kEmpty, PlanCaptureHotkey("").verdict);
+
+  CaptureHotkey z = PlanCaptureHotkey("Ctrl+Alt+Z");
+  EXPECT_EQ(CaptureHotkey::kUsable, z.verdict);
+  EXPECT_EQ(3, z.modifiers);
+  EXPECT_EQ(90, z.key);
+  EXPECT_EQ(122, z.lowerKey);
+  // The letters at both ends get their twin; a digit does not.
+  EXPECT_EQ(97, PlanCaptureHotkey("Shift+A").lowerKey);
+  EXPECT_EQ(0, PlanCaptureHotkey("Ctrl+9").lowerKey);
+  EXPECT_EQ(57, PlanCaptureHotkey("Ctrl+9").key);
+  EXPECT_EQ("热键非法，请重新定义！", std::string(kIllegalHotkeyText));
+}
+
+TEST(CaptureBrowsers, FamiliesByClassAndProgram) {
+  EXPECT_EQ(BrowserFamily::kInternetExplorer, FamilyOfWindow("IEFrame", ""));
+  EXPECT_EQ(BrowserFamily::kChromium, FamilyOfWindow("Chrome_WidgetWin_1", "C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe"));
+  EXPECT_EQ(BrowserFamily::kChromium, FamilyOfWindow("Chrome_WidgetWin_1", "MSEDGE.EXE"));
+  for (const char* p : {"brave.exe", "vivaldi.exe", "opera.exe", "chromium.exe"})
+    EXPECT_EQ(BrowserFamily::kChromium, FamilyOfWindow("Chrome_WidgetWin_1", p)) << p;
+  EXPECT_EQ(BrowserFamily::kFirefox, FamilyOfWindow("MozillaWindowClass", "C:/Mozilla Firefox/firefox.exe"));
+  // The same classes serve programs that are no browsers.
+  EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("Chrome_WidgetWin_1", "Code.exe"));
+  EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("MozillaWindowClass", "thunderbird.exe"));
+  EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("Chrome_WidgetWin_0", "chrome.exe"));
+  EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("Chrome_WidgetWin_1", "notchrome.exe"));
+  EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("Notepad", "firefox.exe"));
+}
+
+TEST(CaptureTitles, EachFamilysSuffixGoesBeforeTheCleaning) {
+  // The word and one blank stay: the cleaning removes only runs of blanks.
+  EXPECT_EQ("word ", PageNameFromTitle(BrowserFamily::kInternetExplorer, "Word - Microsoft Internet Explorer"));
+  EXPECT_EQ("新闻中心", PageNameFromTitle(BrowserFamily::kInternetExplorer, "新闻中心- Microsoft Internet Explorer"));
+  // Internet Explorer's later suffixes are not its own; the cleaning takes their " - ".
+  EXPECT_EQ("pagewindows internet explorer",
+            PageNameFromTitle(BrowserFamily::kInternetExplorer, "Page - Windows Internet Explorer"));
+
+  EXPECT_EQ("news front", PageNameFromTitle(BrowserFamily::kChromium, "News Front - Google Chrome"));
+  EXPECT_EQ("新浪首页", PageNameFromTitle(BrowserFamily::kChromium, "新浪首页 - Microsoft Edge"));
+  EXPECT_EQ("docsblog", PageNameFromTitle(BrowserFamily::kChromium, "Docs - Blog - Brave"))
+      << "only the separator before the brand";
+  EXPECT_EQ("a", PageNameFromTitle(BrowserFamily::kChromium, "A - Vivaldi"));
+  EXPECT_EQ("", PageNameFromTitle(BrowserFamily::kChromium, "Google Chrome")) << "a page without a title";
+  EXPECT_EQ("my chrome tipsgoogle chrome help",
+            PageNameFromTitle(BrowserFamily::kChromium, "My Chrome tips - Google Chrome Help"))
+      << "a brand inside the page's own title is kept";
+
+  EXPECT_EQ("mdn", PageNameFromTitle(BrowserFamily::kFirefox, "MDN — Mozilla Firefox"));
+  EXPECT_EQ("mdn", PageNameFromTitle(BrowserFamily::kFirefox, "MDN - Mozilla Firefox"));
+  EXPECT_EQ("mdn", PageNameFromTitle(BrowserFamily::kFirefox, "MDN — Mozilla Firefox Private Browsing"));
+  EXPECT_EQ("a-b", PageNameFromTitle(BrowserFamily::kFirefox, "a—b — Firefox Developer Edition"))
+      << "a dash inside the title is cleaned to '-' after the suffix is gone";
+  // A Chromium suffix means nothing in Firefox's title.
+  EXPECT_EQ("xgoogle chrome", PageNameFromTitle(BrowserFamily::kFirefox, "X - Google Chrome"));
+}
+
+TEST(CaptureTitles, InvisibleCharactersAreDropped) {
+  // Microsoft\u200b Edge, as that browser writes its own name.
+  EXPECT_EQ(u"Page - Microsoft Edge", DropInvisible(u"Page - Microsoft\u200b Edge"));
+  EXPECT_EQ(u"ab", DropInvisible(u"\ufeffa\u200e\u2060b\u202e"));
+  EXPECT_EQ(u"a\u200ab\u2065", DropInvisible(u"a\u200ab\u2065")) << "the neighbours of the ranges stay";
+}
+
+TEST(CaptureAddresses, AsEachBrowserGivesThem) {
+  EXPECT_EQ("http://a.example/x?q=1", IeAddress(" http://a.example/ x?q=1 "));
+  EXPECT_EQ("https://a.example/", NormaliseCopiedAddress("https://a.example/"));
+  EXPECT_EQ("http://a.example/p", NormaliseCopiedAddress("  a.example/p\r\n"));
+  EXPECT_EQ("http://localhost:8080/x", NormaliseCopiedAddress("localhost:8080/x"));
+  EXPECT_EQ("http://www.a.example:80/", NormaliseCopiedAddress("www.a.example:80/"));
+  EXPECT_EQ("about:blank", NormaliseCopiedAddress("about:blank"));
+  EXPECT_EQ("mailto:a@b.example", NormaliseCopiedAddress("mailto:a@b.example"));
+  EXPECT_EQ("file:///C:/x.html", NormaliseCopiedAddress("file:///C:/x.html"));
+  EXPECT_EQ("http://192.168.1.1/", NormaliseCopiedAddress("192.168.1.1/"));
+  EXPECT_EQ("", NormaliseCopiedAddress("two words"));
+  EXPECT_EQ("", NormaliseCopiedAddress("line1\r\nline2"));
+  EXPECT_EQ("", NormaliseCopiedAddress(" \r\n"));
+}
+
+CMyNode* Category(CMyNodeList& list, const std::string& name) {
+  CMyNode* c = new CMyNode;
+  c->m_strName = name;
+  c->m_nKind = UrlCategory;
+  EXPECT_TRUE(list.AddNode(c));
+  return c;
+}
+
+TEST(CaptureFiling, NewItemAtTheFirstFreeButton) {
+  qbtest::TempDir dir;
+  CMyNodeList list;
+  list.m_strBaseDir = dir.Path();
+  CMyNode* cat = Category(list, "新闻");
+  CMyNode* other = new CMyNode;
+  other->m_strName = "other";
+  other->m_pParent = cat;
+  other->m_nSlot = 0;
+  ASSERT_TRUE(list.AddNode(other));
+
+  FiledPage f = FilePage(list, dir.Path(), cat, BrowserFamily::kInternetExplorer, "Word - Microsoft Internet Explorer",
+                         "http://news.example.com/a/b.html");
+  ASSERT_TRUE(f.added);
+  EXPECT_EQ("word ", f.added->m_strName);
+  EXPECT_EQ(UrlItem, f.added->m_nKind);
+  EXPECT_EQ(cat, f.added->m_pParent);
+  EXPECT_EQ(1, f.added->m_nSlot);
+  EXPECT_TRUE(f.fetchIcon) << "no icon file yet";
+  EXPECT_EQ(dir / "images\\icon\\ieicon\\IE XP1.ico", f.added->m_strIconPath) << "the stock icon meanwhile";
+
+  // The same page again into the same category: nothing.
+  size_t count = list.GetCount();
+  FiledPage again = FilePage(list, dir.Path(), cat, BrowserFamily::kInternetExplorer,
+                             "Word - Microsoft Internet Explorer", "http://news.example.com/a/b.html");
+  EXPECT_EQ(nullptr, again.added);
+  EXPECT_EQ(count, list.GetCount());
+  // Into another category it is a new item.
+  CMyNode* cat2 = Category(list, "工具");
+  EXPECT_TRUE(FilePage(list, dir.Path(), cat2, BrowserFamily::kInternetExplorer, "Word - Microsoft Internet Explorer",
+                       "http://news.example.com/a/b.html")
+                  .added);
+
+  // An icon file of the site that is there already is used at once.
+  ASSERT_TRUE(os::CreateFolder(dir / "images"));
+  ASSERT_TRUE(os::CreateFolder(dir / "images\\icon"));
+  qbtest::WriteFileBytes(dir / "images\\icon\\newsexample.ico", "icon");
+  FiledPage known = FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "Other - Google Chrome",
+                             "http://news.example.com/c.html");
+  ASSERT_TRUE(known.added);
+  EXPECT_FALSE(known.fetchIcon);
+  EXPECT_EQ(dir / "images\\icon\\newsexample.ico", known.added->m_strIconPath);
+
+  // An address without an icon address: the stock icon, nothing to fetch.
+  FiledPage bare = FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "Bare - Google Chrome",
+                            "http://bare.example");
+  ASSERT_TRUE(bare.added);
+  EXPECT_FALSE(bare.fetchIcon);
+  EXPECT_EQ(dir / "images\\icon\\ieicon\\IE XP3.ico", bare.added->m_strIconPath);
+  // An address not found at all still makes an item, with an empty address.
+  FiledPage none = FilePage(list, dir.Path(), cat, BrowserFamily::kInternetExplorer, "T", "");
+  ASSERT_TRUE(none.added);
+  EXPECT_EQ("", none.added->m_strAddress);
+  EXPECT_EQ(nullptr, FilePage(list, dir.Path(), nullptr, BrowserFamily::kChromium, "x", "http://x/").added);
+}
+
+TEST(CaptureFiling, AFullCategoryTakesNothing) {
+  qbtest::TempDir dir;
+  CMyNodeList list;
+  CMyNode* cat = Category(list, "满");
+  for (int i = 0; i < 29; ++i) {
+    CMyNode* n = new CMyNode;
+    n->m_strName = "n" + std::to_string(i);
+    n->m_pParent = cat;
+    n->m_nSlot = i;
+    ASSERT_TRUE(list.AddNode(n));
+  }
+  FiledPage last = FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "Last - Google Chrome", "http://l/");
+  ASSERT_TRUE(last.added) << "the 30th button is free";
+  EXPECT_EQ(29, last.added->m_nSlot);
+  size_t count = list.GetCount();
+  EXPECT_EQ(nullptr, FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "More - Google Chrome", "http://m/").added);
+  EXPECT_EQ(count, list.GetCount());
+}
+
+TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
+  CMyNodeList list;
+  list.m_strBaseDir = "C:\\Q\\";
+  CMyNode* cat = Category(list, "c");
+  auto item = [&](const std::string& name, const std::string& address) {
+    FiledPage f = FilePage(list, "C:\\Q\\", cat, BrowserFamily::kChromium, name, address);
+    EXPECT_TRUE(f.added && f.fetchIcon);
+    return f.added;
+  };
+  CMyNode* a = item("a", "http://s.example/1");
+  CMyNode* b = item("b", "http://s.example/1");
+  CMyNode* edited = item("e", "http://s.example/1");
+  CMyNode* moved = item("m", "http://s.example/1");
+  CMyNode* gone = item("g", "http://s.example/1");
+  CMyNode* elsewhere = item("x", "http://t.example/1");
+  CIconWaits waits;
+  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere}) waits.Expect(n);
+  edited->m_strIconPath = "C:\\my.ico";            // the user chose an icon meanwhile
+  moved->m_strAddress = "http://s.example/2";      // or another address
+  ASSERT_TRUE(list.RemoveNode(gone));              // or deleted the item
+  delete gone;
+  std::vector<CMyNode*> took = waits.Arrived(list, "http://s.example/1", "C:\\Q\\images\\icon\\sexample.ico");
+  EXPECT_EQ((std::vector<CMyNode*>{a, b}), took);
+  EXPECT_EQ("C:\\Q\\images\\icon\\sexample.ico", a->m_strIconPath);
+  EXPECT_EQ("C:\\my.ico", edited->m_strIconPath);
+  EXPECT_EQ(1u, waits.Waiting()) << "only the other site's item still waits";
+  waits.Failed("http://t.example/1");
+  EXPECT_EQ(0u, waits.Waiting());
+  EXPECT_EQ("C:\\Q\\images\\icon\\ieicon\\IE XP0.ico", elsewhere->m_strIconPath) << "a failure keeps the stock icon";
+}
+
+TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
+  using V = std::vector<unsigned>;
+  auto kept = [](const V& formats) {
+    std::vector<std::pair<unsigned, ClipKeep>> out;
+    for (const ClipFormat& f : PlanClipboardKeep(formats)) out.emplace_back(f.format, f.keep);
+    return out;
+  };
+  using P = std::vector<std::pair<unsigned, ClipKeep>>;
+  EXPECT_TRUE(kept(V{}).empty()) << "an empty clipboard is put back empty";
+  // Unicode text with what the system makes from it: the text and its locale.
+  EXPECT_EQ((P{{13, ClipKeep::kMemory}, {16, ClipKeep::kMemory}}), kept(V{13, 16, 1, 7}));
+  // Text given as code-page text: that one.
+  EXPECT_EQ((P{{1, ClipKeep::kMemory}, {16, ClipKeep::kMemory}}), kept(V{1, 16, 13, 7}));
+  // A browser's copy: HTML and other registered formats are memory too.
+  EXPECT_EQ((P{{0xC0F1, ClipKeep::kMemory}, {13, ClipKeep::kMemory}, {0xC00D, ClipKeep::kMemory}}),
+            kept(V{0xC0F1, 13, 0xC00D, 1}));
+  // A picture: the device-independent form, not the handle or the palette.
+  EXPECT_EQ((P{{8, ClipKeep::kMemory}}), kept(V{2, 8, 9, 17}));
+  EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{17, 2, 8}));
+  EXPECT_EQ((P{{2, ClipKeep::kBitmap}}), kept(V{2}));
+  EXPECT_EQ((P{{14, ClipKeep::kEnhMetafile}}), kept(V{3, 14}));
+  // Handles of the owner: private and GDI-object formats, owner display, at the range ends.
+  EXPECT_EQ((P{{0x1FF, ClipKeep::kMemory}, {0x400, ClipKeep::kMemory}}),
+            kept(V{0x80, 0x1FF, 0x200, 0x2FF, 0x300, 0x3FF, 0x400}));
+  // Files dropped on the clipboard (a memory block).
+  EXPECT_EQ((P{{15, ClipKeep::kMemory}}), kept(V{15}));
+}
+
+// ---- downloads after the capture ----------------------------------------------------
+
+// A loopback HTTP server that holds every request until the test lets it go,
+// as a slow site does, then answers /favicon.ico with an icon and anything
+// else with a page.
+class CHeldServer {
+ public:
+  CHeldServer() {
+#ifdef _WIN32
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+#endif
+    m_listen = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(m_listen, (sockaddr*)&a, sizeof a);
+    listen(m_listen, 4);
+    socklen_t len = sizeof a;
+    getsockname(m_listen, (sockaddr*)&a, &len);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~CHeldServer() {
+    Release();
+    m_stop = true;
+    Sock s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((unsigned short)m_port);
+    connect(s, (sockaddr*)&a, sizeof a);
+    CLOSESOCK(s);
+    m_thread.join();
+    CLOSESOCK(m_listen);
+  }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  void Release() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_released = true;
+    m_go.notify_all();
+  }
+  // Waits until a request is being held.
+  bool WaitHeld(int ms) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    return m_go.wait_for(hold, std::chrono::milliseconds(ms), [&] { return m_held > 0; });
+  }
+  int Answered() const { return m_answered; }
+  static std::string Icon() { return std::string("\0\0\1\0\1\0icon", 10); }
+  static std::string Page() { return "<html><body>page</body></html>"; }
+
+ private:
+  void Serve() {
+    while (!m_stop) {
+      Sock c = accept(m_listen, nullptr, nullptr);
+      if (m_stop) {
+        CLOSESOCK(c);
+        break;
+      }
+      std::string req;
+      char buf[2048];
+      while (req.find("\r\n\r\n") == std::string::npos) {
+        int n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        req.append(buf, (size_t)n);
+      }
+      {
+        std::unique_lock<std::mutex> hold(m_lock);
+        ++m_held;
+        m_go.notify_all();
+        m_go.wait(hold, [&] { return m_released; });
+      }
+      std::string body = req.find("/favicon.ico") != std::string::npos ? Icon() : Page();
+      std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      send(c, answer.data(), (int)answer.size(), 0);
+      CLOSESOCK(c);
+      ++m_answered;
+    }
+  }
+  Sock m_listen;
+  int m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_answered{0};
+  std::mutex m_lock;
+  std::condition_variable m_go;
+  bool m_released = false;
+  int m_held = 0;
+  std::thread m_thread;
+};
+
+struct ProgramDir {
+  qbtest::TempDir dir;
+  ProgramDir() {
+    for (const char* f : {"images", "images\\icon", "offline-page"}) EXPECT_TRUE(os::CreateFolder(dir / f));
+  }
+};
+
+TEST(CaptureDownloads, ASlowSiteHoldsUpNothingAndItsIconAndPageComeLater) {
+  CHeldServer server;
+  ProgramDir p;
+  std::mutex lock;
+  std::vector<FetchResult> results;
+  CPageFetcher fetcher([&](const FetchResult& r) {
+    std::lock_guard<std::mutex> hold(lock);
+    results.push_back(r);
+  });
+  std::string page = server.Base() + "/news/today.html";
+  FetchJob job;
+  job.programDir = p.dir.Path();
+  job.address = page;
+  job.icon = true;
+  fetcher.Add(job);  // returns while the site says nothing
+  ASSERT_TRUE(server.WaitHeld(10000)) << "the icon is asked for";
+  EXPECT_EQ(0, fetcher.WaitIdle(50));
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_TRUE(results.empty());
+  }
+  server.Release();
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(1u, results.size());
+  const FetchResult& r = results[0];
+  EXPECT_EQ(page, r.address);
+  EXPECT_TRUE(r.iconSaved);
+  EXPECT_EQ(SiteIconFile(p.dir.Path(), page), r.iconFile);
+  EXPECT_EQ(CHeldServer::Icon(), qbtest::ReadFileBytes(r.iconFile));
+  EXPECT_TRUE(r.offlineSaved);
+  EXPECT_EQ(p.dir / ("offline-page\\" + OfflinePageName(page) + ".html"), r.offlineFile);
+  EXPECT_EQ(CHeldServer::Page(), qbtest::ReadFileBytes(r.offlineFile)) << "the offline copy takes HTML";
+  EXPECT_EQ(2, server.Answered());
+}
+
+TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
+  CHeldServer server;
+  server.Release();
+  ProgramDir p;
+  std::vector<FetchResult> results;
+  CPageFetcher fetcher([&](const FetchResult& r) { results.push_back(r); });
+  FetchJob job;
+  job.programDir = p.dir.Path();
+  job.address = server.Base() + "/a.html";
+  fetcher.Add(job);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(1u, results.size());
+  EXPECT_FALSE(results[0].iconSaved);
+  EXPECT_TRUE(results[0].offlineSaved);
+  EXPECT_EQ(1, server.Answered());
+  // A site that cannot be reached is reported too, with nothing saved.
+  FetchJob dead = job;
+  dead.address = "http://127.0.0.1:1/x.html";
+  dead.icon = true;
+  fetcher.Add(dead);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(2u, results.size());
+  EXPECT_FALSE(results[1].iconSaved);
+  EXPECT_FALSE(results[1].offlineSaved);
+}
+
+TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwards) {
+  CHeldServer server;
+  ProgramDir p;
+  auto reported = std::make_shared<std::atomic<int>>(0);
+  {
+    CPageFetcher fetcher([reported](const FetchResult&) { ++*reported; });
+    FetchJob job;
+    job.programDir = p.dir.Path();
+    job.address = server.Base() + "/a.html";
+    fetcher.Add(job);
+    fetcher.Add(job);  // a second job waiting behind it is dropped
+    ASSERT_TRUE(server.WaitHeld(10000));
+  }  // the destructor gives up after its bounded wait
+  server.Release();
+  // Let the transfer end on its own; its result goes nowhere.
+  for (int i = 0; i < 200 && server.Answered() < 1; ++i) os::SleepMs(20);
+  os::SleepMs(100);
+  EXPECT_EQ(0, reported->load());
+  EXPECT_EQ(1, server.Answered()) << "the waiting job never ran";
+}
+
+}  // namespace

@@ -1,0 +1,440 @@
+// PostgreSQL only: what instances sharing one database tell each other, the
+// schema versions, a lost database link, and two real qimbo-server processes
+// on their own loopback addresses with clients on further ones.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <chrono>
+#include <thread>
+
+#include "os/os.h"
+#include "pg_cluster.h"
+#include "server_cli.h"
+#include "serve_options.h"
+#include "server_fixture.h"
+#include "storage.h"
+#include "test_client.h"
+#include "testutil.h"
+
+using namespace qbtest;
+
+namespace {
+
+uint32_t Loop(unsigned last) { return qb::MakeAddress(127, 0, 0, last); }
+
+#define NEED_PG()                                                                      \
+  CPgCluster& cluster = CPgCluster::Shared();                                          \
+  if (!cluster.Up()) GTEST_SKIP() << "PostgreSQL cannot be started here: " << cluster.Why()
+
+std::unique_ptr<IStorage> OpenPg(const std::string& url, const std::string& instance, bool listen,
+                                 std::vector<std::string>* log = nullptr, uint64_t* clock = nullptr) {
+  PgOptions opt;
+  opt.instance = instance;
+  opt.listen = listen;
+  if (log) opt.log = [log](const std::string& l) { log->push_back(l); };
+  if (clock) opt.clock = [clock] { return *clock; };
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenStorage(url, opt, false, error);
+  EXPECT_TRUE(s) << error;
+  return s;
+}
+
+// Waits for events on `c` (a real wait on its descriptor, bounded).
+std::vector<std::string> WaitEvents(ICluster& c, size_t want, int limitMs = 5000) {
+  std::vector<std::string> all, got;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (all.size() < want && std::chrono::steady_clock::now() < end) {
+    struct pollfd p = {c.EventFd(), POLLIN, 0};
+    poll(&p, 1, 50);
+    c.TakeEvents(got);
+    all.insert(all.end(), got.begin(), got.end());
+  }
+  return all;
+}
+
+TEST(SharedDatabase, PresenceIsSeenByTheOtherInstanceAndExpires) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto a = OpenPg(db, "A", false), b = OpenPg(db, "B", false);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  ASSERT_TRUE(ca && cb);
+  std::string previous;
+  ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
+  EXPECT_EQ("", previous);
+  ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
+  EXPECT_EQ("", previous);  // again through the same instance
+  std::vector<Presence> seen;
+  ASSERT_TRUE(cb->OthersOnline(60000, seen));
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(100, seen[0].user);
+  EXPECT_EQ(Loop(2), seen[0].address);
+  EXPECT_EQ("A", seen[0].instance);
+  EXPECT_EQ("zhang", seen[0].nickname);
+  ASSERT_TRUE(ca->OthersOnline(60000, seen));
+  EXPECT_TRUE(seen.empty());  // its own users are no others
+  Presence p;
+  EXPECT_TRUE(cb->FindOnline(100, 60000, p));
+  EXPECT_FALSE(cb->FindOnline(200, 60000, p));
+  // He moves to B: B learns where he was; A can no longer drop him.
+  ASSERT_TRUE(cb->SetPresence(100, Loop(3), "zhang", previous));
+  EXPECT_EQ("A", previous);
+  ASSERT_TRUE(ca->DropPresence(100));
+  ASSERT_TRUE(ca->OthersOnline(60000, seen));
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(Loop(3), seen[0].address);
+  // Older than the time-out: not online, and expired.
+  ASSERT_TRUE(ca->OthersOnline(0, seen));
+  EXPECT_TRUE(seen.empty());
+  ASSERT_TRUE(ca->ExpirePresence(60000));
+  EXPECT_TRUE(ca->FindOnline(100, 60000, p));
+  ASSERT_TRUE(ca->ExpirePresence(0));
+  EXPECT_FALSE(ca->FindOnline(100, 60000, p));
+}
+
+TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto a = OpenPg(db, "A", true), b = OpenPg(db, "B", true), c = OpenPg(db, "C", true);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b), *cc = ClusterOf(*c);
+  ASSERT_GE(cb->EventFd(), 0);
+  ASSERT_TRUE(ca->Notify("B", "words 200"));
+  ASSERT_TRUE(ca->Notify("", "join 100 127.0.0.2 7a"));
+  EXPECT_EQ((std::vector<std::string>{"words 200", "join 100 127.0.0.2 7a"}), WaitEvents(*cb, 2));
+  EXPECT_EQ((std::vector<std::string>{"join 100 127.0.0.2 7a"}), WaitEvents(*cc, 1));
+  // The sender hears nothing of its own broadcast (a marker shows the wait was long enough).
+  ASSERT_TRUE(cb->Notify("A", "marker"));
+  EXPECT_EQ((std::vector<std::string>{"marker"}), WaitEvents(*ca, 1));
+}
+
+TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  auto s = OpenPg(db, "A", false, &log, &clock);
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
+  ASSERT_TRUE(cluster.DropConnections(db));
+  EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(30)));
+  EXPECT_FALSE(s->Reachable());
+  UserRecord u;
+  // Within the pause nothing is tried, and nothing more is logged.
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(s->FindUser(1, u));
+  ASSERT_EQ(1u, log.size());
+  EXPECT_EQ("database: connection lost; retrying", log[0]);
+  clock += 499;
+  EXPECT_EQ(-1, s->CountTree(7));
+  clock += 1;  // the first pause is half a second
+  EXPECT_EQ(10, s->CountTree(7));
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ("database: connection back after 0 s", log[1]);
+  EXPECT_TRUE(s->Reachable());
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(30)));
+  EXPECT_EQ(30, s->CountTree(7));
+}
+
+TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  // The tables as they were before versions were kept.
+  ASSERT_TRUE(cluster.Exec(db,
+                           "CREATE TABLE users(number bigint PRIMARY KEY, hash text NOT NULL, nickname bytea NOT NULL);"
+                           "INSERT INTO users VALUES(5, 'h', '\\x6e'::bytea)"));
+  std::string error;
+  EXPECT_FALSE(OpenStorage(db, PgOptions(), false, error));
+  EXPECT_NE(std::string::npos, error.find("schema version 1; run \"qimbo-server db migrate\"")) << error;
+  std::string out;
+  TempDir dir;
+  ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "db", "migrate", "--db", db}, os::NativePath(dir / "o.txt"), out)) << out;
+  EXPECT_EQ("schema version 2\n", out);
+  std::unique_ptr<IStorage> s = OpenStorage(db, PgOptions(), false, error);
+  ASSERT_TRUE(s) << error;
+  UserRecord u;
+  ASSERT_TRUE(s->FindUser(5, u));
+  EXPECT_EQ("n", u.nickname);
+  // A newer one is refused too.
+  ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=3"));
+  EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
+  EXPECT_NE(std::string::npos, error.find("version 3, newer")) << error;
+}
+
+TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
+  TempDir dir;
+  std::string path = os::NativePath(dir / "old.db"), error;
+  {
+    std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->AddUser({5, "h", "n"}));
+  }
+  // As a file from before versions were kept.
+  std::string out, scratch = os::NativePath(dir / "o.txt");
+  ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "db", "migrate", "--db", path}, scratch, out)) << out;
+  EXPECT_EQ("schema version 2\n", out);
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(s) << error;
+  EXPECT_EQ(2, s->SchemaVersion());
+  UserRecord u;
+  EXPECT_TRUE(s->FindUser(5, u));
+}
+
+TEST(ServeHelp, ListsEveryOptionServeTakes) {
+  TempDir dir;
+  std::string out;
+  ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "serve", "--help"}, os::NativePath(dir / "o.txt"), out)) << out;
+  for (const char* o : {"--listen ADDR", "--db DB", "--version N", "--chat-ad URL", "--instance NAME", "--port-base N",
+                        "--client-port-base N", "--help"})
+    EXPECT_NE(std::string::npos, out.find(o)) << o;
+  for (const qsrv::LimitOptionInfo& o : qsrv::LimitOptions())
+    EXPECT_NE(std::string::npos, out.find(std::string(o.name) + " N")) << o.name;
+  EXPECT_NE(std::string::npos, out.find("postgresql://"));
+}
+
+// The protocol core on PostgreSQL while its link goes away.
+class ServerCorePg : public ServerCore {
+ protected:
+  void SetUp() override {
+    CPgCluster& c = CPgCluster::Shared();
+    if (!c.Up()) GTEST_SKIP() << "PostgreSQL cannot be started here: " << c.Why();
+    url = c.NewDatabase();
+    PgOptions po;
+    po.instance = "core";
+    po.clock = [this] { return dbClock; };
+    po.log = [this](const std::string& l) { log.push_back(l); };
+    std::string error;
+    storage = OpenStorage(url, po, false, error);
+    ASSERT_TRUE(storage) << error;
+    AddUser(100, "secret", "\xD5\xC5\xC8\xFD");
+    AddUser(200, "pw200", "lisi");
+    opt.log = [this](const std::string& line) { log.push_back(line); };
+    opt.wallClock = [] { return (int64_t)1700000000; };
+    Restart();
+  }
+  std::string url;
+  uint64_t dbClock = 1000;
+};
+
+TEST_F(ServerCorePg, WithoutTheDatabaseTheLastNodeIsNotAcknowledgedAndLoginsAreNotHeldAgainstAnyone) {
+  Login(A, 100, "secret");
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  ASSERT_TRUE(storage->ReplaceTree(100, MakeSampleTree(5)));
+  Send(A, 2, 10, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 2, 11, qb::MsgFavUpNode(tree[0]));
+  ASSERT_TRUE(CPgCluster::Shared().DropConnections(url));
+  Send(A, 2, 12, qb::MsgFavUpNode(tree[1]));
+  Send(A, 2, 13, qb::MsgFavUpNode(tree[2]));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(3u, s.size());  // ALLOWED and two nodes: the last one is not
+  EXPECT_EQ(12, s[2].n);
+  EXPECT_TRUE(Logged("error: cannot store the tree of user 100"));
+  // Keep-alives over the live session need no database.
+  Send(A, 0, 14, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_TRUE(server->IsOnline(100));
+  // A login cannot be checked: refused, and not as a wrong password, however often.
+  for (int i = 0; i < 12; ++i) Send(B, 0, 20 + i, qb::MsgLogin(200, "pw200"));
+  s = TakeFor(B);
+  ASSERT_EQ(12u, s.size());
+  EXPECT_NE("OK", s[0].f.at(0));
+  EXPECT_TRUE(Logged("refused login of user 200: the database cannot be reached"));
+  EXPECT_EQ(1u, std::count(log.begin(), log.end(), std::string("database: connection lost; retrying")));
+  dbClock += 500;
+  Login(B, 200, "pw200");  // back: and no limit closed meanwhile
+  EXPECT_EQ(5, storage->CountTree(100));
+}
+
+// ---- two server processes ---------------------------------------------------------
+
+class TwoInstances : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CPgCluster& c = CPgCluster::Shared();
+    if (!c.Up()) GTEST_SKIP() << "PostgreSQL cannot be started here: " << c.Why();
+    db = c.NewDatabase();
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "100", "secret", "zhang"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "200", "pw200", "lisi"}));
+    ASSERT_EQ(0, RunUserCommand(db, {"add", "300", "pw300", "wang"}));
+  }
+  void StartBoth(std::vector<std::string> extra = {}) {
+    std::vector<std::string> ea = extra, eb = extra;
+    ea.insert(ea.end(), {"--instance", "A"});
+    eb.insert(eb.end(), {"--instance", "B"});
+    ASSERT_TRUE(a.Start(db, ea)) << a.Log();
+    b.SetListen(Loop(50), a.Ports());
+    ASSERT_TRUE(b.Start(db, eb)) << b.Log();
+  }
+  void TearDown() override {
+    if (a.Running()) {
+      EXPECT_EQ(0, a.Stop()) << a.Log();
+    }
+    if (b.Running()) {
+      EXPECT_EQ(0, b.Stop()) << b.Log();
+    }
+  }
+  std::unique_ptr<CTestClient> Client(unsigned last, CServerProcess& at) {
+    std::unique_ptr<CTestClient> c(new CTestClient(Loop(last), at.Ports()));
+    EXPECT_TRUE(c->Ok());
+    return c;
+  }
+  void Login(CTestClient& c, int32_t user, const std::string& pw) {
+    int32_t n = c.Request(0, qb::MsgLogin(user, pw));
+    Received r;
+    ASSERT_TRUE(c.WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r, 10000));
+    ASSERT_EQ("OK", r.f.at(0));
+  }
+  Received Join(CTestClient& c, int32_t user, const std::string& key) {
+    c.Request(3, qb::MsgGroupUpNode(user, "forum", 1, key, "cat", "", "Reserved"));
+    Received r;
+    EXPECT_TRUE(c.WaitType("GROUP", "LIST", r, 10000));
+    return r;
+  }
+  bool Upload(CTestClient& c, int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes,
+              size_t stopAfter = SIZE_MAX) {
+    int32_t n = c.Request(2, qb::MsgFavUpCount((int32_t)nodes.size(), user, pw));
+    Received r;
+    auto ack = [&](const Received& m) { return m.type == "FAV" && m.n == n; };
+    if (!c.WaitFor(ack, r, 10000) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
+    for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
+      n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
+      if (!c.WaitFor(ack, r, 10000) || r.f.size() != 3 || r.f[2] != "OK") return false;
+    }
+    return true;
+  }
+  std::vector<std::string> Download(CTestClient& c, int32_t user, const std::string& pw) {
+    std::vector<std::string> got;
+    int32_t n = c.Request(0, qb::MsgFavDownReq(user, pw));
+    Received r;
+    if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && (m.n == n || m.f.at(1) == "COUNT"); }, r, 10000) ||
+        r.f.size() < 3 || r.f[1] != "COUNT")
+      return got;
+    int32_t total = qb::ReadNumber(r.f[2]);
+    c.Reply(0, r.n, qb::MsgFavDownReady());
+    for (int32_t i = 0; i < total; ++i) {
+      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE"; }, r,
+                     10000))
+        return got;
+      std::string text(r.payload.c_str());
+      got.push_back(text.substr(text.find("<NODE>") + 6));
+      c.Reply(0, r.n, qb::MsgFavDownNodeOk());
+    }
+    return got;
+  }
+  static std::string Wire(const qb::NodeWire& node) {
+    std::string s = qb::MsgFavUpNode(node);
+    return s.substr(s.find("<NODE>") + 6) + "\r\n";
+  }
+
+  std::string db;
+  CServerProcess a, b;
+};
+
+TEST_F(TwoInstances, CircleMembersAndThePlazaSeeUsersOfTheOtherInstanceWithTheirAddresses) {
+  StartBoth();
+  auto ca = Client(2, a), cb = Client(3, b);
+  Login(*ca, 100, "secret");
+  Login(*cb, 200, "pw200");
+  Received r;
+  // The plaza: B's user arrives at A's client through A.
+  ASSERT_TRUE(ca->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "ADDUSER"; }, r, 10000));
+  EXPECT_EQ("127.0.0.3", r.f.at(1));
+  EXPECT_EQ(Loop(1), r.from);  // from its own server only
+  EXPECT_EQ("lisi(200)", r.f.at(2));
+  const std::string key = "http://www.example.com/forum";
+  Join(*ca, 100, key);
+  r = Join(*cb, 200, key);
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ(Loop(50), r.from);
+  EXPECT_EQ("127.0.0.3", r.f[3]);
+  EXPECT_EQ("127.0.0.2", r.f[7]);
+  EXPECT_EQ("100", r.f[9]);
+  r = Join(*ca, 100, key);
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ("127.0.0.3", r.f[7]);
+  EXPECT_EQ("200", r.f[9]);
+  // A logout at B reaches A's client.
+  cb->Request(1, qb::MsgLogout(200, "pw200"));
+  ASSERT_TRUE(ca->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "DELEUSER"; }, r, 10000));
+  EXPECT_EQ("127.0.0.3", r.f.at(1));
+  r = Join(*ca, 100, key);
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ("0.0.0.0", r.f[7]);
+}
+
+TEST_F(TwoInstances, ALeaveWordThroughAReachesAUserOnlineAtBAtOnce) {
+  StartBoth();
+  auto ca = Client(2, a), cb = Client(3, b);
+  Login(*ca, 100, "secret");
+  Login(*cb, 200, "pw200");
+  ca->Request(0, qb::MsgLeaveWord(100, 200, qb::EscapeChatText("see <this>")));
+  Received r;
+  ASSERT_TRUE(cb->WaitType("LWORDS", "", r, 10000));
+  EXPECT_EQ(Loop(50), r.from);
+  EXPECT_EQ("100", r.f.at(0));
+  EXPECT_EQ("see <this>", qb::UnescapeChatText(r.f.at(1)));
+  EXPECT_NE(std::string::npos, r.f.at(2).find("zhang(100)"));
+  // Handed out: nothing waits for his next login.
+  cb->Request(0, qb::MsgReqWords(200));
+  ca->Request(0, qb::MsgLeaveWord(100, 300, "for later"));  // 300 is offline: it waits
+  auto cc = Client(4, b);
+  Login(*cc, 300, "pw300");
+  cc->Request(0, qb::MsgReqWords(300));
+  ASSERT_TRUE(cc->WaitType("LWORDS", "", r, 10000));
+  EXPECT_EQ("for later", r.f.at(1));
+  for (const Received& m : cb->Backlog()) EXPECT_NE("LWORDS", m.type);
+}
+
+TEST_F(TwoInstances, AnUploadThroughAIsDownloadedThroughBTheSame) {
+  StartBoth();
+  std::vector<qb::NodeWire> tree = MakeSampleTree(1320);
+  tree[7].note = "<angle> brackets go, \xD6\xD0\xCE\xC4 stays";
+  auto ca = Client(2, a);
+  Login(*ca, 100, "secret");
+  ASSERT_TRUE(Upload(*ca, 100, "secret", tree));
+  auto cb = Client(3, b);
+  Login(*cb, 100, "secret");
+  std::vector<std::string> got = Download(*cb, 100, "secret");
+  ASSERT_EQ(tree.size(), got.size());
+  for (size_t i = 0; i < tree.size(); ++i) ASSERT_EQ(Wire(tree[i]), got[i]) << i;
+}
+
+TEST_F(TwoInstances, KillingAMidUploadLeavesTheStoredTreeAndBGoesOnServing) {
+  StartBoth();
+  std::vector<qb::NodeWire> oldTree = MakeSampleTree(10), newTree = MakeSampleTree(40);
+  newTree[0].name = "new";
+  auto ca = Client(2, a);
+  Login(*ca, 100, "secret");
+  ASSERT_TRUE(Upload(*ca, 100, "secret", oldTree));
+  ASSERT_TRUE(Upload(*ca, 100, "secret", newTree, 39));
+  a.Kill();
+  auto cb = Client(3, b);
+  Login(*cb, 100, "secret");
+  std::vector<std::string> got = Download(*cb, 100, "secret");
+  ASSERT_EQ(10u, got.size());
+  EXPECT_EQ(Wire(oldTree[0]), got[0]);
+  auto cc = Client(4, b);
+  Login(*cc, 200, "pw200");
+  ASSERT_TRUE(Upload(*cc, 200, "pw200", newTree));
+  EXPECT_EQ(40u, Download(*cc, 200, "pw200").size());
+}
+
+TEST_F(TwoInstances, TheUsersOfACrashedInstanceGoOfflineAfterTheSessionTimeOut) {
+  StartBoth({"--session-timeout-s", "2"});
+  const std::string key = "k";
+  auto ca = Client(2, a), cb = Client(3, b);
+  Login(*ca, 100, "secret");
+  Login(*cb, 200, "pw200");
+  Join(*ca, 100, key);
+  Received r = Join(*cb, 200, key);
+  ASSERT_EQ(3u + 2 * 4, r.f.size());
+  EXPECT_EQ("127.0.0.2", r.f[7]);
+  a.Kill();
+  // Until the time-out he still counts as online; then not. Each look keeps 200 alive.
+  bool offline = false;
+  for (int i = 0; i < 60 && !offline; ++i) {
+    cb->Request(0, qb::MsgKeepAlive(200, "pw200"));
+    r = Join(*cb, 200, key);
+    offline = r.f.size() == 11 && r.f[7] == "0.0.0.0";
+    if (!offline) std::this_thread::sleep_for(std::chrono::milliseconds(250));  // the clock must move on
+  }
+  EXPECT_TRUE(offline);
+  EXPECT_TRUE(b.Running());
+}
+
+}  // namespace

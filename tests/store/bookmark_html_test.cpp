@@ -1,0 +1,460 @@
+// Bookmark HTML files in the shapes that browsers and bookmark services
+// write them (tests/store/html/), and files made here for the limits.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/codepage.h"
+#include "base/json.h"
+#include "os/os.h"
+#include "store/bookmark_html.h"
+#include "store/favorites_file.h"
+#include "store/web_import.h"
+#include "testutil.h"
+
+namespace {
+
+std::string Sample(const std::string& name) {
+  std::string p = QIMBO_STORE_TEST_DATA;
+#ifdef _WIN32
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  p = "Z:" + p;
+#else
+  p = os::ProgramPath(p);
+#endif
+  return qbtest::ReadFileBytes(p + name);
+}
+
+// One line per node, in list order: "C slot name | note" for a category,
+// "I parent/slot name | address | note" for a link.
+std::vector<std::string> Describe(const CMyNodeList& list) {
+  std::vector<std::string> out;
+  for (const CMyNode* n : list) {
+    if (n->m_nKind == UrlCategory)
+      out.push_back("C " + std::to_string(n->m_nSlot) + " " + n->m_strName + " | " + n->m_strNote);
+    else
+      out.push_back("I " + (n->m_pParent ? n->m_pParent->m_strName : std::string("?")) + "/" +
+                    std::to_string(n->m_nSlot) + " " + n->m_strName + " | " + n->m_strAddress + " | " + n->m_strNote);
+  }
+  return out;
+}
+
+// Every link is on a button that a panel shows: a tab 0..43 of its own
+// category, a button 0..29 that no other link of the category has.
+void ExpectAllVisible(const CMyNodeList& list) {
+  std::set<int> tabs;
+  std::set<std::pair<const CMyNode*, int>> buttons;
+  for (const CMyNode* n : list) {
+    if (n->m_nKind == UrlCategory) {
+      EXPECT_TRUE(n->m_nSlot >= 0 && n->m_nSlot <= 43) << n->m_strName << " tab " << n->m_nSlot;
+      EXPECT_TRUE(tabs.insert(n->m_nSlot).second) << "two categories on tab " << n->m_nSlot;
+    } else {
+      ASSERT_TRUE(n->m_pParent) << n->m_strName;
+      EXPECT_EQ(UrlCategory, n->m_pParent->m_nKind);
+      EXPECT_TRUE(n->m_nSlot >= 0 && n->m_nSlot <= 29) << n->m_strName << " button " << n->m_nSlot;
+      EXPECT_TRUE(buttons.insert({n->m_pParent, n->m_nSlot}).second) << "two links on one button: " << n->m_strName;
+    }
+  }
+}
+
+struct Imported {
+  CMyNodeList list;
+  BookmarkImportResult result;
+  explicit Imported(const std::string& bytes) {
+    list.m_strBaseDir = "C:\\Qimbo\\";
+    EXPECT_EQ(1, ImportBookmarkHtml(list, bytes, result));
+    ExpectAllVisible(list);
+  }
+};
+
+const char kHead[] =
+    "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+    "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
+    "<TITLE>Bookmarks</TITLE>\n<H1>Bookmarks</H1>\n<DL><p>\n";
+
+// A folder of `links` links, as a browser writes it (names and text UTF-8).
+std::string FolderHtml(const std::string& name, int links, const std::string& tag = "") {
+  std::string h = "    <DT><H3 ADD_DATE=\"1700000000\">" + name + "</H3>\n    <DL><p>\n";
+  for (int i = 0; i < links; ++i)
+    h += "        <DT><A HREF=\"http://" + tag + std::to_string(i) + ".example.com/\" ADD_DATE=\"1700000001\">" +
+         tag + "link " + std::to_string(i) + "</A>\n";
+  return h + "    </DL><p>\n";
+}
+
+std::string Utf8(const std::string& gbk) { return qb::ToUtf8(gbk); }
+
+// ---- what browsers and services write ------------------------------------------------
+
+TEST(BookmarkHtml, FirefoxFoldersDescriptionsAndCharactersOutsideTheCodePage) {
+  Imported im(Sample("firefox.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 新手上路 | https://www.firefox.com.cn/central/ | ",
+                "C 1 书签工具栏 | 添加书签到此文件夹，即可在书签工具栏中看到它们",
+                "I 书签工具栏/0 百度一下，你就知道 | https://www.baidu.com/ | 最常用的搜索",
+                "I 书签工具栏/1 Qimbo? 收藏? ? 专区 | https://www.example.com/r?x=1&y=2 | ",
+                "I 书签工具栏/2 新浪新闻 | https://news.sina.com.cn/ | ",
+                "I 书签工具栏/3 腾讯新闻 & 评论 <热> | https://news.qq.com/?a=1&b=2 | ",
+                "I 书签工具栏/4 豆瓣 | https://www.douban.com/ | ",
+                "I 目录名/1 附加组件 | https://addons.mozilla.org/zh-CN/firefox/ | ",
+                "C 2 其他书签 | ",
+            }),
+            Describe(im.list));
+  EXPECT_EQ(7, im.result.links);
+  EXPECT_EQ(0, im.result.notImported);
+  EXPECT_EQ("C:\\Qimbo\\images\\icon\\ieicon\\IE XP1.ico", im.list.GetAt(4)->m_strIconPath);
+}
+
+TEST(BookmarkHtml, ChromiumFileWithANonBreakingSpaceAndAnEmojiStaysUtf8) {
+  Imported im(Sample("chromium.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 书签栏 | ",
+                "I 书签栏/0 淘宝网 - 淘！我喜欢 | https://www.taobao.com/ | ",
+                "I 书签栏/1 哔哩哔哩 (つロ) 干杯~ | https://www.bilibili.com/ | ",
+                "I 书签栏/2 QQ邮箱 ? | https://mail.qq.com/ | ",
+                "I 书签栏/3 腾讯文档 | https://docs.qq.com/ | ",
+                "C 1 其他书签 | ",
+                "I 其他书签/0 中文 - 维基百科，自由的百科全书 | https://zh.wikipedia.org/wiki/%E4%B8%AD%E6%96%87 | ",
+            }),
+            Describe(im.list));
+}
+
+TEST(BookmarkHtml, ServiceExportWithByteOrderMarkCommentsAndReferences) {
+  Imported im(Sample("service.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 知乎 - 有问题，就会有答案 | https://www.zhihu.com/ | Tom's \"favourite\" Q&A <site> ? ?",
+                "I 目录名/1 GitHub | https://github.com/ | ",
+                "I 目录名/2 R&D ? 2024 &unknown; ? & | https://www.example.org/a&b | ",
+            }),
+            Describe(im.list));
+}
+
+TEST(BookmarkHtml, InternetExplorerInTheSystemCodePage) {
+  Imported im(Sample("ie_gbk.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 链接 | ",
+                "I 链接/0 hao123_网址之家 | http://www.hao123.com/ | ",
+                "I 链接/1 搜狐—中国最大的门户网站 | http://www.sohu.com/ | ",
+                "C 1 常用网站 | ",
+                "I 常用网站/0 中国铁路客户服务中心 | http://www.12306.cn/ | ",
+                "C 2 目录名 | ",
+                "I 目录名/0 自定义链接 | http://www.microsoft.com/isapi/redir.dll?prd=ie&pver=6&ar=CLinks | ",
+            }),
+            Describe(im.list));
+  EXPECT_EQ(1262390400, im.list.GetAt(1)->m_tLastVisit);
+}
+
+TEST(BookmarkHtml, DeclaredCharsetWinsOverBytesThatLookLikeUtf8) {
+  std::string bytes = Sample("gbk_meta.html");
+  Imported im(bytes);
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 图片 | ",
+                "I 图片/0 女士 | http://pic.example.cn/1 | ",
+                "I 图片/1 木偶 | http://pic.example.cn/2 | 陆路",
+            }),
+            Describe(im.list));
+  // The same bytes without their declaration are valid UTF-8 and read so.
+  std::string undeclared = bytes;
+  undeclared.replace(undeclared.find("charset=gb2312"), 14, "charset=none00");
+  EXPECT_EQ(undeclared, BookmarkHtmlToUtf8(undeclared));
+}
+
+TEST(BookmarkHtml, SafariFileWithoutAnOuterListKeepsItsFolders) {
+  Imported im(Sample("safari.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 个人收藏 | ",
+                "I 个人收藏/0 Apple (中国大陆) | https://www.apple.com.cn/ | ",
+                "I 个人收藏/1 京东(JD.COM)-正品低价、品质保障、配送及时、轻松购物！ | https://www.jd.com/ | ",
+                "C 1 书签菜单 | ",
+                "C 2 阅读列表 | ",
+                "I 阅读列表/0 一篇长文 | https://www.ifanr.com/1234567 | 这是阅读列表保存的预览文字……",
+                "C 3 目录名 | ",
+                "I 目录名/0 iCloud | https://www.icloud.com/ | ",
+            }),
+            Describe(im.list));
+}
+
+TEST(BookmarkHtml, Netscape4WesternCodePageAliasesAndToolbarDescription) {
+  Imported im(Sample("netscape4.html"));
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 Netscape | http://home.netscape.com/ | ",
+                "C 1 Personal Toolbar Folder | Add bookmarks to this folder to see them displayed on the Personal Toolbar",
+                "I Personal Toolbar Folder/0 Café ? Menu | http://www.cafe.example/ | ",
+            }),
+            Describe(im.list));
+  EXPECT_EQ(2, im.result.links);
+  EXPECT_EQ(1, im.result.duplicates) << "the alias is the same link";
+}
+
+TEST(BookmarkHtml, FolderDescriptionIsNotTheNoteOfTheLinkBeforeIt) {
+  Imported im(std::string(kHead) +
+              "<DT><A HREF=\"http://a/\">A</A>\n<DT><H3>F</H3>\n<DD>about F\n<DL><p>\n"
+              "<DT><A HREF=\"http://b/\">B</A>\n<DD>about B\n<DT><H3>Inner</H3>\n<DD>about Inner\n<DL><p>\n</DL><p>\n"
+              "</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 A | http://a/ | ",
+                "C 1 F | about F",
+                "I F/0 B | http://b/ | about B",
+            }),
+            Describe(im.list));
+}
+
+TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
+  Imported im(std::string(kHead) +
+              "<!-- <DT><A HREF=\"http://one/\">One</A> -->\n"
+              "<DT><A HREF=\"http://two/\">Two</A>\n"
+              "<!--\n<DT><H3>Old</H3>\n<DL><p>\n<DT><A HREF=\"http://three/\">Three</A>\n</DL><p>\n-->\n"
+              "</DL><p>\n<!-- an unclosed comment hides the rest <DT><A HREF=\"http://four/\">Four</A>");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 Two | http://two/ | "}), Describe(im.list));
+}
+
+TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
+  // A '<' that opens no tag is text; a '>' inside a quoted value does not end
+  // the tag; a stray quote does not swallow the lines after it; a link
+  // without a title shows its address; anchors and the browser's own
+  // queries are no links.
+  Imported im(std::string(kHead) +
+              "<DT><A HREF=\"http://x/?q=a>b\" TITLE='it''s'>1 < 2</A>\n"
+              "<DT><A HREF=\"http://stray/ ADD_DATE=\"1\">Stray</A>\n"
+              "<DT><A HREF=\"http://untitled/\"></A>\n"
+              "<DT><A NAME=\"top\">Anchor</A>\n"
+              "<DT><A HREF=\"place:type=6\">Tags</A>\n"
+              "<dt><a href=http://bare/ add_date=5>Bare</a>\n"
+              "</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 1 < 2 | http://x/?q=a>b | ",
+                "I 目录名/1 Stray | http://stray/ ADD_DATE= | ",
+                "I 目录名/2 http://untitled/ | http://untitled/ | ",
+                "I 目录名/3 Bare | http://bare/ | ",
+            }),
+            Describe(im.list));
+}
+
+// A folder without a title (browsers allow one) would make a category with
+// an empty name, whose links the next load drops as links without a
+// category: its links join the loose ones instead.
+TEST(BookmarkHtml, UntitledFoldersLinksSurviveASaveAndALoad) {
+  Imported im(std::string(kHead) +
+              "<DT><H3 ADD_DATE=\"1\"></H3>\n<DD>no name\n<DL><p>\n<DT><A HREF=\"http://a/\">A</A>\n</DL><p>\n"
+              "<DT><H3>  &nbsp; </H3>\n<DL><p>\n<DT><A HREF=\"http://b/\">B</A>\n</DL><p>\n"
+              "<DT><A HREF=\"http://c/\">C</A>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 A | http://a/ | ",
+                "I 目录名/1 B | http://b/ | ",
+                "I 目录名/2 C | http://c/ | ",
+            }),
+            Describe(im.list));
+  EXPECT_EQ(3, im.result.links);
+
+  qbtest::TempDir dir;
+  std::vector<const CMyNode*> nodes(im.list.begin(), im.list.end());
+  qbtest::WriteFileBytes(dir / "a.sc", FavoritesFileBytes(nodes));
+  CMyNodeList back;
+  ASSERT_TRUE(LoadFavoritesFile(back, dir / "a.sc"));
+  EXPECT_EQ(4u, back.GetCount());
+}
+
+// ---- the file's characters ---------------------------------------------------------------
+
+TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
+  EXPECT_EQ("Qimbo? 收藏? ?!", ImportedText(Utf8("Qimbo") + "\xC2\xAE " + Utf8("收藏") + "\xE2\x84\xA2 \xF0\x9F\x98\x80!"));
+  EXPECT_EQ("a b", ImportedText("  a\xC2\xA0\t\r\n b \xEF\xBB\xBF"));
+  EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
+  EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
+}
+
+TEST(BookmarkHtmlText, EveryUnifiedIdeographOfTheCodePageIsKept) {
+  // U+4E00..U+9FA5, all 20,902 of them, are in code page 936.
+  std::string all;
+  for (uint32_t cp = 0x4E00; cp <= 0x9FA5; ++cp) qb::AppendUtf8(all, cp);
+  std::string gbk = ImportedText(all);
+  EXPECT_EQ(2u * 20902, gbk.size());
+  EXPECT_EQ(std::string::npos, gbk.find('?'));
+  EXPECT_EQ(all, Utf8(gbk));
+}
+
+TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes) {
+  const std::string cn = Utf8("收藏");
+  EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8("\xEF\xBB\xBF<H3>" + cn));
+  EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0H\0" "3\0>\0\x36\x65\xCF\x85", 14)));
+  EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0H\0" "3\0>\x65\x36\x85\xCF", 14)));
+  EXPECT_EQ("<A>" + cn + "\xC2\xAE", BookmarkHtmlToUtf8("<A>" + cn + "\xC2\xAE")) << "valid UTF-8 is UTF-8";
+  EXPECT_EQ("<A>" + cn, BookmarkHtmlToUtf8("<A>\xCA\xD5\xB2\xD8")) << "else code page 936";
+  const char meta[] = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">";
+  EXPECT_EQ(meta + cn, BookmarkHtmlToUtf8(meta + std::string("\xCA\xD5\xB2\xD8")));
+  EXPECT_EQ("<meta charset='iso-8859-1'>caf\xC3\xA9\xE2\x84\xA2",
+            BookmarkHtmlToUtf8("<meta charset='iso-8859-1'>caf\xE9\x99"));
+  // A declaration inside a comment declares nothing.
+  EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
+}
+
+// ---- the tree's limits ------------------------------------------------------------------
+
+TEST(BookmarkHtmlLimits, AFolderOfMoreThan30LinksGoesOnInNumberedCategories) {
+  for (int links : {30, 31, 70}) {
+    SCOPED_TRACE(links);
+    Imported im(kHead + FolderHtml(Utf8("新闻"), links) + "</DL><p>\n");
+    std::vector<std::string> cats;
+    std::vector<int> counts;
+    for (const CMyNode* n : im.list)
+      if (n->m_nKind == UrlCategory) {
+        cats.push_back(std::to_string(n->m_nSlot) + n->m_strName);
+        counts.push_back(im.list.CountChildren(n));
+      }
+    if (links == 30) {
+      EXPECT_EQ((std::vector<std::string>{"0新闻"}), cats);
+      EXPECT_EQ((std::vector<int>{30}), counts);
+    } else if (links == 31) {
+      EXPECT_EQ((std::vector<std::string>{"0新闻", "1新闻2"}), cats);
+      EXPECT_EQ((std::vector<int>{30, 1}), counts);
+    } else {
+      EXPECT_EQ((std::vector<std::string>{"0新闻", "1新闻2", "2新闻3"}), cats);
+      EXPECT_EQ((std::vector<int>{30, 30, 10}), counts);
+    }
+    EXPECT_EQ(links, im.result.links);
+    EXPECT_EQ(0, im.result.notImported);
+    EXPECT_EQ("", ImportShortfallText(im.result));
+  }
+  // The 31st link is the first of 新闻2, on its first button.
+  Imported im(kHead + FolderHtml(Utf8("新闻"), 31) + "</DL><p>\n");
+  const CMyNode* last = im.list.GetAt(im.list.GetCount() - 1);
+  EXPECT_EQ("link 30", last->m_strName);
+  EXPECT_EQ(0, last->m_nSlot);
+  EXPECT_EQ("新闻2", last->m_pParent->m_strName);
+}
+
+TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {
+  for (int folders : {44, 45, 47}) {
+    SCOPED_TRACE(folders);
+    std::string html = kHead;
+    for (int f = 0; f < folders; ++f) html += FolderHtml("F" + std::to_string(f), 2, "f" + std::to_string(f));
+    html += "<DT><A HREF=\"http://loose/\">Loose</A>\n</DL><p>\n";
+    Imported im(html);
+    EXPECT_EQ(44, im.list.CountKind(UrlCategory));
+    EXPECT_EQ(88, im.result.links);
+    EXPECT_EQ((folders - 44) * 2 + 1, im.result.notImported) << "the loose link finds no tab for 目录名";
+    EXPECT_TRUE(im.list.FindNode("F43", UrlCategory));
+    EXPECT_FALSE(im.list.FindNode("F44", UrlCategory));
+  }
+  std::string full = kHead;
+  for (int f = 0; f < 43; ++f) full += FolderHtml("F" + std::to_string(f), 1, "f" + std::to_string(f));
+  full += FolderHtml(Utf8("新闻"), 35) + "</DL><p>\n";  // the 44th tab holds 30, five are left out
+  Imported last(full);
+  EXPECT_EQ(43 + 30, last.result.links);
+  EXPECT_EQ(5, last.result.notImported);
+  EXPECT_EQ("有5个网址未能导入：44个分类都已用完。", ImportShortfallText(last.result));
+}
+
+TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
+  CMyNodeList list;
+  CMyNode* news = new CMyNode;
+  news->m_strName = "新闻";
+  news->m_nKind = UrlCategory;
+  news->m_nSlot = 0;
+  list.AddNode(news);
+  for (int i = 0; i < 29; ++i) {  // buttons 1..29 taken, button 0 free
+    CMyNode* n = new CMyNode;
+    n->m_strName = "old" + std::to_string(i);
+    n->m_pParent = news;
+    n->m_nSlot = i + 1;
+    list.AddNode(n);
+  }
+  CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab
+  hidden->m_strName = "新闻2";
+  hidden->m_nKind = UrlCategory;
+  hidden->m_nSlot = 60;
+  list.AddNode(hidden);
+  BookmarkImportResult result;
+  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + "</DL><p>\n", result);
+  EXPECT_EQ(3, result.links);
+  EXPECT_EQ(0, list.FindNode("link 0", UrlItem)->m_nSlot);
+  EXPECT_EQ(news, list.FindNode("link 0", UrlItem)->m_pParent);
+  const CMyNode* third = list.FindNode("新闻3", UrlCategory);
+  ASSERT_TRUE(third) << "新闻2 shows nowhere, so the links go on in 新闻3";
+  EXPECT_EQ(1, third->m_nSlot);
+  EXPECT_EQ(third, list.FindNode("link 2", UrlItem)->m_pParent);
+  EXPECT_EQ(0, list.CountChildren(hidden));
+}
+
+TEST(BookmarkHtmlLimits, LooseLinksAndSameNamedFoldersShareTheirCategories) {
+  std::string html = kHead;
+  for (int i = 0; i < 32; ++i) html += "<DT><A HREF=\"http://l" + std::to_string(i) + "/\">L</A>\n";
+  html += FolderHtml("Work", 2, "a") + FolderHtml("Work", 2, "b") + "</DL><p>\n";
+  Imported im(html);
+  std::vector<std::string> cats;
+  for (const CMyNode* n : im.list)
+    if (n->m_nKind == UrlCategory) cats.push_back(std::to_string(n->m_nSlot) + n->m_strName);
+  EXPECT_EQ((std::vector<std::string>{"0目录名", "1目录名2", "2Work"}), cats);
+  EXPECT_EQ(4, im.list.CountChildren(im.list.FindNode("Work", UrlCategory)));
+}
+
+// ---- large files ----------------------------------------------------------------------------
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+TEST(BookmarkHtmlLarge, BareAmpersandsCostTheirLengthOnly) {
+  // Two megabytes of "&" without ";" took half a minute when each "&"
+  // searched the rest of the text; the bound leaves room for slow machines.
+  std::string amps(2 << 20, '&');
+  auto t0 = std::chrono::steady_clock::now();
+  Imported im(std::string(kHead) + "<DT><A HREF=\"http://a/?" + amps + "\">" + amps + "</A>\n<DD>" + amps +
+              "\n</DL><p>\n");
+  EXPECT_LT(Seconds(t0), 30.0);
+  ASSERT_EQ(2u, im.list.GetCount());
+  EXPECT_EQ(amps, im.list.GetAt(1)->m_strName);
+  EXPECT_EQ(amps, im.list.GetAt(1)->m_strNote);
+}
+
+TEST(BookmarkHtmlLarge, OtherFloodsCostTheirLengthOnly) {
+  auto t0 = std::chrono::steady_clock::now();
+  std::string pairs;
+  for (int i = 0; i < (1 << 20); ++i) pairs += "&lt;&gt;";
+  Imported notes(std::string(kHead) + "<DT><A HREF=\"http://a/\">a</A>\n<DD>x" + pairs + "y\n</DL><p>\n");
+  ASSERT_EQ(2u, notes.list.GetCount());
+  EXPECT_EQ("xy", notes.list.GetAt(1)->m_strNote) << "every \"<>\" goes, as AddNode takes them out";
+  std::string metas;
+  for (int i = 0; i < 20000; ++i) metas += "<meta charset";
+  Imported unclosed(metas + "<DT><A HREF=\"http://b/\">b</A>");
+  EXPECT_EQ(2u, unclosed.list.GetCount()) << "the '>' of <DT> ends the last <meta, as in a browser";
+  Imported endless(metas + "<A HREF=\"http://b/\"");
+  EXPECT_EQ(0u, endless.list.GetCount()) << "a tag that never ends ends the reading";
+  std::string quotes(1 << 20, '"');
+  Imported stray("<DL><DT><A HREF=\"http://c/\" X=" + quotes + ">c</A></DL>");
+  EXPECT_EQ(2u, stray.list.GetCount());
+  EXPECT_LT(Seconds(t0), 30.0);
+}
+
+TEST(BookmarkHtmlLarge, TenMegabytesOfAHundredThousandLinks) {
+  std::string html = kHead;
+  for (int f = 0; f < 40; ++f) {
+    html += "<DT><H3 ADD_DATE=\"1700000000\">" + Utf8("文件夹") + std::to_string(f) + "</H3>\n<DL><p>\n";
+    for (int i = 0; i < 2500; ++i)
+      html += "<DT><A HREF=\"https://www.example" + std::to_string(f) + ".com.cn/page-" + std::to_string(i) +
+              ".html?a=1&b=2\" ADD_DATE=\"1700001234\">" + Utf8("网站") + std::to_string(i) + " &amp; " +
+              Utf8("新闻") + "</A>\n";
+    html += "</DL><p>\n";
+  }
+  html += "</DL><p>\n";
+  ASSERT_GT(html.size(), 10u << 20);
+  auto t0 = std::chrono::steady_clock::now();
+  Imported im(html);
+  EXPECT_LT(Seconds(t0), 30.0) << "a minute and more when the importer was quadratic";
+  // The first folder fills all 44 tabs: 文件夹0, 文件夹02 … 文件夹044.
+  EXPECT_EQ(44 * 30, im.result.links);
+  EXPECT_TRUE(im.list.FindNode("文件夹044", UrlCategory));
+  EXPECT_EQ(100000 - im.result.links, im.result.notImported);
+  EXPECT_EQ("网站29 & 新闻", im.list.FindNode("网站29 & 新闻", UrlItem)->m_strName);
+}
+
+}  // namespace

@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+
+#include "model/app_logic.h"
+#include "os/os.h"
+#include "store/favorites_file.h"
+#include "store/import_chromium.h"
+#include "testutil.h"
+
+namespace {
+
+using qbtest::ReadFileBytes;
+using qbtest::TempDir;
+using qbtest::WriteFileBytes;
+
+std::string TestData(const std::string& name) {
+  std::string p = QIMBO_CHROMIUM_TEST_DATA;
+#ifdef _WIN32
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  p = "Z:" + p;
+#else
+  p = os::ProgramPath(p);
+#endif
+  return p + name;
+}
+
+const CMyNode* Item(const CMyNodeList& list, const std::string& name) {
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem && n->m_strName == name) return n;
+  return nullptr;
+}
+
+std::vector<std::string> Categories(const CMyNodeList& list) {
+  std::vector<std::string> names;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory) names.push_back(n->m_strName + "@" + std::to_string(n->m_nSlot));
+  return names;
+}
+
+// A Bookmarks file around the bookmark bar's children (JSON text).
+std::string Bar(const std::string& children, const std::string& other = "") {
+  return R"({"checksum":"0","roots":{"bookmark_bar":{"children":[)" + children +
+         R"(],"name":"Bookmarks bar","type":"folder"},"other":{"children":[)" + other +
+         R"(],"name":"Other bookmarks","type":"folder"},"synced":{"children":[],"name":"Mobile bookmarks","type":"folder"}},"version":1})";
+}
+std::string Url(const std::string& name, const std::string& url) {
+  return R"({"name":")" + name + R"(","type":"url","url":")" + url + R"("})";
+}
+std::string Dir(const std::string& name, const std::string& children) {
+  return R"({"children":[)" + children + R"(],"name":")" + name + R"(","type":"folder"})";
+}
+
+TEST(ChromiumImport, AFileInTheBrowsersOwnShape) {
+  CMyNodeList list;
+  list.m_strBaseDir = "C:\\Q\\";
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarksFile(list, TestData("chromium-Bookmarks.json"), r, error)) << error;
+  // The bar's loose bookmark, then its folder with the deeper folder's
+  // bookmark flattened into it, then the folder under "other bookmarks";
+  // the empty mobile root makes nothing.
+  EXPECT_EQ((std::vector<std::string>{"书签栏@0", "新闻@1", "工具@2"}), Categories(list));
+  EXPECT_EQ(3, r.categories);
+  EXPECT_EQ(4, r.items);
+  EXPECT_EQ(0, r.skipped);
+
+  const CMyNode* sina = Item(list, "新浪首页");
+  ASSERT_TRUE(sina);
+  EXPECT_EQ("https://www.sina.example.cn/", sina->m_strAddress);
+  EXPECT_EQ("书签栏", sina->m_pParent->m_strName);
+  // date_last_used 13351017600000000 us after 1601 is 2024-02-05 00:00:00 UTC.
+  EXPECT_EQ(1707091200, sina->m_tLastVisit);
+  EXPECT_EQ("C:\\Q\\images\\icon\\ieicon\\IE XP0.ico", sina->m_strIconPath);
+
+  // Item names pass through the name cleaning: lower case, " - " gone.
+  const CMyNode* news = Item(list, "daily newsfront page");
+  ASSERT_TRUE(news);
+  EXPECT_EQ(0, news->m_nSlot);
+  const CMyNode* sports = Item(list, "体育 & sports");
+  ASSERT_TRUE(sports) << "the \\u0026 escape is an ampersand";
+  EXPECT_EQ("新闻", sports->m_pParent->m_strName);
+  EXPECT_EQ(1, sports->m_nSlot);
+  const CMyNode* mdn = Item(list, "mdn web docs");
+  ASSERT_TRUE(mdn);
+  EXPECT_EQ("工具", mdn->m_pParent->m_strName);
+  // Categories are first-level folders, as the Favorites import makes them.
+  EXPECT_EQ("一级目录", list.FindNode("新闻", UrlCategory)->m_strNote);
+}
+
+TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
+  std::string json = Bar(Dir("A", Url("a1", "http://a/1") + "," + Dir("B", Url("b1", "http://b/1") + "," +
+                                                                          Dir("C", Url("c1", "http://c/1"))) +
+                                      "," + Url("a2", "http://a/2")) +
+                         "," + Dir("D", ""));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
+  EXPECT_EQ((std::vector<std::string>{"A@0", "D@1"}), Categories(list)) << "an empty folder is still a category";
+  std::vector<std::string> order;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) order.push_back(n->m_strName + "@" + std::to_string(n->m_nSlot));
+  EXPECT_EQ((std::vector<std::string>{"a1@0", "b1@1", "c1@2", "a2@3"}), order) << "depth first, in the file's order";
+  for (const CMyNode* n : list) {
+    if (n->m_nKind == UrlItem) {
+      EXPECT_EQ("A", n->m_pParent->m_strName);
+    }
+  }
+}
+
+TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
+  // \u4e2d\u6587 is 中文; \ud83d\ude00 (an emoji) has no GBK form and becomes
+  // "?" (which the cleaning of item names drops); a literal "&amp;" is text,
+  // not an entity to decode.
+  std::string json = Bar(Dir(R"(\u4e2d\u6587  \u76ee\u5f55 \ud83d\ude00)",
+                             Url(R"(\u7f51\u9875 \"\u5feb\" \/ \\)", "http://cn.example/") + "," +
+                                 Url("Tom &amp; Jerry", "http://tj.example/")) +
+                         "," + Dir(R"(<b>)", Url("x", "http://x.example/")));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
+  // Runs of blanks become one; the angle brackets of the protocol's fields
+  // go; a name left empty becomes 未命名.
+  EXPECT_EQ((std::vector<std::string>{"中文 目录 ?@0", "b@1"}), Categories(list));
+  // The cleaning drops the quote marks, "/" and "\" from item names.
+  EXPECT_TRUE(Item(list, "网页 快"));
+  EXPECT_TRUE(Item(list, "tom &amp; jerry"));
+
+  CMyNodeList blank;
+  ASSERT_TRUE(ImportChromiumBookmarks(blank, Bar(Dir("<>", Url("", "http://nameless.example/"))), r, error));
+  EXPECT_EQ((std::vector<std::string>{"未命名@0"}), Categories(blank));
+  EXPECT_TRUE(Item(blank, "http://nameless.example/")) << "a bookmark without a name is named by its address";
+}
+
+TEST(ChromiumImport, TheTreesLimitsHold) {
+  // 31 bookmarks in one folder: 30 buttons, the 31st goes on in "Full2", as
+  // every import of other programs' bookmarks does.
+  std::string many;
+  for (int i = 0; i < 31; ++i) many += (i ? "," : "") + Url("n" + std::to_string(i), "http://h/" + std::to_string(i));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, Bar(Dir("Full", many)), r, error));
+  EXPECT_EQ(31, r.items);
+  EXPECT_EQ(0, r.skipped);
+  EXPECT_EQ(2, r.categories);
+  EXPECT_EQ((std::vector<std::string>{"Full@0", "Full2@1"}), Categories(list));
+  EXPECT_EQ("Full2", Item(list, "n30")->m_pParent->m_strName);
+  EXPECT_EQ(0, Item(list, "n30")->m_nSlot);
+  EXPECT_EQ(29, Item(list, "n29")->m_nSlot);
+
+  // 45 folders: tabs 0..43, the 45th folder's bookmark left out.
+  std::string folders;
+  for (int i = 0; i < 45; ++i)
+    folders += (i ? "," : "") + Dir("F" + std::to_string(i), Url("b" + std::to_string(i), "http://f/" + std::to_string(i)));
+  CMyNodeList tabs;
+  ASSERT_TRUE(ImportChromiumBookmarks(tabs, Bar(folders), r, error));
+  EXPECT_EQ(44, r.categories);
+  EXPECT_EQ(44, r.items);
+  EXPECT_EQ(1, r.skipped);
+  EXPECT_TRUE(tabs.FindNode("F43", UrlCategory));
+  EXPECT_FALSE(tabs.FindNode("F44", UrlCategory));
+}
+
+TEST(ChromiumImport, JoinsExistingCategoriesAndSkipsWhatIsThere) {
+  CMyNodeList list;
+  CMyNode* tools = new CMyNode;
+  tools->m_strName = "Tools";
+  tools->m_nKind = UrlCategory;
+  tools->m_nSlot = 0;
+  ASSERT_TRUE(list.AddNode(tools));
+  CMyNode* have = new CMyNode;
+  have->m_strName = "have";
+  have->m_strAddress = "http://have/";
+  have->m_pParent = tools;
+  ASSERT_TRUE(list.AddNode(have));
+
+  std::string json = Bar(Dir("Tools", Url("have", "http://have/") + "," + Url("new", "http://new/")) + "," +
+                         Dir("Other", Url("o", "http://o/")));
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
+  EXPECT_EQ((std::vector<std::string>{"Tools@0", "Other@1"}), Categories(list));
+  EXPECT_EQ(1, r.categories);
+  EXPECT_EQ(2, r.items);
+  EXPECT_EQ(1, r.skipped) << "the bookmark already in the category";
+  EXPECT_EQ(1, Item(list, "new")->m_nSlot);
+
+  // The same file again adds nothing.
+  size_t count = list.GetCount();
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
+  EXPECT_EQ(count, list.GetCount());
+  EXPECT_EQ(3, r.skipped);
+}
+
+TEST(ChromiumImport, AddressesThatCannotOpenFromHereAreLeftOut) {
+  std::string longUrl = "http://l/" + std::string(kChromiumAddressMax - 9, 'a');
+  ASSERT_EQ(kChromiumAddressMax, longUrl.size());
+  std::string json = Bar(Url("script", "javascript:alert(1)") + "," + Url("SCRIPT", "JavaScript:void(0)") + "," +
+                         Url("data", "data:text/html,hi") + "," + Url("empty", "") + "," +
+                         Url("tab", "http://t/\\tx") + "," + Url("longest", longUrl) + "," +
+                         Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/"));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
+  EXPECT_EQ(2, r.items);
+  EXPECT_EQ(6, r.skipped);
+  EXPECT_TRUE(Item(list, "longest"));
+  EXPECT_TRUE(Item(list, "ftp"));
+}
+
+TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {
+  std::string good = Bar(Url("a", "http://a/"));
+  const struct {
+    std::string json;
+    const char* says;
+  } cases[] = {
+      {good.substr(0, good.size() / 2), "not valid JSON"},
+      {"", "not valid JSON"},
+      {"[1,2]", "not a JSON object"},
+      {R"({"roots":[]})", "no \"roots\""},
+      {R"({"version":1})", "no \"roots\""},
+      {R"({"roots":{"x":{}}})", "none of"},
+      {R"({"roots":{"bookmark_bar":{"type":"url","url":"http://a/"}}})", "not a folder"},
+      {R"({"roots":{"bookmark_bar":{"type":"folder","children":{}}}})", "\"children\" list"},
+      {R"({"roots":{"bookmark_bar":{"type":"folder"}}})", "\"children\" list"},
+      {Bar(R"({"name":5,"type":"url","url":"http://a/"})"), "\"name\""},
+      {Bar(R"({"name":"a","type":"url"})"), "\"url\" text"},
+      {Bar(R"({"name":"a","type":"url","url":7})"), "\"url\" text"},
+      {Bar(R"({"name":"a","url":"http://a/"})"), "\"type\""},
+      {Bar(R"("just text")"), "not an object"},
+      {Bar(Dir("d", R"({"type":"folder","name":"e","children":[3]})")), "not an object"},
+      {"{\"roots\":{\"bookmark_bar\":{\"type\":\"folder\",\"name\":\"\xff\",\"children\":[]}}}", "not valid JSON"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json.substr(0, 80));
+    CMyNodeList list;
+    CMyNode* keep = new CMyNode;
+    keep->m_strName = "keep";
+    keep->m_nKind = UrlCategory;
+    ASSERT_TRUE(list.AddNode(keep));
+    ChromiumImport r;
+    r.items = 99;
+    std::string error;
+    EXPECT_FALSE(ImportChromiumBookmarks(list, c.json, r, error));
+    EXPECT_NE(std::string::npos, error.find(c.says)) << error;
+    EXPECT_EQ(1u, list.GetCount());
+    EXPECT_EQ(0, r.items);
+  }
+
+  // Bad nodes deep down refuse the whole file, even after good folders.
+  std::string deepBad = Bar(Dir("ok", Url("a", "http://a/")) + "," + Dir("bad", Dir("x", R"({"type":"url"})")));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  EXPECT_FALSE(ImportChromiumBookmarks(list, deepBad, r, error));
+  EXPECT_EQ(0u, list.GetCount());
+
+  // Folders nested far past any real profile are refused, not recursed into.
+  std::string deep = Url("a", "http://a/");
+  for (int i = 0; i < 70; ++i) deep = Dir("d", deep);
+  EXPECT_FALSE(ImportChromiumBookmarks(list, Bar(deep), r, error));
+  EXPECT_NE(std::string::npos, error.find("nested too deeply")) << error;
+  std::string fine = Url("a", "http://a/");
+  for (int i = 0; i < 60; ++i) fine = Dir("d", fine);
+  EXPECT_TRUE(ImportChromiumBookmarks(list, Bar(fine), r, error)) << error;
+}
+
+TEST(ChromiumImport, FileSizeLimitBothSides) {
+  TempDir d;
+  std::string body = Bar(Url("a", "http://a/"));
+  // Blanks after the value are allowed, so a file of exactly the limit is good.
+  std::string atLimit = body + std::string(kChromiumBookmarksMaxBytes - body.size(), ' ');
+  WriteFileBytes(d / "Bookmarks", atLimit);
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  EXPECT_TRUE(ImportChromiumBookmarksFile(list, d / "Bookmarks", r, error)) << error;
+  EXPECT_EQ(1, r.items);
+
+  WriteFileBytes(d / "Bookmarks", atLimit + " ");
+  CMyNodeList big;
+  EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "Bookmarks", r, error));
+  EXPECT_NE(std::string::npos, error.find("larger than")) << error;
+  EXPECT_EQ(0u, big.GetCount());
+
+  EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "missing", r, error));
+  EXPECT_EQ("cannot read the file", error);
+  EXPECT_FALSE(ImportChromiumBookmarksFile(big, d.Path(), r, error)) << "a folder is no file";
+}
+
+TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
+  TempDir d;
+  std::string local = d / "Local";
+  for (const char* f : {"Local", "Local\\Google", "Local\\Google\\Chrome", "Local\\Google\\Chrome\\User Data",
+                        "Local\\Google\\Chrome\\User Data\\Default", "Local\\Microsoft", "Local\\Microsoft\\Edge",
+                        "Local\\Microsoft\\Edge\\User Data", "Local\\Microsoft\\Edge\\User Data\\Default",
+                        "Local\\Vivaldi", "Local\\Vivaldi\\User Data", "Local\\Vivaldi\\User Data\\Default"})
+    ASSERT_TRUE(os::CreateFolder(d / f));
+  WriteFileBytes(local + "\\Google\\Chrome\\User Data\\Default\\Bookmarks",
+                 Bar(Dir("Work", Url("mail", "http://mail.example/"))));
+  WriteFileBytes(local + "\\Microsoft\\Edge\\User Data\\Default\\Bookmarks",
+                 Bar(Dir("Work", Url("mail", "http://mail.example/") + "," + Url("wiki", "http://wiki.example/"))));
+  WriteFileBytes(local + "\\Vivaldi\\User Data\\Default\\Bookmarks", "{broken");
+  std::vector<std::string> files = ChromiumBookmarkFiles(local);
+  ASSERT_EQ(3u, files.size());
+  EXPECT_EQ(local + "\\Google\\Chrome\\User Data\\Default\\Bookmarks", files[0]);
+  EXPECT_EQ(local + "\\Microsoft\\Edge\\User Data\\Default\\Bookmarks", files[1]);
+  EXPECT_TRUE(ChromiumBookmarkFiles("").empty());
+
+  // The start with no favorites file and no Favorites folder takes them, one
+  // "Work" for both browsers, the bookmark they share once, the broken file passed over.
+  CAppLogic app;
+  app.m_strProgramDir = d.Path();
+  app.m_strBaseDir = d.Path();
+  app.m_strHomePath = d / "nohome";
+  app.m_strLocalAppData = local;
+  ASSERT_TRUE(os::CreateFolder(d / "data"));
+  ASSERT_TRUE(app.OpenFavoritesAtStart());
+  EXPECT_EQ((std::vector<std::string>{"Work@0"}), Categories(app));
+  EXPECT_EQ(2, app.CountKind(UrlItem));
+  CMyNodeList saved;
+  ASSERT_TRUE(LoadFavoritesFile(saved, d / "data\\1-我的收藏.sc"));
+  EXPECT_EQ(3u, saved.GetCount()) << "the import is saved at once";
+
+  // With a Favorites folder that gives a bookmark, the browsers are not asked.
+  std::string home = d / "home";
+  ASSERT_TRUE(os::CreateFolder(home));
+  ASSERT_TRUE(os::CreateFolder(home + "\\Favorites"));
+  WriteFileBytes(home + "\\Favorites\\Site.url", "[InternetShortcut]\r\nURL=http://site.example/\r\n");
+  os::RemoveFile(d / "data\\1-我的收藏.sc");
+  CAppLogic withFavorites;
+  withFavorites.m_strProgramDir = d.Path();
+  withFavorites.m_strHomePath = home;
+  withFavorites.m_strLocalAppData = local;
+  ASSERT_TRUE(withFavorites.OpenFavoritesAtStart());
+  EXPECT_EQ(1, withFavorites.CountKind(UrlItem));
+  EXPECT_FALSE(withFavorites.FindNode("Work", UrlCategory));
+}
+
+}  // namespace

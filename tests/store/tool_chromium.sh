@@ -1,0 +1,49 @@
+#!/bin/sh
+# qimbo-tool fav import-chromium on the built tool: a Bookmarks file in the
+# browsers' own shape lands in a favorites file; a second import adds
+# nothing; broken, oddly typed, oversized or missing files are refused with
+# a message and leave the favorites file byte for byte as it was.
+set -u
+TOOL="$1"
+DATA="$2"
+DIR=$(mktemp -d)
+trap 'rm -rf "$DIR"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$TOOL" fav import-chromium "$DATA/chromium-Bookmarks.json" "$DIR/a.sc" > "$DIR/said" || fail "import"
+grep -q '^4 bookmarks in 3 new categories; 0 left out$' "$DIR/said" || fail "summary: $(cat "$DIR/said")"
+"$TOOL" fav dump "$DIR/a.sc" > "$DIR/dump" || fail "dump"
+[ "$(wc -l < "$DIR/dump")" -eq 7 ] || fail "7 nodes expected: $(cat "$DIR/dump")"
+grep -q '"name":"新闻","kind":0,.*"slot":1,' "$DIR/dump" || fail "category 新闻 at slot 1"
+grep -q '"name":"体育 & sports","kind":1,"address":"http://sports.example.com/","parent":"新闻"' "$DIR/dump" ||
+  fail "flattened bookmark"
+grep -q '"name":"新浪首页","kind":1,"address":"https://www.sina.example.cn/","parent":"书签栏",.*"time":1707091200,' "$DIR/dump" ||
+  fail "bar bookmark with its last use"
+
+cp "$DIR/a.sc" "$DIR/before.sc"
+"$TOOL" fav import-chromium "$DATA/chromium-Bookmarks.json" "$DIR/a.sc" > "$DIR/said" || fail "second import"
+grep -q '^0 bookmarks in 0 new categories; 4 left out$' "$DIR/said" || fail "second summary: $(cat "$DIR/said")"
+
+refused() {  # refused FILE WORDS: exit 1, the words in the message, a.sc unchanged
+  cp "$DIR/a.sc" "$DIR/keep.sc"
+  if "$TOOL" fav import-chromium "$1" "$DIR/a.sc" > /dev/null 2> "$DIR/err"; then fail "accepted $1"; fi
+  grep -q "$2" "$DIR/err" || fail "message for $1: $(cat "$DIR/err")"
+  cmp -s "$DIR/a.sc" "$DIR/keep.sc" || fail "$1 changed the favorites file"
+}
+head -c 900 "$DATA/chromium-Bookmarks.json" > "$DIR/truncated.json"
+refused "$DIR/truncated.json" "not valid JSON"
+printf '{"roots":{"bookmark_bar":{"type":"folder","children":[{"type":"url","name":"a","url":42}]}}}' > "$DIR/types.json"
+refused "$DIR/types.json" '"url" text'
+printf '[]' > "$DIR/array.json"
+refused "$DIR/array.json" "not a JSON object"
+truncate -s 40M "$DIR/huge.json"
+refused "$DIR/huge.json" "larger than 33554432 bytes"
+refused "$DIR/none.json" "cannot read the file"
+
+# A favorites file that is not one is not overwritten either.
+printf 'not favorites' > "$DIR/other.sc"
+if "$TOOL" fav import-chromium "$DATA/chromium-Bookmarks.json" "$DIR/other.sc" 2> "$DIR/err"; then
+  fail "wrote over a file that is not a favorites file"
+fi
+[ "$(cat "$DIR/other.sc")" = "not favorites" ] || fail "other.sc changed"
+echo "import-chromium: ok"

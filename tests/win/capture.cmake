@@ -1,0 +1,15 @@
+# The capture's window test: stand-in browsers under the names of the real
+# browsers' programs, and the driver that works the program with them.
+foreach(fake iexplore chrome firefox)
+  add_executable(fake_${fake} fake_browser.cpp)
+  set_target_properties(fake_${fake} PROPERTIES OUTPUT_NAME ${fake}
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fakes)
+  target_compile_options(fake_${fake} PRIVATE ${QIMBO_FLAGS})
+  target_link_libraries(fake_${fake} PRIVATE comctl32 user32 gdi32)
+  target_link_options(fake_${fake} PRIVATE -municode)
+endforeach()
+add_executable(capture_driver capture_driver.cpp)
+target_compile_options(capture_driver PRIVATE ${QIMBO_FLAGS})
+target_link_libraries(capture_driver PRIVATE qimbo_core user32 gdi32)
+target_link_options(capture_driver PRIVATE -municode)
+add_dependencies(capture_driver fake_iexplore fake_chrome fake_firefox)

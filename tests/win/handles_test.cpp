@@ -1,0 +1,294 @@
+// The Win32 layer: owners release exactly once and in a safe order, moves
+// hand the duty over, a selection goes back, the dialog base keeps its
+// ownership rule, and text crosses the W calls in code page 936.
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../../res/resource.h"
+#include "win/common_controls_win32.h"
+#include "win/dialog_win32.h"
+#include "win/gdi_win32.h"
+#include "win/handles_win32.h"
+#include "win/text_win32.h"
+#include "win_test_util.h"
+
+namespace {
+
+HBITMAP NewBitmap(int w = 4, int h = 4) { return CreateBitmap(w, h, 1, 1, nullptr); }
+bool IsGdiObject(HGDIOBJ h) { return GetObjectType(h) != 0; }
+bool IsLiveIcon(HICON icon) {
+  qb::IconBitmaps bits;
+  return bits.Read(icon);
+}
+HICON NewIcon() {
+  BYTE andMask[32 * 4] = {}, xorMask[32 * 4] = {};
+  return CreateIcon(GetModuleHandleW(nullptr), 32, 32, 1, 1, andMask, xorMask);
+}
+
+TEST(Owners, AGdiObjectIsDeletedWithItsOwnerAndNotBeforeOrTwice) {
+  HBITMAP raw = NewBitmap();
+  {
+    qb::GdiBitmap bitmap(raw);
+    EXPECT_TRUE(IsGdiObject(raw));
+    EXPECT_EQ(raw, bitmap.Get());
+    EXPECT_TRUE(bitmap);
+  }
+  EXPECT_FALSE(IsGdiObject(raw)) << "deleted when the owner went";
+
+  HBITMAP first = NewBitmap(), second = NewBitmap();
+  qb::GdiBitmap owner(first);
+  owner.Reset(second);
+  EXPECT_FALSE(IsGdiObject(first)) << "Reset lets the old one go";
+  EXPECT_TRUE(IsGdiObject(second));
+  owner.Reset(second);
+  EXPECT_TRUE(IsGdiObject(second)) << "Reset to the handle already held keeps it";
+  HBITMAP given = owner.Release();
+  EXPECT_FALSE(owner);
+  EXPECT_TRUE(IsGdiObject(given)) << "Release hands it on alive";
+  DeleteObject(given);
+}
+
+TEST(Owners, AMoveHandsTheDutyOverOnce) {
+  HBITMAP a = NewBitmap(), b = NewBitmap();
+  qb::GdiBitmap first(a);
+  qb::GdiBitmap second(std::move(first));
+  EXPECT_FALSE(first.Valid());
+  EXPECT_EQ(a, second.Get());
+  qb::GdiBitmap third(b);
+  third = std::move(second);
+  EXPECT_FALSE(IsGdiObject(b)) << "the handle moved over is let go";
+  EXPECT_TRUE(IsGdiObject(a));
+  std::vector<qb::GdiBitmap> many;
+  many.push_back(std::move(third));
+  for (int i = 0; i < 20; ++i) many.emplace_back(NewBitmap());  // reallocations move, never copy
+  EXPECT_TRUE(IsGdiObject(a));
+  many.clear();
+  EXPECT_FALSE(IsGdiObject(a));
+}
+
+TEST(Owners, IconsMenusAndKernelHandlesGoWithTheirOwners) {
+  HICON icon = NewIcon();
+  ASSERT_TRUE(IsLiveIcon(icon));
+  { qb::ScopedIcon owner(icon); }
+  EXPECT_FALSE(IsLiveIcon(icon));
+
+  HMENU bar = CreateMenu(), popup = CreatePopupMenu();
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"&File");
+  { qb::ScopedMenu owner(bar); }
+  EXPECT_FALSE(IsMenu(bar));
+  EXPECT_FALSE(IsMenu(popup)) << "a menu goes with its sub-menus";
+
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD flags = 0;
+  { qb::KernelHandle owner(event); EXPECT_TRUE(GetHandleInformation(owner.Get(), &flags)); }
+  EXPECT_FALSE(GetHandleInformation(event, &flags));
+
+  qb::FindHandle none(INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(none) << "a failed FindFirstFile holds nothing";
+  qb::KernelHandle empty;
+  EXPECT_FALSE(empty);
+  EXPECT_TRUE(empty.TryFree()) << "nothing to free is no failure";
+}
+
+TEST(Owners, TryFreeKeepsAHandleTheSystemRefuses) {
+  HMENU menu = CreatePopupMenu();
+  qb::ScopedMenu owner(menu);
+  EXPECT_TRUE(owner.TryFree());
+  EXPECT_FALSE(owner);
+  EXPECT_FALSE(IsMenu(menu));
+  // Holding a handle that is gone already: the call refuses, the owner keeps
+  // it (and will not pretend to have freed it).
+  owner.Reset(menu);
+  EXPECT_FALSE(owner.TryFree());
+  EXPECT_EQ(menu, owner.Get());
+  owner.Release();
+}
+
+TEST(Owners, ReceiveTakesAHandleFromAnOutParameter) {
+  HKEY raw = nullptr;
+  DWORD subKeys = 0;
+  {
+    qb::ScopedRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.Receive()));
+    ASSERT_TRUE(key);
+    raw = key.Get();
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr));
+  }
+  EXPECT_NE(ERROR_SUCCESS, RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr))
+      << "closed with its owner";
+}
+
+TEST(DeviceContexts, ASelectionGoesBackAtTheEndOfItsScope) {
+  qb::MemoryDc dc(nullptr);
+  ASSERT_TRUE(dc);
+  HGDIOBJ original = GetCurrentObject(dc.Get(), OBJ_BITMAP);
+  qb::GdiBitmap bitmap(NewBitmap());
+  {
+    qb::SelectIn in(dc.Get(), bitmap.Get());
+    EXPECT_EQ(bitmap.Get(), GetCurrentObject(dc.Get(), OBJ_BITMAP));
+  }
+  EXPECT_EQ(original, GetCurrentObject(dc.Get(), OBJ_BITMAP));
+  qb::SelectIn outer;
+  {
+    qb::SelectIn inner(dc.Get(), bitmap.Get());
+    outer = std::move(inner);
+  }
+  EXPECT_EQ(bitmap.Get(), GetCurrentObject(dc.Get(), OBJ_BITMAP)) << "the moved selection is still on";
+  outer = qb::SelectIn();
+  EXPECT_EQ(original, GetCurrentObject(dc.Get(), OBJ_BITMAP));
+  qb::SelectIn nothing(dc.Get(), nullptr);
+  EXPECT_EQ(original, GetCurrentObject(dc.Get(), OBJ_BITMAP)) << "selecting nothing changes nothing";
+}
+
+TEST(DeviceContexts, AnOffscreenBitmapLetsGoOfEverythingInTheSafeOrder) {
+  HDC dcHandle;
+  HBITMAP bitmapHandle;
+  {
+    qb::WindowDc screen(nullptr);
+    ASSERT_TRUE(screen.Get());
+    qb::OffscreenBitmap off(screen.Get(), 8, 6);
+    ASSERT_TRUE(off.Valid());
+    dcHandle = off.dc.Get();
+    bitmapHandle = off.bitmap.Get();
+    EXPECT_EQ(bitmapHandle, GetCurrentObject(dcHandle, OBJ_BITMAP));
+    BITMAP bm = {};
+    GetObjectW(bitmapHandle, sizeof bm, &bm);
+    EXPECT_EQ(8, bm.bmWidth);
+    EXPECT_EQ(6, bm.bmHeight);
+  }
+  // Windows refuses to delete a bitmap that is still selected: it would stay behind.
+  EXPECT_FALSE(IsGdiObject(bitmapHandle));
+  EXPECT_FALSE(IsGdiObject(dcHandle));
+
+  qb::OffscreenBitmap kept;
+  EXPECT_FALSE(kept.Valid());
+  qb::WindowDc screen(nullptr);
+  ASSERT_TRUE(kept.Make(screen.Get(), 3, 3));
+  HBITMAP first = kept.bitmap.Get();
+  ASSERT_TRUE(kept.Make(screen.Get(), 5, 5));
+  EXPECT_FALSE(IsGdiObject(first)) << "a second Make lets the first bitmap go";
+  kept.Free();
+  EXPECT_FALSE(kept.dc);
+  EXPECT_FALSE(kept.bitmap);
+}
+
+TEST(DeviceContexts, PaintDcPaintsInsideBeginAndEndPaint) {
+  wintest::HostWindow host(120, 80);
+  InvalidateRect(host.hwnd(), nullptr, TRUE);
+  {
+    qb::PaintDc paint(host.hwnd());
+    ASSERT_TRUE(paint.Get());
+    EXPECT_EQ(host.hwnd(), WindowFromDC(paint.Get()));
+  }
+  RECT update;
+  EXPECT_FALSE(GetUpdateRect(host.hwnd(), &update, FALSE)) << "EndPaint validated the window";
+}
+
+TEST(DeviceContexts, IconBitmapsHoldsAndFreesWhatGetIconInfoGives) {
+  qb::IconBitmaps none;
+  EXPECT_FALSE(none.Read(nullptr));
+  HICON icon = NewIcon();
+  HBITMAP mask;
+  {
+    qb::IconBitmaps bits;
+    ASSERT_TRUE(bits.Read(icon));
+    mask = bits.Mask();
+    EXPECT_TRUE(IsGdiObject(mask));
+    EXPECT_EQ(mask, bits.Info().hbmMask);
+  }
+  EXPECT_FALSE(IsGdiObject(mask));
+  EXPECT_TRUE(IsLiveIcon(icon)) << "the icon itself is not touched";
+  DestroyIcon(icon);
+}
+
+// A dialog on the prompt's template that records what reaches it.
+class CProbeDialog : public qb::CDialogWindow {
+ public:
+  explicit CProbeDialog(std::vector<UINT>* seen, bool accept = true) : m_seen(seen), m_accept(accept) {}
+  ~CProbeDialog() override { m_seen->push_back(0xDEAD); }
+  using CDialogWindow::DestroyQuietly;
+
+ private:
+  bool OnInitDialog() override {
+    m_seen->push_back(WM_INITDIALOG);
+    return m_accept;
+  }
+  INT_PTR DialogProc(UINT msg, WPARAM, LPARAM) override {
+    if (msg == WM_USER + 7 || msg == WM_NCDESTROY) m_seen->push_back(msg);
+    if (msg == WM_ERASEBKGND) return SetResult(1);
+    return FALSE;
+  }
+  std::vector<UINT>* m_seen;
+  bool m_accept;
+};
+
+TEST(DialogBase, TheObjectOwnsItsWindowAndTheWindowNeverDeletesTheObject) {
+  qb::EnsureCommonControls();  // the template holds a progress bar
+  std::vector<UINT> seen;
+  auto* dialog = new CProbeDialog(&seen);
+  ASSERT_TRUE(dialog->Create(IDD_PROMPT, nullptr));
+  HWND wnd = dialog->GetSafeHwnd();
+  ASSERT_TRUE(IsWindow(wnd));
+  SendMessageW(wnd, WM_USER + 7, 0, 0);
+  EXPECT_EQ((std::vector<UINT>{WM_INITDIALOG, WM_USER + 7}), seen);
+  // Destroyed from outside: the object learns of it and stays.
+  DestroyWindow(wnd);
+  EXPECT_EQ(nullptr, dialog->GetSafeHwnd());
+  EXPECT_EQ((std::vector<UINT>{WM_INITDIALOG, WM_USER + 7, WM_NCDESTROY}), seen);
+  delete dialog;
+  EXPECT_EQ(0xDEADu, seen.back());
+
+  // Deleted first: the window goes too, and its last messages do not reach
+  // the half-deleted object.
+  seen.clear();
+  dialog = new CProbeDialog(&seen);
+  ASSERT_TRUE(dialog->Create(IDD_PROMPT, nullptr));
+  wnd = dialog->GetSafeHwnd();
+  delete dialog;
+  EXPECT_FALSE(IsWindow(wnd));
+  EXPECT_EQ((std::vector<UINT>{WM_INITDIALOG, 0xDEAD}), seen);
+}
+
+TEST(DialogBase, ARefusedInitialisationLeavesNoWindow) {
+  qb::EnsureCommonControls();
+  std::vector<UINT> seen;
+  CProbeDialog dialog(&seen, false);
+  EXPECT_FALSE(dialog.Create(IDD_PROMPT, nullptr));
+  EXPECT_EQ(nullptr, dialog.GetSafeHwnd());
+  EXPECT_EQ(std::vector<UINT>{WM_INITDIALOG}, seen) << "no message after the refusal reaches the object";
+}
+
+TEST(DialogBase, SetResultAnswersThroughTheDialogResult) {
+  qb::EnsureCommonControls();
+  std::vector<UINT> seen;
+  CProbeDialog dialog(&seen);
+  ASSERT_TRUE(dialog.Create(IDD_PROMPT, nullptr));
+  EXPECT_EQ(1, SendMessageW(dialog.GetSafeHwnd(), WM_ERASEBKGND, 0, 0));
+  dialog.DestroyQuietly();
+  EXPECT_EQ(nullptr, dialog.GetSafeHwnd());
+}
+
+TEST(Text, Gb2312TextCrossesTheWideCallsInCodePage936) {
+  // "收藏" in code page 936 is CA D5 B2 D8; in UTF-16 U+6536 U+85CF.
+  const std::string gbk = "\xCA\xD5\xB2\xD8";
+  EXPECT_EQ(std::wstring(L"\u6536\u85CF"), qb::W(gbk));
+  EXPECT_EQ(gbk, qb::Gbk(std::wstring(L"\u6536\u85CF")));
+  const wchar_t cut[] = L"\u6536\u85CFxyz";
+  EXPECT_EQ(gbk + "x", qb::Gbk(cut, 3)) << "a counted conversion stops at its count";
+  EXPECT_EQ(L"", qb::W(""));
+  wintest::HostWindow host;
+  SetWindowTextW(host.hwnd(), L"\u6536\u85CF\u5939");
+  EXPECT_EQ(gbk + "\xBC\xD0", qb::WindowTextGbk(host.hwnd()));
+  SetWindowTextW(host.hwnd(), L"");
+  EXPECT_EQ("", qb::WindowTextGbk(host.hwnd()));
+  EXPECT_EQ(L"", qb::WindowTextW(nullptr));
+}
+
+}  // namespace
