@@ -14,5 +14,7 @@ if(QIMBO_ASAN_BUILD_DIR)
            COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
                    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
                    ${CMAKE_CTEST_COMMAND} --test-dir ${QIMBO_ASAN_BUILD_DIR} --output-on-failure -R "^(native|e2e)\\.")
-  set_tests_properties(asan.suites PROPERTIES TIMEOUT 900)
+  # Its suites use the same loopback addresses and ports as the native ones:
+  # it runs alone.
+  set_tests_properties(asan.suites PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 endif()

@@ -51,9 +51,9 @@ std::vector<qb::NodeWire> MakeSampleTree(int count) {
 
 namespace {
 
-const int kBenchServerBase = 47080;
-const int kBenchClientBase = 47030;
-const int kBenchEchoPort = 47090;
+const int kBenchServerBase = 28080;
+const int kBenchClientBase = 28030;
+const int kBenchEchoPort = 28090;
 
 uint32_t ClientAddress(int i) { return qb::MakeAddress(127, 0, 1 + i / 250, 1 + i % 250); }
 

@@ -13,7 +13,6 @@
 #include "panels/panel_windows_win32.h"
 #include "store/node.h"
 #include "win/handles_win32.h"
-#include "win/subclass_win32.h"
 
 #include "../../res/panels_ids.h"
 
@@ -33,17 +32,6 @@ DisplayMode Mode() { return Host().mode ? Host().mode() : DisplayMode::kWeb; }
 bool InTree(const CMyNode* node) {
   CAppLogic* app = Host().app;
   return app && node && std::find(app->begin(), app->end(), node) != app->end();
-}
-
-// The new category's edit hands Enter to the chooser, not the dialog manager.
-LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR chooser) {
-  if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
-  if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
-    PostMessageW(reinterpret_cast<HWND>(chooser), qb::WM_PANEL_ENTER, 0, 0);
-    return 0;
-  }
-  if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
-  return qb::DefSubclass(wnd, msg, wParam, lParam);
 }
 
 class CSelSortsDlg : public CPanelDialog {
@@ -260,15 +248,7 @@ void CSelSortsDlg::BeginNewCategory() {
   PanelRect r = TabRect(m_nNewSlot);
   if (r.IsEmpty()) return;
   if (m_hNewEdit) DestroyWindow(m_hNewEdit);
-  m_hNewEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
-                               r.right - r.left, r.bottom - r.top, m_hWnd,
-                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_NEW_CATEGORY_EDIT)),
-                               GetModuleHandleW(nullptr), nullptr);
-  if (!m_hNewEdit) return;
-  SendMessageW(m_hNewEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-  qb::Subclass(m_hNewEdit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(m_hWnd));
-  ShowWindow(m_hNewEdit, SW_SHOW);
-  SetFocus(m_hNewEdit);
+  m_hNewEdit = OpenNewCategoryEdit(m_hWnd, r, IDC_NEW_CATEGORY_EDIT);
 }
 
 void CSelSortsDlg::CommitChooserCategory() {

@@ -38,7 +38,7 @@ class CPageFetcher {
   // 1 when every job added so far has been reported within `ms`.
   int WaitIdle(unsigned ms);
 
-  static const unsigned kStopWaitMs = 2000;
+  static constexpr unsigned kStopWaitMs = 2000;
 
   struct Shared;
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "panels/geometry.h"
 #include "panels/panels_win32.h"
 #include "skin/bcmenu_win32.h"
 #include "skin/skin_button_win32.h"
@@ -37,6 +38,12 @@ int ShellIconLookups();
 // A drive or network path ("C:\\..." or "\\\\server\\..."), as opposed to an
 // address or a name the shell parses some other way.
 bool IsFilePath(const std::string& path);
+// Hands Enter in an edit to the panel as WM_PANEL_ENTER (wParam: the edit's
+// identifier) instead of to the dialog manager.
+void WatchEnter(HWND edit, HWND panel);
+// The edit over an empty tab slot where a new category's name is typed: the
+// panel's font, Enter watched, shown with the focus. Null when not made.
+HWND OpenNewCategoryEdit(HWND panel, const PanelRect& r, UINT id);
 // Shows or hides a panel's button, touching it only when that changes.
 void ShowButton(HWND button, bool show);
 using qb::WM_PANEL_EDIT_DONE;

@@ -13,6 +13,7 @@
 #include "panels/panel_windows_win32.h"
 #include "skin/skin.h"
 #include "store/node.h"
+#include "win/subclass_win32.h"
 
 #include "../../res/panels_ids.h"
 
@@ -57,6 +58,34 @@ POINT CursorInMain() {
 void ShowButton(HWND button, bool show) {
   bool shown = (GetWindowLongPtrW(button, GWL_STYLE) & WS_VISIBLE) != 0;
   if (show != shown) ShowWindow(button, show ? SW_SHOWNA : SW_HIDE);
+}
+
+namespace {
+// Edits that hand Enter to the panel instead of the dialog manager: the panel
+// gets WM_PANEL_ENTER with the edit's identifier, outside the edit's own procedure.
+LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
+  if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
+  if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
+    PostMessageW(reinterpret_cast<HWND>(panel), qb::WM_PANEL_ENTER, static_cast<WPARAM>(GetDlgCtrlID(wnd)), 0);
+    return 0;
+  }
+  if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
+  return qb::DefSubclass(wnd, msg, wParam, lParam);
+}
+}  // namespace
+
+void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
+
+HWND OpenNewCategoryEdit(HWND panel, const PanelRect& r, UINT id) {
+  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, panel, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                              GetModuleHandleW(nullptr), nullptr);
+  if (!edit) return nullptr;
+  SendMessageW(edit, WM_SETFONT, SendMessageW(panel, WM_GETFONT, 0, 0), FALSE);
+  WatchEnter(edit, panel);
+  ShowWindow(edit, SW_SHOW);
+  SetFocus(edit);
+  return edit;
 }
 
 bool IsFilePath(const std::string& path) {

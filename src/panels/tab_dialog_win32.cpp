@@ -4,7 +4,6 @@
 #include <commdlg.h>
 
 #include "skin/bcmenu_win32.h"
-#include "win/subclass_win32.h"
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
@@ -29,20 +28,7 @@ using qb::WM_PANEL_ENTER;
 
 DisplayMode Mode() { return Host().mode ? Host().mode() : DisplayMode::kWeb; }
 bool LoggedIn() { return Host().circles.loggedIn && Host().circles.loggedIn(); }
-
-// Edits that hand Enter to the panel instead of the dialog manager.
-LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR panel) {
-  if (msg == WM_GETDLGCODE) return qb::DefSubclass(wnd, msg, wParam, lParam) | DLGC_WANTALLKEYS;
-  if (msg == WM_KEYDOWN && wParam == VK_RETURN) {
-    PostMessageW(reinterpret_cast<HWND>(panel), WM_PANEL_ENTER, static_cast<WPARAM>(GetDlgCtrlID(wnd)), 0);
-    return 0;
-  }
-  if (msg == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
-  return qb::DefSubclass(wnd, msg, wParam, lParam);
-}
 }  // namespace
-
-static void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
 CTabDialog::~CTabDialog() = default;
 
@@ -238,15 +224,7 @@ void CTabDialog::BeginNewCategory() {
   PanelRect r = TabRect(m_nNewSlot);
   if (r.IsEmpty()) return;
   if (m_hNewEdit) DestroyWindow(m_hNewEdit);
-  m_hNewEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
-                               r.right - r.left, r.bottom - r.top, m_hWnd,
-                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_NEW_CATEGORY_EDIT)),
-                               GetModuleHandleW(nullptr), nullptr);
-  if (!m_hNewEdit) return;
-  SendMessageW(m_hNewEdit, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
-  WatchEnter(m_hNewEdit, m_hWnd);
-  ShowWindow(m_hNewEdit, SW_SHOW);
-  SetFocus(m_hNewEdit);
+  m_hNewEdit = OpenNewCategoryEdit(m_hWnd, r, IDC_NEW_CATEGORY_EDIT);
 }
 
 void CTabDialog::CommitNewCategory() {

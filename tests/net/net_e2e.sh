@@ -17,8 +17,8 @@ fail() { echo "FAIL: $*"; [ -f "$DIR/server.log" ] && cat "$DIR/server.log"; exi
 # Ports and addresses of their own, so that other suites can run alongside.
 ADDR=127.0.0.61
 CLIENT=127.0.0.62
-SPORT=37080
-CPORT=37030
+SPORT=27080
+CPORT=27030
 NET="--server $ADDR --bind $CLIENT --port-base $CPORT --server-port-base $SPORT --user 10001 --timeout 10"
 
 cd "$DIR" || exit 1

@@ -27,9 +27,9 @@
 namespace nettest {
 
 #ifdef _WIN32
-const uint16_t kPortBase = 36000;
+const uint16_t kPortBase = 26000;
 #else
-const uint16_t kPortBase = 35000;
+const uint16_t kPortBase = 25000;
 #endif
 const uint16_t kClientPorts = kPortBase + 30;
 const uint16_t kServerPorts = kPortBase + 80;

@@ -165,7 +165,7 @@ TEST_F(HostileProcess, NamedLimitsReachTheServerAndBadValuesStopIt) {
   ASSERT_EQ(0, RunUserCommand(db, {"add", "300", "pw300", "wang"}));
   std::string out, scratch = os::NativePath(dir / "out.txt");
   for (const char* bad : {"0", "-1", "", "7x", "99999999999999999999"}) {
-    EXPECT_EQ(1, RunCapture({QIMBO_SERVER_EXE, "serve", "--db", db, "--listen", "127.0.0.1", "--port-base", "49990",
+    EXPECT_EQ(1, RunCapture({QIMBO_SERVER_EXE, "serve", "--db", db, "--listen", "127.0.0.1", "--port-base", "29990",
                              "--words-per-sender", bad},
                             scratch, out))
         << bad;

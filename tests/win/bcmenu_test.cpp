@@ -631,7 +631,7 @@ TEST(BCMenuInTheProgram, MenusAreMadeWhenFirstOpenedAndKeepThePanelsStates) {
     // The empty-slot menu at slot 5.
     RECT slot;
     GetWindowRect(GetDlgItem(found.panel, IDC_FIRST_TAB + 5), &slot);
-    SetCursorPos((slot.left + slot.right) / 2, (slot.top + slot.bottom) / 2);
+    ASSERT_TRUE(wintest::PlaceCursor((slot.left + slot.right) / 2, (slot.top + slot.bottom) / 2));
     g_grab = ScreenGrab();
     g_ticks = 0;
     SetTimer(nullptr, 0, 50, WhileOpen);

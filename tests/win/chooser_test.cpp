@@ -242,7 +242,7 @@ TEST_F(ChooserTest, ANewCategoryMadeInTheChooserReachesTheMainWindow) {
   // A right click on the empty slot 5, then its menu's 新建分类.
   RECT c;
   GetWindowRect(chooser, &c);
-  SetCursorPos(c.left + 40, c.top + 2 + 30 * 5 + 14);
+  ASSERT_TRUE(wintest::PlaceCursor(c.left + 40, c.top + 2 + 30 * 5 + 14));
   PostMessageW(chooser, WM_COMMAND, ID_CHOOSER_NEW_CATEGORY, 0);  // no slot chosen yet: nothing
   wintest::Pump();
   EXPECT_FALSE(GetDlgItem(chooser, IDC_NEW_CATEGORY_EDIT));
@@ -265,7 +265,7 @@ TEST_F(ChooserTest, ANewCategoryMadeInTheChooserReachesTheMainWindow) {
   EXPECT_EQ(L"新类", wintest::Text(panelTab)) << "the main window's category panel took the notice";
 
   // The same name again in another slot makes nothing.
-  SetCursorPos(c.left + 40, c.top + 2 + 30 * 7 + 14);
+  ASSERT_TRUE(wintest::PlaceCursor(c.left + 40, c.top + 2 + 30 * 7 + 14));
   timer = SetTimer(nullptr, 0, 200, CloseMenu);
   SendMessageW(chooser, WM_RBUTTONDOWN, MK_RBUTTON, 0);
   KillTimer(nullptr, timer);

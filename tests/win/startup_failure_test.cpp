@@ -252,7 +252,7 @@ bool PumpAndSeeQuit() {
 // it are stopped by the shutdown, and nothing is saved.
 // The links of these tests listen on ports of their own, away from any
 // other copy of the program on this machine.
-const int kTestPorts = 47130;
+const int kTestPorts = 27130;
 void UseTestPorts(const std::string& programDir) {
   qbtest::WriteFileBytes(programDir + "config\\NetServer.ini",
                          "[Server]\r\nPorts=" + std::to_string(kTestPorts) + "\r\n");

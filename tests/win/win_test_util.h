@@ -44,6 +44,8 @@ void MouseOver(HWND wnd);
 void MouseAway(HWND wnd, WPARAM keys = 0);
 // Runs the posted messages of this thread.
 void Pump();
+// Puts the mouse pointer at a screen point; false if it does not stay there.
+bool PlaceCursor(int x, int y);
 
 // A program folder of a test's own under `dir` (ending in '\\'): data,
 // config, skin, head, and under profiles\ the desktop and Start-menu
