@@ -31,9 +31,9 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# What the mirror holds: everything the native build reads. The benchmarks
-# stay out (the top CMakeLists adds them only when present).
-MIRROR_ITEMS = ["CMakeLists.txt", "cmake", "res", "src", "server", "tests", "tools"]
+# What the mirror holds: everything the native build reads (only the targets
+# the suites need are built from it).
+MIRROR_ITEMS = ["CMakeLists.txt", "bench", "cmake", "res", "src", "server", "tests", "tools"]
 
 # Folders that are mutated, each with the files that belong to it. Win32-only
 # files do not build natively; the server's benchmark only reports.
