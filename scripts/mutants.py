@@ -730,10 +730,14 @@ def main():
     ap.add_argument("--all", action="store_true", help="every mutant in scope, no sampling")
     ap.add_argument("--report", default="", help="also write the results as JSON here")
     ap.add_argument("--rerun", default="", help="run again the survivors of such a JSON report")
+    ap.add_argument("--summary", default="",
+                    help="print the figures of such a JSON report again, with today's equivalent marks")
     args = ap.parse_args()
     if not args.build_dir:
         args.build_dir = os.path.join(ROOT, "build", "mutants" if args.sanitize else "mutants-plain")
 
+    if args.summary:
+        return summarize(args)
     focus = [f.strip().rstrip("/") for f in args.focus.split(",") if f.strip()]
     files = scope_files(focus)
     if not files:
@@ -894,6 +898,25 @@ def load_marks(path):
             if len(parts) == 4:
                 marks[(parts[0], parts[1], parts[2])] = parts[3]
     return marks
+
+
+def summarize(args):
+    """The figures of an earlier run, with mutants marked equivalent since then counted as such."""
+    with open(args.summary) as fh:
+        data = json.load(fh)
+    marked = load_marks(os.path.join(ROOT, "scripts", "mutants-equivalent.txt"))
+    results = data["results"]
+    for r in results:
+        if r["status"] in ("equivalent", "marked", "no-compile"):
+            continue
+        why = (marked.get((r["path"], r["desc"], r.get("text", ""))) or
+               marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], r.get("text", ""))) or
+               marked.get((r["path"], "*", r.get("text", ""))))
+        if why:
+            r["status"], r["why"] = "marked", why
+    args.seed = data.get("seed", args.seed)
+    report(results, args, sum(r.get("seconds", 0) for r in results))
+    return 0
 
 
 def report(results, args, seconds):

@@ -127,4 +127,13 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   EXPECT_FALSE(r2.ReadBytes(11, bytes));
   EXPECT_TRUE(r2.Failed());
   EXPECT_FALSE(r2.ReadBytes(1, bytes));  // sticky, even though bytes remain
+
+  // A counted string longer than what remains fails the reader for good too.
+  const std::string cut("\x05" "abc", 4);
+  CMemorySource lying(cut);
+  CArchiveReader r5(lying);
+  std::string text;
+  EXPECT_FALSE(r5.ReadCountedString(text));
+  EXPECT_TRUE(r5.Failed());
+  EXPECT_FALSE(r5.ReadU8(a));
 }

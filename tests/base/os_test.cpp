@@ -8,11 +8,13 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
 #endif
 
+#include "os/fileattr.h"
 #include "os/http.h"
 #include "os/net.h"
 #include "os/os.h"
@@ -121,6 +123,41 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
   }
   signal(SIGXFSZ, oldHandler);
 }
+
+// A save the disk cannot hold reports failure, leaves the file that was there
+// as it was, and leaves no half-written file behind under any name.
+TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
+  TempDir dir;
+  std::string priv = dir / "user.dat", conf = dir / "MyConfig.ini", bak = dir / "MyConfig.bak";
+  qbtest::WriteFileBytes(priv, "old private");
+  qbtest::WriteFileBytes(conf, "old config");
+  qbtest::WriteFileBytes(bak, "old backup");
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  std::string big(5000, 'n');
+  int savedPrivate = os::WritePrivateFile(priv, big);
+  int savedReplacing = os::SaveFileReplacing(conf, bak, big);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(0, savedPrivate);
+  EXPECT_EQ("old private", qbtest::ReadFileBytes(priv));
+  EXPECT_FALSE(os::FileExists(priv + ".tmp~"));
+  EXPECT_EQ(0, savedReplacing);
+  EXPECT_EQ("old config", qbtest::ReadFileBytes(conf));
+  EXPECT_EQ("old backup", qbtest::ReadFileBytes(bak));
+  EXPECT_FALSE(os::FileExists(conf + ".new"));
+  // Exactly as much as fits is saved, the previous text becoming the backup.
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int savedFitting = os::SaveFileReplacing(conf, bak, std::string(1000, 's'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(1, savedFitting);
+  EXPECT_EQ(std::string(1000, 's'), qbtest::ReadFileBytes(conf));
+  EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
+}
 #endif
 
 TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
@@ -184,6 +221,41 @@ TEST(OsSockets, ASocketNotOpenRefusesEverything) {
 }
 
 #ifndef _WIN32
+// Descriptor 0 is a socket like any other: a program started with its
+// standard input closed gets it for its first socket.
+TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  int opened = 0, onZero = 0, sent = 0, readable = -1, got = -1;
+  uint32_t from = 0;
+  uint16_t port = 0, local = 0;
+  char buf[8] = {0};
+  {
+    os::CUdpSocket s;
+    opened = s.Open();
+    onZero = fcntl(0, F_GETFD) != -1;
+    s.Bind(0x0100007F, 0);
+    local = s.LocalPort();
+    sent = s.SendTo("zero", 4, 0x0100007F, local);
+    readable = s.WaitReadable(5000);
+    got = s.ReceiveFrom(buf, sizeof buf, from, port);
+  }
+  dup2(saved, 0);
+  close(saved);
+  ASSERT_TRUE(opened);
+  ASSERT_TRUE(onZero);
+  EXPECT_NE(0, local);
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(1, readable);
+  EXPECT_EQ(4, got);
+  EXPECT_EQ("zero", std::string(buf, 4));
+  EXPECT_EQ(0x0100007Fu, from);
+  EXPECT_EQ(local, port);
+}
+#endif
+
+#ifndef _WIN32
 // An IPv6 literal in brackets names the host without them, with or without a port.
 TEST(OsHttp, AnIpv6LiteralIsAHost) {
   int server = socket(AF_INET6, SOCK_STREAM, 0);
@@ -243,6 +315,15 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   EXPECT_TRUE(t.Join());
   EXPECT_FALSE(t.IsRunning());
   EXPECT_TRUE(t.Join(0)) << "joined once, done for good";
+  // One body at a time: a second start is refused while the first runs, and
+  // the thread can start again once joined.
+  os::CEvent again;
+  int ran = 0;
+  ASSERT_TRUE(t.Start([&] { again.Wait(60000); ++ran; }));
+  EXPECT_FALSE(t.Start([&] { ran += 10; }));
+  again.Set();
+  EXPECT_TRUE(t.Join());
+  EXPECT_EQ(1, ran);
 }
 
 TEST(OsFolders, PatternRules) {

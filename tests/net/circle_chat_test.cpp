@@ -199,6 +199,29 @@ class ChatTest : public CircleTest {
   CMyNode* cat = nullptr;
 };
 
+// Members without an address (offline, reached by leave-words only) and the
+// user himself are left out of what goes to the whole circle.
+TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
+  std::vector<NetDatagram> sent;
+  net->Sender().m_sendHook = [&](const NetDatagram& d) {
+    sent.push_back(d);
+    return 1;
+  };
+  ChatSendInput in;
+  in.text = "hi";
+  in.format = DefaultInputFormat();
+  EXPECT_TRUE(net->Chat().OnChatSend(in).sent);
+  ASSERT_EQ(2u, sent.size()) << "the user's own record for the echo, and the peer";
+  EXPECT_EQ(kClientAddr, sent[0].address);
+  EXPECT_EQ(kPeerAddr, sent[1].address);
+  sent.clear();
+  net->Circles().LeaveCurrentCircle();
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(kPeerAddr, sent[0].address);
+  EXPECT_NE(std::string::npos, sent[0].text.find("<USEROUT>"));
+  net->Sender().m_sendHook = nullptr;
+}
+
 TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   ChatSendInput in;
   in.text = std::string(700, 'w');

@@ -157,6 +157,12 @@ TEST_F(ServerCore, SessionsAreBoundedAndALoginBeyondTheBoundIsRefused) {
   EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
   EXPECT_TRUE(Logged("login of user 300: too many sessions"));
   EXPECT_FALSE(server->IsOnline(300));
+  // Nor does a keep-alive with the right password open one beyond the bound.
+  size_t refused = server->Counters().refused;
+  Send(C, 0, 6, qb::MsgKeepAlive(300, "pw300"));
+  EXPECT_EQ(refused + 1, server->Counters().refused);
+  EXPECT_TRUE(Logged("refused keep-alive for user 300: too many sessions"));
+  EXPECT_FALSE(server->IsOnline(300));
   // Logging in again over one's own session takes no new one.
   Login(B, 200, "pw200");
   // One leaves: room again.
@@ -735,6 +741,73 @@ TEST_F(ServerCore, AStorageFailureIsLoggedAndAnsweredAsAFailure) {
   EXPECT_EQ(1, storage->CountMemberships(100));
   EXPECT_EQ(1, storage->CountLeaveWords(100));
   EXPECT_EQ(0, storage->CountLeaveWords(200));
+}
+
+// The real storage shared with other instances that never answer: records
+// what this instance tells the cluster.
+class CRecordingCluster : public CFailingStorage, public ICluster {
+ public:
+  explicit CRecordingCluster(IStorage& real) : CFailingStorage(real) {}
+  std::vector<std::vector<int32_t>> touched;
+  std::vector<uint64_t> expired;
+  const std::string& Instance() const override { return name; }
+  bool SetPresence(int32_t, uint32_t, const std::string&, std::string& previous) override {
+    previous.clear();
+    return true;
+  }
+  bool TouchPresence(const std::vector<int32_t>& users) override {
+    touched.push_back(users);
+    return true;
+  }
+  bool DropPresence(int32_t) override { return true; }
+  bool OthersOnline(uint64_t, std::vector<Presence>&) override { return true; }
+  bool FindOnline(int32_t, uint64_t, Presence&) override { return false; }
+  bool ExpirePresence(uint64_t maxAgeMs) override {
+    expired.push_back(maxAgeMs);
+    return true;
+  }
+  bool Notify(const std::string&, const std::string&) override { return true; }
+  int EventFd() override { return -1; }
+  void TakeEvents(std::vector<std::string>&) override {}
+
+ private:
+  std::string name = "t";
+};
+
+TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {
+  opt.accountPollMs = 1;  // every tick looks
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));  // 45 min time-out: once a minute
+  Login(A, 100, "secret");                          // at 1000
+  auto keepAliveAndTick = [&](uint64_t at) {
+    now = at;
+    Send(A, 0, 2, qb::MsgKeepAlive(100, "secret"));
+    server->OnTick(now);
+  };
+  keepAliveAndTick(60999);
+  EXPECT_TRUE(cluster.touched.empty());
+  ASSERT_FALSE(cluster.expired.empty());
+  EXPECT_EQ(2700000u, cluster.expired.back());
+  keepAliveAndTick(61000);
+  ASSERT_EQ(1u, cluster.touched.size());
+  EXPECT_EQ(std::vector<int32_t>{100}, cluster.touched[0]);
+  keepAliveAndTick(120999);
+  EXPECT_EQ(1u, cluster.touched.size());
+  keepAliveAndTick(121000);
+  EXPECT_EQ(2u, cluster.touched.size());
+
+  // A short time-out: a quarter of it, 25 s of 100 s.
+  opt.sessionTimeoutMs = 100000;
+  CRecordingCluster quick(*storage);
+  now = 1000;
+  server.reset(new CServer(quick, out, opt));
+  Login(A, 100, "secret");
+  keepAliveAndTick(25999);
+  EXPECT_TRUE(quick.touched.empty());
+  keepAliveAndTick(26000);
+  EXPECT_EQ(1u, quick.touched.size());
+  ASSERT_FALSE(quick.expired.empty());
+  EXPECT_EQ(100000u, quick.expired.back());
 }
 
 TEST_F(ServerCore, RandomMessagesOfEveryKindKeepTheServerConsistent) {
