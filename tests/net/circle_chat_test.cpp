@@ -307,6 +307,25 @@ TEST_F(ChatTest, ChineseWordsArriveWhole) {
   EXPECT_EQ("波段>报道", lines[1].text);
 }
 
+// The cut at 600 bytes keeps a double-byte character whole: lead bytes run
+// from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.
+TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
+  const struct {
+    const char* tail;
+    size_t kept;
+  } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}};
+  for (const auto& c : cases) {
+    ChatSendInput in;
+    in.text = std::string(599, 'w') + c.tail + "www";
+    in.format = DefaultInputFormat();
+    ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+    FieldList f;
+    ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+    ASSERT_GE(f.size(), 5u);
+    EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0];
+  }
+}
+
 TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   ChatSendInput in;
   in.sendOnlyToSelected = true;
