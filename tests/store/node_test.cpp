@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "base/archive.h"
 #include "base/cipher.h"
 #include "store/node.h"
 
@@ -289,6 +290,46 @@ TEST(NodeRecords, UploadAndCircleRecords) {
   EXPECT_EQ("<News><0><News><><><Reserved>", cat.CircleRecord());
   n.m_pParent = nullptr;
   EXPECT_NE(std::string::npos, n.UploadRecord().find("><><"));
+}
+
+// A record read back is the record written; Load says 1 for a whole one and
+// 0 for one cut anywhere, its last field included.
+TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
+  CMyNode n;
+  n.m_strName = "新闻";
+  n.m_nKind = UrlItem;
+  n.m_strAddress = "http://x/";
+  CMyNode cat;
+  cat.m_strName = "News";
+  n.m_pParent = &cat;  // the parent's name is what is written
+  n.m_strIconPath = "i.ico";
+  n.m_strNote = "note";
+  n.m_nVisits = 7;
+  n.m_tLastVisit = 0xFFFFFFF0LL;
+  n.m_nSlot = 2;
+  n.m_strCircle = "GROUP";
+  qb::CMemorySink sink;
+  qb::CArchiveWriter w(sink);
+  n.Store(w);
+  const std::string bytes = sink.Bytes();
+  qb::CMemorySource whole(bytes);
+  qb::CArchiveReader r(whole);
+  CMyNode back;
+  EXPECT_EQ(1, back.Load(r));
+  EXPECT_EQ("新闻", back.m_strName);
+  EXPECT_EQ(UrlItem, back.m_nKind);
+  EXPECT_EQ("http://x/", back.m_strAddress);
+  EXPECT_EQ("News", back.m_strParentName);
+  EXPECT_EQ("i.ico", back.m_strIconPath);
+  EXPECT_EQ("note", back.m_strNote);
+  EXPECT_EQ(7, back.m_nVisits);
+  EXPECT_EQ(0xFFFFFFF0LL, back.m_tLastVisit);
+  EXPECT_EQ(2, back.m_nSlot);
+  EXPECT_EQ("GROUP", back.m_strCircle);
+  const std::string cut = bytes.substr(0, bytes.size() - 1);
+  qb::CMemorySource part(cut);
+  qb::CArchiveReader r2(part);
+  EXPECT_EQ(0, back.Load(r2));
 }
 
 std::vector<std::string> Fields(const CMyNode& n) {
