@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panels/panel_logic.h"
+#include "skin/settings_dlg_win32.h"
 #include "skin/skin_button_win32.h"
 #include "win/dialog_win32.h"
 #include "win/gdi_win32.h"
@@ -57,6 +58,8 @@ class CMainDlg : public CDialogWindow {
   HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }
   bool ChatPending() const { return m_chatPending; }
+  // The settings window while it is open (null otherwise).
+  CBackBmpDlg* Settings() const { return m_settings.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
@@ -76,6 +79,8 @@ class CMainDlg : public CDialogWindow {
   void OnNewVersion();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
+  void OpenSettings();
+  void SkinApplied(int area);
   void OnTrayNotify(LPARAM mouse);
   void OnPaint();
   void ApplySkinToButtons();
@@ -123,6 +128,7 @@ class CMainDlg : public CDialogWindow {
   CExplorer1 m_banner;
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];
+  std::unique_ptr<CBackBmpDlg> m_settings;
 };
 
 }  // namespace qb
