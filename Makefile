@@ -59,9 +59,10 @@ soak: deps
 	$(NATIVE)/tests/server_soak --seconds $(SOAK_SECONDS)
 
 # A mutation run of the portable sources and the server (not part of test):
-# make mutants [SEED=1] [N=60] [FOCUS=src/store]
+# make mutants [SEED=1] [N=60] [FOCUS=src/store] [MUTANT_ARGS=--no-sanitize]
 SEED ?= 1
 N ?= 60
+FOCUS ?=
 mutants: deps
 	python3 scripts/mutants.py --seed $(SEED) -n $(N) -j $(JOBS) $(if $(FOCUS),--focus $(FOCUS)) $(MUTANT_ARGS)
 

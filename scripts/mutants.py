@@ -31,9 +31,9 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# What the mirror holds: everything the native build reads. The benchmarks
-# stay out (the top CMakeLists adds them only when present).
-MIRROR_ITEMS = ["CMakeLists.txt", "cmake", "res", "src", "server", "tests", "tools"]
+# What the mirror holds: everything the native build reads (only the targets
+# the suites need are built from it).
+MIRROR_ITEMS = ["CMakeLists.txt", "bench", "cmake", "res", "src", "server", "tests", "tools"]
 
 # Folders that are mutated, each with the files that belong to it. Win32-only
 # files do not build natively; the server's benchmark only reports.
@@ -43,7 +43,6 @@ FOLDERS = [
     ("src/store", lambda p: p.startswith("src/store/")),
     ("src/skin", lambda p: p.startswith("src/skin/")),
     ("src/net", lambda p: p.startswith("src/net/")),
-    ("src/model", lambda p: p.startswith("src/model/")),
     ("src/panels", lambda p: p.startswith("src/panels/")),
     ("server", lambda p: p.startswith("server/") and p != "server/bench.cpp"),
 ]
@@ -53,10 +52,9 @@ FOLDERS = [
 SUITES = {
     "src/base": ["native.base"],
     "src/os": ["native.os"],
-    "src/store": ["native.store", "native.store_tool"],
+    "src/store": ["native.store", "native.store_tool", "native.store_tool_chromium"],
     "src/skin": ["native.skin", "native.skin_tool"],
     "src/net": ["native.net", "e2e.net"],
-    "src/model": ["native.store", "native.panels"],
     "src/panels": ["native.panels"],
     "server": ["native.server"],
 }
@@ -74,6 +72,7 @@ FILE_SUITES = {
 # What each suite runs, to build before it.
 SUITE_TARGETS = {
     "native.store_tool": ["qimbo-tool"],
+    "native.store_tool_chromium": ["qimbo-tool"],
     "native.skin_tool": ["qimbo-tool"],
     "e2e.net": ["qimbo-server", "qimbo-tool"],
     "native.server": ["test_server", "qimbo-server", "qimbo-tool"],
@@ -731,10 +730,14 @@ def main():
     ap.add_argument("--all", action="store_true", help="every mutant in scope, no sampling")
     ap.add_argument("--report", default="", help="also write the results as JSON here")
     ap.add_argument("--rerun", default="", help="run again the survivors of such a JSON report")
+    ap.add_argument("--summary", default="",
+                    help="print the figures of such a JSON report again, with today's equivalent marks")
     args = ap.parse_args()
     if not args.build_dir:
         args.build_dir = os.path.join(ROOT, "build", "mutants" if args.sanitize else "mutants-plain")
 
+    if args.summary:
+        return summarize(args)
     focus = [f.strip().rstrip("/") for f in args.focus.split(",") if f.strip()]
     files = scope_files(focus)
     if not files:
@@ -774,6 +777,7 @@ def main():
     started = time.time()
     try:
         changed = sync_mirror(run.mirror)
+        SOURCE_ROOT[0] = run.mirror
         print("mutants: mirror %s (%d files updated)" % (run.mirror, changed), flush=True)
         if not run.configure():
             print("mutants: configure failed", file=sys.stderr)
@@ -817,8 +821,9 @@ def main():
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
             res["col"] = m.col
-            why = marked.get((m.path, m.desc, res["text"])) or marked.get(("%s@%d" % (m.path, m.col), m.desc,
-                                                                            res["text"]))
+            why = (marked.get((m.path, m.desc, res["text"])) or
+                   marked.get(("%s@%d" % (m.path, m.col), m.desc, res["text"])) or
+                   marked.get((m.path, "*", res["text"])))
             if why:
                 res["status"] = "marked"
                 res["why"] = why
@@ -866,18 +871,22 @@ def main():
 
 
 _LINES = {}
+# Where the sources of the run are read from: the mirror once it is synced, so
+# that a working tree changed meanwhile does not confuse the report.
+SOURCE_ROOT = [ROOT]
 
 
 def source_line(m):
     if m.path not in _LINES:
-        with open(os.path.join(ROOT, m.path), encoding="utf-8") as fh:
+        with open(os.path.join(SOURCE_ROOT[0], m.path), encoding="utf-8") as fh:
             _LINES[m.path] = fh.read().split("\n")
     return _LINES[m.path][m.line - 1].strip()
 
 
 def load_marks(path):
     """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
-    "file@column" where one line holds two mutants of the same description."""
+    "file@column" where one line holds two mutants of the same description, and "*" as
+    the mutation for every mutant of that line."""
     marks = {}
     if not os.path.exists(path):
         return marks
@@ -889,6 +898,25 @@ def load_marks(path):
             if len(parts) == 4:
                 marks[(parts[0], parts[1], parts[2])] = parts[3]
     return marks
+
+
+def summarize(args):
+    """The figures of an earlier run, with mutants marked equivalent since then counted as such."""
+    with open(args.summary) as fh:
+        data = json.load(fh)
+    marked = load_marks(os.path.join(ROOT, "scripts", "mutants-equivalent.txt"))
+    results = data["results"]
+    for r in results:
+        if r["status"] in ("equivalent", "marked", "no-compile"):
+            continue
+        why = (marked.get((r["path"], r["desc"], r.get("text", ""))) or
+               marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], r.get("text", ""))) or
+               marked.get((r["path"], "*", r.get("text", ""))))
+        if why:
+            r["status"], r["why"] = "marked", why
+    args.seed = data.get("seed", args.seed)
+    report(results, args, sum(r.get("seconds", 0) for r in results))
+    return 0
 
 
 def report(results, args, seconds):

@@ -1,6 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
 #include "base/archive.h"
+
+// The largest single allocation since a test last reset it: a lying length
+// must be refused before anything of its size is allocated.
+static std::atomic<size_t> g_largestAllocation{0};
+void* operator new(size_t n) {
+  if (n > g_largestAllocation) g_largestAllocation = n;
+  if (void* p = malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
 
 using namespace qb;
 
@@ -56,11 +71,19 @@ TEST(CountedString, TruncatedAndLyingInputFailsCleanly) {
   ReadOne(std::string("\xFF\x2C", 2), &ok);  // cut inside the 16-bit length
   EXPECT_FALSE(ok);
   // Claims four gigabytes; must fail at once without allocating them.
-  ReadOne(std::string("\xFF\xFF\xFF\xF0\xFF\xFF\xFF" "abc", 10), &ok);
+  std::string lie("\xFF\xFF\xFF\xF0\xFF\xFF\xFF" "abc", 10);
+  g_largestAllocation = 0;
+  ReadOne(lie, &ok);
   EXPECT_FALSE(ok);
+  EXPECT_LT(g_largestAllocation, 1000u);
   // A wide string claiming more characters than the bytes hold.
   ReadOne(std::string("\xFF\xFE\xFF\x05\x41\x00", 6), &ok);
   EXPECT_FALSE(ok);
+  // The wide-text tag never nests, though its own length may take 32 bits.
+  ReadOne(std::string("\xFF\xFE\xFF\xFF\xFE\xFF\x01\x41\x00", 9), &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(ReadOne(std::string("\xFF\xFE\xFF\xFF\xFF\xFF\x01\x00\x00\x00\x41\x00", 12), &ok), "A");
+  EXPECT_TRUE(ok);
   ReadOne("", &ok);
   EXPECT_FALSE(ok);
 }
@@ -89,7 +112,28 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   EXPECT_FALSE(r2.CanHold(6, 2));
   EXPECT_FALSE(r2.CanHold(0xFFFFFFFFull, 26));
   std::string bytes;
+  {
+    const std::string ten = "0123456789";  // the sources read from the caller's bytes
+    CMemorySource whole(ten);
+    CArchiveReader r3(whole);
+    g_largestAllocation = 0;
+    EXPECT_FALSE(r3.ReadBytes(0xFFFFFFF0u, bytes));
+    EXPECT_LT(g_largestAllocation, 1000u);
+    CMemorySource exact(ten);
+    CArchiveReader r4(exact);
+    EXPECT_TRUE(r4.ReadBytes(10, bytes));  // all that remains is not too much
+    EXPECT_EQ("0123456789", bytes);
+  }
   EXPECT_FALSE(r2.ReadBytes(11, bytes));
   EXPECT_TRUE(r2.Failed());
   EXPECT_FALSE(r2.ReadBytes(1, bytes));  // sticky, even though bytes remain
+
+  // A counted string longer than what remains fails the reader for good too.
+  const std::string cut("\x05" "abc", 4);
+  CMemorySource lying(cut);
+  CArchiveReader r5(lying);
+  std::string text;
+  EXPECT_FALSE(r5.ReadCountedString(text));
+  EXPECT_TRUE(r5.Failed());
+  EXPECT_FALSE(r5.ReadU8(a));
 }

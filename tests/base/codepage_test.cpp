@@ -39,4 +39,19 @@ TEST(CodePage, EmptyAndUnmappableInput) {
   EXPECT_FALSE(qb::Utf16ToGbk(u"a\U0001F600b", gbk));
   EXPECT_EQ(gbk.front(), 'a');
   EXPECT_EQ(gbk.back(), 'b');
+#ifndef _WIN32
+  // Malformed input in each direction: one '?' for each unit that cannot be
+  // read. (Windows' own code page 936 gives such bytes characters of its own.)
+  std::string utf8;
+  EXPECT_FALSE(qb::GbkToUtf8("a\xFF" "b", utf8));
+  EXPECT_EQ("a?b", utf8);
+  EXPECT_FALSE(qb::Utf8ToGbk("a\xFF" "b", gbk));
+  EXPECT_EQ("a?b", gbk);
+  std::u16string wide;
+  EXPECT_FALSE(qb::GbkToUtf16("a\xFF" "b", wide));
+  EXPECT_EQ(u"a?b", wide);
+#endif
+  std::u16string none = u"x";
+  EXPECT_TRUE(qb::GbkToUtf16("", none));
+  EXPECT_TRUE(none.empty());
 }

@@ -104,6 +104,12 @@ TEST(Json, NumbersAreNeverWrapped) {
   }
   EXPECT_FALSE(Parsed("4294967296").IsInteger(0, UINT32_MAX));
   EXPECT_TRUE(Parsed("4294967295").IsInteger(0, UINT32_MAX));
+  // A zero stands alone or before a fraction; before a digit it is refused.
+  EXPECT_TRUE(Parsed("0").IsInteger(0, 0));
+  EXPECT_TRUE(Parsed("[0,10]").items.at(1).IsInteger(10, 10));
+  EXPECT_FALSE(Parsed("0.5").whole);
+  EXPECT_EQ(Refused("01").what, "leading zero in a number");
+  EXPECT_EQ(Refused("-01").what, "leading zero in a number");
 }
 
 TEST(Json, DuplicateMembersAreRefused) {
@@ -127,6 +133,15 @@ TEST(Json, EscapesAndSurrogatesDecodeToUtf8) {
   Refused("\"\\ud800\\ud800\"");    // two highs
   Refused("\"\\udc00\"");           // low surrogate alone
   Refused("\"\\ude00\\ud83d\"");    // pair in the wrong order
+  // The ends of both surrogate ranges pair up; one past them does not.
+  EXPECT_EQ(StringOf("\"\\ud800\\udc00\""), "\xF0\x90\x80\x80");  // U+10000
+  EXPECT_EQ(StringOf("\"\\udbff\\udfff\""), "\xF4\x8F\xBF\xBF");  // U+10FFFF
+  Refused("\"\\ud800\\udbff\"");
+  Refused("\"\\ud800\\ue000\"");
+  Refused("\"\\ud800\\udc0g\"");  // the low half is not hex
+  Refused("[\"\\ud800\\u]");       // ... or not there at all
+  Refused("\"\\udfff\"");
+  EXPECT_EQ(StringOf("\"\\ud7ff\\ue000\""), "\xED\x9F\xBF\xEE\x80\x80");  // either side of them
 }
 
 TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
@@ -156,6 +171,15 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
   };
   for (const char* text : notUtf8) Refused(text);
   Refused(std::string("\"\xE5\xAE", 3));  // document ends inside the character
+  // The first and last code point of every length, and both sides of the surrogates.
+  const char* utf8[] = {"\xC2\x80",         "\xDF\xBF",         "\xE0\xA0\x80",     "\xED\x9F\xBF",
+                        "\xEE\x80\x80",     "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+  for (const char* text : utf8) EXPECT_EQ(StringOf("\"" + std::string(text) + "\""), text);
+  Refused("\"\xC1\xBF\"");          // overlong U+7F
+  Refused("\"\xE0\x9F\xBF\"");      // overlong U+7FF
+  Refused("\"\xED\xBF\xBF\"");      // the last surrogate
+  Refused("\"\xF0\x8F\xBF\xBF\"");  // overlong U+FFFF
+  Refused("\"\xF5\x80\x80\x80\"");  // no lead byte above F4
 }
 
 TEST(Json, ByteOrderMarkIsSkippedOnlyAtTheStart) {

@@ -2,6 +2,21 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
+#include "os/fileattr.h"
+#include "os/http.h"
+#include "os/net.h"
 #include "os/os.h"
 #include "testutil.h"
 
@@ -40,6 +55,12 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
   EXPECT_TRUE(os::IsFolder(dir / "图标"));
   EXPECT_FALSE(os::CreateFolder(c)) << "a file is in the way";
+  qbtest::WriteFileBytes(dir / "图标\\x.ico", "i");
+  EXPECT_FALSE(os::RemoveFolder(dir / "图标")) << "only an empty folder goes";
+  EXPECT_TRUE(os::RemoveFile(dir / "图标\\x.ico"));
+  EXPECT_TRUE(os::RemoveFolder(dir / "图标"));
+  EXPECT_FALSE(os::IsFolder(dir / "图标"));
+  EXPECT_FALSE(os::RemoveFolder(dir / "图标"));
 }
 
 TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
@@ -68,7 +89,76 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_EQ(got, big);
   EXPECT_FALSE(in.Open(dir / "missing"));
   EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
+  os::CWriteStream out;
+  EXPECT_FALSE(out.Open(dir / "missing\\new.bin"));
+  EXPECT_FALSE(out.Write("x", 1));
+  EXPECT_FALSE(out.Close());
 }
+
+#ifndef _WIN32
+// Bytes lost once are lost for good: a stream that failed to write keeps
+// failing, even when the disk has room again, so no caller believes a file
+// with a hole in it is whole.
+TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
+  TempDir dir;
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;  // a full disk, as the program sees it
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  for (size_t size : {5000, 200000}) {  // through the buffer, and past it
+    os::CWriteStream out;
+    ASSERT_TRUE(out.Open(dir / ("f" + std::to_string(size))));
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    std::string bytes(size, 'b');
+    out.Write(bytes.data(), bytes.size());
+    int flushed = out.Flush();
+    setrlimit(RLIMIT_FSIZE, &old);
+    int wroteMore = out.Write("x", 1);
+    int flushedAgain = out.Flush();
+    EXPECT_FALSE(flushed) << size;
+    EXPECT_FALSE(wroteMore) << size;
+    EXPECT_FALSE(flushedAgain) << size;
+    EXPECT_FALSE(out.Close()) << size;
+  }
+  signal(SIGXFSZ, oldHandler);
+}
+
+// A save the disk cannot hold reports failure, leaves the file that was there
+// as it was, and leaves no half-written file behind under any name.
+TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
+  TempDir dir;
+  std::string priv = dir / "user.dat", conf = dir / "MyConfig.ini", bak = dir / "MyConfig.bak";
+  qbtest::WriteFileBytes(priv, "old private");
+  qbtest::WriteFileBytes(conf, "old config");
+  qbtest::WriteFileBytes(bak, "old backup");
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  std::string big(5000, 'n');
+  int savedPrivate = os::WritePrivateFile(priv, big);
+  int savedReplacing = os::SaveFileReplacing(conf, bak, big);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(0, savedPrivate);
+  EXPECT_EQ("old private", qbtest::ReadFileBytes(priv));
+  EXPECT_FALSE(os::FileExists(priv + ".tmp~"));
+  EXPECT_EQ(0, savedReplacing);
+  EXPECT_EQ("old config", qbtest::ReadFileBytes(conf));
+  EXPECT_EQ("old backup", qbtest::ReadFileBytes(bak));
+  EXPECT_FALSE(os::FileExists(conf + ".new"));
+  // Exactly as much as fits is saved, the previous text becoming the backup.
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int savedFitting = os::SaveFileReplacing(conf, bak, std::string(1000, 's'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(1, savedFitting);
+  EXPECT_EQ(std::string(1000, 's'), qbtest::ReadFileBytes(conf));
+  EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
+}
+#endif
 
 TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
   TempDir dir;
@@ -97,6 +187,143 @@ TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
 
   std::vector<os::DirEntry> none;
   EXPECT_FALSE(os::ListFolder(dir / "missing", "*.*", none));
+
+  // Entries say what they are: folders with size 0, files with their size.
+  qbtest::WriteFileBytes(dir / "x.sc", std::string(70000, 's'));
+  std::vector<os::DirEntry> entries;
+  ASSERT_TRUE(os::ListFolder(dir.Path(), "*.*", entries));
+  for (const os::DirEntry& e : entries) {
+    bool folder = e.name == "." || e.name == ".." || e.name == "sub";
+    EXPECT_EQ(folder, e.isFolder) << e.name;
+    EXPECT_EQ(e.name == "x.sc" ? 70000 : folder ? 0 : 1, e.size) << e.name;
+  }
+#ifndef _WIN32
+  // A link to nothing is listed as a plain empty file.
+  ASSERT_EQ(0, symlink("/nonexistent/target", os::NativePath(dir / "dangling").c_str()));
+  ASSERT_TRUE(os::ListFolder(dir.Path(), "dangling", entries));
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_FALSE(entries[0].isFolder);
+  EXPECT_EQ(0, entries[0].size);
+#endif
+}
+
+TEST(OsSockets, ASocketNotOpenRefusesEverything) {
+  os::CUdpSocket s;
+  char buf[4];
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_FALSE(s.IsOpen());
+  EXPECT_EQ(0, s.Bind(0, 0));
+  EXPECT_EQ(0, s.SendTo("x", 1, 0x0100007F, 9));
+  EXPECT_EQ(-1, s.WaitReadable(0));
+  EXPECT_EQ(-1, s.ReceiveFrom(buf, sizeof buf, from, port));
+  EXPECT_EQ(0, s.LocalPort());
+}
+
+#ifndef _WIN32
+// Descriptor 0 is a socket like any other: a program started with its
+// standard input closed gets it for its first socket.
+TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  int opened = 0, onZero = 0, sent = 0, readable = -1, got = -1;
+  uint32_t from = 0;
+  uint16_t port = 0, local = 0;
+  char buf[8] = {0};
+  {
+    os::CUdpSocket s;
+    opened = s.Open();
+    onZero = fcntl(0, F_GETFD) != -1;
+    s.Bind(0x0100007F, 0);
+    local = s.LocalPort();
+    sent = s.SendTo("zero", 4, 0x0100007F, local);
+    readable = s.WaitReadable(5000);
+    got = s.ReceiveFrom(buf, sizeof buf, from, port);
+  }
+  dup2(saved, 0);
+  close(saved);
+  ASSERT_TRUE(opened);
+  ASSERT_TRUE(onZero);
+  EXPECT_NE(0, local);
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(1, readable);
+  EXPECT_EQ(4, got);
+  EXPECT_EQ("zero", std::string(buf, 4));
+  EXPECT_EQ(0x0100007Fu, from);
+  EXPECT_EQ(local, port);
+}
+#endif
+
+#ifndef _WIN32
+// An IPv6 literal in brackets names the host without them, with or without a port.
+TEST(OsHttp, AnIpv6LiteralIsAHost) {
+  int server = socket(AF_INET6, SOCK_STREAM, 0);
+  ASSERT_GE(server, 0);
+  struct sockaddr_in6 sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  socklen_t len = sizeof sa;
+  if (bind(server, (struct sockaddr*)&sa, sizeof sa) != 0) {
+    close(server);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  ASSERT_EQ(0, listen(server, 1));
+  ASSERT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
+  std::string request;
+  os::CThread answer;
+  answer.Start([&] {
+    struct pollfd p = {server, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;  // no client came
+    int c = accept(server, nullptr, nullptr);
+    char buf[1024];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, (size_t)n);
+    }
+    const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
+    send(c, reply, sizeof reply - 1, 0);
+    close(c);
+  });
+  std::string host = "[::1]:" + std::to_string(ntohs(sa.sin6_port));
+  std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
+  std::string body;
+  char buf[16];
+  long n;
+  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+  answer.Join();
+  close(server);
+  ASSERT_TRUE(s);
+  EXPECT_EQ("six by", body);
+  EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
+}
+#endif
+
+TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
+  os::CThread idle;
+  EXPECT_FALSE(idle.IsRunning());
+  EXPECT_TRUE(idle.Join(0)) << "a thread that never ran has ended";
+  os::CEvent go;
+  os::CThread t;
+  ASSERT_TRUE(t.Start([&] { go.Wait(60000); }));
+  EXPECT_TRUE(t.IsRunning());
+  EXPECT_FALSE(t.Join(50)) << "still waiting for the event";
+  EXPECT_TRUE(t.IsRunning());
+  go.Set();
+  EXPECT_TRUE(t.Join());
+  EXPECT_FALSE(t.IsRunning());
+  EXPECT_TRUE(t.Join(0)) << "joined once, done for good";
+  // One body at a time: a second start is refused while the first runs, and
+  // the thread can start again once joined.
+  os::CEvent again;
+  int ran = 0;
+  ASSERT_TRUE(t.Start([&] { again.Wait(60000); ++ran; }));
+  EXPECT_FALSE(t.Start([&] { ran += 10; }));
+  again.Set();
+  EXPECT_TRUE(t.Join());
+  EXPECT_EQ(1, ran);
 }
 
 TEST(OsFolders, PatternRules) {
@@ -145,6 +372,18 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ(os::ProgramDirectory(), dir);
   EXPECT_FALSE(os::UserName().empty());
   EXPECT_FALSE(os::HostName().empty());
+#ifndef _WIN32
+  // The logon name comes from USER (UTF-8, handed out as GBK), else from the user database.
+  const char* user = getenv("USER");
+  std::string saved = user ? user : "";
+  setenv("USER", "\xE5\xBC\xA0\xE4\xB8\x89", 1);  // 张三 in UTF-8
+  std::string fromEnv = os::UserName();
+  unsetenv("USER");
+  std::string fromDatabase = os::UserName();
+  if (user) setenv("USER", saved.c_str(), 1);
+  EXPECT_EQ("张三", fromEnv);
+  EXPECT_FALSE(fromDatabase.empty());
+#endif
   uint32_t t0 = os::TickCount();
   os::SleepMs(30);
   EXPECT_LT(os::TickCount() - t0, 60000u) << "the system clock moves forward";

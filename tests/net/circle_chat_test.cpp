@@ -145,6 +145,11 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   // Dropping out names the circle's key.
   EXPECT_TRUE(net->Circles().DropOutOfCircle(cat));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><DROPOUT><读书><100>"));
+  // A program item has no circle, and no node is nothing to drop.
+  CMyNode* program = NewNode(tree, ProgramItem, "计算器");
+  EXPECT_EQ(0, net->Circles().DropOutOfCircle(program));
+  EXPECT_EQ(0, net->Circles().DropOutOfCircle(nullptr));
+  EXPECT_TRUE(server->Quiet(150));
 }
 
 TEST_F(CircleTest, UserEnterAndUserOutRules) {
@@ -194,6 +199,29 @@ class ChatTest : public CircleTest {
   CMyNode* cat = nullptr;
 };
 
+// Members without an address (offline, reached by leave-words only) and the
+// user himself are left out of what goes to the whole circle.
+TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
+  std::vector<NetDatagram> sent;
+  net->Sender().m_sendHook = [&](const NetDatagram& d) {
+    sent.push_back(d);
+    return 1;
+  };
+  ChatSendInput in;
+  in.text = "hi";
+  in.format = DefaultInputFormat();
+  EXPECT_TRUE(net->Chat().OnChatSend(in).sent);
+  ASSERT_EQ(2u, sent.size()) << "the user's own record for the echo, and the peer";
+  EXPECT_EQ(kClientAddr, sent[0].address);
+  EXPECT_EQ(kPeerAddr, sent[1].address);
+  sent.clear();
+  net->Circles().LeaveCurrentCircle();
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(kPeerAddr, sent[0].address);
+  EXPECT_NE(std::string::npos, sent[0].text.find("<USEROUT>"));
+  net->Sender().m_sendHook = nullptr;
+}
+
 TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   ChatSendInput in;
   in.text = std::string(700, 'w');
@@ -240,6 +268,20 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_EQ("a<b>c", lines[1].text);
   EXPECT_TRUE(lines[1].format == cf);
   EXPECT_TRUE(net->Chat().Records().empty());
+
+  // The word filter works on lines to everybody too; a line of nothing but
+  // such words is not sent at all, and the box is cleared all the same.
+  in.receiveOnlyFromSelected = false;
+  in.text = std::string("好") + kChatWordFilter[2] + "书";
+  out = net->Chat().OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+  EXPECT_EQ("好书", f.at(4));
+  in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
+  out = net->Chat().OnChatSend(in);
+  EXPECT_FALSE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(peer->Quiet(150));
 }
 
 // Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel
@@ -263,6 +305,25 @@ TEST_F(ChatTest, ChineseWordsArriveWhole) {
   ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
   ASSERT_EQ(2u, lines.size());
   EXPECT_EQ("波段>报道", lines[1].text);
+}
+
+// The cut at 600 bytes keeps a double-byte character whole: lead bytes run
+// from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.
+TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
+  const struct {
+    const char* tail;
+    size_t kept;
+  } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}};
+  for (const auto& c : cases) {
+    ChatSendInput in;
+    in.text = std::string(599, 'w') + c.tail + "www";
+    in.format = DefaultInputFormat();
+    ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+    FieldList f;
+    ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+    ASSERT_GE(f.size(), 5u);
+    EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0];
+  }
 }
 
 TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
@@ -290,6 +351,13 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
   std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
   EXPECT_EQ(expected, server->Receive().text);
+  // Exactly 240 bytes go whole, without the warning.
+  in.text = std::string(240, 'M');
+  out = net->Chat().OnChatSend(in);
+  ASSERT_EQ(2u, out.echo.size());
+  EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
+  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
+            server->Receive().text);
 
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
   in.text = "x";
@@ -297,7 +365,7 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
-  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
@@ -339,6 +407,16 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   EXPECT_EQ(13u, net->Circles().Members().size());
   EXPECT_EQ(gone, ui.posts.back().wParam);
   EXPECT_FALSE(net->Circles().FindMember(gone));  // a late look-up finds nothing
+  FieldList odd{"NOSUCH", "10.1.2.4"};
+  net->Chat().OnServerChat(odd);
+  EXPECT_EQ(13u, net->Circles().Members().size());
+  // The last member is never taken out.
+  server->Send(43, MsgChatList({{"10.1.2.5", "乙"}}));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 43; }));
+  FieldList last{"DELEUSER", "10.1.2.5"};
+  net->Chat().OnServerChat(last);
+  ASSERT_EQ(1u, net->Circles().Members().size());
+  EXPECT_EQ(ParseDottedAddress("10.1.2.5"), net->Circles().Members()[0]->address);
 
   FieldList ad{"http://ad.example/x"}, notAd{"ftp://x"};
   net->Chat().OnChatAd(notAd);

@@ -111,7 +111,9 @@ TEST_F(LinkTest, DispatchServerAndPeerMessages) {
   ASSERT_TRUE(PumpUntil([&] { return net->Login().LoggedIn(); }));
   EXPECT_EQ(7, net->LastReceived());
   ASSERT_EQ(1u, PostCount(WM_LOGIN_RESULT));
-  EXPECT_EQ(kLoginAccepted, ui.posts.back().wParam);
+  EXPECT_EQ(0x433u, ui.posts.back().msg);
+  EXPECT_EQ(101u, ui.posts.back().wParam);  // accepted
+  EXPECT_EQ(0, ui.posts.back().lParam);
   EXPECT_EQ("<1><REQWORDS><5>\r\n", server->Receive().text);
 
   // LGI from a peer is ignored, but its number is kept.
@@ -136,6 +138,17 @@ TEST_F(LinkTest, WithoutAServerAddressEverythingFailsQuietly) {
   EXPECT_FALSE(lost.Sender().SendToServer("<LIV>"));
   EXPECT_FALSE(lost.Sender().SendToPeer("<CHAT>", false, kPeerAddr));
   EXPECT_FALSE(lost.Sender().ReplyToServer(3, "<FAV>"));
+  // A download whose READY cannot go out ends at once, as failed.
+  NetStateTestAccess::TransferMode(lost) = CNetTransfer::kDownloading;
+  FieldList count{"DOWN", "COUNT", "3"};
+  lost.Transfer().OnFavReply(count);
+  EXPECT_EQ(0, lost.Transfer().Mode());
+  EXPECT_FALSE(lost.Transfer().DownloadList());
+  ASSERT_FALSE(ui.posts.empty());
+  EXPECT_EQ(0x432u, ui.posts.back().msg);
+  EXPECT_EQ(102u, ui.posts.back().wParam);
+  EXPECT_EQ(7026, ui.posts.back().lParam);
+  ui.posts.clear();
   server->Send(4, "<VER><2000>");
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ(1, lost.PumpReceived());

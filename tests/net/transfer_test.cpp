@@ -49,7 +49,8 @@ TEST_F(LoginTest, ReplyForAnotherUserIsARefusal) {
   net->Login().SetUser(100);
   server->Send(3, MsgLoginOk(101));
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_LOGIN_RESULT) == 1; }));
-  EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+  EXPECT_EQ(102u, ui.posts.back().wParam);  // refused
+  EXPECT_EQ(0, ui.posts.back().lParam);
   EXPECT_FALSE(net->Login().LoggedIn());
   EXPECT_TRUE(server->Quiet(200));  // no leave-word request
 
@@ -148,6 +149,19 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   ASSERT_TRUE(reg.ReadDword("isSavePwd", save));
   EXPECT_EQ(0u, save);
   EXPECT_FALSE(d.passwordEdited);
+
+  // Reopened with "remember" off (0, or anything but 1): nothing is filled in,
+  // even when a password is still stored.
+  for (uint32_t flag : {0u, 2u}) {
+    reg.WriteDword("isSavePwd", flag);
+    reg.WriteString("password", EncodeText("stale"));
+    net->Login().SetPassword("newpass");
+    LoginDialogInit(*net, d);
+    EXPECT_FALSE(d.rememberPassword) << flag;
+    EXPECT_EQ("", d.passwordBox) << flag;
+    EXPECT_EQ("", net->Login().Password()) << flag;
+    EXPECT_EQ(123456789, d.user) << flag;
+  }
 }
 
 TEST(NetConfigFile, DefaultsAndOverrides) {
@@ -204,9 +218,14 @@ class TransferTest : public NetFixture {
     }
     return v;
   }
+  // How often the transfer deadline was started; each time for 6100 ms.
   size_t DeadlineArms() const {
     size_t n = 0;
-    for (auto& t : ui.timers) n += t.id == kTransferTimer && t.start;
+    for (auto& t : ui.timers) {
+      if (t.id != kTransferTimer || !t.start) continue;
+      EXPECT_EQ(6100u, t.ms);
+      ++n;
+    }
     return n;
   }
   std::unique_ptr<CTransferProgress> prog;
@@ -375,6 +394,18 @@ TEST_F(DownloadTest, CancelFreesThePartialListAndLeavesTheTree) {
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 50; }));
   EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_TRUE(server->Quiet(150));
+}
+
+TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
+  Begin(3);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  ASSERT_TRUE(net->Transfer().DownloadList());
+  net->OnTimer(kTransferTimer);
+  EXPECT_FALSE(net->Transfer().DownloadList());
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_EQ(kTransferTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start);  // a one-shot: its procedure stops it
+  EXPECT_EQ("下载超时!", Deliver().text);
 }
 
 TEST_F(DownloadTest, RefusedBlankAndTimeout) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "net/netstate.h"
+#include "net_access.h"
 #include "panels/circles.h"
 #include "store/node.h"
 #include "testutil.h"
@@ -62,6 +64,24 @@ TEST(CategoryCircle, LoggedOutAsksForALoginAndSendsNothing) {
   EXPECT_EQ(ui.boxes.size(), 2u);
 }
 
+TEST(CategoryCircle, OnlyCategoriesAreLeft) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode item = Category("音乐");
+  item.m_nKind = UrlItem;
+  item.m_strCircle = "GROUP";
+  LeaveCategoryCircle(f.Service(), &item, ui);
+  LeaveCategoryCircle(f.Service(), nullptr, ui);
+  EXPECT_TRUE(f.calls.empty());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ("GROUP", item.m_strCircle);
+  // A program category is a category too.
+  CMyNode programs = Category("游戏");
+  programs.m_nKind = ProgramCategory;
+  EnterCategoryCircle(f.Service(), &programs, ui);
+  EXPECT_EQ(f.calls, std::vector<std::string>{"enter 游戏"});
+}
+
 TEST(CategoryCircle, TheCurrentCircleIsLeftFirst) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
@@ -78,6 +98,16 @@ TEST(CategoryCircle, TheCurrentCircleIsLeftFirst) {
   f.chatOpen = true;
   EnterCategoryCircle(f.Service(), &cat, ui);
   EXPECT_TRUE(f.calls.empty());
+  // The same circle with the chat window closed, or another with it open: in again.
+  f.chatOpen = false;
+  EnterCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter 音乐"}));
+  f.calls.clear();
+  f.chatOpen = true;
+  f.current = "旅游";
+  EnterCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter 音乐"}));
+  f.calls.clear();
   // Items are not categories.
   CMyNode item;
   item.m_nKind = UrlItem;
@@ -181,4 +211,32 @@ TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &cat, false, ui));
   EXPECT_EQ(f.calls, std::vector<std::string>{"drop http://a.example/ Reserved"});
   EXPECT_EQ(1u, ui.posts.size());
+}
+
+TEST(CircleService, OfTheNetworkStateReadsItAndActsOnIt) {
+  CMyNodeList tree;
+  qbtest::CRecordingUi ui;
+  qb::CNetConfig nowhere;
+  nowhere.serverHost = "";
+  nowhere.fallbackHost = "";
+  qb::CNetState net(tree, ui, nowhere);
+  CircleService c = CirclesOf(net);
+  ASSERT_TRUE(c.loggedIn && c.currentCircle && c.chatOpen && c.enterCircle && c.leaveCurrentCircle &&
+              c.dropOutOfCircle);
+  EXPECT_FALSE(c.loggedIn());
+  EXPECT_FALSE(c.chatOpen());
+  qb::NetStateTestAccess::LoggedIn(net) = true;
+  net.Circles().SetChatWindowOpen(true);
+  EXPECT_TRUE(c.loggedIn());
+  EXPECT_TRUE(c.chatOpen());
+  EXPECT_EQ("您还未指定要进入的圈", c.currentCircle());
+  // Entering makes the node the requesting one; with no server nothing goes out (7051).
+  CMyNode cat = Category("旅游");
+  EXPECT_EQ(7051, c.enterCircle(&cat));
+  EXPECT_EQ(&cat, net.Circles().RequestingNode());
+  EXPECT_EQ(0, c.dropOutOfCircle(&cat));
+  // Leaving with the chat window open closes it (0x42A).
+  c.leaveCurrentCircle();
+  ASSERT_EQ(1u, ui.posts.size());
+  EXPECT_EQ(0x42Au, ui.posts[0].msg);
 }

@@ -85,3 +85,21 @@ TEST(DropRanges, AreTwoPixelsOffThePanelChecks) {
   EXPECT_TRUE(InItemDropRange(1024, 694));
   EXPECT_FALSE(InItemDropRange(1025, 100));
 }
+
+TEST(DropRanges, EveryEdgeHoldsItsLastPixelAndNotTheNext) {
+  struct Range {
+    bool (*in)(int, int);
+    int left, top, right, bottom;
+  } ranges[] = {{InTabPanel, 0, 16, 199, 673}, {InTabDropRange, 0, 18, 199, 675}, {InItemDropRange, 200, 18, 1024, 694}};
+  for (const Range& r : ranges) {
+    int midX = (r.left + r.right) / 2, midY = (r.top + r.bottom) / 2;
+    EXPECT_TRUE(r.in(r.left, midY)) << r.left;
+    EXPECT_FALSE(r.in(r.left - 1, midY)) << r.left;
+    EXPECT_TRUE(r.in(r.right, midY)) << r.right;
+    EXPECT_FALSE(r.in(r.right + 1, midY)) << r.right;
+    EXPECT_TRUE(r.in(midX, r.top)) << r.top;
+    EXPECT_FALSE(r.in(midX, r.top - 1)) << r.top;
+    EXPECT_TRUE(r.in(midX, r.bottom)) << r.bottom;
+    EXPECT_FALSE(r.in(midX, r.bottom + 1)) << r.bottom;
+  }
+}

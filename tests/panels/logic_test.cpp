@@ -124,6 +124,9 @@ TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
 
   CMyNode* prog = Add(list, "prog", ProgramCategory, nullptr, 0);
   EXPECT_EQ(DeleteCategoryNode(list, prog, true, ui), kNotDeleted);
+  size_t boxes = ui.boxes.size();
+  EXPECT_EQ(DeleteCategoryNode(list, nullptr, true, ui), kNotDeleted);
+  EXPECT_EQ(ui.boxes.size(), boxes);
   EXPECT_EQ(list.FindNode("prog", ProgramCategory), prog);
   EXPECT_EQ(ui.boxes.size(), 2u);
 }

@@ -166,8 +166,10 @@ TEST(OpenItem, DecisionsForEveryKindOfItem) {
   prog.m_strName = "tool.lnk";
   EXPECT_EQ(DecideOpenItem(prog, ui),
             (OpenAction{OpenAction::Run, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE", os::kShowMaximized}));
-  prog.m_strName = "TOOL.LNK";  // the ending is compared without case; the file is the same on Windows
-  EXPECT_NE(DecideOpenItem(prog, ui).kind, OpenAction::None);
+  prog.m_strName = "TOOL.LNK";  // the ending is compared without case
+  qbtest::WriteFileBytes(dir / "TOOL.LNK", MakeLink(LinkSpec()));  // the same file on Windows
+  EXPECT_EQ(DecideOpenItem(prog, ui),
+            (OpenAction{OpenAction::Run, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE", os::kShowMaximized}));
   prog.m_strName = "letter.lnk";  // a link to a document is opened itself
   EXPECT_EQ(DecideOpenItem(prog, ui), (OpenAction{OpenAction::Open, dir / "letter.lnk", os::kShowMaximized}));
   prog.m_strName = "Microsoft Paint.lnk";  // looks like the table but is not in it
@@ -231,6 +233,11 @@ TEST(Browser, ProgramFromTheOpenCommand) {
   // An unquoted command keeps its drive letter.
   os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
   EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse.exe");
+  // Without ".exe" nothing is cut but the quotation mark.
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "\"C:\\Web\\browse\" %1");
+  EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse\" %1");
+  EXPECT_EQ(ui.boxes.size(), 1u);
+  os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
 
   ShellRecorder shell;
   FakeClock clock;
@@ -270,6 +277,18 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   EXPECT_EQ(g_shell[3].target, "D:\\Q\\offline-page\\newsexampleab.html");
   EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
   EXPECT_EQ(item.m_nVisits, 2);
+  // Both are for web addresses only: a program item opens nothing and keeps its count.
+  CMyNode program;
+  program.m_nKind = ProgramItem;
+  program.m_strName = "计算器";
+  program.m_strAddress = "C:\\Windows\\";
+  program.m_bScript = 1;
+  int visits = program.m_nVisits;
+  OpenItemInNewWindow(program, "D:\\Q\\", ui);
+  ViewOfflinePage(program, "D:\\Q\\", ui);
+  EXPECT_EQ(g_shell.size(), 4u);
+  EXPECT_EQ(program.m_nVisits, visits);
+  EXPECT_EQ(played.size(), 1u);
   SetScriptPlayer(nullptr);
 
   g_shell.clear();

@@ -143,6 +143,35 @@ TEST(SiteIcon, CachePathFromTheHomeFolder) {
   EXPECT_EQ(none.substr(none.size() - empty.size()), empty);
 }
 
+TEST(SiteIcon, CachePathTakesAtMostTenAndAHundredBytesOfTheHomeValues) {
+  // The values are read into buffers of 10 and 100 bytes, their terminating
+  // zero included: 9 and 99 bytes of text at most.
+  qbtest::TempDir d;
+  os::SetRegistryFolder(os::NativePath(d / "reg"));
+  const std::string key = "Volatile Environment";
+  std::string oldDrive, oldPath;
+  bool hadDrive = os::RegReadString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  bool hadPath = os::RegReadString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  const std::string tail = "\\Local Settings\\Temporary Internet Files\\www.example.html";
+  std::string paths[4];
+  const char* drives[] = {"D:", "012345678", "0123456789", "D:"};
+  const size_t pathSizes[] = {99, 1, 1, 100};
+  for (int i = 0; i < 4; ++i) {
+    os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", drives[i]);
+    os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", "\\" + std::string(pathSizes[i] - 1, 'p'));
+    paths[i] = CachedPagePath("http://www.example.org/");
+  }
+  // Put the machine's own values back before checking.
+  if (hadDrive) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEDRIVE");
+  if (hadPath) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEPATH");
+  EXPECT_EQ("D:\\" + std::string(98, 'p') + tail, paths[0]);
+  EXPECT_EQ("012345678\\" + tail, paths[1]);
+  EXPECT_EQ("012345678\\" + tail, paths[2]);
+  EXPECT_EQ("D:\\" + std::string(98, 'p') + tail, paths[3]);
+}
+
 TEST(Download, AnIconIsWrittenWhole) {
   std::string icon = IconBytes(40000);  // more than two blocks
   CLoopbackServer server(Answer("200 OK", "image/x-icon", icon));

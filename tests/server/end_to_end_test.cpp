@@ -1,14 +1,20 @@
 // The real qimbo-server process on loopback, with clients on their own
 // loopback addresses speaking the program's messages over plain UDP.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <regex>
 
 #include "base/cipher.h"
 #include "os/os.h"
 #include "server_cli.h"
+#include "storage.h"
 #include "test_client.h"
 #include "testutil.h"
 
@@ -110,7 +116,10 @@ TEST_F(EndToEnd, LoginAndRefusal) {
   std::string log = server.Log();
   EXPECT_NE(std::string::npos, log.find("refused login of user 100")) << log;
   EXPECT_NE(std::string::npos, log.find("login user 100 from 127.0.0.2")) << log;
-  EXPECT_NE(std::string::npos, log.find("stopped;")) << log;
+  // Two logins came in; a refusal, the welcome and its three news went out.
+  EXPECT_NE(std::string::npos, log.find("stopped; 2 datagrams received, dropped 0 malformed, 0 oversized, 0 unknown; "
+                                        "1 requests refused; 5 datagrams sent"))
+      << log;
 }
 
 TEST_F(EndToEnd, UploadThenDownloadReproducesA1320NodeTree) {
@@ -283,6 +292,59 @@ TEST_F(EndToEnd, TenThousandBadDatagramsLeaveTheServerUpAndAnswering) {
   size_t at = log.find("stopped; ");
   ASSERT_NE(std::string::npos, at) << log;
   EXPECT_GE(std::stoull(log.substr(at + 9)), 10000u + 500 + 1);
+}
+
+// The server's own command line: what it refuses before it serves, and the
+// real password hash that "user add" makes unless told otherwise.
+TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
+  TempDir dir;
+  std::string db = os::NativePath(dir / "cli.db"), scratch = os::NativePath(dir / "out.txt"), out;
+  auto serve = [&](std::vector<std::string> words) {
+    std::vector<std::string> args = {QIMBO_SERVER_EXE, "serve", "--db", db};
+    args.insert(args.end(), words.begin(), words.end());
+    return RunCapture(args, scratch, out, 5000);
+  };
+  // A command line it cannot take: exit code 2; a value it cannot use: 1.
+  EXPECT_EQ(2, serve({"extra"}));
+  EXPECT_NE(std::string::npos, out.find("qimbo-server: serve takes no words: extra")) << out;
+  EXPECT_EQ(1, serve({"--version", "0"}));
+  EXPECT_NE(std::string::npos, out.find("--version needs a non-zero number")) << out;
+  EXPECT_EQ(1, serve({"--version", "7x"}));
+  EXPECT_EQ(1, serve({"--port-base", "65531"}));  // five ports must fit below 65536
+  EXPECT_NE(std::string::npos, out.find("bad --port-base")) << out;
+  EXPECT_EQ(1, serve({"--client-port-base", "0"}));
+  EXPECT_NE(std::string::npos, out.find("bad --client-port-base")) << out;
+  EXPECT_EQ(2, serve({"--listen"}));
+  EXPECT_NE(std::string::npos, out.find("--listen needs a value")) << out;
+  EXPECT_EQ(2, serve({"--cheap-hash"}));
+  EXPECT_NE(std::string::npos, out.find("unknown option --cheap-hash")) << out;
+  EXPECT_EQ(1, serve({"--listen", "127.0.0.256"}));
+  EXPECT_NE(std::string::npos, out.find("not an IPv4 address: 127.0.0.256")) << out;
+  // A port of the five already taken.
+  int taken = socket(AF_INET, SOCK_DGRAM, 0);
+  struct sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, bind(taken, (struct sockaddr*)&sa, sizeof sa));
+  ASSERT_EQ(0, getsockname(taken, (struct sockaddr*)&sa, &len));
+  int port = ntohs(sa.sin_port);
+  EXPECT_EQ(1, serve({"--listen", "127.0.0.1", "--port-base", std::to_string(port - 4)}));
+  close(taken);
+  EXPECT_NE(std::string::npos, out.find("cannot listen on 127.0.0.1:" + std::to_string(port))) << out;
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "frobnicate"}, scratch, out, 5000));
+  EXPECT_NE(std::string::npos, out.find("usage:")) << out;
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "user", "--db", db}, scratch, out, 5000));
+  EXPECT_NE(std::string::npos, out.find("user needs a command")) << out;
+
+  ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "user", "add", "500", "pw", "--db", db}, scratch, out)) << out;
+  std::string error;
+  std::unique_ptr<qsrv::IStorage> storage = qsrv::OpenSqliteStorage(db, error);
+  ASSERT_TRUE(storage) << error;
+  qsrv::UserRecord u;
+  ASSERT_TRUE(storage->FindUser(500, u));
+  EXPECT_EQ(0u, u.hash.find("$argon2id$v=19$m=65536,t=2,p=1$")) << u.hash;
 }
 
 // The command-line tool runs the program's network code without windows.

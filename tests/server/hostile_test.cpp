@@ -322,6 +322,11 @@ TEST(RefusalLog, AddressesAreCountedUpToTheirBoundThenAsMoreThan) {
   log.Flush(20010);
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("65537 more refused pings (no) from more than 65536 addresses in the last 10 s", lines[2]);
+  // The next interval counts its addresses afresh.
+  log.Note("pings (no)", "refused ping", 7, 20011);
+  log.Flush(30010);
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("1 more refused pings (no) from 1 address in the last 10 s", lines[3]);
 }
 
 // ---- leave-words ------------------------------------------------------------------

@@ -259,6 +259,9 @@ class TwoInstances : public ::testing::Test {
     ASSERT_TRUE(a.Start(db, ea)) << a.Log();
     b.SetListen(Loop(50), a.Ports());
     ASSERT_TRUE(b.Start(db, eb)) << b.Log();
+    // Each names itself where it says what it serves from.
+    EXPECT_NE(std::string::npos, a.Log().find("://..., instance A\n")) << a.Log();
+    EXPECT_NE(std::string::npos, b.Log().find("://..., instance B\n")) << b.Log();
   }
   void TearDown() override {
     if (a.Running()) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "base/cipher.h"
 #include "server_cli.h"
@@ -27,6 +28,8 @@ TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
   EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
   EXPECT_EQ("VER", s[1].type);
   EXPECT_EQ("1061", s[1].f.at(0));
+  // The news go to the program's first port, whatever port the request came in on.
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(0, s[i].k) << i;
   EXPECT_EQ("CHATAD", s[2].type);
   EXPECT_EQ("http://ad.example.com/", s[2].f.at(0));
   EXPECT_EQ("CHAT", s[3].type);
@@ -142,6 +145,32 @@ TEST_F(ServerCore, ALoginFromTheSameAddressEndsTheOtherUsersSession) {
   EXPECT_EQ(1u, server->SessionCount());
 }
 
+TEST_F(ServerCore, SessionsAreBoundedAndALoginBeyondTheBoundIsRefused) {
+  EXPECT_EQ(10000u, ServerOptions().maxSessions);
+  opt.maxSessions = 2;
+  Restart();
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  Send(C, 0, 5, qb::MsgLogin(300, "pw300"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_TRUE(Logged("login of user 300: too many sessions"));
+  EXPECT_FALSE(server->IsOnline(300));
+  // Nor does a keep-alive with the right password open one beyond the bound.
+  size_t refused = server->Counters().refused;
+  Send(C, 0, 6, qb::MsgKeepAlive(300, "pw300"));
+  EXPECT_EQ(refused + 1, server->Counters().refused);
+  EXPECT_TRUE(Logged("refused keep-alive for user 300: too many sessions"));
+  EXPECT_FALSE(server->IsOnline(300));
+  // Logging in again over one's own session takes no new one.
+  Login(B, 200, "pw200");
+  // One leaves: room again.
+  Send(A, 0, 6, qb::MsgLogout(100, "secret"));
+  Login(C, 300, "pw300");
+  EXPECT_EQ(2u, server->SessionCount());
+}
+
 TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
   CDeferredCheck check;
   server.reset(new CServer(*storage, out, opt, &check));
@@ -182,6 +211,28 @@ TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
   ASSERT_FALSE(s.empty());
   EXPECT_EQ(9, s.back().n);
   EXPECT_EQ("ALLOWED", s.back().f.at(1));
+}
+
+TEST_F(ServerCore, APasswordLongerThanTwentyBytesNeverReachesTheSlowCheck) {
+  // Passwords are 1 to 20 bytes: a longer one is refused unchecked, on login
+  // and on the keep-alive that reopens a session.
+  AddUser(400, std::string(20, 'p'), "max");
+  CDeferredCheck check;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(A, 0, 1, qb::MsgLogin(400, std::string(21, 'p')));
+  Send(B, 1, 2, qb::MsgKeepAlive(400, std::string(21, 'p')));
+  EXPECT_TRUE(check.pending.empty());
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(A, s[0].address);
+  EXPECT_EQ("LGI", s[0].type);
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_EQ(2u, server->Counters().refused);
+  // Twenty bytes exactly go to the check and log in.
+  Send(C, 0, 3, qb::MsgLogin(400, std::string(20, 'p')));
+  ASSERT_EQ(1u, check.pending.size());
+  check.Answer(0);
+  EXPECT_TRUE(server->IsOnline(400));
 }
 
 // ---- transfers ----------------------------------------------------------------
@@ -241,6 +292,8 @@ TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
   Send(A, 0, 501, qb::MsgFavUpNode(newTree[0]));
   Send(A, 0, 502, qb::MsgLogout(100, "secret"));
   Take();
+  EXPECT_TRUE(Logged("upload of user 100 dropped: session ended"));
+  EXPECT_FALSE(Logged("download of user 100 dropped"));
   std::vector<qb::NodeWire> stored;
   ASSERT_TRUE(storage->LoadTree(100, stored));
   ASSERT_EQ(5u, stored.size());
@@ -274,9 +327,17 @@ TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
 TEST_F(Transfer, AWrongPasswordOrAnAbsurdCountGetsNoPermission) {
   Send(A, 0, 10, qb::MsgFavUpCount(3, 100, "wrong"));
   Send(A, 0, 11, qb::MsgFavUpCount(0, 100, "secret"));
-  Send(A, 0, 12, qb::MsgFavUpCount(opt.maxTreeNodes + 1, 100, "secret"));
+  Send(A, 0, 12, qb::MsgFavUpCount(20001, 100, "secret"));
   Send(A, 0, 13, qb::MsgFavUpCount(-5, 100, "secret"));
   EXPECT_TRUE(Take().empty());
+  EXPECT_EQ(4u, server->Counters().refused);
+  // One node and 20000 nodes are uploads.
+  for (int32_t count : {1, 20000}) {
+    Send(A, 0, 14, qb::MsgFavUpCount(count, 100, "secret"));
+    std::vector<Sent> s = Take();
+    ASSERT_EQ(1u, s.size()) << count;
+    EXPECT_EQ("ALLOWED", s[0].f.at(1)) << count;
+  }
   EXPECT_EQ(4u, server->Counters().refused);
 }
 
@@ -388,6 +449,52 @@ TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
   EXPECT_EQ(count + 2, Take().at(0).n);
 }
 
+TEST_F(Transfer, ReadyAndNodeAcknowledgementsWithoutADownloadAreIgnored) {
+  ASSERT_TRUE(Upload(MakeSampleTree(2)));
+  // No download under way: whatever number they carry, they get no answer.
+  for (int32_t n = -1; n < 3; ++n) {
+    Send(A, 0, n, qb::MsgFavDownReady());
+    Send(A, 0, n, qb::MsgFavDownNodeOk());
+  }
+  EXPECT_TRUE(Take().empty());
+  // Nor once a download has ended with its last acknowledgement.
+  Send(A, 0, 80, qb::MsgFavDownReq(100, "secret"));
+  int32_t count = Take().at(0).n;
+  Send(A, 0, count, qb::MsgFavDownReady());
+  Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
+  Send(A, 0, count + 2, qb::MsgFavDownNodeOk());
+  EXPECT_EQ(2u, Take().size());  // node 1 and node 2, nothing after the last
+  EXPECT_TRUE(Logged("download of 2 nodes by user 100 done"));
+  Send(A, 0, count, qb::MsgFavDownReady());
+  Send(A, 0, count + 3, qb::MsgFavDownNodeOk());
+  now += 10 * 1000;
+  server->OnTick(now);
+  EXPECT_TRUE(Take().empty());
+  // A download cut short by the logout is logged as such.
+  EXPECT_FALSE(Logged("download of user 100 dropped"));
+  Send(A, 0, 90, qb::MsgFavDownReq(100, "secret"));
+  Send(A, 0, 91, qb::MsgLogout(100, "secret"));
+  EXPECT_TRUE(Logged("download of user 100 dropped: session ended"));
+  EXPECT_FALSE(Logged("upload of user 100 dropped"));
+}
+
+TEST_F(Transfer, AnUploadIsStagedUpToEightMebibytes) {
+  ASSERT_TRUE(Upload(MakeSampleTree(2)));
+  // Nodes of about 60 KB each (a 30 KB address, ciphered): 130 of them (7.8 MB)
+  // fit, 150 (9.0 MB) do not.
+  auto bigTree = [](int count) {
+    std::vector<qb::NodeWire> tree = MakeSampleTree(count);
+    for (int i = 0; i < count; ++i) tree[i].address = "http://h/" + std::string(30000, 'a' + i % 26);
+    return tree;
+  };
+  EXPECT_FALSE(Upload(bigTree(150), 1000));
+  EXPECT_TRUE(Logged("too large"));
+  EXPECT_EQ(2, storage->CountTree(100));
+  Take();
+  EXPECT_TRUE(Upload(bigTree(130), 2000));
+  EXPECT_EQ(130, storage->CountTree(100));
+}
+
 // ---- circles, leave-words -------------------------------------------------------
 
 TEST_F(ServerCore, CircleListNamesOnlineMembersWithAddressesAndOfflineOnesWithout) {
@@ -474,6 +581,20 @@ TEST_F(ServerCore, LeaveWordsWaitForTheirAddresseeAndAreHandedOutOnce) {
   EXPECT_NE(std::string::npos, s[0].f.at(2).find("\xD5\xC5\xC8\xFD(100)"));
   Send(B, 0, 3, qb::MsgReqWords(200));
   EXPECT_TRUE(Take().empty());
+  // The header names the sender and when he left the words, in local time.
+  const char* tz = getenv("TZ");
+  std::string savedTz = tz ? tz : "";
+  setenv("TZ", "UTC", 1);
+  tzset();
+  Login(A, 100, "secret");
+  Send(A, 0, 8, qb::MsgLeaveWord(100, 200, text));
+  Send(B, 0, 4, qb::MsgReqWords(200));
+  s = Take();
+  if (tz) setenv("TZ", savedTz.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("\r\n\xD5\xC5\xC8\xFD(100)  2023-11-14 22:13\r\n", s[0].f.at(2));  // 1700000000
 }
 
 TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
@@ -490,6 +611,203 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(0u, got.size() % 2);
   EXPECT_EQ(text.substr(0, got.size()), got);
   EXPECT_GT(got.size(), 800u);
+}
+
+TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
+  Login(A, 100, "secret");
+  LeaveWord w;
+  w.from = 300;
+  w.text = "old";
+  for (int i = 0; i < 99; ++i) ASSERT_TRUE(storage->AddLeaveWord(200, w));
+  Send(A, 0, 5, qb::MsgLeaveWord(100, 200, "the hundredth"));
+  EXPECT_EQ(100, storage->CountLeaveWords(200));
+  EXPECT_FALSE(Logged("mailbox full"));
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 200, "one too many"));
+  EXPECT_EQ(100, storage->CountLeaveWords(200));
+  EXPECT_TRUE(Logged("leave-word from 100 to 200: mailbox full"));
+  // Empty words are not stored at all.
+  Send(A, 0, 7, qb::MsgLeaveWord(100, 300, ""));
+  EXPECT_EQ(0, storage->CountLeaveWords(300));
+  EXPECT_TRUE(Logged("leave-word from 100 to 300: empty"));
+}
+
+TEST_F(ServerCore, ACircleNeedsAKeyOfOneToTwoHundredAndFiftyBytes) {
+  Login(A, 100, "secret");
+  // Written out by hand: the program's own request never carries more than 200 bytes of key.
+  auto up = [](const std::string& key) { return "<GROUP><UPNODE><100><n><0><" + key + "><><><Reserved>"; };
+  Send(A, 0, 1, up(""));
+  Send(A, 0, 2, up(std::string(251, 'k')));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ("FAILED", s[0].f.at(1));
+  EXPECT_EQ("FAILED", s[1].f.at(1));
+  EXPECT_TRUE(Logged("circle request of user 100: bad circle key"));
+  EXPECT_EQ(0, storage->CountMemberships(100));
+  // One byte and 250 bytes are keys.
+  Send(A, 0, 3, up("k"));
+  Send(A, 0, 4, up(std::string(250, 'k')));
+  s = Take();
+  ASSERT_EQ(4u, s.size());
+  EXPECT_EQ("OK", s[0].f.at(1));
+  EXPECT_EQ("LIST", s[1].f.at(0));
+  EXPECT_EQ("OK", s[2].f.at(1));
+  EXPECT_EQ(std::string(250, 'k'), s[3].f.at(2));
+  EXPECT_EQ(2, storage->CountMemberships(100));
+}
+
+// The real storage, with the operations a test names failing, as a full or
+// broken disk makes them fail.
+class CFailingStorage : public IStorage {
+ public:
+  explicit CFailingStorage(IStorage& real) : r(real) {}
+  std::set<std::string> failing;
+  bool AddUser(const UserRecord& u) override { return r.AddUser(u); }
+  bool SetPasswordHash(int32_t u, const std::string& h) override { return r.SetPasswordHash(u, h); }
+  bool DeleteUser(int32_t u) override { return r.DeleteUser(u); }
+  bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
+    return r.AccountChangesSince(seen, users);
+  }
+  bool FindUser(int32_t u, UserRecord& out) override { return r.FindUser(u, out); }
+  bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
+  bool ReplaceTree(int32_t u, const std::vector<qb::NodeWire>& n) override {
+    return !failing.count("ReplaceTree") && r.ReplaceTree(u, n);
+  }
+  bool LoadTree(int32_t u, std::vector<qb::NodeWire>& out) override {
+    return !failing.count("LoadTree") && r.LoadTree(u, out);
+  }
+  int CountTree(int32_t u) override { return r.CountTree(u); }
+  bool AddMember(const std::string& k, int32_t u) override { return !failing.count("AddMember") && r.AddMember(k, u); }
+  bool RemoveMember(const std::string& k, int32_t u) override {
+    return !failing.count("RemoveMember") && r.RemoveMember(k, u);
+  }
+  bool ListMembers(const std::string& k, std::vector<int32_t>& out) override { return r.ListMembers(k, out); }
+  int CountMemberships(int32_t u) override { return r.CountMemberships(u); }
+  bool AddLeaveWord(int32_t to, const LeaveWord& w) override {
+    return !failing.count("AddLeaveWord") && r.AddLeaveWord(to, w);
+  }
+  int CountLeaveWords(int32_t to) override { return r.CountLeaveWords(to); }
+  int CountLeaveWordsFrom(int32_t to, int32_t from) override { return r.CountLeaveWordsFrom(to, from); }
+  int SchemaVersion() override { return r.SchemaVersion(); }
+  bool TakeLeaveWords(int32_t to, std::vector<LeaveWord>& out) override {
+    return !failing.count("TakeLeaveWords") && r.TakeLeaveWords(to, out);
+  }
+
+ private:
+  IStorage& r;
+};
+
+TEST_F(ServerCore, AStorageFailureIsLoggedAndAnsweredAsAFailure) {
+  CFailingStorage failing(*storage);
+  failing.failing = {"ReplaceTree", "LoadTree", "AddMember", "RemoveMember", "AddLeaveWord", "TakeLeaveWords"};
+  ASSERT_TRUE(storage->ReplaceTree(100, MakeSampleTree(2)));
+  ASSERT_TRUE(storage->AddMember("k", 100));
+  ASSERT_TRUE(storage->AddLeaveWord(100, {200, 5, "kept"}));
+  server.reset(new CServer(failing, out, opt));
+  Login(A, 100, "secret");
+  // The last node of an upload is not acknowledged when the tree cannot be stored.
+  std::vector<qb::NodeWire> tree = MakeSampleTree(2);
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 11, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 12, qb::MsgFavUpNode(tree[1]));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ(11, s[1].n);
+  EXPECT_TRUE(Logged("error: cannot store the tree of user 100"));
+  Send(A, 0, 13, qb::MsgFavUpNode(tree[1]));  // the upload is over
+  EXPECT_TRUE(Take().empty());
+  // A tree that cannot be read is no tree to download.
+  Send(A, 0, 14, qb::MsgFavDownReq(100, "secret"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("INVALID", s[0].f.at(2));
+  EXPECT_TRUE(Logged("error: cannot read the tree of user 100"));
+  // Circles.
+  Send(A, 0, 15, qb::MsgGroupUpNode(100, "n", 0, "c", "", "", "Reserved"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("FAILED", s[0].f.at(1));
+  EXPECT_TRUE(Logged("circle request of user 100: cannot store the membership"));
+  Send(A, 0, 16, qb::MsgGroupDropOut("k", 100));
+  EXPECT_TRUE(Logged("error: cannot remove a circle membership"));
+  EXPECT_FALSE(Logged("left \"k\""));
+  // Leave-words.
+  Send(A, 0, 17, qb::MsgLeaveWord(100, 200, "hello"));
+  EXPECT_TRUE(Logged("error: cannot store leave-word from 100 to 200"));
+  Send(A, 0, 18, qb::MsgReqWords(100));
+  EXPECT_TRUE(Take().empty());
+  EXPECT_TRUE(Logged("error: cannot read the leave-words of user 100"));
+  // Nothing was lost on the way.
+  EXPECT_EQ(2, storage->CountTree(100));
+  EXPECT_EQ(1, storage->CountMemberships(100));
+  EXPECT_EQ(1, storage->CountLeaveWords(100));
+  EXPECT_EQ(0, storage->CountLeaveWords(200));
+}
+
+// The real storage shared with other instances that never answer: records
+// what this instance tells the cluster.
+class CRecordingCluster : public CFailingStorage, public ICluster {
+ public:
+  explicit CRecordingCluster(IStorage& real) : CFailingStorage(real) {}
+  std::vector<std::vector<int32_t>> touched;
+  std::vector<uint64_t> expired;
+  const std::string& Instance() const override { return name; }
+  bool SetPresence(int32_t, uint32_t, const std::string&, std::string& previous) override {
+    previous.clear();
+    return true;
+  }
+  bool TouchPresence(const std::vector<int32_t>& users) override {
+    touched.push_back(users);
+    return true;
+  }
+  bool DropPresence(int32_t) override { return true; }
+  bool OthersOnline(uint64_t, std::vector<Presence>&) override { return true; }
+  bool FindOnline(int32_t, uint64_t, Presence&) override { return false; }
+  bool ExpirePresence(uint64_t maxAgeMs) override {
+    expired.push_back(maxAgeMs);
+    return true;
+  }
+  bool Notify(const std::string&, const std::string&) override { return true; }
+  int EventFd() override { return -1; }
+  void TakeEvents(std::vector<std::string>&) override {}
+
+ private:
+  std::string name = "t";
+};
+
+TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {
+  opt.accountPollMs = 1;  // every tick looks
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));  // 45 min time-out: once a minute
+  Login(A, 100, "secret");                          // at 1000
+  auto keepAliveAndTick = [&](uint64_t at) {
+    now = at;
+    Send(A, 0, 2, qb::MsgKeepAlive(100, "secret"));
+    server->OnTick(now);
+  };
+  keepAliveAndTick(60999);
+  EXPECT_TRUE(cluster.touched.empty());
+  ASSERT_FALSE(cluster.expired.empty());
+  EXPECT_EQ(2700000u, cluster.expired.back());
+  keepAliveAndTick(61000);
+  ASSERT_EQ(1u, cluster.touched.size());
+  EXPECT_EQ(std::vector<int32_t>{100}, cluster.touched[0]);
+  keepAliveAndTick(120999);
+  EXPECT_EQ(1u, cluster.touched.size());
+  keepAliveAndTick(121000);
+  EXPECT_EQ(2u, cluster.touched.size());
+
+  // A short time-out: a quarter of it, 25 s of 100 s.
+  opt.sessionTimeoutMs = 100000;
+  CRecordingCluster quick(*storage);
+  now = 1000;
+  server.reset(new CServer(quick, out, opt));
+  Login(A, 100, "secret");
+  keepAliveAndTick(25999);
+  EXPECT_TRUE(quick.touched.empty());
+  keepAliveAndTick(26000);
+  EXPECT_EQ(1u, quick.touched.size());
+  ASSERT_FALSE(quick.expired.empty());
+  EXPECT_EQ(100000u, quick.expired.back());
 }
 
 TEST_F(ServerCore, RandomMessagesOfEveryKindKeepTheServerConsistent) {

@@ -200,11 +200,23 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_FALSE(run({"add", "5", "123456789012345678901"}));  // more than the program can send
   EXPECT_FALSE(run({"add", "5", ""}));
   EXPECT_FALSE(run({"add", "5", "pw", "a<b>"}));
+  EXPECT_FALSE(run({"add", "5", "pw", "\xFF\xFE"}));
+  EXPECT_EQ("the nickname is not valid text", error);
+  EXPECT_FALSE(run({"add", "5", "\xC3"}));
+  EXPECT_EQ("the password is not valid text", error);
+  EXPECT_FALSE(run({"add", "5", "pw", std::string(33, 'n')}));
+  EXPECT_FALSE(s->FindUser(5, u));
+  // Twenty bytes of password and 32 of nickname are the most, and are taken.
+  ASSERT_TRUE(run({"add", "5", std::string(20, 'p'), std::string(32, 'n')})) << error;
+  ASSERT_TRUE(s->FindUser(5, u));
+  EXPECT_EQ(std::string(32, 'n'), u.nickname);
+  ASSERT_TRUE(run({"del", "5"}));
   ASSERT_TRUE(run({"passwd", "12345", "new"}));
   ASSERT_TRUE(s->FindUser(12345, u));
   EXPECT_TRUE(VerifyPassword(u.hash, "new"));
   EXPECT_FALSE(VerifyPassword(u.hash, "\xC3\xDC\xC2\xEBpw"));
   EXPECT_FALSE(run({"passwd", "777", "new"}));
+  EXPECT_EQ("no user 777", error);
   ASSERT_TRUE(run({"add", "99", "pw"}));
   out.str("");
   ASSERT_TRUE(run({"list"}));

@@ -2,7 +2,8 @@
 if(NOT WIN32)
   add_executable(test_server server/server_core_test.cpp server/storage_test.cpp server/end_to_end_test.cpp
                  server/test_client.cpp server/hostile_test.cpp server/e2e_hostile_test.cpp
-                 server/program_client_test.cpp server/pg_cluster.cpp server/instances_test.cpp)
+                 server/program_client_test.cpp server/pg_cluster.cpp server/instances_test.cpp
+                 server/login_gate_test.cpp)
   target_link_libraries(test_server PRIVATE qimbo_server_lib qimbo_testutil GTest::gtest_main)
   target_include_directories(test_server PRIVATE ${QIMBO_PQ_INCLUDE})
   target_compile_options(test_server PRIVATE ${QIMBO_FLAGS})

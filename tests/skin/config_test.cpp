@@ -118,6 +118,11 @@ TEST(ConfigFile, PositionalLinesAndEarlyEnd) {
   // An empty file opens and changes nothing.
   s = f.Load("");
   EXPECT_EQ(s.hotkeyText, "Ctrl+S");
+  // An empty first line and a first line of any length are still line 1.
+  s = f.Load("\nFavoriteKey=Alt+F\n");
+  EXPECT_EQ(s.hotkeyText, "Alt+F");
+  s = f.Load(std::string(4096, '[') + "\nFavoriteKey=Alt+G\n");
+  EXPECT_EQ(s.hotkeyText, "Alt+G");
 }
 
 TEST(ConfigFile, ChatTipLineIsAWordAndANumber) {
@@ -173,6 +178,8 @@ TEST(SettingsAtStart, SecondCopyForwardsOnlyUsableHotkeys) {
   ConfigFolder f;
   int m = -1, k = -1;
   EXPECT_EQ(ForwardableHotkey(f.dir.Path(), m, k), 1) << "no configuration: nothing to complain about";
+  EXPECT_EQ(m, 0);
+  EXPECT_EQ(k, 0);
   struct { const char* text; int result, mods, key; } cases[] = {
       {"Ctrl+Shift+X", 2, 6, 'X'}, {"F5", 2, 0, 116}, {"A", 0, 0, 'A'}, {"F12", 0, 0, 0}, {"Alt+F", 0, 1, 0},
   };

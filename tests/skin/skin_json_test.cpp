@@ -89,6 +89,13 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   Fails(WithRecord(0, "{\"colours\": {\"normalText\": \"red\"}}"));
   Fails(WithRecord(0, "{\"colours\": {\"normalText\": \"#12345\"}}"));
   Fails(WithRecord(0, "{\"colours\": {\"normalText\": \"#12345G\"}}"));
+  // The characters just outside each hex range, and the ends of the ranges.
+  for (const char* bad : {"#12345/", "#12345:", "#12345@", "#12345`", "#12345g", " 123456", "#1234567"})
+    Fails(WithRecord(0, std::string("{\"colours\": {\"normalText\": \"") + bad + "\"}}"));
+  SkinSet hex;
+  std::string error;
+  ASSERT_EQ(1, SkinFromJson(WithRecord(0, "{\"colours\": {\"normalText\": \"#09afAF\"}}"), hex, error)) << error;
+  EXPECT_EQ(MakeColour(0x09, 0xAF, 0xAF), hex[0].m_clrNormalText);
   Fails(WithRecord(0, "{\"font\": {\"italic\": 256}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 2147483648}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 99999999999999999999999}}"));

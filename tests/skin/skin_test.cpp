@@ -127,6 +127,23 @@ TEST(SkinRecords, AreaNamesComeFromTheProgram) {
   EXPECT_EQ(EncodeSkinRecords(skins).find("书签区"), std::string::npos) << "names are never stored";
 }
 
+TEST(SkinRecords, TheSettingsDialogsCopyHasEveryPartButTheFont) {
+  SkinSet skins;
+  FillSample(skins);
+  SkinStyle copy = CopySkinLook(skins[3]);
+  EXPECT_FALSE(copy.m_font);
+  EXPECT_EQ(copy.m_clrHoverBack, MakeColour(1, 2, 3));
+  EXPECT_EQ(copy.m_clrHoverText, MakeColour(3, 4, 3));
+  EXPECT_EQ(copy.m_clrNormalBack, MakeColour(5, 6, 3));
+  EXPECT_EQ(copy.m_clrNormalText, MakeColour(7, 8, 3));
+  EXPECT_EQ(copy.m_clrPressedBack, MakeColour(9, 10, 3));
+  EXPECT_EQ(copy.m_clrPressedText, MakeColour(11, 12, 3));
+  EXPECT_EQ(copy.m_nClickMark, 1);
+  EXPECT_EQ(copy.m_nFlat, 0);
+  EXPECT_EQ(copy.m_strImagePath, "D:\\皮肤\\area3.bmp");
+  EXPECT_EQ(copy.m_strAreaName, "程序区");
+}
+
 TEST(SkinRecords, RecordLayoutAndWordOrder) {
   SkinSet skins;
   FillSample(skins);
@@ -197,6 +214,16 @@ TEST(SkinDatabase, FaceNamesUpTo31BytesSurviveAndLongerOnesAreCut) {
   EXPECT_EQ(os::FaceName(d), longChinese.substr(0, 30));
   os::SetFaceName(d, std::string("ab\0cd", 5));
   EXPECT_EQ(os::FaceName(d), "ab");
+  // Lead bytes are 0x81 to 0xFE: a character starting with either end stays whole or goes.
+  const std::string thirty(30, 'a');
+  os::SetFaceName(d, thirty + "\x81\x40");
+  EXPECT_EQ(os::FaceName(d), thirty);
+  os::SetFaceName(d, thirty + "\xFE\xA1");
+  EXPECT_EQ(os::FaceName(d), thirty);
+  os::SetFaceName(d, thirty + "\x80\x41");
+  EXPECT_EQ(os::FaceName(d), thirty + "\x80");
+  os::SetFaceName(d, thirty + "\xFF\x41");
+  EXPECT_EQ(os::FaceName(d), thirty + "\xFF");
 
   // The same through a file: record 0 holds a 40-byte face name.
   std::string bytes = EncodeSkinRecords(skins);
@@ -291,6 +318,11 @@ TEST(SkinDatabase, FontThatCannotBeCreatedIsReportedAndLoadingGoesOn) {
   FillSample(skins);
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
   RefuseFace refuse([](const os::FontDesc& d) { return os::FaceName(d) == "黑体"; });
+  ResetSkins(back);
+  back[1].m_font = os::CFont::Create(MakeFont("Old", -9));
+  ResetSkins(back);
+  ASSERT_EQ(LoadSkin(f.Prog(), "", back, nullptr), 1) << "without a window to tell, loading goes on quietly";
+  EXPECT_FALSE(back[1].m_font);
   ResetSkins(back);
   back[1].m_font = os::CFont::Create(MakeFont("Old", -9));
   ASSERT_EQ(LoadSkin(f.Prog(), "", back, &f.ui), 1);

@@ -268,6 +268,11 @@ TEST(BookmarkHtml, UntitledFoldersLinksSurviveASaveAndALoad) {
 TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("Qimbo? 收藏? ?!", ImportedText(Utf8("Qimbo") + "\xC2\xAE " + Utf8("收藏") + "\xE2\x84\xA2 \xF0\x9F\x98\x80!"));
   EXPECT_EQ("a b", ImportedText("  a\xC2\xA0\t\r\n b \xEF\xBB\xBF"));
+  // Blank are the controls up to the space, DEL and the no-break space; their neighbours are not.
+  EXPECT_EQ("a b", ImportedText("a\x7F" "b"));
+  EXPECT_EQ("a~b", ImportedText("a~b"));
+  EXPECT_EQ("a!b", ImportedText("a!b"));
+  EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b"));
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
 }

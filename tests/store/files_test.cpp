@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include "model/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
@@ -282,6 +287,32 @@ TEST(FavoritesFile, FailedSaveLosesNothing) {
   EXPECT_EQ(FileBytes({C("Older")}), ReadFileBytes(pf.Data(kBackupFileName)));
   os::RemoveFolder(pf.Data("g.sc.new"));
 }
+
+#ifndef _WIN32
+TEST(FavoritesFile, AWriteRefusedHalfWayLeavesNoPartFile) {
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("h.sc"), FileBytes({C("Old")}));
+  CMyNode* cat = new CMyNode;
+  cat->m_strName = "New";
+  cat->m_strAddress = std::string(5000, 'a');
+  cat->m_nKind = UrlCategory;
+  pf.logic.AddNode(cat);
+  // The file system takes 1000 bytes per file and no more, as a full disk would.
+  struct rlimit old;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  struct rlimit small = old;
+  small.rlim_cur = 1000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int saved = pf.logic.SaveFavorites("h.sc");
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(FileBytes({C("Old")}), ReadFileBytes(pf.Data("h.sc")));
+  EXPECT_FALSE(os::FileExists(pf.Data("h.sc.new")));
+  EXPECT_FALSE(os::FileExists(pf.Data(kBackupFileName)));
+}
+#endif
 
 TEST(FavoritesFile, BookmarkFileExportAndImport) {
   ProgramFolder pf;

@@ -200,15 +200,17 @@ TEST(ChromiumImport, AddressesThatCannotOpenFromHereAreLeftOut) {
   std::string json = Bar(Url("script", "javascript:alert(1)") + "," + Url("SCRIPT", "JavaScript:void(0)") + "," +
                          Url("data", "data:text/html,hi") + "," + Url("empty", "") + "," +
                          Url("tab", "http://t/\\tx") + "," + Url("longest", longUrl) + "," +
-                         Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/"));
+                         Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/") + "," +
+                         Url("other scheme", "kata:x"));
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
-  EXPECT_EQ(2, r.items);
+  EXPECT_EQ(3, r.items);
   EXPECT_EQ(6, r.skipped);
   EXPECT_TRUE(Item(list, "longest"));
   EXPECT_TRUE(Item(list, "ftp"));
+  EXPECT_TRUE(Item(list, "other scheme")) << "only its first letter differs from data:";
 }
 
 TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {

@@ -132,6 +132,27 @@ TEST(Import, ParseUrlFile) {
   ASSERT_TRUE(n);
   EXPECT_EQ("", n->m_strAddress);
   delete n;
+  // The 31st counted line is still read, whatever the first line holds.
+  text = "\n";
+  for (int i = 0; i < 30; ++i) text += "Other=" + std::to_string(i) + "\n";
+  text += "URL=http://last/\n";
+  WriteFileBytes(d / "last.url", text);
+  n = ParseUrlFile(d.Path(), "last.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://last/", n->m_strAddress);
+  delete n;
+  // An empty first line is the header all the same.
+  WriteFileBytes(d / "blank.url", "\nURL=http://second/\n");
+  n = ParseUrlFile(d.Path(), "blank.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://second/", n->m_strAddress);
+  delete n;
+  // The last matching line wins, in either order.
+  WriteFileBytes(d / "reverse.url", "[InternetShortcut]\r\nURL=http://url/\r\nBASEURL=http://base/\r\n");
+  n = ParseUrlFile(d.Path(), "reverse.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://base/", n->m_strAddress);
+  delete n;
   // BASEURL= and IconFile= lines do not count toward the 31.
   text = "[x]\n";
   for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\n";
@@ -179,10 +200,10 @@ TEST(Import, DesktopAndStartMenu) {
   qbtest::CRecordingUi ui;
   CMyNodeList list;
   int next = 1;
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "All Users"));
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "me", next, &ui));
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "All Users", next, &ui));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "me"));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "All Users"));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "me", next, &ui));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "All Users", next, &ui));
   EXPECT_TRUE(ui.boxes.empty());
 
   CMyNode* desk = list.FindNode("桌面", ProgramCategory);
@@ -220,9 +241,14 @@ TEST(Import, EmptyDesktopStillHasItsCategory) {
   Profile p;
   p.MakeFolders(DesktopFolder(p.profiles, "me"));
   CMyNodeList list;
-  EXPECT_TRUE(ImportDesktop(list, p.profiles, "me"));
+  EXPECT_EQ(1, ImportDesktop(list, p.profiles, "me"));
   ASSERT_EQ(1u, list.GetCount());
   EXPECT_EQ("桌面", list.GetAt(0)->m_strName);
+  // A desktop folder that is not there at all: the category, no items, success.
+  CMyNodeList none;
+  EXPECT_EQ(1, ImportDesktop(none, p.profiles, "nobody"));
+  ASSERT_EQ(1u, none.GetCount());
+  EXPECT_EQ(p.profiles + "\\nobody", none.GetAt(0)->m_strAddress);
 }
 
 TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "base/archive.h"
 #include "base/cipher.h"
 #include "store/node.h"
 
@@ -34,14 +35,14 @@ TEST(NodeList, AddNodeDuplicateRules) {
   ASSERT_TRUE(list.AddNode(a));
   ASSERT_TRUE(list.AddNode(b));
   // Same name and URL under different categories: both stay.
-  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", a)));
-  EXPECT_TRUE(list.AddNode(Item("sina", "http://sina.com.cn", b)));
+  EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", a)));
+  EXPECT_EQ(1, list.AddNode(Item("sina", "http://sina.com.cn", b)));
   // The same again under the same category is refused (and freed by the list).
   CMyNode* dup = Item("sina", "http://sina.com.cn", a);
   EXPECT_FALSE(list.AddNode(dup));
   // A web category named like a program category is another kind.
   ASSERT_TRUE(list.AddNode(Cat("桌面", ProgramCategory)));
-  EXPECT_TRUE(list.AddNode(Cat("桌面", UrlCategory)));
+  EXPECT_EQ(1, list.AddNode(Cat("桌面", UrlCategory)));
   CMyNode* dupCat = Cat("News", UrlCategory, "other address");
   EXPECT_FALSE(list.AddNode(dupCat));
   EXPECT_FALSE(list.AddNode(nullptr));
@@ -205,6 +206,17 @@ TEST(NodeList, SlotsAndMoves) {
   for (int s = 0; s < 30; ++s)
     if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
   EXPECT_EQ(4, list.FirstFreeItemSlot(a));
+  {
+    // The last slot, 29, when it is the only free one; slots outside 0..29 take none.
+    CMyNodeList full;
+    CMyNode* d = Cat("D");
+    full.AddNode(d);
+    for (int s = -1; s < 29; ++s) full.AddNode(Item("j" + std::to_string(s), "u", d, s));
+    full.AddNode(Item("j30", "u", d, 30));
+    EXPECT_EQ(29, full.FirstFreeItemSlot(d));
+    EXPECT_TRUE(full.IsSlotFree(29, d));
+    EXPECT_FALSE(full.IsSlotFree(0, d));
+  }
   EXPECT_FALSE(list.IsSlotFree(3, a));
   EXPECT_TRUE(list.IsSlotFree(3, b));
   EXPECT_EQ(29, list.CountChildren(a));
@@ -278,6 +290,46 @@ TEST(NodeRecords, UploadAndCircleRecords) {
   EXPECT_EQ("<News><0><News><><><Reserved>", cat.CircleRecord());
   n.m_pParent = nullptr;
   EXPECT_NE(std::string::npos, n.UploadRecord().find("><><"));
+}
+
+// A record read back is the record written; Load says 1 for a whole one and
+// 0 for one cut anywhere, its last field included.
+TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
+  CMyNode n;
+  n.m_strName = "新闻";
+  n.m_nKind = UrlItem;
+  n.m_strAddress = "http://x/";
+  CMyNode cat;
+  cat.m_strName = "News";
+  n.m_pParent = &cat;  // the parent's name is what is written
+  n.m_strIconPath = "i.ico";
+  n.m_strNote = "note";
+  n.m_nVisits = 7;
+  n.m_tLastVisit = 0xFFFFFFF0LL;
+  n.m_nSlot = 2;
+  n.m_strCircle = "GROUP";
+  qb::CMemorySink sink;
+  qb::CArchiveWriter w(sink);
+  n.Store(w);
+  const std::string bytes = sink.Bytes();
+  qb::CMemorySource whole(bytes);
+  qb::CArchiveReader r(whole);
+  CMyNode back;
+  EXPECT_EQ(1, back.Load(r));
+  EXPECT_EQ("新闻", back.m_strName);
+  EXPECT_EQ(UrlItem, back.m_nKind);
+  EXPECT_EQ("http://x/", back.m_strAddress);
+  EXPECT_EQ("News", back.m_strParentName);
+  EXPECT_EQ("i.ico", back.m_strIconPath);
+  EXPECT_EQ("note", back.m_strNote);
+  EXPECT_EQ(7, back.m_nVisits);
+  EXPECT_EQ(0xFFFFFFF0LL, back.m_tLastVisit);
+  EXPECT_EQ(2, back.m_nSlot);
+  EXPECT_EQ("GROUP", back.m_strCircle);
+  const std::string cut = bytes.substr(0, bytes.size() - 1);
+  qb::CMemorySource part(cut);
+  qb::CArchiveReader r2(part);
+  EXPECT_EQ(0, back.Load(r2));
 }
 
 std::vector<std::string> Fields(const CMyNode& n) {
@@ -421,6 +473,14 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   EXPECT_EQ(0, fast.GetAt(0)->m_nSlot);
   EXPECT_EQ(1, fast.GetAt(1)->m_nSlot);
   EXPECT_EQ(i1, fast.GetAt(2));
+  // Items get the stock icon of their slot unless they bring their own, as with AddNode.
+  CMyNode* own = Item("j", "u", a[0], 7);
+  own->m_strIconPath = "images\\icon\\j.ico";
+  CMyNode* stock = Item("k", "u", a[0], 7);
+  fast.m_strBaseDir = "D:\\Q\\";
+  EXPECT_EQ(2, fast.AddNodes({own, stock}));
+  EXPECT_EQ("images\\icon\\j.ico", own->m_strIconPath);
+  EXPECT_EQ("D:\\Q\\images\\icon\\ieicon\\IE XP2.ico", stock->m_strIconPath);
 }
 
 

@@ -94,8 +94,9 @@ std::unique_ptr<CHttpStream> HttpOpen(const std::string& address, const std::str
   size_t hash = path.find('#');
   if (hash != std::string::npos) path.resize(hash);
   std::string host = hostPort, port = "80";
-  size_t colon = hostPort.rfind(':');
-  if (colon != std::string::npos && hostPort.find(']') == std::string::npos) {
+  // A port follows the last ':' unless that ':' is inside an IPv6 literal's brackets.
+  size_t colon = hostPort.rfind(':'), bracket = hostPort.rfind(']');
+  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
     host = hostPort.substr(0, colon);
     port = hostPort.substr(colon + 1);
   }

@@ -1,0 +1,105 @@
+// The login gate on its own: the wrong-password limits per address and per
+// user number, the pairs that logged in before, and the rank of a check.
+#include <gtest/gtest.h>
+
+#include "login_gate.h"
+
+using qsrv::CLoginGate;
+using qsrv::LoginLimits;
+using qsrv::Refusal;
+
+namespace {
+
+const uint32_t kHome = 0x0A000001, kOther = 0x0A000002;
+const int32_t kUser = 10001;
+
+LoginLimits Limits() {
+  LoginLimits l;
+  l.addressFailLimit = 5;
+  l.userFailLimit = 10;
+  l.windowMs = 60000;
+  return l;
+}
+
+}  // namespace
+
+TEST(LoginGate, AnAddressIsBlockedAtItsFifthFailureUntilTheWindowEnds) {
+  CLoginGate gate(Limits());
+  for (int i = 0; i < 4; ++i) gate.NoteFailure(kOther, kUser, true, 1000);
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 1000, false));
+  gate.NoteFailure(kOther, kUser, true, 1000);
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(kOther, kUser, 1000, false));
+  // Blocked for every user from there, also one who is logged in there.
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(kOther, 20002, 1000, true));
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(kOther, kUser, 60999, false));
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 61000, false));
+  EXPECT_EQ(Refusal::None, gate.Admit(kHome, kUser, 1000, false));
+}
+
+TEST(LoginGate, AUserIsBlockedAtHisTenthFailureExceptWhereHeLoggedInBefore) {
+  CLoginGate gate(Limits());
+  gate.NoteSuccess(kHome, kUser);
+  // One failure from each of nine addresses: none of them reaches its own limit.
+  for (uint32_t a = 1; a <= 9; ++a) gate.NoteFailure(0x0B000000 + a, kUser, true, 5000);
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 5000, false));
+  gate.NoteFailure(0x0B00000A, kUser, true, 5000);
+  EXPECT_EQ(Refusal::UserBlocked, gate.Admit(kOther, kUser, 5000, false));
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, 20002, 5000, false));
+  // The owner where he logged in before, and wherever he holds a session now.
+  EXPECT_EQ(Refusal::None, gate.Admit(kHome, kUser, 5000, false));
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 5000, true));
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 65000, false));
+}
+
+TEST(LoginGate, MadeUpUserNumbersCountForTheAddressOnly) {
+  CLoginGate gate(Limits());
+  for (uint32_t a = 1; a <= 12; ++a) gate.NoteFailure(0x0B000000 + a, kUser, false, 100);
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 100, false));
+  EXPECT_EQ(1, gate.Rank(kOther, kUser, 100));
+}
+
+TEST(LoginGate, KnownPairsAreBoundedTheLeastRecentGoingFirst) {
+  LoginLimits l = Limits();
+  l.maxKnownPairs = 2;
+  CLoginGate gate(l);
+  gate.NoteSuccess(1, kUser);
+  gate.NoteSuccess(2, kUser);
+  gate.NoteSuccess(1, kUser);  // again: now the most recent
+  gate.NoteSuccess(3, kUser);
+  EXPECT_TRUE(gate.Known(1, kUser));
+  EXPECT_FALSE(gate.Known(2, kUser));
+  EXPECT_TRUE(gate.Known(3, kUser));
+  EXPECT_FALSE(gate.Known(3, 20002));
+
+  l.maxKnownPairs = 0;
+  CLoginGate none(l);
+  none.NoteSuccess(1, kUser);
+  EXPECT_FALSE(none.Known(1, kUser));
+}
+
+TEST(LoginGate, ChecksRankKnownThenCleanThenFailingUsersThenFailingAddresses) {
+  CLoginGate gate(Limits());
+  gate.NoteSuccess(kHome, kUser);
+  EXPECT_EQ(0, gate.Rank(kHome, kUser, 0));
+  EXPECT_EQ(1, gate.Rank(kOther, kUser, 0));
+  gate.NoteFailure(0x0B000001, kUser, true, 0);
+  EXPECT_EQ(2, gate.Rank(kOther, kUser, 0));
+  EXPECT_EQ(0, gate.Rank(kHome, kUser, 0));
+  gate.NoteFailure(kOther, 20002, false, 0);
+  EXPECT_EQ(3, gate.Rank(kOther, kUser, 0));
+  // A failure older than the window ranks as none.
+  EXPECT_EQ(1, gate.Rank(kOther, kUser, 60000));
+}
+
+TEST(LoginGate, TheFailureTablesAreBoundedTheOldestWindowGoingFirst) {
+  LoginLimits l = Limits();
+  l.maxFailRecords = 2;
+  CLoginGate gate(l);
+  for (int i = 0; i < 5; ++i) gate.NoteFailure(1, 0, false, 10);
+  for (int i = 0; i < 5; ++i) gate.NoteFailure(2, 0, false, 20);
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(1, kUser, 30, false));
+  gate.NoteFailure(3, 0, false, 30);
+  EXPECT_EQ(Refusal::None, gate.Admit(1, kUser, 30, false));
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(2, kUser, 30, false));
+  EXPECT_EQ(3, gate.Rank(3, kUser, 30));
+}
