@@ -27,7 +27,7 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
-const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
+const char kUpdatePath[] = "//notify//update.htm";
 
 void StopBox(HWND owner, const char* gbk) {
   MessageBoxW(owner, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
@@ -83,6 +83,7 @@ void CMainDlg::DestroyPanelWindows() {
 // The window first (it takes its owned panels with it), then the panel
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
+  m_login.reset();
   DestroyQuietly();
   DestroyPanelWindows();
 }
@@ -492,6 +493,13 @@ ScopedMenu CMainDlg::BuildTrayMenu(HMENU* popup) const {
   if (!*popup) return resource;
   std::wstring text = W(IsWindowVisible(m_hWnd) ? "隐藏(&H)" : "显示(&S)");
   ModifyMenuW(*popup, ID_TRAY_SHOW, MF_BYCOMMAND | MF_STRING, ID_TRAY_SHOW, text.c_str());
+  // The capture and the favorites transfer are reachable from here: the
+  // capture always, the transfer once the server has taken the login.
+  ModifyMenuW(*popup, ID_TRAY_CAPTURE, MF_BYCOMMAND | MF_STRING, ID_TRAY_CAPTURE, W("添加当前网页到收藏夹").c_str());
+  CNetState* net = m_app.Net();
+  UINT transfer = MF_BYCOMMAND | MF_STRING | (net && net->Login().LoggedIn() ? MF_ENABLED : MF_GRAYED);
+  ModifyMenuW(*popup, ID_TRAY_UPLOAD, transfer, ID_TRAY_UPLOAD, W("上传收藏夹到服务器").c_str());
+  ModifyMenuW(*popup, ID_TRAY_DOWNLOAD, transfer, ID_TRAY_DOWNLOAD, W("从服务器下载收藏夹").c_str());
   return resource;
 }
 
@@ -566,6 +574,9 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
     case IDC_HELP_BUTTON:
       OpenHelp();
       break;
+    case IDC_LOGIN_BUTTON:
+      OpenLogin();
+      break;
     case IDC_FILE_BOX:
       if (code == CBN_SELCHANGE) SwitchFavoritesFile();
       break;
@@ -609,7 +620,7 @@ void CMainDlg::OnApplySkin() {
   InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
-// The settings or the login window closed.
+// The settings window closed.
 void CMainDlg::OnWindowClosed(UINT msg) {
   EnableAll(true);
   SetFocus(m_hWnd);
@@ -626,9 +637,61 @@ void CMainDlg::OnOpenChat() {
   m_tray.StopAnimation();
 }
 
+// Without a web page engine (as under Wine) the banner cannot show the
+// notice, and nothing is opened instead.
 void CMainDlg::OnNewVersion() {
-  m_banner.Navigate(kUpdateNotice);
+  CNetState* net = m_app.Net();
+  if (!net || !m_banner.HasEngine()) return;
+  m_banner.Navigate("http://" + net->Config().webHost + kUpdatePath);
   os::SleepMs(1000);
+}
+
+void CMainDlg::OpenLogin() {
+  CNetState* net = m_app.Net();
+  if (!net) return;
+  if (m_login && m_login->GetSafeHwnd()) {
+    SetForegroundWindow(m_login->GetSafeHwnd());
+    return;
+  }
+  m_login.reset(new (std::nothrow) CLoginDlg(*net, m_hWnd, net->Config().webHost));
+  if (!m_login) {
+    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+    return;
+  }
+  if (!m_login->Create()) {
+    m_login.reset();
+    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
+    return;
+  }
+  ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
+  EnableAll(false);
+}
+
+void CMainDlg::OnLoginClosed() {
+  m_login.reset();
+  EnableAll(true);
+  SetFocus(m_hWnd);
+}
+
+// The server's answer to the login. An accepted login names the user on
+// the login button, which is then disabled, even when the window was
+// cancelled before the answer came: a second login would never be sent.
+void CMainDlg::OnLoginResult(WPARAM result) {
+  HWND login = m_login ? m_login->GetSafeHwnd() : nullptr;
+  if (result == kLoginRefused) {
+    if (login) SetWindowTextW(login, W("用户名与密码不符!").c_str());
+    return;
+  }
+  if (result != kLoginAccepted) return;
+  CNetState* net = m_app.Net();
+  if (net) SetDlgItemTextW(m_hWnd, IDC_LOGIN_BUTTON, W(FormatNumber(net->Login().User())).c_str());
+  EnableWindow(GetDlgItem(m_hWnd, IDC_LOGIN_BUTTON), FALSE);
+  if (login) {
+    SetWindowTextW(login, W("登录成功!").c_str());
+    UpdateWindow(login);
+    os::SleepMs(680);  // long enough to be read
+  }
+  OnLoginClosed();
 }
 
 void CMainDlg::OnCategoryCreated() {
@@ -661,9 +724,9 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
     case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
     case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
-    case WM_SETTINGS_CLOSED:
-    case WM_LOGIN_CLOSED: OnWindowClosed(msg); return TRUE;
-    case WM_LOGIN_RESULT: return TRUE;  // the login window comes with its own issue
+    case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;
+    case WM_LOGIN_CLOSED: OnLoginClosed(); return TRUE;
+    case WM_LOGIN_RESULT: OnLoginResult(wParam); return TRUE;
     case WM_OPEN_CHAT: OnOpenChat(); return TRUE;
     case WM_NEW_VERSION: OnNewVersion(); return TRUE;
     case WM_CATEGORY_CREATED: OnCategoryCreated(); return TRUE;

@@ -15,6 +15,7 @@
 #include "win/handles_win32.h"
 #include "win/messages_win32.h"
 #include "widgets/explorer_win32.h"
+#include "widgets/login_dlg_win32.h"
 #include "widgets/picture_win32.h"
 #include "widgets/tray_win32.h"
 
@@ -57,6 +58,8 @@ class CMainDlg : public CDialogWindow {
   HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }
   bool ChatPending() const { return m_chatPending; }
+  // The login window while it is open, else null.
+  CLoginDlg* LoginWindow() const { return m_login.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
@@ -74,6 +77,9 @@ class CMainDlg : public CDialogWindow {
   void OnWindowClosed(UINT msg);
   void OnOpenChat();
   void OnNewVersion();
+  void OpenLogin();
+  void OnLoginClosed();
+  void OnLoginResult(WPARAM result);
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
   void OnTrayNotify(LPARAM mouse);
@@ -123,6 +129,7 @@ class CMainDlg : public CDialogWindow {
   CExplorer1 m_banner;
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];
+  std::unique_ptr<CLoginDlg> m_login;
 };
 
 }  // namespace qb

@@ -9,7 +9,7 @@ namespace qb {
 
 const char CRegAccess::kKey[] = "Software\\tavlo";
 
-int CRegAccess::CreateKey() { return os::RegCreateKey(os::Hive::CurrentUser, kKey); }
+int CRegAccess::CreateKey() { return os::RegMakeKey(os::Hive::CurrentUser, kKey); }
 
 int CRegAccess::KeyWritable() { return os::RegKeyWritable(os::Hive::CurrentUser, kKey); }
 

@@ -127,7 +127,7 @@ int RegReadString(Hive hive, const std::string& key, const std::string& value, s
 int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data,
                    bool terminated = true);
 // Creates the key, or opens it, with write access.
-int RegCreateKey(Hive hive, const std::string& key);
+int RegMakeKey(Hive hive, const std::string& key);
 // Whether the key exists and can be opened with write access.
 int RegKeyWritable(Hive hive, const std::string& key);
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out);

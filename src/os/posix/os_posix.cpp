@@ -325,7 +325,7 @@ int RegWriteString(Hive hive, const std::string& key, const std::string& value, 
 
 // A key of the file store exists while it holds a value; a new one comes
 // with its first value.
-int RegCreateKey(Hive, const std::string&) { return 1; }
+int RegMakeKey(Hive, const std::string&) { return 1; }
 
 int RegKeyWritable(Hive hive, const std::string& key) {
   std::lock_guard<std::mutex> hold(g_regLock);

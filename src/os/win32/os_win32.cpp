@@ -194,7 +194,7 @@ int RegWriteString(Hive hive, const std::string& key, const std::string& value, 
                         (DWORD)((d.size() + (terminated ? 1 : 0)) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-int RegCreateKey(Hive hive, const std::string& key) {
+int RegMakeKey(Hive hive, const std::string& key) {
   qb::ScopedRegKey k;
   return RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.Receive(), nullptr) ==
          ERROR_SUCCESS;
