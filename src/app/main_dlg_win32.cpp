@@ -360,6 +360,16 @@ void CMainDlg::RestackPanels() {
     ShowWindow(panel, SW_HIDE);
     ShowWindow(panel, SW_SHOWNOACTIVATE);
   }
+  // A panel shown raises itself when its own posted message comes: this one
+  // comes after.
+  PostMessageW(m_hWnd, WM_LOGIN_ON_TOP, 0, 0);
+}
+
+// The login window lies over the panels, which are owned by this window as
+// it is: it would be hidden behind them once they are shown again.
+void CMainDlg::KeepLoginOnTop() {
+  if (HWND login = m_login ? m_login->GetSafeHwnd() : nullptr)
+    SetWindowPos(login, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CMainDlg::Hide() {
@@ -664,6 +674,8 @@ void CMainDlg::OpenLogin() {
     return;
   }
   ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
+  KeepLoginOnTop();
+  PostMessageW(m_hWnd, WM_LOGIN_ON_TOP, 0, 0);
   EnableAll(false);
 }
 
@@ -722,6 +734,7 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return FALSE;
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
+    case WM_LOGIN_ON_TOP: KeepLoginOnTop(); return TRUE;
     case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
     case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
     case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;
