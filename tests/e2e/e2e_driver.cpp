@@ -194,12 +194,10 @@ int LoginOpen(HWND main, const std::string& number, const std::string& box, bool
   Check(ControlText(GetDlgItem(login, IDC_LOGIN_USER)) == number, "the number box shows '" + number + "'");
   Check(ControlText(GetDlgItem(login, IDC_LOGIN_PASSWORD)) == box, "the password box holds '" + box + "'");
   Check((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember, "记住密码 as remembered");
-  RECT r;
-  GetWindowRect(login, &r);
-  printf("note: login window at %ld,%ld-%ld,%ld; windows above it:", r.left, r.top, r.right, r.bottom);
+  std::string above;
   for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
-    if (IsWindowVisible(w)) printf(" %p(%ls)", (void*)w, ClassOf(w).c_str());
-  printf("\n");
+    if (IsWindowVisible(w)) above += " " + qb::Gbk(ClassOf(w));
+  Check(above.empty(), "no window of the program lies over it" + above);
   if (!shot.empty()) Screenshot(shot);
   return 0;
 }
