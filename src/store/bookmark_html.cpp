@@ -278,109 +278,147 @@ std::string BookmarkHtmlToUtf8(const std::string& b) {
   }
 }
 
+namespace {
+
+// Without "<>", as AddNode leaves every note: one pass, left to right.
+std::string WithoutEmptyBrackets(const std::string& note) {
+  std::string kept;
+  kept.reserve(note.size());
+  for (size_t k = 0; k < note.size();) {
+    if (note.compare(k, 2, "<>") == 0) {
+      k += 2;
+    } else {
+      kept.push_back(note[k++]);
+    }
+  }
+  return kept;
+}
+
+// One pass over the markup of a bookmark file: top-level folders become
+// categories, deeper ones are flattened into theirs, links before any folder
+// are loose.
+class CBookmarkReader {
+ public:
+  CBookmarkReader(CMyNodeList& list, const std::string& utf8) : d(utf8), m_web(list) {}
+
+  void Run() {
+    size_t i = 0;
+    for (;;) {
+      size_t p = NextMarkup(d, i);
+      if (p == std::string::npos) return;
+      if (At(d, p, "<!--")) {  // links in comments are no links
+        size_t e = d.find("-->", p + 4);
+        i = e == std::string::npos ? d.size() : e + 3;
+        continue;
+      }
+      if (d[p + 1] == '!' || d[p + 1] == '?') {
+        size_t e = d.find('>', p);
+        i = e == std::string::npos ? d.size() : e + 1;
+        continue;
+      }
+      bool endTag = d[p + 1] == '/';
+      size_t name = p + 1 + (endTag ? 1 : 0), nameEnd = name;
+      while (nameEnd < d.size() && (IsLetter(d[nameEnd]) || (d[nameEnd] >= '0' && d[nameEnd] <= '9'))) ++nameEnd;
+      size_t close = TagEnd(d, nameEnd);
+      if (close == std::string::npos) return;
+      i = close + 1;
+      if (TagIs(d, name, nameEnd, "dl")) {
+        OnList(endTag);
+      } else if (endTag) {
+        continue;
+      } else if (TagIs(d, name, nameEnd, "h3")) {
+        OnFolder(TextAfter(i));
+      } else if (TagIs(d, name, nameEnd, "a")) {
+        OnLink(TextAfter(i), nameEnd, close);
+      } else if (TagIs(d, name, nameEnd, "dd")) {
+        OnDescription(TextAfter(i));
+      }
+    }
+  }
+
+  void Report(BookmarkImportResult& result) const {
+    result.links = m_web.Added();
+    result.notImported = m_web.NotImported();
+    result.duplicates = m_web.Duplicates();
+  }
+
+ private:
+  // The text up to the next markup; `i` moves past it.
+  std::string TextAfter(size_t& i) const {
+    size_t end = NextMarkup(d, i);
+    if (end == std::string::npos) end = d.size();
+    std::string text = ImportedText(Unescape(d, i, end));
+    i = end;
+    return text;
+  }
+
+  void OnList(bool endTag) {
+    m_lastLink = nullptr;
+    m_describedFolder = -1;
+    if (!endTag) {
+      ++m_depth;
+      if (m_top >= 0 && m_depth == m_top + 1) m_folder = m_namedFolder;
+    } else {
+      if (m_depth > 0) --m_depth;
+      if (m_top >= 0 && m_depth <= m_top) m_folder = -1;
+    }
+    m_namedFolder = -1;
+  }
+
+  void OnFolder(const std::string& title) {
+    m_lastLink = nullptr;
+    m_describedFolder = -1;
+    if (m_top < 0) m_top = m_depth;
+    if (m_depth <= m_top) {  // a top-level folder; deeper ones are flattened into it
+      m_namedFolder = m_web.Folder(title);
+      m_describedFolder = m_namedFolder;
+    }
+  }
+
+  void OnLink(const std::string& title, size_t nameEnd, size_t close) {
+    m_lastLink = nullptr;
+    m_describedFolder = -1;
+    if (m_top < 0) m_top = m_depth;
+    std::string href, visit;
+    if (!Attribute(d, nameEnd, close, "href", href)) return;  // an anchor, not a link
+    std::string address = ImportedText(Unescape(href, 0, href.size()));
+    if (address.empty() || At(address, 0, "place:")) return;  // the browser's own queries
+    CMyNode* n = new CMyNode;
+    n->m_strName = title.empty() ? address : title;
+    n->m_strAddress = address;
+    if (Attribute(d, nameEnd, close, "last_visit", visit) && !visit.empty())
+      n->m_tLastVisit = (int64_t)strtoull(visit.c_str(), nullptr, 10);
+    m_lastLink = m_web.AddLink(m_depth > m_top ? m_folder : -1, n);
+  }
+
+  void OnDescription(const std::string& note) {
+    if (m_lastLink) {
+      m_lastLink->m_strNote = WithoutEmptyBrackets(note);
+    } else if (m_describedFolder >= 0) {
+      m_web.FolderNote(m_describedFolder, note);
+    }
+    m_lastLink = nullptr;
+    m_describedFolder = -1;
+  }
+
+  const std::string& d;
+  CWebImport m_web;
+  int m_depth = 0;               // open <DL> lists
+  int m_top = -1;                // depth of the top-level entries, known at the first one
+  int m_namedFolder = -1;        // a top-level <H3> waiting for its <DL>
+  int m_folder = -1;             // the top-level folder whose list is open; -1: none
+  CMyNode* m_lastLink = nullptr;  // a <DD> right after a link describes it
+  int m_describedFolder = -1;    // a <DD> right after a top-level <H3> describes the folder
+};
+
+}  // namespace
+
 int ImportBookmarkHtml(CMyNodeList& list, const std::string& bytes, BookmarkImportResult& result) {
   result = BookmarkImportResult();
   const std::string d = BookmarkHtmlToUtf8(bytes);
-  CWebImport web(list);
-  auto textAfter = [&](size_t from, size_t& end) {
-    end = NextMarkup(d, from);
-    if (end == std::string::npos) end = d.size();
-    return ImportedText(Unescape(d, from, end));
-  };
-  int depth = 0;          // open <DL> lists
-  int top = -1;           // depth of the top-level entries, known at the first one
-  int namedFolder = -1;   // a top-level <H3> waiting for its <DL>
-  int folder = -1;        // the top-level folder whose list is open; -1: none
-  CMyNode* lastLink = nullptr;  // a <DD> right after a link describes it
-  int describedFolder = -1;     // a <DD> right after a top-level <H3> describes the folder
-  size_t i = 0;
-  for (;;) {
-    size_t p = NextMarkup(d, i);
-    if (p == std::string::npos) break;
-    if (At(d, p, "<!--")) {  // links in comments are no links
-      size_t e = d.find("-->", p + 4);
-      i = e == std::string::npos ? d.size() : e + 3;
-      continue;
-    }
-    if (d[p + 1] == '!' || d[p + 1] == '?') {
-      size_t e = d.find('>', p);
-      i = e == std::string::npos ? d.size() : e + 1;
-      continue;
-    }
-    bool endTag = d[p + 1] == '/';
-    size_t name = p + 1 + (endTag ? 1 : 0), nameEnd = name;
-    while (nameEnd < d.size() && (IsLetter(d[nameEnd]) || (d[nameEnd] >= '0' && d[nameEnd] <= '9'))) ++nameEnd;
-    size_t close = TagEnd(d, nameEnd);
-    if (close == std::string::npos) break;
-    i = close + 1;
-    if (TagIs(d, name, nameEnd, "dl")) {
-      lastLink = nullptr;
-      describedFolder = -1;
-      if (!endTag) {
-        ++depth;
-        if (top >= 0 && depth == top + 1) folder = namedFolder;
-        namedFolder = -1;
-      } else {
-        if (depth > 0) --depth;
-        if (top >= 0 && depth <= top) folder = -1;
-        namedFolder = -1;
-      }
-    } else if (endTag) {
-      continue;
-    } else if (TagIs(d, name, nameEnd, "h3")) {
-      size_t end;
-      std::string title = textAfter(i, end);
-      i = end;
-      lastLink = nullptr;
-      describedFolder = -1;
-      if (top < 0) top = depth;
-      if (depth <= top) {  // a top-level folder; deeper ones are flattened into it
-        namedFolder = web.Folder(title);
-        describedFolder = namedFolder;
-      }
-    } else if (TagIs(d, name, nameEnd, "a")) {
-      size_t end;
-      std::string title = textAfter(i, end);
-      i = end;
-      lastLink = nullptr;
-      describedFolder = -1;
-      if (top < 0) top = depth;
-      std::string href, visit;
-      if (!Attribute(d, nameEnd, close, "href", href)) continue;  // an anchor, not a link
-      std::string address = ImportedText(Unescape(href, 0, href.size()));
-      if (address.empty() || At(address, 0, "place:")) continue;  // the browser's own queries
-      CMyNode* n = new CMyNode;
-      n->m_strName = title.empty() ? address : title;
-      n->m_strAddress = address;
-      if (Attribute(d, nameEnd, close, "last_visit", visit) && !visit.empty())
-        n->m_tLastVisit = (int64_t)strtoull(visit.c_str(), nullptr, 10);
-      lastLink = web.AddLink(depth > top ? folder : -1, n);
-    } else if (TagIs(d, name, nameEnd, "dd")) {
-      size_t end;
-      std::string note = textAfter(i, end);
-      i = end;
-      if (lastLink) {
-        // Without "<>", as AddNode leaves every note: one pass, left to right.
-        std::string kept;
-        kept.reserve(note.size());
-        for (size_t k = 0; k < note.size();) {
-          if (note.compare(k, 2, "<>") == 0) {
-            k += 2;
-          } else {
-            kept.push_back(note[k++]);
-          }
-        }
-        lastLink->m_strNote = kept;
-      } else if (describedFolder >= 0) {
-        web.FolderNote(describedFolder, note);
-      }
-      lastLink = nullptr;
-      describedFolder = -1;
-    }
-  }
-  result.links = web.Added();
-  result.notImported = web.NotImported();
-  result.duplicates = web.Duplicates();
+  CBookmarkReader reader(list, d);
+  reader.Run();
+  reader.Report(result);
   return 1;
 }
 

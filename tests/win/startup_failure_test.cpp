@@ -299,7 +299,7 @@ TEST_F(StartupTest, PortsTakenByAnotherProgramAreToldInOneBoxAndTheProgramRunsOn
   ASSERT_TRUE(app->InitInstance());
   EXPECT_FALSE(PumpAndSeeQuit()) << "the program runs on";
   ASSERT_EQ(1u, g_boxes.size());
-  EXPECT_EQ("通讯端口47131、47133已被其他程序占用，程序不用这些端口继续运行！", g_boxes[0].text);
+  EXPECT_EQ("通讯端口27131、27133已被其他程序占用，程序不用这些端口继续运行！", g_boxes[0].text);
   EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONEXCLAMATION), g_boxes[0].flags);
   ASSERT_TRUE(app->MainWindow());
   EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
