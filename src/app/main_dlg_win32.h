@@ -23,6 +23,7 @@ class CMyNode;
 namespace qb {
 
 class CFavoritesApp;
+class CChatDialog;
 
 using panels::DisplayMode;
 constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
@@ -57,6 +58,8 @@ class CMainDlg : public CDialogWindow {
   HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }
   bool ChatPending() const { return m_chatPending; }
+  // The chat window while it is open, else null.
+  CChatDialog* ChatWindow() const { return m_chat.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
@@ -73,6 +76,9 @@ class CMainDlg : public CDialogWindow {
   void OnApplySkin();
   void OnWindowClosed(UINT msg);
   void OnOpenChat();
+  void OnChatClosed();
+  // A chat or member notification: to the chat window when it is open.
+  bool PassToChat(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnNewVersion();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
@@ -123,6 +129,7 @@ class CMainDlg : public CDialogWindow {
   CExplorer1 m_banner;
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];
+  std::unique_ptr<CChatDialog> m_chat;
 };
 
 }  // namespace qb
