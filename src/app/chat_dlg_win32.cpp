@@ -110,16 +110,18 @@ bool CChatDialog::OnInitDialog() {
   }
   m_ad.Navigate(adPicture);
 
+  // Addresses are found as text goes in (not every rich edit looks again
+  // at text already there), so detection is on before the queued records show.
+  HWND talkWnd = m_talk.GetSafeHwnd();
+  LRESULT mask = SendMessageW(talkWnd, EM_GETEVENTMASK, 0, 0);
+  SendMessageW(talkWnd, EM_SETEVENTMASK, 0, mask | ENM_LINK);
+  m_talk.SetAutoURLDetect(true);
+
   ShowRecords(m_net.Chat().ShowChatRecords());
 
   m_sendKeyMenu.Reset(CreatePopupMenu());
   AppendMenuW(m_sendKeyMenu.Get(), MF_STRING, ID_CHAT_SEND_ENTER, W("按Enter键发送").c_str());
   AppendMenuW(m_sendKeyMenu.Get(), MF_STRING, ID_CHAT_SEND_CTRL_ENTER, W("按Ctrl+Enter键发送").c_str());
-
-  HWND talkWnd = m_talk.GetSafeHwnd();
-  LRESULT mask = SendMessageW(talkWnd, EM_GETEVENTMASK, 0, 0);
-  SendMessageW(talkWnd, EM_SETEVENTMASK, 0, mask | ENM_LINK);
-  m_talk.SetAutoURLDetect(true);
 
   CHARFORMATW inputFormat = ToRich(DefaultInputFormat());
   SendMessageW(m_input.GetSafeHwnd(), EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&inputFormat));

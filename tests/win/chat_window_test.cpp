@@ -10,6 +10,9 @@
 // 10002 ("乙") joins the circle 读书 and goes; 10001 ("甲") talks in it and
 // leaves 乙 a word; 乙 comes back and reads it.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commdlg.h>
+#include <richedit.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
 #include "os/os.h"
+#include "os/shell.h"
 #include "skin/config.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
@@ -176,15 +180,20 @@ class ChatWindowTest : public testing::Test {
     }
   }
 
-  void StartAs(int32_t user, const std::string& password) {
-    os::SetProgramDirectory(g_dir->Path());
+  // The program in a folder, its main window up and its links started.
+  void Launch(const std::string& folder) {
+    os::SetProgramDirectory(folder);
     app.reset(new CFavoritesApp);
-    app->SetHomePath(g_dir->Path() + "profiles\\" + os::UserName());
+    app->SetHomePath(folder + "profiles\\" + os::UserName());
     ASSERT_TRUE(app->InitInstance());
     main = app->MainWindow();
     ASSERT_TRUE(main);
     wnd = main->GetSafeHwnd();
     ASSERT_TRUE(PumpUntil([&] { return app->NetworkStarted(); }));
+  }
+  void StartAs(int32_t user, const std::string& password) {
+    Launch(g_dir->Path());
+    if (HasFatalFailure()) return;
     qb::CNetState* net = app->Net();
     ASSERT_TRUE(net);
     net->Login().SetUser(user);
@@ -441,6 +450,226 @@ TEST_F(ChatWindowTest, C_TheLeaveWordReachesItsAddressee) {
   EXPECT_NE(std::string::npos, talk.find("甲(10001)给你留言:明天见")) << talk;
   EXPECT_NE(std::string::npos, talk.find("甲(10001)给你留言:" + std::string(240, 'L'))) << talk;
   EXPECT_TRUE(app->Net()->Chat().Records().empty());
+}
+
+// ---- without a server: what the window does with what the network part tells it ----
+
+// The program with links on ports of this suite's own and a server address
+// where nothing answers; members and records are put in as the handlers
+// would put them.
+class ChatWindowOffline : public ChatWindowTest {
+ protected:
+  static void SetUpTestSuite() {}
+  static void TearDownTestSuite() {}
+  void SetUp() override {
+    boxes.reset(new BoxCloser);
+    std::string p = folder.Path();
+    wintest::MakeProgramFolder(p, false);
+    qbtest::WriteFileBytes(p + "config\\NetServer.ini",
+                           "[Server]\r\nHost=127.0.0.49\r\nPorts=28440\r\nPeerPorts=28440\r\nServerPorts=28490\r\n");
+    Launch(p);
+    if (HasFatalFailure()) return;
+    os::SetShellHook([this](const os::ShellRequest& r) {
+      opened.push_back(r);
+      return 1;
+    });
+  }
+  void TearDown() override {
+    os::SetShellHook(nullptr);
+    ChatWindowTest::TearDown();
+  }
+  qb::CircleMember* Member(int32_t user, const std::string& display, const std::string& dotted) {
+    std::unique_ptr<qb::CircleMember> m(new qb::CircleMember);
+    m->user = user;
+    m->display = display;
+    m->nickname = display;
+    m->address = qb::ParseDottedAddress(dotted);
+    return app->Net()->Circles().AddMember(std::move(m));
+  }
+  void PeerLine(int32_t user, const std::string& text, const std::string& dotted) {
+    qb::FieldList f{"TEXT", std::to_string(user), qb::EscapeChatText(text)};
+    app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress(dotted));
+  }
+  void OpenChat() {
+    SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_CHAT_BUTTON, BN_CLICKED), 0);
+    ASSERT_TRUE(ChatWnd());
+    Pump();
+  }
+
+  qbtest::TempDir folder;
+  std::vector<os::ShellRequest> opened;
+};
+
+TEST_F(ChatWindowOffline, MemberNotificationsKeepTheRowsInStep) {
+  OpenChat();
+  EXPECT_TRUE(Rows().empty());
+  qb::CircleMember* a = Member(200, "", "10.1.2.3");
+  PostMessageW(wnd, qb::WM_MEMBER_ADDED, a->serial, 0);
+  PostMessageW(wnd, qb::WM_MEMBER_ADDED, a->serial, 0);  // listed once only
+  Pump();
+  EXPECT_EQ((std::vector<std::string>{"10.1.*.*"}), Rows());
+  a->display = "朋友(200)";
+  PostMessageW(wnd, qb::WM_MEMBER_CHANGED, a->serial, 0);
+  Pump();
+  EXPECT_EQ((std::vector<std::string>{"朋友(200)"}), Rows());
+  // A member gone before its notice came: its row goes, nothing else.
+  uintptr_t gone = a->serial;
+  app->Net()->Circles().RemoveMembersAt(qb::ParseDottedAddress("10.1.2.3"));
+  Pump();
+  EXPECT_TRUE(Rows().empty());
+  PostMessageW(wnd, qb::WM_MEMBER_CHANGED, gone, 0);
+  Pump();
+  EXPECT_TRUE(Rows().empty());
+
+  // A plaza list replaces the members: the rows follow.
+  Member(300, "旧人", "10.0.0.3");
+  PostMessageW(wnd, qb::WM_MEMBER_ADDED, app->Net()->Circles().Members().back()->serial, 0);
+  Pump();
+  ASSERT_EQ(1u, Rows().size());
+  qb::FieldList list{"LIST", "2", "10.9.8.7", "甲", "10.9.8.6", ""};
+  app->Net()->Chat().OnServerChat(list);
+  Pump();
+  std::vector<std::string> want = {"10.9.*.*", "甲"};
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(want, Rows());
+}
+
+TEST_F(ChatWindowOffline, ReceiveOnlyFromTheSelectedMember) {
+  Member(200, "甲(200)", "10.0.0.2");
+  Member(300, "乙(300)", "10.0.0.3");
+  OpenChat();
+  CheckDlgButton(ChatWnd(), IDC_CHAT_RECEIVE_ONE, BST_CHECKED);
+  PeerLine(200, "甲说", "10.0.0.2");
+  PeerLine(300, "乙说", "10.0.0.3");
+  Pump();
+  // Nobody selected: the lines wait.
+  EXPECT_EQ(std::string::npos, Talk().find("说"));
+  EXPECT_EQ(2u, app->Net()->Chat().Records().size());
+  ASSERT_TRUE(SelectRow("乙(300)"));
+  PostMessageW(wnd, qb::WM_CHAT_ARRIVED, 0, 0);
+  Pump();
+  std::string talk = Talk();
+  EXPECT_NE(std::string::npos, talk.find("\n乙(300)(300)   ")) << talk;
+  EXPECT_NE(std::string::npos, talk.find("乙说"));
+  EXPECT_EQ(std::string::npos, talk.find("甲说")) << "another sender's line is dropped";
+  EXPECT_TRUE(app->Net()->Chat().Records().empty());
+  // Plaza lines show whoever sent them.
+  uint32_t server = app->Net()->Sender().EnsureServerAddress();
+  qb::FieldList plaza{"TEXT", "200", "广场一句"};
+  app->Net()->Chat().OnServerChat(plaza);
+  Pump();
+  EXPECT_NE(0u, server);
+  EXPECT_NE(std::string::npos, Talk().find("广场一句"));
+}
+
+TEST_F(ChatWindowOffline, AddressesInTheConversationOpenWithAClick) {
+  Member(200, "甲(200)", "10.0.0.2");
+  PeerLine(200, "看这里 http://www.example.com/page 好", "10.0.0.2");
+  OpenChat();
+  HWND talk = Chat()->Conversation();
+  FINDTEXTEXW find = {};
+  find.chrg.cpMin = 0;
+  find.chrg.cpMax = -1;
+  find.lpstrText = L"http://www.example.com/page";
+  LRESULT at = SendMessageW(talk, EM_FINDTEXTEXW, FR_DOWN, (LPARAM)&find);
+  ASSERT_GE(at, 0);
+  // The conversation found the address by itself and marks it as a link.
+  CHARRANGE inside = {(LONG)at + 3, (LONG)at + 4};
+  SendMessageW(talk, EM_EXSETSEL, 0, (LPARAM)&inside);
+  CHARFORMATW cf = {};
+  cf.cbSize = sizeof cf;
+  cf.dwMask = CFM_LINK;
+  SendMessageW(talk, EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&cf);
+  EXPECT_TRUE(cf.dwEffects & CFE_LINK);
+  CHARRANGE before = {1, 2};
+  SendMessageW(talk, EM_EXSETSEL, 0, (LPARAM)&before);
+  // A press of the left button on the address.
+  POINTL at5 = {};
+  SendMessageW(talk, EM_POSFROMCHAR, (WPARAM)&at5, at + 5);
+  SendMessageW(talk, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at5.x + 2, at5.y + 4));
+  SendMessageW(talk, WM_LBUTTONUP, 0, MAKELPARAM(at5.x + 2, at5.y + 4));
+  Pump();
+  ASSERT_EQ(1u, opened.size());
+  EXPECT_EQ("open", opened[0].verb);
+  EXPECT_EQ("http://www.example.com/page", opened[0].target);
+  EXPECT_EQ(os::kShowMaximized, opened[0].show);
+  CHARRANGE after = {};
+  SendMessageW(talk, EM_EXGETSEL, 0, (LPARAM)&after);
+  EXPECT_EQ(after.cpMin, after.cpMax) << "the link's text does not stay selected";
+  // A press elsewhere opens nothing.
+  SendMessageW(talk, EM_POSFROMCHAR, (WPARAM)&at5, 1);
+  SendMessageW(talk, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at5.x + 2, at5.y + 4));
+  SendMessageW(talk, WM_LBUTTONUP, 0, MAKELPARAM(at5.x + 2, at5.y + 4));
+  Pump();
+  EXPECT_EQ(1u, opened.size());
+  // The conversation asks for link notices and finds addresses by itself.
+  EXPECT_TRUE(SendMessageW(talk, EM_GETEVENTMASK, 0, 0) & ENM_LINK);
+}
+
+TEST_F(ChatWindowOffline, PosterBoardAdvertisementMenuAndPainting) {
+  OpenChat();
+  // The poster board: our forum's search for the circle title.
+  Click(IDC_CHAT_POSTER);
+  ASSERT_FALSE(opened.empty());
+  EXPECT_EQ("http://bbs.qimbo.net/f?kw=您还未指定要进入的圈", opened.back().target);
+  EXPECT_EQ(os::kShowMaximized, opened.back().show);
+
+  // An advertisement address goes to the open window's panel.
+  size_t before = opened.size();
+  qb::FieldList ad{"http://ad.example/x"};
+  app->Net()->Chat().OnChatAd(ad);
+  Pump();
+  EXPECT_EQ("http://ad.example/x", Chat()->AdAddress());
+  EXPECT_EQ(before, opened.size()) << "nothing opens outside the window";
+  EXPECT_FALSE(main->ChatPending());
+
+  // The send-key menu.
+  HMENU menu = Chat()->SendKeyMenu();
+  ASSERT_EQ(2, GetMenuItemCount(menu));
+  EXPECT_EQ((UINT)ID_CHAT_SEND_ENTER, GetMenuItemID(menu, 0));
+  EXPECT_EQ((UINT)ID_CHAT_SEND_CTRL_ENTER, GetMenuItemID(menu, 1));
+  wchar_t text[64] = {};
+  GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(L"按Enter键发送", std::wstring(text));
+  GetMenuStringW(menu, 1, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(L"按Ctrl+Enter键发送", std::wstring(text));
+  SendMessageW(ChatWnd(), WM_COMMAND, ID_CHAT_SEND_ENTER, 0);
+  EXPECT_EQ(1, Chat()->SendKeyFlagNow());
+  SendMessageW(ChatWnd(), WM_COMMAND, ID_CHAT_SEND_CTRL_ENTER, 0);
+  EXPECT_EQ(0, Chat()->SendKeyFlagNow());
+  EXPECT_EQ("Ctrl+Enter", app->Config().chatSendKey);
+
+  // The background between the controls.
+  RedrawWindow(ChatWnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RECT below = {5, 256, 5, 256};
+  MapDialogRect(ChatWnd(), &below);
+  HDC dc = GetDC(ChatWnd());
+  COLORREF seen = GetPixel(dc, below.left, below.top);
+  ReleaseDC(ChatWnd(), dc);
+  EXPECT_EQ(RGB(230, 230, 200), seen);
+}
+
+TEST_F(ChatWindowOffline, ClosingSavesTheTrayFlagOnlyWhenItChanged) {
+  std::string ini = folder.Path() + "config\\MyConfig.ini";
+  OpenChat();
+  os::RemoveFile(ini);
+  SendMessageW(wnd, qb::WM_CLOSE_CHAT, 0, 0);
+  EXPECT_FALSE(Chat());
+  EXPECT_FALSE(os::FileExists(ini)) << "unchanged: not written";
+  OpenChat();
+  CheckDlgButton(ChatWnd(), IDC_CHAT_TRAY_TIP, BST_UNCHECKED);
+  Click(IDC_CHAT_CLOSE);
+  EXPECT_FALSE(Chat());
+  EXPECT_EQ(0, app->Config().chatTip);
+  qb::ConfigSettings saved;
+  ASSERT_TRUE(qb::LoadConfig(folder.Path(), saved));
+  EXPECT_EQ(0, saved.chatTip);
+  // 1099 while a window is open: the old one goes, a new one comes.
+  OpenChat();
+  HWND first = ChatWnd();
+  OpenChat();
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_TRUE(IsWindowVisible(ChatWnd()));
 }
 
 }  // namespace
