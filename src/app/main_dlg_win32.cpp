@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "../../res/resource.h"
+#include "app/chat_dlg_win32.h"
 #include "app/favorites_app_win32.h"
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
@@ -84,6 +85,7 @@ void CMainDlg::DestroyPanelWindows() {
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
   m_login.reset();
+  m_chat.reset();
   DestroyQuietly();
   DestroyPanelWindows();
 }
@@ -545,9 +547,7 @@ void CMainDlg::OnTrayNotify(LPARAM mouse) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       if (m_chatPending) {
-        // The chat window opens here once it exists; the flash has been seen.
-        m_chatPending = false;
-        m_tray.StopAnimation();
+        OnOpenChat();
       } else {
         Toggle();
       }
@@ -586,6 +586,9 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       break;
     case IDC_LOGIN_BUTTON:
       OpenLogin();
+      break;
+    case IDC_CHAT_BUTTON:
+      OnOpenChat();
       break;
     case IDC_FILE_BOX:
       if (code == CBN_SELCHANGE) SwitchFavoritesFile();
@@ -641,10 +644,38 @@ void CMainDlg::OnWindowClosed(UINT msg) {
   }
 }
 
+// A chat window that is open closes first (it reports WM_CHAT_CLOSED at
+// once, which deletes it); then a new one shows the current circle.
 void CMainDlg::OnOpenChat() {
-  if (!m_chatPending) return;
-  m_chatPending = false;
-  m_tray.StopAnimation();
+  if (m_chat && m_chat->GetSafeHwnd() && IsWindow(m_chat->GetSafeHwnd()))
+    SendMessageW(m_chat->GetSafeHwnd(), WM_CLOSE_CHAT, 0, 0);
+  m_chat.reset();
+  if (m_chatPending) {
+    m_chatPending = false;
+    m_tray.StopAnimation();
+  }
+  if (!m_app.Net()) return;
+  m_chat.reset(new (std::nothrow) CChatDialog(m_app));
+  if (!m_chat) {
+    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+    return;
+  }
+  if (!m_chat->Create(m_hWnd)) {
+    m_chat.reset();
+    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
+    return;
+  }
+  ShowWindow(m_chat->GetSafeHwnd(), SW_SHOW);
+  SetForegroundWindow(m_chat->GetSafeHwnd());
+  SetFocus(m_chat->Input());
+}
+
+void CMainDlg::OnChatClosed() { m_chat.reset(); }
+
+bool CMainDlg::PassToChat(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!m_chat || !m_chat->GetSafeHwnd()) return false;
+  SendMessageW(m_chat->GetSafeHwnd(), msg, wParam, lParam);
+  return true;
 }
 
 // Without a web page engine (as under Wine) the banner cannot show the
@@ -743,11 +774,21 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_OPEN_CHAT: OnOpenChat(); return TRUE;
     case WM_NEW_VERSION: OnNewVersion(); return TRUE;
     case WM_CATEGORY_CREATED: OnCategoryCreated(); return TRUE;
-    case WM_CHAT_AD: Flash(0, 0, false); return TRUE;
-    case WM_CHAT_ARRIVED:
-      if (m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
+    case WM_CLOSE_CHAT: PassToChat(msg, wParam, lParam); return TRUE;
+    case WM_CHAT_CLOSED: OnChatClosed(); return TRUE;
+    case WM_MEMBER_ADDED:
+    case WM_MEMBER_CHANGED:
+    case WM_MEMBER_REMOVED:
+    case WM_MEMBERS_RELISTED: PassToChat(msg, wParam, lParam); return TRUE;
+    case WM_CHAT_AD:
+      if (!PassToChat(msg, wParam, lParam)) Flash(0, 0, false);
       return TRUE;
-    case WM_PLAZA_ARRIVED: Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true); return TRUE;
+    case WM_CHAT_ARRIVED:
+      if (!PassToChat(msg, wParam, lParam) && m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
+      return TRUE;
+    case WM_PLAZA_ARRIVED:
+      if (!PassToChat(WM_CHAT_ARRIVED, wParam, lParam)) Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true);
+      return TRUE;
     case WM_DESTROY: DestroyPanelWindows(); return FALSE;
   }
   return FALSE;

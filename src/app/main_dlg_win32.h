@@ -24,6 +24,7 @@ class CMyNode;
 namespace qb {
 
 class CFavoritesApp;
+class CChatDialog;
 
 using panels::DisplayMode;
 constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
@@ -60,6 +61,8 @@ class CMainDlg : public CDialogWindow {
   bool ChatPending() const { return m_chatPending; }
   // The login window while it is open, else null.
   CLoginDlg* LoginWindow() const { return m_login.get(); }
+  // The chat window while it is open, else null.
+  CChatDialog* ChatWindow() const { return m_chat.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
@@ -76,6 +79,9 @@ class CMainDlg : public CDialogWindow {
   void OnApplySkin();
   void OnWindowClosed(UINT msg);
   void OnOpenChat();
+  void OnChatClosed();
+  // A chat or member notification: to the chat window when it is open.
+  bool PassToChat(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnNewVersion();
   void OpenLogin();
   void OnLoginClosed();
@@ -131,6 +137,7 @@ class CMainDlg : public CDialogWindow {
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];
   std::unique_ptr<CLoginDlg> m_login;
+  std::unique_ptr<CChatDialog> m_chat;
 };
 
 }  // namespace qb

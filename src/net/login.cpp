@@ -155,10 +155,15 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
       uint32_t a = ParseDottedAddress(value);
       c.bindAddress = a == kNoAddress ? 0 : a;
     }
-    if (key == "Ports") {
+    // The first of five ports: this program's (Ports), other users'
+    // programs' (PeerPorts) and the server's (ServerPorts).
+    uint16_t* ports = key == "Ports" ? &c.localBasePort
+                      : key == "PeerPorts" ? &c.peerBasePort
+                      : key == "ServerPorts" ? &c.serverBasePort : nullptr;
+    if (ports) {
       char* end = nullptr;
       long first = strtol(value.c_str(), &end, 10);
-      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) c.localBasePort = (uint16_t)first;
+      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) *ports = (uint16_t)first;
     }
   }
   return c;
@@ -168,6 +173,8 @@ int SaveNetConfig(const std::string& programDirectory, const CNetConfig& c) {
   std::string text = "[Server]\r\nHost=" + c.serverHost + "\r\nFallback=" + c.fallbackHost + "\r\nWeb=" + c.webHost +
                      "\r\nBind=" + (c.bindAddress ? DottedAddress(c.bindAddress) : std::string()) + "\r\n";
   if (c.localBasePort != kLocalBasePort) text += "Ports=" + std::to_string(c.localBasePort) + "\r\n";
+  if (c.peerBasePort != kLocalBasePort) text += "PeerPorts=" + std::to_string(c.peerBasePort) + "\r\n";
+  if (c.serverBasePort != kServerBasePort) text += "ServerPorts=" + std::to_string(c.serverBasePort) + "\r\n";
   return os::WriteWholeFile(programDirectory + kNetConfigFile, text);
 }
 

@@ -68,6 +68,9 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data);
 //   Bind=...        optional local IPv4 address to listen and send on
 //   Ports=...       optional first of the five local ports (5030); all five
 //                   must fit below 65536
+//   PeerPorts=...   optional first of the ports other users' programs
+//                   listen on (5030; side-by-side set-ups share one set)
+//   ServerPorts=... optional first of the server's five ports (5080)
 // Missing file or keys (or an unusable value) give the built-in defaults.
 extern const char kNetConfigFile[];  // "config\\NetServer.ini"
 CNetConfig DefaultNetConfig();

@@ -298,6 +298,32 @@ TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {
   EXPECT_EQ(47100, LoadNetConfig(dir.Path()).localBasePort);
 }
 
+TEST(NetConfigFile, PeerAndServerPortsMoveOnTheirOwn) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nPorts=28430\r\n");
+  CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(28430, c.localBasePort);
+  EXPECT_EQ(5030, c.peerBasePort) << "other users' programs keep the common ports";
+  EXPECT_EQ(5080, c.serverBasePort);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
+                         "[Server]\r\nPeerPorts=28430\r\nServerPorts=65531\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(5030, c.localBasePort);
+  EXPECT_EQ(28430, c.peerBasePort);
+  EXPECT_EQ(65531, c.serverBasePort);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nPeerPorts=65532\r\nServerPorts=0\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(5030, c.peerBasePort) << "all five must fit";
+  EXPECT_EQ(5080, c.serverBasePort);
+  c.peerBasePort = 28430;
+  c.serverBasePort = 28480;
+  ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
+  CNetConfig back = LoadNetConfig(dir.Path());
+  EXPECT_EQ(28430, back.peerBasePort);
+  EXPECT_EQ(28480, back.serverBasePort);
+}
+
 class TransferTest : public NetFixture {
  protected:
   void SetUp() override {
