@@ -20,7 +20,9 @@
 #include "base/messages.h"
 #include "win/text_win32.h"
 
+#include "../../res/chat_ids.h"
 #include "../../res/login_ids.h"
+#include "../../res/panels_ids.h"
 #include "../../res/resource.h"
 
 namespace {
@@ -42,9 +44,10 @@ std::string Text(HWND w) {
   return qb::Gbk(buf);
 }
 std::string ControlText(HWND w) {
-  wchar_t buf[512] = {};
-  SendMessageTimeoutW(w, WM_GETTEXT, 511, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 3000, nullptr);
-  return qb::Gbk(buf);
+  std::vector<wchar_t> buf(16384);
+  SendMessageTimeoutW(w, WM_GETTEXT, buf.size() - 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 3000,
+                      nullptr);
+  return qb::Gbk(buf.data());
 }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 50) {
@@ -87,6 +90,28 @@ HWND LoginWindow() {
 HWND PromptWindow() {
   return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_PROMPT_TEXT, IDC_PROMPT_OK); });
 }
+HWND ChatWindow() {
+  return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_CHAT_MEMBERS, IDC_CHAT_SEND); });
+}
+HWND TabPanel() { return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_FIRST_TAB, IDC_FIRST_TAB); }); }
+// The visible control of a dialog with this identifier (the chat window's
+// rich edit boxes share theirs with the hidden frames they are placed by).
+HWND VisibleItem(HWND dlg, int id) {
+  struct Find {
+    int id;
+    HWND found;
+  } f{id, nullptr};
+  EnumChildWindows(
+      dlg,
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* f = reinterpret_cast<Find*>(p);
+        if (GetDlgCtrlID(w) != f->id || !IsWindowVisible(w)) return TRUE;
+        f->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
 HWND MenuWindow() { return TopWindow([](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }); }
 
 // ---- input ---------------------------------------------------------------------------
@@ -107,14 +132,14 @@ bool PlaceCursor(int x, int y) {
   return steady >= 3;
 }
 
-void ClickOn(HWND w) {
+void ClickOn(HWND w, bool right = false) {
   RECT r;
   GetWindowRect(w, &r);
   PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
   INPUT in[2] = {};
   for (INPUT& i : in) i.type = INPUT_MOUSE;
-  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
   SendInput(2, in, sizeof(INPUT));
   Sleep(150);
 }
@@ -135,6 +160,21 @@ void Press(WORD vk) {
 // Digits and lower-case letters, as typed on the keyboard.
 void Type(const std::string& text) {
   for (char c : text) Press(static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+}
+
+// Any text, as characters typed (Chinese included).
+void TypeUnicode(const std::wstring& text) {
+  for (wchar_t c : text) {
+    INPUT in[2] = {};
+    for (INPUT& i : in) {
+      i.type = INPUT_KEYBOARD;
+      i.ki.wScan = c;
+      i.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
+    Sleep(20);
+  }
 }
 
 // Clicks into an edit box, replaces what it holds by typing, and checks it.
@@ -229,7 +269,7 @@ int LoginSubmit(HWND main, const std::string& number, const std::string& passwor
   HWND button = GetDlgItem(main, IDC_LOGIN_BUTTON);
   Check(WaitUntil([&] { return Text(button) == number; }, 3000), "the login button shows the number (" + Text(button) + ")");
   Check(!IsWindowEnabled(button), "the login button is disabled");
-  Check(IsWindowEnabled(main) != FALSE, "the main window is enabled again");
+  Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
   return 0;
 }
 
@@ -268,6 +308,94 @@ int TrayClickPending(HWND main) {
   return 0;
 }
 
+// The category of a tab: its menu's first entry enters the circle of its
+// name; the member list that answers opens the chat window.
+int EnterCircle(int slot) {
+  HWND tabs = TabPanel();
+  if (!Check(tabs != nullptr, "the category panel is there")) return 1;
+  ClickOn(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
+  if (!Check(WaitUntil([] { return MenuWindow() != nullptr; }, 10000), "the category's menu opens")) return 1;
+  Sleep(300);
+  Press(VK_DOWN);
+  Press(VK_RETURN);
+  HWND chat = nullptr;
+  // The first entry into a circle is confirmed in a box of its own.
+  bool boxSeen = false;
+  auto noticeOrChat = [&] {
+    HWND box = TopWindow([](HWND w) {
+      return IsWindowVisible(w) && ClassOf(w) == L"#32770" && Text(w) == "提示" && GetDlgItem(w, IDOK) &&
+             !GetDlgItem(w, IDC_PROMPT_TEXT);
+    });
+    if (box && !boxSeen) {
+      boxSeen = true;
+      HWND text = GetDlgItem(box, 0xFFFF);
+      Check(text && ControlText(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? ControlText(text) : "") + ")");
+      ClickOn(GetDlgItem(box, IDOK));
+    }
+    return (chat = ChatWindow()) != nullptr;
+  };
+  if (!Check(WaitUntil(noticeOrChat, 15000), "the chat window opens with the circle")) {
+    TopWindow([](HWND w) {
+      if (IsWindowVisible(w)) printf("note: visible window %ls '%s'\n", ClassOf(w).c_str(), qb::ToUtf8(Text(w)).c_str());
+      return false;
+    });
+  }
+  return 0;
+}
+
+std::vector<std::string> MemberRows(HWND chat) {
+  std::vector<std::string> rows;
+  HWND list = GetDlgItem(chat, IDC_CHAT_MEMBERS);
+  LRESULT n = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < n; ++i) {
+    wchar_t buf[256] = {};
+    if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 255) SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf));
+    rows.push_back(qb::Gbk(buf));
+  }
+  return rows;
+}
+
+int ChatListsMember(const std::string& want) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  std::string all;
+  bool found = WaitUntil(
+      [&] {
+        all.clear();
+        for (const std::string& r : MemberRows(chat)) {
+          all += "[" + r + "]";
+          if (r.find(want) != std::string::npos) return true;
+        }
+        return false;
+      },
+      15000);
+  Check(found, "the member list names " + want + " " + all);
+  return 0;
+}
+
+int ChatSend(const std::string& gbk) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND input = VisibleItem(chat, IDC_CHAT_INPUT);
+  if (!Check(input != nullptr, "the input box is there")) return 1;
+  ClickOn(input);
+  TypeUnicode(W(gbk));
+  Check(WaitUntil([&] { return ControlText(input) == gbk; }, 3000), "typed '" + gbk + "' (" + ControlText(input) + ")");
+  ClickOn(GetDlgItem(chat, IDC_CHAT_SEND));
+  Check(WaitUntil([&] { return ControlText(input).empty(); }, 3000), "发送 sent it and emptied the box");
+  return 0;
+}
+
+int ChatShows(const std::string& gbk) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
+  if (!Check(talk != nullptr, "the conversation is there")) return 1;
+  Check(WaitUntil([&] { return ControlText(talk).find(gbk) != std::string::npos; }, 15000),
+        "the conversation shows '" + gbk + "' exactly");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -291,6 +419,10 @@ int wmain(int argc, wchar_t** argv) {
   } else if (step == "tray") TrayCommand(main, atoi(arg(1).c_str()));
   else if (step == "transfer") Transfer(arg(1) == "up");
   else if (step == "tray-click-pending") TrayClickPending(main);
+  else if (step == "circle") EnterCircle(atoi(arg(1).c_str()));
+  else if (step == "chat-lists") ChatListsMember(arg(1));
+  else if (step == "chat-send") ChatSend(arg(1));
+  else if (step == "chat-shows") ChatShows(arg(1));
   else {
     fprintf(stderr, "unknown step %s\n", step.c_str());
     return 2;
