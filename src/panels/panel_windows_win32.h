@@ -9,6 +9,7 @@
 
 #include "panels/geometry.h"
 #include "panels/panels_win32.h"
+#include "panels/url_edit_dlg_win32.h"
 #include "skin/bcmenu_win32.h"
 #include "skin/skin_button_win32.h"
 #include "store/node.h"
@@ -203,7 +204,7 @@ class CUrlDialog : public CPanelDialog {
 
   CBtnLeafNode m_buttons[30];
   bool m_bTipsLater = false;  // until WM_PANEL_TIPS
-  HWND m_hEditor = nullptr;
+  std::unique_ptr<CUrlInfoEditDialog> m_editor;  // while the item editor is open
   HWND m_hRecorder = nullptr;
 };
 

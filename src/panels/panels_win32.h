@@ -40,10 +40,9 @@ struct PanelHost {
   // Disables (false) or enables (true) the main window and the three panels
   // while an item editor or a script recorder is open.
   std::function<void(bool)> enableAll;
-  // The item editor and the script recorder, when they are built in: create
-  // the window for the node with the item panel as the one told of its end;
-  // null when it could not be created.
-  std::function<HWND(CMyNode*, HWND itemPanel)> createEditor;
+  // The script recorder, when it is built in: creates the window for the
+  // node with the item panel as the one told of its end; null when it could
+  // not be created. (The item editor is the panels' own.)
   std::function<HWND(CMyNode*, HWND itemPanel)> createRecorder;
   CircleService circles;  // panels::CirclesOf(net state) once the network runs
 };

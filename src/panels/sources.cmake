@@ -8,5 +8,6 @@ list(APPEND QIMBO_CORE_SOURCES
   src/panels/circles.cpp
   src/panels/capture_logic.cpp
   src/panels/page_fetcher.cpp
+  src/panels/item_edit.cpp
 )
 qimbo_os_parts(shell http)

@@ -12,6 +12,7 @@
 #include "panels/panel_text.h"
 #include "panels/panel_windows_win32.h"
 #include "panels/site_icon.h"
+#include "panels/url_edit_dlg_win32.h"
 #include "store/node.h"
 
 #include "../../res/panels_ids.h"
@@ -49,7 +50,7 @@ void MakeLeafButton(CBtnLeafNode& b, const PanelRect& r, const wchar_t* caption,
 // ---- CUrlDialog -------------------------------------------------------------------
 
 CUrlDialog::~CUrlDialog() {
-  if (m_hEditor) DestroyWindow(m_hEditor);
+  m_editor.reset();
   if (m_hRecorder) DestroyWindow(m_hRecorder);
 }
 
@@ -210,17 +211,46 @@ void CUrlDialog::ItemWindowClosed(HWND& window) {
   SetFocus(m_hWnd);
 }
 
+// The editor for the current bookmark, the main window and the panels
+// disabled while it is open. One at a time.
 void CUrlDialog::EditItem() {
-  if (m_pCurrentItem) OpenItemWindow(m_hEditor, Host().createEditor, "创建URL窗口失败，按确认退出！");
+  CMyNode* item = m_pCurrentItem;
+  if (m_editor || !item || item->m_nKind != UrlItem) return;
+  std::unique_ptr<CUrlInfoEditDialog> editor(new CUrlInfoEditDialog(item, m_hWnd));
+  if (!editor->Create()) {
+    ShowBox("创建URL窗口失败，按确认退出！", qb::kMbOk | qb::kMbIconStop);
+    return;
+  }
+  HWND wnd = editor->GetSafeHwnd();
+  m_editor = std::move(editor);
+  ShowWindow(wnd, SW_SHOW);
+  if (Host().enableAll) Host().enableAll(false);
+  SetForegroundWindow(wnd);
 }
 
+// The editor's end, sent from inside its own handler: its window is gone and
+// the object may go. The tree is saved at once (the icon may have changed
+// even after a cancel), so that the edit survives a crash; after a save the
+// category the bookmark came from is shown again, without it if it moved.
 void CUrlDialog::EditorClosed(WPARAM saved, LPARAM category) {
-  if (saved == 1) {
-    bool shown = false;
-    for (CBtnLeafNode& b : m_buttons) shown = shown || (m_pCurrentItem && b.m_pNode == m_pCurrentItem);
-    if (shown) ShowCategoryItems(reinterpret_cast<CMyNode*>(category));
+  m_editor.reset();
+  CAppLogic* app = Host().app;
+  CMyNode* old = nullptr;
+  if (app && saved == 1)
+    for (CMyNode* n : *app)
+      if (reinterpret_cast<LPARAM>(n) == category && n->m_nKind == UrlCategory) old = n;
+  if (app) app->SaveCurrentFavorites();
+  if (old) {
+    ShowCategoryItems(old);
+  } else if (CMyNode* item = m_pCurrentItem) {
+    // A cancel keeps an icon chosen meanwhile: the button shows it.
+    for (CBtnLeafNode& b : m_buttons)
+      if (b.m_pNode == item) SetUpItemButton(item->m_nSlot, item);
   }
-  ItemWindowClosed(m_hEditor);
+  m_pCurrentItem = nullptr;
+  if (Host().enableAll) Host().enableAll(true);
+  if (HWND main = GetWindow(m_hWnd, GW_OWNER)) SetForegroundWindow(main);
+  SetFocus(m_hWnd);
 }
 
 void CUrlDialog::DeleteItem() {

@@ -7,6 +7,7 @@ qimbo_test(panels
   panels/circles_test.cpp
   panels/capture_test.cpp
   panels/dropped_nodes_test.cpp
+  panels/item_edit_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
@@ -21,4 +22,9 @@ if(NOT WIN32 AND QIMBO_WIN_BUILD_DIR)
            COMMAND ${CMAKE_SOURCE_DIR}/tests/win/capture-test.sh ${QIMBO_WIN_BUILD_DIR} $<TARGET_FILE:qimbo-tool>
                    ${CMAKE_BINARY_DIR}/screens)
   set_tests_properties(window.capture PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  # The item editor from the item menu, a restart, and the file read by qimbo-tool.
+  add_test(NAME window.editor
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/win/edit-test.sh ${QIMBO_WIN_BUILD_DIR} $<TARGET_FILE:qimbo-tool>
+                   ${CMAKE_BINARY_DIR}/screens)
+  set_tests_properties(window.editor PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endif()

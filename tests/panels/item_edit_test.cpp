@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include "panels/item_edit.h"
+#include "store/node.h"
+#include "testutil.h"
+
+using namespace panels;
+
+namespace {
+CMyNode* Add(CMyNodeList& list, const std::string& name, int kind, CMyNode* parent, int slot,
+             const std::string& address = "") {
+  CMyNode* n = new CMyNode;
+  n->m_strName = name;
+  n->m_nKind = kind;
+  n->m_pParent = parent;
+  n->m_nSlot = slot;
+  n->m_strAddress = address;
+  return list.AddNode(n) ? n : nullptr;
+}
+
+// A tree of three web categories around a program category, and a bookmark
+// in the second web category.
+struct Tree {
+  CMyNodeList list;
+  CMyNode* news = Add(list, "新闻", UrlCategory, nullptr, 3);
+  CMyNode* tools = Add(list, "工具", UrlCategory, nullptr, 0);
+  CMyNode* programs = Add(list, "程序", ProgramCategory, nullptr, 1);
+  CMyNode* music = Add(list, "音乐", UrlCategory, nullptr, 2);
+  CMyNode* item = Add(list, "page", UrlItem, tools, 4, "http://a.example/");
+};
+
+ItemEdits Unchanged(const CMyNode& item) {
+  ItemEdits e;
+  e.name = item.m_strName;
+  e.address = item.m_strAddress;
+  e.note = item.m_strNote;
+  e.category = item.m_pParent;
+  e.script = item.m_bScript != 0;
+  return e;
+}
+
+struct FakeCircles {
+  bool loggedIn = false;
+  std::vector<std::string> calls;
+  CircleService Service() {
+    CircleService c;
+    c.loggedIn = [this] { return loggedIn; };
+    c.currentCircle = [] { return std::string("您还未指定要进入的圈"); };
+    c.enterCircle = [this](CMyNode* n) {
+      calls.push_back("enter " + n->m_strName);
+      return 1;
+    };
+    c.dropOutOfCircle = [this](CMyNode* n) {
+      calls.push_back("drop " + n->m_strName);
+      return 1;
+    };
+    return c;
+  }
+};
+}  // namespace
+
+TEST(ItemEditorOpening, OnlyANoteOfExactlyTwoBracketsIsEmptied) {
+  CMyNode n;
+  n.m_strNote = "<>";
+  EmptyBracketNote(n);
+  EXPECT_EQ(n.m_strNote, "");
+  for (const char* kept : {"<> ", "<a>", "<", ">", "<<>>"}) {
+    n.m_strNote = kept;
+    EmptyBracketNote(n);
+    EXPECT_EQ(n.m_strNote, kept);
+  }
+}
+
+TEST(ItemEditorOpening, TheCircleBoxIsTickedForGroupWithOrWithoutBrackets) {
+  EXPECT_TRUE(CircleTicked("GROUP"));
+  EXPECT_TRUE(CircleTicked("<GROUP>"));
+  EXPECT_TRUE(CircleTicked("<<GR>OUP>"));
+  EXPECT_FALSE(CircleTicked("Reserved"));
+  EXPECT_FALSE(CircleTicked("group"));
+  EXPECT_FALSE(CircleTicked("GROUP "));
+  EXPECT_FALSE(CircleTicked(""));
+}
+
+TEST(ItemEditorOpening, TheLastVisitReadsYearMonthDayAndTheTime) {
+  std::tm t = {};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 5;
+  t.tm_hour = 9;
+  t.tm_min = 7;
+  t.tm_sec = 3;
+  // The "C" locale's %X is the 24-hour clock.
+  EXPECT_EQ(FormatVisitTime(t), "2026年01月05日,09:07:03");
+  t.tm_mon = 11;
+  t.tm_mday = 31;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 59;
+  EXPECT_EQ(FormatVisitTime(t), "2026年12月31日,23:59:59");
+  // Seconds since 1970 go through the local time: the date part has its shape.
+  std::string local = LastVisitText(1700000000);
+  ASSERT_GE(local.size(), 12u);
+  EXPECT_EQ(local.substr(0, 4), "2023");
+  EXPECT_NE(local.find("年"), std::string::npos);
+  EXPECT_NE(local.find("日,"), std::string::npos);
+}
+
+TEST(ItemEditorOpening, CategoriesAreListedInTreeOrderWithTheParentSelected) {
+  Tree t;
+  std::vector<CMyNode*> choices = CategoryChoices(t.list);
+  ASSERT_EQ(choices.size(), 3u);
+  EXPECT_EQ(choices[0], t.news);  // tree order, not slot order
+  EXPECT_EQ(choices[1], t.tools);
+  EXPECT_EQ(choices[2], t.music);
+  EXPECT_EQ(ChoiceOfParent(choices, t.tools), 1);
+  EXPECT_EQ(ChoiceOfParent(choices, t.music), 2);
+  // A parent not listed (a program category, none at all) selects the first.
+  EXPECT_EQ(ChoiceOfParent(choices, t.programs), 0);
+  EXPECT_EQ(ChoiceOfParent(choices, nullptr), 0);
+  EXPECT_TRUE(CategoryChoices(CMyNodeList()).empty());
+}
+
+TEST(ItemEditorSave, NameAndNoteAreCleanedAndTheAddressLosesItsBlanks) {
+  Tree t;
+  ItemEdits e = Unchanged(*t.item);
+  e.name = "My Page: News?";
+  e.address = " http://b.example/ a b ";
+  e.note = "Read <Later>";
+  e.script = true;
+  EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.tools);
+  EXPECT_EQ(t.item->m_strName, "my page news");
+  EXPECT_EQ(t.item->m_strAddress, "http://b.example/ab");
+  EXPECT_EQ(t.item->m_strNote, "read later");
+  EXPECT_EQ(t.item->m_bScript, 1);
+  EXPECT_EQ(t.item->m_pParent, t.tools);
+  e.script = false;
+  e.note = "";
+  ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_bScript, 0);
+  EXPECT_EQ(t.item->m_strNote, "");
+}
+
+TEST(ItemEditorSave, ANameOrAddressThatCleansToNothingKeepsTheOldOne) {
+  Tree t;
+  ItemEdits e = Unchanged(*t.item);
+  e.name = "???";
+  e.address = "   ";
+  ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_strName, "page");
+  EXPECT_EQ(t.item->m_strAddress, "http://a.example/");
+  // One byte left is a name.
+  e.name = "?x?";
+  ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_strName, "x");
+}
+
+TEST(ItemEditorSave, AnotherCategoryMovesTheItemAndReturnsTheOldParent) {
+  Tree t;
+  ItemEdits e = Unchanged(*t.item);
+  e.category = t.music;
+  EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.tools);
+  EXPECT_EQ(t.item->m_pParent, t.music);
+  EXPECT_EQ(t.item->m_nSlot, 4);  // its slot was free there
+  // The same category again changes nothing.
+  EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.music);
+  EXPECT_EQ(t.item->m_pParent, t.music);
+  // A program category is no place for a bookmark.
+  e.category = t.programs;
+  ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_pParent, t.music);
+}
+
+TEST(ItemEditorSave, ATakenSlotGivesTheFirstFreeOneAndAFullCategoryKeepsTheItem) {
+  Tree t;
+  for (int slot = 0; slot < 29; ++slot)
+    ASSERT_TRUE(Add(t.list, "n" + std::to_string(slot), UrlItem, t.news, slot, "http://n/" + std::to_string(slot)));
+  // 29 of 30 taken, slot 4 among them: the item goes to the last free slot.
+  ItemEdits e = Unchanged(*t.item);
+  e.category = t.news;
+  ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_pParent, t.news);
+  EXPECT_EQ(t.item->m_nSlot, 29);
+  // Now news is full: another bookmark cannot move in and stays, silently.
+  CMyNode* other = Add(t.list, "other", UrlItem, t.tools, 7, "http://o/");
+  ASSERT_TRUE(other);
+  ItemEdits o = Unchanged(*other);
+  o.category = t.news;
+  o.name = "Other2";
+  EXPECT_EQ(ApplyItemEdits(t.list, other, o), t.tools);
+  EXPECT_EQ(other->m_pParent, t.tools);
+  EXPECT_EQ(other->m_nSlot, 7);
+  EXPECT_EQ(other->m_strName, "other2");  // the rest of the edit is kept
+}
+
+TEST(ItemEditorSave, TheCircleBoxNeedsALoginOnlyForAChange) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode n;
+  n.m_strName = "page";
+  n.m_strCircle = "Reserved";
+  // No change asked: go on, whoever is logged in.
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, false, ui));
+  EXPECT_TRUE(ui.boxes.empty());
+  // Ticked while logged out: the login box, stop, nothing sent.
+  EXPECT_FALSE(SaveCircleBox(f.Service(), &n, true, ui));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "您还未登录,登录后才能加入圈子！");
+  EXPECT_EQ(ui.boxes[0].flags, (unsigned)(qb::kMbOk | qb::kMbIconInformation));
+  EXPECT_TRUE(f.calls.empty());
+  // Cleared on a circle member while logged out: the other box, mark kept.
+  n.m_strCircle = "GROUP";
+  EXPECT_FALSE(SaveCircleBox(f.Service(), &n, false, ui));
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[1].text, "您还未登录,登录后才能把自己从该圈子名单中注销！");
+  EXPECT_EQ(n.m_strCircle, "GROUP");
+  // Logged in: the drop-out goes out and the save goes on.
+  f.loggedIn = true;
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, false, ui));
+  EXPECT_EQ(n.m_strCircle, "Reserved");
+  n.m_strCircle = "Reserved";
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, true, ui));
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"drop page", "enter page"}));
+  EXPECT_EQ(ui.boxes.size(), 2u);
+  EXPECT_FALSE(SaveCircleBox(f.Service(), nullptr, true, ui));
+}
