@@ -364,14 +364,17 @@ void CMainDlg::RestackPanels() {
   }
   // A panel shown raises itself when its own posted message comes: this one
   // comes after.
-  PostMessageW(m_hWnd, WM_LOGIN_ON_TOP, 0, 0);
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
 }
 
-// The login window lies over the panels, which are owned by this window as
-// it is: it would be hidden behind them once they are shown again.
-void CMainDlg::KeepLoginOnTop() {
-  if (HWND login = m_login ? m_login->GetSafeHwnd() : nullptr)
-    SetWindowPos(login, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+// The login and chat windows lie over the panels, which are owned by this
+// window as they are: they would be hidden behind them once the panels are
+// shown again. A box of this window (which disables it while it is up)
+// stays over the chat window.
+void CMainDlg::RaiseSecondaryWindows() {
+  HWND chat = m_chat && IsWindowEnabled(m_hWnd) ? m_chat->GetSafeHwnd() : nullptr;
+  for (HWND w : {chat, m_login ? m_login->GetSafeHwnd() : nullptr})
+    if (w) SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CMainDlg::Hide() {
@@ -666,6 +669,7 @@ void CMainDlg::OnOpenChat() {
     return;
   }
   ShowWindow(m_chat->GetSafeHwnd(), SW_SHOW);
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
   SetForegroundWindow(m_chat->GetSafeHwnd());
   SetFocus(m_chat->Input());
 }
@@ -705,8 +709,8 @@ void CMainDlg::OpenLogin() {
     return;
   }
   ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
-  KeepLoginOnTop();
-  PostMessageW(m_hWnd, WM_LOGIN_ON_TOP, 0, 0);
+  RaiseSecondaryWindows();
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
   EnableAll(false);
 }
 
@@ -765,7 +769,7 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return FALSE;
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
-    case WM_LOGIN_ON_TOP: KeepLoginOnTop(); return TRUE;
+    case WM_RAISE_SECONDARY: RaiseSecondaryWindows(); return TRUE;
     case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
     case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
     case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;

@@ -86,7 +86,7 @@ class CMainDlg : public CDialogWindow {
   void OpenLogin();
   void OnLoginClosed();
   void OnLoginResult(WPARAM result);
-  void KeepLoginOnTop();
+  void RaiseSecondaryWindows();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
   void OnTrayNotify(LPARAM mouse);

@@ -40,7 +40,7 @@ enum : unsigned {
   WM_MEMBERS_RELISTED = 0x43D,
   WM_RESTACK_PANELS = 0x8001,   // show the visible panels again, over the main window
   WM_AFTER_SHOW = 0x8002,       // posted at start-up: the work that waits until the window is up
-  WM_LOGIN_ON_TOP = 0x8003,     // put the login window back over the panels, once they have raised themselves
+  WM_RAISE_SECONDARY = 0x8003,  // put the login and chat windows back over the panels, once they have raised themselves
 
   // Thread messages.
   WM_TRANSFER_STATUS = 0x432,   // to the user-interface thread: wParam a channel, lParam a TransferStatus

@@ -308,6 +308,16 @@ int TrayClickPending(HWND main) {
   return 0;
 }
 
+void ListWindows() {
+  TopWindow([](HWND w) {
+    if (!IsWindowVisible(w)) return false;
+    HWND text = GetDlgItem(w, 0xFFFF);
+    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Text(w)).c_str(),
+           text ? qb::ToUtf8(ControlText(text)).c_str() : "");
+    return false;
+  });
+}
+
 // The category of a tab: its menu's first entry enters the circle of its
 // name; the member list that answers opens the chat window.
 int EnterCircle(int slot) {
@@ -319,7 +329,8 @@ int EnterCircle(int slot) {
   Press(VK_DOWN);
   Press(VK_RETURN);
   HWND chat = nullptr;
-  // The first entry into a circle is confirmed in a box of its own.
+  // The first entry into a circle is confirmed in a box of its own, which
+  // may come before or after the chat window.
   bool boxSeen = false;
   auto noticeOrChat = [&] {
     HWND box = TopWindow([](HWND w) {
@@ -331,15 +342,16 @@ int EnterCircle(int slot) {
       HWND text = GetDlgItem(box, 0xFFFF);
       Check(text && ControlText(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? ControlText(text) : "") + ")");
       ClickOn(GetDlgItem(box, IDOK));
+      if (!WaitUntil([&] { return !IsWindow(box); }, 2000)) {
+        SetForegroundWindow(box);
+        Press(VK_RETURN);
+      }
+      Check(WaitUntil([&] { return !IsWindow(box); }, 3000), "the box is confirmed");
     }
-    return (chat = ChatWindow()) != nullptr;
+    chat = ChatWindow();
+    return boxSeen && chat != nullptr;
   };
-  if (!Check(WaitUntil(noticeOrChat, 15000), "the chat window opens with the circle")) {
-    TopWindow([](HWND w) {
-      if (IsWindowVisible(w)) printf("note: visible window %ls '%s'\n", ClassOf(w).c_str(), qb::ToUtf8(Text(w)).c_str());
-      return false;
-    });
-  }
+  if (!Check(WaitUntil(noticeOrChat, 15000), "the chat window opens with the circle")) ListWindows();
   return 0;
 }
 
@@ -369,7 +381,7 @@ int ChatListsMember(const std::string& want) {
         return false;
       },
       15000);
-  Check(found, "the member list names " + want + " " + all);
+  if (!Check(found, "the member list names " + want + " " + all)) ListWindows();
   return 0;
 }
 
@@ -378,9 +390,15 @@ int ChatSend(const std::string& gbk) {
   if (!Check(chat != nullptr, "the chat window is open")) return 1;
   HWND input = VisibleItem(chat, IDC_CHAT_INPUT);
   if (!Check(input != nullptr, "the input box is there")) return 1;
+  // The chat window may lie under the panels the main window raised.
+  SetForegroundWindow(chat);
+  WaitUntil([&] { return GetForegroundWindow() == chat; }, 3000);
   ClickOn(input);
   TypeUnicode(W(gbk));
-  Check(WaitUntil([&] { return ControlText(input) == gbk; }, 3000), "typed '" + gbk + "' (" + ControlText(input) + ")");
+  if (!Check(WaitUntil([&] { return ControlText(input) == gbk; }, 3000), "typed '" + gbk + "' (" + ControlText(input) + ")")) {
+    ListWindows();
+    Screenshot("Z:\\tmp\\e2e-chat-send.bmp");
+  }
   ClickOn(GetDlgItem(chat, IDC_CHAT_SEND));
   Check(WaitUntil([&] { return ControlText(input).empty(); }, 3000), "发送 sent it and emptied the box");
   return 0;

@@ -196,12 +196,15 @@ step B login-open 10001 "" 0
 step B login-submit 10002 bob5678 1 ok
 
 # Both enter the circle of the category 新闻 (its tab's menu, first entry,
-# confirmed in a box the first time): B's chat window lists A, who was there
-# first. (Lines between the two programs themselves, A's list gaining B and
-# A's line reaching B, do not arrive across the namespaces yet: not checked.)
+# confirmed in a box the first time): each chat window lists the other (B's
+# from the server's list, A's from B's announcement, peer to peer); A's line
+# to everybody reaches B exactly.
 step A circle 0
 step B circle 0
 step B chat-lists 10001
+step A chat-lists 10002
+step A chat-send '报道 a<b>c 定点'
+step B chat-shows '报道 a<b>c 定点'
 
 # B leaves; a word is left for B while B is away (from a third user's
 # command-line client); B comes back, logs in with its remembered password,
