@@ -8,6 +8,9 @@
 //   e2e_driver tray ENTRY       the tray menu's ENTRY-th command (1 = the first), by keyboard
 //   e2e_driver transfer up|down the prompt's final text, then its OK
 //   e2e_driver tray-click-pending   the tray's left click while a chat line waits
+//   e2e_driver circle SLOT      the category tab's first menu entry: its circle, and the chat window
+//   e2e_driver chat-lists TEXT | chat-send TEXT | chat-shows TEXT [SHOT.bmp]
+//   e2e_driver chat-series PREFIX N | chat-watch PREFIX N   timed lines, for the latency
 // Prints "ok: ..." and "FAILED: ..." lines; the exit code is the number of failures.
 #include <windows.h>
 
@@ -404,13 +407,77 @@ int ChatSend(const std::string& gbk) {
   return 0;
 }
 
-int ChatShows(const std::string& gbk) {
+int ChatShows(const std::string& gbk, const std::string& shot) {
   HWND chat = ChatWindow();
   if (!Check(chat != nullptr, "the chat window is open")) return 1;
   HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
   if (!Check(talk != nullptr, "the conversation is there")) return 1;
   Check(WaitUntil([&] { return ControlText(talk).find(gbk) != std::string::npos; }, 15000),
         "the conversation shows '" + gbk + "' exactly");
+  if (!shot.empty()) {
+    SetForegroundWindow(chat);
+    Sleep(300);
+    Screenshot(shot);
+  }
+  return 0;
+}
+
+double NowMs() {
+  LARGE_INTEGER t, f;
+  QueryPerformanceCounter(&t);
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+std::string SeriesLine(const std::string& prefix, int i) { return prefix + std::to_string(100 + i) + ";"; }
+
+// Sends `count` numbered lines, one every 400 ms, and prints the moment of
+// each click on 发送 (the performance counter counts the same for every
+// process of the machine).
+int ChatSeries(const std::string& prefix, int count) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND input = VisibleItem(chat, IDC_CHAT_INPUT);
+  HWND send = GetDlgItem(chat, IDC_CHAT_SEND);
+  RECT r;
+  GetWindowRect(send, &r);
+  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  for (int i = 0; i < count; ++i) {
+    SendMessageW(input, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(SeriesLine(prefix, i)).c_str()));
+    INPUT in[2] = {};
+    for (INPUT& k : in) k.type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    double t = NowMs();
+    SendInput(2, in, sizeof(INPUT));
+    printf("sent %d %.3f\n", i, t);
+    Sleep(400);
+  }
+  fflush(stdout);
+  return 0;
+}
+
+// Watches the conversation for the numbered lines and prints when each showed.
+int ChatWatch(const std::string& prefix, int count) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
+  std::vector<double> seen(count, 0);
+  int left = count;
+  for (DWORD start = GetTickCount(); left > 0 && GetTickCount() - start < 40000;) {
+    std::string text = ControlText(talk);
+    double t = NowMs();
+    for (int i = 0; i < count; ++i)
+      if (seen[i] == 0 && text.find(SeriesLine(prefix, i)) != std::string::npos) {
+        seen[i] = t;
+        --left;
+      }
+    Sleep(2);
+  }
+  for (int i = 0; i < count; ++i)
+    if (seen[i] != 0) printf("seen %d %.3f\n", i, seen[i]);
+  Check(left == 0, "all " + std::to_string(count) + " lines showed (" + std::to_string(left) + " missing)");
+  fflush(stdout);
   return 0;
 }
 
@@ -440,7 +507,9 @@ int wmain(int argc, wchar_t** argv) {
   else if (step == "circle") EnterCircle(atoi(arg(1).c_str()));
   else if (step == "chat-lists") ChatListsMember(arg(1));
   else if (step == "chat-send") ChatSend(arg(1));
-  else if (step == "chat-shows") ChatShows(arg(1));
+  else if (step == "chat-shows") ChatShows(arg(1), arg(2));
+  else if (step == "chat-series") ChatSeries(arg(1), atoi(arg(2).c_str()));
+  else if (step == "chat-watch") ChatWatch(arg(1), atoi(arg(2).c_str()));
   else {
     fprintf(stderr, "unknown step %s\n", step.c_str());
     return 2;
