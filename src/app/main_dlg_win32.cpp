@@ -487,6 +487,8 @@ void CMainDlg::OpenTopVisited(UINT id) {
 }
 
 void CMainDlg::Exit(bool hideFirst) {
+  // A named skin being saved runs in the settings window's handler.
+  if (m_settings && m_settings->Busy()) return;
   if (CAppLogic* logic = m_app.Logic()) logic->SaveFavorites(logic->m_strCurrentFile);
   if (hideFirst) Toggle();
   PostQuitMessage(0);
@@ -561,6 +563,50 @@ void CMainDlg::OnTrayNotify(LPARAM mouse) {
   }
 }
 
+// One settings window at a time; this window and the panels wait for it.
+void CMainDlg::OpenSettings() {
+  if (m_settings && !m_settings->GetSafeHwnd()) m_settings.reset();
+  if (!m_settings) {
+    SettingsHost host;
+    CFavoritesApp& app = m_app;
+    host.mainWindow = m_hWnd;
+    host.programDir = app.ProgramDir();
+    host.skins = &app.Skins();
+    host.hotkeyText = [&app] { return app.Config().hotkeyText; };
+    host.changeHotkey = panels::ChangeCaptureHotkey;
+    host.unregisterHotkey = panels::UnregisterCaptureHotkeys;
+    host.restoreHotkey = [](const std::string& text) { panels::RestoreCaptureHotkey(text); };
+    host.skinApplied = [this](int area) { SkinApplied(area); };
+    m_settings.reset(new (std::nothrow) CBackBmpDlg(host));
+    if (!m_settings) {
+      StopBox(m_hWnd, "窗口申请不到空间，按确认退出！");
+      return;
+    }
+    if (!m_settings->Create(m_hWnd)) {
+      m_settings.reset();
+      StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
+      return;
+    }
+  } else {
+    ShowWindow(m_settings->GetSafeHwnd(), SW_SHOW);
+    SetForegroundWindow(m_settings->GetSafeHwnd());
+  }
+  EnableAll(false);
+}
+
+// 1059 to the window of the area whose record the settings window replaced.
+void CMainDlg::SkinApplied(int area) {
+  if (area == kAreaFunctionButtons) {
+    PostMessageW(m_hWnd, WM_APPLY_SKIN, 0, 0);
+    return;
+  }
+  HWND target = area == kAreaDirectory ? m_tabPanel
+                : area == kAreaBookmarks ? m_urlPanel
+                : area == kAreaPrograms  ? m_lnkPanel
+                                         : m_app.Chooser();
+  if (target) SendMessageW(target, WM_APPLY_SKIN, 0, 0);
+}
+
 void CMainDlg::OnCommand(UINT id, UINT code) {
   if (id >= ID_SKIN_LAST && id <= ID_SKIN_FIRST) return ChangeSkin(id);
   if (id >= ID_TOP_FIRST && id <= ID_TOP_LAST) return OpenTopVisited(id);
@@ -598,6 +644,10 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       break;
     case ID_TRAY_ABOUT:
       AboutBox();
+      break;
+    case IDC_SETTINGS_BUTTON:
+    case ID_TRAY_SETTINGS:
+      OpenSettings();
       break;
     case ID_TRAY_CAPTURE:
       panels::ShowChooser();  // as the capture hotkey brings it up
@@ -638,9 +688,14 @@ void CMainDlg::OnApplySkin() {
 
 // The settings window closed.
 void CMainDlg::OnWindowClosed(UINT msg) {
+  // A message of a settings window already replaced by a new one changes nothing.
+  if (msg == WM_SETTINGS_CLOSED && m_settings && m_settings->GetSafeHwnd()) return;
   EnableAll(true);
   SetFocus(m_hWnd);
   if (msg == WM_SETTINGS_CLOSED) {
+    m_settings.reset();
+    // A skin made in the window is on the menu at once.
+    if (m_skinMenu.TryFree()) m_skinMenu = BuildSkinMenu(m_app.ProgramDir());
     RefreshCurrentMode();
     Hide();
     Show();

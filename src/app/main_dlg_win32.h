@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panels/panel_logic.h"
+#include "skin/settings_dlg_win32.h"
 #include "skin/skin_button_win32.h"
 #include "win/dialog_win32.h"
 #include "win/gdi_win32.h"
@@ -63,6 +64,8 @@ class CMainDlg : public CDialogWindow {
   CLoginDlg* LoginWindow() const { return m_login.get(); }
   // The chat window while it is open, else null.
   CChatDialog* ChatWindow() const { return m_chat.get(); }
+  // The settings window while it is open (null otherwise).
+  CBackBmpDlg* Settings() const { return m_settings.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
@@ -89,6 +92,8 @@ class CMainDlg : public CDialogWindow {
   void RaiseSecondaryWindows();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
+  void OpenSettings();
+  void SkinApplied(int area);
   void OnTrayNotify(LPARAM mouse);
   void OnPaint();
   void ApplySkinToButtons();
@@ -138,6 +143,7 @@ class CMainDlg : public CDialogWindow {
   CSkinButton m_buttons[9];
   std::unique_ptr<CLoginDlg> m_login;
   std::unique_ptr<CChatDialog> m_chat;
+  std::unique_ptr<CBackBmpDlg> m_settings;
 };
 
 }  // namespace qb

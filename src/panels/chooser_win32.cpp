@@ -403,4 +403,10 @@ void UnregisterCaptureHotkeys() {
   if (g_chooser) g_chooser->UnregisterHotkeys();
 }
 
+int RestoreCaptureHotkey(const std::string& text) {
+  if (!g_chooser) return 0;
+  g_chooser->UnregisterHotkeys();
+  return g_chooser->RegisterCaptureHotkey(text);
+}
+
 }  // namespace panels

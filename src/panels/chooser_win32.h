@@ -40,5 +40,7 @@ void CaptureHotkeyPressed();
 // registers the text and, when that works, keeps it and saves it. 1 on success.
 int ChangeCaptureHotkey(const std::string& text);
 void UnregisterCaptureHotkeys();
+// The settings dialog's cancel: the kept text registered again, not saved.
+int RestoreCaptureHotkey(const std::string& text);
 
 }  // namespace panels

@@ -183,7 +183,7 @@ void RelocateSkinImages(const std::string& programDir, const std::string& name, 
   for (SkinStyle& s : skins) s.m_strImagePath = folder + FilePart(s.m_strImagePath);
 }
 
-int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins) {
+int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins, const SkinPause& pause) {
   std::string folder = SkinFolder(programDir, name);
   if (!name.empty()) {
     os::CreateFolder(programDir + "skin\\" + name);
@@ -195,7 +195,10 @@ int SaveSkin(const std::string& programDir, const std::string& name, const SkinS
       std::string file = FilePart(from);
       std::string to = folder + file;
       if (!file.empty() && from != to && os::FileExists(from) && !os::IsFolder(from)) os::CopyOneFile(from, to, 0);
-      os::SleepMs(kCopyPauseMs);
+      if (pause)
+        pause(kCopyPauseMs);
+      else
+        os::SleepMs(kCopyPauseMs);
     }
   }
   std::string db = folder + "MySkin.db", bak = folder + "MySkin.bak";

@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -66,7 +67,11 @@ int DecodeSkinRecords(IByteSource& src, SkinSet& skins, IUserInterface* ui);
 // an empty name means the current skin. `ui` shows the font-creation box
 // (null: no box).
 int LoadSkin(const std::string& programDir, const std::string& name, SkinSet& skins, IUserInterface* ui);
-int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins);
+// A named skin's save pauses after each image copy (1200 ms); `pause` takes
+// the place of the plain sleep, so a window can go on painting meanwhile.
+using SkinPause = std::function<void(uint32_t ms)>;
+int SaveSkin(const std::string& programDir, const std::string& name, const SkinSet& skins,
+             const SkinPause& pause = nullptr);
 void RelocateSkinImages(const std::string& programDir, const std::string& name, SkinSet& skins);
 void FreeSkinFonts(SkinSet& skins);
 // The file an area's image path names: a relative name (like the default

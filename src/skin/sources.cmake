@@ -6,6 +6,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/skin/skin.cpp
   src/skin/skin_json.cpp
   src/skin/settings.cpp
+  src/skin/skin_edit.cpp
   src/os/font_common.cpp
 )
 qimbo_os_parts(font)

@@ -13,3 +13,10 @@ target_compile_options(capture_driver PRIVATE ${QIMBO_FLAGS})
 target_link_libraries(capture_driver PRIVATE qimbo_core user32 gdi32)
 target_link_options(capture_driver PRIVATE -municode)
 add_dependencies(capture_driver fake_iexplore fake_chrome fake_firefox)
+
+# The settings window from outside, with the stand-in Internet Explorer.
+add_executable(settings_driver settings_driver.cpp)
+target_compile_options(settings_driver PRIVATE ${QIMBO_FLAGS})
+target_link_libraries(settings_driver PRIVATE qimbo_core user32 gdi32)
+target_link_options(settings_driver PRIVATE -municode)
+add_dependencies(settings_driver fake_iexplore)

@@ -1,0 +1,527 @@
+// Window test of the settings window from outside: Qimbo.exe in a program
+// folder of its own and a stand-in Internet Explorer (fake_browser.cpp), so
+// that the capture hotkey has a browser to bring the chooser up for. Real
+// key presses go into the hotkey edit, real clicks confirm and cancel; the
+// configuration and the skin files are read back, and a second start shows
+// that the changes stayed. Usage:
+//   settings_driver FOLDER FAKES SHOTS
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/codepage.h"
+#include "model/app_logic.h"
+#include "os/font.h"
+#include "os/os.h"
+#include "skin/config.h"
+#include "skin/skin.h"
+#include "store/node.h"
+#include "win/text_win32.h"
+
+#include "../../res/settings_ids.h"
+
+namespace {
+
+int g_failures = 0, g_passes = 0;
+void Check(bool ok, const std::string& what) {
+  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
+  fflush(stdout);
+  (ok ? g_passes : g_failures)++;
+}
+void Note(const std::string& what) {
+  printf("note: %s\n", qb::ToUtf8(what).c_str());
+  fflush(stdout);
+}
+
+using qb::W;
+std::string G(const std::wstring& w) { return qb::Gbk(w); }
+
+// The text of a window of the program, asked by a message that only an
+// answering window answers.
+bool AskText(HWND w, std::string& text, UINT ms = 2000) {
+  wchar_t buf[512] = {};
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, ms, &r)) return false;
+  text = G(buf);
+  return true;
+}
+std::string Text(HWND w) {
+  std::string t;
+  AskText(w, t);
+  return t;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
+  for (DWORD start = GetTickCount();;) {
+    if (done()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(50);
+  }
+}
+
+std::string g_dir;
+DWORD g_pid = 0;
+HWND g_main = nullptr, g_chooser = nullptr;
+
+void Settle(DWORD ms = 300) {
+  Sleep(ms);
+  for (HWND w : {g_main, g_chooser})
+    if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+}
+
+struct Proc {
+  PROCESS_INFORMATION pi = {};
+  bool Start(const std::wstring& exe, const std::wstring& args, const std::wstring& dir = L"") {
+    std::wstring cmd = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.empty() ? nullptr : dir.c_str(),
+                          &si, &pi) != FALSE;
+  }
+  bool Ended(DWORD ms) { return pi.hProcess && WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+  ~Proc() {
+    if (pi.hProcess && !Ended(0)) TerminateProcess(pi.hProcess, 9);
+    if (pi.hProcess) CloseHandle(pi.hProcess);
+    if (pi.hThread) CloseHandle(pi.hThread);
+  }
+};
+
+std::wstring ClassOf(HWND w) {
+  wchar_t cls[64] = {};
+  GetClassNameW(w, cls, 64);
+  return cls;
+}
+
+std::vector<HWND> WindowsOf(DWORD pid, const std::function<bool(HWND)>& test) {
+  struct Find {
+    DWORD pid;
+    const std::function<bool(HWND)>* test;
+    std::vector<HWND> found;
+  } f{pid, &test, {}};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* f = reinterpret_cast<Find*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == f->pid && (*f->test)(w)) f->found.push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
+  std::vector<HWND> all = WindowsOf(pid, test);
+  return all.empty() ? nullptr : all[0];
+}
+
+void Keys(std::initializer_list<std::pair<WORD, bool>> keys) {
+  std::vector<INPUT> in;
+  for (const auto& k : keys) {
+    INPUT i = {};
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = k.first;
+    i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(k.first, MAPVK_VK_TO_VSC));
+    i.ki.dwFlags = k.second ? 0 : KEYEVENTF_KEYUP;
+    in.push_back(i);
+  }
+  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+  Sleep(200);
+}
+void PressOldHotkey() {
+  Keys({{VK_CONTROL, true}, {VK_MENU, true}, {'Z', true}, {'Z', false}, {VK_MENU, false}, {VK_CONTROL, false}});
+}
+void PressNewHotkey() {
+  Keys({{VK_CONTROL, true}, {VK_SHIFT, true}, {VK_F5, true}, {VK_F5, false}, {VK_SHIFT, false}, {VK_CONTROL, false}});
+}
+
+void ClickOn(HWND w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  Sleep(100);
+  INPUT in[2] = {};
+  for (INPUT& i : in) i.type = INPUT_MOUSE;
+  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof(INPUT));
+  Sleep(300);
+}
+
+void Screenshot(const std::wstring& path) {
+  HDC screen = GetDC(nullptr);
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  int stride = (w * 3 + 3) & ~3;
+  std::vector<char> bits((size_t)stride * h);
+  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(f, &fh, sizeof fh, &n, nullptr);
+  WriteFile(f, &bi, sizeof bi, &n, nullptr);
+  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
+  CloseHandle(f);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::string s;
+  os::ReadWholeFile(path, s);
+  return s;
+}
+
+qb::SkinSet StoredSkin(const std::string& name = "") {
+  qb::SkinSet s;
+  qb::ResetSkins(s);
+  qb::LoadSkin(g_dir, name, s, nullptr);
+  return s;
+}
+
+const char kTitle[] = "当前热键及皮肤设置";
+
+// The settings windows of the program on screen.
+std::vector<HWND> SettingsWindows() {
+  return WindowsOf(g_pid, [](HWND w) {
+    return IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, IDC_SET_HOTKEY) != nullptr;
+  });
+}
+HWND OpenSettings(UINT command = 1009) {
+  PostMessageW(g_main, WM_COMMAND, command, 0);
+  HWND dlg = nullptr;
+  WaitUntil(
+      [&] {
+        std::vector<HWND> all = SettingsWindows();
+        dlg = all.empty() ? nullptr : all[0];
+        return dlg != nullptr;
+      },
+      10000);
+  Settle();
+  return dlg;
+}
+bool Gone(HWND dlg) {
+  return WaitUntil([&] { return !IsWindow(dlg); }, 15000);
+}
+bool ChooserUp() { return IsWindowVisible(g_chooser) != FALSE; }
+void PutChooserAway() {
+  PostMessageW(g_chooser, WM_COMMAND, IDCANCEL, 0);
+  WaitUntil([] { return !ChooserUp(); }, 5000);
+  ShowWindow(g_main, SW_RESTORE);
+  Settle(500);
+}
+
+bool StartProgram(Proc& qimbo) {
+  if (!qimbo.Start(W(g_dir + "Qimbo.exe"), L"", W(g_dir))) return false;
+  g_pid = qimbo.pi.dwProcessId;
+  g_main = g_chooser = nullptr;
+  return WaitUntil(
+      [] {
+        g_main = WindowOf(g_pid, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, 1096); });
+        if (!g_main) return false;
+        g_chooser = WindowOf(g_pid, [](HWND w) { return w != g_main && !GetWindow(w, GW_OWNER) && ClassOf(w) == L"#32770"; });
+        return g_chooser != nullptr;
+      },
+      30000);
+}
+
+std::string ConfiguredHotkey() {
+  qb::ConfigSettings c;
+  c.hotkeyText = "";
+  qb::LoadConfig(g_dir, c);
+  return c.hotkeyText;
+}
+
+// A dialog of the platform that the settings window opened, once it is up.
+HWND PickerOf(HWND dlg) {
+  HWND picker = nullptr;
+  WaitUntil(
+      [&] {
+        picker = WindowOf(g_pid, [dlg](HWND w) {
+          return w != dlg && IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == dlg;
+        });
+        return picker != nullptr;
+      },
+      10000);
+  Sleep(500);
+  return picker;
+}
+
+// The platform's colour picker of the settings window: the first of its
+// basic colours clicked, then OK.
+bool PickFirstBasicColour(HWND dlg) {
+  HWND picker = PickerOf(dlg);
+  if (!picker) return false;
+  HWND basic = GetDlgItem(picker, 720);
+  if (!basic) return false;
+  RECT r;
+  GetWindowRect(basic, &r);
+  SetCursorPos(r.left + 6, r.top + 5);
+  Sleep(100);
+  INPUT in[2] = {};
+  for (INPUT& i : in) i.type = INPUT_MOUSE;
+  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof(INPUT));
+  Sleep(300);
+  ClickOn(GetDlgItem(picker, IDOK));
+  return WaitUntil([&] { return !IsWindow(picker); }, 5000);
+}
+
+// The area list dropped by a click and moved by the arrow keys.
+void MoveArea(HWND dlg, WORD key, int steps) {
+  ClickOn(GetDlgItem(dlg, IDC_SET_AREA));
+  for (int i = 0; i < steps; ++i) Keys({{key, true}, {key, false}});
+  Keys({{VK_RETURN, true}, {VK_RETURN, false}});
+  Settle();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: settings_driver FOLDER FAKES SHOTS\n");
+    return 2;
+  }
+  g_dir = G(argv[1]) + "\\";
+  std::wstring fakes = argv[2];
+  std::wstring shots = argv[3];
+
+  os::WriteWholeFile(g_dir + "config\\MyConfig.ini",
+                     "[HOTKEY]\r\nFavoriteKey=Ctrl+Alt+Z\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Ctrl+Enter\r\n[END]");
+  {
+    CAppLogic app;
+    app.m_strProgramDir = g_dir;
+    app.m_strBaseDir = g_dir;
+    CMyNode* n = new CMyNode;
+    n->m_strName = "新闻";
+    n->m_nKind = UrlCategory;
+    n->m_nSlot = 0;
+    if (!app.AddNode(n) || !app.SaveFavorites("1-我的收藏.sc")) {
+      fprintf(stderr, "cannot write the favorites file\n");
+      return 1;
+    }
+  }
+
+  Proc browser;
+  std::wstring log = W(g_dir + "ie.log");
+  if (!browser.Start(fakes + L"\\iexplore.exe", L"ie \"http://127.0.0.1:9/\" \"Page\" \"" + log + L"\"")) {
+    fprintf(stderr, "cannot start the stand-in browser\n");
+    return 1;
+  }
+  Proc qimbo;
+  Check(StartProgram(qimbo), "the program is up with its main window and the hidden chooser");
+  if (!g_chooser) return 1;
+  Settle(1000);
+  int oldFlat = StoredSkin()[2].m_nFlat;
+
+  // ---- opening
+  HWND dlg = OpenSettings();
+  Check(dlg != nullptr, "the 设置 button (1009) opens the settings window");
+  if (!dlg) return 1;
+  Check(Text(dlg) == kTitle, "titled 当前热键及皮肤设置");
+  Check(Text(GetDlgItem(dlg, IDC_SET_HOTKEY)) == "Ctrl+Alt+Z", "the hotkey edit shows the configured hotkey");
+  Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 2, "the bookmark area (2) is selected");
+  Check(IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)) && !IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
+        "with the transparent sample");
+  bool hidden = true;
+  for (int id : {IDC_SET_HOVER_BACK, IDC_SET_NORMAL_BACK, IDC_SET_PRESSED_BACK, IDC_SET_PRESSED_TEXT})
+    hidden = hidden && !IsWindowVisible(GetDlgItem(dlg, id));
+  Check(hidden, "and the four background-area buttons hidden");
+  Check(!IsWindowEnabled(g_main), "the main window waits while it is open");
+  Screenshot(shots + L"\\settings-dialog.bmp");
+  PostMessageW(g_main, WM_COMMAND, 32809, 0);
+  Settle(800);
+  Check(SettingsWindows().size() == 1, "the tray's 设置 (32809) opens no second window");
+
+  // ---- the hotkey edit under real keys
+  HWND edit = GetDlgItem(dlg, IDC_SET_HOTKEY);
+  ClickOn(edit);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  Keys({{VK_OEM_PERIOD, true}, {VK_OEM_PERIOD, false}});
+  Settle();
+  Check(Text(edit) == ".", "a plain key outside 0-9, A-Z and F2-F11 goes to the edit as typing");
+  PressNewHotkey();
+  Settle();
+  Check(Text(edit) == "Shift + Ctrl + F5", "Ctrl+Shift+F5 in the hotkey edit shows \"Shift + Ctrl + F5\"");
+  if (Text(edit) != "Shift + Ctrl + F5") Note("the edit shows '" + Text(edit) + "'");
+  ClickOn(GetDlgItem(dlg, IDC_SET_FLAT));
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "确认生效 closes the window");
+  Settle(500);
+  Check(IsWindowEnabled(g_main) != FALSE, "and the main window takes input again (1058)");
+  Check(ConfiguredHotkey() == "Shift+Ctrl+F5", "the configuration file holds FavoriteKey=Shift+Ctrl+F5");
+  Check(StoredSkin()[2].m_nFlat == !oldFlat, "the bookmark area's flat flag is saved in skin\\MySkin.db");
+
+  PressOldHotkey();
+  Settle(1500);
+  Check(!ChooserUp(), "the old hotkey Ctrl+Alt+Z no longer brings the chooser up");
+  PressNewHotkey();
+  Check(WaitUntil(ChooserUp, 10000), "the new hotkey Shift+Ctrl+F5 brings the chooser up");
+  PutChooserAway();
+
+  // ---- cancel after a key: the old hotkey stays
+  dlg = OpenSettings(32809);
+  Check(dlg != nullptr, "the tray's 设置 opens the window");
+  if (!dlg) return 1;
+  edit = GetDlgItem(dlg, IDC_SET_HOTKEY);
+  ClickOn(edit);
+  Keys({{VK_CONTROL, true}, {VK_MENU, true}, {'Q', true}, {'Q', false}, {VK_MENU, false}, {VK_CONTROL, false}});
+  Settle();
+  Check(Text(edit) == "Ctrl + Alt + Q", "Ctrl+Alt+Q is captured as \"Ctrl + Alt + Q\"");
+  ClickOn(GetDlgItem(dlg, IDC_SET_CANCEL));
+  Check(Gone(dlg), "取消 closes the window");
+  Settle(500);
+  Check(ConfiguredHotkey() == "Shift+Ctrl+F5", "the configuration keeps Shift+Ctrl+F5");
+  Keys({{VK_CONTROL, true}, {VK_MENU, true}, {'Q', true}, {'Q', false}, {VK_MENU, false}, {VK_CONTROL, false}});
+  Settle(1500);
+  Check(!ChooserUp(), "the cancelled Ctrl+Alt+Q does nothing");
+  PressNewHotkey();
+  Check(WaitUntil(ChooserUp, 10000), "the old hotkey is registered again and works");
+  PutChooserAway();
+
+  // ---- a colour from the platform's picker: dropped by a switch of area, kept by confirm
+  qb::Colour hoverBefore = StoredSkin()[1].m_clrHoverText;
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  MoveArea(dlg, VK_UP, 1);
+  Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 1 &&
+            IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
+        "the directory area (1) shows the background colour buttons and the button sample");
+  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  Check(PickFirstBasicColour(dlg), "the hover text colour button opens the colour picker, OK closes it");
+  MoveArea(dlg, VK_DOWN, 2);
+  Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 3 &&
+            !IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)),
+        "the program area (3) hides them and shows the transparent sample");
+  MoveArea(dlg, VK_UP, 2);
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  Check(StoredSkin()[1].m_clrHoverText == hoverBefore, "the colour chosen before switching area was dropped");
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  MoveArea(dlg, VK_UP, 1);
+  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  PickFirstBasicColour(dlg);
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  qb::Colour hoverAfter = StoredSkin()[1].m_clrHoverText;
+  Check(hoverAfter != hoverBefore, "a colour chosen and confirmed in the same area is saved");
+  Note("hover text colour of area 1: " + std::to_string(hoverBefore) + " -> " + std::to_string(hoverAfter));
+
+  // ---- the platform's font picker and file dialog for the bookmark area
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  ClickOn(GetDlgItem(dlg, IDC_SET_FONT));
+  HWND picker = PickerOf(dlg);
+  Check(picker != nullptr, "改字体 opens the font picker");
+  if (picker) ClickOn(GetDlgItem(picker, IDOK));
+  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK closes it");
+  Settle();
+  std::string face = Text(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE));
+  Check(!face.empty() && face.find("透明样板") == std::string::npos, "the transparent sample then shows the face name alone");
+  std::string image = g_dir + "skin\\汽车Qimbo\\sel.jpg";  // not the area's picture yet
+  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image, "the bookmark area's picture is another one");
+  ClickOn(GetDlgItem(dlg, IDC_SET_IMAGE));
+  picker = PickerOf(dlg);
+  Check(picker != nullptr, "更换该区背景图 opens the file dialog");
+  if (picker) {
+    SendMessageW(GetDlgItem(picker, 0x47C), WM_SETTEXT, 0, (LPARAM)W(image).c_str());
+    ClickOn(GetDlgItem(picker, IDOK));
+  }
+  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK takes the file");
+  Settle();
+  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) == image, "the path box shows the chosen picture");
+  if (Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image) Note("path box: " + Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)));
+  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(Gone(dlg), "confirm closes the window");
+  {
+    qb::SkinSet stored = StoredSkin();
+    Check(stored[2].m_strImagePath == image, "the bookmark area's picture is saved");
+    Check(stored[2].m_font && os::FaceName(stored[2].m_font->Desc()) == face, "and its font, " + face);
+  }
+
+  // ---- a named skin, the window answering during the pauses
+  dlg = OpenSettings();
+  if (!dlg) return 1;
+  SendMessageW(GetDlgItem(dlg, IDC_SET_SKIN_NAME), WM_SETTEXT, 0, (LPARAM)L"My Skin.url");
+  ClickOn(GetDlgItem(dlg, IDC_SET_MAKE_SKIN));
+  std::string making = std::string(kTitle) + "--正在生成皮肤...";
+  std::string title;
+  bool answered = WaitUntil([&] { return AskText(dlg, title, 500) && title == making; }, 3000);
+  Check(answered, "during the save the window answers with the title " + making);
+  Sleep(1500);
+  std::string later;
+  Check(AskText(dlg, later, 500) && later == making, "and still answers seconds later, half-way through");
+  Check(Text(GetDlgItem(dlg, IDC_SET_PROGRESS)) == "正在生成皮肤...", "the progress box shows 正在生成皮肤...");
+  Check(!IsWindowEnabled(GetDlgItem(dlg, IDC_SET_CONFIRM)) && !IsWindowEnabled(GetDlgItem(dlg, IDC_SET_CANCEL)),
+        "确认生效 and 取消 are disabled meanwhile");
+  Screenshot(shots + L"\\settings-making-skin.bmp");
+  PostMessageW(dlg, WM_CLOSE, 0, 0);
+  Sleep(300);
+  Check(IsWindow(dlg) != FALSE, "the close box cannot end it half-way");
+  Check(Gone(dlg), "the window goes when the skin is made");
+  Settle(800);
+  std::string folder = g_dir + "skin\\my skin\\";
+  Check(os::FileExists(folder + "MySkin.db"), "skin\\my skin\\MySkin.db is there");
+  // The five areas' pictures, two of them one file since the bookmark area took sel.jpg.
+  int images = 0, copied = 0;
+  for (const qb::SkinStyle& area : StoredSkin()) {
+    std::string file = area.m_strImagePath.substr(area.m_strImagePath.rfind('\\') + 1);
+    ++images;
+    copied += os::FileExists(folder + file) && ReadWhole(folder + file) == ReadWhole(area.m_strImagePath);
+  }
+  Check(images == 5 && copied == 5, "with copies of the pictures of all five areas");
+  if (copied != 5) Note("pictures copied: " + std::to_string(copied));
+
+  // The skin menu lists it: its command (4000 down, in the folder's order)
+  // makes it the current skin.
+  std::vector<os::DirEntry> entries;
+  os::ListFolder(g_dir + "skin\\", "*.", entries);
+  UINT id = 4000, mine = 0;
+  for (size_t i = 1; i < entries.size(); ++i) {
+    if (entries[i].name == "." || entries[i].name == ".." || !entries[i].isFolder) continue;
+    if (entries[i].name == "my skin") mine = id;
+    --id;
+  }
+  Check(mine != 0, "the skin folder lists my skin");
+  PostMessageW(g_main, WM_COMMAND, mine, 0);
+  Settle(1500);
+  Check(StoredSkin()[0].m_strImagePath == folder + "main.jpg", "the skin menu's entry for my skin makes it the current skin");
+
+  // ---- a restart keeps it all
+  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  Check(qimbo.Ended(15000), "the program ends through its exit button");
+  Proc again;
+  Check(StartProgram(again), "and starts again");
+  Settle(1500);
+  PressOldHotkey();
+  Settle(1500);
+  Check(!ChooserUp(), "after the restart Ctrl+Alt+Z does nothing");
+  PressNewHotkey();
+  Check(WaitUntil(ChooserUp, 10000), "and Shift+Ctrl+F5 brings the chooser up");
+  PutChooserAway();
+  dlg = OpenSettings();
+  if (dlg) {
+    Check(Text(GetDlgItem(dlg, IDC_SET_HOTKEY)) == "Shift+Ctrl+F5", "the settings window shows Shift+Ctrl+F5");
+    Check((SendMessageW(GetDlgItem(dlg, IDC_SET_FLAT), BM_GETCHECK, 0, 0) == BST_CHECKED) ==
+              (StoredSkin()[2].m_nFlat != 0),
+          "and the bookmark area's flat box as saved");
+    PostMessageW(dlg, WM_CLOSE, 0, 0);
+    Check(Gone(dlg), "the close box closes it");
+  }
+  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  Check(again.Ended(15000), "the program ends");
+  TerminateProcess(browser.pi.hProcess, 0);
+
+  printf("%d passed, %d failed\n", g_passes, g_failures);
+  return g_failures == 0 ? 0 : 1;
+}
