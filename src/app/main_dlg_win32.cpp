@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "../../res/resource.h"
+#include "app/chat_dlg_win32.h"
 #include "app/favorites_app_win32.h"
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
@@ -27,7 +28,7 @@ const UINT kButtonIds[9] = {IDC_TOP_VISITED_BUTTON, IDC_SKIN_BUTTON, IDC_LOGIN_B
                             IDC_HELP_BUTTON,        IDC_SETTINGS_BUTTON, IDC_FOLDER_BUTTON, IDC_EXIT_BUTTON,
                             IDC_HIDE_BUTTON};
 enum { kSkinnedButtons = 7, kExitIndex = 7, kHideIndex = 8 };
-const char kUpdateNotice[] = "http://www.qimbo.example//notify//update.htm";
+const char kUpdatePath[] = "//notify//update.htm";
 
 void StopBox(HWND owner, const char* gbk) {
   MessageBoxW(owner, W(gbk).c_str(), L"Qimbo\u6536\u85CF", MB_OK | MB_ICONHAND);
@@ -83,6 +84,8 @@ void CMainDlg::DestroyPanelWindows() {
 // The window first (it takes its owned panels with it), then the panel
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
+  m_login.reset();
+  m_chat.reset();
   DestroyQuietly();
   DestroyPanelWindows();
 }
@@ -363,6 +366,19 @@ void CMainDlg::RestackPanels() {
     ShowWindow(panel, SW_HIDE);
     ShowWindow(panel, SW_SHOWNOACTIVATE);
   }
+  // A panel shown raises itself when its own posted message comes: this one
+  // comes after.
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
+}
+
+// The login and chat windows lie over the panels, which are owned by this
+// window as they are: they would be hidden behind them once the panels are
+// shown again. A box of this window (which disables it while it is up)
+// stays over the chat window.
+void CMainDlg::RaiseSecondaryWindows() {
+  HWND chat = m_chat && IsWindowEnabled(m_hWnd) ? m_chat->GetSafeHwnd() : nullptr;
+  for (HWND w : {chat, m_login ? m_login->GetSafeHwnd() : nullptr})
+    if (w) SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void CMainDlg::Hide() {
@@ -498,6 +514,13 @@ ScopedMenu CMainDlg::BuildTrayMenu(HMENU* popup) const {
   if (!*popup) return resource;
   std::wstring text = W(IsWindowVisible(m_hWnd) ? "隐藏(&H)" : "显示(&S)");
   ModifyMenuW(*popup, ID_TRAY_SHOW, MF_BYCOMMAND | MF_STRING, ID_TRAY_SHOW, text.c_str());
+  // The capture and the favorites transfer are reachable from here: the
+  // capture always, the transfer once the server has taken the login.
+  ModifyMenuW(*popup, ID_TRAY_CAPTURE, MF_BYCOMMAND | MF_STRING, ID_TRAY_CAPTURE, W("添加当前网页到收藏夹").c_str());
+  CNetState* net = m_app.Net();
+  UINT transfer = MF_BYCOMMAND | MF_STRING | (net && net->Login().LoggedIn() ? MF_ENABLED : MF_GRAYED);
+  ModifyMenuW(*popup, ID_TRAY_UPLOAD, transfer, ID_TRAY_UPLOAD, W("上传收藏夹到服务器").c_str());
+  ModifyMenuW(*popup, ID_TRAY_DOWNLOAD, transfer, ID_TRAY_DOWNLOAD, W("从服务器下载收藏夹").c_str());
   return resource;
 }
 
@@ -533,9 +556,7 @@ void CMainDlg::OnTrayNotify(LPARAM mouse) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       if (m_chatPending) {
-        // The chat window opens here once it exists; the flash has been seen.
-        m_chatPending = false;
-        m_tray.StopAnimation();
+        OnOpenChat();
       } else {
         Toggle();
       }
@@ -616,6 +637,12 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
     case IDC_HELP_BUTTON:
       OpenHelp();
       break;
+    case IDC_LOGIN_BUTTON:
+      OpenLogin();
+      break;
+    case IDC_CHAT_BUTTON:
+      OnOpenChat();
+      break;
     case IDC_FILE_BOX:
       if (code == CBN_SELCHANGE) SwitchFavoritesFile();
       break;
@@ -663,7 +690,7 @@ void CMainDlg::OnApplySkin() {
   InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
-// The settings or the login window closed.
+// The settings window closed.
 void CMainDlg::OnWindowClosed(UINT msg) {
   // A message of a settings window already replaced by a new one changes nothing.
   if (msg == WM_SETTINGS_CLOSED && m_settings && m_settings->GetSafeHwnd()) return;
@@ -679,15 +706,98 @@ void CMainDlg::OnWindowClosed(UINT msg) {
   }
 }
 
+// A chat window that is open closes first (it reports WM_CHAT_CLOSED at
+// once, which deletes it); then a new one shows the current circle.
 void CMainDlg::OnOpenChat() {
-  if (!m_chatPending) return;
-  m_chatPending = false;
-  m_tray.StopAnimation();
+  if (m_chat && m_chat->GetSafeHwnd() && IsWindow(m_chat->GetSafeHwnd()))
+    SendMessageW(m_chat->GetSafeHwnd(), WM_CLOSE_CHAT, 0, 0);
+  m_chat.reset();
+  if (m_chatPending) {
+    m_chatPending = false;
+    m_tray.StopAnimation();
+  }
+  if (!m_app.Net()) return;
+  m_chat.reset(new (std::nothrow) CChatDialog(m_app));
+  if (!m_chat) {
+    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+    return;
+  }
+  if (!m_chat->Create(m_hWnd)) {
+    m_chat.reset();
+    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
+    return;
+  }
+  ShowWindow(m_chat->GetSafeHwnd(), SW_SHOW);
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
+  SetForegroundWindow(m_chat->GetSafeHwnd());
+  SetFocus(m_chat->Input());
 }
 
+void CMainDlg::OnChatClosed() { m_chat.reset(); }
+
+bool CMainDlg::PassToChat(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!m_chat || !m_chat->GetSafeHwnd()) return false;
+  SendMessageW(m_chat->GetSafeHwnd(), msg, wParam, lParam);
+  return true;
+}
+
+// Without a web page engine (as under Wine) the banner cannot show the
+// notice, and nothing is opened instead.
 void CMainDlg::OnNewVersion() {
-  m_banner.Navigate(kUpdateNotice);
+  CNetState* net = m_app.Net();
+  if (!net || !m_banner.HasEngine()) return;
+  m_banner.Navigate("http://" + net->Config().webHost + kUpdatePath);
   os::SleepMs(1000);
+}
+
+void CMainDlg::OpenLogin() {
+  CNetState* net = m_app.Net();
+  if (!net) return;
+  if (m_login && m_login->GetSafeHwnd()) {
+    SetForegroundWindow(m_login->GetSafeHwnd());
+    return;
+  }
+  m_login.reset(new (std::nothrow) CLoginDlg(*net, m_hWnd, net->Config().webHost));
+  if (!m_login) {
+    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+    return;
+  }
+  if (!m_login->Create()) {
+    m_login.reset();
+    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
+    return;
+  }
+  ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
+  RaiseSecondaryWindows();
+  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
+  EnableAll(false);
+}
+
+void CMainDlg::OnLoginClosed() {
+  m_login.reset();
+  EnableAll(true);
+  SetFocus(m_hWnd);
+}
+
+// The server's answer to the login. An accepted login names the user on
+// the login button, which is then disabled, even when the window was
+// cancelled before the answer came: a second login would never be sent.
+void CMainDlg::OnLoginResult(WPARAM result) {
+  HWND login = m_login ? m_login->GetSafeHwnd() : nullptr;
+  if (result == kLoginRefused) {
+    if (login) SetWindowTextW(login, W("用户名与密码不符!").c_str());
+    return;
+  }
+  if (result != kLoginAccepted) return;
+  CNetState* net = m_app.Net();
+  if (net) SetDlgItemTextW(m_hWnd, IDC_LOGIN_BUTTON, W(FormatNumber(net->Login().User())).c_str());
+  EnableWindow(GetDlgItem(m_hWnd, IDC_LOGIN_BUTTON), FALSE);
+  if (login) {
+    SetWindowTextW(login, W("登录成功!").c_str());
+    UpdateWindow(login);
+    os::SleepMs(680);  // long enough to be read
+  }
+  OnLoginClosed();
 }
 
 void CMainDlg::OnCategoryCreated() {
@@ -718,19 +828,30 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return FALSE;
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
+    case WM_RAISE_SECONDARY: RaiseSecondaryWindows(); return TRUE;
     case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
     case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
-    case WM_SETTINGS_CLOSED:
-    case WM_LOGIN_CLOSED: OnWindowClosed(msg); return TRUE;
-    case WM_LOGIN_RESULT: return TRUE;  // the login window comes with its own issue
+    case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;
+    case WM_LOGIN_CLOSED: OnLoginClosed(); return TRUE;
+    case WM_LOGIN_RESULT: OnLoginResult(wParam); return TRUE;
     case WM_OPEN_CHAT: OnOpenChat(); return TRUE;
     case WM_NEW_VERSION: OnNewVersion(); return TRUE;
     case WM_CATEGORY_CREATED: OnCategoryCreated(); return TRUE;
-    case WM_CHAT_AD: Flash(0, 0, false); return TRUE;
-    case WM_CHAT_ARRIVED:
-      if (m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
+    case WM_CLOSE_CHAT: PassToChat(msg, wParam, lParam); return TRUE;
+    case WM_CHAT_CLOSED: OnChatClosed(); return TRUE;
+    case WM_MEMBER_ADDED:
+    case WM_MEMBER_CHANGED:
+    case WM_MEMBER_REMOVED:
+    case WM_MEMBERS_RELISTED: PassToChat(msg, wParam, lParam); return TRUE;
+    case WM_CHAT_AD:
+      if (!PassToChat(msg, wParam, lParam)) Flash(0, 0, false);
       return TRUE;
-    case WM_PLAZA_ARRIVED: Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true); return TRUE;
+    case WM_CHAT_ARRIVED:
+      if (!PassToChat(msg, wParam, lParam) && m_app.Config().chatTip) Flash(IDI_TRAY_FIRST, IDI_PROGRAM, true);
+      return TRUE;
+    case WM_PLAZA_ARRIVED:
+      if (!PassToChat(WM_CHAT_ARRIVED, wParam, lParam)) Flash(IDI_PLAZA_FIRST, IDI_PLAZA_SECOND, true);
+      return TRUE;
     case WM_DESTROY: DestroyPanelWindows(); return FALSE;
   }
   return FALSE;

@@ -16,6 +16,7 @@
 #include "win/handles_win32.h"
 #include "win/messages_win32.h"
 #include "widgets/explorer_win32.h"
+#include "widgets/login_dlg_win32.h"
 #include "widgets/picture_win32.h"
 #include "widgets/tray_win32.h"
 
@@ -24,6 +25,7 @@ class CMyNode;
 namespace qb {
 
 class CFavoritesApp;
+class CChatDialog;
 
 using panels::DisplayMode;
 constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
@@ -58,6 +60,10 @@ class CMainDlg : public CDialogWindow {
   HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }
   bool ChatPending() const { return m_chatPending; }
+  // The login window while it is open, else null.
+  CLoginDlg* LoginWindow() const { return m_login.get(); }
+  // The chat window while it is open, else null.
+  CChatDialog* ChatWindow() const { return m_chat.get(); }
   // The settings window while it is open (null otherwise).
   CBackBmpDlg* Settings() const { return m_settings.get(); }
   // The tray menu as it would be shown now: the popup of the menu resource,
@@ -76,7 +82,14 @@ class CMainDlg : public CDialogWindow {
   void OnApplySkin();
   void OnWindowClosed(UINT msg);
   void OnOpenChat();
+  void OnChatClosed();
+  // A chat or member notification: to the chat window when it is open.
+  bool PassToChat(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnNewVersion();
+  void OpenLogin();
+  void OnLoginClosed();
+  void OnLoginResult(WPARAM result);
+  void RaiseSecondaryWindows();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);
   void OpenSettings();
@@ -128,6 +141,8 @@ class CMainDlg : public CDialogWindow {
   CExplorer1 m_banner;
   CExplorer1 m_openAll;
   CSkinButton m_buttons[9];
+  std::unique_ptr<CLoginDlg> m_login;
+  std::unique_ptr<CChatDialog> m_chat;
   std::unique_ptr<CBackBmpDlg> m_settings;
 };
 

@@ -36,8 +36,11 @@ enum : unsigned {
   // The chooser's "category created" notice: a number of its own, so that it
   // is never taken for the version notice (0x434).
   WM_CATEGORY_CREATED = 0x43C,
+  // The plaza's member list replaced the members: an open chat window lists them again.
+  WM_MEMBERS_RELISTED = 0x43D,
   WM_RESTACK_PANELS = 0x8001,   // show the visible panels again, over the main window
   WM_AFTER_SHOW = 0x8002,       // posted at start-up: the work that waits until the window is up
+  WM_RAISE_SECONDARY = 0x8003,  // put the login and chat windows back over the panels, once they have raised themselves
 
   // Thread messages.
   WM_TRANSFER_STATUS = 0x432,   // to the user-interface thread: wParam a channel, lParam a TransferStatus

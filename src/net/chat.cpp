@@ -24,6 +24,24 @@ CharFormat DefaultInputFormat() {
   return cf;
 }
 
+bool EnterSends(int sendKeyFlag, bool ctrlHeld) { return sendKeyFlag == 1 || ctrlHeld; }
+
+std::string SendKeyOfCommand(unsigned command) {
+  if (command == kSendKeyEnterCommand) return "Enter";
+  if (command == kSendKeyCtrlEnterCommand) return "Ctrl+Enter";
+  return std::string();
+}
+
+int SendKeyFlag(const std::string& chatSendKey) { return chatSendKey == "Enter" ? 1 : 0; }
+
+std::string ChatTitleText(const std::string& name) { return name + "[圈]"; }
+
+const char kForumHost[] = "bbs.qimbo.net";
+
+std::string PosterBoardAddress(const std::string& circleTitle) {
+  return std::string("http://") + kForumHost + "/f?kw=" + circleTitle;
+}
+
 // At most `limit` bytes, never half of a double-byte character.
 static std::string CutText(const std::string& text, size_t limit) {
   if (text.size() <= limit) return text;
@@ -189,6 +207,8 @@ void CNetChat::OnPlazaList(FieldList& fields) {
     TakeField(fields, m->display);
     circles.AddMember(std::move(m));
   }
+  // The rows of an open chat window named the records just freed.
+  m_net.Ui().Post(UiTarget::MainWindow, WM_MEMBERS_RELISTED, 0, 0);
 }
 
 void CNetChat::OnServerChat(FieldList& fields) {

@@ -9,8 +9,9 @@ namespace qb {
 
 const char CRegAccess::kKey[] = "Software\\tavlo";
 
-// The registry seam creates the key with the first value written to it.
-int CRegAccess::CreateKey() { return 1; }
+int CRegAccess::CreateKey() { return os::RegMakeKey(os::Hive::CurrentUser, kKey); }
+
+int CRegAccess::KeyWritable() { return os::RegKeyWritable(os::Hive::CurrentUser, kKey); }
 
 int CRegAccess::ReadDword(const std::string& value, uint32_t& out) {
   return os::RegReadDword(os::Hive::CurrentUser, kKey, value, out);
@@ -28,12 +29,55 @@ int CRegAccess::WriteDword(const std::string& value, uint32_t data) {
 }
 
 int CRegAccess::WriteString(const std::string& value, const std::string& data) {
-  return os::RegWriteString(os::Hive::CurrentUser, kKey, value, data);
+  return os::RegWriteString(os::Hive::CurrentUser, kKey, value, data, false);
+}
+
+const char kUserNumberRangeText[] = "用户号码应为0到999999999之间的整数！";
+
+bool ParseUserNumber(const std::string& text, int32_t& out) {
+  size_t a = text.find_first_not_of(" \t"), b = text.find_last_not_of(" \t");
+  if (a == std::string::npos) {
+    out = 0;
+    return true;
+  }
+  int64_t n = 0;
+  for (size_t i = a; i <= b; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+    if (n > kMaxUserNumber) return false;
+  }
+  out = static_cast<int32_t>(n);
+  return true;
+}
+
+std::string CutPassword(const std::string& gbk) {
+  size_t i = 0;
+  while (i < gbk.size()) {
+    unsigned char c = static_cast<unsigned char>(gbk[i]);
+    size_t step = c >= 0x81 && c <= 0xFE && i + 1 < gbk.size() ? 2 : 1;
+    if (i + step > kMaxPassword) break;
+    i += step;
+  }
+  return gbk.substr(0, i);
+}
+
+bool LoginDialogTakeValues(const std::string& numberText, const std::string& passwordText, LoginDialogData& data,
+                           std::string& error) {
+  int32_t user = 0;
+  if (!ParseUserNumber(numberText, user)) {
+    error = kUserNumberRangeText;
+    return false;
+  }
+  data.user = user;
+  data.passwordBox = CutPassword(passwordText);
+  error.clear();
+  return true;
 }
 
 void LoginDialogInit(CNetState& net, LoginDialogData& data) {
   CRegAccess reg;
   data = LoginDialogData();
+  if (!reg.KeyWritable()) return;  // an empty dialog; OK makes the key
   uint32_t save = 0;
   if (!reg.ReadDword("isSavePwd", save)) save = 0;
   data.rememberPassword = save == 1;
@@ -53,6 +97,10 @@ void LoginDialogInit(CNetState& net, LoginDialogData& data) {
 }
 
 LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data) {
+  if (data.user < 0 || data.user > kMaxUserNumber) {
+    net.Ui().ShowMessage(kUserNumberRangeText, "登陆出错提示", kMbOk | kMbIconWarning);
+    return kLoginNeedNumber;
+  }
   if (data.user == 0) {
     net.Ui().ShowMessage("请填写用户号码", "登陆出错提示", kMbOk | kMbIconWarning);
     return kLoginNeedNumber;
@@ -65,7 +113,7 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data) {
   reg.WriteString("id", FormatNumber(data.user));
   reg.WriteDword("isSavePwd", data.rememberPassword ? 1 : 0);
   // The box still holding the placeholder means: keep the remembered password.
-  if (login.Password().empty() || data.passwordEdited) login.SetPassword(data.passwordBox.substr(0, kMaxPassword));
+  if (login.Password().empty() || data.passwordEdited) login.SetPassword(CutPassword(data.passwordBox));
   reg.WriteString("password", data.rememberPassword ? EncodeText(login.Password()) : std::string());
   data.passwordEdited = false;
   return login.SendLogin() ? kLoginSent : kLoginNotSent;
@@ -107,10 +155,15 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
       uint32_t a = ParseDottedAddress(value);
       c.bindAddress = a == kNoAddress ? 0 : a;
     }
-    if (key == "Ports") {
+    // The first of five ports: this program's (Ports), other users'
+    // programs' (PeerPorts) and the server's (ServerPorts).
+    uint16_t* ports = key == "Ports" ? &c.localBasePort
+                      : key == "PeerPorts" ? &c.peerBasePort
+                      : key == "ServerPorts" ? &c.serverBasePort : nullptr;
+    if (ports) {
       char* end = nullptr;
       long first = strtol(value.c_str(), &end, 10);
-      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) c.localBasePort = (uint16_t)first;
+      if (end && !*end && first >= 1 && first <= 65536 - kLinkCount) *ports = (uint16_t)first;
     }
   }
   return c;
@@ -120,6 +173,8 @@ int SaveNetConfig(const std::string& programDirectory, const CNetConfig& c) {
   std::string text = "[Server]\r\nHost=" + c.serverHost + "\r\nFallback=" + c.fallbackHost + "\r\nWeb=" + c.webHost +
                      "\r\nBind=" + (c.bindAddress ? DottedAddress(c.bindAddress) : std::string()) + "\r\n";
   if (c.localBasePort != kLocalBasePort) text += "Ports=" + std::to_string(c.localBasePort) + "\r\n";
+  if (c.peerBasePort != kLocalBasePort) text += "PeerPorts=" + std::to_string(c.peerBasePort) + "\r\n";
+  if (c.serverBasePort != kServerBasePort) text += "ServerPorts=" + std::to_string(c.serverBasePort) + "\r\n";
   return os::WriteWholeFile(programDirectory + kNetConfigFile, text);
 }
 

@@ -9,10 +9,13 @@
 namespace qb {
 
 // The login dialog's registry key under the current user, one value at a time.
+// Strings are written without a terminating zero; reading takes either form.
 class CRegAccess {
  public:
   static const char kKey[];  // "Software\\tavlo"
   int CreateKey();
+  // The key is there and may be written: the dialog reads it only then.
+  int KeyWritable();
   int ReadDword(const std::string& value, uint32_t& out);
   // At most `capacity` bytes; a stored string carries no terminating zero.
   int ReadString(const std::string& value, std::string& out, size_t capacity = 256);
@@ -30,7 +33,23 @@ struct LoginDialogData {
 };
 
 const char kPasswordPlaceholder[] = "1234567890";
-const size_t kMaxPassword = 20;
+const size_t kMaxPassword = 20;  // bytes
+const int32_t kMaxUserNumber = 999999999;
+
+// The number box's text as a user number: blank is 0 (the dialog then asks
+// for a number); digits up to kMaxUserNumber, blanks around them allowed.
+// False for anything else.
+bool ParseUserNumber(const std::string& text, int32_t& out);
+// The password box's text cut to kMaxPassword bytes, never inside a
+// double-byte character.
+std::string CutPassword(const std::string& gbk);
+extern const char kUserNumberRangeText[];
+
+// Takes the controls' texts into the dialog's values, as the dialog does
+// before OK: false (and the box's text in `error`) when the number is not
+// one; the password is cut to its length.
+bool LoginDialogTakeValues(const std::string& numberText, const std::string& passwordText, LoginDialogData& data,
+                           std::string& error);
 
 // Opening the dialog: remembered number and password from the registry.
 void LoginDialogInit(CNetState& net, LoginDialogData& data);
@@ -49,6 +68,9 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data);
 //   Bind=...        optional local IPv4 address to listen and send on
 //   Ports=...       optional first of the five local ports (5030); all five
 //                   must fit below 65536
+//   PeerPorts=...   optional first of the ports other users' programs
+//                   listen on (5030; side-by-side set-ups share one set)
+//   ServerPorts=... optional first of the server's five ports (5080)
 // Missing file or keys (or an unusable value) give the built-in defaults.
 extern const char kNetConfigFile[];  // "config\\NetServer.ini"
 CNetConfig DefaultNetConfig();

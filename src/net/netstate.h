@@ -134,6 +134,23 @@ extern const size_t kChatWordFilterCount;  // 108
 // The row text of a member in the chat window's list.
 std::string MemberRowText(const CircleMember& member);
 
+// ---- the chat window's own decisions ----
+// Enter in the input box sends with the send key "Enter" (flag 1), or while
+// Ctrl is held; otherwise it makes a new line.
+bool EnterSends(int sendKeyFlag, bool ctrlHeld);
+// The send-key menu: 4011 "按Enter键发送", 4012 "按Ctrl+Enter键发送".
+enum : unsigned { kSendKeyEnterCommand = 4011, kSendKeyCtrlEnterCommand = 4012 };
+// The configuration value a menu command sets ("Enter" / "Ctrl+Enter"),
+// empty for any other command; and the flag a value gives.
+std::string SendKeyOfCommand(unsigned command);
+int SendKeyFlag(const std::string& chatSendKey);
+// The window title and the title box: circle name or title + "[圈]".
+std::string ChatTitleText(const std::string& name);
+// The poster board: our forum's search page for the circle title, the
+// title's GBK bytes put in as they are.
+extern const char kForumHost[];
+std::string PosterBoardAddress(const std::string& circleTitle);
+
 class CNetState;
 // Tests reach the parts' state through this (tests/net_access.h); the
 // program goes through the parts' functions.

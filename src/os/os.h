@@ -122,7 +122,14 @@ enum class Hive { CurrentUser, LocalMachine };
 // posix: the registry is a file-backed store under this folder (native path).
 void SetRegistryFolder(const std::string& folder);
 int RegReadString(Hive hive, const std::string& key, const std::string& value, std::string& out);
-int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data);
+// With `terminated` false the string is stored without its terminating zero
+// (the login dialog's values are kept so); readers take either form.
+int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data,
+                   bool terminated = true);
+// Creates the key, or opens it, with write access.
+int RegMakeKey(Hive hive, const std::string& key);
+// Whether the key exists and can be opened with write access.
+int RegKeyWritable(Hive hive, const std::string& key);
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out);
 int RegWriteDword(Hive hive, const std::string& key, const std::string& value, uint32_t data);
 int RegRemoveValue(Hive hive, const std::string& key, const std::string& value);

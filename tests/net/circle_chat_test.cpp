@@ -395,6 +395,12 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   server->Send(42, MsgChatList({{"10.1.2.3", "甲"}, {"10.1.2.4", ""}}));
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 42; }));
   ASSERT_EQ(2u, net->Circles().Members().size());
+  // An open chat window named the freed records in its rows: it lists again.
+  EXPECT_EQ(1u, PostCount(WM_MEMBERS_RELISTED));
+  FieldList empty{"LIST", "0"};
+  net->Chat().OnServerChat(empty);
+  EXPECT_EQ(2u, net->Circles().Members().size()) << "a list of none changes nothing";
+  EXPECT_EQ(1u, PostCount(WM_MEMBERS_RELISTED));
   EXPECT_EQ("10.1.*.*", MemberRowText(*net->Circles().Members()[1]));
   for (int i = 0; i < 15; ++i) {
     FieldList add{"ADDUSER", "10.0.0." + std::to_string(i), "n"};
@@ -424,6 +430,31 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   net->Chat().OnChatAd(ad);
   EXPECT_EQ("http://ad.example/x", net->Chat().AdAddress());
   EXPECT_EQ(1u, PostCount(WM_CHAT_AD));
+}
+
+TEST(ChatWindowRules, EnterSendsBySendKeyOrWithCtrl) {
+  EXPECT_TRUE(EnterSends(1, false));
+  EXPECT_TRUE(EnterSends(1, true));
+  EXPECT_FALSE(EnterSends(0, false)) << "Ctrl+Enter: Enter alone is a new line";
+  EXPECT_TRUE(EnterSends(0, true));
+}
+
+TEST(ChatWindowRules, SendKeyMenuSetsTheConfigurationValue) {
+  EXPECT_EQ("Enter", SendKeyOfCommand(4011));
+  EXPECT_EQ("Ctrl+Enter", SendKeyOfCommand(4012));
+  EXPECT_EQ("", SendKeyOfCommand(4010));
+  EXPECT_EQ("", SendKeyOfCommand(4013));
+  EXPECT_EQ(1, SendKeyFlag("Enter"));
+  EXPECT_EQ(0, SendKeyFlag("Ctrl+Enter"));
+  EXPECT_EQ(0, SendKeyFlag("enter")) << "only the exact value";
+  EXPECT_EQ(0, SendKeyFlag(""));
+}
+
+TEST(ChatWindowRules, TitleAndPosterBoardAddress) {
+  EXPECT_EQ("读书[圈]", ChatTitleText("读书"));
+  EXPECT_EQ("[圈]", ChatTitleText(""));
+  // The title's GBK bytes go into the query as they are.
+  EXPECT_EQ("http://bbs.qimbo.net/f?kw=\xB6\xC1\xCA\xE9 a&b", PosterBoardAddress("读书 a&b"));
 }
 
 TEST(WordFilter, TablesAndCharacterBoundaries) {

@@ -1,6 +1,10 @@
 // Login and favorites transfer against a scripted server on loopback.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include "base/cipher.h"
 #include "net/login.h"
+#include "os/os.h"
 #include "net/transfer.h"
 #include "nettest.h"
 #include "net_access.h"
@@ -164,6 +168,114 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   }
 }
 
+// What the dialog takes from its boxes before OK.
+TEST(LoginDialogValues, UserNumberRange) {
+  int32_t n = -1;
+  EXPECT_TRUE(ParseUserNumber("999999999", n));
+  EXPECT_EQ(999999999, n);
+  EXPECT_FALSE(ParseUserNumber("1000000000", n));
+  EXPECT_FALSE(ParseUserNumber("99999999999999999999", n)) << "no overflow into the range";
+  EXPECT_TRUE(ParseUserNumber("0", n));
+  EXPECT_EQ(0, n);
+  EXPECT_TRUE(ParseUserNumber("", n));
+  EXPECT_EQ(0, n) << "blank asks for a number";
+  EXPECT_TRUE(ParseUserNumber(" 10001 ", n));
+  EXPECT_EQ(10001, n);
+  EXPECT_FALSE(ParseUserNumber("-1", n));
+  EXPECT_FALSE(ParseUserNumber("12a", n));
+  EXPECT_FALSE(ParseUserNumber("1 2", n));
+}
+
+TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
+  EXPECT_EQ("abcdefghij0123456789", CutPassword("abcdefghij0123456789"));
+  EXPECT_EQ("abcdefghij0123456789", CutPassword("abcdefghij0123456789X"));
+  // Ten Chinese characters are 20 bytes; the eleventh goes whole.
+  EXPECT_EQ("密码密码密码密码密码", CutPassword("密码密码密码密码密码密"));
+  // A character that would straddle byte 20 is left out, not split.
+  EXPECT_EQ("a密码密码密码密码密", CutPassword("a密码密码密码密码密码"));
+  EXPECT_EQ(19u, CutPassword("a密码密码密码密码密码").size());
+
+  LoginDialogData d;
+  std::string error;
+  EXPECT_FALSE(LoginDialogTakeValues("1000000000", "pw", d, error));
+  EXPECT_EQ("用户号码应为0到999999999之间的整数！", error);
+  EXPECT_TRUE(LoginDialogTakeValues("999999999", "abcdefghij0123456789XYZ", d, error));
+  EXPECT_EQ(999999999, d.user);
+  EXPECT_EQ("abcdefghij0123456789", d.passwordBox);
+}
+
+TEST_F(LoginTest, NumberOutsideTheRangeIsRefusedBeforeAnythingIsSent) {
+  qbtest::TempDir dir;
+  os::SetRegistryFolder(os::NativePath(dir / "reg"));
+  LoginDialogData d;
+  d.user = 1000000000;
+  d.passwordBox = "pw";
+  d.passwordEdited = true;
+  EXPECT_EQ(kLoginNeedNumber, LoginDialogOk(*net, d));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("用户号码应为0到999999999之间的整数！", ui.boxes[0].text);
+  EXPECT_TRUE(server->Quiet(100));
+  d.user = -5;
+  EXPECT_EQ(kLoginNeedNumber, LoginDialogOk(*net, d));
+  EXPECT_EQ(2u, ui.boxes.size());
+  d.user = 999999999;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_EQ("<1><LGI><1060><999999999><" + EncodeText("pw") + ">\r\n", server->Receive().text);
+}
+
+// A key that is not there yet: the dialog opens empty; OK makes it.
+TEST_F(LoginTest, MissingKeyOpensEmptyAndOkMakesIt) {
+  qbtest::TempDir dir;
+  os::SetRegistryFolder(os::NativePath(dir / "reg"));
+  os::RegRemoveValue(os::Hive::CurrentUser, CRegAccess::kKey, "id");
+  os::RegRemoveValue(os::Hive::CurrentUser, CRegAccess::kKey, "isSavePwd");
+  os::RegRemoveValue(os::Hive::CurrentUser, CRegAccess::kKey, "password");
+#ifdef _WIN32
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tavlo");
+#endif
+  net->Login().SetPassword("held");
+  LoginDialogData d;
+  LoginDialogInit(*net, d);
+  EXPECT_EQ(0, d.user);
+  EXPECT_EQ("", d.passwordBox);
+  EXPECT_FALSE(d.rememberPassword);
+  d.user = 42;
+  d.passwordBox = "pw";
+  d.passwordEdited = true;
+  d.rememberPassword = true;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  CRegAccess reg;
+  EXPECT_TRUE(reg.KeyWritable());
+  std::string id;
+  ASSERT_TRUE(reg.ReadString("id", id));
+  EXPECT_EQ("42", id);
+}
+
+#ifdef _WIN32
+// The values are kept without a terminating zero, and read back whole either way.
+TEST_F(LoginTest, RegistryStringsCarryNoTerminatingZero) {
+  CRegAccess reg;
+  ASSERT_TRUE(reg.WriteString("password", EncodeText("abc")));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\tavlo", 0, KEY_READ, &key));
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"password", nullptr, &type, nullptr, &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_EQ(6u * sizeof(wchar_t), size) << "six letters, no zero";
+  // A value written by another program with its zero reads the same.
+  const wchar_t withZero[] = L"12345";
+  ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\tavlo", 0, KEY_WRITE, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"id", 0, REG_SZ, reinterpret_cast<const BYTE*>(withZero), sizeof withZero));
+  RegCloseKey(key);
+  std::string s;
+  ASSERT_TRUE(reg.ReadString("password", s));
+  EXPECT_EQ(EncodeText("abc"), s);
+  ASSERT_TRUE(reg.ReadString("id", s));
+  EXPECT_EQ("12345", s);
+}
+#endif
+
 TEST(NetConfigFile, DefaultsAndOverrides) {
   qbtest::TempDir dir;
   CNetConfig c = LoadNetConfig(dir.Path());
@@ -198,6 +310,32 @@ TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {
   c.localBasePort = 47100;
   ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
   EXPECT_EQ(47100, LoadNetConfig(dir.Path()).localBasePort);
+}
+
+TEST(NetConfigFile, PeerAndServerPortsMoveOnTheirOwn) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nPorts=28430\r\n");
+  CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(28430, c.localBasePort);
+  EXPECT_EQ(5030, c.peerBasePort) << "other users' programs keep the common ports";
+  EXPECT_EQ(5080, c.serverBasePort);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
+                         "[Server]\r\nPeerPorts=28430\r\nServerPorts=65531\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(5030, c.localBasePort);
+  EXPECT_EQ(28430, c.peerBasePort);
+  EXPECT_EQ(65531, c.serverBasePort);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nPeerPorts=65532\r\nServerPorts=0\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(5030, c.peerBasePort) << "all five must fit";
+  EXPECT_EQ(5080, c.serverBasePort);
+  c.peerBasePort = 28430;
+  c.serverBasePort = 28480;
+  ASSERT_TRUE(SaveNetConfig(dir.Path(), c));
+  CNetConfig back = LoadNetConfig(dir.Path());
+  EXPECT_EQ(28430, back.peerBasePort);
+  EXPECT_EQ(28480, back.serverBasePort);
 }
 
 class TransferTest : public NetFixture {

@@ -372,11 +372,18 @@ TEST_F(MainWindowTest, MessagesWhileTheChatIsClosedFlashTheTrayByTheirRules) {
   HICON plaza = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_PLAZA_FIRST), IMAGE_ICON, 0, 0, 0));
   EXPECT_EQ(2u, main->Tray().IconCount());
   DestroyIcon(plaza);
-  // A left click on the tray icon while a flash is pending stops it and keeps the window.
+  // A left click on the tray icon while a flash is pending stops it, keeps
+  // the window and opens the chat window.
   SendMessageW(wnd, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
   EXPECT_FALSE(main->ChatPending());
   EXPECT_FALSE(main->Tray().Animating());
   EXPECT_TRUE(IsWindowVisible(wnd));
+  ASSERT_TRUE(main->ChatWindow());
+  // While it is open the lines go to it, and nothing flashes.
+  SendMessageW(wnd, qb::WM_PLAZA_ARRIVED, 0, 0);
+  EXPECT_FALSE(main->ChatPending());
+  SendMessageW(wnd, qb::WM_CLOSE_CHAT, 0, 0);
+  EXPECT_FALSE(main->ChatWindow());
   app->Config().chatTip = 1;
   SendMessageW(wnd, qb::WM_CHAT_ARRIVED, 0, 0);
   EXPECT_TRUE(main->ChatPending());

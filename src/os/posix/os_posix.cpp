@@ -314,12 +314,26 @@ int RegReadString(Hive hive, const std::string& key, const std::string& value, s
   return 1;
 }
 
-int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data) {
+// The file store keeps strings by their length: terminated or not, they read back alike.
+int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data, bool) {
   std::lock_guard<std::mutex> hold(g_regLock);
   std::string file = RegFile(hive);
   RegMap map = LoadReg(file);
   map[{LowerKey(key), LowerKey(value)}] = RegEntry{'S', data};
   return SaveReg(file, map);
+}
+
+// A key of the file store exists while it holds a value; a new one comes
+// with its first value.
+int RegMakeKey(Hive, const std::string&) { return 1; }
+
+int RegKeyWritable(Hive hive, const std::string& key) {
+  std::lock_guard<std::mutex> hold(g_regLock);
+  std::string file = RegFile(hive);
+  if (access(file.c_str(), W_OK) != 0) return 0;
+  for (const auto& kv : LoadReg(file))
+    if (kv.first.first == LowerKey(key)) return 1;
+  return 0;
 }
 
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {

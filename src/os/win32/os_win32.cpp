@@ -184,13 +184,25 @@ int RegReadString(Hive hive, const std::string& key, const std::string& value, s
   return 1;
 }
 
-int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data) {
+int RegWriteString(Hive hive, const std::string& key, const std::string& value, const std::string& data,
+                   bool terminated) {
   qb::ScopedRegKey k;
   if (RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.Receive(), nullptr) != ERROR_SUCCESS)
     return 0;
   std::wstring d = W(data);
   return RegSetValueExW(k.Get(), W(value).c_str(), 0, REG_SZ, (const BYTE*)d.c_str(),
-                        (DWORD)((d.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                        (DWORD)((d.size() + (terminated ? 1 : 0)) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+int RegMakeKey(Hive hive, const std::string& key) {
+  qb::ScopedRegKey k;
+  return RegCreateKeyExW(Root(hive), W(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, k.Receive(), nullptr) ==
+         ERROR_SUCCESS;
+}
+
+int RegKeyWritable(Hive hive, const std::string& key) {
+  qb::ScopedRegKey k;
+  return RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_WRITE, k.Receive()) == ERROR_SUCCESS;
 }
 
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {

@@ -1,0 +1,518 @@
+// One step of the two-program test, run against the Qimbo.exe of the Wine
+// prefix it is started in: it finds the program's windows, works them with
+// synthesized mouse and keyboard input, checks what they show and ends.
+//   e2e_driver main
+//   e2e_driver login-open NUMBER PASSWORD-BOX REMEMBER(0|1) [SHOT.bmp]
+//   e2e_driver login-submit NUMBER PASSWORD|- REMEMBER(0|1) ok|refused [SHOT.bmp]
+//   e2e_driver login-cancel
+//   e2e_driver tray ENTRY       the tray menu's ENTRY-th command (1 = the first), by keyboard
+//   e2e_driver transfer up|down the prompt's final text, then its OK
+//   e2e_driver tray-click-pending   the tray's left click while a chat line waits
+//   e2e_driver circle SLOT      the category tab's first menu entry: its circle, and the chat window
+//   e2e_driver chat-lists TEXT | chat-send TEXT | chat-shows TEXT [SHOT.bmp]
+//   e2e_driver chat-series PREFIX N | chat-watch PREFIX N   timed lines, for the latency
+// Prints "ok: ..." and "FAILED: ..." lines; the exit code is the number of failures.
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/codepage.h"
+#include "base/messages.h"
+#include "win/text_win32.h"
+
+#include "../../res/chat_ids.h"
+#include "../../res/login_ids.h"
+#include "../../res/panels_ids.h"
+#include "../../res/resource.h"
+
+namespace {
+
+int g_failures = 0;
+bool Check(bool ok, const std::string& what) {
+  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
+  fflush(stdout);
+  if (!ok) ++g_failures;
+  return ok;
+}
+
+using qb::W;
+
+std::string Text(HWND w) {
+  wchar_t buf[512] = {};
+  // Read from the window manager's copy: works while the program's thread is busy.
+  InternalGetWindowText(w, buf, 511);
+  return qb::Gbk(buf);
+}
+std::string ControlText(HWND w) {
+  std::vector<wchar_t> buf(16384);
+  SendMessageTimeoutW(w, WM_GETTEXT, buf.size() - 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 3000,
+                      nullptr);
+  return qb::Gbk(buf.data());
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 50) {
+  for (DWORD start = GetTickCount();;) {
+    if (done()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(step);
+  }
+}
+
+std::wstring ClassOf(HWND w) {
+  wchar_t cls[64] = {};
+  GetClassNameW(w, cls, 64);
+  return cls;
+}
+
+HWND TopWindow(const std::function<bool(HWND)>& test) {
+  struct Find {
+    const std::function<bool(HWND)>* test;
+    HWND found;
+  } f{&test, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* f = reinterpret_cast<Find*>(p);
+        if (!(*f->test)(w)) return TRUE;
+        f->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+bool IsDialogWith(HWND w, int a, int b) {
+  return ClassOf(w) == L"#32770" && GetDlgItem(w, a) && GetDlgItem(w, b);
+}
+HWND MainWindow() { return TopWindow([](HWND w) { return IsDialogWith(w, IDC_LOGIN_BUTTON, IDC_FILE_BOX); }); }
+HWND LoginWindow() {
+  return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_LOGIN_USER, IDC_LOGIN_OK); });
+}
+HWND PromptWindow() {
+  return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_PROMPT_TEXT, IDC_PROMPT_OK); });
+}
+HWND ChatWindow() {
+  return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_CHAT_MEMBERS, IDC_CHAT_SEND); });
+}
+HWND TabPanel() { return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_FIRST_TAB, IDC_FIRST_TAB); }); }
+// The visible control of a dialog with this identifier (the chat window's
+// rich edit boxes share theirs with the hidden frames they are placed by).
+HWND VisibleItem(HWND dlg, int id) {
+  struct Find {
+    int id;
+    HWND found;
+  } f{id, nullptr};
+  EnumChildWindows(
+      dlg,
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* f = reinterpret_cast<Find*>(p);
+        if (GetDlgCtrlID(w) != f->id || !IsWindowVisible(w)) return TRUE;
+        f->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+HWND MenuWindow() { return TopWindow([](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }); }
+
+// ---- input ---------------------------------------------------------------------------
+
+bool PlaceCursor(int x, int y) {
+  SetCursorPos(x, y);
+  int steady = 0;
+  for (int i = 0; i < 200 && steady < 3; ++i) {
+    POINT at;
+    if (GetCursorPos(&at) && at.x == x && at.y == y) {
+      ++steady;
+    } else {
+      steady = 0;
+      SetCursorPos(x, y);
+    }
+    Sleep(10);
+  }
+  return steady >= 3;
+}
+
+void ClickOn(HWND w, bool right = false) {
+  RECT r;
+  GetWindowRect(w, &r);
+  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT in[2] = {};
+  for (INPUT& i : in) i.type = INPUT_MOUSE;
+  in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+  in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+  SendInput(2, in, sizeof(INPUT));
+  Sleep(150);
+}
+
+void Key(WORD vk, bool down) {
+  INPUT i = {};
+  i.type = INPUT_KEYBOARD;
+  i.ki.wVk = vk;
+  i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+  i.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &i, sizeof(INPUT));
+}
+void Press(WORD vk) {
+  Key(vk, true);
+  Key(vk, false);
+  Sleep(30);
+}
+// Digits and lower-case letters, as typed on the keyboard.
+void Type(const std::string& text) {
+  for (char c : text) Press(static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+}
+
+// Any text, as characters typed (Chinese included).
+void TypeUnicode(const std::wstring& text) {
+  for (wchar_t c : text) {
+    INPUT in[2] = {};
+    for (INPUT& i : in) {
+      i.type = INPUT_KEYBOARD;
+      i.ki.wScan = c;
+      i.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
+    Sleep(20);
+  }
+}
+
+// Clicks into an edit box, replaces what it holds by typing, and checks it.
+bool TypeInto(HWND dlg, int id, const std::string& text) {
+  HWND edit = GetDlgItem(dlg, id);
+  ClickOn(edit);
+  Press(VK_END);
+  Key(VK_SHIFT, true);
+  Press(VK_HOME);
+  Key(VK_SHIFT, false);
+  Press(VK_DELETE);
+  Type(text);
+  return WaitUntil([&] { return ControlText(edit) == text; }, 3000);
+}
+
+void Screenshot(const std::string& path) {
+  HDC screen = GetDC(nullptr);
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  int stride = (w * 3 + 3) & ~3;
+  std::vector<char> bits(static_cast<size_t>(stride) * h);
+  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  BITMAPFILEHEADER fh = {0x4D42, static_cast<DWORD>(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
+  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(f, &fh, sizeof fh, &n, nullptr);
+  WriteFile(f, &bi, sizeof bi, &n, nullptr);
+  WriteFile(f, bits.data(), static_cast<DWORD>(bits.size()), &n, nullptr);
+  CloseHandle(f);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+// ---- steps -----------------------------------------------------------------------------
+
+HWND NeedMain() {
+  HWND main = nullptr;
+  WaitUntil([&] { return (main = MainWindow()) != nullptr && IsWindowVisible(main); }, 60000, 200);
+  Check(main && IsWindowVisible(main), "the main window is up");
+  return main;
+}
+
+int LoginOpen(HWND main, const std::string& number, const std::string& box, bool remember, const std::string& shot) {
+  if (!Check(IsWindowEnabled(GetDlgItem(main, IDC_LOGIN_BUTTON)) != FALSE, "the login button is enabled")) return 1;
+  ClickOn(GetDlgItem(main, IDC_LOGIN_BUTTON));
+  HWND login = nullptr;
+  if (!Check(WaitUntil([&] { return (login = LoginWindow()) != nullptr; }, 10000), "the login window opens")) return 1;
+  Sleep(300);  // painted
+  Check(Text(login) == "用户登录", "its title is 用户登录 (" + Text(login) + ")");
+  Check(!IsWindowEnabled(main), "the main window waits for it");
+  Check(ControlText(GetDlgItem(login, IDC_LOGIN_USER)) == number, "the number box shows '" + number + "'");
+  Check(ControlText(GetDlgItem(login, IDC_LOGIN_PASSWORD)) == box, "the password box holds '" + box + "'");
+  Check((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember, "记住密码 as remembered");
+  std::string above;
+  for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
+    if (IsWindowVisible(w)) above += " " + qb::Gbk(ClassOf(w));
+  Check(above.empty(), "no window of the program lies over it" + above);
+  if (!shot.empty()) Screenshot(shot);
+  return 0;
+}
+
+int LoginSubmit(HWND main, const std::string& number, const std::string& password, bool remember,
+                const std::string& expect, const std::string& shot) {
+  HWND login = LoginWindow();
+  if (!Check(login != nullptr, "the login window is open")) return 1;
+  Check(TypeInto(login, IDC_LOGIN_USER, number), "typed the number " + number);
+  if (password != "-") Check(TypeInto(login, IDC_LOGIN_PASSWORD, password), "typed the password");
+  if ((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) != remember) {
+    ClickOn(GetDlgItem(login, IDC_LOGIN_REMEMBER));
+    Check(WaitUntil([&] { return (IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember; }, 3000),
+          "clicked 记住密码");
+  }
+  ClickOn(GetDlgItem(login, IDC_LOGIN_OK));
+  if (expect == "refused") {
+    Check(WaitUntil([&] { return Text(login) == "用户名与密码不符!"; }, 15000, 20),
+          "the title says 用户名与密码不符! (" + Text(login) + ")");
+    Check(IsWindowVisible(login) != FALSE, "the login window stays for another try");
+    Sleep(300);
+    if (!shot.empty()) Screenshot(shot);
+    return 0;
+  }
+  // The title stands for 680 ms before the window goes.
+  bool seen = WaitUntil([&] { return !IsWindow(login) || Text(login) == "登录成功!"; }, 15000, 10) && IsWindow(login);
+  Check(seen, "the title says 登录成功!");
+  Check(WaitUntil([&] { return !IsWindow(login) || !IsWindowVisible(login); }, 5000), "the login window closes");
+  HWND button = GetDlgItem(main, IDC_LOGIN_BUTTON);
+  Check(WaitUntil([&] { return Text(button) == number; }, 3000), "the login button shows the number (" + Text(button) + ")");
+  Check(!IsWindowEnabled(button), "the login button is disabled");
+  Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
+  return 0;
+}
+
+int TrayCommand(HWND main, int entry) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(main, &pid);
+  PostMessageW(main, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_RBUTTONDOWN);
+  if (!Check(WaitUntil([] { return MenuWindow() != nullptr; }, 10000), "the tray menu opens")) return 1;
+  Sleep(300);
+  for (int i = 0; i < entry; ++i) Press(VK_DOWN);
+  Press(VK_RETURN);
+  Check(WaitUntil([] { return MenuWindow() == nullptr; }, 5000), "the tray menu closes on the choice");
+  return 0;
+}
+
+int Transfer(bool upload) {
+  HWND prompt = nullptr;
+  if (!Check(WaitUntil([&] { return (prompt = PromptWindow()) != nullptr; }, 10000), "the progress prompt opens"))
+    return 1;
+  std::string done = upload ? "上传成功！" : "下载成功！";
+  HWND text = GetDlgItem(prompt, IDC_PROMPT_TEXT);
+  Check(WaitUntil([&] { return ControlText(text) == done; }, 20000), "the prompt says " + done + " (" + ControlText(text) + ")");
+  Check(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_OK)) && !IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_CANCEL)),
+        "OK enabled, Cancel not");
+  ClickOn(GetDlgItem(prompt, IDC_PROMPT_OK));
+  Check(WaitUntil([&] { return !IsWindow(prompt); }, 5000), "OK closes the prompt");
+  return 0;
+}
+
+// A waiting chat line makes the tray icon flash; the left click then takes
+// the user to it instead of hiding the main window.
+int TrayClickPending(HWND main) {
+  PostMessageW(main, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_LBUTTONDOWN);
+  Sleep(800);
+  Check(IsWindowVisible(main) != FALSE, "the tray was flashing: its click did not hide the main window");
+  return 0;
+}
+
+void ListWindows() {
+  TopWindow([](HWND w) {
+    if (!IsWindowVisible(w)) return false;
+    HWND text = GetDlgItem(w, 0xFFFF);
+    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Text(w)).c_str(),
+           text ? qb::ToUtf8(ControlText(text)).c_str() : "");
+    return false;
+  });
+}
+
+// The category of a tab: its menu's first entry enters the circle of its
+// name; the member list that answers opens the chat window.
+int EnterCircle(int slot) {
+  HWND tabs = TabPanel();
+  if (!Check(tabs != nullptr, "the category panel is there")) return 1;
+  ClickOn(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
+  if (!Check(WaitUntil([] { return MenuWindow() != nullptr; }, 10000), "the category's menu opens")) return 1;
+  Sleep(300);
+  Press(VK_DOWN);
+  Press(VK_RETURN);
+  HWND chat = nullptr;
+  // The first entry into a circle is confirmed in a box of its own, which
+  // may come before or after the chat window.
+  bool boxSeen = false;
+  auto noticeOrChat = [&] {
+    HWND box = TopWindow([](HWND w) {
+      return IsWindowVisible(w) && ClassOf(w) == L"#32770" && Text(w) == "提示" && GetDlgItem(w, IDOK) &&
+             !GetDlgItem(w, IDC_PROMPT_TEXT);
+    });
+    if (box && !boxSeen) {
+      boxSeen = true;
+      HWND text = GetDlgItem(box, 0xFFFF);
+      Check(text && ControlText(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? ControlText(text) : "") + ")");
+      ClickOn(GetDlgItem(box, IDOK));
+      if (!WaitUntil([&] { return !IsWindow(box); }, 2000)) {
+        SetForegroundWindow(box);
+        Press(VK_RETURN);
+      }
+      Check(WaitUntil([&] { return !IsWindow(box); }, 3000), "the box is confirmed");
+    }
+    chat = ChatWindow();
+    return boxSeen && chat != nullptr;
+  };
+  if (!Check(WaitUntil(noticeOrChat, 15000), "the chat window opens with the circle")) ListWindows();
+  return 0;
+}
+
+std::vector<std::string> MemberRows(HWND chat) {
+  std::vector<std::string> rows;
+  HWND list = GetDlgItem(chat, IDC_CHAT_MEMBERS);
+  LRESULT n = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < n; ++i) {
+    wchar_t buf[256] = {};
+    if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 255) SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf));
+    rows.push_back(qb::Gbk(buf));
+  }
+  return rows;
+}
+
+int ChatListsMember(const std::string& want) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  std::string all;
+  bool found = WaitUntil(
+      [&] {
+        all.clear();
+        for (const std::string& r : MemberRows(chat)) {
+          all += "[" + r + "]";
+          if (r.find(want) != std::string::npos) return true;
+        }
+        return false;
+      },
+      15000);
+  if (!Check(found, "the member list names " + want + " " + all)) ListWindows();
+  return 0;
+}
+
+int ChatSend(const std::string& gbk) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND input = VisibleItem(chat, IDC_CHAT_INPUT);
+  if (!Check(input != nullptr, "the input box is there")) return 1;
+  // The chat window may lie under the panels the main window raised.
+  SetForegroundWindow(chat);
+  WaitUntil([&] { return GetForegroundWindow() == chat; }, 3000);
+  ClickOn(input);
+  TypeUnicode(W(gbk));
+  if (!Check(WaitUntil([&] { return ControlText(input) == gbk; }, 3000), "typed '" + gbk + "' (" + ControlText(input) + ")")) {
+    ListWindows();
+    Screenshot("Z:\\tmp\\e2e-chat-send.bmp");
+  }
+  ClickOn(GetDlgItem(chat, IDC_CHAT_SEND));
+  Check(WaitUntil([&] { return ControlText(input).empty(); }, 3000), "发送 sent it and emptied the box");
+  return 0;
+}
+
+int ChatShows(const std::string& gbk, const std::string& shot) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
+  if (!Check(talk != nullptr, "the conversation is there")) return 1;
+  Check(WaitUntil([&] { return ControlText(talk).find(gbk) != std::string::npos; }, 15000),
+        "the conversation shows '" + gbk + "' exactly");
+  if (!shot.empty()) {
+    SetForegroundWindow(chat);
+    Sleep(300);
+    Screenshot(shot);
+  }
+  return 0;
+}
+
+double NowMs() {
+  LARGE_INTEGER t, f;
+  QueryPerformanceCounter(&t);
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+std::string SeriesLine(const std::string& prefix, int i) { return prefix + std::to_string(100 + i) + ";"; }
+
+// Sends `count` numbered lines, one every 400 ms, and prints the moment of
+// each click on 发送 (the performance counter counts the same for every
+// process of the machine).
+int ChatSeries(const std::string& prefix, int count) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND input = VisibleItem(chat, IDC_CHAT_INPUT);
+  HWND send = GetDlgItem(chat, IDC_CHAT_SEND);
+  RECT r;
+  GetWindowRect(send, &r);
+  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  for (int i = 0; i < count; ++i) {
+    SendMessageW(input, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(SeriesLine(prefix, i)).c_str()));
+    INPUT in[2] = {};
+    for (INPUT& k : in) k.type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    double t = NowMs();
+    SendInput(2, in, sizeof(INPUT));
+    printf("sent %d %.3f\n", i, t);
+    Sleep(400);
+  }
+  fflush(stdout);
+  return 0;
+}
+
+// Watches the conversation for the numbered lines and prints when each showed.
+int ChatWatch(const std::string& prefix, int count) {
+  HWND chat = ChatWindow();
+  if (!Check(chat != nullptr, "the chat window is open")) return 1;
+  HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
+  std::vector<double> seen(count, 0);
+  int left = count;
+  for (DWORD start = GetTickCount(); left > 0 && GetTickCount() - start < 40000;) {
+    std::string text = ControlText(talk);
+    double t = NowMs();
+    for (int i = 0; i < count; ++i)
+      if (seen[i] == 0 && text.find(SeriesLine(prefix, i)) != std::string::npos) {
+        seen[i] = t;
+        --left;
+      }
+    Sleep(2);
+  }
+  for (int i = 0; i < count; ++i)
+    if (seen[i] != 0) printf("seen %d %.3f\n", i, seen[i]);
+  Check(left == 0, "all " + std::to_string(count) + " lines showed (" + std::to_string(left) + " missing)");
+  fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> a;
+  for (int i = 1; i < argc; ++i) a.push_back(qb::Gbk(argv[i]));
+  if (a.empty()) return 2;
+  auto arg = [&](size_t i) { return i < a.size() ? a[i] : std::string(); };
+  HWND main = NeedMain();
+  if (!main) return 1;
+  const std::string& step = a[0];
+  if (step == "main") return g_failures;
+  if (step == "login-open") LoginOpen(main, arg(1), arg(2), arg(3) == "1", arg(4));
+  else if (step == "login-submit") LoginSubmit(main, arg(1), arg(2), arg(3) == "1", arg(4), arg(5));
+  else if (step == "login-cancel") {
+    HWND login = LoginWindow();
+    if (Check(login != nullptr, "the login window is open")) {
+      ClickOn(GetDlgItem(login, IDC_LOGIN_CANCEL));
+      Check(WaitUntil([&] { return !IsWindow(login); }, 5000), "取消 closes it");
+      Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
+    }
+  } else if (step == "tray") TrayCommand(main, atoi(arg(1).c_str()));
+  else if (step == "transfer") Transfer(arg(1) == "up");
+  else if (step == "tray-click-pending") TrayClickPending(main);
+  else if (step == "circle") EnterCircle(atoi(arg(1).c_str()));
+  else if (step == "chat-lists") ChatListsMember(arg(1));
+  else if (step == "chat-send") ChatSend(arg(1));
+  else if (step == "chat-shows") ChatShows(arg(1), arg(2));
+  else if (step == "chat-series") ChatSeries(arg(1), atoi(arg(2).c_str()));
+  else if (step == "chat-watch") ChatWatch(arg(1), atoi(arg(2).c_str()));
+  else {
+    fprintf(stderr, "unknown step %s\n", step.c_str());
+    return 2;
+  }
+  return g_failures;
+}

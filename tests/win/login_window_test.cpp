@@ -1,0 +1,216 @@
+// The login window from the main window: opening, the remembered values, the
+// server's two answers, cancelling, and the tray's transfer entries that the
+// login opens.
+#include <gtest/gtest.h>
+
+#include "../../res/login_ids.h"
+#include "../../res/resource.h"
+#include "app/favorites_app_win32.h"
+#include "app/main_dlg_win32.h"
+#include "base/cipher.h"
+#include "net/login.h"
+#include "net_access.h"
+#include "os/os.h"
+#include "testutil.h"
+#include "win/text_win32.h"
+#include "win_test_util.h"
+
+namespace {
+
+// The pause after an accepted login: recorded, with the window's title as it
+// stood then, instead of slept.
+std::vector<uint32_t> g_sleeps;
+std::wstring g_titleDuringPause;
+HWND g_login = nullptr;
+uint32_t Tick() { return GetTickCount(); }
+void RecordSleep(uint32_t ms) {
+  g_sleeps.push_back(ms);
+  if (g_login) g_titleDuringPause = wintest::Text(g_login);
+}
+
+class LoginWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wintest::MakeProgramFolder(dir.Path(), false);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tavlo");
+    g_sleeps.clear();
+    g_titleDuringPause.clear();
+    g_login = nullptr;
+  }
+  void Start() {
+    os::SetProgramDirectory(dir.Path());
+    app.reset(new qb::CFavoritesApp);
+    app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
+    ASSERT_TRUE(app->InitInstance());
+    main = app->MainWindow();
+    ASSERT_TRUE(main);
+    wnd = main->GetSafeHwnd();
+    wintest::Pump();
+  }
+  void TearDown() override {
+    os::SetClock(nullptr, nullptr);
+    if (app) app->ExitInstance();
+    app.reset();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tavlo");
+  }
+  HWND OpenLogin() {
+    SendMessageW(wnd, WM_COMMAND, IDC_LOGIN_BUTTON, 0);
+    return main->LoginWindow() ? main->LoginWindow()->GetSafeHwnd() : nullptr;
+  }
+  bool AllEnabled(bool enabled) {
+    for (HWND w : {wnd, main->TabPanel(), main->UrlPanel(), main->LnkPanel()})
+      if ((IsWindowEnabled(w) != FALSE) != enabled) return false;
+    return true;
+  }
+  UINT MenuState(HMENU menu, UINT id) { return GetMenuState(menu, id, MF_BYCOMMAND); }
+  std::wstring MenuText(HMENU menu, UINT id) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, id, text, 128, MF_BYCOMMAND);
+    return text;
+  }
+
+  qbtest::TempDir dir;
+  std::unique_ptr<qb::CFavoritesApp> app;
+  qb::CMainDlg* main = nullptr;
+  HWND wnd = nullptr;
+};
+
+TEST_F(LoginWindowTest, OpensEmptyWithoutRememberedValuesAndCancelGivesTheWindowBack) {
+  Start();
+  HWND login = OpenLogin();
+  ASSERT_TRUE(login);
+  EXPECT_TRUE(IsWindowVisible(login));
+  EXPECT_EQ(L"用户登录", wintest::Text(login));
+  EXPECT_EQ(L"", wintest::ItemText(login, IDC_LOGIN_USER));
+  EXPECT_EQ(L"", wintest::ItemText(login, IDC_LOGIN_PASSWORD));
+  EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER));
+  EXPECT_EQ(L"记住密码", wintest::ItemText(login, IDC_LOGIN_REMEMBER));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(login, IDC_LOGIN_INVISIBLE))) << "隐身登录 is never shown";
+  EXPECT_EQ(L"确定", wintest::ItemText(login, IDC_LOGIN_OK));
+  EXPECT_EQ(L"取消", wintest::ItemText(login, IDC_LOGIN_CANCEL));
+  EXPECT_EQ(L"注册向导", wintest::ItemText(login, IDC_LOGIN_WIZARD));
+  EXPECT_TRUE(GetWindowLongPtrW(GetDlgItem(login, IDC_LOGIN_PASSWORD), GWL_STYLE) & ES_PASSWORD);
+  EXPECT_TRUE(AllEnabled(false)) << "the main window and its three panels wait for the login window";
+
+  SendMessageW(login, WM_COMMAND, IDC_LOGIN_CANCEL, 0);
+  EXPECT_FALSE(IsWindow(login));
+  EXPECT_FALSE(main->LoginWindow());
+  EXPECT_TRUE(AllEnabled(true));
+  // The close box (IDCANCEL) does the same.
+  login = OpenLogin();
+  ASSERT_TRUE(login);
+  SendMessageW(login, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(main->LoginWindow());
+  EXPECT_TRUE(AllEnabled(true));
+}
+
+TEST_F(LoginWindowTest, RememberedPasswordShowsThePlaceholderAndOkSendsTheStoredOne) {
+  qb::CRegAccess reg;
+  ASSERT_TRUE(reg.WriteString("id", "10001"));
+  ASSERT_TRUE(reg.WriteDword("isSavePwd", 1));
+  ASSERT_TRUE(reg.WriteString("password", qb::EncodeText("demo1234")));
+  Start();
+  HWND login = OpenLogin();
+  ASSERT_TRUE(login);
+  EXPECT_EQ(L"10001", wintest::ItemText(login, IDC_LOGIN_USER));
+  EXPECT_EQ(L"1234567890", wintest::ItemText(login, IDC_LOGIN_PASSWORD));
+  EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER));
+  qb::CNetState* net = app->Net();
+  EXPECT_EQ("demo1234", net->Login().Password());
+
+  // OK without touching the box: the stored password stays; the title asks to wait.
+  SendMessageW(login, WM_COMMAND, IDC_LOGIN_OK, 0);
+  EXPECT_EQ(L"正在登录中,请稍候。。。", wintest::Text(login));
+  EXPECT_EQ("demo1234", net->Login().Password());
+  EXPECT_EQ(10001, net->Login().User());
+  EXPECT_FALSE(main->LoginWindow()->Data().passwordEdited);
+
+  // Typing makes the box the password, and unticking forgets it in the registry.
+  SetDlgItemTextW(login, IDC_LOGIN_PASSWORD, L"typed");
+  CheckDlgButton(login, IDC_LOGIN_REMEMBER, BST_UNCHECKED);
+  SendMessageW(login, WM_COMMAND, IDC_LOGIN_OK, 0);
+  EXPECT_EQ("typed", net->Login().Password());
+  std::string stored = "x";
+  ASSERT_TRUE(reg.ReadString("password", stored));
+  EXPECT_EQ("", stored);
+  uint32_t save = 9;
+  ASSERT_TRUE(reg.ReadDword("isSavePwd", save));
+  EXPECT_EQ(0u, save);
+}
+
+TEST_F(LoginWindowTest, RefusedKeepsTheWindowAcceptedNamesTheUserAndCloses) {
+  Start();
+  os::SetClock(Tick, RecordSleep);
+  HWND login = OpenLogin();
+  ASSERT_TRUE(login);
+  SetDlgItemTextW(login, IDC_LOGIN_USER, L"123456789");
+  SetDlgItemTextW(login, IDC_LOGIN_PASSWORD, L"pw");
+  SendMessageW(login, WM_COMMAND, IDC_LOGIN_OK, 0);
+  EXPECT_EQ(123456789, app->Net()->Login().User());
+
+  SendMessageW(wnd, qb::WM_LOGIN_RESULT, qb::kLoginRefused, 0);
+  EXPECT_EQ(L"用户名与密码不符!", wintest::Text(login));
+  EXPECT_TRUE(IsWindow(login));
+  EXPECT_TRUE(AllEnabled(false));
+  EXPECT_EQ(L"登录", wintest::ItemText(wnd, IDC_LOGIN_BUTTON));
+
+  g_login = login;
+  SendMessageW(wnd, qb::WM_LOGIN_RESULT, qb::kLoginAccepted, 0);
+  EXPECT_EQ(std::vector<uint32_t>{680}, g_sleeps);
+  EXPECT_EQ(L"登录成功!", g_titleDuringPause);
+  EXPECT_FALSE(IsWindow(login));
+  EXPECT_FALSE(main->LoginWindow());
+  EXPECT_EQ(L"123456789", wintest::ItemText(wnd, IDC_LOGIN_BUTTON));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, IDC_LOGIN_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(wnd));
+  EXPECT_TRUE(IsWindowEnabled(main->TabPanel()));
+}
+
+// A login accepted after its window was cancelled still names the user on
+// the button and disables it: the program would never send a second login.
+TEST_F(LoginWindowTest, AcceptedAfterCancelStillDisablesTheButton) {
+  Start();
+  os::SetClock(Tick, RecordSleep);
+  app->Net()->Login().SetUser(777);
+  SendMessageW(wnd, qb::WM_LOGIN_RESULT, qb::kLoginAccepted, 0);
+  EXPECT_TRUE(g_sleeps.empty()) << "no window, no pause";
+  EXPECT_EQ(L"777", wintest::ItemText(wnd, IDC_LOGIN_BUTTON));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, IDC_LOGIN_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(wnd));
+  // A refusal without the window changes nothing.
+  SendMessageW(wnd, qb::WM_LOGIN_RESULT, qb::kLoginRefused, 0);
+  EXPECT_EQ(L"777", wintest::ItemText(wnd, IDC_LOGIN_BUTTON));
+}
+
+TEST_F(LoginWindowTest, TrayTransferEntriesAreGreyedUntilTheLoginIsTaken) {
+  Start();
+  HMENU tray = nullptr;
+  qb::ScopedMenu resource = main->BuildTrayMenu(&tray);
+  ASSERT_TRUE(tray);
+  EXPECT_EQ(L"上传收藏夹到服务器", MenuText(tray, ID_TRAY_UPLOAD));
+  EXPECT_EQ(L"从服务器下载收藏夹", MenuText(tray, ID_TRAY_DOWNLOAD));
+  EXPECT_TRUE(MenuState(tray, ID_TRAY_UPLOAD) & MF_GRAYED);
+  EXPECT_TRUE(MenuState(tray, ID_TRAY_DOWNLOAD) & MF_GRAYED);
+  EXPECT_EQ(L"添加当前网页到收藏夹", MenuText(tray, ID_TRAY_CAPTURE));
+  EXPECT_FALSE(MenuState(tray, ID_TRAY_CAPTURE) & MF_GRAYED);
+
+  qb::NetStateTestAccess::LoggedIn(*app->Net()) = true;
+  resource = main->BuildTrayMenu(&tray);
+  EXPECT_EQ(L"上传收藏夹到服务器", MenuText(tray, ID_TRAY_UPLOAD));
+  EXPECT_EQ(L"从服务器下载收藏夹", MenuText(tray, ID_TRAY_DOWNLOAD));
+  EXPECT_FALSE(MenuState(tray, ID_TRAY_UPLOAD) & MF_GRAYED);
+  EXPECT_FALSE(MenuState(tray, ID_TRAY_DOWNLOAD) & MF_GRAYED);
+}
+
+// Without a web page engine (Wine has none here) the version notice opens nothing.
+TEST_F(LoginWindowTest, VersionNoticeWithoutAnEngineOpensNothing) {
+  Start();
+  os::SetClock(Tick, RecordSleep);
+  SendMessageW(wnd, qb::WM_NEW_VERSION, 0, 0);
+  EXPECT_TRUE(g_sleeps.empty());
+}
+
+}  // namespace
