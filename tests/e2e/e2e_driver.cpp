@@ -28,7 +28,12 @@
 #include "../../res/panels_ids.h"
 #include "../../res/resource.h"
 
+#include "../win/driver_kit.h"
+
 namespace {
+
+using drv::WaitUntil;
+using drv::ClassOf;
 
 int g_failures = 0;
 bool Check(bool ok, const std::string& what) {
@@ -51,20 +56,6 @@ std::string ControlText(HWND w) {
   SendMessageTimeoutW(w, WM_GETTEXT, buf.size() - 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 3000,
                       nullptr);
   return qb::Gbk(buf.data());
-}
-
-bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 50) {
-  for (DWORD start = GetTickCount();;) {
-    if (done()) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(step);
-  }
-}
-
-std::wstring ClassOf(HWND w) {
-  wchar_t cls[64] = {};
-  GetClassNameW(w, cls, 64);
-  return cls;
 }
 
 HWND TopWindow(const std::function<bool(HWND)>& test) {
@@ -193,29 +184,7 @@ bool TypeInto(HWND dlg, int id, const std::string& text) {
   return WaitUntil([&] { return ControlText(edit) == text; }, 3000);
 }
 
-void Screenshot(const std::string& path) {
-  HDC screen = GetDC(nullptr);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::vector<char> bits(static_cast<size_t>(stride) * h);
-  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, static_cast<DWORD>(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(f, &fh, sizeof fh, &n, nullptr);
-  WriteFile(f, &bi, sizeof bi, &n, nullptr);
-  WriteFile(f, bits.data(), static_cast<DWORD>(bits.size()), &n, nullptr);
-  CloseHandle(f);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-}
+void Screenshot(const std::string& path) { drv::Screenshot(W(path)); }
 
 // ---- steps -----------------------------------------------------------------------------
 

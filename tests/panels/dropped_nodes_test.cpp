@@ -15,6 +15,7 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "tree_util.h"
 #include "net_access.h"
 
 using namespace panels;
@@ -23,16 +24,7 @@ namespace {
 
 const char kNoCircle[] = "您还未指定要进入的圈";
 
-CMyNode* Add(CMyNodeList& list, const std::string& name, int kind, CMyNode* parent, int slot,
-             const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return list.AddNode(n) ? n : nullptr;
-}
+using qbtest::AddNodeTo;
 
 struct LiveCircles : testing::Test {
   qbtest::TempDir dir;
@@ -68,8 +60,8 @@ struct LiveCircles : testing::Test {
 };
 
 TEST_F(LiveCircles, TheAnsweredRequesterIsMarkedAndSaved) {
-  CMyNode* cat = Add(app, "读书", UrlCategory, nullptr, 0);
-  CMyNode* item = Add(app, "书店", UrlItem, cat, 0, "http://books.example/");
+  CMyNode* cat = AddNodeTo(app, "读书", UrlCategory, nullptr, 0);
+  CMyNode* item = AddNodeTo(app, "书店", UrlItem, cat, 0, "http://books.example/");
   ASSERT_TRUE(cat && item);
   EnterItemCircle(CirclesOf(net), item, ui);
   EXPECT_EQ(item, static_cast<CMyNode*>(net.Circles().RequestingNode()));
@@ -81,8 +73,8 @@ TEST_F(LiveCircles, TheAnsweredRequesterIsMarkedAndSaved) {
 }
 
 TEST_F(LiveCircles, ALateListForADeletedCategoryOrItemWritesNowhere) {
-  CMyNode* cat = Add(app, "读书", UrlCategory, nullptr, 0);
-  CMyNode* other = Add(app, "音乐", UrlCategory, nullptr, 1);
+  CMyNode* cat = AddNodeTo(app, "读书", UrlCategory, nullptr, 0);
+  CMyNode* other = AddNodeTo(app, "音乐", UrlCategory, nullptr, 1);
   ASSERT_TRUE(cat && other);
   EnterCategoryCircle(CirclesOf(net), cat, ui);
   ASSERT_EQ(cat, static_cast<CMyNode*>(net.Circles().RequestingNode()));
@@ -93,7 +85,7 @@ TEST_F(LiveCircles, ALateListForADeletedCategoryOrItemWritesNowhere) {
   // The server's list still names the circle the user is in.
   EXPECT_EQ("读书", net.Circles().CurrentCircle());
 
-  CMyNode* item = Add(app, "唱片", UrlItem, other, 0, "http://music.example/");
+  CMyNode* item = AddNodeTo(app, "唱片", UrlItem, other, 0, "http://music.example/");
   ASSERT_TRUE(item);
   EnterItemCircle(CirclesOf(net), item, ui);
   ASSERT_EQ(item, static_cast<CMyNode*>(net.Circles().RequestingNode()));
@@ -104,13 +96,13 @@ TEST_F(LiveCircles, ALateListForADeletedCategoryOrItemWritesNowhere) {
 }
 
 TEST_F(LiveCircles, ALateListAfterAFileSwitchMarksNothingInTheNewFile) {
-  CMyNode* cat = Add(app, "读书", UrlCategory, nullptr, 0);
-  Add(app, "书店", UrlItem, cat, 0, "http://books.example/");
+  CMyNode* cat = AddNodeTo(app, "读书", UrlCategory, nullptr, 0);
+  AddNodeTo(app, "书店", UrlItem, cat, 0, "http://books.example/");
   ASSERT_TRUE(app.SaveFavorites("A.sc"));
   {
     // The other file has a category of the same name.
     CMyNodeList b;
-    Add(b, "读书", UrlCategory, nullptr, 3);
+    AddNodeTo(b, "读书", UrlCategory, nullptr, 3);
     ASSERT_TRUE(SaveFavoritesFile(b, dir / "data\\", "B.sc"));
   }
   EnterCategoryCircle(CirclesOf(net), cat, ui);
@@ -128,14 +120,14 @@ TEST_F(LiveCircles, ALateListAfterAFileSwitchMarksNothingInTheNewFile) {
 }
 
 TEST_F(LiveCircles, ALateListAfterADownloadReplacedTheTreeWritesNowhere) {
-  CMyNode* cat = Add(app, "读书", UrlCategory, nullptr, 0);
-  CMyNode* item = Add(app, "书店", UrlItem, cat, 0, "http://books.example/");
-  CMyNode* program = Add(app, "桌面", ProgramCategory, nullptr, 0);
+  CMyNode* cat = AddNodeTo(app, "读书", UrlCategory, nullptr, 0);
+  CMyNode* item = AddNodeTo(app, "书店", UrlItem, cat, 0, "http://books.example/");
+  CMyNode* program = AddNodeTo(app, "桌面", ProgramCategory, nullptr, 0);
   ASSERT_TRUE(item && program);
   EnterItemCircle(CirclesOf(net), item, ui);
   CMyNodeList download;
-  CMyNode* fresh = Add(download, "读书", UrlCategory, nullptr, 0);
-  CMyNode* freshItem = Add(download, "书店", UrlItem, fresh, 0, "http://books.example/");
+  CMyNode* fresh = AddNodeTo(download, "读书", UrlCategory, nullptr, 0);
+  CMyNode* freshItem = AddNodeTo(download, "书店", UrlItem, fresh, 0, "http://books.example/");
   ASSERT_TRUE(freshItem);
   freshItem->m_strParentName = "读书";
   app.ReplaceWithDownloaded(download);
@@ -145,7 +137,7 @@ TEST_F(LiveCircles, ALateListAfterADownloadReplacedTheTreeWritesNowhere) {
   // A program category stays through the replacement, and so does its request.
   EnterCategoryCircle(CirclesOf(net), program, ui);
   CMyNodeList again;
-  Add(again, "新", UrlCategory, nullptr, 0);
+  AddNodeTo(again, "新", UrlCategory, nullptr, 0);
   app.ReplaceWithDownloaded(again);
   EXPECT_EQ(program, static_cast<CMyNode*>(net.Circles().RequestingNode()));
 }
@@ -154,15 +146,15 @@ TEST_F(LiveCircles, ALateListAfterADownloadReplacedTheTreeWritesNowhere) {
 // and each button its node; another favorites file frees them all, a file
 // that cannot be read frees none.
 TEST_F(LiveCircles, WhatThePanelsHoldGoesWithTheFileAndTheDownload) {
-  CMyNode* news = Add(app, "新闻", UrlCategory, nullptr, 0);
-  CMyNode* item = Add(app, "甲站", UrlItem, news, 0, "http://a.example/");
-  CMyNode* desk = Add(app, "桌面", ProgramCategory, nullptr, 0);
-  CMyNode* file = Add(app, "a.txt", ProgramItem, desk, 0, "C:\\d\\");
+  CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
+  CMyNode* item = AddNodeTo(app, "甲站", UrlItem, news, 0, "http://a.example/");
+  CMyNode* desk = AddNodeTo(app, "桌面", ProgramCategory, nullptr, 0);
+  CMyNode* file = AddNodeTo(app, "a.txt", ProgramItem, desk, 0, "C:\\d\\");
   ASSERT_TRUE(item && file);
   ASSERT_TRUE(app.SaveFavorites("A.sc"));
   {
     CMyNodeList b;
-    Add(b, "体育", UrlCategory, nullptr, 0);
+    AddNodeTo(b, "体育", UrlCategory, nullptr, 0);
     ASSERT_TRUE(SaveFavoritesFile(b, dir / "data\\", "B.sc"));
   }
   CNodeRef contextNode = news, button = item, programButton = file, shown = news;
@@ -187,7 +179,7 @@ TEST_F(LiveCircles, WhatThePanelsHoldGoesWithTheFileAndTheDownload) {
 
   // A download replaces the web-address folder.
   CMyNodeList download;
-  Add(download, "下载", UrlCategory, nullptr, 0);
+  AddNodeTo(download, "下载", UrlCategory, nullptr, 0);
   ASSERT_TRUE(app.SwitchFavoritesFile("A.sc"));
   contextNode = app.FindNode("新闻", UrlCategory);
   ASSERT_TRUE(contextNode);

@@ -3,30 +3,22 @@
 #include "panels/item_edit.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "tree_util.h"
 
 using namespace panels;
 
 namespace {
-CMyNode* Add(CMyNodeList& list, const std::string& name, int kind, CMyNode* parent, int slot,
-             const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return list.AddNode(n) ? n : nullptr;
-}
+using qbtest::AddNodeTo;
 
 // A tree of three web categories around a program category, and a bookmark
 // in the second web category.
 struct Tree {
   CMyNodeList list;
-  CMyNode* news = Add(list, "新闻", UrlCategory, nullptr, 3);
-  CMyNode* tools = Add(list, "工具", UrlCategory, nullptr, 0);
-  CMyNode* programs = Add(list, "程序", ProgramCategory, nullptr, 1);
-  CMyNode* music = Add(list, "音乐", UrlCategory, nullptr, 2);
-  CMyNode* item = Add(list, "page", UrlItem, tools, 4, "http://a.example/");
+  CMyNode* news = AddNodeTo(list, "新闻", UrlCategory, nullptr, 3);
+  CMyNode* tools = AddNodeTo(list, "工具", UrlCategory, nullptr, 0);
+  CMyNode* programs = AddNodeTo(list, "程序", ProgramCategory, nullptr, 1);
+  CMyNode* music = AddNodeTo(list, "音乐", UrlCategory, nullptr, 2);
+  CMyNode* item = AddNodeTo(list, "page", UrlItem, tools, 4, "http://a.example/");
 };
 
 ItemEdits Unchanged(const CMyNode& item) {
@@ -173,7 +165,7 @@ TEST(ItemEditorSave, AnotherCategoryMovesTheItemAndReturnsTheOldParent) {
 TEST(ItemEditorSave, ATakenSlotGivesTheFirstFreeOneAndAFullCategoryKeepsTheItem) {
   Tree t;
   for (int slot = 0; slot < 29; ++slot)
-    ASSERT_TRUE(Add(t.list, "n" + std::to_string(slot), UrlItem, t.news, slot, "http://n/" + std::to_string(slot)));
+    ASSERT_TRUE(AddNodeTo(t.list, "n" + std::to_string(slot), UrlItem, t.news, slot, "http://n/" + std::to_string(slot)));
   // 29 of 30 taken, slot 4 among them: the item goes to the last free slot.
   ItemEdits e = Unchanged(*t.item);
   e.category = t.news;
@@ -181,7 +173,7 @@ TEST(ItemEditorSave, ATakenSlotGivesTheFirstFreeOneAndAFullCategoryKeepsTheItem)
   EXPECT_EQ(t.item->m_pParent, t.news);
   EXPECT_EQ(t.item->m_nSlot, 29);
   // Now news is full: another bookmark cannot move in and stays, silently.
-  CMyNode* other = Add(t.list, "other", UrlItem, t.tools, 7, "http://o/");
+  CMyNode* other = AddNodeTo(t.list, "other", UrlItem, t.tools, 7, "http://o/");
   ASSERT_TRUE(other);
   ItemEdits o = Unchanged(*other);
   o.category = t.news;

@@ -5,20 +5,12 @@
 #include "panels/panel_logic.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "tree_util.h"
 
 using namespace panels;
 
 namespace {
-CMyNode* Add(CMyNodeList& list, const std::string& name, int kind, CMyNode* parent, int slot,
-             const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return list.AddNode(n) ? n : nullptr;
-}
+using qbtest::AddNodeTo;
 }  // namespace
 
 TEST(Slots, EachDisplayModeShowsTheCategoriesOfItsFolder) {
@@ -28,17 +20,17 @@ TEST(Slots, EachDisplayModeShowsTheCategoriesOfItsFolder) {
 
 TEST(Slots, TheFirstNodeInTreeOrderWinsASlot) {
   CMyNodeList list;
-  CMyNode* a = Add(list, "a", UrlCategory, nullptr, 4);
-  CMyNode* b = Add(list, "b", UrlCategory, nullptr, 4);
-  Add(list, "p", ProgramCategory, nullptr, 4);
-  Add(list, "far", UrlCategory, nullptr, 44);
+  CMyNode* a = AddNodeTo(list, "a", UrlCategory, nullptr, 4);
+  CMyNode* b = AddNodeTo(list, "b", UrlCategory, nullptr, 4);
+  AddNodeTo(list, "p", ProgramCategory, nullptr, 4);
+  AddNodeTo(list, "far", UrlCategory, nullptr, 44);
   ASSERT_TRUE(a && b);
   EXPECT_EQ(CategoryAtSlot(list, UrlCategory, 4), a);
   EXPECT_EQ(CategoryAtSlot(list, ProgramCategory, 4)->m_strName, "p");
   EXPECT_EQ(CategoryAtSlot(list, UrlCategory, 5), nullptr);
-  CMyNode* x = Add(list, "x", UrlItem, a, 2, "http://x/");
-  Add(list, "y", UrlItem, a, 2, "http://y/");
-  Add(list, "z", UrlItem, b, 3, "http://z/");
+  CMyNode* x = AddNodeTo(list, "x", UrlItem, a, 2, "http://x/");
+  AddNodeTo(list, "y", UrlItem, a, 2, "http://y/");
+  AddNodeTo(list, "z", UrlItem, b, 3, "http://z/");
   EXPECT_EQ(ItemAtSlot(list, a, 2), x);
   EXPECT_EQ(ItemAtSlot(list, a, 3), nullptr);
   EXPECT_EQ(ItemAtSlot(list, nullptr, 2), nullptr);
@@ -46,11 +38,11 @@ TEST(Slots, TheFirstNodeInTreeOrderWinsASlot) {
 
 TEST(Slots, AProgramFolderShowsItsFirstThirtyChildren) {
   CMyNodeList list;
-  CMyNode* folder = Add(list, "桌面", ProgramCategory, nullptr, 0);
-  CMyNode* other = Add(list, "其他", ProgramCategory, nullptr, 1);
+  CMyNode* folder = AddNodeTo(list, "桌面", ProgramCategory, nullptr, 0);
+  CMyNode* other = AddNodeTo(list, "其他", ProgramCategory, nullptr, 1);
   for (int i = 0; i < 31; ++i) {
-    Add(list, "f" + std::to_string(i) + ".txt", ProgramItem, folder, 0, "C:\\d\\");
-    if (i == 10) Add(list, "elsewhere.lnk", ProgramItem, other, 0, "C:\\e\\");
+    AddNodeTo(list, "f" + std::to_string(i) + ".txt", ProgramItem, folder, 0, "C:\\d\\");
+    if (i == 10) AddNodeTo(list, "elsewhere.lnk", ProgramItem, other, 0, "C:\\e\\");
   }
   std::vector<CMyNode*> shown = ProgramFolderItems(list, folder);
   ASSERT_EQ(shown.size(), 30u);
@@ -62,8 +54,8 @@ TEST(Slots, AProgramFolderShowsItsFirstThirtyChildren) {
 
 TEST(RenameInPlace, CleansRefusesShortAndClashingNames) {
   CAppLogic app;
-  CMyNode* cat = Add(app, "old", UrlCategory, nullptr, 0);
-  Add(app, "taken", UrlCategory, nullptr, 1);
+  CMyNode* cat = AddNodeTo(app, "old", UrlCategory, nullptr, 0);
+  AddNodeTo(app, "taken", UrlCategory, nullptr, 1);
   EXPECT_EQ(RenameInPlace(app, cat, "a <b> c"), 1);
   EXPECT_EQ(cat->m_strName, "abc");
   EXPECT_EQ(RenameInPlace(app, cat, " x "), 0);
@@ -79,12 +71,12 @@ TEST(RenameInPlace, AProgramFolderIsRenamedOnDisk) {
   qbtest::TempDir dir;
   CAppLogic app;
   ASSERT_TRUE(os::CreateFolder(dir / "tools"));
-  CMyNode* cat = Add(app, "tools", ProgramCategory, nullptr, 0);
+  CMyNode* cat = AddNodeTo(app, "tools", ProgramCategory, nullptr, 0);
   cat->m_strAddress = dir.Path();
   EXPECT_EQ(RenameInPlace(app, cat, "my tools"), 1);
   EXPECT_TRUE(os::IsFolder(dir / "mytools"));
   EXPECT_FALSE(os::FileExists(dir / "tools"));
-  CMyNode* gone = Add(app, "gone", ProgramCategory, nullptr, 1);
+  CMyNode* gone = AddNodeTo(app, "gone", ProgramCategory, nullptr, 1);
   gone->m_strAddress = dir.Path();
   EXPECT_EQ(RenameInPlace(app, gone, "back"), 0);
   EXPECT_EQ(gone->m_strName, "gone");
@@ -107,14 +99,14 @@ TEST(NewCategory, BlanksAroundAndBetweenAndASecondTry) {
 TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
   CMyNodeList list;
   qbtest::CRecordingUi ui;
-  CMyNode* full = Add(list, "full", UrlCategory, nullptr, 0);
-  Add(list, "i", UrlItem, full, 0, "http://i/");
+  CMyNode* full = AddNodeTo(list, "full", UrlCategory, nullptr, 0);
+  AddNodeTo(list, "i", UrlItem, full, 0, "http://i/");
   EXPECT_EQ(DeleteCategoryNode(list, full, true, ui), kRefusedHasItems);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "此类下还有子项，请先删除子项!");
   EXPECT_EQ(ui.boxes[0].flags, (unsigned)(qb::kMbOk | qb::kMbIconStop));
 
-  CMyNode* circle = Add(list, "circle", UrlCategory, nullptr, 1);
+  CMyNode* circle = AddNodeTo(list, "circle", UrlCategory, nullptr, 1);
   circle->m_strCircle = "GROUP";
   EXPECT_EQ(DeleteCategoryNode(list, circle, false, ui), kRefusedCircle);
   EXPECT_EQ(ui.boxes.back().flags, (unsigned)(qb::kMbOk | qb::kMbIconInformation));
@@ -122,7 +114,7 @@ TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
   EXPECT_EQ(DeleteCategoryNode(list, circle, true, ui), kDeleted);
   EXPECT_EQ(list.FindNode("circle", UrlCategory), nullptr);
 
-  CMyNode* prog = Add(list, "prog", ProgramCategory, nullptr, 0);
+  CMyNode* prog = AddNodeTo(list, "prog", ProgramCategory, nullptr, 0);
   EXPECT_EQ(DeleteCategoryNode(list, prog, true, ui), kNotDeleted);
   size_t boxes = ui.boxes.size();
   EXPECT_EQ(DeleteCategoryNode(list, nullptr, true, ui), kNotDeleted);
@@ -134,8 +126,8 @@ TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
 TEST(DeleteItem, ACircleItemNeedsALoginAndLeavesItsCircleFirst) {
   CMyNodeList list;
   qbtest::CRecordingUi ui;
-  CMyNode* cat = Add(list, "c", UrlCategory, nullptr, 0);
-  CMyNode* item = Add(list, "i", UrlItem, cat, 0, "http://i/");
+  CMyNode* cat = AddNodeTo(list, "c", UrlCategory, nullptr, 0);
+  CMyNode* item = AddNodeTo(list, "i", UrlItem, cat, 0, "http://i/");
   item->m_strCircle = "GROUP";
   std::vector<std::string> dropped;
   auto dropOut = [](CMyNode* n, void* ctx) {
@@ -157,10 +149,10 @@ TEST(DeleteItem, ACircleItemNeedsALoginAndLeavesItsCircleFirst) {
 
 TEST(DragItem, OntoAFullCategoryLeavesItInPlace) {
   CMyNodeList list;
-  CMyNode* from = Add(list, "from", UrlCategory, nullptr, 0);
-  CMyNode* full = Add(list, "full", UrlCategory, nullptr, 1);
-  for (int i = 0; i < 30; ++i) Add(list, "f" + std::to_string(i), UrlItem, full, i, "http://f/" + std::to_string(i));
-  CMyNode* item = Add(list, "moving", UrlItem, from, 3, "http://m/");
+  CMyNode* from = AddNodeTo(list, "from", UrlCategory, nullptr, 0);
+  CMyNode* full = AddNodeTo(list, "full", UrlCategory, nullptr, 1);
+  for (int i = 0; i < 30; ++i) AddNodeTo(list, "f" + std::to_string(i), UrlItem, full, i, "http://f/" + std::to_string(i));
+  CMyNode* item = AddNodeTo(list, "moving", UrlItem, from, 3, "http://m/");
   EXPECT_EQ(list.MoveItemToCategory(item, full), 0);
   EXPECT_EQ(item->m_pParent, from);
   EXPECT_EQ(ItemAtSlot(list, from, 3), item);

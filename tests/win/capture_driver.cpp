@@ -24,7 +24,16 @@
 
 #include "../../res/panels_ids.h"
 
+#include "../tree_util.h"
+#include "driver_kit.h"
+
 namespace {
+
+using qbtest::AddNodeTo;
+using drv::WaitUntil;
+using drv::Proc;
+using drv::ClassOf;
+using drv::Screenshot;
 
 int g_failures = 0, g_passes = 0;
 void Check(bool ok, const std::string& what) {
@@ -46,14 +55,6 @@ std::string Text(HWND w) {
   return G(buf);
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
-  for (DWORD start = GetTickCount();;) {
-    if (done()) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(50);
-  }
-}
-
 std::string g_dir;  // the program folder, ending in '\'
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_chooser = nullptr, g_tabPanel = nullptr, g_urlPanel = nullptr;
@@ -66,29 +67,6 @@ void Settle(DWORD ms = 300) {
 }
 
 // ---- processes and windows -------------------------------------------------------
-
-struct Proc {
-  PROCESS_INFORMATION pi = {};
-  bool Start(const std::wstring& exe, const std::wstring& args, const std::wstring& dir = L"") {
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    return CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.empty() ? nullptr : dir.c_str(),
-                          &si, &pi) != FALSE;
-  }
-  bool Ended(DWORD ms) { return pi.hProcess && WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
-  ~Proc() {
-    if (pi.hProcess && !Ended(0)) TerminateProcess(pi.hProcess, 9);
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-  }
-};
-
-std::wstring ClassOf(HWND w) {
-  wchar_t cls[64] = {};
-  GetClassNameW(w, cls, 64);
-  return cls;
-}
 
 // The first top-level window of a process that passes the test.
 HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
@@ -240,46 +218,12 @@ void WriteConfig(const char* hotkey) {
   os::WriteWholeFile(g_dir + "config\\MyConfig.ini", text);
 }
 
-CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* parent, int slot,
-                 const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return app.AddNode(n) ? n : nullptr;  // a refused node is the list's to delete
-}
-
-void Screenshot(const std::wstring& path) {
-  HDC screen = GetDC(nullptr);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::vector<char> bits((size_t)stride * h);
-  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(f, &fh, sizeof fh, &n, nullptr);
-  WriteFile(f, &bi, sizeof bi, &n, nullptr);
-  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
-  CloseHandle(f);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-}
 
 // A stand-in browser, up and in front.
 HWND StartBrowser(Proc& p, const std::wstring& fakes, const wchar_t* exe, const wchar_t* kind,
                   const std::string& address, const std::string& title, const std::string& log) {
   std::wstring args = std::wstring(kind) + L" \"" + W(address) + L"\" \"" + W(title) + L"\" \"" + W(log) + L"\"";
-  if (!p.Start(fakes + L"\\" + exe, args)) return nullptr;
+  if (!p.Start(fakes + L"\\" + exe, args, L"")) return nullptr;
   HWND found = nullptr;
   WaitUntil(
       [&] {
@@ -318,9 +262,9 @@ int wmain(int argc, wchar_t** argv) {
     CAppLogic app;
     app.m_strProgramDir = g_dir;
     app.m_strBaseDir = g_dir;
-    CMyNode* news = AddNode(app, "新闻", UrlCategory, nullptr, 0);
-    AddNode(app, "工具", UrlCategory, nullptr, 1);
-    AddNode(app, "旧站", UrlItem, news, 0, "http://old.example/");
+    CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
+    AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
+    AddNodeTo(app, "旧站", UrlItem, news, 0, "http://old.example/");
     if (!app.SaveFavorites("1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file\n");
       return 1;

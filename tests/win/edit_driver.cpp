@@ -20,7 +20,13 @@
 #include "../../res/panels_ids.h"
 #include "../../res/url_edit_ids.h"
 
+#include "../tree_util.h"
+#include "driver_kit.h"
+
 namespace {
+
+using qbtest::AddNodeTo;
+using drv::Screenshot;
 
 int g_failures = 0, g_passes = 0;
 void Check(bool ok, const char* what) {
@@ -182,40 +188,6 @@ bool AnswerFileDialog(const std::string& path) {
   return true;
 }
 
-void Screenshot(const std::wstring& path) {
-  HDC screen = GetDC(nullptr);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::vector<char> bits((size_t)stride * h);
-  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(f, &fh, sizeof fh, &n, nullptr);
-  WriteFile(f, &bi, sizeof bi, &n, nullptr);
-  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
-  CloseHandle(f);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-}
-
-CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* parent, int slot,
-                 const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return app.AddNode(n) ? n : nullptr;
-}
 
 struct Program {
   PROCESS_INFORMATION pi = {};
@@ -289,11 +261,11 @@ int wmain(int argc, wchar_t** argv) {
     CAppLogic app;
     app.m_strProgramDir = dir;
     app.m_strBaseDir = dir;
-    CMyNode* news = AddNode(app, "新闻", UrlCategory, nullptr, 0);
-    AddNode(app, "工具", UrlCategory, nullptr, 1);
-    AddNode(app, "音乐", UrlCategory, nullptr, 2);
-    CMyNode* one = AddNode(app, "page one", UrlItem, news, 0, "http://one.example/");
-    AddNode(app, "page two", UrlItem, news, 1, "http://two.example/");
+    CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
+    AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
+    AddNodeTo(app, "音乐", UrlCategory, nullptr, 2);
+    CMyNode* one = AddNodeTo(app, "page one", UrlItem, news, 0, "http://one.example/");
+    AddNodeTo(app, "page two", UrlItem, news, 1, "http://two.example/");
     if (!one) return 1;
     one->m_strNote = "<>";
     stockIcon = one->m_strIconPath;

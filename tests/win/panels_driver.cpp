@@ -21,7 +21,13 @@
 
 #include "../../res/panels_ids.h"
 
+#include "../tree_util.h"
+#include "driver_kit.h"
+
 namespace {
+
+using qbtest::AddNodeTo;
+using drv::Screenshot;
 
 int g_failures = 0, g_passes = 0;
 void Check(bool ok, const char* what) {
@@ -279,31 +285,6 @@ bool AnswerFileDialog(const std::string& path) {
   return true;
 }
 
-// The screen as a 24-bit BMP file.
-void Screenshot(const std::wstring& path) {
-  HDC screen = GetDC(nullptr);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::vector<char> bits((size_t)stride * h);
-  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(f, &fh, sizeof fh, &n, nullptr);
-  WriteFile(f, &bi, sizeof bi, &n, nullptr);
-  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
-  CloseHandle(f);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-}
-
 // The number of tools of the tooltip control owned by a panel (-1: none).
 int ToolCount(HWND panel) {
   struct Find {
@@ -337,16 +318,6 @@ std::string TinyIcon() {
   return f;
 }
 
-CMyNode* AddNode(CAppLogic& app, const std::string& name, int kind, CMyNode* parent, int slot,
-                 const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  return app.AddNode(n) ? n : nullptr;
-}
 
 // Creates every missing folder of a path ending in '\\'.
 void MakeFolders(const std::string& path) {
@@ -385,19 +356,19 @@ int wmain(int argc, wchar_t** argv) {
     CAppLogic app;
     app.m_strProgramDir = dir;
     app.m_strBaseDir = dir;
-    CMyNode* news = AddNode(app, "新闻", UrlCategory, nullptr, 0);
-    CMyNode* tools = AddNode(app, "工具", UrlCategory, nullptr, 1);
-    AddNode(app, "空类", UrlCategory, nullptr, 3);
-    for (int i = 0; i < 30; ++i) AddNode(app, "站点" + std::to_string(i), UrlItem, news, i, Address(i));
-    AddNode(app, "tool-a", UrlItem, tools, 0, "http://tools.example/a");
+    CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
+    CMyNode* tools = AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
+    AddNodeTo(app, "空类", UrlCategory, nullptr, 3);
+    for (int i = 0; i < 30; ++i) AddNodeTo(app, "站点" + std::to_string(i), UrlItem, news, i, Address(i));
+    AddNodeTo(app, "tool-a", UrlItem, tools, 0, "http://tools.example/a");
     // An icon path the shell cannot take, with a like-named file under
     // images\icon: the button shows that file and the item remembers it.
-    if (CMyNode* b = AddNode(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b"))
+    if (CMyNode* b = AddNodeTo(app, "tool-b", UrlItem, tools, 1, "http://tools.example/b"))
       b->m_strIconPath = "elsewhere\\tool-b.ico";
     os::WriteWholeFile(dir + "images\\icon\\tool-b.ico", TinyIcon());
-    CMyNode* startup = AddNode(app, "启动", UrlCategory, nullptr, 10);
-    AddNode(app, "s1", UrlItem, startup, 0, "http://start.example/1");
-    AddNode(app, "s2", UrlItem, startup, 1, "http://start.example/2");
+    CMyNode* startup = AddNodeTo(app, "启动", UrlCategory, nullptr, 10);
+    AddNodeTo(app, "s1", UrlItem, startup, 0, "http://start.example/1");
+    AddNodeTo(app, "s2", UrlItem, startup, 1, "http://start.example/2");
     if (!app.SaveFavorites("1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file\n");
       return 1;
@@ -408,9 +379,9 @@ int wmain(int argc, wchar_t** argv) {
     CAppLogic other;
     other.m_strProgramDir = dir;
     other.m_strBaseDir = dir;
-    CMyNode* football = AddNode(other, "足球", UrlCategory, nullptr, 0);
-    AddNode(other, "篮球", UrlCategory, nullptr, 5);
-    AddNode(other, "球场", UrlItem, football, 0, "http://ball.example/field");
+    CMyNode* football = AddNodeTo(other, "足球", UrlCategory, nullptr, 0);
+    AddNodeTo(other, "篮球", UrlCategory, nullptr, 5);
+    AddNodeTo(other, "球场", UrlItem, football, 0, "http://ball.example/field");
     CAppLogic none;
     none.m_strProgramDir = dir;
     if (!other.SaveFavorites("2-体育.sc") || !none.SaveFavorites("3-空.sc")) {

@@ -8,14 +8,16 @@ namespace drv {
 
 struct Proc {
   PROCESS_INFORMATION pi = {};
-  bool Start(const std::wstring& exe, const std::wstring& dir) {
-    std::wstring cmd = L"\"" + exe + L"\"";
+  // The program with no arguments, working in `dir` (empty: this one's).
+  bool Start(const std::wstring& exe, const std::wstring& dir) { return Start(exe, L"", dir); }
+  bool Start(const std::wstring& exe, const std::wstring& args, const std::wstring& dir) {
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     return CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                           dir.empty() ? nullptr : dir.c_str(), &si, &pi) != FALSE;
   }
-  bool Ended(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+  bool Ended(DWORD ms) { return pi.hProcess && WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
   DWORD ExitCode() {
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);

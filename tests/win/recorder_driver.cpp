@@ -27,7 +27,12 @@
 #include "../../res/script_ids.h"
 #include "proc_util.h"
 
+#include "driver_kit.h"
+
 namespace {
+
+using drv::WaitUntil;
+using drv::ClassOf;
 
 int g_failures = 0, g_passes = 0;
 bool Check(bool ok, const std::string& what) {
@@ -47,19 +52,6 @@ std::string Text(HWND w) {
   wchar_t buf[512] = {};
   SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
   return qb::Gbk(std::wstring(buf));
-}
-std::wstring ClassOf(HWND w) {
-  wchar_t cls[64] = {};
-  GetClassNameW(w, cls, 64);
-  return cls;
-}
-
-bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
-  for (DWORD start = GetTickCount();;) {
-    if (done()) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(50);
-  }
 }
 
 // ---- the target window: its own thread, logging keys and clicks -----------------------
@@ -650,7 +642,6 @@ int wmain(int argc, wchar_t** argv) {
     Check(ScriptFiles() == filesBefore && !os::FileExists(ScriptPath("Shop")), "closing during a recording saves no script");
     Check(FileBytes(FavoritesPath()) == favBefore && ScriptFlag("Shop") == 0, "and marks nothing");
     Check(IsWindowVisible(p.main) && IsWindowEnabled(p.main), "the main window is back after the close");
-
 
     // ---- No item: nothing is saved; the trail mode ----
     favBefore = FileBytes(FavoritesPath());

@@ -23,7 +23,14 @@
 
 #include "../../res/settings_ids.h"
 
+#include "driver_kit.h"
+
 namespace {
+
+using drv::WaitUntil;
+using drv::Proc;
+using drv::ClassOf;
+using drv::Screenshot;
 
 int g_failures = 0, g_passes = 0;
 void Check(bool ok, const std::string& what) {
@@ -54,14 +61,6 @@ std::string Text(HWND w) {
   return t;
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD ms) {
-  for (DWORD start = GetTickCount();;) {
-    if (done()) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(50);
-  }
-}
-
 std::string g_dir;
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_chooser = nullptr;
@@ -70,29 +69,6 @@ void Settle(DWORD ms = 300) {
   Sleep(ms);
   for (HWND w : {g_main, g_chooser})
     if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-}
-
-struct Proc {
-  PROCESS_INFORMATION pi = {};
-  bool Start(const std::wstring& exe, const std::wstring& args, const std::wstring& dir = L"") {
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    return CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir.empty() ? nullptr : dir.c_str(),
-                          &si, &pi) != FALSE;
-  }
-  bool Ended(DWORD ms) { return pi.hProcess && WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
-  ~Proc() {
-    if (pi.hProcess && !Ended(0)) TerminateProcess(pi.hProcess, 9);
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-  }
-};
-
-std::wstring ClassOf(HWND w) {
-  wchar_t cls[64] = {};
-  GetClassNameW(w, cls, 64);
-  return cls;
 }
 
 std::vector<HWND> WindowsOf(DWORD pid, const std::function<bool(HWND)>& test) {
@@ -148,30 +124,6 @@ void ClickOn(HWND w) {
   in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
   SendInput(2, in, sizeof(INPUT));
   Sleep(300);
-}
-
-void Screenshot(const std::wstring& path) {
-  HDC screen = GetDC(nullptr);
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::vector<char> bits((size_t)stride * h);
-  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD n = 0;
-  WriteFile(f, &fh, sizeof fh, &n, nullptr);
-  WriteFile(f, &bi, sizeof bi, &n, nullptr);
-  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
-  CloseHandle(f);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -313,7 +265,7 @@ int wmain(int argc, wchar_t** argv) {
 
   Proc browser;
   std::wstring log = W(g_dir + "ie.log");
-  if (!browser.Start(fakes + L"\\iexplore.exe", L"ie \"http://127.0.0.1:9/\" \"Page\" \"" + log + L"\"")) {
+  if (!browser.Start(fakes + L"\\iexplore.exe", L"ie \"http://127.0.0.1:9/\" \"Page\" \"" + log + L"\"", L"")) {
     fprintf(stderr, "cannot start the stand-in browser\n");
     return 1;
   }

@@ -1,0 +1,55 @@
+// Small pieces every window-test driver program needs: waiting for a
+// condition, a window's class, a child process (proc_util.h), a screenshot.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "proc_util.h"
+
+namespace drv {
+
+// Polls `done` every `step` ms until it holds or `ms` have passed.
+inline bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 50) {
+  for (DWORD start = GetTickCount();;) {
+    if (done()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(step);
+  }
+}
+
+inline std::wstring ClassOf(HWND w) {
+  wchar_t cls[64] = {};
+  GetClassNameW(w, cls, 64);
+  return cls;
+}
+
+// The screen as a 24-bit BMP file.
+inline void Screenshot(const std::wstring& path) {
+  HDC screen = GetDC(nullptr);
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  int stride = (w * 3 + 3) & ~3;
+  std::vector<char> bits((size_t)stride * h);
+  GetDIBits(mem, bmp, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n = 0;
+  WriteFile(f, &fh, sizeof fh, &n, nullptr);
+  WriteFile(f, &bi, sizeof bi, &n, nullptr);
+  WriteFile(f, bits.data(), (DWORD)bits.size(), &n, nullptr);
+  CloseHandle(f);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+}  // namespace drv
