@@ -45,9 +45,14 @@ void Work(std::shared_ptr<CPageFetcher::Shared> s) {
 FetchResult RunFetchJob(const FetchJob& job) {
   FetchResult r;
   r.address = job.address;
-  if (job.icon && FetchSiteIcon(job.programDir, job.address, 1)) {
-    r.iconSaved = true;
-    r.iconFile = SiteIconFile(job.programDir, job.address);
+  // A site that fails once (a dropped connection, a busy server) gets two
+  // more tries: the item keeps its stock icon for good otherwise.
+  for (int attempt = 0; job.icon && attempt < kIconAttempts && !r.iconSaved; ++attempt) {
+    if (attempt) os::SleepMs(kIconRetryMs);
+    if (FetchSiteIcon(job.programDir, job.address, 1)) {
+      r.iconSaved = true;
+      r.iconFile = SiteIconFile(job.programDir, job.address);
+    }
   }
   if (job.offline) {
     std::string file = OfflinePagePath(job.programDir, job.address);

@@ -48,6 +48,10 @@ class CPageFetcher {
 
 // One job, on the calling thread: the icon, then the offline copy (the
 // browser cache's copy of the page, else a download without the HTML check).
+// How often a site's icon is asked for before the item keeps its stock one,
+// and the pause between the tries.
+constexpr int kIconAttempts = 3;
+constexpr unsigned kIconRetryMs = 300;
 FetchResult RunFetchJob(const FetchJob& job);
 
 }  // namespace panels

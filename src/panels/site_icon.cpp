@@ -62,6 +62,10 @@ int DownloadToFile(const std::string& address, const std::string& file, int reje
     body.append(block.data(), (size_t)n);
     if (body.size() > kMaxDownload) return 0;
   }
+  // Nothing at all is no answer (Windows' client reports a connection hung up
+  // on before any reply as an empty success): an empty file would stand in for
+  // the icon for good.
+  if (body.empty()) return 0;
   return os::WriteWholeFile(file, body);
 }
 

@@ -311,6 +311,8 @@ class CHeldServer {
     return m_go.wait_for(hold, std::chrono::milliseconds(ms), [&] { return m_held > 0; });
   }
   int Answered() const { return m_answered; }
+  // The next `n` icon requests are hung up on without an answer.
+  void DropIcons(int n) { m_dropIcons = n; }
   static std::string Icon() { return std::string("\0\0\1\0\1\0icon", 10); }
   static std::string Page() { return "<html><body>page</body></html>"; }
 
@@ -335,7 +337,13 @@ class CHeldServer {
         m_go.notify_all();
         m_go.wait(hold, [&] { return m_released; });
       }
-      std::string body = req.find("/favicon.ico") != std::string::npos ? Icon() : Page();
+      bool icon = req.find("/favicon.ico") != std::string::npos;
+      if (icon && m_dropIcons > 0) {
+        --m_dropIcons;
+        CLOSESOCK(c);
+        continue;
+      }
+      std::string body = icon ? Icon() : Page();
       std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
       send(c, answer.data(), (int)answer.size(), 0);
       CLOSESOCK(c);
@@ -346,6 +354,7 @@ class CHeldServer {
   int m_port = 0;
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_answered{0};
+  std::atomic<int> m_dropIcons{0};
   std::mutex m_lock;
   std::condition_variable m_go;
   bool m_released = false;
@@ -419,6 +428,34 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   ASSERT_EQ(2u, results.size());
   EXPECT_FALSE(results[1].iconSaved);
   EXPECT_FALSE(results[1].offlineSaved);
+}
+
+TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
+  CHeldServer server;
+  server.Release();
+  ProgramDir p;
+  std::vector<FetchResult> results;
+  CPageFetcher fetcher([&](const FetchResult& r) { results.push_back(r); });
+  FetchJob job;
+  job.programDir = p.dir.Path();
+  job.address = server.Base() + "/a.html";
+  job.icon = true;
+  server.DropIcons(2);  // the third try gets it
+  fetcher.Add(job);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(1u, results.size());
+  EXPECT_TRUE(results[0].iconSaved);
+  EXPECT_EQ(CHeldServer::Icon(), qbtest::ReadFileBytes(SiteIconFile(p.dir.Path(), job.address)));
+  // Three failures in a row: the item keeps its stock icon.
+  ProgramDir q;
+  job.programDir = q.dir.Path();
+  server.DropIcons(3);
+  fetcher.Add(job);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(2u, results.size());
+  EXPECT_FALSE(results[1].iconSaved);
+  EXPECT_FALSE(os::FileExists(SiteIconFile(q.dir.Path(), job.address)));
+  EXPECT_TRUE(results[1].offlineSaved) << "the page itself still comes";
 }
 
 TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwards) {

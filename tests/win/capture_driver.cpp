@@ -338,6 +338,13 @@ int wmain(int argc, wchar_t** argv) {
             },
             20000),
         "the site icon arrives and the item keeps it");
+  {
+    Saved s;
+    const CMyNode* n = s.ByAddress(ieAddress);
+    if (!n || n->m_strIconPath != ieIcon)
+      Note("icon path '" + (n ? n->m_strIconPath : std::string("(no item)")) + "', file " +
+           (os::FileExists(ieIcon) ? "there" : "missing") + "; the sites saw:\n" + ReadFile(control + "requests.log"));
+  }
   std::string ieOffline = panels::OfflinePagePath(g_dir, ieAddress);
   Check(WaitUntil([&] { return ReadFile(ieOffline).find("page /ie/page.html") != std::string::npos; }, 20000),
         "the offline copy is saved under offline-page");
