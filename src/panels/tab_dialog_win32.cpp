@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "skin/bcmenu_win32.h"
+#include "win/file_dialog_win32.h"
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "os/shell.h"
@@ -270,16 +271,12 @@ std::wstring BookmarkFilter() {
 // The save or open dialog of a bookmark file; `file` holds the suggested name
 // and receives the chosen one.
 bool AskBookmarkFile(HWND owner, bool save, wchar_t (&file)[MAX_PATH]) {
-  std::wstring filter = BookmarkFilter();
-  OPENFILENAMEW ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = L"qimbop";
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  return save ? GetSaveFileNameW(&ofn) != 0 : GetOpenFileNameW(&ofn) != 0;
+  std::wstring filter = BookmarkFilter(), chosen = file;
+  DWORD flags = OFN_EXPLORER | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  if (!qb::AskFileName(owner, save, filter.c_str(), L"qimbop", flags, chosen)) return false;
+  chosen.copy(file, MAX_PATH - 1);
+  file[std::min<size_t>(chosen.size(), MAX_PATH - 1)] = L'\0';
+  return true;
 }
 }  // namespace
 

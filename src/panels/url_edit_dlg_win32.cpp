@@ -8,6 +8,7 @@
 #include "panels/item_edit.h"
 #include "panels/open_item.h"
 #include "panels/panel_windows_win32.h"
+#include "win/file_dialog_win32.h"
 #include "win/text_win32.h"
 
 #include "../../res/panels_ids.h"
@@ -107,16 +108,8 @@ void CUrlInfoEditDialog::FillCategories() {
 
 void CUrlInfoEditDialog::ChangeIcon() {
   static const wchar_t kFilter[] = L"资源文件(*.ICO,*.BMP,*.EXE,*.DLL,*.ICL)\0*.ICO;*.BMP;*.EXE;*.DLL;*.ICL\0\0";
-  wchar_t file[MAX_PATH] = {};
-  OPENFILENAMEW ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = m_hWnd;
-  ofn.lpstrFilter = kFilter;
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = L"ICO";
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameW(&ofn) || !m_pNode) return;
+  std::wstring file;
+  if (!qb::AskFileName(m_hWnd, false, kFilter, L"ICO", OFN_EXPLORER | OFN_HIDEREADONLY, file) || !m_pNode) return;
   // Stored at once: a later cancel keeps the new icon.
   std::string path = qb::Gbk(LowerAscii(file));
   m_pNode->m_strIconPath = path;

@@ -9,6 +9,7 @@
 #include "base/messages.h"
 #include "os/os.h"
 #include "script/movrec_client_win32.h"
+#include "win/file_dialog_win32.h"
 #include "win/text_win32.h"
 
 namespace script {
@@ -34,20 +35,12 @@ const ButtonLook kButtons[] = {
 
 // A file dialog's path, in GBK; empty when cancelled.
 std::string AskPath(HWND owner, bool save) {
-  wchar_t file[MAX_PATH] = L"";
-  std::wstring filter = save ? qb::W("脚本(*.*)") : qb::W("脚本文件(*.*)");
+  std::wstring file, filter = save ? qb::W("脚本(*.*)") : qb::W("脚本文件(*.*)");
   filter.append(1, L'\0');
   filter += L"*.*";
   filter.append(2, L'\0');
-  OPENFILENAMEW ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-  return ok ? qb::Gbk(std::wstring(file)) : std::string();
+  DWORD flags = OFN_HIDEREADONLY | OFN_EXPLORER | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  return qb::AskFileName(owner, save, filter.c_str(), nullptr, flags, file) ? qb::Gbk(file) : std::string();
 }
 
 }  // namespace

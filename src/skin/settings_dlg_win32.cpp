@@ -7,6 +7,7 @@
 #include "os/font.h"
 #include "skin/hotkey.h"
 #include "skin/skin_edit.h"
+#include "win/file_dialog_win32.h"
 #include "win/messages_win32.h"
 #include "win/subclass_win32.h"
 #include "win/text_win32.h"
@@ -107,16 +108,10 @@ bool PlatformFont(HWND owner, LOGFONTW& font) {
 
 bool PlatformImage(HWND owner, std::string& path) {
   static const wchar_t kFilter[] = L"\u8D44\u6E90\u6587\u4EF6(*.BMP,*.JPG)\0*.BMP;*.JPG\0\0";  // 资源文件
-  wchar_t file[MAX_PATH] = {};
-  OPENFILENAMEW ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = kFilter;
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = L"BMP";
-  ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameW(&ofn)) return false;
+  std::wstring file;
+  if (!AskFileName(owner, false, kFilter, L"BMP",
+                   OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR, file))
+    return false;
   path = Gbk(file);
   return true;
 }
