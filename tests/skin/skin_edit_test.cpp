@@ -121,6 +121,7 @@ TEST(SkinWorkingCopy, AnAreaOutsideTheFiveChangesNothing) {
   Records r;
   std::string before = EncodeSkinRecords(r.skins);
   for (int area : {-1, 5}) {
+    EXPECT_EQ(SkinStyle().m_clrNormalBack, WorkingCopyOf(r.skins, area).m_clrNormalBack) << "no area " << area;
     SkinStyle w = WorkingCopyOf(r.skins, 0);
     w.m_clrNormalBack = MakeColour(9, 9, 9);
     EXPECT_EQ(0, TakeWorkingCopy(r.skins, area, w)) << area;

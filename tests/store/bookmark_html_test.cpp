@@ -287,6 +287,21 @@ TEST(BookmarkHtmlText, EveryUnifiedIdeographOfTheCodePageIsKept) {
   EXPECT_EQ(all, Utf8(gbk));
 }
 
+TEST(BookmarkHtmlText, WesternBytesAndReferencesFrom0x80To0x9FAreReadAsWindowsDoes) {
+  // U+20AC, U+2039 and U+2013 in a file declared windows-1252, as bytes and as references.
+  const std::string head = "<META CONTENT=\"text/html; charset=windows-1252\">";
+  EXPECT_EQ(head + "\xE2\x82\xAC\xE2\x80\xB9\xE2\x80\x93", BookmarkHtmlToUtf8(head + "\x80\x8B\x96"));
+  CMyNodeList list;
+  BookmarkImportResult result;
+  ImportBookmarkHtml(list, head + "<DL><DT><H3>F</H3><DL><DT><A HREF=\"http://a/\">&#128;&#139;&#150;x</A></DL></DL>",
+                     result);
+  ASSERT_EQ(1, result.links);
+  std::string name;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) name = qb::ToUtf8(n->m_strName);
+  EXPECT_EQ("??\xE2\x80\x93x", name) << "U+20AC and U+2039 are not in the code page: one question mark each";
+}
+
 TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes) {
   const std::string cn = Utf8("收藏");
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8("\xEF\xBB\xBF<H3>" + cn));
