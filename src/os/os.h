@@ -116,6 +116,8 @@ std::string TempFolder();
 // The user's local application data folder (LOCALAPPDATA), where browsers
 // keep their profiles; empty when the system names none.
 std::string LocalAppDataFolder();
+// The user's roaming application data folder (APPDATA); empty when none.
+std::string RoamingAppDataFolder();
 
 // ---- registry --------------------------------------------------------------
 enum class Hive { CurrentUser, LocalMachine };

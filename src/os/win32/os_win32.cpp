@@ -286,12 +286,17 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
-std::string LocalAppDataFolder() {
+namespace {
+std::string FolderFromEnvironment(const wchar_t* name) {
   wchar_t buf[MAX_PATH * 2];
-  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, MAX_PATH * 2);
+  DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH * 2);
   if (n == 0 || n >= MAX_PATH * 2) return std::string();
   return qb::Gbk(buf, n);
 }
+}  // namespace
+
+std::string LocalAppDataFolder() { return FolderFromEnvironment(L"LOCALAPPDATA"); }
+std::string RoamingAppDataFolder() { return FolderFromEnvironment(L"APPDATA"); }
 
 std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];
