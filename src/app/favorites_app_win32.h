@@ -18,6 +18,7 @@
 #include "skin/skin_button_win32.h"
 #include "widgets/prompt_dlg_win32.h"
 #include "win/handles_win32.h"
+#include "win/modal_pump_win32.h"
 
 namespace qb {
 
@@ -147,6 +148,8 @@ class CFavoritesApp {
   int m_promptRange = 100;
   KernelHandle m_mutex;  // the single-instance mutex
   HANDLE m_receiveEvent = nullptr;
+  // Thread messages and received datagrams while a box, dialog or menu runs its own loop.
+  std::unique_ptr<qb::CModalThreadMessages> m_modalMessages;
   int m_winsock = -1;
   bool m_networkStarted = false;
   std::string m_homePath;
