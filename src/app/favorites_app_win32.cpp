@@ -216,7 +216,7 @@ bool CFavoritesApp::StartNetObjects() {
   // it, like every thread message, to OnThreadMessage.
   m_links->ReceiveQueue().SetWake([uiThread] { PostThreadMessageW(uiThread, WM_NET_RECEIVED, 0, 0); });
   m_modalMessages =
-      std::make_unique<qb::CModalThreadMessages>([this](const MSG& msg) { return OnThreadMessage(msg); });
+      std::make_unique<qb::CModalThreadMessages>([this](const MSG& msg) { return OnModalThreadMessage(msg); });
   m_net.reset(Fails(StartStep::kNetState) ? nullptr : new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
   if (!m_net) {
     Box("新建通讯代理对象失败，按<确认>按钮退出程序！");
@@ -393,8 +393,32 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
   return false;
 }
 
+bool CFavoritesApp::OnModalThreadMessage(const MSG& msg) {
+  switch (msg.message) {
+    case WM_NET_RECEIVED:
+    case WM_SERVER_ADDRESS:
+      return OnThreadMessage(msg);
+    case WM_TRANSFER_STATUS:
+    case WM_CLOSE_PROMPT:
+    case WM_COMMAND:
+      if (msg.message == WM_COMMAND && msg.wParam != ID_TRAY_UPLOAD && msg.wParam != ID_TRAY_DOWNLOAD) return false;
+      m_deferred.push_back(msg);
+      return true;
+  }
+  return false;  // not ours (a thread timer's WM_TIMER is the loop's to dispatch)
+}
+
+void CFavoritesApp::RunDeferredThreadMessages() {
+  while (!m_deferred.empty()) {
+    MSG msg = m_deferred.front();
+    m_deferred.erase(m_deferred.begin());
+    OnThreadMessage(msg);
+  }
+}
+
 int CFavoritesApp::Run() {
   for (;;) {
+    RunDeferredThreadMessages();
     DWORD count = m_receiveEvent ? 1 : 0;
     DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
                                         QS_ALLINPUT);
@@ -414,6 +438,7 @@ int CFavoritesApp::Run() {
       if (root && IsDialogMessageW(root, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
+      RunDeferredThreadMessages();
     }
   }
 }
