@@ -423,6 +423,8 @@ int CFavoritesApp::Run() {
     DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
                                         QS_ALLINPUT);
     if (count && r == WAIT_OBJECT_0) {
+      // Also stands for a wake notice that a loop of someone else's dropped.
+      if (m_links) m_links->ReceiveQueue().WakeTaken();
       if (m_net) m_net->PumpReceived();
       continue;
     }
