@@ -3,11 +3,7 @@
 // not at all: a refused one leaves the tree as it was and says why; a taken
 // one puts every bookmark it counts at a button of its own, in a category
 // with a tab of its own, and saves and loads back as it is.
-#include <set>
-#include <utility>
-
 #include "fuzz_util.h"
-#include "store/favorites_file.h"
 #include "store/import_chromium.h"
 #include "store/node.h"
 
@@ -40,23 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(result.categories >= 0 && result.items >= 0 && result.skipped >= 0);
   FUZZ_CHECK(list.GetCount() == before + (size_t)result.categories + (size_t)result.items);
-  std::set<int> tabs;
-  std::set<std::pair<const CMyNode*, int>> buttons;
-  for (const CMyNode* n : list) {
-    if (n->m_nKind == UrlCategory) {
-      FUZZ_CHECK(n->m_nSlot >= 0 && n->m_nSlot < 44);
-      FUZZ_CHECK(tabs.insert(n->m_nSlot).second);
-    } else {
-      FUZZ_CHECK(n->m_nKind == UrlItem);
-      FUZZ_CHECK(n->m_pParent != nullptr && n->m_pParent->m_nKind == UrlCategory);
-      FUZZ_CHECK(n->m_nSlot >= 0 && n->m_nSlot < 30);
-      FUZZ_CHECK(buttons.insert({n->m_pParent, n->m_nSlot}).second);
-      FUZZ_CHECK(!n->m_strAddress.empty() && n->m_strAddress.size() <= kChromiumAddressMax);
-    }
-  }
-  std::vector<const CMyNode*> nodes(list.begin(), list.end());
-  CMyNodeList back;
-  FUZZ_CHECK(LoadFavoritesFile(back, qfuzz::WriteScratch("out.sc", FavoritesFileBytes(nodes))));
-  FUZZ_CHECK(back.GetCount() == list.GetCount());
+  qfuzz::CheckImportedTree(list);
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) FUZZ_CHECK(!n->m_strAddress.empty() && n->m_strAddress.size() <= kChromiumAddressMax);
   return 0;
 }

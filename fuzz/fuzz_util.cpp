@@ -1,11 +1,14 @@
 #include "fuzz_util.h"
 
 #include <ftw.h>
+#include <set>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/codepage.h"
 #include "os/os.h"
+#include "store/favorites_file.h"
 
 namespace qfuzz {
 
@@ -88,6 +91,29 @@ bool IsWholeGbk(const std::string& t) {
     if (d < 0x40 || d == 0x7F || d == 0xFF) return false;
   }
   return true;
+}
+
+int CheckImportedTree(const CMyNodeList& list) {
+  int items = 0;
+  std::set<int> tabs;
+  std::set<std::pair<const CMyNode*, int>> buttons;
+  for (const CMyNode* n : list) {
+    if (n->m_nKind == UrlCategory) {
+      FUZZ_CHECK(n->m_nSlot >= 0 && n->m_nSlot < 44);
+      FUZZ_CHECK(tabs.insert(n->m_nSlot).second);
+    } else {
+      FUZZ_CHECK(n->m_nKind == UrlItem);
+      FUZZ_CHECK(n->m_pParent != nullptr && n->m_pParent->m_nKind == UrlCategory);
+      FUZZ_CHECK(n->m_nSlot >= 0 && n->m_nSlot < 30);
+      FUZZ_CHECK(buttons.insert({n->m_pParent, n->m_nSlot}).second);
+      ++items;
+    }
+  }
+  std::vector<const CMyNode*> nodes(list.begin(), list.end());
+  CMyNodeList back;
+  FUZZ_CHECK(LoadFavoritesFile(back, WriteScratch("out.sc", FavoritesFileBytes(nodes))));
+  FUZZ_CHECK(back.GetCount() == list.GetCount());
+  return items;
 }
 
 }  // namespace qfuzz

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/ui.h"
+#include "store/node.h"
 
 #define FUZZ_CHECK(cond)                                                              \
   do {                                                                                \
@@ -67,5 +68,11 @@ bool IsText(const std::string& gbk);
 // Whole GBK characters only: every lead byte 0x81..0xFE has a trail byte
 // 0x40..0xFE other than 0x7F.
 bool IsWholeGbk(const std::string& text);
+
+// What every import must leave: every category at a tab of its own (0..43),
+// every item in a category at a button of its own there (0..29). Aborts
+// otherwise; returns the number of items. Then saved and loaded back, the
+// list has as many nodes.
+int CheckImportedTree(const CMyNodeList& list);
 
 }  // namespace qfuzz
