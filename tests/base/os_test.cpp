@@ -95,6 +95,23 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_FALSE(out.Open(dir / "missing\\new.bin"));
   EXPECT_FALSE(out.Write("x", 1));
   EXPECT_FALSE(out.Close());
+
+  // Mixed small and large writes: every byte once, in order, whatever the
+  // buffer held when a write overflowed it.
+  std::string f2 = dir / "mixed.bin", want;
+  os::CWriteStream mixed;
+  ASSERT_TRUE(mixed.Open(f2));
+  size_t at = 0;
+  for (size_t step : {1000, 1000, 70000, 3, 65530, 65536, 10, 200000, 7}) {
+    std::string piece = big.substr(at % 1000, step);
+    if (piece.size() < step) piece += std::string(step - piece.size(), 'z');
+    ASSERT_TRUE(mixed.Write(piece.data(), piece.size()));
+    want += piece;
+    at += step;
+  }
+  ASSERT_TRUE(mixed.Close());
+  EXPECT_EQ(want.size(), qbtest::ReadFileBytes(f2).size());
+  EXPECT_TRUE(qbtest::ReadFileBytes(f2) == want);
 }
 
 #ifndef _WIN32
