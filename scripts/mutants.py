@@ -44,6 +44,8 @@ FOLDERS = [
     ("src/skin", lambda p: p.startswith("src/skin/")),
     ("src/net", lambda p: p.startswith("src/net/")),
     ("src/panels", lambda p: p.startswith("src/panels/")),
+    ("src/model", lambda p: p == "src/model/app_logic.cpp"),
+    ("src/script", lambda p: p == "src/script/script_file.cpp"),
     ("server", lambda p: p.startswith("server/") and p != "server/bench.cpp"),
 ]
 
@@ -56,6 +58,8 @@ SUITES = {
     "src/skin": ["native.skin", "native.skin_tool"],
     "src/net": ["native.net", "e2e.net"],
     "src/panels": ["native.panels"],
+    "src/model": ["native.panels", "native.store"],
+    "src/script": ["native.script"],
     "server": ["native.server"],
 }
 FILE_SUITES = {
