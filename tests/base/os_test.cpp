@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <time.h>
 
 #include <cstring>
 #endif
@@ -387,6 +388,17 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   uint32_t t0 = os::TickCount();
   os::SleepMs(30);
   EXPECT_LT(os::TickCount() - t0, 60000u) << "the system clock moves forward";
+#ifndef _WIN32
+  EXPECT_GE(os::TickCount() - t0, 30u) << "a pause of 30 ms lasts 30 ms at least";
+  // Ticks are the milliseconds of the monotonic clock, wrapping at 2^32.
+  auto ms = [] {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint32_t)((uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000);
+  };
+  uint32_t before = ms(), tick = os::TickCount(), after = ms();
+  EXPECT_LE(tick - before, after - before);
+#endif
   EXPECT_EQ(os::FormatLocalTime("%Y").size(), 4u);
 }
 

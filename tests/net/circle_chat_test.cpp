@@ -219,6 +219,27 @@ TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
   ASSERT_EQ(1u, sent.size());
   EXPECT_EQ(kPeerAddr, sent[0].address);
   EXPECT_NE(std::string::npos, sent[0].text.find("<USEROUT>"));
+  // Out of the circle nobody is left to hear the line: it is not reported sent.
+  sent.clear();
+  ChatSendOutcome out = net->Chat().OnChatSend(in);
+  EXPECT_FALSE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(sent.empty());
+  net->Sender().m_sendHook = nullptr;
+}
+
+// A line whose every datagram the queues refuse is not reported sent.
+TEST_F(ChatTest, LineToTheCircleRefusedEverywhereIsNotSent) {
+  int tries = 0;
+  net->Sender().m_sendHook = [&](const NetDatagram&) {
+    ++tries;
+    return 0;
+  };
+  ChatSendInput in;
+  in.text = "hi";
+  in.format = DefaultInputFormat();
+  EXPECT_FALSE(net->Chat().OnChatSend(in).sent);
+  EXPECT_EQ(2, tries);
   net->Sender().m_sendHook = nullptr;
 }
 
@@ -282,6 +303,22 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_FALSE(out.sent);
   EXPECT_TRUE(out.clearInput);
   EXPECT_TRUE(peer->Quiet(150));
+}
+
+// A peer's chat line that lacks its kind, its user or its text is dropped:
+// nothing is queued and the window is not told of a line.
+TEST_F(ChatTest, BrokenLinesFromAPeerAreDropped) {
+  net->Chat().TakeRecords();
+  size_t arrived = PostCount(WM_CHAT_ARRIVED);
+  PeerSays(50, "<CHAT><TEXT><200>");
+  PeerSays(51, "<CHAT><WORDS><200><hi>");
+  PeerSays(52, "<CHAT><TEXT>");
+  EXPECT_TRUE(net->Chat().Records().empty());
+  EXPECT_EQ(arrived, PostCount(WM_CHAT_ARRIVED));
+  PeerSays(53, "<CHAT><TEXT><200><hi>");
+  ASSERT_EQ(1u, net->Chat().Records().size());
+  EXPECT_EQ("hi", net->Chat().Records()[0]->text);
+  EXPECT_EQ(arrived + 1, PostCount(WM_CHAT_ARRIVED));
 }
 
 // Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel
