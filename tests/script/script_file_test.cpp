@@ -5,6 +5,7 @@
 #include <random>
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "os/os.h"
@@ -223,6 +224,14 @@ TEST(ScriptFile, SizeLimitOnBothSides) {
   qbtest::WriteFileBytes(dir / "over", over);
   EXPECT_EQ(qb::LoadScriptFile(dir / "over", out), 0);
   EXPECT_EQ(out.events.size(), 400000u);
+#ifndef _WIN32
+  // A file of a terabyte (sparse, it takes no room) is refused by its size:
+  // nothing is allocated for it and nothing read.
+  qbtest::WriteFileBytes(dir / "huge", "");
+  ASSERT_EQ(0, truncate(os::NativePath(dir / "huge").c_str(), (off_t)1 << 40));
+  EXPECT_EQ(qb::LoadScriptFile(dir / "huge", out), 0);
+  EXPECT_EQ(out.events.size(), 400000u);
+#endif
 }
 
 TEST(ScriptFile, MissingFolderAndRandomFilesFail) {
