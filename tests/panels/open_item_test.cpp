@@ -117,6 +117,9 @@ TEST(ShortcutTarget, NonProgramTargetsAndDamagedFilesGiveNothing) {
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 75)), "");
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20 + 27)), "");  // link info cut short
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 10)), "");  // path cut short
+  // The path may end with the file's last byte; one byte short it is cut.
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 1)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 2)), "");
   // An ID list that claims to run past the end of the file.
   std::string lying = good;
   lying[76] = (char)0xFF;
