@@ -323,6 +323,8 @@ TEST(AppLogic, ProgramNodeOperations) {
   CMyNode nowhere(*games);
   nowhere.m_strName = "Missing";
   EXPECT_EQ(0, logic.MoveProgramItem(x, &nowhere));
+  EXPECT_EQ(0, logic.MoveProgramItem(nullptr, tools));
+  EXPECT_EQ(0, logic.MoveProgramItem(x, nullptr));
   EXPECT_EQ(tools, x->m_pParent);
 
   EXPECT_EQ(0, logic.RenameCategory(tools, "Games"));  // the name is taken
