@@ -839,9 +839,7 @@ def main():
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
             res["col"] = m.col
-            why = (marked.get((m.path, m.desc, res["text"])) or
-                   marked.get(("%s@%d" % (m.path, m.col), m.desc, res["text"])) or
-                   marked.get((m.path, "*", res["text"])))
+            why = mark_of(marked, res)
             if why:
                 res["status"] = "marked"
                 res["why"] = why
@@ -903,8 +901,9 @@ def source_line(m):
 
 def load_marks(path):
     """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
-    "file@column" where one line holds two mutants of the same description, and "*" as
-    the mutation for every mutant of that line."""
+    "file@column" where one line holds two mutants of the same description, "file:line"
+    where the same source line stands twice in the file and only one place is
+    equivalent, and "*" as the mutation for every mutant of that line."""
     marks = {}
     if not os.path.exists(path):
         return marks
@@ -912,10 +911,24 @@ def load_marks(path):
         for raw in fh:
             if not raw.strip() or raw.lstrip().startswith("#"):
                 continue
+            # The reason is the last field and the file the first; the source
+            # line may hold " | " itself, so every split of the middle is kept.
             parts = [x.strip() for x in raw.rstrip("\n").split(" | ")]
-            if len(parts) == 4:
-                marks[(parts[0], parts[1], parts[2])] = parts[3]
+            if len(parts) < 4:
+                continue
+            for k in range(2, len(parts) - 1):
+                desc, text = " | ".join(parts[1:k]), " | ".join(parts[k:-1])
+                marks[(parts[0], desc, text)] = parts[-1]
     return marks
+
+
+def mark_of(marked, r):
+    """The reason a result is marked equivalent, or None."""
+    text = r.get("text", "")
+    return (marked.get((r["path"], r["desc"], text)) or
+            marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], text)) or
+            marked.get(("%s:%d" % (r["path"], r.get("line", 0)), r["desc"], text)) or
+            marked.get((r["path"], "*", text)))
 
 
 def summarize(args):
@@ -927,9 +940,7 @@ def summarize(args):
     for r in results:
         if r["status"] in ("equivalent", "marked", "no-compile"):
             continue
-        why = (marked.get((r["path"], r["desc"], r.get("text", ""))) or
-               marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], r.get("text", ""))) or
-               marked.get((r["path"], "*", r.get("text", ""))))
+        why = mark_of(marked, r)
         if why:
             r["status"], r["why"] = "marked", why
     args.seed = data.get("seed", args.seed)
