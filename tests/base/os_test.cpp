@@ -127,6 +127,20 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
 
 // A save the disk cannot hold reports failure, leaves the file that was there
 // as it was, and leaves no half-written file behind under any name.
+// A close the system refuses is a failed save, though the handle is given back.
+TEST(OsFiles, ARefusedCloseIsAFailure) {
+  TempDir dir;
+  os::CWriteStream out;
+  ASSERT_TRUE(out.Open(dir / "c.bin"));
+  ASSERT_TRUE(out.Write("abc", 3));
+  os::SetFileStepHook([](os::FileStep step, const std::string&) { return step == os::FileStep::Close ? 0 : 1; });
+  int closed = out.Close();
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, closed);
+  EXPECT_EQ(0, out.Close()) << "nothing is left open";
+  EXPECT_EQ("abc", qbtest::ReadFileBytes(dir / "c.bin"));
+}
+
 TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   TempDir dir;
   std::string priv = dir / "user.dat", conf = dir / "MyConfig.ini", bak = dir / "MyConfig.bak";

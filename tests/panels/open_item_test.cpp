@@ -369,6 +369,20 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   OpenItem(prog, "D:\\Q\\", ui);
   EXPECT_EQ(g_shell.size(), 3u);
   EXPECT_EQ(prog.m_nVisits, 1);
+
+  // A shortcut to a program runs the program it names.
+  qbtest::TempDir dir;
+  qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
+  CMyNode tool;
+  tool.m_nKind = ProgramItem;
+  tool.m_strAddress = dir.Path();
+  tool.m_strName = "tool.lnk";
+  OpenItem(tool, "D:\\Q\\", ui);
+  ASSERT_EQ(g_shell.size(), 4u);
+  EXPECT_EQ(g_shell[3].verb, "run");
+  EXPECT_EQ(g_shell[3].target, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
+  EXPECT_EQ(tool.m_nVisits, 1);
   SetScriptPlayer(nullptr);
 }
 

@@ -204,6 +204,15 @@ TEST(Download, AnswersUpTo64MegabytesAreTaken) {
 }
 #endif
 
+// Some servers end their header lines with a bare line feed: the body still starts right after the blank line.
+TEST(Download, HeaderLinesEndingInLineFeedsOnly) {
+  std::string icon = IconBytes(300);
+  CLoopbackServer server("HTTP/1.0 200 OK\nContent-Type: image/x-icon\nContent-Length: 300\n\n" + icon);
+  qbtest::TempDir dir;
+  ASSERT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "lf.ico", 1), 1);
+  EXPECT_EQ(icon, qbtest::ReadFileBytes(dir / "lf.ico"));
+}
+
 TEST(Download, AnHtmlErrorPageLeavesNoFileAndKeepsAnOldOne) {
   CLoopbackServer server(Answer("404 Not Found", "text/html", "<html><body>not here</body></html>"));
   qbtest::TempDir dir;

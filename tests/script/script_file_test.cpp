@@ -148,6 +148,15 @@ TEST(ScriptFile, InvalidEventsAreNotWritten) {
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
   s.events = {Ev(0, qb::kButtonDown, 5)};
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 1);
+  // A key's scan data is 0 to 0xFFFF; only the lowest flag bit exists.
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0xFFFF, 1)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 1);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0x10000)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, -1)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0, 2)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
 }
 
 TEST(ScriptFile, BrokenFilesFail) {
