@@ -194,6 +194,12 @@ TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
   // A character that would straddle byte 20 is left out, not split.
   EXPECT_EQ("a密码密码密码密码密", CutPassword("a密码密码密码密码密码"));
   EXPECT_EQ(19u, CutPassword("a密码密码密码密码密码").size());
+  // Lead bytes run from 0x81 to 0xFE; 0x80 and 0xFF stand alone.
+  const std::string nineteen(19, 'p');
+  EXPECT_EQ(nineteen, CutPassword(nineteen + "\x81\x40"));
+  EXPECT_EQ(nineteen, CutPassword(nineteen + "\xFE\xA1"));
+  EXPECT_EQ(nineteen + "\x80", CutPassword(nineteen + "\x80\x41"));
+  EXPECT_EQ(nineteen + "\xFF", CutPassword(nineteen + "\xFF\x41"));
 
   LoginDialogData d;
   std::string error;
