@@ -413,6 +413,16 @@ TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
   EXPECT_FALSE(os::FileExists(broken.Data("MyFavorites.db")));
 }
 
+// Without a user profile there is nothing to import: the program starts with
+// an empty web folder and saves it as the current file.
+TEST(FavoritesFile, StartUpWithoutAProfileStartsEmptyAndSaves) {
+  ProgramFolder pf;
+  pf.logic.m_strHomePath.clear();
+  EXPECT_EQ(1, pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ(0u, pf.logic.GetCount());
+  EXPECT_EQ(std::string(4, '\0'), ReadFileBytes(pf.Data("1-我的收藏.sc")));
+}
+
 TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
   ProgramFolder pf;
   std::string broken = FileBytes({C("Mine"), I("a", "Mine")});
