@@ -419,6 +419,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
     EXPECT_EQ(tree.GetAt(i)->m_strName, back.m_strName);
     EXPECT_EQ(tree.GetAt(i)->m_strAddress, back.m_strAddress);
     PromptView step = Deliver();
+    EXPECT_TRUE(step.moveBar);
     EXPECT_EQ(i, step.barPos);
     // Every node sent re-arms the deadline.
     EXPECT_EQ(2u + i, DeadlineArms());
@@ -428,6 +429,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
   v = Deliver();
   EXPECT_EQ("上传成功！", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ((std::vector<int>{kUploadProgress, kUploadProgress, kUploadProgress, kUploadDone}),
             Statuses(kUploadChannel));
@@ -499,6 +501,7 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   PromptView v = Deliver();
   EXPECT_EQ("下载成功！", v.text);
   EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ(0, net->Transfer().Mode());
   std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();
