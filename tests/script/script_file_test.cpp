@@ -328,6 +328,9 @@ TEST(ScriptRecording, TheInputThatStoppedTheRecordingIsDropped) {
   EXPECT_EQ(kept.size(), 9u);
   qb::DropTrailingInputTo(kept, {5, 5}, 5);
   EXPECT_EQ(kept.size(), 9u);
+  std::vector<ScriptEvent> unknown = keys;  // events whose window was not found
+  qb::DropTrailingInputTo(unknown, {0, 0}, 0);
+  EXPECT_EQ(unknown.size(), 2u) << "no stopper: nothing goes, though no target is known either";
   // Everything went to the stopper: nothing is left.
   kept = {ev[5], ev[6], ev[7]};
   qb::DropTrailingInputTo(kept, {5, 0, 5}, 5);

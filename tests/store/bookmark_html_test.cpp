@@ -313,6 +313,15 @@ TEST(BookmarkHtmlText, ReferencesNeedTheirSemicolon) {
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem) name = n->m_strName;
   EXPECT_EQ("R&D &amp co <b> AB &amp", name);
+  // At most 32 characters between the '&' and the ';'.
+  const std::string zeros(29, '0');
+  list.DeleteKind(UrlItem);
+  ImportBookmarkHtml(list, std::string(kHead) + "<DT><A HREF=\"http://b/\">&#" + zeros + "65;&#0" + zeros + "66;</A>\n</DL>",
+                     result);
+  name.clear();
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) name = n->m_strName;
+  EXPECT_EQ("A&#0" + zeros + "66;", name);
 }
 
 TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes) {
@@ -324,6 +333,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A four-byte character (U+1F600) is whole at the very end and before more text.
   EXPECT_EQ("<A>" + cn + "\xF0\x9F\x98\x80", BookmarkHtmlToUtf8("<A>" + cn + "\xF0\x9F\x98\x80"));
   EXPECT_EQ("<A>\xF4\x8F\xBF\xBFx" + cn, BookmarkHtmlToUtf8("<A>\xF4\x8F\xBF\xBFx" + cn));
+  // U+D7FF, the last character before the surrogates, is UTF-8 too.
+  EXPECT_EQ("<A>\xED\x9F\xBF" + cn, BookmarkHtmlToUtf8("<A>\xED\x9F\xBF" + cn));
   EXPECT_EQ("<A>" + cn, BookmarkHtmlToUtf8("<A>\xCA\xD5\xB2\xD8")) << "else code page 936";
   const char meta[] = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">";
   EXPECT_EQ(meta + cn, BookmarkHtmlToUtf8(meta + std::string("\xCA\xD5\xB2\xD8")));
