@@ -179,10 +179,15 @@ TEST_F(CircleTest, UserEnterAndUserOutRules) {
   PeerSays(23, "<GROUP><USERENTER><1><x><500>");
   EXPECT_EQ(4u, net->Circles().Members().size());
 
+  // Two members listed are enough for USEROUT.
+  qb::NetStateTestAccess::Members(*net).resize(2);
+  PeerSays(24, MsgUserOut(kPeer, "读书", 0, "新名"));
+  EXPECT_EQ("新名(200)留言", net->Circles().FindMemberByUser(kPeer)->display);
+
   // With a single member listed USEROUT changes nothing.
   qb::NetStateTestAccess::Members(*net).resize(1);
   size_t before = PostCount(WM_MEMBER_CHANGED);
-  PeerSays(24, MsgUserOut(kMe, "读书", 0, "我"));
+  PeerSays(25, MsgUserOut(kMe, "读书", 0, "我"));
   EXPECT_EQ("我(100)", net->Circles().Members()[0]->display);
   EXPECT_EQ(before, PostCount(WM_MEMBER_CHANGED));
 }

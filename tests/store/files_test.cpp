@@ -471,10 +471,10 @@ TEST(FavoritesFile, SwitchAndList) {
   EXPECT_EQ(1u, pf.logic.m_topVisited.size());
   EXPECT_EQ(2u, pf.logic.ListFavoritesFiles().size());
 
-  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("3-none.sc"));
+  EXPECT_EQ(0, pf.logic.SwitchFavoritesFile("3-none.sc"));
   EXPECT_EQ((std::vector<std::string>{"A", "x", "Games"}), Names(pf.logic));
 
-  ASSERT_TRUE(pf.logic.SwitchFavoritesFile("2-work.sc"));
+  ASSERT_EQ(1, pf.logic.SwitchFavoritesFile("2-work.sc"));
   EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_TRUE(pf.logic.m_topVisited.empty());
@@ -482,7 +482,7 @@ TEST(FavoritesFile, SwitchAndList) {
   // A file that does not load changes nothing, so the next save cannot
   // write an empty folder over the current file.
   WriteFileBytes(pf.Data("bad.sc"), "\x05");
-  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("bad.sc"));
+  EXPECT_EQ(0, pf.logic.SwitchFavoritesFile("bad.sc"));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
 }
