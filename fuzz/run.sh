@@ -19,7 +19,7 @@ shift 2
 check_runs() {
   case $1 in
     server_datagrams) echo 2000 ;;
-    skin_db|client_datagrams|bookmark_html|json|favorites_file|config_file|url_file) echo 4000 ;;
+    skin_db|client_datagrams|bookmark_html|chromium_bookmarks|json|favorites_file|config_file|url_file) echo 4000 ;;
     *) echo 20000 ;;
   esac
 }

@@ -225,6 +225,40 @@ write("bookmark_html", "untitled-folder.html",
       '<DT><A HREF="http://a.example/">A</A>\n</DL><p>\n<DT><H3> &nbsp;</H3>\n<DL><p>\n'
       '<DT><A HREF="http://b.example/">B</A>\n</DL><p>\n</DL><p>\n')
 
+# ---- Chromium-family Bookmarks files ---------------------------------------------------
+def chromium_url(i, name, url, used="0"):
+    return ('{"date_added":"133%014d","date_last_used":"%s","guid":"0f3c1a2e-0000-4000-8000-%012d",'
+            '"id":"%d","meta_info":{"power_bookmark_meta":""},"name":"%s","type":"url","url":"%s"}'
+            % (i, used, i, i, name, url))
+
+
+def chromium_folder(i, name, children):
+    return ('{"children":[%s],"date_added":"133%014d","date_last_used":"0","date_modified":"0",'
+            '"guid":"1a2b3c4d-0000-4000-8000-%012d","id":"%d","name":"%s","type":"folder"}'
+            % (",".join(children), i, i, i, name))
+
+
+def chromium_file(bar, other=(), synced=()):
+    roots = ('"bookmark_bar":%s,"other":%s,"synced":%s'
+             % (chromium_folder(1, "Bookmarks bar", bar), chromium_folder(2, "Other bookmarks", other),
+                chromium_folder(3, "Mobile bookmarks", synced)))
+    return '{\n   "checksum": "9e107d9d372bb6826bd81d3542a419d6",\n   "roots": {%s},\n   "version": 1\n}\n' % roots
+
+
+write("chromium_bookmarks", "nested.json", chromium_file(
+    [chromium_url(4, "新浪", "https://www.sina.com.cn/", "13345678901234567"),
+     chromium_folder(5, "新闻", [chromium_url(6, "Sports \\u0026 more", "https://sports.example/"),
+                               chromium_folder(7, "深层", [chromium_url(8, "deep", "http://deep.example/a?b=1")])])],
+    [chromium_folder(9, "工具", [chromium_url(10, "Wiki", "https://wiki.example/")])],
+    [chromium_url(11, "phone", "https://m.example/")]))
+write("chromium_bookmarks", "empty-roots.json", chromium_file([]))
+write("chromium_bookmarks", "odd-addresses.json", chromium_file(
+    [chromium_url(4, "script", "javascript:alert(1)"), chromium_url(5, "data", "data:text/html,hi"),
+     chromium_url(6, "long", "http://long.example/" + "a" * 2100), chromium_url(7, "file", "file:///C:/a.html")]))
+write("chromium_bookmarks", "wrong-types.json",
+      '{"roots":{"bookmark_bar":{"children":{"name":"x"},"type":"folder"},"other":[],"synced":7},"version":"1"}')
+write("chromium_bookmarks", "truncated.json", chromium_file([chromium_url(4, "a", "http://a.example/")])[:150])
+
 # ---- Internet shortcuts ---------------------------------------------------------------
 write("url_file", "ie.url", gbk("[InternetShortcut]\r\nURL=http://www.sina.com.cn/\r\nIDList=\r\nIconFile=http://www.sina.com.cn/favicon.ico\r\nIconIndex=1\r\nHotKey=0\r\n"))
 write("url_file", "with-default.url", gbk(

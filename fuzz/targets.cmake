@@ -4,6 +4,7 @@ set(QIMBO_FUZZ_TARGETS
   skin_db
   config_file
   bookmark_html
+  chromium_bookmarks
   url_file
   shell_link
   json

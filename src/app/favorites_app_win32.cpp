@@ -211,6 +211,12 @@ bool CFavoritesApp::StartNetObjects() {
     return false;
   }
   m_receiveEvent = static_cast<HANDLE>(m_links->ReceiveQueue().Event().NativeHandle());
+  // The loop below waits on the event; a box, dialog or menu runs a loop of
+  // its own, which learns of datagrams through a thread message and hands
+  // it, like every thread message, to OnThreadMessage.
+  m_links->ReceiveQueue().SetWake([uiThread] { PostThreadMessageW(uiThread, WM_NET_RECEIVED, 0, 0); });
+  m_modalMessages =
+      std::make_unique<qb::CModalThreadMessages>([this](const MSG& msg) { return OnModalThreadMessage(msg); });
   m_net.reset(Fails(StartStep::kNetState) ? nullptr : new (std::nothrow) CNetState(*m_logic, m_ui, m_netConfig));
   if (!m_net) {
     Box("新建通讯代理对象失败，按<确认>按钮退出程序！");
@@ -379,12 +385,40 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
     case WM_SERVER_ADDRESS:
       if (msg.lParam && m_net) m_net->OnServerAddress(static_cast<uint32_t>(msg.lParam));
       return true;
+    case WM_NET_RECEIVED:
+      if (m_links) m_links->ReceiveQueue().WakeTaken();
+      if (m_net) m_net->PumpReceived();
+      return true;
   }
   return false;
 }
 
+bool CFavoritesApp::OnModalThreadMessage(const MSG& msg) {
+  switch (msg.message) {
+    case WM_NET_RECEIVED:
+    case WM_SERVER_ADDRESS:
+      return OnThreadMessage(msg);
+    case WM_TRANSFER_STATUS:
+    case WM_CLOSE_PROMPT:
+    case WM_COMMAND:
+      if (msg.message == WM_COMMAND && msg.wParam != ID_TRAY_UPLOAD && msg.wParam != ID_TRAY_DOWNLOAD) return false;
+      m_deferred.push_back(msg);
+      return true;
+  }
+  return false;  // not ours (a thread timer's WM_TIMER is the loop's to dispatch)
+}
+
+void CFavoritesApp::RunDeferredThreadMessages() {
+  while (!m_deferred.empty()) {
+    MSG msg = m_deferred.front();
+    m_deferred.erase(m_deferred.begin());
+    OnThreadMessage(msg);
+  }
+}
+
 int CFavoritesApp::Run() {
   for (;;) {
+    RunDeferredThreadMessages();
     DWORD count = m_receiveEvent ? 1 : 0;
     DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
                                         QS_ALLINPUT);
@@ -404,6 +438,7 @@ int CFavoritesApp::Run() {
       if (root && IsDialogMessageW(root, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
+      RunDeferredThreadMessages();
     }
   }
 }
@@ -411,6 +446,8 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
+  m_modalMessages.reset();
+  if (m_links) m_links->ReceiveQueue().SetWake(nullptr);
   if (m_net && m_net->Login().LoggedIn()) m_net->Login().SendLogout();
   if (m_links) {
     for (int i = 0; i < kLinkCount; ++i) m_links->Link(i).RequestStop();

@@ -18,6 +18,7 @@
 #include "skin/skin_button_win32.h"
 #include "widgets/prompt_dlg_win32.h"
 #include "win/handles_win32.h"
+#include "win/modal_pump_win32.h"
 
 namespace qb {
 
@@ -106,6 +107,12 @@ class CFavoritesApp {
   // Thread messages of the user-interface thread (transfer status, prompt
   // closed, server address, the transfer commands); true when handled.
   bool OnThreadMessage(const MSG& msg);
+  // The same met inside a box, dialog or menu: the datagrams and the server's
+  // address are taken at once; the rest (which may replace the favorites
+  // tree or open and close windows under the code that showed the box) wait
+  // until the program's own loop runs again.
+  bool OnModalThreadMessage(const MSG& msg);
+  void RunDeferredThreadMessages();
   // The favorites upload (true) or download command, and the prompt that follows it.
   void StartTransfer(bool upload);
   CPromptDlg* Prompt() const { return m_prompt.get(); }
@@ -147,6 +154,9 @@ class CFavoritesApp {
   int m_promptRange = 100;
   KernelHandle m_mutex;  // the single-instance mutex
   HANDLE m_receiveEvent = nullptr;
+  // Thread messages and received datagrams while a box, dialog or menu runs its own loop.
+  std::unique_ptr<qb::CModalThreadMessages> m_modalMessages;
+  std::vector<MSG> m_deferred;
   int m_winsock = -1;
   bool m_networkStarted = false;
   std::string m_homePath;

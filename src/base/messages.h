@@ -47,6 +47,7 @@ enum : unsigned {
   WM_CLOSE_PROMPT = 0x433,      // to the user-interface thread: the transfer prompt closed
   WM_RESOLVE_SERVER = 0x435,    // to the resolver thread: look the server up
   WM_SERVER_ADDRESS = 0x436,    // from the resolver thread: lParam the address
+  WM_NET_RECEIVED = 0x43E,      // from a link thread: datagrams wait in the receive queue
 
   // A panel to itself (WM_USER + 200 and on).
   WM_PANEL_ENTER = 0x4C8,       // Enter in an in-place edit, handled outside the edit's own procedure

@@ -23,6 +23,7 @@ int CAppLogic::Start() {
   m_strUserName = os::UserName();
   if (m_strHomePath.empty()) m_strHomePath = ReadHomePath();
   if (m_strLocalAppData.empty()) m_strLocalAppData = os::LocalAppDataFolder();
+  if (m_strRoamingAppData.empty()) m_strRoamingAppData = os::RoamingAppDataFolder();
 
   ImportDesktop(m_strUserName);
   ImportDesktop(kAllUsers);
@@ -112,7 +113,7 @@ int CAppLogic::OpenFavoritesAtStart() {
   DeleteKind(UrlCategory);
   if (!ImportBrowserFavorites()) return 0;
   // Today's browsers seldom fill the Favorites folder; their bookmarks come instead.
-  if (CountKind(UrlItem) == 0) ImportChromiumProfiles(*this, m_strLocalAppData);
+  if (CountKind(UrlItem) == 0) ImportChromiumProfiles(*this, m_strLocalAppData, m_strRoamingAppData);
   SaveCurrentFavorites();
   return 1;
 }

@@ -25,8 +25,9 @@ class CAppLogic : public CMyNodeList {
   // Home path of the user profile; read from the registry at start when empty.
   // Tests and tools point it at a folder of their own.
   std::string m_strHomePath;
-  // Where the browsers keep their profiles; read at start when empty.
-  std::string m_strLocalAppData;
+  // Where the browsers keep their profiles (local and roaming application
+  // data); read at start when empty.
+  std::string m_strLocalAppData, m_strRoamingAppData;
   std::string DataFolder() const { return m_strProgramDir + "data\\"; }
 
   // ---- favorites files ----

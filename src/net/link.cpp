@@ -12,9 +12,30 @@ int CMsgQueue::Push(std::unique_ptr<NetDatagram>& datagram) {
   if (!m_mutex.Lock(kPushWaitMs)) return 0;
   bool ok = m_items.size() < kCapacity;
   if (ok) m_items.push_back(std::move(datagram));
+  std::function<void()> wake = ok ? TakeWakeLocked() : nullptr;
   m_mutex.Unlock();
   if (ok) m_event.Set();
+  if (wake) wake();
   return ok;
+}
+
+std::function<void()> CMsgQueue::TakeWakeLocked() {
+  if (!m_wake || m_wakeOutstanding) return nullptr;
+  m_wakeOutstanding = true;
+  return m_wake;
+}
+
+void CMsgQueue::SetWake(std::function<void()> wake) {
+  m_mutex.Lock();
+  m_wake = std::move(wake);
+  m_wakeOutstanding = false;
+  m_mutex.Unlock();
+}
+
+void CMsgQueue::WakeTaken() {
+  m_mutex.Lock();
+  m_wakeOutstanding = false;
+  m_mutex.Unlock();
 }
 
 std::unique_ptr<NetDatagram> CMsgQueue::Pop() {
@@ -24,7 +45,9 @@ std::unique_ptr<NetDatagram> CMsgQueue::Pop() {
     out = std::move(m_items.front());
     m_items.pop_front();
   }
+  std::function<void()> wake = out && !m_items.empty() ? TakeWakeLocked() : nullptr;
   m_mutex.Unlock();
+  if (wake) wake();
   return out;
 }
 

@@ -44,8 +44,20 @@ class CMsgQueue {
   std::unique_ptr<NetDatagram> Pop();
   size_t Count();
   os::CEvent& Event() { return m_event; }
+  // For a reader that cannot always wait on the event (a user-interface
+  // thread inside a modal loop): `wake` tells it that datagrams wait. It is
+  // called when one arrives and no wake is outstanding, on the pushing
+  // thread after the event is set, and by Pop when datagrams remain after
+  // the one it took (so that a reader held up inside the handling of that
+  // one learns of the rest). The reader calls WakeTaken when it acts on a
+  // wake, before it pops.
+  void SetWake(std::function<void()> wake);
+  void WakeTaken();
 
  private:
+  std::function<void()> TakeWakeLocked();
+  std::function<void()> m_wake;
+  bool m_wakeOutstanding = false;
   std::deque<std::unique_ptr<NetDatagram>> m_items;
   os::CMutex m_mutex;
   os::CEvent m_event;

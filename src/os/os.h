@@ -30,7 +30,7 @@ int WriteWholeFile(const std::string& path, const std::string& bytes);
 // Saves `bytes` as `path` so that at every moment either `path` or a
 // complete `path` + ".new" holds the previous or the new contents: the bytes
 // go to path + ".new" and onto the disk; then, when `backup` is named and
-// `path` exists, an older backup is deleted and `path` becomes `backup`; then
+// `path` exists, `path` replaces an older backup in one step; then
 // path + ".new" takes the place of `path` in one atomic step. A failure
 // leaves `path` as it was (or puts it back).
 int SaveFileReplacing(const std::string& path, const std::string& backup, const std::string& bytes);
@@ -116,6 +116,8 @@ std::string TempFolder();
 // The user's local application data folder (LOCALAPPDATA), where browsers
 // keep their profiles; empty when the system names none.
 std::string LocalAppDataFolder();
+// The user's roaming application data folder (APPDATA); empty when none.
+std::string RoamingAppDataFolder();
 
 // ---- registry --------------------------------------------------------------
 enum class Hive { CurrentUser, LocalMachine };

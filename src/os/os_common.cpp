@@ -232,8 +232,9 @@ int SaveFileReplacing(const std::string& path, const std::string& backup, const 
   // finds `path` missing takes them.
   bool moved = false;
   if (!backup.empty() && FileExists(path)) {
-    if (FileExists(backup)) RemoveFile(backup);
-    if (!RenameFile(path, backup)) {
+    // In one step, so that a save that cannot move the file (another program
+    // holds it) leaves the older backup as it was.
+    if (!ReplaceWithFile(path, backup)) {
       RemoveFile(fresh);
       return 0;
     }

@@ -27,6 +27,12 @@ LRESULT CBtnTAB::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
       TabLeftDown();
       break;
+    case WM_LBUTTONDBLCLK:
+      // The chooser hides on the press that files a page, so its next press
+      // at the same place, when the user files another page at once, arrives
+      // as the second half of a double click: it is a press like any other.
+      if (m_bAddMode) TabLeftDown();
+      break;
     case WM_LBUTTONUP:
       if (!m_bAddMode) TabDrop();  // a chooser tab is never dragged
       break;

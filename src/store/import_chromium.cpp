@@ -32,6 +32,11 @@ const char* const kProfiles[] = {
     "Chromium\\User Data\\Default\\Bookmarks",
     "360Chrome\\Chrome\\User Data\\Default\\Bookmarks",
 };
+// Opera keeps its profile in the roaming application data, without "User Data".
+const char* const kRoamingProfiles[] = {
+    "Opera Software\\Opera Stable\\Bookmarks",
+    "Opera Software\\Opera GX Stable\\Bookmarks",
+};
 
 // A folder nests two JSON levels (the node and its "children" array); this
 // leaves room for folders 60 deep and still bounds the reader's recursion.
@@ -250,19 +255,21 @@ int ImportChromiumBookmarksFile(CMyNodeList& list, const std::string& path, Chro
   return ImportChromiumBookmarks(list, json, result, error);
 }
 
-std::vector<std::string> ChromiumBookmarkFiles(const std::string& localAppData) {
+std::vector<std::string> ChromiumBookmarkFiles(const std::string& localAppData, const std::string& roamingAppData) {
   std::vector<std::string> files;
-  if (localAppData.empty()) return files;
-  for (const char* profile : kProfiles) {
-    std::string path = os::JoinPath(localAppData, profile);
+  auto take = [&](const std::string& folder, const char* profile) {
+    if (folder.empty()) return;
+    std::string path = os::JoinPath(folder, profile);
     if (os::FileExists(path) && !os::IsFolder(path)) files.push_back(path);
-  }
+  };
+  for (const char* profile : kProfiles) take(localAppData, profile);
+  for (const char* profile : kRoamingProfiles) take(roamingAppData, profile);
   return files;
 }
 
-int ImportChromiumProfiles(CMyNodeList& list, const std::string& localAppData) {
+int ImportChromiumProfiles(CMyNodeList& list, const std::string& localAppData, const std::string& roamingAppData) {
   int added = 0;
-  for (const std::string& file : ChromiumBookmarkFiles(localAppData)) {
+  for (const std::string& file : ChromiumBookmarkFiles(localAppData, roamingAppData)) {
     ChromiumImport result;
     std::string error;
     if (ImportChromiumBookmarksFile(list, file, result, error)) added += result.items;

@@ -36,9 +36,13 @@ int ImportChromiumBookmarksFile(CMyNodeList& list, const std::string& path, Chro
                                 std::string& error);
 
 // The Bookmarks files of the default profiles of the Chromium-family browsers
-// installed for this user, under the local application data folder (ending
-// in '\' or not), in a fixed browser order; only files that exist.
-std::vector<std::string> ChromiumBookmarkFiles(const std::string& localAppData);
+// installed for this user, under the local application data folder (Chrome,
+// Edge, Brave, Vivaldi, Chromium, 360) and then the roaming one (Opera, Opera
+// GX), either ending in '\' or not, in a fixed browser order; only files that
+// exist. An empty folder name is passed over.
+std::vector<std::string> ChromiumBookmarkFiles(const std::string& localAppData,
+                                               const std::string& roamingAppData = std::string());
 // The first start's import: every file of ChromiumBookmarkFiles in turn; a
 // broken file is passed over. Returns the number of bookmarks added.
-int ImportChromiumProfiles(CMyNodeList& list, const std::string& localAppData);
+int ImportChromiumProfiles(CMyNodeList& list, const std::string& localAppData,
+                           const std::string& roamingAppData = std::string());

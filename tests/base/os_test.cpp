@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -172,6 +174,92 @@ TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   EXPECT_EQ(1, savedFitting);
   EXPECT_EQ(std::string(1000, 's'), qbtest::ReadFileBytes(conf));
   EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
+}
+#endif
+
+// A save is not lost to a reader that has the file open at that moment
+// (the program's own loads, a second copy of it, a test looking at the
+// file): the reader goes on reading what it opened, and the save lands.
+TEST(OsFiles, ASaveLandsWhileTheFileIsBeingRead) {
+  TempDir dir;
+  std::string fav = dir / "我的收藏.sc", bak = dir / "上次收藏.bak", conf = dir / "MyConfig.ini";
+  qbtest::WriteFileBytes(fav, "old favorites");
+  qbtest::WriteFileBytes(conf, "old config");
+  {
+    os::CReadStream reading;
+    ASSERT_TRUE(reading.Open(fav));
+    EXPECT_EQ(1, os::SaveFileReplacing(fav, bak, "new favorites"));
+    std::string got(13, '\0');
+    EXPECT_EQ(13u, reading.Read(&got[0], got.size()));
+    EXPECT_EQ("old favorites", got);
+  }
+  EXPECT_EQ("new favorites", qbtest::ReadFileBytes(fav));
+  EXPECT_EQ("old favorites", qbtest::ReadFileBytes(bak));
+  EXPECT_FALSE(os::FileExists(os::NewFileName(fav)));
+  // A whole-file write replaces the file in one step; a reader that lets go
+  // soon (here after 100 ms) only delays it.
+  os::CEvent opened;
+  os::CThread reader;
+  ASSERT_TRUE(reader.Start([&] {
+    os::CReadStream r;
+    if (r.Open(conf)) {
+      opened.Set();
+      os::SleepMs(100);
+    }
+  }));
+  ASSERT_TRUE(opened.Wait(60000));
+  EXPECT_EQ(1, os::WriteWholeFile(conf, "new config"));
+  EXPECT_TRUE(reader.Join());
+  EXPECT_EQ("new config", qbtest::ReadFileBytes(conf));
+  EXPECT_FALSE(os::FileExists(conf + ".tmp~"));
+}
+
+#ifdef _WIN32
+// Another program holding the file without sharing it (a scanner, an
+// indexer): a save waits for it a while, and when it does not let go the
+// save fails whole: the file and its backup as they were, nothing left over.
+TEST(OsFiles, ASaveWaitsForAForeignReaderAndFailsWholeIfItStays) {
+  TempDir dir;
+  std::string fav = dir / "收藏.sc", bak = dir / "收藏.bak";
+  qbtest::WriteFileBytes(fav, "old favorites");
+  qbtest::WriteFileBytes(bak, "old backup");
+  std::wstring wide(MAX_PATH, L'\0');
+  wide.resize(MultiByteToWideChar(936, 0, fav.c_str(), -1, &wide[0], MAX_PATH) - 1);
+  auto open = [&] {
+    return CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  // Let go after 100 ms: the save lands.
+  os::CEvent held;
+  os::CThread holder;
+  ASSERT_TRUE(holder.Start([&] {
+    HANDLE h = open();
+    if (h == INVALID_HANDLE_VALUE) return;
+    held.Set();
+    os::SleepMs(100);
+    CloseHandle(h);
+  }));
+  ASSERT_TRUE(held.Wait(60000));
+  EXPECT_EQ(1, os::SaveFileReplacing(fav, bak, "new favorites"));
+  EXPECT_TRUE(holder.Join());
+  EXPECT_EQ("new favorites", qbtest::ReadFileBytes(fav));
+  EXPECT_EQ("old favorites", qbtest::ReadFileBytes(bak));
+  // Held for good: the save gives up, changing nothing.
+  HANDLE h = open();
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(0, os::SaveFileReplacing(fav, bak, "newer favorites"));
+  CloseHandle(h);
+  EXPECT_EQ("new favorites", qbtest::ReadFileBytes(fav));
+  EXPECT_EQ("old favorites", qbtest::ReadFileBytes(bak));
+  EXPECT_FALSE(os::FileExists(os::NewFileName(fav)));
+  // A read-only file is not waited for.
+  qbtest::WriteFileBytes(dir / "ro.txt", "x");
+  std::wstring ro(MAX_PATH, L'\0');
+  ro.resize(MultiByteToWideChar(936, 0, (dir / "ro.txt").c_str(), -1, &ro[0], MAX_PATH) - 1);
+  ASSERT_TRUE(SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY));
+  uint32_t before = os::TickCount();
+  EXPECT_EQ(0, os::RemoveFile(dir / "ro.txt"));
+  EXPECT_LT(os::TickCount() - before, 1500u) << "the waiting is for two seconds";
+  SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 #endif
 

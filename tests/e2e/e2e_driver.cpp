@@ -313,6 +313,9 @@ int EnterCircle(int slot) {
       boxSeen = true;
       HWND text = GetDlgItem(box, 0xFFFF);
       Check(text && ControlText(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? ControlText(text) : "") + ")");
+      // The member list the server sends goes on arriving while the box is up.
+      Check(WaitUntil([] { return ChatWindow() != nullptr; }, 10000),
+            "the chat window opens while the box is still up");
       ClickOn(GetDlgItem(box, IDOK));
       if (!WaitUntil([&] { return !IsWindow(box); }, 2000)) {
         SetForegroundWindow(box);

@@ -24,6 +24,46 @@ TEST(MsgQueue, RefusesThe1601stPushAndKeepsOrder) {
   EXPECT_EQ("1", q.Pop()->text);
 }
 
+// The wake is for a reader inside a modal loop: one outstanding at a time,
+// and the reader that took it and is held up in the first datagram (a box
+// shown while handling it) is woken again for the ones behind it.
+TEST(MsgQueue, OneWakeOutstandingAndAgainForWhatRemains) {
+  CMsgQueue q;
+  int wakes = 0;
+  q.SetWake([&] { ++wakes; });
+  auto push = [&](const char* text) {
+    std::unique_ptr<NetDatagram> d(new NetDatagram);
+    d->text = text;
+    return q.Push(d);
+  };
+  ASSERT_TRUE(push("a"));
+  EXPECT_EQ(1, wakes);
+  ASSERT_TRUE(push("b"));
+  EXPECT_EQ(1, wakes) << "the first wake is not taken yet";
+  EXPECT_EQ("a", q.Pop()->text);
+  EXPECT_EQ(1, wakes) << "b remains, and a wake is still outstanding";
+  q.WakeTaken();
+  EXPECT_EQ("b", q.Pop()->text);
+  EXPECT_EQ(1, wakes) << "nothing remains";
+  EXPECT_FALSE(q.Pop());
+  ASSERT_TRUE(push("c"));
+  EXPECT_EQ(2, wakes);
+  ASSERT_TRUE(push("d"));
+  q.WakeTaken();
+  EXPECT_EQ("c", q.Pop()->text);
+  EXPECT_EQ(3, wakes) << "the reader took the wake, then popped c: d wakes it again";
+  q.WakeTaken();
+  for (int i = 1; i < 1600; ++i) ASSERT_TRUE(push("x"));
+  EXPECT_EQ(4, wakes);
+  EXPECT_FALSE(push("over"));
+  EXPECT_EQ(4, wakes) << "a refused push wakes nobody";
+  q.SetWake(nullptr);
+  while (q.Pop()) {
+  }
+  ASSERT_TRUE(push("e"));
+  EXPECT_EQ(4, wakes) << "no wake set";
+}
+
 TEST(ThreadSeam, TimedLockGivesUpWhileAnotherThreadHoldsIt) {
   // What a producer of the queue relies on: it waits 100 ms, then gives up.
   os::CEvent locked, release;

@@ -306,10 +306,24 @@ TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
   WriteFileBytes(local + "\\Microsoft\\Edge\\User Data\\Default\\Bookmarks",
                  Bar(Dir("Work", Url("mail", "http://mail.example/") + "," + Url("wiki", "http://wiki.example/"))));
   WriteFileBytes(local + "\\Vivaldi\\User Data\\Default\\Bookmarks", "{broken");
-  std::vector<std::string> files = ChromiumBookmarkFiles(local);
-  ASSERT_EQ(3u, files.size());
+  // Opera's profile is in the roaming folder, without "User Data"; a folder
+  // named like the file is no file.
+  std::string roaming = d / "Roaming";
+  for (const char* f : {"Roaming", "Roaming\\Opera Software", "Roaming\\Opera Software\\Opera Stable",
+                        "Roaming\\Opera Software\\Opera GX Stable",
+                        "Roaming\\Opera Software\\Opera GX Stable\\Bookmarks"})
+    ASSERT_TRUE(os::CreateFolder(d / f));
+  WriteFileBytes(roaming + "\\Opera Software\\Opera Stable\\Bookmarks",
+                 Bar(Dir(R"(\u6b4c\u5267)", Url("opera news", "http://news.example/"))));  // 歌剧
+  std::vector<std::string> files = ChromiumBookmarkFiles(local, roaming);
+  ASSERT_EQ(4u, files.size());
   EXPECT_EQ(local + "\\Google\\Chrome\\User Data\\Default\\Bookmarks", files[0]);
   EXPECT_EQ(local + "\\Microsoft\\Edge\\User Data\\Default\\Bookmarks", files[1]);
+  EXPECT_EQ(local + "\\Vivaldi\\User Data\\Default\\Bookmarks", files[2]);
+  EXPECT_EQ(roaming + "\\Opera Software\\Opera Stable\\Bookmarks", files[3]);
+  EXPECT_EQ(3u, ChromiumBookmarkFiles(local).size());
+  EXPECT_EQ((std::vector<std::string>{roaming + "\\Opera Software\\Opera Stable\\Bookmarks"}),
+            ChromiumBookmarkFiles("", roaming));
   EXPECT_TRUE(ChromiumBookmarkFiles("").empty());
 
   // The start with no favorites file and no Favorites folder takes them, one
@@ -319,13 +333,14 @@ TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
   app.m_strBaseDir = d.Path();
   app.m_strHomePath = d / "nohome";
   app.m_strLocalAppData = local;
+  app.m_strRoamingAppData = roaming;
   ASSERT_TRUE(os::CreateFolder(d / "data"));
   ASSERT_TRUE(app.OpenFavoritesAtStart());
-  EXPECT_EQ((std::vector<std::string>{"Work@0"}), Categories(app));
-  EXPECT_EQ(2, app.CountKind(UrlItem));
+  EXPECT_EQ((std::vector<std::string>{"Work@0", "歌剧@1"}), Categories(app));
+  EXPECT_EQ(3, app.CountKind(UrlItem));
   CMyNodeList saved;
   ASSERT_TRUE(LoadFavoritesFile(saved, d / "data\\1-我的收藏.sc"));
-  EXPECT_EQ(3u, saved.GetCount()) << "the import is saved at once";
+  EXPECT_EQ(5u, saved.GetCount()) << "the import is saved at once";
 
   // With a Favorites folder that gives a bookmark, the browsers are not asked.
   std::string home = d / "home";

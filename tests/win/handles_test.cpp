@@ -14,6 +14,7 @@
 #include "win/dialog_win32.h"
 #include "win/gdi_win32.h"
 #include "win/handles_win32.h"
+#include "win/modal_pump_win32.h"
 #include "win/text_win32.h"
 #include "win_test_util.h"
 
@@ -292,3 +293,67 @@ TEST(Text, Gb2312TextCrossesTheWideCallsInCodePage936) {
 }
 
 }  // namespace
+
+// ---- thread messages inside modal loops ---------------------------------------
+
+namespace modal {
+const UINT kNotice = WM_APP + 0x77;
+std::vector<WPARAM> g_seen;
+bool g_boxUpWhenSeen = false;
+
+HWND BoxOfThisThread() {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM p) {
+        wchar_t cls[16] = {};
+        GetClassNameW(w, cls, 16);
+        if (std::wstring(cls) != L"#32770") return TRUE;
+        *reinterpret_cast<HWND*>(p) = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+// The way out when nothing closes the box: a thread timer runs in every loop,
+// and its message comes only once the posted ones are taken.
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) {
+  if (HWND box = BoxOfThisThread()) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+}
+int BoxWithNoticeWaiting(WPARAM value) {
+  g_seen.clear();
+  g_boxUpWhenSeen = false;
+  PostThreadMessageW(GetCurrentThreadId(), kNotice, value, 0);
+  UINT_PTR timer = SetTimer(nullptr, 0, 1000, GiveUp);
+  int answer = MessageBoxW(nullptr, L"等待", L"Qimbo收藏", MB_OKCANCEL);
+  KillTimer(nullptr, timer);
+  return answer;
+}
+}  // namespace modal
+
+TEST(ModalThreadMessages, AThreadMessageReachesItsHandlerWhileABoxIsUp) {
+  using namespace modal;
+  // Without the filter the box's own loop throws the message away.
+  EXPECT_EQ(IDCANCEL, BoxWithNoticeWaiting(1));
+  MSG left;
+  EXPECT_FALSE(PeekMessageW(&left, nullptr, kNotice, kNotice, PM_REMOVE)) << "and it is gone";
+  {
+    qb::CModalThreadMessages filter([](const MSG& msg) {
+      if (msg.message != kNotice) return false;
+      g_seen.push_back(msg.wParam);
+      HWND box = BoxOfThisThread();
+      g_boxUpWhenSeen = box != nullptr;
+      if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+      return true;
+    });
+    ASSERT_TRUE(filter.Installed());
+    qb::CModalThreadMessages second([](const MSG&) { return true; });
+    EXPECT_FALSE(second.Installed()) << "one per thread";
+    EXPECT_EQ(IDOK, BoxWithNoticeWaiting(2)) << "the handler closed the box";
+    EXPECT_EQ(std::vector<WPARAM>{2}, g_seen);
+    EXPECT_TRUE(g_boxUpWhenSeen);
+  }
+  // Gone with its owner.
+  EXPECT_EQ(IDCANCEL, BoxWithNoticeWaiting(3));
+  EXPECT_TRUE(g_seen.empty());
+}

@@ -391,6 +391,11 @@ std::string LocalAppDataFolder() {
   return d && *d ? ProgramPath(d) : std::string();
 }
 
+std::string RoamingAppDataFolder() {
+  const char* d = getenv("APPDATA");
+  return d && *d ? ProgramPath(d) : std::string();
+}
+
 std::string TempFolder() {
   const char* t = getenv("TMPDIR");
   std::string p = ProgramPath(t && *t ? t : "/tmp");

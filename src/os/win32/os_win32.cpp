@@ -26,14 +26,49 @@ int IsFolder(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+// Another program that holds a file open without letting others rename or
+// delete it (a virus scanner, a backup or search indexer, a second copy of
+// this program reading it) makes a rename, replace or delete fail for as long
+// as it holds it, with a sharing violation or "access denied". Such a step
+// is tried again for up to two seconds before it counts as failed: a save
+// must not be lost to a reader that looked at the file at the same moment.
+constexpr int kBusyTries = 40;
+constexpr DWORD kBusyPauseMs = 50;
+
+// "Access denied" also answers a step that can never work: on a folder or a
+// read-only file. That is not waited for.
+bool CanOnlyBeBusy(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a == INVALID_FILE_ATTRIBUTES || !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
+
+template <class Step>
+bool RetryWhileBusy(const std::wstring& from, const std::wstring& to, Step step) {
+  for (int i = 1;; ++i) {
+    if (step()) return true;
+    DWORD e = GetLastError();
+    bool busy = e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ||
+                (e == ERROR_ACCESS_DENIED && CanOnlyBeBusy(from) && (to.empty() || CanOnlyBeBusy(to)));
+    if (!busy || i >= kBusyTries) {
+      SetLastError(e);
+      return false;
+    }
+    Sleep(kBusyPauseMs);
+  }
+}
+}  // namespace
+
 int RenameFile(const std::string& from, const std::string& to) {
   if (!FileStepAllowed(FileStep::Rename, from)) return 0;
-  return MoveFileW(W(from).c_str(), W(to).c_str()) != 0;
+  std::wstring a = W(from), b = W(to);
+  return RetryWhileBusy(a, b, [&] { return MoveFileW(a.c_str(), b.c_str()) != 0; });
 }
 
 int RemoveFile(const std::string& path) {
   if (!FileStepAllowed(FileStep::Remove, path)) return 0;
-  return DeleteFileW(W(path).c_str()) != 0;
+  std::wstring p = W(path);
+  return RetryWhileBusy(p, std::wstring(), [&] { return DeleteFileW(p.c_str()) != 0; });
 }
 
 int CopyOneFile(const std::string& from, const std::string& to, int failIfExists) {
@@ -58,12 +93,18 @@ int ReplaceWithFile(const std::string& from, const std::string& to) {
   if (!FileStepAllowed(FileStep::Rename, from)) return 0;
   // One step: the target is never missing, and the move is on the disk when
   // the call returns.
-  return MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  std::wstring a = W(from), b = W(to);
+  return RetryWhileBusy(a, b, [&] {
+    return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  });
 }
 
 // ---- raw files under the buffered streams --------------------------------------
 int RawOpenRead(const std::string& path, intptr_t& h, uint64_t& size) {
-  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // A reader lets others rename the file away meanwhile (it goes on reading
+  // what it opened): a save that moves the current file to its backup must
+  // not fail because the file is being read.
+  HANDLE f = CreateFileW(W(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (f == INVALID_HANDLE_VALUE) return 0;
   qb::KernelHandle file(f);
@@ -245,12 +286,17 @@ std::string FormatLocalTime(const char* format) {
 }  // namespace os
 
 namespace os {
-std::string LocalAppDataFolder() {
+namespace {
+std::string FolderFromEnvironment(const wchar_t* name) {
   wchar_t buf[MAX_PATH * 2];
-  DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buf, MAX_PATH * 2);
+  DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH * 2);
   if (n == 0 || n >= MAX_PATH * 2) return std::string();
   return qb::Gbk(buf, n);
 }
+}  // namespace
+
+std::string LocalAppDataFolder() { return FolderFromEnvironment(L"LOCALAPPDATA"); }
+std::string RoamingAppDataFolder() { return FolderFromEnvironment(L"APPDATA"); }
 
 std::string TempFolder() {
   wchar_t buf[MAX_PATH + 1];

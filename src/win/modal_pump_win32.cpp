@@ -1,0 +1,33 @@
+#include "win/modal_pump_win32.h"
+
+namespace qb {
+
+namespace {
+thread_local CModalThreadMessages::Handler* t_handler = nullptr;
+thread_local HHOOK t_hook = nullptr;
+}  // namespace
+
+CModalThreadMessages::CModalThreadMessages(Handler handler) : m_handler(std::move(handler)) {
+  if (t_hook || !m_handler) return;  // one per thread
+  m_hook = SetWindowsHookExW(WH_MSGFILTER, Filter, nullptr, GetCurrentThreadId());
+  if (!m_hook) return;
+  t_hook = m_hook;
+  t_handler = &m_handler;
+}
+
+CModalThreadMessages::~CModalThreadMessages() {
+  if (!m_hook) return;
+  UnhookWindowsHookEx(m_hook);
+  t_hook = nullptr;
+  t_handler = nullptr;
+}
+
+// Called by the modal loops (MSGF_DIALOGBOX, MSGF_MENU, MSGF_SCROLLBAR...) for
+// each message they took, before they dispatch it; TRUE means handled.
+LRESULT CALLBACK CModalThreadMessages::Filter(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+  if (code >= 0 && msg && !msg->hwnd && t_handler && (*t_handler)(*msg)) return TRUE;
+  return CallNextHookEx(t_hook, code, wParam, lParam);
+}
+
+}  // namespace qb
