@@ -69,6 +69,14 @@ TEST(ScriptFile, LayoutIsHeaderEventsAndCheck) {
   EXPECT_EQ(b.substr(16 + 8 * 20 + 8, 4), std::string("\x80\xF8\xFF\xFF", 4));
 }
 
+// The check value is the common CRC-32 (reflected, 0xEDB88320), so files
+// written by any build read in any other.
+TEST(ScriptFile, CheckValueIsTheCommonCrc32) {
+  const char digits[] = "123456789";
+  EXPECT_EQ(0xCBF43926u, qb::Crc32((const unsigned char*)digits, 9));
+  EXPECT_EQ(0u, qb::Crc32((const unsigned char*)digits, 0));
+}
+
 TEST(ScriptFile, RoundTripInMemoryAndOnDisk) {
   Script s = Login();
   Script back;
