@@ -44,6 +44,8 @@ FOLDERS = [
     ("src/skin", lambda p: p.startswith("src/skin/")),
     ("src/net", lambda p: p.startswith("src/net/")),
     ("src/panels", lambda p: p.startswith("src/panels/")),
+    ("src/model", lambda p: p == "src/model/app_logic.cpp"),
+    ("src/script", lambda p: p == "src/script/script_file.cpp"),
     ("server", lambda p: p.startswith("server/") and p != "server/bench.cpp"),
 ]
 
@@ -56,6 +58,8 @@ SUITES = {
     "src/skin": ["native.skin", "native.skin_tool"],
     "src/net": ["native.net", "e2e.net"],
     "src/panels": ["native.panels"],
+    "src/model": ["native.panels", "native.store"],
+    "src/script": ["native.script"],
     "server": ["native.server"],
 }
 FILE_SUITES = {
@@ -550,8 +554,7 @@ class Runner:
 
     def configure(self):
         cache = os.path.join(self.build, "CMakeCache.txt")
-        if os.path.exists(cache):
-            return True
+        stamp = os.path.join(self.build, "mutants-configure.txt")
         cmd = ["cmake", "-S", self.mirror, "-B", self.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                # No debug information: an equivalent mutant then gives the same object bytes.
                "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG", "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"]
@@ -560,13 +563,28 @@ class Runner:
         if self.args.sanitize:
             # Address and leak checks: a dropped free, a read past a buffer or a
             # use after free fails the suite like a failed expectation does.
-            san = "-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+            # The library's own checks as well: an index past a string's end or
+            # back() of an empty string stops the suite, though it stays inside
+            # the object where the address check does not look.
+            san = ("-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+                   " -D_GLIBCXX_ASSERTIONS")
             cmd += ["-DCMAKE_CXX_FLAGS=" + san, "-DCMAKE_C_FLAGS=" + san,
                     "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"]
+        else:
+            cmd += ["-DCMAKE_CXX_FLAGS=", "-DCMAKE_C_FLAGS=", "-DCMAKE_EXE_LINKER_FLAGS="]
+        # Configured once, and again when the flags change (a sanitized build and a plain one).
+        want = "\n".join(cmd) + "\n"
+        if os.path.exists(cache) and os.path.exists(stamp):
+            with open(stamp) as fh:
+                if fh.read() == want:
+                    return True
         r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         if r.returncode != 0:
             self.log(r.stdout[-3000:])
-        return r.returncode == 0
+            return False
+        with open(stamp, "w") as fh:
+            fh.write(want)
+        return True
 
     def build_targets(self, targets, timeout):
         cmd = ["cmake", "--build", self.build, "-j%d" % self.args.jobs]
@@ -821,9 +839,7 @@ def main():
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
             res["col"] = m.col
-            why = (marked.get((m.path, m.desc, res["text"])) or
-                   marked.get(("%s@%d" % (m.path, m.col), m.desc, res["text"])) or
-                   marked.get((m.path, "*", res["text"])))
+            why = mark_of(marked, res)
             if why:
                 res["status"] = "marked"
                 res["why"] = why
@@ -885,8 +901,9 @@ def source_line(m):
 
 def load_marks(path):
     """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
-    "file@column" where one line holds two mutants of the same description, and "*" as
-    the mutation for every mutant of that line."""
+    "file@column" where one line holds two mutants of the same description, "file:line"
+    where the same source line stands twice in the file and only one place is
+    equivalent, and "*" as the mutation for every mutant of that line."""
     marks = {}
     if not os.path.exists(path):
         return marks
@@ -894,10 +911,24 @@ def load_marks(path):
         for raw in fh:
             if not raw.strip() or raw.lstrip().startswith("#"):
                 continue
+            # The reason is the last field and the file the first; the source
+            # line may hold " | " itself, so every split of the middle is kept.
             parts = [x.strip() for x in raw.rstrip("\n").split(" | ")]
-            if len(parts) == 4:
-                marks[(parts[0], parts[1], parts[2])] = parts[3]
+            if len(parts) < 4:
+                continue
+            for k in range(2, len(parts) - 1):
+                desc, text = " | ".join(parts[1:k]), " | ".join(parts[k:-1])
+                marks[(parts[0], desc, text)] = parts[-1]
     return marks
+
+
+def mark_of(marked, r):
+    """The reason a result is marked equivalent, or None."""
+    text = r.get("text", "")
+    return (marked.get((r["path"], r["desc"], text)) or
+            marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], text)) or
+            marked.get(("%s:%d" % (r["path"], r.get("line", 0)), r["desc"], text)) or
+            marked.get((r["path"], "*", text)))
 
 
 def summarize(args):
@@ -909,9 +940,7 @@ def summarize(args):
     for r in results:
         if r["status"] in ("equivalent", "marked", "no-compile"):
             continue
-        why = (marked.get((r["path"], r["desc"], r.get("text", ""))) or
-               marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], r.get("text", ""))) or
-               marked.get((r["path"], "*", r.get("text", ""))))
+        why = mark_of(marked, r)
         if why:
             r["status"], r["why"] = "marked", why
     args.seed = data.get("seed", args.seed)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/codepage.h"
+#include "base/ui.h"
 
 TEST(CodePage, LiteralsAreGbkInTheBinary) {
   // The build compiles narrow literals to code page 936 on both targets.
@@ -54,4 +55,18 @@ TEST(CodePage, EmptyAndUnmappableInput) {
   std::u16string none = u"x";
   EXPECT_TRUE(qb::GbkToUtf16("", none));
   EXPECT_TRUE(none.empty());
+}
+
+// Without a window the console answers every question itself: yes to a
+// yes/no question, OK to anything else, and prints caption and text in UTF-8.
+TEST(ConsoleUi, AnswersYesToQuestionsAndOkOtherwise) {
+  qb::CConsoleUi ui;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(6, ui.ShowMessage("删除?", "收藏", 0x4));       // yes/no
+  EXPECT_EQ(6, ui.ShowMessage("q", "", 0x24));              // yes/no with the question icon
+  EXPECT_EQ(1, ui.ShowMessage("done", "", 0x0));            // OK
+  EXPECT_EQ(1, ui.ShowMessage("sure?", "", 0x1));           // OK/Cancel
+  EXPECT_EQ(1, ui.ShowMessage("warn", "", 0x30));           // OK with the warning icon
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(0u, printed.find("\xE6\x94\xB6\xE8\x97\x8F: \xE5\x88\xA0\xE9\x99\xA4?\nq\ndone\n"));
 }

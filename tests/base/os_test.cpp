@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <time.h>
 
 #include <cstring>
 #endif
@@ -145,6 +146,20 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
 
 // A save the disk cannot hold reports failure, leaves the file that was there
 // as it was, and leaves no half-written file behind under any name.
+// A close the system refuses is a failed save, though the handle is given back.
+TEST(OsFiles, ARefusedCloseIsAFailure) {
+  TempDir dir;
+  os::CWriteStream out;
+  ASSERT_TRUE(out.Open(dir / "c.bin"));
+  ASSERT_TRUE(out.Write("abc", 3));
+  os::SetFileStepHook([](os::FileStep step, const std::string&) { return step == os::FileStep::Close ? 0 : 1; });
+  int closed = out.Close();
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, closed);
+  EXPECT_EQ(0, out.Close()) << "nothing is left open";
+  EXPECT_EQ("abc", qbtest::ReadFileBytes(dir / "c.bin"));
+}
+
 TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   TempDir dir;
   std::string priv = dir / "user.dat", conf = dir / "MyConfig.ini", bak = dir / "MyConfig.bak";
@@ -492,6 +507,17 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   uint32_t t0 = os::TickCount();
   os::SleepMs(30);
   EXPECT_LT(os::TickCount() - t0, 60000u) << "the system clock moves forward";
+#ifndef _WIN32
+  EXPECT_GE(os::TickCount() - t0, 30u) << "a pause of 30 ms lasts 30 ms at least";
+  // Ticks are the milliseconds of the monotonic clock, wrapping at 2^32.
+  auto ms = [] {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint32_t)((uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000);
+  };
+  uint32_t before = ms(), tick = os::TickCount(), after = ms();
+  EXPECT_LE(tick - before, after - before);
+#endif
   EXPECT_EQ(os::FormatLocalTime("%Y").size(), 4u);
 }
 

@@ -179,10 +179,15 @@ TEST_F(CircleTest, UserEnterAndUserOutRules) {
   PeerSays(23, "<GROUP><USERENTER><1><x><500>");
   EXPECT_EQ(4u, net->Circles().Members().size());
 
+  // Two members listed are enough for USEROUT.
+  qb::NetStateTestAccess::Members(*net).resize(2);
+  PeerSays(24, MsgUserOut(kPeer, "读书", 0, "新名"));
+  EXPECT_EQ("新名(200)留言", net->Circles().FindMemberByUser(kPeer)->display);
+
   // With a single member listed USEROUT changes nothing.
   qb::NetStateTestAccess::Members(*net).resize(1);
   size_t before = PostCount(WM_MEMBER_CHANGED);
-  PeerSays(24, MsgUserOut(kMe, "读书", 0, "我"));
+  PeerSays(25, MsgUserOut(kMe, "读书", 0, "我"));
   EXPECT_EQ("我(100)", net->Circles().Members()[0]->display);
   EXPECT_EQ(before, PostCount(WM_MEMBER_CHANGED));
 }
@@ -219,6 +224,27 @@ TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
   ASSERT_EQ(1u, sent.size());
   EXPECT_EQ(kPeerAddr, sent[0].address);
   EXPECT_NE(std::string::npos, sent[0].text.find("<USEROUT>"));
+  // Out of the circle nobody is left to hear the line: it is not reported sent.
+  sent.clear();
+  ChatSendOutcome out = net->Chat().OnChatSend(in);
+  EXPECT_FALSE(out.sent);
+  EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(sent.empty());
+  net->Sender().m_sendHook = nullptr;
+}
+
+// A line whose every datagram the queues refuse is not reported sent.
+TEST_F(ChatTest, LineToTheCircleRefusedEverywhereIsNotSent) {
+  int tries = 0;
+  net->Sender().m_sendHook = [&](const NetDatagram&) {
+    ++tries;
+    return 0;
+  };
+  ChatSendInput in;
+  in.text = "hi";
+  in.format = DefaultInputFormat();
+  EXPECT_FALSE(net->Chat().OnChatSend(in).sent);
+  EXPECT_EQ(2, tries);
   net->Sender().m_sendHook = nullptr;
 }
 
@@ -282,6 +308,22 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   EXPECT_FALSE(out.sent);
   EXPECT_TRUE(out.clearInput);
   EXPECT_TRUE(peer->Quiet(150));
+}
+
+// A peer's chat line that lacks its kind, its user or its text is dropped:
+// nothing is queued and the window is not told of a line.
+TEST_F(ChatTest, BrokenLinesFromAPeerAreDropped) {
+  net->Chat().TakeRecords();
+  size_t arrived = PostCount(WM_CHAT_ARRIVED);
+  PeerSays(50, "<CHAT><TEXT><200>");
+  PeerSays(51, "<CHAT><WORDS><200><hi>");
+  PeerSays(52, "<CHAT><TEXT>");
+  EXPECT_TRUE(net->Chat().Records().empty());
+  EXPECT_EQ(arrived, PostCount(WM_CHAT_ARRIVED));
+  PeerSays(53, "<CHAT><TEXT><200><hi>");
+  ASSERT_EQ(1u, net->Chat().Records().size());
+  EXPECT_EQ("hi", net->Chat().Records()[0]->text);
+  EXPECT_EQ(arrived + 1, PostCount(WM_CHAT_ARRIVED));
 }
 
 // Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel

@@ -144,6 +144,12 @@ TEST(Message, NodeFieldsRoundTripAndRejects) {
   ASSERT_TRUE(ParseNodeFields(f, back));
   EXPECT_EQ(0, back.kind);
   EXPECT_EQ("", back.circle);
+  // Kinds 0 to 3 are kept as sent; 4 and -1 are out of range.
+  for (const char* kind : {"3", "4", "-1", "2"}) {
+    ASSERT_TRUE(SplitFields(std::string("<AB><") + kind + "><><><><><1><3>", f));
+    ASSERT_TRUE(ParseNodeFields(f, back));
+    EXPECT_EQ(std::string(kind) == "3" ? 3 : std::string(kind) == "2" ? 2 : 0, back.kind) << kind;
+  }
 }
 
 TEST(Message, CatalogueShapes) {

@@ -181,6 +181,7 @@ class NetFixture : public ::testing::Test {
     net->Sender().m_serverAddress = kServerAddr;
   }
   void TearDown() override {
+    CheckPostedMessages();
     net.reset();
     links.Stop();
     os::SetClock(nullptr, nullptr);
@@ -194,6 +195,34 @@ class NetFixture : public ::testing::Test {
       if (done()) return true;
     }
     return false;
+  }
+  // The chat and circle messages carry what the window procedures read and
+  // nothing more: a member's serial, the server's address for plaza lines,
+  // otherwise 0; lParam is always 0.
+  void CheckPostedMessages() const {
+    for (auto& p : ui.posts) {
+      if (p.target != qb::UiTarget::MainWindow) continue;
+      switch (p.msg) {
+        case qb::WM_MEMBER_ADDED:
+        case qb::WM_MEMBER_CHANGED:
+        case qb::WM_MEMBER_REMOVED:
+          EXPECT_NE(0u, p.wParam) << std::hex << p.msg;
+          break;
+        case qb::WM_PLAZA_ARRIVED:
+          EXPECT_EQ((uintptr_t)kServerAddr, p.wParam) << std::hex << p.msg;
+          break;
+        case qb::WM_OPEN_CHAT:
+        case qb::WM_CLOSE_CHAT:
+        case qb::WM_CHAT_AD:
+        case qb::WM_CHAT_ARRIVED:
+        case qb::WM_MEMBERS_RELISTED:
+          EXPECT_EQ(0u, p.wParam) << std::hex << p.msg;
+          break;
+        default:
+          continue;
+      }
+      EXPECT_EQ(0, p.lParam) << std::hex << p.msg;
+    }
   }
   size_t PostCount(unsigned msg) const {
     size_t n = 0;

@@ -194,6 +194,12 @@ TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
   // A character that would straddle byte 20 is left out, not split.
   EXPECT_EQ("a密码密码密码密码密", CutPassword("a密码密码密码密码密码"));
   EXPECT_EQ(19u, CutPassword("a密码密码密码密码密码").size());
+  // Lead bytes run from 0x81 to 0xFE; 0x80 and 0xFF stand alone.
+  const std::string nineteen(19, 'p');
+  EXPECT_EQ(nineteen, CutPassword(nineteen + "\x81\x40"));
+  EXPECT_EQ(nineteen, CutPassword(nineteen + "\xFE\xA1"));
+  EXPECT_EQ(nineteen + "\x80", CutPassword(nineteen + "\x80\x41"));
+  EXPECT_EQ(nineteen + "\xFF", CutPassword(nineteen + "\xFF\x41"));
 
   LoginDialogData d;
   std::string error;
@@ -413,6 +419,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
     EXPECT_EQ(tree.GetAt(i)->m_strName, back.m_strName);
     EXPECT_EQ(tree.GetAt(i)->m_strAddress, back.m_strAddress);
     PromptView step = Deliver();
+    EXPECT_TRUE(step.moveBar);
     EXPECT_EQ(i, step.barPos);
     // Every node sent re-arms the deadline.
     EXPECT_EQ(2u + i, DeadlineArms());
@@ -422,6 +429,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
   v = Deliver();
   EXPECT_EQ("上传成功！", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ((std::vector<int>{kUploadProgress, kUploadProgress, kUploadProgress, kUploadDone}),
             Statuses(kUploadChannel));
@@ -493,6 +501,7 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   PromptView v = Deliver();
   EXPECT_EQ("下载成功！", v.text);
   EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ(0, net->Transfer().Mode());
   std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();

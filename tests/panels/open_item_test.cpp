@@ -117,6 +117,9 @@ TEST(ShortcutTarget, NonProgramTargetsAndDamagedFilesGiveNothing) {
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 75)), "");
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20 + 27)), "");  // link info cut short
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 10)), "");  // path cut short
+  // The path may end with the file's last byte; one byte short it is cut.
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 1)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 2)), "");
   // An ID list that claims to run past the end of the file.
   std::string lying = good;
   lying[76] = (char)0xFF;
@@ -366,6 +369,20 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   OpenItem(prog, "D:\\Q\\", ui);
   EXPECT_EQ(g_shell.size(), 3u);
   EXPECT_EQ(prog.m_nVisits, 1);
+
+  // A shortcut to a program runs the program it names.
+  qbtest::TempDir dir;
+  qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
+  CMyNode tool;
+  tool.m_nKind = ProgramItem;
+  tool.m_strAddress = dir.Path();
+  tool.m_strName = "tool.lnk";
+  OpenItem(tool, "D:\\Q\\", ui);
+  ASSERT_EQ(g_shell.size(), 4u);
+  EXPECT_EQ(g_shell[3].verb, "run");
+  EXPECT_EQ(g_shell[3].target, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
+  EXPECT_EQ(tool.m_nVisits, 1);
   SetScriptPlayer(nullptr);
 }
 

@@ -185,6 +185,34 @@ TEST(Download, AnIconIsWrittenWhole) {
   EXPECT_NE(req.find("no-cache"), std::string::npos) << req;
 }
 
+#ifndef _WIN32  // 128 MiB through Wine's web client would take the Windows suite minutes
+// An answer of up to 64 MiB is taken; one byte more is refused and leaves no file.
+TEST(Download, AnswersUpTo64MegabytesAreTaken) {
+  qbtest::TempDir dir;
+  std::string body = IconBytes(64u << 20);
+  {
+    CLoopbackServer server(Answer("200 OK", "image/x-icon", body));
+    ASSERT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "max.ico", 1), 1);
+  }
+  EXPECT_EQ(67108864, os::FileSize(dir / "max.ico"));
+  body += 'x';
+  {
+    CLoopbackServer server(Answer("200 OK", "image/x-icon", body));
+    EXPECT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "over.ico", 1), 0);
+  }
+  EXPECT_FALSE(os::FileExists(dir / "over.ico"));
+}
+#endif
+
+// Some servers end their header lines with a bare line feed: the body still starts right after the blank line.
+TEST(Download, HeaderLinesEndingInLineFeedsOnly) {
+  std::string icon = IconBytes(300);
+  CLoopbackServer server("HTTP/1.0 200 OK\nContent-Type: image/x-icon\nContent-Length: 300\n\n" + icon);
+  qbtest::TempDir dir;
+  ASSERT_EQ(DownloadToFile(server.Base() + "/favicon.ico", dir / "lf.ico", 1), 1);
+  EXPECT_EQ(icon, qbtest::ReadFileBytes(dir / "lf.ico"));
+}
+
 TEST(Download, AnHtmlErrorPageLeavesNoFileAndKeepsAnOldOne) {
   CLoopbackServer server(Answer("404 Not Found", "text/html", "<html><body>not here</body></html>"));
   qbtest::TempDir dir;

@@ -5,6 +5,7 @@
 #include <random>
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "os/os.h"
@@ -66,6 +67,14 @@ TEST(ScriptFile, LayoutIsHeaderEventsAndCheck) {
   EXPECT_EQ(e, std::string("\x58\x02\x00\x00\x01\x01\xA3\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1D\x00\x00\x00", 20));
   // Negative coordinates survive as two's complement.
   EXPECT_EQ(b.substr(16 + 8 * 20 + 8, 4), std::string("\x80\xF8\xFF\xFF", 4));
+}
+
+// The check value is the common CRC-32 (reflected, 0xEDB88320), so files
+// written by any build read in any other.
+TEST(ScriptFile, CheckValueIsTheCommonCrc32) {
+  const char digits[] = "123456789";
+  EXPECT_EQ(0xCBF43926u, qb::Crc32((const unsigned char*)digits, 9));
+  EXPECT_EQ(0u, qb::Crc32((const unsigned char*)digits, 0));
 }
 
 TEST(ScriptFile, RoundTripInMemoryAndOnDisk) {
@@ -147,6 +156,15 @@ TEST(ScriptFile, InvalidEventsAreNotWritten) {
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
   s.events = {Ev(0, qb::kButtonDown, 5)};
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 1);
+  // A key's scan data is 0 to 0xFFFF; only the lowest flag bit exists.
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0xFFFF, 1)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 1);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0x10000)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, -1)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0, 2)};
+  EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
 }
 
 TEST(ScriptFile, BrokenFilesFail) {
@@ -223,6 +241,14 @@ TEST(ScriptFile, SizeLimitOnBothSides) {
   qbtest::WriteFileBytes(dir / "over", over);
   EXPECT_EQ(qb::LoadScriptFile(dir / "over", out), 0);
   EXPECT_EQ(out.events.size(), 400000u);
+#ifndef _WIN32
+  // A file of a terabyte (sparse, it takes no room) is refused by its size:
+  // nothing is allocated for it and nothing read.
+  qbtest::WriteFileBytes(dir / "huge", "");
+  ASSERT_EQ(0, truncate(os::NativePath(dir / "huge").c_str(), (off_t)1 << 40));
+  EXPECT_EQ(qb::LoadScriptFile(dir / "huge", out), 0);
+  EXPECT_EQ(out.events.size(), 400000u);
+#endif
 }
 
 TEST(ScriptFile, MissingFolderAndRandomFilesFail) {
@@ -310,6 +336,9 @@ TEST(ScriptRecording, TheInputThatStoppedTheRecordingIsDropped) {
   EXPECT_EQ(kept.size(), 9u);
   qb::DropTrailingInputTo(kept, {5, 5}, 5);
   EXPECT_EQ(kept.size(), 9u);
+  std::vector<ScriptEvent> unknown = keys;  // events whose window was not found
+  qb::DropTrailingInputTo(unknown, {0, 0}, 0);
+  EXPECT_EQ(unknown.size(), 2u) << "no stopper: nothing goes, though no target is known either";
   // Everything went to the stopper: nothing is left.
   kept = {ev[5], ev[6], ev[7]};
   qb::DropTrailingInputTo(kept, {5, 0, 5}, 5);

@@ -130,6 +130,18 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   EXPECT_TRUE(s->Reachable());
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(30)));
   EXPECT_EQ(30, s->CountTree(7));
+
+  // Lost again with only writes coming: a write itself takes the link up
+  // again once the pause is over.
+  ASSERT_TRUE(cluster.DropConnections(db));
+  EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(5)));
+  bool written = false;
+  for (int i = 0; i < 3 && !written; ++i) {
+    clock += 500;
+    written = s->ReplaceTree(7, MakeSampleTree(5));
+  }
+  EXPECT_TRUE(written);
+  EXPECT_EQ(5, s->CountTree(7));
 }
 
 TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
@@ -186,6 +198,9 @@ TEST(ServeHelp, ListsEveryOptionServeTakes) {
   for (const qsrv::LimitOptionInfo& o : qsrv::LimitOptions())
     EXPECT_NE(std::string::npos, out.find(std::string(o.name) + " N")) << o.name;
   EXPECT_NE(std::string::npos, out.find("postgresql://"));
+  // The limits' explanations start in one column, 30 characters in.
+  EXPECT_NE(std::string::npos, out.find("\n    --sessions N              sessions at once\n"));
+  EXPECT_NE(std::string::npos, out.find("\n    --login-fail-window-s N   the window of both, in seconds\n"));
 }
 
 // The protocol core on PostgreSQL while its link goes away.

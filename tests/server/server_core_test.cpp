@@ -412,6 +412,10 @@ TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainEverySecondThenTheDownloadIsGivenU
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ(count, s[0].n);
   EXPECT_EQ(1, s[0].k);
+  // The next time waits a full second from this one.
+  now += opt.resendMs - 1;
+  server->OnTick(now);
+  EXPECT_TRUE(Take().empty());
   // A READY carrying another number is not the answer.
   Send(A, 0, count - 1, qb::MsgFavDownReady());
   EXPECT_TRUE(Take().empty());

@@ -133,6 +133,12 @@ TEST(ConfigFile, ChatTipLineIsAWordAndANumber) {
   EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\tyes").chatTip, 1) << "no number: unchanged";
   EXPECT_EQ(f.Load("1\r\n2\r\n3\r\n7").chatTip, 1) << "a number alone is the word, with no number after it";
   EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t99999999999").chatTip, INT32_MAX) << "pinned, never wrapped";
+  // Decimal digits only, up to the first other byte; both ends of the range exactly.
+  EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t19").chatTip, 19);
+  EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t12a").chatTip, 12);
+  EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t2147483647").chatTip, 2147483647);
+  EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t-2147483648").chatTip, -2147483647 - 1);
+  EXPECT_EQ(f.Load("1\r\n2\r\n3\r\nIF_CHATTIP\t-2147483649").chatTip, -2147483647 - 1) << "pinned below too";
 }
 
 TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {

@@ -302,12 +302,39 @@ TEST(BookmarkHtmlText, WesternBytesAndReferencesFrom0x80To0x9FAreReadAsWindowsDo
   EXPECT_EQ("??\xE2\x80\x93x", name) << "U+20AC and U+2039 are not in the code page: one question mark each";
 }
 
+// A reference ends at its ';': without one the '&' and what follows stay as written.
+TEST(BookmarkHtmlText, ReferencesNeedTheirSemicolon) {
+  CMyNodeList list;
+  BookmarkImportResult result;
+  ImportBookmarkHtml(list, std::string(kHead) + "<DT><A HREF=\"http://a/\">R&D &amp co &lt;b&gt; &#65;&#x42; &amp</A>\n</DL>",
+                     result);
+  ASSERT_EQ(1, result.links);
+  std::string name;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) name = n->m_strName;
+  EXPECT_EQ("R&D &amp co <b> AB &amp", name);
+  // At most 32 characters between the '&' and the ';'.
+  const std::string zeros(29, '0');
+  list.DeleteKind(UrlItem);
+  ImportBookmarkHtml(list, std::string(kHead) + "<DT><A HREF=\"http://b/\">&#" + zeros + "65;&#0" + zeros + "66;</A>\n</DL>",
+                     result);
+  name.clear();
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) name = n->m_strName;
+  EXPECT_EQ("A&#0" + zeros + "66;", name);
+}
+
 TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes) {
   const std::string cn = Utf8("收藏");
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8("\xEF\xBB\xBF<H3>" + cn));
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0H\0" "3\0>\0\x36\x65\xCF\x85", 14)));
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0H\0" "3\0>\x65\x36\x85\xCF", 14)));
   EXPECT_EQ("<A>" + cn + "\xC2\xAE", BookmarkHtmlToUtf8("<A>" + cn + "\xC2\xAE")) << "valid UTF-8 is UTF-8";
+  // A four-byte character (U+1F600) is whole at the very end and before more text.
+  EXPECT_EQ("<A>" + cn + "\xF0\x9F\x98\x80", BookmarkHtmlToUtf8("<A>" + cn + "\xF0\x9F\x98\x80"));
+  EXPECT_EQ("<A>\xF4\x8F\xBF\xBFx" + cn, BookmarkHtmlToUtf8("<A>\xF4\x8F\xBF\xBFx" + cn));
+  // U+D7FF, the last character before the surrogates, is UTF-8 too.
+  EXPECT_EQ("<A>\xED\x9F\xBF" + cn, BookmarkHtmlToUtf8("<A>\xED\x9F\xBF" + cn));
   EXPECT_EQ("<A>" + cn, BookmarkHtmlToUtf8("<A>\xCA\xD5\xB2\xD8")) << "else code page 936";
   const char meta[] = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=GBK\">";
   EXPECT_EQ(meta + cn, BookmarkHtmlToUtf8(meta + std::string("\xCA\xD5\xB2\xD8")));

@@ -358,7 +358,7 @@ TEST(FavoritesFile, StartUpConvertsLegacyFiles) {
   for (const char* legacy : {"MyFavorites.db", "我的收藏.db"}) {
     ProgramFolder pf;
     WriteFileBytes(pf.Data(legacy), FileBytes({C("Old"), I("a", "Old")}));
-    ASSERT_TRUE(pf.logic.OpenFavoritesAtStart()) << legacy;
+    ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart()) << legacy;
     EXPECT_EQ("1-我的收藏.sc", pf.logic.m_strCurrentFile);
     EXPECT_EQ(2u, pf.logic.GetCount());
     EXPECT_FALSE(os::FileExists(pf.Data(legacy)));
@@ -373,7 +373,7 @@ TEST(FavoritesFile, StartUpConvertsLegacyFiles) {
   WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("Now"), C("Old"), I("a", "Old")}));
   WriteFileBytes(pf.Data("我的收藏.db"), FileBytes({C("Old"), I("a", "Old")}));
   WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Old"), I("b", "Old")}));
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Now", "Old", "a"}), Names(pf.logic));
   EXPECT_FALSE(os::FileExists(pf.Data("我的收藏.db")));
   EXPECT_EQ(FileBytes({C("Old"), I("b", "Old")}), ReadFileBytes(pf.Data("MyFavorites.db")));
@@ -387,7 +387,7 @@ TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
     ProgramFolder pf;
     WriteFileBytes(pf.Data(legacy), FileBytes({C("Legacy"), I("l", "Legacy")}));
     WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
-    ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+    ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
     EXPECT_EQ((std::vector<std::string>{"Legacy", "l"}), Names(pf.logic));
     EXPECT_EQ(FileBytes({C("Legacy"), I("l", "Legacy")}), ReadFileBytes(pf.Data("1-我的收藏.sc")));
     EXPECT_FALSE(os::FileExists(pf.Data(legacy)));
@@ -399,7 +399,7 @@ TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
   WriteFileBytes(pf.Data("我的收藏.db"), FileBytes({C("Newer")}));
   WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Oldest")}));
   WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Newer"}), Names(pf.logic));
   EXPECT_FALSE(os::FileExists(pf.Data("我的收藏.db")));
   EXPECT_EQ(FileBytes({C("Oldest")}), ReadFileBytes(pf.Data("MyFavorites.db")));
@@ -407,10 +407,20 @@ TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
   ProgramFolder broken;
   WriteFileBytes(broken.Data("我的收藏.db"), "\x07");
   WriteFileBytes(broken.Data("MyFavorites.db"), FileBytes({C("Oldest")}));
-  ASSERT_TRUE(broken.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, broken.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Oldest"}), Names(broken.logic));
   EXPECT_EQ("\x07", ReadFileBytes(broken.Data("我的收藏.db")));
   EXPECT_FALSE(os::FileExists(broken.Data("MyFavorites.db")));
+}
+
+// Without a user profile there is nothing to import: the program starts with
+// an empty web folder and saves it as the current file.
+TEST(FavoritesFile, StartUpWithoutAProfileStartsEmptyAndSaves) {
+  ProgramFolder pf;
+  pf.logic.m_strHomePath.clear();
+  EXPECT_EQ(1, pf.logic.OpenFavoritesAtStart());
+  EXPECT_EQ(0u, pf.logic.GetCount());
+  EXPECT_EQ(std::string(4, '\0'), ReadFileBytes(pf.Data("1-我的收藏.sc")));
 }
 
 TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
@@ -419,7 +429,7 @@ TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
   broken.resize(broken.size() - 3);
   WriteFileBytes(pf.Data("1-我的收藏.sc"), broken);
   WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Backup")}));
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Backup"}), Names(pf.logic));
   EXPECT_EQ(broken, ReadFileBytes(pf.Data("1-我的收藏.sc.bad")));
   EXPECT_EQ(FileBytes({C("Backup")}), ReadFileBytes(pf.Data(kBackupFileName)));
@@ -432,7 +442,7 @@ TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
   CAppLogic again(&pf.ui);
   again.m_strProgramDir = pf.dir.Path();
   again.m_strHomePath = pf.dir.Path() + "nohome";
-  ASSERT_TRUE(again.OpenFavoritesAtStart());
+  ASSERT_EQ(1, again.OpenFavoritesAtStart());
   EXPECT_EQ(0u, again.GetCount());
   EXPECT_EQ(broken, ReadFileBytes(pf.Data("1-我的收藏.sc.bad1")));
   EXPECT_EQ(broken, ReadFileBytes(pf.Data(kBackupFileName)));
@@ -442,7 +452,7 @@ TEST(FavoritesFile, StartUpKeepsAnUnreadableFileAndUsesTheBackup) {
 TEST(FavoritesFile, StartUpPutsBackALoneBackup) {
   ProgramFolder pf;
   WriteFileBytes(pf.Data(kBackupFileName), FileBytes({C("Saved")}));
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Saved"}), Names(pf.logic));
   EXPECT_EQ(FileBytes({C("Saved")}), ReadFileBytes(pf.Data("1-我的收藏.sc")));
 }
@@ -452,7 +462,7 @@ TEST(FavoritesFile, SwitchAndList) {
   WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("A"), I("x", "A")}));
   WriteFileBytes(pf.Data("2-work.sc"), FileBytes({C("B")}));
   WriteFileBytes(pf.Data("notes.txt"), "x");
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   CMyNode* prog = new CMyNode;
   prog->m_strName = "Games";
   prog->m_nKind = ProgramCategory;
@@ -461,10 +471,10 @@ TEST(FavoritesFile, SwitchAndList) {
   EXPECT_EQ(1u, pf.logic.m_topVisited.size());
   EXPECT_EQ(2u, pf.logic.ListFavoritesFiles().size());
 
-  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("3-none.sc"));
+  EXPECT_EQ(0, pf.logic.SwitchFavoritesFile("3-none.sc"));
   EXPECT_EQ((std::vector<std::string>{"A", "x", "Games"}), Names(pf.logic));
 
-  ASSERT_TRUE(pf.logic.SwitchFavoritesFile("2-work.sc"));
+  ASSERT_EQ(1, pf.logic.SwitchFavoritesFile("2-work.sc"));
   EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_TRUE(pf.logic.m_topVisited.empty());
@@ -472,7 +482,7 @@ TEST(FavoritesFile, SwitchAndList) {
   // A file that does not load changes nothing, so the next save cannot
   // write an empty folder over the current file.
   WriteFileBytes(pf.Data("bad.sc"), "\x05");
-  EXPECT_FALSE(pf.logic.SwitchFavoritesFile("bad.sc"));
+  EXPECT_EQ(0, pf.logic.SwitchFavoritesFile("bad.sc"));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
 }
@@ -604,7 +614,7 @@ TEST(FavoritesFileCrash, TheCurrentFileLoadsWithItsOldOrNewContentsAfterAnyStep)
         CAppLogic logic(nullptr);
         logic.m_strProgramDir = dir.Path();
         logic.m_strHomePath = dir.Path() + "nohome";
-        ASSERT_TRUE(logic.OpenFavoritesAtStart()) << "step " << step;
+        ASSERT_EQ(1, logic.OpenFavoritesAtStart()) << "step " << step;
         std::string got = WebBytes(logic);
         if (got == before) {
           ++loadedOld;
@@ -658,7 +668,7 @@ TEST(FavoritesFileCrash, StartUpGivesEveryFavoritesFileItsCompleteNewContentsBac
   WriteFileBytes(pf.Data("3-half.sc.new"), cut.substr(0, cut.size() - 2));
   WriteFileBytes(pf.Data("4-kept.sc"), FileBytes({C("Kept")}));
   WriteFileBytes(pf.Data("4-kept.sc.new"), FileBytes({C("Newer")}));
-  ASSERT_TRUE(pf.logic.OpenFavoritesAtStart());
+  ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Mine"}), Names(pf.logic));
   std::vector<std::string> files = pf.logic.ListFavoritesFiles();
   std::sort(files.begin(), files.end());

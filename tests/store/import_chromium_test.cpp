@@ -335,7 +335,7 @@ TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
   app.m_strLocalAppData = local;
   app.m_strRoamingAppData = roaming;
   ASSERT_TRUE(os::CreateFolder(d / "data"));
-  ASSERT_TRUE(app.OpenFavoritesAtStart());
+  ASSERT_EQ(1, app.OpenFavoritesAtStart());
   EXPECT_EQ((std::vector<std::string>{"Work@0", "歌剧@1"}), Categories(app));
   EXPECT_EQ(3, app.CountKind(UrlItem));
   CMyNodeList saved;
@@ -352,7 +352,7 @@ TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
   withFavorites.m_strProgramDir = d.Path();
   withFavorites.m_strHomePath = home;
   withFavorites.m_strLocalAppData = local;
-  ASSERT_TRUE(withFavorites.OpenFavoritesAtStart());
+  ASSERT_EQ(1, withFavorites.OpenFavoritesAtStart());
   EXPECT_EQ(1, withFavorites.CountKind(UrlItem));
   EXPECT_FALSE(withFavorites.FindNode("Work", UrlCategory));
 }

@@ -314,7 +314,7 @@ TEST(AppLogic, ProgramNodeOperations) {
   x->m_pParent = games;
   logic.AddNode(x);
 
-  ASSERT_TRUE(logic.MoveProgramItem(x, tools));
+  ASSERT_EQ(1, logic.MoveProgramItem(x, tools));
   EXPECT_EQ(tools, x->m_pParent);
   EXPECT_EQ(d / "Tools\\", x->m_strAddress);
   EXPECT_TRUE(os::FileExists(d / "Tools\\x.lnk"));
@@ -322,17 +322,19 @@ TEST(AppLogic, ProgramNodeOperations) {
   // A failed copy changes nothing.
   CMyNode nowhere(*games);
   nowhere.m_strName = "Missing";
-  EXPECT_FALSE(logic.MoveProgramItem(x, &nowhere));
+  EXPECT_EQ(0, logic.MoveProgramItem(x, &nowhere));
+  EXPECT_EQ(0, logic.MoveProgramItem(nullptr, tools));
+  EXPECT_EQ(0, logic.MoveProgramItem(x, nullptr));
   EXPECT_EQ(tools, x->m_pParent);
 
-  EXPECT_FALSE(logic.RenameCategory(tools, "Games"));  // the name is taken
-  ASSERT_TRUE(logic.RenameCategory(tools, "Apps"));
+  EXPECT_EQ(0, logic.RenameCategory(tools, "Games"));  // the name is taken
+  ASSERT_EQ(1, logic.RenameCategory(tools, "Apps"));
   EXPECT_TRUE(os::IsFolder(d / "Apps"));
   EXPECT_EQ("Apps", tools->m_strName);
   CMyNode* ghost = new CMyNode(*games);
   ghost->m_strName = "Ghost";
   logic.AddNode(ghost);
-  EXPECT_FALSE(logic.RenameCategory(ghost, "Spirit"));  // no folder on disk
+  EXPECT_EQ(0, logic.RenameCategory(ghost, "Spirit"));  // no folder on disk
   EXPECT_EQ("Ghost", ghost->m_strName);
 
   CMyNode web;
@@ -340,17 +342,21 @@ TEST(AppLogic, ProgramNodeOperations) {
   web.m_strName = "W";
   logic.AddNode(new CMyNode(web));
   CMyNode* w = logic.FindNode("W", UrlCategory);
-  EXPECT_TRUE(logic.RenameCategory(w, "W"));  // its own name is no clash
-  EXPECT_TRUE(logic.RenameCategory(w, "Ghost"));  // a program category's name is another kind
+  EXPECT_EQ(1, logic.RenameCategory(w, "W"));  // its own name is no clash
+  EXPECT_EQ(1, logic.RenameCategory(w, "Ghost"));  // a program category's name is another kind
   EXPECT_EQ("Ghost", w->m_strName);
+  // Only categories are renamed here: an item keeps its name and its file.
+  EXPECT_EQ(0, logic.RenameCategory(x, "y.lnk"));
+  EXPECT_EQ("x.lnk", x->m_strName);
+  EXPECT_EQ(0, logic.RenameCategory(nullptr, "y"));
 
   // Moves are made from the item's current folder.
   WriteFileBytes(d / "Apps\\x.lnk", "shortcut");
   x->m_strAddress = d / "Apps\\";
-  EXPECT_FALSE(logic.DeleteProgramFile(tools));  // x still belongs to it
-  ASSERT_TRUE(logic.DeleteProgramFile(x));
+  EXPECT_EQ(0, logic.DeleteProgramFile(tools));  // x still belongs to it
+  ASSERT_EQ(1, logic.DeleteProgramFile(x));
   EXPECT_FALSE(os::FileExists(d / "Apps\\x.lnk"));
-  EXPECT_FALSE(logic.DeleteProgramFile(x));  // already gone
+  EXPECT_EQ(0, logic.DeleteProgramFile(x));  // already gone
 }
 
 }  // namespace
