@@ -349,6 +349,25 @@ TEST_F(ChatTest, ChineseWordsArriveWhole) {
   EXPECT_EQ("波段>报道", lines[1].text);
 }
 
+// What the chat window starts with: the conversation in green 新宋体, the
+// input in black 宋体, both 10.5 points (210 twips) in the GB2312 set.
+TEST(ChatFormats, TheConversationAndTheInputStartAsDesigned) {
+  CharFormat shown = DefaultDisplayFormat(), typed = DefaultInputFormat();
+  for (const CharFormat* cf : {&shown, &typed}) {
+    EXPECT_EQ(60u, cf->cbSize);
+    EXPECT_EQ(0xF800003Fu, cf->dwMask);
+    EXPECT_EQ(0u, cf->dwEffects);
+    EXPECT_EQ(210, cf->yHeight);
+    EXPECT_EQ(0, cf->yOffset);
+    EXPECT_EQ(134, cf->bCharSet);
+    EXPECT_EQ(0, cf->bPitchAndFamily);
+  }
+  EXPECT_EQ(0x008000u, shown.crTextColor);
+  EXPECT_EQ("新宋体", shown.faceName);
+  EXPECT_EQ(0u, typed.crTextColor);
+  EXPECT_EQ("宋体", typed.faceName);
+}
+
 // The cut at 600 bytes keeps a double-byte character whole: lead bytes run
 // from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.
 TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
