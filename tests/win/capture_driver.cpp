@@ -34,6 +34,7 @@ using drv::WaitUntil;
 using drv::Proc;
 using drv::ClassOf;
 using drv::Screenshot;
+using drv::WindowOf;
 
 int g_failures = 0, g_passes = 0;
 void Check(bool ok, const std::string& what) {
@@ -67,26 +68,6 @@ void Settle(DWORD ms = 300) {
 }
 
 // ---- processes and windows -------------------------------------------------------
-
-// The first top-level window of a process that passes the test.
-HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
-  struct Find {
-    DWORD pid;
-    const std::function<bool(HWND)>* test;
-    HWND found;
-  } f{pid, &test, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* f = reinterpret_cast<Find*>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid != f->pid || !(*f->test)(w)) return TRUE;
-        f->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&f));
-  return f.found;
-}
 
 bool MenuOpen() {
   return WindowOf(g_pid, [](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }) != nullptr;

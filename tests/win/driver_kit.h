@@ -21,6 +21,26 @@ inline bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 
   }
 }
 
+// The first top-level window of process `pid` that passes `test`, in Z order.
+inline HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
+  struct Find {
+    DWORD pid;
+    const std::function<bool(HWND)>* test;
+    HWND found;
+  } f{pid, &test, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* f = reinterpret_cast<Find*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner != f->pid || !(*f->test)(w)) return TRUE;
+        f->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
 inline std::wstring ClassOf(HWND w) {
   wchar_t cls[64] = {};
   GetClassNameW(w, cls, 64);

@@ -236,22 +236,7 @@ struct Program {
     return up;
   }
   HWND Owned(int control) {
-    struct F {
-      DWORD pid;
-      int control;
-      HWND found;
-    } f{pid, control, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-          auto* f = reinterpret_cast<F*>(p);
-          DWORD id = 0;
-          GetWindowThreadProcessId(w, &id);
-          if (id != f->pid || !GetWindow(w, GW_OWNER) || !GetDlgItem(w, f->control)) return TRUE;
-          f->found = w;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&f));
-    return f.found;
+    return drv::WindowOf(pid, [control](HWND w) { return GetWindow(w, GW_OWNER) && GetDlgItem(w, control); });
   }
   HWND Item(int slot) const { return GetDlgItem(url, IDC_FIRST_ITEM + slot); }
   // Lets the program handle what was posted to it.
@@ -261,24 +246,7 @@ struct Program {
   }
   bool Alive() { return !proc.Ended(0) && IsWindow(main); }
   // The first top-level window of the program that passes the test.
-  HWND Window(const std::function<bool(HWND)>& test) {
-    struct F {
-      DWORD pid;
-      const std::function<bool(HWND)>* test;
-      HWND found;
-    } f{pid, &test, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-          auto* f = reinterpret_cast<F*>(p);
-          DWORD id = 0;
-          GetWindowThreadProcessId(w, &id);
-          if (id != f->pid || !(*f->test)(w)) return TRUE;
-          f->found = w;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&f));
-    return f.found;
-  }
+  HWND Window(const std::function<bool(HWND)>& test) { return drv::WindowOf(pid, test); }
   HWND Recorder() {
     return Window([](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, IDC_SCRIPT_STATUS) != nullptr; });
   }
