@@ -249,4 +249,48 @@ TEST(ServeLimits, EachOptionSetsItsFieldInItsUnit) {
   EXPECT_FALSE(qsrv::ApplyLimitOption("--login-fail-window-s", "86401", opt, error));
 }
 
+// Every limit takes the whole numbers of its range, both ends included, and
+// names the range when it refuses one.
+TEST(ServeLimits, EachLimitTakesBothEndsOfItsRangeAndNothingOutside) {
+  struct Range {
+    const char *name, *lo, *below, *hi, *above;
+  };
+  const Range ranges[] = {
+      {"--login-fail-limit", "1", "0", "1000000000", "1000000001"},
+      {"--user-fail-limit", "1", "0", "1000000000", "1000000001"},
+      {"--login-fail-window-s", "1", "0", "86400", "86401"},
+      {"--fail-records", "1", "0", "16777216", "16777217"},
+      {"--known-logins", "0", "-1", "1000000000", "1000000001"},
+      {"--pending-checks", "1", "0", "65536", "65537"},
+      {"--check-workers", "1", "0", "64", "65"},
+      {"--session-timeout-s", "1", "0", "86400", "86401"},
+      {"--sessions", "1", "0", "1000000000", "1000000001"},
+      {"--transfers", "1", "0", "1000000000", "1000000001"},
+      {"--upload-bytes", "1", "0", "1000000000", "1000000001"},
+      {"--staged-bytes", "1", "0", "64000000000", "64000000001"},
+      {"--reclaim-idle-s", "1", "0", "86400", "86401"},
+      {"--words-per-user", "1", "0", "1000000000", "1000000001"},
+      {"--words-per-sender", "1", "0", "1000000000", "1000000001"},
+      {"--circles-per-user", "1", "0", "1000000000", "1000000001"},
+      {"--log-summary-s", "1", "0", "86400", "86401"},
+      {"--account-poll-ms", "10", "9", "3600000", "3600001"},
+  };
+  EXPECT_EQ(sizeof ranges / sizeof ranges[0], qsrv::LimitOptions().size());
+  for (const Range& r : ranges) {
+    qsrv::ServerOptions opt;
+    std::string error, refusal = std::string(r.name) + " needs a whole number from " + r.lo + " to " + r.hi;
+    EXPECT_TRUE(qsrv::ApplyLimitOption(r.name, r.lo, opt, error)) << r.name << ": " << error;
+    EXPECT_TRUE(qsrv::ApplyLimitOption(r.name, r.hi, opt, error)) << r.name << ": " << error;
+    for (const char* bad : {r.below, r.above, "", "5 "}) {
+      error.clear();
+      EXPECT_FALSE(qsrv::ApplyLimitOption(r.name, bad, opt, error)) << r.name << " " << bad;
+      EXPECT_EQ(refusal, error);
+    }
+  }
+  qsrv::ServerOptions opt;
+  std::string error;
+  EXPECT_FALSE(qsrv::ApplyLimitOption("--no-such-limit", "1", opt, error));
+  EXPECT_EQ("unknown option --no-such-limit", error);
+}
+
 }  // namespace

@@ -345,6 +345,46 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   qsrv::UserRecord u;
   ASSERT_TRUE(storage->FindUser(500, u));
   EXPECT_EQ(0u, u.hash.find("$argon2id$v=19$m=65536,t=2,p=1$")) << u.hash;
+  ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "user", "list", "--db", db}, scratch, out)) << out;
+  EXPECT_EQ("500\t0 nodes\n", out);
+  // Each user command with one word too few or too many is refused before the database is touched.
+  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{{"list", "500"},
+                                                                          {"add", "501"},
+                                                                          {"add", "501", "pw", "nick", "more"},
+                                                                          {"passwd", "500"},
+                                                                          {"passwd", "500", "pw", "more"},
+                                                                          {"del"},
+                                                                          {"del", "500", "more"}}) {
+    std::vector<std::string> args = {QIMBO_SERVER_EXE, "user"};
+    args.insert(args.end(), w.begin(), w.end());
+    args.insert(args.end(), {"--db", db});
+    EXPECT_EQ(2, RunCapture(args, scratch, out, 5000)) << w.size();
+    EXPECT_EQ(0u, out.find("qimbo-server: unknown or incomplete user command: " + w[0] + "\nusage:\n")) << out;
+  }
+  ASSERT_TRUE(storage->FindUser(500, u));
+  // Help and version, whichever way they are asked for, on standard output with exit code 0.
+  for (std::vector<std::string> ask : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"help"}, {"user", "--help"}, {"db", "migrate", "--help"}}) {
+    std::vector<std::string> args = {QIMBO_SERVER_EXE};
+    args.insert(args.end(), ask.begin(), ask.end());
+    EXPECT_EQ(0, RunCapture(args, scratch, out, 5000)) << ask[0];
+    EXPECT_EQ(0u, out.find("usage:\n  qimbo-server serve [--listen ADDR]")) << out;
+    EXPECT_NE(std::string::npos, out.find("  qimbo-server user list [--db DB]\n")) << out;
+  }
+  EXPECT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "--version"}, scratch, out, 5000));
+  EXPECT_EQ("qimbo-server 1.0\n", out);
+  // A database that cannot be opened: exit code 1 with the reason, for each command.
+  std::string nowhere = os::NativePath(dir / "no") + "/such.db";
+  for (std::vector<std::string> w :
+       std::vector<std::vector<std::string>>{{"user", "list"}, {"db", "migrate"}, {"serve", "--listen", "127.0.0.1"}}) {
+    std::vector<std::string> args = {QIMBO_SERVER_EXE};
+    args.insert(args.end(), w.begin(), w.end());
+    args.insert(args.end(), {"--db", nowhere});
+    EXPECT_EQ(1, RunCapture(args, scratch, out, 5000)) << w[0];
+    EXPECT_EQ("qimbo-server: cannot open the database: cannot open " + nowhere + "\n", out);
+  }
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE}, scratch, out, 5000));
+  EXPECT_EQ(0u, out.find("qimbo-server: no command given\nusage:\n")) << out;
 }
 
 // The command-line tool runs the program's network code without windows.

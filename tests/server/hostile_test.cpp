@@ -480,6 +480,25 @@ TEST_F(StagedBytes, WithAllTransfersTakenAnIdleOneOrTheLargestGivesWay) {
   EXPECT_TRUE(Logged("upload of user 200 dropped after 5 of 100 nodes: idle while room was needed"));
 }
 
+// A download counts among the transfers under way, and is dropped for room as
+// an upload is; a user starting an upload never loses his own download to it.
+TEST_F(StagedBytes, AnotherUsersLargeDownloadGivesWayButNotOnesOwn) {
+  opt.maxTransfers = 2;
+  opt.maxStagedTotal = 100 * unit;  // a fair share of 50 nodes each
+  LogInAll();
+  ASSERT_TRUE(storage->ReplaceTree(100, std::vector<qb::NodeWire>(60, node)));
+  Send(A, 0, 50, qb::MsgFavDownReq(100, "secret"));
+  Take();
+  EXPECT_EQ(60 * unit, server->StagedBytes());
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+  EXPECT_EQ(-1, Stage(A, 100, "secret", 0));
+  EXPECT_TRUE(Logged("refused upload by user 100: too many transfers under way"));
+  EXPECT_EQ(65 * unit, server->StagedBytes());
+  EXPECT_EQ(0, Stage(C, 300, "pw300", 0));
+  EXPECT_TRUE(Logged("download of user 100 dropped after 0 of 60 nodes: it held the most when room was needed"));
+  EXPECT_EQ(5 * unit, server->StagedBytes());
+}
+
 TEST_F(StagedBytes, ACompletedUploadFreesItsRoom) {
   Login(A, 100, "secret");
   EXPECT_EQ(20, Stage(A, 100, "secret", 20, 20));

@@ -3,7 +3,9 @@
 // on their own loopback addresses with clients on further ones.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -144,6 +146,132 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   EXPECT_EQ(5, s->CountTree(7));
 }
 
+// Turns new links to the database of `url` away (true) or lets them in again.
+bool RefuseLinks(CPgCluster& cluster, const std::string& url, bool refuse) {
+  std::string name = url.substr(url.rfind('/') + 1);
+  return cluster.Exec(url.substr(0, url.rfind('/') + 1) + "postgres",
+                      "ALTER DATABASE " + name + " ALLOW_CONNECTIONS " + (refuse ? "false" : "true"));
+}
+
+TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySeconds) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  auto s = OpenPg(db, "A", false, &log, &clock);
+  ASSERT_TRUE(s->AddUser({5, "h", "n"}));
+  ASSERT_TRUE(RefuseLinks(cluster, db, true));
+  ASSERT_TRUE(cluster.DropConnections(db));
+  UserRecord u;
+  bool lost = false;
+  for (int i = 0; i < 200 && !lost; ++i) {
+    lost = !s->FindUser(5, u);
+    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lost);
+  // Tried again 0.5, 1, 2, 4, 8, 16 and 32 s after the loss, each time in vain.
+  for (uint64_t at : {500, 1000, 2000, 4000, 8000, 16000, 32000}) {
+    clock = 1000 + at;
+    EXPECT_FALSE(s->FindUser(5, u)) << at;
+  }
+  ASSERT_TRUE(RefuseLinks(cluster, db, false));
+  // The next pause is thirty seconds, not 32.
+  clock = 1000 + 61999;
+  EXPECT_FALSE(s->FindUser(5, u));
+  clock = 1000 + 62000;
+  EXPECT_TRUE(s->FindUser(5, u));
+  EXPECT_EQ((std::vector<std::string>{"database: connection lost; retrying", "database: connection back after 62 s"}),
+            log);
+}
+
+TEST(SharedDatabase, ALostEventLinkIsTriedAgainEveryTwoSecondsThenAsksForAResync) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  auto a = OpenPg(db, "A", true, &log, &clock);
+  ICluster* ca = ClusterOf(*a);
+  ASSERT_GE(ca->EventFd(), 0);
+  ASSERT_TRUE(RefuseLinks(cluster, db, true));
+  ASSERT_TRUE(cluster.DropConnections(db));
+  const std::string lost = "database: the event link is lost; retrying";
+  std::vector<std::string> got;
+  for (int i = 0; i < 100 && std::find(log.begin(), log.end(), lost) == log.end(); ++i) {
+    struct pollfd p = {ca->EventFd(), POLLIN, 0};
+    poll(&p, 1, 50);
+    ca->TakeEvents(got);
+    EXPECT_TRUE(got.empty());
+  }
+  // Seen once, and tried again at once (in vain, with links turned away).
+  ASSERT_EQ((std::vector<std::string>{lost}), log);
+  EXPECT_EQ(-1, ca->EventFd());
+  ASSERT_TRUE(RefuseLinks(cluster, db, false));
+  clock += 1999;
+  ca->TakeEvents(got);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(1u, log.size());
+  clock += 1;
+  ca->TakeEvents(got);
+  EXPECT_EQ((std::vector<std::string>{"resync"}), got);
+  EXPECT_EQ((std::vector<std::string>{lost, "database: the event link is back"}), log);
+  ASSERT_GE(ca->EventFd(), 0);
+  // Events reach it again.
+  auto b = OpenPg(db, "B", false);
+  ASSERT_TRUE(ClusterOf(*b)->Notify("A", "words 5"));
+  EXPECT_EQ((std::vector<std::string>{"words 5"}), WaitEvents(*ca, 1));
+}
+
+// The link dies inside a transaction (the backend ends itself at the third
+// node): nothing of it is kept, and nothing after it runs outside it.
+TEST(SharedDatabase, ALinkLostInsideATransactionKeepsTheOldTree) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  auto s = OpenPg(db, "A", false, &log, &clock);
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
+  ASSERT_TRUE(cluster.Exec(db,
+                           "CREATE FUNCTION die() RETURNS trigger LANGUAGE plpgsql AS"
+                           " $$BEGIN PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(5); RETURN NEW; END$$;"
+                           "CREATE TRIGGER die BEFORE INSERT ON nodes FOR EACH ROW WHEN (NEW.ord = 2) EXECUTE FUNCTION die()"));
+  EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(5)));
+  EXPECT_EQ((std::vector<std::string>{"database: connection lost; retrying"}), log);
+  ASSERT_TRUE(cluster.Exec(db, "DROP TRIGGER die ON nodes"));
+  clock += 500;
+  EXPECT_EQ(10, s->CountTree(7));
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(5)));
+  EXPECT_EQ(5, s->CountTree(7));
+}
+
+// A database whose tables do not fit is refused on opening, saying where.
+TEST(SharedDatabase, TablesThatDoNotFitAreRefusedOnOpening) {
+  NEED_PG();
+  std::string error;
+  std::string db = cluster.NewDatabase();
+  ASSERT_TRUE(cluster.Exec(db, "CREATE TABLE schema_version(v integer)"));
+  EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
+  EXPECT_NE(std::string::npos, error.find("column \"version\" does not exist")) << error;
+  // A step of the migration fails: all of it is undone.
+  db = cluster.NewDatabase();
+  ASSERT_TRUE(cluster.Exec(db, "CREATE TABLE users(number bigint PRIMARY KEY, hash text NOT NULL, nickname bytea NOT NULL);"
+                               "CREATE TABLE presence(\"user\" bigint)"));
+  EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
+  EXPECT_NE(std::string::npos, error.find("column \"instance\" does not exist")) << error;
+  EXPECT_FALSE(cluster.Exec(db, "SELECT * FROM nodes"));
+  ASSERT_TRUE(cluster.Exec(db, "DROP TABLE presence"));
+  std::unique_ptr<IStorage> s = OpenStorage(db, PgOptions(), true, error);
+  ASSERT_TRUE(s) << error;
+  s.reset();
+  // The version says all is there, but a table lacks a column: the statement using it is named.
+  ASSERT_TRUE(cluster.Exec(db, "ALTER TABLE users DROP COLUMN nickname"));
+  EXPECT_FALSE(OpenStorage(db, PgOptions(), false, error));
+  EXPECT_EQ(0u, error.find("add_user: ")) << error;
+  // Nobody listening at the address.
+  EXPECT_FALSE(OpenStorage("postgresql://nobody@127.0.0.1:1/none", PgOptions(), false, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_NE('\n', error.back());
+}
+
 TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
   NEED_PG();
   std::string db = cluster.NewDatabase();
@@ -178,14 +306,31 @@ TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
     ASSERT_TRUE(s->AddUser({5, "h", "n"}));
   }
   // As a file from before versions were kept.
+  auto sql = [&](const char* text) {
+    sqlite3* h = nullptr;
+    bool ok = sqlite3_open(path.c_str(), &h) == SQLITE_OK && sqlite3_exec(h, text, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(h);
+    return ok;
+  };
+  ASSERT_TRUE(sql("DROP TABLE schema_version; DROP TABLE presence"));
   std::string out, scratch = os::NativePath(dir / "o.txt");
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "db", "migrate", "--db", path}, scratch, out)) << out;
   EXPECT_EQ("schema version 2\n", out);
+  EXPECT_TRUE(sql("SELECT instance FROM presence"));
   std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
   ASSERT_TRUE(s) << error;
   EXPECT_EQ(2, s->SchemaVersion());
   UserRecord u;
   EXPECT_TRUE(s->FindUser(5, u));
+  s.reset();
+  // A newer file, and one that is no database, are refused.
+  ASSERT_TRUE(sql("UPDATE schema_version SET version=3"));
+  EXPECT_FALSE(OpenSqliteStorage(path, error));
+  EXPECT_EQ("the database has schema version 3, newer than this program's 2", error);
+  std::string junk = os::NativePath(dir / "junk.db");
+  WriteFileBytes(junk, std::string(4096, 'x'));
+  EXPECT_FALSE(OpenSqliteStorage(junk, error));
+  EXPECT_EQ("file is not a database", error);
 }
 
 TEST(ServeHelp, ListsEveryOptionServeTakes) {

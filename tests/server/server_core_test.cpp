@@ -171,6 +171,30 @@ TEST_F(ServerCore, SessionsAreBoundedAndALoginBeyondTheBoundIsRefused) {
   EXPECT_EQ(2u, server->SessionCount());
 }
 
+// More people on the plaza than one datagram can name: the newcomer first,
+// then as many as fit.
+TEST_F(ServerCore, APlazaListFitsOneDatagramWithTheNewcomerFirst) {
+  for (int i = 0; i < 30; ++i) {
+    AddUser(1000 + i, "p", std::string(32, (char)('a' + i % 26)));
+    Login(qb::MakeAddress(10, 0, 1, 100 + i), 1000 + i, "p");
+  }
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_FALSE(s.empty());
+  const Sent& list = s.back();
+  ASSERT_EQ("CHAT", list.type);
+  ASSERT_EQ("LIST", list.f.at(0));
+  int32_t count = qb::ReadNumber(list.f.at(1));
+  EXPECT_GE(count, 2);
+  EXPECT_LT(count, 31);
+  EXPECT_EQ(2u + 2 * count, list.f.size());
+  EXPECT_EQ("10.0.0.1", list.f.at(2));
+  EXPECT_EQ("\xD5\xC5\xC8\xFD(100)", list.f.at(3));
+  EXPECT_LE(list.payload.size(), 1000u);
+  // One more ("10.0.1.1xx" and 32 bytes of nickname with "(10xx)") would not have fitted.
+  EXPECT_GT(list.payload.size() + 10 + 38 + 2 * 2, 1000u);
+}
+
 TEST_F(ServerCore, SlowPasswordChecksHoldUpNobodyAndOneAddressGetsOneAtATime) {
   CDeferredCheck check;
   server.reset(new CServer(*storage, out, opt, &check));
@@ -449,6 +473,12 @@ TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ("ADDUSER", s[0].f.at(0));
   EXPECT_GT(s[0].n, count + 4);
+  // Anything but an acknowledgement during the download is counted as unknown and answered with nothing.
+  size_t unknown = server->Counters().unknown;
+  Send(A, 0, count + 1, "<FAV><DOWN><NODE><FAILED>");
+  Send(A, 0, count + 1, "<FAV><DOWN><AGAIN>");
+  EXPECT_EQ(unknown + 2, server->Counters().unknown);
+  EXPECT_TRUE(Take().empty());
   Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   EXPECT_EQ(count + 2, Take().at(0).n);
 }

@@ -1,8 +1,10 @@
 // Both storages, SQLite on a real database file and PostgreSQL in a cluster
 // of the suite's own, through one suite; and the user commands on both.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <iostream>
 #include <sstream>
 
 #include "os/os.h"
@@ -38,6 +40,15 @@ class StorageBackend : public ::testing::TestWithParam<std::string> {
     std::unique_ptr<IStorage> s = OpenStorage(db, opt, false, error);
     EXPECT_TRUE(s) << error;
     return s;
+  }
+  // Runs SQL on the database beside the storage's own link.
+  bool Sql(const std::string& sql) {
+    if (Pg()) return qbtest::CPgCluster::Shared().Exec(db, sql);
+    sqlite3* h = nullptr;
+    bool ok = sqlite3_open(db.c_str(), &h) == SQLITE_OK &&
+              sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(h);
+    return ok;
   }
 
   qbtest::TempDir dir;
@@ -75,6 +86,12 @@ TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
   ASSERT_TRUE(s->FindUser(7, u));
   EXPECT_EQ("hash7", u.hash);
   EXPECT_EQ("\xC0\xEE\xCB\xC4", u.nickname);
+  std::vector<UserRecord> all;
+  ASSERT_TRUE(s->ListUsers(all));
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(7, all[0].number);
+  EXPECT_EQ("hash7", all[0].hash);
+  EXPECT_EQ("\xC0\xEE\xCB\xC4", all[0].nickname);
   std::vector<qb::NodeWire> tree;
   ASSERT_TRUE(s->LoadTree(7, tree));
   ASSERT_EQ(2u, tree.size());
@@ -113,6 +130,11 @@ TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   std::vector<int32_t> m;
   ASSERT_TRUE(s->ListMembers("c", m));
   EXPECT_EQ((std::vector<int32_t>{2, 1}), m);
+  ASSERT_TRUE(s->RemoveMember("d", 2));
+  ASSERT_TRUE(s->RemoveMember("c", 3));  // not a member: nothing to remove
+  ASSERT_TRUE(s->ListMembers("d", m));
+  EXPECT_TRUE(m.empty());
+  EXPECT_EQ(1, s->CountMemberships(2));
   s->AddLeaveWord(1, {2, 10, "first"});
   s->AddLeaveWord(1, {3, 11, "second"});
   s->AddLeaveWord(3, {2, 12, "to three"});
@@ -133,6 +155,34 @@ TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   EXPECT_EQ(0, s->CountLeaveWords(3));  // the words he left go with him
   ASSERT_TRUE(s->ListMembers("c", m));
   EXPECT_EQ((std::vector<int32_t>{1}), m);
+}
+
+// A statement the database refuses half way through a tree, or through taking
+// the leave-words, leaves everything as it was.
+TEST_P(ServerStorage, ARefusalHalfWayLeavesTheOldTreeAndTheWords) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
+  ASSERT_TRUE(s->AddLeaveWord(7, {8, 99, "w"}));
+  ASSERT_TRUE(Sql(Pg() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'no'; END$$;"
+                         "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes FOR EACH ROW WHEN (NEW.ord = 2)"
+                         " EXECUTE FUNCTION refuse();"
+                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words FOR EACH ROW EXECUTE FUNCTION refuse()"
+                       : "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes WHEN NEW.ord = 2"
+                         " BEGIN SELECT RAISE(ABORT, 'no'); END;"
+                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words BEGIN SELECT RAISE(ABORT, 'no'); END"));
+  EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(5)));
+  std::vector<qb::NodeWire> tree;
+  ASSERT_TRUE(s->LoadTree(7, tree));
+  ASSERT_EQ(10u, tree.size());
+  EXPECT_EQ(MakeSampleTree(10)[9].name, tree[9].name);
+  std::vector<LeaveWord> w = {{1, 2, "stale"}};
+  EXPECT_FALSE(s->TakeLeaveWords(7, w));
+  EXPECT_TRUE(w.empty());
+  EXPECT_EQ(1, s->CountLeaveWords(7));
+  // Two nodes go in before the refused third: a tree that small is taken.
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(2)));
+  EXPECT_EQ(2, s->CountTree(7));
 }
 
 // Another process (the admin commands) changes accounts; the server reads the
@@ -218,12 +268,61 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_FALSE(run({"passwd", "777", "new"}));
   EXPECT_EQ("no user 777", error);
   ASSERT_TRUE(run({"add", "99", "pw"}));
+  EXPECT_EQ("added user 12345\nadded user 5\ndeleted user 5\nchanged the password of user 12345\nadded user 99\n",
+            out.str());
   out.str("");
   ASSERT_TRUE(run({"list"}));
   EXPECT_EQ("99\t0 nodes\n12345\t\xE5\xBC\xA0\xE4\xB8\x89\t0 nodes\n", out.str());
   ASSERT_TRUE(run({"del", "99"}));
   EXPECT_FALSE(run({"del", "99"}));
   EXPECT_FALSE(run({"frobnicate"}));
+  EXPECT_EQ("unknown or incomplete user command", error);
+
+  // A password of "-" is the next line of standard input, without its line end.
+  std::istringstream in("from stdin\r\nsecond\n\r\n");
+  std::streambuf* console = std::cin.rdbuf(in.rdbuf());
+  bool added = run({"add", "98", "-"}) && s->FindUser(98, u) && VerifyPassword(u.hash, "from stdin");
+  bool changed = run({"passwd", "98", "-"}) && s->FindUser(98, u) && VerifyPassword(u.hash, "second");
+  bool empty = run({"passwd", "98", "-"});
+  std::string emptyError = error;
+  bool none = run({"passwd", "98", "-"});
+  std::cin.rdbuf(console);
+  std::cin.clear();
+  EXPECT_TRUE(added);
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(empty);
+  EXPECT_EQ("a password has 1 to 20 bytes", emptyError);
+  EXPECT_FALSE(none);
+  EXPECT_EQ("no password on standard input", error);
+  ASSERT_TRUE(s->FindUser(98, u));
+  EXPECT_TRUE(VerifyPassword(u.hash, "second"));
+}
+
+// The database refuses the change: the command fails, says which, and prints nothing.
+TEST(ServerUserCommandsRefused, EachCommandSaysWhatTheDatabaseRefused) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(s) << error;
+  std::ostringstream out;
+  auto run = [&](std::vector<std::string> w) { return RunUserCommand(*s, w, HashCost::Minimum, out, error); };
+  ASSERT_TRUE(run({"add", "5", "pw"})) << error;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db,
+                                    "CREATE TRIGGER no_add BEFORE INSERT ON users BEGIN SELECT RAISE(ABORT, 'no'); END;"
+                                    "CREATE TRIGGER no_change BEFORE UPDATE ON users BEGIN SELECT RAISE(ABORT, 'no'); END",
+                                    nullptr, nullptr, nullptr));
+  out.str("");
+  EXPECT_FALSE(run({"add", "6", "pw"}));
+  EXPECT_EQ("cannot add user 6", error);
+  EXPECT_FALSE(run({"passwd", "5", "pw2"}));
+  EXPECT_EQ("cannot change the password of user 5", error);
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "DROP TABLE users", nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  EXPECT_FALSE(run({"list"}));
+  EXPECT_EQ("cannot read the users", error);
+  EXPECT_EQ("", out.str());
 }
 
 TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
