@@ -1,8 +1,10 @@
 // The real qimbo-server process on loopback, with clients on their own
 // loopback addresses speaking the program's messages over plain UDP.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include "storage.h"
 #include "test_client.h"
 #include "testutil.h"
+#include "udp_loop.h"
 
 using namespace qbtest;
 
@@ -385,6 +388,29 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   }
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE}, scratch, out, 5000));
   EXPECT_EQ(0u, out.find("qimbo-server: no command given\nusage:\n")) << out;
+}
+
+// Without a descriptor to spare the ports are not opened, and the reason is given.
+TEST(ServerPorts, NoDescriptorLeftForASocketIsReported) {
+  struct rlimit old, low;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &old));
+  int lowest = open("/dev/null", O_RDONLY);  // the lowest free descriptor
+  ASSERT_GE(lowest, 0);
+  close(lowest);
+  low = old;
+  low.rlim_cur = (rlim_t)lowest;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
+  std::string error;
+  bool opened;
+  {
+    qsrv::CUdpPorts ports;
+    qsrv::LoopConfig config;
+    config.listen = "127.0.0.1";
+    opened = ports.Open(config, error);
+  }
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &old));
+  EXPECT_FALSE(opened);
+  EXPECT_EQ("socket: Too many open files", error);
 }
 
 // The command-line tool runs the program's network code without windows.

@@ -400,6 +400,15 @@ TEST_F(ServerCorePg, WithoutTheDatabaseTheLastNodeIsNotAcknowledgedAndLoginsAreN
   EXPECT_EQ(5, storage->CountTree(100));
 }
 
+TEST_F(ServerCorePg, APresenceTheDatabaseRefusesIsLoggedAndTheLoginStands) {
+  ASSERT_TRUE(CPgCluster::Shared().Exec(
+      url, "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'no'; END$$;"
+           "CREATE TRIGGER refuse BEFORE INSERT ON presence FOR EACH ROW EXECUTE FUNCTION refuse()"));
+  Login(A, 100, "secret");
+  EXPECT_TRUE(Logged("error: cannot record the presence of user 100"));
+  EXPECT_TRUE(server->IsOnline(100));
+}
+
 // ---- two server processes ---------------------------------------------------------
 
 class TwoInstances : public ::testing::Test {

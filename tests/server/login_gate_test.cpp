@@ -103,3 +103,20 @@ TEST(LoginGate, TheFailureTablesAreBoundedTheOldestWindowGoingFirst) {
   EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(2, kUser, 30, false));
   EXPECT_EQ(3, gate.Rank(3, kUser, 30));
 }
+
+namespace {
+
+// What the log says of each answer, and of a value no answer has.
+TEST(LoginGate, EachAnswerHasItsOwnWords) {
+  EXPECT_STREQ("accepted", qsrv::RefusalText(qsrv::Refusal::None));
+  EXPECT_STREQ("too many wrong passwords", qsrv::RefusalText(qsrv::Refusal::AddressBlocked));
+  EXPECT_STREQ("too many wrong passwords for this user", qsrv::RefusalText(qsrv::Refusal::UserBlocked));
+  EXPECT_STREQ("unknown user or wrong password", qsrv::RefusalText(qsrv::Refusal::WrongPassword));
+  EXPECT_STREQ("a password check is under way", qsrv::RefusalText(qsrv::Refusal::CheckUnderWay));
+  EXPECT_STREQ("too many password checks waiting", qsrv::RefusalText(qsrv::Refusal::ChecksFull));
+  EXPECT_STREQ("too many sessions", qsrv::RefusalText(qsrv::Refusal::TooManySessions));
+  EXPECT_STREQ("the database cannot be reached", qsrv::RefusalText(qsrv::Refusal::NoDatabase));
+  EXPECT_STREQ("refused", qsrv::RefusalText((qsrv::Refusal)99));
+}
+
+}  // namespace
