@@ -119,6 +119,10 @@ TEST_F(EndToEnd, LoginAndRefusal) {
   std::string log = server.Log();
   EXPECT_NE(std::string::npos, log.find("refused login of user 100")) << log;
   EXPECT_NE(std::string::npos, log.find("login user 100 from 127.0.0.2")) << log;
+  int base = server.Ports().server;
+  EXPECT_NE(std::string::npos, log.find("qimbo-server: listening on 127.0.0.1:" + std::to_string(base) + "-" +
+                                        std::to_string(base + 4) + ", database " + db + "\n"))
+      << log;
   // Two logins came in; a refusal, the welcome and its three news went out.
   EXPECT_NE(std::string::npos, log.find("stopped; 2 datagrams received, dropped 0 malformed, 0 oversized, 0 unknown; "
                                         "1 requests refused; 5 datagrams sent"))

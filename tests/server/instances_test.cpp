@@ -75,7 +75,12 @@ TEST(SharedDatabase, PresenceIsSeenByTheOtherInstanceAndExpires) {
   ASSERT_TRUE(ca->OthersOnline(60000, seen));
   EXPECT_TRUE(seen.empty());  // its own users are no others
   Presence p;
-  EXPECT_TRUE(cb->FindOnline(100, 60000, p));
+  ASSERT_TRUE(cb->FindOnline(100, 60000, p));
+  EXPECT_EQ(100, p.user);
+  EXPECT_EQ(Loop(2), p.address);
+  EXPECT_EQ("A", p.instance);
+  EXPECT_EQ("zhang", p.nickname);
+  EXPECT_FALSE(ca->FindOnline(100, 60000, p));  // not elsewhere: on A itself
   EXPECT_FALSE(cb->FindOnline(200, 60000, p));
   // He moves to B: B learns where he was; A can no longer drop him.
   ASSERT_TRUE(cb->SetPresence(100, Loop(3), "zhang", previous));

@@ -37,11 +37,23 @@ TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
   EXPECT_EQ("1", s[3].f.at(1));
   EXPECT_EQ("10.0.0.1", s[3].f.at(2));
   EXPECT_EQ("\xD5\xC5\xC8\xFD(100)", s[3].f.at(3));
-  // The server's own numbers count up from its own counter.
-  EXPECT_LT(s[1].n, s[2].n);
-  EXPECT_LT(s[2].n, s[3].n);
+  // The server's own numbers count up from 1 in each session, as the program's do.
+  EXPECT_EQ(1, s[1].n);
+  EXPECT_EQ(2, s[2].n);
+  EXPECT_EQ(3, s[3].n);
   EXPECT_TRUE(server->IsOnline(100));
   EXPECT_TRUE(Logged("login user 100 from 10.0.0.1"));
+}
+
+// A port index outside the five is answered as if it came in on the first.
+TEST_F(ServerCore, ARequestOnAPortIndexOutsideTheFiveIsAnsweredOnTheFirst) {
+  for (int k : {-1, 5}) {
+    Send(A, k, 7, qb::MsgLogin(100, "wrong"));
+    std::vector<Sent> s = Take();
+    ASSERT_EQ(1u, s.size()) << k;
+    EXPECT_EQ(0, s[0].k) << k;
+    EXPECT_EQ(7, s[0].n) << k;
+  }
 }
 
 TEST_F(ServerCore, WrongPasswordUnknownUserAndBadCipherAreRefused) {
@@ -92,6 +104,20 @@ TEST_F(ServerCore, SessionEndsWithoutKeepAliveAndKeepAliveHoldsIt) {
     if (s.address == B && s.type == "CHAT" && s.f.at(0) == "DELEUSER" && s.f.at(1) == "10.0.0.1") dele = true;
   EXPECT_TRUE(dele);
   EXPECT_TRUE(Logged("logout user 100 (no keep-alive)"));
+}
+
+// Logging in again over a live session renews it as a keep-alive does.
+TEST_F(ServerCore, ALoginOverALiveSessionRenewsIt) {
+  Login(A, 100, "secret");
+  now += 30 * 60 * 1000;
+  Login(A, 100, "secret");
+  EXPECT_TRUE(Logged("login user 100 from 10.0.0.1 (again)"));
+  now += 45 * 60 * 1000 - 1;
+  server->OnTick(now);
+  EXPECT_TRUE(server->IsOnline(100));
+  now += 1;
+  server->OnTick(now);
+  EXPECT_FALSE(server->IsOnline(100));
 }
 
 TEST_F(ServerCore, KeepAliveWithTheRightPasswordReopensASessionLostInARestart) {

@@ -79,6 +79,15 @@ TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
     struct stat st;
     ASSERT_EQ(0, stat(db.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
+    // Kept in write-ahead mode, so that the admin commands do not hold up a running server.
+    sqlite3* h = nullptr;
+    sqlite3_stmt* mode = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &h));
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(h, "PRAGMA journal_mode", -1, &mode, nullptr));
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(mode));
+    EXPECT_STREQ("wal", (const char*)sqlite3_column_text(mode, 0));
+    sqlite3_finalize(mode);
+    sqlite3_close(h);
   }
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
