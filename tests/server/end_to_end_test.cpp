@@ -355,13 +355,9 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "user", "list", "--db", db}, scratch, out)) << out;
   EXPECT_EQ("500\t0 nodes\n", out);
   // Each user command with one word too few or too many is refused before the database is touched.
-  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{{"list", "500"},
-                                                                          {"add", "501"},
-                                                                          {"add", "501", "pw", "nick", "more"},
-                                                                          {"passwd", "500"},
-                                                                          {"passwd", "500", "pw", "more"},
-                                                                          {"del"},
-                                                                          {"del", "500", "more"}}) {
+  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{
+           {"list", "500"}, {"add", "501"}, {"add", "501", "pw", "nick", "more"}, {"passwd", "500"},
+           {"passwd", "500", "pw", "more"}, {"del"}, {"del", "500", "more"}}) {
     std::vector<std::string> args = {QIMBO_SERVER_EXE, "user"};
     args.insert(args.end(), w.begin(), w.end());
     args.insert(args.end(), {"--db", db});
@@ -369,6 +365,9 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
     EXPECT_EQ(0u, out.find("qimbo-server: unknown or incomplete user command: " + w[0] + "\nusage:\n")) << out;
   }
   ASSERT_TRUE(storage->FindUser(500, u));
+  // A bare "--" is a word, not an option.
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "user", "--", "--db", db}, scratch, out, 5000));
+  EXPECT_EQ(0u, out.find("qimbo-server: unknown or incomplete user command: --\n")) << out;
   // Help and version, whichever way they are asked for, on standard output with exit code 0.
   for (std::vector<std::string> ask : std::vector<std::vector<std::string>>{
            {"--help"}, {"-h"}, {"help"}, {"user", "--help"}, {"db", "migrate", "--help"}}) {

@@ -74,7 +74,13 @@ TEST_F(ServerCore, WrongPasswordUnknownUserAndBadCipherAreRefused) {
 }
 
 TEST_F(ServerCore, WrongPasswordsAreRateLimitedPerAddress) {
-  for (int i = 0; i < opt.loginFailLimit; ++i) Send(A, 0, i, qb::MsgLogin(100, "guess"));
+  EXPECT_EQ(5, ServerOptions().loginFailLimit);
+  EXPECT_EQ(60000u, ServerOptions().loginFailWindowMs);
+  // Named limits reach the gate: three wrong passwords in half a minute.
+  opt.loginFailLimit = 3;
+  opt.loginFailWindowMs = 30000;
+  Restart();
+  for (int i = 0; i < 3; ++i) Send(A, 0, i, qb::MsgLogin(100, "guess"));
   Take();
   Send(A, 0, 9, qb::MsgLogin(100, "secret"));  // right, but the address is blocked now
   std::vector<Sent> s = Take();
@@ -83,7 +89,12 @@ TEST_F(ServerCore, WrongPasswordsAreRateLimitedPerAddress) {
   EXPECT_TRUE(Logged("too many wrong passwords"));
   // Another address is not affected, and the block ends with its window.
   Login(B, 100, "secret");
-  now += opt.loginFailWindowMs;
+  now += 29999;
+  Send(A, 0, 10, qb::MsgLogin(100, "secret"));
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  now += 1;
   Login(A, 100, "secret");
 }
 
@@ -106,11 +117,19 @@ TEST_F(ServerCore, SessionEndsWithoutKeepAliveAndKeepAliveHoldsIt) {
   EXPECT_TRUE(Logged("logout user 100 (no keep-alive)"));
 }
 
-// Logging in again over a live session renews it as a keep-alive does.
-TEST_F(ServerCore, ALoginOverALiveSessionRenewsIt) {
-  Login(A, 100, "secret");
+// Logging in again over a live session renews it from the moment its
+// password is found right (a check may wait for a worker).
+TEST_F(ServerCore, ALoginOverALiveSessionRenewsItWhenItsCheckIsAnswered) {
+  CDeferredCheck check;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  check.Answer(0);
   now += 30 * 60 * 1000;
-  Login(A, 100, "secret");
+  Send(A, 0, 2, qb::MsgLogin(100, "secret"));
+  now += 10 * 60 * 1000;
+  server->OnTick(now);
+  ASSERT_EQ(2u, check.pending.size());
+  check.Answer(1);
   EXPECT_TRUE(Logged("login user 100 from 10.0.0.1 (again)"));
   now += 45 * 60 * 1000 - 1;
   server->OnTick(now);
@@ -910,6 +929,23 @@ TEST_F(ServerCore, NoiseIsCountedAndDropped) {
   EXPECT_EQ(3u, c.malformed);
   EXPECT_EQ(2u, c.unknown);
   EXPECT_TRUE(Take().empty());
+}
+
+// A request short of a field, from a logged-in address, is counted as
+// malformed and goes no further: nothing refused, answered or changed.
+TEST_F(ServerCore, ARequestShortOfAFieldGoesNoFurther) {
+  Login(A, 100, "secret");
+  const char* bodies[] = {"<LGI><1061><100>",         "<LGO><100>",          "<LIV><100>",
+                          "<REQWORDS>",               "<LEAVEWORD><100>",    "<FAV><UP>",
+                          "<FAV><UP><COUNT><3><100>", "<FAV><DOWN><REQ><100>", "<GROUP><DROPOUT><key>",
+                          "<GROUP><UPNODE><100><n><0>"};
+  for (const char* body : bodies) Send(A, 0, 5, body);
+  const ServerCounters& c = server->Counters();
+  EXPECT_EQ(10u, c.malformed);
+  EXPECT_EQ(0u, c.refused);
+  EXPECT_EQ(0u, c.unknown);
+  EXPECT_TRUE(Take().empty());
+  EXPECT_TRUE(server->IsOnline(100));
 }
 
 }  // namespace

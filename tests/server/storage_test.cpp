@@ -1,6 +1,7 @@
 // Both storages, SQLite on a real database file and PostgreSQL in a cluster
 // of the suite's own, through one suite; and the user commands on both.
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -79,6 +80,7 @@ TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
     struct stat st;
     ASSERT_EQ(0, stat(db.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_NE(0, stat((db + "-wal").c_str(), &st));  // closed: the log is folded in and gone
     // Kept in write-ahead mode, so that the admin commands do not hold up a running server.
     sqlite3* h = nullptr;
     sqlite3_stmt* mode = nullptr;
@@ -194,6 +196,17 @@ TEST_P(ServerStorage, ARefusalHalfWayLeavesTheOldTreeAndTheWords) {
   EXPECT_EQ(2, s->CountTree(7));
 }
 
+// A count the database cannot make is -1, never a count.
+TEST_P(ServerStorage, ACountThatCannotBeMadeIsMinusOne) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(Sql("DROP TABLE words; DROP TABLE members; DROP TABLE nodes"));
+  EXPECT_EQ(-1, s->CountTree(5));
+  EXPECT_EQ(-1, s->CountMemberships(5));
+  EXPECT_EQ(-1, s->CountLeaveWords(5));
+  EXPECT_EQ(-1, s->CountLeaveWordsFrom(5, 6));
+}
+
 // Another process (the admin commands) changes accounts; the server reads the
 // changes from the same file.
 TEST_P(ServerStorage, PasswordChangesAndDeletionsAreSeenByAnotherConnection) {
@@ -305,6 +318,12 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_EQ("no password on standard input", error);
   ASSERT_TRUE(s->FindUser(98, u));
   EXPECT_TRUE(VerifyPassword(u.hash, "second"));
+  // 1 and 999999999 are the ends of what the login dialog takes.
+  for (const char* n : {"1", "999999999"}) {
+    EXPECT_TRUE(run({"add", n, "x"})) << n << ": " << error;
+    EXPECT_TRUE(run({"passwd", n, "y"})) << n << ": " << error;
+    EXPECT_TRUE(run({"del", n})) << n << ": " << error;
+  }
 }
 
 // The database refuses the change: the command fails, says which, and prints nothing.
@@ -346,6 +365,11 @@ TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
   EXPECT_FALSE(VerifyPassword("garbage", "same"));
   EXPECT_TRUE(DigestMatches(SessionDigest("same"), "same"));
   EXPECT_FALSE(DigestMatches(SessionDigest("same"), "same "));
+  // 32 bytes, keyed with a key of this run's own: not what a known (all-zero) key gives.
+  unsigned char zero[crypto_generichash_KEYBYTES] = {}, known[32];
+  crypto_generichash(known, sizeof known, (const unsigned char*)"same", 4, zero, sizeof zero);
+  EXPECT_EQ(32u, SessionDigest("same").size());
+  EXPECT_NE(std::string((const char*)known, sizeof known), SessionDigest("same"));
 }
 
 }  // namespace
