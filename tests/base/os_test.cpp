@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,6 +11,8 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <time.h>
@@ -21,6 +24,7 @@
 #include "os/http.h"
 #include "os/net.h"
 #include "os/os.h"
+#include "os/shell.h"
 #include "testutil.h"
 
 using qbtest::TempDir;
@@ -193,6 +197,51 @@ TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
 }
 #endif
+
+namespace {
+int g_failStep = 0, g_stepsSeen = 0;
+int FailOneStep(os::FileStep, const std::string&) { return ++g_stepsSeen != g_failStep; }
+}  // namespace
+
+// A save whose one file step fails (a write, flush, close or rename the system
+// refuses) says so, leaves the file as it was and nothing of its own behind;
+// the program goes on, unlike a crash, and may save again at once.
+TEST(OsFiles, ASaveWithAFailedStepChangesNothingAndLeavesNothing) {
+  TempDir dir;
+  std::string file = dir / "f.dat", bak = dir / "f.bak";
+  struct Save { const char* name; std::function<int()> run; bool backup; };
+  std::vector<Save> saves = {
+      {"whole", [&] { return os::WriteWholeFile(file, "new"); }, false},
+      {"private", [&] { return os::WritePrivateFile(file, "new"); }, false},
+      {"replacing", [&] { return os::SaveFileReplacing(file, bak, "new"); }, true},
+  };
+  for (const Save& save : saves) {
+    int steps = 0;
+    for (int n = 1;; ++n) {
+      qbtest::WriteFileBytes(file, "old");
+      qbtest::WriteFileBytes(bak, "older");
+      g_failStep = n;
+      g_stepsSeen = 0;
+      os::SetFileStepHook(FailOneStep);
+      int saved = save.run();
+      os::SetFileStepHook(nullptr);
+      bool failed = g_stepsSeen >= n;
+      if (!failed) {
+        EXPECT_EQ(1, saved) << save.name;
+        EXPECT_EQ("new", qbtest::ReadFileBytes(file)) << save.name;
+        EXPECT_EQ(save.backup ? "old" : "older", qbtest::ReadFileBytes(bak)) << save.name;
+        steps = n - 1;
+        break;
+      }
+      EXPECT_EQ(0, saved) << save.name << " step " << n;
+      EXPECT_EQ("old", qbtest::ReadFileBytes(file)) << save.name << " step " << n;
+      EXPECT_FALSE(os::FileExists(file + ".tmp~")) << save.name << " step " << n;
+      EXPECT_FALSE(os::FileExists(file + ".new")) << save.name << " step " << n;
+      if (n > 20) break;
+    }
+    EXPECT_GE(steps, 2) << save.name << ": the contents and the move at least";
+  }
+}
 
 // A save is not lost to a reader that has the file open at that moment
 // (the program's own loads, a second copy of it, a test looking at the
@@ -482,6 +531,99 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd");
 }
 
+#ifndef _WIN32
+namespace {
+// Waits (up to 10 s) until a file holds `lines` lines; its text.
+std::string WaitForLines(const std::string& path, size_t lines) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) {
+    text = os::FileExists(path) ? qbtest::ReadFileBytes(path) : "";
+    if ((size_t)std::count(text.begin(), text.end(), '\n') >= lines) break;
+    os::SleepMs(10);
+  }
+  return text;
+}
+}  // namespace
+
+// On Linux documents and addresses go to xdg-open and command lines to
+// /bin/sh, started on their own: the caller is not held up by what it
+// started, gets no child to reap, and hears "started" whatever the program
+// does after.
+TEST(OsShell, StartsOnItsOwnAndHandsOnTheTarget) {
+  TempDir dir;
+  std::string native = os::NativePath(dir.Path());
+  std::string opened = dir / "opened";
+  qbtest::WriteFileBytes(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + native + "opened'\n");
+  ASSERT_EQ(0, chmod((native + "xdg-open").c_str(), 0755));
+  const char* path = getenv("PATH");
+  std::string savedPath = path ? path : "";
+  setenv("PATH", (native + ":" + savedPath).c_str(), 1);
+  os::SetShellHook(nullptr);
+
+  EXPECT_EQ(1, os::ShellOpen("http://example.test/a\\b?c=1", 1));
+  EXPECT_EQ("http://example.test/a\\b?c=1\n", WaitForLines(opened, 1)) << "an address goes as it is";
+  EXPECT_EQ(1, os::ShellOpen(dir / "docs\\a.txt", 1));
+  EXPECT_EQ("http://example.test/a\\b?c=1\n" + native + "docs/a.txt\n", WaitForLines(opened, 2))
+      << "a file goes by its native path";
+  EXPECT_EQ(0, os::ShellOpen("", 1));
+  setenv("PATH", savedPath.c_str(), 1);
+
+  // A command that waits on a pipe nobody writes yet: the call comes back first.
+  std::string fifo = native + "gate", out = dir / "out";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  EXPECT_EQ(1, os::RunCommandLine("cat '" + fifo + "' > '" + native + "out'", 1));
+  int w = -1;
+  for (int i = 0; i < 1000 && w < 0; ++i) {
+    w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails until the command reads
+    if (w < 0) os::SleepMs(10);
+  }
+  ASSERT_GE(w, 0) << "the command never started";
+  ASSERT_EQ(5, write(w, "done\n", 5));
+  close(w);
+  EXPECT_EQ("done\n", WaitForLines(out, 1));
+  EXPECT_EQ(1, os::RunCommandLine("exit 3", 1)) << "started is started, whatever the program answers";
+  EXPECT_EQ(0, os::RunCommandLine("", 1));
+  errno = 0;
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "no child is left to reap";
+  EXPECT_EQ(ECHILD, errno);
+}
+
+// The test registry lives in files: the folder given, else QIMBO_REGISTRY_DIR,
+// else ~/.qimbo-registry; one file per hive. A key exists while it holds a value.
+TEST(OsRegistry, TheFileStoreAndItsKeys) {
+  TempDir dir;
+  std::string native = os::NativePath(dir.Path());
+  const char* home = getenv("HOME");
+  const char* env = getenv("QIMBO_REGISTRY_DIR");
+  std::string savedHome = home ? home : "", savedEnv = env ? env : "";
+  os::SetRegistryFolder("");
+  setenv("QIMBO_REGISTRY_DIR", (native + "fromenv").c_str(), 1);
+  EXPECT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q", "a", "1"));
+  EXPECT_TRUE(os::RegWriteDword(os::Hive::LocalMachine, "Software\\Q", "b", 2));
+  unsetenv("QIMBO_REGISTRY_DIR");
+  setenv("HOME", (native + "home").c_str(), 1);
+  mkdir((native + "home").c_str(), 0700);
+  EXPECT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q", "c", "3"));
+  setenv("HOME", savedHome.c_str(), 1);
+  if (env) setenv("QIMBO_REGISTRY_DIR", savedEnv.c_str(), 1);
+  EXPECT_TRUE(os::FileExists(dir / "fromenv\\HKCU.reg"));
+  EXPECT_TRUE(os::FileExists(dir / "fromenv\\HKLM.reg"));
+  EXPECT_TRUE(os::FileExists(dir / "home\\.qimbo-registry\\HKCU.reg"));
+  EXPECT_FALSE(os::FileExists(dir / "home\\.qimbo-registry\\HKLM.reg"));
+
+  os::SetRegistryFolder(native + "reg");
+  EXPECT_EQ(1, os::RegMakeKey(os::Hive::CurrentUser, "Software\\Q\\New"));
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q\\New")) << "no value yet";
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q\\New", "v", "x"));
+  EXPECT_EQ(1, os::RegKeyWritable(os::Hive::CurrentUser, "SOFTWARE\\q\\new")) << "keys match in any case";
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::LocalMachine, "Software\\Q\\New")) << "the other hive";
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q"));
+  ASSERT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, "Software\\Q\\New", "v"));
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q\\New")) << "its last value gone";
+  os::SetRegistryFolder("");
+}
+#endif
+
 TEST(OsProcess, DirectoryNamesAndClock) {
   std::string dir = os::ProgramDirectory();
   ASSERT_FALSE(dir.empty());
@@ -490,6 +632,15 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ(os::ProgramDirectory(), "C:\\Qimbo\\");
   os::SetProgramDirectory("");
   EXPECT_EQ(os::ProgramDirectory(), dir);
+#ifndef _WIN32
+  // Test runs may name the program's folder; it is handed out with one '\' at the end.
+  setenv("QIMBO_PROGRAM_DIR", "/opt/q", 1);
+  EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  setenv("QIMBO_PROGRAM_DIR", "/opt/q/", 1);
+  EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  unsetenv("QIMBO_PROGRAM_DIR");
+  EXPECT_EQ(os::ProgramDirectory(), dir);
+#endif
   EXPECT_FALSE(os::UserName().empty());
   EXPECT_FALSE(os::HostName().empty());
 #ifndef _WIN32

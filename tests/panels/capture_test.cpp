@@ -260,6 +260,10 @@ TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
   // Handles of the owner: private and GDI-object formats, owner display, at the range ends.
   EXPECT_EQ((P{{0x1FF, ClipKeep::kMemory}, {0x400, ClipKeep::kMemory}}),
             kept(V{0x80, 0x1FF, 0x200, 0x2FF, 0x300, 0x3FF, 0x400}));
+  // What an owner shows in the viewer: text and pictures as their plain forms, its own drawing not.
+  EXPECT_EQ((P{{0x81, ClipKeep::kMemory}, {0x82, ClipKeep::kBitmap}, {0x84, ClipKeep::kMemory},
+               {0x8D, ClipKeep::kMemory}, {0x8E, ClipKeep::kEnhMetafile}}),
+            kept(V{0x81, 0x82, 0x83, 0x84, 0x8D, 0x8E}));
   // Files dropped on the clipboard (a memory block).
   EXPECT_EQ((P{{15, ClipKeep::kMemory}}), kept(V{15}));
 }

@@ -164,6 +164,13 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   f.current = "x";
   EnterItemCircle(f.Service(), &cat, ui);
   EXPECT_TRUE(f.calls.empty());
+  // Logged out: the login is asked for, nothing is sent.
+  f.loggedIn = false;
+  f.chatOpen = false;
+  EXPECT_EQ(0, EnterItemCircle(f.Service(), &item, ui));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("您还未登录,请先登录！", ui.boxes[0].text);
+  EXPECT_TRUE(f.calls.empty());
 }
 
 TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
