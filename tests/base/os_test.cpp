@@ -410,6 +410,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
     readable = s.WaitReadable(5000);
     got = s.ReceiveFrom(buf, sizeof buf, from, port);
   }
+  bool closed = fcntl(0, F_GETFD) == -1;
   dup2(saved, 0);
   close(saved);
   ASSERT_TRUE(opened);
@@ -421,6 +422,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   EXPECT_EQ("zero", std::string(buf, 4));
   EXPECT_EQ(0x0100007Fu, from);
   EXPECT_EQ(local, port);
+  EXPECT_TRUE(closed) << "the socket on descriptor 0 is closed with the object";
 }
 #endif
 
@@ -494,6 +496,17 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   EXPECT_TRUE(t.Join());
   EXPECT_EQ(1, ran);
 }
+
+#ifndef _WIN32
+// A timed wait lasts its whole time, also when its end falls in the next
+// second of the clock (999 ms almost always carries over).
+TEST(OsThreads, ATimedWaitIsNeverCutShort) {
+  os::CEvent never;
+  uint32_t t0 = os::TickCount();
+  EXPECT_EQ(0, never.Wait(999));
+  EXPECT_GE(os::TickCount() - t0, 999u);
+}
+#endif
 
 TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("A.Url", "*.url"));

@@ -477,6 +477,10 @@ TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwar
     ASSERT_TRUE(server.WaitHeld(10000));
   }  // the destructor gives up after its bounded wait
   server.Release();
+  // An idle fetcher's worker ends at once, and closing waits for exactly that.
+  uint32_t t0 = os::TickCount();
+  { CPageFetcher idle([](const FetchResult&) {}); }
+  EXPECT_LT(os::TickCount() - t0, 1000u) << "closing an idle fetcher is not held up";
   // Let the transfer end on its own; its result goes nowhere.
   for (int i = 0; i < 200 && server.Answered() < 1; ++i) os::SleepMs(20);
   os::SleepMs(100);

@@ -157,6 +157,9 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   std::string exact(99, 'x');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + exact);
   EXPECT_EQ(s.hotkeyText, exact);
+  // Only the first 64 KiB of a line are read: here the value's first letter.
+  s = f.Load("[HOTKEY]\r\nFavoriteKey=" + std::string(65536 - 13, ' ') + "Alt+Q\r\n[CHAT]");
+  EXPECT_EQ(s.hotkeyText, "A");
 }
 
 #include "skin/settings.h"

@@ -103,6 +103,9 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   Fails(WithRecord(0, "{\"font\": 9}"));
   Fails(WithRecord(0, "{\"faceName\": \"" + std::string(32, 'x') + "\"}"));
   Fails(WithRecord(0, "{\"faceName\": \"a\\u0000b\"}"));
+  for (const char* face : {"\"\\ud83d\\ude00\"", "5"})  // a character code page 936 lacks; no text at all
+    EXPECT_EQ("record 1: \"faceName\" must be a string that code page 936 can hold",
+              Fails(WithRecord(1, std::string("{\"faceName\": ") + face + "}")));
   Fails(WithRecord(0, "{\"image\": \"\\ud800\"}"));
   Fails(WithRecord(0, "{\"image\": \"\\udc00\"}"));
   Fails(WithRecord(0, "{\"image\": \"\\ud83d\\ude00\"}"));  // not a character code page 936 has
