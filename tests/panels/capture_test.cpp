@@ -120,6 +120,21 @@ TEST(CaptureAddresses, AsEachBrowserGivesThem) {
   EXPECT_EQ("", NormaliseCopiedAddress("two words"));
   EXPECT_EQ("", NormaliseCopiedAddress("line1\r\nline2"));
   EXPECT_EQ("", NormaliseCopiedAddress(" \r\n"));
+  // Blanks of every kind at both ends; a control character or DEL anywhere refuses.
+  EXPECT_EQ("http://a.example/", NormaliseCopiedAddress("\t\r\n a.example/\n\r\t "));
+  EXPECT_EQ("", NormaliseCopiedAddress("a.example/\x7F"));
+  EXPECT_EQ("", NormaliseCopiedAddress("a.example/\x1F"));
+  EXPECT_EQ("http://a.example/!~", NormaliseCopiedAddress("a.example/!~"));
+  // A scheme's letters: "+", "-" and "." inside it, a letter first, a port is no scheme.
+  EXPECT_EQ("svn+ssh://h/r", NormaliseCopiedAddress("svn+ssh://h/r"));
+  EXPECT_EQ("view-source:x", NormaliseCopiedAddress("view-source:x"));
+  EXPECT_EQ("a.b:x", NormaliseCopiedAddress("a.b:x"));
+  EXPECT_EQ("http://a_b:x", NormaliseCopiedAddress("a_b:x"));
+  EXPECT_EQ("http://1a:x", NormaliseCopiedAddress("1a:x"));
+  EXPECT_EQ("http://:x", NormaliseCopiedAddress(":x"));
+  EXPECT_EQ("http://h:8", NormaliseCopiedAddress("h:8"));
+  EXPECT_EQ("h://8", NormaliseCopiedAddress("h://8"));
+  EXPECT_EQ("h:", NormaliseCopiedAddress("h:"));
 }
 
 CMyNode* Category(CMyNodeList& list, const std::string& name) {
@@ -256,6 +271,7 @@ TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
   EXPECT_EQ((P{{8, ClipKeep::kMemory}}), kept(V{2, 8, 9, 17}));
   EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{17, 2, 8}));
   EXPECT_EQ((P{{2, ClipKeep::kBitmap}}), kept(V{2}));
+  EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{2, 17}));
   EXPECT_EQ((P{{14, ClipKeep::kEnhMetafile}}), kept(V{3, 14}));
   // Handles of the owner: private and GDI-object formats, owner display, at the range ends.
   EXPECT_EQ((P{{0x1FF, ClipKeep::kMemory}, {0x400, ClipKeep::kMemory}}),

@@ -123,6 +123,8 @@ TEST(SkinRecords, AreaNamesComeFromTheProgram) {
   EXPECT_EQ(skins[0].m_strAreaName, "功能按钮区(左下角及中缝)");
   EXPECT_EQ(skins[4].m_strAreaName, "收藏夹添加对话框");
   EXPECT_STREQ(SkinAreaName(5), "");
+  EXPECT_STREQ(SkinAreaName(-1), "");
+  EXPECT_STREQ(SkinAreaName(4), "收藏夹添加对话框");
   EXPECT_EQ(skins[2].m_clrHoverBack, 0x00C0EAFFu) << "COLORREF: red in the low byte";
   EXPECT_EQ(EncodeSkinRecords(skins).find("书签区"), std::string::npos) << "names are never stored";
 }
