@@ -470,6 +470,93 @@ TEST(OsHttp, AnIpv6LiteralIsAHost) {
   EXPECT_EQ("six by", body);
   EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
 }
+
+namespace {
+// A loopback server for one request: it reads the request's head, sends
+// `reply`, ends its side unless told to hold it open, and closes once the
+// client has hung up (or after 10 s).
+struct OneAnswer {
+  int server = -1;
+  uint16_t port = 0;
+  std::string request;
+  os::CThread thread;
+  explicit OneAnswer(const std::string& reply, bool holdOpen = false) {
+    server = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    EXPECT_EQ(0, bind(server, (struct sockaddr*)&sa, sizeof sa));
+    EXPECT_EQ(0, listen(server, 1));
+    EXPECT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
+    port = ntohs(sa.sin_port);
+    thread.Start([this, reply, holdOpen] {
+      struct pollfd p = {server, POLLIN, 0};
+      if (poll(&p, 1, 10000) != 1) return;
+      int c = accept(server, nullptr, nullptr);
+      char buf[1024];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        request.append(buf, (size_t)n);
+      }
+      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (!holdOpen) shutdown(c, SHUT_WR);
+      struct pollfd q = {c, POLLIN, 0};
+      poll(&q, 1, 10000);
+      close(c);
+    });
+  }
+  ~OneAnswer() {
+    thread.Join();
+    close(server);
+  }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
+};
+
+std::string Body(std::unique_ptr<os::CHttpStream>& s) {
+  std::string body;
+  char buf[7];
+  long n;
+  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+  return body;
+}
+}  // namespace
+
+TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
+  {
+    OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/p/q?x=1#part", "Agent/1", "X-A: 1\r\n\r\n");
+    EXPECT_EQ("body after bare line ends", Body(s));
+    s.reset();
+    a.thread.Join();
+    EXPECT_EQ("GET /p/q?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
+                  "\r\nUser-Agent: Agent/1\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
+                  "Connection: close\r\nX-A: 1\r\n\r\n",
+              a.request);
+  }
+  {
+    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base(), "A", "");
+    EXPECT_TRUE(s);
+    s.reset();
+    a.thread.Join();
+    EXPECT_EQ(0u, a.request.find("GET / HTTP/1.0\r\n")) << "no path asks for the root";
+  }
+  {
+    OneAnswer a("SSH-2.0-other\r\n\r\n");
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "not an HTTP answer";
+  }
+  {
+    // A head that never ends is given up after 64 KiB, without waiting for the hang-up.
+    OneAnswer a("HTTP/1.0 200 OK\r\n" + std::string(70000, 'h'), true);
+    uint32_t t0 = os::TickCount();
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
+    EXPECT_LT(os::TickCount() - t0, 5000u);
+  }
+  EXPECT_FALSE(os::HttpOpen("ftp://127.0.0.1/", "A", ""));
+  EXPECT_FALSE(os::HttpOpen("http:///x", "A", ""));
+}
 #endif
 
 TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {

@@ -141,6 +141,15 @@ TEST(SiteIcon, CachePathFromTheHomeFolder) {
   const std::string empty = "\\Local Settings\\Temporary Internet Files\\.html";
   ASSERT_GE(none.size(), empty.size());
   EXPECT_EQ(none.substr(none.size() - empty.size()), empty);
+  // The name ends at the first dot from the fifth byte after the scheme on.
+  auto name = [](const std::string& address) {
+    std::string p = CachedPagePath(address);
+    return p.substr(p.rfind('\\') + 1);
+  };
+  EXPECT_EQ("abc.example.html", name("http://abc.example.org/"));
+  EXPECT_EQ("abcd.html", name("http://abcd.e.f"));
+  EXPECT_EQ("abcd.html", name("http://abcd."));
+  EXPECT_EQ(".html", name("http://abcd"));
 }
 
 TEST(SiteIcon, CachePathTakesAtMostTenAndAHundredBytesOfTheHomeValues) {
