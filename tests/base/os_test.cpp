@@ -584,6 +584,23 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   EXPECT_EQ(1, ran);
 }
 
+TEST(OsThreads, AMutexIsHeldByOneThreadAtATime) {
+  os::CMutex m;
+  ASSERT_EQ(1, m.Lock());
+  int other = -1, later = -1;
+  os::CThread t;
+  ASSERT_TRUE(t.Start([&] { other = m.Lock(50); }));
+  ASSERT_TRUE(t.Join());
+  m.Unlock();
+  ASSERT_TRUE(t.Start([&] {
+    later = m.Lock(50);
+    if (later) m.Unlock();
+  }));
+  ASSERT_TRUE(t.Join());
+  EXPECT_EQ(0, other) << "held here, so the other thread's wait runs out";
+  EXPECT_EQ(1, later);
+}
+
 #ifndef _WIN32
 // A timed wait lasts its whole time, also when its end falls in the next
 // second of the clock (999 ms almost always carries over).

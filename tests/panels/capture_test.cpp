@@ -235,8 +235,11 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   CMyNode* moved = item("m", "http://s.example/1");
   CMyNode* gone = item("g", "http://s.example/1");
   CMyNode* elsewhere = item("x", "http://t.example/1");
+  CMyNode* detached = item("d", "http://s.example/1");
   CIconWaits waits;
-  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere}) waits.Expect(n);
+  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere, detached}) waits.Expect(n);
+  ASSERT_TRUE(list.RemoveNode(detached));          // out of the tree, not yet freed
+  const std::string stock = detached->m_strIconPath;
   edited->m_strIconPath = "C:\\my.ico";            // the user chose an icon meanwhile
   moved->m_strAddress = "http://s.example/2";      // or another address
   ASSERT_TRUE(list.RemoveNode(gone));              // or deleted the item
@@ -245,6 +248,8 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   EXPECT_EQ((std::vector<CMyNode*>{a, b}), took);
   EXPECT_EQ("C:\\Q\\images\\icon\\sexample.ico", a->m_strIconPath);
   EXPECT_EQ("C:\\my.ico", edited->m_strIconPath);
+  EXPECT_EQ(stock, detached->m_strIconPath) << "not in the tree";
+  delete detached;
   EXPECT_EQ(1u, waits.Waiting()) << "only the other site's item still waits";
   waits.Failed("http://t.example/1");
   EXPECT_EQ(0u, waits.Waiting());
