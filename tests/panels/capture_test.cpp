@@ -454,6 +454,18 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   ASSERT_EQ(2u, results.size());
   EXPECT_FALSE(results[1].iconSaved);
   EXPECT_FALSE(results[1].offlineSaved);
+  // The icon alone, without an offline copy: only the icon is asked for.
+  FetchJob iconOnly = job;
+  iconOnly.address = server.Base() + "/b.html";
+  iconOnly.icon = true;
+  iconOnly.offline = false;
+  fetcher.Add(iconOnly);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(3u, results.size());
+  EXPECT_TRUE(results[2].iconSaved);
+  EXPECT_FALSE(results[2].offlineSaved);
+  EXPECT_FALSE(os::FileExists(p.dir / ("offline-page\\" + OfflinePageName(iconOnly.address) + ".html")));
+  EXPECT_EQ(2, server.Answered());
 }
 
 TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {

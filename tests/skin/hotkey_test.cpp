@@ -29,6 +29,8 @@ TEST(HotkeyText, ParsesTheDocumentedExamples) {
   EXPECT_EQ(Parse("Alt+7").key, '7');
   EXPECT_EQ(Parse("Alt+a").key, 'A') << "letters in either case";
   EXPECT_EQ(Parse("Alt+z").key, 'Z');
+  EXPECT_EQ(Parse("Alt+`").key, '`') << "the characters beside the letters stay";
+  EXPECT_EQ(Parse("Alt+{").key, '{');
 }
 
 TEST(HotkeyText, KeysOutsideTheGrammarGiveNoKey) {
