@@ -236,8 +236,11 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   CMyNode* gone = item("g", "http://s.example/1");
   CMyNode* elsewhere = item("x", "http://t.example/1");
   CMyNode* detached = item("d", "http://s.example/1");
+  CMyNode* asked = item("y", "http://t.example/2");
   CIconWaits waits;
-  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere, detached}) waits.Expect(n);
+  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere, detached, asked}) waits.Expect(n);
+  const std::string askedStock = asked->m_strIconPath;
+  asked->m_strAddress = "http://s.example/1";      // moved onto the arriving site while waiting for another
   ASSERT_TRUE(list.RemoveNode(detached));          // out of the tree, not yet freed
   const std::string stock = detached->m_strIconPath;
   edited->m_strIconPath = "C:\\my.ico";            // the user chose an icon meanwhile
@@ -249,6 +252,8 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   EXPECT_EQ("C:\\Q\\images\\icon\\sexample.ico", a->m_strIconPath);
   EXPECT_EQ("C:\\my.ico", edited->m_strIconPath);
   EXPECT_EQ(stock, detached->m_strIconPath) << "not in the tree";
+  EXPECT_EQ(askedStock, asked->m_strIconPath) << "an icon goes only to the items that asked for it";
+  waits.Failed("http://t.example/2");
   delete detached;
   EXPECT_EQ(1u, waits.Waiting()) << "only the other site's item still waits";
   waits.Failed("http://t.example/1");
