@@ -602,6 +602,37 @@ TEST(OsThreads, AMutexIsHeldByOneThreadAtATime) {
 }
 
 #ifndef _WIN32
+// On Linux the folders of the browsers' profiles and the temporary folder
+// come from the environment, as program paths.
+TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
+  const char* names[] = {"LOCALAPPDATA", "APPDATA", "TMPDIR"};
+  std::string saved[3];
+  bool had[3];
+  for (int i = 0; i < 3; ++i) {
+    const char* v = getenv(names[i]);
+    had[i] = v != nullptr;
+    saved[i] = v ? v : "";
+  }
+  setenv("LOCALAPPDATA", "/home/u/local", 1);
+  setenv("APPDATA", "/home/u/roaming", 1);
+  setenv("TMPDIR", "/var/tmp/", 1);
+  std::string local = os::LocalAppDataFolder(), roaming = os::RoamingAppDataFolder(), temp = os::TempFolder();
+  setenv("LOCALAPPDATA", "", 1);
+  setenv("APPDATA", "", 1);
+  setenv("TMPDIR", "", 1);
+  std::string noLocal = os::LocalAppDataFolder(), noRoaming = os::RoamingAppDataFolder(), noTemp = os::TempFolder();
+  for (int i = 0; i < 3; ++i) {
+    if (had[i]) setenv(names[i], saved[i].c_str(), 1);
+    else unsetenv(names[i]);
+  }
+  EXPECT_EQ("\\home\\u\\local", local);
+  EXPECT_EQ("\\home\\u\\roaming", roaming);
+  EXPECT_EQ("\\var\\tmp\\", temp);
+  EXPECT_EQ("", noLocal);
+  EXPECT_EQ("", noRoaming);
+  EXPECT_EQ("\\tmp\\", noTemp);
+}
+
 // A timed wait lasts its whole time, also when its end falls in the next
 // second of the clock (999 ms almost always carries over).
 TEST(OsThreads, ATimedWaitIsNeverCutShort) {
@@ -622,6 +653,14 @@ TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("a.b.sc", "*.sc"));
   EXPECT_EQ(os::JoinPath("C:\\a\\", "\\b"), "C:\\a\\b");
   EXPECT_EQ(os::JoinPath("C:\\a", "b"), "C:\\a\\b");
+  EXPECT_EQ(os::JoinPath("", "\\b"), "\\b") << "no folder: the name as it is";
+  EXPECT_EQ(os::JoinPath("C:\\a", "\\\\b\\c"), "C:\\a\\b\\c");
+  // '?' stands for one byte, stars in a row for one, letters in either case.
+  EXPECT_TRUE(os::MatchPattern("abc.URL", "a?c.url"));
+  EXPECT_FALSE(os::MatchPattern("ac.url", "a?c.url"));
+  EXPECT_TRUE(os::MatchPattern("x.url", "**.url"));
+  EXPECT_TRUE(os::MatchPattern("x.url", "x.url**"));
+  EXPECT_FALSE(os::MatchPattern("x.url", "x.url*?")) << "a '?' needs its byte";
 }
 
 TEST(OsRegistry, StringsAndNumbersRoundTrip) {
@@ -632,6 +671,9 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   std::string s;
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "id", "12345\t用户\n"));
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "raw", "a\\t\r\\"));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "raw", s));
+  EXPECT_EQ("a\\t\r\\", s) << "backslashes and line ends come back as they went";
   ASSERT_TRUE(os::RegWriteDword(os::Hive::CurrentUser, key, "isSavePwd", 1));
   ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   EXPECT_EQ(s, "12345\t用户\n");
