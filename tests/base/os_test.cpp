@@ -243,6 +243,40 @@ TEST(OsFiles, ASaveWithAFailedStepChangesNothingAndLeavesNothing) {
   }
 }
 
+namespace {
+int g_diskWrites = 0;
+int CountWrites(os::FileStep step, const std::string&) {
+  if (step == os::FileStep::Write) ++g_diskWrites;
+  return 1;
+}
+}  // namespace
+
+// Small pieces are gathered and reach the disk in one write; a piece larger
+// than the buffer goes in one write of its own, after what was gathered.
+TEST(OsFiles, SmallWritesReachTheDiskTogether) {
+  TempDir dir;
+  os::CWriteStream out;
+  ASSERT_TRUE(out.Open(dir / "w.bin"));
+  g_diskWrites = 0;
+  os::SetFileStepHook(CountWrites);
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) {
+    out.Write("0123456789", 10);
+    expected += "0123456789";
+  }
+  int smallWrites = g_diskWrites;
+  std::string big(70000, 'B');
+  out.Write(big.data(), big.size());
+  int afterBig = g_diskWrites;
+  out.Write("tail", 4);
+  EXPECT_TRUE(out.Close());
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, smallWrites) << "10,000 bytes wait in the buffer";
+  EXPECT_EQ(2, afterBig) << "the gathered bytes, then the large piece";
+  EXPECT_EQ(3, g_diskWrites) << "the tail at the close";
+  EXPECT_EQ(expected + big + "tail", qbtest::ReadFileBytes(dir / "w.bin"));
+}
+
 // A save is not lost to a reader that has the file open at that moment
 // (the program's own loads, a second copy of it, a test looking at the
 // file): the reader goes on reading what it opened, and the save lands.
