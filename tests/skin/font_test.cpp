@@ -29,3 +29,33 @@ TEST(FontSeam, FontKeepsItsDescriptionAndOnWindowsIsAGdiFont) {
   EXPECT_EQ(font->Handle(), nullptr);
 #endif
 }
+
+// Face names hold 31 bytes and end at a whole character; two descriptions
+// are the same font when every head byte and the face name agree.
+TEST(FontSeam, FaceNamesAreCutAtWholeCharactersAndCompared) {
+  auto face = [](const std::string& name) {
+    os::FontDesc d;
+    os::SetFaceName(d, name);
+    return os::FaceName(d);
+  };
+  std::string a30(30, 'a');
+  EXPECT_EQ(a30 + "b", face(a30 + "b"));
+  EXPECT_EQ(a30 + "b", face(a30 + "bc"));
+  EXPECT_EQ(a30, face(a30 + "宋")) << "a character that does not fit is left out whole";
+  EXPECT_EQ(a30, face(a30 + "\x81x"));
+  EXPECT_EQ(a30, face(a30 + "\xFEx"));
+  EXPECT_EQ(a30 + "\x80", face(a30 + "\x80x")) << "0x80 leads no character";
+  EXPECT_EQ(a30 + "\xFF", face(a30 + "\xFFx"));
+  EXPECT_EQ(std::string(29, 'a') + "\x81", face(std::string(29, 'a') + "\x81")) << "a lead byte at the end";
+  EXPECT_EQ("ab", face(std::string("ab\0cd", 5)));
+
+  os::FontDesc x, y;
+  os::SetFaceName(x, "宋体");
+  os::SetFaceName(y, "宋体");
+  EXPECT_TRUE(os::SameFontDesc(x, y));
+  y.head.italic = 1;
+  EXPECT_FALSE(os::SameFontDesc(x, y));
+  y = x;
+  os::SetFaceName(y, "黑体");
+  EXPECT_FALSE(os::SameFontDesc(x, y));
+}
