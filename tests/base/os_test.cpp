@@ -423,6 +423,27 @@ TEST(OsSockets, ASocketNotOpenRefusesEverything) {
   EXPECT_EQ(0, s.LocalPort());
 }
 
+// Addresses are handed around with the first octet in the low byte.
+TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
+  EXPECT_EQ(0x0403027Fu, os::ResolveHost("127.2.3.4"));
+  EXPECT_EQ(0xFE0000C0u, os::ResolveHost("192.0.0.254"));
+  EXPECT_EQ(0x0100007Fu, os::ResolveHost("localhost"));
+  EXPECT_EQ(0u, os::ResolveHost(""));
+  // A datagram to 127.0.0.1 arrives from it, by the same numbering.
+  os::CUdpSocket a, b;
+  ASSERT_TRUE(a.Open() && b.Open());
+  ASSERT_TRUE(a.Bind(0x0100007F, 0));
+  ASSERT_TRUE(b.Bind(0x0100007F, 0));
+  ASSERT_TRUE(a.SendTo("hi", 2, os::ResolveHost("127.0.0.1"), b.LocalPort()));
+  ASSERT_EQ(1, b.WaitReadable(os::kWaitForever));
+  char buf[4];
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_EQ(2, b.ReceiveFrom(buf, sizeof buf, from, port));
+  EXPECT_EQ(0x0100007Fu, from);
+  EXPECT_EQ(a.LocalPort(), port);
+}
+
 #ifndef _WIN32
 // Descriptor 0 is a socket like any other: a program started with its
 // standard input closed gets it for its first socket.
