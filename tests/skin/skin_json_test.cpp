@@ -104,6 +104,7 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   Fails(WithRecord(0, "{\"faceName\": \"" + std::string(32, 'x') + "\"}"));
   Fails(WithRecord(0, "{\"faceName\": \"a\\u0000b\"}"));
   EXPECT_EQ("record 2: not an object", Fails(WithRecord(2, "5")));
+  EXPECT_EQ("record 1: unknown member \"imag\"", Fails(WithRecord(1, "{\"imag\": \"a.bmp\"}")));
   EXPECT_EQ("record 0: \"colours\" must be an object", Fails(WithRecord(0, "{\"colours\": [\"#000000\"]}")));
   EXPECT_EQ("record 3: unknown colour \"purple\"", Fails(WithRecord(3, "{\"colours\": {\"purple\": \"#000000\"}}")));
   for (const char* face : {"\"\\ud83d\\ude00\"", "5"})  // a character code page 936 lacks; no text at all
