@@ -834,6 +834,21 @@ TEST(OsRegistry, TheFileStoreAndItsKeys) {
   EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q"));
   ASSERT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, "Software\\Q\\New", "v"));
   EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q\\New")) << "its last value gone";
+
+  // The file as written by hand: lines short of their three tabs are passed
+  // over, a last line without its line end counts, any length is read.
+  ASSERT_TRUE(os::CreateFolder(dir / "hand"));
+  qbtest::WriteFileBytes(dir / "hand\\HKLM.reg", std::string(5000, '#') + "\nno tabs\none\ttab\ntwo\ttabs\t\n" +
+                                                    "Software\\\\H\tName\tS\tv1\\tx\nSoftware\\\\H\tNum\tD\t7");
+  os::SetRegistryFolder(native + "hand");
+  std::string text;
+  uint32_t number = 0;
+  EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, "software\\h", "NAME", text));
+  EXPECT_EQ("v1\tx", text);
+  EXPECT_TRUE(os::RegReadDword(os::Hive::LocalMachine, "Software\\H", "Num", number));
+  EXPECT_EQ(7u, number);
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text));
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Num", text)) << "a number is no text";
   os::SetRegistryFolder("");
 }
 #endif
