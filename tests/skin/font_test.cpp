@@ -59,3 +59,26 @@ TEST(FontSeam, FaceNamesAreCutAtWholeCharactersAndCompared) {
   os::SetFaceName(y, "黑体");
   EXPECT_FALSE(os::SameFontDesc(x, y));
 }
+
+// The head as the files store it: five little-endian 32-bit numbers, then
+// eight single bytes, 28 in all.
+TEST(FontSeam, HeadBytesInTheirPlaces) {
+  unsigned char raw[28];
+  for (int i = 0; i < 28; ++i) raw[i] = (unsigned char)(0x10 + i);
+  raw[19] = 0xF0;  // a negative weight
+  os::FontHead h = os::DecodeFontHead(raw);
+  EXPECT_EQ(0x13121110, h.height);
+  EXPECT_EQ(0x17161514, h.width);
+  EXPECT_EQ(0x1B1A1918, h.escapement);
+  EXPECT_EQ(0x1F1E1D1C, h.orientation);
+  EXPECT_EQ((int32_t)0xF0222120, h.weight);
+  EXPECT_EQ(0x24, h.italic);
+  EXPECT_EQ(0x25, h.underline);
+  EXPECT_EQ(0x26, h.strikeOut);
+  EXPECT_EQ(0x27, h.charSet);
+  EXPECT_EQ(0x28, h.outPrecision);
+  EXPECT_EQ(0x29, h.clipPrecision);
+  EXPECT_EQ(0x2A, h.quality);
+  EXPECT_EQ(0x2B, h.pitchAndFamily);
+  EXPECT_EQ(std::string((const char*)raw, 28), os::EncodeFontHead(h));
+}
