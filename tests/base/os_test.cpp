@@ -57,6 +57,14 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_EQ(qbtest::ReadFileBytes(c), "one");
   EXPECT_FALSE(os::RemoveFile(dir / "missing"));
   EXPECT_EQ(os::FileSize(dir / "missing"), -1);
+  std::string bytes = "left over";
+  EXPECT_FALSE(os::ReadWholeFile(dir / "missing", bytes));
+  EXPECT_EQ("", bytes) << "a failed read hands out nothing";
+  os::CReadStream never;
+  EXPECT_FALSE(never.IsOpen());
+  EXPECT_EQ(0u, never.Remaining());
+  char one = 0;
+  EXPECT_EQ(0u, never.Read(&one, 1));
 
   EXPECT_TRUE(os::CreateFolder(dir / "图标"));
   EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
