@@ -157,7 +157,7 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
   CMyNode item = Bookmark("page", "http://a.example/");
-  EnterItemCircle(f.Service(), &item, ui);
+  EXPECT_EQ(1, EnterItemCircle(f.Service(), &item, ui)) << "what the service answers";
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
   EXPECT_TRUE(ui.posts.empty());
   f.calls.clear();
@@ -168,7 +168,7 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   f.calls.clear();
   f.current = "http://a.example/";
   f.chatOpen = true;
-  EnterItemCircle(f.Service(), &item, ui);
+  EXPECT_EQ(0, EnterItemCircle(f.Service(), &item, ui)) << "already there";
   EXPECT_TRUE(f.calls.empty());
   CMyNode cat = Category("c");
   f.current = "x";

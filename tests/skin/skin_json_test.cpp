@@ -97,6 +97,7 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   ASSERT_EQ(1, SkinFromJson(WithRecord(0, "{\"colours\": {\"normalText\": \"#09afAF\"}}"), hex, error)) << error;
   EXPECT_EQ(MakeColour(0x09, 0xAF, 0xAF), hex[0].m_clrNormalText);
   Fails(WithRecord(0, "{\"font\": {\"italic\": 256}}"));
+  Fails(WithRecord(0, "{\"font\": {\"charSet\": -1}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 2147483648}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 99999999999999999999999}}"));
   Fails(WithRecord(0, "{\"font\": {\"size\": 9}}"));

@@ -144,6 +144,13 @@ TEST(SkinRecords, TheSettingsDialogsCopyHasEveryPartButTheFont) {
   EXPECT_EQ(copy.m_nFlat, 0);
   EXPECT_EQ(copy.m_strImagePath, "D:\\皮肤\\area3.bmp");
   EXPECT_EQ(copy.m_strAreaName, "程序区");
+  for (int v : {0, 1}) {
+    skins[3].m_nClickMark = v;
+    skins[3].m_nFlat = 1 - v;
+    SkinStyle c = CopySkinLook(skins[3]);
+    EXPECT_EQ(v, c.m_nClickMark);
+    EXPECT_EQ(1 - v, c.m_nFlat);
+  }
 }
 
 TEST(SkinRecords, RecordLayoutAndWordOrder) {
@@ -415,6 +422,17 @@ TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   EXPECT_EQ(back[3].m_strImagePath, f.Prog() + "skin\\汽车Qimbo\\area3.bmp");
   EXPECT_FALSE(os::FileExists(f.dir / "skin\\FirstRun.txt"));
   EXPECT_EQ(ReadFileBytes(f.dir / "skin\\SecondRun.txt"), "new install");
+
+  // A marker that cannot be renamed is removed: the relocation runs once.
+  WriteFileBytes(f.dir / "skin\\FirstRun.txt", "again");
+  os::SetFileStepHook([](os::FileStep step, const std::string& path) {
+    return step == os::FileStep::Rename && path.find("FirstRun.txt") != std::string::npos ? 0 : 1;
+  });
+  ResetSkins(back);
+  int loaded = LoadSkin(f.Prog(), "", back, &f.ui);
+  os::SetFileStepHook(nullptr);
+  ASSERT_EQ(1, loaded);
+  EXPECT_FALSE(os::FileExists(f.dir / "skin\\FirstRun.txt"));
 
   // The next load does not relocate again.
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
