@@ -57,6 +57,7 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_EQ(qbtest::ReadFileBytes(c), "one");
   EXPECT_FALSE(os::RemoveFile(dir / "missing"));
   EXPECT_EQ(os::FileSize(dir / "missing"), -1);
+  EXPECT_FALSE(os::WriteWholeFile(dir / "no such folder\\f.dat", "x")) << "nowhere to write";
   std::string bytes = "left over";
   EXPECT_FALSE(os::ReadWholeFile(dir / "missing", bytes));
   EXPECT_EQ("", bytes) << "a failed read hands out nothing";
@@ -703,6 +704,24 @@ TEST(OsThreads, ATimedWaitIsNeverCutShort) {
   uint32_t t0 = os::TickCount();
   EXPECT_EQ(0, never.Wait(999));
   EXPECT_GE(os::TickCount() - t0, 999u);
+  t0 = os::TickCount();
+  os::SleepMs(1000);
+  EXPECT_GE(os::TickCount() - t0, 1000u) << "a pause of a whole second";
+}
+#endif
+
+#ifndef _WIN32
+TEST(OsFolders, ListingGivesBackItsHandle) {
+  TempDir dir;
+  auto openHandles = [] {
+    std::vector<os::DirEntry> fds;
+    EXPECT_TRUE(os::ListFolder(os::ProgramPath("/proc/self/fd"), "*", fds));
+    return fds.size();
+  };
+  size_t before = openHandles();
+  std::vector<os::DirEntry> entries;
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(os::ListFolder(dir.Path(), "*", entries));
+  EXPECT_EQ(before, openHandles());
 }
 #endif
 
@@ -846,7 +865,7 @@ TEST(OsRegistry, TheFileStoreAndItsKeys) {
   // The file as written by hand: lines short of their three tabs are passed
   // over, a last line without its line end counts, any length is read.
   ASSERT_TRUE(os::CreateFolder(dir / "hand"));
-  qbtest::WriteFileBytes(dir / "hand\\HKLM.reg", std::string(5000, '#') + "\nno tabs\none\ttab\ntwo\ttabs\t\n" +
+  qbtest::WriteFileBytes(dir / "hand\\HKLM.reg", std::string(5000, '#') + "\nno tabs\none\ttab\ntwo\ttabs\tS\n" +
                                                     "Software\\\\H\tName\tS\tv1\\tx\nSoftware\\\\H\tNum\tD\t7");
   os::SetRegistryFolder(native + "hand");
   std::string text;
@@ -855,7 +874,7 @@ TEST(OsRegistry, TheFileStoreAndItsKeys) {
   EXPECT_EQ("v1\tx", text);
   EXPECT_TRUE(os::RegReadDword(os::Hive::LocalMachine, "Software\\H", "Num", number));
   EXPECT_EQ(7u, number);
-  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text));
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text)) << "no data field";
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Num", text)) << "a number is no text";
   os::SetRegistryFolder("");
 }
