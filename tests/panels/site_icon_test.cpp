@@ -29,7 +29,9 @@ namespace {
 // request with a fixed response and remembering what it was asked.
 class CLoopbackServer {
  public:
-  explicit CLoopbackServer(std::string response) : m_response(std::move(response)) {
+  // `breakOff`: the connection is torn down (a reset) a moment after the response.
+  explicit CLoopbackServer(std::string response, bool breakOff = false)
+      : m_response(std::move(response)), m_breakOff(breakOff) {
 #ifdef _WIN32
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -86,10 +88,18 @@ class CLoopbackServer {
         if (n <= 0) break;
         done += (size_t)n;
       }
+#ifndef _WIN32
+      if (m_breakOff) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        struct linger hard = {1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      }
+#endif
       CLOSESOCK(c);
     }
   }
   std::string m_response;
+  bool m_breakOff;
   Sock m_listen;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
@@ -193,6 +203,17 @@ TEST(Download, AnIconIsWrittenWhole) {
   EXPECT_NE(req.find("User-Agent: Agent"), std::string::npos) << req;
   EXPECT_NE(req.find("no-cache"), std::string::npos) << req;
 }
+
+#ifndef _WIN32
+// A transfer broken off half way is no icon, and leaves no file.
+TEST(Download, ABrokenTransferLeavesNoFile) {
+  std::string icon = IconBytes(40000);
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", icon).substr(0, 20000), true);
+  qbtest::TempDir dir;
+  EXPECT_EQ(0, DownloadToFile(server.Base() + "/favicon.ico", dir / "site.ico", 1));
+  EXPECT_FALSE(os::FileExists(dir / "site.ico"));
+}
+#endif
 
 #ifndef _WIN32  // 128 MiB through Wine's web client would take the Windows suite minutes
 // An answer of up to 64 MiB is taken; one byte more is refused and leaves no file.

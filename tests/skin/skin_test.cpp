@@ -410,6 +410,27 @@ TEST(SkinDatabase, FirstLoadRelocatesIntoTheInstalledSkinOnce) {
   EXPECT_EQ(again[1].m_strImagePath, "sea.jpg");
 }
 
+// A new database left beside a missing one is taken only with all five
+// records whole; otherwise the backup comes back.
+TEST(SkinDatabase, ANewDatabaseIsTakenOnlyWhole) {
+  SkinFolder f;
+  SkinSet older, newer, back;
+  FillSample(older);
+  FillSample(newer);
+  newer[4].m_clrHoverBack = MakeColour(99, 98, 97);
+  WriteFileBytes(f.Bak(), EncodeSkinRecords(older));
+  std::string whole = EncodeSkinRecords(newer);
+  WriteFileBytes(f.Db() + ".new", whole.substr(0, whole.size() - 1));
+  ResetSkins(back);
+  ASSERT_EQ(1, LoadSkin(f.Prog(), "", back, &f.ui));
+  ExpectSameSkins(older, back);
+  ASSERT_TRUE(os::RenameFile(f.Db(), f.Bak()));
+  ASSERT_TRUE(os::RemoveFile(f.Db() + ".new"));
+  WriteFileBytes(f.Db() + ".new", whole);
+  ASSERT_EQ(1, LoadSkin(f.Prog(), "", back, &f.ui));
+  ExpectSameSkins(newer, back);
+}
+
 TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   SkinFolder f;
   SkinSet skins, back;
@@ -551,4 +572,7 @@ TEST(SkinImages, RelativeNamesAreFilesOfTheProgramDirectory) {
   EXPECT_EQ("D:\\pics\\main.jpg", SkinImageFile("C:\\Qimbo\\", "D:\\pics\\main.jpg"));
   EXPECT_EQ("\\\\server\\share\\main.jpg", SkinImageFile("C:\\Qimbo\\", "\\\\server\\share\\main.jpg"));
   EXPECT_EQ("", SkinImageFile("C:\\Qimbo\\", "")) << "no image stays no image";
+  EXPECT_EQ("\\pics\\main.jpg", SkinImageFile("C:\\Qimbo\\", "\\pics\\main.jpg")) << "from the drive's root";
+  EXPECT_EQ("/pics/main.jpg", SkinImageFile("C:\\Qimbo\\", "/pics/main.jpg"));
+  EXPECT_EQ("E:", SkinImageFile("C:\\Qimbo\\", "E:"));
 }
