@@ -643,9 +643,17 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   int ran = 0;
   ASSERT_TRUE(t.Start([&] { again.Wait(60000); ++ran; }));
   EXPECT_FALSE(t.Start([&] { ran += 10; }));
+  EXPECT_FALSE(t.Join(50)) << "the second run waits as the first did";
   again.Set();
   EXPECT_TRUE(t.Join());
   EXPECT_EQ(1, ran);
+  // A body that has ended is no longer running, joined or not.
+  ASSERT_TRUE(t.Start([&] { ++ran; }));
+  for (int i = 0; i < 500 && t.IsRunning(); ++i) os::SleepMs(10);
+  EXPECT_FALSE(t.IsRunning());
+  EXPECT_FALSE(t.Start([&] { ran += 10; })) << "not before it is joined";
+  EXPECT_TRUE(t.Join(0));
+  EXPECT_EQ(2, ran);
 }
 
 TEST(OsThreads, AMutexIsHeldByOneThreadAtATime) {
