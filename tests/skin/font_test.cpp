@@ -48,6 +48,8 @@ TEST(FontSeam, FaceNamesAreCutAtWholeCharactersAndCompared) {
   EXPECT_EQ(a30 + "\xFF", face(a30 + "\xFFx"));
   EXPECT_EQ(std::string(29, 'a') + "\x81", face(std::string(29, 'a') + "\x81")) << "a lead byte at the end";
   EXPECT_EQ("ab", face(std::string("ab\0cd", 5)));
+  EXPECT_EQ("", face(""));
+  EXPECT_EQ("", face(std::string("\0x", 2)));
 
   os::FontDesc x, y;
   os::SetFaceName(x, "宋体");
