@@ -718,6 +718,24 @@ TEST(OsThreads, ATimedWaitIsNeverCutShort) {
 }
 #endif
 
+TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
+  TempDir dir;
+  EXPECT_EQ(0, os::ClearReadOnly(dir / "missing"));
+  std::string f = dir / "ro.txt", p = dir / "private.dat";
+  qbtest::WriteFileBytes(f, "x");
+  ASSERT_TRUE(os::WritePrivateFile(p, "secret"));
+  EXPECT_EQ("secret", qbtest::ReadFileBytes(p));
+#ifndef _WIN32
+  ASSERT_EQ(0, chmod(os::NativePath(f).c_str(), 0444));
+  EXPECT_EQ(1, os::ClearReadOnly(f));
+  struct stat st;
+  ASSERT_EQ(0, stat(os::NativePath(f).c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 0777u) << "the owner may write; the rest as it was";
+  ASSERT_EQ(0, stat(os::NativePath(p).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+#endif
+}
+
 #ifndef _WIN32
 TEST(OsFolders, ListingGivesBackItsHandle) {
   TempDir dir;
@@ -777,7 +795,8 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "id"));
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, key, "isSavePwd", s));
-  os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd");
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
+  EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";
 }
 
 #ifndef _WIN32
