@@ -284,6 +284,14 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
   EXPECT_EQ(2, afterBig) << "the gathered bytes, then the large piece";
   EXPECT_EQ(3, g_diskWrites) << "the tail at the close";
   EXPECT_EQ(expected + big + "tail", qbtest::ReadFileBytes(dir / "w.bin"));
+  // Opening another file saves what the stream held for the first.
+  ASSERT_TRUE(out.Open(dir / "a.txt"));
+  out.Write("first", 5);
+  ASSERT_TRUE(out.Open(dir / "b.txt"));
+  out.Write("second", 6);
+  EXPECT_TRUE(out.Close());
+  EXPECT_EQ("first", qbtest::ReadFileBytes(dir / "a.txt"));
+  EXPECT_EQ("second", qbtest::ReadFileBytes(dir / "b.txt"));
 }
 
 // A save is not lost to a reader that has the file open at that moment
