@@ -292,6 +292,12 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
   EXPECT_TRUE(out.Close());
   EXPECT_EQ("first", qbtest::ReadFileBytes(dir / "a.txt"));
   EXPECT_EQ("second", qbtest::ReadFileBytes(dir / "b.txt"));
+  {
+    os::CWriteStream dropped;
+    ASSERT_TRUE(dropped.Open(dir / "c.txt"));
+    dropped.Write("kept", 4);
+  }
+  EXPECT_EQ("kept", qbtest::ReadFileBytes(dir / "c.txt")) << "a stream let go without a close still saves";
 }
 
 // A save is not lost to a reader that has the file open at that moment
@@ -446,6 +452,7 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(0xFE0000C0u, os::ResolveHost("192.0.0.254"));
   EXPECT_EQ(0x0100007Fu, os::ResolveHost("localhost"));
   EXPECT_EQ(0u, os::ResolveHost(""));
+  EXPECT_EQ(0u, os::ResolveHost("a..b")) << "a name no query can carry";
   // A datagram to 127.0.0.1 arrives from it, by the same numbering.
   os::CUdpSocket a, b;
   ASSERT_TRUE(a.Open() && b.Open());
@@ -805,6 +812,22 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, key, "isSavePwd", s));
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
   EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";
+#ifndef _WIN32
+  // A value the disk cannot hold is not reported written, and the store keeps what it had.
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "small", "s"));
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int wrote = os::RegWriteString(os::Hive::CurrentUser, key, "big", std::string(5000, 'b'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(0, wrote);
+  EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "big", s));
+  EXPECT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "small", s));
+#endif
 }
 
 #ifndef _WIN32
