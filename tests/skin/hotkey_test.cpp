@@ -27,6 +27,10 @@ TEST(HotkeyText, ParsesTheDocumentedExamples) {
   EXPECT_EQ(Parse("Shift+Ctrl+Alt+F11").key, 122);
   EXPECT_EQ(Parse("F2").key, 113);
   EXPECT_EQ(Parse("Alt+7").key, '7');
+  EXPECT_EQ(Parse("Alt+a").key, 'A') << "letters in either case";
+  EXPECT_EQ(Parse("Alt+z").key, 'Z');
+  EXPECT_EQ(Parse("Alt+`").key, '`') << "the characters beside the letters stay";
+  EXPECT_EQ(Parse("Alt+{").key, '{');
 }
 
 TEST(HotkeyText, KeysOutsideTheGrammarGiveNoKey) {
