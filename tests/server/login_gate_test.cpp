@@ -70,6 +70,10 @@ TEST(LoginGate, KnownPairsAreBoundedTheLeastRecentGoingFirst) {
   EXPECT_FALSE(gate.Known(2, kUser));
   EXPECT_TRUE(gate.Known(3, kUser));
   EXPECT_FALSE(gate.Known(3, 20002));
+  gate.NoteSuccess(4, kUser);  // a second time full: 1 is now the least recent
+  EXPECT_FALSE(gate.Known(1, kUser));
+  EXPECT_TRUE(gate.Known(3, kUser));
+  EXPECT_TRUE(gate.Known(4, kUser));
 
   l.maxKnownPairs = 0;
   CLoginGate none(l);
@@ -102,6 +106,15 @@ TEST(LoginGate, TheFailureTablesAreBoundedTheOldestWindowGoingFirst) {
   EXPECT_EQ(Refusal::None, gate.Admit(1, kUser, 30, false));
   EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(2, kUser, 30, false));
   EXPECT_EQ(3, gate.Rank(3, kUser, 30));
+  // Room for one address: it is counted; for none: nobody is.
+  l.maxFailRecords = 1;
+  CLoginGate one(l);
+  for (int i = 0; i < 5; ++i) one.NoteFailure(1, 0, false, 10);
+  EXPECT_EQ(Refusal::AddressBlocked, one.Admit(1, kUser, 30, false));
+  l.maxFailRecords = 0;
+  CLoginGate none(l);
+  for (int i = 0; i < 5; ++i) none.NoteFailure(1, 0, false, 10);
+  EXPECT_EQ(Refusal::None, none.Admit(1, kUser, 30, false));
 }
 
 namespace {
