@@ -727,6 +727,13 @@ TEST(OsThreads, ATimedWaitIsNeverCutShort) {
   uint32_t t0 = os::TickCount();
   EXPECT_EQ(0, never.Wait(999));
   EXPECT_GE(os::TickCount() - t0, 999u);
+  os::CThread blocked;
+  ASSERT_TRUE(blocked.Start([&] { never.Wait(os::kWaitForever); }));
+  t0 = os::TickCount();
+  EXPECT_EQ(0, blocked.Join(1000));
+  EXPECT_GE(os::TickCount() - t0, 1000u) << "a whole second";
+  never.Set();
+  EXPECT_TRUE(blocked.Join());
   t0 = os::TickCount();
   os::SleepMs(1000);
   EXPECT_GE(os::TickCount() - t0, 1000u) << "a pause of a whole second";
@@ -752,6 +759,32 @@ TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
 }
 
 #ifndef _WIN32
+// A program started without standard input gets descriptor 0 for its first file.
+TEST(OsFiles, AFileOnDescriptorZeroIsOpen) {
+  TempDir dir;
+  qbtest::WriteFileBytes(dir / "z.txt", "zero");
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  std::string got(4, '\0');
+  int open = 0, onZero = 0;
+  size_t read = 0;
+  {
+    os::CReadStream in;
+    open = in.Open(dir / "z.txt") && in.IsOpen();
+    onZero = fcntl(0, F_GETFD) != -1;
+    read = in.Read(&got[0], 4);
+  }
+  bool closed = fcntl(0, F_GETFD) == -1;
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_TRUE(open);
+  EXPECT_TRUE(onZero);
+  EXPECT_EQ(4u, read);
+  EXPECT_EQ("zero", got);
+  EXPECT_TRUE(closed) << "closed with the stream";
+}
+
 TEST(OsFolders, ListingGivesBackItsHandle) {
   TempDir dir;
   auto openHandles = [] {
