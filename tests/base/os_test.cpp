@@ -262,6 +262,26 @@ int CountWrites(os::FileStep step, const std::string&) {
 
 // Small pieces are gathered and reach the disk in one write; a piece larger
 // than the buffer goes in one write of its own, after what was gathered.
+// A new file left by a save that ended early is taken when the file is
+// missing and the check says it is whole; never over an existing file.
+TEST(OsFiles, ALeftNewFileIsTakenOnlyWholeAndOnlyForAMissingFile) {
+  TempDir dir;
+  std::string f = dir / "d.dat";
+  auto whole = [](const std::string& bytes) { return bytes == "whole"; };
+  qbtest::WriteFileBytes(f + ".new", "half");
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole));
+  EXPECT_FALSE(os::FileExists(f));
+  qbtest::WriteFileBytes(f + ".new", "whole");
+  qbtest::WriteFileBytes(f, "current");
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole));
+  EXPECT_EQ("current", qbtest::ReadFileBytes(f));
+  ASSERT_TRUE(os::RemoveFile(f));
+  EXPECT_EQ(1, os::TakeCompleteNewFile(f, whole));
+  EXPECT_EQ("whole", qbtest::ReadFileBytes(f));
+  EXPECT_FALSE(os::FileExists(f + ".new"));
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole)) << "nothing left to take";
+}
+
 TEST(OsFiles, SmallWritesReachTheDiskTogether) {
   TempDir dir;
   os::CWriteStream out;
