@@ -64,6 +64,48 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
   EXPECT_EQ(e.column, 8) << "points at the x";
   // A NUL byte in the middle does not end the text.
   Refused(std::string("[1]\0", 4));
+
+  // Each fault is named, at the character where it is found.
+  const struct {
+    const char* text;
+    const char* what;
+    int column;
+  } faults[] = {
+      {"", "unexpected end of JSON", 1},
+      {"[1,", "unexpected end of JSON", 4},
+      {"{", "expected a member name", 2},
+      {"{\"a\":1,}", "expected a member name", 8},
+      {"{\"a\" 1}", "expected ':'", 6},
+      {"{\"a\":1 2}", "expected ',' or '}'", 8},
+      {"{\"a\":1", "expected ',' or '}'", 7},
+      {"[1 2]", "expected ',' or ']'", 4},
+      {"[1", "expected ',' or ']'", 3},
+      {"[1,]", "unexpected character", 4},
+      {"{\"a\":}", "unexpected character", 6},
+      {".5", "unexpected character", 1},
+      {"[1]]", "unexpected text after the JSON value", 4},
+      {"[true,tru]", "invalid literal", 7},
+      {"nul", "invalid literal", 1},
+      {"fals", "invalid literal", 1},
+      {"-", "bad number", 2},
+      {"1.", "bad number", 3},
+      {"1.e5", "bad number", 3},
+      {"1e", "bad number", 3},
+      {"1e+", "bad number", 4},
+      {"\"abc", "unterminated string", 5},
+      {"\"a\tb\"", "control character in a string (write it as an escape)", 3},
+      {"\"ab\\x\"", "unknown escape", 4},
+      {"\"\\u12G4\"", "\\u must be followed by four hex digits", 6},
+      {"\"a\\udc00\"", "low surrogate without a high one before it", 3},
+      {"\"a\\ud800x\"", "high surrogate without a low one after it", 3},
+      {"\"a\\ud800\\u0041\"", "high surrogate without a low one after it", 3},
+  };
+  for (const auto& f : faults) {
+    JsonError fault = Refused(f.text);
+    EXPECT_EQ(fault.what, f.what) << f.text;
+    EXPECT_EQ(fault.line, 1) << f.text;
+    EXPECT_EQ(fault.column, f.column) << f.text;
+  }
 }
 
 TEST(Json, DepthAndSizeAreBounded) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "store/favorites_file.h"
@@ -261,13 +263,51 @@ TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {
   EXPECT_EQ(0u, list.GetCount());
 
   // Folders nested far past any real profile are refused, not recursed into.
+  // The reader takes 128 levels: the file's object, "roots", the bar, its list (4),
+  // two per folder, one for a link.
   std::string deep = Url("a", "http://a/");
-  for (int i = 0; i < 70; ++i) deep = Dir("d", deep);
+  for (int i = 0; i < 62; ++i) deep = Dir("d", deep);  // 4 + 124 + 1 = 129
   EXPECT_FALSE(ImportChromiumBookmarks(list, Bar(deep), r, error));
   EXPECT_NE(std::string::npos, error.find("nested too deeply")) << error;
   std::string fine = Url("a", "http://a/");
-  for (int i = 0; i < 60; ++i) fine = Dir("d", fine);
+  for (int i = 0; i < 61; ++i) fine = Dir("d", fine);  // 127
   EXPECT_TRUE(ImportChromiumBookmarks(list, Bar(fine), r, error)) << error;
+  std::string empty = Dir("e", "");
+  for (int i = 0; i < 61; ++i) empty = Dir("d", empty);  // 128
+  EXPECT_TRUE(ImportChromiumBookmarks(list, Bar(empty), r, error)) << error;
+  empty = Dir("d", empty);  // 130
+  EXPECT_FALSE(ImportChromiumBookmarks(list, Bar(empty), r, error));
+}
+
+// "date_last_used": microseconds since 1601 as up to 19 decimal digits; anything
+// else, and any time not after 1970, leaves the import's own time.
+TEST(ChromiumImport, LastUsedTimes) {
+  const struct {
+    const char* text;
+    int64_t seconds;  // 0: the time of the import
+  } cases[] = {
+      {"\"13390000000999999\"", 1745526400},     {"\"0013390000000000000\"", 1745526400},
+      {"\"00013390000000000000\"", 0},           {"\"9999999999999999999\"", 9988355526399},
+      {"\"11644473601000000\"", 1},              {"\"11644473600999999\"", 0},
+      {"\"1339000000000000/\"", 0},              {"\"1339000000000000:\"", 0},
+      {"\"\"", 0},                                 {"13390000000000000", 0},
+  };
+  for (const auto& c : cases) {
+    CMyNodeList list;
+    ChromiumImport r;
+    std::string error;
+    int64_t before = (int64_t)time(nullptr);
+    ASSERT_TRUE(ImportChromiumBookmarks(
+        list, Bar(std::string(R"({"date_last_used":)") + c.text + R"(,"name":"a","type":"url","url":"http://a/"})"), r,
+        error))
+        << error;
+    const CMyNode* a = Item(list, "a");
+    ASSERT_TRUE(a) << c.text;
+    if (c.seconds)
+      EXPECT_EQ(c.seconds, a->m_tLastVisit) << c.text;
+    else
+      EXPECT_GE(a->m_tLastVisit, before) << c.text;
+  }
 }
 
 TEST(ChromiumImport, FileSizeLimitBothSides) {

@@ -195,6 +195,11 @@ TEST(Import, DesktopAndStartMenu) {
   WriteFileBytes(allMenu + "Games\\Solitaire.lnk", "x");
   os::CreateFolder(allMenu + "Office");
   WriteFileBytes(allMenu + "Loose.lnk", "x");
+  // Two blanks leave a folder's name; its files still reach the category of that name.
+  os::CreateFolder(userMenu + "My  Tools");
+  WriteFileBytes(userMenu + "My  Tools\\Paint.lnk", "x");
+  os::CreateFolder(allMenu + "My  Tools");
+  WriteFileBytes(allMenu + "My  Tools\\Calc.lnk", "x");
   WriteFileBytes(allMenu + "desktop.ini", "x");
 
   qbtest::CRecordingUi ui;
@@ -210,7 +215,7 @@ TEST(Import, DesktopAndStartMenu) {
   ASSERT_TRUE(desk);
   EXPECT_EQ(p.profiles + "\\me", desk->m_strAddress);
   EXPECT_EQ(0, desk->m_nSlot);
-  EXPECT_EQ(1, list.CountKind(ProgramCategory) - 2);  // 桌面, Games, Office
+  EXPECT_EQ(4, list.CountKind(ProgramCategory));  // 桌面, Games, Office, MyTools
   CMyNode* shared = list.FindNode("Shared.lnk", ProgramItem);
   ASSERT_TRUE(shared);
   EXPECT_EQ(desk, shared->m_pParent);
@@ -221,8 +226,16 @@ TEST(Import, DesktopAndStartMenu) {
   CMyNode* office = list.FindNode("Office", ProgramCategory);
   ASSERT_TRUE(games && office);
   EXPECT_EQ(1, games->m_nSlot);
-  EXPECT_EQ(2, office->m_nSlot);
-  EXPECT_EQ(3, next);
+  EXPECT_EQ(3, office->m_nSlot);
+  CMyNode* tools = list.FindNode("MyTools", ProgramCategory);
+  ASSERT_TRUE(tools);
+  EXPECT_EQ(2, tools->m_nSlot);  // the first user's folders come first
+  EXPECT_EQ(userMenu, tools->m_strAddress);
+  EXPECT_EQ(2, list.CountChildren(tools));
+  ASSERT_TRUE(list.FindNode("Calc.lnk", ProgramItem));
+  EXPECT_EQ(tools, list.FindNode("Calc.lnk", ProgramItem)->m_pParent);
+  EXPECT_EQ(allMenu + "My  Tools\\", list.FindNode("Calc.lnk", ProgramItem)->m_strAddress);
+  EXPECT_EQ(4, next);
   EXPECT_EQ(3, list.CountChildren(games));  // Mine.lnk, Sub, Solitaire.lnk
   CMyNode* sol = list.FindNode("Solitaire.lnk", ProgramItem);
   ASSERT_TRUE(sol);
@@ -230,6 +243,10 @@ TEST(Import, DesktopAndStartMenu) {
   EXPECT_EQ(allMenu + "Games\\", sol->m_strAddress);
   EXPECT_EQ(userMenu + "Games\\", list.FindNode("Mine.lnk", ProgramItem)->m_strAddress);
   EXPECT_FALSE(list.FindNode("Loose.lnk", ProgramItem));
+  // Files for a category that does not exist are not added.
+  size_t count = list.GetCount();
+  EXPECT_EQ(0, AddProgramFiles(list, allMenu + "Games\\", "NoSuch"));
+  EXPECT_EQ(count, list.GetCount());
 
   // A Start menu that cannot be listed gives the box and imports nothing.
   EXPECT_TRUE(ImportStartMenu(list, p.profiles, "nobody", next, &ui));

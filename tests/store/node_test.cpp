@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <random>
 
@@ -294,6 +295,18 @@ TEST(NodeRecords, UploadAndCircleRecords) {
 
 // A record read back is the record written; Load says 1 for a whole one and
 // 0 for one cut anywhere, its last field included.
+// A visit counts once and stamps the time of the visit.
+TEST(NodeRecords, VisitCountsAndStampsTheTime) {
+  CMyNode n(100);
+  n.m_nVisits = 41;
+  int64_t before = (int64_t)time(nullptr);
+  n.Visit();
+  int64_t after = (int64_t)time(nullptr);
+  EXPECT_EQ(42, n.m_nVisits);
+  EXPECT_GE(n.m_tLastVisit, before);
+  EXPECT_LE(n.m_tLastVisit, after);
+}
+
 TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   CMyNode n;
   n.m_strName = "新闻";
