@@ -102,8 +102,20 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   uint8_t a; uint16_t b; uint32_t c; int32_t d;
   ASSERT_TRUE(r.ReadU8(a) && r.ReadU16(b) && r.ReadU32(c) && r.ReadI32(d));
   EXPECT_EQ(a, 0x12); EXPECT_EQ(b, 0x3456); EXPECT_EQ(c, 0x789ABCDEu); EXPECT_EQ(d, -2);
-  EXPECT_FALSE(r.ReadU8(a));
+  EXPECT_EQ(0, r.ReadU8(a));
   EXPECT_TRUE(r.Failed());
+  // A value cut short reads as a failure (0), never as a partial value.
+  for (size_t have = 0; have < 4; ++have) {
+    CMemorySource cut(std::string("\x01\x02\x03", have));
+    CArchiveReader rc(cut);
+    if (have < 2) EXPECT_EQ(0, rc.ReadU16(b)) << have;
+    CMemorySource cut32(std::string("\x01\x02\x03", have));
+    CArchiveReader r32(cut32);
+    EXPECT_EQ(0, r32.ReadU32(c)) << have;
+    CMemorySource cutI(std::string("\x01\x02\x03", have));
+    CArchiveReader ri(cutI);
+    EXPECT_EQ(0, ri.ReadI32(d)) << have;
+  }
 
   // A count of records is checked against what remains before anyone allocates.
   CMemorySource small("0123456789");

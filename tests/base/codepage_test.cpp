@@ -51,6 +51,9 @@ TEST(CodePage, EmptyAndUnmappableInput) {
   std::u16string wide;
   EXPECT_FALSE(qb::GbkToUtf16("a\xFF" "b", wide));
   EXPECT_EQ(u"a?b", wide);
+  // A character the code page lacks is one '?' too.
+  EXPECT_FALSE(qb::Utf16ToGbk(u"a\u00AEb", gbk));
+  EXPECT_EQ("a?b", gbk);
 #endif
   std::u16string none = u"x";
   EXPECT_TRUE(qb::GbkToUtf16("", none));
