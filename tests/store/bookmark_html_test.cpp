@@ -228,6 +228,9 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
               "<DT><A NAME=\"top\">Anchor</A>\n"
               "<DT><A HREF=\"place:type=6\">Tags</A>\n"
               "<dt><a href=http://bare/ add_date=5>Bare</a>\n"
+              // Digits belong to a tag's name: these are no folders.
+              "<DT><H30>Zero</H30>\n<DL><p><DT><A HREF=\"http://zero/\">Z</A></DL><p>\n"
+              "<DT><H39>Nine</H39>\n<DL><p><DT><A HREF=\"http://nine/\">N</A></DL><p>\n"
               "</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
@@ -236,6 +239,8 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/2 Open | http://open/ | ",
                 "I 目录名/3 http://untitled/ | http://untitled/ | ",
                 "I 目录名/4 Bare | http://bare/ | ",
+                "I 目录名/5 Z | http://zero/ | ",
+                "I 目录名/6 N | http://nine/ | ",
             }),
             Describe(im.list));
 }
@@ -375,6 +380,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A four-byte character (U+1F600) is whole at the very end and before more text.
   EXPECT_EQ("<A>" + cn + "\xF0\x9F\x98\x80", BookmarkHtmlToUtf8("<A>" + cn + "\xF0\x9F\x98\x80"));
   EXPECT_EQ("<A>\xF4\x8F\xBF\xBFx" + cn, BookmarkHtmlToUtf8("<A>\xF4\x8F\xBF\xBFx" + cn));
+  // The last lead byte of each length, 0xDF and 0xEF, starts UTF-8 as well.
+  EXPECT_EQ("<A>\xDF\xBF\xEF\xBC\x81" + cn, BookmarkHtmlToUtf8("<A>\xDF\xBF\xEF\xBC\x81" + cn));
   // U+D7FF, the last character before the surrogates, is UTF-8 too.
   EXPECT_EQ("<A>\xED\x9F\xBF" + cn, BookmarkHtmlToUtf8("<A>\xED\x9F\xBF" + cn));
   EXPECT_EQ("<A>" + cn, BookmarkHtmlToUtf8("<A>\xCA\xD5\xB2\xD8")) << "else code page 936";

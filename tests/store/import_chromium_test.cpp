@@ -203,13 +203,17 @@ TEST(ChromiumImport, AddressesThatCannotOpenFromHereAreLeftOut) {
                          Url("data", "data:text/html,hi") + "," + Url("empty", "") + "," +
                          Url("tab", "http://t/\\tx") + "," + Url("longest", longUrl) + "," +
                          Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/") + "," +
-                         Url("other scheme", "kata:x"));
+                         Url("other scheme", "kata:x") + "," + Url("del", "http://d/\\u007f") + "," +
+                         Url("unit", "http://u/\\u001fx") + "," + Url("space", "http://s/ x") + "," +
+                         Url("c1", "http://c/\\u0080"));
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
-  EXPECT_EQ(3, r.items);
-  EXPECT_EQ(6, r.skipped);
+  EXPECT_EQ(5, r.items);
+  EXPECT_EQ(8, r.skipped);
+  EXPECT_TRUE(Item(list, "space"));
+  EXPECT_TRUE(Item(list, "c1")) << "U+0080 is no control byte of the address";
   EXPECT_TRUE(Item(list, "longest"));
   EXPECT_TRUE(Item(list, "ftp"));
   EXPECT_TRUE(Item(list, "other scheme")) << "only its first letter differs from data:";

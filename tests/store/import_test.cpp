@@ -98,6 +98,13 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   EXPECT_FALSE(list.FindNode("ignored", UrlItem));  // one level of subfolders only
   EXPECT_EQ(7u, list.GetCount());
 
+  // One folder into a category: 1 when it holds shortcuts for a category there is.
+  EXPECT_EQ(1, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "News"));
+  EXPECT_EQ(news, list.FindNode("ignored", UrlItem)->m_pParent);
+  EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "NoSuch"));
+  EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\nowhere\\", "News"));
+  EXPECT_EQ(8u, list.GetCount());
+
   // A missing Favorites folder imports nothing and is no failure.
   CMyNodeList none;
   EXPECT_TRUE(ImportBrowserFavorites(none, p.dir / "nowhere\\"));
