@@ -215,7 +215,8 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
   Refused(std::string("\"\xE5\xAE", 3));  // document ends inside the character
   // The first and last code point of every length, and both sides of the surrogates.
   const char* utf8[] = {"\xC2\x80",         "\xDF\xBF",         "\xE0\xA0\x80",     "\xED\x9F\xBF",
-                        "\xEE\x80\x80",     "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+                        "\xEE\x80\x80",     "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+                        "\xE1\x80\x80",     "\xF1\x80\x80\x80"};  // U+1000, U+40000: the lead's low bit counts
   for (const char* text : utf8) EXPECT_EQ(StringOf("\"" + std::string(text) + "\""), text);
   Refused("\"\xC1\xBF\"");          // overlong U+7F
   Refused("\"\xE0\x9F\xBF\"");      // overlong U+7FF
