@@ -243,6 +243,23 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/6 N | http://nine/ | ",
             }),
             Describe(im.list));
+
+  // A list after a folder's own list is no part of the folder; end tags without
+  // a list do not shift the levels of what follows.
+  Imported more(std::string(kHead) +
+                "<DT><H3>F</H3>\n<DL><p><DT><A HREF=\"http://a/\">a</A>\n</DL><p>\n"
+                "<DL><p><DT><A HREF=\"http://b/\">b</A>\n</DL><p>\n"
+                "</DL><p>\n</DL></DL>\n"
+                "<DL><p><DT><H3>G</H3>\n<DL><p><DT><A HREF=\"http://c/\">c</A>\n</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 F | ",
+                "I F/0 a | http://a/ | ",
+                "C 1 目录名 | ",
+                "I 目录名/0 b | http://b/ | ",
+                "C 2 G | ",
+                "I G/0 c | http://c/ | ",
+            }),
+            Describe(more.list));
 }
 
 // A folder without a title (browsers allow one) would make a category with

@@ -256,7 +256,7 @@ TEST(Import, DesktopAndStartMenu) {
   EXPECT_EQ(count, list.GetCount());
 
   // A Start menu that cannot be listed gives the box and imports nothing.
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "nobody", next, &ui));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "nobody", next, &ui));
   ASSERT_EQ(1u, ui.boxes.size());
   EXPECT_EQ("错误：Init读directory名称返回错误HANDLE", ui.boxes[0].text);
 }

@@ -250,6 +250,7 @@ TEST(NodeList, SlotsAndMoves) {
 TEST(CleanName, Examples) {
   EXPECT_EQ("my sitehome", CleanName("My Site - Home.url"));
   EXPECT_EQ("a-b", CleanName("a\xA1\xAA" "b"));
+  EXPECT_EQ("a\xA1\xA2\xA1\xA9\xA1\xAB" "b", CleanName("a\xA1\xA2\xA1\xA9\xA1\xAB" "b"));  // its neighbours stay
   EXPECT_EQ("page12", CleanName("page1.2"));
   EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
   EXPECT_EQ("ab", CleanName("a--b"));
