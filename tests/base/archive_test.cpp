@@ -47,7 +47,7 @@ TEST(CountedString, PrefixesAtTheBoundaries) {
     if (len) s[len - 1] = 'z';
     int ok = 0;
     EXPECT_EQ(ReadOne(CountedString(s), &ok), s) << len;
-    EXPECT_TRUE(ok) << len;
+    EXPECT_EQ(1, ok) << len;
   }
 }
 
@@ -56,7 +56,7 @@ TEST(CountedString, WideTextTagIsConvertedToGbk) {
   std::string bytes("\xFF\xFE\xFF\x02\x4C\x68\x62\x97", 8);
   int ok = 0;
   EXPECT_EQ(ReadOne(bytes, &ok), "桌面");
-  EXPECT_TRUE(ok);
+  EXPECT_EQ(1, ok);
   // A long wide string uses the 16-bit length after the tag.
   std::string longWide("\xFF\xFE\xFF\xFF\x2C\x01", 6);
   for (int i = 0; i < 300; ++i) longWide += std::string("A\x00", 2);
