@@ -427,6 +427,11 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   EXPECT_EQ("<meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C", BookmarkHtmlToUtf8(padded).substr(65519));
   padded.insert(0, " ");
   EXPECT_EQ("<meta charset=gbk>" + utf8, BookmarkHtmlToUtf8(padded).substr(65520));
+  // Declared UTF-8 stays as it is, even where its bytes are not.
+  EXPECT_EQ("<meta charset=UTF-8>\xCA\xD5\xB2\xD8", BookmarkHtmlToUtf8("<meta charset=UTF-8>\xCA\xD5\xB2\xD8"));
+  // An empty comment ends at once.
+  EXPECT_EQ("<!----><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C<!-- -->",
+            BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
   // A declaration inside a comment declares nothing.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
 }
@@ -502,6 +507,11 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
     n->m_nSlot = i + 1;
     list.AddNode(n);
   }
+  CMyNode* beyond = new CMyNode;  // on no button (slot 32, as an odd file may hold): takes none of them
+  beyond->m_strName = "beyond";
+  beyond->m_pParent = news;
+  beyond->m_nSlot = 32;
+  list.AddNode(beyond);
   CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab
   hidden->m_strName = "新闻2";
   hidden->m_nKind = UrlCategory;

@@ -130,6 +130,22 @@ TEST(Import, ParseUrlFile) {
   EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
   delete n;
 
+  // Only the first megabyte (1,048,576 bytes) is read: a line ending right there
+  // counts, one starting there does not.
+  std::string far = "[InternetShortcut]\r\nBASEURL=" + std::string(1048529, 'b') + "\r\nURL=http://far/\r\n";
+  ASSERT_EQ(1048576u, far.size());
+  WriteFileBytes(d / "far.url", far);
+  n = ParseUrlFile(d.Path(), "far.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://far/", n->m_strAddress);
+  delete n;
+  far.insert(30, std::string(17, 'b'));
+  WriteFileBytes(d / "far.url", far);
+  n = ParseUrlFile(d.Path(), "far.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ(std::string(kUrlValueMax, 'b'), n->m_strAddress);
+  delete n;
+
   // The first line is never read as a value; after 31 other lines reading stops.
   std::string text = "URL=http://first/\n";
   for (int i = 0; i < 31; ++i) text += "Other=" + std::to_string(i) + "\n";

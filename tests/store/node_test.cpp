@@ -241,6 +241,12 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(0, atFree->m_nSlot);
   CMyNode* noRoom = Item("g", "u", a, 0);
   EXPECT_FALSE(list.AddItemAtFreeSlot(noRoom));
+  EXPECT_EQ(0, list.AddItemAtFreeSlot(nullptr));
+  EXPECT_EQ(0, list.MoveItemToCategory(atFree, nullptr));
+  EXPECT_EQ(b, atFree->m_pParent);
+  EXPECT_EQ(0, list.AddItemAtFreeSlot(nullptr));
+  EXPECT_EQ(0, list.MoveItemToCategory(atFree, nullptr));
+  EXPECT_EQ(b, atFree->m_pParent);
 
   ASSERT_TRUE(list.RemoveNode(other));
   EXPECT_FALSE(list.RemoveNode(other));
