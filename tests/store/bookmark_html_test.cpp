@@ -299,6 +299,7 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b"));
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
+  EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
   // The private use area is not taken to the code page, though some systems give it codes.
   EXPECT_EQ("?x?", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
   // The shortest form of each length is one character; one below it, a "?" per byte.

@@ -269,6 +269,8 @@ TEST(Import, DesktopAndStartMenu) {
   // Files for a category that does not exist are not added.
   size_t count = list.GetCount();
   EXPECT_EQ(0, AddProgramFiles(list, allMenu + "Games\\", "NoSuch"));
+  EXPECT_EQ(1, AddProgramFiles(list, allMenu + "Games\\", "Games"));  // all there already
+  EXPECT_EQ(1, AddProgramFiles(list, allMenu + "nowhere\\", "NoSuch"));  // nothing to list
   EXPECT_EQ(count, list.GetCount());
 
   // A Start menu that cannot be listed gives the box and imports nothing.
