@@ -27,6 +27,12 @@ TEST(CodePage, RoundTripsBetweenGbkUtf16AndUtf8) {
   ASSERT_TRUE(qb::Utf8ToGbk(utf8, back));
   EXPECT_EQ(back, gbk);
 
+  // The shorthand forms give the converted text itself.
+  EXPECT_EQ(std::u16string(u"\u684C\u9762 Qimbo"), qb::ToWide(gbk));
+  EXPECT_EQ(gbk, qb::FromWide(u"\u684C\u9762 Qimbo"));
+  EXPECT_EQ("\xE6\xA1\x8C\xE9\x9D\xA2 Qimbo", qb::ToUtf8(gbk));
+  EXPECT_EQ(gbk, qb::FromUtf8("\xE6\xA1\x8C\xE9\x9D\xA2 Qimbo"));
+
   // Every two-byte GBK character of the common range survives the round trip.
   for (int hi = 0xB0; hi <= 0xF7; hi += 7)
     for (int lo = 0xA1; lo <= 0xFE; lo += 5) {

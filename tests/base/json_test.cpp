@@ -223,6 +223,8 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
   Refused("\"\xED\xBF\xBF\"");      // the last surrogate
   Refused("\"\xF0\x8F\xBF\xBF\"");  // overlong U+FFFF
   Refused("\"\xF5\x80\x80\x80\"");  // no lead byte above F4
+  Refused("\"\xF8\x90\x80\x80\"");  // ... even where its low bits would make a character
+  Refused("\"\xFC\x80\x80\x80\"");
 }
 
 TEST(Json, ByteOrderMarkIsSkippedOnlyAtTheStart) {
