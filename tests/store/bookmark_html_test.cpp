@@ -433,6 +433,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // An empty comment ends at once.
   EXPECT_EQ("<!----><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C<!-- -->",
             BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
+  EXPECT_EQ("<meta charset=gb_2312-80>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
+            BookmarkHtmlToUtf8("<meta charset=gb_2312-80>" + utf8));
   // A declaration inside a comment declares nothing.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
 }
@@ -513,14 +515,21 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
   beyond->m_pParent = news;
   beyond->m_nSlot = 32;
   list.AddNode(beyond);
+  CMyNode* untabbed = new CMyNode;  // slot -1: on no tab either
+  untabbed->m_strName = "体育";
+  untabbed->m_nKind = UrlCategory;
+  untabbed->m_nSlot = -1;
+  list.AddNode(untabbed);
   CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab
   hidden->m_strName = "新闻2";
   hidden->m_nKind = UrlCategory;
   hidden->m_nSlot = 60;
   list.AddNode(hidden);
   BookmarkImportResult result;
-  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + "</DL><p>\n", result);
-  EXPECT_EQ(3, result.links);
+  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") + "</DL><p>\n",
+                     result);
+  EXPECT_EQ(4, result.links);
+  EXPECT_EQ(0, list.CountChildren(untabbed));
   EXPECT_EQ(0, list.FindNode("link 0", UrlItem)->m_nSlot);
   EXPECT_EQ(news, list.FindNode("link 0", UrlItem)->m_pParent);
   const CMyNode* third = list.FindNode("新闻3", UrlCategory);

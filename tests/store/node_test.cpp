@@ -203,6 +203,12 @@ TEST(NodeList, SlotsAndMoves) {
   b->m_nSlot = 44;  // outside the 44 tabs
   c->m_nSlot = -1;
   EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+  c->m_nSlot = 0;  // the first tab counts; the last one, 43, too
+  EXPECT_EQ(c, list.FirstNodeBySlot(UrlCategory));
+  c->m_nSlot = -1;
+  a->m_nSlot = 43;
+  EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+  a->m_nSlot = 5;
 
   for (int s = 0; s < 30; ++s)
     if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
