@@ -2,6 +2,14 @@
 
 #include <ctime>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "store/favorites_file.h"
@@ -335,6 +343,25 @@ TEST(ChromiumImport, FileSizeLimitBothSides) {
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "missing", r, error));
   EXPECT_EQ("cannot read the file", error);
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d.Path(), r, error)) << "a folder is no file";
+#ifndef _WIN32
+  // A socket has a size but cannot be opened for reading.
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  std::string sockPath = d / "Bookmarks.sock", native = sockPath;
+  for (char& c : native)
+    if (c == '\\') c = '/';
+  ASSERT_LT(native.size(), sizeof addr.sun_path);
+  memcpy(addr.sun_path, native.c_str(), native.size() + 1);
+  ASSERT_EQ(0, bind(sock, (sockaddr*)&addr, sizeof addr));
+  ASSERT_EQ(0, os::FileSize(sockPath));
+  error.clear();
+  EXPECT_EQ(0, ImportChromiumBookmarksFile(big, sockPath, r, error));
+  EXPECT_EQ("cannot read the file", error);
+  close(sock);
+  unlink(native.c_str());
+#endif
 }
 
 TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
