@@ -435,6 +435,12 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
             BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
   EXPECT_EQ("<meta charset=gb_2312-80>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
             BookmarkHtmlToUtf8("<meta charset=gb_2312-80>" + utf8));
+  // A tag is read once: a comment opener inside a value opens nothing.
+  EXPECT_EQ("<meta name=\"<!--\"><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C-->",
+            BookmarkHtmlToUtf8("<meta name=\"<!--\"><meta charset=gbk>" + utf8 + "-->"));
+  // An odd byte at the end of UTF-16 is no character.
+  EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0A\0B", 7)));
+  EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0AB", 7)));
   // A declaration inside a comment declares nothing.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
 }

@@ -130,6 +130,13 @@ TEST(Import, ParseUrlFile) {
   EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
   delete n;
 
+  // The last line needs no line end.
+  WriteFileBytes(d / "last.url", "[InternetShortcut]\r\nURL=http://last/");
+  n = ParseUrlFile(d.Path(), "last.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://last/", n->m_strAddress);
+  delete n;
+
   // Only the first megabyte (1,048,576 bytes) is read: a line ending right there
   // counts, one starting there does not.
   std::string far = "[InternetShortcut]\r\nBASEURL=" + std::string(1048529, 'b') + "\r\nURL=http://far/\r\n";

@@ -250,9 +250,9 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(0, list.AddItemAtFreeSlot(nullptr));
   EXPECT_EQ(0, list.MoveItemToCategory(atFree, nullptr));
   EXPECT_EQ(b, atFree->m_pParent);
-  EXPECT_EQ(0, list.AddItemAtFreeSlot(nullptr));
-  EXPECT_EQ(0, list.MoveItemToCategory(atFree, nullptr));
-  EXPECT_EQ(b, atFree->m_pParent);
+  ASSERT_TRUE(list.MoveItemToCategory(other, c));  // its slot is free there: kept
+  EXPECT_EQ(c, other->m_pParent);
+  EXPECT_EQ(9, other->m_nSlot);
 
   ASSERT_TRUE(list.RemoveNode(other));
   EXPECT_FALSE(list.RemoveNode(other));
