@@ -322,6 +322,20 @@ TEST(ChromiumImport, LastUsedTimes) {
   }
 }
 
+// A root without a name is named as the browser shows it.
+TEST(ChromiumImport, RootsWithoutANameTakeTheirUsualOne) {
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(
+      list,
+      std::string(R"({"roots":{"bookmark_bar":{"children":[)") + Url("a", "http://a/") +
+          R"(],"type":"folder"},"other":{"children":[)" + Url("b", "http://b/") + R"(],"type":"folder"}},"version":1})",
+      r, error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"书签栏@0", "其他书签@1"}), Categories(list));
+}
+
 TEST(ChromiumImport, FileSizeLimitBothSides) {
   TempDir d;
   std::string body = Bar(Url("a", "http://a/"));

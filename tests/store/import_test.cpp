@@ -107,7 +107,7 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
 
   // A missing Favorites folder imports nothing and is no failure.
   CMyNodeList none;
-  EXPECT_TRUE(ImportBrowserFavorites(none, p.dir / "nowhere\\"));
+  EXPECT_EQ(1, ImportBrowserFavorites(none, p.dir / "nowhere\\"));
   EXPECT_EQ(0u, none.GetCount());
 }
 

@@ -546,6 +546,20 @@ TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
   for (size_t i = 0; i < plain.GetCount(); ++i) EXPECT_EQ(plain.GetAt(i)->m_strName, batched.GetAt(i)->m_strName);
 }
 
+// Emptying the list in a batch empties what the batch compares with, too.
+TEST(NodeList, ABatchForgetsTheNodesTheListLetsGo) {
+  CMyNodeList list;
+  CMyNode* kept = Cat("A");
+  CMyNodeList::CAddBatch batch(list);
+  ASSERT_TRUE(list.AddNode(kept));
+  list.ReleaseAll();  // the caller owns `kept` now
+  EXPECT_EQ(1, list.AddNode(Cat("A")));
+  list.DeleteAll();
+  EXPECT_EQ(1, list.AddNode(Cat("A")));
+  EXPECT_EQ(1u, list.GetCount());
+  delete kept;
+}
+
 TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
   // Each add compared with every listed node took minutes for this many.
   CMyNodeList list;
