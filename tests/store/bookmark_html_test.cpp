@@ -247,8 +247,8 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
   // A list after a folder's own list is no part of the folder; end tags without
   // a list do not shift the levels of what follows.
   Imported more(std::string(kHead) +
-                "<DT><H3>F</H3>\n<DL><p><DT><A HREF=\"http://a/\">a</A>\n</DL><p>\n"
-                "<DL><p><DT><A HREF=\"http://b/\">b</A>\n</DL><p>\n"
+                "<DT><H3>F</H3>\n<DL><p><DD>inside, no description\n<DT><A HREF=\"http://a/\">a</A>\n</DL><p>\n"
+                "<DL><p><DT><A HREF=\"http://b/\" LAST_VISIT=\"\">b</A>\n</DL><p>\n"
                 "</DL><p>\n</DL></DL>\n"
                 "<DL><p><DT><H3>G</H3>\n<DL><p><DT><A HREF=\"http://c/\">c</A>\n</DL><p>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
@@ -260,6 +260,7 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I G/0 c | http://c/ | ",
             }),
             Describe(more.list));
+  EXPECT_NE(0, more.list.FindNode("b", UrlItem)->m_tLastVisit) << "an empty LAST_VISIT is no time";
 }
 
 // A folder without a title (browsers allow one) would make a category with

@@ -357,6 +357,9 @@ TEST(ChromiumImport, FileSizeLimitBothSides) {
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "missing", r, error));
   EXPECT_EQ("cannot read the file", error);
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d.Path(), r, error)) << "a folder is no file";
+  WriteFileBytes(d / "Empty", "");
+  EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "Empty", r, error));
+  EXPECT_NE("cannot read the file", error) << "an empty file is read, and is no JSON";
 #ifndef _WIN32
   // A socket has a size but cannot be opened for reading.
   int sock = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -130,6 +130,12 @@ TEST(Import, ParseUrlFile) {
   EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
   delete n;
 
+  // A key with no value sets nothing.
+  WriteFileBytes(d / "empty.url", "[InternetShortcut]\r\nURL=http://kept/\r\nURL=\r\nURL= \t\r\n");
+  n = ParseUrlFile(d.Path(), "empty.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://kept/", n->m_strAddress);
+  delete n;
   // The last line needs no line end.
   WriteFileBytes(d / "last.url", "[InternetShortcut]\r\nURL=http://last/");
   n = ParseUrlFile(d.Path(), "last.url");

@@ -384,7 +384,7 @@ TEST(NodeRecords, ReadReceivedFields) {
   std::vector<std::string> f = Fields(src);
   ASSERT_EQ(9u, f.size());
   CMyNode got;
-  ASSERT_TRUE(got.ReadFields(f));
+  ASSERT_EQ(1, got.ReadFields(f));
   EXPECT_EQ("名字", got.m_strName);
   EXPECT_EQ(UrlItem, got.m_nKind);
   EXPECT_EQ("http://a", got.m_strAddress);
