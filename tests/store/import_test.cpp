@@ -63,6 +63,7 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   std::string fav = p.MakeFolders(p.Home("user") + "\\Favorites") + "\\";
   os::CreateFolder(fav + "News");
   os::CreateFolder(fav + "Tools");
+  os::CreateFolder(fav + "Z Sites");  // one blank stays in a name
   WriteFileBytes(fav + "News\\Sina Home.url", UrlFile("http://sina.com.cn/"));
   WriteFileBytes(fav + "Tools\\Deep.url", UrlFile("http://deep/"));
   os::CreateFolder(fav + "Tools\\Deeper");
@@ -96,14 +97,15 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   EXPECT_EQ(news, sina->m_pParent);
   EXPECT_TRUE(list.FindNode("deep", UrlItem));
   EXPECT_FALSE(list.FindNode("ignored", UrlItem));  // one level of subfolders only
-  EXPECT_EQ(7u, list.GetCount());
+  ASSERT_TRUE(list.FindNode("Z Sites", UrlCategory));
+  EXPECT_EQ(8u, list.GetCount());
 
   // One folder into a category: 1 when it holds shortcuts for a category there is.
   EXPECT_EQ(1, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "News"));
   EXPECT_EQ(news, list.FindNode("ignored", UrlItem)->m_pParent);
   EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "NoSuch"));
   EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\nowhere\\", "News"));
-  EXPECT_EQ(8u, list.GetCount());
+  EXPECT_EQ(9u, list.GetCount());
 
   // A missing Favorites folder imports nothing and is no failure.
   CMyNodeList none;
