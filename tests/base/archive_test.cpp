@@ -106,13 +106,14 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   EXPECT_TRUE(r.Failed());
   // A value cut short reads as a failure (0), never as a partial value.
   for (size_t have = 0; have < 4; ++have) {
-    CMemorySource cut(std::string("\x01\x02\x03", have));
+    const std::string part("\x01\x02\x03", have);  // the sources read from these bytes
+    CMemorySource cut(part);
     CArchiveReader rc(cut);
     if (have < 2) EXPECT_EQ(0, rc.ReadU16(b)) << have;
-    CMemorySource cut32(std::string("\x01\x02\x03", have));
+    CMemorySource cut32(part);
     CArchiveReader r32(cut32);
     EXPECT_EQ(0, r32.ReadU32(c)) << have;
-    CMemorySource cutI(std::string("\x01\x02\x03", have));
+    CMemorySource cutI(part);
     CArchiveReader ri(cutI);
     EXPECT_EQ(0, ri.ReadI32(d)) << have;
   }
