@@ -133,16 +133,18 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
   }
   for (const os::DirEntry& e : entries) {
     if (IsDotEntry(e.name) || EndsWith(e.name, ".lnk") || EndsWith(e.name, ".ini")) continue;
-    if (!list.FindNode(e.name, ProgramCategory)) {
+    // The category's name as stored: the folder's files go to it under that name.
+    std::string name = WithoutDoubleBlanks(e.name);
+    if (!list.FindNode(name, ProgramCategory)) {
       CMyNode* cat = new CMyNode;
-      cat->m_strName = WithoutDoubleBlanks(e.name);
+      cat->m_strName = name;
       cat->m_nKind = ProgramCategory;
       cat->m_strAddress = folder;
       cat->m_strNote = kFirstLevel;
       cat->m_nSlot = nextSlot;
       if (list.AddNode(cat)) ++nextSlot;
     }
-    AddProgramFiles(list, folder + e.name + "\\", e.name);
+    AddProgramFiles(list, folder + e.name + "\\", name);
   }
   return 1;
 }

@@ -47,7 +47,7 @@ TEST(CountedString, PrefixesAtTheBoundaries) {
     if (len) s[len - 1] = 'z';
     int ok = 0;
     EXPECT_EQ(ReadOne(CountedString(s), &ok), s) << len;
-    EXPECT_TRUE(ok) << len;
+    EXPECT_EQ(1, ok) << len;
   }
 }
 
@@ -56,7 +56,7 @@ TEST(CountedString, WideTextTagIsConvertedToGbk) {
   std::string bytes("\xFF\xFE\xFF\x02\x4C\x68\x62\x97", 8);
   int ok = 0;
   EXPECT_EQ(ReadOne(bytes, &ok), "桌面");
-  EXPECT_TRUE(ok);
+  EXPECT_EQ(1, ok);
   // A long wide string uses the 16-bit length after the tag.
   std::string longWide("\xFF\xFE\xFF\xFF\x2C\x01", 6);
   for (int i = 0; i < 300; ++i) longWide += std::string("A\x00", 2);
@@ -102,8 +102,21 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   uint8_t a; uint16_t b; uint32_t c; int32_t d;
   ASSERT_TRUE(r.ReadU8(a) && r.ReadU16(b) && r.ReadU32(c) && r.ReadI32(d));
   EXPECT_EQ(a, 0x12); EXPECT_EQ(b, 0x3456); EXPECT_EQ(c, 0x789ABCDEu); EXPECT_EQ(d, -2);
-  EXPECT_FALSE(r.ReadU8(a));
+  EXPECT_EQ(0, r.ReadU8(a));
   EXPECT_TRUE(r.Failed());
+  // A value cut short reads as a failure (0), never as a partial value.
+  for (size_t have = 0; have < 4; ++have) {
+    const std::string part("\x01\x02\x03", have);  // the sources read from these bytes
+    CMemorySource cut(part);
+    CArchiveReader rc(cut);
+    if (have < 2) EXPECT_EQ(0, rc.ReadU16(b)) << have;
+    CMemorySource cut32(part);
+    CArchiveReader r32(cut32);
+    EXPECT_EQ(0, r32.ReadU32(c)) << have;
+    CMemorySource cutI(part);
+    CArchiveReader ri(cutI);
+    EXPECT_EQ(0, ri.ReadI32(d)) << have;
+  }
 
   // A count of records is checked against what remains before anyone allocates.
   CMemorySource small("0123456789");

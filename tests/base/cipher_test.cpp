@@ -31,6 +31,10 @@ TEST(Cipher, EdgesOfTheLetterAlphabet) {
   // So does a decoded one: "CKHIFC" holds 'a', a zero byte, 'a'.
   EXPECT_EQ(DecodeText("CKHIFC"), "a");
   EXPECT_EQ(DecodeText("ELCK"), "");  // a zero byte first
+  EXPECT_EQ(DecodeText("CKHIFCFE"), "a");  // 'a', zero, 'a', zero: the first zero ends it
+  // Bytes above 0x7F are no letters either.
+  EXPECT_EQ(DecodeText("\xFF\xFF"), "K");
+  EXPECT_EQ(DecodeText("\x80\xC1"), "K");
 }
 
 TEST(Cipher, RoundTripsEveryByteValueAndGbk) {

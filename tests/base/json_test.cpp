@@ -64,6 +64,48 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
   EXPECT_EQ(e.column, 8) << "points at the x";
   // A NUL byte in the middle does not end the text.
   Refused(std::string("[1]\0", 4));
+
+  // Each fault is named, at the character where it is found.
+  const struct {
+    const char* text;
+    const char* what;
+    int column;
+  } faults[] = {
+      {"", "unexpected end of JSON", 1},
+      {"[1,", "unexpected end of JSON", 4},
+      {"{", "expected a member name", 2},
+      {"{\"a\":1,}", "expected a member name", 8},
+      {"{\"a\" 1}", "expected ':'", 6},
+      {"{\"a\":1 2}", "expected ',' or '}'", 8},
+      {"{\"a\":1", "expected ',' or '}'", 7},
+      {"[1 2]", "expected ',' or ']'", 4},
+      {"[1", "expected ',' or ']'", 3},
+      {"[1,]", "unexpected character", 4},
+      {"{\"a\":}", "unexpected character", 6},
+      {".5", "unexpected character", 1},
+      {"[1]]", "unexpected text after the JSON value", 4},
+      {"[true,tru]", "invalid literal", 7},
+      {"nul", "invalid literal", 1},
+      {"fals", "invalid literal", 1},
+      {"-", "bad number", 2},
+      {"1.", "bad number", 3},
+      {"1.e5", "bad number", 3},
+      {"1e", "bad number", 3},
+      {"1e+", "bad number", 4},
+      {"\"abc", "unterminated string", 5},
+      {"\"a\tb\"", "control character in a string (write it as an escape)", 3},
+      {"\"ab\\x\"", "unknown escape", 4},
+      {"\"\\u12G4\"", "\\u must be followed by four hex digits", 6},
+      {"\"a\\udc00\"", "low surrogate without a high one before it", 3},
+      {"\"a\\ud800x\"", "high surrogate without a low one after it", 3},
+      {"\"a\\ud800\\u0041\"", "high surrogate without a low one after it", 3},
+  };
+  for (const auto& f : faults) {
+    JsonError fault = Refused(f.text);
+    EXPECT_EQ(fault.what, f.what) << f.text;
+    EXPECT_EQ(fault.line, 1) << f.text;
+    EXPECT_EQ(fault.column, f.column) << f.text;
+  }
 }
 
 TEST(Json, DepthAndSizeAreBounded) {
@@ -173,13 +215,16 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
   Refused(std::string("\"\xE5\xAE", 3));  // document ends inside the character
   // The first and last code point of every length, and both sides of the surrogates.
   const char* utf8[] = {"\xC2\x80",         "\xDF\xBF",         "\xE0\xA0\x80",     "\xED\x9F\xBF",
-                        "\xEE\x80\x80",     "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"};
+                        "\xEE\x80\x80",     "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+                        "\xE1\x80\x80",     "\xF1\x80\x80\x80"};  // U+1000, U+40000: the lead's low bit counts
   for (const char* text : utf8) EXPECT_EQ(StringOf("\"" + std::string(text) + "\""), text);
   Refused("\"\xC1\xBF\"");          // overlong U+7F
   Refused("\"\xE0\x9F\xBF\"");      // overlong U+7FF
   Refused("\"\xED\xBF\xBF\"");      // the last surrogate
   Refused("\"\xF0\x8F\xBF\xBF\"");  // overlong U+FFFF
   Refused("\"\xF5\x80\x80\x80\"");  // no lead byte above F4
+  Refused("\"\xF8\x90\x80\x80\"");  // ... even where its low bits would make a character
+  Refused("\"\xFC\x80\x80\x80\"");
 }
 
 TEST(Json, ByteOrderMarkIsSkippedOnlyAtTheStart) {

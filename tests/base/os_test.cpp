@@ -262,6 +262,26 @@ int CountWrites(os::FileStep step, const std::string&) {
 
 // Small pieces are gathered and reach the disk in one write; a piece larger
 // than the buffer goes in one write of its own, after what was gathered.
+// A new file left by a save that ended early is taken when the file is
+// missing and the check says it is whole; never over an existing file.
+TEST(OsFiles, ALeftNewFileIsTakenOnlyWholeAndOnlyForAMissingFile) {
+  TempDir dir;
+  std::string f = dir / "d.dat";
+  auto whole = [](const std::string& bytes) { return bytes == "whole"; };
+  qbtest::WriteFileBytes(f + ".new", "half");
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole));
+  EXPECT_FALSE(os::FileExists(f));
+  qbtest::WriteFileBytes(f + ".new", "whole");
+  qbtest::WriteFileBytes(f, "current");
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole));
+  EXPECT_EQ("current", qbtest::ReadFileBytes(f));
+  ASSERT_TRUE(os::RemoveFile(f));
+  EXPECT_EQ(1, os::TakeCompleteNewFile(f, whole));
+  EXPECT_EQ("whole", qbtest::ReadFileBytes(f));
+  EXPECT_FALSE(os::FileExists(f + ".new"));
+  EXPECT_EQ(0, os::TakeCompleteNewFile(f, whole)) << "nothing left to take";
+}
+
 TEST(OsFiles, SmallWritesReachTheDiskTogether) {
   TempDir dir;
   os::CWriteStream out;
@@ -593,11 +613,11 @@ struct OneAnswer {
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
 };
 
-std::string Body(std::unique_ptr<os::CHttpStream>& s) {
+std::string Body(std::unique_ptr<os::CHttpStream>& s, size_t piece) {
   std::string body;
   char buf[7];
   long n;
-  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+  while (s && (n = s->Read(buf, piece)) > 0) body.append(buf, (size_t)n);
   return body;
 }
 }  // namespace
@@ -606,7 +626,7 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
   {
     OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/p/q?x=1#part", "Agent/1", "X-A: 1\r\n\r\n");
-    EXPECT_EQ("body after bare line ends", Body(s));
+    EXPECT_EQ("body after bare line ends", Body(s, 1)) << "read a byte at a time";
     s.reset();
     a.thread.Join();
     EXPECT_EQ("GET /p/q?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
@@ -727,6 +747,13 @@ TEST(OsThreads, ATimedWaitIsNeverCutShort) {
   uint32_t t0 = os::TickCount();
   EXPECT_EQ(0, never.Wait(999));
   EXPECT_GE(os::TickCount() - t0, 999u);
+  os::CThread blocked;
+  ASSERT_TRUE(blocked.Start([&] { never.Wait(os::kWaitForever); }));
+  t0 = os::TickCount();
+  EXPECT_EQ(0, blocked.Join(1000));
+  EXPECT_GE(os::TickCount() - t0, 1000u) << "a whole second";
+  never.Set();
+  EXPECT_TRUE(blocked.Join());
   t0 = os::TickCount();
   os::SleepMs(1000);
   EXPECT_GE(os::TickCount() - t0, 1000u) << "a pause of a whole second";
@@ -752,6 +779,32 @@ TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
 }
 
 #ifndef _WIN32
+// A program started without standard input gets descriptor 0 for its first file.
+TEST(OsFiles, AFileOnDescriptorZeroIsOpen) {
+  TempDir dir;
+  qbtest::WriteFileBytes(dir / "z.txt", "zero");
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  std::string got(4, '\0');
+  int open = 0, onZero = 0;
+  size_t read = 0;
+  {
+    os::CReadStream in;
+    open = in.Open(dir / "z.txt") && in.IsOpen();
+    onZero = fcntl(0, F_GETFD) != -1;
+    read = in.Read(&got[0], 4);
+  }
+  bool closed = fcntl(0, F_GETFD) == -1;
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_TRUE(open);
+  EXPECT_TRUE(onZero);
+  EXPECT_EQ(4u, read);
+  EXPECT_EQ("zero", got);
+  EXPECT_TRUE(closed) << "closed with the stream";
+}
+
 TEST(OsFolders, ListingGivesBackItsHandle) {
   TempDir dir;
   auto openHandles = [] {

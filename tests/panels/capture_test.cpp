@@ -133,6 +133,7 @@ TEST(CaptureAddresses, AsEachBrowserGivesThem) {
   EXPECT_EQ("http://1a:x", NormaliseCopiedAddress("1a:x"));
   EXPECT_EQ("http://:x", NormaliseCopiedAddress(":x"));
   EXPECT_EQ("http://h:8", NormaliseCopiedAddress("h:8"));
+  EXPECT_EQ("http://h:0/", NormaliseCopiedAddress("h:0/"));
   EXPECT_EQ("h://8", NormaliseCopiedAddress("h://8"));
   EXPECT_EQ("h:", NormaliseCopiedAddress("h:"));
 }

@@ -106,7 +106,7 @@ TEST(CategoryCircle, TheCurrentCircleIsLeftFirst) {
   f.calls.clear();
   f.current = "音乐";
   f.chatOpen = true;
-  EnterCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(0, EnterCategoryCircle(f.Service(), &cat, ui));
   EXPECT_TRUE(f.calls.empty());
   // The same circle with the chat window closed, or another with it open: in again.
   f.chatOpen = false;
@@ -145,6 +145,8 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
   EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "drop 音乐 Reserved"}));
   ASSERT_EQ(ui.posts.size(), 1u);
   EXPECT_EQ(ui.posts[0].msg, qb::WM_CLOSE_CHAT);
+  EXPECT_EQ(0u, ui.posts[0].wParam);
+  EXPECT_EQ(0, ui.posts[0].lParam);
   CMyNode other = Category("旅游");
   other.m_strCircle = "GROUP";
   f.calls.clear();
@@ -221,6 +223,8 @@ TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   EXPECT_EQ(f.calls, (std::vector<std::string>{"drop page Reserved", "leave"}));
   ASSERT_EQ(1u, ui.posts.size());
   EXPECT_EQ(qb::WM_CLOSE_CHAT, ui.posts[0].msg);
+  EXPECT_EQ(0u, ui.posts[0].wParam);
+  EXPECT_EQ(0, ui.posts[0].lParam);
   // A category of the current circle's name is dropped, and the circle stays.
   CMyNode cat = Category("http://a.example/");
   cat.m_strCircle = "GROUP";

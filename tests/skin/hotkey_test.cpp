@@ -38,6 +38,8 @@ TEST(HotkeyText, KeysOutsideTheGrammarGiveNoKey) {
   EXPECT_EQ(Parse("Ctrl+F1").key, 0);
   EXPECT_EQ(Parse("Ctrl+F1").mods, kHotkeyCtrl);
   EXPECT_EQ(Parse("Ctrl+F").key, 0) << "F alone is the start of a function key, not the letter";
+  EXPECT_EQ(Parse("Ctrl+F011").key, 0) << "a function key is F and at most two more characters";
+  EXPECT_EQ(Parse("Ctrl+F05").key, 116);
   EXPECT_EQ(Parse("Ctrl+S+F").key, 0) << "F alone ends the parse and clears an earlier key";
   EXPECT_EQ(Parse("Ctrl+F+S").key, 0) << "pieces after F alone are ignored";
   EXPECT_EQ(Parse("Ctrl+Enter").key, 0);

@@ -223,19 +223,44 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
   Imported im(std::string(kHead) +
               "<DT><A HREF=\"http://x/?q=a>b\" TITLE='it''s'>1 < 2</A>\n"
               "<DT><A HREF=\"http://stray/ ADD_DATE=\"1\">Stray</A>\n"
+              "<DT><A HREF=\"http://open/>Open</A>\n"
               "<DT><A HREF=\"http://untitled/\"></A>\n"
               "<DT><A NAME=\"top\">Anchor</A>\n"
               "<DT><A HREF=\"place:type=6\">Tags</A>\n"
               "<dt><a href=http://bare/ add_date=5>Bare</a>\n"
+              // Digits belong to a tag's name: these are no folders.
+              "<DT><H30>Zero</H30>\n<DL><p><DT><A HREF=\"http://zero/\">Z</A></DL><p>\n"
+              "<DT><H39>Nine</H39>\n<DL><p><DT><A HREF=\"http://nine/\">N</A></DL><p>\n"
               "</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 1 < 2 | http://x/?q=a>b | ",
                 "I 目录名/1 Stray | http://stray/ ADD_DATE= | ",
-                "I 目录名/2 http://untitled/ | http://untitled/ | ",
-                "I 目录名/3 Bare | http://bare/ | ",
+                "I 目录名/2 Open | http://open/ | ",
+                "I 目录名/3 http://untitled/ | http://untitled/ | ",
+                "I 目录名/4 Bare | http://bare/ | ",
+                "I 目录名/5 Z | http://zero/ | ",
+                "I 目录名/6 N | http://nine/ | ",
             }),
             Describe(im.list));
+
+  // A list after a folder's own list is no part of the folder; end tags without
+  // a list do not shift the levels of what follows.
+  Imported more(std::string(kHead) +
+                "<DT><H3>F</H3>\n<DL><p><DD>inside, no description\n<DT><A HREF=\"http://a/\">a</A>\n</DL><p>\n"
+                "<DL><p><DT><A HREF=\"http://b/\" LAST_VISIT=\"\">b</A>\n</DL><p>\n"
+                "</DL><p>\n</DL></DL>\n"
+                "<DL><p><DT><H3>G</H3>\n<DL><p><DT><A HREF=\"http://c/\">c</A>\n</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 F | ",
+                "I F/0 a | http://a/ | ",
+                "C 1 目录名 | ",
+                "I 目录名/0 b | http://b/ | ",
+                "C 2 G | ",
+                "I G/0 c | http://c/ | ",
+            }),
+            Describe(more.list));
+  EXPECT_NE(0, more.list.FindNode("b", UrlItem)->m_tLastVisit) << "an empty LAST_VISIT is no time";
 }
 
 // A folder without a title (browsers allow one) would make a category with
@@ -275,6 +300,13 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b"));
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
+  EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
+  // The private use area is not taken to the code page, though some systems give it codes.
+  EXPECT_EQ("?x?", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
+  // The shortest form of each length is one character; one below it, a "?" per byte.
+  EXPECT_EQ("a?b???c?d????e????f???g",
+            ImportedText("a\xE0\xA0\x80" "b\xE0\x9F\xBF" "c\xF0\x90\x80\x80" "d\xF0\x8F\xBF\xBF"
+                         "e\xF4\x90\x80\x80" "f\xED\xA0\x80" "g"));
 }
 
 TEST(BookmarkHtmlText, EveryUnifiedIdeographOfTheCodePageIsKept) {
@@ -300,6 +332,42 @@ TEST(BookmarkHtmlText, WesternBytesAndReferencesFrom0x80To0x9FAreReadAsWindowsDo
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem) name = qb::ToUtf8(n->m_strName);
   EXPECT_EQ("??\xE2\x80\x93x", name) << "U+20AC and U+2039 are not in the code page: one question mark each";
+}
+
+TEST(BookmarkHtmlText, EveryWesternByteFrom0x80To0x9FHasItsWindowsCharacter) {
+  const std::string head = "<META CONTENT=\"text/html; charset=windows-1252\">";
+  std::string bytes;
+  for (int c = 0x80; c <= 0x9F; ++c) bytes.push_back((char)c);
+  // 0x81, 0x8D, 0x8F, 0x90 and 0x9D are no character: U+FFFD.
+  EXPECT_EQ(head +
+                "\xE2\x82\xAC\xEF\xBF\xBD\xE2\x80\x9A\xC6\x92\xE2\x80\x9E\xE2\x80\xA6\xE2\x80\xA0\xE2\x80\xA1"  // 80-87
+                "\xCB\x86\xE2\x80\xB0\xC5\xA0\xE2\x80\xB9\xC5\x92\xEF\xBF\xBD\xC5\xBD\xEF\xBF\xBD"              // 88-8F
+                "\xEF\xBF\xBD\xE2\x80\x98\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x9D\xE2\x80\xA2\xE2\x80\x93\xE2\x80\x94"  // 90-97
+                "\xCB\x9C\xE2\x84\xA2\xC5\xA1\xE2\x80\xBA\xC5\x93\xEF\xBF\xBD\xC5\xBE\xC5\xB8"                  // 98-9F
+                "\xC2\xA0\xC3\xBF",
+            BookmarkHtmlToUtf8(head + bytes + "\xA0\xFF"));
+}
+
+// The named references a bookmark file uses, as the code page keeps them: "?" for
+// a character outside it, a blank for the no-break space.
+TEST(BookmarkHtmlText, NamedReferencesBecomeTheirCharacters) {
+  CMyNodeList list;
+  BookmarkImportResult result;
+  ImportBookmarkHtml(list,
+                     std::string(kHead) +
+                         "<DT><A HREF=\"http://a/\">a&nbsp;b&copy;&reg;&trade;&hellip;&mdash;&ndash;&lsquo;&rsquo;&ldquo;"
+                         "&rdquo;&laquo;&raquo;&middot;&times;&divide;&deg;&plusmn;&yen;&euro;&bull;&sect;&para;"
+                         "c&emsp;d&ensp;e&amp;&lt;&gt;&quot;&apos;&nosuch;"
+                         // Numbers: none, beyond U+10FFFF, surrogates, just past them, and malformed.
+                         "&#0;&#x110000;&#xD800;&#xDFFF;&#xE000;&#X41;&#x;&#;&#12a;</A>\n</DL>",
+                     result);
+  ASSERT_EQ(1, result.links);
+  std::string name;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlItem) name = n->m_strName;
+  EXPECT_EQ("a b???\xA1\xAD\xA1\xAA\xA8\x43\xA1\xAE\xA1\xAF\xA1\xB0\xA1\xB1??\xA1\xA4\xA1\xC1\xA1\xC2\xA1\xE3\xA1\xC0???"
+            "\xA1\xEC?c?d?e&<>\"'&nosuch;?????A&#x;&#;&#12a;",
+            name);
 }
 
 // A reference ends at its ';': without one the '&' and what follows stay as written.
@@ -333,6 +401,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A four-byte character (U+1F600) is whole at the very end and before more text.
   EXPECT_EQ("<A>" + cn + "\xF0\x9F\x98\x80", BookmarkHtmlToUtf8("<A>" + cn + "\xF0\x9F\x98\x80"));
   EXPECT_EQ("<A>\xF4\x8F\xBF\xBFx" + cn, BookmarkHtmlToUtf8("<A>\xF4\x8F\xBF\xBFx" + cn));
+  // The last lead byte of each length, 0xDF and 0xEF, starts UTF-8 as well.
+  EXPECT_EQ("<A>\xDF\xBF\xEF\xBC\x81" + cn, BookmarkHtmlToUtf8("<A>\xDF\xBF\xEF\xBC\x81" + cn));
   // U+D7FF, the last character before the surrogates, is UTF-8 too.
   EXPECT_EQ("<A>\xED\x9F\xBF" + cn, BookmarkHtmlToUtf8("<A>\xED\x9F\xBF" + cn));
   EXPECT_EQ("<A>" + cn, BookmarkHtmlToUtf8("<A>\xCA\xD5\xB2\xD8")) << "else code page 936";
@@ -340,6 +410,38 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   EXPECT_EQ(meta + cn, BookmarkHtmlToUtf8(meta + std::string("\xCA\xD5\xB2\xD8")));
   EXPECT_EQ("<meta charset='iso-8859-1'>caf\xC3\xA9\xE2\x84\xA2",
             BookmarkHtmlToUtf8("<meta charset='iso-8859-1'>caf\xE9\x99"));
+  // Pairs of surrogates, in either byte order; one without its partner is U+FFFD.
+  EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0\x3D\xD8\x00\xDEx\0\x52\xD8\x62\xDF", 14)));
+  EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\xD8\x3D\xDE\x00\0x\xD8\x52\xDF\x62", 14)));
+  // A high surrogate before another high one, before U+E000, at the end; a low one alone.
+  EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
+            BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));
+  // Too long a form, a surrogate, beyond U+10FFFF: not UTF-8, so code page 936; the
+  // forms just inside those bounds are UTF-8.
+  EXPECT_EQ("<A>\xE9\x85\x82\xE7\xB7\xBC", BookmarkHtmlToUtf8("<A>\xE0\x9F\xBF\x41"));
+  EXPECT_EQ("<A>\xE9\xA0\x8E\xE7\x99\x86", BookmarkHtmlToUtf8("<A>\xED\xA0\xB0\x41"));
+  EXPECT_EQ("<A>\xE9\xA5\x9B\xE9\x9D\xA0", BookmarkHtmlToUtf8("<A>\xF0\x8F\xBF\xBF"));
+  EXPECT_EQ("<A>\xE9\xAD\xAB\xE5\x95\x8A", BookmarkHtmlToUtf8("<A>\xF4\x90\xB0\xA1"));
+  EXPECT_EQ("<A>\xE0\xA0\x80\xF0\x90\x80\x80", BookmarkHtmlToUtf8("<A>\xE0\xA0\x80\xF0\x90\x80\x80"));
+  // A declaration counts when it ends within the first 65,536 bytes.
+  const std::string utf8 = "\xE6\x94\xB6\xE8\x97\x8F";  // also two characters of code page 936
+  std::string padded = std::string(65519, ' ') + "<meta charset=gbk>" + utf8;
+  EXPECT_EQ("<meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C", BookmarkHtmlToUtf8(padded).substr(65519));
+  padded.insert(0, " ");
+  EXPECT_EQ("<meta charset=gbk>" + utf8, BookmarkHtmlToUtf8(padded).substr(65520));
+  // Declared UTF-8 stays as it is, even where its bytes are not.
+  EXPECT_EQ("<meta charset=UTF-8>\xCA\xD5\xB2\xD8", BookmarkHtmlToUtf8("<meta charset=UTF-8>\xCA\xD5\xB2\xD8"));
+  // An empty comment ends at once.
+  EXPECT_EQ("<!----><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C<!-- -->",
+            BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
+  EXPECT_EQ("<meta charset=gb_2312-80>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
+            BookmarkHtmlToUtf8("<meta charset=gb_2312-80>" + utf8));
+  // A tag is read once: a comment opener inside a value opens nothing.
+  EXPECT_EQ("<meta name=\"<!--\"><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C-->",
+            BookmarkHtmlToUtf8("<meta name=\"<!--\"><meta charset=gbk>" + utf8 + "-->"));
+  // An odd byte at the end of UTF-16 is no character.
+  EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0A\0B", 7)));
+  EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0AB", 7)));
   // A declaration inside a comment declares nothing.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
 }
@@ -415,14 +517,26 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
     n->m_nSlot = i + 1;
     list.AddNode(n);
   }
+  CMyNode* beyond = new CMyNode;  // on no button (slot 32, as an odd file may hold): takes none of them
+  beyond->m_strName = "beyond";
+  beyond->m_pParent = news;
+  beyond->m_nSlot = 32;
+  list.AddNode(beyond);
+  CMyNode* untabbed = new CMyNode;  // slot -1: on no tab either
+  untabbed->m_strName = "体育";
+  untabbed->m_nKind = UrlCategory;
+  untabbed->m_nSlot = -1;
+  list.AddNode(untabbed);
   CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab
   hidden->m_strName = "新闻2";
   hidden->m_nKind = UrlCategory;
   hidden->m_nSlot = 60;
   list.AddNode(hidden);
   BookmarkImportResult result;
-  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + "</DL><p>\n", result);
-  EXPECT_EQ(3, result.links);
+  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") + "</DL><p>\n",
+                     result);
+  EXPECT_EQ(4, result.links);
+  EXPECT_EQ(0, list.CountChildren(untabbed));
   EXPECT_EQ(0, list.FindNode("link 0", UrlItem)->m_nSlot);
   EXPECT_EQ(news, list.FindNode("link 0", UrlItem)->m_pParent);
   const CMyNode* third = list.FindNode("新闻3", UrlCategory);

@@ -138,6 +138,14 @@ TEST(FavoritesFile, RecordBytesAreExact) {
   longName.m_nKind = UrlCategory;
   std::string lb = FavoritesFileBytes({&longName});
   EXPECT_EQ(std::string("\xFF\x58\x02", 3), lb.substr(4, 3));  // FF, then 600
+
+  // Reading gives exactly the file's records, whatever the vector held before.
+  std::vector<CMyNode*> read = {nullptr};
+  ASSERT_EQ(1, ReadFavoritesRecords(FavoritesFileBytes({&cat, &item}), read));
+  ASSERT_EQ(2u, read.size());
+  EXPECT_EQ("新闻", read[0]->m_strName);
+  EXPECT_EQ("sina", read[1]->m_strName);
+  for (CMyNode* n : read) delete n;
 }
 
 TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {

@@ -1,5 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "store/favorites_file.h"
@@ -201,13 +211,17 @@ TEST(ChromiumImport, AddressesThatCannotOpenFromHereAreLeftOut) {
                          Url("data", "data:text/html,hi") + "," + Url("empty", "") + "," +
                          Url("tab", "http://t/\\tx") + "," + Url("longest", longUrl) + "," +
                          Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/") + "," +
-                         Url("other scheme", "kata:x"));
+                         Url("other scheme", "kata:x") + "," + Url("del", "http://d/\\u007f") + "," +
+                         Url("unit", "http://u/\\u001fx") + "," + Url("space", "http://s/ x") + "," +
+                         Url("c1", "http://c/\\u0080") + "," + Url("DATA", "DATA:text/plain,x"));
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
-  EXPECT_EQ(3, r.items);
-  EXPECT_EQ(6, r.skipped);
+  EXPECT_EQ(5, r.items);
+  EXPECT_EQ(9, r.skipped);
+  EXPECT_TRUE(Item(list, "space"));
+  EXPECT_TRUE(Item(list, "c1")) << "U+0080 is no control byte of the address";
   EXPECT_TRUE(Item(list, "longest"));
   EXPECT_TRUE(Item(list, "ftp"));
   EXPECT_TRUE(Item(list, "other scheme")) << "only its first letter differs from data:";
@@ -261,13 +275,65 @@ TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {
   EXPECT_EQ(0u, list.GetCount());
 
   // Folders nested far past any real profile are refused, not recursed into.
+  // The reader takes 128 levels: the file's object, "roots", the bar, its list (4),
+  // two per folder, one for a link.
   std::string deep = Url("a", "http://a/");
-  for (int i = 0; i < 70; ++i) deep = Dir("d", deep);
+  for (int i = 0; i < 62; ++i) deep = Dir("d", deep);  // 4 + 124 + 1 = 129
   EXPECT_FALSE(ImportChromiumBookmarks(list, Bar(deep), r, error));
   EXPECT_NE(std::string::npos, error.find("nested too deeply")) << error;
   std::string fine = Url("a", "http://a/");
-  for (int i = 0; i < 60; ++i) fine = Dir("d", fine);
+  for (int i = 0; i < 61; ++i) fine = Dir("d", fine);  // 127
   EXPECT_TRUE(ImportChromiumBookmarks(list, Bar(fine), r, error)) << error;
+  std::string empty = Dir("e", "");
+  for (int i = 0; i < 61; ++i) empty = Dir("d", empty);  // 128
+  EXPECT_TRUE(ImportChromiumBookmarks(list, Bar(empty), r, error)) << error;
+  empty = Dir("d", empty);  // 130
+  EXPECT_FALSE(ImportChromiumBookmarks(list, Bar(empty), r, error));
+}
+
+// "date_last_used": microseconds since 1601 as up to 19 decimal digits; anything
+// else, and any time not after 1970, leaves the import's own time.
+TEST(ChromiumImport, LastUsedTimes) {
+  const struct {
+    const char* text;
+    int64_t seconds;  // 0: the time of the import
+  } cases[] = {
+      {"\"13390000000999999\"", 1745526400},     {"\"0013390000000000000\"", 1745526400},
+      {"\"00013390000000000000\"", 0},           {"\"9999999999999999999\"", 9988355526399},
+      {"\"11644473601000000\"", 1},              {"\"11644473600999999\"", 0},
+      {"\"1339000000000000/\"", 0},              {"\"1339000000000000:\"", 0},
+      {"\"\"", 0},                                 {"13390000000000000", 0},
+  };
+  for (const auto& c : cases) {
+    CMyNodeList list;
+    ChromiumImport r;
+    std::string error;
+    int64_t before = (int64_t)time(nullptr);
+    ASSERT_TRUE(ImportChromiumBookmarks(
+        list, Bar(std::string(R"({"date_last_used":)") + c.text + R"(,"name":"a","type":"url","url":"http://a/"})"), r,
+        error))
+        << error;
+    const CMyNode* a = Item(list, "a");
+    ASSERT_TRUE(a) << c.text;
+    if (c.seconds)
+      EXPECT_EQ(c.seconds, a->m_tLastVisit) << c.text;
+    else
+      EXPECT_GE(a->m_tLastVisit, before) << c.text;
+  }
+}
+
+// A root without a name is named as the browser shows it.
+TEST(ChromiumImport, RootsWithoutANameTakeTheirUsualOne) {
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(
+      list,
+      std::string(R"({"roots":{"bookmark_bar":{"children":[)") + Url("a", "http://a/") +
+          R"(],"type":"folder"},"other":{"children":[)" + Url("b", "http://b/") + R"(],"type":"folder"}},"version":1})",
+      r, error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"书签栏@0", "其他书签@1"}), Categories(list));
 }
 
 TEST(ChromiumImport, FileSizeLimitBothSides) {
@@ -291,6 +357,28 @@ TEST(ChromiumImport, FileSizeLimitBothSides) {
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "missing", r, error));
   EXPECT_EQ("cannot read the file", error);
   EXPECT_FALSE(ImportChromiumBookmarksFile(big, d.Path(), r, error)) << "a folder is no file";
+  WriteFileBytes(d / "Empty", "");
+  EXPECT_FALSE(ImportChromiumBookmarksFile(big, d / "Empty", r, error));
+  EXPECT_NE("cannot read the file", error) << "an empty file is read, and is no JSON";
+#ifndef _WIN32
+  // A socket has a size but cannot be opened for reading.
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  std::string sockPath = d / "Bookmarks.sock", native = sockPath;
+  for (char& c : native)
+    if (c == '\\') c = '/';
+  ASSERT_LT(native.size(), sizeof addr.sun_path);
+  memcpy(addr.sun_path, native.c_str(), native.size() + 1);
+  ASSERT_EQ(0, bind(sock, (sockaddr*)&addr, sizeof addr));
+  ASSERT_EQ(0, os::FileSize(sockPath));
+  error.clear();
+  EXPECT_EQ(0, ImportChromiumBookmarksFile(big, sockPath, r, error));
+  EXPECT_EQ("cannot read the file", error);
+  close(sock);
+  unlink(native.c_str());
+#endif
 }
 
 TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {

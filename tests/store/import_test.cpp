@@ -63,6 +63,7 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   std::string fav = p.MakeFolders(p.Home("user") + "\\Favorites") + "\\";
   os::CreateFolder(fav + "News");
   os::CreateFolder(fav + "Tools");
+  os::CreateFolder(fav + "Z Sites");  // one blank stays in a name
   WriteFileBytes(fav + "News\\Sina Home.url", UrlFile("http://sina.com.cn/"));
   WriteFileBytes(fav + "Tools\\Deep.url", UrlFile("http://deep/"));
   os::CreateFolder(fav + "Tools\\Deeper");
@@ -96,11 +97,19 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   EXPECT_EQ(news, sina->m_pParent);
   EXPECT_TRUE(list.FindNode("deep", UrlItem));
   EXPECT_FALSE(list.FindNode("ignored", UrlItem));  // one level of subfolders only
-  EXPECT_EQ(7u, list.GetCount());
+  ASSERT_TRUE(list.FindNode("Z Sites", UrlCategory));
+  EXPECT_EQ(8u, list.GetCount());
+
+  // One folder into a category: 1 when it holds shortcuts for a category there is.
+  EXPECT_EQ(1, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "News"));
+  EXPECT_EQ(news, list.FindNode("ignored", UrlItem)->m_pParent);
+  EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "NoSuch"));
+  EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\nowhere\\", "News"));
+  EXPECT_EQ(9u, list.GetCount());
 
   // A missing Favorites folder imports nothing and is no failure.
   CMyNodeList none;
-  EXPECT_TRUE(ImportBrowserFavorites(none, p.dir / "nowhere\\"));
+  EXPECT_EQ(1, ImportBrowserFavorites(none, p.dir / "nowhere\\"));
   EXPECT_EQ(0u, none.GetCount());
 }
 
@@ -121,6 +130,35 @@ TEST(Import, ParseUrlFile) {
   n = ParseUrlFile(d.Path(), "long.url");
   ASSERT_TRUE(n);
   EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
+  delete n;
+
+  // A key with no value sets nothing.
+  WriteFileBytes(d / "empty.url", "[InternetShortcut]\r\nURL=http://kept/\r\nURL=\r\nURL= \t\r\n");
+  n = ParseUrlFile(d.Path(), "empty.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://kept/", n->m_strAddress);
+  delete n;
+  // The last line needs no line end.
+  WriteFileBytes(d / "last.url", "[InternetShortcut]\r\nURL=http://last/");
+  n = ParseUrlFile(d.Path(), "last.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://last/", n->m_strAddress);
+  delete n;
+
+  // Only the first megabyte (1,048,576 bytes) is read: a line ending right there
+  // counts, one starting there does not.
+  std::string far = "[InternetShortcut]\r\nBASEURL=" + std::string(1048529, 'b') + "\r\nURL=http://far/\r\n";
+  ASSERT_EQ(1048576u, far.size());
+  WriteFileBytes(d / "far.url", far);
+  n = ParseUrlFile(d.Path(), "far.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://far/", n->m_strAddress);
+  delete n;
+  far.insert(30, std::string(17, 'b'));
+  WriteFileBytes(d / "far.url", far);
+  n = ParseUrlFile(d.Path(), "far.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ(std::string(kUrlValueMax, 'b'), n->m_strAddress);
   delete n;
 
   // The first line is never read as a value; after 31 other lines reading stops.
@@ -195,6 +233,11 @@ TEST(Import, DesktopAndStartMenu) {
   WriteFileBytes(allMenu + "Games\\Solitaire.lnk", "x");
   os::CreateFolder(allMenu + "Office");
   WriteFileBytes(allMenu + "Loose.lnk", "x");
+  // Two blanks leave a folder's name; its files still reach the category of that name.
+  os::CreateFolder(userMenu + "My  Tools");
+  WriteFileBytes(userMenu + "My  Tools\\Paint.lnk", "x");
+  os::CreateFolder(allMenu + "My  Tools");
+  WriteFileBytes(allMenu + "My  Tools\\Calc.lnk", "x");
   WriteFileBytes(allMenu + "desktop.ini", "x");
 
   qbtest::CRecordingUi ui;
@@ -210,7 +253,7 @@ TEST(Import, DesktopAndStartMenu) {
   ASSERT_TRUE(desk);
   EXPECT_EQ(p.profiles + "\\me", desk->m_strAddress);
   EXPECT_EQ(0, desk->m_nSlot);
-  EXPECT_EQ(1, list.CountKind(ProgramCategory) - 2);  // 桌面, Games, Office
+  EXPECT_EQ(4, list.CountKind(ProgramCategory));  // 桌面, Games, Office, MyTools
   CMyNode* shared = list.FindNode("Shared.lnk", ProgramItem);
   ASSERT_TRUE(shared);
   EXPECT_EQ(desk, shared->m_pParent);
@@ -221,8 +264,16 @@ TEST(Import, DesktopAndStartMenu) {
   CMyNode* office = list.FindNode("Office", ProgramCategory);
   ASSERT_TRUE(games && office);
   EXPECT_EQ(1, games->m_nSlot);
-  EXPECT_EQ(2, office->m_nSlot);
-  EXPECT_EQ(3, next);
+  EXPECT_EQ(3, office->m_nSlot);
+  CMyNode* tools = list.FindNode("MyTools", ProgramCategory);
+  ASSERT_TRUE(tools);
+  EXPECT_EQ(2, tools->m_nSlot);  // the first user's folders come first
+  EXPECT_EQ(userMenu, tools->m_strAddress);
+  EXPECT_EQ(2, list.CountChildren(tools));
+  ASSERT_TRUE(list.FindNode("Calc.lnk", ProgramItem));
+  EXPECT_EQ(tools, list.FindNode("Calc.lnk", ProgramItem)->m_pParent);
+  EXPECT_EQ(allMenu + "My  Tools\\", list.FindNode("Calc.lnk", ProgramItem)->m_strAddress);
+  EXPECT_EQ(4, next);
   EXPECT_EQ(3, list.CountChildren(games));  // Mine.lnk, Sub, Solitaire.lnk
   CMyNode* sol = list.FindNode("Solitaire.lnk", ProgramItem);
   ASSERT_TRUE(sol);
@@ -230,9 +281,15 @@ TEST(Import, DesktopAndStartMenu) {
   EXPECT_EQ(allMenu + "Games\\", sol->m_strAddress);
   EXPECT_EQ(userMenu + "Games\\", list.FindNode("Mine.lnk", ProgramItem)->m_strAddress);
   EXPECT_FALSE(list.FindNode("Loose.lnk", ProgramItem));
+  // Files for a category that does not exist are not added.
+  size_t count = list.GetCount();
+  EXPECT_EQ(0, AddProgramFiles(list, allMenu + "Games\\", "NoSuch"));
+  EXPECT_EQ(1, AddProgramFiles(list, allMenu + "Games\\", "Games"));  // all there already
+  EXPECT_EQ(1, AddProgramFiles(list, allMenu + "nowhere\\", "NoSuch"));  // nothing to list
+  EXPECT_EQ(count, list.GetCount());
 
   // A Start menu that cannot be listed gives the box and imports nothing.
-  EXPECT_TRUE(ImportStartMenu(list, p.profiles, "nobody", next, &ui));
+  EXPECT_EQ(1, ImportStartMenu(list, p.profiles, "nobody", next, &ui));
   ASSERT_EQ(1u, ui.boxes.size());
   EXPECT_EQ("错误：Init读directory名称返回错误HANDLE", ui.boxes[0].text);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <random>
 
@@ -202,6 +203,12 @@ TEST(NodeList, SlotsAndMoves) {
   b->m_nSlot = 44;  // outside the 44 tabs
   c->m_nSlot = -1;
   EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+  c->m_nSlot = 0;  // the first tab counts; the last one, 43, too
+  EXPECT_EQ(c, list.FirstNodeBySlot(UrlCategory));
+  c->m_nSlot = -1;
+  a->m_nSlot = 43;
+  EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+  a->m_nSlot = 5;
 
   for (int s = 0; s < 30; ++s)
     if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
@@ -240,6 +247,12 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(0, atFree->m_nSlot);
   CMyNode* noRoom = Item("g", "u", a, 0);
   EXPECT_FALSE(list.AddItemAtFreeSlot(noRoom));
+  EXPECT_EQ(0, list.AddItemAtFreeSlot(nullptr));
+  EXPECT_EQ(0, list.MoveItemToCategory(atFree, nullptr));
+  EXPECT_EQ(b, atFree->m_pParent);
+  ASSERT_TRUE(list.MoveItemToCategory(other, c));  // its slot is free there: kept
+  EXPECT_EQ(c, other->m_pParent);
+  EXPECT_EQ(9, other->m_nSlot);
 
   ASSERT_TRUE(list.RemoveNode(other));
   EXPECT_FALSE(list.RemoveNode(other));
@@ -249,6 +262,7 @@ TEST(NodeList, SlotsAndMoves) {
 TEST(CleanName, Examples) {
   EXPECT_EQ("my sitehome", CleanName("My Site - Home.url"));
   EXPECT_EQ("a-b", CleanName("a\xA1\xAA" "b"));
+  EXPECT_EQ("a\xA1\xA2\xA1\xA9\xA1\xAB" "b", CleanName("a\xA1\xA2\xA1\xA9\xA1\xAB" "b"));  // its neighbours stay
   EXPECT_EQ("page12", CleanName("page1.2"));
   EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
   EXPECT_EQ("ab", CleanName("a--b"));
@@ -294,6 +308,18 @@ TEST(NodeRecords, UploadAndCircleRecords) {
 
 // A record read back is the record written; Load says 1 for a whole one and
 // 0 for one cut anywhere, its last field included.
+// A visit counts once and stamps the time of the visit.
+TEST(NodeRecords, VisitCountsAndStampsTheTime) {
+  CMyNode n(100);
+  n.m_nVisits = 41;
+  int64_t before = (int64_t)time(nullptr);
+  n.Visit();
+  int64_t after = (int64_t)time(nullptr);
+  EXPECT_EQ(42, n.m_nVisits);
+  EXPECT_GE(n.m_tLastVisit, before);
+  EXPECT_LE(n.m_tLastVisit, after);
+}
+
 TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   CMyNode n;
   n.m_strName = "新闻";
@@ -358,7 +384,7 @@ TEST(NodeRecords, ReadReceivedFields) {
   std::vector<std::string> f = Fields(src);
   ASSERT_EQ(9u, f.size());
   CMyNode got;
-  ASSERT_TRUE(got.ReadFields(f));
+  ASSERT_EQ(1, got.ReadFields(f));
   EXPECT_EQ("名字", got.m_strName);
   EXPECT_EQ(UrlItem, got.m_nKind);
   EXPECT_EQ("http://a", got.m_strAddress);
@@ -518,6 +544,20 @@ TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
   }
   ASSERT_EQ(plain.GetCount(), batched.GetCount());
   for (size_t i = 0; i < plain.GetCount(); ++i) EXPECT_EQ(plain.GetAt(i)->m_strName, batched.GetAt(i)->m_strName);
+}
+
+// Emptying the list in a batch empties what the batch compares with, too.
+TEST(NodeList, ABatchForgetsTheNodesTheListLetsGo) {
+  CMyNodeList list;
+  CMyNode* kept = Cat("A");
+  CMyNodeList::CAddBatch batch(list);
+  ASSERT_TRUE(list.AddNode(kept));
+  list.ReleaseAll();  // the caller owns `kept` now
+  EXPECT_EQ(1, list.AddNode(Cat("A")));
+  list.DeleteAll();
+  EXPECT_EQ(1, list.AddNode(Cat("A")));
+  EXPECT_EQ(1u, list.GetCount());
+  delete kept;
 }
 
 TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
