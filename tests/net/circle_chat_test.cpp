@@ -5,6 +5,12 @@
 #include "panels/panel_logic.h"
 #include "nettest.h"
 
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace qb;
 using namespace nettest;
 
@@ -98,8 +104,10 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   EXPECT_EQ("Reserved", cat->m_strCircle);
   // A count of 0 changes nothing.
   FieldList zero{"LIST", "0", "第三"}, unnamed{"LIST", "1", "", "1.2.3.4", "x", "7", ""};
+  FieldList unknown{"LISTS", "1", "第四", "1.2.3.4", "x", "7", "第四"};
   net->Circles().OnGroupReply(zero);
   net->Circles().OnGroupReply(unnamed);
+  net->Circles().OnGroupReply(unknown);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
   // Replies to the request itself are boxes.
   FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
@@ -367,6 +375,44 @@ TEST(ChatFormats, TheConversationAndTheInputStartAsDesigned) {
   EXPECT_EQ(0u, typed.crTextColor);
   EXPECT_EQ("宋体", typed.faceName);
 }
+
+#ifndef _WIN32
+// Runs `body` in a child process whose machine name is `name`; its exit code,
+// or 77 where the system will not give the child a name of its own.
+static int WithMachineName(const std::string& name, const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWUTS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWUTS) != 0) _exit(77);
+    if (sethostname(name.data(), name.size()) != 0) _exit(77);
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Without a member record of his own the user's lines are headed by the
+// machine's name without its outer blanks, and by "自己" when it has none.
+TEST(ChatEcho, HeadedByTheTrimmedMachineNameWithoutAnOwnRecord) {
+  const struct {
+    const char* machine;
+    const char* shown;
+  } cases[] = {{"  lab pc  ", "lab pc"}, {"pc7", "pc7"}, {"   ", "自己"}, {"", "自己"}};
+  for (const auto& c : cases) {
+    int code = WithMachineName(c.machine, [&] {
+      CMyNodeList tree;
+      qbtest::CRecordingUi ui;
+      CNetState net(tree, ui, TestConfig());
+      std::vector<ChatLine> lines = net.Chat().EchoOwnText("hi");
+      if (lines.size() != 2 || lines[1].text != "hi") return 1;
+      std::string head = "\r\n" + std::string(c.shown) + "      ";
+      return lines[0].text.compare(0, head.size(), head) == 0 ? 0 : 2;
+    });
+    if (code == 77) GTEST_SKIP() << "no machine name of its own for a child here";
+    EXPECT_EQ(0, code) << "'" << c.machine << "'";
+  }
+}
+#endif
 
 // The cut at 600 bytes keeps a double-byte character whole: lead bytes run
 // from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.

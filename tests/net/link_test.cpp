@@ -3,6 +3,12 @@
 #include "nettest.h"
 #include "net_access.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 using namespace qb;
 using namespace nettest;
 
@@ -279,4 +285,62 @@ TEST(CommProxy, TheStartReportsTakenPortsAndAThreadThatWouldNotStart) {
   EXPECT_EQ(-1, report.threadFailed);
   links.Stop();
   os::NetCleanup();
+}
+
+#ifndef _WIN32
+namespace {
+// The descriptor the next socket would get.
+int LowestFreeDescriptor() {
+  int fd = open("/dev/null", O_RDONLY);
+  if (fd >= 0) close(fd);
+  return fd;
+}
+}  // namespace
+
+// A link that cannot have its sockets, or cannot bind the address it was
+// given, stays down and keeps no socket open.
+TEST(CommProxy, ALinkThatCannotStartHoldsNoSocket) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 220);
+  c.bindAddress = MakeAddress(192, 0, 2, 1);  // no address of this machine
+  const int spare = LowestFreeDescriptor();
+  ASSERT_GE(spare, 0);
+  CNetLinks links;
+  LinkStartReport report;
+  EXPECT_EQ(0, links.Start(c, &report));
+  EXPECT_EQ(5u, report.unavailablePorts.size());
+  EXPECT_EQ(-1, report.threadFailed);
+  EXPECT_EQ(spare, LowestFreeDescriptor());
+  links.Stop();
+
+  // Room for one descriptor only: the sending socket opens, the receiving one not.
+  c.bindAddress = kClientBind;
+  rlimit old{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &old));
+  rlimit tight = old;
+  tight.rlim_cur = (rlim_t)spare + 1;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  int running = links.Start(c, &report);
+  int after = LowestFreeDescriptor();
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &old));
+  EXPECT_EQ(0, running);
+  EXPECT_EQ(5u, report.unavailablePorts.size());
+  EXPECT_EQ(spare, after);
+  links.Stop();
+  EXPECT_EQ(kLinkCount, links.Start(c, &report)) << "the ports were never taken";
+  links.Stop();
+  os::NetCleanup();
+}
+#endif
+
+// The resolver's answer fills in a missing server address and replaces none.
+TEST_F(LinkTest, TheResolverAnswerFillsOnlyAMissingAddress) {
+  net->OnServerAddress(MakeAddress(10, 9, 8, 7));
+  EXPECT_EQ(kServerAddr, net->Sender().m_serverAddress);
+  net->Sender().m_serverAddress = 0;
+  net->OnServerAddress(0);
+  EXPECT_EQ(0u, net->Sender().m_serverAddress);
+  net->OnServerAddress(MakeAddress(10, 9, 8, 7));
+  EXPECT_EQ(MakeAddress(10, 9, 8, 7), net->Sender().m_serverAddress);
 }

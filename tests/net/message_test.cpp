@@ -41,6 +41,9 @@ TEST(Message, Addresses) {
   EXPECT_EQ(16820416, AddressNumber(ParseDottedAddress("192.168.0.1")));
   EXPECT_LT(AddressNumber(ParseDottedAddress("3.2.1.200")), 0);  // high last octet
   EXPECT_EQ("3.2.1.200", DottedAddress(AddressFromNumber(AddressNumber(ParseDottedAddress("3.2.1.200")))));
+  // Every octet in full, each in its place.
+  EXPECT_EQ("255.255.255.255", DottedAddress(MakeAddress(255, 255, 255, 255)));
+  EXPECT_EQ("1.3.5.7", DottedAddress(MakeAddress(1, 3, 5, 7)));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.256"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));

@@ -450,9 +450,74 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
   v = Deliver();
   EXPECT_EQ("上传超时失败!", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_FALSE(v.moveBar);
   // A download's stray reply while uploading does nothing either.
   FieldList f{"UP", "ALLOWED"};
   net->Transfer().OnFavReply(f);
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+// A send the queues refuse ends the transfer as failed, in either direction
+// and in the middle of an upload; without the server's address nothing starts.
+TEST_F(TransferTest, RefusedSendsAndNoServerEndAsFailures) {
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  int refuseFrom = 0, tries = 0;
+  net->Sender().m_sendHook = [&](const NetDatagram&) { return ++tries < refuseFrom || refuseFrom == 0 ? 1 : 0; };
+  refuseFrom = 1;
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("上传失败！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_FALSE(v.cancelEnabled);
+  EXPECT_EQ(0u, DeadlineArms());
+  EXPECT_EQ(0, net->Transfer().Mode());
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("下载失败！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  prog->OnPromptClosed();
+
+  // The count goes out, the first node does not.
+  tries = 0;
+  refuseFrom = 2;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("正在上传......", v.text);
+  EXPECT_EQ(1, net->Transfer().Mode());
+  server->Send(net->Sender().m_nCounter, MsgFavUpAllowed());
+  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kUploadChannel).empty(); }));
+  EXPECT_EQ((std::vector<int>{kUploadFailed}), Statuses(kUploadChannel));
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_EQ(1u, DeadlineArms()) << "the command's; a node that did not go out arms nothing";
+  v = Deliver();
+  EXPECT_EQ("上传失败！", v.text);
+  EXPECT_FALSE(v.moveBar) << "a failure leaves the bar where it is";
+  EXPECT_TRUE(v.okEnabled);
+  prog->OnPromptClosed();
+  net->Sender().m_sendHook = nullptr;
+
+  net->Sender().m_serverAddress = 0;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("连网失败!", v.text);
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("连网失败!", v.text);
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+TEST_F(TransferTest, CancelTellsTheServerOnlyWhileATransferRuns) {
+  EXPECT_EQ(0, net->Transfer().CancelTransfer());
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  ASSERT_EQ(kUploadStarted, net->Transfer().StartUpload());
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  EXPECT_EQ(1, net->Transfer().CancelTransfer());
+  EXPECT_EQ("<3><FAV><UP><CANCEL>\r\n", server->Receive().text);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_EQ(0, net->Transfer().CancelTransfer());
   EXPECT_TRUE(server->Quiet(100));
 }
 
@@ -488,6 +553,12 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   std::string longUrl = "http://example.com/" + std::string(581, 'z');
   EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
   EXPECT_EQ("<40><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  PromptView step = Deliver();
+  EXPECT_EQ("正在下载......", step.text);
+  EXPECT_TRUE(step.cancelEnabled);
+  EXPECT_FALSE(step.okEnabled);
+  EXPECT_TRUE(step.moveBar);
+  EXPECT_EQ(0, step.barPos);
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));
   EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));  // repeat
@@ -584,10 +655,12 @@ TEST_F(DownloadTest, UploadWhileDownloadingIsBusyInANewPrompt) {
   Begin(2);
   PromptView v;
   EXPECT_FALSE(prog->OnCommand(true, v));  // the download's prompt is open
+  EXPECT_EQ(2, prog->m_nAnnouncedTotal);
   prog->OnPromptClosed();
   ASSERT_TRUE(prog->OnCommand(true, v));
   EXPECT_EQ("已经有上传或下载正在进行!", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(0, prog->m_nAnnouncedTotal) << "an upload's prompt has no announced total";
   EXPECT_EQ(2, net->Transfer().Mode());  // the download goes on
 }
 

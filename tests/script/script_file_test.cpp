@@ -75,6 +75,10 @@ TEST(ScriptFile, CheckValueIsTheCommonCrc32) {
   const char digits[] = "123456789";
   EXPECT_EQ(0xCBF43926u, qb::Crc32((const unsigned char*)digits, 9));
   EXPECT_EQ(0u, qb::Crc32((const unsigned char*)digits, 0));
+  // Every byte value once, so every entry of the table takes part.
+  unsigned char all[256];
+  for (int i = 0; i < 256; ++i) all[i] = (unsigned char)i;
+  EXPECT_EQ(0x29058C73u, qb::Crc32(all, sizeof all));
 }
 
 TEST(ScriptFile, RoundTripInMemoryAndOnDisk) {

@@ -467,6 +467,17 @@ TEST(FavoritesFile, SwitchAndList) {
   prog->m_strName = "Games";
   prog->m_nKind = ProgramCategory;
   pf.logic.AddNode(prog);
+  // Opening an item from the top-visited menu counts a visit of that item only.
+  CMyNode* x = pf.logic.FindNode("x", UrlItem);
+  CMyNode* a = pf.logic.FindNode("A", UrlCategory);
+  ASSERT_TRUE(x && a);
+  const int before = x->m_nVisits, categoryBefore = a->m_nVisits;
+  pf.logic.CountTopVisit("x");
+  pf.logic.CountTopVisit("x");
+  pf.logic.CountTopVisit("A");
+  pf.logic.CountTopVisit("nobody");
+  EXPECT_EQ(before + 2, x->m_nVisits);
+  EXPECT_EQ(categoryBefore, a->m_nVisits);
   pf.logic.BuildTopVisited();
   EXPECT_EQ(1u, pf.logic.m_topVisited.size());
   EXPECT_EQ(2u, pf.logic.ListFavoritesFiles().size());
