@@ -421,15 +421,18 @@ TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
     const char* tail;
     size_t kept;
   } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}};
-  for (const auto& c : cases) {
-    ChatSendInput in;
-    in.text = std::string(599, 'w') + c.tail + "www";
-    in.format = DefaultInputFormat();
-    ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
-    FieldList f;
-    ASSERT_TRUE(SplitFields(peer->Receive().text, f));
-    ASSERT_GE(f.size(), 5u);
-    EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0];
+  // The character at the cut, with more text after it or as the last one.
+  for (const char* after : {"www", ""}) {
+    for (const auto& c : cases) {
+      ChatSendInput in;
+      in.text = std::string(599, 'w') + c.tail + after;
+      in.format = DefaultInputFormat();
+      ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+      FieldList f;
+      ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+      ASSERT_GE(f.size(), 5u);
+      EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0] << " then '" << after << "'";
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/cipher.h"
 
 using namespace qb;
@@ -113,6 +115,29 @@ TEST(Message, FontFields) {
   ASSERT_TRUE(SplitFields(text.substr(0, text.rfind('<')), f));
   EXPECT_FALSE(ParseFontFields(f, back));
   EXPECT_TRUE(f.empty());
+}
+
+// Two formats are the same only when every member is.
+TEST(Message, FontsDifferingInAnyOneMemberDiffer) {
+  CharFormat base;
+  base.dwMask = 0xF800003F;
+  base.yHeight = 210;
+  base.crTextColor = 0x008000;
+  base.bCharSet = 134;
+  base.faceName = "宋体";
+  const std::function<void(CharFormat&)> changes[] = {
+      [](CharFormat& c) { c.cbSize = 59; },          [](CharFormat& c) { c.dwMask = 0xF800003E; },
+      [](CharFormat& c) { c.dwEffects = 1; },        [](CharFormat& c) { c.yHeight = 200; },
+      [](CharFormat& c) { c.yOffset = -3; },         [](CharFormat& c) { c.crTextColor = 0x008001; },
+      [](CharFormat& c) { c.bCharSet = 0; },         [](CharFormat& c) { c.bPitchAndFamily = 49; },
+      [](CharFormat& c) { c.faceName = "新宋体"; }};
+  EXPECT_TRUE(base == base);
+  for (size_t i = 0; i < sizeof changes / sizeof changes[0]; ++i) {
+    CharFormat other = base;
+    changes[i](other);
+    EXPECT_FALSE(base == other) << i;
+    EXPECT_FALSE(other == base) << i;
+  }
 }
 
 TEST(Message, NodeFieldsRoundTripAndRejects) {

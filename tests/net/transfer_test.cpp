@@ -2,6 +2,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
+#include <algorithm>
+
 #include "base/cipher.h"
 #include "net/login.h"
 #include "os/os.h"
@@ -100,6 +102,15 @@ TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {
   EXPECT_EQ("<5>" + lgo, server->Receive().text);
   ASSERT_EQ(1u, Sleeps().size());
   EXPECT_EQ(500u, Sleeps()[0]);
+
+  // Both of the state's timers stop with it.
+  size_t before = ui.timers.size();
+  net.reset();
+  std::vector<unsigned> stopped;
+  for (size_t i = before; i < ui.timers.size(); ++i)
+    if (!ui.timers[i].start) stopped.push_back(ui.timers[i].id);
+  std::sort(stopped.begin(), stopped.end());
+  EXPECT_EQ((std::vector<unsigned>{0x4E01, 0x4E02}), stopped);
 }
 
 TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
@@ -199,6 +210,8 @@ TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
   EXPECT_EQ(nineteen, CutPassword(nineteen + "\x81\x40"));
   EXPECT_EQ(nineteen, CutPassword(nineteen + "\xFE\xA1"));
   EXPECT_EQ(nineteen + "\x80", CutPassword(nineteen + "\x80\x41"));
+  // A lead byte that ends the text stands alone, and fits as the twentieth byte.
+  EXPECT_EQ(nineteen + "\x81", CutPassword(nineteen + "\x81"));
   EXPECT_EQ(nineteen + "\xFF", CutPassword(nineteen + "\xFF\x41"));
 
   LoginDialogData d;
