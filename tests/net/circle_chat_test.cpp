@@ -98,9 +98,13 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   LogIn(kMe);
   CMyNode* cat = NewNode(tree, UrlCategory, "音乐");
   qb::NetStateTestAccess::RequestingNode(*net) = cat;
-  FieldList f{"LIST", "1", "别的圈", "1.2.3.4", "x", "7", "别的圈"};
+  FieldList f{"LIST", "2", "别的圈", "1.2.3.4", "x", "7", "别的圈", "1.2.3.5", "y", "8", "第三"};
   net->Circles().OnGroupReply(f);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
+  // A member listed in another circle is reached by leave-words.
+  ASSERT_EQ(2u, net->Circles().Members().size());
+  EXPECT_EQ("x(7)", net->Circles().Members()[0]->display);
+  EXPECT_EQ("y(8)留言", net->Circles().Members()[1]->display);
   EXPECT_EQ("Reserved", cat->m_strCircle);
   // A count of 0 changes nothing.
   FieldList zero{"LIST", "0", "第三"}, unnamed{"LIST", "1", "", "1.2.3.4", "x", "7", ""};
@@ -131,6 +135,20 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "GROUP", "USERENTER", FormatNumber(AddressNumber(kClientAddr)), "我", "100", "读书"}), f);
   EXPECT_TRUE(peer->Quiet(150));
+  // Announcements go to the members of this circle with an address, the user's
+  // own record left out; a member who moved to another circle hears none.
+  std::vector<uint32_t> to;
+  net->Sender().m_sendHook = [&](const NetDatagram& d) {
+    to.push_back(d.address);
+    return 1;
+  };
+  net->Circles().AnnounceEnter();
+  EXPECT_EQ((std::vector<uint32_t>{kPeerAddr}), to);
+  net->Circles().Members()[1]->circle = "别的圈";
+  net->Circles().AnnounceEnter();
+  EXPECT_EQ(1u, to.size());
+  net->Circles().Members()[1]->circle = "读书";
+  net->Sender().m_sendHook = nullptr;
 
   net->Circles().SetChatWindowOpen(true);
   net->Circles().LeaveCurrentCircle();
@@ -452,6 +470,13 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   FieldList f;
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "CHAT", "TEXT", "100", "对 [朋友(200)]说:   你好"}), f);
+  // Reachable but in another circle: a leave-word through the server.
+  net->Circles().FindMemberByUser(kPeer)->circle = "别的圈";
+  out = net->Chat().OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  EXPECT_EQ("<3><LEAVEWORD><100><200>" + std::string("我(100)给你留言:你好") + "\r\n", server->Receive().text);
+  EXPECT_TRUE(peer->Quiet(100));
+  net->Circles().FindMemberByUser(kPeer)->circle = "读书";
 
   // Unreachable: a leave-word of at most 240 bytes through the server.
   in.selected = net->Circles().FindMemberByUser(kAway);
@@ -459,14 +484,14 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
-  std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
+  std::string expected = "<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
   EXPECT_EQ(expected, server->Receive().text);
   // Exactly 240 bytes go whole, without the warning.
   in.text = std::string(240, 'M');
   out = net->Chat().OnChatSend(in);
   ASSERT_EQ(2u, out.echo.size());
   EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
-  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
+  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
             server->Receive().text);
 
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
@@ -475,7 +500,7 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
-  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  EXPECT_EQ("<6><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
@@ -500,6 +525,14 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   ASSERT_TRUE(net->Chat().OnChatArrived(0, true, peerMember, lines));
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ("第一第二", lines[0].text);
+  // The plaza's notice (from the server's address) shows every line even then.
+  server->Send(44, MsgLWords(kAway, "b", "a"));
+  server->Send(45, "<CHAT>" + MsgChatText(kAway, "plaza", DefaultInputFormat()).substr(6));
+  ASSERT_TRUE(PumpUntil([&] { return net->Chat().Records().size() == 2; }));
+  ASSERT_TRUE(net->Chat().OnChatArrived(kServerAddr, true, nullptr, lines));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("ab", lines[0].text);
+  EXPECT_EQ("plaza", lines[2].text);
 
   // Plaza lists replace the members; joins stop at 14; a leave needs two.
   server->Send(42, MsgChatList({{"10.1.2.3", "甲"}, {"10.1.2.4", ""}}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,6 +185,12 @@ TEST(ScriptFile, BrokenFilesFail) {
   };
   // Every truncation, down to nothing.
   for (size_t n = 0; n < good.size(); ++n) EXPECT_TRUE(refused(good.substr(0, n))) << n;
+  // Shorter than a header with its check: refused by its size before a byte
+  // is read (each copy is exactly that long, so a read past it is seen).
+  for (size_t n = 1; n < 20; ++n) {
+    std::vector<unsigned char> exact(good.begin(), good.begin() + n);
+    EXPECT_EQ(0, qb::DecodeScript(exact.data(), exact.size(), out)) << n;
+  }
   EXPECT_TRUE(refused(good + '\0'));
   // Any flipped byte: the check catches what the fields do not.
   for (size_t i = 0; i < good.size(); ++i) {
