@@ -240,6 +240,12 @@ TEST_F(LoginTest, NumberOutsideTheRangeIsRefusedBeforeAnythingIsSent) {
   d.user = 999999999;
   EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
   EXPECT_EQ("<1><LGI><1060><999999999><" + EncodeText("pw") + ">\r\n", server->Receive().text);
+  // With no password held the box is the password, edited or not.
+  net->Login().SetPassword("");
+  d.passwordBox = "pw2";
+  d.passwordEdited = false;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_EQ("<2><LGI><1060><999999999><" + EncodeText("pw2") + ">\r\n", server->Receive().text);
 }
 
 // A key that is not there yet: the dialog opens empty; OK makes it.
@@ -314,6 +320,26 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   EXPECT_EQ(c.bindAddress, back.bindAddress);
   EXPECT_EQ(5030, back.localBasePort);
   EXPECT_EQ(std::string::npos, qbtest::ReadFileBytes(dir / "config\\NetServer.ini").find("Ports"));
+}
+
+// Blank host names keep the defaults, a blank fallback means none, blanks
+// around keys and values do not count, an unreadable address binds nowhere.
+TEST(NetConfigFile, BlankValuesBlanksAroundAndABadAddress) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
+                         "[Server]\r\nHost=\r\nWeb=  \r\nFallback=\r\n\tPorts = 47100 \r\nBind=127.0.0.9\r\n"
+                         "Bind=127.0.0.256\r\nno value here\r\n Host\t=  h.example");
+  CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_EQ("h.example", c.serverHost);
+  EXPECT_EQ("www.qimbo.net", c.webHost);
+  EXPECT_EQ("", c.fallbackHost);
+  EXPECT_EQ(47100, c.localBasePort);
+  EXPECT_EQ(0u, c.bindAddress);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "Host=\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ("server.qimbo.net", c.serverHost);
+  EXPECT_EQ("server2.qimbo.net", c.fallbackHost);
 }
 
 TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {

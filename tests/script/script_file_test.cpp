@@ -220,6 +220,11 @@ TEST(ScriptFile, BrokenFilesFail) {
   PutU32At(b, 16 + 1 * 20, 0xFFFF);
   Reseal(b);
   EXPECT_TRUE(refused(b));
+  // A key code with a high byte (0x0141) is no key code.
+  b = good;
+  b[16 + 2 * 20 + 7] = 1;
+  Reseal(b);
+  EXPECT_TRUE(refused(b));
   // An event of no known type.
   b = good;
   b[16 + 20 + 4] = 8;

@@ -265,12 +265,25 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
   os::CreateFolder(program / "config");
   WriteFileBytes(program / "config\\MyConfig.ini", "[HOTKEY]\r\nFavoriteKey=Alt+Q\r\n[END]");
   qbtest::CRecordingUi ui;
+  // The application-data folders come from the environment unless already given.
+#ifndef _WIN32
+  TempDir local, roaming;
+  setenv("LOCALAPPDATA", os::NativePath(local.Path()).c_str(), 1);
+  setenv("APPDATA", os::NativePath(roaming.Path()).c_str(), 1);
+#endif
+  const std::string localFolder = os::LocalAppDataFolder(), roamingFolder = os::RoamingAppDataFolder();
+  EXPECT_FALSE(localFolder.empty());
+  EXPECT_FALSE(roamingFolder.empty());
   {
     CAppLogic logic(&ui);
     EXPECT_EQ("Ctrl+S", logic.m_config.hotkeyText);
     EXPECT_EQ("BackGround.Bmp", logic.m_skins[0].m_strImagePath) << "defaults before the start";
     logic.m_strHomePath = home;
+    logic.m_strRoamingAppData = "R:\\given\\";
     ASSERT_TRUE(logic.Start());
+    EXPECT_EQ(home, logic.m_strHomePath);
+    EXPECT_EQ(localFolder, logic.m_strLocalAppData);
+    EXPECT_EQ("R:\\given\\", logic.m_strRoamingAppData);
     EXPECT_EQ("Alt+Q", logic.m_config.hotkeyText);
     EXPECT_EQ(1, logic.m_config.chatTip) << "missing keys keep their defaults";
     EXPECT_EQ(program.Path(), logic.m_strProgramDir);
@@ -287,9 +300,16 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
     os::RemoveFile(fav + "Home.url");
     CAppLogic logic(&ui);
     logic.m_strHomePath = home;
+    logic.m_strLocalAppData = "L:\\given\\";
     ASSERT_TRUE(logic.Start());
     EXPECT_TRUE(logic.FindNode("home", UrlItem));
+    EXPECT_EQ("L:\\given\\", logic.m_strLocalAppData);
+    EXPECT_EQ(roamingFolder, logic.m_strRoamingAppData);
   }
+#ifndef _WIN32
+  unsetenv("LOCALAPPDATA");
+  unsetenv("APPDATA");
+#endif
   os::SetProgramDirectory("");
 }
 
