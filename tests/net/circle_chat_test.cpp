@@ -63,13 +63,19 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   EXPECT_LT(cat->m_strName.size(), bad.size());
   EXPECT_TRUE(server->Quiet(150));
 
+  // A name needs two bytes: one Chinese character will do, a letter will not.
+  EXPECT_EQ(kCircleRequestNotSent, net->Circles().EnterCircle(NewNode(tree, UrlCategory, "x")));
+  EXPECT_TRUE(server->Quiet(100));
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(NewNode(tree, UrlCategory, "书")));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><UPNODE><100><书>"));
+
   // A filtered word inside a name goes; the rest is sent.
   CMyNode* mixed = NewNode(tree, UrlCategory, std::string("新闻") + kCircleNameFilter[0] + "网");
   EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(mixed));
   EXPECT_EQ("新闻网", mixed->m_strName);
   FieldList f;
   ASSERT_TRUE(SplitFields(server->Receive().text, f));
-  EXPECT_EQ((FieldList{"2", "GROUP", "UPNODE", "100", "新闻网", "0", "新闻网", "", "", "Reserved"}), f);
+  EXPECT_EQ((FieldList{"3", "GROUP", "UPNODE", "100", "新闻网", "0", "新闻网", "", "", "Reserved"}), f);
 
   // A 300-byte address: only the first 200 bytes go; the item keeps all.
   std::string url = "http://example.com/" + std::string(281, 'q');
@@ -124,8 +130,13 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
 
 TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   CMyNode* cat = NewNode(tree, UrlCategory, "读书");
+  int saves = 0, shown = 0;
+  net->Circles().m_saveFavorites = [&] { return ++saves; };
+  net->Circles().m_showCategoryItems = [&](CMyNode*) { ++shown; };
   EnterWithMembers(cat, "读书");
   EXPECT_EQ("GROUP", cat->m_strCircle);
+  EXPECT_EQ(1, saves);
+  EXPECT_EQ(0, shown) << "a category's mark shows in no item list";
   ASSERT_EQ(3u, net->Circles().Members().size());
   EXPECT_EQ("朋友(200)", net->Circles().Members()[1]->display);
   EXPECT_EQ("不在(300)留言", net->Circles().Members()[2]->display);

@@ -24,6 +24,8 @@ TEST(MsgQueue, RefusesThe1601stPushAndKeepsOrder) {
   EXPECT_FALSE(q.Push(extra));
   ASSERT_TRUE(extra);  // still the caller's
   EXPECT_EQ(1600u, q.Count());
+  std::unique_ptr<NetDatagram> none;
+  EXPECT_FALSE(q.Push(none));
   EXPECT_TRUE(q.Event().Wait(0));
   EXPECT_FALSE(q.Event().Wait(0));  // auto-reset
   EXPECT_EQ("0", q.Pop()->text);
@@ -209,6 +211,12 @@ TEST_F(LinkTest, ServerAddressFoundOnDemandFromTheHostName) {
   server->Send(4, "<VER><1061>");
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_NEW_VERSION) == 1; }));
   EXPECT_EQ(kServerAddr, net->Sender().m_serverAddress);
+  // The second name is asked only when the first finds nothing.
+  CNetConfig c = config;
+  c.fallbackHost = DottedAddress(kPeerAddr);
+  EXPECT_EQ(kServerAddr, ResolveServer(c));
+  c.serverHost = "";
+  EXPECT_EQ(kPeerAddr, ResolveServer(c));
 }
 
 TEST_F(LinkTest, ResolverThreadAnswersOnItsOwnThread) {

@@ -36,6 +36,12 @@ TEST(Message, BracketAndNumbers) {
   EXPECT_EQ(INT32_MAX, ReadNumber("99999999999999999999"));
   EXPECT_EQ(INT32_MIN, ReadNumber("-2147483648"));
   EXPECT_EQ("<-7>", BracketNumber(-7));
+  // Every kind of blank before the number, a plus sign, both ends of the range.
+  EXPECT_EQ(42, ReadNumber("\t\n\r\v\f 42"));
+  EXPECT_EQ(7, ReadNumber("+7"));
+  EXPECT_EQ(INT32_MAX, ReadNumber("2147483647"));
+  EXPECT_EQ(INT32_MAX, ReadNumber("2147483648"));
+  EXPECT_EQ(INT32_MIN, ReadNumber("-2147483649"));
 }
 
 TEST(Message, Addresses) {
@@ -48,6 +54,9 @@ TEST(Message, Addresses) {
   EXPECT_EQ("1.3.5.7", DottedAddress(MakeAddress(1, 3, 5, 7)));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.256"));
+  EXPECT_EQ(MakeAddress(255, 255, 255, 255), ParseDottedAddress("255.255.255.255"));
+  EXPECT_EQ(MakeAddress(1, 2, 3, 4), ParseDottedAddress("001.002.003.004"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.0004")) << "three digits at most";
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress(""));
 }
@@ -90,6 +99,12 @@ TEST(Message, ChatTextEscapingOddBytes) {
   // Single-byte 0x80 and 0xFF are characters of their own.
   EXPECT_EQ("\x80\xA8\xB5", EscapeChatText("\x80<"));
   EXPECT_EQ("\xFF\xA8\xB6", EscapeChatText("\xFF>"));
+  // Where each character ends decides which pair is a typed U+01D6: lead
+  // bytes run from 0x81 to 0xFE, and a lead byte takes 0xFE with it.
+  EXPECT_EQ("\x80", EscapeChatText("\x80\xA8\xB5"));
+  EXPECT_EQ("\xFF", EscapeChatText("\xFF\xA8\xB5"));
+  EXPECT_EQ("\xFE\xA1", EscapeChatText("\xFE\xA1\xA8\xB5"));
+  EXPECT_EQ("\x81\xFE", EscapeChatText("\x81\xFE\xA8\xB5"));
 }
 
 TEST(Message, FontFields) {

@@ -177,6 +177,11 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
     EXPECT_EQ("", net->Login().Password()) << flag;
     EXPECT_EQ(123456789, d.user) << flag;
   }
+  // A stored value longer than 40 letters is read as its first 40.
+  reg.WriteDword("isSavePwd", 1);
+  reg.WriteString("password", EncodeText(pw20 + "XY"));
+  LoginDialogInit(*net, d);
+  EXPECT_EQ(pw20, net->Login().Password());
 }
 
 // What the dialog takes from its boxes before OK.
@@ -496,6 +501,34 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
   EXPECT_TRUE(server->Quiet(100));
 }
 
+// Only the server's OK for the node just sent moves the upload on.
+TEST_F(TransferTest, AnUploadGoesOnOnlyForTheCurrentNodeOk) {
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  server->Send(2, MsgFavUpAllowed());
+  Received r;
+  ASSERT_TRUE(PumpUntil([&] {
+    r = server->Receive(10);
+    return r.link >= 0;
+  }));
+  EXPECT_EQ(0u, r.text.find("<3><FAV><UP><NODE>"));
+  server->Send(3, "<FAV><UP><NODE><FAILED>");
+  server->Send(1, MsgFavUpNodeOk());  // answers an older message
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 1; }));
+  EXPECT_TRUE(server->Quiet(150));
+  EXPECT_EQ(1, net->Transfer().Mode());
+  server->Send(3, MsgFavUpNodeOk());
+  ASSERT_TRUE(PumpUntil([&] {
+    r = server->Receive(10);
+    return r.link >= 0;
+  }));
+  EXPECT_EQ(0u, r.text.find("<4><FAV><UP><NODE>"));
+}
+
 // A send the queues refuse ends the transfer as failed, in either direction
 // and in the middle of an upload; without the server's address nothing starts.
 TEST_F(TransferTest, RefusedSendsAndNoServerEndAsFailures) {
@@ -560,6 +593,36 @@ TEST_F(TransferTest, CancelTellsTheServerOnlyWhileATransferRuns) {
   EXPECT_TRUE(server->Quiet(100));
 }
 
+// The bar moves one step per progress status up to its end, and no further.
+TEST_F(TransferTest, TheBarStopsAtItsEnd) {
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  AddItem(tree, cat, "b", "http://b.example/", 1);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));  // not logged in, but the prompt is open
+  std::vector<int> moves;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(prog->OnTransferStatus(kUploadChannel, kUploadProgress, v));
+    moves.push_back(v.moveBar ? v.barPos : -1);
+  }
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 3, -1}), moves);
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadTotalChannel, 2, v));
+  EXPECT_TRUE(v.setRange);
+  EXPECT_EQ(2, v.rangeMax);
+  moves.clear();
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadProgress, v));
+    moves.push_back(v.moveBar ? v.barPos : -1);
+  }
+  EXPECT_EQ((std::vector<int>{0, 1, 2, -1}), moves);
+  // Statuses that are no progress leave the bar alone.
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadTimedOut, v));
+  EXPECT_FALSE(v.moveBar);
+  EXPECT_EQ("下载超时!", v.text);
+}
+
 class DownloadTest : public TransferTest {
  protected:
   void Begin(int total) {
@@ -611,12 +674,23 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   PromptView v = Deliver();
   EXPECT_EQ("下载成功！", v.text);
   EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_EQ(kTransferTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start) << "the deadline stops with the download";
   EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ(0, net->Transfer().Mode());
   std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();
   ASSERT_TRUE(got);
   EXPECT_EQ(3u, got->GetCount());
+}
+
+TEST_F(DownloadTest, AnAcknowledgementThatCannotGoOutFailsTheDownload) {
+  Begin(3);
+  net->Sender().m_sendHook = [](const NetDatagram&) { return 0; };
+  EXPECT_EQ(kDownloadFailed, Node(40, Wire("新闻", 0, "", "", 0)));
+  net->Sender().m_sendHook = nullptr;
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_FALSE(net->Transfer().DownloadList());
 }
 
 TEST_F(DownloadTest, AGapFailsTheDownload) {
@@ -679,9 +753,12 @@ TEST_F(DownloadTest, RefusedBlankAndTimeout) {
   server->Send(61, MsgFavDownInvalid());
   ASSERT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() == 2; }));
   EXPECT_EQ("下载非法！", Deliver().text);
+  EXPECT_EQ(0, net->Transfer().Mode()) << "a refusal ends the download";
+  EXPECT_FALSE(ui.timers.back().start);
 
   prog->OnPromptClosed();
   ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("正在下载......", v.text);
   net->OnTimer(kTransferTimer);
   EXPECT_EQ("下载超时!", Deliver().text);
 
