@@ -529,9 +529,14 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   EXPECT_EQ(kServerAddr, ui.posts.back().wParam);
 
   // Only from the selected member: others' lines are dropped, leave-words stay shown.
-  std::vector<ChatLine> lines;
+  std::vector<ChatLine> lines(1);
   CircleMember* peerMember = net->Circles().FindMemberByUser(kPeer);
   EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
+  EXPECT_TRUE(lines.empty());
+  // No server address known: a line of no address is still not the plaza's.
+  net->Sender().m_serverAddress = 0;
+  EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
+  net->Sender().m_serverAddress = kServerAddr;
   EXPECT_EQ(2u, net->Chat().Records().size());
   ASSERT_TRUE(net->Chat().OnChatArrived(0, true, peerMember, lines));
   ASSERT_EQ(1u, lines.size());

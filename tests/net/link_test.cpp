@@ -352,3 +352,14 @@ TEST_F(LinkTest, TheResolverAnswerFillsOnlyAMissingAddress) {
   net->OnServerAddress(MakeAddress(10, 9, 8, 7));
   EXPECT_EQ(MakeAddress(10, 9, 8, 7), net->Sender().m_serverAddress);
 }
+
+// A state without its links (or with a link down) sends and receives nothing.
+TEST(NetState, WithoutLinksNothingGoesOutOrComesIn) {
+  CMyNodeList tree;
+  qbtest::CRecordingUi ui;
+  CNetState state(tree, ui, TestConfig());
+  state.Sender().m_serverAddress = kServerAddr;
+  EXPECT_EQ(0, state.Sender().SendToServer("<LIV>"));
+  EXPECT_EQ(0, state.Sender().ReplyToServer(1, "<FAV>"));
+  EXPECT_EQ(0, state.PumpReceived());
+}

@@ -54,7 +54,7 @@ TEST(Message, Addresses) {
   EXPECT_EQ("1.3.5.7", DottedAddress(MakeAddress(1, 3, 5, 7)));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.256"));
-  EXPECT_EQ(MakeAddress(255, 255, 255, 255), ParseDottedAddress("255.255.255.255"));
+  EXPECT_EQ(MakeAddress(255, 254, 3, 255), ParseDottedAddress("255.254.3.255"));
   EXPECT_EQ(MakeAddress(1, 2, 3, 4), ParseDottedAddress("001.002.003.004"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.0004")) << "three digits at most";
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));
