@@ -170,6 +170,12 @@ TEST(ScriptFile, InvalidEventsAreNotWritten) {
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
   s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0, 2)};
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  // Moves, wheels and buttons carry no flags; moves and wheels no code.
+  for (const ScriptEvent& e : {Ev(0, qb::kButtonUp, qb::kLeftButton, 0, 0, 0, 1), Ev(0, qb::kMouseMove, 1),
+                               Ev(0, qb::kHWheel, 0, 0, 0, 0, 1), Ev(0, qb::kWheel, 1)}) {
+    s.events = {e};
+    EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0) << (int)e.type;
+  }
 }
 
 TEST(ScriptFile, BrokenFilesFail) {

@@ -8,6 +8,7 @@
 namespace {
 
 using qbtest::TempDir;
+using qbtest::ReadFileBytes;
 using qbtest::WriteFileBytes;
 
 std::string UrlFile(const std::string& url) { return "[InternetShortcut]\r\nURL=" + url + "\r\n"; }
@@ -278,6 +279,7 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
     CAppLogic logic(&ui);
     EXPECT_EQ("Ctrl+S", logic.m_config.hotkeyText);
     EXPECT_EQ("BackGround.Bmp", logic.m_skins[0].m_strImagePath) << "defaults before the start";
+    EXPECT_EQ("目录区", logic.m_skins[1].m_strAreaName);
     logic.m_strHomePath = home;
     logic.m_strRoamingAppData = "R:\\given\\";
     ASSERT_TRUE(logic.Start());
@@ -296,13 +298,25 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
     EXPECT_EQ(2u, ui.boxes.size());  // the two missing Start menus
   }
   {
-    // The second start loads the saved file instead of importing.
+    // The second start loads the saved file instead of importing, takes the
+    // shortcuts of every user's desktop and, unless given, the home folder
+    // from the registry.
     os::RemoveFile(fav + "Home.url");
+    WriteFileBytes(p.MakeFolders(DesktopFolder(p.profiles, "All Users")) + "b.lnk", "x");
     CAppLogic logic(&ui);
+#ifndef _WIN32
+    TempDir reg;
+    os::SetRegistryFolder(os::NativePath(reg / "reg"));
+    os::RegWriteString(os::Hive::CurrentUser, "Volatile Environment", "HOMEDRIVE", home.substr(0, 2));
+    os::RegWriteString(os::Hive::CurrentUser, "Volatile Environment", "HOMEPATH", home.substr(2));
+#else
     logic.m_strHomePath = home;
+#endif
     logic.m_strLocalAppData = "L:\\given\\";
     ASSERT_TRUE(logic.Start());
     EXPECT_TRUE(logic.FindNode("home", UrlItem));
+    EXPECT_TRUE(logic.FindNode("b.lnk", ProgramItem));
+    EXPECT_EQ(home, logic.m_strHomePath);
     EXPECT_EQ("L:\\given\\", logic.m_strLocalAppData);
     EXPECT_EQ(roamingFolder, logic.m_strRoamingAppData);
   }
@@ -334,7 +348,9 @@ TEST(AppLogic, ProgramNodeOperations) {
   x->m_pParent = games;
   logic.AddNode(x);
 
+  WriteFileBytes(d / "Tools\\x.lnk", "older");  // a shortcut of that name is replaced
   ASSERT_EQ(1, logic.MoveProgramItem(x, tools));
+  EXPECT_EQ("shortcut", ReadFileBytes(d / "Tools\\x.lnk"));
   EXPECT_EQ(tools, x->m_pParent);
   EXPECT_EQ(d / "Tools\\", x->m_strAddress);
   EXPECT_TRUE(os::FileExists(d / "Tools\\x.lnk"));
@@ -369,11 +385,19 @@ TEST(AppLogic, ProgramNodeOperations) {
   EXPECT_EQ(0, logic.RenameCategory(x, "y.lnk"));
   EXPECT_EQ("x.lnk", x->m_strName);
   EXPECT_EQ(0, logic.RenameCategory(nullptr, "y"));
+  CMyNode shortcut;
+  shortcut.m_nKind = ProgramItem;
+  shortcut.m_strName = "z.lnk";
+  shortcut.m_strAddress = d.Path();
+  WriteFileBytes(d / "z.lnk", "z");
+  EXPECT_EQ(0, logic.RenameCategory(&shortcut, "q.lnk"));
+  EXPECT_TRUE(os::FileExists(d / "z.lnk"));
 
   // Moves are made from the item's current folder.
   WriteFileBytes(d / "Apps\\x.lnk", "shortcut");
   x->m_strAddress = d / "Apps\\";
   EXPECT_EQ(0, logic.DeleteProgramFile(tools));  // x still belongs to it
+  EXPECT_EQ(0, logic.DeleteProgramFile(nullptr));
   ASSERT_EQ(1, logic.DeleteProgramFile(x));
   EXPECT_FALSE(os::FileExists(d / "Apps\\x.lnk"));
   EXPECT_EQ(0, logic.DeleteProgramFile(x));  // already gone
