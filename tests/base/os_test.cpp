@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,6 +11,8 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <time.h>
@@ -21,6 +24,7 @@
 #include "os/http.h"
 #include "os/net.h"
 #include "os/os.h"
+#include "os/shell.h"
 #include "testutil.h"
 
 using qbtest::TempDir;
@@ -53,6 +57,15 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_EQ(qbtest::ReadFileBytes(c), "one");
   EXPECT_FALSE(os::RemoveFile(dir / "missing"));
   EXPECT_EQ(os::FileSize(dir / "missing"), -1);
+  EXPECT_FALSE(os::WriteWholeFile(dir / "no such folder\\f.dat", "x")) << "nowhere to write";
+  std::string bytes = "left over";
+  EXPECT_FALSE(os::ReadWholeFile(dir / "missing", bytes));
+  EXPECT_EQ("", bytes) << "a failed read hands out nothing";
+  os::CReadStream never;
+  EXPECT_FALSE(never.IsOpen());
+  EXPECT_EQ(0u, never.Remaining());
+  char one = 0;
+  EXPECT_EQ(0u, never.Read(&one, 1));
 
   EXPECT_TRUE(os::CreateFolder(dir / "图标"));
   EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
@@ -193,6 +206,99 @@ TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
 }
 #endif
+
+namespace {
+int g_failStep = 0, g_stepsSeen = 0;
+int FailOneStep(os::FileStep, const std::string&) { return ++g_stepsSeen != g_failStep; }
+}  // namespace
+
+// A save whose one file step fails (a write, flush, close or rename the system
+// refuses) says so, leaves the file as it was and nothing of its own behind;
+// the program goes on, unlike a crash, and may save again at once.
+TEST(OsFiles, ASaveWithAFailedStepChangesNothingAndLeavesNothing) {
+  TempDir dir;
+  std::string file = dir / "f.dat", bak = dir / "f.bak";
+  struct Save { const char* name; std::function<int()> run; bool backup; };
+  std::vector<Save> saves = {
+      {"whole", [&] { return os::WriteWholeFile(file, "new"); }, false},
+      {"private", [&] { return os::WritePrivateFile(file, "new"); }, false},
+      {"replacing", [&] { return os::SaveFileReplacing(file, bak, "new"); }, true},
+  };
+  for (const Save& save : saves) {
+    int steps = 0;
+    for (int n = 1;; ++n) {
+      qbtest::WriteFileBytes(file, "old");
+      qbtest::WriteFileBytes(bak, "older");
+      g_failStep = n;
+      g_stepsSeen = 0;
+      os::SetFileStepHook(FailOneStep);
+      int saved = save.run();
+      os::SetFileStepHook(nullptr);
+      bool failed = g_stepsSeen >= n;
+      if (!failed) {
+        EXPECT_EQ(1, saved) << save.name;
+        EXPECT_EQ("new", qbtest::ReadFileBytes(file)) << save.name;
+        EXPECT_EQ(save.backup ? "old" : "older", qbtest::ReadFileBytes(bak)) << save.name;
+        steps = n - 1;
+        break;
+      }
+      EXPECT_EQ(0, saved) << save.name << " step " << n;
+      EXPECT_EQ("old", qbtest::ReadFileBytes(file)) << save.name << " step " << n;
+      EXPECT_FALSE(os::FileExists(file + ".tmp~")) << save.name << " step " << n;
+      EXPECT_FALSE(os::FileExists(file + ".new")) << save.name << " step " << n;
+      if (n > 20) break;
+    }
+    EXPECT_GE(steps, 2) << save.name << ": the contents and the move at least";
+  }
+}
+
+namespace {
+int g_diskWrites = 0;
+int CountWrites(os::FileStep step, const std::string&) {
+  if (step == os::FileStep::Write) ++g_diskWrites;
+  return 1;
+}
+}  // namespace
+
+// Small pieces are gathered and reach the disk in one write; a piece larger
+// than the buffer goes in one write of its own, after what was gathered.
+TEST(OsFiles, SmallWritesReachTheDiskTogether) {
+  TempDir dir;
+  os::CWriteStream out;
+  ASSERT_TRUE(out.Open(dir / "w.bin"));
+  g_diskWrites = 0;
+  os::SetFileStepHook(CountWrites);
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) {
+    out.Write("0123456789", 10);
+    expected += "0123456789";
+  }
+  int smallWrites = g_diskWrites;
+  std::string big(70000, 'B');
+  out.Write(big.data(), big.size());
+  int afterBig = g_diskWrites;
+  out.Write("tail", 4);
+  EXPECT_TRUE(out.Close());
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, smallWrites) << "10,000 bytes wait in the buffer";
+  EXPECT_EQ(2, afterBig) << "the gathered bytes, then the large piece";
+  EXPECT_EQ(3, g_diskWrites) << "the tail at the close";
+  EXPECT_EQ(expected + big + "tail", qbtest::ReadFileBytes(dir / "w.bin"));
+  // Opening another file saves what the stream held for the first.
+  ASSERT_TRUE(out.Open(dir / "a.txt"));
+  out.Write("first", 5);
+  ASSERT_TRUE(out.Open(dir / "b.txt"));
+  out.Write("second", 6);
+  EXPECT_TRUE(out.Close());
+  EXPECT_EQ("first", qbtest::ReadFileBytes(dir / "a.txt"));
+  EXPECT_EQ("second", qbtest::ReadFileBytes(dir / "b.txt"));
+  {
+    os::CWriteStream dropped;
+    ASSERT_TRUE(dropped.Open(dir / "c.txt"));
+    dropped.Write("kept", 4);
+  }
+  EXPECT_EQ("kept", qbtest::ReadFileBytes(dir / "c.txt")) << "a stream let go without a close still saves";
+}
 
 // A save is not lost to a reader that has the file open at that moment
 // (the program's own loads, a second copy of it, a test looking at the
@@ -340,6 +446,28 @@ TEST(OsSockets, ASocketNotOpenRefusesEverything) {
   EXPECT_EQ(0, s.LocalPort());
 }
 
+// Addresses are handed around with the first octet in the low byte.
+TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
+  EXPECT_EQ(0x0403027Fu, os::ResolveHost("127.2.3.4"));
+  EXPECT_EQ(0xFE0000C0u, os::ResolveHost("192.0.0.254"));
+  EXPECT_EQ(0x0100007Fu, os::ResolveHost("localhost"));
+  EXPECT_EQ(0u, os::ResolveHost(""));
+  EXPECT_EQ(0u, os::ResolveHost("a..b")) << "a name no query can carry";
+  // A datagram to 127.0.0.1 arrives from it, by the same numbering.
+  os::CUdpSocket a, b;
+  ASSERT_TRUE(a.Open() && b.Open());
+  ASSERT_TRUE(a.Bind(0x0100007F, 0));
+  ASSERT_TRUE(b.Bind(0x0100007F, 0));
+  ASSERT_TRUE(a.SendTo("hi", 2, os::ResolveHost("127.0.0.1"), b.LocalPort()));
+  ASSERT_EQ(1, b.WaitReadable(os::kWaitForever));
+  char buf[4];
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_EQ(2, b.ReceiveFrom(buf, sizeof buf, from, port));
+  EXPECT_EQ(0x0100007Fu, from);
+  EXPECT_EQ(a.LocalPort(), port);
+}
+
 #ifndef _WIN32
 // Descriptor 0 is a socket like any other: a program started with its
 // standard input closed gets it for its first socket.
@@ -361,6 +489,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
     readable = s.WaitReadable(5000);
     got = s.ReceiveFrom(buf, sizeof buf, from, port);
   }
+  bool closed = fcntl(0, F_GETFD) == -1;
   dup2(saved, 0);
   close(saved);
   ASSERT_TRUE(opened);
@@ -372,6 +501,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   EXPECT_EQ("zero", std::string(buf, 4));
   EXPECT_EQ(0x0100007Fu, from);
   EXPECT_EQ(local, port);
+  EXPECT_TRUE(closed) << "the socket on descriptor 0 is closed with the object";
 }
 #endif
 
@@ -419,6 +549,93 @@ TEST(OsHttp, AnIpv6LiteralIsAHost) {
   EXPECT_EQ("six by", body);
   EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
 }
+
+namespace {
+// A loopback server for one request: it reads the request's head, sends
+// `reply`, ends its side unless told to hold it open, and closes once the
+// client has hung up (or after 10 s).
+struct OneAnswer {
+  int server = -1;
+  uint16_t port = 0;
+  std::string request;
+  os::CThread thread;
+  explicit OneAnswer(const std::string& reply, bool holdOpen = false) {
+    server = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    EXPECT_EQ(0, bind(server, (struct sockaddr*)&sa, sizeof sa));
+    EXPECT_EQ(0, listen(server, 1));
+    EXPECT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
+    port = ntohs(sa.sin_port);
+    thread.Start([this, reply, holdOpen] {
+      struct pollfd p = {server, POLLIN, 0};
+      if (poll(&p, 1, 10000) != 1) return;
+      int c = accept(server, nullptr, nullptr);
+      char buf[1024];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        request.append(buf, (size_t)n);
+      }
+      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (!holdOpen) shutdown(c, SHUT_WR);
+      struct pollfd q = {c, POLLIN, 0};
+      poll(&q, 1, 10000);
+      close(c);
+    });
+  }
+  ~OneAnswer() {
+    thread.Join();
+    close(server);
+  }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
+};
+
+std::string Body(std::unique_ptr<os::CHttpStream>& s) {
+  std::string body;
+  char buf[7];
+  long n;
+  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+  return body;
+}
+}  // namespace
+
+TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
+  {
+    OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/p/q?x=1#part", "Agent/1", "X-A: 1\r\n\r\n");
+    EXPECT_EQ("body after bare line ends", Body(s));
+    s.reset();
+    a.thread.Join();
+    EXPECT_EQ("GET /p/q?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
+                  "\r\nUser-Agent: Agent/1\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
+                  "Connection: close\r\nX-A: 1\r\n\r\n",
+              a.request);
+  }
+  {
+    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base(), "A", "");
+    EXPECT_TRUE(s);
+    s.reset();
+    a.thread.Join();
+    EXPECT_EQ(0u, a.request.find("GET / HTTP/1.0\r\n")) << "no path asks for the root";
+  }
+  {
+    OneAnswer a("SSH-2.0-other\r\n\r\n");
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "not an HTTP answer";
+  }
+  {
+    // A head that never ends is given up after 64 KiB, without waiting for the hang-up.
+    OneAnswer a("HTTP/1.0 200 OK\r\n" + std::string(70000, 'h'), true);
+    uint32_t t0 = os::TickCount();
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
+    EXPECT_LT(os::TickCount() - t0, 5000u);
+  }
+  EXPECT_FALSE(os::HttpOpen("ftp://127.0.0.1/", "A", ""));
+  EXPECT_FALSE(os::HttpOpen("http:///x", "A", ""));
+}
 #endif
 
 TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
@@ -441,10 +658,113 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   int ran = 0;
   ASSERT_TRUE(t.Start([&] { again.Wait(60000); ++ran; }));
   EXPECT_FALSE(t.Start([&] { ran += 10; }));
+  EXPECT_FALSE(t.Join(50)) << "the second run waits as the first did";
   again.Set();
   EXPECT_TRUE(t.Join());
   EXPECT_EQ(1, ran);
+  // A body that has ended is no longer running, joined or not.
+  ASSERT_TRUE(t.Start([&] { ++ran; }));
+  for (int i = 0; i < 500 && t.IsRunning(); ++i) os::SleepMs(10);
+  EXPECT_FALSE(t.IsRunning());
+  EXPECT_FALSE(t.Start([&] { ran += 10; })) << "not before it is joined";
+  EXPECT_TRUE(t.Join(0));
+  EXPECT_EQ(2, ran);
 }
+
+TEST(OsThreads, AMutexIsHeldByOneThreadAtATime) {
+  os::CMutex m;
+  ASSERT_EQ(1, m.Lock());
+  int other = -1, later = -1;
+  os::CThread t;
+  ASSERT_TRUE(t.Start([&] { other = m.Lock(50); }));
+  ASSERT_TRUE(t.Join());
+  m.Unlock();
+  ASSERT_TRUE(t.Start([&] {
+    later = m.Lock(50);
+    if (later) m.Unlock();
+  }));
+  ASSERT_TRUE(t.Join());
+  EXPECT_EQ(0, other) << "held here, so the other thread's wait runs out";
+  EXPECT_EQ(1, later);
+}
+
+#ifndef _WIN32
+// On Linux the folders of the browsers' profiles and the temporary folder
+// come from the environment, as program paths.
+TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
+  const char* names[] = {"LOCALAPPDATA", "APPDATA", "TMPDIR"};
+  std::string saved[3];
+  bool had[3];
+  for (int i = 0; i < 3; ++i) {
+    const char* v = getenv(names[i]);
+    had[i] = v != nullptr;
+    saved[i] = v ? v : "";
+  }
+  setenv("LOCALAPPDATA", "/home/u/local", 1);
+  setenv("APPDATA", "/home/u/roaming", 1);
+  setenv("TMPDIR", "/var/tmp/", 1);
+  std::string local = os::LocalAppDataFolder(), roaming = os::RoamingAppDataFolder(), temp = os::TempFolder();
+  setenv("LOCALAPPDATA", "", 1);
+  setenv("APPDATA", "", 1);
+  setenv("TMPDIR", "", 1);
+  std::string noLocal = os::LocalAppDataFolder(), noRoaming = os::RoamingAppDataFolder(), noTemp = os::TempFolder();
+  for (int i = 0; i < 3; ++i) {
+    if (had[i]) setenv(names[i], saved[i].c_str(), 1);
+    else unsetenv(names[i]);
+  }
+  EXPECT_EQ("\\home\\u\\local", local);
+  EXPECT_EQ("\\home\\u\\roaming", roaming);
+  EXPECT_EQ("\\var\\tmp\\", temp);
+  EXPECT_EQ("", noLocal);
+  EXPECT_EQ("", noRoaming);
+  EXPECT_EQ("\\tmp\\", noTemp);
+}
+
+// A timed wait lasts its whole time, also when its end falls in the next
+// second of the clock (999 ms almost always carries over).
+TEST(OsThreads, ATimedWaitIsNeverCutShort) {
+  os::CEvent never;
+  uint32_t t0 = os::TickCount();
+  EXPECT_EQ(0, never.Wait(999));
+  EXPECT_GE(os::TickCount() - t0, 999u);
+  t0 = os::TickCount();
+  os::SleepMs(1000);
+  EXPECT_GE(os::TickCount() - t0, 1000u) << "a pause of a whole second";
+}
+#endif
+
+TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
+  TempDir dir;
+  EXPECT_EQ(0, os::ClearReadOnly(dir / "missing"));
+  std::string f = dir / "ro.txt", p = dir / "private.dat";
+  qbtest::WriteFileBytes(f, "x");
+  ASSERT_TRUE(os::WritePrivateFile(p, "secret"));
+  EXPECT_EQ("secret", qbtest::ReadFileBytes(p));
+#ifndef _WIN32
+  ASSERT_EQ(0, chmod(os::NativePath(f).c_str(), 0444));
+  EXPECT_EQ(1, os::ClearReadOnly(f));
+  struct stat st;
+  ASSERT_EQ(0, stat(os::NativePath(f).c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 0777u) << "the owner may write; the rest as it was";
+  ASSERT_EQ(0, stat(os::NativePath(p).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+#endif
+}
+
+#ifndef _WIN32
+TEST(OsFolders, ListingGivesBackItsHandle) {
+  TempDir dir;
+  auto openHandles = [] {
+    std::vector<os::DirEntry> fds;
+    EXPECT_TRUE(os::ListFolder(os::ProgramPath("/proc/self/fd"), "*", fds));
+    return fds.size();
+  };
+  size_t before = openHandles();
+  std::vector<os::DirEntry> entries;
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(os::ListFolder(dir.Path(), "*", entries));
+  EXPECT_EQ(before, openHandles());
+}
+#endif
 
 TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("A.Url", "*.url"));
@@ -456,6 +776,14 @@ TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("a.b.sc", "*.sc"));
   EXPECT_EQ(os::JoinPath("C:\\a\\", "\\b"), "C:\\a\\b");
   EXPECT_EQ(os::JoinPath("C:\\a", "b"), "C:\\a\\b");
+  EXPECT_EQ(os::JoinPath("", "\\b"), "\\b") << "no folder: the name as it is";
+  EXPECT_EQ(os::JoinPath("C:\\a", "\\\\b\\c"), "C:\\a\\b\\c");
+  // '?' stands for one byte, stars in a row for one, letters in either case.
+  EXPECT_TRUE(os::MatchPattern("abc.URL", "a?c.url"));
+  EXPECT_FALSE(os::MatchPattern("ac.url", "a?c.url"));
+  EXPECT_TRUE(os::MatchPattern("x.url", "**.url"));
+  EXPECT_TRUE(os::MatchPattern("x.url", "x.url**"));
+  EXPECT_FALSE(os::MatchPattern("x.url", "x.url*?")) << "a '?' needs its byte";
 }
 
 TEST(OsRegistry, StringsAndNumbersRoundTrip) {
@@ -466,6 +794,9 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   std::string s;
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "id", "12345\t用户\n"));
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "raw", "a\\t\r\\"));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "raw", s));
+  EXPECT_EQ("a\\t\r\\", s) << "backslashes and line ends come back as they went";
   ASSERT_TRUE(os::RegWriteDword(os::Hive::CurrentUser, key, "isSavePwd", 1));
   ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   EXPECT_EQ(s, "12345\t用户\n");
@@ -479,8 +810,133 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "id"));
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, key, "isSavePwd", s));
-  os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd");
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
+  EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";
+#ifndef _WIN32
+  // A value the disk cannot hold is not reported written, and the store keeps what it had.
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "small", "s"));
+  struct rlimit old, small;
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+  small = old;
+  small.rlim_cur = 1000;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  int wrote = os::RegWriteString(os::Hive::CurrentUser, key, "big", std::string(5000, 'b'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(0, wrote);
+  EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "big", s));
+  EXPECT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "small", s));
+#endif
 }
+
+#ifndef _WIN32
+namespace {
+// Waits (up to 10 s) until a file holds `lines` lines; its text.
+std::string WaitForLines(const std::string& path, size_t lines) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) {
+    text = os::FileExists(path) ? qbtest::ReadFileBytes(path) : "";
+    if ((size_t)std::count(text.begin(), text.end(), '\n') >= lines) break;
+    os::SleepMs(10);
+  }
+  return text;
+}
+}  // namespace
+
+// On Linux documents and addresses go to xdg-open and command lines to
+// /bin/sh, started on their own: the caller is not held up by what it
+// started, gets no child to reap, and hears "started" whatever the program
+// does after.
+TEST(OsShell, StartsOnItsOwnAndHandsOnTheTarget) {
+  TempDir dir;
+  std::string native = os::NativePath(dir.Path());
+  std::string opened = dir / "opened";
+  qbtest::WriteFileBytes(dir / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + native + "opened'\n");
+  ASSERT_EQ(0, chmod((native + "xdg-open").c_str(), 0755));
+  const char* path = getenv("PATH");
+  std::string savedPath = path ? path : "";
+  setenv("PATH", (native + ":" + savedPath).c_str(), 1);
+  os::SetShellHook(nullptr);
+
+  EXPECT_EQ(1, os::ShellOpen("http://example.test/a\\b?c=1", 1));
+  EXPECT_EQ("http://example.test/a\\b?c=1\n", WaitForLines(opened, 1)) << "an address goes as it is";
+  EXPECT_EQ(1, os::ShellOpen(dir / "docs\\a.txt", 1));
+  EXPECT_EQ("http://example.test/a\\b?c=1\n" + native + "docs/a.txt\n", WaitForLines(opened, 2))
+      << "a file goes by its native path";
+  EXPECT_EQ(0, os::ShellOpen("", 1));
+  setenv("PATH", savedPath.c_str(), 1);
+
+  // A command that waits on a pipe nobody writes yet: the call comes back first.
+  std::string fifo = native + "gate", out = dir / "out";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  EXPECT_EQ(1, os::RunCommandLine("cat '" + fifo + "' > '" + native + "out'", 1));
+  int w = -1;
+  for (int i = 0; i < 1000 && w < 0; ++i) {
+    w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails until the command reads
+    if (w < 0) os::SleepMs(10);
+  }
+  ASSERT_GE(w, 0) << "the command never started";
+  ASSERT_EQ(5, write(w, "done\n", 5));
+  close(w);
+  EXPECT_EQ("done\n", WaitForLines(out, 1));
+  EXPECT_EQ(1, os::RunCommandLine("exit 3", 1)) << "started is started, whatever the program answers";
+  EXPECT_EQ(0, os::RunCommandLine("", 1));
+  errno = 0;
+  EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "no child is left to reap";
+  EXPECT_EQ(ECHILD, errno);
+}
+
+// The test registry lives in files: the folder given, else QIMBO_REGISTRY_DIR,
+// else ~/.qimbo-registry; one file per hive. A key exists while it holds a value.
+TEST(OsRegistry, TheFileStoreAndItsKeys) {
+  TempDir dir;
+  std::string native = os::NativePath(dir.Path());
+  const char* home = getenv("HOME");
+  const char* env = getenv("QIMBO_REGISTRY_DIR");
+  std::string savedHome = home ? home : "", savedEnv = env ? env : "";
+  os::SetRegistryFolder("");
+  setenv("QIMBO_REGISTRY_DIR", (native + "fromenv").c_str(), 1);
+  EXPECT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q", "a", "1"));
+  EXPECT_TRUE(os::RegWriteDword(os::Hive::LocalMachine, "Software\\Q", "b", 2));
+  unsetenv("QIMBO_REGISTRY_DIR");
+  setenv("HOME", (native + "home").c_str(), 1);
+  mkdir((native + "home").c_str(), 0700);
+  EXPECT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q", "c", "3"));
+  setenv("HOME", savedHome.c_str(), 1);
+  if (env) setenv("QIMBO_REGISTRY_DIR", savedEnv.c_str(), 1);
+  EXPECT_TRUE(os::FileExists(dir / "fromenv\\HKCU.reg"));
+  EXPECT_TRUE(os::FileExists(dir / "fromenv\\HKLM.reg"));
+  EXPECT_TRUE(os::FileExists(dir / "home\\.qimbo-registry\\HKCU.reg"));
+  EXPECT_FALSE(os::FileExists(dir / "home\\.qimbo-registry\\HKLM.reg"));
+
+  os::SetRegistryFolder(native + "reg");
+  EXPECT_EQ(1, os::RegMakeKey(os::Hive::CurrentUser, "Software\\Q\\New"));
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q\\New")) << "no value yet";
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, "Software\\Q\\New", "v", "x"));
+  EXPECT_EQ(1, os::RegKeyWritable(os::Hive::CurrentUser, "SOFTWARE\\q\\new")) << "keys match in any case";
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::LocalMachine, "Software\\Q\\New")) << "the other hive";
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q"));
+  ASSERT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, "Software\\Q\\New", "v"));
+  EXPECT_EQ(0, os::RegKeyWritable(os::Hive::CurrentUser, "Software\\Q\\New")) << "its last value gone";
+
+  // The file as written by hand: lines short of their three tabs are passed
+  // over, a last line without its line end counts, any length is read.
+  ASSERT_TRUE(os::CreateFolder(dir / "hand"));
+  qbtest::WriteFileBytes(dir / "hand\\HKLM.reg", std::string(5000, '#') + "\nno tabs\none\ttab\ntwo\ttabs\tS\n" +
+                                                    "Software\\\\H\tName\tS\tv1\\tx\nSoftware\\\\H\tNum\tD\t7");
+  os::SetRegistryFolder(native + "hand");
+  std::string text;
+  uint32_t number = 0;
+  EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, "software\\h", "NAME", text));
+  EXPECT_EQ("v1\tx", text);
+  EXPECT_TRUE(os::RegReadDword(os::Hive::LocalMachine, "Software\\H", "Num", number));
+  EXPECT_EQ(7u, number);
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text)) << "no data field";
+  EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Num", text)) << "a number is no text";
+  os::SetRegistryFolder("");
+}
+#endif
 
 TEST(OsProcess, DirectoryNamesAndClock) {
   std::string dir = os::ProgramDirectory();
@@ -490,6 +946,15 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ(os::ProgramDirectory(), "C:\\Qimbo\\");
   os::SetProgramDirectory("");
   EXPECT_EQ(os::ProgramDirectory(), dir);
+#ifndef _WIN32
+  // Test runs may name the program's folder; it is handed out with one '\' at the end.
+  setenv("QIMBO_PROGRAM_DIR", "/opt/q", 1);
+  EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  setenv("QIMBO_PROGRAM_DIR", "/opt/q/", 1);
+  EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  unsetenv("QIMBO_PROGRAM_DIR");
+  EXPECT_EQ(os::ProgramDirectory(), dir);
+#endif
   EXPECT_FALSE(os::UserName().empty());
   EXPECT_FALSE(os::HostName().empty());
 #ifndef _WIN32

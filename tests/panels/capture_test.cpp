@@ -120,6 +120,21 @@ TEST(CaptureAddresses, AsEachBrowserGivesThem) {
   EXPECT_EQ("", NormaliseCopiedAddress("two words"));
   EXPECT_EQ("", NormaliseCopiedAddress("line1\r\nline2"));
   EXPECT_EQ("", NormaliseCopiedAddress(" \r\n"));
+  // Blanks of every kind at both ends; a control character or DEL anywhere refuses.
+  EXPECT_EQ("http://a.example/", NormaliseCopiedAddress("\t\r\n a.example/\n\r\t "));
+  EXPECT_EQ("", NormaliseCopiedAddress("a.example/\x7F"));
+  EXPECT_EQ("", NormaliseCopiedAddress("a.example/\x1F"));
+  EXPECT_EQ("http://a.example/!~", NormaliseCopiedAddress("a.example/!~"));
+  // A scheme's letters: "+", "-" and "." inside it, a letter first, a port is no scheme.
+  EXPECT_EQ("svn+ssh://h/r", NormaliseCopiedAddress("svn+ssh://h/r"));
+  EXPECT_EQ("view-source:x", NormaliseCopiedAddress("view-source:x"));
+  EXPECT_EQ("a.b:x", NormaliseCopiedAddress("a.b:x"));
+  EXPECT_EQ("http://a_b:x", NormaliseCopiedAddress("a_b:x"));
+  EXPECT_EQ("http://1a:x", NormaliseCopiedAddress("1a:x"));
+  EXPECT_EQ("http://:x", NormaliseCopiedAddress(":x"));
+  EXPECT_EQ("http://h:8", NormaliseCopiedAddress("h:8"));
+  EXPECT_EQ("h://8", NormaliseCopiedAddress("h://8"));
+  EXPECT_EQ("h:", NormaliseCopiedAddress("h:"));
 }
 
 CMyNode* Category(CMyNodeList& list, const std::string& name) {
@@ -220,8 +235,14 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   CMyNode* moved = item("m", "http://s.example/1");
   CMyNode* gone = item("g", "http://s.example/1");
   CMyNode* elsewhere = item("x", "http://t.example/1");
+  CMyNode* detached = item("d", "http://s.example/1");
+  CMyNode* asked = item("y", "http://t.example/2");
   CIconWaits waits;
-  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere}) waits.Expect(n);
+  for (CMyNode* n : {a, b, edited, moved, gone, elsewhere, detached, asked}) waits.Expect(n);
+  const std::string askedStock = asked->m_strIconPath;
+  asked->m_strAddress = "http://s.example/1";      // moved onto the arriving site while waiting for another
+  ASSERT_TRUE(list.RemoveNode(detached));          // out of the tree, not yet freed
+  const std::string stock = detached->m_strIconPath;
   edited->m_strIconPath = "C:\\my.ico";            // the user chose an icon meanwhile
   moved->m_strAddress = "http://s.example/2";      // or another address
   ASSERT_TRUE(list.RemoveNode(gone));              // or deleted the item
@@ -230,6 +251,10 @@ TEST(CaptureFiling, AnArrivingIconGoesToTheItemsStillWaitingForIt) {
   EXPECT_EQ((std::vector<CMyNode*>{a, b}), took);
   EXPECT_EQ("C:\\Q\\images\\icon\\sexample.ico", a->m_strIconPath);
   EXPECT_EQ("C:\\my.ico", edited->m_strIconPath);
+  EXPECT_EQ(stock, detached->m_strIconPath) << "not in the tree";
+  EXPECT_EQ(askedStock, asked->m_strIconPath) << "an icon goes only to the items that asked for it";
+  waits.Failed("http://t.example/2");
+  delete detached;
   EXPECT_EQ(1u, waits.Waiting()) << "only the other site's item still waits";
   waits.Failed("http://t.example/1");
   EXPECT_EQ(0u, waits.Waiting());
@@ -256,10 +281,15 @@ TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
   EXPECT_EQ((P{{8, ClipKeep::kMemory}}), kept(V{2, 8, 9, 17}));
   EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{17, 2, 8}));
   EXPECT_EQ((P{{2, ClipKeep::kBitmap}}), kept(V{2}));
+  EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{2, 17}));
   EXPECT_EQ((P{{14, ClipKeep::kEnhMetafile}}), kept(V{3, 14}));
   // Handles of the owner: private and GDI-object formats, owner display, at the range ends.
   EXPECT_EQ((P{{0x1FF, ClipKeep::kMemory}, {0x400, ClipKeep::kMemory}}),
             kept(V{0x80, 0x1FF, 0x200, 0x2FF, 0x300, 0x3FF, 0x400}));
+  // What an owner shows in the viewer: text and pictures as their plain forms, its own drawing not.
+  EXPECT_EQ((P{{0x81, ClipKeep::kMemory}, {0x82, ClipKeep::kBitmap}, {0x84, ClipKeep::kMemory},
+               {0x8D, ClipKeep::kMemory}, {0x8E, ClipKeep::kEnhMetafile}}),
+            kept(V{0x81, 0x82, 0x83, 0x84, 0x8D, 0x8E}));
   // Files dropped on the clipboard (a memory block).
   EXPECT_EQ((P{{15, ClipKeep::kMemory}}), kept(V{15}));
 }
@@ -429,6 +459,18 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   ASSERT_EQ(2u, results.size());
   EXPECT_FALSE(results[1].iconSaved);
   EXPECT_FALSE(results[1].offlineSaved);
+  // The icon alone, without an offline copy: only the icon is asked for.
+  FetchJob iconOnly = job;
+  iconOnly.address = server.Base() + "/b.html";
+  iconOnly.icon = true;
+  iconOnly.offline = false;
+  fetcher.Add(iconOnly);
+  ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  ASSERT_EQ(3u, results.size());
+  EXPECT_TRUE(results[2].iconSaved);
+  EXPECT_FALSE(results[2].offlineSaved);
+  EXPECT_FALSE(os::FileExists(p.dir / ("offline-page\\" + OfflinePageName(iconOnly.address) + ".html")));
+  EXPECT_EQ(2, server.Answered());
 }
 
 TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
@@ -473,6 +515,10 @@ TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwar
     ASSERT_TRUE(server.WaitHeld(10000));
   }  // the destructor gives up after its bounded wait
   server.Release();
+  // An idle fetcher's worker ends at once, and closing waits for exactly that.
+  uint32_t t0 = os::TickCount();
+  { CPageFetcher idle([](const FetchResult&) {}); }
+  EXPECT_LT(os::TickCount() - t0, 1000u) << "closing an idle fetcher is not held up";
   // Let the transfer end on its own; its result goes nowhere.
   for (int i = 0; i < 200 && server.Answered() < 1; ++i) os::SleepMs(20);
   os::SleepMs(100);

@@ -59,6 +59,16 @@ TEST(CategoryCircle, LoggedOutAsksForALoginAndSendsNothing) {
   EXPECT_EQ(ui.boxes[0].text, "您还未登录,请先登录！");
   EXPECT_EQ(ui.boxes[0].flags, (unsigned)(qb::kMbOk | qb::kMbIconInformation));
   EXPECT_TRUE(f.calls.empty());
+  // Logged in but with nobody to send for it: nothing is reported sent.
+  CircleService deaf = f.Service();
+  deaf.loggedIn = [] { return true; };
+  deaf.enterCircle = nullptr;
+  deaf.dropOutOfCircle = nullptr;
+  CMyNode page = Bookmark("p", "http://p.example/");
+  EXPECT_EQ(0, EnterItemCircle(deaf, &page, ui));
+  EXPECT_EQ(0, JoinCircleCheckBox(deaf, &page, true, ui));
+  page.m_strCircle = "GROUP";
+  EXPECT_EQ(0, JoinCircleCheckBox(deaf, &page, false, ui));
   // With no service at all the user counts as logged out.
   EnterCategoryCircle(CircleService(), &cat, ui);
   EXPECT_EQ(ui.boxes.size(), 2u);
@@ -147,7 +157,7 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
   CMyNode item = Bookmark("page", "http://a.example/");
-  EnterItemCircle(f.Service(), &item, ui);
+  EXPECT_EQ(1, EnterItemCircle(f.Service(), &item, ui)) << "what the service answers";
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
   EXPECT_TRUE(ui.posts.empty());
   f.calls.clear();
@@ -158,11 +168,18 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   f.calls.clear();
   f.current = "http://a.example/";
   f.chatOpen = true;
-  EnterItemCircle(f.Service(), &item, ui);
+  EXPECT_EQ(0, EnterItemCircle(f.Service(), &item, ui)) << "already there";
   EXPECT_TRUE(f.calls.empty());
   CMyNode cat = Category("c");
   f.current = "x";
   EnterItemCircle(f.Service(), &cat, ui);
+  EXPECT_TRUE(f.calls.empty());
+  // Logged out: the login is asked for, nothing is sent.
+  f.loggedIn = false;
+  f.chatOpen = false;
+  EXPECT_EQ(0, EnterItemCircle(f.Service(), &item, ui));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("您还未登录,请先登录！", ui.boxes[0].text);
   EXPECT_TRUE(f.calls.empty());
 }
 
@@ -210,6 +227,13 @@ TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   f.calls.clear();
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &cat, false, ui));
   EXPECT_EQ(f.calls, std::vector<std::string>{"drop http://a.example/ Reserved"});
+  EXPECT_EQ(1u, ui.posts.size());
+  // Another bookmark's circle is dropped while the chat stays where it is.
+  CMyNode other = Bookmark("other", "http://b.example/");
+  other.m_strCircle = "GROUP";
+  f.calls.clear();
+  EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &other, false, ui));
+  EXPECT_EQ(f.calls, std::vector<std::string>{"drop other Reserved"});
   EXPECT_EQ(1u, ui.posts.size());
 }
 

@@ -42,6 +42,10 @@ TEST(TabGeometry, RectanglesPerSlotAndInvalidSlots) {
   EXPECT_TRUE(TabRect(-1).IsEmpty());
   EXPECT_TRUE(TabRect(44).IsEmpty());
   EXPECT_FALSE(TabRect(43).IsEmpty());
+  EXPECT_TRUE(TabHitArea(-1).IsEmpty());
+  EXPECT_TRUE(TabHitArea(44).IsEmpty());
+  EXPECT_EQ(111, TabHitArea(43).left);  // the second column, row 22
+  EXPECT_EQ(647, TabHitArea(43).top);
   // Every slot's hit area leads back to the slot (below the overlap).
   for (int s = 0; s < kTabSlots; ++s) {
     PanelRect h = TabHitArea(s);
@@ -70,6 +74,10 @@ TEST(ItemGeometry, ButtonRectangles) {
   EXPECT_EQ(r.right, 479);
   EXPECT_EQ(r.bottom, 216);
   EXPECT_TRUE(ItemButtonRect(30).IsEmpty());
+  EXPECT_TRUE(ItemHitArea(-1).IsEmpty());
+  EXPECT_TRUE(ItemHitArea(30).IsEmpty());
+  EXPECT_EQ(856, ItemHitArea(29).left);  // row 6, column 5
+  EXPECT_EQ(616, ItemHitArea(29).top);
   PanelRect p = ProgramButtonRect(7);
   EXPECT_EQ(p.left, 328);
   EXPECT_EQ(p.right, 487);

@@ -95,6 +95,7 @@ TEST(ItemEditorOpening, TheLastVisitReadsYearMonthDayAndTheTime) {
   EXPECT_EQ(local.substr(0, 4), "2023");
   EXPECT_NE(local.find("年"), std::string::npos);
   EXPECT_NE(local.find("日,"), std::string::npos);
+  EXPECT_EQ("", LastVisitText(INT64_MAX)) << "a time past any calendar shows nothing";
 }
 
 TEST(ItemEditorOpening, CategoriesAreListedInTreeOrderWithTheParentSelected) {

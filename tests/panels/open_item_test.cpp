@@ -107,6 +107,15 @@ TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
   LinkSpec cn;
   cn.target = "D:\\工具\\a.exe";
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "D:\\工具\\A.EXE");
+  // Lead bytes 0x81 to 0xFE keep a letter after them as it is; 0x80 and 0xFF lead nothing.
+  cn.target = "C:\\\x81x\xFEy\x80z\xFFw.exe";
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "C:\\\x81x\xFEy\x80Z\xFFW.EXE");
+  // A path of 1024 bytes with its end mark is taken.
+  LinkSpec longest;
+  longest.target = "C:\\" + std::string(1023 - 7, 'p') + ".exe";
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(longest)), "C:\\" + std::string(1023 - 7, 'P') + ".EXE");
+  longest.target.insert(3, "p");
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(longest)), "") << "one byte more is refused";
 }
 
 TEST(ShortcutTarget, NonProgramTargetsAndDamagedFilesGiveNothing) {
@@ -145,6 +154,13 @@ TEST(ShortcutTarget, ReadsFromDisk) {
   qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
   EXPECT_EQ(ShortcutTarget(dir / "tool.lnk"), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
   EXPECT_EQ(ShortcutTarget(dir / "missing.lnk"), "");
+  // Link files are small: up to 1 MiB is read, anything larger is not one.
+  std::string padded = MakeLink(LinkSpec());
+  padded.resize(1 << 20, '\0');
+  qbtest::WriteFileBytes(dir / "big.lnk", padded);
+  EXPECT_EQ(ShortcutTarget(dir / "big.lnk"), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  qbtest::WriteFileBytes(dir / "bigger.lnk", padded + '\0');
+  EXPECT_EQ(ShortcutTarget(dir / "bigger.lnk"), "");
 }
 
 TEST(OpenItem, DecisionsForEveryKindOfItem) {

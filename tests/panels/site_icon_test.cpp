@@ -29,7 +29,9 @@ namespace {
 // request with a fixed response and remembering what it was asked.
 class CLoopbackServer {
  public:
-  explicit CLoopbackServer(std::string response) : m_response(std::move(response)) {
+  // `breakOff`: the connection is torn down (a reset) a moment after the response.
+  explicit CLoopbackServer(std::string response, bool breakOff = false)
+      : m_response(std::move(response)), m_breakOff(breakOff) {
 #ifdef _WIN32
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -86,10 +88,18 @@ class CLoopbackServer {
         if (n <= 0) break;
         done += (size_t)n;
       }
+#ifndef _WIN32
+      if (m_breakOff) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        struct linger hard = {1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      }
+#endif
       CLOSESOCK(c);
     }
   }
   std::string m_response;
+  bool m_breakOff;
   Sock m_listen;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
@@ -141,6 +151,15 @@ TEST(SiteIcon, CachePathFromTheHomeFolder) {
   const std::string empty = "\\Local Settings\\Temporary Internet Files\\.html";
   ASSERT_GE(none.size(), empty.size());
   EXPECT_EQ(none.substr(none.size() - empty.size()), empty);
+  // The name ends at the first dot from the fifth byte after the scheme on.
+  auto name = [](const std::string& address) {
+    std::string p = CachedPagePath(address);
+    return p.substr(p.rfind('\\') + 1);
+  };
+  EXPECT_EQ("abc.example.html", name("http://abc.example.org/"));
+  EXPECT_EQ("abcd.html", name("http://abcd.e.f"));
+  EXPECT_EQ("abcd.html", name("http://abcd."));
+  EXPECT_EQ(".html", name("http://abcd"));
 }
 
 TEST(SiteIcon, CachePathTakesAtMostTenAndAHundredBytesOfTheHomeValues) {
@@ -184,6 +203,17 @@ TEST(Download, AnIconIsWrittenWhole) {
   EXPECT_NE(req.find("User-Agent: Agent"), std::string::npos) << req;
   EXPECT_NE(req.find("no-cache"), std::string::npos) << req;
 }
+
+#ifndef _WIN32
+// A transfer broken off half way is no icon, and leaves no file.
+TEST(Download, ABrokenTransferLeavesNoFile) {
+  std::string icon = IconBytes(40000);
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", icon).substr(0, 20000), true);
+  qbtest::TempDir dir;
+  EXPECT_EQ(0, DownloadToFile(server.Base() + "/favicon.ico", dir / "site.ico", 1));
+  EXPECT_FALSE(os::FileExists(dir / "site.ico"));
+}
+#endif
 
 #ifndef _WIN32  // 128 MiB through Wine's web client would take the Windows suite minutes
 // An answer of up to 64 MiB is taken; one byte more is refused and leaves no file.

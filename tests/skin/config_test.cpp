@@ -77,6 +77,21 @@ TEST(ConfigFile, LoadRecoversTheBackupWhenTheFileIsMissing) {
   EXPECT_EQ(s.chatSendKey, "Enter");
   EXPECT_TRUE(os::FileExists(f.Ini()));
   EXPECT_FALSE(os::FileExists(f.Bak()));
+  // A new text left beside a missing file is taken only when it reached its end mark.
+  ASSERT_TRUE(os::RemoveFile(f.Ini()));
+  WriteFileBytes(f.Bak(), "[HOTKEY]\r\nFavoriteKey=Alt+B\r\n[END]");
+  for (const char* cut : {"[EN", "", "[HOTKEY]\r\nFavoriteKey=Alt+N\r\n[END"}) {
+    WriteFileBytes(f.Ini() + ".new", cut);
+    ConfigSettings b;
+    ASSERT_EQ(LoadConfig(f.dir.Path(), b), 1);
+    EXPECT_EQ(b.hotkeyText, "Alt+B") << "the backup, not \"" << cut << "\"";
+    ASSERT_TRUE(os::RenameFile(f.Ini(), f.Bak()));
+    ASSERT_TRUE(os::RemoveFile(f.Ini() + ".new"));
+  }
+  WriteFileBytes(f.Ini() + ".new", "[HOTKEY]\r\nFavoriteKey=Alt+N\r\n[END]");
+  ASSERT_EQ(LoadConfig(f.dir.Path(), s), 1);
+  EXPECT_EQ(s.hotkeyText, "Alt+N");
+  EXPECT_FALSE(os::FileExists(f.Ini() + ".new"));
 }
 
 TEST(ConfigFile, MissingFileKeepsTheSettings) {
@@ -146,6 +161,9 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   ConfigSettings s = f.Load("[HOTKEY]\r\nFavoriteKey= Alt+E tail\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Enter\t\r\n[END]");
   EXPECT_EQ(s.hotkeyText, "Alt+E");
   EXPECT_EQ(s.chatSendKey, "Enter");
+  s = f.Load("[HOTKEY]\r\nFavoriteKey=\vAlt+V\fmore\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=\fCtrl+Enter\v");
+  EXPECT_EQ(s.hotkeyText, "Alt+V") << "vertical tab and form feed are white space too";
+  EXPECT_EQ(s.chatSendKey, "Ctrl+Enter");
   std::string longValue(5000, 'K');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + longValue + "\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=" + longValue);
   EXPECT_EQ(s.hotkeyText, std::string(99, 'K'));
@@ -157,6 +175,9 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   std::string exact(99, 'x');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + exact);
   EXPECT_EQ(s.hotkeyText, exact);
+  // Only the first 64 KiB of a line are read: here the value's first letter.
+  s = f.Load("[HOTKEY]\r\nFavoriteKey=" + std::string(65536 - 13, ' ') + "Alt+Q\r\n[CHAT]");
+  EXPECT_EQ(s.hotkeyText, "A");
 }
 
 #include "skin/settings.h"

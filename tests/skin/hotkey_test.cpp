@@ -27,6 +27,10 @@ TEST(HotkeyText, ParsesTheDocumentedExamples) {
   EXPECT_EQ(Parse("Shift+Ctrl+Alt+F11").key, 122);
   EXPECT_EQ(Parse("F2").key, 113);
   EXPECT_EQ(Parse("Alt+7").key, '7');
+  EXPECT_EQ(Parse("Alt+a").key, 'A') << "letters in either case";
+  EXPECT_EQ(Parse("Alt+z").key, 'Z');
+  EXPECT_EQ(Parse("Alt+`").key, '`') << "the characters beside the letters stay";
+  EXPECT_EQ(Parse("Alt+{").key, '{');
 }
 
 TEST(HotkeyText, KeysOutsideTheGrammarGiveNoKey) {
@@ -34,6 +38,8 @@ TEST(HotkeyText, KeysOutsideTheGrammarGiveNoKey) {
   EXPECT_EQ(Parse("Ctrl+F1").key, 0);
   EXPECT_EQ(Parse("Ctrl+F1").mods, kHotkeyCtrl);
   EXPECT_EQ(Parse("Ctrl+F").key, 0) << "F alone is the start of a function key, not the letter";
+  EXPECT_EQ(Parse("Ctrl+F011").key, 0) << "a function key is F and at most two more characters";
+  EXPECT_EQ(Parse("Ctrl+F05").key, 116);
   EXPECT_EQ(Parse("Ctrl+S+F").key, 0) << "F alone ends the parse and clears an earlier key";
   EXPECT_EQ(Parse("Ctrl+F+S").key, 0) << "pieces after F alone are ignored";
   EXPECT_EQ(Parse("Ctrl+Enter").key, 0);

@@ -97,6 +97,7 @@ TEST(SkinWorkingCopy, WithoutAFontTakesOverTheAreasFont) {
   SkinStyle w = WorkingCopyOf(r.skins, 1);
   w.m_clrHoverText = MakeColour(1, 2, 3);
   w.m_strImagePath = "D:\\new.jpg";
+  w.m_strAreaName = "书签区";  // a name the copy carried from elsewhere
   ASSERT_EQ(1, TakeWorkingCopy(r.skins, 1, w));
   EXPECT_EQ(old, r.skins[1].m_font.get()) << "the same font object, not a copy";
   EXPECT_EQ(MakeColour(1, 2, 3), r.skins[1].m_clrHoverText);
@@ -128,7 +129,9 @@ TEST(SkinWorkingCopy, AnAreaOutsideTheFiveChangesNothing) {
   }
   EXPECT_EQ(before, EncodeSkinRecords(r.skins));
   SkinStyle last = WorkingCopyOf(r.skins, 0);
+  r.skins[0].m_strAreaName.clear();
   EXPECT_EQ(1, TakeWorkingCopy(r.skins, 0, last)) << "area 0 is inside";
+  EXPECT_EQ("功能按钮区(左下角及中缝)", r.skins[0].m_strAreaName) << "a record without a name takes the area's";
 }
 
 TEST(SkinSamples, CaptionNamesTheAreasFont) {

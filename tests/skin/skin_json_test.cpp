@@ -97,12 +97,20 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   ASSERT_EQ(1, SkinFromJson(WithRecord(0, "{\"colours\": {\"normalText\": \"#09afAF\"}}"), hex, error)) << error;
   EXPECT_EQ(MakeColour(0x09, 0xAF, 0xAF), hex[0].m_clrNormalText);
   Fails(WithRecord(0, "{\"font\": {\"italic\": 256}}"));
+  Fails(WithRecord(0, "{\"font\": {\"charSet\": -1}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 2147483648}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 99999999999999999999999}}"));
   Fails(WithRecord(0, "{\"font\": {\"size\": 9}}"));
   Fails(WithRecord(0, "{\"font\": 9}"));
   Fails(WithRecord(0, "{\"faceName\": \"" + std::string(32, 'x') + "\"}"));
   Fails(WithRecord(0, "{\"faceName\": \"a\\u0000b\"}"));
+  EXPECT_EQ("record 2: not an object", Fails(WithRecord(2, "5")));
+  EXPECT_EQ("record 1: unknown member \"imag\"", Fails(WithRecord(1, "{\"imag\": \"a.bmp\"}")));
+  EXPECT_EQ("record 0: \"colours\" must be an object", Fails(WithRecord(0, "{\"colours\": [\"#000000\"]}")));
+  EXPECT_EQ("record 3: unknown colour \"purple\"", Fails(WithRecord(3, "{\"colours\": {\"purple\": \"#000000\"}}")));
+  for (const char* face : {"\"\\ud83d\\ude00\"", "5"})  // a character code page 936 lacks; no text at all
+    EXPECT_EQ("record 1: \"faceName\" must be a string that code page 936 can hold",
+              Fails(WithRecord(1, std::string("{\"faceName\": ") + face + "}")));
   Fails(WithRecord(0, "{\"image\": \"\\ud800\"}"));
   Fails(WithRecord(0, "{\"image\": \"\\udc00\"}"));
   Fails(WithRecord(0, "{\"image\": \"\\ud83d\\ude00\"}"));  // not a character code page 936 has

@@ -123,6 +123,8 @@ TEST(SkinRecords, AreaNamesComeFromTheProgram) {
   EXPECT_EQ(skins[0].m_strAreaName, "功能按钮区(左下角及中缝)");
   EXPECT_EQ(skins[4].m_strAreaName, "收藏夹添加对话框");
   EXPECT_STREQ(SkinAreaName(5), "");
+  EXPECT_STREQ(SkinAreaName(-1), "");
+  EXPECT_STREQ(SkinAreaName(4), "收藏夹添加对话框");
   EXPECT_EQ(skins[2].m_clrHoverBack, 0x00C0EAFFu) << "COLORREF: red in the low byte";
   EXPECT_EQ(EncodeSkinRecords(skins).find("书签区"), std::string::npos) << "names are never stored";
 }
@@ -142,6 +144,13 @@ TEST(SkinRecords, TheSettingsDialogsCopyHasEveryPartButTheFont) {
   EXPECT_EQ(copy.m_nFlat, 0);
   EXPECT_EQ(copy.m_strImagePath, "D:\\皮肤\\area3.bmp");
   EXPECT_EQ(copy.m_strAreaName, "程序区");
+  for (int v : {0, 1}) {
+    skins[3].m_nClickMark = v;
+    skins[3].m_nFlat = 1 - v;
+    SkinStyle c = CopySkinLook(skins[3]);
+    EXPECT_EQ(v, c.m_nClickMark);
+    EXPECT_EQ(1 - v, c.m_nFlat);
+  }
 }
 
 TEST(SkinRecords, RecordLayoutAndWordOrder) {
@@ -401,6 +410,27 @@ TEST(SkinDatabase, FirstLoadRelocatesIntoTheInstalledSkinOnce) {
   EXPECT_EQ(again[1].m_strImagePath, "sea.jpg");
 }
 
+// A new database left beside a missing one is taken only with all five
+// records whole; otherwise the backup comes back.
+TEST(SkinDatabase, ANewDatabaseIsTakenOnlyWhole) {
+  SkinFolder f;
+  SkinSet older, newer, back;
+  FillSample(older);
+  FillSample(newer);
+  newer[4].m_clrHoverBack = MakeColour(99, 98, 97);
+  WriteFileBytes(f.Bak(), EncodeSkinRecords(older));
+  std::string whole = EncodeSkinRecords(newer);
+  WriteFileBytes(f.Db() + ".new", whole.substr(0, whole.size() - 1));
+  ResetSkins(back);
+  ASSERT_EQ(1, LoadSkin(f.Prog(), "", back, &f.ui));
+  ExpectSameSkins(older, back);
+  ASSERT_TRUE(os::RenameFile(f.Db(), f.Bak()));
+  ASSERT_TRUE(os::RemoveFile(f.Db() + ".new"));
+  WriteFileBytes(f.Db() + ".new", whole);
+  ASSERT_EQ(1, LoadSkin(f.Prog(), "", back, &f.ui));
+  ExpectSameSkins(newer, back);
+}
+
 TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   SkinFolder f;
   SkinSet skins, back;
@@ -413,6 +443,17 @@ TEST(SkinDatabase, FirstRunMarkerReplacesAnOldSecondRunMarker) {
   EXPECT_EQ(back[3].m_strImagePath, f.Prog() + "skin\\汽车Qimbo\\area3.bmp");
   EXPECT_FALSE(os::FileExists(f.dir / "skin\\FirstRun.txt"));
   EXPECT_EQ(ReadFileBytes(f.dir / "skin\\SecondRun.txt"), "new install");
+
+  // A marker that cannot be renamed is removed: the relocation runs once.
+  WriteFileBytes(f.dir / "skin\\FirstRun.txt", "again");
+  os::SetFileStepHook([](os::FileStep step, const std::string& path) {
+    return step == os::FileStep::Rename && path.find("FirstRun.txt") != std::string::npos ? 0 : 1;
+  });
+  ResetSkins(back);
+  int loaded = LoadSkin(f.Prog(), "", back, &f.ui);
+  os::SetFileStepHook(nullptr);
+  ASSERT_EQ(1, loaded);
+  EXPECT_FALSE(os::FileExists(f.dir / "skin\\FirstRun.txt"));
 
   // The next load does not relocate again.
   ASSERT_EQ(SaveSkin(f.Prog(), "", skins), 1);
@@ -531,4 +572,7 @@ TEST(SkinImages, RelativeNamesAreFilesOfTheProgramDirectory) {
   EXPECT_EQ("D:\\pics\\main.jpg", SkinImageFile("C:\\Qimbo\\", "D:\\pics\\main.jpg"));
   EXPECT_EQ("\\\\server\\share\\main.jpg", SkinImageFile("C:\\Qimbo\\", "\\\\server\\share\\main.jpg"));
   EXPECT_EQ("", SkinImageFile("C:\\Qimbo\\", "")) << "no image stays no image";
+  EXPECT_EQ("\\pics\\main.jpg", SkinImageFile("C:\\Qimbo\\", "\\pics\\main.jpg")) << "from the drive's root";
+  EXPECT_EQ("/pics/main.jpg", SkinImageFile("C:\\Qimbo\\", "/pics/main.jpg"));
+  EXPECT_EQ("E:", SkinImageFile("C:\\Qimbo\\", "E:"));
 }
