@@ -441,7 +441,7 @@ TEST(FavoritesFile, StartUpDropsContainedOldFilesAndFailedConversions) {
   // The same for the backup: what it brought gives way to the import.
   ProgramFolder bk;
   bk.logic.m_strHomePath.clear();
-  WriteFileBytes(bk.Data(kBackupFileName), FileBytes({C("Backup")}));
+  WriteFileBytes(bk.Data(kBackupFileName), FileBytes({C("Backup"), I("k", "Backup")}));
   refusals = 1;
   os::SetFileStepHook(refuseOneSave);
   EXPECT_EQ(1, bk.logic.OpenFavoritesAtStart());

@@ -398,6 +398,7 @@ TEST(AppLogic, ProgramNodeOperations) {
   x->m_strAddress = d / "Apps\\";
   EXPECT_EQ(0, logic.DeleteProgramFile(tools));  // x still belongs to it
   EXPECT_EQ(0, logic.DeleteProgramFile(nullptr));
+  EXPECT_EQ(0, CAppLogic().DeleteProgramFile(nullptr)) << "nor in an empty list";
   ASSERT_EQ(1, logic.DeleteProgramFile(x));
   EXPECT_FALSE(os::FileExists(d / "Apps\\x.lnk"));
   EXPECT_EQ(0, logic.DeleteProgramFile(x));  // already gone
