@@ -157,6 +157,7 @@ TEST(ItemEditorSave, AnotherCategoryMovesTheItemAndReturnsTheOldParent) {
   // The same category again changes nothing.
   EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.music);
   EXPECT_EQ(t.item->m_pParent, t.music);
+  EXPECT_EQ(t.item->m_nSlot, 4);
   // A program category is no place for a bookmark.
   e.category = t.programs;
   ApplyItemEdits(t.list, t.item, e);
