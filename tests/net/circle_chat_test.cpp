@@ -5,6 +5,12 @@
 #include "panels/panel_logic.h"
 #include "nettest.h"
 
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace qb;
 using namespace nettest;
 
@@ -57,13 +63,19 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   EXPECT_LT(cat->m_strName.size(), bad.size());
   EXPECT_TRUE(server->Quiet(150));
 
+  // A name needs two bytes: one Chinese character will do, a letter will not.
+  EXPECT_EQ(kCircleRequestNotSent, net->Circles().EnterCircle(NewNode(tree, UrlCategory, "x")));
+  EXPECT_TRUE(server->Quiet(100));
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(NewNode(tree, UrlCategory, "书")));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<GROUP><UPNODE><100><书>"));
+
   // A filtered word inside a name goes; the rest is sent.
   CMyNode* mixed = NewNode(tree, UrlCategory, std::string("新闻") + kCircleNameFilter[0] + "网");
   EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(mixed));
   EXPECT_EQ("新闻网", mixed->m_strName);
   FieldList f;
   ASSERT_TRUE(SplitFields(server->Receive().text, f));
-  EXPECT_EQ((FieldList{"2", "GROUP", "UPNODE", "100", "新闻网", "0", "新闻网", "", "", "Reserved"}), f);
+  EXPECT_EQ((FieldList{"3", "GROUP", "UPNODE", "100", "新闻网", "0", "新闻网", "", "", "Reserved"}), f);
 
   // A 300-byte address: only the first 200 bytes go; the item keeps all.
   std::string url = "http://example.com/" + std::string(281, 'q');
@@ -92,14 +104,20 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   LogIn(kMe);
   CMyNode* cat = NewNode(tree, UrlCategory, "音乐");
   qb::NetStateTestAccess::RequestingNode(*net) = cat;
-  FieldList f{"LIST", "1", "别的圈", "1.2.3.4", "x", "7", "别的圈"};
+  FieldList f{"LIST", "2", "别的圈", "1.2.3.4", "x", "7", "别的圈", "1.2.3.5", "y", "8", "第三"};
   net->Circles().OnGroupReply(f);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
+  // A member listed in another circle is reached by leave-words.
+  ASSERT_EQ(2u, net->Circles().Members().size());
+  EXPECT_EQ("x(7)", net->Circles().Members()[0]->display);
+  EXPECT_EQ("y(8)留言", net->Circles().Members()[1]->display);
   EXPECT_EQ("Reserved", cat->m_strCircle);
   // A count of 0 changes nothing.
   FieldList zero{"LIST", "0", "第三"}, unnamed{"LIST", "1", "", "1.2.3.4", "x", "7", ""};
+  FieldList unknown{"LISTS", "1", "第四", "1.2.3.4", "x", "7", "第四"};
   net->Circles().OnGroupReply(zero);
   net->Circles().OnGroupReply(unnamed);
+  net->Circles().OnGroupReply(unknown);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
   // Replies to the request itself are boxes.
   FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
@@ -112,8 +130,13 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
 
 TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   CMyNode* cat = NewNode(tree, UrlCategory, "读书");
+  int saves = 0, shown = 0;
+  net->Circles().m_saveFavorites = [&] { return ++saves; };
+  net->Circles().m_showCategoryItems = [&](CMyNode*) { ++shown; };
   EnterWithMembers(cat, "读书");
   EXPECT_EQ("GROUP", cat->m_strCircle);
+  EXPECT_EQ(1, saves);
+  EXPECT_EQ(0, shown) << "a category's mark shows in no item list";
   ASSERT_EQ(3u, net->Circles().Members().size());
   EXPECT_EQ("朋友(200)", net->Circles().Members()[1]->display);
   EXPECT_EQ("不在(300)留言", net->Circles().Members()[2]->display);
@@ -123,6 +146,20 @@ TEST_F(CircleTest, EnterAnnouncesLeaveAnnouncesAndEmpties) {
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "GROUP", "USERENTER", FormatNumber(AddressNumber(kClientAddr)), "我", "100", "读书"}), f);
   EXPECT_TRUE(peer->Quiet(150));
+  // Announcements go to the members of this circle with an address, the user's
+  // own record left out; a member who moved to another circle hears none.
+  std::vector<uint32_t> to;
+  net->Sender().m_sendHook = [&](const NetDatagram& d) {
+    to.push_back(d.address);
+    return 1;
+  };
+  net->Circles().AnnounceEnter();
+  EXPECT_EQ((std::vector<uint32_t>{kPeerAddr}), to);
+  net->Circles().Members()[1]->circle = "别的圈";
+  net->Circles().AnnounceEnter();
+  EXPECT_EQ(1u, to.size());
+  net->Circles().Members()[1]->circle = "读书";
+  net->Sender().m_sendHook = nullptr;
 
   net->Circles().SetChatWindowOpen(true);
   net->Circles().LeaveCurrentCircle();
@@ -368,6 +405,44 @@ TEST(ChatFormats, TheConversationAndTheInputStartAsDesigned) {
   EXPECT_EQ("宋体", typed.faceName);
 }
 
+#ifndef _WIN32
+// Runs `body` in a child process whose machine name is `name`; its exit code,
+// or 77 where the system will not give the child a name of its own.
+static int WithMachineName(const std::string& name, const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWUTS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWUTS) != 0) _exit(77);
+    if (sethostname(name.data(), name.size()) != 0) _exit(77);
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Without a member record of his own the user's lines are headed by the
+// machine's name without its outer blanks, and by "自己" when it has none.
+TEST(ChatEcho, HeadedByTheTrimmedMachineNameWithoutAnOwnRecord) {
+  const struct {
+    const char* machine;
+    const char* shown;
+  } cases[] = {{"  lab pc  ", "lab pc"}, {"pc7", "pc7"}, {"   ", "自己"}, {"", "自己"}};
+  for (const auto& c : cases) {
+    int code = WithMachineName(c.machine, [&] {
+      CMyNodeList tree;
+      qbtest::CRecordingUi ui;
+      CNetState net(tree, ui, TestConfig());
+      std::vector<ChatLine> lines = net.Chat().EchoOwnText("hi");
+      if (lines.size() != 2 || lines[1].text != "hi") return 1;
+      std::string head = "\r\n" + std::string(c.shown) + "      ";
+      return lines[0].text.compare(0, head.size(), head) == 0 ? 0 : 2;
+    });
+    if (code == 77) GTEST_SKIP() << "no machine name of its own for a child here";
+    EXPECT_EQ(0, code) << "'" << c.machine << "'";
+  }
+}
+#endif
+
 // The cut at 600 bytes keeps a double-byte character whole: lead bytes run
 // from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.
 TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
@@ -375,15 +450,18 @@ TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
     const char* tail;
     size_t kept;
   } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}};
-  for (const auto& c : cases) {
-    ChatSendInput in;
-    in.text = std::string(599, 'w') + c.tail + "www";
-    in.format = DefaultInputFormat();
-    ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
-    FieldList f;
-    ASSERT_TRUE(SplitFields(peer->Receive().text, f));
-    ASSERT_GE(f.size(), 5u);
-    EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0];
+  // The character at the cut, with more text after it or as the last one.
+  for (const char* after : {"www", ""}) {
+    for (const auto& c : cases) {
+      ChatSendInput in;
+      in.text = std::string(599, 'w') + c.tail + after;
+      in.format = DefaultInputFormat();
+      ASSERT_TRUE(net->Chat().OnChatSend(in).sent);
+      FieldList f;
+      ASSERT_TRUE(SplitFields(peer->Receive().text, f));
+      ASSERT_GE(f.size(), 5u);
+      EXPECT_EQ(c.kept, f[4].size()) << (unsigned)(unsigned char)c.tail[0] << " then '" << after << "'";
+    }
   }
 }
 
@@ -403,6 +481,13 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   FieldList f;
   ASSERT_TRUE(SplitFields(peer->Receive().text, f));
   EXPECT_EQ((FieldList{"2", "CHAT", "TEXT", "100", "对 [朋友(200)]说:   你好"}), f);
+  // Reachable but in another circle: a leave-word through the server.
+  net->Circles().FindMemberByUser(kPeer)->circle = "别的圈";
+  out = net->Chat().OnChatSend(in);
+  EXPECT_TRUE(out.sent);
+  EXPECT_EQ("<3><LEAVEWORD><100><200>" + std::string("我(100)给你留言:你好") + "\r\n", server->Receive().text);
+  EXPECT_TRUE(peer->Quiet(100));
+  net->Circles().FindMemberByUser(kPeer)->circle = "读书";
 
   // Unreachable: a leave-word of at most 240 bytes through the server.
   in.selected = net->Circles().FindMemberByUser(kAway);
@@ -410,14 +495,14 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   EXPECT_TRUE(out.sent);
   EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'L'), out.echo[1].text);
-  std::string expected = "<3><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
+  std::string expected = "<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'L') + "\r\n";
   EXPECT_EQ(expected, server->Receive().text);
   // Exactly 240 bytes go whole, without the warning.
   in.text = std::string(240, 'M');
   out = net->Chat().OnChatSend(in);
   ASSERT_EQ(2u, out.echo.size());
   EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
-  EXPECT_EQ("<4><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
+  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
             server->Receive().text);
 
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
@@ -426,7 +511,7 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
-  EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  EXPECT_EQ("<6><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
@@ -444,13 +529,26 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   EXPECT_EQ(kServerAddr, ui.posts.back().wParam);
 
   // Only from the selected member: others' lines are dropped, leave-words stay shown.
-  std::vector<ChatLine> lines;
+  std::vector<ChatLine> lines(1);
   CircleMember* peerMember = net->Circles().FindMemberByUser(kPeer);
   EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
+  EXPECT_TRUE(lines.empty());
+  // No server address known: a line of no address is still not the plaza's.
+  net->Sender().m_serverAddress = 0;
+  EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
+  net->Sender().m_serverAddress = kServerAddr;
   EXPECT_EQ(2u, net->Chat().Records().size());
   ASSERT_TRUE(net->Chat().OnChatArrived(0, true, peerMember, lines));
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ("第一第二", lines[0].text);
+  // The plaza's notice (from the server's address) shows every line even then.
+  server->Send(44, MsgLWords(kAway, "b", "a"));
+  server->Send(45, "<CHAT>" + MsgChatText(kAway, "plaza", DefaultInputFormat()).substr(6));
+  ASSERT_TRUE(PumpUntil([&] { return net->Chat().Records().size() == 2; }));
+  ASSERT_TRUE(net->Chat().OnChatArrived(kServerAddr, true, nullptr, lines));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("ab", lines[0].text);
+  EXPECT_EQ("plaza", lines[2].text);
 
   // Plaza lists replace the members; joins stop at 14; a leave needs two.
   server->Send(42, MsgChatList({{"10.1.2.3", "甲"}, {"10.1.2.4", ""}}));

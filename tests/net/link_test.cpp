@@ -3,6 +3,12 @@
 #include "nettest.h"
 #include "net_access.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 using namespace qb;
 using namespace nettest;
 
@@ -18,6 +24,8 @@ TEST(MsgQueue, RefusesThe1601stPushAndKeepsOrder) {
   EXPECT_FALSE(q.Push(extra));
   ASSERT_TRUE(extra);  // still the caller's
   EXPECT_EQ(1600u, q.Count());
+  std::unique_ptr<NetDatagram> none;
+  EXPECT_FALSE(q.Push(none));
   EXPECT_TRUE(q.Event().Wait(0));
   EXPECT_FALSE(q.Event().Wait(0));  // auto-reset
   EXPECT_EQ("0", q.Pop()->text);
@@ -203,6 +211,12 @@ TEST_F(LinkTest, ServerAddressFoundOnDemandFromTheHostName) {
   server->Send(4, "<VER><1061>");
   ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_NEW_VERSION) == 1; }));
   EXPECT_EQ(kServerAddr, net->Sender().m_serverAddress);
+  // The second name is asked only when the first finds nothing.
+  CNetConfig c = config;
+  c.fallbackHost = DottedAddress(kPeerAddr);
+  EXPECT_EQ(kServerAddr, ResolveServer(c));
+  c.serverHost = "";
+  EXPECT_EQ(kPeerAddr, ResolveServer(c));
 }
 
 TEST_F(LinkTest, ResolverThreadAnswersOnItsOwnThread) {
@@ -279,4 +293,73 @@ TEST(CommProxy, TheStartReportsTakenPortsAndAThreadThatWouldNotStart) {
   EXPECT_EQ(-1, report.threadFailed);
   links.Stop();
   os::NetCleanup();
+}
+
+#ifndef _WIN32
+namespace {
+// The descriptor the next socket would get.
+int LowestFreeDescriptor() {
+  int fd = open("/dev/null", O_RDONLY);
+  if (fd >= 0) close(fd);
+  return fd;
+}
+}  // namespace
+
+// A link that cannot have its sockets, or cannot bind the address it was
+// given, stays down and keeps no socket open.
+TEST(CommProxy, ALinkThatCannotStartHoldsNoSocket) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 220);
+  c.bindAddress = MakeAddress(192, 0, 2, 1);  // no address of this machine
+  const int spare = LowestFreeDescriptor();
+  ASSERT_GE(spare, 0);
+  CNetLinks links;
+  LinkStartReport report;
+  EXPECT_EQ(0, links.Start(c, &report));
+  EXPECT_EQ(5u, report.unavailablePorts.size());
+  EXPECT_EQ(-1, report.threadFailed);
+  EXPECT_EQ(spare, LowestFreeDescriptor());
+  links.Stop();
+
+  // Room for one descriptor only: the sending socket opens, the receiving one not.
+  c.bindAddress = kClientBind;
+  rlimit old{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &old));
+  rlimit tight = old;
+  tight.rlim_cur = (rlim_t)spare + 1;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &tight));
+  int running = links.Start(c, &report);
+  int after = LowestFreeDescriptor();
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &old));
+  EXPECT_EQ(0, running);
+  EXPECT_EQ(5u, report.unavailablePorts.size());
+  EXPECT_EQ(spare, after);
+  links.Stop();
+  EXPECT_EQ(kLinkCount, links.Start(c, &report)) << "the ports were never taken";
+  links.Stop();
+  os::NetCleanup();
+}
+#endif
+
+// The resolver's answer fills in a missing server address and replaces none.
+TEST_F(LinkTest, TheResolverAnswerFillsOnlyAMissingAddress) {
+  net->OnServerAddress(MakeAddress(10, 9, 8, 7));
+  EXPECT_EQ(kServerAddr, net->Sender().m_serverAddress);
+  net->Sender().m_serverAddress = 0;
+  net->OnServerAddress(0);
+  EXPECT_EQ(0u, net->Sender().m_serverAddress);
+  net->OnServerAddress(MakeAddress(10, 9, 8, 7));
+  EXPECT_EQ(MakeAddress(10, 9, 8, 7), net->Sender().m_serverAddress);
+}
+
+// A state without its links (or with a link down) sends and receives nothing.
+TEST(NetState, WithoutLinksNothingGoesOutOrComesIn) {
+  CMyNodeList tree;
+  qbtest::CRecordingUi ui;
+  CNetState state(tree, ui, TestConfig());
+  state.Sender().m_serverAddress = kServerAddr;
+  EXPECT_EQ(0, state.Sender().SendToServer("<LIV>"));
+  EXPECT_EQ(0, state.Sender().ReplyToServer(1, "<FAV>"));
+  EXPECT_EQ(0, state.PumpReceived());
 }

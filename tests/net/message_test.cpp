@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/cipher.h"
 
 using namespace qb;
@@ -34,6 +36,12 @@ TEST(Message, BracketAndNumbers) {
   EXPECT_EQ(INT32_MAX, ReadNumber("99999999999999999999"));
   EXPECT_EQ(INT32_MIN, ReadNumber("-2147483648"));
   EXPECT_EQ("<-7>", BracketNumber(-7));
+  // Every kind of blank before the number, a plus sign, both ends of the range.
+  EXPECT_EQ(42, ReadNumber("\t\n\r\v\f 42"));
+  EXPECT_EQ(7, ReadNumber("+7"));
+  EXPECT_EQ(INT32_MAX, ReadNumber("2147483647"));
+  EXPECT_EQ(INT32_MAX, ReadNumber("2147483648"));
+  EXPECT_EQ(INT32_MIN, ReadNumber("-2147483649"));
 }
 
 TEST(Message, Addresses) {
@@ -41,8 +49,14 @@ TEST(Message, Addresses) {
   EXPECT_EQ(16820416, AddressNumber(ParseDottedAddress("192.168.0.1")));
   EXPECT_LT(AddressNumber(ParseDottedAddress("3.2.1.200")), 0);  // high last octet
   EXPECT_EQ("3.2.1.200", DottedAddress(AddressFromNumber(AddressNumber(ParseDottedAddress("3.2.1.200")))));
+  // Every octet in full, each in its place.
+  EXPECT_EQ("255.255.255.255", DottedAddress(MakeAddress(255, 255, 255, 255)));
+  EXPECT_EQ("1.3.5.7", DottedAddress(MakeAddress(1, 3, 5, 7)));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.256"));
+  EXPECT_EQ(MakeAddress(255, 254, 3, 255), ParseDottedAddress("255.254.3.255"));
+  EXPECT_EQ(MakeAddress(1, 2, 3, 4), ParseDottedAddress("001.002.003.004"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.0004")) << "three digits at most";
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress(""));
 }
@@ -85,6 +99,12 @@ TEST(Message, ChatTextEscapingOddBytes) {
   // Single-byte 0x80 and 0xFF are characters of their own.
   EXPECT_EQ("\x80\xA8\xB5", EscapeChatText("\x80<"));
   EXPECT_EQ("\xFF\xA8\xB6", EscapeChatText("\xFF>"));
+  // Where each character ends decides which pair is a typed U+01D6: lead
+  // bytes run from 0x81 to 0xFE, and a lead byte takes 0xFE with it.
+  EXPECT_EQ("\x80", EscapeChatText("\x80\xA8\xB5"));
+  EXPECT_EQ("\xFF", EscapeChatText("\xFF\xA8\xB5"));
+  EXPECT_EQ("\xFE\xA1", EscapeChatText("\xFE\xA1\xA8\xB5"));
+  EXPECT_EQ("\x81\xFE", EscapeChatText("\x81\xFE\xA8\xB5"));
 }
 
 TEST(Message, FontFields) {
@@ -110,6 +130,29 @@ TEST(Message, FontFields) {
   ASSERT_TRUE(SplitFields(text.substr(0, text.rfind('<')), f));
   EXPECT_FALSE(ParseFontFields(f, back));
   EXPECT_TRUE(f.empty());
+}
+
+// Two formats are the same only when every member is.
+TEST(Message, FontsDifferingInAnyOneMemberDiffer) {
+  CharFormat base;
+  base.dwMask = 0xF800003F;
+  base.yHeight = 210;
+  base.crTextColor = 0x008000;
+  base.bCharSet = 134;
+  base.faceName = "宋体";
+  const std::function<void(CharFormat&)> changes[] = {
+      [](CharFormat& c) { c.cbSize = 59; },          [](CharFormat& c) { c.dwMask = 0xF800003E; },
+      [](CharFormat& c) { c.dwEffects = 1; },        [](CharFormat& c) { c.yHeight = 200; },
+      [](CharFormat& c) { c.yOffset = -3; },         [](CharFormat& c) { c.crTextColor = 0x008001; },
+      [](CharFormat& c) { c.bCharSet = 0; },         [](CharFormat& c) { c.bPitchAndFamily = 49; },
+      [](CharFormat& c) { c.faceName = "新宋体"; }};
+  EXPECT_TRUE(base == base);
+  for (size_t i = 0; i < sizeof changes / sizeof changes[0]; ++i) {
+    CharFormat other = base;
+    changes[i](other);
+    EXPECT_FALSE(base == other) << i;
+    EXPECT_FALSE(other == base) << i;
+  }
 }
 
 TEST(Message, NodeFieldsRoundTripAndRejects) {

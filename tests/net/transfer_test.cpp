@@ -2,6 +2,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
+#include <algorithm>
+
 #include "base/cipher.h"
 #include "net/login.h"
 #include "os/os.h"
@@ -100,6 +102,15 @@ TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {
   EXPECT_EQ("<5>" + lgo, server->Receive().text);
   ASSERT_EQ(1u, Sleeps().size());
   EXPECT_EQ(500u, Sleeps()[0]);
+
+  // Both of the state's timers stop with it.
+  size_t before = ui.timers.size();
+  net.reset();
+  std::vector<unsigned> stopped;
+  for (size_t i = before; i < ui.timers.size(); ++i)
+    if (!ui.timers[i].start) stopped.push_back(ui.timers[i].id);
+  std::sort(stopped.begin(), stopped.end());
+  EXPECT_EQ((std::vector<unsigned>{0x4E01, 0x4E02}), stopped);
 }
 
 TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
@@ -166,6 +177,11 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
     EXPECT_EQ("", net->Login().Password()) << flag;
     EXPECT_EQ(123456789, d.user) << flag;
   }
+  // A stored value longer than 40 letters is read as its first 40.
+  reg.WriteDword("isSavePwd", 1);
+  reg.WriteString("password", EncodeText(pw20 + "XY"));
+  LoginDialogInit(*net, d);
+  EXPECT_EQ(pw20, net->Login().Password());
 }
 
 // What the dialog takes from its boxes before OK.
@@ -199,6 +215,8 @@ TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
   EXPECT_EQ(nineteen, CutPassword(nineteen + "\x81\x40"));
   EXPECT_EQ(nineteen, CutPassword(nineteen + "\xFE\xA1"));
   EXPECT_EQ(nineteen + "\x80", CutPassword(nineteen + "\x80\x41"));
+  // A lead byte that ends the text stands alone, and fits as the twentieth byte.
+  EXPECT_EQ(nineteen + "\x81", CutPassword(nineteen + "\x81"));
   EXPECT_EQ(nineteen + "\xFF", CutPassword(nineteen + "\xFF\x41"));
 
   LoginDialogData d;
@@ -227,6 +245,12 @@ TEST_F(LoginTest, NumberOutsideTheRangeIsRefusedBeforeAnythingIsSent) {
   d.user = 999999999;
   EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
   EXPECT_EQ("<1><LGI><1060><999999999><" + EncodeText("pw") + ">\r\n", server->Receive().text);
+  // With no password held the box is the password, edited or not.
+  net->Login().SetPassword("");
+  d.passwordBox = "pw2";
+  d.passwordEdited = false;
+  EXPECT_EQ(kLoginSent, LoginDialogOk(*net, d));
+  EXPECT_EQ("<2><LGI><1060><999999999><" + EncodeText("pw2") + ">\r\n", server->Receive().text);
 }
 
 // A key that is not there yet: the dialog opens empty; OK makes it.
@@ -301,6 +325,26 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   EXPECT_EQ(c.bindAddress, back.bindAddress);
   EXPECT_EQ(5030, back.localBasePort);
   EXPECT_EQ(std::string::npos, qbtest::ReadFileBytes(dir / "config\\NetServer.ini").find("Ports"));
+}
+
+// Blank host names keep the defaults, a blank fallback means none, blanks
+// around keys and values do not count, an unreadable address binds nowhere.
+TEST(NetConfigFile, BlankValuesBlanksAroundAndABadAddress) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "config"));
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
+                         "[Server]\r\nHost=\r\nWeb=  \r\nFallback=\r\n\tPorts = 47100 \r\nBind=127.0.0.9\r\n"
+                         "Bind=127.0.0.256\r\nno value here\r\n Host\t=  h.example");
+  CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_EQ("h.example", c.serverHost);
+  EXPECT_EQ("www.qimbo.net", c.webHost);
+  EXPECT_EQ("", c.fallbackHost);
+  EXPECT_EQ(47100, c.localBasePort);
+  EXPECT_EQ(0u, c.bindAddress);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "Host=\r\n");
+  c = LoadNetConfig(dir.Path());
+  EXPECT_EQ("server.qimbo.net", c.serverHost);
+  EXPECT_EQ("server2.qimbo.net", c.fallbackHost);
 }
 
 TEST(NetConfigFile, TheLocalPortsMayBeMovedWhileAllFiveFit) {
@@ -450,10 +494,133 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
   v = Deliver();
   EXPECT_EQ("上传超时失败!", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_FALSE(v.moveBar);
   // A download's stray reply while uploading does nothing either.
   FieldList f{"UP", "ALLOWED"};
   net->Transfer().OnFavReply(f);
   EXPECT_TRUE(server->Quiet(100));
+}
+
+// Only the server's OK for the node just sent moves the upload on.
+TEST_F(TransferTest, AnUploadGoesOnOnlyForTheCurrentNodeOk) {
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  server->Send(2, MsgFavUpAllowed());
+  Received r;
+  ASSERT_TRUE(PumpUntil([&] {
+    r = server->Receive(10);
+    return r.link >= 0;
+  }));
+  EXPECT_EQ(0u, r.text.find("<3><FAV><UP><NODE>"));
+  server->Send(3, "<FAV><UP><NODE><FAILED>");
+  server->Send(1, MsgFavUpNodeOk());  // answers an older message
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 1; }));
+  EXPECT_TRUE(server->Quiet(150));
+  EXPECT_EQ(1, net->Transfer().Mode());
+  server->Send(3, MsgFavUpNodeOk());
+  ASSERT_TRUE(PumpUntil([&] {
+    r = server->Receive(10);
+    return r.link >= 0;
+  }));
+  EXPECT_EQ(0u, r.text.find("<4><FAV><UP><NODE>"));
+}
+
+// A send the queues refuse ends the transfer as failed, in either direction
+// and in the middle of an upload; without the server's address nothing starts.
+TEST_F(TransferTest, RefusedSendsAndNoServerEndAsFailures) {
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  int refuseFrom = 0, tries = 0;
+  net->Sender().m_sendHook = [&](const NetDatagram&) { return ++tries < refuseFrom || refuseFrom == 0 ? 1 : 0; };
+  refuseFrom = 1;
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("上传失败！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_FALSE(v.cancelEnabled);
+  EXPECT_EQ(0u, DeadlineArms());
+  EXPECT_EQ(0, net->Transfer().Mode());
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("下载失败！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  prog->OnPromptClosed();
+
+  // The count goes out, the first node does not.
+  tries = 0;
+  refuseFrom = 2;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("正在上传......", v.text);
+  EXPECT_EQ(1, net->Transfer().Mode());
+  server->Send(net->Sender().m_nCounter, MsgFavUpAllowed());
+  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kUploadChannel).empty(); }));
+  EXPECT_EQ((std::vector<int>{kUploadFailed}), Statuses(kUploadChannel));
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_EQ(1u, DeadlineArms()) << "the command's; a node that did not go out arms nothing";
+  v = Deliver();
+  EXPECT_EQ("上传失败！", v.text);
+  EXPECT_FALSE(v.moveBar) << "a failure leaves the bar where it is";
+  EXPECT_TRUE(v.okEnabled);
+  prog->OnPromptClosed();
+  net->Sender().m_sendHook = nullptr;
+
+  net->Sender().m_serverAddress = 0;
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  EXPECT_EQ("连网失败!", v.text);
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("连网失败!", v.text);
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+TEST_F(TransferTest, CancelTellsTheServerOnlyWhileATransferRuns) {
+  EXPECT_EQ(0, net->Transfer().CancelTransfer());
+  LogIn(100);
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  ASSERT_EQ(kUploadStarted, net->Transfer().StartUpload());
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  EXPECT_EQ(1, net->Transfer().CancelTransfer());
+  EXPECT_EQ("<3><FAV><UP><CANCEL>\r\n", server->Receive().text);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_EQ(0, net->Transfer().CancelTransfer());
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+// The bar moves one step per progress status up to its end, and no further.
+TEST_F(TransferTest, TheBarStopsAtItsEnd) {
+  CMyNode* cat = AddCategory(tree, "新闻", 0);
+  AddItem(tree, cat, "a", "http://a.example/", 0);
+  AddItem(tree, cat, "b", "http://b.example/", 1);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(true, v));  // not logged in, but the prompt is open
+  std::vector<int> moves;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(prog->OnTransferStatus(kUploadChannel, kUploadProgress, v));
+    moves.push_back(v.moveBar ? v.barPos : -1);
+  }
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 3, -1}), moves);
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadTotalChannel, 2, v));
+  EXPECT_TRUE(v.setRange);
+  EXPECT_EQ(2, v.rangeMax);
+  moves.clear();
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadProgress, v));
+    moves.push_back(v.moveBar ? v.barPos : -1);
+  }
+  EXPECT_EQ((std::vector<int>{0, 1, 2, -1}), moves);
+  // Statuses that are no progress leave the bar alone.
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadTimedOut, v));
+  EXPECT_FALSE(v.moveBar);
+  EXPECT_EQ("下载超时!", v.text);
 }
 
 class DownloadTest : public TransferTest {
@@ -488,6 +655,12 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   std::string longUrl = "http://example.com/" + std::string(581, 'z');
   EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
   EXPECT_EQ("<40><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  PromptView step = Deliver();
+  EXPECT_EQ("正在下载......", step.text);
+  EXPECT_TRUE(step.cancelEnabled);
+  EXPECT_FALSE(step.okEnabled);
+  EXPECT_TRUE(step.moveBar);
+  EXPECT_EQ(0, step.barPos);
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));
   EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));  // repeat
@@ -501,12 +674,23 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   PromptView v = Deliver();
   EXPECT_EQ("下载成功！", v.text);
   EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_EQ(kTransferTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start) << "the deadline stops with the download";
   EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ(0, net->Transfer().Mode());
   std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();
   ASSERT_TRUE(got);
   EXPECT_EQ(3u, got->GetCount());
+}
+
+TEST_F(DownloadTest, AnAcknowledgementThatCannotGoOutFailsTheDownload) {
+  Begin(3);
+  net->Sender().m_sendHook = [](const NetDatagram&) { return 0; };
+  EXPECT_EQ(kDownloadFailed, Node(40, Wire("新闻", 0, "", "", 0)));
+  net->Sender().m_sendHook = nullptr;
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_FALSE(net->Transfer().DownloadList());
 }
 
 TEST_F(DownloadTest, AGapFailsTheDownload) {
@@ -569,9 +753,12 @@ TEST_F(DownloadTest, RefusedBlankAndTimeout) {
   server->Send(61, MsgFavDownInvalid());
   ASSERT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() == 2; }));
   EXPECT_EQ("下载非法！", Deliver().text);
+  EXPECT_EQ(0, net->Transfer().Mode()) << "a refusal ends the download";
+  EXPECT_FALSE(ui.timers.back().start);
 
   prog->OnPromptClosed();
   ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_EQ("正在下载......", v.text);
   net->OnTimer(kTransferTimer);
   EXPECT_EQ("下载超时!", Deliver().text);
 
@@ -584,10 +771,12 @@ TEST_F(DownloadTest, UploadWhileDownloadingIsBusyInANewPrompt) {
   Begin(2);
   PromptView v;
   EXPECT_FALSE(prog->OnCommand(true, v));  // the download's prompt is open
+  EXPECT_EQ(2, prog->m_nAnnouncedTotal);
   prog->OnPromptClosed();
   ASSERT_TRUE(prog->OnCommand(true, v));
   EXPECT_EQ("已经有上传或下载正在进行!", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(0, prog->m_nAnnouncedTotal) << "an upload's prompt has no announced total";
   EXPECT_EQ(2, net->Transfer().Mode());  // the download goes on
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +76,10 @@ TEST(ScriptFile, CheckValueIsTheCommonCrc32) {
   const char digits[] = "123456789";
   EXPECT_EQ(0xCBF43926u, qb::Crc32((const unsigned char*)digits, 9));
   EXPECT_EQ(0u, qb::Crc32((const unsigned char*)digits, 0));
+  // Every byte value once, so every entry of the table takes part.
+  unsigned char all[256];
+  for (int i = 0; i < 256; ++i) all[i] = (unsigned char)i;
+  EXPECT_EQ(0x29058C73u, qb::Crc32(all, sizeof all));
 }
 
 TEST(ScriptFile, RoundTripInMemoryAndOnDisk) {
@@ -165,6 +170,12 @@ TEST(ScriptFile, InvalidEventsAreNotWritten) {
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
   s.events = {Ev(0, qb::kKeyDown, 0x41, 0, 0, 0, 2)};
   EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0);
+  // Moves, wheels and buttons carry no flags; moves and wheels no code.
+  for (const ScriptEvent& e : {Ev(0, qb::kButtonUp, qb::kLeftButton, 0, 0, 0, 1), Ev(0, qb::kMouseMove, 1),
+                               Ev(0, qb::kHWheel, 0, 0, 0, 0, 1), Ev(0, qb::kWheel, 1)}) {
+    s.events = {e};
+    EXPECT_EQ(qb::StoreScriptFile(dir / "a", s), 0) << (int)e.type;
+  }
 }
 
 TEST(ScriptFile, BrokenFilesFail) {
@@ -180,6 +191,12 @@ TEST(ScriptFile, BrokenFilesFail) {
   };
   // Every truncation, down to nothing.
   for (size_t n = 0; n < good.size(); ++n) EXPECT_TRUE(refused(good.substr(0, n))) << n;
+  // Shorter than a header with its check: refused by its size before a byte
+  // is read (each copy is exactly that long, so a read past it is seen).
+  for (size_t n = 1; n < 20; ++n) {
+    std::vector<unsigned char> exact(good.begin(), good.begin() + n);
+    EXPECT_EQ(0, qb::DecodeScript(exact.data(), exact.size(), out)) << n;
+  }
   EXPECT_TRUE(refused(good + '\0'));
   // Any flipped byte: the check catches what the fields do not.
   for (size_t i = 0; i < good.size(); ++i) {
@@ -207,6 +224,11 @@ TEST(ScriptFile, BrokenFilesFail) {
   // Time going backwards between two events.
   b = good;
   PutU32At(b, 16 + 1 * 20, 0xFFFF);
+  Reseal(b);
+  EXPECT_TRUE(refused(b));
+  // A key code with a high byte (0x0141) is no key code.
+  b = good;
+  b[16 + 2 * 20 + 7] = 1;
   Reseal(b);
   EXPECT_TRUE(refused(b));
   // An event of no known type.

@@ -421,6 +421,42 @@ TEST(FavoritesFile, StartUpConvertsAnOldVersionFileBeforeTheBackup) {
   EXPECT_FALSE(os::FileExists(broken.Data("MyFavorites.db")));
 }
 
+// An old-version file whose contents are all in the newer one goes with it; a
+// conversion whose save fails takes its nodes out before the next file.
+TEST(FavoritesFile, StartUpDropsContainedOldFilesAndFailedConversions) {
+  ProgramFolder both;
+  WriteFileBytes(both.Data("我的收藏.db"), FileBytes({C("Old"), I("a", "Old")}));
+  WriteFileBytes(both.Data("MyFavorites.db"), FileBytes({C("Old")}));
+  ASSERT_EQ(1, both.logic.OpenFavoritesAtStart());
+  EXPECT_FALSE(os::FileExists(both.Data("MyFavorites.db")));
+
+  static int refusals;
+  auto refuseOneSave = [](os::FileStep step, const std::string& path) {
+    if (step != os::FileStep::Write || path.find("1-我的收藏.sc") == std::string::npos || refusals == 0) return 1;
+    return --refusals, 0;
+  };
+  refusals = 1;
+  os::SetFileStepHook(refuseOneSave);
+  ProgramFolder pf;
+  WriteFileBytes(pf.Data("我的收藏.db"), FileBytes({C("Newer"), I("n", "Newer")}));
+  WriteFileBytes(pf.Data("MyFavorites.db"), FileBytes({C("Oldest")}));
+  EXPECT_EQ(1, pf.logic.OpenFavoritesAtStart());
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, refusals);
+  EXPECT_EQ((std::vector<std::string>{"Oldest"}), Names(pf.logic));
+  EXPECT_EQ(FileBytes({C("Oldest")}), ReadFileBytes(pf.Data("1-我的收藏.sc")));
+  EXPECT_TRUE(os::FileExists(pf.Data("我的收藏.db")));
+  // The same for the backup: what it brought gives way to the import.
+  ProgramFolder bk;
+  bk.logic.m_strHomePath.clear();
+  WriteFileBytes(bk.Data(kBackupFileName), FileBytes({C("Backup"), I("k", "Backup")}));
+  refusals = 1;
+  os::SetFileStepHook(refuseOneSave);
+  EXPECT_EQ(1, bk.logic.OpenFavoritesAtStart());
+  os::SetFileStepHook(nullptr);
+  EXPECT_TRUE(Names(bk.logic).empty());
+}
+
 // Without a user profile there is nothing to import: the program starts with
 // an empty web folder and saves it as the current file.
 TEST(FavoritesFile, StartUpWithoutAProfileStartsEmptyAndSaves) {
@@ -470,11 +506,23 @@ TEST(FavoritesFile, SwitchAndList) {
   WriteFileBytes(pf.Data("1-我的收藏.sc"), FileBytes({C("A"), I("x", "A")}));
   WriteFileBytes(pf.Data("2-work.sc"), FileBytes({C("B")}));
   WriteFileBytes(pf.Data("notes.txt"), "x");
+  os::CreateFolder(pf.Data("3-folder.sc"));  // no file: not listed
   ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
   CMyNode* prog = new CMyNode;
   prog->m_strName = "Games";
   prog->m_nKind = ProgramCategory;
   pf.logic.AddNode(prog);
+  // Opening an item from the top-visited menu counts a visit of that item only.
+  CMyNode* x = pf.logic.FindNode("x", UrlItem);
+  CMyNode* a = pf.logic.FindNode("A", UrlCategory);
+  ASSERT_TRUE(x && a);
+  const int before = x->m_nVisits, categoryBefore = a->m_nVisits;
+  pf.logic.CountTopVisit("x");
+  pf.logic.CountTopVisit("x");
+  pf.logic.CountTopVisit("A");
+  pf.logic.CountTopVisit("nobody");
+  EXPECT_EQ(before + 2, x->m_nVisits);
+  EXPECT_EQ(categoryBefore, a->m_nVisits);
   pf.logic.BuildTopVisited();
   EXPECT_EQ(1u, pf.logic.m_topVisited.size());
   EXPECT_EQ(2u, pf.logic.ListFavoritesFiles().size());
@@ -493,6 +541,9 @@ TEST(FavoritesFile, SwitchAndList) {
   EXPECT_EQ(0, pf.logic.SwitchFavoritesFile("bad.sc"));
   EXPECT_EQ("2-work.sc", pf.logic.m_strCurrentFile);
   EXPECT_EQ((std::vector<std::string>{"Games", "B"}), Names(pf.logic));
+  // Back to a file with an item: the top-visited list is built anew.
+  ASSERT_EQ(1, pf.logic.SwitchFavoritesFile("1-我的收藏.sc"));
+  EXPECT_EQ(1u, pf.logic.m_topVisited.size());
 }
 
 TEST(FavoritesFile, TopVisited) {

@@ -8,6 +8,7 @@
 namespace {
 
 using qbtest::TempDir;
+using qbtest::ReadFileBytes;
 using qbtest::WriteFileBytes;
 
 std::string UrlFile(const std::string& url) { return "[InternetShortcut]\r\nURL=" + url + "\r\n"; }
@@ -322,12 +323,26 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
   os::CreateFolder(program / "config");
   WriteFileBytes(program / "config\\MyConfig.ini", "[HOTKEY]\r\nFavoriteKey=Alt+Q\r\n[END]");
   qbtest::CRecordingUi ui;
+  // The application-data folders come from the environment unless already given.
+#ifndef _WIN32
+  TempDir local, roaming;
+  setenv("LOCALAPPDATA", os::NativePath(local.Path()).c_str(), 1);
+  setenv("APPDATA", os::NativePath(roaming.Path()).c_str(), 1);
+#endif
+  const std::string localFolder = os::LocalAppDataFolder(), roamingFolder = os::RoamingAppDataFolder();
+  EXPECT_FALSE(localFolder.empty());
+  EXPECT_FALSE(roamingFolder.empty());
   {
     CAppLogic logic(&ui);
     EXPECT_EQ("Ctrl+S", logic.m_config.hotkeyText);
     EXPECT_EQ("BackGround.Bmp", logic.m_skins[0].m_strImagePath) << "defaults before the start";
+    EXPECT_EQ("目录区", logic.m_skins[1].m_strAreaName);
     logic.m_strHomePath = home;
+    logic.m_strRoamingAppData = "R:\\given\\";
     ASSERT_TRUE(logic.Start());
+    EXPECT_EQ(home, logic.m_strHomePath);
+    EXPECT_EQ(localFolder, logic.m_strLocalAppData);
+    EXPECT_EQ("R:\\given\\", logic.m_strRoamingAppData);
     EXPECT_EQ("Alt+Q", logic.m_config.hotkeyText);
     EXPECT_EQ(1, logic.m_config.chatTip) << "missing keys keep their defaults";
     EXPECT_EQ(program.Path(), logic.m_strProgramDir);
@@ -340,13 +355,32 @@ TEST(Import, LogicStartBuildsProgramFolderThenFavorites) {
     EXPECT_EQ(2u, ui.boxes.size());  // the two missing Start menus
   }
   {
-    // The second start loads the saved file instead of importing.
+    // The second start loads the saved file instead of importing, takes the
+    // shortcuts of every user's desktop and, unless given, the home folder
+    // from the registry.
     os::RemoveFile(fav + "Home.url");
+    WriteFileBytes(p.MakeFolders(DesktopFolder(p.profiles, "All Users")) + "b.lnk", "x");
     CAppLogic logic(&ui);
+#ifndef _WIN32
+    TempDir reg;
+    os::SetRegistryFolder(os::NativePath(reg / "reg"));
+    os::RegWriteString(os::Hive::CurrentUser, "Volatile Environment", "HOMEDRIVE", home.substr(0, 2));
+    os::RegWriteString(os::Hive::CurrentUser, "Volatile Environment", "HOMEPATH", home.substr(2));
+#else
     logic.m_strHomePath = home;
+#endif
+    logic.m_strLocalAppData = "L:\\given\\";
     ASSERT_TRUE(logic.Start());
     EXPECT_TRUE(logic.FindNode("home", UrlItem));
+    EXPECT_TRUE(logic.FindNode("b.lnk", ProgramItem));
+    EXPECT_EQ(home, logic.m_strHomePath);
+    EXPECT_EQ("L:\\given\\", logic.m_strLocalAppData);
+    EXPECT_EQ(roamingFolder, logic.m_strRoamingAppData);
   }
+#ifndef _WIN32
+  unsetenv("LOCALAPPDATA");
+  unsetenv("APPDATA");
+#endif
   os::SetProgramDirectory("");
 }
 
@@ -371,7 +405,9 @@ TEST(AppLogic, ProgramNodeOperations) {
   x->m_pParent = games;
   logic.AddNode(x);
 
+  WriteFileBytes(d / "Tools\\x.lnk", "older");  // a shortcut of that name is replaced
   ASSERT_EQ(1, logic.MoveProgramItem(x, tools));
+  EXPECT_EQ("shortcut", ReadFileBytes(d / "Tools\\x.lnk"));
   EXPECT_EQ(tools, x->m_pParent);
   EXPECT_EQ(d / "Tools\\", x->m_strAddress);
   EXPECT_TRUE(os::FileExists(d / "Tools\\x.lnk"));
@@ -406,11 +442,20 @@ TEST(AppLogic, ProgramNodeOperations) {
   EXPECT_EQ(0, logic.RenameCategory(x, "y.lnk"));
   EXPECT_EQ("x.lnk", x->m_strName);
   EXPECT_EQ(0, logic.RenameCategory(nullptr, "y"));
+  CMyNode shortcut;
+  shortcut.m_nKind = ProgramItem;
+  shortcut.m_strName = "z.lnk";
+  shortcut.m_strAddress = d.Path();
+  WriteFileBytes(d / "z.lnk", "z");
+  EXPECT_EQ(0, logic.RenameCategory(&shortcut, "q.lnk"));
+  EXPECT_TRUE(os::FileExists(d / "z.lnk"));
 
   // Moves are made from the item's current folder.
   WriteFileBytes(d / "Apps\\x.lnk", "shortcut");
   x->m_strAddress = d / "Apps\\";
   EXPECT_EQ(0, logic.DeleteProgramFile(tools));  // x still belongs to it
+  EXPECT_EQ(0, logic.DeleteProgramFile(nullptr));
+  EXPECT_EQ(0, CAppLogic().DeleteProgramFile(nullptr)) << "nor in an empty list";
   ASSERT_EQ(1, logic.DeleteProgramFile(x));
   EXPECT_FALSE(os::FileExists(d / "Apps\\x.lnk"));
   EXPECT_EQ(0, logic.DeleteProgramFile(x));  // already gone
