@@ -460,6 +460,7 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   ASSERT_EQ(2u, results.size());
   EXPECT_FALSE(results[1].iconSaved);
   EXPECT_FALSE(results[1].offlineSaved);
+  EXPECT_EQ("", results[1].offlineFile) << "no file named for a copy not saved";
   // The icon alone, without an offline copy: only the icon is asked for.
   FetchJob iconOnly = job;
   iconOnly.address = server.Base() + "/b.html";

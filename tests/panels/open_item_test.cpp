@@ -185,6 +185,10 @@ TEST(OpenItem, DecisionsForEveryKindOfItem) {
   prog.m_strName = "tool.lnk";
   EXPECT_EQ(DecideOpenItem(prog, ui),
             (OpenAction{OpenAction::Run, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE", os::kShowMaximized}));
+  qbtest::WriteFileBytes(dir / ".lnk", MakeLink(LinkSpec()));
+  prog.m_strName = ".lnk";  // nothing but the ending is still a link
+  EXPECT_EQ(DecideOpenItem(prog, ui),
+            (OpenAction{OpenAction::Run, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE", os::kShowMaximized}));
   prog.m_strName = "TOOL.LNK";  // the ending is compared without case
   qbtest::WriteFileBytes(dir / "TOOL.LNK", MakeLink(LinkSpec()));  // the same file on Windows
   EXPECT_EQ(DecideOpenItem(prog, ui),
