@@ -918,6 +918,20 @@ TEST(OsShell, StartsOnItsOwnAndHandsOnTheTarget) {
   EXPECT_EQ("http://example.test/a\\b?c=1\n" + native + "docs/a.txt\n", WaitForLines(opened, 2))
       << "a file goes by its native path";
   EXPECT_EQ(0, os::ShellOpen("", 1));
+  // A hook takes every request in place of the system, with its own answer.
+  std::vector<std::string> asked;
+  os::SetShellHook([&](const os::ShellRequest& r) {
+    asked.push_back(r.verb + " " + r.target);
+    return 7;
+  });
+  EXPECT_EQ(7, os::ShellOpen("http://hooked.example/", 1));
+  EXPECT_EQ(7, os::RunCommandLine("touch '" + native + "ran'", 1));
+  os::SetShellHook(nullptr);
+  EXPECT_EQ((std::vector<std::string>{"open http://hooked.example/", "run touch '" + native + "ran'"}), asked);
+  os::SleepMs(200);
+  const std::string openedNow = qbtest::ReadFileBytes(opened);
+  EXPECT_EQ(2, std::count(openedNow.begin(), openedNow.end(), '\n')) << "nothing more was opened";
+  EXPECT_FALSE(os::FileExists(dir / "ran"));
   setenv("PATH", savedPath.c_str(), 1);
 
   // A command that waits on a pipe nobody writes yet: the call comes back first.

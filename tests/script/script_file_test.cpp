@@ -205,6 +205,13 @@ TEST(ScriptFile, BrokenFilesFail) {
     EXPECT_TRUE(refused(b)) << i;
   }
   std::string b = good;
+  for (size_t i : {0, 7}) {  // the file's mark, first and last byte, under a good check
+    b = good;
+    b[i] ^= 0x01;
+    Reseal(b);
+    EXPECT_TRUE(refused(b)) << i;
+  }
+  b = good;
   b[8] = 2;  // a newer version
   Reseal(b);
   EXPECT_TRUE(refused(b));
