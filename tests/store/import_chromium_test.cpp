@@ -111,6 +111,12 @@ TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem) order.push_back(n->m_strName + "@" + std::to_string(n->m_nSlot));
   EXPECT_EQ((std::vector<std::string>{"a1@0", "b1@1", "c1@2", "a2@3"}), order) << "depth first, in the file's order";
+  // A node of another type after a folder is passed over, not taken for the folder again.
+  CMyNodeList other;
+  ASSERT_TRUE(ImportChromiumBookmarks(
+      other, Bar(Dir("E", Url("e1", "http://e/1")) + ",{\"type\": \"separator\", \"name\": \"--\"}"), r, error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"E@0"}), Categories(other));
   for (const CMyNode* n : list) {
     if (n->m_nKind == UrlItem) {
       EXPECT_EQ("A", n->m_pParent->m_strName);

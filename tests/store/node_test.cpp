@@ -50,6 +50,21 @@ TEST(NodeList, AddNodeDuplicateRules) {
   EXPECT_EQ(6u, list.GetCount());
 }
 
+// References let go in any order, first, last or between others, and the
+// rest still follow the node to its end.
+TEST(NodeRef, AnyReferenceMayLetGoFirst) {
+  CMyNode* node = Cat("n");
+  CNodeRef a = node, b = node, c = node, d = node;
+  c.Reset();
+  { CNodeRef e = node; }
+  b.Reset();
+  EXPECT_EQ(node, a.Get());
+  EXPECT_EQ(node, d.Get());
+  delete node;
+  EXPECT_FALSE(a);
+  EXPECT_FALSE(d);
+}
+
 TEST(NodeRef, FollowsItsNodeUntilTheNodeIsDeleted) {
   CMyNode* node = Cat("News");
   CNodeRef a = node;
