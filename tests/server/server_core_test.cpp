@@ -847,11 +847,31 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
   }
   bool Notify(const std::string&, const std::string&) override { return true; }
   int EventFd() override { return -1; }
-  void TakeEvents(std::vector<std::string>&) override {}
+  std::vector<std::string> events;  // what the others are heard to say next
+  void TakeEvents(std::vector<std::string>& out) override {
+    out.insert(out.end(), events.begin(), events.end());
+    events.clear();
+  }
 
  private:
   std::string name = "t";
 };
+
+// From the other instances: a join tells the users here of the newcomer; an
+// event of another kind with as many words is no join.
+TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a"};
+  server->OnClusterEvents(now);
+  EXPECT_TRUE(TakeFor(A).empty());
+  cluster.events = {"join 200 10.0.0.9 7a"};
+  server->OnClusterEvents(now);
+  std::vector<Sent> told = TakeFor(A);
+  ASSERT_EQ(1u, told.size());
+  EXPECT_NE(std::string::npos, told[0].payload.find(qb::MsgChatAddUser("10.0.0.9", "z")));
+}
 
 TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {
   opt.accountPollMs = 1;  // every tick looks
