@@ -566,6 +566,7 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
     net->Chat().OnServerChat(add);
   }
   EXPECT_EQ(14u, net->Circles().Members().size());
+  EXPECT_EQ("n", net->Circles().Members().back()->display) << "the newcomer shows by the name given";
   FieldList del{"DELEUSER", "10.1.2.3"};
   uintptr_t gone = net->Circles().Members()[0]->serial;
   net->Chat().OnServerChat(del);

@@ -344,6 +344,8 @@ TEST(NetConfigFile, BlankValuesBlanksAroundAndABadAddress) {
   qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "Host=\r\n");
   c = LoadNetConfig(dir.Path());
   EXPECT_EQ("server.qimbo.net", c.serverHost);
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "Host=first.example\r\n");
+  EXPECT_EQ("first.example", LoadNetConfig(dir.Path()).serverHost) << "a key on the file's first byte";
   EXPECT_EQ("server2.qimbo.net", c.fallbackHost);
 }
 
