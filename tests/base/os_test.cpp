@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #ifdef _WIN32
@@ -689,6 +690,16 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   EXPECT_FALSE(t.Start([&] { ran += 10; })) << "not before it is joined";
   EXPECT_TRUE(t.Join(0));
   EXPECT_EQ(2, ran);
+  // A thread object that goes away waits for its body first.
+  std::atomic<int> finished{0};
+  {
+    os::CThread brief;
+    ASSERT_TRUE(brief.Start([&] {
+      os::SleepMs(50);
+      finished = 1;
+    }));
+  }
+  EXPECT_EQ(1, finished.load());
 }
 
 TEST(OsThreads, AMutexIsHeldByOneThreadAtATime) {
