@@ -528,6 +528,20 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
 
 #ifndef _WIN32
 // An IPv6 literal in brackets names the host without them, with or without a port.
+namespace {
+// What a client sends up to the blank line that ends its request's head.
+std::string ReceiveHead(int c) {
+  std::string head;
+  char buf[1024];
+  while (head.find("\r\n\r\n") == std::string::npos) {
+    ssize_t n = recv(c, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    head.append(buf, (size_t)n);
+  }
+  return head;
+}
+}  // namespace
+
 TEST(OsHttp, AnIpv6LiteralIsAHost) {
   int server = socket(AF_INET6, SOCK_STREAM, 0);
   ASSERT_GE(server, 0);
@@ -548,12 +562,7 @@ TEST(OsHttp, AnIpv6LiteralIsAHost) {
     struct pollfd p = {server, POLLIN, 0};
     if (poll(&p, 1, 10000) != 1) return;  // no client came
     int c = accept(server, nullptr, nullptr);
-    char buf[1024];
-    while (request.find("\r\n\r\n") == std::string::npos) {
-      ssize_t n = recv(c, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      request.append(buf, (size_t)n);
-    }
+    request = ReceiveHead(c);
     const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
     send(c, reply, sizeof reply - 1, 0);
     close(c);
@@ -594,12 +603,7 @@ struct OneAnswer {
       struct pollfd p = {server, POLLIN, 0};
       if (poll(&p, 1, 10000) != 1) return;
       int c = accept(server, nullptr, nullptr);
-      char buf[1024];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        ssize_t n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        request.append(buf, (size_t)n);
-      }
+      request = ReceiveHead(c);
       send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
       if (!holdOpen) shutdown(c, SHUT_WR);
       struct pollfd q = {c, POLLIN, 0};
