@@ -85,6 +85,11 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   EXPECT_EQ(url.substr(0, 200), f[6]);
   EXPECT_EQ("新闻网", f[7]);
   EXPECT_EQ(300u, item->m_strAddress.size());
+  // Only an item names its parent; a category inside another does not.
+  CMyNode* inner = NewNode(tree, UrlCategory, "国内", "", mixed);
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(inner));
+  ASSERT_TRUE(SplitFields(server->Receive().text, f));
+  EXPECT_EQ("", f.at(7));
 
   // The server names the circle by those 200 bytes: the item gets its mark.
   int saves = 0;
@@ -104,7 +109,9 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   LogIn(kMe);
   CMyNode* cat = NewNode(tree, UrlCategory, "音乐");
   qb::NetStateTestAccess::RequestingNode(*net) = cat;
-  FieldList f{"LIST", "2", "别的圈", "1.2.3.4", "x", "7", "别的圈", "1.2.3.5", "y", "8", "第三"};
+  // The count rules: a third member past a count of 2 is not read.
+  FieldList f{"LIST", "2", "别的圈", "1.2.3.4", "x", "7", "别的圈", "1.2.3.5", "y", "8", "第三",
+              "1.2.3.6", "z", "9", "别的圈"};
   net->Circles().OnGroupReply(f);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
   // A member listed in another circle is reached by leave-words.
@@ -324,6 +331,7 @@ TEST_F(ChatTest, ToEverybodyCutEscapedAndShownBack) {
   PeerSays(30, MsgChatText(kPeer, EscapeChatText("a<b>c"), cf));
   ASSERT_EQ(1u, net->Chat().Records().size());
   EXPECT_EQ(kPeerAddr, net->Chat().Records()[0]->address);
+  EXPECT_EQ(0, net->Chat().Records()[0]->kind) << "a peer's line";
   std::vector<ChatLine> lines;
   ASSERT_TRUE(net->Chat().OnChatArrived(0, false, nullptr, lines));
   ASSERT_EQ(2u, lines.size());
@@ -545,6 +553,11 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   server->Send(44, MsgLWords(kAway, "b", "a"));
   server->Send(45, "<CHAT>" + MsgChatText(kAway, "plaza", DefaultInputFormat()).substr(6));
   ASSERT_TRUE(PumpUntil([&] { return net->Chat().Records().size() == 2; }));
+  // A leave-word and a plaza line, both from the server's address.
+  EXPECT_EQ(1, net->Chat().Records()[0]->kind);
+  EXPECT_EQ(2, net->Chat().Records()[1]->kind);
+  EXPECT_EQ(kServerAddr, net->Chat().Records()[0]->address);
+  EXPECT_EQ(kServerAddr, net->Chat().Records()[1]->address);
   ASSERT_TRUE(net->Chat().OnChatArrived(kServerAddr, true, nullptr, lines));
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("ab", lines[0].text);
@@ -560,6 +573,11 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   net->Chat().OnServerChat(empty);
   EXPECT_EQ(2u, net->Circles().Members().size()) << "a list of none changes nothing";
   EXPECT_EQ(1u, PostCount(WM_MEMBERS_RELISTED));
+  // The count rules: a member past it is not read.
+  FieldList extra{"LIST", "2", "10.1.2.3", "甲", "10.1.2.4", "", "10.1.2.5", "丙"};
+  net->Chat().OnServerChat(extra);
+  ASSERT_EQ(2u, net->Circles().Members().size());
+  EXPECT_EQ(2u, PostCount(WM_MEMBERS_RELISTED));
   EXPECT_EQ("10.1.*.*", MemberRowText(*net->Circles().Members()[1]));
   for (int i = 0; i < 15; ++i) {
     FieldList add{"ADDUSER", "10.0.0." + std::to_string(i), "n"};
@@ -643,6 +661,10 @@ TEST(WordFilter, TablesAndCharacterBoundaries) {
   // B0 A1 appears across two characters (A3 B0, A1 A1): left alone.
   EXPECT_EQ("\xA3\xB0\xA1\xA1", ApplyWordFilter("\xA3\xB0\xA1\xA1", table, 2));
   EXPECT_EQ("z", ApplyWordFilter("\xB0\xA1z", table, 2));
+  // A lead byte takes the next byte with it up to the very end of the text.
+  const char* single[] = {"a"};
+  EXPECT_EQ("\xB1" "a", ApplyWordFilter("\xB1" "a", single, 1));
+  EXPECT_EQ("\xB1", ApplyWordFilter("a\xB1", single, 1));
 }
 
 // The circle commands of the panels and the item editor (panels/circles.h,

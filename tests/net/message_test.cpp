@@ -126,6 +126,17 @@ TEST(Message, FontFields) {
   ASSERT_TRUE(ParseFontFields(f, back));
   EXPECT_TRUE(back == cf);
   EXPECT_EQ(FieldList({"after"}), f);
+  // A face name holds 31 bytes at most, on sending and on reading.
+  cf.faceName = std::string(31, 'f');
+  ASSERT_TRUE(SplitFields(FormatFontFields(cf), f));
+  ASSERT_TRUE(ParseFontFields(f, back));
+  EXPECT_EQ(std::string(31, 'f'), back.faceName);
+  cf.faceName = std::string(32, 'g');
+  ASSERT_TRUE(SplitFields(FormatFontFields(cf), f));
+  EXPECT_EQ(std::string(31, 'g'), f.back());
+  f.back() = std::string(40, 'h');
+  ASSERT_TRUE(ParseFontFields(f, back));
+  EXPECT_EQ(std::string(31, 'h'), back.faceName);
   // A partial description yields nothing and leaves nothing behind.
   ASSERT_TRUE(SplitFields(text.substr(0, text.rfind('<')), f));
   EXPECT_FALSE(ParseFontFields(f, back));
@@ -176,11 +187,21 @@ TEST(Message, NodeFieldsRoundTripAndRejects) {
   EXPECT_EQ(n.address, back.address);
   EXPECT_EQ(n.parentName, back.parentName);
   EXPECT_EQ(n.iconPath, back.iconPath);
+  EXPECT_EQ(1, back.kind);
+  EXPECT_EQ("note", back.note);
+  EXPECT_EQ(12, back.visits);
   EXPECT_EQ(29, back.slot);
   EXPECT_EQ("Reserved", back.circle);
 
-  // Seventh field (visits) empty: rejected.
-  ASSERT_TRUE(SplitFields("<AB><1><><><><><><3><x>", f));
+  // The name, kind, visits and slot must be there; address, parent, icon
+  // and note may be empty.
+  for (const char* text : {"<><1><><><><><1><3><x>", "<AB><><><><><><1><3><x>", "<AB><1><><><><><><3><x>",
+                           "<AB><1><><><><><1><><x>"}) {
+    ASSERT_TRUE(SplitFields(text, f));
+    EXPECT_FALSE(ParseNodeFields(f, back)) << text;
+  }
+  // Eight fields are the least: seven are refused.
+  ASSERT_TRUE(SplitFields("<AB><1><><><><><1>", f));
   EXPECT_FALSE(ParseNodeFields(f, back));
   // Kind out of range reads as 0; the circle mark is optional.
   ASSERT_TRUE(SplitFields("<AB><7><><><><><1><3>", f));

@@ -193,8 +193,12 @@ TEST(LoginDialogValues, UserNumberRange) {
   EXPECT_FALSE(ParseUserNumber("99999999999999999999", n)) << "no overflow into the range";
   EXPECT_TRUE(ParseUserNumber("0", n));
   EXPECT_EQ(0, n);
+  n = 5;
   EXPECT_TRUE(ParseUserNumber("", n));
   EXPECT_EQ(0, n) << "blank asks for a number";
+  n = 5;
+  EXPECT_TRUE(ParseUserNumber(" \t ", n));
+  EXPECT_EQ(0, n) << "blanks only, too";
   EXPECT_TRUE(ParseUserNumber(" 10001 ", n));
   EXPECT_EQ(10001, n);
   EXPECT_FALSE(ParseUserNumber("-1", n));
@@ -529,6 +533,13 @@ TEST_F(TransferTest, AnUploadGoesOnOnlyForTheCurrentNodeOk) {
     return r.link >= 0;
   }));
   EXPECT_EQ(0u, r.text.find("<4><FAV><UP><NODE>"));
+  // The tree emptied under the upload: the node asked for is gone, it fails.
+  tree.DeleteAll();
+  size_t before = Statuses(kUploadChannel).size();
+  server->Send(4, MsgFavUpAllowed());
+  ASSERT_TRUE(PumpUntil([&] { return Statuses(kUploadChannel).size() > before; }));
+  EXPECT_EQ(kUploadFailed, Statuses(kUploadChannel).back());
+  EXPECT_TRUE(server->Quiet(100));
 }
 
 // A send the queues refuse ends the transfer as failed, in either direction
@@ -602,6 +613,9 @@ TEST_F(TransferTest, TheBarStopsAtItsEnd) {
   AddItem(tree, cat, "b", "http://b.example/", 1);
   PromptView v;
   ASSERT_TRUE(prog->OnCommand(true, v));  // not logged in, but the prompt is open
+  // A status that is no progress leaves the bar alone, also at its start.
+  ASSERT_TRUE(prog->OnTransferStatus(kUploadChannel, kUploadTimedOut, v));
+  EXPECT_FALSE(v.moveBar);
   std::vector<int> moves;
   for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(prog->OnTransferStatus(kUploadChannel, kUploadProgress, v));
@@ -613,6 +627,8 @@ TEST_F(TransferTest, TheBarStopsAtItsEnd) {
   ASSERT_TRUE(prog->OnTransferStatus(kDownloadTotalChannel, 2, v));
   EXPECT_TRUE(v.setRange);
   EXPECT_EQ(2, v.rangeMax);
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadTimedOut, v));
+  EXPECT_FALSE(v.moveBar);
   moves.clear();
   for (int i = 0; i < 4; ++i) {
     ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadProgress, v));
@@ -727,6 +743,32 @@ TEST_F(DownloadTest, CancelFreesThePartialListAndLeavesTheTree) {
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 50; }));
   EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_TRUE(server->Quiet(150));
+}
+
+// A COUNT without its number is no count: nothing is answered, and the
+// download still waits for the real one.
+TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
+  LogIn(100);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<REQ>"));
+  server->Send(39, "<FAV><DOWN><COUNT><>");
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 39; }));
+  EXPECT_TRUE(server->Quiet(150));
+  EXPECT_FALSE(Deliver().setRange);
+  server->Send(40, MsgFavDownCount(2));
+  Received r;
+  ASSERT_TRUE(PumpUntil([&] {
+    r = server->Receive(10);
+    return r.link >= 0;
+  }));
+  EXPECT_EQ("<40><FAV><DOWN><READY>\r\n", r.text);
+  // So is a NODE without its fields; the node itself then comes in order.
+  server->Send(41, "<FAV><DOWN><NODE>");
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 41; }));
+  EXPECT_TRUE(server->Quiet(150));
+  EXPECT_TRUE(Statuses(kDownloadChannel).empty());
+  EXPECT_EQ(kDownloadProgress, Node(41, Wire("新闻", 0, "", "", 0)));
 }
 
 TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
