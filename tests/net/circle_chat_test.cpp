@@ -220,6 +220,12 @@ TEST_F(CircleTest, UserEnterAndUserOutRules) {
   PeerSays(22, MsgUserEnter(AddressNumber(MakeAddress(10, 1, 2, 3)), "新人", 400, "读书"));
   EXPECT_EQ(4u, net->Circles().Members().size());
   EXPECT_EQ(1u, PostCount(WM_MEMBER_ADDED));
+  const CircleMember* stranger = net->Circles().FindMemberByUser(400);
+  ASSERT_TRUE(stranger);
+  EXPECT_EQ(MakeAddress(10, 1, 2, 3), stranger->address);
+  EXPECT_EQ("新人", stranger->nickname);
+  EXPECT_EQ("读书", stranger->circle);
+  EXPECT_EQ("新人(400)", stranger->display);
   PeerSays(23, "<GROUP><USERENTER><1><x><500>");
   EXPECT_EQ(4u, net->Circles().Members().size());
 
@@ -578,6 +584,8 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   net->Chat().OnServerChat(extra);
   ASSERT_EQ(2u, net->Circles().Members().size());
   EXPECT_EQ(2u, PostCount(WM_MEMBERS_RELISTED));
+  // A row shows the name given, or the address half hidden.
+  EXPECT_EQ("甲", MemberRowText(*net->Circles().Members()[0]));
   EXPECT_EQ("10.1.*.*", MemberRowText(*net->Circles().Members()[1]));
   for (int i = 0; i < 15; ++i) {
     FieldList add{"ADDUSER", "10.0.0." + std::to_string(i), "n"};

@@ -72,6 +72,49 @@ TEST(MsgQueue, OneWakeOutstandingAndAgainForWhatRemains) {
   EXPECT_EQ(4, wakes) << "no wake set";
 }
 
+// Every use of the queue waits while another thread is inside it: here a
+// thread that changes the wake and is held up there, in the old wake's end.
+TEST(MsgQueue, EveryUseWaitsWhileAnotherThreadIsInside) {
+  struct Guard {
+    os::CEvent& inside;
+    os::CEvent& release;
+    ~Guard() {
+      inside.Set();
+      release.Wait(30000);
+    }
+  };
+  CMsgQueue q;
+  std::unique_ptr<NetDatagram> d(new NetDatagram);
+  d->text = "a";
+  ASSERT_TRUE(q.Push(d));
+  os::CEvent inside, release;
+  {
+    std::shared_ptr<Guard> guard(new Guard{inside, release});
+    q.SetWake([guard] {});
+  }
+  os::CThread changer, popper, counter, taker, pusher;
+  ASSERT_TRUE(changer.Start([&] { q.SetWake(nullptr); }));
+  ASSERT_TRUE(inside.Wait(30000));
+  std::atomic<int> popped{0}, counted{0}, taken{0};
+  std::unique_ptr<NetDatagram> got;
+  int pushed = -1;
+  ASSERT_TRUE(popper.Start([&] { got = q.Pop(), popped = 1; }));
+  ASSERT_TRUE(counter.Start([&] { q.Count(), counted = 1; }));
+  ASSERT_TRUE(taker.Start([&] { q.WakeTaken(), taken = 1; }));
+  ASSERT_TRUE(pusher.Start([&] {
+    std::unique_ptr<NetDatagram> e(new NetDatagram);
+    pushed = q.Push(e);
+  }));
+  ASSERT_TRUE(pusher.Join(30000));
+  EXPECT_EQ(0, pushed) << "a producer gives up after 100 ms";
+  EXPECT_EQ(0, popped + counted + taken) << popped << counted << taken;
+  release.Set();
+  for (os::CThread* t : {&changer, &popper, &counter, &taker}) EXPECT_TRUE(t->Join(30000));
+  ASSERT_TRUE(got);
+  EXPECT_EQ("a", got->text);
+  EXPECT_EQ(0u, q.Count());
+}
+
 TEST(ThreadSeam, TimedLockGivesUpWhileAnotherThreadHoldsIt) {
   // What a producer of the queue relies on: it waits 100 ms, then gives up.
   os::CEvent locked, release;

@@ -42,6 +42,9 @@ TEST(Message, BracketAndNumbers) {
   EXPECT_EQ(INT32_MAX, ReadNumber("2147483647"));
   EXPECT_EQ(INT32_MAX, ReadNumber("2147483648"));
   EXPECT_EQ(INT32_MIN, ReadNumber("-2147483649"));
+  // However many digits: 2^64 and 2^64 + 5 are no small numbers.
+  EXPECT_EQ(INT32_MAX, ReadNumber("18446744073709551616"));
+  EXPECT_EQ(INT32_MIN, ReadNumber("-18446744073709551621"));
 }
 
 TEST(Message, Addresses) {
@@ -58,6 +61,8 @@ TEST(Message, Addresses) {
   EXPECT_EQ(MakeAddress(1, 2, 3, 4), ParseDottedAddress("001.002.003.004"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.0004")) << "three digits at most";
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3.4x"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1-2.3.4"));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3:4"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress(""));
 }
 
@@ -68,6 +73,9 @@ TEST(Message, ChatTextEscaping) {
   EXPECT_EQ("a<b>c", UnescapeChatText(EscapeChatText("a<b>c")));
   // Other GBK characters with lead byte A8 are kept.
   EXPECT_EQ("\xA8\xA1", EscapeChatText("\xA8\xA1"));
+  // Only the pairs A8 B5 and A8 B6 are brackets, not other characters
+  // ending in B5 or B6, nor a letter before a stray B6.
+  EXPECT_EQ("\xB0\xB5\xB0\xB6" "x\xB6", UnescapeChatText("\xB0\xB5\xB0\xB6" "x\xB6"));
 }
 
 // Words whose bytes hold A8 B5 or A8 B6 across two characters: 报道 is

@@ -756,6 +756,7 @@ TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 39; }));
   EXPECT_TRUE(server->Quiet(150));
   EXPECT_FALSE(Deliver().setRange);
+  tree.m_strBaseDir = "/data/qimbo/";
   server->Send(40, MsgFavDownCount(2));
   Received r;
   ASSERT_TRUE(PumpUntil([&] {
@@ -763,12 +764,28 @@ TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
     return r.link >= 0;
   }));
   EXPECT_EQ("<40><FAV><DOWN><READY>\r\n", r.text);
+  ASSERT_TRUE(net->Transfer().DownloadList());
+  EXPECT_EQ("/data/qimbo/", net->Transfer().DownloadList()->m_strBaseDir) << "the icons' folder";
   // So is a NODE without its fields; the node itself then comes in order.
   server->Send(41, "<FAV><DOWN><NODE>");
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 41; }));
   EXPECT_TRUE(server->Quiet(150));
   EXPECT_TRUE(Statuses(kDownloadChannel).empty());
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("新闻", 0, "", "", 0)));
+}
+
+// A node before the count has no list to go to: the download fails. A
+// second download meanwhile is busy.
+TEST_F(DownloadTest, ANodeBeforeTheCountFailsTheDownload) {
+  LogIn(100);
+  ASSERT_EQ(kDownloadStarted, net->Transfer().StartDownload());
+  EXPECT_EQ(kTransferBusy, net->Transfer().StartDownload());
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<REQ>"));
+  server->Send(39, MsgFavDownNode(Wire("新闻", 0, "", "", 0)));
+  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kDownloadChannel).empty(); }));
+  EXPECT_EQ(kDownloadFailed, Statuses(kDownloadChannel).back());
+  EXPECT_EQ(0, net->Transfer().Mode());
+  EXPECT_TRUE(server->Quiet(100)) << "nothing acknowledged";
 }
 
 TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
