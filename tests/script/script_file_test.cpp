@@ -101,6 +101,11 @@ TEST(ScriptFile, RoundTripInMemoryAndOnDisk) {
   ASSERT_EQ(qb::LoadScriptFile(path, loaded), 1);
   EXPECT_EQ(loaded.events, s.events);
   EXPECT_FALSE(os::FileExists(path + ".tmp~"));
+  // A script of no events, the shortest file, loads as well.
+  ASSERT_EQ(qb::StoreScriptFile(path, empty), 1);
+  loaded = s;
+  ASSERT_EQ(qb::LoadScriptFile(path, loaded), 1);
+  EXPECT_TRUE(loaded.events.empty());
   // A second save replaces the first in place.
   s.events.resize(2);
   ASSERT_EQ(qb::StoreScriptFile(path, s), 1);
@@ -193,7 +198,7 @@ TEST(ScriptFile, BrokenFilesFail) {
   for (size_t n = 0; n < good.size(); ++n) EXPECT_TRUE(refused(good.substr(0, n))) << n;
   // Shorter than a header with its check: refused by its size before a byte
   // is read (each copy is exactly that long, so a read past it is seen).
-  for (size_t n = 1; n < 20; ++n) {
+  for (size_t n = 0; n < 20; ++n) {  // none at all: no buffer either
     std::vector<unsigned char> exact(good.begin(), good.begin() + n);
     EXPECT_EQ(0, qb::DecodeScript(exact.data(), exact.size(), out)) << n;
   }
@@ -261,6 +266,9 @@ TEST(ScriptFile, SizeLimitOnBothSides) {
 
   qbtest::TempDir dir;
   ASSERT_EQ(qb::StoreScriptFile(dir / "big", big), 1);
+  out.events.clear();
+  EXPECT_EQ(qb::LoadScriptFile(dir / "big", out), 1) << "the largest file loads";
+  EXPECT_EQ(out.events.size(), 400000u);
   big.events.push_back(Ev(2, qb::kMouseMove, 0));
   EXPECT_EQ(qb::StoreScriptFile(dir / "big2", big), 0);
   // A file one event past the limit, with a header that is honest about it.
@@ -277,6 +285,25 @@ TEST(ScriptFile, SizeLimitOnBothSides) {
   ASSERT_EQ(0, truncate(os::NativePath(dir / "huge").c_str(), (off_t)1 << 40));
   EXPECT_EQ(qb::LoadScriptFile(dir / "huge", out), 0);
   EXPECT_EQ(out.events.size(), 400000u);
+#endif
+}
+
+// An empty path is refused before any file is made or removed (a save makes
+// its temporary beside the path: here that would be the working folder).
+TEST(ScriptFile, AnEmptyPathTouchesNoFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the working folder is the window tests' own";
+#else
+  qbtest::TempDir dir;
+  char old[4096];
+  ASSERT_TRUE(getcwd(old, sizeof old));
+  ASSERT_EQ(0, chdir(os::NativePath(dir.Path()).c_str()));
+  qbtest::WriteFileBytes(dir / ".tmp~", "not ours");
+  int stored = qb::StoreScriptFile("", Login());
+  bool kept = os::FileExists(dir / ".tmp~");
+  ASSERT_EQ(0, chdir(old));
+  EXPECT_EQ(0, stored);
+  EXPECT_TRUE(kept);
 #endif
 }
 
@@ -365,12 +392,19 @@ TEST(ScriptRecording, TheInputThatStoppedTheRecordingIsDropped) {
   EXPECT_EQ(kept.size(), 9u);
   qb::DropTrailingInputTo(kept, {5, 5}, 5);
   EXPECT_EQ(kept.size(), 9u);
+  std::vector<ScriptEvent> more = {Ev(0, qb::kKeyDown, 0x20), Ev(5, qb::kKeyUp, 0x20)};
+  qb::DropTrailingInputTo(more, {5, 5, 5}, 5);
+  EXPECT_EQ(more.size(), 2u) << "one target too many";
   std::vector<ScriptEvent> unknown = keys;  // events whose window was not found
   qb::DropTrailingInputTo(unknown, {0, 0}, 0);
   EXPECT_EQ(unknown.size(), 2u) << "no stopper: nothing goes, though no target is known either";
   // Everything went to the stopper: nothing is left.
   kept = {ev[5], ev[6], ev[7]};
   qb::DropTrailingInputTo(kept, {5, 0, 5}, 5);
+  EXPECT_TRUE(kept.empty());
+  // Nothing but the way to the stop button before it: that goes too.
+  kept = {ev[4], ev[5], ev[6], ev[7]};
+  qb::DropTrailingInputTo(kept, {0, 5, 0, 5}, 5);
   EXPECT_TRUE(kept.empty());
 }
 
