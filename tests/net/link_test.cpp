@@ -194,6 +194,12 @@ TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
   server->SendRaw(std::string("<2><VER>\0tail", 13), kClientPorts);
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ("<2><VER>", links.ReceiveQueue().Pop()->text);
+
+  // An empty datagram is nothing: only the message behind it arrives.
+  server->SendRaw("", kClientPorts);
+  server->SendRaw(std::string("<3><VER>\0", 9), kClientPorts);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  EXPECT_EQ("<3><VER>", links.ReceiveQueue().Pop()->text);
 }
 
 TEST_F(LinkTest, DispatchServerAndPeerMessages) {

@@ -139,6 +139,8 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   std::string stored;
   ASSERT_TRUE(reg.ReadString("password", stored));
   EXPECT_EQ(40u, stored.size());
+  EXPECT_FALSE(reg.ReadString("no such value", stored));
+  EXPECT_EQ(40u, stored.size()) << "a value not there changes nothing";
 
   // Reopened: the box shows the placeholder, OK untouched sends the stored password.
   net->Login().SetPassword(std::string());
@@ -523,6 +525,7 @@ TEST_F(TransferTest, AnUploadGoesOnOnlyForTheCurrentNodeOk) {
   }));
   EXPECT_EQ(0u, r.text.find("<3><FAV><UP><NODE>"));
   server->Send(3, "<FAV><UP><NODE><FAILED>");
+  server->Send(3, "<FAV><UP><NODES><OK>");
   server->Send(1, MsgFavUpNodeOk());  // answers an older message
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 1; }));
   EXPECT_TRUE(server->Quiet(150));
@@ -656,6 +659,7 @@ class DownloadTest : public TransferTest {
       return r.link >= 0;
     }));
     EXPECT_EQ("<39><FAV><DOWN><READY>\r\n", r.text);
+    EXPECT_EQ(2u, DeadlineArms()) << "the command's, then the count's";
     v = Deliver();
     EXPECT_EQ(total, v.rangeMax);
   }
