@@ -673,6 +673,9 @@ TEST(WordFilter, TablesAndCharacterBoundaries) {
   const char* single[] = {"a"};
   EXPECT_EQ("\xB1" "a", ApplyWordFilter("\xB1" "a", single, 1));
   EXPECT_EQ("\xB1", ApplyWordFilter("a\xB1", single, 1));
+  // Lead bytes run from 0x81 to 0xFE; 0x80 and 0xFF stand alone.
+  EXPECT_EQ("\x81" "a" "\xFE" "a", ApplyWordFilter("\x81" "a" "\xFE" "a", single, 1));
+  EXPECT_EQ("\x80\xFF", ApplyWordFilter("\x80" "a" "\xFF" "a", single, 1));
 }
 
 // The circle commands of the panels and the item editor (panels/circles.h,

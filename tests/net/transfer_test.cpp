@@ -340,7 +340,7 @@ TEST(NetConfigFile, BlankValuesBlanksAroundAndABadAddress) {
   ASSERT_TRUE(os::CreateFolder(dir / "config"));
   qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
                          "[Server]\r\nHost=\r\nWeb=  \r\nFallback=\r\n\tPorts = 47100 \r\nBind=127.0.0.9\r\n"
-                         "Bind=127.0.0.256\r\nno value here\r\n Host\t=  h.example");
+                         "Bind=127.0.0.256\r\nno value here\r\nWeb\r\n Host\t=  h.example");
   CNetConfig c = LoadNetConfig(dir.Path());
   EXPECT_EQ("h.example", c.serverHost);
   EXPECT_EQ("www.qimbo.net", c.webHost);
@@ -507,6 +507,10 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
   FieldList f{"UP", "ALLOWED"};
   net->Transfer().OnFavReply(f);
   EXPECT_TRUE(server->Quiet(100));
+  // Nor does a late ALLOWED for the current number once the upload ended.
+  server->Send(net->Sender().m_nCounter, MsgFavUpAllowed());
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == net->Sender().m_nCounter; }));
+  EXPECT_TRUE(server->Quiet(150));
 }
 
 // Only the server's OK for the node just sent moves the upload on.
@@ -756,6 +760,7 @@ TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
   PromptView v;
   ASSERT_TRUE(prog->OnCommand(false, v));
   EXPECT_NE(std::string::npos, server->Receive().text.find("<REQ>"));
+  server->Send(38, "<FAV><SIDEWAYS><COUNT><2>");  // nor is a count of no direction
   server->Send(39, "<FAV><DOWN><COUNT><>");
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 39; }));
   EXPECT_TRUE(server->Quiet(150));
@@ -875,5 +880,11 @@ TEST_F(LoginTest, TruncatedServerMessagesEndTheirHandlersQuietly) {
   // The complete messages did their work; the cut ones did nothing harmful.
   EXPECT_TRUE(net->Login().LoggedIn());
   EXPECT_EQ("http://ad/", net->Chat().AdAddress());
+  EXPECT_EQ(5, net->LastReceived());
+  size_t leaveWords = 0;
+  for (const auto& r : net->Chat().Records()) leaveWords += r->kind == 1;
+  EXPECT_EQ(1u, leaveWords) << "only the whole leave-word is queued";
+  // A datagram without a single field is not even numbered.
+  net->OnDatagram(NetDatagram{"no fields", kPeerAddr, 0});
   EXPECT_EQ(5, net->LastReceived());
 }
