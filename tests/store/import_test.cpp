@@ -112,6 +112,18 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   CMyNodeList none;
   EXPECT_EQ(1, ImportBrowserFavorites(none, p.dir / "nowhere\\"));
   EXPECT_EQ(0u, none.GetCount());
+
+  // The first subfolder listed loses its double blanks like any other.
+  std::string fav2 = p.MakeFolders(p.Home("other") + "\\Favorites") + "\\";
+  os::CreateFolder(fav2 + "Links  Bar");
+  WriteFileBytes(fav2 + "Links  Bar\\X.url", UrlFile("http://x/"));
+  CMyNodeList two;
+  ASSERT_TRUE(ImportBrowserFavorites(two, fav2));
+  CMyNode* bar = two.FindNode("LinksBar", UrlCategory);
+  CMyNode* x = two.FindNode("x", UrlItem);
+  ASSERT_TRUE(bar && x);
+  EXPECT_EQ(1, bar->m_nSlot);
+  EXPECT_EQ(bar, x->m_pParent);
 }
 
 TEST(Import, ParseUrlFile) {
