@@ -474,6 +474,7 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(0x0100007Fu, os::ResolveHost("localhost"));
   EXPECT_EQ(0u, os::ResolveHost(""));
   EXPECT_EQ(0u, os::ResolveHost("a..b")) << "a name no query can carry";
+  EXPECT_EQ(0u, os::ResolveHost("0.0.0.0")) << "the one address that reads as none";
   // A datagram to 127.0.0.1 arrives from it, by the same numbering.
   os::CUdpSocket a, b;
   ASSERT_TRUE(a.Open() && b.Open());
@@ -1047,6 +1048,8 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
   setenv("QIMBO_PROGRAM_DIR", "/opt/q/", 1);
   EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  setenv("QIMBO_PROGRAM_DIR", "", 1);
+  EXPECT_EQ(os::ProgramDirectory(), dir) << "an empty variable names no folder";
   unsetenv("QIMBO_PROGRAM_DIR");
   EXPECT_EQ(os::ProgramDirectory(), dir);
 #endif

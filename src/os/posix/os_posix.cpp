@@ -172,9 +172,11 @@ static std::string g_programDir;
 std::string ProgramDirectory() {
   std::lock_guard<std::mutex> hold(g_lock);
   if (!g_programDir.empty()) return g_programDir;
-  if (const char* env = getenv("QIMBO_PROGRAM_DIR")) {
+  // Set and not empty: an empty variable names no folder.
+  const char* env = getenv("QIMBO_PROGRAM_DIR");
+  if (env && *env) {
     std::string p = ProgramPath(env);
-    if (!p.empty() && p.back() != '\\') p.push_back('\\');
+    if (p.back() != '\\') p.push_back('\\');
     return p;
   }
   char buf[4096];
