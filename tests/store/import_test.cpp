@@ -278,6 +278,9 @@ TEST(Import, DesktopAndStartMenu) {
   ASSERT_TRUE(games && office);
   EXPECT_EQ(1, games->m_nSlot);
   EXPECT_EQ(3, office->m_nSlot);
+  EXPECT_EQ("一级目录", desk->m_strNote);
+  EXPECT_EQ("一级目录", games->m_strNote);
+  EXPECT_EQ("一级目录", office->m_strNote);
   CMyNode* tools = list.FindNode("MyTools", ProgramCategory);
   ASSERT_TRUE(tools);
   EXPECT_EQ(2, tools->m_nSlot);  // the first user's folders come first
