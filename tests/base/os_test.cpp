@@ -161,6 +161,19 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
 // A save the disk cannot hold reports failure, leaves the file that was there
 // as it was, and leaves no half-written file behind under any name.
 // A close the system refuses is a failed save, though the handle is given back.
+#ifndef _WIN32
+// errno is only read after a call failed: one left over from an earlier
+// interrupted call does not make a read that worked go round again.
+TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
+  TempDir dir;
+  qbtest::WriteFileBytes(dir / "a", "abc");
+  std::string bytes;
+  errno = EINTR;
+  EXPECT_TRUE(os::ReadWholeFile(dir / "a", bytes));
+  EXPECT_EQ("abc", bytes);
+}
+#endif
+
 TEST(OsFiles, ARefusedCloseIsAFailure) {
   TempDir dir;
   os::CWriteStream out;
@@ -981,6 +994,15 @@ TEST(OsShell, StartsOnItsOwnAndHandsOnTheTarget) {
   errno = 0;
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "no child is left to reap";
   EXPECT_EQ(ECHILD, errno);
+
+  // A program started with SIGCHLD ignored (it is inherited) reaps nothing
+  // itself: a start still reports started.
+  struct sigaction ignore = {}, saved = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &saved);
+  int started = os::RunCommandLine("exit 0", 1);
+  sigaction(SIGCHLD, &saved, nullptr);
+  EXPECT_EQ(1, started);
 }
 
 // The test registry lives in files: the folder given, else QIMBO_REGISTRY_DIR,
