@@ -541,6 +541,31 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
 #endif
 
 #ifndef _WIN32
+// A signal that cuts a wait short is no error: the wait answers "nothing yet".
+TEST(OsSockets, ASignalDuringAWaitIsNoError) {
+  struct sigaction onSignal = {}, saved = {};
+  onSignal.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &onSignal, &saved);  // no SA_RESTART: the wait ends with EINTR
+  os::CUdpSocket s;
+  ASSERT_TRUE(s.Open() && s.Bind(0x0100007F, 0));
+  std::atomic<bool> done{false};
+  pthread_t waiter = pthread_self();
+  os::CThread kicker;
+  kicker.Start([&] {
+    while (!done) {
+      os::SleepMs(20);
+      if (!done) pthread_kill(waiter, SIGUSR1);
+    }
+  });
+  uint32_t t0 = os::TickCount();
+  int r = s.WaitReadable(10000);
+  done = true;
+  kicker.Join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(0, r);
+  EXPECT_LT(os::TickCount() - t0, 9000u) << "the signal came during the wait";
+}
+
 // An IPv6 literal in brackets names the host without them, with or without a port.
 namespace {
 // What a client sends up to the blank line that ends its request's head.
