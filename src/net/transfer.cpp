@@ -38,6 +38,7 @@ int CNetTransfer::StartDownload() {
   if (m_nMode != kIdle) return kTransferBusy;
   if (m_net.Sender().SendToServer(MsgFavDownReq(login.User(), login.Password()))) {
     m_nTransferCount = 0;
+    m_pDownloadList.reset();  // a list not taken is no part of this download
     m_nMode = kDownloading;
     return kDownloadStarted;
   }

@@ -126,6 +126,12 @@ TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
   net->Circles().OnGroupReply(unnamed);
   net->Circles().OnGroupReply(unknown);
   EXPECT_EQ("别的圈", net->Circles().CurrentCircle());
+  EXPECT_EQ(2u, net->Circles().Members().size());
+  // The next list replaces the members.
+  FieldList next{"LIST", "1", "第五", "1.2.3.7", "w", "9", "第五"};
+  net->Circles().OnGroupReply(next);
+  ASSERT_EQ(1u, net->Circles().Members().size());
+  EXPECT_EQ("w(9)", net->Circles().Members()[0]->display);
   // Replies to the request itself are boxes.
   FieldList ok{"UPNODE", "OK"}, failed{"UPNODE", "FAILED"};
   net->Circles().OnGroupReply(ok);

@@ -293,6 +293,9 @@ TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
     links.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
     EXPECT_FALSE(links.SendQueue(0));
+    os::CUdpSocket again;  // the port is free once stopped, not when the links go
+    ASSERT_TRUE(again.Open());
+    EXPECT_TRUE(again.Bind(c.bindAddress, (uint16_t)(c.localBasePort + 4)));
   }
   // A port already taken: that link stays down, the others run.
   os::CUdpSocket taken;

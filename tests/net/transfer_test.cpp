@@ -783,15 +783,22 @@ TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("新闻", 0, "", "", 0)));
 }
 
-// A node before the count has no list to go to: the download fails. A
-// second download meanwhile is busy.
+// A node before the count has no list to go to: the download fails, also
+// when the list of the download before was never taken. A second download
+// meanwhile is busy.
 TEST_F(DownloadTest, ANodeBeforeTheCountFailsTheDownload) {
-  LogIn(100);
+  Begin(1);
+  EXPECT_EQ(kDownloadDone, Node(40, Wire("旧", 0, "", "", 0)));
+  EXPECT_EQ("<40><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  EXPECT_EQ("下载成功！", Deliver().text);
+  prog->OnPromptClosed();
   ASSERT_EQ(kDownloadStarted, net->Transfer().StartDownload());
+  EXPECT_FALSE(net->Transfer().DownloadList());
   EXPECT_EQ(kTransferBusy, net->Transfer().StartDownload());
   EXPECT_NE(std::string::npos, server->Receive().text.find("<REQ>"));
-  server->Send(39, MsgFavDownNode(Wire("新闻", 0, "", "", 0)));
-  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kDownloadChannel).empty(); }));
+  size_t before = Statuses(kDownloadChannel).size();
+  server->Send(41, MsgFavDownNode(Wire("新闻", 0, "", "", 0)));
+  ASSERT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() > before; }));
   EXPECT_EQ(kDownloadFailed, Statuses(kDownloadChannel).back());
   EXPECT_EQ(0, net->Transfer().Mode());
   EXPECT_TRUE(server->Quiet(100)) << "nothing acknowledged";
@@ -807,6 +814,11 @@ TEST_F(DownloadTest, TheDeadlineFreesThePartialList) {
   EXPECT_EQ(kTransferTimer, ui.timers.back().id);
   EXPECT_FALSE(ui.timers.back().start);  // a one-shot: its procedure stops it
   EXPECT_EQ("下载超时!", Deliver().text);
+  EXPECT_TRUE(Statuses(kUploadChannel).empty()) << "no upload timed out";
+  // A deadline with no transfer running tells nothing.
+  size_t posts = ui.posts.size();
+  net->OnTimer(kTransferTimer);
+  EXPECT_EQ(posts, ui.posts.size());
 }
 
 TEST_F(DownloadTest, RefusedBlankAndTimeout) {
