@@ -508,6 +508,9 @@ TEST_F(TwoInstances, CircleMembersAndThePlazaSeeUsersOfTheOtherInstanceWithTheir
   Login(*ca, 100, "secret");
   Login(*cb, 200, "pw200");
   Received r;
+  // The plaza list at B's login holds A's user, online at the other instance.
+  ASSERT_TRUE(cb->WaitType("CHAT", "LIST", r, 10000));
+  EXPECT_EQ((qb::FieldList{"LIST", "2", "127.0.0.3", "lisi(200)", "127.0.0.2", "zhang(100)"}), r.f);
   // The plaza: B's user arrives at A's client through A.
   ASSERT_TRUE(ca->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "ADDUSER"; }, r, 10000));
   EXPECT_EQ("127.0.0.3", r.f.at(1));

@@ -690,6 +690,19 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(0u, got.size() % 2);
   EXPECT_EQ(text.substr(0, got.size()), got);
   EXPECT_GT(got.size(), 800u);
+  // At most 1000 bytes are kept: a character across that bound is left out
+  // whole, one that ends on it is kept.
+  std::string ends = "a", across = "a";
+  for (int i = 0; i < 499; ++i) ends += "\xD6\xD0";
+  ends += "b";  // 1000 bytes
+  for (int i = 0; i < 500; ++i) across += "\xD6\xD0";  // 1001 bytes
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 300, ends));
+  Send(A, 0, 7, qb::MsgLeaveWord(100, 300, across));
+  std::vector<LeaveWord> kept;
+  ASSERT_TRUE(storage->TakeLeaveWords(300, kept));
+  ASSERT_EQ(2u, kept.size());
+  EXPECT_EQ(ends, kept[0].text);
+  EXPECT_EQ(across.substr(0, 999), kept[1].text);
 }
 
 TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
@@ -863,7 +876,8 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   CRecordingCluster cluster(*storage);
   server.reset(new CServer(cluster, out, opt));
   Login(A, 100, "secret");
-  cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a"};
+  cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a",
+                    "kick 100 10.0.0.9 7a"};  // not a kick either: A stays
   server->OnClusterEvents(now);
   EXPECT_TRUE(TakeFor(A).empty());
   cluster.events = {"join 200 10.0.0.9 7a"};

@@ -4,6 +4,7 @@
 #include <sodium.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <sstream>
@@ -351,6 +352,61 @@ TEST(ServerUserCommandsRefused, EachCommandSaysWhatTheDatabaseRefused) {
   EXPECT_FALSE(run({"list"}));
   EXPECT_EQ("cannot read the users", error);
   EXPECT_EQ("", out.str());
+}
+
+// SQLite waits for a lock by sleeping through its file layer; this layer ends
+// the other connection's transaction at the first sleep instead.
+sqlite3* g_holder = nullptr;
+int g_sleeps = 0;
+int SleepEndsTheHoldersTransaction(sqlite3_vfs*, int microseconds) {
+  ++g_sleeps;
+  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+  return microseconds;
+}
+
+// A write that finds the database locked by another connection (an admin
+// command beside the running server) waits for it rather than failing at once.
+TEST(ServerSqliteStorage, AWriteWaitsForAnotherConnectionsLock) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
+  ASSERT_TRUE(plain);
+  sqlite3_vfs waiting = *plain;
+  waiting.zName = "qimbo-waiting";
+  waiting.pNext = nullptr;
+  waiting.xSleep = SleepEndsTheHoldersTransaction;
+  ASSERT_EQ(SQLITE_OK, sqlite3_vfs_register(&waiting, 1));
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  EXPECT_TRUE(s) << error;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  g_sleeps = 0;
+  EXPECT_TRUE(s && s->AddUser({5, "hash5", ""}));
+  EXPECT_EQ(1, g_sleeps);
+  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(g_holder);
+  g_holder = nullptr;
+  s.reset();
+  sqlite3_vfs_unregister(&waiting);
+  sqlite3_vfs_register(plain, 1);
+}
+
+// A server started with its standard input closed gets descriptor 0 for the
+// database file: that is a good descriptor like any other.
+TEST(ServerSqliteStorage, OpensWithStandardInputClosed) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  dup2(saved, 0);
+  close(saved);
+  ASSERT_TRUE(s) << error;
+  EXPECT_TRUE(s->AddUser({5, "hash5", ""}));
+  std::string missing = os::NativePath(dir / "no") + "/users.db";
+  EXPECT_FALSE(OpenSqliteStorage(missing, error));
+  EXPECT_EQ("cannot open " + missing, error);
 }
 
 TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
