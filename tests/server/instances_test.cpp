@@ -2,10 +2,12 @@
 // schema versions, a lost database link, and two real qimbo-server processes
 // on their own loopback addresses with clients on further ones.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <poll.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -300,6 +302,35 @@ TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
   ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=3"));
   EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
   EXPECT_NE(std::string::npos, error.find("version 3, newer")) << error;
+}
+
+// One instance sets up or migrates the tables at a time: an instance opening
+// while another holds the lock for that waits for it. (The lock's key is what
+// instances of every version agree on.)
+TEST(SharedDatabase, OpeningWaitsWhileAnotherInstanceSetsUpTheTables) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  PGconn* other = PQconnectdb(db.c_str());
+  ASSERT_EQ(CONNECTION_OK, PQstatus(other));
+  PQclear(PQexec(other, "SELECT pg_advisory_lock(7263544)"));
+  std::atomic<bool> opened(false);
+  std::thread t([&] {
+    std::unique_ptr<IStorage> s = OpenPg(db, "A", false);
+    opened = s != nullptr;
+  });
+  bool waiting = false;  // until the opening waits for the lock; bounded only against a hang
+  for (int i = 0; i < 1000 && !waiting && !opened; ++i) {
+    PGresult* r = PQexec(other, "SELECT count(*) FROM pg_locks WHERE locktype='advisory' AND NOT granted");
+    waiting = PQresultStatus(r) == PGRES_TUPLES_OK && std::string(PQgetvalue(r, 0, 0)) == "1";
+    PQclear(r);
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(waiting);
+  EXPECT_FALSE(opened);
+  PQclear(PQexec(other, "SELECT pg_advisory_unlock(7263544)"));
+  t.join();
+  EXPECT_TRUE(opened);
+  PQfinish(other);
 }
 
 TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
