@@ -300,6 +300,13 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_FALSE(run({"del", "99"}));
   EXPECT_FALSE(run({"frobnicate"}));
   EXPECT_EQ("unknown or incomplete user command", error);
+  // A word too few or too many makes none of the commands: the user stays.
+  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{
+           {"add", "12345"}, {"passwd", "12345"}, {"list", "12345"}, {"del", "12345", "x"}, {"frob", "12345"}}) {
+    EXPECT_FALSE(run(w)) << w[0];
+    EXPECT_EQ("unknown or incomplete user command", error) << w[0];
+  }
+  EXPECT_TRUE(s->FindUser(12345, u));
 
   // A password of "-" is the next line of standard input, without its line end.
   std::istringstream in("from stdin\r\nsecond\n\r\n");
