@@ -858,7 +858,11 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
     expired.push_back(maxAgeMs);
     return true;
   }
-  bool Notify(const std::string&, const std::string&) override { return true; }
+  std::vector<std::string> notified;  // "instance|event", the instance empty for all
+  bool Notify(const std::string& to, const std::string& event) override {
+    notified.push_back(to + "|" + event);
+    return true;
+  }
   int EventFd() override { return -1; }
   std::vector<std::string> events;  // what the others are heard to say next
   void TakeEvents(std::vector<std::string>& out) override {
@@ -885,6 +889,25 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   std::vector<Sent> told = TakeFor(A);
   ASSERT_EQ(1u, told.size());
   EXPECT_NE(std::string::npos, told[0].payload.find(qb::MsgChatAddUser("10.0.0.9", "z")));
+}
+
+// A kick from the instance a user moved to ends his session here; the others
+// hear of a leave only when he moved to another address: at the same address
+// the newcomer is he.
+TEST_F(ServerCore, AKickEndsTheSessionAndTellsOfALeaveOnlyFromAnotherAddress) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  cluster.notified.clear();
+  cluster.events = {"kick 100 10.0.0.1"};
+  server->OnClusterEvents(now);
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_TRUE(cluster.notified.empty());
+  cluster.events = {"kick 200 10.0.0.9"};
+  server->OnClusterEvents(now);
+  EXPECT_FALSE(server->IsOnline(200));
+  EXPECT_EQ(std::vector<std::string>{"|leave 200 10.0.0.2"}, cluster.notified);
 }
 
 TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {
