@@ -122,9 +122,13 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   uint64_t clock = 1000;
   auto s = OpenPg(db, "A", false, &log, &clock);
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
+  ASSERT_TRUE(s->AddUser({1, "h1", ""}));
   ASSERT_TRUE(cluster.DropConnections(db));
   EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(30)));
   EXPECT_FALSE(s->Reachable());
+  // No change can begin while the link is down, and none claims it did.
+  EXPECT_FALSE(s->SetPasswordHash(1, "h2"));
+  EXPECT_FALSE(s->DeleteUser(1));
   UserRecord u;
   // Within the pause nothing is tried, and nothing more is logged.
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(s->FindUser(1, u));

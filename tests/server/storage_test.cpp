@@ -131,6 +131,30 @@ TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
   EXPECT_EQ(3, s->CountTree(2));
 }
 
+// A list handed in with something in it comes back holding the answer only.
+TEST_P(ServerStorage, AnAnswerReplacesWhatTheListHeld) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->AddUser({4, "h4", ""}));
+  ASSERT_TRUE(s->ReplaceTree(4, MakeSampleTree(2)));
+  ASSERT_TRUE(s->AddMember("k", 4));
+  ASSERT_TRUE(s->AddLeaveWord(4, {5, 99, "w"}));
+  std::vector<UserRecord> users(3);
+  std::vector<qb::NodeWire> tree = MakeSampleTree(5);
+  std::vector<int32_t> members = {8, 9};
+  std::vector<LeaveWord> words(2);
+  ASSERT_TRUE(s->ListUsers(users));
+  ASSERT_TRUE(s->LoadTree(4, tree));
+  ASSERT_TRUE(s->ListMembers("k", members));
+  ASSERT_TRUE(s->TakeLeaveWords(4, words));
+  ASSERT_EQ(1u, users.size());
+  EXPECT_EQ(4, users[0].number);
+  EXPECT_EQ(2u, tree.size());
+  EXPECT_EQ(std::vector<int32_t>{4}, members);
+  ASSERT_EQ(1u, words.size());
+  EXPECT_EQ("w", words[0].text);
+}
+
 TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
