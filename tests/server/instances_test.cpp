@@ -2,8 +2,12 @@
 // schema versions, a lost database link, and two real qimbo-server processes
 // on their own loopback addresses with clients on further ones.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -306,6 +310,33 @@ TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
   ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=3"));
   EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
   EXPECT_NE(std::string::npos, error.find("version 3, newer")) << error;
+}
+
+// A database host that takes the link but never answers holds the opening up
+// for a few seconds, not for as long as the system would wait.
+TEST(SharedDatabase, AHostThatNeverAnswersIsGivenUpOnOpening) {
+  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, bind(silent, (struct sockaddr*)&sa, sizeof sa));
+  ASSERT_EQ(0, listen(silent, 4));
+  ASSERT_EQ(0, getsockname(silent, (struct sockaddr*)&sa, &len));
+  std::string url = "postgresql://nobody@127.0.0.1:" + std::to_string(ntohs(sa.sin_port)) + "/none", error;
+  std::atomic<bool> done(false);
+  bool opened = true;
+  std::thread t([&] {
+    opened = OpenStorage(url, PgOptions(), false, error) != nullptr;
+    done = true;
+  });
+  for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  bool gaveUp = done;  // within 20 s: a bound against a hang only
+  close(silent);       // lets go an opening that still waits
+  t.join();
+  EXPECT_TRUE(gaveUp);
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(error.empty());
 }
 
 // One instance sets up or migrates the tables at a time: an instance opening
