@@ -132,6 +132,8 @@ int RegWriteString(Hive hive, const std::string& key, const std::string& value, 
 int RegMakeKey(Hive hive, const std::string& key);
 // Whether the key exists and can be opened with write access.
 int RegKeyWritable(Hive hive, const std::string& key);
+// Whether the key exists.
+int RegKeyExists(Hive hive, const std::string& key);
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out);
 int RegWriteDword(Hive hive, const std::string& key, const std::string& value, uint32_t data);
 int RegRemoveValue(Hive hive, const std::string& key, const std::string& value);

@@ -133,16 +133,14 @@ std::string NormaliseCopiedAddress(const std::string& copied) {
   for (unsigned char c : text)
     if (c < 0x21 || c == 0x7F) return std::string();
   // A scheme: a letter, then letters, digits, "+", "-" or "."; then ":" and
-  // either "//" or something other than a port number.
+  // anything but a digit (a digit starts a port number: "host:8080/").
   size_t colon = text.find(':');
   bool scheme = colon != std::string::npos && colon > 0 && isalpha((unsigned char)text[0]);
   for (size_t i = 1; scheme && i < colon; ++i) {
     char c = text[i];
     scheme = isalnum((unsigned char)c) || c == '+' || c == '-' || c == '.';
   }
-  if (scheme && colon + 1 < text.size() && isdigit((unsigned char)text[colon + 1]) &&
-      text.compare(colon + 1, 2, "//") != 0)
-    scheme = false;
+  if (scheme && colon + 1 < text.size() && isdigit((unsigned char)text[colon + 1])) scheme = false;
   return scheme ? text : "http://" + text;
 }
 

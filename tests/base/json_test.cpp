@@ -51,7 +51,9 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
                        "{\"a\":}",  "{a:1}",     "{\"a\":1,}", "[1]]",      "[1] x",     "tru",
                        "nul",       "01",        "-",          "1.",        "1e",        ".5",
                        "+1",        "\"abc",     "\"\\",       "\"\\x\"",   "\"\\u12\"", "\"\\u12G4\"",
-                       "'a'",       "[1,\n2,,]", "\"a\tb\"",   "\"a\nb\""};
+                       "'a'",       "[1,\n2,,]", "\"a\tb\"",   "\"a\nb\"",
+                       // a \u cut short by a character that could go on after the string
+                       "[\"\\u1]",   "[\"\\u12,3]", "[\"\\ud800\\u1]"};
   for (const char* text : bad) Refused(text);
 
   JsonError e = Refused("{\"a\": 1,\n  \"b\" 2}");
@@ -167,6 +169,7 @@ TEST(Json, DuplicateMembersAreRefused) {
 TEST(Json, EscapesAndSurrogatesDecodeToUtf8) {
   EXPECT_EQ(StringOf("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\""), "\"\\/\b\f\n\r\t");
   EXPECT_EQ(StringOf("\"\\u0041\\u00e9\\u5B8B\""), "A\xC3\xA9\xE5\xAE\x8B");
+  EXPECT_EQ(StringOf("\"\\u00aa\\u00AA\\u00ff\\u00FF\""), "\xC2\xAA\xC2\xAA\xC3\xBF\xC3\xBF");
   EXPECT_EQ(StringOf("\"\\ud83d\\ude00\""), "\xF0\x9F\x98\x80");
   EXPECT_EQ(StringOf("\"a\\u0000b\""), std::string("a\0b", 3));
   Refused("\"\\ud800\"");           // high surrogate alone

@@ -161,6 +161,19 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
 // A save the disk cannot hold reports failure, leaves the file that was there
 // as it was, and leaves no half-written file behind under any name.
 // A close the system refuses is a failed save, though the handle is given back.
+#ifndef _WIN32
+// errno is only read after a call failed: one left over from an earlier
+// interrupted call does not make a read that worked go round again.
+TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
+  TempDir dir;
+  qbtest::WriteFileBytes(dir / "a", "abc");
+  std::string bytes;
+  errno = EINTR;
+  EXPECT_TRUE(os::ReadWholeFile(dir / "a", bytes));
+  EXPECT_EQ("abc", bytes);
+}
+#endif
+
 TEST(OsFiles, ARefusedCloseIsAFailure) {
   TempDir dir;
   os::CWriteStream out;
@@ -474,6 +487,7 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(0x0100007Fu, os::ResolveHost("localhost"));
   EXPECT_EQ(0u, os::ResolveHost(""));
   EXPECT_EQ(0u, os::ResolveHost("a..b")) << "a name no query can carry";
+  EXPECT_EQ(0u, os::ResolveHost("0.0.0.0")) << "the one address that reads as none";
   // A datagram to 127.0.0.1 arrives from it, by the same numbering.
   os::CUdpSocket a, b;
   ASSERT_TRUE(a.Open() && b.Open());
@@ -527,6 +541,31 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
 #endif
 
 #ifndef _WIN32
+// A signal that cuts a wait short is no error: the wait answers "nothing yet".
+TEST(OsSockets, ASignalDuringAWaitIsNoError) {
+  struct sigaction onSignal = {}, saved = {};
+  onSignal.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &onSignal, &saved);  // no SA_RESTART: the wait ends with EINTR
+  os::CUdpSocket s;
+  ASSERT_TRUE(s.Open() && s.Bind(0x0100007F, 0));
+  std::atomic<bool> done{false};
+  pthread_t waiter = pthread_self();
+  os::CThread kicker;
+  kicker.Start([&] {
+    while (!done) {
+      os::SleepMs(20);
+      if (!done) pthread_kill(waiter, SIGUSR1);
+    }
+  });
+  uint32_t t0 = os::TickCount();
+  int r = s.WaitReadable(10000);
+  done = true;
+  kicker.Join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(0, r);
+  EXPECT_LT(os::TickCount() - t0, 9000u) << "the signal came during the wait";
+}
+
 // An IPv6 literal in brackets names the host without them, with or without a port.
 namespace {
 // What a client sends up to the blank line that ends its request's head.
@@ -543,41 +582,54 @@ std::string ReceiveHead(int c) {
 }  // namespace
 
 TEST(OsHttp, AnIpv6LiteralIsAHost) {
-  int server = socket(AF_INET6, SOCK_STREAM, 0);
-  ASSERT_GE(server, 0);
-  struct sockaddr_in6 sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sin6_family = AF_INET6;
-  sa.sin6_addr = in6addr_loopback;
-  socklen_t len = sizeof sa;
-  if (bind(server, (struct sockaddr*)&sa, sizeof sa) != 0) {
+  // Once on a port of the system's choosing, named in the address; once on
+  // port 80, left out of it (skipped where port 80 is taken or not ours).
+  for (uint16_t want : {(uint16_t)0, (uint16_t)80}) {
+    int server = socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    int on = 1;
+    setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    struct sockaddr_in6 sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sin6_family = AF_INET6;
+    sa.sin6_addr = in6addr_loopback;
+    sa.sin6_port = htons(want);
+    socklen_t len = sizeof sa;
+    if (bind(server, (struct sockaddr*)&sa, sizeof sa) != 0) {
+      close(server);
+      if (want == 0) GTEST_SKIP() << "no IPv6 loopback here";
+      continue;
+    }
+    ASSERT_EQ(0, listen(server, 1));
+    ASSERT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
+    std::string request;
+    os::CThread answer;
+    answer.Start([&] {
+      struct pollfd p = {server, POLLIN, 0};
+      if (poll(&p, 1, 10000) != 1) return;  // no client came
+      int c = accept(server, nullptr, nullptr);
+      request = ReceiveHead(c);
+      const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
+      send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
+      close(c);
+    });
+    std::string host = want ? "[::1]" : "[::1]:" + std::to_string(ntohs(sa.sin6_port));
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
+    std::string body;
+    char buf[16];
+    long n;
+    while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
+    if (!s) {  // the answerer waits for a client that never came
+      int c = socket(AF_INET6, SOCK_STREAM, 0);
+      connect(c, (struct sockaddr*)&sa, sizeof sa);
+      close(c);
+    }
+    answer.Join();
     close(server);
-    GTEST_SKIP() << "no IPv6 loopback here";
+    ASSERT_TRUE(s) << host;
+    EXPECT_EQ("six by", body);
+    EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
   }
-  ASSERT_EQ(0, listen(server, 1));
-  ASSERT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
-  std::string request;
-  os::CThread answer;
-  answer.Start([&] {
-    struct pollfd p = {server, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return;  // no client came
-    int c = accept(server, nullptr, nullptr);
-    request = ReceiveHead(c);
-    const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
-    send(c, reply, sizeof reply - 1, 0);
-    close(c);
-  });
-  std::string host = "[::1]:" + std::to_string(ntohs(sa.sin6_port));
-  std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
-  std::string body;
-  char buf[16];
-  long n;
-  while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
-  answer.Join();
-  close(server);
-  ASSERT_TRUE(s);
-  EXPECT_EQ("six by", body);
-  EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
 }
 
 namespace {
@@ -967,6 +1019,15 @@ TEST(OsShell, StartsOnItsOwnAndHandsOnTheTarget) {
   errno = 0;
   EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG)) << "no child is left to reap";
   EXPECT_EQ(ECHILD, errno);
+
+  // A program started with SIGCHLD ignored (it is inherited) reaps nothing
+  // itself: a start still reports started.
+  struct sigaction ignore = {}, saved = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &saved);
+  int started = os::RunCommandLine("exit 0", 1);
+  sigaction(SIGCHLD, &saved, nullptr);
+  EXPECT_EQ(1, started);
 }
 
 // The test registry lives in files: the folder given, else QIMBO_REGISTRY_DIR,
@@ -1034,6 +1095,8 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
   setenv("QIMBO_PROGRAM_DIR", "/opt/q/", 1);
   EXPECT_EQ("\\opt\\q\\", os::ProgramDirectory());
+  setenv("QIMBO_PROGRAM_DIR", "", 1);
+  EXPECT_EQ(os::ProgramDirectory(), dir) << "an empty variable names no folder";
   unsetenv("QIMBO_PROGRAM_DIR");
   EXPECT_EQ(os::ProgramDirectory(), dir);
 #endif

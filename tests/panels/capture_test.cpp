@@ -475,6 +475,37 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   EXPECT_EQ(2, server.Answered());
 }
 
+// The browser's own copy of the page is taken first, over an older offline
+// copy, without asking the site (here one that cannot be reached).
+TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
+  ProgramDir p;
+  qbtest::TempDir home;
+  os::SetRegistryFolder(os::NativePath(home / "reg"));
+  const std::string key = "Volatile Environment";
+  std::string oldDrive, oldPath;
+  bool hadDrive = os::RegReadString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  bool hadPath = os::RegReadString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  std::string homePath = home.Path().substr(0, home.Path().size() - 1);
+  os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", "");
+  os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", homePath);
+  EXPECT_TRUE(os::CreateFolder(home / "Local Settings"));
+  EXPECT_TRUE(os::CreateFolder(home / "Local Settings\\Temporary Internet Files"));
+  qbtest::WriteFileBytes(home / "Local Settings\\Temporary Internet Files\\127.0.html", "<html>cached</html>");
+  FetchJob job;
+  job.programDir = p.dir.Path();
+  job.address = "http://127.0.0.1:1/page.html";
+  std::string offline = OfflinePagePath(p.dir.Path(), job.address);
+  qbtest::WriteFileBytes(offline, "<html>older</html>");
+  FetchResult r = RunFetchJob(job);
+  if (hadDrive) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEDRIVE");
+  if (hadPath) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEPATH");
+  EXPECT_TRUE(r.offlineSaved);
+  EXPECT_EQ(offline, r.offlineFile);
+  EXPECT_EQ("<html>cached</html>", qbtest::ReadFileBytes(offline));
+}
+
 TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
   CHeldServer server;
   server.Release();

@@ -80,8 +80,8 @@ TEST(CategoryCircle, OnlyCategoriesAreLeft) {
   CMyNode item = Category("音乐");
   item.m_nKind = UrlItem;
   item.m_strCircle = "GROUP";
-  LeaveCategoryCircle(f.Service(), &item, ui);
-  LeaveCategoryCircle(f.Service(), nullptr, ui);
+  EXPECT_EQ(0, LeaveCategoryCircle(f.Service(), &item, ui));
+  EXPECT_EQ(0, LeaveCategoryCircle(f.Service(), nullptr, ui));
   EXPECT_TRUE(f.calls.empty());
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ("GROUP", item.m_strCircle);
@@ -132,11 +132,11 @@ TEST(CategoryCircle, LeavingClosesTheChatOnlyForTheCurrentCircle) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
   CMyNode cat = Category("音乐");
-  LeaveCategoryCircle(f.Service(), &cat, ui);  // not in a circle: nothing
+  EXPECT_EQ(0, LeaveCategoryCircle(f.Service(), &cat, ui));  // not in a circle: nothing
   EXPECT_TRUE(f.calls.empty());
   cat.m_strCircle = "GROUP";
   f.loggedIn = false;
-  LeaveCategoryCircle(f.Service(), &cat, ui);
+  EXPECT_EQ(0, LeaveCategoryCircle(f.Service(), &cat, ui));
   EXPECT_EQ(ui.boxes.back().text, "您还未登录,登录后才能把自己从该圈子名单中划掉！");
   EXPECT_EQ(cat.m_strCircle, "GROUP");
   f.loggedIn = true;

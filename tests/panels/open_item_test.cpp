@@ -230,6 +230,9 @@ TEST(OpenItem, WordRunsFromTheSystemDrive) {
   EXPECT_EQ(SystemDrive(ui), "");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "错误：无法打开有关的热键");
+  ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "Other", "x"));
+  EXPECT_EQ(SystemDrive(ui), "") << "the key without the value";
+  EXPECT_EQ(ui.boxes.back().text, "错误：无法查询有关的注册表信息");
   ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "E\\WINDOWS"));
   EXPECT_EQ(SystemDrive(ui), "");
   EXPECT_EQ(ui.boxes.back().text, "注册表信息有错误(盘符后无:号)");
@@ -251,6 +254,13 @@ TEST(Browser, ProgramFromTheOpenCommand) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "错误：无法打开有关的注册键");
   const char* key = "Software\\Classes\\htmlfile\\shell\\open\\command";
+  // The key without its default value: a box of its own.
+  os::RegWriteString(os::Hive::LocalMachine, key, "other", "x");
+  EXPECT_EQ(ReadBrowserProgram(ui), "");
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[1].text, "错误：无法查询有关的注册表信息");
+  EXPECT_EQ(ui.boxes[1].caption, "Qimbo收藏");
+  ui.boxes.pop_back();
   os::RegWriteString(os::Hive::LocalMachine, key, "", "\"C:\\Program Files\\Web\\browse.exe\" -nohome %1");
   EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Program Files\\Web\\browse.exe");
   // An unquoted command keeps its drive letter.

@@ -131,6 +131,8 @@ TEST(SiteIcon, NamesOfTheExampleAddress) {
   EXPECT_EQ(FaviconAddress("http://news.example.com"), "");
   EXPECT_EQ(FaviconAddress("news.example.com/a"), "");
   EXPECT_EQ(FaviconAddress("http://news.example.com/"), "http://news.example.com/favicon.ico");
+  EXPECT_EQ(FaviconAddress("http://a/"), "http://a/favicon.ico");
+  EXPECT_EQ(FaviconAddress("http:///x"), "") << "no host, no icon";
   EXPECT_EQ(SiteIconFile("D:\\Q\\", "http://news.example.com"), "D:\\Q\\images\\icon\\newsexample.ico");
   EXPECT_EQ(OfflinePageName("http://nodots/path"), "");
 }

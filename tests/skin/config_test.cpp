@@ -88,6 +88,12 @@ TEST(ConfigFile, LoadRecoversTheBackupWhenTheFileIsMissing) {
     ASSERT_TRUE(os::RenameFile(f.Ini(), f.Bak()));
     ASSERT_TRUE(os::RemoveFile(f.Ini() + ".new"));
   }
+  WriteFileBytes(f.Ini() + ".new", "[END]");
+  ConfigSettings bare;
+  ASSERT_EQ(LoadConfig(f.dir.Path(), bare), 1);
+  EXPECT_EQ(bare.hotkeyText, "Ctrl+S") << "the end mark alone is a whole text, of no settings";
+  EXPECT_FALSE(os::FileExists(f.Ini() + ".new"));
+  ASSERT_TRUE(os::RemoveFile(f.Ini()));
   WriteFileBytes(f.Ini() + ".new", "[HOTKEY]\r\nFavoriteKey=Alt+N\r\n[END]");
   ASSERT_EQ(LoadConfig(f.dir.Path(), s), 1);
   EXPECT_EQ(s.hotkeyText, "Alt+N");

@@ -82,6 +82,8 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   Fails(std::string(100000, '['));
   Fails(WithRecord(0, "{\"colour\": {}}"));
   Fails(WithRecord(0, "{\"flat\": 2}"));
+  Fails(WithRecord(0, "{\"flat\": -1}"));
+  Fails(WithRecord(0, "{\"clickMark\": -1}"));
   Fails(WithRecord(0, "{\"flat\": 1.0}"));
   Fails(WithRecord(0, "{\"flat\": 01}"));
   Fails(WithRecord(0, "{\"flat\": 1, \"flat\": 0}"));

@@ -217,7 +217,7 @@ TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
 
 TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
   // A '<' that opens no tag is text; a '>' inside a quoted value does not end
-  // the tag; a stray quote does not swallow the lines after it; a link
+  // the tag, after an empty one too; a stray quote does not swallow the lines after it; a link
   // without a title shows its address; anchors and the browser's own
   // queries are no links.
   Imported im(std::string(kHead) +
@@ -228,6 +228,7 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
               "<DT><A NAME=\"top\">Anchor</A>\n"
               "<DT><A HREF=\"place:type=6\">Tags</A>\n"
               "<dt><a href=http://bare/ add_date=5>Bare</a>\n"
+              "<DT><A HREF=\"http://empty/\" TAGS=\"\" ICON_URI=\"x>y\">Empty</A>\n"
               // Digits belong to a tag's name: these are no folders.
               "<DT><H30>Zero</H30>\n<DL><p><DT><A HREF=\"http://zero/\">Z</A></DL><p>\n"
               "<DT><H39>Nine</H39>\n<DL><p><DT><A HREF=\"http://nine/\">N</A></DL><p>\n"
@@ -239,8 +240,9 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/2 Open | http://open/ | ",
                 "I 目录名/3 http://untitled/ | http://untitled/ | ",
                 "I 目录名/4 Bare | http://bare/ | ",
-                "I 目录名/5 Z | http://zero/ | ",
-                "I 目录名/6 N | http://nine/ | ",
+                "I 目录名/5 Empty | http://empty/ | ",
+                "I 目录名/6 Z | http://zero/ | ",
+                "I 目录名/7 N | http://nine/ | ",
             }),
             Describe(im.list));
 

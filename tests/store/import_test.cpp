@@ -112,6 +112,18 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   CMyNodeList none;
   EXPECT_EQ(1, ImportBrowserFavorites(none, p.dir / "nowhere\\"));
   EXPECT_EQ(0u, none.GetCount());
+
+  // The first subfolder listed loses its double blanks like any other.
+  std::string fav2 = p.MakeFolders(p.Home("other") + "\\Favorites") + "\\";
+  os::CreateFolder(fav2 + "Links  Bar");
+  WriteFileBytes(fav2 + "Links  Bar\\X.url", UrlFile("http://x/"));
+  CMyNodeList two;
+  ASSERT_TRUE(ImportBrowserFavorites(two, fav2));
+  CMyNode* bar = two.FindNode("LinksBar", UrlCategory);
+  CMyNode* x = two.FindNode("x", UrlItem);
+  ASSERT_TRUE(bar && x);
+  EXPECT_EQ(1, bar->m_nSlot);
+  EXPECT_EQ(bar, x->m_pParent);
 }
 
 TEST(Import, ParseUrlFile) {
@@ -266,6 +278,9 @@ TEST(Import, DesktopAndStartMenu) {
   ASSERT_TRUE(games && office);
   EXPECT_EQ(1, games->m_nSlot);
   EXPECT_EQ(3, office->m_nSlot);
+  EXPECT_EQ("一级目录", desk->m_strNote);
+  EXPECT_EQ("一级目录", games->m_strNote);
+  EXPECT_EQ("一级目录", office->m_strNote);
   CMyNode* tools = list.FindNode("MyTools", ProgramCategory);
   ASSERT_TRUE(tools);
   EXPECT_EQ(2, tools->m_nSlot);  // the first user's folders come first

@@ -136,6 +136,10 @@ TEST(NodeRef, EveryNodeTheListFreesLeavesNoReference) {
   refused = orphan;
   list.MergeLoadedNodes({orphan});
   EXPECT_FALSE(refused) << "an item without its category is dropped";
+  CMyNode* held = Cat("News");
+  refused = held;
+  list.MergeLoadedNodes({held});
+  EXPECT_FALSE(refused) << "a record the list holds already is not merged again";
 
   CMyNode* program = Cat("桌面", ProgramCategory);
   ASSERT_TRUE(list.AddNode(program));

@@ -172,9 +172,11 @@ static std::string g_programDir;
 std::string ProgramDirectory() {
   std::lock_guard<std::mutex> hold(g_lock);
   if (!g_programDir.empty()) return g_programDir;
-  if (const char* env = getenv("QIMBO_PROGRAM_DIR")) {
+  // Set and not empty: an empty variable names no folder.
+  const char* env = getenv("QIMBO_PROGRAM_DIR");
+  if (env && *env) {
     std::string p = ProgramPath(env);
-    if (!p.empty() && p.back() != '\\') p.push_back('\\');
+    if (p.back() != '\\') p.push_back('\\');
     return p;
   }
   char buf[4096];
@@ -327,13 +329,16 @@ int RegWriteString(Hive hive, const std::string& key, const std::string& value, 
 // with its first value.
 int RegMakeKey(Hive, const std::string&) { return 1; }
 
-int RegKeyWritable(Hive hive, const std::string& key) {
+int RegKeyExists(Hive hive, const std::string& key) {
   std::lock_guard<std::mutex> hold(g_regLock);
-  std::string file = RegFile(hive);
-  if (access(file.c_str(), W_OK) != 0) return 0;
-  for (const auto& kv : LoadReg(file))
+  for (const auto& kv : LoadReg(RegFile(hive)))
     if (kv.first.first == LowerKey(key)) return 1;
   return 0;
+}
+
+int RegKeyWritable(Hive hive, const std::string& key) {
+  if (access(RegFile(hive).c_str(), W_OK) != 0) return 0;
+  return RegKeyExists(hive, key);
 }
 
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {

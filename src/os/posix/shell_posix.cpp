@@ -72,7 +72,7 @@ RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string
   Hive hive = root == RegRoot::CurrentUser ? Hive::CurrentUser : Hive::LocalMachine;
   std::string k = root == RegRoot::ClassesRoot ? "Software\\Classes\\" + key : key;
   std::string data;
-  if (!RegReadString(hive, k, value, data)) return kRegNoKey;
+  if (!RegReadString(hive, k, value, data)) return RegKeyExists(hive, k) ? kRegNoValue : kRegNoKey;
   if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
   out = data;
   return kRegOk;

@@ -246,6 +246,11 @@ int RegKeyWritable(Hive hive, const std::string& key) {
   return RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_WRITE, k.Receive()) == ERROR_SUCCESS;
 }
 
+int RegKeyExists(Hive hive, const std::string& key) {
+  qb::ScopedRegKey k;
+  return RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, k.Receive()) == ERROR_SUCCESS;
+}
+
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {
   qb::ScopedRegKey k;
   if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return 0;
