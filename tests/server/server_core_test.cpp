@@ -910,6 +910,19 @@ TEST_F(ServerCore, AKickEndsTheSessionAndTellsOfALeaveOnlyFromAnotherAddress) {
   EXPECT_EQ(std::vector<std::string>{"|leave 200 10.0.0.2"}, cluster.notified);
 }
 
+// A server that stops tells the other instances of every user's leave at once.
+TEST_F(ServerCore, AStoppingServerTellsOfEveryUsersLeave) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  cluster.notified.clear();
+  server->Shutdown();
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_FALSE(server->IsOnline(200));
+  EXPECT_EQ((std::vector<std::string>{"|leave 100 10.0.0.1", "|leave 200 10.0.0.2"}), cluster.notified);
+}
+
 TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {
   opt.accountPollMs = 1;  // every tick looks
   CRecordingCluster cluster(*storage);
