@@ -480,6 +480,27 @@ TEST_F(StagedBytes, WithAllTransfersTakenAnIdleOneOrTheLargestGivesWay) {
   EXPECT_TRUE(Logged("upload of user 200 dropped after 5 of 100 nodes: idle while room was needed"));
 }
 
+// Of several transfers idle long enough, the one idle longest gives way,
+// wherever it stands among the others.
+TEST_F(StagedBytes, OfTheIdleTransfersTheIdlestGivesWay) {
+  opt.maxTransfers = 3;
+  opt.maxStagedTotal = 100 * unit;
+  AddUser(400, "pw400", "");
+  const uint32_t D = qb::MakeAddress(10, 0, 0, 4);
+  LogInAll();
+  Login(D, 400, "pw400");
+  EXPECT_EQ(1, Stage(B, 200, "pw200", 1));  // B falls silent first,
+  now += 1000;
+  EXPECT_EQ(1, Stage(A, 100, "secret", 1));  // then A,
+  now += 1000;
+  EXPECT_EQ(1, Stage(C, 300, "pw300", 1));  // then C
+  now += opt.reclaimIdleMs;
+  EXPECT_EQ(0, Stage(D, 400, "pw400", 0));
+  EXPECT_TRUE(Logged("upload of user 200 dropped after 1 of 100 nodes: idle while room was needed"));
+  EXPECT_FALSE(Logged("upload of user 100 dropped after 1 of 100 nodes: idle"));
+  EXPECT_FALSE(Logged("upload of user 300 dropped after 1 of 100 nodes: idle"));
+}
+
 // A download counts among the transfers under way, and is dropped for room as
 // an upload is; a user starting an upload never loses his own download to it.
 TEST_F(StagedBytes, AnotherUsersLargeDownloadGivesWayButNotOnesOwn) {

@@ -2,10 +2,16 @@
 // schema versions, a lost database link, and two real qimbo-server processes
 // on their own loopback addresses with clients on further ones.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -120,9 +126,13 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   uint64_t clock = 1000;
   auto s = OpenPg(db, "A", false, &log, &clock);
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
+  ASSERT_TRUE(s->AddUser({1, "h1", ""}));
   ASSERT_TRUE(cluster.DropConnections(db));
   EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(30)));
   EXPECT_FALSE(s->Reachable());
+  // No change can begin while the link is down, and none claims it did.
+  EXPECT_FALSE(s->SetPasswordHash(1, "h2"));
+  EXPECT_FALSE(s->DeleteUser(1));
   UserRecord u;
   // Within the pause nothing is tried, and nothing more is logged.
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(s->FindUser(1, u));
@@ -300,6 +310,62 @@ TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
   ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=3"));
   EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
   EXPECT_NE(std::string::npos, error.find("version 3, newer")) << error;
+}
+
+// A database host that takes the link but never answers holds the opening up
+// for a few seconds, not for as long as the system would wait.
+TEST(SharedDatabase, AHostThatNeverAnswersIsGivenUpOnOpening) {
+  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, bind(silent, (struct sockaddr*)&sa, sizeof sa));
+  ASSERT_EQ(0, listen(silent, 4));
+  ASSERT_EQ(0, getsockname(silent, (struct sockaddr*)&sa, &len));
+  std::string url = "postgresql://nobody@127.0.0.1:" + std::to_string(ntohs(sa.sin_port)) + "/none", error;
+  std::atomic<bool> done(false);
+  bool opened = true;
+  std::thread t([&] {
+    opened = OpenStorage(url, PgOptions(), false, error) != nullptr;
+    done = true;
+  });
+  for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  bool gaveUp = done;  // within 20 s: a bound against a hang only
+  close(silent);       // lets go an opening that still waits
+  t.join();
+  EXPECT_TRUE(gaveUp);
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(error.empty());
+}
+
+// One instance sets up or migrates the tables at a time: an instance opening
+// while another holds the lock for that waits for it. (The lock's key is what
+// instances of every version agree on.)
+TEST(SharedDatabase, OpeningWaitsWhileAnotherInstanceSetsUpTheTables) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  PGconn* other = PQconnectdb(db.c_str());
+  ASSERT_EQ(CONNECTION_OK, PQstatus(other));
+  PQclear(PQexec(other, "SELECT pg_advisory_lock(7263544)"));
+  std::atomic<bool> opened(false);
+  std::thread t([&] {
+    std::unique_ptr<IStorage> s = OpenPg(db, "A", false);
+    opened = s != nullptr;
+  });
+  bool waiting = false;  // until the opening waits for the lock; bounded only against a hang
+  for (int i = 0; i < 1000 && !waiting && !opened; ++i) {
+    PGresult* r = PQexec(other, "SELECT count(*) FROM pg_locks WHERE locktype='advisory' AND NOT granted");
+    waiting = PQresultStatus(r) == PGRES_TUPLES_OK && std::string(PQgetvalue(r, 0, 0)) == "1";
+    PQclear(r);
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(waiting);
+  EXPECT_FALSE(opened);
+  PQclear(PQexec(other, "SELECT pg_advisory_unlock(7263544)"));
+  t.join();
+  EXPECT_TRUE(opened);
+  PQfinish(other);
 }
 
 TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
@@ -508,6 +574,9 @@ TEST_F(TwoInstances, CircleMembersAndThePlazaSeeUsersOfTheOtherInstanceWithTheir
   Login(*ca, 100, "secret");
   Login(*cb, 200, "pw200");
   Received r;
+  // The plaza list at B's login holds A's user, online at the other instance.
+  ASSERT_TRUE(cb->WaitType("CHAT", "LIST", r, 10000));
+  EXPECT_EQ((qb::FieldList{"LIST", "2", "127.0.0.3", "lisi(200)", "127.0.0.2", "zhang(100)"}), r.f);
   // The plaza: B's user arrives at A's client through A.
   ASSERT_TRUE(ca->WaitFor([](const Received& m) { return m.type == "CHAT" && m.f.at(0) == "ADDUSER"; }, r, 10000));
   EXPECT_EQ("127.0.0.3", r.f.at(1));

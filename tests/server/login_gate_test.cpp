@@ -34,6 +34,12 @@ TEST(LoginGate, AnAddressIsBlockedAtItsFifthFailureUntilTheWindowEnds) {
   EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(kOther, kUser, 60999, false));
   EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 61000, false));
   EXPECT_EQ(Refusal::None, gate.Admit(kHome, kUser, 1000, false));
+  // The next failure there opens a new window, counted from one again.
+  for (int i = 0; i < 4; ++i) gate.NoteFailure(kOther, kUser, true, 70000);
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 70000, false));
+  gate.NoteFailure(kOther, kUser, true, 70000);
+  EXPECT_EQ(Refusal::AddressBlocked, gate.Admit(kOther, kUser, 129999, false));
+  EXPECT_EQ(Refusal::None, gate.Admit(kOther, kUser, 130000, false));
 }
 
 TEST(LoginGate, AUserIsBlockedAtHisTenthFailureExceptWhereHeLoggedInBefore) {

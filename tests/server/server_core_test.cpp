@@ -690,6 +690,19 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(0u, got.size() % 2);
   EXPECT_EQ(text.substr(0, got.size()), got);
   EXPECT_GT(got.size(), 800u);
+  // At most 1000 bytes are kept: a character across that bound is left out
+  // whole, one that ends on it is kept.
+  std::string ends = "a", across = "a";
+  for (int i = 0; i < 499; ++i) ends += "\xD6\xD0";
+  ends += "b";  // 1000 bytes
+  for (int i = 0; i < 500; ++i) across += "\xD6\xD0";  // 1001 bytes
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 300, ends));
+  Send(A, 0, 7, qb::MsgLeaveWord(100, 300, across));
+  std::vector<LeaveWord> kept;
+  ASSERT_TRUE(storage->TakeLeaveWords(300, kept));
+  ASSERT_EQ(2u, kept.size());
+  EXPECT_EQ(ends, kept[0].text);
+  EXPECT_EQ(across.substr(0, 999), kept[1].text);
 }
 
 TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
@@ -845,7 +858,11 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
     expired.push_back(maxAgeMs);
     return true;
   }
-  bool Notify(const std::string&, const std::string&) override { return true; }
+  std::vector<std::string> notified;  // "instance|event", the instance empty for all
+  bool Notify(const std::string& to, const std::string& event) override {
+    notified.push_back(to + "|" + event);
+    return true;
+  }
   int EventFd() override { return -1; }
   std::vector<std::string> events;  // what the others are heard to say next
   void TakeEvents(std::vector<std::string>& out) override {
@@ -863,7 +880,8 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   CRecordingCluster cluster(*storage);
   server.reset(new CServer(cluster, out, opt));
   Login(A, 100, "secret");
-  cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a"};
+  cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a",
+                    "kick 100 10.0.0.9 7a"};  // not a kick either: A stays
   server->OnClusterEvents(now);
   EXPECT_TRUE(TakeFor(A).empty());
   cluster.events = {"join 200 10.0.0.9 7a"};
@@ -871,6 +889,38 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   std::vector<Sent> told = TakeFor(A);
   ASSERT_EQ(1u, told.size());
   EXPECT_NE(std::string::npos, told[0].payload.find(qb::MsgChatAddUser("10.0.0.9", "z")));
+}
+
+// A kick from the instance a user moved to ends his session here; the others
+// hear of a leave only when he moved to another address: at the same address
+// the newcomer is he.
+TEST_F(ServerCore, AKickEndsTheSessionAndTellsOfALeaveOnlyFromAnotherAddress) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  cluster.notified.clear();
+  cluster.events = {"kick 100 10.0.0.1"};
+  server->OnClusterEvents(now);
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_TRUE(cluster.notified.empty());
+  cluster.events = {"kick 200 10.0.0.9"};
+  server->OnClusterEvents(now);
+  EXPECT_FALSE(server->IsOnline(200));
+  EXPECT_EQ(std::vector<std::string>{"|leave 200 10.0.0.2"}, cluster.notified);
+}
+
+// A server that stops tells the other instances of every user's leave at once.
+TEST_F(ServerCore, AStoppingServerTellsOfEveryUsersLeave) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  cluster.notified.clear();
+  server->Shutdown();
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_FALSE(server->IsOnline(200));
+  EXPECT_EQ((std::vector<std::string>{"|leave 100 10.0.0.1", "|leave 200 10.0.0.2"}), cluster.notified);
 }
 
 TEST_F(ServerCore, PresenceIsTouchedAtMostEveryMinuteOrQuarterOfTheTimeOut) {

@@ -4,6 +4,7 @@
 #include <sodium.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <sstream>
@@ -128,6 +129,30 @@ TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
   ASSERT_EQ(12u, got.size());
   for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(small[i].name, got[i].name);
   EXPECT_EQ(3, s->CountTree(2));
+}
+
+// A list handed in with something in it comes back holding the answer only.
+TEST_P(ServerStorage, AnAnswerReplacesWhatTheListHeld) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->AddUser({4, "h4", ""}));
+  ASSERT_TRUE(s->ReplaceTree(4, MakeSampleTree(2)));
+  ASSERT_TRUE(s->AddMember("k", 4));
+  ASSERT_TRUE(s->AddLeaveWord(4, {5, 99, "w"}));
+  std::vector<UserRecord> users(3);
+  std::vector<qb::NodeWire> tree = MakeSampleTree(5);
+  std::vector<int32_t> members = {8, 9};
+  std::vector<LeaveWord> words(2);
+  ASSERT_TRUE(s->ListUsers(users));
+  ASSERT_TRUE(s->LoadTree(4, tree));
+  ASSERT_TRUE(s->ListMembers("k", members));
+  ASSERT_TRUE(s->TakeLeaveWords(4, words));
+  ASSERT_EQ(1u, users.size());
+  EXPECT_EQ(4, users[0].number);
+  EXPECT_EQ(2u, tree.size());
+  EXPECT_EQ(std::vector<int32_t>{4}, members);
+  ASSERT_EQ(1u, words.size());
+  EXPECT_EQ("w", words[0].text);
 }
 
 TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
@@ -299,6 +324,13 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_FALSE(run({"del", "99"}));
   EXPECT_FALSE(run({"frobnicate"}));
   EXPECT_EQ("unknown or incomplete user command", error);
+  // A word too few or too many makes none of the commands: the user stays.
+  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{
+           {"add", "12345"}, {"passwd", "12345"}, {"list", "12345"}, {"del", "12345", "x"}, {"frob", "12345"}}) {
+    EXPECT_FALSE(run(w)) << w[0];
+    EXPECT_EQ("unknown or incomplete user command", error) << w[0];
+  }
+  EXPECT_TRUE(s->FindUser(12345, u));
 
   // A password of "-" is the next line of standard input, without its line end.
   std::istringstream in("from stdin\r\nsecond\n\r\n");
@@ -351,6 +383,62 @@ TEST(ServerUserCommandsRefused, EachCommandSaysWhatTheDatabaseRefused) {
   EXPECT_FALSE(run({"list"}));
   EXPECT_EQ("cannot read the users", error);
   EXPECT_EQ("", out.str());
+}
+
+// SQLite waits for a lock by sleeping through its file layer; this layer ends
+// the other connection's transaction at the first sleep instead.
+sqlite3* g_holder = nullptr;
+int g_sleeps = 0;
+int SleepEndsTheHoldersTransaction(sqlite3_vfs*, int microseconds) {
+  ++g_sleeps;
+  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+  return microseconds;
+}
+
+// A write that finds the database locked by another connection (an admin
+// command beside the running server) waits for it rather than failing at once.
+TEST(ServerSqliteStorage, AWriteWaitsForAnotherConnectionsLock) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
+  ASSERT_TRUE(plain);
+  sqlite3_vfs waiting = *plain;
+  waiting.zName = "qimbo-waiting";
+  waiting.pNext = nullptr;
+  waiting.xSleep = SleepEndsTheHoldersTransaction;
+  ASSERT_EQ(SQLITE_OK, sqlite3_vfs_register(&waiting, 1));
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  EXPECT_TRUE(s) << error;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  g_sleeps = 0;
+  EXPECT_TRUE(s && s->AddUser({5, "hash5", ""}));
+  EXPECT_EQ(1, g_sleeps);
+  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(g_holder);
+  g_holder = nullptr;
+  s.reset();
+  sqlite3_vfs_unregister(&waiting);
+  sqlite3_vfs_register(plain, 1);
+}
+
+// A server started with its standard input closed gets descriptor 0 for the
+// database file: that is a good descriptor like any other.
+TEST(ServerSqliteStorage, OpensWithStandardInputClosed) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  int saved = dup(0);  // -1 when it is closed already
+  if (saved >= 0) close(0);
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  if (saved >= 0) {
+    dup2(saved, 0);
+    close(saved);
+  }
+  ASSERT_TRUE(s) << error;
+  EXPECT_TRUE(s->AddUser({5, "hash5", ""}));
+  std::string missing = os::NativePath(dir / "no") + "/users.db";
+  EXPECT_FALSE(OpenSqliteStorage(missing, error));
+  EXPECT_EQ("cannot open " + missing, error);
 }
 
 TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
