@@ -59,6 +59,13 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_FALSE(os::RemoveFile(dir / "missing"));
   EXPECT_EQ(os::FileSize(dir / "missing"), -1);
   EXPECT_FALSE(os::WriteWholeFile(dir / "no such folder\\f.dat", "x")) << "nowhere to write";
+  // A folder by the file's name cannot be replaced: the write fails and
+  // leaves the folder and no temporary behind.
+  ASSERT_TRUE(os::CreateFolder(dir / "taken"));
+  qbtest::WriteFileBytes(dir / "taken\\inside", "i");
+  EXPECT_FALSE(os::WriteWholeFile(dir / "taken", "x")) << "a full folder is in the way";
+  EXPECT_TRUE(os::IsFolder(dir / "taken"));
+  EXPECT_FALSE(os::FileExists(dir / "taken.tmp~"));
   std::string bytes = "left over";
   EXPECT_FALSE(os::ReadWholeFile(dir / "missing", bytes));
   EXPECT_EQ("", bytes) << "a failed read hands out nothing";
@@ -171,8 +178,38 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
   errno = EINTR;
   EXPECT_TRUE(os::ReadWholeFile(dir / "a", bytes));
   EXPECT_EQ("abc", bytes);
+  // Nor does it turn the end of the file into a read that never ends.
+  os::CReadStream in;
+  ASSERT_TRUE(in.Open(dir / "a"));
+  char buf[10];
+  errno = EINTR;
+  EXPECT_EQ(3u, in.Read(buf, sizeof buf));
+  EXPECT_EQ(0u, in.Read(buf, sizeof buf));
 }
 #endif
+
+// A stream with nothing open touches no file: not even a flush is tried.
+int g_stepsAsked = 0;
+TEST(OsFiles, AStreamWithNothingOpenAsksForNoStep) {
+  TempDir dir;
+  int& asked = g_stepsAsked;
+  asked = 0;
+  os::SetFileStepHook([](os::FileStep, const std::string&) { return ++g_stepsAsked, 1; });
+  os::CWriteStream out;
+  int before = out.Flush();
+  ASSERT_TRUE(out.Open(dir / "s.bin"));
+  ASSERT_TRUE(out.Write("abc", 3));
+  ASSERT_TRUE(out.Close());
+  int askedWhileOpen = asked;
+  int after = out.Flush(), closedAgain = out.Close();
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, before);
+  EXPECT_EQ(0, after);
+  EXPECT_EQ(0, closedAgain);
+  EXPECT_LT(0, askedWhileOpen);
+  EXPECT_EQ(askedWhileOpen, asked) << "nothing asked once closed";
+  EXPECT_EQ("abc", qbtest::ReadFileBytes(dir / "s.bin"));
+}
 
 TEST(OsFiles, ARefusedCloseIsAFailure) {
   TempDir dir;
@@ -480,6 +517,26 @@ TEST(OsSockets, ASocketNotOpenRefusesEverything) {
   EXPECT_EQ(0, s.LocalPort());
 }
 
+#ifndef _WIN32
+// A closed socket lets go of its descriptor once: a second close (or the
+// object's end) does not close whatever the system gave that number to next.
+TEST(OsSockets, AClosedSocketLetsGoOfItsDescriptorOnce) {
+  int other = -1;
+  {
+    os::CUdpSocket s;
+    ASSERT_TRUE(s.Open());
+    s.Close();
+    EXPECT_FALSE(s.IsOpen());
+    EXPECT_EQ(0, s.SendTo("x", 1, 0x0100007F, 9));
+    other = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    s.Close();
+  }
+  EXPECT_NE(-1, fcntl(other, F_GETFD)) << "the next file's descriptor is still open";
+  close(other);
+}
+#endif
+
 // Addresses are handed around with the first octet in the low byte.
 TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(0x0403027Fu, os::ResolveHost("127.2.3.4"));
@@ -641,7 +698,8 @@ struct OneAnswer {
   uint16_t port = 0;
   std::string request;
   os::CThread thread;
-  explicit OneAnswer(const std::string& reply, bool holdOpen = false) {
+  // resetOn: once set, the connection is reset instead of ended.
+  explicit OneAnswer(const std::string& reply, bool holdOpen = false, os::CEvent* resetOn = nullptr) {
     server = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in sa = {};
     sa.sin_family = AF_INET;
@@ -651,12 +709,19 @@ struct OneAnswer {
     EXPECT_EQ(0, listen(server, 1));
     EXPECT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
     port = ntohs(sa.sin_port);
-    thread.Start([this, reply, holdOpen] {
+    thread.Start([this, reply, holdOpen, resetOn] {
       struct pollfd p = {server, POLLIN, 0};
       if (poll(&p, 1, 10000) != 1) return;
       int c = accept(server, nullptr, nullptr);
       request = ReceiveHead(c);
       send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (resetOn) {
+        resetOn->Wait(10000);
+        struct linger now = {1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        close(c);
+        return;
+      }
       if (!holdOpen) shutdown(c, SHUT_WR);
       struct pollfd q = {c, POLLIN, 0};
       poll(&q, 1, 10000);
@@ -709,6 +774,17 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
     uint32_t t0 = os::TickCount();
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
     EXPECT_LT(os::TickCount() - t0, 5000u);
+  }
+  {
+    // A connection reset after the head is an error, not the end of the body.
+    os::CEvent opened;
+    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n", true, &opened);
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
+    ASSERT_TRUE(s);
+    opened.Set();
+    a.thread.Join();
+    char buf[8];
+    EXPECT_EQ(-1, s->Read(buf, sizeof buf));
   }
   EXPECT_FALSE(os::HttpOpen("ftp://127.0.0.1/", "A", ""));
   EXPECT_FALSE(os::HttpOpen("http:///x", "A", ""));
