@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "os/os.h"
+#include "password.h"
 #include "pg_cluster.h"
 #include "server_cli.h"
 #include "storage.h"
@@ -132,6 +134,27 @@ TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
 }
 
 // A list handed in with something in it comes back holding the answer only.
+// A row whose columns were emptied by hand (an administrator's repair)
+// loads with empty text and zero numbers, not with whatever lay in memory.
+TEST_P(ServerStorage, EmptiedColumnsOfANodeLoadAsNothing) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  ASSERT_TRUE(s->ReplaceTree(5, tree));
+  ASSERT_TRUE(Sql("UPDATE nodes SET kind=NULL, visits=NULL, slot=NULL, address=NULL, note=NULL WHERE ord=2"));
+  std::vector<qb::NodeWire> got;
+  ASSERT_TRUE(s->LoadTree(5, got));
+  ASSERT_EQ(3u, got.size());
+  EXPECT_EQ(tree[1].name, got[1].name);
+  EXPECT_EQ(tree[1].visits, got[1].visits) << "the other rows keep theirs";
+  EXPECT_EQ(tree[2].name, got[2].name);
+  EXPECT_EQ(0, got[2].kind);
+  EXPECT_EQ(0, got[2].visits);
+  EXPECT_EQ(0, got[2].slot);
+  EXPECT_EQ("", got[2].address);
+  EXPECT_EQ("", got[2].note);
+}
+
 TEST_P(ServerStorage, AnAnswerReplacesWhatTheListHeld) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
@@ -458,6 +481,23 @@ TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
   crypto_generichash(known, sizeof known, (const unsigned char*)"same", 4, zero, sizeof zero);
   EXPECT_EQ(32u, SessionDigest("same").size());
   EXPECT_NE(std::string((const char*)known, sizeof known), SessionDigest("same"));
+}
+
+// A pool of one worker (a one-core machine) answers every check, in order,
+// on the thread that runs the completed checks; answers wait there until run.
+TEST(ServerPasswords, APoolOfOneWorkerAnswersEveryCheck) {
+  std::string hash;
+  ASSERT_TRUE(HashPassword("pw", hash, HashCost::Minimum));
+  CPasswordPool pool(1);
+  std::vector<std::string> answers;
+  for (const char* guess : {"pw", "wrong", "pw"})
+    pool.Check(hash, guess, [&answers, guess](bool ok) { answers.push_back(std::string(guess) + (ok ? "+" : "-")); });
+  EXPECT_TRUE(answers.empty()) << "nothing is answered before the server's thread runs the completed checks";
+  for (int i = 0; i < 100 && answers.size() < 3; ++i) {
+    struct pollfd p = {pool.EventFd(), POLLIN, 0};
+    if (poll(&p, 1, 100) == 1) pool.RunCompleted();
+  }
+  EXPECT_EQ((std::vector<std::string>{"pw+", "wrong-", "pw+"}), answers);
 }
 
 }  // namespace
