@@ -948,6 +948,22 @@ TEST(OsFiles, AFileOnDescriptorZeroIsOpen) {
   EXPECT_TRUE(closed) << "closed with the stream";
 }
 
+// Nor does a whole-file save that gets descriptor 0 for its file and then for
+// its folder keep either open.
+TEST(OsFiles, ASaveOnDescriptorZeroKeepsNothingOpen) {
+  TempDir dir;
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  int wrote = os::WriteWholeFile(dir / "z.txt", "zero");
+  bool closed = fcntl(0, F_GETFD) == -1;
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_TRUE(wrote);
+  EXPECT_EQ("zero", qbtest::ReadFileBytes(dir / "z.txt"));
+  EXPECT_TRUE(closed);
+}
+
 TEST(OsFolders, ListingGivesBackItsHandle) {
   TempDir dir;
   auto openHandles = [] {

@@ -196,7 +196,7 @@ class NetFixture : public ::testing::Test {
     }
     return false;
   }
-  // The chat and circle messages carry what the window procedures read and
+  // The chat, circle and version messages carry what the window procedures read and
   // nothing more: a member's serial, the server's address for plaza lines,
   // otherwise 0; lParam is always 0.
   void CheckPostedMessages() const {
@@ -216,6 +216,7 @@ class NetFixture : public ::testing::Test {
         case qb::WM_CHAT_AD:
         case qb::WM_CHAT_ARRIVED:
         case qb::WM_MEMBERS_RELISTED:
+        case qb::WM_NEW_VERSION:
           EXPECT_EQ(0u, p.wParam) << std::hex << p.msg;
           break;
         default:

@@ -75,6 +75,7 @@ TEST_F(LoginTest, VersionNotice) {
   EXPECT_EQ(1u, ver("1061"));
   EXPECT_EQ(2u, ver("-1"));  // compared without sign
   EXPECT_EQ(2u, ver("abc"));
+  CheckPostedMessages();
 }
 
 TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {

@@ -64,6 +64,11 @@ TEST(CaptureBrowsers, FamiliesByClassAndProgram) {
   for (const char* p : {"brave.exe", "vivaldi.exe", "opera.exe", "chromium.exe"})
     EXPECT_EQ(BrowserFamily::kChromium, FamilyOfWindow("Chrome_WidgetWin_1", p)) << p;
   EXPECT_EQ(BrowserFamily::kFirefox, FamilyOfWindow("MozillaWindowClass", "C:/Mozilla Firefox/firefox.exe"));
+  // Programs are named in any case, from A to Z.
+  for (const char* p : {"C:\\APPS\\BRAVE.EXE", "QQBrowser.exe", "SogouExplorer.exe", "360Chrome.exe"})
+    EXPECT_EQ(BrowserFamily::kChromium, FamilyOfWindow("Chrome_WidgetWin_1", p)) << p;
+  for (const char* p : {"LibreWolf.exe", "WATERFOX.EXE", "FLOORP.EXE"})
+    EXPECT_EQ(BrowserFamily::kFirefox, FamilyOfWindow("MozillaWindowClass", p)) << p;
   // The same classes serve programs that are no browsers.
   EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("Chrome_WidgetWin_1", "Code.exe"));
   EXPECT_EQ(BrowserFamily::kNone, FamilyOfWindow("MozillaWindowClass", "thunderbird.exe"));
