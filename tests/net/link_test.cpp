@@ -200,6 +200,13 @@ TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
   server->SendRaw(std::string("<3><VER>\0", 9), kClientPorts);
   ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
   EXPECT_EQ("<3><VER>", links.ReceiveQueue().Pop()->text);
+
+  // A new start begins with an empty queue: what the last run received and
+  // nobody took is not handed to the next.
+  server->SendRaw(std::string("<4><VER>\0", 9), kClientPorts);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  ASSERT_EQ(kLinkCount, links.Start(config));
+  EXPECT_FALSE(links.ReceiveQueue().Pop());
 }
 
 TEST_F(LinkTest, DispatchServerAndPeerMessages) {

@@ -45,6 +45,20 @@ TEST_F(ServerCore, LoginAcceptedAnswersOnThePortItCameInWithVersionAdAndPlaza) {
   EXPECT_TRUE(Logged("login user 100 from 10.0.0.1"));
 }
 
+// A datagram is read to its size: without a terminating zero, the bytes
+// after it in the buffer are not part of the message, not even one that
+// would complete it.
+TEST_F(ServerCore, ADatagramWithoutItsZeroEndsAtItsSize) {
+  std::string d = qb::FrameMessage(41, qb::MsgLogin(100, "secret"));
+  server->OnDatagram(A, 0, d.data(), d.size() - 3, now);  // the password's ">" and the line end left outside
+  EXPECT_FALSE(server->IsOnline(100)) << "a login without its password is no login";
+  Take();
+  server->OnDatagram(A, 0, d.data(), d.size(), now);
+  std::vector<Sent> s = Take();
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
+}
+
 // A port index outside the five is answered as if it came in on the first.
 TEST_F(ServerCore, ARequestOnAPortIndexOutsideTheFiveIsAnsweredOnTheFirst) {
   for (int k : {-1, 5}) {
