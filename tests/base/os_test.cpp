@@ -765,6 +765,17 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
     EXPECT_EQ(0u, a.request.find("GET / HTTP/1.0\r\n")) << "no path asks for the root";
   }
   {
+    // Headers that are only the blank line add nothing: the head ends once.
+    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "\r\n");
+    EXPECT_TRUE(s);
+    s.reset();
+    a.thread.Join();
+    EXPECT_EQ("GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
+                  "\r\nUser-Agent: A\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n",
+              a.request);
+  }
+  {
     OneAnswer a("SSH-2.0-other\r\n\r\n");
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "not an HTTP answer";
   }

@@ -400,6 +400,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0H\0" "3\0>\0\x36\x65\xCF\x85", 14)));
   EXPECT_EQ("<H3>" + cn, BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0H\0" "3\0>\x65\x36\x85\xCF", 14)));
   EXPECT_EQ("<A>" + cn + "\xC2\xAE", BookmarkHtmlToUtf8("<A>" + cn + "\xC2\xAE")) << "valid UTF-8 is UTF-8";
+  // Every byte below 0x80 stands for itself, the last one (DEL) too.
+  EXPECT_EQ("<A>\x7F" + cn, BookmarkHtmlToUtf8("<A>\x7F" + cn));
   // A four-byte character (U+1F600) is whole at the very end and before more text.
   EXPECT_EQ("<A>" + cn + "\xF0\x9F\x98\x80", BookmarkHtmlToUtf8("<A>" + cn + "\xF0\x9F\x98\x80"));
   EXPECT_EQ("<A>\xF4\x8F\xBF\xBFx" + cn, BookmarkHtmlToUtf8("<A>\xF4\x8F\xBF\xBFx" + cn));

@@ -272,6 +272,11 @@ TEST(NodeList, SlotsAndMoves) {
   ASSERT_TRUE(list.MoveItemToCategory(other, c));  // its slot is free there: kept
   EXPECT_EQ(c, other->m_pParent);
   EXPECT_EQ(9, other->m_nSlot);
+  CMyNode* second = Item("s", "u", b, 9);
+  list.AddNode(second);
+  ASSERT_TRUE(list.MoveItemToCategory(second, c));  // slot 9 is taken there: the first free one
+  EXPECT_EQ(c, second->m_pParent);
+  EXPECT_EQ(0, second->m_nSlot);
 
   ASSERT_TRUE(list.RemoveNode(other));
   EXPECT_FALSE(list.RemoveNode(other));
