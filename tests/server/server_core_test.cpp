@@ -57,6 +57,12 @@ TEST_F(ServerCore, ADatagramWithoutItsZeroEndsAtItsSize) {
   std::vector<Sent> s = Take();
   ASSERT_FALSE(s.empty());
   EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
+  // A number with no message after it is malformed, not a message of no kind.
+  uint64_t malformed = server->Counters().malformed;
+  std::string bare = "<42>\r\n";
+  server->OnDatagram(A, 0, bare.data(), bare.size(), now);
+  EXPECT_EQ(malformed + 1, server->Counters().malformed);
+  EXPECT_TRUE(Take().empty());
 }
 
 // A port index outside the five is answered as if it came in on the first.
@@ -871,7 +877,11 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
     return true;
   }
   bool DropPresence(int32_t) override { return true; }
-  bool OthersOnline(uint64_t, std::vector<Presence>&) override { return true; }
+  std::vector<Presence> others;  // online at the other instances
+  bool OthersOnline(uint64_t, std::vector<Presence>& out) override {
+    out = others;
+    return true;
+  }
   bool FindOnline(int32_t, uint64_t, Presence&) override { return false; }
   bool ExpirePresence(uint64_t maxAgeMs) override {
     expired.push_back(maxAgeMs);
@@ -892,6 +902,40 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
  private:
   std::string name = "t";
 };
+
+// The users of the other instances fill the plaza list only as far as one
+// datagram holds, after the newcomer and the users here.
+TEST_F(ServerCore, APlazaListOfOtherInstancesUsersFitsOneDatagram) {
+  CRecordingCluster cluster(*storage);
+  for (int i = 0; i < 30; ++i) {
+    Presence p;
+    p.user = 2000 + i;
+    p.address = qb::MakeAddress(10, 0, 2, 100 + i);
+    p.instance = "other";
+    p.nickname = std::string(32, (char)('a' + i % 26));
+    cluster.others.push_back(p);
+  }
+  server.reset(new CServer(cluster, out, opt));
+  Login(B, 200, "pw200");
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_FALSE(s.empty());
+  const Sent& list = s.back();
+  ASSERT_EQ("CHAT", list.type);
+  ASSERT_EQ("LIST", list.f.at(0));
+  int32_t count = qb::ReadNumber(list.f.at(1));
+  EXPECT_GE(count, 3);
+  EXPECT_LT(count, 32);
+  EXPECT_EQ(2u + 2 * count, list.f.size());
+  EXPECT_EQ("10.0.0.1", list.f.at(2));
+  EXPECT_EQ("10.0.0.2", list.f.at(4)) << "the users here before the others";
+  EXPECT_EQ("10.0.2.100", list.f.at(6));
+  EXPECT_EQ(std::string(32, 'a') + "(2000)", list.f.at(7));
+  EXPECT_LE(list.payload.size(), 1000u);
+  // One more would not have fitted with the widest message number, which the
+  // list is measured with ("-2147483648", ten characters more than "1").
+  EXPECT_GT(list.payload.size() + 10 + 38 + 2 * 2 + 10, 1000u);
+}
 
 // From the other instances: a join tells the users here of the newcomer; an
 // event of another kind with as many words is no join.
