@@ -698,8 +698,10 @@ struct OneAnswer {
   uint16_t port = 0;
   std::string request;
   os::CThread thread;
-  // resetOn: once set, the connection is reset instead of ended.
-  explicit OneAnswer(const std::string& reply, bool holdOpen = false, os::CEvent* resetOn = nullptr) {
+  // resetOn: once set, the connection is reset instead of ended. later: sent
+  // on its own a little after the reply.
+  explicit OneAnswer(const std::string& reply, bool holdOpen = false, os::CEvent* resetOn = nullptr,
+                     const std::string& later = "") {
     server = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in sa = {};
     sa.sin_family = AF_INET;
@@ -709,12 +711,16 @@ struct OneAnswer {
     EXPECT_EQ(0, listen(server, 1));
     EXPECT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
     port = ntohs(sa.sin_port);
-    thread.Start([this, reply, holdOpen, resetOn] {
+    thread.Start([this, reply, holdOpen, resetOn, later] {
       struct pollfd p = {server, POLLIN, 0};
       if (poll(&p, 1, 10000) != 1) return;
       int c = accept(server, nullptr, nullptr);
       request = ReceiveHead(c);
       send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      if (!later.empty()) {
+        os::SleepMs(100);
+        send(c, later.data(), later.size(), MSG_NOSIGNAL);
+      }
       if (resetOn) {
         resetOn->Wait(10000);
         struct linger now = {1, 0};
@@ -774,6 +780,17 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
     EXPECT_EQ("GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
                   "\r\nUser-Agent: A\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n",
               a.request);
+  }
+  {
+    OneAnswer a("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\n");
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "a head cut short by the hang-up";
+  }
+  {
+    // The head's last byte arriving on its own ends the head, not the answer.
+    OneAnswer a("HTTP/1.0 200 OK\r\n\r", false, nullptr, "\n");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
+    EXPECT_TRUE(s);
+    EXPECT_EQ("", Body(s, 7));
   }
   {
     OneAnswer a("SSH-2.0-other\r\n\r\n");

@@ -236,6 +236,17 @@ TEST(Download, AnswersUpTo64MegabytesAreTaken) {
 }
 #endif
 
+// An answer without a body is no icon: the download fails and an old icon stays.
+TEST(Download, AnEmptyAnswerIsNoIcon) {
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", ""));
+  qbtest::TempDir dir;
+  qbtest::WriteFileBytes(dir / "old.ico", "good icon");
+  EXPECT_EQ(0, DownloadToFile(server.Base() + "/favicon.ico", dir / "old.ico", 1));
+  EXPECT_EQ("good icon", qbtest::ReadFileBytes(dir / "old.ico"));
+  EXPECT_EQ(0, DownloadToFile(server.Base() + "/favicon.ico", dir / "new.ico", 0));
+  EXPECT_FALSE(os::FileExists(dir / "new.ico"));
+}
+
 // Some servers end their header lines with a bare line feed: the body still starts right after the blank line.
 TEST(Download, HeaderLinesEndingInLineFeedsOnly) {
   std::string icon = IconBytes(300);

@@ -562,12 +562,14 @@ TEST_F(Transfer, ReadyAndNodeAcknowledgementsWithoutADownloadAreIgnored) {
   }
   EXPECT_TRUE(Take().empty());
   // Nor once a download has ended with its last acknowledgement.
+  uint64_t sent = server->Counters().sent;
   Send(A, 0, 80, qb::MsgFavDownReq(100, "secret"));
   int32_t count = Take().at(0).n;
   Send(A, 0, count, qb::MsgFavDownReady());
   Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   Send(A, 0, count + 2, qb::MsgFavDownNodeOk());
   EXPECT_EQ(2u, Take().size());  // node 1 and node 2, nothing after the last
+  EXPECT_EQ(sent + 3, server->Counters().sent) << "the count and both nodes are counted as sent";
   EXPECT_TRUE(Logged("download of 2 nodes by user 100 done"));
   Send(A, 0, count, qb::MsgFavDownReady());
   Send(A, 0, count + 3, qb::MsgFavDownNodeOk());
