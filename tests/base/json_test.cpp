@@ -66,6 +66,7 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
   e = Refused("[\"\xC3\xA9\xC3\xA9\xC3\xA9\" x]");
   EXPECT_EQ(e.line, 1);
   EXPECT_EQ(e.column, 8) << "points at the x";
+  EXPECT_EQ(e.Message(), "expected ',' or ']' at line 1, column 8") << "the first line is named too";
   // A NUL byte in the middle does not end the text.
   Refused(std::string("[1]\0", 4));
 

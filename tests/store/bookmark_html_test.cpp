@@ -300,6 +300,8 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("a~b", ImportedText("a~b"));
   EXPECT_EQ("a!b", ImportedText("a!b"));
   EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b"));
+  EXPECT_EQ("a?b", ImportedText("a\xDF\xBF" "b")) << "the last two-byte lead, one character";
+  EXPECT_EQ("a?b", ImportedText("a\xF4\x8F\xBF\xBF" "b")) << "the last four-byte lead, U+10FFFF";
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
   EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
