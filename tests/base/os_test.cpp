@@ -189,25 +189,24 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
 #endif
 
 // A stream with nothing open touches no file: not even a flush is tried.
-int g_stepsAsked = 0;
+static int g_stepsAsked = 0;
 TEST(OsFiles, AStreamWithNothingOpenAsksForNoStep) {
   TempDir dir;
-  int& asked = g_stepsAsked;
-  asked = 0;
+  g_stepsAsked = 0;
   os::SetFileStepHook([](os::FileStep, const std::string&) { return ++g_stepsAsked, 1; });
   os::CWriteStream out;
   int before = out.Flush();
   ASSERT_TRUE(out.Open(dir / "s.bin"));
   ASSERT_TRUE(out.Write("abc", 3));
   ASSERT_TRUE(out.Close());
-  int askedWhileOpen = asked;
+  int askedWhileOpen = g_stepsAsked;
   int after = out.Flush(), closedAgain = out.Close();
   os::SetFileStepHook(nullptr);
   EXPECT_EQ(0, before);
   EXPECT_EQ(0, after);
   EXPECT_EQ(0, closedAgain);
   EXPECT_LT(0, askedWhileOpen);
-  EXPECT_EQ(askedWhileOpen, asked) << "nothing asked once closed";
+  EXPECT_EQ(askedWhileOpen, g_stepsAsked) << "nothing asked once closed";
   EXPECT_EQ("abc", qbtest::ReadFileBytes(dir / "s.bin"));
 }
 
