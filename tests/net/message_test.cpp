@@ -19,6 +19,8 @@ TEST(Message, SplitFieldsScanner) {
   EXPECT_EQ(FieldList({"a"}), f);
   ASSERT_TRUE(SplitFields("ab>", f));
   EXPECT_EQ(FieldList({"ab"}), f);
+  ASSERT_TRUE(SplitFields("a>b>", f));
+  EXPECT_EQ(FieldList({"a", "b"}), f) << "each '>' ends a field of its own";
   ASSERT_TRUE(SplitFields("<a<b>", f));
   EXPECT_EQ(FieldList({"a<b"}), f);
   ASSERT_TRUE(SplitFields("<>", f));

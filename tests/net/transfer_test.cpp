@@ -320,7 +320,9 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   EXPECT_FALSE(c.fallbackHost.empty());
   EXPECT_EQ(0u, c.bindAddress);
   ASSERT_TRUE(os::CreateFolder(dir / "config"));
-  qbtest::WriteFileBytes(dir / "config\\NetServer.ini", "[Server]\r\nHost = a.example\r\nBind=127.0.0.9\r\n");
+  // Keys this program does not know are passed over, numbers or not.
+  qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
+                         "[Server]\r\nBind=127.0.0.9\r\nHost = a.example\r\nTimeout=30\r\n");
   c = LoadNetConfig(dir.Path());
   EXPECT_EQ("a.example", c.serverHost);
   EXPECT_EQ(DefaultNetConfig().fallbackHost, c.fallbackHost);
