@@ -204,6 +204,11 @@ TEST(BookmarkHtml, FolderDescriptionIsNotTheNoteOfTheLinkBeforeIt) {
                 "I F/0 B | http://b/ | about B",
             }),
             Describe(im.list));
+  // One description per folder; one after an anchor is nobody's.
+  Imported two(std::string(kHead) +
+               "<DT><H3>F</H3>\n<DD>about F\n<DD>more\n<DL><p>\n</DL><p>\n"
+               "<DT><H3>G</H3>\n<DT><A NAME=\"g\">anchor</A>\n<DD>about the anchor\n<DL><p>\n</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 F | about F", "C 1 G | "}), Describe(two.list));
 }
 
 TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
@@ -263,6 +268,20 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
             }),
             Describe(more.list));
   EXPECT_NE(0, more.list.FindNode("b", UrlItem)->m_tLastVisit) << "an empty LAST_VISIT is no time";
+
+  // A declaration or an instruction ends at its first '>', quotes or not, and
+  // is no part of a title; a '/' between attributes separates them.
+  Imported odd(std::string(kHead) +
+               "<!X \"><DT><A HREF=\"http://a/\">A<?php echo \"?></A>\n"
+               "<?x \"><DT><A HREF=\"http://b/\">B</A>\n"
+               "<DT><A/HREF=\"http://c/\"/ADD_DATE=\"1\"/>C</A>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{
+                "C 0 目录名 | ",
+                "I 目录名/0 A | http://a/ | ",
+                "I 目录名/1 B | http://b/ | ",
+                "I 目录名/2 C | http://c/ | ",
+            }),
+            Describe(odd.list));
 }
 
 // A folder without a title (browsers allow one) would make a category with
@@ -321,6 +340,9 @@ TEST(BookmarkHtmlText, EveryUnifiedIdeographOfTheCodePageIsKept) {
   EXPECT_EQ(2u * 20902, gbk.size());
   EXPECT_EQ(std::string::npos, gbk.find('?'));
   EXPECT_EQ(all, Utf8(gbk));
+  // The corners of the page: the first and last lead byte, trails either side of 0x7F and the last trail.
+  EXPECT_EQ("\x81\x40\x81\x7E\x81\x80\xB0\xFE\xFE\x40\xFE\x4F",
+            ImportedText("\xE4\xB8\x82\xE4\xBA\x8A\xE4\xBA\x90\xE5\x89\xA5\xEF\xA8\x8C\xEF\xA8\xA9"));
 }
 
 TEST(BookmarkHtmlText, WesternBytesAndReferencesFrom0x80To0x9FAreReadAsWindowsDoes) {
@@ -419,6 +441,9 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // Pairs of surrogates, in either byte order; one without its partner is U+FFFD.
   EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0\x3D\xD8\x00\xDEx\0\x52\xD8\x62\xDF", 14)));
   EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\xD8\x3D\xDE\x00\0x\xD8\x52\xDF\x62", 14)));
+  // The first and the last pair (U+1F400, U+10FFFF), then the last low surrogate alone.
+  EXPECT_EQ("\xF0\x9F\x90\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBD",
+            BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDC\x00\xDB\xFF\xDF\xFF\xDF\xFF", 12)));
   // A high surrogate before another high one, before U+E000, at the end; a low one alone.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));
@@ -442,6 +467,9 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
             BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
   EXPECT_EQ("<meta charset=gb_2312-80>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
             BookmarkHtmlToUtf8("<meta charset=gb_2312-80>" + utf8));
+  // A "charset" that no '=' follows declares nothing; the one after it in the tag does.
+  EXPECT_EQ("<meta name=\"charset\" content=\"charset=gbk\">\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
+            BookmarkHtmlToUtf8("<meta name=\"charset\" content=\"charset=gbk\">" + utf8));
   // A tag is read once: a comment opener inside a value opens nothing.
   EXPECT_EQ("<meta name=\"<!--\"><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C-->",
             BookmarkHtmlToUtf8("<meta name=\"<!--\"><meta charset=gbk>" + utf8 + "-->"));

@@ -419,6 +419,11 @@ TEST(ChromiumImport, ProfilesOfTheInstalledBrowsersAtFirstStart) {
   EXPECT_EQ((std::vector<std::string>{roaming + "\\Opera Software\\Opera Stable\\Bookmarks"}),
             ChromiumBookmarkFiles("", roaming));
   EXPECT_TRUE(ChromiumBookmarkFiles("").empty());
+  {
+    CMyNodeList direct;  // mail once, wiki, opera news; the broken file adds none
+    EXPECT_EQ(3, ImportChromiumProfiles(direct, local, roaming));
+    EXPECT_EQ(0, ImportChromiumProfiles(direct, local, roaming)) << "all of them are there already";
+  }
 
   // The start with no favorites file and no Favorites folder takes them, one
   // "Work" for both browsers, the bookmark they share once, the broken file passed over.

@@ -204,6 +204,12 @@ TEST(NodeList, AddLoadedNodeComparesStagingParentName) {
   EXPECT_TRUE(list.AddLoadedNode(b));
   EXPECT_FALSE(list.AddLoadedNode(c));
   EXPECT_EQ("", a->m_strIconPath);  // no stock icon while loading
+  CMyNode other;  // the same fields under another parent node: another node
+  CMyNode* d = Item("x", "http://x", &other);
+  d->m_strParentName = "A";
+  EXPECT_TRUE(list.AddLoadedNode(d));
+  EXPECT_EQ(0, list.AddLoadedNode(nullptr));
+  EXPECT_EQ(3u, list.GetCount());
 }
 
 TEST(NodeList, SlotsAndMoves) {
@@ -299,6 +305,8 @@ TEST(CleanName, KeepsDoubleByteCharactersWhole) {
   // Trail bytes that look like '\' or capital letters belong to their character.
   EXPECT_EQ("\x81\x5C", CleanName("\x81\x5C"));
   EXPECT_EQ("\x81\x41x", CleanName("\x81\x41X"));
+  EXPECT_EQ("\xFE\x41x", CleanName("\xFE\x41X")) << "the last lead byte";
+  EXPECT_EQ("\x80" "ax", CleanName("\x80" "AX")) << "0x80 leads nothing";
   // A1 AA straddling two characters (B0 A1 | AA B0) is no dash.
   EXPECT_EQ("\xB0\xA1\xAA\xB0", CleanName("\xB0\xA1\xAA\xB0"));
   EXPECT_EQ("收藏", CleanName("收藏.url"));
@@ -505,9 +513,11 @@ TEST(NodeList, MergeMatchesNodeByNodeScans) {
 TEST(NodeList, AddNodesMatchesAddNode) {
   CMyNodeList fast, slow;
   std::vector<CMyNode*> a, b;
+  // A category is the same by kind and name alone, wherever its address points.
   const char* names[] = {"x", "y", "x", "x"};
+  const char* addresses[] = {"", "", "D:\\a\\", ""};
   for (int i = 0; i < 4; ++i) {
-    CMyNode* c = Cat(names[i]);
+    CMyNode* c = Cat(names[i], UrlCategory, addresses[i]);
     c->m_nSlot = i;
     a.push_back(c);
     b.push_back(new CMyNode(*c));
@@ -562,8 +572,8 @@ TEST(NodeList, AddNodeInABatchRefusesExactlyWhatItRefusesWithout) {
       delete b;
       continue;
     }
-    CMyNode* p = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, plainCats[c]);
-    CMyNode* b = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory) : Item(name, url, batchedCats[c]);
+    CMyNode* p = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory, url) : Item(name, url, plainCats[c]);
+    CMyNode* b = kind == 3 ? Cat(name, c == 2 ? ProgramCategory : UrlCategory, url) : Item(name, url, batchedCats[c]);
     ASSERT_EQ(AddOrDrop(plain, p), AddOrDrop(batched, b)) << "step " << step;
   }
   ASSERT_EQ(plain.GetCount(), batched.GetCount());
