@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "base/archive.h"
@@ -24,6 +26,23 @@ std::string Prefix(size_t len) {
   std::string c = CountedString(std::string(len, 'x'));
   return c.substr(0, c.size() - len);
 }
+
+// A source that promises more than it delivers, as a file cut short while it is read.
+class CShortSource : public IByteSource {
+ public:
+  explicit CShortSource(const std::string& bytes) : m_bytes(bytes) {}
+  size_t Read(void* dst, size_t n) override {
+    n = std::min(n, m_bytes.size() - m_pos);
+    if (n) memcpy(dst, m_bytes.data() + m_pos, n);
+    m_pos += n;
+    return n;
+  }
+  uint64_t Remaining() const override { return 1000; }
+
+ private:
+  std::string m_bytes;
+  size_t m_pos = 0;
+};
 
 std::string ReadOne(const std::string& bytes, int* ok) {
   CMemorySource src(bytes);
@@ -86,6 +105,18 @@ TEST(CountedString, TruncatedAndLyingInputFailsCleanly) {
   EXPECT_TRUE(ok);
   ReadOne("", &ok);
   EXPECT_FALSE(ok);
+  // A failed read leaves no text behind, nor one from before.
+  CMemorySource cut(std::string("\x05" "abc", 4));
+  CArchiveReader rc(cut);
+  std::string kept = "old";
+  EXPECT_FALSE(rc.ReadCountedString(kept));
+  EXPECT_EQ("", kept);
+  // A source that ends before the bytes it promised fails the read, and the reader.
+  CShortSource shortSource(std::string("\x05" "abc", 4));
+  CArchiveReader rs(shortSource);
+  kept = "old";
+  EXPECT_FALSE(rs.ReadCountedString(kept));
+  EXPECT_TRUE(rs.Failed());
 }
 
 TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
@@ -124,6 +155,9 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   EXPECT_TRUE(r2.CanHold(5, 2));
   EXPECT_FALSE(r2.CanHold(6, 2));
   EXPECT_FALSE(r2.CanHold(0xFFFFFFFFull, 26));
+  EXPECT_EQ(1, r2.CanHold(10, 1));
+  EXPECT_EQ(0, r2.CanHold(11, 1));
+  EXPECT_EQ(1, r2.CanHold(0xFFFFFFFFull, 0)) << "records of no bytes: any count";
   std::string bytes;
   {
     const std::string ten = "0123456789";  // the sources read from the caller's bytes

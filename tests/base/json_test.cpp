@@ -44,6 +44,13 @@ TEST(Json, ReadsATreeKeepingMemberOrder) {
   EXPECT_FALSE(v.Find("a")->Find("b")->boolean);
   EXPECT_EQ(v.Find("missing"), nullptr);
   EXPECT_EQ(z->Find("z"), nullptr) << "an array has no members";
+  // Empty ones with blanks inside.
+  JsonValue empties = Parsed("[[ \n], {\t}]");
+  ASSERT_EQ(empties.items.size(), 2u);
+  EXPECT_EQ(empties.items[0].type, JsonValue::Array);
+  EXPECT_TRUE(empties.items[0].items.empty());
+  EXPECT_EQ(empties.items[1].type, JsonValue::Object);
+  EXPECT_TRUE(empties.items[1].members.empty());
 }
 
 TEST(Json, MalformedInputIsRefusedWithItsPlace) {

@@ -274,12 +274,14 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
   Imported odd(std::string(kHead) +
                "<!X \"><DT><A HREF=\"http://a/\">A<?php echo \"?></A>\n"
                "<?x \"><DT><A HREF=\"http://b/\">B</A>\n"
-               "<DT><A/HREF=\"http://c/\"/ADD_DATE=\"1\"/>C</A>\n</DL><p>\n");
+               "<DT><A/HREF=\"http://c/\"/ADD_DATE=\"1\"/>C</A>\n"
+               "<DT><A HREF = \"http://d/\" >D</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
                 "I 目录名/1 B | http://b/ | ",
                 "I 目录名/2 C | http://c/ | ",
+                "I 目录名/3 D | http://d/ | ",
             }),
             Describe(odd.list));
 }
@@ -476,8 +478,11 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // An odd byte at the end of UTF-16 is no character.
   EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0A\0B", 7)));
   EXPECT_EQ("<A", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\0AB", 7)));
-  // A declaration inside a comment declares nothing.
+  // A declaration inside a comment declares nothing, in one never closed too.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
+  EXPECT_EQ("<!-- <meta charset=gbk><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk><A>" + cn));
+  // 0x80 starts no UTF-8 character: these bytes are code page 936 (E4B8, 8280).
+  EXPECT_EQ("<A>\xE6\xB6\x93\xE5\x80\x8B", BookmarkHtmlToUtf8("<A>\xE4\xB8\x82\x80"));
 }
 
 // ---- the tree's limits ------------------------------------------------------------------
@@ -513,6 +518,12 @@ TEST(BookmarkHtmlLimits, AFolderOfMoreThan30LinksGoesOnInNumberedCategories) {
   EXPECT_EQ("link 30", last->m_strName);
   EXPECT_EQ(0, last->m_nSlot);
   EXPECT_EQ("新闻2", last->m_pParent->m_strName);
+  // The folder's description goes with it to every category it fills.
+  std::string folder = FolderHtml(Utf8("新闻"), 31);
+  folder.insert(folder.find("</H3>\n") + 6, "<DD>about\n");
+  Imported described(kHead + folder + "</DL><p>\n");
+  EXPECT_EQ("about", described.list.FindNode("新闻", UrlCategory)->m_strNote);
+  EXPECT_EQ("about", described.list.FindNode("新闻2", UrlCategory)->m_strNote);
 }
 
 TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {

@@ -357,6 +357,9 @@ TEST(FavoritesFile, BookmarkFileExportAndImport) {
   EXPECT_EQ(other.dir.Path() + "images\\icon\\ieicon\\IE XP0.ico", other.logic.GetAt(1)->m_strIconPath);
   EXPECT_TRUE(other.ui.boxes.empty());
 
+  ProgramFolder first;  // tab 0, the first there is, is a tab as well
+  ASSERT_TRUE(first.logic.ImportBookmarkFile(path, 0));
+  EXPECT_EQ(0, first.logic.GetAt(0)->m_nSlot);
   EXPECT_FALSE(other.logic.ImportBookmarkFile(path, -1));
   EXPECT_FALSE(other.logic.ImportBookmarkFile("", 0));
   EXPECT_FALSE(other.logic.ImportBookmarkFile(other.dir / "missing.qimbop", 0));

@@ -106,6 +106,7 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   EXPECT_EQ(news, list.FindNode("ignored", UrlItem)->m_pParent);
   EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\", "NoSuch"));
   EXPECT_EQ(0, ImportUrlFolder(list, fav + "Tools\\Deeper\\nowhere\\", "News"));
+  EXPECT_EQ(0, ImportUrlFolder(list, fav + "Z Sites\\", "News")) << "a folder without shortcuts";
   EXPECT_EQ(9u, list.GetCount());
 
   // A missing Favorites folder imports nothing and is no failure.

@@ -609,4 +609,21 @@ TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
   EXPECT_FALSE(AddOrDrop(list, Item("site 5", "http://x/", cat))) << "the batch over, the scan finds it as well";
 }
 
+TEST(NodeList, AHundredThousandLoadedRecordsMergeInProportion) {
+  // A file's records, all of one address in one category, and one of them twice.
+  std::vector<CMyNode*> records;
+  records.push_back(Cat("c"));
+  for (int i = 0; i <= 100000; ++i) {
+    CMyNode* n = Item("site " + std::to_string(i == 100000 ? 7 : i), "http://x/", nullptr);
+    n->m_strParentName = "c";
+    records.push_back(n);
+  }
+  CMyNodeList list;
+  auto t0 = std::chrono::steady_clock::now();
+  list.MergeLoadedNodes(records);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
+  ASSERT_EQ(100001u, list.GetCount());
+  EXPECT_EQ(list.GetAt(0), list.GetAt(100000)->m_pParent);
+}
+
 }  // namespace
