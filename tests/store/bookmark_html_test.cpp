@@ -284,6 +284,9 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/3 D | http://d/ | ",
             }),
             Describe(odd.list));
+  // A link as the file's very first bytes.
+  Imported bare("<A HREF=\"http://a/\">A</A>");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | "}), Describe(bare.list));
 }
 
 // A folder without a title (browsers allow one) would make a category with

@@ -105,7 +105,7 @@ TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
-  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
+  ASSERT_EQ(1, ImportChromiumBookmarks(list, json, r, error)) << error;
   EXPECT_EQ((std::vector<std::string>{"A@0", "D@1"}), Categories(list)) << "an empty folder is still a category";
   std::vector<std::string> order;
   for (const CMyNode* n : list)

@@ -125,6 +125,13 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   ASSERT_TRUE(bar && x);
   EXPECT_EQ(1, bar->m_nSlot);
   EXPECT_EQ(bar, x->m_pParent);
+  // Two blanks at the very end go as well (where the system keeps them).
+  std::string fav3 = p.MakeFolders(p.Home("third") + "\\Favorites") + "\\";
+  os::CreateFolder(fav3 + "Tail  ");
+  CMyNodeList three;
+  ASSERT_TRUE(ImportBrowserFavorites(three, fav3));
+  EXPECT_TRUE(three.FindNode("Tail", UrlCategory));
+  EXPECT_EQ(2, three.CountKind(UrlCategory));
 }
 
 TEST(Import, ParseUrlFile) {
@@ -253,6 +260,7 @@ TEST(Import, DesktopAndStartMenu) {
   os::CreateFolder(allMenu + "My  Tools");
   WriteFileBytes(allMenu + "My  Tools\\Calc.lnk", "x");
   WriteFileBytes(allMenu + "desktop.ini", "x");
+  WriteFileBytes(userMenu + ".lnk", "x");  // all tail, no name: a shortcut still
 
   qbtest::CRecordingUi ui;
   CMyNodeList list;

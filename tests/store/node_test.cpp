@@ -603,6 +603,8 @@ TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
   {
     CMyNodeList::CAddBatch batch(list);
     for (int i = 0; i < 100000; ++i) ASSERT_TRUE(list.AddNode(Item("site " + std::to_string(i), "http://x/", cat)));
+    // ... and as many of one name, each at an address of its own.
+    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(list.AddNode(Item("site", "http://" + std::to_string(i) + "/", cat)));
     EXPECT_FALSE(AddOrDrop(list, Item("site 99999", "http://x/", cat)));
   }
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
