@@ -222,6 +222,8 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
       "\"\xED\xA0\x80\"",      // an encoded surrogate
       "\"\xF4\x90\x80\x80\"",  // past U+10FFFF
       "\"\x80\"",              // stray continuation byte
+      "\"\xBF\xBF\"",          // ... two of them, shaped like U+07FF
+      "\"\x81\x80\x80\x80\"",  // ... four, shaped like U+40000
       "\"\xFF\"",
   };
   for (const char* text : notUtf8) Refused(text);

@@ -446,9 +446,9 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // Pairs of surrogates, in either byte order; one without its partner is U+FFFD.
   EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFF\xFE<\0\x3D\xD8\x00\xDEx\0\x52\xD8\x62\xDF", 14)));
   EXPECT_EQ("<\xF0\x9F\x98\x80x\xF0\xA4\xAD\xA2", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0<\xD8\x3D\xDE\x00\0x\xD8\x52\xDF\x62", 14)));
-  // The first and the last pair (U+1F400, U+10FFFF), then the last low surrogate alone.
-  EXPECT_EQ("\xF0\x9F\x90\x80\xF4\x8F\xBF\xBF\xEF\xBF\xBD",
-            BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDC\x00\xDB\xFF\xDF\xFF\xDF\xFF", 12)));
+  // The first and the last pair (U+10000, U+10FFFF), then the last low surrogate alone, after a character.
+  EXPECT_EQ("\xF0\x90\x80\x80\xF4\x8F\xBF\xBFx\xEF\xBF\xBD",
+            BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x00\xDC\x00\xDB\xFF\xDF\xFF\0x\xDF\xFF", 14)));
   // A high surrogate before another high one, before U+E000, at the end; a low one alone.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));
@@ -484,6 +484,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A declaration inside a comment declares nothing, in one never closed too.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
   EXPECT_EQ("<!-- <meta charset=gbk><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk><A>" + cn));
+  // A first byte that starts nothing makes the file code page 936 (8141 is U+4E04).
+  EXPECT_EQ("\xE4\xB8\x84" "BC", BookmarkHtmlToUtf8("\x81" "ABC"));
   // 0x80 starts no UTF-8 character: these bytes are code page 936 (E4B8, 8280).
   EXPECT_EQ("<A>\xE6\xB6\x93\xE5\x80\x8B", BookmarkHtmlToUtf8("<A>\xE4\xB8\x82\x80"));
 }

@@ -152,7 +152,11 @@ TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
   ProgramFolder pf;
   Rec late = I("early", "Later");
   late.time = 0xF0000000u;  // widened as unsigned
-  WriteFileBytes(pf.Data("a.sc"), FileBytes({late, C("Later"), I("orphan", "Nowhere"), I("noparent", "")}));
+  Rec programs = C("桌面"), program = I("a.lnk", "桌面", "C:\\");  // no web nodes: not read
+  programs.kind = ProgramCategory;
+  program.kind = ProgramItem;
+  WriteFileBytes(pf.Data("a.sc"),
+                 FileBytes({late, C("Later"), I("orphan", "Nowhere"), I("noparent", ""), programs, program}));
   ASSERT_TRUE(pf.logic.LoadFavorites(pf.Data("a.sc")));
   ASSERT_EQ((std::vector<std::string>{"early", "Later"}), Names(pf.logic));
   EXPECT_EQ(pf.logic.GetAt(1), pf.logic.GetAt(0)->m_pParent);
