@@ -449,6 +449,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // The first and the last pair (U+10000, U+10FFFF), then the last low surrogate alone, after a character.
   EXPECT_EQ("\xF0\x90\x80\x80\xF4\x8F\xBF\xBFx\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x00\xDC\x00\xDB\xFF\xDF\xFF\0x\xDF\xFF", 14)));
+  // Two low ones, the first just past the high ones, pair with nothing.
+  EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\xDC\x00\xDC\x00", 6)));
   // A high surrogate before another high one, before U+E000, at the end; a low one alone.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));

@@ -344,9 +344,11 @@ TEST(FavoritesFile, BookmarkFileExportAndImport) {
   pf.logic.AddNode(emptyCat);
   EXPECT_FALSE(pf.logic.WriteBookmarkFile(pf.dir / "empty.qimbop", emptyCat));
   EXPECT_FALSE(os::FileExists(pf.dir / "empty.qimbop"));
+  EXPECT_FALSE(pf.logic.WriteBookmarkFile(pf.dir / "none.qimbop", nullptr));
+  EXPECT_FALSE(os::FileExists(pf.dir / "none.qimbop"));
 
   // Importing it beside itself: the name is taken.
-  EXPECT_TRUE(pf.logic.ImportBookmarkFile(path, 9));
+  EXPECT_EQ(1, pf.logic.ImportBookmarkFile(path, 9));
   ASSERT_EQ(1u, pf.ui.boxes.size());
   EXPECT_EQ("重名！请修改现有分类名称", pf.ui.boxes[0].text);
   EXPECT_EQ(qb::kMbIconStop, pf.ui.boxes[0].flags & 0xF0);
@@ -362,7 +364,7 @@ TEST(FavoritesFile, BookmarkFileExportAndImport) {
   EXPECT_TRUE(other.ui.boxes.empty());
 
   ProgramFolder first;  // tab 0, the first there is, is a tab as well
-  ASSERT_TRUE(first.logic.ImportBookmarkFile(path, 0));
+  ASSERT_EQ(1, first.logic.ImportBookmarkFile(path, 0));
   EXPECT_EQ(0, first.logic.GetAt(0)->m_nSlot);
   EXPECT_FALSE(other.logic.ImportBookmarkFile(path, -1));
   EXPECT_FALSE(other.logic.ImportBookmarkFile("", 0));

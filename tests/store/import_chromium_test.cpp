@@ -340,6 +340,10 @@ TEST(ChromiumImport, RootsWithoutANameTakeTheirUsualOne) {
       r, error))
       << error;
   EXPECT_EQ((std::vector<std::string>{"书签栏@0", "其他书签@1"}), Categories(list));
+  // A root with a name keeps it.
+  CMyNodeList named;
+  ASSERT_EQ(1, ImportChromiumBookmarks(named, Bar(Url("a", "http://a/"), Url("b", "http://b/")), r, error)) << error;
+  EXPECT_EQ((std::vector<std::string>{"Bookmarks bar@0", "Other bookmarks@1"}), Categories(named));
 }
 
 TEST(ChromiumImport, FileSizeLimitBothSides) {
