@@ -106,13 +106,14 @@ TEST(CountedString, TruncatedAndLyingInputFailsCleanly) {
   ReadOne("", &ok);
   EXPECT_FALSE(ok);
   // A failed read leaves no text behind, nor one from before.
-  CMemorySource cut(std::string("\x05" "abc", 4));
+  const std::string cutBytes("\x05" "abc", 4);  // the source reads from these bytes
+  CMemorySource cut(cutBytes);
   CArchiveReader rc(cut);
   std::string kept = "old";
   EXPECT_FALSE(rc.ReadCountedString(kept));
   EXPECT_EQ("", kept);
   // A source that ends before the bytes it promised fails the read, and the reader.
-  CShortSource shortSource(std::string("\x05" "abc", 4));
+  CShortSource shortSource(cutBytes);
   CArchiveReader rs(shortSource);
   kept = "old";
   EXPECT_FALSE(rs.ReadCountedString(kept));
