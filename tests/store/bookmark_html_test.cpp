@@ -275,13 +275,20 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                "<!X \"><DT><A HREF=\"http://a/\">A<?php echo \"?></A>\n"
                "<?x \"><DT><A HREF=\"http://b/\">B</A>\n"
                "<DT><A/HREF=\"http://c/\"/ADD_DATE=\"1\"/>C</A>\n"
-               "<DT><A HREF = \"http://d/\" >D</A>\n</DL><p>\n");
+               "<DT><A HREF = \"http://d/\" >D</A>\n"
+               // Any blank separates, none is needed after a quoted value.
+               "<DT><A\nHREF=\"http://e/\">E</A>\n<DT><A\fHREF=\"http://f/\">F</A>\n"
+               "<DT><A\tADD_DATE=\"1\"HREF=\"http://g/\">G</A>\n<DT><A\r\nHREF=\"http://h/\">H</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
                 "I 目录名/1 B | http://b/ | ",
                 "I 目录名/2 C | http://c/ | ",
                 "I 目录名/3 D | http://d/ | ",
+                "I 目录名/4 E | http://e/ | ",
+                "I 目录名/5 F | http://f/ | ",
+                "I 目录名/6 G | http://g/ | ",
+                "I 目录名/7 H | http://h/ | ",
             }),
             Describe(odd.list));
   // A link as the file's very first bytes.
@@ -329,6 +336,8 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
   EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
+  // Either side of the surrogates, one character each.
+  EXPECT_EQ("a?b?c", ImportedText("a\xED\x9F\xBF" "b\xEE\x80\x80" "c"));
   // The private use area is not taken to the code page, though some systems give it codes.
   EXPECT_EQ("?x?", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
   // The shortest form of each length is one character; one below it, a "?" per byte.
