@@ -278,7 +278,8 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                "<DT><A HREF = \"http://d/\" >D</A>\n"
                // Any blank separates, none is needed after a quoted value.
                "<DT><A\nHREF=\"http://e/\">E</A>\n<DT><A\fHREF=\"http://f/\">F</A>\n"
-               "<DT><A\tADD_DATE=\"1\"HREF=\"http://g/\">G</A>\n<DT><A\r\nHREF=\"http://h/\">H</A>\n</DL><p>\n");
+               "<DT><A\tADD_DATE=\"1\"HREF=\"http://g/\">G</A>\n<DT><A\r\nHREF=\"http://h/\">H</A>\n"
+               "<DT><A HREF=http://t/\tADD_DATE=1>T</A>\n<DT><A HREF=http://r/\rADD_DATE=1>R</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
@@ -289,8 +290,13 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/5 F | http://f/ | ",
                 "I 目录名/6 G | http://g/ | ",
                 "I 目录名/7 H | http://h/ | ",
+                "I 目录名/8 T | http://t/ | ",
+                "I 目录名/9 R | http://r/ | ",
             }),
             Describe(odd.list));
+  // Text that runs on to the end of the file, after the last tag.
+  Imported tail(std::string(kHead) + "<DT><A HREF=\"http://a/\">A</A>\n<DD>the last words");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | the last words"}), Describe(tail.list));
   // A link as the file's very first bytes.
   Imported bare("<A HREF=\"http://a/\">A</A>");
   EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | "}), Describe(bare.list));
