@@ -566,7 +566,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   int saved = dup(0);
   ASSERT_GE(saved, 0);
   close(0);
-  int opened = 0, onZero = 0, sent = 0, readable = -1, got = -1;
+  int opened = 0, onZero = 0, isOpen = 0, sent = 0, readable = -1, got = -1;
   uint32_t from = 0;
   uint16_t port = 0, local = 0;
   char buf[8] = {0};
@@ -574,6 +574,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
     os::CUdpSocket s;
     opened = s.Open();
     onZero = fcntl(0, F_GETFD) != -1;
+    isOpen = s.IsOpen();
     s.Bind(0x0100007F, 0);
     local = s.LocalPort();
     sent = s.SendTo("zero", 4, 0x0100007F, local);
@@ -585,6 +586,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   close(saved);
   ASSERT_TRUE(opened);
   ASSERT_TRUE(onZero);
+  EXPECT_TRUE(isOpen);
   EXPECT_NE(0, local);
   EXPECT_TRUE(sent);
   EXPECT_EQ(1, readable);
@@ -748,6 +750,22 @@ std::string Body(std::unique_ptr<os::CHttpStream>& s, size_t piece) {
   return body;
 }
 }  // namespace
+
+// The web client's connection may get descriptor 0 as well.
+TEST(OsHttp, AConnectionOnDescriptorZeroWorks) {
+  OneAnswer a("HTTP/1.0 200 OK\r\n\r\nzero");
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
+  bool onZero = fcntl(0, F_GETFD) != -1;
+  std::string body = Body(s, 7);
+  s.reset();
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_TRUE(onZero);
+  EXPECT_EQ("zero", body);
+}
 
 TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
   {
@@ -1052,6 +1070,11 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
   EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";
 #ifndef _WIN32
+  // Tabs and line ends inside a value's name are kept apart from the file's own separators.
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "tab\tname\n", "v"));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "tab\tname\n", s));
+  EXPECT_EQ("v", s);
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "tab\tname\n"));
   // A value the disk cannot hold is not reported written, and the store keeps what it had.
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "small", "s"));
   struct rlimit old, small;
