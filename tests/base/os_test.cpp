@@ -368,6 +368,24 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
     dropped.Write("kept", 4);
   }
   EXPECT_EQ("kept", qbtest::ReadFileBytes(dir / "c.txt")) << "a stream let go without a close still saves";
+  // The buffer holds 64 KiB: filled to the byte it still waits, and one byte more sends it.
+  {
+    os::CWriteStream full;
+    ASSERT_TRUE(full.Open(dir / "full.bin"));
+    g_diskWrites = 0;
+    os::SetFileStepHook(CountWrites);
+    std::string piece(65526, 'f');
+    full.Write(piece.data(), piece.size());
+    full.Write("0123456789", 10);
+    int whenFull = g_diskWrites;
+    full.Write("x", 1);
+    int oneMore = g_diskWrites;
+    EXPECT_TRUE(full.Close());
+    os::SetFileStepHook(nullptr);
+    EXPECT_EQ(0, whenFull);
+    EXPECT_EQ(1, oneMore);
+    EXPECT_EQ(65537, os::FileSize(dir / "full.bin"));
+  }
 }
 
 // A save is not lost to a reader that has the file open at that moment
