@@ -934,6 +934,9 @@ TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
   setenv("APPDATA", "", 1);
   setenv("TMPDIR", "", 1);
   std::string noLocal = os::LocalAppDataFolder(), noRoaming = os::RoamingAppDataFolder(), noTemp = os::TempFolder();
+  for (const char* n : names) unsetenv(n);
+  std::string unsetLocal = os::LocalAppDataFolder(), unsetRoaming = os::RoamingAppDataFolder(),
+              unsetTemp = os::TempFolder();
   for (int i = 0; i < 3; ++i) {
     if (had[i]) setenv(names[i], saved[i].c_str(), 1);
     else unsetenv(names[i]);
@@ -944,6 +947,9 @@ TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
   EXPECT_EQ("", noLocal);
   EXPECT_EQ("", noRoaming);
   EXPECT_EQ("\\tmp\\", noTemp);
+  EXPECT_EQ("", unsetLocal);
+  EXPECT_EQ("", unsetRoaming);
+  EXPECT_EQ("\\tmp\\", unsetTemp);
 }
 
 // A timed wait lasts its whole time, also when its end falls in the next
