@@ -368,6 +368,24 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
     dropped.Write("kept", 4);
   }
   EXPECT_EQ("kept", qbtest::ReadFileBytes(dir / "c.txt")) << "a stream let go without a close still saves";
+  // The buffer holds 64 KiB: filled to the byte it still waits, and one byte more sends it.
+  {
+    os::CWriteStream full;
+    ASSERT_TRUE(full.Open(dir / "full.bin"));
+    g_diskWrites = 0;
+    os::SetFileStepHook(CountWrites);
+    std::string piece(65526, 'f');
+    full.Write(piece.data(), piece.size());
+    full.Write("0123456789", 10);
+    int whenFull = g_diskWrites;
+    full.Write("x", 1);
+    int oneMore = g_diskWrites;
+    EXPECT_TRUE(full.Close());
+    os::SetFileStepHook(nullptr);
+    EXPECT_EQ(0, whenFull);
+    EXPECT_EQ(1, oneMore);
+    EXPECT_EQ(65537, os::FileSize(dir / "full.bin"));
+  }
 }
 
 // A save is not lost to a reader that has the file open at that moment
@@ -566,7 +584,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   int saved = dup(0);
   ASSERT_GE(saved, 0);
   close(0);
-  int opened = 0, onZero = 0, sent = 0, readable = -1, got = -1;
+  int opened = 0, onZero = 0, isOpen = 0, sent = 0, readable = -1, got = -1;
   uint32_t from = 0;
   uint16_t port = 0, local = 0;
   char buf[8] = {0};
@@ -574,6 +592,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
     os::CUdpSocket s;
     opened = s.Open();
     onZero = fcntl(0, F_GETFD) != -1;
+    isOpen = s.IsOpen();
     s.Bind(0x0100007F, 0);
     local = s.LocalPort();
     sent = s.SendTo("zero", 4, 0x0100007F, local);
@@ -585,6 +604,7 @@ TEST(OsSockets, ASocketOnDescriptorZeroWorks) {
   close(saved);
   ASSERT_TRUE(opened);
   ASSERT_TRUE(onZero);
+  EXPECT_TRUE(isOpen);
   EXPECT_NE(0, local);
   EXPECT_TRUE(sent);
   EXPECT_EQ(1, readable);
@@ -749,6 +769,22 @@ std::string Body(std::unique_ptr<os::CHttpStream>& s, size_t piece) {
 }
 }  // namespace
 
+// The web client's connection may get descriptor 0 as well.
+TEST(OsHttp, AConnectionOnDescriptorZeroWorks) {
+  OneAnswer a("HTTP/1.0 200 OK\r\n\r\nzero");
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
+  bool onZero = fcntl(0, F_GETFD) != -1;
+  std::string body = Body(s, 7);
+  s.reset();
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_TRUE(onZero);
+  EXPECT_EQ("zero", body);
+}
+
 TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
   {
     OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
@@ -898,6 +934,9 @@ TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
   setenv("APPDATA", "", 1);
   setenv("TMPDIR", "", 1);
   std::string noLocal = os::LocalAppDataFolder(), noRoaming = os::RoamingAppDataFolder(), noTemp = os::TempFolder();
+  for (const char* n : names) unsetenv(n);
+  std::string unsetLocal = os::LocalAppDataFolder(), unsetRoaming = os::RoamingAppDataFolder(),
+              unsetTemp = os::TempFolder();
   for (int i = 0; i < 3; ++i) {
     if (had[i]) setenv(names[i], saved[i].c_str(), 1);
     else unsetenv(names[i]);
@@ -908,6 +947,9 @@ TEST(OsFolders, TheEnvironmentNamesTheSpecialFolders) {
   EXPECT_EQ("", noLocal);
   EXPECT_EQ("", noRoaming);
   EXPECT_EQ("\\tmp\\", noTemp);
+  EXPECT_EQ("", unsetLocal);
+  EXPECT_EQ("", unsetRoaming);
+  EXPECT_EQ("\\tmp\\", unsetTemp);
 }
 
 // A timed wait lasts its whole time, also when its end falls in the next
@@ -1052,6 +1094,11 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
   EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";
 #ifndef _WIN32
+  // Tabs and line ends inside a value's name are kept apart from the file's own separators.
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "tab\tname\n", "v"));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "tab\tname\n", s));
+  EXPECT_EQ("v", s);
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "tab\tname\n"));
   // A value the disk cannot hold is not reported written, and the store keeps what it had.
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "small", "s"));
   struct rlimit old, small;

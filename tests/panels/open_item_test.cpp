@@ -413,7 +413,10 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   tool.m_nKind = ProgramItem;
   tool.m_strAddress = dir.Path();
   tool.m_strName = "tool.lnk";
+  tool.m_bScript = 1;  // only web addresses carry scripts: the flag on a program is ignored
   OpenItem(tool, "D:\\Q\\", ui);
+  EXPECT_EQ(played.size(), 1u);
+  EXPECT_EQ(g_sleeps.size(), 1u);
   ASSERT_EQ(g_shell.size(), 4u);
   EXPECT_EQ(g_shell[3].verb, "run");
   EXPECT_EQ(g_shell[3].target, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");

@@ -308,6 +308,13 @@ TEST(FetchSiteIcon, ReusesAnExistingFileOnlyWhenAsked) {
   // A host without a path has no icon address: nothing is asked.
   EXPECT_EQ(FetchSiteIcon(dir.Path(), server.Base(), 0), 0);
   EXPECT_EQ(server.Requests(), 1);
+  // A site answering its icon address with a page keeps the old icon.
+  CLoopbackServer pages(Answer("404 Not Found", "text/html", "<html>no icon</html>"));
+  std::string other = SiteIconFile(dir.Path(), pages.Base() + "/a/b.html");
+  qbtest::WriteFileBytes(other, "old icon");
+  EXPECT_EQ(FetchSiteIcon(dir.Path(), pages.Base() + "/a/b.html", 0), 0);
+  EXPECT_EQ(pages.Requests(), 1);
+  EXPECT_EQ(qbtest::ReadFileBytes(other), "old icon");
 }
 
 #ifndef _WIN32

@@ -55,8 +55,9 @@ TEST_F(ServerCore, ADatagramWithoutItsZeroEndsAtItsSize) {
   Take();
   server->OnDatagram(A, 0, d.data(), d.size(), now);
   std::vector<Sent> s = Take();
-  ASSERT_FALSE(s.empty());
+  ASSERT_EQ(2u, s.size()) << "no version and no ad are set: the login and the plaza list only";
   EXPECT_EQ(qb::FrameMessage(41, qb::MsgLoginOk(100)) + '\0', s[0].payload);
+  EXPECT_EQ("CHAT", s[1].type);
   // A number with no message after it is malformed, not a message of no kind.
   uint64_t malformed = server->Counters().malformed;
   std::string bare = "<42>\r\n";

@@ -244,15 +244,21 @@ TEST_P(ServerStorage, ARefusalHalfWayLeavesTheOldTreeAndTheWords) {
   EXPECT_EQ(2, s->CountTree(7));
 }
 
-// A count the database cannot make is -1, never a count.
+// A count the database cannot make is -1, never a count; account changes it
+// cannot read are a failure, never "no changes".
 TEST_P(ServerStorage, ACountThatCannotBeMadeIsMinusOne) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
-  ASSERT_TRUE(Sql("DROP TABLE words; DROP TABLE members; DROP TABLE nodes"));
+  ASSERT_TRUE(Sql("DROP TABLE words; DROP TABLE members; DROP TABLE nodes; DROP TABLE account_changes"));
   EXPECT_EQ(-1, s->CountTree(5));
   EXPECT_EQ(-1, s->CountMemberships(5));
   EXPECT_EQ(-1, s->CountLeaveWords(5));
   EXPECT_EQ(-1, s->CountLeaveWordsFrom(5, 6));
+  int64_t seen = 4;
+  std::vector<int32_t> users;
+  EXPECT_FALSE(s->AccountChangesSince(seen, users));
+  EXPECT_EQ(4, seen);
+  EXPECT_TRUE(users.empty());
 }
 
 // Another process (the admin commands) changes accounts; the server reads the

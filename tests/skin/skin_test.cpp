@@ -233,6 +233,9 @@ TEST(SkinDatabase, FaceNamesUpTo31BytesSurviveAndLongerOnesAreCut) {
   EXPECT_EQ(os::FaceName(d), thirty + "\x80");
   os::SetFaceName(d, thirty + "\xFF\x41");
   EXPECT_EQ(os::FaceName(d), thirty + "\xFF");
+  // A lead byte that ends the name has no trail byte: it is kept alone, as the 31st byte too.
+  os::SetFaceName(d, thirty + "\xB0");
+  EXPECT_EQ(os::FaceName(d), thirty + "\xB0");
 
   // The same through a file: record 0 holds a 40-byte face name.
   std::string bytes = EncodeSkinRecords(skins);
