@@ -306,25 +306,27 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
 // an empty name, whose links the next load drops as links without a
 // category: its links join the loose ones instead.
 TEST(BookmarkHtml, UntitledFoldersLinksSurviveASaveAndALoad) {
-  Imported im(std::string(kHead) +
+  Imported im(std::string(kHead) + "<DT><H3>T</H3>\n<DL><p>\n<DT><A HREF=\"http://t/\">T</A>\n</DL><p>\n" +
               "<DT><H3 ADD_DATE=\"1\"></H3>\n<DD>no name\n<DL><p>\n<DT><A HREF=\"http://a/\">A</A>\n</DL><p>\n"
               "<DT><H3>  &nbsp; </H3>\n<DL><p>\n<DT><A HREF=\"http://b/\">B</A>\n</DL><p>\n"
               "<DT><A HREF=\"http://c/\">C</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
-                "C 0 目录名 | ",
+                "C 0 T | ",
+                "I T/0 T | http://t/ | ",
+                "C 1 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
                 "I 目录名/1 B | http://b/ | ",
                 "I 目录名/2 C | http://c/ | ",
             }),
             Describe(im.list));
-  EXPECT_EQ(3, im.result.links);
+  EXPECT_EQ(4, im.result.links);
 
   qbtest::TempDir dir;
   std::vector<const CMyNode*> nodes(im.list.begin(), im.list.end());
   qbtest::WriteFileBytes(dir / "a.sc", FavoritesFileBytes(nodes));
   CMyNodeList back;
   ASSERT_TRUE(LoadFavoritesFile(back, dir / "a.sc"));
-  EXPECT_EQ(4u, back.GetCount());
+  EXPECT_EQ(6u, back.GetCount());
 }
 
 // ---- the file's characters ---------------------------------------------------------------

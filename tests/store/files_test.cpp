@@ -353,6 +353,8 @@ TEST(FavoritesFile, BookmarkFileExportAndImport) {
   EXPECT_EQ("重名！请修改现有分类名称", pf.ui.boxes[0].text);
   EXPECT_EQ(qb::kMbIconStop, pf.ui.boxes[0].flags & 0xF0);
   EXPECT_EQ(7u, pf.logic.GetCount());
+  EXPECT_EQ(1, ImportBookmark(pf.logic, path, 9, nullptr)) << "without a window to say so";
+  EXPECT_EQ(7u, pf.logic.GetCount());
 
   // Into another file's tree: the category takes the tab, items get icons.
   ProgramFolder other;

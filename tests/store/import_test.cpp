@@ -73,7 +73,7 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   WriteFileBytes(fav + "B Site.url", "[DEFAULT]\r\nBASEURL=http://base/\r\n[InternetShortcut]\r\nURL=http://b/\r\n"
                                      "IconFile=C:\\Program Files\\x.ico\r\nIconIndex=1\r\n");
   CMyNodeList list;
-  ASSERT_TRUE(ImportBrowserFavorites(list, fav));
+  ASSERT_EQ(1, ImportBrowserFavorites(list, fav));
 
   CMyNode* root = list.FindNode("目录名", UrlCategory);
   CMyNode* news = list.FindNode("News", UrlCategory);

@@ -388,6 +388,16 @@ TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   qb::CMemorySource part(cut);
   qb::CArchiveReader r2(part);
   EXPECT_EQ(0, back.Load(r2));
+  // Only a web item writes its category's name; a program item under one does not.
+  n.m_nKind = ProgramItem;
+  qb::CMemorySink programSink;
+  qb::CArchiveWriter pw(programSink);
+  n.Store(pw);
+  const std::string programBytes = programSink.Bytes();
+  qb::CMemorySource program(programBytes);
+  qb::CArchiveReader pr(program);
+  ASSERT_EQ(1, back.Load(pr));
+  EXPECT_EQ("", back.m_strParentName);
 }
 
 std::vector<std::string> Fields(const CMyNode& n) {
