@@ -47,7 +47,7 @@ Charset DeclaredCharset(const std::string& b) {
   size_t end = std::min(b.size(), (size_t)65536);
   for (size_t p = b.find('<'); p < end; p = b.find('<', p + 1)) {
     if (At(b, p, "<!--")) {
-      p = b.find("-->", p + 4);
+      p = b.find("-->", p + 2);  // "<!-->" and "<!--->" end at once, as in a browser
       if (p == std::string::npos) break;
       continue;
     }
@@ -307,7 +307,7 @@ class CBookmarkReader {
       size_t p = NextMarkup(d, i);
       if (p == std::string::npos) return;
       if (At(d, p, "<!--")) {  // links in comments are no links
-        size_t e = d.find("-->", p + 4);
+        size_t e = d.find("-->", p + 2);  // "<!-->" and "<!--->" end at once, as in a browser
         i = e == std::string::npos ? d.size() : e + 3;
         continue;
       }

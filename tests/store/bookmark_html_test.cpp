@@ -218,6 +218,12 @@ TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
               "<!--\n<DT><H3>Old</H3>\n<DL><p>\n<DT><A HREF=\"http://three/\">Three</A>\n</DL><p>\n-->\n"
               "</DL><p>\n<!-- an unclosed comment hides the rest <DT><A HREF=\"http://four/\">Four</A>");
   EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 Two | http://two/ | "}), Describe(im.list));
+  // Empty comments, however short, hide nothing after them.
+  Imported empty(std::string(kHead) + "<!--><DT><A HREF=\"http://a/\">A</A>\n<!---><DT><A HREF=\"http://b/\">B</A>\n"
+                                      "<!----><DT><A HREF=\"http://c/\">C</A>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | ", "I 目录名/1 B | http://b/ | ",
+                                      "I 目录名/2 C | http://c/ | "}),
+            Describe(empty.list));
 }
 
 TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
@@ -294,6 +300,13 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/9 R | http://r/ | ",
             }),
             Describe(odd.list));
+  // The first entry sets the top level: a folder above it is a top-level one all the
+  // same, and links as deep as that first entry stay loose.
+  Imported level("<DL><p><DL><p><DT><A HREF=\"http://a/\">A</A>\n</DL><p>\n"
+                 "<DT><H3>F</H3>\n<DL><p><DT><A HREF=\"http://b/\">B</A>\n</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | ", "C 1 F | ",
+                                      "I 目录名/1 B | http://b/ | "}),
+            Describe(level.list));
   // Text that runs on to the end of the file, after the last tag.
   Imported tail(std::string(kHead) + "<DT><A HREF=\"http://a/\">A</A>\n<DD>the last words");
   EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | the last words"}), Describe(tail.list));
@@ -503,6 +516,10 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A declaration inside a comment declares nothing, in one never closed too.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
   EXPECT_EQ("<!-- <meta charset=gbk><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk><A>" + cn));
+  // "<!-->" is a whole comment; a tag named longer than meta is none.
+  EXPECT_EQ("<!--><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
+            BookmarkHtmlToUtf8("<!--><meta charset=gbk>" + utf8));
+  EXPECT_EQ("<metaz charset=gbk><metaZ charset=gbk>" + utf8, BookmarkHtmlToUtf8("<metaz charset=gbk><metaZ charset=gbk>" + utf8));
   // A first byte that starts nothing makes the file code page 936 (8141 is U+4E04).
   EXPECT_EQ("\xE4\xB8\x84" "BC", BookmarkHtmlToUtf8("\x81" "ABC"));
   // 0x80 starts no UTF-8 character: these bytes are code page 936 (E4B8, 8280).

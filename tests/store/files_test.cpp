@@ -164,7 +164,7 @@ TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
 
   WriteFileBytes(pf.Data("zero.sc"), std::string(4, '\0'));
   CMyNodeList empty;
-  EXPECT_TRUE(LoadFavoritesFile(empty, pf.Data("zero.sc")));
+  EXPECT_EQ(1, LoadFavoritesFile(empty, pf.Data("zero.sc")));
   EXPECT_EQ(0u, empty.GetCount());
 }
 

@@ -604,6 +604,19 @@ TEST(NodeList, ABatchForgetsTheNodesTheListLetsGo) {
   delete kept;
 }
 
+// Once the batch is over, a node renamed since is found by its new name.
+TEST(NodeList, AfterABatchARenamedNodeIsFoundByItsNewName) {
+  CMyNodeList list;
+  CMyNode* a = Cat("A");
+  {
+    CMyNodeList::CAddBatch batch(list);
+    ASSERT_TRUE(list.AddNode(a));
+  }
+  a->m_strName = "B";
+  EXPECT_EQ(0, list.AddNode(Cat("B")));
+  EXPECT_EQ(1u, list.GetCount());
+}
+
 TEST(NodeList, AHundredThousandAddsInABatchTakeTimeInProportion) {
   // Each add compared with every listed node took minutes for this many.
   CMyNodeList list;
