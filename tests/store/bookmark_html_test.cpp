@@ -207,8 +207,10 @@ TEST(BookmarkHtml, FolderDescriptionIsNotTheNoteOfTheLinkBeforeIt) {
   // One description per folder; one after an anchor is nobody's.
   Imported two(std::string(kHead) +
                "<DT><H3>F</H3>\n<DD>about F\n<DD>more\n<DL><p>\n</DL><p>\n"
-               "<DT><H3>G</H3>\n<DT><A NAME=\"g\">anchor</A>\n<DD>about the anchor\n<DL><p>\n</DL><p>\n</DL><p>\n");
-  EXPECT_EQ((std::vector<std::string>{"C 0 F | about F", "C 1 G | "}), Describe(two.list));
+               "<DT><H3>G</H3>\n<DT><A NAME=\"g\">anchor</A>\n<DD>about the anchor\n<DL><p>\n</DL><p>\n"
+               "<DT><A HREF=\"http://x/\">X</A>\n<DL><p>\n<DD>not X's, after a list\n</DL><p>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 F | about F", "C 1 G | ", "C 2 目录名 | ", "I 目录名/0 X | http://x/ | "}),
+            Describe(two.list));
 }
 
 TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
@@ -285,7 +287,8 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                // Any blank separates, none is needed after a quoted value.
                "<DT><A\nHREF=\"http://e/\">E</A>\n<DT><A\fHREF=\"http://f/\">F</A>\n"
                "<DT><A\tADD_DATE=\"1\"HREF=\"http://g/\">G</A>\n<DT><A\r\nHREF=\"http://h/\">H</A>\n"
-               "<DT><A HREF=http://t/\tADD_DATE=1>T</A>\n<DT><A HREF=http://r/\rADD_DATE=1>R</A>\n</DL><p>\n");
+               "<DT><A HREF=http://t/\tADD_DATE=1>T</A>\n<DT><A HREF=http://r/\rADD_DATE=1>R</A>\n"
+               "<DT><A HREF=http://v/>V</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
@@ -298,6 +301,7 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/7 H | http://h/ | ",
                 "I 目录名/8 T | http://t/ | ",
                 "I 目录名/9 R | http://r/ | ",
+                "I 目录名/10 V | http://v/ | ",
             }),
             Describe(odd.list));
   // The first entry sets the top level: a folder above it is a top-level one all the
@@ -479,8 +483,10 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // The first and the last pair (U+10000, U+10FFFF), then the last low surrogate alone, after a character.
   EXPECT_EQ("\xF0\x90\x80\x80\xF4\x8F\xBF\xBFx\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x00\xDC\x00\xDB\xFF\xDF\xFF\0x\xDF\xFF", 14)));
-  // Two low ones, the first just past the high ones, pair with nothing.
+  // Two low ones, the first just past the high ones, pair with nothing; nor does the
+  // last character before the high ones.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\xDC\x00\xDC\x00", 6)));
+  EXPECT_EQ("\xED\x9F\xBF\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD7\xFF\xDC\x00", 6)));
   // A high surrogate before another high one, before U+E000, at the end; a low one alone.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));
@@ -516,6 +522,9 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // A declaration inside a comment declares nothing, in one never closed too.
   EXPECT_EQ("<!-- <meta charset=gbk> --><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk> --><A>" + cn));
   EXPECT_EQ("<!-- <meta charset=gbk><A>" + cn, BookmarkHtmlToUtf8("<!-- <meta charset=gbk><A>" + cn));
+  // Blanks around the '='.
+  EXPECT_EQ("<meta content=\"text/html; charset = gbk\">\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
+            BookmarkHtmlToUtf8("<meta content=\"text/html; charset = gbk\">" + utf8));
   // "<!-->" is a whole comment; a tag named longer than meta is none.
   EXPECT_EQ("<!--><meta charset=gbk>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
             BookmarkHtmlToUtf8("<!--><meta charset=gbk>" + utf8));

@@ -219,13 +219,15 @@ TEST(ChromiumImport, AddressesThatCannotOpenFromHereAreLeftOut) {
                          Url("too long", longUrl + "a") + "," + Url("ftp", "ftp://files.example/") + "," +
                          Url("other scheme", "kata:x") + "," + Url("del", "http://d/\\u007f") + "," +
                          Url("unit", "http://u/\\u001fx") + "," + Url("space", "http://s/ x") + "," +
-                         Url("c1", "http://c/\\u0080") + "," + Url("DATA", "DATA:text/plain,x"));
+                         Url("c1", "http://c/\\u0080") + "," + Url("DATA", "DATA:text/plain,x") + "," +
+                         Url("short", "data"));
   CMyNodeList list;
   ChromiumImport r;
   std::string error;
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
-  EXPECT_EQ(5, r.items);
+  EXPECT_EQ(6, r.items);
   EXPECT_EQ(9, r.skipped);
+  EXPECT_TRUE(Item(list, "short")) << "shorter than data: is no data: address";
   EXPECT_TRUE(Item(list, "space"));
   EXPECT_TRUE(Item(list, "c1")) << "U+0080 is no control byte of the address";
   EXPECT_TRUE(Item(list, "longest"));

@@ -235,6 +235,20 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
   a->m_nSlot = 5;
 
+  {
+    // Program tabs run to 43 as well; item buttons to 29 only.
+    CMyNodeList kinds;
+    CMyNode* p = Cat("P", ProgramCategory);
+    p->m_nSlot = 43;
+    kinds.AddNode(p);
+    EXPECT_EQ(p, kinds.FirstNodeBySlot(ProgramCategory));
+    CMyNode* item = Item("i", "u", p, 30);
+    kinds.AddNode(item);
+    EXPECT_EQ(nullptr, kinds.FirstNodeBySlot(ProgramItem));
+    item->m_nSlot = 29;
+    EXPECT_EQ(item, kinds.FirstNodeBySlot(ProgramItem));
+  }
+
   for (int s = 0; s < 30; ++s)
     if (s != 4) list.AddNode(Item("i" + std::to_string(s), "u", a, s));
   EXPECT_EQ(4, list.FirstFreeItemSlot(a));
