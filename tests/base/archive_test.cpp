@@ -171,6 +171,8 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
     CArchiveReader r4(exact);
     EXPECT_TRUE(r4.ReadBytes(10, bytes));  // all that remains is not too much
     EXPECT_EQ("0123456789", bytes);
+    EXPECT_EQ(1, r4.ReadBytes(0, bytes)) << "nothing is there to read, and nothing is asked";
+    EXPECT_EQ("", bytes);
   }
   EXPECT_FALSE(r2.ReadBytes(11, bytes));
   EXPECT_TRUE(r2.Failed());

@@ -90,6 +90,7 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
       {"{\"a\" 1}", "expected ':'", 6},
       {"{\"a\":1 2}", "expected ',' or '}'", 8},
       {"{\"a\":1", "expected ',' or '}'", 7},
+      {"{\"a\":", "unexpected end of JSON", 6},
       {"[1 2]", "expected ',' or ']'", 4},
       {"[1", "expected ',' or ']'", 3},
       {"[1,]", "unexpected character", 4},
@@ -106,6 +107,7 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
       {"1e+", "bad number", 4},
       {"\"abc", "unterminated string", 5},
       {"\"a\tb\"", "control character in a string (write it as an escape)", 3},
+      {"\"ab\x1F\"", "control character in a string (write it as an escape)", 4},
       {"\"ab\\x\"", "unknown escape", 4},
       {"\"\\u12G4\"", "\\u must be followed by four hex digits", 6},
       {"\"a\\udc00\"", "low surrogate without a high one before it", 3},
@@ -182,6 +184,7 @@ TEST(Json, EscapesAndSurrogatesDecodeToUtf8) {
   EXPECT_EQ(StringOf("\"\\u00aa\\u00AA\\u00ff\\u00FF\""), "\xC2\xAA\xC2\xAA\xC3\xBF\xC3\xBF");
   EXPECT_EQ(StringOf("\"\\ud83d\\ude00\""), "\xF0\x9F\x98\x80");
   EXPECT_EQ(StringOf("\"a\\u0000b\""), std::string("a\0b", 3));
+  EXPECT_EQ(StringOf("\" ~\x7F\""), " ~\x7F") << "the space and everything above it stand for themselves";
   Refused("\"\\ud800\"");           // high surrogate alone
   Refused("\"\\ud800x\"");          // followed by a plain character
   Refused("\"\\ud800\\u0041\"");    // followed by a non-surrogate escape
