@@ -298,8 +298,8 @@ TEST(NodeList, SlotsAndMoves) {
   EXPECT_EQ(c, second->m_pParent);
   EXPECT_EQ(0, second->m_nSlot);
 
-  ASSERT_TRUE(list.RemoveNode(other));
-  EXPECT_FALSE(list.RemoveNode(other));
+  ASSERT_EQ(1, list.RemoveNode(other));
+  EXPECT_EQ(0, list.RemoveNode(other));
   delete other;
 }
 
