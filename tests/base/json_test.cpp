@@ -40,6 +40,7 @@ TEST(Json, ReadsATreeKeepingMemberOrder) {
   EXPECT_EQ(z->items[2].type, JsonValue::Bool);
   EXPECT_TRUE(z->items[2].boolean);
   EXPECT_EQ(z->items[3].type, JsonValue::Null);
+  EXPECT_EQ(z->items[4].type, JsonValue::String);
   EXPECT_EQ(z->items[4].text, "s");
   EXPECT_FALSE(v.Find("a")->Find("b")->boolean);
   EXPECT_EQ(v.Find("missing"), nullptr);
@@ -226,6 +227,7 @@ TEST(Json, StringsMustBeUtf8AndChineseSurvivesToCodePage936) {
       "\"\xF4\x90\x80\x80\"",  // past U+10FFFF
       "\"\x80\"",              // stray continuation byte
       "\"\xBF\xBF\"",          // ... two of them, shaped like U+07FF
+      "\"\x88\x80\x80\"",      // ... three, shaped like U+8000
       "\"\x81\x80\x80\x80\"",  // ... four, shaped like U+40000
       "\"\xFF\"",
   };
