@@ -208,8 +208,10 @@ TEST(BookmarkHtml, FolderDescriptionIsNotTheNoteOfTheLinkBeforeIt) {
   Imported two(std::string(kHead) +
                "<DT><H3>F</H3>\n<DD>about F\n<DD>more\n<DL><p>\n</DL><p>\n"
                "<DT><H3>G</H3>\n<DT><A NAME=\"g\">anchor</A>\n<DD>about the anchor\n<DL><p>\n</DL><p>\n"
-               "<DT><A HREF=\"http://x/\">X</A>\n<DL><p>\n<DD>not X's, after a list\n</DL><p>\n</DL><p>\n");
-  EXPECT_EQ((std::vector<std::string>{"C 0 F | about F", "C 1 G | ", "C 2 目录名 | ", "I 目录名/0 X | http://x/ | "}),
+               "<DT><A HREF=\"http://x/\">X</A>\n<DL><p>\n<DD>not X's, after a list\n</DL><p>\n"
+               "<DT><A HREF=\"http://y/\">Y</A>\n<DD>about Y\n<DD>not Y's\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 F | about F", "C 1 G | ", "C 2 目录名 | ", "I 目录名/0 X | http://x/ | ",
+                                      "I 目录名/1 Y | http://y/ | about Y"}),
             Describe(two.list));
 }
 
@@ -568,6 +570,10 @@ TEST(BookmarkHtmlLimits, AFolderOfMoreThan30LinksGoesOnInNumberedCategories) {
   EXPECT_EQ("link 30", last->m_strName);
   EXPECT_EQ(0, last->m_nSlot);
   EXPECT_EQ("新闻2", last->m_pParent->m_strName);
+  // A folder named like a further category of another fills that one.
+  Imported named(kHead + FolderHtml(Utf8("新闻"), 31) + FolderHtml(Utf8("新闻2"), 1, "x") + "</DL><p>\n");
+  EXPECT_EQ(2, named.list.CountKind(UrlCategory));
+  EXPECT_EQ(2, named.list.CountChildren(named.list.FindNode("新闻2", UrlCategory)));
   // The folder's description goes with it to every category it fills.
   std::string folder = FolderHtml(Utf8("新闻"), 31);
   folder.insert(folder.find("</H3>\n") + 6, "<DD>about\n");
