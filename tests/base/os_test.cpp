@@ -386,6 +386,31 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
     EXPECT_EQ(1, oneMore);
     EXPECT_EQ(65537, os::FileSize(dir / "full.bin"));
   }
+  // A write the disk refuses fails, and so do every later write and the close.
+  os::SetFileStepHook([](os::FileStep step, const std::string&) { return step == os::FileStep::Write ? 0 : 1; });
+  std::string large(65536, 'r');
+  int gathered = -1, flushRefused = -1, later = -1, closed = -1, largeRefused = -1, largeClosed = -1;
+  {
+    os::CWriteStream a, b;
+    if (a.Open(dir / "r1.bin")) {
+      gathered = a.Write("abc", 3);
+      flushRefused = a.Write(large.data(), large.size());
+      later = a.Write("x", 1);
+      closed = a.Close();
+    }
+    if (b.Open(dir / "r2.bin")) {
+      large += 'r';  // over the buffer's 64 KiB: it goes to the disk at once
+      largeRefused = b.Write(large.data(), large.size());
+      largeClosed = b.Close();
+    }
+  }
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(1, gathered);
+  EXPECT_EQ(0, flushRefused);
+  EXPECT_EQ(0, later);
+  EXPECT_EQ(0, closed);
+  EXPECT_EQ(0, largeRefused) << "a large piece with nothing gathered before it";
+  EXPECT_EQ(0, largeClosed);
 }
 
 // A save is not lost to a reader that has the file open at that moment

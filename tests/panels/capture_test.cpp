@@ -285,6 +285,8 @@ TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
             kept(V{0xC0F1, 13, 0xC00D, 1}));
   // A picture: the device-independent form, not the handle or the palette.
   EXPECT_EQ((P{{8, ClipKeep::kMemory}}), kept(V{2, 8, 9, 17}));
+  // Text and a picture together: one of each.
+  EXPECT_EQ((P{{13, ClipKeep::kMemory}, {8, ClipKeep::kMemory}}), kept(V{13, 8}));
   EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{17, 2, 8}));
   EXPECT_EQ((P{{2, ClipKeep::kBitmap}}), kept(V{2}));
   EXPECT_EQ((P{{17, ClipKeep::kMemory}}), kept(V{2, 17}));

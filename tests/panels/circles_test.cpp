@@ -172,6 +172,10 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   f.chatOpen = true;
   EXPECT_EQ(0, EnterItemCircle(f.Service(), &item, ui)) << "already there";
   EXPECT_TRUE(f.calls.empty());
+  f.chatOpen = false;  // there, but the chat window was closed: in again
+  EnterItemCircle(f.Service(), &item, ui);
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter page"}));
+  f.calls.clear();
   CMyNode cat = Category("c");
   f.current = "x";
   EnterItemCircle(f.Service(), &cat, ui);

@@ -107,6 +107,9 @@ TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
   LinkSpec cn;
   cn.target = "D:\\工具\\a.exe";
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "D:\\工具\\A.EXE");
+  // A drive letter written small is upper-cased like the rest.
+  cn.target = "d:\\tools\\x.exe";
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "D:\\TOOLS\\X.EXE");
   // Lead bytes 0x81 to 0xFE keep a letter after them as it is; 0x80 and 0xFF lead nothing.
   cn.target = "C:\\\x81x\xFEy\x80z\xFFw.exe";
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(cn)), "C:\\\x81x\xFEy\x80Z\xFFW.EXE");

@@ -321,6 +321,11 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   EXPECT_NE(std::string::npos, out.find("bad --port-base")) << out;
   EXPECT_EQ(1, serve({"--client-port-base", "0"}));
   EXPECT_NE(std::string::npos, out.find("bad --client-port-base")) << out;
+  // Both ends of both port ranges are taken: the run goes on to the bad address after them.
+  for (const char* base : {"1", "65530"}) {
+    EXPECT_EQ(1, serve({"--port-base", base, "--client-port-base", base, "--listen", "127.0.0.256"})) << base;
+    EXPECT_NE(std::string::npos, out.find("not an IPv4 address: 127.0.0.256")) << out;
+  }
   EXPECT_EQ(2, serve({"--listen"}));
   EXPECT_NE(std::string::npos, out.find("--listen needs a value")) << out;
   EXPECT_EQ(2, serve({"--cheap-hash"}));

@@ -518,8 +518,9 @@ TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainEverySecondThenTheDownloadIsGivenU
   now += opt.resendMs - 1;
   server->OnTick(now);
   EXPECT_TRUE(Take().empty());
-  // A READY carrying another number is not the answer.
+  // A READY carrying another number is not the answer, nor an acknowledgement before the READY.
   Send(A, 0, count - 1, qb::MsgFavDownReady());
+  Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   EXPECT_TRUE(Take().empty());
   Send(A, 0, count, qb::MsgFavDownReady());
   s = Take();
@@ -556,6 +557,10 @@ TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
   Send(A, 0, count + 1, "<FAV><DOWN><NODE><FAILED>");
   Send(A, 0, count + 1, "<FAV><DOWN><AGAIN>");
   EXPECT_EQ(unknown + 2, server->Counters().unknown);
+  EXPECT_TRUE(Take().empty());
+  // An acknowledgement carrying another number than the node's is not the answer.
+  Send(A, 0, count, qb::MsgFavDownNodeOk());
+  Send(A, 0, count + 2, qb::MsgFavDownNodeOk());
   EXPECT_TRUE(Take().empty());
   Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   EXPECT_EQ(count + 2, Take().at(0).n);

@@ -351,6 +351,12 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_EQ("99\t0 nodes\n12345\t\xE5\xBC\xA0\xE4\xB8\x89\t0 nodes\n", out.str());
   ASSERT_TRUE(run({"del", "99"}));
   EXPECT_FALSE(run({"del", "99"}));
+  for (const char* cmd : {"del", "passwd"}) {
+    std::vector<std::string> w = {cmd, "0"};
+    if (w[0] == "passwd") w.push_back("pw");
+    EXPECT_FALSE(run(w)) << cmd;
+    EXPECT_EQ("a user number is 1 to 999999999: 0", error) << cmd;
+  }
   EXPECT_FALSE(run({"frobnicate"}));
   EXPECT_EQ("unknown or incomplete user command", error);
   // A word too few or too many makes none of the commands: the user stays.

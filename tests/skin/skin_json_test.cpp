@@ -98,6 +98,16 @@ TEST(SkinJson, BadDocumentsFailCleanly) {
   std::string error;
   ASSERT_EQ(1, SkinFromJson(WithRecord(0, "{\"colours\": {\"normalText\": \"#09afAF\"}}"), hex, error)) << error;
   EXPECT_EQ(MakeColour(0x09, 0xAF, 0xAF), hex[0].m_clrNormalText);
+  // The ends of the font members' ranges are taken.
+  ASSERT_EQ(1, SkinFromJson(WithRecord(0, "{\"font\": {\"charSet\": 255, \"italic\": 0,"
+                                          " \"height\": -2147483648, \"width\": 2147483647}}"),
+                            hex, error))
+      << error;
+  ASSERT_TRUE(hex[0].m_font);
+  EXPECT_EQ(255, hex[0].m_font->Desc().head.charSet);
+  EXPECT_EQ(0, hex[0].m_font->Desc().head.italic);
+  EXPECT_EQ(INT32_MIN, hex[0].m_font->Desc().head.height);
+  EXPECT_EQ(INT32_MAX, hex[0].m_font->Desc().head.width);
   Fails(WithRecord(0, "{\"font\": {\"italic\": 256}}"));
   Fails(WithRecord(0, "{\"font\": {\"charSet\": -1}}"));
   Fails(WithRecord(0, "{\"font\": {\"height\": 2147483648}}"));
