@@ -113,6 +113,17 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_EQ(got, big);
   EXPECT_FALSE(in.Open(dir / "missing"));
   EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
+#ifndef _WIN32
+  {
+    // The refused folder's descriptor is given back: the next file gets the same number.
+    int before = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    close(before);
+    in.Open(dir.Path().substr(0, dir.Path().size() - 1));
+    int after = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    close(after);
+    EXPECT_EQ(before, after);
+  }
+#endif
   os::CWriteStream out;
   EXPECT_FALSE(out.Open(dir / "missing\\new.bin"));
   EXPECT_FALSE(out.Write("x", 1));

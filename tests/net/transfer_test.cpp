@@ -649,6 +649,16 @@ TEST_F(TransferTest, TheBarStopsAtItsEnd) {
   ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadTimedOut, v));
   EXPECT_FALSE(v.moveBar);
   EXPECT_EQ("下载超时!", v.text);
+  // An empty tree: the bar's one step is its start and its end.
+  prog->OnPromptClosed();
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  ASSERT_TRUE(prog->OnTransferStatus(kDownloadTotalChannel, 0, v));
+  moves.clear();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(prog->OnTransferStatus(kDownloadChannel, kDownloadProgress, v));
+    moves.push_back(v.moveBar ? v.barPos : -1);
+  }
+  EXPECT_EQ((std::vector<int>{0, -1}), moves);
 }
 
 class DownloadTest : public TransferTest {
