@@ -738,11 +738,15 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   for (int i = 0; i < 500; ++i) across += "\xD6\xD0";  // 1001 bytes
   Send(A, 0, 6, qb::MsgLeaveWord(100, 300, ends));
   Send(A, 0, 7, qb::MsgLeaveWord(100, 300, across));
+  // A lead byte that ends the text has no second byte: it is one byte, kept as the 1000th.
+  std::string lone = ends.substr(0, 999) + "\xB0";
+  Send(A, 0, 8, qb::MsgLeaveWord(100, 300, lone));
   std::vector<LeaveWord> kept;
   ASSERT_TRUE(storage->TakeLeaveWords(300, kept));
-  ASSERT_EQ(2u, kept.size());
+  ASSERT_EQ(3u, kept.size());
   EXPECT_EQ(ends, kept[0].text);
   EXPECT_EQ(across.substr(0, 999), kept[1].text);
+  EXPECT_EQ(lone, kept[2].text);
 }
 
 TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
