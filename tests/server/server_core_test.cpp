@@ -474,6 +474,11 @@ TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
   ASSERT_EQ(5u, s.size());
   EXPECT_EQ(21, s[2].n);
   EXPECT_EQ(3, storage->CountTree(100));
+  // A new upload remembers no node yet: its first node is stored whatever its number.
+  Send(A, 0, -1, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 0, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 1, qb::MsgFavUpNode(tree[1]));
+  EXPECT_EQ(2, storage->CountTree(100));
 }
 
 TEST_F(Transfer, ANodeTheProgramCouldNotReadBackIsRefusedAndTheOldTreeStays) {
