@@ -380,10 +380,13 @@ TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   n.m_tLastVisit = 0xFFFFFFF0LL;
   n.m_nSlot = 2;
   n.m_strCircle = "GROUP";
-  qb::CMemorySink sink;
-  qb::CArchiveWriter w(sink);
-  n.Store(w);
-  const std::string bytes = sink.Bytes();
+  auto stored = [](const CMyNode& node) {
+    qb::CMemorySink sink;
+    qb::CArchiveWriter w(sink);
+    node.Store(w);
+    return sink.Bytes();
+  };
+  const std::string bytes = stored(n);
   qb::CMemorySource whole(bytes);
   qb::CArchiveReader r(whole);
   CMyNode back;
@@ -404,10 +407,7 @@ TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   EXPECT_EQ(0, back.Load(r2));
   // Only a web item writes its category's name; a program item under one does not.
   n.m_nKind = ProgramItem;
-  qb::CMemorySink programSink;
-  qb::CArchiveWriter pw(programSink);
-  n.Store(pw);
-  const std::string programBytes = programSink.Bytes();
+  const std::string programBytes = stored(n);
   qb::CMemorySource program(programBytes);
   qb::CArchiveReader pr(program);
   ASSERT_EQ(1, back.Load(pr));
