@@ -359,7 +359,7 @@ TEST(OsFiles, SmallWritesReachTheDiskTogether) {
   out.Write(big.data(), big.size());
   int afterBig = g_diskWrites;
   out.Write("tail", 4);
-  EXPECT_TRUE(out.Close());
+  EXPECT_EQ(1, out.Close()) << "1 when every byte reached the file";
   os::SetFileStepHook(nullptr);
   EXPECT_EQ(0, smallWrites) << "10,000 bytes wait in the buffer";
   EXPECT_EQ(2, afterBig) << "the gathered bytes, then the large piece";
