@@ -41,13 +41,17 @@ Charset CharsetNamed(std::string name) {
   return Charset::Unknown;
 }
 
+// Where the "-->" ending the comment that starts at p stands, or npos.
+// "<!-->" and "<!--->" end at once, as in a browser.
+size_t CommentEnd(const std::string& s, size_t p) { return s.find("-->", p + 2); }
+
 // The charset a <META> near the top declares ("… charset=UTF-8" in its
 // content, or a charset attribute); comments are skipped.
 Charset DeclaredCharset(const std::string& b) {
   size_t end = std::min(b.size(), (size_t)65536);
   for (size_t p = b.find('<'); p < end; p = b.find('<', p + 1)) {
     if (At(b, p, "<!--")) {
-      p = b.find("-->", p + 2);  // "<!-->" and "<!--->" end at once, as in a browser
+      p = CommentEnd(b, p);
       if (p == std::string::npos) break;
       continue;
     }
@@ -307,7 +311,7 @@ class CBookmarkReader {
       size_t p = NextMarkup(d, i);
       if (p == std::string::npos) return;
       if (At(d, p, "<!--")) {  // links in comments are no links
-        size_t e = d.find("-->", p + 2);  // "<!-->" and "<!--->" end at once, as in a browser
+        size_t e = CommentEnd(d, p);
         i = e == std::string::npos ? d.size() : e + 3;
         continue;
       }
