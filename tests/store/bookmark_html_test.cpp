@@ -162,6 +162,10 @@ TEST(BookmarkHtml, DeclaredCharsetWinsOverBytesThatLookLikeUtf8) {
   std::string undeclared = bytes;
   undeclared.replace(undeclared.find("charset=gb2312"), 14, "charset=none00");
   EXPECT_EQ(undeclared, BookmarkHtmlToUtf8(undeclared));
+  // Undeclared bytes whose lead bytes are not followed by continuation bytes are code page 936:
+  // 中文 as D6 D0 CE C4 comes out as its UTF-8 form.
+  EXPECT_EQ("<DT><A HREF=\"http://a/\">\xE4\xB8\xAD\xE6\x96\x87</A>",
+            BookmarkHtmlToUtf8("<DT><A HREF=\"http://a/\">\xD6\xD0\xCE\xC4</A>"));
 }
 
 TEST(BookmarkHtml, SafariFileWithoutAnOuterListKeepsItsFolders) {
