@@ -196,6 +196,13 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
   errno = EINTR;
   EXPECT_EQ(3u, in.Read(buf, sizeof buf));
   EXPECT_EQ(0u, in.Read(buf, sizeof buf));
+  // Nor a write that worked.
+  os::CWriteStream out;
+  ASSERT_TRUE(out.Open(dir / "b"));
+  ASSERT_TRUE(out.Write("def", 3));
+  errno = EINTR;
+  EXPECT_TRUE(out.Close());
+  EXPECT_EQ("def", qbtest::ReadFileBytes(dir / "b"));
 }
 #endif
 
@@ -613,7 +620,37 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(2, b.ReceiveFrom(buf, sizeof buf, from, port));
   EXPECT_EQ(0x0100007Fu, from);
   EXPECT_EQ(a.LocalPort(), port);
+#ifndef _WIN32
+  // A receive the system refuses (here: no room to put the datagram) is an
+  // error, not an empty datagram.
+  ASSERT_TRUE(a.SendTo("hi", 2, 0x0100007F, b.LocalPort()));
+  ASSERT_EQ(1, b.WaitReadable(os::kWaitForever));
+  EXPECT_EQ(-1, b.ReceiveFrom(nullptr, sizeof buf, from, port));
+#endif
 }
+
+#ifndef _WIN32
+// With every descriptor taken, opening a socket fails and leaves it closed.
+TEST(OsSockets, OpeningWithNoDescriptorLeftFails) {
+  struct rlimit old;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &old));
+  struct rlimit few = old;
+  few.rlim_cur = 64;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &few));
+  std::vector<int> taken;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+  int opened = -1, isOpen = -1;
+  {
+    os::CUdpSocket s;
+    opened = s.Open();
+    isOpen = s.IsOpen();
+  }
+  for (int fd : taken) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(0, opened);
+  EXPECT_EQ(0, isOpen);
+}
+#endif
 
 #ifndef _WIN32
 // Descriptor 0 is a socket like any other: a program started with its
@@ -756,12 +793,15 @@ struct OneAnswer {
   std::string request;
   os::CThread thread;
   // resetOn: once set, the connection is reset instead of ended. later: sent
-  // on its own a little after the reply.
+  // on its own a little after the reply. at: the port to listen on, any when 0.
   explicit OneAnswer(const std::string& reply, bool holdOpen = false, os::CEvent* resetOn = nullptr,
-                     const std::string& later = "") {
+                     const std::string& later = "", uint16_t at = 0) {
     server = socket(AF_INET, SOCK_STREAM, 0);
+    int reuse = 1;
+    setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     struct sockaddr_in sa = {};
     sa.sin_family = AF_INET;
+    sa.sin_port = htons(at);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof sa;
     EXPECT_EQ(0, bind(server, (struct sockaddr*)&sa, sizeof sa));
@@ -823,6 +863,28 @@ TEST(OsHttp, AConnectionOnDescriptorZeroWorks) {
   EXPECT_EQ("zero", body);
 }
 
+// An address without a port goes to the web's own port, 80. Listening there
+// takes the right to; without it there is nothing to check.
+TEST(OsHttp, AnAddressWithoutAPortGoesToPort80) {
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  int reuse = 1;
+  setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  struct sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(80);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool free80 = bind(probe, (struct sockaddr*)&sa, sizeof sa) == 0;
+  close(probe);
+  if (!free80) GTEST_SKIP() << "port 80 is taken or not ours to listen on";
+  OneAnswer a("HTTP/1.0 200 OK\r\n\r\neighty", false, nullptr, "", 80);
+  ASSERT_EQ(80, a.port);
+  std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://127.0.0.1/x", "A", "");
+  EXPECT_EQ("eighty", Body(s, 7));
+  s.reset();
+  a.thread.Join();
+  EXPECT_EQ(0u, a.request.find("GET /x HTTP/1.0\r\nHost: 127.0.0.1\r\n")) << a.request;
+}
+
 TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
   {
     OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
@@ -875,6 +937,20 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
     uint32_t t0 = os::TickCount();
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
     EXPECT_LT(os::TickCount() - t0, 5000u);
+  }
+  {
+    // The limit is 64 KiB exactly: one byte over it, held open, is given up at once...
+    OneAnswer a("HTTP/1.0 200 OK\r\n" + std::string(65537 - 17, 'h'), true);
+    uint32_t t0 = os::TickCount();
+    EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
+    EXPECT_LT(os::TickCount() - t0, 5000u);
+  }
+  {
+    // ...while a head whose blank line ends on the byte after 64 KiB is still
+    // read: never more than 64 KiB were held without its end.
+    OneAnswer a("HTTP/1.0 200 OK\r\nX: " + std::string(65537 - 4 - 20, 'h') + "\r\n\r\nbody");
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
+    EXPECT_EQ("body", Body(s, 7));
   }
   {
     // A connection reset after the head is an error, not the end of the body.
@@ -1025,6 +1101,11 @@ TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
   EXPECT_EQ(0644u, st.st_mode & 0777u) << "the owner may write; the rest as it was";
   ASSERT_EQ(0, stat(os::NativePath(p).c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777u);
+  ASSERT_EQ(0, chmod(os::NativePath(f).c_str(), 0664));
+  EXPECT_EQ(1, os::KeepToOwner(f)) << "done is said as done";
+  ASSERT_EQ(0, stat(os::NativePath(f).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
+  EXPECT_EQ(0, os::KeepToOwner(dir / "missing"));
 #endif
 }
 
@@ -1281,6 +1362,13 @@ TEST(OsRegistry, TheFileStoreAndItsKeys) {
   EXPECT_EQ(7u, number);
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text)) << "no data field";
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Num", text)) << "a number is no text";
+
+  // A store whose new copy cannot be made refuses the write and keeps what it had.
+  ASSERT_TRUE(os::CreateFolder(dir / "hand\\HKLM.reg.tmp"));
+  EXPECT_EQ(0, os::RegWriteString(os::Hive::LocalMachine, "Software\\H", "Name", "v2"));
+  EXPECT_EQ(0, os::RegWriteDword(os::Hive::LocalMachine, "Software\\H", "Num", 8));
+  EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Name", text));
+  EXPECT_EQ("v1\tx", text);
   os::SetRegistryFolder("");
 }
 #endif
