@@ -196,6 +196,11 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
   errno = EINTR;
   EXPECT_EQ(3u, in.Read(buf, sizeof buf));
   EXPECT_EQ(0u, in.Read(buf, sizeof buf));
+  // A file that grew while open is read to its new end; nothing is left then,
+  // not a count run below zero.
+  qbtest::WriteFileBytes(dir / "a", "abcdef");
+  EXPECT_EQ(3u, in.Read(buf, sizeof buf));
+  EXPECT_EQ(0u, in.Remaining());
   // Nor a write that worked.
   os::CWriteStream out;
   ASSERT_TRUE(out.Open(dir / "b"));
@@ -317,6 +322,26 @@ TEST(OsFiles, ASaveWithAFailedStepChangesNothingAndLeavesNothing) {
       if (n > 20) break;
     }
     EXPECT_GE(steps, 2) << save.name << ": the contents and the move at least";
+  }
+  // A first save, with only an older backup there, that fails leaves that
+  // backup as the backup: it is not put in the file's place.
+  for (int n = 1; n <= 20; ++n) {
+    os::RemoveFile(file);
+    qbtest::WriteFileBytes(bak, "older");
+    g_failStep = n;
+    g_stepsSeen = 0;
+    os::SetFileStepHook(FailOneStep);
+    int saved = os::SaveFileReplacing(file, bak, "new");
+    os::SetFileStepHook(nullptr);
+    if (g_stepsSeen < n) {
+      EXPECT_EQ(1, saved);
+      EXPECT_EQ("new", qbtest::ReadFileBytes(file));
+      EXPECT_GE(n, 3) << "the contents and the move at least";
+      break;
+    }
+    EXPECT_EQ(0, saved) << "step " << n;
+    EXPECT_FALSE(os::FileExists(file)) << "step " << n;
+    EXPECT_EQ("older", qbtest::ReadFileBytes(bak)) << "step " << n;
   }
 }
 
@@ -1106,6 +1131,15 @@ TEST(OsFiles, ReadOnlyClearedAndPrivateFilesKeptToTheOwner) {
   ASSERT_EQ(0, stat(os::NativePath(f).c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777u);
   EXPECT_EQ(0, os::KeepToOwner(dir / "missing"));
+  // A temporary left behind as a link is taken away, not written through.
+  std::string other = dir / "other.txt";
+  qbtest::WriteFileBytes(other, "keep");
+  ASSERT_EQ(0, symlink(os::NativePath(other).c_str(), os::NativePath(p + ".tmp~").c_str()));
+  ASSERT_TRUE(os::WritePrivateFile(p, "again"));
+  EXPECT_EQ("keep", qbtest::ReadFileBytes(other));
+  EXPECT_EQ("again", qbtest::ReadFileBytes(p));
+  ASSERT_EQ(0, lstat(os::NativePath(p).c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
 #endif
 }
 
@@ -1411,6 +1445,11 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   EXPECT_LT(os::TickCount() - t0, 60000u) << "the system clock moves forward";
 #ifndef _WIN32
   EXPECT_GE(os::TickCount() - t0, 30u) << "a pause of 30 ms lasts 30 ms at least";
+  // An interrupt left over from an earlier call does not make a finished pause start again.
+  t0 = os::TickCount();
+  errno = EINTR;
+  os::SleepMs(10);
+  EXPECT_LT(os::TickCount() - t0, 5000u);
   // Ticks are the milliseconds of the monotonic clock, wrapping at 2^32.
   auto ms = [] {
     struct timespec ts;
