@@ -50,6 +50,11 @@ TEST(FontSeam, FaceNamesAreCutAtWholeCharactersAndCompared) {
   EXPECT_EQ("ab", face(std::string("ab\0cd", 5)));
   EXPECT_EQ("", face(""));
   EXPECT_EQ("", face(std::string("\0x", 2)));
+  // A name filled to the last byte without its zero (as a file may hand it
+  // over) is still read as 31 bytes.
+  os::FontDesc full;
+  memset(full.faceName, 'f', sizeof full.faceName);
+  EXPECT_EQ(std::string(31, 'f'), os::FaceName(full));
 
   os::FontDesc x, y;
   os::SetFaceName(x, "宋体");
