@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <regex>
 
@@ -398,6 +399,48 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   }
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE}, scratch, out, 5000));
   EXPECT_EQ(0u, out.find("qimbo-server: no command given\nusage:\n")) << out;
+}
+
+// A server started with its standard input closed gets descriptor 0 for its
+// first port, which is opened and answers through like the others.
+TEST(ServerPorts, APortOnDescriptorZeroOpensAndSends) {
+  int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in sa = {};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(0, bind(receiver, (struct sockaddr*)&sa, sizeof sa));
+  ASSERT_EQ(0, getsockname(receiver, (struct sockaddr*)&sa, &len));
+  int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  bool opened = false, onZero = false;
+  std::string error;
+  std::mt19937 pick((unsigned)getpid());
+  {
+    std::unique_ptr<qsrv::CUdpPorts> ports;
+    qsrv::LoopConfig config;
+    config.listen = "127.0.0.1";
+    config.clientPortBase = ntohs(sa.sin_port);
+    // Five free ports in a row: a few tries in the high range.
+    for (int tries = 0; tries < 20 && !opened; ++tries) {
+      ports.reset(new qsrv::CUdpPorts);
+      close(0);
+      config.serverPortBase = 20000 + (int)(pick() % 8000) * 5;
+      opened = ports->Open(config, error);
+      onZero = fcntl(0, F_GETFD) != -1;
+    }
+    if (opened) ports->SendDatagram(htonl(INADDR_LOOPBACK), 0, "zero");
+  }
+  dup2(saved, 0);
+  close(saved);
+  ASSERT_TRUE(opened) << error;
+  EXPECT_TRUE(onZero);
+  char buf[8] = {};
+  struct timeval wait = {5, 0};
+  setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(4, recv(receiver, buf, sizeof buf, 0));
+  EXPECT_EQ("zero", std::string(buf, 4));
+  close(receiver);
 }
 
 // Without a descriptor to spare the ports are not opened, and the reason is given.

@@ -171,6 +171,25 @@ TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRes
   EXPECT_EQ(8u, check.pending.size());
 }
 
+// A check still waiting when the limits close on its user is answered with
+// a refusal, not left without an answer, and never run.
+TEST_F(Hostile, AWaitingCheckTheLimitClosesOnIsRefusedWithAnAnswer) {
+  opt.userFailLimit = 3;
+  opt.maxChecksAtOnce = 1;
+  server.reset(new CServer(*storage, out, opt, &check));
+  for (int i = 0; i < 3; ++i) Send(Flood(i), 0, 1, qb::MsgLogin(100, "guess"));
+  Send(C, 0, 2, qb::MsgLogin(100, "secret"));
+  ASSERT_EQ(1u, check.pending.size()) << "one at a time";
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(i + 1, check.pending.size());
+    check.Answer(i);
+  }
+  Sent r;
+  ASSERT_TRUE(LoginReply(C, 2, r));
+  EXPECT_TRUE(IsLoginRefused(r));
+  EXPECT_EQ(3u, check.pending.size()) << "its password was never checked";
+}
+
 TEST_F(Hostile, GuessingThroughALiveSessionCountsTowardTheSameLimit) {
   Login(A, 100, "secret");
   // At the limit: five wrong passwords are each checked and refused.
@@ -534,7 +553,11 @@ TEST_F(StagedBytes, ADownloadCountsTowardTheTotalToo) {
   Send(B, 0, 50, qb::MsgFavDownReq(200, "pw200"));
   Take();
   EXPECT_EQ(10 * unit, server->StagedBytes());
-  Send(B, 0, 51, qb::MsgFavDownCancel());
+  // Asked for again while under way, it begins anew and holds its room once.
+  Send(B, 0, 51, qb::MsgFavDownReq(200, "pw200"));
+  EXPECT_EQ("COUNT", Take().at(0).f.at(1));
+  EXPECT_EQ(10 * unit, server->StagedBytes());
+  Send(B, 0, 52, qb::MsgFavDownCancel());
   EXPECT_EQ(0u, server->StagedBytes());
   // With no room for it the download is not begun (the program times out and tries later).
   opt.maxStagedTotal = 10 * unit - 1;

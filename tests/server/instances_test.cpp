@@ -197,6 +197,26 @@ TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySec
   EXPECT_TRUE(s->FindUser(5, u));
   EXPECT_EQ((std::vector<std::string>{"database: connection lost; retrying", "database: connection back after 62 s"}),
             log);
+  // Lost again, the pauses start over from half a second: tried at 0.5 and
+  // 1 s in vain, then not before 2 s.
+  ASSERT_TRUE(RefuseLinks(cluster, db, true));
+  ASSERT_TRUE(cluster.DropConnections(db));
+  clock = 100000;
+  lost = false;
+  for (int i = 0; i < 200 && !lost; ++i) {
+    lost = !s->FindUser(5, u);
+    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lost);
+  clock = 100500;
+  EXPECT_FALSE(s->FindUser(5, u));
+  clock = 101000;
+  EXPECT_FALSE(s->FindUser(5, u));
+  ASSERT_TRUE(RefuseLinks(cluster, db, false));
+  clock = 101999;
+  EXPECT_FALSE(s->FindUser(5, u));
+  clock = 102000;
+  EXPECT_TRUE(s->FindUser(5, u));
 }
 
 TEST(SharedDatabase, ALostEventLinkIsTriedAgainEveryTwoSecondsThenAsksForAResync) {
@@ -281,6 +301,10 @@ TEST(SharedDatabase, TablesThatDoNotFitAreRefusedOnOpening) {
   ASSERT_TRUE(cluster.Exec(db, "ALTER TABLE users DROP COLUMN nickname"));
   EXPECT_FALSE(OpenStorage(db, PgOptions(), false, error));
   EXPECT_EQ(0u, error.find("add_user: ")) << error;
+  // A database that takes no writes cannot even have its version table made.
+  db = cluster.NewDatabase();
+  EXPECT_FALSE(OpenStorage(db + "?options=-c%20default_transaction_read_only%3Don", PgOptions(), true, error));
+  EXPECT_NE(std::string::npos, error.find("read-only transaction")) << error;
   // Nobody listening at the address.
   EXPECT_FALSE(OpenStorage("postgresql://nobody@127.0.0.1:1/none", PgOptions(), false, error));
   EXPECT_FALSE(error.empty());

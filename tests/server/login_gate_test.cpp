@@ -81,6 +81,16 @@ TEST(LoginGate, KnownPairsAreBoundedTheLeastRecentGoingFirst) {
   EXPECT_TRUE(gate.Known(3, kUser));
   EXPECT_TRUE(gate.Known(4, kUser));
 
+  // A pair seen again is moved up, not listed a second time: with room for
+  // three, 1 2 1 3 4 forgets 2 and nothing else.
+  l.maxKnownPairs = 3;
+  CLoginGate three(l);
+  for (uint32_t a : {1, 2, 1, 3, 4}) three.NoteSuccess(a, kUser);
+  EXPECT_TRUE(three.Known(1, kUser));
+  EXPECT_FALSE(three.Known(2, kUser));
+  EXPECT_TRUE(three.Known(3, kUser));
+  EXPECT_TRUE(three.Known(4, kUser));
+
   l.maxKnownPairs = 0;
   CLoginGate none(l);
   none.NoteSuccess(1, kUser);

@@ -455,10 +455,19 @@ TEST_F(Transfer, TransfersUnderWayAtOnceAreBounded) {
   Send(B, 0, 12, qb::MsgFavUpCount(2, 200, "pw200"));
   EXPECT_TRUE(TakeFor(B).empty());
   EXPECT_TRUE(Logged("too many transfers under way"));
+  // The one under way may begin anew: it takes no second place.
+  Send(A, 0, 12, qb::MsgFavUpCount(2, 100, "secret"));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("ALLOWED", s[0].f.at(1));
   Send(A, 0, 13, qb::MsgFavUpCancel());
   Send(B, 0, 14, qb::MsgFavDownReq(200, "pw200"));
-  std::vector<Sent> s = TakeFor(B);
+  s = TakeFor(B);
   ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("COUNT", s[0].f.at(1));
+  Send(B, 0, 15, qb::MsgFavDownReq(200, "pw200"));
+  s = TakeFor(B);
+  ASSERT_EQ(1u, s.size()) << "a download asked for again begins anew";
   EXPECT_EQ("COUNT", s[0].f.at(1));
 }
 

@@ -495,6 +495,19 @@ TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
   EXPECT_NE(std::string((const char*)known, sizeof known), SessionDigest("same"));
 }
 
+// Both spellings of the PostgreSQL scheme name a database server; anything
+// else is a file.
+TEST(ServerStorageNames, PostgresqlUrlsAndFiles) {
+  EXPECT_TRUE(IsPgUrl("postgresql://u@127.0.0.1:5432/qimbo"));
+  EXPECT_TRUE(IsPgUrl("postgres://u@127.0.0.1/qimbo"));
+  EXPECT_TRUE(IsPgUrl("postgres://"));
+  EXPECT_FALSE(IsPgUrl("/var/lib/qimbo/users.db"));
+  EXPECT_FALSE(IsPgUrl("postgres:/u@h/db"));
+  EXPECT_FALSE(IsPgUrl("xpostgresql://u@h/db"));
+  EXPECT_FALSE(IsPgUrl("POSTGRESQL://u@h/db"));
+  EXPECT_FALSE(IsPgUrl(""));
+}
+
 // A pool of one worker (a one-core machine) answers every check, in order,
 // on the thread that runs the completed checks; answers wait there until run.
 TEST(ServerPasswords, APoolOfOneWorkerAnswersEveryCheck) {
