@@ -19,6 +19,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <ctime>
 #endif
 
 #include "os/fileattr.h"
@@ -1491,13 +1492,7 @@ TEST(OsProcess, DirectoryNamesAndClock) {
   // Local time as the C library gives it: the year of today, in four digits.
   auto year = [] {
     time_t now = time(nullptr);
-    struct tm t;
-#ifdef _WIN32
-    localtime_s(&t, &now);
-#else
-    localtime_r(&now, &t);
-#endif
-    return std::to_string(1900 + t.tm_year);
+    return std::to_string(1900 + std::localtime(&now)->tm_year);
   };
   std::string yearBefore = year(), formatted = os::FormatLocalTime("%Y"), yearAfter = year();
   EXPECT_TRUE(formatted == yearBefore || formatted == yearAfter) << formatted;
