@@ -121,6 +121,26 @@ TEST_F(Hostile, WrongPasswordsPerUserAreLimitedAcrossAddressesButNotForHisOwnAdd
   EXPECT_TRUE(IsLoginOk(r, 100));
 }
 
+// A live session spares its own requests the user's limit, also where no
+// logins are remembered at all.
+TEST_F(Hostile, ASessionsOwnRequestsPassTheUsersLimitWithoutRememberedLogins) {
+  opt.userFailLimit = 3;
+  opt.maxKnownLogins = 0;
+  server.reset(new CServer(*storage, out, opt));
+  Login(A, 100, "secret");
+  for (int i = 0; i < 3; ++i) Send(Flood(i), 0, 1, qb::MsgLogin(100, "guess"));
+  Take();
+  Send(A, 0, 5, qb::MsgFavDownReq(100, "secret"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("BLANK", s[0].f.at(2));
+  // Without the session the limit holds.
+  Send(B, 0, 6, qb::MsgLogin(100, "secret"));
+  Sent r;
+  ASSERT_TRUE(LoginReply(B, 6, r));
+  EXPECT_TRUE(IsLoginRefused(r));
+}
+
 TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRest) {
   // Ranks: B known for 200; C and user 100 clean; user 300 has failures;
   // Flood(0), Flood(4) and Flood(5) have failures themselves.
