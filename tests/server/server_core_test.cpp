@@ -976,6 +976,11 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
                     "kick 100 10.0.0.9 7a"};  // not a kick either: A stays
   server->OnClusterEvents(now);
   EXPECT_TRUE(TakeFor(A).empty());
+  // Nor is an event of another kind with a kick's three words a kick.
+  cluster.events = {"words 100 10.0.0.9", "join 100 10.0.0.9", "kicks 100 10.0.0.9"};
+  server->OnClusterEvents(now);
+  EXPECT_TRUE(server->IsOnline(100));
+  EXPECT_TRUE(TakeFor(A).empty());
   cluster.events = {"join 200 10.0.0.9 7a"};
   server->OnClusterEvents(now);
   std::vector<Sent> told = TakeFor(A);
