@@ -185,6 +185,17 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
   reg.WriteString("password", EncodeText(pw20 + "XY"));
   LoginDialogInit(*net, d);
   EXPECT_EQ(pw20, net->Login().Password());
+
+  // Opened where nothing was ever saved: an empty dialog, nothing of the last one kept.
+  os::SetRegistryFolder(os::NativePath(dir / "none"));
+  d.passwordEdited = true;
+  d.title = "t";
+  LoginDialogInit(*net, d);
+  EXPECT_EQ(0, d.user);
+  EXPECT_EQ("", d.passwordBox);
+  EXPECT_FALSE(d.rememberPassword);
+  EXPECT_FALSE(d.passwordEdited);
+  EXPECT_EQ("", d.title);
 }
 
 // What the dialog takes from its boxes before OK.

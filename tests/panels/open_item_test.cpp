@@ -278,6 +278,10 @@ TEST(Browser, ProgramFromTheOpenCommand) {
   // Without ".exe" nothing is cut but the quotation mark.
   os::RegWriteString(os::Hive::LocalMachine, key, "", "\"C:\\Web\\browse\" %1");
   EXPECT_EQ(ReadBrowserProgram(ui), "C:\\Web\\browse\" %1");
+  // The command is read to 255 bytes at most.
+  std::string longCommand = "C:\\" + std::string(297, 'w');
+  os::RegWriteString(os::Hive::LocalMachine, key, "", longCommand);
+  EXPECT_EQ(ReadBrowserProgram(ui), longCommand.substr(0, 255));
   EXPECT_EQ(ui.boxes.size(), 1u);
   os::RegWriteString(os::Hive::LocalMachine, key, "", "C:\\Web\\browse.exe %1");
 

@@ -98,6 +98,7 @@ TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
   ASSERT_TRUE(s);
   UserRecord u;
   ASSERT_TRUE(s->FindUser(7, u));
+  EXPECT_EQ(7, u.number);
   EXPECT_EQ("hash7", u.hash);
   EXPECT_EQ("\xC0\xEE\xCB\xC4", u.nickname);
   std::vector<UserRecord> all;
