@@ -140,6 +140,12 @@ TEST(DeleteItem, ACircleItemNeedsALoginAndLeavesItsCircleFirst) {
   EXPECT_EQ(DeleteItemNode(list, item, true, ui, dropOut, &dropped), kDeleted);
   EXPECT_EQ(dropped, std::vector<std::string>{"i:Reserved"});
   EXPECT_EQ(list.CountChildren(cat), 0);
+  // An item in no circle goes without a login and leaves no circle.
+  size_t boxes = ui.boxes.size();
+  AddNodeTo(list, "plain", UrlItem, cat, 0, "http://p/");
+  EXPECT_EQ(DeleteItemNode(list, list.FindNode("plain", UrlItem), false, ui, dropOut, &dropped), kDeleted);
+  EXPECT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(ui.boxes.size(), boxes);
 
   CMyNode loose;
   loose.m_nKind = UrlItem;
