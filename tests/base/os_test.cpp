@@ -76,8 +76,8 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   char one = 0;
   EXPECT_EQ(0u, never.Read(&one, 1));
 
-  EXPECT_TRUE(os::CreateFolder(dir / "图标"));
-  EXPECT_TRUE(os::CreateFolder(dir / "图标")) << "an existing folder is success";
+  EXPECT_EQ(1, os::CreateFolder(dir / "图标"));
+  EXPECT_EQ(1, os::CreateFolder(dir / "图标")) << "an existing folder is success";
   EXPECT_TRUE(os::IsFolder(dir / "图标"));
   EXPECT_FALSE(os::CreateFolder(c)) << "a file is in the way";
   qbtest::WriteFileBytes(dir / "图标\\x.ico", "i");
@@ -638,8 +638,14 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   ASSERT_TRUE(b.Bind(0x0100007F, 0));
   EXPECT_EQ(0, b.WaitReadable(0)) << "nothing waiting is a time-out, not an error";
   EXPECT_EQ(0, b.WaitReadable(20));
-  ASSERT_TRUE(a.SendTo("hi", 2, os::ResolveHost("127.0.0.1"), b.LocalPort()));
+  // A wait without end lasts until the datagram comes.
+  os::CThread later;
+  ASSERT_TRUE(later.Start([&] {
+    os::SleepMs(50);
+    a.SendTo("hi", 2, os::ResolveHost("127.0.0.1"), b.LocalPort());
+  }));
   ASSERT_EQ(1, b.WaitReadable(os::kWaitForever));
+  later.Join();
   char buf[4];
   uint32_t from = 0;
   uint16_t port = 0;
@@ -994,6 +1000,8 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
     OneAnswer a("HTTP/1.0 200 OK\r\n\r\n", true, &opened);
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
     ASSERT_TRUE(s);
+    char none[1];
+    EXPECT_EQ(0, s->Read(none, 0)) << "a read of nothing reads nothing";
     opened.Set();
     a.thread.Join();
     char buf[8];
@@ -1416,13 +1424,16 @@ TEST(OsRegistry, TheFileStoreAndItsKeys) {
   // over, a last line without its line end counts, any length is read.
   ASSERT_TRUE(os::CreateFolder(dir / "hand"));
   qbtest::WriteFileBytes(dir / "hand\\HKLM.reg", std::string(5000, '#') + "\nno tabs\none\ttab\ntwo\ttabs\tS\n" +
-                                                    "Software\\\\H\tName\tS\tv1\\tx\nSoftware\\\\H\tNum\tD\t7");
+                                                    "Software\\\\H\tName\tS\tv1\\tx\nSoftware\\\\H\tDir\tS\tC:\\\n" +
+                                                    "Software\\\\H\tNum\tD\t7");
   os::SetRegistryFolder(native + "hand");
   std::string text;
   uint32_t number = 0;
   EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, "software\\h", "NAME", text));
   EXPECT_EQ("v1\tx", text);
-  EXPECT_TRUE(os::RegReadDword(os::Hive::LocalMachine, "Software\\H", "Num", number));
+  EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Dir", text));
+  EXPECT_EQ("C:\\", text) << "a backslash at the very end stands for itself";
+  EXPECT_EQ(1, os::RegReadDword(os::Hive::LocalMachine, "Software\\H", "Num", number));
   EXPECT_EQ(7u, number);
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "two", "tabs", text)) << "no data field";
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, "Software\\H", "Num", text)) << "a number is no text";

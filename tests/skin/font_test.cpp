@@ -50,6 +50,9 @@ TEST(FontSeam, FaceNamesAreCutAtWholeCharactersAndCompared) {
   EXPECT_EQ("ab", face(std::string("ab\0cd", 5)));
   EXPECT_EQ("", face(""));
   EXPECT_EQ("", face(std::string("\0x", 2)));
+  std::string song15;
+  for (int i = 0; i < 15; ++i) song15 += "宋";
+  EXPECT_EQ(song15, face(song15 + "宋")) << "whole characters from the first byte on";
   // A name filled to the last byte without its zero (as a file may hand it
   // over) is still read as 31 bytes.
   os::FontDesc full;

@@ -493,6 +493,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   // last character before the high ones.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\xDC\x00\xDC\x00", 6)));
   EXPECT_EQ("\xED\x9F\xBF\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD7\xFF\xDC\x00", 6)));
+  // A high surrogate with only one byte after it: the odd byte is no half of a partner.
+  EXPECT_EQ("x\xEF\xBF\xBD", BookmarkHtmlToUtf8(std::string("\xFE\xFF\0x\xD8\x3D\xDC", 7)));
   // A high surrogate before another high one, before U+E000, at the end; a low one alone.
   EXPECT_EQ("\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD\xED\x9F\xBF\xEF\xBF\xBD",
             BookmarkHtmlToUtf8(std::string("\xFE\xFF\xD8\x3D\xDB\xFF\0x\xDB\xFF\xE0\x00\xDC\x00\xD7\xFF\xD8\x00", 18)));
