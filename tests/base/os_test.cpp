@@ -324,6 +324,15 @@ TEST(OsFiles, ASaveWithAFailedStepChangesNothingAndLeavesNothing) {
     }
     EXPECT_GE(steps, 2) << save.name << ": the contents and the move at least";
   }
+  // A removal the system refuses is no removal.
+  qbtest::WriteFileBytes(file, "old");
+  g_failStep = 1;
+  g_stepsSeen = 0;
+  os::SetFileStepHook(FailOneStep);
+  int removed = os::RemoveFile(file);
+  os::SetFileStepHook(nullptr);
+  EXPECT_EQ(0, removed);
+  EXPECT_TRUE(os::FileExists(file));
   // A first save, with only an older backup there, that fails leaves that
   // backup as the backup: it is not put in the file's place.
   for (int n = 1; n <= 20; ++n) {

@@ -936,6 +936,29 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
   std::string name = "t";
 };
 
+// A newcomer who is still listed at the instance he came from is not shown
+// himself among the others.
+TEST_F(ServerCore, APlazaListLeavesOutTheNewcomersOwnPresenceElsewhere) {
+  CRecordingCluster cluster(*storage);
+  Presence self, other;
+  self.user = 100;
+  self.address = qb::MakeAddress(10, 0, 2, 9);
+  self.instance = "other";
+  other.user = 2000;
+  other.address = qb::MakeAddress(10, 0, 2, 100);
+  other.instance = "other";
+  cluster.others = {self, other};
+  server.reset(new CServer(cluster, out, opt));
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_FALSE(s.empty());
+  const Sent& list = s.back();
+  EXPECT_EQ(2, PlazaCount(list));
+  EXPECT_EQ("10.0.0.1", list.f.at(2));
+  EXPECT_EQ("10.0.2.100", list.f.at(4));
+  EXPECT_EQ(std::string::npos, list.payload.find("10.0.2.9"));
+}
+
 // The users of the other instances fill the plaza list only as far as one
 // datagram holds, after the newcomer and the users here.
 TEST_F(ServerCore, APlazaListOfOtherInstancesUsersFitsOneDatagram) {
@@ -976,11 +999,17 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
                     "kick 100 10.0.0.9 7a"};  // not a kick either: A stays
   server->OnClusterEvents(now);
   EXPECT_TRUE(TakeFor(A).empty());
-  // Nor is an event of another kind with a kick's three words a kick.
-  cluster.events = {"words 100 10.0.0.9", "join 100 10.0.0.9", "kicks 100 10.0.0.9"};
+  // Nor is an event of another kind with a kick's three words a kick, nor
+  // anything but a two-word "words" a call to hand out leave-words.
+  LeaveWord waiting;
+  waiting.from = 200;
+  waiting.text = "hi";
+  ASSERT_TRUE(storage->AddLeaveWord(100, waiting));
+  cluster.events = {"words 100 10.0.0.9", "join 100 10.0.0.9", "kicks 100 10.0.0.9", "word 100"};
   server->OnClusterEvents(now);
   EXPECT_TRUE(server->IsOnline(100));
   EXPECT_TRUE(TakeFor(A).empty());
+  EXPECT_EQ(1, storage->CountLeaveWords(100));
   cluster.events = {"join 200 10.0.0.9 7a"};
   server->OnClusterEvents(now);
   std::vector<Sent> told = TakeFor(A);
