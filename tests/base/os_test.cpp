@@ -57,6 +57,8 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_TRUE(os::CopyOneFile(b, c, 1));
   EXPECT_FALSE(os::CopyOneFile(b, c, 1));
   EXPECT_EQ(qbtest::ReadFileBytes(c), "one");
+  EXPECT_EQ(0, os::CopyOneFile(dir / "missing", dir / "copy", 0)) << "nothing to copy";
+  EXPECT_FALSE(os::FileExists(dir / "copy"));
   EXPECT_FALSE(os::RemoveFile(dir / "missing"));
   EXPECT_EQ(os::FileSize(dir / "missing"), -1);
   EXPECT_FALSE(os::WriteWholeFile(dir / "no such folder\\f.dat", "x")) << "nowhere to write";
