@@ -399,6 +399,8 @@ TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
 
 TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
   std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  Send(A, 0, 49, qb::MsgFavUpCancel());
+  EXPECT_FALSE(Logged("dropped")) << "a cancel with no upload under way drops nothing";
   Send(A, 0, 50, qb::MsgFavUpCount(3, 100, "secret"));
   Send(A, 0, 51, qb::MsgFavUpNode(tree[0]));
   // The program cancelled (52) and started again (53); the COUNT came in first.
