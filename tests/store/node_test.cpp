@@ -412,6 +412,15 @@ TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   qb::CArchiveReader pr(program);
   ASSERT_EQ(1, back.Load(pr));
   EXPECT_EQ("", back.m_strParentName);
+  // Nor does a web item that is not (yet) under any category.
+  n.m_nKind = UrlItem;
+  n.m_pParent = nullptr;
+  const std::string looseBytes = stored(n);
+  qb::CMemorySource loose(looseBytes);
+  qb::CArchiveReader lr(loose);
+  ASSERT_EQ(1, back.Load(lr));
+  EXPECT_EQ("", back.m_strParentName);
+  EXPECT_EQ("http://x/", back.m_strAddress);
 }
 
 std::vector<std::string> Fields(const CMyNode& n) {
