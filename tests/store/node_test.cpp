@@ -405,20 +405,21 @@ TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
   qb::CMemorySource part(cut);
   qb::CArchiveReader r2(part);
   EXPECT_EQ(0, back.Load(r2));
+  // Stored and read back into `back`.
+  auto roundTrip = [&](const CMyNode& node) {
+    const std::string bytes = stored(node);
+    qb::CMemorySource source(bytes);
+    qb::CArchiveReader reader(source);
+    return back.Load(reader);
+  };
   // Only a web item writes its category's name; a program item under one does not.
   n.m_nKind = ProgramItem;
-  const std::string programBytes = stored(n);
-  qb::CMemorySource program(programBytes);
-  qb::CArchiveReader pr(program);
-  ASSERT_EQ(1, back.Load(pr));
+  ASSERT_EQ(1, roundTrip(n));
   EXPECT_EQ("", back.m_strParentName);
   // Nor does a web item that is not (yet) under any category.
   n.m_nKind = UrlItem;
   n.m_pParent = nullptr;
-  const std::string looseBytes = stored(n);
-  qb::CMemorySource loose(looseBytes);
-  qb::CArchiveReader lr(loose);
-  ASSERT_EQ(1, back.Load(lr));
+  ASSERT_EQ(1, roundTrip(n));
   EXPECT_EQ("", back.m_strParentName);
   EXPECT_EQ("http://x/", back.m_strAddress);
 }
