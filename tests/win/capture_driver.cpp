@@ -440,6 +440,9 @@ int wmain(int argc, wchar_t** argv) {
     Saved s;
     const CMyNode* n = s.ByAddress(fxAddress);
     Check(n && n->m_strName == "fx page" && n->m_nSlot == 2, "named without \" — Mozilla Firefox\"");
+    if (n && (n->m_strName != "fx page" || n->m_nSlot != 2))
+      Note("fx item: '" + n->m_strName + "' in slot " + std::to_string(n->m_nSlot) + " under '" +
+           (n->m_pParent ? n->m_pParent->m_strName : std::string()) + "'");
   }
 
   // ---- the exit saves and ends cleanly.
