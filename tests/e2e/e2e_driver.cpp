@@ -32,6 +32,7 @@
 
 namespace {
 
+using drv::PlaceCursor;
 using drv::WaitUntil;
 using drv::ClassOf;
 
@@ -109,22 +110,6 @@ HWND VisibleItem(HWND dlg, int id) {
 HWND MenuWindow() { return TopWindow([](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }); }
 
 // ---- input ---------------------------------------------------------------------------
-
-bool PlaceCursor(int x, int y) {
-  SetCursorPos(x, y);
-  int steady = 0;
-  for (int i = 0; i < 200 && steady < 3; ++i) {
-    POINT at;
-    if (GetCursorPos(&at) && at.x == x && at.y == y) {
-      ++steady;
-    } else {
-      steady = 0;
-      SetCursorPos(x, y);
-    }
-    Sleep(10);
-  }
-  return steady >= 3;
-}
 
 void ClickOn(HWND w, bool right = false) {
   RECT r;

@@ -21,6 +21,25 @@ inline bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 
   }
 }
 
+// Puts the pointer at (x, y) and waits until the position reads back three
+// times in a row: under load Wine may still deliver motion from an earlier
+// place, and a click sent before the pointer is there lands at that place.
+inline bool PlaceCursor(int x, int y) {
+  SetCursorPos(x, y);
+  int steady = 0;
+  for (int i = 0; i < 200 && steady < 3; ++i) {
+    POINT at;
+    if (GetCursorPos(&at) && at.x == x && at.y == y) {
+      ++steady;
+    } else {
+      steady = 0;
+      SetCursorPos(x, y);
+    }
+    Sleep(10);
+  }
+  return steady >= 3;
+}
+
 // The first top-level window of process `pid` that passes `test`, in Z order.
 inline HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
   struct Find {

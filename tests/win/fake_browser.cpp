@@ -6,7 +6,8 @@
 //   chrome.exe chrome ADDRESS TITLE LOG, firefox.exe firefox ...   a
 //       "Chrome_WidgetWin_1" / "MozillaWindowClass" window that draws its own
 //       address bar: Ctrl+L focuses it, Ctrl+C then puts the address on the
-//       clipboard, Escape leaves it. Each of those keys is written to LOG.
+//       clipboard, Escape leaves it. Each of those keys is written to LOG,
+//       any other key to LOG.other.
 // The title is shown with the browser's own suffix. The window covers the
 // left part of the screen and comes to the front.
 #include <windows.h>
@@ -20,8 +21,8 @@ namespace {
 std::wstring g_address, g_log;
 bool g_barFocused = false;
 
-void Log(const char* what) {
-  FILE* f = _wfopen(g_log.c_str(), L"ab");
+void Log(const char* what, const wchar_t* ext = L"") {
+  FILE* f = _wfopen((g_log + ext).c_str(), L"ab");
   if (!f) return;
   fprintf(f, "%s\n", what);
   fclose(f);
@@ -39,6 +40,15 @@ void CopyAddress(HWND wnd) {
 }
 
 LRESULT CALLBACK DrawnBarProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_SYSKEYDOWN || (msg == WM_KEYDOWN && wParam != 'L' && wParam != 'C' && wParam != VK_ESCAPE &&
+                                wParam != VK_CONTROL && wParam != VK_MENU && wParam != VK_SHIFT)) {
+    // Any other key, kept apart for a test that looks for a lost hotkey.
+    char line[64];
+    snprintf(line, sizeof line, "%s 0x%02X ctrl=%d alt=%d", msg == WM_SYSKEYDOWN ? "syskey" : "key",
+             static_cast<unsigned>(wParam), GetKeyState(VK_CONTROL) < 0, GetKeyState(VK_MENU) < 0);
+    Log(line, L".other");
+    return DefWindowProcW(wnd, msg, wParam, lParam);
+  }
   if (msg == WM_KEYDOWN) {
     bool ctrl = GetKeyState(VK_CONTROL) < 0;
     if (ctrl && wParam == 'L') {

@@ -131,7 +131,7 @@ POINT MainOrigin() {
 // Cursor at a place given from the main window's top-left corner.
 void CursorAt(int x, int y) {
   POINT o = MainOrigin();
-  SetCursorPos(o.x + x, o.y + y);
+  drv::PlaceCursor(o.x + x, o.y + y);
 }
 void CursorOnTabSlot(int slot) { CursorAt(1 + 110 * (slot / 22) + 40, 17 + 30 * (slot % 22) + 20); }
 

@@ -27,6 +27,7 @@
 
 namespace {
 
+using drv::PlaceCursor;
 using drv::WaitUntil;
 using drv::Proc;
 using drv::ClassOf;
@@ -116,8 +117,7 @@ void PressNewHotkey() {
 void ClickOn(HWND w) {
   RECT r;
   GetWindowRect(w, &r);
-  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  Sleep(100);
+  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
   INPUT in[2] = {};
   for (INPUT& i : in) i.type = INPUT_MOUSE;
   in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
@@ -216,8 +216,7 @@ bool PickFirstBasicColour(HWND dlg) {
   if (!basic) return false;
   RECT r;
   GetWindowRect(basic, &r);
-  SetCursorPos(r.left + 6, r.top + 5);
-  Sleep(100);
+  PlaceCursor(r.left + 6, r.top + 5);
   INPUT in[2] = {};
   for (INPUT& i : in) i.type = INPUT_MOUSE;
   in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
