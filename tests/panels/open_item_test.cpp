@@ -221,9 +221,11 @@ TEST(OpenItem, MicrosoftTable) {
 
 #ifndef _WIN32
 // The registry of the Linux seam lives in a folder of the test's own.
+// A registry of the test's own, in a folder under the test's: once the test
+// has removed it, a later look-up finds no keys and cannot make it again.
 struct PrivateRegistry {
   qbtest::TempDir dir;
-  PrivateRegistry() { os::SetRegistryFolder(os::NativePath(dir.Path())); }
+  PrivateRegistry() { os::SetRegistryFolder(os::NativePath(dir / "reg")); }
 };
 
 TEST(OpenItem, WordRunsFromTheSystemDrive) {

@@ -320,7 +320,7 @@ TEST(FetchSiteIcon, ReusesAnExistingFileOnlyWhenAsked) {
 #ifndef _WIN32
 TEST(ToolbarButton, WritesTheSixValues) {
   qbtest::TempDir reg;
-  os::SetRegistryFolder(os::NativePath(reg.Path()));
+  os::SetRegistryFolder(os::NativePath(reg / "reg"));
   RegisterToolbarButton("D:\\Q\\Qimbo.exe", "Ctrl+Alt+Z");
   std::string v;
   ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "ButtonText", v));
