@@ -191,6 +191,32 @@ TEST_F(Hostile, WaitingChecksAreServedKnownAddressesFirstThenCleanOnesThenTheRes
   EXPECT_EQ(8u, check.pending.size());
 }
 
+// Checks of a user with failures behind him take all workers but one: a
+// check of a clean user still finds one free, and the waiting suspect runs
+// when the suspect before it is done.
+TEST_F(Hostile, SuspectChecksLeaveOneWorkerForTheOthers) {
+  opt.maxChecksAtOnce = 2;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(Flood(0), 0, 1, qb::MsgLogin(300, "bad"));
+  check.Answer(0);  // user 300 has a failure now
+  Take();
+  Send(Flood(1), 0, 2, qb::MsgLogin(300, "bad"));
+  Send(Flood(2), 0, 3, qb::MsgLogin(300, "pw300"));
+  ASSERT_EQ(2u, check.pending.size()) << "the second suspect waits, though a worker is free";
+  Send(C, 0, 4, qb::MsgLogin(100, "secret"));
+  ASSERT_EQ(3u, check.pending.size()) << "the clean user takes the free worker";
+  check.Answer(2);
+  Sent r;
+  ASSERT_TRUE(LoginReply(C, 4, r));
+  EXPECT_TRUE(IsLoginOk(r, 100));
+  EXPECT_EQ(3u, check.pending.size()) << "a worker is free, but not for a suspect";
+  check.Answer(1);
+  ASSERT_EQ(4u, check.pending.size()) << "the first suspect is done: the second runs";
+  check.Answer(3);
+  ASSERT_TRUE(LoginReply(Flood(2), 3, r));
+  EXPECT_TRUE(IsLoginOk(r, 300));
+}
+
 // A check still waiting when the limits close on its user is answered with
 // a refusal, not left without an answer, and never run.
 TEST_F(Hostile, AWaitingCheckTheLimitClosesOnIsRefusedWithAnAnswer) {
