@@ -101,6 +101,26 @@ class EndToEnd : public ::testing::Test {
   CServerProcess server;
 };
 
+// A server started with the stop signals blocked, as a shell or a service
+// manager may hand them down, still stops on either of them.
+TEST(ServerProcess, StopsOnEitherSignalWhenStartedWithThemBlocked) {
+  TempDir dir;
+  std::string db = os::NativePath(dir / "server.db");
+  ASSERT_EQ(0, RunUserCommand(db, {"add", "100", "secret", "zhang"}));
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  for (int sig : {SIGTERM, SIGINT}) {
+    CServerProcess server;
+    ASSERT_EQ(0, pthread_sigmask(SIG_BLOCK, &block, &old));
+    bool started = server.Start(db);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ASSERT_TRUE(started) << server.Log();
+    EXPECT_EQ(0, server.Stop(sig)) << "signal " << sig << "\n" << server.Log();
+  }
+}
+
 TEST_F(EndToEnd, LoginAndRefusal) {
   auto c = Client(2);
   int32_t n = c->Request(1, qb::MsgLogin(100, "wrong"));

@@ -117,9 +117,9 @@ void CServerProcess::Kill() {
   m_pid = -1;
 }
 
-int CServerProcess::Stop() {
+int CServerProcess::Stop(int sig) {
   if (m_pid <= 0) return -1;
-  kill(m_pid, SIGTERM);
+  kill(m_pid, sig);
   int rc = WaitExit(m_pid, 5000);
   if (rc == -1) {
     kill(m_pid, SIGKILL);

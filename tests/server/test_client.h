@@ -2,6 +2,8 @@
 // (127.0.0.2, 127.0.0.3, ...) that speak through the program's message
 // functions, for the end-to-end suite.
 #pragma once
+
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -36,8 +38,8 @@ class CServerProcess {
   }
   // SIGKILL: as a crash would end it.
   void Kill();
-  // SIGTERM, then the exit status (-1 when it did not end by itself).
-  int Stop();
+  // SIGTERM (or `sig`), then the exit status (-1 when it did not end by itself).
+  int Stop(int sig = SIGTERM);
   std::string Log() const;  // everything it wrote on stderr so far
   const ServerPorts& Ports() const { return m_ports; }
   bool Running() const;
