@@ -1127,6 +1127,13 @@ TEST_F(ServerCore, NoiseIsCountedAndDropped) {
   EXPECT_EQ(3u, c.malformed);
   EXPECT_EQ(2u, c.unknown);
   EXPECT_TRUE(Take().empty());
+  // An upload message of no known kind, from a session: counted, not refused.
+  Login(A, 100, "secret");
+  Take();
+  Send(A, 0, 2, "<FAV><UP><SIDEWAYS><x>");
+  EXPECT_EQ(3u, c.unknown);
+  EXPECT_EQ(0u, c.refused);
+  EXPECT_TRUE(Take().empty());
 }
 
 // A request short of a field, from a logged-in address, is counted as
