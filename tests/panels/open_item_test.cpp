@@ -117,6 +117,10 @@ TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
   LinkSpec longest;
   longest.target = "C:\\" + std::string(1023 - 7, 'p') + ".exe";
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(longest)), "C:\\" + std::string(1023 - 7, 'P') + ".EXE");
+  // The network part after the path does not count toward those 1024 bytes.
+  longest.network = true;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(longest)), "C:\\" + std::string(1023 - 7, 'P') + ".EXE");
+  longest.network = false;
   longest.target.insert(3, "p");
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(longest)), "") << "one byte more is refused";
 }
