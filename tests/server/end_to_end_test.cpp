@@ -422,7 +422,7 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
 }
 
 // A server started with its standard input closed gets descriptor 0 for its
-// first port, which is opened and answers through like the others.
+// first port, which is opened, answers through and is closed like the others.
 TEST(ServerPorts, APortOnDescriptorZeroOpensAndSends) {
   int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in sa = {};
@@ -451,10 +451,12 @@ TEST(ServerPorts, APortOnDescriptorZeroOpensAndSends) {
     }
     if (opened) ports->SendDatagram(htonl(INADDR_LOOPBACK), 0, "zero");
   }
+  bool zeroClosed = fcntl(0, F_GETFD) == -1;
   dup2(saved, 0);
   close(saved);
   ASSERT_TRUE(opened) << error;
   EXPECT_TRUE(onZero);
+  EXPECT_TRUE(zeroClosed) << "the port on descriptor 0 is closed with the others";
   char buf[8] = {};
   struct timeval wait = {5, 0};
   setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);

@@ -104,6 +104,27 @@ TEST(SharedDatabase, PresenceIsSeenByTheOtherInstanceAndExpires) {
   EXPECT_FALSE(ca->FindOnline(100, 60000, p));
 }
 
+// An instance's touch keeps its own users online for the others, and only
+// its own: a touch of somebody else's user changes nothing.
+TEST(SharedDatabase, ATouchKeepsTheInstancesOwnUsersOnline) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto a = OpenPg(db, "A", false), b = OpenPg(db, "B", false);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  ASSERT_TRUE(ca && cb);
+  std::string previous;
+  ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
+  ASSERT_TRUE(ca->SetPresence(200, Loop(3), "lisi", previous));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_TRUE(ca->TouchPresence({}));
+  ASSERT_TRUE(ca->TouchPresence({100}));
+  ASSERT_TRUE(cb->TouchPresence({200}));
+  std::vector<Presence> seen;
+  ASSERT_TRUE(cb->OthersOnline(1000, seen));
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(100, seen[0].user);
+}
+
 TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
   NEED_PG();
   std::string db = cluster.NewDatabase();
