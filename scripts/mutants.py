@@ -903,7 +903,8 @@ def load_marks(path):
     """Mutants judged equivalent by hand: "file | mutation | source line | why", one a line;
     "file@column" where one line holds two mutants of the same description, "file:line"
     where the same source line stands twice in the file and only one place is
-    equivalent, and "*" as the mutation for every mutant of that line."""
+    equivalent, "file:line@column" for both at once, and "*" as the mutation
+    for every mutant of that line."""
     marks = {}
     if not os.path.exists(path):
         return marks
@@ -928,6 +929,7 @@ def mark_of(marked, r):
     return (marked.get((r["path"], r["desc"], text)) or
             marked.get(("%s@%d" % (r["path"], r.get("col", 0)), r["desc"], text)) or
             marked.get(("%s:%d" % (r["path"], r.get("line", 0)), r["desc"], text)) or
+            marked.get(("%s:%d@%d" % (r["path"], r.get("line", 0), r.get("col", 0)), r["desc"], text)) or
             marked.get((r["path"], "*", text)))
 
 
