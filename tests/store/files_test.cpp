@@ -146,6 +146,15 @@ TEST(FavoritesFile, RecordBytesAreExact) {
   EXPECT_EQ("新闻", read[0]->m_strName);
   EXPECT_EQ("sina", read[1]->m_strName);
   for (CMyNode* n : read) delete n;
+  // A third record whose name claims 48 bytes where 10 are left is no record:
+  // nothing is read, and the file is not whole.
+  std::string broken = FavoritesFileBytes({&cat, &item});
+  ASSERT_EQ(2, broken[0]);
+  broken[0] = 3;
+  broken += "\x30" + std::string(10, 'x');
+  EXPECT_EQ(0, ReadFavoritesRecords(broken, read));
+  EXPECT_TRUE(read.empty());
+  EXPECT_FALSE(IsCompleteFavoritesFile(broken));
 }
 
 TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
