@@ -705,6 +705,24 @@ TEST_F(TwoInstances, KillingAMidUploadLeavesTheStoredTreeAndBGoesOnServing) {
   EXPECT_EQ(40u, Download(*cc, 200, "pw200").size());
 }
 
+// A real server that loses its database link says so on its standard error,
+// keeps running, and logs users in again once the link is back.
+TEST_F(TwoInstances, ALostDatabaseLinkIsReportedOnStandardErrorAndLoginsComeBack) {
+  StartBoth();
+  ASSERT_TRUE(CPgCluster::Shared().DropConnections(db));
+  auto c = Client(2, a);
+  bool in = false;
+  for (int i = 0; i < 40 && !in; ++i) {
+    int32_t n = c->Request(0, qb::MsgLogin(100, "secret"));
+    Received r;
+    in = c->WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r, 1000) && r.f.at(0) == "OK";
+    if (!in) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  EXPECT_TRUE(in) << a.Log();
+  EXPECT_TRUE(a.Running());
+  EXPECT_NE(std::string::npos, a.Log().find("qimbo-server: database: connection lost; retrying\n")) << a.Log();
+}
+
 TEST_F(TwoInstances, TheUsersOfACrashedInstanceGoOfflineAfterTheSessionTimeOut) {
   StartBoth({"--session-timeout-s", "2"});
   const std::string key = "k";
