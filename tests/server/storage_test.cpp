@@ -321,6 +321,7 @@ TEST_P(ServerUserCommands, AddChangeDeleteAndList) {
   EXPECT_EQ(0u, u.hash.find("$argon2id$"));
   EXPECT_TRUE(VerifyPassword(u.hash, "\xC3\xDC\xC2\xEBpw"));  // the program sends GBK
   EXPECT_FALSE(run({"add", "12345", "x"}));
+  EXPECT_EQ("user 12345 exists already", error) << "named by its number, never by the password";
   EXPECT_FALSE(run({"add", "0", "x"}));
   EXPECT_FALSE(run({"add", "1000000000", "x"}));
   EXPECT_FALSE(run({"add", "12x", "x"}));
