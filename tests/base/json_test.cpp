@@ -258,6 +258,7 @@ TEST(Json, QuotedStringsReadBack) {
   std::string quoted = JsonQuote(text);
   EXPECT_EQ(quoted.substr(0, 27), "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u001f/");
   EXPECT_EQ(StringOf(quoted), text);
+  EXPECT_EQ("\"a b\\u001f\"", JsonQuote("a b\x1F")) << "a space is the first byte left as it is";
 }
 
 TEST(Json, AppendUtf8AtEveryLengthBoundary) {

@@ -141,7 +141,7 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   for (size_t step : {1000, 1000, 70000, 3, 65530, 65536, 10, 200000, 7}) {
     std::string piece = big.substr(at % 1000, step);
     if (piece.size() < step) piece += std::string(step - piece.size(), 'z');
-    ASSERT_TRUE(mixed.Write(piece.data(), piece.size()));
+    ASSERT_EQ(1, mixed.Write(piece.data(), piece.size())) << step;
     want += piece;
     at += step;
   }

@@ -125,6 +125,18 @@ TEST(SharedDatabase, ATouchKeepsTheInstancesOwnUsersOnline) {
   EXPECT_EQ(100, seen[0].user);
 }
 
+// Instances opened without a name are named, each differently, so that they
+// neither take each other's events for their own nor share a channel.
+TEST(SharedDatabase, UnnamedInstancesAreNamedApart) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto a = OpenPg(db, "", false), b = OpenPg(db, "", false);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  ASSERT_TRUE(ca && cb);
+  EXPECT_FALSE(ca->Instance().empty());
+  EXPECT_NE(ca->Instance(), cb->Instance());
+}
+
 TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
   NEED_PG();
   std::string db = cluster.NewDatabase();
