@@ -24,10 +24,12 @@ inline bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD step = 
 // Puts the pointer at (x, y) and waits until the position reads back three
 // times in a row: under load Wine may still deliver motion from an earlier
 // place, and a click sent before the pointer is there lands at that place.
-inline bool PlaceCursor(int x, int y) {
+// `between` runs before each look (a test with windows of its own pumps them).
+inline bool PlaceCursor(int x, int y, const std::function<void()>& between = nullptr, DWORD step = 10) {
   SetCursorPos(x, y);
   int steady = 0;
   for (int i = 0; i < 200 && steady < 3; ++i) {
+    if (between) between();
     POINT at;
     if (GetCursorPos(&at) && at.x == x && at.y == y) {
       ++steady;
@@ -35,7 +37,7 @@ inline bool PlaceCursor(int x, int y) {
       steady = 0;
       SetCursorPos(x, y);
     }
-    Sleep(10);
+    Sleep(step);
   }
   return steady >= 3;
 }

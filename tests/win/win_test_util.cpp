@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "driver_kit.h"
 #include "os/os.h"
 
 namespace wintest {
@@ -102,24 +103,7 @@ void MouseAway(HWND wnd, WPARAM keys) {
   SendMessageW(wnd, WM_MOUSEMOVE, keys, MAKELPARAM(r.right - r.left + 150, r.bottom - r.top + 150));
 }
 
-bool PlaceCursor(int x, int y) {
-  // Wine moves the X pointer and may still deliver motion from an earlier
-  // place: wait until the position reads back, and keeps reading back.
-  SetCursorPos(x, y);
-  int steady = 0;
-  for (int i = 0; i < 200 && steady < 3; ++i) {
-    Pump();
-    POINT at;
-    if (GetCursorPos(&at) && at.x == x && at.y == y) {
-      ++steady;
-    } else {
-      steady = 0;
-      SetCursorPos(x, y);
-    }
-    Sleep(5);
-  }
-  return steady >= 3;
-}
+bool PlaceCursor(int x, int y) { return drv::PlaceCursor(x, y, Pump, 5); }
 
 void Pump() {
   MSG msg;
