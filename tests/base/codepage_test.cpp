@@ -43,7 +43,7 @@ TEST(CodePage, RoundTripsBetweenGbkUtf16AndUtf8) {
 
 TEST(CodePage, EmptyAndUnmappableInput) {
   std::string out = "x";
-  EXPECT_TRUE(qb::GbkToUtf8("", out));
+  EXPECT_EQ(1, qb::GbkToUtf8("", out));
   EXPECT_EQ(out, "");
   // A character with no GBK form is reported, not silently dropped.
   std::string gbk;
@@ -66,7 +66,7 @@ TEST(CodePage, EmptyAndUnmappableInput) {
   EXPECT_EQ("a?b", gbk);
 #endif
   std::u16string none = u"x";
-  EXPECT_TRUE(qb::GbkToUtf16("", none));
+  EXPECT_EQ(1, qb::GbkToUtf16("", none));
   EXPECT_TRUE(none.empty());
 }
 
