@@ -15,16 +15,16 @@ TEST(CodePage, LiteralsAreGbkInTheBinary) {
 TEST(CodePage, RoundTripsBetweenGbkUtf16AndUtf8) {
   std::string gbk = "\xD7\xC0\xC3\xE6 Qimbo";  // 桌面 Qimbo
   std::u16string w;
-  ASSERT_TRUE(qb::GbkToUtf16(gbk, w));
+  ASSERT_EQ(1, qb::GbkToUtf16(gbk, w));
   EXPECT_EQ(w, std::u16string(u"\u684C\u9762 Qimbo"));
   std::string back;
-  ASSERT_TRUE(qb::Utf16ToGbk(w, back));
+  ASSERT_EQ(1, qb::Utf16ToGbk(w, back));
   EXPECT_EQ(back, gbk);
 
   std::string utf8;
-  ASSERT_TRUE(qb::GbkToUtf8(gbk, utf8));
+  ASSERT_EQ(1, qb::GbkToUtf8(gbk, utf8));
   EXPECT_EQ(utf8, "\xE6\xA1\x8C\xE9\x9D\xA2 Qimbo");
-  ASSERT_TRUE(qb::Utf8ToGbk(utf8, back));
+  ASSERT_EQ(1, qb::Utf8ToGbk(utf8, back));
   EXPECT_EQ(back, gbk);
 
   // The shorthand forms give the converted text itself.
