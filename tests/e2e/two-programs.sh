@@ -133,6 +133,14 @@ step() {  # step X WHAT ARGS...: one driver step in X's prefix
   # Into a file: a Wine server the step starts keeps its output open.
   in_ns "$X" wine "$win/tests/e2e/e2e_driver.exe" "$@" >"$tmp/step.out" 2>&1
   local rc=$?
+  # The driver's first word is always its look for the main window; a step
+  # that failed without a word never ran its checks (Wine did not start it):
+  # it is run once more.
+  if [ "$rc" -ne 0 ] && [ ! -s "$tmp/step.out" ]; then
+    echo "   note: the driver ended with $rc before its first check; run again"
+    in_ns "$X" wine "$win/tests/e2e/e2e_driver.exe" "$@" >"$tmp/step.out" 2>&1
+    rc=$?
+  fi
   tr -d '\r' <"$tmp/step.out" | sed "s/^/   /"
   [ "$rc" -eq 0 ] || fail "$X: step '$1' ($rc failed checks)"
 }
