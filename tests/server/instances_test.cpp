@@ -60,11 +60,24 @@ std::vector<std::string> WaitEvents(ICluster& c, size_t want, int limitMs = 5000
   return all;
 }
 
+// Two instances without event links on one new database.
+struct StoragePair {
+  std::unique_ptr<IStorage> a, b;
+  ICluster *ca = nullptr, *cb = nullptr;
+};
+StoragePair OpenTwo(CPgCluster& cluster, const std::string& nameA, const std::string& nameB) {
+  StoragePair p;
+  std::string db = cluster.NewDatabase();
+  p.a = OpenPg(db, nameA, false);
+  p.b = OpenPg(db, nameB, false);
+  if (p.a && p.b) p.ca = ClusterOf(*p.a), p.cb = ClusterOf(*p.b);
+  return p;
+}
+
 TEST(SharedDatabase, PresenceIsSeenByTheOtherInstanceAndExpires) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  auto a = OpenPg(db, "A", false), b = OpenPg(db, "B", false);
-  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  StoragePair two = OpenTwo(cluster, "A", "B");
+  ICluster *ca = two.ca, *cb = two.cb;
   ASSERT_TRUE(ca && cb);
   std::string previous;
   ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
@@ -108,9 +121,8 @@ TEST(SharedDatabase, PresenceIsSeenByTheOtherInstanceAndExpires) {
 // its own: a touch of somebody else's user changes nothing.
 TEST(SharedDatabase, ATouchKeepsTheInstancesOwnUsersOnline) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  auto a = OpenPg(db, "A", false), b = OpenPg(db, "B", false);
-  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  StoragePair two = OpenTwo(cluster, "A", "B");
+  ICluster *ca = two.ca, *cb = two.cb;
   ASSERT_TRUE(ca && cb);
   std::string previous;
   ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
@@ -129,9 +141,8 @@ TEST(SharedDatabase, ATouchKeepsTheInstancesOwnUsersOnline) {
 // neither take each other's events for their own nor share a channel.
 TEST(SharedDatabase, UnnamedInstancesAreNamedApart) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  auto a = OpenPg(db, "", false), b = OpenPg(db, "", false);
-  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  StoragePair two = OpenTwo(cluster, "", "");
+  ICluster *ca = two.ca, *cb = two.cb;
   ASSERT_TRUE(ca && cb);
   EXPECT_FALSE(ca->Instance().empty());
   EXPECT_NE(ca->Instance(), cb->Instance());
