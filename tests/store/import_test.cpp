@@ -132,6 +132,19 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
   ASSERT_TRUE(ImportBrowserFavorites(three, fav3));
   EXPECT_TRUE(three.FindNode("Tail", UrlCategory));
   EXPECT_EQ(2, three.CountKind(UrlCategory));
+
+  // A subfolder named like the root category is passed over: the root takes
+  // only the loose shortcuts, never that folder's.
+  std::string fav4 = p.MakeFolders(p.Home("fourth") + "\\Favorites") + "\\";
+  os::CreateFolder(fav4 + "目录名");
+  WriteFileBytes(fav4 + "目录名\\Inner.url", UrlFile("http://inner/"));
+  WriteFileBytes(fav4 + "Loose.url", UrlFile("http://loose/"));
+  CMyNodeList four;
+  ASSERT_EQ(1, ImportBrowserFavorites(four, fav4));
+  EXPECT_EQ(1, four.CountKind(UrlCategory));
+  EXPECT_FALSE(four.FindNode("inner", UrlItem));
+  ASSERT_TRUE(four.FindNode("loose", UrlItem));
+  EXPECT_EQ(0, four.FindNode("loose", UrlItem)->m_nSlot);
 }
 
 TEST(Import, ParseUrlFile) {
