@@ -98,6 +98,8 @@ TEST(ConsoleUi, AnswersYesToQuestionsAndOkOtherwise) {
   EXPECT_EQ(1, ui.ShowMessage("done", "", 0x0));            // OK
   EXPECT_EQ(1, ui.ShowMessage("sure?", "", 0x1));           // OK/Cancel
   EXPECT_EQ(1, ui.ShowMessage("warn", "", 0x30));           // OK with the warning icon
+  EXPECT_EQ(1, ui.ShowMessage("again?", "", 0x5));          // retry/cancel: the low bit counts too
+  EXPECT_EQ(1, ui.ShowMessage("three?", "", 0x3));          // yes/no/cancel is no yes/no either
   std::string printed = testing::internal::GetCapturedStderr();
   EXPECT_EQ(0u, printed.find("\xE6\x94\xB6\xE8\x97\x8F: \xE5\x88\xA0\xE9\x99\xA4?\nq\ndone\n"));
 }

@@ -15,6 +15,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 #include <time.h>
 
@@ -204,6 +207,15 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
   qbtest::WriteFileBytes(dir / "a", "abcdef");
   EXPECT_EQ(3u, in.Read(buf, sizeof buf));
   EXPECT_EQ(0u, in.Remaining());
+  // Small reads are served from one block read ahead: bytes changed on disk
+  // after the first small read are not seen by the next one.
+  qbtest::WriteFileBytes(dir / "c", "xyz");
+  os::CReadStream ahead;
+  ASSERT_TRUE(ahead.Open(dir / "c"));
+  ASSERT_EQ(1u, ahead.Read(buf, 1));
+  qbtest::WriteFileBytes(dir / "c", "XYZ");
+  ASSERT_EQ(2u, ahead.Read(buf, 2));
+  EXPECT_EQ("yz", std::string(buf, 2));
   // Nor a write that worked.
   os::CWriteStream out;
   ASSERT_TRUE(out.Open(dir / "b"));
@@ -216,6 +228,34 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
 
 // A stream with nothing open touches no file: not even a flush is tried.
 static int g_stepsAsked = 0;
+#ifdef __linux__
+// Every fsync of this program passes here first, so a test can see what was
+// made durable: each descriptor's file as the system names it.
+static std::vector<std::string>* g_synced = nullptr;
+extern "C" int fsync(int fd) {
+  if (g_synced) {
+    char link[64], target[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target);
+    g_synced->push_back(n > 0 ? std::string(target, (size_t)n) : "?");
+  }
+  return (int)syscall(SYS_fsync, fd);
+}
+
+// A whole-file write is durable before it counts as done: the new bytes under
+// their temporary name, then the folder that now holds the final name.
+TEST(OsFiles, AReplacedFileAndItsFolderReachTheDisk) {
+  TempDir dir;
+  std::string file = os::NativePath(dir / "a.txt"), folder = file.substr(0, file.rfind('/'));
+  std::vector<std::string> synced;
+  g_synced = &synced;
+  int ok = os::WriteWholeFile(dir / "a.txt", "data");
+  g_synced = nullptr;
+  ASSERT_EQ(1, ok);
+  EXPECT_EQ((std::vector<std::string>{file + ".tmp~", folder}), synced);
+}
+#endif
+
 TEST(OsFiles, AStreamWithNothingOpenAsksForNoStep) {
   TempDir dir;
   g_stepsAsked = 0;

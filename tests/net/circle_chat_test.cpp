@@ -90,6 +90,15 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(inner));
   ASSERT_TRUE(SplitFields(server->Receive().text, f));
   EXPECT_EQ("", f.at(7));
+  // An item with no parent (one being edited, not yet placed) names none.
+  CMyNode loose;
+  loose.m_nKind = UrlItem;
+  loose.m_strName = "散页";
+  loose.m_strAddress = "http://loose/";
+  EXPECT_EQ(kCircleRequestSent, net->Circles().EnterCircle(&loose));
+  ASSERT_TRUE(SplitFields(server->Receive().text, f));
+  EXPECT_EQ("http://loose/", f.at(6));
+  EXPECT_EQ("", f.at(7));
 
   // The server names the circle by those 200 bytes: the item gets its mark.
   int saves = 0;

@@ -66,6 +66,8 @@ TEST(Message, Addresses) {
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1-2.3.4"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress("1.2.3:4"));
   EXPECT_EQ(kNoAddress, ParseDottedAddress(""));
+  EXPECT_EQ(kNoAddress, ParseDottedAddress("1..3.4")) << "an empty part is no 0";
+  EXPECT_EQ(kNoAddress, ParseDottedAddress(".2.3.4"));
 }
 
 TEST(Message, ChatTextEscaping) {

@@ -459,6 +459,38 @@ TEST(ServerSqliteStorage, AWriteWaitsForAnotherConnectionsLock) {
   sqlite3_vfs_register(plain, 1);
 }
 
+int SleepCounted(sqlite3_vfs*, int microseconds) {
+  ++g_sleeps;
+  return microseconds;
+}
+
+// Opening a database that is up to date writes nothing: an admin command
+// opens it at once while the running server is in the middle of a write.
+TEST(ServerSqliteStorage, OpeningAnUpToDateDatabaseTakesNoWriteLock) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  ASSERT_TRUE(OpenSqliteStorage(path, error)) << error;
+  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
+  ASSERT_TRUE(plain);
+  sqlite3_vfs counting = *plain;
+  counting.zName = "qimbo-counting";
+  counting.pNext = nullptr;
+  counting.xSleep = SleepCounted;
+  ASSERT_EQ(SQLITE_OK, sqlite3_vfs_register(&counting, 1));
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  g_sleeps = 0;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  EXPECT_TRUE(s) << error;
+  EXPECT_EQ(0, g_sleeps) << "the opening waited for the write lock";
+  s.reset();
+  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(g_holder);
+  g_holder = nullptr;
+  sqlite3_vfs_unregister(&counting);
+  sqlite3_vfs_register(plain, 1);
+}
+
 // A server started with its standard input closed gets descriptor 0 for the
 // database file: that is a good descriptor like any other.
 TEST(ServerSqliteStorage, OpensWithStandardInputClosed) {

@@ -223,6 +223,7 @@ TEST(SkinDatabase, FaceNamesUpTo31BytesSurviveAndLongerOnesAreCut) {
   EXPECT_EQ(os::FaceName(d), longChinese.substr(0, 30));
   os::SetFaceName(d, std::string("ab\0cd", 5));
   EXPECT_EQ(os::FaceName(d), "ab");
+  EXPECT_EQ(std::string(d.faceName, sizeof d.faceName), "ab" + std::string(30, '\0')) << "nothing after the zero";
   // Lead bytes are 0x81 to 0xFE: a character starting with either end stays whole or goes.
   const std::string thirty(30, 'a');
   os::SetFaceName(d, thirty + "\x81\x40");

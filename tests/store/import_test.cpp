@@ -172,6 +172,13 @@ TEST(Import, ParseUrlFile) {
   ASSERT_TRUE(n);
   EXPECT_EQ("http://kept/", n->m_strAddress);
   delete n;
+  // Every white space counts as a blank, the vertical tab and form feed too.
+  WriteFileBytes(d / "blanks.url", "[InternetShortcut]\r\nURL=\f\vhttp://a/\vb\r\nIconFile=\vi.ico\fj\r\n");
+  n = ParseUrlFile(d.Path(), "blanks.url");
+  ASSERT_TRUE(n);
+  EXPECT_EQ("http://a/", n->m_strAddress);
+  EXPECT_EQ("i.ico", n->m_strIconPath);
+  delete n;
   // The last line needs no line end.
   WriteFileBytes(d / "last.url", "[InternetShortcut]\r\nURL=http://last/");
   n = ParseUrlFile(d.Path(), "last.url");

@@ -572,9 +572,14 @@ TEST(NodeList, AddNodesMatchesAddNode) {
   own->m_strIconPath = "images\\icon\\j.ico";
   CMyNode* stock = Item("k", "u", a[0], 7);
   fast.m_strBaseDir = "D:\\Q\\";
-  EXPECT_EQ(2, fast.AddNodes({own, stock}));
+  CMyNode* programs = Cat("程序", ProgramCategory);
+  CMyNode* program = Item("p", "C:\\p\\", programs, 7);
+  EXPECT_EQ(4, fast.AddNodes({own, stock, programs, program}));
   EXPECT_EQ("images\\icon\\j.ico", own->m_strIconPath);
   EXPECT_EQ("D:\\Q\\images\\icon\\ieicon\\IE XP2.ico", stock->m_strIconPath);
+  // Web items only: categories and program items keep their empty icon.
+  EXPECT_EQ("", programs->m_strIconPath);
+  EXPECT_EQ("", program->m_strIconPath);
 }
 
 
