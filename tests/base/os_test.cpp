@@ -1069,12 +1069,12 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   EXPECT_TRUE(idle.Join(0)) << "a thread that never ran has ended";
   os::CEvent go;
   os::CThread t;
-  ASSERT_TRUE(t.Start([&] { go.Wait(60000); }));
+  EXPECT_EQ(1, t.Start([&] { go.Wait(60000); })) << "1, as every call of this layer answers success";
   EXPECT_TRUE(t.IsRunning());
   EXPECT_FALSE(t.Join(50)) << "still waiting for the event";
   EXPECT_TRUE(t.IsRunning());
   go.Set();
-  EXPECT_TRUE(t.Join());
+  EXPECT_EQ(1, t.Join());
   EXPECT_FALSE(t.IsRunning());
   EXPECT_TRUE(t.Join(0)) << "joined once, done for good";
   // One body at a time: a second start is refused while the first runs, and
