@@ -131,6 +131,10 @@ TEST(ItemEditorSave, NameAndNoteAreCleanedAndTheAddressLosesItsBlanks) {
   ApplyItemEdits(t.list, t.item, e);
   EXPECT_EQ(t.item->m_bScript, 0);
   EXPECT_EQ(t.item->m_strNote, "");
+  // With no item (deleted while its editor was open) nothing is applied.
+  size_t count = t.list.GetCount();
+  EXPECT_EQ(ApplyItemEdits(t.list, nullptr, e), nullptr);
+  EXPECT_EQ(count, t.list.GetCount());
 }
 
 TEST(ItemEditorSave, ANameOrAddressThatCleansToNothingKeepsTheOldOne) {

@@ -418,12 +418,14 @@ TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
   // The same for a download and its CANCEL.
   Send(A, 0, 60, qb::MsgFavDownReq(100, "secret"));
   Send(A, 0, 59, qb::MsgFavDownCancel());
+  EXPECT_FALSE(Logged("cancelled")) << "the stale cancel is passed over";
   int32_t count = Take().back().n;
   Send(A, 0, count, qb::MsgFavDownReady());
   std::vector<Sent> s = Take();
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ(count + 1, s[0].n);
   Send(A, 0, 61, qb::MsgFavDownCancel());
+  EXPECT_TRUE(Logged("download of user 100 cancelled"));
   Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   EXPECT_TRUE(Take().empty());
 }
