@@ -665,6 +665,28 @@ TEST(BookmarkHtmlLimits, LooseLinksAndSameNamedFoldersShareTheirCategories) {
   EXPECT_EQ(4, im.list.CountChildren(im.list.FindNode("Work", UrlCategory)));
 }
 
+// A folder's description goes to the categories made for it; a number that
+// names no folder (the root's -1, one past the last) changes nothing.
+TEST(BookmarkHtmlLimits, AFolderNoteReachesOnlyItsOwnCategories) {
+  CMyNodeList list;
+  CWebImport web(list);
+  int work = web.Folder("Work");
+  ASSERT_EQ(0, work);
+  CMyNode* loose = new CMyNode;
+  loose->m_strName = "l";
+  loose->m_strAddress = "http://l/";
+  ASSERT_TRUE(web.AddLink(-1, loose));
+  CMyNode* root = list.FindNode("目录名", UrlCategory);
+  ASSERT_TRUE(root);
+  std::string rootNote = root->m_strNote;
+  web.FolderNote(work, "工作");
+  web.FolderNote(-1, "root");
+  web.FolderNote(1, "none");
+  EXPECT_EQ("工作", list.FindNode("Work", UrlCategory)->m_strNote);
+  EXPECT_EQ(rootNote, root->m_strNote);
+  EXPECT_EQ(2, list.CountKind(UrlCategory));
+}
+
 // ---- large files ----------------------------------------------------------------------------
 
 double Seconds(std::chrono::steady_clock::time_point since) {
