@@ -1123,17 +1123,18 @@ TEST_F(ServerCore, NoiseIsCountedAndDropped) {
   Send(A, 0, 1, "<FAV><SIDEWAYS><x>");
   Send(A, 0, 1, "<LGI>");
   Send(A, 9, 1, "<GROUP><UPNODE><100>");
+  Send(A, 0, 1, "<GROUP><SIDEWAYS><key><100>");
   const ServerCounters& c = server->Counters();
-  EXPECT_EQ(6u, c.received);
+  EXPECT_EQ(7u, c.received);
   EXPECT_EQ(1u, c.oversized);
   EXPECT_EQ(3u, c.malformed);
-  EXPECT_EQ(2u, c.unknown);
+  EXPECT_EQ(3u, c.unknown);
   EXPECT_TRUE(Take().empty());
   // An upload message of no known kind, from a session: counted, not refused.
   Login(A, 100, "secret");
   Take();
   Send(A, 0, 2, "<FAV><UP><SIDEWAYS><x>");
-  EXPECT_EQ(3u, c.unknown);
+  EXPECT_EQ(4u, c.unknown);
   EXPECT_EQ(0u, c.refused);
   EXPECT_TRUE(Take().empty());
 }
