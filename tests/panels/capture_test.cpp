@@ -483,7 +483,8 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
 }
 
 // The browser's own copy of the page is taken first, over an older offline
-// copy, without asking the site (here one that cannot be reached).
+// copy, and an icon on disk is kept, without asking the site (here one that
+// cannot be reached).
 TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
   ProgramDir p;
   qbtest::TempDir home;
@@ -503,6 +504,10 @@ TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
   job.address = "http://127.0.0.1:1/page.html";
   std::string offline = OfflinePagePath(p.dir.Path(), job.address);
   qbtest::WriteFileBytes(offline, "<html>older</html>");
+  // The site's icon fetched before is kept as well.
+  job.icon = true;
+  std::string icon = SiteIconFile(p.dir.Path(), job.address);
+  qbtest::WriteFileBytes(icon, "kept icon");
   FetchResult r = RunFetchJob(job);
   if (hadDrive) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
   else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEDRIVE");
@@ -511,6 +516,9 @@ TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
   EXPECT_TRUE(r.offlineSaved);
   EXPECT_EQ(offline, r.offlineFile);
   EXPECT_EQ("<html>cached</html>", qbtest::ReadFileBytes(offline));
+  EXPECT_TRUE(r.iconSaved);
+  EXPECT_EQ(icon, r.iconFile);
+  EXPECT_EQ("kept icon", qbtest::ReadFileBytes(icon));
 }
 
 TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {

@@ -132,6 +132,18 @@ TEST(ShortcutTarget, NonProgramTargetsAndDamagedFilesGiveNothing) {
   std::string good = MakeLink(LinkSpec());
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 75)), "");
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20 + 27)), "");  // link info cut short
+  // The link info head is 28 bytes; with its last byte missing nothing in it
+  // is read, even where the 27 bytes there would name a program.
+  std::string shortHead;
+  Put32(shortHead, 28);
+  Put32(shortHead, 0x1C);
+  Put32(shortHead, 1);
+  Put32(shortHead, 0x1C);
+  Put32(shortHead, 20);                          // the path starts at byte 20 ...
+  shortHead += ".EXE";                           // ... here,
+  shortHead += std::string("\x1B\x00\x00", 3);  // and ends at byte 27 (one byte of it missing)
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20) + shortHead), "");
+  EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, 76 + 2 + 20) + shortHead + '\0'), ".EXE\x1B") << "whole, it is read";
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 10)), "");  // path cut short
   // The path may end with the file's last byte; one byte short it is cut.
   EXPECT_EQ(ShortcutTargetOfBytes(good.substr(0, good.size() - 1)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
