@@ -55,7 +55,13 @@ TEST(OsFiles, CreateRenameCopyDeleteWithChineseNames) {
   EXPECT_FALSE(os::RenameFile(a, b)) << "a rename never replaces an existing file";
   EXPECT_EQ(qbtest::ReadFileBytes(b), "two");
   EXPECT_TRUE(os::RemoveFile(b));
-  EXPECT_TRUE(os::RenameFile(a, b));
+  EXPECT_EQ(1, os::RenameFile(a, b));
+  EXPECT_FALSE(os::FileExists(a));
+  // A rename the file layer refuses moves nothing and says so.
+  os::SetFileStepHook([](os::FileStep step, const std::string&) { return step == os::FileStep::Rename ? 0 : 1; });
+  EXPECT_EQ(0, os::RenameFile(b, a));
+  os::SetFileStepHook(nullptr);
+  EXPECT_TRUE(os::FileExists(b));
   EXPECT_FALSE(os::FileExists(a));
   EXPECT_TRUE(os::CopyOneFile(b, c, 1));
   EXPECT_FALSE(os::CopyOneFile(b, c, 1));
@@ -139,7 +145,7 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   // buffer held when a write overflowed it.
   std::string f2 = dir / "mixed.bin", want;
   os::CWriteStream mixed;
-  ASSERT_TRUE(mixed.Open(f2));
+  ASSERT_EQ(1, mixed.Open(f2));
   size_t at = 0;
   for (size_t step : {1000, 1000, 70000, 3, 65530, 65536, 10, 200000, 7}) {
     std::string piece = big.substr(at % 1000, step);
@@ -625,7 +631,7 @@ TEST(OsFolders, ListingPutsDotsFirstAndMatchesLikeWindows) {
   // Entries say what they are: folders with size 0, files with their size.
   qbtest::WriteFileBytes(dir / "x.sc", std::string(70000, 's'));
   std::vector<os::DirEntry> entries;
-  ASSERT_TRUE(os::ListFolder(dir.Path(), "*.*", entries));
+  ASSERT_EQ(1, os::ListFolder(dir.Path(), "*.*", entries));
   for (const os::DirEntry& e : entries) {
     bool folder = e.name == "." || e.name == ".." || e.name == "sub";
     EXPECT_EQ(folder, e.isFolder) << e.name;

@@ -239,4 +239,17 @@ TEST(Message, CatalogueShapes) {
   EXPECT_EQ("<LEAVEWORD><1><2>a\xA8\xB5", MsgLeaveWord(1, 2, "a\xA8\xB5"));
   ASSERT_TRUE(SplitFields(MsgGroupList("c", {{"1.2.3.4", "nick", 9, "c"}}), f));
   EXPECT_EQ(FieldList({"GROUP", "LIST", "1", "c", "1.2.3.4", "nick", "9", "c"}), f);
+  // The server's short answers, field by field.
+  EXPECT_EQ("<LGI><OK><100>", MsgLoginOk(100));
+  EXPECT_EQ("<LGI><FAILED>", MsgLoginRefused());
+  EXPECT_EQ("<VER><1070>", MsgVersion(1070));
+  EXPECT_EQ("<FAV><UP><ALLOWED>", MsgFavUpAllowed());
+  EXPECT_EQ("<FAV><UP><NODE><OK>", MsgFavUpNodeOk());
+  EXPECT_EQ("<FAV><DOWN><REQ><INVALID>", MsgFavDownInvalid());
+  EXPECT_EQ("<FAV><DOWN><REQ><BLANK>", MsgFavDownBlank());
+  EXPECT_EQ("<FAV><DOWN><COUNT><3>", MsgFavDownCount(3));
+  EXPECT_EQ("<GROUP><UPNODE><OK>", MsgGroupUpNodeResult(true));
+  EXPECT_EQ("<GROUP><UPNODE><FAILED>", MsgGroupUpNodeResult(false));
+  EXPECT_EQ("<CHAT><DELEUSER><1.2.3.4>", MsgChatDeleUser("1.2.3.4"));
+  EXPECT_EQ("<CHATAD><http://ad/>", MsgChatAd("http://ad/"));
 }

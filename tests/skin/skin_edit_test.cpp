@@ -132,6 +132,11 @@ TEST(SkinWorkingCopy, AnAreaOutsideTheFiveChangesNothing) {
   r.skins[0].m_strAreaName.clear();
   EXPECT_EQ(1, TakeWorkingCopy(r.skins, 0, last)) << "area 0 is inside";
   EXPECT_EQ("功能按钮区(左下角及中缝)", r.skins[0].m_strAreaName) << "a record without a name takes the area's";
+  // The first and the last area are copied like the others.
+  r.skins[0].m_clrNormalBack = MakeColour(1, 2, 3);
+  r.skins[4].m_clrNormalBack = MakeColour(4, 5, 6);
+  EXPECT_EQ(MakeColour(1, 2, 3), WorkingCopyOf(r.skins, 0).m_clrNormalBack);
+  EXPECT_EQ(MakeColour(4, 5, 6), WorkingCopyOf(r.skins, 4).m_clrNormalBack);
 }
 
 TEST(SkinSamples, CaptionNamesTheAreasFont) {

@@ -294,7 +294,9 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                "<DT><A\nHREF=\"http://e/\">E</A>\n<DT><A\fHREF=\"http://f/\">F</A>\n"
                "<DT><A\tADD_DATE=\"1\"HREF=\"http://g/\">G</A>\n<DT><A\r\nHREF=\"http://h/\">H</A>\n"
                "<DT><A HREF=http://t/\tADD_DATE=1>T</A>\n<DT><A HREF=http://r/\rADD_DATE=1>R</A>\n"
-               "<DT><A HREF=http://v/>V</A>\n</DL><p>\n");
+               "<DT><A HREF=http://v/>V</A>\n"
+               // An attribute without a value (FOLDED, as older browsers write it) ends at the next name.
+               "<DT><A FOLDED HREF=\"http://w/\">W</A>\n</DL><p>\n");
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
                 "I 目录名/0 A | http://a/ | ",
@@ -308,6 +310,7 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/8 T | http://t/ | ",
                 "I 目录名/9 R | http://r/ | ",
                 "I 目录名/10 V | http://v/ | ",
+                "I 目录名/11 W | http://w/ | ",
             }),
             Describe(odd.list));
   // The first entry sets the top level: a folder above it is a top-level one all the
