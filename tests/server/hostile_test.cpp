@@ -396,6 +396,14 @@ TEST(RefusalLog, AddressesAreCountedUpToTheirBoundThenAsMoreThan) {
   log.Flush(30010);
   ASSERT_EQ(4u, lines.size());
   EXPECT_EQ("1 more refused pings (no) from 1 address in the last 10 s", lines[3]);
+  // The seconds are rounded: 10.499 s are 10, 10.5 s are 11.
+  log.Note("pings (no)", "refused ping", 7, 30011);
+  log.Flush(40509);
+  log.Note("pings (no)", "refused ping", 7, 40510);
+  log.Flush(51009);
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ("1 more refused pings (no) from 1 address in the last 10 s", lines[4]);
+  EXPECT_EQ("1 more refused pings (no) from 1 address in the last 11 s", lines[5]);
 }
 
 // ---- leave-words ------------------------------------------------------------------

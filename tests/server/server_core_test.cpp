@@ -807,6 +807,16 @@ TEST_F(ServerCore, ACircleNeedsAKeyOfOneToTwoHundredAndFiftyBytes) {
   EXPECT_EQ("OK", s[2].f.at(1));
   EXPECT_EQ(std::string(250, 'k'), s[3].f.at(2));
   EXPECT_EQ(2, storage->CountMemberships(100));
+  // A list that cannot hold even its asker (the longest key, a nickname
+  // stored longer than the user command allows) is logged and not sent.
+  AddUser(400, "pw400", std::string(600, 'n'));
+  Login(C, 400, "pw400");
+  Take();
+  Send(C, 0, 5, "<GROUP><UPNODE><400><n><0><" + std::string(250, 'k') + "><><><Reserved>");
+  s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("OK", s[0].f.at(1));
+  EXPECT_TRUE(Logged("error: circle key too long for a member list"));
 }
 
 // The real storage, with the operations a test names failing, as a full or
@@ -1019,6 +1029,14 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   std::vector<Sent> told = TakeFor(A);
   ASSERT_EQ(1u, told.size());
   EXPECT_NE(std::string::npos, told[0].payload.find(qb::MsgChatAddUser("10.0.0.9", "z")));
+  // A newcomer still in session here (his kick is on its way) is not told of himself.
+  Login(B, 200, "pw200");
+  TakeFor(A);
+  cluster.events = {"join 100 10.0.0.9 7a"};
+  server->OnClusterEvents(now);
+  std::vector<Sent> sent = Take();
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(B, sent[0].address);
 }
 
 // A kick from the instance a user moved to ends his session here; the others

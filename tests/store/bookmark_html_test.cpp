@@ -637,10 +637,10 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
   untabbed->m_nKind = UrlCategory;
   untabbed->m_nSlot = -1;
   list.AddNode(untabbed);
-  CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab
+  CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab, far beyond the 44
   hidden->m_strName = "新闻2";
   hidden->m_nKind = UrlCategory;
-  hidden->m_nSlot = 60;
+  hidden->m_nSlot = 1000;
   list.AddNode(hidden);
   BookmarkImportResult result;
   ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") + "</DL><p>\n",
