@@ -273,6 +273,11 @@ TEST_F(LinkTest, ServerAddressFoundOnDemandFromTheHostName) {
   EXPECT_EQ(kServerAddr, ResolveServer(c));
   c.serverHost = "";
   EXPECT_EQ(kPeerAddr, ResolveServer(c));
+  // An address known already is kept: the name is not looked up again.
+  CMsgSender sender(c);
+  EXPECT_EQ(kPeerAddr, sender.EnsureServerAddress());
+  sender.m_serverAddress = kServerAddr;
+  EXPECT_EQ(kServerAddr, sender.EnsureServerAddress());
 }
 
 TEST_F(LinkTest, ResolverThreadAnswersOnItsOwnThread) {
