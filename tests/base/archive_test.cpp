@@ -132,7 +132,10 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
   CMemorySource src(sink.Bytes());
   CArchiveReader r(src);
   uint8_t a; uint16_t b; uint32_t c; int32_t d;
-  ASSERT_TRUE(r.ReadU8(a) && r.ReadU16(b) && r.ReadU32(c) && r.ReadI32(d));
+  ASSERT_EQ(1, r.ReadU8(a));
+  ASSERT_EQ(1, r.ReadU16(b));
+  ASSERT_EQ(1, r.ReadU32(c));
+  ASSERT_EQ(1, r.ReadI32(d));
   EXPECT_EQ(a, 0x12); EXPECT_EQ(b, 0x3456); EXPECT_EQ(c, 0x789ABCDEu); EXPECT_EQ(d, -2);
   EXPECT_EQ(0, r.ReadU8(a));
   EXPECT_TRUE(r.Failed());

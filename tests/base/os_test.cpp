@@ -1072,7 +1072,7 @@ TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
 TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   os::CThread idle;
   EXPECT_FALSE(idle.IsRunning());
-  EXPECT_TRUE(idle.Join(0)) << "a thread that never ran has ended";
+  EXPECT_EQ(1, idle.Join(0)) << "a thread that never ran has ended";
   os::CEvent go;
   os::CThread t;
   EXPECT_EQ(1, t.Start([&] { go.Wait(60000); })) << "1, as every call of this layer answers success";
@@ -1082,7 +1082,7 @@ TEST(OsThreads, AThreadRunsUntilItsBodyEndsAndJoinWaitsForIt) {
   go.Set();
   EXPECT_EQ(1, t.Join());
   EXPECT_FALSE(t.IsRunning());
-  EXPECT_TRUE(t.Join(0)) << "joined once, done for good";
+  EXPECT_EQ(1, t.Join(0)) << "joined once, done for good";
   // One body at a time: a second start is refused while the first runs, and
   // the thread can start again once joined.
   os::CEvent again;
@@ -1324,7 +1324,7 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "id", "12345\t用户\n"));
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "raw", "a\\t\r\\"));
-  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "raw", s));
+  ASSERT_EQ(1, os::RegReadString(os::Hive::CurrentUser, key, "raw", s));
   EXPECT_EQ("a\\t\r\\", s) << "backslashes and line ends come back as they went";
   ASSERT_TRUE(os::RegWriteDword(os::Hive::CurrentUser, key, "isSavePwd", 1));
   ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));

@@ -295,7 +295,7 @@ TEST_F(LoginTest, MissingKeyOpensEmptyAndOkMakesIt) {
   CRegAccess reg;
   EXPECT_TRUE(reg.KeyWritable());
   std::string id;
-  ASSERT_TRUE(reg.ReadString("id", id));
+  ASSERT_EQ(1, reg.ReadString("id", id));
   EXPECT_EQ("42", id);
 }
 
