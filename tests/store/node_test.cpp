@@ -200,7 +200,7 @@ TEST(NodeList, AddLoadedNodeComparesStagingParentName) {
   CMyNode* c = Item("x", "http://x", nullptr);
   c->m_strParentName = "A";
   c->m_strNote = "n<>";
-  EXPECT_TRUE(list.AddLoadedNode(a));
+  EXPECT_EQ(1, list.AddLoadedNode(a));
   EXPECT_TRUE(list.AddLoadedNode(b));
   EXPECT_FALSE(list.AddLoadedNode(c));
   EXPECT_EQ("", a->m_strIconPath);  // no stock icon while loading
@@ -260,7 +260,7 @@ TEST(NodeList, SlotsAndMoves) {
     for (int s = -1; s < 29; ++s) full.AddNode(Item("j" + std::to_string(s), "u", d, s));
     full.AddNode(Item("j30", "u", d, 30));
     EXPECT_EQ(29, full.FirstFreeItemSlot(d));
-    EXPECT_TRUE(full.IsSlotFree(29, d));
+    EXPECT_EQ(1, full.IsSlotFree(29, d));
     EXPECT_FALSE(full.IsSlotFree(0, d));
   }
   EXPECT_FALSE(list.IsSlotFree(3, a));
@@ -270,7 +270,7 @@ TEST(NodeList, SlotsAndMoves) {
 
   CMyNode* moving = Item("m", "u", b, 3);
   list.AddNode(moving);
-  ASSERT_TRUE(list.MoveItemToCategory(moving, a));  // slot 3 is taken: takes 4
+  ASSERT_EQ(1, list.MoveItemToCategory(moving, a));  // slot 3 is taken: takes 4
   EXPECT_EQ(a, moving->m_pParent);
   EXPECT_EQ(4, moving->m_nSlot);
   EXPECT_EQ(-1, list.FirstFreeItemSlot(a));
