@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <thread>
 
 #include "base/cipher.h"
 #include "os/os.h"
@@ -136,6 +137,14 @@ TEST_F(EndToEnd, LoginAndRefusal) {
   EXPECT_EQ("http://ad.example.com/", r.f.at(0));
   ASSERT_TRUE(c->WaitType("CHAT", "LIST", r));
   EXPECT_EQ("127.0.0.2", r.f.at(2));
+  // Password checks run on one worker per core, four at most: the process is
+  // the main thread and those workers.
+  unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+  std::vector<os::DirEntry> threads;
+  ASSERT_TRUE(os::ListFolder(os::ProgramPath("/proc/" + std::to_string(server.Pid()) + "/task"), "*", threads));
+  threads.erase(std::remove_if(threads.begin(), threads.end(), [](const os::DirEntry& e) { return e.name[0] == '.'; }),
+                threads.end());
+  EXPECT_EQ(1 + cores, threads.size());
   EXPECT_EQ(0, server.Stop());
   std::string log = server.Log();
   EXPECT_NE(std::string::npos, log.find("refused login of user 100")) << log;

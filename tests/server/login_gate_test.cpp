@@ -111,6 +111,22 @@ TEST(LoginGate, ChecksRankKnownThenCleanThenFailingUsersThenFailingAddresses) {
   EXPECT_EQ(1, gate.Rank(kOther, kUser, 60000));
 }
 
+// A window is over when its length has gone by, to the millisecond, and its
+// record goes then.
+TEST(LoginGate, AWindowsRecordGoesWhenItsLengthHasGoneBy) {
+  qsrv::CFailTable<uint32_t> t;
+  t.Note(1, 1000, 60000, 10);
+  t.Note(2, 1001, 60000, 10);
+  EXPECT_EQ(1, t.Count(1, 60999, 60000));
+  t.Expire(60999, 60000);
+  EXPECT_EQ(2u, t.Size());
+  EXPECT_EQ(0, t.Count(1, 61000, 60000));
+  t.Expire(61000, 60000);
+  EXPECT_EQ(1u, t.Size());
+  t.Expire(61001, 60000);
+  EXPECT_EQ(0u, t.Size());
+}
+
 TEST(LoginGate, TheFailureTablesAreBoundedTheOldestWindowGoingFirst) {
   LoginLimits l = Limits();
   l.maxFailRecords = 2;

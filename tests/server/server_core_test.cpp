@@ -428,6 +428,15 @@ TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
   EXPECT_TRUE(Logged("download of user 100 cancelled"));
   Send(A, 0, count + 1, qb::MsgFavDownNodeOk());
   EXPECT_TRUE(Take().empty());
+  // Only an older number is stale: a cancel numbered like its request counts.
+  log.clear();
+  Send(A, 0, 70, qb::MsgFavDownReq(100, "secret"));
+  Take();
+  Send(A, 0, 70, qb::MsgFavDownCancel());
+  EXPECT_TRUE(Logged("download of user 100 cancelled"));
+  Send(A, 0, 80, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 0, 80, qb::MsgFavUpCancel());
+  EXPECT_TRUE(Logged("dropped after 0 of 3 nodes: cancelled"));
 }
 
 TEST_F(Transfer, AWrongPasswordOrAnAbsurdCountGetsNoPermission) {
@@ -1024,11 +1033,12 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   EXPECT_TRUE(server->IsOnline(100));
   EXPECT_TRUE(TakeFor(A).empty());
   EXPECT_EQ(1, storage->CountLeaveWords(100));
-  cluster.events = {"join 200 10.0.0.9 7a"};
+  cluster.events = {"join 200 10.0.0.9 7a", "join 300 10.0.0.8 7a7"};  // an odd last digit goes
   server->OnClusterEvents(now);
   std::vector<Sent> told = TakeFor(A);
-  ASSERT_EQ(1u, told.size());
+  ASSERT_EQ(2u, told.size());
   EXPECT_NE(std::string::npos, told[0].payload.find(qb::MsgChatAddUser("10.0.0.9", "z")));
+  EXPECT_NE(std::string::npos, told[1].payload.find(qb::MsgChatAddUser("10.0.0.8", "z") + "\r\n"));
   // A newcomer still in session here (his kick is on its way) is not told of himself.
   Login(B, 200, "pw200");
   TakeFor(A);
