@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/cipher.h"
 
 using qb::DecodeText;
@@ -45,4 +47,7 @@ TEST(Cipher, RoundTripsEveryByteValueAndGbk) {
   for (char c : coded) ASSERT_TRUE(c >= 'A' && c <= 'P');
   EXPECT_EQ(DecodeText(coded), all);
   EXPECT_EQ(DecodeText(EncodeText("我的收藏 password")), "我的收藏 password");
+  // The text goes on to the system as a C string: it ends where it should.
+  std::string pw = DecodeText(EncodeText("abc"));
+  EXPECT_EQ(3u, strlen(pw.c_str()));
 }
