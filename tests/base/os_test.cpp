@@ -710,6 +710,12 @@ TEST(OsSockets, HostNamesResolveToIpv4Addresses) {
   EXPECT_EQ(0x0100007Fu, from);
   EXPECT_EQ(a.LocalPort(), port);
 #ifndef _WIN32
+  // An empty datagram is one: no bytes, from its sender.
+  port = 0;
+  ASSERT_TRUE(a.SendTo("", 0, 0x0100007F, b.LocalPort()));
+  ASSERT_EQ(1, b.WaitReadable(os::kWaitForever));
+  EXPECT_EQ(0, b.ReceiveFrom(buf, sizeof buf, from, port));
+  EXPECT_EQ(a.LocalPort(), port);
   // A wait the system refuses outright (here: not even one descriptor
   // allowed) is an error, not a time-out.
   struct rlimit old;

@@ -189,6 +189,10 @@ TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {
   d = links.ReceiveQueue().Pop();
   ASSERT_TRUE(d);
   EXPECT_EQ(kMaxDatagram, d->text.size());
+  // A shorter one after it, without a zero byte, ends at its own end.
+  server->SendRaw("<5><VER>", kClientPorts + 1);
+  ASSERT_TRUE(links.ReceiveQueue().Event().Wait(3000));
+  EXPECT_EQ("<5><VER>", links.ReceiveQueue().Pop()->text);
 
   // The text ends at the first zero byte.
   server->SendRaw(std::string("<2><VER>\0tail", 13), kClientPorts);
