@@ -74,6 +74,14 @@ TEST(ItemGeometry, ButtonRectangles) {
   EXPECT_EQ(r.right, 479);
   EXPECT_EQ(r.bottom, 216);
   EXPECT_TRUE(ItemButtonRect(30).IsEmpty());
+  EXPECT_TRUE(ItemButtonRect(-1).IsEmpty());
+  // The first and the last button, at the corners.
+  EXPECT_EQ(0, ItemButtonRect(0).left);
+  EXPECT_EQ(1, ItemButtonRect(0).top);
+  EXPECT_EQ(151, ItemButtonRect(0).right);
+  EXPECT_EQ(101, ItemButtonRect(0).bottom);
+  EXPECT_EQ(656, ItemButtonRect(29).left);
+  EXPECT_EQ(576, ItemButtonRect(29).top);
   EXPECT_TRUE(ItemHitArea(-1).IsEmpty());
   EXPECT_TRUE(ItemHitArea(30).IsEmpty());
   EXPECT_EQ(856, ItemHitArea(29).left);  // row 6, column 5
