@@ -637,15 +637,23 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
   untabbed->m_nKind = UrlCategory;
   untabbed->m_nSlot = -1;
   list.AddNode(untabbed);
+  CMyNode* past = new CMyNode;  // just past the last of the 44 tabs: shown nowhere either
+  past->m_strName = "音乐";
+  past->m_nKind = UrlCategory;
+  past->m_nSlot = 44;
+  list.AddNode(past);
   CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab, far beyond the 44
   hidden->m_strName = "新闻2";
   hidden->m_nKind = UrlCategory;
   hidden->m_nSlot = 1000;
   list.AddNode(hidden);
   BookmarkImportResult result;
-  ImportBookmarkHtml(list, kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") + "</DL><p>\n",
+  ImportBookmarkHtml(list,
+                     kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") +
+                         FolderHtml(Utf8("音乐"), 1, "m") + "</DL><p>\n",
                      result);
-  EXPECT_EQ(4, result.links);
+  EXPECT_EQ(5, result.links);
+  EXPECT_EQ(0, list.CountChildren(past));
   EXPECT_EQ(0, list.CountChildren(untabbed));
   EXPECT_EQ(0, list.FindNode("link 0", UrlItem)->m_nSlot);
   EXPECT_EQ(news, list.FindNode("link 0", UrlItem)->m_pParent);
@@ -688,6 +696,12 @@ TEST(BookmarkHtmlLimits, AFolderNoteReachesOnlyItsOwnCategories) {
   EXPECT_EQ("工作", list.FindNode("Work", UrlCategory)->m_strNote);
   EXPECT_EQ(rootNote, root->m_strNote);
   EXPECT_EQ(2, list.CountKind(UrlCategory));
+  // A link for a folder number there is not goes with the loose ones.
+  CMyNode* stray = new CMyNode;
+  stray->m_strName = "s";
+  stray->m_strAddress = "http://s/";
+  ASSERT_TRUE(web.AddLink(1, stray));
+  EXPECT_EQ(root, stray->m_pParent);
 }
 
 // ---- large files ----------------------------------------------------------------------------
