@@ -404,6 +404,11 @@ TEST(RefusalLog, AddressesAreCountedUpToTheirBoundThenAsMoreThan) {
   ASSERT_EQ(6u, lines.size());
   EXPECT_EQ("1 more refused pings (no) from 1 address in the last 10 s", lines[4]);
   EXPECT_EQ("1 more refused pings (no) from 1 address in the last 11 s", lines[5]);
+  // A refusal just as the interval ends closes it first.
+  log.Note("pings (no)", "refused ping", 7, 51010);
+  log.Note("pings (no)", "refused ping", 7, 61009);
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_EQ("1 more refused pings (no) from 1 address in the last 10 s", lines[6]);
 }
 
 // ---- leave-words ------------------------------------------------------------------

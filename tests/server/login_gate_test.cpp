@@ -125,6 +125,11 @@ TEST(LoginGate, AWindowsRecordGoesWhenItsLengthHasGoneBy) {
   EXPECT_EQ(1u, t.Size());
   t.Expire(61001, 60000);
   EXPECT_EQ(0u, t.Size());
+  // A failure just as a window ends opens the next one, counted from one.
+  t.Note(3, 70000, 60000, 10);
+  t.Note(3, 70001, 60000, 10);
+  t.Note(3, 130000, 60000, 10);
+  EXPECT_EQ(1, t.Count(3, 130000, 60000));
 }
 
 TEST(LoginGate, TheFailureTablesAreBoundedTheOldestWindowGoingFirst) {

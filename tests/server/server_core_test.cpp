@@ -1019,7 +1019,8 @@ TEST_F(ServerCore, OnlyAJoinEventAnnouncesANewcomer) {
   server.reset(new CServer(cluster, out, opt));
   Login(A, 100, "secret");
   cluster.events = {"kick 200 10.0.0.9 7a", "words 200 10.0.0.9 7a", "leave 200 10.0.0.9 7a",
-                    "kick 100 10.0.0.9 7a"};  // not a kick either: A stays
+                    "kick 100 10.0.0.9 7a",  // not a kick either: A stays
+                    "", "join 200 10.0.0.9 7a "};  // nor are an empty event and a join with a fifth, empty word
   server->OnClusterEvents(now);
   EXPECT_TRUE(TakeFor(A).empty());
   // Nor is an event of another kind with a kick's three words a kick, nor

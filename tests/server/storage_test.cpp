@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -557,6 +558,26 @@ TEST(ServerPasswords, APoolOfOneWorkerAnswersEveryCheck) {
     if (poll(&p, 1, 100) == 1) pool.RunCompleted();
   }
   EXPECT_EQ((std::vector<std::string>{"pw+", "wrong-", "pw+"}), answers);
+}
+
+// With standard input closed the pool's event descriptor is 0, and it is
+// given back with the pool like any other.
+TEST(ServerPasswords, APoolOnDescriptorZeroGivesItBack) {
+  int saved = dup(0);  // -1 when it is closed already
+  if (saved >= 0) close(0);
+  int eventFd;
+  {
+    CPasswordPool pool(1);
+    eventFd = pool.EventFd();
+  }
+  int next = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (saved >= 0) {
+    dup2(saved, 0);
+    close(saved);
+  }
+  if (next > 0) close(next);
+  EXPECT_EQ(0, eventFd);
+  EXPECT_EQ(0, next) << "descriptor 0 is free again";
 }
 
 }  // namespace
