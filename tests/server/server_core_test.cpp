@@ -709,6 +709,19 @@ TEST_F(ServerCore, CircleRequestsNeedTheLoginAndAListFitsOneDatagramOnlineFirst)
   EXPECT_GT(s[1].payload.size() + 4 + 150 + 30 + 7 + 4 * 2, 1000u);
 }
 
+// Words longer than a leave-word holds are cut to 1000 bytes, before a
+// character that would not fit whole, whichever lead byte it has.
+TEST_F(ServerCore, LongLeaveWordsAreCutBeforeAWholeCharacter) {
+  Login(A, 100, "secret");
+  for (const char* lead : {"\x81\x40", "\xFE\x40", "\xB0\xA1"}) {
+    Send(A, 0, 5, qb::MsgLeaveWord(100, 200, std::string(999, 'a') + lead));
+    std::vector<LeaveWord> stored;
+    ASSERT_TRUE(storage->TakeLeaveWords(200, stored));
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_EQ(std::string(999, 'a'), stored[0].text) << (unsigned)(unsigned char)lead[0];
+  }
+}
+
 TEST_F(ServerCore, LeaveWordsWaitForTheirAddresseeAndAreHandedOutOnce) {
   Login(A, 100, "secret");
   std::string text = qb::EscapeChatText("hi <there>");
