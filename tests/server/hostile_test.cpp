@@ -602,6 +602,23 @@ TEST_F(StagedBytes, AnotherUsersLargeDownloadGivesWayButNotOnesOwn) {
   EXPECT_EQ(5 * unit, server->StagedBytes());
 }
 
+// Only a transfer holding more than its fair share gives way: a download of
+// exactly the share stays, and the newcomer is refused.
+TEST_F(StagedBytes, ADownloadOfExactlyItsShareStays) {
+  opt.maxTransfers = 2;
+  opt.maxStagedTotal = 100 * unit;  // a fair share of 50 nodes each
+  LogInAll();
+  ASSERT_TRUE(storage->ReplaceTree(100, std::vector<qb::NodeWire>(50, node)));
+  Send(A, 0, 50, qb::MsgFavDownReq(100, "secret"));
+  Take();
+  EXPECT_EQ(50 * unit, server->StagedBytes());
+  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+  EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));
+  EXPECT_TRUE(Logged("refused upload by user 300: too many transfers under way"));
+  EXPECT_FALSE(Logged("it held the most"));
+  EXPECT_EQ(55 * unit, server->StagedBytes());
+}
+
 TEST_F(StagedBytes, ACompletedUploadFreesItsRoom) {
   Login(A, 100, "secret");
   EXPECT_EQ(20, Stage(A, 100, "secret", 20, 20));
