@@ -841,6 +841,22 @@ TEST_F(ServerCore, ACircleNeedsAKeyOfOneToTwoHundredAndFiftyBytes) {
   EXPECT_TRUE(Logged("error: circle key too long for a member list"));
 }
 
+// A user joins as many circles as the limit allows, and not one more.
+TEST_F(ServerCore, AUserJoinsCirclesUpToTheLimit) {
+  opt.maxCirclesPerUser = 2;
+  Restart();
+  Login(A, 100, "secret");
+  auto up = [](const std::string& key) { return "<GROUP><UPNODE><100><n><0><" + key + "><><><Reserved>"; };
+  Send(A, 0, 1, up("one"));
+  Send(A, 0, 2, up("two"));
+  Send(A, 0, 3, up("three"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(5u, s.size());  // two answers with their lists, and a refusal
+  EXPECT_EQ("FAILED", s[4].f.at(1));
+  EXPECT_TRUE(Logged("circle request of user 100: too many circles"));
+  EXPECT_EQ(2, storage->CountMemberships(100));
+}
+
 // The real storage, with the operations a test names failing, as a full or
 // broken disk makes them fail.
 class CFailingStorage : public IStorage {
