@@ -86,6 +86,7 @@ TEST(CaptureTitles, EachFamilysSuffixGoesBeforeTheCleaning) {
             PageNameFromTitle(BrowserFamily::kInternetExplorer, "Page - Windows Internet Explorer"));
 
   EXPECT_EQ("news front", PageNameFromTitle(BrowserFamily::kChromium, "News Front - Google Chrome"));
+  EXPECT_EQ("", PageNameFromTitle(BrowserFamily::kChromium, " - Google Chrome")) << "an empty title and the brand";
   EXPECT_EQ("新浪首页", PageNameFromTitle(BrowserFamily::kChromium, "新浪首页 - Microsoft Edge"));
   EXPECT_EQ("docsblog", PageNameFromTitle(BrowserFamily::kChromium, "Docs - Blog - Brave"))
       << "only the separator before the brand";

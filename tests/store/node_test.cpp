@@ -309,6 +309,7 @@ TEST(CleanName, Examples) {
   EXPECT_EQ("a\xA1\xA2\xA1\xA9\xA1\xAB" "b", CleanName("a\xA1\xA2\xA1\xA9\xA1\xAB" "b"));  // its neighbours stay
   EXPECT_EQ("page12", CleanName("page1.2"));
   EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
+  EXPECT_EQ("azaz", CleanName("AZaz")) << "both ends of the capitals";
   EXPECT_EQ("ab", CleanName("a--b"));
   EXPECT_EQ("notepad", CleanName("Notepad.EXE"));
   // Three blanks: the two-blank pass leaves one.
@@ -681,3 +682,23 @@ TEST(NodeList, AHundredThousandLoadedRecordsMergeInProportion) {
 }
 
 }  // namespace
+
+// A node of every kind comes back from its upload record as that kind.
+TEST(NodeRecord, EveryKindSurvivesItsUploadRecord) {
+  for (int kind : {UrlCategory, UrlItem, ProgramCategory, ProgramItem}) {
+    CMyNode n;
+    n.m_strName = "n";
+    n.m_nKind = kind;
+    n.m_strAddress = "C:\\x\\";
+    std::string record = n.UploadRecord();
+    ASSERT_GE(record.size(), 2u);
+    std::vector<std::string> fields;
+    size_t at = 1;
+    for (size_t end; (end = record.find("><", at)) != std::string::npos; at = end + 2)
+      fields.push_back(record.substr(at, end - at));
+    fields.push_back(record.substr(at, record.size() - 1 - at));
+    CMyNode back;
+    ASSERT_EQ(1, back.ReadFields(fields)) << record;
+    EXPECT_EQ(kind, back.m_nKind);
+  }
+}
