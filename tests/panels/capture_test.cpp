@@ -116,6 +116,7 @@ TEST(CaptureTitles, InvisibleCharactersAreDropped) {
 TEST(CaptureAddresses, AsEachBrowserGivesThem) {
   EXPECT_EQ("http://a.example/x?q=1", IeAddress(" http://a.example/ x?q=1 "));
   EXPECT_EQ("https://a.example/", NormaliseCopiedAddress("https://a.example/"));
+  EXPECT_EQ("", NormaliseCopiedAddress(""));
   EXPECT_EQ("http://a.example/p", NormaliseCopiedAddress("  a.example/p\r\n"));
   EXPECT_EQ("http://localhost:8080/x", NormaliseCopiedAddress("localhost:8080/x"));
   EXPECT_EQ("http://www.a.example:80/", NormaliseCopiedAddress("www.a.example:80/"));

@@ -19,6 +19,7 @@ TEST(NewCategoryText, TrimmedForTheLookUpAndSpacelessForTheName) {
   EXPECT_EQ(TrimBlanks(typed), "a b");
   EXPECT_EQ(RemoveSpaces(TrimBlanks(typed)), "ab");
   EXPECT_EQ(TrimBlanks(" \r\n "), "");
+  EXPECT_EQ(TrimBlanks(""), "");
   // A second category typed as "a b" looks up "a b" (not found) and then
   // is refused by the tree because "ab" exists.
   CMyNodeList list;
