@@ -463,6 +463,7 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
   EXPECT_EQ("正在上传......", v.text);
   EXPECT_TRUE(v.cancelEnabled);
   EXPECT_FALSE(v.okEnabled);
+  EXPECT_TRUE(v.setRange);
   EXPECT_EQ(3, v.rangeMax);
   EXPECT_EQ(1u, DeadlineArms());
   EXPECT_EQ("<2><FAV><UP><COUNT><3><100><secret>\r\n", server->Receive().text);

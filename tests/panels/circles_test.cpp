@@ -159,6 +159,8 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   FakeCircles f;
   qbtest::CRecordingUi ui;
   CMyNode item = Bookmark("page", "http://a.example/");
+  EXPECT_EQ(0, EnterItemCircle(f.Service(), nullptr, ui)) << "no item (deleted meanwhile): nothing";
+  EXPECT_TRUE(f.calls.empty());
   EXPECT_EQ(1, EnterItemCircle(f.Service(), &item, ui)) << "what the service answers";
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
   EXPECT_TRUE(ui.posts.empty());

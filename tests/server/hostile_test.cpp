@@ -490,6 +490,17 @@ class StagedBytes : public Hostile {
   size_t unit = 0;
 };
 
+// One upload holds up to its own limit, that node included, and no node more.
+TEST_F(StagedBytes, AnUploadHoldsUpToItsOwnLimit) {
+  opt.maxStagedBytes = 3 * unit;
+  LogInAll();
+  EXPECT_EQ(3, Stage(A, 100, "secret", 3));
+  EXPECT_EQ(3 * unit, server->StagedBytes());
+  EXPECT_FALSE(Logged("too large"));
+  EXPECT_EQ(0, More(A, 1, 104));
+  EXPECT_TRUE(Logged("upload of user 100 dropped after 3 of 100 nodes: too large"));
+}
+
 TEST_F(StagedBytes, AllUploadsTogetherHoldNoMoreThanTheTotal) {
   opt.maxStagedTotal = 10 * unit;
   LogInAll();

@@ -372,6 +372,8 @@ TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
   EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
   // Either side of the surrogates, one character each.
   EXPECT_EQ("a?b?c", ImportedText("a\xED\x9F\xBF" "b\xEE\x80\x80" "c"));
+  // The surrogates themselves, first and last, are a "?" per byte.
+  EXPECT_EQ("a???b???c", ImportedText("a\xED\xA0\x80" "b\xED\xBF\xBF" "c"));
   // The private use area is not taken to the code page, though some systems give it codes.
   EXPECT_EQ("?x?", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
   // The shortest form of each length is one character; one below it, a "?" per byte.
