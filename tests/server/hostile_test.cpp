@@ -486,6 +486,16 @@ class StagedBytes : public Hostile {
     Login(B, 200, "pw200");
     Login(C, 300, "pw300");
   }
+  // Room for two transfers of 50 nodes each, and a download of `nodes` nodes
+  // under way for user 100.
+  void DownloadUnderWay(int nodes) {
+    opt.maxTransfers = 2;
+    opt.maxStagedTotal = 100 * unit;
+    LogInAll();
+    ASSERT_TRUE(storage->ReplaceTree(100, std::vector<qb::NodeWire>(nodes, node)));
+    Send(A, 0, 50, qb::MsgFavDownReq(100, "secret"));
+    Take();
+  }
   qb::NodeWire node;
   size_t unit = 0;
 };
@@ -597,12 +607,7 @@ TEST_F(StagedBytes, OfTheIdleTransfersTheIdlestGivesWay) {
 // A download counts among the transfers under way, and is dropped for room as
 // an upload is; a user starting an upload never loses his own download to it.
 TEST_F(StagedBytes, AnotherUsersLargeDownloadGivesWayButNotOnesOwn) {
-  opt.maxTransfers = 2;
-  opt.maxStagedTotal = 100 * unit;  // a fair share of 50 nodes each
-  LogInAll();
-  ASSERT_TRUE(storage->ReplaceTree(100, std::vector<qb::NodeWire>(60, node)));
-  Send(A, 0, 50, qb::MsgFavDownReq(100, "secret"));
-  Take();
+  DownloadUnderWay(60);
   EXPECT_EQ(60 * unit, server->StagedBytes());
   EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
   EXPECT_EQ(-1, Stage(A, 100, "secret", 0));
@@ -628,12 +633,7 @@ TEST_F(StagedBytes, AnUploadOfExactlyItsShareStays) {
 // Only a transfer holding more than its fair share gives way: a download of
 // exactly the share stays, and the newcomer is refused.
 TEST_F(StagedBytes, ADownloadOfExactlyItsShareStays) {
-  opt.maxTransfers = 2;
-  opt.maxStagedTotal = 100 * unit;  // a fair share of 50 nodes each
-  LogInAll();
-  ASSERT_TRUE(storage->ReplaceTree(100, std::vector<qb::NodeWire>(50, node)));
-  Send(A, 0, 50, qb::MsgFavDownReq(100, "secret"));
-  Take();
+  DownloadUnderWay(50);
   EXPECT_EQ(50 * unit, server->StagedBytes());
   EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
   EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));

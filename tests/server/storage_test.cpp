@@ -423,10 +423,39 @@ TEST(ServerUserCommandsRefused, EachCommandSaysWhatTheDatabaseRefused) {
   EXPECT_EQ("", out.str());
 }
 
-// SQLite waits for a lock by sleeping through its file layer; this layer ends
-// the other connection's transaction at the first sleep instead.
+// SQLite waits for a lock by sleeping through its file layer. A test puts in
+// a copy of the default layer with its own sleep, and the holder of a write
+// lock opened through the default one.
 sqlite3* g_holder = nullptr;
 int g_sleeps = 0;
+struct CSleepLayer {
+  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
+  sqlite3_vfs layer;
+  CSleepLayer(const char* name, int (*sleep)(sqlite3_vfs*, int)) {
+    layer = *plain;
+    layer.zName = name;
+    layer.pNext = nullptr;
+    layer.xSleep = sleep;
+    EXPECT_EQ(SQLITE_OK, sqlite3_vfs_register(&layer, 1));
+  }
+  ~CSleepLayer() {
+    sqlite3_vfs_unregister(&layer);
+    sqlite3_vfs_register(plain, 1);
+  }
+  // The other connection, in the middle of a write.
+  bool HoldWriteLock(const std::string& path) {
+    g_sleeps = 0;
+    return sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName) == SQLITE_OK &&
+           sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  void LetGo() {
+    sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(g_holder);
+    g_holder = nullptr;
+  }
+};
+
+// This layer ends the other connection's transaction at the first sleep.
 int SleepEndsTheHoldersTransaction(sqlite3_vfs*, int microseconds) {
   ++g_sleeps;
   sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
@@ -438,26 +467,13 @@ int SleepEndsTheHoldersTransaction(sqlite3_vfs*, int microseconds) {
 TEST(ServerSqliteStorage, AWriteWaitsForAnotherConnectionsLock) {
   qbtest::TempDir dir;
   std::string path = os::NativePath(dir / "users.db"), error;
-  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
-  ASSERT_TRUE(plain);
-  sqlite3_vfs waiting = *plain;
-  waiting.zName = "qimbo-waiting";
-  waiting.pNext = nullptr;
-  waiting.xSleep = SleepEndsTheHoldersTransaction;
-  ASSERT_EQ(SQLITE_OK, sqlite3_vfs_register(&waiting, 1));
+  CSleepLayer waiting("qimbo-waiting", SleepEndsTheHoldersTransaction);
   std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
   EXPECT_TRUE(s) << error;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-  g_sleeps = 0;
+  ASSERT_TRUE(waiting.HoldWriteLock(path));
   EXPECT_TRUE(s && s->AddUser({5, "hash5", ""}));
   EXPECT_EQ(1, g_sleeps);
-  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(g_holder);
-  g_holder = nullptr;
-  s.reset();
-  sqlite3_vfs_unregister(&waiting);
-  sqlite3_vfs_register(plain, 1);
+  waiting.LetGo();
 }
 
 int SleepCounted(sqlite3_vfs*, int microseconds) {
@@ -471,25 +487,13 @@ TEST(ServerSqliteStorage, OpeningAnUpToDateDatabaseTakesNoWriteLock) {
   qbtest::TempDir dir;
   std::string path = os::NativePath(dir / "users.db"), error;
   ASSERT_TRUE(OpenSqliteStorage(path, error)) << error;
-  sqlite3_vfs* plain = sqlite3_vfs_find(nullptr);
-  ASSERT_TRUE(plain);
-  sqlite3_vfs counting = *plain;
-  counting.zName = "qimbo-counting";
-  counting.pNext = nullptr;
-  counting.xSleep = SleepCounted;
-  ASSERT_EQ(SQLITE_OK, sqlite3_vfs_register(&counting, 1));
-  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &g_holder, SQLITE_OPEN_READWRITE, plain->zName));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(g_holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-  g_sleeps = 0;
+  CSleepLayer counting("qimbo-counting", SleepCounted);
+  ASSERT_TRUE(counting.HoldWriteLock(path));
   std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
   EXPECT_TRUE(s) << error;
   EXPECT_EQ(0, g_sleeps) << "the opening waited for the write lock";
   s.reset();
-  sqlite3_exec(g_holder, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(g_holder);
-  g_holder = nullptr;
-  sqlite3_vfs_unregister(&counting);
-  sqlite3_vfs_register(plain, 1);
+  counting.LetGo();
 }
 
 // A server started with its standard input closed gets descriptor 0 for the
