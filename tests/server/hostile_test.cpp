@@ -618,28 +618,26 @@ TEST_F(StagedBytes, AnotherUsersLargeDownloadGivesWayButNotOnesOwn) {
   EXPECT_EQ(5 * unit, server->StagedBytes());
 }
 
-// The same for an upload of exactly the share.
-TEST_F(StagedBytes, AnUploadOfExactlyItsShareStays) {
-  opt.maxTransfers = 2;
-  opt.maxStagedTotal = 100 * unit;
-  LogInAll();
-  EXPECT_EQ(50, Stage(A, 100, "secret", 50));
-  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
-  EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));
-  EXPECT_FALSE(Logged("it held the most"));
-  EXPECT_EQ(55 * unit, server->StagedBytes());
-}
-
-// Only a transfer holding more than its fair share gives way: a download of
-// exactly the share stays, and the newcomer is refused.
-TEST_F(StagedBytes, ADownloadOfExactlyItsShareStays) {
-  DownloadUnderWay(50);
-  EXPECT_EQ(50 * unit, server->StagedBytes());
-  EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
-  EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));
-  EXPECT_TRUE(Logged("refused upload by user 300: too many transfers under way"));
-  EXPECT_FALSE(Logged("it held the most"));
-  EXPECT_EQ(55 * unit, server->StagedBytes());
+// Only a transfer holding more than its fair share gives way: an upload or a
+// download of exactly the share stays, and the newcomer is refused.
+TEST_F(StagedBytes, ATransferOfExactlyItsShareStays) {
+  for (bool upload : {true, false}) {
+    log.clear();
+    if (upload) {
+      opt.maxTransfers = 2;
+      opt.maxStagedTotal = 100 * unit;
+      LogInAll();
+      EXPECT_EQ(50, Stage(A, 100, "secret", 50));
+    } else {
+      DownloadUnderWay(50);
+    }
+    EXPECT_EQ(50 * unit, server->StagedBytes()) << upload;
+    EXPECT_EQ(5, Stage(B, 200, "pw200", 5));
+    EXPECT_EQ(-1, Stage(C, 300, "pw300", 0));
+    EXPECT_TRUE(Logged("refused upload by user 300: too many transfers under way")) << upload;
+    EXPECT_FALSE(Logged("it held the most")) << upload;
+    EXPECT_EQ(55 * unit, server->StagedBytes()) << upload;
+  }
 }
 
 TEST_F(StagedBytes, ACompletedUploadFreesItsRoom) {
