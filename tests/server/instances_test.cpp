@@ -177,6 +177,9 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   // No change can begin while the link is down, and none claims it did.
   EXPECT_FALSE(s->SetPasswordHash(1, "h2"));
   EXPECT_FALSE(s->DeleteUser(1));
+  std::string previous;
+  EXPECT_FALSE(ClusterOf(*s)->SetPresence(1, Loop(2), "zhang", previous));
+  EXPECT_FALSE(ClusterOf(*s)->TouchPresence({1}));
   UserRecord u;
   // Within the pause nothing is tried, and nothing more is logged.
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(s->FindUser(1, u));
@@ -320,6 +323,47 @@ TEST(SharedDatabase, ALinkLostInsideATransactionKeepsTheOldTree) {
   EXPECT_EQ(10, s->CountTree(7));
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(5)));
   EXPECT_EQ(5, s->CountTree(7));
+}
+
+// An instance that cannot take the opening lock (another one holds it, to
+// migrate) within the lock time-out of its address does not open.
+TEST(SharedDatabase, AnOpeningThatCannotTakeTheLockInTimeFails) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  PGconn* holder = PQconnectdb(db.c_str());
+  ASSERT_EQ(CONNECTION_OK, PQstatus(holder));
+  PGresult* r = PQexec(holder, "SELECT pg_advisory_lock(7263544)");
+  EXPECT_EQ(PGRES_TUPLES_OK, PQresultStatus(r));
+  PQclear(r);
+  std::string error, url = db + "?options=-c%20lock_timeout%3D100";
+  EXPECT_FALSE(OpenStorage(url, PgOptions(), false, error));
+  EXPECT_NE(std::string::npos, error.find("lock timeout")) << error;
+  PQfinish(holder);
+  EXPECT_TRUE(OpenStorage(url, PgOptions(), false, error)) << error;
+}
+
+// An instance that cannot make its event link (its role may hold one link
+// only) does not open without it.
+TEST(SharedDatabase, AnInstanceWithoutItsEventLinkDoesNotOpen) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::string name = db.substr(db.rfind('/') + 1), role = name + "_one";
+  ASSERT_TRUE(cluster.Exec(db, "CREATE ROLE " + role + " LOGIN CONNECTION LIMIT 1;"
+                               "ALTER DATABASE " + name + " OWNER TO " + role));
+  std::string url = "postgresql://" + role + db.substr(db.find('@'));
+  PgOptions opt;
+  opt.listen = true;
+  std::string error;
+  EXPECT_FALSE(OpenStorage(url, opt, false, error));
+  EXPECT_NE(std::string::npos, error.find("too many connections")) << error;
+  // Its one link is enough without events (once the refused instance's links are gone).
+  opt.listen = false;
+  bool opened = false;
+  for (int i = 0; i < 100 && !opened; ++i) {
+    opened = OpenStorage(url, opt, false, error) != nullptr;
+    if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(opened) << error;
 }
 
 // A database whose tables do not fit is refused on opening, saying where.

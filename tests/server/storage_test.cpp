@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -218,20 +220,29 @@ TEST_P(ServerStorage, MembersLeaveWordsAndDeletingAUser) {
   EXPECT_EQ((std::vector<int32_t>{1}), m);
 }
 
-// A statement the database refuses half way through a tree, or through taking
-// the leave-words, leaves everything as it was.
-TEST_P(ServerStorage, ARefusalHalfWayLeavesTheOldTreeAndTheWords) {
+// A statement the database refuses half way through a tree, through taking
+// the leave-words or through noting an account change, leaves everything as it was.
+TEST_P(ServerStorage, ARefusalHalfWayLeavesEverythingAsItWas) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
   ASSERT_TRUE(s->AddLeaveWord(7, {8, 99, "w"}));
+  ASSERT_TRUE(s->AddUser({7, "h7", ""}));
   ASSERT_TRUE(Sql(Pg() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'no'; END$$;"
                          "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes FOR EACH ROW WHEN (NEW.ord = 2)"
                          " EXECUTE FUNCTION refuse();"
-                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words FOR EACH ROW EXECUTE FUNCTION refuse()"
+                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words FOR EACH ROW EXECUTE FUNCTION refuse();"
+                         "CREATE TRIGGER refuse_note BEFORE INSERT ON account_changes FOR EACH ROW EXECUTE FUNCTION refuse()"
                        : "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes WHEN NEW.ord = 2"
                          " BEGIN SELECT RAISE(ABORT, 'no'); END;"
-                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words BEGIN SELECT RAISE(ABORT, 'no'); END"));
+                         "CREATE TRIGGER refuse_take BEFORE DELETE ON words BEGIN SELECT RAISE(ABORT, 'no'); END;"
+                         "CREATE TRIGGER refuse_note BEFORE INSERT ON account_changes BEGIN SELECT RAISE(ABORT, 'no'); END"));
+  // An account change the other servers could not be told of is not made.
+  EXPECT_FALSE(s->SetPasswordHash(7, "h8"));
+  EXPECT_FALSE(s->DeleteUser(7));
+  UserRecord u;
+  ASSERT_TRUE(s->FindUser(7, u));
+  EXPECT_EQ("h7", u.hash);
   EXPECT_FALSE(s->ReplaceTree(7, MakeSampleTree(5)));
   std::vector<qb::NodeWire> tree;
   ASSERT_TRUE(s->LoadTree(7, tree));
@@ -246,12 +257,28 @@ TEST_P(ServerStorage, ARefusalHalfWayLeavesTheOldTreeAndTheWords) {
   EXPECT_EQ(2, s->CountTree(7));
 }
 
-// A count the database cannot make is -1, never a count; account changes it
-// cannot read are a failure, never "no changes".
-TEST_P(ServerStorage, ACountThatCannotBeMadeIsMinusOne) {
+// A count the database cannot make is -1, never a count; a list or account
+// changes it cannot read are a failure, never "none".
+TEST_P(ServerStorage, ACountOrAListThatCannotBeMadeIsAFailure) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
-  ASSERT_TRUE(Sql("DROP TABLE words; DROP TABLE members; DROP TABLE nodes; DROP TABLE account_changes"));
+  ASSERT_TRUE(s->AddUser({5, "h", ""}));
+  ASSERT_TRUE(Sql("DROP TABLE words; DROP TABLE members; DROP TABLE nodes; DROP TABLE account_changes;"
+                  "DROP TABLE users; DROP TABLE presence"));
+  std::vector<UserRecord> users5 = {{9, "stale", ""}};
+  EXPECT_FALSE(s->ListUsers(users5));
+  EXPECT_TRUE(users5.empty());
+  std::vector<qb::NodeWire> tree = MakeSampleTree(1);
+  EXPECT_FALSE(s->LoadTree(5, tree));
+  EXPECT_TRUE(tree.empty());
+  std::vector<int32_t> members = {9};
+  EXPECT_FALSE(s->ListMembers("c", members));
+  EXPECT_TRUE(members.empty());
+  if (ICluster* c = ClusterOf(*s)) {
+    std::vector<Presence> online(1);
+    EXPECT_FALSE(c->OthersOnline(60000, online));
+    EXPECT_TRUE(online.empty());
+  }
   EXPECT_EQ(-1, s->CountTree(5));
   EXPECT_EQ(-1, s->CountMemberships(5));
   EXPECT_EQ(-1, s->CountLeaveWords(5));
@@ -494,6 +521,42 @@ TEST(ServerSqliteStorage, OpeningAnUpToDateDatabaseTakesNoWriteLock) {
   EXPECT_EQ(0, g_sleeps) << "the opening waited for the write lock";
   s.reset();
   counting.LetGo();
+}
+
+// Every sqlite3_exec of this program passes here first, so that a test can
+// have the database refuse to begin a transaction.
+bool g_refuseBegin = false;
+}  // namespace
+extern "C" int sqlite3_exec(sqlite3* db, const char* sql, int (*each)(void*, int, char**, char**), void* arg,
+                            char** error) {
+  using Exec = int (*)(sqlite3*, const char*, int (*)(void*, int, char**, char**), void*, char**);
+  static Exec real = (Exec)dlsym(RTLD_NEXT, "sqlite3_exec");
+  if (g_refuseBegin && strcmp(sql, "BEGIN") == 0) return SQLITE_BUSY;
+  return real(db, sql, each, arg, error);
+}
+namespace {
+
+// A change that cannot begin its transaction is a failure and changes nothing.
+TEST(ServerSqliteStorage, AChangeThatCannotBeginIsRefused) {
+  qbtest::TempDir dir;
+  std::string error;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(os::NativePath(dir / "users.db"), error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_TRUE(s->AddUser({1, "h1", ""}));
+  ASSERT_TRUE(s->ReplaceTree(1, MakeSampleTree(3)));
+  ASSERT_TRUE(s->AddLeaveWord(1, {2, 5, "w"}));
+  g_refuseBegin = true;
+  EXPECT_FALSE(s->SetPasswordHash(1, "h2"));
+  EXPECT_FALSE(s->DeleteUser(1));
+  EXPECT_FALSE(s->ReplaceTree(1, MakeSampleTree(1)));
+  std::vector<LeaveWord> words;
+  EXPECT_FALSE(s->TakeLeaveWords(1, words));
+  g_refuseBegin = false;
+  UserRecord u;
+  ASSERT_TRUE(s->FindUser(1, u));
+  EXPECT_EQ("h1", u.hash);
+  EXPECT_EQ(3, s->CountTree(1));
+  EXPECT_EQ(1, s->CountLeaveWords(1));
 }
 
 // A server started with its standard input closed gets descriptor 0 for the
