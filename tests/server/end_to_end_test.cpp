@@ -401,6 +401,14 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
     EXPECT_EQ(2, RunCapture(args, scratch, out, 5000)) << w.size();
     EXPECT_EQ(0u, out.find("qimbo-server: unknown or incomplete user command: " + w[0] + "\nusage:\n")) << out;
   }
+  // "db" takes the one word "migrate".
+  for (std::vector<std::string> w : std::vector<std::vector<std::string>>{{}, {"upgrade"}, {"migrate", "now"}}) {
+    std::vector<std::string> args = {QIMBO_SERVER_EXE, "db"};
+    args.insert(args.end(), w.begin(), w.end());
+    args.insert(args.end(), {"--db", db});
+    EXPECT_EQ(2, RunCapture(args, scratch, out, 5000)) << w.size();
+    EXPECT_EQ(0u, out.find("qimbo-server: db needs: migrate\nusage:\n")) << out;
+  }
   ASSERT_TRUE(storage->FindUser(500, u));
   // A bare "--" is a word, not an option.
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "user", "--", "--db", db}, scratch, out, 5000));

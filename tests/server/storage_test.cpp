@@ -588,6 +588,18 @@ TEST(ServerPasswords, InteractiveHashesAreSaltedAndVerify) {
   EXPECT_FALSE(VerifyPassword(h1, "Same"));
   EXPECT_FALSE(VerifyPassword("", "same"));
   EXPECT_FALSE(VerifyPassword("garbage", "same"));
+  // A stored hash longer than the library ever writes is refused unread, even
+  // one that is a sound encoding (of a 96-byte hash) of the right password.
+  unsigned char salt[crypto_pwhash_SALTBYTES] = {7}, raw[96];
+  ASSERT_EQ(0, crypto_pwhash(raw, sizeof raw, "same", 4, salt, crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN,
+                             crypto_pwhash_ALG_ARGON2ID13));
+  char salt64[64], raw64[160];
+  sodium_bin2base64(salt64, sizeof salt64, salt, sizeof salt, sodium_base64_VARIANT_ORIGINAL_NO_PADDING);
+  sodium_bin2base64(raw64, sizeof raw64, raw, sizeof raw, sodium_base64_VARIANT_ORIGINAL_NO_PADDING);
+  std::string encoded = std::string("$argon2id$v=19$m=8,t=1,p=1$") + salt64 + "$" + raw64;
+  ASSERT_GT(encoded.size(), 128u);
+  EXPECT_FALSE(VerifyPassword(encoded, "same"));
+  EXPECT_EQ(0, crypto_pwhash_str_verify(encoded.c_str(), "same", 4)) << "not a sound encoding";
   EXPECT_TRUE(DigestMatches(SessionDigest("same"), "same"));
   EXPECT_FALSE(DigestMatches(SessionDigest("same"), "same "));
   // 32 bytes, keyed with a key of this run's own: not what a known (all-zero) key gives.
