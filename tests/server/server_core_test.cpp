@@ -1192,7 +1192,8 @@ TEST_F(ServerCore, NoiseIsCountedAndDropped) {
   Login(A, 100, "secret");
   Take();
   Send(A, 0, 2, "<FAV><UP><SIDEWAYS><x>");
-  EXPECT_EQ(4u, c.unknown);
+  Send(A, 0, 3, "<FAV><UP><REQ><100><secret>");  // a download is asked for DOWN only
+  EXPECT_EQ(5u, c.unknown);
   EXPECT_EQ(0u, c.refused);
   EXPECT_TRUE(Take().empty());
 }
