@@ -1194,6 +1194,8 @@ TEST_F(ServerCore, NoiseIsCountedAndDropped) {
   Send(A, 0, 2, "<FAV><UP><SIDEWAYS><x>");
   Send(A, 0, 3, "<FAV><UP><REQ><100><secret>");  // a download is asked for DOWN only
   EXPECT_EQ(5u, c.unknown);
+  Send(A, 0, 4, "<FAV><DOWN><COUNT><3><100><secret>");  // and an upload begun UP only; no download to count against
+  EXPECT_EQ(5u, c.unknown);
   EXPECT_EQ(0u, c.refused);
   EXPECT_TRUE(Take().empty());
 }
