@@ -376,8 +376,11 @@ TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
   Send(A, 0, 300, qb::MsgFavUpCount(40, 100, "secret"));
   for (int i = 0; i < 20; ++i) Send(A, 0, 301 + i, qb::MsgFavUpNode(newTree[i]));
   EXPECT_EQ(5, storage->CountTree(100));
+  size_t refused = server->Counters().refused;
   Send(A, 0, 330, qb::MsgFavUpCancel());
   Send(A, 0, 331, qb::MsgFavUpNode(newTree[20]));  // no upload any more: not stored
+  Send(A, 0, -1, qb::MsgFavUpNode(newTree[20]));   // refused whatever its number
+  EXPECT_EQ(refused + 2, server->Counters().refused);
   // Abandoned half way.
   Send(A, 0, 400, qb::MsgFavUpCount(40, 100, "secret"));
   for (int i = 0; i < 20; ++i) Send(A, 0, 401 + i, qb::MsgFavUpNode(newTree[i]));
@@ -583,9 +586,12 @@ TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
   size_t unknown = server->Counters().unknown;
   Send(A, 0, count + 1, "<FAV><DOWN><NODE><FAILED>");
   Send(A, 0, count + 1, "<FAV><DOWN><AGAIN>");
-  EXPECT_EQ(unknown + 2, server->Counters().unknown);
+  Send(A, 0, count + 1, "<FAV><DOWN><AGAIN><OK>");
+  EXPECT_EQ(unknown + 3, server->Counters().unknown);
   EXPECT_TRUE(Take().empty());
-  // An acknowledgement carrying another number than the node's is not the answer.
+  // An acknowledgement carrying another number than the node's is not the
+  // answer, nor is the READY again.
+  Send(A, 0, count, qb::MsgFavDownReady());
   Send(A, 0, count, qb::MsgFavDownNodeOk());
   Send(A, 0, count + 2, qb::MsgFavDownNodeOk());
   EXPECT_TRUE(Take().empty());
@@ -967,7 +973,11 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
     out = others;
     return true;
   }
-  bool FindOnline(int32_t, uint64_t, Presence&) override { return false; }
+  bool FindOnline(int32_t user, uint64_t, Presence& out) override {
+    for (const Presence& p : others)
+      if (p.user == user) return out = p, true;
+    return false;
+  }
   bool ExpirePresence(uint64_t maxAgeMs) override {
     expired.push_back(maxAgeMs);
     return true;
@@ -1096,6 +1106,25 @@ TEST_F(ServerCore, AKickEndsTheSessionAndTellsOfALeaveOnlyFromAnotherAddress) {
   server->OnClusterEvents(now);
   EXPECT_FALSE(server->IsOnline(200));
   EXPECT_EQ(std::vector<std::string>{"|leave 200 10.0.0.2"}, cluster.notified);
+}
+
+// A word left for a user online at another instance is announced there at
+// once; for one online nowhere it only waits in the database.
+TEST_F(ServerCore, AWordForAUserOnlineElsewhereIsAnnouncedThereOnly) {
+  CRecordingCluster cluster(*storage);
+  server.reset(new CServer(cluster, out, opt));
+  Login(A, 100, "secret");
+  cluster.notified.clear();
+  Send(A, 0, 5, qb::MsgLeaveWord(100, 200, "hi"));
+  EXPECT_TRUE(cluster.notified.empty());
+  Presence there;
+  there.user = 200;
+  there.address = qb::MakeAddress(10, 0, 2, 9);
+  there.instance = "other";
+  cluster.others = {there};
+  Send(A, 0, 6, qb::MsgLeaveWord(100, 200, "hi"));
+  EXPECT_EQ(std::vector<std::string>{"other|words 200"}, cluster.notified);
+  EXPECT_EQ(2, storage->CountLeaveWords(200));
 }
 
 // A server that stops tells the other instances of every user's leave at once.
