@@ -158,7 +158,9 @@ TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
   ASSERT_TRUE(ca->Notify("", "join 100 127.0.0.2 7a"));
   EXPECT_EQ((std::vector<std::string>{"words 200", "join 100 127.0.0.2 7a"}), WaitEvents(*cb, 2));
   EXPECT_EQ((std::vector<std::string>{"join 100 127.0.0.2 7a"}), WaitEvents(*cc, 1));
-  // The sender hears nothing of its own broadcast (a marker shows the wait was long enough).
+  // The sender hears nothing of its own broadcast (a marker shows the wait was
+  // long enough), nor does anyone hear a notice that names no sender.
+  ASSERT_TRUE(cluster.Exec(db, "NOTIFY qimbo_all, 'stray'"));
   ASSERT_TRUE(cb->Notify("A", "marker"));
   EXPECT_EQ((std::vector<std::string>{"marker"}), WaitEvents(*ca, 1));
 }
@@ -266,6 +268,35 @@ TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySec
   EXPECT_TRUE(s->FindUser(5, u));
 }
 
+// A link that comes back but cannot prepare its statements (a table is
+// missing for the while) is not taken as back: the next try, when the table
+// is there again, prepares them and serves.
+TEST(SharedDatabase, ALinkBackWithoutItsStatementsIsTriedAgain) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  auto s = OpenPg(db, "A", false, &log, &clock);
+  ASSERT_TRUE(s->AddUser({5, "h", "n"}));
+  ASSERT_TRUE(cluster.DropConnections(db));
+  UserRecord u;
+  bool lost = false;
+  for (int i = 0; i < 200 && !lost; ++i) {
+    lost = !s->FindUser(5, u);
+    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lost);
+  ASSERT_TRUE(cluster.Exec(db, "ALTER TABLE users RENAME TO users_away"));
+  clock += 500;
+  EXPECT_FALSE(s->FindUser(5, u));
+  EXPECT_FALSE(s->Reachable());
+  ASSERT_TRUE(cluster.Exec(db, "ALTER TABLE users_away RENAME TO users"));
+  clock += 1000;
+  EXPECT_TRUE(s->FindUser(5, u));
+  EXPECT_TRUE(s->Reachable());
+  EXPECT_EQ((std::vector<std::string>{"database: connection lost; retrying", "database: connection back after 1 s"}), log);
+}
+
 TEST(SharedDatabase, ALostEventLinkIsTriedAgainEveryTwoSecondsThenAsksForAResync) {
   NEED_PG();
   std::string db = cluster.NewDatabase();
@@ -364,6 +395,32 @@ TEST(SharedDatabase, AnInstanceWithoutItsEventLinkDoesNotOpen) {
     if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_TRUE(opened) << error;
+}
+
+// The link dies inside a deletion and is back by its next statement (each
+// reading of this clock is a second on): the rest of the deletion does not run
+// on the new link, outside the transaction, and the user stays whole.
+TEST(SharedDatabase, ADeletionCutByALostLinkRunsNothingOnTheNextLink) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase(), error;
+  uint64_t clock = 1000;
+  PgOptions opt;
+  opt.instance = "A";
+  opt.log = [](const std::string&) {};
+  opt.clock = [&clock] { return clock += 1000; };
+  std::unique_ptr<IStorage> s = OpenStorage(db, opt, false, error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_TRUE(s->AddUser({7, "h7", ""}));
+  ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(3)));
+  ASSERT_TRUE(cluster.Exec(db,
+                           "CREATE FUNCTION die() RETURNS trigger LANGUAGE plpgsql AS"
+                           " $$BEGIN PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(5); RETURN OLD; END$$;"
+                           "CREATE TRIGGER die BEFORE DELETE ON nodes FOR EACH ROW EXECUTE FUNCTION die()"));
+  EXPECT_FALSE(s->DeleteUser(7));
+  ASSERT_TRUE(cluster.Exec(db, "DROP TRIGGER die ON nodes"));
+  UserRecord u;
+  EXPECT_TRUE(s->FindUser(7, u));
+  EXPECT_EQ(3, s->CountTree(7));
 }
 
 // A database whose tables do not fit is refused on opening, saying where.
