@@ -55,11 +55,13 @@ class CStmt {
   int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
   bool Run() {
     int rc = Step();
-    sqlite3_reset(m_stmt);
-    sqlite3_clear_bindings(m_stmt);
+    Reset();
     return rc == SQLITE_DONE;
   }
+  // A statement that did not prepare (its table is gone) has nothing to
+  // reset, and sqlite3_clear_bindings does not take a null one.
   void Reset() {
+    if (!m_stmt) return;
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
   }

@@ -228,6 +228,9 @@ TEST_P(ServerStorage, ARefusalHalfWayLeavesEverythingAsItWas) {
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
   ASSERT_TRUE(s->AddLeaveWord(7, {8, 99, "w"}));
   ASSERT_TRUE(s->AddUser({7, "h7", ""}));
+  ASSERT_TRUE(s->AddUser({9, "h9", ""}));
+  ASSERT_TRUE(s->ReplaceTree(9, MakeSampleTree(1)));
+  ASSERT_TRUE(s->AddMember("c", 9));
   ASSERT_TRUE(Sql(Pg() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'no'; END$$;"
                          "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes FOR EACH ROW WHEN (NEW.ord = 2)"
                          " EXECUTE FUNCTION refuse();"
@@ -255,6 +258,14 @@ TEST_P(ServerStorage, ARefusalHalfWayLeavesEverythingAsItWas) {
   // Two nodes go in before the refused third: a tree that small is taken.
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(2)));
   EXPECT_EQ(2, s->CountTree(7));
+  // A deletion that fails at its third step (the table is gone) keeps the
+  // node and the membership its first two steps had removed.
+  ASSERT_TRUE(Sql(Pg() ? "DROP TRIGGER refuse_note ON account_changes; DROP TABLE words"
+                       : "DROP TRIGGER refuse_note; DROP TABLE words"));
+  EXPECT_FALSE(s->DeleteUser(9));
+  EXPECT_TRUE(s->FindUser(9, u));
+  EXPECT_EQ(1, s->CountTree(9));
+  EXPECT_EQ(1, s->CountMemberships(9));
 }
 
 // A count the database cannot make is -1, never a count; a list or account
