@@ -62,8 +62,8 @@ TEST(Json, MalformedInputIsRefusedWithItsPlace) {
                        "'a'",       "[1,\n2,,]", "\"a\tb\"",   "\"a\nb\"",
                        // a \u cut short by a character that could go on after the string
                        "[\"\\u1]",   "[\"\\u12,3]", "[\"\\ud800\\u1]",
-                       // the characters just outside the hex letters' ranges
-                       "\"\\u00@1\"", "\"\\u00G1\"", "\"\\u00`1\"", "\"\\u00g1\""};
+                       // the characters just outside the digits' and the hex letters' ranges
+                       "\"\\u00/1\"", "\"\\u00:1\"", "\"\\u00@1\"", "\"\\u00G1\"", "\"\\u00`1\"", "\"\\u00g1\""};
   for (const char* text : bad) Refused(text);
 
   JsonError e = Refused("{\"a\": 1,\n  \"b\" 2}");
