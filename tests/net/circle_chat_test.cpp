@@ -112,6 +112,13 @@ TEST_F(CircleTest, FilteredNameAndLongAddressInTheRequest) {
   EXPECT_EQ(1, saves);
   EXPECT_EQ(mixed, shown);
   EXPECT_EQ("长地址", net->Circles().CircleTitle());
+  // With no panel to show the items, nor a file to save, the item is marked all the same.
+  net->Circles().m_saveFavorites = nullptr;
+  net->Circles().m_showCategoryItems = nullptr;
+  item->m_strCircle.clear();
+  qb::NetStateTestAccess::RequestingNode(*net) = item;
+  server->Send(4, MsgGroupList(url.substr(0, 200), {{DottedAddress(kClientAddr), "我", kMe, url.substr(0, 200)}}));
+  EXPECT_TRUE(PumpUntil([&] { return item->m_strCircle == "GROUP"; }));
 }
 
 TEST_F(CircleTest, ListWithAnotherNameStillBecomesCurrentWithoutMark) {
@@ -269,9 +276,14 @@ class ChatTest : public CircleTest {
   CMyNode* cat = nullptr;
 };
 
-// Members without an address (offline, reached by leave-words only) and the
-// user himself are left out of what goes to the whole circle.
+// Members without an address (offline, reached by leave-words only), and
+// those listed in another circle, are left out of what goes to the whole circle.
 TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
+  auto elsewhere = std::make_unique<CircleMember>();
+  elsewhere->user = 700;
+  elsewhere->address = MakeAddress(10, 7, 7, 7);
+  elsewhere->circle = "别处";
+  qb::NetStateTestAccess::Members(*net).push_back(std::move(elsewhere));
   std::vector<NetDatagram> sent;
   net->Sender().m_sendHook = [&](const NetDatagram& d) {
     sent.push_back(d);
@@ -572,9 +584,12 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   EXPECT_FALSE(net->Chat().OnChatArrived(0, true, nullptr, lines));
   net->Sender().m_serverAddress = kServerAddr;
   EXPECT_EQ(2u, net->Chat().Records().size());
+  PeerSays(42, MsgChatTextPlain(kPeer, "selected"));  // the selected member's own line is shown
   ASSERT_TRUE(net->Chat().OnChatArrived(0, true, peerMember, lines));
-  ASSERT_EQ(1u, lines.size());
+  ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("第一第二", lines[0].text);
+  EXPECT_EQ(0u, lines[1].text.find("\r\n朋友(200)   "));
+  EXPECT_EQ("selected", lines[2].text);
   // The plaza's notice (from the server's address) shows every line even then.
   server->Send(44, MsgLWords(kAway, "b", "a"));
   server->Send(45, "<CHAT>" + MsgChatText(kAway, "plaza", DefaultInputFormat()).substr(6));
@@ -696,6 +711,9 @@ TEST(WordFilter, TablesAndCharacterBoundaries) {
   // Lead bytes run from 0x81 to 0xFE; 0x80 and 0xFF stand alone.
   EXPECT_EQ("\x81" "a" "\xFE" "a", ApplyWordFilter("\x81" "a" "\xFE" "a", single, 1));
   EXPECT_EQ("\x80\xFF", ApplyWordFilter("\x80" "a" "\xFF" "a", single, 1));
+  // An empty word in a table removes nothing (and does not stall on the first character).
+  const char* empty[] = {""};
+  EXPECT_EQ("abc", ApplyWordFilter("abc", empty, 1));
 }
 
 // The circle commands of the panels and the item editor (panels/circles.h,

@@ -296,6 +296,17 @@ TEST_F(LinkTest, ResolverThreadAnswersOnItsOwnThread) {
   ASSERT_TRUE(answered.Wait(5000));
   EXPECT_EQ(kServerAddr, got.load());
   EXPECT_TRUE(resolver.Stop());
+  // Names that give no address are not answered with one of 0.
+  CNetConfig nameless = config;
+  nameless.serverHost = nameless.fallbackHost = "";
+  os::CEvent again;
+  ASSERT_TRUE(resolver.Start(nameless, [&](uint32_t a) {
+    got = a;
+    again.Set();
+  }));
+  resolver.RequestResolve();
+  EXPECT_FALSE(again.Wait(300));
+  EXPECT_TRUE(resolver.Stop());
 }
 
 TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
