@@ -56,8 +56,9 @@ int CNetTransfer::SendNode(size_t index) {
   return kUploadProgress;
 }
 
+// Only while downloading; a node before the count has no list to go to.
 int CNetTransfer::ReceiveNode(FieldList& fields) {
-  if (m_nMode != kDownloading || !m_pDownloadList) return kDownloadFailed;
+  if (!m_pDownloadList) return kDownloadFailed;
   int32_t received = m_net.LastReceived();
   if (m_nTransferCount == 0) m_nDownloadBase = received;
   int32_t expected = m_nDownloadBase + m_nTransferCount;
@@ -134,6 +135,9 @@ void CNetTransfer::OnFavReply(FieldList& fields) {
   } else if (what == "COUNT") {
     OnDownCount(fields);
   } else if (what == "NODE" && !fields.empty()) {
+    // With no download under way this is the last node sent again (its
+    // acknowledgement was lost): the list the user is about to take stays.
+    if (m_nMode != kDownloading) return;
     int status = ReceiveNode(fields);
     if (status == kDownloadFailed) {
       m_nMode = kIdle;

@@ -740,6 +740,29 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   EXPECT_EQ(3u, got->GetCount());
 }
 
+// The server sends the last node again when its acknowledgement was lost.
+// The download has ended by then, and the user is asked whether to replace
+// the favorites: the repeat neither fails it nor takes the list away.
+TEST_F(DownloadTest, TheLastNodeSentAgainAfterTheEndChangesNothing) {
+  Begin(2);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  server->Receive();
+  EXPECT_EQ(kDownloadDone, Node(41, Wire("b", 1, "http://b/", "新闻", 1)));
+  server->Receive();
+  PromptView v = Deliver();
+  EXPECT_TRUE(v.replaceFavorites);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  size_t before = Statuses(kDownloadChannel).size();
+  server->Send(41, MsgFavDownNode(Wire("b", 1, "http://b/", "新闻", 1)));
+  // A later answer shows the repeat was handled first.
+  server->Send(42, "<FAV><DOWN><REQ><BLANK>");
+  ASSERT_TRUE(PumpUntil([&] { return Statuses(kDownloadChannel).size() > before; }));
+  std::vector<int> all = Statuses(kDownloadChannel);
+  EXPECT_EQ((std::vector<int>{kNothingToTransfer}), std::vector<int>(all.begin() + before, all.end()));
+  ASSERT_TRUE(net->Transfer().DownloadList());
+  EXPECT_EQ(2u, net->Transfer().DownloadList()->GetCount());
+}
+
 TEST_F(DownloadTest, AnAcknowledgementThatCannotGoOutFailsTheDownload) {
   Begin(3);
   net->Sender().m_sendHook = [](const NetDatagram&) { return 0; };
@@ -805,8 +828,10 @@ TEST_F(DownloadTest, ACountOrANodeWithoutItsFieldsIsIgnored) {
   EXPECT_EQ("<40><FAV><DOWN><READY>\r\n", r.text);
   ASSERT_TRUE(net->Transfer().DownloadList());
   EXPECT_EQ("/data/qimbo/", net->Transfer().DownloadList()->m_strBaseDir) << "the icons' folder";
-  // So is a NODE without its fields; the node itself then comes in order.
+  // So is a NODE without its fields, and a message of no known kind with a
+  // node's fields; the node itself then comes in order.
   server->Send(41, "<FAV><DOWN><NODE>");
+  server->Send(41, "<FAV><DOWN><NEWS>" + MsgFavDownNode(Wire("新闻", 0, "", "", 0)).substr(std::string("<FAV><DOWN><NODE>").size()));
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 41; }));
   EXPECT_TRUE(server->Quiet(150));
   EXPECT_TRUE(Statuses(kDownloadChannel).empty());
