@@ -75,8 +75,9 @@ TEST(Message, ChatTextEscaping) {
   // A typed A8 B5 pair is dropped rather than turning into '<' at the receiver.
   EXPECT_EQ("xy", EscapeChatText("x\xA8\xB5y"));
   EXPECT_EQ("a<b>c", UnescapeChatText(EscapeChatText("a<b>c")));
-  // Other GBK characters with lead byte A8 are kept.
+  // Other GBK characters with lead byte A8 are kept, both ways.
   EXPECT_EQ("\xA8\xA1", EscapeChatText("\xA8\xA1"));
+  EXPECT_EQ("\xA8\xA1\xA8\xB4", UnescapeChatText("\xA8\xA1\xA8\xB4"));
   // Only the pairs A8 B5 and A8 B6 are brackets, not other characters
   // ending in B5 or B6, nor a letter before a stray B6.
   EXPECT_EQ("\xB0\xB5\xB0\xB6" "x\xB6", UnescapeChatText("\xB0\xB5\xB0\xB6" "x\xB6"));

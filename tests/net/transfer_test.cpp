@@ -63,6 +63,11 @@ TEST_F(LoginTest, ReplyForAnotherUserIsARefusal) {
   FieldList none;
   net->Login().OnLoginReply(none);
   EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+  // A reply naming the user but not saying OK is a refusal too.
+  FieldList failed = {"FAILED", "100"};
+  net->Login().OnLoginReply(failed);
+  EXPECT_EQ(kLoginRefused, ui.posts.back().wParam);
+  EXPECT_FALSE(net->Login().LoggedIn());
 }
 
 TEST_F(LoginTest, VersionNotice) {
