@@ -166,6 +166,7 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   EXPECT_TRUE(ui.posts.empty());
   f.calls.clear();
   f.current = "旅游";
+  f.chatOpen = true;  // the chat of another circle is open: it is left
   EnterItemCircle(f.Service(), &item, ui);
   EXPECT_EQ(f.calls, (std::vector<std::string>{"leave", "enter page"}));
   EXPECT_EQ(ui.posts.size(), 1u);
@@ -231,8 +232,10 @@ TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   EXPECT_EQ(qb::WM_CLOSE_CHAT, ui.posts[0].msg);
   EXPECT_EQ(0u, ui.posts[0].wParam);
   EXPECT_EQ(0, ui.posts[0].lParam);
-  // A category of the current circle's name is dropped, and the circle stays.
+  // A category of the current circle's name is dropped, and the circle stays,
+  // whatever address the category holds.
   CMyNode cat = Category("http://a.example/");
+  cat.m_strAddress = "http://a.example/";
   cat.m_strCircle = "GROUP";
   f.calls.clear();
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &cat, false, ui));

@@ -162,9 +162,12 @@ TEST(ItemEditorSave, AnotherCategoryMovesTheItemAndReturnsTheOldParent) {
   EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.music);
   EXPECT_EQ(t.item->m_pParent, t.music);
   EXPECT_EQ(t.item->m_nSlot, 4);
-  // A program category is no place for a bookmark.
+  // A program category is no place for a bookmark; with none chosen the item stays.
   e.category = t.programs;
   ApplyItemEdits(t.list, t.item, e);
+  EXPECT_EQ(t.item->m_pParent, t.music);
+  e.category = nullptr;
+  EXPECT_EQ(ApplyItemEdits(t.list, t.item, e), t.music);
   EXPECT_EQ(t.item->m_pParent, t.music);
 }
 

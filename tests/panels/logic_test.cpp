@@ -94,6 +94,10 @@ TEST(NewCategory, BlanksAroundAndBetweenAndASecondTry) {
   EXPECT_EQ(CreateCategoryInPlace(list, " \t ", UrlCategory, 8), nullptr);
   EXPECT_NE(CreateCategoryInPlace(list, "ab", ProgramCategory, 8), nullptr);  // another kind
   EXPECT_EQ(list.CountKind(UrlCategory), 1);
+  // A name typed as it stands in the tree (an imported one keeps its blanks) is taken already.
+  ASSERT_TRUE(AddNodeTo(list, "c d", UrlCategory, nullptr, 9));
+  EXPECT_EQ(CreateCategoryInPlace(list, " c d ", UrlCategory, 10), nullptr);
+  EXPECT_EQ(list.FindNode("cd", UrlCategory), nullptr);
 }
 
 TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
@@ -113,6 +117,10 @@ TEST(DeleteCategory, ItemsAndCirclesKeepACategory) {
   EXPECT_EQ(list.FindNode("circle", UrlCategory), circle);
   EXPECT_EQ(DeleteCategoryNode(list, circle, true, ui), kDeleted);
   EXPECT_EQ(list.FindNode("circle", UrlCategory), nullptr);
+  // One in no circle goes without a login.
+  CMyNode* plain = AddNodeTo(list, "plain", UrlCategory, nullptr, 2);
+  EXPECT_EQ(DeleteCategoryNode(list, plain, false, ui), kDeleted);
+  EXPECT_EQ(list.FindNode("plain", UrlCategory), nullptr);
 
   CMyNode* prog = AddNodeTo(list, "prog", ProgramCategory, nullptr, 0);
   EXPECT_EQ(DeleteCategoryNode(list, prog, true, ui), kNotDeleted);
@@ -151,6 +159,7 @@ TEST(DeleteItem, ACircleItemNeedsALoginAndLeavesItsCircleFirst) {
   loose.m_nKind = UrlItem;
   EXPECT_EQ(DeleteItemNode(list, &loose, true, ui, nullptr, nullptr), kNotDeleted);
   EXPECT_EQ(DeleteItemNode(list, cat, true, ui, nullptr, nullptr), kNotDeleted);
+  EXPECT_EQ(DeleteItemNode(list, nullptr, true, ui, nullptr, nullptr), kNotDeleted);  // gone meanwhile
 }
 
 TEST(DragItem, OntoAFullCategoryLeavesItInPlace) {
