@@ -576,4 +576,13 @@ TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwar
   EXPECT_EQ(1, server.Answered()) << "the waiting job never ran";
 }
 
+// A fetcher nobody listens to still does its jobs, and reports to no one.
+TEST(CaptureDownloads, AFetcherWithoutAReportRunsItsJobs) {
+  CPageFetcher fetcher(nullptr);
+  FetchJob job;
+  job.offline = false;  // nothing to fetch: the job ends at once
+  fetcher.Add(job);
+  EXPECT_EQ(1, fetcher.WaitIdle(5000));
+}
+
 }  // namespace

@@ -260,6 +260,9 @@ TEST(OpenItem, WordRunsFromTheSystemDrive) {
   ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "E"));
   EXPECT_EQ(SystemDrive(ui), "") << "a letter alone";
   EXPECT_EQ(ui.boxes.back().text, "注册表信息有错误(盘符后无:号)");
+  ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", ""));
+  EXPECT_EQ(SystemDrive(ui), "") << "an empty value";
+  EXPECT_EQ(ui.boxes.back().text, "注册表信息有错误(盘符后无:号)");
   ui.boxes.clear();
   ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "D:"));
   EXPECT_EQ(SystemDrive(ui), "D:") << "the drive alone";
