@@ -50,4 +50,8 @@ class CRecordingUi : public qb::IUserInterface {
   void StopTimer(qb::UiTarget t, unsigned id) override { timers.push_back({t, id, 0, false}); }
 };
 
+// The largest single allocation since the last reset (alloc_watch.cpp).
+void ResetLargestAllocation();
+size_t LargestAllocation();
+
 }  // namespace qbtest

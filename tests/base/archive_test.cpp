@@ -7,17 +7,7 @@
 #include <new>
 
 #include "base/archive.h"
-
-// The largest single allocation since a test last reset it: a lying length
-// must be refused before anything of its size is allocated.
-static std::atomic<size_t> g_largestAllocation{0};
-void* operator new(size_t n) {
-  if (n > g_largestAllocation) g_largestAllocation = n;
-  if (void* p = malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
+#include "testutil.h"
 
 using namespace qb;
 
@@ -91,10 +81,10 @@ TEST(CountedString, TruncatedAndLyingInputFailsCleanly) {
   EXPECT_FALSE(ok);
   // Claims four gigabytes; must fail at once without allocating them.
   std::string lie("\xFF\xFF\xFF\xF0\xFF\xFF\xFF" "abc", 10);
-  g_largestAllocation = 0;
+  qbtest::ResetLargestAllocation();
   ReadOne(lie, &ok);
   EXPECT_FALSE(ok);
-  EXPECT_LT(g_largestAllocation, 1000u);
+  EXPECT_LT(qbtest::LargestAllocation(), 1000u);
   // A wide string claiming more characters than the bytes hold.
   ReadOne(std::string("\xFF\xFE\xFF\x05\x41\x00", 6), &ok);
   EXPECT_FALSE(ok);
@@ -167,9 +157,9 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
     const std::string ten = "0123456789";  // the sources read from the caller's bytes
     CMemorySource whole(ten);
     CArchiveReader r3(whole);
-    g_largestAllocation = 0;
+    qbtest::ResetLargestAllocation();
     EXPECT_FALSE(r3.ReadBytes(0xFFFFFFF0u, bytes));
-    EXPECT_LT(g_largestAllocation, 1000u);
+    EXPECT_LT(qbtest::LargestAllocation(), 1000u);
     CMemorySource exact(ten);
     CArchiveReader r4(exact);
     EXPECT_TRUE(r4.ReadBytes(10, bytes));  // all that remains is not too much

@@ -523,6 +523,8 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
             BookmarkHtmlToUtf8("<!----><meta charset=gbk>" + utf8 + "<!-- -->"));
   EXPECT_EQ("<meta charset=gb_2312-80>\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
             BookmarkHtmlToUtf8("<meta charset=gb_2312-80>" + utf8));
+  // Only a meta tag declares: a link's charset attribute (of what it links to) does not.
+  EXPECT_EQ("<link charset=gbk>" + utf8, BookmarkHtmlToUtf8("<link charset=gbk>" + utf8));
   // A "charset" that no '=' follows declares nothing; the one after it in the tag does.
   EXPECT_EQ("<meta name=\"charset\" content=\"charset=gbk\">\xE9\x8F\x80\xE6\x83\xB0\xE6\xA3\x8C",
             BookmarkHtmlToUtf8("<meta name=\"charset\" content=\"charset=gbk\">" + utf8));

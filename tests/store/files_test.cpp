@@ -155,6 +155,13 @@ TEST(FavoritesFile, RecordBytesAreExact) {
   EXPECT_EQ(0, ReadFavoritesRecords(broken, read));
   EXPECT_TRUE(read.empty());
   EXPECT_FALSE(IsCompleteFavoritesFile(broken));
+  // A count of four thousand million records in a file of two fails before
+  // room for them is made.
+  std::string lying = FavoritesFileBytes({&cat, &item});
+  lying.replace(0, 4, "\xFF\xFF\xFF\xF0");
+  qbtest::ResetLargestAllocation();
+  EXPECT_EQ(0, ReadFavoritesRecords(lying, read));
+  EXPECT_LT(qbtest::LargestAllocation(), 1000u);
 }
 
 TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
