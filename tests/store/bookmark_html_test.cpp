@@ -248,6 +248,8 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
               "<DT><A HREF=\"place:type=6\">Tags</A>\n"
               "<dt><a href=http://bare/ add_date=5>Bare</a>\n"
               "<DT><A HREF=\"http://empty/\" TAGS=\"\" ICON_URI=\"x>y\">Empty</A>\n"
+              "<DT><A HREF='http://single/?a>b'>Single</A>\n"  // in single quotes as well
+              "<DT><A HREF=\"\">Nowhere</A>\n"                  // an empty address is no link
               // Digits belong to a tag's name: these are no folders.
               "<DT><H30>Zero</H30>\n<DL><p><DT><A HREF=\"http://zero/\">Z</A></DL><p>\n"
               "<DT><H39>Nine</H39>\n<DL><p><DT><A HREF=\"http://nine/\">N</A></DL><p>\n"
@@ -260,8 +262,9 @@ TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
                 "I 目录名/3 http://untitled/ | http://untitled/ | ",
                 "I 目录名/4 Bare | http://bare/ | ",
                 "I 目录名/5 Empty | http://empty/ | ",
-                "I 目录名/6 Z | http://zero/ | ",
-                "I 目录名/7 N | http://nine/ | ",
+                "I 目录名/6 Single | http://single/?a>b | ",
+                "I 目录名/7 Z | http://zero/ | ",
+                "I 目录名/8 N | http://nine/ | ",
             }),
             Describe(im.list));
 

@@ -254,6 +254,7 @@ TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {
       {Bar(R"({"name":"a","type":"url"})"), "\"url\" text"},
       {Bar(R"({"name":"a","type":"url","url":7})"), "\"url\" text"},
       {Bar(R"({"name":"a","url":"http://a/"})"), "\"type\""},
+      {Bar(R"({"name":"a","type":1,"url":"http://a/"})"), "\"type\" text"},
       {Bar(R"("just text")"), "not an object"},
       {Bar(Dir("d", R"({"type":"folder","name":"e","children":[3]})")), "not an object"},
       {"{\"roots\":{\"bookmark_bar\":{\"type\":\"folder\",\"name\":\"\xff\",\"children\":[]}}}", "not valid JSON"},

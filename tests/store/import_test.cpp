@@ -234,7 +234,7 @@ TEST(Import, ParseUrlFile) {
   delete n;
   // BASEURL= and IconFile= lines do not count toward the 31.
   text = "[x]\n";
-  for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\n";
+  for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\nBASEURL=http://base" + std::to_string(i) + "/\n";
   text += "URL=http://counted/\n";
   WriteFileBytes(d / "icons.url", text);
   n = ParseUrlFile(d.Path(), "icons.url");

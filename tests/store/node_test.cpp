@@ -307,6 +307,7 @@ TEST(CleanName, Examples) {
   EXPECT_EQ("my sitehome", CleanName("My Site - Home.url"));
   EXPECT_EQ("a-b", CleanName("a\xA1\xAA" "b"));
   EXPECT_EQ("a\xA1\xA2\xA1\xA9\xA1\xAB" "b", CleanName("a\xA1\xA2\xA1\xA9\xA1\xAB" "b"));  // its neighbours stay
+  EXPECT_EQ("a\xB0\xAA" "b", CleanName("a\xB0\xAA" "b"));  // and so does another lead byte before AA
   EXPECT_EQ("page12", CleanName("page1.2"));
   EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
   EXPECT_EQ("azaz", CleanName("AZaz")) << "both ends of the capitals";
@@ -351,6 +352,7 @@ TEST(NodeRecords, UploadAndCircleRecords) {
   EXPECT_EQ("<News><0><News><><><Reserved>", cat.CircleRecord());
   n.m_pParent = nullptr;
   EXPECT_NE(std::string::npos, n.UploadRecord().find("><><"));
+  EXPECT_EQ("<ab><1><" + std::string(200, 'u') + "><><note1><Reserved>", n.CircleRecord());
 }
 
 // A record read back is the record written; Load says 1 for a whole one and
