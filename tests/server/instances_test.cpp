@@ -210,6 +210,17 @@ TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) 
   EXPECT_EQ(5, s->CountTree(7));
 }
 
+// Asks for `user` until the answer fails: the storage has found its link
+// ended (the server's end of it goes a moment after it is told to).
+bool FindsTheLinkLost(IStorage& s, int32_t user) {
+  UserRecord u;
+  for (int i = 0; i < 200; ++i) {
+    if (!s.FindUser(user, u)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // Turns new links to the database of `url` away (true) or lets them in again.
 bool RefuseLinks(CPgCluster& cluster, const std::string& url, bool refuse) {
   std::string name = url.substr(url.rfind('/') + 1);
@@ -227,12 +238,7 @@ TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySec
   ASSERT_TRUE(RefuseLinks(cluster, db, true));
   ASSERT_TRUE(cluster.DropConnections(db));
   UserRecord u;
-  bool lost = false;
-  for (int i = 0; i < 200 && !lost; ++i) {
-    lost = !s->FindUser(5, u);
-    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(lost);
+  ASSERT_TRUE(FindsTheLinkLost(*s, 5));
   // Tried again 0.5, 1, 2, 4, 8, 16 and 32 s after the loss, each time in vain.
   for (uint64_t at : {500, 1000, 2000, 4000, 8000, 16000, 32000}) {
     clock = 1000 + at;
@@ -251,12 +257,7 @@ TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySec
   ASSERT_TRUE(RefuseLinks(cluster, db, true));
   ASSERT_TRUE(cluster.DropConnections(db));
   clock = 100000;
-  lost = false;
-  for (int i = 0; i < 200 && !lost; ++i) {
-    lost = !s->FindUser(5, u);
-    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(lost);
+  ASSERT_TRUE(FindsTheLinkLost(*s, 5));
   clock = 100500;
   EXPECT_FALSE(s->FindUser(5, u));
   clock = 101000;
@@ -280,12 +281,7 @@ TEST(SharedDatabase, ALinkBackWithoutItsStatementsIsTriedAgain) {
   ASSERT_TRUE(s->AddUser({5, "h", "n"}));
   ASSERT_TRUE(cluster.DropConnections(db));
   UserRecord u;
-  bool lost = false;
-  for (int i = 0; i < 200 && !lost; ++i) {
-    lost = !s->FindUser(5, u);
-    if (!lost) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(lost);
+  ASSERT_TRUE(FindsTheLinkLost(*s, 5));
   ASSERT_TRUE(cluster.Exec(db, "ALTER TABLE users RENAME TO users_away"));
   clock += 500;
   EXPECT_FALSE(s->FindUser(5, u));
