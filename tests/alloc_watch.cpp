@@ -1,6 +1,6 @@
 // The largest single allocation since a test last reset it: a lying length
-// or count must be refused before anything of its size is allocated. Every
-// test program that asks for it has its operator new pass through here.
+// or count must be refused before anything of its size is allocated. The
+// test programs linked with these utilities take their operator new from here.
 #include <atomic>
 #include <cstdlib>
 #include <new>
