@@ -152,6 +152,7 @@ TEST_F(ServerCore, ALoginOverALiveSessionRenewsItWhenItsCheckIsAnswered) {
   ASSERT_EQ(2u, check.pending.size());
   check.Answer(1);
   EXPECT_TRUE(Logged("login user 100 from 10.0.0.1 (again)"));
+  EXPECT_FALSE(Logged("logout user 100")) << "from the same address the session goes on";
   now += 45 * 60 * 1000 - 1;
   server->OnTick(now);
   EXPECT_TRUE(server->IsOnline(100));
