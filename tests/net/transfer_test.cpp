@@ -501,6 +501,8 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
   v = Deliver();
   EXPECT_EQ("上传成功！", v.text);
   EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(kTransferTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start) << "the deadline stops with the upload";
   EXPECT_TRUE(v.moveBar) << "the bar goes to its end";
   EXPECT_EQ(3, v.barPos);
   EXPECT_EQ((std::vector<int>{kUploadProgress, kUploadProgress, kUploadProgress, kUploadDone}),
