@@ -218,6 +218,8 @@ TEST(OpenItem, DecisionsForEveryKindOfItem) {
   EXPECT_EQ(DecideOpenItem(prog, ui).kind, OpenAction::None);
   prog.m_strName = "MicroSoft Word.lnk";  // the spelling starts the table look-up, the exact name fails it
   EXPECT_EQ(DecideOpenItem(prog, ui).kind, OpenAction::None);
+  prog.m_strName = "Microsoft Word.txt";  // no link: the table is not looked at, the file opens
+  EXPECT_EQ(DecideOpenItem(prog, ui), (OpenAction{OpenAction::Open, dir / "Microsoft Word.txt", os::kShowMaximized}));
 
   CMyNode cat;
   cat.m_nKind = UrlCategory;

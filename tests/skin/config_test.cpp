@@ -167,9 +167,9 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   ConfigSettings s = f.Load("[HOTKEY]\r\nFavoriteKey= Alt+E tail\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Enter\t\r\n[END]");
   EXPECT_EQ(s.hotkeyText, "Alt+E");
   EXPECT_EQ(s.chatSendKey, "Enter");
-  s = f.Load("[HOTKEY]\r\nFavoriteKey=\vAlt+V\fmore\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=\fCtrl+Enter\v");
+  s = f.Load("[HOTKEY]\r\nFavoriteKey=\vAlt+V\fmore\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=\fCtrl+Enter\r\r\n");
   EXPECT_EQ(s.hotkeyText, "Alt+V") << "vertical tab and form feed are white space too";
-  EXPECT_EQ(s.chatSendKey, "Ctrl+Enter");
+  EXPECT_EQ(s.chatSendKey, "Ctrl+Enter") << "and so is a carriage return before the line's own";
   std::string longValue(5000, 'K');
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + longValue + "\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=" + longValue);
   EXPECT_EQ(s.hotkeyText, std::string(99, 'K'));

@@ -512,6 +512,7 @@ TEST(BookmarkHtmlText, CharsetComesFromTheByteOrderMarkTheDeclarationOrTheBytes)
   EXPECT_EQ("<A>\xE9\xA0\x8E\xE7\x99\x86", BookmarkHtmlToUtf8("<A>\xED\xA0\xB0\x41"));
   EXPECT_EQ("<A>\xE9\xA5\x9B\xE9\x9D\xA0", BookmarkHtmlToUtf8("<A>\xF0\x8F\xBF\xBF"));
   EXPECT_EQ("<A>\xE9\xAD\xAB\xE5\x95\x8A", BookmarkHtmlToUtf8("<A>\xF4\x90\xB0\xA1"));
+  EXPECT_EQ("<A>\xE9\x85\xA2\xE5\x95\x8A", BookmarkHtmlToUtf8("<A>\xF5\xA1\xB0\xA1")) << "F5 leads nothing";
   EXPECT_EQ("<A>\xE0\xA0\x80\xF0\x90\x80\x80", BookmarkHtmlToUtf8("<A>\xE0\xA0\x80\xF0\x90\x80\x80"));
   // A declaration counts when it ends within the first 65,536 bytes.
   const std::string utf8 = "\xE6\x94\xB6\xE8\x97\x8F";  // also two characters of code page 936

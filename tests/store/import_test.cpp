@@ -172,8 +172,9 @@ TEST(Import, ParseUrlFile) {
   ASSERT_TRUE(n);
   EXPECT_EQ("http://kept/", n->m_strAddress);
   delete n;
-  // Every white space counts as a blank, the vertical tab and form feed too.
-  WriteFileBytes(d / "blanks.url", "[InternetShortcut]\r\nURL=\f\vhttp://a/\vb\r\nIconFile=\vi.ico\fj\r\n");
+  // Every white space counts as a blank: the vertical tab, the form feed and a
+  // carriage return inside the line too.
+  WriteFileBytes(d / "blanks.url", "[InternetShortcut]\r\nURL=\f\vhttp://a/\vb\r\nIconFile=\vi.ico\rj\r\n");
   n = ParseUrlFile(d.Path(), "blanks.url");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://a/", n->m_strAddress);
