@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -572,6 +573,19 @@ TEST(ServerSqliteStorage, AChangeThatCannotBeginIsRefused) {
 
 // A server started with its standard input closed gets descriptor 0 for the
 // database file: that is a good descriptor like any other.
+int DescriptorsNaming(const std::string& path) {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (struct dirent* e = d ? readdir(d) : nullptr) {
+    char link[64], target[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%s", e->d_name);
+    ssize_t len = readlink(link, target, sizeof target - 1);
+    if (len > 0 && std::string(target, (size_t)len) == path) ++n;
+  }
+  if (d) closedir(d);
+  return n;
+}
+
 TEST(ServerSqliteStorage, OpensWithStandardInputClosed) {
   qbtest::TempDir dir;
   std::string path = os::NativePath(dir / "users.db"), error;
@@ -584,6 +598,11 @@ TEST(ServerSqliteStorage, OpensWithStandardInputClosed) {
   }
   ASSERT_TRUE(s) << error;
   EXPECT_TRUE(s->AddUser({5, "hash5", ""}));
+  // Once a storage is gone, no descriptor of this process names its file.
+  s = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(s) << error;
+  s.reset();
+  EXPECT_EQ(0, DescriptorsNaming(path));
   std::string missing = os::NativePath(dir / "no") + "/users.db";
   EXPECT_FALSE(OpenSqliteStorage(missing, error));
   EXPECT_EQ("cannot open " + missing, error);
