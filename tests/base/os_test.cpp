@@ -1344,6 +1344,7 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_FALSE(os::RegReadDword(os::Hive::CurrentUser, key, "id", v)) << "type mismatch";
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "id"));
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));
+  EXPECT_FALSE(os::RegReadDword(os::Hive::CurrentUser, key, "id", v));
   EXPECT_FALSE(os::RegReadString(os::Hive::LocalMachine, key, "isSavePwd", s));
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd"));
   EXPECT_FALSE(os::RegRemoveValue(os::Hive::CurrentUser, key, "isSavePwd")) << "gone already";

@@ -640,6 +640,11 @@ TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
   beyond->m_pParent = news;
   beyond->m_nSlot = 32;
   list.AddNode(beyond);
+  CMyNode* before = new CMyNode;  // slot -1 takes no button either
+  before->m_strName = "before";
+  before->m_pParent = news;
+  before->m_nSlot = -1;
+  list.AddNode(before);
   CMyNode* untabbed = new CMyNode;  // slot -1: on no tab either
   untabbed->m_strName = "体育";
   untabbed->m_nKind = UrlCategory;
