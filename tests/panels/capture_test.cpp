@@ -534,8 +534,11 @@ TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
   job.address = server.Base() + "/a.html";
   job.icon = true;
   server.DropIcons(2);  // the third try gets it
+  uint32_t t0 = os::TickCount();
   fetcher.Add(job);
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
+  // Each try again comes after a pause (300 ms; a margin for a coarse clock).
+  EXPECT_GE(os::TickCount() - t0, 2 * kIconRetryMs - 100);
   ASSERT_EQ(1u, results.size());
   EXPECT_TRUE(results[0].iconSaved);
   EXPECT_EQ(CHeldServer::Icon(), qbtest::ReadFileBytes(SiteIconFile(p.dir.Path(), job.address)));
