@@ -628,6 +628,7 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   }
   EXPECT_EQ(14u, net->Circles().Members().size());
   EXPECT_EQ("n", net->Circles().Members().back()->display) << "the newcomer shows by the name given";
+  EXPECT_EQ(MakeAddress(10, 0, 0, 11), net->Circles().Members().back()->address) << "and is reached at the address given";
   FieldList del{"DELEUSER", "10.1.2.3"};
   uintptr_t gone = net->Circles().Members()[0]->serial;
   net->Chat().OnServerChat(del);
