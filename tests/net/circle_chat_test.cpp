@@ -284,6 +284,10 @@ TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
   elsewhere->address = MakeAddress(10, 7, 7, 7);
   elsewhere->circle = "别处";
   qb::NetStateTestAccess::Members(*net).push_back(std::move(elsewhere));
+  auto offline = std::make_unique<CircleMember>();
+  offline->user = 701;
+  offline->circle = "读书";
+  qb::NetStateTestAccess::Members(*net).push_back(std::move(offline));
   std::vector<NetDatagram> sent;
   net->Sender().m_sendHook = [&](const NetDatagram& d) {
     sent.push_back(d);
@@ -306,6 +310,9 @@ TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
   ChatSendOutcome out = net->Chat().OnChatSend(in);
   EXPECT_FALSE(out.sent);
   EXPECT_TRUE(out.clearInput);
+  EXPECT_TRUE(sent.empty());
+  // A line to one member with no member named goes nowhere.
+  EXPECT_EQ(0, net->Chat().SendChat(false, nullptr, "hi", in.format));
   EXPECT_TRUE(sent.empty());
   net->Sender().m_sendHook = nullptr;
 }
@@ -550,6 +557,12 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   EXPECT_EQ(std::string(240, 'M'), out.echo[1].text);
   EXPECT_EQ("<5><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + std::string(240, 'M') + "\r\n",
             server->Receive().text);
+  // One byte more is cut, with the warning.
+  in.text = std::string(241, 'N');
+  out = net->Chat().OnChatSend(in);
+  ASSERT_EQ(2u, out.echo.size());
+  EXPECT_EQ("(!留言莫超过120字!)" + std::string(240, 'N'), out.echo[1].text);
+  server->Receive();
 
   // A cut never splits a double-byte character: 1 + 2 * 119 bytes stay.
   in.text = "x";
@@ -557,7 +570,14 @@ TEST_F(ChatTest, ToOneMemberAndLeaveWords) {
   out = net->Chat().OnChatSend(in);
   std::string kept = "x";
   for (int i = 0; i < 119; ++i) kept += "字";
-  EXPECT_EQ("<6><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  EXPECT_EQ("<7><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
+  // Starting on a double-byte character, 120 of them fill the 240 bytes.
+  in.text.clear();
+  kept.clear();
+  for (int i = 0; i < 150; ++i) in.text += "字";
+  for (int i = 0; i < 120; ++i) kept += "字";
+  out = net->Chat().OnChatSend(in);
+  EXPECT_EQ("<8><LEAVEWORD><100><300>" + std::string("我(100)给你留言:") + kept + "\r\n", server->Receive().text);
 
   // Only filtered words: nothing is sent, the box is cleared.
   in.text = std::string(kChatWordFilter[0]) + kChatWordFilter[1];
@@ -641,6 +661,11 @@ TEST_F(ChatTest, LeaveWordsPlazaAndAdvertisement) {
   // The last member is never taken out.
   server->Send(43, MsgChatList({{"10.1.2.5", "乙"}}));
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 43; }));
+  server->Send(46, MsgChatList({{"10.1.2.5", "乙"}, {"10.1.2.6", "丁"}}));
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 46; }));
+  FieldList second{"DELEUSER", "10.1.2.6"};
+  net->Chat().OnServerChat(second);
+  ASSERT_EQ(1u, net->Circles().Members().size()) << "of two, one may leave";
   FieldList last{"DELEUSER", "10.1.2.5"};
   net->Chat().OnServerChat(last);
   ASSERT_EQ(1u, net->Circles().Members().size());
@@ -739,6 +764,10 @@ TEST_F(CircleTest, PanelCommandsNeedTheLoginAndKeepTheMarks) {
   // Asking again for the circle that is open in the chat window does nothing.
   net->Circles().SetChatWindowOpen(true);
   EXPECT_EQ(0, panels::EnterCategoryCircle(circles, cat, ui));
+  // An item, or no node, has no category circle.
+  EXPECT_EQ(0, panels::EnterCategoryCircle(circles, item, ui));
+  EXPECT_EQ(0, panels::EnterCategoryCircle(circles, nullptr, ui));
+  EXPECT_TRUE(server->Quiet(100));
   // The item's circle: the current one is left first, then the chat closes.
   EXPECT_EQ(kCircleRequestSent, panels::EnterItemCircle(circles, item, ui));
   EXPECT_NE(std::string::npos, peer->Receive().text.find("<USEROUT>"));

@@ -168,6 +168,16 @@ TEST_F(LinkTest, NumbersFramingAndLinkChoice) {
   EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", r.text);
   EXPECT_EQ(0, r.link);
   EXPECT_EQ(2, net->Sender().m_nCounter);
+  // Link 0 means the client's own first link too, whichever this second's is.
+  while (CMsgSender::ChooseLink() != 0) FakeNow() += 1000;
+  ASSERT_TRUE(net->Sender().SendToServer("<REQWORDS><7>"));
+  uint16_t first = server->Receive().fromPort;
+  do FakeNow() += 1000;
+  while (CMsgSender::ChooseLink() == 0);
+  ASSERT_TRUE(net->Sender().SendToServer("<REQWORDS><8>"));
+  EXPECT_NE(first, server->Receive().fromPort);
+  ASSERT_TRUE(net->Sender().ReplyToServer(42, MsgFavDownNodeOk()));
+  EXPECT_EQ(first, server->Receive().fromPort);
 }
 
 TEST_F(LinkTest, DeliversWholeDatagramsUpToTheUdpMaximum) {

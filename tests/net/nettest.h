@@ -97,6 +97,7 @@ struct Received {
   int link = -1;     // which of the five ports it arrived on
   bool hadZero = false;
   size_t size = 0;
+  uint16_t fromPort = 0;  // the sending socket's port
 };
 
 // Five sockets on one address: a scripted server (server ports) or a peer
@@ -127,6 +128,7 @@ class CEndpoint {
         r.hadZero = buf[n - 1] == '\0';
         r.text = buf.substr(0, r.hadZero ? n - 1 : n);
         r.link = i;
+        r.fromPort = port;
         return r;
       }
       if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(ms)) return r;

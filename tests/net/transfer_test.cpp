@@ -185,6 +185,13 @@ TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
     EXPECT_EQ("", net->Login().Password()) << flag;
     EXPECT_EQ(123456789, d.user) << flag;
   }
+  // No flag at all, with a password stored: not remembered either.
+  os::RegRemoveValue(os::Hive::CurrentUser, CRegAccess::kKey, "isSavePwd");
+  net->Login().SetPassword("newpass");
+  LoginDialogInit(*net, d);
+  EXPECT_FALSE(d.rememberPassword);
+  EXPECT_EQ("", d.passwordBox);
+  EXPECT_EQ("", net->Login().Password());
   // A stored value longer than 40 letters is read as its first 40.
   reg.WriteDword("isSavePwd", 1);
   reg.WriteString("password", EncodeText(pw20 + "XY"));

@@ -109,7 +109,7 @@ TEST(CaptureTitles, InvisibleCharactersAreDropped) {
   // Microsoft\u200b Edge, as that browser writes its own name.
   EXPECT_EQ(u"Page - Microsoft Edge", DropInvisible(u"Page - Microsoft\u200b Edge"));
   EXPECT_EQ(u"ab", DropInvisible(u"\ufeffa\u200e\u2060b\u202e"));
-  EXPECT_EQ(u"a\u200ab\u2065", DropInvisible(u"a\u200ab\u2065")) << "the neighbours of the ranges stay";
+  EXPECT_EQ(u"a\u200ab\u2065\u202f", DropInvisible(u"a\u200ab\u2065\u202f")) << "the neighbours of the ranges stay";
   EXPECT_EQ(u"a\u205fb\u2010\u2029c", DropInvisible(u"a\u205f\u2064b\u2010\u200f\u2029\u202ac"));
 }
 

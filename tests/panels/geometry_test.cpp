@@ -46,6 +46,8 @@ TEST(TabGeometry, RectanglesPerSlotAndInvalidSlots) {
   EXPECT_TRUE(TabHitArea(44).IsEmpty());
   EXPECT_EQ(111, TabHitArea(43).left);  // the second column, row 22
   EXPECT_EQ(647, TabHitArea(43).top);
+  EXPECT_EQ(212, TabHitArea(43).right);
+  EXPECT_EQ(681, TabHitArea(43).bottom);
   // Every slot's hit area leads back to the slot (below the overlap).
   for (int s = 0; s < kTabSlots; ++s) {
     PanelRect h = TabHitArea(s);
@@ -86,6 +88,8 @@ TEST(ItemGeometry, ButtonRectangles) {
   EXPECT_TRUE(ItemHitArea(30).IsEmpty());
   EXPECT_EQ(856, ItemHitArea(29).left);  // row 6, column 5
   EXPECT_EQ(616, ItemHitArea(29).top);
+  EXPECT_EQ(1022, ItemHitArea(29).right);
+  EXPECT_EQ(731, ItemHitArea(29).bottom);
   PanelRect p = ProgramButtonRect(7);
   EXPECT_EQ(p.left, 328);
   EXPECT_EQ(p.right, 487);

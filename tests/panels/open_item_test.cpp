@@ -20,6 +20,8 @@ struct LinkSpec {
   bool idList = true;
   bool network = false;
   int lengthLie = 0;  // added to the suffix offset
+  uint16_t idListSize = 20;
+  uint32_t padding = 0;  // bytes between the volume and the path
 };
 
 void Put32(std::string& b, uint32_t v) {
@@ -40,11 +42,11 @@ std::string MakeLink(const LinkSpec& s) {
   Put32(b, (s.idList ? 1u : 0u) | 2u);  // link flags: ID list, link info
   b.resize(76, '\0');
   if (s.idList) {
-    Put16(b, 20);
-    b += std::string(20, '\x11');
+    Put16(b, s.idListSize);
+    b += std::string(s.idListSize, '\x11');
   }
   const uint32_t head = 0x1C, volume = 0x10;
-  uint32_t local = head + volume;
+  uint32_t local = head + volume + s.padding;
   uint32_t afterPath = local + (uint32_t)s.target.size() + 1;
   uint32_t suffix = afterPath + (s.network ? 8 : 0);
   std::string info;
@@ -56,6 +58,7 @@ std::string MakeLink(const LinkSpec& s) {
   Put32(info, s.network ? afterPath : 0u);
   Put32(info, (uint32_t)((int)suffix + s.lengthLie));
   info += std::string(volume, '\x22');
+  info += std::string(s.padding, '\x44');
   info += s.target;
   info += '\0';
   if (s.network) info += std::string(8, '\x33');
@@ -103,6 +106,15 @@ TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
   LinkSpec net;
   net.network = true;
   EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(net)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  // An ID list of more than 255 bytes, as the shell writes for most
+  // programs, counts its second size byte.
+  LinkSpec bigList;
+  bigList.idListSize = 0x1F3;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(bigList)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
+  // Offsets count their third byte: a path 64 KiB into the link info.
+  LinkSpec far;
+  far.padding = 0x10000;
+  EXPECT_EQ(ShortcutTargetOfBytes(MakeLink(far)), "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
   // Chinese folder names keep their second bytes.
   LinkSpec cn;
   cn.target = "D:\\工具\\a.exe";

@@ -100,6 +100,7 @@ TEST(GbkCut, NeverSplitsADoubleByteCharacter) {
   EXPECT_EQ(CutBytesGbk(s, 3), "a中");
   EXPECT_EQ(CutBytesGbk(s, 2), "a");
   EXPECT_EQ(CutBytesGbk("abcdef", 3), "abc");
+  EXPECT_EQ(CutBytesGbk("中文", 3), "中") << "a text that starts with a double-byte character";
   // Lead bytes run from 0x81 to 0xFE: 0x80 and 0xFF stand alone at the cut.
   EXPECT_EQ(CutBytesGbk("ab\x81" "cd", 3), "ab");
   EXPECT_EQ(CutBytesGbk("ab\xFE" "cd", 3), "ab");

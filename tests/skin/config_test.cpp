@@ -184,6 +184,11 @@ TEST(ConfigFile, ValuesStopAtWhiteSpaceAndAreCutAt99Bytes) {
   // Only the first 64 KiB of a line are read: here the value's first letter.
   s = f.Load("[HOTKEY]\r\nFavoriteKey=" + std::string(65536 - 13, ' ') + "Alt+Q\r\n[CHAT]");
   EXPECT_EQ(s.hotkeyText, "A");
+  // A file of 4097 bytes: its last byte comes in a read of its own.
+  std::string head = "[HOTKEY]\r\nFavoriteKey=" + std::string(4096 - 22 - 1, ' ') + "F";
+  ASSERT_EQ(4096u, head.size());
+  s = f.Load(head + "9");
+  EXPECT_EQ(s.hotkeyText, "F9");
 }
 
 #include "skin/settings.h"
