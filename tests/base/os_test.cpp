@@ -1319,6 +1319,10 @@ TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("x.url", "**.url"));
   EXPECT_TRUE(os::MatchPattern("x.url", "x.url**"));
   EXPECT_FALSE(os::MatchPattern("x.url", "x.url*?")) << "a '?' needs its byte";
+  // After a mismatch the star takes one byte more and the whole rest of the
+  // pattern is tried again.
+  EXPECT_FALSE(os::MatchPattern("a.xurl", "*.url"));
+  EXPECT_TRUE(os::MatchPattern("a.b.url", "*.url"));
 }
 
 TEST(OsRegistry, StringsAndNumbersRoundTrip) {
@@ -1341,6 +1345,13 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   uint32_t v = 0;
   ASSERT_TRUE(os::RegReadDword(os::Hive::CurrentUser, key, "isSavePwd", v));
   EXPECT_EQ(v, 1u);
+  // A key's unnamed value, and a number of ten digits.
+  ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "", "默认"));
+  ASSERT_TRUE(os::RegWriteDword(os::Hive::CurrentUser, key, "big", 4000000000u));
+  ASSERT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "", s));
+  EXPECT_EQ("默认", s);
+  ASSERT_TRUE(os::RegReadDword(os::Hive::CurrentUser, key, "big", v));
+  EXPECT_EQ(4000000000u, v);
   EXPECT_FALSE(os::RegReadDword(os::Hive::CurrentUser, key, "id", v)) << "type mismatch";
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "id"));
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "id", s));

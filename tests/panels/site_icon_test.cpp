@@ -207,6 +207,19 @@ TEST(Download, AnIconIsWrittenWhole) {
 }
 
 #ifndef _WIN32
+// An IPv6 address in brackets is connected to without them, and whole.
+TEST(Download, ABracketedAddressIsReachedWhole) {
+  int probe = socket(AF_INET6, SOCK_STREAM, 0);
+  if (probe < 0) GTEST_SKIP() << "no IPv6 on this machine";
+  close(probe);
+  std::string icon = IconBytes(100);
+  CLoopbackServer server(Answer("200 OK", "image/x-icon", icon));
+  std::string port = server.Base().substr(server.Base().rfind(':') + 1);
+  qbtest::TempDir dir;
+  ASSERT_EQ(DownloadToFile("http://[::ffff:127.0.0.1]:" + port + "/favicon.ico", dir / "site.ico", 1), 1);
+  EXPECT_EQ(qbtest::ReadFileBytes(dir / "site.ico"), icon);
+}
+
 // A transfer broken off half way is no icon, and leaves no file.
 TEST(Download, ABrokenTransferLeavesNoFile) {
   std::string icon = IconBytes(40000);

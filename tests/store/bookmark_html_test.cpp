@@ -232,6 +232,12 @@ TEST(BookmarkHtml, LinksInCommentsAreNotImported) {
   EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 A | http://a/ | ", "I 目录名/1 B | http://b/ | ",
                                       "I 目录名/2 C | http://c/ | "}),
             Describe(empty.list));
+  // Nor do a comment, a declaration or a stray '<' right before a tag.
+  Imported close(std::string(kHead) + "<DT><!-- x --><A HREF=\"http://d/\">D</A>\n<DT><!x><A HREF=\"http://e/\">E</A>\n"
+                                      "<DT><<A HREF=\"http://f/\">F</A>\n</DL><p>\n");
+  EXPECT_EQ((std::vector<std::string>{"C 0 目录名 | ", "I 目录名/0 D | http://d/ | ", "I 目录名/1 E | http://e/ | ",
+                                      "I 目录名/2 F | http://f/ | "}),
+            Describe(close.list));
 }
 
 TEST(BookmarkHtml, OddMarkupIsReadAsBrowsersRead) {
@@ -609,6 +615,7 @@ TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {
     EXPECT_EQ(44, im.list.CountKind(UrlCategory));
     EXPECT_EQ(88, im.result.links);
     EXPECT_EQ((folders - 44) * 2 + 1, im.result.notImported) << "the loose link finds no tab for 目录名";
+    if (folders == 44) EXPECT_EQ("有1个网址未能导入：44个分类都已用完。", ImportShortfallText(im.result));
     EXPECT_TRUE(im.list.FindNode("F43", UrlCategory));
     EXPECT_FALSE(im.list.FindNode("F44", UrlCategory));
   }

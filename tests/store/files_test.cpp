@@ -255,7 +255,7 @@ TEST(FavoritesFile, BrokenFilesAddNothing) {
   pf.logic.AddNode(keep);
   std::string good = FileBytes({C("News"), I("a", "News"), I("b", "News")});
   // Every cut short of the whole file fails and leaves the tree as it was.
-  for (size_t cut = 0; cut < good.size(); cut += 7) {
+  for (size_t cut = 0; cut < good.size(); ++cut) {
     WriteFileBytes(pf.Data("cut.sc"), good.substr(0, cut));
     EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("cut.sc"))) << cut;
     ASSERT_EQ(1u, pf.logic.GetCount()) << cut;
@@ -595,6 +595,14 @@ TEST(FavoritesFile, TopVisited) {
   EXPECT_EQ("n0", top[2].m_strName);
   EXPECT_EQ("n3", top[3].m_strName);
   EXPECT_EQ("u1", top[0].m_strAddress);
+  // The last pass of the sort orders the last two.
+  list.GetAt(3)->m_nVisits = 1;
+  list.GetAt(4)->m_nVisits = 2;
+  top.clear();
+  BuildTopVisitedList(list, top);
+  ASSERT_EQ(4u, top.size());
+  EXPECT_EQ((std::vector<std::string>{"n1", "n0", "n3", "n2"}),
+            (std::vector<std::string>{top[0].m_strName, top[1].m_strName, top[2].m_strName, top[3].m_strName}));
 
   // 50 bookmarks: the 38 kept are the first 38 of the whole selection sort.
   CMyNodeList many;

@@ -228,6 +228,9 @@ TEST(NodeList, SlotsAndMoves) {
   b->m_nSlot = 44;  // outside the 44 tabs
   c->m_nSlot = -1;
   EXPECT_EQ(a, list.FirstNodeBySlot(UrlCategory));
+  a->m_nSlot = -1;
+  EXPECT_EQ(nullptr, list.FirstNodeBySlot(UrlCategory)) << "slot 44 alone is no tab";
+  a->m_nSlot = 5;
   c->m_nSlot = 0;  // the first tab counts; the last one, 43, too
   EXPECT_EQ(c, list.FirstNodeBySlot(UrlCategory));
   c->m_nSlot = -1;
@@ -311,6 +314,7 @@ TEST(CleanName, Examples) {
   EXPECT_EQ("page12", CleanName("page1.2"));
   EXPECT_EQ("abc", CleanName("A*\"\\/><:?|bC"));
   EXPECT_EQ("azaz", CleanName("AZaz")) << "both ends of the capitals";
+  EXPECT_EQ("\xFF" "a\x81" "B", CleanName("\xFF" "A\x81" "B")) << "0xFF leads no character; 0x81 does";
   EXPECT_EQ("ab", CleanName("a--b"));
   EXPECT_EQ("notepad", CleanName("Notepad.EXE"));
   // Three blanks: the two-blank pass leaves one.
