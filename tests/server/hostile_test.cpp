@@ -217,6 +217,19 @@ TEST_F(Hostile, SuspectChecksLeaveOneWorkerForTheOthers) {
   EXPECT_TRUE(IsLoginOk(r, 300));
 }
 
+// With three workers the suspects take two of them.
+TEST_F(Hostile, SuspectChecksTakeAllWorkersButOne) {
+  opt.maxChecksAtOnce = 3;
+  server.reset(new CServer(*storage, out, opt, &check));
+  Send(Flood(0), 0, 1, qb::MsgLogin(300, "bad"));
+  check.Answer(0);
+  Take();
+  Send(Flood(1), 0, 2, qb::MsgLogin(300, "bad"));
+  Send(Flood(2), 0, 3, qb::MsgLogin(300, "bad"));
+  Send(Flood(3), 0, 4, qb::MsgLogin(300, "pw300"));
+  EXPECT_EQ(3u, check.pending.size()) << "two suspects run, the third waits";
+}
+
 // A check still waiting when the limits close on its user is answered with
 // a refusal, not left without an answer, and never run.
 TEST_F(Hostile, AWaitingCheckTheLimitClosesOnIsRefusedWithAnAnswer) {

@@ -794,6 +794,20 @@ TEST_F(ServerCore, ALongLeaveWordIsCutToFitWithoutSplittingACharacter) {
   EXPECT_EQ(ends, kept[0].text);
   EXPECT_EQ(across.substr(0, 999), kept[1].text);
   EXPECT_EQ(lone, kept[2].text);
+  // The cut takes one byte at a time: one byte more would not have fitted,
+  // with the widest message number.
+  int32_t n = 9;
+  for (size_t length : {990u, 991u}) {
+    std::string plain(length, 'x');
+    Send(A, 0, n++, qb::MsgLeaveWord(100, 200, plain));
+    Send(B, 0, n++, qb::MsgReqWords(200));
+    s = Take();
+    ASSERT_EQ(1u, s.size());
+    const std::string& cut = s[0].f.at(1);
+    EXPECT_EQ(plain.substr(0, cut.size()), cut);
+    std::string more = qb::FrameMessage(INT32_MIN, qb::MsgLWords(100, plain.substr(0, cut.size() + 1), s[0].f.at(2)));
+    EXPECT_EQ(1000u, more.size()) << length;
+  }
 }
 
 TEST_F(ServerCore, AMailboxHoldsAHundredLeaveWords) {
