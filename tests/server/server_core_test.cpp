@@ -488,6 +488,27 @@ TEST_F(Transfer, TransfersUnderWayAtOnceAreBounded) {
   EXPECT_EQ("COUNT", s[0].f.at(1));
 }
 
+// With one transfer at a time, the one under way keeps its place even when it
+// holds most of the room: another is refused, not given its place.
+TEST_F(Transfer, TheOnlyTransferIsNotDroppedForItsSize) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(2);
+  size_t node = qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(tree[0])).size() + sizeof(qb::NodeWire);
+  opt.maxTransfers = 1;
+  opt.maxStagedTotal = node * 3 / 2;  // the first node takes two thirds of it
+  Restart();
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, 11, qb::MsgFavUpNode(tree[0]));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ("NODE", s[1].f.at(1));
+  Send(B, 0, 12, qb::MsgFavUpCount(2, 200, "pw200"));
+  EXPECT_TRUE(TakeFor(B).empty());
+  EXPECT_TRUE(Logged("too many transfers under way"));
+  EXPECT_FALSE(Logged("it held the most")) << "the upload under way goes on";
+}
+
 TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
   std::vector<qb::NodeWire> tree = MakeSampleTree(3);
   Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
