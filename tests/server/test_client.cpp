@@ -145,6 +145,10 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
                         : "/tmp/qimbo-user-" + std::to_string(getpid()) + "-" + std::to_string(++runs) + ".log";
   pid_t pid = Spawn(args, out);
   int rc = WaitExit(pid, 10000);
+  if (rc == -1) {  // a command that hangs is not left running after the test
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
   unlink(out.c_str());
   return rc;
 }
