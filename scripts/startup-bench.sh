@@ -13,8 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"
 "$root/scripts/wine-prefix.sh"
 "$root/scripts/wine-profile.sh"
-# Let a Wine server left by an earlier test finish leaving (see tests/win/gui-run.sh).
-wineserver -w 2>/dev/null || true
+wine_settle
 win=$(cd "$1" && pwd)
 tool=$2
 runs=${3:-7}

@@ -41,6 +41,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& stderrPath)
   _exit(127);
 }
 
+// The child's exit code, or -1 when it is still running at the limit: then
+// it is killed and reaped, so no test leaves a process behind.
 int WaitExit(pid_t pid, int limitMs) {
   uint64_t end = NowMs() + limitMs;
   int status = 0;
@@ -49,6 +51,8 @@ int WaitExit(pid_t pid, int limitMs) {
     if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
   return -1;
 }
 
@@ -121,10 +125,6 @@ int CServerProcess::Stop(int sig) {
   if (m_pid <= 0) return -1;
   kill(m_pid, sig);
   int rc = WaitExit(m_pid, 5000);
-  if (rc == -1) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-  }
   m_pid = -1;
   return rc;
 }
@@ -145,10 +145,6 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
                         : "/tmp/qimbo-user-" + std::to_string(getpid()) + "-" + std::to_string(++runs) + ".log";
   pid_t pid = Spawn(args, out);
   int rc = WaitExit(pid, 10000);
-  if (rc == -1) {  // a command that hangs is not left running after the test
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
   unlink(out.c_str());
   return rc;
 }
@@ -156,10 +152,6 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
 int RunCapture(const std::vector<std::string>& args, const std::string& scratch, std::string& output, int limitMs) {
   pid_t pid = Spawn(args, scratch);
   int rc = WaitExit(pid, limitMs);
-  if (rc == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
   output = ReadAll(scratch);
   unlink(scratch.c_str());
   return rc;

@@ -6,8 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine-env.sh"
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
 "$QIMBO_ROOT/scripts/wine-profile.sh"
-# Let a Wine server left by an earlier test finish leaving (see gui-run.sh).
-wineserver -w 2>/dev/null || true
+wine_settle
 win=$(cd "$1" && pwd)
 out=$2
 mkdir -p "$out"
