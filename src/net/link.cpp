@@ -61,6 +61,9 @@ size_t CMsgQueue::Count() {
 // ---- one link ----
 // How long a worker sleeps before it looks at the stop flag again.
 static const uint32_t kPollMs = 50;
+// How long a stopping link goes on sending what is still queued (the logout
+// at exit is queued just before the links stop).
+static const auto kStopSendLimit = std::chrono::milliseconds(250);
 
 LinkStart CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
   Stop();
@@ -103,6 +106,9 @@ int CCommProxy::Stop() {
   RequestStop();
   int ended = m_sendThread.Join(5000);
   ended &= m_receiveThread.Join(5000);
+  // The send thread leaves at the stop; what it left queued goes out from
+  // here, unless the thread is still inside the socket.
+  if (ended) SendQueued(std::chrono::steady_clock::now() + kStopSendLimit);
   m_sendSocket.Close();
   m_receiveSocket.Close();
   while (m_sendQueue.Pop()) {
@@ -117,9 +123,22 @@ void CCommProxy::SendLoop() {
     while (!m_stop) {
       std::unique_ptr<NetDatagram> d = m_sendQueue.Pop();
       if (!d) break;
-      // The payload carries the text's terminating zero byte.
-      m_sendSocket.SendTo(d->text.c_str(), d->text.size() + 1, d->address, d->port);
+      SendOne(*d);
     }
+  }
+}
+
+// The payload carries the text's terminating zero byte.
+void CCommProxy::SendOne(const NetDatagram& d) {
+  m_sendSocket.SendTo(d.text.c_str(), d.text.size() + 1, d.address, d.port);
+}
+
+void CCommProxy::SendQueued(std::chrono::steady_clock::time_point until) {
+  if (!m_sendSocket.IsOpen()) return;
+  while (std::chrono::steady_clock::now() < until) {
+    std::unique_ptr<NetDatagram> d = m_sendQueue.Pop();
+    if (!d) return;
+    SendOne(*d);
   }
 }
 

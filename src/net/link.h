@@ -2,6 +2,7 @@
 // workers, and the resolver thread that finds the server's address.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -84,8 +85,9 @@ class CCommProxy {
   // the answer says what failed. A non-zero bind address also becomes the
   // source address of what is sent.
   LinkStart Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue);
-  // Ends both threads (each within the 5000 ms the program allows) and closes
-  // both sockets. Returns 1 when both threads ended.
+  // Ends both threads (each within the 5000 ms the program allows), sends
+  // what is still queued (for at most a quarter of a second) and closes both
+  // sockets. Returns 1 when both threads ended.
   int Stop();
   // Tells both threads to end without waiting, so that five links stop together.
   void RequestStop();
@@ -99,6 +101,8 @@ class CCommProxy {
  private:
   void SendLoop();
   void ReceiveLoop();
+  void SendOne(const NetDatagram& d);
+  void SendQueued(std::chrono::steady_clock::time_point until);
 
   CMsgQueue m_sendQueue;
   uint16_t m_localPort = 0;
@@ -121,6 +125,8 @@ struct CNetConfig {
   uint16_t localBasePort = kLocalBasePort;
   uint16_t peerBasePort = kLocalBasePort;  // other users' programs listen here
   uint16_t serverBasePort = kServerBasePort;
+  // The keep-alive period; shorter only in tests ("TestKeepAliveMs" in NetServer.ini).
+  uint32_t keepAliveMs = 1200000;
 };
 
 // The default server host name, then the fallback; 0 when neither resolves.

@@ -346,6 +346,46 @@ TEST(CommProxy, StopsPromptlyAndFreesItsPort) {
   os::NetCleanup();
 }
 
+// The logout at exit is queued just before the links stop: whatever is queued
+// when a link stops is still sent, also what came after the stop was asked
+// for, and the stop stays prompt.
+TEST(CommProxy, StopSendsWhatIsQueuedFirst) {
+  ASSERT_TRUE(os::NetStartup());
+  CNetConfig c = TestConfig();
+  c.localBasePort = (uint16_t)(kPortBase + 230);
+  const uint16_t receiverPort = (uint16_t)(kPortBase + 240);
+  os::CUdpSocket receiver;
+  ASSERT_TRUE(receiver.Open());
+  ASSERT_TRUE(receiver.Bind(kServerAddr, receiverPort));
+  auto queue = [&](CNetLinks& links, const std::string& text) {
+    std::unique_ptr<NetDatagram> d(new NetDatagram{text, kServerAddr, receiverPort});
+    ASSERT_TRUE(links.SendQueue(0));
+    EXPECT_TRUE(links.SendQueue(0)->Push(d));
+  };
+  auto receive = [&] {
+    char buf[256] = {};
+    uint32_t from = 0;
+    uint16_t port = 0;
+    if (receiver.WaitReadable(3000) != 1) return std::string("(nothing)");
+    int n = receiver.ReceiveFrom(buf, sizeof buf - 1, from, port);
+    return n > 0 ? std::string(buf) : std::string("(nothing)");
+  };
+  for (bool askedFirst : {false, true}) {
+    CNetLinks links;
+    ASSERT_EQ(kLinkCount, links.Start(c));
+    // Asked first, the send thread has left before the datagrams are queued.
+    if (askedFirst) links.Link(0).RequestStop();
+    queue(links, "<1><LGO><first>\r\n");
+    queue(links, "<2><LGO><second>\r\n");
+    auto t0 = std::chrono::steady_clock::now();
+    links.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+    EXPECT_EQ("<1><LGO><first>\r\n", receive()) << "asked first: " << askedFirst;
+    EXPECT_EQ("<2><LGO><second>\r\n", receive()) << "asked first: " << askedFirst;
+  }
+  os::NetCleanup();
+}
+
 // The start tells a port that cannot be had (the link stays down, the others
 // start) from threads that cannot start (the start ends at that link).
 TEST(CommProxy, TheStartReportsTakenPortsAndAThreadThatWouldNotStart) {
