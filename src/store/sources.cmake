@@ -6,5 +6,6 @@ list(APPEND QIMBO_CORE_SOURCES
   src/store/bookmark_html.cpp
   src/store/web_import.cpp
   src/store/import_chromium.cpp
+  src/store/merge.cpp
 )
 qimbo_os_parts(fileattr)

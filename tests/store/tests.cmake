@@ -1,5 +1,5 @@
 qimbo_test(store store/node_test.cpp store/files_test.cpp store/import_test.cpp store/bookmark_html_test.cpp
-           store/import_chromium_test.cpp)
+           store/import_chromium_test.cpp store/merge_test.cpp)
 # Bookmark files in the shapes browsers and bookmark services write.
 target_compile_definitions(test_store PRIVATE QIMBO_STORE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/store/html/"
                                               QIMBO_CHROMIUM_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/store/data/")
