@@ -86,6 +86,37 @@ grep -q "^bad.json: " err || fail "skin make path shown as: $(cat err)"
 run 1 "$TOOL" config dump /no/folder
 grep -q "/no/folder is not a folder" err || fail "config dump path shown as: $(cat err)"
 
+# fav find: the find box's matches as JSON lines, best first; exit 1 for none.
+cat > find.jsonl <<'EOF'
+{"name":"新闻","kind":0,"slot":0}
+{"name":"工具","kind":0,"slot":1}
+{"name":"我的百度","kind":1,"parent":"新闻","address":"http://my.example/","slot":0}
+{"name":"百度","kind":1,"parent":"新闻","address":"http://www.baidu.com/","visits":2,"slot":1}
+{"name":"百度地图","kind":1,"parent":"工具","address":"http://map.baidu.com/","visits":9,"slot":0}
+{"name":"新闻中心","kind":1,"parent":"新闻","address":"http://news.example/","note":"每天看","slot":2}
+{"name":"银行","kind":1,"parent":"工具","address":"http://bank.example/","slot":1}
+EOF
+run 0 "$TOOL" fav make find.jsonl find.sc
+run 0 "$TOOL" fav find find.sc bd
+[ "$(cut -d, -f1 out | tr '\n' ' ')" = '{"name":"百度地图" {"name":"百度" {"name":"我的百度" ' ] ||
+  fail "find bd ranked: $(cat out)"
+head -1 out | grep -q '"address":"http://map.baidu.com/","category":"工具"' || fail "find line: $(head -1 out)"
+run 0 "$TOOL" fav find find.sc xwzx
+[ "$(wc -l < out)" -eq 1 ] && grep -q '"name":"新闻中心"' out || fail "find xwzx: $(cat out)"
+run 0 "$TOOL" fav find find.sc YinXing
+grep -q '"name":"银行"' out || fail "a second reading of 行 found: $(cat out)"
+run 0 "$TOOL" fav find find.sc 每天
+grep -q '"name":"新闻中心".*"rank":2' out || fail "a note is found last: $(cat out)"
+run 0 "$TOOL" fav find find.sc bd 地图
+[ "$(wc -l < out)" -eq 1 ] || fail "every word must match: $(cat out)"
+run 1 "$TOOL" fav find find.sc bd nothing
+[ -s out ] && fail "no match printed: $(cat out)"
+run 1 "$TOOL" fav find find.sc "'"
+run 1 "$TOOL" fav find find.sc '.*' '[(' '😀'
+run 2 "$TOOL" fav find missing.sc bd
+grep -q "cannot load favorites file missing.sc" err || fail "find on a missing file said: $(cat err)"
+usage_error "$TOOL" fav find find.sc
+
 # ---- qimbo-server ------------------------------------------------------------
 help_ok "$SERVER" --help
 help_ok "$SERVER" -h

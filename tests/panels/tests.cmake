@@ -8,6 +8,7 @@ qimbo_test(panels
   panels/capture_test.cpp
   panels/dropped_nodes_test.cpp
   panels/item_edit_test.cpp
+  panels/find_test.cpp
 )
 
 # The panels' windows under Wine, driven through window messages.
