@@ -18,7 +18,8 @@ void PrintUsage(FILE* to, const std::string& group = std::string());
 // A usage error: `why` (when given) and the usage on stderr; returns 2.
 int UsageError(const std::string& group, const std::string& why = std::string());
 
-// Prints a message in UTF-8 (converted from GBK) on stderr.
+// Prints a message in UTF-8 (converted from GBK) on stderr; a path given
+// through PathArg is named in it as it was typed, wherever it stands.
 void Error(const std::string& gbkText);
 // Text for output: GBK to UTF-8.
 std::string Utf8(const std::string& gbk);

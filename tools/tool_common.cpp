@@ -1,6 +1,9 @@
 // What every command group shares: the group table, messages, paths.
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "base/codepage.h"
 #include "base/json.h"
@@ -50,7 +53,38 @@ int UsageError(const std::string& group, const std::string& why) {
 
 std::string Utf8(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
-void Error(const std::string& gbkText) { fprintf(stderr, "%s\n", Utf8(gbkText).c_str()); }
+// Every path the core was given, in a message, named as it was typed: the
+// longest first, so that a path and one inside it are each given back whole.
+std::string WithTypedPaths(const std::string& gbkText) {
+  std::vector<std::pair<std::string, std::string>> paths(TypedPaths().begin(), TypedPaths().end());
+  std::sort(paths.begin(), paths.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+  std::string out;
+  for (size_t i = 0; i < gbkText.size();) {
+    bool replaced = false;
+    for (const auto& p : paths) {
+      if (!p.first.empty() && gbkText.compare(i, p.first.size(), p.first) == 0) {
+        // A path and what the core made of it ("X.bak", "X\\sub") keep the
+        // typed form; the core's separators after it are the system's.
+        out += p.second;
+        i += p.first.size();
+        while (i < gbkText.size() && gbkText[i] != ' ' && gbkText[i] != ':' && gbkText[i] != '"' &&
+               gbkText[i] != '\'' && gbkText[i] != ',' && gbkText[i] != ';' && gbkText[i] != ')') {
+          out.push_back(gbkText[i] == '\\' ? '/' : gbkText[i]);
+          ++i;
+        }
+        replaced = true;
+        break;
+      }
+    }
+    if (replaced) continue;
+    size_t n = qb::CharLenAt(gbkText, i);
+    out.append(gbkText, i, n);
+    i += n;
+  }
+  return out;
+}
+
+void Error(const std::string& gbkText) { fprintf(stderr, "%s\n", Utf8(WithTypedPaths(gbkText)).c_str()); }
 
 std::string JsonString(const std::string& gbk) { return qb::JsonQuote(Utf8(gbk)); }
 

@@ -286,6 +286,8 @@ int ImportChromium(const std::string& bookmarks, const std::string& file) {
   }
   if (int rc = WriteNodes(list, file)) return rc;
   printf("%d bookmarks in %d new categories; %d left out\n", result.items, result.categories, result.skipped);
+  for (const std::string& name : result.browserOnly)
+    printf("left out, runs only inside the browser: %s\n", qtool::Utf8(name).c_str());
   return 0;
 }
 

@@ -146,11 +146,31 @@ std::string NormaliseCopiedAddress(const std::string& copied) {
 
 // ---- filing the page ----------------------------------------------------------------
 
+const char kUntitledPage[] = "未命名";
+
+std::string AddressHost(const std::string& address) {
+  size_t from = address.find("://");
+  from = from == std::string::npos ? 0 : from + 3;
+  size_t end = address.find_first_of("/?#\\", from);
+  std::string host = address.substr(from, end == std::string::npos ? std::string::npos : end - from);
+  size_t at = host.rfind('@');
+  if (at != std::string::npos) host.erase(0, at + 1);
+  size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.erase(colon);
+  for (char& c : host)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return host;
+}
+
 FiledPage FilePage(CMyNodeList& list, const std::string& programDir, CMyNode* category, BrowserFamily family,
                    const std::string& title, const std::string& address) {
   FiledPage filed;
   if (!category) return filed;
   std::string name = PageNameFromTitle(family, title);
+  // A title that cleans down to nothing would leave a button without a
+  // caption: the page is named after its site.
+  if (name.empty()) name = AddressHost(address);
+  if (name.empty()) name = kUntitledPage;
   int slot = list.FirstFreeItemSlot(category);
   if (slot < 0) return filed;
   // The tree's duplicate test, made here so that the tree is given only

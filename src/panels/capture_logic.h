@@ -63,11 +63,19 @@ std::string NormaliseCopiedAddress(const std::string& copied);
 
 // ---- filing the page ----------------------------------------------------------------
 
+// The host of an address, in lower case, without user, port, path or query
+// ("news.example.com" of "HTTP://u@News.Example.com:8080/a?b"); the address
+// up to its first "/" when it has no scheme.
+std::string AddressHost(const std::string& address);
+// The name of a page whose title and address give none: "未命名".
+extern const char kUntitledPage[];
+
 struct FiledPage {
   CMyNode* added = nullptr;  // null: the category is full or holds the page already
   bool fetchIcon = false;    // the site icon is to be downloaded for `added`
 };
-// Files a page into a category: a new item named from the title, at the
+// Files a page into a category: a new item named from the title (after the
+// address's host when the title cleans down to nothing), at the
 // category's first free button. An icon file of the site that exists
 // already is used at once; otherwise the item shows the stock icon until the
 // download (if the address has an icon address at all) brings it. Nothing

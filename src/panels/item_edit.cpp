@@ -8,12 +8,17 @@ void EmptyBracketNote(CMyNode& item) {
   if (item.m_strNote == "<>") item.m_strNote.clear();
 }
 
-bool CircleTicked(const std::string& circle) {
+namespace {
+// The circle mark without its brackets: the file readers keep "<GROUP>".
+std::string BareMark(const std::string& circle) {
   std::string bare;
   for (char c : circle)
     if (c != '<' && c != '>') bare += c;
-  return bare == "GROUP";
+  return bare;
 }
+}  // namespace
+
+bool CircleTicked(const std::string& circle) { return BareMark(circle) == "GROUP"; }
 
 std::string FormatVisitTime(const std::tm& when) {
   char text[128] = {};
@@ -55,6 +60,9 @@ int ChoiceOfParent(const std::vector<CMyNode*>& choices, const CMyNode* parent) 
 
 bool SaveCircleBox(const CircleService& circles, CMyNode* item, bool ticked, qb::IUserInterface& ui) {
   if (!item) return false;
+  // The box showed the mark without its brackets; the mark is compared (and
+  // kept) in that same form, so an unchanged box asks for nothing.
+  item->m_strCircle = BareMark(item->m_strCircle);
   bool asked = ticked != (item->m_strCircle == "GROUP");
   bool loggedIn = circles.loggedIn && circles.loggedIn();
   JoinCircleCheckBox(circles, item, ticked, ui);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "../../res/panels_ids.h"
+#include "base/codepage.h"
 #include "store/node.h"
 
 namespace panels {
@@ -74,16 +75,6 @@ std::string SearchAddress(int id, const std::string& query) {
   return std::string();
 }
 
-std::string CutBytesGbk(const std::string& text, size_t n) {
-  if (text.size() <= n) return text;
-  size_t i = 0;
-  while (i < n) {
-    unsigned char c = (unsigned char)text[i];
-    size_t step = (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) ? 2 : 1;
-    if (i + step > n) break;
-    i += step;
-  }
-  return text.substr(0, i);
-}
+std::string CutBytesGbk(const std::string& text, size_t n) { return qb::CutBytes(text, n); }
 
 }  // namespace panels

@@ -37,7 +37,7 @@ std::string SearchAddress(int commandId, const std::string& query);
 std::string SearchQuery(const CMyNode* context);
 
 // A UTF-8-free length cut: at most `n` bytes of a code page 936 text,
-// without splitting a double-byte character.
+// without splitting a double-byte character or a character reference.
 std::string CutBytesGbk(const std::string& text, size_t n);
 
 }  // namespace panels

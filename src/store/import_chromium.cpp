@@ -23,6 +23,20 @@ const struct {
     {"synced", "移动设备书签"},
 };
 
+// Opera's own roots, kept under "custom_root", with the names their
+// categories get when the file names none. The trash is left out (and
+// counted); a root not listed here is imported under its own name or key.
+const struct {
+  const char* key;
+  const char* fallbackName;
+} kOperaRoots[] = {
+    {"speedDial", "快速拨号"},
+    {"userRoot", "我的文件夹"},
+    {"unsorted", "未分类书签"},
+    {"pinboard", "图板"},
+};
+const char kOperaTrash[] = "trash";
+
 // Where each browser keeps its default profile, below the local application data.
 const char* const kProfiles[] = {
     "Google\\Chrome\\User Data\\Default\\Bookmarks",
@@ -49,12 +63,14 @@ struct Bookmark {
 struct Folder {
   std::string name;  // UTF-8
   std::vector<Bookmark> bookmarks;
+  bool loose = false;  // a root's own bookmarks: no folder of the browser's
 };
 
 // The checked contents of a file, before anything touches the tree.
 class CPlan {
  public:
   std::vector<Folder> folders;
+  int leftOut = 0;  // bookmarks of the trash, of roots no browser shows, of unknown node types
 
   bool Read(const qb::JsonValue& doc, std::string& error) {
     if (doc.type != qb::JsonValue::Object) return Fail(error, "the file is not a JSON object");
@@ -68,7 +84,15 @@ class CPlan {
       ++found;
       if (!ReadRoot(*root, r.key, r.fallbackName, error)) return false;
     }
-    if (!found) return Fail(error, "\"roots\" holds none of bookmark_bar, other, synced");
+    for (const auto& member : roots->members) {
+      if (member.first == "custom_root") {
+        if (!ReadCustomRoots(member.second, error)) return false;
+        ++found;
+      } else if (!IsStandardRoot(member.first)) {
+        leftOut += CountBookmarks(member.second);  // a root no browser of the family shows
+      }
+    }
+    if (!found) return Fail(error, "\"roots\" holds none of bookmark_bar, other, synced, custom_root");
     return true;
   }
 
@@ -76,6 +100,43 @@ class CPlan {
   static bool Fail(std::string& error, const std::string& what) {
     error = what;
     return false;
+  }
+
+  static bool IsStandardRoot(const std::string& key) {
+    for (const auto& r : kRoots)
+      if (key == r.key) return true;
+    return false;
+  }
+
+  // The bookmarks anywhere under a node, whatever its shape.
+  static int CountBookmarks(const qb::JsonValue& node) {
+    if (node.type == qb::JsonValue::Array) {
+      int n = 0;
+      for (const qb::JsonValue& v : node.items) n += CountBookmarks(v);
+      return n;
+    }
+    if (node.type != qb::JsonValue::Object) return 0;
+    const qb::JsonValue* type = node.Find("type");
+    if (type && type->type == qb::JsonValue::String && type->text == "url") return 1;
+    const qb::JsonValue* children = node.Find("children");
+    return children ? CountBookmarks(*children) : 0;
+  }
+
+  // Opera's roots: an object of folders by key, each read like the other
+  // roots; the trash is left out and counted.
+  bool ReadCustomRoots(const qb::JsonValue& custom, std::string& error) {
+    if (custom.type != qb::JsonValue::Object) return Fail(error, "custom_root: not an object");
+    for (const auto& member : custom.members) {
+      if (member.first == kOperaTrash) {
+        leftOut += CountBookmarks(member.second);
+        continue;
+      }
+      std::string fallback = member.first;
+      for (const auto& r : kOperaRoots)
+        if (member.first == r.key) qb::GbkToUtf8(r.fallbackName, fallback);
+      if (!ReadRoot(member.second, ("custom_root." + member.first).c_str(), fallback, error)) return false;
+    }
+    return true;
   }
 
   // Checks the members every node has and tells folders from bookmarks;
@@ -131,16 +192,26 @@ class CPlan {
   }
 
   bool ReadRoot(const qb::JsonValue& root, const char* key, const char* fallbackName, std::string& error) {
+    std::string fallback;
+    qb::GbkToUtf8(fallbackName, fallback);
+    return ReadRoot(root, std::string(key), fallback, error);
+  }
+
+  // `fallback` (UTF-8) names the loose bookmarks' category when the root has no name.
+  bool ReadRoot(const qb::JsonValue& root, const std::string& key, const std::string& fallback,
+                std::string& error) {
     bool folder = false, bookmark = false;
     if (!NodeKind(root, key, folder, bookmark, error)) return false;
-    if (!folder) return Fail(error, std::string(key) + ": the root is not a folder");
+    if (!folder) return Fail(error, key + ": the root is not a folder");
     Folder loose;
+    loose.loose = true;
     loose.name = NameOf(root);
-    if (loose.name.empty()) qb::GbkToUtf8(fallbackName, loose.name);
+    if (loose.name.empty()) loose.name = fallback;
     std::vector<Folder> inner;
     for (const qb::JsonValue& child : root.Find("children")->items) {
       if (!NodeKind(child, key, folder, bookmark, error)) return false;
       if (bookmark) loose.bookmarks.push_back(MakeBookmark(child));
+      if (!folder && !bookmark) ++leftOut;  // a node type this reader does not know
       if (!folder) continue;
       Folder f;
       f.name = NameOf(child);
@@ -153,11 +224,13 @@ class CPlan {
   }
 
   // Every bookmark under a folder, depth first in the file's order.
-  bool Flatten(const qb::JsonValue& folderNode, std::vector<Bookmark>& out, const char* key, std::string& error) {
+  bool Flatten(const qb::JsonValue& folderNode, std::vector<Bookmark>& out, const std::string& key,
+               std::string& error) {
     for (const qb::JsonValue& child : folderNode.Find("children")->items) {
       bool folder = false, bookmark = false;
       if (!NodeKind(child, key, folder, bookmark, error)) return false;
       if (bookmark) out.push_back(MakeBookmark(child));
+      if (!folder && !bookmark) ++leftOut;
       if (folder && !Flatten(child, out, key, error)) return false;
     }
     return true;
@@ -189,7 +262,20 @@ bool UsableAddress(const std::string& url) {
   if (url.empty() || url.size() > kChromiumAddressMax) return false;
   for (unsigned char c : url)
     if (c < 0x20 || c == 0x7F) return false;
-  return !StartsWithNoCase(url, "javascript:") && !StartsWithNoCase(url, "data:");
+  return true;
+}
+
+// A bookmarklet or inline data: it runs only inside the browser that holds it.
+bool BrowserOnlyAddress(const std::string& url) {
+  return StartsWithNoCase(url, "javascript:") || StartsWithNoCase(url, "data:");
+}
+
+// What the report names for a bookmark left out: its name (or, without
+// one, the start of its address), in the tree's text.
+std::string ReportName(const Bookmark& b) {
+  std::string name = ImportedText(b.name);
+  if (name.empty()) name = qb::CutBytes(ImportedText(b.url), 60);
+  return name;
 }
 
 }  // namespace
@@ -213,9 +299,17 @@ int ImportChromiumBookmarks(CMyNodeList& list, const std::string& json, Chromium
     // Placed as every import of other programs' bookmarks is placed.
     CWebImport web(list);
     for (const Folder& f : plan.folders) {
-      int folder = web.Folder(CategoryName(f.name));
-      web.FolderNote(folder, kFirstLevel);
+      // A root's own bookmarks make a category only when one of them can go in.
+      bool any = !f.loose;
+      for (const Bookmark& b : f.bookmarks) any = any || (!BrowserOnlyAddress(b.url) && UsableAddress(b.url));
+      int folder = any ? web.Folder(CategoryName(f.name)) : -1;
+      if (any) web.FolderNote(folder, kFirstLevel);
       for (const Bookmark& b : f.bookmarks) {
+        if (BrowserOnlyAddress(b.url)) {
+          ++unusable;
+          result.browserOnly.push_back(ReportName(b));
+          continue;
+        }
         if (!UsableAddress(b.url)) {
           ++unusable;
           continue;
@@ -223,13 +317,15 @@ int ImportChromiumBookmarks(CMyNodeList& list, const std::string& json, Chromium
         CMyNode* item = new CMyNode;
         item->m_strAddress = ImportedText(b.url);
         item->m_strName = CleanName(ImportedText(b.name));
-        if (item->m_strName.empty()) item->m_strName = item->m_strAddress;
+        // Without a title the bookmark is named after its address, by the same rule.
+        if (item->m_strName.empty()) item->m_strName = CleanName(item->m_strAddress);
+        if (item->m_strName.empty()) item->m_strName = kUnnamed;
         if (b.lastUsed) item->m_tLastVisit = b.lastUsed;
         web.AddLink(folder, item);
       }
     }
     result.items = web.Added();
-    result.skipped = unusable + web.NotImported() + web.Duplicates();
+    result.skipped = unusable + plan.leftOut + web.NotImported() + web.Duplicates();
   }
   result.categories = list.CountKind(UrlCategory) - before;
   return 1;

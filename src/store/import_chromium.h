@@ -1,7 +1,8 @@
 // The bookmarks of the Chromium-family browsers (Chrome, Edge, Brave,
 // Vivaldi, Opera, Chromium, 360): the "Bookmarks" JSON file of a profile.
-// Folders directly under the bookmark bar, "other bookmarks" and "mobile
-// bookmarks" become categories; deeper folders are flattened into their
+// Folders directly under the bookmark bar, "other bookmarks", "mobile
+// bookmarks" and Opera's own roots under "custom_root" (Speed Dial, the user
+// root, unsorted, pinboard; not the trash) become categories; deeper folders are flattened into their
 // first-level folder; bookmarks lying directly in one of the three roots go
 // into a category named after that root. The bookmarks are placed within
 // the tree's limits as every import of other programs' bookmarks is
@@ -16,9 +17,13 @@
 struct ChromiumImport {
   int categories = 0;  // categories made
   int items = 0;       // bookmarks added
-  // Bookmarks left out: no free tab left, already present, or an address
-  // that cannot be opened from here (script, data, too long).
+  // Bookmarks left out: no free tab left, already present, in the trash or a
+  // root no browser shows, or an address that cannot be opened from here
+  // (script, data, too long).
   int skipped = 0;
+  // The names of the bookmarks left out for a "javascript:" or "data:"
+  // address (a bookmarklet runs only inside the browser), in the tree's text.
+  std::vector<std::string> browserOnly;
 };
 
 // A Bookmarks file larger than this is refused without being read.

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "base/cipher.h"
+#include "base/codepage.h"
 
 const char kDeleteMark[] = "NULL-DELETE";
 
@@ -472,11 +473,10 @@ void CMyNodeList::DeleteMarked() {
 
 namespace {
 
-// Length of the code page 936 character at s[i]: 2 for a lead byte with a trail.
-size_t CharLen(const std::string& s, size_t i) {
-  unsigned char c = (unsigned char)s[i];
-  return (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
-}
+// Length of the character at s[i]: 2 for a lead byte with a trail, the whole
+// reference for a character code page 936 lacks ("&#x1F600;"), so that the
+// name rule never cleans inside one.
+size_t CharLen(const std::string& s, size_t i) { return qb::CharLenAt(s, i); }
 
 // Removes every `what` (ASCII) that starts on a character boundary, so the
 // trail byte of a double-byte character is never taken for a letter.

@@ -8,55 +8,6 @@ const char kRootCategoryName[] = "目录名";
 
 namespace {
 
-// Code page 936 code of each character of the Basic Multilingual Plane (0:
-// none). Every double-byte code is decoded once, and what came out is
-// encoded again: a character is kept only when both ways agree, so neither
-// a "best fit" nor a decoder's stand-in for a bad code gets a code of its own.
-const std::vector<uint16_t>& GbkCodes() {
-  static const std::vector<uint16_t> codes = [] {
-    std::vector<uint16_t> t(0x10000, 0);
-    std::string all;
-    all.reserve(126 * 190 * 3);
-    for (int lead = 0x81; lead <= 0xFE; ++lead)
-      for (int trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
-        all.push_back((char)lead);
-        all.push_back((char)trail);
-        all.push_back('\n');
-      }
-    std::u16string wide;
-    qb::GbkToUtf16(all, wide);
-    // One line per code; a code that decodes to one character (outside the
-    // private use area, which the systems fill differently) may give it.
-    std::u16string back;
-    size_t pos = 0;
-    for (size_t k = 0; k < all.size(); k += 3) {
-      size_t end = wide.find(u'\n', pos);
-      if (end == std::u16string::npos) break;
-      char16_t c = wide[pos];
-      if (end - pos == 1 && c >= 0x80 && !(c >= 0xE000 && c <= 0xF8FF) && !(c >= 0xD800 && c <= 0xDFFF) &&
-          t[c] == 0) {
-        t[c] = (uint16_t)(((unsigned char)all[k] << 8) | (unsigned char)all[k + 1]);
-        back.push_back(c);
-        back.push_back(u'\n');
-      }
-      pos = end + 1;
-    }
-    std::string again;
-    qb::Utf16ToGbk(back, again);
-    size_t at = 0;
-    for (size_t k = 0; k < back.size(); k += 2) {
-      size_t end = again.find('\n', at);
-      if (end == std::string::npos) end = again.size();
-      char16_t c = back[k];
-      if (end - at != 2 || (((unsigned char)again[at] << 8) | (unsigned char)again[at + 1]) != t[c]) t[c] = 0;
-      at = end + 1;
-    }
-    return t;
-  }();
-  return codes;
-}
-
 // The code point at s[i], advancing i; a malformed sequence is one U+FFFD per byte.
 uint32_t NextCodePoint(const std::string& s, size_t& i) {
   unsigned char c = (unsigned char)s[i];
@@ -96,7 +47,6 @@ std::string LinkKey(const CMyNode* category, const std::string& name, const std:
 }  // namespace
 
 std::string ImportedText(const std::string& utf8) {
-  const std::vector<uint16_t>& codes = GbkCodes();
   std::string out;
   out.reserve(utf8.size());
   bool blank = false;
@@ -111,11 +61,13 @@ std::string ImportedText(const std::string& utf8) {
     blank = false;
     if (cp < 0x80) {
       out.push_back((char)cp);
-    } else if (cp < 0x10000 && codes[cp]) {
-      out.push_back((char)(codes[cp] >> 8));
-      out.push_back((char)(codes[cp] & 0xFF));
+    } else if (uint16_t code = qb::GbkCode(cp)) {
+      out.push_back((char)(code >> 8));
+      out.push_back((char)(code & 0xFF));
+    } else if (cp == 0xFFFD || cp < 0xA0) {
+      out.push_back('?');  // bytes that were no character, a control character
     } else {
-      out.push_back('?');
+      out += qb::CharRef(cp);  // kept: shown and exported as the character
     }
   }
   return out;
@@ -134,6 +86,18 @@ CWebImport::CWebImport(CMyNodeList& list) : m_list(list), m_batch(list), m_tabs(
     }
   }
   m_root.name = kRootCategoryName;
+}
+
+bool CWebImport::InChain(const Chain& chain, const std::string& name, const std::string& address) const {
+  auto holds = [&](const std::string& category) {
+    auto it = m_categories.find(category);
+    return it != m_categories.end() && m_links.count(LinkKey(it->second, name, address)) != 0;
+  };
+  if (holds(chain.name)) return true;
+  // The further categories are numbered from 2; there are never more than tabs.
+  for (int k = 2; k <= kCategorySlots + 1; ++k)
+    if (holds(chain.name + std::to_string(k))) return true;
+  return false;
 }
 
 int CWebImport::FreeButton(CMyNode* category) const {
@@ -210,18 +174,22 @@ void CWebImport::FolderNote(int folder, const std::string& note) {
 
 CMyNode* CWebImport::AddLink(int folder, CMyNode* item) {
   Chain& chain = folder >= 0 && folder < (int)m_chains.size() ? m_chains[folder] : m_root;
+  // AddNode's rule for items (the same name and address in the same
+  // category), over every category of the folder: a link that an earlier
+  // import put into "name2" is there already, even though this import
+  // starts again at "name".
+  if (InChain(chain, item->m_strName, item->m_strAddress)) {
+    delete item;
+    ++m_duplicates;
+    return nullptr;
+  }
   CMyNode* cat = Place(chain);
   if (!cat) {
     delete item;
     ++m_notImported;
     return nullptr;
   }
-  // AddNode's rule for items: the same name and address in the same category.
-  if (!m_links.insert(LinkKey(cat, item->m_strName, item->m_strAddress)).second) {
-    delete item;
-    ++m_duplicates;
-    return nullptr;
-  }
+  m_links.insert(LinkKey(cat, item->m_strName, item->m_strAddress));
   int slot = FreeButton(cat);
   item->m_nKind = UrlItem;
   item->m_pParent = cat;

@@ -13,8 +13,9 @@ constexpr int kItemSlots = 30;      // buttons 0..29 of a category
 extern const char kRootCategoryName[];  // "目录名": links outside every folder
 
 // UTF-8 text as the tree keeps it: code page 936, each character that code
-// page 936 cannot hold (®, ™, an emoji) becomes one "?", a non-breaking space
-// a blank; runs of white space become one blank, none at either end.
+// page 936 cannot hold (®, ™, an emoji) its reference ("&#x1F600;"), bytes
+// that are no UTF-8 one "?", a non-breaking space a blank; runs of white
+// space become one blank, none at either end.
 std::string ImportedText(const std::string& utf8);
 
 // The links of an import go where a panel shows them. A folder's links fill
@@ -64,6 +65,8 @@ class CWebImport {
   // none can be had.
   CMyNode* Place(Chain& chain);
   int FreeButton(CMyNode* category) const;
+  // Whether a category of the chain ("name", "name2", "name3" …) holds the link.
+  bool InChain(const Chain& chain, const std::string& name, const std::string& address) const;
 
   CMyNodeList& m_list;
   CMyNodeList::CAddBatch m_batch;

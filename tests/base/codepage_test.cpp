@@ -4,6 +4,8 @@
 #include <malloc.h>
 #endif
 
+#include <cstring>
+
 #include "base/codepage.h"
 #include "base/ui.h"
 
@@ -68,6 +70,56 @@ TEST(CodePage, EmptyAndUnmappableInput) {
   std::u16string none = u"x";
   EXPECT_EQ(1, qb::GbkToUtf16("", none));
   EXPECT_TRUE(none.empty());
+}
+
+// Characters code page 936 lacks are kept as references where text comes in
+// and given back as themselves where it goes out; the same bytes both ways.
+TEST(CodePage, CharactersOutsideTheCodePageTravelAsReferences) {
+  // 😀, 한 (Hangul), € and 中.
+  const std::u16string wide = u"\U0001F600\uD55C\u20AC\u4E2D!";
+  const std::string kept = "&#x1F600;&#xD55C;&#x20AC;\xD6\xD0!";
+  EXPECT_EQ(kept, qb::FromWide(wide));
+  EXPECT_EQ(wide, qb::ToWide(kept));
+  const std::string utf8 = "\xF0\x9F\x98\x80\xED\x95\x9C\xE2\x82\xAC\xE4\xB8\xAD!";
+  EXPECT_EQ(kept, qb::FromUtf8(utf8));
+  EXPECT_EQ(utf8, qb::ToUtf8(kept));
+  // Only a reference the program would make is turned back: to a character
+  // the code page lacks, with its semicolon. Decimal and lower case count.
+  for (const char* text : {"&#x41;", "&#x4E2D;", "&#20013;", "&#x1F600", "&#x;", "&#;", "&amp;", "&#xD800;",
+                           "&#x110000;", "&#x0000000001F600;", "&", "&#", "&#x"}) {
+    EXPECT_EQ(qb::ToWide(text), std::u16string(text, text + strlen(text))) << text;
+    EXPECT_EQ(text, qb::ToUtf8(text)) << text;
+  }
+  EXPECT_EQ(u"\U0001F600", qb::ToWide("&#128512;"));
+  EXPECT_EQ(u"\U0001F600x", qb::ToWide("&#x1f600;x"));
+  EXPECT_EQ(u"a&\U0001F600", qb::ToWide("a&&#x1F600;"));
+  // Half a surrogate pair stands for nothing; a malformed UTF-8 byte is a "?".
+  EXPECT_EQ("a?b", qb::FromWide(u"a\xD83D" u"b"));
+  EXPECT_EQ("a?b", qb::FromUtf8("a\xFF" "b"));
+  // Double-byte characters around a reference stay whole.
+  EXPECT_EQ(u"\u4E2D\U0001F600\u4E2D", qb::ToWide("\xD6\xD0&#x1F600;\xD6\xD0"));
+}
+
+TEST(CodePage, AReferenceIsOneCharacterToCountAndCut) {
+  const std::string text = "ab&#x1F600;\xD6\xD0";
+  EXPECT_EQ(0u, qb::RefAt(text, 0));
+  uint32_t cp = 0;
+  EXPECT_EQ(9u, qb::RefAt(text, 2, &cp));
+  EXPECT_EQ(0x1F600u, cp);
+  EXPECT_EQ(9u, qb::CharLenAt(text, 2));
+  EXPECT_EQ(2u, qb::CharLenAt(text, 11));
+  EXPECT_EQ(4u, qb::CharCount(text));
+  EXPECT_EQ(0u, qb::RefAt("&#x4E2D;", 0)) << "a character the code page holds is no reference of ours";
+  // A cut never ends inside a reference or a double-byte character.
+  EXPECT_EQ("ab", qb::CutBytes(text, 2));
+  for (size_t n = 3; n <= 10; ++n) EXPECT_EQ("ab", qb::CutBytes(text, n)) << n;
+  EXPECT_EQ("ab&#x1F600;", qb::CutBytes(text, 11));
+  EXPECT_EQ("ab&#x1F600;", qb::CutBytes(text, 12));
+  EXPECT_EQ(text, qb::CutBytes(text, 13));
+  EXPECT_EQ("&#x20AC;", qb::CharRef(0x20AC));
+  EXPECT_EQ("&#x1F600;", qb::CharRef(0x1F600));
+  EXPECT_EQ(0, qb::GbkCode(0x20AC)) << "the euro sign has no double-byte code";
+  EXPECT_EQ(0xD6D0, qb::GbkCode(0x4E2D));
 }
 
 #if defined(__GLIBC__) && !defined(_WIN32)

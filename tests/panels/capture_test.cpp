@@ -209,6 +209,31 @@ TEST(CaptureFiling, NewItemAtTheFirstFreeButton) {
   EXPECT_EQ(nullptr, FilePage(list, dir.Path(), nullptr, BrowserFamily::kChromium, "x", "http://x/").added);
 }
 
+// A title that cleans down to nothing ("***", only the browser's name)
+// names the item after the address's host, never leaves it without a name.
+TEST(CaptureFiling, AnEmptyTitleNamesThePageAfterItsHost) {
+  qbtest::TempDir dir;
+  CMyNodeList list;
+  list.m_strBaseDir = dir.Path();
+  CMyNode* cat = Category(list, "新闻");
+  FiledPage f = FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "*** - Google Chrome",
+                         "https://user@News.Example.com:8443/a/b.html?q=1");
+  ASSERT_TRUE(f.added);
+  EXPECT_EQ("news.example.com", f.added->m_strName);
+  FiledPage blank = FilePage(list, dir.Path(), cat, BrowserFamily::kInternetExplorer, "", "http://[::1]:8080/x");
+  ASSERT_TRUE(blank.added);
+  EXPECT_EQ("[::1]", blank.added->m_strName);
+  FiledPage none = FilePage(list, dir.Path(), cat, BrowserFamily::kInternetExplorer, "", "");
+  ASSERT_TRUE(none.added);
+  EXPECT_EQ(kUntitledPage, none.added->m_strName);
+  EXPECT_EQ("site.example", AddressHost("site.example#top"));
+  // A title of characters the code page lacks is a name: kept as references.
+  FiledPage emoji = FilePage(list, dir.Path(), cat, BrowserFamily::kChromium, "&#x1F600; - Google Chrome",
+                             "http://e.example/");
+  ASSERT_TRUE(emoji.added);
+  EXPECT_EQ("&#x1F600;", emoji.added->m_strName);
+}
+
 TEST(CaptureFiling, AFullCategoryTakesNothing) {
   qbtest::TempDir dir;
   CMyNodeList list;

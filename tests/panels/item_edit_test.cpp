@@ -224,3 +224,35 @@ TEST(ItemEditorSave, TheCircleBoxNeedsALoginOnlyForAChange) {
   EXPECT_EQ(ui.boxes.size(), 2u);
   EXPECT_FALSE(SaveCircleBox(f.Service(), nullptr, true, ui));
 }
+
+// The file readers keep a mark with its brackets; the box shows it ticked,
+// and an unchanged box must ask for nothing.
+TEST(ItemEditorSave, ABracketedMarkIsComparedWithoutItsBrackets) {
+  FakeCircles f;
+  qbtest::CRecordingUi ui;
+  CMyNode n;
+  n.m_strName = "page";
+  n.m_strCircle = "<GROUP>";
+  ASSERT_TRUE(CircleTicked(n.m_strCircle));
+  // Logged out, unchanged: saved without the login box.
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, true, ui));
+  EXPECT_TRUE(ui.boxes.empty());
+  // Logged in, unchanged: no new circle request.
+  f.loggedIn = true;
+  n.m_strCircle = "<GROUP>";
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, true, ui));
+  EXPECT_TRUE(f.calls.empty());
+  EXPECT_EQ(n.m_strCircle, "GROUP");
+  // A bracketed "Reserved" unticked stays unasked too; ticking it asks once.
+  n.m_strCircle = "<Reserved>";
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, false, ui));
+  EXPECT_TRUE(f.calls.empty());
+  n.m_strCircle = "<Reserved>";
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, true, ui));
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"enter page"}));
+  // Unticking a bracketed member drops out.
+  n.m_strCircle = "<GROUP>";
+  EXPECT_TRUE(SaveCircleBox(f.Service(), &n, false, ui));
+  EXPECT_EQ(f.calls, (std::vector<std::string>{"enter page", "drop page"}));
+  EXPECT_TRUE(ui.boxes.empty());
+}

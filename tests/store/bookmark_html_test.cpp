@@ -96,7 +96,7 @@ TEST(BookmarkHtml, FirefoxFoldersDescriptionsAndCharactersOutsideTheCodePage) {
                 "I 目录名/0 新手上路 | https://www.firefox.com.cn/central/ | ",
                 "C 1 书签工具栏 | 添加书签到此文件夹，即可在书签工具栏中看到它们",
                 "I 书签工具栏/0 百度一下，你就知道 | https://www.baidu.com/ | 最常用的搜索",
-                "I 书签工具栏/1 Qimbo? 收藏? ? 专区 | https://www.example.com/r?x=1&y=2 | ",
+                "I 书签工具栏/1 Qimbo&#x00AE; 收藏&#x2122; &#x1F600; 专区 | https://www.example.com/r?x=1&y=2 | ",
                 "I 书签工具栏/2 新浪新闻 | https://news.sina.com.cn/ | ",
                 "I 书签工具栏/3 腾讯新闻 & 评论 <热> | https://news.qq.com/?a=1&b=2 | ",
                 "I 书签工具栏/4 豆瓣 | https://www.douban.com/ | ",
@@ -115,7 +115,7 @@ TEST(BookmarkHtml, ChromiumFileWithANonBreakingSpaceAndAnEmojiStaysUtf8) {
                 "C 0 书签栏 | ",
                 "I 书签栏/0 淘宝网 - 淘！我喜欢 | https://www.taobao.com/ | ",
                 "I 书签栏/1 哔哩哔哩 (つロ) 干杯~ | https://www.bilibili.com/ | ",
-                "I 书签栏/2 QQ邮箱 ? | https://mail.qq.com/ | ",
+                "I 书签栏/2 QQ邮箱 &#x1F4E7; | https://mail.qq.com/ | ",
                 "I 书签栏/3 腾讯文档 | https://docs.qq.com/ | ",
                 "C 1 其他书签 | ",
                 "I 其他书签/0 中文 - 维基百科，自由的百科全书 | https://zh.wikipedia.org/wiki/%E4%B8%AD%E6%96%87 | ",
@@ -127,9 +127,9 @@ TEST(BookmarkHtml, ServiceExportWithByteOrderMarkCommentsAndReferences) {
   Imported im(Sample("service.html"));
   EXPECT_EQ((std::vector<std::string>{
                 "C 0 目录名 | ",
-                "I 目录名/0 知乎 - 有问题，就会有答案 | https://www.zhihu.com/ | Tom's \"favourite\" Q&A <site> ? ?",
+                "I 目录名/0 知乎 - 有问题，就会有答案 | https://www.zhihu.com/ | Tom's \"favourite\" Q&A <site> &#x1F600; &#x2122;",
                 "I 目录名/1 GitHub | https://github.com/ | ",
-                "I 目录名/2 R&D ? 2024 &unknown; ? & | https://www.example.org/a&b | ",
+                "I 目录名/2 R&D &#x00A9; 2024 &unknown; ? & | https://www.example.org/a&b | ",
             }),
             Describe(im.list));
 }
@@ -189,7 +189,7 @@ TEST(BookmarkHtml, Netscape4WesternCodePageAliasesAndToolbarDescription) {
                 "C 0 目录名 | ",
                 "I 目录名/0 Netscape | http://home.netscape.com/ | ",
                 "C 1 Personal Toolbar Folder | Add bookmarks to this folder to see them displayed on the Personal Toolbar",
-                "I Personal Toolbar Folder/0 Café ? Menu | http://www.cafe.example/ | ",
+                "I Personal Toolbar Folder/0 Café &#x2122; Menu | http://www.cafe.example/ | ",
             }),
             Describe(im.list));
   EXPECT_EQ(2, im.result.links);
@@ -366,27 +366,29 @@ TEST(BookmarkHtml, UntitledFoldersLinksSurviveASaveAndALoad) {
 
 // ---- the file's characters ---------------------------------------------------------------
 
-TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
-  EXPECT_EQ("Qimbo? 收藏? ?!", ImportedText(Utf8("Qimbo") + "\xC2\xAE " + Utf8("收藏") + "\xE2\x84\xA2 \xF0\x9F\x98\x80!"));
+TEST(BookmarkHtmlText, CharactersOutsideTheCodePageBecomeTheirReferences) {
+  EXPECT_EQ("Qimbo&#x00AE; 收藏&#x2122; &#x1F600;!", ImportedText(Utf8("Qimbo") + "\xC2\xAE " + Utf8("收藏") + "\xE2\x84\xA2 \xF0\x9F\x98\x80!"));
   EXPECT_EQ("a b", ImportedText("  a\xC2\xA0\t\r\n b \xEF\xBB\xBF"));
   // Blank are the controls up to the space, DEL and the no-break space; their neighbours are not.
   EXPECT_EQ("a b", ImportedText("a\x7F" "b"));
   EXPECT_EQ("a~b", ImportedText("a~b"));
   EXPECT_EQ("a!b", ImportedText("a!b"));
-  EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b"));
-  EXPECT_EQ("a?b", ImportedText("a\xDF\xBF" "b")) << "the last two-byte lead, one character";
-  EXPECT_EQ("a?b", ImportedText("a\xF4\x8F\xBF\xBF" "b")) << "the last four-byte lead, U+10FFFF";
+  EXPECT_EQ("a?b", ImportedText("a\xC2\x80" "b")) << "a control character is no text to keep";
+  EXPECT_EQ("a?b", ImportedText("a\xC2\x9F" "b"));
+  EXPECT_EQ("a&#x07FF;b", ImportedText("a\xDF\xBF" "b")) << "the last two-byte lead, one character";
+  EXPECT_EQ("a&#x10FFFF;b", ImportedText("a\xF4\x8F\xBF\xBF" "b")) << "the last four-byte lead, U+10FFFF";
   EXPECT_EQ("Caf\xA8\xA6 \xA1\xAA \xA1\xA1x", ImportedText("Caf\xC3\xA9 \xE2\x80\x94 \xE3\x80\x80x"));
   EXPECT_EQ("??x??", ImportedText("\xFF\xC3x\xE4\xB8"));  // malformed: one "?" per byte
   EXPECT_EQ("a????b", ImportedText("a\x80\x90\x80\x80" "b"));  // a continuation byte starts nothing
   // Either side of the surrogates, one character each.
-  EXPECT_EQ("a?b?c", ImportedText("a\xED\x9F\xBF" "b\xEE\x80\x80" "c"));
+  EXPECT_EQ("a&#xD7FF;b&#xE000;c", ImportedText("a\xED\x9F\xBF" "b\xEE\x80\x80" "c"));
   // The surrogates themselves, first and last, are a "?" per byte.
   EXPECT_EQ("a???b???c", ImportedText("a\xED\xA0\x80" "b\xED\xBF\xBF" "c"));
-  // The private use area is not taken to the code page, though some systems give it codes.
-  EXPECT_EQ("?x?", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
+  // The private use area is not taken to the code page, though some systems
+  // give it codes: its characters are kept as references.
+  EXPECT_EQ("&#xE000;x&#xF8FF;", ImportedText("\xEE\x80\x80x\xEF\xA3\xBF"));
   // The shortest form of each length is one character; one below it, a "?" per byte.
-  EXPECT_EQ("a?b???c?d????e????f???g",
+  EXPECT_EQ("a&#x0800;b???c&#x10000;d????e????f???g",
             ImportedText("a\xE0\xA0\x80" "b\xE0\x9F\xBF" "c\xF0\x90\x80\x80" "d\xF0\x8F\xBF\xBF"
                          "e\xF4\x90\x80\x80" "f\xED\xA0\x80" "g"));
 }
@@ -416,7 +418,8 @@ TEST(BookmarkHtmlText, WesternBytesAndReferencesFrom0x80To0x9FAreReadAsWindowsDo
   std::string name;
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem) name = qb::ToUtf8(n->m_strName);
-  EXPECT_EQ("??\xE2\x80\x93x", name) << "U+20AC and U+2039 are not in the code page: one question mark each";
+  EXPECT_EQ("\xE2\x82\xAC\xE2\x80\xB9\xE2\x80\x93x", name)
+      << "U+20AC and U+2039 are not in the code page: kept as references, written out as the characters";
 }
 
 TEST(BookmarkHtmlText, EveryWesternByteFrom0x80To0x9FHasItsWindowsCharacter) {
@@ -433,8 +436,9 @@ TEST(BookmarkHtmlText, EveryWesternByteFrom0x80To0x9FHasItsWindowsCharacter) {
             BookmarkHtmlToUtf8(head + bytes + "\xA0\xFF"));
 }
 
-// The named references a bookmark file uses, as the code page keeps them: "?" for
-// a character outside it, a blank for the no-break space.
+// The named references a bookmark file uses, as the code page keeps them: the
+// program's own reference for a character outside it, a blank for the
+// no-break space.
 TEST(BookmarkHtmlText, NamedReferencesBecomeTheirCharacters) {
   CMyNodeList list;
   BookmarkImportResult result;
@@ -450,8 +454,9 @@ TEST(BookmarkHtmlText, NamedReferencesBecomeTheirCharacters) {
   std::string name;
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem) name = n->m_strName;
-  EXPECT_EQ("a b???\xA1\xAD\xA1\xAA\xA8\x43\xA1\xAE\xA1\xAF\xA1\xB0\xA1\xB1??\xA1\xA4\xA1\xC1\xA1\xC2\xA1\xE3\xA1\xC0???"
-            "\xA1\xEC?c?d?e&<>\"'&nosuch;?????A&#x;&#;&#12a;",
+  EXPECT_EQ("a b&#x00A9;&#x00AE;&#x2122;\xA1\xAD\xA1\xAA\xA8\x43\xA1\xAE\xA1\xAF\xA1\xB0\xA1\xB1&#x00AB;&#x00BB;"
+            "\xA1\xA4\xA1\xC1\xA1\xC2\xA1\xE3\xA1\xC0&#x00A5;&#x20AC;&#x2022;\xA1\xEC&#x00B6;c&#x2003;d&#x2002;e"
+            "&<>\"'&nosuch;????&#xE000;A&#x;&#;&#12a;",
             name);
 }
 
@@ -603,6 +608,24 @@ TEST(BookmarkHtmlLimits, AFolderOfMoreThan30LinksGoesOnInNumberedCategories) {
   Imported described(kHead + folder + "</DL><p>\n");
   EXPECT_EQ("about", described.list.FindNode("新闻", UrlCategory)->m_strNote);
   EXPECT_EQ("about", described.list.FindNode("新闻2", UrlCategory)->m_strNote);
+}
+
+// The same file imported again adds nothing, also where a folder went on in
+// further categories; a link new to the folder goes after the others.
+TEST(BookmarkHtmlLimits, ASecondImportAddsNothingToAnOverflowedFolder) {
+  const std::string html = kHead + FolderHtml(Utf8("新闻"), 70) + "</DL><p>\n";
+  Imported im(html);
+  ASSERT_EQ(3, im.list.CountKind(UrlCategory));
+  size_t count = im.list.GetCount();
+  BookmarkImportResult again;
+  ImportBookmarkHtml(im.list, html, again);
+  EXPECT_EQ(count, im.list.GetCount());
+  EXPECT_EQ(0, again.links);
+  std::string more = FolderHtml(Utf8("新闻"), 71);
+  ImportBookmarkHtml(im.list, kHead + more + "</DL><p>\n", again);
+  EXPECT_EQ(count + 1, im.list.GetCount());
+  EXPECT_EQ("新闻3", im.list.GetAt(im.list.GetCount() - 1)->m_pParent->m_strName);
+  EXPECT_EQ(11, im.list.CountChildren(im.list.FindNode("新闻3", UrlCategory)));
 }
 
 TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {

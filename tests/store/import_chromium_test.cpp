@@ -10,6 +10,7 @@
 #include <cstring>
 #endif
 
+#include "base/codepage.h"
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "store/favorites_file.h"
@@ -125,9 +126,8 @@ TEST(ChromiumImport, NestedFoldersFlattenIntoTheirFirstLevelFolder) {
 }
 
 TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
-  // \u4e2d\u6587 is 中文; \ud83d\ude00 (an emoji) has no GBK form and becomes
-  // "?" (which the cleaning of item names drops); a literal "&amp;" is text,
-  // not an entity to decode.
+  // \u4e2d\u6587 is 中文; \ud83d\ude00 (an emoji) has no GBK form and is
+  // kept as its reference; a literal "&amp;" is text, not an entity to decode.
   std::string json = Bar(Dir(R"(\u4e2d\u6587  \u76ee\u5f55 \ud83d\ude00)",
                              Url(R"(\u7f51\u9875 \"\u5feb\" \/ \\)", "http://cn.example/") + "," +
                                  Url("Tom &amp; Jerry", "http://tj.example/")) +
@@ -138,7 +138,7 @@ TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
   ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
   // Runs of blanks become one; the angle brackets of the protocol's fields
   // go; a name left empty becomes 未命名.
-  EXPECT_EQ((std::vector<std::string>{"中文 目录 ?@0", "b@1"}), Categories(list));
+  EXPECT_EQ((std::vector<std::string>{"中文 目录 &#x1F600;@0", "b@1"}), Categories(list));
   // The cleaning drops the quote marks, "/" and "\" from item names.
   EXPECT_TRUE(Item(list, "网页 快"));
   EXPECT_TRUE(Item(list, "tom &amp; jerry"));
@@ -146,7 +146,7 @@ TEST(ChromiumImport, NonAsciiNamesAndEscapes) {
   CMyNodeList blank;
   ASSERT_TRUE(ImportChromiumBookmarks(blank, Bar(Dir("<>", Url("", "http://nameless.example/"))), r, error));
   EXPECT_EQ((std::vector<std::string>{"未命名@0"}), Categories(blank));
-  EXPECT_TRUE(Item(blank, "http://nameless.example/")) << "a bookmark without a name is named by its address";
+  EXPECT_TRUE(Item(blank, "httpnamelessexample")) << "a bookmark without a name is named by its address, cleaned";
 }
 
 TEST(ChromiumImport, TheTreesLimitsHold) {
@@ -347,6 +347,109 @@ TEST(ChromiumImport, RootsWithoutANameTakeTheirUsualOne) {
   CMyNodeList named;
   ASSERT_EQ(1, ImportChromiumBookmarks(named, Bar(Url("a", "http://a/"), Url("b", "http://b/")), r, error)) << error;
   EXPECT_EQ((std::vector<std::string>{"Bookmarks bar@0", "Other bookmarks@1"}), Categories(named));
+}
+
+// Opera keeps Speed Dial, the user's own root, the unsorted bookmarks and
+// the pinboard under "custom_root": they are imported like the other roots,
+// the trash is not, and everything left out is counted.
+TEST(ChromiumImport, OperasOwnRootsAndEverythingLeftOutCounted) {
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarksFile(list, TestData("opera-Bookmarks.json"), r, error)) << error;
+  EXPECT_EQ((std::vector<std::string>{"书签栏@0", "常用 &#x1F600;@1", "常用 &#x1F600;2@2",
+                                      "日本語のサイト@3", "Unsorted Bookmarks@4", "Pinboards@5"}),
+            Categories(list));
+  // 44 bookmarks: 40 in, the bookmarklet, the data address and the two in the trash out.
+  EXPECT_EQ(40, r.items);
+  EXPECT_EQ(4, r.skipped);
+  EXPECT_TRUE(Item(list, "速拨 0"));
+  EXPECT_EQ("常用 &#x1F600;2", Item(list, "速拨 34")->m_pParent->m_strName);
+  EXPECT_TRUE(Item(list, "看板"));
+  EXPECT_FALSE(Item(list, "old 1"));
+  EXPECT_FALSE(Item(list, "old 2"));
+  // The two that run only inside the browser are named for the report; the
+  // one without a title by its address. They were all the user root's own
+  // bookmarks: it makes no empty category.
+  EXPECT_EQ((std::vector<std::string>{"Bookmarklet", "data:text/html,<b>hi</b>"}), r.browserOnly);
+
+  // A second import of the same file adds nothing, the overflowed folder included.
+  size_t count = list.GetCount();
+  ASSERT_TRUE(ImportChromiumBookmarksFile(list, TestData("opera-Bookmarks.json"), r, error)) << error;
+  EXPECT_EQ(count, list.GetCount());
+  EXPECT_EQ(0, r.items);
+  EXPECT_EQ(0, r.categories);
+  EXPECT_EQ(44, r.skipped);
+
+  // A root nobody shows and a node type nobody knows are counted too.
+  CMyNodeList odd;
+  std::string json = R"({"roots":{"bookmark_bar":{"children":[)" + Url("a", "http://a/") +
+                     R"(,{"type":"separator","name":"-"}],"type":"folder"},"workspaces":{"children":[)" +
+                     Url("w", "http://w/") + R"(],"type":"folder"}},"version":1})";
+  ASSERT_TRUE(ImportChromiumBookmarks(odd, json, r, error)) << error;
+  EXPECT_EQ(1, r.items);
+  EXPECT_EQ(2, r.skipped);
+  // A file of Opera's roots alone is a bookmarks file; a custom_root that is no object is not.
+  CMyNodeList only;
+  ASSERT_TRUE(ImportChromiumBookmarks(
+      only, R"({"roots":{"custom_root":{"speedDial":{"children":[)" + Url("s", "http://s/") + R"(],"type":"folder"}}}})",
+      r, error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"快速拨号@0"}), Categories(only));
+  EXPECT_FALSE(ImportChromiumBookmarks(only, R"({"roots":{"custom_root":[]}})", r, error));
+}
+
+TEST(ChromiumImport, ASecondImportOfAnOverflowedFolderAddsNothing) {
+  std::string many;
+  for (int i = 0; i < 65; ++i) many += (i ? "," : "") + Url("n" + std::to_string(i), "http://h/" + std::to_string(i));
+  std::string json = Bar(Dir("Full", many));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
+  EXPECT_EQ((std::vector<std::string>{"Full@0", "Full2@1", "Full3@2"}), Categories(list));
+  size_t count = list.GetCount();
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error));
+    EXPECT_EQ(count, list.GetCount());
+    EXPECT_EQ(0, r.items);
+    EXPECT_EQ(65, r.skipped);
+  }
+  // A new bookmark in the folder still finds its place after the others.
+  ASSERT_TRUE(ImportChromiumBookmarks(list, Bar(Dir("Full", many + "," + Url("new", "http://new/"))), r, error));
+  EXPECT_EQ(1, r.items);
+  EXPECT_EQ("Full3", Item(list, "new")->m_pParent->m_strName);
+}
+
+// Characters code page 936 lacks, from a Bookmarks file through a
+// favorites file to the wide text of a window and out again as UTF-8.
+TEST(ChromiumImport, EmojiHangulAndTheEuroSurviveTheRoundTrip) {
+  // 한국어 (Hangul), 🚀 and € in UTF-8, as the browsers write them.
+  const std::string hangul = "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4", rocket = "\xF0\x9F\x9A\x80",
+                    euro = "\xE2\x82\xAC";
+  std::string json = Bar(Dir(hangul, Url(hangul + " " + rocket, "http://kr.example/") + "," +
+                                         Url("5" + euro + " " + qb::ToUtf8("中文"), "http://eu.example/")));
+  CMyNodeList list;
+  ChromiumImport r;
+  std::string error;
+  ASSERT_TRUE(ImportChromiumBookmarks(list, json, r, error)) << error;
+  const std::string name = "&#xD55C;&#xAD6D;&#xC5B4; &#x1F680;";
+  ASSERT_TRUE(Item(list, name));
+  ASSERT_TRUE(Item(list, "5&#x20AC; 中文"));
+  TempDir d;
+  std::vector<const CMyNode*> nodes(list.begin(), list.end());
+  WriteFileBytes(d / "a.sc", FavoritesFileBytes(nodes));
+  CMyNodeList back;
+  ASSERT_TRUE(LoadFavoritesFile(back, d / "a.sc"));
+  const CMyNode* item = Item(back, name);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(hangul, qb::ToUtf8(item->m_pParent->m_strName));
+  // What a window is given and what it gives back.
+  std::u16string wide = qb::ToWide(item->m_strName);
+  EXPECT_EQ(u"\uD55C\uAD6D\uC5B4 \U0001F680", wide);
+  EXPECT_EQ(item->m_strName, qb::FromWide(wide));
+  EXPECT_EQ(hangul + " " + rocket, qb::ToUtf8(item->m_strName));
+  EXPECT_EQ("5" + euro + " " + qb::ToUtf8("中文"), qb::ToUtf8(Item(back, "5&#x20AC; 中文")->m_strName));
 }
 
 TEST(ChromiumImport, FileSizeLimitBothSides) {

@@ -332,6 +332,17 @@ TEST(CleanName, KeepsDoubleByteCharactersWhole) {
   EXPECT_EQ("收藏", CleanName("收藏.url"));
 }
 
+// A character the code page lacks is kept as "&#x1F600;": the rule takes the
+// reference as one character and leaves it as it is (its hex digits too).
+TEST(CleanName, KeepsCharacterReferencesWhole) {
+  EXPECT_EQ("a&#x1F600;b", CleanName("A&#x1F600;B"));
+  EXPECT_EQ("5&#x20AC; &#xD55C;", CleanName("5&#x20AC; &#xD55C;.URL"));
+  EXPECT_EQ("&#x1F600;&#x1F600;", CleanName("&#x1F600;/&#x1F600;"));
+  // Not a reference of the program's: cleaned like any text.
+  EXPECT_EQ("&#x4e2d;", CleanName("&#x4E2D;"));
+  EXPECT_EQ("&#xzz;", CleanName("&#xZZ;"));
+}
+
 TEST(NodeRecords, UploadAndCircleRecords) {
   CMyNode cat;
   cat.m_strName = "News";

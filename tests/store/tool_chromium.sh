@@ -28,6 +28,9 @@ refused() {  # refused FILE WORDS: exit 1, the words in the message, a.sc unchan
   cp "$DIR/a.sc" "$DIR/keep.sc"
   if "$TOOL" fav import-chromium "$1" "$DIR/a.sc" > /dev/null 2> "$DIR/err"; then fail "accepted $1"; fi
   grep -q "$2" "$DIR/err" || fail "message for $1: $(cat "$DIR/err")"
+  # The path as it was typed, never the core's own form with backslashes.
+  grep -qF "$1: " "$DIR/err" || fail "path not named as typed: $(cat "$DIR/err")"
+  if grep -qF '\' "$DIR/err"; then fail "a backslash in the message: $(cat "$DIR/err")"; fi
   cmp -s "$DIR/a.sc" "$DIR/keep.sc" || fail "$1 changed the favorites file"
 }
 head -c 900 "$DATA/chromium-Bookmarks.json" > "$DIR/truncated.json"
@@ -46,4 +49,21 @@ if "$TOOL" fav import-chromium "$DATA/chromium-Bookmarks.json" "$DIR/other.sc" 2
   fail "wrote over a file that is not a favorites file"
 fi
 [ "$(cat "$DIR/other.sc")" = "not favorites" ] || fail "other.sc changed"
+# Opera's roots come in, the trash and the bookmarklets do not; the report
+# names what runs only inside the browser; the text the code page lacks is
+# written out again as itself.
+"$TOOL" fav import-chromium "$DATA/opera-Bookmarks.json" "$DIR/o.sc" > "$DIR/said" || fail "opera import"
+grep -q '^40 bookmarks in 6 new categories; 4 left out$' "$DIR/said" || fail "opera summary: $(cat "$DIR/said")"
+grep -q '^left out, runs only inside the browser: Bookmarklet$' "$DIR/said" || fail "bookmarklet named: $(cat "$DIR/said")"
+grep -q '^left out, runs only inside the browser: data:text/html,<b>hi</b>$' "$DIR/said" || fail "data address named"
+"$TOOL" fav export-html "$DIR/o.sc" "$DIR/o.html" || fail "export"
+grep -q '한국어 뉴스 🚀' "$DIR/o.html" || fail "Hangul and emoji exported as themselves"
+grep -q 'ニュース €5' "$DIR/o.html" || fail "euro exported as itself"
+grep -q '常用 😀2' "$DIR/o.html" || fail "overflowed category"
+if grep -q '&amp;#x' "$DIR/o.html"; then fail "a reference exported as text"; fi
+"$TOOL" fav import-chromium "$DATA/opera-Bookmarks.json" "$DIR/o.sc" > "$DIR/said" || fail "opera again"
+grep -q '^0 bookmarks in 0 new categories; 44 left out$' "$DIR/said" || fail "opera again: $(cat "$DIR/said")"
+# The exported file read back holds the same bookmarks.
+"$TOOL" fav import-html "$DIR/o.html" "$DIR/p.sc" > /dev/null || fail "import-html"
+"$TOOL" fav dump "$DIR/p.sc" | grep -q '"name":"한국어 뉴스 🚀"' || fail "html round trip"
 echo "import-chromium: ok"
