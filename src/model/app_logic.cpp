@@ -161,7 +161,15 @@ int CAppLogic::ImportBookmarkFile(const std::string& path, int slot) {
   return ImportBookmark(*this, path, slot, m_pUi);
 }
 
-void CAppLogic::ReplaceWithDownloaded(CMyNodeList& download) { ReplaceWebFolder(*this, download); }
+void CAppLogic::ReplaceWithDownloaded(CMyNodeList& download) {
+  // An unintended download can be undone from the copy (README: bringing a
+  // replaced tree back).
+  if (CountKind(UrlCategory) + CountKind(UrlItem) > 0)
+    SaveDatedCopy(BackupFolderOf(CurrentFavoritesPath()), CurrentFileStem(), "下载前", WebFolderBytes(*this));
+  ReplaceWebFolder(*this, download);
+}
+
+std::string CAppLogic::CurrentFileStem() const { return FavoritesStem(m_strCurrentFile); }
 
 void CAppLogic::BuildTopVisited() { BuildTopVisitedList(*this, m_topVisited); }
 

@@ -42,7 +42,11 @@ class CAppLogic : public CMyNodeList {
   int WriteBookmarkFile(const std::string& path, const CMyNode* category);
   int ImportBookmarkFile(const std::string& path, int slot);
   // The web-address folder becomes the downloaded nodes; `download` is emptied.
+  // The folder it replaces is kept first as a dated copy in data\backup\.
   void ReplaceWithDownloaded(CMyNodeList& download);
+  std::string CurrentFavoritesPath() const { return DataFolder() + m_strCurrentFile; }
+  // The current file's name without ".sc": the stem of its dated copies.
+  std::string CurrentFileStem() const;
   void BuildTopVisited();
   // An entry of the top-visited menu was opened.
   void CountTopVisit(const std::string& name);

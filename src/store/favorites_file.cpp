@@ -1,6 +1,7 @@
 #include "store/favorites_file.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <unordered_map>
 
 #include "os/os.h"
@@ -144,6 +145,54 @@ void ReplaceWebFolder(CMyNodeList& list, CMyNodeList& download) {
   }
   list.ReleaseAll();
   list.AddNodes(ordered);
+}
+
+std::string WebFolderBytes(const CMyNodeList& list) {
+  std::vector<const CMyNode*> nodes;
+  for (const CMyNode* n : list)
+    if (n->m_nKind == UrlCategory || n->m_nKind == UrlItem) nodes.push_back(n);
+  return FavoritesFileBytes(nodes);
+}
+
+const char kBackupFolderName[] = "backup";
+
+std::string BackupFolderOf(const std::string& favoritesPath) {
+  size_t cut = favoritesPath.rfind('\\');
+  return (cut == std::string::npos ? std::string() : favoritesPath.substr(0, cut + 1)) + kBackupFolderName + "\\";
+}
+
+std::string FavoritesStem(const std::string& favoritesPath) {
+  size_t slash = favoritesPath.rfind('\\');
+  std::string name = slash == std::string::npos ? favoritesPath : favoritesPath.substr(slash + 1);
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".sc") == 0) name.resize(name.size() - 3);
+  return name;
+}
+
+int SaveDatedCopy(const std::string& folder, const std::string& stem, const std::string& what,
+                  const std::string& bytes, size_t keep) {
+  if (!os::CreateFolder(folder.substr(0, folder.size() - 1))) return 0;
+  std::string prefix = stem + "-" + what + "-";
+  std::string stamp = prefix + os::FormatLocalTime("%Y%m%d-%H%M%S") + "-";
+  std::vector<os::DirEntry> entries;
+  std::vector<std::string> copies;
+  if (os::ListFolder(folder, "*.sc", entries))
+    for (const os::DirEntry& e : entries)
+      if (!e.isFolder && e.name.compare(0, prefix.size(), prefix) == 0) copies.push_back(e.name);
+  // The number after the highest of this second, never a freed one: the
+  // names must sort as the copies were made.
+  int number = 1;
+  for (const std::string& c : copies)
+    if (c.compare(0, stamp.size(), stamp) == 0) number = std::max(number, atoi(c.c_str() + stamp.size()) + 1);
+  std::string name = stamp + (number < 10 ? "0" : "") + std::to_string(number) + ".sc";
+  if (!ReplaceFileKeepingBackup(folder + name, std::string(), bytes)) return 0;
+  copies.push_back(name);
+  std::sort(copies.begin(), copies.end());
+  for (size_t i = 0; i + keep < copies.size(); ++i) os::RemoveFile(folder + copies[i]);
+  return 1;
+}
+
+std::string SyncBasePath(const std::string& favoritesPath, int32_t user) {
+  return favoritesPath + "." + std::to_string(user) + ".sync-base";
 }
 
 void BuildTopVisitedList(const CMyNodeList& list, std::vector<TopVisited>& out) {

@@ -54,5 +54,25 @@ int ImportBookmark(CMyNodeList& list, const std::string& path, int slot, qb::IUs
 // it. `download` is emptied.
 void ReplaceWebFolder(CMyNodeList& list, CMyNodeList& download);
 
+// The web-address folder (kinds 0 and 1) of `list` as a favorites file holds it.
+std::string WebFolderBytes(const CMyNodeList& list);
+
+// Dated copies of a favorites file's web-address folder, kept before a
+// download or a sync replaces it, so that it can be brought back: in the
+// folder "backup\" beside the favorites file, named
+// "<stem>-<what>-<YYYYMMDD-HHMMSS>-<NN>.sc" (NN counts copies made within
+// one second), only the newest kDatedCopiesKept of one stem and kind kept.
+constexpr size_t kDatedCopiesKept = 5;
+extern const char kBackupFolderName[];  // "backup"
+std::string BackupFolderOf(const std::string& favoritesPath);
+// The file's name without its folder and ".sc": the stem of its dated copies.
+std::string FavoritesStem(const std::string& favoritesPath);
+// `stem`: the favorites file's name without ".sc". 1 when the copy was saved.
+int SaveDatedCopy(const std::string& folder, const std::string& stem, const std::string& what,
+                  const std::string& bytes, size_t keep = kDatedCopiesKept);
+// The base of the sync of the favorites file at `path` for one user: the tree
+// as this machine last synced it, beside the file.
+std::string SyncBasePath(const std::string& favoritesPath, int32_t user);
+
 // Appends the at most 38 most visited bookmarks, most visited first.
 void BuildTopVisitedList(const CMyNodeList& list, std::vector<TopVisited>& out);
