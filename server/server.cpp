@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -29,6 +30,9 @@ std::string CutGbk(const std::string& text, size_t max) {
 }
 
 std::string LogText(const std::string& gbk) { return qb::ToUtf8(gbk); }
+
+// An upload made from an older revision than the stored tree's.
+std::string MsgFavUpStale(int32_t current) { return "<FAV><UP><STALE>" + qb::BracketNumber(current); }
 
 // Names travel between instances as hex: any byte, no space.
 std::string ToHex(const std::string& bytes) {
@@ -284,6 +288,7 @@ void CServer::EndSession(int32_t user, const char* why, bool tellOthers) {
   if (it->second.down.active) Log("download of user " + qb::FormatNumber(user) + " dropped: session ended");
   m_stagedTotal -= it->second.up.bytes + it->second.down.bytes;
   m_byAddress.erase(address);
+  m_downloading.erase(user);
   m_sessions.erase(it);
   Log("logout user " + qb::FormatNumber(user) + " (" + why + ")");
   std::string dele = qb::MsgChatDeleUser(qb::DottedAddress(address));
@@ -509,19 +514,37 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
   }
   if (dir == "DOWN" && what == "REQ") return StartDownload(address, k, n, f, now);
   if (dir == "UP" && what == "COUNT") {
-    std::string count, userField, password;
+    std::string count, userField, password, from;
     if (!qb::TakeField(f, count) || !qb::TakeField(f, userField) || !qb::TakeField(f, password)) {
       ++m_counters.malformed;
       return;
     }
     int32_t user = qb::ReadNumber(userField);
     int32_t total = qb::ReadNumber(count);
+    // A trailing field names the revision the tree was made from; without
+    // it (the programs before revisions) the upload replaces whatever is stored.
+    int32_t fromRevision = qb::TakeField(f, from) && !from.empty() ? qb::ReadNumber(from) : kAnyRevision;
+    if (fromRevision < 0) fromRevision = kAnyRevision;
     if (total < 1 || total > m_opt.maxTreeNodes)
       return Refused(address, "uploads",
                      "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user),
                      "bad node count");
-    Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user](Session* s) {
+    Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user, fromRevision](Session* s) {
       if (!s) return;
+      // The same request again (its answer was lost): the same answer, the
+      // upload untouched; an older one overtaken on the way does nothing.
+      if (s->up.active && s->up.countNumber == n) return Reply(address, k, n, qb::MsgFavUpAllowed());
+      if (s->up.active && n < s->up.countNumber) return;
+      if (fromRevision != kAnyRevision) {
+        int32_t current = m_storage.TreeRevision(user);
+        if (current < 0) return Log("error: cannot read the tree revision of user " + qb::FormatNumber(user));
+        if (current != fromRevision) {
+          Log("upload by user " + qb::FormatNumber(user) + " refused: made from revision " +
+              qb::FormatNumber(fromRevision) + ", the tree is at " + qb::FormatNumber(current));
+          if (s->up.active) DropUpload(*s, "a new upload began");
+          return Reply(address, k, n, MsgFavUpStale(current));
+        }
+      }
       if (!s->up.active && !MakeTransferRoom(s, m_now))
         return Refused(address, "uploads", "upload by user " + qb::FormatNumber(user), "too many transfers under way");
       if (s->up.active) DropUpload(*s, "a new upload began");
@@ -529,6 +552,8 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
       s->up.announced = total;
       s->up.countNumber = n;
       s->up.lastActivity = m_now;
+      s->up.fromRevision = fromRevision;
+      s->upEnd = UploadEnd();
       Log("upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user) + " begins");
       Reply(address, k, n, qb::MsgFavUpAllowed());
     });
@@ -560,6 +585,7 @@ void CServer::ClearUpload(Session& s) {
 }
 
 void CServer::ClearDownload(Session& s) {
+  m_downloading.erase(s.user);
   m_stagedTotal -= s.down.bytes;
   s.down = Download();
 }
@@ -575,6 +601,8 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   // ports, so a CANCEL of the last upload may arrive after the next COUNT.
   if (s.up.active && n < s.up.countNumber) return;
   if (what == "CANCEL") return DropUpload(s, "cancelled");
+  // The last node again: its answer was lost on the way.
+  if (!s.up.active && s.upEnd.have && n == s.upEnd.number) return Reply(s.address, k, n, s.upEnd.body);
   if (!s.up.active) return Refused(s.address, "upload nodes", "upload node of user " + qb::FormatNumber(s.user), "no upload under way");
   // A duplicated datagram must not store its node twice.
   if (s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
@@ -603,14 +631,30 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
 void CServer::CommitUpload(Session& s, int k, int32_t n) {
   // The last node is acknowledged only once the tree is safely stored, so a
   // failed write shows up in the program as a failed upload.
-  if (!m_storage.ReplaceTree(s.user, s.up.nodes)) {
+  // The revision is checked in the same transaction that stores, so an
+  // upload completed by another machine since this one's COUNT is seen.
+  int32_t revision = 0;
+  TreeWrite w = m_storage.StoreTree(s.user, s.up.nodes, s.up.fromRevision, revision);
+  if (w == TreeWrite::Failed) {
     Log("error: cannot store the tree of user " + qb::FormatNumber(s.user));
     return ClearUpload(s);
   }
-  Log("upload of " + qb::FormatNumber((int32_t)s.up.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
-      " stored");
+  std::string body;
+  if (w == TreeWrite::Stale) {
+    Log("upload by user " + qb::FormatNumber(s.user) + " refused: made from revision " +
+        qb::FormatNumber(s.up.fromRevision) + ", the tree is at " + qb::FormatNumber(revision));
+    body = MsgFavUpStale(revision);
+  } else {
+    Log("upload of " + qb::FormatNumber((int32_t)s.up.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
+        " stored as revision " + qb::FormatNumber(revision));
+    // The new revision as a trailing field, which the programs before revisions pass over.
+    body = qb::MsgFavUpNodeOk() + qb::BracketNumber(revision);
+  }
   ClearUpload(s);
-  Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  s.upEnd.have = true;
+  s.upEnd.number = n;
+  s.upEnd.body = body;
+  Reply(s.address, k, n, body);
 }
 
 void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, uint64_t now) {
@@ -627,7 +671,8 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
     if (!s->down.active && !MakeTransferRoom(s, m_now))
       return Refused(address, "downloads", who, "too many transfers under way");
     Download d;
-    if (!m_storage.LoadTree(user, d.nodes)) {
+    int32_t revision = 0;
+    if (!m_storage.LoadTree(user, d.nodes, revision)) {
       Log("error: cannot read the tree of user " + qb::FormatNumber(user));
       return Reply(address, k, n, qb::MsgFavDownInvalid());
     }
@@ -648,9 +693,13 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
     // The nodes go with consecutive numbers right after the COUNT's, so the
     // block is set aside now: plaza news during the download take later numbers.
     d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
-    d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size())) + '\0';
+    // The revision as a trailing field, which the programs before revisions pass over.
+    d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size()) +
+                                                    qb::BracketNumber(revision)) + '\0';
     d.sentAt = m_now;
+    d.rto = m_opt.resendMs;
     s->down = std::move(d);
+    m_downloading.insert(user);
     Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
         qb::FormatNumber(user) + " begins");
     m_out.SendDatagram(address, k, s->down.pending);
@@ -671,8 +720,10 @@ void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now
   if (what == "READY") {
     if (!d.awaitingReady || n != d.countNumber) return;
     d.awaitingReady = false;
+    NoteRoundTrip(d, now);
   } else if (what == "NODE" && qb::TakeField(f, ok) && ok == "OK") {
     if (d.awaitingReady || n != d.countNumber + 1 + (int32_t)d.next) return;
+    NoteRoundTrip(d, now);
     if (++d.next == d.nodes.size()) {
       Log("download of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
           " done");
@@ -685,6 +736,21 @@ void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now
   d.portIndex = k;
   d.lastActivity = now;
   SendDownloadStep(s, now);
+}
+
+// As TCP does: a smoothed round trip plus four times its variation, and no
+// sample from a message sent more than once, whose answer may be to either copy.
+void CServer::NoteRoundTrip(Download& d, uint64_t now) {
+  if (d.tries != 0) return;
+  int64_t r = (int64_t)(now - d.sentAt);
+  if (d.srtt < 0) {
+    d.srtt = r;
+    d.rttvar = r / 2;
+  } else {
+    d.rttvar = (3 * d.rttvar + (d.srtt > r ? d.srtt - r : r - d.srtt)) / 4;
+    d.srtt = (7 * d.srtt + r) / 8;
+  }
+  d.rto = std::max(m_opt.resendFloorMs, std::min(m_opt.resendCeilingMs, (uint64_t)(d.srtt + 4 * d.rttvar)));
 }
 
 void CServer::SendDownloadStep(Session& s, uint64_t now) {
@@ -831,21 +897,9 @@ void CServer::OnTick(uint64_t now) {
       continue;
     }
     if (s.up.active && now - s.up.lastActivity >= m_opt.uploadIdleMs) DropUpload(s, "abandoned");
-    Download& d = s.down;
-    if (d.active && now - d.sentAt >= m_opt.resendMs) {
-      if (d.tries >= m_opt.resendLimit) {
-        Log("download of user " + qb::FormatNumber(s.user) + " given up after " + qb::FormatNumber((int32_t)d.next) +
-            " of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes");
-        ClearDownload(s);
-        continue;
-      }
-      ++d.tries;
-      d.sentAt = now;
-      m_out.SendDatagram(s.address, d.portIndex, d.pending);
-      ++m_counters.sent;
-    }
   }
   for (int32_t user : expired) EndSession(user, "no keep-alive");
+  ResendDue(now);
   m_gate.Expire(now);
   m_refusals.Flush(now);
   OnClusterEvents(now);
@@ -853,6 +907,39 @@ void CServer::OnTick(uint64_t now) {
     PollAccountChanges(now);
     if (m_cluster) RefreshPresence(now);
   }
+}
+
+void CServer::ResendDue(uint64_t now) {
+  m_now = now;
+  std::vector<int32_t> users(m_downloading.begin(), m_downloading.end());
+  for (int32_t user : users) {
+    auto it = m_sessions.find(user);
+    if (it == m_sessions.end()) continue;
+    Session& s = it->second;
+    Download& d = s.down;
+    if (!d.active || now - d.sentAt < d.rto) continue;
+    if (d.tries >= m_opt.resendLimit) {
+      Log("download of user " + qb::FormatNumber(s.user) + " given up after " + qb::FormatNumber((int32_t)d.next) +
+          " of " + qb::FormatNumber((int32_t)d.nodes.size()) + " nodes");
+      ClearDownload(s);
+      continue;
+    }
+    ++d.tries;
+    d.sentAt = now;
+    // Backing off: a path that loses more than the estimate knows is given longer.
+    d.rto = std::min(m_opt.resendCeilingMs, std::max<uint64_t>(1, d.rto) * 2);
+    m_out.SendDatagram(s.address, d.portIndex, d.pending);
+    ++m_counters.sent;
+  }
+}
+
+uint64_t CServer::NextResendAt() const {
+  uint64_t at = UINT64_MAX;
+  for (int32_t user : m_downloading) {
+    auto it = m_sessions.find(user);
+    if (it != m_sessions.end() && it->second.down.active) at = std::min(at, it->second.down.sentAt + it->second.down.rto);
+  }
+  return at;
 }
 
 void CServer::PollAccountChanges(uint64_t now) {

@@ -41,8 +41,14 @@ struct ServerOptions {
   int32_t newestVersion = 0;   // sent as VER after a login when not 0
   std::string chatAd;          // sent as CHATAD after a login when not empty
   uint64_t sessionTimeoutMs = 45ull * 60 * 1000;
-  uint64_t resendMs = 1000;    // a download node not acknowledged by then goes again
-  int resendLimit = 10;        // ... this many times, then the download is given up
+  // A download message not acknowledged in time goes again: after resendMs
+  // until a round trip is measured, then after the smoothed round trip plus
+  // four times its variation (resendFloorMs to resendCeilingMs), doubled
+  // after each resend; resendLimit times, then the download is given up.
+  uint64_t resendMs = 1000;
+  uint64_t resendFloorMs = 20;
+  uint64_t resendCeilingMs = 3000;
+  int resendLimit = 10;
   uint64_t uploadIdleMs = 60 * 1000;  // a staged upload without news for this long is dropped
   size_t maxSessions = 10000;
   int maxTreeNodes = 20000;
@@ -83,6 +89,10 @@ class CServer {
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
   void OnTick(uint64_t nowMs);
+  // Download messages due to go again; when NextResendAt() has come.
+  void ResendDue(uint64_t nowMs);
+  // The earliest time a download message goes again; UINT64_MAX when none waits.
+  uint64_t NextResendAt() const;
   // Logs the refusals counted so far; when the server stops.
   void FlushLog(uint64_t nowMs) { m_refusals.Flush(nowMs, true); }
   // Events from the other instances sharing the database (OnTick looks too).
@@ -108,6 +118,14 @@ class CServer {
     bool haveLast = false;
     int32_t lastNumber = 0;  // request number of the last node stored
     uint64_t lastActivity = 0;
+    int32_t fromRevision = kAnyRevision;  // the revision it was made from, when the request named one
+  };
+  // The answer to an upload's last node (stored or refused as stale), for
+  // the program that sends that node again because the answer was lost.
+  struct UploadEnd {
+    bool have = false;
+    int32_t number = 0;
+    std::string body;
   };
   struct Download {
     bool active = false;
@@ -120,6 +138,8 @@ class CServer {
     std::string pending;      // the datagram awaiting its acknowledgement
     uint64_t sentAt = 0;
     int tries = 0;
+    uint64_t rto = 0;                 // the wait before `pending` goes again
+    int64_t srtt = -1, rttvar = 0;    // the round trip measured, -1 before the first
     size_t bytes = 0;
     uint64_t lastActivity = 0;  // the request or the last acknowledgement
   };
@@ -132,6 +152,7 @@ class CServer {
     uint64_t presenceAt = 0;  // when the shared presence was last written
     int32_t counter = 0;  // the server's own message numbers towards this user
     Upload up;
+    UploadEnd upEnd;
     Download down;
   };
   // A slow check waiting for the pool.
@@ -211,6 +232,7 @@ class CServer {
   void SendPlazaList(Session& s);
   void SendCircleList(Session& s, const std::string& key);
   void SendDownloadStep(Session& s, uint64_t now);
+  void NoteRoundTrip(Download& d, uint64_t now);
   void CommitUpload(Session& s, int k, int32_t n);
   void DropUpload(Session& s, const char* why);
   void Log(const std::string& line);
@@ -229,6 +251,7 @@ class CServer {
   std::map<int32_t, Session> m_sessions;           // by user number
   std::unordered_map<uint32_t, int32_t> m_byAddress;  // address -> user number
   size_t m_stagedTotal = 0;
+  std::unordered_set<int32_t> m_downloading;  // users with a download under way
 
   CLoginGate m_gate;
   std::list<WaitingCheck> m_waiting;        // in order of arrival; ranks change as failures come

@@ -24,6 +24,10 @@ struct LeaveWord {
   std::string text;   // escaped chat text, as the sender sent it
 };
 
+// A tree's revision counts its stored uploads; 0 means none is stored.
+const int32_t kAnyRevision = -1;
+enum class TreeWrite { Stored, Stale, Failed };
+
 class IStorage {
  public:
   virtual ~IStorage() {}
@@ -42,9 +46,25 @@ class IStorage {
   virtual bool FindUser(int32_t user, UserRecord& out) = 0;
   virtual bool ListUsers(std::vector<UserRecord>& out) = 0;
 
-  // Replaces the whole stored tree at once: either all nodes or the old tree.
-  virtual bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) = 0;
-  virtual bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) = 0;
+  // Replaces the whole stored tree at once (either all nodes or the old
+  // tree) when its revision is still `fromRevision` (kAnyRevision: whatever
+  // it is), and raises the revision by one. `revision` gets the new revision,
+  // or the current one when Stale. Check and write are one transaction, so
+  // of two uploads made from the same revision only one is stored.
+  virtual TreeWrite StoreTree(int32_t user, const std::vector<qb::NodeWire>& nodes, int32_t fromRevision,
+                              int32_t& revision) = 0;
+  bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) {
+    int32_t revision;
+    return StoreTree(user, nodes, kAnyRevision, revision) == TreeWrite::Stored;
+  }
+  // The tree and its revision as they were at one moment.
+  virtual bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out, int32_t& revision) = 0;
+  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) {
+    int32_t revision;
+    return LoadTree(user, out, revision);
+  }
+  // The revision of the user's tree: 0 when none is stored, -1 on failure.
+  virtual int32_t TreeRevision(int32_t user) = 0;
   virtual int CountTree(int32_t user) = 0;
 
   virtual bool AddMember(const std::string& key, int32_t user) = 0;
@@ -67,7 +87,7 @@ class IStorage {
 
 // The schema version this program writes; both back ends keep it in the
 // table schema_version.
-const int kSchemaVersion = 2;
+const int kSchemaVersion = 3;
 
 // What instances sharing one database tell each other: who is online where,
 // and events for the clients of another instance. A single instance on a

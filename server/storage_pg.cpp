@@ -22,7 +22,8 @@ namespace {
 
 const Oid kInt8 = 20, kText = 25, kBytea = 17;
 
-// Version 1: what every database had before versions were kept; 2 adds presence.
+// Version 1: what every database had before versions were kept; 2 adds
+// presence; 3 the trees' revisions (a tree stored before is revision 1).
 const char* const kMigrations[] = {
     // to version 1
     "CREATE TABLE IF NOT EXISTS users(number bigint PRIMARY KEY, hash text NOT NULL, nickname bytea NOT NULL);"
@@ -40,6 +41,9 @@ const char* const kMigrations[] = {
     "CREATE TABLE IF NOT EXISTS presence(\"user\" bigint PRIMARY KEY, address bigint NOT NULL,"
     "  instance text NOT NULL, nickname bytea NOT NULL, last_seen timestamptz NOT NULL);"
     "CREATE INDEX IF NOT EXISTS presence_instance ON presence(instance);",
+    // to version 3
+    "CREATE TABLE IF NOT EXISTS trees(\"user\" bigint PRIMARY KEY, revision bigint NOT NULL);"
+    "INSERT INTO trees SELECT DISTINCT \"user\", 1 FROM nodes ON CONFLICT DO NOTHING;",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per version");
 
@@ -59,6 +63,14 @@ const std::vector<Statement>& Statements() {
        {kInt8, kText, kBytea}},
       {"set_hash", "UPDATE users SET hash=$1 WHERE number=$2", {kText, kInt8}},
       {"del_nodes", "DELETE FROM nodes WHERE \"user\"=$1", {kInt8}},
+      {"del_tree", "DELETE FROM trees WHERE \"user\"=$1", {kInt8}},
+      {"tree_row", "INSERT INTO trees(\"user\", revision) VALUES($1, 0) ON CONFLICT DO NOTHING", {kInt8}},
+      // Under read committed an update waiting for another's commit looks at
+      // the row again: of two uploads from one revision only one matches.
+      {"raise_revision",
+       "UPDATE trees SET revision=revision+1 WHERE \"user\"=$1 AND ($2 < 0 OR revision=$2) RETURNING revision",
+       {kInt8, kInt8}},
+      {"tree_revision", "SELECT revision FROM trees WHERE \"user\"=$1", {kInt8}},
       {"del_members", "DELETE FROM members WHERE \"user\"=$1", {kInt8}},
       {"del_words", "DELETE FROM words WHERE target=$1 OR sender=$1", {kInt8}},
       {"del_user", "DELETE FROM users WHERE number=$1", {kInt8}},
@@ -234,7 +246,7 @@ class CPgStorage : public IStorage, public ICluster {
   bool DeleteUser(int32_t user) override {
     if (!Begin()) return false;
     bool ok = true;
-    for (const char* s : {"del_nodes", "del_members", "del_words"}) ok = ok && Run(s, CParams().Int(user)).Ok();
+    for (const char* s : {"del_nodes", "del_tree", "del_members", "del_words"}) ok = ok && Run(s, CParams().Int(user)).Ok();
     CResult r = Run("del_user", CParams().Int(user));
     return Finish(ok && r.Ok() && r.Changed() == 1 && NoteAccountChange(user));
   }
@@ -262,11 +274,24 @@ class CPgStorage : public IStorage, public ICluster {
     return true;
   }
 
-  bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) override {
+  using IStorage::LoadTree;
+  TreeWrite StoreTree(int32_t user, const std::vector<qb::NodeWire>& nodes, int32_t fromRevision,
+                      int32_t& revision) override {
     // One transaction: a reader sees the old tree or the new one, and a
     // connection lost half way leaves the old.
-    if (!Begin()) return false;
-    bool ok = Run("del_nodes", CParams().Int(user)).Ok();
+    if (!Begin()) return TreeWrite::Failed;
+    bool ok = Run("tree_row", CParams().Int(user)).Ok();
+    CResult raised = Run("raise_revision", CParams().Int(user).Int(fromRevision));
+    ok = ok && raised.Ok();
+    if (ok && raised.Rows() != 1) {
+      CResult now = Run("tree_revision", CParams().Int(user));
+      bool read = now.Ok() && now.Rows() == 1;
+      revision = read ? (int32_t)now.Int(0, 0) : -1;
+      Finish(false);
+      return read ? TreeWrite::Stale : TreeWrite::Failed;
+    }
+    revision = ok ? (int32_t)raised.Int(0, 0) : -1;
+    ok = ok && Run("del_nodes", CParams().Int(user)).Ok();
     for (size_t i = 0; ok && i < nodes.size(); ++i) {
       const qb::NodeWire& n = nodes[i];
       ok = Run("add_node", CParams()
@@ -283,12 +308,20 @@ class CPgStorage : public IStorage, public ICluster {
                                .Bytes(n.circle))
                .Ok();
     }
-    return Finish(ok);
+    return Finish(ok) ? TreeWrite::Stored : TreeWrite::Failed;
   }
-  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) override {
+  int32_t TreeRevision(int32_t user) override {
+    CResult r = Run("tree_revision", CParams().Int(user));
+    if (!r.Ok()) return -1;
+    return r.Rows() == 1 ? (int32_t)r.Int(0, 0) : 0;
+  }
+  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out, int32_t& revision) override {
     out.clear();
+    // One snapshot for both statements: the nodes of the revision read.
+    if (!Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return false;
+    revision = TreeRevision(user);
     CResult r = Run("load_tree", CParams().Int(user));
-    if (!r.Ok()) return false;
+    if (!Finish(r.Ok() && revision >= 0)) return false;
     for (int i = 0; i < r.Rows(); ++i) {
       qb::NodeWire n;
       n.name = r.Bytes(i, 0);
@@ -543,10 +576,10 @@ class CPgStorage : public IStorage, public ICluster {
     if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
     return r;
   }
-  bool Begin() {
+  bool Begin(const char* sql = "BEGIN") {
     m_txBroken = false;
     if (!Connected()) return false;
-    CResult r(PQexec(m_conn, "BEGIN"));
+    CResult r(PQexec(m_conn, sql));
     m_inTransaction = r.Ok();
     return r.Ok();
   }

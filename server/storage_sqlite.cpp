@@ -26,6 +26,8 @@ const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS presence(user INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
     "  instance TEXT NOT NULL, nickname BLOB NOT NULL, last_seen INTEGER NOT NULL);"
     "CREATE INDEX IF NOT EXISTS presence_instance ON presence(instance);"
+    // One row per stored tree: its revision, raised by every stored upload.
+    "CREATE TABLE IF NOT EXISTS trees(user INTEGER PRIMARY KEY, revision INTEGER NOT NULL);"
     "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL);";
 
 // Account changes kept for the servers to read; older ones are forgotten.
@@ -94,7 +96,12 @@ class CSqliteStorage : public IStorage {
     if (version == kSchemaVersion) return true;
     CStmt del(m_db, "DELETE FROM schema_version");
     CStmt set(m_db, "INSERT INTO schema_version(version) VALUES(?)");
-    return Exec("BEGIN") && del.Run() && set.Bind(1, kSchemaVersion).Run() && Exec("COMMIT");
+    if (!Exec("BEGIN")) return false;
+    // Trees stored before revisions were kept are revision 1.
+    bool ok = version >= 3 || Exec("INSERT OR IGNORE INTO trees(user, revision) SELECT DISTINCT user, 1 FROM nodes");
+    ok = ok && del.Run() && set.Bind(1, kSchemaVersion).Run();
+    if (!ok) Exec("ROLLBACK");
+    return ok && Exec("COMMIT");
   }
 
   bool AddUser(const UserRecord& u) override {
@@ -118,7 +125,8 @@ class CSqliteStorage : public IStorage {
     if (!Exec("BEGIN")) return false;
     bool ok = true;
     int changed = 0;
-    const char* sqls[] = {"DELETE FROM nodes WHERE user=?", "DELETE FROM members WHERE user=?",
+    const char* sqls[] = {"DELETE FROM nodes WHERE user=?", "DELETE FROM trees WHERE user=?",
+                          "DELETE FROM members WHERE user=?",
                           "DELETE FROM words WHERE target=? OR sender=?", "DELETE FROM users WHERE number=?"};
     for (const char* sql : sqls) {
       CStmt s(m_db, sql);
@@ -161,10 +169,22 @@ class CSqliteStorage : public IStorage {
     return rc == SQLITE_DONE;
   }
 
-  bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) override {
-    if (!Exec("BEGIN")) return false;
+  using IStorage::LoadTree;
+  TreeWrite StoreTree(int32_t user, const std::vector<qb::NodeWire>& nodes, int32_t fromRevision,
+                      int32_t& revision) override {
+    if (!Exec("BEGIN")) return TreeWrite::Failed;
+    // Writing first takes the write lock, which holds until the commit: the
+    // revision checked is the one replaced.
+    CStmt row(m_db, "INSERT OR IGNORE INTO trees(user, revision) VALUES(?, 0)");
+    CStmt raise(m_db, "UPDATE trees SET revision=revision+1 WHERE user=? AND (?<0 OR revision=?)");
+    bool ok = row.Bind(1, user).Run() && raise.Bind(1, user).Bind(2, fromRevision).Bind(3, fromRevision).Run();
+    if (ok && sqlite3_changes(m_db) != 1) {
+      revision = TreeRevision(user);
+      Exec("ROLLBACK");
+      return revision < 0 ? TreeWrite::Failed : TreeWrite::Stale;
+    }
     CStmt del(m_db, "DELETE FROM nodes WHERE user=?");
-    bool ok = del.Bind(1, user).Run();
+    ok = ok && del.Bind(1, user).Run();
     CStmt ins(m_db,
               "INSERT INTO nodes(user, ord, name, kind, address, parent, icon, note, visits, slot, circle)"
               " VALUES(?,?,?,?,?,?,?,?,?,?,?)");
@@ -174,14 +194,24 @@ class CSqliteStorage : public IStorage {
                .Bind(6, n.parentName).Bind(7, n.iconPath).Bind(8, n.note).Bind(9, n.visits).Bind(10, n.slot)
                .Bind(11, n.circle).Run();
     }
-    if (!ok) {
+    revision = ok ? TreeRevision(user) : -1;
+    if (!ok || revision < 0) {
       Exec("ROLLBACK");
-      return false;
+      return TreeWrite::Failed;
     }
-    return Exec("COMMIT");
+    return Exec("COMMIT") ? TreeWrite::Stored : TreeWrite::Failed;
   }
-  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out) override {
+  int32_t TreeRevision(int32_t user) override {
+    CStmt s(m_db, "SELECT revision FROM trees WHERE user=?");
+    s.Bind(1, user);
+    int rc = s.Step();
+    return rc == SQLITE_ROW ? (int32_t)s.Int(0) : rc == SQLITE_DONE ? 0 : -1;
+  }
+  bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out, int32_t& revision) override {
     out.clear();
+    // One read transaction: the nodes and the revision of the same moment.
+    if (!Exec("BEGIN")) return false;
+    revision = TreeRevision(user);
     CStmt s(m_db,
             "SELECT name, kind, address, parent, icon, note, visits, slot, circle FROM nodes"
             " WHERE user=? ORDER BY ord");
@@ -200,7 +230,9 @@ class CSqliteStorage : public IStorage {
       n.circle = s.Blob(8);
       out.push_back(std::move(n));
     }
-    return rc == SQLITE_DONE;
+    s.Reset();
+    Exec("COMMIT");
+    return rc == SQLITE_DONE && revision >= 0;
   }
   int CountTree(int32_t user) override { return Count("SELECT COUNT(*) FROM nodes WHERE user=?", user); }
 

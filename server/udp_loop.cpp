@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cerrno>
 #include <cstring>
@@ -102,7 +103,10 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
   char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
   while (!stop.load()) {
-    struct timespec wait = {0, 100 * 1000000};
+    // A download message due to go again wakes the loop before the next tick.
+    uint64_t resendAt = server.NextResendAt(), before = MonotonicMs();
+    uint64_t waitMs = resendAt <= before ? 0 : std::min<uint64_t>(100, resendAt - before);
+    struct timespec wait = {0, (long)waitMs * 1000000};
     // The link to the other instances may be a new one after a reconnection.
     fds[kServerPorts + 1] = {server.EventFd(), POLLIN, 0};
     int r = ppoll(fds, kServerPorts + 2, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
@@ -127,6 +131,8 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
     if (now - lastTick >= 100) {
       server.OnTick(now);
       lastTick = now;
+    } else if (now >= resendAt) {
+      server.ResendDue(now);
     }
   }
   return 0;

@@ -77,6 +77,7 @@ enum : unsigned {
   kTrayAnimationTimer = 4567,  // the tray icon's own window
   kKeepAliveTimer = 0x4E01,    // the main window, for the network state
   kTransferTimer = 0x4E02,     // the main window, for the network state
+  kTransferResendTimer = 0x4E03,  // the main window, for the network state: a transfer's answer is late
   kRestackTimer = 0x5152,      // the main window: restack the panels after an activation
 };
 

@@ -71,6 +71,8 @@ void CNetState::OnTimer(unsigned id) {
     m_login.SendKeepAlive();
   else if (id == kTransferTimer)
     m_transfer.OnTransferDeadline();
+  else if (id == kTransferResendTimer)
+    m_transfer.OnResendTimer();
 }
 
 void CNetState::OnServerAddress(uint32_t address) {

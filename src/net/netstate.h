@@ -38,6 +38,15 @@ namespace qb {
 // and the message numbers are in base/messages.h.
 const unsigned kKeepAliveMs = 1200000;
 const unsigned kTransferDeadlineMs = 6100;
+// Resending a transfer message whose answer is late (net/transfer.h): the
+// wait before any round trip is measured, its floor and ceiling, and the
+// sends of one message at most.
+const unsigned kResendInitialMs = 1000;
+const unsigned kResendFloorMs = 20;
+const unsigned kResendCeilingMs = 3000;
+const int kResendTries = 8;
+// A tree's revision on the server; unknown, or any (an upload not conditioned on one).
+const int32_t kNoRevision = -1;
 
 enum TransferStatus : int {
   kNotLoggedIn = 7009,
@@ -49,6 +58,7 @@ enum TransferStatus : int {
   kUploadTimedOut = 7015,
   kUploadProgress = 7017,
   kUploadDone = 7018,
+  kUploadStale = 7019,  // refused: the server's tree changed since the revision named
   kDownloadStarted = 7025,
   kDownloadFailed = 7026,
   kDownloadDone = 7027,
@@ -188,13 +198,25 @@ class CNetTransfer {
  public:
   enum Mode { kIdle = 0, kUploading = 1, kDownloading = 2 };
   explicit CNetTransfer(CNetState& net) : m_net(net) {}
-  int StartUpload();
+  ~CNetTransfer();
+  // `fromRevision`: the server refuses the upload (kUploadStale) when its
+  // tree is no longer at that revision; kNoRevision uploads unconditionally.
+  int StartUpload(int32_t fromRevision = kNoRevision);
   int StartDownload();
   int CancelTransfer();
   void OnFavReply(FieldList& fields);
   void OnTransferDeadline();
+  void OnResendTimer();  // kTransferResendTimer
   // The progress prompt saw the transfer end.
-  void Ended() { m_nMode = kIdle; }
+  void Ended();
+  // The server's revision of the tree: of the last completed download (0:
+  // nothing stored), after the last completed upload, and the one a stale
+  // upload was refused for; kNoRevision when not known (an older server).
+  int32_t DownloadRevision() const { return m_nDownloadRevision; }
+  int32_t UploadRevision() const { return m_nUploadRevision; }
+  int32_t StaleRevision() const { return m_nStaleRevision; }
+  // The current wait before a message is sent again, from the round trips measured.
+  unsigned ResendMs() const { return m_nRto; }
   int Mode() const { return m_nMode; }
   // The download list on success (7027), for ReplaceWithDownloaded.
   std::unique_ptr<CMyNodeList> TakeDownloadList();
@@ -208,6 +230,9 @@ class CNetTransfer {
   void PostStatus(uintptr_t channel, int code);
   void OnUpReply(FieldList& fields);
   void OnDownCount(FieldList& fields);
+  int SendAwaited(const std::string& message);
+  void StopResend();
+  void NoteRoundTrip();
 
   CNetState& m_net;
   int m_nMode = kIdle;
@@ -215,6 +240,21 @@ class CNetTransfer {
   int32_t m_nTransferCount = 0;
   int32_t m_nDownloadTotal = 0;
   std::unique_ptr<CMyNodeList> m_pDownloadList;
+  // Resending: the message awaiting its answer (sent with the number
+  // m_nCounter), when it went first, how often, and the round-trip estimate.
+  std::string m_strAwaited;
+  uint32_t m_nSentAt = 0;
+  int m_nSends = 0;
+  bool m_bResendArmed = false;
+  int m_nSrtt = -1, m_nRttVar = 0;  // milliseconds; -1: nothing measured yet
+  unsigned m_nRto = kResendInitialMs;
+  int32_t m_nFromRevision = kNoRevision;
+  int32_t m_nCountNumber = 0;     // the download's COUNT, which a lost READY brings again
+  int32_t m_nCountRevision = kNoRevision;
+  int32_t m_nLastDoneNumber = 0;  // the last node of the download completed last
+  int32_t m_nDownloadRevision = kNoRevision;
+  int32_t m_nUploadRevision = kNoRevision;
+  int32_t m_nStaleRevision = kNoRevision;
 };
 
 // Circles: the circle request, the member list and the announcements

@@ -733,8 +733,10 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   EXPECT_EQ(0, step.barPos);
   EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));
   EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
-  EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));  // repeat
-  EXPECT_TRUE(server->Quiet(150));  // not acknowledged again
+  // A repeat: the server sends a node again when its acknowledgement was
+  // lost, until one comes; acknowledged again, stored once.
+  EXPECT_EQ(kDownloadProgress, Node(41, Wire("长", 1, longUrl, "新闻", 0)));
+  EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
   EXPECT_EQ(kDownloadDone, Node(42, Wire("b", 1, "http://b/", "新闻", 1)));
   EXPECT_EQ("<42><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
   ASSERT_TRUE(net->Transfer().DownloadList());
@@ -775,6 +777,107 @@ TEST_F(DownloadTest, TheLastNodeSentAgainAfterTheEndChangesNothing) {
   EXPECT_EQ((std::vector<int>{kNothingToTransfer}), std::vector<int>(all.begin() + before, all.end()));
   ASSERT_TRUE(net->Transfer().DownloadList());
   EXPECT_EQ(2u, net->Transfer().DownloadList()->GetCount());
+  // Acknowledged again, so the server stops sending it.
+  EXPECT_EQ("<41><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  EXPECT_TRUE(server->Quiet(100));
+}
+
+// Revisions: a download's COUNT names the tree's after its total (a COUNT
+// without it, from a server before revisions, still works); an upload made
+// from a revision names it, and is refused with its own status and text when
+// the server's tree moved on.
+TEST_F(DownloadTest, TheRevisionsOfADownloadAndOfAnUploadFromIt) {
+  EXPECT_EQ(kNoRevision, net->Transfer().DownloadRevision());
+  LogIn(100);
+  PromptView v;
+  ASSERT_TRUE(prog->OnCommand(false, v));
+  server->Receive();
+  server->Send(39, MsgFavDownCount(1) + "<7><more to come>");
+  ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 39; }));
+  EXPECT_EQ("<39><FAV><DOWN><READY>\r\n", server->Receive().text);
+  // The COUNT again (READY was lost): READY again, the download goes on.
+  server->Send(39, MsgFavDownCount(1) + "<7>");
+  Received again;
+  ASSERT_TRUE(PumpUntil([&] { return (again = server->Receive(10)).link >= 0; }));
+  EXPECT_EQ("<39><FAV><DOWN><READY>\r\n", again.text);
+  EXPECT_EQ(kNoRevision, net->Transfer().DownloadRevision()) << "only a completed download counts";
+  EXPECT_EQ(kDownloadDone, Node(40, Wire("新闻", 0, "", "", 0)));
+  EXPECT_EQ("<40><FAV><DOWN><NODE><OK>\r\n", server->Receive().text);
+  EXPECT_EQ(7, net->Transfer().DownloadRevision());
+  EXPECT_EQ("下载成功！", Deliver().text);
+  prog->OnPromptClosed();
+
+  AddItem(tree, AddCategory(tree, "本地", 0), "a", "http://a/", 0);
+  ASSERT_TRUE(prog->OnCommand(true, v, net->Transfer().DownloadRevision()));
+  int32_t n = net->Sender().m_nCounter;
+  EXPECT_EQ("<" + std::to_string(n) + "><FAV><UP><COUNT><2><100><secret><7>\r\n", server->Receive().text);
+  server->Send(n - 1, "<FAV><UP><STALE><8>");  // answers an older message
+  server->Send(n, "<FAV><UP><STALE><8>");
+  ASSERT_TRUE(PumpUntil([&] { return !Statuses(kUploadChannel).empty(); }));
+  EXPECT_EQ((std::vector<int>{kUploadStale}), Statuses(kUploadChannel));
+  EXPECT_EQ(8, net->Transfer().StaleRevision());
+  v = Deliver();
+  EXPECT_EQ("服务器上的收藏夹已被另一台电脑更改，请重新同步！", v.text);
+  EXPECT_TRUE(v.okEnabled);
+  EXPECT_EQ(0, net->Transfer().Mode());
+  prog->OnPromptClosed();
+
+  // Unconditioned, as before revisions; the last node's answer names the new one.
+  ASSERT_TRUE(prog->OnCommand(true, v));
+  n = net->Sender().m_nCounter;
+  EXPECT_EQ("<" + std::to_string(n) + "><FAV><UP><COUNT><2><100><secret>\r\n", server->Receive().text);
+  server->Send(n, MsgFavUpAllowed());
+  for (int i = 0; i < 2; ++i) {
+    Received r;
+    ASSERT_TRUE(PumpUntil([&] { return (r = server->Receive(10)).link >= 0; }));
+    server->Send(n + 1 + i, MsgFavUpNodeOk() + (i == 1 ? "<9>" : ""));
+  }
+  ASSERT_TRUE(PumpUntil([&] { return net->Transfer().Mode() == 0; }));
+  EXPECT_EQ(9, net->Transfer().UploadRevision());
+  EXPECT_EQ("上传成功！", Deliver().text);
+}
+
+// A lost upload message, or its lost answer: the message goes again under
+// the same number after the wait, twice as long each time, and never after
+// its answer came.
+TEST_F(TransferTest, AnUnansweredUploadMessageGoesAgainUnderItsNumber) {
+  LogIn(100);
+  AddItem(tree, AddCategory(tree, "新闻", 0), "a", "http://a/", 0);
+  ASSERT_EQ(kUploadStarted, net->Transfer().StartUpload());
+  std::string count = server->Receive().text;
+  auto resendArms = [&] {
+    std::vector<unsigned> ms;
+    for (auto& t : ui.timers)
+      if (t.id == kTransferResendTimer && t.start) ms.push_back(t.ms);
+    return ms;
+  };
+  EXPECT_EQ((std::vector<unsigned>{1000}), resendArms()) << "no round trip measured yet";
+  net->OnTimer(kTransferResendTimer);
+  EXPECT_EQ(count, server->Receive().text);
+  EXPECT_EQ((std::vector<unsigned>{1000, 2000}), resendArms());
+  // Answered after 30 ms: a message sent twice measures nothing (either copy may be answered).
+  FakeNow() += 30;
+  server->Send(net->Sender().m_nCounter, MsgFavUpAllowed());
+  Received node;
+  ASSERT_TRUE(PumpUntil([&] { return (node = server->Receive(10)).link >= 0; }));
+  EXPECT_EQ(2000u, resendArms().back());
+  // The node's answer after 30 ms: 30 + 4 * 15.
+  FakeNow() += 30;
+  server->Send(net->Sender().m_nCounter, MsgFavUpNodeOk());
+  ASSERT_TRUE(PumpUntil([&] { return (node = server->Receive(10)).link >= 0; }));
+  EXPECT_EQ(90u, resendArms().back());
+  for (int i = 0; i < kResendTries + 2; ++i) net->OnTimer(kTransferResendTimer);
+  std::vector<std::string> again;
+  for (Received r; (r = server->Receive(100)).link >= 0;) again.push_back(r.text);
+  EXPECT_EQ(std::vector<std::string>(kResendTries - 1, node.text), again) << "bounded";
+  EXPECT_EQ(kResendCeilingMs, resendArms().back());
+  // Answered: nothing more goes, and the resend wait stops with the upload.
+  server->Send(net->Sender().m_nCounter, MsgFavUpNodeOk());
+  ASSERT_TRUE(PumpUntil([&] { return net->Transfer().Mode() == 0; }));
+  EXPECT_EQ(kTransferResendTimer, ui.timers.back().id);
+  EXPECT_FALSE(ui.timers.back().start);
+  net->OnTimer(kTransferResendTimer);
+  EXPECT_TRUE(server->Quiet(100));
 }
 
 TEST_F(DownloadTest, AnAcknowledgementThatCannotGoOutFailsTheDownload) {

@@ -72,7 +72,7 @@ class EndToEnd : public ::testing::Test {
     if (!c.WaitFor(ack, r) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
     for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
       n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
-      if (!c.WaitFor(ack, r) || r.f.size() != 3 || r.f[1] != "NODE" || r.f[2] != "OK") return false;
+      if (!c.WaitFor(ack, r) || r.f.size() < 3 || r.f[1] != "NODE" || r.f[2] != "OK") return false;
     }
     return true;
   }
@@ -86,7 +86,8 @@ class EndToEnd : public ::testing::Test {
     int32_t last = r.n;
     c.Reply(0, last, qb::MsgFavDownReady());
     for (int32_t i = 0; i < total; ++i) {
-      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE"; }, r))
+      // A node sent again (its acknowledgement was late) is passed over, as the program does.
+      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE" && m.n == last + 1; }, r))
         return got;
       EXPECT_EQ(last + 1, r.n);
       last = r.n;

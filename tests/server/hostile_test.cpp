@@ -477,7 +477,7 @@ class StagedBytes : public Hostile {
     int acked = 0;
     for (int i = 0; i < count; ++i, ++n) {
       Send(address, 0, n, qb::MsgFavUpNode(node));
-      for (auto& s : TakeFor(address)) acked += s.n == n && s.f.size() == 3 && s.f[2] == "OK";
+      for (auto& s : TakeFor(address)) acked += s.n == n && s.f.size() >= 3 && s.f[2] == "OK";
     }
     return acked;
   }

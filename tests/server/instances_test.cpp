@@ -458,23 +458,28 @@ TEST(SharedDatabase, AnOlderSchemaIsRefusedUntilMigrated) {
   // The tables as they were before versions were kept.
   ASSERT_TRUE(cluster.Exec(db,
                            "CREATE TABLE users(number bigint PRIMARY KEY, hash text NOT NULL, nickname bytea NOT NULL);"
-                           "INSERT INTO users VALUES(5, 'h', '\\x6e'::bytea)"));
+                           "INSERT INTO users VALUES(5, 'h', '\\x6e'::bytea);"
+                           "CREATE TABLE nodes(\"user\" bigint NOT NULL, ord bigint NOT NULL, name bytea, kind bigint,"
+                           "  address bytea, parent bytea, icon bytea, note bytea, visits bigint, slot bigint,"
+                           "  circle bytea, PRIMARY KEY(\"user\", ord));"
+                           "INSERT INTO nodes VALUES(5, 0, 'c'::bytea, 0, '', '', '', '', 0, 0, '')"));
   std::string error;
   EXPECT_FALSE(OpenStorage(db, PgOptions(), false, error));
   EXPECT_NE(std::string::npos, error.find("schema version 1; run \"qimbo-server db migrate\"")) << error;
   std::string out;
   TempDir dir;
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "db", "migrate", "--db", db}, os::NativePath(dir / "o.txt"), out)) << out;
-  EXPECT_EQ("schema version 2\n", out);
+  EXPECT_EQ("schema version 3\n", out);
   std::unique_ptr<IStorage> s = OpenStorage(db, PgOptions(), false, error);
   ASSERT_TRUE(s) << error;
   UserRecord u;
   ASSERT_TRUE(s->FindUser(5, u));
   EXPECT_EQ("n", u.nickname);
+  EXPECT_EQ(1, s->TreeRevision(5)) << "a tree stored before revisions were kept";
   // A newer one is refused too.
-  ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=3"));
+  ASSERT_TRUE(cluster.Exec(db, "UPDATE schema_version SET version=4"));
   EXPECT_FALSE(OpenStorage(db, PgOptions(), true, error));
-  EXPECT_NE(std::string::npos, error.find("version 3, newer")) << error;
+  EXPECT_NE(std::string::npos, error.find("version 4, newer")) << error;
 }
 
 // A database host that takes the link but never answers holds the opening up
@@ -540,6 +545,7 @@ TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
     std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
     ASSERT_TRUE(s);
     ASSERT_TRUE(s->AddUser({5, "h", "n"}));
+    ASSERT_TRUE(s->ReplaceTree(5, MakeSampleTree(2)));
   }
   // As a file from before versions were kept.
   auto sql = [&](const char* text) {
@@ -548,21 +554,23 @@ TEST(SharedDatabase, ASqliteFileOfEarlierVersionsIsBroughtUpToDateOnOpening) {
     sqlite3_close(h);
     return ok;
   };
-  ASSERT_TRUE(sql("DROP TABLE schema_version; DROP TABLE presence"));
+  ASSERT_TRUE(sql("DROP TABLE schema_version; DROP TABLE presence; DROP TABLE trees"));
   std::string out, scratch = os::NativePath(dir / "o.txt");
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "db", "migrate", "--db", path}, scratch, out)) << out;
-  EXPECT_EQ("schema version 2\n", out);
+  EXPECT_EQ("schema version 3\n", out);
   EXPECT_TRUE(sql("SELECT instance FROM presence"));
   std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
   ASSERT_TRUE(s) << error;
-  EXPECT_EQ(2, s->SchemaVersion());
+  EXPECT_EQ(3, s->SchemaVersion());
   UserRecord u;
   EXPECT_TRUE(s->FindUser(5, u));
+  EXPECT_EQ(1, s->TreeRevision(5)) << "a tree stored before revisions were kept";
+  EXPECT_EQ(0, s->TreeRevision(6));
   s.reset();
   // A newer file, and one that is no database, are refused.
-  ASSERT_TRUE(sql("UPDATE schema_version SET version=3"));
+  ASSERT_TRUE(sql("UPDATE schema_version SET version=4"));
   EXPECT_FALSE(OpenSqliteStorage(path, error));
-  EXPECT_EQ("the database has schema version 3, newer than this program's 2", error);
+  EXPECT_EQ("the database has schema version 4, newer than this program's 3", error);
   std::string junk = os::NativePath(dir / "junk.db");
   WriteFileBytes(junk, std::string(4096, 'x'));
   EXPECT_FALSE(OpenSqliteStorage(junk, error));
@@ -701,7 +709,7 @@ class TwoInstances : public ::testing::Test {
     if (!c.WaitFor(ack, r, 10000) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
     for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
       n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
-      if (!c.WaitFor(ack, r, 10000) || r.f.size() != 3 || r.f[2] != "OK") return false;
+      if (!c.WaitFor(ack, r, 10000) || r.f.size() < 3 || r.f[2] != "OK") return false;
     }
     return true;
   }
@@ -712,10 +720,11 @@ class TwoInstances : public ::testing::Test {
     if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && (m.n == n || m.f.at(1) == "COUNT"); }, r, 10000) ||
         r.f.size() < 3 || r.f[1] != "COUNT")
       return got;
-    int32_t total = qb::ReadNumber(r.f[2]);
+    int32_t total = qb::ReadNumber(r.f[2]), next = r.n + 1;
     c.Reply(0, r.n, qb::MsgFavDownReady());
-    for (int32_t i = 0; i < total; ++i) {
-      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE"; }, r,
+    // A node sent again (its acknowledgement was late) is passed over, as the program does.
+    for (int32_t i = 0; i < total; ++i, ++next) {
+      if (!c.WaitFor([&](const Received& m) { return m.type == "FAV" && m.f.size() > 2 && m.f[1] == "NODE" && m.n == next; }, r,
                      10000))
         return got;
       std::string text(r.payload.c_str());

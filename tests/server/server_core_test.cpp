@@ -1,6 +1,7 @@
 // The protocol core driven datagram by datagram with a fake clock: sessions,
 // refusals, rate limits, transfers with their resends and limits, circles,
 // leave-words and the plaza.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -346,7 +347,7 @@ class Transfer : public ServerCore {
     for (const qb::NodeWire& node : nodes) {
       Send(A, 2, ++n, qb::MsgFavUpNode(node));
       s = TakeFor(A);
-      if (s.size() != 1 || s[0].n != n || s[0].f.size() != 3 || s[0].f[2] != "OK") return false;
+      if (s.size() != 1 || s[0].n != n || s[0].f.size() < 3 || s[0].f[2] != "OK") return false;
     }
     return true;
   }
@@ -399,6 +400,79 @@ TEST_F(Transfer, TheStoredTreeChangesOnlyWhenTheLastNodeArrives) {
   ASSERT_TRUE(storage->LoadTree(100, stored));
   ASSERT_EQ(5u, stored.size());
   EXPECT_EQ(oldTree[0].name, stored[0].name);
+}
+
+// An upload naming the revision it was made from is refused when the tree
+// changed since: at its COUNT, or at its last node when another upload was
+// stored meanwhile. A download names the revision it carries.
+TEST_F(Transfer, AnUploadFromAnOlderRevisionIsRefusedAtItsCountOrItsLastNode) {
+  auto count = [&](int32_t n, int nodes, const std::string& from) {
+    Send(A, 0, n, qb::MsgFavUpCount(nodes, 100, "secret") + from);
+    std::vector<Sent> s = TakeFor(A);
+    return s.size() == 1 && s[0].n == n ? s[0].f.at(1) + (s[0].f.size() > 2 ? s[0].f[2] : "") : "?";
+  };
+  std::vector<qb::NodeWire> tree = MakeSampleTree(2);
+  EXPECT_EQ("STALE0", count(10, 2, "<3>")) << "nothing stored: revision 0";
+  EXPECT_EQ("ALLOWED", count(11, 2, "<0>"));
+  Send(A, 0, 12, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 13, qb::MsgFavUpNode(tree[1]));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ((qb::FieldList{"UP", "NODE", "OK", "1"}), s[1].f) << "the new revision";
+  // A second machine made its tree from revision 0 too: refused.
+  EXPECT_EQ("STALE1", count(20, 2, "<0>"));
+  // Another instance stores a tree between ALLOWED and the last node.
+  EXPECT_EQ("ALLOWED", count(30, 2, "<1>"));
+  Send(A, 0, 31, qb::MsgFavUpNode(tree[0]));
+  ASSERT_TRUE(storage->ReplaceTree(100, MakeSampleTree(7)));
+  Take();
+  Send(A, 0, 32, qb::MsgFavUpNode(tree[1]));
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(32, s[0].n);
+  EXPECT_EQ((qb::FieldList{"UP", "STALE", "2"}), s[0].f);
+  EXPECT_EQ(7, storage->CountTree(100)) << "the other's tree stays";
+  EXPECT_TRUE(Logged("refused: made from revision 1, the tree is at 2"));
+  // The answer lost, the last node comes again: the same answer, nothing stored.
+  Send(A, 0, 32, qb::MsgFavUpNode(tree[1]));
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ((qb::FieldList{"UP", "STALE", "2"}), s[0].f);
+  EXPECT_EQ(7, storage->CountTree(100));
+  // Without a revision the upload replaces whatever is stored, as before.
+  EXPECT_TRUE(Upload(tree, 40));
+  EXPECT_EQ(3, storage->TreeRevision(100));
+  // A download carries the revision after its total.
+  Send(A, 0, 60, qb::MsgFavDownReq(100, "secret"));
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ((qb::FieldList{"DOWN", "COUNT", "2", "3"}), s[0].f);
+}
+
+// Answers lost on the way: a COUNT or a last node sent again gets the same
+// answer again, and the upload goes on or stays stored once.
+TEST_F(Transfer, AnUploadRequestOrLastNodeSentAgainIsAnsweredAgain) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(2);
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 3, 10, qb::MsgFavUpCount(2, 100, "secret"));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ("ALLOWED", s[1].f.at(1));
+  EXPECT_EQ(3, s[1].k);
+  Send(A, 0, 11, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 10, qb::MsgFavUpCount(2, 100, "secret"));  // late: the upload is under way
+  Send(A, 0, 12, qb::MsgFavUpNode(tree[1]));
+  s = TakeFor(A);
+  ASSERT_EQ(3u, s.size());
+  EXPECT_EQ("ALLOWED", s[1].f.at(1)) << "answered, the upload untouched";
+  EXPECT_EQ((qb::FieldList{"UP", "NODE", "OK", "1"}), s[2].f);
+  Send(A, 2, 12, qb::MsgFavUpNode(tree[1]));
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(12, s[0].n);
+  EXPECT_EQ((qb::FieldList{"UP", "NODE", "OK", "1"}), s[0].f);
+  EXPECT_EQ(1, storage->TreeRevision(100)) << "stored once";
+  EXPECT_EQ(2, storage->CountTree(100));
 }
 
 TEST_F(Transfer, ACancelOvertakenByTheNextRequestCancelsNothing) {
@@ -550,24 +624,26 @@ TEST_F(Transfer, ANodeTheProgramCouldNotReadBackIsRefusedAndTheOldTreeStays) {
   EXPECT_EQ(2, storage->CountTree(100));
 }
 
-TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainEverySecondThenTheDownloadIsGivenUp) {
+TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainLaterEachTimeThenTheDownloadIsGivenUp) {
   ASSERT_TRUE(Upload(MakeSampleTree(3)));
   Send(A, 1, 60, qb::MsgFavDownReq(100, "secret"));
   std::vector<Sent> s = Take();
   ASSERT_EQ(1u, s.size());
   int32_t count = s[0].n;
-  // COUNT itself is repeated while no READY comes.
+  // COUNT itself is repeated while no READY comes, after a second while no
+  // round trip is measured.
   now += opt.resendMs - 1;
   server->OnTick(now);
   EXPECT_TRUE(Take().empty());
+  EXPECT_EQ(now + 1, server->NextResendAt());
   now += 1;
-  server->OnTick(now);
+  server->ResendDue(now);
   s = Take();
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ(count, s[0].n);
   EXPECT_EQ(1, s[0].k);
-  // The next time waits a full second from this one.
-  now += opt.resendMs - 1;
+  // The next time waits twice as long.
+  now += 2 * opt.resendMs - 1;
   server->OnTick(now);
   EXPECT_TRUE(Take().empty());
   // A READY carrying another number is not the answer, nor an acknowledgement before the READY.
@@ -579,18 +655,55 @@ TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainEverySecondThenTheDownloadIsGivenU
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ(count + 1, s[0].n);
   EXPECT_EQ(0, s[0].k);  // the acknowledgements come in on link 0
+  // The answer to a message sent twice measures nothing: the wait stays
+  // backed off, then doubles up to its ceiling.
   std::string node1 = s[0].payload;
+  uint64_t wait = 2 * opt.resendMs;
   for (int i = 0; i < opt.resendLimit; ++i) {
-    now += opt.resendMs;
+    now += wait - 1;
+    server->OnTick(now);
+    EXPECT_TRUE(Take().empty()) << i;
+    now += 1;
     server->OnTick(now);
     s = Take();
-    ASSERT_EQ(1u, s.size());
+    ASSERT_EQ(1u, s.size()) << i;
     EXPECT_EQ(node1, s[0].payload);
+    wait = std::min(opt.resendCeilingMs, wait * 2);
   }
-  now += opt.resendMs;
+  EXPECT_EQ(3000u, wait);
+  now += wait;
   server->OnTick(now);
   EXPECT_TRUE(Take().empty());
   EXPECT_TRUE(Logged("given up after 0 of 3 nodes"));
+  EXPECT_EQ(UINT64_MAX, server->NextResendAt());
+}
+
+// With round trips measured, a lost node costs about one round trip: the
+// wait is the smoothed round trip plus four times its variation, at least
+// the floor.
+TEST_F(Transfer, TheWaitBeforeANodeGoesAgainFollowsTheMeasuredRoundTrip) {
+  ASSERT_TRUE(Upload(MakeSampleTree(40)));
+  Send(A, 0, 60, qb::MsgFavDownReq(100, "secret"));
+  int32_t n = Take().at(0).n;
+  auto answer = [&](uint64_t after, const std::string& body) {
+    now += after;
+    Send(A, 0, n, body);
+    std::vector<Sent> s = Take();
+    n = s.empty() ? 0 : s.back().n;
+    return s.size();
+  };
+  // Round trips of 200 ms: 200 + 4 * 100, then 200 + 4 * 75.
+  ASSERT_EQ(1u, answer(200, qb::MsgFavDownReady()));
+  EXPECT_EQ(now + 600, server->NextResendAt());
+  ASSERT_EQ(1u, answer(200, qb::MsgFavDownNodeOk()));
+  EXPECT_EQ(now + 500, server->NextResendAt());
+  // Round trips of 1 ms bring it down to the floor, not below.
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(1u, answer(1, qb::MsgFavDownNodeOk())) << i;
+  EXPECT_EQ(now + opt.resendFloorMs, server->NextResendAt());
+  now += opt.resendFloorMs;
+  server->ResendDue(now);
+  EXPECT_EQ(1u, Take().size());
+  EXPECT_EQ(now + 2 * opt.resendFloorMs, server->NextResendAt()) << "backed off";
 }
 
 TEST_F(Transfer, PlazaNewsDuringADownloadDoNotBreakTheConsecutiveNumbers) {
@@ -913,12 +1026,14 @@ class CFailingStorage : public IStorage {
   }
   bool FindUser(int32_t u, UserRecord& out) override { return r.FindUser(u, out); }
   bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
-  bool ReplaceTree(int32_t u, const std::vector<qb::NodeWire>& n) override {
-    return !failing.count("ReplaceTree") && r.ReplaceTree(u, n);
+  TreeWrite StoreTree(int32_t u, const std::vector<qb::NodeWire>& n, int32_t from, int32_t& revision) override {
+    return failing.count("ReplaceTree") ? TreeWrite::Failed : r.StoreTree(u, n, from, revision);
   }
-  bool LoadTree(int32_t u, std::vector<qb::NodeWire>& out) override {
-    return !failing.count("LoadTree") && r.LoadTree(u, out);
+  using IStorage::LoadTree;
+  bool LoadTree(int32_t u, std::vector<qb::NodeWire>& out, int32_t& revision) override {
+    return !failing.count("LoadTree") && r.LoadTree(u, out, revision);
   }
+  int32_t TreeRevision(int32_t u) override { return failing.count("TreeRevision") ? -1 : r.TreeRevision(u); }
   int CountTree(int32_t u) override { return r.CountTree(u); }
   bool AddMember(const std::string& k, int32_t u) override { return !failing.count("AddMember") && r.AddMember(k, u); }
   bool RemoveMember(const std::string& k, int32_t u) override {

@@ -120,7 +120,7 @@ TEST_P(ServerStorage, DatabaseKeepsEverythingAcrossReopeningAndAFileIsPrivate) {
   EXPECT_EQ(node.circle, tree[1].circle);
   EXPECT_EQ(1, s->CountMemberships(7));
   EXPECT_EQ(1, s->CountLeaveWords(7));
-  EXPECT_EQ(2, s->SchemaVersion());
+  EXPECT_EQ(3, s->SchemaVersion());
 }
 
 TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
@@ -136,6 +136,41 @@ TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
   ASSERT_EQ(12u, got.size());
   for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(small[i].name, got[i].name);
   EXPECT_EQ(3, s->CountTree(2));
+}
+
+// A tree's revision: 0 while none is stored, one more per stored tree; a
+// write conditioned on an older revision changes nothing, also when it comes
+// through another connection (another instance).
+TEST_P(ServerStorage, ATreeWrittenFromAnOlderRevisionIsRefusedAndChangesNothing) {
+  std::unique_ptr<IStorage> s = Open(), other = Open();
+  ASSERT_TRUE(s && other);
+  ASSERT_TRUE(s->AddUser({7, "h", ""}));
+  EXPECT_EQ(0, s->TreeRevision(7));
+  int32_t rev = -5;
+  EXPECT_EQ(TreeWrite::Stale, s->StoreTree(7, MakeSampleTree(2), 1, rev)) << "nothing stored is revision 0";
+  EXPECT_EQ(0, rev);
+  EXPECT_EQ(TreeWrite::Stored, s->StoreTree(7, MakeSampleTree(2), 0, rev));
+  EXPECT_EQ(1, rev);
+  // Two machines that both downloaded revision 1: the first to store wins.
+  std::vector<qb::NodeWire> mine = MakeSampleTree(3), theirs = MakeSampleTree(4);
+  EXPECT_EQ(TreeWrite::Stored, other->StoreTree(7, theirs, 1, rev));
+  EXPECT_EQ(2, rev);
+  EXPECT_EQ(TreeWrite::Stale, s->StoreTree(7, mine, 1, rev));
+  EXPECT_EQ(2, rev);
+  std::vector<qb::NodeWire> got;
+  ASSERT_TRUE(s->LoadTree(7, got, rev));
+  EXPECT_EQ(4u, got.size());
+  EXPECT_EQ(2, rev);
+  // Without a revision (the programs before revisions) a tree always goes in.
+  EXPECT_TRUE(s->ReplaceTree(7, mine));
+  EXPECT_EQ(3, other->TreeRevision(7));
+  ASSERT_TRUE(other->LoadTree(7, got, rev));
+  EXPECT_EQ(3u, got.size());
+  EXPECT_EQ(3, rev);
+  EXPECT_EQ(0, s->TreeRevision(8)) << "each user's own";
+  // Deleting the user forgets the revision with the tree.
+  ASSERT_TRUE(s->DeleteUser(7));
+  EXPECT_EQ(0, other->TreeRevision(7));
 }
 
 // A list handed in with something in it comes back holding the answer only.
