@@ -54,4 +54,13 @@ class CRecordingUi : public qb::IUserInterface {
 void ResetLargestAllocation();
 size_t LargestAllocation();
 
+// Windows only (the MinGW build has no AddressSanitizer): while armed, every
+// object of exactly `size` bytes gets pages of its own, which become
+// unreadable when it is deleted and are never used again. A later read or
+// write of such an object is counted and then let through, so a test
+// reports a use after free as a failure instead of passing it unseen.
+// Arm with the size of the class under test, disarm with 0.
+void GuardObjectsOfSize(size_t size);
+size_t GuardedUsesAfterFree();
+
 }  // namespace qbtest

@@ -64,7 +64,9 @@ RECT FramePlace(HWND dlg, int id) {
 CChatDialog::CChatDialog(CFavoritesApp& app) : m_app(app), m_net(*app.Net()) {}
 
 CChatDialog::~CChatDialog() {
-  m_net.Circles().SetChatWindowOpen(false);
+  // A window that closed told the circles so itself; its object may go only
+  // after another chat window opened (CDialogWindow::Retire).
+  if (m_hWnd) m_net.Circles().SetChatWindowOpen(false);
   DestroyQuietly();
 }
 
@@ -230,7 +232,7 @@ void CChatDialog::ShowSendKeyMenu() {
   POINT pt;
   GetCursorPos(&pt);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd, nullptr);
-  PostMessageW(m_hWnd, WM_NULL, 0, 0);
+  if (m_hWnd) PostMessageW(m_hWnd, WM_NULL, 0, 0);  // the window may have closed meanwhile
 }
 
 void CChatDialog::OpenPosterBoard() {
@@ -279,7 +281,7 @@ void CChatDialog::OnCommand(UINT id, UINT code) {
     case ID_CHAT_SEND_CTRL_ENTER: OnSendKeyCommand(id); break;
     case IDC_CHAT_FONT:
       m_input.SelectFont();
-      SetFocus(m_input.GetSafeHwnd());
+      if (m_hWnd) SetFocus(m_input.GetSafeHwnd());  // the window may have closed meanwhile
       break;
     case IDC_CHAT_POSTER: OpenPosterBoard(); break;
     default: (void)code; break;

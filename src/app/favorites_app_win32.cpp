@@ -418,6 +418,7 @@ void CFavoritesApp::RunDeferredThreadMessages() {
 
 int CFavoritesApp::Run() {
   for (;;) {
+    CDialogWindow::DeleteRetired();
     RunDeferredThreadMessages();
     DWORD count = m_receiveEvent ? 1 : 0;
     DWORD r = MsgWaitForMultipleObjects(count, m_receiveEvent ? &m_receiveEvent : nullptr, FALSE, kLoopTimeoutMs,
@@ -431,6 +432,7 @@ int CFavoritesApp::Run() {
     if (r == WAIT_TIMEOUT) continue;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      CDialogWindow::DeleteRetired();  // what a handler or a modal loop closed
       if (msg.message == WM_QUIT) return ExitInstance();
       if (!msg.hwnd && OnThreadMessage(msg)) continue;
       if (!msg.hwnd && msg.message == WM_COMMAND &&
@@ -448,6 +450,7 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
+  CDialogWindow::DeleteRetired();
   m_modalMessages.reset();
   if (m_links) m_links->ReceiveQueue().SetWake(nullptr);
   if (m_net && m_net->Login().LoggedIn()) m_net->Login().SendLogout();
@@ -462,6 +465,7 @@ int CFavoritesApp::ExitInstance() {
   m_ui.windows[static_cast<int>(UiTarget::Chooser)] = nullptr;
   m_prompt.reset();
   delete std::exchange(m_main, nullptr);  // start-up failed after the main window was made
+  CDialogWindow::DeleteRetired();
   if (m_logic) FreeSkinFonts(m_logic->m_skins);
   m_transfer.reset();
   m_net.reset();

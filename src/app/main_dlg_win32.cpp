@@ -84,8 +84,9 @@ void CMainDlg::DestroyPanelWindows() {
 // The window first (it takes its owned panels with it), then the panel
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
-  m_login.reset();
-  m_chat.reset();
+  Retire(m_login);
+  Retire(m_chat);
+  Retire(m_settings);
   DestroyQuietly();
   DestroyPanelWindows();
 }
@@ -497,7 +498,7 @@ void CMainDlg::Exit(bool hideFirst) {
   if (hideFirst) Toggle();
   PostQuitMessage(0);
   m_app.MainWindowGone();
-  delete this;  // destroys the window, the panels and the menus
+  Retire(this);  // destroys the window, the panels and the menus
 }
 
 void CMainDlg::ShowMenuAtCursor(HMENU menu) {
@@ -569,7 +570,7 @@ void CMainDlg::OnTrayNotify(LPARAM mouse) {
 
 // One settings window at a time; this window and the panels wait for it.
 void CMainDlg::OpenSettings() {
-  if (m_settings && !m_settings->GetSafeHwnd()) m_settings.reset();
+  if (m_settings && !m_settings->GetSafeHwnd()) Retire(m_settings);
   if (!m_settings) {
     SettingsHost host;
     CFavoritesApp& app = m_app;
@@ -697,7 +698,7 @@ void CMainDlg::OnWindowClosed(UINT msg) {
   EnableAll(true);
   SetFocus(m_hWnd);
   if (msg == WM_SETTINGS_CLOSED) {
-    m_settings.reset();
+    Retire(m_settings);
     // A skin made in the window is on the menu at once.
     if (m_skinMenu.TryFree()) m_skinMenu = BuildSkinMenu(m_app.ProgramDir());
     RefreshCurrentMode();
@@ -711,7 +712,7 @@ void CMainDlg::OnWindowClosed(UINT msg) {
 void CMainDlg::OnOpenChat() {
   if (m_chat && m_chat->GetSafeHwnd() && IsWindow(m_chat->GetSafeHwnd()))
     SendMessageW(m_chat->GetSafeHwnd(), WM_CLOSE_CHAT, 0, 0);
-  m_chat.reset();
+  Retire(m_chat);
   if (m_chatPending) {
     m_chatPending = false;
     m_tray.StopAnimation();
@@ -733,7 +734,7 @@ void CMainDlg::OnOpenChat() {
   SetFocus(m_chat->Input());
 }
 
-void CMainDlg::OnChatClosed() { m_chat.reset(); }
+void CMainDlg::OnChatClosed() { Retire(m_chat); }
 
 bool CMainDlg::PassToChat(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (!m_chat || !m_chat->GetSafeHwnd()) return false;
@@ -774,7 +775,7 @@ void CMainDlg::OpenLogin() {
 }
 
 void CMainDlg::OnLoginClosed() {
-  m_login.reset();
+  Retire(m_login);
   EnableAll(true);
   SetFocus(m_hWnd);
 }

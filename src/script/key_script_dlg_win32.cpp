@@ -95,7 +95,11 @@ void CKeyScriptDlg::StartRecording() {
 void CKeyScriptDlg::StopRecording() {
   StopRecord();
   m_nState = 0;
-  if (m_pItem) {
+  if (!m_pItem && m_bHadItem) {
+    // Saved under the name of an item that is gone, the script would be
+    // replayed by the next item that takes that name.
+    Status("录制后存盘失败!");
+  } else if (m_pItem) {
     std::string path = os::ProgramDirectory() + ScriptFolder(m_pItem->m_nKind) + m_pItem->m_strName;
     if (SaveScriptFile(path)) {
       m_pItem->m_bScript = 1;
@@ -177,9 +181,10 @@ INT_PTR CKeyScriptDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM) {
 
 HWND CreateRecorder(CMyNode* item, HWND panel, std::function<void()> recorded) {
   if (g_recorder && g_recorder->GetSafeHwnd()) return nullptr;  // at most one
+  qb::CDialogWindow::Retire(g_recorder);
   g_recorder.reset(new CKeyScriptDlg(item, panel, std::move(recorded)));
   if (!g_recorder->Create(IDD_KEY_SCRIPT, nullptr)) {
-    g_recorder.reset();
+    qb::CDialogWindow::Retire(g_recorder);
     return nullptr;
   }
   HWND wnd = g_recorder->GetSafeHwnd();

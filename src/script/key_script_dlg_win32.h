@@ -17,7 +17,7 @@ class CKeyScriptDlg : public qb::CDialogWindow {
   // `item` may be null; `panel` is told of the end with message 1055;
   // `recorded` runs after a recording was saved as the item's script.
   CKeyScriptDlg(CMyNode* item, HWND panel, std::function<void()> recorded)
-      : m_pItem(item), m_hPanel(panel), m_recorded(std::move(recorded)) {}
+      : m_pItem(item), m_bHadItem(item != nullptr), m_hPanel(panel), m_recorded(std::move(recorded)) {}
   ~CKeyScriptDlg() override;
 
   void StartRecording();
@@ -44,7 +44,10 @@ class CKeyScriptDlg : public qb::CDialogWindow {
   void Enable(int id, bool on);
   void SetTip(int id, const char* text);
 
-  CMyNode* m_pItem;
+  // The window outlives its item when the user deletes it or switches the
+  // favorites file, or a download replaces the tree, during a recording.
+  CNodeRef m_pItem;
+  bool m_bHadItem;
   HWND m_hPanel;
   std::function<void()> m_recorded;
   int m_nState = 0;  // 0 idle, 1 recording, 2 playing

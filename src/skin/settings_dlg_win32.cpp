@@ -23,6 +23,8 @@ const char kNotMade[] = "皮肤生成失败";
 const char kBadArea[] = "窗口ComboBox异常，按确认退出！";
 const UINT_PTR kHotkeyEditSubclass = 0x51534B45;  // 'QSKE'
 const uint32_t kClosePauseMs = 1000;
+// The code the save's pump gives the message-filter hooks.
+const int kSkinSavePump = MSGF_USER + 1;
 
 // The seven skin buttons in member order: the font, then the six colours.
 const UINT kSkinButtonIds[7] = {IDC_SET_FONT,        IDC_SET_NORMAL_TEXT,  IDC_SET_NORMAL_BACK, IDC_SET_HOVER_TEXT,
@@ -393,6 +395,11 @@ void CBackBmpDlg::PumpMessagesFor(uint32_t ms) {
         PostQuitMessage(static_cast<int>(msg.wParam));  // for the program's own loop
         return;
       }
+      // Like the system's modal loops, this one lets the program's hook see
+      // each message first: thread messages (transfer status, the prompt's
+      // closing, the server address, the tray's transfer commands) have no
+      // window to go to and would be lost.
+      if (CallMsgFilterW(&msg, kSkinSavePump)) continue;
       HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
       if (root && IsDialogMessageW(root, &msg)) continue;
       TranslateMessage(&msg);

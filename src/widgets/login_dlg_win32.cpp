@@ -33,6 +33,9 @@ bool CLoginDlg::OnInitDialog() {
 
 void CLoginDlg::Refuse(const std::string& text) {
   MessageBoxW(m_hWnd, W(text).c_str(), W(kErrorCaption).c_str(), MB_OK | MB_ICONWARNING);
+  // The box's loop may have closed this window (the tray's exit, a login
+  // accepted meanwhile); the object itself stays until the program's loop.
+  if (!m_hWnd) return;
   HWND number = GetDlgItem(m_hWnd, IDC_LOGIN_USER);
   SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(number), TRUE);
 }

@@ -1,6 +1,36 @@
 #include "win/dialog_win32.h"
 
+#include <vector>
+
+#include "win/modal_pump_win32.h"
+
 namespace qb {
+
+namespace {
+thread_local std::vector<CDialogWindow*> t_retired;
+}  // namespace
+
+void CDialogWindow::Retire(CDialogWindow* window) {
+  if (!window) return;
+  if (!ModalLoopSeen()) {
+    delete window;
+    return;
+  }
+  window->DestroyQuietly();
+  t_retired.push_back(window);
+}
+
+void CDialogWindow::DeleteRetired() {
+  ForgetModalLoops();
+  // A destructor may retire more (the main window retires its secondary windows).
+  while (!t_retired.empty()) {
+    CDialogWindow* window = t_retired.back();
+    t_retired.pop_back();
+    delete window;
+  }
+}
+
+size_t CDialogWindow::RetiredCount() { return t_retired.size(); }
 
 CDialogWindow::~CDialogWindow() { DestroyQuietly(); }
 
@@ -13,6 +43,7 @@ void CDialogWindow::DestroyQuietly() {
 }
 
 bool CDialogWindow::Create(int templateId, HWND owner) {
+  WatchModalLoops();
   HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, Proc,
                                 reinterpret_cast<LPARAM>(this));
   return wnd != nullptr && m_hWnd != nullptr;

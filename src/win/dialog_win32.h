@@ -11,8 +11,19 @@
 //  - DialogProc may end in the deletion of the object (an Exit command that
 //    deletes its window's object): nothing here touches the object after it
 //    returns.
+//  - A message box, menu, common dialog or pump of the window's own runs a
+//    loop that dispatches everything else meanwhile: a circle reply, the
+//    tray's exit or a login reply can then close the window, and its code
+//    reads the object again when the loop returns. So an owner never deletes
+//    a window object itself but hands it to Retire, which destroys the
+//    window at once and deletes the object at once only when no modal loop
+//    has run since the program's loop last came round; otherwise the
+//    program's loop deletes it (DeleteRetired), when nothing of it can be on
+//    the stack any more.
 #pragma once
 #include <windows.h>
+
+#include <memory>
 
 namespace qb {
 
@@ -27,6 +38,18 @@ class CDialogWindow {
   // could not be made or OnInitDialog refused it (the window is gone then).
   bool Create(int templateId, HWND owner);
   HWND GetSafeHwnd() const { return m_hWnd; }
+
+  // The deletion of a window object by its owner (see above); null is nothing.
+  static void Retire(CDialogWindow* window);
+  template <class T>
+  static void Retire(std::unique_ptr<T>& owner) {
+    Retire(static_cast<CDialogWindow*>(owner.release()));
+  }
+  // For the program's loop between two messages, and for its end, where no
+  // handler and no modal loop can be on the stack: deletes what was retired.
+  static void DeleteRetired();
+  // Window objects retired and not yet deleted.
+  static size_t RetiredCount();
 
  protected:
   // WM_INITDIALOG, with GetSafeHwnd() set; false destroys the window.

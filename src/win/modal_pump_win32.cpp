@@ -5,7 +5,20 @@ namespace qb {
 namespace {
 thread_local CModalThreadMessages::Handler* t_handler = nullptr;
 thread_local HHOOK t_hook = nullptr;
+thread_local HHOOK t_watchHook = nullptr;
+thread_local bool t_modalSeen = false;
+
+LRESULT CALLBACK WatchFilter(int code, WPARAM wParam, LPARAM lParam) {
+  if (code >= 0) t_modalSeen = true;
+  return CallNextHookEx(t_watchHook, code, wParam, lParam);
+}
 }  // namespace
+
+void WatchModalLoops() {
+  if (!t_watchHook) t_watchHook = SetWindowsHookExW(WH_MSGFILTER, WatchFilter, nullptr, GetCurrentThreadId());
+}
+bool ModalLoopSeen() { return t_modalSeen; }
+void ForgetModalLoops() { t_modalSeen = false; }
 
 CModalThreadMessages::CModalThreadMessages(Handler handler) : m_handler(std::move(handler)) {
   if (t_hook || !m_handler) return;  // one per thread
@@ -26,6 +39,7 @@ CModalThreadMessages::~CModalThreadMessages() {
 // each message they took, before they dispatch it; TRUE means handled.
 LRESULT CALLBACK CModalThreadMessages::Filter(int code, WPARAM wParam, LPARAM lParam) {
   const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+  if (code >= 0) t_modalSeen = true;  // the watch may come after this hook
   if (code >= 0 && msg && !msg->hwnd && t_handler && (*t_handler)(*msg)) return TRUE;
   return CallNextHookEx(t_hook, code, wParam, lParam);
 }

@@ -11,6 +11,17 @@
 
 namespace qb {
 
+// Every modal loop of the system (dialog and message boxes, menus, common
+// dialogs) and every pump of the program's own that calls CallMsgFilter
+// hands each message it takes to the thread's WH_MSGFILTER hooks before it
+// dispatches it: that is how the program learns that something may run
+// inside such a loop. Watching starts once per thread and lasts.
+void WatchModalLoops();
+// A modal loop took a message on this thread since ForgetModalLoops.
+bool ModalLoopSeen();
+// For the program's loop, where no modal loop can be running.
+void ForgetModalLoops();
+
 class CModalThreadMessages {
  public:
   using Handler = std::function<bool(const MSG&)>;

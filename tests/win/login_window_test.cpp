@@ -3,10 +3,14 @@
 // login opens.
 #include <gtest/gtest.h>
 
+#include "../../res/chat_ids.h"
 #include "../../res/login_ids.h"
 #include "../../res/resource.h"
+#include "../../res/script_ids.h"
+#include "app/chat_dlg_win32.h"
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
+#include "script/key_script_dlg_win32.h"
 #include "base/cipher.h"
 #include "net/login.h"
 #include "net_access.h"
@@ -211,6 +215,130 @@ TEST_F(LoginWindowTest, VersionNoticeWithoutAnEngineOpensNothing) {
   os::SetClock(Tick, RecordSleep);
   SendMessageW(wnd, qb::WM_NEW_VERSION, 0, 0);
   EXPECT_TRUE(g_sleeps.empty());
+}
+
+// ---- windows closed inside their own modal loops ---------------------------------
+// The MinGW build has no AddressSanitizer: the window object under test lives
+// on guarded pages (qbtest::GuardObjectsOfSize), where a read after its
+// deletion is counted instead of passing unseen.
+
+class ModalLoopTest : public LoginWindowTest {
+ protected:
+  // Makes the window object of `size` bytes through `open`, on guarded pages.
+  HWND Guarded(size_t size, const std::function<HWND()>& open) {
+    qbtest::GuardObjectsOfSize(size);
+    HWND made = open();
+    qbtest::GuardObjectsOfSize(0);
+    usesBefore = qbtest::GuardedUsesAfterFree();
+    return made;
+  }
+  // `inside` runs within the modal loop that `command` opens in `target`.
+  void CommandWithModalLoop(HWND target, WPARAM command, const std::function<void()>& inside) {
+    wintest::InsideModalLoop loop(inside);
+    SendMessageW(target, WM_COMMAND, command, 0);
+    EXPECT_TRUE(loop.Ran()) << "no modal loop ran";
+  }
+  void ExpectNoUseAfterFree() {
+    EXPECT_EQ(usesBefore, qbtest::GuardedUsesAfterFree()) << "the window object was used after it was deleted";
+  }
+  HWND OpenChat() {
+    SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_CHAT_BUTTON, BN_CLICKED), 0);
+    return main->ChatWindow() ? main->ChatWindow()->GetSafeHwnd() : nullptr;
+  }
+  size_t usesBefore = 0;
+};
+
+// A login accepted inside the loop of the window's own message box (the
+// number was left empty) closes the window; the object waits for the
+// program's loop.
+TEST_F(ModalLoopTest, LoginAcceptedWhileTheLoginWindowShowsABox) {
+  Start();
+  os::SetClock(Tick, RecordSleep);
+  HWND login = Guarded(sizeof(qb::CLoginDlg), [&] { return OpenLogin(); });
+  ASSERT_TRUE(login);
+  CommandWithModalLoop(login, IDC_LOGIN_OK, [&] { SendMessageW(wnd, qb::WM_LOGIN_RESULT, qb::kLoginAccepted, 0); });
+  ExpectNoUseAfterFree();
+  EXPECT_FALSE(IsWindow(login));
+  EXPECT_FALSE(main->LoginWindow());
+  EXPECT_TRUE(AllEnabled(true));
+  EXPECT_EQ(1u, qb::CDialogWindow::RetiredCount());
+  qb::CDialogWindow::DeleteRetired();  // as the program's loop does
+  EXPECT_EQ(0u, qb::CDialogWindow::RetiredCount());
+  ExpectNoUseAfterFree();
+  // Out of any modal loop a window object goes at once again.
+  login = OpenLogin();
+  ASSERT_TRUE(login);
+  SendMessageW(login, WM_COMMAND, IDC_LOGIN_CANCEL, 0);
+  EXPECT_EQ(0u, qb::CDialogWindow::RetiredCount());
+}
+
+// The tray's exit while the login window's box is up ends the program: the
+// main window and the login window go, their objects when the loop is left.
+TEST_F(ModalLoopTest, TrayExitWhileTheLoginWindowShowsABox) {
+  Start();
+  HWND login = Guarded(sizeof(qb::CLoginDlg), [&] { return OpenLogin(); });
+  ASSERT_TRUE(login);
+  CommandWithModalLoop(login, IDC_LOGIN_OK, [&] { SendMessageW(wnd, WM_COMMAND, ID_TRAY_EXIT, 0); });
+  ExpectNoUseAfterFree();
+  EXPECT_FALSE(IsWindow(login));
+  EXPECT_FALSE(IsWindow(wnd));
+  EXPECT_FALSE(app->MainWindow());
+  app->ExitInstance();  // deletes what the exit left to the program's loop
+  app.reset();
+  ExpectNoUseAfterFree();
+  EXPECT_EQ(0u, qb::CDialogWindow::RetiredCount());
+}
+
+// A circle reply closes the chat window while its font dialog or its
+// send-key menu is open.
+TEST_F(ModalLoopTest, ChatClosedWhileItsFontDialogOrSendKeyMenuIsOpen) {
+  Start();
+  for (WPARAM command : {WPARAM(IDC_CHAT_FONT), WPARAM(IDC_CHAT_SEND_KEY)}) {
+    HWND chat = Guarded(sizeof(qb::CChatDialog), [&] { return OpenChat(); });
+    ASSERT_TRUE(chat);
+    CommandWithModalLoop(chat, command, [&] { SendMessageW(wnd, qb::WM_CLOSE_CHAT, 0, 0); });
+    ExpectNoUseAfterFree();
+    EXPECT_FALSE(IsWindow(chat)) << command;
+    EXPECT_FALSE(main->ChatWindow()) << command;
+    qb::CDialogWindow::DeleteRetired();
+    ExpectNoUseAfterFree();
+  }
+  // A chat window opened again after that is marked open, and its
+  // predecessor's late deletion does not mark it closed.
+  HWND chat = OpenChat();
+  ASSERT_TRUE(chat);
+  CommandWithModalLoop(chat, IDC_CHAT_FONT, [&] {
+    SendMessageW(wnd, qb::WM_CLOSE_CHAT, 0, 0);
+    OpenChat();
+  });
+  ASSERT_TRUE(main->ChatWindow());
+  qb::CDialogWindow::DeleteRetired();
+  EXPECT_TRUE(app->Net()->Circles().ChatWindowOpen());
+}
+
+// The recorder outlives its item (deleted, or the favorites file switched,
+// during the recording): stopping saves nothing and marks no freed node.
+TEST_F(ModalLoopTest, RecorderStoppedAfterItsItemWasDeleted) {
+  Start();
+  qbtest::GuardObjectsOfSize(sizeof(CMyNode));
+  std::unique_ptr<CMyNode> item(new CMyNode);
+  qbtest::GuardObjectsOfSize(0);
+  usesBefore = qbtest::GuardedUsesAfterFree();
+  item->m_strName = "Mail";
+  item->m_nKind = UrlItem;
+  int recorded = 0;
+  HWND recorder = script::CreateRecorder(item.get(), nullptr, [&] { ++recorded; });
+  ASSERT_TRUE(recorder);
+  item.reset();
+  SendMessageW(recorder, WM_COMMAND, MAKEWPARAM(IDC_SCRIPT_STOP_RECORD, BN_CLICKED), 0);
+  ExpectNoUseAfterFree();
+  EXPECT_EQ(L"录制后存盘失败!", wintest::ItemText(recorder, IDC_SCRIPT_STATUS));
+  EXPECT_FALSE(os::FileExists(dir.Path() + "script\\url\\Mail"));
+  EXPECT_EQ(0, recorded);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(recorder, IDC_SCRIPT_RECORD)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(recorder, IDC_SCRIPT_PLAY)));
+  SendMessageW(recorder, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(recorder));
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include "../../res/settings_ids.h"
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
+#include "base/messages.h"
+#include "net/message.h"
+#include "net/netstate.h"
 #include "os/font.h"
 #include "os/os.h"
 #include "skin/config.h"
@@ -353,6 +356,25 @@ TEST_F(SettingsTest, ANamedSkinIsMadeWhileTheWindowAnswersAndTheMenuListsIt) {
     listed = listed || std::wstring(text) == L"my skin";
   }
   EXPECT_TRUE(listed) << "the skin menu lists the new skin at once";
+}
+
+// The save's own pump hands thread messages to the program, as the modal
+// loops do: the server's address arriving meanwhile is taken, not lost.
+TEST_F(SettingsTest, ThreadMessagesDuringANamedSkinsSaveReachTheProgram) {
+  dlg = Open();
+  qb::CNetState* net = app->Net();
+  ASSERT_TRUE(net);
+  net->Sender().m_serverAddress = 0;
+  const uint32_t address = qb::MakeAddress(10, 1, 2, 3);
+  SetDlgItemTextW(dlg, IDC_SET_SKIN_NAME, L"thread");
+  bool posted = false;
+  g_picks.duringPause = [&] {
+    if (!posted) PostThreadMessageW(GetCurrentThreadId(), qb::WM_SERVER_ADDRESS, 0, static_cast<LPARAM>(address));
+    posted = true;
+  };
+  SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_SET_MAKE_SKIN, BN_CLICKED), 0);
+  EXPECT_TRUE(posted);
+  EXPECT_EQ(address, net->Sender().m_serverAddress);
 }
 
 TEST_F(SettingsTest, ANameThatCleansToNothingMakesNoSkinAndSaysSo) {

@@ -127,6 +127,51 @@ std::string MakeProgramFolder(const std::string& dir, bool favorites) {
   return home;
 }
 
+namespace {
+InsideModalLoop* g_inside = nullptr;
+
+std::vector<HWND> ThreadWindows() {
+  std::vector<HWND> all;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM p) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+}  // namespace
+
+InsideModalLoop::InsideModalLoop(std::function<void()> action)
+    : m_action(std::move(action)), m_before(ThreadWindows()) {
+  g_inside = this;
+  m_timer = SetTimer(nullptr, 0, 50, Tick);
+}
+
+InsideModalLoop::~InsideModalLoop() {
+  KillTimer(nullptr, m_timer);
+  g_inside = nullptr;
+}
+
+void CALLBACK InsideModalLoop::Tick(HWND, UINT, UINT_PTR, DWORD) {
+  InsideModalLoop* self = g_inside;
+  if (!self) return;
+  if (!self->m_ran) {
+    self->m_ran = true;
+    self->m_action();
+    return;
+  }
+  EndMenu();
+  for (HWND w : ThreadWindows()) {
+    bool old = false;
+    for (HWND b : self->m_before) old = old || b == w;
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (!old && std::wstring(cls) == L"#32770") PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  }
+}
+
 std::wstring Text(HWND wnd) {
   wchar_t buf[512] = {};
   GetWindowTextW(wnd, buf, 512);

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,24 @@ bool PlaceCursor(int x, int y);
 // programs of the user and of "All Users"; with `favorites`, the user's
 // Favorites folder too. Returns the user's profile folder.
 std::string MakeProgramFolder(const std::string& dir, bool favorites);
+
+// Runs `action` once from inside the next modal loop of this thread (every
+// box, dialog and menu loop dispatches a thread timer), then ends whatever
+// box, dialog or menu made after this object is left, so that a test never
+// hangs on one.
+class InsideModalLoop {
+ public:
+  explicit InsideModalLoop(std::function<void()> action);
+  ~InsideModalLoop();
+  bool Ran() const { return m_ran; }
+
+ private:
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+  std::function<void()> m_action;
+  std::vector<HWND> m_before;  // the thread's windows when it was made
+  UINT_PTR m_timer = 0;
+  bool m_ran = false;
+};
 
 std::wstring Text(HWND wnd);
 std::wstring ItemText(HWND dlg, int id);
