@@ -1,5 +1,6 @@
 // qimbo-tool net: the program's network client without windows. Logs in,
-// uploads the favorites of a file, or downloads them into a file.
+// uploads the favorites of a file, downloads them into a file, or syncs a
+// file with the server (model/sync.h).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "base/codepage.h"
+#include "model/sync.h"
 #include "net/link.h"
 #include "net/netstate.h"
 #include "net/transfer.h"
@@ -60,11 +62,14 @@ struct Options {
 };
 
 const char kUsage[] =
-    "  net login|upload FILE|download FILE|leaveword N TEXT\n"
+    "  net login|upload FILE|download FILE|sync FILE|leaveword N TEXT\n"
     "      --server HOST --user N [--password P|-]\n"
     "      [--bind ADDR] [--timeout S] [--port-base P] [--server-port-base Q]\n"
     "                          log in (leave-words print as JSON lines); upload the\n"
-    "                          favorites FILE; download into FILE; leave user N a word\n"
+    "                          favorites FILE; download into FILE (the FILE it replaces\n"
+    "                          kept in backup/ beside it); merge FILE with the server's\n"
+    "                          tree both ways (sync: the counts print as a JSON line);\n"
+    "                          leave user N a word\n"
     "                          (--timeout: seconds to wait for the login reply, default 30;\n"
     "                          --password -: the first line of standard input; without\n"
     "                          --password the environment's QIMBO_PASSWORD)";
@@ -98,7 +103,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& why) {
   const char* password = nullptr;
   o.command = argv[1];
   int i = 2;
-  if (o.command == "upload" || o.command == "download") {
+  if (o.command == "upload" || o.command == "download" || o.command == "sync") {
     if (argc < 3) return false;
     o.file = argv[i++];
   } else if (o.command == "leaveword") {
@@ -189,7 +194,7 @@ class CClient {
       return 0;
     }
     if (!Run([&] { return m_loginResult != 0; }, m_deadline)) {
-      qtool::Error("用户名与密码不符!");  // no answer at all
+      qtool::Error("连网失败!");  // no answer at all: the server is down or out of reach
       return 0;
     }
     if (m_loginResult != kLoginAccepted) {
@@ -219,11 +224,45 @@ class CClient {
     CMyNodeList web;
     if (got) ReplaceWebFolder(web, *got);
     std::vector<const CMyNode*> nodes(web.begin(), web.end());
-    if (!os::WriteWholeFile(qtool::PathArg(m_opt.file), FavoritesFileBytes(nodes))) {
+    // The favorites the download replaces can be brought back.
+    std::string path = qtool::PathArg(m_opt.file), old;
+    if (os::ReadWholeFile(path, old) && IsCompleteFavoritesFile(old))
+      SaveDatedCopy(BackupFolderOf(path), FavoritesStem(path), "下载前", old);
+    if (!os::WriteWholeFile(path, FavoritesFileBytes(nodes))) {
       qtool::Error("net: cannot write " + FromUtf8(m_opt.file));
       return 0;
     }
     return 1;
+  }
+
+  // Downloads, merges with the base beside FILE, saves FILE, uploads, makes
+  // the result the new base; prints the counts as a JSON line.
+  int Sync() {
+    std::string path = qtool::PathArg(m_opt.file);
+    if (!LoadFavoritesFile(m_tree, path)) {
+      qtool::Error("net: cannot read " + FromUtf8(m_opt.file));
+      return 0;
+    }
+    SyncHost host;
+    host.favoritesPath = path;
+    host.basePath = SyncBasePath(path, m_opt.user);
+    host.saveFavorites = [this, path] { return ReplaceFileKeepingBackup(path, std::string(), WebFolderBytes(m_tree)); };
+    CSyncProgress sync(*m_net, *m_progress);
+    PromptView v;
+    sync.OnCommand(host, v);
+    Show(v);
+    m_sync = &sync;
+    Run([&] { return !sync.Running(); }, Clock::time_point::max());
+    m_sync = nullptr;
+    const MergeCounts& c = sync.Counts();
+    bool done = sync.Outcome() == SyncOutcome::kDone;
+    printf("{\"synced\":%s,\"added\":%d,\"removed\":%d,\"keptTwice\":%d,\"notPlaced\":%d,\"uploaded\":%s,"
+           "\"tries\":%d}\n",
+           done ? "true" : "false", c.added, c.removed, c.keptTwice, c.notPlaced, sync.Uploaded() ? "true" : "false",
+           sync.Tries());
+    fflush(stdout);
+    if (!done && !sync.TreeChanged()) qtool::Error("net sync: " + FromUtf8(m_opt.file) + " is unchanged");
+    return done;
   }
 
   // A leave-word goes to the server for a user who is not reachable.
@@ -262,7 +301,9 @@ class CClient {
       if (p.msg == WM_LOGIN_RESULT) m_loginResult = p.wParam;
       if (p.msg == WM_TRANSFER_STATUS) {
         PromptView v;
-        if (m_progress->OnTransferStatus(p.wParam, p.lParam, v)) Show(v);
+        if (m_sync && m_sync->Running() ? m_sync->OnTransferStatus(p.wParam, p.lParam, v)
+                                        : m_progress->OnTransferStatus(p.wParam, p.lParam, v))
+          Show(v);
       }
       if (p.msg == WM_CHAT_ARRIVED) PrintLeaveWords();
     }
@@ -296,6 +337,7 @@ class CClient {
   CNetLinks m_links;
   std::unique_ptr<CNetState> m_net;
   std::unique_ptr<CTransferProgress> m_progress;
+  CSyncProgress* m_sync = nullptr;  // while a sync runs
   Clock::time_point m_deadline;
   uintptr_t m_loginResult = 0;
   bool m_transferEnded = false;
@@ -318,6 +360,8 @@ int RunNet(int argc, char** argv) {
         ok = client.LeaveWord();
       } else if (o.command == "upload") {
         ok = client.Upload();
+      } else if (o.command == "sync") {
+        ok = client.Sync();
       } else {
         ok = client.Download();
       }

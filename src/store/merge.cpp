@@ -276,20 +276,32 @@ class CMerge {
   }
 
   // ---- the other machine's copies get names no other item of their
-  // category and address has ----
+  // category and address has; a copy that an earlier merge made already
+  // (the same name and note there) is not made twice ----
   void NameCopies() {
     auto key = [](const Out& o) { return o.cat + '\n' + o.node.m_strAddress + '\n' + o.node.m_strName; };
-    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, const Out*> taken;
     for (const Out& o : m_items)
-      if (!o.copy) taken.insert(key(o));
+      if (!o.copy) taken.emplace(key(o), &o);
+    std::vector<Out> kept;
     for (Out& o : m_items) {
-      if (!o.copy) continue;
-      std::string name = o.node.m_strName;
-      for (int n = 1;; ++n) {
-        o.node.m_strName = OtherMachineName(name, n);
-        if (taken.insert(key(o)).second) break;
+      if (o.copy) {
+        std::string name = o.node.m_strName;
+        o.node.m_strName = OtherMachineName(name, 1);
+        auto there = taken.find(key(o));
+        if (there != taken.end() && there->second->node.m_strNote == o.node.m_strNote) {
+          --m_counts.keptTwice;
+          continue;
+        }
+        for (int n = 2; there != taken.end(); ++n) {
+          o.node.m_strName = OtherMachineName(name, n);
+          there = taken.find(key(o));
+        }
+        taken.emplace(key(o), nullptr);
       }
+      kept.push_back(std::move(o));
     }
+    m_items.swap(kept);
   }
 
   // ---- within the limits ----

@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
+#include "model/app_logic.h"
+#include "model/sync.h"
+#include "net/message.h"
+#include "net_access.h"
+#include "os/os.h"
 #include "store/favorites_file.h"
 #include "store/merge.h"
+#include "testutil.h"
 
 namespace {
 
@@ -48,6 +57,7 @@ std::unique_ptr<CMyNodeList> TreeOf(const std::string& text) {
     n->m_strAddress = e.substr(eq + 1);
     n->m_strNote = note;
     n->m_pParent = cat;
+    n->m_strParentName = cat->m_strName;  // as a download names it
     n->m_nSlot = list->CountChildren(cat);
     EXPECT_TRUE(list->AddNode(n)) << e;
   }
@@ -60,7 +70,7 @@ std::string TextOf(const CMyNodeList& list) {
   for (const CMyNode* n : list) {
     if (n->m_nKind == UrlCategory) lines.push_back(n->m_strName);
     if (n->m_nKind == UrlItem)
-      lines.push_back(n->m_pParent->m_strName + "/" + n->m_strName + "=" + n->m_strAddress +
+      lines.push_back((n->m_pParent ? n->m_pParent->m_strName : n->m_strParentName) + "/" + n->m_strName + "=" + n->m_strAddress +
                       (n->m_strNote.empty() ? "" : "#" + n->m_strNote));
   }
   std::sort(lines.begin(), lines.end());
@@ -286,12 +296,18 @@ TEST(Merge, CopyNamesStayUniqueAndWithinTheLimit) {
   EXPECT_LE(cut.size(), kMergedNameMax);
   EXPECT_EQ(0u, (cut.size() - (sizeof kMark - 1)) % 2);
   EXPECT_EQ(kMark, cut.substr(cut.size() - (sizeof kMark - 1)));
-  // The mark's first name is taken by an item at the same address: the next number.
-  std::unique_ptr<CMyNodeList> base = TreeOf("A/x=1"), local = TreeOf("A/xl=1; A/xr (另一台电脑)=1"),
+  // The mark's first name is taken by another item at the same address: the
+  // next number; by the same copy (a merge made again from the same base,
+  // after an upload that came too late): no second copy.
+  std::unique_ptr<CMyNodeList> base = TreeOf("A/x=1"), local = TreeOf("A/xl=1; A/xr (另一台电脑)=1#old"),
                                remote = TreeOf("A/xr=1");
   CMyNodeList out;
   EXPECT_EQ("0 0 1 0", Counts(MergeWebFolders(base.get(), *local, *remote, out)));
-  EXPECT_EQ("A; A/xl=1; A/xr (另一台电脑)=1; A/xr (另一台电脑2)=1", TextOf(out));
+  EXPECT_EQ("A; A/xl=1; A/xr (另一台电脑)=1#old; A/xr (另一台电脑2)=1", TextOf(out));
+  std::unique_ptr<CMyNodeList> again = TreeOf("A/xl=1; A/xr (另一台电脑)=1");
+  CMyNodeList once;
+  EXPECT_EQ("0 0 0 0", Counts(MergeWebFolders(base.get(), *again, *remote, once)));
+  EXPECT_EQ("A; A/xl=1; A/xr (另一台电脑)=1", TextOf(once));
 }
 
 std::unique_ptr<CMyNodeList> Reread(const CMyNodeList& list) {
@@ -340,6 +356,257 @@ TEST(Merge, SameWebFolderLooksAtWhatTheServerKeeps) {
   EXPECT_FALSE(SameWebFolder(*a, *TreeOf("A/x=1; A/y=3")));
   EXPECT_FALSE(SameWebFolder(*a, *TreeOf("A/x=1")));
   EXPECT_FALSE(SameWebFolder(*a, *TreeOf("A/y=2; A/x=1")));  // order counts
+}
+
+// ---- the sync, against a server in this process ----------------------------------
+
+// Keeps one tree and its revision, and answers the transfer messages the
+// client sends as the real server does; `beforeUpload` runs when an upload
+// asks to begin (another machine's upload coming first).
+class CFakeServer {
+ public:
+  std::vector<std::string> records;  // the nine fields of each stored node
+  int32_t revision = 0;
+  std::function<void(CFakeServer&)> beforeUpload;
+  std::deque<qb::NetDatagram> replies;
+
+  void Store(const CMyNodeList& tree) {
+    records.clear();
+    for (const CMyNode* n : tree) records.push_back(n->UploadRecord());
+  }
+  std::unique_ptr<CMyNodeList> Tree() const {
+    std::unique_ptr<CMyNodeList> t(new CMyNodeList);
+    for (const std::string& r : records) {
+      qb::FieldList f;
+      qb::SplitFields(r, f);
+      CMyNode* n = new CMyNode;
+      std::vector<std::string> v(f.begin(), f.end());
+      EXPECT_TRUE(n->ReadFields(v));
+      t->AddLoadedNode(n);
+    }
+    return t;
+  }
+  int OnSent(const qb::NetDatagram& d) {
+    qb::FieldList f;
+    std::string number, type, dir, what;
+    if (!qb::SplitFields(d.text, f) || !qb::TakeField(f, number) || !qb::TakeField(f, type) || type != "FAV") return 1;
+    qb::TakeField(f, dir);
+    qb::TakeField(f, what);
+    int32_t n = qb::ReadNumber(number);
+    if (dir == "DOWN" && what == "REQ") {
+      if (records.empty()) return Reply(n, "<FAV><DOWN><REQ><BLANK>");
+      Reply(++m_sent, "<FAV><DOWN><COUNT>" + qb::BracketNumber((int32_t)records.size()) + qb::BracketNumber(revision));
+    } else if (dir == "DOWN" && what == "READY") {
+      for (const std::string& r : records) Reply(++m_sent, "<FAV><DOWN><NODE>" + r);
+    } else if (dir == "UP" && what == "COUNT") {
+      std::string count, user, password, from;
+      qb::TakeField(f, count);
+      qb::TakeField(f, user);
+      qb::TakeField(f, password);
+      if (beforeUpload) beforeUpload(*this);
+      m_expected = qb::ReadNumber(count);
+      m_incoming.clear();
+      if (qb::TakeField(f, from) && qb::ReadNumber(from) != revision)
+        return Reply(n, "<FAV><UP><STALE>" + qb::BracketNumber(revision));
+      Reply(n, "<FAV><UP><ALLOWED>");
+    } else if (dir == "UP" && what == "NODE") {
+      std::string r;
+      for (std::string x; qb::TakeField(f, x);) r += "<" + x + ">";
+      m_incoming.push_back(r);
+      if ((int)m_incoming.size() < m_expected) return Reply(n, "<FAV><UP><NODE><OK>");
+      records = m_incoming;
+      Reply(n, "<FAV><UP><NODE><OK>" + qb::BracketNumber(++revision));
+    }
+    return 1;
+  }
+
+ private:
+  int Reply(int32_t number, const std::string& body) {
+    replies.push_back(qb::NetDatagram{qb::FrameMessage(number, body), kAddress, 0});
+    return 1;
+  }
+  int32_t m_sent = 500, m_expected = 0;
+  std::vector<std::string> m_incoming;
+
+ public:
+  static const uint32_t kAddress = 0x0100007F;
+};
+
+class SyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net.reset(new qb::CNetState(tree, ui, qb::CNetConfig()));
+    net->Sender().m_serverAddress = CFakeServer::kAddress;
+    net->Sender().m_sendHook = [this](const qb::NetDatagram& d) { return server.OnSent(d); };
+    qb::NetStateTestAccess::LoggedIn(*net) = true;
+    net->Login().SetUser(10005);
+    progress.reset(new qb::CTransferProgress(*net));
+    sync.reset(new qb::CSyncProgress(*net, *progress));
+    host.favoritesPath = dir / "1-我的收藏.sc";
+    host.basePath = SyncBasePath(host.favoritesPath, 10005);
+    host.saveFavorites = [this] {
+      ++saves;
+      return ReplaceFileKeepingBackup(host.favoritesPath, std::string(), WebFolderBytes(tree));
+    };
+  }
+  void SetTree(const std::string& text) {
+    std::unique_ptr<CMyNodeList> t = TreeOf(text);
+    std::vector<CMyNode*> nodes(t->begin(), t->end());
+    t->ReleaseAll();
+    tree.DeleteAll();
+    tree.AddNodes(nodes);
+  }
+  void SetBase(const std::string& text) {
+    ASSERT_TRUE(ReplaceFileKeepingBackup(host.basePath, std::string(), WebFolderBytes(*TreeOf(text))));
+  }
+  // The program's loop: the server's answers, then the statuses they post.
+  std::string Run() {
+    qb::PromptView v;
+    EXPECT_TRUE(sync->OnCommand(host, v));
+    std::string text = v.text;
+    for (int guard = 0; sync->Running() && guard < 10000; ++guard) {
+      if (!server.replies.empty()) {
+        qb::NetDatagram d = server.replies.front();
+        server.replies.pop_front();
+        net->OnDatagram(d);
+      }
+      while (!ui.posts.empty()) {
+        qbtest::CRecordingUi::PostRec p = ui.posts.front();
+        ui.posts.erase(ui.posts.begin());
+        if (p.msg == qb::WM_TRANSFER_STATUS && sync->OnTransferStatus(p.wParam, p.lParam, v)) text = v.text;
+      }
+      if (server.replies.empty() && ui.posts.empty() && sync->Running()) break;
+    }
+    EXPECT_TRUE(v.okEnabled);
+    // The prompt's OK.
+    progress->OnPromptClosed();
+    sync->OnPromptClosed();
+    return text;
+  }
+  std::string BaseText() {
+    CMyNodeList base;
+    EXPECT_TRUE(LoadFavoritesFile(base, host.basePath));
+    return TextOf(base);
+  }
+
+  qbtest::TempDir dir;
+  CMyNodeList tree;
+  qbtest::CRecordingUi ui;
+  CFakeServer server;
+  std::unique_ptr<qb::CNetState> net;
+  std::unique_ptr<qb::CTransferProgress> progress;
+  std::unique_ptr<qb::CSyncProgress> sync;
+  qb::SyncHost host;
+  int saves = 0;
+};
+
+// An upload refused because another machine's came first downloads and
+// merges again; the second machine's change is then kept too.
+TEST_F(SyncTest, AnUploadOvertakenMergesAgain) {
+  SetTree("A/x=1; A/y=2");
+  SetBase("A/x=1");
+  server.Store(*TreeOf("A/x=1; B/z=3"));
+  server.revision = 5;
+  int uploads = 0;
+  server.beforeUpload = [&](CFakeServer& s) {
+    if (++uploads == 1) {
+      s.Store(*TreeOf("A/x=1; B/z=3; B/w=4"));
+      s.revision = 6;
+    }
+  };
+  EXPECT_EQ("同步成功！新增3，删除0，保留两份0", Run());
+  EXPECT_EQ(qb::SyncOutcome::kDone, sync->Outcome());
+  EXPECT_EQ(2, sync->Tries());
+  EXPECT_EQ("A; A/x=1; A/y=2; B; B/w=4; B/z=3", TextOf(tree));
+  EXPECT_EQ(TextOf(tree), TextOf(*server.Tree()));
+  EXPECT_EQ(7, server.revision);
+  EXPECT_EQ(TextOf(tree), BaseText());
+  CMyNodeList saved;
+  ASSERT_TRUE(LoadFavoritesFile(saved, host.favoritesPath));
+  EXPECT_EQ(TextOf(tree), TextOf(saved));
+  // The tree the first merge replaced is in the backup folder.
+  std::vector<os::DirEntry> copies;
+  ASSERT_TRUE(os::ListFolder(dir / "backup\\", "1-我的收藏-同步前-*.sc", copies));
+  ASSERT_EQ(2u, copies.size());
+}
+
+// Overtaken every time: the sync gives up after its tries; the base stays.
+TEST_F(SyncTest, OvertakenAtEveryTryGivesUp) {
+  SetTree("A/x=1; A/y=2");
+  SetBase("A/x=1");
+  server.Store(*TreeOf("A/x=1"));
+  server.beforeUpload = [](CFakeServer& s) { ++s.revision; };
+  std::string text = Run();
+  EXPECT_EQ(0u, text.find("同步失败：")) << text;
+  EXPECT_EQ(qb::SyncOutcome::kFailed, sync->Outcome());
+  EXPECT_EQ(qb::kSyncTries, sync->Tries());
+  EXPECT_EQ("A; A/x=1", BaseText());
+}
+
+// A server holding nothing takes this machine's tree as it is; a merge that
+// gives the server's own tree uploads nothing.
+TEST_F(SyncTest, NothingStoredUploadsAndNothingChangedUploadsNothing) {
+  SetTree("A/x=1; A/y=2");
+  EXPECT_EQ("同步成功！新增0，删除0，保留两份0", Run());
+  EXPECT_TRUE(sync->Uploaded());
+  EXPECT_EQ(0, saves);
+  EXPECT_EQ(1, server.revision);
+  EXPECT_EQ("A; A/x=1; A/y=2", TextOf(*server.Tree()));
+  EXPECT_EQ("A; A/x=1; A/y=2", BaseText());
+  EXPECT_EQ("同步成功！新增0，删除0，保留两份0", Run());
+  EXPECT_FALSE(sync->Uploaded());
+  EXPECT_EQ(1, server.revision);
+}
+
+// Not logged in: nothing is sent, nothing changes.
+TEST_F(SyncTest, NotLoggedInChangesNothing) {
+  qb::NetStateTestAccess::LoggedIn(*net) = false;
+  SetTree("A/x=1; A/y=2");
+  EXPECT_EQ("您未登录,请先登录!", Run());
+  EXPECT_FALSE(os::FileExists(host.basePath));
+  EXPECT_EQ(0, saves);
+}
+
+// ---- dated copies before a replace ---------------------------------------------
+
+TEST(DatedCopies, TheNewestFiveOfOneKindStay) {
+  qbtest::TempDir dir;
+  std::string folder = dir / "backup\\";
+  for (int i = 1; i <= 7; ++i) ASSERT_TRUE(SaveDatedCopy(folder, "1-我的收藏", "下载前", std::to_string(i)));
+  ASSERT_TRUE(SaveDatedCopy(folder, "1-我的收藏", "同步前", "s"));
+  ASSERT_TRUE(SaveDatedCopy(folder, "2-工作", "下载前", "w"));
+  std::vector<os::DirEntry> all;
+  ASSERT_TRUE(os::ListFolder(folder, "*.sc", all));
+  std::vector<std::string> kept;
+  for (const os::DirEntry& e : all)
+    if (e.name.find("1-我的收藏-下载前-") == 0) kept.push_back(qbtest::ReadFileBytes(folder + e.name));
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ((std::vector<std::string>{"3", "4", "5", "6", "7"}), kept);
+  // Five, the sync's one, the other file's one.
+  EXPECT_EQ(7, std::count_if(all.begin(), all.end(), [](const os::DirEntry& e) { return e.name[0] != '.'; }));
+  EXPECT_EQ(dir / "data\\backup\\", BackupFolderOf(dir / "data\\1-我的收藏.sc"));
+  EXPECT_EQ("1-我的收藏", FavoritesStem(dir / "data\\1-我的收藏.sc"));
+}
+
+// A plain download still replaces the web-address folder, after keeping it.
+TEST(DatedCopies, ADownloadKeepsTheFolderItReplaces) {
+  qbtest::TempDir dir;
+  ASSERT_TRUE(os::CreateFolder(dir / "data"));
+  CAppLogic logic;
+  logic.m_strProgramDir = dir.Path();
+  logic.m_strCurrentFile = "1-我的收藏.sc";
+  std::unique_ptr<CMyNodeList> before = TreeOf("A/x=1; A/y=2"), download = TreeOf("B/z=3");
+  std::vector<CMyNode*> nodes(before->begin(), before->end());
+  before->ReleaseAll();
+  logic.AddNodes(nodes);
+  logic.ReplaceWithDownloaded(*download);
+  EXPECT_EQ("B; B/z=3", TextOf(logic));
+  std::vector<os::DirEntry> copies;
+  ASSERT_TRUE(os::ListFolder(dir / "data\\backup\\", "1-我的收藏-下载前-*.sc", copies));
+  ASSERT_EQ(1u, copies.size());
+  CMyNodeList old;
+  ASSERT_TRUE(LoadFavoritesFile(old, dir / "data\\backup\\" + copies[0].name));
+  EXPECT_EQ("A; A/x=1; A/y=2", TextOf(old));
 }
 
 }  // namespace
