@@ -14,7 +14,7 @@ FUZZ_TARGETS ?=
 
 SOAK_SECONDS ?= 60
 
-.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak mutants
+.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak mutants dist deb
 
 deps:
 	@scripts/install-deps.sh
@@ -46,6 +46,23 @@ test: build build-asan build-fuzz
 
 run: build
 	scripts/run.sh
+
+# The releases, into build/dist/: the Windows installer and portable zip
+# (Qimbo-<version>-setup.exe, Qimbo-<version>-portable.zip), and the server's
+# Debian package (qimbo-server_<version>_amd64.deb). The version is the one of
+# project() in CMakeLists.txt.
+DIST := $(ROOT)/build/dist
+dist: deps
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake >/dev/null
+	rm -rf $(WIN)/dist
+	cmake --build $(WIN) -j$(JOBS) --target qimbo_dist
+	mkdir -p $(DIST) && cp $(WIN)/dist/* $(DIST)/ && ls -l $(WIN)/dist
+
+deb: deps
+	cmake -S . -B $(NATIVE) >/dev/null
+	rm -rf $(NATIVE)/dist
+	cmake --build $(NATIVE) -j$(JOBS) --target qimbo_deb
+	mkdir -p $(DIST) && cp $(NATIVE)/dist/* $(DIST)/ && ls -l $(NATIVE)/dist
 
 # Every fuzz target (or FUZZ_TARGETS) for FUZZ_SECONDS each; the corpus grows
 # in build/fuzz/corpus/, findings land in build/fuzz/findings/.

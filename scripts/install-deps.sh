@@ -5,6 +5,8 @@ pkgs=(cmake make g++ googletest libgtest-dev libbenchmark-dev libsqlite3-dev lib
       mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils xdotool
       fonts-wqy-microhei fonts-wine imagemagick fontconfig fp-utils python3 bc
       clang libclang-rt-14-dev llvm iproute2 unicode-data)
+# The releases (make dist, make deb) and their tests.
+pkgs+=(nsis dpkg-dev lintian file systemd)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

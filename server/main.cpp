@@ -12,6 +12,7 @@
 
 #include "base/codepage.h"
 #include "password.h"
+#include "qimbo_version.h"
 #include "serve_options.h"
 #include "server_cli.h"
 #include "udp_loop.h"
@@ -34,7 +35,7 @@ const char kUsage[] =
     "postgresql://USER@HOST:PORT/NAME (or postgres://...), which several servers may share.\n"
     "A PASSWORD of \"-\" is read from the first line of standard input.\n";
 
-const char kServerVersion[] = "qimbo-server 1.0";
+const char kServerVersion[] = "qimbo-server " QIMBO_VERSION;
 
 const char kServeHelp[] =
     "usage: qimbo-server serve [OPTIONS]\n"

@@ -1,9 +1,10 @@
 #include <cstdio>
 
+#include "qimbo_version.h"
 #include "tool.h"
 
 static int RunVersion(int, char**) {
-  printf("qimbo-tool 1.0\n");
+  printf("qimbo-tool %s\n", QIMBO_VERSION);
   return 0;
 }
 

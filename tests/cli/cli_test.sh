@@ -2,10 +2,11 @@
 # The command lines of qimbo-tool and qimbo-server: help and version on
 # standard output with exit code 0, usage errors on standard error with exit
 # code 2, and paths in messages as the user typed them.
-# Usage: cli_test.sh QIMBO-TOOL QIMBO-SERVER
+# Usage: cli_test.sh QIMBO-TOOL QIMBO-SERVER VERSION (the project's)
 set -u
 TOOL="$1"
 SERVER="$2"
+VERSION="$3"
 DIR=$(mktemp -d)
 trap 'rm -rf "$DIR"' EXIT
 cd "$DIR" || exit 1
@@ -43,7 +44,7 @@ grep -q "import-html" out || fail "fav --help is not the fav usage"
 grep -q "skin dump" out && fail "fav --help shows other commands too"
 help_ok "$TOOL" net -h
 run 0 "$TOOL" --version
-[ "$(cat out)" = "qimbo-tool 1.0" ] || fail "--version printed: $(cat out)"
+[ "$(cat out)" = "qimbo-tool $VERSION" ] || fail "--version printed: $(cat out)"
 
 usage_error "$TOOL"
 usage_error "$TOOL" frobnicate
@@ -124,7 +125,7 @@ grep -q "qimbo-server serve" out || fail "the server's usage lacks serve"
 help_ok "$SERVER" serve --help
 help_ok "$SERVER" user add --help
 run 0 "$SERVER" --version
-[ "$(cat out)" = "qimbo-server 1.0" ] || fail "server --version printed: $(cat out)"
+[ "$(cat out)" = "qimbo-server $VERSION" ] || fail "server --version printed: $(cat out)"
 
 usage_error "$SERVER"
 usage_error "$SERVER" frobnicate
