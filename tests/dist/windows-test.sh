@@ -91,6 +91,16 @@ for d in data offline-page script/url script/lnk images/icon; do
 done
 check "program, library, uninstaller and shipped folders in %LOCALAPPDATA%\\Programs\\Qimbo" [ -f "$inst/Qimbo.exe" ]
 check "desktop shortcut made" [ -f "$desktop/Qimbo收藏.lnk" ]
+# The one version everywhere: the program's, the library's and the installer's
+# version resources (Explorer's Properties), and the zip beside the installer.
+check "Qimbo.exe's version resource" python3 "$here/versioninfo.py" "$inst/Qimbo.exe" "$version" "Qimbo收藏 网址"
+check "Movrec.dll's version resource" python3 "$here/versioninfo.py" "$inst/Movrec.dll" "$version" "Qimbo收藏 脚本"
+check "the installer's version resource" python3 "$here/versioninfo.py" "$setup" "$version" "Qimbo收藏 安装"
+zip=${setup%-setup.exe}-portable.zip
+check "Qimbo-$version-portable.zip beside it holds the same program folder" \
+  python3 -c 'import sys, zipfile
+names = zipfile.ZipFile(sys.argv[1]).namelist()
+sys.exit(not all(n in names for n in ("Qimbo/Qimbo.exe", "Qimbo/Movrec.dll", "Qimbo/config/MyConfig.ini", "Qimbo/data/")))' "$zip"
 no_run_entry() { ! regblock 'Software\Microsoft\Windows\CurrentVersion\Run' | grep -q Qimbo; }
 check "no start with Windows unless chosen" no_run_entry
 
@@ -202,6 +212,17 @@ check "uninstall removes the shortcuts" [ ! -e "$lnk" -a ! -e "$desktop/Qimbo收
 check "uninstall removes its entry" [ -z "$(regblock 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Qimbo')" ]
 check "uninstall keeps data\\ (the favorites file)" [ -f "$inst/data/1-我的收藏.sc" ]
 check "uninstall keeps settings, the user's skin and scripts" [ -f "$inst/config/MyConfig.ini" -a -f "$inst/skin/我的皮肤/MySkin.db" -a -f "$inst/script/url/登录" ]
+
+# ---- /D= chooses the folder (a Chinese name) ---------------------------------
+wine "$tmp/setup.exe" /S "/D=C:\工具\Qimbo收藏"; rc=$?
+settle
+other="$WINEPREFIX/drive_c/工具/Qimbo收藏"
+check "/S /D=C:\工具\Qimbo收藏 installs there (exit $rc)" [ "$rc" = 0 -a -f "$other/Qimbo.exe" -a -f "$other/uninstall.exe" ]
+entry=$(regblock 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Qimbo' | grep '^"InstallLocation"=')
+check "its uninstall entry names that folder: $entry" [ "$entry" = '"InstallLocation"="C:\\\x5de5\x5177\\Qimbo\x6536\x85cf"' ]
+wine "$other/uninstall.exe" /S
+settle
+check "and its uninstaller removes it again" [ ! -e "$other/Qimbo.exe" ]
 
 [ "$failures" = 0 ] && echo "dist.windows: all checks passed" || echo "dist.windows: $failures failed"
 [ "$failures" = 0 ]
