@@ -25,6 +25,11 @@
 #define IDC_FIRST_PROGRAM 1501      // 1501..1530, program-folder buttons
 #define IDC_RENAME_EDIT 2500
 #define IDC_NEW_CATEGORY_EDIT 2501
+// The find box over the item panel: its typing field, result list and the
+// line shown when nothing is found.
+#define IDC_FIND_EDIT 2601
+#define IDC_FIND_LIST 2602
+#define IDC_FIND_NONE 2603
 #define IDC_FIRST_CHOOSER_TAB 2101  // 2101..2144, the category chooser's tabs
 #define IDC_MAIN_BROWSER 1031       // the main window's small embedded browser
 

@@ -12,6 +12,7 @@
 #include "app/startup_trace_win32.h"
 #include "os/os.h"
 #include "panels/chooser_win32.h"
+#include "panels/find_box_win32.h"
 #include "panels/open_item.h"
 #include "panels/panels_win32.h"
 #include "script/key_script_dlg_win32.h"
@@ -72,6 +73,9 @@ INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
+// The main window whose keys the find box looks at.
+CMainDlg* g_findOwner = nullptr;
+
 }  // namespace
 
 CMainDlg::CMainDlg(CFavoritesApp& app) : m_app(app) {}
@@ -84,6 +88,9 @@ void CMainDlg::DestroyPanelWindows() {
 // The window first (it takes its owned panels with it), then the panel
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
+  if (m_findHook) UnhookWindowsHookEx(m_findHook);
+  if (g_findOwner == this) g_findOwner = nullptr;
+  m_find.reset();
   Retire(m_login);
   Retire(m_chat);
   Retire(m_settings);
@@ -95,6 +102,10 @@ bool CMainDlg::Create() { return CDialogWindow::Create(IDD_MAIN_DIALOG, nullptr)
 
 bool CMainDlg::OnInitDialog() {
   StartupMark("WM_INITDIALOG");
+  // Keys typed into this window or a panel are looked at before the dialog
+  // manager takes them (the find box opens on them).
+  g_findOwner = this;
+  m_findHook = SetWindowsHookExW(WH_GETMESSAGE, &CMainDlg::FindKeyHook, nullptr, GetCurrentThreadId());
   HINSTANCE inst = GetModuleHandleW(nullptr);
   wchar_t about[128] = {};
   if (LoadStringW(inst, IDS_ABOUTBOX, about, 128) > 0) {
@@ -356,6 +367,7 @@ bool CMainDlg::Show() {
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
   StartupMark("panels shown");
+  TakeKeyboardFocus();
   return true;
 }
 
@@ -367,6 +379,8 @@ void CMainDlg::RestackPanels() {
     ShowWindow(panel, SW_HIDE);
     ShowWindow(panel, SW_SHOWNOACTIVATE);
   }
+  if (m_find && m_find->IsOpen())
+    SetWindowPos(m_find->Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // A panel shown raises itself when its own posted message comes: this one
   // comes after.
   PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
@@ -676,7 +690,20 @@ void CMainDlg::OnTimer(UINT_PTR id) {
 }
 
 // The work that waits until the window is on screen and its messages flow.
+// The panels and the category chooser are dialogs made hidden: the last one
+// made takes the keyboard focus, and under Wine keeps it, so typing would go
+// nowhere. The shown main window takes it back.
+void CMainDlg::TakeKeyboardFocus() {
+  HWND focus = GetFocus();
+  HWND focusRoot = focus ? GetAncestor(focus, GA_ROOT) : nullptr;
+  if (!IsWindowVisible(m_hWnd) || (focusRoot && IsWindowVisible(focusRoot))) return;
+  SetForegroundWindow(m_hWnd);
+  SetActiveWindow(m_hWnd);
+  SetFocus(m_hWnd);
+}
+
 void CMainDlg::OnAfterShow() {
+  TakeKeyboardFocus();  // the chooser, made after the first showing, took it
   SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
   EnsureCommonControls();
@@ -807,6 +834,52 @@ void CMainDlg::OnCategoryCreated() {
   CMyNode* first = logic ? logic->FirstNodeBySlot(UrlCategory) : nullptr;
   RebuildTabs(kModeWeb, first);
   ShowCategory(m_mode, first);
+}
+
+// ---- the find box ---------------------------------------------------------------
+
+bool CMainDlg::OpenFind() {
+  HWND panel = m_mode != kModeWeb ? m_lnkPanel : m_urlPanel;
+  if (!panel || !IsWindowVisible(m_hWnd) || !IsWindowEnabled(m_hWnd)) return false;
+  if (!m_find) m_find = std::make_unique<panels::CFindBox>();
+  RECT place;
+  GetWindowRect(panel, &place);
+  // The upper part of the panel: room for a dozen results.
+  place.bottom = std::min<LONG>(place.bottom, place.top + 320);
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0));
+  return m_find->Open(m_hWnd, place, font);
+}
+
+// Ctrl+F, or a letter or digit pressed while this window, a panel or one of
+// their buttons has the focus, opens the find box; the letter is typed into it.
+void CMainDlg::OnKeyForFind(MSG& msg) {
+  if (msg.message != WM_KEYDOWN || !msg.hwnd) return;
+  if (m_find && m_find->IsOpen()) return;
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  if (root != m_hWnd && root != m_tabPanel && root != m_urlPanel && root != m_lnkPanel) return;
+  // Edits (a category being renamed) keep their keys, and so does the file
+  // box while its list is open. Closed, it has the focus after start: the
+  // first control of this window.
+  wchar_t cls[16] = {};
+  GetClassNameW(msg.hwnd, cls, 16);
+  bool fileBox = msg.hwnd == GetDlgItem(m_hWnd, IDC_FILE_BOX) && !SendMessageW(msg.hwnd, CB_GETDROPPEDSTATE, 0, 0);
+  if (msg.hwnd != root && lstrcmpiW(cls, L"Button") != 0 && !fileBox) return;
+  UINT vk = static_cast<UINT>(msg.wParam);
+  bool ctrl = GetKeyState(VK_CONTROL) < 0, alt = GetKeyState(VK_MENU) < 0;
+  bool typed = (vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9') || (vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9);
+  if (alt || !typed || (ctrl && vk != 'F')) return;
+  if (!OpenFind()) return;
+  if (ctrl) {
+    msg.message = WM_NULL;
+  } else {
+    msg.hwnd = m_find->Edit();  // the key, translated, becomes the first character
+  }
+}
+
+LRESULT CALLBACK CMainDlg::FindKeyHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && wParam == PM_REMOVE && g_findOwner)
+    g_findOwner->OnKeyForFind(*reinterpret_cast<MSG*>(lParam));
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {

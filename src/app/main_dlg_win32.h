@@ -21,6 +21,9 @@
 #include "widgets/tray_win32.h"
 
 class CMyNode;
+namespace panels {
+class CFindBox;
+}
 
 namespace qb {
 
@@ -69,6 +72,11 @@ class CMainDlg : public CDialogWindow {
   // The tray menu as it would be shown now: the popup of the menu resource,
   // which the returned owner holds.
   ScopedMenu BuildTrayMenu(HMENU* popup) const;
+
+  // The find box over the item panel (Ctrl+F, or a letter or digit typed
+  // while this window or a panel has the focus); made at its first use.
+  bool OpenFind();
+  panels::CFindBox* FindBox() const { return m_find.get(); }
 
   // The menus, as the window builds them; public for the window tests.
   static ScopedMenu BuildSkinMenu(const std::string& programDir);
@@ -123,7 +131,13 @@ class CMainDlg : public CDialogWindow {
   void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 
+  static LRESULT CALLBACK FindKeyHook(int code, WPARAM wParam, LPARAM lParam);
+  void OnKeyForFind(MSG& msg);
+  void TakeKeyboardFocus();
+
   CFavoritesApp& m_app;
+  std::unique_ptr<panels::CFindBox> m_find;
+  HHOOK m_findHook = nullptr;
   HWND m_tabPanel = nullptr;
   HWND m_urlPanel = nullptr;
   HWND m_lnkPanel = nullptr;

@@ -469,6 +469,73 @@ int wmain(int argc, wchar_t** argv) {
     Settle();
   }
 
+  // The find box, with real keystrokes right after start: the main window has
+  // the focus, the initials of 站点5 find it alone, Enter opens its address.
+  {
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(g_main, nullptr), &gui);
+    HWND focusRoot = gui.hwndFocus ? GetAncestor(gui.hwndFocus, GA_ROOT) : nullptr;
+    Check(focusRoot == g_main || focusRoot == g_tab || focusRoot == g_url,
+          "after start the keyboard focus is in the main window");
+    if (focusRoot != g_main)
+      printf("note: focus %ls in %ls (program folder %d, visible %d), active %p, main %p\n",
+             drv::ClassOf(gui.hwndFocus).c_str(), drv::ClassOf(focusRoot).c_str(), focusRoot == g_lnk,
+             focusRoot && IsWindowVisible(focusRoot), (void*)gui.hwndActive, (void*)g_main);
+    auto press = [](const std::vector<WORD>& keys) {
+      for (WORD vk : keys) {
+        INPUT in[2] = {};
+        in[0].type = in[1].type = INPUT_KEYBOARD;
+        in[0].ki.wVk = in[1].ki.wVk = vk;
+        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, in, sizeof(INPUT));
+        Sleep(60);
+      }
+      Settle(400);
+    };
+    auto findBox = [] {
+      return drv::WindowOf(g_pid, [](HWND w) { return drv::ClassOf(w) == L"QimboFindBox" && IsWindowVisible(w); });
+    };
+    size_t mark = LogSize(log);
+    press({'Z', 'D', '5'});
+    HWND box = findBox();
+    Check(box != nullptr, "typing a letter in the main window opens the find box");
+    if (!box) {
+      GetGUIThreadInfo(GetWindowThreadProcessId(g_main, nullptr), &gui);
+      printf("note: foreground %p, main %p, focus %p in %ls\n", (void*)GetForegroundWindow(), (void*)g_main,
+             (void*)gui.hwndFocus, drv::ClassOf(gui.hwndFocus).c_str());
+      PostMessageW(gui.hwndFocus, WM_KEYDOWN, 'Z', 0);
+      Settle(400);
+      printf("note: a posted Z opens the box: %d\n", findBox() != nullptr);
+    }
+    HWND list = box ? GetDlgItem(box, IDC_FIND_LIST) : nullptr;
+    Check(box && Text(GetDlgItem(box, IDC_FIND_EDIT)) == "zd5", "the typed letters are in the box");
+    Check(list && SendMessageW(list, LB_GETCOUNT, 0, 0) == 1 && SendMessageW(list, LB_GETCURSEL, 0, 0) == 0,
+          "the initials find the one item, selected");
+    if (box) printf("note: box text '%s', %d rows\n", qb::ToUtf8(Text(GetDlgItem(box, IDC_FIND_EDIT))).c_str(),
+                    list ? (int)SendMessageW(list, LB_GETCOUNT, 0, 0) : -1);
+    if (!shots.empty()) Screenshot(shots + L"\\panels_find_box.bmp");
+    press({VK_RETURN});
+    Check(!findBox(), "Enter puts the box away");
+    std::vector<std::string> lines = LogLinesSince(log, mark);
+    Check(CountContaining(lines, "open\t" + Address(5) + "\t3") == 1, "Enter opens the item's address as a double click does");
+    // Ctrl+F opens it empty; a text that matches nothing says so; Escape closes.
+    INPUT ctrl[4] = {};
+    for (INPUT& in : ctrl) in.type = INPUT_KEYBOARD;
+    ctrl[0].ki.wVk = ctrl[3].ki.wVk = VK_CONTROL;
+    ctrl[1].ki.wVk = ctrl[2].ki.wVk = 'F';
+    ctrl[2].ki.dwFlags = ctrl[3].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(4, ctrl, sizeof(INPUT));
+    Settle(400);
+    box = findBox();
+    Check(box && Text(GetDlgItem(box, IDC_FIND_EDIT)).empty(), "Ctrl+F opens the box empty");
+    press({'Q', 'X', 'Q', 'X'});
+    Check(box && IsWindowVisible(GetDlgItem(box, IDC_FIND_NONE)) && !IsWindowVisible(GetDlgItem(box, IDC_FIND_LIST)),
+          "no result says so in the box");
+    press({VK_ESCAPE});
+    Check(!findBox() && IsWindow(g_main), "Escape puts the box away");
+  }
+
   // Tooltips, made once the panels are up: one tool per tab and item button shown.
   Check(ToolCount(g_tab) == 4 && ToolCount(g_url) == 30, "tabs and item buttons have their tooltips");
   if (ToolCount(g_tab) != 4 || ToolCount(g_url) != 30) printf("note: tools %d, %d\n", ToolCount(g_tab), ToolCount(g_url));
@@ -689,6 +756,10 @@ int wmain(int argc, wchar_t** argv) {
       if (n->m_strName == "站点7" && n->m_pParent && n->m_pParent->m_strName == "abc") moved = n;
     }
     Check(visited && visited->m_nVisits == 1, "the double-clicked item counts one visit");
+    CMyNode* found = nullptr;
+    for (CMyNode* n : saved)
+      if (n->m_strName == "站点5") found = n;
+    Check(found && found->m_nVisits == 1, "the item opened from the find box counts its visit");
     CMyNode* iconed = nullptr;
     for (CMyNode* n : saved)
       if (n->m_strName == "tool-b") iconed = n;
