@@ -23,6 +23,11 @@ if(WIN32 AND TARGET Qimbo)
                     DEPENDS qimbo_stage
                     COMMENT "Zipping the program folder into ${zip}" VERBATIM)
   find_program(QIMBO_MAKENSIS makensis)
+  # The licence page only when the project has a licence.
+  set(licence_arg)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
+    set(licence_arg -DLICENSE=${CMAKE_SOURCE_DIR}/LICENSE)
+  endif()
   if(QIMBO_MAKENSIS)
     add_custom_target(qimbo_setup
                       COMMAND ${CMAKE_COMMAND} -E make_directory ${QIMBO_DIST_DIR}
@@ -30,7 +35,7 @@ if(WIN32 AND TARGET Qimbo)
                               -DVERSION4=${PROJECT_VERSION}.0 -DPUBLISHER=${QIMBO_PUBLISHER}
                               "-DCOPYRIGHT=${QIMBO_COPYRIGHT}" -DSTAGE=${stage} -DOUTFILE=${setup}
                               -DLISTS=${CMAKE_BINARY_DIR}/dist-stage
-                              -DRES=${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/packaging/windows/qimbo.nsi
+                              -DRES=${CMAKE_SOURCE_DIR}/res ${licence_arg} ${CMAKE_SOURCE_DIR}/packaging/windows/qimbo.nsi
                       DEPENDS qimbo_stage
                       COMMENT "Building the installer ${setup}" VERBATIM)
     add_custom_target(qimbo_dist DEPENDS qimbo_zip qimbo_setup)
