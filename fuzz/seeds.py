@@ -410,3 +410,11 @@ write("client_datagrams", "circle-after-download.bin", records(
     ("S", b"<61><FAV><DOWN><NODE>" + node_fields("读书", 0, "", "", 0) + b"\r\n"),
     ("t", b""),
     ("S", gbk("<62><GROUP><LIST><1><新闻><10.0.0.9><我><100><新闻>\r\n"))))
+
+# The find box: a name, a zero byte, the text typed.
+write("find_query", "pinyin.bin", gbk("新闻中心") + b"\0xwzx")
+write("find_query", "mixed.bin", gbk("百度地图 Google") + b"\0baid goo")
+write("find_query", "polyphonic.bin", gbk("银行行长") + b"\0yinxing hangzhang")
+write("find_query", "apostrophe.bin", gbk("西安") + b"\0xi'an '")
+write("find_query", "width.bin", gbk("ＱＱ邮箱") + b"\0" + gbk("ｑｑ　yx"))
+write("find_query", "reference.bin", b"smile&#x1F600;\0&#X1f600; .* [(")

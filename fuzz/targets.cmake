@@ -11,4 +11,5 @@ set(QIMBO_FUZZ_TARGETS
   message_fields
   client_datagrams
   server_datagrams
+  find_query
 )
