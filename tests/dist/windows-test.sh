@@ -129,7 +129,7 @@ for i in $(seq 1 60); do
   sleep 0.5
 done
 check "the shortcut starts the program (its main window appears)" [ "$started" = 1 ]
-sleep 2
+sleep 4
 import -window root "$shots/installed-program.png" && ok "screenshot $shots/installed-program.png"
 # The first start takes the shipped skin in the installed folder.
 check "the program ran in the installed folder (skin\\FirstRun.txt became SecondRun.txt)" [ -f "$inst/skin/SecondRun.txt" ]
