@@ -57,6 +57,7 @@
 #define ID_TRAY_SHOW 32812
 #define ID_TRAY_UPLOAD 32816
 #define ID_TRAY_DOWNLOAD 32817
+#define ID_TRAY_SYNC 32818
 
 // Popup menus built in code: skins and the most visited items.
 #define ID_SKIN_TITLE 3800

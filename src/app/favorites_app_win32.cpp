@@ -241,6 +241,7 @@ bool CFavoritesApp::StartMainWindow() {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
+  m_sync.reset(new CSyncProgress(*m_net, *m_transfer));
   const char* failure = nullptr;
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
     failure = "创建主窗口失败，按确认退出！";
@@ -344,6 +345,18 @@ bool CFavoritesApp::OpenPrompt() {
   return true;
 }
 
+void CFavoritesApp::StartSync() {
+  if (!m_net || !m_transfer || !m_sync || m_prompt || !OpenPrompt()) return;
+  SyncHost host;
+  host.favoritesPath = m_logic->CurrentFavoritesPath();
+  host.basePath = SyncBasePath(host.favoritesPath, m_net->Login().User());
+  CAppLogic* logic = m_logic.get();
+  host.saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
+  PromptView view;
+  if (!m_sync->OnCommand(host, view)) return;
+  ShowTransfer(view);
+}
+
 void CFavoritesApp::ShowTransfer(const PromptView& view) {
   if (!m_prompt) return;
   HWND prompt = m_prompt->GetSafeHwnd();
@@ -375,7 +388,14 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
       return false;
     case WM_TRANSFER_STATUS: {
       PromptView view;
-      if (m_transfer && m_transfer->OnTransferStatus(msg.wParam, msg.lParam, view)) ShowTransfer(view);
+      if (m_sync && m_sync->Running()) {
+        bool merged = m_sync->TreeChanged();
+        if (m_sync->OnTransferStatus(msg.wParam, msg.lParam, view)) ShowTransfer(view);
+        // The merge put a new web-address folder in place: the panels show it.
+        if (!merged && m_sync->TreeChanged() && m_main) m_main->RefreshCurrentMode();
+      } else if (m_transfer && m_transfer->OnTransferStatus(msg.wParam, msg.lParam, view)) {
+        ShowTransfer(view);
+      }
       return true;
     }
     case WM_CLOSE_PROMPT:
@@ -389,6 +409,10 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
       if (m_links) m_links->ReceiveQueue().WakeTaken();
       if (m_net) m_net->PumpReceived();
       return true;
+      if (msg.wParam == ID_TRAY_SYNC) {
+        StartSync();
+        return true;
+      }
   }
   return false;
 }
@@ -398,6 +422,7 @@ bool CFavoritesApp::OnModalThreadMessage(const MSG& msg) {
     case WM_NET_RECEIVED:
     case WM_SERVER_ADDRESS:
       return OnThreadMessage(msg);
+      if (m_sync) m_sync->OnPromptClosed();
     case WM_TRANSFER_STATUS:
     case WM_CLOSE_PROMPT:
     case WM_COMMAND:
@@ -480,3 +505,4 @@ int CFavoritesApp::ExitInstance() {
 }
 
 }  // namespace qb
+  m_sync.reset();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/app_logic.h"
+#include "model/sync.h"
 #include "base/ui.h"
 #include "net/link.h"
 #include "net/netstate.h"
@@ -123,6 +124,9 @@ class CFavoritesApp {
   void SetHomePath(const std::string& home) { m_homePath = home; }
   // The network links, the server's name look-up and the browser toolbar
   // button's registration come once the main window is up (the window asks
+  // The favorites sync (model/sync.h) in the same prompt; the counts in its text.
+  void StartSync();
+  CSyncProgress* Sync() const { return m_sync.get(); }
   // when it first gets a message); once only. A link thread that cannot
   // start ends the program as any failed start-up step does (its box, then
   // the message loop ends); ports other programs hold are told in one box.
@@ -159,6 +163,7 @@ class CFavoritesApp {
   std::vector<MSG> m_deferred;
   int m_winsock = -1;
   bool m_networkStarted = false;
+  std::unique_ptr<CSyncProgress> m_sync;
   std::string m_homePath;
   StartStep m_failStep = StartStep::kNone;
   PromptFault m_promptFault = PromptFault::kNone;

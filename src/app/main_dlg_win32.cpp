@@ -536,6 +536,7 @@ ScopedMenu CMainDlg::BuildTrayMenu(HMENU* popup) const {
   UINT transfer = MF_BYCOMMAND | MF_STRING | (net && net->Login().LoggedIn() ? MF_ENABLED : MF_GRAYED);
   ModifyMenuW(*popup, ID_TRAY_UPLOAD, transfer, ID_TRAY_UPLOAD, W("上传收藏夹到服务器").c_str());
   ModifyMenuW(*popup, ID_TRAY_DOWNLOAD, transfer, ID_TRAY_DOWNLOAD, W("从服务器下载收藏夹").c_str());
+  ModifyMenuW(*popup, ID_TRAY_SYNC, transfer, ID_TRAY_SYNC, W("同步收藏夹").c_str());
   return resource;
 }
 
@@ -673,6 +674,7 @@ void CMainDlg::OnCommand(UINT id, UINT code) {
       break;
     case ID_TRAY_UPLOAD:
     case ID_TRAY_DOWNLOAD:
+    case ID_TRAY_SYNC:
       PostThreadMessageW(GetCurrentThreadId(), WM_COMMAND, id, 0);
       break;
     case IDCANCEL:

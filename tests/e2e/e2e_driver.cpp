@@ -6,7 +6,7 @@
 //   e2e_driver login-submit NUMBER PASSWORD|- REMEMBER(0|1) ok|refused [SHOT.bmp]
 //   e2e_driver login-cancel
 //   e2e_driver tray ENTRY       the tray menu's ENTRY-th command (1 = the first), by keyboard
-//   e2e_driver transfer up|down the prompt's final text, then its OK
+//   e2e_driver transfer up|down|sync|sync-fail   the prompt's final text, then its OK
 //   e2e_driver tray-click-pending   the tray's left click while a chat line waits
 //   e2e_driver circle SLOT      the category tab's first menu entry: its circle, and the chat window
 //   e2e_driver chat-lists TEXT | chat-send TEXT | chat-shows TEXT [SHOT.bmp]
@@ -242,13 +242,18 @@ int TrayCommand(HWND main, int entry) {
   return 0;
 }
 
-int Transfer(bool upload) {
+// A sync's text goes on after its first words with the counts.
+int Transfer(const std::string& what) {
   HWND prompt = nullptr;
   if (!Check(WaitUntil([&] { return (prompt = PromptWindow()) != nullptr; }, 10000), "the progress prompt opens"))
     return 1;
-  std::string done = upload ? "上传成功！" : "下载成功！";
+  std::string done = what == "up"     ? "上传成功！"
+                     : what == "down" ? "下载成功！"
+                     : what == "sync" ? "同步成功！"
+                                      : "同步失败：";
   HWND text = GetDlgItem(prompt, IDC_PROMPT_TEXT);
-  Check(WaitUntil([&] { return ControlText(text) == done; }, 20000), "the prompt says " + done + " (" + ControlText(text) + ")");
+  Check(WaitUntil([&] { return ControlText(text).compare(0, done.size(), done) == 0; }, 30000),
+        "the prompt says " + done + " (" + ControlText(text) + ")");
   Check(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_OK)) && !IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_CANCEL)),
         "OK enabled, Cancel not");
   ClickOn(GetDlgItem(prompt, IDC_PROMPT_OK));
@@ -459,7 +464,7 @@ int wmain(int argc, wchar_t** argv) {
       Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
     }
   } else if (step == "tray") TrayCommand(main, atoi(arg(1).c_str()));
-  else if (step == "transfer") Transfer(arg(1) == "up");
+  else if (step == "transfer") Transfer(arg(1));
   else if (step == "tray-click-pending") TrayClickPending(main);
   else if (step == "circle") EnterCircle(atoi(arg(1).c_str()));
   else if (step == "chat-lists") ChatListsMember(arg(1));

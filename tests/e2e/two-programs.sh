@@ -10,7 +10,8 @@
 # tray as the same user on a second machine and holds A's tree; both start
 # again, log in with the remembered password and as two users; B exits
 # (logging out), a leave-word for B is left, B starts again, logs in and its
-# tray flashes. In between, both enter the circle of a category, list each
+# tray flashes; both sync through the tray as one user, and a sync with the
+# server down changes nothing. In between, both enter the circle of a category, list each
 # other in their chat windows and A's line reaches B (and 20 timed lines give
 # the latency against a raw UDP round trip).
 #   two-programs.sh WINBUILD QIMBO-SERVER QIMBO-TOOL SHOTS
@@ -187,11 +188,11 @@ else
 fi
 grep -q '旧站' "$tmp/b.dump" && fail "B's old tree is still there"
 
-# Both leave from the tray (the seventh entry), logging out; the server had
+# Both leave from the tray (the eighth entry), logging out; the server had
 # ended A's session when 10001 logged in on B.
-step A tray 7
+step A tray 8
 wait_exit A && ok "A ended" || fail "A did not end"
-step B tray 7
+step B tray 8
 wait_exit B && ok "B ended" || fail "B did not end"
 
 # A again: its number and password were remembered; OK with the box
@@ -239,7 +240,7 @@ echo "latency: A's send to B's window, median $latency; raw UDP round trip A-B m
 # command-line client); B comes back, logs in with its remembered password,
 # the word makes its tray icon flash, and the tray's click opens the chat
 # window with the word in it.
-step B tray 7
+step B tray 8
 wait_exit B && ok "B ended" || fail "B did not end"
 ip netns exec "$S" "$tool" net leaveword 10002 '留言 x<y>z 再见' --server 10.231.1.1 --bind 10.231.3.1 \
   --user 10003 --password carol999 --timeout 10 2>"$tmp/lw.err" && ok "a word for B is left" ||
@@ -251,11 +252,68 @@ step B login-submit 10002 - 1 ok
 step B tray-click-pending
 step B chat-shows '留言 x<y>z 再见'
 
-step A tray 7
+step A tray 8
 wait_exit A && ok "A ended" || fail "A did not end"
-step B tray 7
+step B tray 8
 wait_exit B && ok "B ended" || fail "B did not end"
 bmp_to_png
 [ "$failures" -eq 0 ] || { echo "server log:"; tail -40 "$tmp/server.log"; }
 echo "two-programs: $failures failed, $(elapsed) in all; screenshots in $shots (login-empty, login-refused, login-remembered, chat-conversation)"
 [ "$failures" -eq 0 ]
+# ---- sync (the tray's fifth entry): A and B as the same user, each changing
+# something while the other is closed. A adds 搜狐, B adds 百度 and files the
+# same address as 搜狐 under another name: after A, B and A again have synced,
+# both hold every change, the address under both names, and the same tree.
+edit_tree() {  # edit_tree X NEW-JSON-LINE...
+  local f="$tmp/$1/Qimbo/data/1-我的收藏.sc"
+  shift
+  "$tool" fav dump "$f" >"$tmp/edit.jsonl" && printf '%s\n' "$@" >>"$tmp/edit.jsonl" &&
+    "$tool" fav make "$tmp/edit.jsonl" "$f" >/dev/null || fail "editing the favorites"
+}
+edit_tree A '{"name":"搜狐","kind":1,"parent":"新闻","slot":5,"address":"http://sohu.example.com/"}'
+edit_tree B '{"name":"百度","kind":1,"parent":"工具","slot":5,"address":"http://baidu.example.com/"}' \
+  '{"name":"搜狐首页","kind":1,"parent":"新闻","slot":6,"address":"http://sohu.example.com/"}'
+sync_from_tray() {  # sync_from_tray X: start X, log in as 10001 (remembered), sync, leave
+  start_program $1
+  step $1 main
+  step $1 login-open 10001 1234567890 1
+  step $1 login-submit 10001 - 1 ok
+  step $1 tray 5
+  step $1 transfer sync
+  step $1 tray 8
+  wait_exit $1 || fail "$1 did not end"
+}
+start_program B  # B remembers 10002: it logs in as 10001 once, remembering that
+step B main
+step B login-open 10002 1234567890 1
+step B login-submit 10001 alice1234 1 ok
+step B tray 8
+wait_exit B || fail "B did not end"
+sync_from_tray A
+sync_from_tray B
+sync_from_tray A
+dump "$tmp/A/Qimbo/data/1-我的收藏.sc" >"$tmp/a.dump"
+dump "$tmp/B/Qimbo/data/1-我的收藏.sc" >"$tmp/b.dump"
+cmp -s "$tmp/a.dump" "$tmp/b.dump" && ok "A and B hold the same tree after syncing" ||
+  { fail "A's and B's trees differ after syncing"; diff "$tmp/a.dump" "$tmp/b.dump" | head -20; }
+for want in '"name":"百度"' '"name":"搜狐首页"' '"name":"搜狐 (另一台电脑)"' '"name":"科技频道"'; do
+  grep -q "$want" "$tmp/a.dump" && ok "both hold $want" || fail "the synced tree lacks $want"
+done
+
+# A sync while the server is down says so and changes nothing. (The
+# keep-alive goes back to its own period, so that A does not notice the
+# server gone before the sync does.)
+printf '[Server]\r\nHost=10.231.1.1\r\nFallback=10.231.1.1\r\nWeb=10.231.1.1\r\nBind=\r\n' >"$tmp/A/Qimbo/config/NetServer.ini"
+start_program A
+step A main
+step A login-open 10001 1234567890 1
+step A login-submit 10001 - 1 ok
+kill "${server_pid:-${pids[0]}}"
+cp "$tmp/A/Qimbo/data/1-我的收藏.sc" "$tmp/a.before"
+step A tray 5
+step A transfer sync-fail
+cmp -s "$tmp/A/Qimbo/data/1-我的收藏.sc" "$tmp/a.before" && ok "the failed sync left A's favorites as they were" ||
+  fail "the failed sync changed A's favorites"
+step A tray 8
+wait_exit A || fail "A did not end"
+

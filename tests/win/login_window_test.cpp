@@ -198,6 +198,8 @@ TEST_F(LoginWindowTest, TrayTransferEntriesAreGreyedUntilTheLoginIsTaken) {
   EXPECT_EQ(L"从服务器下载收藏夹", MenuText(tray, ID_TRAY_DOWNLOAD));
   EXPECT_TRUE(MenuState(tray, ID_TRAY_UPLOAD) & MF_GRAYED);
   EXPECT_TRUE(MenuState(tray, ID_TRAY_DOWNLOAD) & MF_GRAYED);
+  EXPECT_EQ(L"同步收藏夹", MenuText(tray, ID_TRAY_SYNC));
+  EXPECT_TRUE(MenuState(tray, ID_TRAY_SYNC) & MF_GRAYED);
   EXPECT_EQ(L"添加当前网页到收藏夹", MenuText(tray, ID_TRAY_CAPTURE));
   EXPECT_FALSE(MenuState(tray, ID_TRAY_CAPTURE) & MF_GRAYED);
 
@@ -207,6 +209,7 @@ TEST_F(LoginWindowTest, TrayTransferEntriesAreGreyedUntilTheLoginIsTaken) {
   EXPECT_EQ(L"从服务器下载收藏夹", MenuText(tray, ID_TRAY_DOWNLOAD));
   EXPECT_FALSE(MenuState(tray, ID_TRAY_UPLOAD) & MF_GRAYED);
   EXPECT_FALSE(MenuState(tray, ID_TRAY_DOWNLOAD) & MF_GRAYED);
+  EXPECT_FALSE(MenuState(tray, ID_TRAY_SYNC) & MF_GRAYED);
 }
 
 // Without a web page engine (Wine has none here) the version notice opens nothing.

@@ -341,7 +341,7 @@ TEST_F(MainWindowTest, CloseHidesEverythingAndTheTrayBringsItBack) {
   std::vector<UINT> ids;
   for (const auto& it : items)
     if (it.first) ids.push_back(it.first);
-  EXPECT_EQ((std::vector<UINT>{32810, 32808, 32816, 32817, 32809, 32812, 32811}), ids);
+  EXPECT_EQ((std::vector<UINT>{32810, 32808, 32816, 32817, 32818, 32809, 32812, 32811}), ids);
   for (const auto& it : items) {
     if (it.first == ID_TRAY_SHOW) {
       EXPECT_EQ(L"显示(&S)", it.second);
