@@ -8,6 +8,7 @@
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
 #include "base/messages.h"
+#include "net/chat_links.h"
 #include "os/os.h"
 #include "os/shell.h"
 #include "panels/open_item.h"
@@ -251,7 +252,8 @@ void CChatDialog::OnLink(const ENLINK& link) {
   LRESULT got = SendMessageW(talk, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(&text[0]));
   text.resize(static_cast<size_t>(got > 0 ? got : 0));
   SendMessageW(talk, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&old));
-  if (text.empty()) return;
+  // Only a web or mail address is opened, whatever the control took for a link.
+  if (!qb::IsChatLinkAddress(std::u16string(text.begin(), text.end()))) return;
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   os::ShellOpen(Gbk(text), os::kShowMaximized);
   SetCursor(previous);

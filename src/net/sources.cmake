@@ -7,6 +7,7 @@ list(APPEND QIMBO_CORE_SOURCES
   src/net/transfer.cpp
   src/net/circle.cpp
   src/net/chat.cpp
+  src/net/chat_links.cpp
   src/net/filters.cpp
   src/net/login.cpp
 )

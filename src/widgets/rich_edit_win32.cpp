@@ -5,7 +5,11 @@
 #include <commdlg.h>
 #include <richedit.h>
 
+#include <string>
+#include <vector>
+
 #include "../../res/resource.h"
+#include "net/chat_links.h"
 #include "win/subclass_win32.h"
 
 namespace qb {
@@ -31,7 +35,53 @@ bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
   return true;
 }
 
-void CMenuRichEdit::SetAutoURLDetect(bool on) { SendMessageW(m_hWnd, EM_AUTOURLDETECT, on, 0); }
+void CMenuRichEdit::SetAutoURLDetect(bool on) {
+  // The control's own detection makes links of every scheme it knows (file:,
+  // shares, other programs'): it stays off, and the links are marked here.
+  SendMessageW(m_hWnd, EM_AUTOURLDETECT, FALSE, 0);
+  m_links = on;
+  MarkLinks();
+}
+
+std::wstring CMenuRichEdit::Text() const {
+  GETTEXTLENGTHEX len = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  LRESULT n = SendMessageW(m_hWnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
+  if (n <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  TEXTRANGEW range = {{0, static_cast<LONG>(n)}, &text[0]};
+  LRESULT got = SendMessageW(m_hWnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+void CMenuRichEdit::MarkLinks() {
+  if (!m_hWnd) return;
+  std::wstring text = Text();
+  std::u16string t(text.begin(), text.end());
+  std::vector<qb::ChatLink> links = m_links ? qb::FindChatLinks(t) : std::vector<qb::ChatLink>();
+  // The selection and the scroll position are borrowed and given back.
+  CHARRANGE old = {};
+  POINT scroll = {};
+  SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&old));
+  SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+  SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
+  CHARFORMAT2W cf = {};
+  cf.cbSize = sizeof cf;
+  cf.dwMask = CFM_LINK;
+  CHARRANGE all = {0, -1};
+  SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+  SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  cf.dwEffects = CFE_LINK;
+  for (const qb::ChatLink& l : links) {
+    CHARRANGE r = {static_cast<LONG>(l.from), static_cast<LONG>(l.to)};
+    SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&r));
+    SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  }
+  SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&old));
+  SendMessageW(m_hWnd, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+  SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+}
 
 ScopedMenu CMenuRichEdit::BuildMenu() const {
   ScopedMenu owner(CreatePopupMenu());
@@ -125,6 +175,16 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
         return 0;
       }
       break;
+    case WM_SETTEXT:
+    case EM_REPLACESEL:
+    case EM_SETTEXTEX:
+    case EM_STREAMIN:
+    case WM_PASTE: {
+      // New text: its links are marked again, the text before it included.
+      LRESULT r = qb::DefSubclass(wnd, msg, wParam, lParam);
+      if (self->m_links) self->MarkLinks();
+      return r;
+    }
     case WM_NCDESTROY:
       qb::Unsubclass(wnd, Proc, kRichSubclass);
       self->m_hWnd = nullptr;

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "win/handles_win32.h"
 
 namespace qb {
@@ -15,7 +17,12 @@ class CMenuRichEdit {
   CMenuRichEdit& operator=(const CMenuRichEdit&) = delete;
 
   bool Create(DWORD style, const RECT& rect, HWND parent, UINT id);
+  // Links in the text (kept marked as text comes in): only web and mail
+  // addresses (qb::FindChatLinks), never the control's own detection,
+  // which takes file:, shares and other schemes for links too.
   void SetAutoURLDetect(bool on);
+  // Marks the links of the whole text again (clears them when off).
+  void MarkLinks();
   HWND GetSafeHwnd() const { return m_hWnd; }
   // Builds the edit menu with its items greyed as the control's state says.
   ScopedMenu BuildMenu() const;
@@ -24,7 +31,9 @@ class CMenuRichEdit {
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  std::wstring Text() const;
   HWND m_hWnd = nullptr;
+  bool m_links = false;
 };
 
 class CMyEdit {

@@ -10,6 +10,11 @@
 
 namespace qb {
 
+// A character code page 936 lacks is kept in the program's text as its
+// numeric character reference ("&#x1F600;"): the W calls are given the
+// character itself, and a character the code page lacks coming back from a
+// window becomes its reference (qb::ToWide, qb::FromWide).
+
 // GBK to the UTF-16 of a W call.
 inline std::wstring W(const std::string& gbk) {
   std::u16string w = ToWide(gbk);
