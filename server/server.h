@@ -46,7 +46,7 @@ struct ServerOptions {
   // four times its variation (resendFloorMs to resendCeilingMs), doubled
   // after each resend; resendLimit times, then the download is given up.
   uint64_t resendMs = 1000;
-  uint64_t resendFloorMs = 20;
+  uint64_t resendFloorMs = 10;
   uint64_t resendCeilingMs = 3000;
   int resendLimit = 10;
   uint64_t uploadIdleMs = 60 * 1000;  // a staged upload without news for this long is dropped

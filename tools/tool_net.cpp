@@ -1,6 +1,7 @@
 // qimbo-tool net: the program's network client without windows. Logs in,
 // uploads the favorites of a file, downloads them into a file, or syncs a
 // file with the server (model/sync.h).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -178,7 +179,9 @@ class CClient {
   bool Run(Done done, Clock::time_point until) {
     while (!done()) {
       if (Clock::now() >= until) return false;
-      m_links.ReceiveQueue().Event().Wait(20);
+      // Until the next datagram or the next timer, whichever comes first:
+      // a transfer's resend wait may be shorter than the loop's step.
+      m_links.ReceiveQueue().Event().Wait(WaitMs());
       m_net->PumpReceived();
       Dispatch();
       FireTimers();
@@ -314,6 +317,14 @@ class CClient {
       if (r->kind == 1)
         printf("{\"from\":%d,\"text\":%s}\n", (int)r->user, qtool::JsonString(UnescapeChatText(r->text)).c_str());
     fflush(stdout);
+  }
+
+  unsigned WaitMs() const {
+    auto now = Clock::now();
+    long long ms = 20;
+    for (const auto& t : m_ui.timers)
+      ms = std::min<long long>(ms, std::chrono::duration_cast<std::chrono::milliseconds>(t.second - now).count());
+    return (unsigned)std::max<long long>(ms, 0);
   }
 
   void FireTimers() {

@@ -42,7 +42,7 @@ const unsigned kTransferDeadlineMs = 6100;
 // wait before any round trip is measured, its floor and ceiling, and the
 // sends of one message at most.
 const unsigned kResendInitialMs = 1000;
-const unsigned kResendFloorMs = 20;
+const unsigned kResendFloorMs = 10;
 const unsigned kResendCeilingMs = 3000;
 const int kResendTries = 8;
 // A tree's revision on the server; unknown, or any (an upload not conditioned on one).

@@ -682,7 +682,7 @@ TEST_F(Transfer, AnUnacknowledgedNodeGoesAgainLaterEachTimeThenTheDownloadIsGive
 // wait is the smoothed round trip plus four times its variation, at least
 // the floor.
 TEST_F(Transfer, TheWaitBeforeANodeGoesAgainFollowsTheMeasuredRoundTrip) {
-  ASSERT_TRUE(Upload(MakeSampleTree(40)));
+  ASSERT_TRUE(Upload(MakeSampleTree(100)));
   Send(A, 0, 60, qb::MsgFavDownReq(100, "secret"));
   int32_t n = Take().at(0).n;
   auto answer = [&](uint64_t after, const std::string& body) {
@@ -698,7 +698,7 @@ TEST_F(Transfer, TheWaitBeforeANodeGoesAgainFollowsTheMeasuredRoundTrip) {
   ASSERT_EQ(1u, answer(200, qb::MsgFavDownNodeOk()));
   EXPECT_EQ(now + 500, server->NextResendAt());
   // Round trips of 1 ms bring it down to the floor, not below.
-  for (int i = 0; i < 30; ++i) ASSERT_EQ(1u, answer(1, qb::MsgFavDownNodeOk())) << i;
+  for (int i = 0; i < 90; ++i) ASSERT_EQ(1u, answer(1, qb::MsgFavDownNodeOk())) << i;
   EXPECT_EQ(now + opt.resendFloorMs, server->NextResendAt());
   now += opt.resendFloorMs;
   server->ResendDue(now);
