@@ -531,10 +531,12 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
                      "bad node count");
     Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user, fromRevision](Session* s) {
       if (!s) return;
-      // The same request again (its answer was lost): the same answer, the
-      // upload untouched; an older one overtaken on the way does nothing.
-      if (s->up.active && s->up.countNumber == n) return Reply(address, k, n, qb::MsgFavUpAllowed());
-      if (s->up.active && n < s->up.countNumber) return;
+      // The same request again before any node (its answer was lost): the
+      // same answer. Once nodes came, a COUNT begins anew, as it always did:
+      // a program started again may well number its request as before.
+      if (s->up.active && s->up.countNumber == n && s->up.announced == total && s->up.fromRevision == fromRevision &&
+          s->up.nodes.empty() && !s->up.haveLast)
+        return Reply(address, k, n, qb::MsgFavUpAllowed());
       if (fromRevision != kAnyRevision) {
         int32_t current = m_storage.TreeRevision(user);
         if (current < 0) return Log("error: cannot read the tree revision of user " + qb::FormatNumber(user));
