@@ -2,8 +2,8 @@
 // of its own with a prepared favorites file, works the panels through window
 // messages and cursor positions, and checks what they show and what the
 // program saves. Usage: panels_driver Qimbo.exe [screenshot folder]
-// The screenshots (panels_full_category.bmp, panels_program_folder.bmp) are
-// for a human look.
+// The screenshots (panels_full_category.bmp, panels_program_folder.bmp,
+// panels_find_box.bmp) are for a human look.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -497,7 +497,9 @@ int wmain(int argc, wchar_t** argv) {
       return drv::WindowOf(g_pid, [](HWND w) { return drv::ClassOf(w) == L"QimboFindBox" && IsWindowVisible(w); });
     };
     size_t mark = LogSize(log);
-    press({'Z', 'D', '5'});
+    press({'Z', 'D'});
+    if (!shots.empty()) Screenshot(shots + L"\\panels_find_box.bmp");
+    press({'5'});
     HWND box = findBox();
     Check(box != nullptr, "typing a letter in the main window opens the find box");
     if (!box) {
@@ -514,7 +516,6 @@ int wmain(int argc, wchar_t** argv) {
           "the initials find the one item, selected");
     if (box) printf("note: box text '%s', %d rows\n", qb::ToUtf8(Text(GetDlgItem(box, IDC_FIND_EDIT))).c_str(),
                     list ? (int)SendMessageW(list, LB_GETCOUNT, 0, 0) : -1);
-    if (!shots.empty()) Screenshot(shots + L"\\panels_find_box.bmp");
     press({VK_RETURN});
     Check(!findBox(), "Enter puts the box away");
     std::vector<std::string> lines = LogLinesSince(log, mark);
