@@ -292,6 +292,27 @@ TEST(Text, Gb2312TextCrossesTheWideCallsInCodePage936) {
   EXPECT_EQ(L"", qb::WindowTextW(nullptr));
 }
 
+// Characters code page 936 lacks (an emoji, Hangul, the euro sign) travel in
+// the program's text as references: a window shows and gives back the
+// characters themselves, and the text comes back as the same bytes.
+TEST(Text, ReferencesCrossTheWideCallsAsTheirCharacters) {
+  const std::string kept = "&#x1F600; &#xD55C;&#xAD6D;&#xC5B4; 5&#x20AC; \xCA\xD5\xB2\xD8";
+  const std::wstring wide = L"\U0001F600 \uD55C\uAD6D\uC5B4 5\u20AC \u6536\u85CF";
+  EXPECT_EQ(wide, qb::W(kept));
+  EXPECT_EQ(kept, qb::Gbk(wide));
+  wintest::HostWindow host;
+  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 300, 30, host.hwnd(), nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(edit);
+  SetWindowTextW(edit, qb::W(kept).c_str());
+  EXPECT_EQ(wide, qb::WindowTextW(edit)) << "the window holds the characters, not the references";
+  EXPECT_EQ(kept, qb::WindowTextGbk(edit));
+  // Typed into a window: a character the code page lacks comes back as its reference.
+  SetWindowTextW(edit, L"\U0001F680\u20AC\uD55C");
+  EXPECT_EQ("&#x1F680;&#x20AC;&#xD55C;", qb::WindowTextGbk(edit));
+  DestroyWindow(edit);
+}
+
 }  // namespace
 
 // ---- thread messages inside modal loops ---------------------------------------

@@ -1,6 +1,8 @@
 // The tray icon's animation (on the fake clock), the hotkey replay of a second
 // copy, and the small controls.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <richedit.h>
 
 #include "../../res/resource.h"
 #include "app/favorites_app_win32.h"
@@ -306,6 +308,43 @@ TEST(MenuRichEdit, TheEditMenuGreysWhatCannotBeDone) {
   edit.OnCommand(5104);
   // Chinese survives the round trip (the final paragraph mark may come along).
   EXPECT_EQ(0u, wintest::Text(edit.GetSafeHwnd()).find(L"收藏网址"));
+}
+
+// Whether the character at `at` carries the link effect.
+bool IsLink(HWND edit, LONG at) {
+  CHARRANGE r = {at, at + 1};
+  SendMessageW(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&r));
+  CHARFORMAT2W cf = {};
+  cf.cbSize = sizeof cf;
+  cf.dwMask = CFM_LINK;
+  SendMessageW(edit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  return (cf.dwEffects & CFE_LINK) != 0;
+}
+
+// A chat line is anyone's: its web and mail addresses become links, a local
+// file, a share or a script stays text, also once more lines come in.
+TEST(MenuRichEdit, OnlyWebAndMailAddressesBecomeLinks) {
+  wintest::HostWindow host(400, 200);
+  qb::CMenuRichEdit edit;
+  RECT r = {0, 0, 300, 100};
+  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
+  edit.SetAutoURLDetect(true);
+  HWND w = edit.GetSafeHwnd();
+  const std::wstring line = L"a file:///c:/x.exe b \\\\evil\\s\\r.exe c http://ok.example/ d";
+  SetWindowTextW(w, line.c_str());
+  EXPECT_FALSE(IsLink(w, (LONG)line.find(L"file:") + 2));
+  EXPECT_FALSE(IsLink(w, (LONG)line.find(L"evil")));
+  EXPECT_TRUE(IsLink(w, (LONG)line.find(L"http:") + 2));
+  EXPECT_FALSE(IsLink(w, (LONG)line.find(L" d") + 1));
+  // A line added at the end: its own links marked, the earlier ones kept.
+  GETTEXTLENGTHEX len = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  LONG end = (LONG)SendMessageW(w, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
+  CHARRANGE at = {end, end};
+  SendMessageW(w, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&at));
+  SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L" javascript:alert(1) www.b.example"));
+  EXPECT_TRUE(IsLink(w, (LONG)line.find(L"http:") + 2));
+  EXPECT_FALSE(IsLink(w, end + 3));
+  EXPECT_TRUE(IsLink(w, end + 23));
 }
 
 TEST(PromptDlg, BothButtonsCloseItAndTellTheUserInterfaceThread) {
