@@ -110,7 +110,7 @@ void CServer::Dispatch(uint32_t address, int k, const std::string& text, FieldLi
   if (Session* s = SessionAt(address)) s->lastSeen = now;
   if (type == "LGI") OnLogin(address, k, n, f, now);
   else if (type == "LGO") OnLogout(address, f, now);
-  else if (type == "LIV") OnKeepAlive(address, f, now);
+  else if (type == "LIV") OnKeepAlive(address, k, n, f, now);
   else if (type == "REQWORDS") OnReqWords(address, f);
   else if (type == "LEAVEWORD") OnLeaveWord(address, text, f);
   else if (type == "FAV") OnFav(address, k, n, f, now);
@@ -254,7 +254,10 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
   if (Session* other = SessionAt(address))
     if (other->user != user.number) EndSession(other->user, "another user logged in from the same address");
   auto old = m_sessions.find(user.number);
-  if (old != m_sessions.end() && old->second.address != address) EndSession(user.number, "logged in elsewhere");
+  if (old != m_sessions.end() && old->second.address != address) {
+    NoteDisplaced(user.number, old->second.address);
+    EndSession(user.number, "logged in elsewhere");
+  }
   if (m_sessions.size() >= m_opt.maxSessions) return nullptr;
   Session& s = m_sessions[user.number];
   s.user = user.number;
@@ -336,7 +339,9 @@ void CServer::OnClusterEvents(uint64_t now) {
       for (auto& kv : m_sessions) Push(kv.second, dele);
     } else if (w[0] == "kick" && w.size() == 3) {
       auto it = m_sessions.find(user);
-      if (it != m_sessions.end()) EndSession(user, "logged in elsewhere", it->second.address != address);
+      if (it == m_sessions.end()) continue;
+      if (it->second.address != address) NoteDisplaced(user, it->second.address);
+      EndSession(user, "logged in elsewhere", it->second.address != address);
     } else if (w[0] == "words" && w.size() == 2) {
       auto it = m_sessions.find(user);
       if (it != m_sessions.end()) DeliverWords(it->second);
@@ -388,6 +393,8 @@ void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& 
     return Reply(address, k, n, qb::MsgLoginRefused());
   }
   s->lastSeen = m_now;
+  auto displaced = m_displaced.find(rec.number);
+  if (displaced != m_displaced.end() && displaced->second == address) m_displaced.erase(displaced);
   Reply(address, k, n, qb::MsgLoginOk(rec.number));
   if (m_opt.newestVersion != 0) Push(*s, qb::MsgVersion(m_opt.newestVersion));
   if (!m_opt.chatAd.empty()) Push(*s, qb::MsgChatAd(m_opt.chatAd));
@@ -411,14 +418,27 @@ void CServer::OnLogout(uint32_t address, FieldList& f, uint64_t now) {
   });
 }
 
-void CServer::OnKeepAlive(uint32_t address, FieldList& f, uint64_t now) {
+void CServer::NoteDisplaced(int32_t user, uint32_t address) {
+  if (m_displaced.size() >= 4 * m_opt.maxSessions + 1024) m_displaced.clear();  // bounded; a lost note costs little
+  m_displaced[user] = address;
+}
+
+// Answered, so that the program learns when its session is gone. A program
+// whose user logged in on another machine meanwhile is told so: taking the
+// session back would throw the other one out, which would take it back...
+void CServer::OnKeepAlive(uint32_t address, int k, int32_t n, FieldList& f, uint64_t now) {
   std::string userField, coded;
   if (!qb::TakeField(f, userField) || !qb::TakeField(f, coded)) {
     ++m_counters.malformed;
     return;
   }
-  Authenticate(address, qb::ReadNumber(userField), qb::DecodeText(coded), now, "keep-alive", [this](Session* s) {
+  int32_t user = qb::ReadNumber(userField);
+  auto displaced = m_displaced.find(user);
+  if (!SessionAt(address, user) && displaced != m_displaced.end() && displaced->second == address)
+    return Reply(address, k, n, qb::MsgAliveElsewhere());
+  Authenticate(address, user, qb::DecodeText(coded), now, "keep-alive", [this, address, k, n](Session* s) {
     if (s) s->lastSeen = m_now;
+    Reply(address, k, n, s ? qb::MsgAliveOk() : qb::MsgAliveRefused());
   });
 }
 

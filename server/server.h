@@ -166,7 +166,8 @@ class CServer {
   void Dispatch(uint32_t address, int k, const std::string& text, qb::FieldList& f, uint64_t now);
   void OnLogin(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnLogout(uint32_t address, qb::FieldList& f, uint64_t now);
-  void OnKeepAlive(uint32_t address, qb::FieldList& f, uint64_t now);
+  void OnKeepAlive(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
+  void NoteDisplaced(int32_t user, uint32_t address);
   void OnReqWords(uint32_t address, qb::FieldList& f);
   void OnLeaveWord(uint32_t address, const std::string& text, qb::FieldList& f);
   void OnFav(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
@@ -250,6 +251,9 @@ class CServer {
   ServerCounters m_counters;
   std::map<int32_t, Session> m_sessions;           // by user number
   std::unordered_map<uint32_t, int32_t> m_byAddress;  // address -> user number
+  // Where a user was when a login of his from elsewhere ended that session:
+  // a keep-alive from there is told so instead of taking the session back.
+  std::unordered_map<int32_t, uint32_t> m_displaced;
   size_t m_stagedTotal = 0;
   std::unordered_set<int32_t> m_downloading;  // users with a download under way
 

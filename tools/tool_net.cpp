@@ -335,7 +335,7 @@ class CClient {
         continue;
       }
       it = m_ui.timers.erase(it);
-      if (id == kKeepAliveTimer) m_ui.StartTimer(UiTarget::UiThread, id, kKeepAliveMs);  // repeating
+      if (id == kKeepAliveTimer) m_ui.StartTimer(UiTarget::UiThread, id, m_net->Config().keepAliveMs);  // repeating
       m_net->OnTimer(id);
       it = m_ui.timers.begin();
     }

@@ -337,6 +337,7 @@ INT_PTR CChatDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_MEMBER_REMOVED: RemoveMemberRows(wParam); return TRUE;  // the record went already
     case WM_MEMBERS_RELISTED: RebuildMemberRows(); return TRUE;
+    case WM_SESSION_LOST: ShowRecords({ChatLine{std::string("\r\n") + SessionLostText(wParam) + "\r\n", DefaultDisplayFormat()}}); return TRUE;
     case WM_CLOSE_CHAT: Close(); return TRUE;  // the object is gone
   }
   return FALSE;

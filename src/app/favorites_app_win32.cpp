@@ -2,6 +2,8 @@
 #include "app/favorites_app_win32.h"
 
 #include <winsock2.h>
+
+#include <algorithm>
 #include <commctrl.h>
 #include <ole2.h>
 
@@ -81,13 +83,28 @@ void CWinUi::Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lPar
 void CWinUi::StartTimer(UiTarget target, unsigned id, unsigned ms) {
   HWND wnd = windows[static_cast<int>(target)];
   if (!wnd) wnd = windows[static_cast<int>(UiTarget::MainWindow)];
-  if (wnd) SetTimer(wnd, id, ms, nullptr);
+  if (wnd) {
+    SetTimer(wnd, id, ms, nullptr);
+    return;
+  }
+  StopTimer(target, id);
+  m_pendingTimers.push_back({id, ms});
 }
 
 void CWinUi::StopTimer(UiTarget target, unsigned id) {
   HWND wnd = windows[static_cast<int>(target)];
   if (!wnd) wnd = windows[static_cast<int>(UiTarget::MainWindow)];
   if (wnd) KillTimer(wnd, id);
+  m_pendingTimers.erase(std::remove_if(m_pendingTimers.begin(), m_pendingTimers.end(),
+                                       [id](const PendingTimer& t) { return t.id == id; }),
+                        m_pendingTimers.end());
+}
+
+void CWinUi::SetWindow(UiTarget target, HWND wnd) {
+  windows[static_cast<int>(target)] = wnd;
+  if (target != UiTarget::MainWindow || !wnd) return;
+  for (const PendingTimer& t : m_pendingTimers) SetTimer(wnd, t.id, t.ms, nullptr);
+  m_pendingTimers.clear();
 }
 
 // ---- the second copy ---------------------------------------------------------
@@ -224,6 +241,7 @@ bool CFavoritesApp::StartNetObjects() {
   }
   m_net->SetLinks(m_links.get());
   m_transfer.reset(new CTransferProgress(*m_net));
+  m_sync.reset(new CSyncProgress(*m_net, *m_transfer));
   CAppLogic* logic = m_logic.get();
   m_net->Circles().m_saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
   m_net->Circles().m_showCategoryItems = [this](CMyNode* category) {
@@ -241,12 +259,11 @@ bool CFavoritesApp::StartMainWindow() {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
-  m_sync.reset(new CSyncProgress(*m_net, *m_transfer));
   const char* failure = nullptr;
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
     failure = "创建主窗口失败，按确认退出！";
   } else {
-    m_ui.windows[static_cast<int>(UiTarget::MainWindow)] = m_main->GetSafeHwnd();
+    m_ui.SetWindow(UiTarget::MainWindow, m_main->GetSafeHwnd());
     StartupMark("main window made");
     if (!m_main->Show()) failure = "创建URL窗口失败，按确认退出！";  // its panels could not be made
   }
@@ -328,6 +345,18 @@ void CFavoritesApp::StartTransfer(bool upload) {
   ShowTransfer(view);
 }
 
+void CFavoritesApp::StartSync() {
+  if (!m_net || !m_transfer || !m_sync || m_prompt || !OpenPrompt()) return;
+  SyncHost host;
+  host.favoritesPath = m_logic->CurrentFavoritesPath();
+  host.basePath = SyncBasePath(host.favoritesPath, m_net->Login().User());
+  CAppLogic* logic = m_logic.get();
+  host.saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
+  PromptView view;
+  if (!m_sync->OnCommand(host, view)) return;
+  ShowTransfer(view);
+}
+
 bool CFavoritesApp::OpenPrompt() {
   m_prompt.reset(m_promptFault == PromptFault::kNoMemory ? nullptr : new (std::nothrow) CPromptDlg);
   if (!m_prompt) {
@@ -343,18 +372,6 @@ bool CFavoritesApp::OpenPrompt() {
   CNetState* net = m_net.get();
   m_prompt->SetCancelHandler([net] { net->Transfer().CancelTransfer(); });
   return true;
-}
-
-void CFavoritesApp::StartSync() {
-  if (!m_net || !m_transfer || !m_sync || m_prompt || !OpenPrompt()) return;
-  SyncHost host;
-  host.favoritesPath = m_logic->CurrentFavoritesPath();
-  host.basePath = SyncBasePath(host.favoritesPath, m_net->Login().User());
-  CAppLogic* logic = m_logic.get();
-  host.saveFavorites = [logic] { return logic->SaveCurrentFavorites(); };
-  PromptView view;
-  if (!m_sync->OnCommand(host, view)) return;
-  ShowTransfer(view);
 }
 
 void CFavoritesApp::ShowTransfer(const PromptView& view) {
@@ -385,6 +402,10 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
         StartTransfer(msg.wParam == ID_TRAY_UPLOAD);
         return true;
       }
+      if (msg.wParam == ID_TRAY_SYNC) {
+        StartSync();
+        return true;
+      }
       return false;
     case WM_TRANSFER_STATUS: {
       PromptView view;
@@ -401,6 +422,7 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
     case WM_CLOSE_PROMPT:
       m_prompt.reset();
       if (m_transfer) m_transfer->OnPromptClosed();
+      if (m_sync) m_sync->OnPromptClosed();
       return true;
     case WM_SERVER_ADDRESS:
       if (msg.lParam && m_net) m_net->OnServerAddress(static_cast<uint32_t>(msg.lParam));
@@ -409,10 +431,6 @@ bool CFavoritesApp::OnThreadMessage(const MSG& msg) {
       if (m_links) m_links->ReceiveQueue().WakeTaken();
       if (m_net) m_net->PumpReceived();
       return true;
-      if (msg.wParam == ID_TRAY_SYNC) {
-        StartSync();
-        return true;
-      }
   }
   return false;
 }
@@ -422,11 +440,12 @@ bool CFavoritesApp::OnModalThreadMessage(const MSG& msg) {
     case WM_NET_RECEIVED:
     case WM_SERVER_ADDRESS:
       return OnThreadMessage(msg);
-      if (m_sync) m_sync->OnPromptClosed();
     case WM_TRANSFER_STATUS:
     case WM_CLOSE_PROMPT:
     case WM_COMMAND:
-      if (msg.message == WM_COMMAND && msg.wParam != ID_TRAY_UPLOAD && msg.wParam != ID_TRAY_DOWNLOAD) return false;
+      if (msg.message == WM_COMMAND && msg.wParam != ID_TRAY_UPLOAD && msg.wParam != ID_TRAY_DOWNLOAD &&
+          msg.wParam != ID_TRAY_SYNC)
+        return false;
       m_deferred.push_back(msg);
       return true;
   }
@@ -492,6 +511,7 @@ int CFavoritesApp::ExitInstance() {
   delete std::exchange(m_main, nullptr);  // start-up failed after the main window was made
   CDialogWindow::DeleteRetired();
   if (m_logic) FreeSkinFonts(m_logic->m_skins);
+  m_sync.reset();
   m_transfer.reset();
   m_net.reset();
   m_links.reset();
@@ -505,4 +525,3 @@ int CFavoritesApp::ExitInstance() {
 }
 
 }  // namespace qb
-  m_sync.reset();

@@ -36,8 +36,16 @@ class CWinUi : public IUserInterface {
   void Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) override;
   void StartTimer(UiTarget target, unsigned id, unsigned ms) override;
   void StopTimer(UiTarget target, unsigned id) override;
+  // Names the window of a target. A timer asked for before any window could
+  // hold it (the network state's keep-alive is made before the main window)
+  // starts on the main window once that is named.
+  void SetWindow(UiTarget target, HWND wnd);
   HWND windows[7] = {};  // by UiTarget
   DWORD threads[7] = {};
+
+ private:
+  struct PendingTimer { unsigned id, ms; };
+  std::vector<PendingTimer> m_pendingTimers;
 };
 
 // One synthesised key event: virtual key and whether it is a press.
@@ -116,6 +124,9 @@ class CFavoritesApp {
   void RunDeferredThreadMessages();
   // The favorites upload (true) or download command, and the prompt that follows it.
   void StartTransfer(bool upload);
+  // The favorites sync (model/sync.h) in the same prompt; the counts in its text.
+  void StartSync();
+  CSyncProgress* Sync() const { return m_sync.get(); }
   CPromptDlg* Prompt() const { return m_prompt.get(); }
 
   // The running application object.
@@ -124,9 +135,6 @@ class CFavoritesApp {
   void SetHomePath(const std::string& home) { m_homePath = home; }
   // The network links, the server's name look-up and the browser toolbar
   // button's registration come once the main window is up (the window asks
-  // The favorites sync (model/sync.h) in the same prompt; the counts in its text.
-  void StartSync();
-  CSyncProgress* Sync() const { return m_sync.get(); }
   // when it first gets a message); once only. A link thread that cannot
   // start ends the program as any failed start-up step does (its box, then
   // the message loop ends); ports other programs hold are told in one box.
@@ -155,6 +163,7 @@ class CFavoritesApp {
   HWND m_chooser = nullptr;
   std::unique_ptr<CPromptDlg> m_prompt;
   std::unique_ptr<CTransferProgress> m_transfer;
+  std::unique_ptr<CSyncProgress> m_sync;
   int m_promptRange = 100;
   KernelHandle m_mutex;  // the single-instance mutex
   HANDLE m_receiveEvent = nullptr;
@@ -163,7 +172,6 @@ class CFavoritesApp {
   std::vector<MSG> m_deferred;
   int m_winsock = -1;
   bool m_networkStarted = false;
-  std::unique_ptr<CSyncProgress> m_sync;
   std::string m_homePath;
   StartStep m_failStep = StartStep::kNone;
   PromptFault m_promptFault = PromptFault::kNone;

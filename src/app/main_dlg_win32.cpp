@@ -830,6 +830,16 @@ void CMainDlg::OnLoginResult(WPARAM result) {
   OnLoginClosed();
 }
 
+// The server forgot the login and it could not be renewed: the login button
+// comes back, the tray's transfer entries grey out (they follow LoggedIn()),
+// an open chat window is told, and the user once, in the tray.
+void CMainDlg::OnSessionLost(WPARAM why) {
+  SetDlgItemTextW(m_hWnd, IDC_LOGIN_BUTTON, W("登录").c_str());
+  EnableWindow(GetDlgItem(m_hWnd, IDC_LOGIN_BUTTON), TRUE);
+  PassToChat(WM_SESSION_LOST, why, 0);
+  m_tray.ShowBalloon("Qimbo收藏", SessionLostText(why));
+}
+
 void CMainDlg::OnCategoryCreated() {
   if (m_mode != kModeWeb) return;
   CAppLogic* logic = m_app.Logic();
@@ -910,6 +920,7 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;
     case WM_LOGIN_CLOSED: OnLoginClosed(); return TRUE;
     case WM_LOGIN_RESULT: OnLoginResult(wParam); return TRUE;
+    case WM_SESSION_LOST: OnSessionLost(wParam); return TRUE;
     case WM_OPEN_CHAT: OnOpenChat(); return TRUE;
     case WM_NEW_VERSION: OnNewVersion(); return TRUE;
     case WM_CATEGORY_CREATED: OnCategoryCreated(); return TRUE;

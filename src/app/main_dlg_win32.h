@@ -97,6 +97,7 @@ class CMainDlg : public CDialogWindow {
   void OpenLogin();
   void OnLoginClosed();
   void OnLoginResult(WPARAM result);
+  void OnSessionLost(WPARAM why);
   void RaiseSecondaryWindows();
   void OnCategoryCreated();
   void OnCommand(UINT id, UINT code);

@@ -38,6 +38,8 @@ enum : unsigned {
   WM_CATEGORY_CREATED = 0x43C,
   // The plaza's member list replaced the members: an open chat window lists them again.
   WM_MEMBERS_RELISTED = 0x43D,
+  // The server no longer knows the login and logging in again failed: wParam a SessionLost reason.
+  WM_SESSION_LOST = 0x43F,
   WM_RESTACK_PANELS = 0x8001,   // show the visible panels again, over the main window
   WM_AFTER_SHOW = 0x8002,       // posted at start-up: the work that waits until the window is up
   WM_RAISE_SECONDARY = 0x8003,  // put the login and chat windows back over the panels, once they have raised themselves
@@ -70,6 +72,12 @@ enum : unsigned {
 const uintptr_t kUploadChannel = 101, kDownloadChannel = 102, kDownloadTotalChannel = 103;
 // wParam of WM_LOGIN_RESULT.
 const uintptr_t kLoginAccepted = 101, kLoginRefused = 102;
+// wParam of WM_SESSION_LOST.
+enum SessionLost : uintptr_t {
+  kLostNoServer = 1,   // neither the keep-alive nor the logins were answered
+  kLostRefused = 2,    // the server refused the login again (password changed, limits)
+  kLostElsewhere = 3,  // the same user logged in on another machine
+};
 
 // Timer identifiers.
 enum : unsigned {
@@ -78,6 +86,7 @@ enum : unsigned {
   kKeepAliveTimer = 0x4E01,    // the main window, for the network state
   kTransferTimer = 0x4E02,     // the main window, for the network state
   kTransferResendTimer = 0x4E03,  // the main window, for the network state: a transfer's answer is late
+  kSessionTimer = 0x4E05,      // the main window, for the network state: keep-alive answer, logging in again
   kRestackTimer = 0x5152,      // the main window: restack the panels after an activation
 };
 

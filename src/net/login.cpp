@@ -151,6 +151,10 @@ CNetConfig LoadNetConfig(const std::string& programDirectory) {
     if (key == "Host" && !value.empty()) c.serverHost = value;
     if (key == "Fallback") c.fallbackHost = value;
     if (key == "Web" && !value.empty()) c.webHost = value;
+    if (key == "TestKeepAliveMs") {
+      long ms = strtol(value.c_str(), nullptr, 10);
+      if (ms >= 100 && ms <= 1200000) c.keepAliveMs = (uint32_t)ms;
+    }
     if (key == "Bind") {
       uint32_t a = ParseDottedAddress(value);
       c.bindAddress = a == kNoAddress ? 0 : a;

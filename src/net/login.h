@@ -71,6 +71,8 @@ LoginOkResult LoginDialogOk(CNetState& net, LoginDialogData& data);
 //   PeerPorts=...   optional first of the ports other users' programs
 //                   listen on (5030; side-by-side set-ups share one set)
 //   ServerPorts=... optional first of the server's five ports (5080)
+//   TestKeepAliveMs=... for tests only: a keep-alive period shorter than the
+//                   20 minutes (100 to 1200000 ms)
 // Missing file or keys (or an unusable value) give the built-in defaults.
 extern const char kNetConfigFile[];  // "config\\NetServer.ini"
 CNetConfig DefaultNetConfig();

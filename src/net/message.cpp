@@ -260,6 +260,9 @@ std::string MsgLeaveWord(int32_t user, int32_t target, const std::string& escape
 // ---- server to program ----
 std::string MsgLoginOk(int32_t user) { return "<LGI><OK>" + BracketNumber(user); }
 std::string MsgLoginRefused() { return "<LGI><FAILED>"; }
+std::string MsgAliveOk() { return "<LIV><OK>"; }
+std::string MsgAliveElsewhere() { return "<LIV><ELSEWHERE>"; }
+std::string MsgAliveRefused() { return "<LIV><FAILED>"; }
 std::string MsgVersion(int32_t version) { return "<VER>" + BracketNumber(version); }
 std::string MsgFavUpAllowed() { return "<FAV><UP><ALLOWED>"; }
 std::string MsgFavUpNodeOk() { return "<FAV><UP><NODE><OK>"; }

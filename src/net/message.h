@@ -113,6 +113,11 @@ std::string MsgLeaveWord(int32_t user, int32_t target, const std::string& escape
 // ---- server to program ----------------------------------------------------------
 std::string MsgLoginOk(int32_t user);
 std::string MsgLoginRefused();
+// The answers to a keep-alive: the session lives (again); the user logged in
+// on another machine since; refused (a wrong password, the server's limits).
+std::string MsgAliveOk();
+std::string MsgAliveElsewhere();
+std::string MsgAliveRefused();
 std::string MsgVersion(int32_t version);
 std::string MsgFavUpAllowed();
 std::string MsgFavUpNodeOk();

@@ -2,6 +2,7 @@
 // keep-alive and version.
 #include "net/netstate.h"
 
+#include <algorithm>
 #include <random>
 
 #include "base/cipher.h"
@@ -11,6 +12,12 @@
 namespace qb {
 
 const char kNoCircleText[] = "您还未指定要进入的圈";
+
+const char* SessionLostText(uintptr_t why) {
+  if (why == kLostElsewhere) return "您的号码已在另一台电脑上登录，本机已退出登录。";
+  if (why == kLostRefused) return "服务器拒绝了重新登录，请重新登录。";
+  return "与服务器的连接已断开，请稍后重新登录。";
+}
 
 // ---- sender ----
 int CMsgSender::ChooseLink() {
@@ -58,12 +65,13 @@ int CMsgSender::ReplyToServer(int32_t number, const std::string& message) {
 // ---- the state ----
 CNetState::CNetState(CMyNodeList& tree, IUserInterface& ui, const CNetConfig& config)
     : m_tree(tree), m_ui(ui), m_config(config), m_sender(config) {
-  m_ui.StartTimer(UiTarget::UiThread, kKeepAliveTimer, kKeepAliveMs);
+  m_ui.StartTimer(UiTarget::UiThread, kKeepAliveTimer, m_config.keepAliveMs);
 }
 
 CNetState::~CNetState() {
   m_ui.StopTimer(UiTarget::UiThread, kKeepAliveTimer);
   m_ui.StopTimer(UiTarget::UiThread, kTransferTimer);
+  m_ui.StopTimer(UiTarget::UiThread, kSessionTimer);
 }
 
 void CNetState::OnTimer(unsigned id) {
@@ -73,6 +81,8 @@ void CNetState::OnTimer(unsigned id) {
     m_transfer.OnTransferDeadline();
   else if (id == kTransferResendTimer)
     m_transfer.OnResendTimer();
+  else if (id == kSessionTimer)
+    m_login.OnSessionTimer();
 }
 
 void CNetState::OnServerAddress(uint32_t address) {
@@ -118,6 +128,7 @@ const struct {
     {"LGI", [](CNetState& n, FieldList& f) { n.Login().OnLoginReply(f); }},
     {"FAV", [](CNetState& n, FieldList& f) { n.Transfer().OnFavReply(f); }},
     {"VER", [](CNetState& n, FieldList& f) { n.Login().OnVersion(f); }},
+    {"LIV", [](CNetState& n, FieldList& f) { n.Login().OnKeepAliveReply(f); }},
     {"GROUP", [](CNetState& n, FieldList& f) { n.Circles().OnGroupReply(f); }},
     {"LWORDS", [](CNetState& n, FieldList& f) { n.Chat().OnLeaveWords(f); }},
     {"CHAT", [](CNetState& n, FieldList& f) { n.Chat().OnServerChat(f); }},
@@ -150,13 +161,77 @@ int CNetLogin::SendLogout() {
   return m_net.Sender().SendToServer(msg);
 }
 
+// The server answers a keep-alive (servers before that answer did not: a
+// login then renews the session, which such a server takes as well).
 void CNetLogin::SendKeepAlive() {
-  if (m_bLoggedIn) m_net.Sender().SendToServer(MsgKeepAlive(m_nUser, m_strPassword));
+  if (!m_bLoggedIn || Relogging()) return;
+  if (!m_net.Sender().SendToServer(MsgKeepAlive(m_nUser, m_strPassword))) return;  // no address yet
+  m_bAwaitingAlive = true;
+  m_net.Ui().StartTimer(UiTarget::UiThread, kSessionTimer, AliveReplyMs());
+}
+
+unsigned CNetLogin::AliveReplyMs() const {
+  return std::min<unsigned>(kAliveReplyMs, m_net.Config().keepAliveMs / 2);
+}
+
+unsigned CNetLogin::ReloginPauseMs(unsigned tries) const {
+  unsigned first = std::max<unsigned>(1, std::min<unsigned>(kReloginFirstPauseMs, m_net.Config().keepAliveMs / 8));
+  return first << std::min<unsigned>(tries - 1, 16);
+}
+
+void CNetLogin::OnKeepAliveReply(FieldList& fields) {
+  if (!m_bLoggedIn || !m_bAwaitingAlive) return;
+  std::string answer;
+  TakeField(fields, answer);
+  m_bAwaitingAlive = false;
+  m_net.Ui().StopTimer(UiTarget::UiThread, kSessionTimer);
+  if (answer == "OK") return;
+  // Logging in again would throw the other machine out, which logs in again...
+  if (answer == "ELSEWHERE") return LoseSession(kLostElsewhere);
+  BeginRelogin();
+}
+
+void CNetLogin::OnSessionTimer() {
+  m_net.Ui().StopTimer(UiTarget::UiThread, kSessionTimer);
+  if (!m_bLoggedIn) return;
+  if (m_bAwaitingAlive) {
+    m_bAwaitingAlive = false;
+    return BeginRelogin();
+  }
+  if (!Relogging()) return;
+  if (m_nReloginTries >= kReloginTries) return LoseSession(kLostNoServer);
+  ++m_nReloginTries;
+  m_net.Sender().SendToServer(MsgLogin(m_nUser, m_strPassword));
+  m_net.Ui().StartTimer(UiTarget::UiThread, kSessionTimer, ReloginPauseMs(m_nReloginTries));
+}
+
+void CNetLogin::BeginRelogin() {
+  m_bAwaitingAlive = false;
+  m_nReloginTries = 1;
+  m_net.Sender().SendToServer(MsgLogin(m_nUser, m_strPassword));
+  m_net.Ui().StartTimer(UiTarget::UiThread, kSessionTimer, ReloginPauseMs(m_nReloginTries));
+}
+
+// Shown once: the login button comes back, the tray's transfers grey out.
+void CNetLogin::LoseSession(SessionLost why) {
+  m_bLoggedIn = false;
+  m_bAwaitingAlive = false;
+  m_nReloginTries = 0;
+  m_net.Ui().StopTimer(UiTarget::UiThread, kSessionTimer);
+  m_net.Ui().Post(UiTarget::MainWindow, WM_SESSION_LOST, why, 0);
 }
 
 void CNetLogin::OnLoginReply(FieldList& fields) {
   std::string ok, number;
-  if (TakeField(fields, ok) && ok == "OK" && TakeField(fields, number) && ReadNumber(number) == m_nUser) {
+  bool accepted = TakeField(fields, ok) && ok == "OK" && TakeField(fields, number) && ReadNumber(number) == m_nUser;
+  if (Relogging()) {
+    if (!accepted) return LoseSession(kLostRefused);  // a wrong password stops the tries
+    m_nReloginTries = 0;
+    m_net.Ui().StopTimer(UiTarget::UiThread, kSessionTimer);
+    m_net.Sender().SendToServer(MsgReqWords(m_nUser));
+    return;
+  }
+  if (accepted) {
     m_bLoggedIn = true;
     m_net.Ui().Post(UiTarget::MainWindow, WM_LOGIN_RESULT, kLoginAccepted, 0);
     m_net.Sender().SendToServer(MsgReqWords(m_nUser));

@@ -37,6 +37,13 @@ namespace qb {
 // Timers on the user-interface thread (no owner window); their identifiers
 // and the message numbers are in base/messages.h.
 const unsigned kKeepAliveMs = 1200000;
+// Logging in again after the server forgot the login: this many tries, the
+// first pause kReloginFirstPauseMs (or an eighth of a shorter keep-alive
+// period), doubled after each; a keep-alive unanswered for kAliveReplyMs (or
+// half a shorter period) starts them.
+const unsigned kReloginTries = 6;
+const unsigned kReloginFirstPauseMs = 5000;
+const unsigned kAliveReplyMs = 10000;
 const unsigned kTransferDeadlineMs = 6100;
 // Resending a transfer message whose answer is late (net/transfer.h): the
 // wait before any round trip is measured, its floor and ceiling, and the
@@ -177,8 +184,14 @@ class CNetLogin {
   void SendKeepAlive();
   void OnLoginReply(FieldList& fields);
   void OnVersion(FieldList& fields);
+  // The server's answer to a keep-alive: "OK", "ELSEWHERE" or a refusal.
+  void OnKeepAliveReply(FieldList& fields);
+  // kSessionTimer: the keep-alive's answer is late, or the next login try is due.
+  void OnSessionTimer();
 
   bool LoggedIn() const { return m_bLoggedIn; }
+  // Logging in again by itself after the server forgot the session.
+  bool Relogging() const { return m_nReloginTries > 0; }
   int32_t User() const { return m_nUser; }
   const std::string& Password() const { return m_strPassword; }
   // What the login dialog (or the command line) gives for the next login.
@@ -187,10 +200,17 @@ class CNetLogin {
 
  private:
   friend struct NetStateTestAccess;
+  void BeginRelogin();
+  void LoseSession(SessionLost why);
+  unsigned ReloginPauseMs(unsigned tries) const;
+  unsigned AliveReplyMs() const;
+
   CNetState& m_net;
   int32_t m_nUser = 0;
   std::string m_strPassword;
   bool m_bLoggedIn = false;
+  bool m_bAwaitingAlive = false;  // a keep-alive went out, its answer has not come
+  unsigned m_nReloginTries = 0;   // logins sent since the session was found gone
 };
 
 // Favorites upload and download: stop-and-wait over numbered messages.
@@ -394,5 +414,7 @@ class CNetState {
 };
 
 extern const char kNoCircleText[];  // "您还未指定要进入的圈"
+// What the user is told, once, when the login is gone (a SessionLost reason).
+const char* SessionLostText(uintptr_t why);
 
 }  // namespace qb

@@ -69,6 +69,16 @@ bool CSystemTray::SetIcon(HICON icon) {
   return ok;
 }
 
+bool CSystemTray::ShowBalloon(const std::string& title, const std::string& text) {
+  if (!m_enabled) return false;
+  NOTIFYICONDATAW data = m_data;
+  data.uFlags = NIF_INFO;
+  data.dwInfoFlags = NIIF_INFO;
+  lstrcpynW(data.szInfo, W(text).c_str(), static_cast<int>(sizeof data.szInfo / sizeof data.szInfo[0]));
+  lstrcpynW(data.szInfoTitle, W(title).c_str(), static_cast<int>(sizeof data.szInfoTitle / sizeof data.szInfoTitle[0]));
+  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
 bool CSystemTray::SetIconList(UINT firstId, UINT lastId) {
   HICON shown = m_data.hIcon;
   std::vector<ScopedIcon> fresh;

@@ -18,6 +18,8 @@ class CSystemTray {
   // The tip is GBK; only its first 63 bytes are shown (cut at a character).
   bool Create(HWND owner, UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
   bool SetIcon(HICON icon);
+  // A balloon over the icon with a title and a GBK text (information icon).
+  bool ShowBalloon(const std::string& title, const std::string& text);
   bool SetIconList(UINT firstId, UINT lastId);
   bool Animate(UINT intervalMs, int maxSeconds);
   void StopAnimation();

@@ -11,6 +11,8 @@
 //   e2e_driver circle SLOT      the category tab's first menu entry: its circle, and the chat window
 //   e2e_driver chat-lists TEXT | chat-send TEXT | chat-shows TEXT [SHOT.bmp]
 //   e2e_driver chat-series PREFIX N | chat-watch PREFIX N   timed lines, for the latency
+//   e2e_driver login-button CAPTION   within 20 s the main window's login button shows CAPTION,
+//                                     enabled for "登录" (logged out), disabled for a user number
 // Prints "ok: ..." and "FAILED: ..." lines; the exit code is the number of failures.
 #include <windows.h>
 
@@ -472,7 +474,12 @@ int wmain(int argc, wchar_t** argv) {
   else if (step == "chat-shows") ChatShows(arg(1), arg(2));
   else if (step == "chat-series") ChatSeries(arg(1), atoi(arg(2).c_str()));
   else if (step == "chat-watch") ChatWatch(arg(1), atoi(arg(2).c_str()));
-  else {
+  else if (step == "login-button") {
+    HWND button = GetDlgItem(main, IDC_LOGIN_BUTTON);
+    bool enabled = arg(1) == "登录";
+    Check(WaitUntil([&] { return ControlText(button) == arg(1) && (IsWindowEnabled(button) != FALSE) == enabled; }, 20000),
+          "the login button shows " + arg(1) + (enabled ? ", enabled" : ", disabled") + " (" + ControlText(button) + ")");
+  } else {
     fprintf(stderr, "unknown step %s\n", step.c_str());
     return 2;
   }

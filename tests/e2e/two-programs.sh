@@ -13,7 +13,10 @@
 # tray flashes; both sync through the tray as one user, and a sync with the
 # server down changes nothing. In between, both enter the circle of a category, list each
 # other in their chat windows and A's line reaches B (and 20 timed lines give
-# the latency against a raw UDP round trip).
+# the latency against a raw UDP round trip). The server ends a session after
+# 4 s without a sign of life and the programs keep alive every 1.5 s: A is
+# told when B logs in as the same user, both stay logged in while idle past
+# the time-out, and log in again by themselves when the server restarts.
 #   two-programs.sh WINBUILD QIMBO-SERVER QIMBO-TOOL SHOTS
 # Exits 77 (skipped) when network namespaces cannot be made.
 set -uo pipefail
@@ -80,10 +83,14 @@ db=$tmp/server.db
 "$server" user add 10001 alice1234 张三 --db "$db" >/dev/null || abort "user add"
 "$server" user add 10002 bob5678 李四 --db "$db" >/dev/null || abort "user add"
 "$server" user add 10003 carol999 王五 --db "$db" >/dev/null || abort "user add"
-ip netns exec "$S" "$server" serve --db "$db" --listen 10.231.1.1 >"$tmp/server.log" 2>&1 &
-pids+=($!)
-for i in $(seq 100); do grep -q listening "$tmp/server.log" 2>/dev/null && break; sleep 0.1; done
-grep -q listening "$tmp/server.log" || abort "the server did not start"
+start_server() {
+  ip netns exec "$S" "$server" serve --db "$db" --listen 10.231.1.1 --session-timeout-s 4 >>"$tmp/server.log" 2>&1 &
+  server_pid=$!
+  pids+=($server_pid)
+  for i in $(seq 100); do [ "$(grep -c listening "$tmp/server.log" 2>/dev/null)" -ge "$1" ] && break; sleep 0.1; done
+  [ "$(grep -c listening "$tmp/server.log")" -ge "$1" ] || abort "the server did not start"
+}
+start_server 1
 
 # ---- the two programs ---------------------------------------------------------------
 "$QIMBO_ROOT/scripts/wine-prefix.sh"
@@ -106,7 +113,7 @@ for X in A B; do
   cp -a "$WINEPREFIX" "$tmp/pfx$X" || abort "Wine prefix for $X"
   rm -f "$tmp/pfx$X/.update-timestamp.lock"
   "$QIMBO_ROOT/scripts/layout.sh" "$win" "$tmp/$X/Qimbo" >/dev/null || abort "program folder for $X"
-  printf '[Server]\r\nHost=10.231.1.1\r\nFallback=10.231.1.1\r\nWeb=10.231.1.1\r\nBind=\r\n' >"$tmp/$X/Qimbo/config/NetServer.ini"
+  printf '[Server]\r\nHost=10.231.1.1\r\nFallback=10.231.1.1\r\nWeb=10.231.1.1\r\nBind=\r\nTestKeepAliveMs=1500\r\n' >"$tmp/$X/Qimbo/config/NetServer.ini"
   lower=$(echo $X | tr AB ab)
   "$tool" fav make "$tmp/$lower.jsonl" "$tmp/$X/Qimbo/data/1-我的收藏.sc" >/dev/null || abort "favorites for $X"
   for n in $(seq 140 220); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display[$X]=$n; break; }; done
@@ -187,6 +194,8 @@ else
   fail "B's tree differs from A's"; diff "$tmp/a.dump" "$tmp/b.dump" | head -20
 fi
 grep -q '旧站' "$tmp/b.dump" && fail "B's old tree is still there"
+# A's next keep-alive learns that 10001 is on B now: A shows itself logged out.
+step A login-button 登录
 
 # Both leave from the tray (the eighth entry), logging out; the server had
 # ended A's session when 10001 logged in on B.
@@ -205,6 +214,10 @@ step A login-open 10001 1234567890 1 "$(winpath "$shots/login-remembered.bmp")"
 step A login-submit 10001 - 1 ok
 step B login-open 10001 "" 0
 step B login-submit 10002 bob5678 1 ok
+# Idle well past the server's session time-out: the keep-alives hold both
+# sessions, so the circle below is entered and its members arrive.
+sleep 6
+step A login-button 10001
 
 # Both enter the circle of the category 新闻 (its tab's menu, first entry,
 # confirmed in a box the first time): each chat window lists the other (B's
@@ -236,6 +249,20 @@ print("%.1f ms (%d lines, min %.1f, max %.1f)" % (statistics.median(d), len(d), 
 ')
 echo "latency: A's send to B's window, median $latency; raw UDP round trip A-B median $rtt ms"
 
+# The server restarts and forgets every session: the keep-alives go
+# unanswered, both programs log in again by themselves and stay logged in.
+logins_before=$(grep -c 'login user 10001 from 10.231.1.2' "$tmp/server.log")
+kill "$server_pid"; wait "$server_pid" 2>/dev/null
+sleep 2
+start_server 2
+for i in $(seq 150); do
+  [ "$(grep -c 'login user 10001 from 10.231.1.2' "$tmp/server.log")" -gt "$logins_before" ] && break; sleep 0.1
+done
+[ "$(grep -c 'login user 10001 from 10.231.1.2' "$tmp/server.log")" -gt "$logins_before" ] &&
+  ok "A logged in again by itself after the server's restart" || fail "A did not log in again after the restart"
+step A login-button 10001
+step B login-button 10002
+
 # B leaves; a word is left for B while B is away (from a third user's
 # command-line client); B comes back, logs in with its remembered password,
 # the word makes its tray icon flash, and the tray's click opens the chat
@@ -256,10 +283,6 @@ step A tray 8
 wait_exit A && ok "A ended" || fail "A did not end"
 step B tray 8
 wait_exit B && ok "B ended" || fail "B did not end"
-bmp_to_png
-[ "$failures" -eq 0 ] || { echo "server log:"; tail -40 "$tmp/server.log"; }
-echo "two-programs: $failures failed, $(elapsed) in all; screenshots in $shots (login-empty, login-refused, login-remembered, chat-conversation)"
-[ "$failures" -eq 0 ]
 # ---- sync (the tray's fifth entry): A and B as the same user, each changing
 # something while the other is closed. A adds 搜狐, B adds 百度 and files the
 # same address as 搜狐 under another name: after A, B and A again have synced,
@@ -317,3 +340,7 @@ cmp -s "$tmp/A/Qimbo/data/1-我的收藏.sc" "$tmp/a.before" && ok "the failed s
 step A tray 8
 wait_exit A || fail "A did not end"
 
+bmp_to_png
+[ "$failures" -eq 0 ] || { echo "server log:"; tail -40 "$tmp/server.log"; }
+echo "two-programs: $failures failed, $(elapsed) in all; screenshots in $shots (login-empty, login-refused, login-remembered, chat-conversation)"
+[ "$failures" -eq 0 ]

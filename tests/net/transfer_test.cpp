@@ -116,7 +116,93 @@ TEST_F(LoginTest, LoginOnceLogoutTwiceKeepAliveOnlyWhenLoggedIn) {
   for (size_t i = before; i < ui.timers.size(); ++i)
     if (!ui.timers[i].start) stopped.push_back(ui.timers[i].id);
   std::sort(stopped.begin(), stopped.end());
-  EXPECT_EQ((std::vector<unsigned>{0x4E01, 0x4E02}), stopped);
+  EXPECT_EQ((std::vector<unsigned>{0x4E01, 0x4E02, 0x4E05}), stopped);
+}
+
+// The server forgets sessions (a restart, its time-out, a login elsewhere):
+// the keep-alive's answer, or its absence, tells; the program logs in again
+// by itself a bounded number of times, and otherwise shows itself logged out
+// once.
+TEST_F(LoginTest, SessionTheServerForgot) {
+  const std::string liv = "<LIV><100><" + EncodeText("secret") + ">\r\n";
+  const std::string lgi = "<LGI><1060><100><" + EncodeText("secret") + ">\r\n";
+  auto lastSessionTimer = [&] {
+    for (auto it = ui.timers.rbegin(); it != ui.timers.rend(); ++it)
+      if (it->id == kSessionTimer) return it->start ? it->ms : 0u;
+    return 0u;
+  };
+  auto keepAlive = [&] {
+    net->OnTimer(kKeepAliveTimer);
+    Received r = server->Receive();
+    EXPECT_NE(std::string::npos, r.text.find(liv)) << r.text;
+    EXPECT_EQ(10000u, lastSessionTimer());  // the answer is awaited this long
+  };
+  LogIn(100);
+
+  // Answered: nothing more happens, also when the timer fires late.
+  keepAlive();
+  server->Send(7, "<LIV><OK>");
+  ASSERT_TRUE(PumpUntil([&] { return lastSessionTimer() == 0; }));
+  net->OnTimer(kSessionTimer);
+  EXPECT_TRUE(server->Quiet(100));
+
+  // Unanswered: a login goes out at once; its acceptance renews the session
+  // without a word to the login window, and asks for the leave-words.
+  keepAlive();
+  net->OnTimer(kSessionTimer);
+  EXPECT_NE(std::string::npos, server->Receive().text.find(lgi));
+  EXPECT_TRUE(net->Login().Relogging());
+  EXPECT_EQ(5000u, lastSessionTimer());
+  server->Send(8, MsgLoginOk(100));
+  ASSERT_TRUE(PumpUntil([&] { return !net->Login().Relogging(); }));
+  EXPECT_NE(std::string::npos, server->Receive().text.find("<REQWORDS><100>"));
+  EXPECT_TRUE(net->Login().LoggedIn());
+  EXPECT_EQ(1u, PostCount(WM_LOGIN_RESULT));  // only the first login's
+  EXPECT_EQ(0u, PostCount(WM_SESSION_LOST));
+
+  // A server that never answers: six logins with doubling pauses, then
+  // logged out, said once.
+  keepAlive();
+  std::vector<unsigned> pauses;
+  for (int i = 0; i < 7; ++i) {
+    net->OnTimer(kSessionTimer);
+    if (!net->Login().LoggedIn()) break;
+    EXPECT_NE(std::string::npos, server->Receive().text.find(lgi)) << i;
+    pauses.push_back(lastSessionTimer());
+  }
+  EXPECT_EQ((std::vector<unsigned>{5000, 10000, 20000, 40000, 80000, 160000}), pauses);
+  EXPECT_FALSE(net->Login().LoggedIn());
+  ASSERT_EQ(1u, PostCount(WM_SESSION_LOST));
+  EXPECT_EQ((uintptr_t)kLostNoServer, ui.posts.back().wParam);
+  EXPECT_EQ(0u, lastSessionTimer());
+  net->OnTimer(kKeepAliveTimer);  // logged out: no keep-alive, no timer
+  net->OnTimer(kSessionTimer);
+  EXPECT_TRUE(server->Quiet(100));
+  EXPECT_EQ(1u, PostCount(WM_SESSION_LOST));
+
+  // The login dialog works again; a refused keep-alive logs in again, and a
+  // refused login (the password changed) stops at once.
+  EXPECT_EQ(1, net->Login().SendLogin());
+  server->Receive();
+  LogIn(100);
+  keepAlive();
+  server->Send(9, "<LIV><FAILED>");
+  ASSERT_TRUE(PumpUntil([&] { return net->Login().Relogging(); }));
+  EXPECT_NE(std::string::npos, server->Receive().text.find(lgi));
+  server->Send(10, MsgLoginRefused());
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_SESSION_LOST) == 2; }));
+  EXPECT_EQ((uintptr_t)kLostRefused, ui.posts.back().wParam);
+  EXPECT_EQ(2u, PostCount(WM_LOGIN_RESULT));  // no "refused" title for a window that is not there
+
+  // Logged in on another machine: no login from here, which would throw
+  // the other one out.
+  LogIn(100);
+  keepAlive();
+  server->Send(11, "<LIV><ELSEWHERE>");
+  ASSERT_TRUE(PumpUntil([&] { return PostCount(WM_SESSION_LOST) == 3; }));
+  EXPECT_EQ((uintptr_t)kLostElsewhere, ui.posts.back().wParam);
+  EXPECT_TRUE(server->Quiet(100));
+  EXPECT_FALSE(net->Login().LoggedIn());
 }
 
 TEST_F(LoginTest, DialogRemembersNumberAndPassword) {
@@ -345,9 +431,10 @@ TEST(NetConfigFile, DefaultsAndOverrides) {
   ASSERT_TRUE(os::CreateFolder(dir / "config"));
   // Keys this program does not know are passed over, numbers or not.
   qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
-                         "[Server]\r\nBind=127.0.0.9\r\nHost = a.example\r\nTimeout=30\r\n");
+                         "[Server]\r\nBind=127.0.0.9\r\nHost = a.example\r\nTimeout=30\r\nTestKeepAliveMs=1600\r\n");
   c = LoadNetConfig(dir.Path());
   EXPECT_EQ("a.example", c.serverHost);
+  EXPECT_EQ(1600u, c.keepAliveMs);  // tests only; 100 ms at the least
   EXPECT_EQ(DefaultNetConfig().fallbackHost, c.fallbackHost);
   EXPECT_EQ(MakeAddress(127, 0, 0, 9), c.bindAddress);
   c.webHost = "w.example";
@@ -366,8 +453,9 @@ TEST(NetConfigFile, BlankValuesBlanksAroundAndABadAddress) {
   ASSERT_TRUE(os::CreateFolder(dir / "config"));
   qbtest::WriteFileBytes(dir / "config\\NetServer.ini",
                          "[Server]\r\nHost=\r\nWeb=  \r\nFallback=\r\n\tPorts = 47100 \r\nBind=127.0.0.9\r\n"
-                         "Bind=127.0.0.256\r\nno value here\r\nWeb\r\n Host\t=  h.example");
+                         "Bind=127.0.0.256\r\nno value here\r\nWeb\r\n Host\t=  h.example\r\nTestKeepAliveMs=99");
   CNetConfig c = LoadNetConfig(dir.Path());
+  EXPECT_EQ(1200000u, c.keepAliveMs);
   EXPECT_EQ("h.example", c.serverHost);
   EXPECT_EQ("www.qimbo.net", c.webHost);
   EXPECT_EQ("", c.fallbackHost);

@@ -162,14 +162,44 @@ TEST_F(ServerCore, ALoginOverALiveSessionRenewsItWhenItsCheckIsAnswered) {
   EXPECT_FALSE(server->IsOnline(100));
 }
 
+// Every keep-alive is answered, under its own number, so that the program
+// learns when its session is gone.
 TEST_F(ServerCore, KeepAliveWithTheRightPasswordReopensASessionLostInARestart) {
+  auto answer = [&](uint32_t from, int32_t n) {
+    for (auto& m : Take())
+      if (m.address == from && m.type == "LIV") {
+        EXPECT_EQ(n, m.n);
+        return m.f.empty() ? std::string("-") : m.f[0];
+      }
+    return std::string("none");
+  };
   Login(A, 100, "secret");
+  Send(A, 0, 4, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("OK", answer(A, 4));
   Restart();
   EXPECT_FALSE(server->IsOnline(100));
   Send(A, 0, 5, qb::MsgKeepAlive(100, "wrong"));
+  EXPECT_EQ("FAILED", answer(A, 5));
   EXPECT_FALSE(server->IsOnline(100));
   Send(A, 0, 6, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("OK", answer(A, 6));
   EXPECT_TRUE(server->IsOnline(100));
+
+  // The same user logs in on B: A's keep-alive no longer takes the session
+  // back (which would throw B out), it is told; A's own login again does.
+  Login(B, 100, "secret");
+  Send(A, 0, 7, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("ELSEWHERE", answer(A, 7));
+  EXPECT_TRUE(server->IsOnline(100));
+  EXPECT_EQ(1, std::count_if(log.begin(), log.end(),
+                             [](const std::string& l) { return l.find("logged in elsewhere") != std::string::npos; }));
+  Send(B, 0, 8, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("OK", answer(B, 8));
+  Login(A, 100, "secret");
+  Send(A, 0, 9, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("OK", answer(A, 9));
+  Send(B, 0, 10, qb::MsgKeepAlive(100, "secret"));
+  EXPECT_EQ("ELSEWHERE", answer(B, 10));
 }
 
 TEST_F(ServerCore, PlazaAnnouncesJoinsAndLeavesAndLogoutNeedsThePassword) {
@@ -322,10 +352,13 @@ TEST_F(ServerCore, APasswordLongerThanTwentyBytesNeverReachesTheSlowCheck) {
   Send(B, 1, 2, qb::MsgKeepAlive(400, std::string(21, 'p')));
   EXPECT_TRUE(check.pending.empty());
   std::vector<Sent> s = Take();
-  ASSERT_EQ(1u, s.size());
+  ASSERT_EQ(2u, s.size());
   EXPECT_EQ(A, s[0].address);
   EXPECT_EQ("LGI", s[0].type);
   EXPECT_NE("OK", s[0].f.empty() ? "" : s[0].f[0]);
+  EXPECT_EQ(B, s[1].address);
+  EXPECT_EQ("LIV", s[1].type);
+  EXPECT_EQ("FAILED", s[1].f.at(0));
   EXPECT_EQ(2u, server->Counters().refused);
   // Twenty bytes exactly go to the check and log in.
   Send(C, 0, 3, qb::MsgLogin(400, std::string(20, 'p')));

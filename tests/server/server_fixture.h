@@ -80,6 +80,7 @@ class ServerCore : public ::testing::Test {
     return mine;
   }
   void Login(uint32_t address, int32_t user, const std::string& pw) {
+    Take();  // a keep-alive's answer, say
     Send(address, 0, 1, qb::MsgLogin(user, pw));
     std::vector<Sent> s = TakeFor(address);
     ASSERT_FALSE(s.empty());

@@ -321,6 +321,10 @@ TEST_F(StartupTest, NoFaultSetStartsNormallyWithoutABox) {
   ASSERT_TRUE(app->InitInstance());
   EXPECT_TRUE(g_boxes.empty());
   EXPECT_TRUE(MutexExists());
+  // The keep-alive, asked for by the network state before the main window
+  // existed, runs on the main window (KillTimer finds only a set timer).
+  ASSERT_TRUE(app->MainWindow());
+  EXPECT_TRUE(KillTimer(app->MainWindow()->GetSafeHwnd(), qb::kKeepAliveTimer));
   app->ExitInstance();
   app.reset();
   EXPECT_FALSE(MutexExists());
