@@ -80,12 +80,22 @@ std::string ProfilesFolder(const std::string& homePath) {
   return cut == std::string::npos ? std::string() : homePath.substr(0, cut);
 }
 
+// The profile's own folder names where they exist; otherwise the names every
+// system since Vista uses, in any language ("All Users" leads to ProgramData
+// there, and the shared desktop lives under Public).
 std::string DesktopFolder(const std::string& profilesFolder, const std::string& user) {
-  return profilesFolder + "\\" + user + "\\桌面\\";
+  std::string chinese = profilesFolder + "\\" + user + "\\桌面\\";
+  if (os::IsFolder(chinese)) return chinese;
+  std::string today = profilesFolder + "\\" + (user == "All Users" ? std::string("Public") : user) + "\\Desktop\\";
+  return os::IsFolder(today) ? today : chinese;
 }
 
 std::string StartMenuFolder(const std::string& profilesFolder, const std::string& user) {
-  return profilesFolder + "\\" + user + "\\「开始」菜单\\程序\\";
+  std::string chinese = profilesFolder + "\\" + user + "\\「开始」菜单\\程序\\";
+  if (os::IsFolder(chinese)) return chinese;
+  std::string today = profilesFolder + "\\" + user + (user == "All Users" ? "" : "\\AppData\\Roaming") +
+                      "\\Microsoft\\Windows\\Start Menu\\Programs\\";
+  return os::IsFolder(today) ? today : chinese;
 }
 
 std::string FavoritesFolder(const std::string& homePath) { return homePath + "\\Favorites\\"; }

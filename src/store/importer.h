@@ -12,6 +12,9 @@
 std::string ReadHomePath();
 // Home path up to, not including, its last '\'.
 std::string ProfilesFolder(const std::string& homePath);
+// The desktop and the Start menu's programs of a user ("All Users" for the
+// shared ones): 桌面 and 「开始」菜单\程序 in the profile where they exist, else
+// today's Desktop (Public for all users) and ...\Start Menu\Programs.
 std::string DesktopFolder(const std::string& profilesFolder, const std::string& user);
 std::string StartMenuFolder(const std::string& profilesFolder, const std::string& user);
 std::string FavoritesFolder(const std::string& homePath);

@@ -259,6 +259,38 @@ TEST(Import, UnreadableShortcutStillBecomesAnItem) {
   EXPECT_EQ("", odd->m_strAddress);
 }
 
+// Today's systems name the folders in English whatever their language, and
+// keep the shared ones under Public and ProgramData (reached as All Users):
+// the program folder fills from them, with no box.
+TEST(Import, DesktopAndStartMenuOfTodaysProfiles) {
+  Profile p;
+  std::string desk = p.MakeFolders(p.profiles + "\\me\\Desktop") + "\\";
+  std::string pub = p.MakeFolders(p.profiles + "\\Public\\Desktop") + "\\";
+  std::string menu = p.MakeFolders(p.profiles + "\\me\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs") + "\\";
+  std::string allMenu = p.MakeFolders(p.profiles + "\\All Users\\Microsoft\\Windows\\Start Menu\\Programs") + "\\";
+  EXPECT_EQ(desk, DesktopFolder(p.profiles, "me"));
+  EXPECT_EQ(pub, DesktopFolder(p.profiles, "All Users"));
+  EXPECT_EQ(menu, StartMenuFolder(p.profiles, "me"));
+  EXPECT_EQ(allMenu, StartMenuFolder(p.profiles, "All Users"));
+  WriteFileBytes(desk + "Mine.lnk", "x");
+  WriteFileBytes(pub + "Shared.lnk", "x");
+  os::CreateFolder(allMenu + "Office");
+  WriteFileBytes(allMenu + "Office\\Word.lnk", "x");
+  qbtest::CRecordingUi ui;
+  CMyNodeList list;
+  int next = 1;
+  for (const char* user : {"me", "All Users"}) {
+    EXPECT_EQ(1, ImportDesktop(list, p.profiles, user));
+    EXPECT_EQ(1, ImportStartMenu(list, p.profiles, user, next, &ui));
+  }
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(list.FindNode("Mine.lnk", ProgramItem) && list.FindNode("Shared.lnk", ProgramItem));
+  ASSERT_TRUE(list.FindNode("Word.lnk", ProgramItem));
+  EXPECT_EQ(list.FindNode("Office", ProgramCategory), list.FindNode("Word.lnk", ProgramItem)->m_pParent);
+  // Where neither layout is there, the folder named is the profile's own.
+  EXPECT_EQ(p.profiles + "\\nobody\\桌面\\", DesktopFolder(p.profiles, "nobody"));
+}
+
 TEST(Import, DesktopAndStartMenu) {
   Profile p;
   std::string userDesk = p.MakeFolders(DesktopFolder(p.profiles, "me"));
