@@ -1,4 +1,5 @@
 // Chat lines, leave-words and the plaza.
+#include "base/codepage.h"
 #include "net/netstate.h"
 #include "os/os.h"
 
@@ -42,18 +43,6 @@ std::string PosterBoardAddress(const std::string& circleTitle) {
   return std::string("http://") + kForumHost + "/f?kw=" + circleTitle;
 }
 
-// At most `limit` bytes, never half of a double-byte character.
-static std::string CutText(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t i = 0;
-  while (i < limit) {
-    size_t step = ((unsigned char)text[i] >= 0x81 && (unsigned char)text[i] <= 0xFE && i + 1 < text.size()) ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  return text.substr(0, i);
-}
-
 int CNetChat::SendChat(bool everybody, const CircleMember* target, const std::string& text, const CharFormat& cf) {
   std::string escaped = EscapeChatText(text);
   int32_t me = m_net.Login().User();
@@ -89,7 +78,7 @@ std::vector<ChatLine> CNetChat::EchoOwnText(const std::string& text) const {
 ChatSendOutcome CNetChat::OnChatSend(const ChatSendInput& in) {
   ChatSendOutcome out;
   if (in.text.empty()) return out;
-  std::string text = CutText(in.text, 600);
+  std::string text = CutBytes(in.text, 600);
   auto echo = [&](const std::string& t) {
     for (ChatLine& l : EchoOwnText(t)) out.echo.push_back(l);
   };
@@ -109,7 +98,7 @@ ChatSendOutcome CNetChat::OnChatSend(const ChatSendInput& in) {
     echo(outgoing);
   } else {
     if (text.size() > 240) {
-      text = CutText(text, 240);
+      text = CutBytes(text, 240);
       echo("(!留言莫超过120字!)" + text);
     } else {
       echo(text);

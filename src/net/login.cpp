@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/cipher.h"
+#include "base/codepage.h"
 #include "os/os.h"
 
 namespace qb {
@@ -50,16 +51,7 @@ bool ParseUserNumber(const std::string& text, int32_t& out) {
   return true;
 }
 
-std::string CutPassword(const std::string& gbk) {
-  size_t i = 0;
-  while (i < gbk.size()) {
-    unsigned char c = static_cast<unsigned char>(gbk[i]);
-    size_t step = c >= 0x81 && c <= 0xFE && i + 1 < gbk.size() ? 2 : 1;
-    if (i + step > kMaxPassword) break;
-    i += step;
-  }
-  return gbk.substr(0, i);
-}
+std::string CutPassword(const std::string& gbk) { return CutBytes(gbk, kMaxPassword); }
 
 bool LoginDialogTakeValues(const std::string& numberText, const std::string& passwordText, LoginDialogData& data,
                            std::string& error) {

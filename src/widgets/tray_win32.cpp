@@ -1,6 +1,8 @@
 // The notification-area icon.
 #include "widgets/tray_win32.h"
 
+#include "base/codepage.h"
+
 #include "os/os.h"
 #include "win/messages_win32.h"
 #include "win/text_win32.h"
@@ -11,15 +13,7 @@ namespace {
 const wchar_t kTrayClass[] = L"QimboTrayWnd";
 }
 
-std::string CutGbk(const std::string& text, size_t limit) {
-  size_t i = 0;
-  while (i < text.size()) {
-    size_t step = static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size() ? 2 : 1;
-    if (i + step > limit) break;
-    i += step;
-  }
-  return text.substr(0, i);
-}
+std::string CutGbk(const std::string& text, size_t limit) { return CutBytes(text, limit); }
 
 CSystemTray::~CSystemTray() {
   if (m_timer && m_hWnd) KillTimer(m_hWnd, m_timer);

@@ -497,12 +497,12 @@ TEST(ChatEcho, HeadedByTheTrimmedMachineNameWithoutAnOwnRecord) {
 #endif
 
 // The cut at 600 bytes keeps a double-byte character whole: lead bytes run
-// from 0x81 to 0xFE, so 0x80 and 0xFF stand alone.
+// from 0x81 to 0xFE, so 0x80 and 0xFF stand alone; and a character reference.
 TEST_F(ChatTest, TheCutKnowsTheLeadBytes) {
   const struct {
     const char* tail;
     size_t kept;
-  } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}};
+  } cases[] = {{"\x81\x40", 599}, {"\xFE\xA1", 599}, {"\x80\x41", 600}, {"\xFF\x41", 600}, {"&#x1F600;", 599}};
   // The character at the cut, with more text after it or as the last one.
   for (const char* after : {"www", ""}) {
     for (const auto& c : cases) {

@@ -323,6 +323,7 @@ TEST(LoginDialogValues, PasswordCutToTwentyBytesOnCharacterBounds) {
   EXPECT_EQ("abcdefghij0123456789", CutPassword("abcdefghij0123456789X"));
   // Ten Chinese characters are 20 bytes; the eleventh goes whole.
   EXPECT_EQ("密码密码密码密码密码", CutPassword("密码密码密码密码密码密"));
+  EXPECT_EQ(std::string(19, 'a'), CutPassword(std::string(19, 'a') + "&#x1F600;"));  // a reference stays whole
   // A character that would straddle byte 20 is left out, not split.
   EXPECT_EQ("a密码密码密码密码密", CutPassword("a密码密码密码密码密码"));
   EXPECT_EQ(19u, CutPassword("a密码密码密码密码密码").size());
