@@ -6,6 +6,9 @@ set(QIMBO_BASE_SOURCES
   src/base/json.cpp
   src/base/ui.cpp
 )
+if(WIN32)  # the code page conversions by the system's own tables
+  list(APPEND QIMBO_BASE_SOURCES src/base/codepage_win32.cpp)
+endif()
 # The OS seam's parts, each in two forms: src/os/win32/NAME_win32.cpp for
 # Windows, src/os/posix/NAME_posix.cpp for the rest. A layer adds the parts
 # it builds on.

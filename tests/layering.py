@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The folders of src/ depend one way only:
 
-    base <- win <- os <- store, skin, net <- model <- panels, widgets, script <- app
+    base <- win <- os <- store, skin, net <- model, script <- panels, widgets <- app
 
 A file may include from its own folder and from folders below it, never from
 one above. Win32 files (named *_win32.* or under os/win32/) build on win/;
-the portable files never include a Win32 file. And no two folders include
-from each other, not even two of the same level.
+the portable files never include a Win32 file, neither the project's own nor
+a Windows system header (<windows.h>, <commctrl.h>, <winsock2.h> ...), not
+even under #ifdef: a file that needs Windows says so by its name. And no two
+folders include from each other, not even two of the same level.
 
 Usage: layering.py SOURCE_ROOT [FILE...]
 With files, only those are checked (their includes still resolve against
@@ -22,12 +24,23 @@ LEVELS = {
     "win": 1,
     "os": 2,
     "store": 3, "skin": 3, "net": 3,
-    "model": 4,
-    "panels": 5, "widgets": 5, "script": 5,
+    "model": 4, "script": 4,
+    "panels": 5, "widgets": 5,
     "app": 6,
 }
 OUTSIDE = {"res"}  # resource identifiers: beside every level, below none
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+SYSTEM = re.compile(r'^\s*#\s*include\s*<([^>]+)>')
+# The headers of the Windows API and of its C runtime: only a Win32 file
+# includes them.
+WINDOWS_HEADERS = {
+    "windows.h", "windowsx.h", "winsock2.h", "ws2tcpip.h", "winsock.h", "commctrl.h", "commdlg.h",
+    "shellapi.h", "shlobj.h", "shlwapi.h", "shobjidl.h", "objbase.h", "ole2.h", "oleidl.h", "olectl.h",
+    "oleauto.h", "richedit.h", "wininet.h", "winhttp.h", "winreg.h", "winuser.h", "wingdi.h",
+    "winbase.h", "aclapi.h", "accctrl.h", "mmsystem.h", "tlhelp32.h", "psapi.h", "iphlpapi.h",
+    "mswsock.h", "imm.h", "uxtheme.h", "dwmapi.h", "intshcut.h", "exdisp.h", "mshtml.h",
+    "io.h", "direct.h", "process.h", "tchar.h",
+}
 
 
 def is_win32(rel):
@@ -57,6 +70,11 @@ def check_file(root, rel, edges, problems):
         return
     with open(os.path.join(root, rel), encoding="utf-8", errors="replace") as f:
         for number, line in enumerate(f, 1):
+            m = SYSTEM.match(line)
+            if m:
+                if m.group(1).lower() in WINDOWS_HEADERS and not is_win32(rel):
+                    problems.append(f"{rel}:{number}: #include <{m.group(1)}>: a portable file includes a Windows system header")
+                continue
             m = INCLUDE.match(line)
             if not m:
                 continue

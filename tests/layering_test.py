@@ -72,6 +72,15 @@ class Win32Files(Case):
     def test_the_os_seams_win32_folder_counts_as_win32(self):
         self.passes({"src/os/win32/os.cpp": inc("win/text_win32.h")})
 
+    def test_a_windows_system_header_is_for_win32_files_only(self):
+        # Under #ifdef too: the file's name has to say it needs Windows.
+        guarded = "#ifdef _WIN32\n#include <windows.h>\n#else\n#include <iconv.h>\n#endif\n"
+        self.passes({"src/base/codepage_win32.cpp": guarded, "src/os/win32/net.cpp": "#include <WinSock2.h>\n",
+                     "src/base/text.cpp": "#include <string>\n#include <iconv.h>\n"})
+        self.refused({"src/base/codepage.cpp": guarded},
+                     "src/base/codepage.cpp:2: #include <windows.h>: a portable file includes a Windows system header")
+        self.refused({"src/script/hook.cpp": "  #  include <commctrl.h>\n"}, "a Windows system header")
+
 
 class Cycles(Case):
     def test_two_folders_of_one_level_may_not_include_from_each_other(self):
