@@ -56,9 +56,6 @@ class CMainDlg : public CDialogWindow {
   HWND TabPanel() const { return m_tabPanel; }
   HWND UrlPanel() const { return m_urlPanel; }
   HWND LnkPanel() const { return m_lnkPanel; }
-  HWND Banner() const { return m_banner.GetSafeHwnd(); }
-  HWND OpenAllBrowser() const { return m_openAll.GetSafeHwnd(); }
-  CExplorer1& OpenAllExplorer() { return m_openAll; }
   HMENU SkinMenu() const { return m_skinMenu.Get(); }
   HMENU TopVisitedMenu() const { return m_topMenu.Get(); }
   CSystemTray& Tray() { return m_tray; }

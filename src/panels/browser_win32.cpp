@@ -186,12 +186,6 @@ void CClipboardKeeper::Free() {
   m_kept.clear();
 }
 
-std::vector<unsigned> CClipboardKeeper::Formats() const {
-  std::vector<unsigned> f;
-  for (const Kept& k : m_kept) f.push_back(k.format);
-  return f;
-}
-
 bool CClipboardKeeper::Save() {
   Free();
   // Opened for no window: the clipboard then has no owner of ours to be

@@ -55,8 +55,6 @@ class CClipboardKeeper {
   CClipboardKeeper& operator=(const CClipboardKeeper&) = delete;
   bool Save();
   bool Restore(HWND owner);
-  // The formats kept, in order (for tests).
-  std::vector<unsigned> Formats() const;
 
  private:
   struct Kept {

@@ -393,10 +393,6 @@ void ShowChooser() {
   if (g_chooser) g_chooser->BringUp();
 }
 
-void CaptureHotkeyPressed() {
-  if (g_chooser) g_chooser->HotkeyPressed();
-}
-
 int ChangeCaptureHotkey(const std::string& text) { return g_chooser ? g_chooser->ChangeHotkey(text) : 0; }
 
 void UnregisterCaptureHotkeys() {

@@ -34,8 +34,6 @@ HWND ChooserWindow();
 // minimised and brought to the front, the chooser shown with the current web
 // categories. The tray's capture command.
 void ShowChooser();
-// WM_HOTKEY 2001 / 2002: ShowChooser when a browser window exists.
-void CaptureHotkeyPressed();
 // The settings dialog's change of the hotkey, after UnregisterCaptureHotkeys:
 // registers the text and, when that works, keeps it and saves it. 1 on success.
 int ChangeCaptureHotkey(const std::string& text);

@@ -228,6 +228,5 @@ class CLnkDialog : public CPanelDialog {
 
 CTabDialog* TabDialog();
 CUrlDialog* UrlDialog();
-CLnkDialog* LnkDialog();
 
 }  // namespace panels

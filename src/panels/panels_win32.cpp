@@ -34,7 +34,6 @@ const int kItemX = 200, kItemY = 40, kItemW = 824, kItemH = 692;
 PanelHost& Host() { return g_host; }
 CTabDialog* TabDialog() { return g_tab.get(); }
 CUrlDialog* UrlDialog() { return g_url.get(); }
-CLnkDialog* LnkDialog() { return g_lnk.get(); }
 
 std::string ProgramDir() { return g_host.app ? g_host.app->m_strProgramDir : os::ProgramDirectory(); }
 

@@ -50,8 +50,6 @@ const char* CKeyScriptDlg::ScriptFolder(int kind) {
   return kind >= 0 && kind <= 3 ? folders[kind] : folders[1];
 }
 
-int CKeyScriptDlg::TrailMode() { return g_trailMode; }
-
 CKeyScriptDlg::~CKeyScriptDlg() {
   if (m_nState == 1) StopRecord();
 }

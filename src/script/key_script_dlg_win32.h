@@ -32,8 +32,6 @@ class CKeyScriptDlg : public qb::CDialogWindow {
 
   // The folder of a node kind's scripts, under the program directory.
   static const char* ScriptFolder(int kind);
-  // The program-wide mouse trail mode: 1 with the trail, 2 without.
-  static int TrailMode();
 
  protected:
   bool OnInitDialog() override;

@@ -82,7 +82,6 @@ class BCMenu {
   bool SetItemText(UINT id, const std::wstring& text);
 
   void SetLook(Look look) { m_look = look; }
-  Look GetLook() const { return m_look; }
   // Whether items are drawn in the classic style now.
   bool DrawsClassic() const;
   // The desktop theme is "Windows Classic" (HKCU, default value of

@@ -49,10 +49,8 @@ class CBackBmpDlg : public CDialogWindow {
   // A named skin is being saved: the window must not go meanwhile.
   bool Busy() const { return m_bMaking; }
 
-  int CurrentArea() const { return m_nArea; }
   const SkinStyle& WorkingCopy() const { return m_working; }
   bool HotkeyChanged() const { return m_bHotkeyChanged; }
-  bool CapturingKeys() const { return m_bCaptureKeys; }
 
   // Tests change what the next windows get from their host (pickers, boxes,
   // pauses); an empty function stops that.

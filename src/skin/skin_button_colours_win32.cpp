@@ -38,12 +38,6 @@ int CSkinButton::SetClickMark(bool mark, bool redraw) {
   return 0;
 }
 
-int CSkinButton::SetFlatFocus(bool focus, bool redraw) {
-  m_flatFocus = focus;
-  if (redraw) Redraw();
-  return 0;
-}
-
 int CSkinButton::SetAlign(int align, bool redraw) {
   if (align < 0 || align > 2) return 4;
   m_align = align;

@@ -191,7 +191,7 @@ RECT CSkinButton::DrawImage(HDC dc, const RECT& item) {
     RECT image;
     PlaceImage(item, w, h, hasCaption, &image, &caption);
     m_layout.image = image;
-    if (m_disabled && m_showDisabledBitmap)
+    if (m_disabled)
       DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(bmp), 0, image.left, image.top, w, h,
                  DST_BITMAP | DSS_DISABLED);
     else
@@ -212,7 +212,7 @@ void CSkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
   SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
   DrawFace(dc, item.rcItem);
   DrawCaption(dc, DrawImage(dc, item.rcItem));
-  if (m_focused && (!m_flat || m_flatFocus)) {
+  if (m_focused && !m_flat) {
     RECT f = item.rcItem;
     InflateRect(&f, -3, -3);
     DrawFocusRect(dc, &f);

@@ -154,7 +154,7 @@ LRESULT CSkinButton::OnMouseMove(WPARAM wParam, LPARAM lParam) {
   GetCursorPos(&pt);
   HWND under = WindowFromPoint(pt);
   if ((wParam & MK_LBUTTON) && !m_mouseOver) return r;  // a press that started elsewhere
-  if (under == m_hWnd && (m_alwaysTrack || GetActiveWindow())) {
+  if (under == m_hWnd) {
     if (!m_mouseOver) {
       m_mouseOver = true;
       Redraw();

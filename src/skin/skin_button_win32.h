@@ -64,7 +64,6 @@ class CSkinButton {
   int OffsetColor(int index, int offset, bool redraw = true);
   int SetFlat(bool flat, bool redraw = true);
   int SetClickMark(bool mark, bool redraw = true);
-  int SetFlatFocus(bool focus, bool redraw = true);
   int SetAlign(int align, bool redraw = true);
   int SetIcon(HICON in, HICON out = nullptr);
   int SetIconById(int inId, int outId = 0);
@@ -87,8 +86,6 @@ class CSkinButton {
   HMENU AttachedMenu();
   // The owner-drawn menu behind AttachedMenu (null until loaded).
   BCMenu* AttachedBCMenu() const { return m_bcMenu.get(); }
-  void SetAlwaysTrack(bool always) { m_alwaysTrack = always; }
-  void SetShowDisabledBitmap(bool show) { m_showDisabledBitmap = show; }
   void SetFont(HFONT font, bool redraw = true);
 
   bool IsFlat() const { return m_flat; }
@@ -119,7 +116,6 @@ class CSkinButton {
   void Redraw() { if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE); }
 
   HWND m_hWnd = nullptr;
-  bool m_showDisabledBitmap = true;
   bool m_flat = true;
   bool m_mouseOver = false;
   bool m_transparent = false;
@@ -130,7 +126,6 @@ class CSkinButton {
   bool m_checkBox = false;
   int m_align = kAlignLeft;
   bool m_clickMark = true;
-  bool m_flatFocus = false;
   COLORREF m_colours[6];
   HMENU m_menu = nullptr;  // m_bcMenu's
   std::unique_ptr<BCMenu> m_bcMenu;
@@ -145,7 +140,6 @@ class CSkinButton {
   HWND m_tooltip = nullptr;  // shared with the other skin buttons of the window
   std::wstring m_tipText;
   OffscreenBitmap m_back;  // the parent's pixels under a transparent button
-  bool m_alwaysTrack = true;
   bool m_checked = false;
   UINT m_creationType = 15;
 

@@ -8,7 +8,6 @@
 #include <shellapi.h>
 
 #include "os/os.h"
-#include "os/shell.h"
 #include "win/gdi_win32.h"
 #include "win/text_win32.h"
 
@@ -217,12 +216,7 @@ void CExplorer1::Navigate(const std::string& address) {
     SysFreeString(args[4].bstrVal);
     return;
   }
-  if (IsWebAddress(address)) {
-    m_title = W(address);
-    if (m_openOutside) os::ShellOpen(address, os::kShowNormal);
-  } else {
-    m_title = PageTitle(address);
-  }
+  m_title = IsWebAddress(address) ? W(address) : PageTitle(address);
   if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 

@@ -20,10 +20,9 @@ class CExplorer1 {
   CExplorer1& operator=(const CExplorer1&) = delete;
 
   bool Create(const std::wstring& name, DWORD style, const RECT& rect, HWND parent, UINT id);
-  // Without an engine a web address is handed to the user's browser when
-  // `openOutside` is set; a local page is shown as the painted banner.
+  // Without an engine a web address is only named in the painted banner; a
+  // local page is shown there by its title.
   void Navigate(const std::string& gbkAddress);
-  void SetOpenOutside(bool on) { m_openOutside = on; }
   bool HasEngine() const { return m_browser != nullptr; }
   const std::string& Address() const { return m_address; }
   const std::wstring& BannerTitle() const { return m_title; }
@@ -44,7 +43,6 @@ class CExplorer1 {
   IDispatch* m_browser = nullptr;
   std::string m_address;
   std::wstring m_title;
-  bool m_openOutside = false;
 };
 
 }  // namespace qb
