@@ -120,7 +120,9 @@ std::string LocalAppDataFolder();
 std::string RoamingAppDataFolder();
 
 // ---- registry --------------------------------------------------------------
-enum class Hive { CurrentUser, LocalMachine };
+// ClassesRoot is the machine's Software\Classes merged with the user's, as
+// Windows shows it; the posix store keeps it as the machine's Software\Classes.
+enum class Hive { CurrentUser, LocalMachine, ClassesRoot };
 // posix: the registry is a file-backed store under this folder (native path).
 void SetRegistryFolder(const std::string& folder);
 int RegReadString(Hive hive, const std::string& key, const std::string& value, std::string& out);
@@ -137,6 +139,12 @@ int RegKeyExists(Hive hive, const std::string& key);
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out);
 int RegWriteDword(Hive hive, const std::string& key, const std::string& value, uint32_t data);
 int RegRemoveValue(Hive hive, const std::string& key, const std::string& value);
+// A string read that tells a missing key from a missing value: at most
+// maxBytes - 1 bytes of the value (the key's default value when `value` is
+// empty); kRegNoValue also for a value that is not a string.
+enum RegStatus { kRegOk = 1, kRegNoValue = 0, kRegNoKey = -1 };
+RegStatus RegQueryString(Hive hive, const std::string& key, const std::string& value, size_t maxBytes,
+                         std::string& out);
 
 // ---- clock ------------------------------------------------------------------
 uint32_t TickCount();  // milliseconds, wraps like GetTickCount

@@ -1,5 +1,5 @@
-// Shell integration: opening documents and addresses, running command lines,
-// and the few registry questions the browser integration asks. Tests replace
+// Shell integration: opening documents and addresses and running command
+// lines (the registry is os.h's). Tests replace
 // the shell with a recorder so that nothing is really started.
 #pragma once
 #include <functional>
@@ -25,13 +25,5 @@ using ShellHook = std::function<int(const ShellRequest&)>;
 // While a hook is set every request goes to it instead of the system; an
 // empty hook puts the system back.
 void SetShellHook(ShellHook hook);
-
-// Registry reads that tell a missing key from a missing value.
-enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine };
-enum RegStatus { kRegOk = 1, kRegNoValue = 0, kRegNoKey = -1 };
-// Reads a string value (the key's default value when `value` is empty), at
-// most maxBytes bytes of it.
-RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string& value, size_t maxBytes,
-                         std::string& out);
 
 }  // namespace os

@@ -103,7 +103,7 @@ std::string ShortcutTarget(const std::string& path) {
 
 std::string SystemDrive(qb::IUserInterface& ui) {
   std::string path;
-  os::RegStatus st = os::RegQueryString(os::RegRoot::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion",
+  os::RegStatus st = os::RegQueryString(os::Hive::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion",
                                         "PathName", 80, path);
   if (st == os::kRegNoKey) {
     ui.ShowMessage("错误：无法打开有关的热键", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
@@ -155,7 +155,7 @@ OpenAction DecideOpenItem(const CMyNode& node, qb::IUserInterface& ui) {
 
 std::string ReadBrowserProgram(qb::IUserInterface& ui) {
   std::string cmd;
-  os::RegStatus st = os::RegQueryString(os::RegRoot::ClassesRoot, "htmlfile\\shell\\open\\command", "", 256, cmd);
+  os::RegStatus st = os::RegQueryString(os::Hive::ClassesRoot, "htmlfile\\shell\\open\\command", "", 256, cmd);
   if (st == os::kRegNoKey) {
     ui.ShowMessage("错误：无法打开有关的注册键", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
     return std::string();

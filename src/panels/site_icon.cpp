@@ -71,8 +71,8 @@ int DownloadToFile(const std::string& address, const std::string& file, int reje
 
 std::string CachedPagePath(const std::string& address) {
   std::string drive, path;
-  os::RegQueryString(os::RegRoot::CurrentUser, "Volatile Environment", "HOMEDRIVE", 10, drive);
-  os::RegQueryString(os::RegRoot::CurrentUser, "Volatile Environment", "HOMEPATH", 100, path);
+  os::RegQueryString(os::Hive::CurrentUser, "Volatile Environment", "HOMEDRIVE", 10, drive);
+  os::RegQueryString(os::Hive::CurrentUser, "Volatile Environment", "HOMEPATH", 100, path);
   std::string rest = RemoveAll(address, kScheme);
   size_t dot = rest.size() > 4 ? rest.find('.', 4) : std::string::npos;
   std::string name = dot == std::string::npos ? std::string() : rest.substr(0, dot);

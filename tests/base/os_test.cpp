@@ -1325,6 +1325,32 @@ TEST(OsFolders, PatternRules) {
   EXPECT_TRUE(os::MatchPattern("a.b.url", "*.url"));
 }
 
+// The classes root is the machine's Software\Classes; a query tells a missing
+// key from a missing value and keeps within its byte limit.
+TEST(OsRegistry, ClassesRootAndQueries) {
+  TempDir dir;
+  os::SetRegistryFolder(os::NativePath(dir / "reg"));
+  const std::string key = "QimboTest.收藏\\shell\\open\\command";
+  std::string s = "old";
+  EXPECT_EQ(os::kRegNoKey, os::RegQueryString(os::Hive::ClassesRoot, key + "\\none", "", 256, s));
+  EXPECT_EQ("old", s);
+  ASSERT_TRUE(os::RegMakeKey(os::Hive::LocalMachine, "Software\\Classes\\" + key));
+  ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, "Software\\Classes\\" + key, "", "\"浏览.exe\" \"%1\""));
+  ASSERT_TRUE(os::RegWriteDword(os::Hive::LocalMachine, "Software\\Classes\\" + key, "n", 7));
+  EXPECT_TRUE(os::RegKeyExists(os::Hive::ClassesRoot, key));
+  EXPECT_EQ(os::kRegOk, os::RegQueryString(os::Hive::ClassesRoot, key, "", 256, s));
+  EXPECT_EQ("\"浏览.exe\" \"%1\"", s);
+  EXPECT_EQ(os::kRegOk, os::RegQueryString(os::Hive::ClassesRoot, key, "", 4, s));
+  EXPECT_EQ(std::string("\"浏"), s) << "cut to maxBytes - 1, a whole character here";
+  s = "kept";
+  EXPECT_EQ(os::kRegNoValue, os::RegQueryString(os::Hive::ClassesRoot, key, "other", 256, s));
+  EXPECT_EQ(os::kRegNoValue, os::RegQueryString(os::Hive::ClassesRoot, key, "n", 256, s)) << "not a string";
+  EXPECT_EQ("kept", s);
+  EXPECT_EQ(os::kRegNoKey, os::RegQueryString(os::Hive::CurrentUser, key, "", 256, s));
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::ClassesRoot, key, "n"));
+  EXPECT_TRUE(os::RegRemoveValue(os::Hive::LocalMachine, "Software\\Classes\\" + key, ""));
+}
+
 TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   TempDir dir;
   os::SetRegistryFolder(os::NativePath(dir / "reg"));

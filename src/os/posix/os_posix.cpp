@@ -233,7 +233,7 @@ std::string RegFile(Hive hive) {
     else folder = "/tmp/qimbo-registry";
   }
   mkdir(folder.c_str(), 0700);
-  return folder + (hive == Hive::CurrentUser ? "/HKCU.reg" : "/HKLM.reg");
+  return folder + (hive == Hive::CurrentUser ? "/HKCU.reg" : "/HKLM.reg");  // the classes root: HKLM
 }
 
 std::string Escape(const std::string& s) {
@@ -304,13 +304,18 @@ int SaveReg(const std::string& file, const RegMap& map) {
   return ok && rename(tmp.c_str(), file.c_str()) == 0;
 }
 
+// The file store keeps the classes root as the machine's Software\Classes.
+std::string StoreKey(Hive hive, const std::string& key) {
+  return LowerKey(hive == Hive::ClassesRoot ? "Software\\Classes\\" + key : key);
+}
+
 std::mutex g_regLock;
 }  // namespace
 
 int RegReadString(Hive hive, const std::string& key, const std::string& value, std::string& out) {
   std::lock_guard<std::mutex> hold(g_regLock);
   RegMap map = LoadReg(RegFile(hive));
-  auto it = map.find({LowerKey(key), LowerKey(value)});
+  auto it = map.find({StoreKey(hive, key), LowerKey(value)});
   if (it == map.end() || it->second.type != 'S') return 0;
   out = it->second.data;
   return 1;
@@ -321,7 +326,7 @@ int RegWriteString(Hive hive, const std::string& key, const std::string& value, 
   std::lock_guard<std::mutex> hold(g_regLock);
   std::string file = RegFile(hive);
   RegMap map = LoadReg(file);
-  map[{LowerKey(key), LowerKey(value)}] = RegEntry{'S', data};
+  map[{StoreKey(hive, key), LowerKey(value)}] = RegEntry{'S', data};
   return SaveReg(file, map);
 }
 
@@ -332,7 +337,7 @@ int RegMakeKey(Hive, const std::string&) { return 1; }
 int RegKeyExists(Hive hive, const std::string& key) {
   std::lock_guard<std::mutex> hold(g_regLock);
   for (const auto& kv : LoadReg(RegFile(hive)))
-    if (kv.first.first == LowerKey(key)) return 1;
+    if (kv.first.first == StoreKey(hive, key)) return 1;
   return 0;
 }
 
@@ -344,7 +349,7 @@ int RegKeyWritable(Hive hive, const std::string& key) {
 int RegReadDword(Hive hive, const std::string& key, const std::string& value, uint32_t& out) {
   std::lock_guard<std::mutex> hold(g_regLock);
   RegMap map = LoadReg(RegFile(hive));
-  auto it = map.find({LowerKey(key), LowerKey(value)});
+  auto it = map.find({StoreKey(hive, key), LowerKey(value)});
   if (it == map.end() || it->second.type != 'D') return 0;
   out = (uint32_t)strtoul(it->second.data.c_str(), nullptr, 10);
   return 1;
@@ -354,7 +359,7 @@ int RegWriteDword(Hive hive, const std::string& key, const std::string& value, u
   std::lock_guard<std::mutex> hold(g_regLock);
   std::string file = RegFile(hive);
   RegMap map = LoadReg(file);
-  map[{LowerKey(key), LowerKey(value)}] = RegEntry{'D', std::to_string(data)};
+  map[{StoreKey(hive, key), LowerKey(value)}] = RegEntry{'D', std::to_string(data)};
   return SaveReg(file, map);
 }
 
@@ -362,8 +367,19 @@ int RegRemoveValue(Hive hive, const std::string& key, const std::string& value) 
   std::lock_guard<std::mutex> hold(g_regLock);
   std::string file = RegFile(hive);
   RegMap map = LoadReg(file);
-  if (!map.erase({LowerKey(key), LowerKey(value)})) return 0;
+  if (!map.erase({StoreKey(hive, key), LowerKey(value)})) return 0;
   return SaveReg(file, map);
+}
+
+// The file store keeps values but no empty keys: a value that is not there
+// counts as a missing key.
+RegStatus RegQueryString(Hive hive, const std::string& key, const std::string& value, size_t maxBytes,
+                         std::string& out) {
+  std::string data;
+  if (!RegReadString(hive, key, value, data)) return RegKeyExists(hive, key) ? kRegNoValue : kRegNoKey;
+  if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
+  out = data;
+  return kRegOk;
 }
 
 // ---- clock -------------------------------------------------------------------

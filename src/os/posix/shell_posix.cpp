@@ -64,18 +64,4 @@ int RunCommandLine(const std::string& commandLine, int show) {
   return StartDetached("/bin/sh", "sh", "-c", commandLine.c_str());
 }
 
-// The registry here is the seam's file store, which keeps values but no
-// empty keys: a value that is not there counts as a missing key. The classes
-// root is the machine's Software\Classes, as it is on Windows.
-RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string& value, size_t maxBytes,
-                         std::string& out) {
-  Hive hive = root == RegRoot::CurrentUser ? Hive::CurrentUser : Hive::LocalMachine;
-  std::string k = root == RegRoot::ClassesRoot ? "Software\\Classes\\" + key : key;
-  std::string data;
-  if (!RegReadString(hive, k, value, data)) return RegKeyExists(hive, k) ? kRegNoValue : kRegNoKey;
-  if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
-  out = data;
-  return kRegOk;
-}
-
 }  // namespace os

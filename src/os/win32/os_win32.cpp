@@ -207,7 +207,9 @@ std::string HostName() {
 void SetRegistryFolder(const std::string&) {}
 
 namespace {
-HKEY Root(Hive h) { return h == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+HKEY Root(Hive h) {
+  return h == Hive::CurrentUser ? HKEY_CURRENT_USER : h == Hive::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+}
 
 }  // namespace
 
@@ -273,6 +275,30 @@ int RegRemoveValue(Hive hive, const std::string& key, const std::string& value) 
   qb::ScopedRegKey k;
   if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_SET_VALUE, k.Receive()) != ERROR_SUCCESS) return 0;
   return RegDeleteValueW(k.Get(), W(value).c_str()) == ERROR_SUCCESS;
+}
+
+RegStatus RegQueryString(Hive hive, const std::string& key, const std::string& value, size_t maxBytes,
+                         std::string& out) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(Root(hive), W(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return kRegNoKey;
+  qb::ScopedRegKey keyOwner(k);
+  DWORD type = 0, size = 0;
+  std::wstring name = W(value);
+  LONG rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, nullptr, &size);
+  std::wstring buf;
+  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    buf.resize(size / sizeof(wchar_t) + 1);
+    rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, (BYTE*)&buf[0], &size);
+  } else if (rc == ERROR_SUCCESS) {
+    rc = ERROR_INVALID_DATA;
+  }
+  keyOwner.Reset();
+  if (rc != ERROR_SUCCESS) return kRegNoValue;
+  buf.resize(wcsnlen(buf.c_str(), buf.size()));
+  std::string data = qb::Gbk(buf);
+  if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
+  out = data;
+  return kRegOk;
 }
 
 // ---- clock -------------------------------------------------------------------

@@ -76,31 +76,4 @@ int RunCommandLine(const std::string& commandLine, int show) {
   return 1;
 }
 
-RegStatus RegQueryString(RegRoot root, const std::string& key, const std::string& value, size_t maxBytes,
-                         std::string& out) {
-  HKEY r = root == RegRoot::ClassesRoot   ? HKEY_CLASSES_ROOT
-           : root == RegRoot::CurrentUser ? HKEY_CURRENT_USER
-                                          : HKEY_LOCAL_MACHINE;
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(r, W(key).c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return kRegNoKey;
-  qb::ScopedRegKey keyOwner(k);
-  DWORD type = 0, size = 0;
-  std::wstring name = W(value);
-  LONG rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, nullptr, &size);
-  std::wstring buf;
-  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-    buf.resize(size / sizeof(wchar_t) + 1);
-    rc = RegQueryValueExW(k, name.c_str(), nullptr, &type, (BYTE*)&buf[0], &size);
-  } else if (rc == ERROR_SUCCESS) {
-    rc = ERROR_INVALID_DATA;
-  }
-  keyOwner.Reset();
-  if (rc != ERROR_SUCCESS) return kRegNoValue;
-  buf.resize(wcsnlen(buf.c_str(), buf.size()));
-  std::string data = qb::Gbk(buf);
-  if (maxBytes > 0 && data.size() > maxBytes - 1) data.resize(maxBytes - 1);
-  out = data;
-  return kRegOk;
-}
-
 }  // namespace os
