@@ -83,9 +83,11 @@ int CArchiveReader::ReadCountedString(std::string& out) {
   if (!ReadLength(len, wide)) return 0;
   uint64_t bytes = wide ? len * 2 : len;
   if (bytes > m_src.Remaining()) return Fail();
+  // Straight into the caller's string, whose room a loop reading many
+  // records keeps from one string to the next.
+  if (!wide) return ReadBytes((size_t)bytes, out);
   std::string raw;
   if (!ReadBytes((size_t)bytes, raw)) return 0;
-  if (!wide) { out.swap(raw); return 1; }
   std::u16string w(len, u'\0');
   for (size_t i = 0; i < len; ++i)
     w[i] = (char16_t)((unsigned char)raw[2 * i] | ((unsigned char)raw[2 * i + 1] << 8));
