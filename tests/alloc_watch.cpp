@@ -97,6 +97,16 @@ void operator delete(void* p) noexcept {
   free(p);
 }
 void operator delete(void* p, size_t) noexcept { operator delete(p); }
+// The nothrow forms too (std::stable_sort's buffer, new (std::nothrow)):
+// otherwise a sanitizer's own nothrow new meets the free above.
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { operator delete(p); }
 
 namespace qbtest {
 void ResetLargestAllocation() { g_largestAllocation = 0; }
