@@ -1,4 +1,5 @@
 #include "base/codepage.h"
+#include "base/json.h"
 
 #include <vector>
 
@@ -135,24 +136,6 @@ void AppendUtf16(std::u16string& out, uint32_t cp) {
     cp -= 0x10000;
     out.push_back((char16_t)(0xD800 + (cp >> 10)));
     out.push_back((char16_t)(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back((char)cp);
-  } else if (cp < 0x800) {
-    out.push_back((char)(0xC0 | (cp >> 6)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back((char)(0xE0 | (cp >> 12)));
-    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back((char)(0xF0 | (cp >> 18)));
-    out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back((char)(0x80 | (cp & 0x3F)));
   }
 }
 
