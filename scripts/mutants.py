@@ -33,7 +33,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # What the mirror holds: everything the native build reads (only the targets
 # the suites need are built from it).
-MIRROR_ITEMS = ["CMakeLists.txt", "bench", "cmake", "res", "src", "server", "tests", "tools"]
+MIRROR_ITEMS = ["CMakeLists.txt", "bench", "cmake", "fuzz", "packaging", "res", "scripts", "src", "server", "tests", "tools"]
 
 # Folders that are mutated, each with the files that belong to it. Win32-only
 # files do not build natively; the server's benchmark only reports.
