@@ -180,7 +180,7 @@ unsigned CNetLogin::ReloginPauseMs(unsigned tries) const {
 }
 
 void CNetLogin::OnKeepAliveReply(FieldList& fields) {
-  if (!m_bLoggedIn || !m_bAwaitingAlive) return;
+  if (!m_bAwaitingAlive) return;  // set only while logged in
   std::string answer;
   TakeField(fields, answer);
   m_bAwaitingAlive = false;
