@@ -95,7 +95,8 @@ struct DirEntry {
 };
 
 // Entries of `folder` matching `pattern` ("*.", "*.url", "*.*", "*.sc", ...),
-// case-insensitively as Windows matches, with "." and ".." first. Returns 0
+// case-insensitively as Windows matches, with "." and ".." first, the rest by
+// name as NTFS lists them (letters without case) on every system. Returns 0
 // when the folder cannot be read.
 int ListFolder(const std::string& folder, const std::string& pattern, std::vector<DirEntry>& out);
 // The matching rule on its own ("*." matches names without a dot).

@@ -33,6 +33,21 @@ bool MatchPattern(const std::string& name, const std::string& pattern) {
   return Glob(name.c_str(), pattern.c_str());
 }
 
+void SortFolderEntries(std::vector<DirEntry>& entries) {
+  auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+  std::stable_sort(entries.begin(), entries.end(), [&](const DirEntry& a, const DirEntry& b) {
+    int ra = rank(a.name), rb = rank(b.name);
+    if (ra != rb) return ra < rb;
+    size_t n = std::min(a.name.size(), b.name.size());
+    for (size_t i = 0; i < n; ++i) {
+      int ca = tolower((unsigned char)a.name[i]), cb = tolower((unsigned char)b.name[i]);
+      if (ca != cb) return ca < cb;
+    }
+    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
+    return a.name < b.name;
+  });
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   std::string out = folder;

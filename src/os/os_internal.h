@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "os/os.h"
 
@@ -21,5 +22,11 @@ size_t RawRead(intptr_t h, void* dst, size_t n);                        // 0 at 
 size_t RawWrite(intptr_t h, const void* src, size_t n);                 // 0 on error
 int RawSync(intptr_t h);
 int RawClose(intptr_t h);
+
+// Puts a folder's entries in the one order every system lists them in: "."
+// and ".." first, then by name with ASCII letters compared without case (as
+// NTFS lists a folder), byte order breaking ties. Wine and Linux give the
+// file system's own order, which changes from disk to disk.
+void SortFolderEntries(std::vector<DirEntry>& entries);
 
 }  // namespace os

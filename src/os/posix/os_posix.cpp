@@ -158,10 +158,10 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
     rest.push_back(de);
   }
   closedir(d);
-  std::sort(rest.begin(), rest.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   if (dot && MatchPattern(".", pattern)) out.push_back(DirEntry{".", true, 0});
   if (dotdot && MatchPattern("..", pattern)) out.push_back(DirEntry{"..", true, 0});
   out.insert(out.end(), rest.begin(), rest.end());
+  SortFolderEntries(out);
   return 1;
 }
 

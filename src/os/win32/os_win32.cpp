@@ -148,7 +148,6 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
     DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_NO_MORE_FILES ? IsFolder(folder) : 0;
   }
-  std::vector<DirEntry> dots;
   do {
     DirEntry de;
     de.name = qb::Gbk(fd.cFileName, wcslen(fd.cFileName));
@@ -157,13 +156,10 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
     // The system's own matching differs between versions (and under Wine) for
     // patterns like "*."; the program's rule decides.
     if (!MatchPattern(de.name, pattern)) continue;
-    if (de.name == "." || de.name == "..") dots.push_back(de);
-    else out.push_back(de);
+    out.push_back(de);
   } while (FindNextFileW(h.Get(), &fd));
   h.Reset();
-  // "." before "..", both ahead of the rest, whatever order the file system gave.
-  std::sort(dots.begin(), dots.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
-  out.insert(out.begin(), dots.begin(), dots.end());
+  SortFolderEntries(out);
   return 1;
 }
 
