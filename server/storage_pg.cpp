@@ -20,7 +20,7 @@
 namespace qsrv {
 namespace {
 
-const Oid kInt8 = 20, kText = 25, kBytea = 17;
+const Oid kInt8 = 20, kText = 25, kBytea = 17, kInt8Array = 1016, kByteaArray = 1001;
 
 // Version 1: what every database had before versions were kept; 2 adds
 // presence; 3 the trees' revisions (a tree stored before is revision 1).
@@ -50,6 +50,17 @@ static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one
 const int kKeptAccountChanges = 1000;
 const uint64_t kFirstRetryMs = 500, kLongestRetryMs = 30000;
 const char kBroadcastChannel[] = "qimbo_all";
+// Who is online where lives only as long as the instances that wrote it: a
+// crash of the database host that loses its last changes loses nothing the
+// instances do not write again. Its statements do not wait for the disk at
+// their commit, which every login and logout would otherwise do (the
+// setting lasts to the end of the statement's own transaction). Everything
+// else (users, trees, circles, leave-words) is flushed before a commit is
+// answered.
+#define QUIET_COMMIT "quiet AS (SELECT set_config('synchronous_commit', 'off', true) AS off)"
+// The answer of OthersOnline is kept this long, or until an event of
+// another instance comes; an instance without events asks every time.
+const uint64_t kOthersKeptMs = 1000;
 
 struct Statement {
   const char* name;
@@ -79,10 +90,15 @@ const std::vector<Statement>& Statements() {
       {"changes", "SELECT id, \"user\" FROM account_changes WHERE id>$1 ORDER BY id", {kInt8}},
       {"find_user", "SELECT number, hash, nickname FROM users WHERE number=$1", {kInt8}},
       {"list_users", "SELECT number, hash, nickname FROM users ORDER BY number", {}},
-      {"add_node",
+      // A whole tree in one statement: one array per column, the order in
+      // the arrays is the order of the nodes.
+      {"add_nodes",
        "INSERT INTO nodes(\"user\", ord, name, kind, address, parent, icon, note, visits, slot, circle)"
-       " VALUES($1,$2,$3,$4,$5,$6,$7,$8,$9,$10,$11)",
-       {kInt8, kInt8, kBytea, kInt8, kBytea, kBytea, kBytea, kBytea, kInt8, kInt8, kBytea}},
+       " SELECT $1, n.ord - 1, n.name, n.kind, n.address, n.parent, n.icon, n.note, n.visits, n.slot, n.circle"
+       " FROM unnest($2, $3, $4, $5, $6, $7, $8, $9, $10) WITH ORDINALITY"
+       " AS n(name, kind, address, parent, icon, note, visits, slot, circle, ord)",
+       {kInt8, kByteaArray, kInt8Array, kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kInt8Array,
+        kByteaArray}},
       {"load_tree",
        "SELECT name, kind, address, parent, icon, note, visits, slot, circle FROM nodes WHERE \"user\"=$1 ORDER BY ord",
        {kInt8}},
@@ -95,13 +111,24 @@ const std::vector<Statement>& Statements() {
       {"count_words", "SELECT COUNT(*) FROM words WHERE target=$1", {kInt8}},
       {"count_words_from", "SELECT COUNT(*) FROM words WHERE target=$1 AND sender=$2", {kInt8, kInt8}},
       {"take_words", "DELETE FROM words WHERE target=$1 RETURNING id, sender, time, text", {kInt8}},
-      {"presence_of", "SELECT instance FROM presence WHERE \"user\"=$1 FOR UPDATE", {kInt8}},
+      // The instance he was on, read under a lock of his row before the row
+      // is written (the write reads `old`, so it comes after): of two
+      // instances taking him at once, the second learns of the first.
       {"set_presence",
-       "INSERT INTO presence(\"user\", address, instance, nickname, last_seen) VALUES($1,$2,$3,$4,now())"
-       " ON CONFLICT(\"user\") DO UPDATE SET address=$2, instance=$3, nickname=$4, last_seen=now()",
+       "WITH " QUIET_COMMIT ", old AS (SELECT instance FROM presence WHERE \"user\"=$1 FOR UPDATE),"
+       " up AS (INSERT INTO presence(\"user\", address, instance, nickname, last_seen)"
+       "  SELECT $1, $2, $3, $4, now() WHERE (SELECT count(*) FROM old) >= 0"
+       "  ON CONFLICT(\"user\") DO UPDATE SET address=$2, instance=$3, nickname=$4, last_seen=now() RETURNING 1)"
+       " SELECT (SELECT instance FROM old), (SELECT count(*) FROM up), (SELECT off FROM quiet)",
        {kInt8, kInt8, kText, kBytea}},
-      {"touch_presence", "UPDATE presence SET last_seen=now() WHERE \"user\"=$1 AND instance=$2", {kInt8, kText}},
-      {"drop_presence", "DELETE FROM presence WHERE \"user\"=$1 AND instance=$2", {kInt8, kText}},
+      {"touch_presence",
+       "WITH " QUIET_COMMIT ", t AS (UPDATE presence SET last_seen=now() WHERE \"user\"=ANY($1) AND instance=$2"
+       " RETURNING 1) SELECT (SELECT count(*) FROM t), (SELECT off FROM quiet)",
+       {kInt8Array, kText}},
+      {"drop_presence",
+       "WITH " QUIET_COMMIT ", d AS (DELETE FROM presence WHERE \"user\"=$1 AND instance=$2 RETURNING 1)"
+       " SELECT (SELECT count(*) FROM d), (SELECT off FROM quiet)",
+       {kInt8, kText}},
       {"others_online",
        "SELECT \"user\", address, instance, nickname FROM presence WHERE instance<>$1"
        " AND last_seen > now() - $2 * interval '1 millisecond' ORDER BY last_seen",
@@ -110,7 +137,10 @@ const std::vector<Statement>& Statements() {
        "SELECT \"user\", address, instance, nickname FROM presence WHERE \"user\"=$1 AND instance<>$2"
        " AND last_seen > now() - $3 * interval '1 millisecond'",
        {kInt8, kText, kInt8}},
-      {"expire_presence", "DELETE FROM presence WHERE last_seen <= now() - $1 * interval '1 millisecond'", {kInt8}},
+      {"expire_presence",
+       "WITH " QUIET_COMMIT ", d AS (DELETE FROM presence WHERE last_seen <= now() - $1 * interval '1 millisecond'"
+       " RETURNING 1) SELECT (SELECT count(*) FROM d), (SELECT off FROM quiet)",
+       {kInt8}},
       {"notify", "SELECT pg_notify($1, $2)", {kText, kText}},
   };
   return s;
@@ -133,6 +163,42 @@ class CParams {
   CParams& Bytes(const std::string& s) {
     m_values.push_back(s);
     return *this;
+  }
+  // A one-dimensional array without nulls, in the binary form of an array
+  // value: dimensions, flags, element type, length and lower bound, then
+  // each element as its length and its bytes.
+  template <typename T, typename F>
+  CParams& Array(Oid element, const std::vector<T>& items, F bytesOf) {
+    std::string a;
+    auto put = [&a](uint32_t v) {
+      uint32_t be = htonl(v);
+      a.append((const char*)&be, 4);
+    };
+    put(items.empty() ? 0 : 1);
+    put(0);
+    put(element);
+    if (!items.empty()) {
+      put((uint32_t)items.size());
+      put(1);
+    }
+    for (const T& item : items) {
+      std::string b = bytesOf(item);
+      put((uint32_t)b.size());
+      a += b;
+    }
+    m_values.push_back(std::move(a));
+    return *this;
+  }
+  template <typename T, typename F>
+  CParams& Ints(const std::vector<T>& items, F intOf) {
+    return Array(kInt8, items, [&intOf](const T& item) {
+      uint64_t be = htobe64((uint64_t)(int64_t)intOf(item));
+      return std::string((const char*)&be, 8);
+    });
+  }
+  template <typename T, typename F>
+  CParams& Texts(const std::vector<T>& items, F textOf) {
+    return Array(kBytea, items, textOf);
   }
   int Count() const { return (int)m_values.size(); }
   void Fill(std::vector<const char*>& v, std::vector<int>& len, std::vector<int>& fmt) const {
@@ -292,22 +358,21 @@ class CPgStorage : public IStorage, public ICluster {
     }
     revision = ok ? (int32_t)raised.Int(0, 0) : -1;
     ok = ok && Run("del_nodes", CParams().Int(user)).Ok();
-    for (size_t i = 0; ok && i < nodes.size(); ++i) {
-      const qb::NodeWire& n = nodes[i];
-      ok = Run("add_node", CParams()
-                               .Int(user)
-                               .Int((int64_t)i)
-                               .Bytes(n.name)
-                               .Int(n.kind)
-                               .Bytes(n.address)
-                               .Bytes(n.parentName)
-                               .Bytes(n.iconPath)
-                               .Bytes(n.note)
-                               .Int(n.visits)
-                               .Int(n.slot)
-                               .Bytes(n.circle))
-               .Ok();
-    }
+    typedef const qb::NodeWire& N;
+    CResult added = ok ? Run("add_nodes", CParams()
+                                              .Int(user)
+                                              .Texts(nodes, [](N n) { return n.name; })
+                                              .Ints(nodes, [](N n) { return n.kind; })
+                                              .Texts(nodes, [](N n) { return n.address; })
+                                              .Texts(nodes, [](N n) { return n.parentName; })
+                                              .Texts(nodes, [](N n) { return n.iconPath; })
+                                              .Texts(nodes, [](N n) { return n.note; })
+                                              .Ints(nodes, [](N n) { return n.visits; })
+                                              .Ints(nodes, [](N n) { return n.slot; })
+                                              .Texts(nodes, [](N n) { return n.circle; }))
+                       : CResult();
+    // Every node or none: a count short of the tree is a failure.
+    ok = ok && added.Ok() && added.Changed() == (int)nodes.size();
     return Finish(ok) ? TreeWrite::Stored : TreeWrite::Failed;
   }
   int32_t TreeRevision(int32_t user) override {
@@ -378,25 +443,29 @@ class CPgStorage : public IStorage, public ICluster {
   const std::string& Instance() const override { return m_opt.instance; }
   bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous) override {
     previous.clear();
-    if (!Begin()) return false;
-    CResult old = Run("presence_of", CParams().Int(user));
-    bool ok = old.Ok() && Run("set_presence", CParams().Int(user).Int(address).Bytes(m_opt.instance).Bytes(nickname)).Ok();
-    if (!Finish(ok)) return false;
-    if (old.Rows() == 1 && old.Bytes(0, 0) != m_opt.instance) previous = old.Bytes(0, 0);
+    CResult r = Run("set_presence", CParams().Int(user).Int(address).Bytes(m_opt.instance).Bytes(nickname));
+    if (!r.Ok() || r.Rows() != 1 || r.Int(0, 1) != 1) return false;
+    if (!r.Null(0, 0) && r.Bytes(0, 0) != m_opt.instance) previous = r.Bytes(0, 0);
     return true;
   }
   bool TouchPresence(const std::vector<int32_t>& users) override {
     if (users.empty()) return true;
-    if (!Begin()) return false;
-    bool ok = true;
-    for (int32_t u : users) ok = ok && Run("touch_presence", CParams().Int(u).Bytes(m_opt.instance)).Ok();
-    return Finish(ok);
+    return Run("touch_presence", CParams().Ints(users, [](int32_t u) { return u; }).Bytes(m_opt.instance)).Ok();
   }
   bool DropPresence(int32_t user) override {
     return Run("drop_presence", CParams().Int(user).Bytes(m_opt.instance)).Ok();
   }
   bool OthersOnline(uint64_t maxAgeMs, std::vector<Presence>& out) override {
+    // Logins ask at every one; with events coming, the answer of the last
+    // second serves (the events of a change since it are yet to come, and
+    // tell the server's users of the change then).
+    uint64_t now = Now();
+    if (m_listen && m_othersKept && m_othersAge == maxAgeMs && now - m_othersAt < kOthersKeptMs) {
+      out = m_others;
+      return true;
+    }
     out.clear();
+    m_othersKept = false;
     CResult r = Run("others_online", CParams().Bytes(m_opt.instance).Int((int64_t)maxAgeMs));
     if (!r.Ok()) return false;
     for (int i = 0; i < r.Rows(); ++i) {
@@ -406,6 +475,12 @@ class CPgStorage : public IStorage, public ICluster {
       p.instance = r.Bytes(i, 2);
       p.nickname = r.Bytes(i, 3);
       out.push_back(std::move(p));
+    }
+    if (m_listen && !m_listenDown) {
+      m_others = out;
+      m_othersKept = true;
+      m_othersAt = now;
+      m_othersAge = maxAgeMs;
     }
     return true;
   }
@@ -432,6 +507,7 @@ class CPgStorage : public IStorage, public ICluster {
     out.clear();
     if (!m_listen) return;
     if (PQstatus(m_listen) != CONNECTION_OK || !PQconsumeInput(m_listen)) {
+      m_othersKept = false;
       // The listening link broke: the storage link's retries decide when to try again.
       if (!m_listenDown) Log("database: the event link is lost; retrying");
       m_listenDown = true;
@@ -454,6 +530,7 @@ class CPgStorage : public IStorage, public ICluster {
       size_t cut = payload.find('\n');
       if (cut == std::string::npos || payload.compare(0, cut, m_opt.instance) == 0) continue;
       out.push_back(payload.substr(cut + 1));
+      m_othersKept = false;  // whatever it says, the next answer is asked afresh
     }
   }
 
@@ -614,6 +691,9 @@ class CPgStorage : public IStorage, public ICluster {
   int m_version = 0;
   bool m_down = false, m_listenDown = false, m_inTransaction = false, m_txBroken = false;
   uint64_t m_downSince = 0, m_retryAt = 0, m_retryMs = kFirstRetryMs, m_listenRetryAt = 0;
+  std::vector<Presence> m_others;  // the last answer of OthersOnline ...
+  bool m_othersKept = false;       // ... while it serves
+  uint64_t m_othersAt = 0, m_othersAge = 0;
 };
 
 }  // namespace

@@ -70,11 +70,16 @@ pid_t SpawnQuiet(const std::vector<std::string>& args, const std::string& logPat
 }  // namespace
 
 CPgCluster& CPgCluster::Shared() {
-  static CPgCluster cluster;
+  static CPgCluster cluster(false);
   return cluster;
 }
 
-CPgCluster::CPgCluster() { m_up = Start(); }
+CPgCluster& CPgCluster::Durable() {
+  static CPgCluster cluster(true);
+  return cluster;
+}
+
+CPgCluster::CPgCluster(bool durable) : m_durable(durable) { m_up = Start(); }
 
 CPgCluster::~CPgCluster() { Stop(); }
 
@@ -148,9 +153,9 @@ bool CPgCluster::Start() {
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
     m_port = FreeTcpPort();
-    std::string o = "-p " + std::to_string(m_port) + " -k " + m_dir +
-                    " -c listen_addresses=127.0.0.1 -c fsync=off -c full_page_writes=off"
-                    " -c synchronous_commit=off -c max_connections=200";
+    std::string o = "-p " + std::to_string(m_port) + " -k " + m_dir + " -c listen_addresses=127.0.0.1" +
+                    (m_durable ? "" : " -c fsync=off -c full_page_writes=off -c synchronous_commit=off") +
+                    " -c max_connections=200";
     if (Run({pgctl, "-D", data, "-o", o, "-l", m_dir + "/server.log", "-w", "-t", "60", "start"})) {
       std::string error;
       if (Exec("postgresql://" + std::string(kAdmin) + "@127.0.0.1:" + std::to_string(m_port) + "/postgres",

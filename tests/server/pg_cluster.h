@@ -10,8 +10,11 @@ namespace qbtest {
 
 class CPgCluster {
  public:
-  // Started on first use, once per process.
+  // Started on first use, once per process. The suites' cluster writes
+  // nothing to disk for sure (fsync off); the durable one keeps the
+  // settings a real database has (every commit flushed), for benchmarks.
   static CPgCluster& Shared();
+  static CPgCluster& Durable();
   bool Up() const { return m_up; }
   // Why it is not up, for the skip message.
   const std::string& Why() const { return m_why; }
@@ -24,7 +27,7 @@ class CPgCluster {
   void Stop();
 
  private:
-  CPgCluster();
+  explicit CPgCluster(bool durable);
   ~CPgCluster();
   bool Start();
   bool Run(const std::vector<std::string>& args);
@@ -37,6 +40,7 @@ class CPgCluster {
   int m_watchdogPipe = -1;
   int m_watchdogPid = -1;
   bool m_asNobody = false;
+  bool m_durable = false;
 };
 
 }  // namespace qbtest

@@ -18,4 +18,12 @@ if(NOT WIN32)
   target_compile_options(server_soak PRIVATE ${QIMBO_FLAGS})
   target_compile_definitions(server_soak PRIVATE QIMBO_SERVER_EXE="$<TARGET_FILE:qimbo-server>")
   add_dependencies(server_soak qimbo-server)
+
+  # "cmake --build DIR --target server_bench": the server's bench on SQLite and
+  # on a PostgreSQL cluster of its own, with one and with two instances.
+  add_executable(server_pg_bench server/pg_bench.cpp server/pg_cluster.cpp)
+  target_link_libraries(server_pg_bench PRIVATE qimbo_server_lib)
+  target_include_directories(server_pg_bench PRIVATE ${QIMBO_PQ_INCLUDE})
+  target_compile_options(server_pg_bench PRIVATE ${QIMBO_FLAGS})
+  add_custom_target(server_bench COMMAND server_pg_bench DEPENDS server_pg_bench USES_TERMINAL)
 endif()
