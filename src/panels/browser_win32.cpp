@@ -3,6 +3,7 @@
 
 #include "panels/panel_text.h"
 #include "win/handles_win32.h"
+#include "win/input_win32.h"
 #include "win/text_win32.h"
 
 namespace panels {
@@ -70,19 +71,6 @@ class CIeReader : public IBrowserReader {
   std::string ReadTitle(HWND browser) override { return TitleOf(browser, false); }
 };
 
-void SendKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
-  std::vector<INPUT> in;
-  for (const auto& k : keys) {
-    INPUT i = {};
-    i.type = INPUT_KEYBOARD;
-    i.ki.wVk = k.first;
-    i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(k.first, MAPVK_VK_TO_VSC));
-    i.ki.dwFlags = k.second ? 0 : KEYEVENTF_KEYUP;
-    in.push_back(i);
-  }
-  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-}
-
 // Waits for `done` while answering the messages other programs send to this
 // thread (a clipboard owner is sent messages while the browser copies).
 template <typename F>
@@ -109,7 +97,7 @@ class CKeyboardReader : public IBrowserReader {
     CClipboardKeeper keeper;
     if (!keeper.Save()) return std::string();
     DWORD emptied = GetClipboardSequenceNumber();
-    SendKeys({{VK_CONTROL, true}, {'L', true}, {'L', false}, {VK_CONTROL, false},
+    qb::SendKeys({{VK_CONTROL, true}, {'L', true}, {'L', false}, {VK_CONTROL, false},
               {VK_CONTROL, true}, {'C', true}, {'C', false}, {VK_CONTROL, false}});
     std::string copied;
     WaitFor(
@@ -119,7 +107,7 @@ class CKeyboardReader : public IBrowserReader {
           return true;
         },
         kBrowserAnswerMs);
-    SendKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}});
+    qb::SendKeys({{VK_ESCAPE, true}, {VK_ESCAPE, false}});
     keeper.Restore(m_owner);
     return NormaliseCopiedAddress(copied);
   }

@@ -30,91 +30,23 @@
 namespace {
 
 using qbtest::AddNodeTo;
-using drv::PlaceCursor;
-using drv::WaitUntil;
-using drv::Proc;
-using drv::ClassOf;
-using drv::Screenshot;
-using drv::WindowOf;
+using namespace drv;
 
-int g_failures = 0, g_passes = 0;
-bool Check(bool ok, const std::string& what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-  (ok ? g_passes : g_failures)++;
-  return ok;
-}
-void Note(const std::string& what) {
-  printf("note: %s\n", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-}
-
-using qb::W;
 std::string G(const std::wstring& w) { return qb::Gbk(w); }
-
-std::string Text(HWND w) {
-  wchar_t buf[512] = {};
-  SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
-  return G(buf);
-}
 
 std::string g_dir;  // the program folder, ending in '\'
 DWORD g_pid = 0;
 std::string g_control;  // the test's control folder, with the browsers' logs
 HWND g_main = nullptr, g_chooser = nullptr, g_tabPanel = nullptr, g_urlPanel = nullptr;
 
-// Lets the program handle what was posted to it.
-void Settle(DWORD ms = 300) {
-  Sleep(ms);
-  for (HWND w : {g_main, g_chooser})
-    if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-}
+void Settle(DWORD ms = 300) { drv::Settle(ms, {g_main, g_chooser}); }
 
-// ---- processes and windows -------------------------------------------------------
+bool MenuOpen() { return OpenMenu(g_pid) != nullptr; }
+void CloseMenus() { drv::CloseMenus(g_pid); }
 
-bool MenuOpen() {
-  return WindowOf(g_pid, [](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }) != nullptr;
-}
-void CloseMenus() {
-  for (int i = 0; i < 20; ++i) {
-    HWND menu = WindowOf(g_pid, [](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); });
-    if (!menu) return;
-    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-    Sleep(150);
-  }
-}
-
-// ---- input -------------------------------------------------------------------------
-
-void Keys(std::initializer_list<std::pair<WORD, bool>> keys) {
-  std::vector<INPUT> in;
-  for (const auto& k : keys) {
-    INPUT i = {};
-    i.type = INPUT_KEYBOARD;
-    i.ki.wVk = k.first;
-    i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(k.first, MAPVK_VK_TO_VSC));
-    i.ki.dwFlags = k.second ? 0 : KEYEVENTF_KEYUP;
-    in.push_back(i);
-  }
-  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-}
 // The configured capture hotkey, Ctrl+Alt+Z.
 void PressHotkey() {
-  Keys({{VK_CONTROL, true}, {VK_MENU, true}, {'Z', true}, {'Z', false}, {VK_MENU, false}, {VK_CONTROL, false}});
-}
-
-void ClickAt(int x, int y, bool right = false) {
-  if (!PlaceCursor(x, y)) Note("the pointer did not stay at " + std::to_string(x) + "," + std::to_string(y));
-  INPUT in[2] = {};
-  for (INPUT& i : in) i.type = INPUT_MOUSE;
-  in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-  SendInput(2, in, sizeof(INPUT));
-}
-void ClickOn(HWND w, bool right = false) {
-  RECT r;
-  GetWindowRect(w, &r);
-  ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2, right);
+  SendKeys({{VK_CONTROL, true}, {VK_MENU, true}, {'Z', true}, {'Z', false}, {VK_MENU, false}, {VK_CONTROL, false}});
 }
 
 HWND ChooserTab(int slot) { return GetDlgItem(g_chooser, IDC_FIRST_CHOOSER_TAB + slot); }
@@ -122,7 +54,6 @@ HWND ChooserTab(int slot) { return GetDlgItem(g_chooser, IDC_FIRST_CHOOSER_TAB +
 bool ChooserUp() { return IsWindowVisible(g_chooser) != FALSE; }
 
 // The hotkey over a browser: the chooser comes up.
-std::string ReadFile(const std::string& path);
 
 // Under load Wine may take the keyboard's state afresh from the X server
 // while the keys go in, which forgets the modifiers pressed: a hotkey that
@@ -198,19 +129,6 @@ bool ReadUserClipboard(std::wstring& text, std::string& bytes) {
 
 // ---- files ---------------------------------------------------------------------------
 
-std::string ReadFile(const std::string& path) {
-  std::string s;
-  os::ReadWholeFile(path, s);
-  return s;
-}
-
-void WriteConfig(const char* hotkey) {
-  std::string text = std::string("[HOTKEY]\r\nFavoriteKey=") + hotkey +
-                     "\r\n[CHAT]\r\nIF_CHATTIP\t1\r\nChatSendKey=Ctrl+Enter\r\n[END]";
-  os::WriteWholeFile(g_dir + "config\\MyConfig.ini", text);
-}
-
-
 // A stand-in browser, up and in front.
 // The first shown browser frame in Z order, as the program looks for it.
 HWND TopBrowser() {
@@ -271,7 +189,7 @@ int wmain(int argc, wchar_t** argv) {
   g_testFormat = RegisterClipboardFormatW(L"Qimbo capture test");
 
   // The program folder: the hotkey Ctrl+Alt+Z, two categories and one item.
-  WriteConfig("Ctrl+Alt+Z");
+  WriteConfig(g_dir, "Ctrl+Alt+Z");
   {
     CAppLogic app;
     app.m_strProgramDir = g_dir;
@@ -293,15 +211,14 @@ int wmain(int argc, wchar_t** argv) {
   g_pid = qimbo.pi.dwProcessId;
   WaitUntil(
       [] {
-        g_main = WindowOf(g_pid, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, 1096); });
-        if (!g_main) return false;
+        if (!(g_main = MainWindowOf(g_pid))) return false;
         g_tabPanel = WindowOf(g_pid, [](HWND w) { return GetWindow(w, GW_OWNER) == g_main && GetDlgItem(w, IDC_FIRST_TAB); });
         g_urlPanel = WindowOf(g_pid, [](HWND w) { return GetWindow(w, GW_OWNER) == g_main && GetDlgItem(w, IDC_FIRST_ITEM); });
         // The chooser: the program's other top-level dialog, owned by nobody.
         g_chooser = WindowOf(g_pid, [](HWND w) { return w != g_main && !GetWindow(w, GW_OWNER) && ClassOf(w) == L"#32770"; });
         return g_tabPanel && g_urlPanel && g_chooser;
       },
-      30000);
+      kStartMs);
   Check(g_main && g_tabPanel && g_chooser, "the main window, its panels and the hidden chooser exist");
   if (!g_chooser) return 1;
   Check(!ChooserUp(), "the chooser starts hidden");
@@ -331,10 +248,10 @@ int wmain(int argc, wchar_t** argv) {
   int hidden = 0;
   for (int s = 2; s < 44; ++s) hidden += ChooserTab(s) && !IsWindowVisible(ChooserTab(s));
   Check(hidden == 42, "the other 42 tabs are hidden");
-  Screenshot(shots + L"\\chooser-over-browser.bmp");
+  Screenshot(G(shots) + "\\chooser-over-browser.bmp");
 
   ClickOn(ChooserTab(0));
-  Check(WaitUntil([&] { return SavedHas(ieAddress); }, 15000), "a click on 新闻 files the IE page, saved at once");
+  CheckSoon([&] { return SavedHas(ieAddress); }, "a click on 新闻 files the IE page, saved at once");
   {
     Saved s;
     const CMyNode* n = s.ByAddress(ieAddress);
@@ -344,7 +261,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   Check(!ChooserUp() && !IsWindowVisible(g_main), "the capture hides the chooser and the main window");
   std::string ieIcon = panels::SiteIconFile(g_dir, ieAddress);
-  Check(WaitUntil([&] { return os::FileExists(ieIcon); }, 20000), "the site icon is fetched into images\\icon");
+  CheckSoon([&] { return os::FileExists(ieIcon); }, "the site icon is fetched into images\\icon");
   // The driver reads the favorites file over and over meanwhile: the
   // program's save must not fail because the file is being read.
   bool kept = WaitUntil(
@@ -362,7 +279,7 @@ int wmain(int argc, wchar_t** argv) {
          ReadFile(control + "requests.log"));
   }
   std::string ieOffline = panels::OfflinePagePath(g_dir, ieAddress);
-  Check(WaitUntil([&] { return ReadFile(ieOffline).find("page /ie/page.html") != std::string::npos; }, 20000),
+  CheckSoon([&] { return ReadFile(ieOffline).find("page /ie/page.html") != std::string::npos; },
         "the offline copy is saved under offline-page");
 
   // The same page into the same category again: nothing is added.
@@ -370,7 +287,7 @@ int wmain(int argc, wchar_t** argv) {
   // click, not as the second half of a double click.
   Check(BringUpChooser(), "the hotkey again");
   ClickOn(ChooserTab(0));
-  Check(WaitUntil([] { return !ChooserUp(); }, 10000), "a second click on 新闻 at once files the page again");
+  CheckSoon([] { return !ChooserUp(); }, "a second click on 新闻 at once files the page again");
   Settle(800);
   {
     Saved s;
@@ -386,7 +303,7 @@ int wmain(int argc, wchar_t** argv) {
   RECT cr;
   GetWindowRect(g_chooser, &cr);
   ClickAt(cr.left + 40, cr.top + 2 + 30 * 5 + 14, true);  // slot 5, empty
-  Check(WaitUntil(MenuOpen, 5000), "a right click on an empty slot opens the menu");
+  CheckSoon(MenuOpen, "a right click on an empty slot opens the menu");
   CloseMenus();
   Settle();
   PostMessageW(g_chooser, WM_COMMAND, ID_CHOOSER_NEW_CATEGORY, 0);
@@ -417,7 +334,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(chromeWnd != nullptr, "the Chrome_WidgetWin_1 stand-in is up, in front of the IE frame");
   Check(BringUpChooser(), "the hotkey over it brings the chooser up");
   ClickOn(ChooserTab(1));
-  Check(WaitUntil([&] { return SavedHas(chromeAddress); }, 15000),
+  CheckSoon([&] { return SavedHas(chromeAddress); },
         "a click on 工具 files the front-most browser's page, with http:// before the copied address");
   std::string requests;
   WaitUntil(
@@ -451,25 +368,21 @@ int wmain(int argc, wchar_t** argv) {
   // The keys reach the browser through its input queue, after the program
   // has gone on: the Escape may be logged a moment after the save.
   std::string keys;
-  Check(WaitUntil(
-            [&] {
+  CheckSoon([&] {
               keys = ReadFile(control + "chrome.log");
               return keys == "ready\nCtrl+L\nCtrl+C\nEscape\n";
             },
-            5000),
         "the browser was sent Ctrl+L, Ctrl+C and Escape");
   if (keys != "ready\nCtrl+L\nCtrl+C\nEscape\n") Note("keys: " + keys + ReadFile(control + "chrome.log.other"));
   os::RemoveFile(control + "hold");
   std::string slowIcon = panels::SiteIconFile(g_dir, chromeAddress);
-  Check(WaitUntil(
-            [&] {
+  CheckSoon([&] {
               Saved s;
               const CMyNode* n = s.ByAddress(chromeAddress);
               return n && n->m_strIconPath == slowIcon && os::FileExists(slowIcon);
             },
-            30000),
         "when the slow site answers, the icon comes and is saved with the item");
-  Check(WaitUntil([&] { return os::FileExists(panels::OfflinePagePath(g_dir, chromeAddress)); }, 30000),
+  CheckSoon([&] { return os::FileExists(panels::OfflinePagePath(g_dir, chromeAddress)); },
         "and the offline copy");
 
   // ---- Firefox.
@@ -479,7 +392,7 @@ int wmain(int argc, wchar_t** argv) {
         "the MozillaWindowClass stand-in is up");
   Check(BringUpChooser(), "the hotkey over it");
   ClickOn(ChooserTab(0));
-  if (!Check(WaitUntil([&] { return SavedHas(fxAddress); }, 15000), "its page is filed")) {
+  if (!CheckSoon([&] { return SavedHas(fxAddress); }, "its page is filed")) {
     Note("firefox keys: " + ReadFile(control + "fx.log") + ReadFile(control + "fx.log.other") +
          "chrome keys: " + ReadFile(control + "chrome.log"));
     Saved s;
@@ -498,7 +411,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // ---- the exit saves and ends cleanly.
-  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  PostMessageW(g_main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
   Check(qimbo.Ended(15000), "the program ends through its exit button");
   DWORD code = 1;
   GetExitCodeProcess(qimbo.pi.hProcess, &code);
@@ -535,16 +448,9 @@ int wmain(int argc, wchar_t** argv) {
     Check(n->m_strName == "bar site" && n->m_pParent && n->m_pParent->m_strName == "Imported",
           "the folder became a category");
   }
-  HWND firstMain = nullptr;
-  WaitUntil(
-      [&] {
-        firstMain = WindowOf(first.pi.dwProcessId, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, 1096); });
-        return firstMain != nullptr;
-      },
-      30000);
-  if (firstMain) PostMessageW(firstMain, WM_COMMAND, 1007, 0);
+  HWND firstMain = WaitForMainWindow(first.pi.dwProcessId);
+  if (firstMain) PostMessageW(firstMain, WM_COMMAND, IDC_EXIT_BUTTON, 0);
   Check(first.Ended(15000), "and ends through its exit button");
 
-  printf("%d passed, %d failed\n", g_passes, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }

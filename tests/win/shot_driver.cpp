@@ -4,12 +4,7 @@
 // States: web (web-address folder), program (program folder), skin4000 and
 // skin3999 (the first two entries of the skin menu, in web mode).
 // Usage: shot_driver FOLDER
-#include <windows.h>
-
-#include <cstdio>
-#include <string>
-
-#include "proc_util.h"
+#include "driver_kit.h"
 
 namespace {
 
@@ -20,10 +15,8 @@ bool Handshake(HWND wnd, const wchar_t* name) {
   Sleep(300);  // let the windows finish painting before the picture is taken
   std::wstring ready = g_folder + L"\\shot-" + name + L".ready", done = g_folder + L"\\shot-" + name + L".done";
   CloseHandle(CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  for (int i = 0; i < 600; ++i) {
-    if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    Sleep(50);
-  }
+  if (drv::WaitUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, drv::kPatienceMs))
+    return true;
   fwprintf(stderr, L"shot_driver: no screenshot of %ls\n", name);
   return false;
 }
@@ -35,24 +28,20 @@ int wmain(int argc, wchar_t** argv) {
   g_folder = argv[1];
   drv::Proc app;
   if (!app.Start(g_folder + L"\\Qimbo.exe", g_folder)) return 1;
-  HWND wnd = nullptr;
-  for (int i = 0; i < 300 && !wnd; ++i) {
-    wnd = drv::FindMainWindow(app.pi.dwProcessId, 1096);
-    if (!wnd) Sleep(100);
-  }
+  HWND wnd = drv::WaitForMainWindow(app.pi.dwProcessId);
   if (!wnd) return 1;
   Sleep(500);
   bool ok = Handshake(wnd, L"web");
-  SendMessageW(wnd, WM_COMMAND, 1004, 0);
+  SendMessageW(wnd, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
   ok &= Handshake(wnd, L"program");
-  SendMessageW(wnd, WM_COMMAND, 1004, 0);
-  SendMessageW(wnd, WM_COMMAND, 4000, 0);
+  SendMessageW(wnd, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
+  SendMessageW(wnd, WM_COMMAND, ID_SKIN_FIRST, 0);
   Sleep(500);
   ok &= Handshake(wnd, L"skin4000");
-  SendMessageW(wnd, WM_COMMAND, 3999, 0);
+  SendMessageW(wnd, WM_COMMAND, ID_SKIN_FIRST - 1, 0);
   Sleep(500);
   ok &= Handshake(wnd, L"skin3999");
-  PostMessageW(wnd, WM_COMMAND, 1007, 0);
+  PostMessageW(wnd, WM_COMMAND, IDC_EXIT_BUTTON, 0);
   ok &= app.Ended(15000);
   return ok ? 0 : 1;
 }

@@ -2,47 +2,32 @@
 // box), checks that it is visible, exits through the "X" button and checks
 // that the process ended with code 0. Usage: smoke_driver Qimbo.exe|FOLDER
 // "smoke_driver --close" only asks a running copy to exit (for scripts).
-#include <windows.h>
-
-#include <cstdio>
-#include <string>
-
-#include "proc_util.h"
-
-static int Fail(const char* what) {
-  fprintf(stderr, "smoke: %s (error %lu)\n", what, GetLastError());
-  return 1;
-}
-
-static BOOL CALLBACK CloseProc(HWND wnd, LPARAM) {
-  if (IsWindowVisible(wnd) && GetDlgItem(wnd, 1096)) PostMessageW(wnd, WM_COMMAND, 1007, 0);
-  return TRUE;
-}
+#include "driver_kit.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) return Fail("usage: smoke_driver Qimbo.exe");
-  if (std::wstring(argv[1]) == L"--close") return EnumWindows(CloseProc, 0) ? 0 : 1;
+  if (argc < 2) {
+    fprintf(stderr, "usage: smoke_driver Qimbo.exe|FOLDER | --close\n");
+    return 2;
+  }
+  if (std::wstring(argv[1]) == L"--close") {
+    for (HWND w : drv::WindowsOf(0, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, IDC_FILE_BOX); }))
+      PostMessageW(w, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+    return 0;
+  }
   std::wstring exe = argv[1];
   if (exe.size() < 4 || _wcsicmp(exe.c_str() + exe.size() - 4, L".exe") != 0) exe += L"\\Qimbo.exe";
   drv::Proc app;
-  if (!app.Start(exe, L"")) return Fail("cannot start the program");
-  const int kFileBox = 1096, kExit = 1007;
+  if (!drv::Check(app.Start(exe, L""), "the program starts (error " + std::to_string(GetLastError()) + ")"))
+    return drv::Finish();
   HWND wnd = nullptr;
-  for (int i = 0; i < 300 && !wnd; ++i) {
-    wnd = drv::FindMainWindow(app.pi.dwProcessId, kFileBox);
-    if (!wnd && app.Ended(100)) {
-      fprintf(stderr, "smoke: exit code %lu\n", app.ExitCode());
-      return Fail("the program ended before showing its window");
-    }
-  }
-  if (!wnd) return Fail("no main window with the favorites file box");
-  printf("smoke: main window found and visible\n");
-  PostMessageW(wnd, WM_COMMAND, kExit, 0);
-  if (!app.Ended(15000)) return Fail("the program did not end after the exit button");
-  if (app.ExitCode() != 0) {
-    fprintf(stderr, "smoke: exit code %lu\n", app.ExitCode());
-    return 1;
-  }
-  printf("smoke: closed cleanly with exit code 0\n");
-  return 0;
+  drv::WaitUntil([&] { return (wnd = drv::MainWindowOf(app.pi.dwProcessId)) != nullptr || app.Ended(0); },
+                 drv::kStartMs, 100);
+  if (!drv::Check(wnd || !app.Ended(0), "the program does not end before showing its window (exit code " +
+                                            std::to_string(app.ExitCode()) + ")") ||
+      !drv::Check(wnd != nullptr, "its main window with the favorites file box is visible"))
+    return drv::Finish();
+  PostMessageW(wnd, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+  if (drv::Check(app.Ended(15000), "the program ends after the exit button"))
+    drv::Check(app.ExitCode() == 0, "with exit code 0 (" + std::to_string(app.ExitCode()) + ")");
+  return drv::Finish();
 }
