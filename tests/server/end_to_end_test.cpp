@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "qimbo_version.h"
@@ -29,6 +31,24 @@ using namespace qbtest;
 namespace {
 
 uint32_t Loop(unsigned last) { return qb::MakeAddress(127, 0, 0, last); }
+
+// Processor time a process has used so far, user and system, in milliseconds.
+long ProcessCpuMs(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(file, stat)) return -1;
+  // The fields after the command's closing parenthesis: state is the 3rd, utime the 14th, stime the 15th.
+  size_t at = stat.rfind(')');
+  if (at == std::string::npos) return -1;
+  std::istringstream in(stat.substr(at + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && in >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
 
 class EndToEnd : public ::testing::Test {
  protected:
@@ -147,6 +167,14 @@ TEST_F(EndToEnd, LoginAndRefusal) {
   threads.erase(std::remove_if(threads.begin(), threads.end(), [](const os::DirEntry& e) { return e.name[0] == '.'; }),
                 threads.end());
   EXPECT_EQ(1 + cores, threads.size());
+  // With a session open and nothing arriving, the loop and the workers sleep:
+  // two seconds of idling take a few milliseconds of processor, where a loop
+  // that spun would take most of them.
+  long cpu = ProcessCpuMs(server.Pid());
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  long idle = ProcessCpuMs(server.Pid()) - cpu;
+  ASSERT_GE(cpu, 0);
+  EXPECT_LT(idle, 200) << "milliseconds of processor in two idle seconds";
   EXPECT_EQ(0, server.Stop());
   std::string log = server.Log();
   EXPECT_NE(std::string::npos, log.find("refused login of user 100")) << log;

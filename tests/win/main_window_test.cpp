@@ -538,4 +538,21 @@ TEST_F(MainWindowTest, TheTrayIconAndTheLinksComeOnceTheLoopRuns) {
   EXPECT_TRUE(main->Tray().Enabled());
   EXPECT_EQ("Qimbo收藏", main->Tray().Tip());
   EXPECT_FALSE(main->Tray().Animating());
+
+  // Idle with the links running, the program sleeps: its loop, timers and
+  // workers take a few milliseconds of processor in two seconds, where one
+  // that spun would take most of them.
+  auto cpuMs = [] {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    auto ms = [](const FILETIME& f) { return ((uint64_t)f.dwHighDateTime << 32 | f.dwLowDateTime) / 10000; };
+    return ms(kernel) + ms(user);
+  };
+  uint64_t before = cpuMs();
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 2000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    wintest::Pump();
+  }
+  EXPECT_LT(cpuMs() - before, 200u) << "milliseconds of processor in two idle seconds";
 }
