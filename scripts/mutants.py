@@ -782,6 +782,7 @@ def main():
         return 0
 
     marked = load_marks(os.path.join(ROOT, "scripts", "mutants-equivalent.txt"))
+    known = load_marks(os.path.join(ROOT, "scripts", "mutants-not-killed.txt"))
     run = Runner(args)
     interrupted = []
 
@@ -848,6 +849,15 @@ def main():
                 results.append(res)
                 print("[%2d/%d] %-10s %s:%d  %s  %s  (equivalent: %s)" % (idx, len(picked), "marked", m.path, m.line,
                                                                        m.kind, m.desc, why), flush=True)
+                continue
+            why = mark_of(known, res)
+            if why:
+                res["status"] = "not-killed"
+                res["why"] = why
+                res["seconds"] = 0
+                results.append(res)
+                print("[%2d/%d] %-10s %s:%d  %s  %s  (not killed: %s)" % (idx, len(picked), "not-killed", m.path,
+                                                                        m.line, m.kind, m.desc, why), flush=True)
                 continue
             try:
                 run.place(m)
@@ -939,13 +949,20 @@ def summarize(args):
     with open(args.summary) as fh:
         data = json.load(fh)
     marked = load_marks(os.path.join(ROOT, "scripts", "mutants-equivalent.txt"))
+    known = load_marks(os.path.join(ROOT, "scripts", "mutants-not-killed.txt"))
     results = data["results"]
     for r in results:
-        if r["status"] in ("equivalent", "marked", "no-compile"):
+        if r["status"] in ("equivalent", "no-compile", "killed", "timeout"):
             continue
+        # Marks are judged again by today's lists: an older report's "marked"
+        # may since have moved to the list of those not killed.
         why = mark_of(marked, r)
         if why:
             r["status"], r["why"] = "marked", why
+        elif mark_of(known, r):
+            r["status"], r["why"] = "not-killed", mark_of(known, r)
+        elif r["status"] == "marked":
+            r["status"] = "survived"
     args.seed = data.get("seed", args.seed)
     report(results, args, sum(r.get("seconds", 0) for r in results))
     return 0
@@ -955,30 +972,44 @@ def report(results, args, seconds):
     print()
     what = "survivors of %s" % args.rerun if args.rerun else "seed %d" % args.seed
     print("Mutation run: %s, %d mutants, %.0f min" % (what, len(results), seconds / 60))
-    print("%-12s %7s %7s %8s %9s %6s %9s" % ("folder", "tested", "killed", "survived", "no-build", "equiv",
-                                             "kill rate"))
-    totals = [0, 0, 0, 0, 0]
+    # Survivors include the mutants known not to be killed; the last column is
+    # the rate with those left out as well, as if they were equivalent.
+    print("%-12s %7s %7s %8s %9s %9s %6s %9s %9s" % ("folder", "tested", "killed", "survived", "not-kill.",
+                                                     "no-build", "equiv", "kill rate", "w/o known"))
+    totals = [0, 0, 0, 0, 0, 0]
+
+    def rates(tested, killed, known):
+        a = "%.0f %%" % (100.0 * killed / tested) if tested else "-"
+        b = "%.0f %%" % (100.0 * killed / (tested - known)) if tested > known else "-"
+        return a, b
+
     for folder, _ in FOLDERS:
         rs = [r for r in results if r["folder"] == folder]
         if not rs:
             continue
         killed = sum(r["status"] in ("killed", "timeout") for r in rs)
-        surv = sum(r["status"] == "survived" for r in rs)
+        known = sum(r["status"] == "not-killed" for r in rs)
+        surv = sum(r["status"] == "survived" for r in rs) + known
         nob = sum(r["status"] == "no-compile" for r in rs)
         eq = sum(r["status"] in ("equivalent", "marked") for r in rs)
         tested = killed + surv
-        for k, v in enumerate((tested, killed, surv, nob, eq)):
+        for k, v in enumerate((tested, killed, surv, known, nob, eq)):
             totals[k] += v
-        rate = "%.0f %%" % (100.0 * killed / tested) if tested else "-"
-        print("%-12s %7d %7d %8d %9d %6d %9s" % (folder, tested, killed, surv, nob, eq, rate))
-    rate = "%.0f %%" % (100.0 * totals[1] / totals[0]) if totals[0] else "-"
-    print("%-12s %7d %7d %8d %9d %6d %9s" % ("all", totals[0], totals[1], totals[2], totals[3], totals[4], rate))
+        print("%-12s %7d %7d %8d %9d %9d %6d %9s %9s" % ((folder, tested, killed, surv, known, nob, eq) +
+                                                          rates(tested, killed, known)))
+    print("%-12s %7d %7d %8d %9d %9d %6d %9s %9s" % (("all",) + tuple(totals) +
+                                                      rates(totals[0], totals[1], totals[3])))
     timeouts = sum(r["status"] == "timeout" for r in results)
     if timeouts:
         print("(killed includes %d by time-out)" % timeouts)
     marked = [r for r in results if r["status"] == "marked"]
     if marked:
         print("(equiv includes %d marked by hand in scripts/mutants-equivalent.txt)" % len(marked))
+    known = [r for r in results if r["status"] == "not-killed"]
+    if known:
+        print("\nNot killed, known (scripts/mutants-not-killed.txt):")
+        for r in known:
+            print("  %s:%d  %s  %s\n      %s" % (r["path"], r["line"], r["kind"], r["desc"], r.get("why", "")))
     surv = [r for r in results if r["status"] == "survived"]
     if surv:
         print("\nSurvivors:")
