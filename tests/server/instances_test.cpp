@@ -137,6 +137,128 @@ TEST(SharedDatabase, ATouchKeepsTheInstancesOwnUsersOnline) {
   EXPECT_EQ(100, seen[0].user);
 }
 
+// Users, trees, circles and leave-words are on disk before their commit is
+// answered, even where the database's default says otherwise; presence
+// alone is not waited for. A trigger deferred to the commit notes the
+// setting the commit runs under.
+TEST(SharedDatabase, EveryWriteButPresenceWaitsForTheDiskAtItsCommit) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  std::string name = db.substr(db.rfind('/') + 1);
+  auto a = OpenPg(db, "A", false);
+  ASSERT_TRUE(a);
+  ASSERT_TRUE(cluster.Exec(db, "ALTER DATABASE " + name + " SET synchronous_commit=on;"
+                               "CREATE TABLE commits(tbl text, setting text);"
+                               "CREATE FUNCTION note() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN"
+                               " INSERT INTO commits VALUES(TG_TABLE_NAME, current_setting('synchronous_commit'));"
+                               " RETURN NULL; END$$;"));
+  for (const char* t : {"users", "nodes", "trees", "members", "words", "presence"})
+    ASSERT_TRUE(cluster.Exec(db, std::string("CREATE CONSTRAINT TRIGGER note_") + t + " AFTER INSERT OR UPDATE OR DELETE ON " +
+                                     t + " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION note()"));
+  auto s = OpenPg(db, "B", false);  // a link made after the database's setting
+  ICluster* c = ClusterOf(*s);
+  ASSERT_TRUE(s->AddUser({5, "h", "n"}));
+  ASSERT_TRUE(s->ReplaceTree(5, MakeSampleTree(3)));
+  ASSERT_TRUE(s->AddMember("c", 5));
+  ASSERT_TRUE(s->AddLeaveWord(5, {6, 1, "w"}));
+  std::string previous;
+  ASSERT_TRUE(c->SetPresence(5, Loop(2), "n", previous));
+  ASSERT_TRUE(c->TouchPresence({5}));
+  ASSERT_TRUE(c->DropPresence(5));
+  ASSERT_TRUE(c->SetPresence(6, Loop(3), "m", previous));
+  ASSERT_TRUE(c->ExpirePresence(0));
+  PGconn* q = PQconnectdb(db.c_str());
+  PGresult* r = PQexec(q, "SELECT tbl, string_agg(DISTINCT setting, ',') FROM commits GROUP BY tbl ORDER BY tbl");
+  std::vector<std::string> seen;
+  for (int i = 0; i < PQntuples(r); ++i) seen.push_back(std::string(PQgetvalue(r, i, 0)) + " " + PQgetvalue(r, i, 1));
+  PQclear(r);
+  PQfinish(q);
+  EXPECT_EQ((std::vector<std::string>{"members on", "nodes on", "presence off", "trees on", "users on", "words on"}), seen);
+}
+
+// A listening instance asks for the others online at most once a second
+// while no event comes; an event, or the second gone, makes it ask again. An
+// instance without events asks every time.
+TEST(SharedDatabase, TheOthersOnlineAreAskedAgainAfterAnEventOrASecond) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  uint64_t clock = 5000;
+  auto a = OpenPg(db, "A", true, nullptr, &clock), b = OpenPg(db, "B", false), quiet = OpenPg(db, "Q", false, nullptr, &clock);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b), *cq = ClusterOf(*quiet);
+  std::string previous;
+  std::vector<Presence> seen;
+  auto users = [&seen] {
+    std::vector<int32_t> u;
+    for (const Presence& p : seen) u.push_back(p.user);
+    std::sort(u.begin(), u.end());
+    return u;
+  };
+  ASSERT_TRUE(cb->SetPresence(100, Loop(2), "zhang", previous));
+  ASSERT_TRUE(ca->OthersOnline(60000, seen));
+  EXPECT_EQ((std::vector<int32_t>{100}), users());
+  ASSERT_TRUE(cb->SetPresence(200, Loop(3), "lisi", previous));
+  clock += 999;
+  ASSERT_TRUE(ca->OthersOnline(60000, seen));
+  EXPECT_EQ((std::vector<int32_t>{100}), users()) << "kept within the second";
+  ASSERT_TRUE(cq->OthersOnline(60000, seen));
+  EXPECT_EQ((std::vector<int32_t>{100, 200}), users()) << "without events: asked";
+  ASSERT_TRUE(ca->OthersOnline(1000, seen));
+  EXPECT_EQ((std::vector<int32_t>{100, 200}), users()) << "another age: asked";
+  clock += 1;
+  ASSERT_TRUE(cb->DropPresence(100));
+  ASSERT_TRUE(ca->OthersOnline(1000, seen));
+  EXPECT_EQ((std::vector<int32_t>{100, 200}), users());
+  clock += 1000;
+  ASSERT_TRUE(ca->OthersOnline(1000, seen));
+  EXPECT_EQ((std::vector<int32_t>{200}), users()) << "a second later: asked";
+  ASSERT_TRUE(cb->SetPresence(300, Loop(4), "wang", previous));
+  ASSERT_TRUE(cb->Notify("", "join 300 127.0.0.4 77"));
+  EXPECT_EQ(1u, WaitEvents(*ca, 1).size());
+  ASSERT_TRUE(ca->OthersOnline(1000, seen));
+  EXPECT_EQ((std::vector<int32_t>{200, 300}), users()) << "after an event: asked";
+}
+
+// Of two instances taking one user at once, the one that waited for the
+// other's write learns that he was there.
+TEST(SharedDatabase, ATakeOfAUserWaitingForAnothersLearnsOfIt) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto a = OpenPg(db, "A", false), b = OpenPg(db, "B", false);
+  ICluster *ca = ClusterOf(*a), *cb = ClusterOf(*b);
+  std::string previous;
+  ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous));
+  // Instance C takes him in a transaction it has not committed yet.
+  PGconn* c = PQconnectdb(db.c_str());
+  PGconn* watch = PQconnectdb(db.c_str());
+  ASSERT_EQ(CONNECTION_OK, PQstatus(c));
+  PGresult* r = PQexec(c, "BEGIN; UPDATE presence SET instance='C', address=9 WHERE \"user\"=100");
+  EXPECT_EQ(PGRES_COMMAND_OK, PQresultStatus(r));
+  PQclear(r);
+  bool ok = false;
+  std::thread t([&] { ok = cb->SetPresence(100, Loop(3), "zhang", previous); });
+  // B's write waits for C's lock (as the database reports it) ...
+  bool waiting = false;
+  for (int i = 0; i < 1000 && !waiting; ++i) {
+    r = PQexec(watch, "SELECT count(*) FROM pg_stat_activity WHERE datname=current_database() AND wait_event_type='Lock'");
+    waiting = PQresultStatus(r) == PGRES_TUPLES_OK && atoi(PQgetvalue(r, 0, 0)) == 1;
+    PQclear(r);
+    if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(waiting);
+  // ... and, C committed, finds C where the row said A when it began.
+  r = PQexec(c, "COMMIT");
+  PQclear(r);
+  t.join();
+  PQfinish(c);
+  PQfinish(watch);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ("C", previous);
+  Presence p;
+  ASSERT_TRUE(ca->FindOnline(100, 60000, p));
+  EXPECT_EQ("B", p.instance);
+  EXPECT_EQ(Loop(3), p.address);
+}
+
 // Instances opened without a name are named, each differently, so that they
 // neither take each other's events for their own nor share a channel.
 TEST(SharedDatabase, UnnamedInstancesAreNamedApart) {

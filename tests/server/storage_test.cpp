@@ -138,6 +138,51 @@ TEST_P(ServerStorage, ReplacingATreeDropsTheOldNodesAndKeepsOrder) {
   EXPECT_EQ(3, s->CountTree(2));
 }
 
+// Every field of every node comes back as it went in: all byte values but
+// zero, empty and long texts, the extremes of the numbers, in order; a tree
+// of the largest size the server takes; and a tree of no nodes, which empties
+// the stored one and still counts as a stored upload.
+TEST_P(ServerStorage, EveryFieldOfEveryNodeComesBackAndAnEmptyTreeIsATree) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  std::vector<qb::NodeWire> tree = MakeSampleTree(300);
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes += (char)c;
+  tree[1].name = bytes;
+  tree[1].address = std::string(60000, 'a') + bytes;
+  tree[2].note = tree[2].iconPath = tree[2].circle = tree[2].parentName = "";
+  tree[3].visits = INT32_MAX;
+  tree[3].slot = INT32_MIN;
+  tree[4].kind = -1;
+  tree[4].visits = -7;
+  auto same = [](const std::vector<qb::NodeWire>& a, const std::vector<qb::NodeWire>& b) {
+    if (a.size() != b.size()) return ::testing::AssertionFailure() << a.size() << " nodes against " << b.size();
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i].name != b[i].name || a[i].kind != b[i].kind || a[i].address != b[i].address ||
+          a[i].parentName != b[i].parentName || a[i].iconPath != b[i].iconPath || a[i].note != b[i].note ||
+          a[i].visits != b[i].visits || a[i].slot != b[i].slot || a[i].circle != b[i].circle)
+        return ::testing::AssertionFailure() << "node " << i << " differs";
+    return ::testing::AssertionSuccess();
+  };
+  int32_t rev = 0;
+  ASSERT_EQ(TreeWrite::Stored, s->StoreTree(3, tree, 0, rev));
+  std::vector<qb::NodeWire> got;
+  ASSERT_TRUE(Open()->LoadTree(3, got, rev));
+  EXPECT_TRUE(same(tree, got));
+  EXPECT_EQ(1, rev);
+  std::vector<qb::NodeWire> big = MakeSampleTree(20000);
+  ASSERT_TRUE(s->ReplaceTree(4, big));
+  ASSERT_TRUE(s->LoadTree(4, got));
+  EXPECT_TRUE(same(big, got));
+  ASSERT_EQ(TreeWrite::Stored, s->StoreTree(3, {}, 1, rev));
+  EXPECT_EQ(2, rev);
+  ASSERT_TRUE(s->LoadTree(3, got, rev));
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(2, rev);
+  EXPECT_EQ(0, s->CountTree(3));
+  EXPECT_EQ(20000, s->CountTree(4)) << "another user's tree stays";
+}
+
 // A tree's revision: 0 while none is stored, one more per stored tree; a
 // write conditioned on an older revision changes nothing, also when it comes
 // through another connection (another instance).
