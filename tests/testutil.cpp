@@ -7,6 +7,11 @@
 
 #include "os/os.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 namespace qbtest {
 
 TempDir::TempDir() {
@@ -51,6 +56,75 @@ std::string ReadFileBytes(const std::string& path) {
   std::string bytes;
   EXPECT_TRUE(os::ReadWholeFile(path, bytes)) << path;
   return bytes;
+}
+
+#ifndef _WIN32
+CDiskLimit::CDiskLimit(size_t bytes) : m_old(RLIM_INFINITY), m_max(RLIM_INFINITY), m_bytes(bytes) {
+  struct rlimit now;
+  EXPECT_EQ(0, getrlimit(RLIMIT_FSIZE, &now));
+  m_old = now.rlim_cur;
+  m_max = now.rlim_max;
+  m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+}
+
+CDiskLimit::~CDiskLimit() {
+  Lift();
+  signal(SIGXFSZ, m_oldHandler);
+}
+
+bool CDiskLimit::Fill() {
+  struct rlimit small = {(rlim_t)m_bytes, (rlim_t)m_max};
+  return setrlimit(RLIMIT_FSIZE, &small) == 0;
+}
+
+void CDiskLimit::Lift() {
+  struct rlimit old = {(rlim_t)m_old, (rlim_t)m_max};
+  setrlimit(RLIMIT_FSIZE, &old);
+}
+#endif
+
+namespace {
+const char kHomeKey[] = "Volatile Environment";
+}
+
+CHomeValues::CHomeValues() : m_saved{{"HOMEDRIVE", false, ""}, {"HOMEPATH", false, ""}} {
+  for (Saved& s : m_saved) s.had = os::RegReadString(os::Hive::CurrentUser, kHomeKey, s.name, s.value);
+}
+
+void CHomeValues::Set(const std::string& drive, const std::string& path) {
+  m_restored = false;
+  os::RegWriteString(os::Hive::CurrentUser, kHomeKey, "HOMEDRIVE", drive);
+  os::RegWriteString(os::Hive::CurrentUser, kHomeKey, "HOMEPATH", path);
+}
+
+void CHomeValues::Restore() {
+  if (m_restored) return;
+  m_restored = true;
+  for (const Saved& s : m_saved) {
+    if (s.had) os::RegWriteString(os::Hive::CurrentUser, kHomeKey, s.name, s.value);
+    else os::RegRemoveValue(os::Hive::CurrentUser, kHomeKey, s.name);
+  }
+}
+
+os::FontDesc ChineseFont(const std::string& face, int32_t height, int32_t weight, uint8_t pitchAndFamily) {
+  os::FontDesc d;
+  d.head.height = height;
+  d.head.weight = weight;
+  d.head.charSet = 134;
+  d.head.pitchAndFamily = pitchAndFamily;
+  os::SetFaceName(d, face);
+  return d;
+}
+
+std::string SourceFolder(const std::string& linuxPath) {
+#ifdef _WIN32
+  std::string p = linuxPath;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return "Z:" + p;
+#else
+  return os::ProgramPath(linuxPath);
+#endif
 }
 
 }  // namespace qbtest

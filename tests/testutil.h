@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/ui.h"
+#include "os/font.h"
 
 namespace qbtest {
 
@@ -28,6 +29,50 @@ void RemoveTree(const std::string& folder);
 // Writes bytes to a file (program path); fails the current test when it can't.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
+
+// A font of the Chinese character set (GB2312) as the skins describe theirs.
+os::FontDesc ChineseFont(const std::string& face, int32_t height, int32_t weight, uint8_t pitchAndFamily = 0);
+
+// A folder of the source tree named when the tests were built (a Linux path
+// ending in '/'), as the program names it: under Wine on the Z: drive.
+std::string SourceFolder(const std::string& linuxPath);
+
+#ifndef _WIN32
+// A full disk as the program sees it: while Fill() is in force, a file of
+// this process cannot grow past `bytes`, and a write past it fails instead of
+// ending the process. Lift() (or the object going away) gives the room back.
+class CDiskLimit {
+ public:
+  explicit CDiskLimit(size_t bytes);
+  ~CDiskLimit();
+  CDiskLimit(const CDiskLimit&) = delete;
+  CDiskLimit& operator=(const CDiskLimit&) = delete;
+  bool Fill();  // false when the limit could not be set
+  void Lift();
+
+ private:
+  unsigned long long m_old, m_max, m_bytes;
+  void (*m_oldHandler)(int);
+};
+#endif
+
+// The user's home values that a test sets (HOMEDRIVE and HOMEPATH under
+// HKEY_CURRENT_USER\Volatile Environment), put back as they were by
+// Restore() or when the object goes away.
+class CHomeValues {
+ public:
+  CHomeValues();
+  ~CHomeValues() { Restore(); }
+  CHomeValues(const CHomeValues&) = delete;
+  CHomeValues& operator=(const CHomeValues&) = delete;
+  void Set(const std::string& drive, const std::string& path);
+  void Restore();
+
+ private:
+  struct Saved { const char* name; bool had; std::string value; };
+  Saved m_saved[2];
+  bool m_restored = false;
+};
 
 // Records what the model asked of the user interface. Boxes answer with
 // `answer` (default: the first button).

@@ -25,6 +25,7 @@
 #include <ctime>
 #endif
 
+#include "loopback_http.h"
 #include "os/fileattr.h"
 #include "os/http.h"
 #include "os/net.h"
@@ -165,19 +166,15 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
 // with a hole in it is whole.
 TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
   TempDir dir;
-  struct rlimit old, small;
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  small = old;
-  small.rlim_cur = 1000;  // a full disk, as the program sees it
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  qbtest::CDiskLimit disk(1000);
   for (size_t size : {5000, 200000}) {  // through the buffer, and past it
     os::CWriteStream out;
     ASSERT_TRUE(out.Open(dir / ("f" + std::to_string(size))));
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    ASSERT_TRUE(disk.Fill());
     std::string bytes(size, 'b');
     out.Write(bytes.data(), bytes.size());
     int flushed = out.Flush();
-    setrlimit(RLIMIT_FSIZE, &old);
+    disk.Lift();
     int wroteMore = out.Write("x", 1);
     int flushedAgain = out.Flush();
     EXPECT_FALSE(flushed) << size;
@@ -185,7 +182,6 @@ TEST(OsFiles, AWriteStreamThatFailedOnceStaysFailed) {
     EXPECT_FALSE(flushedAgain) << size;
     EXPECT_FALSE(out.Close()) << size;
   }
-  signal(SIGXFSZ, oldHandler);
 }
 
 // A save the disk cannot hold reports failure, leaves the file that was there
@@ -301,16 +297,12 @@ TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   qbtest::WriteFileBytes(priv, "old private");
   qbtest::WriteFileBytes(conf, "old config");
   qbtest::WriteFileBytes(bak, "old backup");
-  struct rlimit old, small;
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  small = old;
-  small.rlim_cur = 1000;
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  qbtest::CDiskLimit disk(1000);
+  ASSERT_TRUE(disk.Fill());
   std::string big(5000, 'n');
   int savedPrivate = os::WritePrivateFile(priv, big);
   int savedReplacing = os::SaveFileReplacing(conf, bak, big);
-  setrlimit(RLIMIT_FSIZE, &old);
+  disk.Lift();
   EXPECT_EQ(0, savedPrivate);
   EXPECT_EQ("old private", qbtest::ReadFileBytes(priv));
   EXPECT_FALSE(os::FileExists(priv + ".tmp~"));
@@ -319,10 +311,9 @@ TEST(OsFiles, ASaveThatDoesNotFitChangesNothing) {
   EXPECT_EQ("old backup", qbtest::ReadFileBytes(bak));
   EXPECT_FALSE(os::FileExists(conf + ".new"));
   // Exactly as much as fits is saved, the previous text becoming the backup.
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  ASSERT_TRUE(disk.Fill());
   int savedFitting = os::SaveFileReplacing(conf, bak, std::string(1000, 's'));
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  disk.Lift();
   EXPECT_EQ(1, savedFitting);
   EXPECT_EQ(std::string(1000, 's'), qbtest::ReadFileBytes(conf));
   EXPECT_EQ("old config", qbtest::ReadFileBytes(bak));
@@ -816,126 +807,9 @@ TEST(OsSockets, ASignalDuringAWaitIsNoError) {
   EXPECT_LT(os::TickCount() - t0, 9000u) << "the signal came during the wait";
 }
 
-// An IPv6 literal in brackets names the host without them, with or without a port.
 namespace {
-// What a client sends up to the blank line that ends its request's head.
-std::string ReceiveHead(int c) {
-  std::string head;
-  char buf[1024];
-  while (head.find("\r\n\r\n") == std::string::npos) {
-    ssize_t n = recv(c, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    head.append(buf, (size_t)n);
-  }
-  return head;
-}
-}  // namespace
-
-TEST(OsHttp, AnIpv6LiteralIsAHost) {
-  // Once on a port of the system's choosing, named in the address; once on
-  // port 80, left out of it (skipped where port 80 is taken or not ours).
-  for (uint16_t want : {(uint16_t)0, (uint16_t)80}) {
-    int server = socket(AF_INET6, SOCK_STREAM, 0);
-    ASSERT_GE(server, 0);
-    int on = 1;
-    setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    struct sockaddr_in6 sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sin6_family = AF_INET6;
-    sa.sin6_addr = in6addr_loopback;
-    sa.sin6_port = htons(want);
-    socklen_t len = sizeof sa;
-    if (bind(server, (struct sockaddr*)&sa, sizeof sa) != 0) {
-      close(server);
-      if (want == 0) GTEST_SKIP() << "no IPv6 loopback here";
-      continue;
-    }
-    ASSERT_EQ(0, listen(server, 1));
-    ASSERT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
-    std::string request;
-    os::CThread answer;
-    answer.Start([&] {
-      struct pollfd p = {server, POLLIN, 0};
-      if (poll(&p, 1, 10000) != 1) return;  // no client came
-      int c = accept(server, nullptr, nullptr);
-      request = ReceiveHead(c);
-      const char reply[] = "HTTP/1.0 200 OK\r\n\r\nsix by";
-      send(c, reply, sizeof reply - 1, MSG_NOSIGNAL);
-      close(c);
-    });
-    std::string host = want ? "[::1]" : "[::1]:" + std::to_string(ntohs(sa.sin6_port));
-    std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
-    std::string body;
-    char buf[16];
-    long n;
-    while (s && (n = s->Read(buf, sizeof buf)) > 0) body.append(buf, (size_t)n);
-    if (!s) {  // the answerer waits for a client that never came
-      int c = socket(AF_INET6, SOCK_STREAM, 0);
-      connect(c, (struct sockaddr*)&sa, sizeof sa);
-      close(c);
-    }
-    answer.Join();
-    close(server);
-    ASSERT_TRUE(s) << host;
-    EXPECT_EQ("six by", body);
-    EXPECT_NE(std::string::npos, request.find("Host: " + host + "\r\n")) << request;
-  }
-}
-
-namespace {
-// A loopback server for one request: it reads the request's head, sends
-// `reply`, ends its side unless told to hold it open, and closes once the
-// client has hung up (or after 10 s).
-struct OneAnswer {
-  int server = -1;
-  uint16_t port = 0;
-  std::string request;
-  os::CThread thread;
-  // resetOn: once set, the connection is reset instead of ended. later: sent
-  // on its own a little after the reply. at: the port to listen on, any when 0.
-  explicit OneAnswer(const std::string& reply, bool holdOpen = false, os::CEvent* resetOn = nullptr,
-                     const std::string& later = "", uint16_t at = 0) {
-    server = socket(AF_INET, SOCK_STREAM, 0);
-    int reuse = 1;
-    setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    struct sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(at);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    EXPECT_EQ(0, bind(server, (struct sockaddr*)&sa, sizeof sa));
-    EXPECT_EQ(0, listen(server, 1));
-    EXPECT_EQ(0, getsockname(server, (struct sockaddr*)&sa, &len));
-    port = ntohs(sa.sin_port);
-    thread.Start([this, reply, holdOpen, resetOn, later] {
-      struct pollfd p = {server, POLLIN, 0};
-      if (poll(&p, 1, 10000) != 1) return;
-      int c = accept(server, nullptr, nullptr);
-      request = ReceiveHead(c);
-      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-      if (!later.empty()) {
-        os::SleepMs(100);
-        send(c, later.data(), later.size(), MSG_NOSIGNAL);
-      }
-      if (resetOn) {
-        resetOn->Wait(10000);
-        struct linger now = {1, 0};
-        setsockopt(c, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-        close(c);
-        return;
-      }
-      if (!holdOpen) shutdown(c, SHUT_WR);
-      struct pollfd q = {c, POLLIN, 0};
-      poll(&q, 1, 10000);
-      close(c);
-    });
-  }
-  ~OneAnswer() {
-    thread.Join();
-    close(server);
-  }
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
-};
+using qbtest::CLoopbackHttp;
+using qbtest::HttpReply;
 
 std::string Body(std::unique_ptr<os::CHttpStream>& s, size_t piece) {
   std::string body;
@@ -946,9 +820,27 @@ std::string Body(std::unique_ptr<os::CHttpStream>& s, size_t piece) {
 }
 }  // namespace
 
+// An IPv6 literal in brackets names the host without them, with or without a port.
+TEST(OsHttp, AnIpv6LiteralIsAHost) {
+  // Once on a port of the system's choosing, named in the address; once on
+  // port 80, left out of it (skipped where port 80 is taken or not ours).
+  for (uint16_t want : {(uint16_t)0, (uint16_t)80}) {
+    CLoopbackHttp a("HTTP/1.0 200 OK\r\n\r\nsix by", CLoopbackHttp::Options{want, true, false});
+    if (!a.Listening()) {
+      if (want == 0) GTEST_SKIP() << "no IPv6 loopback here";
+      continue;
+    }
+    std::string host = want ? "[::1]" : "[::1]:" + std::to_string(a.Port());
+    std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://" + host + "/a.ico", "Agent", "");
+    ASSERT_TRUE(s) << host;
+    EXPECT_EQ("six by", Body(s, 16));
+    EXPECT_NE(std::string::npos, a.LastRequest().find("Host: " + host + "\r\n")) << a.LastRequest();
+  }
+}
+
 // The web client's connection may get descriptor 0 as well.
 TEST(OsHttp, AConnectionOnDescriptorZeroWorks) {
-  OneAnswer a("HTTP/1.0 200 OK\r\n\r\nzero");
+  CLoopbackHttp a("HTTP/1.0 200 OK\r\n\r\nzero");
   int saved = dup(0);
   ASSERT_GE(saved, 0);
   close(0);
@@ -960,6 +852,7 @@ TEST(OsHttp, AConnectionOnDescriptorZeroWorks) {
   close(saved);
   EXPECT_TRUE(onZero);
   EXPECT_EQ("zero", body);
+  EXPECT_EQ(1, a.Answered());
 }
 
 // An address without a port goes to the web's own port, 80. Listening there
@@ -975,92 +868,92 @@ TEST(OsHttp, AnAddressWithoutAPortGoesToPort80) {
   bool free80 = bind(probe, (struct sockaddr*)&sa, sizeof sa) == 0;
   close(probe);
   if (!free80) GTEST_SKIP() << "port 80 is taken or not ours to listen on";
-  OneAnswer a("HTTP/1.0 200 OK\r\n\r\neighty", false, nullptr, "", 80);
-  ASSERT_EQ(80, a.port);
+  CLoopbackHttp a("HTTP/1.0 200 OK\r\n\r\neighty", CLoopbackHttp::Options{80, false, false});
+  ASSERT_EQ(80, a.Port());
   std::unique_ptr<os::CHttpStream> s = os::HttpOpen("http://127.0.0.1/x", "A", "");
   EXPECT_EQ("eighty", Body(s, 7));
   s.reset();
-  a.thread.Join();
-  EXPECT_EQ(0u, a.request.find("GET /x HTTP/1.0\r\nHost: 127.0.0.1\r\n")) << a.request;
+  EXPECT_EQ(0u, a.LastRequest().find("GET /x HTTP/1.0\r\nHost: 127.0.0.1\r\n")) << a.LastRequest();
 }
 
 TEST(OsHttp, TheRequestAndTheAnswerAsTheWireHasThem) {
   {
-    OneAnswer a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
+    CLoopbackHttp a("HTTP/1.1 200 OK\nServer: lf-only\n\nbody after bare line ends");
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/p/q?x=1#part", "Agent/1", "X-A: 1\r\n\r\n");
     EXPECT_EQ("body after bare line ends", Body(s, 1)) << "read a byte at a time";
     s.reset();
-    a.thread.Join();
-    EXPECT_EQ("GET /p/q?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
+    EXPECT_EQ("GET /p/q?x=1 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.Port()) +
                   "\r\nUser-Agent: Agent/1\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
                   "Connection: close\r\nX-A: 1\r\n\r\n",
-              a.request);
+              a.LastRequest());
   }
   {
-    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n");
+    CLoopbackHttp a("HTTP/1.0 200 OK\r\n\r\n");
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base(), "A", "");
     EXPECT_TRUE(s);
     s.reset();
-    a.thread.Join();
-    EXPECT_EQ(0u, a.request.find("GET / HTTP/1.0\r\n")) << "no path asks for the root";
+    EXPECT_EQ(0u, a.LastRequest().find("GET / HTTP/1.0\r\n")) << "no path asks for the root";
   }
   {
     // Headers that are only the blank line add nothing: the head ends once.
-    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n");
+    CLoopbackHttp a("HTTP/1.0 200 OK\r\n\r\n");
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "\r\n");
     EXPECT_TRUE(s);
     s.reset();
-    a.thread.Join();
-    EXPECT_EQ("GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.port) +
+    EXPECT_EQ("GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(a.Port()) +
                   "\r\nUser-Agent: A\r\nPragma: no-cache\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n",
-              a.request);
+              a.LastRequest());
   }
   {
-    OneAnswer a("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\n");
+    CLoopbackHttp a("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\n");
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "a head cut short by the hang-up";
+    EXPECT_EQ(1, a.Requests()) << "the request went out, the answer was refused";
   }
   {
     // The head's last byte arriving on its own ends the head, not the answer.
-    OneAnswer a("HTTP/1.0 200 OK\r\n\r", false, nullptr, "\n");
+    CLoopbackHttp a(HttpReply("HTTP/1.0 200 OK\r\n\r", "\n"));
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
     EXPECT_TRUE(s);
     EXPECT_EQ("", Body(s, 7));
   }
   {
-    OneAnswer a("SSH-2.0-other\r\n\r\n");
+    CLoopbackHttp a("SSH-2.0-other\r\n\r\n");
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", "")) << "not an HTTP answer";
+    EXPECT_EQ(1, a.Requests());
   }
   {
     // A head that never ends is given up after 64 KiB, without waiting for the hang-up.
-    OneAnswer a("HTTP/1.0 200 OK\r\n" + std::string(70000, 'h'), true);
+    CLoopbackHttp a(HttpReply("HTTP/1.0 200 OK\r\n" + std::string(70000, 'h'), "", HttpReply::End::kHoldOpen));
     uint32_t t0 = os::TickCount();
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
     EXPECT_LT(os::TickCount() - t0, 5000u);
+    EXPECT_EQ(1, a.Requests());
   }
   {
     // The limit is 64 KiB exactly: one byte over it, held open, is given up at once...
-    OneAnswer a("HTTP/1.0 200 OK\r\n" + std::string(65537 - 17, 'h'), true);
+    CLoopbackHttp a(HttpReply("HTTP/1.0 200 OK\r\n" + std::string(65537 - 17, 'h'), "", HttpReply::End::kHoldOpen));
     uint32_t t0 = os::TickCount();
     EXPECT_FALSE(os::HttpOpen(a.Base() + "/", "A", ""));
     EXPECT_LT(os::TickCount() - t0, 5000u);
+    EXPECT_EQ(1, a.Requests());
   }
   {
     // ...while a head whose blank line ends on the byte after 64 KiB is still
     // read: never more than 64 KiB were held without its end.
-    OneAnswer a("HTTP/1.0 200 OK\r\nX: " + std::string(65537 - 4 - 20, 'h') + "\r\n\r\nbody");
+    CLoopbackHttp a("HTTP/1.0 200 OK\r\nX: " + std::string(65537 - 4 - 20, 'h') + "\r\n\r\nbody");
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
     EXPECT_EQ("body", Body(s, 7));
   }
   {
     // A connection reset after the head is an error, not the end of the body.
     os::CEvent opened;
-    OneAnswer a("HTTP/1.0 200 OK\r\n\r\n", true, &opened);
+    CLoopbackHttp a(HttpReply("HTTP/1.0 200 OK\r\n\r\n", "", HttpReply::End::kReset, &opened));
     std::unique_ptr<os::CHttpStream> s = os::HttpOpen(a.Base() + "/", "A", "");
     ASSERT_TRUE(s);
     char none[1];
     EXPECT_EQ(0, s->Read(none, 0)) << "a read of nothing reads nothing";
     opened.Set();
-    a.thread.Join();
+    a.WaitClosed(1, 10000);
     char buf[8];
     EXPECT_EQ(-1, s->Read(buf, sizeof buf));
   }
@@ -1387,15 +1280,10 @@ TEST(OsRegistry, StringsAndNumbersRoundTrip) {
   EXPECT_TRUE(os::RegRemoveValue(os::Hive::CurrentUser, key, "tab\tname\n"));
   // A value the disk cannot hold is not reported written, and the store keeps what it had.
   ASSERT_TRUE(os::RegWriteString(os::Hive::CurrentUser, key, "small", "s"));
-  struct rlimit old, small;
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  small = old;
-  small.rlim_cur = 1000;
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  qbtest::CDiskLimit disk(1000);
+  ASSERT_TRUE(disk.Fill());
   int wrote = os::RegWriteString(os::Hive::CurrentUser, key, "big", std::string(5000, 'b'));
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  disk.Lift();
   EXPECT_EQ(0, wrote);
   EXPECT_FALSE(os::RegReadString(os::Hive::CurrentUser, key, "big", s));
   EXPECT_TRUE(os::RegReadString(os::Hive::CurrentUser, key, "small", s));

@@ -1,24 +1,11 @@
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-typedef SOCKET Sock;
-#define CLOSESOCK closesocket
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-typedef int Sock;
-#define CLOSESOCK close
-#endif
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "loopback_http.h"
 #include "os/os.h"
 #include "panels/capture_logic.h"
 #include "panels/page_fetcher.h"
@@ -331,154 +318,77 @@ TEST(CaptureClipboard, WhatIsKeptWhileTheAddressIsCopied) {
 
 // ---- downloads after the capture ----------------------------------------------------
 
-// A loopback HTTP server that holds every request until the test lets it go,
-// as a slow site does, then answers /favicon.ico with an icon and anything
-// else with a page.
-class CHeldServer {
- public:
-  CHeldServer() {
-#ifdef _WIN32
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-#endif
-    m_listen = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_listen, (sockaddr*)&a, sizeof a);
-    listen(m_listen, 4);
-    socklen_t len = sizeof a;
-    getsockname(m_listen, (sockaddr*)&a, &len);
-    m_port = ntohs(a.sin_port);
-    m_thread = std::thread([this] { Serve(); });
-  }
-  ~CHeldServer() {
-    Release();
-    m_stop = true;
-    Sock s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons((unsigned short)m_port);
-    connect(s, (sockaddr*)&a, sizeof a);
-    CLOSESOCK(s);
-    m_thread.join();
-    CLOSESOCK(m_listen);
-  }
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
-  void Release() {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_released = true;
-    m_go.notify_all();
-  }
-  // Waits until a request is being held.
-  bool WaitHeld(int ms) {
-    std::unique_lock<std::mutex> hold(m_lock);
-    return m_go.wait_for(hold, std::chrono::milliseconds(ms), [&] { return m_held > 0; });
-  }
-  int Answered() const { return m_answered; }
-  // The next `n` icon requests are hung up on without an answer.
-  void DropIcons(int n) { m_dropIcons = n; }
-  static std::string Icon() { return std::string("\0\0\1\0\1\0icon", 10); }
-  static std::string Page() { return "<html><body>page</body></html>"; }
+std::string Icon() { return std::string("\0\0\1\0\1\0icon", 10); }
+std::string Page() { return "<html><body>page</body></html>"; }
 
- private:
-  void Serve() {
-    while (!m_stop) {
-      Sock c = accept(m_listen, nullptr, nullptr);
-      if (m_stop) {
-        CLOSESOCK(c);
-        break;
-      }
-      std::string req;
-      char buf[2048];
-      while (req.find("\r\n\r\n") == std::string::npos) {
-        int n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        req.append(buf, (size_t)n);
-      }
-      {
-        std::unique_lock<std::mutex> hold(m_lock);
-        ++m_held;
-        m_go.notify_all();
-        m_go.wait(hold, [&] { return m_released; });
-      }
-      bool icon = req.find("/favicon.ico") != std::string::npos;
-      if (icon && m_dropIcons > 0) {
-        --m_dropIcons;
-        CLOSESOCK(c);
-        continue;
-      }
-      std::string body = icon ? Icon() : Page();
-      std::string answer = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-      send(c, answer.data(), (int)answer.size(), 0);
-      CLOSESOCK(c);
-      ++m_answered;
-    }
+// A slow site on the loopback interface: it holds every request until the
+// test lets it go, then answers /favicon.ico with an icon and anything else
+// with a page. The program folder has the folders the downloads go to.
+class CaptureDownloads : public ::testing::Test {
+ protected:
+  CaptureDownloads() { MakeFolders(dir); }
+  static void MakeFolders(const qbtest::TempDir& programDir) {
+    for (const char* f : {"images", "images\\icon", "offline-page"}) EXPECT_TRUE(os::CreateFolder(programDir / f));
   }
-  Sock m_listen;
-  int m_port = 0;
-  std::atomic<bool> m_stop{false};
-  std::atomic<int> m_answered{0};
-  std::atomic<int> m_dropIcons{0};
-  std::mutex m_lock;
-  std::condition_variable m_go;
-  bool m_released = false;
-  int m_held = 0;
-  std::thread m_thread;
-};
-
-struct ProgramDir {
-  qbtest::TempDir dir;
-  ProgramDir() {
-    for (const char* f : {"images", "images\\icon", "offline-page"}) EXPECT_TRUE(os::CreateFolder(dir / f));
+  FetchJob Job(const std::string& path, bool icon = false) {
+    FetchJob job;
+    job.programDir = dir.Path();
+    job.address = server.Base() + path;
+    job.icon = icon;
+    return job;
   }
-};
-
-TEST(CaptureDownloads, ASlowSiteHoldsUpNothingAndItsIconAndPageComeLater) {
-  CHeldServer server;
-  ProgramDir p;
-  std::mutex lock;
-  std::vector<FetchResult> results;
-  CPageFetcher fetcher([&](const FetchResult& r) {
+  // A fetcher's report, kept in `results`.
+  void Keep(const FetchResult& r) {
     std::lock_guard<std::mutex> hold(lock);
     results.push_back(r);
-  });
-  std::string page = server.Base() + "/news/today.html";
-  FetchJob job;
-  job.programDir = p.dir.Path();
-  job.address = page;
-  job.icon = true;
+  }
+  size_t Kept() {
+    std::lock_guard<std::mutex> hold(lock);
+    return results.size();
+  }
+
+  std::atomic<int> dropIcons{0};  // the next so many icon requests are hung up on without an answer
+  qbtest::CLoopbackHttp server{[this](const std::string& request) {
+                                 qbtest::HttpReply r;
+                                 bool icon = request.find("/favicon.ico") != std::string::npos;
+                                 if (icon && dropIcons > 0) {
+                                   --dropIcons;
+                                   r.end = qbtest::HttpReply::End::kHangUp;
+                                 }
+                                 r.bytes = qbtest::HttpAnswer("200 OK", icon ? Icon() : Page());
+                                 return r;
+                               },
+                               {0, false, true}};
+  qbtest::TempDir dir;
+  std::mutex lock;
+  std::vector<FetchResult> results;
+};
+
+TEST_F(CaptureDownloads, ASlowSiteHoldsUpNothingAndItsIconAndPageComeLater) {
+  CPageFetcher fetcher([this](const FetchResult& r) { Keep(r); });
+  FetchJob job = Job("/news/today.html", true);
   fetcher.Add(job);  // returns while the site says nothing
   ASSERT_TRUE(server.WaitHeld(10000)) << "the icon is asked for";
   EXPECT_EQ(0, fetcher.WaitIdle(50));
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    EXPECT_TRUE(results.empty());
-  }
+  EXPECT_EQ(0u, Kept());
   server.Release();
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
   ASSERT_EQ(1u, results.size());
   const FetchResult& r = results[0];
-  EXPECT_EQ(page, r.address);
+  EXPECT_EQ(job.address, r.address);
   EXPECT_TRUE(r.iconSaved);
-  EXPECT_EQ(SiteIconFile(p.dir.Path(), page), r.iconFile);
-  EXPECT_EQ(CHeldServer::Icon(), qbtest::ReadFileBytes(r.iconFile));
+  EXPECT_EQ(SiteIconFile(dir.Path(), job.address), r.iconFile);
+  EXPECT_EQ(Icon(), qbtest::ReadFileBytes(r.iconFile));
   EXPECT_TRUE(r.offlineSaved);
-  EXPECT_EQ(p.dir / ("offline-page\\" + OfflinePageName(page) + ".html"), r.offlineFile);
-  EXPECT_EQ(CHeldServer::Page(), qbtest::ReadFileBytes(r.offlineFile)) << "the offline copy takes HTML";
+  EXPECT_EQ(dir / ("offline-page\\" + OfflinePageName(job.address) + ".html"), r.offlineFile);
+  EXPECT_EQ(Page(), qbtest::ReadFileBytes(r.offlineFile)) << "the offline copy takes HTML";
   EXPECT_EQ(2, server.Answered());
 }
 
-TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
-  CHeldServer server;
+TEST_F(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   server.Release();
-  ProgramDir p;
-  std::vector<FetchResult> results;
-  CPageFetcher fetcher([&](const FetchResult& r) { results.push_back(r); });
-  FetchJob job;
-  job.programDir = p.dir.Path();
-  job.address = server.Base() + "/a.html";
+  CPageFetcher fetcher([this](const FetchResult& r) { Keep(r); });
+  FetchJob job = Job("/a.html");
   fetcher.Add(job);
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
   ASSERT_EQ(1u, results.size());
@@ -496,50 +406,40 @@ TEST(CaptureDownloads, WithoutAnIconToFetchOnlyThePageIsAsked) {
   EXPECT_FALSE(results[1].offlineSaved);
   EXPECT_EQ("", results[1].offlineFile) << "no file named for a copy not saved";
   // The icon alone, without an offline copy: only the icon is asked for.
-  FetchJob iconOnly = job;
-  iconOnly.address = server.Base() + "/b.html";
-  iconOnly.icon = true;
+  FetchJob iconOnly = Job("/b.html", true);
   iconOnly.offline = false;
   fetcher.Add(iconOnly);
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
   ASSERT_EQ(3u, results.size());
   EXPECT_TRUE(results[2].iconSaved);
   EXPECT_FALSE(results[2].offlineSaved);
-  EXPECT_FALSE(os::FileExists(p.dir / ("offline-page\\" + OfflinePageName(iconOnly.address) + ".html")));
+  EXPECT_FALSE(os::FileExists(dir / ("offline-page\\" + OfflinePageName(iconOnly.address) + ".html")));
   EXPECT_EQ(2, server.Answered());
 }
 
 // The browser's own copy of the page is taken first, over an older offline
 // copy, and an icon on disk is kept, without asking the site (here one that
 // cannot be reached).
-TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
-  ProgramDir p;
+TEST_F(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
   qbtest::TempDir home;
   os::SetRegistryFolder(os::NativePath(home / "reg"));
-  const std::string key = "Volatile Environment";
-  std::string oldDrive, oldPath;
-  bool hadDrive = os::RegReadString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
-  bool hadPath = os::RegReadString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
+  qbtest::CHomeValues homeValues;
   std::string homePath = home.Path().substr(0, home.Path().size() - 1);
-  os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", "");
-  os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", homePath);
+  homeValues.Set("", homePath);
   EXPECT_TRUE(os::CreateFolder(home / "Local Settings"));
   EXPECT_TRUE(os::CreateFolder(home / "Local Settings\\Temporary Internet Files"));
   qbtest::WriteFileBytes(home / "Local Settings\\Temporary Internet Files\\127.0.html", "<html>cached</html>");
   FetchJob job;
-  job.programDir = p.dir.Path();
+  job.programDir = dir.Path();
   job.address = "http://127.0.0.1:1/page.html";
-  std::string offline = OfflinePagePath(p.dir.Path(), job.address);
+  std::string offline = OfflinePagePath(dir.Path(), job.address);
   qbtest::WriteFileBytes(offline, "<html>older</html>");
   // The site's icon fetched before is kept as well.
   job.icon = true;
-  std::string icon = SiteIconFile(p.dir.Path(), job.address);
+  std::string icon = SiteIconFile(dir.Path(), job.address);
   qbtest::WriteFileBytes(icon, "kept icon");
   FetchResult r = RunFetchJob(job);
-  if (hadDrive) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEDRIVE", oldDrive);
-  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEDRIVE");
-  if (hadPath) os::RegWriteString(os::Hive::CurrentUser, key, "HOMEPATH", oldPath);
-  else os::RegRemoveValue(os::Hive::CurrentUser, key, "HOMEPATH");
+  homeValues.Restore();
   EXPECT_TRUE(r.offlineSaved);
   EXPECT_EQ(offline, r.offlineFile);
   EXPECT_EQ("<html>cached</html>", qbtest::ReadFileBytes(offline));
@@ -548,17 +448,11 @@ TEST(CaptureDownloads, TheBrowsersCachedCopyIsTakenFirstAndReplacesAnOlderOne) {
   EXPECT_EQ("kept icon", qbtest::ReadFileBytes(icon));
 }
 
-TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
-  CHeldServer server;
+TEST_F(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
   server.Release();
-  ProgramDir p;
-  std::vector<FetchResult> results;
-  CPageFetcher fetcher([&](const FetchResult& r) { results.push_back(r); });
-  FetchJob job;
-  job.programDir = p.dir.Path();
-  job.address = server.Base() + "/a.html";
-  job.icon = true;
-  server.DropIcons(2);  // the third try gets it
+  CPageFetcher fetcher([this](const FetchResult& r) { Keep(r); });
+  FetchJob job = Job("/a.html", true);
+  dropIcons = 2;  // the third try gets it
   uint32_t t0 = os::TickCount();
   fetcher.Add(job);
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
@@ -566,28 +460,25 @@ TEST(CaptureDownloads, AnIconRequestThatFailsIsTriedTwiceMore) {
   EXPECT_GE(os::TickCount() - t0, 2 * kIconRetryMs - 100);
   ASSERT_EQ(1u, results.size());
   EXPECT_TRUE(results[0].iconSaved);
-  EXPECT_EQ(CHeldServer::Icon(), qbtest::ReadFileBytes(SiteIconFile(p.dir.Path(), job.address)));
+  EXPECT_EQ(Icon(), qbtest::ReadFileBytes(SiteIconFile(dir.Path(), job.address)));
   // Three failures in a row: the item keeps its stock icon.
-  ProgramDir q;
-  job.programDir = q.dir.Path();
-  server.DropIcons(3);
+  qbtest::TempDir other;
+  MakeFolders(other);
+  job.programDir = other.Path();
+  dropIcons = 3;
   fetcher.Add(job);
   ASSERT_EQ(1, fetcher.WaitIdle(20000));
   ASSERT_EQ(2u, results.size());
   EXPECT_FALSE(results[1].iconSaved);
-  EXPECT_FALSE(os::FileExists(SiteIconFile(q.dir.Path(), job.address)));
+  EXPECT_FALSE(os::FileExists(SiteIconFile(other.Path(), job.address)));
   EXPECT_TRUE(results[1].offlineSaved) << "the page itself still comes";
 }
 
-TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwards) {
-  CHeldServer server;
-  ProgramDir p;
+TEST_F(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwards) {
   auto reported = std::make_shared<std::atomic<int>>(0);
   {
     CPageFetcher fetcher([reported](const FetchResult&) { ++*reported; });
-    FetchJob job;
-    job.programDir = p.dir.Path();
-    job.address = server.Base() + "/a.html";
+    FetchJob job = Job("/a.html");
     fetcher.Add(job);
     fetcher.Add(job);  // a second job waiting behind it is dropped
     ASSERT_TRUE(server.WaitHeld(10000));
@@ -597,15 +488,15 @@ TEST(CaptureDownloads, ClosingDoesNotWaitForASilentSiteAndReportsNothingAfterwar
   uint32_t t0 = os::TickCount();
   { CPageFetcher idle([](const FetchResult&) {}); }
   EXPECT_LT(os::TickCount() - t0, 1000u) << "closing an idle fetcher is not held up";
-  // Let the transfer end on its own; its result goes nowhere.
-  for (int i = 0; i < 200 && server.Answered() < 1; ++i) os::SleepMs(20);
+  // Let the transfer end on its own (the client has hung up); its result goes nowhere.
+  server.WaitClosed(1, 10000);
   os::SleepMs(100);
   EXPECT_EQ(0, reported->load());
   EXPECT_EQ(1, server.Answered()) << "the waiting job never ran";
 }
 
 // A fetcher nobody listens to still does its jobs, and reports to no one.
-TEST(CaptureDownloads, AFetcherWithoutAReportRunsItsJobs) {
+TEST_F(CaptureDownloads, AFetcherWithoutAReportRunsItsJobs) {
   CPageFetcher fetcher(nullptr);
   FetchJob job;
   job.offline = false;  // nothing to fetch: the job ends at once

@@ -95,6 +95,19 @@ struct FakeClock {
   ~FakeClock() { os::SetClock(nullptr, nullptr); }
 };
 
+// The scripts played, by path; the program's own player is back afterwards.
+std::vector<std::string> g_played;
+struct ScriptRecorder {
+  ScriptRecorder() {
+    g_played.clear();
+    SetScriptPlayer([](const std::string& p) {
+      g_played.push_back(p);
+      return 1;
+    });
+  }
+  ~ScriptRecorder() { SetScriptPlayer(nullptr); }
+};
+
 }  // namespace
 
 TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
@@ -338,11 +351,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
                      "\"C:\\Web\\browse.exe\" %1");
   ShellRecorder shell;
   FakeClock clock;
-  std::vector<std::string> played;
-  SetScriptPlayer([&](const std::string& p) {
-    played.push_back(p);
-    return 1;
-  });
+  ScriptRecorder scripts;
   CMyNode item;
   item.m_nKind = UrlItem;
   item.m_strName = "新闻页";
@@ -352,7 +361,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   ASSERT_EQ(g_shell.size(), 2u);
   EXPECT_EQ(g_shell[1].target, "http://news.example.com/a/b.html");
   EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{450, 999}));
-  EXPECT_EQ(played, std::vector<std::string>{"D:\\Q\\script\\url\\新闻页"});
+  EXPECT_EQ(g_played, std::vector<std::string>{"D:\\Q\\script\\url\\新闻页"});
   ViewOfflinePage(item, "D:\\Q\\", ui);
   ASSERT_EQ(g_shell.size(), 4u);
   EXPECT_EQ(g_shell[3].target, "D:\\Q\\offline-page\\newsexampleab.html");
@@ -369,8 +378,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   ViewOfflinePage(program, "D:\\Q\\", ui);
   EXPECT_EQ(g_shell.size(), 4u);
   EXPECT_EQ(program.m_nVisits, visits);
-  EXPECT_EQ(played.size(), 1u);
-  SetScriptPlayer(nullptr);
+  EXPECT_EQ(g_played.size(), 1u);
 
   g_shell.clear();
   g_sleeps.clear();
@@ -415,11 +423,7 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   ShellRecorder shell;
   FakeClock clock;
   qbtest::CRecordingUi ui;
-  std::vector<std::string> played;
-  SetScriptPlayer([&](const std::string& p) {
-    played.push_back(p);
-    return 1;
-  });
+  ScriptRecorder scripts;
   CMyNode url;
   url.m_nKind = UrlItem;
   url.m_strName = "登录页";
@@ -432,13 +436,13 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   ASSERT_EQ(g_shell.size(), 2u);
   EXPECT_EQ(g_shell[0].verb, "open");
   EXPECT_EQ(g_shell[0].target, "http://a.example/login");
-  EXPECT_TRUE(played.empty());
+  EXPECT_TRUE(g_played.empty());
   EXPECT_TRUE(g_sleeps.empty());
 
   url.m_bScript = 1;
   OpenItem(url, "D:\\Q\\", ui);
   EXPECT_EQ(g_sleeps, std::vector<uint32_t>{1100});
-  EXPECT_EQ(played, std::vector<std::string>{"D:\\Q\\script\\url\\登录页"});
+  EXPECT_EQ(g_played, std::vector<std::string>{"D:\\Q\\script\\url\\登录页"});
 
   // A Microsoft shortcut outside the table starts nothing but is still counted.
   CMyNode prog;
@@ -457,14 +461,13 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   tool.m_strName = "tool.lnk";
   tool.m_bScript = 1;  // only web addresses carry scripts: the flag on a program is ignored
   OpenItem(tool, "D:\\Q\\", ui);
-  EXPECT_EQ(played.size(), 1u);
+  EXPECT_EQ(g_played.size(), 1u);
   EXPECT_EQ(g_sleeps.size(), 1u);
   ASSERT_EQ(g_shell.size(), 4u);
   EXPECT_EQ(g_shell[3].verb, "run");
   EXPECT_EQ(g_shell[3].target, "C:\\PROGRAM FILES\\TOOL\\TOOL.EXE");
   EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
   EXPECT_EQ(tool.m_nVisits, 1);
-  SetScriptPlayer(nullptr);
 }
 
 TEST(PressTest, ReleaseWithin250msIsAClickOtherwiseADrag) {

@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "os/font.h"
+#include "testutil.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 TEST(FontSeam, FontKeepsItsDescriptionAndOnWindowsIsAGdiFont) {
-  os::FontDesc d;
-  d.head.height = -15;
-  d.head.weight = 700;
-  d.head.charSet = 134;
-  d.head.pitchAndFamily = 0x31;
-  os::SetFaceName(d, "宋体");
+  os::FontDesc d = qbtest::ChineseFont("宋体", -15, 700, 0x31);
   auto font = os::CFont::Create(d);
   ASSERT_TRUE(font);
   EXPECT_TRUE(os::SameFontDesc(font->Desc(), d));

@@ -16,14 +16,7 @@ using namespace qb;
 
 namespace {
 
-std::unique_ptr<os::CFont> Font(const std::string& face) {
-  os::FontDesc d;
-  d.head.height = -14;
-  d.head.weight = 400;
-  d.head.charSet = 134;
-  os::SetFaceName(d, face);
-  return os::CFont::Create(d);
-}
+std::unique_ptr<os::CFont> Font(const std::string& face) { return os::CFont::Create(qbtest::ChineseFont(face, -14, 400)); }
 
 TEST(SkinName, CleanedInTheOrderOfTheRules) {
   EXPECT_EQ("my skin", CleanSkinName("My Skin.url"));

@@ -4,19 +4,14 @@
 #include "os/font.h"
 #include "skin/skin.h"
 #include "skin/skin_json.h"
+#include "testutil.h"
 
 using namespace qb;
 
 namespace {
 void Sample(SkinSet& skins) {
   ResetSkins(skins);
-  os::FontDesc d;
-  d.head.height = -14;
-  d.head.weight = 700;
-  d.head.charSet = 134;
-  d.head.pitchAndFamily = 0x31;
-  os::SetFaceName(d, "微软雅黑");
-  skins[0].m_font = os::CFont::Create(d);
+  skins[0].m_font = os::CFont::Create(qbtest::ChineseFont("微软雅黑", -14, 700, 0x31));
   skins[0].m_clrHoverBack = MakeColour(0x12, 0x34, 0x56);
   skins[1].m_nFlat = 1;
   skins[3].m_strImagePath = "D:\\皮肤\\\"引号\"\\a.bmp";

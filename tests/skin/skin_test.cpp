@@ -103,17 +103,7 @@ struct SkinFolder {
   std::string Bak() const { return dir / "skin\\MySkin.bak"; }
 };
 
-std::string TestData(const std::string& name) {
-  std::string p = QIMBO_SKIN_TEST_DATA;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#else
-  p = os::ProgramPath(p);
-#endif
-  return p + name;
-}
+std::string TestData(const std::string& name) { return qbtest::SourceFolder(QIMBO_SKIN_TEST_DATA) + name; }
 
 }  // namespace
 

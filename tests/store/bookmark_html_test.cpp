@@ -14,19 +14,12 @@
 #include "store/favorites_file.h"
 #include "store/web_import.h"
 #include "testutil.h"
+#include "tree_util.h"
 
 namespace {
 
 std::string Sample(const std::string& name) {
-  std::string p = QIMBO_STORE_TEST_DATA;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#else
-  p = os::ProgramPath(p);
-#endif
-  return qbtest::ReadFileBytes(p + name);
+  return qbtest::ReadFileBytes(qbtest::SourceFolder(QIMBO_STORE_TEST_DATA) + name);
 }
 
 // One line per node, in list order: "C slot name | note" for a category,
@@ -638,7 +631,9 @@ TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {
     EXPECT_EQ(44, im.list.CountKind(UrlCategory));
     EXPECT_EQ(88, im.result.links);
     EXPECT_EQ((folders - 44) * 2 + 1, im.result.notImported) << "the loose link finds no tab for 目录名";
-    if (folders == 44) EXPECT_EQ("有1个网址未能导入：44个分类都已用完。", ImportShortfallText(im.result));
+    if (folders == 44) {
+      EXPECT_EQ("有1个网址未能导入：44个分类都已用完。", ImportShortfallText(im.result));
+    }
     EXPECT_TRUE(im.list.FindNode("F43", UrlCategory));
     EXPECT_FALSE(im.list.FindNode("F44", UrlCategory));
   }
@@ -652,44 +647,18 @@ TEST(BookmarkHtmlLimits, OnceAll44TabsAreTakenLinksAreCountedNotHidden) {
 }
 
 TEST(BookmarkHtmlLimits, AnExistingTreeKeepsItsTabsAndFillsItsFreeButtons) {
+  using qbtest::AddNodeTo;
   CMyNodeList list;
-  CMyNode* news = new CMyNode;
-  news->m_strName = "新闻";
-  news->m_nKind = UrlCategory;
-  news->m_nSlot = 0;
-  list.AddNode(news);
-  for (int i = 0; i < 29; ++i) {  // buttons 1..29 taken, button 0 free
-    CMyNode* n = new CMyNode;
-    n->m_strName = "old" + std::to_string(i);
-    n->m_pParent = news;
-    n->m_nSlot = i + 1;
-    list.AddNode(n);
-  }
-  CMyNode* beyond = new CMyNode;  // on no button (slot 32, as an odd file may hold): takes none of them
-  beyond->m_strName = "beyond";
-  beyond->m_pParent = news;
-  beyond->m_nSlot = 32;
-  list.AddNode(beyond);
-  CMyNode* before = new CMyNode;  // slot -1 takes no button either
-  before->m_strName = "before";
-  before->m_pParent = news;
-  before->m_nSlot = -1;
-  list.AddNode(before);
-  CMyNode* untabbed = new CMyNode;  // slot -1: on no tab either
-  untabbed->m_strName = "体育";
-  untabbed->m_nKind = UrlCategory;
-  untabbed->m_nSlot = -1;
-  list.AddNode(untabbed);
-  CMyNode* past = new CMyNode;  // just past the last of the 44 tabs: shown nowhere either
-  past->m_strName = "音乐";
-  past->m_nKind = UrlCategory;
-  past->m_nSlot = 44;
-  list.AddNode(past);
-  CMyNode* hidden = new CMyNode;  // a category of the same chain without a tab, far beyond the 44
-  hidden->m_strName = "新闻2";
-  hidden->m_nKind = UrlCategory;
-  hidden->m_nSlot = 1000;
-  list.AddNode(hidden);
+  CMyNode* news = AddNodeTo(list, "新闻", UrlCategory, nullptr, 0);
+  for (int i = 0; i < 29; ++i)  // buttons 1..29 taken, button 0 free
+    AddNodeTo(list, "old" + std::to_string(i), UrlItem, news, i + 1);
+  // On no button (slot 32, as an odd file may hold): takes none of them; slot -1 takes no button either.
+  AddNodeTo(list, "beyond", UrlItem, news, 32);
+  AddNodeTo(list, "before", UrlItem, news, -1);
+  CMyNode* untabbed = AddNodeTo(list, "体育", UrlCategory, nullptr, -1);  // slot -1: on no tab either
+  CMyNode* past = AddNodeTo(list, "音乐", UrlCategory, nullptr, 44);  // just past the last of the 44 tabs: shown nowhere
+  // A category of the same chain without a tab, far beyond the 44.
+  CMyNode* hidden = AddNodeTo(list, "新闻2", UrlCategory, nullptr, 1000);
   BookmarkImportResult result;
   ImportBookmarkHtml(list,
                      kHead + FolderHtml(Utf8("新闻"), 3) + FolderHtml(Utf8("体育"), 1, "s") +

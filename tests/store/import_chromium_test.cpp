@@ -16,6 +16,7 @@
 #include "store/favorites_file.h"
 #include "store/import_chromium.h"
 #include "testutil.h"
+#include "tree_util.h"
 
 namespace {
 
@@ -23,17 +24,7 @@ using qbtest::ReadFileBytes;
 using qbtest::TempDir;
 using qbtest::WriteFileBytes;
 
-std::string TestData(const std::string& name) {
-  std::string p = QIMBO_CHROMIUM_TEST_DATA;
-#ifdef _WIN32
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  p = "Z:" + p;
-#else
-  p = os::ProgramPath(p);
-#endif
-  return p + name;
-}
+std::string TestData(const std::string& name) { return qbtest::SourceFolder(QIMBO_CHROMIUM_TEST_DATA) + name; }
 
 const CMyNode* Item(const CMyNodeList& list, const std::string& name) {
   for (const CMyNode* n : list)
@@ -181,16 +172,9 @@ TEST(ChromiumImport, TheTreesLimitsHold) {
 
 TEST(ChromiumImport, JoinsExistingCategoriesAndSkipsWhatIsThere) {
   CMyNodeList list;
-  CMyNode* tools = new CMyNode;
-  tools->m_strName = "Tools";
-  tools->m_nKind = UrlCategory;
-  tools->m_nSlot = 0;
-  ASSERT_TRUE(list.AddNode(tools));
-  CMyNode* have = new CMyNode;
-  have->m_strName = "have";
-  have->m_strAddress = "http://have/";
-  have->m_pParent = tools;
-  ASSERT_TRUE(list.AddNode(have));
+  CMyNode* tools = qbtest::AddNodeTo(list, "Tools", UrlCategory, nullptr, 0);
+  ASSERT_TRUE(tools);
+  ASSERT_TRUE(qbtest::AddNodeTo(list, "have", UrlItem, tools, 0, "http://have/"));
 
   std::string json = Bar(Dir("Tools", Url("have", "http://have/") + "," + Url("new", "http://new/")) + "," +
                          Dir("Other", Url("o", "http://o/")));
@@ -262,10 +246,7 @@ TEST(ChromiumImport, BrokenFilesAreRefusedAndChangeNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json.substr(0, 80));
     CMyNodeList list;
-    CMyNode* keep = new CMyNode;
-    keep->m_strName = "keep";
-    keep->m_nKind = UrlCategory;
-    ASSERT_TRUE(list.AddNode(keep));
+    ASSERT_TRUE(qbtest::AddNodeTo(list, "keep", UrlCategory, nullptr, 0));
     ChromiumImport r;
     r.items = 99;
     std::string error;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "model/app_logic.h"
 #include "os/os.h"
 #include "store/importer.h"
@@ -149,100 +151,81 @@ TEST(Import, BrowserFavoritesWithSubfolders) {
 
 TEST(Import, ParseUrlFile) {
   TempDir d;
-  WriteFileBytes(d / "My Bank.url", "[DEFAULT]\nBASEURL=http://old/\n[InternetShortcut]\nURL=http://bank/ x\n"
-                                    "IconFile=C:\\Program Files\\x.ico\n");
-  CMyNode* n = ParseUrlFile(d.Path(), "My Bank.url");
+  // The file written, then read as the import reads it.
+  auto parse = [&d](const std::string& name, const std::string& text) {
+    WriteFileBytes(d / name, text);
+    return std::unique_ptr<CMyNode>(ParseUrlFile(d.Path(), name));
+  };
+  std::unique_ptr<CMyNode> n = parse(
+      "My Bank.url", "[DEFAULT]\nBASEURL=http://old/\n[InternetShortcut]\nURL=http://bank/ x\nIconFile=C:\\Program Files\\x.ico\n");
   ASSERT_TRUE(n);
   EXPECT_EQ("My Bank.url", n->m_strName);
   EXPECT_EQ("http://bank/", n->m_strAddress);
   EXPECT_EQ("C:\\Program", n->m_strIconPath);
   EXPECT_EQ(UrlItem, n->m_nKind);
-  delete n;
 
   // Overlong values are cut to 349 bytes.
-  WriteFileBytes(d / "long.url", "[InternetShortcut]\r\nURL=" + std::string(5000, 'u') + "\r\n");
-  n = ParseUrlFile(d.Path(), "long.url");
+  n = parse("long.url", "[InternetShortcut]\r\nURL=" + std::string(5000, 'u') + "\r\n");
   ASSERT_TRUE(n);
   EXPECT_EQ(std::string(kUrlValueMax, 'u'), n->m_strAddress);
-  delete n;
 
   // A key with no value sets nothing.
-  WriteFileBytes(d / "empty.url", "[InternetShortcut]\r\nURL=http://kept/\r\nURL=\r\nURL= \t\r\n");
-  n = ParseUrlFile(d.Path(), "empty.url");
+  n = parse("empty.url", "[InternetShortcut]\r\nURL=http://kept/\r\nURL=\r\nURL= \t\r\n");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://kept/", n->m_strAddress);
-  delete n;
   // Every white space counts as a blank: the vertical tab, the form feed and a
   // carriage return inside the line too.
-  WriteFileBytes(d / "blanks.url", "[InternetShortcut]\r\nURL=\f\vhttp://a/\vb\r\nIconFile=\vi.ico\rj\r\n");
-  n = ParseUrlFile(d.Path(), "blanks.url");
+  n = parse("blanks.url", "[InternetShortcut]\r\nURL=\f\vhttp://a/\vb\r\nIconFile=\vi.ico\rj\r\n");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://a/", n->m_strAddress);
   EXPECT_EQ("i.ico", n->m_strIconPath);
-  delete n;
   // The last line needs no line end.
-  WriteFileBytes(d / "last.url", "[InternetShortcut]\r\nURL=http://last/");
-  n = ParseUrlFile(d.Path(), "last.url");
+  n = parse("last.url", "[InternetShortcut]\r\nURL=http://last/");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://last/", n->m_strAddress);
-  delete n;
 
   // Only the first megabyte (1,048,576 bytes) is read: a line ending right there
   // counts, one starting there does not.
   std::string far = "[InternetShortcut]\r\nBASEURL=" + std::string(1048529, 'b') + "\r\nURL=http://far/\r\n";
   ASSERT_EQ(1048576u, far.size());
-  WriteFileBytes(d / "far.url", far);
-  n = ParseUrlFile(d.Path(), "far.url");
+  n = parse("far.url", far);
   ASSERT_TRUE(n);
   EXPECT_EQ("http://far/", n->m_strAddress);
-  delete n;
   far.insert(30, std::string(17, 'b'));
-  WriteFileBytes(d / "far.url", far);
-  n = ParseUrlFile(d.Path(), "far.url");
+  n = parse("far.url", far);
   ASSERT_TRUE(n);
   EXPECT_EQ(std::string(kUrlValueMax, 'b'), n->m_strAddress);
-  delete n;
 
   // The first line is never read as a value; after 31 other lines reading stops.
   std::string text = "URL=http://first/\n";
   for (int i = 0; i < 31; ++i) text += "Other=" + std::to_string(i) + "\n";
   text += "URL=http://too-late/\n";
-  WriteFileBytes(d / "late.url", text);
-  n = ParseUrlFile(d.Path(), "late.url");
+  n = parse("late.url", text);
   ASSERT_TRUE(n);
   EXPECT_EQ("", n->m_strAddress);
-  delete n;
   // The 31st counted line is still read, whatever the first line holds.
   text = "\n";
   for (int i = 0; i < 30; ++i) text += "Other=" + std::to_string(i) + "\n";
   text += "URL=http://last/\n";
-  WriteFileBytes(d / "last.url", text);
-  n = ParseUrlFile(d.Path(), "last.url");
+  n = parse("last.url", text);
   ASSERT_TRUE(n);
   EXPECT_EQ("http://last/", n->m_strAddress);
-  delete n;
   // An empty first line is the header all the same.
-  WriteFileBytes(d / "blank.url", "\nURL=http://second/\n");
-  n = ParseUrlFile(d.Path(), "blank.url");
+  n = parse("blank.url", "\nURL=http://second/\n");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://second/", n->m_strAddress);
-  delete n;
   // The last matching line wins, in either order.
-  WriteFileBytes(d / "reverse.url", "[InternetShortcut]\r\nURL=http://url/\r\nBASEURL=http://base/\r\n");
-  n = ParseUrlFile(d.Path(), "reverse.url");
+  n = parse("reverse.url", "[InternetShortcut]\r\nURL=http://url/\r\nBASEURL=http://base/\r\n");
   ASSERT_TRUE(n);
   EXPECT_EQ("http://base/", n->m_strAddress);
-  delete n;
   // BASEURL= and IconFile= lines do not count toward the 31.
   text = "[x]\n";
   for (int i = 0; i < 40; ++i) text += "IconFile=i" + std::to_string(i) + "\nBASEURL=http://base" + std::to_string(i) + "/\n";
   text += "URL=http://counted/\n";
-  WriteFileBytes(d / "icons.url", text);
-  n = ParseUrlFile(d.Path(), "icons.url");
+  n = parse("icons.url", text);
   ASSERT_TRUE(n);
   EXPECT_EQ("http://counted/", n->m_strAddress);
   EXPECT_EQ("i39", n->m_strIconPath);
-  delete n;
 
   EXPECT_EQ(nullptr, ParseUrlFile(d.Path(), "missing.url"));
 }
