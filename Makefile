@@ -14,37 +14,82 @@ FUZZ_TARGETS ?=
 
 SOAK_SECONDS ?= 60
 
-.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak mutants dist deb
+# The folders these commands build keep line tables only in their debug
+# information: backtraces and sanitizer reports still name files and lines,
+# and compiling takes about a quarter less time. The released programs are
+# stripped, so they are the same either way. DEBUG_INFO=-g gives the full kind.
+DEBUG_INFO ?= -g1
+CONFIG = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 $(DEBUG_INFO) -DNDEBUG" \
+         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 $(DEBUG_INFO) -DNDEBUG"
+# A build started by `make test` or `make run` shares their $(JOBS) job slots
+# with the others beside it (the recipe lines marked +); alone it takes $(JOBS).
+BUILD_J = $(if $(findstring jobserver,$(MAKEFLAGS)),,-j$(JOBS))
+# make test TIMES=FILE: the wall and CPU seconds of each step appended to FILE.
+TIMED = $(if $(TIMES),/usr/bin/time -a -o $(TIMES) -f "$@ wall=%e user=%U sys=%S")
+# What `make run` needs: the program (its POST_BUILD lays out the folder), the
+# driver that closes it on a private display, and the tool and the server.
+RUN_WIN_TARGETS := Qimbo smoke_driver
+RUN_NATIVE_TARGETS := qimbo-tool qimbo-server
+
+.PHONY: run test deps build build-native build-win build-asan build-fuzz fuzz clean soak mutants dist deb \
+        wine-prefix run-win run-native test-native test-sanitized
 
 deps:
 	@scripts/install-deps.sh
 
 build-win: deps
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake >/dev/null
-	cmake --build $(WIN) -j$(JOBS)
+	$(TIMED) cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake $(CONFIG) >/dev/null
+	+$(TIMED) cmake --build $(WIN) $(BUILD_J)
 
 build-asan: deps
-	cmake -S . -B $(ASAN) -DQIMBO_SANITIZE=ON >/dev/null
-	cmake --build $(ASAN) -j$(JOBS)
+	$(TIMED) cmake -S . -B $(ASAN) -DQIMBO_SANITIZE=ON $(CONFIG) >/dev/null
+	+$(TIMED) cmake --build $(ASAN) $(BUILD_J) --target qimbo_test_programs
 
 build-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DQIMBO_FUZZ=ON >/dev/null
-	cmake --build $(FUZZ) -j$(JOBS) --target fuzzers
+	CC=clang CXX=clang++ $(TIMED) cmake -S . -B $(FUZZ) -DQIMBO_FUZZ=ON $(CONFIG) >/dev/null
+	+$(TIMED) cmake --build $(FUZZ) $(BUILD_J) --target fuzzers
 
-build-native: deps build-win
-	cmake -S . -B $(NATIVE) -DQIMBO_WIN_BUILD_DIR=$(WIN) >/dev/null
-	cmake --build $(NATIVE) -j$(JOBS)
+# Needs only the Windows build's path (for the wine.* and window.* tests), not
+# its programs: the two build side by side.
+build-native: deps
+	$(TIMED) cmake -S . -B $(NATIVE) -DQIMBO_WIN_BUILD_DIR=$(WIN) $(CONFIG) >/dev/null
+	+$(TIMED) cmake --build $(NATIVE) $(BUILD_J)
 
-build: build-native
+build: deps
+	@$(MAKE) --no-print-directory -j$(JOBS) build-win build-native
 
-# The native ctest also runs each fuzz target briefly (fuzz.*) and the suites
-# of build/asan (asan.suites).
-test: build build-asan build-fuzz
+wine-prefix: deps
+	$(TIMED) scripts/wine-prefix.sh
+
+# `make test`: the four folders and the Wine prefix side by side in $(JOBS)
+# job slots. The tests of build/native and build/win start as soon as those
+# two are built and hold one slot, while the sanitized folders go on building
+# in the other; asan.suites, fuzz.* and the tests that time the program (label
+# timing) come last, with no build beside them. Each ctest's output comes in
+# one piece when it ends (the builds' lines mix).
+test: deps
+	@$(MAKE) --no-print-directory -j$(JOBS) -O test-native test-sanitized
+
+test-native: build-win build-native wine-prefix
+	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -j$(JOBS) -E '^(asan|fuzz)\.' -LE timing
+
+# After test-native: asan.suites uses the native suites' addresses and ports.
+test-sanitized: build-asan build-fuzz test-native
 	cmake -S . -B $(NATIVE) -DQIMBO_ASAN_BUILD_DIR=$(ASAN) -DQIMBO_FUZZ_BUILD_DIR=$(FUZZ) >/dev/null
-	scripts/wine-prefix.sh
-	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
+	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -j$(JOBS) -R '^(asan|fuzz)\.'
+	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -L timing
 
-run: build
+run-win: deps
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake $(CONFIG) >/dev/null
+	+cmake --build $(WIN) $(BUILD_J) --target $(RUN_WIN_TARGETS)
+
+run-native: deps
+	cmake -S . -B $(NATIVE) -DQIMBO_WIN_BUILD_DIR=$(WIN) $(CONFIG) >/dev/null
+	+cmake --build $(NATIVE) $(BUILD_J) --target $(RUN_NATIVE_TARGETS)
+
+# Only what the program needs, and the Wine prefix meanwhile.
+run: deps
+	@$(MAKE) --no-print-directory -j$(JOBS) run-win run-native wine-prefix
 	scripts/run.sh
 
 # The releases, into build/dist/: the Windows installer and portable zip
@@ -53,13 +98,13 @@ run: build
 # project() in CMakeLists.txt.
 DIST := $(ROOT)/build/dist
 dist: deps
-	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake >/dev/null
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64.cmake $(CONFIG) >/dev/null
 	rm -rf $(WIN)/dist
 	cmake --build $(WIN) -j$(JOBS) --target qimbo_dist
 	mkdir -p $(DIST) && cp $(WIN)/dist/* $(DIST)/ && ls -l $(WIN)/dist
 
 deb: deps
-	cmake -S . -B $(NATIVE) >/dev/null
+	cmake -S . -B $(NATIVE) $(CONFIG) >/dev/null
 	rm -rf $(NATIVE)/dist
 	cmake --build $(NATIVE) -j$(JOBS) --target qimbo_deb
 	mkdir -p $(DIST) && cp $(NATIVE)/dist/* $(DIST)/ && ls -l $(NATIVE)/dist
@@ -71,7 +116,7 @@ fuzz: build-fuzz
 
 # qimbo-server under a hostile mix on loopback for SOAK_SECONDS (not part of test).
 soak: deps
-	cmake -S . -B $(NATIVE) >/dev/null
+	cmake -S . -B $(NATIVE) $(CONFIG) >/dev/null
 	cmake --build $(NATIVE) -j$(JOBS) --target qimbo-server server_soak
 	$(NATIVE)/tests/server_soak --seconds $(SOAK_SECONDS)
 
