@@ -14,32 +14,8 @@ size_t CMemorySource::Read(void* dst, size_t n) {
   return n;
 }
 
-int CArchiveReader::ReadRaw(void* dst, size_t n) {
-  if (m_failed) return 0;
+int CArchiveReader::ReadFromSource(void* dst, size_t n) {
   if (m_src.Read(dst, n) != n) return Fail();
-  return 1;
-}
-
-int CArchiveReader::ReadU8(uint8_t& v) { return ReadRaw(&v, 1); }
-
-int CArchiveReader::ReadU16(uint16_t& v) {
-  unsigned char b[2];
-  if (!ReadRaw(b, 2)) return 0;
-  v = (uint16_t)(b[0] | (b[1] << 8));
-  return 1;
-}
-
-int CArchiveReader::ReadU32(uint32_t& v) {
-  unsigned char b[4];
-  if (!ReadRaw(b, 4)) return 0;
-  v = (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) | ((uint32_t)b[3] << 24);
-  return 1;
-}
-
-int CArchiveReader::ReadI32(int32_t& v) {
-  uint32_t u;
-  if (!ReadU32(u)) return 0;
-  v = (int32_t)u;
   return 1;
 }
 
@@ -56,10 +32,8 @@ int CArchiveReader::CanHold(uint64_t count, uint64_t minSize) const {
   return count <= m_src.Remaining() / minSize;
 }
 
-int CArchiveReader::ReadLength(uint64_t& len, bool& wide) {
+int CArchiveReader::ReadLengthAfter(uint8_t b, uint64_t& len, bool& wide) {
   wide = false;
-  uint8_t b;
-  if (!ReadU8(b)) return 0;
   if (b < 0xFF) { len = b; return 1; }
   uint16_t w;
   if (!ReadU16(w)) return 0;
@@ -76,6 +50,16 @@ int CArchiveReader::ReadLength(uint64_t& len, bool& wide) {
   return 1;
 }
 
+int CArchiveReader::ReadWide(uint64_t len, std::string& out) {
+  std::string raw;
+  if (!ReadBytes((size_t)(len * 2), raw)) return 0;
+  std::u16string w(len, u'\0');
+  for (size_t i = 0; i < len; ++i)
+    w[i] = (char16_t)((unsigned char)raw[2 * i] | ((unsigned char)raw[2 * i + 1] << 8));
+  Utf16ToGbk(w, out);
+  return 1;
+}
+
 int CArchiveReader::ReadCountedString(std::string& out) {
   out.clear();
   uint64_t len;
@@ -83,15 +67,30 @@ int CArchiveReader::ReadCountedString(std::string& out) {
   if (!ReadLength(len, wide)) return 0;
   uint64_t bytes = wide ? len * 2 : len;
   if (bytes > m_src.Remaining()) return Fail();
+  if (wide) return ReadWide(len, out);
   // Straight into the caller's string, whose room a loop reading many
   // records keeps from one string to the next.
-  if (!wide) return ReadBytes((size_t)bytes, out);
-  std::string raw;
-  if (!ReadBytes((size_t)bytes, raw)) return 0;
-  std::u16string w(len, u'\0');
-  for (size_t i = 0; i < len; ++i)
-    w[i] = (char16_t)((unsigned char)raw[2 * i] | ((unsigned char)raw[2 * i + 1] << 8));
-  Utf16ToGbk(w, out);
+  if (m_mem) {
+    if (bytes) out.assign((const char*)m_mem->Take((size_t)bytes), (size_t)bytes);
+    return 1;
+  }
+  return ReadBytes((size_t)bytes, out);
+}
+
+int CArchiveReader::ReadCountedRest(uint8_t first, std::string_view& text, std::string& room) {
+  text = std::string_view();
+  uint64_t len;
+  bool wide;
+  if (!ReadLengthAfter(first, len, wide)) return 0;
+  uint64_t bytes = wide ? len * 2 : len;
+  if (bytes > m_src.Remaining()) return Fail();
+  if (m_mem && !wide) {
+    if (bytes) text = std::string_view((const char*)m_mem->Take((size_t)bytes), (size_t)bytes);
+    return 1;
+  }
+  room.clear();
+  if (!(wide ? ReadWide(len, room) : ReadBytes((size_t)bytes, room))) return 0;
+  text = room;
   return 1;
 }
 

@@ -2,6 +2,7 @@
 // records. Not security: it keeps casual eyes off the bytes, nothing more.
 #pragma once
 #include <string>
+#include <string_view>
 
 namespace qb {
 
@@ -13,5 +14,7 @@ std::string EncodeText(const std::string& plain);
 // Letters in pairs; a byte outside A..P counts as 0; an odd last letter is
 // ignored; the text ends at its first zero byte.
 std::string DecodeText(const std::string& coded);
+// The same into `out`, which keeps its room.
+void DecodeText(std::string_view coded, std::string& out);
 
 }  // namespace qb

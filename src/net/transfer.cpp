@@ -145,7 +145,9 @@ int CNetTransfer::ReceiveNode(FieldList& fields) {
   std::vector<std::string> v(fields.begin(), fields.end());
   if (!node->ReadFields(v)) return kDownloadFailed;
   // The loader's add: items with the same name and address under two
-  // different categories are both kept. The list takes the node.
+  // different categories are both kept. The list takes the node, and finds
+  // an equal one through its index, so a long download costs time in
+  // proportion to its size.
   m_pDownloadList->AddLoadedNode(node.release());
   if (!m_net.Sender().ReplyToServer(received, MsgFavDownNodeOk())) return kDownloadFailed;
   ArmTransferDeadline();

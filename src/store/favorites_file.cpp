@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <unordered_map>
 
 #include "os/os.h"
@@ -16,22 +17,54 @@ std::string FavoritesFileBytes(const std::vector<const CMyNode*>& nodes) {
   return sink.Bytes();
 }
 
+namespace {
+
+// The records of a file image, one at a time.
+class CRecordReader {
+ public:
+  explicit CRecordReader(const std::string& bytes) : m_src(bytes), m_ar(m_src) {}
+  // A count that the bytes cannot hold fails before anything is allocated.
+  bool ReadCount(uint32_t& count) { return m_ar.ReadU32(count) && m_ar.CanHold(count, kMinNodeRecordBytes); }
+  // The next record as a new node, or null when it is not complete.
+  std::unique_ptr<CMyNode> Next() {
+    std::unique_ptr<CMyNode> n(new CMyNode(0));  // the record sets the time
+    if (!n->Load(m_ar)) n.reset();
+    return n;
+  }
+
+ private:
+  qb::CMemorySource m_src;
+  qb::CArchiveReader m_ar;
+};
+
+// Only the web-address folder lives in these files; program nodes are
+// rebuilt from the disk, and an item without a category has no place.
+bool BelongsInTheList(CMyNode& n) {
+  if (n.m_nKind == UrlCategory) {
+    // A category has no parent; a parent name in its record (never written)
+    // must not make it differ from an equal one until the next save.
+    n.m_strParentName.clear();
+    return true;
+  }
+  return n.m_nKind == UrlItem && !n.m_strParentName.empty();
+}
+
+}  // namespace
+
 int ReadFavoritesRecords(const std::string& bytes, std::vector<CMyNode*>& out) {
   out.clear();
-  qb::CMemorySource src(bytes);
-  qb::CArchiveReader ar(src);
+  CRecordReader records(bytes);
   uint32_t count = 0;
-  // A count that the bytes cannot hold fails before anything is allocated.
-  if (!ar.ReadU32(count) || !ar.CanHold(count, kMinNodeRecordBytes)) return 0;
+  if (!records.ReadCount(count)) return 0;
   out.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    CMyNode* n = new CMyNode(0);  // the record sets the time
-    out.push_back(n);
-    if (!n->Load(ar)) {
+    std::unique_ptr<CMyNode> n = records.Next();
+    if (!n) {
       for (CMyNode* d : out) delete d;
       out.clear();
       return 0;
     }
+    out.push_back(n.release());
   }
   return 1;
 }
@@ -48,24 +81,19 @@ int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
   os::TakeCompleteNewFile(path, IsCompleteFavoritesFile);
   std::string bytes;
   if (!os::ReadWholeFile(path, bytes)) return 0;
-  std::vector<CMyNode*> records;
-  if (!ReadFavoritesRecords(bytes, records)) return 0;
-  std::vector<CMyNode*> keep;
-  keep.reserve(records.size());
-  for (CMyNode* n : records) {
-    // Only the web-address folder lives in these files; program nodes are
-    // rebuilt from the disk, and an item without a category has no place.
-    bool web = n->m_nKind == UrlCategory || n->m_nKind == UrlItem;
-    if (!web || (n->m_nKind == UrlItem && n->m_strParentName.empty())) {
-      delete n;
-    } else {
-      // A category has no parent; a parent name in its record (never written)
-      // must not make it differ from an equal one until the next save.
-      if (n->m_nKind == UrlCategory) n->m_strParentName.clear();
-      keep.push_back(n);
-    }
+  CRecordReader records(bytes);
+  uint32_t count = 0;
+  if (!records.ReadCount(count)) return 0;
+  // Each node joins the list as soon as it is read, while it is still in
+  // the processor's cache; a record that is not complete ends the loader
+  // unfinished, which takes them all out again.
+  CMyNodeList::CLoader loader(list, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::unique_ptr<CMyNode> n = records.Next();
+    if (!n) return 0;
+    if (BelongsInTheList(*n)) loader.Add(n.release());
   }
-  list.MergeLoadedNodes(keep);
+  loader.Finish();
   return 1;
 }
 

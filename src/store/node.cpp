@@ -17,7 +17,7 @@ namespace {
 
 // Every occurrence of `what` removed from `s`, scanning once left to right.
 void RemoveAll(std::string& s, const std::string& what) {
-  if (what.empty()) return;
+  if (what.empty() || s.find(what) == std::string::npos) return;
   std::string out;
   out.reserve(s.size());
   size_t i = 0;
@@ -95,16 +95,19 @@ void CMyNode::Store(qb::CArchiveWriter& ar) const {
 }
 
 int CMyNode::Load(qb::CArchiveReader& ar) {
-  std::string s;
+  // The coded fields are decoded from where they lie in the archive's source
+  // straight into the node: one copy of each.
+  std::string room;
+  std::string_view s;
   uint32_t t = 0;
-  if (!ar.ReadCountedString(s)) return 0;
-  m_strName = qb::DecodeText(s);
-  if (!ar.ReadI32(m_nKind) || !ar.ReadCountedString(s)) return 0;
-  m_strAddress = qb::DecodeText(s);
-  if (!ar.ReadCountedString(s)) return 0;
-  m_strParentName = qb::DecodeText(s);
-  if (!ar.ReadCountedString(s)) return 0;
-  m_strIconPath = qb::DecodeText(s);
+  if (!ar.ReadCountedString(s, room)) return 0;
+  qb::DecodeText(s, m_strName);
+  if (!ar.ReadI32(m_nKind) || !ar.ReadCountedString(s, room)) return 0;
+  qb::DecodeText(s, m_strAddress);
+  if (!ar.ReadCountedString(s, room)) return 0;
+  qb::DecodeText(s, m_strParentName);
+  if (!ar.ReadCountedString(s, room)) return 0;
+  qb::DecodeText(s, m_strIconPath);
   if (!ar.ReadCountedString(m_strNote) || !ar.ReadI32(m_nVisits) || !ar.ReadU32(t) || !ar.ReadI32(m_nSlot) ||
       !ar.ReadI32(m_bScript) || !ar.ReadCountedString(m_strCircle))
     return 0;
@@ -195,18 +198,6 @@ int CMyNodeList::AddNode(CMyNode* node) {
   return 0;
 }
 
-int CMyNodeList::AddLoadedNode(CMyNode* node) {
-  if (!node) return 0;
-  for (CMyNode* n : m_nodes)
-    if (n->m_pParent == node->m_pParent && n->m_strName == node->m_strName &&
-        n->m_strAddress == node->m_strAddress && n->m_strParentName == node->m_strParentName) {
-      delete node;
-      return 0;
-    }
-  Append(node);
-  return 1;
-}
-
 int CMyNodeList::RemoveNode(CMyNode* node) {
   auto it = std::find(m_nodes.begin(), m_nodes.end(), node);
   if (it == m_nodes.end()) return 0;
@@ -281,66 +272,89 @@ size_t Mix(size_t h, size_t v) { return h ^ (v + 0x9e3779b97f4a7c15ull + (h << 6
 size_t HashText(const std::string& s) { return std::hash<std::string_view>()(std::string_view(s)); }
 
 // What AddLoadedNode compares: parent, name, address, staging parent name.
+// The parent is the one the node had when it came: a file's items join
+// their categories only after the test.
 struct LoadedHash {
-  size_t operator()(const CMyNode* n) const {
-    size_t h = std::hash<const void*>()(n->m_pParent);
+  size_t operator()(const CMyNode* n, const CMyNode* parent) const {
+    size_t h = std::hash<const void*>()(parent);
     h = Mix(h, HashText(n->m_strName));
     h = Mix(h, HashText(n->m_strAddress));
     return Mix(h, HashText(n->m_strParentName));
   }
 };
 struct LoadedEq {
-  bool operator()(const CMyNode* a, const CMyNode* b) const {
-    return a->m_pParent == b->m_pParent && a->m_strName == b->m_strName && a->m_strAddress == b->m_strAddress &&
+  bool operator()(const CMyNode* a, const CMyNode* aParent, const CMyNode* b, const CMyNode* bParent) const {
+    return aParent == bParent && a->m_strName == b->m_strName && a->m_strAddress == b->m_strAddress &&
            a->m_strParentName == b->m_strParentName;
   }
 };
 
 // What AddNode compares: kind and name, and for items parent and address too.
 struct AddHash {
-  size_t operator()(const CMyNode* n) const {
+  size_t operator()(const CMyNode* n, const CMyNode* parent) const {
     size_t h = Mix((size_t)n->m_nKind, HashText(n->m_strName));
-    if (n->IsItem()) h = Mix(Mix(h, std::hash<const void*>()(n->m_pParent)), HashText(n->m_strAddress));
+    if (n->IsItem()) h = Mix(Mix(h, std::hash<const void*>()(parent)), HashText(n->m_strAddress));
     return h;
   }
+  size_t operator()(const CMyNode* n) const { return (*this)(n, n->m_pParent); }
 };
 struct AddEq {
-  bool operator()(const CMyNode* a, const CMyNode* b) const {
+  bool operator()(const CMyNode* a, const CMyNode* aParent, const CMyNode* b, const CMyNode* bParent) const {
     if (a->m_nKind != b->m_nKind || a->m_strName != b->m_strName) return false;
-    return !a->IsItem() || (a->m_pParent == b->m_pParent && a->m_strAddress == b->m_strAddress);
+    return !a->IsItem() || (aParent == bParent && a->m_strAddress == b->m_strAddress);
   }
+  bool operator()(const CMyNode* a, const CMyNode* b) const { return (*this)(a, a->m_pParent, b, b->m_pParent); }
 };
 
-// A fixed-size open-addressing set of nodes, big enough for every node it will
-// hold; one array, no allocation per node.
+// An open-addressing set of nodes: one array, no allocation per node. Sized
+// for the nodes it is expected to hold, it grows when it holds more. Each
+// node is kept with the parent it had when it came, which is what is
+// compared.
 template <class Hash, class Eq>
 class CNodeIndex {
  public:
-  explicit CNodeIndex(size_t most) {
-    size_t cap = 16;
-    while (cap < most * 2) cap <<= 1;
-    m_slots.assign(cap, Slot());
-  }
+  explicit CNodeIndex(size_t most = 0) { m_slots.assign(Capacity(most), Slot()); }
   // Adds `n` unless an equal node is there already.
-  bool Insert(const CMyNode* n) {
-    size_t h = Hash()(n), mask = m_slots.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-      Slot& s = m_slots[i];
-      if (!s.node) {
-        s.node = n;
-        s.hash = h;
-        return true;
-      }
-      if (s.hash == h && Eq()(s.node, n)) return false;
-    }
+  bool Insert(const CMyNode* n) { return Insert(n, n->m_pParent); }
+  bool Insert(const CMyNode* n, const CMyNode* parent) {
+    if (2 * (m_count + 1) > m_slots.size()) Grow();
+    size_t h = Hash()(n, parent);
+    Slot* s = Find(h);
+    for (; s->node; s = Next(s))
+      if (s->hash == h && Eq()(s->node, s->parent, n, parent)) return false;
+    s->node = n;
+    s->parent = parent;
+    s->hash = h;
+    ++m_count;
+    return true;
   }
 
  private:
   struct Slot {
     size_t hash = 0;
     const CMyNode* node = nullptr;
+    const CMyNode* parent = nullptr;
   };
+  static size_t Capacity(size_t most) {
+    size_t cap = 16;
+    while (cap < most * 2) cap <<= 1;
+    return cap;
+  }
+  Slot* Find(size_t h) { return &m_slots[h & (m_slots.size() - 1)]; }
+  Slot* Next(Slot* s) { return s + 1 == m_slots.data() + m_slots.size() ? m_slots.data() : s + 1; }
+  // Twice the room; the nodes move by their kept hashes.
+  void Grow() {
+    std::vector<Slot> old(m_slots.size() * 2);
+    old.swap(m_slots);
+    for (const Slot& o : old) {
+      if (!o.node) continue;
+      Slot* s = Find(o.hash);
+      while (s->node) s = Next(s);
+      *s = o;
+    }
+  }
   std::vector<Slot> m_slots;
+  size_t m_count = 0;
 };
 
 }  // namespace
@@ -352,16 +366,29 @@ struct CMyNodeList::AddIndex {
   bool built = false;
 };
 
+// AddLoadedNode's duplicate test: every listed node, while nodes only came
+// through AddLoadedNode since it was made.
+struct CMyNodeList::LoadIndex {
+  CNodeIndex<LoadedHash, LoadedEq> nodes;
+  explicit LoadIndex(size_t most) : nodes(most) {}
+};
+
 CMyNodeList::CMyNodeList() = default;
 CMyNodeList::~CMyNodeList() { DeleteAll(); }
 
 void CMyNodeList::Append(CMyNode* node) {
+  m_loadIndex.reset();  // a node that AddLoadedNode did not see
+  AppendIndexed(node);
+}
+
+void CMyNodeList::AppendIndexed(CMyNode* node) {
   RemoveAll(node->m_strNote, "<>");
   m_nodes.push_back(node);
   if (m_addIndex && m_addIndex->built) m_addIndex->nodes.insert(node);
 }
 
 void CMyNodeList::ForgetAddIndex() {
+  m_loadIndex.reset();
   if (m_addIndex) {
     m_addIndex->nodes.clear();
     m_addIndex->built = false;
@@ -385,6 +412,20 @@ bool CMyNodeList::HasEqualForAdd(const CMyNode* node) {
   return false;
 }
 
+int CMyNodeList::AddLoadedNode(CMyNode* node) {
+  if (!node) return 0;
+  if (!m_loadIndex) {
+    m_loadIndex.reset(new LoadIndex(m_nodes.size() + 1));
+    for (CMyNode* n : m_nodes) m_loadIndex->nodes.Insert(n);
+  }
+  if (!m_loadIndex->nodes.Insert(node)) {
+    delete node;
+    return 0;
+  }
+  AppendIndexed(node);
+  return 1;
+}
+
 CMyNodeList::CAddBatch::CAddBatch(CMyNodeList& list) : m_list(list), m_owner(!list.m_addIndex) {
   if (m_owner) m_list.m_addIndex.reset(new AddIndex);
 }
@@ -393,38 +434,129 @@ CMyNodeList::CAddBatch::~CAddBatch() {
   if (m_owner) m_list.m_addIndex.reset();
 }
 
-void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
-  std::vector<CMyNode*> added;
-  added.reserve(nodes.size());
-  {
-    CNodeIndex<LoadedHash, LoadedEq> seen(m_nodes.size() + nodes.size());
-    for (CMyNode* n : m_nodes) seen.Insert(n);
-    m_nodes.reserve(m_nodes.size() + nodes.size());
-    for (CMyNode* n : nodes) {
-      if (!seen.Insert(n)) {
-        delete n;
-        continue;
-      }
-      Append(n);
-      added.push_back(n);
-    }
+// ---- reading a file ---------------------------------------------------------------
+
+namespace {
+
+// Name and address: what LoadedEq compares within one parent name and parent.
+struct NameAddressHash {
+  size_t operator()(const CMyNode* n, const CMyNode*) const {
+    return Mix(HashText(n->m_strName), HashText(n->m_strAddress));
   }
-  // Names are not changed while the map is in use.
+};
+
+// AddLoadedNode's test for a whole file: the nodes grouped by parent name
+// and parent, each group in a table of its own. A file lists a category's
+// items together, so the table at hand stays in the processor's cache,
+// where one table of every node would be read at random.
+class CGroupedLoadedIndex {
+ public:
+  // Adds `n` unless an equal node is there already.
+  bool Insert(const CMyNode* n) {
+    Key key{n->m_strParentName, n->m_pParent};
+    if (!m_last || !(key == m_lastKey)) {
+      m_last = &m_groups[key];
+      m_lastKey = key;
+    }
+    return m_last->Insert(n);
+  }
+
+ private:
+  // Views the parent name of a listed node, which does not change meanwhile.
+  struct Key {
+    std::string_view parentName;
+    const CMyNode* parent;
+    bool operator==(const Key& o) const { return parent == o.parent && parentName == o.parentName; }
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return Mix(std::hash<std::string_view>()(k.parentName), std::hash<const void*>()(k.parent));
+    }
+  };
+  using Group = CNodeIndex<NameAddressHash, LoadedEq>;
+  std::unordered_map<Key, Group, KeyHash> m_groups;  // its values stay where they are
+  Key m_lastKey{};
+  Group* m_last = nullptr;
+};
+
+}  // namespace
+
+struct CMyNodeList::CLoader::State {
+  size_t start;  // the first node added
+  CGroupedLoadedIndex seen;
+  // The first category (kind 0) of each name in list order; the names are
+  // not changed while it is in use.
   std::unordered_map<std::string_view, CMyNode*> firstCategory;
-  for (CMyNode* n : m_nodes)
-    if (n->m_nKind == UrlCategory) firstCategory.emplace(n->m_strName, n);
-  bool marked = false;
-  for (CMyNode* n : added) {
-    if (n->m_nKind != UrlItem) continue;
-    auto it = firstCategory.find(n->m_strParentName);
-    if (it != firstCategory.end()) {
-      n->m_pParent = it->second;
-    } else {
-      n->m_strName = kDeleteMark;
-      marked = true;
-    }
+  // Items whose category was not listed yet when they came.
+  std::vector<CMyNode*> waiting;
+  bool finished = false;
+  explicit State(size_t first) : start(first) {}
+};
+
+CMyNodeList::CLoader::CLoader(CMyNodeList& list, size_t expected)
+    : m_list(list), m_state(new State(list.m_nodes.size())) {
+  m_list.m_nodes.reserve(m_list.m_nodes.size() + expected);
+  for (CMyNode* n : m_list.m_nodes) {
+    m_state->seen.Insert(n);
+    if (n->m_nKind == UrlCategory) m_state->firstCategory.emplace(n->m_strName, n);
   }
-  if (marked) DeleteMarked();
+}
+
+CMyNodeList::CLoader::~CLoader() {
+  if (m_state->finished) return;
+  std::vector<CMyNode*>& nodes = m_list.m_nodes;
+  for (size_t i = m_state->start; i < nodes.size(); ++i) delete nodes[i];
+  nodes.resize(m_state->start);
+  m_list.ForgetAddIndex();
+}
+
+void CMyNodeList::CLoader::Add(CMyNode* node) {
+  if (!m_state->seen.Insert(node)) {
+    delete node;
+    return;
+  }
+  m_list.Append(node);
+  // A category listed already is the first of its name for good: the item
+  // joins it now, while the item is at hand.
+  if (node->m_nKind == UrlCategory) {
+    m_state->firstCategory.emplace(node->m_strName, node);
+  } else if (node->m_nKind == UrlItem) {
+    auto it = m_state->firstCategory.find(node->m_strParentName);
+    if (it != m_state->firstCategory.end())
+      node->m_pParent = it->second;
+    else
+      m_state->waiting.push_back(node);
+  }
+}
+
+void CMyNodeList::CLoader::Finish() {
+  std::unordered_set<const CMyNode*> orphans;
+  for (CMyNode* n : m_state->waiting) {
+    auto it = m_state->firstCategory.find(n->m_strParentName);
+    if (it != m_state->firstCategory.end())
+      n->m_pParent = it->second;
+    else
+      orphans.insert(n);
+  }
+  m_state->finished = true;
+  if (orphans.empty()) return;
+  // Only the new items without a category go; nothing listed before.
+  std::vector<CMyNode*>& nodes = m_list.m_nodes;
+  size_t keep = m_state->start;
+  for (size_t i = m_state->start; i < nodes.size(); ++i) {
+    if (orphans.count(nodes[i]))
+      delete nodes[i];
+    else
+      nodes[keep++] = nodes[i];
+  }
+  nodes.resize(keep);
+  m_list.ForgetAddIndex();
+}
+
+void CMyNodeList::MergeLoadedNodes(const std::vector<CMyNode*>& nodes) {
+  CLoader loader(*this, nodes.size());
+  for (CMyNode* n : nodes) loader.Add(n);
+  loader.Finish();
 }
 
 int CMyNodeList::AddNodes(const std::vector<CMyNode*>& nodes) {

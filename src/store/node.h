@@ -149,8 +149,13 @@ class CMyNodeList {
   // node either way: a refused node is deleted (0), so the caller never
   // touches it after a refusal.
   int AddNode(CMyNode* node);
-  // The add used while reading a file (no default icon, weaker duplicate
-  // test). Takes the node like AddNode: a refused one is deleted.
+  // The add used while reading a file or a download node by node (no
+  // default icon, weaker duplicate test: parent, name, address and parent
+  // name). Takes the node like AddNode: a refused one is deleted. Its test
+  // looks the node up in an index of the list that lives as long as nodes
+  // come only through AddLoadedNode, so a whole download costs time in
+  // proportion to its size; meanwhile those four fields of listed nodes must
+  // not change.
   int AddLoadedNode(CMyNode* node);
   int RemoveNode(CMyNode* node);  // takes it out without deleting it
   int CountChildren(const CMyNode* node) const;
@@ -167,8 +172,32 @@ class CMyNodeList {
   // tests it (refused ones deleted), then every new item joins the first
   // category (kind 0) of its parent name in list order, and items without one
   // are dropped. Indexed, with the results of the node-by-node scans. Takes
-  // ownership of every node in `nodes`.
+  // ownership of every node in `nodes`. CLoader does the same node by node.
   void MergeLoadedNodes(const std::vector<CMyNode*>& nodes);
+
+  // MergeLoadedNodes one node at a time, for a reader that hands each node
+  // over as soon as it is read, while it is still in the processor's cache.
+  // Until Finish, the names, addresses and parent names of listed nodes
+  // must not change, nor the list but through the loader. Ended without
+  // Finish (a record could not be read), it takes every node it added out
+  // of the list and deletes them: the list is as it was.
+  class CLoader {
+   public:
+    // `expected`: about how many nodes will come.
+    explicit CLoader(CMyNodeList& list, size_t expected = 0);
+    ~CLoader();
+    CLoader(const CLoader&) = delete;
+    CLoader& operator=(const CLoader&) = delete;
+    // Takes the node: tested as AddLoadedNode tests it, a refused one deleted.
+    void Add(CMyNode* node);
+    // Items join their categories; those without one are deleted.
+    void Finish();
+
+   private:
+    struct State;
+    CMyNodeList& m_list;
+    std::unique_ptr<State> m_state;
+  };
   // AddNode for each node in order, indexed; refused nodes are deleted.
   // Returns how many were added.
   int AddNodes(const std::vector<CMyNode*>& nodes);
@@ -212,9 +241,13 @@ class CMyNodeList {
   // AddNode's duplicate test: a node of the same kind and name (and, for an
   // item, parent and address) is listed.
   bool HasEqualForAdd(const CMyNode* node);
+  // Append for a node AddLoadedNode's index holds already.
+  void AppendIndexed(CMyNode* node);
   void ForgetAddIndex();  // nodes left the list: the index is built again when needed
   struct AddIndex;
   std::unique_ptr<AddIndex> m_addIndex;  // only while a CAddBatch lives
+  struct LoadIndex;
+  std::unique_ptr<LoadIndex> m_loadIndex;  // while nodes come only through AddLoadedNode
 };
 
 // The clean form of a name or note typed by the user or taken from a file name.

@@ -34,11 +34,53 @@ class CShortSource : public IByteSource {
   size_t m_pos = 0;
 };
 
+// The bytes of a file as a stream: the reader copies what it reads.
+class CStreamSource : public IByteSource {
+ public:
+  explicit CStreamSource(const std::string& bytes) : m_bytes(bytes) {}
+  size_t Read(void* dst, size_t n) override {
+    n = std::min(n, m_bytes.size() - m_pos);
+    if (n) memcpy(dst, m_bytes.data() + m_pos, n);
+    m_pos += n;
+    return n;
+  }
+  uint64_t Remaining() const override { return m_bytes.size() - m_pos; }
+
+ private:
+  std::string m_bytes;
+  size_t m_pos = 0;
+};
+
+// One counted string read in the four ways a reader can: from memory or a
+// stream, into a string or as a view. All four must agree.
 std::string ReadOne(const std::string& bytes, int* ok) {
   CMemorySource src(bytes);
   CArchiveReader r(src);
-  std::string s;
+  std::string s = "old";
   *ok = r.ReadCountedString(s);
+  CStreamSource stream(bytes);
+  CArchiveReader rs(stream);
+  std::string copied = "old";
+  EXPECT_EQ(*ok, rs.ReadCountedString(copied));
+  EXPECT_EQ(s, copied);
+  for (IByteSource* from : {(IByteSource*)nullptr, (IByteSource*)&stream}) {
+    CMemorySource again(bytes);
+    CStreamSource streamAgain(bytes);
+    CArchiveReader rv(from ? (IByteSource&)streamAgain : (IByteSource&)again);
+    std::string_view view;
+    std::string room = "old";
+    EXPECT_EQ(*ok, rv.ReadCountedString(view, room));
+    EXPECT_EQ(s, std::string(view));
+    // Narrow text from memory is viewed where it lies, in the source's
+    // bytes; wide text is converted into the room.
+    bool wide = bytes.compare(0, 3, "\xFF\xFE\xFF") == 0;
+    if (*ok && !view.empty()) {
+      bool inSource = view.data() >= bytes.data() && view.data() + view.size() <= bytes.data() + bytes.size();
+      EXPECT_EQ(!from && !wide, inSource);
+      EXPECT_EQ(from || wide, view.data() == room.data());
+    }
+    EXPECT_EQ(*ok == 0, rv.Failed());
+  }
   return s;
 }
 }  // namespace
@@ -121,7 +163,7 @@ TEST(Archive, IntegersAreLittleEndianAndFailureIsSticky) {
 
   CMemorySource src(sink.Bytes());
   CArchiveReader r(src);
-  uint8_t a; uint16_t b; uint32_t c; int32_t d;
+  uint8_t a = 0; uint16_t b = 0; uint32_t c = 0; int32_t d = 0;
   ASSERT_EQ(1, r.ReadU8(a));
   ASSERT_EQ(1, r.ReadU16(b));
   ASSERT_EQ(1, r.ReadU32(c));

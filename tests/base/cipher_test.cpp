@@ -51,3 +51,46 @@ TEST(Cipher, RoundTripsEveryByteValueAndGbk) {
   std::string pw = DecodeText(EncodeText("abc"));
   EXPECT_EQ(3u, strlen(pw.c_str()));
 }
+
+// The decoder takes sixteen pairs at a time where it can: every length, any
+// bytes (letters or not) and a zero byte at any place give what one pair at
+// a time gives, and the decode into a string with room left over from a
+// longer text gives the same.
+TEST(Cipher, LongTextsDecodeAsPairByPair) {
+  auto reference = [](const std::string& coded) {
+    auto nibble = [](unsigned char c) { return c >= 'A' && c <= 'P' ? c - 'A' : 0; };
+    std::string out;
+    for (size_t j = 0; j + 1 < coded.size(); j += 2) {
+      char c = (char)(((nibble(coded[j]) << 4) | nibble(coded[j + 1])) ^ qb::kCipherKey[(j / 2) % 8]);
+      if (c == '\0') break;
+      out.push_back(c);
+    }
+    return out;
+  };
+  uint32_t seed = 20261209;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  std::string room(300, 'x');
+  for (int round = 0; round < 3000; ++round) {
+    std::string plain;
+    size_t len = next() % 90;
+    for (size_t i = 0; i < len; ++i) plain.push_back((char)(1 + next() % 255));
+    std::string coded = EncodeText(plain);
+    if (round % 3 == 1 && !coded.empty())  // a few bytes that are no letters, or a zero byte made
+      for (int k = 0; k < 3; ++k) coded[next() % coded.size()] = (char)(next() % 256);
+    if (round % 3 == 2) coded.push_back('C');  // an odd last letter
+    ASSERT_EQ(reference(coded), DecodeText(coded)) << "round " << round;
+    qb::DecodeText(std::string_view(coded), room);
+    ASSERT_EQ(reference(coded), room) << "round " << round;
+    if (round % 3 == 0) {
+      ASSERT_EQ(plain, room);
+    }
+  }
+  // A zero at each place of a long text ends it there.
+  std::string plain(40, 'q');
+  for (size_t zero = 0; zero < plain.size(); ++zero) {
+    std::string coded = EncodeText(plain);
+    coded[2 * zero] = 'A' + ((unsigned char)qb::kCipherKey[zero % 8] >> 4);
+    coded[2 * zero + 1] = 'A' + ((unsigned char)qb::kCipherKey[zero % 8] & 15);
+    EXPECT_EQ(std::string(zero, 'q'), DecodeText(coded)) << zero;
+  }
+}

@@ -845,6 +845,26 @@ TEST_F(DownloadTest, ConsecutiveNodesWithARepeat) {
   EXPECT_EQ(3u, got->GetCount());
 }
 
+// A tree on the server can hold a node twice (sent under two numbers, so
+// no repeat): the download keeps the first, as loading a file does, and the
+// same name and address under another category is another node. The
+// downloaded list looks nodes up in an index, not node by node.
+TEST_F(DownloadTest, ANodeListedTwiceIsKeptOnce) {
+  Begin(6);
+  EXPECT_EQ(kDownloadProgress, Node(40, Wire("新闻", 0, "", "", 0)));
+  EXPECT_EQ(kDownloadProgress, Node(41, Wire("a", 1, "http://a/", "新闻", 0)));
+  EXPECT_EQ(kDownloadProgress, Node(42, Wire("体育", 0, "", "", 1)));
+  EXPECT_EQ(kDownloadProgress, Node(43, Wire("a", 1, "http://a/", "体育", 0)));
+  EXPECT_EQ(kDownloadProgress, Node(44, Wire("a", 1, "http://a/", "新闻", 1)));
+  EXPECT_EQ(kDownloadDone, Node(45, Wire("新闻", 0, "", "", 2)));
+  std::unique_ptr<CMyNodeList> got = net->Transfer().TakeDownloadList();
+  ASSERT_TRUE(got);
+  std::vector<std::string> kept;
+  for (const CMyNode* n : *got) kept.push_back(n->m_strParentName + "/" + n->m_strName);
+  EXPECT_EQ((std::vector<std::string>{"/新闻", "新闻/a", "/体育", "体育/a"}), kept);
+  EXPECT_EQ(0, got->GetAt(1)->m_nSlot) << "the first of the two";
+}
+
 // The server sends the last node again when its acknowledgement was lost.
 // The download has ended by then, and the user is asked whether to replace
 // the favorites: the repeat neither fails it nor takes the list away.

@@ -212,6 +212,92 @@ TEST(NodeList, AddLoadedNodeComparesStagingParentName) {
   EXPECT_EQ(3u, list.GetCount());
 }
 
+// AddLoadedNode looks nodes up in an index while nodes come only through
+// it; any other change of the list makes it compare with what is listed now.
+TEST(NodeList, AddLoadedNodeAfterOtherChangesComparesWithTheListAsItIs) {
+  CMyNodeList list;
+  CMyNode* cat = Cat("c");
+  ASSERT_TRUE(list.AddNode(cat));
+  CMyNode* a = Item("a", "http://a", cat);
+  ASSERT_TRUE(list.AddLoadedNode(a));
+  ASSERT_TRUE(list.AddLoadedNode(Item("b", "http://b", cat)));
+  EXPECT_FALSE(list.AddLoadedNode(Item("a", "http://a", cat)));
+  // Renamed, then the list changes: the node is found by its new name only.
+  a->m_strName = "a2";
+  ASSERT_TRUE(list.AddNode(Cat("d")));
+  EXPECT_FALSE(list.AddLoadedNode(Item("a2", "http://a", cat)));
+  EXPECT_TRUE(list.AddLoadedNode(Item("a", "http://a", cat)));
+  // A node added by AddNode is compared with too.
+  ASSERT_TRUE(list.AddNode(Item("e", "http://e", cat)));
+  EXPECT_FALSE(list.AddLoadedNode(Item("e", "http://e", cat)));
+  // Nodes that left the list are not.
+  ASSERT_TRUE(list.RemoveNode(a));
+  delete a;
+  EXPECT_TRUE(list.AddLoadedNode(Item("a2", "http://a", cat)));
+  list.DeleteKind(UrlItem);
+  EXPECT_TRUE(list.AddLoadedNode(Item("b", "http://b", cat)));
+  EXPECT_EQ(3u, list.GetCount());
+}
+
+TEST(NodeList, AHundredThousandLoadedAddsTakeTimeInProportion) {
+  // A download adds node by node; each compared with every listed node took minutes.
+  CMyNodeList list;
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(list.AddLoadedNode(Cat("c")));
+  for (int i = 0; i < 100000; ++i) {
+    CMyNode* n = Item("site " + std::to_string(i), "http://x/", nullptr);
+    n->m_strParentName = "c";
+    ASSERT_TRUE(list.AddLoadedNode(n));
+  }
+  CMyNode* again = Item("site 99999", "http://x/", nullptr);
+  again->m_strParentName = "c";
+  EXPECT_FALSE(list.AddLoadedNode(again));
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
+  EXPECT_EQ(100001u, list.GetCount());
+}
+
+// Reading a file node by node: a node listed before the load is never
+// dropped by it (not even one named as the program once marked nodes to
+// drop), and a loader that does not finish leaves the list as it was.
+TEST(NodeList, ALoaderTouchesOnlyWhatItAdded) {
+  CMyNodeList list;
+  CMyNode* news = Cat("News");
+  ASSERT_TRUE(list.AddNode(news));
+  CMyNode* marked = Item(kDeleteMark, "http://m", news);
+  ASSERT_TRUE(list.AddNode(marked));
+  {
+    CMyNodeList::CLoader loader(list, 4);
+    CMyNode* item = Item("a", "http://a", nullptr);
+    item->m_strParentName = "News";
+    loader.Add(item);
+    CMyNode* orphan = Item("o", "http://o", nullptr);
+    orphan->m_strParentName = "none";
+    loader.Add(orphan);
+    CMyNode* named = Item(kDeleteMark, "http://n", nullptr);
+    named->m_strParentName = "Late";
+    loader.Add(named);
+    loader.Add(Cat("Late"));  // the category after its item
+    loader.Finish();
+    EXPECT_EQ(news, item->m_pParent) << "joins the category listed before";
+    EXPECT_EQ(list.FindNode("Late", UrlCategory), named->m_pParent);
+  }
+  ASSERT_EQ(5u, list.GetCount());
+  EXPECT_EQ(marked, list.GetAt(1));
+  EXPECT_EQ(std::string(kDeleteMark), list.GetAt(3)->m_strName);
+  EXPECT_EQ(nullptr, list.FindNode("o", UrlItem));
+  auto unfinished = std::make_unique<CMyNodeList::CLoader>(list, 2);
+  unfinished->Add(Cat("Other"));
+  CMyNode* item = Item("b", "http://b", nullptr);
+  item->m_strParentName = "News";
+  CNodeRef ref = item;
+  unfinished->Add(item);
+  EXPECT_EQ(7u, list.GetCount());
+  unfinished.reset();
+  EXPECT_FALSE(ref) << "what it added is freed";
+  EXPECT_EQ(5u, list.GetCount());
+  EXPECT_EQ(marked, list.GetAt(1));
+}
+
 TEST(NodeList, SlotsAndMoves) {
   CMyNodeList list;
   CMyNode* a = Cat("A");
