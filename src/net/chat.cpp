@@ -168,7 +168,9 @@ void CNetChat::Queue(std::unique_ptr<ChatRecord> record, unsigned message, uintp
 
 void CNetChat::OnPeerChat(FieldList& fields, uint32_t from) {
   std::unique_ptr<ChatRecord> r = ReadChatText(fields, 0, from);
-  if (r) Queue(std::move(r), WM_CHAT_ARRIVED, 0);
+  if (!r) return;
+  os::NetTrace("handled", r->text);
+  Queue(std::move(r), WM_CHAT_ARRIVED, 0);
 }
 
 void CNetChat::OnLeaveWords(FieldList& fields) {

@@ -131,6 +131,7 @@ void CCommProxy::SendLoop() {
 // The payload carries the text's terminating zero byte.
 void CCommProxy::SendOne(const NetDatagram& d) {
   m_sendSocket.SendTo(d.text.c_str(), d.text.size() + 1, d.address, d.port);
+  os::NetTrace("sent", d.text);
 }
 
 void CCommProxy::SendQueued(std::chrono::steady_clock::time_point until) {
@@ -158,6 +159,7 @@ void CCommProxy::ReceiveLoop() {
     std::unique_ptr<NetDatagram> d(new NetDatagram);
     d->text.assign(buf.data(), len);
     d->address = from;
+    os::NetTrace("received", d->text);
     if (m_receiveQueue) m_receiveQueue->Push(d);  // a refused datagram is dropped
   }
 }

@@ -97,4 +97,14 @@ class CEvent {
   std::unique_ptr<Impl> m;
 };
 
+// The hop trace of the network path: when the environment variable
+// QIMBO_NET_TRACE names a file, every mark appends a line "MS HOP TEXT" to
+// it, MS being the milliseconds of the machine's monotonic clock (the
+// performance counter on Windows, the same for every process), TEXT the
+// first bytes of the datagram or line at that hop. Without the variable a
+// mark costs one test of a cached flag.
+void NetTrace(const char* hop, const std::string& text);
+// The clock of the trace, in milliseconds.
+double NetTraceClockMs();
+
 }  // namespace os

@@ -3,6 +3,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "os/net.h"
@@ -170,18 +172,44 @@ int CThread::Join(uint32_t ms) {
 
 int CThread::IsRunning() const { return m->thread && WaitForSingleObject(m->thread.Get(), 0) == WAIT_TIMEOUT; }
 
-// ---- mutex: a kernel mutex, for the timed lock ----
+// ---- mutex: a flag under a slim lock, waited for on a condition ----
+// Not a kernel mutex: every datagram takes the queues' locks several times,
+// and a kernel object costs a call into the system (under Wine, a round
+// trip to its server) each time even when nobody else holds it.
 struct CMutex::Impl {
-  qb::KernelHandle mutex{CreateMutexW(nullptr, FALSE, nullptr)};
+  SRWLOCK lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE freed = CONDITION_VARIABLE_INIT;
+  bool held = false;
 };
 CMutex::CMutex() : m(new Impl) {}
 CMutex::~CMutex() = default;
 
 int CMutex::Lock(uint32_t ms) {
-  DWORD r = WaitForSingleObject(m->mutex.Get(), ms == kWaitForever ? INFINITE : ms);
-  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+  AcquireSRWLockExclusive(&m->lock);
+  ULONGLONG start = GetTickCount64();
+  while (m->held) {
+    DWORD left = INFINITE;
+    if (ms != kWaitForever) {
+      ULONGLONG waited = GetTickCount64() - start;
+      if (waited >= ms) {
+        ReleaseSRWLockExclusive(&m->lock);
+        return 0;
+      }
+      left = static_cast<DWORD>(ms - waited);
+    }
+    SleepConditionVariableSRW(&m->freed, &m->lock, left, 0);
+  }
+  m->held = true;
+  ReleaseSRWLockExclusive(&m->lock);
+  return 1;
 }
-void CMutex::Unlock() { ReleaseMutex(m->mutex.Get()); }
+
+void CMutex::Unlock() {
+  AcquireSRWLockExclusive(&m->lock);
+  m->held = false;
+  ReleaseSRWLockExclusive(&m->lock);
+  WakeConditionVariable(&m->freed);
+}
 
 // ---- auto-reset event ----
 struct CEvent::Impl {
@@ -193,6 +221,47 @@ void CEvent::Set() { SetEvent(m->event.Get()); }
 void* CEvent::NativeHandle() const { return m->event.Get(); }
 int CEvent::Wait(uint32_t ms) {
   return WaitForSingleObject(m->event.Get(), ms == kWaitForever ? INFINITE : ms) == WAIT_OBJECT_0;
+}
+
+
+// One line of the trace: the text up to its first line break, at most 60 bytes.
+static std::string TraceLine(double ms, const char* hop, const std::string& text) {
+  std::string shown = text.substr(0, std::min<size_t>(text.find_first_of("\r\n"), 60));
+  char head[64];
+  snprintf(head, sizeof head, "%.3f %s ", ms, hop);
+  return head + shown + "\n";
+}
+
+double NetTraceClockMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+void NetTrace(const char* hop, const std::string& text) {
+  static LONG state = 0;  // 0 not looked at yet, 1 tracing, 2 off
+  static SRWLOCK lock = SRWLOCK_INIT;
+  static FILE* file = nullptr;
+  if (InterlockedCompareExchange(&state, 0, 0) == 2) return;
+  double ms = NetTraceClockMs();
+  AcquireSRWLockExclusive(&lock);
+  if (state == 0) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"QIMBO_NET_TRACE", path, MAX_PATH);
+    file = n > 0 && n < MAX_PATH ? _wfopen(path, L"ab") : nullptr;
+    InterlockedExchange(&state, file ? 1 : 2);
+  }
+  if (file) {
+    std::string line = TraceLine(ms, hop, text);
+    fwrite(line.data(), 1, line.size(), file);
+    fflush(file);
+  }
+  ReleaseSRWLockExclusive(&lock);
 }
 
 }  // namespace os
