@@ -168,8 +168,15 @@ const CircleMember* CChatDialog::SelectedMember() const {
 
 // ---- the conversation ----------------------------------------------------------------
 
-void CChatDialog::Append(const std::vector<ChatLine>& lines) {
+// The new pieces go in at the end and the view scrolls with the
+// conversation's drawing held (each piece would draw it again), then it is
+// drawn once, before this returns: a line that came in is on the screen when
+// its message is handled. scrollLines < 0: to the bottom, and only when
+// something came.
+void CChatDialog::Append(const std::vector<ChatLine>& lines, LRESULT scrollLines) {
+  if (lines.empty() && scrollLines < 0) return;
   HWND talk = m_talk.GetSafeHwnd();
+  m_talk.HoldRedraw();
   for (const ChatLine& line : lines) {
     CHARRANGE end = {-1, -1};
     SendMessageW(talk, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
@@ -177,20 +184,24 @@ void CChatDialog::Append(const std::vector<ChatLine>& lines) {
     SendMessageW(talk, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
     SendMessageW(talk, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(W(line.text).c_str()));
   }
+  if (scrollLines >= 0)
+    SendMessageW(talk, EM_LINESCROLL, 0, scrollLines);
+  else
+    SendMessageW(talk, WM_VSCROLL, SB_BOTTOM, 0);
+  m_talk.ReleaseRedraw();
 }
 
 // The lines of ShowChatRecords, then the view moves down by as many lines as
 // the conversation held before.
 void CChatDialog::ShowRecords(const std::vector<ChatLine>& lines) {
-  HWND talk = m_talk.GetSafeHwnd();
-  LRESULT before = SendMessageW(talk, EM_GETLINECOUNT, 0, 0);
-  Append(lines);
-  SendMessageW(talk, EM_LINESCROLL, 0, before);
+  Append(lines, SendMessageW(m_talk.GetSafeHwnd(), EM_GETLINECOUNT, 0, 0));
 }
 
 void CChatDialog::OnChatArrived(WPARAM wParam) {
   std::vector<ChatLine> lines;
+  os::NetTrace("arrived", "");
   if (m_net.Chat().OnChatArrived(wParam, Checked(IDC_CHAT_RECEIVE_ONE), SelectedMember(), lines)) ShowRecords(lines);
+  for (const ChatLine& l : lines) os::NetTrace("shown", l.text);
 }
 
 // ---- commands ------------------------------------------------------------------------
@@ -201,6 +212,7 @@ void CChatDialog::OnSend() {
   HWND input = m_input.GetSafeHwnd();
   ChatSendInput in;
   in.text = WindowTextGbk(input);
+  os::NetTrace("clicked", in.text);
   in.sendOnlyToSelected = Checked(IDC_CHAT_SEND_TO_ONE);
   in.receiveOnlyFromSelected = Checked(IDC_CHAT_RECEIVE_ONE);
   in.selected = SelectedMember();
@@ -209,8 +221,7 @@ void CChatDialog::OnSend() {
   SendMessageW(input, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&cf));
   in.format = FromRich(cf);
   ChatSendOutcome out = m_net.Chat().OnChatSend(in);
-  Append(out.echo);
-  if (!out.echo.empty()) SendMessageW(m_talk.GetSafeHwnd(), WM_VSCROLL, SB_BOTTOM, 0);
+  Append(out.echo, -1);
   if (out.clearInput) {
     SetWindowTextW(input, L"");
     SetFocus(input);

@@ -60,7 +60,7 @@ class CChatDialog : public CDialogWindow {
   int RowOf(uintptr_t serial) const;
   void RebuildMemberRows();
   const CircleMember* SelectedMember() const;
-  void Append(const std::vector<ChatLine>& lines);
+  void Append(const std::vector<ChatLine>& lines, LRESULT scrollLines);
   void ShowRecords(const std::vector<ChatLine>& lines);
   bool Checked(int id) const;
   void OnPaint();

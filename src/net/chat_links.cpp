@@ -37,6 +37,19 @@ bool Closing(char16_t c) {
 
 }  // namespace
 
+bool EndsChatLink(char16_t c) { return Ends(c); }
+
+ChatLink LinkStretch(const std::u16string& text, size_t editFrom, size_t editTo) {
+  editTo = editTo < text.size() ? editTo : text.size();
+  editFrom = editFrom < editTo ? editFrom : editTo;
+  ChatLink s{editFrom, editTo};
+  while (s.from > 0 && !Ends(text[s.from - 1])) --s.from;
+  if (s.from > 0) --s.from;
+  while (s.to < text.size() && !Ends(text[s.to])) ++s.to;
+  if (s.to < text.size()) ++s.to;
+  return s;
+}
+
 namespace {
 // The first character after the prefix and the slashes that follow it.
 size_t BodyAt(const std::u16string& text, size_t i, size_t n) {

@@ -23,4 +23,14 @@ struct ChatLink {
 // closing punctuation (".,;:!?)]}'") at its end left out.
 std::vector<ChatLink> FindChatLinks(const std::u16string& text);
 
+// Whether a character ends every address: no link runs across it.
+bool EndsChatLink(char16_t c);
+// The stretch of a text whose links an edit of the characters [editFrom,
+// editTo) can change: from the last character before editFrom that ends
+// every address to the first one at or after editTo, both included (the
+// start and the end of the text where there is none). The links that
+// FindChatLinks finds in the stretch are those of the whole text there, so
+// a box that gained text marks its links again there only.
+ChatLink LinkStretch(const std::u16string& text, size_t editFrom, size_t editTo);
+
 }  // namespace qb

@@ -43,44 +43,85 @@ void CMenuRichEdit::SetAutoURLDetect(bool on) {
   MarkLinks();
 }
 
-std::wstring CMenuRichEdit::Text() const {
+LONG CMenuRichEdit::TextLength() const {
   GETTEXTLENGTHEX len = {GTL_NUMCHARS | GTL_PRECISE, 1200};
   LRESULT n = SendMessageW(m_hWnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&len), 0);
-  if (n <= 0) return std::wstring();
-  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-  TEXTRANGEW range = {{0, static_cast<LONG>(n)}, &text[0]};
-  LRESULT got = SendMessageW(m_hWnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
+  return n > 0 ? static_cast<LONG>(n) : 0;
 }
 
-void CMenuRichEdit::MarkLinks() {
+std::u16string CMenuRichEdit::TextRange(LONG from, LONG to) const {
+  if (to <= from) return std::u16string();
+  std::wstring text(static_cast<size_t>(to - from) + 1, L'\0');
+  TEXTRANGEW range = {{from, to}, &text[0]};
+  LRESULT got = SendMessageW(m_hWnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  return std::u16string(text.begin(), text.begin() + (got > 0 ? got : 0));
+}
+
+void CMenuRichEdit::MarkLinks() { MarkLinks(0, -1); }
+
+// Under Wine the box draws itself at once, inside each change; held, it is
+// drawn once, at the release.
+void CMenuRichEdit::HoldRedraw() {
+  if (m_hWnd && m_redrawHeld++ == 0) SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
+}
+
+void CMenuRichEdit::ReleaseRedraw() {
+  if (!m_hWnd || m_redrawHeld == 0 || --m_redrawHeld > 0) return;
+  SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+}
+
+// Links never run across a blank or a line break, so new text is looked at
+// from the last such character before it to the first after it, read out
+// of the box in growing pieces: a line that comes in costs its own length,
+// not the conversation's.
+void CMenuRichEdit::MarkLinks(LONG from, LONG to) {
   if (!m_hWnd) return;
-  std::wstring text = Text();
-  std::u16string t(text.begin(), text.end());
-  std::vector<qb::ChatLink> links = m_links ? qb::FindChatLinks(t) : std::vector<qb::ChatLink>();
+  LONG length = TextLength();
+  if (to < 0 || to > length) to = length;
+  if (from < 0 || from > to) from = 0;
+  LONG start = from, end = to;
+  std::u16string text;
+  qb::ChatLink stretch;
+  for (LONG margin = 64;; margin *= 4) {
+    start = from > margin ? from - margin : 0;
+    end = to + margin < length ? to + margin : length;
+    text = TextRange(start, end);
+    stretch = qb::LinkStretch(text, static_cast<size_t>(from - start), static_cast<size_t>(to - start));
+    // Bounded on either side by such a character outside the new text, or by the text's edge.
+    bool left = start == 0 || (stretch.from < static_cast<size_t>(from - start) && qb::EndsChatLink(text[stretch.from]));
+    bool right = end == length || (stretch.to > static_cast<size_t>(to - start) && qb::EndsChatLink(text[stretch.to - 1]));
+    if ((left && right) || static_cast<LONG>(text.size()) < end - start) break;
+  }
+  start += static_cast<LONG>(stretch.from);
+  std::vector<qb::ChatLink> links;
+  if (m_links) links = qb::FindChatLinks(text.substr(stretch.from, stretch.to - stretch.from));
   // The selection and the scroll position are borrowed and given back.
   CHARRANGE old = {};
   POINT scroll = {};
   SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&old));
   SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
-  SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
   CHARFORMAT2W cf = {};
   cf.cbSize = sizeof cf;
-  cf.dwMask = CFM_LINK;
-  CHARRANGE all = {0, -1};
+  CHARRANGE all = {start, start + static_cast<LONG>(stretch.to - stretch.from)};
   SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
-  SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  // A stretch without links that had none (the common new line) is left as it is.
+  SendMessageW(m_hWnd, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+  bool hadLinks = !(cf.dwMask & CFM_LINK) || (cf.dwEffects & CFE_LINK);
+  bool hold = (hadLinks || !links.empty()) && !m_redrawHeld;
+  if (hold) HoldRedraw();
+  cf.dwMask = CFM_LINK;
+  cf.dwEffects = 0;
+  if (hadLinks) SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
   cf.dwEffects = CFE_LINK;
   for (const qb::ChatLink& l : links) {
-    CHARRANGE r = {static_cast<LONG>(l.from), static_cast<LONG>(l.to)};
+    CHARRANGE r = {start + static_cast<LONG>(l.from), start + static_cast<LONG>(l.to)};
     SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&r));
     SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
   }
   SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&old));
   SendMessageW(m_hWnd, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
-  SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(m_hWnd, nullptr, TRUE);
+  if (hold) ReleaseRedraw();
 }
 
 ScopedMenu CMenuRichEdit::BuildMenu() const {
@@ -175,8 +216,18 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
         return 0;
       }
       break;
+    case EM_REPLACESEL: {
+      // The new text only: it goes in at the selection and ends at the caret.
+      if (!self->m_links) break;
+      CHARRANGE at = {};
+      SendMessageW(wnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&at));
+      LRESULT r = qb::DefSubclass(wnd, msg, wParam, lParam);
+      CHARRANGE after = {};
+      SendMessageW(wnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&after));
+      self->MarkLinks(at.cpMin, after.cpMax > at.cpMin ? after.cpMax : at.cpMin);
+      return r;
+    }
     case WM_SETTEXT:
-    case EM_REPLACESEL:
     case EM_SETTEXTEX:
     case EM_STREAMIN:
     case WM_PASTE: {

@@ -23,6 +23,12 @@ class CMenuRichEdit {
   void SetAutoURLDetect(bool on);
   // Marks the links of the whole text again (clears them when off).
   void MarkLinks();
+  // The same around the characters [from, to) only (to -1: the end).
+  void MarkLinks(LONG from, LONG to);
+  // Holds the box's drawing while several pieces go in (counted); the last
+  // release draws it once, at once, the scroll bar included.
+  void HoldRedraw();
+  void ReleaseRedraw();
   HWND GetSafeHwnd() const { return m_hWnd; }
   // Builds the edit menu with its items greyed as the control's state says.
   ScopedMenu BuildMenu() const;
@@ -31,9 +37,11 @@ class CMenuRichEdit {
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-  std::wstring Text() const;
+  LONG TextLength() const;
+  std::u16string TextRange(LONG from, LONG to) const;
   HWND m_hWnd = nullptr;
   bool m_links = false;
+  int m_redrawHeld = 0;
 };
 
 class CMyEdit {

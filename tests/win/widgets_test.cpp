@@ -347,6 +347,64 @@ TEST(MenuRichEdit, OnlyWebAndMailAddressesBecomeLinks) {
   EXPECT_TRUE(IsLink(w, end + 23));
 }
 
+// Only the text around what comes in is looked at again: an address that the
+// new text continues grows, one it ends stays, one far back is kept, and
+// text that joins "x" to an address takes its link away.
+TEST(MenuRichEdit, TextAddedAtTheEndMarksLinksAroundItOnly) {
+  wintest::HostWindow host(400, 200);
+  qb::CMenuRichEdit edit;
+  RECT r = {0, 0, 300, 100};
+  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
+  edit.SetAutoURLDetect(true);
+  HWND w = edit.GetSafeHwnd();
+  auto add = [&](const std::wstring& text) {
+    CHARRANGE end = {-1, -1};
+    SendMessageW(w, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  };
+  const std::wstring head = L"www.first.example " + std::wstring(300, L'x') + L" see http://a.example/";
+  SetWindowTextW(w, head.c_str());
+  add(L"more/page");  // the address goes on
+  LONG more = (LONG)(head.size() + 5);
+  EXPECT_TRUE(IsLink(w, more)) << "the new end of the address";
+  EXPECT_TRUE(IsLink(w, 2)) << "the link 300 characters back";
+  EXPECT_FALSE(IsLink(w, 200));
+  add(L"\r\n\u5F20\u4E09(1)   12:00:00\r\n");
+  EXPECT_TRUE(IsLink(w, more)) << "a line break ends the address, which stays";
+  // Text in front of an address: "xwww.b" is no address.
+  const std::wstring tail = L"www.b.example";
+  SetWindowTextW(w, tail.c_str());
+  EXPECT_TRUE(IsLink(w, 2));
+  CHARRANGE front = {0, 0};
+  SendMessageW(w, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&front));
+  SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"x"));
+  EXPECT_FALSE(IsLink(w, 3));
+}
+
+// Pieces added while the drawing is held are drawn at the last release, not
+// before: the box is drawn once for a line that comes in.
+TEST(MenuRichEdit, HeldDrawingIsDoneAtTheLastRelease) {
+  wintest::HostWindow host(400, 200);
+  qb::CMenuRichEdit edit;
+  RECT r = {0, 0, 300, 100};
+  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
+  edit.SetAutoURLDetect(true);
+  HWND w = edit.GetSafeHwnd();
+  UpdateWindow(w);
+  edit.HoldRedraw();
+  edit.HoldRedraw();
+  SendMessageW(w, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"http://held.example/ \u6536\u85CF"));
+  EXPECT_FALSE(GetUpdateRect(w, nullptr, FALSE)) << "nothing waits to be drawn while held";
+  edit.ReleaseRedraw();
+  EXPECT_FALSE(IsWindowVisible(w)) << "still held once";
+  edit.ReleaseRedraw();
+  EXPECT_TRUE(IsWindowVisible(w));
+  EXPECT_FALSE(GetUpdateRect(w, nullptr, FALSE)) << "drawn at the release";
+  EXPECT_TRUE(IsLink(w, 3)) << "links are marked while held";
+  edit.ReleaseRedraw();  // one too many does nothing
+  EXPECT_TRUE(IsWindowVisible(w));
+}
+
 TEST(PromptDlg, BothButtonsCloseItAndTellTheUserInterfaceThread) {
   int cancelled = 0;
   for (int button : {IDC_PROMPT_OK, IDC_PROMPT_CANCEL}) {
