@@ -34,48 +34,11 @@
 
 namespace {
 
-using drv::PlaceCursor;
-using drv::WaitUntil;
-using drv::ClassOf;
+using namespace drv;
 
-int g_failures = 0;
-bool Check(bool ok, const std::string& what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-  if (!ok) ++g_failures;
-  return ok;
-}
+int Failures() { return Results().failures; }
 
-using qb::W;
-
-std::string Text(HWND w) {
-  wchar_t buf[512] = {};
-  // Read from the window manager's copy: works while the program's thread is busy.
-  InternalGetWindowText(w, buf, 511);
-  return qb::Gbk(buf);
-}
-std::string ControlText(HWND w) {
-  std::vector<wchar_t> buf(16384);
-  SendMessageTimeoutW(w, WM_GETTEXT, buf.size() - 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 3000,
-                      nullptr);
-  return qb::Gbk(buf.data());
-}
-
-HWND TopWindow(const std::function<bool(HWND)>& test) {
-  struct Find {
-    const std::function<bool(HWND)>* test;
-    HWND found;
-  } f{&test, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* f = reinterpret_cast<Find*>(p);
-        if (!(*f->test)(w)) return TRUE;
-        f->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&f));
-  return f.found;
-}
+HWND TopWindow(const std::function<bool(HWND)>& test) { return WindowOf(0, test); }
 
 bool IsDialogWith(HWND w, int a, int b) {
   return ClassOf(w) == L"#32770" && GetDlgItem(w, a) && GetDlgItem(w, b);
@@ -91,107 +54,53 @@ HWND ChatWindow() {
   return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_CHAT_MEMBERS, IDC_CHAT_SEND); });
 }
 HWND TabPanel() { return TopWindow([](HWND w) { return IsWindowVisible(w) && IsDialogWith(w, IDC_FIRST_TAB, IDC_FIRST_TAB); }); }
-// The visible control of a dialog with this identifier (the chat window's
-// rich edit boxes share theirs with the hidden frames they are placed by).
-HWND VisibleItem(HWND dlg, int id) {
-  struct Find {
-    int id;
-    HWND found;
-  } f{id, nullptr};
-  EnumChildWindows(
-      dlg,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* f = reinterpret_cast<Find*>(p);
-        if (GetDlgCtrlID(w) != f->id || !IsWindowVisible(w)) return TRUE;
-        f->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&f));
-  return f.found;
-}
-HWND MenuWindow() { return TopWindow([](HWND w) { return ClassOf(w) == L"#32768" && IsWindowVisible(w); }); }
+HWND MenuWindow() { return OpenMenu(0); }
 
 // ---- input ---------------------------------------------------------------------------
 
-void ClickOn(HWND w, bool right = false) {
-  RECT r;
-  GetWindowRect(w, &r);
-  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT in[2] = {};
-  for (INPUT& i : in) i.type = INPUT_MOUSE;
-  in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-  SendInput(2, in, sizeof(INPUT));
+void Click(HWND w, bool right = false) {
+  ClickOn(w, right);
   Sleep(150);
 }
-
-void Key(WORD vk, bool down) {
-  INPUT i = {};
-  i.type = INPUT_KEYBOARD;
-  i.ki.wVk = vk;
-  i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  i.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  SendInput(1, &i, sizeof(INPUT));
-}
-void Press(WORD vk) {
-  Key(vk, true);
-  Key(vk, false);
-  Sleep(30);
-}
+void Key(WORD vk, bool down) { SendKeys({{vk, down}}); }
 // Digits and lower-case letters, as typed on the keyboard.
 void Type(const std::string& text) {
   for (char c : text) Press(static_cast<WORD>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
 }
 
-// Any text, as characters typed (Chinese included).
-void TypeUnicode(const std::wstring& text) {
-  for (wchar_t c : text) {
-    INPUT in[2] = {};
-    for (INPUT& i : in) {
-      i.type = INPUT_KEYBOARD;
-      i.ki.wScan = c;
-      i.ki.dwFlags = KEYEVENTF_UNICODE;
-    }
-    in[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-    SendInput(2, in, sizeof(INPUT));
-    Sleep(20);
-  }
-}
-
 // Clicks into an edit box, replaces what it holds by typing, and checks it.
 bool TypeInto(HWND dlg, int id, const std::string& text) {
   HWND edit = GetDlgItem(dlg, id);
-  ClickOn(edit);
+  Click(edit);
   Press(VK_END);
   Key(VK_SHIFT, true);
   Press(VK_HOME);
   Key(VK_SHIFT, false);
   Press(VK_DELETE);
   Type(text);
-  return WaitUntil([&] { return ControlText(edit) == text; }, 3000);
+  return WaitUntil([&] { return Text(edit) == text; }, 3000);
 }
 
-void Screenshot(const std::string& path) { drv::Screenshot(W(path)); }
 
 // ---- steps -----------------------------------------------------------------------------
 
 HWND NeedMain() {
   HWND main = nullptr;
-  WaitUntil([&] { return (main = MainWindow()) != nullptr && IsWindowVisible(main); }, 60000, 200);
+  WaitUntil([&] { return (main = MainWindow()) != nullptr && IsWindowVisible(main); }, kStartMs, 200);
   Check(main && IsWindowVisible(main), "the main window is up");
   return main;
 }
 
 int LoginOpen(HWND main, const std::string& number, const std::string& box, bool remember, const std::string& shot) {
   if (!Check(IsWindowEnabled(GetDlgItem(main, IDC_LOGIN_BUTTON)) != FALSE, "the login button is enabled")) return 1;
-  ClickOn(GetDlgItem(main, IDC_LOGIN_BUTTON));
+  Click(GetDlgItem(main, IDC_LOGIN_BUTTON));
   HWND login = nullptr;
-  if (!Check(WaitUntil([&] { return (login = LoginWindow()) != nullptr; }, 10000), "the login window opens")) return 1;
+  if (!CheckSoon([&] { return (login = LoginWindow()) != nullptr; }, "the login window opens")) return 1;
   Sleep(300);  // painted
-  Check(Text(login) == "用户登录", "its title is 用户登录 (" + Text(login) + ")");
+  Check(Caption(login) == "用户登录", "its title is 用户登录 (" + Caption(login) + ")");
   Check(!IsWindowEnabled(main), "the main window waits for it");
-  Check(ControlText(GetDlgItem(login, IDC_LOGIN_USER)) == number, "the number box shows '" + number + "'");
-  Check(ControlText(GetDlgItem(login, IDC_LOGIN_PASSWORD)) == box, "the password box holds '" + box + "'");
+  Check(Text(GetDlgItem(login, IDC_LOGIN_USER)) == number, "the number box shows '" + number + "'");
+  Check(Text(GetDlgItem(login, IDC_LOGIN_PASSWORD)) == box, "the password box holds '" + box + "'");
   Check((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember, "记住密码 as remembered");
   std::string above;
   for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
@@ -208,27 +117,27 @@ int LoginSubmit(HWND main, const std::string& number, const std::string& passwor
   Check(TypeInto(login, IDC_LOGIN_USER, number), "typed the number " + number);
   if (password != "-") Check(TypeInto(login, IDC_LOGIN_PASSWORD, password), "typed the password");
   if ((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) != remember) {
-    ClickOn(GetDlgItem(login, IDC_LOGIN_REMEMBER));
-    Check(WaitUntil([&] { return (IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember; }, 3000),
+    Click(GetDlgItem(login, IDC_LOGIN_REMEMBER));
+    CheckSoon([&] { return (IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember; },
           "clicked 记住密码");
   }
-  ClickOn(GetDlgItem(login, IDC_LOGIN_OK));
+  Click(GetDlgItem(login, IDC_LOGIN_OK));
   if (expect == "refused") {
-    Check(WaitUntil([&] { return Text(login) == "用户名与密码不符!"; }, 15000, 20),
-          "the title says 用户名与密码不符! (" + Text(login) + ")");
+    Check(WaitUntil([&] { return Caption(login) == "用户名与密码不符!"; }, kPatienceMs, 20),
+          "the title says 用户名与密码不符! (" + Caption(login) + ")");
     Check(IsWindowVisible(login) != FALSE, "the login window stays for another try");
     Sleep(300);
     if (!shot.empty()) Screenshot(shot);
     return 0;
   }
   // The title stands for 680 ms before the window goes.
-  bool seen = WaitUntil([&] { return !IsWindow(login) || Text(login) == "登录成功!"; }, 15000, 10) && IsWindow(login);
+  bool seen = WaitUntil([&] { return !IsWindow(login) || Caption(login) == "登录成功!"; }, 15000, 10) && IsWindow(login);
   Check(seen, "the title says 登录成功!");
-  Check(WaitUntil([&] { return !IsWindow(login) || !IsWindowVisible(login); }, 5000), "the login window closes");
+  CheckSoon([&] { return !IsWindow(login) || !IsWindowVisible(login); }, "the login window closes");
   HWND button = GetDlgItem(main, IDC_LOGIN_BUTTON);
-  Check(WaitUntil([&] { return Text(button) == number; }, 3000), "the login button shows the number (" + Text(button) + ")");
+  CheckSoon([&] { return Caption(button) == number; }, "the login button shows the number (" + Caption(button) + ")");
   Check(!IsWindowEnabled(button), "the login button is disabled");
-  Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
+  CheckSoon([&] { return IsWindowEnabled(main) != FALSE; }, "the main window is enabled again");
   return 0;
 }
 
@@ -236,30 +145,30 @@ int TrayCommand(HWND main, int entry) {
   DWORD pid = 0;
   GetWindowThreadProcessId(main, &pid);
   PostMessageW(main, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_RBUTTONDOWN);
-  if (!Check(WaitUntil([] { return MenuWindow() != nullptr; }, 10000), "the tray menu opens")) return 1;
+  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the tray menu opens")) return 1;
   Sleep(300);
   for (int i = 0; i < entry; ++i) Press(VK_DOWN);
   Press(VK_RETURN);
-  Check(WaitUntil([] { return MenuWindow() == nullptr; }, 5000), "the tray menu closes on the choice");
+  CheckSoon([] { return MenuWindow() == nullptr; }, "the tray menu closes on the choice");
   return 0;
 }
 
 // A sync's text goes on after its first words with the counts.
 int Transfer(const std::string& what) {
   HWND prompt = nullptr;
-  if (!Check(WaitUntil([&] { return (prompt = PromptWindow()) != nullptr; }, 10000), "the progress prompt opens"))
+  if (!CheckSoon([&] { return (prompt = PromptWindow()) != nullptr; }, "the progress prompt opens"))
     return 1;
   std::string done = what == "up"     ? "上传成功！"
                      : what == "down" ? "下载成功！"
                      : what == "sync" ? "同步成功！"
                                       : "同步失败：";
   HWND text = GetDlgItem(prompt, IDC_PROMPT_TEXT);
-  Check(WaitUntil([&] { return ControlText(text).compare(0, done.size(), done) == 0; }, 30000),
-        "the prompt says " + done + " (" + ControlText(text) + ")");
+  CheckSoon([&] { return Text(text).compare(0, done.size(), done) == 0; },
+        "the prompt says " + done + " (" + Text(text) + ")");
   Check(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_OK)) && !IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_CANCEL)),
         "OK enabled, Cancel not");
-  ClickOn(GetDlgItem(prompt, IDC_PROMPT_OK));
-  Check(WaitUntil([&] { return !IsWindow(prompt); }, 5000), "OK closes the prompt");
+  Click(GetDlgItem(prompt, IDC_PROMPT_OK));
+  CheckSoon([&] { return !IsWindow(prompt); }, "OK closes the prompt");
   return 0;
 }
 
@@ -276,8 +185,8 @@ void ListWindows() {
   TopWindow([](HWND w) {
     if (!IsWindowVisible(w)) return false;
     HWND text = GetDlgItem(w, 0xFFFF);
-    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Text(w)).c_str(),
-           text ? qb::ToUtf8(ControlText(text)).c_str() : "");
+    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Caption(w)).c_str(),
+           text ? qb::ToUtf8(Text(text)).c_str() : "");
     return false;
   });
 }
@@ -287,8 +196,8 @@ void ListWindows() {
 int EnterCircle(int slot) {
   HWND tabs = TabPanel();
   if (!Check(tabs != nullptr, "the category panel is there")) return 1;
-  ClickOn(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
-  if (!Check(WaitUntil([] { return MenuWindow() != nullptr; }, 10000), "the category's menu opens")) return 1;
+  Click(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
+  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
   Sleep(300);
   Press(VK_DOWN);
   Press(VK_RETURN);
@@ -298,27 +207,27 @@ int EnterCircle(int slot) {
   bool boxSeen = false;
   auto noticeOrChat = [&] {
     HWND box = TopWindow([](HWND w) {
-      return IsWindowVisible(w) && ClassOf(w) == L"#32770" && Text(w) == "提示" && GetDlgItem(w, IDOK) &&
+      return IsWindowVisible(w) && ClassOf(w) == L"#32770" && Caption(w) == "提示" && GetDlgItem(w, IDOK) &&
              !GetDlgItem(w, IDC_PROMPT_TEXT);
     });
     if (box && !boxSeen) {
       boxSeen = true;
       HWND text = GetDlgItem(box, 0xFFFF);
-      Check(text && ControlText(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? ControlText(text) : "") + ")");
+      Check(text && Text(text) == "加入社区成功！", "the box says 加入社区成功！ (" + (text ? Text(text) : "") + ")");
       // The member list the server sends goes on arriving while the box is up.
-      Check(WaitUntil([] { return ChatWindow() != nullptr; }, 10000),
+      CheckSoon([] { return ChatWindow() != nullptr; },
             "the chat window opens while the box is still up");
-      ClickOn(GetDlgItem(box, IDOK));
+      Click(GetDlgItem(box, IDOK));
       if (!WaitUntil([&] { return !IsWindow(box); }, 2000)) {
         SetForegroundWindow(box);
         Press(VK_RETURN);
       }
-      Check(WaitUntil([&] { return !IsWindow(box); }, 3000), "the box is confirmed");
+      CheckSoon([&] { return !IsWindow(box); }, "the box is confirmed");
     }
     chat = ChatWindow();
     return boxSeen && chat != nullptr;
   };
-  if (!Check(WaitUntil(noticeOrChat, 15000), "the chat window opens with the circle")) ListWindows();
+  if (!CheckSoon(noticeOrChat, "the chat window opens with the circle")) ListWindows();
   return 0;
 }
 
@@ -360,14 +269,14 @@ int ChatSend(const std::string& gbk) {
   // The chat window may lie under the panels the main window raised.
   SetForegroundWindow(chat);
   WaitUntil([&] { return GetForegroundWindow() == chat; }, 3000);
-  ClickOn(input);
+  Click(input);
   TypeUnicode(W(gbk));
-  if (!Check(WaitUntil([&] { return ControlText(input) == gbk; }, 3000), "typed '" + gbk + "' (" + ControlText(input) + ")")) {
+  if (!CheckSoon([&] { return Text(input) == gbk; }, "typed '" + gbk + "' (" + Text(input) + ")")) {
     ListWindows();
     Screenshot("Z:\\tmp\\e2e-chat-send.bmp");
   }
-  ClickOn(GetDlgItem(chat, IDC_CHAT_SEND));
-  Check(WaitUntil([&] { return ControlText(input).empty(); }, 3000), "发送 sent it and emptied the box");
+  Click(GetDlgItem(chat, IDC_CHAT_SEND));
+  CheckSoon([&] { return Text(input).empty(); }, "发送 sent it and emptied the box");
   return 0;
 }
 
@@ -376,7 +285,7 @@ int ChatShows(const std::string& gbk, const std::string& shot) {
   if (!Check(chat != nullptr, "the chat window is open")) return 1;
   HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
   if (!Check(talk != nullptr, "the conversation is there")) return 1;
-  Check(WaitUntil([&] { return ControlText(talk).find(gbk) != std::string::npos; }, 15000),
+  CheckSoon([&] { return Text(talk).find(gbk) != std::string::npos; },
         "the conversation shows '" + gbk + "' exactly");
   if (!shot.empty()) {
     SetForegroundWindow(chat);
@@ -429,7 +338,7 @@ int ChatWatch(const std::string& prefix, int count) {
   std::vector<double> seen(count, 0);
   int left = count;
   for (DWORD start = GetTickCount(); left > 0 && GetTickCount() - start < 40000;) {
-    std::string text = ControlText(talk);
+    std::string text = Text(talk);
     double t = NowMs();
     for (int i = 0; i < count; ++i)
       if (seen[i] == 0 && text.find(SeriesLine(prefix, i)) != std::string::npos) {
@@ -455,15 +364,15 @@ int wmain(int argc, wchar_t** argv) {
   HWND main = NeedMain();
   if (!main) return 1;
   const std::string& step = a[0];
-  if (step == "main") return g_failures;
+  if (step == "main") return Failures();
   if (step == "login-open") LoginOpen(main, arg(1), arg(2), arg(3) == "1", arg(4));
   else if (step == "login-submit") LoginSubmit(main, arg(1), arg(2), arg(3) == "1", arg(4), arg(5));
   else if (step == "login-cancel") {
     HWND login = LoginWindow();
     if (Check(login != nullptr, "the login window is open")) {
-      ClickOn(GetDlgItem(login, IDC_LOGIN_CANCEL));
-      Check(WaitUntil([&] { return !IsWindow(login); }, 5000), "取消 closes it");
-      Check(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }, 3000), "the main window is enabled again");
+      Click(GetDlgItem(login, IDC_LOGIN_CANCEL));
+      CheckSoon([&] { return !IsWindow(login); }, "取消 closes it");
+      CheckSoon([&] { return IsWindowEnabled(main) != FALSE; }, "the main window is enabled again");
     }
   } else if (step == "tray") TrayCommand(main, atoi(arg(1).c_str()));
   else if (step == "transfer") Transfer(arg(1));
@@ -477,11 +386,11 @@ int wmain(int argc, wchar_t** argv) {
   else if (step == "login-button") {
     HWND button = GetDlgItem(main, IDC_LOGIN_BUTTON);
     bool enabled = arg(1) == "登录";
-    Check(WaitUntil([&] { return ControlText(button) == arg(1) && (IsWindowEnabled(button) != FALSE) == enabled; }, 20000),
-          "the login button shows " + arg(1) + (enabled ? ", enabled" : ", disabled") + " (" + ControlText(button) + ")");
+    Check(WaitUntil([&] { return Text(button) == arg(1) && (IsWindowEnabled(button) != FALSE) == enabled; }, 20000),
+          "the login button shows " + arg(1) + (enabled ? ", enabled" : ", disabled") + " (" + Text(button) + ")");
   } else {
     fprintf(stderr, "unknown step %s\n", step.c_str());
     return 2;
   }
-  return g_failures;
+  return Failures();
 }

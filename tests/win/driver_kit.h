@@ -139,6 +139,11 @@ inline HWND WaitForMainWindow(DWORD pid, DWORD ms = kStartMs) {
   return main;
 }
 
+// The top-level windows of process `pid` owned by another window and holding a control `id`.
+inline std::vector<HWND> OwnedWith(DWORD pid, int id) {
+  return WindowsOf(pid, [id](HWND w) { return GetWindow(w, GW_OWNER) && GetDlgItem(w, id); });
+}
+
 // The visible control of a dialog with this identifier (controls may share
 // theirs with hidden frames they are placed by).
 inline HWND VisibleItem(HWND dlg, int id) {
@@ -172,12 +177,16 @@ inline void CloseMenus(DWORD pid) {
   }
 }
 
-// Lets the program handle what was posted to it: a pause, then a sent
-// message to each window, answered only once its thread reads its queue again.
+// Lets the program handle what was posted to it: a pause, then twice a sent
+// message to each window, answered only once its thread reads its queue
+// again (the second round for what the first one's handling posted).
 inline void Settle(DWORD ms, std::initializer_list<HWND> windows) {
   Sleep(ms);
-  for (HWND w : windows)
-    if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+  for (int round = 0; round < 2; ++round) {
+    for (HWND w : windows)
+      if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
+    Sleep(50);
+  }
 }
 
 // ---- text ------------------------------------------------------------------------------

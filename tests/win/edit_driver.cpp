@@ -26,99 +26,26 @@
 namespace {
 
 using qbtest::AddNodeTo;
-using drv::Screenshot;
+using namespace drv;
 
-int g_failures = 0, g_passes = 0;
-void Check(bool ok, const char* what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", what);
-  fflush(stdout);
-  (ok ? g_passes : g_failures)++;
-}
-
-using qb::W;
-
-std::string Text(HWND w) {
-  wchar_t buf[512] = {};
-  SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_NORMAL, 10000, nullptr);
-  return qb::Gbk(std::wstring(buf));
-}
 std::string U(const std::string& gbk) { return qb::ToUtf8(gbk); }
 
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_tab = nullptr, g_url = nullptr;
 
-void Settle(DWORD ms = 400) {
-  Sleep(ms);
-  for (int i = 0; i < 2 && g_main; ++i) {
-    SendMessageTimeoutW(g_main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-    Sleep(50);
-  }
-}
+void Settle(DWORD ms = 400) { drv::Settle(ms, {g_main}); }
 
-DWORD PidOf(HWND w) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(w, &pid);
-  return pid;
-}
-
-// The program's top-level window holding a control, or one of a class and caption.
-HWND g_found;
-int g_control;
-BOOL CALLBACK FindWithControl(HWND w, LPARAM) {
-  if (PidOf(w) == g_pid && GetWindow(w, GW_OWNER) && GetDlgItem(w, g_control)) {
-    g_found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-HWND OwnedWith(int control) {
-  g_found = nullptr;
-  g_control = control;
-  EnumWindows(FindWithControl, 0);
-  return g_found;
-}
 HWND Editor() {
-  for (HWND w = FindWindowW(L"#32770", L"编辑网址信息"); w; w = FindWindowExW(nullptr, w, L"#32770", L"编辑网址信息"))
-    if (PidOf(w) == g_pid && IsWindowVisible(w)) return w;
-  return nullptr;
+  return WindowOf(g_pid, [](HWND w) { return IsWindowVisible(w) && IsDialog(w) && Caption(w) == "编辑网址信息"; });
 }
-HWND WaitForEditor(DWORD ms = 4000) {
-  for (DWORD t = 0; t < ms; t += 100) {
-    if (HWND e = Editor()) return e;
-    Sleep(100);
-  }
-  return nullptr;
-}
+HWND WaitForEditor(DWORD ms = 4000) { return WaitForWindow(g_pid, [](HWND w) { return w == Editor(); }, ms); }
 
 // A visible dialog of the program other than the editor and the panels: a
 // message box or a file dialog.
-BOOL CALLBACK FindBox(HWND w, LPARAM p) {
-  wchar_t cls[32] = {};
-  GetClassNameW(w, cls, 32);
-  if (PidOf(w) == g_pid && IsWindowVisible(w) && std::wstring(cls) == L"#32770" && w != g_main && w != g_tab &&
-      w != g_url && w != Editor()) {
-    *reinterpret_cast<HWND*>(p) = w;
-    return FALSE;
-  }
-  return TRUE;
-}
 HWND WaitForBox(DWORD ms = 4000) {
-  for (DWORD t = 0; t < ms; t += 100) {
-    HWND box = nullptr;
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
-    if (box) return box;
-    Sleep(100);
-  }
-  return nullptr;
-}
-std::string BoxText(HWND box) {
-  std::string all;
-  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t cls[32] = {};
-    GetClassNameW(c, cls, 32);
-    if (std::wstring(cls) == L"Static") all += Text(c);
-  }
-  return all;
+  return WaitForWindow(g_pid, [](HWND w) {
+    return IsWindowVisible(w) && IsDialog(w) && w != g_main && w != g_tab && w != g_url && w != Editor();
+  }, ms);
 }
 
 HWND Tab(int slot) { return GetDlgItem(g_tab, IDC_FIRST_TAB + slot); }
@@ -129,8 +56,7 @@ int VisibleItems() {
   return n;
 }
 void Click(HWND button) {
-  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  PostClick(button);
   Settle(350);
 }
 // A push button or check box pressed as a click on it does.
@@ -150,11 +76,7 @@ void Type(HWND edit, const std::string& text) {
 HWND EditFromMenu(int slot) {
   PostMessageW(Item(slot), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
   HWND menu = nullptr;
-  for (int i = 0; i < 40 && !(menu && IsWindowVisible(menu)); ++i) {
-    Sleep(100);
-    menu = FindWindowW(L"#32768", nullptr);
-  }
-  if (!menu) return nullptr;
+  if (!WaitUntil([&] { return (menu = OpenMenu(g_pid)) != nullptr; }, 4000, 100)) return nullptr;
   Sleep(200);
   PostMessageW(menu, WM_KEYDOWN, 'M', 0);
   PostMessageW(menu, WM_CHAR, 'm', 0);
@@ -165,75 +87,42 @@ bool AnswerFileDialog(const std::string& path) {
   HWND dlg = WaitForBox(6000);
   if (!dlg) return false;
   Sleep(500);
-  HWND edit = nullptr;
-  EnumChildWindows(
-      dlg,
-      [](HWND c, LPARAM p) -> BOOL {
-        wchar_t cls[32] = {};
-        GetClassNameW(c, cls, 32);
-        HWND parent = GetParent(c);
-        bool inNameBox = GetDlgCtrlID(c) == 0x480 || (parent && (GetDlgCtrlID(parent) == 0x47c ||
-                                                                (GetParent(parent) && GetDlgCtrlID(GetParent(parent)) == 0x47c)));
-        if (std::wstring(cls) == L"Edit" && inNameBox) {
-          *reinterpret_cast<HWND*>(p) = c;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&edit));
-  if (!edit) return false;
-  SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)W(path).c_str());
-  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dlg, IDOK));
+  if (!drv::AnswerFileDialog(dlg, path)) return false;
   Settle(1200);
   return true;
 }
 
-
-struct Program {
-  PROCESS_INFORMATION pi = {};
-};
-
 // Starts the program and waits for its category and item panels.
-bool Start(const std::string& dir, Program& p) {
-  std::string exe = dir + "Qimbo.exe";
-  std::wstring cmd = L"\"" + W(exe) + L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  if (!CreateProcessW(W(exe).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, W(dir).c_str(), &si, &p.pi))
-    return false;
+bool Start(const std::string& dir, Proc& p) {
+  if (!p.Start(W(dir + "Qimbo.exe"), W(dir))) return false;
   g_pid = p.pi.dwProcessId;
   g_main = g_tab = g_url = nullptr;
-  for (int i = 0; i < 300 && !(g_tab && g_url && IsWindowVisible(g_url)); ++i) {
-    g_tab = OwnedWith(IDC_FIRST_TAB);
-    g_url = OwnedWith(IDC_FIRST_ITEM);
-    if (!(g_tab && g_url)) Sleep(100);
-  }
+  WaitUntil(
+      [] {
+        std::vector<HWND> tabs = OwnedWith(g_pid, IDC_FIRST_TAB), urls = OwnedWith(g_pid, IDC_FIRST_ITEM);
+        g_tab = tabs.empty() ? nullptr : tabs[0];
+        g_url = urls.empty() ? nullptr : urls[0];
+        return g_tab && g_url && IsWindowVisible(g_url);
+      },
+      kStartMs, 100);
   if (!g_tab || !g_url) return false;
   g_main = GetWindow(g_tab, GW_OWNER);
   Settle(1500);
   // A notice at start (no server to reach) is not what is tested here.
   if (HWND box = WaitForBox(300)) {
-    printf("note: box at start: %s\n", U(BoxText(box)).c_str());
+    Note("box at start: " + BoxText(box));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Settle();
   }
   return true;
 }
 
-bool Exit(Program& p) {
-  PostMessageW(g_main, WM_COMMAND, 1007, 0);
-  bool ended = WaitForSingleObject(p.pi.hProcess, 15000) == WAIT_OBJECT_0;
-  if (!ended) TerminateProcess(p.pi.hProcess, 9);
-  CloseHandle(p.pi.hThread);
-  CloseHandle(p.pi.hProcess);
+bool Exit(Proc& p) {
+  PostMessageW(g_main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+  bool ended = p.Ended(15000);
+  p.Kill();
   g_main = g_tab = g_url = nullptr;
   return ended;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::string all;
-  os::ReadWholeFile(path, all);
-  return all;
 }
 
 CMyNode* Named(CAppLogic& app, const std::string& name) {
@@ -277,10 +166,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   SetEnvironmentVariableW(L"QIMBO_SHELL_LOG", W(dir + "shell.log").c_str());
 
-  Program p;
+  Proc p;
   Check(Start(dir, p), "the program starts with its panels");
   if (!g_url) {
-    if (p.pi.hProcess) TerminateProcess(p.pi.hProcess, 9);
+    p.Kill();
     return 1;
   }
   Check(VisibleItems() == 2 && Text(Item(0)) == "page one", "the first category shows its two bookmarks");
@@ -290,23 +179,23 @@ int wmain(int argc, wchar_t** argv) {
   Check(ed != nullptr, "the item menu's edit command (M) opens the editor");
   if (!ed) {
     // Go on through the command itself, to test the editor all the same.
-    PostMessageW(FindWindowW(L"#32768", nullptr), WM_KEYDOWN, VK_ESCAPE, 0);
+    CloseMenus(g_pid);
     Settle();
     PostMessageW(g_url, WM_COMMAND, ID_EDIT_ITEM, 0);
     ed = WaitForEditor();
   }
   if (!ed) {
     Exit(p);
-    printf("%d passed, %d failed\n", g_passes, g_failures + 1);
-    return 1;
+    Check(false, "the editor opens");
+    return Finish();
   }
   Settle(600);
   Check(!IsWindowEnabled(g_main) && !IsWindowEnabled(g_url), "the main window and the panels are disabled while it is open");
-  Check(Text(GetDlgItem(ed, IDC_EDIT_NAME)) == "page one" && Text(GetDlgItem(ed, IDC_EDIT_ADDRESS)) == "http://one.example/",
+  Check(ItemText(ed, IDC_EDIT_NAME) == "page one" && ItemText(ed, IDC_EDIT_ADDRESS) == "http://one.example/",
         "name and address are shown");
-  Check(Text(GetDlgItem(ed, IDC_EDIT_NOTE)).empty(), "a note of <> is shown empty");
-  Check(Text(GetDlgItem(ed, IDC_EDIT_VISITS)) == "7", "the visits are shown");
-  std::string last = Text(GetDlgItem(ed, IDC_EDIT_LAST_VISIT));
+  Check(ItemText(ed, IDC_EDIT_NOTE).empty(), "a note of <> is shown empty");
+  Check(ItemText(ed, IDC_EDIT_VISITS) == "7", "the visits are shown");
+  std::string last = ItemText(ed, IDC_EDIT_LAST_VISIT);
   Check(last.size() > 12 && last.find("年") == 4 && last.find("日,") != std::string::npos, "the last visit reads 年月日,time");
   HWND box = GetDlgItem(ed, IDC_EDIT_CATEGORY);
   {
@@ -320,13 +209,13 @@ int wmain(int argc, wchar_t** argv) {
     Check(entries == std::vector<std::string>({"新闻", "工具", "音乐"}) && SendMessageW(box, CB_GETCURSEL, 0, 0) == 0,
           "the category list in tree order, the parent selected");
   }
-  Check(!stockIcon.empty() && Text(GetDlgItem(ed, IDC_EDIT_ICON_PATH)) == stockIcon, "the icon path is shown");
-  printf("note: icon path %s, last visit %s\n", U(Text(GetDlgItem(ed, IDC_EDIT_ICON_PATH))).c_str(), U(last).c_str());
+  Check(!stockIcon.empty() && ItemText(ed, IDC_EDIT_ICON_PATH) == stockIcon, "the icon path is shown");
+  printf("note: icon path %s, last visit %s\n", U(ItemText(ed, IDC_EDIT_ICON_PATH)).c_str(), U(last).c_str());
   Check(IsDlgButtonChecked(ed, IDC_EDIT_CIRCLE) == BST_UNCHECKED && IsDlgButtonChecked(ed, IDC_EDIT_SCRIPT) == BST_UNCHECKED,
         "script and circle boxes clear");
   SetForegroundWindow(ed);
   Settle(500);
-  Screenshot(shots + L"\\editor_dialog.bmp");
+  Screenshot(qb::Gbk(shots) + "\\editor_dialog.bmp");
 
   // ---- a new icon, then cancel: the icon path stays --------------------------------
   PostMessageW(GetDlgItem(ed, IDC_EDIT_CHANGE_ICON), BM_CLICK, 0, 0);
@@ -334,9 +223,9 @@ int wmain(int argc, wchar_t** argv) {
   std::string lowered = icon;
   for (char& c : lowered)
     if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-  Check(Text(GetDlgItem(ed, IDC_EDIT_ICON_PATH)) == lowered, "the chosen path is shown in lower case");
-  if (Text(GetDlgItem(ed, IDC_EDIT_ICON_PATH)) != lowered)
-    printf("note: shown '%s', wanted '%s'\n", U(Text(GetDlgItem(ed, IDC_EDIT_ICON_PATH))).c_str(), U(lowered).c_str());
+  Check(ItemText(ed, IDC_EDIT_ICON_PATH) == lowered, "the chosen path is shown in lower case");
+  if (ItemText(ed, IDC_EDIT_ICON_PATH) != lowered)
+    printf("note: shown '%s', wanted '%s'\n", U(ItemText(ed, IDC_EDIT_ICON_PATH)).c_str(), U(lowered).c_str());
   Press(ed, IDC_EDIT_CANCEL);
   Check(!IsWindow(ed) && !Editor(), "cancel closes the editor");
   Check(IsWindowEnabled(g_main) && IsWindowEnabled(g_url), "and the main window works again");
@@ -432,7 +321,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(Exit(p), "the program ends through its exit button");
 
   // ---- a restart shows the edit ----------------------------------------------------
-  Program again;
+  Proc again;
   Check(Start(dir, again), "the program starts again");
   if (g_url) {
     Click(Tab(2));
@@ -441,6 +330,5 @@ int wmain(int argc, wchar_t** argv) {
     Check(VisibleItems() == 1 && Text(Item(1)) == "page two", "and gone from the old one");
     Check(Exit(again), "the second run ends");
   }
-  printf("%d passed, %d failed\n", g_passes, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }

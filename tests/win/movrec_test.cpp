@@ -11,6 +11,7 @@
 
 #include "script/script_file.h"
 #include "testutil.h"
+#include "win/input_win32.h"
 
 namespace {
 
@@ -54,14 +55,7 @@ void Pump(DWORD ms) {
   }
 }
 
-void Key(WORD vk, bool up) {
-  INPUT in = {};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = (WORD)MapVirtualKeyW(vk, 0);
-  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  SendInput(1, &in, sizeof in);
-}
+void Key(WORD vk, bool up) { qb::SendKeys({{vk, !up}}); }
 
 void Click(HWND w, int cx, int cy, bool right = false) {
   POINT p = {cx, cy};

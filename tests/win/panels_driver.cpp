@@ -27,37 +27,12 @@
 namespace {
 
 using qbtest::AddNodeTo;
-using drv::Screenshot;
-
-int g_failures = 0, g_passes = 0;
-void Check(bool ok, const char* what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", what);
-  fflush(stdout);
-  (ok ? g_passes : g_failures)++;
-}
-
-using qb::W;
-
-std::string Text(HWND w) {
-  wchar_t buf[512] = {};
-  // WM_GETTEXT, not GetWindowText: the latter reads another process's
-  // controls from their creation text.
-  SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
-  return qb::Gbk(std::wstring(buf));
-}
+using namespace drv;
 
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_tab = nullptr, g_url = nullptr, g_lnk = nullptr;
 
-// Lets the program handle what was posted to it: a pause, then a sent
-// message, which is answered only once the program reads its queue again.
-void Settle(DWORD ms = 400) {
-  Sleep(ms);
-  for (int i = 0; i < 2 && g_main; ++i) {
-    SendMessageTimeoutW(g_main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-    Sleep(50);
-  }
-}
+void Settle(DWORD ms = 400) { drv::Settle(ms, {g_main}); }
 
 // The window holding the mouse in the program's interface thread.
 HWND CaptureOf(HWND anyWindow) {
@@ -67,57 +42,14 @@ HWND CaptureOf(HWND anyWindow) {
   return info.hwndCapture;
 }
 
-struct Finder {
-  HWND owner;
-  int control;
-  std::vector<HWND> found;
-};
-BOOL CALLBACK FindOwned(HWND w, LPARAM p) {
-  Finder* f = reinterpret_cast<Finder*>(p);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(w, &pid);
-  if (pid == g_pid && GetWindow(w, GW_OWNER) && GetDlgItem(w, f->control)) f->found.push_back(w);
-  return TRUE;
-}
-std::vector<HWND> OwnedWith(int control) {
-  Finder f{g_main, control, {}};
-  EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&f));
-  return f.found;
-}
+std::vector<HWND> OwnedWith(int control) { return drv::OwnedWith(g_pid, control); }
 
 // A top-level dialog of the program other than the main window and panels:
 // a message box or a file dialog.
-HWND g_box;
-BOOL CALLBACK FindBox(HWND w, LPARAM) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(w, &pid);
-  wchar_t cls[32] = {};
-  GetClassNameW(w, cls, 32);
-  if (pid == g_pid && IsWindowVisible(w) && std::wstring(cls) == L"#32770" && w != g_main && w != g_tab &&
-      w != g_url && w != g_lnk) {
-    g_box = w;
-    return FALSE;
-  }
-  return TRUE;
-}
 HWND WaitForBox(DWORD ms = 4000) {
-  for (DWORD t = 0; t < ms; t += 100) {
-    g_box = nullptr;
-    EnumWindows(FindBox, 0);
-    if (g_box) return g_box;
-    Sleep(100);
-  }
-  return nullptr;
-}
-// The text of a message box (its static control).
-std::string BoxText(HWND box) {
-  std::string all;
-  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t cls[32] = {};
-    GetClassNameW(c, cls, 32);
-    if (std::wstring(cls) == L"Static") all += Text(c);
-  }
-  return all;
+  return WaitForWindow(g_pid, [](HWND w) {
+    return IsWindowVisible(w) && IsDialog(w) && w != g_main && w != g_tab && w != g_url && w != g_lnk;
+  }, ms);
 }
 
 HWND Tab(int slot) { return GetDlgItem(g_tab, IDC_FIRST_TAB + slot); }
@@ -147,8 +79,7 @@ int VisibleItems(HWND panel, int first) {
 }
 
 void Click(HWND button) {
-  PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  PostClick(button);
   Settle(350);
 }
 // Press, hold past the click time, move, release.
@@ -162,15 +93,7 @@ void Drag(HWND button, std::function<void()> moveCursor) {
   PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   Settle(300);
 }
-// Closes whatever popup menu the program has open.
-void CloseMenus() {
-  for (int i = 0; i < 20; ++i) {
-    HWND menu = FindWindowW(L"#32768", nullptr);
-    if (!menu || !IsWindowVisible(menu)) return;
-    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-    Sleep(150);
-  }
-}
+void CloseMenus() { drv::CloseMenus(g_pid); }
 // Right-click on a tab: its menu opens (and is closed again); the tab's
 // category becomes the target of the panel's commands.
 void RightClickTab(int slot) {
@@ -199,14 +122,14 @@ void TypeAndEnter(HWND edit, const std::string& text) {
 // Chooses a favorites file in the main window's file box, as a click in its
 // list does: the selection changes, then the box tells its window.
 bool ChooseFavoritesFile(const std::string& name) {
-  HWND box = GetDlgItem(g_main, 1096);
+  HWND box = GetDlgItem(g_main, IDC_FILE_BOX);
   LRESULT at = SendMessageW(box, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)W(name).c_str());
   if (at == CB_ERR) {
     printf("note: no file %s in the file box\n", qb::ToUtf8(name).c_str());
     return false;
   }
   SendMessageW(box, CB_SETCURSEL, (WPARAM)at, 0);
-  PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(1096, CBN_SELCHANGE), (LPARAM)box);
+  PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(IDC_FILE_BOX, CBN_SELCHANGE), (LPARAM)box);
   Settle(800);
   return true;
 }
@@ -253,53 +176,22 @@ HWND RenameEditAnywhere() {
 bool AnswerFileDialog(const std::string& path) {
   HWND dlg = WaitForBox(6000);
   if (!dlg) {
-    printf("note: no file dialog\n");
+    Note("no file dialog");
     return false;
   }
   Sleep(500);
-  // The name box: the edit inside the explorer-style combo (cmb13), or the
-  // old-style edit (edt1).
-  HWND edit = nullptr;
-  EnumChildWindows(
-      dlg,
-      [](HWND c, LPARAM p) -> BOOL {
-        wchar_t cls[32] = {};
-        GetClassNameW(c, cls, 32);
-        HWND parent = GetParent(c);
-        bool inNameBox = GetDlgCtrlID(c) == 0x480 || (parent && (GetDlgCtrlID(parent) == 0x47c ||
-                                                                (GetParent(parent) && GetDlgCtrlID(GetParent(parent)) == 0x47c)));
-        if (std::wstring(cls) == L"Edit" && inNameBox) {
-          *reinterpret_cast<HWND*>(p) = c;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&edit));
-  if (!edit) {
-    printf("note: no name box in the file dialog\n");
+  if (!drv::AnswerFileDialog(dlg, path)) {
+    Note("no name box in the file dialog");
     return false;
   }
-  SendMessageW(edit, WM_SETTEXT, 0, (LPARAM)W(path).c_str());
-  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(dlg, IDOK));
   Settle(1200);
   return true;
 }
 
 // The number of tools of the tooltip control owned by a panel (-1: none).
 int ToolCount(HWND panel) {
-  struct Find {
-    HWND panel, tips;
-  } f{panel, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        Find* f = reinterpret_cast<Find*>(p);
-        wchar_t cls[64] = {};
-        GetClassNameW(w, cls, 64);
-        if (GetWindow(w, GW_OWNER) == f->panel && std::wstring(cls) == L"tooltips_class32") f->tips = w;
-        return !f->tips;
-      },
-      reinterpret_cast<LPARAM>(&f));
-  return f.tips ? (int)SendMessageW(f.tips, TTM_GETTOOLCOUNT, 0, 0) : -1;
+  HWND tips = WindowOf(0, [panel](HWND w) { return GetWindow(w, GW_OWNER) == panel && ClassOf(w) == L"tooltips_class32"; });
+  return tips ? (int)SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0) : -1;
 }
 
 // A 16 x 16 two-colour icon file.
@@ -407,64 +299,44 @@ int wmain(int argc, wchar_t** argv) {
 
   std::string log = dir + "shell.log";
   SetEnvironmentVariableW(L"QIMBO_SHELL_LOG", W(log).c_str());
-  std::wstring cmd = L"\"" + W(exe) + L"\"";
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(W(exe).c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, W(dir).c_str(), &si, &pi)) {
+  Proc program;
+  if (!program.Start(W(exe), W(dir))) {
     fprintf(stderr, "cannot start the program\n");
     return 1;
   }
-  g_pid = pi.dwProcessId;
-  for (int i = 0; i < 300 && !g_tab; ++i) {
-    {
-      std::vector<HWND> tabs = OwnedWith(IDC_FIRST_TAB);
-      std::vector<HWND> items = OwnedWith(IDC_FIRST_ITEM);
-      // The program folder makes its buttons when first shown: it is the
-      // other dialog of the main window placed exactly over the item panel.
-      HWND progs = nullptr;
-      if (!items.empty()) {
+  g_pid = program.pi.dwProcessId;
+  WaitUntil(
+      [] {
+        std::vector<HWND> tabs = OwnedWith(IDC_FIRST_TAB);
+        std::vector<HWND> items = OwnedWith(IDC_FIRST_ITEM);
+        if (tabs.empty() || items.empty()) return false;
+        // The program folder makes its buttons when first shown: it is the
+        // other dialog of the main window placed exactly over the item panel.
         RECT ri, rw;
         GetWindowRect(items[0], &ri);
-        for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w && !progs; w = GetWindow(w, GW_HWNDNEXT)) {
-          DWORD pid = 0;
-          GetWindowThreadProcessId(w, &pid);
-          wchar_t cls[32] = {};
-          GetClassNameW(w, cls, 32);
-          if (pid == g_pid && w != items[0] && GetWindow(w, GW_OWNER) == GetWindow(items[0], GW_OWNER) &&
-              std::wstring(cls) == L"#32770" && GetWindowRect(w, &rw) && EqualRect(&ri, &rw))
-            progs = w;
-        }
-      }
-      if (!tabs.empty() && !items.empty() && progs) {
+        HWND progs = WindowOf(g_pid, [&](HWND w) {
+          return w != items[0] && GetWindow(w, GW_OWNER) == GetWindow(items[0], GW_OWNER) && IsDialog(w) &&
+                 GetWindowRect(w, &rw) && EqualRect(&ri, &rw);
+        });
+        if (!progs) return false;
         g_tab = tabs[0];
         g_main = GetWindow(g_tab, GW_OWNER);
         g_url = items[0];
         g_lnk = progs;
-      }
-    }
-    if (!g_tab) Sleep(100);
-  }
+        return true;
+      },
+      kStartMs, 100);
   Check(g_tab && g_url && g_lnk, "the three panels exist");
   if (!g_tab) {
-    EnumWindows(
-        [](HWND w, LPARAM) -> BOOL {
-          DWORD pid = 0;
-          GetWindowThreadProcessId(w, &pid);
-          wchar_t cls[64] = {};
-          GetClassNameW(w, cls, 64);
-          if (pid == g_pid)
-            printf("window %ls %d/%d/%d visible %d owner %p: %s\n", cls, !!GetDlgItem(w, 1801), !!GetDlgItem(w, 1201), !!GetDlgItem(w, 1501), IsWindowVisible(w),
-                   (void*)GetWindow(w, GW_OWNER), qb::ToUtf8(BoxText(w)).c_str());
-          return TRUE;
-        },
-        0);
-    TerminateProcess(pi.hProcess, 9);
-    return 1;
+    for (HWND w : WindowsOf(g_pid, [](HWND) { return true; }))
+      printf("window %ls %d/%d/%d visible %d owner %p: %s\n", ClassOf(w).c_str(), !!GetDlgItem(w, IDC_FIRST_TAB),
+             !!GetDlgItem(w, IDC_FIRST_ITEM), !!GetDlgItem(w, IDC_FIRST_PROGRAM), IsWindowVisible(w),
+             (void*)GetWindow(w, GW_OWNER), qb::ToUtf8(BoxText(w)).c_str());
+    return Finish();
   }
   Settle(1500);
   if (HWND box = WaitForBox(300)) {
-    printf("note: box at start: %s\n", qb::ToUtf8(BoxText(box)).c_str());
+    Note("box at start: " + BoxText(box));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Settle();
   }
@@ -498,7 +370,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     size_t mark = LogSize(log);
     press({'Z', 'D'});
-    if (!shots.empty()) Screenshot(shots + L"\\panels_find_box.bmp");
+    if (!shots.empty()) Screenshot(qb::Gbk(shots) + "\\panels_find_box.bmp");
     press({'5'});
     HWND box = findBox();
     Check(box != nullptr, "typing a letter in the main window opens the find box");
@@ -511,10 +383,10 @@ int wmain(int argc, wchar_t** argv) {
       printf("note: a posted Z opens the box: %d\n", findBox() != nullptr);
     }
     HWND list = box ? GetDlgItem(box, IDC_FIND_LIST) : nullptr;
-    Check(box && Text(GetDlgItem(box, IDC_FIND_EDIT)) == "zd5", "the typed letters are in the box");
+    Check(box && ItemText(box, IDC_FIND_EDIT) == "zd5", "the typed letters are in the box");
     Check(list && SendMessageW(list, LB_GETCOUNT, 0, 0) == 1 && SendMessageW(list, LB_GETCURSEL, 0, 0) == 0,
           "the initials find the one item, selected");
-    if (box) printf("note: box text '%s', %d rows\n", qb::ToUtf8(Text(GetDlgItem(box, IDC_FIND_EDIT))).c_str(),
+    if (box) printf("note: box text '%s', %d rows\n", qb::ToUtf8(ItemText(box, IDC_FIND_EDIT)).c_str(),
                     list ? (int)SendMessageW(list, LB_GETCOUNT, 0, 0) : -1);
     press({VK_RETURN});
     Check(!findBox(), "Enter puts the box away");
@@ -529,7 +401,7 @@ int wmain(int argc, wchar_t** argv) {
     SendInput(4, ctrl, sizeof(INPUT));
     Settle(400);
     box = findBox();
-    Check(box && Text(GetDlgItem(box, IDC_FIND_EDIT)).empty(), "Ctrl+F opens the box empty");
+    Check(box && ItemText(box, IDC_FIND_EDIT).empty(), "Ctrl+F opens the box empty");
     press({'Q', 'X', 'Q', 'X'});
     Check(box && IsWindowVisible(GetDlgItem(box, IDC_FIND_NONE)) && !IsWindowVisible(GetDlgItem(box, IDC_FIND_LIST)),
           "no result says so in the box");
@@ -556,7 +428,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   Check(Text(Tab(0)) == "新闻" && Text(Tab(1)) == "工具" && Text(Tab(3)) == "空类", "tab captions");
   Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 30, "the first category shows its 30 items");
-  if (!shots.empty()) Screenshot(shots + L"\\panels_full_category.bmp");
+  if (!shots.empty()) Screenshot(qb::Gbk(shots) + "\\panels_full_category.bmp");
 
   Click(Tab(1));
   Check(VisibleItems(g_url, IDC_FIRST_ITEM) == 2 && Text(Item(0)) == "tool-a", "clicking a tab shows its items");
@@ -681,12 +553,12 @@ int wmain(int argc, wchar_t** argv) {
     printf("note: shell log '%s', item 2 '%s'\n", opened.c_str(), qb::ToUtf8(Text(Item(2))).c_str());
 
   // The program folder: 31 files give 30 buttons.
-  PostMessageW(g_main, WM_COMMAND, 1004, 0);
+  PostMessageW(g_main, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
   Settle(1500);
   Check(IsWindowVisible(g_lnk) && VisibleItems(g_lnk, IDC_FIRST_PROGRAM) == 30, "a folder of 31 files shows 30 buttons");
-  Check(Text(GetDlgItem(g_lnk, IDC_FIRST_PROGRAM)) == "p00.txt", "program buttons are captioned with the file name");
-  if (!shots.empty()) Screenshot(shots + L"\\panels_program_folder.bmp");
-  PostMessageW(g_main, WM_COMMAND, 1004, 0);
+  Check(ItemText(g_lnk, IDC_FIRST_PROGRAM) == "p00.txt", "program buttons are captioned with the file name");
+  if (!shots.empty()) Screenshot(qb::Gbk(shots) + "\\panels_program_folder.bmp");
+  PostMessageW(g_main, WM_COMMAND, IDC_FOLDER_BUTTON, 0);
   Settle(800);
 
   // Nodes the tree frees while windows hold them. A rename is open in a
@@ -736,15 +608,13 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Exit through the exit button: the program saves the favorites.
-  PostMessageW(g_main, WM_COMMAND, 1007, 0);
-  if (WaitForSingleObject(pi.hProcess, 15000) != WAIT_OBJECT_0) {
-    if (HWND b = WaitForBox(300)) printf("note: box at exit: %s\n", qb::ToUtf8(BoxText(b)).c_str());
-    TerminateProcess(pi.hProcess, 9);
+  PostMessageW(g_main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+  if (!program.Ended(15000)) {
+    if (HWND b = WaitForBox(300)) Note("box at exit: " + BoxText(b));
+    program.Kill();
     Check(false, "the program ends through its exit button");
   }
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  Check(code == 0, "the program ends cleanly");
+  Check(program.ExitCode() == 0, "the program ends cleanly");
   {
     CAppLogic saved;
     saved.m_strProgramDir = dir;
@@ -776,10 +646,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(!saved.FindNode("改名", UrlCategory) && !saved.FindNode("足球", UrlCategory), "the other file's categories stay there");
   }
 
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
   for (const std::string& f : desktopFiles) os::RemoveFile(f);
   if (madeDesktop) os::RemoveFolder(desktop.substr(0, desktop.size() - 1));
-  printf("%d passed, %d failed\n", g_passes, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }

@@ -25,34 +25,13 @@
 #include "../../res/panels_ids.h"
 #include "../../res/resource.h"
 #include "../../res/script_ids.h"
-#include "proc_util.h"
+#include "../tree_util.h"
 
 #include "driver_kit.h"
 
 namespace {
 
-using drv::WaitUntil;
-using drv::ClassOf;
-
-int g_failures = 0, g_passes = 0;
-bool Check(bool ok, const std::string& what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-  (ok ? g_passes : g_failures)++;
-  return ok;
-}
-void Note(const std::string& what) {
-  printf("note: %s\n", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-}
-
-using qb::W;
-
-std::string Text(HWND w) {
-  wchar_t buf[512] = {};
-  SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
-  return qb::Gbk(std::wstring(buf));
-}
+using namespace drv;
 
 // ---- the target window: its own thread, logging keys and clicks -----------------------
 
@@ -163,7 +142,8 @@ void MoveTo(int x, int y) {
   }
   if (steady < 2) Note("the pointer did not stay at " + std::to_string(x) + "," + std::to_string(y));
 }
-void ClickAt(int x, int y, bool right = false) {
+// A click the recorder's hook sees as the mouse makes it: the moves there, then the buttons.
+void ClickMovingTo(int x, int y, bool right = false) {
   MoveTo(x, y);
   MouseInput(x, y, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
   Sleep(40);
@@ -173,20 +153,10 @@ void ClickAt(int x, int y, bool right = false) {
 void ClickTarget(int cx, int cy, bool right = false) {
   POINT p = {cx, cy};
   ClientToScreen(g_target, &p);
-  ClickAt(p.x, p.y, right);
-}
-void ClickOn(HWND w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  ClickMovingTo(p.x, p.y, right);
 }
 void Key(WORD vk, bool up) {
-  INPUT in = {};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = (WORD)MapVirtualKeyW(vk, 0);
-  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  SendInput(1, &in, sizeof in);
+  SendKeys({{vk, !up}});
   Sleep(30);
 }
 void Type(WORD vk) {
@@ -201,20 +171,6 @@ std::string g_control, g_shots;
 std::string ShellLog() { return g_dir + "shell.log"; }
 std::string FavoritesPath() { return g_dir + "data\\1-我的收藏.sc"; }
 std::string ScriptPath(const std::string& name) { return g_dir + "script\\url\\" + name; }
-std::string FileBytes(const std::string& path) {
-  std::string b;
-  os::ReadWholeFile(path, b);
-  return b;
-}
-
-// The texts of a message box.
-std::string BoxTextOf(HWND box) {
-  std::string all;
-  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-    if (ClassOf(c) == L"Static") all += Text(c);
-  return all;
-}
-
 struct Program {
   drv::Proc proc;
   DWORD pid = 0;
@@ -231,19 +187,17 @@ struct Program {
           main = url ? GetWindow(url, GW_OWNER) : nullptr;
           return main && tab && IsWindowVisible(Item(0));
         },
-        30000);
+        kStartMs);
     Settle(800);
     return up;
   }
   HWND Owned(int control) {
-    return drv::WindowOf(pid, [control](HWND w) { return GetWindow(w, GW_OWNER) && GetDlgItem(w, control); });
+    std::vector<HWND> all = OwnedWith(pid, control);
+    return all.empty() ? nullptr : all[0];
   }
   HWND Item(int slot) const { return GetDlgItem(url, IDC_FIRST_ITEM + slot); }
   // Lets the program handle what was posted to it.
-  void Settle(DWORD ms = 300) const {
-    Sleep(ms);
-    if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-  }
+  void Settle(DWORD ms = 300) const { drv::Settle(ms, {main}); }
   bool Alive() { return !proc.Ended(0) && IsWindow(main); }
   // The first top-level window of the program that passes the test.
   HWND Window(const std::function<bool(HWND)>& test) { return drv::WindowOf(pid, test); }
@@ -262,7 +216,7 @@ struct Program {
     for (int i = 0; i < 5; ++i) {
       HWND b = Box();
       if (!b) return;
-      Note("a box came up: " + BoxTextOf(b));
+      Note("a box came up: " + BoxText(b));
       PostMessageW(b, WM_COMMAND, IDOK, 0);
       Settle(300);
     }
@@ -273,20 +227,13 @@ struct Program {
     DoubleClick(slot);
     HWND box = nullptr;
     WaitUntil([&] { return (box = Box()) != nullptr; }, 3000);
-    if (box) Note("box: " + BoxTextOf(box));
+    if (box) Note("box: " + BoxText(box));
     return box;
   }
   HWND VisibleTip() {
     return Window([](HWND w) { return IsWindowVisible(w) && ClassOf(w) == L"tooltips_class32"; });
   }
-  void CloseMenus() {
-    for (int i = 0; i < 20; ++i) {
-      HWND menu = Window([](HWND w) { return IsWindowVisible(w) && ClassOf(w) == L"#32768"; });
-      if (!menu) return;
-      PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-      Sleep(150);
-    }
-  }
+  void CloseMenus() { drv::CloseMenus(pid); }
   // The item menu's "录制机器人脚本": on an item after a right click on its
   // button, or (slot -1) with no item chosen. The recorder that comes up.
   HWND Record(int slot) {
@@ -317,7 +264,7 @@ struct Program {
   bool Exit() {
     PostMessageW(main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
     if (!proc.Ended(15000)) {
-      if (HWND b = Box()) Note("box at exit: " + BoxTextOf(b));
+      if (HWND b = Box()) Note("box at exit: " + BoxText(b));
       proc.Kill();
       return false;
     }
@@ -357,29 +304,6 @@ std::string TipOf(Program& p, HWND rec, int id) {
   return tip ? Text(tip) : std::string("(no tooltip)");
 }
 
-// A rectangle of the screen as a 24-bit BMP file.
-void Screenshot(const std::string& path, RECT r) {
-  int w = r.right - r.left, h = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-  SelectObject(mem, old);
-  BITMAPINFOHEADER bi = {sizeof bi, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  int stride = (w * 3 + 3) & ~3;
-  std::string bits((size_t)stride * h, '\0');
-  GetDIBits(mem, bmp, 0, h, &bits[0], reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-  BITMAPFILEHEADER fh = {0x4D42, (DWORD)(sizeof fh + sizeof bi + bits.size()), 0, 0, sizeof fh + sizeof bi};
-  std::string file(reinterpret_cast<const char*>(&fh), sizeof fh);
-  file.append(reinterpret_cast<const char*>(&bi), sizeof bi);
-  file += bits;
-  os::WriteWholeFile(path, file);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-}
-
 // The names of every file in the four script folders.
 std::set<std::string> ScriptFiles() {
   std::set<std::string> names;
@@ -413,6 +337,17 @@ int CountEvents(const qb::Script& s, uint8_t type) {
 
 // The input recorded into the target on the Mail page: a click into the
 // name box, "Q", a pause, Shift+M, a right click on the button.
+// One click into the target recorded and stopped: the item's script has
+// that click, in `mode` (1: with the mouse trail, 2: without).
+bool RecordOneClick(Program& p, HWND rec, const std::string& item, int mode) {
+  SetForegroundWindow(g_target);
+  ClickTarget(60, 60);
+  p.Press(rec, IDC_SCRIPT_STOP_RECORD);
+  qb::Script s;
+  return qb::LoadScriptFile(ScriptPath(item), s) == 1 && s.mode == mode &&
+         (CountEvents(s, qb::kMouseMove) > 0) == (mode == 1) && CountEvents(s, qb::kButtonDown) == 1;
+}
+
 void TypeLogin() {
   SetForegroundWindow(g_target);
   Sleep(200);
@@ -432,7 +367,7 @@ void TypeLogin() {
 // `recorded` did; nothing lands where the recorder stood.
 void CheckReplay(Program& p, int slot, const std::vector<Logged>& recorded, DWORD scriptMs, const std::string& what) {
   ClearLogs();
-  size_t opened = FileBytes(ShellLog()).size();
+  size_t opened = ReadFile(ShellLog()).size();
   p.DoubleClick(slot);
   // The program waits 1100 ms after opening the page; then the script's own time.
   size_t want = Only(recorded, WM_KEYDOWN, WM_KEYUP).size();
@@ -441,7 +376,7 @@ void CheckReplay(Program& p, int slot, const std::vector<Logged>& recorded, DWOR
   Sleep(500);
   p.Settle();
   std::vector<Logged> got = Log();
-  Check(FileBytes(ShellLog()).size() > opened, what + ": the double click opens the page");
+  Check(ReadFile(ShellLog()).size() > opened, what + ": the double click opens the page");
   std::vector<Logged> keysRec = Only(recorded, WM_KEYDOWN, WM_KEYUP), keys = Only(got, WM_KEYDOWN, WM_KEYUP);
   bool sameKeys = keys.size() == keysRec.size();
   for (size_t i = 0; sameKeys && i < keys.size(); ++i)
@@ -510,19 +445,10 @@ int wmain(int argc, wchar_t** argv) {
 
   {
     CMyNodeList list;
-    auto add = [&](const std::string& name, int kind, CMyNode* parent, int slot, const std::string& address) {
-      CMyNode* n = new CMyNode;
-      n->m_strName = name;
-      n->m_nKind = kind;
-      n->m_pParent = parent;
-      n->m_nSlot = slot;
-      n->m_strAddress = address;
-      return list.AddNode(n) ? n : nullptr;
-    };
-    CMyNode* mail = add("邮箱", UrlCategory, nullptr, 0, "");
-    add("Mail", UrlItem, mail, 0, "http://mail.example/login");
-    add("Bank", UrlItem, mail, 1, "http://bank.example/");
-    add("Shop", UrlItem, mail, 2, "http://shop.example/");
+    CMyNode* mail = qbtest::AddNodeTo(list, "邮箱", UrlCategory, nullptr, 0);
+    qbtest::AddNodeTo(list, "Mail", UrlItem, mail, 0, "http://mail.example/login");
+    qbtest::AddNodeTo(list, "Bank", UrlItem, mail, 1, "http://bank.example/");
+    qbtest::AddNodeTo(list, "Shop", UrlItem, mail, 2, "http://shop.example/");
     if (!SaveFavoritesFile(list, g_dir + "data\\", "1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file %s\n", FavoritesPath().c_str());
       return 1;
@@ -544,16 +470,16 @@ int wmain(int argc, wchar_t** argv) {
     Check(p.Recorder() == nullptr, "no recorder before it is asked for");
 
     // ---- Record on Mail ----
-    size_t opened = FileBytes(ShellLog()).size();
+    size_t opened = ReadFile(ShellLog()).size();
     HWND rec = p.Record(0);
     Check(rec != nullptr, "the item menu's command opens the recorder");
     if (!rec) {
-      Note("no recorder; boxes: " + (p.Box() ? BoxTextOf(p.Box()) : std::string("none")));
+      Note("no recorder; boxes: " + (p.Box() ? BoxText(p.Box()) : std::string("none")));
       return 1;
     }
     Check(Text(rec) == "脚本录放机" && (GetWindowLongW(rec, GWL_EXSTYLE) & WS_EX_TOPMOST),
           "the recorder is the topmost \"脚本录放机\"");
-    Check(FileBytes(ShellLog()).substr(opened).find("open\thttp://mail.example/login\t3") != std::string::npos,
+    Check(ReadFile(ShellLog()).substr(opened).find("open\thttp://mail.example/login\t3") != std::string::npos,
           "the item's page is opened maximised");
     Check(Status(rec) == "按兰色按钮停止录制" && !Enabled(rec, IDC_SCRIPT_RECORD) && !Enabled(rec, IDC_SCRIPT_PLAY) &&
               Enabled(rec, IDC_SCRIPT_STOP_RECORD),
@@ -577,7 +503,9 @@ int wmain(int argc, wchar_t** argv) {
     Check(Only(recorded, WM_KEYDOWN, WM_KEYUP).size() == 6 && Only(recorded, WM_LBUTTONDOWN, WM_RBUTTONDOWN).size() == 2,
           "the target got the typed keys and clicks");
     // The user presses the blue button with the mouse.
-    ClickOn(GetDlgItem(rec, IDC_SCRIPT_STOP_RECORD));
+    RECT stop;
+    GetWindowRect(GetDlgItem(rec, IDC_SCRIPT_STOP_RECORD), &stop);
+    ClickMovingTo((stop.left + stop.right) / 2, (stop.top + stop.bottom) / 2);
     WaitUntil([&] { return Status(rec) == "录制完成!"; }, 5000);
     p.Settle();
     Check(Status(rec) == "录制完成!", "stopping saves: \"录制完成!\"");
@@ -597,7 +525,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(IsWindowVisible(p.main) && IsWindowEnabled(p.main) && IsWindowVisible(p.url) && IsWindowEnabled(p.url),
           "the main window and the item panel are back and enabled");
     // ---- Closing during a recording saves nothing ----
-    std::string favBefore = FileBytes(FavoritesPath());
+    std::string favBefore = ReadFile(FavoritesPath());
     std::set<std::string> filesBefore = ScriptFiles();
     rec = p.Record(2);  // Shop
     Check(rec != nullptr, "a recorder for Shop");
@@ -608,22 +536,22 @@ int wmain(int argc, wchar_t** argv) {
       Check(p.CloseRecorder(rec), "closed while recording");
     }
     Check(ScriptFiles() == filesBefore && !os::FileExists(ScriptPath("Shop")), "closing during a recording saves no script");
-    Check(FileBytes(FavoritesPath()) == favBefore && ScriptFlag("Shop") == 0, "and marks nothing");
+    Check(ReadFile(FavoritesPath()) == favBefore && ScriptFlag("Shop") == 0, "and marks nothing");
     Check(IsWindowVisible(p.main) && IsWindowEnabled(p.main), "the main window is back after the close");
 
     // ---- No item: nothing is saved; the trail mode ----
-    favBefore = FileBytes(FavoritesPath());
+    favBefore = ReadFile(FavoritesPath());
     filesBefore = ScriptFiles();
-    opened = FileBytes(ShellLog()).size();
+    opened = ReadFile(ShellLog()).size();
     rec = p.Record(-1);
     Check(rec != nullptr, "the command with no item chosen opens the recorder");
     if (rec) {
-      Check(FileBytes(ShellLog()).size() == opened, "and opens no page");
+      Check(ReadFile(ShellLog()).size() == opened, "and opens no page");
       p.Press(rec, IDC_SCRIPT_STOP_RECORD);
       Check(Enabled(rec, IDC_SCRIPT_RECORD) && Enabled(rec, IDC_SCRIPT_PLAY),
             "stopping with no item enables both buttons again");
       Check(Status(rec) == "按兰色按钮停止录制", "and says nothing of a save");
-      Check(ScriptFiles() == filesBefore && FileBytes(FavoritesPath()) == favBefore, "and saves nothing");
+      Check(ScriptFiles() == filesBefore && ReadFile(FavoritesPath()) == favBefore, "and saves nothing");
       p.Press(rec, IDC_SCRIPT_TRAIL);
       std::string tip = TipOf(p, rec, IDC_SCRIPT_TRAIL);
       Check(tip == "已关闭鼠标轨迹", "one click turns the trail off: " + tip);
@@ -638,13 +566,7 @@ int wmain(int argc, wchar_t** argv) {
     if (Check(rec != nullptr, "a recorder for Bank")) {
       std::string tip = TipOf(p, rec, IDC_SCRIPT_TRAIL);
       Check(tip == "单击可开启鼠标轨迹", "reopened, the tip matches the mode kept: " + tip);
-      SetForegroundWindow(g_target);
-      ClickTarget(60, 60);
-      p.Press(rec, IDC_SCRIPT_STOP_RECORD);
-      qb::Script bank;
-      Check(qb::LoadScriptFile(ScriptPath("Bank"), bank) == 1 && bank.mode == 2 &&
-                CountEvents(bank, qb::kMouseMove) == 0 && CountEvents(bank, qb::kButtonDown) == 1,
-            "the recording after reopening is made without the trail (mode 2)");
+      Check(RecordOneClick(p, rec, "Bank", 2), "the recording after reopening is made without the trail (mode 2)");
       p.Press(rec, IDC_SCRIPT_TRAIL);
       tip = TipOf(p, rec, IDC_SCRIPT_TRAIL);
       Check(tip == "已开启鼠标轨迹", "a second click turns it on again: " + tip);
@@ -654,13 +576,7 @@ int wmain(int argc, wchar_t** argv) {
     if (Check(rec != nullptr, "a recorder for Bank again")) {
       std::string tip = TipOf(p, rec, IDC_SCRIPT_TRAIL);
       Check(tip == "单击可关闭鼠标轨迹", "reopened after two clicks, mode 1's tip: " + tip);
-      SetForegroundWindow(g_target);
-      ClickTarget(60, 60);
-      p.Press(rec, IDC_SCRIPT_STOP_RECORD);
-      qb::Script bank;
-      Check(qb::LoadScriptFile(ScriptPath("Bank"), bank) == 1 && bank.mode == 1 &&
-                CountEvents(bank, qb::kMouseMove) > 0 && CountEvents(bank, qb::kButtonDown) == 1,
-            "two clicks on the trail button: recorded with the trail again (mode 1)");
+      Check(RecordOneClick(p, rec, "Bank", 1), "two clicks on the trail button: recorded with the trail again (mode 1)");
       p.CloseRecorder(rec);
     }
     // Whatever stands where the recorder was now logs clicks.
@@ -696,7 +612,7 @@ int wmain(int argc, wchar_t** argv) {
       CheckReplay(p, 0, recorded, mail.events.empty() ? 0 : mail.events.back().time, "replay after a restart");
 
       // A broken script file: no replay, no box, no crash.
-      std::string broken = FileBytes(ScriptPath("Mail"));
+      std::string broken = ReadFile(ScriptPath("Mail"));
       broken[20] ^= 0x5A;  // the check no longer matches
       os::WriteWholeFile(ScriptPath("Mail"), broken);
       ClearLogs();
@@ -713,7 +629,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // ---- Movrec.dll broken, foreign, missing ----
   std::string dll = g_dir + "Movrec.dll";
-  std::string good = FileBytes(dll);
+  std::string good = ReadFile(dll);
   os::WriteWholeFile(dll, "MZ not a library at all");
   RunWithoutLibrary("a broken Movrec.dll");
   wchar_t sys[MAX_PATH];
@@ -728,6 +644,5 @@ int wmain(int argc, wchar_t** argv) {
 
   PostThreadMessageW(targetThread, WM_QUIT, 0, 0);
   WaitForSingleObject(thread, 3000);
-  printf("%d passed, %d failed\n", g_passes, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }

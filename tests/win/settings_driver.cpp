@@ -27,84 +27,19 @@
 
 namespace {
 
-using drv::PlaceCursor;
-using drv::WaitUntil;
-using drv::Proc;
-using drv::ClassOf;
-using drv::Screenshot;
+using namespace drv;
 
-int g_failures = 0, g_passes = 0;
-void Check(bool ok, const std::string& what) {
-  printf("%s: %s\n", ok ? "ok" : "FAILED", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-  (ok ? g_passes : g_failures)++;
-}
-void Note(const std::string& what) {
-  printf("note: %s\n", qb::ToUtf8(what).c_str());
-  fflush(stdout);
-}
-
-using qb::W;
 std::string G(const std::wstring& w) { return qb::Gbk(w); }
-
-// The text of a window of the program, asked by a message that only an
-// answering window answers.
-bool AskText(HWND w, std::string& text, UINT ms = 2000) {
-  wchar_t buf[512] = {};
-  DWORD_PTR r = 0;
-  if (!SendMessageTimeoutW(w, WM_GETTEXT, 511, (LPARAM)buf, SMTO_ABORTIFHUNG, ms, &r)) return false;
-  text = G(buf);
-  return true;
-}
-std::string Text(HWND w) {
-  std::string t;
-  AskText(w, t);
-  return t;
-}
 
 std::string g_dir;
 DWORD g_pid = 0;
 HWND g_main = nullptr, g_chooser = nullptr;
 
-void Settle(DWORD ms = 300) {
-  Sleep(ms);
-  for (HWND w : {g_main, g_chooser})
-    if (w) SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
-}
+void Settle(DWORD ms = 300) { drv::Settle(ms, {g_main, g_chooser}); }
 
-std::vector<HWND> WindowsOf(DWORD pid, const std::function<bool(HWND)>& test) {
-  struct Find {
-    DWORD pid;
-    const std::function<bool(HWND)>* test;
-    std::vector<HWND> found;
-  } f{pid, &test, {}};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* f = reinterpret_cast<Find*>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == f->pid && (*f->test)(w)) f->found.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&f));
-  return f.found;
-}
-HWND WindowOf(DWORD pid, const std::function<bool(HWND)>& test) {
-  std::vector<HWND> all = WindowsOf(pid, test);
-  return all.empty() ? nullptr : all[0];
-}
-
+// Keys pressed, then a pause for them to arrive.
 void Keys(std::initializer_list<std::pair<WORD, bool>> keys) {
-  std::vector<INPUT> in;
-  for (const auto& k : keys) {
-    INPUT i = {};
-    i.type = INPUT_KEYBOARD;
-    i.ki.wVk = k.first;
-    i.ki.wScan = static_cast<WORD>(MapVirtualKeyW(k.first, MAPVK_VK_TO_VSC));
-    i.ki.dwFlags = k.second ? 0 : KEYEVENTF_KEYUP;
-    in.push_back(i);
-  }
-  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+  SendKeys(keys);
   Sleep(200);
 }
 void PressOldHotkey() {
@@ -114,22 +49,9 @@ void PressNewHotkey() {
   Keys({{VK_CONTROL, true}, {VK_SHIFT, true}, {VK_F5, true}, {VK_F5, false}, {VK_SHIFT, false}, {VK_CONTROL, false}});
 }
 
-void ClickOn(HWND w) {
-  RECT r;
-  GetWindowRect(w, &r);
-  PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT in[2] = {};
-  for (INPUT& i : in) i.type = INPUT_MOUSE;
-  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, in, sizeof(INPUT));
+void Click(HWND w) {
+  ClickOn(w);
   Sleep(300);
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::string s;
-  os::ReadWholeFile(path, s);
-  return s;
 }
 
 qb::SkinSet StoredSkin(const std::string& name = "") {
@@ -141,22 +63,12 @@ qb::SkinSet StoredSkin(const std::string& name = "") {
 
 const char kTitle[] = "当前热键及皮肤设置";
 
-// The settings windows of the program on screen.
-std::vector<HWND> SettingsWindows() {
-  return WindowsOf(g_pid, [](HWND w) {
-    return IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, IDC_SET_HOTKEY) != nullptr;
-  });
-}
-HWND OpenSettings(UINT command = 1009) {
+// A settings window of the program on screen.
+bool IsSettingsWindow(HWND w) { return IsWindowVisible(w) && IsDialog(w) && GetDlgItem(w, IDC_SET_HOTKEY) != nullptr; }
+std::vector<HWND> SettingsWindows() { return WindowsOf(g_pid, IsSettingsWindow); }
+HWND OpenSettings(UINT command = IDC_SETTINGS_BUTTON) {
   PostMessageW(g_main, WM_COMMAND, command, 0);
-  HWND dlg = nullptr;
-  WaitUntil(
-      [&] {
-        std::vector<HWND> all = SettingsWindows();
-        dlg = all.empty() ? nullptr : all[0];
-        return dlg != nullptr;
-      },
-      10000);
+  HWND dlg = WaitForWindow(g_pid, IsSettingsWindow);
   Settle();
   return dlg;
 }
@@ -177,8 +89,7 @@ bool StartProgram(Proc& qimbo) {
   g_main = g_chooser = nullptr;
   return WaitUntil(
       [] {
-        g_main = WindowOf(g_pid, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, 1096); });
-        if (!g_main) return false;
+        if (!(g_main = MainWindowOf(g_pid))) return false;
         g_chooser = WindowOf(g_pid, [](HWND w) { return w != g_main && !GetWindow(w, GW_OWNER) && ClassOf(w) == L"#32770"; });
         return g_chooser != nullptr;
       },
@@ -194,15 +105,9 @@ std::string ConfiguredHotkey() {
 
 // A dialog of the platform that the settings window opened, once it is up.
 HWND PickerOf(HWND dlg) {
-  HWND picker = nullptr;
-  WaitUntil(
-      [&] {
-        picker = WindowOf(g_pid, [dlg](HWND w) {
-          return w != dlg && IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == dlg;
-        });
-        return picker != nullptr;
-      },
-      10000);
+  HWND picker = WaitForWindow(g_pid, [dlg](HWND w) {
+    return w != dlg && IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetWindow(w, GW_OWNER) == dlg;
+  });
   Sleep(500);
   return picker;
 }
@@ -216,20 +121,15 @@ bool PickFirstBasicColour(HWND dlg) {
   if (!basic) return false;
   RECT r;
   GetWindowRect(basic, &r);
-  PlaceCursor(r.left + 6, r.top + 5);
-  INPUT in[2] = {};
-  for (INPUT& i : in) i.type = INPUT_MOUSE;
-  in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, in, sizeof(INPUT));
+  ClickAt(r.left + 6, r.top + 5);
   Sleep(300);
-  ClickOn(GetDlgItem(picker, IDOK));
+  Click(GetDlgItem(picker, IDOK));
   return WaitUntil([&] { return !IsWindow(picker); }, 5000);
 }
 
 // The area list dropped by a click and moved by the arrow keys.
 void MoveArea(HWND dlg, WORD key, int steps) {
-  ClickOn(GetDlgItem(dlg, IDC_SET_AREA));
+  Click(GetDlgItem(dlg, IDC_SET_AREA));
   for (int i = 0; i < steps; ++i) Keys({{key, true}, {key, false}});
   Keys({{VK_RETURN, true}, {VK_RETURN, false}});
   Settle();
@@ -279,7 +179,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(dlg != nullptr, "the 设置 button (1009) opens the settings window");
   if (!dlg) return 1;
   Check(Text(dlg) == kTitle, "titled 当前热键及皮肤设置");
-  Check(Text(GetDlgItem(dlg, IDC_SET_HOTKEY)) == "Ctrl+Alt+Z", "the hotkey edit shows the configured hotkey");
+  Check(ItemText(dlg, IDC_SET_HOTKEY) == "Ctrl+Alt+Z", "the hotkey edit shows the configured hotkey");
   Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 2, "the bookmark area (2) is selected");
   Check(IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)) && !IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
         "with the transparent sample");
@@ -288,14 +188,14 @@ int wmain(int argc, wchar_t** argv) {
     hidden = hidden && !IsWindowVisible(GetDlgItem(dlg, id));
   Check(hidden, "and the four background-area buttons hidden");
   Check(!IsWindowEnabled(g_main), "the main window waits while it is open");
-  Screenshot(shots + L"\\settings-dialog.bmp");
+  Screenshot(G(shots) + "\\settings-dialog.bmp");
   PostMessageW(g_main, WM_COMMAND, 32809, 0);
   Settle(800);
   Check(SettingsWindows().size() == 1, "the tray's 设置 (32809) opens no second window");
 
   // ---- the hotkey edit under real keys
   HWND edit = GetDlgItem(dlg, IDC_SET_HOTKEY);
-  ClickOn(edit);
+  Click(edit);
   SendMessageW(edit, EM_SETSEL, 0, -1);
   Keys({{VK_OEM_PERIOD, true}, {VK_OEM_PERIOD, false}});
   Settle();
@@ -304,8 +204,8 @@ int wmain(int argc, wchar_t** argv) {
   Settle();
   Check(Text(edit) == "Shift + Ctrl + F5", "Ctrl+Shift+F5 in the hotkey edit shows \"Shift + Ctrl + F5\"");
   if (Text(edit) != "Shift + Ctrl + F5") Note("the edit shows '" + Text(edit) + "'");
-  ClickOn(GetDlgItem(dlg, IDC_SET_FLAT));
-  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Click(GetDlgItem(dlg, IDC_SET_FLAT));
+  Click(GetDlgItem(dlg, IDC_SET_CONFIRM));
   Check(Gone(dlg), "确认生效 closes the window");
   Settle(500);
   Check(IsWindowEnabled(g_main) != FALSE, "and the main window takes input again (1058)");
@@ -316,7 +216,7 @@ int wmain(int argc, wchar_t** argv) {
   Settle(1500);
   Check(!ChooserUp(), "the old hotkey Ctrl+Alt+Z no longer brings the chooser up");
   PressNewHotkey();
-  Check(WaitUntil(ChooserUp, 10000), "the new hotkey Shift+Ctrl+F5 brings the chooser up");
+  CheckSoon(ChooserUp, "the new hotkey Shift+Ctrl+F5 brings the chooser up");
   PutChooserAway();
 
   // ---- cancel after a key: the old hotkey stays
@@ -324,11 +224,11 @@ int wmain(int argc, wchar_t** argv) {
   Check(dlg != nullptr, "the tray's 设置 opens the window");
   if (!dlg) return 1;
   edit = GetDlgItem(dlg, IDC_SET_HOTKEY);
-  ClickOn(edit);
+  Click(edit);
   Keys({{VK_CONTROL, true}, {VK_MENU, true}, {'Q', true}, {'Q', false}, {VK_MENU, false}, {VK_CONTROL, false}});
   Settle();
   Check(Text(edit) == "Ctrl + Alt + Q", "Ctrl+Alt+Q is captured as \"Ctrl + Alt + Q\"");
-  ClickOn(GetDlgItem(dlg, IDC_SET_CANCEL));
+  Click(GetDlgItem(dlg, IDC_SET_CANCEL));
   Check(Gone(dlg), "取消 closes the window");
   Settle(500);
   Check(ConfiguredHotkey() == "Shift+Ctrl+F5", "the configuration keeps Shift+Ctrl+F5");
@@ -336,7 +236,7 @@ int wmain(int argc, wchar_t** argv) {
   Settle(1500);
   Check(!ChooserUp(), "the cancelled Ctrl+Alt+Q does nothing");
   PressNewHotkey();
-  Check(WaitUntil(ChooserUp, 10000), "the old hotkey is registered again and works");
+  CheckSoon(ChooserUp, "the old hotkey is registered again and works");
   PutChooserAway();
 
   // ---- a colour from the platform's picker: dropped by a switch of area, kept by confirm
@@ -347,22 +247,22 @@ int wmain(int argc, wchar_t** argv) {
   Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 1 &&
             IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
         "the directory area (1) shows the background colour buttons and the button sample");
-  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  Click(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
   Check(PickFirstBasicColour(dlg), "the hover text colour button opens the colour picker, OK closes it");
   MoveArea(dlg, VK_DOWN, 2);
   Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 3 &&
             !IsWindowVisible(GetDlgItem(dlg, IDC_SET_HOVER_BACK)) && IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)),
         "the program area (3) hides them and shows the transparent sample");
   MoveArea(dlg, VK_UP, 2);
-  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Click(GetDlgItem(dlg, IDC_SET_CONFIRM));
   Check(Gone(dlg), "confirm closes the window");
   Check(StoredSkin()[1].m_clrHoverText == hoverBefore, "the colour chosen before switching area was dropped");
   dlg = OpenSettings();
   if (!dlg) return 1;
   MoveArea(dlg, VK_UP, 1);
-  ClickOn(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
+  Click(GetDlgItem(dlg, IDC_SET_HOVER_TEXT));
   PickFirstBasicColour(dlg);
-  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Click(GetDlgItem(dlg, IDC_SET_CONFIRM));
   Check(Gone(dlg), "confirm closes the window");
   qb::Colour hoverAfter = StoredSkin()[1].m_clrHoverText;
   Check(hoverAfter != hoverBefore, "a colour chosen and confirmed in the same area is saved");
@@ -371,28 +271,28 @@ int wmain(int argc, wchar_t** argv) {
   // ---- the platform's font picker and file dialog for the bookmark area
   dlg = OpenSettings();
   if (!dlg) return 1;
-  ClickOn(GetDlgItem(dlg, IDC_SET_FONT));
+  Click(GetDlgItem(dlg, IDC_SET_FONT));
   HWND picker = PickerOf(dlg);
   Check(picker != nullptr, "改字体 opens the font picker");
-  if (picker) ClickOn(GetDlgItem(picker, IDOK));
-  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK closes it");
+  if (picker) Click(GetDlgItem(picker, IDOK));
+  CheckSoon([&] { return !IsWindow(picker); }, "and OK closes it");
   Settle();
-  std::string face = Text(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE));
+  std::string face = ItemText(dlg, IDC_SET_TEXT_SAMPLE);
   Check(!face.empty() && face.find("透明样板") == std::string::npos, "the transparent sample then shows the face name alone");
   std::string image = g_dir + "skin\\汽车Qimbo\\sel.jpg";  // not the area's picture yet
-  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image, "the bookmark area's picture is another one");
-  ClickOn(GetDlgItem(dlg, IDC_SET_IMAGE));
+  Check(ItemText(dlg, IDC_SET_IMAGE_PATH) != image, "the bookmark area's picture is another one");
+  Click(GetDlgItem(dlg, IDC_SET_IMAGE));
   picker = PickerOf(dlg);
   Check(picker != nullptr, "更换该区背景图 opens the file dialog");
   if (picker) {
     SendMessageW(GetDlgItem(picker, 0x47C), WM_SETTEXT, 0, (LPARAM)W(image).c_str());
-    ClickOn(GetDlgItem(picker, IDOK));
+    Click(GetDlgItem(picker, IDOK));
   }
-  Check(WaitUntil([&] { return !IsWindow(picker); }, 5000), "and OK takes the file");
+  CheckSoon([&] { return !IsWindow(picker); }, "and OK takes the file");
   Settle();
-  Check(Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) == image, "the path box shows the chosen picture");
-  if (Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)) != image) Note("path box: " + Text(GetDlgItem(dlg, IDC_SET_IMAGE_PATH)));
-  ClickOn(GetDlgItem(dlg, IDC_SET_CONFIRM));
+  Check(ItemText(dlg, IDC_SET_IMAGE_PATH) == image, "the path box shows the chosen picture");
+  if (ItemText(dlg, IDC_SET_IMAGE_PATH) != image) Note("path box: " + ItemText(dlg, IDC_SET_IMAGE_PATH));
+  Click(GetDlgItem(dlg, IDC_SET_CONFIRM));
   Check(Gone(dlg), "confirm closes the window");
   {
     qb::SkinSet stored = StoredSkin();
@@ -404,7 +304,7 @@ int wmain(int argc, wchar_t** argv) {
   dlg = OpenSettings();
   if (!dlg) return 1;
   SendMessageW(GetDlgItem(dlg, IDC_SET_SKIN_NAME), WM_SETTEXT, 0, (LPARAM)L"My Skin.url");
-  ClickOn(GetDlgItem(dlg, IDC_SET_MAKE_SKIN));
+  Click(GetDlgItem(dlg, IDC_SET_MAKE_SKIN));
   std::string making = std::string(kTitle) + "--正在生成皮肤...";
   std::string title;
   bool answered = WaitUntil([&] { return AskText(dlg, title, 500) && title == making; }, 3000);
@@ -412,10 +312,10 @@ int wmain(int argc, wchar_t** argv) {
   Sleep(1500);
   std::string later;
   Check(AskText(dlg, later, 500) && later == making, "and still answers seconds later, half-way through");
-  Check(Text(GetDlgItem(dlg, IDC_SET_PROGRESS)) == "正在生成皮肤...", "the progress box shows 正在生成皮肤...");
+  Check(ItemText(dlg, IDC_SET_PROGRESS) == "正在生成皮肤...", "the progress box shows 正在生成皮肤...");
   Check(!IsWindowEnabled(GetDlgItem(dlg, IDC_SET_CONFIRM)) && !IsWindowEnabled(GetDlgItem(dlg, IDC_SET_CANCEL)),
         "确认生效 and 取消 are disabled meanwhile");
-  Screenshot(shots + L"\\settings-making-skin.bmp");
+  Screenshot(G(shots) + "\\settings-making-skin.bmp");
   PostMessageW(dlg, WM_CLOSE, 0, 0);
   Sleep(300);
   Check(IsWindow(dlg) != FALSE, "the close box cannot end it half-way");
@@ -428,7 +328,7 @@ int wmain(int argc, wchar_t** argv) {
   for (const qb::SkinStyle& area : StoredSkin()) {
     std::string file = area.m_strImagePath.substr(area.m_strImagePath.rfind('\\') + 1);
     ++images;
-    copied += os::FileExists(folder + file) && ReadWhole(folder + file) == ReadWhole(area.m_strImagePath);
+    copied += os::FileExists(folder + file) && ReadFile(folder + file) == ReadFile(area.m_strImagePath);
   }
   Check(images == 5 && copied == 5, "with copies of the pictures of all five areas");
   if (copied != 5) Note("pictures copied: " + std::to_string(copied));
@@ -449,7 +349,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(StoredSkin()[0].m_strImagePath == folder + "main.jpg", "the skin menu's entry for my skin makes it the current skin");
 
   // ---- a restart keeps it all
-  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  PostMessageW(g_main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
   Check(qimbo.Ended(15000), "the program ends through its exit button");
   Proc again;
   Check(StartProgram(again), "and starts again");
@@ -458,21 +358,20 @@ int wmain(int argc, wchar_t** argv) {
   Settle(1500);
   Check(!ChooserUp(), "after the restart Ctrl+Alt+Z does nothing");
   PressNewHotkey();
-  Check(WaitUntil(ChooserUp, 10000), "and Shift+Ctrl+F5 brings the chooser up");
+  CheckSoon(ChooserUp, "and Shift+Ctrl+F5 brings the chooser up");
   PutChooserAway();
   dlg = OpenSettings();
   if (dlg) {
-    Check(Text(GetDlgItem(dlg, IDC_SET_HOTKEY)) == "Shift+Ctrl+F5", "the settings window shows Shift+Ctrl+F5");
+    Check(ItemText(dlg, IDC_SET_HOTKEY) == "Shift+Ctrl+F5", "the settings window shows Shift+Ctrl+F5");
     Check((SendMessageW(GetDlgItem(dlg, IDC_SET_FLAT), BM_GETCHECK, 0, 0) == BST_CHECKED) ==
               (StoredSkin()[2].m_nFlat != 0),
           "and the bookmark area's flat box as saved");
     PostMessageW(dlg, WM_CLOSE, 0, 0);
     Check(Gone(dlg), "the close box closes it");
   }
-  PostMessageW(g_main, WM_COMMAND, 1007, 0);
+  PostMessageW(g_main, WM_COMMAND, IDC_EXIT_BUTTON, 0);
   Check(again.Ended(15000), "the program ends");
   TerminateProcess(browser.pi.hProcess, 0);
 
-  printf("%d passed, %d failed\n", g_passes, g_failures);
-  return g_failures == 0 ? 0 : 1;
+  return Finish();
 }
