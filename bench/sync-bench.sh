@@ -1,27 +1,22 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The sync of 1,320 favorites (44 categories of 30) with a tenth changed on
 # each of two machines, against a plain download followed by a plain upload
 # of the same tree, through qimbo-tool against a real qimbo-server on
 # loopback. One run; reports, never fails on the figure.
 #   sync-bench.sh QIMBO-SERVER QIMBO-TOOL
 set -u
+source "$(dirname "$0")/../tests/win/kit.sh"
 SERVER=$1
 TOOL=$2
-DIR=$(mktemp -d)
-PID=
-cleanup() {
-  [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
+kit_tmp
+DIR=$tmp
 fail() { echo "FAIL: $*"; exit 1; }
 cd "$DIR" || exit 1
 ADDR=127.0.0.71
 NET="--server $ADDR --bind 127.0.0.72 --port-base 28030 --server-port-base 28080 --timeout 10"
 "$SERVER" user add 10001 pw1 a --db b.db >/dev/null && "$SERVER" user add 10002 pw2 b --db b.db >/dev/null || fail "user add"
-"$SERVER" serve --db b.db --listen $ADDR --port-base 28080 --client-port-base 28030 2>server.log &
-PID=$!
-for i in $(seq 100); do grep -q listening server.log 2>/dev/null && break; sleep 0.1; done
+kit_serve server.log "$SERVER" serve --db b.db --listen $ADDR --port-base 28080 --client-port-base 28030 ||
+  fail "the server did not start"
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 python3 - <<'PY'

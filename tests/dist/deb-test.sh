@@ -8,19 +8,10 @@
 # command line with the packaged settings, and the packaged qimbo-tool logging
 # in; lintian where installed.
 set -uo pipefail
+source "$(dirname "$0")/../win/kit.sh"
 deb=$1 version=$2
 arch=$(dpkg --print-architecture)
-tmp=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi; }
+kit_tmp
 [ -f "$deb" ] || { echo "FAILED: no package at $deb (cmake --build NATIVE --target qimbo_deb)"; exit 1; }
 check "named qimbo-server_${version}_$arch.deb" [ "$(basename "$deb")" = "qimbo-server_${version}_$arch.deb" ]
 
@@ -141,14 +132,15 @@ else
   (cd "$tmp/state" && exec $cmd 2>"$tmp/server.log") &
 fi
 pid=$!
-for i in $(seq 100); do grep -q listening "$tmp/server.log" 2>/dev/null && break; sleep 0.1; done
+kit_track $pid
+kit_wait_for "$tmp/server.log" listening
 check "the server starts from the unit's command line: $(head -1 "$tmp/server.log")" grep -q 'listening on 127.0.0.91:26580' "$tmp/server.log"
 net="--server 127.0.0.91 --bind 127.0.0.92 --port-base 26530 --server-port-base 26580 --user 10001 --timeout 10"
 "$root/usr/bin/qimbo-tool" net login $net --password pw1 >"$tmp/login.out" 2>&1
 check "the packaged qimbo-tool logs in as the user added" [ $? = 0 ]
 "$root/usr/bin/qimbo-tool" net login $net --password wrong >/dev/null 2>&1
 check "a wrong password is refused" [ $? != 0 ]
-kill "$pid"; wait "$pid" 2>/dev/null; pid=
+kit_stop "$pid"
 check "SIGTERM ends it cleanly with its counts" grep -q 'stopped;' "$tmp/server.log"
 
 # ---- lintian -----------------------------------------------------------------

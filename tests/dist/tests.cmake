@@ -15,3 +15,8 @@ if(NOT WIN32 AND TARGET qimbo-server AND TARGET qimbo-tool)
                          SKIP_RETURN_CODE 77)
   endif()
 endif()
+# The wrappers' shell kit (tests/win/kit.sh) on its own, without Wine.
+if(NOT WIN32)
+  add_test(NAME kit.shell COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win/kit-test.sh)
+  set_tests_properties(kit.shell PROPERTIES TIMEOUT 60)
+endif()

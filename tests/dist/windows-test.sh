@@ -11,28 +11,17 @@
 # Exits 77 (skipped) when there is no installer because makensis is missing.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/wine-env.sh"
+source "$here/../win/kit.sh"
 setup=$1 version=$2 tool=$3 shots=$4 mode=${5:-}
 if [ ! -f "$setup" ]; then
   command -v makensis >/dev/null || { echo "SKIP: makensis (Debian package nsis) is missing, no installer to test"; exit 77; }
   echo "FAILED: no installer at $setup (cmake --build WINBUILD --target qimbo_dist)"; exit 1
 fi
 mkdir -p "$shots"
-"$QIMBO_ROOT/scripts/wine-prefix.sh" || exit 1
+kit_prefix || exit 1
 
-tmp=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-  WINEPREFIX=$tmp/pfx wineserver -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else fail "$what"; fi; }
+kit_tmp
+kit_at_exit 'WINEPREFIX=$tmp/pfx wineserver -k 2>/dev/null'
 
 # A fresh prefix: the base one has never seen the installer.
 cp -a "$WINEPREFIX" "$tmp/pfx" || { echo "FAILED: copying the Wine prefix"; exit 1; }
@@ -42,9 +31,9 @@ export WINEPREFIX=$tmp/pfx
 "$QIMBO_ROOT/scripts/wine-profile.sh"
 # No menu entries for the desktop of the machine running the test.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
-for n in $(seq 140 199); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { disp=:$n; break; }; done
+disp=:$(kit_free_display) || { echo "FAILED: no free X display"; exit 1; }
 Xvfb "$disp" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+kit_track $!
 export DISPLAY=$disp
 for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 

@@ -21,7 +21,7 @@
 # Exits 77 (skipped) when network namespaces cannot be made.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/wine-env.sh"
+source "$here/../win/kit.sh"
 win=$(cd "$1" && pwd)
 server=$2
 tool=$3
@@ -35,23 +35,10 @@ tag=qe$$
 S=${tag}s A=${tag}a B=${tag}b
 ip netns add "$S" 2>/dev/null || skip "ip netns add failed: network namespaces cannot be made here"
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for X in A B; do
-    [ -d "$tmp/pfx$X" ] && WINEPREFIX=$tmp/pfx$X wineserver -k 2>/dev/null
-  done
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  for ns in "$S" "$A" "$B"; do ip netns del "$ns" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+kit_tmp
+kit_at_exit 'for X in A B; do [ -d "$tmp/pfx$X" ] && WINEPREFIX=$tmp/pfx$X wineserver -k 2>/dev/null; done'
+kit_at_exit 'for ns in "$S" "$A" "$B"; do ip netns del "$ns" 2>/dev/null; done'
 
-failures=0
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
 abort() { echo "FAILED: $*"; [ -f "$tmp/server.log" ] && tail -20 "$tmp/server.log"; exit 1; }
 elapsed() { echo "$(( $(date +%s%N) / 1000000 - start_ms )) ms"; }
 start_ms=$(( $(date +%s%N) / 1000000 ))
@@ -84,18 +71,14 @@ db=$tmp/server.db
 "$server" user add 10002 bob5678 李四 --db "$db" >/dev/null || abort "user add"
 "$server" user add 10003 carol999 王五 --db "$db" >/dev/null || abort "user add"
 start_server() {
-  ip netns exec "$S" "$server" serve --db "$db" --listen 10.231.1.1 --session-timeout-s 4 >>"$tmp/server.log" 2>&1 &
-  server_pid=$!
-  pids+=($server_pid)
-  for i in $(seq 100); do [ "$(grep -c listening "$tmp/server.log" 2>/dev/null)" -ge "$1" ] && break; sleep 0.1; done
-  [ "$(grep -c listening "$tmp/server.log")" -ge "$1" ] || abort "the server did not start"
+  kit_serve "$tmp/server.log" --count "$1" ip netns exec "$S" "$server" serve --db "$db" --listen 10.231.1.1 \
+    --session-timeout-s 4 || abort "the server did not start"
+  server_pid=$kit_server
 }
 start_server 1
 
 # ---- the two programs ---------------------------------------------------------------
-"$QIMBO_ROOT/scripts/wine-prefix.sh"
-"$QIMBO_ROOT/scripts/wine-profile.sh"
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+kit_prefix --profile || abort "the Wine prefix"
 declare -A display ns
 ns[A]=$A ns[B]=$B
 cat >"$tmp/a.jsonl" <<'JSON'
@@ -116,9 +99,9 @@ for X in A B; do
   printf '[Server]\r\nHost=10.231.1.1\r\nFallback=10.231.1.1\r\nWeb=10.231.1.1\r\nBind=\r\nTestKeepAliveMs=1500\r\n' >"$tmp/$X/Qimbo/config/NetServer.ini"
   lower=$(echo $X | tr AB ab)
   "$tool" fav make "$tmp/$lower.jsonl" "$tmp/$X/Qimbo/data/1-我的收藏.sc" >/dev/null || abort "favorites for $X"
-  for n in $(seq 140 220); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display[$X]=$n; break; }; done
+  display[$X]=$(kit_free_display) || abort "no free X display"
   ip netns exec "${ns[$X]}" Xvfb ":${display[$X]}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
+  kit_track $!
   for i in $(seq 50); do [ -e "/tmp/.X11-unix/X${display[$X]}" ] && break; sleep 0.1; done
 done
 
@@ -132,7 +115,7 @@ start_program() {
   (cd "$tmp/$1/Qimbo" && exec ip netns exec "${ns[$1]}" env DISPLAY=":${display[$1]}" WINEPREFIX="$tmp/pfx$1" \
      wine "$tmp/$1/Qimbo/Qimbo.exe") >"$tmp/$1.log" 2>&1 &
   program[$1]=$!
-  pids+=($!)
+  kit_track $!
 }
 step() {  # step X WHAT ARGS...: one driver step in X's prefix
   local X=$1
@@ -156,11 +139,6 @@ wait_exit() {  # the program ends within 30 s
   local p=${program[$1]}
   for i in $(seq 300); do kill -0 "$p" 2>/dev/null || return 0; sleep 0.1; done
   return 1
-}
-bmp_to_png() {
-  for f in "$shots"/login-*.bmp "$shots"/chat-*.bmp; do
-    [ -f "$f" ] && command -v convert >/dev/null && convert "$f" "${f%.bmp}.png" && rm -f "$f"
-  done
 }
 
 start_program A
@@ -331,7 +309,7 @@ start_program A
 step A main
 step A login-open 10001 1234567890 1
 step A login-submit 10001 - 1 ok
-kill "${server_pid:-${pids[0]}}"
+kill "$server_pid"
 cp "$tmp/A/Qimbo/data/1-我的收藏.sc" "$tmp/a.before"
 step A tray 5
 step A transfer sync-fail
@@ -340,7 +318,7 @@ cmp -s "$tmp/A/Qimbo/data/1-我的收藏.sc" "$tmp/a.before" && ok "the failed s
 step A tray 8
 wait_exit A || fail "A did not end"
 
-bmp_to_png
+kit_png "$shots" login-empty login-refused login-remembered chat-conversation
 [ "$failures" -eq 0 ] || { echo "server log:"; tail -40 "$tmp/server.log"; }
 echo "two-programs: $failures failed, $(elapsed) in all; screenshots in $shots (login-empty, login-refused, login-remembered, chat-conversation)"
 [ "$failures" -eq 0 ]

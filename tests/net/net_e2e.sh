@@ -1,17 +1,13 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Upload a favorites file to a real qimbo-server with qimbo-tool, download it
 # again, and compare the web-address folders (an item with a 600-byte address
 # included). Usage: net_e2e.sh QIMBO-SERVER QIMBO-TOOL
 set -u
+source "$(dirname "$0")/../win/kit.sh"
 SERVER=$1
 TOOL=$2
-DIR=$(mktemp -d)
-PID=
-cleanup() {
-  [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-  rm -rf "$DIR"
-}
-trap cleanup EXIT
+kit_tmp
+DIR=$tmp
 fail() { echo "FAIL: $*"; [ -f "$DIR/server.log" ] && cat "$DIR/server.log"; exit 1; }
 
 # Ports and addresses of their own, so that other suites can run alongside.
@@ -25,10 +21,8 @@ cd "$DIR" || exit 1
 "$SERVER" user add 10001 pw1 nick --db e2e.db >/dev/null || fail "user add"
 "$SERVER" user add 10003 pw3 bob --db e2e.db >/dev/null || fail "user add"
 "$SERVER" user add 10005 pw5 two-machines --db e2e.db >/dev/null || fail "user add"
-"$SERVER" serve --db e2e.db --listen $ADDR --port-base $SPORT --client-port-base $CPORT 2>server.log &
-PID=$!
-for i in $(seq 100); do grep -q listening server.log 2>/dev/null && break; sleep 0.1; done
-grep -q listening server.log || fail "the server did not start"
+kit_serve server.log "$SERVER" serve --db e2e.db --listen $ADDR --port-base $SPORT --client-port-base $CPORT ||
+  fail "the server did not start"
 
 "$TOOL" net login $NET --password wrong 2>/dev/null && fail "a wrong password was accepted"
 "$TOOL" net login $NET --password pw1 2>login.err || fail "login: $(cat login.err)"
@@ -131,8 +125,7 @@ grep -q '"name":"网易"' a.json && fail "网易, renamed on a, is there twice"
 [ "$(wc -l < a.json)" -eq 9 ] || fail "expected 9 nodes: $(cat a.json)"
 
 # A server that does not answer: the sync says so, fails, and changes nothing.
-kill "$PID" && wait "$PID" 2>/dev/null
-PID=
+kit_stop "$kit_server"
 cp a.sc a.before
 cp a.sc.10005.sync-base base.before
 "$TOOL" net sync a.sc $SYNC --timeout 2 >sync.json 2>sync.err && fail "a sync with the server down succeeded"

@@ -4,27 +4,19 @@
 # own, runs the window test under Wine on a private display, and stops the
 # server again (also when the test fails).
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/wine-env.sh"
+source "$(dirname "$0")/kit.sh"
+kit_prefix || exit 1
 server=$(readlink -f "$1")
 exe=$2
 ADDR=127.0.0.48  # not the programs' own 127.0.0.1: their lines to themselves must not pass for the server's
 SPORT=28480
 CPORT=28430
-tmp=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+kit_tmp
 "$server" user add 10001 pw1 甲 --db "$tmp/chat.db" >/dev/null || exit 1
 "$server" user add 10002 pw2 乙 --db "$tmp/chat.db" >/dev/null || exit 1
-"$server" serve --db "$tmp/chat.db" --listen $ADDR --port-base $SPORT --client-port-base $CPORT 2>"$tmp/server.log" &
-pid=$!
-for i in $(seq 100); do grep -q listening "$tmp/server.log" 2>/dev/null && break; sleep 0.1; done
-grep -q listening "$tmp/server.log" || { echo "the server did not start"; cat "$tmp/server.log"; exit 1; }
-QIMBO_CHAT_SERVER=$ADDR:$SPORT:$CPORT "$here/gui-run.sh" "$exe"
+kit_serve "$tmp/server.log" "$server" serve --db "$tmp/chat.db" --listen $ADDR --port-base $SPORT --client-port-base $CPORT ||
+  { echo "the server did not start"; cat "$tmp/server.log"; exit 1; }
+QIMBO_CHAT_SERVER=$ADDR:$SPORT:$CPORT kit_gui "$exe"
 rc=$?
 [ $rc -eq 0 ] || { echo "server log:"; cat "$tmp/server.log"; }
 exit $rc

@@ -2,19 +2,13 @@
 # Screenshots of the main window for a human look: web-address folder,
 # program folder, and two skins.   screens.sh WINBUILD OUTDIR
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../scripts/wine-env.sh"
-"$QIMBO_ROOT/scripts/wine-prefix.sh"
-"$QIMBO_ROOT/scripts/wine-profile.sh"
+source "$(dirname "$0")/kit.sh"
+kit_prefix --profile || exit 1
 wine_settle
-win=$(cd "$1" && pwd)
-out=$2
-mkdir -p "$out"
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-"$QIMBO_ROOT/scripts/layout.sh" "$win" "$tmp/Qimbo" >/dev/null || exit 1
+kit_program_folder "$1" "$2" || exit 1
+out=$shots
 cat >"$tmp/run.sh" <<SCRIPT
-folder='Z:$(echo "$tmp/Qimbo" | tr / '\\')'
+folder='$(winpath "$tmp/Qimbo")'
 wine "$win/tests/win/shot_driver.exe" "\$folder" &
 driver=\$!
 for name in web program skin4000 skin3999; do
@@ -25,7 +19,7 @@ for name in web program skin4000 skin3999; do
 done
 wait \$driver
 SCRIPT
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$tmp/run.sh"
+kit_xvfb_run bash "$tmp/run.sh"
 rc=$?
 ls "$out"/main-*.png 2>/dev/null
 exit $rc

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs one Windows test program under Wine in the build's prefix.
 set -uo pipefail
-source "$(dirname "$0")/../../scripts/wine-env.sh"
-"$QIMBO_ROOT/scripts/wine-prefix.sh"
+source "$(dirname "$0")/kit.sh"
+kit_prefix || exit 1
 exe=$(readlink -f "$1"); shift
 cd "$(dirname "$exe")"
 DISPLAY= wine "$exe" "$@"
