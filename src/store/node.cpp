@@ -252,6 +252,7 @@ int CMyNodeList::MoveItemToCategory(CMyNode* item, CMyNode* category) {
     item->m_nSlot = slot;
   }
   item->m_pParent = category;
+  ForgetAddIndex();  // the indexes keep the parent the item had
   return 1;
 }
 
@@ -455,8 +456,11 @@ class CGroupedLoadedIndex {
   bool Insert(const CMyNode* n) {
     Key key{n->m_strParentName, n->m_pParent};
     if (!m_last || !(key == m_lastKey)) {
-      m_last = &m_groups[key];
-      m_lastKey = key;
+      // The key kept views the group's first node, which stays listed; `n`
+      // may be refused and freed.
+      auto group = m_groups.try_emplace(key).first;
+      m_lastKey = group->first;
+      m_last = &group->second;
     }
     return m_last->Insert(n);
   }

@@ -230,6 +230,11 @@ TEST(NodeList, AddLoadedNodeAfterOtherChangesComparesWithTheListAsItIs) {
   // A node added by AddNode is compared with too.
   ASSERT_TRUE(list.AddNode(Item("e", "http://e", cat)));
   EXPECT_FALSE(list.AddLoadedNode(Item("e", "http://e", cat)));
+  // A moved item is compared under its new category.
+  CMyNode* d = list.FindNode("d", UrlCategory);
+  ASSERT_TRUE(list.MoveItemToCategory(list.FindNode("b", UrlItem), d));
+  EXPECT_FALSE(list.AddLoadedNode(Item("b", "http://b", d)));
+  EXPECT_TRUE(list.AddLoadedNode(Item("b", "http://b", cat)));
   // Nodes that left the list are not.
   ASSERT_TRUE(list.RemoveNode(a));
   delete a;
@@ -277,11 +282,18 @@ TEST(NodeList, ALoaderTouchesOnlyWhatItAdded) {
     named->m_strParentName = "Late";
     loader.Add(named);
     loader.Add(Cat("Late"));  // the category after its item
+    CMyNode* twice = Item("a", "http://a", nullptr);  // back to News, refused
+    twice->m_strParentName = "News";
+    loader.Add(twice);
+    CMyNode* next = Item("c", "http://c", nullptr);
+    next->m_strParentName = "News";
+    loader.Add(next);
     loader.Finish();
+    EXPECT_EQ(news, next->m_pParent);
     EXPECT_EQ(news, item->m_pParent) << "joins the category listed before";
     EXPECT_EQ(list.FindNode("Late", UrlCategory), named->m_pParent);
   }
-  ASSERT_EQ(5u, list.GetCount());
+  ASSERT_EQ(6u, list.GetCount());
   EXPECT_EQ(marked, list.GetAt(1));
   EXPECT_EQ(std::string(kDeleteMark), list.GetAt(3)->m_strName);
   EXPECT_EQ(nullptr, list.FindNode("o", UrlItem));
@@ -291,10 +303,10 @@ TEST(NodeList, ALoaderTouchesOnlyWhatItAdded) {
   item->m_strParentName = "News";
   CNodeRef ref = item;
   unfinished->Add(item);
-  EXPECT_EQ(7u, list.GetCount());
+  EXPECT_EQ(8u, list.GetCount());
   unfinished.reset();
   EXPECT_FALSE(ref) << "what it added is freed";
-  EXPECT_EQ(5u, list.GetCount());
+  EXPECT_EQ(6u, list.GetCount());
   EXPECT_EQ(marked, list.GetAt(1));
 }
 
