@@ -287,10 +287,8 @@ TEST_F(ServerCore, APlazaListFitsOneDatagramWithTheNewcomerFirst) {
     AddUser(1000 + i, "p", std::string(32, (char)('a' + i % 26)));
     Login(qb::MakeAddress(10, 0, 1, 100 + i), 1000 + i, "p");
   }
-  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
-  std::vector<Sent> s = TakeFor(A);
-  ASSERT_FALSE(s.empty());
-  const Sent& list = s.back();
+  Sent list = PlazaAfterLogin();
+  ASSERT_FALSE(list.payload.empty());
   int32_t count = PlazaCount(list);
   EXPECT_GE(count, 2);
   EXPECT_LT(count, 31);
@@ -1200,10 +1198,8 @@ TEST_F(ServerCore, APlazaListLeavesOutTheNewcomersOwnPresenceElsewhere) {
   other.instance = "other";
   cluster.others = {self, other};
   server.reset(new CServer(cluster, out, opt));
-  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
-  std::vector<Sent> s = TakeFor(A);
-  ASSERT_FALSE(s.empty());
-  const Sent& list = s.back();
+  Sent list = PlazaAfterLogin();
+  ASSERT_FALSE(list.payload.empty());
   EXPECT_EQ(2, PlazaCount(list));
   EXPECT_EQ("10.0.0.1", list.f.at(2));
   EXPECT_EQ("10.0.2.100", list.f.at(4));
@@ -1224,10 +1220,8 @@ TEST_F(ServerCore, APlazaListOfOtherInstancesUsersFitsOneDatagram) {
   }
   server.reset(new CServer(cluster, out, opt));
   Login(B, 200, "pw200");
-  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
-  std::vector<Sent> s = TakeFor(A);
-  ASSERT_FALSE(s.empty());
-  const Sent& list = s.back();
+  Sent list = PlazaAfterLogin();
+  ASSERT_FALSE(list.payload.empty());
   int32_t count = PlazaCount(list);
   EXPECT_GE(count, 3);
   EXPECT_LT(count, 32);

@@ -11,6 +11,7 @@
 #include "net/message.h"
 #include "password.h"
 #include "server.h"
+#include "test_client.h"
 
 namespace qbtest {
 
@@ -30,11 +31,7 @@ class CRecordingOut : public IDatagramOut {
   std::vector<Sent> sent;
   void SendDatagram(uint32_t address, int k, const std::string& payload) override {
     Sent s{address, k, payload, {}, 0, {}};
-    qb::SplitFields(payload, s.f);
-    std::string field;
-    qb::TakeField(s.f, field);
-    s.n = qb::ReadNumber(field);
-    qb::TakeField(s.f, s.type);
+    SplitHead(payload, s.f, s.n, s.type);
     sent.push_back(std::move(s));
   }
 };
@@ -78,6 +75,12 @@ class ServerCore : public ::testing::Test {
     for (auto& s : all)
       if (s.address == address) mine.push_back(s);
     return mine;
+  }
+  // What 100 is sent last on logging in from A, the plaza list; empty when nothing came.
+  Sent PlazaAfterLogin() {
+    Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+    std::vector<Sent> s = TakeFor(A);
+    return s.empty() ? Sent{A, 0, "", {}, 0, ""} : s.back();
   }
   void Login(uint32_t address, int32_t user, const std::string& pw) {
     Take();  // a keep-alive's answer, say

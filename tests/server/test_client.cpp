@@ -219,12 +219,7 @@ void CTestClient::Drain(int waitMs) {
       r.from = from.sin_addr.s_addr;
       r.k = k;
       r.payload.assign(buf, (size_t)n);
-      std::string text(buf, strnlen(buf, (size_t)n));
-      qb::SplitFields(text, r.f);
-      std::string field;
-      qb::TakeField(r.f, field);
-      r.n = qb::ReadNumber(field);
-      qb::TakeField(r.f, r.type);
+      SplitHead(std::string(buf, strnlen(buf, (size_t)n)), r.f, r.n, r.type);
       m_backlog.push_back(std::move(r));
     }
   }

@@ -61,6 +61,16 @@ int RunUserCommand(const std::string& db, const std::vector<std::string>& words)
 int RunCapture(const std::vector<std::string>& args, const std::string& scratch, std::string& output,
                int limitMs = 30000);
 
+// A datagram's text split as every handler reads it: the number, the type
+// and the fields after them.
+inline void SplitHead(const std::string& text, qb::FieldList& f, int32_t& n, std::string& type) {
+  qb::SplitFields(text, f);
+  std::string field;
+  qb::TakeField(f, field);
+  n = qb::ReadNumber(field);
+  qb::TakeField(f, type);
+}
+
 struct Received {
   uint32_t from = 0;
   int k = 0;  // which of the client's five ports it came in on
