@@ -4,9 +4,7 @@
 set -u
 TOOL="$1"
 DATA="$2"
-DIR=$(mktemp -d)
-trap 'rm -rf "$DIR"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../tool_lib.sh"
 
 mkdir -p "$DIR/prog/config"
 printf '[HOTKEY]\r\nFavoriteKey=Shift+F7\r\n[CHAT]\r\nIF_CHATTIP\t0\r\nChatSendKey=Enter\r\n[END]' > "$DIR/prog/config/MyConfig.bak"

@@ -6,9 +6,7 @@
 set -u
 TOOL="$1"
 DATA="$2"
-DIR=$(mktemp -d)
-trap 'rm -rf "$DIR"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../tool_lib.sh"
 
 "$TOOL" fav import-chromium "$DATA/chromium-Bookmarks.json" "$DIR/a.sc" > "$DIR/said" || fail "import"
 grep -q '^4 bookmarks in 3 new categories; 0 left out$' "$DIR/said" || fail "summary: $(cat "$DIR/said")"

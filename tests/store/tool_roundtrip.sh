@@ -3,9 +3,7 @@
 # export-html -> import-html gives back the categories and items.
 set -u
 TOOL="$1"
-DIR=$(mktemp -d)
-trap 'rm -rf "$DIR"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/../tool_lib.sh"
 
 cat > "$DIR/in.jsonl" <<'JSON'
 {"name":"新闻","kind":0,"address":"","parent":null,"icon":"","note":"一级目录","visits":0,"time":1000,"slot":0,"script":0,"circle":"Reserved"}
