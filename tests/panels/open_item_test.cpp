@@ -108,6 +108,13 @@ struct ScriptRecorder {
   ~ScriptRecorder() { SetScriptPlayer(nullptr); }
 };
 
+// Everything an opened item goes through, recorded.
+struct OpenSeams {
+  ShellRecorder shell;
+  FakeClock clock;
+  ScriptRecorder scripts;
+};
+
 }  // namespace
 
 TEST(ShortcutTarget, WellFormedLinksGiveTheUpperCasedProgram) {
@@ -349,9 +356,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   qbtest::CRecordingUi ui;
   os::RegWriteString(os::Hive::LocalMachine, "Software\\Classes\\htmlfile\\shell\\open\\command", "",
                      "\"C:\\Web\\browse.exe\" %1");
-  ShellRecorder shell;
-  FakeClock clock;
-  ScriptRecorder scripts;
+  OpenSeams seams;
   CMyNode item;
   item.m_nKind = UrlItem;
   item.m_strName = "新闻页";
@@ -420,10 +425,8 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
 #endif
 
 TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
-  ShellRecorder shell;
-  FakeClock clock;
+  OpenSeams seams;
   qbtest::CRecordingUi ui;
-  ScriptRecorder scripts;
   CMyNode url;
   url.m_nKind = UrlItem;
   url.m_strName = "登录页";

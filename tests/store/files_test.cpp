@@ -2,11 +2,6 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#endif
-
 #include "model/app_logic.h"
 #include "base/archive.h"
 #include "base/cipher.h"
@@ -326,15 +321,10 @@ TEST(FavoritesFile, AWriteRefusedHalfWayLeavesNoPartFile) {
   cat->m_nKind = UrlCategory;
   pf.logic.AddNode(cat);
   // The file system takes 1000 bytes per file and no more, as a full disk would.
-  struct rlimit old;
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  struct rlimit small = old;
-  small.rlim_cur = 1000;
-  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  qbtest::CDiskLimit disk(1000);
+  ASSERT_TRUE(disk.Fill());
   int saved = pf.logic.SaveFavorites("h.sc");
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  disk.Lift();
   EXPECT_FALSE(saved);
   EXPECT_EQ(FileBytes({C("Old")}), ReadFileBytes(pf.Data("h.sc")));
   EXPECT_FALSE(os::FileExists(pf.Data("h.sc.new")));
