@@ -4,7 +4,9 @@
 # the same way in the same run: both under Wine on one private display, each
 # timed from process start to its first visible window, median of RUNS runs;
 # then the same to the moment that window answers a sent message (its message
-# loop runs and paints the first frame next).
+# loop runs and paints the first frame next). Both programs are timed as they
+# ship, stripped (the build's copies carry some 30 MB of debugging sections,
+# which Wine reads in whole at every start).
 #   startup-bench.sh WINBUILD QIMBO-TOOL [RUNS]
 # With QIMBO_STARTUP_TRACE set to a Windows path (Z:\tmp\trace.txt), Qimbo.exe
 # appends its start-up steps with their times to that file.
@@ -20,6 +22,10 @@ runs=${3:-7}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$root/scripts/layout.sh" "$win" "$tmp/Qimbo" >/dev/null || exit 1
+strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$win/CMakeCache.txt" 2>/dev/null)
+strip=${strip:-x86_64-w64-mingw32-strip}
+"$strip" "$tmp/Qimbo/Qimbo.exe" || exit 1
+"$strip" -o "$tmp/minimal_dialog.exe" "$win/tests/win/minimal_dialog.exe" || exit 1
 python3 - "$tmp/fav.jsonl" <<'PY'
 import json, sys
 with open(sys.argv[1], "w", encoding="utf-8") as f:
@@ -37,7 +43,7 @@ cat >"$tmp/run.sh" <<SCRIPT
 t="$win/tests/win/startup_timer.exe"
 wine "\$t" 1 "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 >/dev/null   # first start: skin set-up
 read q qa < <(wine "\$t" $runs "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r')
-read m ma < <(QIMBO_STARTUP_TRACE= wine "\$t" $runs "$(dos "$win/tests/win/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
+read m ma < <(QIMBO_STARTUP_TRACE= wine "\$t" $runs "$(dos "$tmp/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
 echo "startup: Qimbo.exe \$q ms, minimal dialog \$m ms, ratio \$(echo "scale=2; \$q / \$m" | bc)"
 echo "responsive: Qimbo.exe \$qa ms, minimal dialog \$ma ms, ratio \$(echo "scale=2; \$qa / \$ma" | bc)"
 SCRIPT

@@ -251,34 +251,50 @@ bool CFavoritesApp::StartNetObjects() {
   return true;
 }
 
-// A main window that is made but cannot be shown with its panels is deleted
-// again here, and start-up fails.
+// A main window that is made but cannot be shown is deleted again here, and
+// start-up fails. Its panels and the chooser come once the loop runs
+// (ShowPanelsAndChooser): the first frame needs neither.
 bool CFavoritesApp::StartMainWindow() {
   m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
-  const char* failure = nullptr;
+  // The skin's images are decoded on a second thread while the window is
+  // made: the main window's for its first paint, the panels' for theirs.
+  std::vector<std::string> images;
+  for (size_t area = 0; area < 4; ++area)
+    images.push_back(SkinImageFile(ProgramDir(), m_logic->m_skins[area].m_strImagePath));
+  StartPicturePrefetch(images);
+  StartupMark("image prefetch");
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
-    failure = "创建主窗口失败，按确认退出！";
-  } else {
-    m_ui.SetWindow(UiTarget::MainWindow, m_main->GetSafeHwnd());
-    StartupMark("main window made");
-    if (!m_main->Show()) failure = "创建URL窗口失败，按确认退出！";  // its panels could not be made
-  }
-  if (failure) {
-    Box(failure);
+    Box("创建主窗口失败，按确认退出！");
     delete std::exchange(m_main, nullptr);
+    return false;
+  }
+  m_ui.SetWindow(UiTarget::MainWindow, m_main->GetSafeHwnd());
+  StartupMark("main window made");
+  m_main->Show();  // the window alone: its panels are due, nothing here can fail
+  StartupMark("main window shown");
+  return true;
+}
+
+bool CFavoritesApp::ShowPanelsAndChooser() {
+  if (!m_main) return false;
+  // Making them leaves the keyboard focus where the first frame put it.
+  HWND focus = GetFocus();
+  if (!m_main->ShowPanels()) {
+    Box("创建URL窗口失败，按确认退出！");
+    PostQuitMessage(0);  // the shutdown removes the main window
     return false;
   }
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
-  StartupMark("main window shown");
   if (!CreateChooser()) {
-    delete std::exchange(m_main, nullptr);
+    PostQuitMessage(0);
     return false;
   }
+  if (focus && GetFocus() != focus && IsWindowVisible(focus)) SetFocus(focus);
   StartupMark("chooser");
   return true;
 }

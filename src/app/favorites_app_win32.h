@@ -71,8 +71,8 @@ class CFavoritesApp {
     kNetState,          // no memory for the network state
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
-    kPanels,            // the panels, made as the main window first shows, could not be made
-    kChooserObject,     // no memory for the category chooser
+    kPanels,            // the panels, made once the loop runs, could not be made
+    kChooserObject,     // no memory for the category chooser (made after the panels)
     kChooserCreate,     // the category chooser's window could not be made
     kLinkThread,        // link 3's threads could not start (the links start once the window is up)
   };
@@ -140,6 +140,11 @@ class CFavoritesApp {
   // the message loop ends); ports other programs hold are told in one box.
   void StartNetwork();
   bool NetworkStarted() const { return m_networkStarted; }
+  // The panels and the category chooser, which the main window asks for once
+  // the message loop runs, after its first frame. When one cannot be made its
+  // box is shown and the loop's end is asked for (the shutdown removes what
+  // was made); false then.
+  bool ShowPanelsAndChooser();
 
  private:
   bool SecondCopy();

@@ -123,10 +123,11 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("menu, icons");
   for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
   StartupMark("buttons");
-  // The background image is decoded when the window first paints; the tray
-  // icon and the network links come once the window is up and its messages
-  // flow. None of them shows any earlier.
+  // The background image is taken when the window first paints (decoded
+  // ahead on a second thread); the panels, the chooser, the tray icon and the
+  // network links come once the window is up and its messages flow.
   m_backgroundDue = true;
+  m_panelsDue = true;
   PostMessageW(m_hWnd, WM_AFTER_SHOW, 0, 0);
   std::string dir = m_app.ProgramDir();
   m_skinMenu = BuildSkinMenu(dir);
@@ -346,21 +347,24 @@ bool CMainDlg::Show() {
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
-  if (!m_tabPanel) {
-    // The panels' background images are decoded on a second thread while
-    // this window paints and the panels are made.
-    std::vector<std::string> images;
-    for (size_t area = 1; area < 4; ++area)
-      images.push_back(SkinImageFile(m_app.ProgramDir(), m_app.Skins()[area].m_strImagePath));
-    StartPicturePrefetch(images);
-  }
   // Painted at once, so that it is not left blank while the panels are made.
   UpdateWindow(m_hWnd);
   StartupMark("main painted");
+  // At start-up the panels come once the message loop runs (OnAfterShow):
+  // this window's first frame and its first answers do not wait for them.
+  if (m_panelsDue) {
+    TakeKeyboardFocus();
+    return true;
+  }
+  return ShowPanels();
+}
+
+bool CMainDlg::ShowPanels() {
+  m_panelsDue = false;
   if (!m_tabPanel) {
-    // The three panels, hidden windows over this one, are made when it first
-    // shows, so that it is on screen without waiting for them (they make
-    // their buttons as they first show); without them the program cannot go on.
+    // The three panels, hidden windows over this one, are made when they
+    // first show (they make their buttons as they first show); without them
+    // the program cannot go on.
     if (!CreatePanels()) return false;
     StartupMark("panels");
   }
@@ -705,6 +709,9 @@ void CMainDlg::TakeKeyboardFocus() {
 }
 
 void CMainDlg::OnAfterShow() {
+  // The panels and the chooser of the start-up; when they cannot be made the
+  // program ends (the box is up, the loop's end is asked for) without links.
+  if (m_panelsDue && !m_app.ShowPanelsAndChooser()) return;
   TakeKeyboardFocus();  // the chooser, made after the first showing, took it
   SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));

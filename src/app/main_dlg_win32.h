@@ -45,8 +45,14 @@ class CMainDlg : public CDialogWindow {
 
   // Operations the panels and other windows call.
   // Brings the window up with its panels; false when the panels, made at the
-  // first showing, could not be made.
+  // first showing, could not be made. The first showing at start-up paints
+  // this window alone: its panels follow once the message loop runs.
   bool Show();
+  // Makes the panels if they are not made yet and shows them; false when
+  // they could not be made.
+  bool ShowPanels();
+  // Whether the panels of the start-up are still to come.
+  bool PanelsDue() const { return m_panelsDue; }
   void Hide();
   void Toggle();
   void RefreshCurrentMode();
@@ -147,6 +153,7 @@ class CMainDlg : public CDialogWindow {
   CPicture m_picture;
   CSystemTray m_tray;
   bool m_backgroundDue = false;  // decoded at the first paint
+  bool m_panelsDue = false;      // made once the loop runs (WM_AFTER_SHOW)
   bool m_trayMade = false;
   ScopedIcon m_icon;
   ScopedIcon m_smallIcon;

@@ -78,9 +78,9 @@ class ChooserTest : public testing::Test {
     app.reset(new qb::CFavoritesApp);
     app->SetHomePath(home);
     ASSERT_TRUE(app->InitInstance());
+    wintest::Pump();  // the chooser comes once the loop runs
     chooser = app->Chooser();
     ASSERT_TRUE(chooser);
-    wintest::Pump();
   }
   // Whether this thread may still register the key (it is free): the test
   // takes it for a moment and gives it back.

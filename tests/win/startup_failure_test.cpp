@@ -19,6 +19,8 @@
 #include "os/net.h"
 #include "os/os.h"
 #include "skin/config.h"
+#include "skin/skin.h"
+#include "widgets/picture_win32.h"
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
@@ -159,6 +161,9 @@ const FailCase kCases[] = {
     {Step::kNetState, "新建通讯代理对象失败，按<确认>按钮退出程序！", true},
     {Step::kMainWindowObject, "主窗口申请空间失败，按确认退出！", true},
     {Step::kMainWindowCreate, "创建主窗口失败，按确认退出！", true},
+};
+// The steps that come once the message loop runs, after the main window's first frame.
+const FailCase kLateCases[] = {
     {Step::kPanels, "创建URL窗口失败，按确认退出！", true},
     {Step::kChooserObject, "收藏窗口申请空间失败，按确认退出！", true},
     {Step::kChooserCreate, "创建收藏窗口失败，按确认退出！", true},
@@ -195,9 +200,8 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
     if (c.resolverRan) {
       EXPECT_FALSE(started.empty()) << "the server-address thread runs";
     }
-    if (c.step == Step::kMainWindowCreate || c.step == Step::kPanels || c.step == Step::kChooserObject ||
-        c.step == Step::kChooserCreate) {
-      // The main window was made (and shown, when its panels failed), and is gone again.
+    if (c.step == Step::kMainWindowCreate) {
+      // The main window was made, and is gone again.
       EXPECT_GE(g_madeWindows.size(), 1u);
       for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "removed with the main window object";
     }
@@ -247,9 +251,6 @@ bool PumpAndSeeQuit() {
   return quit;
 }
 
-// The links start once the main window is up. A link thread that cannot
-// start ends the start-up with the link-thread box; the links started before
-// it are stopped by the shutdown, and nothing is saved.
 // The links of these tests listen on ports of their own, away from any
 // other copy of the program on this machine.
 const int kTestPorts = 27130;
@@ -258,6 +259,110 @@ void UseTestPorts(const std::string& programDir) {
                          "[Server]\r\nPorts=" + std::to_string(kTestPorts) + "\r\n");
 }
 
+bool Reddish(COLORREF c) { return GetRValue(c) > 200 && GetBValue(c) < 60; }
+bool Bluish(COLORREF c) { return GetBValue(c) > 200 && GetRValue(c) < 60; }
+
+// The main window's first frame is painted before the message loop runs,
+// with its skin image decoded ahead on the worker; the panels and the
+// chooser come once the loop runs, then the links.
+TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoopRuns) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  qbtest::WriteFileBytes(dir / "skin\\main.jpg", wintest::RedBlueJpeg());
+  qbtest::WriteFileBytes(dir / "skin\\panel.jpg", wintest::RedBlueJpeg());
+  qb::SkinSet skins;
+  qb::ResetSkins(skins);
+  for (size_t area = 0; area < skins.size(); ++area)
+    skins[area].m_strImagePath = dir / (area == 0 ? "skin\\main.jpg" : "skin\\panel.jpg");
+  qbtest::WriteFileBytes(dir / "skin\\MySkin.db", qb::EncodeSkinRecords(skins));
+  int taken = qb::PrefetchedPicturesTaken();
+
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  qb::CMainDlg* main = app->MainWindow();
+  ASSERT_TRUE(main);
+  HWND wnd = main->GetSafeHwnd();
+  EXPECT_TRUE(IsWindowVisible(wnd));
+  EXPECT_TRUE(main->PanelsDue());
+  EXPECT_EQ(nullptr, main->TabPanel()) << "no panel before the loop runs";
+  EXPECT_EQ(nullptr, app->Chooser());
+  EXPECT_FALSE(app->NetworkStarted());
+  EXPECT_EQ(taken + 1, qb::PrefetchedPicturesTaken()) << "the first paint took the worker's picture";
+  RECT rc;
+  GetClientRect(wnd, &rc);
+  HDC dc = GetDC(wnd);
+  COLORREF left = GetPixel(dc, rc.right / 8, rc.bottom / 2), right = GetPixel(dc, rc.right * 7 / 8, rc.bottom / 2);
+  ReleaseDC(wnd, dc);
+  EXPECT_TRUE(Reddish(left)) << std::hex << left;
+  EXPECT_TRUE(Bluish(right)) << std::hex << right;
+
+  wintest::Pump();
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_FALSE(main->PanelsDue());
+  ASSERT_TRUE(main->TabPanel());
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->LnkPanel()));
+  EXPECT_EQ(main->TabPanel(), app->Ui().windows[static_cast<int>(qb::UiTarget::TabPanel)]);
+  EXPECT_EQ(main->UrlPanel(), app->Ui().windows[static_cast<int>(qb::UiTarget::ItemPanel)]);
+  ASSERT_TRUE(app->Chooser());
+  EXPECT_FALSE(IsWindowVisible(app->Chooser()));
+  EXPECT_TRUE(app->NetworkStarted());
+  EXPECT_EQ(taken + 2, qb::PrefetchedPicturesTaken()) << "the first panel shown took the other picture";
+  // Shown again later (the settings window closing does so), the panels come at once.
+  main->Hide();
+  EXPECT_TRUE(main->Show());
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  app->ExitInstance();
+  app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
+// A panel or the chooser that cannot be made once the loop runs shows its
+// box and ends the program before any link starts; the shutdown removes the
+// main window and leaves nothing behind.
+TEST_F(StartupTest, APanelOrChooserThatCannotBeMadeOnceTheLoopRunsShowsItsBoxAndEndsTheProgram) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  const std::map<std::string, std::string> before = DataFiles();
+  for (const FailCase& c : kLateCases) {
+    SCOPED_TRACE(c.box);
+    g_boxes.clear();
+    g_madeWindows.clear();
+    std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+    g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+    std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+    app->FailStartStep(c.step);
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_TRUE(g_boxes.empty()) << "nothing failed before the first frame";
+    ASSERT_TRUE(app->MainWindow());
+    EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
+    EXPECT_TRUE(PumpAndSeeQuit()) << "the program ends";
+    UnhookWindowsHookEx(g_cbt);
+    g_cbt = nullptr;
+    ASSERT_EQ(1u, g_boxes.size());
+    EXPECT_EQ(std::string(c.box), g_boxes[0].text);
+    EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
+    EXPECT_FALSE(app->NetworkStarted()) << "the links never start on a failed start";
+    EXPECT_EQ(nullptr, app->Chooser());
+    app->ExitInstance();
+    EXPECT_EQ(nullptr, app->MainWindow());
+    EXPECT_FALSE(WinsockUp());
+    ASSERT_GE(g_madeWindows.size(), 1u);
+    for (HWND w : g_madeWindows) EXPECT_FALSE(IsWindow(w)) << "a top-level window is left";
+    std::set<DWORD> now = ThreadsOfThisProcess();
+    for (DWORD id : now) EXPECT_TRUE(threadsBefore.count(id)) << "thread " << id << " still runs";
+    app.reset();
+    EXPECT_FALSE(MutexExists());
+    EXPECT_EQ(before, DataFiles()) << "a failed start writes no favorites";
+  }
+  wintest::Pump();
+}
+
+// The links start once the main window is up. A link thread that cannot
+// start ends the start-up with the link-thread box; the links started before
+// it are stopped by the shutdown, and nothing is saved.
 TEST_F(StartupTest, ALinkThreadThatCannotStartShowsItsBoxAndEndsTheProgram) {
   WriteFavorites();
   UseTestPorts(dir.Path());

@@ -48,6 +48,9 @@ void Pump();
 // Puts the mouse pointer at a screen point; false if it does not stay there.
 bool PlaceCursor(int x, int y);
 
+// The bytes of a 32x8 JPEG file: the left half red, the right half blue.
+std::string RedBlueJpeg();
+
 // A program folder of a test's own under `dir` (ending in '\\'): data,
 // config, skin, head, and under profiles\ the desktop and Start-menu
 // programs of the user and of "All Users"; with `favorites`, the user's
