@@ -62,15 +62,14 @@ wine-prefix: deps
 	$(TIMED) scripts/wine-prefix.sh
 
 # `make test`: the four folders and the Wine prefix side by side in $(JOBS)
-# job slots. The tests of build/native and build/win start as soon as those
-# two are built and hold one slot, while the sanitized folders go on building
-# in the other; asan.suites, fuzz.* and the tests that time the program (label
-# timing) come last, with no build beside them. Each ctest's output comes in
-# one piece when it ends (the builds' lines mix).
+# job slots; the tests start once every build is done, so that no compiler
+# shares the processors with the window tests' waits. asan.suites, fuzz.* and
+# the tests that time the program (label timing) come last. Each ctest's
+# output comes in one piece when it ends (the builds' lines mix).
 test: deps
 	@$(MAKE) --no-print-directory -j$(JOBS) -O test-native test-sanitized
 
-test-native: build-win build-native wine-prefix
+test-native: build-win build-native build-asan build-fuzz wine-prefix
 	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -j$(JOBS) -E '^(asan|fuzz)\.' -LE timing
 
 # After test-native: asan.suites uses the native suites' addresses and ports.
