@@ -173,18 +173,6 @@ TEST(Picture, JpegLoadsThroughThePictureAndBmpAsABitmap) {
   EXPECT_FALSE(picture.Loaded());
 }
 
-// A 32x8 JPEG: the left half red, the right half blue.
-const unsigned char kRedBlueJpeg[] = {
-    255, 216, 255, 224, 0, 16, 74, 70, 73, 70, 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 255, 219, 0, 67, 0, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 255, 219, 0, 67, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 255, 192, 0, 17, 8, 0, 8, 0, 32, 3, 1, 17, 0, 2, 17, 1, 3,
-    17, 1, 255, 196, 0, 21, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 255, 196, 0, 20, 16, 1, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 196, 0, 23, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    11, 9, 10, 255, 196, 0, 20, 17, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 218, 0, 12, 3, 1, 0, 2,
-    17, 3, 17, 0, 63, 0, 139, 236, 167, 119, 240, 2, 67, 170, 160, 154, 248, 15, 255, 217};
-
 COLORREF PixelOf(qb::CPicture& picture, int width, int height, int x, int y) {
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
@@ -208,7 +196,7 @@ bool Bluish(COLORREF c) { return GetBValue(c) > 200 && GetRValue(c) < 60; }
 // decoded (or refused) on the spot without waiting.
 TEST(Picture, PrefetchedPicturesDrawLikeTheLoadersOwn) {
   qbtest::TempDir dir;
-  std::string jpeg(reinterpret_cast<const char*>(kRedBlueJpeg), sizeof kRedBlueJpeg);
+  std::string jpeg = wintest::RedBlueJpeg();  // 32x8, the left half red, the right half blue
   qbtest::WriteFileBytes(dir / "a.jpg", jpeg);
   qbtest::WriteFileBytes(dir / "b.JPG", jpeg);
   qbtest::WriteFileBytes(dir / "bad.jpg", "not a picture");
