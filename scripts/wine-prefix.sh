@@ -32,4 +32,14 @@ for f in /usr/share/wine/fonts/{marlett,symbol,wingding,tahoma,tahomabd}.ttf; do
   [ -f "$f" ] && ln -sf "$f" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$f")"
 done
 wineserver -w || true
+# Where the Linux home has no XDG folders, Wine links the profile's Desktop,
+# Documents and the like to the home folder itself: the program would list
+# the home's files as the desktop. The prefix gets real, empty folders, and
+# the Chinese profile folders the program folder is built from.
+for d in "$WINEPREFIX"/drive_c/users/*/; do
+  for f in Desktop Documents Downloads Music Pictures Videos Templates; do
+    if [ -L "$d$f" ]; then rm -f "$d$f" && mkdir -p "$d$f"; fi
+  done
+done
+"$(dirname "$0")/wine-profile.sh"
 touch "$stamp"
