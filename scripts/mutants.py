@@ -841,23 +841,15 @@ def main():
             res = {"path": m.path, "line": m.line, "kind": m.kind, "desc": m.desc, "folder": m.folder,
                    "text": source_line(m)}
             res["col"] = m.col
-            why = mark_of(marked, res)
-            if why:
-                res["status"] = "marked"
-                res["why"] = why
-                res["seconds"] = 0
+            judged = [(st, label, mark_of(marks, res)) for st, label, marks in
+                      (("marked", "equivalent", marked), ("not-killed", "not killed", known))]
+            judged = [j for j in judged if j[2]]
+            if judged:
+                status, label, why = judged[0]
+                res.update(status=status, why=why, seconds=0)
                 results.append(res)
-                print("[%2d/%d] %-10s %s:%d  %s  %s  (equivalent: %s)" % (idx, len(picked), "marked", m.path, m.line,
-                                                                       m.kind, m.desc, why), flush=True)
-                continue
-            why = mark_of(known, res)
-            if why:
-                res["status"] = "not-killed"
-                res["why"] = why
-                res["seconds"] = 0
-                results.append(res)
-                print("[%2d/%d] %-10s %s:%d  %s  %s  (not killed: %s)" % (idx, len(picked), "not-killed", m.path,
-                                                                        m.line, m.kind, m.desc, why), flush=True)
+                print("[%2d/%d] %-10s %s:%d  %s  %s  (%s: %s)" % (idx, len(picked), status, m.path, m.line, m.kind,
+                                                                 m.desc, label, why), flush=True)
                 continue
             try:
                 run.place(m)
