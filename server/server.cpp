@@ -145,7 +145,40 @@ void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& p
     m_gate.NoteFailure(address, user, true, now);
     return done(Refusal::WrongPassword, rec);
   }
+  if (m_holdLookups) {
+    m_lookups.push_back({address, user, password, std::move(done)});
+    return;
+  }
   bool exists = m_storage.FindUser(user, rec);
+  CheckStored(address, user, password, exists, rec, now, done);
+}
+
+void CServer::RunLookups() {
+  m_holdLookups = false;
+  if (m_lookups.empty()) return;
+  std::vector<Lookup> lookups;
+  lookups.swap(m_lookups);
+  std::vector<int32_t> numbers;
+  for (const Lookup& l : lookups) numbers.push_back(l.user);
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  std::vector<UserRecord> found;
+  bool answered = m_storage.FindUsers(numbers, found);
+  std::unordered_map<int32_t, const UserRecord*> byNumber;
+  for (const UserRecord& u : found) byNumber[u.number] = &u;
+  for (Lookup& l : lookups) {
+    auto it = byNumber.find(l.user);
+    UserRecord rec;
+    rec.number = l.user;
+    // A look-up that failed says nothing of anyone: no wrong password either.
+    if (!answered) l.done(Refusal::NoDatabase, rec);
+    else if (it == byNumber.end()) CheckStored(l.address, l.user, l.password, false, rec, m_now, l.done);
+    else CheckStored(l.address, l.user, l.password, true, *it->second, m_now, l.done);
+  }
+}
+
+void CServer::CheckStored(uint32_t address, int32_t user, const std::string& password, bool exists, UserRecord rec,
+                          uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done) {
   // Without the database nothing is known of the user: no wrong password either.
   if (!exists && !m_storage.Reachable()) return done(Refusal::NoDatabase, rec);
   if (!exists || password.size() > kMaxPassword) {

@@ -99,6 +99,12 @@ class CServer {
   void OnClusterEvents(uint64_t nowMs);
   // Ends every session, telling the other instances; when the server stops.
   void Shutdown();
+  // Between HoldLookups() and RunLookups(), the stored users that password
+  // checks need are looked up together, in one query, when RunLookups comes
+  // (the event loop holds them over the datagrams of one turn). Without
+  // HoldLookups each is looked up at once.
+  void HoldLookups() { m_holdLookups = true; }
+  void RunLookups();
   // Readable when events of other instances may have come; -1 when none.
   int EventFd() const { return m_cluster ? m_cluster->EventFd() : -1; }
 
@@ -155,6 +161,13 @@ class CServer {
     UploadEnd upEnd;
     Download down;
   };
+  // A password check waiting for its user's record (see HoldLookups).
+  struct Lookup {
+    uint32_t address = 0;
+    int32_t user = 0;
+    std::string password;
+    std::function<void(Refusal, const UserRecord&)> done;
+  };
   // A slow check waiting for the pool.
   struct WaitingCheck {
     uint32_t address = 0;
@@ -184,6 +197,9 @@ class CServer {
   // user's record, or the reason; it may run later.
   void CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst, uint64_t now,
                      std::function<void(Refusal, const UserRecord&)> done);
+  // The rest of CheckPassword once the stored record is known (`exists`).
+  void CheckStored(uint32_t address, int32_t user, const std::string& password, bool exists, UserRecord rec,
+                   uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done);
   // Queues a slow check; when the queue is full it pushes out the newest
   // waiting check of a lower rank, or finds no room (false).
   bool QueueCheck(WaitingCheck check);
@@ -263,6 +279,8 @@ class CServer {
   size_t m_checksRunning = 0;
   size_t m_suspectsRunning = 0;  // ... of them, those of failing users or addresses
   bool m_runningChecks = false;
+  bool m_holdLookups = false;
+  std::vector<Lookup> m_lookups;  // held until RunLookups
 
   CRefusalLog m_refusals;
   ICluster* m_cluster;  // null for a single instance

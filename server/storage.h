@@ -2,6 +2,7 @@
 // circle memberships and leave-words. The server talks to storage only
 // through this interface; SQL stays inside the implementation files.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +45,18 @@ class IStorage {
   // looks every second.
   virtual bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) = 0;
   virtual bool FindUser(int32_t user, UserRecord& out) = 0;
+  // The users of `numbers` that exist, each once, in any order, in one
+  // look-up where the storage can; false when the look-up failed.
+  virtual bool FindUsers(const std::vector<int32_t>& numbers, std::vector<UserRecord>& out) {
+    out.clear();
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      UserRecord u;
+      if (std::find(numbers.begin(), numbers.begin() + i, numbers[i]) == numbers.begin() + i &&
+          FindUser(numbers[i], u))
+        out.push_back(u);
+    }
+    return true;
+  }
   virtual bool ListUsers(std::vector<UserRecord>& out) = 0;
 
   // Replaces the whole stored tree at once (either all nodes or the old
@@ -81,6 +94,9 @@ class IStorage {
   // False while the database cannot be reached: a failed look-up then says
   // nothing about the user.
   virtual bool Reachable() { return true; }
+  // Exchanges with a database server so far, each a wait for its answer
+  // (0 for a database inside the process).
+  virtual uint64_t RoundTrips() const { return 0; }
   // The schema version of the database.
   virtual int SchemaVersion() = 0;
 };

@@ -89,6 +89,7 @@ const std::vector<Statement>& Statements() {
       {"trim_changes", "DELETE FROM account_changes WHERE id<=$1", {kInt8}},
       {"changes", "SELECT id, \"user\" FROM account_changes WHERE id>$1 ORDER BY id", {kInt8}},
       {"find_user", "SELECT number, hash, nickname FROM users WHERE number=$1", {kInt8}},
+      {"find_users", "SELECT number, hash, nickname FROM users WHERE number=ANY($1)", {kInt8Array}},
       {"list_users", "SELECT number, hash, nickname FROM users ORDER BY number", {}},
       // A whole tree in one statement: one array per column, the order in
       // the arrays is the order of the nodes.
@@ -141,7 +142,9 @@ const std::vector<Statement>& Statements() {
        "WITH " QUIET_COMMIT ", d AS (DELETE FROM presence WHERE last_seen <= now() - $1 * interval '1 millisecond'"
        " RETURNING 1) SELECT (SELECT count(*) FROM d), (SELECT off FROM quiet)",
        {kInt8}},
-      {"notify", "SELECT pg_notify($1, $2)", {kText, kText}},
+      // An event is gone with the links if the database host fails, so its
+      // commit (a notification makes one) need not wait for the disk either.
+      {"notify", "WITH " QUIET_COMMIT " SELECT pg_notify($1, $2), (SELECT off FROM quiet)", {kText, kText}},
   };
   return s;
 }
@@ -332,6 +335,14 @@ class CPgStorage : public IStorage, public ICluster {
     out = {(int32_t)r.Int(0, 0), r.Bytes(0, 1), r.Bytes(0, 2)};
     return true;
   }
+  bool FindUsers(const std::vector<int32_t>& numbers, std::vector<UserRecord>& out) override {
+    out.clear();
+    if (numbers.empty()) return true;
+    CResult r = Run("find_users", CParams().Ints(numbers, [](int32_t n) { return n; }));
+    if (!r.Ok()) return false;
+    for (int i = 0; i < r.Rows(); ++i) out.push_back({(int32_t)r.Int(i, 0), r.Bytes(i, 1), r.Bytes(i, 2)});
+    return true;
+  }
   bool ListUsers(std::vector<UserRecord>& out) override {
     out.clear();
     CResult r = Run("list_users", CParams());
@@ -438,6 +449,7 @@ class CPgStorage : public IStorage, public ICluster {
     return true;
   }
   bool Reachable() override { return !m_down && m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+  uint64_t RoundTrips() const override { return m_roundTrips; }
 
   // ---- ICluster ----
   const std::string& Instance() const override { return m_opt.instance; }
@@ -539,16 +551,20 @@ class CPgStorage : public IStorage, public ICluster {
     // Notices (e.g. "relation exists, skipping") are of no interest to an operator.
     PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
   }
+  PGresult* Exec(const char* sql) {
+    ++m_roundTrips;
+    return PQexec(m_conn, sql);
+  }
   bool Simple(const char* sql, std::string& error) {
-    CResult r(PQexec(m_conn, sql));
+    CResult r(Exec(sql));
     if (!r.Ok()) error = r.Error();
     return r.Ok();
   }
   bool Upgrade(bool migrate, std::string& error) {
     std::string ignore;
     if (!Simple("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)", error)) return false;
-    CResult v(PQexec(m_conn, "SELECT version FROM schema_version"));
-    CResult users(PQexec(m_conn, "SELECT to_regclass('users') IS NOT NULL"));
+    CResult v(Exec("SELECT version FROM schema_version"));
+    CResult users(Exec("SELECT to_regclass('users') IS NOT NULL"));
     if (!v.Ok() || !users.Ok()) {
       error = v.Ok() ? users.Error() : v.Error();
       return false;
@@ -649,6 +665,7 @@ class CPgStorage : public IStorage, public ICluster {
     std::vector<const char*> v;
     std::vector<int> len, fmt;
     p.Fill(v, len, fmt);
+    ++m_roundTrips;
     CResult r(PQexecPrepared(m_conn, name, p.Count(), v.data(), len.data(), fmt.data(), 1));
     if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
     return r;
@@ -656,7 +673,7 @@ class CPgStorage : public IStorage, public ICluster {
   bool Begin(const char* sql = "BEGIN") {
     m_txBroken = false;
     if (!Connected()) return false;
-    CResult r(PQexec(m_conn, sql));
+    CResult r(Exec(sql));
     m_inTransaction = r.Ok();
     return r.Ok();
   }
@@ -669,7 +686,7 @@ class CPgStorage : public IStorage, public ICluster {
       return false;
     }
     m_inTransaction = false;
-    CResult r(PQexec(m_conn, ok ? "COMMIT" : "ROLLBACK"));
+    CResult r(Exec(ok ? "COMMIT" : "ROLLBACK"));
     if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();
     return ok && r.Ok() && strcmp(PQcmdStatus(r.m()), "COMMIT") == 0;
   }
@@ -690,6 +707,7 @@ class CPgStorage : public IStorage, public ICluster {
   PGconn* m_listen = nullptr;
   int m_version = 0;
   bool m_down = false, m_listenDown = false, m_inTransaction = false, m_txBroken = false;
+  uint64_t m_roundTrips = 0;
   uint64_t m_downSince = 0, m_retryAt = 0, m_retryMs = kFirstRetryMs, m_listenRetryAt = 0;
   std::vector<Presence> m_others;  // the last answer of OthersOnline ...
   bool m_othersKept = false;       // ... while it serves

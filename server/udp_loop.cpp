@@ -115,6 +115,8 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
     if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
     if (r > 0 && (fds[kServerPorts + 1].revents & POLLIN)) server.OnClusterEvents(now);
     if (r > 0) {
+      // The logins of one turn cost one look-up of their users together.
+      server.HoldLookups();
       for (int k = 0; k < kServerPorts; ++k) {
         if (!(fds[k].revents & POLLIN)) continue;
         // A bounded batch per socket keeps one busy port from starving the others.
@@ -127,6 +129,7 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
           server.OnDatagram(from.sin_addr.s_addr, k, buf, (size_t)n, now);
         }
       }
+      server.RunLookups();
     }
     if (now - lastTick >= 100) {
       server.OnTick(now);

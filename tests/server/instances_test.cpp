@@ -775,6 +775,27 @@ TEST_F(ServerCorePg, APresenceTheDatabaseRefusesIsLoggedAndTheLoginStands) {
   EXPECT_TRUE(server->IsOnline(100));
 }
 
+// The logins of one turn of the loop wait for one look-up of their users
+// together, not one each.
+TEST_F(ServerCorePg, TheLoginsOfOneTurnCostOneLookUp) {
+  Login(A, 100, "secret");
+  Login(B, 200, "pw200");
+  auto turn = [this](bool held) {
+    uint64_t before = storage->RoundTrips();
+    if (held) server->HoldLookups();
+    Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+    Send(B, 0, 2, qb::MsgLogin(200, "pw200"));
+    Send(C, 0, 3, qb::MsgLogin(300, "none"));
+    if (held) server->RunLookups();
+    int ok = 0;
+    for (const Sent& m : Take()) ok += m.type == "LGI" && !m.f.empty() && m.f[0] == "OK";
+    EXPECT_EQ(2, ok);
+    return storage->RoundTrips() - before;
+  };
+  uint64_t alone = turn(false), together = turn(true);
+  EXPECT_EQ(alone - 2, together);
+}
+
 // ---- two server processes ---------------------------------------------------------
 
 class TwoInstances : public ::testing::Test {

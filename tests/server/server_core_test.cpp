@@ -1060,7 +1060,17 @@ class CFailingStorage : public IStorage {
   bool AccountChangesSince(int64_t& seen, std::vector<int32_t>& users) override {
     return r.AccountChangesSince(seen, users);
   }
-  bool FindUser(int32_t u, UserRecord& out) override { return r.FindUser(u, out); }
+  bool FindUser(int32_t u, UserRecord& out) override {
+    ++lookups;
+    return r.FindUser(u, out);
+  }
+  bool FindUsers(const std::vector<int32_t>& numbers, std::vector<UserRecord>& out) override {
+    ++lookups;
+    asked.push_back(numbers);
+    return !failing.count("FindUsers") && r.FindUsers(numbers, out);
+  }
+  int lookups = 0;                         // of one user or of several
+  std::vector<std::vector<int32_t>> asked;  // by each look-up of several
   bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
   TreeWrite StoreTree(int32_t u, const std::vector<qb::NodeWire>& n, int32_t from, int32_t& revision) override {
     return failing.count("ReplaceTree") ? TreeWrite::Failed : r.StoreTree(u, n, from, revision);
@@ -1136,6 +1146,53 @@ TEST_F(ServerCore, AStorageFailureIsLoggedAndAnsweredAsAFailure) {
   EXPECT_EQ(1, storage->CountMemberships(100));
   EXPECT_EQ(1, storage->CountLeaveWords(100));
   EXPECT_EQ(0, storage->CountLeaveWords(200));
+}
+
+// The loop holds the password checks of one turn's datagrams: their users
+// are looked up together once the turn's datagrams are in, each answered as
+// alone; a look-up that fails is held against nobody.
+TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
+  CFailingStorage db(*storage);
+  server.reset(new CServer(db, out, opt));
+  Login(C, 300, "pw300");
+  ASSERT_EQ(1, db.lookups);
+  server->HoldLookups();
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  Send(B, 0, 2, qb::MsgLogin(999, "secret"));
+  Send(C, 0, 3, qb::MsgLogin(300, "wrong"));
+  Send(B, 1, 4, qb::MsgLogin(200, "pw200"));
+  Send(C, 0, 5, qb::MsgKeepAlive(300, "pw300"));  // over the session: no look-up
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("LIV", s[0].type);
+  server->RunLookups();
+  EXPECT_EQ(2, db.lookups);
+  EXPECT_EQ((std::vector<std::vector<int32_t>>{{100, 200, 300, 999}}), db.asked);
+  std::vector<std::string> answers;
+  for (const Sent& m : Take())
+    if (m.type == "LGI") answers.push_back(qb::FormatNumber(m.n) + (!m.f.empty() && m.f[0] == "OK" ? " ok" : " refused"));
+  EXPECT_EQ((std::vector<std::string>{"1 ok", "2 refused", "3 refused", "4 ok"}), answers);
+  EXPECT_TRUE(server->IsOnline(100) && server->IsOnline(200) && server->IsOnline(300));
+  // Outside a held turn each is looked up at once.
+  Send(A, 0, 6, qb::MsgLogin(100, "secret"));
+  EXPECT_EQ(3, db.lookups);
+  ASSERT_EQ(1u, db.asked.size());
+  // A failed look-up refuses them all as the database's fault, however often.
+  db.failing = {"FindUsers"};
+  for (int i = 0; i < 2 * opt.loginFailLimit; ++i) {
+    server->HoldLookups();
+    Send(A, 0, 10 + i, qb::MsgLogin(100, "secret"));
+    server->RunLookups();
+  }
+  EXPECT_TRUE(Logged("refused login of user 100: the database cannot be reached"));
+  db.failing.clear();
+  Take();
+  server->HoldLookups();
+  Send(A, 0, 30, qb::MsgLogin(100, "secret"));
+  server->RunLookups();
+  s = Take();
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ("OK", s[0].f.at(0)) << "no limit closed meanwhile";
 }
 
 // The real storage shared with other instances that never answer: records

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -410,6 +411,29 @@ TEST_P(ServerStorage, PasswordChangesAndDeletionsAreSeenByAnotherConnection) {
   ASSERT_TRUE(server->AccountChangesSince(second, users));
   EXPECT_EQ(1000u, users.size());
   EXPECT_EQ(seen + 1001, second);
+}
+
+// Several users in one look-up: those that exist, each whole; on
+// PostgreSQL one round trip however many are asked for.
+TEST_P(ServerStorage, UsersAreFoundSeveralAtOnceInOneRoundTrip) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->AddUser({1, "h1", "\xD5\xC5\xC8\xFD"}));
+  ASSERT_TRUE(s->AddUser({3, "h3", ""}));
+  ASSERT_TRUE(s->AddUser({4, "h4", "d"}));
+  std::vector<UserRecord> found = {{7, "left", "over"}};
+  uint64_t trips = s->RoundTrips();
+  ASSERT_TRUE(s->FindUsers({3, 9, 1, 3}, found));
+  EXPECT_EQ(Pg() ? trips + 1 : 0u, s->RoundTrips());
+  std::sort(found.begin(), found.end(), [](const UserRecord& a, const UserRecord& b) { return a.number < b.number; });
+  ASSERT_EQ(2u, found.size());
+  EXPECT_EQ(1, found[0].number);
+  EXPECT_EQ("h1", found[0].hash);
+  EXPECT_EQ("\xD5\xC5\xC8\xFD", found[0].nickname);
+  EXPECT_EQ(3, found[1].number);
+  EXPECT_EQ("h3", found[1].hash);
+  ASSERT_TRUE(s->FindUsers({}, found));
+  EXPECT_TRUE(found.empty());
 }
 
 TEST_P(ServerStorage, LeaveWordsAreCountedPerSender) {
