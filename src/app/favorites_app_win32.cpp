@@ -170,10 +170,8 @@ bool CFavoritesApp::SecondCopy() {
 
 bool CFavoritesApp::InitInstance() {
   StartupMark("InitInstance");
-  // The common controls are initialised when the first one is made, once the
-  // main window is up (EnsureCommonControls).
-  OleInitialize(nullptr);  // the web browser controls are ActiveX controls
-  StartupMark("OleInitialize");
+  // The common controls are initialised when the first one is made, and OLE
+  // once the main window is up (EnsureCommonControls, StartOle).
 
   m_mutex.Reset(CreateMutexW(nullptr, TRUE, ApplicationName().c_str()));
   if (m_mutex && GetLastError() == ERROR_ALREADY_EXISTS) return SecondCopy();
@@ -252,8 +250,8 @@ bool CFavoritesApp::StartNetObjects() {
 }
 
 // A main window that is made but cannot be shown is deleted again here, and
-// start-up fails. Its panels and the chooser come once the loop runs
-// (ShowPanelsAndChooser): the first frame needs neither.
+// start-up fails. OLE, its panels and the chooser come once the loop runs
+// (CMainDlg::OnAfterShow): the first frame needs none of them.
 bool CFavoritesApp::StartMainWindow() {
   m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
   if (!m_main) {
@@ -279,22 +277,32 @@ bool CFavoritesApp::StartMainWindow() {
   return true;
 }
 
-bool CFavoritesApp::ShowPanelsAndChooser() {
+void CFavoritesApp::StartOle() {
+  if (m_oleStarted) return;
+  // The web browser controls are ActiveX controls; a banner that made its
+  // engine before the first frame started OLE for itself.
+  m_oleStarted = SUCCEEDED(OleInitialize(nullptr));
+  StartupMark("OleInitialize");
+}
+
+bool CFavoritesApp::MakePanels() {
   if (!m_main) return false;
-  // Making them leaves the keyboard focus where the first frame put it.
-  HWND focus = GetFocus();
-  if (!m_main->ShowPanels()) {
+  if (!m_main->MakePanels()) {
     Box("创建URL窗口失败，按确认退出！");
     PostQuitMessage(0);  // the shutdown removes the main window
     return false;
   }
   m_ui.windows[static_cast<int>(UiTarget::TabPanel)] = m_main->TabPanel();
   m_ui.windows[static_cast<int>(UiTarget::ItemPanel)] = m_main->UrlPanel();
+  return true;
+}
+
+bool CFavoritesApp::MakeChooser() {
+  if (!m_main) return false;
   if (!CreateChooser()) {
     PostQuitMessage(0);
     return false;
   }
-  if (focus && GetFocus() != focus && IsWindowVisible(focus)) SetFocus(focus);
   StartupMark("chooser");
   return true;
 }
@@ -536,7 +544,8 @@ int CFavoritesApp::ExitInstance() {
   StopPicturePrefetch();
   if (m_winsock == 0) WSACleanup();
   m_winsock = -1;
-  OleUninitialize();
+  if (m_oleStarted) OleUninitialize();
+  m_oleStarted = false;
   return 0;
 }
 

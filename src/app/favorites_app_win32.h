@@ -140,11 +140,17 @@ class CFavoritesApp {
   // the message loop ends); ports other programs hold are told in one box.
   void StartNetwork();
   bool NetworkStarted() const { return m_networkStarted; }
-  // The panels and the category chooser, which the main window asks for once
-  // the message loop runs, after its first frame. When one cannot be made its
-  // box is shown and the loop's end is asked for (the shutdown removes what
-  // was made); false then.
-  bool ShowPanelsAndChooser();
+  // OLE (the web browser controls, the shell's icons, the file dialogs), which
+  // the first frame does without: the main window asks for it once the
+  // message loop runs, before its panels. Once only; undone at the shutdown.
+  void StartOle();
+  bool OleStarted() const { return m_oleStarted; }
+  // The panels, then the category chooser, which the main window asks for
+  // once the message loop runs, after its first frame, in steps of their
+  // own. When one cannot be made its box is shown and the loop's end is
+  // asked for (the shutdown removes what was made); false then.
+  bool MakePanels();
+  bool MakeChooser();
 
  private:
   bool SecondCopy();
@@ -176,6 +182,7 @@ class CFavoritesApp {
   std::unique_ptr<qb::CModalThreadMessages> m_modalMessages;
   std::vector<MSG> m_deferred;
   int m_winsock = -1;
+  bool m_oleStarted = false;
   bool m_networkStarted = false;
   std::string m_homePath;
   StartStep m_failStep = StartStep::kNone;

@@ -128,7 +128,7 @@ bool CMainDlg::OnInitDialog() {
   // network links come once the window is up and its messages flow.
   m_backgroundDue = true;
   m_panelsDue = true;
-  PostMessageW(m_hWnd, WM_AFTER_SHOW, 0, 0);
+  PostMessageW(m_hWnd, WM_AFTER_SHOW, kStepOle, 0);
   std::string dir = m_app.ProgramDir();
   m_skinMenu = BuildSkinMenu(dir);
   StartupMark("skin menu");
@@ -359,15 +359,18 @@ bool CMainDlg::Show() {
   return ShowPanels();
 }
 
+bool CMainDlg::MakePanels() {
+  if (m_tabPanel) return true;
+  // The three panels, hidden windows over this one (they make their buttons
+  // as they first show); without them the program cannot go on.
+  if (!CreatePanels()) return false;
+  StartupMark("panels");
+  return true;
+}
+
 bool CMainDlg::ShowPanels() {
   m_panelsDue = false;
-  if (!m_tabPanel) {
-    // The three panels, hidden windows over this one, are made when they
-    // first show (they make their buttons as they first show); without them
-    // the program cannot go on.
-    if (!CreatePanels()) return false;
-    StartupMark("panels");
-  }
+  if (!MakePanels()) return false;
   ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
   ShowWindow(m_mode != kModeWeb ? m_lnkPanel : m_urlPanel, SW_SHOWNOACTIVATE);
   StartupMark("panels shown");
@@ -708,17 +711,58 @@ void CMainDlg::TakeKeyboardFocus() {
   SetFocus(m_hWnd);
 }
 
-void CMainDlg::OnAfterShow() {
-  // The panels and the chooser of the start-up; when they cannot be made the
-  // program ends (the box is up, the loop's end is asked for) without links.
-  if (m_panelsDue && !m_app.ShowPanelsAndChooser()) return;
-  TakeKeyboardFocus();  // the chooser, made after the first showing, took it
-  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
-  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
-  EnsureCommonControls();
-  m_app.StartNetwork();
-  EnsureTray();
-  StartupMark("tray after show");
+// A hidden panel or chooser being made takes the keyboard focus from where it was.
+void CMainDlg::RestoreFocus(HWND focus) {
+  if (focus && GetFocus() != focus && IsWindowVisible(focus)) SetFocus(focus);
+}
+
+// When the panels or the chooser cannot be made the program ends (the box is
+// up, the loop's end is asked for) and no step follows: no links start. The
+// panels show only over a shown window; hidden meanwhile, it shows them
+// when it is shown again.
+void CMainDlg::OnAfterShow(WPARAM step) {
+  switch (step) {
+    case kStepOle:
+      m_app.StartOle();
+      break;
+    case kStepPanels: {
+      HWND focus = GetFocus();
+      if (!m_app.MakePanels()) return;
+      RestoreFocus(focus);
+      break;
+    }
+    case kStepTabPanel:
+      if (IsWindowVisible(m_hWnd)) ShowWindow(m_tabPanel, SW_SHOWNOACTIVATE);
+      StartupMark("category panel shown");
+      break;
+    case kStepItemPanel:
+      m_panelsDue = false;
+      if (IsWindowVisible(m_hWnd)) ShowPanels();
+      break;
+    case kStepChooser: {
+      HWND focus = GetFocus();
+      if (!m_app.MakeChooser()) return;
+      RestoreFocus(focus);
+      TakeKeyboardFocus();  // a hidden window made after the first showing took it
+      break;
+    }
+    case kStepIcons:
+      SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
+      SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
+      EnsureCommonControls();
+      StartupMark("icons");
+      break;
+    case kStepLinks:
+      m_app.StartNetwork();
+      break;
+    case kStepTray:
+      EnsureTray();
+      StartupMark("tray after show");
+      break;
+    default:
+      return;
+  }
+  if (step + 1 < kAfterShowSteps) PostMessageW(m_hWnd, WM_AFTER_SHOW, step + 1, 0);
 }
 
 void CMainDlg::OnApplySkin() {
@@ -922,7 +966,7 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
     case WM_RAISE_SECONDARY: RaiseSecondaryWindows(); return TRUE;
-    case WM_AFTER_SHOW: OnAfterShow(); return TRUE;
+    case WM_AFTER_SHOW: OnAfterShow(wParam); return TRUE;
     case WM_APPLY_SKIN: OnApplySkin(); return TRUE;
     case WM_SETTINGS_CLOSED: OnWindowClosed(msg); return TRUE;
     case WM_LOGIN_CLOSED: OnLoginClosed(); return TRUE;

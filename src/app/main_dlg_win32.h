@@ -51,6 +51,9 @@ class CMainDlg : public CDialogWindow {
   // Makes the panels if they are not made yet and shows them; false when
   // they could not be made.
   bool ShowPanels();
+  // Makes the panels, hidden, if they are not made yet; false when they
+  // could not be made.
+  bool MakePanels();
   // Whether the panels of the start-up are still to come.
   bool PanelsDue() const { return m_panelsDue; }
   void Hide();
@@ -89,7 +92,15 @@ class CMainDlg : public CDialogWindow {
   INT_PTR DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   bool OnInitDialog() override;
   void OnTimer(UINT_PTR id);
-  void OnAfterShow();
+  // The start-up work that waits for the first frame, one step per posted
+  // WM_AFTER_SHOW (its wParam is the step), so that the loop answers, paints
+  // and takes input between the steps.
+  enum AfterShowStep : WPARAM {
+    kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks, kStepTray,
+    kAfterShowSteps
+  };
+  void OnAfterShow(WPARAM step);
+  void RestoreFocus(HWND focus);
   void OnApplySkin();
   void OnWindowClosed(UINT msg);
   void OnOpenChat();
@@ -153,7 +164,7 @@ class CMainDlg : public CDialogWindow {
   CPicture m_picture;
   CSystemTray m_tray;
   bool m_backgroundDue = false;  // decoded at the first paint
-  bool m_panelsDue = false;      // made once the loop runs (WM_AFTER_SHOW)
+  bool m_panelsDue = false;      // made and shown once the loop runs (WM_AFTER_SHOW)
   bool m_trayMade = false;
   ScopedIcon m_icon;
   ScopedIcon m_smallIcon;

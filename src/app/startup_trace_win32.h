@@ -1,6 +1,8 @@
 // Start-up timestamps for profiling: when the environment variable
 // QIMBO_STARTUP_TRACE names a file, each mark appends one line to it with the
-// milliseconds since the process was created and since the previous mark.
+// milliseconds since the process was created and since the previous mark,
+// and the processor time the process has used so far (user and system), which
+// a busy machine changes less than the clock.
 // Without the variable a mark costs one check of a cached flag.
 #pragma once
 
@@ -36,8 +38,14 @@ inline void StartupMark(const char* what) {
   b.LowPart = now.dwLowDateTime;
   b.HighPart = now.dwHighDateTime;
   double ms = (b.QuadPart - a.QuadPart) / 10000.0;
+  ULARGE_INTEGER k, u;
+  k.LowPart = kernel.dwLowDateTime;
+  k.HighPart = kernel.dwHighDateTime;
+  u.LowPart = user.dwLowDateTime;
+  u.HighPart = user.dwHighDateTime;
+  double cpu = (k.QuadPart + u.QuadPart) / 10000.0;
   if (FILE* f = _wfopen(path, L"a")) {
-    fprintf(f, "%8.1f %7.1f  %s\n", ms, ms - last, what);
+    fprintf(f, "%8.1f %7.1f %7.1f  %s\n", ms, ms - last, cpu, what);
     fclose(f);
   }
   last = ms;

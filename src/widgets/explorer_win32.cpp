@@ -171,6 +171,9 @@ bool CExplorer1::Create(const std::wstring& name, DWORD style, const RECT& r, HW
 bool CExplorer1::CreateEngine() {
   if (g_engineOff || WineWithoutGecko()) return false;
   if (!ScopedLibrary(LoadLibraryW(L"mshtml.dll"))) return false;
+  // The program starts OLE after its main window's first frame; an engine
+  // made before then starts it for itself.
+  if (!m_oleHeld) m_oleHeld = SUCCEEDED(OleInitialize(nullptr));
   if (FAILED(CoCreateInstance(kClsidWebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                               reinterpret_cast<void**>(&m_object))))
     return false;
@@ -197,6 +200,8 @@ void CExplorer1::DestroyEngine() {
   m_object = nullptr;
   if (m_site) static_cast<IOleClientSite*>(m_site)->Release();
   m_site = nullptr;
+  if (m_oleHeld) OleUninitialize();
+  m_oleHeld = false;
 }
 
 void CExplorer1::Navigate(const std::string& address) {

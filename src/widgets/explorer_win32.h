@@ -41,6 +41,7 @@ class CExplorer1 {
   CBrowserSite* m_site = nullptr;
   IOleObject* m_object = nullptr;
   IDispatch* m_browser = nullptr;
+  bool m_oleHeld = false;  // OLE started for the engine
   std::string m_address;
   std::wstring m_title;
 };

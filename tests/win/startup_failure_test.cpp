@@ -319,6 +319,74 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   wintest::Pump();
 }
 
+// Takes the main window's next start-up step off the queue and runs it, as
+// the loop would; false when no step is queued.
+bool RunOneStartUpStep(HWND main) {
+  MSG msg;
+  if (!PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_REMOVE)) return false;
+  DispatchMessageW(&msg);
+  return true;
+}
+
+// The work after the first frame comes one step per message, so that the
+// loop answers, paints and takes input between the steps: OLE, the panels
+// made, each panel shown, the chooser, the window's icons, the links, the
+// tray icon. A window hidden between the steps gets no panel over it until
+// it is shown again.
+TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  qb::CMainDlg* main = app->MainWindow();
+  ASSERT_TRUE(main);
+  HWND wnd = main->GetSafeHwnd();
+  HWND focus = GetFocus();
+  EXPECT_FALSE(app->OleStarted()) << "the first frame does without OLE";
+
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_TRUE(app->OleStarted());
+  EXPECT_EQ(nullptr, main->TabPanel());
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  ASSERT_TRUE(main->TabPanel());
+  EXPECT_EQ(main->TabPanel(), app->Ui().windows[static_cast<int>(qb::UiTarget::TabPanel)]);
+  EXPECT_FALSE(IsWindowVisible(main->TabPanel())) << "made hidden";
+  EXPECT_EQ(focus, GetFocus()) << "the focus stays where the first frame put it";
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->UrlPanel()));
+  EXPECT_TRUE(main->PanelsDue());
+
+  main->Hide();
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_FALSE(main->PanelsDue());
+  EXPECT_FALSE(IsWindowVisible(main->TabPanel()));
+  EXPECT_FALSE(IsWindowVisible(main->UrlPanel())) << "no panel over a hidden window";
+  EXPECT_TRUE(main->Show());
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  ASSERT_TRUE(app->Chooser());
+  EXPECT_FALSE(IsWindowVisible(app->Chooser()));
+  EXPECT_EQ(0, SendMessageW(wnd, WM_GETICON, ICON_BIG, 0));
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_NE(0, SendMessageW(wnd, WM_GETICON, ICON_BIG, 0));
+  EXPECT_NE(0, SendMessageW(wnd, WM_GETICON, ICON_SMALL, 0));
+  EXPECT_FALSE(app->NetworkStarted());
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_TRUE(app->NetworkStarted());
+  EXPECT_FALSE(main->Tray().Enabled());
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_TRUE(main->Tray().Enabled());
+  EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the tray icon is the last step";
+  EXPECT_TRUE(g_boxes.empty());
+  app->ExitInstance();
+  app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
 // A panel or the chooser that cannot be made once the loop runs shows its
 // box and ends the program before any link starts; the shutdown removes the
 // main window and leaves nothing behind.
