@@ -69,14 +69,7 @@ class EndToEnd : public ::testing::Test {
     EXPECT_TRUE(c->Ok());
     return c;
   }
-  void Login(CTestClient& c, int32_t user, const std::string& pw) {
-    int32_t n = c.Request(0, qb::MsgLogin(user, pw));
-    Received r;
-    ASSERT_TRUE(c.WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r));
-    ASSERT_EQ(2u, r.f.size());
-    ASSERT_EQ("OK", r.f[0]);
-    ASSERT_EQ(qb::FormatNumber(user), r.f[1]);
-  }
+  void Login(CTestClient& c, int32_t user, const std::string& pw) { ASSERT_TRUE(c.LoginAccepted(user, pw)); }
   // Sends a download request and returns its answer; anything the server
   // sent before it for earlier messages of the same port is in the backlog.
   Received Probe(CTestClient& c, int32_t user, const std::string& pw) {
@@ -87,15 +80,7 @@ class EndToEnd : public ::testing::Test {
   }
   bool Upload(CTestClient& c, int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes,
               size_t stopAfter = SIZE_MAX) {
-    int32_t n = c.Request(2, qb::MsgFavUpCount((int32_t)nodes.size(), user, pw));
-    Received r;
-    auto ack = [&](const Received& m) { return m.type == "FAV" && m.n == n; };
-    if (!c.WaitFor(ack, r) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
-    for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
-      n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
-      if (!c.WaitFor(ack, r) || r.f.size() < 3 || r.f[1] != "NODE" || r.f[2] != "OK") return false;
-    }
-    return true;
+    return c.Upload(user, pw, nodes, stopAfter);
   }
   // Downloads like the program: READY, then an acknowledgement per node,
   // both carrying the server's number. Returns each node's fields as sent.

@@ -60,6 +60,17 @@ std::vector<std::string> WaitEvents(ICluster& c, size_t want, int limitMs = 5000
   return all;
 }
 
+// Instance A on a new database, with its log and a clock the test moves.
+struct LoggedInstance {
+  std::string db;
+  std::vector<std::string> log;
+  uint64_t clock = 1000;
+  std::unique_ptr<IStorage> storage;
+  LoggedInstance(CPgCluster& cluster, bool listen) : db(cluster.NewDatabase()) {
+    storage = OpenPg(db, "A", listen, &log, &clock);
+  }
+};
+
 // Two instances without event links on one new database.
 struct StoragePair {
   std::unique_ptr<IStorage> a, b;
@@ -289,10 +300,8 @@ TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
 
 TEST(SharedDatabase, ALostLinkIsLoggedOnceRetriedWithBackOffAndKeepsTheOldTree) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  std::vector<std::string> log;
-  uint64_t clock = 1000;
-  auto s = OpenPg(db, "A", false, &log, &clock);
+  LoggedInstance one(cluster, false);
+  auto& [db, log, clock, s] = one;
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
   ASSERT_TRUE(s->AddUser({1, "h1", ""}));
   ASSERT_TRUE(cluster.DropConnections(db));
@@ -352,10 +361,8 @@ bool RefuseLinks(CPgCluster& cluster, const std::string& url, bool refuse) {
 
 TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySeconds) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  std::vector<std::string> log;
-  uint64_t clock = 1000;
-  auto s = OpenPg(db, "A", false, &log, &clock);
+  LoggedInstance one(cluster, false);
+  auto& [db, log, clock, s] = one;
   ASSERT_TRUE(s->AddUser({5, "h", "n"}));
   ASSERT_TRUE(RefuseLinks(cluster, db, true));
   ASSERT_TRUE(cluster.DropConnections(db));
@@ -396,10 +403,8 @@ TEST(SharedDatabase, WhileTheDatabaseTurnsLinksAwayTheRetriesDoubleUpToThirtySec
 // is there again, prepares them and serves.
 TEST(SharedDatabase, ALinkBackWithoutItsStatementsIsTriedAgain) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  std::vector<std::string> log;
-  uint64_t clock = 1000;
-  auto s = OpenPg(db, "A", false, &log, &clock);
+  LoggedInstance one(cluster, false);
+  auto& [db, log, clock, s] = one;
   ASSERT_TRUE(s->AddUser({5, "h", "n"}));
   ASSERT_TRUE(cluster.DropConnections(db));
   UserRecord u;
@@ -417,10 +422,8 @@ TEST(SharedDatabase, ALinkBackWithoutItsStatementsIsTriedAgain) {
 
 TEST(SharedDatabase, ALostEventLinkIsTriedAgainEveryTwoSecondsThenAsksForAResync) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  std::vector<std::string> log;
-  uint64_t clock = 1000;
-  auto a = OpenPg(db, "A", true, &log, &clock);
+  LoggedInstance one(cluster, true);
+  auto& [db, log, clock, a] = one;
   ICluster* ca = ClusterOf(*a);
   ASSERT_GE(ca->EventFd(), 0);
   ASSERT_TRUE(RefuseLinks(cluster, db, true));
@@ -456,10 +459,8 @@ TEST(SharedDatabase, ALostEventLinkIsTriedAgainEveryTwoSecondsThenAsksForAResync
 // node): nothing of it is kept, and nothing after it runs outside it.
 TEST(SharedDatabase, ALinkLostInsideATransactionKeepsTheOldTree) {
   NEED_PG();
-  std::string db = cluster.NewDatabase();
-  std::vector<std::string> log;
-  uint64_t clock = 1000;
-  auto s = OpenPg(db, "A", false, &log, &clock);
+  LoggedInstance one(cluster, false);
+  auto& [db, log, clock, s] = one;
   ASSERT_TRUE(s->ReplaceTree(7, MakeSampleTree(10)));
   ASSERT_TRUE(cluster.Exec(db,
                            "CREATE FUNCTION die() RETURNS trigger LANGUAGE plpgsql AS"
@@ -832,12 +833,7 @@ class TwoInstances : public ::testing::Test {
     EXPECT_TRUE(c->Ok());
     return c;
   }
-  void Login(CTestClient& c, int32_t user, const std::string& pw) {
-    int32_t n = c.Request(0, qb::MsgLogin(user, pw));
-    Received r;
-    ASSERT_TRUE(c.WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r, 10000));
-    ASSERT_EQ("OK", r.f.at(0));
-  }
+  void Login(CTestClient& c, int32_t user, const std::string& pw) { ASSERT_TRUE(c.LoginAccepted(user, pw, 10000)); }
   Received Join(CTestClient& c, int32_t user, const std::string& key) {
     c.Request(3, qb::MsgGroupUpNode(user, "forum", 1, key, "cat", "", "Reserved"));
     Received r;
@@ -846,15 +842,7 @@ class TwoInstances : public ::testing::Test {
   }
   bool Upload(CTestClient& c, int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes,
               size_t stopAfter = SIZE_MAX) {
-    int32_t n = c.Request(2, qb::MsgFavUpCount((int32_t)nodes.size(), user, pw));
-    Received r;
-    auto ack = [&](const Received& m) { return m.type == "FAV" && m.n == n; };
-    if (!c.WaitFor(ack, r, 10000) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
-    for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
-      n = c.Request(2, qb::MsgFavUpNode(nodes[i]));
-      if (!c.WaitFor(ack, r, 10000) || r.f.size() < 3 || r.f[2] != "OK") return false;
-    }
-    return true;
+    return c.Upload(user, pw, nodes, stopAfter, 10000);
   }
   std::vector<std::string> Download(CTestClient& c, int32_t user, const std::string& pw) {
     std::vector<std::string> got;

@@ -253,4 +253,24 @@ std::vector<Received> CTestClient::Backlog() {
   return b;
 }
 
+bool CTestClient::LoginAccepted(int32_t user, const std::string& pw, int limitMs) {
+  int32_t n = Request(0, qb::MsgLogin(user, pw));
+  Received r;
+  return WaitFor([&](const Received& m) { return m.type == "LGI" && m.n == n; }, r, limitMs) && r.f.size() == 2 &&
+         r.f[0] == "OK" && r.f[1] == qb::FormatNumber(user);
+}
+
+bool CTestClient::Upload(int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes, size_t stopAfter,
+                         int limitMs) {
+  int32_t n = Request(2, qb::MsgFavUpCount((int32_t)nodes.size(), user, pw));
+  Received r;
+  auto ack = [&](const Received& m) { return m.type == "FAV" && m.n == n; };
+  if (!WaitFor(ack, r, limitMs) || r.f.size() != 2 || r.f[1] != "ALLOWED") return false;
+  for (size_t i = 0; i < nodes.size() && i < stopAfter; ++i) {
+    n = Request(2, qb::MsgFavUpNode(nodes[i]));
+    if (!WaitFor(ack, r, limitMs) || r.f.size() < 3 || r.f[1] != "NODE" || r.f[2] != "OK") return false;
+  }
+  return true;
+}
+
 }  // namespace qbtest

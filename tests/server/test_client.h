@@ -102,6 +102,13 @@ class CTestClient {
   // Everything received and not yet taken, after a short drain.
   std::vector<Received> Backlog();
 
+  // A login whose acceptance names `user`.
+  bool LoginAccepted(int32_t user, const std::string& pw, int limitMs = 5000);
+  // Uploads `nodes` as the program does, one at a time, stopping after
+  // `stopAfter`; true when every message sent was acknowledged.
+  bool Upload(int32_t user, const std::string& pw, const std::vector<qb::NodeWire>& nodes,
+              size_t stopAfter = SIZE_MAX, int limitMs = 5000);
+
  private:
   void Drain(int waitMs);
   uint32_t m_address;
