@@ -169,26 +169,21 @@ const CircleMember* CChatDialog::SelectedMember() const {
 // ---- the conversation ----------------------------------------------------------------
 
 // The new pieces go in at the end and the view scrolls with the
-// conversation's drawing held (each piece would draw it again), then it is
-// drawn once, before this returns: a line that came in is on the screen when
-// its message is handled. scrollLines < 0: to the bottom, and only when
-// something came.
+// conversation's drawing held (each piece would draw it again), then what
+// changed is drawn once, before this returns: a line that came in is on the
+// screen when its message is handled. scrollLines < 0: to the bottom, and
+// only when something came.
 void CChatDialog::Append(const std::vector<ChatLine>& lines, LRESULT scrollLines) {
   if (lines.empty() && scrollLines < 0) return;
   HWND talk = m_talk.GetSafeHwnd();
+  LONG changedFrom = m_talk.TextLength();
   m_talk.HoldRedraw();
-  for (const ChatLine& line : lines) {
-    CHARRANGE end = {-1, -1};
-    SendMessageW(talk, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
-    CHARFORMATW cf = ToRich(line.format);
-    SendMessageW(talk, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
-    SendMessageW(talk, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(W(line.text).c_str()));
-  }
+  for (const ChatLine& line : lines) m_talk.AppendText(W(line.text), ToRich(line.format));
   if (scrollLines >= 0)
     SendMessageW(talk, EM_LINESCROLL, 0, scrollLines);
   else
     SendMessageW(talk, WM_VSCROLL, SB_BOTTOM, 0);
-  m_talk.ReleaseRedraw();
+  m_talk.ReleaseRedraw(changedFrom);
 }
 
 // The lines of ShowChatRecords, then the view moves down by as many lines as

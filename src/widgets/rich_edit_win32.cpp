@@ -5,11 +5,15 @@
 #include <commdlg.h>
 #include <richedit.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "../../res/resource.h"
 #include "net/chat_links.h"
+#include "win/gdi_win32.h"
 #include "win/subclass_win32.h"
 
 namespace qb {
@@ -57,12 +61,15 @@ std::u16string CMenuRichEdit::TextRange(LONG from, LONG to) const {
   return std::u16string(text.begin(), text.begin() + (got > 0 ? got : 0));
 }
 
-void CMenuRichEdit::MarkLinks() { MarkLinks(0, -1); }
+void CMenuRichEdit::MarkLinks() { MarkLinks(0, -1, false); }
+void CMenuRichEdit::MarkLinks(LONG from, LONG to) { MarkLinks(from, to, false); }
 
 // Under Wine the box draws itself at once, inside each change; held, it is
 // drawn once, at the release.
 void CMenuRichEdit::HoldRedraw() {
-  if (m_hWnd && m_redrawHeld++ == 0) SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
+  if (!m_hWnd || m_redrawHeld++ > 0) return;
+  SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&m_heldScroll));
+  SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
 }
 
 void CMenuRichEdit::ReleaseRedraw() {
@@ -71,11 +78,59 @@ void CMenuRichEdit::ReleaseRedraw() {
   RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
 }
 
+// Drawing the whole box again costs several times more than the line that
+// came in: the text above the change is still right on the screen, only
+// higher by the scroll, so it is moved there and the rest is drawn.
+void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
+  if (!m_hWnd || m_redrawHeld == 0 || --m_redrawHeld > 0) return;
+  SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
+  POINT scroll = {};
+  SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+  POINTL at = {};
+  SendMessageW(m_hWnd, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), changedFrom);
+  RECT client = {};
+  GetClientRect(m_hWnd, &client);
+  int moved = m_heldScroll.y - scroll.y;
+  if (scroll.x != m_heldScroll.x || std::abs(moved) >= client.bottom) {
+    RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+    return;
+  }
+  if (moved) ScrollWindowEx(m_hWnd, 0, moved, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE | SW_ERASE);
+  RECT changed = client;
+  changed.top = std::max<LONG>(client.top, at.y);
+  if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, TRUE);
+  // The border and the scroll bar, which were not drawn while held.
+  RECT frame = {};
+  GetWindowRect(m_hWnd, &frame);
+  MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
+  GdiObject<HRGN> border(CreateRectRgnIndirect(&frame));
+  GdiObject<HRGN> inside(CreateRectRgnIndirect(&client));
+  CombineRgn(border.Get(), border.Get(), inside.Get(), RGN_DIFF);
+  RedrawWindow(m_hWnd, nullptr, border.Get(), RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+}
+
+void CMenuRichEdit::AppendText(const std::wstring& text, CHARFORMATW cf) {
+  if (!m_hWnd) return;
+  CHARRANGE end = {-1, -1};
+  SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+  CHARFORMAT2W format = {};
+  memcpy(&format, &cf, sizeof cf);  // CHARFORMAT2W begins with CHARFORMATW's fields
+  format.cbSize = sizeof format;
+  format.dwMask |= CFM_LINK;
+  format.dwEffects &= ~CFE_LINK;
+  SendMessageW(m_hWnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  m_appending = true;
+  SendMessageW(m_hWnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  m_appending = false;
+}
+
 // Links never run across a blank or a line break, so new text is looked at
 // from the last such character before it to the first after it, read out
 // of the box in growing pieces: a line that comes in costs its own length,
-// not the conversation's.
-void CMenuRichEdit::MarkLinks(LONG from, LONG to) {
+// not the conversation's. New text that went in without link effect
+// (newTextPlain), with links possible inside it only, needs no look at the
+// box's formats, and none of its selection when it holds no address.
+void CMenuRichEdit::MarkLinks(LONG from, LONG to, bool newTextPlain) {
   if (!m_hWnd) return;
   LONG length = TextLength();
   if (to < 0 || to > length) to = length;
@@ -93,9 +148,15 @@ void CMenuRichEdit::MarkLinks(LONG from, LONG to) {
     bool right = end == length || (stretch.to > static_cast<size_t>(to - start) && qb::EndsChatLink(text[stretch.to - 1]));
     if ((left && right) || static_cast<LONG>(text.size()) < end - start) break;
   }
+  // Outside the new text the stretch holds at most its bounding characters, which no link covers.
+  size_t newFrom = static_cast<size_t>(from - start), newTo = static_cast<size_t>(to - start);
+  bool inNewText = newTextPlain &&
+                   (stretch.from >= newFrom || (stretch.from + 1 == newFrom && qb::EndsChatLink(text[stretch.from]))) &&
+                   (stretch.to <= newTo || (stretch.to == newTo + 1 && qb::EndsChatLink(text[stretch.to - 1])));
   start += static_cast<LONG>(stretch.from);
   std::vector<qb::ChatLink> links;
   if (m_links) links = qb::FindChatLinks(text.substr(stretch.from, stretch.to - stretch.from));
+  if (inNewText && links.empty()) return;
   // The selection and the scroll position are borrowed and given back.
   CHARRANGE old = {};
   POINT scroll = {};
@@ -104,10 +165,13 @@ void CMenuRichEdit::MarkLinks(LONG from, LONG to) {
   CHARFORMAT2W cf = {};
   cf.cbSize = sizeof cf;
   CHARRANGE all = {start, start + static_cast<LONG>(stretch.to - stretch.from)};
-  SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
-  // A stretch without links that had none (the common new line) is left as it is.
-  SendMessageW(m_hWnd, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
-  bool hadLinks = !(cf.dwMask & CFM_LINK) || (cf.dwEffects & CFE_LINK);
+  bool hadLinks = false;
+  if (!inNewText) {
+    SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+    // A stretch without links that had none (the common new line) is left as it is.
+    SendMessageW(m_hWnd, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&cf));
+    hadLinks = !(cf.dwMask & CFM_LINK) || (cf.dwEffects & CFE_LINK);
+  }
   bool hold = (hadLinks || !links.empty()) && !m_redrawHeld;
   if (hold) HoldRedraw();
   cf.dwMask = CFM_LINK;
@@ -224,7 +288,7 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
       LRESULT r = qb::DefSubclass(wnd, msg, wParam, lParam);
       CHARRANGE after = {};
       SendMessageW(wnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&after));
-      self->MarkLinks(at.cpMin, after.cpMax > at.cpMin ? after.cpMax : at.cpMin);
+      self->MarkLinks(at.cpMin, after.cpMax > at.cpMin ? after.cpMax : at.cpMin, self->m_appending);
       return r;
     }
     case WM_SETTEXT:

@@ -2,6 +2,7 @@
 // font command. CMyEdit: the plain edit of a tab button's in-place rename.
 #pragma once
 #include <windows.h>
+#include <richedit.h>
 
 #include <string>
 
@@ -29,6 +30,15 @@ class CMenuRichEdit {
   // release draws it once, at once, the scroll bar included.
   void HoldRedraw();
   void ReleaseRedraw();
+  // The same, where only the text from character `changedFrom` on changed
+  // while the drawing was held: what lies before it is moved by the scroll
+  // it took, and only the rest is drawn.
+  void ReleaseRedraw(LONG changedFrom);
+  // Puts `text` at the end of the box in the format `cf`, never as a link
+  // (links are the box's own marking), and marks its links.
+  void AppendText(const std::wstring& text, CHARFORMATW cf);
+  // The number of characters in the box (a paragraph break counts one).
+  LONG TextLength() const;
   HWND GetSafeHwnd() const { return m_hWnd; }
   // Builds the edit menu with its items greyed as the control's state says.
   ScopedMenu BuildMenu() const;
@@ -37,11 +47,13 @@ class CMenuRichEdit {
 
  private:
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-  LONG TextLength() const;
   std::u16string TextRange(LONG from, LONG to) const;
+  void MarkLinks(LONG from, LONG to, bool newTextPlain);
   HWND m_hWnd = nullptr;
   bool m_links = false;
+  bool m_appending = false;  // AppendText's new text has no link effect
   int m_redrawHeld = 0;
+  POINT m_heldScroll = {};  // the scroll position when the drawing was held
 };
 
 class CMyEdit {

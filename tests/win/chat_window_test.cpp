@@ -606,6 +606,69 @@ TEST_F(ChatWindowOffline, AddressesInTheConversationOpenWithAClick) {
   EXPECT_TRUE(SendMessageW(talk, EM_GETEVENTMASK, 0, 0) & ENM_LINK);
 }
 
+// The pixels of a window as the screen has them, its frame and scroll bar included.
+wintest::Canvas WindowPixels(HWND w) {
+  RECT r = {};
+  GetWindowRect(w, &r);
+  int cw = r.right - r.left, ch = r.bottom - r.top;
+  qb::OffscreenBitmap copy;
+  wintest::MakeSurface(copy, cw, ch);
+  HDC dc = GetWindowDC(w);
+  BitBlt(copy.dc.Get(), 0, 0, cw, ch, dc, 0, 0, SRCCOPY);
+  ReleaseDC(w, dc);
+  return wintest::ReadCanvas(copy.dc.Get(), cw, ch);
+}
+
+// How many pixels of the box change when it is drawn whole again.
+int PixelsAWholeDrawChanges(HWND w) {
+  wintest::Canvas drawn = WindowPixels(w);
+  RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+  wintest::Canvas whole = WindowPixels(w);
+  int differ = 0;
+  for (size_t i = 0; i < drawn.px.size(); ++i) differ += drawn.px[i] != whole.px[i];
+  return differ;
+}
+
+// A line that comes in is drawn where the box changed, the text above it
+// moved up by the scroll: the box looks as it does drawn whole, scroll bar
+// included, before it scrolls and after. Its addresses are links and
+// nothing else is, whatever format the sender gave.
+TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
+  Member(200, "甲(200)", "10.0.0.2");
+  OpenChat();
+  SetForegroundWindow(ChatWnd());
+  HWND talk = Chat()->Conversation();
+  for (int i = 0; i < 30; ++i) {
+    std::string text = "第" + std::to_string(i) + "句";
+    if (i % 7 == 3) text += " 见 http://www.example.com/" + std::to_string(i) + " 好";
+    PeerLine(200, text, "10.0.0.2");
+    Pump();
+    if (i == 1 || i == 17 || i == 29)
+      EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after line " << i;
+  }
+  EXPECT_GT(SendMessageW(talk, EM_GETFIRSTVISIBLELINE, 0, 0), 20) << "the box scrolled with the lines";
+  // The sender's format says "link" (effects 0x20): the text stays plain.
+  qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
+  app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress("10.0.0.2"));
+  Pump();
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
+  auto linkAt = [&](const wchar_t* what, int offset) {
+    FINDTEXTEXW find = {{0, -1}, what, {0, 0}};
+    LRESULT at = SendMessageW(talk, EM_FINDTEXTEXW, FR_DOWN, (LPARAM)&find);
+    EXPECT_GE(at, 0) << qb::Gbk(what);
+    CHARRANGE one = {(LONG)at + offset, (LONG)at + offset + 1};
+    SendMessageW(talk, EM_EXSETSEL, 0, (LPARAM)&one);
+    CHARFORMATW cf = {};
+    cf.cbSize = sizeof cf;
+    SendMessageW(talk, EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&cf);
+    return (cf.dwEffects & CFE_LINK) != 0;
+  };
+  EXPECT_FALSE(linkAt(L"不是链接", 1));
+  EXPECT_TRUE(linkAt(L"http://www.example.com/24", 8));
+  EXPECT_FALSE(linkAt(L"http://www.example.com/24", 25)) << "the blank after the address";
+  EXPECT_FALSE(linkAt(L"第24句", 1));
+}
+
 TEST_F(ChatWindowOffline, PosterBoardAdvertisementMenuAndPainting) {
   OpenChat();
   // The poster board: our forum's search for the circle title.
