@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -174,6 +175,7 @@ bool FieldsOf(const std::string& text, qb::FieldList& f) { return qb::SplitField
 struct BenchArgs {
   int clients = 16;
   int rounds = 16;  // 256 logins with 16 clients: a few hundred milliseconds, steadier than fewer
+  int runs = 7;     // each figure is the median of this many runs
   bool realHash = false;
   std::string pg;  // a PostgreSQL database for the runs on it
 };
@@ -184,15 +186,17 @@ int ParseBenchArgs(int argc, char** argv, BenchArgs& out) {
     std::string a = argv[i];
     if (a == "--clients" && i + 1 < argc) out.clients = atoi(argv[++i]);
     else if (a == "--rounds" && i + 1 < argc) out.rounds = atoi(argv[++i]);
+    else if (a == "--runs" && i + 1 < argc) out.runs = atoi(argv[++i]);
     else if (a == "--real-hash") out.realHash = true;
     else if (a == "--db" && i + 1 < argc && IsPgUrl(argv[i + 1])) out.pg = argv[++i];
     else {
-      fprintf(stderr, "usage: qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n");
+      fprintf(stderr,
+              "usage: qimbo-server bench [--clients N] [--rounds N] [--runs N] [--real-hash] [--db postgresql://...]\n");
       return 2;
     }
   }
-  if (out.clients < 1 || out.clients > 1000 || out.rounds < 1) {
-    fprintf(stderr, "qimbo-server bench: 1 to 1000 clients, at least one round\n");
+  if (out.clients < 1 || out.clients > 1000 || out.rounds < 1 || out.runs < 1) {
+    fprintf(stderr, "qimbo-server bench: 1 to 1000 clients, at least one round and one run\n");
     return 2;
   }
   return 0;
@@ -200,6 +204,18 @@ int ParseBenchArgs(int argc, char** argv, BenchArgs& out) {
 
 const char kBenchPassword[] = "pw123456";
 const int kBatch = 8;  // keep-alives per answered probe
+const int kTreeNodes = 1320;
+
+// The figures of one run; -1 where an exchange stalled.
+struct Figures {
+  double logins = -1, loginsEcho = -1;  // per second
+  double lives = -1, livesEcho = -1;    // per second
+  double upload = -1, uploadEcho = -1;  // seconds
+  double loginTrips = 0, uploadTrips = 0;  // database round trips per login, per stored tree
+  bool Complete() const {
+    return logins >= 0 && loginsEcho >= 0 && lives >= 0 && livesEcho >= 0 && upload >= 0 && uploadEcho >= 0;
+  }
+};
 
 // One run: a server on its own thread, an echo loop on another, the clients.
 class CBenchRun {
@@ -214,8 +230,7 @@ class CBenchRun {
   void Logins();
   void KeepAlives();
   void Uploads();
-  // 0 when every exchange finished.
-  int Report() const;
+  Figures Result() const;
 
  private:
   bool FillUsers();
@@ -246,6 +261,8 @@ class CBenchRun {
   std::vector<BenchClient> m_clients;
   std::vector<qb::NodeWire> m_tree;
   double m_login = -1, m_loginEcho = -1, m_live = -1, m_liveEcho = -1, m_upload = -1, m_uploadEcho = -1;
+  uint64_t m_loginTrips = 0, m_uploadTrips = 0;
+  uint64_t RoundTrips() const { return m_storage->RoundTrips() + (m_storage2 ? m_storage2->RoundTrips() : 0); }
 };
 
 bool CBenchRun::FillUsers() {
@@ -312,7 +329,7 @@ bool CBenchRun::Start() {
     ok = m_clients[i].fd >= 0;
   }
   if (!ok) fprintf(stderr, "qimbo-server bench: cannot open the client sockets\n");
-  m_tree = MakeSampleTree(1320);
+  m_tree = MakeSampleTree(kTreeNodes);
   return ok;
 }
 
@@ -321,6 +338,9 @@ CBenchRun::~CBenchRun() {
   m_stopEcho = true;
   if (m_serverThread.joinable()) m_serverThread.join();
   if (m_serverThread2.joinable()) m_serverThread2.join();
+  // The next run on the database finds nobody online, as the first did.
+  if (m_server) m_server->Shutdown();
+  if (m_server2) m_server2->Shutdown();
   m_server2.reset();
   m_storage2.reset();
   if (m_echoThread.joinable()) m_echoThread.join();
@@ -360,6 +380,7 @@ double CBenchRun::EchoRounds(size_t perClient, const std::string& payload) {
 void CBenchRun::Logins() {
   ResetSteps();
   size_t rounds = (size_t)m_args.rounds;
+  uint64_t trips = RoundTrips();
   m_login = RunLockstep(
       m_clients, kBenchServerBase,
       [&](BenchClient& c, std::string& out) {
@@ -372,6 +393,7 @@ void CBenchRun::Logins() {
         qb::FieldList f;
         return FieldsOf(text, f) && f[1] == "LGI" && qb::ReadNumber(f[0]) == c.lastNumber;
       });
+  m_loginTrips = RoundTrips() - trips;
   m_loginEcho = EchoRounds(rounds, qb::FrameMessage(1, qb::MsgLogin(10000, kBenchPassword)) + '\0');
 }
 
@@ -398,6 +420,7 @@ void CBenchRun::KeepAlives() {
 // Every client stores a 1,320-node tree at the same time.
 void CBenchRun::Uploads() {
   ResetSteps();
+  uint64_t trips = RoundTrips();
   m_upload = RunLockstep(
       m_clients, kBenchServerBase,
       [&](BenchClient& c, std::string& out) {
@@ -408,27 +431,86 @@ void CBenchRun::Uploads() {
         return true;
       },
       AnswersFav);
+  m_uploadTrips = RoundTrips() - trips;
   m_uploadEcho = EchoRounds(m_tree.size() + 1, qb::FrameMessage(1, qb::MsgFavUpNode(m_tree[5])) + '\0');
 }
 
-int CBenchRun::Report() const {
-  if (m_login < 0 || m_loginEcho < 0 || m_live < 0 || m_liveEcho < 0 || m_upload < 0 || m_uploadEcho < 0) {
-    fprintf(stderr, "qimbo-server bench: an exchange stalled\n");
-    return 1;
-  }
+Figures CBenchRun::Result() const {
+  Figures r;
   double n = (double)m_args.clients * m_args.rounds;
-  double logins = n / m_login, echoLogin = n / m_loginEcho;
-  double lives = n * 4.0 * kBatch / m_live, echoLive = n * 4.0 * (kBatch + 1) / m_liveEcho;
-  printf("qimbo-server bench: %s; %d clients on 127.0.1.x, %s password hashes\n",
-         m_pg.empty() ? "SQLite, one instance" : m_instances == 1 ? "PostgreSQL, one instance"
-                                                                 : "PostgreSQL, two instances (every other client)",
-         m_args.clients, m_args.realHash ? "interactive" : "minimum-cost");
-  printf("  logins:      %10.0f /s   echo %10.0f round trips/s   ratio %.3f\n", logins, echoLogin,
-         logins / echoLogin);
-  printf("  keep-alives: %10.0f /s   echo %10.0f datagrams/s     ratio %.3f\n", lives, echoLive, lives / echoLive);
-  printf("  upload of %zu nodes by %d clients at once: %.3f s   echo %.3f s   ratio %.2f\n", m_tree.size(),
-         m_args.clients, m_upload, m_uploadEcho, m_upload / m_uploadEcho);
-  return 0;
+  if (m_login > 0) r.logins = n / m_login;
+  if (m_loginEcho > 0) r.loginsEcho = n / m_loginEcho;
+  if (m_live > 0) r.lives = n * 4.0 * kBatch / m_live;
+  if (m_liveEcho > 0) r.livesEcho = n * 4.0 * (kBatch + 1) / m_liveEcho;
+  r.upload = m_upload;
+  r.uploadEcho = m_uploadEcho;
+  r.loginTrips = (double)m_loginTrips / n;
+  r.uploadTrips = (double)m_uploadTrips / m_args.clients;
+  return r;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t h = v.size() / 2;
+  return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2;
+}
+
+// One column of figures over the runs.
+template <typename F>
+std::vector<double> Column(const std::vector<Figures>& runs, F of) {
+  std::vector<double> v;
+  for (const Figures& f : runs) v.push_back(of(f));
+  return v;
+}
+
+const char* const kSetups[] = {"SQLite, one instance", "PostgreSQL, one instance",
+                               "PostgreSQL, two instances (every other client)"};
+
+void PrintRun(int run, const std::vector<Figures>& now) {
+  printf("run %d: logins/s %7.0f", run, now[0].logins);
+  for (size_t k = 1; k < now.size(); ++k) printf("  %7.0f (%.2fx)", now[k].logins, now[k].logins / now[0].logins);
+  printf("   upload s %.3f", now[0].upload);
+  for (size_t k = 1; k < now.size(); ++k) printf("  %.3f (%.2fx)", now[k].upload, now[k].upload / now[0].upload);
+  printf("\n");
+  fflush(stdout);
+}
+
+// The medians of each set-up, and on PostgreSQL the medians of the ratios
+// to SQLite of the same run (the runs of one round follow each other, so
+// what else the machine does weighs on both alike).
+void PrintMedians(const BenchArgs& args, const std::vector<std::vector<Figures>>& bySetup) {
+  const std::vector<Figures>& base = bySetup[0];
+  printf("median of %zu runs; %d clients on 127.0.1.x, %d logins each, %s password hashes:\n", base.size(),
+         args.clients, args.rounds, args.realHash ? "interactive" : "minimum-cost");
+  for (size_t k = 0; k < bySetup.size(); ++k) {
+    const std::vector<Figures>& runs = bySetup[k];
+    double logins = Median(Column(runs, [](const Figures& f) { return f.logins; }));
+    double lives = Median(Column(runs, [](const Figures& f) { return f.lives; }));
+    double upload = Median(Column(runs, [](const Figures& f) { return f.upload; }));
+    printf("%s\n", kSetups[k]);
+    printf("  logins:      %10.0f /s   echo %10.0f round trips/s   ratio %.3f\n", logins,
+           Median(Column(runs, [](const Figures& f) { return f.loginsEcho; })),
+           Median(Column(runs, [](const Figures& f) { return f.logins / f.loginsEcho; })));
+    printf("  keep-alives: %10.0f /s   echo %10.0f datagrams/s     ratio %.3f\n", lives,
+           Median(Column(runs, [](const Figures& f) { return f.livesEcho; })),
+           Median(Column(runs, [](const Figures& f) { return f.lives / f.livesEcho; })));
+    printf("  upload of %d nodes by %d clients at once: %.3f s   echo %.3f s   ratio %.2f\n", kTreeNodes, args.clients,
+           upload,
+           Median(Column(runs, [](const Figures& f) { return f.uploadEcho; })),
+           Median(Column(runs, [](const Figures& f) { return f.upload / f.uploadEcho; })));
+    if (k == 0) continue;
+    std::vector<double> loginRatio, uploadRatio;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      loginRatio.push_back(runs[i].logins / base[i].logins);
+      uploadRatio.push_back(runs[i].upload / base[i].upload);
+    }
+    double lr = Median(loginRatio), ur = Median(uploadRatio);
+    printf("  against SQLite in the same round: logins %.2fx (at least 0.8: %s), upload %.2fx (at most 1.5: %s)\n",
+           lr, lr >= 0.8 ? "yes" : "no", ur, ur <= 1.5 ? "yes" : "no");
+    printf("  database round trips: %.2f per login, %.1f per stored tree\n",
+           Median(Column(runs, [](const Figures& f) { return f.loginTrips; })),
+           Median(Column(runs, [](const Figures& f) { return f.uploadTrips; })));
+  }
 }
 
 }  // namespace
@@ -436,17 +518,31 @@ int CBenchRun::Report() const {
 int RunBench(int argc, char** argv) {
   BenchArgs args;
   if (int rc = ParseBenchArgs(argc, argv, args)) return rc;
-  // SQLite first, then (given a database) PostgreSQL with one and two instances.
-  int rc = 0;
-  for (int which = 0; which < (args.pg.empty() ? 1 : 3); ++which) {
-    CBenchRun run(args, which == 0 ? std::string() : args.pg, which == 2 ? 2 : 1);
-    if (!run.Start()) return 1;
-    run.Logins();
-    run.KeepAlives();
-    run.Uploads();
-    rc |= run.Report();
+  // SQLite and (given a database) PostgreSQL with one and two instances,
+  // one run of each per round; every other round in the reverse order, so
+  // that a trend of the machine's load favours none.
+  size_t setups = args.pg.empty() ? 1 : 3;
+  std::vector<std::vector<Figures>> bySetup(setups);
+  for (int round = 0; round < args.runs; ++round) {
+    std::vector<Figures> now(setups);
+    for (size_t i = 0; i < setups; ++i) {
+      size_t which = round % 2 ? setups - 1 - i : i;
+      CBenchRun run(args, which == 0 ? std::string() : args.pg, which == 2 ? 2 : 1);
+      if (!run.Start()) return 1;
+      run.Logins();
+      run.KeepAlives();
+      run.Uploads();
+      now[which] = run.Result();
+      if (!now[which].Complete()) {
+        fprintf(stderr, "qimbo-server bench: an exchange stalled (%s)\n", kSetups[which]);
+        return 1;
+      }
+    }
+    PrintRun(round + 1, now);
+    for (size_t k = 0; k < setups; ++k) bySetup[k].push_back(now[k]);
   }
-  return rc;
+  PrintMedians(args, bySetup);
+  return 0;
 }
 
 }  // namespace qsrv

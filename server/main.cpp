@@ -29,7 +29,7 @@ const char kUsage[] =
     "  qimbo-server user del NUMBER [--db DB]\n"
     "  qimbo-server user list [--db DB]\n"
     "  qimbo-server db migrate [--db DB]\n"
-    "  qimbo-server bench [--clients N] [--rounds N] [--real-hash] [--db postgresql://...]\n"
+    "  qimbo-server bench [--clients N] [--rounds N] [--runs N] [--real-hash] [--db postgresql://...]\n"
     "  qimbo-server --help | --version\n"
     "DB is a SQLite file (default qimbo-server.db) or a PostgreSQL address,\n"
     "postgresql://USER@HOST:PORT/NAME (or postgres://...), which several servers may share.\n"

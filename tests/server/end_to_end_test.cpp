@@ -396,6 +396,8 @@ TEST(ServerCommandLine, RefusesBadArgumentsAndHashesWithTheInteractiveLimits) {
   EXPECT_NE(std::string::npos, out.find("user needs a command")) << out;
   EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "bench", "--clients", "0"}, scratch, out, 5000));
   EXPECT_NE(std::string::npos, out.find("qimbo-server bench: 1 to 1000 clients")) << out;
+  EXPECT_EQ(2, RunCapture({QIMBO_SERVER_EXE, "bench", "--runs", "0"}, scratch, out, 5000));
+  EXPECT_NE(std::string::npos, out.find("at least one round and one run")) << out;
 
   ASSERT_EQ(0, RunCapture({QIMBO_SERVER_EXE, "user", "add", "500", "pw", "--db", db}, scratch, out)) << out;
   std::string error;
