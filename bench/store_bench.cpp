@@ -46,10 +46,7 @@ std::string MakeFile(int categories, int itemsPerCategory) {
   if (os::FileExists(name)) return name;
   CMyNodeList list;
   for (int c = 0; c < categories; ++c) {
-    CMyNode* cat = new CMyNode;
-    cat->m_strName = "分类 " + std::to_string(c);
-    cat->m_nKind = UrlCategory;
-    cat->m_nSlot = c % 44;
+    CMyNode* cat = new CMyNode("分类 " + std::to_string(c), UrlCategory, nullptr, c % 44);
     list.AddLoadedNode(cat);
     for (int i = 0; i < itemsPerCategory; ++i) {
       CMyNode* n = new CMyNode;
@@ -110,10 +107,14 @@ void BM_Load(benchmark::State& state) {
 }
 BENCHMARK(BM_Load)->Apply(Sizes)->Unit(benchmark::kMillisecond);
 
+// Loads the file of the size the benchmark's arguments give.
+void LoadSizedFile(const benchmark::State& state, CMyNodeList& list) {
+  LoadFavoritesFile(list, MakeFile((int)state.range(0), (int)state.range(1)));
+}
+
 void BM_Save(benchmark::State& state) {
-  std::string file = MakeFile((int)state.range(0), (int)state.range(1));
   CMyNodeList list;
-  LoadFavoritesFile(list, file);
+  LoadSizedFile(state, list);
   for (auto _ : state) {
     if (!SaveFavoritesFile(list, Folder(), "bench-save.sc")) state.SkipWithError("save failed");
   }
@@ -122,9 +123,8 @@ void BM_Save(benchmark::State& state) {
 BENCHMARK(BM_Save)->Apply(Sizes)->Unit(benchmark::kMillisecond);
 
 void BM_TopVisited(benchmark::State& state) {
-  std::string file = MakeFile((int)state.range(0), (int)state.range(1));
   CMyNodeList list;
-  LoadFavoritesFile(list, file);
+  LoadSizedFile(state, list);
   for (auto _ : state) {
     std::vector<TopVisited> top;
     BuildTopVisitedList(list, top);
@@ -188,9 +188,7 @@ void BM_AddNodeBatch(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     CMyNodeList list;
-    CMyNode* cat = new CMyNode;
-    cat->m_strName = "分类";
-    cat->m_nKind = UrlCategory;
+    CMyNode* cat = new CMyNode("分类", UrlCategory, nullptr, 0);
     list.AddNode(cat);
     std::vector<CMyNode*> items;
     for (int i = 0; i < n; ++i) {

@@ -13,17 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   list.m_strBaseDir = "C:\\Qimbo\\";
   // One category and item already there: a refused file must not touch them,
   // and a taken one must not put a second item at their button.
-  CMyNode* mine = new CMyNode;
-  mine->m_strName = "我的";
-  mine->m_nKind = UrlCategory;
-  mine->m_nSlot = 0;
+  CMyNode* mine = new CMyNode("我的", UrlCategory, nullptr, 0);
   list.AddNode(mine);
-  CMyNode* item = new CMyNode;
-  item->m_strName = "mail";
-  item->m_nKind = UrlItem;
-  item->m_strAddress = "http://mail.example/";
-  item->m_pParent = mine;
-  item->m_nSlot = 0;
+  CMyNode* item = new CMyNode("mail", UrlItem, mine, 0, "http://mail.example/");
   list.AddNode(item);
   size_t before = list.GetCount();
 

@@ -28,17 +28,10 @@ const uint32_t kPeerP = 0x0200000A, kPeerQ = 0x0300000A;
 
 CMyNode* AddNode(CMyNodeList& tree, const char* name, NodeKind kind, CMyNode* parent, int slot,
                  const char* address = "") {
-  CMyNode* n = new CMyNode(0);
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_pParent = parent;
-  n->m_nSlot = slot;
-  n->m_strAddress = address;
-  if (!tree.AddNode(n)) {
-    delete n;
-    return nullptr;
-  }
-  return n;
+  CMyNode* n = new CMyNode(name, kind, parent, slot, address);
+  n->m_tLastVisit = 0;
+  // A refused node is the tree's to delete.
+  return tree.AddNode(n) ? n : nullptr;
 }
 
 CMyNode* Pick(CMyNodeList& tree, const std::string& payload) {

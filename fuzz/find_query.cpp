@@ -20,16 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!norm.empty() && norm.find_first_of(" \t\r\n") == std::string::npos)
     FUZZ_CHECK(panels::NameTier(norm, norm) == panels::kTierPrefix);
   CMyNodeList list;
-  CMyNode* cat = new CMyNode(0);
-  cat->m_nKind = UrlCategory;
-  cat->m_strName = "c";
+  CMyNode* cat = new CMyNode("c", UrlCategory, nullptr, 0);
   if (!list.AddNode(cat)) return 0;
-  CMyNode* item = new CMyNode(0);
-  item->m_nKind = UrlItem;
-  item->m_pParent = cat;
-  item->m_strName = name;
+  CMyNode* item = new CMyNode(name, UrlItem, cat, 0, name);
   item->m_strNote = name;
-  item->m_strAddress = name;
   if (!list.AddNode(item)) return 0;
   panels::CFindIndex index;
   index.Build(list);

@@ -10,6 +10,7 @@
 
 #include "base/codepage.h"
 #include "base/json.h"
+#include "base/lines.h"
 #include "os/os.h"
 #include "panels/find_logic.h"
 #include "store/bookmark_html.h"
@@ -142,13 +143,8 @@ int Make(const std::string& in, const std::string& file) {
     return 1;
   }
   std::vector<std::unique_ptr<CMyNode>> nodes;
-  size_t start = 0;
   int lineNo = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : qb::SplitLines(bytes)) {
     ++lineNo;
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     qb::JsonValue obj;

@@ -178,12 +178,7 @@ FiledPage FilePage(CMyNodeList& list, const std::string& programDir, CMyNode* ca
   for (const CMyNode* n : list)
     if (n->m_nKind == UrlItem && n->m_pParent == category && n->m_strName == name && n->m_strAddress == address)
       return filed;
-  CMyNode* item = new CMyNode;
-  item->m_strName = name;
-  item->m_strAddress = address;
-  item->m_nKind = UrlItem;
-  item->m_pParent = category;
-  item->m_nSlot = slot;
+  CMyNode* item = new CMyNode(name, UrlItem, category, slot, address);
   if (!FaviconAddress(address).empty()) {
     std::string icon = SiteIconFile(programDir, address);
     if (os::FileExists(icon))

@@ -51,9 +51,7 @@ int RenameInPlace(CAppLogic& app, CMyNode* category, const std::string& typed) {
 CMyNode* CreateCategoryInPlace(CMyNodeList& list, const std::string& typed, int kind, int slot) {
   std::string text = TrimBlanks(typed);
   if (text.empty() || list.FindNode(text, kind)) return nullptr;
-  CMyNode* node = new CMyNode;
-  node->m_strName = RemoveSpaces(text);
-  node->m_nKind = kind;
+  CMyNode* node = new CMyNode(RemoveSpaces(text), kind, nullptr, 0);
   node->m_strNote = kNewCategoryNote;
   node->m_nSlot = slot;
   return list.AddNode(node) ? node : nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/lines.h"
 #include "os/os.h"
 
 namespace {
@@ -66,6 +67,28 @@ void AddUrlFiles(CMyNodeList& list, const std::string& folder, const std::vector
   }
 }
 
+// A category of the tree's first level, imported from `folder`.
+CMyNode* NewFirstLevelCategory(const std::string& name, int kind, const std::string& folder, int slot) {
+  CMyNode* cat = new CMyNode(name, kind, nullptr, slot, folder);
+  cat->m_strNote = kFirstLevel;
+  return cat;
+}
+
+// Adds every entry of `folder` but the dot entries and one named `skip` (when
+// given) as a program item of the program category `category`. 0 when there is
+// no such category; 1 also when the folder cannot be listed.
+int AddFolderItems(CMyNodeList& list, const std::string& folder, const std::string& category, const char* skip) {
+  std::vector<os::DirEntry> entries;
+  if (!os::ListFolder(folder, "*.*", entries)) return 1;
+  for (const os::DirEntry& e : entries) {
+    if (IsDotEntry(e.name) || (skip && e.name == skip)) continue;
+    CMyNode* parent = list.FindNode(category, ProgramCategory);
+    if (!parent) return 0;
+    list.AddNode(new CMyNode(e.name, ProgramItem, parent, 0, folder));
+  }
+  return 1;
+}
+
 }  // namespace
 
 std::string ReadHomePath() {
@@ -102,34 +125,13 @@ std::string FavoritesFolder(const std::string& homePath) { return homePath + "\\
 
 int ImportDesktop(CMyNodeList& list, const std::string& profilesFolder, const std::string& user) {
   CMyNodeList::CAddBatch batch(list);  // thousands of shortcuts stay linear
-  CMyNode* cat = new CMyNode;
-  cat->m_strName = kDesktopName;
-  cat->m_nKind = ProgramCategory;
-  cat->m_strAddress = profilesFolder + "\\" + user;
-  cat->m_strNote = kFirstLevel;
-  cat->m_nSlot = 0;
+  CMyNode* cat = NewFirstLevelCategory(kDesktopName, ProgramCategory, profilesFolder + "\\" + user, 0);
   if (list.FindNode(kDesktopName, ProgramCategory))
     delete cat;
   else
     list.AddNode(cat);
 
-  std::string folder = DesktopFolder(profilesFolder, user);
-  std::vector<os::DirEntry> entries;
-  if (!os::ListFolder(folder, "*.*", entries)) return 1;
-  for (const os::DirEntry& e : entries) {
-    if (IsDotEntry(e.name)) continue;
-    CMyNode* item = new CMyNode;
-    item->m_strName = e.name;
-    item->m_nKind = ProgramItem;
-    item->m_strAddress = folder;
-    item->m_pParent = list.FindNode(kDesktopName, ProgramCategory);
-    if (!item->m_pParent) {
-      delete item;
-      return 0;
-    }
-    list.AddNode(item);
-  }
-  return 1;
+  return AddFolderItems(list, DesktopFolder(profilesFolder, user), kDesktopName, nullptr);
 }
 
 int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const std::string& user, int& nextSlot,
@@ -146,12 +148,7 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
     // The category's name as stored: the folder's files go to it under that name.
     std::string name = WithoutDoubleBlanks(e.name);
     if (!list.FindNode(name, ProgramCategory)) {
-      CMyNode* cat = new CMyNode;
-      cat->m_strName = name;
-      cat->m_nKind = ProgramCategory;
-      cat->m_strAddress = folder;
-      cat->m_strNote = kFirstLevel;
-      cat->m_nSlot = nextSlot;
+      CMyNode* cat = NewFirstLevelCategory(name, ProgramCategory, folder, nextSlot);
       if (list.AddNode(cat)) ++nextSlot;
     }
     AddProgramFiles(list, folder + e.name + "\\", name);
@@ -160,22 +157,7 @@ int ImportStartMenu(CMyNodeList& list, const std::string& profilesFolder, const 
 }
 
 int AddProgramFiles(CMyNodeList& list, const std::string& folder, const std::string& category) {
-  std::vector<os::DirEntry> entries;
-  if (!os::ListFolder(folder, "*.*", entries)) return 1;
-  for (const os::DirEntry& e : entries) {
-    if (IsDotEntry(e.name) || e.name == "desktop.ini") continue;
-    CMyNode* item = new CMyNode;
-    item->m_strName = e.name;
-    item->m_nKind = ProgramItem;
-    item->m_strAddress = folder;
-    item->m_pParent = list.FindNode(category, ProgramCategory);
-    if (!item->m_pParent) {
-      delete item;
-      return 0;
-    }
-    list.AddNode(item);
-  }
-  return 1;
+  return AddFolderItems(list, folder, category, "desktop.ini");
 }
 
 int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
@@ -189,12 +171,8 @@ int ImportBrowserFavorites(CMyNodeList& list, const std::string& folder) {
       if (!IsDotEntry(e.name)) names.push_back(e.name);
     int count = 0;
     for (size_t i = 0; i < names.size(); ++i) {
-      CMyNode* cat = new CMyNode;
-      cat->m_strName = i == 0 ? names[i] : WithoutDoubleBlanks(names[i]);
-      cat->m_nKind = UrlCategory;
-      cat->m_strAddress = folder;
-      cat->m_strNote = kFirstLevel;
-      cat->m_nSlot = count;
+      CMyNode* cat =
+          NewFirstLevelCategory(i == 0 ? names[i] : WithoutDoubleBlanks(names[i]), UrlCategory, folder, count);
       if (!list.AddNode(cat)) continue;
       ++count;
       if (i > 0) ImportUrlFolder(list, folder + names[i] + "\\", cat->m_strName);
@@ -227,16 +205,9 @@ CMyNode* ParseUrlFile(const std::string& folder, const std::string& file) {
   in.Close();
   CMyNode* n = new CMyNode;
   n->m_strName = file;
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
+  std::vector<std::string> lines = qb::SplitLines(bytes);
+  for (std::string& line : lines)
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
   // The first line is the section header. After it, reading stops once more
   // than 30 lines other than BASEURL= and IconFile= have gone by.
   int counter = 0;

@@ -43,6 +43,15 @@ int32_t Decimal(const std::string& s) { return (int32_t)strtol(s.c_str(), nullpt
 
 CMyNode::CMyNode() : m_tLastVisit((int64_t)time(nullptr)) {}
 
+CMyNode::CMyNode(const std::string& name, int kind, CMyNode* parent, int slot, const std::string& address)
+    : CMyNode() {
+  m_strName = name;
+  m_nKind = kind;
+  m_strAddress = address;
+  m_pParent = parent;
+  m_nSlot = slot;
+}
+
 CMyNode::~CMyNode() {
   for (CNodeRef* r = m_watchers.first; r;) {
     CNodeRef* next = r->m_next;
@@ -581,10 +590,11 @@ int CMyNodeList::AddNodes(const std::vector<CMyNode*>& nodes) {
   return added;
 }
 
-void CMyNodeList::DeleteKind(int kind) {
+template <class Pred>
+void CMyNodeList::DeleteWhere(Pred gone) {
   size_t keep = 0;
   for (CMyNode* n : m_nodes) {
-    if (n->m_nKind == kind)
+    if (gone(*n))
       delete n;
     else
       m_nodes[keep++] = n;
@@ -593,16 +603,12 @@ void CMyNodeList::DeleteKind(int kind) {
   ForgetAddIndex();
 }
 
+void CMyNodeList::DeleteKind(int kind) {
+  DeleteWhere([kind](const CMyNode& n) { return n.m_nKind == kind; });
+}
+
 void CMyNodeList::DeleteMarked() {
-  size_t keep = 0;
-  for (CMyNode* n : m_nodes) {
-    if (n->m_strName == kDeleteMark)
-      delete n;
-    else
-      m_nodes[keep++] = n;
-  }
-  m_nodes.resize(keep);
-  ForgetAddIndex();
+  DeleteWhere([](const CMyNode& n) { return n.m_strName == kDeleteMark; });
 }
 
 // ---- names ---------------------------------------------------------------------

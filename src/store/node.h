@@ -24,6 +24,9 @@ class CMyNode {
   // A node whose last visit is given; for reading records, which carry their
   // own time (asking the clock per node is slow on some C runtimes).
   explicit CMyNode(int64_t lastVisit) : m_tLastVisit(lastVisit) {}
+  // A node of `kind` named `name` in `slot` of `parent` (null for a
+  // category), with its address; last visit = now.
+  CMyNode(const std::string& name, int kind, CMyNode* parent, int slot, const std::string& address = std::string());
   // Every CNodeRef to the node becomes null.
   ~CMyNode();
   CMyNode(const CMyNode&) = default;
@@ -244,6 +247,9 @@ class CMyNodeList {
   // Append for a node AddLoadedNode's index holds already.
   void AppendIndexed(CMyNode* node);
   void ForgetAddIndex();  // nodes left the list: the index is built again when needed
+  // Removes and deletes every node `gone` holds for, keeping the order of the rest.
+  template <class Pred>
+  void DeleteWhere(Pred gone);
   struct AddIndex;
   std::unique_ptr<AddIndex> m_addIndex;  // only while a CAddBatch lives
   struct LoadIndex;

@@ -113,9 +113,7 @@ CMyNode* CWebImport::NewCategory(Chain& chain, const std::string& name) {
   for (int s = 0; s < kCategorySlots && tab < 0; ++s)
     if (!m_tabs[s]) tab = s;
   if (tab < 0) return nullptr;
-  CMyNode* cat = new CMyNode;
-  cat->m_strName = name;
-  cat->m_nKind = UrlCategory;
+  CMyNode* cat = new CMyNode(name, UrlCategory, nullptr, 0);
   cat->m_strNote = chain.note;
   cat->m_nSlot = tab;
   m_list.AddNode(cat);  // never refused: every web category's name is known here

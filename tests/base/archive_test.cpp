@@ -17,23 +17,6 @@ std::string Prefix(size_t len) {
   return c.substr(0, c.size() - len);
 }
 
-// A source that promises more than it delivers, as a file cut short while it is read.
-class CShortSource : public IByteSource {
- public:
-  explicit CShortSource(const std::string& bytes) : m_bytes(bytes) {}
-  size_t Read(void* dst, size_t n) override {
-    n = std::min(n, m_bytes.size() - m_pos);
-    if (n) memcpy(dst, m_bytes.data() + m_pos, n);
-    m_pos += n;
-    return n;
-  }
-  uint64_t Remaining() const override { return 1000; }
-
- private:
-  std::string m_bytes;
-  size_t m_pos = 0;
-};
-
 // The bytes of a file as a stream: the reader copies what it reads.
 class CStreamSource : public IByteSource {
  public:
@@ -49,6 +32,13 @@ class CStreamSource : public IByteSource {
  private:
   std::string m_bytes;
   size_t m_pos = 0;
+};
+
+// A source that promises more than it delivers, as a file cut short while it is read.
+class CShortSource : public CStreamSource {
+ public:
+  using CStreamSource::CStreamSource;
+  uint64_t Remaining() const override { return 1000; }
 };
 
 // One counted string read in the four ways a reader can: from memory or a

@@ -133,9 +133,7 @@ TEST(CaptureAddresses, AsEachBrowserGivesThem) {
 }
 
 CMyNode* Category(CMyNodeList& list, const std::string& name) {
-  CMyNode* c = new CMyNode;
-  c->m_strName = name;
-  c->m_nKind = UrlCategory;
+  CMyNode* c = new CMyNode(name, UrlCategory, nullptr, 0);
   EXPECT_TRUE(list.AddNode(c));
   return c;
 }

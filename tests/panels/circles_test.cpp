@@ -41,10 +41,7 @@ CMyNode Category(const std::string& name) {
 }
 
 CMyNode Bookmark(const std::string& name, const std::string& address) {
-  CMyNode n;
-  n.m_nKind = UrlItem;
-  n.m_strName = name;
-  n.m_strAddress = address;
+  CMyNode n(name, UrlItem, nullptr, 0, address);
   return n;
 }
 }  // namespace
@@ -192,10 +189,15 @@ TEST(ItemCircle, KeyedByTheAddressAndClosesTheOldChat) {
   EXPECT_TRUE(f.calls.empty());
 }
 
-TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
+// The join box of a bookmark's editor, with the circles it asks and the boxes it shows.
+class JoinCheckBox : public ::testing::Test {
+ protected:
   FakeCircles f;
   qbtest::CRecordingUi ui;
   CMyNode item = Bookmark("page", "http://a.example/");
+};
+
+TEST_F(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
   // Ticked on an unmarked item: its circle is asked for.
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, true, ui));
   EXPECT_EQ(f.calls, std::vector<std::string>{"enter page"});
@@ -219,10 +221,7 @@ TEST(JoinCheckBox, AsksOnlyForAChangeAndNeedsTheLoginForIt) {
   EXPECT_TRUE(f.calls.empty());
 }
 
-TEST(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
-  FakeCircles f;
-  qbtest::CRecordingUi ui;
-  CMyNode item = Bookmark("page", "http://a.example/");
+TEST_F(JoinCheckBox, UntickingTheCurrentBookmarkCircleLeavesItAndClosesTheChat) {
   item.m_strCircle = "GROUP";
   f.current = "http://a.example/";
   EXPECT_EQ(1, JoinCircleCheckBox(f.Service(), &item, false, ui));

@@ -73,22 +73,22 @@ TEST(ItemEditorOpening, TheCircleBoxIsTickedForGroupWithOrWithoutBrackets) {
   EXPECT_FALSE(CircleTicked(""));
 }
 
-TEST(ItemEditorOpening, TheLastVisitReadsYearMonthDayAndTheTime) {
+// A calendar time; the month counts from 1.
+std::tm CalendarTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm t = {};
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 0;
-  t.tm_mday = 5;
-  t.tm_hour = 9;
-  t.tm_min = 7;
-  t.tm_sec = 3;
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+
+TEST(ItemEditorOpening, TheLastVisitReadsYearMonthDayAndTheTime) {
   // The "C" locale's %X is the 24-hour clock.
-  EXPECT_EQ(FormatVisitTime(t), "2026年01月05日,09:07:03");
-  t.tm_mon = 11;
-  t.tm_mday = 31;
-  t.tm_hour = 23;
-  t.tm_min = 59;
-  t.tm_sec = 59;
-  EXPECT_EQ(FormatVisitTime(t), "2026年12月31日,23:59:59");
+  EXPECT_EQ(FormatVisitTime(CalendarTime(2026, 1, 5, 9, 7, 3)), "2026年01月05日,09:07:03");
+  EXPECT_EQ(FormatVisitTime(CalendarTime(2026, 12, 31, 23, 59, 59)), "2026年12月31日,23:59:59");
   // Seconds since 1970 go through the local time: the date part has its shape.
   std::string local = LastVisitText(1700000000);
   ASSERT_GE(local.size(), 12u);
@@ -193,11 +193,16 @@ TEST(ItemEditorSave, ATakenSlotGivesTheFirstFreeOneAndAFullCategoryKeepsTheItem)
   EXPECT_EQ(other->m_strName, "other2");  // the rest of the edit is kept
 }
 
-TEST(ItemEditorSave, TheCircleBoxNeedsALoginOnlyForAChange) {
+// The editor's circle box for an item named "page", with the circles it asks
+// and the boxes it shows.
+class ItemEditorCircleBox : public ::testing::Test {
+ protected:
   FakeCircles f;
   qbtest::CRecordingUi ui;
-  CMyNode n;
-  n.m_strName = "page";
+  CMyNode n{"page", UrlItem, nullptr, 0};
+};
+
+TEST_F(ItemEditorCircleBox, TheCircleBoxNeedsALoginOnlyForAChange) {
   n.m_strCircle = "Reserved";
   // No change asked: go on, whoever is logged in.
   EXPECT_TRUE(SaveCircleBox(f.Service(), &n, false, ui));
@@ -227,11 +232,7 @@ TEST(ItemEditorSave, TheCircleBoxNeedsALoginOnlyForAChange) {
 
 // The file readers keep a mark with its brackets; the box shows it ticked,
 // and an unchanged box must ask for nothing.
-TEST(ItemEditorSave, ABracketedMarkIsComparedWithoutItsBrackets) {
-  FakeCircles f;
-  qbtest::CRecordingUi ui;
-  CMyNode n;
-  n.m_strName = "page";
+TEST_F(ItemEditorCircleBox, ABracketedMarkIsComparedWithoutItsBrackets) {
   n.m_strCircle = "<GROUP>";
   ASSERT_TRUE(CircleTicked(n.m_strCircle));
   // Logged out, unchanged: saved without the login box.

@@ -228,10 +228,7 @@ TEST(OpenItem, DecisionsForEveryKindOfItem) {
   url.m_strAddress = "http://a.example/x";
   EXPECT_EQ(DecideOpenItem(url, ui), (OpenAction{OpenAction::Open, "http://a.example/x", os::kShowMaximized}));
 
-  CMyNode prog;
-  prog.m_nKind = ProgramItem;
-  prog.m_strAddress = dir.Path();
-  prog.m_strName = "readme.txt";
+  CMyNode prog("readme.txt", ProgramItem, nullptr, 0, dir.Path());
   EXPECT_EQ(DecideOpenItem(prog, ui), (OpenAction{OpenAction::Open, dir / "readme.txt", os::kShowMaximized}));
   prog.m_strName = "tool.lnk";
   EXPECT_EQ(DecideOpenItem(prog, ui),
@@ -302,10 +299,7 @@ TEST(OpenItem, WordRunsFromTheSystemDrive) {
   EXPECT_EQ(SystemDrive(ui), "D:") << "the drive alone";
   EXPECT_TRUE(ui.boxes.empty());
   ASSERT_TRUE(os::RegWriteString(os::Hive::LocalMachine, key, "PathName", "E:\\WINDOWS"));
-  CMyNode prog;
-  prog.m_nKind = ProgramItem;
-  prog.m_strAddress = "C:\\Start\\";
-  prog.m_strName = "Microsoft Word.lnk";
+  CMyNode prog("Microsoft Word.lnk", ProgramItem, nullptr, 0, "C:\\Start\\");
   EXPECT_EQ(DecideOpenItem(prog, ui),
             (OpenAction{OpenAction::Run, "E:\\Program Files\\Microsoft Office\\Office\\WINWORD.exe", os::kShowMaximized}));
   EXPECT_TRUE(ui.boxes.empty());
@@ -357,10 +351,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   os::RegWriteString(os::Hive::LocalMachine, "Software\\Classes\\htmlfile\\shell\\open\\command", "",
                      "\"C:\\Web\\browse.exe\" %1");
   OpenSeams seams;
-  CMyNode item;
-  item.m_nKind = UrlItem;
-  item.m_strName = "新闻页";
-  item.m_strAddress = "http://news.example.com/a/b.html";
+  CMyNode item("新闻页", UrlItem, nullptr, 0, "http://news.example.com/a/b.html");
   item.m_bScript = 1;
   OpenItemInNewWindow(item, "D:\\Q\\", ui);
   ASSERT_EQ(g_shell.size(), 2u);
@@ -373,10 +364,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
   EXPECT_EQ(g_shell[3].show, os::kShowMaximized);
   EXPECT_EQ(item.m_nVisits, 2);
   // Both are for web addresses only: a program item opens nothing and keeps its count.
-  CMyNode program;
-  program.m_nKind = ProgramItem;
-  program.m_strName = "计算器";
-  program.m_strAddress = "C:\\Windows\\";
+  CMyNode program("计算器", ProgramItem, nullptr, 0, "C:\\Windows\\");
   program.m_bScript = 1;
   int visits = program.m_nVisits;
   OpenItemInNewWindow(program, "D:\\Q\\", ui);
@@ -427,10 +415,7 @@ TEST(ItemMenu, NewWindowOfflineCopyAndOpenAll) {
 TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   OpenSeams seams;
   qbtest::CRecordingUi ui;
-  CMyNode url;
-  url.m_nKind = UrlItem;
-  url.m_strName = "登录页";
-  url.m_strAddress = "http://a.example/login";
+  CMyNode url("登录页", UrlItem, nullptr, 0, "http://a.example/login");
   url.m_tLastVisit = 0;
   OpenItem(url, "D:\\Q\\", ui);
   OpenItem(url, "D:\\Q\\", ui);
@@ -458,10 +443,7 @@ TEST(OpenItem, OpensCountsVisitsAndPlaysTheScript) {
   // A shortcut to a program runs the program it names.
   qbtest::TempDir dir;
   qbtest::WriteFileBytes(dir / "tool.lnk", MakeLink(LinkSpec()));
-  CMyNode tool;
-  tool.m_nKind = ProgramItem;
-  tool.m_strAddress = dir.Path();
-  tool.m_strName = "tool.lnk";
+  CMyNode tool("tool.lnk", ProgramItem, nullptr, 0, dir.Path());
   tool.m_bScript = 1;  // only web addresses carry scripts: the flag on a program is ignored
   OpenItem(tool, "D:\\Q\\", ui);
   EXPECT_EQ(g_played.size(), 1u);

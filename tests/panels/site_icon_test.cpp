@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "loopback_http.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
@@ -231,18 +233,19 @@ TEST(ToolbarButton, WritesTheSixValues) {
   qbtest::TempDir reg;
   os::SetRegistryFolder(os::NativePath(reg / "reg"));
   RegisterToolbarButton("D:\\Q\\Qimbo.exe", "Ctrl+Alt+Z");
-  std::string v;
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "ButtonText", v));
-  EXPECT_EQ(v, "添加点这里或者用收藏热键Ctrl+Alt+Z");
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Icon", v));
-  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe,154");
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "HotIcon", v));
-  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe,153");
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Exec", v));
-  EXPECT_EQ(v, "D:\\Q\\Qimbo.exe");
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "CLSID", v));
-  EXPECT_EQ(v, "{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}");
-  ASSERT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, "Default Visible", v));
-  EXPECT_EQ(v, "Yes");
+  // Each value's name and what it holds.
+  const std::pair<const char*, const char*> kValues[] = {
+      {"ButtonText", "添加点这里或者用收藏热键Ctrl+Alt+Z"},
+      {"Icon", "D:\\Q\\Qimbo.exe,154"},
+      {"HotIcon", "D:\\Q\\Qimbo.exe,153"},
+      {"Exec", "D:\\Q\\Qimbo.exe"},
+      {"CLSID", "{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}"},
+      {"Default Visible", "Yes"},
+  };
+  for (const auto& [name, value] : kValues) {
+    std::string v;
+    EXPECT_TRUE(os::RegReadString(os::Hive::LocalMachine, kToolbarKey, name, v)) << name;
+    EXPECT_EQ(v, value) << name;
+  }
 }
 #endif

@@ -23,14 +23,10 @@ TEST(NewCategoryText, TrimmedForTheLookUpAndSpacelessForTheName) {
   // A second category typed as "a b" looks up "a b" (not found) and then
   // is refused by the tree because "ab" exists.
   CMyNodeList list;
-  CMyNode* first = new CMyNode;
-  first->m_strName = RemoveSpaces(TrimBlanks(typed));
-  first->m_nKind = UrlCategory;
+  CMyNode* first = new CMyNode(RemoveSpaces(TrimBlanks(typed)), UrlCategory, nullptr, 0);
   ASSERT_EQ(list.AddNode(first), 1);
   EXPECT_EQ(list.FindNode(TrimBlanks(typed), UrlCategory), nullptr);
-  CMyNode* second = new CMyNode;
-  second->m_strName = RemoveSpaces(TrimBlanks(typed));
-  second->m_nKind = UrlCategory;
+  CMyNode* second = new CMyNode(RemoveSpaces(TrimBlanks(typed)), UrlCategory, nullptr, 0);
   EXPECT_EQ(list.AddNode(second), 0);
 }
 

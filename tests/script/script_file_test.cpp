@@ -20,15 +20,7 @@ using qb::ScriptEvent;
 
 ScriptEvent Ev(uint32_t t, uint8_t type, uint16_t code, int32_t x = 0, int32_t y = 0, int32_t data = 0,
                uint8_t flags = 0) {
-  ScriptEvent e;
-  e.time = t;
-  e.type = type;
-  e.code = code;
-  e.x = x;
-  e.y = y;
-  e.data = data;
-  e.flags = flags;
-  return e;
+  return ScriptEvent{t, type, flags, code, x, y, data};
 }
 
 // A login: click into the box, type "ab", Tab, a right-Ctrl, a wheel notch, a click on the button.

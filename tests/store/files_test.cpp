@@ -9,9 +9,11 @@
 #include "store/crash_steps.h"
 #include "store/favorites_file.h"
 #include "testutil.h"
+#include "tree_util.h"
 
 namespace {
 
+using qbtest::AddNodeTo;
 using qbtest::ReadFileBytes;
 using qbtest::TempDir;
 using qbtest::WriteFileBytes;
@@ -92,6 +94,23 @@ std::vector<std::string> Names(const CMyNodeList& list) {
   return v;
 }
 
+// A file of `recs` loads as the nodes named `names`, and what is saved of
+// them loads back as the same bytes.
+void ExpectLoadedNamesAndSavedAgainAlike(const ProgramFolder& pf, const std::vector<Rec>& recs,
+                                         const std::vector<std::string>& names) {
+  WriteFileBytes(pf.Data("read.sc"), FileBytes(recs));
+  CMyNodeList once;
+  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("read.sc")));
+  EXPECT_EQ(names, Names(once));
+
+  std::vector<const CMyNode*> nodes(once.begin(), once.end());
+  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
+  CMyNodeList twice;
+  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
+  std::vector<const CMyNode*> again(twice.begin(), twice.end());
+  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+}
+
 TEST(FavoritesFile, RecordBytesAreExact) {
   CMyNode empty;
   empty.m_nKind = UrlCategory;
@@ -104,16 +123,12 @@ TEST(FavoritesFile, RecordBytesAreExact) {
   CMyNode cat;
   cat.m_strName = "新闻";
   cat.m_nKind = UrlCategory;
-  CMyNode item;
-  item.m_strName = "sina";
-  item.m_strAddress = "http://sina.com.cn";
-  item.m_pParent = &cat;
+  CMyNode item("sina", UrlItem, &cat, 3, "http://sina.com.cn");
   item.m_strParentName = "stale";  // the written parent is the joined one
   item.m_strIconPath = "C:\\a.ico";
   item.m_strNote = "备注";
   item.m_nVisits = 9;
   item.m_tLastVisit = 0x1122334455LL;  // cut to 32 bits
-  item.m_nSlot = 3;
   item.m_bScript = 1;
   item.m_strCircle = "GROUP";
   Rec r = I("sina", "新闻", "http://sina.com.cn");
@@ -208,17 +223,7 @@ TEST(FavoritesFile, CategoryRecordsParentNamesAreIgnored) {
   first.parent = "X";
   second.parent = "Y";
   second.slot = 5;
-  WriteFileBytes(pf.Data("odd.sc"), FileBytes({first, second, I("a", "News")}));
-  CMyNodeList once;
-  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("odd.sc")));
-  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
-
-  std::vector<const CMyNode*> nodes(once.begin(), once.end());
-  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
-  CMyNodeList twice;
-  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
-  std::vector<const CMyNode*> again(twice.begin(), twice.end());
-  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+  ExpectLoadedNamesAndSavedAgainAlike(pf, {first, second, I("a", "News")}, {"News", "a"});
 }
 
 // An enciphered name that decodes to "News", a zero byte, "x" is the name
@@ -229,25 +234,12 @@ TEST(FavoritesFile, DecodedNamesEndAtTheirFirstZeroByte) {
   Rec odd = C("");
   odd.codedName = "AFBNEECHHKDI";
   odd.slot = 5;
-  WriteFileBytes(pf.Data("zero.sc"), FileBytes({C("News"), odd, I("a", "News")}));
-  CMyNodeList once;
-  ASSERT_TRUE(LoadFavoritesFile(once, pf.Data("zero.sc")));
-  EXPECT_EQ((std::vector<std::string>{"News", "a"}), Names(once));
-
-  std::vector<const CMyNode*> nodes(once.begin(), once.end());
-  WriteFileBytes(pf.Data("saved.sc"), FavoritesFileBytes(nodes));
-  CMyNodeList twice;
-  ASSERT_TRUE(LoadFavoritesFile(twice, pf.Data("saved.sc")));
-  std::vector<const CMyNode*> again(twice.begin(), twice.end());
-  EXPECT_EQ(FavoritesFileBytes(nodes), FavoritesFileBytes(again));
+  ExpectLoadedNamesAndSavedAgainAlike(pf, {C("News"), odd, I("a", "News")}, {"News", "a"});
 }
 
 TEST(FavoritesFile, BrokenFilesAddNothing) {
   ProgramFolder pf;
-  CMyNode* keep = new CMyNode;
-  keep->m_strName = "kept";
-  keep->m_nKind = UrlCategory;
-  pf.logic.AddNode(keep);
+  AddNodeTo(pf.logic, "kept", UrlCategory, nullptr, 0);
   std::string good = FileBytes({C("News"), I("a", "News"), I("b", "News")});
   // Every cut short of the whole file fails and leaves the tree as it was.
   for (size_t cut = 0; cut < good.size(); ++cut) {
@@ -269,14 +261,8 @@ TEST(FavoritesFile, BrokenFilesAddNothing) {
 
 TEST(FavoritesFile, SaveKeepsBackupOfPreviousContents) {
   ProgramFolder pf;
-  CMyNode* cat = new CMyNode;
-  cat->m_strName = "One";
-  cat->m_nKind = UrlCategory;
-  pf.logic.AddNode(cat);
-  CMyNode* prog = new CMyNode;
-  prog->m_strName = "桌面";
-  prog->m_nKind = ProgramCategory;
-  pf.logic.AddNode(prog);
+  CMyNode* cat = AddNodeTo(pf.logic, "One", UrlCategory, nullptr, 0);
+  AddNodeTo(pf.logic, "桌面", ProgramCategory, nullptr, 0);
   ASSERT_TRUE(pf.logic.SaveFavorites("f.sc"));
   std::string first = ReadFileBytes(pf.Data("f.sc"));
   EXPECT_EQ(std::string("\x01\0\0\0", 4), first.substr(0, 4));  // program nodes are not stored
@@ -315,11 +301,7 @@ TEST(FavoritesFile, FailedSaveLosesNothing) {
 TEST(FavoritesFile, AWriteRefusedHalfWayLeavesNoPartFile) {
   ProgramFolder pf;
   WriteFileBytes(pf.Data("h.sc"), FileBytes({C("Old")}));
-  CMyNode* cat = new CMyNode;
-  cat->m_strName = "New";
-  cat->m_strAddress = std::string(5000, 'a');
-  cat->m_nKind = UrlCategory;
-  pf.logic.AddNode(cat);
+  AddNodeTo(pf.logic, "New", UrlCategory, nullptr, 0, std::string(5000, 'a'));
   // The file system takes 1000 bytes per file and no more, as a full disk would.
   qbtest::CDiskLimit disk(1000);
   ASSERT_TRUE(disk.Fill());
@@ -344,10 +326,7 @@ TEST(FavoritesFile, BookmarkFileExportAndImport) {
   std::string bytes = ReadFileBytes(path);
   EXPECT_EQ(std::string("\x04\0\0\0", 4), bytes.substr(0, 4));
 
-  CMyNode* emptyCat = new CMyNode;
-  emptyCat->m_strName = "Empty";
-  emptyCat->m_nKind = UrlCategory;
-  pf.logic.AddNode(emptyCat);
+  CMyNode* emptyCat = AddNodeTo(pf.logic, "Empty", UrlCategory, nullptr, 0);
   EXPECT_FALSE(pf.logic.WriteBookmarkFile(pf.dir / "empty.qimbop", emptyCat));
   EXPECT_FALSE(os::FileExists(pf.dir / "empty.qimbop"));
   EXPECT_FALSE(pf.logic.WriteBookmarkFile(pf.dir / "none.qimbop", nullptr));
@@ -525,10 +504,7 @@ TEST(FavoritesFile, SwitchAndList) {
   WriteFileBytes(pf.Data("notes.txt"), "x");
   os::CreateFolder(pf.Data("3-folder.sc"));  // no file: not listed
   ASSERT_EQ(1, pf.logic.OpenFavoritesAtStart());
-  CMyNode* prog = new CMyNode;
-  prog->m_strName = "Games";
-  prog->m_nKind = ProgramCategory;
-  pf.logic.AddNode(prog);
+  AddNodeTo(pf.logic, "Games", ProgramCategory, nullptr, 0);
   // Opening an item from the top-visited menu counts a visit of that item only.
   CMyNode* x = pf.logic.FindNode("x", UrlItem);
   CMyNode* a = pf.logic.FindNode("A", UrlCategory);
@@ -618,23 +594,14 @@ TEST(FavoritesFile, TopVisited) {
 
 TEST(FavoritesFile, ReplaceWithDownloaded) {
   ProgramFolder pf;
-  CMyNode* pc = new CMyNode;
-  pc->m_strName = "桌面";
-  pc->m_nKind = ProgramCategory;
-  pf.logic.AddNode(pc);
-  CMyNode* pi = new CMyNode;
-  pi->m_strName = "a.lnk";
-  pi->m_nKind = ProgramItem;
-  pi->m_pParent = pc;
-  pf.logic.AddNode(pi);
+  CMyNode* pc = AddNodeTo(pf.logic, "桌面", ProgramCategory, nullptr, 0);
+  AddNodeTo(pf.logic, "a.lnk", ProgramItem, pc, 0);
   WriteFileBytes(pf.Data("old.sc"), FileBytes({C("Old"), I("o", "Old")}));
   pf.logic.LoadFavorites(pf.Data("old.sc"));
 
   CMyNodeList download;
   auto add = [&](const std::string& name, int kind, const std::string& parent) {
-    CMyNode* n = new CMyNode;
-    n->m_strName = name;
-    n->m_nKind = kind;
+    CMyNode* n = new CMyNode(name, kind, nullptr, 0);
     n->m_strParentName = parent;
     download.AddLoadedNode(n);
   };

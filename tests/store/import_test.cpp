@@ -450,19 +450,12 @@ TEST(AppLogic, ProgramNodeOperations) {
   os::CreateFolder(d / "Tools");
   WriteFileBytes(d / "Games\\x.lnk", "shortcut");
   CAppLogic logic;
-  CMyNode* games = new CMyNode;
-  games->m_strName = "Games";
-  games->m_nKind = ProgramCategory;
-  games->m_strAddress = d.Path();
+  CMyNode* games = new CMyNode("Games", ProgramCategory, nullptr, 0, d.Path());
   logic.AddNode(games);
   CMyNode* tools = new CMyNode(*games);
   tools->m_strName = "Tools";
   logic.AddNode(tools);
-  CMyNode* x = new CMyNode;
-  x->m_strName = "x.lnk";
-  x->m_nKind = ProgramItem;
-  x->m_strAddress = d / "Games\\";
-  x->m_pParent = games;
+  CMyNode* x = new CMyNode("x.lnk", ProgramItem, games, 0, d / "Games\\");
   logic.AddNode(x);
 
   WriteFileBytes(d / "Tools\\x.lnk", "older");  // a shortcut of that name is replaced
@@ -502,10 +495,7 @@ TEST(AppLogic, ProgramNodeOperations) {
   EXPECT_EQ(0, logic.RenameCategory(x, "y.lnk"));
   EXPECT_EQ("x.lnk", x->m_strName);
   EXPECT_EQ(0, logic.RenameCategory(nullptr, "y"));
-  CMyNode shortcut;
-  shortcut.m_nKind = ProgramItem;
-  shortcut.m_strName = "z.lnk";
-  shortcut.m_strAddress = d.Path();
+  CMyNode shortcut("z.lnk", ProgramItem, nullptr, 0, d.Path());
   WriteFileBytes(d / "z.lnk", "z");
   EXPECT_EQ(0, logic.RenameCategory(&shortcut, "q.lnk"));
   EXPECT_TRUE(os::FileExists(d / "z.lnk"));

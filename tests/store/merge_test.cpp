@@ -26,10 +26,7 @@ std::unique_ptr<CMyNodeList> TreeOf(const std::string& text) {
   std::unique_ptr<CMyNodeList> list(new CMyNodeList);
   auto category = [&](const std::string& name) {
     if (CMyNode* c = list->FindNode(name, UrlCategory)) return c;
-    CMyNode* c = new CMyNode;
-    c->m_strName = name;
-    c->m_nKind = UrlCategory;
-    c->m_nSlot = list->CountKind(UrlCategory);
+    CMyNode* c = new CMyNode(name, UrlCategory, nullptr, list->CountKind(UrlCategory));
     list->AddNode(c);
     return c;
   };
@@ -189,10 +186,7 @@ TEST(Merge, RemoteItemsJoinTheirCategoryByName) {
   std::unique_ptr<CMyNodeList> local = TreeOf("A/x=1");
   CMyNodeList remote;
   for (const char* name : {"A", "B"}) {
-    CMyNode* c = new CMyNode;
-    c->m_strName = name;
-    c->m_nKind = UrlCategory;
-    c->m_nSlot = name[0] - 'A';
+    CMyNode* c = new CMyNode(name, UrlCategory, nullptr, name[0] - 'A');
     remote.AddLoadedNode(c);
   }
   CMyNode* y = new CMyNode;

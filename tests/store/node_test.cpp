@@ -12,10 +12,7 @@
 namespace {
 
 CMyNode* Cat(const std::string& name, int kind = UrlCategory, const std::string& address = "") {
-  CMyNode* n = new CMyNode;
-  n->m_strName = name;
-  n->m_nKind = kind;
-  n->m_strAddress = address;
+  CMyNode* n = new CMyNode(name, kind, nullptr, 0, address);
   return n;
 }
 
@@ -445,14 +442,10 @@ TEST(NodeRecords, UploadAndCircleRecords) {
   CMyNode cat;
   cat.m_strName = "News";
   cat.m_nKind = UrlCategory;
-  CMyNode n;
-  n.m_strName = "a<b>";
-  n.m_strAddress = "http://x";
-  n.m_pParent = &cat;
+  CMyNode n("a<b>", UrlItem, &cat, 4, "http://x");
   n.m_strIconPath = "i";
   n.m_strNote = "note<1>";
   n.m_nVisits = 3;
-  n.m_nSlot = 4;
   EXPECT_EQ("<" + qb::EncodeText("a<b>") + "><1><" + qb::EncodeText("http://x") + "><" + qb::EncodeText("News") +
                 "><" + qb::EncodeText("i") + "><note1><3><4><Reserved>",
             n.UploadRecord());
@@ -483,10 +476,7 @@ TEST(NodeRecords, VisitCountsAndStampsTheTime) {
 }
 
 TEST(NodeRecords, LoadReadsBackWhatStoreWrote) {
-  CMyNode n;
-  n.m_strName = "新闻";
-  n.m_nKind = UrlItem;
-  n.m_strAddress = "http://x/";
+  CMyNode n("新闻", UrlItem, nullptr, 0, "http://x/");
   CMyNode cat;
   cat.m_strName = "News";
   n.m_pParent = &cat;  // the parent's name is what is written
@@ -554,14 +544,10 @@ std::vector<std::string> Fields(const CMyNode& n) {
 TEST(NodeRecords, ReadReceivedFields) {
   CMyNode cat;
   cat.m_strName = "分类";
-  CMyNode src;
-  src.m_strName = "名字";
-  src.m_strAddress = "http://a";
-  src.m_pParent = &cat;
+  CMyNode src("名字", UrlItem, &cat, 6, "http://a");
   src.m_strIconPath = "C:\\i.ico";
   src.m_strNote = "note";
   src.m_nVisits = 12;
-  src.m_nSlot = 6;
   src.m_strCircle = "GROUP";
   std::vector<std::string> f = Fields(src);
   ASSERT_EQ(9u, f.size());
