@@ -148,17 +148,7 @@ std::string CFavoritesApp::ProgramDir() const {
 
 SkinColours CFavoritesApp::SkinLook(int area) const {
   const SkinStyle& s = m_logic->m_skins[static_cast<size_t>(area)];
-  SkinColours c;
-  c.font = s.m_font ? static_cast<HFONT>(s.m_font->Handle()) : nullptr;
-  c.hoverBack = s.m_clrHoverBack;
-  c.hoverText = s.m_clrHoverText;
-  c.normalBack = s.m_clrNormalBack;
-  c.normalText = s.m_clrNormalText;
-  c.pressedBack = s.m_clrPressedBack;
-  c.pressedText = s.m_clrPressedText;
-  c.clickMark = s.m_nClickMark;
-  c.flat = s.m_nFlat;
-  return c;
+  return SkinColoursOf(s, s.m_font ? static_cast<HFONT>(s.m_font->Handle()) : nullptr);
 }
 
 bool CFavoritesApp::SecondCopy() {

@@ -73,6 +73,24 @@ INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
+// A window object made for this window, then its window: when either
+// cannot be made, the box of that step and no object. True when both are made.
+template <class T, class Create>
+bool MakeWithWindow(HWND owner, std::unique_ptr<T>& object, T* made, Create create, const char* noMemory,
+                    const char* noWindow) {
+  object.reset(made);
+  if (!object) {
+    StopBox(owner, noMemory);
+    return false;
+  }
+  if (!create(*object)) {
+    object.reset();
+    StopBox(owner, noWindow);
+    return false;
+  }
+  return true;
+}
+
 // The main window whose keys the find box looks at.
 CMainDlg* g_findOwner = nullptr;
 
@@ -604,16 +622,11 @@ void CMainDlg::OpenSettings() {
     host.unregisterHotkey = panels::UnregisterCaptureHotkeys;
     host.restoreHotkey = [](const std::string& text) { panels::RestoreCaptureHotkey(text); };
     host.skinApplied = [this](int area) { SkinApplied(area); };
-    m_settings.reset(new (std::nothrow) CBackBmpDlg(host));
-    if (!m_settings) {
-      StopBox(m_hWnd, "窗口申请不到空间，按确认退出！");
+    if (!MakeWithWindow(
+            m_hWnd, m_settings, new (std::nothrow) CBackBmpDlg(host),
+            [this](CBackBmpDlg& settings) { return settings.Create(m_hWnd); }, "窗口申请不到空间，按确认退出！",
+            "创建URL窗口失败，按确认退出！"))
       return;
-    }
-    if (!m_settings->Create(m_hWnd)) {
-      m_settings.reset();
-      StopBox(m_hWnd, "创建URL窗口失败，按确认退出！");
-      return;
-    }
   } else {
     ShowWindow(m_settings->GetSafeHwnd(), SW_SHOW);
     SetForegroundWindow(m_settings->GetSafeHwnd());
@@ -798,16 +811,11 @@ void CMainDlg::OnOpenChat() {
     m_tray.StopAnimation();
   }
   if (!m_app.Net()) return;
-  m_chat.reset(new (std::nothrow) CChatDialog(m_app));
-  if (!m_chat) {
-    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+  if (!MakeWithWindow(
+          m_hWnd, m_chat, new (std::nothrow) CChatDialog(m_app),
+          [this](CChatDialog& chat) { return chat.Create(m_hWnd); }, "主窗口申请空间失败，按确认退出！",
+          "创建主窗口失败，按确认退出！"))
     return;
-  }
-  if (!m_chat->Create(m_hWnd)) {
-    m_chat.reset();
-    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
-    return;
-  }
   ShowWindow(m_chat->GetSafeHwnd(), SW_SHOW);
   PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
   SetForegroundWindow(m_chat->GetSafeHwnd());
@@ -838,16 +846,10 @@ void CMainDlg::OpenLogin() {
     SetForegroundWindow(m_login->GetSafeHwnd());
     return;
   }
-  m_login.reset(new (std::nothrow) CLoginDlg(*net, m_hWnd, net->Config().webHost));
-  if (!m_login) {
-    StopBox(m_hWnd, "主窗口申请空间失败，按确认退出！");
+  if (!MakeWithWindow(
+          m_hWnd, m_login, new (std::nothrow) CLoginDlg(*net, m_hWnd, net->Config().webHost),
+          [](CLoginDlg& login) { return login.Create(); }, "主窗口申请空间失败，按确认退出！", "创建主窗口失败，按确认退出！"))
     return;
-  }
-  if (!m_login->Create()) {
-    m_login.reset();
-    StopBox(m_hWnd, "创建主窗口失败，按确认退出！");
-    return;
-  }
   ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
   RaiseSecondaryWindows();
   PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "skin/skin.h"
+
 namespace qb {
 
 int CSkinButton::SetColor(int index, COLORREF colour, bool redraw) {
@@ -50,6 +52,12 @@ int CSkinButton::DrawTransparent(bool redraw) {
   FreeBackground();
   if (redraw) Redraw();
   return 0;
+}
+
+SkinColours SkinColoursOf(const SkinLook& r, HFONT font) {
+  // In the order of the fields: font, hover, normal and pressed back and text, the styles.
+  return SkinColours{font, r.m_clrHoverBack, r.m_clrHoverText, r.m_clrNormalBack, r.m_clrNormalText,
+                     r.m_clrPressedBack, r.m_clrPressedText, r.m_nClickMark, r.m_nFlat};
 }
 
 // A button not on screen is painted whole when it shows: no repaint is asked for.

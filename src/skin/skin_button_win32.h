@@ -25,6 +25,7 @@ namespace qb {
 
 class BCMenu;
 struct MenuImage;
+struct SkinLook;
 
 // The reflected notifications (OCM_SKIN_*) are in base/messages.h.
 
@@ -174,6 +175,10 @@ class CSkinButton {
   RECT DrawImage(HDC dc, const RECT& item);
   void DrawCaption(HDC dc, RECT caption);
 };
+
+// The button look of a skin record's colours and styles, worn with `font`
+// (null: the buttons keep their default font).
+SkinColours SkinColoursOf(const SkinLook& record, HFONT font);
 
 // Pushes a skin record into a button: all colours, or the text colours only.
 void ApplySkinToButton(CSkinButton& button, const SkinColours& skin);

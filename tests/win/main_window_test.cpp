@@ -74,7 +74,8 @@ class MainWindowTest : public testing::Test {
     WriteSkin(p + "skin\\红皮\\", RGB(200, 30, 30), "none.bmp");
     WriteSkin(p + "skin\\", RGB(30, 200, 30), "none.bmp");
   }
-  void Start() {
+  // The program started in the test's folder; Start also lets its loop run.
+  void StartBeforeTheLoop() {
     os::SetProgramDirectory(dir.Path());
     app.reset(new qb::CFavoritesApp);
     app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
@@ -82,6 +83,9 @@ class MainWindowTest : public testing::Test {
     main = app->MainWindow();
     ASSERT_TRUE(main);
     wnd = main->GetSafeHwnd();
+  }
+  void Start() {
+    StartBeforeTheLoop();
     wintest::Pump();
   }
   void TearDown() override {
@@ -497,13 +501,7 @@ TEST_F(MainWindowTest, BackgroundAndTrayThatWaitForTheWindowStillCome) {
   std::string image = dir.Path() + "skin\\back.bmp";
   qbtest::WriteFileBytes(image, SolidBitmapFile(300, 300, blue));
   WriteSkin(dir.Path() + "skin\\", RGB(30, 200, 30), image);
-  os::SetProgramDirectory(dir.Path());
-  app.reset(new qb::CFavoritesApp);
-  app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
-  ASSERT_TRUE(app->InitInstance());
-  main = app->MainWindow();
-  ASSERT_TRUE(main);
-  wnd = main->GetSafeHwnd();
+  StartBeforeTheLoop();
   EXPECT_TRUE(IsWindowVisible(wnd));
   EXPECT_FALSE(main->Tray().Enabled()) << "the tray icon comes after the window is shown";
   EXPECT_FALSE(app->NetworkStarted()) << "the links start after the window is shown";

@@ -141,6 +141,23 @@ class StartupTest : public testing::Test {
     app->SetHomePath(home);
     return app;
   }
+  // A failing case begins: no box or window seen yet, the threads running
+  // now noted, each top-level window made from now on recorded (until
+  // StopRecordingWindows), and the application object that fails at `step`.
+  std::unique_ptr<qb::CFavoritesApp> BeginFailingCase(Step step, std::set<DWORD>* threadsBefore = nullptr) {
+    g_boxes.clear();
+    g_madeWindows.clear();
+    if (threadsBefore) *threadsBefore = ThreadsOfThisProcess();
+    g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+    EXPECT_TRUE(g_cbt);
+    std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+    app->FailStartStep(step);
+    return app;
+  }
+  void StopRecordingWindows() {
+    UnhookWindowsHookEx(g_cbt);
+    g_cbt = nullptr;
+  }
 
   qbtest::TempDir dir;
   std::string home;
@@ -177,17 +194,10 @@ TEST_F(StartupTest, EachFailingStepShowsItsStopBoxAndTheShutdownLeavesNothingBeh
 
   for (const FailCase& c : kCases) {
     SCOPED_TRACE(c.box);
-    g_boxes.clear();
-    g_madeWindows.clear();
-    std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
-    g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
-    ASSERT_TRUE(g_cbt);
-
-    std::unique_ptr<qb::CFavoritesApp> app = NewApp();
-    app->FailStartStep(c.step);
+    std::set<DWORD> threadsBefore;
+    std::unique_ptr<qb::CFavoritesApp> app = BeginFailingCase(c.step, &threadsBefore);
     EXPECT_FALSE(app->InitInstance());
-    UnhookWindowsHookEx(g_cbt);
-    g_cbt = nullptr;
+    StopRecordingWindows();
 
     ASSERT_EQ(1u, g_boxes.size()) << "exactly one box";
     EXPECT_EQ(std::string(c.box), g_boxes[0].text);
@@ -396,19 +406,14 @@ TEST_F(StartupTest, APanelOrChooserThatCannotBeMadeOnceTheLoopRunsShowsItsBoxAnd
   const std::map<std::string, std::string> before = DataFiles();
   for (const FailCase& c : kLateCases) {
     SCOPED_TRACE(c.box);
-    g_boxes.clear();
-    g_madeWindows.clear();
-    std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
-    g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
-    std::unique_ptr<qb::CFavoritesApp> app = NewApp();
-    app->FailStartStep(c.step);
+    std::set<DWORD> threadsBefore;
+    std::unique_ptr<qb::CFavoritesApp> app = BeginFailingCase(c.step, &threadsBefore);
     ASSERT_TRUE(app->InitInstance());
     EXPECT_TRUE(g_boxes.empty()) << "nothing failed before the first frame";
     ASSERT_TRUE(app->MainWindow());
     EXPECT_TRUE(IsWindowVisible(app->MainWindow()->GetSafeHwnd()));
     EXPECT_TRUE(PumpAndSeeQuit()) << "the program ends";
-    UnhookWindowsHookEx(g_cbt);
-    g_cbt = nullptr;
+    StopRecordingWindows();
     ASSERT_EQ(1u, g_boxes.size());
     EXPECT_EQ(std::string(c.box), g_boxes[0].text);
     EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
@@ -435,14 +440,11 @@ TEST_F(StartupTest, ALinkThreadThatCannotStartShowsItsBoxAndEndsTheProgram) {
   WriteFavorites();
   UseTestPorts(dir.Path());
   const std::map<std::string, std::string> before = DataFiles();
-  g_cbt = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
-  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
-  app->FailStartStep(Step::kLinkThread);
+  std::unique_ptr<qb::CFavoritesApp> app = BeginFailingCase(Step::kLinkThread);
   ASSERT_TRUE(app->InitInstance());
   EXPECT_TRUE(g_boxes.empty()) << "nothing failed before the window was up";
   EXPECT_TRUE(PumpAndSeeQuit()) << "the program ends";
-  UnhookWindowsHookEx(g_cbt);
-  g_cbt = nullptr;
+  StopRecordingWindows();
   ASSERT_EQ(1u, g_boxes.size());
   EXPECT_EQ("创建线程(通讯代理)失败，按<确认>按钮退出程序！", g_boxes[0].text);
   EXPECT_EQ(static_cast<unsigned>(MB_OK | MB_ICONHAND), g_boxes[0].flags);
