@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 
 #include "os/fileattr.h"
 #include "os/os.h"
@@ -31,6 +32,37 @@ bool MatchPattern(const std::string& name, const std::string& pattern) {
   if (pattern == "*" || pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string::npos;
   return Glob(name.c_str(), pattern.c_str());
+}
+
+namespace {
+std::mutex g_programDirLock;
+std::string g_programDir;
+std::mutex g_hookLock;
+ShellHook g_hook;
+}  // namespace
+
+std::string ProgramDirectory() {
+  {
+    std::lock_guard<std::mutex> hold(g_programDirLock);
+    if (!g_programDir.empty()) return g_programDir;
+  }
+  return SystemProgramDirectory();
+}
+
+void SetProgramDirectory(const std::string& dir) {
+  std::lock_guard<std::mutex> hold(g_programDirLock);
+  g_programDir = dir;
+  if (!g_programDir.empty() && g_programDir.back() != '\\') g_programDir.push_back('\\');
+}
+
+void SetShellHook(ShellHook hook) {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  g_hook = std::move(hook);
+}
+
+ShellHook CurrentShellHook() {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  return g_hook;
 }
 
 void SortFolderEntries(std::vector<DirEntry>& entries) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "os/os.h"
+#include "os/shell.h"
 
 namespace os {
 
@@ -28,5 +29,11 @@ int RawClose(intptr_t h);
 // NTFS lists a folder), byte order breaking ties. Wine and Linux give the
 // file system's own order, which changes from disk to disk.
 void SortFolderEntries(std::vector<DirEntry>& entries);
+
+// The program's folder (ending '\\') as the system gives it; ProgramDirectory
+// asks for it when SetProgramDirectory named none.
+std::string SystemProgramDirectory();
+// The hook SetShellHook put in, or an empty one: a copy, called unlocked.
+ShellHook CurrentShellHook();
 
 }  // namespace os

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "base/codepage.h"
+#include "base/lines.h"
 #include "os/os.h"
 #include "os/os_internal.h"
 
@@ -167,11 +168,8 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
 
 // ---- process and user ------------------------------------------------------------
 static std::mutex g_lock;
-static std::string g_programDir;
 
-std::string ProgramDirectory() {
-  std::lock_guard<std::mutex> hold(g_lock);
-  if (!g_programDir.empty()) return g_programDir;
+std::string SystemProgramDirectory() {
   // Set and not empty: an empty variable names no folder.
   const char* env = getenv("QIMBO_PROGRAM_DIR");
   if (env && *env) {
@@ -185,12 +183,6 @@ std::string ProgramDirectory() {
   std::string p = ProgramPath(std::string(buf, (size_t)n));
   size_t slash = p.rfind('\\');
   return slash == std::string::npos ? p : p.substr(0, slash + 1);
-}
-
-void SetProgramDirectory(const std::string& dir) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_programDir = dir;
-  if (!g_programDir.empty() && g_programDir.back() != '\\') g_programDir.push_back('\\');
 }
 
 std::string UserName() {
@@ -276,12 +268,7 @@ RegMap LoadReg(const std::string& file) {
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) all.append(buf, n);
   fclose(f);
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::string line = all.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : qb::SplitLines(all)) {
     size_t a = line.find('\t'), b = a == std::string::npos ? a : line.find('\t', a + 1);
     size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
     if (c == std::string::npos) continue;

@@ -3,23 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <mutex>
-
 #include "os/os.h"
+#include "os/os_internal.h"
 #include "os/shell.h"
 
 namespace os {
 
 namespace {
-std::mutex g_hookLock;
-ShellHook g_hook;
-
 int CallHook(const ShellRequest& r, int& result) {
-  ShellHook hook;
-  {
-    std::lock_guard<std::mutex> lock(g_hookLock);
-    hook = g_hook;
-  }
+  ShellHook hook = CurrentShellHook();
   if (!hook) return 0;
   result = hook(r);
   return 1;
@@ -42,11 +34,6 @@ int StartDetached(const char* file, const char* arg0, const char* arg1, const ch
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 }  // namespace
-
-void SetShellHook(ShellHook hook) {
-  std::lock_guard<std::mutex> lock(g_hookLock);
-  g_hook = std::move(hook);
-}
 
 int ShellOpen(const std::string& target, int show) {
   int result = 0;

@@ -164,25 +164,12 @@ int ListFolder(const std::string& folder, const std::string& pattern, std::vecto
 }
 
 // ---- process and user ------------------------------------------------------------
-static std::mutex g_lock;
-static std::string g_programDir;
-
-std::string ProgramDirectory() {
-  {
-    std::lock_guard<std::mutex> hold(g_lock);
-    if (!g_programDir.empty()) return g_programDir;
-  }
+std::string SystemProgramDirectory() {
   wchar_t buf[MAX_PATH * 4];
   DWORD n = GetModuleFileNameW(nullptr, buf, (DWORD)(sizeof buf / sizeof buf[0]));
   std::string p = qb::Gbk(buf, n);
   size_t slash = p.rfind('\\');
   return slash == std::string::npos ? p : p.substr(0, slash + 1);
-}
-
-void SetProgramDirectory(const std::string& dir) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_programDir = dir;
-  if (!g_programDir.empty() && g_programDir.back() != '\\') g_programDir.push_back('\\');
 }
 
 std::string UserName() {

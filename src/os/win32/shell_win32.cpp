@@ -4,8 +4,8 @@
 #include <shellapi.h>
 
 #include <cstdlib>
-#include <mutex>
 
+#include "os/os_internal.h"
 #include "os/shell.h"
 #include "win/handles_win32.h"
 #include "win/text_win32.h"
@@ -15,9 +15,6 @@ namespace os {
 using qb::W;
 
 namespace {
-
-std::mutex g_hookLock;
-ShellHook g_hook;
 
 // The window tests run the program with QIMBO_SHELL_LOG naming a file: what
 // would be opened is then written there (UTF-8, one request a line) instead.
@@ -35,11 +32,7 @@ int LogRequest(const ShellRequest& r) {
 }
 
 int CallHook(const ShellRequest& r, int& result) {
-  ShellHook hook;
-  {
-    std::lock_guard<std::mutex> lock(g_hookLock);
-    hook = g_hook;
-  }
+  ShellHook hook = CurrentShellHook();
   if (!hook) {
     result = 1;
     return LogRequest(r);
@@ -48,11 +41,6 @@ int CallHook(const ShellRequest& r, int& result) {
   return 1;
 }
 }  // namespace
-
-void SetShellHook(ShellHook hook) {
-  std::lock_guard<std::mutex> lock(g_hookLock);
-  g_hook = std::move(hook);
-}
 
 int ShellOpen(const std::string& target, int show) {
   int result = 0;
