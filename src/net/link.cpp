@@ -59,8 +59,11 @@ size_t CMsgQueue::Count() {
 }
 
 // ---- one link ----
-// How long a worker sleeps before it looks at the stop flag again.
-static const uint32_t kPollMs = 50;
+// How long the receive worker waits for a datagram before it looks at the
+// stop flag again. A stop wakes it at once with a datagram to its own port;
+// this only bounds a stop whose datagram was lost.
+static const uint32_t kStopCheckMs = 1000;
+static const uint32_t kLoopback = 0x0100007F;
 // How long a stopping link goes on sending what is still queued (the logout
 // at exit is queued just before the links stop).
 static const auto kStopSendLimit = std::chrono::milliseconds(250);
@@ -68,6 +71,7 @@ static const auto kStopSendLimit = std::chrono::milliseconds(250);
 LinkStart CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue* receiveQueue) {
   Stop();
   m_localPort = localPort;
+  m_bindAddress = bindAddress;
   m_receiveQueue = receiveQueue;
   m_stop = false;
   while (m_sendQueue.Pop()) {
@@ -100,6 +104,8 @@ LinkStart CCommProxy::Start(uint16_t localPort, uint32_t bindAddress, CMsgQueue*
 void CCommProxy::RequestStop() {
   m_stop = true;
   m_sendQueue.Event().Set();
+  if (m_running && m_sendSocket.IsOpen())
+    m_sendSocket.SendTo("", 1, m_bindAddress ? m_bindAddress : kLoopback, m_localPort);
 }
 
 int CCommProxy::Stop() {
@@ -146,14 +152,12 @@ void CCommProxy::SendQueued(std::chrono::steady_clock::time_point until) {
 void CCommProxy::ReceiveLoop() {
   std::vector<char> buf(kMaxDatagram + 1);
   while (!m_stop) {
-    int ready = m_receiveSocket.WaitReadable(kPollMs);
-    // A failing socket must not spin. (Not os::SleepMs: tests replace that clock.)
-    if (ready < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (ready <= 0) continue;
     uint32_t from = 0;
     uint16_t port = 0;
-    int n = m_receiveSocket.ReceiveFrom(buf.data(), buf.size(), from, port);
-    if (n <= 0 || (size_t)n > kMaxDatagram) continue;
+    int n = m_receiveSocket.ReceiveWithin(kStopCheckMs, buf.data(), buf.size(), from, port);
+    // A failing socket must not spin. (Not os::SleepMs: tests replace that clock.)
+    if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (m_stop || n <= 0 || (size_t)n > kMaxDatagram) continue;
     size_t len = 0;
     while (len < (size_t)n && buf[len] != '\0') ++len;
     std::unique_ptr<NetDatagram> d(new NetDatagram);

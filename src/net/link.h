@@ -106,6 +106,7 @@ class CCommProxy {
 
   CMsgQueue m_sendQueue;
   uint16_t m_localPort = 0;
+  uint32_t m_bindAddress = 0;
   os::CUdpSocket m_sendSocket;
   os::CUdpSocket m_receiveSocket;
   CMsgQueue* m_receiveQueue = nullptr;

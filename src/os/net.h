@@ -39,12 +39,17 @@ class CUdpSocket {
   int WaitReadable(uint32_t ms);
   // One datagram into buf; returns its size (cut to `capacity`), -1 on error.
   int ReceiveFrom(void* buf, size_t capacity, uint32_t& address, uint16_t& port);
+  // The same, waiting up to `ms` for the datagram: 0 when none came in time
+  // (an empty datagram counts as none). One call where WaitReadable and
+  // ReceiveFrom make two, each a round trip to the Wine server under Wine.
+  int ReceiveWithin(uint32_t ms, void* buf, size_t capacity, uint32_t& address, uint16_t& port);
   // The port the socket is bound to (0 when unknown).
   uint16_t LocalPort() const;
   void Close();
 
  private:
   intptr_t m_socket;
+  uint32_t m_receiveWait = 0;  // the receive time-out the socket has (0: none set yet)
 };
 
 // A plain thread. The destructor waits for it to end.

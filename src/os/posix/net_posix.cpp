@@ -97,6 +97,23 @@ int CUdpSocket::ReceiveFrom(void* buf, size_t capacity, uint32_t& address, uint1
   return (int)n;
 }
 
+int CUdpSocket::ReceiveWithin(uint32_t ms, void* buf, size_t capacity, uint32_t& address, uint16_t& port) {
+  if (m_socket < 0) return -1;
+  if (ms == 0) ms = 1;  // a zero time-out waits for ever
+  if (ms != m_receiveWait) {
+    timeval tv = {0, 0};
+    if (ms != kWaitForever) {
+      tv.tv_sec = ms / 1000;
+      tv.tv_usec = (ms % 1000) * 1000;
+    }
+    if (setsockopt((int)m_socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
+    m_receiveWait = ms;
+  }
+  int n = ReceiveFrom(buf, capacity, address, port);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+  return n;
+}
+
 uint16_t CUdpSocket::LocalPort() const {
   if (m_socket < 0) return 0;
   sockaddr_in sa;
@@ -108,6 +125,7 @@ uint16_t CUdpSocket::LocalPort() const {
 void CUdpSocket::Close() {
   if (m_socket >= 0) close((int)m_socket);
   m_socket = -1;
+  m_receiveWait = 0;
 }
 
 // ---- timed waits ----

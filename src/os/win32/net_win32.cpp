@@ -126,6 +126,20 @@ int CUdpSocket::ReceiveFrom(void* buf, size_t capacity, uint32_t& address, uint1
   return n;
 }
 
+int CUdpSocket::ReceiveWithin(uint32_t ms, void* buf, size_t capacity, uint32_t& address, uint16_t& port) {
+  if (!IsOpen()) return -1;
+  if (ms == 0) ms = 1;  // a zero time-out waits for ever
+  if (ms != m_receiveWait) {
+    DWORD wait = ms == kWaitForever ? 0 : ms;
+    if (setsockopt((SOCKET)m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) != 0)
+      return -1;
+    m_receiveWait = ms;
+  }
+  int n = ReceiveFrom(buf, capacity, address, port);
+  if (n < 0 && WSAGetLastError() == WSAETIMEDOUT) return 0;
+  return n;
+}
+
 uint16_t CUdpSocket::LocalPort() const {
   if (!IsOpen()) return 0;
   sockaddr_in sa;
@@ -140,6 +154,7 @@ void CUdpSocket::Close() {
     NetCleanup();
   }
   m_socket = (intptr_t)INVALID_SOCKET;
+  m_receiveWait = 0;
 }
 
 // ---- threads ----
