@@ -49,11 +49,14 @@ int CNetChat::SendChat(bool everybody, const CircleMember* target, const std::st
   const std::string& circle = m_net.Circles().CurrentCircle();
   CMsgSender& sender = m_net.Sender();
   if (everybody) {
-    // The user's own record is a member too, so the line comes back over the network.
+    // The user's own record is a member too, so the line comes back over the
+    // network; it goes last, so that the others' copies leave first.
     std::string msg = MsgChatText(me, escaped, cf);
     int sent = 0;
-    for (const auto& m : m_net.Circles().Members())
-      if (m->address != 0 && m->circle == circle) sent += sender.SendToPeer(msg, false, m->address);
+    for (bool own : {false, true})
+      for (const auto& m : m_net.Circles().Members())
+        if (m->address != 0 && m->circle == circle && (m->user == me) == own)
+          sent += sender.SendToPeer(msg, false, m->address);
     return sent > 0;
   }
   if (!target) return 0;

@@ -297,9 +297,9 @@ TEST_F(ChatTest, LinesToTheCircleGoOnlyToMembersWithAnAddress) {
   in.text = "hi";
   in.format = DefaultInputFormat();
   EXPECT_TRUE(net->Chat().OnChatSend(in).sent);
-  ASSERT_EQ(2u, sent.size()) << "the user's own record for the echo, and the peer";
-  EXPECT_EQ(kClientAddr, sent[0].address);
-  EXPECT_EQ(kPeerAddr, sent[1].address);
+  ASSERT_EQ(2u, sent.size()) << "the peer, then the user's own record for the echo";
+  EXPECT_EQ(kPeerAddr, sent[0].address);
+  EXPECT_EQ(kClientAddr, sent[1].address);
   sent.clear();
   net->Circles().LeaveCurrentCircle();
   ASSERT_EQ(1u, sent.size());
