@@ -111,8 +111,15 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
 
 void CMenuRichEdit::AppendText(const std::wstring& text, CHARFORMATW cf) {
   if (!m_hWnd) return;
-  CHARRANGE end = {-1, -1};
-  SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+  // A selection that moves moves the caret too, several calls into the
+  // system: it stays where the last piece left it, at the end.
+  CHARRANGE sel = {};
+  SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&sel));
+  LONG length = TextLength();
+  if (sel.cpMin != length || sel.cpMax != length) {
+    CHARRANGE end = {-1, -1};
+    SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+  }
   CHARFORMAT2W format = {};
   memcpy(&format, &cf, sizeof cf);  // CHARFORMAT2W begins with CHARFORMATW's fields
   format.cbSize = sizeof format;
