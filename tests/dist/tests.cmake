@@ -11,7 +11,7 @@ if(NOT WIN32 AND TARGET qimbo-server AND TARGET qimbo-tool)
     add_test(NAME dist.windows COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/dist/windows-test.sh
              ${QIMBO_WIN_BUILD_DIR}/dist/Qimbo-${PROJECT_VERSION}-setup.exe ${PROJECT_VERSION}
              $<TARGET_FILE:qimbo-tool> ${CMAKE_BINARY_DIR}/screens)
-    set_tests_properties(dist.windows PROPERTIES FIXTURES_REQUIRED dist TIMEOUT 240 RUN_SERIAL TRUE
+    set_tests_properties(dist.windows PROPERTIES FIXTURES_REQUIRED dist TIMEOUT 240 RESOURCE_LOCK windows
                          SKIP_RETURN_CODE 77)
   endif()
 endif()

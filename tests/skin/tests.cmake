@@ -12,5 +12,5 @@ endif()
 if(NOT WIN32 AND QIMBO_WIN_BUILD_DIR)
   add_test(NAME window.settings
            COMMAND ${CMAKE_SOURCE_DIR}/tests/win/settings-test.sh ${QIMBO_WIN_BUILD_DIR} ${CMAKE_BINARY_DIR}/screens)
-  set_tests_properties(window.settings PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  set_tests_properties(window.settings PROPERTIES TIMEOUT 300 RESOURCE_LOCK windows)
 endif()
