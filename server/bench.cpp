@@ -233,6 +233,13 @@ class CBenchRun {
   Figures Result() const;
 
  private:
+  std::unique_ptr<CLookupThread> OpenLookups(const PgOptions& po, std::string& error) {
+    PgOptions link = po;
+    link.listen = false;
+    std::unique_ptr<IStorage> s = OpenPgStorage(m_pg, link, false, error);
+    if (!s) fprintf(stderr, "qimbo-server bench: %s\n", error.c_str());
+    return s ? std::unique_ptr<CLookupThread>(new CLookupThread(std::move(s))) : nullptr;
+  }
   bool FillUsers();
   void ResetSteps();
   double EchoRounds(size_t perClient, const std::string& payload);
@@ -254,6 +261,7 @@ class CBenchRun {
   std::unique_ptr<IStorage> m_storage;
   CUdpPorts m_ports;
   std::unique_ptr<CPasswordPool> m_pool;
+  std::unique_ptr<CLookupThread> m_lookups, m_lookups2;  // on PostgreSQL
   std::unique_ptr<CServer> m_server;
   std::atomic<bool> m_stopServer{false}, m_stopEcho{false};
   std::thread m_serverThread, m_echoThread;
@@ -262,7 +270,10 @@ class CBenchRun {
   std::vector<qb::NodeWire> m_tree;
   double m_login = -1, m_loginEcho = -1, m_live = -1, m_liveEcho = -1, m_upload = -1, m_uploadEcho = -1;
   uint64_t m_loginTrips = 0, m_uploadTrips = 0;
-  uint64_t RoundTrips() const { return m_storage->RoundTrips() + (m_storage2 ? m_storage2->RoundTrips() : 0); }
+  uint64_t RoundTrips() const {
+    return m_storage->RoundTrips() + (m_storage2 ? m_storage2->RoundTrips() : 0) +
+           (m_lookups ? m_lookups->RoundTrips() : 0) + (m_lookups2 ? m_lookups2->RoundTrips() : 0);
+  }
 };
 
 bool CBenchRun::FillUsers() {
@@ -304,8 +315,10 @@ bool CBenchRun::Start() {
   unsigned cores = std::thread::hardware_concurrency();
   opt.maxChecksAtOnce = cores < 2 ? 1 : cores > 4 ? 4 : cores;
   m_pool.reset(new CPasswordPool((int)opt.maxChecksAtOnce));
-  m_server.reset(new CServer(*m_storage, m_ports, opt, m_pool.get()));
-  m_serverThread = std::thread([this] { RunLoop(*m_server, m_ports, m_stopServer, m_pool.get()); });
+  // As qimbo-server serve does: on PostgreSQL users are looked up over a link of their own.
+  if (!m_pg.empty() && !(m_lookups = OpenLookups(po, error))) return false;
+  m_server.reset(new CServer(*m_storage, m_ports, opt, m_pool.get(), m_lookups.get()));
+  m_serverThread = std::thread([this] { RunLoop(*m_server, m_ports, m_stopServer, m_pool.get(), m_lookups.get()); });
   if (m_instances == 2) {
     po.instance = "bench-b";
     m_storage2 = OpenPgStorage(m_pg, po, false, error);
@@ -315,8 +328,9 @@ bool CBenchRun::Start() {
       return false;
     }
     // Its checks inline on its own thread: the two instances share the cores.
-    m_server2.reset(new CServer(*m_storage2, m_ports2, opt));
-    m_serverThread2 = std::thread([this] { RunLoop(*m_server2, m_ports2, m_stopServer); });
+    if (!(m_lookups2 = OpenLookups(po, error))) return false;
+    m_server2.reset(new CServer(*m_storage2, m_ports2, opt, nullptr, m_lookups2.get()));
+    m_serverThread2 = std::thread([this] { RunLoop(*m_server2, m_ports2, m_stopServer, nullptr, m_lookups2.get()); });
   }
   m_echoFd = OpenClientSocket(qb::MakeAddress(127, 0, 0, 1), kBenchEchoPort);
   if (m_echoFd >= 0) m_echoThread = std::thread(EchoLoop, m_echoFd, &m_stopEcho);

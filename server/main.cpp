@@ -181,12 +181,22 @@ int Serve(int argc, char** argv) {
   // Password hashes are slow on purpose; checking them off the loop keeps
   // everybody else's datagrams moving while someone logs in.
   CPasswordPool pool((int)opt.maxChecksAtOnce);
-  CServer server(*storage, ports, opt, &pool);
+  // A shared database answers over the network: its look-ups of users go on
+  // a link and a thread of their own, so no login waits for another's.
+  std::unique_ptr<CLookupThread> lookups;
+  if (IsPgUrl(db)) {
+    PgOptions lookupLink = pg;
+    lookupLink.listen = false;
+    std::unique_ptr<IStorage> link = OpenStorage(db, lookupLink, false, error);
+    if (!link) return Fail("cannot open the database: " + error);
+    lookups.reset(new CLookupThread(std::move(link)));
+  }
+  CServer server(*storage, ports, opt, &pool, lookups.get());
   std::string shown = IsPgUrl(db) ? "PostgreSQL " + db.substr(0, db.find("://") + 3) + "..." : db;
   if (ICluster* c = ClusterOf(*storage)) shown += ", instance " + c->Instance();
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
           loop.serverPortBase + kServerPorts - 1, shown.c_str());
-  int rc = RunLoop(server, ports, stop, &pool);
+  int rc = RunLoop(server, ports, stop, &pool, lookups.get());
   server.Shutdown();
   server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();

@@ -56,30 +56,35 @@ bool DigestMatches(const std::string& digest, const std::string& password) {
 
 namespace qsrv {
 
-CPasswordPool::CPasswordPool(int threads) {
+CWorkerPool::CWorkerPool(int threads) {
   m_eventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  for (int i = 0; i < threads; ++i) m_workers.emplace_back(&CPasswordPool::Work, this);
+  for (int i = 0; i < threads; ++i) m_workers.emplace_back(&CWorkerPool::Work, this);
 }
 
-CPasswordPool::~CPasswordPool() {
+CWorkerPool::~CWorkerPool() {
+  Stop();
+  if (m_eventFd >= 0) close(m_eventFd);
+}
+
+void CWorkerPool::Stop() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_stop = true;
   }
   m_wake.notify_all();
-  for (std::thread& t : m_workers) t.join();
-  if (m_eventFd >= 0) close(m_eventFd);
+  for (std::thread& t : m_workers)
+    if (t.joinable()) t.join();
 }
 
-void CPasswordPool::Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) {
+void CWorkerPool::Run(std::function<void()> work, std::function<void()> done) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_todo.push_back(Job{hash, password, std::move(done), false});
+    m_todo.push_back(Job{std::move(work), std::move(done)});
   }
   m_wake.notify_one();
 }
 
-void CPasswordPool::Work() {
+void CWorkerPool::Work() {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     m_wake.wait(lock, [this] { return m_stop || !m_todo.empty(); });
@@ -87,7 +92,7 @@ void CPasswordPool::Work() {
     Job job = std::move(m_todo.front());
     m_todo.pop_front();
     lock.unlock();
-    job.ok = VerifyPassword(job.hash, job.password);
+    job.work();
     lock.lock();
     m_finished.push_back(std::move(job));
     uint64_t one = 1;
@@ -97,7 +102,7 @@ void CPasswordPool::Work() {
   }
 }
 
-void CPasswordPool::RunCompleted() {
+void CWorkerPool::RunCompleted() {
   uint64_t count;
   if (read(m_eventFd, &count, sizeof count) < 0) {
     // Nothing signalled: whatever is queued is still handed over below.
@@ -107,7 +112,12 @@ void CPasswordPool::RunCompleted() {
     std::lock_guard<std::mutex> lock(m_mutex);
     done.swap(m_finished);
   }
-  for (Job& job : done) job.done(job.ok);
+  for (Job& job : done) job.done();
+}
+
+void CPasswordPool::Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) {
+  auto ok = std::make_shared<bool>(false);
+  Run([hash, password, ok] { *ok = VerifyPassword(hash, password); }, [ok, done] { done(*ok); });
 }
 
 }  // namespace qsrv

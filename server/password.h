@@ -23,6 +23,7 @@ bool DigestMatches(const std::string& digest, const std::string& password);
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -46,24 +47,27 @@ class CInlinePasswordCheck : public IPasswordCheck {
   }
 };
 
-// Checks on worker threads, so that a slow hash holds up nobody else's
-// datagrams. RunCompleted hands the answers over on the server's thread when
-// EventFd() becomes readable.
-class CPasswordPool : public IPasswordCheck {
+// Work on threads of its own, so that slow work (a password hash, a wait for
+// the database) holds up nobody else's datagrams. RunCompleted runs each
+// job's `done` on the server's thread when EventFd() becomes readable.
+class CWorkerPool {
  public:
-  explicit CPasswordPool(int threads);
-  ~CPasswordPool() override;
-  CPasswordPool(const CPasswordPool&) = delete;
-  CPasswordPool& operator=(const CPasswordPool&) = delete;
-  void Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) override;
+  explicit CWorkerPool(int threads);
+  virtual ~CWorkerPool();
+  CWorkerPool(const CWorkerPool&) = delete;
+  CWorkerPool& operator=(const CWorkerPool&) = delete;
+  void Run(std::function<void()> work, std::function<void()> done);
   int EventFd() const { return m_eventFd; }
   void RunCompleted();
 
+ protected:
+  // Ends the workers (the work under way first); a derived pool calls it
+  // before the members its work uses go.
+  void Stop();
+
  private:
   struct Job {
-    std::string hash, password;
-    std::function<void(bool)> done;
-    bool ok = false;
+    std::function<void()> work, done;
   };
   void Work();
   std::mutex m_mutex;
@@ -72,6 +76,13 @@ class CPasswordPool : public IPasswordCheck {
   bool m_stop = false;
   std::vector<std::thread> m_workers;
   int m_eventFd = -1;
+};
+
+// Password checks on worker threads.
+class CPasswordPool : public CWorkerPool, public IPasswordCheck {
+ public:
+  explicit CPasswordPool(int threads) : CWorkerPool(threads) {}
+  void Check(const std::string& hash, const std::string& password, std::function<void(bool)> done) override;
 };
 
 }  // namespace qsrv

@@ -62,12 +62,14 @@ LoginLimits LimitsOf(const ServerOptions& o) {
 }
 }  // namespace
 
-CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check)
+CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check,
+                 IUserLookup* lookup)
     : m_storage(storage),
       m_out(out),
       m_check(check ? check : &m_inlineCheck),
       m_opt(std::move(options)),
       m_gate(LimitsOf(m_opt)),
+      m_lookup(lookup),
       m_refusals(m_opt.logSummaryMs, [this](const std::string& line) { Log(line); }),
       m_cluster(ClusterOf(storage)) {
   InitPasswords();
@@ -145,25 +147,33 @@ void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& p
     m_gate.NoteFailure(address, user, true, now);
     return done(Refusal::WrongPassword, rec);
   }
-  if (m_holdLookups) {
-    m_lookups.push_back({address, user, password, std::move(done)});
-    return;
-  }
-  bool exists = m_storage.FindUser(user, rec);
-  CheckStored(address, user, password, exists, rec, now, done);
+  if (m_lookupsWaiting >= m_opt.maxPendingChecks) return done(Refusal::ChecksFull, rec);
+  m_lookups.push_back({address, user, password, std::move(done)});
+  if (!m_holdLookups) RunLookups();
 }
 
 void CServer::RunLookups() {
   m_holdLookups = false;
   if (m_lookups.empty()) return;
-  std::vector<Lookup> lookups;
-  lookups.swap(m_lookups);
+  auto lookups = std::make_shared<std::vector<Lookup>>();
+  lookups->swap(m_lookups);
   std::vector<int32_t> numbers;
-  for (const Lookup& l : lookups) numbers.push_back(l.user);
+  for (const Lookup& l : *lookups) numbers.push_back(l.user);
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-  std::vector<UserRecord> found;
-  bool answered = m_storage.FindUsers(numbers, found);
+  if (!m_lookup) {
+    std::vector<UserRecord> found;
+    bool answered = m_storage.FindUsers(numbers, found);
+    return FinishLookups(*lookups, answered, found);
+  }
+  m_lookupsWaiting += lookups->size();
+  m_lookup->Find(numbers, [this, lookups](bool answered, const std::vector<UserRecord>& found) {
+    m_lookupsWaiting -= lookups->size();
+    FinishLookups(*lookups, answered, found);
+  });
+}
+
+void CServer::FinishLookups(std::vector<Lookup>& lookups, bool answered, const std::vector<UserRecord>& found) {
   std::unordered_map<int32_t, const UserRecord*> byNumber;
   for (const UserRecord& u : found) byNumber[u.number] = &u;
   for (Lookup& l : lookups) {

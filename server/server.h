@@ -18,6 +18,7 @@
 #include "password.h"
 #include "refusal_log.h"
 #include "storage.h"
+#include "user_lookup.h"
 
 namespace qsrv {
 
@@ -83,8 +84,10 @@ struct ServerCounters {
 
 class CServer {
  public:
-  // Without `check`, passwords are checked at once on the calling thread.
-  CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check = nullptr);
+  // Without `check`, passwords are checked at once on the calling thread;
+  // without `lookup`, their users are looked up at once in `storage`.
+  CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check = nullptr,
+          IUserLookup* lookup = nullptr);
 
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
@@ -102,7 +105,9 @@ class CServer {
   // Between HoldLookups() and RunLookups(), the stored users that password
   // checks need are looked up together, in one query, when RunLookups comes
   // (the event loop holds them over the datagrams of one turn). Without
-  // HoldLookups each is looked up at once.
+  // HoldLookups each is looked up by itself. With a lookup of its own the
+  // answer comes later; while maxPendingChecks users wait for theirs, more
+  // are refused.
   void HoldLookups() { m_holdLookups = true; }
   void RunLookups();
   // Readable when events of other instances may have come; -1 when none.
@@ -197,6 +202,9 @@ class CServer {
   // user's record, or the reason; it may run later.
   void CheckPassword(uint32_t address, int32_t user, const std::string& password, bool sessionFirst, uint64_t now,
                      std::function<void(Refusal, const UserRecord&)> done);
+  // Each lookup's CheckStored, once `found` (the users that exist) is known;
+  // `answered` false: the look-up failed.
+  void FinishLookups(std::vector<Lookup>& lookups, bool answered, const std::vector<UserRecord>& found);
   // The rest of CheckPassword once the stored record is known (`exists`).
   void CheckStored(uint32_t address, int32_t user, const std::string& password, bool exists, UserRecord rec,
                    uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done);
@@ -281,6 +289,8 @@ class CServer {
   bool m_runningChecks = false;
   bool m_holdLookups = false;
   std::vector<Lookup> m_lookups;  // held until RunLookups
+  IUserLookup* m_lookup;           // null: looked up at once
+  size_t m_lookupsWaiting = 0;     // handed to m_lookup, not answered yet
 
   CRefusalLog m_refusals;
   ICluster* m_cluster;  // null for a single instance

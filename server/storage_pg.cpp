@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -707,7 +708,7 @@ class CPgStorage : public IStorage, public ICluster {
   PGconn* m_listen = nullptr;
   int m_version = 0;
   bool m_down = false, m_listenDown = false, m_inTransaction = false, m_txBroken = false;
-  uint64_t m_roundTrips = 0;
+  std::atomic<uint64_t> m_roundTrips{0};  // read by other threads (the bench's)
   uint64_t m_downSince = 0, m_retryAt = 0, m_retryMs = kFirstRetryMs, m_listenRetryAt = 0;
   std::vector<Presence> m_others;  // the last answer of OthersOnline ...
   bool m_othersKept = false;       // ... while it serves

@@ -95,10 +95,13 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
   sendto(m_fd[k], payload.data(), payload.size(), 0, (struct sockaddr*)&sa, sizeof sa);
 }
 
-int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CPasswordPool* pool) {
-  struct pollfd fds[kServerPorts + 2];
+int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CWorkerPool* pool,
+            CWorkerPool* lookups) {
+  const int kEvents = kServerPorts + 1, kLookups = kServerPorts + 2;
+  struct pollfd fds[kServerPorts + 3];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
   fds[kServerPorts] = {pool ? pool->EventFd() : -1, POLLIN, 0};
+  fds[kLookups] = {lookups ? lookups->EventFd() : -1, POLLIN, 0};
   std::vector<char> buffer(65536);
   char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
@@ -108,12 +111,13 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CP
     uint64_t waitMs = resendAt <= before ? 0 : std::min<uint64_t>(100, resendAt - before);
     struct timespec wait = {0, (long)waitMs * 1000000};
     // The link to the other instances may be a new one after a reconnection.
-    fds[kServerPorts + 1] = {server.EventFd(), POLLIN, 0};
-    int r = ppoll(fds, kServerPorts + 2, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
+    fds[kEvents] = {server.EventFd(), POLLIN, 0};
+    int r = ppoll(fds, kServerPorts + 3, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
     if (r < 0 && errno != EINTR) return 1;
     uint64_t now = MonotonicMs();
+    if (r > 0 && lookups && (fds[kLookups].revents & POLLIN)) lookups->RunCompleted();
     if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
-    if (r > 0 && (fds[kServerPorts + 1].revents & POLLIN)) server.OnClusterEvents(now);
+    if (r > 0 && (fds[kEvents].revents & POLLIN)) server.OnClusterEvents(now);
     if (r > 0) {
       // The logins of one turn cost one look-up of their users together.
       server.HoldLookups();

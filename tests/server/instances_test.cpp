@@ -797,6 +797,35 @@ TEST_F(ServerCorePg, TheLoginsOfOneTurnCostOneLookUp) {
   EXPECT_EQ(alone - 2, together);
 }
 
+// The look-up thread asks over its own link and hands the answer over on
+// the thread that runs the loop, when its descriptor says so.
+TEST(SharedDatabase, ALookUpThreadAnswersOnTheLoopsThread) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto s = OpenPg(db, "A", false);
+  ASSERT_TRUE(s->AddUser({100, "h100", "zhang"}));
+  ASSERT_TRUE(s->AddUser({200, "h200", "lisi"}));
+  CLookupThread lookups(OpenPg(db, "A", false));
+  std::vector<UserRecord> got;
+  bool answered = false, called = false;
+  std::thread::id on;
+  lookups.Find({200, 300, 100}, [&](bool ok, const std::vector<UserRecord>& found) {
+    called = true, answered = ok, got = found, on = std::this_thread::get_id();
+  });
+  EXPECT_FALSE(called);
+  struct pollfd p = {lookups.EventFd(), POLLIN, 0};
+  ASSERT_EQ(1, poll(&p, 1, 10000));
+  lookups.RunCompleted();
+  ASSERT_TRUE(called);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(std::this_thread::get_id(), on);
+  std::sort(got.begin(), got.end(), [](const UserRecord& a, const UserRecord& b) { return a.number < b.number; });
+  ASSERT_EQ(2u, got.size());
+  EXPECT_EQ("h100", got[0].hash);
+  EXPECT_EQ("lisi", got[1].nickname);
+  EXPECT_EQ(1u, lookups.RoundTrips());
+}
+
 // ---- two server processes ---------------------------------------------------------
 
 class TwoInstances : public ::testing::Test {

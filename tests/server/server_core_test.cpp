@@ -1156,6 +1156,7 @@ TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
   server.reset(new CServer(db, out, opt));
   Login(C, 300, "pw300");
   ASSERT_EQ(1, db.lookups);
+  db.asked.clear();
   server->HoldLookups();
   Send(A, 0, 1, qb::MsgLogin(100, "secret"));
   Send(B, 0, 2, qb::MsgLogin(999, "secret"));
@@ -1168,15 +1169,16 @@ TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
   server->RunLookups();
   EXPECT_EQ(2, db.lookups);
   EXPECT_EQ((std::vector<std::vector<int32_t>>{{100, 200, 300, 999}}), db.asked);
+  db.asked.clear();
   std::vector<std::string> answers;
   for (const Sent& m : Take())
     if (m.type == "LGI") answers.push_back(qb::FormatNumber(m.n) + (!m.f.empty() && m.f[0] == "OK" ? " ok" : " refused"));
   EXPECT_EQ((std::vector<std::string>{"1 ok", "2 refused", "3 refused", "4 ok"}), answers);
   EXPECT_TRUE(server->IsOnline(100) && server->IsOnline(200) && server->IsOnline(300));
-  // Outside a held turn each is looked up at once.
+  // Outside a held turn each is looked up by itself.
   Send(A, 0, 6, qb::MsgLogin(100, "secret"));
   EXPECT_EQ(3, db.lookups);
-  ASSERT_EQ(1u, db.asked.size());
+  EXPECT_EQ((std::vector<std::vector<int32_t>>{{100}}), db.asked);
   // A failed look-up refuses them all as the database's fault, however often.
   db.failing = {"FindUsers"};
   for (int i = 0; i < 2 * opt.loginFailLimit; ++i) {
@@ -1193,6 +1195,49 @@ TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
   s = Take();
   ASSERT_FALSE(s.empty());
   EXPECT_EQ("OK", s[0].f.at(0)) << "no limit closed meanwhile";
+}
+
+// With the users looked up elsewhere (a thread with a database link of its
+// own), the server goes on meanwhile; each login is answered when its look-up
+// is, a look-up that failed is held against nobody, and while too many wait
+// more are refused at once.
+TEST_F(ServerCore, WhileUsersAreLookedUpElsewhereOthersAreServed) {
+  CDeferredLookup lookup(storage);
+  opt.maxPendingChecks = 3;
+  server.reset(new CServer(*storage, out, opt, nullptr, &lookup));
+  Send(C, 0, 1, qb::MsgLogin(300, "pw300"));
+  EXPECT_TRUE(Take().empty());
+  lookup.Answer(0);
+  ASSERT_EQ("OK", TakeFor(C).at(0).f.at(0));
+  server->HoldLookups();
+  Send(A, 0, 2, qb::MsgLogin(100, "secret"));
+  Send(B, 0, 3, qb::MsgLogin(200, "pw200"));
+  server->RunLookups();
+  Send(B, 1, 4, qb::MsgLogin(999, "x"));
+  ASSERT_EQ(3u, lookup.pending.size());
+  EXPECT_EQ((std::vector<int32_t>{100, 200}), lookup.pending[1].first);
+  // Three wait: a fourth is refused without a look-up; the session of C goes on.
+  Send(A, 1, 5, qb::MsgKeepAlive(100, "secret"));
+  Send(C, 0, 6, qb::MsgKeepAlive(300, "pw300"));
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(2u, s.size());
+  EXPECT_EQ(5, s[0].n);
+  EXPECT_EQ("FAILED", s[0].f.at(0));
+  EXPECT_EQ("OK", s[1].f.at(0));
+  EXPECT_EQ(3u, lookup.pending.size());
+  lookup.Answer(1, false);
+  lookup.Answer(2);
+  s = Take();
+  ASSERT_EQ(3u, s.size());
+  EXPECT_EQ(2, s[0].n);
+  EXPECT_EQ(3, s[1].n);
+  EXPECT_EQ(4, s[2].n);
+  for (const Sent& m : s) EXPECT_NE("OK", m.f.at(0));
+  EXPECT_TRUE(Logged("refused login of user 100: the database cannot be reached"));
+  EXPECT_FALSE(server->IsOnline(100));
+  Send(A, 0, 7, qb::MsgLogin(100, "secret"));
+  lookup.Answer(3);
+  EXPECT_EQ("OK", TakeFor(A).at(0).f.at(0));
 }
 
 // The real storage shared with other instances that never answer: records

@@ -115,4 +115,24 @@ class CDeferredCheck : public IPasswordCheck {
   void Answer(size_t i) { pending[i].second(pending[i].first); }
 };
 
+// Holds every look-up of users until the test answers it, like a database
+// far away; the answer comes from the real storage.
+class CDeferredLookup : public IUserLookup {
+ public:
+  explicit CDeferredLookup(std::unique_ptr<IStorage>& storage) : m_storage(storage) {}
+  std::vector<std::pair<std::vector<int32_t>, std::function<void(bool, const std::vector<UserRecord>&)>>> pending;
+  void Find(const std::vector<int32_t>& numbers,
+            std::function<void(bool, const std::vector<UserRecord>&)> done) override {
+    pending.push_back({numbers, std::move(done)});
+  }
+  void Answer(size_t i, bool answered = true) {
+    std::vector<UserRecord> found;
+    if (answered) m_storage->FindUsers(pending[i].first, found);
+    pending[i].second(answered, found);
+  }
+
+ private:
+  std::unique_ptr<IStorage>& m_storage;
+};
+
 }  // namespace qbtest
