@@ -4,7 +4,7 @@
 #include <commdlg.h>
 
 #include "../../res/settings_ids.h"
-#include "os/font.h"
+#include "os/font_win32.h"
 #include "skin/hotkey.h"
 #include "skin/skin_edit.h"
 #include "win/file_dialog_win32.h"
@@ -45,45 +45,6 @@ Colour* ColourOf(SkinStyle& s, UINT id) {
 }
 bool IsTextColour(UINT id) {
   return id == IDC_SET_HOVER_TEXT || id == IDC_SET_NORMAL_TEXT || id == IDC_SET_PRESSED_TEXT;
-}
-
-LOGFONTW ToLogFont(const os::FontDesc& d) {
-  LOGFONTW lf = {};
-  lf.lfHeight = d.head.height;
-  lf.lfWidth = d.head.width;
-  lf.lfEscapement = d.head.escapement;
-  lf.lfOrientation = d.head.orientation;
-  lf.lfWeight = d.head.weight;
-  lf.lfItalic = d.head.italic;
-  lf.lfUnderline = d.head.underline;
-  lf.lfStrikeOut = d.head.strikeOut;
-  lf.lfCharSet = d.head.charSet;
-  lf.lfOutPrecision = d.head.outPrecision;
-  lf.lfClipPrecision = d.head.clipPrecision;
-  lf.lfQuality = d.head.quality;
-  lf.lfPitchAndFamily = d.head.pitchAndFamily;
-  std::wstring face = W(os::FaceName(d));
-  lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
-  return lf;
-}
-
-os::FontDesc FromLogFont(const LOGFONTW& lf) {
-  os::FontDesc d;
-  d.head.height = lf.lfHeight;
-  d.head.width = lf.lfWidth;
-  d.head.escapement = lf.lfEscapement;
-  d.head.orientation = lf.lfOrientation;
-  d.head.weight = lf.lfWeight;
-  d.head.italic = lf.lfItalic;
-  d.head.underline = lf.lfUnderline;
-  d.head.strikeOut = lf.lfStrikeOut;
-  d.head.charSet = lf.lfCharSet;
-  d.head.outPrecision = lf.lfOutPrecision;
-  d.head.clipPrecision = lf.lfClipPrecision;
-  d.head.quality = lf.lfQuality;
-  d.head.pitchAndFamily = lf.lfPitchAndFamily;
-  os::SetFaceName(d, Gbk(lf.lfFaceName));
-  return d;
 }
 
 bool PlatformColour(HWND owner, COLORREF& colour) {
@@ -244,18 +205,8 @@ void CBackBmpDlg::ShowArea() {
 // The working copy as the samples wear it; until a font is picked they show
 // the area's own font, which the working copy takes over when applied.
 SkinColours CBackBmpDlg::WorkingLook() const {
-  SkinColours c;
   const os::CFont* font = m_working.m_font ? m_working.m_font.get() : (*m_host.skins)[m_nArea].m_font.get();
-  c.font = font ? static_cast<HFONT>(font->Handle()) : nullptr;
-  c.hoverBack = m_working.m_clrHoverBack;
-  c.hoverText = m_working.m_clrHoverText;
-  c.normalBack = m_working.m_clrNormalBack;
-  c.normalText = m_working.m_clrNormalText;
-  c.pressedBack = m_working.m_clrPressedBack;
-  c.pressedText = m_working.m_clrPressedText;
-  c.clickMark = m_working.m_nClickMark;
-  c.flat = m_working.m_nFlat;
-  return c;
+  return SkinColoursOf(m_working, font ? static_cast<HFONT>(font->Handle()) : nullptr);
 }
 
 void CBackBmpDlg::RefreshSamples(bool textSample, bool buttonSample) {
@@ -305,10 +256,10 @@ void CBackBmpDlg::PickAreaColour(UINT id) {
 
 void CBackBmpDlg::PickAreaFont() {
   const os::CFont* current = (*m_host.skins)[m_nArea].m_font.get();
-  LOGFONTW lf = ToLogFont(current ? current->Desc() : DefaultSkinFont(m_nArea));
+  LOGFONTW lf = os::ToLogFont(current ? current->Desc() : DefaultSkinFont(m_nArea));
   bool ok = m_host.pickFont ? m_host.pickFont(m_hWnd, lf) : PlatformFont(m_hWnd, lf);
   if (!ok) return;
-  std::unique_ptr<os::CFont> font = os::CFont::Create(FromLogFont(lf));
+  std::unique_ptr<os::CFont> font = os::CFont::Create(os::FromLogFont(lf));
   if (!font) {
     StopBox(L"Unable to create font !", L"Error");
     return;  // the working copy keeps the font it had

@@ -71,16 +71,7 @@ void ResetSkins(SkinSet& skins) {
 
 SkinStyle CopySkinLook(const SkinStyle& from) {
   SkinStyle to;
-  to.m_clrHoverBack = from.m_clrHoverBack;
-  to.m_clrHoverText = from.m_clrHoverText;
-  to.m_clrNormalBack = from.m_clrNormalBack;
-  to.m_clrNormalText = from.m_clrNormalText;
-  to.m_clrPressedBack = from.m_clrPressedBack;
-  to.m_clrPressedText = from.m_clrPressedText;
-  to.m_nClickMark = from.m_nClickMark;
-  to.m_nFlat = from.m_nFlat;
-  to.m_strImagePath = from.m_strImagePath;
-  to.m_strAreaName = from.m_strAreaName;
+  static_cast<SkinLook&>(to) = from;
   return to;
 }
 

@@ -26,9 +26,8 @@ enum : int {
   kAreaAddDialog = 4,        // category chooser
 };
 
-// The look of one screen area.
-struct SkinStyle {
-  std::unique_ptr<os::CFont> m_font;  // null: the buttons keep their default font
+// A screen area's look without its font: copied as a whole.
+struct SkinLook {
   Colour m_clrHoverBack = MakeColour(255, 234, 192);
   Colour m_clrHoverText = MakeColour(50, 50, 50);
   Colour m_clrNormalBack = MakeColour(208, 208, 208);
@@ -39,6 +38,11 @@ struct SkinStyle {
   int32_t m_nFlat = 0;
   std::string m_strImagePath = "BackGround.Bmp";
   std::string m_strAreaName;  // from the program, never stored
+};
+
+// The look of one screen area.
+struct SkinStyle : SkinLook {
+  std::unique_ptr<os::CFont> m_font;  // null: the buttons keep their default font
 };
 
 using SkinSet = std::array<SkinStyle, kSkinAreaCount>;

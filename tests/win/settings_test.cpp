@@ -11,7 +11,7 @@
 #include "base/messages.h"
 #include "net/message.h"
 #include "net/netstate.h"
-#include "os/font.h"
+#include "os/font_win32.h"
 #include "os/os.h"
 #include "skin/config.h"
 #include "skin/settings_dlg_win32.h"
@@ -71,9 +71,7 @@ class SettingsTest : public testing::Test {
     std::string p = dir.Path();
     home = wintest::MakeProgramFolder(p, false);
     CMyNodeList list;
-    CMyNode* c = new CMyNode;
-    c->m_strName = "新闻";
-    c->m_nKind = UrlCategory;
+    CMyNode* c = new CMyNode("新闻", UrlCategory, nullptr, 0);
     ASSERT_TRUE(list.AddNode(c));
     ASSERT_TRUE(SaveFavoritesFile(list, p + "data\\", "1-我的收藏.sc"));
     qb::SkinSet skins;
@@ -272,6 +270,21 @@ TEST_F(SettingsTest, WithoutAPickedFontTheAreaKeepsItsFont) {
 }
 
 bool RefuseAll(const os::FontDesc&) { return true; }
+
+// The font dialog's LOGFONT and the skin's description: every field goes to
+// its own place and back, the face name through code page 936.
+TEST(SkinFontDesc, GoesToTheSystemsFormAndBackWhole) {
+  os::FontDesc d;
+  d.head = {-16, 7, 900, 450, 700, 1, 2, 3, 134, 4, 5, 6, 49};
+  os::SetFaceName(d, "微软雅黑");
+  LOGFONTW lf = os::ToLogFont(d);
+  EXPECT_EQ((std::vector<long>{-16, 7, 900, 450, 700, 1, 2, 3, 134, 4, 5, 6, 49}),
+            (std::vector<long>{lf.lfHeight, lf.lfWidth, lf.lfEscapement, lf.lfOrientation, lf.lfWeight, lf.lfItalic,
+                               lf.lfUnderline, lf.lfStrikeOut, lf.lfCharSet, lf.lfOutPrecision, lf.lfClipPrecision,
+                               lf.lfQuality, lf.lfPitchAndFamily}));
+  EXPECT_STREQ(L"微软雅黑", lf.lfFaceName);
+  EXPECT_TRUE(os::SameFontDesc(d, os::FromLogFont(lf)));
+}
 
 TEST_F(SettingsTest, AFontThatCannotBeMadeIsReportedAndNotTaken) {
   dlg = Open();

@@ -1,11 +1,34 @@
 #include <windows.h>
 
-#include "os/font.h"
+#include <cstddef>
+#include <cstring>
+
+#include "os/font_win32.h"
 #include "win/text_win32.h"
 
 namespace os {
 
 bool FontRefusedForTest(const FontDesc& desc);
+
+// A head is the first bytes of a LOGFONT as Windows lays it out (the skin
+// database keeps them as they are).
+static_assert(offsetof(LOGFONTW, lfFaceName) == kFontHeadBytes, "a head is a LOGFONT's start");
+
+LOGFONTW ToLogFont(const FontDesc& d) {
+  LOGFONTW lf = {};
+  memcpy(&lf, EncodeFontHead(d.head).data(), kFontHeadBytes);
+  // The face name is stored in code page 936 whatever the system's language.
+  std::wstring face = qb::W(FaceName(d));
+  lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
+  return lf;
+}
+
+FontDesc FromLogFont(const LOGFONTW& lf) {
+  FontDesc d;
+  d.head = DecodeFontHead(reinterpret_cast<const unsigned char*>(&lf));
+  SetFaceName(d, qb::Gbk(lf.lfFaceName));
+  return d;
+}
 
 // CFont is the owner of its font: the portable header keeps the handle as an
 // opaque pointer, so the release is written out here.
@@ -15,25 +38,7 @@ CFont::~CFont() {
 
 std::unique_ptr<CFont> CFont::Create(const FontDesc& desc) {
   if (FontRefusedForTest(desc)) return nullptr;
-  LOGFONTW lf;
-  ZeroMemory(&lf, sizeof lf);
-  lf.lfHeight = desc.head.height;
-  lf.lfWidth = desc.head.width;
-  lf.lfEscapement = desc.head.escapement;
-  lf.lfOrientation = desc.head.orientation;
-  lf.lfWeight = desc.head.weight;
-  lf.lfItalic = desc.head.italic;
-  lf.lfUnderline = desc.head.underline;
-  lf.lfStrikeOut = desc.head.strikeOut;
-  lf.lfCharSet = desc.head.charSet;
-  lf.lfOutPrecision = desc.head.outPrecision;
-  lf.lfClipPrecision = desc.head.clipPrecision;
-  lf.lfQuality = desc.head.quality;
-  lf.lfPitchAndFamily = desc.head.pitchAndFamily;
-  // The face name is stored in code page 936 whatever the system's language.
-  std::wstring face = qb::W(FaceName(desc));
-  size_t n = face.size() < LF_FACESIZE - 1 ? face.size() : LF_FACESIZE - 1;
-  memcpy(lf.lfFaceName, face.data(), n * sizeof(WCHAR));
+  LOGFONTW lf = ToLogFont(desc);
   HFONT font = CreateFontIndirectW(&lf);
   if (!font) return nullptr;
   return std::unique_ptr<CFont>(new CFont(desc, font));
