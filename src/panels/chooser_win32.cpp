@@ -243,23 +243,12 @@ void CSelSortsDlg::OnMouseDown(bool right) {
   if (m_nNewSlot >= 0 && slot != m_nNewSlot) CommitChooserCategory();
 }
 
-void CSelSortsDlg::BeginNewCategory() {
-  if (m_nNewSlot < 0 || m_nNewSlot >= kTabSlots) return;
-  PanelRect r = TabRect(m_nNewSlot);
-  if (r.IsEmpty()) return;
-  if (m_hNewEdit) DestroyWindow(m_hNewEdit);
-  m_hNewEdit = OpenNewCategoryEdit(m_hWnd, r, IDC_NEW_CATEGORY_EDIT);
-}
+void CSelSortsDlg::BeginNewCategory() { OpenNewCategoryEdit(m_hWnd, m_nNewSlot, IDC_NEW_CATEGORY_EDIT, m_hNewEdit); }
 
 void CSelSortsDlg::CommitChooserCategory() {
-  HWND edit = m_hNewEdit;
-  int slot = m_nNewSlot;
-  // Cleared first: destroying the focused edit reports its loss of focus again.
-  m_hNewEdit = nullptr;
-  m_nNewSlot = -1;
-  if (!edit) return;
-  std::string text = qb::WindowTextGbk(edit);
-  DestroyWindow(edit);
+  std::string text;
+  int slot = -1;
+  if (!CloseNewCategoryEdit(m_hNewEdit, m_nNewSlot, text, slot)) return;
   CAppLogic* app = Host().app;
   if (slot < 0 || slot >= kTabSlots || !app) return;
   if (ButtonsMade() && m_tabs[slot].m_pNode) return;
@@ -328,10 +317,8 @@ INT_PTR CSelSortsDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (wParam == kCaptureHotkeyId || wParam == kCaptureLowerHotkeyId) HotkeyPressed();
       return TRUE;
     case WM_RBUTTONDOWN:
-      OnMouseDown(true);
-      return FALSE;
     case WM_LBUTTONDOWN:
-      OnMouseDown(false);
+      OnMouseDown(msg == WM_RBUTTONDOWN);
       return FALSE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {

@@ -9,28 +9,26 @@ bool Holds(const PanelRect& r, int x, int y) {
   unsigned ux = (unsigned)x, uy = (unsigned)y;
   return ux >= (unsigned)r.left && ux <= (unsigned)r.right && uy >= (unsigned)r.top && uy <= (unsigned)r.bottom;
 }
+
+// The cell at column `col` and row `row` of a grid whose first cell is `first`
+// and whose cells are `dx` apart across and `dy` apart down.
+PanelRect GridCell(PanelRect first, int col, int row, int dx, int dy) {
+  first.left += dx * col;
+  first.right += dx * col;
+  first.top += dy * row;
+  first.bottom += dy * row;
+  return first;
+}
 }  // namespace
 
 PanelRect TabRect(int slot) {
-  PanelRect r;
-  if (slot < 0 || slot >= kTabSlots) return r;
-  int col = slot / kTabRows, row = slot % kTabRows;
-  r.left = 1 + 110 * col;
-  r.top = 1 + 30 * row;
-  r.right = 99 + 110 * col;
-  r.bottom = 27 + 30 * row;
-  return r;
+  if (slot < 0 || slot >= kTabSlots) return PanelRect();
+  return GridCell({1, 1, 99, 27}, slot / kTabRows, slot % kTabRows, 110, 30);
 }
 
 PanelRect TabHitArea(int slot) {
-  PanelRect r;
-  if (slot < 0 || slot >= kTabSlots) return r;
-  int col = slot / kTabRows, row = slot % kTabRows;
-  r.left = 1 + 110 * col;
-  r.top = 17 + 30 * row;
-  r.right = 102 + 110 * col;
-  r.bottom = 51 + 30 * row;
-  return r;
+  if (slot < 0 || slot >= kTabSlots) return PanelRect();
+  return GridCell({1, 17, 102, 51}, slot / kTabRows, slot % kTabRows, 110, 30);
 }
 
 int HitTestTab(int x, int y) {
@@ -42,25 +40,13 @@ int HitTestTab(int x, int y) {
 bool InTabPanel(int x, int y) { return x >= 0 && x <= 199 && y >= 16 && y <= 673; }
 
 PanelRect ItemButtonRect(int slot) {
-  PanelRect r;
-  if (slot < 0 || slot >= kItemSlots) return r;
-  int col = slot % kItemColumns, row = slot / kItemColumns;
-  r.left = 164 * col;
-  r.top = 1 + 115 * row;
-  r.right = 164 * col + 151;
-  r.bottom = 101 + 115 * row;
-  return r;
+  if (slot < 0 || slot >= kItemSlots) return PanelRect();
+  return GridCell({0, 1, 151, 101}, slot % kItemColumns, slot / kItemColumns, 164, 115);
 }
 
 PanelRect ItemHitArea(int slot) {
-  PanelRect r;
-  if (slot < 0 || slot >= kItemSlots) return r;
-  int col = slot % kItemColumns, row = slot / kItemColumns;
-  r.left = 200 + 164 * col;
-  r.top = 41 + 115 * row;
-  r.right = 366 + 164 * col;
-  r.bottom = 156 + 115 * row;
-  return r;
+  if (slot < 0 || slot >= kItemSlots) return PanelRect();
+  return GridCell({200, 41, 366, 156}, slot % kItemColumns, slot / kItemColumns, 164, 115);
 }
 
 int HitTestItemSlot(int x, int y) {

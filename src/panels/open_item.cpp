@@ -101,18 +101,23 @@ std::string ShortcutTarget(const std::string& path) {
   return ShortcutTargetOfBytes(bytes);
 }
 
+namespace {
+// True when a registry value was read; otherwise shows the box for a missing
+// key (its text is `noKeyText`) or a missing value.
+bool RegistryReadOrBox(os::RegStatus st, const char* noKeyText, qb::IUserInterface& ui) {
+  const char* text = st == os::kRegNoKey     ? noKeyText
+                     : st == os::kRegNoValue ? "错误：无法查询有关的注册表信息"
+                                             : nullptr;
+  if (text) ui.ShowMessage(text, kBoxCaption, qb::kMbOk | qb::kMbIconStop);
+  return !text;
+}
+}  // namespace
+
 std::string SystemDrive(qb::IUserInterface& ui) {
   std::string path;
   os::RegStatus st = os::RegQueryString(os::Hive::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion",
                                         "PathName", 80, path);
-  if (st == os::kRegNoKey) {
-    ui.ShowMessage("错误：无法打开有关的热键", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
-    return std::string();
-  }
-  if (st == os::kRegNoValue) {
-    ui.ShowMessage("错误：无法查询有关的注册表信息", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
-    return std::string();
-  }
+  if (!RegistryReadOrBox(st, "错误：无法打开有关的热键", ui)) return std::string();
   if (path.size() < 2 || path[1] != ':') {
     ui.ShowMessage("注册表信息有错误(盘符后无:号)", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
     return std::string();
@@ -156,14 +161,7 @@ OpenAction DecideOpenItem(const CMyNode& node, qb::IUserInterface& ui) {
 std::string ReadBrowserProgram(qb::IUserInterface& ui) {
   std::string cmd;
   os::RegStatus st = os::RegQueryString(os::Hive::ClassesRoot, "htmlfile\\shell\\open\\command", "", 256, cmd);
-  if (st == os::kRegNoKey) {
-    ui.ShowMessage("错误：无法打开有关的注册键", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
-    return std::string();
-  }
-  if (st == os::kRegNoValue) {
-    ui.ShowMessage("错误：无法查询有关的注册表信息", kBoxCaption, qb::kMbOk | qb::kMbIconStop);
-    return std::string();
-  }
+  if (!RegistryReadOrBox(st, "错误：无法打开有关的注册键", ui)) return std::string();
   size_t exe = cmd.find(".exe");
   if (exe != std::string::npos) cmd.resize(exe + 4);
   // The command is normally quoted; an unquoted one keeps its first letter.

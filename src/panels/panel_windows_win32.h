@@ -43,8 +43,13 @@ bool IsFilePath(const std::string& path);
 // identifier) instead of to the dialog manager.
 void WatchEnter(HWND edit, HWND panel);
 // The edit over an empty tab slot where a new category's name is typed: the
-// panel's font, Enter watched, shown with the focus. Null when not made.
-HWND OpenNewCategoryEdit(HWND panel, const PanelRect& r, UINT id);
+// panel's font, Enter watched, shown with the focus. It replaces `edit` (the
+// one open before is closed); nothing happens for a slot that has no tab.
+void OpenNewCategoryEdit(HWND panel, int slot, UINT id, HWND& edit);
+// Closes the new category's edit, giving the name typed in it and the slot it
+// was over. `edit` and `slot` are cleared first: destroying the focused edit
+// reports its loss of focus again. False when no edit was open.
+bool CloseNewCategoryEdit(HWND& edit, int& slot, std::string& name, int& closedSlot);
 // Shows or hides a panel's button, touching it only when that changes.
 void ShowButton(HWND button, bool show);
 using qb::WM_PANEL_EDIT_DONE;

@@ -75,16 +75,30 @@ LRESULT CALLBACK EnterEditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
 
 void WatchEnter(HWND edit, HWND panel) { qb::Subclass(edit, EnterEditProc, 1, reinterpret_cast<DWORD_PTR>(panel)); }
 
-HWND OpenNewCategoryEdit(HWND panel, const PanelRect& r, UINT id) {
-  HWND edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
-                              r.right - r.left, r.bottom - r.top, panel, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
-                              GetModuleHandleW(nullptr), nullptr);
-  if (!edit) return nullptr;
+void OpenNewCategoryEdit(HWND panel, int slot, UINT id, HWND& edit) {
+  if (slot < 0 || slot >= kTabSlots) return;
+  PanelRect r = TabRect(slot);
+  if (r.IsEmpty()) return;
+  if (edit) DestroyWindow(edit);
+  edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_DLGFRAME | ES_AUTOHSCROLL, r.left, r.top,
+                         r.right - r.left, r.bottom - r.top, panel, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+  if (!edit) return;
   SendMessageW(edit, WM_SETFONT, SendMessageW(panel, WM_GETFONT, 0, 0), FALSE);
   WatchEnter(edit, panel);
   ShowWindow(edit, SW_SHOW);
   SetFocus(edit);
-  return edit;
+}
+
+bool CloseNewCategoryEdit(HWND& edit, int& slot, std::string& name, int& closedSlot) {
+  HWND open = edit;
+  closedSlot = slot;
+  edit = nullptr;
+  slot = -1;
+  if (!open) return false;
+  name = qb::WindowTextGbk(open);
+  DestroyWindow(open);
+  return true;
 }
 
 bool IsFilePath(const std::string& path) {

@@ -112,10 +112,8 @@ INT_PTR CTabDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
     case WM_RBUTTONDOWN:
-      OnMouseDown(true);
-      return FALSE;
     case WM_LBUTTONDOWN:
-      OnMouseDown(false);
+      OnMouseDown(msg == WM_RBUTTONDOWN);
       return FALSE;
     case WM_PANEL_ENTER:
       // The edit that saw Enter decides; a context node left from an
@@ -221,26 +219,14 @@ void CTabDialog::FinishRename() {
 }
 
 void CTabDialog::BeginNewCategory() {
-  if (m_bRenaming || m_nNewSlot < 0 || m_nNewSlot >= kTabSlots) return;
-  PanelRect r = TabRect(m_nNewSlot);
-  if (r.IsEmpty()) return;
-  if (m_hNewEdit) DestroyWindow(m_hNewEdit);
-  m_hNewEdit = OpenNewCategoryEdit(m_hWnd, r, IDC_NEW_CATEGORY_EDIT);
+  if (!m_bRenaming) OpenNewCategoryEdit(m_hWnd, m_nNewSlot, IDC_NEW_CATEGORY_EDIT, m_hNewEdit);
 }
 
 void CTabDialog::CommitNewCategory() {
-  HWND edit = m_hNewEdit;
-  int slot = m_nNewSlot;
-  // Cleared first: destroying the focused edit reports its loss of focus again.
-  m_hNewEdit = nullptr;
-  m_nNewSlot = -1;
-  if (!edit) return;
-  if (slot < 0 || slot >= kTabSlots) {
-    DestroyWindow(edit);
-    return;
-  }
-  std::string text = qb::WindowTextGbk(edit);
-  DestroyWindow(edit);
+  std::string text;
+  int slot = -1;
+  if (!CloseNewCategoryEdit(m_hNewEdit, m_nNewSlot, text, slot)) return;
+  if (slot < 0 || slot >= kTabSlots) return;
   if (m_tabs[slot].m_pNode || !Host().app) return;
   int kind = CategoryKindOf(Mode());
   if (CreateCategoryInPlace(*Host().app, text, kind, slot)) RefreshTabs(kind);
