@@ -40,10 +40,7 @@ LRESULT CALLBACK BrowserProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefW
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: app_driver FOLDER\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 2, "app_driver FOLDER")) return 2;
   std::wstring folder = argv[1];
   std::wstring exe = folder + L"\\Qimbo.exe";
   std::string favorites = qb::Gbk(folder) + "\\data\\1-我的收藏.sc";

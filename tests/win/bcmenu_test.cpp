@@ -576,17 +576,10 @@ TEST(BCMenuInTheProgram, MenusAreMadeWhenFirstOpenedAndKeepThePanelsStates) {
   std::string home = wintest::MakeProgramFolder(p, true);
   {
     CMyNodeList list;
-    CMyNode* cat = new CMyNode;
-    cat->m_strName = "新闻";
-    cat->m_nKind = UrlCategory;
+    CMyNode* cat = new CMyNode("新闻", UrlCategory, nullptr, 0);
     ASSERT_TRUE(list.AddNode(cat));
     for (int i = 0; i < 2; ++i) {
-      CMyNode* n = new CMyNode;
-      n->m_strName = i ? "乙站" : "甲站";
-      n->m_strAddress = "http://www.example.com/" + std::to_string(i);
-      n->m_nKind = UrlItem;
-      n->m_pParent = cat;
-      n->m_nSlot = i;
+      CMyNode* n = new CMyNode(i ? "乙站" : "甲站", UrlItem, cat, i, "http://www.example.com/" + std::to_string(i));
       ASSERT_TRUE(list.AddNode(n));
     }
     ASSERT_TRUE(SaveFavoritesFile(list, p + "data\\", "1-我的收藏.sc"));

@@ -6,10 +6,7 @@
 # favorites with qimbo-tool and keeps the chooser's screenshot as a PNG.
 set -uo pipefail
 source "$(dirname "$0")/kit.sh"
-kit_prefix --profile || exit 1
-tool=$2
-kit_program_folder "$1" "$3" || exit 1
-mkdir -p "$tmp/control"
+kit_tool_wrapper --profile "$@" || exit 1
 python3 "$kit_dir/capture_server.py" "$tmp/control" &
 kit_track $!
 kit_wait_for "$tmp/control/ports" . || { echo "the web sites did not start" >&2; exit 1; }

@@ -30,6 +30,7 @@
 namespace {
 
 using qbtest::AddNodeTo;
+using qbtest::CFolderModel;
 using namespace drv;
 
 std::string G(const std::wstring& w) { return qb::Gbk(w); }
@@ -172,10 +173,7 @@ HWND StartBrowser(Proc& p, const std::wstring& fakes, const wchar_t* exe, const 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 5) {
-    fprintf(stderr, "usage: capture_driver FOLDER FAKES CONTROL SHOTS\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 5, "capture_driver FOLDER FAKES CONTROL SHOTS")) return 2;
   g_dir = G(argv[1]) + "\\";
   std::wstring fakes = argv[2];
   std::string control = G(argv[3]) + "\\";
@@ -191,9 +189,7 @@ int wmain(int argc, wchar_t** argv) {
   // The program folder: the hotkey Ctrl+Alt+Z, two categories and one item.
   WriteConfig(g_dir, "Ctrl+Alt+Z");
   {
-    CAppLogic app;
-    app.m_strProgramDir = g_dir;
-    app.m_strBaseDir = g_dir;
+    CFolderModel app(g_dir);
     CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
     AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
     AddNodeTo(app, "旧站", UrlItem, news, 0, "http://old.example/");

@@ -52,10 +52,7 @@ class ChooserTest : public testing::Test {
     home = wintest::MakeProgramFolder(p, false);
     CMyNodeList list;
     for (int slot : {0, 3}) {
-      CMyNode* c = new CMyNode;
-      c->m_strName = slot ? "工具" : "新闻";
-      c->m_nKind = UrlCategory;
-      c->m_nSlot = slot;
+      CMyNode* c = new CMyNode(slot ? "工具" : "新闻", UrlCategory, nullptr, slot);
       ASSERT_TRUE(list.AddNode(c));
     }
     ASSERT_TRUE(SaveFavoritesFile(list, p + "data\\", "1-我的收藏.sc"));

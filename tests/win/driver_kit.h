@@ -72,6 +72,14 @@ inline int Finish() {
   return Results().failures == 0 ? 0 : 1;
 }
 
+// The driver's first words: false, with "usage: USAGE" on the error output,
+// when fewer than `needed` arguments came (the program's name among them).
+inline bool HasArguments(int argc, int needed, const char* usage) {
+  if (argc >= needed) return true;
+  fprintf(stderr, "usage: %s\n", usage);
+  return false;
+}
+
 // ---- files -----------------------------------------------------------------------------
 
 inline std::string ReadFile(const std::string& path) {

@@ -87,6 +87,9 @@ TEST(DriverKit, ChecksCountTheirResultsAndWaitsEndAtTheirCondition) {
   EXPECT_GE(GetTickCount() - start, 120u);
   drv::Results() = before;
   EXPECT_EQ(drv::Finish(), before.failures ? 1 : 0);
+  // The program's name counts among the arguments.
+  EXPECT_TRUE(drv::HasArguments(3, 3, "driver A B"));
+  EXPECT_FALSE(drv::HasArguments(2, 3, "driver A B (printed on purpose, in the kit's own test)"));
 }
 
 TEST(DriverKit, ScreenshotsAre24BitBmpFilesOfTheRectangle) {

@@ -5,9 +5,7 @@
 # editor's screenshot as a PNG.
 set -uo pipefail
 source "$(dirname "$0")/kit.sh"
-kit_prefix || exit 1
-tool=$2
-kit_program_folder "$1" "$3" || exit 1
+kit_tool_wrapper "$@" || exit 1
 kit_gui "$win/tests/win/edit_driver.exe" "$(winpath "$tmp/Qimbo")" "$(winpath "$shots")"
 rc=$?
 kit_png "$shots" editor_dialog

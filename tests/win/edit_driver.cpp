@@ -26,6 +26,7 @@
 namespace {
 
 using qbtest::AddNodeTo;
+using qbtest::CFolderModel;
 using namespace drv;
 
 std::string U(const std::string& gbk) { return qb::ToUtf8(gbk); }
@@ -134,10 +135,7 @@ CMyNode* Named(CAppLogic& app, const std::string& name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: edit_driver PROGRAM-FOLDER SHOT-FOLDER\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 3, "edit_driver PROGRAM-FOLDER SHOT-FOLDER")) return 2;
   std::string dir = qb::Gbk(argv[1], wcslen(argv[1]));
   if (dir.empty() || dir.back() != '\\') dir += '\\';
   std::wstring shots = argv[2];
@@ -147,9 +145,7 @@ int wmain(int argc, wchar_t** argv) {
   // capitals in its name.
   std::string icon = dir + "Qimbo.EXE";
   {
-    CAppLogic app;
-    app.m_strProgramDir = dir;
-    app.m_strBaseDir = dir;
+    CFolderModel app(dir);
     CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
     AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
     AddNodeTo(app, "音乐", UrlCategory, nullptr, 2);
@@ -230,9 +226,7 @@ int wmain(int argc, wchar_t** argv) {
   Check(!IsWindow(ed) && !Editor(), "cancel closes the editor");
   Check(IsWindowEnabled(g_main) && IsWindowEnabled(g_url), "and the main window works again");
   {
-    CAppLogic saved;
-    saved.m_strProgramDir = dir;
-    saved.m_strBaseDir = dir;
+    CFolderModel saved(dir);
     Check(saved.LoadFavorites(favorites) == 1, "the favorites file loads after the cancel");
     CMyNode* one = Named(saved, "page one");
     Check(one && one->m_strIconPath == lowered, "the icon path survives the cancel, saved at the editor's close");
@@ -286,9 +280,7 @@ int wmain(int argc, wchar_t** argv) {
              IsWindowVisible(Item(0)) ? "visible" : "hidden", U(Text(Item(1))).c_str());
     Click(Tab(2));
     Check(VisibleItems() == 1 && Text(Item(0)) == "my page one", "the new category shows it, cleaned");
-    CAppLogic saved;
-    saved.m_strProgramDir = dir;
-    saved.m_strBaseDir = dir;
+    CFolderModel saved(dir);
     saved.LoadFavorites(favorites);
     CMyNode* one = Named(saved, "my page one");
     Check(one && one->m_strAddress == "http://one.example/newpage" && one->m_strNote == "hello world" &&

@@ -31,6 +31,19 @@ kit_program_folder() {
   kit_layout "$win" "$tmp/Qimbo"
 }
 
+# The start of a wrapper that reads the program's favorites with qimbo-tool
+# afterwards:   kit_tool_wrapper [--profile] WINBUILD QIMBO-TOOL SHOTS
+# the Wine prefix (kit_prefix, with --profile when given), $tool, the program
+# folder (kit_program_folder) and an empty folder $tmp/control.
+kit_tool_wrapper() {
+  local profile=
+  if [ "${1:-}" = --profile ]; then profile=--profile; shift; fi
+  kit_prefix $profile || return 1
+  tool=$2
+  kit_program_folder "$1" "$3" || return 1
+  mkdir -p "$tmp/control"
+}
+
 # Runs a command on an X display of its own, which ends with it (the first
 # free number from $QIMBO_XVFB_FROM, so that tests side by side take others).
 kit_xvfb_run() { xvfb-run -a -n "${QIMBO_XVFB_FROM:-99}" -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }

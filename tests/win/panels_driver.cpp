@@ -27,6 +27,7 @@
 namespace {
 
 using qbtest::AddNodeTo;
+using qbtest::CFolderModel;
 using namespace drv;
 
 DWORD g_pid = 0;
@@ -222,10 +223,7 @@ std::string Address(int i) { return "http://site" + std::to_string(i) + ".exampl
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: panels_driver Qimbo.exe [screenshot folder]\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 2, "panels_driver Qimbo.exe [screenshot folder]")) return 2;
   // Screenshots go beside the driver unless a folder is named.
   std::wstring shots = argc > 2 ? argv[2] : L".";
 
@@ -245,9 +243,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   {
-    CAppLogic app;
-    app.m_strProgramDir = dir;
-    app.m_strBaseDir = dir;
+    CFolderModel app(dir);
     CMyNode* news = AddNodeTo(app, "新闻", UrlCategory, nullptr, 0);
     CMyNode* tools = AddNodeTo(app, "工具", UrlCategory, nullptr, 1);
     AddNodeTo(app, "空类", UrlCategory, nullptr, 3);
@@ -268,9 +264,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   {
     // A second favorites file with other categories, and a third with none.
-    CAppLogic other;
-    other.m_strProgramDir = dir;
-    other.m_strBaseDir = dir;
+    CFolderModel other(dir);
     CMyNode* football = AddNodeTo(other, "足球", UrlCategory, nullptr, 0);
     AddNodeTo(other, "篮球", UrlCategory, nullptr, 5);
     AddNodeTo(other, "球场", UrlItem, football, 0, "http://ball.example/field");
@@ -616,9 +610,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   Check(program.ExitCode() == 0, "the program ends cleanly");
   {
-    CAppLogic saved;
-    saved.m_strProgramDir = dir;
-    saved.m_strBaseDir = dir;
+    CFolderModel saved(dir);
     Check(saved.LoadFavorites(dir + "data\\1-我的收藏.sc") == 1, "the saved favorites load");
     CMyNode* visited = nullptr;
     CMyNode* moved = nullptr;

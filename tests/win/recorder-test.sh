@@ -5,10 +5,7 @@
 # favorites it kept with qimbo-tool and keeps the recorder's screenshot as a PNG.
 set -uo pipefail
 source "$(dirname "$0")/kit.sh"
-kit_prefix --profile || exit 1
-tool=$2
-kit_program_folder "$1" "$3" || exit 1
-mkdir -p "$tmp/control"
+kit_tool_wrapper --profile "$@" || exit 1
 kit_gui "$win/tests/win/recorder_driver.exe" "$(winpath "$tmp/Qimbo")" "$(winpath "$tmp/control")" "$(winpath "$shots")"
 rc=$?
 kit_png "$shots" recorder

@@ -432,10 +432,7 @@ void RunWithoutLibrary(const std::string& how) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 4) {
-    fprintf(stderr, "usage: recorder_driver FOLDER CONTROL SHOTS\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 4, "recorder_driver FOLDER CONTROL SHOTS")) return 2;
   g_dir = qb::Gbk(std::wstring(argv[1]));
   g_control = qb::Gbk(std::wstring(argv[2]));
   g_shots = qb::Gbk(std::wstring(argv[3]));

@@ -138,10 +138,7 @@ void MoveArea(HWND dlg, WORD key, int steps) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 4) {
-    fprintf(stderr, "usage: settings_driver FOLDER FAKES SHOTS\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 4, "settings_driver FOLDER FAKES SHOTS")) return 2;
   g_dir = G(argv[1]) + "\\";
   std::wstring fakes = argv[2];
   std::wstring shots = argv[3];
@@ -152,10 +149,7 @@ int wmain(int argc, wchar_t** argv) {
     CAppLogic app;
     app.m_strProgramDir = g_dir;
     app.m_strBaseDir = g_dir;
-    CMyNode* n = new CMyNode;
-    n->m_strName = "新闻";
-    n->m_nKind = UrlCategory;
-    n->m_nSlot = 0;
+    CMyNode* n = new CMyNode("新闻", UrlCategory, nullptr, 0);
     if (!app.AddNode(n) || !app.SaveFavorites("1-我的收藏.sc")) {
       fprintf(stderr, "cannot write the favorites file\n");
       return 1;

@@ -5,10 +5,7 @@
 #include "driver_kit.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: smoke_driver Qimbo.exe|FOLDER | --close\n");
-    return 2;
-  }
+  if (!drv::HasArguments(argc, 2, "smoke_driver Qimbo.exe|FOLDER | --close")) return 2;
   if (std::wstring(argv[1]) == L"--close") {
     for (HWND w : drv::WindowsOf(0, [](HWND w) { return IsWindowVisible(w) && GetDlgItem(w, IDC_FILE_BOX); }))
       PostMessageW(w, WM_COMMAND, IDC_EXIT_BUTTON, 0);

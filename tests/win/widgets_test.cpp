@@ -309,15 +309,23 @@ bool IsLink(HWND edit, LONG at) {
   return (cf.dwEffects & CFE_LINK) != 0;
 }
 
+// A read-only edit marking links, as the chat window's conversation is.
+class ChatLinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RECT r = {0, 0, 300, 100};
+    ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
+    edit.SetAutoURLDetect(true);
+    w = edit.GetSafeHwnd();
+  }
+  wintest::HostWindow host{400, 200};
+  qb::CMenuRichEdit edit;
+  HWND w = nullptr;
+};
+
 // A chat line is anyone's: its web and mail addresses become links, a local
 // file, a share or a script stays text, also once more lines come in.
-TEST(MenuRichEdit, OnlyWebAndMailAddressesBecomeLinks) {
-  wintest::HostWindow host(400, 200);
-  qb::CMenuRichEdit edit;
-  RECT r = {0, 0, 300, 100};
-  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
-  edit.SetAutoURLDetect(true);
-  HWND w = edit.GetSafeHwnd();
+TEST_F(ChatLinks, OnlyWebAndMailAddressesBecomeLinks) {
   const std::wstring line = L"a file:///c:/x.exe b \\\\evil\\s\\r.exe c http://ok.example/ d";
   SetWindowTextW(w, line.c_str());
   EXPECT_FALSE(IsLink(w, (LONG)line.find(L"file:") + 2));
@@ -338,13 +346,7 @@ TEST(MenuRichEdit, OnlyWebAndMailAddressesBecomeLinks) {
 // Only the text around what comes in is looked at again: an address that the
 // new text continues grows, one it ends stays, one far back is kept, and
 // text that joins "x" to an address takes its link away.
-TEST(MenuRichEdit, TextAddedAtTheEndMarksLinksAroundItOnly) {
-  wintest::HostWindow host(400, 200);
-  qb::CMenuRichEdit edit;
-  RECT r = {0, 0, 300, 100};
-  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
-  edit.SetAutoURLDetect(true);
-  HWND w = edit.GetSafeHwnd();
+TEST_F(ChatLinks, TextAddedAtTheEndMarksLinksAroundItOnly) {
   auto add = [&](const std::wstring& text) {
     CHARRANGE end = {-1, -1};
     SendMessageW(w, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
@@ -371,13 +373,7 @@ TEST(MenuRichEdit, TextAddedAtTheEndMarksLinksAroundItOnly) {
 
 // Pieces added while the drawing is held are drawn at the last release, not
 // before: the box is drawn once for a line that comes in.
-TEST(MenuRichEdit, HeldDrawingIsDoneAtTheLastRelease) {
-  wintest::HostWindow host(400, 200);
-  qb::CMenuRichEdit edit;
-  RECT r = {0, 0, 300, 100};
-  ASSERT_TRUE(edit.Create(WS_VISIBLE | ES_MULTILINE | ES_READONLY, r, host.hwnd(), 1200));
-  edit.SetAutoURLDetect(true);
-  HWND w = edit.GetSafeHwnd();
+TEST_F(ChatLinks, HeldDrawingIsDoneAtTheLastRelease) {
   UpdateWindow(w);
   edit.HoldRedraw();
   edit.HoldRedraw();
