@@ -24,6 +24,12 @@ check_runs() {
   esac
 }
 
+# A second seed folder of a target, if it has one: for the bookmark exports,
+# the browsers' files the tests read.
+more_seeds() {
+  if [ "$1" = bookmark_html ]; then echo "$HERE/../tests/store/html"; fi
+}
+
 binary() {
   b="$BUILD/fuzz/fuzz_$1"
   [ -x "$b" ] || { echo "run.sh: no fuzz target $b (build it: cmake --build $BUILD --target fuzzers)" >&2; exit 2; }
@@ -50,12 +56,13 @@ case $MODE in
 check)
   NAME=$1
   BIN=$(binary "$NAME")
+  MORE=$(more_seeds "$NAME")
   WORK="$BUILD/check/$NAME"
   rm -rf "$WORK"
   mkdir -p "$WORK/corpus"
   SCRATCH=$(scratch)
   TMPDIR="$SCRATCH" "$BIN" -runs="$(check_runs "$NAME")" -seed=1 -timeout=20 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$WORK/" "$WORK/corpus" "$HERE/corpus/$NAME" >"$WORK/log" 2>&1
+    -print_final_stats=1 -artifact_prefix="$WORK/" "$WORK/corpus" "$HERE/corpus/$NAME" ${MORE:+"$MORE"} >"$WORK/log" 2>&1
   rc=$?
   if [ $rc -ne 0 ]; then
     tail -n 60 "$WORK/log"
@@ -76,12 +83,13 @@ long)
   failed=0
   for NAME in "$@"; do
     BIN=$(binary "$NAME")
+    MORE=$(more_seeds "$NAME")
     mkdir -p "$BUILD/corpus/$NAME" "$BUILD/findings/$NAME"
     echo "== $NAME: $SECONDS_EACH s"
     SCRATCH=$(scratch)
     TMPDIR="$SCRATCH" "$BIN" -max_total_time="$SECONDS_EACH" -timeout=20 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$BUILD/findings/$NAME/" \
-      "$BUILD/corpus/$NAME" "$HERE/corpus/$NAME" 2>&1 | tee "$BUILD/findings/$NAME.log" | grep -E '^#[0-9]+.*(DONE|pulse)|ERROR|SUMMARY|fuzz check'
+      "$BUILD/corpus/$NAME" "$HERE/corpus/$NAME" ${MORE:+"$MORE"} 2>&1 | tee "$BUILD/findings/$NAME.log" | grep -E '^#[0-9]+.*(DONE|pulse)|ERROR|SUMMARY|fuzz check'
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$BUILD/findings/$NAME.log")
     found=$(ls "$BUILD/findings/$NAME" | wc -l)
     units=$(ls "$BUILD/corpus/$NAME" | wc -l)
