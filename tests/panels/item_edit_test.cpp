@@ -21,14 +21,9 @@ struct Tree {
   CMyNode* item = AddNodeTo(list, "page", UrlItem, tools, 4, "http://a.example/");
 };
 
+// The editor's fields as it opens on `item`.
 ItemEdits Unchanged(const CMyNode& item) {
-  ItemEdits e;
-  e.name = item.m_strName;
-  e.address = item.m_strAddress;
-  e.note = item.m_strNote;
-  e.category = item.m_pParent;
-  e.script = item.m_bScript != 0;
-  return e;
+  return ItemEdits{item.m_strName, item.m_strAddress, item.m_strNote, item.m_pParent, item.m_bScript != 0};
 }
 
 struct FakeCircles {
