@@ -69,6 +69,7 @@ void CMenuRichEdit::MarkLinks(LONG from, LONG to) { MarkLinks(from, to, false); 
 void CMenuRichEdit::HoldRedraw() {
   if (!m_hWnd || m_redrawHeld++ > 0) return;
   SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&m_heldScroll));
+  m_heldBar = ScrollBarLook();
   SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
 }
 
@@ -99,14 +100,30 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
   RECT changed = client;
   changed.top = std::max<LONG>(client.top, at.y);
   if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, TRUE);
-  // The border and the scroll bar, which were not drawn while held.
+  UpdateWindow(m_hWnd);
+  // The scroll bar was not drawn while held. Under Wine drawing it costs
+  // several times the new text, so it is drawn only when it looks different,
+  // and when the window is next idle (a moment later) rather than before the
+  // text is on the screen.
+  if (ScrollBarLook() == m_heldBar) return;
   RECT frame = {};
   GetWindowRect(m_hWnd, &frame);
   MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
   GdiObject<HRGN> border(CreateRectRgnIndirect(&frame));
   GdiObject<HRGN> inside(CreateRectRgnIndirect(&client));
   CombineRgn(border.Get(), border.Get(), inside.Get(), RGN_DIFF);
-  RedrawWindow(m_hWnd, nullptr, border.Get(), RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+  RedrawWindow(m_hWnd, nullptr, border.Get(), RDW_INVALIDATE | RDW_FRAME);
+}
+
+// What the vertical scroll bar shows: its place, its arrows' and its thumb's.
+std::vector<LONG> CMenuRichEdit::ScrollBarLook() const {
+  SCROLLBARINFO bar = {};
+  bar.cbSize = sizeof bar;
+  if (!GetScrollBarInfo(m_hWnd, OBJID_VSCROLL, &bar)) return {};
+  std::vector<LONG> look = {bar.rcScrollBar.left, bar.rcScrollBar.top, bar.rcScrollBar.right, bar.rcScrollBar.bottom,
+                            bar.dxyLineButton, bar.xyThumbTop, bar.xyThumbBottom};
+  look.insert(look.end(), std::begin(bar.rgstate), std::end(bar.rgstate));
+  return look;
 }
 
 void CMenuRichEdit::AppendText(const std::wstring& text, CHARFORMATW cf) {

@@ -5,6 +5,7 @@
 #include <richedit.h>
 
 #include <string>
+#include <vector>
 
 #include "win/handles_win32.h"
 
@@ -49,11 +50,13 @@ class CMenuRichEdit {
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   std::u16string TextRange(LONG from, LONG to) const;
   void MarkLinks(LONG from, LONG to, bool newTextPlain);
+  std::vector<LONG> ScrollBarLook() const;
   HWND m_hWnd = nullptr;
   bool m_links = false;
   bool m_appending = false;  // AppendText's new text has no link effect
   int m_redrawHeld = 0;
   POINT m_heldScroll = {};  // the scroll position when the drawing was held
+  std::vector<LONG> m_heldBar;  // and the scroll bar's look
 };
 
 class CMyEdit {
