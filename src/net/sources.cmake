@@ -10,5 +10,6 @@ list(APPEND QIMBO_CORE_SOURCES
   src/net/chat_links.cpp
   src/net/filters.cpp
   src/net/login.cpp
+  src/os/net_trace.cpp
 )
 qimbo_os_parts(net)

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -111,5 +112,9 @@ class CEvent {
 void NetTrace(const char* hop, const std::string& text);
 // The clock of the trace, in milliseconds.
 double NetTraceClockMs();
+// The line a mark writes.
+std::string NetTraceLine(double ms, const char* hop, const std::string& text);
+// The system's part: the file QIMBO_NET_TRACE names, opened to append (null without it).
+FILE* OpenNetTraceFile();
 
 }  // namespace os

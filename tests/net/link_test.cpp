@@ -350,6 +350,17 @@ TEST(CommProxy, AReceiveWaitsForItsDatagramOrItsTime) {
   os::NetCleanup();
 }
 
+// A trace line: the clock to the microsecond, the hop, and the text up to
+// its first line break, at most 60 bytes of it.
+TEST(NetTrace, ALineHoldsTheTextUpToItsBreakAndNoMoreThan60Bytes) {
+  EXPECT_EQ("12.346 sent <1><LGI>\n", os::NetTraceLine(12.3456, "sent", "<1><LGI>\r\n<more>"));
+  EXPECT_EQ("0.000 shown \n", os::NetTraceLine(0, "shown", "\r\n测"));
+  std::string longText(100, 'x');
+  EXPECT_EQ("1.500 received " + std::string(60, 'x') + "\n", os::NetTraceLine(1.5, "received", longText));
+  double a = os::NetTraceClockMs(), b = os::NetTraceClockMs();
+  EXPECT_LE(a, b) << "the clock never goes back";
+}
+
 // A stop wakes the receive workers with a datagram to their own ports: the
 // links end at once, not when the workers next look at the stop flag (a
 // second later), with the links bound to an address or to every address.

@@ -267,38 +267,16 @@ int CEvent::Wait(uint32_t ms) {
 }
 
 
-// One line of the trace: the text up to its first line break, at most 60 bytes.
-static std::string TraceLine(double ms, const char* hop, const std::string& text) {
-  std::string shown = text.substr(0, std::min<size_t>(text.find_first_of("\r\n"), 60));
-  char head[64];
-  snprintf(head, sizeof head, "%.3f %s ", ms, hop);
-  return head + shown + "\n";
-}
-
 double NetTraceClockMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
 
-void NetTrace(const char* hop, const std::string& text) {
-  static int state = 0;  // 0 not looked at yet, 1 tracing, 2 off
-  static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-  static FILE* file = nullptr;
-  if (__atomic_load_n(&state, __ATOMIC_ACQUIRE) == 2) return;
-  double ms = NetTraceClockMs();
-  pthread_mutex_lock(&lock);
-  if (state == 0) {
-    const char* path = getenv("QIMBO_NET_TRACE");
-    file = path && *path ? fopen(path, "ab") : nullptr;
-    __atomic_store_n(&state, file ? 1 : 2, __ATOMIC_RELEASE);
-  }
-  if (file) {
-    std::string line = TraceLine(ms, hop, text);
-    fwrite(line.data(), 1, line.size(), file);
-    fflush(file);
-  }
-  pthread_mutex_unlock(&lock);
+// The file QIMBO_NET_TRACE names, to append to; none without it.
+FILE* OpenNetTraceFile() {
+  const char* path = getenv("QIMBO_NET_TRACE");
+  return path && *path ? fopen(path, "ab") : nullptr;
 }
 
 }  // namespace os

@@ -239,14 +239,6 @@ int CEvent::Wait(uint32_t ms) {
 }
 
 
-// One line of the trace: the text up to its first line break, at most 60 bytes.
-static std::string TraceLine(double ms, const char* hop, const std::string& text) {
-  std::string shown = text.substr(0, std::min<size_t>(text.find_first_of("\r\n"), 60));
-  char head[64];
-  snprintf(head, sizeof head, "%.3f %s ", ms, hop);
-  return head + shown + "\n";
-}
-
 double NetTraceClockMs() {
   static LARGE_INTEGER frequency = [] {
     LARGE_INTEGER f;
@@ -258,25 +250,11 @@ double NetTraceClockMs() {
   return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-void NetTrace(const char* hop, const std::string& text) {
-  static LONG state = 0;  // 0 not looked at yet, 1 tracing, 2 off
-  static SRWLOCK lock = SRWLOCK_INIT;
-  static FILE* file = nullptr;
-  if (InterlockedCompareExchange(&state, 0, 0) == 2) return;
-  double ms = NetTraceClockMs();
-  AcquireSRWLockExclusive(&lock);
-  if (state == 0) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetEnvironmentVariableW(L"QIMBO_NET_TRACE", path, MAX_PATH);
-    file = n > 0 && n < MAX_PATH ? _wfopen(path, L"ab") : nullptr;
-    InterlockedExchange(&state, file ? 1 : 2);
-  }
-  if (file) {
-    std::string line = TraceLine(ms, hop, text);
-    fwrite(line.data(), 1, line.size(), file);
-    fflush(file);
-  }
-  ReleaseSRWLockExclusive(&lock);
+// The file QIMBO_NET_TRACE names, to append to; none without it.
+FILE* OpenNetTraceFile() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"QIMBO_NET_TRACE", path, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? _wfopen(path, L"ab") : nullptr;
 }
 
 }  // namespace os
