@@ -250,15 +250,9 @@ bool CFavoritesApp::StartMainWindow() {
   }
   // The skin's images are decoded on a second thread: the main window's
   // while the window is made, for its first paint; the panels' once that is
-  // painted, while the loop's first steps run (decoded beside the making of
-  // the window they would only slow it down).
-  auto prefetch = [this](size_t first, size_t end) {
-    std::vector<std::string> images;
-    for (size_t area = first; area < end; ++area)
-      images.push_back(SkinImageFile(ProgramDir(), m_logic->m_skins[area].m_strImagePath));
-    StartPicturePrefetch(images);
-  };
-  prefetch(0, 1);
+  // painted (PrefetchSkinImages), while the loop's first steps run (decoded
+  // beside the making of the window they would only slow it down).
+  PrefetchSkinImages(0, 1);
   StartupMark("image prefetch");
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
     Box("创建主窗口失败，按确认退出！");
@@ -269,8 +263,14 @@ bool CFavoritesApp::StartMainWindow() {
   StartupMark("main window made");
   m_main->Show();  // the window alone: its panels are due, nothing here can fail
   StartupMark("main window shown");
-  prefetch(1, 4);
   return true;
+}
+
+void CFavoritesApp::PrefetchSkinImages(size_t firstArea, size_t endArea) {
+  std::vector<std::string> images;
+  for (size_t area = firstArea; area < endArea; ++area)
+    images.push_back(SkinImageFile(ProgramDir(), m_logic->m_skins[area].m_strImagePath));
+  StartPicturePrefetch(images);
 }
 
 void CFavoritesApp::StartOle() {

@@ -144,6 +144,10 @@ class CFavoritesApp {
   // the first frame does without: the main window asks for it once the
   // message loop runs, before its panels. Once only; undone at the shutdown.
   void StartOle();
+  // Decodes the skin images of areas [firstArea, endArea) on the worker
+  // (widgets/picture_win32.h), the one before ended; the main window asks
+  // for the panels' once its first frame is painted.
+  void PrefetchSkinImages(size_t firstArea, size_t endArea);
   bool OleStarted() const { return m_oleStarted; }
   // The panels, then the category chooser, which the main window asks for
   // once the message loop runs, after its first frame, in steps of their

@@ -146,7 +146,6 @@ bool CMainDlg::OnInitDialog() {
   // network links come once the window is up and its messages flow.
   m_backgroundDue = true;
   m_panelsDue = true;
-  PostMessageW(m_hWnd, WM_AFTER_SHOW, kStepOle, 0);
   std::string dir = m_app.ProgramDir();
   m_skinMenu = BuildSkinMenu(dir);
   StartupMark("skin menu");
@@ -338,23 +337,43 @@ void CMainDlg::LoadBackground() {
                       &m_picture);
 }
 
+// The steps after the first frame begin once it is painted: posted
+// messages come before a paint, so that posted earlier they would keep the
+// window blank until the last step. A window hidden before its first paint
+// begins them as it hides.
+void CMainDlg::BeginStepsAfterShow() {
+  if (m_stepsBegun || !m_hWnd) return;
+  m_stepsBegun = true;
+  PostMessageW(m_hWnd, WM_AFTER_SHOW, kStepOle, 0);
+}
+
 void CMainDlg::OnPaint() {
+  bool first = !m_stepsBegun;
   EnsureBackground();
-  StartupMark("main paint");
-  PaintDc paint(m_hWnd);
-  HDC dc = paint.Get();
-  RECT rc;
-  GetClientRect(m_hWnd, &rc);
-  if (IsIconic(m_hWnd)) {
-    int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
-  } else if (m_background) {
-    PaintBackground(dc, rc, m_background.Get(), nullptr);
-    SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
-    SetBkMode(dc, TRANSPARENT);
-    TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
-  } else {
-    m_picture.Show(dc, rc);
+  if (first) StartupMark("main paint");
+  BeginStepsAfterShow();
+  {
+    PaintDc paint(m_hWnd);
+    HDC dc = paint.Get();
+    RECT rc;
+    GetClientRect(m_hWnd, &rc);
+    if (IsIconic(m_hWnd)) {
+      int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+      DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
+    } else if (m_background) {
+      PaintBackground(dc, rc, m_background.Get(), nullptr);
+      SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+      SetBkMode(dc, TRANSPARENT);
+      TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
+    } else {
+      m_picture.Show(dc, rc);
+    }
+  }
+  // The first frame is whole before the first step: the controls' own
+  // paints would come after the posted steps.
+  if (first) {
+    RedrawWindow(m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    StartupMark("main painted");
   }
 }
 
@@ -365,11 +384,9 @@ bool CMainDlg::Show() {
   StartupMark("foreground");
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
-  // Painted at once, so that it is not left blank while the panels are made.
-  UpdateWindow(m_hWnd);
-  StartupMark("main painted");
-  // At start-up the panels come once the message loop runs (OnAfterShow):
-  // this window's first frame and its first answers do not wait for them.
+  // At start-up the first frame is the loop's to paint, as any window's, and
+  // the panels come after it (OnAfterShow): this window's first frame and
+  // its first answers do not wait for them.
   if (m_panelsDue) {
     TakeKeyboardFocus();
     return true;
@@ -422,6 +439,7 @@ void CMainDlg::RaiseSecondaryWindows() {
 }
 
 void CMainDlg::Hide() {
+  BeginStepsAfterShow();
   ShowWindow(m_hWnd, SW_HIDE);
   ShowWindow(m_tabPanel, SW_HIDE);
   ShowWindow(m_urlPanel, SW_HIDE);
@@ -736,6 +754,7 @@ void CMainDlg::RestoreFocus(HWND focus) {
 void CMainDlg::OnAfterShow(WPARAM step) {
   switch (step) {
     case kStepOle:
+      m_app.PrefetchSkinImages(kAreaDirectory, kAreaAddDialog);  // the panels'
       m_app.StartOle();
       break;
     case kStepPanels: {

@@ -100,6 +100,7 @@ class CMainDlg : public CDialogWindow {
     kAfterShowSteps
   };
   void OnAfterShow(WPARAM step);
+  void BeginStepsAfterShow();
   void RestoreFocus(HWND focus);
   void OnApplySkin();
   void OnWindowClosed(UINT msg);
@@ -166,6 +167,7 @@ class CMainDlg : public CDialogWindow {
   bool m_backgroundDue = false;  // decoded at the first paint
   bool m_panelsDue = false;      // made and shown once the loop runs (WM_AFTER_SHOW)
   bool m_trayMade = false;
+  bool m_stepsBegun = false;     // the first WM_AFTER_SHOW is posted
   ScopedIcon m_icon;
   ScopedIcon m_smallIcon;
   CExplorer1 m_banner;

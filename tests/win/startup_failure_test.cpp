@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../../res/resource.h"
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
 #include "os/net.h"
@@ -261,6 +262,20 @@ bool PumpAndSeeQuit() {
   return quit;
 }
 
+bool StartUpStepQueued(HWND main) {
+  MSG msg;
+  return PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_NOREMOVE) != FALSE;
+}
+
+// Takes the main window's next start-up step off the queue and runs it, as
+// the loop would; false when no step is queued.
+bool RunOneStartUpStep(HWND main) {
+  MSG msg;
+  if (!PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_REMOVE)) return false;
+  DispatchMessageW(&msg);
+  return true;
+}
+
 // The links of these tests listen on ports of their own, away from any
 // other copy of the program on this machine.
 const int kTestPorts = 27130;
@@ -297,6 +312,15 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   EXPECT_EQ(nullptr, main->TabPanel()) << "no panel before the loop runs";
   EXPECT_EQ(nullptr, app->Chooser());
   EXPECT_FALSE(app->NetworkStarted());
+  // The loop's first paint comes before any step: none is queued until then.
+  EXPECT_FALSE(StartUpStepQueued(wnd));
+  EXPECT_TRUE(GetUpdateRect(wnd, nullptr, FALSE)) << "the first frame is the loop's to paint";
+  UpdateWindow(wnd);
+  EXPECT_TRUE(StartUpStepQueued(wnd));
+  EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, IDC_EXIT_BUTTON), nullptr, FALSE))
+      << "the controls are painted with the first frame, before the steps";
+  EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, IDC_BANNER), nullptr, FALSE));
+  EXPECT_EQ(nullptr, main->TabPanel());
   EXPECT_EQ(taken + 1, qb::PrefetchedPicturesTaken()) << "the first paint took the worker's picture";
   RECT rc;
   GetClientRect(wnd, &rc);
@@ -329,15 +353,6 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   wintest::Pump();
 }
 
-// Takes the main window's next start-up step off the queue and runs it, as
-// the loop would; false when no step is queued.
-bool RunOneStartUpStep(HWND main) {
-  MSG msg;
-  if (!PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_REMOVE)) return false;
-  DispatchMessageW(&msg);
-  return true;
-}
-
 // The work after the first frame comes one step per message, so that the
 // loop answers, paints and takes input between the steps: OLE, the panels
 // made, each panel shown, the chooser, the window's icons, the links, the
@@ -352,6 +367,8 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   HWND focus = GetFocus();
+  EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the steps begin with the first paint";
+  UpdateWindow(wnd);
   EXPECT_FALSE(app->OleStarted()) << "the first frame does without OLE";
 
   ASSERT_TRUE(RunOneStartUpStep(wnd));
