@@ -101,8 +101,12 @@ const std::vector<Statement>& Statements() {
        " AS n(name, kind, address, parent, icon, note, visits, slot, circle, ord)",
        {kInt8, kByteaArray, kInt8Array, kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kInt8Array,
         kByteaArray}},
+      // The revision and the nodes in one statement, so of one moment: a
+      // row with no node when the tree is empty.
       {"load_tree",
-       "SELECT name, kind, address, parent, icon, note, visits, slot, circle FROM nodes WHERE \"user\"=$1 ORDER BY ord",
+       "SELECT r.revision, n.ord, n.name, n.kind, n.address, n.parent, n.icon, n.note, n.visits, n.slot, n.circle"
+       " FROM (SELECT (SELECT revision FROM trees WHERE \"user\"=$1) AS revision) r"
+       " LEFT JOIN nodes n ON n.\"user\"=$1 ORDER BY n.ord",
        {kInt8}},
       {"count_tree", "SELECT COUNT(*) FROM nodes WHERE \"user\"=$1", {kInt8}},
       {"add_member", "INSERT INTO members(key, \"user\") VALUES($1,$2) ON CONFLICT DO NOTHING", {kBytea, kInt8}},
@@ -394,22 +398,21 @@ class CPgStorage : public IStorage, public ICluster {
   }
   bool LoadTree(int32_t user, std::vector<qb::NodeWire>& out, int32_t& revision) override {
     out.clear();
-    // One snapshot for both statements: the nodes of the revision read.
-    if (!Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return false;
-    revision = TreeRevision(user);
     CResult r = Run("load_tree", CParams().Int(user));
-    if (!Finish(r.Ok() && revision >= 0)) return false;
+    if (!r.Ok() || r.Rows() < 1) return false;
+    revision = (int32_t)r.Int(0, 0);  // 0 when none is stored
     for (int i = 0; i < r.Rows(); ++i) {
+      if (r.Null(i, 1)) continue;  // the row of an empty tree
       qb::NodeWire n;
-      n.name = r.Bytes(i, 0);
-      n.kind = (int)r.Int(i, 1);
-      n.address = r.Bytes(i, 2);
-      n.parentName = r.Bytes(i, 3);
-      n.iconPath = r.Bytes(i, 4);
-      n.note = r.Bytes(i, 5);
-      n.visits = (int32_t)r.Int(i, 6);
-      n.slot = (int32_t)r.Int(i, 7);
-      n.circle = r.Bytes(i, 8);
+      n.name = r.Bytes(i, 2);
+      n.kind = (int)r.Int(i, 3);
+      n.address = r.Bytes(i, 4);
+      n.parentName = r.Bytes(i, 5);
+      n.iconPath = r.Bytes(i, 6);
+      n.note = r.Bytes(i, 7);
+      n.visits = (int32_t)r.Int(i, 8);
+      n.slot = (int32_t)r.Int(i, 9);
+      n.circle = r.Bytes(i, 10);
       out.push_back(std::move(n));
     }
     return true;

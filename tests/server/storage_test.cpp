@@ -173,13 +173,18 @@ TEST_P(ServerStorage, EveryFieldOfEveryNodeComesBackAndAnEmptyTreeIsATree) {
   EXPECT_EQ(1, rev);
   std::vector<qb::NodeWire> big = MakeSampleTree(20000);
   ASSERT_TRUE(s->ReplaceTree(4, big));
+  uint64_t trips = s->RoundTrips();
   ASSERT_TRUE(s->LoadTree(4, got));
   EXPECT_TRUE(same(big, got));
+  EXPECT_EQ(Pg() ? trips + 1 : 0u, s->RoundTrips()) << "a tree and its revision in one statement";
   ASSERT_EQ(TreeWrite::Stored, s->StoreTree(3, {}, 1, rev));
   EXPECT_EQ(2, rev);
   ASSERT_TRUE(s->LoadTree(3, got, rev));
   EXPECT_TRUE(got.empty());
   EXPECT_EQ(2, rev);
+  ASSERT_TRUE(s->LoadTree(99, got, rev));
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(0, rev) << "none stored";
   EXPECT_EQ(0, s->CountTree(3));
   EXPECT_EQ(20000, s->CountTree(4)) << "another user's tree stays";
 }
