@@ -161,11 +161,15 @@ TEST_F(ProgramAgainstServer, LoginRefusalUploadAndDownloadOfAFullTree) {
     EXPECT_EQ(s.m_nSlot, d.m_nSlot);
     EXPECT_EQ(s.m_strCircle, d.m_strCircle);
   }
-  // Not one repeat: every node came once, acknowledged in time.
+  // Every node came, and hardly one twice: on loopback an acknowledgement
+  // comes in time, bar the odd one a busy machine holds up past the resend
+  // time (a repeat is acknowledged again and posts progress again). A resend
+  // time too short would repeat hundreds.
   size_t progress = 0;
   for (auto& p : b.ui.posts)
     progress += p.msg == qb::WM_TRANSFER_STATUS && p.wParam == qb::kDownloadChannel && (int)p.lParam == qb::kDownloadProgress;
-  EXPECT_EQ(1319u, progress);
+  EXPECT_GE(progress, 1319u);
+  EXPECT_LE(progress, 1319u + 13) << "more than one node in a hundred came twice";
 }
 
 TEST_F(ProgramAgainstServer, CircleChatBetweenTwoProgramsAndALeaveWordForAThird) {
