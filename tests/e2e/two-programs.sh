@@ -27,6 +27,7 @@ server=$2
 tool=$3
 mkdir -p "$4"
 shots=$(cd "$4" && pwd)
+[ -n "${QIMBO_CHAT_TRACE:-}" ] && mkdir -p "$QIMBO_CHAT_TRACE" && rm -f "$QIMBO_CHAT_TRACE"/trace-[AB].txt
 
 skip() { echo "SKIP: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "network namespaces need root (ip netns); not root here"
@@ -113,7 +114,7 @@ in_ns() {  # in_ns X COMMAND...: in X's namespace, on X's display, with X's Wine
 declare -A program
 start_program() {
   (cd "$tmp/$1/Qimbo" && exec ip netns exec "${ns[$1]}" env DISPLAY=":${display[$1]}" WINEPREFIX="$tmp/pfx$1" \
-     wine "$tmp/$1/Qimbo/Qimbo.exe") >"$tmp/$1.log" 2>&1 &
+     ${QIMBO_CHAT_TRACE:+QIMBO_NET_TRACE=Z:$QIMBO_CHAT_TRACE/trace-$1.txt} wine "$tmp/$1/Qimbo/Qimbo.exe") >"$tmp/$1.log" 2>&1 &
   program[$1]=$!
   kit_track $!
 }
@@ -226,6 +227,9 @@ d = [seen[i] - sent[i] for i in sent if i in seen]
 print("%.1f ms (%d lines, min %.1f, max %.1f)" % (statistics.median(d), len(d), min(d), max(d)) if d else "none")
 ')
 echo "latency: A's send to B's window, median $latency; raw UDP round trip A-B median $rtt ms"
+# With QIMBO_CHAT_TRACE=FOLDER both programs write their hop traces there, and the hops are shown.
+[ -n "${QIMBO_CHAT_TRACE:-}" ] && tr -d '\r' <"$tmp/series.out" >"$QIMBO_CHAT_TRACE/series.txt" &&
+  python3 "$here/chat_hops.py" "$QIMBO_CHAT_TRACE/trace-A.txt" "$QIMBO_CHAT_TRACE/trace-B.txt" "$QIMBO_CHAT_TRACE/series.txt" 测
 
 # The server restarts and forgets every session: the keep-alives go
 # unanswered, both programs log in again by themselves and stay logged in.

@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""The hops of the timed chat lines, from the two programs' hop traces
+(QIMBO_NET_TRACE) and the driver's output:
+    chat_hops.py TRACE-A TRACE-B DRIVER-OUTPUT PREFIX
+prints the median and the worst of each hop over the lines found in all of them."""
+import re
+import statistics
+import sys
+
+
+def load(path):
+    marks = []
+    for raw in open(path, 'rb'):
+        m = re.match(r'([\d.]+) (\S+) ?(.*)', raw.decode('gbk', 'replace').rstrip('\n'))
+        if m:
+            marks.append((float(m.group(1)), m.group(2), m.group(3)))
+    return marks
+
+
+def first(marks, hop, key, after=0.0):
+    return next((t for t, h, x in marks if h == hop and key in x and t >= after), None)
+
+
+a, b = load(sys.argv[1]), load(sys.argv[2])
+sent = {}
+for line in open(sys.argv[3], encoding='utf-8', errors='replace'):
+    w = line.split()
+    if len(w) == 3 and w[0] == 'sent':
+        sent[int(w[1])] = float(w[2])
+prefix = sys.argv[4]
+names = ["A: the click (SendInput) to 发送's handler", "A: the handler to B's datagram sent", "the network to B's receive",
+         "B: the receive to the line handled", "B: handled to the chat window's message", "B: the line put in and drawn"]
+hops = [[] for _ in names]
+for i, t0 in sorted(sent.items()):
+    key = '%s%d;' % (prefix, 100 + i)
+    clicked = first(a, 'clicked', key)
+    # A sends to B first, to its own record last.
+    out = first(a, 'sent', key, clicked or 0)
+    received = first(b, 'received', key)
+    handled = first(b, 'handled', key)
+    arrived = first(b, 'arrived', '', handled or 0)
+    shown = first(b, 'shown', key)
+    t = [t0, clicked, out, received, handled, arrived, shown]
+    if None not in t:
+        for k in range(len(names)):
+            hops[k].append(t[k + 1] - t[k])
+for name, v in zip(names, hops):
+    if v:
+        print("  %-44s median %6.2f ms, worst %6.2f ms (%d lines)" % (name, statistics.median(v), max(v), len(v)))
