@@ -539,6 +539,16 @@ class TransferTest : public NetFixture {
     }
     return n;
   }
+  // Logged in, one favorite in 新闻, its upload asked for from the prompt
+  // and the count sent to the server.
+  void StartOneItemUpload() {
+    LogIn(100);
+    CMyNode* cat = AddCategory(tree, "新闻", 0);
+    AddItem(tree, cat, "a", "http://a.example/", 0);
+    PromptView v;
+    ASSERT_TRUE(prog->OnCommand(true, v));
+    EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  }
   std::unique_ptr<CTransferProgress> prog;
   size_t delivered = 0;
 };
@@ -606,18 +616,14 @@ TEST_F(TransferTest, UploadWholeTreeWithDeadlineFromLastProgress) {
 }
 
 TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
-  LogIn(100);
-  CMyNode* cat = AddCategory(tree, "新闻", 0);
-  AddItem(tree, cat, "a", "http://a.example/", 0);
-  PromptView v;
-  ASSERT_TRUE(prog->OnCommand(true, v));
-  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  StartOneItemUpload();
+  if (HasFatalFailure()) return;
   server->Send(0, MsgFavUpAllowed());  // answers an older message
   ASSERT_TRUE(PumpUntil([&] { return net->LastReceived() == 0; }));
   EXPECT_TRUE(server->Quiet(200));
   net->OnTimer(kTransferTimer);
   EXPECT_EQ(0, net->Transfer().Mode());
-  v = Deliver();
+  PromptView v = Deliver();
   EXPECT_EQ("上传超时失败!", v.text);
   EXPECT_TRUE(v.okEnabled);
   EXPECT_FALSE(v.moveBar);
@@ -633,12 +639,8 @@ TEST_F(TransferTest, StaleAllowedIsIgnoredUntilTheDeadline) {
 
 // Only the server's OK for the node just sent moves the upload on.
 TEST_F(TransferTest, AnUploadGoesOnOnlyForTheCurrentNodeOk) {
-  LogIn(100);
-  CMyNode* cat = AddCategory(tree, "新闻", 0);
-  AddItem(tree, cat, "a", "http://a.example/", 0);
-  PromptView v;
-  ASSERT_TRUE(prog->OnCommand(true, v));
-  EXPECT_NE(std::string::npos, server->Receive().text.find("<COUNT>"));
+  StartOneItemUpload();
+  if (HasFatalFailure()) return;
   server->Send(2, MsgFavUpAllowed());
   Received r;
   ASSERT_TRUE(PumpUntil([&] {
