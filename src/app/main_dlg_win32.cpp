@@ -352,28 +352,30 @@ void CMainDlg::OnPaint() {
   EnsureBackground();
   if (first) StartupMark("main paint");
   BeginStepsAfterShow();
-  {
-    PaintDc paint(m_hWnd);
-    HDC dc = paint.Get();
-    RECT rc;
-    GetClientRect(m_hWnd, &rc);
-    if (IsIconic(m_hWnd)) {
-      int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-      DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
-    } else if (m_background) {
-      PaintBackground(dc, rc, m_background.Get(), nullptr);
-      SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
-      SetBkMode(dc, TRANSPARENT);
-      TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
-    } else {
-      m_picture.Show(dc, rc);
-    }
-  }
+  PaintFrame();
   // The first frame is whole before the first step: the controls' own
   // paints would come after the posted steps.
   if (first) {
     RedrawWindow(m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     StartupMark("main painted");
+  }
+}
+
+void CMainDlg::PaintFrame() {
+  PaintDc paint(m_hWnd);
+  HDC dc = paint.Get();
+  RECT rc;
+  GetClientRect(m_hWnd, &rc);
+  if (IsIconic(m_hWnd)) {
+    int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
+  } else if (m_background) {
+    PaintBackground(dc, rc, m_background.Get(), nullptr);
+    SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 1, 1, L"Qimbo\u6536\u85CF", 7);
+  } else {
+    m_picture.Show(dc, rc);
   }
 }
 

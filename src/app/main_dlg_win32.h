@@ -120,6 +120,7 @@ class CMainDlg : public CDialogWindow {
   void SkinApplied(int area);
   void OnTrayNotify(LPARAM mouse);
   void OnPaint();
+  void PaintFrame();
   void ApplySkinToButtons();
   void LoadBackground();
   void EnsureBackground();
