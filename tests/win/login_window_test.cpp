@@ -42,22 +42,14 @@ class LoginWindowTest : public testing::Test {
     g_login = nullptr;
   }
   void Start() {
-    os::SetProgramDirectory(dir.Path());
-    app.reset(new qb::CFavoritesApp);
-    app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
-    ASSERT_TRUE(app->InitInstance());
-    main = app->MainWindow();
+    main = wintest::StartProgram(app, dir.Path(), dir.Path() + "profiles\\" + os::UserName());
     ASSERT_TRUE(main);
     wnd = main->GetSafeHwnd();
     wintest::Pump();
   }
   void TearDown() override {
     os::SetClock(nullptr, nullptr);
-    if (app) app->ExitInstance();
-    app.reset();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
+    wintest::StopProgram(app);
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tavlo");
   }
   HWND OpenLogin() {

@@ -86,23 +86,15 @@ class SettingsTest : public testing::Test {
     qb::ConfigSettings config;
     config.hotkeyText = "Ctrl+Alt+Z";
     ASSERT_TRUE(qb::SaveConfig(p, config));
-    os::SetProgramDirectory(p);
-    app.reset(new qb::CFavoritesApp);
-    app->SetHomePath(home);
-    ASSERT_TRUE(app->InitInstance());
-    main = app->MainWindow();
+    main = wintest::StartProgram(app, p, home);
     ASSERT_TRUE(main);
     wnd = main->GetSafeHwnd();
     wintest::Pump();
   }
   void TearDown() override {
-    if (app) app->ExitInstance();
-    app.reset();
+    wintest::StopProgram(app);
     CBackBmpDlg::SetHostAdjuster(nullptr);
     qb::CFavoritesApp::SetBoxHook(nullptr);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
     wintest::Pump();
   }
   HWND Open(UINT command = IDC_SETTINGS_BUTTON) {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/favorites_app_win32.h"
+#include "app/main_dlg_win32.h"
 #include "driver_kit.h"
 #include "os/os.h"
 
@@ -139,6 +141,23 @@ std::string MakeProgramFolder(const std::string& dir, bool favorites) {
   }
   if (favorites) os::CreateFolder(home + "\\Favorites");
   return home;
+}
+
+qb::CMainDlg* StartProgram(std::unique_ptr<qb::CFavoritesApp>& app, const std::string& folder,
+                           const std::string& home) {
+  os::SetProgramDirectory(folder);
+  app.reset(new qb::CFavoritesApp);
+  app->SetHomePath(home);
+  if (!app->InitInstance()) return nullptr;
+  return app->MainWindow();
+}
+
+void StopProgram(std::unique_ptr<qb::CFavoritesApp>& app) {
+  if (app) app->ExitInstance();
+  app.reset();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
 }
 
 namespace {

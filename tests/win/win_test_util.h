@@ -4,11 +4,17 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "skin/skin_button_win32.h"
 #include "win/gdi_win32.h"
+
+namespace qb {
+class CFavoritesApp;
+class CMainDlg;
+}  // namespace qb
 
 namespace wintest {
 
@@ -56,6 +62,15 @@ std::string RedBlueJpeg();
 // programs of the user and of "All Users"; with `favorites`, the user's
 // Favorites folder too. Returns the user's profile folder.
 std::string MakeProgramFolder(const std::string& dir, bool favorites);
+
+// The program started as it starts for a user: from the program folder
+// `folder`, with `home` as the user's home (the profile's folder). Fills `app`
+// and returns its main window, or null when InitInstance failed or made none.
+// StopProgram ends it, as the program's exit does, and drops the WM_QUIT the
+// exit posts, so the next test's loops run.
+qb::CMainDlg* StartProgram(std::unique_ptr<qb::CFavoritesApp>& app, const std::string& folder,
+                           const std::string& home);
+void StopProgram(std::unique_ptr<qb::CFavoritesApp>& app);
 
 // Runs `action` once from inside the next modal loop of this thread (every
 // box, dialog and menu loop dispatches a thread timer), then ends whatever
