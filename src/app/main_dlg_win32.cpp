@@ -390,6 +390,8 @@ bool CMainDlg::Show() {
   // the panels come after it (OnAfterShow): this window's first frame and
   // its first answers do not wait for them.
   if (m_panelsDue) {
+    // A window that starts minimised (its shortcut says so) gets no paint.
+    if (IsIconic(m_hWnd) || !IsWindowVisible(m_hWnd)) BeginStepsAfterShow();
     TakeKeyboardFocus();
     return true;
   }

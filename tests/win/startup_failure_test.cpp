@@ -414,6 +414,36 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   wintest::Pump();
 }
 
+// A window hidden (or minimised) before its first paint gets no paint: the
+// steps after the first frame begin as it hides, and it is whole when shown.
+TEST_F(StartupTest, AWindowHiddenBeforeItsFirstPaintStillGetsItsPanelsChooserLinksAndTray) {
+  WriteFavorites();
+  UseTestPorts(dir.Path());
+  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
+  ASSERT_TRUE(app->InitInstance());
+  qb::CMainDlg* main = app->MainWindow();
+  ASSERT_TRUE(main);
+  HWND wnd = main->GetSafeHwnd();
+  EXPECT_FALSE(StartUpStepQueued(wnd));
+  main->Hide();
+  EXPECT_TRUE(StartUpStepQueued(wnd));
+  wintest::Pump();
+  EXPECT_FALSE(main->PanelsDue());
+  ASSERT_TRUE(main->TabPanel());
+  EXPECT_FALSE(IsWindowVisible(main->TabPanel())) << "no panel over a hidden window";
+  EXPECT_TRUE(app->Chooser());
+  EXPECT_TRUE(app->NetworkStarted());
+  EXPECT_TRUE(main->Tray().Enabled());
+  EXPECT_TRUE(main->Show());
+  EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+  EXPECT_TRUE(g_boxes.empty());
+  app->ExitInstance();
+  app.reset();
+  EXPECT_FALSE(WinsockUp());
+  wintest::Pump();
+}
+
 // A panel or the chooser that cannot be made once the loop runs shows its
 // box and ends the program before any link starts; the shutdown removes the
 // main window and leaves nothing behind.
