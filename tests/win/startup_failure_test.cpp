@@ -94,6 +94,8 @@ bool MutexExists() {
   return true;
 }
 
+void UseTestPorts(const std::string& programDir);
+
 class StartupTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -158,6 +160,23 @@ class StartupTest : public testing::Test {
   void StopRecordingWindows() {
     UnhookWindowsHookEx(g_cbt);
     g_cbt = nullptr;
+  }
+  // The program with the test's favorites, on the test's ports, started up
+  // to its loop; its main window (null when it did not start).
+  qb::CMainDlg* StartBeforeTheLoop(std::unique_ptr<qb::CFavoritesApp>& app) {
+    WriteFavorites();
+    UseTestPorts(dir.Path());
+    app = NewApp();
+    if (!app->InitInstance()) return nullptr;
+    return app->MainWindow();
+  }
+  // Ends a program that started, and checks that no box came and Winsock is down.
+  void EndStartedProgram(std::unique_ptr<qb::CFavoritesApp>& app) {
+    EXPECT_TRUE(g_boxes.empty());
+    app->ExitInstance();
+    app.reset();
+    EXPECT_FALSE(WinsockUp());
+    wintest::Pump();
   }
 
   qbtest::TempDir dir;
@@ -359,11 +378,8 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
 // tray icon. A window hidden between the steps gets no panel over it until
 // it is shown again.
 TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
-  WriteFavorites();
-  UseTestPorts(dir.Path());
-  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
-  ASSERT_TRUE(app->InitInstance());
-  qb::CMainDlg* main = app->MainWindow();
+  std::unique_ptr<qb::CFavoritesApp> app;
+  qb::CMainDlg* main = StartBeforeTheLoop(app);
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   HWND focus = GetFocus();
@@ -407,21 +423,14 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   ASSERT_TRUE(RunOneStartUpStep(wnd));
   EXPECT_TRUE(main->Tray().Enabled());
   EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the tray icon is the last step";
-  EXPECT_TRUE(g_boxes.empty());
-  app->ExitInstance();
-  app.reset();
-  EXPECT_FALSE(WinsockUp());
-  wintest::Pump();
+  EndStartedProgram(app);
 }
 
 // A window hidden (or minimised) before its first paint gets no paint: the
 // steps after the first frame begin as it hides, and it is whole when shown.
 TEST_F(StartupTest, AWindowHiddenBeforeItsFirstPaintStillGetsItsPanelsChooserLinksAndTray) {
-  WriteFavorites();
-  UseTestPorts(dir.Path());
-  std::unique_ptr<qb::CFavoritesApp> app = NewApp();
-  ASSERT_TRUE(app->InitInstance());
-  qb::CMainDlg* main = app->MainWindow();
+  std::unique_ptr<qb::CFavoritesApp> app;
+  qb::CMainDlg* main = StartBeforeTheLoop(app);
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   EXPECT_FALSE(StartUpStepQueued(wnd));
@@ -437,11 +446,7 @@ TEST_F(StartupTest, AWindowHiddenBeforeItsFirstPaintStillGetsItsPanelsChooserLin
   EXPECT_TRUE(main->Show());
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
   EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
-  EXPECT_TRUE(g_boxes.empty());
-  app->ExitInstance();
-  app.reset();
-  EXPECT_FALSE(WinsockUp());
-  wintest::Pump();
+  EndStartedProgram(app);
 }
 
 // A panel or the chooser that cannot be made once the loop runs shows its
