@@ -4,9 +4,9 @@
 # the same way in the same run: both under Wine on one private display, each
 # timed from process start to its first visible window, median of RUNS runs;
 # then the same to the moment that window answers a sent message (its message
-# loop runs and paints the first frame next). Both programs are timed as they
-# ship, stripped (the build's copies carry some 30 MB of debugging sections,
-# which Wine reads in whole at every start).
+# loop runs and paints the first frame next). The two take turns. Both are
+# timed as they ship, stripped (the build's copies carry some 30 MB of
+# debugging sections, which Wine reads in whole at every start).
 #   startup-bench.sh WINBUILD QIMBO-TOOL [RUNS]
 # With QIMBO_STARTUP_TRACE set to a Windows path (Z:\tmp\trace.txt), Qimbo.exe
 # appends its start-up steps with their times to that file.
@@ -39,11 +39,18 @@ with open(sys.argv[1], "w", encoding="utf-8") as f:
 PY
 "$tool" fav make "$tmp/fav.jsonl" "$tmp/Qimbo/data/1-我的收藏.sc" >/dev/null || exit 1
 dos() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# The two programs take turns, one start each, so that a machine that others
+# load unevenly slows both alike; the medians are taken over each one's starts.
 cat >"$tmp/run.sh" <<SCRIPT
 t="$win/tests/win/startup_timer.exe"
 wine "\$t" 1 "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 >/dev/null   # first start: skin set-up
-read q qa < <(wine "\$t" $runs "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r')
-read m ma < <(QIMBO_STARTUP_TRACE= wine "\$t" $runs "$(dos "$tmp/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r')
+for i in \$(seq $runs); do
+  wine "\$t" 1 "$(dos "$tmp/Qimbo/Qimbo.exe")" "$(dos "$tmp/Qimbo")" 1007 | tr -d '\r' >>"$tmp/qimbo.txt"
+  QIMBO_STARTUP_TRACE= wine "\$t" 1 "$(dos "$tmp/minimal_dialog.exe")" "$(dos "$tmp")" 0 | tr -d '\r' >>"$tmp/minimal.txt"
+done
+median() { sort -n | awk '{ v[NR] = \$1 } END { print v[int((NR + 1) / 2)] }'; }
+q=\$(cut -d' ' -f1 "$tmp/qimbo.txt" | median); qa=\$(cut -d' ' -f2 "$tmp/qimbo.txt" | median)
+m=\$(cut -d' ' -f1 "$tmp/minimal.txt" | median); ma=\$(cut -d' ' -f2 "$tmp/minimal.txt" | median)
 echo "startup: Qimbo.exe \$q ms, minimal dialog \$m ms, ratio \$(echo "scale=2; \$q / \$m" | bc)"
 echo "responsive: Qimbo.exe \$qa ms, minimal dialog \$ma ms, ratio \$(echo "scale=2; \$qa / \$ma" | bc)"
 SCRIPT
