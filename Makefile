@@ -75,8 +75,10 @@ wine-prefix: deps
 # tests that time the program (label timing) come last, with no compiler
 # running. Each ctest's output comes in one piece when it ends (the builds'
 # lines mix).
+# One slot more than $(JOBS): both sanitized folders compile beside the first
+# tests (at the lowest priority, so the slot costs the tests nothing).
 test: deps
-	@$(MAKE) --no-print-directory -j$(JOBS) -O test-native test-sanitized
+	@$(MAKE) --no-print-directory -j$$(($(JOBS) + 1)) -O test-native test-sanitized
 
 test-native: build-win build-native wine-prefix
 	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -j$(JOBS) -E '^(asan|fuzz)\.' -LE timing
