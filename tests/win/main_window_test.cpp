@@ -76,11 +76,7 @@ class MainWindowTest : public testing::Test {
   }
   // The program started in the test's folder; Start also lets its loop run.
   void StartBeforeTheLoop() {
-    os::SetProgramDirectory(dir.Path());
-    app.reset(new qb::CFavoritesApp);
-    app->SetHomePath(dir.Path() + "profiles\\" + os::UserName());
-    ASSERT_TRUE(app->InitInstance());
-    main = app->MainWindow();
+    main = wintest::StartProgram(app, dir.Path(), dir.Path() + "profiles\\" + os::UserName());
     ASSERT_TRUE(main);
     wnd = main->GetSafeHwnd();
   }
@@ -88,13 +84,7 @@ class MainWindowTest : public testing::Test {
     StartBeforeTheLoop();
     wintest::Pump();
   }
-  void TearDown() override {
-    if (app) app->ExitInstance();
-    app.reset();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-  }
+  void TearDown() override { wintest::StopProgram(app); }
   COLORREF ButtonColour(int id, int index) {
     return qb::CSkinButton::FromHandle(GetDlgItem(wnd, id))->GetColor(index);
   }
