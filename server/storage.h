@@ -29,6 +29,15 @@ struct LeaveWord {
 const int32_t kAnyRevision = -1;
 enum class TreeWrite { Stored, Stale, Failed };
 
+// One tree of several stored together (StoreTrees): what to store, and how it went.
+struct TreeJob {
+  int32_t user = 0;
+  std::vector<qb::NodeWire> nodes;
+  int32_t fromRevision = kAnyRevision;
+  TreeWrite result = TreeWrite::Failed;
+  int32_t revision = -1;
+};
+
 class IStorage {
  public:
   virtual ~IStorage() {}
@@ -66,6 +75,11 @@ class IStorage {
   // of two uploads made from the same revision only one is stored.
   virtual TreeWrite StoreTree(int32_t user, const std::vector<qb::NodeWire>& nodes, int32_t fromRevision,
                               int32_t& revision) = 0;
+  // Each job as StoreTree would, where the storage can in one commit for
+  // all (a failure of one then stores the others one by one).
+  virtual void StoreTrees(std::vector<TreeJob>& jobs) {
+    for (TreeJob& j : jobs) j.result = StoreTree(j.user, j.nodes, j.fromRevision, j.revision);
+  }
   bool ReplaceTree(int32_t user, const std::vector<qb::NodeWire>& nodes) {
     int32_t revision;
     return StoreTree(user, nodes, kAnyRevision, revision) == TreeWrite::Stored;

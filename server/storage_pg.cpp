@@ -359,37 +359,23 @@ class CPgStorage : public IStorage, public ICluster {
   using IStorage::LoadTree;
   TreeWrite StoreTree(int32_t user, const std::vector<qb::NodeWire>& nodes, int32_t fromRevision,
                       int32_t& revision) override {
-    // One transaction: a reader sees the old tree or the new one, and a
-    // connection lost half way leaves the old.
-    if (!Begin()) return TreeWrite::Failed;
-    bool ok = Run("tree_row", CParams().Int(user)).Ok();
-    CResult raised = Run("raise_revision", CParams().Int(user).Int(fromRevision));
-    ok = ok && raised.Ok();
-    if (ok && raised.Rows() != 1) {
-      CResult now = Run("tree_revision", CParams().Int(user));
-      bool read = now.Ok() && now.Rows() == 1;
-      revision = read ? (int32_t)now.Int(0, 0) : -1;
-      Finish(false);
-      return read ? TreeWrite::Stale : TreeWrite::Failed;
-    }
-    revision = ok ? (int32_t)raised.Int(0, 0) : -1;
-    ok = ok && Run("del_nodes", CParams().Int(user)).Ok();
-    typedef const qb::NodeWire& N;
-    CResult added = ok ? Run("add_nodes", CParams()
-                                              .Int(user)
-                                              .Texts(nodes, [](N n) { return n.name; })
-                                              .Ints(nodes, [](N n) { return n.kind; })
-                                              .Texts(nodes, [](N n) { return n.address; })
-                                              .Texts(nodes, [](N n) { return n.parentName; })
-                                              .Texts(nodes, [](N n) { return n.iconPath; })
-                                              .Texts(nodes, [](N n) { return n.note; })
-                                              .Ints(nodes, [](N n) { return n.visits; })
-                                              .Ints(nodes, [](N n) { return n.slot; })
-                                              .Texts(nodes, [](N n) { return n.circle; }))
-                       : CResult();
-    // Every node or none: a count short of the tree is a failure.
-    ok = ok && added.Ok() && added.Changed() == (int)nodes.size();
-    return Finish(ok) ? TreeWrite::Stored : TreeWrite::Failed;
+    std::vector<TreeJob> one(1);
+    one[0].user = user;
+    one[0].nodes = nodes;
+    one[0].fromRevision = fromRevision;
+    StoreTrees(one);
+    revision = one[0].revision;
+    return one[0].result;
+  }
+  void StoreTrees(std::vector<TreeJob>& jobs) override {
+    // In the order of their users, so that instances storing at once take
+    // the rows' locks in one order and never wait for each other in a ring.
+    std::vector<TreeJob*> order;
+    for (TreeJob& j : jobs) order.push_back(&j);
+    std::stable_sort(order.begin(), order.end(), [](const TreeJob* a, const TreeJob* b) { return a->user < b->user; });
+    if (StoreTogether(order) || order.size() == 1) return;
+    // One tree that cannot be stored must not cost the others theirs.
+    for (TreeJob* j : order) StoreTogether({j});
   }
   int32_t TreeRevision(int32_t user) override {
     CResult r = Run("tree_revision", CParams().Int(user));
@@ -693,6 +679,110 @@ class CPgStorage : public IStorage, public ICluster {
     CResult r(Exec(ok ? "COMMIT" : "ROLLBACK"));
     if (!r.Ok() && PQstatus(m_conn) != CONNECTION_OK) Connected();
     return ok && r.Ok() && strcmp(PQcmdStatus(r.m()), "COMMIT") == 0;
+  }
+  // Statements sent at once and answered at once: one round trip however
+  // many. Each gets its result (a failed one, and those after it in the same
+  // transaction, fail); false when the link failed.
+  typedef std::vector<std::pair<const char*, CParams>> Batch;
+  bool Pipeline(const Batch& batch, std::vector<CResult>& out) {
+    out.clear();
+    out.resize(batch.size());
+    if (m_txBroken || !Connected() || !PQenterPipelineMode(m_conn)) return false;
+    ++m_roundTrips;
+    bool ok = true;
+    for (const auto& st : batch) {
+      std::vector<const char*> v;
+      std::vector<int> len, fmt;
+      st.second.Fill(v, len, fmt);
+      // Transaction control is plain text; the rest are prepared statements.
+      bool plain = strcmp(st.first, "BEGIN") == 0 || strcmp(st.first, "COMMIT") == 0 || strcmp(st.first, "ROLLBACK") == 0;
+      ok = ok && (plain ? PQsendQueryParams(m_conn, st.first, 0, nullptr, nullptr, nullptr, nullptr, 1)
+                        : PQsendQueryPrepared(m_conn, st.first, st.second.Count(), v.data(), len.data(), fmt.data(), 1));
+    }
+    ok = ok && PQpipelineSync(m_conn);
+    for (size_t i = 0; ok && i < batch.size(); ++i) {
+      PGresult* r = PQgetResult(m_conn);
+      ok = r != nullptr;
+      out[i] = CResult(r);
+      while (PGresult* rest = PQgetResult(m_conn)) PQclear(rest);  // each result ends with a null
+    }
+    if (ok) {
+      CResult sync(PQgetResult(m_conn));
+      ok = sync.m() && PQresultStatus(sync.m()) == PGRES_PIPELINE_SYNC;
+    }
+    ok = PQexitPipelineMode(m_conn) && ok;
+    if (!ok && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
+    return ok;
+  }
+  // Stores the trees in one transaction of two round trips: first each
+  // revision is raised under a lock of its row when the upload was made from
+  // it, and read; then the raised ones' nodes replace the old, and one
+  // commit (one wait for the disk) covers all. False when a failure undid
+  // the whole transaction; stale trees are no failure.
+  bool StoreTogether(const std::vector<TreeJob*>& jobs) {
+    for (TreeJob* j : jobs) j->result = TreeWrite::Failed, j->revision = -1;
+    Batch first = {{"BEGIN", CParams()}};
+    for (TreeJob* j : jobs) {
+      first.push_back({"tree_row", CParams().Int(j->user)});
+      first.push_back({"raise_revision", CParams().Int(j->user).Int(j->fromRevision)});
+      first.push_back({"tree_revision", CParams().Int(j->user)});
+    }
+    std::vector<CResult> r;
+    bool ok = Pipeline(first, r);
+    for (size_t i = 0; ok && i < r.size(); ++i) ok = r[i].Ok();
+    if (!ok) return Undo();
+    // A link lost from here on takes the transaction with it.
+    m_inTransaction = true;
+    Batch second;
+    std::vector<TreeJob*> raised;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      const CResult &raise = r[2 + 3 * i], &now = r[3 + 3 * i];
+      TreeJob* j = jobs[i];
+      if (raise.Rows() != 1) {
+        // Stored from another revision meanwhile: nothing of this tree is written.
+        j->result = TreeWrite::Stale;
+        j->revision = now.Rows() == 1 ? (int32_t)now.Int(0, 0) : 0;
+        continue;
+      }
+      j->revision = (int32_t)raise.Int(0, 0);
+      raised.push_back(j);
+      typedef const qb::NodeWire& N;
+      second.push_back({"del_nodes", CParams().Int(j->user)});
+      second.push_back({"add_nodes", CParams()
+                                         .Int(j->user)
+                                         .Texts(j->nodes, [](N n) { return n.name; })
+                                         .Ints(j->nodes, [](N n) { return n.kind; })
+                                         .Texts(j->nodes, [](N n) { return n.address; })
+                                         .Texts(j->nodes, [](N n) { return n.parentName; })
+                                         .Texts(j->nodes, [](N n) { return n.iconPath; })
+                                         .Texts(j->nodes, [](N n) { return n.note; })
+                                         .Ints(j->nodes, [](N n) { return n.visits; })
+                                         .Ints(j->nodes, [](N n) { return n.slot; })
+                                         .Texts(j->nodes, [](N n) { return n.circle; })});
+    }
+    // Only stale trees: nothing to keep.
+    second.push_back({raised.empty() ? "ROLLBACK" : "COMMIT", CParams()});
+    ok = Pipeline(second, r) && !m_txBroken;
+    m_inTransaction = false;
+    m_txBroken = false;
+    for (size_t i = 0; ok && i < r.size(); ++i) ok = r[i].Ok();
+    // Every node or none: an insert short of its tree fails the whole.
+    for (size_t i = 0; ok && i < raised.size(); ++i) ok = r[1 + 2 * i].Changed() == (int)raised[i]->nodes.size();
+    ok = ok && strcmp(PQcmdStatus(r.back().m()), raised.empty() ? "ROLLBACK" : "COMMIT") == 0;
+    if (!ok) {
+      Undo();
+      for (TreeJob* j : jobs) j->result = TreeWrite::Failed, j->revision = -1;
+      return false;
+    }
+    for (TreeJob* j : raised) j->result = TreeWrite::Stored;
+    return true;
+  }
+  // Ends a transaction that failed half way; false for the caller to return.
+  bool Undo() {
+    m_inTransaction = false;
+    m_txBroken = false;
+    if (!m_down && PQstatus(m_conn) == CONNECTION_OK) CResult undone(Exec("ROLLBACK"));
+    return false;
   }
   bool NoteAccountChange(int32_t user) {
     CResult r = Run("note_change", CParams().Int(user));

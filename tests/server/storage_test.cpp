@@ -441,6 +441,58 @@ TEST_P(ServerStorage, UsersAreFoundSeveralAtOnceInOneRoundTrip) {
   EXPECT_TRUE(found.empty());
 }
 
+// Trees stored together: each as if alone (a stale one changes nothing),
+// on PostgreSQL in one commit of two round trips; a tree the database
+// refuses costs only its own upload.
+TEST_P(ServerStorage, TreesStoredTogetherEachGoAsAloneAndOneRefusedCostsNoOther) {
+  std::unique_ptr<IStorage> s = Open();
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(s->ReplaceTree(2, MakeSampleTree(3)));  // revision 1
+  ASSERT_TRUE(s->ReplaceTree(3, MakeSampleTree(9)));
+  auto job = [](int32_t user, int nodes, int32_t from) {
+    TreeJob j;
+    j.user = user;
+    j.nodes = MakeSampleTree(nodes);
+    j.fromRevision = from;
+    return j;
+  };
+  auto count = [&](int32_t user) {
+    std::vector<qb::NodeWire> got;
+    int32_t rev = -9;
+    return s->LoadTree(user, got, rev) ? std::make_pair((int)got.size(), rev) : std::make_pair(-1, -1);
+  };
+  // Given out of the users' order, a stale one among them, user 3 twice.
+  std::vector<TreeJob> jobs = {job(3, 4, 1), job(1, 5, 0), job(2, 6, 0), job(3, 2, 2)};
+  uint64_t trips = s->RoundTrips();
+  s->StoreTrees(jobs);
+  if (Pg()) EXPECT_EQ(trips + 2, s->RoundTrips());
+  EXPECT_EQ(TreeWrite::Stored, jobs[0].result);
+  EXPECT_EQ(2, jobs[0].revision);
+  EXPECT_EQ(TreeWrite::Stored, jobs[1].result);
+  EXPECT_EQ(1, jobs[1].revision);
+  EXPECT_EQ(TreeWrite::Stale, jobs[2].result);
+  EXPECT_EQ(1, jobs[2].revision);
+  EXPECT_EQ(TreeWrite::Stored, jobs[3].result) << "made from the revision the first of user 3 stored";
+  EXPECT_EQ(3, jobs[3].revision);
+  EXPECT_EQ(std::make_pair(2, 3), count(3));
+  EXPECT_EQ(std::make_pair(5, 1), count(1));
+  EXPECT_EQ(std::make_pair(3, 1), count(2)) << "the stale tree changed nothing";
+  // The database refuses user 2's third node: the others are stored.
+  ASSERT_TRUE(Sql(Pg() ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'no'; END$$;"
+                         "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes FOR EACH ROW"
+                         " WHEN (NEW.ord = 2 AND NEW.\"user\" = 2) EXECUTE FUNCTION refuse()"
+                       : "CREATE TRIGGER refuse_node BEFORE INSERT ON nodes WHEN NEW.ord = 2 AND NEW.user = 2"
+                         " BEGIN SELECT RAISE(ABORT, 'no'); END"));
+  jobs = {job(1, 7, 1), job(2, 8, 1), job(3, 1, kAnyRevision)};
+  s->StoreTrees(jobs);
+  EXPECT_EQ(TreeWrite::Stored, jobs[0].result);
+  EXPECT_EQ(TreeWrite::Failed, jobs[1].result);
+  EXPECT_EQ(TreeWrite::Stored, jobs[2].result);
+  EXPECT_EQ(std::make_pair(7, 2), count(1));
+  EXPECT_EQ(std::make_pair(3, 1), count(2));
+  EXPECT_EQ(std::make_pair(1, 4), count(3));
+}
+
 TEST_P(ServerStorage, LeaveWordsAreCountedPerSender) {
   std::unique_ptr<IStorage> s = Open();
   ASSERT_TRUE(s);
