@@ -81,6 +81,8 @@ bool CChatDialog::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon.Get()));
   ConfigSettings& config = m_app.Config();
   m_sendKeyFlag = SendKeyFlag(config.chatSendKey);
+  m_members = GetDlgItem(m_hWnd, IDC_CHAT_MEMBERS);
+  m_receiveOne = GetDlgItem(m_hWnd, IDC_CHAT_RECEIVE_ONE);
 
   const CNetCircles& circles = m_net.Circles();
   SetWindowTextW(m_hWnd, W(ChatTitleText(circles.CurrentCircle())).c_str());
@@ -195,7 +197,8 @@ void CChatDialog::ShowRecords(const std::vector<ChatLine>& lines) {
 void CChatDialog::OnChatArrived(WPARAM wParam) {
   std::vector<ChatLine> lines;
   os::NetTrace("arrived", "");
-  if (m_net.Chat().OnChatArrived(wParam, Checked(IDC_CHAT_RECEIVE_ONE), SelectedMember(), lines)) ShowRecords(lines);
+  bool onlySelected = SendMessageW(m_receiveOne, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  if (m_net.Chat().OnChatArrived(wParam, onlySelected, SelectedMember(), lines)) ShowRecords(lines);
   for (const ChatLine& l : lines) os::NetTrace("shown", l.text);
 }
 

@@ -38,7 +38,7 @@ class CChatDialog : public CDialogWindow {
   // For the window tests.
   HWND Conversation() const { return m_talk.GetSafeHwnd(); }
   HWND Input() const { return m_input.GetSafeHwnd(); }
-  HWND Members() const { return GetDlgItem(m_hWnd, 1097); }
+  HWND Members() const { return m_members; }
   int SendKeyFlagNow() const { return m_sendKeyFlag; }
   HMENU SendKeyMenu() const { return m_sendKeyMenu.Get(); }
   bool ShowsAdPicture() const { return !m_ad.HasEngine(); }
@@ -79,6 +79,10 @@ class CChatDialog : public CDialogWindow {
   ScopedIcon m_icon;
   GdiBrush m_back;
   bool m_swallowReturn = false;  // the Enter that sent: its character makes no new line
+  // Looked up once: under Wine each look-up is a call to its server, and
+  // every line that comes in asks for both.
+  HWND m_members = nullptr;
+  HWND m_receiveOne = nullptr;
 };
 
 }  // namespace qb

@@ -39,6 +39,19 @@ bool CMenuRichEdit::Create(DWORD style, const RECT& r, HWND parent, UINT id) {
   return true;
 }
 
+// Wine sends WM_NCPAINT with every paint once anything marked the frame, and
+// with the whole update region; drawing the scroll bar, even where that region
+// clips all of it, costs it several times a new line of text.
+bool CMenuRichEdit::RegionReachesFrame(HWND box, WPARAM region) {
+  if (region <= 1) return true;
+  RECT client = {};
+  GetClientRect(box, &client);
+  MapWindowPoints(box, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  GdiObject<HRGN> outside(CreateRectRgn(0, 0, 0, 0));
+  GdiObject<HRGN> inside(CreateRectRgnIndirect(&client));
+  return CombineRgn(outside.Get(), reinterpret_cast<HRGN>(region), inside.Get(), RGN_DIFF) != NULLREGION;
+}
+
 void CMenuRichEdit::SetAutoURLDetect(bool on) {
   // The control's own detection makes links of every scheme it knows (file:,
   // shares, other programs'): it stays off, and the links are marked here.
@@ -96,10 +109,11 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
     RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
     return;
   }
-  if (moved) ScrollWindowEx(m_hWnd, 0, moved, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE | SW_ERASE);
+  // The box paints its background with its text: nothing is erased first.
+  if (moved) ScrollWindowEx(m_hWnd, 0, moved, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
   RECT changed = client;
   changed.top = std::max<LONG>(client.top, at.y);
-  if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, TRUE);
+  if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, FALSE);
   UpdateWindow(m_hWnd);
   // The scroll bar was not drawn while held. Under Wine drawing it costs
   // several times the new text, so it is drawn only when it looks different,
@@ -324,6 +338,10 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
       if (self->m_links) self->MarkLinks();
       return r;
     }
+    case WM_NCPAINT:
+      // A paint of the text alone: the frame's default drawing would be clipped away whole.
+      if (!RegionReachesFrame(wnd, wParam)) return 0;
+      break;
     case WM_NCDESTROY:
       qb::Unsubclass(wnd, Proc, kRichSubclass);
       self->m_hWnd = nullptr;

@@ -38,6 +38,10 @@ class CMenuRichEdit {
   // Puts `text` at the end of the box in the format `cf`, never as a link
   // (links are the box's own marking), and marks its links.
   void AppendText(const std::wstring& text, CHARFORMATW cf);
+  // Whether the update region a WM_NCPAINT names (screen coordinates; 1: the
+  // whole window) reaches outside the box's client area, into its border or
+  // scroll bars. The box skips the frame's drawing when it does not.
+  static bool RegionReachesFrame(HWND box, WPARAM region);
   // The number of characters in the box (a paragraph break counts one).
   LONG TextLength() const;
   HWND GetSafeHwnd() const { return m_hWnd; }

@@ -331,21 +331,30 @@ int ChatSeries(const std::string& prefix, int count) {
 }
 
 // Watches the conversation for the numbered lines and prints when each showed.
+// The program's window thread answers every look, and a line is put in and
+// drawn within one message of it: the moment its length changes the line is
+// on the screen. So the watcher asks only for the length, a small message,
+// and reads the whole text (which grows with the conversation, and would
+// hold the thread up while a line comes) only after it changed.
 int ChatWatch(const std::string& prefix, int count) {
   HWND chat = ChatWindow();
   if (!Check(chat != nullptr, "the chat window is open")) return 1;
   HWND talk = VisibleItem(chat, IDC_CHAT_TALK);
   std::vector<double> seen(count, 0);
   int left = count;
-  for (DWORD start = GetTickCount(); left > 0 && GetTickCount() - start < 40000;) {
-    std::string text = Text(talk);
+  LRESULT length = -1;
+  for (DWORD start = GetTickCount(); left > 0 && GetTickCount() - start < 40000; Sleep(2)) {
+    LRESULT now = SendMessageW(talk, WM_GETTEXTLENGTH, 0, 0);
     double t = NowMs();
-    for (int i = 0; i < count; ++i)
+    if (now == length) continue;
+    std::string text = Text(talk);
+    // A line that came while the text was read is credited on the next look, not this one's.
+    length = SendMessageW(talk, WM_GETTEXTLENGTH, 0, 0) == now ? now : -1;
+    for (int i = 0; i < count && length == now; ++i)
       if (seen[i] == 0 && text.find(SeriesLine(prefix, i)) != std::string::npos) {
         seen[i] = t;
         --left;
       }
-    Sleep(2);
   }
   for (int i = 0; i < count; ++i)
     if (seen[i] != 0) printf("seen %d %.3f\n", i, seen[i]);

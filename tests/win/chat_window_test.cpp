@@ -30,6 +30,7 @@
 #include "store/favorites_file.h"
 #include "store/node.h"
 #include "testutil.h"
+#include "win/gdi_win32.h"
 #include "win/text_win32.h"
 #include "win_test_util.h"
 
@@ -667,6 +668,68 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   EXPECT_TRUE(linkAt(L"http://www.example.com/24", 8));
   EXPECT_FALSE(linkAt(L"http://www.example.com/24", 25)) << "the blank after the address";
   EXPECT_FALSE(linkAt(L"第24句", 1));
+}
+
+// A line that comes in draws its strip of the text and not the box's frame
+// (its border and scroll bar): a mark painted over the scroll bar's top arrow
+// stays until the frame itself is asked for, which draws it whole again.
+TEST_F(ChatWindowOffline, ALineDrawsItsTextNotTheFrame) {
+  Member(200, "甲(200)", "10.0.0.2");
+  OpenChat();
+  SetForegroundWindow(ChatWnd());
+  HWND talk = Chat()->Conversation();
+  for (int i = 0; i < 20; ++i) PeerLine(200, "第" + std::to_string(i) + "句", "10.0.0.2");
+  Pump();
+  SCROLLBARINFO bar = {};
+  bar.cbSize = sizeof bar;
+  ASSERT_TRUE(GetScrollBarInfo(talk, OBJID_VSCROLL, &bar));
+  ASSERT_FALSE(bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) << "the lines fill the box";
+  RECT window = {};
+  GetWindowRect(talk, &window);
+  POINT mark = {bar.rcScrollBar.left - window.left + 3, bar.rcScrollBar.top - window.top + 3};
+  const COLORREF kMark = RGB(255, 0, 255);
+  auto markShows = [&] {
+    HDC dc = GetWindowDC(talk);
+    COLORREF seen = GetPixel(dc, mark.x, mark.y);
+    ReleaseDC(talk, dc);
+    return seen == kMark;
+  };
+  HDC dc = GetWindowDC(talk);
+  RECT spot = {mark.x - 1, mark.y - 1, mark.x + 2, mark.y + 2};
+  qb::GdiBrush magenta(CreateSolidBrush(kMark));
+  FillRect(dc, &spot, magenta.Get());
+  ReleaseDC(talk, dc);
+  ASSERT_TRUE(markShows());
+
+  LONG lines = (LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0);
+  PeerLine(200, "新来的一句", "10.0.0.2");
+  // Only the posted messages: the line's own handling, no later paint.
+  for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);) DispatchMessageW(&m);
+  EXPECT_NE(std::string::npos, Talk().find("新来的一句"));
+  EXPECT_GT((LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0), lines);
+  EXPECT_TRUE(markShows()) << "the line's drawing painted the frame";
+
+  RedrawWindow(talk, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+  EXPECT_FALSE(markShows()) << "the frame asked for is drawn";
+  Pump();
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
+
+  // The frame's drawing is skipped for a paint whose region lies inside the
+  // text (screen coordinates), never for one that reaches the border or bar.
+  RECT client = {};
+  GetClientRect(talk, &client);
+  MapWindowPoints(talk, nullptr, (POINT*)&client, 2);
+  auto reaches = [&](RECT r) {
+    qb::GdiObject<HRGN> region(CreateRectRgnIndirect(&r));
+    return qb::CMenuRichEdit::RegionReachesFrame(talk, (WPARAM)region.Get());
+  };
+  RECT strip = {client.left, client.bottom - 16, client.right, client.bottom};
+  EXPECT_FALSE(reaches(strip));
+  EXPECT_FALSE(reaches(client));
+  EXPECT_TRUE(reaches({client.left, client.top, client.right + 1, client.bottom})) << "the bar's first column";
+  EXPECT_TRUE(reaches({client.left, client.top - 1, client.right, client.top + 5})) << "the top border";
+  EXPECT_TRUE(reaches({client.left - 1, client.bottom - 1, client.left + 1, client.bottom + 1})) << "a corner";
+  EXPECT_TRUE(qb::CMenuRichEdit::RegionReachesFrame(talk, 1)) << "the whole window";
 }
 
 TEST_F(ChatWindowOffline, PosterBoardAdvertisementMenuAndPainting) {
