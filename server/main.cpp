@@ -183,20 +183,25 @@ int Serve(int argc, char** argv) {
   CPasswordPool pool((int)opt.maxChecksAtOnce);
   // A shared database answers over the network: its look-ups of users go on
   // a link and a thread of their own, so no login waits for another's.
+  // Trees, presence and events are written over another, in the background.
   std::unique_ptr<CLookupThread> lookups;
-  if (IsPgUrl(db)) {
-    PgOptions lookupLink = pg;
-    lookupLink.listen = false;
-    std::unique_ptr<IStorage> link = OpenStorage(db, lookupLink, false, error);
-    if (!link) return Fail("cannot open the database: " + error);
-    lookups.reset(new CLookupThread(std::move(link)));
+  std::unique_ptr<CWriteThread> writes;
+  if (ICluster* c = ClusterOf(*storage)) {
+    PgOptions link = pg;
+    link.listen = false;
+    link.instance = c->Instance();  // the writer's presence and events are this instance's
+    std::unique_ptr<IStorage> lookupLink = OpenStorage(db, link, false, error);
+    std::unique_ptr<IStorage> writeLink = lookupLink ? OpenStorage(db, link, false, error) : nullptr;
+    if (!writeLink) return Fail("cannot open the database: " + error);
+    lookups.reset(new CLookupThread(std::move(lookupLink)));
+    writes.reset(new CWriteThread(std::move(writeLink)));
   }
-  CServer server(*storage, ports, opt, &pool, lookups.get());
+  CServer server(*storage, ports, opt, &pool, lookups.get(), writes.get());
   std::string shown = IsPgUrl(db) ? "PostgreSQL " + db.substr(0, db.find("://") + 3) + "..." : db;
   if (ICluster* c = ClusterOf(*storage)) shown += ", instance " + c->Instance();
   fprintf(stderr, "qimbo-server: listening on %s:%d-%d, database %s\n", loop.listen.c_str(), loop.serverPortBase,
           loop.serverPortBase + kServerPorts - 1, shown.c_str());
-  int rc = RunLoop(server, ports, stop, &pool, lookups.get());
+  int rc = RunLoop(server, ports, stop, &pool, lookups.get(), writes.get());
   server.Shutdown();
   server.FlushLog(MonotonicMs());
   const ServerCounters& c = server.Counters();

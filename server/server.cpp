@@ -63,7 +63,7 @@ LoginLimits LimitsOf(const ServerOptions& o) {
 }  // namespace
 
 CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check,
-                 IUserLookup* lookup)
+                 IUserLookup* lookup, IDatabaseWriter* writer)
     : m_storage(storage),
       m_out(out),
       m_check(check ? check : &m_inlineCheck),
@@ -71,7 +71,8 @@ CServer::CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IP
       m_gate(LimitsOf(m_opt)),
       m_lookup(lookup),
       m_refusals(m_opt.logSummaryMs, [this](const std::string& line) { Log(line); }),
-      m_cluster(ClusterOf(storage)) {
+      m_cluster(ClusterOf(storage)),
+      m_writer(writer) {
   InitPasswords();
   // Changes made before this start concern no session of ours.
   std::vector<int32_t> changed;
@@ -315,13 +316,20 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
     if (kv.first != user.number) Push(kv.second, add);
   if (m_cluster) {
     // The other instances learn of him; the one he was on before lets go.
-    std::string previous;
-    if (!m_cluster->SetPresence(user.number, address, user.nickname, previous))
-      Log("error: cannot record the presence of user " + qb::FormatNumber(user.number));
     s.presenceAt = now;
-    std::string number = qb::FormatNumber(user.number), dotted = qb::DottedAddress(address);
-    if (!previous.empty()) m_cluster->Notify(previous, "kick " + number + " " + dotted);
-    m_cluster->Notify("", "join " + number + " " + dotted + " " + ToHex(PlazaName(s)));
+    int32_t number = user.number;
+    std::string nickname = user.nickname, dotted = qb::DottedAddress(address);
+    std::string join = "join " + qb::FormatNumber(number) + " " + dotted + " " + ToHex(PlazaName(s));
+    OnCluster(
+        [number, address, nickname, dotted, join](ICluster& c) {
+          std::string previous;
+          bool ok = c.SetPresence(number, address, nickname, previous);
+          if (!previous.empty()) c.Notify(previous, "kick " + qb::FormatNumber(number) + " " + dotted);
+          return c.Notify("", join) && ok;
+        },
+        [this, number](bool ok) {
+          if (!ok) Log("error: cannot record the presence of user " + qb::FormatNumber(number));
+        });
   }
   return &s;
 }
@@ -340,17 +348,26 @@ void CServer::EndSession(int32_t user, const char* why, bool tellOthers) {
   std::string dele = qb::MsgChatDeleUser(qb::DottedAddress(address));
   for (auto& kv : m_sessions) Push(kv.second, dele);
   if (m_cluster) {
-    m_cluster->DropPresence(user);
-    if (tellOthers) m_cluster->Notify("", "leave " + qb::FormatNumber(user) + " " + qb::DottedAddress(address));
+    std::string leave = tellOthers ? "leave " + qb::FormatNumber(user) + " " + qb::DottedAddress(address) : "";
+    OnCluster([user, leave](ICluster& c) { return c.DropPresence(user) && (leave.empty() || c.Notify("", leave)); });
   }
 }
 
+void CServer::OnCluster(std::function<bool(ICluster&)> work, std::function<void(bool)> after) {
+  if (m_writer) return m_writer->Cluster(std::move(work), std::move(after));
+  bool ok = work(*m_cluster);
+  if (after) after(ok);
+}
+
 void CServer::Shutdown() {
+  // Trees on their way to the database are stored and answered first.
+  if (m_writer) m_writer->Finish();
   if (!m_cluster) return;
   std::vector<int32_t> users;
   for (auto& kv : m_sessions) users.push_back(kv.first);
   // The other instances take them for gone now rather than at their time-out.
   for (int32_t u : users) EndSession(u, "the server stops");
+  if (m_writer) m_writer->Finish();
 }
 
 // ---- instances sharing the database -------------------------------------------------
@@ -399,10 +416,21 @@ void CServer::RefreshPresence(uint64_t now) {
   std::vector<int32_t> due;
   for (auto& kv : m_sessions)
     if (kv.second.lastSeen >= kv.second.presenceAt + every) due.push_back(kv.first);
-  if (!due.empty() && m_cluster->TouchPresence(due))
-    for (int32_t u : due) m_sessions[u].presenceAt = now;
-  // Those of an instance that went away without a word go by the same time-out.
-  m_cluster->ExpirePresence(m_opt.sessionTimeoutMs);
+  for (int32_t u : due) m_sessions[u].presenceAt = now;
+  uint64_t timeout = m_opt.sessionTimeoutMs;
+  OnCluster(
+      [due, timeout](ICluster& c) {
+        bool touched = due.empty() || c.TouchPresence(due);
+        // Those of an instance that went away without a word go by the same time-out.
+        c.ExpirePresence(timeout);
+        return touched;
+      },
+      [this, due](bool touched) {
+        // Written once more at the next look.
+        if (!touched)
+          for (int32_t u : due)
+            if (m_sessions.count(u)) m_sessions[u].presenceAt = 0;
+      });
 }
 
 // ---- login, keep-alive, logout, leave-words --------------------------------------
@@ -558,9 +586,12 @@ void CServer::OnLeaveWord(uint32_t address, const std::string& text, FieldList& 
   if (!m_storage.AddLeaveWord(target, w)) return Log("error: cannot store " + who);
   Log(who);
   // Online through another instance: that one hands it over at once.
-  Presence p;
-  if (m_cluster && !m_sessions.count(target) && m_cluster->FindOnline(target, m_opt.sessionTimeoutMs, p))
-    m_cluster->Notify(p.instance, "words " + qb::FormatNumber(target));
+  uint64_t timeout = m_opt.sessionTimeoutMs;
+  if (m_cluster && !m_sessions.count(target))
+    OnCluster([target, timeout](ICluster& c) {
+      Presence p;
+      return !c.FindOnline(target, timeout, p) || c.Notify(p.instance, "words " + qb::FormatNumber(target));
+    });
 }
 
 // ---- favorites ------------------------------------------------------------------
@@ -593,7 +624,8 @@ void CServer::OnFav(uint32_t address, int k, int32_t n, FieldList& f, uint64_t n
                      "upload of " + qb::FormatNumber(total) + " nodes by user " + qb::FormatNumber(user),
                      "bad node count");
     Authenticate(address, user, password, now, "upload", [this, address, k, n, total, user, fromRevision](Session* s) {
-      if (!s) return;
+      // The tree before is still being stored: this is answered when the program sends it again.
+      if (!s || s->up.storing) return;
       // The same request again before any node (its answer was lost): the
       // same answer. Once nodes came, a COUNT begins anew, as it always did:
       // a program started again may well number its request as before.
@@ -665,6 +697,8 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   // The program numbers its messages in order but spreads them over five
   // ports, so a CANCEL of the last upload may arrive after the next COUNT.
   if (s.up.active && n < s.up.countNumber) return;
+  // Every node came: the answer to the last one comes once the tree is stored.
+  if (s.up.storing) return;
   if (what == "CANCEL") return DropUpload(s, "cancelled");
   // The last node again: its answer was lost on the way.
   if (!s.up.active && s.upEnd.have && n == s.upEnd.number) return Reply(s.address, k, n, s.upEnd.body);
@@ -698,8 +732,29 @@ void CServer::CommitUpload(Session& s, int k, int32_t n) {
   // failed write shows up in the program as a failed upload.
   // The revision is checked in the same transaction that stores, so an
   // upload completed by another machine since this one's COUNT is seen.
+  if (m_writer) {
+    // The loop goes on with others meanwhile; the session may even end.
+    s.up.storing = true;
+    s.up.storeId = ++m_stores;
+    int32_t user = s.user;
+    uint64_t id = s.up.storeId;
+    return m_writer->StoreTree(user, std::move(s.up.nodes), s.up.fromRevision,
+                               [this, user, k, n, id](TreeWrite w, int32_t revision) {
+                                 auto it = m_sessions.find(user);
+                                 if (it != m_sessions.end() && it->second.up.storing && it->second.up.storeId == id)
+                                   return FinishUpload(it->second, k, n, w, revision);
+                                 Log("upload of user " + qb::FormatNumber(user) +
+                                     (w == TreeWrite::Stored ? " stored as revision " + qb::FormatNumber(revision)
+                                                             : std::string(" not stored")) +
+                                     " after its session ended");
+                               });
+  }
   int32_t revision = 0;
   TreeWrite w = m_storage.StoreTree(s.user, s.up.nodes, s.up.fromRevision, revision);
+  FinishUpload(s, k, n, w, revision);
+}
+
+void CServer::FinishUpload(Session& s, int k, int32_t n, TreeWrite w, int32_t revision) {
   if (w == TreeWrite::Failed) {
     Log("error: cannot store the tree of user " + qb::FormatNumber(s.user));
     return ClearUpload(s);
@@ -710,7 +765,7 @@ void CServer::CommitUpload(Session& s, int k, int32_t n) {
         qb::FormatNumber(s.up.fromRevision) + ", the tree is at " + qb::FormatNumber(revision));
     body = MsgFavUpStale(revision);
   } else {
-    Log("upload of " + qb::FormatNumber((int32_t)s.up.nodes.size()) + " nodes by user " + qb::FormatNumber(s.user) +
+    Log("upload of " + qb::FormatNumber(s.up.announced) + " nodes by user " + qb::FormatNumber(s.user) +
         " stored as revision " + qb::FormatNumber(revision));
     // The new revision as a trailing field, which the programs before revisions pass over.
     body = qb::MsgFavUpNodeOk() + qb::BracketNumber(revision);
@@ -961,7 +1016,7 @@ void CServer::OnTick(uint64_t now) {
       expired.push_back(kv.first);
       continue;
     }
-    if (s.up.active && now - s.up.lastActivity >= m_opt.uploadIdleMs) DropUpload(s, "abandoned");
+    if (s.up.active && !s.up.storing && now - s.up.lastActivity >= m_opt.uploadIdleMs) DropUpload(s, "abandoned");
   }
   for (int32_t user : expired) EndSession(user, "no keep-alive");
   ResendDue(now);
@@ -1040,7 +1095,7 @@ bool CServer::DropIdlest(const Session* keep, uint64_t now) {
   for (auto& kv : m_sessions) {
     Session& s = kv.second;
     if (&s == keep) continue;
-    if (s.up.active) consider(s, true, s.up.lastActivity);
+    if (s.up.active && !s.up.storing) consider(s, true, s.up.lastActivity);
     if (s.down.active) consider(s, false, s.down.lastActivity);
   }
   if (!idlest) return false;
@@ -1055,7 +1110,7 @@ bool CServer::DropLargest(const Session* keep, size_t than) {
   for (auto& kv : m_sessions) {
     Session& s = kv.second;
     if (&s == keep) continue;
-    if (s.up.active && s.up.bytes > most) largest = &s, upload = true, most = s.up.bytes;
+    if (s.up.active && !s.up.storing && s.up.bytes > most) largest = &s, upload = true, most = s.up.bytes;
     if (s.down.active && s.down.bytes > most) largest = &s, upload = false, most = s.down.bytes;
   }
   if (!largest) return false;

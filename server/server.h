@@ -85,9 +85,10 @@ struct ServerCounters {
 class CServer {
  public:
   // Without `check`, passwords are checked at once on the calling thread;
-  // without `lookup`, their users are looked up at once in `storage`.
+  // without `lookup`, their users are looked up at once in `storage`;
+  // without `writer`, trees, presence and events are written at once there.
   CServer(IStorage& storage, IDatagramOut& out, ServerOptions options, IPasswordCheck* check = nullptr,
-          IUserLookup* lookup = nullptr);
+          IUserLookup* lookup = nullptr, IDatabaseWriter* writer = nullptr);
 
   void OnDatagram(uint32_t address, int portIndex, const char* data, size_t size, uint64_t nowMs);
   // Resends, expiries and clean-up; call it a few times a second.
@@ -130,6 +131,8 @@ class CServer {
     int32_t lastNumber = 0;  // request number of the last node stored
     uint64_t lastActivity = 0;
     int32_t fromRevision = kAnyRevision;  // the revision it was made from, when the request named one
+    bool storing = false;  // every node came; the writer is storing the tree
+    uint64_t storeId = 0;  // which store its answer belongs to
   };
   // The answer to an upload's last node (stored or refused as stale), for
   // the program that sends that node again because the answer was lost.
@@ -259,6 +262,10 @@ class CServer {
   void SendDownloadStep(Session& s, uint64_t now);
   void NoteRoundTrip(Download& d, uint64_t now);
   void CommitUpload(Session& s, int k, int32_t n);
+  void FinishUpload(Session& s, int k, int32_t n, TreeWrite w, int32_t revision);
+  // Runs `work` on the shared part: at once, or later on the writer in the
+  // order handed over; then `after` (when given) with what it returned.
+  void OnCluster(std::function<bool(ICluster&)> work, std::function<void(bool)> after = nullptr);
   void DropUpload(Session& s, const char* why);
   void Log(const std::string& line);
   // `kind` names what was refused, in the plural ("logins"); `what` says
@@ -294,6 +301,8 @@ class CServer {
 
   CRefusalLog m_refusals;
   ICluster* m_cluster;  // null for a single instance
+  IDatabaseWriter* m_writer;  // null: written at once
+  uint64_t m_stores = 0;      // trees handed to m_writer so far
   int64_t m_accountChange = 0;  // the last account change seen
   uint64_t m_nextAccountPoll = 0;
 };

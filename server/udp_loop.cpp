@@ -96,12 +96,13 @@ void CUdpPorts::SendDatagram(uint32_t address, int k, const std::string& payload
 }
 
 int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CWorkerPool* pool,
-            CWorkerPool* lookups) {
-  const int kEvents = kServerPorts + 1, kLookups = kServerPorts + 2;
-  struct pollfd fds[kServerPorts + 3];
+            CWorkerPool* lookups, CWorkerPool* writes) {
+  const int kEvents = kServerPorts + 1, kLookups = kServerPorts + 2, kWrites = kServerPorts + 3;
+  struct pollfd fds[kServerPorts + 4];
   for (int k = 0; k < kServerPorts; ++k) fds[k] = {ports.Socket(k), POLLIN, 0};
   fds[kServerPorts] = {pool ? pool->EventFd() : -1, POLLIN, 0};
   fds[kLookups] = {lookups ? lookups->EventFd() : -1, POLLIN, 0};
+  fds[kWrites] = {writes ? writes->EventFd() : -1, POLLIN, 0};
   std::vector<char> buffer(65536);
   char* buf = buffer.data();
   uint64_t lastTick = MonotonicMs();
@@ -112,10 +113,11 @@ int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CW
     struct timespec wait = {0, (long)waitMs * 1000000};
     // The link to the other instances may be a new one after a reconnection.
     fds[kEvents] = {server.EventFd(), POLLIN, 0};
-    int r = ppoll(fds, kServerPorts + 3, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
+    int r = ppoll(fds, kServerPorts + 4, &wait, g_signalsInstalled ? &g_waitMask : nullptr);
     if (r < 0 && errno != EINTR) return 1;
     uint64_t now = MonotonicMs();
     if (r > 0 && lookups && (fds[kLookups].revents & POLLIN)) lookups->RunCompleted();
+    if (r > 0 && writes && (fds[kWrites].revents & POLLIN)) writes->RunCompleted();
     if (r > 0 && pool && (fds[kServerPorts].revents & POLLIN)) pool->RunCompleted();
     if (r > 0 && (fds[kEvents].revents & POLLIN)) server.OnClusterEvents(now);
     if (r > 0) {

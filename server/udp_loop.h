@@ -34,10 +34,11 @@ class CUdpPorts : public IDatagramOut {
 
 // Runs until `stop` becomes true (SIGINT and SIGTERM set it when
 // InstallStopSignals was called; another thread may set it too). Returns 0.
-// The answers of `pool` (password checks) and `lookups` (users looked up),
-// when given, are handed to the server on this thread too.
+// The answers of `pool` (password checks), `lookups` (users looked up) and
+// `writes` (trees stored, presence written), when given, are handed to the
+// server on this thread too.
 int RunLoop(CServer& server, CUdpPorts& ports, const std::atomic<bool>& stop, CWorkerPool* pool = nullptr,
-            CWorkerPool* lookups = nullptr);
+            CWorkerPool* lookups = nullptr, CWorkerPool* writes = nullptr);
 // Makes SIGINT and SIGTERM set the returned flag; they are delivered only
 // while the loop waits, so no system call is cut short elsewhere.
 std::atomic<bool>& InstallStopSignals();

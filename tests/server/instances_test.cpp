@@ -826,6 +826,102 @@ TEST(SharedDatabase, ALookUpThreadAnswersOnTheLoopsThread) {
   EXPECT_EQ(1u, lookups.RoundTrips());
 }
 
+// Look-ups asked while one is under way wait for it and then go together,
+// in one round trip, each answered on the loop's thread.
+TEST(SharedDatabase, LookUpsAskedWhileOneIsUnderWayGoTogether) {
+  NEED_PG();
+  std::string db = cluster.NewDatabase();
+  auto s = OpenPg(db, "A", false);
+  ASSERT_TRUE(s->AddUser({100, "h100", "zhang"}));
+  ASSERT_TRUE(s->AddUser({200, "h200", "lisi"}));
+  CLookupThread lookups(OpenPg(db, "A", false));
+  // Another link holds the users' table, so the first look-up waits in the database.
+  PGconn* holder = PQconnectdb(db.c_str());
+  ASSERT_EQ(CONNECTION_OK, PQstatus(holder));
+  PQclear(PQexec(holder, "BEGIN; LOCK TABLE users IN ACCESS EXCLUSIVE MODE"));
+  std::vector<std::vector<int32_t>> answers;
+  auto ask = [&](std::vector<int32_t> numbers) {
+    lookups.Find(numbers, [&answers](bool ok, const std::vector<UserRecord>& found) {
+      std::vector<int32_t> got;
+      for (const UserRecord& u : found) got.push_back(ok ? u.number : -1);
+      std::sort(got.begin(), got.end());
+      answers.push_back(got);
+    });
+  };
+  ask({100});
+  auto waiting = [&] {
+    return cluster.Exec(db, "DO $$BEGIN IF (SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock') = 0"
+                            " THEN RAISE EXCEPTION 'none'; END IF; END$$");
+  };
+  for (int i = 0; i < 1000 && !waiting(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(waiting());
+  ask({200});
+  ask({300, 100});
+  PQclear(PQexec(holder, "COMMIT"));
+  PQfinish(holder);
+  while (answers.size() < 3) {
+    struct pollfd p = {lookups.EventFd(), POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 10000));
+    lookups.RunCompleted();
+  }
+  EXPECT_EQ(std::vector<int32_t>({100}), answers[0]);
+  EXPECT_EQ(std::vector<int32_t>({100, 200}), answers[1]) << "both of the second turn";
+  EXPECT_EQ(answers[1], answers[2]);
+  EXPECT_EQ(2u, lookups.RoundTrips());
+}
+
+// With a writer of its own the protocol thread waits for no tree, presence
+// or event: the last node is answered once its tree is stored, and what
+// comes for the upload meanwhile changes nothing.
+TEST_F(ServerCorePg, WithAWriterTheLastNodeIsAnsweredOnceItsTreeIsStored) {
+  PgOptions po;
+  po.instance = "core";
+  std::string error;
+  CWriteThread writer(OpenStorage(url, po, false, error));
+  server.reset(new CServer(*storage, out, opt, nullptr, nullptr, &writer));
+  Login(A, 100, "secret");
+  writer.Finish();
+  Presence p;
+  auto other = OpenPg(url, "other", false);
+  ASSERT_TRUE(ClusterOf(*other)->FindOnline(100, 60000, p));
+  EXPECT_EQ("core", p.instance) << "the writer writes as this instance";
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  uint64_t trips = storage->RoundTrips();
+  Send(A, 2, 10, qb::MsgFavUpCount(3, 100, "secret"));
+  for (int i = 0; i < 3; ++i) Send(A, 2, 11 + i, qb::MsgFavUpNode(tree[i]));
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_EQ(3u, s.size()) << "ALLOWED and two nodes; the last waits for its tree";
+  Send(A, 2, 13, qb::MsgFavUpNode(tree[2]));
+  Send(A, 2, 14, qb::MsgFavUpCancel());
+  Send(A, 2, 15, qb::MsgFavUpCount(3, 100, "secret"));
+  EXPECT_EQ(trips, storage->RoundTrips()) << "the protocol thread's own link waited for nothing";
+  now += opt.uploadIdleMs + opt.reclaimIdleMs;
+  server->OnTick(now);
+  EXPECT_TRUE(TakeFor(A).empty());
+  writer.Finish();
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ(13, s[0].n);
+  EXPECT_EQ("NODE", s[0].f.at(1));
+  EXPECT_EQ("OK", s[0].f.at(2));
+  EXPECT_EQ("1", s[0].f.at(3)) << "the new revision";
+  EXPECT_EQ(3, storage->CountTree(100));
+  Send(A, 2, 13, qb::MsgFavUpNode(tree[2]));
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ("1", s[0].f.at(3)) << "the same answer again";
+  // A session that ends while its tree is stored: the tree is stored all the same.
+  Send(A, 2, 20, qb::MsgFavUpCount(1, 100, "secret"));
+  Send(A, 2, 21, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 22, qb::MsgLogout(100, "secret"));
+  EXPECT_FALSE(server->IsOnline(100));
+  writer.Finish();
+  EXPECT_TRUE(Logged("upload of user 100 stored as revision 2 after its session ended"));
+  EXPECT_EQ(1, storage->CountTree(100));
+  EXPECT_FALSE(ClusterOf(*other)->FindOnline(100, 60000, p)) << "his presence went after it came, in order";
+  EXPECT_EQ(0u, server->StagedBytes());
+}
+
 // ---- two server processes ---------------------------------------------------------
 
 class TwoInstances : public ::testing::Test {
