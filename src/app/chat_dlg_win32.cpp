@@ -180,11 +180,14 @@ void CChatDialog::Append(const std::vector<ChatLine>& lines, LRESULT scrollLines
   HWND talk = m_talk.GetSafeHwnd();
   LONG changedFrom = m_talk.TextLength();
   m_talk.HoldRedraw();
+  os::NetTrace("held", "");  // the steps of a line's drawing, for the hop trace
   for (const ChatLine& line : lines) m_talk.AppendText(W(line.text), ToRich(line.format));
+  os::NetTrace("put-in", "");
   if (scrollLines >= 0)
     SendMessageW(talk, EM_LINESCROLL, 0, scrollLines);
   else
     SendMessageW(talk, WM_VSCROLL, SB_BOTTOM, 0);
+  os::NetTrace("scrolled", "");
   m_talk.ReleaseRedraw(changedFrom);
 }
 

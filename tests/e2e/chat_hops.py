@@ -44,6 +44,23 @@ for i, t0 in sorted(sent.items()):
     if None not in t:
         for k in range(len(names)):
             hops[k].append(t[k + 1] - t[k])
-for name, v in zip(names, hops):
+# The last hop in its steps: the drawing held, the pieces put in, the view
+# scrolled, and the drawing let go (the text above moved, the new strip drawn).
+steps = ["held", "put-in", "scrolled"]
+step_names = ["    the line taken, its drawing held", "    the pieces put in", "    scrolled", "    drawn again"]
+parts = [[] for _ in step_names]
+for i in sorted(sent):
+    key = '%s%d;' % (prefix, 100 + i)
+    handled = first(b, 'handled', key)
+    arrived = first(b, 'arrived', '', handled or 0)
+    shown = first(b, 'shown', key)
+    t = [arrived]
+    for s in steps:
+        t.append(first(b, s, '', t[-1] or 0))
+    t.append(shown)
+    if None not in t and t[-2] <= t[-1]:
+        for k in range(len(step_names)):
+            parts[k].append(t[k + 1] - t[k])
+for name, v in list(zip(names, hops)) + list(zip(step_names, parts)):
     if v:
         print("  %-44s median %6.2f ms, worst %6.2f ms (%d lines)" % (name, statistics.median(v), max(v), len(v)))
