@@ -83,6 +83,7 @@ bool CChatDialog::OnInitDialog() {
   m_sendKeyFlag = SendKeyFlag(config.chatSendKey);
   m_members = GetDlgItem(m_hWnd, IDC_CHAT_MEMBERS);
   m_receiveOne = GetDlgItem(m_hWnd, IDC_CHAT_RECEIVE_ONE);
+  m_sendToOne = GetDlgItem(m_hWnd, IDC_CHAT_SEND_TO_ONE);
 
   const CNetCircles& circles = m_net.Circles();
   SetWindowTextW(m_hWnd, W(ChatTitleText(circles.CurrentCircle())).c_str());
@@ -200,22 +201,21 @@ void CChatDialog::ShowRecords(const std::vector<ChatLine>& lines) {
 void CChatDialog::OnChatArrived(WPARAM wParam) {
   std::vector<ChatLine> lines;
   os::NetTrace("arrived", "");
-  bool onlySelected = SendMessageW(m_receiveOne, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  if (m_net.Chat().OnChatArrived(wParam, onlySelected, SelectedMember(), lines)) ShowRecords(lines);
+  if (m_net.Chat().OnChatArrived(wParam, Checked(m_receiveOne), SelectedMember(), lines)) ShowRecords(lines);
   for (const ChatLine& l : lines) os::NetTrace("shown", l.text);
 }
 
 // ---- commands ------------------------------------------------------------------------
 
-bool CChatDialog::Checked(int id) const { return IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED; }
+bool CChatDialog::Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void CChatDialog::OnSend() {
   HWND input = m_input.GetSafeHwnd();
   ChatSendInput in;
   in.text = WindowTextGbk(input);
   os::NetTrace("clicked", in.text);
-  in.sendOnlyToSelected = Checked(IDC_CHAT_SEND_TO_ONE);
-  in.receiveOnlyFromSelected = Checked(IDC_CHAT_RECEIVE_ONE);
+  in.sendOnlyToSelected = Checked(m_sendToOne);
+  in.receiveOnlyFromSelected = Checked(m_receiveOne);
   in.selected = SelectedMember();
   CHARFORMATW cf = {};
   cf.cbSize = sizeof cf;
@@ -273,7 +273,7 @@ void CChatDialog::OnLink(const ENLINK& link) {
 
 void CChatDialog::Close() {
   ConfigSettings& config = m_app.Config();
-  int tip = Checked(IDC_CHAT_TRAY_TIP) ? 1 : 0;
+  int tip = Checked(GetDlgItem(m_hWnd, IDC_CHAT_TRAY_TIP)) ? 1 : 0;
   if (tip != (config.chatTip ? 1 : 0)) {
     config.chatTip = tip;
     SaveConfig(m_app.ProgramDir(), config);

@@ -62,7 +62,7 @@ class CChatDialog : public CDialogWindow {
   const CircleMember* SelectedMember() const;
   void Append(const std::vector<ChatLine>& lines, LRESULT scrollLines);
   void ShowRecords(const std::vector<ChatLine>& lines);
-  bool Checked(int id) const;
+  static bool Checked(HWND box);
   void OnPaint();
   static LRESULT CALLBACK InputProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
@@ -80,9 +80,10 @@ class CChatDialog : public CDialogWindow {
   GdiBrush m_back;
   bool m_swallowReturn = false;  // the Enter that sent: its character makes no new line
   // Looked up once: under Wine each look-up is a call to its server, and
-  // every line that comes in asks for both.
+  // every line that comes in or goes out asks for them.
   HWND m_members = nullptr;
   HWND m_receiveOne = nullptr;
+  HWND m_sendToOne = nullptr;
 };
 
 }  // namespace qb
