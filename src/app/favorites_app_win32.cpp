@@ -251,7 +251,10 @@ bool CFavoritesApp::StartMainWindow() {
   // The skin's images are decoded on a second thread: the main window's
   // while the window is made, for its first paint; the panels' once that is
   // painted (PrefetchSkinImages), while the loop's first steps run (decoded
-  // beside the making of the window they would only slow it down).
+  // beside the making of the window they would only slow it down). Each is
+  // decoded once and kept as a bitmap file, which later starts read without
+  // loading the picture loader's libraries beside the making of the window.
+  SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
   PrefetchSkinImages(0, 1);
   StartupMark("image prefetch");
   if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {

@@ -168,6 +168,8 @@ bool CMainDlg::OnInitDialog() {
   FitAbovePanels();
   FillFileBox();
   StartupMark("file box");
+  // Made hidden: its showing activates it and focuses the file box (Show).
+  m_focusFirstControl = false;
   return true;
 }
 
@@ -382,10 +384,12 @@ void CMainDlg::PaintFrame() {
 // ---- show, hide, modes ------------------------------------------------------------
 
 bool CMainDlg::Show() {
-  SetForegroundWindow(m_hWnd);
-  StartupMark("foreground");
+  // Shown first: the showing activates the window as it appears, where the
+  // foreground call first would activate it hidden and show it only then.
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   StartupMark("show main");
+  SetForegroundWindow(m_hWnd);
+  StartupMark("foreground");
   // At start-up the first frame is the loop's to paint, as any window's, and
   // the panels come after it (OnAfterShow): this window's first frame and
   // its first answers do not wait for them.

@@ -2,6 +2,8 @@
 #include "widgets/picture_win32.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -30,6 +32,131 @@ void CPicture::Release() {
   m_bitmap.Reset();
   m_bitmapSize = SIZE{0, 0};
   m_width = m_height = 0;
+}
+
+// ---- decoded pictures kept as bitmap files ----------------------------------------
+
+namespace {
+
+// What a kept picture is checked against: the size and last-write time of the
+// file it was decoded from.
+struct SourceStamp {
+  bool found = false;
+  FILETIME written = {};
+  uint32_t sizeLow = 0;
+};
+
+SourceStamp StampOf(const std::string& path) {
+  SourceStamp stamp;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(W(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return stamp;
+  stamp.found = true;
+  stamp.written = data.ftLastWriteTime;
+  stamp.sizeLow = data.nFileSizeLow;
+  return stamp;
+}
+
+const size_t kKeptHeader = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+const LONG kKeptMaxSide = 16384;
+
+size_t KeptStride(LONG width, WORD bits) { return ((static_cast<size_t>(width) * bits + 31) / 32) * 4; }
+
+}  // namespace
+
+std::string KeptPictureFile(const std::string& folder, const std::string& source) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the path's bytes
+  for (unsigned char c : source) hash = (hash ^ c) * 1099511628211ull;
+  char name[24];
+  snprintf(name, sizeof name, "%016llx.bmp", static_cast<unsigned long long>(hash));
+  std::string f = folder;
+  if (!f.empty() && f.back() != '\\' && f.back() != '/') f += '\\';
+  return f + name;
+}
+
+std::string KeptPictureBytes(HBITMAP bitmap) {
+  BITMAP info = {};
+  if (!bitmap || !GetObjectW(bitmap, sizeof info, &info)) return std::string();
+  WORD bits = info.bmBitsPixel;
+  if ((bits != 24 && bits != 32) || info.bmWidth <= 0 || info.bmHeight <= 0 || info.bmWidth > kKeptMaxSide ||
+      info.bmHeight > kKeptMaxSide)
+    return std::string();
+  size_t stride = KeptStride(info.bmWidth, bits), image = stride * static_cast<size_t>(info.bmHeight);
+  std::string bytes(kKeptHeader + image, '\0');
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfSize = static_cast<DWORD>(bytes.size());
+  file.bfOffBits = static_cast<DWORD>(kKeptHeader);
+  BITMAPINFO head = {};
+  head.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  head.bmiHeader.biWidth = info.bmWidth;
+  head.bmiHeader.biHeight = info.bmHeight;  // bottom-up, whatever the bitmap's own order
+  head.bmiHeader.biPlanes = 1;
+  head.bmiHeader.biBitCount = bits;
+  head.bmiHeader.biCompression = BI_RGB;
+  head.bmiHeader.biSizeImage = static_cast<DWORD>(image);
+  MemoryDc dc(nullptr);
+  if (GetDIBits(dc.Get(), bitmap, 0, static_cast<UINT>(info.bmHeight), &bytes[kKeptHeader], &head,
+                DIB_RGB_COLORS) != info.bmHeight)
+    return std::string();
+  memcpy(&bytes[0], &file, sizeof file);
+  memcpy(&bytes[sizeof file], &head.bmiHeader, sizeof head.bmiHeader);
+  return bytes;
+}
+
+bool WriteKeptPicture(const std::string& folder, const std::string& source, std::string bytes) {
+  SourceStamp stamp = StampOf(source);
+  if (!stamp.found || bytes.size() < kKeptHeader) return false;
+  // The source's size goes into the header's two spare words.
+  BITMAPFILEHEADER file;
+  memcpy(&file, &bytes[0], sizeof file);
+  file.bfReserved1 = LOWORD(stamp.sizeLow);
+  file.bfReserved2 = HIWORD(stamp.sizeLow);
+  memcpy(&bytes[0], &file, sizeof file);
+  // The folder and its parents; an existing one is no failure.
+  for (size_t at = folder.find_first_of("\\/", 3); at != std::string::npos; at = folder.find_first_of("\\/", at + 1))
+    CreateDirectoryW(W(folder.substr(0, at)).c_str(), nullptr);
+  CreateDirectoryW(W(folder).c_str(), nullptr);
+  // Written whole under a name of its own, given the source's time, then put
+  // in place in one step: a reader never sees half a file.
+  std::string target = KeptPictureFile(folder, source);
+  std::wstring part = W(target) + L"." + std::to_wstring(GetCurrentThreadId()) + L".part";
+  HANDLE h = CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && SetFileTime(h, nullptr, nullptr, &stamp.written);
+  CloseHandle(h);
+  if (ok) ok = MoveFileExW(part.c_str(), W(target).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (!ok) DeleteFileW(part.c_str());
+  return ok;
+}
+
+GdiBitmap ReadKeptPicture(const std::string& folder, const std::string& source, SIZE* size) {
+  std::string path = KeptPictureFile(folder, source);
+  SourceStamp stamp = StampOf(source), kept = StampOf(path);
+  if (!stamp.found || !kept.found || CompareFileTime(&stamp.written, &kept.written) != 0) return GdiBitmap();
+  std::string bytes;
+  if (!os::ReadWholeFile(path, bytes) || bytes.size() < kKeptHeader) return GdiBitmap();
+  BITMAPFILEHEADER file;
+  BITMAPINFOHEADER head;
+  memcpy(&file, &bytes[0], sizeof file);
+  memcpy(&head, &bytes[sizeof file], sizeof head);
+  if (file.bfType != 0x4D42 || file.bfSize != bytes.size() || file.bfOffBits != kKeptHeader ||
+      MAKELONG(file.bfReserved1, file.bfReserved2) != static_cast<LONG>(stamp.sizeLow) ||
+      head.biSize != sizeof head || head.biPlanes != 1 || head.biCompression != BI_RGB ||
+      (head.biBitCount != 24 && head.biBitCount != 32) || head.biWidth <= 0 || head.biHeight <= 0 ||
+      head.biWidth > kKeptMaxSide || head.biHeight > kKeptMaxSide)
+    return GdiBitmap();
+  size_t image = KeptStride(head.biWidth, head.biBitCount) * static_cast<size_t>(head.biHeight);
+  if (bytes.size() - kKeptHeader != image) return GdiBitmap();
+  void* bits = nullptr;
+  GdiBitmap bitmap(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&head), DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!bitmap || !bits) return GdiBitmap();
+  memcpy(bits, &bytes[kKeptHeader], image);
+  *size = SIZE{head.biWidth, head.biHeight};
+  return bitmap;
 }
 
 // ---- decoding ahead ---------------------------------------------------------------
@@ -68,6 +195,7 @@ struct Prefetch {
   std::map<std::string, Prefetched> pictures;
   std::thread worker;
   int taken = 0;
+  std::string keepFolder;  // where decoded pictures are kept; empty: nowhere
 };
 
 Prefetch& ThePrefetch() {
@@ -98,21 +226,34 @@ GdiBitmap DecodeToBitmap(const std::string& path, SIZE* size) {
   return copy;
 }
 
-void PrefetchWorker(std::vector<std::string> paths) {
-  // The picture loader's decoders are COM objects.
-  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+// A picture kept from an earlier decoding is read without the picture loader,
+// whose COM and codec libraries cost a start far more than the decoding;
+// a picture decoded here is kept once its taker has it.
+void PrefetchWorker(std::vector<std::string> paths, std::string keepFolder) {
+  bool comTried = false;
+  HRESULT com = E_FAIL;
   Prefetch& p = ThePrefetch();
   for (const std::string& path : paths) {
     SIZE size = {0, 0};
-    GdiBitmap bitmap = DecodeToBitmap(path, &size);
-    std::lock_guard<std::mutex> hold(p.lock);
-    Prefetched& entry = p.pictures[path];
-    entry.done = true;
-    entry.bitmap = std::move(bitmap);
-    entry.size = size;
-    p.changed.notify_all();
+    GdiBitmap bitmap = keepFolder.empty() ? GdiBitmap() : ReadKeptPicture(keepFolder, path, &size);
+    std::string keep;
+    if (!bitmap) {
+      if (!comTried) com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // the decoders are COM objects
+      comTried = true;
+      bitmap = DecodeToBitmap(path, &size);
+      if (bitmap && !keepFolder.empty()) keep = KeptPictureBytes(bitmap.Get());
+    }
+    {
+      std::lock_guard<std::mutex> hold(p.lock);
+      Prefetched& entry = p.pictures[path];
+      entry.done = true;
+      entry.bitmap = std::move(bitmap);
+      entry.size = size;
+      p.changed.notify_all();
+    }
+    if (!keep.empty()) WriteKeptPicture(keepFolder, path, keep);
   }
-  if (SUCCEEDED(com)) CoUninitialize();
+  if (comTried && SUCCEEDED(com)) CoUninitialize();
 }
 
 // The prefetched bitmap of a file, taken over by the caller; false when the
@@ -141,6 +282,7 @@ void StartPicturePrefetch(const std::vector<std::string>& gbkPaths) {
   StopPicturePrefetch();
   Prefetch& p = ThePrefetch();
   std::vector<std::string> wanted;
+  std::string keepFolder;
   {
     std::lock_guard<std::mutex> hold(p.lock);
     for (const std::string& path : gbkPaths) {
@@ -150,8 +292,15 @@ void StartPicturePrefetch(const std::vector<std::string>& gbkPaths) {
       p.pictures[path];  // pending: a taker waits for it
       wanted.push_back(path);
     }
+    keepFolder = p.keepFolder;
   }
-  if (!wanted.empty()) p.worker = std::thread(PrefetchWorker, std::move(wanted));
+  if (!wanted.empty()) p.worker = std::thread(PrefetchWorker, std::move(wanted), std::move(keepFolder));
+}
+
+void SetPictureKeepFolder(const std::string& gbkFolder) {
+  Prefetch& p = ThePrefetch();
+  std::lock_guard<std::mutex> hold(p.lock);
+  p.keepFolder = gbkFolder;
 }
 
 void StopPicturePrefetch() {

@@ -44,6 +44,20 @@ class CPicture {
 // frees what nobody took.
 void StartPicturePrefetch(const std::vector<std::string>& gbkPaths);
 void StopPicturePrefetch();
+// The folder where the prefetch keeps the pictures it decodes, as bitmap
+// files (empty, as at the start: none are kept). A later prefetch of the same
+// file reads its kept picture instead of decoding it again, as long as the
+// file keeps its size and last-write time; its pixels are the decoded ones.
+void SetPictureKeepFolder(const std::string& gbkFolder);
+// The keeping itself, for the prefetch and its tests: the kept file of a
+// source in a folder; a bitmap's bytes as a bitmap file (empty when it is not
+// 24 or 32 bits deep); those bytes written as the source's kept picture,
+// stamped with the source's size and time; the kept picture of a source read
+// back when it still matches the source (empty otherwise).
+std::string KeptPictureFile(const std::string& gbkFolder, const std::string& gbkSource);
+std::string KeptPictureBytes(HBITMAP bitmap);
+bool WriteKeptPicture(const std::string& gbkFolder, const std::string& gbkSource, std::string bytes);
+GdiBitmap ReadKeptPicture(const std::string& gbkFolder, const std::string& gbkSource, SIZE* size);
 // How many pictures were taken from the prefetch so far (for tests).
 int PrefetchedPicturesTaken();
 

@@ -59,7 +59,7 @@ INT_PTR CALLBACK CDialogWindow::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
     auto* self = reinterpret_cast<CDialogWindow*>(lParam);
     SetWindowLongPtrW(wnd, DWLP_USER, lParam);
     self->m_hWnd = wnd;
-    if (self->OnInitDialog()) return TRUE;
+    if (self->OnInitDialog()) return self->m_focusFirstControl ? TRUE : FALSE;
     self->DestroyQuietly();
     return FALSE;
   }

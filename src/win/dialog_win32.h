@@ -62,6 +62,12 @@ class CDialogWindow {
   void DestroyQuietly();
 
   HWND m_hWnd = nullptr;
+  // Whether the dialog manager gives the first control the keyboard focus
+  // once OnInitDialog is done. That focus activates the window, hidden or
+  // not; a window made hidden and shown later can leave both to its showing,
+  // which activates it as it appears and gives the first control the focus
+  // then (the dialog's own answer to getting the focus).
+  bool m_focusFirstControl = true;
 
  private:
   static INT_PTR CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);

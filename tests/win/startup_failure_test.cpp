@@ -327,6 +327,8 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   EXPECT_TRUE(IsWindowVisible(wnd));
+  EXPECT_EQ(wnd, GetActiveWindow()) << "activated as it was shown";
+  EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus()) << "the file box has the keyboard focus, as the first control";
   EXPECT_TRUE(main->PanelsDue());
   EXPECT_EQ(nullptr, main->TabPanel()) << "no panel before the loop runs";
   EXPECT_EQ(nullptr, app->Chooser());
@@ -370,6 +372,9 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   app.reset();
   EXPECT_FALSE(WinsockUp());
   wintest::Pump();
+  // Both pictures are kept decoded in the program folder for the next start.
+  for (const char* image : {"skin\\main.jpg", "skin\\panel.jpg"})
+    EXPECT_TRUE(os::FileExists(qb::KeptPictureFile(dir / "images\\cache\\", dir / image))) << image;
 }
 
 // The work after the first frame comes one step per message, so that the

@@ -14,6 +14,7 @@
 #include "widgets/rich_edit_win32.h"
 #include "widgets/static_link_win32.h"
 #include "widgets/tray_win32.h"
+#include "win/text_win32.h"
 #include "win_test_util.h"
 
 namespace {
@@ -242,6 +243,115 @@ TEST(Picture, PrefetchedPicturesDrawLikeTheLoadersOwn) {
   EXPECT_TRUE(after.LoadPictureFile(dir / "a.jpg"));
   EXPECT_EQ(takenBefore + 2, qb::PrefetchedPicturesTaken());
   EXPECT_TRUE(Bluish(PixelOf(after, 32, 8, 28, 4)));
+}
+
+// A DIB section of 4x4 pixels, its upper half red and its lower half blue,
+// stored top-down or bottom-up.
+qb::GdiBitmap TwoBandBitmap(bool topDown) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = 4;
+  info.bmiHeader.biHeight = topDown ? -4 : 4;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  qb::GdiBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  auto* px = static_cast<uint32_t*>(bits);
+  for (int row = 0; row < 4; ++row) {
+    bool upper = topDown ? row < 2 : row >= 2;
+    for (int x = 0; x < 4; ++x) px[row * 4 + x] = upper ? 0x00FF0000 : 0x000000FF;
+  }
+  return bitmap;
+}
+
+COLORREF BitmapPixel(HBITMAP bitmap, int x, int y) {
+  qb::MemoryDc dc(nullptr);
+  qb::SelectIn in(dc.Get(), bitmap);
+  return GetPixel(dc.Get(), x, y);
+}
+
+FILETIME WrittenAt(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExW(qb::W(path).c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+void SetWrittenAt(const std::string& path, FILETIME when) {
+  HANDLE h = CreateFileW(qb::W(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  SetFileTime(h, nullptr, nullptr, &when);
+  CloseHandle(h);
+}
+
+// A picture the prefetch decoded is kept as a bitmap file, and a later
+// prefetch of the same file reads it instead of decoding, with the same
+// pixels, as long as the file keeps its size and time; a kept file that is
+// stale, cut short or of another source is not used.
+TEST(Picture, DecodedPicturesAreKeptAndReadBackWhileTheirFileIsUnchanged) {
+  qbtest::TempDir dir;
+  const std::string jpg = dir / "a.jpg", keep = dir / "images\\cache\\";
+  const std::string jpeg = wintest::RedBlueJpeg();
+  qbtest::WriteFileBytes(jpg, jpeg);
+  qb::SetPictureKeepFolder(keep);
+  qb::StartPicturePrefetch({jpg});
+  qb::CPicture decoded;
+  ASSERT_TRUE(decoded.LoadPictureFile(jpg));
+  qb::StopPicturePrefetch();  // the worker keeps the picture once it is handed over
+  const std::string kept = qb::KeptPictureFile(keep, jpg);
+  ASSERT_TRUE(os::FileExists(kept)) << "kept in a folder made for it, parents and all";
+  EXPECT_NE(qb::KeptPictureFile(keep, dir / "b.jpg"), kept) << "each source has a file of its own";
+
+  // The source's bytes spoilt behind its back, size and time unchanged: the
+  // kept picture is what the prefetch hands over, pixel for pixel.
+  const FILETIME written = WrittenAt(jpg);
+  qbtest::WriteFileBytes(jpg, std::string(jpeg.size(), 'x'));
+  SetWrittenAt(jpg, written);
+  int taken = qb::PrefetchedPicturesTaken();
+  qb::StartPicturePrefetch({jpg});
+  qb::CPicture fromKept;
+  ASSERT_TRUE(fromKept.LoadPictureFile(jpg));
+  EXPECT_EQ(taken + 1, qb::PrefetchedPicturesTaken());
+  ASSERT_TRUE(fromKept.Loaded());
+  for (POINT p : {POINT{2, 2}, POINT{30, 2}, POINT{62, 14}, POINT{10, 12}, POINT{33, 7}})
+    EXPECT_EQ(PixelOf(decoded, 64, 16, p.x, p.y), PixelOf(fromKept, 64, 16, p.x, p.y)) << p.x << "," << p.y;
+
+  // A new time, or a new size at the old time: decoded again (and refused).
+  FILETIME later = written;
+  later.dwHighDateTime += 1;
+  SetWrittenAt(jpg, later);
+  qb::StartPicturePrefetch({jpg});
+  qb::CPicture stale;
+  stale.LoadPictureFile(jpg);
+  EXPECT_FALSE(stale.Loaded()) << "a source with another time is decoded again";
+  qb::StopPicturePrefetch();
+  qbtest::WriteFileBytes(jpg, jpeg + "x");
+  SetWrittenAt(jpg, written);
+  SIZE size = {0, 0};
+  EXPECT_FALSE(qb::ReadKeptPicture(keep, jpg, &size)) << "a source of another size";
+
+  // Both row orders come back the right way up; a kept file cut short, or
+  // the bits of a bitmap no kept file can hold, are nothing.
+  for (bool topDown : {true, false}) {
+    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+    qb::GdiBitmap bands = TwoBandBitmap(topDown);
+    std::string bytes = qb::KeptPictureBytes(bands.Get());
+    ASSERT_FALSE(bytes.empty());
+    ASSERT_TRUE(qb::WriteKeptPicture(keep, jpg, bytes));
+    qb::GdiBitmap back = qb::ReadKeptPicture(keep, jpg, &size);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(4, size.cx);
+    EXPECT_EQ(4, size.cy);
+    EXPECT_EQ(RGB(255, 0, 0), BitmapPixel(back.Get(), 1, 0));
+    EXPECT_EQ(RGB(0, 0, 255), BitmapPixel(back.Get(), 1, 3));
+  }
+  std::string whole;
+  ASSERT_TRUE(os::ReadWholeFile(kept, whole));
+  ASSERT_TRUE(qb::WriteKeptPicture(keep, jpg, whole.substr(0, whole.size() - 1)));
+  EXPECT_FALSE(qb::ReadKeptPicture(keep, jpg, &size)) << "a kept file cut short";
+  qb::GdiBitmap mono(CreateBitmap(4, 4, 1, 1, nullptr));
+  EXPECT_TRUE(qb::KeptPictureBytes(mono.Get()).empty());
+  EXPECT_FALSE(qb::WriteKeptPicture(keep, dir / "gone.jpg", whole)) << "no source, nothing kept";
+  qb::SetPictureKeepFolder("");
 }
 
 TEST(Explorer, WithoutAnEngineLocalPagesBecomeAPaintedBannerWithTheirTitle) {
