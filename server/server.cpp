@@ -322,10 +322,12 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
     std::string join = "join " + qb::FormatNumber(number) + " " + dotted + " " + ToHex(PlazaName(s));
     OnCluster(
         [number, address, nickname, dotted, join](ICluster& c) {
+          // The presence and the news of his coming in one step.
           std::string previous;
-          bool ok = c.SetPresence(number, address, nickname, previous);
-          if (!previous.empty()) c.Notify(previous, "kick " + qb::FormatNumber(number) + " " + dotted);
-          return c.Notify("", join) && ok;
+          bool recorded = c.SetPresence(number, address, nickname, previous, join);
+          if (!recorded) c.Notify("", join);  // the others hear of him all the same
+          else if (!previous.empty()) c.Notify(previous, "kick " + qb::FormatNumber(number) + " " + dotted);
+          return recorded;
         },
         [this, number](bool ok) {
           if (!ok) Log("error: cannot record the presence of user " + qb::FormatNumber(number));

@@ -135,8 +135,11 @@ class ICluster {
   // This instance's name, unique among those sharing the database.
   virtual const std::string& Instance() const = 0;
   // Records `user` as online through this instance at `address`; `previous`
-  // gets the instance he was online through before (empty when none or this one).
-  virtual bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous) = 0;
+  // gets the instance he was online through before (empty when none or this
+  // one). A `broadcast` event goes to every other instance with it, in one
+  // step (as Notify("", broadcast)).
+  virtual bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous,
+                           const std::string& broadcast = std::string()) = 0;
   // Notes a keep-alive of these users (of this instance) now.
   virtual bool TouchPresence(const std::vector<int32_t>& users) = 0;
   // Forgets `user` when he is online through this instance.

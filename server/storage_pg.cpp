@@ -120,13 +120,16 @@ const std::vector<Statement>& Statements() {
       // The instance he was on, read under a lock of his row before the row
       // is written (the write reads `old`, so it comes after): of two
       // instances taking him at once, the second learns of the first.
+      // With a payload, its event goes to channel $5 at the same commit.
       {"set_presence",
        "WITH " QUIET_COMMIT ", old AS (SELECT instance FROM presence WHERE \"user\"=$1 FOR UPDATE),"
        " up AS (INSERT INTO presence(\"user\", address, instance, nickname, last_seen)"
        "  SELECT $1, $2, $3, $4, now() WHERE (SELECT count(*) FROM old) >= 0"
-       "  ON CONFLICT(\"user\") DO UPDATE SET address=$2, instance=$3, nickname=$4, last_seen=now() RETURNING 1)"
-       " SELECT (SELECT instance FROM old), (SELECT count(*) FROM up), (SELECT off FROM quiet)",
-       {kInt8, kInt8, kText, kBytea}},
+       "  ON CONFLICT(\"user\") DO UPDATE SET address=$2, instance=$3, nickname=$4, last_seen=now() RETURNING 1),"
+       " told AS (SELECT pg_notify($5, $6) WHERE $6 <> '' AND (SELECT count(*) FROM up) = 1)"
+       " SELECT (SELECT instance FROM old), (SELECT count(*) FROM up), (SELECT off FROM quiet),"
+       " (SELECT count(*) FROM told)",
+       {kInt8, kInt8, kText, kBytea, kText, kText}},
       {"touch_presence",
        "WITH " QUIET_COMMIT ", t AS (UPDATE presence SET last_seen=now() WHERE \"user\"=ANY($1) AND instance=$2"
        " RETURNING 1) SELECT (SELECT count(*) FROM t), (SELECT off FROM quiet)",
@@ -443,9 +446,16 @@ class CPgStorage : public IStorage, public ICluster {
 
   // ---- ICluster ----
   const std::string& Instance() const override { return m_opt.instance; }
-  bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous) override {
+  bool SetPresence(int32_t user, uint32_t address, const std::string& nickname, std::string& previous,
+                   const std::string& broadcast) override {
     previous.clear();
-    CResult r = Run("set_presence", CParams().Int(user).Int(address).Bytes(m_opt.instance).Bytes(nickname));
+    CResult r = Run("set_presence", CParams()
+                                        .Int(user)
+                                        .Int(address)
+                                        .Bytes(m_opt.instance)
+                                        .Bytes(nickname)
+                                        .Bytes(kBroadcastChannel)
+                                        .Bytes(broadcast.empty() ? "" : Payload(broadcast)));
     if (!r.Ok() || r.Rows() != 1 || r.Int(0, 1) != 1) return false;
     if (!r.Null(0, 0) && r.Bytes(0, 0) != m_opt.instance) previous = r.Bytes(0, 0);
     return true;
@@ -497,10 +507,11 @@ class CPgStorage : public IStorage, public ICluster {
   }
   bool ExpirePresence(uint64_t maxAgeMs) override { return Run("expire_presence", CParams().Int((int64_t)maxAgeMs)).Ok(); }
   bool Notify(const std::string& instance, const std::string& event) override {
-    // Every event names its sender, so that a broadcast is not handled by it again.
     std::string channel = instance.empty() ? kBroadcastChannel : ChannelOf(instance);
-    return Run("notify", CParams().Bytes(channel).Bytes(m_opt.instance + "\n" + event)).Ok();
+    return Run("notify", CParams().Bytes(channel).Bytes(Payload(event))).Ok();
   }
+  // Every event names its sender, so that a broadcast is not handled by it again.
+  std::string Payload(const std::string& event) const { return m_opt.instance + "\n" + event; }
   int EventFd() override {
     if (!m_listen || PQstatus(m_listen) != CONNECTION_OK) return -1;
     return PQsocket(m_listen);

@@ -291,6 +291,12 @@ TEST(SharedDatabase, EventsReachTheNamedInstanceAndBroadcastsAllButTheSender) {
   ASSERT_TRUE(ca->Notify("", "join 100 127.0.0.2 7a"));
   EXPECT_EQ((std::vector<std::string>{"words 200", "join 100 127.0.0.2 7a"}), WaitEvents(*cb, 2));
   EXPECT_EQ((std::vector<std::string>{"join 100 127.0.0.2 7a"}), WaitEvents(*cc, 1));
+  // A presence written with its news: the others hear it once it is there.
+  std::string previous;
+  ASSERT_TRUE(ca->SetPresence(100, Loop(2), "zhang", previous, "join 100 127.0.0.2 7b"));
+  EXPECT_EQ((std::vector<std::string>{"join 100 127.0.0.2 7b"}), WaitEvents(*cc, 1));
+  Presence p;
+  EXPECT_TRUE(cc->FindOnline(100, 60000, p));
   // The sender hears nothing of its own broadcast (a marker shows the wait was
   // long enough), nor does anyone hear a notice that names no sender.
   ASSERT_TRUE(cluster.Exec(db, "NOTIFY qimbo_all, 'stray'"));

@@ -1248,8 +1248,10 @@ class CRecordingCluster : public CFailingStorage, public ICluster {
   std::vector<std::vector<int32_t>> touched;
   std::vector<uint64_t> expired;
   const std::string& Instance() const override { return name; }
-  bool SetPresence(int32_t, uint32_t, const std::string&, std::string& previous) override {
+  bool SetPresence(int32_t, uint32_t, const std::string&, std::string& previous,
+                   const std::string& broadcast) override {
     previous.clear();
+    if (!broadcast.empty()) notified.push_back("|" + broadcast);
     return true;
   }
   bool TouchPresence(const std::vector<int32_t>& users) override {
