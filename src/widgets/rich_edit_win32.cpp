@@ -180,10 +180,16 @@ void CMenuRichEdit::MarkLinks(LONG from, LONG to, bool newTextPlain) {
     start = from > margin ? from - margin : 0;
     end = to + margin < length ? to + margin : length;
     text = TextRange(start, end);
-    stretch = qb::LinkStretch(text, static_cast<size_t>(from - start), static_cast<size_t>(to - start));
+    size_t newFrom = static_cast<size_t>(from - start), newTo = static_cast<size_t>(to - start);
+    stretch = qb::LinkStretch(text, newFrom, newTo);
+    // New text put in at the end that begins with such a character (a new
+    // line does) leaves the links before it as they were: the text there
+    // ended where it begins before it came too.
+    bool cut = newTextPlain && to == length && newFrom < newTo && newTo <= text.size() && qb::EndsChatLink(text[newFrom]);
+    if (cut) stretch.from = std::max(stretch.from, newFrom);
     // Bounded on either side by such a character outside the new text, or by the text's edge.
-    bool left = start == 0 || (stretch.from < static_cast<size_t>(from - start) && qb::EndsChatLink(text[stretch.from]));
-    bool right = end == length || (stretch.to > static_cast<size_t>(to - start) && qb::EndsChatLink(text[stretch.to - 1]));
+    bool left = start == 0 || cut || (stretch.from < newFrom && qb::EndsChatLink(text[stretch.from]));
+    bool right = end == length || (stretch.to > newTo && qb::EndsChatLink(text[stretch.to - 1]));
     if ((left && right) || static_cast<LONG>(text.size()) < end - start) break;
   }
   // Outside the new text the stretch holds at most its bounding characters, which no link covers.

@@ -642,6 +642,7 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   for (int i = 0; i < 30; ++i) {
     std::string text = "第" + std::to_string(i) + "句";
     if (i % 7 == 3) text += " 见 http://www.example.com/" + std::to_string(i) + " 好";
+    if (i % 7 == 5) text += " 看 http://www.example.com/end" + std::to_string(i);  // the next line begins right after it
     PeerLine(200, text, "10.0.0.2");
     Pump();
     if (i == 1 || i == 17 || i == 29)
@@ -668,6 +669,10 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   EXPECT_TRUE(linkAt(L"http://www.example.com/24", 8));
   EXPECT_FALSE(linkAt(L"http://www.example.com/24", 25)) << "the blank after the address";
   EXPECT_FALSE(linkAt(L"第24句", 1));
+  // An address that ended its line is a link to its last character, the line after it none.
+  EXPECT_TRUE(linkAt(L"http://www.example.com/end26", 0));
+  EXPECT_TRUE(linkAt(L"http://www.example.com/end26", 27));
+  EXPECT_FALSE(linkAt(L"http://www.example.com/end26", 28));
 }
 
 // A line that comes in draws its strip of the text and not the box's frame
