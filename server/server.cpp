@@ -294,7 +294,7 @@ void CServer::Authenticate(uint32_t address, int32_t user, const std::string& pa
 }
 
 CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user, const std::string& password,
-                                       uint64_t now) {
+                                       uint64_t now, std::function<void()> known) {
   if (Session* other = SessionAt(address))
     if (other->user != user.number) EndSession(other->user, "another user logged in from the same address");
   auto old = m_sessions.find(user.number);
@@ -329,9 +329,12 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
           else if (!previous.empty()) c.Notify(previous, "kick " + qb::FormatNumber(number) + " " + dotted);
           return recorded;
         },
-        [this, number](bool ok) {
+        [this, number, known](bool ok) {
           if (!ok) Log("error: cannot record the presence of user " + qb::FormatNumber(number));
+          if (known) known();
         });
+  } else if (known) {
+    known();
   }
   return &s;
 }
@@ -456,19 +459,27 @@ void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t
 
 void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password) {
   std::string who = "login of user " + qb::FormatNumber(rec.number);
-  Session* s = SessionAt(address, rec.number);
-  if (s) {  // logging in again over a live session: just renew it
+  int32_t user = rec.number;
+  if (Session* s = SessionAt(address, user)) {  // logging in again over a live session: just renew it
     s->digest = SessionDigest(password);
     s->nickname = rec.nickname;
-    Log("login user " + qb::FormatNumber(rec.number) + " from " + qb::DottedAddress(address) + " (again)");
-  } else if (!(s = OpenSession(address, rec, password, m_now))) {
+    Log("login user " + qb::FormatNumber(user) + " from " + qb::DottedAddress(address) + " (again)");
+    return AnswerLogin(address, k, n, user);
+  }
+  // Answered once the other instances can see him (at once without a writer).
+  if (!OpenSession(address, rec, password, m_now, [this, address, k, n, user] { AnswerLogin(address, k, n, user); })) {
     Refused(address, "logins", who, RefusalText(Refusal::TooManySessions));
     return Reply(address, k, n, qb::MsgLoginRefused());
   }
+}
+
+void CServer::AnswerLogin(uint32_t address, int k, int32_t n, int32_t user) {
+  Session* s = SessionAt(address, user);
+  if (!s) return;  // gone meanwhile: the program asks again
   s->lastSeen = m_now;
-  auto displaced = m_displaced.find(rec.number);
+  auto displaced = m_displaced.find(user);
   if (displaced != m_displaced.end() && displaced->second == address) m_displaced.erase(displaced);
-  Reply(address, k, n, qb::MsgLoginOk(rec.number));
+  Reply(address, k, n, qb::MsgLoginOk(user));
   if (m_opt.newestVersion != 0) Push(*s, qb::MsgVersion(m_opt.newestVersion));
   if (!m_opt.chatAd.empty()) Push(*s, qb::MsgChatAd(m_opt.chatAd));
   SendPlazaList(*s);

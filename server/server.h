@@ -196,6 +196,7 @@ class CServer {
   void OnFavDown(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void StartDownload(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password);
+  void AnswerLogin(uint32_t address, int k, int32_t n, int32_t user);  // OK, and what a new session is sent
   void OnGroup(uint32_t address, int k, int32_t n, qb::FieldList& f);
 
   // The one password check of every message that carries a password: the
@@ -229,7 +230,10 @@ class CServer {
   size_t CountTransfers() const;
   Session* SessionAt(uint32_t address, int32_t user);
   Session* SessionAt(uint32_t address);
-  Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now);
+  // `known` runs once the other instances can see him (at once when nothing
+  // is written elsewhere), if the session was opened.
+  Session* OpenSession(uint32_t address, const UserRecord& user, const std::string& password, uint64_t now,
+                       std::function<void()> known = nullptr);
   // `tellOthers`: the other instances are told he left.
   void EndSession(int32_t user, const char* why, bool tellOthers = true);
   void DeliverWords(Session& s);  // hands out his stored leave-words

@@ -885,17 +885,23 @@ TEST_F(ServerCorePg, WithAWriterTheLastNodeIsAnsweredOnceItsTreeIsStored) {
   std::string error;
   CWriteThread writer(OpenStorage(url, po, false, error));
   server.reset(new CServer(*storage, out, opt, nullptr, nullptr, &writer));
-  Login(A, 100, "secret");
+  // A new session is answered once the other instances can see it.
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  EXPECT_TRUE(TakeFor(A).empty());
   writer.Finish();
+  std::vector<Sent> s = TakeFor(A);
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ("OK", s[0].f.at(0));
   Presence p;
   auto other = OpenPg(url, "other", false);
   ASSERT_TRUE(ClusterOf(*other)->FindOnline(100, 60000, p));
   EXPECT_EQ("core", p.instance) << "the writer writes as this instance";
+  Login(A, 100, "secret");  // again over the live session: at once
   std::vector<qb::NodeWire> tree = MakeSampleTree(3);
   uint64_t trips = storage->RoundTrips();
   Send(A, 2, 10, qb::MsgFavUpCount(3, 100, "secret"));
   for (int i = 0; i < 3; ++i) Send(A, 2, 11 + i, qb::MsgFavUpNode(tree[i]));
-  std::vector<Sent> s = TakeFor(A);
+  s = TakeFor(A);
   ASSERT_EQ(3u, s.size()) << "ALLOWED and two nodes; the last waits for its tree";
   Send(A, 2, 13, qb::MsgFavUpNode(tree[2]));
   Send(A, 2, 14, qb::MsgFavUpCancel());
