@@ -169,25 +169,46 @@ bool CFavoritesApp::InitInstance() {
   WSADATA wsa;
   m_winsock = WSAStartup(0x0101, &wsa);
   if (m_winsock != 0) return false;
-  return StartLogic() && StartNetObjects() && StartMainWindow();
+  return BeginLogic() && StartMainWindow();
 }
 
-// The model: program folders, settings, favorites.
-bool CFavoritesApp::StartLogic() {
+// The model: program folders, settings, favorites. It starts on a second
+// thread, beside the making of the main window's controls, which need none
+// of it; the window's WM_INITDIALOG waits for it (AwaitLogic), and start-up
+// goes on in the order of its steps (EndLogic, StartNetObjects, the window).
+bool CFavoritesApp::BeginLogic() {
   m_logic.reset(Fails(StartStep::kLogicObject) ? nullptr : new (std::nothrow) CAppLogic(&m_ui));
   if (!m_logic) {
     Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
     return false;
   }
   m_logic->m_strHomePath = m_homePath;
-  StartupMark("mutex, winsock");
-  if (!m_logic->Start() || Fails(StartStep::kLogicStart)) {
-    Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
-    return false;
-  }
-  StartupMark("logic start");
   m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
+  StartupMark("mutex, winsock");
+  m_logicStart = std::thread([this] {
+    m_logicStarted = m_logic->Start() && !Fails(StartStep::kLogicStart);
+    StartupMark("logic start");
+    if (!m_logicStarted) return;
+    // The main window's picture, decoded (or read as kept) for its first
+    // paint while the window is made. Each picture is decoded once and kept
+    // as a bitmap file, which later starts read without the picture loader's
+    // libraries, whose loading beside the making of the window slows it.
+    SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
+    PrefetchSkinImages(0, 1);
+    StartupMark("image prefetch");
+  });
   return true;
+}
+
+bool CFavoritesApp::AwaitLogic() {
+  if (m_logicStart.joinable()) m_logicStart.join();
+  return m_logic && m_logicStarted;
+}
+
+bool CFavoritesApp::EndLogic() {
+  if (AwaitLogic()) return true;
+  Box("初始化应用逻辑失败，按<确认>按钮退出程序！");
+  return false;
 }
 
 // The resolver thread, the receive queue and links, the network state; the
@@ -239,25 +260,26 @@ bool CFavoritesApp::StartNetObjects() {
   return true;
 }
 
-// A main window that is made but cannot be shown is deleted again here, and
-// start-up fails. OLE, its panels and the chooser come once the loop runs
-// (CMainDlg::OnAfterShow): the first frame needs none of them.
+// The main window is made while the model starts; a main window that is
+// made but cannot be shown, or whose model or network objects fail, is
+// deleted again here, and start-up fails with the box of the first step
+// that failed. OLE, its panels and the chooser come once the loop runs
+// (CMainDlg::OnAfterShow): the first frame needs none of them. The skin's
+// images are decoded on a second thread: the main window's while the window
+// is made (BeginLogic), for its first paint; the panels' once that is
+// painted (PrefetchSkinImages), while the loop's first steps run.
 bool CFavoritesApp::StartMainWindow() {
   m_main = Fails(StartStep::kMainWindowObject) ? nullptr : new (std::nothrow) CMainDlg(*this);
+  bool made = m_main && m_main->Create();
+  if (!EndLogic() || !StartNetObjects()) {
+    delete std::exchange(m_main, nullptr);
+    return false;
+  }
   if (!m_main) {
     Box("主窗口申请空间失败，按确认退出！");
     return false;
   }
-  // The skin's images are decoded on a second thread: the main window's
-  // while the window is made, for its first paint; the panels' once that is
-  // painted (PrefetchSkinImages), while the loop's first steps run (decoded
-  // beside the making of the window they would only slow it down). Each is
-  // decoded once and kept as a bitmap file, which later starts read without
-  // loading the picture loader's libraries beside the making of the window.
-  SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
-  PrefetchSkinImages(0, 1);
-  StartupMark("image prefetch");
-  if (!m_main->Create() || Fails(StartStep::kMainWindowCreate)) {
+  if (!made || Fails(StartStep::kMainWindowCreate)) {
     Box("创建主窗口失败，按确认退出！");
     delete std::exchange(m_main, nullptr);
     return false;
@@ -517,6 +539,7 @@ int CFavoritesApp::Run() {
 // ---- shutdown ---------------------------------------------------------------------
 
 int CFavoritesApp::ExitInstance() {
+  AwaitLogic();  // a start that failed before its window waited for the model
   CDialogWindow::DeleteRetired();
   m_modalMessages.reset();
   if (m_links) m_links->ReceiveQueue().SetWake(nullptr);

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -155,11 +156,16 @@ class CFavoritesApp {
   // asked for (the shutdown removes what was made); false then.
   bool MakePanels();
   bool MakeChooser();
+  // The main window's WM_INITDIALOG waits here for the model's start, which
+  // runs on a second thread while the window's controls are made; false when
+  // it failed (the window is then not made; start-up tells why).
+  bool AwaitLogic();
 
  private:
   bool SecondCopy();
   bool CreateChooser();
-  bool StartLogic();
+  bool BeginLogic();
+  bool EndLogic();
   bool StartNetObjects();
   bool StartMainWindow();
   bool Fails(StartStep step) const { return m_failStep == step; }
@@ -169,6 +175,8 @@ class CFavoritesApp {
 
   static CFavoritesApp* s_instance;
   std::unique_ptr<CAppLogic> m_logic;
+  std::thread m_logicStart;  // runs the model's start (BeginLogic to AwaitLogic)
+  bool m_logicStarted = false;
   CNetConfig m_netConfig;
   std::unique_ptr<CGetIpWithNameThread> m_resolver;
   std::unique_ptr<CNetLinks> m_links;

@@ -120,6 +120,9 @@ bool CMainDlg::Create() { return CDialogWindow::Create(IDD_MAIN_DIALOG, nullptr)
 
 bool CMainDlg::OnInitDialog() {
   StartupMark("WM_INITDIALOG");
+  // The controls are made; what they show comes from the model.
+  if (!m_app.AwaitLogic()) return false;
+  StartupMark("model");
   // Keys typed into this window or a panel are looked at before the dialog
   // manager takes them (the find box opens on them).
   g_findOwner = this;
