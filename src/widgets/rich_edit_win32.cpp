@@ -20,6 +20,7 @@ namespace qb {
 
 namespace {
 const UINT_PTR kRichSubclass = 0x51524548;
+const UINT_PTR kBarTimer = 0x51524242;  // the scroll bar drawn once the box is quiet
 HMODULE g_richEdit = nullptr;  // loaded once per process and kept
 }
 
@@ -117,10 +118,17 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
   UpdateWindow(m_hWnd);
   // The scroll bar was not drawn while held. Under Wine drawing it costs
   // several times the new text, so it is drawn only when it looks different,
-  // and when the window is next idle (a moment later) rather than before the
-  // text is on the screen.
-  if (ScrollBarLook() == m_heldBar) return;
-  RECT frame = {};
+  // and a moment (kBarQuietMs) after it first did: not while the text goes
+  // on the screen, nor for each line of a burst, nor while the work the new
+  // line set off elsewhere (the sender's, the reader's) wants the processor.
+  if (!m_barDue && ScrollBarLook() != m_heldBar) m_barDue = SetTimer(m_hWnd, kBarTimer, kBarQuietMs, nullptr) != 0;
+}
+
+void CMenuRichEdit::DrawScrollBar() {
+  KillTimer(m_hWnd, kBarTimer);
+  m_barDue = false;
+  RECT client = {}, frame = {};
+  GetClientRect(m_hWnd, &client);
   GetWindowRect(m_hWnd, &frame);
   MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
   GdiObject<HRGN> border(CreateRectRgnIndirect(&frame));
@@ -344,6 +352,10 @@ LRESULT CALLBACK CMenuRichEdit::Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
       if (self->m_links) self->MarkLinks();
       return r;
     }
+    case WM_TIMER:
+      if (wParam != kBarTimer) break;
+      self->DrawScrollBar();
+      return 0;
     case WM_NCPAINT:
       // A paint of the text alone: the frame's default drawing would be clipped away whole.
       if (!RegionReachesFrame(wnd, wParam)) return 0;

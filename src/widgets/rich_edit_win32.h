@@ -33,8 +33,10 @@ class CMenuRichEdit {
   void ReleaseRedraw();
   // The same, where only the text from character `changedFrom` on changed
   // while the drawing was held: what lies before it is moved by the scroll
-  // it took, and only the rest is drawn.
+  // it took, and only the rest is drawn; the scroll bar, where it changed,
+  // kBarQuietMs later (once for all the releases meanwhile).
   void ReleaseRedraw(LONG changedFrom);
+  static const UINT kBarQuietMs = 100;
   // Puts `text` at the end of the box in the format `cf`, never as a link
   // (links are the box's own marking), and marks its links.
   void AppendText(const std::wstring& text, CHARFORMATW cf);
@@ -55,12 +57,14 @@ class CMenuRichEdit {
   std::u16string TextRange(LONG from, LONG to) const;
   void MarkLinks(LONG from, LONG to, bool newTextPlain);
   std::vector<LONG> ScrollBarLook() const;
+  void DrawScrollBar();
   HWND m_hWnd = nullptr;
   bool m_links = false;
   bool m_appending = false;  // AppendText's new text has no link effect
   int m_redrawHeld = 0;
   POINT m_heldScroll = {};  // the scroll position when the drawing was held
   std::vector<LONG> m_heldBar;  // and the scroll bar's look
+  bool m_barDue = false;  // the scroll bar is to be drawn when its timer fires
 };
 
 class CMyEdit {

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The hops of the timed chat lines, from the two programs' hop traces
-(QIMBO_NET_TRACE) and the driver's output:
+(QIMBO_NET_TRACE) and the drivers' output (its "sent" lines, and the
+watcher's "seen" lines where it holds them):
     chat_hops.py TRACE-A TRACE-B DRIVER-OUTPUT PREFIX
 prints the median and the worst of each hop over the lines found in all of them."""
 import re
@@ -22,14 +23,15 @@ def first(marks, hop, key, after=0.0):
 
 
 a, b = load(sys.argv[1]), load(sys.argv[2])
-sent = {}
+sent, seen = {}, {}
 for line in open(sys.argv[3], encoding='utf-8', errors='replace'):
     w = line.split()
-    if len(w) == 3 and w[0] == 'sent':
-        sent[int(w[1])] = float(w[2])
+    if len(w) == 3 and w[0] in ('sent', 'seen'):
+        (sent if w[0] == 'sent' else seen)[int(w[1])] = float(w[2])
 prefix = sys.argv[4]
 names = ["A: the click (SendInput) to 发送's handler", "A: the handler to B's datagram sent", "the network to B's receive",
-         "B: the receive to the line handled", "B: handled to the chat window's message", "B: the line put in and drawn"]
+         "B: the receive to the line handled", "B: handled to the chat window's message", "B: the line put in and drawn",
+         "the watcher sees it (B's window answers)"]
 hops = [[] for _ in names]
 for i, t0 in sorted(sent.items()):
     key = '%s%d;' % (prefix, 100 + i)
@@ -40,9 +42,11 @@ for i, t0 in sorted(sent.items()):
     handled = first(b, 'handled', key)
     arrived = first(b, 'arrived', '', handled or 0)
     shown = first(b, 'shown', key)
-    t = [t0, clicked, out, received, handled, arrived, shown]
+    t = [t0, clicked, out, received, handled, arrived, shown, seen.get(i)]
+    if t[-1] is None:  # a driver output without the watcher's lines
+        t.pop()
     if None not in t:
-        for k in range(len(names)):
+        for k in range(len(t) - 1):
             hops[k].append(t[k + 1] - t[k])
 # The last hop in its steps: the drawing held, the pieces put in, the view
 # scrolled, and the drawing let go (the text above moved, the new strip drawn).

@@ -228,7 +228,7 @@ print("%.1f ms (%d lines, min %.1f, max %.1f)" % (statistics.median(d), len(d), 
 ')
 echo "latency: A's send to B's window, median $latency; raw UDP round trip A-B median $rtt ms"
 # With QIMBO_CHAT_TRACE=FOLDER both programs write their hop traces there, and the hops are shown.
-[ -n "${QIMBO_CHAT_TRACE:-}" ] && tr -d '\r' <"$tmp/series.out" >"$QIMBO_CHAT_TRACE/series.txt" &&
+[ -n "${QIMBO_CHAT_TRACE:-}" ] && cat "$tmp/series.out" "$tmp/watch.out" | tr -d '\r' >"$QIMBO_CHAT_TRACE/series.txt" &&
   python3 "$here/chat_hops.py" "$QIMBO_CHAT_TRACE/trace-A.txt" "$QIMBO_CHAT_TRACE/trace-B.txt" "$QIMBO_CHAT_TRACE/series.txt" 测
 
 # The server restarts and forgets every session: the keep-alives go

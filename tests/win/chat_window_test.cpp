@@ -172,6 +172,12 @@ class ChatWindowTest : public testing::Test {
     }
     if (app && app->Net()) app->Net()->PumpReceived();
   }
+  // Pump, wait `ms` and pump again: what was due by then (a timer) is done.
+  void PumpPast(DWORD ms) {
+    Pump();
+    Sleep(ms);
+    Pump();
+  }
   bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) {
     for (DWORD start = GetTickCount();;) {
       Pump();
@@ -645,14 +651,16 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
     if (i % 7 == 5) text += " 看 http://www.example.com/end" + std::to_string(i);  // the next line begins right after it
     PeerLine(200, text, "10.0.0.2");
     Pump();
-    if (i == 1 || i == 17 || i == 29)
+    if (i == 1 || i == 17 || i == 29) {
+      PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);  // the scroll bar is drawn a moment later
       EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after line " << i;
+    }
   }
   EXPECT_GT(SendMessageW(talk, EM_GETFIRSTVISIBLELINE, 0, 0), 20) << "the box scrolled with the lines";
   // The sender's format says "link" (effects 0x20): the text stays plain.
   qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
   app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress("10.0.0.2"));
-  Pump();
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
   auto linkAt = [&](const wchar_t* what, int offset) {
     FINDTEXTEXW find = {{0, -1}, what, {0, 0}};
@@ -677,17 +685,22 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
 
 // A line that comes in draws its strip of the text and not the box's frame
 // (its border and scroll bar): a mark painted over the scroll bar's top arrow
-// stays until the frame itself is asked for, which draws it whole again.
+// stays while the line is handled, and goes when the scroll bar is drawn a
+// moment later, or when the frame itself is asked for.
 TEST_F(ChatWindowOffline, ALineDrawsItsTextNotTheFrame) {
   Member(200, "甲(200)", "10.0.0.2");
   OpenChat();
   SetForegroundWindow(ChatWnd());
   HWND talk = Chat()->Conversation();
   for (int i = 0; i < 20; ++i) PeerLine(200, "第" + std::to_string(i) + "句", "10.0.0.2");
-  Pump();
-  SCROLLBARINFO bar = {};
-  bar.cbSize = sizeof bar;
-  ASSERT_TRUE(GetScrollBarInfo(talk, OBJID_VSCROLL, &bar));
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  auto barNow = [&] {
+    SCROLLBARINFO bar = {};
+    bar.cbSize = sizeof bar;
+    EXPECT_TRUE(GetScrollBarInfo(talk, OBJID_VSCROLL, &bar));
+    return bar;
+  };
+  SCROLLBARINFO bar = barNow();
   ASSERT_FALSE(bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) << "the lines fill the box";
   RECT window = {};
   GetWindowRect(talk, &window);
@@ -699,25 +712,32 @@ TEST_F(ChatWindowOffline, ALineDrawsItsTextNotTheFrame) {
     ReleaseDC(talk, dc);
     return seen == kMark;
   };
-  HDC dc = GetWindowDC(talk);
-  RECT spot = {mark.x - 1, mark.y - 1, mark.x + 2, mark.y + 2};
-  qb::GdiBrush magenta(CreateSolidBrush(kMark));
-  FillRect(dc, &spot, magenta.Get());
-  ReleaseDC(talk, dc);
+  auto paintMark = [&] {
+    HDC dc = GetWindowDC(talk);
+    RECT spot = {mark.x - 1, mark.y - 1, mark.x + 2, mark.y + 2};
+    qb::GdiBrush magenta(CreateSolidBrush(kMark));
+    FillRect(dc, &spot, magenta.Get());
+    ReleaseDC(talk, dc);
+  };
+  paintMark();
   ASSERT_TRUE(markShows());
 
   LONG lines = (LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0);
-  PeerLine(200, "新来的一句", "10.0.0.2");
-  // Only the posted messages: the line's own handling, no later paint.
-  for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);) DispatchMessageW(&m);
-  EXPECT_NE(std::string::npos, Talk().find("新来的一句"));
-  EXPECT_GT((LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0), lines);
+  PeerLine(200, "新来的\r\n一句\r\n有\r\n六\r\n行\r\n长", "10.0.0.2");
+  // Only the posted messages: the line's own handling, no later paint or timer.
+  for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);)
+    if (m.message != WM_TIMER) DispatchMessageW(&m);
+  EXPECT_NE(std::string::npos, Talk().find("新来的"));
+  EXPECT_GT((LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0), lines + 5);
+  EXPECT_NE(bar.xyThumbTop, barNow().xyThumbTop) << "the scroll bar has moved";
   EXPECT_TRUE(markShows()) << "the line's drawing painted the frame";
 
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  EXPECT_FALSE(markShows()) << "the scroll bar was not drawn a moment later";
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
+  paintMark();
   RedrawWindow(talk, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
   EXPECT_FALSE(markShows()) << "the frame asked for is drawn";
-  Pump();
-  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
 
   // The frame's drawing is skipped for a paint whose region lies inside the
   // text (screen coordinates), never for one that reaches the border or bar.
