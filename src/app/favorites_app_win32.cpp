@@ -564,6 +564,7 @@ int CFavoritesApp::ExitInstance() {
   m_receiveEvent = nullptr;
   m_logic.reset();
   StopPicturePrefetch();
+  SetPictureKeepFolder("");  // this program folder's; a later start names its own
   if (m_winsock == 0) WSACleanup();
   m_winsock = -1;
   if (m_oleStarted) OleUninitialize();
