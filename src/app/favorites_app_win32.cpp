@@ -196,6 +196,7 @@ bool CFavoritesApp::BeginLogic() {
     SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
     PrefetchSkinImages(0, 1);
     StartupMark("image prefetch");
+    CMainDlg::LoadButtonIcons();  // the window's own loading of them is then a look-up
   });
   return true;
 }

@@ -305,13 +305,24 @@ void CMainDlg::RebuildTopVisitedMenu() {
   m_topMenu = BuildTopVisitedMenu(names);
 }
 
+namespace {
+// The icons of the help and folder buttons: in and out of the mouse.
+const int kHelpIcons[2] = {IDI_HELP_BUTTON, IDI_HELP_BUTTON};
+const int kFolderIcons[2] = {IDI_TRAY_FIRST, IDI_PROGRAM};
+}  // namespace
+
+void CMainDlg::LoadButtonIcons() {
+  for (const int* pair : {kHelpIcons, kFolderIcons})
+    for (int i = 0; i < 2; ++i) CSkinButton::SharedIcon(pair[i]);
+}
+
 void CMainDlg::ApplySkinToButtons() {
   SkinColours look = m_app.SkinLook(kAreaFunctionButtons);
   for (int i = 0; i < kSkinnedButtons; ++i) ApplySkinToButton(m_buttons[i], look);
   CSkinButton& help = m_buttons[4];
-  help.SetIconById(IDI_HELP_BUTTON, IDI_HELP_BUTTON);
+  help.SetIconById(kHelpIcons[0], kHelpIcons[1]);
   CSkinButton& folder = m_buttons[6];
-  folder.SetIconById(IDI_TRAY_FIRST, IDI_PROGRAM);
+  folder.SetIconById(kFolderIcons[0], kFolderIcons[1]);
   folder.SetAlign(CSkinButton::kAlignLeft);
   m_buttons[kExitIndex].SetBitmapsById(IDB_CLOSE_BUTTON, 136, IDB_CLOSE_BUTTON, 0);
   m_buttons[kHideIndex].SetBitmapsById(IDB_MIN_BUTTON, 135, IDB_MIN_BUTTON, 0);

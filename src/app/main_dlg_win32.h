@@ -42,6 +42,9 @@ class CMainDlg : public CDialogWindow {
   ~CMainDlg() override;
 
   bool Create();
+  // Loads the buttons' shared icons, from any thread: start-up does so on
+  // the model's thread while the window's controls are made.
+  static void LoadButtonIcons();
 
   // Operations the panels and other windows call.
   // Brings the window up with its panels; false when the panels, made at the

@@ -118,12 +118,14 @@ int CSkinButton::SetIcon(HICON in, HICON out) {
 // Resource icons are shared by the system: loaded once however many buttons
 // show them, never copied or destroyed (item panels show the same few icons
 // on dozens of buttons, and start-up time counts).
+HICON CSkinButton::SharedIcon(int id) {
+  return static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
 int CSkinButton::SetIconById(int inId, int outId) {
-  HINSTANCE inst = GetModuleHandleW(nullptr);
-  HICON in = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(inId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  HICON out = outId ? static_cast<HICON>(
-                          LoadImageW(inst, MAKEINTRESOURCEW(outId), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED))
-                    : nullptr;
+  HICON in = SharedIcon(inId);
+  HICON out = outId ? SharedIcon(outId) : nullptr;
   FreeIcons();
   if (!in) return 1;
   IconPair p;

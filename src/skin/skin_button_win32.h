@@ -68,6 +68,10 @@ class CSkinButton {
   int SetAlign(int align, bool redraw = true);
   int SetIcon(HICON in, HICON out = nullptr);
   int SetIconById(int inId, int outId = 0);
+  // The program's icon of that resource as SetIconById takes it: loaded once
+  // and shared, so that loading it ahead on another thread makes the
+  // buttons' own loading a look-up.
+  static HICON SharedIcon(int id);
   int SetBitmaps(HBITMAP in, COLORREF inTransparent, HBITMAP out = nullptr, COLORREF outTransparent = 0);
   int SetBitmapsById(int inId, COLORREF inTransparent, int outId = 0, COLORREF outTransparent = 0);
   int SetCursorById(int id, bool redraw = true);

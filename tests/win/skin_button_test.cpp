@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "../../res/resource.h"
 #include "skin/skin_button_win32.h"
 #include "win_test_util.h"
@@ -141,6 +143,21 @@ TEST_F(SkinButtonTest, ClickMarkDrawsTheThinFrameOnlyWhenSet) {
   button.SetClickMark(false);
   EXPECT_EQ(kHoverBack, wintest::Draw(button).At(0, 0));
   wintest::MouseAway(wnd);
+}
+
+// Start-up loads the buttons' icons ahead on another thread: what it loads
+// outlives that thread and is the very icon the buttons take later.
+TEST(SkinButtonIcons, SharedIconsLoadedOnAnotherThreadServeTheButtonsLater) {
+  HICON ahead = nullptr;
+  std::thread loader([&ahead] { ahead = CSkinButton::SharedIcon(IDI_HELP_BUTTON); });
+  loader.join();
+  ASSERT_TRUE(ahead);
+  ICONINFO info = {};
+  ASSERT_TRUE(GetIconInfo(ahead, &info)) << "still there once its thread has ended";
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  EXPECT_EQ(ahead, CSkinButton::SharedIcon(IDI_HELP_BUTTON));
+  EXPECT_NE(ahead, CSkinButton::SharedIcon(IDI_PROGRAM));
 }
 
 TEST_F(SkinButtonTest, ImagesSitByTheAlignmentAndMoveWhenPressed) {
