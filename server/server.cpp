@@ -803,41 +803,65 @@ void CServer::StartDownload(uint32_t address, int k, int32_t n, FieldList& f, ui
     std::string who = "download by user " + qb::FormatNumber(user);
     if (!s->down.active && !MakeTransferRoom(s, m_now))
       return Refused(address, "downloads", who, "too many transfers under way");
-    Download d;
+    // A request again while the tree is read: answered once it is.
+    if (s->readingTree) return;
+    if (m_writer) {
+      s->readingTree = true;
+      return m_writer->LoadTree(user, [this, address, user, k, n](bool read, std::vector<qb::NodeWire>& nodes,
+                                                                  int32_t revision) {
+        Session* s = SessionAt(address, user);
+        if (!s || !s->readingTree) return;  // the session ended meanwhile
+        s->readingTree = false;
+        BeginDownload(*s, k, n, read, nodes, revision);
+      });
+    }
+    std::vector<qb::NodeWire> nodes;
     int32_t revision = 0;
-    if (!m_storage.LoadTree(user, d.nodes, revision)) {
-      Log("error: cannot read the tree of user " + qb::FormatNumber(user));
-      return Reply(address, k, n, qb::MsgFavDownInvalid());
-    }
-    if (d.nodes.empty()) {
-      Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
-      return Reply(address, k, n, qb::MsgFavDownBlank());
-    }
-    for (const qb::NodeWire& node : d.nodes)
-      d.bytes += qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node)).size() + sizeof(qb::NodeWire);
-    if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
-    ClearDownload(*s);
-    if (!MakeRoom(d.bytes, d.bytes, s, m_now)) return Refused(address, "downloads", who, "no room");
-    m_stagedTotal += d.bytes;
-    d.active = true;
-    d.lastActivity = m_now;
-    d.reqNumber = n;
-    d.portIndex = k;
-    // The nodes go with consecutive numbers right after the COUNT's, so the
-    // block is set aside now: plaza news during the download take later numbers.
-    d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
-    // The revision as a trailing field, which the programs before revisions pass over.
-    d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size()) +
-                                                    qb::BracketNumber(revision)) + '\0';
-    d.sentAt = m_now;
-    d.rto = m_opt.resendMs;
-    s->down = std::move(d);
-    m_downloading.insert(user);
-    Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
-        qb::FormatNumber(user) + " begins");
-    m_out.SendDatagram(address, k, s->down.pending);
-    ++m_counters.sent;
+    bool read = m_storage.LoadTree(user, nodes, revision);
+    BeginDownload(*s, k, n, read, nodes, revision);
   });
+}
+
+void CServer::BeginDownload(Session& session, int k, int32_t n, bool read, std::vector<qb::NodeWire>& nodes,
+                            int32_t revision) {
+  Session* s = &session;
+  uint32_t address = s->address;
+  int32_t user = s->user;
+  std::string who = "download by user " + qb::FormatNumber(user);
+  Download d;
+  d.nodes.swap(nodes);
+  if (!read) {
+    Log("error: cannot read the tree of user " + qb::FormatNumber(user));
+    return Reply(address, k, n, qb::MsgFavDownInvalid());
+  }
+  if (d.nodes.empty()) {
+    Log("download by user " + qb::FormatNumber(user) + ": nothing stored");
+    return Reply(address, k, n, qb::MsgFavDownBlank());
+  }
+  for (const qb::NodeWire& node : d.nodes)
+    d.bytes += qb::FrameMessage(INT32_MIN, qb::MsgFavDownNode(node)).size() + sizeof(qb::NodeWire);
+  if (s->down.active) Log("download of user " + qb::FormatNumber(user) + " restarted");
+  ClearDownload(*s);
+  if (!MakeRoom(d.bytes, d.bytes, s, m_now)) return Refused(address, "downloads", who, "no room");
+  m_stagedTotal += d.bytes;
+  d.active = true;
+  d.lastActivity = m_now;
+  d.reqNumber = n;
+  d.portIndex = k;
+  // The nodes go with consecutive numbers right after the COUNT's, so the
+  // block is set aside now: plaza news during the download take later numbers.
+  d.countNumber = NextNumber(*s, (int32_t)d.nodes.size() + 1);
+  // The revision as a trailing field, which the programs before revisions pass over.
+  d.pending = qb::FrameMessage(d.countNumber, qb::MsgFavDownCount((int32_t)d.nodes.size()) +
+                                                qb::BracketNumber(revision)) + '\0';
+  d.sentAt = m_now;
+  d.rto = m_opt.resendMs;
+  s->down = std::move(d);
+  m_downloading.insert(user);
+  Log("download of " + qb::FormatNumber((int32_t)s->down.nodes.size()) + " nodes by user " +
+      qb::FormatNumber(user) + " begins");
+  m_out.SendDatagram(address, k, s->down.pending);
+  ++m_counters.sent;
 }
 
 void CServer::OnFavDown(Session& s, int k, int32_t n, FieldList& f, uint64_t now) {

@@ -168,6 +168,7 @@ class CServer {
     Upload up;
     UploadEnd upEnd;
     Download down;
+    bool readingTree = false;  // a download's tree is being read by the writer
   };
   // A password check waiting for its user's record (see HoldLookups).
   struct Lookup {
@@ -195,6 +196,8 @@ class CServer {
   void OnFavUp(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void OnFavDown(Session& s, int k, int32_t n, qb::FieldList& f, uint64_t now);
   void StartDownload(uint32_t address, int k, int32_t n, qb::FieldList& f, uint64_t now);
+  // The rest of StartDownload once the tree is read (`read`).
+  void BeginDownload(Session& s, int k, int32_t n, bool read, std::vector<qb::NodeWire>& nodes, int32_t revision);
   void FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& rec, const std::string& password);
   void AnswerLogin(uint32_t address, int k, int32_t n, int32_t user);  // OK, and what a new session is sent
   void OnGroup(uint32_t address, int k, int32_t n, qb::FieldList& f);

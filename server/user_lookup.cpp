@@ -88,4 +88,15 @@ void CWriteThread::Cluster(std::function<bool(ICluster&)> work, std::function<vo
       });
 }
 
+void CWriteThread::LoadTree(int32_t user, std::function<void(bool, std::vector<qb::NodeWire>&, int32_t)> done) {
+  struct Tree {
+    bool ok = false;
+    std::vector<qb::NodeWire> nodes;
+    int32_t revision = 0;
+  };
+  auto tree = std::make_shared<Tree>();
+  Post([user, tree](IStorage& storage) { tree->ok = storage.LoadTree(user, tree->nodes, tree->revision); },
+       [tree, done] { done(tree->ok, tree->nodes, tree->revision); });
+}
+
 }  // namespace qsrv

@@ -34,6 +34,9 @@ class IDatabaseWriter {
   // handed over before it (presence and events keep their order); `done`
   // gets what it returned.
   virtual void Cluster(std::function<bool(ICluster&)> work, std::function<void(bool)> done) = 0;
+  // Reads a tree as IStorage::LoadTree, after the trees handed over before
+  // it are stored; `done` gets whether it was read, the nodes and the revision.
+  virtual void LoadTree(int32_t user, std::function<void(bool, std::vector<qb::NodeWire>&, int32_t)> done) = 0;
   // Waits until everything handed over so far is done, then runs their
   // `done` on the calling thread (the server's); when the server stops.
   virtual void Finish() = 0;
@@ -111,6 +114,7 @@ class CWriteThread : public CDatabaseThread, public IDatabaseWriter {
   void StoreTree(int32_t user, std::vector<qb::NodeWire> nodes, int32_t fromRevision,
                  std::function<void(TreeWrite, int32_t)> done) override;
   void Cluster(std::function<bool(ICluster&)> work, std::function<void(bool)> done) override;
+  void LoadTree(int32_t user, std::function<void(bool, std::vector<qb::NodeWire>&, int32_t)> done) override;
   void Finish() override {
     Drain();
     RunCompleted();

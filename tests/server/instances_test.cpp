@@ -915,6 +915,17 @@ TEST_F(ServerCorePg, WithAWriterTheLastNodeIsAnsweredOnceItsTreeIsStored) {
   s = TakeFor(A);
   ASSERT_EQ(1u, s.size());
   EXPECT_EQ("1", s[0].f.at(3)) << "the same answer again";
+  // A download's tree is read by the writer too; the request again meanwhile waits with it.
+  trips = storage->RoundTrips();
+  Send(A, 0, 16, qb::MsgFavDownReq(100, "secret"));
+  Send(A, 0, 17, qb::MsgFavDownReq(100, "secret"));
+  EXPECT_TRUE(TakeFor(A).empty());
+  EXPECT_EQ(trips, storage->RoundTrips());
+  writer.Finish();
+  s = TakeFor(A);
+  ASSERT_EQ(1u, s.size());
+  EXPECT_EQ((qb::FieldList{"DOWN", "COUNT", "3", "1"}), s[0].f);
+  Send(A, 0, 18, qb::MsgFavDownCancel());
   // A session that ends while its tree is stored: the tree is stored all the same.
   Send(A, 2, 20, qb::MsgFavUpCount(1, 100, "secret"));
   Send(A, 2, 21, qb::MsgFavUpNode(tree[0]));
