@@ -721,7 +721,15 @@ class CPgStorage : public IStorage, public ICluster {
       CResult sync(PQgetResult(m_conn));
       ok = sync.m() && PQresultStatus(sync.m()) == PGRES_PIPELINE_SYNC;
     }
-    ok = PQexitPipelineMode(m_conn) && ok;
+    if (!PQexitPipelineMode(m_conn) && PQstatus(m_conn) == CONNECTION_OK) {
+      // Results left unread after a failure half way: the link starts afresh
+      // rather than stay in this mode, and a transaction under way is gone.
+      ok = false;
+      m_txBroken = m_inTransaction;
+      PQreset(m_conn);
+      std::string error;
+      if (PQstatus(m_conn) == CONNECTION_OK && Prepare(m_conn, error)) Quiet(m_conn);
+    }
     if (!ok && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
     return ok;
   }
