@@ -21,6 +21,7 @@ namespace qb {
 namespace {
 
 const UINT_PTR kInputSubclass = 0x43484149;  // the input box's Enter
+const UINT_PTR kSendSubclass = 0x43484153;   // 发送 pressed by the mouse keeps the focus where it is
 const COLORREF kChatBack = RGB(230, 230, 200);
 
 CHARFORMATW ToRich(const CharFormat& cf) {
@@ -100,6 +101,7 @@ bool CChatDialog::OnInitDialog() {
                       input, m_hWnd, IDC_CHAT_INPUT))
     return false;
   Subclass(m_input.GetSafeHwnd(), InputProc, kInputSubclass, reinterpret_cast<DWORD_PTR>(this));
+  Subclass(GetDlgItem(m_hWnd, IDC_CHAT_SEND), SendButtonProc, kSendSubclass, reinterpret_cast<DWORD_PTR>(this));
   // The tab order: the input box after the title box.
   SetWindowPos(m_input.GetSafeHwnd(), GetDlgItem(m_hWnd, IDC_CHAT_TITLE), 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -381,6 +383,57 @@ LRESULT CALLBACK CChatDialog::InputProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
       break;
     case WM_NCDESTROY:
       Unsubclass(wnd, InputProc, kInputSubclass);
+      break;
+  }
+  return DefSubclass(wnd, msg, wParam, lParam);
+}
+
+// 发送 pressed with the mouse: pressed, held and clicked as a button is, but
+// without taking the focus, so the text typed next still goes into the input
+// box and a send does not move the focus there and back (under Wine each move
+// is the edit's and the button's focus work and several calls to its server).
+// The keyboard (Tab to the button, Space) is left to the button itself.
+LRESULT CALLBACK CChatDialog::SendButtonProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR ref) {
+  auto* self = reinterpret_cast<CChatDialog*>(ref);
+  auto inside = [&] {
+    RECT r;
+    GetClientRect(wnd, &r);
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    return PtInRect(&r, pt) != FALSE;
+  };
+  switch (msg) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      SetCapture(wnd);
+      self->m_sendHeld = true;
+      SendMessageW(wnd, BM_SETSTATE, TRUE, 0);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!self->m_sendHeld) break;
+      {
+        bool pushed = (SendMessageW(wnd, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0;
+        if (pushed != inside()) SendMessageW(wnd, BM_SETSTATE, !pushed, 0);
+      }
+      return 0;
+    case WM_LBUTTONUP:
+      if (!self->m_sendHeld) break;
+      {
+        self->m_sendHeld = false;
+        bool click = inside();
+        SendMessageW(wnd, BM_SETSTATE, FALSE, 0);
+        ReleaseCapture();
+        if (click) SendMessageW(GetParent(wnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(wnd), BN_CLICKED),
+                                reinterpret_cast<LPARAM>(wnd));
+      }
+      return 0;
+    case WM_CAPTURECHANGED:  // taken away while held (a box, Alt+Tab): no click
+      if (self->m_sendHeld) {
+        self->m_sendHeld = false;
+        SendMessageW(wnd, BM_SETSTATE, FALSE, 0);
+      }
+      break;
+    case WM_NCDESTROY:
+      Unsubclass(wnd, SendButtonProc, kSendSubclass);
       break;
   }
   return DefSubclass(wnd, msg, wParam, lParam);

@@ -65,6 +65,7 @@ class CChatDialog : public CDialogWindow {
   static bool Checked(HWND box);
   void OnPaint();
   static LRESULT CALLBACK InputProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  static LRESULT CALLBACK SendButtonProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
   CFavoritesApp& m_app;
   CNetState& m_net;
@@ -79,6 +80,7 @@ class CChatDialog : public CDialogWindow {
   ScopedIcon m_icon;
   GdiBrush m_back;
   bool m_swallowReturn = false;  // the Enter that sent: its character makes no new line
+  bool m_sendHeld = false;       // 发送 pressed by the mouse and not yet let go
   // Looked up once: under Wine each look-up is a call to its server, and
   // every line that comes in or goes out asks for them.
   HWND m_members = nullptr;

@@ -280,6 +280,21 @@ class ChatWindowTest : public testing::Test {
     }
   }
   std::string InputText() { return qb::WindowTextGbk(Chat()->Input()); }
+  // A real mouse button going down or up (flags) with the pointer on a window's middle.
+  void MouseOn(HWND w, DWORD flags) {
+    RECT r;
+    GetWindowRect(w, &r);
+    wintest::PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT in = {};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    SendInput(1, &in, sizeof in);
+    for (int i = 0; i < 5; ++i) {
+      Sleep(20);
+      Pump();
+    }
+  }
+  bool SendPushed() { return (SendDlgItemMessageW(ChatWnd(), IDC_CHAT_SEND, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; }
 
   bool SelectRow(const std::string& text) {
     HWND list = GetDlgItem(ChatWnd(), IDC_CHAT_MEMBERS);
@@ -380,6 +395,39 @@ TEST_F(ChatWindowTest, B_TalkInTheCircleAndLeaveAWord) {
   EXPECT_EQ(1u, Count(talk, "第一行\n第二行")) << talk;
   EXPECT_EQ(1u, Count(talk, "\n甲(10001)   ")) << talk;
 
+  // 发送 by the mouse: pressed, it sends when let go on it, and the focus
+  // stays in the input box all along; let go elsewhere it sends nothing.
+  HWND send = GetDlgItem(ChatWnd(), IDC_CHAT_SEND);
+  SetForegroundWindow(ChatWnd());
+  SetFocus(input);
+  Type("鼠标发送");
+  MouseOn(send, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_EQ(input, GetFocus()) << "the press took the focus";
+  EXPECT_TRUE(SendPushed());
+  EXPECT_EQ(std::string::npos, Talk().find("鼠标发送")) << "sent on the press";
+  MouseOn(send, MOUSEEVENTF_LEFTUP);
+  ASSERT_TRUE(PumpUntil([&] { return Talk().find("鼠标发送") != std::string::npos; })) << Talk();
+  EXPECT_EQ("", InputText());
+  EXPECT_EQ(input, GetFocus());
+  EXPECT_FALSE(SendPushed());
+  Type("不发了");
+  MouseOn(send, MOUSEEVENTF_LEFTDOWN);
+  MouseOn(input, MOUSEEVENTF_LEFTUP);
+  EXPECT_FALSE(SendPushed());
+  EXPECT_EQ(std::string::npos, Talk().find("不发了")) << "let go away from the button, it sent";
+  EXPECT_EQ("不发了", InputText());
+  EXPECT_EQ(input, GetFocus());
+  // The keyboard as before: 发送 focused, Space sends.
+  SetFocus(send);
+  Pump();
+  INPUT space[2] = {};
+  for (INPUT& k : space) k.type = INPUT_KEYBOARD, k.ki.wVk = VK_SPACE;
+  space[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, space, sizeof(INPUT));
+  ASSERT_TRUE(PumpUntil([&] { return Talk().find("不发了") != std::string::npos; })) << Talk();
+  EXPECT_EQ("", InputText());
+  EXPECT_EQ(input, GetFocus());
+
   // The menu makes Enter the send key and keeps it in the configuration.
   SendMessageW(ChatWnd(), WM_COMMAND, ID_CHAT_SEND_ENTER, 0);
   EXPECT_EQ(1, Chat()->SendKeyFlagNow());
@@ -401,6 +449,10 @@ TEST_F(ChatWindowTest, B_TalkInTheCircleAndLeaveAWord) {
   Type("没人选中");
   PressEnter(false);
   EXPECT_EQ("没人选中", InputText()) << "without a selected row the text stays";
+  MouseOn(send, MOUSEEVENTF_LEFTDOWN);
+  MouseOn(send, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ("没人选中", InputText());
+  EXPECT_EQ(input, GetFocus()) << "a click that sent nothing moved the focus to 发送";
   ASSERT_TRUE(SelectRow("乙(10002)留言"));
   Type("明天见");
   PressEnter(false);
