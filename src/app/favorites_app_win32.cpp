@@ -507,6 +507,7 @@ void CFavoritesApp::RunDeferredThreadMessages() {
 }
 
 int CFavoritesApp::Run() {
+  StartupMark("loop");
   for (;;) {
     CDialogWindow::DeleteRetired();
     RunDeferredThreadMessages();

@@ -397,10 +397,31 @@ void CMainDlg::PaintFrame() {
 
 // ---- show, hide, modes ------------------------------------------------------------
 
+int CMainDlg::s_startShowMode = CMainDlg::kStartShowOfProcess;
+
+int CMainDlg::StartShowMode() {
+  if (s_startShowMode != kStartShowOfProcess) return s_startShowMode;
+  STARTUPINFOW si = {sizeof si};
+  GetStartupInfoW(&si);
+  return (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : kStartShowNotAsked;
+}
+
 bool CMainDlg::Show() {
   // Shown first: the showing activates the window as it appears, where the
   // foreground call first would activate it hidden and show it only then.
-  ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  // The first showing of a start that asks for no show mode defers the
+  // controls' erasing to their first paint, in the loop's first frame: shown
+  // the usual way, the window erases each control at once, in a device
+  // context of its own, before the loop answers. A start that asks for a
+  // mode (a shortcut set to minimised) keeps the usual first ShowWindow,
+  // which is the call that takes that mode.
+  if (m_panelsDue && !m_shownAtStart && StartShowMode() == kStartShowNotAsked) {
+    SendMessageW(m_hWnd, WM_SHOWWINDOW, TRUE, 0);
+    SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_DEFERERASE);
+  } else {
+    ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  }
+  m_shownAtStart = true;
   StartupMark("show main");
   SetForegroundWindow(m_hWnd);
   StartupMark("foreground");

@@ -51,6 +51,12 @@ class CMainDlg : public CDialogWindow {
   // first showing, could not be made. The first showing at start-up paints
   // this window alone: its panels follow once the message loop runs.
   bool Show();
+  // How the process was asked to show its first window (STARTUPINFO's
+  // wShowWindow), kStartShowNotAsked when its starter did not say; tests
+  // set it (kStartShowOfProcess: the process's own again).
+  static constexpr int kStartShowNotAsked = -1, kStartShowOfProcess = -2;
+  static int StartShowMode();
+  static void SetStartShowMode(int mode) { s_startShowMode = mode; }
   // Makes the panels if they are not made yet and shows them; false when
   // they could not be made.
   bool ShowPanels();
@@ -171,6 +177,8 @@ class CMainDlg : public CDialogWindow {
   bool m_backgroundDue = false;  // decoded at the first paint
   bool m_panelsDue = false;      // made and shown once the loop runs (WM_AFTER_SHOW)
   bool m_trayMade = false;
+  bool m_shownAtStart = false;   // Show has run once (the first, start-up showing is done)
+  static int s_startShowMode;    // StartShowMode's answer set by a test, or kStartShowOfProcess
   bool m_stepsBegun = false;     // the first WM_AFTER_SHOW is posted
   ScopedIcon m_icon;
   ScopedIcon m_smallIcon;

@@ -59,6 +59,17 @@ LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(g_cbt, code, wParam, lParam);
 }
 
+// The controls erased (WM_ERASEBKGND sent to a child window) while the hook
+// is in.
+HHOOK g_eraseHook = nullptr;
+std::set<HWND> g_controlsErased;
+LRESULT CALLBACK CountControlErases(int code, WPARAM wParam, LPARAM lParam) {
+  const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && m->message == WM_ERASEBKGND && (GetWindowLongW(m->hwnd, GWL_STYLE) & WS_CHILD))
+    g_controlsErased.insert(m->hwnd);
+  return CallNextHookEx(g_eraseHook, code, wParam, lParam);
+}
+
 std::set<DWORD> ThreadsOfThisProcess() {
   std::set<DWORD> ids;
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -109,6 +120,9 @@ class StartupTest : public testing::Test {
   void TearDown() override {
     if (g_cbt) UnhookWindowsHookEx(g_cbt);
     g_cbt = nullptr;
+    if (g_eraseHook) UnhookWindowsHookEx(g_eraseHook);
+    g_eraseHook = nullptr;
+    qb::CMainDlg::SetStartShowMode(qb::CMainDlg::kStartShowOfProcess);
     qb::CFavoritesApp::SetBoxHook(nullptr);
     MSG msg;
     while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
@@ -378,6 +392,53 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   // Both pictures are kept decoded in the program folder for the next start.
   for (const char* image : {"skin\\main.jpg", "skin\\panel.jpg"})
     EXPECT_TRUE(os::FileExists(qb::KeptPictureFile(dir / "images\\cache\\", dir / image))) << image;
+}
+
+// A start that asks for no show mode shows the main window with its
+// controls' erasing deferred to the loop's first frame, so that the loop
+// answers sooner; a start that asks for one (a shortcut's) keeps the usual
+// first ShowWindow, which takes that mode and erases the controls at once.
+// Either way the window comes up active with the file box's focus, whole
+// after the first paint.
+TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
+  for (int mode : {qb::CMainDlg::kStartShowNotAsked, static_cast<int>(SW_SHOWNORMAL)}) {
+    SCOPED_TRACE(mode);
+    qb::CMainDlg::SetStartShowMode(mode);
+    g_controlsErased.clear();
+    g_eraseHook = SetWindowsHookExW(WH_CALLWNDPROC, CountControlErases, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(g_eraseHook);
+    std::unique_ptr<qb::CFavoritesApp> app;
+    qb::CMainDlg* main = StartBeforeTheLoop(app);
+    ASSERT_TRUE(main);
+    HWND wnd = main->GetSafeHwnd();
+    EXPECT_TRUE(IsWindowVisible(wnd));
+    EXPECT_FALSE(IsIconic(wnd));
+    EXPECT_EQ(wnd, GetActiveWindow());
+    EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus());
+    HWND exit = GetDlgItem(wnd, IDC_EXIT_BUTTON);
+    if (mode == qb::CMainDlg::kStartShowNotAsked)
+      EXPECT_TRUE(g_controlsErased.empty()) << "no control erased before the loop";
+    else
+      EXPECT_TRUE(g_controlsErased.count(exit)) << "the usual showing erases the controls";
+    g_controlsErased.clear();
+    UpdateWindow(wnd);
+    for (int id : {IDC_FILE_BOX, IDC_EXIT_BUTTON, IDC_BANNER})
+      EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, id), nullptr, FALSE)) << id << " painted in the first frame";
+    if (mode == qb::CMainDlg::kStartShowNotAsked)
+      EXPECT_TRUE(g_controlsErased.count(exit)) << "the controls erased as they paint";
+    wintest::Pump();
+    EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+    // Hidden and shown again, it shows the usual way, erasing at once.
+    main->Hide();
+    g_controlsErased.clear();
+    EXPECT_TRUE(main->Show());
+    EXPECT_TRUE(IsWindowVisible(wnd));
+    EXPECT_TRUE(g_controlsErased.count(exit));
+    EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+    UnhookWindowsHookEx(g_eraseHook);
+    g_eraseHook = nullptr;
+    EndStartedProgram(app);
+  }
 }
 
 // The work after the first frame comes one step per message, so that the
