@@ -401,6 +401,7 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
 // Either way the window comes up active with the file box's focus, whole
 // after the first paint.
 TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
+  std::vector<COLORREF> firstFrame;  // of the first start
   for (int mode : {qb::CMainDlg::kStartShowNotAsked, static_cast<int>(SW_SHOWNORMAL)}) {
     SCOPED_TRACE(mode);
     qb::CMainDlg::SetStartShowMode(mode);
@@ -426,6 +427,16 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
       EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, id), nullptr, FALSE)) << id << " painted in the first frame";
     if (mode == qb::CMainDlg::kStartShowNotAsked)
       EXPECT_TRUE(g_controlsErased.count(exit)) << "the controls erased as they paint";
+    RECT rc;
+    GetClientRect(wnd, &rc);
+    HDC dc = GetDC(wnd);
+    wintest::Canvas frame = wintest::ReadCanvas(dc, rc.right, rc.bottom);
+    ReleaseDC(wnd, dc);
+    EXPECT_LT(2u, std::set<COLORREF>(frame.px.begin(), frame.px.end()).size()) << "a drawn frame";
+    if (firstFrame.empty())
+      firstFrame = frame.px;
+    else
+      EXPECT_TRUE(firstFrame == frame.px) << "the same first frame either way";
     wintest::Pump();
     EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
     // Hidden and shown again, it shows the usual way, erasing at once.
