@@ -30,6 +30,38 @@ class TestClock : public testing::EmptyTestEventListener {
   }
 };
 
+// The visible windows of the process and their controls' texts, read
+// without a message to their (maybe stuck) threads: what a stray box said.
+void PrintWindow(HWND w, int depth) {
+  wchar_t text[256] = {}, cls[64] = {};
+  InternalGetWindowText(w, text, 256);
+  GetClassNameW(w, cls, 64);
+  char line[1024];
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, line, sizeof line, nullptr, nullptr);
+  char name[128];
+  WideCharToMultiByte(CP_UTF8, 0, cls, -1, name, sizeof name, nullptr, nullptr);
+  fprintf(stderr, "%*s%s \"%s\" (thread %lu)\n", 2 + 2 * depth, "", name, line, GetWindowThreadProcessId(w, nullptr));
+}
+
+void ListWindows() {
+  EnumWindows(
+      [](HWND w, LPARAM) -> BOOL {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != GetCurrentProcessId() || !IsWindowVisible(w)) return TRUE;
+        PrintWindow(w, 0);
+        EnumChildWindows(
+            w,
+            [](HWND c, LPARAM) -> BOOL {
+              PrintWindow(c, 1);
+              return TRUE;
+            },
+            0);
+        return TRUE;
+      },
+      0);
+}
+
 DWORD WINAPI Watchdog(void*) {
   for (;;) {
     Sleep(1000);
@@ -40,6 +72,7 @@ DWORD WINAPI Watchdog(void*) {
     if (stuck) {
       fprintf(stderr, "window tests: watchdog ended the run: %s ran for %lu s (a modal box?)\n", name.c_str(),
               kPerTest / 1000);
+      ListWindows();
       fflush(stderr);
       ExitProcess(3);
     }
