@@ -144,6 +144,8 @@ FunctionEnd
 
 Section "un.${APPNAME}程序" UnSecProgram
   SectionIn RO
+  ; The program's own copies of the skin's decoded pictures, made again at need.
+  RMDir /r "$INSTDIR\images\cache"
   !include "${LISTS}/uninstall.nsh"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$SMPROGRAMS\${APPNAME}\${APPNAME}.lnk"

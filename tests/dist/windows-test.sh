@@ -122,6 +122,7 @@ sleep 4
 import -window root "$shots/installed-program.png" && ok "screenshot $shots/installed-program.png"
 # The first start takes the shipped skin in the installed folder.
 check "the program ran in the installed folder (skin\\FirstRun.txt became SecondRun.txt)" [ -f "$inst/skin/SecondRun.txt" ]
+check "it kept its decoded skin pictures in images\\cache" [ -n "$(ls "$inst/images/cache" 2>/dev/null)" ]
 
 # ---- refused while the program runs -----------------------------------------
 wine "$tmp/setup.exe" /S; rc=$?
@@ -197,6 +198,7 @@ for f in Qimbo.exe Movrec.dll uninstall.exe QimboHelp.chm head/Head.htm skin/汽
   [ -e "$inst/$f" ] && fail "uninstall left $f"
 done
 check "uninstall removes the program files" [ ! -e "$inst/Qimbo.exe" -a ! -e "$inst/uninstall.exe" ]
+check "uninstall removes the kept pictures" [ ! -e "$inst/images/cache" ]
 check "uninstall removes the shortcuts" [ ! -e "$lnk" -a ! -e "$desktop/Qimbo收藏.lnk" ]
 check "uninstall removes its entry" [ -z "$(regblock 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Qimbo')" ]
 check "uninstall keeps data\\ (the favorites file)" [ -f "$inst/data/1-我的收藏.sc" ]
