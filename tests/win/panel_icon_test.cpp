@@ -8,6 +8,7 @@
 
 #include "os/os.h"
 #include "panels/panel_windows_win32.h"
+#include "win_test_util.h"
 
 namespace {
 
@@ -33,15 +34,11 @@ std::string OneColourIcon(int white) {
   return f;
 }
 
+// The file's time set to `minutes` after a fixed moment.
 void SetWriteTime(const std::string& path, int minutes) {
-  HANDLE h = CreateFileW(qb::W(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
   ULARGE_INTEGER t;
   t.QuadPart = 130000000000000000ULL + (ULONGLONG)minutes * 600000000ULL;
-  FILETIME ft = {t.LowPart, t.HighPart};
-  SetFileTime(h, nullptr, nullptr, &ft);
-  CloseHandle(h);
+  ASSERT_TRUE(wintest::SetWriteTime(path, FILETIME{t.LowPart, t.HighPart}));
 }
 
 TEST(PanelIcon, MissingFileHasNoIcon) {

@@ -270,19 +270,6 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y) {
   return GetPixel(dc.Get(), x, y);
 }
 
-FILETIME WrittenAt(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  GetFileAttributesExW(qb::W(path).c_str(), GetFileExInfoStandard, &data);
-  return data.ftLastWriteTime;
-}
-
-void SetWrittenAt(const std::string& path, FILETIME when) {
-  HANDLE h = CreateFileW(qb::W(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  SetFileTime(h, nullptr, nullptr, &when);
-  CloseHandle(h);
-}
-
 // A picture the prefetch decoded is kept as a bitmap file, and a later
 // prefetch of the same file reads it instead of decoding, with the same
 // pixels, as long as the file keeps its size and time; a kept file that is
@@ -303,9 +290,9 @@ TEST(Picture, DecodedPicturesAreKeptAndReadBackWhileTheirFileIsUnchanged) {
 
   // The source's bytes spoilt behind its back, size and time unchanged: the
   // kept picture is what the prefetch hands over, pixel for pixel.
-  const FILETIME written = WrittenAt(jpg);
+  const FILETIME written = wintest::WriteTimeOf(jpg);
   qbtest::WriteFileBytes(jpg, std::string(jpeg.size(), 'x'));
-  SetWrittenAt(jpg, written);
+  ASSERT_TRUE(wintest::SetWriteTime(jpg, written));
   int taken = qb::PrefetchedPicturesTaken();
   qb::StartPicturePrefetch({jpg});
   qb::CPicture fromKept;
@@ -318,14 +305,14 @@ TEST(Picture, DecodedPicturesAreKeptAndReadBackWhileTheirFileIsUnchanged) {
   // A new time, or a new size at the old time: decoded again (and refused).
   FILETIME later = written;
   later.dwHighDateTime += 1;
-  SetWrittenAt(jpg, later);
+  ASSERT_TRUE(wintest::SetWriteTime(jpg, later));
   qb::StartPicturePrefetch({jpg});
   qb::CPicture stale;
   stale.LoadPictureFile(jpg);
   EXPECT_FALSE(stale.Loaded()) << "a source with another time is decoded again";
   qb::StopPicturePrefetch();
   qbtest::WriteFileBytes(jpg, jpeg + "x");
-  SetWrittenAt(jpg, written);
+  ASSERT_TRUE(wintest::SetWriteTime(jpg, written));
   SIZE size = {0, 0};
   EXPECT_FALSE(qb::ReadKeptPicture(keep, jpg, &size)) << "a source of another size";
 

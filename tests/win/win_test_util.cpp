@@ -116,6 +116,21 @@ void Pump() {
   }
 }
 
+FILETIME WriteTimeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExW(qb::W(path).c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+bool SetWriteTime(const std::string& path, FILETIME when) {
+  HANDLE h = CreateFileW(qb::W(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool set = SetFileTime(h, nullptr, nullptr, &when) != FALSE;
+  CloseHandle(h);
+  return set;
+}
+
 std::string RedBlueJpeg() {
   static const unsigned char bytes[] = {
       255, 216, 255, 224, 0, 16, 74, 70, 73, 70, 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 255, 219, 0, 67, 0, 1, 1, 1, 1, 1, 1,

@@ -56,6 +56,10 @@ bool PlaceCursor(int x, int y);
 
 // The bytes of a 32x8 JPEG file: the left half red, the right half blue.
 std::string RedBlueJpeg();
+// A file's last-write time, and that time set on it (false when the file
+// cannot be opened): for what a program does when a file changes.
+FILETIME WriteTimeOf(const std::string& path);
+bool SetWriteTime(const std::string& path, FILETIME when);
 
 // A program folder of a test's own under `dir` (ending in '\\'): data,
 // config, skin, head, and under profiles\ the desktop and Start-menu
