@@ -148,8 +148,40 @@ void CServer::CheckPassword(uint32_t address, int32_t user, const std::string& p
     m_gate.NoteFailure(address, user, true, now);
     return done(Refusal::WrongPassword, rec);
   }
-  if (m_lookupsWaiting >= m_opt.maxPendingChecks) return done(Refusal::ChecksFull, rec);
-  m_lookups.push_back({address, user, password, std::move(done)});
+  // A login over the live session: its password is checked against the
+  // stored hash the session holds, without asking the database. A change of
+  // password or a deleted user ends the session at the next look at the
+  // account changes (PollAccountChanges), as it ends the session's own
+  // requests; a password the kept hash refuses is checked against the
+  // database's before it counts as wrong (it may be the new one).
+  if (s && !s->hash.empty() && password.size() <= kMaxPassword && m_storage.Reachable()) {
+    rec.hash = s->hash;
+    rec.nickname = s->nickname;
+    uint64_t round = m_changeRounds;
+    auto orAsk = [this, address, user, password, round, done](Refusal why, const UserRecord& kept) {
+      if (why == Refusal::None && round == m_changeRounds) return done(why, kept);
+      if (why != Refusal::None && why != Refusal::WrongPassword) return done(why, kept);
+      AskStored({address, user, password, done, why == Refusal::WrongPassword ? kept.hash : std::string()});
+    };
+    return CheckStored(address, user, password, true, rec, now, orAsk, true);
+  }
+  AskStored({address, user, password, std::move(done), std::string()});
+}
+
+void CServer::AskStored(Lookup l) {
+  UserRecord rec;
+  rec.number = l.user;
+  if (m_lookupsWaiting >= m_opt.maxPendingChecks) return l.done(Refusal::ChecksFull, rec);
+  // A record read before an account change was seen is not kept by the session.
+  uint64_t round = m_changeRounds;
+  auto done = std::move(l.done);
+  l.done = [this, round, done](Refusal why, const UserRecord& found) {
+    if (why != Refusal::None || round == m_changeRounds) return done(why, found);
+    UserRecord unkept = found;
+    unkept.hash.clear();
+    done(why, unkept);
+  };
+  m_lookups.push_back(std::move(l));
   if (!m_holdLookups) RunLookups();
 }
 
@@ -184,12 +216,17 @@ void CServer::FinishLookups(std::vector<Lookup>& lookups, bool answered, const s
     // A look-up that failed says nothing of anyone: no wrong password either.
     if (!answered) l.done(Refusal::NoDatabase, rec);
     else if (it == byNumber.end()) CheckStored(l.address, l.user, l.password, false, rec, m_now, l.done);
+    else if (!l.wrongHash.empty() && it->second->hash == l.wrongHash) {
+      // Checked against this very hash already: wrong, without a second slow check.
+      m_gate.NoteFailure(l.address, l.user, true, m_now);
+      l.done(Refusal::WrongPassword, rec);
+    }
     else CheckStored(l.address, l.user, l.password, true, *it->second, m_now, l.done);
   }
 }
 
 void CServer::CheckStored(uint32_t address, int32_t user, const std::string& password, bool exists, UserRecord rec,
-                          uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done) {
+                          uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done, bool kept) {
   // Without the database nothing is known of the user: no wrong password either.
   if (!exists && !m_storage.Reachable()) return done(Refusal::NoDatabase, rec);
   if (!exists || password.size() > kMaxPassword) {
@@ -203,6 +240,7 @@ void CServer::CheckStored(uint32_t address, int32_t user, const std::string& pas
   check.user = user;
   check.hash = rec.hash;
   check.password = password;
+  check.kept = kept;
   check.done = [rec, done](Refusal why) { done(why, rec); };
   if (!QueueCheck(std::move(check))) return done(Refusal::ChecksFull, rec);
   RunChecks();
@@ -260,13 +298,14 @@ void CServer::RunChecks() {
     m_suspectsRunning += suspect;
     uint32_t address = c.address;
     int32_t user = c.user;
+    bool kept = c.kept;
     std::function<void(Refusal)> done = std::move(c.done);
-    m_check->Check(c.hash, c.password, [this, address, user, suspect, done](bool ok) {
+    m_check->Check(c.hash, c.password, [this, address, user, suspect, kept, done](bool ok) {
       --m_checksRunning;
       m_suspectsRunning -= suspect;
       m_checking.erase(address);
       if (ok) m_gate.NoteSuccess(address, user);
-      else m_gate.NoteFailure(address, user, true, m_now);
+      else if (!kept) m_gate.NoteFailure(address, user, true, m_now);
       done(ok ? Refusal::None : Refusal::WrongPassword);
       RunChecks();
     });
@@ -308,6 +347,7 @@ CServer::Session* CServer::OpenSession(uint32_t address, const UserRecord& user,
   s.address = address;
   s.nickname = user.nickname;
   s.digest = SessionDigest(password);
+  s.hash = user.hash;
   s.lastSeen = now;
   m_byAddress[address] = user.number;
   Log("login user " + qb::FormatNumber(user.number) + " from " + qb::DottedAddress(address));
@@ -448,7 +488,8 @@ void CServer::OnLogin(uint32_t address, int k, int32_t n, FieldList& f, uint64_t
   }
   int32_t user = qb::ReadNumber(userField);
   std::string password = qb::DecodeText(coded);
-  // A login is always checked against the stored hash, even over a live session.
+  // A login is always checked against the stored hash, even over a live
+  // session (the hash the session holds, see CheckPassword).
   CheckPassword(address, user, password, false, now,
                 [this, address, k, n, user, password](Refusal why, const UserRecord& rec) {
                   if (why == Refusal::None) return FinishLogin(address, k, n, rec, password);
@@ -463,6 +504,7 @@ void CServer::FinishLogin(uint32_t address, int k, int32_t n, const UserRecord& 
   if (Session* s = SessionAt(address, user)) {  // logging in again over a live session: just renew it
     s->digest = SessionDigest(password);
     s->nickname = rec.nickname;
+    s->hash = rec.hash;
     Log("login user " + qb::FormatNumber(user) + " from " + qb::DottedAddress(address) + " (again)");
     return AnswerLogin(address, k, n, user);
   }
@@ -1103,6 +1145,7 @@ void CServer::PollAccountChanges(uint64_t now) {
   m_nextAccountPoll = now + m_opt.accountPollMs;
   std::vector<int32_t> changed;
   if (!m_storage.AccountChangesSince(m_accountChange, changed)) return Log("error: cannot read the account changes");
+  if (!changed.empty()) ++m_changeRounds;  // hashes read before now are not kept
   // The admin commands changed a password or deleted a user: sessions opened
   // with the old password end now, their transfers with them.
   for (int32_t user : changed) EndSession(user, "account changed");

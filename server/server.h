@@ -162,6 +162,10 @@ class CServer {
     uint32_t address = 0;
     std::string nickname;
     std::string digest;  // keyed digest of the password, for cheap checks
+    // The stored hash the session was opened or last renewed with, while no
+    // account change was seen since; a login over the session checks it
+    // without asking the database again (empty: it asks).
+    std::string hash;
     uint64_t lastSeen = 0;
     uint64_t presenceAt = 0;  // when the shared presence was last written
     int32_t counter = 0;  // the server's own message numbers towards this user
@@ -176,6 +180,7 @@ class CServer {
     int32_t user = 0;
     std::string password;
     std::function<void(Refusal, const UserRecord&)> done;
+    std::string wrongHash;  // the password was checked against this stored hash already, in vain
   };
   // A slow check waiting for the pool.
   struct WaitingCheck {
@@ -183,6 +188,7 @@ class CServer {
     int32_t user = 0;
     std::string hash, password;
     std::function<void(Refusal)> done;
+    bool kept = false;  // against a session's kept hash: a mismatch asks the database, it is no failure yet
   };
 
   void Dispatch(uint32_t address, int k, const std::string& text, qb::FieldList& f, uint64_t now);
@@ -213,8 +219,11 @@ class CServer {
   // `answered` false: the look-up failed.
   void FinishLookups(std::vector<Lookup>& lookups, bool answered, const std::vector<UserRecord>& found);
   // The rest of CheckPassword once the stored record is known (`exists`).
+  // `kept`: against a session's kept hash, whose mismatch is no failure yet.
   void CheckStored(uint32_t address, int32_t user, const std::string& password, bool exists, UserRecord rec,
-                   uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done);
+                   uint64_t now, const std::function<void(Refusal, const UserRecord&)>& done, bool kept = false);
+  // Looks the user up (together with the other logins of the turn), then CheckStored.
+  void AskStored(Lookup l);
   // Queues a slow check; when the queue is full it pushes out the newest
   // waiting check of a lower rank, or finds no room (false).
   bool QueueCheck(WaitingCheck check);
@@ -311,6 +320,7 @@ class CServer {
   IDatabaseWriter* m_writer;  // null: written at once
   uint64_t m_stores = 0;      // trees handed to m_writer so far
   int64_t m_accountChange = 0;  // the last account change seen
+  uint64_t m_changeRounds = 0;  // looks at the account changes that found some
   uint64_t m_nextAccountPoll = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "base/cipher.h"
 #include "server_cli.h"
@@ -1175,10 +1176,17 @@ TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
     if (m.type == "LGI") answers.push_back(qb::FormatNumber(m.n) + (!m.f.empty() && m.f[0] == "OK" ? " ok" : " refused"));
   EXPECT_EQ((std::vector<std::string>{"1 ok", "2 refused", "3 refused", "4 ok"}), answers);
   EXPECT_TRUE(server->IsOnline(100) && server->IsOnline(200) && server->IsOnline(300));
-  // Outside a held turn each is looked up by itself.
+  // Over its live session a login checks the hash the session keeps: no look-up.
   Send(A, 0, 6, qb::MsgLogin(100, "secret"));
+  EXPECT_EQ(2, db.lookups);
+  EXPECT_TRUE(Logged("login user 100 from 10.0.0.1 (again)"));
+  Take();
+  // Outside a held turn each is looked up by itself.
+  Send(A, 0, 7, qb::MsgLogout(100, "secret"));
+  Send(A, 0, 8, qb::MsgLogin(100, "secret"));
   EXPECT_EQ(3, db.lookups);
   EXPECT_EQ((std::vector<std::vector<int32_t>>{{100}}), db.asked);
+  Send(A, 0, 9, qb::MsgLogout(100, "secret"));
   // A failed look-up refuses them all as the database's fault, however often.
   db.failing = {"FindUsers"};
   for (int i = 0; i < 2 * opt.loginFailLimit; ++i) {
@@ -1192,9 +1200,66 @@ TEST_F(ServerCore, TheLoginsOfOneTurnLookUpTheirUsersTogether) {
   server->HoldLookups();
   Send(A, 0, 30, qb::MsgLogin(100, "secret"));
   server->RunLookups();
-  s = Take();
-  ASSERT_FALSE(s.empty());
-  EXPECT_EQ("OK", s[0].f.at(0)) << "no limit closed meanwhile";
+  EXPECT_TRUE(server->IsOnline(100)) << "no limit closed meanwhile";
+}
+
+// A login over a live session checks the stored hash the session keeps, on
+// the check pool as ever, without asking the database. A password that hash
+// refuses asks the database (it may be the new one) and costs no second slow
+// check when the database has the same hash; an account change ends the
+// session at the next poll all the same, and a check that the poll overtakes
+// asks the database again.
+TEST_F(ServerCore, ALoginOverALiveSessionChecksTheHashTheSessionKeeps) {
+  CFailingStorage db(*storage);
+  CDeferredCheck check;
+  server.reset(new CServer(db, out, opt, &check));
+  auto answer = [&](size_t i) {
+    check.Answer(i);
+    for (const Sent& m : Take())
+      if (m.type == "LGI") return m.f.empty() ? std::string("-") : m.f[0];
+    return std::string("none");
+  };
+  auto passwd = [&](const std::string& pw) {
+    std::ostringstream said;
+    std::string error;
+    ASSERT_TRUE(RunUserCommand(*storage, {"passwd", "100", pw}, HashCost::Minimum, said, error)) << error;
+  };
+  Send(A, 0, 1, qb::MsgLogin(100, "secret"));
+  EXPECT_EQ("OK", answer(0));
+  Send(A, 0, 2, qb::MsgLogin(100, "secret"));
+  EXPECT_EQ("OK", answer(1));
+  EXPECT_EQ(1, db.lookups);
+  Send(A, 0, 3, qb::MsgLogin(100, "wrong"));
+  EXPECT_EQ("FAILED", answer(2));
+  EXPECT_EQ(2, db.lookups);
+  EXPECT_EQ(3u, check.pending.size()) << "the database's hash is the one checked already";
+  // Changed by the admin: before the poll the new password is found right
+  // through the database, and the session keeps the new hash.
+  passwd("changed");
+  Send(A, 0, 4, qb::MsgLogin(100, "changed"));
+  EXPECT_EQ("none", answer(3));
+  EXPECT_EQ(3, db.lookups);
+  EXPECT_EQ("OK", answer(4));
+  Send(A, 0, 5, qb::MsgLogin(100, "secret"));
+  EXPECT_EQ("FAILED", answer(5));
+  EXPECT_EQ(6u, check.pending.size());
+  now += opt.accountPollMs;
+  server->OnTick(now);
+  EXPECT_FALSE(server->IsOnline(100));
+  EXPECT_TRUE(Logged("logout user 100 (account changed)"));
+  // A check against the kept hash that an account change overtakes.
+  Send(A, 0, 6, qb::MsgLogin(100, "changed"));
+  EXPECT_EQ("OK", answer(6));
+  Send(A, 0, 7, qb::MsgLogin(100, "changed"));
+  ASSERT_EQ(8u, check.pending.size());
+  passwd("third");
+  now += opt.accountPollMs;
+  server->OnTick(now);
+  int asked = db.lookups;
+  EXPECT_EQ("none", answer(7)) << "right against the kept hash, yet the database decides";
+  EXPECT_EQ(asked + 1, db.lookups);
+  EXPECT_EQ("FAILED", answer(8));
+  EXPECT_FALSE(server->IsOnline(100));
 }
 
 // With the users looked up elsewhere (a thread with a database link of its
