@@ -184,7 +184,9 @@ void CChatDialog::Append(const std::vector<ChatLine>& lines, LRESULT scrollLines
   LONG changedFrom = m_talk.TextLength();
   m_talk.HoldRedraw();
   os::NetTrace("held", "");  // the steps of a line's drawing, for the hop trace
-  for (const ChatLine& line : lines) m_talk.AppendText(W(line.text), ToRich(line.format));
+  std::vector<CMenuRichEdit::Piece> pieces;
+  for (const ChatLine& line : lines) pieces.push_back({W(line.text), ToRich(line.format)});
+  m_talk.AppendPieces(pieces);
   os::NetTrace("put-in", "");
   if (scrollLines >= 0)
     SendMessageW(talk, EM_LINESCROLL, 0, scrollLines);

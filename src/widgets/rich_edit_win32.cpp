@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,9 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
   SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
   POINT scroll = {};
   SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+  // New text that begins with a paragraph break leaves the line before it
+  // as it was: what changed begins on the line after.
+  if (TextRange(changedFrom, changedFrom + 1) == u"\r") ++changedFrom;
   POINTL at = {};
   SendMessageW(m_hWnd, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), changedFrom);
   RECT client = {};
@@ -111,9 +115,12 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
     return;
   }
   // The box paints its background with its text: nothing is erased first.
+  // The scroll marks the strip it uncovered at the bottom to be drawn; the
+  // changed text is marked too where it begins above that strip.
   if (moved) ScrollWindowEx(m_hWnd, 0, moved, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
   RECT changed = client;
   changed.top = std::max<LONG>(client.top, at.y);
+  if (moved < 0) changed.bottom = std::min<LONG>(changed.bottom, client.bottom + moved);
   if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, FALSE);
   UpdateWindow(m_hWnd);
   // The scroll bar was not drawn while held. Under Wine drawing it costs
@@ -168,6 +175,34 @@ void CMenuRichEdit::AppendText(const std::wstring& text, CHARFORMATW cf) {
   m_appending = true;
   SendMessageW(m_hWnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
   m_appending = false;
+}
+
+namespace {
+// A format giving every attribute of CHARFORMATW, the link's aside (AppendText
+// gives that): text in it looks the same whatever text went before it.
+bool WholeFormat(const CHARFORMATW& cf) { return ((cf.dwMask | CFM_LINK) & CFM_ALL) == CFM_ALL; }
+bool SameFormat(const CHARFORMATW& a, const CHARFORMATW& b) {
+  return a.dwMask == b.dwMask && a.dwEffects == b.dwEffects && a.yHeight == b.yHeight && a.yOffset == b.yOffset &&
+         a.crTextColor == b.crTextColor && a.bCharSet == b.bCharSet && a.bPitchAndFamily == b.bPitchAndFamily &&
+         wcsncmp(a.szFaceName, b.szFaceName, LF_FACESIZE) == 0;
+}
+}  // namespace
+
+// Each insertion costs the box a layout of its paragraphs, a look at the
+// scroll and its marking of what to draw, whatever the length. A piece whose
+// format gives only some attributes takes the others from the text before
+// it, so it goes in by itself; and "\r" then "\n" are two breaks apart but
+// one together, so a piece ending in "\r" ends its insertion.
+void CMenuRichEdit::AppendPieces(const std::vector<Piece>& pieces) {
+  for (size_t i = 0; i < pieces.size();) {
+    std::wstring text = pieces[i].text;
+    size_t next = i + 1;
+    while (next < pieces.size() && WholeFormat(pieces[i].format) && SameFormat(pieces[next].format, pieces[i].format) &&
+           (text.empty() || text.back() != L'\r'))
+      text += pieces[next++].text;
+    AppendText(text, pieces[i].format);
+    i = next;
+  }
 }
 
 // Links never run across a blank or a line break, so new text is looked at

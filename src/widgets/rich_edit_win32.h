@@ -40,6 +40,15 @@ class CMenuRichEdit {
   // Puts `text` at the end of the box in the format `cf`, never as a link
   // (links are the box's own marking), and marks its links.
   void AppendText(const std::wstring& text, CHARFORMATW cf);
+  // The same for pieces one after another, each in its own format. Pieces
+  // in a row with one format that gives every attribute go in as one
+  // insertion: the box lays out, scrolls and marks once for them, and the
+  // result is the same as one insertion each.
+  struct Piece {
+    std::wstring text;
+    CHARFORMATW format;
+  };
+  void AppendPieces(const std::vector<Piece>& pieces);
   // Whether the update region a WM_NCPAINT names (screen coordinates; 1: the
   // whole window) reaches outside the box's client area, into its border or
   // scroll bars. The box skips the frame's drawing when it does not.

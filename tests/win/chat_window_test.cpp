@@ -709,6 +709,12 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
     }
   }
   EXPECT_GT(SendMessageW(talk, EM_GETFIRSTVISIBLELINE, 0, 0), 20) << "the box scrolled with the lines";
+  // A leave-word has no line of its own: the last line goes on, and is drawn again.
+  qb::FieldList word{"10002", "续上一行", "乙留言:"};
+  app->Net()->Chat().OnLeaveWords(word);
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  EXPECT_NE(std::string::npos, Talk().find("第29句乙留言:续上一行")) << Talk();
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after the leave-word";
   // The sender's format says "link" (effects 0x20): the text stays plain.
   qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
   app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress("10.0.0.2"));
@@ -733,6 +739,62 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   EXPECT_TRUE(linkAt(L"http://www.example.com/end26", 0));
   EXPECT_TRUE(linkAt(L"http://www.example.com/end26", 27));
   EXPECT_FALSE(linkAt(L"http://www.example.com/end26", 28));
+}
+
+// Pieces put in together look exactly as each put in by itself: those of one
+// whole format in a row go in as one insertion, a format that gives some
+// attributes only, "\r" then "\n" and a change of format keep them apart, and
+// an address across two pieces is one link either way.
+TEST(ChatPieces, PutInTogetherTheyLookAsPutInOneByOne) {
+  wintest::HostWindow host(640, 220);
+  qb::CMenuRichEdit single, together;
+  const DWORD style = WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+  ASSERT_TRUE(single.Create(style, {0, 0, 310, 210}, host.hwnd(), 1));
+  ASSERT_TRUE(together.Create(style, {320, 0, 630, 210}, host.hwnd(), 2));
+  single.SetAutoURLDetect(true);
+  together.SetAutoURLDetect(true);
+  auto format = [](COLORREF colour, const wchar_t* face, DWORD effects) {
+    CHARFORMATW cf = {};
+    cf.cbSize = sizeof cf;
+    cf.dwMask = CFM_ALL;
+    cf.dwEffects = effects;
+    cf.yHeight = 210;
+    cf.crTextColor = colour;
+    cf.bCharSet = GB2312_CHARSET;
+    lstrcpynW(cf.szFaceName, face, LF_FACESIZE);
+    return cf;
+  };
+  CHARFORMATW green = format(RGB(0, 128, 0), L"新宋体", 0), black = format(0, L"宋体", 0);
+  CHARFORMATW bold = format(RGB(0, 0, 160), L"宋体", CFE_BOLD);
+  CHARFORMATW redOnly = {};
+  redOnly.cbSize = sizeof redOnly;
+  redOnly.dwMask = CFM_COLOR;
+  redOnly.crTextColor = RGB(200, 0, 0);
+  std::vector<qb::CMenuRichEdit::Piece> pieces = {
+      {L"\r\n甲(200)   12:00:00\r\n", green}, {L"看 http://www.exa", green}, {L"mple.com/x 好", green},
+      {L"\r\n乙(300)   12:00:01\r\n", green}, {L"不同的格式", black},
+      {L"粗体\r", bold}, {L"\n同格式", bold}, {L"红\r\n", redOnly}, {L"只有颜色", redOnly}};
+  for (const qb::CMenuRichEdit::Piece& p : pieces) single.AppendText(p.text, p.format);
+  together.AppendPieces(pieces);
+  EXPECT_EQ(wintest::Text(single.GetSafeHwnd()), wintest::Text(together.GetSafeHwnd()));
+  for (qb::CMenuRichEdit* box : {&single, &together}) {
+    SendMessageW(box->GetSafeHwnd(), WM_VSCROLL, SB_TOP, 0);
+    RedrawWindow(box->GetSafeHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+  }
+  wintest::Canvas a = WindowPixels(single.GetSafeHwnd()), b = WindowPixels(together.GetSafeHwnd());
+  ASSERT_EQ(a.px.size(), b.px.size());
+  int differ = 0;
+  for (size_t i = 0; i < a.px.size(); ++i) differ += a.px[i] != b.px[i];
+  EXPECT_EQ(0, differ);
+  FINDTEXTEXW find = {{0, -1}, L"mple.com", {0, 0}};
+  LRESULT at = SendMessageW(together.GetSafeHwnd(), EM_FINDTEXTEXW, FR_DOWN, (LPARAM)&find);
+  ASSERT_GE(at, 0);
+  CHARRANGE one = {(LONG)at, (LONG)at + 1};
+  SendMessageW(together.GetSafeHwnd(), EM_EXSETSEL, 0, (LPARAM)&one);
+  CHARFORMATW cf = {};
+  cf.cbSize = sizeof cf;
+  SendMessageW(together.GetSafeHwnd(), EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&cf);
+  EXPECT_TRUE(cf.dwEffects & CFE_LINK) << "the address across two pieces";
 }
 
 // A line that comes in draws its strip of the text and not the box's frame
