@@ -3,6 +3,7 @@
 #include "skin/skin_button_win32.h"
 
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace qb {
@@ -18,9 +19,12 @@ bool IconSize(const IconBitmaps& bits, int* w, int* h) {
   return ok;
 }
 
-// The size of a shared icon, examined once.
+// The size of a shared icon, examined once, by whichever thread loads it
+// first (the main window's icons are loaded ahead on a second thread).
 bool SharedIconSize(HICON icon, int* w, int* h) {
+  static std::mutex lock;
   static std::map<HICON, std::pair<int, int>> sizes;
+  std::lock_guard<std::mutex> hold(lock);
   auto it = sizes.find(icon);
   if (it == sizes.end()) {
     IconBitmaps bits;
@@ -119,8 +123,11 @@ int CSkinButton::SetIcon(HICON in, HICON out) {
 // show them, never copied or destroyed (item panels show the same few icons
 // on dozens of buttons, and start-up time counts).
 HICON CSkinButton::SharedIcon(int id) {
-  return static_cast<HICON>(
+  HICON icon = static_cast<HICON>(
       LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  int w = 0, h = 0;
+  if (icon) SharedIconSize(icon, &w, &h);  // so that a button's showing it only looks the size up
+  return icon;
 }
 
 int CSkinButton::SetIconById(int inId, int outId) {

@@ -118,7 +118,12 @@ class CSkinButton {
   virtual void DrawBackground(HDC dc, RECT* rect);
   virtual void DrawBorder(HDC dc, RECT* rect);
   virtual void OnClicked();
-  void Redraw() { if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE); }
+  // A button not on screen is painted whole when it shows: its invalidation
+  // would be one more call to the window system that changes nothing (the
+  // main window's and the panels' buttons get their looks while hidden).
+  void Redraw() {
+    if (m_hWnd && IsWindowVisible(m_hWnd)) InvalidateRect(m_hWnd, nullptr, TRUE);
+  }
 
   HWND m_hWnd = nullptr;
   bool m_flat = true;
