@@ -146,25 +146,18 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("buttons");
   // The background image is taken when the window first paints (decoded
   // ahead on a second thread); the panels, the chooser, the tray icon and the
-  // network links come once the window is up and its messages flow.
+  // network links come once the window is up and its messages flow, and so
+  // do what the first frame does not show: the two button menus and the
+  // hidden open-all browser (MakeHiddenParts).
   m_backgroundDue = true;
   m_panelsDue = true;
-  std::string dir = m_app.ProgramDir();
-  m_skinMenu = BuildSkinMenu(dir);
-  StartupMark("skin menu");
-  RebuildTopVisitedMenu();
-  StartupMark("top visited menu");
   ApplySkinToButtons();
   StartupMark("button skins");
   SetWindowTextW(m_hWnd, L"");
   RECT banner = DialogRect(m_hWnd, 120, 0, 454, 44);
   m_banner.Create(L"", WS_VISIBLE, banner, m_hWnd, IDC_BANNER);
-  m_banner.Navigate(dir + "head\\Head.htm");
+  m_banner.Navigate(m_app.ProgramDir() + "head\\Head.htm");
   StartupMark("banner");
-  RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
-  m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
-
-  StartupMark("open-all browser");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
   // The panels are made as this window first shows (Show); what lies above
   // their places is fitted now.
@@ -210,6 +203,19 @@ void CMainDlg::FitAbovePanels() {
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
+}
+
+// The parts of this window that its first frame does not show: the menus of
+// the skin and top-visited buttons, and the small browser that opens a
+// category's sites, made hidden (after the banner, as before: the tab order
+// is the same). The panels, made next, navigate it.
+void CMainDlg::MakeHiddenParts() {
+  if (m_openAll.GetSafeHwnd()) return;
+  m_skinMenu = BuildSkinMenu(m_app.ProgramDir());
+  RebuildTopVisitedMenu();
+  RECT openAll = DialogRect(m_hWnd, 18, 44, 40, 38);
+  m_openAll.Create(L"", 0, openAll, m_hWnd, IDC_OPEN_ALL_BROWSER);
+  StartupMark("menus, open-all browser");
 }
 
 void CMainDlg::PanelPlaces(RECT* tab, RECT* item) const {
@@ -407,22 +413,34 @@ int CMainDlg::StartShowMode() {
 }
 
 bool CMainDlg::Show() {
-  // Shown first: the showing activates the window as it appears, where the
-  // foreground call first would activate it hidden and show it only then.
-  // The first showing of a start that asks for no show mode defers the
-  // controls' erasing to their first paint, in the loop's first frame: shown
-  // the usual way, the window erases each control at once, in a device
-  // context of its own, before the loop answers. A start that asks for a
-  // mode (a shortcut set to minimised) keeps the usual first ShowWindow,
-  // which is the call that takes that mode.
+  // Shown first, then activated: the foreground call first would activate
+  // it hidden and show it only then. The first showing of a start that asks
+  // for no show mode defers the controls' erasing to their first paint, in
+  // the loop's first frame: shown the usual way, the window erases each
+  // control at once, in a device context of its own, before the loop
+  // answers. Its activation is a message posted here, which the loop takes
+  // after the messages sent to the window meanwhile and before the first
+  // paint: the first frame is the same, active with the file box focused,
+  // and the loop answers without waiting for the activation, whose input
+  // context starts COM for the thread. A start that asks for a mode (a
+  // shortcut set to minimised) keeps the usual first ShowWindow, which is
+  // the call that takes that mode, and is activated at once.
   if (m_panelsDue && !m_shownAtStart && StartShowMode() == kStartShowNotAsked) {
     SendMessageW(m_hWnd, WM_SHOWWINDOW, TRUE, 0);
-    SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_DEFERERASE);
-  } else {
-    ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    SetWindowPos(m_hWnd, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_DEFERERASE | SWP_NOACTIVATE);
+    m_shownAtStart = true;
+    StartupMark("show main");
+    PostMessageW(m_hWnd, WM_AFTER_SHOW, kActivateShown, 0);
+    return true;
   }
+  ShowWindow(m_hWnd, SW_SHOWNORMAL);
   m_shownAtStart = true;
   StartupMark("show main");
+  return ActivateShown();
+}
+
+bool CMainDlg::ActivateShown() {
   SetForegroundWindow(m_hWnd);
   StartupMark("foreground");
   // At start-up the first frame is the loop's to paint, as any window's, and
@@ -799,6 +817,7 @@ void CMainDlg::OnAfterShow(WPARAM step) {
     case kStepOle:
       m_app.PrefetchSkinImages(kAreaDirectory, kAreaAddDialog);  // the panels'
       m_app.StartOle();
+      MakeHiddenParts();
       break;
     case kStepPanels: {
       HWND focus = GetFocus();
@@ -834,6 +853,9 @@ void CMainDlg::OnAfterShow(WPARAM step) {
       EnsureTray();
       StartupMark("tray after show");
       break;
+    case kActivateShown:
+      if (IsWindowVisible(m_hWnd)) ActivateShown();
+      return;
     default:
       return;
   }

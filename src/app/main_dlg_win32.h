@@ -106,9 +106,12 @@ class CMainDlg : public CDialogWindow {
   // and takes input between the steps.
   enum AfterShowStep : WPARAM {
     kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks, kStepTray,
-    kAfterShowSteps
+    kAfterShowSteps,
+    kActivateShown  // not a step: the activation of a start shown without it (Show)
   };
   void OnAfterShow(WPARAM step);
+  void MakeHiddenParts();
+  bool ActivateShown();
   void BeginStepsAfterShow();
   void RestoreFocus(HWND focus);
   void OnApplySkin();

@@ -303,6 +303,14 @@ bool StartUpStepQueued(HWND main) {
   return PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_NOREMOVE) != FALSE;
 }
 
+// Takes the messages the loop takes before its first paint, which posted
+// messages precede: the activation of a window shown without it (a start
+// that asks for no show mode), posted as it showed.
+void TakeTheMessagesBeforeTheFirstPaint(HWND main) {
+  MSG msg;
+  while (PeekMessageW(&msg, main, qb::WM_AFTER_SHOW, qb::WM_AFTER_SHOW, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
 // Takes the main window's next start-up step off the queue and runs it, as
 // the loop would; false when no step is queued.
 bool RunOneStartUpStep(HWND main) {
@@ -344,7 +352,9 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   EXPECT_TRUE(IsWindowVisible(wnd));
-  EXPECT_EQ(wnd, GetActiveWindow()) << "activated as it was shown";
+  EXPECT_TRUE(GetUpdateRect(wnd, nullptr, FALSE)) << "nothing painted before the loop";
+  TakeTheMessagesBeforeTheFirstPaint(wnd);
+  EXPECT_EQ(wnd, GetActiveWindow()) << "activated before its first paint";
   EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus()) << "the file box has the keyboard focus, as the first control";
   EXPECT_TRUE(main->PanelsDue());
   EXPECT_EQ(nullptr, main->TabPanel()) << "no panel before the loop runs";
@@ -414,6 +424,7 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
     HWND wnd = main->GetSafeHwnd();
     EXPECT_TRUE(IsWindowVisible(wnd));
     EXPECT_FALSE(IsIconic(wnd));
+    TakeTheMessagesBeforeTheFirstPaint(wnd);
     EXPECT_EQ(wnd, GetActiveWindow());
     EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus());
     HWND exit = GetDlgItem(wnd, IDC_EXIT_BUTTON);
@@ -462,6 +473,7 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   qb::CMainDlg* main = StartBeforeTheLoop(app);
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
+  TakeTheMessagesBeforeTheFirstPaint(wnd);
   HWND focus = GetFocus();
   EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the steps begin with the first paint";
   UpdateWindow(wnd);
@@ -513,6 +525,7 @@ TEST_F(StartupTest, AWindowHiddenBeforeItsFirstPaintStillGetsItsPanelsChooserLin
   qb::CMainDlg* main = StartBeforeTheLoop(app);
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
+  TakeTheMessagesBeforeTheFirstPaint(wnd);
   EXPECT_FALSE(StartUpStepQueued(wnd));
   main->Hide();
   EXPECT_TRUE(StartUpStepQueued(wnd));
@@ -525,6 +538,27 @@ TEST_F(StartupTest, AWindowHiddenBeforeItsFirstPaintStillGetsItsPanelsChooserLin
   EXPECT_TRUE(main->Tray().Enabled());
   EXPECT_TRUE(main->Show());
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
+  EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
+  EndStartedProgram(app);
+}
+
+// A window hidden before the loop takes the activation posted as it showed
+// stays hidden and inactive (the tray brings it back), and still gets its
+// panels, chooser, links and tray icon; shown again, it is active at once.
+TEST_F(StartupTest, AWindowHiddenBeforeItsActivationStaysHiddenAndInactive) {
+  qb::CMainDlg::SetStartShowMode(qb::CMainDlg::kStartShowNotAsked);
+  std::unique_ptr<qb::CFavoritesApp> app;
+  qb::CMainDlg* main = StartBeforeTheLoop(app);
+  ASSERT_TRUE(main);
+  HWND wnd = main->GetSafeHwnd();
+  main->Hide();
+  wintest::Pump();
+  EXPECT_FALSE(IsWindowVisible(wnd));
+  EXPECT_NE(wnd, GetActiveWindow());
+  EXPECT_NE(wnd, GetForegroundWindow());
+  EXPECT_TRUE(main->Tray().Enabled());
+  EXPECT_TRUE(main->Show());
+  EXPECT_EQ(wnd, GetActiveWindow());
   EXPECT_TRUE(IsWindowVisible(main->UrlPanel()));
   EndStartedProgram(app);
 }
