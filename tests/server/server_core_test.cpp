@@ -1070,6 +1070,7 @@ class CFailingStorage : public IStorage {
     asked.push_back(numbers);
     return !failing.count("FindUsers") && r.FindUsers(numbers, out);
   }
+  bool Reachable() override { return !failing.count("Reachable") && r.Reachable(); }
   int lookups = 0;                         // of one user or of several
   std::vector<std::vector<int32_t>> asked;  // by each look-up of several
   bool ListUsers(std::vector<UserRecord>& out) override { return r.ListUsers(out); }
@@ -1214,6 +1215,7 @@ TEST_F(ServerCore, ALoginOverALiveSessionChecksTheHashTheSessionKeeps) {
   CDeferredCheck check;
   server.reset(new CServer(db, out, opt, &check));
   auto answer = [&](size_t i) {
+    if (i >= check.pending.size()) return std::string("no check");
     check.Answer(i);
     for (const Sent& m : Take())
       if (m.type == "LGI") return m.f.empty() ? std::string("-") : m.f[0];
@@ -1260,6 +1262,25 @@ TEST_F(ServerCore, ALoginOverALiveSessionChecksTheHashTheSessionKeeps) {
   EXPECT_EQ(asked + 1, db.lookups);
   EXPECT_EQ("FAILED", answer(8));
   EXPECT_FALSE(server->IsOnline(100));
+  // A hash read before an account change was seen opens the session (as it
+  // always did) but is not kept by it.
+  Send(A, 0, 8, qb::MsgLogin(100, "third"));
+  passwd("fourth");
+  now += opt.accountPollMs;
+  server->OnTick(now);
+  EXPECT_EQ("OK", answer(9));
+  asked = db.lookups;
+  Send(A, 0, 9, qb::MsgLogin(100, "third"));
+  EXPECT_EQ(asked + 1, db.lookups);
+  EXPECT_EQ("FAILED", answer(10));
+  // With the database out of reach, a login over the session is refused as
+  // before, whatever hash the session keeps.
+  Send(A, 0, 10, qb::MsgLogin(100, "fourth"));
+  EXPECT_EQ("OK", answer(11));
+  db.failing = {"Reachable", "FindUsers"};
+  Send(A, 0, 11, qb::MsgLogin(100, "fourth"));
+  EXPECT_EQ(12u, check.pending.size());
+  EXPECT_TRUE(Logged("refused login of user 100: the database cannot be reached"));
 }
 
 // With the users looked up elsewhere (a thread with a database link of its
