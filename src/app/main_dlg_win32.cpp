@@ -127,21 +127,10 @@ bool CMainDlg::OnInitDialog() {
   // manager takes them (the find box opens on them).
   g_findOwner = this;
   m_findHook = SetWindowsHookExW(WH_GETMESSAGE, &CMainDlg::FindKeyHook, nullptr, GetCurrentThreadId());
-  HINSTANCE inst = GetModuleHandleW(nullptr);
-  wchar_t about[128] = {};
-  if (LoadStringW(inst, IDS_ABOUTBOX, about, 128) > 0) {
-    HMENU sys = GetSystemMenu(m_hWnd, FALSE);
-    if (sys) {
-      AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
-      AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, about);
-    }
-  }
-  m_icon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0)));
-  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0)));
-  // Handed to the window once it is up (WM_AFTER_SHOW): the window system
-  // converts them for the task bar, which nobody sees earlier.
-
-  StartupMark("menu, icons");
+  // The system menu's entry and the program's icons come once the window is
+  // up (WM_AFTER_SHOW): neither is seen earlier, and the window system
+  // converts the icons for the task bar.
+  StartupMark("hook");
   for (int i = 0; i < 9; ++i) m_buttons[i].SubclassDlgItem(kButtonIds[i], m_hWnd);
   StartupMark("buttons");
   // The background image is taken when the window first paints (decoded
@@ -345,9 +334,28 @@ void CMainDlg::EnsureBackground() {
   }
 }
 
+// The program's icons, loaded for the first that needs them: the window's
+// icons step, the tray icon, the paint of a window started minimised.
+void CMainDlg::EnsureIcons() {
+  if (m_icon) return;
+  HINSTANCE inst = GetModuleHandleW(nullptr);
+  m_icon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, 0)));
+  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0)));
+}
+
+void CMainDlg::AddAboutToSystemMenu() {
+  wchar_t about[128] = {};
+  if (LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUTBOX, about, 128) <= 0) return;
+  HMENU sys = GetSystemMenu(m_hWnd, FALSE);
+  if (!sys) return;
+  AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, about);
+}
+
 void CMainDlg::EnsureTray() {
   if (m_trayMade) return;
   m_trayMade = true;
+  EnsureIcons();
   m_tray.SetIconList(IDI_TRAY_FIRST, IDI_PROGRAM);
   m_tray.Create(m_hWnd, WM_TRAY_NOTIFY, "Qimbo收藏", m_smallIcon.Get(), IDR_TRAY_MENU);
 }
@@ -389,6 +397,7 @@ void CMainDlg::PaintFrame() {
   RECT rc;
   GetClientRect(m_hWnd, &rc);
   if (IsIconic(m_hWnd)) {
+    EnsureIcons();
     int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
     DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_icon.Get());
   } else if (m_background) {
@@ -841,6 +850,8 @@ void CMainDlg::OnAfterShow(WPARAM step) {
       break;
     }
     case kStepIcons:
+      AddAboutToSystemMenu();
+      EnsureIcons();
       SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.Get()));
       SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
       EnsureCommonControls();
@@ -1044,7 +1055,9 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return SetResult(0);
     case WM_PAINT: OnPaint(); return TRUE;
     case WM_ERASEBKGND: return SetResult(1);
-    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_icon.Get());
+    case WM_QUERYDRAGICON:
+      EnsureIcons();
+      return reinterpret_cast<INT_PTR>(m_icon.Get());
     case WM_TRAY_NOTIFY: OnTrayNotify(lParam); return TRUE;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE) SetTimer(m_hWnd, kRestackTimer, 200, nullptr);

@@ -111,6 +111,8 @@ class CMainDlg : public CDialogWindow {
   };
   void OnAfterShow(WPARAM step);
   void MakeHiddenParts();
+  void EnsureIcons();
+  void AddAboutToSystemMenu();
   bool ActivateShown();
   void BeginStepsAfterShow();
   void RestoreFocus(HWND focus);

@@ -504,8 +504,11 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   ASSERT_TRUE(RunOneStartUpStep(wnd));
   ASSERT_TRUE(app->Chooser());
   EXPECT_FALSE(IsWindowVisible(app->Chooser()));
+  auto aboutEntry = [wnd] { return GetMenuState(GetSystemMenu(wnd, FALSE), IDM_ABOUTBOX, MF_BYCOMMAND) != ~0u; };
   EXPECT_EQ(0, SendMessageW(wnd, WM_GETICON, ICON_BIG, 0));
+  EXPECT_FALSE(aboutEntry());
   ASSERT_TRUE(RunOneStartUpStep(wnd));
+  EXPECT_TRUE(aboutEntry()) << "the system menu's entry comes with the icons";
   EXPECT_NE(0, SendMessageW(wnd, WM_GETICON, ICON_BIG, 0));
   EXPECT_NE(0, SendMessageW(wnd, WM_GETICON, ICON_SMALL, 0));
   EXPECT_FALSE(app->NetworkStarted());
