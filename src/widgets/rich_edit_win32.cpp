@@ -90,6 +90,7 @@ void CMenuRichEdit::HoldRedraw() {
 
 void CMenuRichEdit::ReleaseRedraw() {
   if (!m_hWnd || m_redrawHeld == 0 || --m_redrawHeld > 0) return;
+  m_selectionFrom = -1;  // all is drawn
   SendMessageW(m_hWnd, WM_SETREDRAW, TRUE, 0);
   RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
 }
@@ -105,6 +106,8 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
   // New text that begins with a paragraph break leaves the line before it
   // as it was: what changed begins on the line after.
   if (TextRange(changedFrom, changedFrom + 1) == u"\r") ++changedFrom;
+  if (m_selectionFrom >= 0) changedFrom = std::min(changedFrom, m_selectionFrom);
+  m_selectionFrom = -1;
   POINTL at = {};
   SendMessageW(m_hWnd, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), changedFrom);
   RECT client = {};
@@ -163,6 +166,10 @@ void CMenuRichEdit::AppendText(const std::wstring& text, CHARFORMATW cf) {
   SendMessageW(m_hWnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&sel));
   LONG length = TextLength();
   if (sel.cpMin != length || sel.cpMax != length) {
+    // The box marks a selection it no longer shows to be drawn again, which
+    // Wine forgets while the drawing is held: the release draws it.
+    if (m_redrawHeld && sel.cpMin < sel.cpMax)
+      m_selectionFrom = m_selectionFrom < 0 ? sel.cpMin : std::min(m_selectionFrom, sel.cpMin);
     CHARRANGE end = {-1, -1};
     SendMessageW(m_hWnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
   }

@@ -74,6 +74,7 @@ class CMenuRichEdit {
   POINT m_heldScroll = {};  // the scroll position when the drawing was held
   std::vector<LONG> m_heldBar;  // and the scroll bar's look
   bool m_barDue = false;  // the scroll bar is to be drawn when its timer fires
+  LONG m_selectionFrom = -1;  // where a selection AppendText took away while held began
 };
 
 class CMyEdit {

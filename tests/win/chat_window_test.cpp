@@ -690,8 +690,9 @@ int PixelsAWholeDrawChanges(HWND w) {
 
 // A line that comes in is drawn where the box changed, the text above it
 // moved up by the scroll: the box looks as it does drawn whole, scroll bar
-// included, before it scrolls and after. Its addresses are links and
-// nothing else is, whatever format the sender gave.
+// included, before it scrolls and after, also where it took the user's
+// selection away and where a leave-word went on the last line. Its
+// addresses are links and nothing else is, whatever format the sender gave.
 TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   Member(200, "甲(200)", "10.0.0.2");
   OpenChat();
@@ -709,11 +710,25 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
     }
   }
   EXPECT_GT(SendMessageW(talk, EM_GETFIRSTVISIBLELINE, 0, 0), 20) << "the box scrolled with the lines";
+  // Text the user selected in the focused conversation: a line that comes
+  // takes the selection to the end, and the highlight goes from the screen.
+  SetFocus(talk);
+  FINDTEXTEXW picked = {{0, -1}, L"第27句", {0, 0}};
+  LRESULT pickedAt = SendMessageW(talk, EM_FINDTEXTEXW, FR_DOWN, (LPARAM)&picked);
+  ASSERT_GE(pickedAt, 0);
+  CHARRANGE selected = {(LONG)pickedAt, (LONG)pickedAt + 4};
+  SendMessageW(talk, EM_EXSETSEL, 0, (LPARAM)&selected);
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  ASSERT_EQ(0, PixelsAWholeDrawChanges(talk));
+  PeerLine(200, "选中之后", "10.0.0.2");
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after a line took the selection";
+  SetFocus(Chat()->Input());
   // A leave-word has no line of its own: the last line goes on, and is drawn again.
   qb::FieldList word{"10002", "续上一行", "乙留言:"};
   app->Net()->Chat().OnLeaveWords(word);
   PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
-  EXPECT_NE(std::string::npos, Talk().find("第29句乙留言:续上一行")) << Talk();
+  EXPECT_NE(std::string::npos, Talk().find("选中之后乙留言:续上一行")) << Talk();
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after the leave-word";
   // The sender's format says "link" (effects 0x20): the text stays plain.
   qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
