@@ -85,6 +85,9 @@ void CMenuRichEdit::HoldRedraw() {
   if (!m_hWnd || m_redrawHeld++ > 0) return;
   SendMessageW(m_hWnd, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&m_heldScroll));
   m_heldBar = ScrollBarLook();
+  // Holding the drawing forgets what was waiting for its paint (a window
+  // moved off the box, say, whose paint comes after the line's message).
+  GetUpdateRect(m_hWnd, &m_heldPending, FALSE);
   SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
 }
 
@@ -125,6 +128,10 @@ void CMenuRichEdit::ReleaseRedraw(LONG changedFrom) {
   changed.top = std::max<LONG>(client.top, at.y);
   if (moved < 0) changed.bottom = std::min<LONG>(changed.bottom, client.bottom + moved);
   if (changed.top < changed.bottom) InvalidateRect(m_hWnd, &changed, FALSE);
+  if (!IsRectEmpty(&m_heldPending)) {  // where it is now, moved by the scroll
+    OffsetRect(&m_heldPending, 0, moved);
+    InvalidateRect(m_hWnd, &m_heldPending, FALSE);
+  }
   UpdateWindow(m_hWnd);
   // The scroll bar was not drawn while held. Under Wine drawing it costs
   // several times the new text, so it is drawn only when it looks different,

@@ -73,6 +73,7 @@ class CMenuRichEdit {
   int m_redrawHeld = 0;
   POINT m_heldScroll = {};  // the scroll position when the drawing was held
   std::vector<LONG> m_heldBar;  // and the scroll bar's look
+  RECT m_heldPending = {};  // and what was waiting to be painted
   bool m_barDue = false;  // the scroll bar is to be drawn when its timer fires
   LONG m_selectionFrom = -1;  // where a selection AppendText took away while held began
 };

@@ -724,11 +724,24 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after a line took the selection";
   SetFocus(Chat()->Input());
+  // A part of the box waiting for its paint when a line comes (a window
+  // moved off it; the line's message is taken before the paint) is painted.
+  {
+    HDC dc = GetDC(talk);
+    RECT spot = {20, 20, 60, 40};
+    qb::GdiBrush magenta(CreateSolidBrush(RGB(255, 0, 255)));
+    FillRect(dc, &spot, magenta.Get());
+    ReleaseDC(talk, dc);
+    InvalidateRect(talk, &spot, FALSE);
+  }
+  PeerLine(200, "等着画的", "10.0.0.2");
+  PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
+  EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after a line came before a paint";
   // A leave-word has no line of its own: the last line goes on, and is drawn again.
   qb::FieldList word{"10002", "续上一行", "乙留言:"};
   app->Net()->Chat().OnLeaveWords(word);
   PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
-  EXPECT_NE(std::string::npos, Talk().find("选中之后乙留言:续上一行")) << Talk();
+  EXPECT_NE(std::string::npos, Talk().find("等着画的乙留言:续上一行")) << Talk();
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after the leave-word";
   // The sender's format says "link" (effects 0x20): the text stays plain.
   qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
