@@ -281,10 +281,14 @@ class ChatWindowTest : public testing::Test {
   }
   std::string InputText() { return qb::WindowTextGbk(Chat()->Input()); }
   // A real mouse button going down or up (flags) with the pointer on a window's middle.
+  // Sent once the window is the one under that point: a box the model shows
+  // meanwhile (closed by the BoxCloser) or a window not yet raised would take it.
   void MouseOn(HWND w, DWORD flags) {
     RECT r;
     GetWindowRect(w, &r);
-    wintest::PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    POINT middle = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    EXPECT_TRUE(PumpUntil([&] { return WindowFromPoint(middle) == w; }, 3000)) << "another window over it";
+    wintest::PlaceCursor(middle.x, middle.y);
     INPUT in = {};
     in.type = INPUT_MOUSE;
     in.mi.dwFlags = flags;
