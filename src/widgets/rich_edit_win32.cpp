@@ -87,7 +87,12 @@ void CMenuRichEdit::HoldRedraw() {
   m_heldBar = ScrollBarLook();
   // Holding the drawing forgets what was waiting for its paint (a window
   // moved off the box, say, whose paint comes after the line's message).
-  GetUpdateRect(m_hWnd, &m_heldPending, FALSE);
+  // Its region is one call to Wine's server, its bounding rectangle two.
+  GdiObject<HRGN> pending(CreateRectRgn(0, 0, 0, 0));
+  if (GetUpdateRgn(m_hWnd, pending.Get(), FALSE) > NULLREGION)
+    GetRgnBox(pending.Get(), &m_heldPending);
+  else
+    SetRectEmpty(&m_heldPending);
   SendMessageW(m_hWnd, WM_SETREDRAW, FALSE, 0);
 }
 
