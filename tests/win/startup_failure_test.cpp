@@ -478,9 +478,14 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the steps begin with the first paint";
   UpdateWindow(wnd);
   EXPECT_FALSE(app->OleStarted()) << "the first frame does without OLE";
+  EXPECT_FALSE(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER)) << "nor the hidden browser";
+  EXPECT_FALSE(main->SkinMenu()) << "nor the buttons' menus";
 
   ASSERT_TRUE(RunOneStartUpStep(wnd));
   EXPECT_TRUE(app->OleStarted());
+  EXPECT_TRUE(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER)));
+  EXPECT_LT(0, GetMenuItemCount(main->SkinMenu()));
   EXPECT_EQ(nullptr, main->TabPanel());
   ASSERT_TRUE(RunOneStartUpStep(wnd));
   ASSERT_TRUE(main->TabPanel());
