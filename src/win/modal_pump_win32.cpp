@@ -6,6 +6,7 @@ namespace {
 thread_local CModalThreadMessages::Handler* t_handler = nullptr;
 thread_local HHOOK t_hook = nullptr;
 thread_local HHOOK t_watchHook = nullptr;
+thread_local bool t_watching = false;  // WatchModalLoops was called on this thread
 thread_local bool t_modalSeen = false;
 
 LRESULT CALLBACK WatchFilter(int code, WPARAM wParam, LPARAM lParam) {
@@ -14,8 +15,12 @@ LRESULT CALLBACK WatchFilter(int code, WPARAM wParam, LPARAM lParam) {
 }
 }  // namespace
 
+// Each hook costs every message that passes it (every message the program's
+// own loop hands to IsDialogMessage) a few calls to the window system, so
+// a thread has one: the handler's hook watches as well while it lives.
 void WatchModalLoops() {
-  if (!t_watchHook) t_watchHook = SetWindowsHookExW(WH_MSGFILTER, WatchFilter, nullptr, GetCurrentThreadId());
+  t_watching = true;
+  if (!t_watchHook && !t_hook) t_watchHook = SetWindowsHookExW(WH_MSGFILTER, WatchFilter, nullptr, GetCurrentThreadId());
 }
 bool ModalLoopSeen() { return t_modalSeen; }
 void ForgetModalLoops() { t_modalSeen = false; }
@@ -26,6 +31,7 @@ CModalThreadMessages::CModalThreadMessages(Handler handler) : m_handler(std::mov
   if (!m_hook) return;
   t_hook = m_hook;
   t_handler = &m_handler;
+  if (t_watchHook && UnhookWindowsHookEx(t_watchHook)) t_watchHook = nullptr;
 }
 
 CModalThreadMessages::~CModalThreadMessages() {
@@ -33,6 +39,7 @@ CModalThreadMessages::~CModalThreadMessages() {
   UnhookWindowsHookEx(m_hook);
   t_hook = nullptr;
   t_handler = nullptr;
+  if (t_watching) WatchModalLoops();
 }
 
 // Called by the modal loops (MSGF_DIALOGBOX, MSGF_MENU, MSGF_SCROLLBAR...) for

@@ -354,8 +354,14 @@ int BoxWithNoticeWaiting(WPARAM value) {
 
 TEST(ModalThreadMessages, AThreadMessageReachesItsHandlerWhileABoxIsUp) {
   using namespace modal;
+  // The box's loop is seen by the watch alone, by the filter that stands in
+  // for it while one lives, and by the watch again once the filter is gone.
+  qb::WatchModalLoops();
+  qb::ForgetModalLoops();
   // Without the filter the box's own loop throws the message away.
   EXPECT_EQ(IDCANCEL, BoxWithNoticeWaiting(1));
+  EXPECT_TRUE(qb::ModalLoopSeen());
+  qb::ForgetModalLoops();
   MSG left;
   EXPECT_FALSE(PeekMessageW(&left, nullptr, kNotice, kNotice, PM_REMOVE)) << "and it is gone";
   {
@@ -373,8 +379,11 @@ TEST(ModalThreadMessages, AThreadMessageReachesItsHandlerWhileABoxIsUp) {
     EXPECT_EQ(IDOK, BoxWithNoticeWaiting(2)) << "the handler closed the box";
     EXPECT_EQ(std::vector<WPARAM>{2}, g_seen);
     EXPECT_TRUE(g_boxUpWhenSeen);
+    EXPECT_TRUE(qb::ModalLoopSeen());
+    qb::ForgetModalLoops();
   }
   // Gone with its owner.
   EXPECT_EQ(IDCANCEL, BoxWithNoticeWaiting(3));
   EXPECT_TRUE(g_seen.empty());
+  EXPECT_TRUE(qb::ModalLoopSeen());
 }
