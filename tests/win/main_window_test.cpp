@@ -73,6 +73,9 @@ class MainWindowTest : public testing::Test {
     os::CreateFolder(p + "skin\\红皮");
     WriteSkin(p + "skin\\红皮\\", RGB(200, 30, 30), "none.bmp");
     WriteSkin(p + "skin\\", RGB(30, 200, 30), "none.bmp");
+    // Links on ports of their own: a program of another test, started beside
+    // this one, has the usual ports, and the box that says so would wait.
+    qbtest::WriteFileBytes(p + "config\\NetServer.ini", "[Server]\r\nPorts=27230\r\n");
   }
   // The program started in the test's folder; Start also lets its loop run.
   void StartBeforeTheLoop() {
