@@ -139,6 +139,7 @@ void CFavoritesApp::SetBoxHook(BoxHook hook) { g_boxHook = hook; }
 CFavoritesApp::CFavoritesApp() { s_instance = this; }
 
 CFavoritesApp::~CFavoritesApp() {
+  JoinLogic();  // an object left without its shutdown
   if (s_instance == this) s_instance = nullptr;
 }
 
@@ -185,25 +186,38 @@ bool CFavoritesApp::BeginLogic() {
   m_logic->m_strHomePath = m_homePath;
   m_ui.threads[static_cast<int>(UiTarget::UiThread)] = GetCurrentThreadId();
   StartupMark("mutex, winsock");
-  m_logicStart = std::thread([this] {
-    m_logicStarted = m_logic->Start() && !Fails(StartStep::kLogicStart);
+  std::promise<bool> ready;
+  m_logicReady = ready.get_future();
+  m_logicStart = std::thread([this](std::promise<bool> started) {
+    bool ok = m_logic->Start() && !Fails(StartStep::kLogicStart);
     StartupMark("logic start");
-    if (!m_logicStarted) return;
-    // The main window's picture, decoded (or read as kept) for its first
-    // paint while the window is made. Each picture is decoded once and kept
-    // as a bitmap file, which later starts read without the picture loader's
-    // libraries, whose loading beside the making of the window slows it.
-    SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
-    PrefetchSkinImages(0, 1);
-    StartupMark("image prefetch");
-    CMainDlg::LoadButtonIcons();  // the window's own loading of them is then a look-up
-  });
+    if (ok) {
+      // The main window's picture, decoded (or read as kept) for its first
+      // paint while the window is made. Each picture is decoded once and
+      // kept as a bitmap file, which later starts read without the picture
+      // loader's libraries, whose loading beside the making of the window
+      // slows it.
+      SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
+      PrefetchSkinImages(0, 1);
+      StartupMark("image prefetch");
+    }
+    started.set_value(ok);
+    // The window's own loading of its button icons is then a look-up. The
+    // window does not wait for this: a resource look-up waits while the
+    // window's making loads a library, and the window loads what is not
+    // here yet itself.
+    if (ok) CMainDlg::LoadButtonIcons();
+  }, std::move(ready));
   return true;
 }
 
 bool CFavoritesApp::AwaitLogic() {
-  if (m_logicStart.joinable()) m_logicStart.join();
+  if (m_logicReady.valid()) m_logicStarted = m_logicReady.get();
   return m_logic && m_logicStarted;
+}
+
+void CFavoritesApp::JoinLogic() {
+  if (m_logicStart.joinable()) m_logicStart.join();
 }
 
 bool CFavoritesApp::EndLogic() {
@@ -542,6 +556,7 @@ int CFavoritesApp::Run() {
 
 int CFavoritesApp::ExitInstance() {
   AwaitLogic();  // a start that failed before its window waited for the model
+  JoinLogic();
   CDialogWindow::DeleteRetired();
   m_modalMessages.reset();
   if (m_links) m_links->ReceiveQueue().SetWake(nullptr);

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -175,8 +176,13 @@ class CFavoritesApp {
 
   static CFavoritesApp* s_instance;
   std::unique_ptr<CAppLogic> m_logic;
-  std::thread m_logicStart;  // runs the model's start (BeginLogic to AwaitLogic)
+  // Runs the model's start (BeginLogic), which AwaitLogic waits for through
+  // m_logicReady, then loads the main window's button icons ahead; joined
+  // by the shutdown (JoinLogic).
+  std::thread m_logicStart;
+  std::future<bool> m_logicReady;
   bool m_logicStarted = false;
+  void JoinLogic();
   CNetConfig m_netConfig;
   std::unique_ptr<CGetIpWithNameThread> m_resolver;
   std::unique_ptr<CNetLinks> m_links;
