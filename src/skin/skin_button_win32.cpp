@@ -12,7 +12,6 @@ namespace qb {
 
 namespace {
 const UINT_PTR kButtonSubclassId = 0x5153424E;  // 'QSBN'
-const wchar_t kButtonProp[] = L"QimboSkinButton";
 }  // namespace
 
 CSkinButton::CSkinButton() {
@@ -23,7 +22,7 @@ CSkinButton::CSkinButton() {
 CSkinButton::~CSkinButton() { Detach(); }
 
 CSkinButton* CSkinButton::FromHandle(HWND button) {
-  return static_cast<CSkinButton*>(GetPropW(button, kButtonProp));
+  return reinterpret_cast<CSkinButton*>(SubclassData(button, SubclassProc, kButtonSubclassId));
 }
 
 bool CSkinButton::SubclassDlgItem(UINT id, HWND parent) {
@@ -52,7 +51,6 @@ bool CSkinButton::Attach(HWND button) {
 bool CSkinButton::AttachAs(HWND button, UINT type) {
   if (m_hWnd || !button) return false;
   m_hWnd = button;
-  SetPropW(button, kButtonProp, this);
   Subclass(button, SubclassProc, kButtonSubclassId, reinterpret_cast<DWORD_PTR>(this));
   InstallReflection(GetParent(button));
   m_creationType = type;
@@ -69,7 +67,6 @@ bool CSkinButton::AttachAs(HWND button, UINT type) {
 void CSkinButton::Detach() {
   if (!m_hWnd) return;
   Unsubclass(m_hWnd, SubclassProc, kButtonSubclassId);
-  RemovePropW(m_hWnd, kButtonProp);
   if (m_tooltip && IsWindow(m_tooltip)) {
     TOOLINFOW ti = {};
     ti.cbSize = sizeof ti;

@@ -58,7 +58,7 @@ class CSkinButton {
               bool parentFont = true);
   void Detach();
   HWND GetSafeHwnd() const { return m_hWnd; }
-  static CSkinButton* FromHandle(HWND button);
+  static CSkinButton* FromHandle(HWND button);  // the skin of a button, on its thread; null: none
 
   int SetColor(int index, COLORREF colour, bool redraw = true);
   COLORREF GetColor(int index) const { return index >= 0 && index < 6 ? m_colours[index] : 0; }

@@ -123,6 +123,14 @@ bool Unsubclass(HWND wnd, SubclassHandler handler, UINT_PTR id) {
   return false;
 }
 
+DWORD_PTR SubclassData(HWND wnd, SubclassHandler handler, UINT_PTR id) {
+  Chain* chain = wnd ? Find(wnd) : nullptr;
+  if (!chain || chain->destroyed) return 0;
+  for (const Entry& e : chain->entries)
+    if (!e.removed && e.handler == handler && e.id == id) return e.ref;
+  return 0;
+}
+
 LRESULT DefSubclass(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   Chain* chain = Find(wnd);
   if (!chain) return DefWindowProcW(wnd, msg, wParam, lParam);

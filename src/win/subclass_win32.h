@@ -18,6 +18,10 @@ bool Subclass(HWND wnd, SubclassHandler handler, UINT_PTR id, DWORD_PTR ref);
 // Takes the handler out; the window's own procedure comes back when the chain
 // is empty and nobody has subclassed the window on top of it meanwhile.
 bool Unsubclass(HWND wnd, SubclassHandler handler, UINT_PTR id);
+// The reference data of the handler on the window, 0 when it is not there;
+// from the window's thread (a look-up in the program, no call to the window
+// system, unlike a window property).
+DWORD_PTR SubclassData(HWND wnd, SubclassHandler handler, UINT_PTR id);
 // From inside a handler: the next handler down the chain, else the window's
 // own procedure.
 LRESULT DefSubclass(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);

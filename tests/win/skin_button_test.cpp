@@ -56,6 +56,10 @@ TEST_F(SkinButtonTest, AttachingMakesItOwnerDrawnAndKeepsTheType) {
   SendMessageW(def, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
   EXPECT_FALSE(other.IsDefault());
   EXPECT_EQ(static_cast<LONG_PTR>(BS_OWNERDRAW), GetWindowLongPtrW(def, GWL_STYLE) & BS_TYPEMASK);
+  EXPECT_EQ(&other, CSkinButton::FromHandle(def));
+  other.Detach();
+  EXPECT_EQ(nullptr, CSkinButton::FromHandle(def)) << "no skin once let go";
+  EXPECT_EQ(nullptr, CSkinButton::FromHandle(host.AddButton(L"plain", 1003, 150, 60, 60, 30, BS_PUSHBUTTON)));
 }
 
 TEST_F(SkinButtonTest, SettersRefuseBadArgumentsAndChangeNothing) {

@@ -85,15 +85,22 @@ TEST_F(SubclassTest, NewestHandlerFirstEachWithItsDataThenTheWindowsOwn) {
   EXPECT_EQ(21, Send());
   EXPECT_EQ((std::vector<std::string>{"b:8", "a:7", "original"}), g_calls);
 
+  EXPECT_EQ(7u, qb::SubclassData(wnd, Named, 0));
+  EXPECT_EQ(8u, qb::SubclassData(wnd, Named, 1));
+  EXPECT_EQ(0u, qb::SubclassData(wnd, Named, 2)) << "another identifier";
+  EXPECT_EQ(0u, qb::SubclassData(wnd, Leaver, 0)) << "another handler";
+
   // The same handler and identifier again only changes the data.
   ASSERT_TRUE(qb::Subclass(wnd, Named, 0, 9));
   EXPECT_EQ(2, qb::SubclassCount(wnd));
+  EXPECT_EQ(9u, qb::SubclassData(wnd, Named, 0));
   g_calls.clear();
   Send();
   EXPECT_EQ((std::vector<std::string>{"b:8", "a:9", "original"}), g_calls);
 
   EXPECT_TRUE(qb::Unsubclass(wnd, Named, 1));
   EXPECT_FALSE(qb::Unsubclass(wnd, Named, 1)) << "already gone";
+  EXPECT_EQ(0u, qb::SubclassData(wnd, Named, 1));
   EXPECT_TRUE(qb::Unsubclass(wnd, Named, 0));
   EXPECT_EQ(own, Proc()) << "the window's own procedure is back";
   g_calls.clear();
@@ -157,6 +164,7 @@ TEST_F(SubclassTest, ADestroyedWindowLeavesNoChainForTheNextOneWithItsHandle) {
   DestroyWindow(wnd);
   EXPECT_EQ(1, g_destroySeen) << "the last message reaches the handlers";
   EXPECT_EQ(0, qb::SubclassCount(old));
+  EXPECT_EQ(0u, qb::SubclassData(old, Watcher, 0));
   EXPECT_FALSE(qb::Unsubclass(old, Named, 1));
   EXPECT_FALSE(qb::Subclass(old, Named, 1, 0)) << "no chain for a window that is gone";
 }
