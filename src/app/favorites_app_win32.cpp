@@ -543,6 +543,10 @@ int CFavoritesApp::Run() {
       if (!msg.hwnd && msg.message == WM_COMMAND &&
           (LOWORD(msg.wParam) == ID_FAV_UPLOAD || LOWORD(msg.wParam) == ID_FAV_DOWNLOAD))
         continue;  // the favorites transfer runs once the server link is in
+      // Keys typed into the main window or a panel may open the find box. A
+      // look here rather than a message hook, which Wine would call, at the
+      // price of calls to its server, for every message of the thread.
+      if (m_main && msg.message == WM_KEYDOWN) m_main->OnKeyForFind(msg);
       HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
       if (root && IsDialogMessageW(root, &msg)) continue;
       TranslateMessage(&msg);

@@ -91,9 +91,6 @@ bool MakeWithWindow(HWND owner, std::unique_ptr<T>& object, T* made, Create crea
   return true;
 }
 
-// The main window whose keys the find box looks at.
-CMainDlg* g_findOwner = nullptr;
-
 }  // namespace
 
 CMainDlg::CMainDlg(CFavoritesApp& app) : m_app(app) {}
@@ -106,8 +103,6 @@ void CMainDlg::DestroyPanelWindows() {
 // The window first (it takes its owned panels with it), then the panel
 // objects; the menus, images and icons go with their owners after that.
 CMainDlg::~CMainDlg() {
-  if (m_findHook) UnhookWindowsHookEx(m_findHook);
-  if (g_findOwner == this) g_findOwner = nullptr;
   m_find.reset();
   Retire(m_login);
   Retire(m_chat);
@@ -123,10 +118,6 @@ bool CMainDlg::OnInitDialog() {
   // The controls are made; what they show comes from the model.
   if (!m_app.AwaitLogic()) return false;
   StartupMark("model");
-  // Keys typed into this window or a panel are looked at before the dialog
-  // manager takes them (the find box opens on them).
-  g_findOwner = this;
-  m_findHook = SetWindowsHookExW(WH_GETMESSAGE, &CMainDlg::FindKeyHook, nullptr, GetCurrentThreadId());
   // The system menu's entry and the program's icons come once the window is
   // up (WM_AFTER_SHOW): neither is seen earlier, and the window system
   // converts the icons for the task bar.
@@ -416,7 +407,8 @@ int CMainDlg::s_startShowMode = CMainDlg::kStartShowOfProcess;
 
 int CMainDlg::StartShowMode() {
   if (s_startShowMode != kStartShowOfProcess) return s_startShowMode;
-  STARTUPINFOW si = {sizeof si};
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
   GetStartupInfoW(&si);
   return (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : kStartShowNotAsked;
 }
@@ -1034,12 +1026,6 @@ void CMainDlg::OnKeyForFind(MSG& msg) {
   } else {
     msg.hwnd = m_find->Edit();  // the key, translated, becomes the first character
   }
-}
-
-LRESULT CALLBACK CMainDlg::FindKeyHook(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION && wParam == PM_REMOVE && g_findOwner)
-    g_findOwner->OnKeyForFind(*reinterpret_cast<MSG*>(lParam));
-  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {

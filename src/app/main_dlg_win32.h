@@ -42,6 +42,10 @@ class CMainDlg : public CDialogWindow {
   ~CMainDlg() override;
 
   bool Create();
+  // A key taken by the program's loop, before the dialog manager sees it:
+  // a letter or digit typed into this window or a panel (or Ctrl+F) opens the
+  // find box, and the letter goes to it (`msg` is changed for that).
+  void OnKeyForFind(MSG& msg);
   // Loads the buttons' shared icons, from any thread: start-up does so on
   // the model's thread while the window's controls are made.
   static void LoadButtonIcons();
@@ -162,13 +166,10 @@ class CMainDlg : public CDialogWindow {
   void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 
-  static LRESULT CALLBACK FindKeyHook(int code, WPARAM wParam, LPARAM lParam);
-  void OnKeyForFind(MSG& msg);
   void TakeKeyboardFocus();
 
   CFavoritesApp& m_app;
   std::unique_ptr<panels::CFindBox> m_find;
-  HHOOK m_findHook = nullptr;
   HWND m_tabPanel = nullptr;
   HWND m_urlPanel = nullptr;
   HWND m_lnkPanel = nullptr;

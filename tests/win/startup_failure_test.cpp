@@ -436,8 +436,9 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
     UpdateWindow(wnd);
     for (int id : {IDC_FILE_BOX, IDC_EXIT_BUTTON, IDC_BANNER})
       EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, id), nullptr, FALSE)) << id << " painted in the first frame";
-    if (mode == qb::CMainDlg::kStartShowNotAsked)
+    if (mode == qb::CMainDlg::kStartShowNotAsked) {
       EXPECT_TRUE(g_controlsErased.count(exit)) << "the controls erased as they paint";
+    }
     RECT rc;
     GetClientRect(wnd, &rc);
     HDC dc = GetDC(wnd);
