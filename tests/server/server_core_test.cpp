@@ -453,6 +453,14 @@ TEST_F(Transfer, AnUploadFromAnOlderRevisionIsRefusedAtItsCountOrItsLastNode) {
   EXPECT_EQ((qb::FieldList{"UP", "NODE", "OK", "1"}), s[1].f) << "the new revision";
   // A second machine made its tree from revision 0 too: refused.
   EXPECT_EQ("STALE1", count(20, 2, "<0>"));
+  // Refused while an upload is under way, the COUNT ends that upload too.
+  EXPECT_EQ("ALLOWED", count(21, 2, "<1>"));
+  Send(A, 0, 22, qb::MsgFavUpNode(tree[0]));
+  Take();
+  EXPECT_EQ("STALE1", count(23, 2, "<0>"));
+  Send(A, 0, 24, qb::MsgFavUpNode(tree[1]));
+  Take();
+  EXPECT_EQ(1, storage->TreeRevision(100)) << "the upload under way was dropped";
   // Another instance stores a tree between ALLOWED and the last node.
   EXPECT_EQ("ALLOWED", count(30, 2, "<1>"));
   Send(A, 0, 31, qb::MsgFavUpNode(tree[0]));
