@@ -391,7 +391,12 @@ void CFavoritesApp::StartNetwork() {
     PostQuitMessage(0);  // the shutdown stops the links that did start
     return;
   }
-  if (!report.unavailablePorts.empty()) Box(PortsTakenText(report.unavailablePorts), MB_OK | MB_ICONEXCLAMATION);
+  // A box of the main window, as the model's are: unowned, the panels shown
+  // again over their window would cover it, and nothing tells the user.
+  if (!report.unavailablePorts.empty()) {
+    if (g_boxHook) Box(PortsTakenText(report.unavailablePorts), MB_OK | MB_ICONEXCLAMATION);
+    else m_ui.ShowMessage(PortsTakenText(report.unavailablePorts), "", MB_OK | MB_ICONEXCLAMATION);
+  }
   m_resolver->RequestResolve();
 }
 

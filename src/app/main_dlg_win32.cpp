@@ -496,7 +496,10 @@ void CMainDlg::RestackPanels() {
 // stays over the chat window.
 void CMainDlg::RaiseSecondaryWindows() {
   HWND chat = m_chat && IsWindowEnabled(m_hWnd) ? m_chat->GetSafeHwnd() : nullptr;
-  for (HWND w : {chat, m_login ? m_login->GetSafeHwnd() : nullptr})
+  // While the window waits for one of its boxes, that box lies over all.
+  HWND box = IsWindowEnabled(m_hWnd) ? nullptr : GetLastActivePopup(m_hWnd);
+  if (box == m_hWnd) box = nullptr;
+  for (HWND w : {chat, m_login ? m_login->GetSafeHwnd() : nullptr, box})
     if (w) SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 

@@ -178,14 +178,7 @@ class ChatWindowTest : public testing::Test {
     Sleep(ms);
     Pump();
   }
-  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) {
-    for (DWORD start = GetTickCount();;) {
-      Pump();
-      if (done()) return true;
-      if (GetTickCount() - start > ms) return false;
-      Sleep(20);
-    }
-  }
+  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) { return wintest::PumpUntil(done, ms); }
 
   // The program in a folder, its main window up and its links started.
   void Launch(const std::string& folder) {

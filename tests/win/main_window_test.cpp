@@ -6,6 +6,7 @@
 #include "../../res/resource.h"
 #include "app/favorites_app_win32.h"
 #include "app/main_dlg_win32.h"
+#include "os/net.h"
 #include "os/os.h"
 #include "panels/site_icon.h"
 #include "skin/skin.h"
@@ -73,9 +74,6 @@ class MainWindowTest : public testing::Test {
     os::CreateFolder(p + "skin\\红皮");
     WriteSkin(p + "skin\\红皮\\", RGB(200, 30, 30), "none.bmp");
     WriteSkin(p + "skin\\", RGB(30, 200, 30), "none.bmp");
-    // Links on ports of their own: a program of another test, started beside
-    // this one, has the usual ports, and the box that says so would wait.
-    qbtest::WriteFileBytes(p + "config\\NetServer.ini", "[Server]\r\nPorts=27230\r\n");
   }
   // The program started in the test's folder; Start also lets its loop run.
   void StartBeforeTheLoop() {
@@ -223,6 +221,51 @@ TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
   // Of the file box, at most its lower frame slips under the category panel.
   EXPECT_LE(filebox.bottom - tabs.top, 4);
   EXPECT_GE(filebox.top, banner.top);
+}
+
+// The box that says the link ports are taken is the window's own and lies
+// over the panels, also when they are shown again over their window while
+// it is up (the box's loop runs that, as it runs the start's later steps).
+HWND g_boxOwner = nullptr;
+int g_boxTicks = 0;
+bool g_boxOwned = false, g_boxOnTop = false;
+void CALLBACK LookAtTheBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = nullptr;  // a message box of this thread, owned or not
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM found) {
+        if (!IsWindowVisible(w) || wintest::Text(w) != L"Qimbo收藏" || !GetDlgItem(w, IDOK)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&box));
+  if (!box || ++g_boxTicks < 2) {
+    if (box) SendMessageW(g_boxOwner, qb::WM_RESTACK_PANELS, 0, 0);
+    return;
+  }
+  g_boxOwned = GetWindow(box, GW_OWNER) == g_boxOwner && !IsWindowEnabled(g_boxOwner);
+  g_boxOnTop = true;
+  for (HWND w = GetWindow(box, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
+    if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == g_boxOwner) g_boxOnTop = false;
+  KillTimer(nullptr, timer);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(MainWindowTest, ThePortsBoxOfTheStartLiesOverThePanels) {
+  ASSERT_TRUE(os::NetStartup());
+  os::CUdpSocket taken;
+  ASSERT_TRUE(taken.Open() && taken.Bind(0, 27232));
+  qb::CFavoritesApp::SetBoxHook(nullptr);
+  StartBeforeTheLoop();
+  g_boxOwner = wnd;
+  g_boxTicks = 0;
+  g_boxOwned = g_boxOnTop = false;
+  UINT_PTR timer = SetTimer(nullptr, 0, 100, LookAtTheBox);
+  EXPECT_TRUE(wintest::PumpUntil([] { return g_boxTicks >= 2; }, 20000)) << "no box";
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(g_boxOwned) << "a box of the window, which waits for it";
+  EXPECT_TRUE(g_boxOnTop) << "a panel lies over the box";
+  taken.Close();
 }
 
 TEST_F(MainWindowTest, FileBoxListsTheFavoritesFilesAndSwitchingLoadsTheChosenOne) {

@@ -6,6 +6,7 @@
 #include "app/main_dlg_win32.h"
 #include "driver_kit.h"
 #include "os/os.h"
+#include "testutil.h"
 
 namespace wintest {
 
@@ -116,6 +117,15 @@ void Pump() {
   }
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+  for (DWORD start = GetTickCount();;) {
+    Pump();
+    if (done()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(20);
+  }
+}
+
 FILETIME WriteTimeOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   GetFileAttributesExW(qb::W(path).c_str(), GetFileExInfoStandard, &data);
@@ -155,6 +165,10 @@ std::string MakeProgramFolder(const std::string& dir, bool favorites) {
     os::CreateFolder(h + "\\「开始」菜单\\程序");
   }
   if (favorites) os::CreateFolder(home + "\\Favorites");
+  // Links on ports of their own: a program of another test started beside
+  // this one holds the usual ports, and the box that would say so waits for
+  // a click nobody gives. The tests of one driver run one after the other.
+  qbtest::WriteFileBytes(dir + "config\\NetServer.ini", "[Server]\r\nPorts=27230\r\n");
   return home;
 }
 
