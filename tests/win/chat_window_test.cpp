@@ -178,7 +178,15 @@ class ChatWindowTest : public testing::Test {
     Sleep(ms);
     Pump();
   }
-  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) { return wintest::PumpUntil(done, ms); }
+  // The fixture's own Pump, which hands thread messages (datagrams) to the program.
+  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) {
+    for (DWORD start = GetTickCount();;) {
+      Pump();
+      if (done()) return true;
+      if (GetTickCount() - start > ms) return false;
+      Sleep(20);
+    }
+  }
 
   // The program in a folder, its main window up and its links started.
   void Launch(const std::string& folder) {
