@@ -178,14 +178,9 @@ class ChatWindowTest : public testing::Test {
     Sleep(ms);
     Pump();
   }
-  // The fixture's own Pump, which hands thread messages (datagrams) to the program.
+  // With the fixture's own Pump, which hands thread messages (datagrams) to the program.
   bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000) {
-    for (DWORD start = GetTickCount();;) {
-      Pump();
-      if (done()) return true;
-      if (GetTickCount() - start > ms) return false;
-      Sleep(20);
-    }
+    return wintest::PumpUntil(done, ms, [this] { Pump(); });
   }
 
   // The program in a folder, its main window up and its links started.

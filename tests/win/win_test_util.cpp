@@ -117,9 +117,10 @@ void Pump() {
   }
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+bool PumpUntil(const std::function<bool()>& done, DWORD ms, const std::function<void()>& pump) {
   for (DWORD start = GetTickCount();;) {
-    Pump();
+    if (pump) pump();
+    else Pump();
     if (done()) return true;
     if (GetTickCount() - start > ms) return false;
     Sleep(20);

@@ -51,8 +51,9 @@ void MouseOver(HWND wnd);
 void MouseAway(HWND wnd, WPARAM keys = 0);
 // Runs the posted messages of this thread.
 void Pump();
-// Runs them until `done` holds (true) or `ms` have passed (false).
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000);
+// Runs them (by `pump`, Pump when none) until `done` holds (true) or `ms`
+// have passed (false).
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 8000, const std::function<void()>& pump = nullptr);
 // Puts the mouse pointer at a screen point; false if it does not stay there.
 bool PlaceCursor(int x, int y);
 
