@@ -165,6 +165,7 @@ class CFavoritesApp {
  private:
   bool SecondCopy();
   bool CreateChooser();
+  void ConnectDisplay();
   bool BeginLogic();
   bool EndLogic();
   bool StartNetObjects();
