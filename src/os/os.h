@@ -24,6 +24,9 @@ int CreateFolder(const std::string& path);    // one level; 1 if it already exis
 int RemoveFolder(const std::string& path);    // empty folder only
 int64_t FileSize(const std::string& path);    // -1 when missing
 int ReadWholeFile(const std::string& path, std::string& bytes);
+// The same into a buffer of its own, which is not filled with zeros first:
+// for files read once and parsed, where that pass over every byte counts.
+int ReadWholeFile(const std::string& path, std::unique_ptr<char[]>& bytes, size_t& size);
 // Writes to a temporary name beside `path`, flushes, then replaces `path`.
 int WriteWholeFile(const std::string& path, const std::string& bytes);
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "os/fileattr.h"
 #include "os/os.h"
@@ -222,6 +223,22 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
   if (!in.Open(path)) return 0;
   bytes.resize((size_t)in.Remaining());
   return in.Read(bytes.empty() ? nullptr : &bytes[0], bytes.size()) == bytes.size();
+}
+
+int ReadWholeFile(const std::string& path, std::unique_ptr<char[]>& bytes, size_t& size) {
+  bytes.reset();
+  size = 0;
+  CReadStream in;
+  if (!in.Open(path)) return 0;
+  uint64_t remaining = in.Remaining();
+  if (remaining > SIZE_MAX - 1) return 0;
+  size = (size_t)remaining;
+  bytes.reset(new (std::nothrow) char[size ? size : 1]);
+  if (!bytes) return 0;
+  if (in.Read(bytes.get(), size) == size) return 1;
+  bytes.reset();
+  size = 0;
+  return 0;
 }
 
 int WriteWholeFile(const std::string& path, const std::string& bytes) {

@@ -23,6 +23,7 @@ namespace {
 class CRecordReader {
  public:
   explicit CRecordReader(const std::string& bytes) : m_src(bytes), m_ar(m_src) {}
+  CRecordReader(const char* bytes, size_t size) : m_src(bytes, size), m_ar(m_src) {}
   // A count that the bytes cannot hold fails before anything is allocated.
   bool ReadCount(uint32_t& count) { return m_ar.ReadU32(count) && m_ar.CanHold(count, kMinNodeRecordBytes); }
   // The next record as a new node, or null when it is not complete.
@@ -79,9 +80,10 @@ bool IsCompleteFavoritesFile(const std::string& bytes) {
 int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
   // A save that ended before its last step left the new contents beside.
   os::TakeCompleteNewFile(path, IsCompleteFavoritesFile);
-  std::string bytes;
-  if (!os::ReadWholeFile(path, bytes)) return 0;
-  CRecordReader records(bytes);
+  std::unique_ptr<char[]> bytes;
+  size_t size = 0;
+  if (!os::ReadWholeFile(path, bytes, size)) return 0;
+  CRecordReader records(bytes.get(), size);
   uint32_t count = 0;
   if (!records.ReadCount(count)) return 0;
   // Each node joins the list as soon as it is read, while it is still in

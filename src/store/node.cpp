@@ -500,6 +500,11 @@ struct CMyNodeList::CLoader::State {
   // The first category (kind 0) of each name in list order; the names are
   // not changed while it is in use.
   std::unordered_map<std::string_view, CMyNode*> firstCategory;
+  // The category the last item joined, by its name as the table keeps it: a
+  // file lists a category's items together, and the next item's parent
+  // name is compared with it instead of hashed and looked up.
+  std::string_view lastName;
+  CMyNode* lastCategory = nullptr;
   // Items whose category was not listed yet when they came.
   std::vector<CMyNode*> waiting;
   bool finished = false;
@@ -534,11 +539,19 @@ void CMyNodeList::CLoader::Add(CMyNode* node) {
   if (node->m_nKind == UrlCategory) {
     m_state->firstCategory.emplace(node->m_strName, node);
   } else if (node->m_nKind == UrlItem) {
-    auto it = m_state->firstCategory.find(node->m_strParentName);
-    if (it != m_state->firstCategory.end())
+    State& st = *m_state;
+    if (st.lastCategory && node->m_strParentName == st.lastName) {
+      node->m_pParent = st.lastCategory;
+      return;
+    }
+    auto it = st.firstCategory.find(node->m_strParentName);
+    if (it != st.firstCategory.end()) {
       node->m_pParent = it->second;
-    else
-      m_state->waiting.push_back(node);
+      st.lastName = it->first;
+      st.lastCategory = it->second;
+    } else {
+      st.waiting.push_back(node);
+    }
   }
 }
 

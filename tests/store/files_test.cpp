@@ -188,6 +188,19 @@ TEST(FavoritesFile, LoadJoinsParentsInAnyOrder) {
   EXPECT_EQ(pf.logic.GetAt(1), pf.logic.GetAt(0)->m_pParent);
   EXPECT_EQ(0xF0000000LL, pf.logic.GetAt(0)->m_tLastVisit);
 
+  // Items of one category in a row, then of another, then of the first
+  // again; items whose category comes later, and one after it came.
+  WriteFileBytes(pf.Data("mixed.sc"), FileBytes({C("A"), I("a1", "A"), I("a2", "A"), C("B"), I("b1", "B"),
+                                                 I("a3", "A"), I("w1", "W"), C("W"), I("w2", "W"), I("b2", "B")}));
+  CMyNodeList mixed;
+  ASSERT_TRUE(LoadFavoritesFile(mixed, pf.Data("mixed.sc")));
+  ASSERT_EQ(10u, mixed.GetCount());
+  for (const CMyNode* n : mixed)
+    if (n->m_nKind == UrlItem) {
+      ASSERT_NE(nullptr, n->m_pParent) << n->m_strName;
+      EXPECT_EQ(n->m_strParentName, n->m_pParent->m_strName) << n->m_strName;
+    }
+
   WriteFileBytes(pf.Data("zero.sc"), std::string(4, '\0'));
   CMyNodeList empty;
   EXPECT_EQ(1, LoadFavoritesFile(empty, pf.Data("zero.sc")));
