@@ -714,6 +714,8 @@ void CMainDlg::OpenSettings() {
     ShowWindow(m_settings->GetSafeHwnd(), SW_SHOW);
     SetForegroundWindow(m_settings->GetSafeHwnd());
   }
+  // Over the panels shown again, as the login window (OpenLogin).
+  PostMessageW(m_hWnd, WM_RESTACK_PANELS, 0, 0);
   EnableAll(false);
 }
 
@@ -942,7 +944,10 @@ void CMainDlg::OpenLogin() {
     return;
   ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
   RaiseSecondaryWindows();
-  PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
+  // Activated, the login window may bring this window up to just under it,
+  // over the panels it owns as well (Wine does): they are shown again over
+  // it, the login window over them.
+  PostMessageW(m_hWnd, WM_RESTACK_PANELS, 0, 0);
   EnableAll(false);
 }
 

@@ -289,6 +289,14 @@ inline void ClickOn(HWND w, bool right = false) {
   GetWindowRect(w, &r);
   ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2, right);
 }
+// The visible windows `owner` owns that lie under it (its panels belong
+// over it), by class, space-separated; empty when none does.
+inline std::string OwnedUnder(HWND owner) {
+  std::string under;
+  for (HWND w = GetWindow(owner, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+    if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == owner) under += " " + qb::Gbk(ClassOf(w));
+  return under;
+}
 // A click posted to a button of the program, as its window receives one.
 inline void PostClick(HWND button) {
   PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));

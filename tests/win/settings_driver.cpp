@@ -67,7 +67,10 @@ const char kTitle[] = "当前热键及皮肤设置";
 bool IsSettingsWindow(HWND w) { return IsWindowVisible(w) && IsDialog(w) && GetDlgItem(w, IDC_SET_HOTKEY) != nullptr; }
 std::vector<HWND> SettingsWindows() { return WindowsOf(g_pid, IsSettingsWindow); }
 HWND OpenSettings(UINT command = IDC_SETTINGS_BUTTON) {
-  PostMessageW(g_main, WM_COMMAND, command, 0);
+  if (command == IDC_SETTINGS_BUTTON)
+    ClickOn(GetDlgItem(g_main, command));  // pressed as a user does
+  else
+    PostMessageW(g_main, WM_COMMAND, command, 0);
   HWND dlg = WaitForWindow(g_pid, IsSettingsWindow);
   Settle();
   return dlg;
@@ -173,6 +176,8 @@ int wmain(int argc, wchar_t** argv) {
   Check(dlg != nullptr, "the 设置 button (1009) opens the settings window");
   if (!dlg) return 1;
   Check(Text(dlg) == kTitle, "titled 当前热键及皮肤设置");
+  std::string under = OwnedUnder(g_main);
+  Check(under.empty(), "no panel lies under the main window" + under);
   Check(ItemText(dlg, IDC_SET_HOTKEY) == "Ctrl+Alt+Z", "the hotkey edit shows the configured hotkey");
   Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 2, "the bookmark area (2) is selected");
   Check(IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)) && !IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
