@@ -490,6 +490,15 @@ void CMainDlg::RestackPanels() {
   PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
 }
 
+// Activated, a window this one owns (login, settings) may bring this window
+// up to just under it, over the panels it owns as well (Wine does, also once
+// the activation settles): the panels are shown again over it now and once
+// more as after an activation of this window, the other window over them.
+void CMainDlg::RestackOverSecondary() {
+  PostMessageW(m_hWnd, WM_RESTACK_PANELS, 0, 0);
+  SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
+}
+
 // The login and chat windows lie over the panels, which are owned by this
 // window as they are: they would be hidden behind them once the panels are
 // shown again. A box of this window (which disables it while it is up)
@@ -714,8 +723,7 @@ void CMainDlg::OpenSettings() {
     ShowWindow(m_settings->GetSafeHwnd(), SW_SHOW);
     SetForegroundWindow(m_settings->GetSafeHwnd());
   }
-  // Over the panels shown again, as the login window (OpenLogin).
-  PostMessageW(m_hWnd, WM_RESTACK_PANELS, 0, 0);
+  RestackOverSecondary();
   EnableAll(false);
 }
 
@@ -944,10 +952,7 @@ void CMainDlg::OpenLogin() {
     return;
   ShowWindow(m_login->GetSafeHwnd(), SW_SHOW);
   RaiseSecondaryWindows();
-  // Activated, the login window may bring this window up to just under it,
-  // over the panels it owns as well (Wine does): they are shown again over
-  // it, the login window over them.
-  PostMessageW(m_hWnd, WM_RESTACK_PANELS, 0, 0);
+  RestackOverSecondary();
   EnableAll(false);
 }
 

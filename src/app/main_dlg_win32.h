@@ -163,6 +163,7 @@ class CMainDlg : public CDialogWindow {
   void ShowCategory(DisplayMode mode, CMyNode* category);
   void DestroyPanelWindows();
   void RestackPanels();
+  void RestackOverSecondary();
   void RebuildTabs(DisplayMode mode, CMyNode* focus);
   void EnableAll(bool enable);
 

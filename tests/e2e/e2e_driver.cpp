@@ -106,10 +106,10 @@ int LoginOpen(HWND main, const std::string& number, const std::string& box, bool
   for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
     if (IsWindowVisible(w)) above += " " + qb::Gbk(ClassOf(w));
   Check(above.empty(), "no window of the program lies over it" + above);
-  std::string under;  // the panels of the main window, which lie over it
-  for (HWND w = GetWindow(main, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
-    if (IsWindowVisible(w) && GetWindow(w, GW_OWNER) == main) under += " " + qb::Gbk(ClassOf(w));
-  Check(under.empty(), "no panel lies under the main window" + under);
+  // The panels of the main window lie over it (the program puts them back
+  // there once the window's activation settles).
+  bool over = WaitUntil([&] { return OwnedUnder(main).empty(); }, kPatienceMs);
+  Check(over, "no panel lies under the main window" + OwnedUnder(main));
   if (!shot.empty()) Screenshot(shot);
   return 0;
 }

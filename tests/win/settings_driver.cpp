@@ -176,8 +176,8 @@ int wmain(int argc, wchar_t** argv) {
   Check(dlg != nullptr, "the 设置 button (1009) opens the settings window");
   if (!dlg) return 1;
   Check(Text(dlg) == kTitle, "titled 当前热键及皮肤设置");
-  std::string under = OwnedUnder(g_main);
-  Check(under.empty(), "no panel lies under the main window" + under);
+  bool over = WaitUntil([] { return OwnedUnder(g_main).empty(); }, kPatienceMs);
+  Check(over, "no panel lies under the main window" + OwnedUnder(g_main));
   Check(ItemText(dlg, IDC_SET_HOTKEY) == "Ctrl+Alt+Z", "the hotkey edit shows the configured hotkey");
   Check(SendMessageW(GetDlgItem(dlg, IDC_SET_AREA), CB_GETCURSEL, 0, 0) == 2, "the bookmark area (2) is selected");
   Check(IsWindowVisible(GetDlgItem(dlg, IDC_SET_TEXT_SAMPLE)) && !IsWindowVisible(GetDlgItem(dlg, IDC_SET_BUTTON_SAMPLE)),
