@@ -326,6 +326,7 @@ class CNodeIndex {
   explicit CNodeIndex(size_t most = 0) { m_slots.assign(Capacity(most), Slot()); }
   // Adds `n` unless an equal node is there already.
   bool Insert(const CMyNode* n) { return Insert(n, n->m_pParent); }
+  size_t Count() const { return m_count; }
   bool Insert(const CMyNode* n, const CMyNode* parent) {
     if (2 * (m_count + 1) > m_slots.size()) Grow();
     size_t h = Hash()(n, parent);
@@ -466,8 +467,11 @@ class CGroupedLoadedIndex {
     Key key{n->m_strParentName, n->m_pParent};
     if (!m_last || !(key == m_lastKey)) {
       // The key kept views the group's first node, which stays listed; `n`
-      // may be refused and freed.
-      auto group = m_groups.try_emplace(key).first;
+      // may be refused and freed. A new group is sized for as many nodes as
+      // the one before it held (a file's categories are alike), so that it
+      // seldom grows.
+      size_t expected = m_last ? std::min<size_t>(m_last->Count(), kMostExpected) : 0;
+      auto group = m_groups.try_emplace(key, expected).first;
       m_lastKey = group->first;
       m_last = &group->second;
     }
@@ -487,6 +491,7 @@ class CGroupedLoadedIndex {
     }
   };
   using Group = CNodeIndex<NameAddressHash, LoadedEq>;
+  static constexpr size_t kMostExpected = 1024;
   std::unordered_map<Key, Group, KeyHash> m_groups;  // its values stay where they are
   Key m_lastKey{};
   Group* m_last = nullptr;
