@@ -102,14 +102,14 @@ int LoginOpen(HWND main, const std::string& number, const std::string& box, bool
   Check(Text(GetDlgItem(login, IDC_LOGIN_USER)) == number, "the number box shows '" + number + "'");
   Check(Text(GetDlgItem(login, IDC_LOGIN_PASSWORD)) == box, "the password box holds '" + box + "'");
   Check((IsDlgButtonChecked(login, IDC_LOGIN_REMEMBER) == BST_CHECKED) == remember, "记住密码 as remembered");
-  std::string above;
-  for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
-    if (IsWindowVisible(w)) above += " " + qb::Gbk(ClassOf(w));
-  Check(above.empty(), "no window of the program lies over it" + above);
   // The panels of the main window lie over it (the program puts them back
   // there once the window's activation settles).
   bool over = WaitUntil([&] { return OwnedUnder(main).empty(); }, kPatienceMs);
   Check(over, "no panel lies under the main window" + OwnedUnder(main));
+  std::string above;
+  for (HWND w = GetWindow(login, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
+    if (IsWindowVisible(w)) above += " " + qb::Gbk(ClassOf(w));
+  Check(above.empty(), "no window of the program lies over it" + above);
   if (!shot.empty()) Screenshot(shot);
   return 0;
 }
