@@ -109,6 +109,30 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   ASSERT_TRUE(os::WriteWholeFile(f, big));
   EXPECT_EQ(qbtest::ReadFileBytes(f), big);
   EXPECT_FALSE(os::FileExists(f + ".tmp~"));
+  // Into a buffer of its own: the same bytes; nothing for a missing file, and
+  // an empty file is read as empty.
+  std::unique_ptr<char[]> raw;
+  size_t rawSize = 1;
+  ASSERT_EQ(1, os::ReadWholeFile(f, raw, rawSize));
+  EXPECT_EQ(std::string(raw.get(), rawSize), big);
+  EXPECT_EQ(0, os::ReadWholeFile(dir / "missing", raw, rawSize));
+  EXPECT_TRUE(raw == nullptr && rawSize == 0);
+  ASSERT_TRUE(os::WriteWholeFile(dir / "empty.bin", ""));
+  EXPECT_EQ(1, os::ReadWholeFile(dir / "empty.bin", raw, rawSize));
+  EXPECT_EQ(0u, rawSize);
+
+  // A stream flushed on the way writes every byte once.
+  {
+    os::CWriteStream out;
+    ASSERT_EQ(1, out.Open(dir / "flushed.bin"));
+    out.Write("ab", 2);
+    ASSERT_EQ(1, out.Flush());
+    out.Write("cd", 2);
+    ASSERT_EQ(1, out.Flush());
+    out.Write("e", 1);
+    ASSERT_EQ(1, out.Close());
+  }
+  EXPECT_EQ("abcde", qbtest::ReadFileBytes(dir / "flushed.bin"));
 
   // Mixed small and large reads through the buffered stream.
   os::CReadStream in;
