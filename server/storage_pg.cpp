@@ -21,7 +21,7 @@
 namespace qsrv {
 namespace {
 
-const Oid kInt8 = 20, kText = 25, kBytea = 17, kInt8Array = 1016, kByteaArray = 1001;
+const Oid kInt8 = 20, kText = 25, kBytea = 17, kInt8Array = 1016;
 
 // Version 1: what every database had before versions were kept; 2 adds
 // presence; 3 the trees' revisions (a tree stored before is revision 1).
@@ -50,6 +50,7 @@ static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one
 
 const int kKeptAccountChanges = 1000;
 const uint64_t kFirstRetryMs = 500, kLongestRetryMs = 30000;
+const size_t kCopyChunk = 64 * 1024;  // bytes handed to the link at a time in a copy
 const char kBroadcastChannel[] = "qimbo_all";
 // Who is online where lives only as long as the instances that wrote it: a
 // crash of the database host that loses its last changes loses nothing the
@@ -78,9 +79,12 @@ const std::vector<Statement>& Statements() {
       {"del_tree", "DELETE FROM trees WHERE \"user\"=$1", {kInt8}},
       {"tree_row", "INSERT INTO trees(\"user\", revision) VALUES($1, 0) ON CONFLICT DO NOTHING", {kInt8}},
       // Under read committed an update waiting for another's commit looks at
-      // the row again: of two uploads from one revision only one matches.
+      // the row again: of two uploads from one revision only one matches. The
+      // one that does clears its old nodes in the same statement.
       {"raise_revision",
-       "UPDATE trees SET revision=revision+1 WHERE \"user\"=$1 AND ($2 < 0 OR revision=$2) RETURNING revision",
+       "WITH raised AS (UPDATE trees SET revision=revision+1 WHERE \"user\"=$1 AND ($2 < 0 OR revision=$2)"
+       " RETURNING revision), cleared AS (DELETE FROM nodes WHERE \"user\"=$1 AND EXISTS (SELECT 1 FROM raised))"
+       " SELECT revision FROM raised",
        {kInt8, kInt8}},
       {"tree_revision", "SELECT revision FROM trees WHERE \"user\"=$1", {kInt8}},
       {"del_members", "DELETE FROM members WHERE \"user\"=$1", {kInt8}},
@@ -92,15 +96,6 @@ const std::vector<Statement>& Statements() {
       {"find_user", "SELECT number, hash, nickname FROM users WHERE number=$1", {kInt8}},
       {"find_users", "SELECT number, hash, nickname FROM users WHERE number=ANY($1)", {kInt8Array}},
       {"list_users", "SELECT number, hash, nickname FROM users ORDER BY number", {}},
-      // A whole tree in one statement: one array per column, the order in
-      // the arrays is the order of the nodes.
-      {"add_nodes",
-       "INSERT INTO nodes(\"user\", ord, name, kind, address, parent, icon, note, visits, slot, circle)"
-       " SELECT $1, n.ord - 1, n.name, n.kind, n.address, n.parent, n.icon, n.note, n.visits, n.slot, n.circle"
-       " FROM unnest($2, $3, $4, $5, $6, $7, $8, $9, $10) WITH ORDINALITY"
-       " AS n(name, kind, address, parent, icon, note, visits, slot, circle, ord)",
-       {kInt8, kByteaArray, kInt8Array, kByteaArray, kByteaArray, kByteaArray, kByteaArray, kInt8Array, kInt8Array,
-        kByteaArray}},
       // The revision and the nodes in one statement, so of one moment: a
       // row with no node when the tree is empty.
       {"load_tree",
@@ -206,10 +201,6 @@ class CParams {
       uint64_t be = htobe64((uint64_t)(int64_t)intOf(item));
       return std::string((const char*)&be, 8);
     });
-  }
-  template <typename T, typename F>
-  CParams& Texts(const std::vector<T>& items, F textOf) {
-    return Array(kBytea, items, textOf);
   }
   int Count() const { return (int)m_values.size(); }
   void Fill(std::vector<const char*>& v, std::vector<int>& len, std::vector<int>& fmt) const {
@@ -733,10 +724,11 @@ class CPgStorage : public IStorage, public ICluster {
     if (!ok && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
     return ok;
   }
-  // Stores the trees in one transaction of two round trips: first each
+  // Stores the trees in one transaction of four round trips: first each
   // revision is raised under a lock of its row when the upload was made from
-  // it, and read; then the raised ones' nodes replace the old, and one
-  // commit (one wait for the disk) covers all. False when a failure undid
+  // it, and read; then the raised ones' old nodes go, the new come in one
+  // binary copy (the cheapest way in for the database), and one commit (one
+  // wait for the disk) covers all. False when a failure undid
   // the whole transaction; stale trees are no failure.
   bool StoreTogether(const std::vector<TreeJob*>& jobs) {
     for (TreeJob* j : jobs) j->result = TreeWrite::Failed, j->revision = -1;
@@ -752,7 +744,6 @@ class CPgStorage : public IStorage, public ICluster {
     if (!ok) return Undo();
     // A link lost from here on takes the transaction with it.
     m_inTransaction = true;
-    Batch second;
     std::vector<TreeJob*> raised;
     for (size_t i = 0; i < jobs.size(); ++i) {
       const CResult &raise = r[2 + 3 * i], &now = r[3 + 3 * i];
@@ -765,29 +756,20 @@ class CPgStorage : public IStorage, public ICluster {
       }
       j->revision = (int32_t)raise.Int(0, 0);
       raised.push_back(j);
-      typedef const qb::NodeWire& N;
-      second.push_back({"del_nodes", CParams().Int(j->user)});
-      second.push_back({"add_nodes", CParams()
-                                         .Int(j->user)
-                                         .Texts(j->nodes, [](N n) { return n.name; })
-                                         .Ints(j->nodes, [](N n) { return n.kind; })
-                                         .Texts(j->nodes, [](N n) { return n.address; })
-                                         .Texts(j->nodes, [](N n) { return n.parentName; })
-                                         .Texts(j->nodes, [](N n) { return n.iconPath; })
-                                         .Texts(j->nodes, [](N n) { return n.note; })
-                                         .Ints(j->nodes, [](N n) { return n.visits; })
-                                         .Ints(j->nodes, [](N n) { return n.slot; })
-                                         .Texts(j->nodes, [](N n) { return n.circle; })});
     }
-    // Only stale trees: nothing to keep.
-    second.push_back({raised.empty() ? "ROLLBACK" : "COMMIT", CParams()});
-    ok = Pipeline(second, r) && !m_txBroken;
+    if (raised.empty()) {
+      // Only stale trees: nothing to keep.
+      CResult undone(m_txBroken || !Connected() ? nullptr : Exec("ROLLBACK"));
+      ok = undone.Ok() && strcmp(PQcmdStatus(undone.m()), "ROLLBACK") == 0;
+    } else {
+      // A user's later tree of the same batch replaces his earlier at once.
+      std::vector<TreeJob*> kept;
+      for (size_t i = 0; i < raised.size(); ++i)
+        if (i + 1 == raised.size() || raised[i + 1]->user != raised[i]->user) kept.push_back(raised[i]);
+      ok = CopyAndCommit(kept);
+    }
     m_inTransaction = false;
     m_txBroken = false;
-    for (size_t i = 0; ok && i < r.size(); ++i) ok = r[i].Ok();
-    // Every node or none: an insert short of its tree fails the whole.
-    for (size_t i = 0; ok && i < raised.size(); ++i) ok = r[1 + 2 * i].Changed() == (int)raised[i]->nodes.size();
-    ok = ok && strcmp(PQcmdStatus(r.back().m()), raised.empty() ? "ROLLBACK" : "COMMIT") == 0;
     if (!ok) {
       Undo();
       for (TreeJob* j : jobs) j->result = TreeWrite::Failed, j->revision = -1;
@@ -795,6 +777,64 @@ class CPgStorage : public IStorage, public ICluster {
     }
     for (TreeJob* j : raised) j->result = TreeWrite::Stored;
     return true;
+  }
+  // The trees' nodes in one binary copy (the cheapest way in for the
+  // database), the commit in the same round trip; true when every node went
+  // in and the commit held. A failed copy skips the commit.
+  bool CopyAndCommit(const std::vector<TreeJob*>& trees) {
+    if (m_txBroken || !Connected()) return false;
+    ++m_roundTrips;
+    if (!PQsendQuery(m_conn, "COPY nodes(\"user\", ord, name, kind, address, parent, icon, note, visits, slot, circle)"
+                             " FROM STDIN (FORMAT binary); COMMIT"))
+      return false;
+    CResult start(PQgetResult(m_conn));
+    bool sent = PQresultStatus(start.m()) == PGRES_COPY_IN;
+    std::string out("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
+    auto word = [&out](uint64_t v, int bytes) {
+      for (int i = bytes - 1; i >= 0; --i) out += (char)(v >> (8 * i));
+    };
+    auto number = [&word](int64_t v) {
+      word(8, 4);
+      word((uint64_t)v, 8);
+    };
+    auto bytes = [&](const std::string& b) {
+      word(b.size(), 4);
+      out += b;
+    };
+    size_t nodes = 0;
+    for (TreeJob* j : trees) {
+      for (size_t i = 0; sent && i < j->nodes.size(); ++i, ++nodes) {
+        const qb::NodeWire& n = j->nodes[i];
+        word(11, 2);  // columns
+        number(j->user);
+        number((int64_t)i);
+        bytes(n.name);
+        number(n.kind);
+        bytes(n.address);
+        bytes(n.parentName);
+        bytes(n.iconPath);
+        bytes(n.note);
+        number(n.visits);
+        number(n.slot);
+        bytes(n.circle);
+        if (out.size() < kCopyChunk) continue;
+        sent = PQputCopyData(m_conn, out.data(), (int)out.size()) == 1;
+        out.clear();
+      }
+    }
+    word(0xffff, 2);  // the end of the rows
+    if (start.m() && PQresultStatus(start.m()) == PGRES_COPY_IN) {
+      sent = sent && PQputCopyData(m_conn, out.data(), (int)out.size()) == 1;
+      // Ended with an error when sending failed half way: nothing is kept.
+      if (PQputCopyEnd(m_conn, sent ? nullptr : "the rows could not be sent") != 1) sent = false;
+    }
+    CResult copied(PQgetResult(m_conn)), committed(PQgetResult(m_conn));
+    while (PGresult* rest = PQgetResult(m_conn)) PQclear(rest);
+    // Every node or none: a copy short of its trees fails the whole.
+    bool ok = sent && copied.Ok() && copied.Changed() == (int64_t)nodes && committed.Ok() &&
+              strcmp(PQcmdStatus(committed.m()), "COMMIT") == 0;
+    if (!ok && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
+    return ok;
   }
   // Ends a transaction that failed half way; false for the caller to return.
   bool Undo() {
