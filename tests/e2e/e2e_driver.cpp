@@ -91,11 +91,25 @@ HWND NeedMain() {
   return main;
 }
 
+void ListWindows() {
+  TopWindow([](HWND w) {
+    if (!IsWindowVisible(w)) return false;
+    HWND text = GetDlgItem(w, 0xFFFF);
+    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Caption(w)).c_str(),
+           text ? qb::ToUtf8(Text(text)).c_str() : "");
+    return false;
+  });
+}
+
 int LoginOpen(HWND main, const std::string& number, const std::string& box, bool remember, const std::string& shot) {
   if (!Check(IsWindowEnabled(GetDlgItem(main, IDC_LOGIN_BUTTON)) != FALSE, "the login button is enabled")) return 1;
   Click(GetDlgItem(main, IDC_LOGIN_BUTTON));
   HWND login = nullptr;
-  if (!CheckSoon([&] { return (login = LoginWindow()) != nullptr; }, "the login window opens")) return 1;
+  if (!CheckSoon([&] { return (login = LoginWindow()) != nullptr; }, "the login window opens")) {
+    Note(std::string("the main window is ") + (IsWindowEnabled(main) ? "enabled" : "disabled"));
+    ListWindows();
+    return 1;
+  }
   Sleep(300);  // painted
   Check(Caption(login) == "用户登录", "its title is 用户登录 (" + Caption(login) + ")");
   Check(!IsWindowEnabled(main), "the main window waits for it");
@@ -185,15 +199,6 @@ int TrayClickPending(HWND main) {
   return 0;
 }
 
-void ListWindows() {
-  TopWindow([](HWND w) {
-    if (!IsWindowVisible(w)) return false;
-    HWND text = GetDlgItem(w, 0xFFFF);
-    printf("note: visible window %ls '%s' %s\n", ClassOf(w).c_str(), qb::ToUtf8(Caption(w)).c_str(),
-           text ? qb::ToUtf8(Text(text)).c_str() : "");
-    return false;
-  });
-}
 
 // The category of a tab: its menu's first entry enters the circle of its
 // name; the member list that answers opens the chat window.
