@@ -79,7 +79,7 @@ class CHomeValues {
 class CRecordingUi : public qb::IUserInterface {
  public:
   struct Box { std::string text, caption; unsigned flags; };
-  struct PostRec { qb::UiTarget target; unsigned msg; uintptr_t wParam; intptr_t lParam; };
+  struct PostRec { qb::UiTarget target; unsigned msg; uintptr_t wParam; intptr_t lParam; bool delivered = false; };
   struct TimerRec { qb::UiTarget target; unsigned id; unsigned ms; bool start; };
   std::vector<Box> boxes;
   std::vector<PostRec> posts;
@@ -91,6 +91,7 @@ class CRecordingUi : public qb::IUserInterface {
     return answer;
   }
   void Post(qb::UiTarget t, unsigned msg, uintptr_t w, intptr_t l) override { posts.push_back({t, msg, w, l}); }
+  void Deliver(qb::UiTarget t, unsigned msg, uintptr_t w, intptr_t l) override { posts.push_back({t, msg, w, l, true}); }
   void StartTimer(qb::UiTarget t, unsigned id, unsigned ms) override { timers.push_back({t, id, ms, true}); }
   void StopTimer(qb::UiTarget t, unsigned id) override { timers.push_back({t, id, 0, false}); }
 };

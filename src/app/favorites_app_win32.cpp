@@ -80,6 +80,14 @@ void CWinUi::Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lPar
     PostThreadMessageW(threads[i], msg, wParam, lParam);
 }
 
+void CWinUi::Deliver(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) {
+  HWND w = windows[static_cast<int>(target)];
+  if (w && GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId())
+    SendMessageW(w, msg, wParam, lParam);
+  else
+    Post(target, msg, wParam, lParam);
+}
+
 void CWinUi::StartTimer(UiTarget target, unsigned id, unsigned ms) {
   HWND wnd = windows[static_cast<int>(target)];
   if (!wnd) wnd = windows[static_cast<int>(UiTarget::MainWindow)];

@@ -36,6 +36,7 @@ class CWinUi : public IUserInterface {
  public:
   int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
   void Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) override;
+  void Deliver(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) override;
   void StartTimer(UiTarget target, unsigned id, unsigned ms) override;
   void StopTimer(UiTarget target, unsigned id) override;
   // Names the window of a target. A timer asked for before any window could

@@ -38,6 +38,11 @@ class IUserInterface {
   virtual int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) = 0;
   // PostMessage / PostThreadMessage to one of the program's windows or threads.
   virtual void Post(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) = 0;
+  // Hands a message to a window of the calling thread at once (SendMessage),
+  // for what would otherwise wait its turn in the queue; posted elsewhere.
+  virtual void Deliver(UiTarget target, unsigned msg, uintptr_t wParam, intptr_t lParam) {
+    Post(target, msg, wParam, lParam);
+  }
   // One-shot or repeating window timers on a target.
   virtual void StartTimer(UiTarget target, unsigned id, unsigned ms) = 0;
   virtual void StopTimer(UiTarget target, unsigned id) = 0;

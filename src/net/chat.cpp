@@ -1,4 +1,6 @@
 // Chat lines, leave-words and the plaza.
+#include <algorithm>
+
 #include "base/codepage.h"
 #include "net/netstate.h"
 #include "os/os.h"
@@ -166,7 +168,15 @@ static std::unique_ptr<ChatRecord> ReadChatText(FieldList& fields, int kind, uin
 
 void CNetChat::Queue(std::unique_ptr<ChatRecord> record, unsigned message, uintptr_t wParam) {
   m_chatRecords.push_back(std::move(record));
-  m_net.Ui().Post(UiTarget::MainWindow, message, wParam, 0);
+  std::pair<unsigned, uintptr_t> notice(message, wParam);
+  if (std::find(m_notices.begin(), m_notices.end(), notice) == m_notices.end()) m_notices.push_back(notice);
+}
+
+void CNetChat::DeliverNotices() {
+  // Taken first: the window's handling may pump datagrams again.
+  std::vector<std::pair<unsigned, uintptr_t>> due;
+  due.swap(m_notices);
+  for (const auto& n : due) m_net.Ui().Deliver(UiTarget::MainWindow, n.first, n.second, 0);
 }
 
 void CNetChat::OnPeerChat(FieldList& fields, uint32_t from) {

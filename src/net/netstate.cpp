@@ -97,6 +97,7 @@ int CNetState::PumpReceived() {
     OnDatagram(*d);
     ++n;
   }
+  m_chat.DeliverNotices();
   return n;
 }
 

@@ -356,6 +356,10 @@ class CNetChat {
     return taken;
   }
   const std::string& AdAddress() const { return m_strAdAddress; }
+  // The main window is told of the lines queued since the last time, once
+  // per kind, at once rather than by a posted message that would wait its
+  // turn: called when the datagrams that came have been handled.
+  void DeliverNotices();
 
  private:
   friend struct NetStateTestAccess;
@@ -364,6 +368,7 @@ class CNetChat {
 
   CNetState& m_net;
   std::vector<std::unique_ptr<ChatRecord>> m_chatRecords;
+  std::vector<std::pair<unsigned, uintptr_t>> m_notices;  // due: message and wParam
   std::string m_strAdAddress;
 };
 

@@ -416,6 +416,24 @@ TEST_F(ChatTest, BrokenLinesFromAPeerAreDropped) {
   EXPECT_EQ(arrived + 1, PostCount(WM_CHAT_ARRIVED));
 }
 
+// Lines that came together are handed to the window together, once, at
+// once (not posted to wait their turn), when they have all been handled.
+TEST_F(ChatTest, LinesThatCameTogetherAreHandedOverOnceAtOnce) {
+  net->Chat().TakeRecords();
+  size_t before = ui.posts.size();
+  for (int32_t k = 60; k < 63; ++k) peer->Send(k, "<CHAT><TEXT><200><line " + std::to_string(k) + ">");
+  for (int i = 0; i < 150 && links.ReceiveQueue().Count() < 3; ++i) os::SleepMs(10);
+  ASSERT_EQ(3u, links.ReceiveQueue().Count());
+  EXPECT_EQ(before, ui.posts.size()) << "nothing is told before the handling";
+  net->PumpReceived();
+  ASSERT_EQ(3u, net->Chat().Records().size());
+  ASSERT_EQ(before + 1, ui.posts.size());
+  EXPECT_EQ(WM_CHAT_ARRIVED, ui.posts.back().msg);
+  EXPECT_TRUE(ui.posts.back().delivered);
+  net->PumpReceived();
+  EXPECT_EQ(before + 1, ui.posts.size()) << "told once";
+}
+
 // Chinese words whose bytes hold A8 B5 / A8 B6 across two characters travel
 // whole, beside real brackets, both ways.
 TEST_F(ChatTest, ChineseWordsArriveWhole) {

@@ -545,9 +545,12 @@ class ChatWindowOffline : public ChatWindowTest {
     m->address = qb::ParseDottedAddress(dotted);
     return app->Net()->Circles().AddMember(std::move(m));
   }
+  // A peer's line as the receive pump hands it over: handled, then the
+  // window told at once.
   void PeerLine(int32_t user, const std::string& text, const std::string& dotted) {
     qb::FieldList f{"TEXT", std::to_string(user), qb::EscapeChatText(text)};
     app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress(dotted));
+    app->Net()->Chat().DeliverNotices();
   }
   void OpenChat() {
     SendMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDC_CHAT_BUTTON, BN_CLICKED), 0);
@@ -616,6 +619,7 @@ TEST_F(ChatWindowOffline, ReceiveOnlyFromTheSelectedMember) {
   uint32_t server = app->Net()->Sender().EnsureServerAddress();
   qb::FieldList plaza{"TEXT", "200", "广场一句"};
   app->Net()->Chat().OnServerChat(plaza);
+  app->Net()->Chat().DeliverNotices();
   Pump();
   EXPECT_NE(0u, server);
   EXPECT_NE(std::string::npos, Talk().find("广场一句"));
@@ -740,12 +744,14 @@ TEST_F(ChatWindowOffline, ArrivingLinesLookAsTheWholeBoxDrawnAgain) {
   // A leave-word has no line of its own: the last line goes on, and is drawn again.
   qb::FieldList word{"10002", "续上一行", "乙留言:"};
   app->Net()->Chat().OnLeaveWords(word);
+  app->Net()->Chat().DeliverNotices();
   PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
   EXPECT_NE(std::string::npos, Talk().find("等着画的乙留言:续上一行")) << Talk();
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk)) << "after the leave-word";
   // The sender's format says "link" (effects 0x20): the text stays plain.
   qb::FieldList f{"TEXT", "200", "不是链接", "60", "63488", "63", "0", "32", "210", "0", "0", "0", "134", "0", "宋体"};
   app->Net()->Chat().OnPeerChat(f, qb::ParseDottedAddress("10.0.0.2"));
+  app->Net()->Chat().DeliverNotices();
   PumpPast(qb::CMenuRichEdit::kBarQuietMs + 50);
   EXPECT_EQ(0, PixelsAWholeDrawChanges(talk));
   auto linkAt = [&](const wchar_t* what, int offset) {
@@ -866,7 +872,7 @@ TEST_F(ChatWindowOffline, ALineDrawsItsTextNotTheFrame) {
 
   LONG lines = (LONG)SendMessageW(talk, EM_GETLINECOUNT, 0, 0);
   PeerLine(200, "新来的\r\n一句\r\n有\r\n六\r\n行\r\n长", "10.0.0.2");
-  // Only the posted messages: the line's own handling, no later paint or timer.
+  // Only what the line's handling posted, no later paint or timer.
   for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);)
     if (m.message != WM_TIMER) DispatchMessageW(&m);
   EXPECT_NE(std::string::npos, Talk().find("新来的"));
