@@ -724,12 +724,13 @@ class CPgStorage : public IStorage, public ICluster {
     if (!ok && PQstatus(m_conn) != CONNECTION_OK) Connected();  // notes the outage once
     return ok;
   }
-  // Stores the trees in one transaction of four round trips: first each
+  // Stores the trees in one transaction of two round trips: first each
   // revision is raised under a lock of its row when the upload was made from
-  // it, and read; then the raised ones' old nodes go, the new come in one
-  // binary copy (the cheapest way in for the database), and one commit (one
-  // wait for the disk) covers all. False when a failure undid
-  // the whole transaction; stale trees are no failure.
+  // it, its old nodes cleared in the same statement, and read; then the new
+  // nodes of the raised ones come in one binary copy (the cheapest way in
+  // for the database), with one commit (one wait for the disk) for all.
+  // False when a failure undid the whole transaction; stale trees are no
+  // failure.
   bool StoreTogether(const std::vector<TreeJob*>& jobs) {
     for (TreeJob* j : jobs) j->result = TreeWrite::Failed, j->revision = -1;
     Batch first = {{"BEGIN", CParams()}};
