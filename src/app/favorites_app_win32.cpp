@@ -208,7 +208,8 @@ bool CFavoritesApp::BeginLogic() {
   StartupMark("mutex, winsock");
   std::promise<bool> ready;
   m_logicReady = ready.get_future();
-  m_logicStart = std::thread([this](std::promise<bool> started) {
+  DWORD uiThread = GetCurrentThreadId();
+  m_logicStart = std::thread([this, uiThread](std::promise<bool> started) {
     bool ok = m_logic->Start() && !Fails(StartStep::kLogicStart);
     StartupMark("logic start");
     if (ok) {
@@ -220,6 +221,7 @@ bool CFavoritesApp::BeginLogic() {
       SetPictureKeepFolder(ProgramDir() + "images\\cache\\");
       PrefetchSkinImages(0, 1);
       StartupMark("image prefetch");
+      StartResolver(uiThread);
     }
     started.set_value(ok);
     // The window's own loading of its button icons is then a look-up. The
@@ -246,26 +248,34 @@ bool CFavoritesApp::EndLogic() {
   return false;
 }
 
-// The resolver thread, the receive queue and links, the network state; the
-// links start and the server is looked up once the main window is up.
-bool CFavoritesApp::StartNetObjects() {
-  DWORD uiThread = GetCurrentThreadId();
+// The network settings and the resolver thread, on the model's thread once
+// the model is up, beside the making of the main window; StartNetObjects
+// tells of a failure in the order of the start-up steps.
+void CFavoritesApp::StartResolver(DWORD uiThread) {
   m_netConfig = LoadNetConfig(os::ProgramDirectory());
   StartupMark("net config");
   m_resolver.reset(Fails(StartStep::kResolverObject) ? nullptr : new (std::nothrow) CGetIpWithNameThread);
+  m_resolverStarted = m_resolver && !Fails(StartStep::kResolverStart) &&
+                      m_resolver->Start(m_netConfig, [uiThread](uint32_t address) {
+                        PostThreadMessageW(uiThread, WM_SERVER_ADDRESS, 0, static_cast<LPARAM>(address));
+                      });
+  StartupMark("resolver");
+}
+
+// The resolver thread (started with the model), the receive queue and
+// links, the network state; the links start and the server is looked up
+// once the main window is up.
+bool CFavoritesApp::StartNetObjects() {
+  DWORD uiThread = GetCurrentThreadId();
   if (!m_resolver) {
     Box("新建对象(获取服务器IP线程)失败，按<确认>按钮退出程序！");
     return false;
   }
-  if (Fails(StartStep::kResolverStart) ||
-      !m_resolver->Start(m_netConfig, [uiThread](uint32_t address) {
-        PostThreadMessageW(uiThread, WM_SERVER_ADDRESS, 0, static_cast<LPARAM>(address));
-      })) {
+  if (!m_resolverStarted) {
     Box("创建(获取服务器IP线程)失败，按<确认>按钮退出程序！");
     m_resolver.reset();
     return false;
   }
-  StartupMark("resolver");
   m_links.reset(Fails(StartStep::kReceiveQueue) ? nullptr : new (std::nothrow) CNetLinks);
   if (!m_links) {
     Box("初始化自定义接收消息队列失败，按<确认>按钮退出程序！");

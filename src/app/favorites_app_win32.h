@@ -169,6 +169,7 @@ class CFavoritesApp {
   void ConnectDisplay();
   bool BeginLogic();
   bool EndLogic();
+  void StartResolver(DWORD uiThread);
   bool StartNetObjects();
   bool StartMainWindow();
   bool Fails(StartStep step) const { return m_failStep == step; }
@@ -187,6 +188,7 @@ class CFavoritesApp {
   void JoinLogic();
   CNetConfig m_netConfig;
   std::unique_ptr<CGetIpWithNameThread> m_resolver;
+  bool m_resolverStarted = false;  // its thread runs (set on the model's thread before the model is ready)
   std::unique_ptr<CNetLinks> m_links;
   std::unique_ptr<CNetState> m_net;
   CWinUi m_ui;
