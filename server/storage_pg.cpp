@@ -789,7 +789,8 @@ class CPgStorage : public IStorage, public ICluster {
                              " FROM STDIN (FORMAT binary); COMMIT"))
       return false;
     CResult start(PQgetResult(m_conn));
-    bool sent = PQresultStatus(start.m()) == PGRES_COPY_IN;
+    const bool copying = PQresultStatus(start.m()) == PGRES_COPY_IN;
+    bool sent = copying;
     std::string out("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
     auto word = [&out](uint64_t v, int bytes) {
       for (int i = bytes - 1; i >= 0; --i) out += (char)(v >> (8 * i));
@@ -824,7 +825,7 @@ class CPgStorage : public IStorage, public ICluster {
       }
     }
     word(0xffff, 2);  // the end of the rows
-    if (start.m() && PQresultStatus(start.m()) == PGRES_COPY_IN) {
+    if (copying) {
       sent = sent && PQputCopyData(m_conn, out.data(), (int)out.size()) == 1;
       // Ended with an error when sending failed half way: nothing is kept.
       if (PQputCopyEnd(m_conn, sent ? nullptr : "the rows could not be sent") != 1) sent = false;
