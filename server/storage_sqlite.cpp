@@ -326,8 +326,12 @@ std::unique_ptr<IStorage> OpenSqliteStorage(const std::string& path, std::string
   sqlite3_busy_timeout(db, 2000);
   std::unique_ptr<CSqliteStorage> s(new CSqliteStorage(db));
   // WAL keeps the admin commands from blocking a running server for long.
+  // Every commit is flushed to the disk before it returns: an upload is
+  // answered as stored once its commit returns, and in this mode NORMAL
+  // flushes only at checkpoints, so a power cut could take back trees
+  // already answered.
   s->Exec("PRAGMA journal_mode=WAL");
-  s->Exec("PRAGMA synchronous=NORMAL");
+  s->Exec("PRAGMA synchronous=FULL");
   if (!s->Exec(kSchema)) {
     error = sqlite3_errmsg(db);
     return nullptr;

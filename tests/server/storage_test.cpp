@@ -696,6 +696,49 @@ TEST(ServerSqliteStorage, OpeningAnUpToDateDatabaseTakesNoWriteLock) {
   counting.LetGo();
 }
 
+// This layer counts the flushes of the write-ahead log to the disk: each file
+// it opens keeps its own state and gets a copy of its methods whose flush
+// counts first.
+int g_walSyncs = 0;
+sqlite3_io_methods g_countingMethods;
+int (*g_plainSync)(sqlite3_file*, int) = nullptr;
+int CountedSync(sqlite3_file* f, int flags) {
+  ++g_walSyncs;
+  return g_plainSync(f, flags);
+}
+int OpenCountingWalSyncs(sqlite3_vfs* vfs, const char* name, sqlite3_file* f, int flags, int* outFlags) {
+  sqlite3_vfs* plain = static_cast<sqlite3_vfs*>(vfs->pAppData);
+  int rc = plain->xOpen(plain, name, f, flags, outFlags);
+  if (rc == SQLITE_OK && f->pMethods && (flags & SQLITE_OPEN_WAL)) {
+    g_countingMethods = *f->pMethods;
+    g_plainSync = f->pMethods->xSync;
+    g_countingMethods.xSync = CountedSync;
+    f->pMethods = &g_countingMethods;
+  }
+  return rc;
+}
+
+// An upload is answered once its tree is stored, and the program then takes
+// it for backed up: the commit is on the disk before it returns, not only
+// handed to the system (where a power cut would lose it).
+TEST(ServerSqliteStorage, AStoredTreeIsOnTheDiskWhenTheStoreReturns) {
+  qbtest::TempDir dir;
+  std::string path = os::NativePath(dir / "users.db"), error;
+  CSleepLayer counting("qimbo-wal-syncs", SleepCounted);
+  counting.layer.pAppData = counting.plain;
+  counting.layer.xOpen = OpenCountingWalSyncs;
+  std::unique_ptr<IStorage> s = OpenSqliteStorage(path, error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_TRUE(s->AddUser({7, "hash7", ""}));
+  int32_t rev = 0;
+  for (int i = 0; i < 3; ++i) {
+    int before = g_walSyncs;
+    ASSERT_EQ(TreeWrite::Stored, s->StoreTree(7, MakeSampleTree(4 + i), i, rev));
+    EXPECT_GT(g_walSyncs, before) << "store " << i << " returned before its commit was flushed";
+  }
+  s.reset();
+}
+
 // Every sqlite3_exec of this program passes here first, so that a test can
 // have the database refuse to begin a transaction.
 bool g_refuseBegin = false;
