@@ -164,6 +164,12 @@ int TrayCommand(HWND main, int entry) {
   GetWindowThreadProcessId(main, &pid);
   PostMessageW(main, qb::WM_TRAY_NOTIFY, IDR_TRAY_MENU, WM_RBUTTONDOWN);
   if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the tray menu opens")) return 1;
+  // The keys go to the foreground window's thread: the program takes the
+  // foreground for its menu before they are typed.
+  DWORD foreground = 0;
+  if (!CheckSoon([&] { return GetWindowThreadProcessId(GetForegroundWindow(), &foreground) && foreground == pid; },
+                 "the program has the keyboard for its menu"))
+    return 1;
   Sleep(300);
   for (int i = 0; i < entry; ++i) Press(VK_DOWN);
   Press(VK_RETURN);
@@ -181,8 +187,19 @@ int Transfer(const std::string& what) {
                      : what == "sync" ? "同步成功！"
                                       : "同步失败：";
   HWND text = GetDlgItem(prompt, IDC_PROMPT_TEXT);
-  CheckSoon([&] { return Text(text).compare(0, done.size(), done) == 0; },
-        "the prompt says " + done + " (" + Text(text) + ")");
+  std::vector<std::string> said;  // each text it showed, in turn
+  bool ok = WaitUntil(
+      [&] {
+        std::string now = Text(text);
+        if (said.empty() || said.back() != now) said.push_back(now);
+        return now.compare(0, done.size(), done) == 0;
+      },
+      kPatienceMs);
+  if (!Check(ok, "the prompt says " + done + " (" + said.back() + ")")) {
+    std::string all;
+    for (const std::string& t : said) all += (all.empty() ? "" : " -> ") + t;
+    Note("the prompt said " + all);
+  }
   Check(IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_OK)) && !IsWindowEnabled(GetDlgItem(prompt, IDC_PROMPT_CANCEL)),
         "OK enabled, Cancel not");
   Click(GetDlgItem(prompt, IDC_PROMPT_OK));
