@@ -20,6 +20,10 @@ namespace {
 
 std::wstring g_address, g_log;
 bool g_barFocused = false;
+// Ctrl as the key messages brought it, in their order. Wine's GetKeyState
+// may still report the state before the last messages when a burst of keys
+// comes (a C whose Ctrl had just gone down read as a plain C, lost).
+bool g_ctrlDown = false;
 
 void Log(const char* what, const wchar_t* ext = L"") {
   FILE* f = _wfopen((g_log + ext).c_str(), L"ab");
@@ -49,8 +53,9 @@ LRESULT CALLBACK DrawnBarProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     Log(line, L".other");
     return DefWindowProcW(wnd, msg, wParam, lParam);
   }
+  if ((msg == WM_KEYDOWN || msg == WM_KEYUP) && wParam == VK_CONTROL) g_ctrlDown = msg == WM_KEYDOWN;
   if (msg == WM_KEYDOWN) {
-    bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    bool ctrl = g_ctrlDown || GetKeyState(VK_CONTROL) < 0;
     if (ctrl && wParam == 'L') {
       g_barFocused = true;
       Log("Ctrl+L");
@@ -60,6 +65,8 @@ LRESULT CALLBACK DrawnBarProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     } else if (wParam == VK_ESCAPE) {
       g_barFocused = false;
       Log("Escape");
+    } else if (wParam == 'L' || wParam == 'C') {
+      Log(wParam == 'L' ? "L without Ctrl" : "C without Ctrl");
     }
     return 0;
   }
