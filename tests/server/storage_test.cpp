@@ -752,7 +752,8 @@ extern "C" int sqlite3_exec(sqlite3* db, const char* sql, int (*each)(void*, int
 }
 namespace {
 
-// A change that cannot begin its transaction is a failure and changes nothing.
+// A change that cannot begin its transaction is a failure and changes nothing;
+// a tree's reading, whose nodes and revision must be of one moment, fails too.
 TEST(ServerSqliteStorage, AChangeThatCannotBeginIsRefused) {
   qbtest::TempDir dir;
   std::string error;
@@ -767,6 +768,9 @@ TEST(ServerSqliteStorage, AChangeThatCannotBeginIsRefused) {
   EXPECT_FALSE(s->ReplaceTree(1, MakeSampleTree(1)));
   std::vector<LeaveWord> words;
   EXPECT_FALSE(s->TakeLeaveWords(1, words));
+  std::vector<qb::NodeWire> nodes;
+  int32_t revision = 0;
+  EXPECT_FALSE(s->LoadTree(1, nodes, revision));
   g_refuseBegin = false;
   UserRecord u;
   ASSERT_TRUE(s->FindUser(1, u));
