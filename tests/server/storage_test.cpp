@@ -696,9 +696,9 @@ TEST(ServerSqliteStorage, OpeningAnUpToDateDatabaseTakesNoWriteLock) {
   counting.LetGo();
 }
 
-// This layer counts the flushes of the write-ahead log to the disk: each file
-// it opens keeps its own state and gets a copy of its methods whose flush
-// counts first.
+// This layer counts the flushes of the write-ahead log to the disk: the log
+// file keeps its own state and gets a copy of its methods whose flush counts
+// first.
 int g_walSyncs = 0;
 sqlite3_io_methods g_countingMethods;
 int (*g_plainSync)(sqlite3_file*, int) = nullptr;
