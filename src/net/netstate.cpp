@@ -45,6 +45,12 @@ int CMsgSender::SendToServer(const std::string& message, bool advance) {
   return Push(k, FrameMessage(m_nCounter, message), m_serverAddress, (uint16_t)(m_config.serverBasePort + k));
 }
 
+int CMsgSender::ResendToServer(int32_t number, const std::string& message) {
+  if (!m_serverAddress) return 0;
+  int k = ChooseLink();
+  return Push(k, FrameMessage(number, message), m_serverAddress, (uint16_t)(m_config.serverBasePort + k));
+}
+
 int CMsgSender::SendToPeer(const std::string& message, bool advance, uint32_t address) {
   if (!m_serverAddress) return 0;
   if (advance) ++m_nCounter;

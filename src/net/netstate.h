@@ -82,6 +82,9 @@ class CMsgSender {
   void SetLinks(CNetLinks* links) { m_links = links; }
 
   int SendToServer(const std::string& message, bool advance = true);
+  // A message sent again under the number it first went with (a keep-alive
+  // may have taken the next numbers meanwhile).
+  int ResendToServer(int32_t number, const std::string& message);
   int SendToPeer(const std::string& message, bool advance, uint32_t address);
   int ReplyToServer(int32_t number, const std::string& message);
   // Resolves the server on the spot when its address is not known yet.
@@ -260,9 +263,11 @@ class CNetTransfer {
   int32_t m_nTransferCount = 0;
   int32_t m_nDownloadTotal = 0;
   std::unique_ptr<CMyNodeList> m_pDownloadList;
-  // Resending: the message awaiting its answer (sent with the number
-  // m_nCounter), when it went first, how often, and the round-trip estimate.
+  // Resending: the message awaiting its answer and the number it went with
+  // (other messages to the server may have gone since), when it went first,
+  // how often, and the round-trip estimate.
   std::string m_strAwaited;
+  int32_t m_nAwaitedNumber = 0;
   uint32_t m_nSentAt = 0;
   int m_nSends = 0;
   bool m_bResendArmed = false;

@@ -41,6 +41,7 @@ int CNetTransfer::SendAwaited(const std::string& message) {
   StopResend();
   if (!m_net.Sender().SendToServer(message)) return 0;
   m_strAwaited = message;
+  m_nAwaitedNumber = m_net.Sender().m_nCounter;
   m_nSentAt = os::TickCount();
   m_nSends = 1;
   m_net.Ui().StartTimer(UiTarget::UiThread, kTransferResendTimer, m_nRto);
@@ -52,7 +53,7 @@ void CNetTransfer::OnResendTimer() {
   m_net.Ui().StopTimer(UiTarget::UiThread, kTransferResendTimer);
   m_bResendArmed = false;
   if (m_nMode != kUploading || m_strAwaited.empty() || m_nSends >= kResendTries) return;
-  if (!m_net.Sender().SendToServer(m_strAwaited, false)) return;
+  if (!m_net.Sender().ResendToServer(m_nAwaitedNumber, m_strAwaited)) return;
   ++m_nSends;
   // Backing off: a path that loses more than the estimate knows is given longer.
   m_nRto = std::min(m_nRto * 2, kResendCeilingMs);
@@ -162,7 +163,9 @@ void CNetTransfer::OnUpReply(FieldList& fields) {
   std::string what;
   if (fields.empty() || m_nMode != kUploading) return;
   TakeField(fields, what);
-  bool current = m_net.LastReceived() == m_net.Sender().m_nCounter;
+  // The answer to the message awaited, not to an earlier one. A keep-alive
+  // sent meanwhile takes the next number: the answer is still this one's.
+  bool current = m_net.LastReceived() == m_nAwaitedNumber;
   if (what == "ALLOWED") {
     if (!current) return;
     NoteRoundTrip();
