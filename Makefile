@@ -77,8 +77,10 @@ wine-prefix: deps
 # lines mix).
 # One slot more than $(JOBS): both sanitized folders compile beside the first
 # tests (at the lowest priority, so the slot costs the tests nothing).
+# A failure ends the log with the failed tests' own words (scripts/failed-tests.sh).
 test: deps
-	@$(MAKE) --no-print-directory -j$$(($(JOBS) + 1)) -O test-native test-sanitized
+	@$(MAKE) --no-print-directory -j$$(($(JOBS) + 1)) -O test-native test-sanitized || \
+	  { scripts/failed-tests.sh $(NATIVE); exit 1; }
 
 test-native: build-win build-native wine-prefix
 	cd $(NATIVE) && $(TIMED) ctest --output-on-failure -j$(JOBS) -E '^(asan|fuzz)\.' -LE timing

@@ -3,14 +3,13 @@
 #pragma once
 #include <windows.h>
 
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
 namespace qb {
 
 // Sends (virtual key, down) pairs in one piece, each with its scan code.
-inline void SendKeys(std::initializer_list<std::pair<WORD, bool>> keys) {
+inline void SendKeys(const std::vector<std::pair<WORD, bool>>& keys) {
   std::vector<INPUT> in;
   for (const auto& k : keys) {
     INPUT i = {};

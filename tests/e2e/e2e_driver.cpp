@@ -171,8 +171,7 @@ int TrayCommand(HWND main, int entry) {
                  "the program has the keyboard for its menu"))
     return 1;
   Sleep(300);
-  for (int i = 0; i < entry; ++i) Press(VK_DOWN);
-  Press(VK_RETURN);
+  ChooseMenuEntry(entry);
   CheckSoon([] { return MenuWindow() == nullptr; }, "the tray menu closes on the choice");
   return 0;
 }
@@ -225,8 +224,7 @@ int EnterCircle(int slot) {
   Click(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
   if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
   Sleep(300);
-  Press(VK_DOWN);
-  Press(VK_RETURN);
+  ChooseMenuEntry(1);
   HWND chat = nullptr;
   // The first entry into a circle is confirmed in a box of its own, which
   // may come before or after the chat window.

@@ -239,6 +239,23 @@ inline void Press(WORD vk) {
   SendKeys({{vk, true}, {vk, false}});
   Sleep(30);
 }
+// Chooses the entry of an open popup menu that `downs` presses of the down
+// arrow reach, and presses Enter, all in one batch of input. Under Wine a
+// mouse move that reaches the menu between two keys (a window of the program
+// shown or hidden under the pointer is one) takes its highlight away, so the
+// next arrow starts from the top again and an entry above the wanted one is
+// chosen; a batch is queued whole, so nothing comes between its keys.
+inline void ChooseMenuEntry(int downs) {
+  std::vector<std::pair<WORD, bool>> keys;
+  for (int i = 0; i < downs; ++i) {
+    keys.push_back({VK_DOWN, true});
+    keys.push_back({VK_DOWN, false});
+  }
+  keys.push_back({VK_RETURN, true});
+  keys.push_back({VK_RETURN, false});
+  SendKeys(keys);
+  Sleep(30);
+}
 // Any text, as characters typed (Chinese included).
 inline void TypeUnicode(const std::wstring& text) {
   for (wchar_t c : text) {
