@@ -757,11 +757,23 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   if (what == "CANCEL") return DropUpload(s, "cancelled");
   // The last node again: its answer was lost on the way.
   if (!s.up.active && s.upEnd.have && n == s.upEnd.number) return Reply(s.address, k, n, s.upEnd.body);
-  if (!s.up.active) return Refused(s.address, "upload nodes", "upload node of user " + qb::FormatNumber(s.user), "no upload under way");
   // A duplicated datagram must not store its node twice.
-  if (s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  if (s.up.active && s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
   qb::NodeWire node;
-  if (!qb::ParseNodeFields(f, node)) {
+  bool parsed = qb::ParseNodeFields(f, node);
+  // Older programs send a node again under the number of whatever they sent
+  // since (a keep-alive), not under its own. A tree never holds two
+  // equal nodes, so the last node once more, under a later number, is that
+  // repeat: answered as before, never stored a second time (which would
+  // complete the upload a node early, without its real last node).
+  if (parsed && !s.up.active && s.upEnd.have && n > s.upEnd.number && node == s.upEnd.node)
+    return Reply(s.address, k, n, s.upEnd.body);
+  if (!s.up.active) return Refused(s.address, "upload nodes", "upload node of user " + qb::FormatNumber(s.user), "no upload under way");
+  if (parsed && s.up.haveLast && n > s.up.lastNumber && node == s.up.lastNode) {
+    s.up.lastNumber = n;
+    return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  }
+  if (!parsed) {
     ++m_counters.malformed;
     return DropUpload(s, "a node with missing fields");
   }
@@ -777,6 +789,7 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   s.up.nodes.push_back(std::move(node));
   s.up.haveLast = true;
   s.up.lastNumber = n;
+  s.up.lastNode = s.up.nodes.back();
   s.up.lastActivity = now;
   if ((int32_t)s.up.nodes.size() < s.up.announced) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
   CommitUpload(s, k, n);
@@ -825,10 +838,12 @@ void CServer::FinishUpload(Session& s, int k, int32_t n, TreeWrite w, int32_t re
     // The new revision as a trailing field, which the programs before revisions pass over.
     body = qb::MsgFavUpNodeOk() + qb::BracketNumber(revision);
   }
+  qb::NodeWire last = std::move(s.up.lastNode);
   ClearUpload(s);
   s.upEnd.have = true;
   s.upEnd.number = n;
   s.upEnd.body = body;
+  s.upEnd.node = std::move(last);
   Reply(s.address, k, n, body);
 }
 

@@ -129,6 +129,7 @@ class CServer {
     size_t bytes = 0;
     bool haveLast = false;
     int32_t lastNumber = 0;  // request number of the last node stored
+    qb::NodeWire lastNode;   // that node, kept past the move of `nodes` to the store
     uint64_t lastActivity = 0;
     int32_t fromRevision = kAnyRevision;  // the revision it was made from, when the request named one
     bool storing = false;  // every node came; the writer is storing the tree
@@ -140,6 +141,7 @@ class CServer {
     bool have = false;
     int32_t number = 0;
     std::string body;
+    qb::NodeWire node;  // the last node itself, which older programs send again under a later number
   };
   struct Download {
     bool active = false;

@@ -159,6 +159,12 @@ bool operator==(const CharFormat& a, const CharFormat& b) {
          a.bPitchAndFamily == b.bPitchAndFamily && a.faceName == b.faceName;
 }
 
+bool operator==(const NodeWire& a, const NodeWire& b) {
+  return a.name == b.name && a.kind == b.kind && a.address == b.address && a.parentName == b.parentName &&
+         a.iconPath == b.iconPath && a.note == b.note && a.visits == b.visits && a.slot == b.slot &&
+         a.circle == b.circle;
+}
+
 static std::string Half(uint32_t v) {
   char buf[16];
   snprintf(buf, sizeof buf, "<%u>", (unsigned)(v & 0xFFFF));

@@ -86,6 +86,7 @@ struct NodeWire {
   int32_t slot = 0;
   std::string circle;
 };
+bool operator==(const NodeWire& a, const NodeWire& b);
 std::string FormatNodeFields(const NodeWire& node);
 // Consumes the nine fields (the ninth is optional). False when the name,
 // kind, visits or slot field is missing or empty. A kind outside 0..3 reads as 0.

@@ -465,18 +465,24 @@ TEST_F(Hostile, ALeaveWordIsSignedByTheSessionNotByTheNumberItClaims) {
 class StagedBytes : public Hostile {
  protected:
   // Opens an upload of `announced` nodes for `user` at `address` and sends
-  // `count` copies of one node; returns how many were acknowledged, -1
+  // `count` nodes; returns how many were acknowledged, -1
   // when the upload was not allowed.
   int Stage(uint32_t address, int32_t user, const std::string& pw, int count, int announced = 100) {
     Send(address, 0, 100, qb::MsgFavUpCount(announced, user, pw));
     if (TakeFor(address).size() != 1) return -1;
     return More(address, count, 101);
   }
-  // `count` more nodes of the upload at `address`, numbered from `n`.
+  // `count` more nodes of the upload at `address`, numbered from `n`: each
+  // named after its number (the same node again would be a repeat), all of
+  // one size.
   int More(uint32_t address, int count, int32_t n) {
     int acked = 0;
     for (int i = 0; i < count; ++i, ++n) {
-      Send(address, 0, n, qb::MsgFavUpNode(node));
+      qb::NodeWire numbered = node;
+      char tag[16];
+      snprintf(tag, sizeof tag, "%08d", (int)n);
+      numbered.name.replace(numbered.name.size() - 8, 8, tag);
+      Send(address, 0, n, qb::MsgFavUpNode(numbered));
       for (auto& s : TakeFor(address)) acked += s.n == n && s.f.size() >= 3 && s.f[2] == "OK";
     }
     return acked;
@@ -484,6 +490,7 @@ class StagedBytes : public Hostile {
   void SetUp() override {
     Hostile::SetUp();
     node = MakeSampleTree(2)[1];
+    node.name += "00000000";  // the place of a staged node's number (More)
     // What one staged node holds, measured once.
     Login(A, 100, "secret");
     Stage(A, 100, "secret", 1);

@@ -647,6 +647,32 @@ TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
   EXPECT_EQ(2, storage->CountTree(100));
 }
 
+// Older programs send an unanswered node again under the number of the
+// keep-alive they sent meanwhile. The same node once more is that repeat:
+// acknowledged, not stored again, so the upload ends with its real last node.
+TEST_F(Transfer, TheLastNodeAgainUnderALaterNumberIsARepeat) {
+  std::vector<qb::NodeWire> tree = MakeSampleTree(3);
+  Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
+  Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, 23, qb::MsgFavUpNode(tree[0]));  // 22 was a keep-alive
+  Send(A, 0, 24, qb::MsgFavUpNode(tree[1]));
+  EXPECT_EQ(0, storage->CountTree(100));
+  Send(A, 0, 25, qb::MsgFavUpNode(tree[2]));
+  Send(A, 0, 27, qb::MsgFavUpNode(tree[2]));  // the last one's answer was lost
+  Send(A, 0, 28, qb::MsgFavUpNode(tree[1]));  // not the last node: no upload under way
+  std::vector<Sent> s = Take();
+  ASSERT_EQ(6u, s.size());
+  EXPECT_EQ(23, s[2].n);
+  EXPECT_EQ((qb::FieldList{"UP", "NODE", "OK"}), s[2].f);
+  EXPECT_EQ(27, s[5].n);
+  EXPECT_EQ(s[4].f, s[5].f) << "the stored tree's answer again";
+  EXPECT_EQ(1, storage->TreeRevision(100));
+  std::vector<qb::NodeWire> stored;
+  ASSERT_TRUE(storage->LoadTree(100, stored));
+  EXPECT_TRUE(stored == tree) << "each node once, the last one included";
+  EXPECT_TRUE(Logged("no upload under way"));
+}
+
 TEST_F(Transfer, ANodeTheProgramCouldNotReadBackIsRefusedAndTheOldTreeStays) {
   ASSERT_TRUE(Upload(MakeSampleTree(2)));
   // The seventh field (visits) empty: the program would fail every later download.
