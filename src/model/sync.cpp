@@ -131,8 +131,14 @@ bool CSyncProgress::OnTransferStatus(uintptr_t channel, intptr_t code, PromptVie
       // nodes for ones the other machine deleted.
       SaveBase();
       Finish(true, SyncDoneText(m_counts), view);
-    } else if (code == kUploadStale && m_tries < kSyncTries) {
-      Download(view);  // another machine's upload came first: merge with it too
+    } else if ((code == kUploadStale || code == kUploadTimedOut) && m_tries < kSyncTries) {
+      // Stale: another machine's upload came first, merged with too. Timed
+      // out: the tree may be stored all the same, only its answer lost; the
+      // server's tree tells, and the merge with it then has nothing to
+      // upload and makes that tree the base. Taken for not stored, the old
+      // base would meet this machine's own nodes, renamed by another
+      // machine's merge, as new ones and keep them twice.
+      Download(view);
     } else {
       Finish(false, kSyncFailed + view.text, view);
     }

@@ -3,7 +3,8 @@
 // tree as this machine last synced it, store/merge.h) and the tree here, save
 // the result, upload it on the condition that the server's tree is still the
 // one downloaded, and make it the new base. An upload refused because another
-// machine's came first downloads and merges again, kSyncTries times at most.
+// machine's came first, or whose answer did not come, downloads and merges
+// again, kSyncTries times at most.
 // The program and the tool drive it the same way as CTransferProgress: a
 // command, then every transfer status.
 #pragma once

@@ -408,8 +408,11 @@ class CFakeServer {
       for (std::string x; qb::TakeField(f, x);) r += "<" + x + ">";
       m_incoming.push_back(r);
       if ((int)m_incoming.size() < m_expected) return Reply(n, "<FAV><UP><NODE><OK>");
+      if (!storeUploads) return 1;  // the last node lost on its way
       records = m_incoming;
-      Reply(n, "<FAV><UP><NODE><OK>" + qb::BracketNumber(++revision));
+      ++revision;
+      if (loseLastAnswers > 0 && loseLastAnswers--) return 1;  // stored, but the answer is lost
+      Reply(n, "<FAV><UP><NODE><OK>" + qb::BracketNumber(revision));
     }
     return 1;
   }
@@ -420,6 +423,12 @@ class CFakeServer {
     return 1;
   }
   int32_t m_sent = 500, m_expected = 0;
+
+ public:
+  int loseLastAnswers = 0;
+  bool storeUploads = true;
+
+ private:
   std::vector<std::string> m_incoming;
 
  public:
@@ -455,6 +464,8 @@ class SyncTest : public ::testing::Test {
   }
   // The program's loop: the server's answers, then the statuses they post.
   std::string Run() {
+    const int kDeadlines = 3;
+    int deadlines = 0;
     qb::PromptView v;
     EXPECT_TRUE(sync->OnCommand(host, v));
     std::string text = v.text;
@@ -469,7 +480,11 @@ class SyncTest : public ::testing::Test {
         ui.posts.erase(ui.posts.begin());
         if (p.msg == qb::WM_TRANSFER_STATUS && sync->OnTransferStatus(p.wParam, p.lParam, v)) text = v.text;
       }
-      if (server.replies.empty() && ui.posts.empty() && sync->Running()) break;
+      // Nothing comes: the transfer's deadline passes, as the program's timer would tell.
+      if (server.replies.empty() && ui.posts.empty() && sync->Running()) {
+        if (deadlines++ == kDeadlines) break;
+        net->OnTimer(qb::kTransferTimer);
+      }
     }
     EXPECT_TRUE(v.okEnabled);
     // The prompt's OK.
@@ -522,6 +537,31 @@ TEST_F(SyncTest, AnUploadOvertakenMergesAgain) {
   std::vector<os::DirEntry> copies;
   ASSERT_TRUE(os::ListFolder(dir / "backup\\", "1-我的收藏-同步前-*.sc", copies));
   ASSERT_EQ(2u, copies.size());
+}
+
+// The tree is stored but the answer to its last node is lost: the sync
+// downloads again and finds its own tree there, which becomes the base.
+// Another machine that renamed one of this machine's nodes meanwhile then
+// meets no node of this one twice.
+TEST_F(SyncTest, AStoredUploadWhoseAnswerIsLostIsFoundStored) {
+  SetTree("A/x=1; A/y=2");
+  SetBase("A/x=1");
+  server.Store(*TreeOf("A/x=1; B/z=3"));
+  server.revision = 5;
+  server.loseLastAnswers = 1;
+  EXPECT_EQ("同步成功！新增2，删除0，保留两份0", Run());
+  EXPECT_EQ(2, sync->Tries());
+  EXPECT_EQ(6, server.revision) << "uploaded once";
+  EXPECT_EQ("A; A/x=1; A/y=2; B; B/z=3", TextOf(*server.Tree()));
+  EXPECT_EQ(TextOf(*server.Tree()), BaseText());
+  // Never stored: each try merges with the same tree again, which changes
+  // nothing more; the sync gives up and says why, and the base stays.
+  server.storeUploads = false;
+  SetTree("A/x=1; A/y=2; B/z=3; C/v=5");
+  EXPECT_EQ("同步失败：上传超时失败!", Run());
+  EXPECT_EQ(qb::kSyncTries, sync->Tries());
+  EXPECT_EQ("A; A/x=1; A/y=2; B; B/z=3; C; C/v=5", TextOf(tree));
+  EXPECT_EQ(TextOf(*server.Tree()), BaseText());
 }
 
 // Overtaken every time: the sync gives up after its tries; the base stays.
