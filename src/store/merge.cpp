@@ -222,12 +222,15 @@ class CMerge {
     o.node.m_strIconPath = Pick(bn ? &bn->m_strIconPath : nullptr, ln->m_strIconPath, rn->m_strIconPath, other);
     o.node.m_strCircle = Pick(bn ? &bn->m_strCircle : nullptr, ln->m_strCircle, rn->m_strCircle, other);
     o.node.m_bScript = Pick(bn ? &bn->m_bScript : nullptr, ln->m_bScript, rn->m_bScript, other);
-    // What each machine added to the base's count; without a base the two
-    // counts may hold the same visits, so the larger stands.
-    int64_t visits = bn ? (int64_t)ln->m_nVisits + rn->m_nVisits - bn->m_nVisits
-                        : std::max<int64_t>(ln->m_nVisits, rn->m_nVisits);
-    o.node.m_nVisits = (int32_t)std::min<int64_t>(std::max<int64_t>(visits, 0), std::numeric_limits<int32_t>::max());
+    o.node.m_nVisits = Visits(bn, ln, rn);
     m_items.push_back(std::move(o));
+  }
+
+  // What each machine added to the base's count; without a base the two
+  // counts may hold the same visits, so the larger stands.
+  static int32_t Visits(const CMyNode* b, const CMyNode* l, const CMyNode* r) {
+    int64_t visits = b ? (int64_t)l->m_nVisits + r->m_nVisits - b->m_nVisits : std::max<int64_t>(l->m_nVisits, r->m_nVisits);
+    return (int32_t)std::min<int64_t>(std::max<int64_t>(visits, 0), std::numeric_limits<int32_t>::max());
   }
 
   // ---- categories ----
@@ -254,6 +257,7 @@ class CMerge {
         o.node.m_strNote = Pick(b ? &b->m_strNote : nullptr, l->m_strNote, r->m_strNote, other);
         o.node.m_strAddress = Pick(b ? &b->m_strAddress : nullptr, l->m_strAddress, r->m_strAddress, other);
         o.node.m_nSlot = Pick(b ? &b->m_nSlot : nullptr, l->m_nSlot, r->m_nSlot, other);
+        o.node.m_nVisits = Visits(b, l, r);  // a tab's clicks on both machines count
         o.order = RemoteOrder(R.CatOrder(name));
       } else if (l) {
         if (!needed && !changed(l)) {
