@@ -759,17 +759,19 @@ void CServer::OnFavUp(Session& s, int k, int32_t n, FieldList& f, uint64_t now) 
   if (!s.up.active && s.upEnd.have && n == s.upEnd.number) return Reply(s.address, k, n, s.upEnd.body);
   // A duplicated datagram must not store its node twice.
   if (s.up.active && s.up.haveLast && n == s.up.lastNumber) return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
+  // A copy of an earlier node, sent again before its answer came and
+  // overtaken on another port by the nodes after it: already stored.
+  if (s.up.active && s.up.haveLast && n < s.up.lastNumber) return;
   qb::NodeWire node;
   bool parsed = qb::ParseNodeFields(f, node);
   // Older programs send a node again under the number of whatever they sent
-  // since (a keep-alive), not under its own. A tree never holds two
-  // equal nodes, so the last node once more, under a later number, is that
-  // repeat: answered as before, never stored a second time (which would
-  // complete the upload a node early, without its real last node).
-  if (parsed && !s.up.active && s.upEnd.have && n > s.upEnd.number && node == s.upEnd.node)
-    return Reply(s.address, k, n, s.upEnd.body);
+  // since (a keep-alive), not under its own. A tree never holds two equal
+  // nodes, so the last node once more, under another number, is such a repeat:
+  // answered as before, never stored a second time (which would complete
+  // the upload a node early, without its real last node).
+  if (parsed && !s.up.active && s.upEnd.have && node == s.upEnd.node) return Reply(s.address, k, n, s.upEnd.body);
   if (!s.up.active) return Refused(s.address, "upload nodes", "upload node of user " + qb::FormatNumber(s.user), "no upload under way");
-  if (parsed && s.up.haveLast && n > s.up.lastNumber && node == s.up.lastNode) {
+  if (parsed && s.up.haveLast && node == s.up.lastNode) {
     s.up.lastNumber = n;
     return Reply(s.address, k, n, qb::MsgFavUpNodeOk());
   }

@@ -648,14 +648,16 @@ TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
 }
 
 // Older programs send an unanswered node again under the number of the
-// keep-alive they sent meanwhile. The same node once more is that repeat:
-// acknowledged, not stored again, so the upload ends with its real last node.
+// keep-alive they sent meanwhile. The same node once more is that repeat,
+// and a node under an older number than the last one stored is a late copy:
+// neither is stored again, so the upload ends with its real last node.
 TEST_F(Transfer, TheLastNodeAgainUnderALaterNumberIsARepeat) {
   std::vector<qb::NodeWire> tree = MakeSampleTree(3);
   Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
   Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
   Send(A, 0, 23, qb::MsgFavUpNode(tree[0]));  // 22 was a keep-alive
   Send(A, 0, 24, qb::MsgFavUpNode(tree[1]));
+  Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));  // a copy overtaken on another port
   EXPECT_EQ(0, storage->CountTree(100));
   Send(A, 0, 25, qb::MsgFavUpNode(tree[2]));
   Send(A, 0, 27, qb::MsgFavUpNode(tree[2]));  // the last one's answer was lost
