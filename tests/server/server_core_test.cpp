@@ -656,8 +656,9 @@ TEST_F(Transfer, TheLastNodeAgainUnderALaterNumberIsARepeat) {
   Send(A, 0, 20, qb::MsgFavUpCount(3, 100, "secret"));
   Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
   Send(A, 0, 23, qb::MsgFavUpNode(tree[0]));  // 22 was a keep-alive
-  Send(A, 0, 24, qb::MsgFavUpNode(tree[1]));
   Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));  // a copy overtaken on another port
+  Send(A, 0, 24, qb::MsgFavUpNode(tree[1]));
+  Send(A, 0, 21, qb::MsgFavUpNode(tree[0]));
   EXPECT_EQ(0, storage->CountTree(100));
   Send(A, 0, 25, qb::MsgFavUpNode(tree[2]));
   Send(A, 0, 27, qb::MsgFavUpNode(tree[2]));  // the last one's answer was lost
