@@ -641,9 +641,9 @@ TEST_F(Transfer, ADuplicatedNodeDatagramIsAcknowledgedButStoredOnce) {
   EXPECT_EQ(21, s[2].n);
   EXPECT_EQ(3, storage->CountTree(100));
   // A new upload remembers no node yet: its first node is stored whatever its number.
-  Send(A, 0, -1, qb::MsgFavUpCount(2, 100, "secret"));
-  Send(A, 0, 0, qb::MsgFavUpNode(tree[0]));
-  Send(A, 0, 1, qb::MsgFavUpNode(tree[1]));
+  Send(A, 0, -3, qb::MsgFavUpCount(2, 100, "secret"));
+  Send(A, 0, -2, qb::MsgFavUpNode(tree[0]));
+  Send(A, 0, -1, qb::MsgFavUpNode(tree[1]));
   EXPECT_EQ(2, storage->CountTree(100));
 }
 
