@@ -257,6 +257,8 @@ class CMerge {
         o.node.m_strNote = Pick(b ? &b->m_strNote : nullptr, l->m_strNote, r->m_strNote, other);
         o.node.m_strAddress = Pick(b ? &b->m_strAddress : nullptr, l->m_strAddress, r->m_strAddress, other);
         o.node.m_nSlot = Pick(b ? &b->m_nSlot : nullptr, l->m_nSlot, r->m_nSlot, other);
+        // Its circle joined on one machine is joined on both.
+        o.node.m_strCircle = Pick(b ? &b->m_strCircle : nullptr, l->m_strCircle, r->m_strCircle, other);
         o.node.m_nVisits = Visits(b, l, r);  // a tab's clicks on both machines count
         o.order = RemoteOrder(R.CatOrder(name));
       } else if (l) {

@@ -209,7 +209,7 @@ TEST(Merge, RemoteItemsJoinTheirCategoryByName) {
 }
 
 // Fields that are no content: a change on one side wins, both changed keep
-// this machine's; visit counts, of favorites and of category tabs, add what
+// this machine's, for favorites and categories alike; visit counts add what
 // each side added.
 TEST(Merge, PositionIconCircleAndVisits) {
   std::unique_ptr<CMyNodeList> base = TreeOf("A/x=1; A/y=2; A/z=3"), local = TreeOf("A/x=1; A/y=2; A/z=3"),
@@ -232,10 +232,12 @@ TEST(Merge, PositionIconCircleAndVisits) {
   item(*base, "A")->m_nVisits = 2;  // a category's tab clicked on both sides
   item(*local, "A")->m_nVisits = 3;
   item(*remote, "A")->m_nVisits = 4;
+  item(*remote, "A")->m_strCircle = "GROUP";  // its circle joined there
   CMyNodeList out;
   EXPECT_EQ("0 0 0 0", Counts(MergeWebFolders(base.get(), *local, *remote, out)));
   EXPECT_EQ(11, item(out, "x")->m_nVisits);
   EXPECT_EQ(5, item(out, "A")->m_nVisits);
+  EXPECT_EQ("GROUP", item(out, "A")->m_strCircle);
   EXPECT_EQ(10, item(out, "x")->m_nSlot);
   EXPECT_EQ(11, item(out, "y")->m_nSlot);
   EXPECT_EQ("GROUP", item(out, "y")->m_strCircle);
