@@ -38,11 +38,9 @@ int CMsgSender::Push(int link, const std::string& text, uint32_t address, uint16
   return queue->Push(d);
 }
 
-int CMsgSender::SendToServer(const std::string& message, bool advance) {
+int CMsgSender::SendToServer(const std::string& message) {
   if (!m_serverAddress) return 0;
-  if (advance) ++m_nCounter;
-  int k = ChooseLink();
-  return Push(k, FrameMessage(m_nCounter, message), m_serverAddress, (uint16_t)(m_config.serverBasePort + k));
+  return ResendToServer(++m_nCounter, message);
 }
 
 int CMsgSender::ResendToServer(int32_t number, const std::string& message) {

@@ -81,7 +81,7 @@ class CMsgSender {
   explicit CMsgSender(const CNetConfig& config) : m_config(config) {}
   void SetLinks(CNetLinks* links) { m_links = links; }
 
-  int SendToServer(const std::string& message, bool advance = true);
+  int SendToServer(const std::string& message);
   // A message sent again under the number it first went with (a keep-alive
   // may have taken the next numbers meanwhile).
   int ResendToServer(int32_t number, const std::string& message);
