@@ -221,8 +221,22 @@ int TrayClickPending(HWND main) {
 int EnterCircle(int slot) {
   HWND tabs = TabPanel();
   if (!Check(tabs != nullptr, "the category panel is there")) return 1;
-  Click(GetDlgItem(tabs, IDC_FIRST_TAB + slot), true);
-  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
+  HWND tab = GetDlgItem(tabs, IDC_FIRST_TAB + slot);
+  Click(tab, true);
+  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) {
+    // What the click met: the tab, or a window over it.
+    RECT r;
+    GetWindowRect(tab, &r);
+    POINT mid = {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, at = {};
+    GetCursorPos(&at);
+    HWND hit = WindowFromPoint(mid);
+    Note("the tab's middle " + std::to_string(mid.x) + "," + std::to_string(mid.y) + ", the pointer at " +
+         std::to_string(at.x) + "," + std::to_string(at.y) + "; there: " + qb::Gbk(ClassOf(hit)) + " '" +
+         Caption(hit) + "' id " + std::to_string(GetDlgCtrlID(hit)) + (hit == tab ? " (the tab)" : "") +
+         ", the foreground: '" + Caption(GetForegroundWindow()) + "'");
+    ListWindows();
+    return 1;
+  }
   Sleep(300);
   ChooseMenuEntry(1);
   HWND chat = nullptr;
