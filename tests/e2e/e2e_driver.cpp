@@ -224,16 +224,11 @@ int EnterCircle(int slot) {
   HWND tab = GetDlgItem(tabs, IDC_FIRST_TAB + slot);
   Click(tab, true);
   if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) {
-    // What the click met: the tab, or a window over it.
-    RECT r;
+    RECT r;  // what the click met, and who has the keyboard
     GetWindowRect(tab, &r);
-    POINT mid = {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, at = {};
-    GetCursorPos(&at);
-    HWND hit = WindowFromPoint(mid);
-    Note("the tab's middle " + std::to_string(mid.x) + "," + std::to_string(mid.y) + ", the pointer at " +
-         std::to_string(at.x) + "," + std::to_string(at.y) + "; there: " + qb::Gbk(ClassOf(hit)) + " '" +
-         Caption(hit) + "' id " + std::to_string(GetDlgCtrlID(hit)) + (hit == tab ? " (the tab)" : "") +
-         ", the foreground: '" + Caption(GetForegroundWindow()) + "'");
+    HWND hit = WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    Note("under the tab's middle: " + qb::Gbk(ClassOf(hit)) + (hit == tab ? " (the tab)" : " '" + Caption(hit) + "'") +
+         "; the foreground: '" + Caption(GetForegroundWindow()) + "'");
     ListWindows();
     return 1;
   }
