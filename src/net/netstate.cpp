@@ -40,10 +40,10 @@ int CMsgSender::Push(int link, const std::string& text, uint32_t address, uint16
 
 int CMsgSender::SendToServer(const std::string& message) {
   if (!m_serverAddress) return 0;
-  return ResendToServer(++m_nCounter, message);
+  return SendToServerAs(++m_nCounter, message);
 }
 
-int CMsgSender::ResendToServer(int32_t number, const std::string& message) {
+int CMsgSender::SendToServerAs(int32_t number, const std::string& message) {
   if (!m_serverAddress) return 0;
   int k = ChooseLink();
   return Push(k, FrameMessage(number, message), m_serverAddress, (uint16_t)(m_config.serverBasePort + k));

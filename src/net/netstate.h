@@ -82,9 +82,9 @@ class CMsgSender {
   void SetLinks(CNetLinks* links) { m_links = links; }
 
   int SendToServer(const std::string& message);
-  // A message sent again under the number it first went with (a keep-alive
-  // may have taken the next numbers meanwhile).
-  int ResendToServer(int32_t number, const std::string& message);
+  // Under a given number: a message sent again goes under the one it first
+  // went with (a keep-alive may have taken the next numbers meanwhile).
+  int SendToServerAs(int32_t number, const std::string& message);
   int SendToPeer(const std::string& message, bool advance, uint32_t address);
   int ReplyToServer(int32_t number, const std::string& message);
   // Resolves the server on the spot when its address is not known yet.

@@ -53,7 +53,7 @@ void CNetTransfer::OnResendTimer() {
   m_net.Ui().StopTimer(UiTarget::UiThread, kTransferResendTimer);
   m_bResendArmed = false;
   if (m_nMode != kUploading || m_strAwaited.empty() || m_nSends >= kResendTries) return;
-  if (!m_net.Sender().ResendToServer(m_nAwaitedNumber, m_strAwaited)) return;
+  if (!m_net.Sender().SendToServerAs(m_nAwaitedNumber, m_strAwaited)) return;
   ++m_nSends;
   // Backing off: a path that loses more than the estimate knows is given longer.
   m_nRto = std::min(m_nRto * 2, kResendCeilingMs);
