@@ -223,15 +223,19 @@ int EnterCircle(int slot) {
   if (!Check(tabs != nullptr, "the category panel is there")) return 1;
   HWND tab = GetDlgItem(tabs, IDC_FIRST_TAB + slot);
   Click(tab, true);
-  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) {
+  // Once in a while under Wine a right click on a tab opens no menu (the
+  // cause is not known yet): what the click met is noted, and it goes again.
+  if (!WaitUntil([] { return MenuWindow() != nullptr; }, 5000)) {
     RECT r;  // what the click met, and who has the keyboard
     GetWindowRect(tab, &r);
     HWND hit = WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-    Note("under the tab's middle: " + qb::Gbk(ClassOf(hit)) + (hit == tab ? " (the tab)" : " '" + Caption(hit) + "'") +
-         "; the foreground: '" + Caption(GetForegroundWindow()) + "'");
+    Note("no menu after the right click; under the tab's middle: " + qb::Gbk(ClassOf(hit)) +
+         (hit == tab ? " (the tab)" : " '" + Caption(hit) + "'") + "; the foreground: '" +
+         Caption(GetForegroundWindow()) + "'; clicked again");
     ListWindows();
-    return 1;
+    Click(tab, true);
   }
+  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
   Sleep(300);
   ChooseMenuEntry(1);
   HWND chat = nullptr;
