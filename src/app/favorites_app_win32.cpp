@@ -583,7 +583,7 @@ int CFavoritesApp::Run() {
       // price of calls to its server, for every message of the thread.
       if (m_main && msg.message == WM_KEYDOWN) m_main->OnKeyForFind(msg);
       HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-      if (root && IsDialogMessageW(root, &msg)) continue;
+      if (root && DispatchDialogMessage(root, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
       RunDeferredThreadMessages();

@@ -9,6 +9,7 @@
 #include "skin/skin_edit.h"
 #include "win/file_dialog_win32.h"
 #include "win/messages_win32.h"
+#include "win/modal_pump_win32.h"
 #include "win/subclass_win32.h"
 #include "win/text_win32.h"
 
@@ -352,7 +353,7 @@ void CBackBmpDlg::PumpMessagesFor(uint32_t ms) {
       // window to go to and would be lost.
       if (CallMsgFilterW(&msg, kSkinSavePump)) continue;
       HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-      if (root && IsDialogMessageW(root, &msg)) continue;
+      if (root && DispatchDialogMessage(root, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

@@ -25,6 +25,16 @@ void WatchModalLoops() {
 bool ModalLoopSeen() { return t_modalSeen; }
 void ForgetModalLoops() { t_modalSeen = false; }
 
+bool DispatchDialogMessage(HWND root, MSG* msg) {
+  if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST) return IsDialogMessageW(root, msg) != FALSE;
+  // Windows retired while the message is handled wait for the loop's next
+  // turn, as they did when IsDialogMessage's filter call marked it.
+  if (t_watchHook || t_hook) t_modalSeen = true;
+  TranslateMessage(msg);
+  DispatchMessageW(msg);
+  return true;
+}
+
 CModalThreadMessages::CModalThreadMessages(Handler handler) : m_handler(std::move(handler)) {
   if (t_hook || !m_handler) return;  // one per thread
   m_hook = SetWindowsHookExW(WH_MSGFILTER, Filter, nullptr, GetCurrentThreadId());

@@ -21,6 +21,14 @@ void WatchModalLoops();
 bool ModalLoopSeen();
 // For the program's loop, where no modal loop can be running.
 void ForgetModalLoops();
+// IsDialogMessage for a loop of the program's own, with `root` the top
+// window of the message's window: true when the message was handled (it
+// always is). A dialog has its own way only with the keyboard (Tab, the
+// arrows, Enter, Esc, mnemonics); any other message IsDialogMessage only
+// hands to the thread's message filters and dispatches, and under Wine each
+// filter costs the message a few calls to the window system's server. Such a
+// message is dispatched here directly, noted as the watch would have noted it.
+bool DispatchDialogMessage(HWND root, MSG* msg);
 
 class CModalThreadMessages {
  public:
