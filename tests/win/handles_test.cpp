@@ -391,7 +391,7 @@ TEST(ModalThreadMessages, AThreadMessageReachesItsHandlerWhileABoxIsUp) {
 namespace modal {
 int g_filtered = 0;  // messages IsDialogMessage handed to the thread's filters
 LRESULT CALLBACK CountFilter(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == MSGF_DIALOGBOX) ++g_filtered;
+  g_filtered += code == MSGF_DIALOGBOX;
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 }  // namespace modal
@@ -400,27 +400,25 @@ TEST(ModalThreadMessages, TheLoopsDialogDispatchHandsOnlyKeysToTheFilters) {
   using namespace modal;
   HWND dlg = CreateWindowExW(WS_EX_CONTROLPARENT, L"#32770", L"", WS_POPUP | WS_VISIBLE, 0, 0, 200, 80, nullptr,
                              nullptr, nullptr, nullptr);
-  ASSERT_NE(nullptr, dlg);
-  auto button = [&](int id, int x) {
-    return CreateWindowExW(0, L"BUTTON", L"键", WS_CHILD | WS_VISIBLE | WS_TABSTOP, x, 0, 60, 24, dlg,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-  };
-  HWND first = button(1, 0), second = button(2, 70);
+  HWND buttons[2];
+  for (int i = 0; i < 2; ++i)
+    buttons[i] = CreateWindowExW(0, L"BUTTON", L"键", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 70 * i, 0, 60, 24, dlg,
+                                 nullptr, nullptr, nullptr);
   qb::WatchModalLoops();
   HHOOK count = SetWindowsHookExW(WH_MSGFILTER, CountFilter, nullptr, GetCurrentThreadId());
   ASSERT_NE(nullptr, count);
-  SetFocus(first);
+  SetFocus(buttons[0]);
   g_filtered = 0;
   // A key is the dialog's: Tab moves the focus, through the filters.
-  MSG tab = {first, WM_KEYDOWN, VK_TAB, 0};
+  MSG tab = {buttons[0], WM_KEYDOWN, VK_TAB, 0};
   EXPECT_TRUE(qb::DispatchDialogMessage(dlg, &tab));
-  EXPECT_EQ(second, GetFocus());
+  EXPECT_EQ(buttons[1], GetFocus());
   EXPECT_EQ(1, g_filtered);
   // Anything else goes to its window without them; a window retired meanwhile still waits.
   qb::ForgetModalLoops();
-  MSG press = {first, BM_SETSTATE, TRUE, 0};
+  MSG press = {buttons[0], BM_SETSTATE, TRUE, 0};
   EXPECT_TRUE(qb::DispatchDialogMessage(dlg, &press));
-  EXPECT_NE(0, SendMessageW(first, BM_GETSTATE, 0, 0) & BST_PUSHED);
+  EXPECT_NE(0, SendMessageW(buttons[0], BM_GETSTATE, 0, 0) & BST_PUSHED);
   EXPECT_EQ(1, g_filtered);
   EXPECT_TRUE(qb::ModalLoopSeen());
   qb::ForgetModalLoops();
