@@ -30,8 +30,7 @@ bool DispatchDialogMessage(HWND root, MSG* msg) {
   // Windows retired while the message is handled wait for the loop's next
   // turn, as they did when IsDialogMessage's filter call marked it.
   if (t_watchHook || t_hook) t_modalSeen = true;
-  TranslateMessage(msg);
-  DispatchMessageW(msg);
+  DispatchMessageW(msg);  // TranslateMessage makes characters of keys only
   return true;
 }
 
