@@ -388,16 +388,12 @@ TEST(ModalThreadMessages, AThreadMessageReachesItsHandlerWhileABoxIsUp) {
   EXPECT_TRUE(qb::ModalLoopSeen());
 }
 
-namespace modal {
-int g_filtered = 0;  // messages IsDialogMessage handed to the thread's filters
-LRESULT CALLBACK CountFilter(int code, WPARAM wParam, LPARAM lParam) {
-  g_filtered += code == MSGF_DIALOGBOX;
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-}  // namespace modal
-
 TEST(ModalThreadMessages, TheLoopsDialogDispatchHandsOnlyKeysToTheFilters) {
-  using namespace modal;
+  static int filtered;  // messages IsDialogMessage handed to the thread's filters
+  HOOKPROC countFilter = [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    filtered += code == MSGF_DIALOGBOX;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  };
   HWND dlg = CreateWindowExW(WS_EX_CONTROLPARENT, L"#32770", L"", WS_POPUP | WS_VISIBLE, 0, 0, 200, 80, nullptr,
                              nullptr, nullptr, nullptr);
   HWND buttons[2];
@@ -405,21 +401,20 @@ TEST(ModalThreadMessages, TheLoopsDialogDispatchHandsOnlyKeysToTheFilters) {
     buttons[i] = CreateWindowExW(0, L"BUTTON", L"键", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 70 * i, 0, 60, 24, dlg,
                                  nullptr, nullptr, nullptr);
   qb::WatchModalLoops();
-  HHOOK count = SetWindowsHookExW(WH_MSGFILTER, CountFilter, nullptr, GetCurrentThreadId());
-  ASSERT_NE(nullptr, count);
+  HHOOK count = SetWindowsHookExW(WH_MSGFILTER, countFilter, nullptr, GetCurrentThreadId());
   SetFocus(buttons[0]);
-  g_filtered = 0;
+  filtered = 0;
   // A key is the dialog's: Tab moves the focus, through the filters.
   MSG tab = {buttons[0], WM_KEYDOWN, VK_TAB, 0};
   EXPECT_TRUE(qb::DispatchDialogMessage(dlg, &tab));
   EXPECT_EQ(buttons[1], GetFocus());
-  EXPECT_EQ(1, g_filtered);
+  EXPECT_EQ(1, filtered);
   // Anything else goes to its window without them; a window retired meanwhile still waits.
   qb::ForgetModalLoops();
   MSG press = {buttons[0], BM_SETSTATE, TRUE, 0};
   EXPECT_TRUE(qb::DispatchDialogMessage(dlg, &press));
   EXPECT_NE(0, SendMessageW(buttons[0], BM_GETSTATE, 0, 0) & BST_PUSHED);
-  EXPECT_EQ(1, g_filtered);
+  EXPECT_EQ(1, filtered);
   EXPECT_TRUE(qb::ModalLoopSeen());
   qb::ForgetModalLoops();
   UnhookWindowsHookEx(count);
