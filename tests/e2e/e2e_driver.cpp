@@ -101,13 +101,31 @@ void ListWindows() {
   });
 }
 
+// Clicks `target` and checks that `opened` comes of it. Once in a while under
+// Wine a click on a program's window comes to nothing (the cause is not known
+// yet): after 5 s what lies under the click and who has the foreground are
+// noted, and it goes once more before the check fails.
+bool ClickOpens(HWND target, bool right, const std::function<bool()>& opened, const std::string& what) {
+  Click(target, right);
+  if (!WaitUntil(opened, 5000)) {
+    RECT r;
+    GetWindowRect(target, &r);
+    HWND hit = WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    Note("nothing came of the click; under its middle: " + qb::Gbk(ClassOf(hit)) +
+         (hit == target ? " (the target)" : " '" + Caption(hit) + "'") + "; the foreground: '" +
+         Caption(GetForegroundWindow()) + "'; clicked again");
+    ListWindows();
+    Click(target, right);
+  }
+  return CheckSoon(opened, what);
+}
+
 int LoginOpen(HWND main, const std::string& number, const std::string& box, bool remember, const std::string& shot) {
   if (!Check(IsWindowEnabled(GetDlgItem(main, IDC_LOGIN_BUTTON)) != FALSE, "the login button is enabled")) return 1;
-  Click(GetDlgItem(main, IDC_LOGIN_BUTTON));
   HWND login = nullptr;
-  if (!CheckSoon([&] { return (login = LoginWindow()) != nullptr; }, "the login window opens")) {
+  if (!ClickOpens(GetDlgItem(main, IDC_LOGIN_BUTTON), false, [&] { return (login = LoginWindow()) != nullptr; },
+                  "the login window opens")) {
     Note(std::string("the main window is ") + (IsWindowEnabled(main) ? "enabled" : "disabled"));
-    ListWindows();
     return 1;
   }
   Sleep(300);  // painted
@@ -222,20 +240,7 @@ int EnterCircle(int slot) {
   HWND tabs = TabPanel();
   if (!Check(tabs != nullptr, "the category panel is there")) return 1;
   HWND tab = GetDlgItem(tabs, IDC_FIRST_TAB + slot);
-  Click(tab, true);
-  // Once in a while under Wine a right click on a tab opens no menu (the
-  // cause is not known yet): what the click met is noted, and it goes again.
-  if (!WaitUntil([] { return MenuWindow() != nullptr; }, 5000)) {
-    RECT r;  // what the click met, and who has the keyboard
-    GetWindowRect(tab, &r);
-    HWND hit = WindowFromPoint({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-    Note("no menu after the right click; under the tab's middle: " + qb::Gbk(ClassOf(hit)) +
-         (hit == tab ? " (the tab)" : " '" + Caption(hit) + "'") + "; the foreground: '" +
-         Caption(GetForegroundWindow()) + "'; clicked again");
-    ListWindows();
-    Click(tab, true);
-  }
-  if (!CheckSoon([] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
+  if (!ClickOpens(tab, true, [] { return MenuWindow() != nullptr; }, "the category's menu opens")) return 1;
   Sleep(300);
   ChooseMenuEntry(1);
   HWND chat = nullptr;
