@@ -467,11 +467,17 @@ class CGroupedLoadedIndex {
     Key key{n->m_strParentName, n->m_pParent};
     if (!m_last || !(key == m_lastKey)) {
       // The key kept views the group's first node, which stays listed; `n`
-      // may be refused and freed. A new group is sized for as many nodes as
-      // the one before it held (a file's categories are alike), so that it
-      // seldom grows.
-      size_t expected = m_last ? std::min<size_t>(m_last->Count(), kMostExpected) : 0;
-      auto group = m_groups.try_emplace(key, expected).first;
+      // may be refused and freed. A new group is sized for twice as many
+      // nodes as the group made before it holds (a file's categories are
+      // alike), so that it seldom grows and its look-ups seldom go past a
+      // taken slot. Not the group used last: between two categories' items
+      // that is the categories' own, as large as the file has categories.
+      auto group = m_groups.find(key);
+      if (group == m_groups.end()) {
+        size_t expected = m_newest ? std::min<size_t>(2 * m_newest->Count(), kMostExpected) : 0;
+        group = m_groups.emplace(key, Group(expected)).first;
+        m_newest = &group->second;
+      }
       m_lastKey = group->first;
       m_last = &group->second;
     }
@@ -495,6 +501,7 @@ class CGroupedLoadedIndex {
   std::unordered_map<Key, Group, KeyHash> m_groups;  // its values stay where they are
   Key m_lastKey{};
   Group* m_last = nullptr;
+  Group* m_newest = nullptr;
 };
 
 }  // namespace
