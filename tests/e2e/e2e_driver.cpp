@@ -58,7 +58,22 @@ HWND MenuWindow() { return OpenMenu(0); }
 
 // ---- input ---------------------------------------------------------------------------
 
+// A real click lands on whatever lies at its point. A window that opened
+// meanwhile may lie over the target (the chat window over the box that
+// confirms a circle): the target's window is brought to the front first, as
+// a user would, so that the click neither misses nor lands in the other one.
 void Click(HWND w, bool right = false) {
+  RECT r;
+  GetWindowRect(w, &r);
+  POINT mid = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  HWND root = GetAncestor(w, GA_ROOT);
+  auto reaches = [&] { return GetAncestor(WindowFromPoint(mid), GA_ROOT) == root; };
+  if (!reaches()) {
+    Note("'" + Caption(GetAncestor(WindowFromPoint(mid), GA_ROOT)) + "' lay over the click's target in '" +
+         Caption(root) + "'; that window brought to the front");
+    SetForegroundWindow(root);
+    WaitUntil(reaches, 2000);
+  }
   ClickOn(w, right);
   Sleep(150);
 }
