@@ -133,7 +133,11 @@ bool CChatDialog::OnInitDialog() {
 
   CHARFORMATW inputFormat = ToRich(DefaultInputFormat());
   SendMessageW(m_input.GetSafeHwnd(), EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&inputFormat));
-  SetFocus(m_input.GetSafeHwnd());
+  // No focus yet: focusing a control activates its window, and the window
+  // may open behind a box that waits for an answer. Its opener focuses the
+  // input box when it brings it to the front; WM_SETFOCUS does on a later
+  // activation.
+  m_focusFirstControl = false;
   m_net.Circles().SetChatWindowOpen(true);
   return true;
 }
@@ -324,6 +328,10 @@ void CChatDialog::OnPaint() {
 INT_PTR CChatDialog::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    // The window itself takes the focus when it is activated with none of
+    // its controls focused before (opened behind a box, say): typing goes to
+    // the input box, not to the first box in the tab order (the read-only title).
+    case WM_SETFOCUS: SetFocus(m_input.GetSafeHwnd()); return TRUE;
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lParam);
       if (hdr->idFrom == IDC_CHAT_TALK && hdr->code == EN_LINK) OnLink(*reinterpret_cast<ENLINK*>(lParam));

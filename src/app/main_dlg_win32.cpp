@@ -916,8 +916,15 @@ void CMainDlg::OnOpenChat() {
           [this](CChatDialog& chat) { return chat.Create(m_hWnd); }, "主窗口申请空间失败，按确认退出！",
           "创建主窗口失败，按确认退出！"))
     return;
-  ShowWindow(m_chat->GetSafeHwnd(), SW_SHOW);
+  // While a box of this window waits for its answer (the one that confirms
+  // a circle comes before the circle's list), the chat window comes up
+  // behind it without the foreground: activated, it would lie over the box
+  // (Wine raises the active window once the activation settles), and the
+  // user would not see what waits for an answer.
+  bool boxWaits = !IsWindowEnabled(m_hWnd);
+  ShowWindow(m_chat->GetSafeHwnd(), boxWaits ? SW_SHOWNA : SW_SHOW);
   PostMessageW(m_hWnd, WM_RAISE_SECONDARY, 0, 0);
+  if (boxWaits) return;
   SetForegroundWindow(m_chat->GetSafeHwnd());
   SetFocus(m_chat->Input());
 }

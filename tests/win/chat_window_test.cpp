@@ -596,6 +596,40 @@ TEST_F(ChatWindowOffline, MemberNotificationsKeepTheRowsInStep) {
   EXPECT_EQ(want, Rows());
 }
 
+// The box that confirms a circle comes before the circle's list: the chat
+// window that the list opens while the box waits for its answer comes up
+// behind it, without the foreground, and gives the typing to its input box
+// once it is activated.
+TEST_F(ChatWindowOffline, AChatWindowOpeningWhileABoxWaitsComesBehindIt) {
+  boxes.reset();  // the box is answered here, once its place was seen a while
+  static struct Watch {
+    qb::CMainDlg* main;
+    HWND chat;
+    int ticks;
+    bool chatOver, chatForeground;
+  } watch;
+  watch = {main, nullptr, 0, false, false};
+  // A window's timer: the program's filter takes the thread's own messages in a box's loop.
+  const UINT_PTR timer = 0x51574254;
+  SetTimer(wnd, timer, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"提示");
+    HWND chat = watch.main->ChatWindow() ? watch.main->ChatWindow()->GetSafeHwnd() : nullptr;
+    if (!box || !chat || !IsWindowVisible(chat) || watch.ticks == 6) return;
+    watch.chat = chat;
+    for (HWND w = GetWindow(box, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV)) watch.chatOver |= w == chat;
+    watch.chatForeground |= GetForegroundWindow() == chat;
+    if (++watch.ticks == 6) PostMessageW(box, WM_COMMAND, IDOK, 0);
+  });
+  PostMessageW(wnd, qb::WM_OPEN_CHAT, 0, 0);  // handled inside the box's loop
+  EXPECT_EQ(IDOK, app->Ui().ShowMessage("加入社区成功！", "提示", qb::kMbOk | qb::kMbIconInformation));
+  KillTimer(wnd, timer);
+  ASSERT_TRUE(watch.chat) << "the chat window opened while the box waited";
+  EXPECT_FALSE(watch.chatOver) << "the chat window lay over the box";
+  EXPECT_FALSE(watch.chatForeground);
+  SetForegroundWindow(watch.chat);
+  EXPECT_TRUE(PumpUntil([&] { return GetFocus() == Chat()->Input(); }));
+}
+
 TEST_F(ChatWindowOffline, ReceiveOnlyFromTheSelectedMember) {
   Member(200, "甲(200)", "10.0.0.2");
   Member(300, "乙(300)", "10.0.0.3");
