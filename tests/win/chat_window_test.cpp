@@ -602,12 +602,7 @@ TEST_F(ChatWindowOffline, MemberNotificationsKeepTheRowsInStep) {
 // once it is activated.
 TEST_F(ChatWindowOffline, AChatWindowOpeningWhileABoxWaitsComesBehindIt) {
   boxes.reset();  // the box is answered here, once its place was seen a while
-  static struct Watch {
-    qb::CMainDlg* main;
-    HWND chat;
-    int ticks;
-    bool chatOver, chatForeground;
-  } watch;
+  static struct { qb::CMainDlg* main; HWND chat; int ticks; bool chatOver, chatForeground; } watch;
   watch = {main, nullptr, 0, false, false};
   // A window's timer: the program's filter takes the thread's own messages in a box's loop.
   const UINT_PTR timer = 0x51574254;
