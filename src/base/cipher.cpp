@@ -116,8 +116,21 @@ size_t DecodeAll(const unsigned char* in, size_t pairs, char* out) { return Deco
 // with one would otherwise change at its next save.
 void DecodeText(std::string_view coded, std::string& out) {
   size_t pairs = coded.size() / 2;
+  const unsigned char* in = (const unsigned char*)coded.data();
+  // A field of a favorites record goes into a new string: made at its
+  // length from the decoded bytes, not made, filled with zeros and
+  // written again. A string with the room keeps it.
+  if (pairs <= 128) {
+    char plain[128];
+    size_t end = DecodeAll(in, pairs, plain);
+    if (out.capacity() >= end)
+      out.assign(plain, end);
+    else
+      out = std::string(plain, end);
+    return;
+  }
   out.resize(pairs);
-  size_t end = DecodeAll((const unsigned char*)coded.data(), pairs, &out[0]);
+  size_t end = DecodeAll(in, pairs, &out[0]);
   if (end < pairs) out.resize(end);
 }
 
