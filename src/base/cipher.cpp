@@ -8,8 +8,6 @@
 
 namespace qb {
 
-const char kCipherKey[9] = "Kx3Tz@8W";
-
 std::string EncodeText(const std::string& plain) {
   std::string out;
   out.reserve(plain.size() * 2);

@@ -6,7 +6,7 @@
 
 namespace qb {
 
-extern const char kCipherKey[9];  // "Kx3Tz@8W"
+inline constexpr char kCipherKey[9] = "Kx3Tz@8W";
 
 // Plain text ends at its first zero byte; the output is the letters A..P,
 // twice as long.
