@@ -279,7 +279,30 @@ int CMyNodeList::AddItemAtFreeSlot(CMyNode* item) {
 namespace {
 
 size_t Mix(size_t h, size_t v) { return h ^ (v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2)); }
-size_t HashText(const std::string& s) { return std::hash<std::string_view>()(std::string_view(s)); }
+// These tables live only while the program runs, so their hash is free to
+// be quick: eight bytes at a time, inline, each folded in by a full 64 x 64
+// bit product. A text of eight bytes or more ends with the eight before its
+// end, read again in part.
+inline uint64_t Fold(uint64_t a, uint64_t b) {
+  unsigned __int128 p = (unsigned __int128)a * b;
+  return (uint64_t)p ^ (uint64_t)(p >> 64);
+}
+size_t HashText(std::string_view s) {
+  const uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull;
+  const char* p = s.data();
+  size_t n = s.size();
+  uint64_t h = n ^ k0, v = 0;
+  if (n >= 8) {
+    for (; n > 8; p += 8, n -= 8) {
+      memcpy(&v, p, 8);
+      h = Fold(h ^ v, k1);
+    }
+    memcpy(&v, p + n - 8, 8);
+  } else {
+    for (size_t i = 0; i < n; ++i) v |= (uint64_t)(unsigned char)p[i] << (8 * i);
+  }
+  return (size_t)Fold(h ^ v, k1);
+}
 
 // What AddLoadedNode compares: parent, name, address, staging parent name.
 // The parent is the one the node had when it came: a file's items join
@@ -493,7 +516,7 @@ class CGroupedLoadedIndex {
   };
   struct KeyHash {
     size_t operator()(const Key& k) const {
-      return Mix(std::hash<std::string_view>()(k.parentName), std::hash<const void*>()(k.parent));
+      return Mix(HashText(k.parentName), std::hash<const void*>()(k.parent));
     }
   };
   using Group = CNodeIndex<NameAddressHash, LoadedEq>;
