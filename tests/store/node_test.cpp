@@ -47,6 +47,48 @@ TEST(NodeList, AddNodeDuplicateRules) {
   EXPECT_EQ(6u, list.GetCount());
 }
 
+// The duplicate tests hash names and addresses eight bytes at a time, the
+// last eight read again in part: texts of every length up to 20 that differ
+// in one byte anywhere are told apart, and the same text again is refused,
+// through a batch of AddNode, AddLoadedNode and a file's loader alike.
+TEST(NodeList, DuplicateTestsTellTextsOfEveryLengthApart) {
+  for (int way = 0; way < 3; ++way) {
+    CMyNodeList list;
+    CMyNode* cat = Cat("分类");
+    ASSERT_TRUE(list.AddNode(cat));
+    CMyNodeList::CAddBatch batch(list);
+    std::unique_ptr<CMyNodeList::CLoader> loader(way == 2 ? new CMyNodeList::CLoader(list, 0) : nullptr);
+    auto add = [&](const std::string& name, const std::string& url) {
+      size_t before = list.GetCount();
+      CMyNode* n = Item(name, url, loader ? nullptr : cat);
+      if (loader) {
+        n->m_strParentName = "分类";
+        loader->Add(n);
+      } else if (way == 0) {
+        list.AddNode(n);
+      } else {
+        list.AddLoadedNode(n);
+      }
+      return list.GetCount() > before;
+    };
+    for (size_t len = 1; len <= 20; ++len) {
+      std::string text(len, 'a');
+      for (int field = 0; field < 2; ++field) {
+        auto addText = [&](const std::string& t) { return field == 0 ? add(t, "http://同一个") : add("同名", t); };
+        EXPECT_TRUE(addText(text)) << way << " " << len;
+        for (size_t at = 0; at < len; ++at) {
+          std::string other = text;
+          other[at] = 'b';
+          EXPECT_TRUE(addText(other)) << way << " " << len << " " << at;
+        }
+        EXPECT_FALSE(addText(std::string(text))) << way << " " << len;
+      }
+    }
+    if (loader) loader->Finish();
+    EXPECT_EQ(1u + 2 * (20 + 210), list.GetCount()) << way;
+  }
+}
+
 // References let go in any order, first, last or between others, and the
 // rest still follow the node to its end.
 TEST(NodeRef, AnyReferenceMayLetGoFirst) {
