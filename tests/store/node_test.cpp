@@ -58,32 +58,23 @@ TEST(NodeList, DuplicateTestsTellTextsOfEveryLengthApart) {
     ASSERT_TRUE(list.AddNode(cat));
     CMyNodeList::CAddBatch batch(list);
     std::unique_ptr<CMyNodeList::CLoader> loader(way == 2 ? new CMyNodeList::CLoader(list, 0) : nullptr);
-    auto add = [&](const std::string& name, const std::string& url) {
+    auto add = [&](int field, const std::string& text) {
       size_t before = list.GetCount();
-      CMyNode* n = Item(name, url, loader ? nullptr : cat);
-      if (loader) {
-        n->m_strParentName = "分类";
-        loader->Add(n);
-      } else if (way == 0) {
-        list.AddNode(n);
-      } else {
-        list.AddLoadedNode(n);
-      }
+      CMyNode* n = Item(field ? "同名" : text, field ? text : "http://同一个", loader ? nullptr : cat);
+      n->m_strParentName = "分类";
+      loader ? loader->Add(n) : way == 0 ? (void)list.AddNode(n) : (void)list.AddLoadedNode(n);
       return list.GetCount() > before;
     };
-    for (size_t len = 1; len <= 20; ++len) {
-      std::string text(len, 'a');
+    for (size_t len = 1; len <= 20; ++len)
       for (int field = 0; field < 2; ++field) {
-        auto addText = [&](const std::string& t) { return field == 0 ? add(t, "http://同一个") : add("同名", t); };
-        EXPECT_TRUE(addText(text)) << way << " " << len;
-        for (size_t at = 0; at < len; ++at) {
+        std::string text(len, 'a');
+        for (size_t at = 0; at <= len; ++at) {  // at == len: the text itself
           std::string other = text;
-          other[at] = 'b';
-          EXPECT_TRUE(addText(other)) << way << " " << len << " " << at;
+          if (at < len) other[at] = 'b';
+          EXPECT_TRUE(add(field, other)) << way << " " << len << " " << at;
         }
-        EXPECT_FALSE(addText(std::string(text))) << way << " " << len;
+        EXPECT_FALSE(add(field, text)) << way << " " << len;
       }
-    }
     if (loader) loader->Finish();
     EXPECT_EQ(1u + 2 * (20 + 210), list.GetCount()) << way;
   }
