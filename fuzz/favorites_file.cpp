@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The records alone: a file that reads writes back as bytes that read the same.
   std::vector<CMyNode*> records;
-  if (ReadFavoritesRecords(bytes, records)) {
+  bool complete = ReadFavoritesRecords(bytes, records);
+  if (complete) {
     std::vector<const CMyNode*> view(records.begin(), records.end());
     std::string again = FavoritesFileBytes(view);
     std::vector<CMyNode*> reread;
@@ -35,7 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = qfuzz::WriteScratch("data/1.sc", bytes);
   CMyNodeList list;
   list.m_strBaseDir = qfuzz::ScratchCore();
-  if (!LoadFavoritesFile(list, path)) {
+  // The loader reads the file through a window; the records in memory, whole.
+  bool loaded = LoadFavoritesFile(list, path);
+  FUZZ_CHECK(loaded == complete);
+  if (!loaded) {
     FUZZ_CHECK(list.GetCount() == 0);
     return 0;
   }

@@ -109,7 +109,6 @@ int CReadStream::Open(const std::string& path) {
   Close();
   if (!RawOpenRead(path, m->h, m->size)) { m->h = kNoFile; return 0; }
   m->pos = 0;
-  m->buf.resize(kBuf);
   m->bufPos = m->bufLen = 0;
   return 1;
 }
@@ -129,12 +128,15 @@ size_t CReadStream::Read(void* dst, size_t n) {
   size_t done = 0;
   while (done < n) {
     if (m->bufPos == m->bufLen) {
-      if (n - done >= kBuf) {  // large reads bypass the buffer
+      // Large reads, and the rest of the file in one, bypass the buffer.
+      uint64_t rest = Remaining() > done ? Remaining() - done : 0;
+      if (n - done >= kBuf || n - done >= rest) {
         size_t got = RawRead(m->h, out + done, n - done);
         if (got == 0) break;
         done += got;
         continue;
       }
+      if (m->buf.empty()) m->buf.resize(kBuf);  // made for the first small read: a whole file needs none
       size_t got = RawRead(m->h, &m->buf[0], kBuf);
       if (got == 0) break;
       m->bufPos = 0;

@@ -31,7 +31,12 @@ bool IsCompleteFavoritesFile(const std::string& bytes);
 // without one are dropped. Returns 0 and leaves `list` as it was when the
 // file cannot be read completely. When `path` is missing, a complete
 // `path` + ".new" left by an interrupted save takes its place first.
+// The file is read through a window of kFavoritesReadWindow bytes (or the
+// file's size when smaller), filled again as its records are taken, so that
+// a large file needs no memory of its size; the window grows for a record
+// larger than itself.
 int LoadFavoritesFile(CMyNodeList& list, const std::string& path);
+constexpr size_t kFavoritesReadWindow = 1 << 18;
 
 // Writes `bytes` to `path` completely and on disk before the previous
 // contents of `path` go into `backup` (when `backup` is not empty); the last

@@ -272,6 +272,41 @@ TEST(FavoritesFile, BrokenFilesAddNothing) {
   EXPECT_EQ(1u, pf.logic.GetCount());
 }
 
+// A file several times the read window, with records of every length
+// across its edges and one record larger than the window twice over, loads
+// whole; cut anywhere near those edges it fails and leaves the tree alone.
+TEST(FavoritesFile, LargeFilesLoadThroughTheReadWindow) {
+  ProgramFolder pf;
+  std::vector<Rec> recs;
+  std::vector<std::string> names;
+  for (int c = 0; c < 8; ++c) {
+    recs.push_back(C("C" + std::to_string(c)));
+    names.push_back(recs.back().name);
+    for (int i = 0; i < 400; ++i) {
+      recs.push_back(I("i" + std::to_string(c) + "-" + std::to_string(i), recs[recs.size() - 1 - i].name,
+                       "http://x/" + std::string((size_t)(i * 37 + c) % 300, 'a' + i % 26)));
+      names.push_back(recs.back().name);
+    }
+  }
+  recs[1000].note = std::string(kFavoritesReadWindow * 5 / 2, 'n');
+  std::string bytes = FileBytes(recs);
+  ASSERT_GT(bytes.size(), 4 * kFavoritesReadWindow);
+  ExpectLoadedNamesAndSavedAgainAlike(pf, recs, names);
+  CMyNodeList list;
+  ASSERT_TRUE(LoadFavoritesFile(list, pf.Data("read.sc")));
+  std::vector<const CMyNode*> loaded(list.begin(), list.end());
+  EXPECT_EQ(bytes, FavoritesFileBytes(loaded));
+
+  AddNodeTo(pf.logic, "kept", UrlCategory, nullptr, 0);
+  size_t big = FileBytes({recs.begin(), recs.begin() + 1000}).size();
+  for (size_t cut : {kFavoritesReadWindow - 1, kFavoritesReadWindow, kFavoritesReadWindow + 1, big + 1,
+                     big + kFavoritesReadWindow, bytes.size() - 1}) {
+    WriteFileBytes(pf.Data("cut.sc"), bytes.substr(0, cut));
+    EXPECT_FALSE(pf.logic.LoadFavorites(pf.Data("cut.sc"))) << cut;
+    EXPECT_EQ(1u, pf.logic.GetCount()) << cut;
+  }
+}
+
 TEST(FavoritesFile, SaveKeepsBackupOfPreviousContents) {
   ProgramFolder pf;
   CMyNode* cat = AddNodeTo(pf.logic, "One", UrlCategory, nullptr, 0);
