@@ -347,6 +347,11 @@ template <class Hash, class Eq>
 class CNodeIndex {
  public:
   explicit CNodeIndex(size_t most = 0) { m_slots.assign(Capacity(most), Slot()); }
+  // Empty again, with room for `most` nodes; the array's memory is kept.
+  void Clear(size_t most) {
+    m_slots.assign(Capacity(most), Slot());
+    m_count = 0;
+  }
   // Adds `n` unless an equal node is there already.
   bool Insert(const CMyNode* n) { return Insert(n, n->m_pParent); }
   size_t Count() const { return m_count; }
@@ -480,31 +485,21 @@ struct NameAddressHash {
 };
 
 // AddLoadedNode's test for a whole file: the nodes grouped by parent name
-// and parent, each group in a table of its own. A file lists a category's
-// items together, so the table at hand stays in the processor's cache,
-// where one table of every node would be read at random.
+// and parent, each group tested on its own. A file lists a category's items
+// together, so one table, emptied for each new group, serves them while it
+// stays in the processor's cache; the group keeps only a list of its nodes.
+// A group that comes back after another (a file that lists a category's
+// items apart) gets a table of its own from that list, kept from then on,
+// so that no node is put in a table more than twice.
 class CGroupedLoadedIndex {
  public:
   // Adds `n` unless an equal node is there already.
   bool Insert(const CMyNode* n) {
     Key key{n->m_strParentName, n->m_pParent};
-    if (!m_last || !(key == m_lastKey)) {
-      // The key kept views the group's first node, which stays listed; `n`
-      // may be refused and freed. A new group is sized for twice as many
-      // nodes as the group made before it holds (a file's categories are
-      // alike), so that it seldom grows and its look-ups seldom go past a
-      // taken slot. Not the group used last: between two categories' items
-      // that is the categories' own, as large as the file has categories.
-      auto group = m_groups.find(key);
-      if (group == m_groups.end()) {
-        size_t expected = m_newest ? std::min<size_t>(2 * m_newest->Count(), kMostExpected) : 0;
-        group = m_groups.emplace(key, Group(expected)).first;
-        m_newest = &group->second;
-      }
-      m_lastKey = group->first;
-      m_last = &group->second;
-    }
-    return m_last->Insert(n);
+    if (!m_last || !(key == m_lastKey)) Switch(key);
+    if (!m_table->Insert(n)) return false;
+    if (m_table == &m_current) m_last->nodes.push_back(n);
+    return true;
   }
 
  private:
@@ -519,12 +514,47 @@ class CGroupedLoadedIndex {
       return Mix(HashText(k.parentName), std::hash<const void*>()(k.parent));
     }
   };
-  using Group = CNodeIndex<NameAddressHash, LoadedEq>;
+  using Table = CNodeIndex<NameAddressHash, LoadedEq>;
+  struct Group {
+    std::vector<const CMyNode*> nodes;  // while the group is tested in m_current
+    std::unique_ptr<Table> own;         // once it came back
+  };
+
+  // The key kept views the group's first node, which stays listed (`n` may
+  // be refused and freed, but never as a group's first). A new group's
+  // table is sized for twice as many nodes as the group made before it held
+  // (a file's categories are alike), so that it seldom grows and its
+  // look-ups seldom go past a taken slot. Not the group used last: between
+  // two categories' items that is the categories' own, as large as the file
+  // has categories.
+  void Switch(const Key& key) {
+    auto group = m_groups.find(key);
+    if (group == m_groups.end()) {
+      size_t expected = m_groups.empty() ? 0 : std::min<size_t>(2 * m_current.Count(), kMostExpected);
+      group = m_groups.emplace(key, Group()).first;
+      group->second.nodes.reserve(expected / 2 + 1);
+      m_current.Clear(expected);
+      m_table = &m_current;
+    } else {
+      Group& g = group->second;
+      if (!g.own) {
+        g.own.reset(new Table(g.nodes.size() + 1));
+        // With the parent they came with (an item joins its category after the test).
+        for (const CMyNode* n : g.nodes) g.own->Insert(n, group->first.parent);
+        std::vector<const CMyNode*>().swap(g.nodes);
+      }
+      m_table = g.own.get();
+    }
+    m_lastKey = group->first;
+    m_last = &group->second;
+  }
+
   static constexpr size_t kMostExpected = 1024;
   std::unordered_map<Key, Group, KeyHash> m_groups;  // its values stay where they are
+  Table m_current;                                   // the table of the newest group
+  Table* m_table = nullptr;                          // the last group's table
   Key m_lastKey{};
   Group* m_last = nullptr;
-  Group* m_newest = nullptr;
 };
 
 }  // namespace
