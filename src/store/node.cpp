@@ -118,8 +118,10 @@ int CMyNode::Load(qb::CArchiveReader& ar) {
   if (!ar.ReadCountedString(s, room)) return 0;
   qb::DecodeText(s, m_strIconPath);
   if (!ar.ReadCountedString(m_strNote) || !ar.ReadI32(m_nVisits) || !ar.ReadU32(t) || !ar.ReadI32(m_nSlot) ||
-      !ar.ReadI32(m_bScript) || !ar.ReadCountedString(m_strCircle))
+      !ar.ReadI32(m_bScript) || !ar.ReadCountedString(s, room))
     return 0;
+  // Nearly every record holds the circle a new node has already.
+  if (s != m_strCircle) m_strCircle.assign(s.data(), s.size());
   // The file keeps 32 bits of time; they are widened as unsigned.
   m_tLastVisit = (int64_t)t;
   return 1;
