@@ -21,23 +21,76 @@ std::string FavoritesFileBytes(const std::vector<const CMyNode*>& nodes) {
 
 namespace {
 
-// The records of a file image, one at a time.
+// The records of a file image in memory, or of a file read through a window
+// that is filled again as the records are taken, instead of the whole file
+// in memory: the bytes are parsed while the read has just left them in the
+// processor's cache, and a large file touches no fresh memory of its size
+// (in a new process, a 23 MB file's buffer was a third of the first load's
+// page faults). A record that runs past the window is read again once the
+// window holds it. The bytes, or the file's size when opened, bound
+// everything: a file that ends early, or claims more records than its size
+// can hold, fails.
 class CRecordReader {
  public:
-  explicit CRecordReader(const std::string& bytes) : m_src(bytes), m_ar(m_src) {}
-  CRecordReader(const char* bytes, size_t size) : m_src(bytes, size), m_ar(m_src) {}
-  // A count that the bytes cannot hold fails before anything is allocated.
-  bool ReadCount(uint32_t& count) { return m_ar.ReadU32(count) && m_ar.CanHold(count, kMinNodeRecordBytes); }
-  // The next record as a new node, or null when it is not complete.
+  static constexpr size_t kWindow = kFavoritesReadWindow;
+
+  CRecordReader() = default;
+  explicit CRecordReader(const std::string& bytes) {
+    m_src.emplace(bytes.data(), bytes.size());
+    m_ar.emplace(*m_src);
+  }
+  int Open(const std::string& path) {
+    if (!m_in.Open(path)) return 0;
+    m_cap = (size_t)std::max<uint64_t>(64, std::min<uint64_t>(kWindow, m_in.Remaining()));
+    m_window.reset(new (std::nothrow) char[m_cap]);
+    return m_window && Fill(0);
+  }
+  int ReadCount(uint32_t& count) {
+    for (size_t left = (size_t)m_src->Remaining(); !m_ar->ReadU32(count); left = (size_t)m_src->Remaining())
+      if (!Fill(left)) return 0;
+    return count <= (m_src->Remaining() + m_in.Remaining()) / kMinNodeRecordBytes;
+  }
+  // The next record as a new node, or null when the file holds no complete one.
   std::unique_ptr<CMyNode> Next() {
-    std::unique_ptr<CMyNode> n(new CMyNode(0));  // the record sets the time
-    if (!n->Load(m_ar)) n.reset();
-    return n;
+    for (;;) {
+      size_t left = (size_t)m_src->Remaining();
+      std::unique_ptr<CMyNode> n(new CMyNode(0));  // the record sets the time
+      if (n->Load(*m_ar)) return n;
+      if (!Fill(left)) return nullptr;
+    }
   }
 
  private:
-  qb::CMemorySource m_src;
-  qb::CArchiveReader m_ar;
+  // Keeps the window's last `left` bytes (a record begun), moved to its
+  // start, and reads more after them; 0 when nothing more could be read
+  // (always for bytes in memory).
+  int Fill(size_t left) {
+    if (m_in.Remaining() == 0) return 0;
+    char* w = m_window.get();
+    if (left == m_cap) {  // one record larger than the window
+      size_t cap = m_cap * 2;
+      std::unique_ptr<char[]> bigger(new (std::nothrow) char[cap]);
+      if (!bigger) return 0;
+      memcpy(bigger.get(), w + m_end - left, left);
+      m_window = std::move(bigger);
+      m_cap = cap;
+      w = m_window.get();
+    } else if (left) {
+      memmove(w, w + m_end - left, left);
+    }
+    size_t want = (size_t)std::min<uint64_t>(m_cap - left, m_in.Remaining());
+    size_t got = m_in.Read(w + left, want);
+    m_end = left + got;
+    m_src.emplace(w, m_end);
+    m_ar.emplace(*m_src);
+    return got != 0;
+  }
+
+  os::CReadStream m_in;
+  std::unique_ptr<char[]> m_window;
+  size_t m_cap = kWindow, m_end = 0;
+  std::optional<qb::CMemorySource> m_src;
+  std::optional<qb::CArchiveReader> m_ar;
 };
 
 // Only the web-address folder lives in these files; program nodes are
@@ -79,79 +132,10 @@ bool IsCompleteFavoritesFile(const std::string& bytes) {
   return true;
 }
 
-namespace {
-
-// A file's records read through a window of the file that is filled again as
-// the records are taken, instead of the whole file in memory: the bytes are
-// parsed while the read has just left them in the processor's cache, and a
-// large file touches no fresh memory of its size (in a new process, a
-// 23 MB file's buffer was a third of the first load's page faults). A record
-// that runs past the window is read again once the window holds it. The
-// file's size when opened bounds everything: a file that ends early, or
-// claims more records than its size can hold, fails.
-class CWindowedRecords {
- public:
-  static constexpr size_t kWindow = kFavoritesReadWindow;
-
-  int Open(const std::string& path) {
-    if (!m_in.Open(path)) return 0;
-    m_cap = (size_t)std::max<uint64_t>(64, std::min<uint64_t>(kWindow, m_in.Remaining()));
-    m_window.reset(new (std::nothrow) char[m_cap]);
-    return m_window && Fill(0);
-  }
-  int ReadCount(uint32_t& count) {
-    for (size_t left = (size_t)m_src->Remaining(); !m_ar->ReadU32(count); left = (size_t)m_src->Remaining())
-      if (!Fill(left)) return 0;
-    return count <= (m_src->Remaining() + m_in.Remaining()) / kMinNodeRecordBytes;
-  }
-  // The next record as a new node, or null when the file holds no complete one.
-  std::unique_ptr<CMyNode> Next() {
-    for (;;) {
-      size_t left = (size_t)m_src->Remaining();
-      std::unique_ptr<CMyNode> n(new CMyNode(0));  // the record sets the time
-      if (n->Load(*m_ar)) return n;
-      if (!Fill(left)) return nullptr;
-    }
-  }
-
- private:
-  // Keeps the window's last `left` bytes (a record begun), moved to its
-  // start, and reads more after them; 0 when nothing more could be read.
-  int Fill(size_t left) {
-    if (m_in.Remaining() == 0) return 0;
-    char* w = m_window.get();
-    if (left == m_cap) {  // one record larger than the window
-      size_t cap = m_cap * 2;
-      std::unique_ptr<char[]> bigger(new (std::nothrow) char[cap]);
-      if (!bigger) return 0;
-      memcpy(bigger.get(), w + m_end - left, left);
-      m_window = std::move(bigger);
-      m_cap = cap;
-      w = m_window.get();
-    } else if (left) {
-      memmove(w, w + m_end - left, left);
-    }
-    size_t want = (size_t)std::min<uint64_t>(m_cap - left, m_in.Remaining());
-    size_t got = m_in.Read(w + left, want);
-    m_end = left + got;
-    m_src.emplace(w, m_end);
-    m_ar.emplace(*m_src);
-    return got != 0;
-  }
-
-  os::CReadStream m_in;
-  std::unique_ptr<char[]> m_window;
-  size_t m_cap = kWindow, m_end = 0;
-  std::optional<qb::CMemorySource> m_src;
-  std::optional<qb::CArchiveReader> m_ar;
-};
-
-}  // namespace
-
 int LoadFavoritesFile(CMyNodeList& list, const std::string& path) {
   // A save that ended before its last step left the new contents beside.
   os::TakeCompleteNewFile(path, IsCompleteFavoritesFile);
-  CWindowedRecords records;
+  CRecordReader records;
   uint32_t count = 0;
   if (!records.Open(path) || !records.ReadCount(count)) return 0;
   // Each node joins the list as soon as it is read, while it is still in
