@@ -148,7 +148,9 @@ TEST(OsFiles, WholeFileReplaceKeepsNoTemporaryAndStreamsLargeData) {
   EXPECT_EQ(in.Remaining(), 0u);
   got.resize(big.size());
   EXPECT_EQ(got, big);
+  ASSERT_EQ(1, in.Open(f));
   EXPECT_FALSE(in.Open(dir / "missing"));
+  EXPECT_EQ(in.Remaining(), 0u) << "a failed open leaves nothing of the file before";
   EXPECT_FALSE(in.Open(dir.Path().substr(0, dir.Path().size() - 1))) << "a folder is not a file";
 #ifndef _WIN32
   {
@@ -233,6 +235,11 @@ TEST(OsFiles, ALeftOverInterruptDoesNotRepeatARead) {
   qbtest::WriteFileBytes(dir / "a", "abcdef");
   EXPECT_EQ(3u, in.Read(buf, sizeof buf));
   EXPECT_EQ(0u, in.Remaining());
+  // One that shrank gives what it still holds, down to its last byte.
+  ASSERT_TRUE(in.Open(dir / "a"));
+  qbtest::WriteFileBytes(dir / "a", "z");
+  EXPECT_EQ(1u, in.Read(buf, 2));
+  EXPECT_EQ('z', buf[0]);
   // Small reads are served from one block read ahead: bytes changed on disk
   // after the first small read are not seen by the next one.
   qbtest::WriteFileBytes(dir / "c", "xyz");
