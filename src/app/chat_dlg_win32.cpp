@@ -430,10 +430,13 @@ LRESULT CALLBACK CChatDialog::SendButtonProc(HWND wnd, UINT msg, WPARAM wParam, 
       {
         self->m_sendHeld = false;
         bool click = inside();
-        SendMessageW(wnd, BM_SETSTATE, FALSE, 0);
         ReleaseCapture();
+        // The line goes before the button is drawn raised again: the click
+        // waits for no drawing, and the pressed look stays the few
+        // milliseconds the line takes.
         if (click) SendMessageW(GetParent(wnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(wnd), BN_CLICKED),
                                 reinterpret_cast<LPARAM>(wnd));
+        if (IsWindow(wnd)) SendMessageW(wnd, BM_SETSTATE, FALSE, 0);
       }
       return 0;
     case WM_CAPTURECHANGED:  // taken away while held (a box, Alt+Tab): no click

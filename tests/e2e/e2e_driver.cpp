@@ -363,7 +363,9 @@ std::string SeriesLine(const std::string& prefix, int i) { return prefix + std::
 
 // Sends `count` numbered lines, one every 400 ms, and prints the moment of
 // each click on 发送 (the performance counter counts the same for every
-// process of the machine).
+// process of the machine). Each line is put in the input box a while before
+// its click, as typing is: the box's drawing of the new text is not the
+// click's to wait for.
 int ChatSeries(const std::string& prefix, int count) {
   HWND chat = ChatWindow();
   if (!Check(chat != nullptr, "the chat window is open")) return 1;
@@ -374,6 +376,7 @@ int ChatSeries(const std::string& prefix, int count) {
   PlaceCursor((r.left + r.right) / 2, (r.top + r.bottom) / 2);
   for (int i = 0; i < count; ++i) {
     SendMessageW(input, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(W(SeriesLine(prefix, i)).c_str()));
+    Sleep(150);
     INPUT in[2] = {};
     for (INPUT& k : in) k.type = INPUT_MOUSE;
     in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
@@ -381,7 +384,7 @@ int ChatSeries(const std::string& prefix, int count) {
     double t = NowMs();
     SendInput(2, in, sizeof(INPUT));
     printf("sent %d %.3f\n", i, t);
-    Sleep(400);
+    Sleep(250);
   }
   fflush(stdout);
   return 0;

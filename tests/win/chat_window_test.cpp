@@ -410,10 +410,13 @@ TEST_F(ChatWindowTest, B_TalkInTheCircleAndLeaveAWord) {
   EXPECT_EQ("", InputText());
   EXPECT_EQ(input, GetFocus());
   EXPECT_FALSE(SendPushed());
+  EXPECT_EQ(nullptr, GetCapture()) << "the mouse is let go with the button";
   Type("不发了");
   MouseOn(send, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_EQ(send, GetCapture());
   MouseOn(input, MOUSEEVENTF_LEFTUP);
   EXPECT_FALSE(SendPushed());
+  EXPECT_EQ(nullptr, GetCapture());
   EXPECT_EQ(std::string::npos, Talk().find("不发了")) << "let go away from the button, it sent";
   EXPECT_EQ("不发了", InputText());
   EXPECT_EQ(input, GetFocus());
