@@ -53,5 +53,17 @@ q=\$(cut -d' ' -f1 "$tmp/qimbo.txt" | median); qa=\$(cut -d' ' -f2 "$tmp/qimbo.t
 m=\$(cut -d' ' -f1 "$tmp/minimal.txt" | median); ma=\$(cut -d' ' -f2 "$tmp/minimal.txt" | median)
 echo "startup: Qimbo.exe \$q ms, minimal dialog \$m ms, ratio \$(echo "scale=2; \$q / \$m" | bc)"
 echo "responsive: Qimbo.exe \$qa ms, minimal dialog \$ma ms, ratio \$(echo "scale=2; \$qa / \$ma" | bc)"
+# Each start against the minimal dialog's start right after it: a load that
+# comes and goes slows both of a pair alike, so the spread of these ratios
+# tells a change from the machine's noise better than the medians do.
+paste -d' ' "$tmp/qimbo.txt" "$tmp/minimal.txt" | awk '
+  function q(a, n, f,   i) { i = int(f * (n - 1) + 1.5); return a[i] }
+  function sorted(a, n,   i, j, t) { for (i = 2; i <= n; ++i) for (j = i; j > 1 && a[j - 1] > a[j]; --j) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t } }
+  \$3 > 0 && \$4 > 0 { ++n; v[n] = \$1 / \$3; r[n] = \$2 / \$4 }
+  END {
+    if (!n) exit
+    sorted(v, n); sorted(r, n)
+    printf "pairs: %d, visible ratio median %.2f (quartiles %.2f-%.2f), answering ratio median %.2f (quartiles %.2f-%.2f)\n", n, q(v, n, .5), q(v, n, .25), q(v, n, .75), q(r, n, .5), q(r, n, .25), q(r, n, .75)
+  }'
 SCRIPT
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$tmp/run.sh" 2>/dev/null
