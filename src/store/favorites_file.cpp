@@ -46,6 +46,7 @@ class CRecordReader {
     return m_window && Fill(0);
   }
   int ReadCount(uint32_t& count) {
+    if (!m_ar) return 0;  // no file was opened
     for (size_t left = (size_t)m_src->Remaining(); !m_ar->ReadU32(count); left = (size_t)m_src->Remaining())
       if (!Fill(left)) return 0;
     return count <= (m_src->Remaining() + m_in.Remaining()) / kMinNodeRecordBytes;

@@ -297,6 +297,17 @@ TEST(FavoritesFile, LargeFilesLoadThroughTheReadWindow) {
   std::vector<const CMyNode*> loaded(list.begin(), list.end());
   EXPECT_EQ(bytes, FavoritesFileBytes(loaded));
 
+  // A whole file one or two bytes longer than the window, whose last record
+  // is finished by a read of those bytes alone; and one whose second record
+  // outgrows the window more than twice.
+  for (size_t size : {kFavoritesReadWindow + 1, kFavoritesReadWindow + 2, kFavoritesReadWindow * 9 / 2}) {
+    std::vector<Rec> two = {C("W"), I("w", "W")};
+    two[1].note = std::string(size, 'n');  // its length's prefix as long as it will be
+    two[1].note.resize(size - (FileBytes(two).size() - size));
+    ASSERT_EQ(size, FileBytes(two).size());
+    ExpectLoadedNamesAndSavedAgainAlike(pf, two, {"W", "w"});
+  }
+
   AddNodeTo(pf.logic, "kept", UrlCategory, nullptr, 0);
   size_t big = FileBytes({recs.begin(), recs.begin() + 1000}).size();
   for (size_t cut : {kFavoritesReadWindow - 1, kFavoritesReadWindow, kFavoritesReadWindow + 1, big + 1,
