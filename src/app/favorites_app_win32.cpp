@@ -351,6 +351,16 @@ void CFavoritesApp::StartOle() {
   StartupMark("OleInitialize");
 }
 
+bool CFavoritesApp::MakeFileBox() {
+  if (!m_main) return false;
+  if (Fails(StartStep::kFileBox) || !m_main->MakeFileBox()) {
+    Box("创建主窗口失败，按确认退出！");
+    PostQuitMessage(0);  // the shutdown removes the main window
+    return false;
+  }
+  return true;
+}
+
 bool CFavoritesApp::MakePanels() {
   if (!m_main) return false;
   if (!m_main->MakePanels()) {

@@ -74,6 +74,7 @@ class CFavoritesApp {
     kNetState,          // no memory for the network state
     kMainWindowObject,  // no memory for the main window
     kMainWindowCreate,  // the main window was made but counts as failed
+    kFileBox,           // the main window's file box, made once the loop runs, could not be made
     kPanels,            // the panels, made once the loop runs, could not be made
     kChooserObject,     // no memory for the category chooser (made after the panels)
     kChooserCreate,     // the category chooser's window could not be made
@@ -152,10 +153,12 @@ class CFavoritesApp {
   // for the panels' once its first frame is painted.
   void PrefetchSkinImages(size_t firstArea, size_t endArea);
   bool OleStarted() const { return m_oleStarted; }
-  // The panels, then the category chooser, which the main window asks for
-  // once the message loop runs, after its first frame, in steps of their
-  // own. When one cannot be made its box is shown and the loop's end is
-  // asked for (the shutdown removes what was made); false then.
+  // The main window's file box, the panels, then the category chooser, which
+  // the main window asks for once the message loop runs, after its first
+  // frame, in steps of their own. When one cannot be made its box is shown
+  // and the loop's end is asked for (the shutdown removes what was made);
+  // false then.
+  bool MakeFileBox();
   bool MakePanels();
   bool MakeChooser();
   // The main window's WM_INITDIALOG waits here for the model's start, which

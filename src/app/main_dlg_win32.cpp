@@ -140,20 +140,101 @@ bool CMainDlg::OnInitDialog() {
   StartupMark("banner");
   SetDlgItemTextW(m_hWnd, IDC_FOLDER_BUTTON, W("程序夹").c_str());
   // The panels are made as this window first shows (Show); what lies above
-  // their places is fitted now.
-  FitAbovePanels();
-  FillFileBox();
-  StartupMark("file box");
-  // Made hidden: its showing activates it and focuses the file box (Show).
+  // their places is fitted now, and the file box as it is made.
+  FitBannerAbovePanels();
+  // Made hidden: its showing activates it, and the file box takes the focus
+  // as it is made (MakeFileBox).
   m_focusFirstControl = false;
   return true;
+}
+
+// The file box is made in the first step after the first frame, which
+// shows it drawn in its place (PaintFileBoxStandIn): a drop-down list's
+// list is a top-level window, and making one costs as much of the start
+// as the rest of this window's controls together (under Wine, where the
+// display makes a window of its own for it). Made first among the
+// controls, it comes first in their order for the keyboard, and takes the
+// focus that the window kept meanwhile.
+bool CMainDlg::MakeFileBox() {
+  if (FileBox()) return true;
+  RECT rc = DialogRect(m_hWnd, 0, 2, 117, 69);
+  HWND box = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"ComboBox", L"",
+                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, rc.left, rc.top,
+                             rc.right - rc.left, rc.bottom - rc.top, m_hWnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FILE_BOX)), GetModuleHandleW(nullptr),
+                             nullptr);
+  if (!box) return false;
+  SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  SendMessageW(box, WM_SETFONT, SendMessageW(m_hWnd, WM_GETFONT, 0, 0), FALSE);
+  FitFileBoxAbovePanels();
+  FillFileBox();
+  if (GetFocus() == m_hWnd) SetFocus(box);
+  UpdateWindow(box);
+  StartupMark("file box");
+  return true;
+}
+
+HWND CMainDlg::FileBox() const { return m_hWnd ? GetDlgItem(m_hWnd, IDC_FILE_BOX) : nullptr; }
+
+FileBoxFit FitFileBox(int top, int height, int field, int limit) {
+  FileBoxFit fit = {top, height, field};
+  int over = top + height - limit;
+  if (over <= 0) return fit;
+  fit.field = std::max(12, field - over);
+  fit.height = height - (field - fit.field);
+  if (top + fit.height > limit && top > 0) fit.top = std::max(0, limit - fit.height);
+  return fit;
+}
+
+// Where the file box will sit and how high its field will be, reckoned
+// from the window's font as the window system's drop-down list reckons its
+// own (a field of the font's height and 2, the box 6 higher).
+RECT CMainDlg::FileBoxPlace(int* field) const {
+  RECT rc = DialogRect(m_hWnd, 0, 2, 117, 69);
+  TEXTMETRICW tm = {};
+  if (HDC dc = GetDC(m_hWnd)) {
+    SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+    GetTextMetricsW(dc, &tm);
+    ReleaseDC(m_hWnd, dc);
+  }
+  RECT tabPlace, itemPlace;
+  PanelPlaces(&tabPlace, &itemPlace);
+  FileBoxFit fit = FitFileBox(rc.top, tm.tmHeight + 8, tm.tmHeight + 2, tabPlace.top);
+  *field = fit.field;
+  return RECT{rc.left, fit.top, rc.right, fit.top + fit.height};
+}
+
+// The first frame's file box, before the box is made: its closed look, as
+// the window system draws a drop-down list in a dialog that leaves its
+// colours alone, focused while the window keeps the focus for it.
+void CMainDlg::PaintFileBoxStandIn(HDC dc) {
+  int field = 0;
+  RECT box = FileBoxPlace(&field);
+  RECT text = {box.left + 2, box.top + 2, box.right - 2 - GetSystemMetrics(SM_CXVSCROLL), box.top + 4 + field};
+  RECT button = {text.right, text.top, box.right - 2, text.bottom};
+  FillRect(dc, &text, GetSysColorBrush(COLOR_WINDOW));
+  DrawEdge(dc, &box, EDGE_SUNKEN, BF_RECT);
+  DrawFrameControl(dc, &button, DFC_SCROLL, DFCS_SCROLLCOMBOBOX);
+  int select = 0;
+  std::vector<std::wstring> names = FileBoxNames(&select);
+  std::wstring name = select < static_cast<int>(names.size()) ? names[static_cast<size_t>(select)] : std::wstring();
+  bool focused = GetFocus() == m_hWnd;
+  InflateRect(&text, -1, -1);
+  SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
+  SetBkMode(dc, OPAQUE);
+  if (focused) FillRect(dc, &text, GetSysColorBrush(COLOR_HIGHLIGHT));
+  SetBkColor(dc, GetSysColor(focused ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  SetTextColor(dc, GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  ExtTextOutW(dc, text.left + 1, text.top + 1, ETO_OPAQUE | ETO_CLIPPED, &text, name.c_str(),
+              static_cast<UINT>(name.size()), nullptr);
+  if (focused) DrawFocusRect(dc, &text);
 }
 
 // The panels sit at fixed pixel places over the top of this window: the
 // item panel 40 pixels down, the category panel 16. What lies above them
 // must fit there to be seen: the banner ends where the item panel begins,
 // and the file box keeps a low selection field.
-void CMainDlg::FitAbovePanels() {
+void CMainDlg::FitBannerAbovePanels() {
   RECT tabPlace, itemPlace;
   PanelPlaces(&tabPlace, &itemPlace);
   HWND bannerWnd = GetDlgItem(m_hWnd, IDC_BANNER);
@@ -166,23 +247,20 @@ void CMainDlg::FitAbovePanels() {
       SetWindowPos(bannerWnd, nullptr, 0, 0, banner.right - banner.left, top - origin.y,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
-  if (box) {
-    LONG top = tabPlace.top;
-    RECT rc;
-    GetWindowRect(box, &rc);
-    POINT origin = {rc.left, rc.top};
-    ScreenToClient(m_hWnd, &origin);
-    int over = origin.y + (rc.bottom - rc.top) - top;
-    if (over > 0) {
-      LRESULT field = SendMessageW(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
-      if (field != CB_ERR) SendMessageW(box, CB_SETITEMHEIGHT, (WPARAM)-1, std::max<LRESULT>(12, field - over));
-      GetWindowRect(box, &rc);
-      if (origin.y + (rc.bottom - rc.top) > top && origin.y > 0)
-        SetWindowPos(box, nullptr, 0, std::max<LONG>(0, top - (rc.bottom - rc.top)), 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-  }
+}
+
+void CMainDlg::FitFileBoxAbovePanels() {
+  HWND box = FileBox();
+  RECT tabPlace, itemPlace, rc;
+  PanelPlaces(&tabPlace, &itemPlace);
+  LRESULT field = SendMessageW(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
+  if (!box || field == CB_ERR || !GetWindowRect(box, &rc)) return;
+  POINT origin = {rc.left, rc.top};
+  ScreenToClient(m_hWnd, &origin);
+  FileBoxFit fit = FitFileBox(origin.y, rc.bottom - rc.top, static_cast<int>(field), tabPlace.top);
+  if (fit.field != field) SendMessageW(box, CB_SETITEMHEIGHT, (WPARAM)-1, fit.field);
+  if (fit.top != origin.y)
+    SetWindowPos(box, nullptr, origin.x, fit.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The parts of this window that its first frame does not show: the menus of
@@ -240,17 +318,28 @@ bool CMainDlg::CreatePanels() {
   return true;
 }
 
-void CMainDlg::FillFileBox() {
-  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
-  SendMessageW(box, CB_RESETCONTENT, 0, 0);
+// The favorites files, named without their ending, and the one chosen at
+// start: 1-我的收藏 where it is, else the first.
+std::vector<std::wstring> CMainDlg::FileBoxNames(int* select) const {
+  std::vector<std::wstring> names;
+  *select = 0;
   CAppLogic* logic = m_app.Logic();
-  if (!logic) return;
-  int select = 0, index = 0;
-  for (const std::string& name : logic->ListFavoritesFiles()) {
-    SendMessageW(box, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(W(RemoveAll(name, ".sc")).c_str()));
-    if (RemoveAll(name, ".sc") + ".sc" == "1-我的收藏.sc") select = index;
-    ++index;
+  if (!logic) return names;
+  for (const std::string& file : logic->ListFavoritesFiles()) {
+    std::string name = RemoveAll(file, ".sc");
+    if (name + ".sc" == "1-我的收藏.sc") *select = static_cast<int>(names.size());
+    names.push_back(W(name));
   }
+  return names;
+}
+
+void CMainDlg::FillFileBox() {
+  HWND box = FileBox();
+  if (!box) return;
+  SendMessageW(box, CB_RESETCONTENT, 0, 0);
+  int select = 0;
+  for (const std::wstring& name : FileBoxNames(&select))
+    SendMessageW(box, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
 }
 
@@ -365,7 +454,7 @@ void CMainDlg::LoadBackground() {
 void CMainDlg::BeginStepsAfterShow() {
   if (m_stepsBegun || !m_hWnd) return;
   m_stepsBegun = true;
-  PostMessageW(m_hWnd, WM_AFTER_SHOW, kStepOle, 0);
+  PostMessageW(m_hWnd, WM_AFTER_SHOW, kStepFileBox, 0);
 }
 
 void CMainDlg::OnPaint() {
@@ -399,6 +488,7 @@ void CMainDlg::PaintFrame() {
   } else {
     m_picture.Show(dc, rc);
   }
+  if (!IsIconic(m_hWnd) && !FileBox()) PaintFileBoxStandIn(dc);
 }
 
 // ---- show, hide, modes ------------------------------------------------------------
@@ -579,7 +669,7 @@ void CMainDlg::SwitchFavoritesFile() {
   CAppLogic* logic = m_app.Logic();
   if (!logic) return;
   logic->SaveFavorites(logic->m_strCurrentFile);
-  HWND box = GetDlgItem(m_hWnd, IDC_FILE_BOX);
+  HWND box = FileBox();
   LRESULT sel = SendMessageW(box, CB_GETCURSEL, 0, 0);
   if (sel == CB_ERR) return;
   LRESULT len = SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(sel), 0);
@@ -822,12 +912,15 @@ void CMainDlg::RestoreFocus(HWND focus) {
   if (focus && GetFocus() != focus && IsWindowVisible(focus)) SetFocus(focus);
 }
 
-// When the panels or the chooser cannot be made the program ends (the box is
-// up, the loop's end is asked for) and no step follows: no links start. The
-// panels show only over a shown window; hidden meanwhile, it shows them
-// when it is shown again.
+// When the file box, the panels or the chooser cannot be made the program
+// ends (the box is up, the loop's end is asked for) and no step follows: no
+// links start. The panels show only over a shown window; hidden meanwhile,
+// it shows them when it is shown again.
 void CMainDlg::OnAfterShow(WPARAM step) {
   switch (step) {
+    case kStepFileBox:
+      if (!m_app.MakeFileBox()) return;
+      break;
     case kStepOle:
       m_app.PrefetchSkinImages(kAreaDirectory, kAreaAddDialog);  // the panels'
       m_app.StartOle();
@@ -1034,7 +1127,7 @@ void CMainDlg::OnKeyForFind(MSG& msg) {
   // first control of this window.
   wchar_t cls[16] = {};
   GetClassNameW(msg.hwnd, cls, 16);
-  bool fileBox = msg.hwnd == GetDlgItem(m_hWnd, IDC_FILE_BOX) && !SendMessageW(msg.hwnd, CB_GETDROPPEDSTATE, 0, 0);
+  bool fileBox = msg.hwnd == FileBox() && !SendMessageW(msg.hwnd, CB_GETDROPPEDSTATE, 0, 0);
   if (msg.hwnd != root && lstrcmpiW(cls, L"Button") != 0 && !fileBox) return;
   UINT vk = static_cast<UINT>(msg.wParam);
   bool ctrl = GetKeyState(VK_CONTROL) < 0, alt = GetKeyState(VK_MENU) < 0;
@@ -1066,8 +1159,12 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<INT_PTR>(m_icon.Get());
     case WM_TRAY_NOTIFY: OnTrayNotify(lParam); return TRUE;
     case WM_ACTIVATE:
-      if (LOWORD(wParam) != WA_INACTIVE) SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
-      return FALSE;
+      if (LOWORD(wParam) == WA_INACTIVE) return FALSE;
+      SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
+      // Until the file box is made the window keeps the focus itself: the
+      // dialog's way would give it to the first button.
+      return !FileBox();
+    case WM_SETFOCUS: return !FileBox();
     case WM_TIMER: OnTimer(wParam); return TRUE;
     case WM_RESTACK_PANELS: RestackPanels(); return TRUE;
     case WM_RAISE_SECONDARY: RaiseSecondaryWindows(); return TRUE;

@@ -36,6 +36,14 @@ enum { kMaxSkins = 200, kTopVisitedEntries = 38 };
 
 // The object owns its window (win/dialog_win32.h) and deletes itself on the
 // exit commands; CFavoritesApp deletes it when start-up fails after it was made.
+// A drop-down list's closed box fitted above `limit`: its selection field
+// lowered (not under 12 pixels) by what the box reaches past it, then the
+// box moved up if it still does (not above 0; a box at 0 stays).
+struct FileBoxFit {
+  int top, height, field;
+};
+FileBoxFit FitFileBox(int top, int height, int field, int limit);
+
 class CMainDlg : public CDialogWindow {
  public:
   explicit CMainDlg(CFavoritesApp& app);
@@ -67,6 +75,8 @@ class CMainDlg : public CDialogWindow {
   // Makes the panels, hidden, if they are not made yet; false when they
   // could not be made.
   bool MakePanels();
+  // Makes the file box if it is not made yet; false when it could not be.
+  bool MakeFileBox();
   // Whether the panels of the start-up are still to come.
   bool PanelsDue() const { return m_panelsDue; }
   void Hide();
@@ -95,6 +105,12 @@ class CMainDlg : public CDialogWindow {
   // The find box over the item panel (Ctrl+F, or a letter or digit typed
   // while this window or a panel has the focus); made at its first use.
   bool OpenFind();
+
+  // The file box (made in the first step after the first frame), and where
+  // it sits once made, with its field's height: the first frame draws it
+  // there before it is made.
+  HWND FileBox() const;
+  RECT FileBoxPlace(int* field) const;
   panels::CFindBox* FindBox() const { return m_find.get(); }
 
   // The menus, as the window builds them; public for the window tests.
@@ -109,7 +125,7 @@ class CMainDlg : public CDialogWindow {
   // WM_AFTER_SHOW (its wParam is the step), so that the loop answers, paints
   // and takes input between the steps.
   enum AfterShowStep : WPARAM {
-    kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks, kStepTray,
+    kStepFileBox, kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks, kStepTray,
     kAfterShowSteps,
     kActivateShown  // not a step: the activation of a start shown without it (Show)
   };
@@ -144,8 +160,11 @@ class CMainDlg : public CDialogWindow {
   void EnsureBackground();
   void EnsureTray();
   bool CreatePanels();
-  void FitAbovePanels();
+  void FitBannerAbovePanels();
+  void FitFileBoxAbovePanels();
   void PanelPlaces(RECT* tab, RECT* item) const;
+  void PaintFileBoxStandIn(HDC dc);
+  std::vector<std::wstring> FileBoxNames(int* select) const;
   void FillFileBox();
   void RebuildTopVisitedMenu();
   void EnterMode(DisplayMode mode, bool freshSkin);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -215,6 +216,7 @@ const FailCase kCases[] = {
 };
 // The steps that come once the message loop runs, after the main window's first frame.
 const FailCase kLateCases[] = {
+    {Step::kFileBox, "创建主窗口失败，按确认退出！", true},
     {Step::kPanels, "创建URL窗口失败，按确认退出！", true},
     {Step::kChooserObject, "收藏窗口申请空间失败，按确认退出！", true},
     {Step::kChooserCreate, "创建收藏窗口失败，按确认退出！", true},
@@ -355,7 +357,8 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
   EXPECT_TRUE(GetUpdateRect(wnd, nullptr, FALSE)) << "nothing painted before the loop";
   TakeTheMessagesBeforeTheFirstPaint(wnd);
   EXPECT_EQ(wnd, GetActiveWindow()) << "activated before its first paint";
-  EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus()) << "the file box has the keyboard focus, as the first control";
+  EXPECT_EQ(nullptr, main->FileBox()) << "the file box comes after the first frame";
+  EXPECT_EQ(wnd, GetFocus()) << "kept by the window for the file box, not given to a button";
   EXPECT_TRUE(main->PanelsDue());
   EXPECT_EQ(nullptr, main->TabPanel()) << "no panel before the loop runs";
   EXPECT_EQ(nullptr, app->Chooser());
@@ -380,6 +383,8 @@ TEST_F(StartupTest, TheMainWindowPaintsFirstAndThePanelsAndChooserComeOnceTheLoo
 
   wintest::Pump();
   EXPECT_TRUE(g_boxes.empty());
+  EXPECT_EQ(main->FileBox(), GetFocus()) << "the file box has the keyboard focus, as the first control";
+  EXPECT_EQ(main->FileBox(), GetNextDlgTabItem(wnd, nullptr, FALSE));
   EXPECT_FALSE(main->PanelsDue());
   ASSERT_TRUE(main->TabPanel());
   EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
@@ -426,7 +431,7 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
     EXPECT_FALSE(IsIconic(wnd));
     TakeTheMessagesBeforeTheFirstPaint(wnd);
     EXPECT_EQ(wnd, GetActiveWindow());
-    EXPECT_EQ(GetDlgItem(wnd, IDC_FILE_BOX), GetFocus());
+    EXPECT_EQ(wnd, GetFocus());
     HWND exit = GetDlgItem(wnd, IDC_EXIT_BUTTON);
     if (mode == qb::CMainDlg::kStartShowNotAsked)
       EXPECT_TRUE(g_controlsErased.empty()) << "no control erased before the loop";
@@ -434,7 +439,7 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
       EXPECT_TRUE(g_controlsErased.count(exit)) << "the usual showing erases the controls";
     g_controlsErased.clear();
     UpdateWindow(wnd);
-    for (int id : {IDC_FILE_BOX, IDC_EXIT_BUTTON, IDC_BANNER})
+    for (int id : {IDC_EXIT_BUTTON, IDC_BANNER})
       EXPECT_FALSE(GetUpdateRect(GetDlgItem(wnd, id), nullptr, FALSE)) << id << " painted in the first frame";
     if (mode == qb::CMainDlg::kStartShowNotAsked) {
       EXPECT_TRUE(g_controlsErased.count(exit)) << "the controls erased as they paint";
@@ -449,6 +454,25 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
       firstFrame = frame.px;
     else
       EXPECT_TRUE(firstFrame == frame.px) << "the same first frame either way";
+    // The file box, made in the first step, takes the focus and the place
+    // the first frame drew it in, and looks as it was drawn there.
+    ASSERT_TRUE(RunOneStartUpStep(wnd));
+    HWND box = main->FileBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box, GetFocus());
+    int field = 0;
+    RECT drawn = main->FileBoxPlace(&field), made;
+    GetWindowRect(box, &made);
+    MapWindowPoints(nullptr, wnd, reinterpret_cast<POINT*>(&made), 2);
+    EXPECT_TRUE(EqualRect(&drawn, &made)) << made.left << "," << made.top << " " << made.right << "," << made.bottom;
+    UpdateWindow(wnd);
+    dc = GetDC(wnd);
+    wintest::Canvas withBox = wintest::ReadCanvas(dc, rc.right, rc.bottom);
+    ReleaseDC(wnd, dc);
+    int differ = 0;
+    for (int y = 0; y < std::min<int>(made.bottom + 8, rc.bottom); ++y)
+      for (int x = 0; x < std::min<int>(made.right + 8, rc.right); ++x) differ += frame.At(x, y) != withBox.At(x, y);
+    EXPECT_EQ(0, differ) << "pixels around the file box changed as it was made";
     wintest::Pump();
     EXPECT_TRUE(IsWindowVisible(main->TabPanel()));
     // Hidden and shown again, it shows the usual way, erasing at once.
@@ -465,8 +489,8 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
 }
 
 // The work after the first frame comes one step per message, so that the
-// loop answers, paints and takes input between the steps: OLE, the panels
-// made, each panel shown, the chooser, the window's icons, the links, the
+// loop answers, paints and takes input between the steps: the file box,
+// OLE, the panels made, each panel shown, the chooser, the window's icons, the links, the
 // tray icon. A window hidden between the steps gets no panel over it until
 // it is shown again.
 TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
@@ -475,13 +499,19 @@ TEST_F(StartupTest, TheWorkAfterTheFirstFrameComesOneStepPerMessage) {
   ASSERT_TRUE(main);
   HWND wnd = main->GetSafeHwnd();
   TakeTheMessagesBeforeTheFirstPaint(wnd);
-  HWND focus = GetFocus();
   EXPECT_FALSE(RunOneStartUpStep(wnd)) << "the steps begin with the first paint";
   UpdateWindow(wnd);
   EXPECT_FALSE(app->OleStarted()) << "the first frame does without OLE";
   EXPECT_FALSE(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER)) << "nor the hidden browser";
   EXPECT_FALSE(main->SkinMenu()) << "nor the buttons' menus";
+  EXPECT_FALSE(main->FileBox()) << "nor the file box";
 
+  ASSERT_TRUE(RunOneStartUpStep(wnd));
+  HWND focus = main->FileBox();
+  ASSERT_TRUE(focus);
+  EXPECT_EQ(focus, GetFocus());
+  EXPECT_NE(CB_ERR, SendMessageW(focus, CB_GETCURSEL, 0, 0)) << "filled, a file chosen";
+  EXPECT_FALSE(app->OleStarted());
   ASSERT_TRUE(RunOneStartUpStep(wnd));
   EXPECT_TRUE(app->OleStarted());
   EXPECT_TRUE(GetDlgItem(wnd, IDC_OPEN_ALL_BROWSER));
@@ -572,8 +602,8 @@ TEST_F(StartupTest, AWindowHiddenBeforeItsActivationStaysHiddenAndInactive) {
   EndStartedProgram(app);
 }
 
-// A panel or the chooser that cannot be made once the loop runs shows its
-// box and ends the program before any link starts; the shutdown removes the
+// The file box, a panel or the chooser that cannot be made once the loop
+// runs shows its box and ends the program before any link starts; the shutdown removes the
 // main window and leaves nothing behind.
 TEST_F(StartupTest, APanelOrChooserThatCannotBeMadeOnceTheLoopRunsShowsItsBoxAndEndsTheProgram) {
   WriteFavorites();
