@@ -124,6 +124,8 @@ const MergeCase kCases[] = {
     {"category deleted here", "A/x=1; B/y=2", "A/x=1", "A/x=1; B/y=2", "A; A/x=1", "0 0 0 0"},
     // Deleted on one side, edited on the other: the edit stays.
     {"deleted here, renamed there", "A/x=1; A/y=2", "A/x=1", "A/x=1; A/yy=2", "A; A/x=1; A/yy=2", "1 0 0 0"},
+    {"one address under two names: one deleted here, renamed there", "A/x=1; A/y=1", "A/x=1", "A/yy=1; A/x=1",
+     "A; A/x=1; A/yy=1", "1 0 0 0"},
     {"deleted there, noted here", "A/x=1; A/y=2", "A/x=1; A/y=2#n", "A/x=1", "A; A/x=1; A/y=2#n", "0 0 0 0"},
     {"category deleted there, item renamed here", "A/x=1; B/y=2", "A/x=1; B/yy=2", "A/x=1", "A; A/x=1; B; B/yy=2",
      "0 0 0 0"},
