@@ -1162,7 +1162,8 @@ INT_PTR CMainDlg::DialogProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) == WA_INACTIVE) return FALSE;
       SetTimer(m_hWnd, kRestackTimer, 200, nullptr);
       // Until the file box is made the window keeps the focus itself: the
-      // dialog's way would give it to the first button.
+      // dialog's way would give it to the first button (as the focus comes
+      // to the window; on some systems also as the window is activated).
       return !FileBox();
     case WM_SETFOCUS: return !FileBox();
     case WM_TIMER: OnTimer(wParam); return TRUE;

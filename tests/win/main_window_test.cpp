@@ -223,6 +223,27 @@ TEST_F(MainWindowTest, BannerAndFileBoxStayVisibleAboveThePanels) {
   EXPECT_GE(filebox.top, banner.top);
 }
 
+// The file box's fit above the category panel: its field lowered by what
+// the box reaches past the panel (not under 12 pixels), then, if it still
+// does, the box moved up, but not above the window's top.
+TEST(FileBoxFit, LowersTheFieldThenMovesTheBoxUp) {
+  struct Case {
+    int top, height, field, limit;
+    qb::FileBoxFit want;
+  } cases[] = {
+      {3, 20, 14, 30, {3, 20, 14}},   // above the panel already
+      {10, 20, 16, 28, {10, 18, 14}},  // lowered by the 2 pixels over
+      {3, 20, 14, 16, {0, 18, 12}},   // lowered to 12, then moved up
+      {0, 20, 14, 16, {0, 18, 12}},   // at the top: stays, its frame under the panel
+  };
+  for (const Case& c : cases) {
+    qb::FileBoxFit fit = qb::FitFileBox(c.top, c.height, c.field, c.limit);
+    EXPECT_EQ(c.want.top, fit.top) << c.top << " " << c.limit;
+    EXPECT_EQ(c.want.height, fit.height) << c.top << " " << c.limit;
+    EXPECT_EQ(c.want.field, fit.field) << c.top << " " << c.limit;
+  }
+}
+
 // The box that says the link ports are taken is the window's own and lies
 // over the panels, also when they are shown again over their window while
 // it is up (the box's loop runs that, as it runs the start's later steps).

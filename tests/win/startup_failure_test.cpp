@@ -460,6 +460,7 @@ TEST_F(StartupTest, AStartAskingNoShowModeErasesTheControlsInTheFirstFrame) {
     HWND box = main->FileBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box, GetFocus());
+    EXPECT_FALSE(GetUpdateRect(box, nullptr, FALSE)) << "painted in its step, before the panels' steps";
     int field = 0;
     RECT drawn = main->FileBoxPlace(&field), made;
     GetWindowRect(box, &made);
