@@ -54,6 +54,10 @@ RECT DialogRect(HWND dlg, int x, int y, int w, int h) {
   return r;
 }
 
+// The file box's place as made, before it is fitted: its height is the
+// dropped list's.
+RECT FileBoxMadePlace(HWND dlg) { return DialogRect(dlg, 0, 2, 117, 69); }
+
 INT_PTR CALLBACK AboutProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG: {
@@ -157,7 +161,7 @@ bool CMainDlg::OnInitDialog() {
 // focus that the window kept meanwhile.
 bool CMainDlg::MakeFileBox() {
   if (FileBox()) return true;
-  RECT rc = DialogRect(m_hWnd, 0, 2, 117, 69);
+  RECT rc = FileBoxMadePlace(m_hWnd);
   HWND box = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"ComboBox", L"",
                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, rc.left, rc.top,
                              rc.right - rc.left, rc.bottom - rc.top, m_hWnd,
@@ -190,7 +194,7 @@ FileBoxFit FitFileBox(int top, int height, int field, int limit) {
 // from the window's font as the window system's drop-down list reckons its
 // own (a field of the font's height and 2, the box 6 higher).
 RECT CMainDlg::FileBoxPlace(int* field) const {
-  RECT rc = DialogRect(m_hWnd, 0, 2, 117, 69);
+  RECT rc = FileBoxMadePlace(m_hWnd);
   TEXTMETRICW tm = {};
   if (HDC dc = GetDC(m_hWnd)) {
     SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
@@ -252,9 +256,10 @@ void CMainDlg::FitBannerAbovePanels() {
 void CMainDlg::FitFileBoxAbovePanels() {
   HWND box = FileBox();
   RECT tabPlace, itemPlace, rc;
-  PanelPlaces(&tabPlace, &itemPlace);
+  if (!box || !GetWindowRect(box, &rc)) return;
   LRESULT field = SendMessageW(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
-  if (!box || field == CB_ERR || !GetWindowRect(box, &rc)) return;
+  if (field == CB_ERR) return;
+  PanelPlaces(&tabPlace, &itemPlace);
   POINT origin = {rc.left, rc.top};
   ScreenToClient(m_hWnd, &origin);
   FileBoxFit fit = FitFileBox(origin.y, rc.bottom - rc.top, static_cast<int>(field), tabPlace.top);

@@ -34,8 +34,6 @@ using panels::DisplayMode;
 constexpr DisplayMode kModeWeb = DisplayMode::kWeb, kModeProgram = DisplayMode::kProgram;
 enum { kMaxSkins = 200, kTopVisitedEntries = 38 };
 
-// The object owns its window (win/dialog_win32.h) and deletes itself on the
-// exit commands; CFavoritesApp deletes it when start-up fails after it was made.
 // A drop-down list's closed box fitted above `limit`: its selection field
 // lowered (not under 12 pixels) by what the box reaches past it, then the
 // box moved up if it still does (not above 0; a box at 0 stays).
@@ -44,6 +42,8 @@ struct FileBoxFit {
 };
 FileBoxFit FitFileBox(int top, int height, int field, int limit);
 
+// The object owns its window (win/dialog_win32.h) and deletes itself on the
+// exit commands; CFavoritesApp deletes it when start-up fails after it was made.
 class CMainDlg : public CDialogWindow {
  public:
   explicit CMainDlg(CFavoritesApp& app);
@@ -125,7 +125,8 @@ class CMainDlg : public CDialogWindow {
   // WM_AFTER_SHOW (its wParam is the step), so that the loop answers, paints
   // and takes input between the steps.
   enum AfterShowStep : WPARAM {
-    kStepFileBox, kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks, kStepTray,
+    kStepFileBox, kStepOle, kStepPanels, kStepTabPanel, kStepItemPanel, kStepChooser, kStepIcons, kStepLinks,
+    kStepTray,
     kAfterShowSteps,
     kActivateShown  // not a step: the activation of a start shown without it (Show)
   };
