@@ -115,6 +115,7 @@ const MergeCase kCases[] = {
     {"added here", "A/x=1", "A/x=1; A/y=2", "A/x=1", "A; A/x=1; A/y=2", "0 0 0 0"},
     {"added there", "A/x=1", "A/x=1", "A/x=1; A/y=2", "A; A/x=1; A/y=2", "1 0 0 0"},
     {"category added there", "A/x=1", "A/x=1", "A/x=1; B/z=3", "A; A/x=1; B; B/z=3", "2 0 0 0"},
+    {"empty category added there", "A/x=1", "A/x=1", "A/x=1; B", "A; A/x=1; B", "1 0 0 0"},
     {"the same added on both sides", "A/x=1", "A/x=1; A/y=2", "A/x=1; A/y=2", "A; A/x=1; A/y=2", "0 0 0 0"},
     // Deleted on one side, unchanged on the other.
     {"deleted here", "A/x=1; A/y=2", "A/x=1", "A/x=1; A/y=2", "A; A/x=1", "0 0 0 0"},
@@ -287,6 +288,14 @@ TEST(Merge, OverflowGoesOnInNumberedCategories) {
   EXPECT_EQ(44, capped.CountKind(UrlCategory));
   EXPECT_EQ(44, capped.CountKind(UrlItem));
   ExpectPlacedWithinLimits(capped);
+
+  // A tab number out of range (a damaged file) finds a free tab.
+  std::unique_ptr<CMyNodeList> odd = TreeOf("A/x=1; B/y=2");
+  odd->FindNode("B", UrlCategory)->m_nSlot = -1;
+  CMyNodeList placed;
+  MergeWebFolders(nullptr, *TreeOf("A/x=1"), *odd, placed);
+  EXPECT_EQ("A; A/x=1; B; B/y=2", TextOf(placed));
+  ExpectPlacedWithinLimits(placed);
 }
 
 TEST(Merge, CopyNamesStayUniqueAndWithinTheLimit) {
