@@ -221,7 +221,8 @@ void CMainDlg::PaintFileBoxStandIn(HDC dc) {
   DrawFrameControl(dc, &button, DFC_SCROLL, DFCS_SCROLLCOMBOBOX);
   int select = 0;
   std::vector<std::wstring> names = FileBoxNames(&select);
-  std::wstring name = select < static_cast<int>(names.size()) ? names[static_cast<size_t>(select)] : std::wstring();
+  if (names.empty()) return;  // no file chosen: the box shows its field empty, unmarked
+  const std::wstring& name = names[static_cast<size_t>(select)];
   bool focused = GetFocus() == m_hWnd;
   InflateRect(&text, -1, -1);
   SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
