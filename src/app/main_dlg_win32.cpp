@@ -219,10 +219,11 @@ void CMainDlg::PaintFileBoxStandIn(HDC dc) {
   FillRect(dc, &text, GetSysColorBrush(COLOR_WINDOW));
   DrawEdge(dc, &box, EDGE_SUNKEN, BF_RECT);
   DrawFrameControl(dc, &button, DFC_SCROLL, DFCS_SCROLLCOMBOBOX);
-  int select = 0;
-  std::vector<std::wstring> names = FileBoxNames(&select);
+  // Listed once for the frame and the box's filling that follows it.
+  if (!m_drawnFiles) m_drawnFiles.emplace(FileBoxNames(&m_drawnSelect));
+  const std::vector<std::wstring>& names = *m_drawnFiles;
   if (names.empty()) return;  // no file chosen: the box shows its field empty, unmarked
-  const std::wstring& name = names[static_cast<size_t>(select)];
+  const std::wstring& name = names[static_cast<size_t>(m_drawnSelect)];
   bool focused = GetFocus() == m_hWnd;
   InflateRect(&text, -1, -1);
   SelectIn font(dc, reinterpret_cast<HFONT>(SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
@@ -343,8 +344,10 @@ void CMainDlg::FillFileBox() {
   HWND box = FileBox();
   if (!box) return;
   SendMessageW(box, CB_RESETCONTENT, 0, 0);
-  int select = 0;
-  for (const std::wstring& name : FileBoxNames(&select))
+  int select = m_drawnSelect;
+  std::vector<std::wstring> names = m_drawnFiles ? std::move(*m_drawnFiles) : FileBoxNames(&select);
+  m_drawnFiles.reset();
+  for (const std::wstring& name : names)
     SendMessageW(box, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,10 @@ class CMainDlg : public CDialogWindow {
   bool m_shownAtStart = false;   // Show has run once (the first, start-up showing is done)
   static int s_startShowMode;    // StartShowMode's answer set by a test, or kStartShowOfProcess
   bool m_stepsBegun = false;     // the first WM_AFTER_SHOW is posted
+  // The favorites files the first frame listed for the file box and the
+  // one it showed chosen, until the box is filled with them.
+  std::optional<std::vector<std::wstring>> m_drawnFiles;
+  int m_drawnSelect = 0;
   ScopedIcon m_icon;
   ScopedIcon m_smallIcon;
   CExplorer1 m_banner;
