@@ -16,7 +16,7 @@ const char kDeleteMark[] = "NULL-DELETE";
 namespace {
 
 // Every occurrence of `what` removed from `s`, scanning once left to right.
-void RemoveAll(std::string& s, const std::string& what) {
+void RemoveAll(std::string& s, std::string_view what) {
   if (what.empty() || s.find(what) == std::string::npos) return;
   std::string out;
   out.reserve(s.size());
