@@ -239,7 +239,8 @@ void CMainDlg::PaintFileBoxStandIn(HDC dc) {
 // The panels sit at fixed pixel places over the top of this window: the
 // item panel 40 pixels down, the category panel 16. What lies above them
 // must fit there to be seen: the banner ends where the item panel begins,
-// and the file box keeps a low selection field.
+// and the file box, once made, keeps a low selection field above the
+// category panel (FitFileBoxAbovePanels, by the rule of FitFileBox).
 void CMainDlg::FitBannerAbovePanels() {
   RECT tabPlace, itemPlace;
   PanelPlaces(&tabPlace, &itemPlace);
