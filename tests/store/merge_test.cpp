@@ -641,7 +641,8 @@ TEST(DatedCopies, TheNewestFiveOfOneKindStay) {
   EXPECT_EQ("1-我的收藏", FavoritesStem(dir / "data\\1-我的收藏.sc"));
 }
 
-// A plain download still replaces the web-address folder, after keeping it.
+// A plain download still replaces the web-address folder, after keeping it;
+// the copy holds that folder only, never the program folder beside it.
 TEST(DatedCopies, ADownloadKeepsTheFolderItReplaces) {
   qbtest::TempDir dir;
   ASSERT_TRUE(os::CreateFolder(dir / "data"));
@@ -651,6 +652,9 @@ TEST(DatedCopies, ADownloadKeepsTheFolderItReplaces) {
   std::unique_ptr<CMyNodeList> before = TreeOf("A/x=1; A/y=2"), download = TreeOf("B/z=3");
   std::vector<CMyNode*> nodes(before->begin(), before->end());
   before->ReleaseAll();
+  CMyNode* programs = new CMyNode("桌面", ProgramCategory, nullptr, 0);
+  nodes.push_back(programs);
+  nodes.push_back(new CMyNode("记事本", ProgramItem, programs, 0, "C:\\Windows\\"));
   logic.AddNodes(nodes);
   logic.ReplaceWithDownloaded(*download);
   EXPECT_EQ("B; B/z=3", TextOf(logic));
@@ -660,6 +664,10 @@ TEST(DatedCopies, ADownloadKeepsTheFolderItReplaces) {
   CMyNodeList old;
   ASSERT_TRUE(LoadFavoritesFile(old, dir / "data\\backup\\" + copies[0].name));
   EXPECT_EQ("A; A/x=1; A/y=2", TextOf(old));
+  std::vector<CMyNode*> records;
+  ASSERT_TRUE(ReadFavoritesRecords(qbtest::ReadFileBytes(dir / "data\\backup\\" + copies[0].name), records));
+  EXPECT_EQ(3u, records.size()) << "the program folder's two nodes are not in the copy";
+  for (CMyNode* n : records) delete n;
 }
 
 }  // namespace
